@@ -1,0 +1,15 @@
+#pragma once
+// The device seam: every access to a board driver goes through these four calls. The daemon
+// links board/linux (pass-through to the kernel), voxrelay-sim and the tests link board/sim.
+#include <cstdint>
+
+namespace board {
+
+int open(const char* path, int flags);
+// Pointer form: the request's argument record lives at argp.
+int ioctl(int fd, uint32_t request, void* argp);
+// By-value form: the request's argument is a plain integer (timeslot, trunk, mask).
+int ioctl_value(int fd, uint32_t request, unsigned long value);
+int close(int fd);
+
+}  // namespace board

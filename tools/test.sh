@@ -1,0 +1,44 @@
+#!/usr/bin/env bash
+# Builds voxrelay twice and runs every test: unit and end-to-end tests with GCC, the same
+# tests again with clang under AddressSanitizer and UndefinedBehaviorSanitizer, every
+# libFuzzer target for a bounded time, and each benchmark once briefly.
+# FUZZ_SECONDS (default 30) bounds each fuzz target; JOBS the build parallelism.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+tools/deps.sh test
+jobs=${JOBS:-$(nproc)}
+fuzz_seconds=${FUZZ_SECONDS:-30}
+
+echo "== build (gcc)"
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build build -j "$jobs"
+echo "== tests (gcc)"
+ctest --test-dir build --output-on-failure -j "$jobs"
+
+echo "== build (clang, ASan+UBSan, fuzz instrumentation)"
+CC=clang CXX=clang++ cmake -S . -B build-san -G Ninja -DCMAKE_BUILD_TYPE=Debug \
+  -DVOXRELAY_SANITIZE=ON -DVOXRELAY_FUZZ=ON -DVOXRELAY_BENCH=OFF >/dev/null
+cmake --build build-san -j "$jobs"
+echo "== tests (sanitizers)"
+ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+  ctest --test-dir build-san --output-on-failure -j "$jobs"
+
+echo "== fuzz (${fuzz_seconds}s per target)"
+for f in build-san/tests/fuzz_*; do
+  [ -x "$f" ] || continue
+  name=$(basename "$f")
+  corpus=tests/fuzz/corpus/${name#fuzz_}
+  work=$(mktemp -d)
+  [ -d "$corpus" ] && cp -r "$corpus"/. "$work"/
+  echo "-- $name"
+  "$f" -max_total_time="$fuzz_seconds" -max_len=70000 -rss_limit_mb=2048 -print_final_stats=1 "$work" 2>&1 | tail -4
+  rm -rf "$work"
+done
+
+echo "== benchmarks (one brief run each)"
+for b in build/bench/bench_*; do
+  [ -x "$b" ] || continue
+  echo "-- $(basename "$b")"
+  "$b" --benchmark_min_time=0.01 >/dev/null
+done
+echo "== all tests passed"
