@@ -27,7 +27,8 @@ TEST(FdTest, OwnsItsDescriptorAndCopiesAreCloseOnExecDuplicates) {
     EXPECT_FALSE(c);
     EXPECT_EQ(c.dup(), -1);
     int old_b = b.get();
-    b = b;  // self-assignment changes nothing
+    Fd& same = b;
+    b = same;  // self-assignment changes nothing
     EXPECT_EQ(b.get(), old_b);
     c = a;
     EXPECT_TRUE(c);
