@@ -58,10 +58,35 @@ bool Multiplexer::event_exists(EventHandler* h) const { return list_of(h) != nul
 
 // ---- timers ----
 
+// Sorted insert behind every entry not due after e, so equal due times keep arming order.
+// New entries are mostly the latest and are found from the tail; an entry due before the
+// middle of the list (a short delay among long ones) is placed from the head instead, which
+// finds the same position in the sorted list with fewer steps.
 void Multiplexer::set(TimerEvent* e) {
   if (e->armed_) timers_.remove(e);
-  timers_.insert_to_tail_by_grown(e);
   e->armed_ = true;
+  TimerEvent* head = timers_.first();
+  if (!head) {
+    timers_.insert_to_tail(e);
+    return;
+  }
+  TimerEvent* tail = timers_.last();
+  const int32_t from_head = e->compare(head);
+  const int32_t to_tail = tail->compare(e);
+  if (to_tail <= 0 || from_head >= to_tail) {
+    timers_.insert_to_tail_by_grown(e);
+    return;
+  }
+  for (TimerEvent* p = head; p; p = p->next) {
+    if (p->compare(e) > 0) {
+      if (p->prev)
+        timers_.insert_after(p->prev, e);
+      else
+        timers_.insert_to_head(e);
+      return;
+    }
+  }
+  timers_.insert_to_tail(e);
 }
 
 void Multiplexer::reset(TimerEvent* e) {
