@@ -22,6 +22,16 @@ constexpr uint32_t kMaxTimerWait = 7200000;
 constexpr int kWatchdogMaxWait = 1000;
 }  // namespace
 
+// Objects destroyed after the loop at exit (static timers, DPCs, events) still unlink
+// themselves: the emptied containers stay harmless to them.
+Multiplexer::~Multiplexer() {
+  std::vector<pollfd>().swap(poll_array_);
+  std::vector<EventHandler*>().swap(poll_handlers_);
+  std::vector<Dpc*>().swap(dpcs_);
+  std::vector<Dpc*>().swap(dpc_queue_);
+  std::vector<TimerPoolPlugin*>().swap(plugins_);
+}
+
 // ---- descriptor handlers ----
 
 F_dual_list<EventHandler>* Multiplexer::list_of(const EventHandler* h) const {
