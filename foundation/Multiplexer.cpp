@@ -229,7 +229,7 @@ void Multiplexer::open_watchdog() {
     return;
   }
   if (::write(fd, "START", 5) != 5) {
-    std::cerr << "Mux: fail to activate watchdog: " << std::strerror(errno) << std::endl;
+    std::cerr << "Mux: fail to activate watchdog: " << std::strerror(errno) << std::flush;
     ::close(fd);
     return;
   }
@@ -239,7 +239,7 @@ void Multiplexer::open_watchdog() {
 void Multiplexer::close_watchdog() {
   if (watchdog_ < 0) return;
   if (::write(watchdog_, "STOP", 4) != 4)
-    std::cerr << "Mux: stop watchdog failed: " << std::strerror(errno) << std::endl;
+    std::cerr << "Mux: stop watchdog failed: " << std::strerror(errno) << std::flush;
   ::close(watchdog_);
   watchdog_ = -1;
 }

@@ -76,6 +76,8 @@ const Table::Sentry& operator<<(const Table::Sentry& s, const char* text);
 const Table::Sentry& operator<<(const Table::Sentry& s, const std::string& text);
 const Table::Sentry& operator<<(const Table::Sentry& s, unsigned v);
 const Table::Sentry& operator<<(const Table::Sentry& s, int v);
+const Table::Sentry& operator<<(const Table::Sentry& s, unsigned long v);
+const Table::Sentry& operator<<(const Table::Sentry& s, long v);
 const Table::Sentry& operator<<(const Table::Sentry& s, const Measure& m);
 
 }  // namespace ext
