@@ -68,7 +68,8 @@ void Vx_ArmFire(benchmark::State& state, bool mixed) {
     t.schedule(0);
     multiplexer.run_once(0);
   }
-  if (static_cast<long>(t.fired) != state.iterations()) state.SkipWithError("timer did not fire every pass");
+  if (static_cast<long>(t.fired) != state.iterations())
+    state.SkipWithError("timer did not fire every pass");
 }
 
 // ---- libevent ----
@@ -128,7 +129,8 @@ void Ev_ArmFire(benchmark::State& state, bool mixed) {
     event_base_loop(bg.base, EVLOOP_NONBLOCK | EVLOOP_ONCE);
   }
   event_free(t);
-  if (static_cast<long>(fired) != state.iterations()) state.SkipWithError("timer did not fire every pass");
+  if (static_cast<long>(fired) != state.iterations())
+    state.SkipWithError("timer did not fire every pass");
 }
 
 void sizes(benchmark::internal::Benchmark* b) {

@@ -36,7 +36,8 @@ Multiplexer::~Multiplexer() {
 
 F_dual_list<EventHandler>* Multiplexer::list_of(const EventHandler* h) const {
   auto* l = h->mux_list_;
-  if (l == &pending_ || l == &served_ || l == &active_) return const_cast<F_dual_list<EventHandler>*>(l);
+  if (l == &pending_ || l == &served_ || l == &active_)
+    return const_cast<F_dual_list<EventHandler>*>(l);
   return nullptr;
 }
 

@@ -68,9 +68,7 @@ class Multiplexer {
   void dump(std::ostream& os) const;
 
   unsigned timer_count() const { return timers_.count(); }
-  unsigned handler_count() const {
-    return pending_.count() + served_.count() + active_.count();
-  }
+  unsigned handler_count() const { return pending_.count() + served_.count() + active_.count(); }
   const F_sorted_list<TimerEvent>& timers() const { return timers_; }
   int watchdog_fd() const { return watchdog_; }
 

@@ -18,8 +18,7 @@ class Table {
   Table(int w1, int w2, int w3, int w4) : Table(w1, w2, w3) { add(w4); }
   Table(int w1, int w2, int w3, int w4, int w5) : Table(w1, w2, w3, w4) { add(w5); }
   Table(int w1, int w2, int w3, int w4, int w5, int w6) : Table(w1, w2, w3, w4, w5) { add(w6); }
-  Table(int w1, int w2, int w3, int w4, int w5, int w6, int w7)
-      : Table(w1, w2, w3, w4, w5, w6) {
+  Table(int w1, int w2, int w3, int w4, int w5, int w6, int w7) : Table(w1, w2, w3, w4, w5, w6) {
     add(w7);
   }
 

@@ -1,8 +1,9 @@
+#include "foundation/Event.h"
+
 #include <gtest/gtest.h>
 #include <sys/socket.h>
 
 #include "LoopTest.h"
-#include "foundation/Event.h"
 #include "foundation/Fd.h"
 
 namespace {
@@ -84,7 +85,6 @@ TEST_F(EventTest, WatchesItsOwnDuplicateAndCallsTheBoundMember) {
   EXPECT_EQ(ev.events(), POLLOUT);
   multiplexer.run_once(0);
   EXPECT_EQ(r.calls.size(), 1u);  // poll() found nothing: no handler is served
-
 
   ev.Release();
   EXPECT_FALSE(ev.attached);

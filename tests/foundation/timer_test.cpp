@@ -109,9 +109,9 @@ TEST_F(TimerTest, OrderAndWaitHoldAcrossTheMillisecondWrap) {
   ASSERT_EQ(Mux::milliseconds(), 0xFFFFFFFBu);
   std::vector<std::string> log;
   Tagged late(&log, "late"), early(&log, "early"), mid(&log, "mid");
-  late.schedule(10);   // due 5 after the wrap
-  early.schedule(2);   // due before the wrap
-  mid.schedule(5);     // due exactly at 0
+  late.schedule(10);  // due 5 after the wrap
+  early.schedule(2);  // due before the wrap
+  mid.schedule(5);    // due exactly at 0
   EXPECT_EQ(mid.due, 0u);
   EXPECT_EQ(multiplexer.timers_schedule(), 2);
   run_at(2);
@@ -140,7 +140,8 @@ TEST_F(TimerTest, WaitOfTwoHoursIsNormalOneMoreIsAClockFault) {
   EXPECT_EQ(::testing::internal::GetCapturedStderr(),
             "******** RUNTIME ERROR CONDITION *************"
             "Multiplexer::timers_schedule() invalid wait time detected!\n"
-            "now = " + std::to_string(now) + "\nfirst = " + std::to_string(now + 7'200'001) +
+            "now = " +
+                std::to_string(now) + "\nfirst = " + std::to_string(now + 7'200'001) +
                 "\ncount = 2\n");
   EXPECT_EQ(a.due, now + 1000);
   EXPECT_EQ(b.due, now + 1000);
