@@ -20,7 +20,8 @@ struct Addr : sockaddr_in {
   // Parses "a.b.c.d" or "a.b.c.d:port"; true when the address part was accepted.
   // With a colon the rest must be a decimal port in 0..65535 (leading spaces and a sign
   // allowed, no digits meaning 0, trailing blanks ignored); a port out of range or followed by
-  // anything else fails the whole text and changes nothing. A valid port is stored and given to
+  // anything else fails the whole text: *port becomes -1 and address and port stay as they
+  // were. A valid port is stored and given to
   // *port even when the address is rejected. Without a colon *port becomes -1 and the stored
   // port is kept. A rejected address leaves the stored address as it was.
   bool Assign(const char* text, int* port);
