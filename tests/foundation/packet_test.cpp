@@ -298,3 +298,21 @@ TEST(SmartPointer, SharedObjectsAreDeletedWithTheLastHolderAndNeverCopied) {
   }
   EXPECT_EQ(deleted, 1);
 }
+
+#ifdef VX_POOL_ASAN
+// A position kept past the release of its packet points into a free pool buffer, which the
+// address sanitizer keeps poisoned.
+TEST_F(PacketDeathTest, FreeBuffersArePoisoned) {
+  EXPECT_DEATH(
+      {
+        const unsigned char* kept;
+        {
+          Packet p = bytes({1});
+          kept = p.data();
+        }
+        volatile unsigned char c = *kept;
+        (void)c;
+      },
+      "use-after-poison");
+}
+#endif
