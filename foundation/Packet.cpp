@@ -203,7 +203,9 @@ std::string Packet::text() const {
 bool Packet::dump(std::ostream& os) const {
   if (p_.is_null()) return false;
   const _Packet& b = r();
-  os << "head=" << std::dec << b.headroom() << ", data=" << b.length() << ", tail=" << b.tailroom();
+  const std::ios_base::fmtflags saved = os.flags();
+  os << std::dec << "head=" << b.headroom() << ", data=" << b.length() << ", tail=" << b.tailroom();
+  os.flags(saved);
   return true;
 }
 

@@ -6,7 +6,6 @@
 #include <strings.h>
 
 #include <algorithm>
-#include <fstream>
 #include <list>
 #include <sstream>
 #include <string>
@@ -137,11 +136,4 @@ TEST(Net, InterfaceAddressesMatchAnIndependentListing) {
     Net::ifconfig(names, 1, 0);
     EXPECT_EQ(std::find(names.begin(), names.end(), "lo"), names.end());
   }
-}
-
-TEST(Net, Hostname) {
-  std::ifstream f("/proc/sys/kernel/hostname");
-  std::string name;
-  if (!std::getline(f, name)) GTEST_SKIP();
-  EXPECT_EQ(Net::hostname(), name);
 }

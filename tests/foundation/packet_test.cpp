@@ -197,8 +197,10 @@ TEST(Packet, Texts) {
   std::ostringstream os;
   EXPECT_FALSE(Packet().dump(os));
   Packet p = bytes({0x0A, 0xFF, 0x00}, 3);
+  os << std::hex;
   EXPECT_TRUE(p.dump(os));
-  EXPECT_EQ(os.str(), "head=3, data=3, tail=65530");
+  os << ' ' << 255;  // decimal inside, the caller's hex mode kept
+  EXPECT_EQ(os.str(), "head=3, data=3, tail=65530 ff");
 
   std::ostringstream ctx;
   Packet null;
@@ -292,6 +294,8 @@ TEST(SmartPointer, SharedObjectsAreDeletedWithTheLastHolderAndNeverCopied) {
     a = nullptr;
     b = Smart_pointer<Status>();
     EXPECT_EQ(deleted, 0);
+    const Smart_pointer<Status>& ref = c;
+    ref->refs += 0;  // a const pointer still reaches a non-const object
     Smart_pointer<Status> d = std::move(c);
     EXPECT_TRUE(c.is_null());
     EXPECT_EQ(d->refs, 1u);
