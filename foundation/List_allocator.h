@@ -4,8 +4,6 @@
 // never used, so the memory a process needs is fixed at start.
 #include <cstddef>
 #include <cstdint>
-#include <iostream>
-#include <exception>
 
 #include "foundation/F_dual_list.h"
 
@@ -19,6 +17,9 @@
 #ifdef VX_POOL_ASAN
 #include <sanitizer/asan_interface.h>
 #endif
+
+// Writes the reason to std::clog and terminates: a pool's free list is about to be corrupted.
+[[noreturn]] void List_allocator_fatal(const char* what);
 
 // The lock policy of a pool used from one thread only: it locks nothing.
 struct Dummy_critical_section {
@@ -70,9 +71,9 @@ class List_allocator {
     const auto first = reinterpret_cast<std::uintptr_t>(&storage_[0].object);
     const std::uintptr_t off = raw - first;  // wraps for pointers below the pool
     if (raw < first || off % sizeof(List_storage) != 0 || off / sizeof(List_storage) >= N)
-      fatal("pool: release of a foreign block");
+      List_allocator_fatal("pool: release of a foreign block");
     List_storage* b = &storage_[off / sizeof(List_storage)];
-    if (b->in_free_list) fatal("pool: block released twice");
+    if (b->in_free_list) List_allocator_fatal("pool: block released twice");
 #ifdef VX_POOL_ASAN
     ASAN_POISON_MEMORY_REGION(b->object, sizeof b->object);
 #endif
@@ -117,11 +118,6 @@ class List_allocator {
       ASAN_POISON_MEMORY_REGION(storage_[i].object, sizeof storage_[i].object);
 #endif
     }
-  }
-
-  [[noreturn]] static void fatal(const char* what) {
-    std::clog << what << std::endl;
-    std::terminate();
   }
 
   bool started_ = false;

@@ -320,3 +320,29 @@ TEST_F(PacketDeathTest, FreeBuffersArePoisoned) {
       "use-after-poison");
 }
 #endif
+
+TEST(ListAllocator, FirstInFirstOutAndGuardedRelease) {
+  using Pool = List_allocator<long, 3, Dummy_critical_section>;
+  Pool& pool = Pool::instance();
+  EXPECT_EQ(pool.free_count(), 3u);
+  long* a = pool.allocate();
+  long* b = pool.allocate();
+  long* c = pool.allocate();
+  EXPECT_LT(a, b);  // handed out in address order at start
+  EXPECT_LT(b, c);
+  EXPECT_EQ(pool.allocate(), nullptr);
+  pool.deallocate(c);
+  pool.deallocate(a);
+  EXPECT_EQ(pool.free_count(), 2u);
+  EXPECT_EQ(pool.allocate(), c);
+  EXPECT_EQ(pool.allocate(), a);
+  pool.deallocate(b);
+  EXPECT_DEATH(pool.deallocate(b), "pool: block released twice");
+  long local = 0;
+  EXPECT_DEATH(pool.deallocate(&local), "pool: release of a foreign block");
+  EXPECT_DEATH(pool.deallocate(reinterpret_cast<long*>(reinterpret_cast<char*>(a) + 1)),
+               "pool: release of a foreign block");
+  pool.deallocate(a);
+  pool.deallocate(c);
+  EXPECT_EQ(pool.free_count(), 3u);
+}
