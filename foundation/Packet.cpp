@@ -6,6 +6,10 @@
 #include <exception>
 #include <iostream>
 #include <new>
+#include <type_traits>
+
+// Packets may be released by static objects at exit: the pool must outlive them all.
+static_assert(std::is_trivially_destructible_v<PacketPool>);
 
 _Packet::_Packet(const _Packet& o)
     : count(0), fdata(buffer + (o.fdata - o.buffer)), ftail(buffer + (o.ftail - o.buffer)) {
