@@ -3,6 +3,7 @@
 
     asn1gen.py --cpp OUTDIR MODULE.asn...      C++ headers and sources, one pair per module
     asn1gen.py --asn OUTDIR MODULE.asn...      the modules re-written for an independent codec
+    asn1gen.py --list OUTDIR MODULE.asn...     the files --cpp would write, one per line
     asn1gen.py --check MODULE.asn...           parse and resolve only
 
 Errors are reported as "file:line: error: text" on stderr with exit status 1.
@@ -39,11 +40,17 @@ def main(argv=None):
     mode.add_argument('--cpp', metavar='OUTDIR')
     mode.add_argument('--asn', metavar='OUTDIR')
     mode.add_argument('--check', action='store_true')
+    mode.add_argument('--list', metavar='OUTDIR', help='print the paths --cpp OUTDIR would write')
     ap.add_argument('sources', nargs='+')
     args = ap.parse_args(argv)
     try:
         modules = load(args.sources)
-        if args.cpp:
+        if args.list:
+            from asn1gen.cpp_writer import source_names
+            for m in modules:
+                for name in [m.name + '.h'] + source_names(m):
+                    print(os.path.join(args.list, name))
+        elif args.cpp:
             from asn1gen.cpp_writer import generate
             os.makedirs(args.cpp, exist_ok=True)
             for name, text in generate(modules):
