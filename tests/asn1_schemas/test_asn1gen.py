@@ -93,6 +93,31 @@ class Errors(unittest.TestCase):
         resolve([parse('m.asn', module('M', 'A ::= SEQUENCE { next A OPTIONAL }\n'))])
 
 
+class CppOutput(unittest.TestCase):
+    def generate(self, body):
+        from asn1gen.cpp_writer import generate
+        mods = [parse('g.asn', module('G', body))]
+        resolve(mods)
+        return dict(generate(mods))
+
+    def test_unnamed_inner_types_are_refused(self):
+        for body, line in [('A ::= SEQUENCE {\n x SEQUENCE { y NULL } }\n', 4),
+                           ('A ::= CHOICE {\n x NULL,\n y ENUMERATED { a(0) } }\n', 5),
+                           ('A ::= SEQUENCE {\n x SEQUENCE OF\n CHOICE { a NULL } }\n', 5),
+                           ('A ::= SEQUENCE {\n x SEQUENCE OF IA5String (SIZE (1..2)) }\n', 4)]:
+            with self.subTest(body=body), self.assertRaises(SchemaError) as cm:
+                self.generate(body)
+            self.assertEqual((cm.exception.path, cm.exception.line), ('g.asn', line), str(cm.exception))
+            self.assertIn('must be named', cm.exception.message)
+
+    def test_enumeration_names_table_and_identifiers(self):
+        files = self.generate('E ::= ENUMERATED { not-use(-1), active(0), delete(1), fake(255), min(0), ... }\n')
+        self.assertIn('"not-use=-1", "active", "delete", "fake=255", "min=0"', files['G.cpp'])
+        self.assertIn('{&ASN1::createAs<E>, 10}, true, 255,', files['G.cpp'])
+        self.assertIn('delete_ = 1', files['G.h'])
+        self.assertIn('not_use = -1', files['G.h'])
+
+
 class CommandLine(unittest.TestCase):
     def run_tool(self, *args):
         return subprocess.run([sys.executable, TOOL] + list(args), capture_output=True, text=True)
