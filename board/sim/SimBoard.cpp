@@ -597,6 +597,7 @@ std::vector<Request> SimBoard::requests(Device device) const {
 
 void SimBoard::clear_requests() {
   for (auto& log : requests_) log.clear();
+  request_totals_ = {};
 }
 
 int SimBoard::open_count(Device device) {

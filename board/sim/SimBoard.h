@@ -146,6 +146,7 @@ class SimBoard {
   // --- inspection
   BoardState& state() { return state_; }
   std::vector<Request> requests(Device device) const;
+  // Requests since the last clear, including those the bounded log no longer holds.
   uint64_t request_count(Device device) const { return request_totals_[static_cast<int>(device)]; }
   void clear_requests();
   // Descriptors of a device that are open on the daemon's side.
