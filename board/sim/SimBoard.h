@@ -1,0 +1,228 @@
+#pragma once
+// The simulated board behind the device seam: the state of every driver, shared by every open
+// descriptor, and the test API that inspects it, injects events and makes requests fail.
+// Opening a driver path gives one end of a socket pair; the board keeps the other end, so a
+// read is one frame or event record and poll, EAGAIN and end of file behave as on the board.
+#include <sys/types.h>
+
+#include <array>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <set>
+#include <span>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "board/sim/Device.h"
+#include "board/sim/RequestSpec.h"
+#include "board/sim/SimSwitch.h"
+
+namespace board::sim {
+
+using Bytes = std::vector<uint8_t>;
+
+// One request as the board saw it, with its argument decoded field by field.
+struct Request {
+  Device device = Device::hal;
+  uint32_t number = 0;
+  const RequestSpec* spec = nullptr;  // null: a request the device does not know
+  uint8_t arg_count = 0;
+  std::array<int64_t, RequestSpec::kMaxFields> args{};
+  int result = 0;
+  int error = 0;  // errno of a failed request, else 0
+
+  // The decoded argument field `name`; nullopt when the request has no such field.
+  std::optional<int64_t> arg(std::string_view name) const;
+  // "MUX_CONNECT output=8200 source=5 -> 0", "0x12345678 -> -1 ENOTTY".
+  std::string text() const;
+};
+
+// One HDLC controller channel of "/dev/mcc/ctl".
+struct HdlcChannel {
+  int channel = -1;   // switch numbering
+  bool open = false;  // false once the daemon closed every descriptor of it
+  uint32_t type = 0;
+  uint32_t rx_packet_size = 0;
+  uint32_t rx_threshold = 0;
+  uint32_t tx_threshold = 0;
+  std::deque<Bytes> sent;  // frames the daemon wrote, oldest first (the last kFrameLimit)
+  uint64_t sent_count = 0;
+  uint64_t received_count = 0;  // frames delivered to the daemon
+  uint64_t dropped_count = 0;   // frames the daemon did not read in time
+};
+
+struct TrunkState {
+  uint32_t state = 0;  // trunk state code, 0 normal
+  uint32_t slips = 0;
+  uint32_t loss_bf = 0;
+  uint32_t loss_carrier = 0;
+  uint32_t ais = 0;
+  uint32_t rai = 0;
+};
+
+struct CasChannelState {
+  bool enabled = false;
+  uint8_t rx = 0;
+  uint8_t tx = 0;
+};
+
+struct ToneTimeslot {
+  bool detector = false;
+  uint32_t detector_id = 0;
+  uint32_t twist = 0, ratio = 0, silence = 0, noise = 0;
+  uint16_t frequency1 = 0, frequency2 = 0, amplitude1 = 0, amplitude2 = 0;
+  bool echo_canceller = false;
+  bool rejection = false;
+  bool iva = false;
+  int32_t iva_level_db = 0;
+  std::string selcal;  // the last signs dialled
+};
+
+struct DspTimeslot {
+  uint32_t enabled = 0;                   // feature mask bits that are on
+  std::map<uint32_t, uint32_t> ids;       // feature bit -> request id of its enable
+  std::map<uint32_t, std::array<uint8_t, 12>> configured;  // "what" code -> last payload
+};
+
+// Everything the drivers hold. Tests read and set it directly.
+struct BoardState {
+  // "/dev/hal"
+  SimSwitch mux;
+  int32_t clock_source = -1;
+  bool spi_present = true;
+  std::array<std::array<uint8_t, 256>, 8> spi{};  // [channel][address]
+  uint8_t dip = 0;
+  uint8_t power = 0;
+  uint8_t leds = 0;
+  // "/dev/mcc/ctl": capacity by kind (data and ss7 share the data channels)
+  uint32_t mcc_data_capacity = 32, mcc_bri_capacity = 8, mcc_transparent_capacity = 16;
+  // "/dev/maintenance"
+  uint32_t tclk_mask = 0;
+  std::array<TrunkState, 4> trunks{};
+  // "/dev/e1-cas"
+  std::array<bool, 4> cas_trunk_open{};
+  std::array<std::array<CasChannelState, 32>, 4> cas{};
+  // "/dev/dtmf", "/dev/dsp": by timeslot
+  std::map<uint32_t, ToneTimeslot> tones;
+  std::map<uint32_t, DspTimeslot> dsp;
+  uint32_t vad_version = 2;
+};
+
+class SimBoard {
+ public:
+  // Requests kept per device (the oldest are dropped beyond this); frames kept per channel.
+  static constexpr size_t kRequestLimit = 32768;
+  static constexpr size_t kFrameLimit = 1024;
+  // Controller channels are numbered from here in switch numbering.
+  static constexpr int kFirstHdlcChannel = 4096;
+  static constexpr int kMaxTimeslot = 4095;
+
+  static SimBoard& instance();
+  SimBoard();
+  ~SimBoard();
+  SimBoard(const SimBoard&) = delete;
+  SimBoard& operator=(const SimBoard&) = delete;
+
+  // --- the device seam (board::open, board::ioctl, board::ioctl_value, board::close)
+  int open(const char* path, int flags);
+  int ioctl(int fd, uint32_t request, void* argp);
+  int ioctl_value(int fd, uint32_t request, unsigned long value);
+  int close(int fd);
+
+  // --- running
+  // Takes in the frames the daemon wrote (routing them through the switch) and releases the
+  // devices the daemon closed. Never blocks.
+  void service();
+  // A descriptor that turns readable when service() has work: watch it on the event loop.
+  int pollfd() const { return epoll_fd_; }
+  // Hangs up every open device (its reader sees end of file) and forgets all state.
+  void reset();
+
+  // --- inspection
+  BoardState& state() { return state_; }
+  std::vector<Request> requests(Device device) const;
+  // Requests since the last clear, including those the bounded log no longer holds.
+  uint64_t request_count(Device device) const { return request_totals_[static_cast<int>(device)]; }
+  void clear_requests();
+  // Descriptors of a device that are open on the daemon's side.
+  int open_count(Device device);
+  // Controller channels by switch channel number, open or closed since their allocation.
+  const std::map<int, HdlcChannel>& hdlc_channels();
+  const HdlcChannel* hdlc_channel(int channel);
+  // The frames the daemon wrote on a channel, oldest first.
+  std::vector<Bytes> frames_sent(int channel);
+
+  // --- failure injection
+  // The next `count` requests on the device fail with `error` (0 cancels).
+  void fail_next(Device device, int error, unsigned count = 1);
+  // Every open of the device fails with `error` until set to 0.
+  void fail_open(Device device, int error);
+  // The device reports end of file and hang-up to every descriptor open on it.
+  void hangup(Device device);
+
+  // --- event injection; each returns the number of descriptors that took the record.
+  // One record as given (any length, including short or oversized ones).
+  unsigned inject_raw(Device device, std::span<const uint8_t> record);
+  // A tone-detector event; without an id, the id of the timeslot's last detector enable.
+  unsigned dtmf_event(uint32_t timeslot, uint32_t code, uint32_t timestamp, std::optional<uint32_t> id = {});
+  // The received signalling bits of a channel change.
+  unsigned cas_change(uint32_t trunk, uint32_t timeslot, uint8_t rx);
+  // A DSP event; without an id, the id under which the type's feature was last enabled.
+  unsigned dsp_event(uint32_t timeslot, uint32_t type, std::span<const uint8_t> payload,
+                     std::optional<uint32_t> id = {});
+  unsigned dsp_vad(uint32_t timeslot, uint32_t dir_mask, int32_t rx, int32_t tx, std::optional<uint32_t> id = {});
+  unsigned dsp_sd(uint32_t timeslot, int32_t sd_rx, std::optional<uint32_t> id = {});
+  unsigned dsp_bss(uint32_t timeslot, float score, std::optional<uint32_t> id = {});
+  unsigned dsp_flags(uint32_t timeslot, uint32_t flags, uint32_t mask, std::optional<uint32_t> id = {});
+  // The trunk's synchronisation status as the next status request reports it.
+  void set_trunk_status(uint32_t trunk, const TrunkState& status);
+  // A frame received by the controller channel `channel` (switch numbering).
+  bool hdlc_frame(int channel, std::span<const uint8_t> frame);
+  // A frame arriving at switch input `input`: it reaches every controller channel the switch
+  // and the cables connect to that input. Returns the number of channels reached.
+  unsigned tdm_frame(int input, std::span<const uint8_t> frame);
+
+  // --- test hook: called with each frame the daemon writes, after it was recorded and routed.
+  std::function<void(int channel, const Bytes& frame)> on_frame_sent;
+
+ private:
+  struct Handle;
+
+  Handle* find(int fd, int& error);
+  int request(int fd, uint32_t number, void* argp, bool by_value, unsigned long value);
+  int execute(Handle& h, const RequestSpec& spec, uint8_t* record, unsigned long value, int& error);
+  int hal_request(uint32_t number, uint8_t* record, int& error);
+  int mcc_request(Handle& h, uint32_t number, uint8_t* record, int& error);
+  int maintenance_request(uint32_t number, uint8_t* record, unsigned long value, int& error);
+  int e1cas_request(uint32_t number, uint8_t* record, unsigned long value, int& error);
+  int dtmf_request(uint32_t number, uint8_t* record, unsigned long value, int& error);
+  int dsp_request(uint32_t number, uint8_t* record, unsigned long value, int& error);
+  void record_request(const Request& r);
+
+  void drain(uint64_t key, uint32_t events);
+  void drop(Handle& h);
+  void release(uint64_t key);
+  void frame_from_daemon(Handle& h, const uint8_t* data, size_t size);
+  unsigned broadcast(Device device, const void* data, size_t size);
+  bool deliver(Handle& h, const void* data, size_t size);
+  Handle* owner_of(int channel);
+  uint32_t feature_id(uint32_t timeslot, uint32_t feature) const;
+
+  BoardState state_;
+  int epoll_fd_ = -1;
+  std::unordered_map<uint64_t, std::unique_ptr<Handle>> handles_;  // by the daemon end's inode
+  std::set<uint64_t> hung_up_;  // daemon ends whose device was hung up
+  std::map<int, HdlcChannel> channels_;
+  std::vector<uint8_t> buffer_;
+  std::array<std::deque<Request>, kDevices> requests_;
+  std::array<uint64_t, kDevices> request_totals_{};
+  std::array<int, kDevices> fail_open_{};
+  std::array<std::pair<int, unsigned>, kDevices> fail_next_{};
+};
+
+}  // namespace board::sim
