@@ -178,6 +178,7 @@ class _Writer:
                 elif optional:
                     out.append('    void set_%s();' % m)
                 if optional:
+                    out.append('    %s& include_%s();' % (f.cls, m))
                     out.append('    bool has_%s() const;' % m)
                     out.append('    void omit_%s();' % m)
             else:
@@ -285,6 +286,8 @@ class _Writer:
                 elif opt_index >= 0:
                     defs.append('void %s::set_%s() { %s}' % (n, m, include))
                 if opt_index >= 0:
+                    defs.append('%s& %s::include_%s() { %sreturn field<%s>(%d); }' % (
+                        f.cls, n, m, include, f.cls, slot))
                     defs.append('bool %s::has_%s() const { return hasOptionalField(%d); }' % (n, m, opt_index))
                     defs.append('void %s::omit_%s() { removeOptionalField(%d); }' % (n, m, opt_index))
         else:
