@@ -95,3 +95,34 @@ TEST(SchemaRoundTrip, DecodedComponentsAreObjectsOfTheirSchemaClasses)
 }
 
 }  // namespace
+
+namespace {
+
+// The wire carries an enumeration's value as a whole number in 0..maximum: a value between two
+// named runs still travels, a value below 0 cannot.
+TEST(SchemaEdgeValues, SparseEnumerationValuesOnTheWire)
+{
+    LGCP::Message m;
+    LEMZGW::ProtoLemzPacket packet;
+    packet.get_msgID().setValue(4103);  // between gw-remote-keep-alive and gw-rad-ptt-on
+    packet.get_payload().set_gw_get_id();
+    m.get_pdu().select_command().select_protoLemz().get_packets().push_back(packet);
+    bool ok = false;
+    std::vector<char> bytes = coding::encode(m, &ok);
+    ASSERT_TRUE(ok);
+    LGCP::Message decoded;
+    ASSERT_TRUE(coding::decode(bytes, decoded));
+    EXPECT_EQ(decoded.get_pdu().get_command().get_protoLemz().get_packets()[0].get_msgID().getValue(), 4103);
+
+    LGCP::Message standby;
+    TERM::LemzRadioStatus& status = standby.get_pdu().select_signal().select_rtpExt().get_status().select_lemz();
+    status.set_standby_state_channel(TERM::RadioStandby::not_use);
+    std::vector<char> out{'x'};
+    ASN1::CoderEnv env(ASN1::CoderEnv::per);
+    EXPECT_FALSE(ASN1::encode(standby, &env, std::back_inserter(out)));
+    EXPECT_EQ(out, std::vector<char>{'x'});  // nothing written on failure
+    status.set_standby_state_channel(TERM::RadioStandby::active);
+    EXPECT_TRUE(ASN1::encode(standby, &env, std::back_inserter(out)));
+}
+
+}  // namespace
