@@ -110,6 +110,14 @@ class CppOutput(unittest.TestCase):
             self.assertEqual((cm.exception.path, cm.exception.line), ('g.asn', line), str(cm.exception))
             self.assertIn('must be named', cm.exception.message)
 
+    def test_names_that_clash_in_cpp_are_refused(self):
+        for body, line in [('A ::= SEQUENCE {\n a-b NULL,\n a_b NULL }\n', 5),
+                           ('E ::= ENUMERATED {\n x-y(0),\n x_y(1) }\n', 5)]:
+            with self.subTest(body=body), self.assertRaises(SchemaError) as cm:
+                self.generate(body)
+            self.assertEqual(cm.exception.line, line)
+            self.assertIn('give the same C++ name', cm.exception.message)
+
     def test_enumeration_names_table_and_identifiers(self):
         files = self.generate('E ::= ENUMERATED { not-use(-1), active(0), delete(1), fake(255), min(0), ... }\n')
         self.assertIn('"not-use=-1", "active", "delete", "fake=255", "min=0"', files['G.cpp'])

@@ -20,7 +20,9 @@ union unsigned using virtual void volatile wchar_t while xor xor_eq NULL EOF'''.
 _MEMBERS = {'info', 'infoRecord', 'compare', 'clone', 'accept', 'isValid', 'isStrictlyValid', 'asInt',
             'getValue', 'setValue', 'setFromInt', 'getMaximum', 'extendable', 'getName', 'setFromName',
             'nameOf', 'theInfo', 'NamedNumber', 'Choice', 'field', 'fieldAt', 'getField', 'setField',
-            'selection', 'swap'}
+            'selection', 'swap', 'asNamedNumber', 'getID', 'setID', 'getSelection', 'setSelection',
+            'createSelection', 'currentSelection', 'numSlots', 'optionalMap', 'extensionMap',
+            'hasOptionalField', 'includeOptionalField', 'removeOptionalField'}
 
 _TAGS = {'SEQUENCE': 16, 'CHOICE': 0, 'ENUMERATED': 10}
 
@@ -54,6 +56,26 @@ class _Field:
 class _Writer:
     def __init__(self, modules):
         self.modules = modules
+        for m in modules:
+            for a in m.assignments:
+                self.check_identifiers(m, a)
+
+    def check_identifiers(self, mod, a):
+        """Two schema names that become one C++ name would make accessors or enumerators clash."""
+        t = a.type
+        if isinstance(t, model.Enumerated):
+            names = [(i.name, i.line) for i in t.items]
+        elif isinstance(t, model.Constructed):
+            names = [(c.name, c.line) for c in t.components]
+        else:
+            return
+        seen = {}
+        for name, line in names:
+            key = ident(name)
+            if key in seen:
+                raise SchemaError(mod.path, line, '%r and %r of %s::%s give the same C++ name %s'
+                                  % (seen[key], name, mod.name, a.name, key))
+            seen[key] = name
 
     def error(self, mod, line, message):
         return SchemaError(mod.path, line, message)
