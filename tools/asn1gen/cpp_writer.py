@@ -162,7 +162,8 @@ class _Writer:
         t = a.type
         items = ',\n'.join('        %s = %d' % (ident(i.name), i.value) for i in t.items)
         n = a.name
-        return ['// ENUMERATED%s' % (', extensible' if t.extendable else ''),
+        return ['// %s ::= ENUMERATED%s (%s.asn line %d)' % (n, ', extensible' if t.extendable else '',
+                                                         a.module.name, a.line),
                 'class %s : public ASN1::ENUMERATED {' % n, 'public:',
                 '    enum NamedNumber {', items, '    };',
                 '    static const ASN1::EnumeratedInfo theInfo;', '',
@@ -177,7 +178,8 @@ class _Writer:
         n = a.name
         base = 'ASN1::SEQUENCE' if t.kind == 'SEQUENCE' else 'ASN1::CHOICE'
         info = 'ASN1::SequenceInfo' if t.kind == 'SEQUENCE' else 'ASN1::ChoiceInfo'
-        out = ['// %s%s' % (t.kind, ', extensible' if t.extendable else ''),
+        out = ['// %s ::= %s%s (%s.asn line %d)' % (n, t.kind, ', extensible' if t.extendable else '',
+                                                mod.name, a.line),
                'class %s : public %s {' % (n, base), 'public:']
         fields = [(c, self.field_of(mod, '%s::%s' % (mod.name, n), c.name, c.type, c.line)) for c in t.components]
         nested = [f.nested for _, f in fields if f.nested]
