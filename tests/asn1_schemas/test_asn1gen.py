@@ -142,6 +142,17 @@ class CommandLine(unittest.TestCase):
             self.assertEqual(r.returncode, 1)
             self.assertIn('missing.asn', r.stderr)
 
+    def test_list_names_exactly_what_cpp_writes(self):
+        with tempfile.TemporaryDirectory() as d:
+            listed = self.run_tool('--list', d, *SCHEMAS).stdout.split()
+            self.assertEqual(self.run_tool('--cpp', d, *SCHEMAS).returncode, 0)
+            self.assertEqual(sorted(listed), sorted(glob.glob(os.path.join(d, '*'))))
+            self.assertIn(os.path.join(d, 'LGCP.h'), listed)
+            # a second run leaves unchanged files untouched
+            stamp = os.stat(os.path.join(d, 'LGCP.h')).st_mtime_ns
+            self.run_tool('--cpp', d, *SCHEMAS)
+            self.assertEqual(os.stat(os.path.join(d, 'LGCP.h')).st_mtime_ns, stamp)
+
     def test_protocol_modules_are_valid(self):
         r = self.run_tool('--check', *SCHEMAS)
         self.assertEqual((r.returncode, r.stderr), (0, ''))
