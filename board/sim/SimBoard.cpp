@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -226,9 +227,10 @@ int SimBoard::request(int fd, uint32_t number, void* argp, bool by_value, unsign
 }
 
 void SimBoard::record_request(const Request& r) {
-  auto& log = requests_[static_cast<int>(r.device)];
+  auto& log = requests_[static_cast<int>(r.device)][r.number];
   if (log.size() >= kRequestLimit) log.pop_front();
   log.push_back(r);
+  log.back().sequence = ++sequence_;
   ++request_totals_[static_cast<int>(r.device)];
 }
 
@@ -591,8 +593,17 @@ void SimBoard::fail_open(Device device, int error) { fail_open_[static_cast<int>
 // ---------------------------------------------------------------- inspection
 
 std::vector<Request> SimBoard::requests(Device device) const {
-  const auto& log = requests_[static_cast<int>(device)];
-  return {log.begin(), log.end()};
+  std::vector<Request> all;
+  for (const auto& [number, log] : requests_[static_cast<int>(device)]) all.insert(all.end(), log.begin(), log.end());
+  std::sort(all.begin(), all.end(), [](const Request& a, const Request& b) { return a.sequence < b.sequence; });
+  return all;
+}
+
+std::vector<Request> SimBoard::requests(Device device, uint32_t number) const {
+  const auto& logs = requests_[static_cast<int>(device)];
+  auto it = logs.find(number);
+  if (it == logs.end()) return {};
+  return {it->second.begin(), it->second.end()};
 }
 
 void SimBoard::clear_requests() {

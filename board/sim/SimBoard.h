@@ -28,6 +28,7 @@ using Bytes = std::vector<uint8_t>;
 
 // One request as the board saw it, with its argument decoded field by field.
 struct Request {
+  uint64_t sequence = 0;  // order among all requests of the board
   Device device = Device::hal;
   uint32_t number = 0;
   const RequestSpec* spec = nullptr;  // null: a request the device does not know
@@ -115,8 +116,10 @@ struct BoardState {
 
 class SimBoard {
  public:
-  // Requests kept per device (the oldest are dropped beyond this); frames kept per channel.
-  static constexpr size_t kRequestLimit = 32768;
+  // Requests kept per device and request number (beyond this the oldest of that number are
+  // dropped, so that a request repeated in the background cannot push rare ones out of the
+  // log); frames kept per channel.
+  static constexpr size_t kRequestLimit = 16384;
   static constexpr size_t kFrameLimit = 1024;
   // Controller channels are numbered from here in switch numbering.
   static constexpr int kFirstHdlcChannel = 4096;
@@ -146,6 +149,8 @@ class SimBoard {
   // --- inspection
   BoardState& state() { return state_; }
   std::vector<Request> requests(Device device) const;
+  // Only the requests of one number.
+  std::vector<Request> requests(Device device, uint32_t number) const;
   // Requests since the last clear, including those the bounded log no longer holds.
   uint64_t request_count(Device device) const { return request_totals_[static_cast<int>(device)]; }
   void clear_requests();
@@ -219,7 +224,8 @@ class SimBoard {
   std::set<uint64_t> hung_up_;  // daemon ends whose device was hung up
   std::map<int, HdlcChannel> channels_;
   std::vector<uint8_t> buffer_;
-  std::array<std::deque<Request>, kDevices> requests_;
+  std::array<std::map<uint32_t, std::deque<Request>>, kDevices> requests_;  // by request number
+  uint64_t sequence_ = 0;
   std::array<uint64_t, kDevices> request_totals_{};
   std::array<int, kDevices> fail_open_{};
   std::array<std::pair<int, unsigned>, kDevices> fail_next_{};

@@ -116,6 +116,21 @@ TEST_F(SimBoardTest, RequestsAreCheckedAndRecordedWithTheirArguments) {
   EXPECT_EQ(sim().request_count(Device::hal), 4u);
 }
 
+TEST_F(SimBoardTest, RepeatedRequestsCannotPushRareOnesOutOfTheLog) {
+  hal_ = open(board::hal::kPath);
+  connect(8200, 5);
+  board::hal::MuxChannel ch;
+  ch.channel = 8192;
+  for (size_t i = 0; i < SimBoard::kRequestLimit + 10; ++i) board::ioctl(hal_, board::hal::MUX_DISABLE, &ch);
+  connect(8201, 6);
+  auto log = sim().requests(Device::hal);
+  ASSERT_EQ(log.size(), SimBoard::kRequestLimit + 2);
+  EXPECT_EQ(log.front().arg("source"), 5);
+  EXPECT_EQ(log.back().arg("source"), 6);
+  EXPECT_EQ(sim().requests(Device::hal, board::hal::MUX_CONNECT).size(), 2u);
+  EXPECT_EQ(sim().request_count(Device::hal), SimBoard::kRequestLimit + 12);
+}
+
 TEST_F(SimBoardTest, InjectedFailuresHitTheNextRequestsOnly) {
   hal_ = open(board::hal::kPath);
   sim().fail_next(Device::hal, EIO, 2);
@@ -315,6 +330,10 @@ TEST_F(SimBoardTest, DspFeaturesAndEvents) {
   EXPECT_EQ(read_record(fd)[7], 0) << "SD was never enabled: id 0";
   EXPECT_EQ(sim().dsp_bss(40, 2.5f), 1u);
   EXPECT_EQ(read_record(fd)[12], 0x40);
+
+  // Records queue while the reader is busy; none is lost or merged.
+  for (int i = 0; i < 100; ++i) ASSERT_EQ(sim().dsp_flags(40, static_cast<uint32_t>(i), 0xFF), 1u) << i;
+  for (int i = 0; i < 100; ++i) ASSERT_EQ(read_record(fd).at(15), i);
 }
 
 }  // namespace

@@ -68,6 +68,9 @@ TEST_F(SimProtocolTest, CommandsReachTheBoard) {
   EXPECT_EQ(protocol.execute("read 0x2003"), "ok 213\n");
   EXPECT_EQ(protocol.execute("requests hal"), "ok 1\nMUX_WRITE channel=8195 value=213 -> 0\n");
   EXPECT_EQ(protocol.execute("count /dev/hal"), "ok 1\n");
+  EXPECT_EQ(protocol.execute("requests hal 5 MUX_CONNECT"), "ok 0\n");
+  EXPECT_EQ(protocol.execute("requests hal 5 MUX_WRITE"), "ok 1\nMUX_WRITE channel=8195 value=213 -> 0\n");
+  EXPECT_EQ(protocol.execute("requests hal 5 NOPE").rfind("error usage", 0), 0u);
 
   EXPECT_EQ(protocol.execute("fail hal ENODEV"), "ok\n");
   EXPECT_EQ(board::ioctl(hal, board::hal::MUX_WRITE, &w), -1);
