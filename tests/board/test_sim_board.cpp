@@ -100,6 +100,12 @@ TEST_F(SimBoardTest, RequestsAreCheckedAndRecordedWithTheirArguments) {
   EXPECT_EQ(errno, EINVAL);
   connect(8200, 5);
 
+  // Through the pointer form a by-value request sees the pointer's bits, as in the kernel.
+  int cas = open(board::e1cas::kPath);
+  EXPECT_EQ(board::ioctl(cas, board::e1cas::CAS_OPEN_TRUNK, reinterpret_cast<void*>(2)), 0);
+  EXPECT_TRUE(sim().state().cas_trunk_open[2]);
+  EXPECT_EQ(sim().requests(Device::e1cas).back().text(), "CAS_OPEN_TRUNK trunk=2 -> 0");
+
   int regular = ::open("/dev/null", O_RDONLY);
   EXPECT_EQ(board::ioctl(regular, board::hal::MUX_CONNECT, &bad), -1);
   EXPECT_EQ(errno, ENOTTY);
@@ -203,6 +209,17 @@ TEST_F(SimBoardTest, HdlcFramesTravelThroughSwitchAndCables) {
   EXPECT_EQ(read_record(fa), (Bytes{9, 9}));
   EXPECT_TRUE(sim().hdlc_frame(b, Bytes{1}));
   EXPECT_EQ(read_record(fb), Bytes{1});
+
+  // Looped at the far end, a timeslot echoes the controller's frames back to it, once, even
+  // when the cables also form a ring.
+  sim().state().mux.cable(8192 + 1, 8192 + 1);
+  connect(8192 + 3, 8192 + 1);
+  sim().state().mux.cable(8192 + 3, 8192 + 1);
+  ASSERT_EQ(::write(fa, frame, sizeof frame), 3);
+  sim().service();
+  EXPECT_EQ(read_record(fa), Bytes(frame, frame + 3));
+  EXPECT_EQ(read_record(fa), Bytes{});
+  EXPECT_EQ(read_record(fb), Bytes{});
 }
 
 TEST_F(SimBoardTest, ControllerChannelLivesAsLongAsAnyDuplicate) {
