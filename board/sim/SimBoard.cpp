@@ -186,6 +186,8 @@ SimBoard::Handle* SimBoard::find(int fd, int& error) {
 
 int SimBoard::request(int fd, uint32_t number, void* argp, bool by_value, unsigned long value) {
   int error = 0;
+  // Controller channels that the daemon released since are free again before it asks for one.
+  if (number == mcc::MCC_ALLOCATE || number == mcc::MCC_RESOURCES) service();
   Handle* h = find(fd, error);
   if (!h) {
     errno = error;
@@ -306,7 +308,6 @@ int SimBoard::hal_request(uint32_t number, uint8_t* record, int& error) {
 // ---------------------------------------------------------------- "/dev/mcc/ctl"
 
 int SimBoard::mcc_request(Handle& h, uint32_t number, uint8_t* record, int& error) {
-  service();  // channels released by closes the daemon made meanwhile are free again
   auto in_use = [this](auto pred) {
     uint32_t n = 0;
     for (const auto& [ch, c] : channels_) n += (c.open && pred(c.type)) ? 1 : 0;
@@ -582,6 +583,16 @@ void SimBoard::hangup(Device device) {
     hung_up_.insert(it->first);
     it = handles_.erase(it);
   }
+}
+
+bool SimBoard::stall(int channel, bool stalled) {
+  Handle* h = owner_of(channel);
+  if (!h) return false;
+  epoll_event ev{};
+  // Without EPOLLIN the board still hears the daemon close the channel.
+  ev.events = stalled ? EPOLLRDHUP : EPOLLIN | EPOLLRDHUP;
+  ev.data.u64 = h->key;
+  return ::epoll_ctl(epoll_fd_, EPOLL_CTL_MOD, h->sim_fd, &ev) == 0;
 }
 
 void SimBoard::fail_next(Device device, int error, unsigned count) {

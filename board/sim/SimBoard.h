@@ -169,6 +169,9 @@ class SimBoard {
   void fail_open(Device device, int error);
   // The device reports end of file and hang-up to every descriptor open on it.
   void hangup(Device device);
+  // While stalled, the controller channel takes in no frame, so the daemon's writes fill its
+  // socket until they fail with EAGAIN; unstalling takes them in again.
+  bool stall(int channel, bool stalled);
 
   // --- event injection; each returns the number of descriptors that took the record.
   // One record as given (any length, including short or oversized ones).

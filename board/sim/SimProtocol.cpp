@@ -90,7 +90,7 @@ std::string error(const std::string& text) { return "error " + text + "\n"; }
 
 const char* kHelp =
     "reset service requests clear-requests count fail fail-open hangup open raw dtmf cas trunk "
-    "dsp-vad dsp-sd dsp-bss dsp-flags dsp-event hdlc-frame tdm-frame cable loopback uncable "
+    "dsp-vad dsp-sd dsp-bss dsp-flags dsp-event hdlc-frame tdm-frame stall unstall cable loopback uncable "
     "switch read channels frames clock tclk cas-state spi spi-present dip power leds vad-version "
     "tone dsp mcc-capacity";
 
@@ -255,6 +255,11 @@ std::string SimProtocol::execute(std::string_view line) {
     if (bad || !bytes) return usage("hdlc-frame|tdm-frame <channel> <hex>");
     if (cmd == "hdlc-frame") return count(board_.hdlc_frame(static_cast<int>(ch), *bytes) ? 1 : 0);
     return count(board_.tdm_frame(static_cast<int>(ch), *bytes));
+  }
+  if (cmd == "stall" || cmd == "unstall") {
+    auto ch = num(1, 0, kCh);
+    if (bad || n != 1) return usage("stall|unstall <channel>");
+    return count(board_.stall(static_cast<int>(ch), cmd == "stall") ? 1 : 0);
   }
   if (cmd == "cable" || cmd == "loopback" || cmd == "uncable") {
     auto out = num(1, 0, kCh);

@@ -252,6 +252,29 @@ TEST_F(SimBoardTest, ControllerChannelLivesAsLongAsAnyDuplicate) {
   EXPECT_EQ(errno, ENOSPC);
 }
 
+TEST_F(SimBoardTest, AStalledChannelFillsUntilWritesWouldBlock) {
+  int fd;
+  int ch = hdlc(fd);
+  ASSERT_TRUE(sim().stall(ch, true));
+  uint8_t frame[64] = {};
+  int written = 0;
+  while (::write(fd, frame, sizeof frame) == static_cast<ssize_t>(sizeof frame) && written < 100000) ++written;
+  EXPECT_EQ(errno, EAGAIN);
+  sim().service();
+  EXPECT_EQ(sim().hdlc_channel(ch)->sent_count, 0u);
+  pollfd p{fd, POLLOUT, 0};
+  EXPECT_EQ(::poll(&p, 1, 0), 0);
+  ASSERT_TRUE(sim().stall(ch, false));
+  sim().service();
+  EXPECT_EQ(sim().hdlc_channel(ch)->sent_count, static_cast<uint64_t>(written));
+  EXPECT_EQ(::poll(&p, 1, 0), 1) << "writable again";
+  // A stalled channel is still released when the daemon closes it.
+  sim().stall(ch, true);
+  board::close(fd);
+  forget(fd);
+  EXPECT_FALSE(sim().hdlc_channel(ch)->open);
+}
+
 TEST_F(SimBoardTest, HangupAndShortRecordsReachTheReader) {
   int fd = open(board::dtmf::kPath, O_RDONLY | O_NONBLOCK);
   EXPECT_EQ(sim().inject_raw(Device::dtmf, Bytes{1, 2, 3}), 1u);
