@@ -3,8 +3,6 @@
 // descriptor, and the test API that inspects it, injects events and makes requests fail.
 // Opening a driver path gives one end of a socket pair; the board keeps the other end, so a
 // read is one frame or event record and poll, EAGAIN and end of file behave as on the board.
-#include <sys/types.h>
-
 #include <array>
 #include <cstdint>
 #include <deque>
