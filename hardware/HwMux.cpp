@@ -10,10 +10,6 @@
 #include "board/board.h"
 #include "board/hal.h"
 
-namespace {
-constexpr unsigned char kIdleByte = 0xD5;
-}  // namespace
-
 HwMux* HwMux::instance() {
   static HwMux mux;
   return &mux;
@@ -89,7 +85,7 @@ bool HwMux::Disconnect(int channel) {
   if (uint16_t* e = shadow(channel)) *e = kConstant;
   board::hal::MuxValue r;
   r.channel = channel;
-  r.value = kIdleByte;
+  r.value = board::hal::kIdleByte;
   if (board::ioctl(fd_, board::hal::MUX_WRITE, &r) < 0) {
     int error = errno;
     std::clog << "hwMux: disconnect failed " << channel << " : " << std::strerror(error) << std::endl;

@@ -6,13 +6,14 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "board/hal.h"
 #include "foundation/Dpc.h"
 
 class HwMux {
  public:
   // The bus outputs: channel = kFirstOutput + bus * 128 + timeslot, 16 buses.
-  static constexpr int kFirstOutput = 8192;
-  static constexpr int kOutputs = 2048;
+  static constexpr int kFirstOutput = board::hal::kFirstOutput;
+  static constexpr int kOutputs = board::hal::kOutputs;
   // Shadow entries besides a source channel.
   static constexpr uint16_t kDisabled = 0xFFFF;
   static constexpr uint16_t kConstant = 0xFFFE;
