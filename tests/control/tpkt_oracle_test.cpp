@@ -69,7 +69,7 @@ TEST(TpktOracle, TsharkDissectsTheWrittenFrames) {
   {
     // text2pcap's hex dump: one packet per segment, 16 bytes per offset line.
     std::ofstream f(txt);
-    char line[16];
+    char line[32];
     for (const auto& seg : segments) {
       for (std::size_t i = 0; i < seg.size(); ++i) {
         if (i % 16 == 0) {
