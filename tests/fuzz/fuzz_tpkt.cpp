@@ -40,7 +40,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   {
     Sink sink;
     // Input layout: repeated [chunk length byte][bytes...]; a length byte of 0 advances the
-    // clock by 3000 ms instead (partial-frame timeout).
+    // clock by 3000 ms instead (partial-frame timeout), 255 takes the rest of the input as one
+    // chunk (large frames).
     size_t at = 0;
     while (at < size) {
       const unsigned want = data[at++];
@@ -49,7 +50,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         multiplexer.timers_schedule();
         continue;
       }
-      const size_t n = want < size - at ? want : size - at;
+      const size_t n = (want < size - at && want != 255) ? want : size - at;
       Packet chunk;
       chunk.reserve_head(0);
       if (n) std::memcpy(chunk.put(static_cast<unsigned>(n)), data + at, n);
