@@ -50,7 +50,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         multiplexer.timers_schedule();
         continue;
       }
-      const size_t n = (want < size - at && want != 255) ? want : size - at;
+      size_t n = (want < size - at && want != 255) ? want : size - at;
+      if (n > packet_max_size) n = packet_max_size;  // one socket read fills one packet at most
       Packet chunk;
       chunk.reserve_head(0);
       if (n) std::memcpy(chunk.put(static_cast<unsigned>(n)), data + at, n);
