@@ -4,8 +4,6 @@
 // never used, so the memory a process needs is fixed at start.
 #include <cstddef>
 #include <cstdint>
-#include <iostream>
-#include <exception>
 
 #include "foundation/F_dual_list.h"
 
@@ -19,6 +17,9 @@
 #ifdef VX_POOL_ASAN
 #include <sanitizer/asan_interface.h>
 #endif
+
+// Writes the reason to std::clog and terminates: a pool's free list is about to be corrupted.
+[[noreturn]] void List_allocator_fatal(const char* what);
 
 // The lock policy of a pool used from one thread only: it locks nothing.
 struct Dummy_critical_section {
@@ -40,9 +41,10 @@ class List_allocator {
 
   static constexpr unsigned capacity = N;
 
-  // The one pool of this element type.
+  // The one pool of this element type. Its bookkeeping is constant-initialised and its blocks
+  // are zero-filled static storage, so no guard or constructor runs before or during use.
   static List_allocator& instance() {
-    static List_allocator pool;
+    static constinit List_allocator pool;
     return pool;
   }
 
@@ -67,12 +69,12 @@ class List_allocator {
     Guard g(lock_);
     start();
     const auto raw = reinterpret_cast<std::uintptr_t>(p);
-    const auto first = reinterpret_cast<std::uintptr_t>(&storage_[0].object);
+    const auto first = reinterpret_cast<std::uintptr_t>(&blocks()[0].object);
     const std::uintptr_t off = raw - first;  // wraps for pointers below the pool
     if (raw < first || off % sizeof(List_storage) != 0 || off / sizeof(List_storage) >= N)
-      fatal("pool: release of a foreign block");
-    List_storage* b = &storage_[off / sizeof(List_storage)];
-    if (b->in_free_list) fatal("pool: block released twice");
+      List_allocator_fatal("pool: release of a foreign block");
+    List_storage* b = &blocks()[off / sizeof(List_storage)];
+    if (b->in_free_list) List_allocator_fatal("pool: block released twice");
 #ifdef VX_POOL_ASAN
     ASAN_POISON_MEMORY_REGION(b->object, sizeof b->object);
 #endif
@@ -89,8 +91,8 @@ class List_allocator {
   // True when p points into this pool's storage.
   bool owns(const void* p) const {
     auto* c = static_cast<const unsigned char*>(p);
-    auto* first = reinterpret_cast<const unsigned char*>(&storage_[0]);
-    return c >= first && c < first + sizeof storage_;
+    auto* first = reinterpret_cast<const unsigned char*>(blocks());
+    return c >= first && c < first + N * sizeof(List_storage);
   }
 
   List_allocator(const List_allocator&) = delete;
@@ -103,29 +105,29 @@ class List_allocator {
     Lock& l_;
   };
 
-  List_allocator() = default;
+  constexpr List_allocator() = default;
+
+  static List_storage* blocks() {
+    static List_storage storage[N];
+    return storage;
+  }
 
   // Builds the free list over the blocks in address order, on first use, so that the pool is
   // ready whatever the order of static initialisation of its users.
   void start() {
     if (started_) return;
     started_ = true;
-    free_list_.init(storage_, N);
+    List_storage* storage = blocks();
+    free_list_.init(storage, N);
     for (unsigned i = 0; i < N; ++i) {
-      storage_[i].in_free_list = true;
+      storage[i].in_free_list = true;
 #ifdef VX_POOL_ASAN
-      ASAN_POISON_MEMORY_REGION(storage_[i].object, sizeof storage_[i].object);
+      ASAN_POISON_MEMORY_REGION(storage[i].object, sizeof storage[i].object);
 #endif
     }
-  }
-
-  [[noreturn]] static void fatal(const char* what) {
-    std::clog << what << std::endl;
-    std::terminate();
   }
 
   bool started_ = false;
   Lock lock_;
   F_dual_list<List_storage> free_list_;
-  List_storage storage_[N];
 };

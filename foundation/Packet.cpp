@@ -6,6 +6,10 @@
 #include <exception>
 #include <iostream>
 #include <new>
+#include <type_traits>
+
+// Packets may be released by static objects at exit: the pool must outlive them all.
+static_assert(std::is_trivially_destructible_v<PacketPool>);
 
 _Packet::_Packet(const _Packet& o)
     : count(0), fdata(buffer + (o.fdata - o.buffer)), ftail(buffer + (o.ftail - o.buffer)) {
@@ -203,7 +207,9 @@ std::string Packet::text() const {
 bool Packet::dump(std::ostream& os) const {
   if (p_.is_null()) return false;
   const _Packet& b = r();
-  os << "head=" << std::dec << b.headroom() << ", data=" << b.length() << ", tail=" << b.tailroom();
+  const std::ios_base::fmtflags saved = os.flags();
+  os << std::dec << "head=" << b.headroom() << ", data=" << b.length() << ", tail=" << b.tailroom();
+  os.flags(saved);
   return true;
 }
 

@@ -3,6 +3,8 @@
 // The count lives in the object; the traits below say where, how the last release disposes of
 // the object, and whether a writer of a shared object gets its own copy first.
 
+#include <type_traits>
+
 // Writes "SMART POINTER ASSERTION!" to std::clog and terminates: a null pointer was dereferenced.
 [[noreturn]] void SmartPtrAssertion();
 // Its twin for a shared pointer; kept for completeness, nothing calls it.
@@ -58,12 +60,14 @@ class Smart_pointer {
     return p_;
   }
   T& operator*() { return *operator->(); }
-  // Read-only access: never copies.
-  const T* operator->() const {
+  // Access through a const pointer never copies. For copy-on-write objects it is read-only;
+  // for the others a const pointer, like a plain one, does not make the object const.
+  using const_access = std::conditional_t<Traits::copy_on_write, const T*, T*>;
+  const_access operator->() const {
     if (!p_) SmartPtrAssertion();
     return p_;
   }
-  const T& operator*() const { return *operator->(); }
+  auto& operator*() const { return *operator->(); }
 
   // The raw pointer, without checks or copies.
   T* get() const { return p_; }
@@ -83,6 +87,12 @@ class Smart_pointer {
   }
 
   // Gives up this pointer's count; the last count disposes of the object.
+  // (GCC cannot see that a count shared by several pointers outlives the first release and
+  // warns of a use after free on inlined chains of releases; the counts make it impossible.)
+#if defined(__GNUC__) && !defined(__clang__) && __GNUC__ >= 12
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wuse-after-free"
+#endif
   void release() {
     if (!p_) return;
     T* o = p_;
@@ -91,6 +101,9 @@ class Smart_pointer {
     if (c != 0) --c;
     if (c == 0) Traits::destroy(o);
   }
+#if defined(__GNUC__) && !defined(__clang__) && __GNUC__ >= 12
+#pragma GCC diagnostic pop
+#endif
 
  private:
   T* p_ = nullptr;
