@@ -70,8 +70,9 @@ void Tpkt_protocol::message(Packet& p) {
 }
 
 void Tpkt_protocol::receive(Packet& chunk) {
+  // Read in place: the chunk is not modified, so a shared one is never copied.
   const unsigned n = chunk.length();
-  const uint8_t* at = n ? reinterpret_cast<const uint8_t*>(chunk.pull(n)) : nullptr;
+  const uint8_t* at = n ? chunk.data() : nullptr;
   const uint8_t* end = at + n;
   while (at != end) {
     switch (state_) {
