@@ -234,6 +234,14 @@ TEST(Signal, InstallsHandlers) {
   raise(SIGUSR1);
   EXPECT_EQ(g_info_code, SI_TKILL);
 
+  EXPECT_EQ(Signal::enable_int(SIGUSR1), 0);
+  sigaction(SIGUSR1, nullptr, &sa);
+  EXPECT_FALSE(sa.sa_flags & SA_RESTART);
+  EXPECT_TRUE(sa.sa_flags & SA_SIGINFO);
+  EXPECT_EQ(Signal::disable_int(SIGUSR1), 0);
+  sigaction(SIGUSR1, nullptr, &sa);
+  EXPECT_TRUE(sa.sa_flags & SA_RESTART);
+
   EXPECT_EQ(Signal::ignore(SIGUSR1), 0);
   raise(SIGUSR1);  // ignored
   EXPECT_EQ(Signal::system(SIGUSR1), 0);
