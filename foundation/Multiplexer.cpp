@@ -229,7 +229,10 @@ void Multiplexer::run(bool watchdog, bool live_time) {
   close_watchdog();
 }
 
-bool Multiplexer::run_once(int max_wait_ms) { return pass(true, max_wait_ms < 0 ? 0 : max_wait_ms); }
+bool Multiplexer::run_once(int max_wait_ms) {
+  terminated_ = false;
+  return pass(true, max_wait_ms < 0 ? 0 : max_wait_ms);
+}
 
 bool Multiplexer::pass(bool live_time, int cap) {
   int t1 = timers_schedule();

@@ -1,0 +1,20 @@
+// Every value class of the ASN.1 runtime and the coder entry points, for the schema tables.
+#pragma once
+
+#include "asn1/AbstractData.h"
+#include "asn1/AbstractString.h"
+#include "asn1/BIT_STRING.h"
+#include "asn1/BMPString.h"
+#include "asn1/BOOLEAN.h"
+#include "asn1/CHOICE.h"
+#include "asn1/CoderEnv.h"
+#include "asn1/ENUMERATED.h"
+#include "asn1/GeneralizedTime.h"
+#include "asn1/INTEGER.h"
+#include "asn1/Null.h"
+#include "asn1/OBJECT_IDENTIFIER.h"
+#include "asn1/OCTET_STRING.h"
+#include "asn1/OpenData.h"
+#include "asn1/SEQUENCE.h"
+#include "asn1/SEQUENCE_OF.h"
+#include "asn1/Visitor.h"

@@ -1,0 +1,69 @@
+// Root of every ASN.1 value: a value object holds its data and a pointer to its type's
+// constant info record; generic code works only through this interface and the record.
+#pragma once
+
+#include "asn1/Info.h"
+
+#include <cstddef>
+
+namespace ASN1 {
+
+class Visitor;
+class ConstVisitor;
+
+// Largest element count of a decoded SEQUENCE OF (and of an extension bitmap).
+extern unsigned MaximumArraySize;
+// Largest string, octet-string or bit-string length a decoder accepts.
+extern unsigned MaximumStringSize;
+// Largest number of values one decode may create, so that a short frame cannot
+// grow into a huge tree.
+extern unsigned MaximumDecodeNodes;
+
+namespace detail {
+// Marker base of every concrete value class; values use the ordinary global new.
+template <class T>
+struct Allocator {};
+}  // namespace detail
+
+class AbstractData {
+public:
+    virtual ~AbstractData() = default;
+
+    const TypeInfo* info() const { return static_cast<const TypeInfo*>(info_); }
+    const void* infoRecord() const { return info_; }
+
+    // Both values must be of the same class (same runtime kind).
+    int compare(const AbstractData& other) const { return do_compare(other); }
+    AbstractData* clone() const { return do_clone(); }
+    bool accept(Visitor& v) { return do_accept(v); }
+    bool accept(ConstVisitor& v) const { return do_accept(v); }
+
+    bool isValid() const;
+    bool isStrictlyValid() const;
+
+    friend bool operator==(const AbstractData& a, const AbstractData& b) { return a.compare(b) == 0; }
+    friend bool operator!=(const AbstractData& a, const AbstractData& b) { return a.compare(b) != 0; }
+
+protected:
+    explicit AbstractData(const void* info) : info_(info) {}
+    AbstractData(const AbstractData&) = default;
+    // Assignment copies the content only: the target keeps its record.
+    AbstractData& operator=(const AbstractData&) { return *this; }
+
+    virtual int do_compare(const AbstractData& other) const = 0;
+    virtual AbstractData* do_clone() const = 0;
+    virtual bool do_accept(Visitor& v) = 0;
+    virtual bool do_accept(ConstVisitor& v) const = 0;
+
+private:
+    const void* info_;
+};
+
+// Width of a field holding n distinct values: 32 for n = 0 (wrapped full range), 0 for n = 1.
+unsigned CountBits(unsigned n);
+
+// Unsigned byte comparison; a proper prefix sorts first (-1 / 1).
+int lexicographic_compare_bytes(const char* a_begin, const char* a_end, const char* b_begin,
+                                const char* b_end);
+
+}  // namespace ASN1

@@ -1,0 +1,125 @@
+#include "asn1/AbstractString.h"
+
+#include "asn1/Visitor.h"
+
+#include <boost/polymorphic_cast.hpp>
+
+#include <algorithm>
+#include <cstring>
+
+namespace ASN1 {
+
+// Each set lists its characters in ascending code order, followed by a NUL.
+const char NumericStringSet[] = " 0123456789";
+const char PrintableStringSet[] =
+    "\x20\x27\x28\x29\x2b\x2c\x2d\x2e\x2f\x30\x31\x32\x33\x34\x35\x36"
+    "\x37\x38\x39\x3a\x3d\x3f\x41\x42\x43\x44\x45\x46\x47\x48\x49\x4a"
+    "\x4b\x4c\x4d\x4e\x4f\x50\x51\x52\x53\x54\x55\x56\x57\x58\x59\x5a"
+    "\x61\x62\x63\x64\x65\x66\x67\x68\x69\x6a\x6b\x6c\x6d\x6e\x6f\x70"
+    "\x71\x72\x73\x74\x75\x76\x77\x78\x79\x7a";
+const char VisibleStringSet[] =
+    "\x20\x21\x22\x23\x24\x25\x26\x27\x28\x29\x2a\x2b\x2c\x2d\x2e\x2f"
+    "\x30\x31\x32\x33\x34\x35\x36\x37\x38\x39\x3a\x3b\x3c\x3d\x3e\x3f"
+    "\x40\x41\x42\x43\x44\x45\x46\x47\x48\x49\x4a\x4b\x4c\x4d\x4e\x4f"
+    "\x50\x51\x52\x53\x54\x55\x56\x57\x58\x59\x5a\x5b\x5c\x5d\x5e\x5f"
+    "\x60\x61\x62\x63\x64\x65\x66\x67\x68\x69\x6a\x6b\x6c\x6d\x6e\x6f"
+    "\x70\x71\x72\x73\x74\x75\x76\x77\x78\x79\x7a\x7b\x7c\x7d\x7e";
+const char IA5StringSet[] =
+    "\x00\x01\x02\x03\x04\x05\x06\x07\x08\x09\x0a\x0b\x0c\x0d\x0e\x0f"
+    "\x10\x11\x12\x13\x14\x15\x16\x17\x18\x19\x1a\x1b\x1c\x1d\x1e\x1f"
+    "\x20\x21\x22\x23\x24\x25\x26\x27\x28\x29\x2a\x2b\x2c\x2d\x2e\x2f"
+    "\x30\x31\x32\x33\x34\x35\x36\x37\x38\x39\x3a\x3b\x3c\x3d\x3e\x3f"
+    "\x40\x41\x42\x43\x44\x45\x46\x47\x48\x49\x4a\x4b\x4c\x4d\x4e\x4f"
+    "\x50\x51\x52\x53\x54\x55\x56\x57\x58\x59\x5a\x5b\x5c\x5d\x5e\x5f"
+    "\x60\x61\x62\x63\x64\x65\x66\x67\x68\x69\x6a\x6b\x6c\x6d\x6e\x6f"
+    "\x70\x71\x72\x73\x74\x75\x76\x77\x78\x79\x7a\x7b\x7c\x7d\x7e\x7f";
+const char GeneralStringSet[] =
+    "\x00\x01\x02\x03\x04\x05\x06\x07\x08\x09\x0a\x0b\x0c\x0d\x0e\x0f"
+    "\x10\x11\x12\x13\x14\x15\x16\x17\x18\x19\x1a\x1b\x1c\x1d\x1e\x1f"
+    "\x20\x21\x22\x23\x24\x25\x26\x27\x28\x29\x2a\x2b\x2c\x2d\x2e\x2f"
+    "\x30\x31\x32\x33\x34\x35\x36\x37\x38\x39\x3a\x3b\x3c\x3d\x3e\x3f"
+    "\x40\x41\x42\x43\x44\x45\x46\x47\x48\x49\x4a\x4b\x4c\x4d\x4e\x4f"
+    "\x50\x51\x52\x53\x54\x55\x56\x57\x58\x59\x5a\x5b\x5c\x5d\x5e\x5f"
+    "\x60\x61\x62\x63\x64\x65\x66\x67\x68\x69\x6a\x6b\x6c\x6d\x6e\x6f"
+    "\x70\x71\x72\x73\x74\x75\x76\x77\x78\x79\x7a\x7b\x7c\x7d\x7e\x7f"
+    "\x80\x81\x82\x83\x84\x85\x86\x87\x88\x89\x8a\x8b\x8c\x8d\x8e\x8f"
+    "\x90\x91\x92\x93\x94\x95\x96\x97\x98\x99\x9a\x9b\x9c\x9d\x9e\x9f"
+    "\xa0\xa1\xa2\xa3\xa4\xa5\xa6\xa7\xa8\xa9\xaa\xab\xac\xad\xae\xaf"
+    "\xb0\xb1\xb2\xb3\xb4\xb5\xb6\xb7\xb8\xb9\xba\xbb\xbc\xbd\xbe\xbf"
+    "\xc0\xc1\xc2\xc3\xc4\xc5\xc6\xc7\xc8\xc9\xca\xcb\xcc\xcd\xce\xcf"
+    "\xd0\xd1\xd2\xd3\xd4\xd5\xd6\xd7\xd8\xd9\xda\xdb\xdc\xdd\xde\xdf"
+    "\xe0\xe1\xe2\xe3\xe4\xe5\xe6\xe7\xe8\xe9\xea\xeb\xec\xed\xee\xef"
+    "\xf0\xf1\xf2\xf3\xf4\xf5\xf6\xf7\xf8\xf9\xfa\xfb\xfc\xfd\xfe\xff";
+
+const StringInfo NumericString::theInfo = {
+    {{&createAs<NumericString>, 18}, Unconstrained, 0, 0xFFFFFFFFu}, NumericStringSet, 11, 4, 4, 4};
+const StringInfo PrintableString::theInfo = {
+    {{&createAs<PrintableString>, 19}, Unconstrained, 0, 0xFFFFFFFFu}, PrintableStringSet, 74, 7, 7, 8};
+const StringInfo VisibleString::theInfo = {
+    {{&createAs<VisibleString>, 26}, Unconstrained, 0, 0xFFFFFFFFu}, VisibleStringSet, 95, 7, 7, 8};
+const StringInfo IA5String::theInfo = {
+    {{&createAs<IA5String>, 22}, Unconstrained, 0, 0xFFFFFFFFu}, IA5StringSet, 128, 7, 7, 8};
+const StringInfo GeneralString::theInfo = {
+    {{&createAs<GeneralString>, 27}, Unconstrained, 0, 0xFFFFFFFFu}, GeneralStringSet, 256, 8, 8, 8};
+
+bool AbstractString::legalCharacter(char c) const
+{
+    const StringInfo* r = info();
+    if (!r->characterSet || r->characterSetSize == 0)
+        return true;
+    const unsigned char* first = reinterpret_cast<const unsigned char*>(r->characterSet);
+    const unsigned char* last = first + r->characterSetSize;
+    return std::binary_search(first, last, static_cast<unsigned char>(c));
+}
+
+namespace {
+
+bool charactersLegal(const AbstractString& s)
+{
+    for (char c : static_cast<const std::string&>(s))
+        if (!s.legalCharacter(c))
+            return false;
+    return true;
+}
+
+}  // namespace
+
+bool AbstractString::isValid() const
+{
+    const ConstrainedInfo& c = info()->size;
+    if (size() < static_cast<unsigned>(c.lowerLimit))
+        return false;
+    if (c.constraint != ExtendableConstraint && size() > c.upperLimit)
+        return false;
+    return charactersLegal(*this);
+}
+
+bool AbstractString::isStrictlyValid() const
+{
+    const ConstrainedInfo& c = info()->size;
+    if (size() < static_cast<unsigned>(c.lowerLimit) || size() > c.upperLimit)
+        return false;
+    return charactersLegal(*this);
+}
+
+int AbstractString::do_compare(const AbstractData& other) const
+{
+    const auto* o = boost::polymorphic_downcast<const AbstractString*>(&other);
+    size_t n = std::min(size(), o->size());
+    int r = std::memcmp(data(), o->data(), n);
+    if (r != 0)
+        return r;
+    return size() < o->size() ? -1 : (size() > o->size() ? 1 : 0);
+}
+
+AbstractData* AbstractString::do_clone() const
+{
+    auto* copy = boost::polymorphic_downcast<AbstractString*>(createFrom(infoRecord()));
+    *copy = *this;
+    return copy;
+}
+
+bool AbstractString::do_accept(Visitor& v) { return v.do_visit(*this); }
+bool AbstractString::do_accept(ConstVisitor& v) const { return v.do_visit(*this); }
+
+}  // namespace ASN1

@@ -1,0 +1,58 @@
+#include "asn1/CoderEnv.h"
+
+#include "asn1/AbstractData.h"
+#include "asn1/PERDecoder.h"
+#include "asn1/PEREncoder.h"
+
+namespace ASN1 {
+
+bool CoderEnv::encodeBytes(const AbstractData& value, std::vector<char>& out) const
+{
+    std::vector<char> bytes;
+    bool ok;
+    switch (encodingRule_) {
+    case per: ok = detail::encodePER(value, bytes); break;
+    case ber: ok = detail::encodeBER(value, bytes); break;
+    case avn: ok = detail::encodeAVN(value, bytes); break;
+    default: return false;
+    }
+    if (ok)
+        out.insert(out.end(), bytes.begin(), bytes.end());
+    return ok;
+}
+
+bool CoderEnv::decode(const char* first, const char* last, AbstractData& value, bool defer) const
+{
+    const CoderEnv* env = defer ? nullptr : this;
+    switch (encodingRule_) {
+    case per: return detail::decodePER(first, last, env, value);
+    case ber: return detail::decodeBER(first, last, env, value);
+    case avn: return detail::decodeAVN(first, last, value);
+    default: return false;
+    }
+}
+
+namespace detail {
+
+bool encodePER(const AbstractData& value, std::vector<char>& out)
+{
+    out.reserve(256);
+    PEREncoder encoder(out);
+    return value.accept(encoder);
+}
+
+bool decodePER(const char* first, const char* last, const CoderEnv* env, AbstractData& value)
+{
+    PERDecoder decoder(first, last, env);
+    return value.accept(decoder);
+}
+
+// The BER and value-notation coders plug in here; until they exist these rules fail cleanly.
+bool encodeBER(const AbstractData&, std::vector<char>&) { return false; }
+bool encodeAVN(const AbstractData&, std::vector<char>&) { return false; }
+bool decodeBER(const char*, const char*, const CoderEnv*, AbstractData&) { return false; }
+bool decodeAVN(const char*, const char*, AbstractData&) { return false; }
+
+}  // namespace detail
+
+}  // namespace ASN1

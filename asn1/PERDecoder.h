@@ -1,0 +1,94 @@
+// Aligned PER decoder: fills a value tree from untrusted octets. Every read is bounded by the
+// end of the input; a value that cannot be read fails the decode, and one decode creates at
+// most MaximumDecodeNodes values.
+#pragma once
+
+#include "asn1/Visitor.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+namespace ASN1 {
+
+class CoderEnv;
+struct ConstrainedInfo;
+
+class PERDecoder : public Visitor {
+public:
+    // A saved position: octet offset and bits left in that octet.
+    struct memento_type {
+        size_t pos;
+        uint16_t bitsLeft;
+    };
+
+    // env: handed on to the decoders of kept open-type octets (null: keep them undecoded).
+    PERDecoder(const char* first, const char* last, const CoderEnv* env = nullptr, bool aligned = true);
+
+    const CoderEnv* env() const { return env_; }
+
+    bool atEnd() const { return pos_ >= end_; }
+    // False at the end of the input.
+    bool decodeSingleBit(bool& bit);
+    // False when n > 32 or fewer than n bits are left; n = 0 gives 0.
+    bool decodeMultiBit(unsigned n, uint32_t& value);
+    // n bits into bytes: whole bytes first, then the remaining bits at the top of the last one.
+    bool decodeBitMap(std::vector<char>& bytes, unsigned n);
+    void byteAlign();
+    size_t getBitsLeft() const;
+    // Octets left after aligning.
+    size_t octetsLeft() const;
+    memento_type getPosition() const { return {pos_, bitsLeft_}; }
+    // Moves to octet offset p (limited to the end), at an octet boundary.
+    void setPosition(size_t p);
+    // Aligns and copies the lesser of n and the octets left; returns the count copied.
+    size_t decodeBlock(char* dest, size_t n);
+    bool decodeSmallUnsigned(uint32_t& n);
+    // 0 on success, -1 on failure; the result is not checked against hi.
+    int decodeUnsigned(uint32_t lo, uint32_t hi, uint32_t& value);
+    int decodeLength(uint32_t lo, uint32_t hi, uint32_t& len);
+    int decodeConstrainedLength(const ConstrainedInfo& info, uint32_t& len);
+    // Reads a CHOICE's extension bit and index and selects the alternative; for an extension
+    // alternative `bound` receives the end offset of its open type (0 otherwise).
+    bool decodeChoicePreamle(CHOICE& choice, size_t& bound);
+
+    // Creates a value from a record within the decode's node budget; null when over budget
+    // or when the record builds nothing.
+    AbstractData* createWithinBudget(const void* info);
+
+    bool do_visit(Null& v) override;
+    bool do_visit(BOOLEAN& v) override;
+    bool do_visit(INTEGER& v) override;
+    bool do_visit(ENUMERATED& v) override;
+    bool do_visit(OBJECT_IDENTIFIER& v) override;
+    bool do_visit(OCTET_STRING& v) override;
+    bool do_visit(BIT_STRING& v) override;
+    bool do_visit(AbstractString& v) override;
+    bool do_visit(BMPString& v) override;
+    bool do_visit(CHOICE& v) override;
+    bool do_visit(SEQUENCE_OF_Base& v) override;
+    bool do_visit(OpenData& v) override;
+    bool do_revisit(OpenData& v) override;
+    bool do_visit(TypeConstrainedOpenData& v) override;
+    bool do_visit(GeneralizedTime& v) override;
+    int preVisitExtensionRoots(SEQUENCE& seq) override;
+    int visitExtensionRoot(SEQUENCE& seq, int index, int optionalId) override;
+    int preVisitExtensions(SEQUENCE& seq) override;
+    int visitKnownExtension(SEQUENCE& seq, int index, int optionalId) override;
+    bool visitUnknownExtensions(SEQUENCE& seq) override;
+
+private:
+    // Decodes value within the next len octets (an open type's contents) and moves past them.
+    bool decodeBounded(AbstractData& value, size_t len);
+    bool readUnconstrainedWhole(uint32_t& bits, unsigned& octets);
+
+    const CoderEnv* env_;
+    const unsigned char* data_;
+    size_t pos_;
+    size_t end_;
+    uint16_t bitsLeft_;  // bits not yet read in the current octet; 8 at a boundary
+    bool aligned_;
+    unsigned nodesLeft_;
+};
+
+}  // namespace ASN1

@@ -1,0 +1,64 @@
+// Aligned PER encoder: appends the encoding of a value tree to a byte vector.
+#pragma once
+
+#include "asn1/Visitor.h"
+
+#include <cstdint>
+#include <vector>
+
+namespace ASN1 {
+
+struct ConstrainedInfo;
+
+class PEREncoder : public ConstVisitor {
+public:
+    explicit PEREncoder(std::vector<char>& out, bool aligned = true)
+        : out_(&out), freeBits_(8), aligned_(aligned) {}
+
+    void encodeSingleBit(bool bit);
+    // The low n bits of value, most significant first (n up to 32).
+    void encodeMultiBit(uint32_t value, unsigned n);
+    void encodeBitMap(const unsigned char* bytes, unsigned n);
+    void encodeBitMap(const std::vector<char>& bytes, unsigned n);
+    // Aligns and appends n octets; nothing (and no alignment) when n is 0.
+    void encodeBlock(const char* bytes, unsigned n);
+    void encodeSmallUnsigned(uint32_t n);
+    // Constrained whole number lo..hi, counted modulo 2^32; false when outside.
+    bool encodeUnsigned(uint32_t value, uint32_t lo, uint32_t hi);
+    // Length determinant; false when outside lo..hi or above 16383 in the unconstrained form.
+    bool encodeLength(uint32_t len, uint32_t lo, uint32_t hi);
+    // Writes the extension bit of an extendable constraint; true when the value is to be
+    // coded as unconstrained.
+    bool encodeConstraint(const ConstrainedInfo& info, int value);
+    bool encodeConstrainedLength(const ConstrainedInfo& info, uint32_t len);
+    // An open type: the value encoded on its own, then its length and octets.
+    bool encodeAnyType(const AbstractData* value);
+    void align() { freeBits_ = 8; }
+
+    bool do_visit(const Null& v) override;
+    bool do_visit(const BOOLEAN& v) override;
+    bool do_visit(const INTEGER& v) override;
+    bool do_visit(const ENUMERATED& v) override;
+    bool do_visit(const OBJECT_IDENTIFIER& v) override;
+    bool do_visit(const BIT_STRING& v) override;
+    bool do_visit(const OCTET_STRING& v) override;
+    bool do_visit(const AbstractString& v) override;
+    bool do_visit(const BMPString& v) override;
+    bool do_visit(const CHOICE& v) override;
+    bool do_visit(const OpenData& v) override;
+    bool do_visit(const GeneralizedTime& v) override;
+    bool do_visit(const SEQUENCE_OF_Base& v) override;
+    bool preVisitExtensionRoots(const SEQUENCE& seq) override;
+    bool visitExtensionRoot(const SEQUENCE& seq, int index) override;
+    bool preVisitExtensions(const SEQUENCE& seq) override;
+    bool visitKnownExtension(const SEQUENCE& seq, int index) override;
+
+private:
+    bool encodeOpenBytes(const char* bytes, unsigned n);
+
+    std::vector<char>* out_;
+    uint16_t freeBits_;  // bits still free in the last octet; 8 = start a new octet
+    bool aligned_;
+};
+
+}  // namespace ASN1

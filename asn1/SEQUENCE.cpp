@@ -1,0 +1,216 @@
+#include "asn1/SEQUENCE.h"
+
+#include "asn1/Visitor.h"
+
+#include <memory>
+#include <stdexcept>
+#include <utility>
+
+namespace ASN1 {
+
+const unsigned SEQUENCE::defaultTag = 0;
+
+void SEQUENCE::BitMap::resize(unsigned n)
+{
+    totalBits_ = n;
+    bitData_.resize((size_t(n) + 7) / 8, 0);
+    if (n % 8)
+        bitData_.back() = static_cast<unsigned char>(bitData_.back() & (0xFF00 >> (n % 8)));
+}
+
+bool SEQUENCE::BitMap::operator[](unsigned n) const
+{
+    return n < totalBits_ && (bitData_[n / 8] & (0x80 >> (n % 8)));
+}
+
+void SEQUENCE::BitMap::set(unsigned n)
+{
+    if (n < totalBits_)
+        bitData_[n / 8] = static_cast<unsigned char>(bitData_[n / 8] | (0x80 >> (n % 8)));
+}
+
+void SEQUENCE::BitMap::clear(unsigned n)
+{
+    if (n < totalBits_)
+        bitData_[n / 8] = static_cast<unsigned char>(bitData_[n / 8] & ~(0x80 >> (n % 8)));
+}
+
+bool SEQUENCE::BitMap::any() const
+{
+    for (unsigned char b : bitData_)
+        if (b)
+            return true;
+    return false;
+}
+
+namespace {
+
+struct FieldsGuard {
+    SEQUENCE::FieldVector& fields;
+    bool armed = true;
+    ~FieldsGuard()
+    {
+        if (armed)
+            for (AbstractData* f : fields)
+                delete f;
+    }
+};
+
+}  // namespace
+
+SEQUENCE::SEQUENCE(const void* infoRecord) : AbstractData(infoRecord)
+{
+    const SequenceInfo* r = info();
+    fields_.assign(r->numFields + r->knownExtensions, nullptr);
+    FieldsGuard guard{fields_};
+    optionalMap_.resize(r->numOptional);
+    for (unsigned i = 0; i < r->numFields; ++i)
+        if (r->fieldIds[i] == -1)
+            fields_[i] = createFrom(r->fieldInfos[i]);
+    if (r->defaultExtensionBitmap) {
+        extensionMap_.resize(r->knownExtensions);
+        for (unsigned k = 0; k < r->knownExtensions; ++k) {
+            if (r->defaultExtensionBitmap[k / 8] & (0x80 >> (k % 8))) {
+                extensionMap_.set(k);
+                fields_[r->numFields + k] = createFrom(r->fieldInfos[r->numFields + k]);
+            }
+        }
+    }
+    guard.armed = false;
+}
+
+SEQUENCE::SEQUENCE(const SEQUENCE& other)
+    : AbstractData(other), optionalMap_(other.optionalMap_), extensionMap_(other.extensionMap_)
+{
+    fields_.assign(other.fields_.size(), nullptr);
+    FieldsGuard guard{fields_};
+    for (size_t i = 0; i < other.fields_.size(); ++i)
+        if (other.fields_[i])
+            fields_[i] = other.fields_[i]->clone();
+    guard.armed = false;
+}
+
+SEQUENCE& SEQUENCE::operator=(const SEQUENCE& other)
+{
+    if (this != &other) {
+        SEQUENCE copy(other);
+        swap(copy);
+    }
+    return *this;
+}
+
+SEQUENCE::~SEQUENCE()
+{
+    for (AbstractData* f : fields_)
+        delete f;
+}
+
+void SEQUENCE::swap(SEQUENCE& other)
+{
+    fields_.swap(other.fields_);
+    std::swap(optionalMap_, other.optionalMap_);
+    std::swap(extensionMap_, other.extensionMap_);
+}
+
+bool SEQUENCE::hasOptionalField(unsigned n) const
+{
+    if (n < optionalMap_.size())
+        return optionalMap_[n];
+    return extensionMap_[n - optionalMap_.size()];
+}
+
+void SEQUENCE::includeOptionalField(unsigned opt, unsigned field)
+{
+    if (opt < optionalMap_.size()) {
+        optionalMap_.set(opt);
+    } else {
+        unsigned k = opt - optionalMap_.size();
+        if (k >= extensionMap_.size())
+            extensionMap_.resize(k + 1);
+        extensionMap_.set(k);
+    }
+    if (field < fields_.size() && !fields_[field])
+        fields_[field] = createFrom(info()->fieldInfos[field]);
+}
+
+void SEQUENCE::removeOptionalField(unsigned opt)
+{
+    if (opt < optionalMap_.size())
+        optionalMap_.clear(opt);
+    else
+        extensionMap_.clear(opt - optionalMap_.size());
+}
+
+void SEQUENCE::setField(unsigned i, AbstractData* value)
+{
+    std::unique_ptr<AbstractData> owned(value);
+    if (i >= fields_.size())
+        return;
+    delete fields_[i];
+    fields_[i] = owned.release();
+}
+
+AbstractData& SEQUENCE::fieldAt(unsigned i)
+{
+    AbstractData*& slot = fields_.at(i);
+    if (!slot) {
+        slot = createFrom(info()->fieldInfos[i]);
+        if (!slot)
+            throw std::logic_error("SEQUENCE field without a type");
+    }
+    return *slot;
+}
+
+namespace {
+
+int compareSlots(const AbstractData* a, const AbstractData* b)
+{
+    if (a && b)
+        return a->compare(*b);
+    return int(a != nullptr) - int(b != nullptr);
+}
+
+}  // namespace
+
+int SEQUENCE::do_compare(const AbstractData& otherData) const
+{
+    const auto& other = *boost::polymorphic_downcast<const SEQUENCE*>(&otherData);
+    const SequenceInfo* r = info();
+    int last = -1;
+    for (unsigned i = 0; i < r->numFields; ++i) {
+        int o = r->fieldIds[i];
+        if (o != -1) {
+            last = o;
+            bool a = hasOptionalField(o), b = other.hasOptionalField(o);
+            if (a != b)
+                return int(a) - int(b);
+            if (!a)
+                continue;
+        }
+        if (int c = compareSlots(getField(i), other.getField(i)))
+            return c;
+    }
+    for (unsigned i = r->numFields; i < fields_.size(); ++i) {
+        ++last;
+        bool a = hasOptionalField(last), b = other.hasOptionalField(last);
+        if (a != b)
+            return int(a) - int(b);
+        if (!a)
+            continue;
+        if (int c = compareSlots(getField(i), other.getField(i)))
+            return c;
+    }
+    return 0;
+}
+
+AbstractData* SEQUENCE::do_clone() const
+{
+    auto* copy = boost::polymorphic_downcast<SEQUENCE*>(createFrom(infoRecord()));
+    *copy = *this;
+    return copy;
+}
+
+bool SEQUENCE::do_accept(Visitor& v) { return v.visit(*this); }
+bool SEQUENCE::do_accept(ConstVisitor& v) const { return v.visit(*this); }
+
+}  // namespace ASN1
