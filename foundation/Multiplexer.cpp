@@ -354,6 +354,9 @@ bool Multiplexer::pass(bool live_time, int cap) {
 
   execute_dpc();
   if (idle) return false;
+  // A terminate() that came before poll() (from a timer, a DPC, or a signal that arrived
+  // outside poll) must not leave the loop waiting for an event that may never come.
+  if (terminated_) timeout = 0;
 
   int r = ::poll(poll_array_.data(), poll_array_.size(), timeout);
   int poll_errno = errno;
