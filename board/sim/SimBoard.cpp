@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -34,10 +35,6 @@ uint64_t key_of(const struct stat& st) {
   return (static_cast<uint64_t>(st.st_dev) << 40) ^ static_cast<uint64_t>(st.st_ino);
 }
 
-std::string errno_name(int error) {
-  const char* name = strerrorname_np(error);
-  return name ? name : std::to_string(error);
-}
 
 bool valid_feature_mask(uint32_t mask) {
   using namespace board::dsp;
@@ -47,48 +44,6 @@ bool valid_feature_mask(uint32_t mask) {
 bool counts_as_data(uint32_t type) { return type == mcc::kTypeData || type == mcc::kTypeSs7; }
 
 }  // namespace
-
-// ---------------------------------------------------------------- Request
-
-std::optional<int64_t> Request::arg(std::string_view name) const {
-  if (!spec) return std::nullopt;
-  for (int i = 0; i < arg_count && i < spec->field_count; ++i) {
-    if (name == spec->fields[i].name) return args[static_cast<size_t>(i)];
-  }
-  return std::nullopt;
-}
-
-std::string Request::text() const {
-  std::string s;
-  if (spec) {
-    s = spec->name;
-  } else {
-    char buf[16];
-    std::snprintf(buf, sizeof buf, "0x%08X", number);
-    s = buf;
-  }
-  for (int i = 0; spec && i < arg_count && i < spec->field_count; ++i) {
-    const FieldSpec& f = spec->fields[i];
-    s += ' ';
-    s += f.name;
-    s += '=';
-    int64_t v = args[static_cast<size_t>(i)];
-    if (f.kind == FieldSpec::chars) {
-      s += '"';
-      for (int b = 3; b >= 0; --b) {
-        char c = static_cast<char>((v >> (8 * b)) & 0xFF);
-        s += (c >= 0x20 && c < 0x7F && c != '"') ? c : '.';
-      }
-      s += '"';
-    } else {
-      s += std::to_string(v);
-    }
-  }
-  s += " -> ";
-  s += std::to_string(result);
-  if (error) s += ' ' + errno_name(error);
-  return s;
-}
 
 // ---------------------------------------------------------------- life
 
@@ -185,6 +140,8 @@ SimBoard::Handle* SimBoard::find(int fd, int& error) {
 
 int SimBoard::request(int fd, uint32_t number, void* argp, bool by_value, unsigned long value) {
   int error = 0;
+  // Controller channels that the daemon released since are free again before it asks for one.
+  if (number == mcc::MCC_ALLOCATE || number == mcc::MCC_RESOURCES) service();
   Handle* h = find(fd, error);
   if (!h) {
     errno = error;
@@ -226,9 +183,10 @@ int SimBoard::request(int fd, uint32_t number, void* argp, bool by_value, unsign
 }
 
 void SimBoard::record_request(const Request& r) {
-  auto& log = requests_[static_cast<int>(r.device)];
+  auto& log = requests_[static_cast<int>(r.device)][r.number];
   if (log.size() >= kRequestLimit) log.pop_front();
   log.push_back(r);
+  log.back().sequence = ++sequence_;
   ++request_totals_[static_cast<int>(r.device)];
 }
 
@@ -304,7 +262,6 @@ int SimBoard::hal_request(uint32_t number, uint8_t* record, int& error) {
 // ---------------------------------------------------------------- "/dev/mcc/ctl"
 
 int SimBoard::mcc_request(Handle& h, uint32_t number, uint8_t* record, int& error) {
-  service();  // channels released by closes the daemon made meanwhile are free again
   auto in_use = [this](auto pred) {
     uint32_t n = 0;
     for (const auto& [ch, c] : channels_) n += (c.open && pred(c.type)) ? 1 : 0;
@@ -582,6 +539,16 @@ void SimBoard::hangup(Device device) {
   }
 }
 
+bool SimBoard::stall(int channel, bool stalled) {
+  Handle* h = owner_of(channel);
+  if (!h) return false;
+  epoll_event ev{};
+  // Without EPOLLIN the board still hears the daemon close the channel.
+  ev.events = stalled ? EPOLLRDHUP : EPOLLIN | EPOLLRDHUP;
+  ev.data.u64 = h->key;
+  return ::epoll_ctl(epoll_fd_, EPOLL_CTL_MOD, h->sim_fd, &ev) == 0;
+}
+
 void SimBoard::fail_next(Device device, int error, unsigned count) {
   fail_next_[static_cast<int>(device)] = {error, error ? count : 0};
 }
@@ -591,8 +558,17 @@ void SimBoard::fail_open(Device device, int error) { fail_open_[static_cast<int>
 // ---------------------------------------------------------------- inspection
 
 std::vector<Request> SimBoard::requests(Device device) const {
-  const auto& log = requests_[static_cast<int>(device)];
-  return {log.begin(), log.end()};
+  std::vector<Request> all;
+  for (const auto& [number, log] : requests_[static_cast<int>(device)]) all.insert(all.end(), log.begin(), log.end());
+  std::sort(all.begin(), all.end(), [](const Request& a, const Request& b) { return a.sequence < b.sequence; });
+  return all;
+}
+
+std::vector<Request> SimBoard::requests(Device device, uint32_t number) const {
+  const auto& logs = requests_[static_cast<int>(device)];
+  auto it = logs.find(number);
+  if (it == logs.end()) return {};
+  return {it->second.begin(), it->second.end()};
 }
 
 void SimBoard::clear_requests() {

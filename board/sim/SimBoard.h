@@ -3,8 +3,6 @@
 // descriptor, and the test API that inspects it, injects events and makes requests fail.
 // Opening a driver path gives one end of a socket pair; the board keeps the other end, so a
 // read is one frame or event record and poll, EAGAIN and end of file behave as on the board.
-#include <sys/types.h>
-
 #include <array>
 #include <cstdint>
 #include <deque>
@@ -14,109 +12,21 @@
 #include <optional>
 #include <set>
 #include <span>
-#include <string>
 #include <unordered_map>
 #include <vector>
 
+#include "board/sim/BoardState.h"
 #include "board/sim/Device.h"
-#include "board/sim/RequestSpec.h"
-#include "board/sim/SimSwitch.h"
+#include "board/sim/Request.h"
 
 namespace board::sim {
 
-using Bytes = std::vector<uint8_t>;
-
-// One request as the board saw it, with its argument decoded field by field.
-struct Request {
-  Device device = Device::hal;
-  uint32_t number = 0;
-  const RequestSpec* spec = nullptr;  // null: a request the device does not know
-  uint8_t arg_count = 0;
-  std::array<int64_t, RequestSpec::kMaxFields> args{};
-  int result = 0;
-  int error = 0;  // errno of a failed request, else 0
-
-  // The decoded argument field `name`; nullopt when the request has no such field.
-  std::optional<int64_t> arg(std::string_view name) const;
-  // "MUX_CONNECT output=8200 source=5 -> 0", "0x12345678 -> -1 ENOTTY".
-  std::string text() const;
-};
-
-// One HDLC controller channel of "/dev/mcc/ctl".
-struct HdlcChannel {
-  int channel = -1;   // switch numbering
-  bool open = false;  // false once the daemon closed every descriptor of it
-  uint32_t type = 0;
-  uint32_t rx_packet_size = 0;
-  uint32_t rx_threshold = 0;
-  uint32_t tx_threshold = 0;
-  std::deque<Bytes> sent;  // frames the daemon wrote, oldest first (the last kFrameLimit)
-  uint64_t sent_count = 0;
-  uint64_t received_count = 0;  // frames delivered to the daemon
-  uint64_t dropped_count = 0;   // frames the daemon did not read in time
-};
-
-struct TrunkState {
-  uint32_t state = 0;  // trunk state code, 0 normal
-  uint32_t slips = 0;
-  uint32_t loss_bf = 0;
-  uint32_t loss_carrier = 0;
-  uint32_t ais = 0;
-  uint32_t rai = 0;
-};
-
-struct CasChannelState {
-  bool enabled = false;
-  uint8_t rx = 0;
-  uint8_t tx = 0;
-};
-
-struct ToneTimeslot {
-  bool detector = false;
-  uint32_t detector_id = 0;
-  uint32_t twist = 0, ratio = 0, silence = 0, noise = 0;
-  uint16_t frequency1 = 0, frequency2 = 0, amplitude1 = 0, amplitude2 = 0;
-  bool echo_canceller = false;
-  bool rejection = false;
-  bool iva = false;
-  int32_t iva_level_db = 0;
-  std::string selcal;  // the last signs dialled
-};
-
-struct DspTimeslot {
-  uint32_t enabled = 0;                   // feature mask bits that are on
-  std::map<uint32_t, uint32_t> ids;       // feature bit -> request id of its enable
-  std::map<uint32_t, std::array<uint8_t, 12>> configured;  // "what" code -> last payload
-};
-
-// Everything the drivers hold. Tests read and set it directly.
-struct BoardState {
-  // "/dev/hal"
-  SimSwitch mux;
-  int32_t clock_source = -1;
-  bool spi_present = true;
-  std::array<std::array<uint8_t, 256>, 8> spi{};  // [channel][address]
-  uint8_t dip = 0;
-  uint8_t power = 0;
-  uint8_t leds = 0;
-  // "/dev/mcc/ctl": capacity by kind (data and ss7 share the data channels)
-  uint32_t mcc_data_capacity = 32, mcc_bri_capacity = 8, mcc_transparent_capacity = 16;
-  // "/dev/maintenance"
-  uint32_t tclk_mask = 0;
-  std::array<TrunkState, 4> trunks{};
-  // "/dev/e1-cas"
-  std::array<bool, 4> cas_trunk_open{};
-  std::array<std::array<CasChannelState, 32>, 4> cas{};
-  // "/dev/dtmf", "/dev/dsp": by timeslot
-  std::map<uint32_t, ToneTimeslot> tones;
-  std::map<uint32_t, DspTimeslot> dsp;
-  uint32_t vad_version = 2;
-};
-
 class SimBoard {
  public:
-  // Requests kept per device (the oldest are dropped beyond this); frames kept per channel.
-  static constexpr size_t kRequestLimit = 32768;
+  // Requests kept per device and request number (beyond this the oldest of that number are
+  // dropped, so that a request repeated in the background cannot push rare ones out of the
+  // log); frames kept per channel.
+  static constexpr size_t kRequestLimit = 16384;
   static constexpr size_t kFrameLimit = 1024;
   // Controller channels are numbered from here in switch numbering.
   static constexpr int kFirstHdlcChannel = 4096;
@@ -146,6 +56,8 @@ class SimBoard {
   // --- inspection
   BoardState& state() { return state_; }
   std::vector<Request> requests(Device device) const;
+  // Only the requests of one number.
+  std::vector<Request> requests(Device device, uint32_t number) const;
   // Requests since the last clear, including those the bounded log no longer holds.
   uint64_t request_count(Device device) const { return request_totals_[static_cast<int>(device)]; }
   void clear_requests();
@@ -164,6 +76,9 @@ class SimBoard {
   void fail_open(Device device, int error);
   // The device reports end of file and hang-up to every descriptor open on it.
   void hangup(Device device);
+  // While stalled, the controller channel takes in no frame, so the daemon's writes fill its
+  // socket until they fail with EAGAIN; unstalling takes them in again.
+  bool stall(int channel, bool stalled);
 
   // --- event injection; each returns the number of descriptors that took the record.
   // One record as given (any length, including short or oversized ones).
@@ -219,7 +134,8 @@ class SimBoard {
   std::set<uint64_t> hung_up_;  // daemon ends whose device was hung up
   std::map<int, HdlcChannel> channels_;
   std::vector<uint8_t> buffer_;
-  std::array<std::deque<Request>, kDevices> requests_;
+  std::array<std::map<uint32_t, std::deque<Request>>, kDevices> requests_;  // by request number
+  uint64_t sequence_ = 0;
   std::array<uint64_t, kDevices> request_totals_{};
   std::array<int, kDevices> fail_open_{};
   std::array<std::pair<int, unsigned>, kDevices> fail_next_{};

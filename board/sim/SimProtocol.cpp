@@ -90,7 +90,7 @@ std::string error(const std::string& text) { return "error " + text + "\n"; }
 
 const char* kHelp =
     "reset service requests clear-requests count fail fail-open hangup open raw dtmf cas trunk "
-    "dsp-vad dsp-sd dsp-bss dsp-flags dsp-event hdlc-frame tdm-frame cable loopback uncable "
+    "dsp-vad dsp-sd dsp-bss dsp-flags dsp-event hdlc-frame tdm-frame stall unstall cable loopback uncable "
     "switch read channels frames clock tclk cas-state spi spi-present dip power leds vad-version "
     "tone dsp mcc-capacity";
 
@@ -116,10 +116,10 @@ std::string SimProtocol::execute(std::string_view line) {
     if (i >= t.size()) return std::nullopt;
     return static_cast<uint32_t>(num(i, 0, 0xFFFFFFFF));
   };
-  auto device = [&](size_t i) -> std::optional<Device> {
+  auto device = [&](size_t i) -> Device {
     auto d = i < t.size() ? find_device(t[i]) : std::nullopt;
     if (!d) bad = true;
-    return d;
+    return d.value_or(Device::hal);
   };
   auto usage = [&](const char* u) { return error(std::string("usage: ") + u); };
   auto count = [](unsigned v) { return ok(std::to_string(v)); };
@@ -139,8 +139,15 @@ std::string SimProtocol::execute(std::string_view line) {
   if (cmd == "requests") {
     auto d = device(1);
     size_t max = n >= 2 ? static_cast<size_t>(num(2, 0, kMaxListing)) : 100;
-    if (bad || n > 2) return usage("requests <device> [<max>]");
-    auto log = board_.requests(*d);
+    const RequestSpec* only = nullptr;
+    if (!bad && n == 3) {
+      for (const RequestSpec& spec : requests_of(d)) {
+        if (t[3] == spec.name) only = &spec;
+      }
+      if (!only) bad = true;
+    }
+    if (bad || n > 3) return usage("requests <device> [<max> [<request name>]]");
+    auto log = only ? board_.requests(d, only->number) : board_.requests(d);
     size_t first = log.size() > max ? log.size() - max : 0;
     std::string out = ok(std::to_string(log.size() - first));
     for (size_t i = first; i < log.size(); ++i) out += log[i].text() + "\n";
@@ -153,33 +160,33 @@ std::string SimProtocol::execute(std::string_view line) {
   if (cmd == "count") {
     auto d = device(1);
     if (bad || n != 1) return usage("count <device>");
-    return ok(std::to_string(board_.request_count(*d)));
+    return ok(std::to_string(board_.request_count(d)));
   }
   if (cmd == "fail" || cmd == "fail-open") {
     auto d = device(1);
     auto e = n >= 2 ? error_number(t[2]) : std::nullopt;
     unsigned times = n >= 3 ? static_cast<unsigned>(num(3, 0, 1000000)) : 1;
     if (bad || !e || n > (cmd == "fail" ? 3u : 2u)) return usage("fail <device> <errno> [<count>] | fail-open <device> <errno>");
-    if (cmd == "fail") board_.fail_next(*d, *e, times);
-    else board_.fail_open(*d, *e);
+    if (cmd == "fail") board_.fail_next(d, *e, times);
+    else board_.fail_open(d, *e);
     return ok();
   }
   if (cmd == "hangup") {
     auto d = device(1);
     if (bad || n != 1) return usage("hangup <device>");
-    board_.hangup(*d);
+    board_.hangup(d);
     return ok();
   }
   if (cmd == "open") {
     auto d = device(1);
     if (bad || n != 1) return usage("open <device>");
-    return count(static_cast<unsigned>(board_.open_count(*d)));
+    return count(static_cast<unsigned>(board_.open_count(d)));
   }
   if (cmd == "raw") {
     auto d = device(1);
     auto bytes = n == 2 ? hex(t[2]) : std::nullopt;
     if (bad || !bytes) return usage("raw <device> <hex>");
-    return count(board_.inject_raw(*d, *bytes));
+    return count(board_.inject_raw(d, *bytes));
   }
   if (cmd == "dtmf") {
     auto ts = num(1, 0, kU32), code = num(2, 0, kU32), stamp = n >= 3 ? num(3, 0, kU32) : 0;
@@ -248,6 +255,11 @@ std::string SimProtocol::execute(std::string_view line) {
     if (bad || !bytes) return usage("hdlc-frame|tdm-frame <channel> <hex>");
     if (cmd == "hdlc-frame") return count(board_.hdlc_frame(static_cast<int>(ch), *bytes) ? 1 : 0);
     return count(board_.tdm_frame(static_cast<int>(ch), *bytes));
+  }
+  if (cmd == "stall" || cmd == "unstall") {
+    auto ch = num(1, 0, kCh);
+    if (bad || n != 1) return usage("stall|unstall <channel>");
+    return count(board_.stall(static_cast<int>(ch), cmd == "stall") ? 1 : 0);
   }
   if (cmd == "cable" || cmd == "loopback" || cmd == "uncable") {
     auto out = num(1, 0, kCh);

@@ -1,5 +1,6 @@
 #include "board/sim/SimServer.h"
 
+#include <fcntl.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -80,19 +81,33 @@ SimServer::~SimServer() = default;
 void SimServer::on_board(int, short) { board_.service(); }
 
 bool SimServer::listen(const std::string& path) {
-  sockaddr_un addr{};
-  if (path.empty() || path.size() >= sizeof addr.sun_path) {
-    errno = ENAMETOOLONG;
+  if (path.empty()) {
+    errno = ENOENT;
     return false;
   }
+  std::filesystem::path where(path);
   std::error_code ec;
-  std::filesystem::create_directories(std::filesystem::path(path).parent_path(), ec);
+  std::filesystem::create_directories(where.parent_path(), ec);
   struct stat st{};
   if (::lstat(path.c_str(), &st) == 0 && S_ISSOCK(st.st_mode)) ::unlink(path.c_str());
+  // A socket path is limited to sizeof sun_path; a deep path root is reached through the
+  // directory's descriptor instead.
+  Fd dir;
+  std::string bind_path = path;
+  sockaddr_un addr{};
+  if (bind_path.size() >= sizeof addr.sun_path) {
+    dir.reset(::open(where.parent_path().c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+    if (!dir) return false;
+    bind_path = "/proc/self/fd/" + std::to_string(dir.get()) + "/" + where.filename().string();
+    if (bind_path.size() >= sizeof addr.sun_path) {
+      errno = ENAMETOOLONG;
+      return false;
+    }
+  }
   Fd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
   if (!fd) return false;
   addr.sun_family = AF_UNIX;
-  std::memcpy(addr.sun_path, path.c_str(), path.size());
+  std::memcpy(addr.sun_path, bind_path.c_str(), bind_path.size());
   if (::bind(fd.get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr) < 0 || ::listen(fd.get(), 8) < 0) return false;
   listen_fd_ = std::move(fd);
   path_ = path;

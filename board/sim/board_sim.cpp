@@ -1,6 +1,7 @@
 // The device seam on the simulated board.
 #include "board/board.h"
 #include "board/sim/SimBoard.h"
+#include "board/sim/SimServer.h"
 
 namespace board {
 
@@ -10,5 +11,6 @@ int ioctl_value(int fd, uint32_t request, unsigned long value) {
   return sim::SimBoard::instance().ioctl_value(fd, request, value);
 }
 int close(int fd) { return sim::SimBoard::instance().close(fd); }
+void serve() { sim::serve(); }
 
 }  // namespace board

@@ -110,6 +110,14 @@ class CppOutput(unittest.TestCase):
             self.assertEqual((cm.exception.path, cm.exception.line), ('g.asn', line), str(cm.exception))
             self.assertIn('must be named', cm.exception.message)
 
+    def test_names_that_clash_in_cpp_are_refused(self):
+        for body, line in [('A ::= SEQUENCE {\n a-b NULL,\n a_b NULL }\n', 5),
+                           ('E ::= ENUMERATED {\n x-y(0),\n x_y(1) }\n', 5)]:
+            with self.subTest(body=body), self.assertRaises(SchemaError) as cm:
+                self.generate(body)
+            self.assertEqual(cm.exception.line, line)
+            self.assertIn('give the same C++ name', cm.exception.message)
+
     def test_enumeration_names_table_and_identifiers(self):
         files = self.generate('E ::= ENUMERATED { not-use(-1), active(0), delete(1), fake(255), min(0), ... }\n')
         self.assertIn('"not-use=-1", "active", "delete", "fake=255", "min=0"', files['G.cpp'])
@@ -133,6 +141,17 @@ class CommandLine(unittest.TestCase):
             r = self.run_tool('--check', os.path.join(d, 'missing.asn'))
             self.assertEqual(r.returncode, 1)
             self.assertIn('missing.asn', r.stderr)
+
+    def test_list_names_exactly_what_cpp_writes(self):
+        with tempfile.TemporaryDirectory() as d:
+            listed = self.run_tool('--list', d, *SCHEMAS).stdout.split()
+            self.assertEqual(self.run_tool('--cpp', d, *SCHEMAS).returncode, 0)
+            self.assertEqual(sorted(listed), sorted(glob.glob(os.path.join(d, '*'))))
+            self.assertIn(os.path.join(d, 'LGCP.h'), listed)
+            # a second run leaves unchanged files untouched
+            stamp = os.stat(os.path.join(d, 'LGCP.h')).st_mtime_ns
+            self.run_tool('--cpp', d, *SCHEMAS)
+            self.assertEqual(os.stat(os.path.join(d, 'LGCP.h')).st_mtime_ns, stamp)
 
     def test_protocol_modules_are_valid(self):
         r = self.run_tool('--check', *SCHEMAS)

@@ -100,6 +100,12 @@ TEST_F(SimBoardTest, RequestsAreCheckedAndRecordedWithTheirArguments) {
   EXPECT_EQ(errno, EINVAL);
   connect(8200, 5);
 
+  // Through the pointer form a by-value request sees the pointer's bits, as in the kernel.
+  int cas = open(board::e1cas::kPath);
+  EXPECT_EQ(board::ioctl(cas, board::e1cas::CAS_OPEN_TRUNK, reinterpret_cast<void*>(2)), 0);
+  EXPECT_TRUE(sim().state().cas_trunk_open[2]);
+  EXPECT_EQ(sim().requests(Device::e1cas).back().text(), "CAS_OPEN_TRUNK trunk=2 -> 0");
+
   int regular = ::open("/dev/null", O_RDONLY);
   EXPECT_EQ(board::ioctl(regular, board::hal::MUX_CONNECT, &bad), -1);
   EXPECT_EQ(errno, ENOTTY);
@@ -114,6 +120,21 @@ TEST_F(SimBoardTest, RequestsAreCheckedAndRecordedWithTheirArguments) {
   EXPECT_EQ(log[3].arg("source"), 5);
   EXPECT_EQ(sim().state().mux.entry(8200).source, 5);
   EXPECT_EQ(sim().request_count(Device::hal), 4u);
+}
+
+TEST_F(SimBoardTest, RepeatedRequestsCannotPushRareOnesOutOfTheLog) {
+  hal_ = open(board::hal::kPath);
+  connect(8200, 5);
+  board::hal::MuxChannel ch;
+  ch.channel = 8192;
+  for (size_t i = 0; i < SimBoard::kRequestLimit + 10; ++i) board::ioctl(hal_, board::hal::MUX_DISABLE, &ch);
+  connect(8201, 6);
+  auto log = sim().requests(Device::hal);
+  ASSERT_EQ(log.size(), SimBoard::kRequestLimit + 2);
+  EXPECT_EQ(log.front().arg("source"), 5);
+  EXPECT_EQ(log.back().arg("source"), 6);
+  EXPECT_EQ(sim().requests(Device::hal, board::hal::MUX_CONNECT).size(), 2u);
+  EXPECT_EQ(sim().request_count(Device::hal), SimBoard::kRequestLimit + 12);
 }
 
 TEST_F(SimBoardTest, InjectedFailuresHitTheNextRequestsOnly) {
@@ -188,6 +209,17 @@ TEST_F(SimBoardTest, HdlcFramesTravelThroughSwitchAndCables) {
   EXPECT_EQ(read_record(fa), (Bytes{9, 9}));
   EXPECT_TRUE(sim().hdlc_frame(b, Bytes{1}));
   EXPECT_EQ(read_record(fb), Bytes{1});
+
+  // Looped at the far end, a timeslot echoes the controller's frames back to it, once, even
+  // when the cables also form a ring.
+  sim().state().mux.cable(8192 + 1, 8192 + 1);
+  connect(8192 + 3, 8192 + 1);
+  sim().state().mux.cable(8192 + 3, 8192 + 1);
+  ASSERT_EQ(::write(fa, frame, sizeof frame), 3);
+  sim().service();
+  EXPECT_EQ(read_record(fa), Bytes(frame, frame + 3));
+  EXPECT_EQ(read_record(fa), Bytes{});
+  EXPECT_EQ(read_record(fb), Bytes{});
 }
 
 TEST_F(SimBoardTest, ControllerChannelLivesAsLongAsAnyDuplicate) {
@@ -218,6 +250,29 @@ TEST_F(SimBoardTest, ControllerChannelLivesAsLongAsAnyDuplicate) {
   t.type = board::mcc::kTypeTransparent;
   EXPECT_EQ(board::ioctl(probe, board::mcc::MCC_ALLOCATE, &t), -1);
   EXPECT_EQ(errno, ENOSPC);
+}
+
+TEST_F(SimBoardTest, AStalledChannelFillsUntilWritesWouldBlock) {
+  int fd;
+  int ch = hdlc(fd);
+  ASSERT_TRUE(sim().stall(ch, true));
+  uint8_t frame[64] = {};
+  int written = 0;
+  while (::write(fd, frame, sizeof frame) == static_cast<ssize_t>(sizeof frame) && written < 100000) ++written;
+  EXPECT_EQ(errno, EAGAIN);
+  sim().service();
+  EXPECT_EQ(sim().hdlc_channel(ch)->sent_count, 0u);
+  pollfd p{fd, POLLOUT, 0};
+  EXPECT_EQ(::poll(&p, 1, 0), 0);
+  ASSERT_TRUE(sim().stall(ch, false));
+  sim().service();
+  EXPECT_EQ(sim().hdlc_channel(ch)->sent_count, static_cast<uint64_t>(written));
+  EXPECT_EQ(::poll(&p, 1, 0), 1) << "writable again";
+  // A stalled channel is still released when the daemon closes it.
+  sim().stall(ch, true);
+  board::close(fd);
+  forget(fd);
+  EXPECT_FALSE(sim().hdlc_channel(ch)->open);
 }
 
 TEST_F(SimBoardTest, HangupAndShortRecordsReachTheReader) {
@@ -315,6 +370,10 @@ TEST_F(SimBoardTest, DspFeaturesAndEvents) {
   EXPECT_EQ(read_record(fd)[7], 0) << "SD was never enabled: id 0";
   EXPECT_EQ(sim().dsp_bss(40, 2.5f), 1u);
   EXPECT_EQ(read_record(fd)[12], 0x40);
+
+  // Records queue while the reader is busy; none is lost or merged.
+  for (int i = 0; i < 100; ++i) ASSERT_EQ(sim().dsp_flags(40, static_cast<uint32_t>(i), 0xFF), 1u) << i;
+  for (int i = 0; i < 100; ++i) ASSERT_EQ(read_record(fd).at(15), i);
 }
 
 }  // namespace

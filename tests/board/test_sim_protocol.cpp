@@ -68,6 +68,9 @@ TEST_F(SimProtocolTest, CommandsReachTheBoard) {
   EXPECT_EQ(protocol.execute("read 0x2003"), "ok 213\n");
   EXPECT_EQ(protocol.execute("requests hal"), "ok 1\nMUX_WRITE channel=8195 value=213 -> 0\n");
   EXPECT_EQ(protocol.execute("count /dev/hal"), "ok 1\n");
+  EXPECT_EQ(protocol.execute("requests hal 5 MUX_CONNECT"), "ok 0\n");
+  EXPECT_EQ(protocol.execute("requests hal 5 MUX_WRITE"), "ok 1\nMUX_WRITE channel=8195 value=213 -> 0\n");
+  EXPECT_EQ(protocol.execute("requests hal 5 NOPE").rfind("error usage", 0), 0u);
 
   EXPECT_EQ(protocol.execute("fail hal ENODEV"), "ok\n");
   EXPECT_EQ(board::ioctl(hal, board::hal::MUX_WRITE, &w), -1);
@@ -108,15 +111,20 @@ TEST_F(SimProtocolTest, FramesAndChannelsAreListed) {
 // The whole road: a client on the socket, the board and the server on the event loop.
 TEST(SimServer, ServesTheProtocolAndTheBoardOnTheEventLoop) {
   SimBoard::instance().reset();
+  // A root deeper than a socket address can name is reached through the directory.
   auto dir = std::filesystem::temp_directory_path() / ("vxsim-" + std::to_string(::getpid()));
-  std::string path = (dir / "var/run/voxrelay-sim.sock").string();
+  auto deep = dir / std::string(60, 'd') / std::string(60, 'e') / "var/run";
+  std::string path = (deep / "voxrelay-sim.sock").string();
   ASSERT_TRUE(board::sim::serve(path));
+  ASSERT_TRUE(std::filesystem::is_socket(path));
 
   int client = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  int here = ::open(deep.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
   sockaddr_un addr{};
   addr.sun_family = AF_UNIX;
-  std::snprintf(addr.sun_path, sizeof addr.sun_path, "%s", path.c_str());
+  std::snprintf(addr.sun_path, sizeof addr.sun_path, "/proc/self/fd/%d/voxrelay-sim.sock", here);
   ASSERT_EQ(::connect(client, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+  ::close(here);
   auto exchange = [&](const std::string& line) {
     EXPECT_EQ(::write(client, line.data(), line.size()), static_cast<ssize_t>(line.size()));
     std::string reply;

@@ -20,7 +20,9 @@ union unsigned using virtual void volatile wchar_t while xor xor_eq NULL EOF'''.
 _MEMBERS = {'info', 'infoRecord', 'compare', 'clone', 'accept', 'isValid', 'isStrictlyValid', 'asInt',
             'getValue', 'setValue', 'setFromInt', 'getMaximum', 'extendable', 'getName', 'setFromName',
             'nameOf', 'theInfo', 'NamedNumber', 'Choice', 'field', 'fieldAt', 'getField', 'setField',
-            'selection', 'swap'}
+            'selection', 'swap', 'asNamedNumber', 'getID', 'setID', 'getSelection', 'setSelection',
+            'createSelection', 'currentSelection', 'numSlots', 'optionalMap', 'extensionMap',
+            'hasOptionalField', 'includeOptionalField', 'removeOptionalField'}
 
 _TAGS = {'SEQUENCE': 16, 'CHOICE': 0, 'ENUMERATED': 10}
 
@@ -54,6 +56,26 @@ class _Field:
 class _Writer:
     def __init__(self, modules):
         self.modules = modules
+        for m in modules:
+            for a in m.assignments:
+                self.check_identifiers(m, a)
+
+    def check_identifiers(self, mod, a):
+        """Two schema names that become one C++ name would make accessors or enumerators clash."""
+        t = a.type
+        if isinstance(t, model.Enumerated):
+            names = [(i.name, i.line) for i in t.items]
+        elif isinstance(t, model.Constructed):
+            names = [(c.name, c.line) for c in t.components]
+        else:
+            return
+        seen = {}
+        for name, line in names:
+            key = ident(name)
+            if key in seen:
+                raise SchemaError(mod.path, line, '%r and %r of %s::%s give the same C++ name %s'
+                                  % (seen[key], name, mod.name, a.name, key))
+            seen[key] = name
 
     def error(self, mod, line, message):
         return SchemaError(mod.path, line, message)
@@ -140,7 +162,8 @@ class _Writer:
         t = a.type
         items = ',\n'.join('        %s = %d' % (ident(i.name), i.value) for i in t.items)
         n = a.name
-        return ['// ENUMERATED%s' % (', extensible' if t.extendable else ''),
+        return ['// %s ::= ENUMERATED%s (%s.asn line %d)' % (n, ', extensible' if t.extendable else '',
+                                                         a.module.name, a.line),
                 'class %s : public ASN1::ENUMERATED {' % n, 'public:',
                 '    enum NamedNumber {', items, '    };',
                 '    static const ASN1::EnumeratedInfo theInfo;', '',
@@ -155,7 +178,8 @@ class _Writer:
         n = a.name
         base = 'ASN1::SEQUENCE' if t.kind == 'SEQUENCE' else 'ASN1::CHOICE'
         info = 'ASN1::SequenceInfo' if t.kind == 'SEQUENCE' else 'ASN1::ChoiceInfo'
-        out = ['// %s%s' % (t.kind, ', extensible' if t.extendable else ''),
+        out = ['// %s ::= %s%s (%s.asn line %d)' % (n, t.kind, ', extensible' if t.extendable else '',
+                                                mod.name, a.line),
                'class %s : public %s {' % (n, base), 'public:']
         fields = [(c, self.field_of(mod, '%s::%s' % (mod.name, n), c.name, c.type, c.line)) for c in t.components]
         nested = [f.nested for _, f in fields if f.nested]
@@ -178,6 +202,7 @@ class _Writer:
                 elif optional:
                     out.append('    void set_%s();' % m)
                 if optional:
+                    out.append('    %s& include_%s();' % (f.cls, m))
                     out.append('    bool has_%s() const;' % m)
                     out.append('    void omit_%s();' % m)
             else:
@@ -285,6 +310,8 @@ class _Writer:
                 elif opt_index >= 0:
                     defs.append('void %s::set_%s() { %s}' % (n, m, include))
                 if opt_index >= 0:
+                    defs.append('%s& %s::include_%s() { %sreturn field<%s>(%d); }' % (
+                        f.cls, n, m, include, f.cls, slot))
                     defs.append('bool %s::has_%s() const { return hasOptionalField(%d); }' % (n, m, opt_index))
                     defs.append('void %s::omit_%s() { removeOptionalField(%d); }' % (n, m, opt_index))
         else:
