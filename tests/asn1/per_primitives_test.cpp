@@ -106,7 +106,9 @@ TEST(PerPrimitives, LengthDeterminants)
 {
     const std::pair<uint32_t, const char*> unconstrained[] = {
         {0, "00"}, {1, "01"}, {2, "02"}, {127, "7F"}, {128, "8080"}, {16383, "BFFF"}};
-    for (auto [len, text] : unconstrained) {
+    for (const auto& c : unconstrained) {
+        const uint32_t len = c.first;
+        const char* text = c.second;
         SCOPED_TRACE(text);
         EXPECT_EQ(encoded([&](ASN1::PEREncoder& e) { return e.encodeLength(len, 0, 0x7FFFFFFF); }), text);
         std::vector<char> in = bytes(text);

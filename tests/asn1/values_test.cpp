@@ -233,7 +233,8 @@ TEST(Values, SequenceOfAndOpenData)
 
     ASN1::OpenData withValue, withBytes, empty, empty2;
     withValue.grab(new ASN1::INTEGER(1));
-    withBytes.set_buf("\x01", "\x01" + 1);
+    const char one[] = {1};
+    withBytes.set_buf(one, one + 1);
     EXPECT_EQ(withValue.compare(withBytes), 1);
     EXPECT_EQ(withBytes.compare(withValue), -1);
     EXPECT_EQ(empty.compare(empty2), 0);
