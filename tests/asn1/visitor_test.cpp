@@ -1,10 +1,12 @@
 // The SEQUENCE drivers of both visitor interfaces: which hooks run, in which order, and
 // how their result codes end the walk.
 #include "asn1/ASN1.h"
+#include "asn1/PrimitiveChecker.h"
 #include "tests/asn1/ProbeSchema.h"
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
 
 namespace {
@@ -126,4 +128,24 @@ TEST(Visitors, ConstDriverOffersPresentFieldsOnly)
     EXPECT_FALSE(m.accept(bare));
     ASN1::INTEGER i;
     EXPECT_TRUE(i.accept(bare));
+}
+
+TEST(Visitors, PrimitiveChecker)
+{
+    ASN1::PrimitiveChecker checker;
+    Probe::Inner inner;
+    EXPECT_FALSE(inner.accept(checker));
+    Probe::Lists::Ints ints;
+    EXPECT_FALSE(ints.accept(checker));
+    ASN1::INTEGER i;
+    EXPECT_TRUE(i.accept(checker));
+    Probe::ExtPick pick;
+    pick.setSelection(Probe::ExtPick::d, new Probe::Inner);
+    EXPECT_FALSE(pick.accept(checker));
+    Probe::Pick none;
+    none.setSelection(Probe::Pick::none, new ASN1::Null);
+    EXPECT_TRUE(none.accept(checker));
+    // The static factory builds through the record: a schema record gives its schema class.
+    std::unique_ptr<ASN1::AbstractData> made(ASN1::SEQUENCE::create(&Probe::Inner::theInfo));
+    EXPECT_NE(dynamic_cast<Probe::Inner*>(made.get()), nullptr);
 }
