@@ -328,3 +328,26 @@ TEST(PerValues, RoundTripsOfTheProbeTypes)
         EXPECT_FALSE(decodePer(wire.substr(0, n), cut)) << n;
     }
 }
+
+namespace {
+
+// Chain ::= SEQUENCE { next Chain OPTIONAL }: every 1 bit on the wire is one more level.
+extern const ASN1::SequenceInfo chainInfo;
+const void* const chainFields[] = {&chainInfo};
+const int chainIds[] = {0};
+const char* const chainNames[] = {"next"};
+constinit const ASN1::SequenceInfo chainInfo = {
+    {&ASN1::createAs<ASN1::SEQUENCE>, 16}, false, chainFields, chainIds, 1, 0, 1, nullptr, nullptr, chainNames};
+
+}  // namespace
+
+TEST(PerValues, NestingDepthIsBounded)
+{
+    ASN1::SEQUENCE shallow(&chainInfo);
+    ASSERT_TRUE(decodePer("FF00", shallow));  // eight levels, then the end of the chain
+    // 160 levels are well-formed but deeper than any message nests: refused.
+    ASN1::SEQUENCE deep(&chainInfo);
+    EXPECT_FALSE(decodePer(repeat("FF", 20) + "00", deep));
+    // A whole frame of 1 bits would nest half a million levels deep.
+    EXPECT_FALSE(decodePer(repeat("FF", 65531), deep));
+}
