@@ -484,8 +484,10 @@ bool PERDecoder::do_visit(SEQUENCE_OF_Base& v)
 
 bool PERDecoder::do_visit(OpenData& v)
 {
+    // An open type always has at least one octet: what no encoder writes is refused rather
+    // than kept as an empty buffer that would re-encode differently.
     uint32_t len;
-    if (decodeLength(0, NoUpperBound, len) < 0 || len > octetsLeft())
+    if (decodeLength(0, NoUpperBound, len) < 0 || len == 0 || len > octetsLeft())
         return false;
     byteAlign();
     const char* at = reinterpret_cast<const char*>(data_ + pos_);

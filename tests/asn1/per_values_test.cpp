@@ -264,6 +264,7 @@ TEST(PerValues, OpenTypes)
     ASSERT_TRUE(later.do_revisit(open));
     EXPECT_EQ(static_cast<ASN1::INTEGER*>(open.get_data())->getValue(), 300);
     ASN1::OpenData empty;
+    EXPECT_FALSE(decodePer("00", empty));  // an open type is never empty
     EXPECT_FALSE(later.do_revisit(empty));
     EXPECT_EQ(per(empty), "0100");
 }
