@@ -6,6 +6,16 @@
 
 namespace ASN1 {
 
+namespace {
+
+bool isPrimitive(const AbstractData& value)
+{
+    PrimitiveChecker checker;
+    return value.accept(checker);
+}
+
+}  // namespace
+
 void BEREncoder::writeIdentifier(uint32_t tag, bool constructed)
 {
     unsigned tagClass = (tag >> 16) & 0xC0;
