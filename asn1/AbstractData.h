@@ -31,6 +31,9 @@ class AbstractData {
 public:
     virtual ~AbstractData() = default;
 
+    // A new value of the record's type (the record's own factory), owned by the caller.
+    static AbstractData* create(const void* info) { return createFrom(info); }
+
     const TypeInfo* info() const { return static_cast<const TypeInfo*>(info_); }
     const void* infoRecord() const { return info_; }
 

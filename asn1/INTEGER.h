@@ -63,6 +63,7 @@ public:
 
     explicit Constrained_INTEGER(const void* info = &theInfo) : INTEGER(info) {}
     Constrained_INTEGER(unsigned v) : INTEGER(static_cast<int>(v), &theInfo) {}
+    Constrained_INTEGER(int v) : INTEGER(v, &theInfo) {}
     Constrained_INTEGER& operator=(unsigned v) { value_ = static_cast<int>(v); return *this; }
 
     unsigned getValue() const { return static_cast<unsigned>(value_); }

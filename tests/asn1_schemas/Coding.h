@@ -1,0 +1,38 @@
+// Aligned-PER encode and decode helpers of the schema tests.
+#pragma once
+
+#include "asn1/CoderEnv.h"
+
+#include <string>
+#include <vector>
+
+namespace coding {
+
+inline std::vector<char> encode(const ASN1::AbstractData& value, bool* ok = nullptr)
+{
+    ASN1::CoderEnv env(ASN1::CoderEnv::per);
+    std::vector<char> out;
+    bool done = ASN1::encode(value, &env, std::back_inserter(out));
+    if (ok)
+        *ok = done;
+    return out;
+}
+
+inline bool decode(const std::vector<char>& bytes, ASN1::AbstractData& value)
+{
+    ASN1::CoderEnv env(ASN1::CoderEnv::per);
+    return ASN1::decode(bytes.data(), bytes.data() + bytes.size(), &env, value, true);
+}
+
+inline std::string hex(const std::vector<char>& bytes)
+{
+    static const char digits[] = "0123456789abcdef";
+    std::string s;
+    for (char c : bytes) {
+        s.push_back(digits[static_cast<unsigned char>(c) >> 4]);
+        s.push_back(digits[c & 0x0F]);
+    }
+    return s;
+}
+
+}  // namespace coding
