@@ -454,6 +454,7 @@ bool PERDecoder::do_visit(SEQUENCE_OF_Base& v)
         return false;
     if (v.size() > n)
         v.erase(v.begin() + n, v.end());
+    v.reserve(n);  // slots only: elements are built as they are read
     for (uint32_t i = 0; i < n; ++i) {
         if (i >= v.size()) {
             std::unique_ptr<AbstractData> e(createWithinBudget(v.info()->elementInfo));

@@ -155,11 +155,21 @@ TEST(Values, BitStringsAndBitMaps)
 
     ASN1::SEQUENCE::BitMap map;
     map.resize(9);
-    EXPECT_EQ(map.bytes().size(), 2u);
     map.set(8);
-    EXPECT_EQ(map.bytes()[1], 0x80);
+    EXPECT_EQ(map.data()[1], 0x80);  // bit 8 is the top bit of the second byte
     map.set(9);  // beyond the size: ignored
     EXPECT_FALSE(map[9]);
+    // Growing past the inline bits and shrinking back keeps the bits that remain.
+    map.resize(200);
+    map.set(199);
+    EXPECT_TRUE(map[8] && map[199]);
+    map.resize(9);
+    EXPECT_TRUE(map[8]);
+    map.resize(200);
+    EXPECT_FALSE(map[199]);
+    map.resize(8);
+    map.resize(9);
+    EXPECT_FALSE(map[8]);
 }
 
 TEST(Values, SequenceOptionalAndExtensionFields)
