@@ -16,6 +16,20 @@ namespace {
 constexpr size_t MaxWord = 256;
 constexpr unsigned MaxArcs = 128;
 constexpr size_t MaxTimeText = 32;
+// Deepest nesting of SEQUENCE, SEQUENCE OF and CHOICE values: a recursive type must not
+// exhaust the stack.
+constexpr unsigned MaxDepth = 64;
+
+// Counts one nesting level for the life of a visit.
+class Nesting {
+public:
+    explicit Nesting(unsigned& depth) : depth_(depth) { ++depth_; }
+    ~Nesting() { --depth_; }
+    bool tooDeep() const { return depth_ > MaxDepth; }
+
+private:
+    unsigned& depth_;
+};
 
 bool isBlank(int c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == '\v'; }
 bool isLetter(int c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
@@ -242,7 +256,7 @@ bool get_id(const char* const* names, unsigned count, const std::string& name, u
     return false;
 }
 
-AVNDecoder::AVNDecoder(std::istream& is) : is_(&is), nodesLeft_(MaximumDecodeNodes) {}
+AVNDecoder::AVNDecoder(std::istream& is) : is_(&is), nodesLeft_(MaximumDecodeNodes), depth_(0) {}
 
 AbstractData* AVNDecoder::createWithinBudget(const void* info)
 {
@@ -382,6 +396,9 @@ bool AVNDecoder::do_visit(BMPString& v)
 
 bool AVNDecoder::do_visit(CHOICE& v)
 {
+    Nesting level(depth_);
+    if (level.tooDeep())
+        return false;
     const ChoiceInfo& r = *v.info();
     std::string name;
     unsigned index;
@@ -398,7 +415,8 @@ bool AVNDecoder::do_visit(CHOICE& v)
 
 bool AVNDecoder::do_visit(SEQUENCE_OF_Base& v)
 {
-    if (!get_token(*is_, '{'))
+    Nesting level(depth_);
+    if (level.tooDeep() || !get_token(*is_, '{'))
         return false;
     v.clear();
     if (get_token(*is_, '}'))
@@ -454,7 +472,7 @@ bool AVNDecoder::readNextName()
 
 int AVNDecoder::preVisitExtensionRoots(SEQUENCE& seq)
 {
-    if (!get_token(*is_, '{'))
+    if (names_.size() + depth_ >= MaxDepth || !get_token(*is_, '{'))
         return Fail;
     seq.optionalMap().resize(0);
     seq.optionalMap().resize(seq.info()->numOptional);

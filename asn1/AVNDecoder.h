@@ -46,6 +46,7 @@ private:
     std::istream* is_;
     std::vector<std::string> names_;  // per SEQUENCE being read: the field name last read
     unsigned nodesLeft_;
+    unsigned depth_;  // SEQUENCE OF and CHOICE values being read
 };
 
 // Skips blanks and line breaks; true when c comes next (and consumes it).

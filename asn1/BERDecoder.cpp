@@ -17,6 +17,8 @@ constexpr unsigned MaxTagGroups = 3;
 constexpr unsigned MaxLengthOctets = 4;
 // Longest GeneralizedTime text: date and time, a fraction of nine digits, an offset.
 constexpr uint32_t MaxTimeText = 32;
+// Deepest nesting of constructed components: a recursive type must not exhaust the stack.
+constexpr size_t MaxDepth = 64;
 
 }  // namespace
 
@@ -131,11 +133,18 @@ bool BERDecoder::decodeWaived(AbstractData& value)
     return ok;
 }
 
-bool BERDecoder::decodeWithin(AbstractData& value, size_t end)
+bool BERDecoder::pushEnd(size_t end)
 {
-    if (end > limit())
+    if (end > limit() || ends_.size() >= MaxDepth)
         return false;
     ends_.push_back(end);
+    return true;
+}
+
+bool BERDecoder::decodeWithin(AbstractData& value, size_t end)
+{
+    if (!pushEnd(end))
+        return false;
     bool ok = value.accept(*this);
     ends_.pop_back();
     if (ok)
@@ -323,7 +332,8 @@ bool BERDecoder::do_visit(CHOICE& v)
             return false;
         }
         outerEnd = pos_ + len;
-        ends_.push_back(outerEnd);
+        if (!pushEnd(outerEnd))
+            return false;
     }
     size_t end;
     bool ok = decodeChoicePreamle(v, end);
@@ -346,7 +356,8 @@ bool BERDecoder::do_visit(SEQUENCE_OF_Base& v)
     if (!decodeHeader(v, len))
         return false;
     size_t end = pos_ + len;
-    ends_.push_back(end);
+    if (!pushEnd(end))
+        return false;
     unsigned i = 0;
     bool ok = true;
     while (ok && pos_ < end) {
@@ -434,7 +445,8 @@ int BERDecoder::preVisitExtensionRoots(SEQUENCE& seq)
     uint32_t len;
     if (!decodeHeader(seq, len))
         return Fail;
-    ends_.push_back(pos_ + len);
+    if (!pushEnd(pos_ + len))
+        return Fail;
     seq.optionalMap().resize(0);
     seq.optionalMap().resize(seq.info()->numOptional);
     seq.extensionMap().resize(0);

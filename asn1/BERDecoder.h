@@ -57,6 +57,8 @@ private:
     // End of the innermost component being read.
     size_t limit() const { return ends_.empty() ? end_ : ends_.back(); }
     bool takeWaiver();
+    // Enters a constructed component ending at end; false when too deep or past the limit.
+    bool pushEnd(size_t end);
     bool readContents(const AbstractData& value, uint32_t& length, const char*& contents);
     bool readSignedContents(const AbstractData& value, int64_t& number, bool allowUnsignedWord);
     // Reads value, whose header comes next, under the tag check waived once.
