@@ -179,6 +179,35 @@ TEST(Ber, OpenTypesKeepTheirOctetsUntilRevisited)
     EXPECT_EQ(static_cast<ASN1::INTEGER*>(kept.get_data())->getValue(), 5);
 }
 
+namespace {
+
+// Carrier ::= SEQUENCE { open <open type>, typed <open type constrained to INTEGER> }
+const ASN1::OpenInfo typedOpen = {{&ASN1::createAs<ASN1::TypeConstrainedOpenData>, 0}, &ASN1::INTEGER::theInfo};
+const void* const carrierFields[] = {&ASN1::OpenData::theInfo, &typedOpen};
+const int carrierIds[] = {-1, -1};
+const char* const carrierNames[] = {"open", "typed"};
+const ASN1::SequenceInfo carrierInfo = {{&ASN1::createAs<ASN1::SEQUENCE>, 16}, false, carrierFields, carrierIds,
+                                        2, 0, 0, nullptr, nullptr, carrierNames};
+
+}  // namespace
+
+// Open types in a SEQUENCE are explicitly tagged; the untyped one keeps the carried encoding.
+TEST(Ber, OpenTypeFieldsAreExplicitlyTagged)
+{
+    ASN1::SEQUENCE carrier(&carrierInfo);
+    carrier.field<ASN1::OpenData>(0).grab(new ASN1::INTEGER(5));
+    static_cast<ASN1::INTEGER*>(carrier.field<ASN1::OpenData>(1).get_data())->setValue(-2);
+    EXPECT_EQ(berOf(carrier), "300AA003020105A1030201FE");
+
+    ASN1::SEQUENCE back(&carrierInfo);
+    ASSERT_TRUE(decodeHex("300AA003020105A1030201FE", back));
+    const ASN1::OpenData& open = back.field<ASN1::OpenData>(0);
+    ASSERT_TRUE(open.has_buf());
+    EXPECT_EQ(hex::text(*open.get_buf()), "020105");
+    EXPECT_EQ(static_cast<ASN1::INTEGER*>(back.field<ASN1::OpenData>(1).get_data())->getValue(), -2);
+    EXPECT_EQ(berOf(back), "300AA003020105A1030201FE");
+}
+
 // Untrusted octets: every malformed input fails cleanly.
 TEST(Ber, MalformedInputFails)
 {
