@@ -94,6 +94,11 @@ TEST(ProtocolText, GoldenTextsOfControlMessages)
 TEST(ProtocolText, ControlMessagesThroughBer)
 {
     const ASN1::CoderEnv env(ASN1::CoderEnv::ber);
+    // pdu and command are CHOICEs, so explicitly tagged; connect is [2] IMPLICIT INTEGER.
+    std::vector<char> connect;
+    ASSERT_TRUE(ASN1::encode(connect7(), &env, std::back_inserter(connect)));
+    const char expected[] = "\x30\x0d\x80\x01\x05\x81\x01\x03\xa2\x05\xa0\x03\x82\x01\x07";
+    EXPECT_EQ(connect, std::vector<char>(expected, expected + sizeof expected - 1));
     for (const LGCP::Message& m : {connect7(), errorResponse(), dtmfSignal(), displayTrapReceivers(), termCounter(),
                                     userData()}) {
         std::vector<char> bytes;

@@ -3,6 +3,8 @@
 #include "tests/asn1_text/TextProbe.h"
 
 #include "asn1/ASN1.h"
+#include "asn1/schemas/LGCP.h"
+#include "asn1/schemas/MON.h"
 #include "asn1/InvalidTracer.h"
 
 #include <cstdint>
@@ -17,7 +19,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         return 0;
     static const void* const records[] = {&TextProbe::Message::theInfo, &TextProbe::Texts::theInfo,
                                           &TextProbe::Lists::theInfo, &TextProbe::Numbers::theInfo,
-                                          &TextProbe::Pick::theInfo, &ASN1::OpenData::theInfo};
+                                          &TextProbe::Pick::theInfo, &ASN1::OpenData::theInfo,
+                                          &LGCP::Message::theInfo, &MON::Message::theInfo};
     const void* record = records[data[0] % (sizeof records / sizeof records[0])];
     const char* first = reinterpret_cast<const char*>(data + 1);
     const char* last = reinterpret_cast<const char*>(data + size);
