@@ -59,11 +59,8 @@ bool decodePER(const char* first, const char* last, const CoderEnv* env, Abstrac
     return value.accept(decoder);
 }
 
-// The BER and value-notation coders plug in here; until they exist these rules fail cleanly.
-bool encodeBER(const AbstractData&, std::vector<char>&) { return false; }
-bool encodeAVN(const AbstractData&, std::vector<char>&) { return false; }
-bool decodeBER(const char*, const char*, const CoderEnv*, AbstractData&) { return false; }
-bool decodeAVN(const char*, const char*, AbstractData&) { return false; }
+// encodeBER, decodeBER: BEREncoder.cpp, BERDecoder.cpp; encodeAVN, decodeAVN: AVNEncoder.cpp,
+// AVNDecoder.cpp.
 
 }  // namespace detail
 
