@@ -1,11 +1,229 @@
-// Entry point of voxrelay and voxrelay-sim (the same daemon on the real or the simulated board).
+// Entry point of voxrelay and voxrelay-sim (the same daemon on the real or the simulated board):
+// configuration, signals, options, factories and services, the control port, the loop.
+#include <getopt.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstdlib>
+#include <fstream>
 #include <iostream>
+#include <memory>
 
+#include "control/AcceptorNetCheckConnection.h"
+#include "control/CtrlSrvServer.h"
+#include "control/Daemon.h"
 #include "control/Version.h"
+#include "foundation/ChildWait.h"
+#include "foundation/Dpc.h"
+#include "foundation/IniFile.h"
+#include "foundation/List_allocator.h"
+#include "foundation/Multiplexer.h"
+#include "foundation/Packet.h"
+#include "foundation/Paths.h"
+#include "foundation/Run.h"
+#include "foundation/Signal.h"
+#include "foundation/Traces.h"
+#include "hardware/BusCtl.h"
+#include "hardware/E1Ctl.h"
+#include "hardware/HwTests.h"
+#include "hardware/spiCtrl.h"
+#include "monitoring/HeartBeatCtl.h"
+#include "monitoring/MonitoringCtl.h"
+#include "radio/RtpED137Factory.h"
+#include "radio/RtpLEMZFactory.h"
+#include "slots/EchoFactory.h"
+#include "slots/ExtFactory.h"
+#include "slots/HdlcSlotFactory.h"
+#include "slots/IsdnFactory.h"
+#include "slots/MapFactory.h"
+#include "slots/MccFactory.h"
+#include "slots/MixerFactory.h"
+#include "slots/ModemFactory.h"
+#include "slots/PstnFactory.h"
+#include "slots/RtpFactory.h"
+#include "slots/Slots.h"
+#include "slots/T38SoftFactory.h"
+#include "slots/VoiceFactory.h"
+#ifdef VOXRELAY_SIM_BOARD
+#include "board/sim/SimServer.h"
+#endif
+#if __has_include("hardware/HwMux.h")
+#include "hardware/HwMux.h"
+#define VOXRELAY_HAVE_HWMUX 1
+#endif
 
-int main() {
-  std::cout << "server version: ";
+namespace {
+
+const char* const configFile = "/usr/local/etc/server.conf";
+const char* const cfgTraces = "traces";
+
+volatile sig_atomic_t doDumpStatus = false;
+volatile sig_atomic_t updateResources = false;
+int print_version = 0;
+
+void SigPipeHandler(int) {}
+void SigTermHandler(int) { multiplexer.terminate(); }
+void SigUsr2Handler(int) { doDumpStatus = true; }
+void SigHupHandler(int) { updateResources = true; }
+
+void usage() {
+  std::cout << "Usage:\n"
+               " voxrelay -Dh\n"
+               "  -D --daemon                      run as daemon\n"
+               "  -p --port                        use this port\n"
+               "     --disable-clock               disable clock control\n"
+               "     --version                     print version\n"
+               "  -h --help                        display this information\n"
+               "\n"
+            << std::flush;
+}
+
+void CheckDumpStatus() {
+  if (!doDumpStatus) return;
+  doDumpStatus = false;
+  std::ofstream file(Paths::rooted("/var/log/server-status"), std::ios::out | std::ios::trunc);
+  if (!file) {
+    std::cerr << "dump status error" << std::endl;
+    return;
+  }
+  file << "voxrelay gateway control daemon: status" << std::endl;
+  file << "version : ";
+  Version::current.put(file);
+  file << std::endl;
+  multiplexer.dump(file);
+  file << "packet pool free : " << PacketPool::instance().free_count() << std::endl;
+}
+
+void CheckUpdateResources() {
+  if (!updateResources) return;
+  updateResources = false;
+  std::clog << "update hardware resources" << std::endl;
+  Slots::instance()->UpdateHardwareResources();
+}
+
+void CheckSignals() {
+  CheckDumpStatus();
+  CheckUpdateResources();
+}
+
+// The control port: a decimal number in 1..65535 and nothing else.
+bool ParsePort(const char* text, int& port) {
+  char* end = nullptr;
+  errno = 0;
+  const long value = std::strtol(text, &end, 10);
+  if (errno != 0 || end == text || *end != '\0' || value < 1 || value > 65535) return false;
+  port = static_cast<int>(value);
+  return true;
+}
+
+// Tests of the simulated board may shorten the heartbeat; the board's own daemon never reads it.
+void ApplyTestOverrides() {
+#ifdef VOXRELAY_SIM_BOARD
+  if (const char* ms = std::getenv("VOXRELAY_TEST_HEARTBEAT_MS")) {
+    const long v = std::strtol(ms, nullptr, 10);
+    if (v > 0 && v <= static_cast<long>(HeartBeatCtl::kTimeoutMs))
+      HeartBeatCtl::instance()->set_timeout_ms(static_cast<unsigned>(v));
+  }
+#endif
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::unique_ptr<IniFile::File> file = std::make_unique<IniFile::File>();
+  if (file->Open(Paths::rooted(configFile))) traces.Configure((*file)[cfgTraces]);
+
+  IPC::Signal::handle(SIGPIPE, SigPipeHandler, SA_RESTART);
+  IPC::Signal::handle(SIGTERM, SigTermHandler, 0);
+  IPC::Signal::handle(SIGINT, SigTermHandler, 0);
+  IPC::Signal::handle(SIGUSR2, SigUsr2Handler, SA_RESTART);
+  IPC::Signal::handle(SIGHUP, SigHupHandler, SA_RESTART);
+
+  int port = 20001;
+  bool daemon = false;
+  static const option options[] = {
+      {"daemon", no_argument, nullptr, 'D'},
+      {"disable-clock", no_argument, nullptr, 10},
+      {"port", required_argument, nullptr, 'p'},
+      {"version", no_argument, &print_version, 1},
+      {"help", no_argument, nullptr, 'h'},
+      {nullptr, 0, nullptr, 0},
+  };
+  for (;;) {
+    const int c = getopt_long(argc, argv, "Dh", options, nullptr);
+    if (c == -1) break;
+    switch (c) {
+      case 0: break;  // a flag option
+      case 'D': daemon = true; break;
+      case 10: BusCtl::instance()->DisableControl(); break;
+      case 'p':
+        if (!ParsePort(optarg, port)) {
+          usage();
+          return 2;
+        }
+        break;
+      case 'h': usage(); return 0;
+      default: usage(); return 2;
+    }
+  }
+  if (print_version) {
+    std::cout << "server version: ";
+    Version::current.put(std::cout);
+    std::cout << std::endl;
+    return 2;
+  }
+  ApplyTestOverrides();
+
+  static MapFactory mapFactory;
+  static PstnFactory pstnFactory;
+  static RtpFactory rtpFactory;
+  static ModemFactory modemFactory;
+  static Mixer::MixerFactory mixerFactory;
+  static ExtFactory extFactory;
+  static MccFactory mccFactory;
+  static EchoFactory echoFactory;
+  static VoiceFactory voiceFactory;
+  static T38SoftFactory t38SoftFactory;
+  static IsdnFactory isdnFactory;
+  static RtpLEMZFactory rtpLEMZFactory;
+  static RtpED137Factory rtpED137Factory;
+  static HdlcSlotFactory hdlcSlotFactory;
+
+#ifdef VOXRELAY_HAVE_HWMUX
+  HwMux::instance();
+#endif
+  MonitoringCtl::instance()->Configure(*file);
+
+  if (daemon) RunDaemon();
+
+  auto pidFile = std::make_unique<Linux::Run>("server");
+  std::cout << "Starting server [";
   Version::current.put(std::cout);
-  std::cout << std::endl;
-  return 2;
+  std::cout << "], port=" << port << std::endl;
+
+  ctrlServer.Bind(HeartBeatCtl::instance());
+  ctrlServer.Bind(Slots::instance());
+  ctrlServer.Bind(HwTests::instance());
+  ctrlServer.Bind(BusCtl::instance());
+  ctrlServer.Bind(E1Ctl::instance());
+  ctrlServer.Bind(spiCtrl::instance());
+  ctrlServer.Bind(MonitoringCtl::instance());
+
+  ChildWait::Activate();
+  Dpc* checkSignals = new Dpc(new DpcHandler1(CheckSignals));
+  checkSignals->Activate();
+
+#ifdef VOXRELAY_SIM_BOARD
+  board::sim::serve();
+#endif
+
+  ctrlServer.Activate(new Control::AcceptorNetCheckConnection(port));
+  multiplexer.run(true, true);
+
+  ctrlServer.Deactivate();
+  checkSignals->Deactivate();
+  delete checkSignals;
+  pidFile.reset();
+  file.reset();
+  return 0;
 }

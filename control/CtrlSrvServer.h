@@ -1,0 +1,75 @@
+#pragma once
+// The control server: decodes each frame of the controller connection as an LGCP::Message,
+// offers commands to the bound services in bind order, makes sure every command gets exactly
+// one answer, and encodes and sends answers and signals.
+#include <cstdint>
+#include <iosfwd>
+#include <vector>
+
+#include "asn1/schemas/LGCP.h"
+#include "control/ControlNotify.h"
+#include "foundation/TimerEvent.h"
+
+namespace Control {
+class Service;
+}
+
+namespace CtrlSrv {
+
+class Service;
+
+class Server : public Control::Notify {
+ public:
+  static constexpr uint32_t no_slot = 0xFFFFFFFFu;
+  enum Answer { NotAnswered = 0, Answered = 1, AnsweredError = 2 };
+
+  Server() = default;
+  Server(const Server&) = delete;
+  Server& operator=(const Server&) = delete;
+  ~Server() override;
+
+  void Bind(Service* service);
+  // Serves the connection (owned from now on); an earlier one is deactivated first.
+  void Activate(Control::Service* connection);
+  void Deactivate();
+
+  void OnConnect() override;
+  void OnDisconnect() override;
+  void OnMessage(char const* data, int length) override;
+
+  // The heartbeat ran out: drop the controller.
+  void OnHeartbeatTimeout();
+  bool CheckServerConnection(bool& connected) const;
+
+  void Success();
+  void Error(LGCP::ErrorCause::NamedNumber cause);
+  unsigned int delayResponse();
+  void delayedSuccess(unsigned int slot, unsigned int seq);
+  void SendSignal(LGCP::Signal const& signal);
+  void SendSignal(unsigned int slot, LGCP::Signal const& signal);
+  void SendMsg(LGCP::Message& message);
+
+  void PutHeader(std::ostream& os) const;
+
+  const std::vector<Service*>& services() const { return services_; }
+  Control::Service* connection() const { return connection_; }
+  uint32_t GetSlot() const { return slot_; }
+  Answer answer_state() const { return answer_; }
+
+ private:
+  void Handle(LGCP::Message const& message);
+  void OnUpdateAvgStat(Timer*) {}
+
+  std::vector<Service*> services_;
+  Control::Service* connection_ = nullptr;
+  bool seqPresent_ = false;
+  uint32_t seq_ = 0;
+  uint32_t slot_ = no_slot;
+  Answer answer_ = NotAnswered;
+  Timer statTimer_;
+  std::vector<char> out_;  // encode buffer, kept to spare an allocation per answer
+};
+
+}  // namespace CtrlSrv
+
+extern CtrlSrv::Server ctrlServer;

@@ -1,0 +1,42 @@
+#pragma once
+// Base of every command service bound to the control server: the server offers each command
+// to its services in bind order, and a service answers through the forwarding operations here.
+#include "asn1/schemas/LGCP.h"
+
+namespace CtrlSrv {
+
+class Server;
+
+class Service {
+ public:
+  Service() = default;
+  Service(const Service&) = delete;
+  Service& operator=(const Service&) = delete;
+  virtual ~Service() = default;
+
+  // A controller connection came up or was lost.
+  virtual void OnConnect() = 0;
+  virtual void OnDisconnect() = 0;
+  // True when the service takes the command (and answers it, now or later).
+  virtual bool OnCommand(LGCP::Command const& command) = 0;
+  // A signal that another bound service is about to send to the controller.
+  virtual void OnSignal(LGCP::Signal const&) {}
+
+  void Success();
+  void Error(LGCP::ErrorCause::NamedNumber cause);
+  void SendSignal(LGCP::Signal const& signal);
+  void SendSignal(unsigned int slot, LGCP::Signal const& signal);
+  unsigned int GetSlot() const;
+  bool IsSlotPresent() const;
+  unsigned int delayResponse();
+  void delayedSuccess(unsigned int slot, unsigned int seq);
+  bool CheckServerConnection(bool& connected) const;
+
+  Server* server = nullptr;
+
+ private:
+  bool bound() const;
+  void OfferToOthers(LGCP::Signal const& signal);
+};
+
+}  // namespace CtrlSrv

@@ -1,0 +1,7 @@
+#include "hardware/BusCtl.h"
+
+BusCtl* BusCtl::instance() {
+  static BusCtl service;
+  return &service;
+}
+

@@ -1,0 +1,7 @@
+#include "hardware/HwTests.h"
+
+HwTests* HwTests::instance() {
+  static HwTests service;
+  return &service;
+}
+

@@ -1,0 +1,7 @@
+#include "hardware/spiCtrl.h"
+
+spiCtrl* spiCtrl::instance() {
+  static spiCtrl service;
+  return &service;
+}
+

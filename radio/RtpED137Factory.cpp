@@ -1,0 +1,3 @@
+#include "radio/RtpED137Factory.h"
+
+RtpED137Factory::RtpED137Factory() = default;

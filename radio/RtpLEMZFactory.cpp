@@ -1,0 +1,3 @@
+#include "radio/RtpLEMZFactory.h"
+
+RtpLEMZFactory::RtpLEMZFactory() = default;

@@ -1,0 +1,3 @@
+#include "slots/EchoFactory.h"
+
+EchoFactory::EchoFactory() = default;

@@ -1,0 +1,3 @@
+#include "slots/ExtFactory.h"
+
+ExtFactory::ExtFactory() = default;

@@ -1,0 +1,8 @@
+#pragma once
+// Factory of ext slots (registered in the factory list; makes no slot yet).
+#include "slots/SlotFactory.h"
+
+class ExtFactory : public SlotFactory {
+ public:
+  ExtFactory();
+};

@@ -1,0 +1,3 @@
+#include "slots/HdlcSlotFactory.h"
+
+HdlcSlotFactory::HdlcSlotFactory() = default;

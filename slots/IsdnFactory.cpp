@@ -1,0 +1,3 @@
+#include "slots/IsdnFactory.h"
+
+IsdnFactory::IsdnFactory() = default;

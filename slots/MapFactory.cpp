@@ -1,0 +1,3 @@
+#include "slots/MapFactory.h"
+
+MapFactory::MapFactory() = default;

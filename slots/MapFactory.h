@@ -1,0 +1,8 @@
+#pragma once
+// Factory of map slots (registered in the factory list; makes no slot yet).
+#include "slots/SlotFactory.h"
+
+class MapFactory : public SlotFactory {
+ public:
+  MapFactory();
+};

@@ -1,0 +1,3 @@
+#include "slots/MccFactory.h"
+
+MccFactory::MccFactory() = default;

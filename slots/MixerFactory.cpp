@@ -1,0 +1,7 @@
+#include "slots/MixerFactory.h"
+
+namespace Mixer {
+
+MixerFactory::MixerFactory() = default;
+
+}  // namespace Mixer

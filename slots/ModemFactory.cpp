@@ -1,0 +1,3 @@
+#include "slots/ModemFactory.h"
+
+ModemFactory::ModemFactory() = default;

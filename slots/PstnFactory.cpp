@@ -1,0 +1,3 @@
+#include "slots/PstnFactory.h"
+
+PstnFactory::PstnFactory() = default;

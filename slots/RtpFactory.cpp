@@ -1,0 +1,3 @@
+#include "slots/RtpFactory.h"
+
+RtpFactory::RtpFactory() = default;

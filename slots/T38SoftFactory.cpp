@@ -1,0 +1,3 @@
+#include "slots/T38SoftFactory.h"
+
+T38SoftFactory::T38SoftFactory() = default;

@@ -1,0 +1,3 @@
+#include "slots/VoiceFactory.h"
+
+VoiceFactory::VoiceFactory() = default;
