@@ -75,9 +75,9 @@ class BusSelfTest : public ::testing::Test {
     ctl.connect();
   }
 
+  Capture capture;
   HwTests service;
   Controller ctl{&service};
-  Capture capture;
 };
 
 TEST_F(BusSelfTest, WriteDrivesTheSeededPatternAndReadsItBack) {
