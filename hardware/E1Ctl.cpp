@@ -1,7 +1,298 @@
 #include "hardware/E1Ctl.h"
 
+#include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <iostream>
+
+#include "asn1/schemas/ACP.h"
+#include "board/board.h"
+#include "board/e1cas.h"
+#include "board/maintenance.h"
+#include "foundation/Hex.h"
+#include "hardware/DevNames.h"
+
+namespace {
+
+namespace cas = board::e1cas;
+namespace maint = board::maintenance;
+
+// The timeslots that carry framing and the signalling multiframe, not a speech channel.
+bool SignallingTimeslot(int timeslot) { return timeslot == 0 || timeslot == 16; }
+
+// The driver's state word as a trunk state; a word the enumeration lacks is "unknown".
+ACP::TrunkState::NamedNumber TrunkStateOf(uint32_t word) {
+  if (word > ACP::TrunkState::disabled) return ACP::TrunkState::unknown;
+  return static_cast<ACP::TrunkState::NamedNumber>(word);
+}
+
+}  // namespace
+
 E1Ctl* E1Ctl::instance() {
   static E1Ctl service;
   return &service;
 }
 
+E1Ctl::E1Ctl() { casEvent_.set_name("E1/Cas"); }
+
+E1Ctl::~E1Ctl() {
+  timer_.reset();
+  casEvent_.Release();
+  if (cas_) board::close(cas_.release());
+  if (maintenance_ >= 0) board::close(maintenance_);
+}
+
+void E1Ctl::PutHeader(std::ostream& os) const { os << "E1: "; }
+
+void E1Ctl::OnConnect() {
+  SendStatus();
+  timer_.set(kStatusPeriodMs, &E1Ctl::OnCheckStatus, this);
+  tclk_ = 0;
+  UpdateTclk();
+  CheckOpenCas();
+}
+
+void E1Ctl::OnDisconnect() {
+  for (int trunk = 0; trunk < kTrunks; ++trunk)
+    if (casOpen_[static_cast<size_t>(trunk)]) HandleCasClose(trunk, 0);
+}
+
+bool E1Ctl::OnCommand(LGCP::Command const& command) {
+  if (command.is_ioctl()) {
+    const LGCP::IoctlParams& ioctl = command.get_ioctl();
+    if (!ioctl.is_cas())
+      Error(LGCP::ErrorCause::unsupported);
+    else if (HandleCas(ioctl.get_cas()))
+      Success();
+    else
+      Error(LGCP::ErrorCause::internal);
+    return true;
+  }
+  if (command.is_trunkCfg()) {
+    switch (SetMode(command.get_trunkCfg())) {
+      case ModeResult::ok:
+      case ModeResult::ignored: Success(); break;
+      case ModeResult::invalid: Error(LGCP::ErrorCause::invalidParams); break;
+      case ModeResult::failed: Error(LGCP::ErrorCause::internal); break;
+    }
+    return true;
+  }
+  return false;
+}
+
+void E1Ctl::OnCheckStatus(Timer*) {
+  SendStatus();
+  CheckOpenCas();
+  timer_.set(kStatusPeriodMs, &E1Ctl::OnCheckStatus, this);
+}
+
+// ---------------------------------------------------------------- "/dev/maintenance"
+
+bool E1Ctl::IsOpen() {
+  if (maintenance_ >= 0) return true;
+  maintenance_ = board::open(GetMaintenance(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+  return maintenance_ >= 0;
+}
+
+void E1Ctl::CheckMaintenanceError(int error) {
+  if (error != ENODEV && error != EBADF) return;
+  board::close(maintenance_);
+  maintenance_ = -1;
+}
+
+E1Ctl::ModeResult E1Ctl::SetMode(LGCP::TrunkCfg const& cfg) {
+  const int trunk = cfg.get_trunk().getValue();
+  if (trunk < 0) return ModeResult::ignored;
+  // The mask has one bit per trunk; a larger number would shift past its width.
+  if (trunk >= 32) return ModeResult::invalid;
+  const uint32_t bit = uint32_t{1} << trunk;
+  if (cfg.get_mode().getValue() == LGCP::TrunkMode::slave)
+    tclk_ |= bit;
+  else
+    tclk_ &= ~bit;
+  return UpdateTclk() ? ModeResult::ok : ModeResult::failed;
+}
+
+bool E1Ctl::UpdateTclk() {
+  if (!IsOpen()) return false;
+  if (board::ioctl_value(maintenance_, maint::SET_TCLK, tclk_) < 0) {
+    const int error = errno;
+    std::cerr << ext::header(this) << "fail to set TCLK [cause=" << std::strerror(error) << "]" << std::endl;
+    CheckMaintenanceError(error);
+    return false;
+  }
+  std::clog << ext::header(this) << "TCLT = " << ext::OutUnsignedInHex(tclk_) << std::endl;
+  return true;
+}
+
+void E1Ctl::SendStatus() {
+  if (!IsOpen()) return;
+  for (int trunk = 0; trunk < kTrunks; ++trunk) {
+    maint::TrunkStatus r{};
+    r.trunk = static_cast<uint32_t>(trunk);
+    if (board::ioctl(maintenance_, maint::TRUNK_STATUS, &r) < 0) {
+      const int error = errno;
+      std::cerr << ext::header(this) << "synchronization status read fail, trunk = " << trunk
+                << " cause = " << std::strerror(error) << std::endl;
+      CheckMaintenanceError(error);
+      if (maintenance_ < 0) return;
+      continue;
+    }
+    LGCP::Signal signal;
+    ACP::TrunkStatus& s = signal.select_trunkStatus();
+    s.set_trunk(trunk);
+    s.set_state(TrunkStateOf(r.state));
+    s.set_slips(static_cast<int>(r.slips.get()));
+    s.set_lossBF(static_cast<int>(r.loss_bf.get()));
+    s.set_lossCarrier(static_cast<int>(r.loss_carrier.get()));
+    s.set_lossAIS(static_cast<int>(r.ais.get()));
+    s.set_lossRAI(static_cast<int>(r.rai.get()));
+    s.set_clockMaster(false);
+    s.set_type(ACP::TrunkType::e1);
+    SendSignal(signal);
+  }
+}
+
+// ---------------------------------------------------------------- "/dev/e1-cas"
+
+bool E1Ctl::CheckOpenCas() {
+  if (cas_) return true;
+  const int fd = board::open(cas::kPath, O_RDWR | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return false;
+  cas_.reset(fd);
+  std::clog << ext::header(this) << "cas interface opened!" << std::endl;
+  casEvent_.Bind<E1Ctl>("E1/Cas", &E1Ctl::OnUpdateCas, this);
+  casEvent_.Schedule(cas_, POLLIN);
+  return true;
+}
+
+void E1Ctl::ReleaseCas(const char* why) {
+  std::cerr << ext::header(this) << "cas interface closed: " << why << std::endl;
+  casEvent_.Release();
+  board::close(cas_.release());
+  // The trunks opened on the old descriptor are opened again on the next one.
+  casOpen_.fill(false);
+}
+
+void E1Ctl::OnUpdateCas(int fd, short revents) {
+  if (revents & POLLIN) {
+    cas::CasChannel r;
+    const ssize_t n = ::read(fd, &r, sizeof r);
+    if (n == static_cast<ssize_t>(sizeof r)) {
+      SendCASSignal(static_cast<int>(r.trunk.get()), static_cast<int>(r.timeslot.get()), r.rx, r.tx);
+      return;
+    }
+    if (n > 0) {
+      std::cerr << ext::header(this) << "short cas record dropped (" << n << " bytes)" << std::endl;
+      return;
+    }
+    if (n == 0) {
+      ReleaseCas("end of file");
+      return;
+    }
+    const int error = errno;
+    if (error != EAGAIN && error != EWOULDBLOCK && error != EINTR) {
+      ReleaseCas(std::strerror(error));
+      return;
+    }
+  }
+  if (revents & (POLLERR | POLLHUP | POLLNVAL)) ReleaseCas("device hung up");
+}
+
+void E1Ctl::SendCASSignal(int trunk, int timeslot, int rx, int tx) {
+  LGCP::Signal signal;
+  LGCP::CasSignalling& s = signal.select_cas();
+  s.get_channel().set_path(trunk);
+  s.get_channel().set_timeslot(timeslot);
+  s.set_rx(rx);
+  s.set_tx(tx);
+  SendSignal(signal);
+}
+
+bool E1Ctl::HandleCas(LGCP::CasCommand const& command) {
+  if (!CheckOpenCas()) return false;
+  const int trunk = command.get_channel().get_path().getValue();
+  const int timeslot = command.get_channel().get_timeslot().getValue();
+  const LGCP::CasCommandSignal& cmd = command.get_cmd();
+  if (cmd.is_open())
+    HandleCasOpen(trunk, timeslot, cmd.get_open().getValue());
+  else if (cmd.is_set())
+    HandleCasOpen(trunk, timeslot, cmd.get_set().getValue());
+  else if (cmd.is_close())
+    HandleCasClose(trunk, timeslot);
+  else if (cmd.is_get())
+    HandleCasGet(trunk, timeslot);
+  return true;
+}
+
+void E1Ctl::ReportChannelBits(int trunk, int timeslot) {
+  cas::CasChannel r;
+  r.trunk = static_cast<uint32_t>(trunk);
+  r.timeslot = static_cast<uint32_t>(timeslot);
+  const int result = board::ioctl(cas_.get(), cas::CAS_GET, &r);
+  if (result < 0)
+    SendCASSignal(trunk, timeslot, result, 0);
+  else
+    SendCASSignal(trunk, timeslot, r.rx, r.tx);
+}
+
+void E1Ctl::HandleCasOpen(int trunk, int timeslot, int bits) {
+  if (!ValidTrunk(trunk) || !cas_) return;
+  bool& open = casOpen_[static_cast<size_t>(trunk)];
+  if (!open) {
+    const int r = board::ioctl_value(cas_.get(), cas::CAS_OPEN_TRUNK, static_cast<unsigned long>(trunk));
+    SendCASTrunkStatus(trunk, r);
+    if (r < 0) {
+      std::cerr << ext::header(this) << "open cas signalling on trunk(" << trunk << ") - fail(" << r << ")"
+                << std::endl;
+      return;
+    }
+    std::clog << ext::header(this) << "open cas signalling on trunk(" << trunk << ") - ok" << std::endl;
+    open = true;
+  } else {
+    SendCASTrunkStatus(trunk, kCasTrunkOpen);
+  }
+  if (SignallingTimeslot(timeslot)) return;
+  cas::CasEnable e;
+  e.channel.trunk = static_cast<uint32_t>(trunk);
+  e.channel.timeslot = static_cast<uint32_t>(timeslot);
+  e.channel.tx = static_cast<uint8_t>(bits & 0x0F);
+  e.disable = 0;
+  const int r = board::ioctl(cas_.get(), cas::CAS_ENABLE, &e);
+  if (r < 0) {
+    SendCASSignal(trunk, timeslot, r, 0);
+    return;
+  }
+  ReportChannelBits(trunk, timeslot);
+}
+
+void E1Ctl::HandleCasClose(int trunk, int timeslot) {
+  if (!ValidTrunk(trunk) || !cas_) return;
+  bool& open = casOpen_[static_cast<size_t>(trunk)];
+  if (!open) return;
+  if (timeslot == 0) {
+    int r = board::ioctl_value(cas_.get(), cas::CAS_CLOSE_TRUNK, static_cast<unsigned long>(trunk));
+    if (r == 0) r = kCasTrunkClosed;
+    SendCASTrunkStatus(trunk, r);
+    if (r >= 0) open = false;
+    return;
+  }
+  if (SignallingTimeslot(timeslot)) return;
+  cas::CasEnable e;
+  e.channel.trunk = static_cast<uint32_t>(trunk);
+  e.channel.timeslot = static_cast<uint32_t>(timeslot);
+  e.disable = 1;
+  const int r = board::ioctl(cas_.get(), cas::CAS_ENABLE, &e);
+  if (r < 0)
+    SendCASSignal(trunk, timeslot, r, 0);
+  else
+    SendCASSignal(trunk, timeslot, -1, 1);
+}
+
+void E1Ctl::HandleCasGet(int trunk, int timeslot) {
+  if (!ValidTrunk(trunk) || !cas_ || !casOpen_[static_cast<size_t>(trunk)]) return;
+  ReportChannelBits(trunk, timeslot);
+}

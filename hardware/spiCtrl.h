@@ -1,16 +1,61 @@
 #pragma once
-// SPI status of the line interfaces. This is its start-up shell: bound in its place in the service order, it takes no
-// command yet, so its commands fall through to the server's "unexpectedMsgType".
+// SPI status of the eight line-interface channels behind the SPI bus of "/dev/hal": they are
+// set up and enabled at start, one of them can be made the clock master, and while a
+// controller is connected each channel's line status goes to it every second as a
+// "trunkStatus" signal of type "bri". It answers no command.
+#include <array>
+#include <cstdint>
+
 #include "control/CtrlSrvService.h"
+#include "foundation/TimerEvent.h"
 
 class spiCtrl : public CtrlSrv::Service {
  public:
+  static constexpr int kChannels = 8;
+  // Registers of a line interface.
+  static constexpr int kRegControl = 50;
+  static constexpr int kRegStatus = 51;
+  static constexpr int kRegClock = 87;
+  static constexpr unsigned kStatusPeriodMs = 1000;
+
   static spiCtrl* instance();
 
-  void OnConnect() override {}
-  void OnDisconnect() override {}
+  // Opens the device and brings up the channels.
+  spiCtrl();
+  ~spiCtrl() override;
+
+  void OnConnect() override;
+  void OnDisconnect() override;
   bool OnCommand(LGCP::Command const&) override { return false; }
 
+  // Makes channel (0 to 7) the clock master; -1 for none.
+  void clock(int channel);
+  void init_channel(int channel);
+  void enable_channel(int channel);
+  void disable_channel(int channel);
+  // A register's value; 0 when it cannot be read.
+  uint8_t read(int channel, int address);
+  // False when the register could not be read.
+  bool read(int channel, int address, uint8_t& value);
+  bool write(int channel, int address, int data);
+  // One round of status signals, then the next in a second.
+  void status();
+  void init_device_and_channels();
+
+  bool spi_present() const { return spi_present_; }
+  int fd() const { return fd_; }
+  bool timer_armed() const { return timer_.is_set(); }
+
  private:
-  spiCtrl() = default;
+  // A channel number that names one of the line interfaces; logs the refused operation.
+  bool valid_channel(int channel, const char* operation) const;
+  bool usable() const { return fd_ >= 0 && spi_present_; }
+  // The driver has no SPI bus: every SPI operation stops for good.
+  void lose_spi();
+
+  int fd_ = -1;
+  Timer timer_;
+  bool spi_present_ = true;
+  // Whether the channel's slip bit was already reported: a slip counts once per rising edge.
+  std::array<bool, kChannels> slip_seen_{};
 };

@@ -1,0 +1,231 @@
+#pragma once
+// Shared helpers of the hardware service tests: a control server with a controller at the
+// far end of a socket pair (commands in, answers and signals decoded back out), captured log
+// streams, the loop's test clock and a clean simulated board between tests.
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <initializer_list>
+#include <iostream>
+#include <iterator>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "asn1/CoderEnv.h"
+#include "asn1/schemas/ACP.h"
+#include "asn1/schemas/LGCP.h"
+#include "board/sim/SimBoard.h"
+#include "control/CtrlSrvServer.h"
+#include "control/CtrlSrvService.h"
+#include "control/ServiceUnix.h"
+#include "foundation/Multiplexer.h"
+#include "foundation/Mux.h"
+
+namespace hwtest {
+
+using board::sim::Device;
+using board::sim::Request;
+using board::sim::SimBoard;
+
+inline SimBoard& sim() { return SimBoard::instance(); }
+
+// Redirects std::cout, std::cerr and std::clog into strings for the life of the object.
+class Capture {
+ public:
+  Capture()
+      : out_(std::cout.rdbuf(out.rdbuf())), err_(std::cerr.rdbuf(err.rdbuf())), log_(std::clog.rdbuf(log.rdbuf())) {}
+  ~Capture() {
+    std::cout.rdbuf(out_);
+    std::cerr.rdbuf(err_);
+    std::clog.rdbuf(log_);
+  }
+  void clear() {
+    out.str("");
+    err.str("");
+    log.str("");
+  }
+  std::ostringstream out, err, log;
+
+ private:
+  std::streambuf* out_;
+  std::streambuf* err_;
+  std::streambuf* log_;
+};
+
+// The loop's clock under test control for the life of the object.
+class TestClock {
+ public:
+  TestClock() { Mux::test_clock_set(1'700'000'000ull * 1'000'000ull); }
+  ~TestClock() { Mux::test_clock_clear(); }
+  // Moves the clock and lets the loop fire what fell due.
+  void advance(uint32_t ms) {
+    Mux::test_clock_advance_ms(ms);
+    multiplexer.run_once(0);
+  }
+};
+
+// Puts back what earlier tests may have changed on the shared simulated board. The board is
+// never reset as a whole: that would hang up the switch that the process keeps open.
+inline void clean_board() {
+  for (int d = 0; d < board::sim::kDevices; ++d) {
+    sim().fail_next(static_cast<Device>(d), 0, 0);
+    sim().fail_open(static_cast<Device>(d), 0);
+  }
+  auto& s = sim().state();
+  s.clock_source = -1;
+  s.spi_present = true;
+  for (auto& channel : s.spi) channel.fill(0);
+  s.tclk_mask = 0;
+  s.trunks = {};
+  s.cas_trunk_open = {};
+  s.cas = {};
+  sim().clear_requests();
+}
+
+inline std::vector<Request> requests(Device device, uint32_t number) { return sim().requests(device, number); }
+
+inline int64_t arg(const Request& r, const char* name) {
+  auto v = r.arg(name);
+  EXPECT_TRUE(v.has_value()) << "no field " << name << " in " << r.text();
+  return v.value_or(-1);
+}
+
+// A control connection whose socket the test hands over.
+class Link : public Control::ServiceUnix {
+ public:
+  bool ImplActivate() override { return true; }
+  void ImplDeactivate() override {}
+  void ImplOnDisconnect() override {}
+  void Take(int fd) {
+    Fd f(fd);
+    f.NonBlock();
+    Connected(f, "controller");
+  }
+};
+
+// A control server serving the given services, with the test as its controller.
+class Controller {
+ public:
+  explicit Controller(std::initializer_list<CtrlSrv::Service*> services) {
+    for (CtrlSrv::Service* s : services) server.Bind(s);
+    link_ = new Link;
+    server.Activate(link_);
+  }
+  ~Controller() {
+    server.Deactivate();
+    if (peer_ >= 0) ::close(peer_);
+  }
+
+  // The controller connects: the services see OnConnect.
+  void connect() {
+    int sv[2];
+    ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, sv), 0);
+    peer_ = sv[1];
+    link_->Take(sv[0]);
+  }
+  // The controller goes away: the services see OnDisconnect.
+  void disconnect() { server.OnDisconnect(); }
+
+  // One command as the controller sends it; the messages it produced are collected.
+  void send(const LGCP::Command& command, int seq = 7) {
+    LGCP::Message m;
+    m.set_seq(seq);
+    m.get_pdu().set_command(command);
+    static const ASN1::CoderEnv env(ASN1::CoderEnv::per);
+    std::vector<char> bytes;
+    ASSERT_TRUE(ASN1::encode(m, &env, std::back_inserter(bytes)));
+    server.OnMessage(bytes.data(), static_cast<int>(bytes.size()));
+  }
+
+  // Every message written to the controller since the last call, decoded.
+  std::vector<LGCP::Message> received() {
+    uint8_t buf[65536];
+    for (;;) {
+      const ssize_t n = ::recv(peer_, buf, sizeof buf, MSG_DONTWAIT);
+      if (n <= 0) break;
+      pending_.insert(pending_.end(), buf, buf + n);
+    }
+    std::vector<LGCP::Message> out;
+    static const ASN1::CoderEnv env(ASN1::CoderEnv::per);
+    while (pending_.size() >= 4) {
+      const size_t len = (size_t{pending_[2]} << 8) | pending_[3];
+      if (len < 4 || pending_.size() < len) break;
+      LGCP::Message m;
+      EXPECT_TRUE(ASN1::decode(pending_.data() + 4, pending_.data() + len, &env, m));
+      out.push_back(m);
+      pending_.erase(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(len));
+    }
+    return out;
+  }
+
+  // The answers among the received messages: -1 for success, else the error cause.
+  std::vector<int> answers() {
+    split();
+    std::vector<int> a;
+    a.swap(answers_);
+    return a;
+  }
+  std::vector<LGCP::Signal> signals() {
+    split();
+    std::vector<LGCP::Signal> s;
+    s.swap(signals_);
+    return s;
+  }
+  // The one answer to the last command.
+  int answer() {
+    std::vector<int> a = answers();
+    EXPECT_EQ(a.size(), 1u);
+    return a.empty() ? -2 : a.back();
+  }
+
+  CtrlSrv::Server server;
+
+ private:
+  void split() {
+    for (const LGCP::Message& m : received()) {
+      const LGCP::PDU& pdu = m.get_pdu();
+      if (pdu.is_response())
+        answers_.push_back(pdu.get_response().is_success() ? -1 : pdu.get_response().get_error().getValue());
+      else if (pdu.is_signal())
+        signals_.push_back(pdu.get_signal());
+    }
+  }
+
+  Link* link_ = nullptr;
+  int peer_ = -1;
+  std::vector<uint8_t> pending_;
+  std::vector<int> answers_;
+  std::vector<LGCP::Signal> signals_;
+};
+
+constexpr int kSuccess = -1;
+
+// A "cas" signal as (trunk, timeslot, rx, tx).
+struct Cas {
+  int trunk, timeslot, rx, tx;
+  bool operator==(const Cas&) const = default;
+};
+inline std::ostream& operator<<(std::ostream& os, const Cas& c) {
+  return os << "(" << c.trunk << ", " << c.timeslot << ", " << c.rx << ", " << c.tx << ")";
+}
+inline std::vector<Cas> cas_signals(const std::vector<LGCP::Signal>& signals) {
+  std::vector<Cas> out;
+  for (const LGCP::Signal& s : signals) {
+    if (!s.is_cas()) continue;
+    const LGCP::CasSignalling& c = s.get_cas();
+    out.push_back({c.get_channel().get_path().getValue(), c.get_channel().get_timeslot().getValue(),
+                   c.get_rx().getValue(), c.get_tx().getValue()});
+  }
+  return out;
+}
+
+inline std::vector<const ACP::TrunkStatus*> trunk_statuses(const std::vector<LGCP::Signal>& signals) {
+  std::vector<const ACP::TrunkStatus*> out;
+  for (const LGCP::Signal& s : signals)
+    if (s.is_trunkStatus()) out.push_back(&s.get_trunkStatus());
+  return out;
+}
+
+}  // namespace hwtest
