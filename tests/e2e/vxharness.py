@@ -216,7 +216,7 @@ class Daemon:
             self.wait_listening()
         return self
 
-    def wait_listening(self, timeout=10.0):
+    def wait_listening(self, timeout=10.0, forked=False):
         deadline = time.monotonic() + timeout
         while time.monotonic() < deadline:
             try:
@@ -226,7 +226,7 @@ class Daemon:
                 time.sleep(0.05)
                 return
             except OSError:
-                if self.proc and self.proc.poll() is not None:
+                if not forked and self.proc and self.proc.poll() is not None:
                     raise RuntimeError("daemon ended with %s: %s" % (self.proc.returncode, self.output()))
                 time.sleep(0.02)
         raise RuntimeError("daemon does not listen: " + self.output())
@@ -270,6 +270,7 @@ class Controller:
     def __init__(self, port, timeout=5.0):
         self.sock = socket.create_connection(("127.0.0.1", port), timeout=timeout)
         self.buf = b""
+        self.signals = []
 
     def send(self, payload):
         self.sock.sendall(tpkt(payload))
@@ -277,8 +278,8 @@ class Controller:
     def send_raw(self, data):
         self.sock.sendall(data)
 
-    def frame(self, timeout=5.0):
-        """The next frame's payload; None when the daemon closed the connection."""
+    def raw_frame(self, timeout=5.0):
+        """The next frame's payload, whatever it is; None when the daemon closed."""
         self.sock.settimeout(timeout)
         while True:
             if len(self.buf) >= 4:
@@ -291,14 +292,40 @@ class Controller:
                 return None
             self.buf += chunk
 
+    def frame(self, timeout=5.0):
+        """The next answer's payload: the board's services send signals of their own (trunk
+        status on connect, for one), which are kept aside in self.signals."""
+        while True:
+            f = self.raw_frame(timeout)
+            if f is None:
+                return None
+            m = parse_message(f)
+            if m[2] != "signal":
+                return f
+            self.signals.append(m)
+
     def answer(self, timeout=5.0):
         f = self.frame(timeout)
         return None if f is None else parse_message(f)
 
+    def signal(self, alternative, timeout=5.0):
+        """The next signal of that alternative (others are dropped)."""
+        while True:
+            for i, m in enumerate(self.signals):
+                if m[3] == alternative:
+                    del self.signals[i]
+                    return m
+            self.signals.clear()
+            f = self.raw_frame(timeout)
+            if f is None:
+                return None
+            self.signals.append(parse_message(f))
+
     def silent(self, timeout=0.3):
         """True when nothing arrives within timeout."""
         try:
-            return self.frame(timeout) is None and False
+            self.frame(timeout)
+            return False
         except socket.timeout:
             return True
 
