@@ -109,7 +109,7 @@ class Signals(unittest.TestCase):
 
     def test_sigterm_and_sigint_end_with_status_0_and_no_pid_file(self):
         pidfile = self.d.path("/var/run/server.pid")
-        self.assertEqual(vx.read(pidfile).strip(), str(self.d.pid()))
+        self.assertEqual(vx.read(pidfile).strip(), str(self.d.proc.pid))
         c = self.d.connect()
         c.send(vx.command(vx.PING, seq=1))
         c.answer()
@@ -150,7 +150,7 @@ class DaemonMode(unittest.TestCase):
             pidfile = d.path("/var/run/server.pid")
             self.assertTrue(wait_for(lambda: os.path.exists(pidfile) and vx.read(pidfile).strip()))
             pid = int(vx.read(pidfile))
-            self.assertNotEqual(pid, d.pid())
+            self.assertNotEqual(pid, d.proc.pid)
             d.wait_listening(forked=True)
             self.assertTrue(wait_for(lambda: any(b"Starting server" in r for r in records)))
             text = b"\n".join(records)
