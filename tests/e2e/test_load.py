@@ -1,0 +1,142 @@
+"""Load and fault run on loopback, bounded in count and time: 100,000 pipelined commands with
+undecodable frames among them, a controller that stops reading, and 1,000 connect and
+disconnect cycles. The daemon stays up, answers every valid command once and in order, and
+its open descriptors and free packet buffers come back to their starting counts."""
+
+import os
+import re
+import signal
+import socket
+import time
+import unittest
+
+import vxharness as vx
+
+
+def wait_for(cond, timeout=10.0):
+    deadline = time.monotonic() + timeout
+    while time.monotonic() < deadline:
+        if cond():
+            return True
+        time.sleep(0.02)
+    return cond()
+
+
+class LoadAndFaults(vx.DaemonTest):
+    def open_fds(self):
+        return len(os.listdir("/proc/%d/fd" % self.daemon.pid()))
+
+    def pool_free(self):
+        status = self.daemon.path("/var/log/server-status")
+        if os.path.exists(status):
+            os.unlink(status)
+        self.daemon.signal(signal.SIGUSR2)
+        self.assertTrue(wait_for(lambda: os.path.exists(status) and "packet pool free" in vx.read(status)))
+        return int(re.search(r"packet pool free : (\d+)", vx.read(status)).group(1))
+
+    def controller(self):
+        """A controller connection that the daemon has taken (a refused one is retried)."""
+        for _ in range(200):
+            c = self.daemon.connect()
+            try:
+                c.send(vx.command(vx.PING, seq=0))
+                if c.answer(timeout=2) is not None:
+                    return c
+            except (socket.timeout, ConnectionError):
+                pass
+            c.close()
+            time.sleep(0.01)
+        self.fail("no controller place")
+
+    def settle(self):
+        """Waits until the daemon has let the last controller go."""
+        self.assertTrue(wait_for(lambda: "controller connect" in self.daemon.output()))
+        time.sleep(0.2)
+
+    def test_load_and_faults(self):
+        fds, free = self.open_fds(), self.pool_free()
+        self.assertEqual(free, 1024)
+        started = time.monotonic()
+
+        # 100,000 pipelined pings, batches of 2,000, each batch with undecodable frames in it.
+        c = self.controller()
+        garbage = [vx.tpkt(b"\xff" * n) for n in (1, 3, 17, 4000)] + [vx.tpkt(b"")]
+        seq = 1
+        for batch in range(50):
+            data = []
+            first = seq
+            for i in range(2000):
+                data.append(vx.tpkt(vx.command(vx.PING, seq=seq)))
+                seq += 1
+                if i % 400 == 0:
+                    data.append(garbage[(batch + i) % len(garbage)])
+            c.send_raw(b"".join(data))
+            for expect in range(first, seq):
+                a = c.answer(timeout=10)
+                self.assertEqual(a, (expect, None, "success", None))
+        self.assertTrue(c.silent(0.2))
+        self.assertEqual(seq - 1, 100000)
+
+        # A controller that stops reading: once the daemon's send buffer is full its answer
+        # waits a bounded time, then the daemon drops the connection and carries on.
+        c.close()
+        self.settle()
+        s = socket.socket()
+        s.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 4096)  # before connect: a small window
+        s.connect(("127.0.0.1", self.daemon.port))
+        s.setblocking(False)
+        chunk = vx.tpkt(vx.command(vx.PING, seq=1)) * 8192
+        pos, sent, dropped = 0, 0, False
+        deadline = time.monotonic() + 120
+        next_look = 0
+        while time.monotonic() < deadline and sent < 16 * 1024 * 1024:
+            try:
+                n = s.send(chunk[pos:])
+                pos = (pos + n) % len(chunk)  # the byte stream stays whole frames
+                sent += n
+            except BlockingIOError:
+                time.sleep(0.01)
+            except OSError:
+                dropped = True
+                break
+            if time.monotonic() > next_look:
+                next_look = time.monotonic() + 0.5
+                if "write timeout" in self.daemon.output():
+                    break
+        s.close()
+        self.assertTrue(wait_for(lambda: "write timeout" in self.daemon.output()), (sent, dropped))
+        self.assertIsNone(self.daemon.proc.poll())
+
+        # 1,000 connect and disconnect cycles; every other one sends a command first. Each
+        # cycle waits until the daemon has logged the end of its connection (taken and closed,
+        # or refused while the previous one was still being let go): a connection that arrives
+        # while the acceptor probes the previous one waits for the kernel's SYN retry.
+        log = open(self.daemon.path("/stdout"), "rb")
+        seen = b""
+        for i in range(1000):
+            s = socket.create_connection(("127.0.0.1", self.daemon.port), timeout=5)
+            peer = b"127.0.0.1:%d" % s.getsockname()[1]
+            if i % 2:
+                s.sendall(vx.tpkt(vx.command(vx.PING, seq=i)))
+            s.close()
+            deadline = time.monotonic() + 10
+            while (peer + b" closed." not in seen and b"refuse connection from " + peer not in seen
+                   and time.monotonic() < deadline):
+                seen = seen[-4096:] + log.read()
+                time.sleep(0.0005)
+            self.assertLess(time.monotonic(), deadline, i)
+        log.close()
+        self.assertIsNone(self.daemon.proc.poll())
+
+        c = self.controller()
+        c.send(vx.command(vx.PING, seq=7))
+        self.assertEqual(c.answer(), (7, None, "success", None))
+        c.close()
+        time.sleep(0.3)
+        self.assertTrue(wait_for(lambda: self.open_fds() == fds), (self.open_fds(), fds))
+        self.assertEqual(self.pool_free(), free)
+        self.assertLess(time.monotonic() - started, 600)
+
+
+if __name__ == "__main__":
+    vx.main()
