@@ -91,7 +91,7 @@ class SecondController(vx.DaemonTest):
         first = self.daemon.connect()
         first.send(vx.command(vx.PING, seq=1))
         self.assertEqual(first.answer()[2], "success")
-        second = self.daemon.connect()
+        second = vx.Controller(self.daemon.port)
         self.assertTrue(second.closed())
         first.send(vx.command(vx.PING, seq=2))
         self.assertEqual(first.answer(), (2, None, "success", None))

@@ -21,7 +21,8 @@ QUOTED = re.compile(r'"((?:[^"\\]|\\.)*)"')
 @unittest.skipUnless(shutil.which("strace"), "strace is not installed")
 class PathRoot(unittest.TestCase):
     def test_every_path_is_under_the_root(self):
-        d = vx.Daemon(config="[traces]\nsignalling.events = 1\n")
+        # The leak checker cannot run in a traced process.
+        d = vx.Daemon(config="[traces]\nsignalling.events = 1\n", env={"ASAN_OPTIONS": "detect_leaks=0"})
         trace = os.path.join(d.root, "strace.txt")
         try:
             d.start(prefix=["strace", "-f", "-qq", "-e", "trace=file,bind,connect", "-o", trace])
@@ -40,18 +41,25 @@ class PathRoot(unittest.TestCase):
         finally:
             d.cleanup()
         self.assertTrue(any("server.pid" in l for l in lines))
+        with open(vx.DAEMON, "rb") as f:
+            sanitized = b"__asan_init" in f.read()
         outside = []
         for line in lines:
             if " execve(" in line:
                 if vx.DAEMON not in line and "voxrelay" not in line:
                     outside.append(line)
                 continue
-            for text in QUOTED.findall(line):
-                if not text.startswith("/"):
-                    continue
-                if text.startswith(d.root + "/") or text.startswith(LIBRARY_PATHS):
-                    continue
-                outside.append(line)
+            # The first quoted text is the path asked for (a later one may be a result).
+            m = QUOTED.search(line)
+            if not m or not m.group(1).startswith("/"):
+                continue
+            text = m.group(1)
+            if text.startswith(d.root + "/") or text.startswith(LIBRARY_PATHS):
+                continue
+            if sanitized and text.startswith("/proc/self/"):
+                continue  # the sanitizer runtime reading its own process
+            outside.append(line)
+        self.maxDiff = None
         self.assertEqual(outside, [])
 
 

@@ -76,6 +76,7 @@ class Bits:
 # Command alternatives (15 in the root, extensible) and error causes.
 QUERY, TESTBPC, CONNECT, DISCONNECT, CREATE, DESTROY = 0, 1, 2, 3, 4, 5
 DEACTIVATE, PING, PROTO_LEMZ = 7, 12, 14
+HANDSHAKE_SEQ = 0x7FFF0000
 INVALID_SLOT, UNEXPECTED_MSG_TYPE, INTERNAL, SLOT_NOT_EXISTS = 2, 4, 5, 3
 
 
@@ -220,15 +221,23 @@ class Daemon:
         deadline = time.monotonic() + timeout
         while time.monotonic() < deadline:
             try:
-                with socket.create_connection(("127.0.0.1", self.port), timeout=1):
-                    pass
-                # That probe was a controller: wait until the daemon saw it go.
-                time.sleep(0.05)
-                return
+                with socket.create_connection(("127.0.0.1", self.port), timeout=1) as probe:
+                    peer = "127.0.0.1:%d" % probe.getsockname()[1]
             except OSError:
                 if not forked and self.proc and self.proc.poll() is not None:
                     raise RuntimeError("daemon ended with %s: %s" % (self.proc.returncode, self.output()))
                 time.sleep(0.02)
+                continue
+            # That probe was a controller: wait until the daemon has let it go, so that the
+            # test's own controller is not refused as a second one.
+            if forked:
+                time.sleep(0.2)
+                return
+            while time.monotonic() < deadline:
+                out = self.output()
+                if peer + " closed." in out or "refuse connection from " + peer in out:
+                    return
+                time.sleep(0.01)
         raise RuntimeError("daemon does not listen: " + self.output())
 
     def output(self):
@@ -265,7 +274,20 @@ class Daemon:
         shutil.rmtree(self.root, ignore_errors=True)
 
     def connect(self):
-        return Controller(self.port)
+        """A controller connection the daemon has taken: one ping is answered on it. Until the
+        daemon has let a previous controller go (a loop pass after its socket closed) a new
+        connection is refused as a second one, so a refused one is tried again."""
+        for _ in range(250):
+            c = Controller(self.port)
+            try:
+                c.send(command(PING, seq=HANDSHAKE_SEQ))
+                if c.answer(timeout=5) == (HANDSHAKE_SEQ, None, "success", None):
+                    return c
+            except (socket.timeout, ConnectionError):
+                pass
+            c.close()
+            time.sleep(0.02)
+        raise RuntimeError("no controller place: " + self.output()[-2000:])
 
 
 class Controller:
