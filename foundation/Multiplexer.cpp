@@ -22,11 +22,22 @@ constexpr uint32_t kMaxTimerWait = 7200000;
 constexpr int kWatchdogMaxWait = 1000;
 }  // namespace
 
+// Objects destroyed after the loop at exit (static timers, DPCs, events) still unlink
+// themselves: the emptied containers stay harmless to them.
+Multiplexer::~Multiplexer() {
+  std::vector<pollfd>().swap(poll_array_);
+  std::vector<EventHandler*>().swap(poll_handlers_);
+  std::vector<Dpc*>().swap(dpcs_);
+  std::vector<Dpc*>().swap(dpc_queue_);
+  std::vector<TimerPoolPlugin*>().swap(plugins_);
+}
+
 // ---- descriptor handlers ----
 
 F_dual_list<EventHandler>* Multiplexer::list_of(const EventHandler* h) const {
   auto* l = h->mux_list_;
-  if (l == &pending_ || l == &served_ || l == &active_) return const_cast<F_dual_list<EventHandler>*>(l);
+  if (l == &pending_ || l == &served_ || l == &active_)
+    return const_cast<F_dual_list<EventHandler>*>(l);
   return nullptr;
 }
 
@@ -58,10 +69,35 @@ bool Multiplexer::event_exists(EventHandler* h) const { return list_of(h) != nul
 
 // ---- timers ----
 
+// Sorted insert behind every entry not due after e, so equal due times keep arming order.
+// New entries are mostly the latest and are found from the tail; an entry due before the
+// middle of the list (a short delay among long ones) is placed from the head instead, which
+// finds the same position in the sorted list with fewer steps.
 void Multiplexer::set(TimerEvent* e) {
   if (e->armed_) timers_.remove(e);
-  timers_.insert_to_tail_by_grown(e);
   e->armed_ = true;
+  TimerEvent* head = timers_.first();
+  if (!head) {
+    timers_.insert_to_tail(e);
+    return;
+  }
+  TimerEvent* tail = timers_.last();
+  const int32_t from_head = e->compare(head);
+  const int32_t to_tail = tail->compare(e);
+  if (to_tail <= 0 || from_head >= to_tail) {
+    timers_.insert_to_tail_by_grown(e);
+    return;
+  }
+  for (TimerEvent* p = head; p; p = p->next) {
+    if (p->compare(e) > 0) {
+      if (p->prev)
+        timers_.insert_after(p->prev, e);
+      else
+        timers_.insert_to_head(e);
+      return;
+    }
+  }
+  timers_.insert_to_tail(e);
 }
 
 void Multiplexer::reset(TimerEvent* e) {
@@ -194,7 +230,7 @@ void Multiplexer::open_watchdog() {
     return;
   }
   if (::write(fd, "START", 5) != 5) {
-    std::cerr << "Mux: fail to activate watchdog: " << std::strerror(errno) << std::endl;
+    std::cerr << "Mux: fail to activate watchdog: " << std::strerror(errno) << std::flush;
     ::close(fd);
     return;
   }
@@ -204,7 +240,7 @@ void Multiplexer::open_watchdog() {
 void Multiplexer::close_watchdog() {
   if (watchdog_ < 0) return;
   if (::write(watchdog_, "STOP", 4) != 4)
-    std::cerr << "Mux: stop watchdog failed: " << std::strerror(errno) << std::endl;
+    std::cerr << "Mux: stop watchdog failed: " << std::strerror(errno) << std::flush;
   ::close(watchdog_);
   watchdog_ = -1;
 }

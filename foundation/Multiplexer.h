@@ -28,13 +28,15 @@ class Multiplexer {
   constexpr Multiplexer() = default;
   Multiplexer(const Multiplexer&) = delete;
   Multiplexer& operator=(const Multiplexer&) = delete;
-  ~Multiplexer() = default;
+  // Frees the containers only; nothing is detached.
+  ~Multiplexer();
 
   // Runs passes until terminate(). watchdog: open and feed the hardware watchdog;
   // live_time false: the cached time of day is refreshed once per pass (after poll).
   void run(bool watchdog, bool live_time);
-  // Test entry: one pass as run() makes it, with the poll wait capped at max_wait_ms (0: do
-  // not block) and live time; false, without polling, when there is nothing to wait for.
+  // Test entry: one pass as run() makes it (terminated cleared first, as run does), with the
+  // poll wait capped at max_wait_ms (0: do not block) and live time; false, without polling,
+  // when there is nothing to wait for (where run() would abort).
   bool run_once(int max_wait_ms);
   // Ends run() after the current pass; safe from a signal handler.
   void terminate() { terminated_ = true; }
@@ -66,9 +68,7 @@ class Multiplexer {
   void dump(std::ostream& os) const;
 
   unsigned timer_count() const { return timers_.count(); }
-  unsigned handler_count() const {
-    return pending_.count() + served_.count() + active_.count();
-  }
+  unsigned handler_count() const { return pending_.count() + served_.count() + active_.count(); }
   const F_sorted_list<TimerEvent>& timers() const { return timers_; }
   int watchdog_fd() const { return watchdog_; }
 

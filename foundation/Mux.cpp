@@ -21,9 +21,11 @@ void test_clock_set(uint64_t usec_since_epoch) {
   fake_usec = usec_since_epoch;
 }
 void test_clock_advance_ms(uint32_t ms) { fake_usec += static_cast<uint64_t>(ms) * 1000u; }
+// A cache filled while the fake clock ran would freeze time at a fake instant: drop it.
 void test_clock_clear() {
   fake_active = false;
   fake_usec = 0;
+  g_tv_time = {0, 0};
 }
 bool test_clock_active() { return fake_active; }
 

@@ -54,7 +54,8 @@ struct timeval_timer {
   void inc();
 };
 
-// Test clock: while set, every time read (cached or live) returns this fake time.
+// Test clock: while set, every time read (cached or live) returns this fake time; clearing
+// it also drops the cache.
 void test_clock_set(uint64_t usec_since_epoch);
 void test_clock_advance_ms(uint32_t ms);
 void test_clock_clear();

@@ -71,6 +71,14 @@ const Table::Sentry& operator<<(const Table::Sentry& s, int v) {
   s.cell() << v;
   return s;
 }
+const Table::Sentry& operator<<(const Table::Sentry& s, unsigned long v) {
+  s.cell() << v;
+  return s;
+}
+const Table::Sentry& operator<<(const Table::Sentry& s, long v) {
+  s.cell() << v;
+  return s;
+}
 const Table::Sentry& operator<<(const Table::Sentry& s, const Measure& m) {
   m.put(s.cell());
   return s;

@@ -18,8 +18,7 @@ class Table {
   Table(int w1, int w2, int w3, int w4) : Table(w1, w2, w3) { add(w4); }
   Table(int w1, int w2, int w3, int w4, int w5) : Table(w1, w2, w3, w4) { add(w5); }
   Table(int w1, int w2, int w3, int w4, int w5, int w6) : Table(w1, w2, w3, w4, w5) { add(w6); }
-  Table(int w1, int w2, int w3, int w4, int w5, int w6, int w7)
-      : Table(w1, w2, w3, w4, w5, w6) {
+  Table(int w1, int w2, int w3, int w4, int w5, int w6, int w7) : Table(w1, w2, w3, w4, w5, w6) {
     add(w7);
   }
 
@@ -76,6 +75,8 @@ const Table::Sentry& operator<<(const Table::Sentry& s, const char* text);
 const Table::Sentry& operator<<(const Table::Sentry& s, const std::string& text);
 const Table::Sentry& operator<<(const Table::Sentry& s, unsigned v);
 const Table::Sentry& operator<<(const Table::Sentry& s, int v);
+const Table::Sentry& operator<<(const Table::Sentry& s, unsigned long v);
+const Table::Sentry& operator<<(const Table::Sentry& s, long v);
 const Table::Sentry& operator<<(const Table::Sentry& s, const Measure& m);
 
 }  // namespace ext

@@ -1,8 +1,9 @@
+#include "control/Profile.h"
+
 #include <gtest/gtest.h>
 
 #include <sstream>
 
-#include "control/Profile.h"
 #include "foundation/Mux.h"
 
 namespace {
@@ -26,7 +27,8 @@ TEST(ProfileTest, PointsKeepMinMaxLastAndDumpNewestFirst) {
     Profile::dump(os);
     EXPECT_EQ(os.str(),
               "[Tpkt_protocol::message]: min=2 max=9 avg=9 counter=3\n"
-              "[idle]: min=0 max=0 avg=0 counter=0\n" + before.str());
+              "[idle]: min=0 max=0 avg=0 counter=0\n" +
+                  before.str());
   }
   std::ostringstream after;
   Profile::dump(after);

@@ -1,8 +1,9 @@
+#include "foundation/Event.h"
+
 #include <gtest/gtest.h>
 #include <sys/socket.h>
 
 #include "LoopTest.h"
-#include "foundation/Event.h"
 #include "foundation/Fd.h"
 
 namespace {
@@ -85,7 +86,6 @@ TEST_F(EventTest, WatchesItsOwnDuplicateAndCallsTheBoundMember) {
   multiplexer.run_once(0);
   EXPECT_EQ(r.calls.size(), 1u);  // poll() found nothing: no handler is served
 
-
   ev.Release();
   EXPECT_FALSE(ev.attached);
   EXPECT_EQ(ev.fd(), -1);
@@ -158,24 +158,6 @@ TEST_F(EventTest, HandlerMayReleaseOrRescheduleItsOwnEvent) {
   multiplexer.run_once(0);
   EXPECT_EQ(s.calls, 2);
   EXPECT_FALSE(multiplexer.event_exists(&s.ev));
-}
-
-TEST(MuxSelectTest, EmptySetsArePassedAsNullAndTheWaitIsBounded) {
-  Pipe p;
-  Mux::Set rd, wr;
-  rd.add(p.rd);
-  wr.add(p.wr);
-  EXPECT_EQ(Mux::max_fd(rd, wr), std::max(p.rd, p.wr));
-  Mux::timeval zero{0, 0};
-  EXPECT_EQ(Mux::select_rd(rd, zero), 0);
-  EXPECT_EQ(Mux::select_wr(wr, zero), 1);
-  EXPECT_TRUE(wr.has(p.wr));
-  p.fill();
-  Mux::Set none;
-  rd.add(p.rd);  // select() left only the ready members in the sets
-  EXPECT_EQ(Mux::select(rd, none, zero), 1);
-  rd.remove(p.rd);
-  EXPECT_EQ(rd.max, -1);
 }
 
 }  // namespace

@@ -274,6 +274,24 @@ TEST_F(WatchdogTest, MissingDeviceIsReportedAndTheLoopRunsWithout) {
   EXPECT_EQ(h.served_revents.size(), 1u);
 }
 
+TEST_F(WatchdogTest, DeviceRefusingStartIsClosedAndTheLoopRunsWithout) {
+  std::filesystem::create_symlink("/dev/full", device());
+  Pipe p;
+  p.fill();
+  TestHandler h("once", p.rd, nullptr);
+  h.on_serve = [] {
+    EXPECT_EQ(multiplexer.watchdog_fd(), -1);
+    multiplexer.terminate();
+  };
+  h.mux_attach();
+  ::testing::internal::CaptureStderr();
+  multiplexer.run(true, true);
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(),
+            "Mux: fail to activate watchdog: No space left on device"
+            "Mux: terminating...\n");
+  EXPECT_EQ(h.served_revents.size(), 1u);
+}
+
 TEST_F(WatchdogTest, HangIsFatalAlsoWithTheWatchdogOpen) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
   std::ofstream(device()).close();

@@ -85,7 +85,10 @@ TEST_F(MuxTimeTest, PeriodicTimerAndText) {
   ::setenv("TZ", "UTC", 1);
   ::tzset();
   EXPECT_EQ(Mux::timevaltostring(Mux::timeval{86400 + 3661, 42}), "1970-01-02 01:01:01.000042");
-  if (old_tz) ::setenv("TZ", saved.c_str(), 1); else ::unsetenv("TZ");
+  if (old_tz)
+    ::setenv("TZ", saved.c_str(), 1);
+  else
+    ::unsetenv("TZ");
   ::tzset();
 }
 

@@ -1,10 +1,11 @@
+#include "foundation/Table.h"
+
 #include <gtest/gtest.h>
 
 #include <sstream>
 
 #include "foundation/Hex.h"
 #include "foundation/Measure.h"
-#include "foundation/Table.h"
 
 namespace {
 
@@ -16,7 +17,7 @@ TEST(TableTest, CellsAreCentredCutAndRowsClosedAfterTheLastColumn) {
   t.row(os, "x");
   t.row(os, "dropped");  // past the last column
   t.resetrow();
-  t.row(os, "abcdef");   // cut to 4
+  t.row(os, "abcdef");  // cut to 4
   t.row(os, "");
   t.gap(os);
   EXPECT_EQ(os.str(),
@@ -77,7 +78,8 @@ struct Named {
 TEST(HexTest, HeaderAndQuoted) {
   std::ostringstream os;
   Named n{3};
-  os << ext::header(&n) << "open " << ext::quoted("/dev/x") << " " << ext::quoted(std::string("a\"b"));
+  os << ext::header(&n) << "open " << ext::quoted("/dev/x") << " "
+     << ext::quoted(std::string("a\"b"));
   EXPECT_EQ(os.str(), "obj [3]: open \"/dev/x\" \"a\"b\"");
 }
 

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
+#include <random>
 
 #include "LoopTest.h"
 #include "foundation/TimerEvent.h"
@@ -44,6 +46,49 @@ TEST_F(TimerTest, EqualDueTimesFireInArmingOrderAndReArmMovesBehind) {
   EXPECT_EQ(multiplexer.timers_schedule(), 0);
 }
 
+// Entries armed in random order with repeated delays, some re-armed and some reset, fire by
+// due time and, for equal due times, in the order of their last arming.
+TEST_F(TimerTest, RandomArmingFiresInDueThenArmingOrder) {
+  std::mt19937 rng(7);
+  std::uniform_int_distribution<unsigned> delay(0, 40);
+  std::vector<std::string> log;
+  std::vector<std::unique_ptr<Tagged>> ev;
+  struct Armed {
+    unsigned due;
+    int seq;
+    std::string tag;
+  };
+  std::vector<Armed> model;
+  int seq = 0;
+  for (int i = 0; i < 300; ++i) {
+    const std::string tag = std::to_string(i);
+    ev.push_back(std::make_unique<Tagged>(&log, tag));
+    unsigned d = delay(rng);
+    ev.back()->schedule(d);
+    model.push_back({d, seq++, tag});
+    if (i % 7 == 3) {  // re-arm an earlier one
+      int j = static_cast<int>(rng() % ev.size());
+      unsigned d2 = delay(rng);
+      ev[j]->schedule(d2);
+      std::erase_if(model, [&](const Armed& a) { return a.tag == std::to_string(j); });
+      model.push_back({d2, seq++, std::to_string(j)});
+    }
+    if (i % 11 == 5) {  // disarm one
+      int j = static_cast<int>(rng() % ev.size());
+      ev[j]->reset();
+      std::erase_if(model, [&](const Armed& a) { return a.tag == std::to_string(j); });
+    }
+  }
+  std::stable_sort(model.begin(), model.end(), [](const Armed& a, const Armed& b) {
+    return a.due != b.due ? a.due < b.due : a.seq < b.seq;
+  });
+  std::vector<std::string> expected;
+  for (const Armed& a : model) expected.push_back(a.tag);
+  EXPECT_EQ(multiplexer.timer_count(), model.size());
+  run_at(40);
+  EXPECT_EQ(log, expected);
+}
+
 TEST_F(TimerTest, ResetDisarmsAndDestructionUnlinks) {
   std::vector<std::string> log;
   Tagged a(&log, "a");
@@ -64,9 +109,9 @@ TEST_F(TimerTest, OrderAndWaitHoldAcrossTheMillisecondWrap) {
   ASSERT_EQ(Mux::milliseconds(), 0xFFFFFFFBu);
   std::vector<std::string> log;
   Tagged late(&log, "late"), early(&log, "early"), mid(&log, "mid");
-  late.schedule(10);   // due 5 after the wrap
-  early.schedule(2);   // due before the wrap
-  mid.schedule(5);     // due exactly at 0
+  late.schedule(10);  // due 5 after the wrap
+  early.schedule(2);  // due before the wrap
+  mid.schedule(5);    // due exactly at 0
   EXPECT_EQ(mid.due, 0u);
   EXPECT_EQ(multiplexer.timers_schedule(), 2);
   run_at(2);
@@ -95,7 +140,8 @@ TEST_F(TimerTest, WaitOfTwoHoursIsNormalOneMoreIsAClockFault) {
   EXPECT_EQ(::testing::internal::GetCapturedStderr(),
             "******** RUNTIME ERROR CONDITION *************"
             "Multiplexer::timers_schedule() invalid wait time detected!\n"
-            "now = " + std::to_string(now) + "\nfirst = " + std::to_string(now + 7'200'001) +
+            "now = " +
+                std::to_string(now) + "\nfirst = " + std::to_string(now + 7'200'001) +
                 "\ncount = 2\n");
   EXPECT_EQ(a.due, now + 1000);
   EXPECT_EQ(b.due, now + 1000);
