@@ -341,7 +341,8 @@ void DSProcReceiverService::deliver(const uint8_t* record) {
   }
   switch (type) {
     case dsp::kEventVad: {
-      if (r->m_vad.state == 0) {
+      // A feature never switched on (state -1) counts as off, whatever id the record carries.
+      if (r->m_vad.state <= 0) {
         if (trace) fields(std::clog << "ignore spurious dsproc vad event (dsproc disabled): ") << std::endl;
         return;
       }
@@ -356,7 +357,7 @@ void DSProcReceiverService::deliver(const uint8_t* record) {
       return;
     }
     case dsp::kEventSd:
-      if (r->m_sd.state != 0 && r->m_sd.id == id)
+      if (r->m_sd.state > 0 && r->m_sd.id == id)
         r->dsproc_sd_event(DSProcSDEvent{dsp::payload_as<dsp::SdEvent>(e.payload).sd_rx});
       return;
     case dsp::kEventBss: {
