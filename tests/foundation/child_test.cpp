@@ -72,7 +72,13 @@ class ChildWaitTest : public ::testing::Test {
     ChildWait::Activate();
     old_ = std::clog.rdbuf(log_.rdbuf());
   }
-  void TearDown() override { std::clog.rdbuf(old_); }
+  // Leaves the loop and SIGCHLD as other tests expect them.
+  void TearDown() override {
+    std::clog.rdbuf(old_);
+    IPC::Signal::system(SIGCHLD);
+    ChildWaitService::childWaitService->Release();
+    ChildWaitService::childWaitService->writeEnd.close();
+  }
   std::ostringstream log_;
   std::streambuf* old_ = nullptr;
 };
