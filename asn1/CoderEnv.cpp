@@ -8,7 +8,19 @@ namespace ASN1 {
 
 bool CoderEnv::encodeBytes(const AbstractData& value, std::vector<char>& out) const
 {
-    std::vector<char> bytes;
+    // The coder writes into a buffer of its own, so that a failure leaves out untouched; the
+    // buffer is kept between calls so that encoding a message does not allocate it anew.
+    thread_local std::vector<char> scratch;
+    thread_local bool scratchInUse = false;
+    std::vector<char> local;
+    const bool nested = scratchInUse;  // a coder that encodes through here gets its own
+    std::vector<char>& bytes = nested ? local : scratch;
+    bytes.clear();
+    scratchInUse = true;
+    struct Release {
+        bool nested;
+        ~Release() { scratchInUse = nested; }
+    } release{nested};
     bool ok;
     switch (encodingRule_) {
     case per: ok = detail::encodePER(value, bytes); break;

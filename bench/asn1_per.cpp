@@ -13,6 +13,7 @@
 #include <map>
 #include <memory>
 #include <new>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -118,12 +119,14 @@ public:
     explicit Bits(std::vector<char>& out) : out_(out) {}
     void put(uint32_t v, unsigned n)
     {
-        while (n--) {
+        while (n > 0) {
             if (free_ == 8)
                 out_.push_back(0);
-            --free_;
-            if ((v >> n) & 1)
-                out_.back() = static_cast<char>(out_.back() | (1 << free_));
+            unsigned k = n < free_ ? n : free_;
+            uint32_t chunk = (v >> (n - k)) & ((1u << k) - 1);
+            out_.back() = static_cast<char>(out_.back() | (chunk << (free_ - k)));
+            free_ -= k;
+            n -= k;
             if (free_ == 0)
                 free_ = 8;
         }
@@ -245,10 +248,17 @@ BENCHMARK(BM_PeerMemcpyFrame);
 class RatioReporter : public benchmark::ConsoleReporter {
 public:
     std::map<std::string, double> ns;
+    std::set<std::string> means;
     void ReportRuns(const std::vector<Run>& runs) override
     {
-        for (const Run& r : runs)
-            ns[r.benchmark_name()] = r.GetAdjustedRealTime();
+        for (const Run& r : runs) {
+            // One figure per benchmark: the mean when repeated, else the single run.
+            const std::string& name = r.run_name.function_name;
+            if (r.run_type == Run::RT_Aggregate ? r.aggregate_name == "mean" : !means.count(name))
+                ns[name] = r.GetAdjustedRealTime();
+            if (r.run_type == Run::RT_Aggregate && r.aggregate_name == "mean")
+                means.insert(name);
+        }
         ConsoleReporter::ReportRuns(runs);
     }
 };

@@ -264,6 +264,7 @@ TEST(PerValues, OpenTypes)
     ASSERT_TRUE(later.do_revisit(open));
     EXPECT_EQ(static_cast<ASN1::INTEGER*>(open.get_data())->getValue(), 300);
     ASN1::OpenData empty;
+    EXPECT_FALSE(decodePer("00", empty));  // an open type is never empty
     EXPECT_FALSE(later.do_revisit(empty));
     EXPECT_EQ(per(empty), "0100");
 }
@@ -327,4 +328,27 @@ TEST(PerValues, RoundTripsOfTheProbeTypes)
         Probe::Message cut;
         EXPECT_FALSE(decodePer(wire.substr(0, n), cut)) << n;
     }
+}
+
+namespace {
+
+// Chain ::= SEQUENCE { next Chain OPTIONAL }: every 1 bit on the wire is one more level.
+extern const ASN1::SequenceInfo chainInfo;
+const void* const chainFields[] = {&chainInfo};
+const int chainIds[] = {0};
+const char* const chainNames[] = {"next"};
+constinit const ASN1::SequenceInfo chainInfo = {
+    {&ASN1::createAs<ASN1::SEQUENCE>, 16}, false, chainFields, chainIds, 1, 0, 1, nullptr, nullptr, chainNames};
+
+}  // namespace
+
+TEST(PerValues, NestingDepthIsBounded)
+{
+    ASN1::SEQUENCE shallow(&chainInfo);
+    ASSERT_TRUE(decodePer("FF00", shallow));  // eight levels, then the end of the chain
+    // 160 levels are well-formed but deeper than any message nests: refused.
+    ASN1::SEQUENCE deep(&chainInfo);
+    EXPECT_FALSE(decodePer(repeat("FF", 20) + "00", deep));
+    // A whole frame of 1 bits would nest half a million levels deep.
+    EXPECT_FALSE(decodePer(repeat("FF", 65531), deep));
 }

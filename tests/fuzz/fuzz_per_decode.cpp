@@ -13,14 +13,24 @@ namespace {
 
 using Grid = ASN1::SEQUENCE_OF<ASN1::SEQUENCE_OF<ASN1::Null>>;
 
+// {open <open type>, typed <open type of Inner>, more BIT STRING OPTIONAL, ..., late BMPString}
+constinit const ASN1::OpenInfo typedInfo = {{&ASN1::createAs<ASN1::TypeConstrainedOpenData>, 0}, &Probe::Inner::theInfo};
+const void* const holderFields[] = {&ASN1::OpenData::theInfo, &typedInfo, &ASN1::BIT_STRING::theInfo,
+                                    &ASN1::BMPString::theInfo};
+const int holderIds[] = {-1, -1, 0};
+const char* const holderNames[] = {"open", "typed", "more", "late"};
+constinit const ASN1::SequenceInfo holderInfo = {
+    {&ASN1::createAs<ASN1::SEQUENCE>, 16}, true, holderFields, holderIds, 3, 1, 1, nullptr, nullptr, holderNames};
+
 std::unique_ptr<ASN1::AbstractData> make(unsigned kind)
 {
-    switch (kind % 5) {
+    switch (kind % 6) {
     case 0: return std::make_unique<Probe::Message>();
     case 1: return std::make_unique<Probe::Texts>();
     case 2: return std::make_unique<Probe::Lists>();
     case 3: return std::make_unique<Probe::Numbers>();
-    default: return std::make_unique<Grid>();
+    case 4: return std::make_unique<Grid>();
+    default: return std::make_unique<ASN1::SEQUENCE>(&holderInfo);
     }
 }
 
@@ -48,7 +58,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     if (!ASN1::encode(*again, &env, std::back_inserter(twice)) || twice != once)
         abort();
     // Time texts are parsed leniently, so only the octets are compared for Texts.
-    if (kind % 5 != 1 && again->compare(*value) != 0)
+    if (kind % 6 != 1 && again->compare(*value) != 0)
         abort();
     return 0;
 }
