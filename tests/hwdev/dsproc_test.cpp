@@ -30,7 +30,7 @@ struct DspSlot : DSProcReceiver {
 
   void dsproc_vad_event(const Hardware::DSProcVADEvent& e) override {
     vads.emplace_back(e.rx, e.tx);
-    if (on_vad) on_vad();
+    if (auto f = on_vad) f();  // a copy: the callback may destroy this receiver
   }
   void dsproc_bss_event(const Hardware::dsproc_bss_event* e) override { scores.push_back(e->score); }
   void dsproc_sd_event(const Hardware::DSProcSDEvent& e) override { sds.push_back(e.sd_rx); }

@@ -21,12 +21,12 @@ struct Receiver : HDLC::Notify {
 
   void on_hdlc_receive(Packet& p) override {
     frames.emplace_back(p.data(), p.data() + p.length());
-    if (on_receive) on_receive(p);
+    if (auto f = on_receive) f(p);  // a copy: the callback may replace itself
   }
   void on_hdlc_error(Cause::Type cause) override { errors.push_back(cause); }
   void on_hdlc_ready() override {
     ++ready;
-    if (on_ready) on_ready();
+    if (auto f = on_ready) f();
   }
 };
 

@@ -29,12 +29,12 @@ struct ToneSlot : TonecReceiver {
 
   void tonec_event(const Params& p) override {
     events.push_back(p);
-    if (on_event) on_event();
+    if (auto f = on_event) f();  // a copy: the callback may destroy this receiver
   }
   unsigned tonec_timeslot() const override { return ts; }
   void tone_gen_complete() override {
     ++completed;
-    if (on_complete) on_complete();
+    if (auto f = on_complete) f();
   }
 };
 
