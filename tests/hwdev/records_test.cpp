@@ -7,7 +7,6 @@
 
 #include "board/dsp.h"
 #include "board/dtmf.h"
-#include "board/mcc.h"
 #include "hardware/DSProcReceiver.h"
 
 namespace {
@@ -93,17 +92,6 @@ TEST(DeviceRecords, DspEventPayloads) {
   EXPECT_EQ(tone.presence, 1u);
   auto bss = from_bytes<Hardware::dsproc_bss_event>({0xC0, 0x00, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0});
   EXPECT_EQ(static_cast<float>(bss.score), -2.0f);
-}
-
-TEST(DeviceRecords, RequestNumbersCarryTheirRecordSizes) {
-  EXPECT_EQ(board::request_size(board::dtmf::DTMF_CONFIGURE_DETECTOR), sizeof(board::dtmf::DetectorConfig));
-  EXPECT_EQ(board::request_size(board::dtmf::DTMF_ENABLE_DETECTOR), sizeof(board::dtmf::DetectorEnable));
-  EXPECT_EQ(board::request_size(board::dtmf::DTMF_DISABLE_DETECTOR), 4u);  // the timeslot by value
-  EXPECT_EQ(board::request_size(board::dsp::DSPROC_ENABLE), sizeof(board::dsp::FeatureMask));
-  EXPECT_EQ(board::request_size(board::mcc::MCC_ALLOCATE), sizeof(board::mcc::Allocate));
-  EXPECT_EQ(board::dtmf::DTMF_DIAL >> 29, 2u);       // data to the driver
-  EXPECT_EQ(board::mcc::MCC_TIMESLOT >> 29, 1u);     // no data
-  EXPECT_EQ((board::dsp::DSPROC_CONFIGURE >> 8) & 0xFF, static_cast<uint32_t>('d'));
 }
 
 }  // namespace
