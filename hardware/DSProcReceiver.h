@@ -2,6 +2,7 @@
 // The per-timeslot client of the DSP-processing device: a media slot derives from it, names
 // its timeslot, switches VAD, SD, BSS, noise gate, mute, delays, gain and tone filters, and
 // receives what the DSP detects.
+#include <cstddef>
 #include <cstdint>
 
 #include "board/BigEndian.h"
@@ -39,6 +40,7 @@ struct dsproc_flags_event {
   uint8_t reserved[4];
 };
 static_assert(sizeof(dsproc_bss_event) == 12 && sizeof(dsproc_tone_event) == 12 && sizeof(dsproc_flags_event) == 12);
+static_assert(offsetof(dsproc_tone_event, presence) == 4 && offsetof(dsproc_flags_event, mask) == 4);
 
 class DSProcReceiverService;
 
