@@ -1,6 +1,7 @@
 #pragma once
 // Shared helpers of the control tests: captured log streams, the loop's test clock, loop
-// passes without blocking, and small socket utilities.
+// passes without blocking, a recording notify, an exhausted packet pool and small socket
+// utilities.
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -11,12 +12,16 @@
 
 #include <cstdint>
 #include <iostream>
+#include <new>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "control/ControlNotify.h"
+#include "control/ControlService.h"
 #include "foundation/Multiplexer.h"
 #include "foundation/Mux.h"
+#include "foundation/Packet.h"
 
 namespace vxtest {
 
@@ -54,6 +59,37 @@ class TestClock {
   ~TestClock() { Mux::test_clock_clear(); }
   void advance(uint32_t ms) { Mux::test_clock_advance_ms(ms); }
 };
+
+// Counts the starts and ends of a connection and keeps every payload received; with echo set,
+// answers each payload from inside OnMessage.
+class Recorder : public Control::Notify {
+ public:
+  void OnConnect() override { ++connects; }
+  void OnDisconnect() override { ++disconnects; }
+  void OnMessage(char const* data, int length) override {
+    messages.emplace_back(data, length);
+    if (echo) echo->Send(data, length);
+  }
+
+  int connects = 0;
+  int disconnects = 0;
+  std::vector<std::string> messages;
+  Control::Service* echo = nullptr;
+};
+
+// Takes every free buffer of the packet pool; they return to it when the result is cleared.
+inline std::vector<Packet> exhaust_packet_pool() {
+  std::vector<Packet> hold;
+  try {
+    for (;;) {
+      Packet p;
+      p.reserve_head(0);
+      hold.push_back(p);
+    }
+  } catch (const std::bad_alloc&) {
+  }
+  return hold;
+}
 
 inline int count(const std::string& text, const std::string& needle) {
   int n = 0;

@@ -13,15 +13,7 @@
 namespace {
 
 using vxtest::count;
-
-class Recorder : public Control::Notify {
- public:
-  void OnConnect() override { ++connects; }
-  void OnDisconnect() override { ++disconnects; }
-  void OnMessage(char const*, int) override {}
-  int connects = 0;
-  int disconnects = 0;
-};
+using vxtest::Recorder;
 
 class Connector : public Control::ConnectorNet {
  public:

@@ -12,15 +12,7 @@
 
 namespace {
 
-class Recorder : public Control::Notify {
- public:
-  void OnConnect() override { ++connects; }
-  void OnDisconnect() override { ++disconnects; }
-  void OnMessage(char const* d, int n) override { got.emplace_back(d, n); }
-  int connects = 0;
-  int disconnects = 0;
-  std::vector<std::string> got;
-};
+using vxtest::Recorder;
 
 TEST(UnixConnection, ConnectorFindsTheAcceptorRefusesASecondAndReconnects) {
   vxtest::TestClock clock;
@@ -44,8 +36,8 @@ TEST(UnixConnection, ConnectorFindsTheAcceptorRefusesASecondAndReconnects) {
   EXPECT_EQ(vxtest::count(cap.log.str(), "connected to " + path + "\n"), 1);
 
   client.Send("hello", 5);
-  ASSERT_TRUE(vxtest::pump_until([&] { return server_rec.got.size() == 1; }));
-  EXPECT_EQ(server_rec.got[0], "hello");
+  ASSERT_TRUE(vxtest::pump_until([&] { return server_rec.messages.size() == 1; }));
+  EXPECT_EQ(server_rec.messages[0], "hello");
 
   Control::ConnectorUnix other(path);
   other.Bind(&other_rec);
