@@ -152,13 +152,20 @@ inline uint16_t local_port(int fd) {
   return ntohs(sa.sin_port);
 }
 
-// A port on the loopback interface that nothing listens on right now.
-inline uint16_t free_port() {
-  int s = ::socket(AF_INET, SOCK_STREAM, 0);
+// 127.0.0.1:port (port 0: any free port, for bind).
+inline sockaddr_in loopback(uint16_t port = 0) {
   sockaddr_in sa{};
   sa.sin_family = AF_INET;
   sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ::bind(s, reinterpret_cast<sockaddr*>(&sa), sizeof sa);
+  sa.sin_port = htons(port);
+  return sa;
+}
+
+// A port on the loopback interface that nothing listens on right now.
+inline uint16_t free_port() {
+  int s = ::socket(AF_INET, SOCK_STREAM, 0);
+  const sockaddr_in sa = loopback();
+  ::bind(s, reinterpret_cast<const sockaddr*>(&sa), sizeof sa);
   const uint16_t port = local_port(s);
   ::close(s);
   return port;
@@ -167,11 +174,8 @@ inline uint16_t free_port() {
 // A blocking client socket connected to 127.0.0.1:port, or -1.
 inline int connect_to(uint16_t port) {
   int s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in sa{};
-  sa.sin_family = AF_INET;
-  sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  sa.sin_port = htons(port);
-  if (::connect(s, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0) {
+  const sockaddr_in sa = loopback(port);
+  if (::connect(s, reinterpret_cast<const sockaddr*>(&sa), sizeof sa) != 0) {
     ::close(s);
     return -1;
   }
