@@ -3,7 +3,9 @@
 
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 
 #include "TestSupport.h"
@@ -56,6 +58,28 @@ TEST(UnixConnection, ConnectorFindsTheAcceptorRefusesASecondAndReconnects) {
   ::unlink(path.c_str());
   ::unlink((std::string(dir) + "/me").c_str());
   ::rmdir(dir);
+}
+
+TEST(UnixConnection, PathTooLongForTheAddressIsAFailureNotATruncation) {
+  vxtest::TestClock clock;
+  vxtest::CaptureStreams cap;
+  const std::string error = std::strerror(ENAMETOOLONG);
+  // 108 characters: one more than the address holds.
+  const std::string path = "/tmp/" + std::string(103, 'p');
+
+  Control::AcceptorUnix server(path);
+  ASSERT_TRUE(server.Activate());
+  EXPECT_EQ(cap.err.str(), "can't bind to socket: \"" + error + "\"  waiting...\n");
+  EXPECT_EQ(server.state(), Control::State::Connecting);
+  server.Deactivate();
+
+  cap.clear();
+  Control::ConnectorUnix client(path, path);
+  ASSERT_TRUE(client.Activate());
+  EXPECT_EQ(cap.err.str(), "can't bind to domain socket '" + path + "': \"" + error + "\n" +
+                               "can't connect to " + path + " : " + error + "\n");
+  EXPECT_EQ(client.state(), Control::State::Connecting);
+  client.Deactivate();
 }
 
 }  // namespace
