@@ -20,7 +20,7 @@ ConnectorBase<Derived, ServiceBase>::~ConnectorBase() {
 template <class Derived, class ServiceBase>
 bool ConnectorBase<Derived, ServiceBase>::ImplActivate() {
   countdown_ = fast_retries;
-  static_cast<Derived*>(this)->TryConnect();
+  self().TryConnect();
   return true;
 }
 
@@ -39,7 +39,7 @@ void ConnectorBase<Derived, ServiceBase>::ImplOnDisconnect() {
 
 template <class Derived, class ServiceBase>
 void ConnectorBase<Derived, ServiceBase>::OnTimeout(Timer*) {
-  static_cast<Derived*>(this)->TryConnect();
+  self().TryConnect();
 }
 
 template <class Derived, class ServiceBase>

@@ -41,6 +41,9 @@ class ConnectorBase : public ServiceBase {
   Timer retry_timer_;
   Event connect_event_;
   int countdown_ = 0;
+
+ private:
+  Derived& self() { return static_cast<Derived&>(*this); }
 };
 
 }  // namespace Control
