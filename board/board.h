@@ -12,4 +12,8 @@ int ioctl(int fd, uint32_t request, void* argp);
 int ioctl_value(int fd, uint32_t request, unsigned long value);
 int close(int fd);
 
+// Called once by start-up when the event loop runs: the simulated board starts taking in
+// device writes and serving its test socket; on the real board there is nothing to do.
+void serve();
+
 }  // namespace board

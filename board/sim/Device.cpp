@@ -1,0 +1,33 @@
+#include "board/sim/Device.h"
+
+#include "board/dsp.h"
+#include "board/dtmf.h"
+#include "board/e1cas.h"
+#include "board/hal.h"
+#include "board/maintenance.h"
+#include "board/mcc.h"
+
+namespace board::sim {
+
+namespace {
+struct Names {
+  const char* path;
+  const char* name;
+};
+constexpr Names kNames[kDevices] = {
+    {hal::kPath, "hal"},    {mcc::kPath, "mcc"},   {maintenance::kPath, "maintenance"},
+    {e1cas::kPath, "e1-cas"}, {dtmf::kPath, "dtmf"}, {dsp::kPath, "dsp"},
+};
+}  // namespace
+
+const char* device_path(Device device) { return kNames[static_cast<int>(device)].path; }
+const char* device_name(Device device) { return kNames[static_cast<int>(device)].name; }
+
+std::optional<Device> find_device(std::string_view name_or_path) {
+  for (int i = 0; i < kDevices; ++i) {
+    if (name_or_path == kNames[i].path || name_or_path == kNames[i].name) return static_cast<Device>(i);
+  }
+  return std::nullopt;
+}
+
+}  // namespace board::sim

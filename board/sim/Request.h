@@ -1,0 +1,31 @@
+#pragma once
+// One driver request as the simulated board logged it.
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "board/sim/Device.h"
+#include "board/sim/RequestSpec.h"
+
+namespace board::sim {
+
+// One request as the board saw it, with its argument decoded field by field.
+struct Request {
+  uint64_t sequence = 0;  // order among all requests of the board
+  Device device = Device::hal;
+  uint32_t number = 0;
+  const RequestSpec* spec = nullptr;  // null: a request the device does not know
+  uint8_t arg_count = 0;
+  std::array<int64_t, RequestSpec::kMaxFields> args{};
+  int result = 0;
+  int error = 0;  // errno of a failed request, else 0
+
+  // The decoded argument field `name`; nullopt when the request has no such field.
+  std::optional<int64_t> arg(std::string_view name) const;
+  // "MUX_CONNECT output=8200 source=5 -> 0", "0x12345678 -> -1 ENOTTY".
+  std::string text() const;
+};
+
+}  // namespace board::sim

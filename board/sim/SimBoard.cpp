@@ -1,0 +1,740 @@
+#include "board/sim/SimBoard.h"
+
+#include <fcntl.h>
+#include <sys/epoll.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+#include "board/dsp.h"
+#include "board/dtmf.h"
+#include "board/e1cas.h"
+#include "board/hal.h"
+#include "board/maintenance.h"
+#include "board/mcc.h"
+
+namespace board::sim {
+
+struct SimBoard::Handle {
+  Device device;
+  int sim_fd;
+  uint64_t key;
+  int channel = -1;  // the controller channel allocated on this descriptor
+};
+
+namespace {
+
+constexpr size_t kMaxFrame = 65536;
+constexpr int kControllerChannels = 256;
+
+uint64_t key_of(const struct stat& st) {
+  return (static_cast<uint64_t>(st.st_dev) << 40) ^ static_cast<uint64_t>(st.st_ino);
+}
+
+
+bool valid_feature_mask(uint32_t mask) {
+  using namespace board::dsp;
+  return mask != 0 && (mask & ~(kVad | kSd | kMuteFirst | kMuteSecond | kBss | kNg | kToneFilters)) == 0;
+}
+
+bool counts_as_data(uint32_t type) { return type == mcc::kTypeData || type == mcc::kTypeSs7; }
+
+}  // namespace
+
+// ---------------------------------------------------------------- life
+
+SimBoard& SimBoard::instance() {
+  // Never destroyed: singletons of the daemon close their devices during exit.
+  static SimBoard* board = new SimBoard;
+  return *board;
+}
+
+SimBoard::SimBoard() : epoll_fd_(::epoll_create1(EPOLL_CLOEXEC)), buffer_(kMaxFrame) {}
+
+SimBoard::~SimBoard() {
+  for (auto& [key, h] : handles_) ::close(h->sim_fd);
+  if (epoll_fd_ >= 0) ::close(epoll_fd_);
+}
+
+void SimBoard::reset() {
+  for (int d = 0; d < kDevices; ++d) hangup(static_cast<Device>(d));
+  state_ = BoardState{};
+  channels_.clear();
+  clear_requests();
+  fail_open_ = {};
+  fail_next_ = {};
+  on_frame_sent = nullptr;
+}
+
+// ---------------------------------------------------------------- the seam
+
+int SimBoard::open(const char* path, int flags) {
+  service();
+  auto device = path ? find_device(path) : std::nullopt;
+  if (!device || std::strcmp(device_path(*device), path) != 0) {
+    errno = ENOENT;
+    return -1;
+  }
+  if (int error = fail_open_[static_cast<int>(*device)]) {
+    errno = error;
+    return -1;
+  }
+  int sv[2];
+  if (::socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, sv) < 0) return -1;
+  int sim_fd = sv[1];
+  int fd = sv[0];
+  ::fcntl(sim_fd, F_SETFL, ::fcntl(sim_fd, F_GETFL) | O_NONBLOCK);
+  if (flags & O_NONBLOCK) ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
+  if (!(flags & O_CLOEXEC)) ::fcntl(fd, F_SETFD, 0);
+  struct stat st{};
+  ::fstat(fd, &st);
+  uint64_t key = key_of(st);
+  if (handles_.count(key)) release(key);  // a stale entry whose inode was reused
+  hung_up_.erase(key);
+  epoll_event ev{};
+  ev.events = EPOLLIN | EPOLLRDHUP;
+  ev.data.u64 = key;
+  if (::epoll_ctl(epoll_fd_, EPOLL_CTL_ADD, sim_fd, &ev) < 0) {
+    int error = errno;
+    ::close(fd);
+    ::close(sim_fd);
+    errno = error;
+    return -1;
+  }
+  handles_[key] = std::make_unique<Handle>(Handle{*device, sim_fd, key});
+  return fd;
+}
+
+int SimBoard::close(int fd) {
+  int r = ::close(fd);
+  int error = errno;
+  service();  // the last close of a device releases it (and its controller channel) at once
+  errno = error;
+  return r;
+}
+
+int SimBoard::ioctl(int fd, uint32_t request, void* argp) { return this->request(fd, request, argp, false, 0); }
+
+int SimBoard::ioctl_value(int fd, uint32_t request, unsigned long value) {
+  return this->request(fd, request, nullptr, true, value);
+}
+
+SimBoard::Handle* SimBoard::find(int fd, int& error) {
+  struct stat st{};
+  if (::fstat(fd, &st) < 0) {
+    error = EBADF;
+    return nullptr;
+  }
+  uint64_t key = key_of(st);
+  auto it = handles_.find(key);
+  if (it == handles_.end()) {
+    error = S_ISSOCK(st.st_mode) && hung_up_.count(key) ? ENODEV : ENOTTY;
+    return nullptr;
+  }
+  return it->second.get();
+}
+
+int SimBoard::request(int fd, uint32_t number, void* argp, bool by_value, unsigned long value) {
+  int error = 0;
+  // Controller channels that the daemon released since are free again before it asks for one.
+  if (number == mcc::MCC_ALLOCATE || number == mcc::MCC_RESOURCES) service();
+  Handle* h = find(fd, error);
+  if (!h) {
+    errno = error;
+    return -1;
+  }
+  Request r;
+  r.device = h->device;
+  r.number = number;
+  r.spec = find_request(h->device, number);
+  uint8_t* record = nullptr;
+  if (!r.spec) {
+    error = ENOTTY;
+  } else if (r.spec->form == ArgForm::record) {
+    // A value where a pointer belongs is an address the driver cannot copy from.
+    if (by_value || !argp) {
+      error = EFAULT;
+    } else {
+      record = static_cast<uint8_t*>(argp);
+      r.arg_count = r.spec->field_count;
+      for (int i = 0; i < r.arg_count; ++i) r.args[static_cast<size_t>(i)] = read_field(r.spec->fields[i], record);
+    }
+  } else if (r.spec->form == ArgForm::value) {
+    // Through the pointer form the driver sees the pointer's bits as the value, as the kernel would.
+    if (!by_value) value = static_cast<unsigned long>(reinterpret_cast<uintptr_t>(argp));
+    r.arg_count = 1;
+    r.args[0] = static_cast<int64_t>(value);
+  }
+  auto& fail = fail_next_[static_cast<int>(h->device)];
+  if (!error && fail.second > 0) {
+    --fail.second;
+    error = fail.first;
+  }
+  if (!error) r.result = execute(*h, *r.spec, record, value, error);
+  if (error) r.result = -1;
+  r.error = error;
+  record_request(r);
+  if (error) errno = error;
+  return r.result;
+}
+
+void SimBoard::record_request(const Request& r) {
+  auto& log = requests_[static_cast<int>(r.device)][r.number];
+  if (log.size() >= kRequestLimit) log.pop_front();
+  log.push_back(r);
+  log.back().sequence = ++sequence_;
+  ++request_totals_[static_cast<int>(r.device)];
+}
+
+int SimBoard::execute(Handle& h, const RequestSpec& spec, uint8_t* record, unsigned long value, int& error) {
+  switch (h.device) {
+    case Device::hal: return hal_request(spec.number, record, error);
+    case Device::mcc: return mcc_request(h, spec.number, record, error);
+    case Device::maintenance: return maintenance_request(spec.number, record, value, error);
+    case Device::e1cas: return e1cas_request(spec.number, record, value, error);
+    case Device::dtmf: return dtmf_request(spec.number, record, value, error);
+    case Device::dsp: return dsp_request(spec.number, record, value, error);
+  }
+  error = ENOTTY;
+  return -1;
+}
+
+// ---------------------------------------------------------------- "/dev/hal"
+
+int SimBoard::hal_request(uint32_t number, uint8_t* record, int& error) {
+  auto& mux = state_.mux;
+  switch (number) {
+    case hal::MUX_CONNECT: {
+      auto* r = reinterpret_cast<hal::MuxConnect*>(record);
+      if (!SimSwitch::valid(r->output) || !SimSwitch::valid(r->source)) break;
+      mux.connect(r->output, r->source);
+      return 0;
+    }
+    case hal::MUX_DISABLE: {
+      auto* r = reinterpret_cast<hal::MuxChannel*>(record);
+      if (!SimSwitch::valid(r->channel)) break;
+      mux.disable(r->channel);
+      return 0;
+    }
+    case hal::MUX_WRITE: {
+      auto* r = reinterpret_cast<hal::MuxValue*>(record);
+      if (!SimSwitch::valid(r->channel) || r->value < 0 || r->value > 255) break;
+      mux.write(r->channel, static_cast<uint8_t>(r->value));
+      return 0;
+    }
+    case hal::MUX_READ: {
+      auto* r = reinterpret_cast<hal::MuxValue*>(record);
+      if (!SimSwitch::valid(r->channel)) break;
+      r->value = mux.read(r->channel);
+      return 0;
+    }
+    case hal::HW_CLOCK_SELECT: {
+      auto* r = reinterpret_cast<hal::ClockSource*>(record);
+      if (r->source < 0 || r->source > 7) break;
+      state_.clock_source = r->source;
+      return 0;
+    }
+    case hal::SPI_READ:
+    case hal::SPI_WRITE: {
+      auto* r = reinterpret_cast<hal::SpiRegister*>(record);
+      if (!state_.spi_present) {
+        error = ENODEV;
+        return -1;
+      }
+      if (r->channel >= state_.spi.size()) break;
+      uint8_t& reg = state_.spi[r->channel][r->address];
+      if (number == hal::SPI_READ) return reg;
+      reg = r->data;
+      return 0;
+    }
+    case hal::DIP_READ: reinterpret_cast<hal::ByteRegister*>(record)->value = state_.dip; return 0;
+    case hal::POWER_READ: reinterpret_cast<hal::ByteRegister*>(record)->value = state_.power; return 0;
+    case hal::LED_WRITE: state_.leds = reinterpret_cast<hal::ByteRegister*>(record)->value; return 0;
+  }
+  error = EINVAL;
+  return -1;
+}
+
+// ---------------------------------------------------------------- "/dev/mcc/ctl"
+
+int SimBoard::mcc_request(Handle& h, uint32_t number, uint8_t* record, int& error) {
+  auto in_use = [this](auto pred) {
+    uint32_t n = 0;
+    for (const auto& [ch, c] : channels_) n += (c.open && pred(c.type)) ? 1 : 0;
+    return n;
+  };
+  auto is = [](uint32_t kind) { return [kind](uint32_t t) { return t == kind; }; };
+  switch (number) {
+    case mcc::MCC_ALLOCATE: {
+      auto* r = reinterpret_cast<mcc::Allocate*>(record);
+      if (h.channel >= 0) {
+        error = EBUSY;
+        return -1;
+      }
+      uint32_t type = r->type;
+      if (type > mcc::kTypeSs7 || r->rx_packet_size > kMaxFrame) break;
+      uint32_t used = counts_as_data(type) ? in_use(counts_as_data) : in_use(is(type));
+      uint32_t capacity = counts_as_data(type)          ? state_.mcc_data_capacity
+                          : type == mcc::kTypeBri ? state_.mcc_bri_capacity
+                                                  : state_.mcc_transparent_capacity;
+      int channel = -1;
+      for (int i = 0; i < kControllerChannels && channel < 0; ++i) {
+        auto it = channels_.find(kFirstHdlcChannel + i);
+        if (it == channels_.end() || !it->second.open) channel = kFirstHdlcChannel + i;
+      }
+      if (used >= capacity || channel < 0) {
+        error = ENOSPC;
+        return -1;
+      }
+      HdlcChannel c;
+      c.channel = channel;
+      c.open = true;
+      c.type = type;
+      c.rx_packet_size = r->rx_packet_size;
+      c.rx_threshold = r->rx_threshold;
+      c.tx_threshold = r->tx_threshold;
+      channels_[channel] = std::move(c);
+      h.channel = channel;
+      return 0;
+    }
+    case mcc::MCC_TIMESLOT:
+      if (h.channel < 0) break;
+      return h.channel;
+    case mcc::MCC_RESOURCES: {
+      auto* r = reinterpret_cast<mcc::Resources*>(record);
+      auto left = [](uint32_t cap, uint32_t used) { return used >= cap ? 0u : cap - used; };
+      r->data = left(state_.mcc_data_capacity, in_use(counts_as_data));
+      r->bri = left(state_.mcc_bri_capacity, in_use(is(mcc::kTypeBri)));
+      r->transparent = left(state_.mcc_transparent_capacity, in_use(is(mcc::kTypeTransparent)));
+      r->reserved = 0;
+      return 0;
+    }
+  }
+  error = EINVAL;
+  return -1;
+}
+
+// ---------------------------------------------------------------- "/dev/maintenance"
+
+int SimBoard::maintenance_request(uint32_t number, uint8_t* record, unsigned long value, int& error) {
+  switch (number) {
+    case maintenance::SET_TCLK:
+      if (value > 0xFFFFFFFFul) break;
+      state_.tclk_mask = static_cast<uint32_t>(value);
+      return 0;
+    case maintenance::TRUNK_STATUS: {
+      auto* r = reinterpret_cast<maintenance::TrunkStatus*>(record);
+      if (r->trunk >= state_.trunks.size()) break;
+      const TrunkState& t = state_.trunks[r->trunk];
+      r->slips = t.slips;
+      r->loss_bf = t.loss_bf;
+      r->loss_carrier = t.loss_carrier;
+      r->ais = t.ais;
+      r->rai = t.rai;
+      r->state = t.state;
+      return 0;
+    }
+  }
+  error = EINVAL;
+  return -1;
+}
+
+// ---------------------------------------------------------------- "/dev/e1-cas"
+
+int SimBoard::e1cas_request(uint32_t number, uint8_t* record, unsigned long value, int& error) {
+  auto signalling = [this](uint32_t trunk, uint32_t ts) {
+    return trunk < state_.cas.size() && state_.cas_trunk_open[trunk] && ts < 32 && ts != 0 && ts != 16;
+  };
+  switch (number) {
+    case e1cas::CAS_OPEN_TRUNK:
+      if (value >= state_.cas_trunk_open.size()) break;
+      state_.cas_trunk_open[value] = true;
+      return 0;
+    case e1cas::CAS_CLOSE_TRUNK:
+      if (value >= state_.cas_trunk_open.size()) break;
+      state_.cas_trunk_open[value] = false;
+      for (auto& c : state_.cas[value]) c.enabled = false;
+      return 0;
+    case e1cas::CAS_GET: {
+      auto* r = reinterpret_cast<e1cas::CasChannel*>(record);
+      if (!signalling(r->trunk, r->timeslot)) break;
+      const CasChannelState& c = state_.cas[r->trunk][r->timeslot];
+      r->rx = c.rx;
+      r->tx = c.tx;
+      return 0;
+    }
+    case e1cas::CAS_ENABLE: {
+      auto* r = reinterpret_cast<e1cas::CasEnable*>(record);
+      if (!signalling(r->channel.trunk, r->channel.timeslot) || r->disable > 1) break;
+      CasChannelState& c = state_.cas[r->channel.trunk][r->channel.timeslot];
+      c.enabled = r->disable == 0;
+      if (c.enabled) c.tx = r->channel.tx & 0x0F;
+      return 0;
+    }
+  }
+  error = EINVAL;
+  return -1;
+}
+
+// ---------------------------------------------------------------- "/dev/dtmf"
+
+int SimBoard::dtmf_request(uint32_t number, uint8_t* record, unsigned long value, int& error) {
+  // Every request names its timeslot first, in the record or as the value.
+  uint64_t ts = record ? static_cast<uint32_t>(reinterpret_cast<be_u32*>(record)->get()) : value;
+  if (ts > static_cast<uint64_t>(kMaxTimeslot)) {
+    error = EINVAL;
+    return -1;
+  }
+  ToneTimeslot& t = state_.tones[static_cast<uint32_t>(ts)];
+  switch (number) {
+    case dtmf::DTMF_CONFIGURE_DETECTOR: {
+      auto* r = reinterpret_cast<dtmf::DetectorConfig*>(record);
+      t.twist = r->twist;
+      t.ratio = r->ratio;
+      t.silence = r->silence;
+      t.noise = r->noise;
+      return 0;
+    }
+    case dtmf::DTMF_ENABLE_DETECTOR:
+      t.detector = true;
+      t.detector_id = reinterpret_cast<dtmf::DetectorEnable*>(record)->id;
+      return 0;
+    case dtmf::DTMF_DISABLE_DETECTOR: t.detector = false; return 0;
+    case dtmf::DTMF_DIAL: {
+      auto* r = reinterpret_cast<dtmf::ToneGenerator*>(record);
+      t.frequency1 = r->frequency1;
+      t.frequency2 = r->frequency2;
+      t.amplitude1 = r->amplitude1;
+      t.amplitude2 = r->amplitude2;
+      return 0;
+    }
+    case dtmf::CHANNEL_LMS_ON: t.echo_canceller = true; return 0;
+    case dtmf::CHANNEL_LMS_OFF: t.echo_canceller = false; return 0;
+    case dtmf::DTMF_REJECTION_ENABLE: t.rejection = true; return 0;
+    case dtmf::DTMF_REJECTION_DISABLE: t.rejection = false; return 0;
+    case dtmf::IVA_DETECTOR_ENABLE: t.iva = true; return 0;
+    case dtmf::IVA_DETECTOR_DISABLE: t.iva = false; return 0;
+    case dtmf::IVA_CONFIGURE_DETECTOR: t.iva_level_db = reinterpret_cast<dtmf::IvaConfig*>(record)->level_db; return 0;
+    case dtmf::SELCAL_DIAL: {
+      auto* r = reinterpret_cast<dtmf::SelcalDial*>(record);
+      t.selcal.assign(r->signs, sizeof r->signs);
+      return 0;
+    }
+  }
+  error = EINVAL;
+  return -1;
+}
+
+// ---------------------------------------------------------------- "/dev/dsp"
+
+int SimBoard::dsp_request(uint32_t number, uint8_t* record, unsigned long, int& error) {
+  if (number == dsp::DSPROC_VAD_VERSION) return static_cast<int>(state_.vad_version);
+  uint32_t ts = reinterpret_cast<be_u32*>(record)->get();
+  if (ts > static_cast<uint32_t>(kMaxTimeslot)) {
+    error = EINVAL;
+    return -1;
+  }
+  switch (number) {
+    case dsp::DSPROC_CONFIGURE: {
+      auto* r = reinterpret_cast<dsp::Configure*>(record);
+      uint32_t what = r->what;
+      if (what != dsp::kConfigureVad && what != dsp::kConfigureSd && what != dsp::kConfigureDelays &&
+          what != dsp::kConfigureRxGain && what != dsp::kConfigureToneFilter)
+        break;
+      std::array<uint8_t, 12> payload;
+      std::memcpy(payload.data(), r->payload, payload.size());
+      state_.dsp[ts].configured[what] = payload;
+      return 0;
+    }
+    case dsp::DSPROC_ENABLE:
+    case dsp::DSPROC_DISABLE: {
+      auto* r = reinterpret_cast<dsp::FeatureMask*>(record);
+      uint32_t mask = r->mask;
+      if (!valid_feature_mask(mask)) break;
+      DspTimeslot& d = state_.dsp[ts];
+      if (number == dsp::DSPROC_DISABLE) {
+        d.enabled &= ~mask;
+        return 0;
+      }
+      d.enabled |= mask;
+      for (uint32_t bit = 1; bit != 0 && bit <= mask; bit <<= 1) {
+        if (mask & bit) d.ids[bit] = r->id;
+      }
+      return 0;
+    }
+  }
+  error = EINVAL;
+  return -1;
+}
+
+// ---------------------------------------------------------------- running
+
+void SimBoard::service() {
+  epoll_event events[32];
+  // Bounded, so that a daemon writing without pause cannot hold the board here forever.
+  for (int round = 0; round < 64; ++round) {
+    int n = ::epoll_wait(epoll_fd_, events, 32, 0);
+    if (n <= 0) return;
+    for (int i = 0; i < n; ++i) drain(events[i].data.u64, events[i].events);
+  }
+}
+
+void SimBoard::drain(uint64_t key, uint32_t events) {
+  for (int frames = 0; frames < 256; ++frames) {
+    auto it = handles_.find(key);
+    if (it == handles_.end()) return;
+    Handle& h = *it->second;
+    ssize_t n = ::recv(h.sim_fd, buffer_.data(), buffer_.size(), MSG_DONTWAIT);
+    if (n > 0) {
+      frame_from_daemon(h, buffer_.data(), static_cast<size_t>(n));
+      continue;
+    }
+    if (n < 0 && (errno == EAGAIN || errno == EINTR)) return;
+    // 0 is an empty message unless the daemon's side is gone.
+    if (n == 0 && !(events & (EPOLLHUP | EPOLLRDHUP))) continue;
+    release(key);
+    return;
+  }
+}
+
+void SimBoard::frame_from_daemon(Handle& h, const uint8_t* data, size_t size) {
+  auto it = channels_.find(h.channel);
+  if (h.channel < 0 || it == channels_.end()) return;  // no channel allocated: the driver drops it
+  HdlcChannel& c = it->second;
+  Bytes frame(data, data + size);
+  if (c.sent.size() >= kFrameLimit) c.sent.pop_front();
+  c.sent.push_back(frame);
+  ++c.sent_count;
+  int from = h.channel;
+  state_.mux.route(from, [&](int channel) { hdlc_frame(channel, frame); });
+  if (on_frame_sent) on_frame_sent(from, frame);
+}
+
+void SimBoard::drop(Handle& h) {
+  ::epoll_ctl(epoll_fd_, EPOLL_CTL_DEL, h.sim_fd, nullptr);
+  ::close(h.sim_fd);
+  if (auto it = channels_.find(h.channel); h.channel >= 0 && it != channels_.end()) it->second.open = false;
+}
+
+void SimBoard::release(uint64_t key) {
+  auto it = handles_.find(key);
+  if (it == handles_.end()) return;
+  drop(*it->second);
+  handles_.erase(it);
+}
+
+void SimBoard::hangup(Device device) {
+  for (auto it = handles_.begin(); it != handles_.end();) {
+    if (it->second->device != device) {
+      ++it;
+      continue;
+    }
+    drop(*it->second);
+    hung_up_.insert(it->first);
+    it = handles_.erase(it);
+  }
+}
+
+bool SimBoard::stall(int channel, bool stalled) {
+  Handle* h = owner_of(channel);
+  if (!h) return false;
+  epoll_event ev{};
+  // Without EPOLLIN the board still hears the daemon close the channel.
+  ev.events = stalled ? EPOLLRDHUP : EPOLLIN | EPOLLRDHUP;
+  ev.data.u64 = h->key;
+  return ::epoll_ctl(epoll_fd_, EPOLL_CTL_MOD, h->sim_fd, &ev) == 0;
+}
+
+void SimBoard::fail_next(Device device, int error, unsigned count) {
+  fail_next_[static_cast<int>(device)] = {error, error ? count : 0};
+}
+
+void SimBoard::fail_open(Device device, int error) { fail_open_[static_cast<int>(device)] = error; }
+
+// ---------------------------------------------------------------- inspection
+
+std::vector<Request> SimBoard::requests(Device device) const {
+  std::vector<Request> all;
+  for (const auto& [number, log] : requests_[static_cast<int>(device)]) all.insert(all.end(), log.begin(), log.end());
+  std::sort(all.begin(), all.end(), [](const Request& a, const Request& b) { return a.sequence < b.sequence; });
+  return all;
+}
+
+std::vector<Request> SimBoard::requests(Device device, uint32_t number) const {
+  const auto& logs = requests_[static_cast<int>(device)];
+  auto it = logs.find(number);
+  if (it == logs.end()) return {};
+  return {it->second.begin(), it->second.end()};
+}
+
+void SimBoard::clear_requests() {
+  for (auto& log : requests_) log.clear();
+  request_totals_ = {};
+}
+
+int SimBoard::open_count(Device device) {
+  service();
+  int n = 0;
+  for (const auto& [key, h] : handles_) n += h->device == device ? 1 : 0;
+  return n;
+}
+
+const std::map<int, HdlcChannel>& SimBoard::hdlc_channels() {
+  service();
+  return channels_;
+}
+
+const HdlcChannel* SimBoard::hdlc_channel(int channel) {
+  service();
+  auto it = channels_.find(channel);
+  return it == channels_.end() ? nullptr : &it->second;
+}
+
+std::vector<Bytes> SimBoard::frames_sent(int channel) {
+  const HdlcChannel* c = hdlc_channel(channel);
+  if (!c) return {};
+  return {c->sent.begin(), c->sent.end()};
+}
+
+// ---------------------------------------------------------------- events
+
+bool SimBoard::deliver(Handle& h, const void* data, size_t size) {
+  ssize_t n = ::send(h.sim_fd, data, size, MSG_DONTWAIT | MSG_NOSIGNAL);
+  return n == static_cast<ssize_t>(size);
+}
+
+unsigned SimBoard::broadcast(Device device, const void* data, size_t size) {
+  unsigned taken = 0;
+  for (auto& [key, h] : handles_) {
+    if (h->device == device && deliver(*h, data, size)) ++taken;
+  }
+  return taken;
+}
+
+unsigned SimBoard::inject_raw(Device device, std::span<const uint8_t> record) {
+  service();
+  if (record.size() > kMaxFrame) return 0;
+  return broadcast(device, record.data(), record.size());
+}
+
+unsigned SimBoard::dtmf_event(uint32_t timeslot, uint32_t code, uint32_t timestamp, std::optional<uint32_t> id) {
+  service();
+  dtmf::ToneEvent e;
+  e.code = code;
+  e.timeslot = timeslot;
+  e.timestamp = timestamp;
+  if (!id) {
+    auto it = state_.tones.find(timeslot);
+    id = it == state_.tones.end() ? 0 : it->second.detector_id;
+  }
+  e.id = *id;
+  return broadcast(Device::dtmf, &e, sizeof e);
+}
+
+unsigned SimBoard::cas_change(uint32_t trunk, uint32_t timeslot, uint8_t rx) {
+  service();
+  if (trunk >= state_.cas.size() || timeslot >= 32) return 0;
+  CasChannelState& c = state_.cas[trunk][timeslot];
+  c.rx = rx & 0x0F;
+  e1cas::CasChannel e;
+  e.trunk = trunk;
+  e.timeslot = timeslot;
+  e.rx = c.rx;
+  e.tx = c.tx;
+  return broadcast(Device::e1cas, &e, sizeof e);
+}
+
+uint32_t SimBoard::feature_id(uint32_t timeslot, uint32_t feature) const {
+  auto it = state_.dsp.find(timeslot);
+  if (it == state_.dsp.end()) return 0;
+  auto id = it->second.ids.find(feature);
+  return id == it->second.ids.end() ? 0 : id->second;
+}
+
+unsigned SimBoard::dsp_event(uint32_t timeslot, uint32_t type, std::span<const uint8_t> payload,
+                             std::optional<uint32_t> id) {
+  service();
+  dsp::ProcEvent e;
+  e.timeslot = timeslot;
+  e.type = type;
+  if (!id) {
+    uint32_t feature = type == dsp::kEventVad ? dsp::kVad : type == dsp::kEventSd ? dsp::kSd
+                       : type == dsp::kEventBss ? dsp::kBss : 0;
+    id = feature ? feature_id(timeslot, feature) : 0;
+  }
+  e.id = *id;
+  std::memcpy(e.payload, payload.data(), std::min(payload.size(), sizeof e.payload));
+  return broadcast(Device::dsp, &e, sizeof e);
+}
+
+unsigned SimBoard::dsp_vad(uint32_t timeslot, uint32_t dir_mask, int32_t rx, int32_t tx, std::optional<uint32_t> id) {
+  dsp::VadEvent v;
+  v.dir_mask = dir_mask;
+  v.vad_rx = rx;
+  v.vad_tx = tx;
+  uint8_t p[12];
+  std::memcpy(p, &v, sizeof p);
+  return dsp_event(timeslot, dsp::kEventVad, p, id);
+}
+
+unsigned SimBoard::dsp_sd(uint32_t timeslot, int32_t sd_rx, std::optional<uint32_t> id) {
+  dsp::SdEvent v;
+  v.sd_rx = sd_rx;
+  uint8_t p[12];
+  std::memcpy(p, &v, sizeof p);
+  return dsp_event(timeslot, dsp::kEventSd, p, id);
+}
+
+unsigned SimBoard::dsp_bss(uint32_t timeslot, float score, std::optional<uint32_t> id) {
+  dsp::BssEvent v;
+  v.score = score;
+  uint8_t p[12];
+  std::memcpy(p, &v, sizeof p);
+  return dsp_event(timeslot, dsp::kEventBss, p, id);
+}
+
+unsigned SimBoard::dsp_flags(uint32_t timeslot, uint32_t flags, uint32_t mask, std::optional<uint32_t> id) {
+  dsp::FlagsEvent v;
+  v.flags = flags;
+  v.mask = mask;
+  uint8_t p[12];
+  std::memcpy(p, &v, sizeof p);
+  return dsp_event(timeslot, dsp::kEventFlags, p, id);
+}
+
+void SimBoard::set_trunk_status(uint32_t trunk, const TrunkState& status) {
+  if (trunk < state_.trunks.size()) state_.trunks[trunk] = status;
+}
+
+SimBoard::Handle* SimBoard::owner_of(int channel) {
+  for (auto& [key, h] : handles_) {
+    if (h->channel == channel) return h.get();
+  }
+  return nullptr;
+}
+
+bool SimBoard::hdlc_frame(int channel, std::span<const uint8_t> frame) {
+  auto it = channels_.find(channel);
+  Handle* h = owner_of(channel);
+  if (it == channels_.end() || !h || frame.size() > kMaxFrame) return false;
+  if (deliver(*h, frame.data(), frame.size())) {
+    ++it->second.received_count;
+    return true;
+  }
+  ++it->second.dropped_count;
+  return false;
+}
+
+unsigned SimBoard::tdm_frame(int input, std::span<const uint8_t> frame) {
+  service();
+  if (!SimSwitch::valid(input)) return 0;
+  unsigned reached = 0;
+  state_.mux.route(input, [&](int channel) { reached += hdlc_frame(channel, frame) ? 1 : 0; });
+  return reached;
+}
+
+}  // namespace board::sim

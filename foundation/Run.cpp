@@ -1,0 +1,132 @@
+#include "foundation/Run.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <iostream>
+
+#include "foundation/Paths.h"
+
+namespace Linux {
+
+Run::Run(const char* name) : path_(Paths::rooted(std::string("/var/run/") + name + ".pid")) {
+  fd_ = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_SYNC | O_CLOEXEC, 0644);
+  if (fd_ < 0) return;
+  char text[32];
+  int n = std::snprintf(text, sizeof text, "%d", static_cast<int>(::getpid()));
+  const char* p = text;
+  while (n > 0) {
+    ssize_t w = ::write(fd_, p, n);
+    if (w < 0 && errno == EINTR) continue;
+    if (w <= 0) break;
+    p += w;
+    n -= static_cast<int>(w);
+  }
+  ::fsync(fd_);
+}
+
+Run::~Run() {
+  if (fd_ >= 0) {
+    ::close(fd_);
+    ::unlink(path_.c_str());
+  }
+}
+
+bool stat_command_is(const char* stat, std::size_t len, const char* name) {
+  const char* open = static_cast<const char*>(std::memchr(stat, '(', len));
+  if (!open) return false;
+  const char* close = nullptr;
+  for (const char* p = stat + len; p > stat;) {
+    if (*--p == ')') {
+      close = p;
+      break;
+    }
+  }
+  if (!close || close < open) return false;
+  const std::size_t n = static_cast<std::size_t>(close - open - 1);
+  return std::strlen(name) == n && std::memcmp(open + 1, name, n) == 0;
+}
+
+}  // namespace Linux
+
+namespace {
+
+// The real /proc of this machine, not the path root: the process looked for is a real
+// process beside this one, and nothing is written there.
+bool proc_is(int pid, const char* name) {
+  char path[64];
+  std::snprintf(path, sizeof path, "/proc/%d/stat", pid);
+  int fd = ::open(path, O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  char buf[255];
+  ssize_t n;
+  do n = ::read(fd, buf, sizeof buf);
+  while (n < 0 && errno == EINTR);
+  ::close(fd);
+  if (n <= 0) return false;
+  return Linux::stat_command_is(buf, static_cast<std::size_t>(n), name);
+}
+
+// A directory entry's name as a process id; 0 for anything that is not a plain number.
+int entry_pid(const char* s) {
+  if (*s < '1' || *s > '9') return 0;
+  long v = 0;
+  for (; *s; ++s) {
+    if (*s < '0' || *s > '9') return 0;
+    v = v * 10 + (*s - '0');
+    if (v > 0x7fffffff) return 0;
+  }
+  return static_cast<int>(v);
+}
+
+}  // namespace
+
+int find_proc_by_name(const char* name, int pid) {
+  if (pid > 0 && proc_is(pid, name)) return pid;
+  DIR* dir = ::opendir("/proc");
+  if (!dir) return -1;
+  int found = -1;
+  while (dirent* e = ::readdir(dir)) {
+    int p = entry_pid(e->d_name);
+    if (p > 0 && proc_is(p, name)) {
+      found = p;
+      break;
+    }
+  }
+  ::closedir(dir);
+  return found;
+}
+
+namespace Console {
+
+void SwitchToBinaryMode() {
+  termios t {};
+  if (::tcgetattr(0, &t) != 0) std::cerr << "can't obtain terminal attributes" << std::endl;
+  t.c_lflag &= ~(ICANON | ECHO | ECHOE | ECHOK | ECHONL | ECHOPRT | ECHOCTL);
+  if (::tcsetattr(0, TCSADRAIN, &t) != 0) std::cerr << "can't set terminal attributes" << std::endl;
+}
+
+void SwitchToNonBlockMode() {
+  int on = 1;
+  if (::ioctl(0, FIONBIO, &on) != 0) std::cerr << "can't switch terminal to blocked mode" << std::endl;
+}
+
+}  // namespace Console
+
+void timestamp(std::ostream& os) {
+  time_t now = ::time(nullptr);
+  if (now == static_cast<time_t>(-1)) return;
+  tm local {};
+  if (!::localtime_r(&now, &local)) return;
+  char buf[256];
+  std::size_t n = std::strftime(buf, sizeof buf, "%d/%m %H:%M:%S", &local);
+  os.write(buf, static_cast<std::streamsize>(n));
+}

@@ -1,0 +1,379 @@
+// The simulated board as the daemon's device code sees it: real descriptors, one record per
+// read, decoded request logs, failures and events injected by the test.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "board/board.h"
+#include "board/dsp.h"
+#include "board/dtmf.h"
+#include "board/e1cas.h"
+#include "board/hal.h"
+#include "board/maintenance.h"
+#include "board/mcc.h"
+#include "board/sim/SimBoard.h"
+
+namespace {
+
+using board::sim::Bytes;
+using board::sim::Device;
+using board::sim::SimBoard;
+
+class SimBoardTest : public ::testing::Test {
+ protected:
+  void SetUp() override { sim().reset(); }
+  void TearDown() override {
+    for (int fd : fds_) board::close(fd);
+    sim().reset();
+  }
+  static SimBoard& sim() { return SimBoard::instance(); }
+
+  int open(const char* path, int flags = O_RDWR | O_NONBLOCK | O_CLOEXEC) {
+    int fd = board::open(path, flags);
+    if (fd >= 0) fds_.push_back(fd);
+    return fd;
+  }
+  void forget(int fd) { std::erase(fds_, fd); }
+
+  // An HDLC controller channel on its own descriptor; returns its switch channel.
+  int hdlc(int& fd, uint32_t type = board::mcc::kTypeData) {
+    fd = open(board::mcc::kPath);
+    board::mcc::Allocate a;
+    a.type = type;
+    a.rx_packet_size = 512;
+    EXPECT_EQ(board::ioctl(fd, board::mcc::MCC_ALLOCATE, &a), 0);
+    return board::ioctl(fd, board::mcc::MCC_TIMESLOT, nullptr);
+  }
+  void connect(int output, int source) {
+    board::hal::MuxConnect c;
+    c.output = output;
+    c.source = source;
+    ASSERT_EQ(board::ioctl(hal_, board::hal::MUX_CONNECT, &c), 0);
+  }
+  static Bytes read_record(int fd) {
+    uint8_t buf[256];
+    ssize_t n = ::read(fd, buf, sizeof buf);
+    return n < 0 ? Bytes{} : Bytes(buf, buf + n);
+  }
+
+  std::vector<int> fds_;
+  int hal_ = -1;
+};
+
+TEST_F(SimBoardTest, OpenBehavesLikeADriverPath) {
+  EXPECT_EQ(board::open("/dev/nothing", O_RDWR), -1);
+  EXPECT_EQ(errno, ENOENT);
+  EXPECT_EQ(board::open("hal", O_RDWR), -1) << "short names are for the test API only";
+
+  sim().fail_open(Device::dtmf, EACCES);
+  EXPECT_EQ(open(board::dtmf::kPath), -1);
+  EXPECT_EQ(errno, EACCES);
+  sim().fail_open(Device::dtmf, 0);
+
+  int fd = open(board::dtmf::kPath, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  ASSERT_GE(fd, 0);
+  EXPECT_EQ(::fcntl(fd, F_GETFD) & FD_CLOEXEC, FD_CLOEXEC);
+  char c;
+  EXPECT_EQ(::read(fd, &c, 1), -1);
+  EXPECT_EQ(errno, EAGAIN);
+  int blocking = open(board::hal::kPath, O_RDWR);
+  EXPECT_EQ(::fcntl(blocking, F_GETFD) & FD_CLOEXEC, 0);
+  EXPECT_EQ(::fcntl(blocking, F_GETFL) & O_NONBLOCK, 0);
+  EXPECT_EQ(sim().open_count(Device::dtmf), 1);
+}
+
+TEST_F(SimBoardTest, RequestsAreCheckedAndRecordedWithTheirArguments) {
+  hal_ = open(board::hal::kPath);
+  EXPECT_EQ(board::ioctl(hal_, 0x12345678, nullptr), -1);
+  EXPECT_EQ(errno, ENOTTY);
+  EXPECT_EQ(board::ioctl_value(hal_, board::hal::MUX_DISABLE, 8192), -1) << "a record request given a value";
+  EXPECT_EQ(errno, EFAULT);
+  board::hal::MuxConnect bad;
+  bad.output = 20000;
+  bad.source = 1;
+  EXPECT_EQ(board::ioctl(hal_, board::hal::MUX_CONNECT, &bad), -1);
+  EXPECT_EQ(errno, EINVAL);
+  connect(8200, 5);
+
+  // Through the pointer form a by-value request sees the pointer's bits, as in the kernel.
+  int cas = open(board::e1cas::kPath);
+  EXPECT_EQ(board::ioctl(cas, board::e1cas::CAS_OPEN_TRUNK, reinterpret_cast<void*>(2)), 0);
+  EXPECT_TRUE(sim().state().cas_trunk_open[2]);
+  EXPECT_EQ(sim().requests(Device::e1cas).back().text(), "CAS_OPEN_TRUNK trunk=2 -> 0");
+
+  int regular = ::open("/dev/null", O_RDONLY);
+  EXPECT_EQ(board::ioctl(regular, board::hal::MUX_CONNECT, &bad), -1);
+  EXPECT_EQ(errno, ENOTTY);
+  ::close(regular);
+
+  auto log = sim().requests(Device::hal);
+  ASSERT_EQ(log.size(), 4u) << "the descriptor that is not a device logs nothing";
+  EXPECT_EQ(log[0].text(), "0x12345678 -> -1 ENOTTY");
+  EXPECT_EQ(log[1].error, EFAULT);
+  EXPECT_EQ(log[2].text(), "MUX_CONNECT output=20000 source=1 -> -1 EINVAL");
+  EXPECT_EQ(log[3].arg("output"), 8200);
+  EXPECT_EQ(log[3].arg("source"), 5);
+  EXPECT_EQ(sim().state().mux.entry(8200).source, 5);
+  EXPECT_EQ(sim().request_count(Device::hal), 4u);
+}
+
+TEST_F(SimBoardTest, RepeatedRequestsCannotPushRareOnesOutOfTheLog) {
+  hal_ = open(board::hal::kPath);
+  connect(8200, 5);
+  board::hal::MuxChannel ch;
+  ch.channel = 8192;
+  for (size_t i = 0; i < SimBoard::kRequestLimit + 10; ++i) board::ioctl(hal_, board::hal::MUX_DISABLE, &ch);
+  connect(8201, 6);
+  auto log = sim().requests(Device::hal);
+  ASSERT_EQ(log.size(), SimBoard::kRequestLimit + 2);
+  EXPECT_EQ(log.front().arg("source"), 5);
+  EXPECT_EQ(log.back().arg("source"), 6);
+  EXPECT_EQ(sim().requests(Device::hal, board::hal::MUX_CONNECT).size(), 2u);
+  EXPECT_EQ(sim().request_count(Device::hal), SimBoard::kRequestLimit + 12);
+}
+
+TEST_F(SimBoardTest, InjectedFailuresHitTheNextRequestsOnly) {
+  hal_ = open(board::hal::kPath);
+  sim().fail_next(Device::hal, EIO, 2);
+  board::hal::MuxChannel ch;
+  ch.channel = 8192;
+  EXPECT_EQ(board::ioctl(hal_, board::hal::MUX_DISABLE, &ch), -1);
+  EXPECT_EQ(errno, EIO);
+  EXPECT_EQ(board::ioctl(hal_, board::hal::MUX_DISABLE, &ch), -1);
+  EXPECT_EQ(board::ioctl(hal_, board::hal::MUX_DISABLE, &ch), 0);
+  auto log = sim().requests(Device::hal);
+  ASSERT_EQ(log.size(), 3u);
+  EXPECT_EQ(log[0].text(), "MUX_DISABLE channel=8192 -> -1 EIO");
+}
+
+TEST_F(SimBoardTest, SwitchReadsWhatDrivesTheChannel) {
+  hal_ = open(board::hal::kPath);
+  auto read = [&](int channel) {
+    board::hal::MuxValue v;
+    v.channel = channel;
+    v.value = 255;
+    EXPECT_EQ(board::ioctl(hal_, board::hal::MUX_READ, &v), 0);
+    return static_cast<int>(v.value);
+  };
+  board::hal::MuxValue w;
+  w.channel = 8300;
+  w.value = 0x5A;
+  ASSERT_EQ(board::ioctl(hal_, board::hal::MUX_WRITE, &w), 0);
+  EXPECT_EQ(read(8300), 0x5A);
+  EXPECT_EQ(read(8301), 0xFF) << "an undriven output floats high";
+  w.value = 256;
+  EXPECT_EQ(board::ioctl(hal_, board::hal::MUX_WRITE, &w), -1);
+
+  // 8400 is fed from input 8300, which a loopback cable fills with what output 8300 carries.
+  connect(8400, 8300);
+  EXPECT_EQ(read(8400), 0xFF);
+  sim().state().mux.cable(8300, 8300);
+  EXPECT_EQ(read(8400), 0x5A);
+  // A cable ring must not hang the read.
+  sim().state().mux.cable(8400, 8300);
+  connect(8300, 8300);
+  EXPECT_EQ(read(8400), 0xFF);
+}
+
+TEST_F(SimBoardTest, HdlcFramesTravelThroughSwitchAndCables) {
+  hal_ = open(board::hal::kPath);
+  int fa, fb;
+  int a = hdlc(fa), b = hdlc(fb);
+  ASSERT_GE(a, 0);
+  ASSERT_GE(b, 0);
+  ASSERT_NE(a, b);
+  // Each controller transmits onto its bus timeslot and receives from it; a cable pair joins
+  // the two timeslots as a line between two boards would.
+  connect(8192 + 1, a);
+  connect(a, 8192 + 1);
+  connect(8192 + 2, b);
+  connect(b, 8192 + 2);
+  sim().state().mux.cable(8192 + 1, 8192 + 2);
+  sim().state().mux.cable(8192 + 2, 8192 + 1);
+
+  const uint8_t frame[] = {0x02, 0x01, 0x7F};
+  ASSERT_EQ(::write(fa, frame, sizeof frame), 3);
+  sim().service();
+  EXPECT_EQ(read_record(fb), Bytes(frame, frame + 3));
+  EXPECT_EQ(read_record(fa), Bytes{}) << "nothing echoes back to the sender";
+  EXPECT_EQ(sim().frames_sent(a), std::vector<Bytes>{Bytes(frame, frame + 3)});
+  EXPECT_EQ(sim().hdlc_channel(b)->received_count, 1u);
+
+  // A frame from the line arrives at the controller fed from that timeslot.
+  EXPECT_EQ(sim().tdm_frame(8192 + 1, Bytes{9, 9}), 1u);
+  EXPECT_EQ(read_record(fa), (Bytes{9, 9}));
+  EXPECT_TRUE(sim().hdlc_frame(b, Bytes{1}));
+  EXPECT_EQ(read_record(fb), Bytes{1});
+
+  // Looped at the far end, a timeslot echoes the controller's frames back to it, once, even
+  // when the cables also form a ring.
+  sim().state().mux.cable(8192 + 1, 8192 + 1);
+  connect(8192 + 3, 8192 + 1);
+  sim().state().mux.cable(8192 + 3, 8192 + 1);
+  ASSERT_EQ(::write(fa, frame, sizeof frame), 3);
+  sim().service();
+  EXPECT_EQ(read_record(fa), Bytes(frame, frame + 3));
+  EXPECT_EQ(read_record(fa), Bytes{});
+  EXPECT_EQ(read_record(fb), Bytes{});
+}
+
+TEST_F(SimBoardTest, ControllerChannelLivesAsLongAsAnyDuplicate) {
+  int fd;
+  int ch = hdlc(fd, board::mcc::kTypeBri);
+  board::mcc::Allocate again;
+  EXPECT_EQ(board::ioctl(fd, board::mcc::MCC_ALLOCATE, &again), -1);
+  EXPECT_EQ(errno, EBUSY);
+
+  int dup = ::dup(fd);
+  board::close(fd);
+  forget(fd);
+  EXPECT_EQ(board::ioctl(dup, board::mcc::MCC_TIMESLOT, nullptr), ch) << "requests work on a duplicate";
+  ASSERT_TRUE(sim().hdlc_channel(ch)->open);
+
+  int probe = open(board::mcc::kPath);
+  EXPECT_EQ(board::ioctl(probe, board::mcc::MCC_TIMESLOT, nullptr), -1) << "no channel allocated yet";
+  board::mcc::Resources r;
+  ASSERT_EQ(board::ioctl(probe, board::mcc::MCC_RESOURCES, &r), 0);
+  EXPECT_EQ(r.bri, sim().state().mcc_bri_capacity - 1);
+  board::close(dup);
+  ASSERT_EQ(board::ioctl(probe, board::mcc::MCC_RESOURCES, &r), 0);
+  EXPECT_EQ(r.bri, sim().state().mcc_bri_capacity);
+  EXPECT_FALSE(sim().hdlc_channel(ch)->open);
+
+  sim().state().mcc_transparent_capacity = 0;
+  board::mcc::Allocate t;
+  t.type = board::mcc::kTypeTransparent;
+  EXPECT_EQ(board::ioctl(probe, board::mcc::MCC_ALLOCATE, &t), -1);
+  EXPECT_EQ(errno, ENOSPC);
+}
+
+TEST_F(SimBoardTest, AStalledChannelFillsUntilWritesWouldBlock) {
+  int fd;
+  int ch = hdlc(fd);
+  ASSERT_TRUE(sim().stall(ch, true));
+  uint8_t frame[64] = {};
+  int written = 0;
+  while (::write(fd, frame, sizeof frame) == static_cast<ssize_t>(sizeof frame) && written < 100000) ++written;
+  EXPECT_EQ(errno, EAGAIN);
+  sim().service();
+  EXPECT_EQ(sim().hdlc_channel(ch)->sent_count, 0u);
+  pollfd p{fd, POLLOUT, 0};
+  EXPECT_EQ(::poll(&p, 1, 0), 0);
+  ASSERT_TRUE(sim().stall(ch, false));
+  sim().service();
+  EXPECT_EQ(sim().hdlc_channel(ch)->sent_count, static_cast<uint64_t>(written));
+  EXPECT_EQ(::poll(&p, 1, 0), 1) << "writable again";
+  // A stalled channel is still released when the daemon closes it.
+  sim().stall(ch, true);
+  board::close(fd);
+  forget(fd);
+  EXPECT_FALSE(sim().hdlc_channel(ch)->open);
+}
+
+TEST_F(SimBoardTest, HangupAndShortRecordsReachTheReader) {
+  int fd = open(board::dtmf::kPath, O_RDONLY | O_NONBLOCK);
+  EXPECT_EQ(sim().inject_raw(Device::dtmf, Bytes{1, 2, 3}), 1u);
+  uint8_t buf[16];
+  EXPECT_EQ(::read(fd, buf, sizeof buf), 3) << "a short record is a short read";
+  sim().hangup(Device::dtmf);
+  pollfd p{fd, POLLIN, 0};
+  ASSERT_EQ(::poll(&p, 1, 0), 1);
+  EXPECT_TRUE(p.revents & POLLHUP);
+  EXPECT_EQ(::read(fd, buf, sizeof buf), 0);
+  EXPECT_EQ(board::ioctl_value(fd, board::dtmf::CHANNEL_LMS_ON, 1), -1);
+  EXPECT_EQ(errno, ENODEV);
+  EXPECT_EQ(sim().open_count(Device::dtmf), 0);
+}
+
+TEST_F(SimBoardTest, ToneEventsCarryTheDetectorsId) {
+  int fd = open(board::dtmf::kPath, O_RDONLY | O_NONBLOCK);
+  board::dtmf::DetectorEnable en;
+  en.timeslot = 12;
+  en.id = 77;
+  ASSERT_EQ(board::ioctl(fd, board::dtmf::DTMF_ENABLE_DETECTOR, &en), 0);
+  EXPECT_EQ(board::ioctl_value(fd, board::dtmf::DTMF_DISABLE_DETECTOR, 5000), -1) << "timeslot out of range";
+  EXPECT_EQ(sim().dtmf_event(12, 0x31, 1000), 1u);
+  EXPECT_EQ(read_record(fd), (Bytes{0, 0, 0, 0x31, 0, 0, 0, 12, 0, 0, 0x03, 0xE8, 0, 0, 0, 77}));
+  EXPECT_EQ(sim().dtmf_event(12, 0x31, 1000, 5), 1u);
+  EXPECT_EQ(read_record(fd).back(), 5);
+
+  board::dtmf::SelcalDial s;
+  s.timeslot = 3;
+  std::memcpy(s.signs, "12\"4", 4);
+  ASSERT_EQ(board::ioctl(fd, board::dtmf::SELCAL_DIAL, &s), 0);
+  EXPECT_EQ(sim().state().tones[3].selcal, "12\"4");
+  EXPECT_EQ(sim().requests(Device::dtmf).back().text(), "SELCAL_DIAL timeslot=3 amplitude=0 signs=\"12.4\" -> 0");
+}
+
+TEST_F(SimBoardTest, CasChannelsOpenEnableAndReportChanges) {
+  int fd = open(board::e1cas::kPath);
+  board::e1cas::CasChannel get;
+  get.trunk = 1;
+  get.timeslot = 5;
+  EXPECT_EQ(board::ioctl(fd, board::e1cas::CAS_GET, &get), -1) << "trunk not open";
+  ASSERT_EQ(board::ioctl_value(fd, board::e1cas::CAS_OPEN_TRUNK, 1), 0);
+  EXPECT_EQ(board::ioctl_value(fd, board::e1cas::CAS_OPEN_TRUNK, 4), -1);
+  board::e1cas::CasEnable en;
+  en.channel.trunk = 1;
+  en.channel.timeslot = 16;
+  EXPECT_EQ(board::ioctl(fd, board::e1cas::CAS_ENABLE, &en), -1) << "timeslot 16 carries no channel";
+  en.channel.timeslot = 5;
+  en.channel.tx = 0xFB;
+  ASSERT_EQ(board::ioctl(fd, board::e1cas::CAS_ENABLE, &en), 0);
+  EXPECT_EQ(sim().cas_change(1, 5, 0x9), 1u);
+  EXPECT_EQ(read_record(fd), (Bytes{0, 0, 0, 1, 0, 0, 0, 5, 0x9, 0xB, 0, 0}));
+  ASSERT_EQ(board::ioctl(fd, board::e1cas::CAS_GET, &get), 0);
+  EXPECT_EQ(get.rx, 0x9);
+  EXPECT_EQ(get.tx, 0xB);
+  ASSERT_EQ(board::ioctl_value(fd, board::e1cas::CAS_CLOSE_TRUNK, 1), 0);
+  EXPECT_FALSE(sim().state().cas[1][5].enabled);
+}
+
+TEST_F(SimBoardTest, TrunkStatusAndClockMask) {
+  int fd = open(board::maintenance::kPath);
+  sim().set_trunk_status(2, {3, 7, 1, 0, 1, 0});
+  board::maintenance::TrunkStatus st;
+  st.trunk = 2;
+  ASSERT_EQ(board::ioctl(fd, board::maintenance::TRUNK_STATUS, &st), 0);
+  EXPECT_EQ(st.state, 3u);
+  EXPECT_EQ(st.slips, 7u);
+  EXPECT_EQ(st.ais, 1u);
+  st.trunk = 4;
+  EXPECT_EQ(board::ioctl(fd, board::maintenance::TRUNK_STATUS, &st), -1);
+  ASSERT_EQ(board::ioctl_value(fd, board::maintenance::SET_TCLK, 0x4), 0);
+  EXPECT_EQ(sim().state().tclk_mask, 0x4u);
+}
+
+TEST_F(SimBoardTest, DspFeaturesAndEvents) {
+  int fd = open(board::dsp::kPath, O_RDONLY | O_NONBLOCK);
+  EXPECT_EQ(board::ioctl_value(fd, board::dsp::DSPROC_VAD_VERSION, 0), 2);
+  board::dsp::FeatureMask m;
+  m.timeslot = 40;
+  m.id = 9;
+  m.mask = board::dsp::kVad | board::dsp::kBss;
+  ASSERT_EQ(board::ioctl(fd, board::dsp::DSPROC_ENABLE, &m), 0);
+  m.mask = 0x40;
+  EXPECT_EQ(board::ioctl(fd, board::dsp::DSPROC_ENABLE, &m), -1);
+  board::dsp::Configure c;
+  c.timeslot = 40;
+  c.what = 3;
+  EXPECT_EQ(board::ioctl(fd, board::dsp::DSPROC_CONFIGURE, &c), -1);
+
+  EXPECT_EQ(sim().dsp_vad(40, 2, 0, 1), 1u);
+  EXPECT_EQ(read_record(fd), (Bytes{0, 0, 0, 40, 0, 0, 0, 9, 0, 0, 0, 1, 0, 0, 0, 2, 0, 0, 0, 0, 0, 0, 0, 1}));
+  EXPECT_EQ(sim().dsp_sd(40, 1), 1u);
+  EXPECT_EQ(read_record(fd)[7], 0) << "SD was never enabled: id 0";
+  EXPECT_EQ(sim().dsp_bss(40, 2.5f), 1u);
+  EXPECT_EQ(read_record(fd)[12], 0x40);
+
+  // Records queue while the reader is busy; none is lost or merged.
+  for (int i = 0; i < 100; ++i) ASSERT_EQ(sim().dsp_flags(40, static_cast<uint32_t>(i), 0xFF), 1u) << i;
+  for (int i = 0; i < 100; ++i) ASSERT_EQ(read_record(fd).at(15), i);
+}
+
+}  // namespace

@@ -1,0 +1,152 @@
+#pragma once
+// Shared helpers of the control tests: captured log streams, the loop's test clock, loop
+// passes without blocking, and small socket utilities.
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <iostream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "foundation/Multiplexer.h"
+#include "foundation/Mux.h"
+
+namespace vxtest {
+
+// Redirects std::cout, std::cerr and std::clog into strings for the life of the object.
+class CaptureStreams {
+ public:
+  CaptureStreams()
+      : out_(std::cout.rdbuf(out.rdbuf())),
+        err_(std::cerr.rdbuf(err.rdbuf())),
+        log_(std::clog.rdbuf(log.rdbuf())) {}
+  ~CaptureStreams() {
+    std::cout.rdbuf(out_);
+    std::cerr.rdbuf(err_);
+    std::clog.rdbuf(log_);
+  }
+  std::string all() const { return out.str() + err.str() + log.str(); }
+  void clear() {
+    out.str("");
+    err.str("");
+    log.str("");
+  }
+
+  std::ostringstream out, err, log;
+
+ private:
+  std::streambuf* out_;
+  std::streambuf* err_;
+  std::streambuf* log_;
+};
+
+// The loop's clock under test control for the life of the object.
+class TestClock {
+ public:
+  TestClock() { Mux::test_clock_set(1'700'000'000ull * 1'000'000ull); }
+  ~TestClock() { Mux::test_clock_clear(); }
+  void advance(uint32_t ms) { Mux::test_clock_advance_ms(ms); }
+};
+
+inline int count(const std::string& text, const std::string& needle) {
+  int n = 0;
+  for (std::size_t at = text.find(needle); at != std::string::npos; at = text.find(needle, at + 1))
+    ++n;
+  return n;
+}
+
+// A few loop passes that never block.
+inline void pump(int passes = 3) {
+  for (int i = 0; i < passes; ++i) multiplexer.run_once(0);
+}
+
+// Loop passes (each waiting at most 20 ms for a descriptor) until cond holds or 200 passes.
+template <class Cond>
+bool pump_until(Cond cond) {
+  for (int i = 0; i < 200; ++i) {
+    if (cond()) return true;
+    multiplexer.run_once(20);
+  }
+  return cond();
+}
+
+// Everything the descriptor holds now, without blocking.
+inline std::vector<uint8_t> drain(int fd) {
+  std::vector<uint8_t> out;
+  uint8_t buf[65536];
+  for (;;) {
+    const ssize_t n = ::recv(fd, buf, sizeof buf, MSG_DONTWAIT);
+    if (n <= 0) break;
+    out.insert(out.end(), buf, buf + n);
+  }
+  return out;
+}
+
+// True when the peer has closed its end (a read sees end of stream or a reset).
+inline bool peer_closed(int fd) {
+  pollfd p = {fd, POLLIN, 0};
+  if (::poll(&p, 1, 200) != 1) return false;
+  uint8_t b[4096];
+  for (;;) {
+    const ssize_t n = ::recv(fd, b, sizeof b, MSG_DONTWAIT);
+    if (n == 0) return true;
+    if (n < 0) return errno != EAGAIN;
+    // data still queued before the end: keep reading
+  }
+}
+
+inline std::vector<uint8_t> frame(const std::string& payload) {
+  const unsigned len = payload.size() + 4;
+  std::vector<uint8_t> f = {3, 0, uint8_t(len >> 8), uint8_t(len)};
+  f.insert(f.end(), payload.begin(), payload.end());
+  return f;
+}
+
+inline uint16_t local_port(int fd) {
+  sockaddr_in sa{};
+  socklen_t len = sizeof sa;
+  getsockname(fd, reinterpret_cast<sockaddr*>(&sa), &len);
+  return ntohs(sa.sin_port);
+}
+
+// A port on the loopback interface that nothing listens on right now.
+inline uint16_t free_port() {
+  int s = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in sa{};
+  sa.sin_family = AF_INET;
+  sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ::bind(s, reinterpret_cast<sockaddr*>(&sa), sizeof sa);
+  const uint16_t port = local_port(s);
+  ::close(s);
+  return port;
+}
+
+// A blocking client socket connected to 127.0.0.1:port, or -1.
+inline int connect_to(uint16_t port) {
+  int s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in sa{};
+  sa.sin_family = AF_INET;
+  sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  sa.sin_port = htons(port);
+  if (::connect(s, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0) {
+    ::close(s);
+    return -1;
+  }
+  return s;
+}
+
+// Closes with a reset instead of an orderly end.
+inline void close_with_reset(int fd) {
+  linger l = {1, 0};
+  setsockopt(fd, SOL_SOCKET, SO_LINGER, &l, sizeof l);
+  ::close(fd);
+}
+
+}  // namespace vxtest

@@ -1,0 +1,163 @@
+// The TCP connector: retry schedule after failed attempts, reconnection after a loss, and the
+// address forms it is built from.
+#include <gtest/gtest.h>
+
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <string>
+
+#include "TestSupport.h"
+#include "control/ConnectorNet.h"
+
+namespace {
+
+using vxtest::count;
+
+class Recorder : public Control::Notify {
+ public:
+  void OnConnect() override { ++connects; }
+  void OnDisconnect() override { ++disconnects; }
+  void OnMessage(char const*, int) override {}
+  int connects = 0;
+  int disconnects = 0;
+};
+
+class Connector : public Control::ConnectorNet {
+ public:
+  using ConnectorNet::ConnectorNet;
+  void poke(short revents) { OnSocketEvent(-1, revents); }
+};
+
+// A listening socket on 127.0.0.1 (port 0: any free port).
+int listener(uint16_t port = 0) {
+  const int s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in sa{};
+  sa.sin_family = AF_INET;
+  sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  sa.sin_port = htons(port);
+  EXPECT_EQ(::bind(s, reinterpret_cast<sockaddr*>(&sa), sizeof sa), 0);
+  EXPECT_EQ(::listen(s, 4), 0);
+  return s;
+}
+
+// Advances the clock in two steps and checks that the next attempt comes exactly at `ms`.
+void expect_attempt_after(vxtest::TestClock& clock, vxtest::CaptureStreams& cap,
+                          const std::string& line, unsigned ms) {
+  const int before = count(cap.err.str(), line);
+  clock.advance(ms - 1);
+  vxtest::pump(2);
+  ASSERT_EQ(count(cap.err.str(), line), before) << "attempt before " << ms << " ms";
+  clock.advance(1);
+  ASSERT_TRUE(vxtest::pump_until([&] { return count(cap.err.str(), line) == before + 1; }))
+      << "no attempt after " << ms << " ms";
+}
+
+TEST(Connector, RefusedAttemptsAreRetriedFastSevenTimesThenAfter15s) {
+  vxtest::TestClock clock;
+  vxtest::CaptureStreams cap;
+  Connector c("127.0.0.1", vxtest::free_port());
+  ASSERT_TRUE(c.Activate());
+  const std::string line = "fail to connect to 127.0.0.1:";
+  ASSERT_TRUE(vxtest::pump_until([&] { return count(cap.err.str(), line) == 1; }));
+  for (int i = 0; i < 7; ++i) expect_attempt_after(clock, cap, line, 1000);
+  expect_attempt_after(clock, cap, line, 15000);
+  expect_attempt_after(clock, cap, line, 15000);
+  EXPECT_EQ(c.state(), Control::State::Connecting);
+  c.Deactivate();
+  EXPECT_EQ(multiplexer.timer_count(), 0u);
+}
+
+TEST(Connector, ImmediateFailureWaits20sAndSoErrorWaits12sAfterTheFastRetries) {
+  vxtest::TestClock clock;
+  vxtest::CaptureStreams cap;
+  {
+    // The broadcast address is unreachable at once.
+    Connector c("255.255.255.255", 9);
+    ASSERT_TRUE(c.Activate());
+    const std::string line = "can't connect to 255.255.255.255:9 : ";
+    EXPECT_EQ(count(cap.err.str(), line), 1);
+    for (int i = 0; i < 7; ++i) expect_attempt_after(clock, cap, line, 1000);
+    expect_attempt_after(clock, cap, line, 20000);
+  }
+  {
+    cap.clear();
+    Connector c("127.0.0.1", vxtest::free_port());
+    ASSERT_TRUE(c.Activate());
+    const std::string line = "fail to connect to 127.0.0.1:";
+    for (int i = 0; i < 8; ++i) {
+      // Fire the retry without a poll, then report writability as a refused connect does.
+      if (i) clock.advance(1000);
+      multiplexer.timers_schedule();
+      c.poke(POLLOUT);
+      ASSERT_EQ(count(cap.err.str(), line), i + 1);
+    }
+    clock.advance(11999);
+    multiplexer.timers_schedule();
+    EXPECT_EQ(multiplexer.timer_count(), 1u);  // the retry is still waiting
+    clock.advance(1);
+    multiplexer.timers_schedule();
+    EXPECT_EQ(multiplexer.timer_count(), 0u);  // the retry ran: a connect is under way
+    const int after = count(cap.err.str(), line);
+    c.poke(POLLOUT);
+    EXPECT_EQ(count(cap.err.str(), line), after + 1);
+  }
+}
+
+TEST(Connector, ReconnectsTenSecondsAfterALoss) {
+  vxtest::TestClock clock;
+  vxtest::CaptureStreams cap;
+  const int l = listener();
+  const uint16_t port = vxtest::local_port(l);
+  Recorder rec;
+  Control::ConnectorNet c("127.0.0.1", port);
+  c.Bind(&rec);
+  ASSERT_TRUE(c.Activate());
+  ASSERT_TRUE(vxtest::pump_until([&] { return rec.connects == 1; }));
+  EXPECT_EQ(count(cap.out.str(), "connected to 127.0.0.1:" + std::to_string(port) + ".\n"), 1);
+  int server = ::accept(l, nullptr, nullptr);
+  ::close(server);
+  ASSERT_TRUE(vxtest::pump_until([&] { return rec.disconnects == 1; }));
+  EXPECT_EQ(c.state(), Control::State::Connecting);
+
+  clock.advance(9999);
+  vxtest::pump(3);
+  EXPECT_EQ(rec.connects, 1);
+  clock.advance(1);
+  ASSERT_TRUE(vxtest::pump_until([&] { return rec.connects == 2; }));
+  server = ::accept(l, nullptr, nullptr);
+
+  // Deactivate closes at once, with no OnDisconnect and no reconnection.
+  c.Deactivate();
+  EXPECT_EQ(c.state(), Control::State::Idle);
+  EXPECT_TRUE(vxtest::peer_closed(server));
+  clock.advance(20000);
+  vxtest::pump(3);
+  EXPECT_EQ(rec.disconnects, 1);
+  EXPECT_EQ(rec.connects, 2);
+  ::close(server);
+  ::close(l);
+}
+
+TEST(Connector, AddressForms) {
+  Control::ConnectorNet a("127.0.0.1:5000");
+  EXPECT_EQ(a.host(), "127.0.0.1");
+  EXPECT_EQ(a.port(), 5000);
+  Control::ConnectorNet b("10.1.2.3");
+  EXPECT_EQ(b.host(), "10.1.2.3");
+  EXPECT_EQ(b.port(), 0);
+
+  // A port suffix in the host text wins over the port given beside it.
+  vxtest::CaptureStreams cap;
+  const int l = listener();
+  const uint16_t port = vxtest::local_port(l);
+  Recorder rec;
+  Control::ConnectorNet c("127.0.0.1:" + std::to_string(port), 161);
+  c.Bind(&rec);
+  c.Activate();
+  EXPECT_TRUE(vxtest::pump_until([&] { return rec.connects == 1; }));
+  c.Deactivate();
+  ::close(l);
+}
+
+}  // namespace

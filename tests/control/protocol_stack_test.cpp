@@ -1,0 +1,210 @@
+// Routing of the protocol-stack framework: direction of data, activation, status reports.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "control/ProtocolsFamily.h"
+#include "foundation/Packet.h"
+
+namespace {
+
+std::vector<std::string> trace;
+
+class Layer : public Protocol {
+ public:
+  explicit Layer(std::string n, bool init_ok = true) : n_(std::move(n)), init_ok_(init_ok) {}
+  void message(Packet& p) override {
+    trace.push_back(n_ + ".message");
+    transmit(p);
+  }
+  void receive(Packet& p) override {
+    trace.push_back(n_ + ".receive");
+    on_message(p);
+  }
+  void local_activate() override {
+    trace.push_back(n_ + ".local_activate");
+    on_activate();
+  }
+  void on_deactivate(Protocol_status s) override {
+    trace.push_back(n_ + ".on_deactivate");
+    Protocol::on_deactivate(s);
+  }
+  void local_deactivate() override {
+    trace.push_back(n_ + ".local_deactivate");
+    Protocol::local_deactivate();
+  }
+  Protocol_status local_initialize() override {
+    trace.push_back(n_ + ".init");
+    if (init_ok_) return new Protocol_status_success(this, "ok");
+    return new Protocol_status_error(this, n_ + " failed");
+  }
+  void local_prepare_head(Packet& p) override { p.reserve_head(2); }
+  void fail(const std::string& text) { on_deactivate(new Protocol_status_error(this, text)); }
+
+ private:
+  std::string n_;
+  bool init_ok_;
+};
+
+class Owner : public ProtocolsFamily {
+ public:
+  void transmit(Packet&) override { trace.push_back("owner.transmit"); }
+  void on_message(Packet&) override { trace.push_back("owner.on_message"); }
+  void on_activated(Protocol* p) override {
+    trace.push_back("owner.on_activated");
+    activated_by = p;
+  }
+  void on_deactivated(Protocol* p, Protocol_status s) override {
+    trace.push_back("owner.on_deactivated");
+    reporter = p;
+    status = s;
+  }
+  Protocol* activated_by = nullptr;
+  Protocol* reporter = nullptr;
+  Protocol_status status;
+};
+
+class StackTest : public ::testing::Test {
+ protected:
+  void SetUp() override { trace.clear(); }
+};
+
+TEST_F(StackTest, FirstAddedIsBottomAndPacketsLeaveTowardsTheOwner) {
+  Owner owner;
+  Layer* a = new Layer("A");
+  Layer* b = new Layer("B");
+  owner.add_protocol_tail(a);
+  owner.add_protocol_tail(b);
+  ASSERT_EQ(owner.bottom(), a);
+  ASSERT_EQ(owner.top(), b);
+  EXPECT_EQ(a->owner, &owner);
+
+  Packet p;
+  p.reserve_head(0);
+  owner.ProtocolsFamily::receive(p);
+  EXPECT_EQ(trace, (std::vector<std::string>{"A.receive", "B.receive", "owner.on_message"}));
+
+  trace.clear();
+  owner.ProtocolsFamily::message(p);
+  EXPECT_EQ(trace, (std::vector<std::string>{"B.message", "A.message", "owner.transmit"}));
+}
+
+TEST_F(StackTest, SingleLayerGoesStraightToOwner) {
+  Owner owner;
+  Layer* a = new Layer("A");
+  owner.add_protocol_tail(a);
+  Packet p;
+  p.reserve_head(0);
+  a->transmit(p);
+  a->on_message(p);
+  EXPECT_EQ(trace, (std::vector<std::string>{"owner.transmit", "owner.on_message"}));
+}
+
+TEST_F(StackTest, HeadRoomIsReservedBottomUpByEveryLayer) {
+  Owner owner;
+  owner.add_protocol_tail(new Layer("A"));
+  owner.add_protocol_tail(new Layer("B"));
+  Packet p;
+  owner.prepare_head(p);
+  EXPECT_FALSE(p.is_null());
+  EXPECT_EQ(p.headroom(), 4u);
+  EXPECT_EQ(p.length(), 0u);
+}
+
+TEST_F(StackTest, InitializeStopsAtTheFirstFailingLayerFromTheBottom) {
+  Owner owner;
+  owner.add_protocol_tail(new Layer("A", false));
+  owner.add_protocol_tail(new Layer("B"));
+  Protocol_status s = owner.initialize();
+  EXPECT_FALSE(s->success());
+  EXPECT_EQ(s->message(), "A failed");
+  EXPECT_EQ(trace, (std::vector<std::string>{"A.init"}));
+
+  Owner empty;
+  Protocol_status e = empty.initialize();
+  EXPECT_FALSE(e->success());
+  EXPECT_EQ(e->message(), "error");
+}
+
+TEST_F(StackTest, ActivationRunsBottomUpAndOnlyTheTopReports) {
+  Owner owner;
+  Layer* a = new Layer("A");
+  Layer* b = new Layer("B");
+  owner.add_protocol_tail(a);
+  owner.add_protocol_tail(b);
+  owner.activate();
+  EXPECT_EQ(trace, (std::vector<std::string>{"A.local_activate", "B.local_activate",
+                                             "owner.on_activated"}));
+  EXPECT_EQ(owner.activated_by, b);
+
+  // A family nested in the owner reports only for its own top layer.
+  trace.clear();
+  ProtocolsFamily* inner = new ProtocolsFamily;
+  Owner outer;
+  outer.add_protocol_tail(inner);
+  Layer* x = new Layer("X");
+  Layer* y = new Layer("Y");
+  inner->add_protocol_tail(x);
+  inner->add_protocol_tail(y);
+  inner->on_activated(x);
+  EXPECT_TRUE(trace.empty());
+  inner->on_activated(y);
+  EXPECT_EQ(trace, (std::vector<std::string>{"owner.on_activated"}));
+}
+
+TEST_F(StackTest, FailureClimbsToTheTopAndOrderlyStopIsReportedByTheBottom) {
+  Owner owner;
+  Layer* a = new Layer("A");
+  Layer* b = new Layer("B");
+  Layer* c = new Layer("C");
+  owner.add_protocol_tail(a);
+  owner.add_protocol_tail(b);
+  owner.add_protocol_tail(c);
+
+  a->fail("broken");
+  EXPECT_EQ(trace, (std::vector<std::string>{"A.on_deactivate", "B.on_deactivate",
+                                             "C.on_deactivate", "owner.on_deactivated"}));
+  EXPECT_EQ(owner.reporter, c);
+  EXPECT_EQ(owner.status->message(), "broken");
+
+  trace.clear();
+  c->deactivate();
+  EXPECT_EQ(trace, (std::vector<std::string>{"C.local_deactivate", "C.on_deactivate",
+                                             "B.local_deactivate", "B.on_deactivate",
+                                             "A.local_deactivate", "A.on_deactivate",
+                                             "owner.on_deactivated"}));
+  EXPECT_EQ(owner.reporter, a);
+  EXPECT_TRUE(owner.status->success());
+}
+
+TEST_F(StackTest, DestroyedLayerLeavesItsStack) {
+  Owner owner;
+  Layer* a = new Layer("A");
+  Layer* b = new Layer("B");
+  owner.add_protocol_tail(a);
+  owner.add_protocol_tail(b);
+  delete a;
+  EXPECT_EQ(owner.bottom(), b);
+  EXPECT_EQ(owner.layers(), 1u);
+  EXPECT_EQ(b->lower(), nullptr);
+}
+
+TEST(ProtocolName, NullAndTextNames) {
+  Protocol_name_str unnamed(nullptr);
+  Protocol_name_str also("(no name)");
+  Protocol_name_null null_name;
+  EXPECT_STREQ(unnamed.name(), "(no name)");
+  EXPECT_TRUE(unnamed.compare(also));
+  EXPECT_FALSE(unnamed.compare(null_name));
+  EXPECT_TRUE(null_name.compare(Protocol_name_null()));
+  EXPECT_FALSE(Protocol_name_str("TPKT").compare(Protocol_name_str("TPKU")));
+
+  // No layer overrides its name: every layer prints as "(no name)" and search finds nothing.
+  Owner owner;
+  owner.add_protocol_tail(new Layer("A"));
+  EXPECT_STREQ(owner.bottom()->name().name(), "(no name)");
+  EXPECT_EQ(owner.search(Protocol_name_str("A")), nullptr);
+}
+
+}  // namespace

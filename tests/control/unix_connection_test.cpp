@@ -1,0 +1,69 @@
+// The Unix-domain acceptor and connector against each other.
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <cstdlib>
+#include <string>
+
+#include "TestSupport.h"
+#include "control/AcceptorUnix.h"
+#include "control/ConnectorUnix.h"
+
+namespace {
+
+class Recorder : public Control::Notify {
+ public:
+  void OnConnect() override { ++connects; }
+  void OnDisconnect() override { ++disconnects; }
+  void OnMessage(char const* d, int n) override { got.emplace_back(d, n); }
+  int connects = 0;
+  int disconnects = 0;
+  std::vector<std::string> got;
+};
+
+TEST(UnixConnection, ConnectorFindsTheAcceptorRefusesASecondAndReconnects) {
+  vxtest::TestClock clock;
+  vxtest::CaptureStreams cap;
+  char dir[] = "/tmp/vxunixXXXXXX";
+  ASSERT_NE(mkdtemp(dir), nullptr);
+  const std::string path = std::string(dir) + "/ctl";
+
+  Recorder server_rec, client_rec, other_rec;
+  Control::ConnectorUnix client(path, std::string(dir) + "/me");
+  client.Bind(&client_rec);
+  ASSERT_TRUE(client.Activate());
+  EXPECT_EQ(vxtest::count(cap.err.str(), "can't connect to " + path + " : "), 1);
+
+  Control::AcceptorUnix server(path);
+  server.Bind(&server_rec);
+  ASSERT_TRUE(server.Activate());
+  clock.advance(1000);
+  ASSERT_TRUE(vxtest::pump_until([&] { return server_rec.connects == 1 && client_rec.connects == 1; }));
+  EXPECT_EQ(server.connection_name(), std::string(dir) + "/me");
+  EXPECT_EQ(vxtest::count(cap.log.str(), "connected to " + path + "\n"), 1);
+
+  client.Send("hello", 5);
+  ASSERT_TRUE(vxtest::pump_until([&] { return server_rec.got.size() == 1; }));
+  EXPECT_EQ(server_rec.got[0], "hello");
+
+  Control::ConnectorUnix other(path);
+  other.Bind(&other_rec);
+  other.Activate();
+  ASSERT_TRUE(vxtest::pump_until([&] { return vxtest::count(cap.err.str(), "refuse connection from") == 1; }));
+  EXPECT_EQ(server_rec.connects, 1);
+  other.Deactivate();
+
+  server.Disconnect();
+  ASSERT_TRUE(vxtest::pump_until([&] { return client_rec.disconnects == 1; }));
+  clock.advance(10000);
+  ASSERT_TRUE(vxtest::pump_until([&] { return server_rec.connects == 2; }));
+
+  client.Deactivate();
+  server.Deactivate();
+  ::unlink(path.c_str());
+  ::unlink((std::string(dir) + "/me").c_str());
+  ::rmdir(dir);
+}
+
+}  // namespace

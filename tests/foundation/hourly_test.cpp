@@ -1,0 +1,132 @@
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <ctime>
+#include <fstream>
+#include <ostream>
+#include <string>
+
+#include "foundation/HourlyLog.h"
+#include "foundation/Mux.h"
+
+namespace {
+
+uint64_t utc_usec(int year, int mon, int day, int h, int m, int s, int usec) {
+  struct tm t {};
+  t.tm_year = year - 1900;
+  t.tm_mon = mon - 1;
+  t.tm_mday = day;
+  t.tm_hour = h;
+  t.tm_min = m;
+  t.tm_sec = s;
+  return static_cast<uint64_t>(timegm(&t)) * 1000000u + static_cast<uint64_t>(usec);
+}
+
+std::string slurp(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+class HourlyLog : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const char* tz = getenv("TZ");
+    had_tz_ = tz != nullptr;
+    if (tz) old_tz_ = tz;
+    setenv("TZ", "UTC", 1);
+    tzset();
+    char dir[] = "/tmp/vx_hourly_XXXXXX";
+    ASSERT_NE(mkdtemp(dir), nullptr);
+    dir_ = dir;
+  }
+  void TearDown() override {
+    Mux::test_clock_clear();
+    if (had_tz_) setenv("TZ", old_tz_.c_str(), 1); else unsetenv("TZ");
+    tzset();
+    std::string cmd = "rm -rf " + dir_;
+    (void)!system(cmd.c_str());
+  }
+  std::string file(const char* name) { return slurp(dir_ + "/" + name); }
+  bool exists(const char* name) { return access((dir_ + "/" + name).c_str(), F_OK) == 0; }
+
+  std::string dir_;
+  std::string old_tz_;
+  bool had_tz_ = false;
+};
+
+}  // namespace
+
+TEST_F(HourlyLog, LinesArePrefixedOnceAndFilesFollowTheHourAndDay) {
+  Mux::test_clock_set(utc_usec(2026, 3, 3, 10, 59, 58, 4567));
+  LogFileStreamBuf buf(dir_);
+  std::ostream os(&buf);
+  EXPECT_EQ(buf.path(), dir_ + "/2026_03_03-10.log");
+
+  os << "ab\ncd" << std::flush;
+  EXPECT_EQ(file("2026_03_03-10.log"), "59:58:04567: ab\n59:58:04567: cd");
+  Mux::test_clock_advance_ms(1000);
+  os << "ef\n" << std::flush;  // continues the open line: no new prefix
+  // A line longer than the put area keeps the prefix taken when its first bytes went out.
+  Mux::test_clock_set(utc_usec(2026, 3, 3, 10, 59, 59, 123456));
+  os << "0123456789abcdefghijklmnopqrstuvwxyz" << std::endl;
+  EXPECT_EQ(file("2026_03_03-10.log"),
+            "59:58:04567: ab\n59:58:04567: cdef\n59:59:123456: 0123456789abcdefghijklmnopqrstuvwxyz\n");
+
+  Mux::test_clock_advance_ms(1000);
+  os << "next hour" << std::endl;
+  EXPECT_EQ(file("2026_03_03-11.log"), "00:00:123456: next hour\n");
+  EXPECT_EQ(buf.path(), dir_ + "/2026_03_03-11.log");
+
+  // Same hour of another day: a file of its own, not the old one.
+  Mux::test_clock_set(utc_usec(2026, 3, 4, 11, 5, 0, 0));
+  os << "next day" << std::endl;
+  EXPECT_EQ(file("2026_03_03-11.log"), "00:00:123456: next hour\n");
+  EXPECT_EQ(file("2026_03_04-11.log"), "05:00:00000: next day\n");
+
+  // New year's eve to new year.
+  Mux::test_clock_set(utc_usec(2026, 12, 31, 23, 59, 59, 999999));
+  os << "old" << std::endl;
+  Mux::test_clock_advance_ms(1);
+  os << "new" << std::endl;
+  EXPECT_EQ(file("2026_12_31-23.log"), "59:59:999999: old\n");
+  EXPECT_EQ(file("2027_01_01-00.log"), "00:00:00999: new\n");
+}
+
+TEST_F(HourlyLog, RestartWithinTheHourKeepsEarlierLines) {
+  Mux::test_clock_set(utc_usec(2026, 3, 3, 14, 5, 0, 0));
+  {
+    LogFileStreamBuf buf(dir_);
+    std::ostream os(&buf);
+    os << "before restart" << std::endl;
+  }
+  Mux::test_clock_advance_ms(60000);
+  LogFileStreamBuf buf(dir_);
+  std::ostream os(&buf);
+  os << "after restart" << std::endl;
+  EXPECT_EQ(file("2026_03_03-14.log"), "05:00:00000: before restart\n06:00:00000: after restart\n");
+}
+
+TEST_F(HourlyLog, UnusableDirectoriesLoseLinesQuietly) {
+  Mux::test_clock_set(utc_usec(2026, 3, 3, 14, 5, 0, 0));
+  {
+    LogFileStreamBuf buf(dir_ + "/missing");
+    std::ostream os(&buf);
+    os << "lost" << std::endl;
+    EXPECT_TRUE(os.good());
+  }
+  EXPECT_FALSE(exists("missing"));
+
+  // A directory name too long for the file name is refused, not cut into another name.
+  const std::string longdir = dir_ + "/" + std::string(240, 'd');
+  ASSERT_EQ(mkdir(longdir.c_str(), 0755), 0);
+  {
+    LogFileStreamBuf buf(longdir);
+    std::ostream os(&buf);
+    os << "lost" << std::endl;
+    EXPECT_EQ(buf.path(), "");
+  }
+  EXPECT_EQ(std::string(), slurp(longdir + "/2026_03_03-14.log"));
+}

@@ -1,0 +1,207 @@
+// The TDM switch against the simulated board: every request with its decoded argument, the
+// shadow table, the background refresh and its behaviour when the driver fails.
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <iostream>
+#include <memory>
+#include <sstream>
+
+#include "board/sim/SimBoard.h"
+#include "foundation/Multiplexer.h"
+#include "hardware/HwMux.h"
+
+namespace {
+
+using board::sim::Device;
+using board::sim::Request;
+using board::sim::SimBoard;
+
+class HwMuxTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    sim().reset();
+    saved_ = std::clog.rdbuf(log_.rdbuf());
+  }
+  void TearDown() override {
+    mux_.reset();
+    std::clog.rdbuf(saved_);
+    sim().reset();
+  }
+  static SimBoard& sim() { return SimBoard::instance(); }
+
+  HwMux& open() {
+    mux_ = std::make_unique<HwMux>();
+    log_.str("");
+    sim().clear_requests();
+    return *mux_;
+  }
+  std::vector<Request> requests() { return sim().requests(Device::hal); }
+  std::string last_request() {
+    auto r = requests();
+    return r.empty() ? "" : r.back().text();
+  }
+  std::string log() { return log_.str(); }
+
+  std::unique_ptr<HwMux> mux_;
+  std::ostringstream log_;
+  std::streambuf* saved_ = nullptr;
+};
+
+TEST_F(HwMuxTest, OpeningDisablesEveryOutput) {
+  mux_ = std::make_unique<HwMux>();
+  EXPECT_EQ(log(), "hwMux: init\nhwMux: device opened\n");
+  auto r = requests();
+  ASSERT_EQ(r.size(), 2048u);
+  for (int i = 0; i < 2048; ++i) {
+    ASSERT_EQ(r[static_cast<size_t>(i)].text(), "MUX_DISABLE channel=" + std::to_string(8192 + i) + " -> 0");
+    ASSERT_EQ(mux_->entry(i), HwMux::kDisabled);
+  }
+  EXPECT_EQ(mux_->cursor(), 0u);
+  EXPECT_TRUE(mux_->IsOpened());
+  EXPECT_EQ(requests().size(), 2048u) << "an open device is not opened again";
+  EXPECT_EQ(sim().open_count(Device::hal), 1);
+}
+
+TEST_F(HwMuxTest, RequestsCarryTheirChannelsAndUpdateTheTable) {
+  HwMux& mux = open();
+  EXPECT_TRUE(mux.Connect(5, 8200));
+  EXPECT_EQ(last_request(), "MUX_CONNECT output=8200 source=5 -> 0");
+  EXPECT_EQ(mux.entry(8), 5);
+  EXPECT_TRUE(mux.Connect(5, 100));
+  EXPECT_EQ(last_request(), "MUX_CONNECT output=100 source=5 -> 0") << "below the buses: sent, not shadowed";
+  EXPECT_TRUE(mux.Disconnect(8201));
+  EXPECT_EQ(last_request(), "MUX_WRITE channel=8201 value=213 -> 0");
+  EXPECT_EQ(mux.entry(9), HwMux::kConstant);
+  EXPECT_TRUE(mux.Write(8202, 0x3C));
+  EXPECT_EQ(last_request(), "MUX_WRITE channel=8202 value=60 -> 0");
+  EXPECT_EQ(mux.entry(10), HwMux::kConstant);
+  EXPECT_EQ(mux.Read(8202), 0x3C);
+  EXPECT_EQ(last_request(), "MUX_READ channel=8202 value=255 -> 0");
+  EXPECT_TRUE(mux.Disable(8200));
+  EXPECT_EQ(last_request(), "MUX_DISABLE channel=8200 -> 0");
+  EXPECT_EQ(mux.entry(8), HwMux::kDisabled);
+  EXPECT_EQ(sim().state().mux.entry(8200).kind, board::sim::SimSwitch::Entry::disabled);
+  EXPECT_EQ(log(), "");
+}
+
+TEST_F(HwMuxTest, NegativeChannelsAreRefusedWithoutARequest) {
+  HwMux& mux = open();
+  EXPECT_FALSE(mux.Connect(-1, 8200));
+  EXPECT_FALSE(mux.Connect(3, -1));
+  EXPECT_EQ(log(), "hwMux: ERROR not opened\nhwMux: ERROR not opened\n");
+  log_.str("");
+  EXPECT_FALSE(mux.Disconnect(-1));
+  EXPECT_FALSE(mux.Disable(-1));
+  EXPECT_FALSE(mux.Write(-1, 1));
+  EXPECT_EQ(mux.Read(-1), 255);
+  EXPECT_EQ(log(), "");
+  EXPECT_TRUE(requests().empty());
+}
+
+TEST_F(HwMuxTest, ChannelsPastTheLastOutputNeverTouchTheTable) {
+  HwMux& mux = open();
+  std::array<uint16_t, 2048> before;
+  for (int i = 0; i < 2048; ++i) before[static_cast<size_t>(i)] = mux.entry(i);
+  EXPECT_TRUE(mux.Connect(7, 10240));
+  EXPECT_TRUE(mux.Write(12000, 1));
+  EXPECT_TRUE(mux.Disconnect(16383));
+  EXPECT_FALSE(mux.Disable(20000)) << "the driver refuses it, the request still went out";
+  EXPECT_EQ(requests().size(), 4u);
+  EXPECT_EQ(requests()[0].text(), "MUX_CONNECT output=10240 source=7 -> 0");
+  for (int i = 0; i < 2048; ++i) ASSERT_EQ(mux.entry(i), before[static_cast<size_t>(i)]) << i;
+  mux.RefreshChannel(-1);
+  mux.RefreshChannel(2048);
+  EXPECT_EQ(requests().size(), 4u);
+}
+
+TEST_F(HwMuxTest, RefreshSweepsOnlyDisabledOutputs) {
+  HwMux& mux = open();
+  mux.OnDPC();
+  auto r = requests();
+  ASSERT_EQ(r.size(), 128u);
+  EXPECT_EQ(r.front().arg("channel"), 8193) << "the first pass visits entries 1 to 128";
+  EXPECT_EQ(r.back().arg("channel"), 8320);
+  EXPECT_EQ(mux.cursor(), 128u);
+
+  mux.Connect(1, 8192 + 200);
+  mux.Disconnect(8192 + 201);
+  mux.Write(8192 + 202, 7);
+  mux.Disable(8192 + 203);
+  sim().clear_requests();
+  mux.OnDPC();
+  r = requests();
+  EXPECT_EQ(r.size(), 125u) << "three driven outputs skipped";
+  for (const Request& q : r) ASSERT_TRUE(*q.arg("channel") < 8392 || *q.arg("channel") > 8394);
+
+  // The cursor wraps from 2047 to 0 within a step.
+  for (int pass = 0; pass < 13; ++pass) mux.OnDPC();
+  EXPECT_EQ(mux.cursor(), 1920u);
+  sim().clear_requests();
+  mux.OnDPC();
+  EXPECT_EQ(mux.cursor(), 0u);
+  EXPECT_EQ(requests().back().arg("channel"), 8192);
+}
+
+TEST_F(HwMuxTest, RefreshRunsOnTheEventLoop) {
+  open();
+  multiplexer.run_once(0);
+  auto r = requests();
+  ASSERT_FALSE(r.empty());
+  EXPECT_EQ(r.size() % 128, 0u);
+  EXPECT_EQ(r.front().arg("channel"), 8193);
+  mux_.reset();
+  sim().clear_requests();
+  multiplexer.run_once(0);
+  EXPECT_TRUE(requests().empty()) << "a destroyed switch leaves no deferred call behind";
+}
+
+TEST_F(HwMuxTest, AnUnopenableDeviceIsRetriedAtEachUse) {
+  sim().fail_open(Device::hal, EACCES);
+  mux_ = std::make_unique<HwMux>();
+  EXPECT_EQ(log(), "hwMux: init\nhwMux: can't open device: Permission denied\n");
+  log_.str("");
+  EXPECT_EQ(mux_->Read(8192), 255);
+  EXPECT_EQ(log(), "hwMux: can't open device: Permission denied\n");
+  EXPECT_FALSE(mux_->Disable(8192));
+  EXPECT_FALSE(mux_->Connect(1, 8192));
+  EXPECT_NE(log().find("hwMux: ERROR not opened\n"), std::string::npos);
+  mux_->OnDPC();
+  EXPECT_EQ(sim().request_count(Device::hal), 0u);
+
+  sim().fail_open(Device::hal, 0);
+  log_.str("");
+  EXPECT_TRUE(mux_->Connect(1, 8192));
+  EXPECT_EQ(log(), "hwMux: device opened\n");
+  EXPECT_EQ(sim().request_count(Device::hal), 2049u);
+  EXPECT_EQ(mux_->entry(0), 1);
+}
+
+TEST_F(HwMuxTest, FailedRequestsAreLoggedAndKeepTheNewEntry) {
+  HwMux& mux = open();
+  sim().fail_next(Device::hal, EIO, 5);
+  EXPECT_FALSE(mux.Connect(5, 8200));
+  EXPECT_FALSE(mux.Disconnect(8201));
+  EXPECT_FALSE(mux.Write(8202, 0xAB));
+  EXPECT_EQ(mux.Read(8202), 255);
+  EXPECT_FALSE(mux.Disable(8203));
+  EXPECT_EQ(log(),
+            "hwMux: connect 5 -> 8200 failed: Input/output error\n"
+            "hwMux: disconnect failed 8201 : Input/output error\n"
+            "hwMux: write failed 8202 <- 0xab : Input/output error\n"
+            "hwMux: read failed 8202 -> 0xff : Input/output error\n"
+            "hwMux: disable failed 8203 : Input/output error\n");
+  EXPECT_EQ(mux.entry(8), 5);
+  EXPECT_EQ(mux.entry(9), HwMux::kConstant);
+  EXPECT_EQ(mux.entry(10), HwMux::kConstant);
+  EXPECT_EQ(mux.entry(11), HwMux::kDisabled);
+
+  // A device that went away: every request fails, nothing crashes, the refresh goes on.
+  sim().hangup(Device::hal);
+  log_.str("");
+  EXPECT_FALSE(mux.Connect(5, 8200));
+  EXPECT_EQ(log(), "hwMux: connect 5 -> 8200 failed: No such device\n");
+  mux.OnDPC();
+}
+
+}  // namespace
