@@ -20,6 +20,7 @@ AcceptorBase<Derived, ServiceBase>::AcceptorBase(const char* event_name) {
 template <class Derived, class ServiceBase>
 AcceptorBase<Derived, ServiceBase>::~AcceptorBase() {
   bind_timer_.reset();
+  accept_pause_timer_.reset();
   listen_event_.Release();
 }
 
@@ -63,6 +64,7 @@ bool AcceptorBase<Derived, ServiceBase>::BindSocket() {
 template <class Derived, class ServiceBase>
 void AcceptorBase<Derived, ServiceBase>::ImplDeactivate() {
   bind_timer_.reset();
+  accept_pause_timer_.reset();
   listen_event_.Release();
   listen_socket_.close();
 }
@@ -77,8 +79,18 @@ void AcceptorBase<Derived, ServiceBase>::OnSocketEvent(int, short revents) {
   if (!(revents & POLLIN)) return;
   for (;;) {
     typename ServiceBase::Peer peer;
-    Fd peer_socket(self().AcceptPeer(peer));
-    if (!peer_socket) break;
+    const int accepted = self().AcceptPeer(peer);
+    if (accepted < 0) {
+      const int error = errno;
+      if (error == EMFILE || error == ENFILE || error == ENOBUFS || error == ENOMEM) {
+        std::cerr << "accept failed: " << std::strerror(error) << ", accepting again in "
+                  << accept_pause_ms << " ms" << std::endl;
+        listen_event_.Schedule(listen_socket_, 0);
+        accept_pause_timer_.set(accept_pause_ms, &AcceptorBase::OnAcceptPause, this);
+      }
+      break;
+    }
+    Fd peer_socket(accepted);
     const State::Type state = this->state_;
     if (state == State::Connected || state == State::Deactivating) {
       // While the previous connection's end is pending the peer cannot be taken either; it is
@@ -98,6 +110,11 @@ void AcceptorBase<Derived, ServiceBase>::OnSocketEvent(int, short revents) {
     this->Connected(peer_socket, peer);
     ImplConnected(peer_socket);
   }
+}
+
+template <class Derived, class ServiceBase>
+void AcceptorBase<Derived, ServiceBase>::OnAcceptPause(Timer*) {
+  if (listen_socket_) listen_event_.Schedule(listen_socket_, POLLIN);
 }
 
 template class AcceptorBase<AcceptorNet, ServiceNet>;

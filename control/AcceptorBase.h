@@ -17,6 +17,9 @@ template <class Derived, class ServiceBase>
 class AcceptorBase : public ServiceBase {
  public:
   static constexpr unsigned bind_retry_ms = 5000;
+  // How long accepting pauses when the process is out of descriptors or memory: the pending
+  // peer keeps the listening socket readable, so polling on would spin the loop.
+  static constexpr unsigned accept_pause_ms = 1000;
 
   ~AcceptorBase() override;
 
@@ -34,9 +37,11 @@ class AcceptorBase : public ServiceBase {
   bool BindSocket();
   void OnTimeout(Timer*);
   void OnSocketEvent(int fd, short revents);
+  void OnAcceptPause(Timer*);
 
   Fd listen_socket_;
   Timer bind_timer_;
+  Timer accept_pause_timer_;
   Event listen_event_;
 
  private:

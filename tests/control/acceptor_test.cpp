@@ -18,6 +18,9 @@
 namespace {
 
 bool fail_listen = false;
+// While set, accept4() fails as a process out of descriptors does; every call is counted.
+bool fail_accept = false;
+int accept_calls = 0;
 // When not negative, the congestion-avoidance state that TCP_INFO reports for every socket.
 int fake_ca_state = -1;
 
@@ -32,6 +35,17 @@ extern "C" int listen(int fd, int backlog) {
   using Fn = int (*)(int, int);
   static Fn real = reinterpret_cast<Fn>(dlsym(RTLD_NEXT, "listen"));
   return real(fd, backlog);
+}
+
+extern "C" int accept4(int fd, sockaddr* addr, socklen_t* len, int flags) {
+  ++accept_calls;
+  if (fail_accept) {
+    errno = EMFILE;
+    return -1;
+  }
+  using Fn = int (*)(int, sockaddr*, socklen_t*, int);
+  static Fn real = reinterpret_cast<Fn>(dlsym(RTLD_NEXT, "accept4"));
+  return real(fd, addr, len, flags);
 }
 
 // Lets a test show the probe a link that is retransmitting, which loopback never does.
@@ -194,6 +208,23 @@ TEST_F(AcceptorTest, CheckBegunForAControllerThatLeftDoesNotCarryOverToTheNext) 
   vxtest::pump(1);
   fake_ca_state = -1;
   EXPECT_EQ(acc.state(), Control::State::Connected);
+}
+
+TEST_F(AcceptorTest, OutOfDescriptorsPausesAcceptingInsteadOfSpinning) {
+  fail_accept = true;
+  accept_calls = 0;
+  client();
+  ASSERT_TRUE(vxtest::pump_until([&] { return accept_calls > 0; }));
+  EXPECT_EQ(count(cap.err.str(), "accept failed: Too many open files, accepting again in 1000 ms\n"),
+            1);
+  // The pending peer keeps the socket readable, yet no pass accepts again during the pause.
+  const int calls = accept_calls;
+  vxtest::pump(5);
+  EXPECT_EQ(accept_calls, calls);
+  fail_accept = false;
+  clock.advance(1000);
+  ASSERT_TRUE(connected());
+  EXPECT_EQ(rec.connects, 1);
 }
 
 TEST_F(AcceptorTest, DroppedConnectionIsReallyClosedSoTheControllerCanComeBack) {
