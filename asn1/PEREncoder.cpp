@@ -323,8 +323,11 @@ bool PEREncoder::do_visit(const BMPString& v)
         return false;
     if (n > 0 && aligned_ && (info.size.constraint == Unconstrained || uint64_t(info.size.upperLimit) * 16 > 16))
         align();
-    for (wchar_t c : static_cast<const std::wstring&>(v))
+    for (wchar_t c : static_cast<const std::wstring&>(v)) {
+        if (!v.legalCharacter(c))  // would not fit its 16-bit field: refused, not cut
+            return false;
         encodeMultiBit(static_cast<uint32_t>(c) - info.firstChar, 16);
+    }
     return true;
 }
 

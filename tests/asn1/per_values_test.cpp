@@ -171,6 +171,8 @@ TEST(PerValues, StringsAndBits)
     EXPECT_EQ(per(digits), "FAIL");
     ASN1::BMPString wide(L"A\u263A");
     EXPECT_EQ(per(wide), "020041263A");
+    wide.push_back(static_cast<wchar_t>(0x1F600));  // beyond the 16-bit range
+    EXPECT_EQ(per(wide), "FAIL");
 
     ASN1::BIT_STRING bits;
     bits.resize(16);
