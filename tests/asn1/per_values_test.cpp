@@ -171,6 +171,8 @@ TEST(PerValues, StringsAndBits)
     EXPECT_EQ(per(digits), "FAIL");
     ASN1::BMPString wide(L"A\u263A");
     EXPECT_EQ(per(wide), "020041263A");
+    wide.push_back(static_cast<wchar_t>(0x1F600));  // beyond the 16-bit range
+    EXPECT_EQ(per(wide), "FAIL");
 
     ASN1::BIT_STRING bits;
     bits.resize(16);
@@ -184,6 +186,9 @@ TEST(PerValues, StringsAndBits)
     ASSERT_TRUE(decodePer("11800180", back));
     EXPECT_EQ(back.compare(bits), 0);
     EXPECT_FALSE(decodePer("1180", back));  // fewer bits than announced
+    bits.getData().resize(1);  // octets cut behind the value's back: refused, not over-read
+    EXPECT_EQ(per(bits), "FAIL");
+    EXPECT_FALSE(bits[16]);
 
     ASN1::OCTET_STRING octets;
     EXPECT_FALSE(decodePer("0541", octets));  // block cut short
@@ -288,6 +293,10 @@ TEST(PerValues, SequenceExtensions)
     m.includeOptionalField(1, Probe::Message::added1);
     m.removeOptionalField(1);
     EXPECT_EQ(per(m), root);
+    // A presence bit beyond the known additions has no value to send: refused.
+    Probe::Message unknown(m);
+    unknown.includeOptionalField(1 + 2, 0);
+    EXPECT_EQ(per(unknown), "FAIL");
 
     // Four additions on the wire, of which this schema knows two; the unknown ones are
     // skipped, and the decoded value keeps only what it can encode again.

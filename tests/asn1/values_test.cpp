@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <cstring>
 
 using ASN1::FixedConstraint;
@@ -134,6 +135,8 @@ TEST(Values, GeneralizedTimeText)
     EXPECT_EQ(back.mindiff, -90);  // the offset is kept in minutes and written back
     EXPECT_EQ(back.get(), "20000229120000-0130");
     EXPECT_EQ(offset.compare(plain), 0);  // the offset is not compared
+    offset.mindiff = INT_MIN;  // nonsense, but written without overflow
+    EXPECT_EQ(offset.get().substr(14, 1), "-");
     ASN1::GeneralizedTime epoch;
     epoch.set_time_t(86400 + 3661);
     EXPECT_EQ(epoch.get(), "19700102010101");
