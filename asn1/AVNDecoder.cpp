@@ -548,8 +548,25 @@ std::istream& operator>>(std::istream& is, AbstractData& value)
     int state;
     try {
         state = value.get_from(is);
-    } catch (const std::bad_alloc&) {
-        state = std::ios_base::badbit;
+    } catch (...) {
+        // The stream's state tells of the failure; the exception goes on only when the
+        // stream's exception mask asks for that state.
+        std::ios_base::iostate s = std::ios_base::failbit;
+        try {
+            throw;
+        } catch (const std::bad_alloc&) {
+            s = std::ios_base::badbit;
+        } catch (...) {
+        }
+        if (is.exceptions() & s) {
+            try {
+                is.setstate(s);
+            } catch (const std::ios_base::failure&) {
+            }
+            throw;
+        }
+        is.setstate(s);
+        return is;
     }
     if (state)
         is.setstate(static_cast<std::ios_base::iostate>(state));

@@ -131,6 +131,9 @@ bool BEREncoder::do_visit(const AbstractString& v)
 
 bool BEREncoder::do_visit(const BMPString& v)
 {
+    for (wchar_t c : v)
+        if (static_cast<uint32_t>(c) > 0xFFFF)  // no two-octet form: refused, not cut
+            return false;
     encodeHeader(v);
     for (wchar_t c : v) {
         out_->push_back(static_cast<char>(static_cast<uint32_t>(c) >> 8));

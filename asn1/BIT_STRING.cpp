@@ -18,12 +18,12 @@ void BIT_STRING::resize(unsigned bits)
 
 bool BIT_STRING::operator[](unsigned n) const
 {
-    return n < totalBits_ && (bitData_[n / 8] & (0x80 >> (n % 8)));
+    return n < totalBits_ && n / 8 < bitData_.size() && (bitData_[n / 8] & (0x80 >> (n % 8)));
 }
 
 void BIT_STRING::set(unsigned n, bool bit)
 {
-    if (n >= totalBits_)
+    if (n >= totalBits_ || n / 8 >= bitData_.size())
         return;
     char mask = static_cast<char>(0x80 >> (n % 8));
     bitData_[n / 8] = static_cast<char>(bit ? (bitData_[n / 8] | mask) : (bitData_[n / 8] & ~mask));

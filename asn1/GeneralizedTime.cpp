@@ -64,8 +64,9 @@ std::string GeneralizedTime::get() const
     if (utc) {
         s += 'Z';
     } else if (mindiff != 0) {
-        int a = mindiff < 0 ? -mindiff : mindiff;
-        n = std::snprintf(buf, sizeof buf, "%c%02d%02d", mindiff < 0 ? '-' : '+', a / 60 % 100, a % 60);
+        // In unsigned arithmetic, so that no offset (INT_MIN included) is negated out of range.
+        unsigned a = mindiff < 0 ? 0u - static_cast<unsigned>(mindiff) : static_cast<unsigned>(mindiff);
+        n = std::snprintf(buf, sizeof buf, "%c%02u%02u", mindiff < 0 ? '-' : '+', a / 60 % 100, a % 60);
         s.append(buf, n > 0 ? size_t(n) : 0);
     }
     return s;

@@ -258,6 +258,8 @@ bool PEREncoder::do_visit(const BIT_STRING& v)
         return false;
     if (bits == 0)
         return true;
+    if (v.getData().size() < (size_t(bits) + 7) / 8)  // octets cut behind the value's back
+        return false;
     if (bits > 16)
         encodeBlock(v.getData().data(), (bits + 7) / 8);
     else
@@ -323,8 +325,11 @@ bool PEREncoder::do_visit(const BMPString& v)
         return false;
     if (n > 0 && aligned_ && (info.size.constraint == Unconstrained || uint64_t(info.size.upperLimit) * 16 > 16))
         align();
-    for (wchar_t c : static_cast<const std::wstring&>(v))
+    for (wchar_t c : static_cast<const std::wstring&>(v)) {
+        if (!v.legalCharacter(c))  // would not fit its 16-bit field: refused, not cut
+            return false;
         encodeMultiBit(static_cast<uint32_t>(c) - info.firstChar, 16);
+    }
     return true;
 }
 
@@ -405,6 +410,11 @@ bool PEREncoder::preVisitExtensions(const SEQUENCE& seq)
         return true;
     if (map.size() > MaximumArraySize)
         return false;
+    // A bit for an addition this schema has no slot for would announce an open type that
+    // never follows.
+    for (unsigned k = seq.info()->knownExtensions; k < map.size(); ++k)
+        if (map[k])
+            return false;
     encodeSmallUnsigned(map.size() - 1);
     encodeBitMap(map.data(), map.size());
     return true;

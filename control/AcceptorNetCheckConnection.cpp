@@ -36,7 +36,15 @@ void AcceptorNetCheckConnection::ImplDeactivate() {
   AcceptorNet::ImplDeactivate();
 }
 
-void AcceptorNetCheckConnection::ImplConnected(Fd socket) { probe_socket_ = std::move(socket); }
+void AcceptorNetCheckConnection::ImplConnected(Fd socket) {
+  probe_socket_ = std::move(socket);
+  // A check begun for a controller that has since gone ends with it: the new controller starts
+  // unprobed, and the next knock probes it with the full countdown.
+  if (check_state_ != CheckIdle) {
+    check_state_ = CheckIdle;
+    if (verbose_) std::cerr << "CheckConnectionState Idle" << std::endl;
+  }
+}
 
 void AcceptorNetCheckConnection::ImplRefuseConnection() {
   if (check_state_ != CheckIdle) return;

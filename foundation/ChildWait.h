@@ -4,6 +4,7 @@
 // attached to its pid, once, from the loop.
 #include <cstddef>
 #include <new>
+#include <type_traits>
 
 #include "foundation/Event.h"
 #include "foundation/F_dual_list.h"
@@ -41,9 +42,10 @@ class ChildWait : public F_dual_list_item<ChildWait> {
   ChildWait(const ChildWait&) = delete;
   ChildWait& operator=(const ChildWait&) = delete;
 
-  // The member is called with the raw wait status; replaces an earlier handler.
+  // The member is called with the raw wait status; replaces an earlier handler. The object
+  // alone names X, so a member inherited from a base class binds as well.
   template <class X>
-  void Bind(X* obj, void (X::*member)(int)) {
+  void Bind(X* obj, void (std::type_identity_t<X>::*member)(int)) {
     static_assert(sizeof(THandler1<X>) <= sizeof storage, "handler does not fit");
     handler->~Handler();
     handler = new (storage) THandler1<X>(obj, member);

@@ -160,6 +160,8 @@ int SimBoard::request(int fd, uint32_t number, void* argp, bool by_value, unsign
       error = EFAULT;
     } else {
       record = static_cast<uint8_t*>(argp);
+      r.record_size = static_cast<uint8_t>(std::min(request_size(number), Request::kRecordBytes));
+      std::memcpy(r.record.data(), record, r.record_size);
       r.arg_count = r.spec->field_count;
       for (int i = 0; i < r.arg_count; ++i) r.args[static_cast<size_t>(i)] = read_field(r.spec->fields[i], record);
     }

@@ -171,6 +171,8 @@ TEST(PerValues, StringsAndBits)
     EXPECT_EQ(per(digits), "FAIL");
     ASN1::BMPString wide(L"A\u263A");
     EXPECT_EQ(per(wide), "020041263A");
+    wide.push_back(static_cast<wchar_t>(0x1F600));  // beyond the 16-bit range
+    EXPECT_EQ(per(wide), "FAIL");
 
     ASN1::BIT_STRING bits;
     bits.resize(16);
@@ -184,6 +186,9 @@ TEST(PerValues, StringsAndBits)
     ASSERT_TRUE(decodePer("11800180", back));
     EXPECT_EQ(back.compare(bits), 0);
     EXPECT_FALSE(decodePer("1180", back));  // fewer bits than announced
+    bits.getData().resize(1);  // octets cut behind the value's back: refused, not over-read
+    EXPECT_EQ(per(bits), "FAIL");
+    EXPECT_FALSE(bits[16]);
 
     ASN1::OCTET_STRING octets;
     EXPECT_FALSE(decodePer("0541", octets));  // block cut short
@@ -192,12 +197,19 @@ TEST(PerValues, StringsAndBits)
     ASN1::GeneralizedTime whenBack;
     ASSERT_TRUE(decodePer(per(when), whenBack));
     EXPECT_EQ(whenBack.get(), "20240131235959.005Z");
+    EXPECT_FALSE(decodePer("05323032345A", whenBack));  // "2024Z" is not a time: the decode fails
 
     ASN1::OBJECT_IDENTIFIER oid;
     oid.arcs() = {1, 2, 840, 113549};
     EXPECT_EQ(per(oid), "062A864886F70D");
     oid.arcs().assign(100, 0xFFFFFFFF);  // 5 octets each: more than 255
     EXPECT_EQ(per(oid), "FAIL");
+
+    // A sub-identifier of 2^32 (five 7-bit groups) fails instead of wrapping to 0.
+    ASN1::OBJECT_IDENTIFIER oidBack;
+    EXPECT_FALSE(decodePer("062A9080808000", oidBack));
+    ASSERT_TRUE(decodePer("062A8FFFFFFF7F", oidBack));
+    EXPECT_EQ(oidBack.arcs().back(), 0xFFFFFFFFu);
 }
 
 TEST(PerValues, LimitsOfTheEncoder)
@@ -281,6 +293,10 @@ TEST(PerValues, SequenceExtensions)
     m.includeOptionalField(1, Probe::Message::added1);
     m.removeOptionalField(1);
     EXPECT_EQ(per(m), root);
+    // A presence bit beyond the known additions has no value to send: refused.
+    Probe::Message unknown(m);
+    unknown.includeOptionalField(1 + 2, 0);
+    EXPECT_EQ(per(unknown), "FAIL");
 
     // Four additions on the wire, of which this schema knows two; the unknown ones are
     // skipped, and the decoded value keeps only what it can encode again.

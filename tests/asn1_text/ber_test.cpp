@@ -159,6 +159,8 @@ TEST(Ber, EncodingFailuresWriteNothing)
     EXPECT_FALSE(ASN1::encode(nothing, &berEnv, std::back_inserter(out)));
     Message m;  // pick and wide unselected
     EXPECT_FALSE(ASN1::encode(m, &berEnv, std::back_inserter(out)));
+    ASN1::BMPString beyond(std::wstring(1, static_cast<wchar_t>(0x1F600)));
+    EXPECT_FALSE(ASN1::encode(beyond, &berEnv, std::back_inserter(out)));
     EXPECT_EQ(out, std::vector<char>{'k'});
 }
 

@@ -10,6 +10,7 @@
 #include <fstream>
 #include <memory>
 #include <sstream>
+#include <stdexcept>
 
 using namespace TextProbe;
 
@@ -191,6 +192,36 @@ TEST(ValueNotation, StreamOperators)
     std::istringstream bad("{ flag maybe }");
     bad >> inner;
     EXPECT_TRUE(bad.fail());
+}
+
+namespace {
+
+// A value whose reading and writing throw, as a failing allocation or stream would.
+class Throwing : public ASN1::Null {
+protected:
+    bool do_accept(ASN1::Visitor&) override { throw std::runtime_error("read"); }
+    bool do_accept(ASN1::ConstVisitor&) const override { throw std::runtime_error("write"); }
+};
+
+}  // namespace
+
+TEST(ValueNotation, ExceptionsBecomeStreamStatesUnlessTheMaskAsks)
+{
+    Throwing value;
+    std::ostringstream os;
+    os << value;
+    EXPECT_TRUE(os.fail());
+    std::istringstream is("NULL");
+    is >> value;
+    EXPECT_TRUE(is.fail());
+
+    std::ostringstream loud;
+    loud.exceptions(std::ios_base::failbit);
+    EXPECT_THROW(loud << value, std::runtime_error);
+    std::istringstream loudIn("NULL");
+    loudIn.exceptions(std::ios_base::failbit);
+    EXPECT_THROW(loudIn >> value, std::runtime_error);
+    EXPECT_TRUE(loudIn.fail());
 }
 
 TEST(ValueNotation, CoderEnvironmentTextRule)

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <dlfcn.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -16,6 +18,11 @@
 namespace {
 
 bool fail_listen = false;
+// While set, accept4() fails as a process out of descriptors does; every call is counted.
+bool fail_accept = false;
+int accept_calls = 0;
+// When not negative, the congestion-avoidance state that TCP_INFO reports for every socket.
+int fake_ca_state = -1;
 
 }  // namespace
 
@@ -30,24 +37,48 @@ extern "C" int listen(int fd, int backlog) {
   return real(fd, backlog);
 }
 
+extern "C" int accept4(int fd, sockaddr* addr, socklen_t* len, int flags) {
+  ++accept_calls;
+  if (fail_accept) {
+    errno = EMFILE;
+    return -1;
+  }
+  using Fn = int (*)(int, sockaddr*, socklen_t*, int);
+  static Fn real = reinterpret_cast<Fn>(dlsym(RTLD_NEXT, "accept4"));
+  return real(fd, addr, len, flags);
+}
+
+// Lets a test show the probe a link that is retransmitting, which loopback never does.
+extern "C" int getsockopt(int fd, int level, int name, void* value, socklen_t* len) {
+  using Fn = int (*)(int, int, int, void*, socklen_t*);
+  static Fn real = reinterpret_cast<Fn>(dlsym(RTLD_NEXT, "getsockopt"));
+  const int r = real(fd, level, name, value, len);
+  if (r == 0 && fake_ca_state >= 0 && level == IPPROTO_TCP && name == TCP_INFO && *len >= 2)
+    static_cast<uint8_t*>(value)[1] = static_cast<uint8_t>(fake_ca_state);
+  return r;
+}
+
 namespace {
 
 using vxtest::count;
-
-class Recorder : public Control::Notify {
- public:
-  void OnConnect() override { ++connects; }
-  void OnDisconnect() override { ++disconnects; }
-  void OnMessage(char const*, int) override {}
-  int connects = 0;
-  int disconnects = 0;
-};
+using vxtest::Recorder;
 
 class Acceptor : public Control::AcceptorNetCheckConnection {
  public:
   explicit Acceptor(int port) : AcceptorNetCheckConnection(port) {}
   uint16_t bound_port() const { return vxtest::local_port(listen_socket_.get()); }
   void poke() { OnSocketEvent(listen_socket_.get(), POLLIN); }
+  // Idle time, interval and count of the probed connection's keepalive.
+  std::string keepalive() const {
+    std::string out;
+    for (int opt : {TCP_KEEPIDLE, TCP_KEEPINTVL, TCP_KEEPCNT}) {
+      int v = 0;
+      socklen_t len = sizeof v;
+      getsockopt(probe_socket_.get(), IPPROTO_TCP, opt, &v, &len);
+      out += (out.empty() ? "" : "/") + std::to_string(v);
+    }
+    return out;
+  }
 };
 
 class AcceptorTest : public ::testing::Test {
@@ -90,6 +121,7 @@ TEST_F(AcceptorTest, SecondControllerIsRefusedWhileTheFirstIsHealthy) {
   EXPECT_TRUE(vxtest::peer_closed(c2));
   EXPECT_EQ(count(cap.err.str(), "CheckConnectionState CheckConnection\n"), 1);
   EXPECT_EQ(acc.check_state(), Acceptor::CheckRunning);
+  EXPECT_EQ(acc.keepalive(), "1/1/3");
 
   // The first controller is untouched, and the next check finds it healthy.
   acc.Send("hi", 2);
@@ -98,7 +130,37 @@ TEST_F(AcceptorTest, SecondControllerIsRefusedWhileTheFirstIsHealthy) {
   vxtest::pump(1);
   EXPECT_EQ(count(cap.err.str(), "CheckConnectionState Idle\n"), 1);
   EXPECT_EQ(acc.check_state(), Acceptor::CheckIdle);
+  EXPECT_EQ(acc.keepalive(), "7200/75/9");
   EXPECT_EQ(acc.state(), Control::State::Connected);
+}
+
+TEST_F(AcceptorTest, LinkOutOfOpenStateForTwoTicksIsDroppedAndReallyClosed) {
+  const int c1 = client();
+  ASSERT_TRUE(connected());
+  client();
+  ASSERT_TRUE(vxtest::pump_until([&] { return acc.check_state() == Acceptor::CheckRunning; }));
+  const std::string name = acc.connection_name();
+
+  fake_ca_state = 4;  // loss recovery
+  clock.advance(1000);
+  vxtest::pump(1);
+  EXPECT_EQ(acc.state(), Control::State::Connected);
+  cap.clear();
+  clock.advance(1000);
+  vxtest::pump(1);
+  fake_ca_state = -1;
+  EXPECT_EQ(cap.err.str(), "connection from " + name + " closed: tcp socket change ca_state.\n" +
+                               "control connection " + name + " closed.\n" +
+                               "CheckConnectionState Idle\n");
+  EXPECT_EQ(acc.check_state(), Acceptor::CheckIdle);
+  EXPECT_EQ(acc.keepalive(), "7200/75/9");
+  // The controller itself is alive: it must see the end although the probe keeps its copy.
+  EXPECT_TRUE(vxtest::peer_closed(c1));
+  vxtest::pump(2);
+  EXPECT_EQ(rec.disconnects, 1);
+  client();
+  ASSERT_TRUE(connected());
+  EXPECT_EQ(rec.connects, 2);
 }
 
 TEST_F(AcceptorTest, DeadControllerIsDroppedByTheProbeAndTheNextOneIsAdmitted) {
@@ -121,6 +183,48 @@ TEST_F(AcceptorTest, DeadControllerIsDroppedByTheProbeAndTheNextOneIsAdmitted) {
   client();
   ASSERT_TRUE(connected());
   EXPECT_EQ(rec.connects, 2);
+}
+
+TEST_F(AcceptorTest, CheckBegunForAControllerThatLeftDoesNotCarryOverToTheNext) {
+  const int c1 = client();
+  ASSERT_TRUE(connected());
+  client();
+  ASSERT_TRUE(vxtest::pump_until([&] { return acc.check_state() == Acceptor::CheckRunning; }));
+  ::close(c1);
+  clients.erase(clients.begin());
+  ASSERT_TRUE(vxtest::pump_until([&] { return rec.disconnects == 1; }));
+
+  client();
+  ASSERT_TRUE(connected());
+  EXPECT_EQ(acc.check_state(), Acceptor::CheckIdle);
+  // The next knock probes the new controller from the start, with the full countdown.
+  cap.clear();
+  client();
+  ASSERT_TRUE(vxtest::pump_until([&] { return count(cap.err.str(), "refuse connection") == 1; }));
+  EXPECT_EQ(count(cap.err.str(), "CheckConnectionState CheckConnection\n"), 1);
+  EXPECT_EQ(acc.keepalive(), "1/1/3");
+  fake_ca_state = 4;
+  clock.advance(1000);
+  vxtest::pump(1);
+  fake_ca_state = -1;
+  EXPECT_EQ(acc.state(), Control::State::Connected);
+}
+
+TEST_F(AcceptorTest, OutOfDescriptorsPausesAcceptingInsteadOfSpinning) {
+  fail_accept = true;
+  accept_calls = 0;
+  client();
+  ASSERT_TRUE(vxtest::pump_until([&] { return accept_calls > 0; }));
+  EXPECT_EQ(count(cap.err.str(), "accept failed: Too many open files, accepting again in 1000 ms\n"),
+            1);
+  // The pending peer keeps the socket readable, yet no pass accepts again during the pause.
+  const int calls = accept_calls;
+  vxtest::pump(5);
+  EXPECT_EQ(accept_calls, calls);
+  fail_accept = false;
+  clock.advance(1000);
+  ASSERT_TRUE(connected());
+  EXPECT_EQ(rec.connects, 1);
 }
 
 TEST_F(AcceptorTest, DroppedConnectionIsReallyClosedSoTheControllerCanComeBack) {

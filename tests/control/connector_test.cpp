@@ -5,6 +5,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstring>
 #include <string>
 
 #include "TestSupport.h"
@@ -13,15 +15,7 @@
 namespace {
 
 using vxtest::count;
-
-class Recorder : public Control::Notify {
- public:
-  void OnConnect() override { ++connects; }
-  void OnDisconnect() override { ++disconnects; }
-  void OnMessage(char const*, int) override {}
-  int connects = 0;
-  int disconnects = 0;
-};
+using vxtest::Recorder;
 
 class Connector : public Control::ConnectorNet {
  public:
@@ -32,11 +26,8 @@ class Connector : public Control::ConnectorNet {
 // A listening socket on 127.0.0.1 (port 0: any free port).
 int listener(uint16_t port = 0) {
   const int s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in sa{};
-  sa.sin_family = AF_INET;
-  sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  sa.sin_port = htons(port);
-  EXPECT_EQ(::bind(s, reinterpret_cast<sockaddr*>(&sa), sizeof sa), 0);
+  const sockaddr_in sa = vxtest::loopback(port);
+  EXPECT_EQ(::bind(s, reinterpret_cast<const sockaddr*>(&sa), sizeof sa), 0);
   EXPECT_EQ(::listen(s, 4), 0);
   return s;
 }
@@ -137,6 +128,46 @@ TEST(Connector, ReconnectsTenSecondsAfterALoss) {
   EXPECT_EQ(rec.connects, 2);
   ::close(server);
   ::close(l);
+}
+
+TEST(Connector, FastRetriesAreNotRenewedByAReconnection) {
+  vxtest::TestClock clock;
+  vxtest::CaptureStreams cap;
+  const uint16_t port = vxtest::free_port();
+  Recorder rec;
+  Connector c("127.0.0.1", port);
+  c.Bind(&rec);
+  ASSERT_TRUE(c.Activate());
+  const std::string line = "fail to connect to 127.0.0.1:";
+  ASSERT_TRUE(vxtest::pump_until([&] { return count(cap.err.str(), line) == 1; }));
+  for (int i = 0; i < 7; ++i) expect_attempt_after(clock, cap, line, 1000);
+
+  // The controller's peer comes up; the connection is made, then lost.
+  int l = listener(port);
+  clock.advance(15000);
+  ASSERT_TRUE(vxtest::pump_until([&] { return rec.connects == 1; }));
+  ::close(::accept(l, nullptr, nullptr));
+  ::close(l);
+  ASSERT_TRUE(vxtest::pump_until([&] { return rec.disconnects == 1; }));
+
+  // The reconnection fails, and the next attempt takes the long interval.
+  expect_attempt_after(clock, cap, line, 10000);
+  expect_attempt_after(clock, cap, line, 15000);
+  c.Deactivate();
+}
+
+TEST(Connector, FailedErrorQueryEndsInIdleWithoutRetry) {
+  vxtest::TestClock clock;
+  vxtest::CaptureStreams cap;
+  Connector c("127.0.0.1", vxtest::free_port());
+  ASSERT_TRUE(c.Activate());
+  ASSERT_TRUE(vxtest::pump_until([&] { return count(cap.err.str(), "fail to connect") == 1; }));
+  cap.clear();
+  c.poke(POLLOUT);  // the failed attempt's socket is closed: the query cannot be made
+  EXPECT_EQ(cap.err.str(),
+            std::string("getsockopt(SOL_SOCKET,SO_ERROR) fail: ") + std::strerror(EBADF) + "\n");
+  EXPECT_EQ(c.state(), Control::State::Idle);
+  EXPECT_EQ(multiplexer.timer_count(), 0u);
 }
 
 TEST(Connector, AddressForms) {

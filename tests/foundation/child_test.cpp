@@ -27,6 +27,8 @@ struct Owner {
   std::vector<int> statuses;
   void ended(int status) { statuses.push_back(status); }
 };
+// Owners often inherit the member they bind.
+struct DerivedOwner : Owner {};
 
 // Runs loop passes until pred holds (each pass waits at most 1 s for a descriptor).
 template <class Pred>
@@ -86,7 +88,8 @@ class ChildWaitTest : public ::testing::Test {
 }  // namespace
 
 TEST_F(ChildWaitTest, EachEndReachesItsOwnHandlerOnceFromTheLoop) {
-  Owner first, second;
+  Owner first;
+  DerivedOwner second;
   ChildWait w1, w2;
   w1.Bind(&first, &Owner::ended);
   w2.Bind(&second, &Owner::ended);

@@ -1,0 +1,70 @@
+#include "hardware/DSProcReceiver.h"
+
+#include "hardware/DSProcReceiverService.h"
+
+namespace Hardware {
+
+namespace {
+
+// Every live DSP receiver, in creation order (the tone receivers keep a list of their own).
+Containers::CyclicList& receivers() {
+  static Containers::CyclicList list;
+  return list;
+}
+
+DSProcReceiverService& service() { return *DSProcReceiverService::instance(); }
+
+}  // namespace
+
+DSProcReceiver::DSProcReceiver() {
+  m_node.owner = this;
+  receivers().add_tail(&m_node);
+}
+
+DSProcReceiver::~DSProcReceiver() { m_node.unlink(); }
+
+DSProcReceiver* DSProcReceiver::find(unsigned timeslot) {
+  Containers::CyclicList& list = receivers();
+  for (Containers::CyclicList* n = list.next; n != &list; n = n->next) {
+    DSProcReceiver* r = static_cast<Node*>(n)->owner;
+    if (r->dsproc_timeslot() == timeslot) return r;
+  }
+  return nullptr;
+}
+
+bool DSProcReceiver::configureVAD(const LGCP::VADParams& params) { return service().configureVAD(*this, params); }
+bool DSProcReceiver::enableVAD(bool on) { return service().enableVAD(*this, on); }
+bool DSProcReceiver::enableBSS(bool on) { return service().enableBSS(*this, on); }
+bool DSProcReceiver::enableNG(bool on) { return service().enableNG(*this, on); }
+bool DSProcReceiver::configureSD() { return service().configureSD(*this); }
+bool DSProcReceiver::enableSD(bool on) { return service().enableSD(*this, on); }
+bool DSProcReceiver::enableMute(bool first, bool second) { return service().enableMute(*this, first, second); }
+
+bool DSProcReceiver::configureDelays(unsigned rx, unsigned tx, unsigned selcal) {
+  if (!service().configureDelays(*this, rx, tx, selcal)) return false;
+  m_delaysSet = rx != 0 || tx != 0 || selcal != 0;
+  return true;
+}
+
+bool DSProcReceiver::configureRxGain(char gain) {
+  if (!service().configureRxGain(*this, gain)) return false;
+  m_rxGainSet = gain != 0;
+  return true;
+}
+
+bool DSProcReceiver::configureToneFilter(unsigned freq, unsigned enable, int duration, int level) {
+  return service().configureToneFilter(*this, freq, enable, duration, level);
+}
+
+bool DSProcReceiver::disableToneAll() { return service().disableToneAll(*this); }
+
+void DSProcReceiver::CleanBeforeDestroy() {
+  if (m_vad.state > 0) disableVAD();
+  if (m_bss.state > 0) disableBSS();
+  if (m_ng.state > 0) disableNG();
+  if (m_delaysSet) configureDelays(0, 0, 0);
+  if (m_rxGainSet) configureRxGain(0);
+  disableToneAll();
+}
+
+}  // namespace Hardware

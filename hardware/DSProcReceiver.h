@@ -1,0 +1,118 @@
+#pragma once
+// The per-timeslot client of the DSP-processing device: a media slot derives from it, names
+// its timeslot, switches VAD, SD, BSS, noise gate, mute, delays, gain and tone filters, and
+// receives what the DSP detects.
+#include <cstddef>
+#include <cstdint>
+
+#include "board/BigEndian.h"
+#include "foundation/CyclicList.h"
+
+namespace LGCP {
+class VADParams;
+}
+
+namespace Hardware {
+
+// Voice activity per direction; -1 where the event does not report it.
+struct DSProcVADEvent {
+  int rx;
+  int tx;
+};
+
+struct DSProcSDEvent {
+  int sd_rx;
+};
+
+// The driver's payloads, handed on as they arrived (12 bytes each, big-endian words).
+struct dsproc_bss_event {
+  board::be_f32 score;
+  uint8_t reserved[8];
+};
+struct dsproc_tone_event {
+  board::be_u32 frequency;
+  board::be_u32 presence;
+  uint8_t reserved[4];
+};
+struct dsproc_flags_event {
+  board::be_u32 flags;
+  board::be_u32 mask;
+  uint8_t reserved[4];
+};
+static_assert(sizeof(dsproc_bss_event) == 12 && sizeof(dsproc_tone_event) == 12 && sizeof(dsproc_flags_event) == 12);
+static_assert(offsetof(dsproc_tone_event, presence) == 4 && offsetof(dsproc_flags_event, mask) == 4);
+
+class DSProcReceiverService;
+
+class DSProcReceiver {
+ public:
+  DSProcReceiver();
+  virtual ~DSProcReceiver();
+  DSProcReceiver(const DSProcReceiver&) = delete;
+  DSProcReceiver& operator=(const DSProcReceiver&) = delete;
+
+  virtual void dsproc_vad_event(const DSProcVADEvent& event) = 0;
+  virtual void dsproc_bss_event(const struct dsproc_bss_event* event) = 0;
+  virtual void dsproc_sd_event(const DSProcSDEvent& event) = 0;
+  virtual void dsproc_tone_flt_event(const struct dsproc_tone_event* event) = 0;
+  virtual void dsproc_flags_event(const struct dsproc_flags_event* event) = 0;
+  virtual unsigned dsproc_timeslot() const = 0;
+
+  bool configureVAD(const LGCP::VADParams& params);
+  bool enableVAD(bool on);
+  bool disableVAD() { return enableVAD(false); }
+  bool enableBSS(bool on);
+  bool disableBSS() { return enableBSS(false); }
+  bool enableNG(bool on);
+  bool disableNG() { return enableNG(false); }
+  bool configureSD();
+  bool enableSD(bool on);
+  bool disableSD() { return enableSD(false); }
+  bool enableMute(bool first, bool second);
+  bool disableMute() { return enableMute(false, false); }
+  bool configureDelays(unsigned rx, unsigned tx, unsigned selcal);
+  bool configureRxGain(char gain);
+  bool configureToneFilter(unsigned freq, unsigned enable, int duration, int level);
+  bool disableToneAll();
+  // Switches off what this receiver switched on (SD and mute stay); the owner calls it before
+  // destruction.
+  void CleanBeforeDestroy();
+
+  // A feature's state: -1 never set, 0 off, 1 on; and the id of its last enable.
+  struct Feature {
+    int state;
+    uint32_t id;
+  };
+  const Feature& vad() const { return m_vad; }
+  const Feature& bss() const { return m_bss; }
+  const Feature& ng() const { return m_ng; }
+  const Feature& sd() const { return m_sd; }
+  int muteFirst() const { return m_muteFirst; }
+  int muteSecond() const { return m_muteSecond; }
+  uint32_t muteId() const { return m_muteId; }
+  bool delaysSet() const { return m_delaysSet; }
+  bool rxGainSet() const { return m_rxGainSet; }
+
+  // The first live receiver of the timeslot, in creation order; null when none.
+  static DSProcReceiver* find(unsigned timeslot);
+
+ private:
+  friend class DSProcReceiverService;
+
+  struct Node : Containers::CyclicList {
+    DSProcReceiver* owner = nullptr;
+  };
+
+  Feature m_vad{-1, 0};
+  Feature m_bss{0, 0};
+  Feature m_ng{0, 0};
+  Feature m_sd{-1, 0};
+  int m_muteFirst = -1;
+  int m_muteSecond = -1;
+  uint32_t m_muteId = 0;
+  bool m_delaysSet = false;
+  bool m_rxGainSet = false;
+  Node m_node;
+};
+
+}  // namespace Hardware

@@ -1,0 +1,385 @@
+#include "hardware/DSProcReceiverService.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <iostream>
+
+#include "asn1/schemas/LGCP.h"
+#include "asn1/schemas/TERM.h"
+#include "board/board.h"
+#include "board/dsp.h"
+#include "foundation/Hex.h"
+#include "foundation/Traces.h"
+#include "hardware/DevNames.h"
+
+namespace Hardware {
+
+namespace {
+
+namespace dsp = board::dsp;
+static_assert(sizeof(dsp::ProcEvent) == DSProcReceiverService::kRecordSize);
+
+// Records taken by one read, and reads per readiness report: a device that never runs dry
+// must not hold the loop.
+constexpr size_t kRecordsPerRead = 16;
+constexpr int kReadsPerPass = 64;
+
+constexpr unsigned kVadVersion2 = 2;
+
+std::ostream& put_errno(std::ostream& os, int error) {
+  return os << " errno=" << ext::quoted(std::strerror(error));
+}
+
+template <typename P>
+P from_payload(const uint8_t* payload) {
+  P p;
+  std::memcpy(static_cast<void*>(&p), payload, sizeof p);
+  return p;
+}
+
+}  // namespace
+
+DSProcReceiverService* DSProcReceiverService::instance() {
+  static DSProcReceiverService* service = new DSProcReceiverService;  // lives as long as the process
+  return service;
+}
+
+DSProcReceiverService::DSProcReceiverService() { init(); }
+
+void DSProcReceiverService::init() {
+  if (is_open()) return;
+  int fd = board::open(GetDSPDevName(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) {
+    int error = errno;
+    std::cerr << "open dsproc fail, VAD proceeding disabled: " << std::strerror(error) << std::endl;
+    return;
+  }
+  Bind("DSProcReceiverService::OnEvent", &DSProcReceiverService::OnEvent, this);
+  Fd opened(fd);
+  Schedule(opened, POLLIN);  // watches its own duplicate
+  opened.release();
+  board::close(fd);
+}
+
+uint32_t DSProcReceiverService::next_id() {
+  if (++m_counter == 0) m_counter = 1;
+  return m_counter;
+}
+
+bool DSProcReceiverService::opened(const char* what, unsigned timeslot) {
+  if (!is_open()) init();
+  if (is_open()) return true;
+  std::cerr << what << " fail: (interface not opened)" << " timeslot=" << timeslot << std::endl;
+  return false;
+}
+
+bool DSProcReceiverService::configure(unsigned timeslot, uint32_t what, const uint8_t (&payload)[12],
+                                      const char* fail_text) {
+  dsp::Configure r;
+  r.timeslot = timeslot;
+  r.what = what;
+  std::memcpy(r.payload, payload, sizeof r.payload);
+  if (board::ioctl(fd(), dsp::DSPROC_CONFIGURE, &r) < 0) {
+    int error = errno;
+    put_errno(std::cerr << fail_text << " timeslot=" << timeslot, error) << std::endl;
+    return false;
+  }
+  return true;
+}
+
+bool DSProcReceiverService::configureVAD(DSProcReceiver& receiver, const LGCP::VADParams& params) {
+  unsigned timeslot = receiver.dsproc_timeslot();
+  if (!opened("configure VAD", timeslot)) return false;
+  int version = board::ioctl_value(fd(), dsp::DSPROC_VAD_VERSION, 0);
+  uint8_t payload[12] = {};
+  if (version == static_cast<int>(kVadVersion2)) {
+    if (!params.is_v2()) {
+      std::cerr << "DSPROC_CONFIGURE VAD: params not specified for v2: " << " timeslot=" << timeslot << std::endl;
+      return false;
+    }
+    const TERM::VADParamsV2& v2 = params.get_v2();
+    dsp::VadV2Payload p;
+    p.voice_th_msec = static_cast<uint16_t>(static_cast<int>(v2.get_voice_th_msec()));
+    p.silence_th_msec = static_cast<uint16_t>(static_cast<int>(v2.get_silence_th_msec()));
+    p.e_th_db = static_cast<uint8_t>(static_cast<int>(v2.get_e_th_dB()));
+    dsp::set_payload(payload, p);
+  } else {
+    dsp::VadV1Payload p;
+    p.word0 = 3;
+    p.word1 = 127;
+    p.word2 = 0;
+    dsp::set_payload(payload, p);
+  }
+  if (!configure(timeslot, dsp::kConfigureVad, payload, "DSPROC_CONFIGURE VAD fail:")) return false;
+  std::clog << "DSPROC_CONFIGURE VAD" << " ts=" << timeslot << std::endl;
+  return true;
+}
+
+bool DSProcReceiverService::configureSD(DSProcReceiver& receiver) {
+  unsigned timeslot = receiver.dsproc_timeslot();
+  if (!opened("configure SD", timeslot)) return false;
+  uint8_t payload[12] = {};
+  if (!configure(timeslot, dsp::kConfigureSd, payload, "DSPROC_CONFIGURE SD fail:")) return false;
+  std::clog << "DSPROC_CONFIGURE SD" << " ts=" << timeslot << std::endl;
+  return true;
+}
+
+bool DSProcReceiverService::configureDelays(DSProcReceiver& receiver, unsigned rx, unsigned tx, unsigned selcal) {
+  unsigned timeslot = receiver.dsproc_timeslot();
+  if (!opened("configure Delays", timeslot)) return false;
+  uint8_t payload[12] = {};
+  dsp::DelaysPayload p;
+  p.rx = rx;
+  p.tx = tx;
+  p.selcal = selcal;
+  dsp::set_payload(payload, p);
+  if (!configure(timeslot, dsp::kConfigureDelays, payload, "DSPROC_CONFIGURE DELAYS fail:")) return false;
+  std::clog << "DSPROC_CONFIGURE DELAYS" << " ts=" << timeslot << " rx=" << rx << " tx=" << tx << " selcal=" << selcal
+            << std::endl;
+  return true;
+}
+
+bool DSProcReceiverService::configureRxGain(DSProcReceiver& receiver, char gain) {
+  unsigned timeslot = receiver.dsproc_timeslot();
+  if (!opened("Configure Rx gain", timeslot)) return false;
+  uint8_t payload[12] = {};
+  dsp::RxGainPayload p;
+  p.gain_db = static_cast<int8_t>(gain);
+  dsp::set_payload(payload, p);
+  if (!configure(timeslot, dsp::kConfigureRxGain, payload, "DSPROC_CONFIGURE Rx Gain fail:")) return false;
+  // The gain is a number of dB, not a character.
+  std::clog << "DSPROC_CONFIGURE RX GAIN" << " ts=" << timeslot << " gain_dB=" << static_cast<int>(p.gain_db)
+            << std::endl;
+  return true;
+}
+
+bool DSProcReceiverService::configureToneFilter(DSProcReceiver& receiver, unsigned freq, unsigned enable,
+                                                int duration, int level) {
+  unsigned timeslot = receiver.dsproc_timeslot();
+  if (!opened("Configure Tone Filter", timeslot)) return false;
+  uint8_t payload[12] = {};
+  dsp::ToneFilterPayload p;
+  p.frequency = static_cast<uint16_t>(freq);
+  p.enable = static_cast<uint8_t>(enable);
+  p.duration_msec = static_cast<uint16_t>(duration);
+  p.level_db = static_cast<int8_t>(level);
+  dsp::set_payload(payload, p);
+  if (!configure(timeslot, dsp::kConfigureToneFilter, payload, "DSPROC_CONFIGURE Tone Filter fail:")) return false;
+  std::clog << "DSPROC_CONFIGURE TONE FILTER" << " ts=" << timeslot << " freq=" << freq << ", en=" << enable
+            << ", dur_th_msec=" << duration << ", det_lvl_dB=" << level << std::endl;
+  return true;
+}
+
+bool DSProcReceiverService::enable(DSProcReceiver& receiver, DSProcReceiver::Feature& feature, uint32_t mask,
+                                   const char* name, bool on) {
+  if (feature.state >= 0 && (feature.state != 0) == on) return true;
+  unsigned timeslot = receiver.dsproc_timeslot();
+  dsp::FeatureMask r;
+  r.timeslot = timeslot;
+  r.mask = mask;
+  if (on) {
+    uint32_t id = next_id();
+    r.id = id;
+    if (board::ioctl(fd(), dsp::DSPROC_ENABLE, &r) < 0) {
+      int error = errno;
+      put_errno(std::cerr << "DSPROC_ENABLE " << name << " fail:" << " timeslot=" << timeslot << " id=" << id, error)
+          << std::endl;
+      return false;
+    }
+    feature.id = id;
+    feature.state = 1;
+    std::cerr << "DSPROC_ENABLE " << name << " done:" << " timeslot=" << timeslot << " id=" << id << std::endl;
+    return true;
+  }
+  r.id = 0;
+  if (board::ioctl(fd(), dsp::DSPROC_DISABLE, &r) < 0) {
+    int error = errno;
+    put_errno(std::cerr << "DSPROC_DISABLE " << name << " fail:" << " timeslot=" << timeslot, error) << std::endl;
+    return false;
+  }
+  feature.state = 0;
+  std::cerr << "DSPROC_DISABLE " << name << " done:" << " timeslot=" << timeslot << std::endl;
+  return true;
+}
+
+bool DSProcReceiverService::enableVAD(DSProcReceiver& receiver, bool on) {
+  return enable(receiver, receiver.m_vad, dsp::kVad, "VAD", on);
+}
+bool DSProcReceiverService::enableSD(DSProcReceiver& receiver, bool on) {
+  return enable(receiver, receiver.m_sd, dsp::kSd, "SD", on);
+}
+bool DSProcReceiverService::enableBSS(DSProcReceiver& receiver, bool on) {
+  return enable(receiver, receiver.m_bss, dsp::kBss, "BSS", on);
+}
+bool DSProcReceiverService::enableNG(DSProcReceiver& receiver, bool on) {
+  return enable(receiver, receiver.m_ng, dsp::kNg, "NG", on);
+}
+
+bool DSProcReceiverService::enableMute(DSProcReceiver& receiver, bool first, bool second) {
+  if (receiver.m_muteFirst >= 0 && receiver.m_muteSecond >= 0 && (receiver.m_muteFirst != 0) == first &&
+      (receiver.m_muteSecond != 0) == second)
+    return true;
+  unsigned timeslot = receiver.dsproc_timeslot();
+  dsp::FeatureMask r;
+  r.timeslot = timeslot;
+  if (!first && !second) {
+    r.id = 0;
+    r.mask = dsp::kMuteFirst | dsp::kMuteSecond;
+    if (board::ioctl(fd(), dsp::DSPROC_DISABLE, &r) < 0) {
+      int error = errno;
+      put_errno(std::cerr << "DSPROC_DISABLE MUTE fail:" << " timeslot=" << timeslot, error) << std::endl;
+      return false;
+    }
+    receiver.m_muteFirst = receiver.m_muteSecond = 0;
+    std::cerr << "DSPROC_DISABLE MUTE done:" << " timeslot=" << timeslot << std::endl;
+    return true;
+  }
+  uint32_t id = next_id();
+  r.id = id;
+  r.mask = (first ? dsp::kMuteFirst : 0) | (second ? dsp::kMuteSecond : 0);
+  if (board::ioctl(fd(), dsp::DSPROC_ENABLE, &r) < 0) {
+    int error = errno;
+    put_errno(std::cerr << "DSPROC_ENABLE MUTE fail:" << " timeslot=" << timeslot << " id=" << id, error) << std::endl;
+    return false;
+  }
+  receiver.m_muteId = id;
+  receiver.m_muteFirst = first ? 1 : 0;
+  receiver.m_muteSecond = second ? 1 : 0;
+  std::cerr << "DSPROC_ENABLE MUTE done:" << " timeslot=" << timeslot << " id=" << id << std::endl;
+  return true;
+}
+
+bool DSProcReceiverService::disableToneAll(DSProcReceiver& receiver) {
+  unsigned timeslot = receiver.dsproc_timeslot();
+  if (!opened("Disable All Tone", timeslot)) return false;
+  dsp::FeatureMask r;
+  r.timeslot = timeslot;
+  r.id = 0;
+  r.mask = dsp::kToneFilters;
+  if (board::ioctl(fd(), dsp::DSPROC_DISABLE, &r) < 0) {
+    int error = errno;
+    put_errno(std::cerr << "Disable All Tone fail:" << " timeslot=" << timeslot, error) << std::endl;
+    return false;
+  }
+  std::clog << "DISABLE ALL TONE done: " << " ts=" << timeslot << std::endl;
+  return true;
+}
+
+void DSProcReceiverService::OnEvent(int, short revents) {
+  uint8_t buffer[kRecordSize * kRecordsPerRead];
+  for (int reads = 0; reads < kReadsPerPass && is_open(); ++reads) {
+    ssize_t n = ::read(fd(), buffer, sizeof buffer);
+    if (n > 0) {
+      OnRecords(buffer, static_cast<size_t>(n));
+      continue;
+    }
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+      // Drained, yet the device reports an error or hang-up: it will deliver nothing more.
+      if (revents & (POLLERR | POLLHUP | POLLNVAL)) lost("device hung up");
+      return;
+    }
+    int error = errno;
+    lost(n == 0 ? "end of file" : std::strerror(error));
+    return;
+  }
+}
+
+void DSProcReceiverService::lost(const char* why) {
+  std::cerr << "fail to read from dsproc: " << why << std::endl;
+  Release();
+}
+
+void DSProcReceiverService::OnRecords(const uint8_t* data, size_t size) {
+  size_t whole = size - size % kRecordSize;
+  for (size_t at = 0; at < whole; at += kRecordSize) deliver(data + at);
+  if (size != whole) std::cerr << "dsproc: " << size - whole << " bytes of a short record dropped" << std::endl;
+}
+
+void DSProcReceiverService::deliver(const uint8_t* record) {
+  dsp::ProcEvent e;
+  std::memcpy(static_cast<void*>(&e), record, sizeof e);
+  const uint32_t timeslot = e.timeslot, id = e.id, type = e.type;
+  const bool trace = traces.signalling_events();
+  auto fields = [&](std::ostream& os) -> std::ostream& {
+    return os << " timeslot=" << timeslot << " id=" << id << " type=" << type;
+  };
+
+  if (trace) {
+    fields(std::clog << "dsproc event: ") << std::endl;
+    switch (type) {
+      case dsp::kEventVad: {
+        auto v = dsp::payload_as<dsp::VadEvent>(e.payload);
+        std::clog << "dsproc vad event: " << " dir_mask=" << v.dir_mask << " vad_rx=" << v.vad_rx
+                  << " vad_tx=" << v.vad_tx << std::endl;
+        break;
+      }
+      case dsp::kEventSd:
+        std::clog << "dsproc sd event: " << " sd_rx=" << dsp::payload_as<dsp::SdEvent>(e.payload).sd_rx << std::endl;
+        break;
+      case dsp::kEventBss:
+        std::clog << "dsproc bss event: " << " score=" << static_cast<float>(dsp::payload_as<dsp::BssEvent>(e.payload).score)
+                  << std::endl;
+        break;
+      case dsp::kEventFlags: {
+        auto f = dsp::payload_as<dsp::FlagsEvent>(e.payload);
+        std::clog << std::hex << "dsproc flags event: " << " flags=" << f.flags << ", mask=" << f.mask << std::dec
+                  << std::endl;
+        break;
+      }
+    }
+  }
+
+  DSProcReceiver* r = DSProcReceiver::find(timeslot);
+  if (!r) {
+    if (trace) std::cerr << "receive dsproc event from unknown timeslot " << timeslot << std::endl;
+    return;
+  }
+  switch (type) {
+    case dsp::kEventVad: {
+      // A feature never switched on (state -1) counts as off, whatever id the record carries.
+      if (r->m_vad.state <= 0) {
+        if (trace) fields(std::clog << "ignore spurious dsproc vad event (dsproc disabled): ") << std::endl;
+        return;
+      }
+      if (r->m_vad.id != id) {
+        if (trace) fields(std::clog << "ignore spurious dsproc vad event: ") << " rid=" << r->m_vad.id << std::endl;
+        return;
+      }
+      auto v = dsp::payload_as<dsp::VadEvent>(e.payload);
+      uint32_t dir = v.dir_mask;
+      r->dsproc_vad_event(DSProcVADEvent{(dir & 1) ? static_cast<int>(v.vad_rx) : -1,
+                                         (dir & 2) ? static_cast<int>(v.vad_tx) : -1});
+      return;
+    }
+    case dsp::kEventSd:
+      if (r->m_sd.state > 0 && r->m_sd.id == id)
+        r->dsproc_sd_event(DSProcSDEvent{dsp::payload_as<dsp::SdEvent>(e.payload).sd_rx});
+      return;
+    case dsp::kEventBss: {
+      if (r->m_bss.state == 0) {
+        if (trace) fields(std::clog << "ignore spurious dsproc bss event (dsproc disabled): ") << std::endl;
+        return;
+      }
+      auto bss = from_payload<struct dsproc_bss_event>(e.payload);
+      r->dsproc_bss_event(&bss);
+      return;
+    }
+    case dsp::kEventToneFilter: {
+      auto tone = from_payload<struct dsproc_tone_event>(e.payload);
+      r->dsproc_tone_flt_event(&tone);
+      return;
+    }
+    case dsp::kEventFlags: {
+      auto flags = from_payload<struct dsproc_flags_event>(e.payload);
+      r->dsproc_flags_event(&flags);
+      return;
+    }
+  }
+}
+
+}  // namespace Hardware

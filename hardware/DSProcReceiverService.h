@@ -1,0 +1,67 @@
+#pragma once
+// The process-wide owner of the DSP-processing device "/dev/dsp": issues every request of the
+// DSP receivers and reads the device's event records, handing each to the receiver of its
+// timeslot when that receiver has the event's feature on (and, for VAD and SD, its id).
+#include <cstddef>
+#include <cstdint>
+
+#include "foundation/Event.h"
+#include "hardware/DSProcReceiver.h"
+
+namespace LGCP {
+class VADParams;
+}
+
+namespace Hardware {
+
+class DSProcReceiverService : public Event {
+ public:
+  static constexpr size_t kRecordSize = 24;
+
+  // Constructed, and the device opened, at the first call.
+  static DSProcReceiverService* instance();
+
+  DSProcReceiverService();
+
+  // Opens the device and watches it; nothing when it is open already.
+  void init();
+  bool is_open() const { return fd() >= 0; }
+
+  bool configureVAD(DSProcReceiver& receiver, const LGCP::VADParams& params);
+  bool configureSD(DSProcReceiver& receiver);
+  bool configureDelays(DSProcReceiver& receiver, unsigned rx, unsigned tx, unsigned selcal);
+  bool configureRxGain(DSProcReceiver& receiver, char gain);
+  bool configureToneFilter(DSProcReceiver& receiver, unsigned freq, unsigned enable, int duration, int level);
+  bool enableVAD(DSProcReceiver& receiver, bool on);
+  bool enableSD(DSProcReceiver& receiver, bool on);
+  bool enableBSS(DSProcReceiver& receiver, bool on);
+  bool enableNG(DSProcReceiver& receiver, bool on);
+  bool enableMute(DSProcReceiver& receiver, bool first, bool second);
+  bool disableToneAll(DSProcReceiver& receiver);
+
+  // Reads and delivers every record the device holds.
+  void OnEvent(int fd, short revents);
+  // Delivers the records in what one read returned (whole records; a trailing piece is dropped).
+  void OnRecords(const uint8_t* data, size_t size);
+
+  // The request-id counter (the last id handed out); settable for tests of its wrap.
+  uint32_t request_counter() const { return m_counter; }
+  void set_request_counter(uint32_t value) { m_counter = value; }
+
+ private:
+  uint32_t next_id();
+  // init() when closed; false, with "<what> fail: (interface not opened)", when still closed.
+  bool opened(const char* what, unsigned timeslot);
+  // Issues DSPROC_CONFIGURE with its log lines.
+  bool configure(unsigned timeslot, uint32_t what, const uint8_t (&payload)[12], const char* fail_text);
+  // The enable/disable rule of VAD, SD, BSS and NG.
+  bool enable(DSProcReceiver& receiver, DSProcReceiver::Feature& feature, uint32_t mask, const char* name, bool on);
+  void deliver(const uint8_t* record);
+  // The device stopped delivering (end of file, error or hang-up): closed, to be reopened at
+  // the next configure.
+  void lost(const char* why);
+
+  uint32_t m_counter = 0;
+};
+
+}  // namespace Hardware

@@ -1,0 +1,213 @@
+#include "hardware/HDLC.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <iostream>
+#include <new>
+
+#include "board/board.h"
+#include "board/mcc.h"
+#include "foundation/Hex.h"
+#include "foundation/Packet.h"
+#include "foundation/Traces.h"
+#include "hardware/HwMux.h"
+
+namespace {
+
+// The receiver of an unbound channel: drops everything.
+class StubNotify : public HDLC::Notify {
+ public:
+  void on_hdlc_receive(Packet&) override {}
+  void on_hdlc_error(Cause::Type) override {}
+  void on_hdlc_ready() override {}
+};
+
+HDLC::Notify* stub_notify() {
+  static StubNotify* stub = new StubNotify;  // never destroyed: channels may outlive statics
+  return stub;
+}
+
+// MCC_ALLOCATE channel type of a controller mode; -1 for a mode without one.
+int allocate_type(int mode) {
+  switch (mode) {
+    case HDLC::mode_isdn: return static_cast<int>(board::mcc::kTypeData);
+    case HDLC::mode_bri: return static_cast<int>(board::mcc::kTypeBri);
+    case HDLC::mode_ss7: return static_cast<int>(board::mcc::kTypeSs7);
+  }
+  return -1;
+}
+
+constexpr short kRead = POLLIN;
+constexpr short kReadWrite = POLLIN | POLLOUT;
+
+}  // namespace
+
+HDLC::HDLC() : notify(stub_notify()) {}
+
+HDLC::~HDLC() { m_event.Release(); }
+
+void HDLC::unbind() { notify = stub_notify(); }
+
+void HDLC::PutHeader(std::ostream& os) const {
+  os << "hdlc" << " [" << trunk << "/" << params.timeslot << "]: ";
+}
+
+bool HDLC::activate() {
+  deactivate();
+  txSU = txDiscard = txError = txOverflow = rxSU = 0;
+
+  int fd = board::open(kPath, O_RDWR | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) {
+    int error = errno;
+    std::cerr << ext::header(this) << "fail to open MCC device: " << std::strerror(error) << std::endl;
+    return false;
+  }
+  int controller = allocate(fd);
+  if (controller < 0 || !connect_switch(controller)) {
+    board::close(fd);
+    return false;
+  }
+
+  m_event.Bind("HDLC::OnEvent", &HDLC::on_event, this);
+  Fd opened(fd);
+  m_event.Schedule(opened, kReadWrite);  // watches its own duplicate
+  opened.release();
+  board::close(fd);
+  if (!is_open()) {
+    int error = errno;
+    std::cerr << ext::header(this) << "fail to watch MCC device: " << std::strerror(error) << std::endl;
+    return false;
+  }
+  ++m_generation;
+  m_ready = false;
+  if (traces.signalling_hdlc()) std::clog << ext::header(this) << "activated" << std::endl;
+  return true;
+}
+
+int HDLC::allocate(int fd) {
+  int type = allocate_type(params.mode);
+  if (type < 0) {
+    std::cerr << ext::header(this) << "MCC_ALLOCATE fail: unknown mode " << params.mode << std::endl;
+    return -1;
+  }
+  board::mcc::Allocate a;
+  a.type = static_cast<uint32_t>(type);
+  a.rx_packet_size = 512;
+  a.reserved = 0;
+  a.rx_threshold = 1;
+  a.tx_threshold = 4;
+  if (board::ioctl(fd, board::mcc::MCC_ALLOCATE, &a) < 0) {
+    int error = errno;
+    std::cerr << ext::header(this) << "MCC_ALLOCATE fail: " << std::strerror(error) << std::endl;
+    return -1;
+  }
+  int controller = board::ioctl(fd, board::mcc::MCC_TIMESLOT, nullptr);
+  if (controller < 0) {
+    int error = errno;
+    std::cerr << ext::header(this) << "MCC_TIMESLOT fail: " << std::strerror(error) << std::endl;
+    return -1;
+  }
+  return controller;
+}
+
+// A channel whose patch failed would sit deaf or mute on the bus while its owner believes it
+// up, so a refused connection fails the activation.
+bool HDLC::connect_switch(int controller) {
+  HwMux* mux = HwMux::instance();
+  int output = params.mode == mode_bri ? params.tdm_tx : params.tdm;
+  if (mux->Connect(controller, output) && mux->Connect(params.tdm, controller)) return true;
+  std::cerr << ext::header(this) << "fail to connect controller channel " << controller << " through the switch"
+            << std::endl;
+  return false;
+}
+
+void HDLC::deactivate() {
+  m_event.Release();
+  ++m_generation;
+  m_ready = false;
+  if (traces.signalling_hdlc()) std::clog << ext::header(this) << "deactivated" << std::endl;
+}
+
+void HDLC::set_write_interest(bool on) {
+  if (is_open()) m_event.set_events(on ? kReadWrite : kRead);
+}
+
+void HDLC::on_event(int, short revents) {
+  unsigned generation = m_generation;
+  unsigned refused = m_refused;
+  // An error or hang-up without data still goes through the read, which reports it; otherwise
+  // the loop would be woken for it on every pass.
+  if (revents & (POLLIN | POLLERR | POLLHUP)) do_read();
+  // The receiver may have deactivated or re-activated the channel, or had a frame refused
+  // since the poll: the writability seen then no longer says anything.
+  if (generation != m_generation || refused != m_refused) return;
+  if ((revents & POLLOUT) && !m_ready) {
+    m_ready = true;
+    set_write_interest(false);
+    notify->on_hdlc_ready();
+  }
+}
+
+bool HDLC::hdlc_transmit(Packet& frame) {
+  if (frame.length() == 0) return true;
+  if (!is_open()) {
+    ++txDiscard;
+    return false;
+  }
+  if (traces.signalling_hdlc()) std::clog << "HDLC[" << trunk << "]: tx " << frame.text() << std::endl;
+  for (;;) {
+    ssize_t n = ::write(m_event.fd(), frame.data(), frame.length());
+    if (n >= 0) {
+      ++txSU;
+      return true;
+    }
+    if (errno == EINTR) continue;
+    if (errno == EAGAIN || errno == EWOULDBLOCK) {
+      m_ready = false;
+      ++m_refused;
+      set_write_interest(true);
+      return false;
+    }
+    ++txError;
+    return false;
+  }
+}
+
+void HDLC::do_read() {
+  if (traces.signalling_hdlc()) std::clog << ext::header(this) << "do_read" << std::endl;
+  if (!is_open()) {
+    std::clog << ext::header(this) << "do_read: !m_event.IsActive()" << std::endl;
+    return;
+  }
+  Packet frame;
+  try {
+    frame.reserve_head(0);  // the whole buffer as tail room
+  } catch (const std::bad_alloc&) {
+    // Without a buffer the frame cannot be kept; taking it off the channel keeps the loop
+    // from being woken for it again and again.
+    static unsigned char discard[packet_max_size];
+    ssize_t n = ::read(m_event.fd(), discard, sizeof discard);
+    if (n > 0) std::cerr << ext::header(this) << "frame dropped: no packet buffer" << std::endl;
+    return;
+  }
+  ssize_t n;
+  do {
+    n = ::read(m_event.fd(), frame.tail(), frame.tailroom());
+  } while (n < 0 && errno == EINTR);
+  if (n > 0) {
+    frame.put(static_cast<unsigned>(n));
+    if (traces.signalling_hdlc()) std::clog << "HDLC[" << trunk << "]: rx " << frame.text() << std::endl;
+    ++rxSU;
+    notify->on_hdlc_receive(frame);
+    return;
+  }
+  if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return;
+  int error = n < 0 ? errno : 0;
+  std::cerr << ext::header(this) << "read error: " << (n < 0 ? std::strerror(error) : "end of file") << std::endl;
+  deactivate();
+  notify->on_hdlc_error(Notify::Cause::read_error);
+}

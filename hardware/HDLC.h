@@ -1,0 +1,101 @@
+#pragma once
+// One channel of the board's multi-channel HDLC controller ("/dev/mcc/ctl"): allocated on
+// activation, patched to a TDM channel through the switch, one read = one received frame,
+// one write = one frame sent. The signalling links and the HDLC and PSTN slots own them.
+#include <cstdint>
+#include <iosfwd>
+
+#include "foundation/Event.h"
+
+class Packet;
+
+// The sending side of an HDLC channel, whatever carries it.
+class GenericHDLC {
+ public:
+  virtual ~GenericHDLC() = default;
+  // Sends one frame: true when written (and for an empty frame); false when the channel is
+  // closed, when the driver would block (on_hdlc_ready follows once it can take frames) or
+  // on a write error.
+  virtual bool hdlc_transmit(Packet& frame) = 0;
+  virtual bool is_open() const = 0;
+  virtual bool is_ready() const = 0;
+};
+
+class HDLC : public GenericHDLC {
+ public:
+  // What an owner hears from its channel.
+  class Notify {
+   public:
+    struct Cause {
+      enum Type { read_error = 0 };
+    };
+    virtual ~Notify() = default;
+    virtual void on_hdlc_receive(Packet& frame) = 0;
+    // The channel failed and is already deactivated.
+    virtual void on_hdlc_error(Cause::Type cause) = 0;
+    // The channel takes frames again after refusing one.
+    virtual void on_hdlc_ready() = 0;
+  };
+
+  // Controller modes.
+  enum Mode { mode_ss7 = 0, mode_isdn = 1, mode_bri = 2 };
+
+  // The binding an owner writes before activation.
+  struct Params {
+    int line = 0;      // PSTN line 0 to 3; not used by the channel itself
+    int timeslot = 0;  // shown in the log header
+    int tdm = -1;      // TDM channel the controller receives from (and transmits to, but in mode 2)
+    int tdm_tx = -1;   // TDM channel the controller transmits to in mode 2
+    int mode = mode_ss7;
+  };
+
+  static constexpr const char* kPath = "/dev/mcc/ctl";
+
+  HDLC();
+  ~HDLC() override;
+  HDLC(const HDLC&) = delete;
+  HDLC& operator=(const HDLC&) = delete;
+
+  // Points the receiver at a stub that ignores everything; call before the receiver goes away.
+  void unbind();
+
+  // Allocates a controller channel, connects it through the switch and starts watching it;
+  // false (channel inactive, reason on the error stream) on any failure.
+  bool activate();
+  // Stops watching and closes the channel; switch connections stay as they are.
+  void deactivate();
+
+  bool hdlc_transmit(Packet& frame) override;
+  bool is_open() const override { return m_event.fd() >= 0; }
+  bool is_ready() const override { return m_ready; }
+
+  // The descriptor handler and its receive step.
+  void on_event(int fd, short revents);
+  void do_read();
+
+  // "hdlc [trunk/timeslot]: "
+  void PutHeader(std::ostream& os) const;
+
+  Params params;
+  // Statistics, zeroed by activate(), in the order the HDLC slot reports them.
+  uint32_t txSU = 0;        // frames sent
+  uint32_t txDiscard = 0;   // frames refused because the channel was closed
+  uint32_t txError = 0;     // write errors
+  uint32_t txOverflow = 0;  // kept for the report; nothing here advances it
+  uint32_t rxSU = 0;        // frames received
+  int log = 0;              // copied from the HDLC slot's parameters; unused here
+  int trunk = 0;            // shown in the log header and frame traces
+  Notify* notify;           // never null
+
+ private:
+  // Issues MCC_ALLOCATE and MCC_TIMESLOT on fd and patches the channel: the controller channel
+  // or -1 (reason already written).
+  int allocate(int fd);
+  bool connect_switch(int controller);
+  void set_write_interest(bool on);
+
+  bool m_ready = false;
+  unsigned m_generation = 0;  // advanced by every activation and deactivation
+  unsigned m_refused = 0;     // advanced by every write that would block
+  Event m_event;
+};

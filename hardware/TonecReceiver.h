@@ -1,0 +1,111 @@
+#pragma once
+// The per-timeslot client of the tone-control device: a media slot derives from it, names its
+// timeslot and receives the detected tones. It also runs the DTMF dialling and ring-back
+// sequences on its own timer.
+#include <cstdint>
+#include <memory>
+
+#include "foundation/CyclicList.h"
+#include "foundation/TimerEvent.h"
+
+namespace LGCP {
+class DTMFParams;
+class IVAParams;
+class TranslateDtmfParams;
+}  // namespace LGCP
+namespace TERM {
+class SelcalCommand;
+}
+
+namespace Hardware {
+
+class TonecReceiverService;
+
+class TonecReceiver {
+ public:
+  // One detected event as the receiver gets it.
+  struct Params {
+    uint32_t code;
+    uint32_t timestamp;
+  };
+
+  // Generator settings of the sequences.
+  static constexpr unsigned short kDialAmplitude = 16384;  // a digit without amp1/amp2
+  static constexpr unsigned kToneDuration = 70;            // ms, without toneDuration
+  static constexpr unsigned kPauseDuration = 70;           // ms, without pauseDuration
+  static constexpr unsigned short kRingFrequency = 425;
+  static constexpr unsigned short kRingAmplitude = 2048;
+  static constexpr unsigned kRingOn = 1000;   // ms
+  static constexpr unsigned kRingOff = 3000;  // ms
+  static constexpr unsigned kMaxStep = 3600000;  // ms, the longest tone or pause taken
+
+  TonecReceiver();
+  virtual ~TonecReceiver();
+  TonecReceiver(const TonecReceiver&) = delete;
+  TonecReceiver& operator=(const TonecReceiver&) = delete;
+
+  virtual void tonec_event(const Params& event) = 0;
+  virtual unsigned tonec_timeslot() const = 0;
+  // A DTMF dialling sequence has ended.
+  virtual void tone_gen_complete() {}
+
+  bool configureDTMF(const LGCP::DTMFParams& params);
+  bool echoCancel(bool on);
+  bool enableToneGenerator(unsigned short f1, unsigned short f2, unsigned short a1, unsigned short a2);
+  bool configureIVA(const LGCP::IVAParams& params);
+  // The request's result; negative when refused or failed.
+  int translateSelcal(const TERM::SelcalCommand& cmd);
+  bool enableDTMF(bool on);
+  bool disableDTMF() { return enableDTMF(false); }
+  bool enableIVA(bool on);
+  bool enableDTMFReject(bool on);
+  // The generator on, but silent.
+  bool enableSilence() { return enableToneGenerator(1000, 1000, 0, 0); }
+  // Switches the generator off, ending a dialling or ring-back sequence. Unless forced, does
+  // nothing (false) when no dialling runs.
+  bool disableToneGenerator(bool force);
+  // Dials the digits; during a dialling the new list replaces what is left of the old one.
+  void translateDTMF(const LGCP::TranslateDtmfParams& params);
+  // Starts the ring-back cadence (tone 1 s, silence 3 s, ...).
+  void activateAudibleCall();
+  // Stops the ring-back; does nothing while a dialling runs.
+  void cancelAudibleCall();
+  // Switches off what this receiver switched on; the owner calls it before destruction.
+  void CleanBeforeDestroy();
+
+  // A DTMF dialling sequence runs.
+  bool toneGeneratorRunning() const { return m_busy; }
+  // Detector state as the service sees it.
+  bool dtmfEnabled() const { return m_dtmfEnabled; }
+  bool ivaEnabled() const { return m_ivaEnabled; }
+  bool rejectEnabled() const { return m_rejectEnabled; }
+  uint32_t requestId() const { return m_requestId; }
+
+  // The first live receiver of the timeslot, in creation order; null when none.
+  static TonecReceiver* find(unsigned timeslot);
+
+ private:
+  friend class TonecReceiverService;
+
+  struct Node : Containers::CyclicList {
+    TonecReceiver* owner = nullptr;
+  };
+
+  void OnDialTone();
+  void OnDialPause();
+  void OnRingTone();
+  void OnRingSilence();
+
+  // Detector events are taken while DTMF or IVA detection is on; each has its own flag, so
+  // that switching one off does not silence the other.
+  bool m_dtmfEnabled = false;
+  bool m_ivaEnabled = false;
+  Timer m_timer;
+  bool m_busy = false;       // a DTMF dialling runs
+  uint32_t m_requestId = 0;  // the id of the detector enable that this receiver holds
+  std::unique_ptr<LGCP::TranslateDtmfParams> m_dial;  // what is left to dial
+  Node m_node;
+  bool m_rejectEnabled = false;
+};
+
+}  // namespace Hardware

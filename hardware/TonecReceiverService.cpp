@@ -1,0 +1,255 @@
+#include "hardware/TonecReceiverService.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <iostream>
+
+#include "asn1/schemas/LGCP.h"
+#include "asn1/schemas/TERM.h"
+#include "board/board.h"
+#include "board/dtmf.h"
+#include "foundation/Hex.h"
+#include "hardware/DevNames.h"
+#include "hardware/TonecReceiver.h"
+
+namespace Hardware {
+
+namespace {
+
+namespace dtmf = board::dtmf;
+static_assert(sizeof(dtmf::ToneEvent) == TonecReceiverService::kRecordSize);
+
+// Records taken by one read, and reads per readiness report: a device that never runs dry
+// must not hold the loop.
+constexpr size_t kRecordsPerRead = 16;
+constexpr int kReadsPerPass = 64;
+
+// " errno="<text>"" of the failure lines.
+std::ostream& put_errno(std::ostream& os, int error) {
+  return os << " errno=" << ext::quoted(std::strerror(error));
+}
+
+}  // namespace
+
+TonecReceiverService* TonecReceiverService::instance() {
+  static TonecReceiverService* service = new TonecReceiverService;  // lives as long as the process
+  return service;
+}
+
+TonecReceiverService::TonecReceiverService() { init(); }
+
+void TonecReceiverService::init() {
+  if (is_open()) return;
+  int fd = board::open(GetDTMFDevName(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) {
+    int error = errno;
+    std::cerr << "open tonec fail, DTMF proceeding disabled: " << std::strerror(error) << std::endl;
+    return;
+  }
+  Bind("TonecReceiverService::OnEvent", &TonecReceiverService::OnEvent, this);
+  Fd opened(fd);
+  Schedule(opened, POLLIN);  // watches its own duplicate
+  opened.release();
+  board::close(fd);
+}
+
+uint32_t TonecReceiverService::next_id() {
+  if (++m_counter == 0) m_counter = 1;
+  return m_counter;
+}
+
+bool TonecReceiverService::configureDTMF(unsigned timeslot, const LGCP::DTMFParams& params) {
+  if (!is_open()) init();
+  if (!is_open()) {
+    std::cerr << "configure DTMF fail: (interface not opened)" << " timeslot=" << timeslot << std::endl;
+    return false;
+  }
+  dtmf::DetectorConfig r;
+  r.timeslot = timeslot;
+  r.twist = static_cast<uint32_t>(static_cast<int>(params.get_threshold().get_twist()));
+  r.ratio = static_cast<uint32_t>(static_cast<int>(params.get_threshold().get_ratio()));
+  r.noise = static_cast<uint32_t>(static_cast<int>(params.get_threshold().get_noise()));
+  r.silence = static_cast<uint32_t>(static_cast<int>(params.get_level().get_silence()));
+  if (board::ioctl(fd(), dtmf::DTMF_CONFIGURE_DETECTOR, &r) < 0) {
+    int error = errno;
+    put_errno(std::cerr << "DTMF_CONFIGURE_DETECTOR" << " fail:" << " timeslot=" << timeslot, error) << std::endl;
+    return false;
+  }
+  std::clog << "DTMF_CONFIGURE_DETECTOR" << " ts=" << timeslot << " twist=" << r.twist << " ratio=" << r.ratio
+            << " noise=" << r.noise << " silence=" << r.silence << std::endl;
+  return true;
+}
+
+bool TonecReceiverService::switch_request(unsigned timeslot, uint32_t request, const char* name, const char* suffix) {
+  if (board::ioctl_value(fd(), request, timeslot) < 0) {
+    int error = errno;
+    put_errno(std::cerr << name << suffix << " fail:" << " timeslot=" << timeslot, error) << std::endl;
+    return false;
+  }
+  std::clog << name << suffix << "[" << timeslot << "] ok" << std::endl;
+  return true;
+}
+
+bool TonecReceiverService::echoCancel(unsigned timeslot, bool on) {
+  return on ? switch_request(timeslot, dtmf::CHANNEL_LMS_ON, "CHANNEL_LMS", "_ON")
+            : switch_request(timeslot, dtmf::CHANNEL_LMS_OFF, "CHANNEL_LMS", "_OFF");
+}
+
+bool TonecReceiverService::enableDTMFReject(unsigned timeslot, bool on) {
+  return on ? switch_request(timeslot, dtmf::DTMF_REJECTION_ENABLE, "DTMF_REJECTION", "_ENABLE")
+            : switch_request(timeslot, dtmf::DTMF_REJECTION_DISABLE, "DTMF_REJECTION", "_DISABLE");
+}
+
+bool TonecReceiverService::enableDTMF(TonecReceiver& receiver, bool on) {
+  if (receiver.m_dtmfEnabled == on) return true;
+  unsigned timeslot = receiver.tonec_timeslot();
+  if (on) {
+    uint32_t id = next_id();  // spent even when the request fails
+    dtmf::DetectorEnable r;
+    r.timeslot = timeslot;
+    r.id = id;
+    if (board::ioctl(fd(), dtmf::DTMF_ENABLE_DETECTOR, &r) < 0) {
+      int error = errno;
+      put_errno(std::cerr << "DTMF_ENABLE_DETECTOR fail:" << " timeslot=" << timeslot << " id=" << id, error)
+          << std::endl;
+      return false;
+    }
+    receiver.m_requestId = id;
+    receiver.m_dtmfEnabled = true;
+    std::cerr << "DTMF_ENABLE_DETECTOR done:" << " timeslot=" << timeslot << " id=" << id << std::endl;
+    return true;
+  }
+  if (board::ioctl_value(fd(), dtmf::DTMF_DISABLE_DETECTOR, timeslot) < 0) {
+    int error = errno;
+    put_errno(std::cerr << "DTMF_DISABLE_DETECTOR fail:" << " timeslot=" << timeslot, error) << std::endl;
+    return false;
+  }
+  receiver.m_dtmfEnabled = false;
+  std::cerr << "DTMF_DISABLE_DETECTOR done:" << " timeslot=" << timeslot << std::endl;
+  return true;
+}
+
+bool TonecReceiverService::enableToneGenerator(unsigned timeslot, unsigned short f1, unsigned short f2,
+                                               unsigned short a1, unsigned short a2) {
+  dtmf::ToneGenerator r;
+  r.timeslot = timeslot;
+  r.frequency1 = f1;
+  r.frequency2 = f2;
+  r.amplitude1 = a1;
+  r.amplitude2 = a2;
+  if (board::ioctl(fd(), dtmf::DTMF_DIAL, &r) < 0) {
+    int error = errno;
+    put_errno(std::cerr << "DTMF_DIAL" << " fail:" << " timeslot=" << timeslot, error) << std::endl;
+    return false;
+  }
+  return true;
+}
+
+bool TonecReceiverService::configureIVA(TonecReceiver& receiver, const LGCP::IVAParams& params) {
+  unsigned timeslot = receiver.tonec_timeslot();
+  if (!is_open()) init();
+  if (!is_open()) {
+    std::cerr << "configure IVA fail: (interface not opened)" << " timeslot=" << timeslot << std::endl;
+    return false;
+  }
+  dtmf::IvaConfig r;
+  r.timeslot = timeslot;
+  r.level_db = static_cast<int>(params.get_det_lvl_dB());
+  if (board::ioctl(fd(), dtmf::IVA_CONFIGURE_DETECTOR, &r) < 0) {
+    int error = errno;
+    put_errno(std::cerr << "IVA_CONFIGURE_DETECTOR" << " fail:" << " timeslot=" << timeslot, error) << std::endl;
+    return false;
+  }
+  std::clog << "IVA_CONFIGURE_DETECTOR" << " ts=" << timeslot << " det_lvl_dB=" << r.level_db << std::endl;
+  return true;
+}
+
+bool TonecReceiverService::enableIVA(TonecReceiver& receiver, bool on) {
+  unsigned timeslot = receiver.tonec_timeslot();
+  bool done = on ? switch_request(timeslot, dtmf::IVA_DETECTOR_ENABLE, "IVA_DETECTOR", "_ENABLE")
+                 : switch_request(timeslot, dtmf::IVA_DETECTOR_DISABLE, "IVA_DETECTOR", "_DISABLE");
+  if (done) receiver.m_ivaEnabled = on;
+  return done;
+}
+
+int TonecReceiverService::translateSelcal(TonecReceiver& receiver, const TERM::SelcalCommand& cmd) {
+  unsigned timeslot = receiver.tonec_timeslot();
+  const std::string& signs = cmd.get_signs();
+  if (signs.size() < 4) {
+    std::cerr << "SELCAL_DIAL fail:" << " timeslot=" << timeslot << " incorect signs:" << signs << std::endl;
+    return -1;
+  }
+  dtmf::SelcalDial r;
+  r.timeslot = timeslot;
+  r.amplitude = cmd.has_amp() ? static_cast<uint16_t>(static_cast<int>(cmd.get_amp())) : kSelcalAmplitude;
+  std::memcpy(r.signs, signs.data(), sizeof r.signs);
+  int result = board::ioctl(fd(), dtmf::SELCAL_DIAL, &r);
+  if (result < 0) {
+    int error = errno;
+    put_errno(std::cerr << "SELCAL_DIAL" << " fail:" << " timeslot=" << timeslot, error) << std::endl;
+  }
+  return result;
+}
+
+void TonecReceiverService::OnEvent(int, short revents) {
+  uint8_t buffer[kRecordSize * kRecordsPerRead];
+  for (int reads = 0; reads < kReadsPerPass && is_open(); ++reads) {
+    ssize_t n = ::read(fd(), buffer, sizeof buffer);
+    if (n > 0) {
+      OnRecords(buffer, static_cast<size_t>(n));
+      continue;
+    }
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+      // Drained, yet the device reports an error or hang-up: it will deliver nothing more.
+      if (revents & (POLLERR | POLLHUP | POLLNVAL)) lost("device hung up");
+      return;
+    }
+    int error = errno;
+    lost(n == 0 ? "end of file" : std::strerror(error));
+    return;
+  }
+}
+
+void TonecReceiverService::lost(const char* why) {
+  std::cerr << "fail to read from tonec: " << why << std::endl;
+  Release();
+}
+
+void TonecReceiverService::OnRecords(const uint8_t* data, size_t size) {
+  size_t whole = size - size % kRecordSize;
+  for (size_t at = 0; at < whole; at += kRecordSize) {
+    dtmf::ToneEvent e;
+    std::memcpy(static_cast<void*>(&e), data + at, sizeof e);
+    deliver(e.code, e.timeslot, e.timestamp, e.id);
+  }
+  if (size != whole) std::cerr << "tonec: " << size - whole << " bytes of a short record dropped" << std::endl;
+}
+
+void TonecReceiverService::deliver(uint32_t code, uint32_t timeslot, uint32_t timestamp, uint32_t id) {
+  auto fields = [&](std::ostream& os) -> std::ostream& {
+    return os << " timestamp=" << timestamp << " timeslot=" << timeslot << " code=" << code << " id=" << id;
+  };
+  fields(std::clog << "dtmf event: ") << std::endl;
+  TonecReceiver* r = TonecReceiver::find(timeslot);
+  if (!r) {
+    std::cerr << "receive tonec event from unknown timeslot " << timeslot << std::endl;
+    return;
+  }
+  if (!r->m_dtmfEnabled && !r->m_ivaEnabled) {
+    fields(std::clog << "ignore spurious dtmf event (DTMF disabled): ") << std::endl;
+    return;
+  }
+  if (r->m_requestId != id) {
+    fields(std::clog << "ignore spurious dtmf event: ") << " rid=" << r->m_requestId << std::endl;
+    return;
+  }
+  r->tonec_event(TonecReceiver::Params{code, timestamp});
+}
+
+}  // namespace Hardware

@@ -1,0 +1,69 @@
+#pragma once
+// The process-wide owner of the tone-control device "/dev/dtmf": issues every request of the
+// tone receivers and reads the device's event records, handing each to the receiver of its
+// timeslot when it carries the id of that receiver's detector enable.
+#include <cstddef>
+#include <cstdint>
+
+#include "foundation/Event.h"
+
+namespace LGCP {
+class DTMFParams;
+class IVAParams;
+}  // namespace LGCP
+namespace TERM {
+class SelcalCommand;
+}
+
+namespace Hardware {
+
+class TonecReceiver;
+
+class TonecReceiverService : public Event {
+ public:
+  static constexpr size_t kRecordSize = 16;
+  static constexpr unsigned short kSelcalAmplitude = 12000;  // without amp
+
+  // Constructed, and the device opened, at the first call.
+  static TonecReceiverService* instance();
+
+  TonecReceiverService();
+
+  // Opens the device and watches it; nothing when it is open already.
+  void init();
+  bool is_open() const { return fd() >= 0; }
+
+  bool configureDTMF(unsigned timeslot, const LGCP::DTMFParams& params);
+  bool echoCancel(unsigned timeslot, bool on);
+  bool enableDTMFReject(unsigned timeslot, bool on);
+  bool enableDTMF(TonecReceiver& receiver, bool on);
+  bool enableToneGenerator(unsigned timeslot, unsigned short f1, unsigned short f2, unsigned short a1,
+                           unsigned short a2);
+  bool configureIVA(TonecReceiver& receiver, const LGCP::IVAParams& params);
+  bool enableIVA(TonecReceiver& receiver, bool on);
+  // The request's result; -1 when the signs are too few or the request failed.
+  int translateSelcal(TonecReceiver& receiver, const TERM::SelcalCommand& cmd);
+
+  // Reads and delivers every record the device holds.
+  void OnEvent(int fd, short revents);
+  // Delivers the records in what one read returned (whole records; a trailing piece is dropped).
+  void OnRecords(const uint8_t* data, size_t size);
+
+  // The request-id counter (the last id handed out); settable for tests of its wrap.
+  uint32_t request_counter() const { return m_counter; }
+  void set_request_counter(uint32_t value) { m_counter = value; }
+
+ private:
+  // The next request id: the counter plus one, never 0.
+  uint32_t next_id();
+  // Issues an on/off request that takes the timeslot by value, with its log lines.
+  bool switch_request(unsigned timeslot, uint32_t request, const char* name, const char* suffix);
+  void deliver(uint32_t code, uint32_t timeslot, uint32_t timestamp, uint32_t id);
+  // The device stopped delivering (end of file, error or hang-up): closed, to be reopened at
+  // the next configure.
+  void lost(const char* why);
+
+  uint32_t m_counter = 0;
+};
+
+}  // namespace Hardware

@@ -1,0 +1,90 @@
+#pragma once
+// Shared pieces of the driver-device tests: the simulated board with an empty request log,
+// the fake clock, the event loop driven pass by pass, and the log and error streams captured.
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <cstdint>
+#include <iostream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "board/sim/SimBoard.h"
+#include "foundation/IniFile.h"
+#include "foundation/Multiplexer.h"
+#include "foundation/Mux.h"
+#include "foundation/Traces.h"
+
+using Bytes = std::vector<uint8_t>;
+using board::sim::Device;
+
+class HwDevTest : public ::testing::Test {
+ protected:
+  static constexpr uint64_t kEpochUsec = 1'700'000'000'000'000ull;
+
+  void SetUp() override {
+    // A write to a channel the board hung up raises SIGPIPE, which the daemon ignores.
+    std::signal(SIGPIPE, SIG_IGN);
+    Mux::test_clock_set(kEpochUsec);
+    sim().service();
+    sim().clear_requests();
+    old_log_ = std::clog.rdbuf(log_.rdbuf());
+    old_err_ = std::cerr.rdbuf(err_.rdbuf());
+  }
+  void TearDown() override {
+    std::clog.rdbuf(old_log_);
+    std::cerr.rdbuf(old_err_);
+    set_traces("");
+    Mux::test_clock_clear();
+    Mux::mux_cleartimeofday();
+  }
+
+  static board::sim::SimBoard& sim() { return board::sim::SimBoard::instance(); }
+
+  // One loop pass that does not wait (the board's replies are already in the sockets).
+  static void pass(int n = 1) {
+    for (int i = 0; i < n; ++i) multiplexer.run_once(0);
+  }
+  // Moves the fake clock on and runs one pass, which fires what fell due.
+  static void advance(uint32_t ms) {
+    Mux::test_clock_advance_ms(ms);
+    multiplexer.run_once(0);
+  }
+
+  // The trace channels as the section "traces" with these lines would set them.
+  static void set_traces(const std::string& lines) {
+    IniFile::File f;
+    std::istringstream in("[traces]\n" + lines + "\n");
+    in >> f;
+    std::streambuf* old = std::cerr.rdbuf(nullptr);
+    traces.Configure(f["traces"]);
+    std::cerr.rdbuf(old);
+  }
+
+  static std::vector<board::sim::Request> requests(Device device, uint32_t number) {
+    return sim().requests(device, number);
+  }
+
+  std::string log() const { return log_.str(); }
+  std::string err() const { return err_.str(); }
+  void clear_output() {
+    log_.str("");
+    err_.str("");
+  }
+
+ private:
+  std::ostringstream log_;
+  std::ostringstream err_;
+  std::streambuf* old_log_ = nullptr;
+  std::streambuf* old_err_ = nullptr;
+};
+
+// Does the text contain the line (a whole line, without its end)?
+inline bool has_line(const std::string& text, const std::string& line) {
+  std::istringstream in(text);
+  for (std::string l; std::getline(in, l);) {
+    if (l == line) return true;
+  }
+  return false;
+}

@@ -1,0 +1,342 @@
+// The DSP-processing service and its receivers on the simulated "/dev/dsp": feature requests
+// and their ids, the event filters per type, routing by timeslot, configuration records.
+#include <cerrno>
+#include <cstring>
+#include <functional>
+#include <memory>
+
+#include "asn1/schemas/LGCP.h"
+#include "asn1/schemas/TERM.h"
+#include "board/dsp.h"
+#include "hardware/DSProcReceiver.h"
+#include "hardware/DSProcReceiverService.h"
+#include "HwDevTest.h"
+
+namespace {
+
+using Hardware::DSProcReceiver;
+using Hardware::DSProcReceiverService;
+namespace dsp = board::dsp;
+
+struct DspSlot : DSProcReceiver {
+  explicit DspSlot(unsigned timeslot) : ts(timeslot) {}
+  unsigned ts;
+  std::vector<std::pair<int, int>> vads;
+  std::vector<int> sds;
+  std::vector<float> scores;
+  std::vector<std::pair<uint32_t, uint32_t>> tones;
+  std::vector<std::pair<uint32_t, uint32_t>> flags;
+  std::function<void()> on_vad;
+
+  void dsproc_vad_event(const Hardware::DSProcVADEvent& e) override {
+    vads.emplace_back(e.rx, e.tx);
+    if (auto f = on_vad) f();  // a copy: the callback may destroy this receiver
+  }
+  void dsproc_bss_event(const Hardware::dsproc_bss_event* e) override { scores.push_back(e->score); }
+  void dsproc_sd_event(const Hardware::DSProcSDEvent& e) override { sds.push_back(e.sd_rx); }
+  void dsproc_tone_flt_event(const Hardware::dsproc_tone_event* e) override {
+    tones.emplace_back(e->frequency, e->presence);
+  }
+  void dsproc_flags_event(const Hardware::dsproc_flags_event* e) override { flags.emplace_back(e->flags, e->mask); }
+  unsigned dsproc_timeslot() const override { return ts; }
+};
+
+Bytes be32(std::initializer_list<uint32_t> words) {
+  Bytes b;
+  for (uint32_t w : words)
+    for (int i = 3; i >= 0; --i) b.push_back(static_cast<uint8_t>(w >> (8 * i)));
+  return b;
+}
+
+class DspTest : public HwDevTest {
+ protected:
+  void SetUp() override {
+    HwDevTest::SetUp();
+    svc().init();
+    sim().state().vad_version = 2;
+    sim().clear_requests();
+    clear_output();
+  }
+
+  static DSProcReceiverService& svc() { return *DSProcReceiverService::instance(); }
+  static std::vector<board::sim::Request> all() { return sim().requests(Device::dsp); }
+};
+
+TEST_F(DspTest, FeatureRequestsFollowTheStateAndShareOneIdCounter) {
+  DspSlot r(3);
+  uint32_t id = svc().request_counter() + 1;
+  EXPECT_TRUE(r.enableVAD(true));
+  EXPECT_TRUE(r.enableVAD(true));
+  EXPECT_TRUE(r.enableBSS(true));
+  EXPECT_TRUE(r.enableNG(true));
+  auto enables = requests(Device::dsp, dsp::DSPROC_ENABLE);
+  ASSERT_EQ(enables.size(), 3u);
+  EXPECT_EQ(enables[0].bytes(), be32({3, id, 1}));
+  EXPECT_EQ(enables[1].bytes(), be32({3, id + 1, 16}));
+  EXPECT_EQ(enables[2].bytes(), be32({3, id + 2, 128}));
+  EXPECT_EQ(r.vad().id, id);
+  EXPECT_EQ(r.ng().id, id + 2);
+  EXPECT_TRUE(has_line(err(), "DSPROC_ENABLE VAD done: timeslot=3 id=" + std::to_string(id))) << err();
+  EXPECT_TRUE(has_line(err(), "DSPROC_ENABLE NG done: timeslot=3 id=" + std::to_string(id + 2))) << err();
+
+  EXPECT_TRUE(r.disableVAD());
+  EXPECT_TRUE(r.disableVAD());
+  auto disables = requests(Device::dsp, dsp::DSPROC_DISABLE);
+  ASSERT_EQ(disables.size(), 1u);
+  EXPECT_EQ(disables[0].bytes(), be32({3, 0, 1}));
+  EXPECT_TRUE(has_line(err(), "DSPROC_DISABLE VAD done: timeslot=3")) << err();
+
+  // SD starts unset, so its first disable is issued; BSS starts off, so its disable is not.
+  DspSlot fresh(4);
+  EXPECT_TRUE(fresh.disableSD());
+  EXPECT_TRUE(fresh.disableBSS());
+  EXPECT_EQ(requests(Device::dsp, dsp::DSPROC_DISABLE).size(), 2u);
+  EXPECT_EQ(fresh.sd().state, 0);
+
+  // A failure changes nothing; the wrapped counter skips 0.
+  svc().set_request_counter(0xFFFFFFFFu);
+  sim().fail_next(Device::dsp, EIO);
+  EXPECT_FALSE(fresh.enableSD(true));
+  EXPECT_EQ(fresh.sd().state, 0);
+  EXPECT_TRUE(has_line(err(), "DSPROC_ENABLE SD fail: timeslot=4 id=1 errno=\"Input/output error\"")) << err();
+  sim().fail_next(Device::dsp, EIO);
+  EXPECT_FALSE(r.disableNG());
+  EXPECT_EQ(r.ng().state, 1);
+  EXPECT_TRUE(has_line(err(), "DSPROC_DISABLE NG fail: timeslot=3 errno=\"Input/output error\"")) << err();
+  EXPECT_TRUE(fresh.enableSD(true));
+  EXPECT_EQ(fresh.sd().id, 2u);
+}
+
+TEST_F(DspTest, MuteSwitchesBothDirectionsUnderOneId) {
+  DspSlot r(3);
+  EXPECT_TRUE(r.enableMute(false, false));  // from the unset state the request is issued
+  EXPECT_TRUE(r.disableMute());
+  auto d = requests(Device::dsp, dsp::DSPROC_DISABLE);
+  ASSERT_EQ(d.size(), 1u);
+  EXPECT_EQ(d[0].bytes(), be32({3, 0, 12}));
+  EXPECT_TRUE(has_line(err(), "DSPROC_DISABLE MUTE done: timeslot=3")) << err();
+
+  EXPECT_TRUE(r.enableMute(true, false));
+  EXPECT_TRUE(r.enableMute(true, false));
+  EXPECT_TRUE(r.enableMute(true, true));
+  auto e = requests(Device::dsp, dsp::DSPROC_ENABLE);
+  ASSERT_EQ(e.size(), 2u);
+  EXPECT_EQ(e[0].arg("mask"), 4);
+  EXPECT_EQ(e[1].arg("mask"), 12);
+  EXPECT_EQ(r.muteId(), static_cast<uint32_t>(*e[1].arg("id")));
+  EXPECT_EQ(r.muteFirst(), 1);
+  EXPECT_EQ(r.muteSecond(), 1);
+}
+
+TEST_F(DspTest, VadEventsNeedVadOnAndItsId) {
+  set_traces("signalling.events = yes");
+  DspSlot r(3);
+  ASSERT_TRUE(r.enableVAD(true));
+  uint32_t id = r.vad().id;
+  sim().dsp_vad(3, 2, 5, 9);
+  sim().dsp_vad(3, 1, 5, 9);
+  sim().dsp_vad(3, 3, -1, 0);
+  sim().dsp_vad(3, 3, 1, 1, id + 1);  // stale
+  pass();
+  EXPECT_EQ(r.vads, (std::vector<std::pair<int, int>>{{-1, 9}, {5, -1}, {-1, 0}}));
+  const std::string fields = " timeslot=3 id=" + std::to_string(id) + " type=1";
+  EXPECT_TRUE(has_line(log(), "dsproc event: " + fields)) << log();
+  EXPECT_TRUE(has_line(log(), "dsproc vad event:  dir_mask=2 vad_rx=5 vad_tx=9")) << log();
+  EXPECT_TRUE(has_line(log(), "ignore spurious dsproc vad event:  timeslot=3 id=" + std::to_string(id + 1) +
+                                  " type=1 rid=" + std::to_string(id)))
+      << log();
+
+  ASSERT_TRUE(r.disableVAD());
+  sim().dsp_vad(3, 3, 1, 1, id);
+  pass();
+  EXPECT_EQ(r.vads.size(), 3u);
+  EXPECT_TRUE(has_line(log(), "ignore spurious dsproc vad event (dsproc disabled): " + fields)) << log();
+
+  // Never switched on is off too.
+  DspSlot never(4);
+  sim().dsp_vad(4, 3, 1, 1, 0);
+  pass();
+  EXPECT_TRUE(never.vads.empty());
+}
+
+TEST_F(DspTest, SdBssToneAndFlagsEventsEachHaveTheirOwnFilter) {
+  set_traces("signalling.events = yes");
+  DspSlot r(3);
+  sim().dsp_sd(3, 4, 0);
+  sim().dsp_bss(3, 2.5f, 0);
+  pass();
+  EXPECT_TRUE(r.sds.empty());
+  EXPECT_TRUE(r.scores.empty());
+  EXPECT_TRUE(has_line(log(), "ignore spurious dsproc bss event (dsproc disabled):  timeslot=3 id=0 type=16")) << log();
+
+  ASSERT_TRUE(r.enableSD(true));
+  ASSERT_TRUE(r.enableBSS(true));
+  sim().dsp_sd(3, 4);
+  sim().dsp_sd(3, 5, r.sd().id + 1);  // stale: dropped without a word
+  sim().dsp_bss(3, 2.5f, 12345);      // BSS takes any id
+  sim().dsp_flags(3, 0xFF, 0xF0);
+  uint8_t tone[12] = {0, 0, 0x08, 0x34, 0, 0, 0, 1};
+  sim().dsp_event(3, dsp::kEventToneFilter, tone);
+  sim().dsp_event(3, 0x4000, tone);  // unknown type: nothing
+  pass();
+  EXPECT_EQ(r.sds, std::vector<int>{4});
+  EXPECT_EQ(r.scores, std::vector<float>{2.5f});
+  EXPECT_EQ(r.flags, (std::vector<std::pair<uint32_t, uint32_t>>{{0xFF, 0xF0}}));
+  EXPECT_EQ(r.tones, (std::vector<std::pair<uint32_t, uint32_t>>{{2100, 1}}));
+  EXPECT_TRUE(has_line(log(), "dsproc sd event:  sd_rx=4")) << log();
+  EXPECT_TRUE(has_line(log(), "dsproc bss event:  score=2.5")) << log();
+  EXPECT_TRUE(has_line(log(), "dsproc flags event:  flags=ff, mask=f0")) << log();
+}
+
+TEST_F(DspTest, EventsAreRoutedByTimeslotAndTracedOnlyWhenAsked) {
+  DspSlot a(3), b(4);
+  ASSERT_TRUE(a.enableBSS(true));
+  ASSERT_TRUE(b.enableBSS(true));
+  sim().dsp_bss(4, 1.0f);
+  sim().dsp_bss(12, 1.0f);
+  pass();
+  EXPECT_TRUE(a.scores.empty());
+  EXPECT_EQ(b.scores.size(), 1u);
+  EXPECT_EQ(log().find("dsproc"), std::string::npos);
+  EXPECT_EQ(err().find("unknown timeslot"), std::string::npos);
+
+  set_traces("signalling.events = yes");
+  sim().dsp_bss(12, 1.0f);
+  pass();
+  EXPECT_TRUE(has_line(err(), "receive dsproc event from unknown timeslot 12")) << err();
+}
+
+TEST_F(DspTest, ReceiverDestroyedByItsOwnEvent) {
+  auto doomed = std::make_unique<DspSlot>(5);
+  ASSERT_TRUE(doomed->enableVAD(true));
+  uint32_t id = doomed->vad().id;
+  doomed->on_vad = [&] { doomed.reset(); };
+  sim().dsp_vad(5, 3, 1, 1, id);
+  sim().dsp_vad(5, 3, 1, 1, id);
+  set_traces("signalling.events = yes");
+  pass();
+  EXPECT_FALSE(doomed);
+  EXPECT_TRUE(has_line(err(), "receive dsproc event from unknown timeslot 5")) << err();
+}
+
+TEST_F(DspTest, ConfigurationRecordsAndLines) {
+  DspSlot r(3);
+  LGCP::VADParams v1;
+  v1.set_v1();
+  EXPECT_FALSE(r.configureVAD(v1));  // the driver speaks version 2
+  EXPECT_TRUE(has_line(err(), "DSPROC_CONFIGURE VAD: params not specified for v2:  timeslot=3")) << err();
+  LGCP::VADParams v2;
+  v2.select_v2().set_voice_th_msec(200);
+  v2.select_v2().set_silence_th_msec(500);
+  v2.select_v2().set_e_th_dB(40);
+  ASSERT_TRUE(r.configureVAD(v2));
+  auto c = requests(Device::dsp, dsp::DSPROC_CONFIGURE);
+  ASSERT_EQ(c.size(), 1u);
+  EXPECT_EQ(c[0].bytes(), (Bytes{0, 0, 0, 3, 0, 0, 0, 1, 0, 200, 0x01, 0xF4, 40, 0, 0, 0, 0, 0, 0, 0}));
+  EXPECT_TRUE(has_line(log(), "DSPROC_CONFIGURE VAD ts=3")) << log();
+  sim().state().vad_version = 1;
+  ASSERT_TRUE(r.configureVAD(v2));
+  EXPECT_EQ(requests(Device::dsp, dsp::DSPROC_CONFIGURE)[1].bytes(), be32({3, 1, 3, 127, 0}));
+
+  sim().clear_requests();
+  ASSERT_TRUE(r.configureSD());
+  ASSERT_TRUE(r.configureDelays(10, 20, 30));
+  ASSERT_TRUE(r.configureRxGain(-6));
+  ASSERT_TRUE(r.configureToneFilter(2100, 1, 300, -20));
+  c = requests(Device::dsp, dsp::DSPROC_CONFIGURE);
+  ASSERT_EQ(c.size(), 4u);
+  EXPECT_EQ(c[0].bytes(), be32({3, 2, 0, 0, 0}));
+  EXPECT_EQ(c[1].bytes(), be32({3, 32, 10, 20, 30}));
+  EXPECT_EQ(c[2].bytes(), (Bytes{0, 0, 0, 3, 0, 0, 0, 64, 0xFA, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}));
+  EXPECT_EQ(c[3].bytes(), (Bytes{0, 0, 0, 3, 0, 0, 1, 0, 0x08, 0x34, 1, 0, 0x01, 0x2C, 0xEC, 0, 0, 0, 0, 0}));
+  EXPECT_TRUE(has_line(log(), "DSPROC_CONFIGURE SD ts=3")) << log();
+  EXPECT_TRUE(has_line(log(), "DSPROC_CONFIGURE DELAYS ts=3 rx=10 tx=20 selcal=30")) << log();
+  EXPECT_TRUE(has_line(log(), "DSPROC_CONFIGURE RX GAIN ts=3 gain_dB=-6")) << log();
+  EXPECT_TRUE(has_line(log(), "DSPROC_CONFIGURE TONE FILTER ts=3 freq=2100, en=1, dur_th_msec=300, det_lvl_dB=-20"))
+      << log();
+
+  sim().fail_next(Device::dsp, EINVAL);
+  EXPECT_FALSE(r.configureDelays(0, 0, 0));
+  EXPECT_TRUE(r.delaysSet());
+  EXPECT_TRUE(has_line(err(), "DSPROC_CONFIGURE DELAYS fail: timeslot=3 errno=\"Invalid argument\"")) << err();
+}
+
+TEST_F(DspTest, CleanBeforeDestroyUndoesWhatWasSwitchedOn) {
+  DspSlot r(3);
+  ASSERT_TRUE(r.enableVAD(true));
+  ASSERT_TRUE(r.enableBSS(true));
+  ASSERT_TRUE(r.enableNG(true));
+  ASSERT_TRUE(r.enableSD(true));
+  ASSERT_TRUE(r.enableMute(true, true));
+  ASSERT_TRUE(r.configureDelays(0, 5, 0));
+  ASSERT_TRUE(r.configureRxGain(3));
+  sim().clear_requests();
+  r.CleanBeforeDestroy();
+  std::vector<std::string> seen;
+  for (const auto& q : all()) seen.push_back(q.text());
+  EXPECT_EQ(seen, (std::vector<std::string>{
+                      "DSPROC_DISABLE timeslot=3 id=0 mask=1 -> 0",
+                      "DSPROC_DISABLE timeslot=3 id=0 mask=16 -> 0",
+                      "DSPROC_DISABLE timeslot=3 id=0 mask=128 -> 0",
+                      "DSPROC_CONFIGURE timeslot=3 what=32 word2=0 word3=0 word4=0 -> 0",
+                      "DSPROC_CONFIGURE timeslot=3 what=64 word2=0 word3=0 word4=0 -> 0",
+                      "DSPROC_DISABLE timeslot=3 id=0 mask=256 -> 0",
+                  }));
+  EXPECT_TRUE(has_line(log(), "DISABLE ALL TONE done:  ts=3")) << log();
+
+  // A gain set back to 0 (and delays cleared) need no reset; the tone filters always do.
+  DspSlot q(4);
+  ASSERT_TRUE(q.configureRxGain(5));
+  ASSERT_TRUE(q.configureRxGain(0));
+  EXPECT_FALSE(q.rxGainSet());
+  sim().clear_requests();
+  q.CleanBeforeDestroy();
+  ASSERT_EQ(all().size(), 1u);
+  EXPECT_EQ(all()[0].arg("mask"), 256);
+}
+
+TEST_F(DspTest, HungUpDeviceStopsTheReaderAndIsReopenedByTheNextConfigure) {
+  sim().hangup(Device::dsp);
+  pass(3);
+  EXPECT_TRUE(has_line(err(), "fail to read from dsproc: end of file")) << err();
+  EXPECT_FALSE(svc().is_open());
+
+  DspSlot r(3);
+  sim().fail_open(Device::dsp, ENOENT);
+  EXPECT_FALSE(r.configureSD());
+  EXPECT_FALSE(r.disableToneAll());
+  EXPECT_TRUE(has_line(err(), "open dsproc fail, VAD proceeding disabled: No such file or directory")) << err();
+  EXPECT_TRUE(has_line(err(), "configure SD fail: (interface not opened) timeslot=3")) << err();
+  EXPECT_TRUE(has_line(err(), "Disable All Tone fail: (interface not opened) timeslot=3")) << err();
+  sim().fail_open(Device::dsp, 0);
+  EXPECT_TRUE(r.configureSD());
+  EXPECT_TRUE(svc().is_open());
+  ASSERT_TRUE(r.enableBSS(true));
+  sim().dsp_bss(3, 1.5f);
+  pass();
+  EXPECT_EQ(r.scores, std::vector<float>{1.5f});
+}
+
+TEST_F(DspTest, RecordsAreTakenWholeAndShortOnesDropped) {
+  DspSlot r(3);
+  ASSERT_TRUE(r.enableBSS(true));
+  dsp::ProcEvent e;
+  e.timeslot = 3;
+  e.type = dsp::kEventBss;
+  dsp::BssEvent score;
+  score.score = 0.5f;
+  dsp::set_payload(e.payload, score);
+  Bytes record(sizeof e);
+  std::memcpy(record.data(), &e, sizeof e);
+  Bytes torn = record;
+  torn.resize(30, 0);
+  sim().inject_raw(Device::dsp, torn);
+  sim().inject_raw(Device::dsp, Bytes(3, 1));
+  pass();
+  EXPECT_EQ(r.scores, std::vector<float>{0.5f});
+  EXPECT_TRUE(has_line(err(), "dsproc: 6 bytes of a short record dropped")) << err();
+  EXPECT_TRUE(has_line(err(), "dsproc: 3 bytes of a short record dropped")) << err();
+  EXPECT_TRUE(svc().is_open());
+}
+
+}  // namespace

@@ -1,0 +1,413 @@
+// The tone-control service and its receivers on the simulated "/dev/dtmf": request ids and
+// the event filter, routing by timeslot, the dialling and ring-back sequences in time order.
+#include <cerrno>
+#include <cstring>
+#include <functional>
+#include <memory>
+#include <tuple>
+
+#include "asn1/schemas/LGCP.h"
+#include "asn1/schemas/TERM.h"
+#include "board/dtmf.h"
+#include "hardware/TonecReceiver.h"
+#include "hardware/TonecReceiverService.h"
+#include "HwDevTest.h"
+
+namespace {
+
+using Hardware::TonecReceiver;
+using Hardware::TonecReceiverService;
+namespace dtmf = board::dtmf;
+
+struct ToneSlot : TonecReceiver {
+  explicit ToneSlot(unsigned timeslot) : ts(timeslot) {}
+  unsigned ts;
+  std::vector<Params> events;
+  int completed = 0;
+  std::function<void()> on_event;
+  std::function<void()> on_complete;
+
+  void tonec_event(const Params& p) override {
+    events.push_back(p);
+    if (auto f = on_event) f();  // a copy: the callback may destroy this receiver
+  }
+  unsigned tonec_timeslot() const override { return ts; }
+  void tone_gen_complete() override {
+    ++completed;
+    if (auto f = on_complete) f();
+  }
+};
+
+using Generator = std::tuple<int, int, int, int>;  // f1, f2, a1, a2
+
+LGCP::TranslateDtmfParams digits(std::initializer_list<std::pair<int, int>> tones) {
+  LGCP::TranslateDtmfParams p;
+  for (auto [f1, f2] : tones) {
+    LGCP::DualTone t;
+    t.set_freq1(f1);
+    t.set_freq2(f2);
+    p.get_digits().push_back(t);
+  }
+  return p;
+}
+
+class ToneTest : public HwDevTest {
+ protected:
+  void SetUp() override {
+    HwDevTest::SetUp();
+    svc().init();
+    sim().clear_requests();
+    clear_output();
+  }
+
+  static TonecReceiverService& svc() { return *TonecReceiverService::instance(); }
+  static Generator generator(unsigned ts) {
+    const auto& t = sim().state().tones[ts];
+    return {t.frequency1, t.frequency2, t.amplitude1, t.amplitude2};
+  }
+  static size_t count(uint32_t request) { return requests(Device::dtmf, request).size(); }
+};
+
+const Generator kOff{0, 0, 0, 0};
+const Generator kSilence{1000, 1000, 0, 0};
+const Generator kRing{425, 0, 2048, 2048};
+
+TEST_F(ToneTest, DetectorEnableTakesANewIdOnlyWhenTheStateChanges) {
+  ToneSlot r(5);
+  uint32_t before = svc().request_counter();
+  EXPECT_TRUE(r.enableDTMF(true));
+  EXPECT_TRUE(r.enableDTMF(true));
+  ASSERT_EQ(count(dtmf::DTMF_ENABLE_DETECTOR), 1u);
+  auto enable = requests(Device::dtmf, dtmf::DTMF_ENABLE_DETECTOR)[0];
+  EXPECT_EQ(r.requestId(), before + 1);
+  Bytes expected{0, 0, 0, 5, 0, 0, 0, 0};
+  for (int i = 0; i < 4; ++i) expected[4 + i] = static_cast<uint8_t>((before + 1) >> (24 - 8 * i));
+  EXPECT_EQ(enable.bytes(), expected);
+  EXPECT_TRUE(has_line(err(), "DTMF_ENABLE_DETECTOR done: timeslot=5 id=" + std::to_string(before + 1))) << err();
+
+  EXPECT_TRUE(r.disableDTMF());
+  EXPECT_TRUE(r.disableDTMF());
+  EXPECT_EQ(count(dtmf::DTMF_DISABLE_DETECTOR), 1u);
+  EXPECT_EQ(requests(Device::dtmf, dtmf::DTMF_DISABLE_DETECTOR)[0].arg("timeslot"), 5);
+  EXPECT_TRUE(has_line(err(), "DTMF_DISABLE_DETECTOR done: timeslot=5")) << err();
+
+  // The id skips 0 when the counter wraps, and a failed enable still spends its id.
+  svc().set_request_counter(0xFFFFFFFEu);
+  sim().fail_next(Device::dtmf, EIO);
+  EXPECT_FALSE(r.enableDTMF(true));
+  EXPECT_FALSE(r.dtmfEnabled());
+  EXPECT_TRUE(has_line(err(), "DTMF_ENABLE_DETECTOR fail: timeslot=5 id=4294967295 errno=\"Input/output error\""))
+      << err();
+  EXPECT_TRUE(r.enableDTMF(true));
+  EXPECT_EQ(r.requestId(), 1u);
+}
+
+TEST_F(ToneTest, EventsReachTheFirstReceiverOfTheirTimeslotWithTheCurrentId) {
+  ToneSlot first(5), second(5), other(7);
+  ASSERT_TRUE(first.enableDTMF(true));
+  ASSERT_TRUE(second.enableDTMF(true));  // the detector's id is now second's
+  uint32_t id = first.requestId();
+  sim().dtmf_event(5, 3, 1000, id);
+  sim().dtmf_event(5, 4, 1001, id + 5);  // stale
+  sim().dtmf_event(7, 5, 1002, 0);       // receiver without detector
+  sim().dtmf_event(9, 6, 1003, 0);       // nobody
+  pass();
+
+  ASSERT_EQ(first.events.size(), 1u);
+  EXPECT_EQ(first.events[0].code, 3u);
+  EXPECT_EQ(first.events[0].timestamp, 1000u);
+  EXPECT_TRUE(second.events.empty());
+  EXPECT_TRUE(other.events.empty());
+  const std::string ids = " id=" + std::to_string(id);
+  EXPECT_TRUE(has_line(log(), "dtmf event:  timestamp=1000 timeslot=5 code=3" + ids)) << log();
+  EXPECT_TRUE(has_line(log(), "ignore spurious dtmf event:  timestamp=1001 timeslot=5 code=4 id=" +
+                                  std::to_string(id + 5) + " rid=" + std::to_string(id)))
+      << log();
+  EXPECT_TRUE(has_line(log(), "ignore spurious dtmf event (DTMF disabled):  timestamp=1002 timeslot=7 code=5 id=0"))
+      << log();
+  EXPECT_TRUE(has_line(err(), "receive tonec event from unknown timeslot 9")) << err();
+}
+
+TEST_F(ToneTest, IvaAndDtmfDetectionAreSwitchedIndependently) {
+  ToneSlot r(6);
+  ASSERT_TRUE(r.enableIVA(true));
+  EXPECT_TRUE(has_line(log(), "IVA_DETECTOR_ENABLE[6] ok")) << log();
+  // IVA on first must not make the DTMF enable a no-op (it would leave the detector without an id).
+  ASSERT_TRUE(r.enableDTMF(true));
+  EXPECT_EQ(count(dtmf::DTMF_ENABLE_DETECTOR), 1u);
+  // Switching IVA off keeps the digits coming.
+  ASSERT_TRUE(r.enableIVA(false));
+  sim().dtmf_event(6, 1, 10);
+  pass();
+  EXPECT_EQ(r.events.size(), 1u);
+  // With DTMF off, IVA results still arrive as detector events.
+  ASSERT_TRUE(r.enableIVA(true));
+  ASSERT_TRUE(r.enableDTMF(false));
+  sim().dtmf_event(6, 2, 11, r.requestId());
+  pass();
+  EXPECT_EQ(r.events.size(), 2u);
+  ASSERT_TRUE(r.enableIVA(false));
+  sim().dtmf_event(6, 3, 12, r.requestId());
+  pass();
+  EXPECT_EQ(r.events.size(), 2u);
+}
+
+TEST_F(ToneTest, ReceiversMayComeAndGoWhileTheirEventsAreDelivered) {
+  auto doomed = std::make_unique<ToneSlot>(8);
+  ASSERT_TRUE(doomed->enableDTMF(true));
+  uint32_t id = doomed->requestId();
+  std::unique_ptr<ToneSlot> successor;
+  doomed->on_event = [&] {
+    doomed.reset();
+    successor = std::make_unique<ToneSlot>(8);
+  };
+  sim().dtmf_event(8, 1, 1, id);
+  sim().dtmf_event(8, 2, 2, id);
+  pass();
+  EXPECT_FALSE(doomed);
+  ASSERT_TRUE(successor);
+  EXPECT_TRUE(successor->events.empty());
+  EXPECT_TRUE(has_line(log(), "ignore spurious dtmf event (DTMF disabled):  timestamp=2 timeslot=8 code=2 id=" +
+                                  std::to_string(id)))
+      << log();
+}
+
+TEST_F(ToneTest, RecordsAreTakenWholeAndShortOnesDropped) {
+  ToneSlot r(4);
+  ASSERT_TRUE(r.enableDTMF(true));
+  auto record = [&](uint32_t code) {
+    dtmf::ToneEvent e;
+    e.code = code;
+    e.timeslot = 4;
+    e.timestamp = 77;
+    e.id = r.requestId();
+    Bytes b(sizeof e);
+    std::memcpy(b.data(), &e, sizeof e);
+    return b;
+  };
+  Bytes two = record(1);
+  Bytes second = record(2);
+  two.insert(two.end(), second.begin(), second.end());
+  sim().inject_raw(Device::dtmf, two);
+  sim().inject_raw(Device::dtmf, Bytes(10, 0xEE));
+  Bytes torn = record(3);
+  torn.resize(20, 0);
+  sim().inject_raw(Device::dtmf, torn);
+  pass();
+  ASSERT_EQ(r.events.size(), 3u);
+  EXPECT_EQ(r.events[0].code, 1u);
+  EXPECT_EQ(r.events[1].code, 2u);
+  EXPECT_EQ(r.events[2].code, 3u);
+  EXPECT_TRUE(has_line(err(), "tonec: 10 bytes of a short record dropped")) << err();
+  EXPECT_TRUE(has_line(err(), "tonec: 4 bytes of a short record dropped")) << err();
+}
+
+TEST_F(ToneTest, HungUpDeviceStopsTheReaderAndIsReopenedByTheNextConfigure) {
+  sim().hangup(Device::dtmf);
+  pass();
+  EXPECT_TRUE(has_line(err(), "fail to read from tonec: end of file")) << err();
+  EXPECT_FALSE(svc().is_open());
+  EXPECT_EQ(svc().fd(), -1);
+
+  ToneSlot r(3);
+  LGCP::IVAParams iva;
+  iva.set_det_lvl_dB(-30);
+  sim().fail_open(Device::dtmf, ENOENT);
+  EXPECT_FALSE(r.configureIVA(iva));
+  EXPECT_TRUE(has_line(err(), "open tonec fail, DTMF proceeding disabled: No such file or directory")) << err();
+  EXPECT_TRUE(has_line(err(), "configure IVA fail: (interface not opened) timeslot=3")) << err();
+  sim().fail_open(Device::dtmf, 0);
+
+  ASSERT_TRUE(r.configureIVA(iva));
+  EXPECT_TRUE(svc().is_open());
+  auto c = requests(Device::dtmf, dtmf::IVA_CONFIGURE_DETECTOR);
+  ASSERT_EQ(c.size(), 1u);
+  EXPECT_EQ(c[0].bytes(), (Bytes{0, 0, 0, 3, 0xFF, 0xFF, 0xFF, 0xE2}));
+  EXPECT_TRUE(has_line(log(), "IVA_CONFIGURE_DETECTOR ts=3 det_lvl_dB=-30")) << log();
+}
+
+TEST_F(ToneTest, ConfigurationAndSwitchRequestsCarryTheirRecordsAndLogLines) {
+  ToneSlot r(5);
+  LGCP::DTMFParams p;
+  p.get_threshold().set_twist(1);
+  p.get_threshold().set_ratio(2);
+  p.get_threshold().set_noise(3);
+  p.get_level().set_silence(4);
+  ASSERT_TRUE(r.configureDTMF(p));
+  auto c = requests(Device::dtmf, dtmf::DTMF_CONFIGURE_DETECTOR);
+  ASSERT_EQ(c.size(), 1u);
+  // Silence comes before noise in the record, after it in the log line.
+  EXPECT_EQ(c[0].bytes(), (Bytes{0, 0, 0, 5, 0, 0, 0, 1, 0, 0, 0, 2, 0, 0, 0, 4, 0, 0, 0, 3}));
+  EXPECT_TRUE(has_line(log(), "DTMF_CONFIGURE_DETECTOR ts=5 twist=1 ratio=2 noise=3 silence=4")) << log();
+
+  EXPECT_TRUE(r.echoCancel(true));
+  EXPECT_TRUE(has_line(log(), "CHANNEL_LMS_ON[5] ok")) << log();
+  sim().fail_next(Device::dtmf, EIO);
+  EXPECT_FALSE(r.echoCancel(false));
+  EXPECT_TRUE(has_line(err(), "CHANNEL_LMS_OFF fail: timeslot=5 errno=\"Input/output error\"")) << err();
+  EXPECT_TRUE(sim().state().tones[5].echo_canceller);
+
+  ASSERT_TRUE(r.enableDTMF(true));
+  ASSERT_TRUE(r.enableIVA(true));
+  sim().fail_next(Device::dtmf, EBUSY);
+  EXPECT_FALSE(r.enableDTMFReject(true));
+  EXPECT_FALSE(r.rejectEnabled());
+  ASSERT_TRUE(r.enableDTMFReject(true));
+  EXPECT_TRUE(has_line(log(), "DTMF_REJECTION_ENABLE[5] ok")) << log();
+
+  // What the receiver switched on is switched off again before it goes.
+  sim().clear_requests();
+  r.CleanBeforeDestroy();
+  std::vector<std::string> names;
+  for (const auto& q : sim().requests(Device::dtmf)) names.push_back(q.spec ? q.spec->name : "?");
+  EXPECT_EQ(names, (std::vector<std::string>{"DTMF_DISABLE_DETECTOR", "IVA_DETECTOR_DISABLE", "DTMF_REJECTION_DISABLE"}));
+  sim().clear_requests();
+  r.CleanBeforeDestroy();
+  EXPECT_TRUE(sim().requests(Device::dtmf).empty());
+}
+
+TEST_F(ToneTest, SelcalSendsTheFirstFourSignsAndRefusesFewer) {
+  ToneSlot r(5);
+  TERM::SelcalCommand cmd;
+  cmd.set_signs("12345");
+  EXPECT_EQ(r.translateSelcal(cmd), 0);
+  auto s = requests(Device::dtmf, dtmf::SELCAL_DIAL);
+  ASSERT_EQ(s.size(), 1u);
+  EXPECT_EQ(s[0].bytes(), (Bytes{0, 0, 0, 5, 0x2E, 0xE0, '1', '2', '3', '4', 0, 0}));
+
+  cmd.set_amp(500);
+  cmd.set_signs("ABCD");
+  EXPECT_EQ(r.translateSelcal(cmd), 0);
+  EXPECT_EQ(requests(Device::dtmf, dtmf::SELCAL_DIAL)[1].bytes(), (Bytes{0, 0, 0, 5, 0x01, 0xF4, 'A', 'B', 'C', 'D', 0, 0}));
+
+  cmd.set_signs("123");
+  EXPECT_LT(r.translateSelcal(cmd), 0);
+  EXPECT_EQ(count(dtmf::SELCAL_DIAL), 2u);
+  EXPECT_TRUE(has_line(err(), "SELCAL_DIAL fail: timeslot=5 incorect signs:123")) << err();
+}
+
+TEST_F(ToneTest, DiallingPlaysEachToneAndPauseInTimeOrder) {
+  ToneSlot r(5);
+  auto p = digits({{697, 1209}, {941, 1336}});
+  p.set_amp1(1000);
+  p.set_toneDuration(100);
+  p.set_pauseDuration(50);
+  r.translateDTMF(p);
+  EXPECT_TRUE(r.toneGeneratorRunning());
+  EXPECT_EQ(generator(5), Generator(697, 1209, 1000, 16384));
+  advance(99);
+  EXPECT_EQ(generator(5), Generator(697, 1209, 1000, 16384));
+  advance(1);
+  EXPECT_EQ(generator(5), kSilence);
+  advance(50);
+  EXPECT_EQ(generator(5), Generator(941, 1336, 1000, 16384));
+  advance(100);
+  EXPECT_EQ(generator(5), kSilence);
+  EXPECT_EQ(r.completed, 0);
+  advance(50);
+  EXPECT_EQ(generator(5), kOff);
+  EXPECT_EQ(r.completed, 1);
+  EXPECT_FALSE(r.toneGeneratorRunning());
+  advance(1000);
+  EXPECT_EQ(count(dtmf::DTMF_DIAL), 5u);
+  EXPECT_FALSE(r.disableToneGenerator(false));  // nothing runs
+  EXPECT_EQ(count(dtmf::DTMF_DIAL), 5u);
+}
+
+TEST_F(ToneTest, DiallingDefaultsReplacementAndEmptyLists) {
+  ToneSlot r(5);
+  r.translateDTMF(digits({{1, 2}, {3, 4}}));
+  EXPECT_EQ(generator(5), Generator(1, 2, 16384, 16384));
+  advance(70);
+  EXPECT_EQ(generator(5), kSilence);
+  // A new list during the dialling replaces what is left, without restarting the timing.
+  r.translateDTMF(digits({{5, 6}}));
+  advance(69);
+  EXPECT_EQ(generator(5), kSilence);
+  advance(1);
+  EXPECT_EQ(generator(5), Generator(5, 6, 16384, 16384));
+  advance(70);
+  EXPECT_EQ(generator(5), kSilence);
+  advance(70);
+  EXPECT_EQ(generator(5), kOff);
+  EXPECT_EQ(r.completed, 1);
+
+  r.translateDTMF(digits({}));
+  EXPECT_EQ(generator(5), kOff);
+  EXPECT_EQ(r.completed, 2);
+  EXPECT_FALSE(r.toneGeneratorRunning());
+
+  // The owner may go away when told that the dialling ended.
+  auto gone = std::make_unique<ToneSlot>(6);
+  gone->on_complete = [&] { gone.reset(); };
+  gone->translateDTMF(digits({{7, 8}}));
+  advance(70);
+  advance(70);
+  EXPECT_FALSE(gone);
+}
+
+TEST_F(ToneTest, RingBackRepeatsItsCadenceUntilCancelled) {
+  ToneSlot r(5);
+  r.activateAudibleCall();
+  EXPECT_EQ(generator(5), kRing);
+  EXPECT_FALSE(r.toneGeneratorRunning());
+  advance(1000);
+  EXPECT_EQ(generator(5), kSilence);
+  advance(2999);
+  EXPECT_EQ(generator(5), kSilence);
+  advance(1);
+  EXPECT_EQ(generator(5), kRing);
+  advance(1000);
+  EXPECT_EQ(generator(5), kSilence);
+
+  // Cancelled, the cadence stays off.
+  r.cancelAudibleCall();
+  EXPECT_EQ(generator(5), kOff);
+  size_t dials = count(dtmf::DTMF_DIAL);
+  advance(3000);
+  advance(1000);
+  advance(3000);
+  EXPECT_EQ(generator(5), kOff);
+  EXPECT_EQ(count(dtmf::DTMF_DIAL), dials);
+}
+
+TEST_F(ToneTest, RingBackAndDiallingShareTheGenerator) {
+  ToneSlot r(5);
+  r.translateDTMF(digits({{1, 2}}));
+  r.cancelAudibleCall();  // a dialling runs: nothing happens
+  EXPECT_EQ(generator(5), Generator(1, 2, 16384, 16384));
+  EXPECT_TRUE(r.toneGeneratorRunning());
+
+  // A ring-back takes the generator over; a later dialling starts at once.
+  r.activateAudibleCall();
+  EXPECT_EQ(generator(5), kRing);
+  EXPECT_FALSE(r.toneGeneratorRunning());
+  advance(1000);
+  EXPECT_EQ(generator(5), kSilence);
+  r.translateDTMF(digits({{3, 4}}));
+  EXPECT_EQ(generator(5), Generator(3, 4, 16384, 16384));
+  advance(70);
+  advance(70);
+  EXPECT_EQ(generator(5), kOff);
+  advance(4000);
+  EXPECT_EQ(generator(5), kOff) << "the dialling ended the ring-back";
+  EXPECT_EQ(r.completed, 1);
+
+  // A forced stop ends a running ring-back too.
+  r.activateAudibleCall();
+  EXPECT_TRUE(r.disableToneGenerator(true));
+  advance(1000);
+  EXPECT_EQ(generator(5), kOff);
+}
+
+TEST_F(ToneTest, DestroyedReceiverLeavesNoTimerBehind) {
+  auto r = std::make_unique<ToneSlot>(5);
+  r->activateAudibleCall();
+  unsigned timers = multiplexer.timer_count();
+  EXPECT_GE(timers, 1u);
+  r.reset();
+  EXPECT_EQ(multiplexer.timer_count(), timers - 1);
+  advance(5000);
+}
+
+}  // namespace
