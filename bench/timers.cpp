@@ -17,17 +17,20 @@
 
 namespace {
 
-// Background intervals: "mixed" draws from 10 minutes to 1 hour, "equal" uses 30 minutes
-// for every timer. The measured timer is armed from the same distribution.
+// Background intervals: "mixed" draws from 10 minutes to 1 hour, "few" picks one of four
+// protocol-like intervals, "equal" uses 30 minutes for every timer. The measured timer is
+// armed from the same distribution.
+enum Mix { equal, few, mixed };
 constexpr unsigned kEqualMs = 1'800'000;
 constexpr unsigned kMinMs = 600'000;
 constexpr unsigned kMaxMs = 3'600'000;
+constexpr unsigned kFewMs[] = {1'000'000, 1'003'000, 1'010'000, 1'120'000};
 
-std::vector<unsigned> intervals(std::size_t n, bool mixed, unsigned seed) {
+std::vector<unsigned> intervals(std::size_t n, Mix mix, unsigned seed) {
   std::mt19937 rng(seed);
   std::uniform_int_distribution<unsigned> d(kMinMs, kMaxMs);
   std::vector<unsigned> v(n);
-  for (auto& x : v) x = mixed ? d(rng) : kEqualMs;
+  for (auto& x : v) x = mix == mixed ? d(rng) : mix == few ? kFewMs[rng() % 4] : kEqualMs;
   // Arming in due order keeps the set-up linear; the list is the same either way.
   std::sort(v.begin(), v.end());
   return v;
@@ -43,13 +46,13 @@ class CountingTimer : public TimerEvent {
 
 struct VxBackground {
   std::vector<CountingTimer> timers;
-  VxBackground(std::size_t n, bool mixed) : timers(n) {
+  VxBackground(std::size_t n, Mix mixed) : timers(n) {
     auto iv = intervals(n, mixed, 1);
     for (std::size_t i = 0; i < n; ++i) timers[i].schedule(iv[i]);
   }
 };
 
-void Vx_ArmCancel(benchmark::State& state, bool mixed) {
+void Vx_ArmCancel(benchmark::State& state, Mix mixed) {
   VxBackground bg(state.range(0), mixed);
   auto iv = intervals(1024, mixed, 2);
   std::shuffle(iv.begin(), iv.end(), std::mt19937(3));
@@ -61,7 +64,7 @@ void Vx_ArmCancel(benchmark::State& state, bool mixed) {
   }
 }
 
-void Vx_ArmFire(benchmark::State& state, bool mixed) {
+void Vx_ArmFire(benchmark::State& state, Mix mixed) {
   VxBackground bg(state.range(0), mixed);
   CountingTimer t;
   for (auto _ : state) {
@@ -87,7 +90,7 @@ struct EvBackground {
   event_base* base;
   std::vector<event*> events;
   unsigned long fired = 0;
-  EvBackground(std::size_t n, bool mixed) : base(event_base_new()) {
+  EvBackground(std::size_t n, Mix mixed) : base(event_base_new()) {
     auto iv = intervals(n, mixed, 1);
     events.reserve(n);
     for (std::size_t i = 0; i < n; ++i) {
@@ -103,7 +106,7 @@ struct EvBackground {
   }
 };
 
-void Ev_ArmCancel(benchmark::State& state, bool mixed) {
+void Ev_ArmCancel(benchmark::State& state, Mix mixed) {
   EvBackground bg(state.range(0), mixed);
   auto iv = intervals(1024, mixed, 2);
   std::shuffle(iv.begin(), iv.end(), std::mt19937(3));
@@ -119,7 +122,7 @@ void Ev_ArmCancel(benchmark::State& state, bool mixed) {
   event_free(t);
 }
 
-void Ev_ArmFire(benchmark::State& state, bool mixed) {
+void Ev_ArmFire(benchmark::State& state, Mix mixed) {
   EvBackground bg(state.range(0), mixed);
   unsigned long fired = 0;
   event* t = evtimer_new(bg.base, ev_count, &fired);
@@ -137,14 +140,16 @@ void sizes(benchmark::internal::Benchmark* b) {
   for (int n : {1000, 10000, 100000}) b->Arg(n);
 }
 
-BENCHMARK_CAPTURE(Vx_ArmCancel, mixed, true)->Apply(sizes);
-BENCHMARK_CAPTURE(Ev_ArmCancel, mixed, true)->Apply(sizes);
-BENCHMARK_CAPTURE(Vx_ArmCancel, equal, false)->Apply(sizes);
-BENCHMARK_CAPTURE(Ev_ArmCancel, equal, false)->Apply(sizes);
-BENCHMARK_CAPTURE(Vx_ArmFire, mixed, true)->Apply(sizes);
-BENCHMARK_CAPTURE(Ev_ArmFire, mixed, true)->Apply(sizes);
-BENCHMARK_CAPTURE(Vx_ArmFire, equal, false)->Apply(sizes);
-BENCHMARK_CAPTURE(Ev_ArmFire, equal, false)->Apply(sizes);
+BENCHMARK_CAPTURE(Vx_ArmCancel, mixed, mixed)->Apply(sizes);
+BENCHMARK_CAPTURE(Ev_ArmCancel, mixed, mixed)->Apply(sizes);
+BENCHMARK_CAPTURE(Vx_ArmCancel, few, few)->Apply(sizes);
+BENCHMARK_CAPTURE(Ev_ArmCancel, few, few)->Apply(sizes);
+BENCHMARK_CAPTURE(Vx_ArmCancel, equal, equal)->Apply(sizes);
+BENCHMARK_CAPTURE(Ev_ArmCancel, equal, equal)->Apply(sizes);
+BENCHMARK_CAPTURE(Vx_ArmFire, mixed, mixed)->Apply(sizes);
+BENCHMARK_CAPTURE(Ev_ArmFire, mixed, mixed)->Apply(sizes);
+BENCHMARK_CAPTURE(Vx_ArmFire, equal, equal)->Apply(sizes);
+BENCHMARK_CAPTURE(Ev_ArmFire, equal, equal)->Apply(sizes);
 
 // Console output as usual, plus the time per iteration of every run, keyed by its name.
 class RatioReporter : public benchmark::ConsoleReporter {

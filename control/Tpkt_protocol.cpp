@@ -5,6 +5,7 @@
 #include <new>
 
 #include "control/Profile.h"
+#include "foundation/Mux.h"
 
 Tpkt_protocol::Tpkt_protocol() = default;
 
@@ -30,6 +31,14 @@ void Tpkt_protocol::reset() {
 }
 
 void Tpkt_protocol::on_timeout(Timer*) {
+  if (state_ == idle && garbage_ == 0) return;  // nothing was pending when it ran out
+  // The timer is armed once and not moved on every chunk: it runs out at the first chunk's
+  // deadline and is re-armed for what is left after the latest chunk.
+  const uint32_t quiet = Mux::milliseconds() - last_chunk_ms_;
+  if (quiet < partial_timeout_ms) {
+    timer_.set(partial_timeout_ms - quiet, &Tpkt_protocol::on_timeout, this);
+    return;
+  }
   // The timer also runs while a garbage run is pending, so that its line is not held back.
   if (state_ != idle) std::clog << " TPKT packet timeout." << std::endl;
   reset();
@@ -61,8 +70,9 @@ void Tpkt_protocol::message(Packet& p) {
 }
 
 void Tpkt_protocol::receive(Packet& chunk) {
+  // Read in place: the chunk is not modified, so a shared one is never copied.
   const unsigned n = chunk.length();
-  const uint8_t* at = n ? reinterpret_cast<const uint8_t*>(chunk.pull(n)) : nullptr;
+  const uint8_t* at = n ? chunk.data() : nullptr;
   const uint8_t* end = at + n;
   while (at != end) {
     switch (state_) {
@@ -74,10 +84,13 @@ void Tpkt_protocol::receive(Packet& chunk) {
       case ignore: state_ignore(at, end); break;
     }
   }
-  if (state_ != idle || garbage_ != 0)
-    timer_.set(partial_timeout_ms, &Tpkt_protocol::on_timeout, this);
-  else
-    timer_.reset();
+  // Something is pending: the 3000 ms count from now. Re-arming the loop's timer for every
+  // chunk would cost a timer-list update per read; on_timeout checks the time instead.
+  // When nothing is pending an armed timer is left to run out without effect.
+  if (state_ != idle || garbage_ != 0) {
+    last_chunk_ms_ = Mux::milliseconds();
+    if (!timer_.is_set()) timer_.set(partial_timeout_ms, &Tpkt_protocol::on_timeout, this);
+  }
 }
 
 void Tpkt_protocol::state_idle(const uint8_t*& at, const uint8_t* end) {

@@ -47,4 +47,6 @@ class Tpkt_protocol : public Protocol {
   Packet frame_;
   // Bytes dropped while hunting for a frame start; reported once per run, not per byte.
   uint32_t garbage_ = 0;
+  // Loop time of the latest chunk that left something pending.
+  uint32_t last_chunk_ms_ = 0;
 };

@@ -111,6 +111,9 @@ class Key {
 
  private:
   ChildList<SubKey> subkeys_;
+
+ public:
+  const int& mSubKeyCount = subkeys_.count;
 };
 
 // One occurrence of a section header and the keys written under it.
@@ -140,6 +143,9 @@ class SubSection {
  private:
   ChildList<Key> keys_;
   std::map<std::string, Key*> index_;
+
+ public:
+  const int& mKeyCount = keys_.count;
 };
 
 // A section name with one subsection per header that carried it.
@@ -165,6 +171,9 @@ class Section {
 
  private:
   ChildList<SubSection> subsections_;
+
+ public:
+  const int& mSubSectionCount = subsections_.count;
 };
 
 // The result of a section look-up: usable as the section's pointer (as the model hands it
@@ -220,6 +229,10 @@ class File {
   bool open_ = false;
   ChildList<Section> sections_;
   std::map<std::string, Section*> index_;
+
+ public:
+  // The counts under the names the configuring code reads them by.
+  const int& mSectionCount = sections_.count;
 };
 
 // Replaces the file's contents with what the stream holds.

@@ -71,10 +71,10 @@ bool Multiplexer::event_exists(EventHandler* h) const { return list_of(h) != nul
 
 // Sorted insert behind every entry not due after e, so equal due times keep arming order.
 // New entries are mostly the latest and are found from the tail; an entry due before the
-// middle of the list (a short delay among long ones) is placed from the head instead, which
-// finds the same position in the sorted list with fewer steps.
-void Multiplexer::set(TimerEvent* e) {
-  if (e->armed_) timers_.remove(e);
+// middle of the list (a short delay among long ones) is placed from the head instead, and
+// one with a known earlier neighbour (from) by walking forward from it. All three find the
+// same place in the sorted list.
+void Multiplexer::insert_timer(TimerEvent* e, TimerEvent* from) {
   e->armed_ = true;
   TimerEvent* head = timers_.first();
   if (!head) {
@@ -82,28 +82,74 @@ void Multiplexer::set(TimerEvent* e) {
     return;
   }
   TimerEvent* tail = timers_.last();
-  const int32_t from_head = e->compare(head);
   const int32_t to_tail = tail->compare(e);
-  if (to_tail <= 0 || from_head >= to_tail) {
-    timers_.insert_to_tail_by_grown(e);
+  if (to_tail <= 0) {
+    timers_.insert_after(tail, e);
     return;
   }
-  for (TimerEvent* p = head; p; p = p->next) {
-    if (p->compare(e) > 0) {
-      if (p->prev)
-        timers_.insert_after(p->prev, e);
-      else
-        timers_.insert_to_head(e);
+  if (!from || from->compare(e) > 0) {
+    if (e->compare(head) >= to_tail) {
+      timers_.insert_to_tail_by_grown(e);
       return;
     }
+    if (head->compare(e) > 0) {
+      timers_.insert_to_head(e);
+      return;
+    }
+    from = head;
   }
-  timers_.insert_to_tail(e);
+  // from is not due after e and the tail is: the place lies between them.
+  TimerEvent* p = from;
+  while (p->next->compare(e) <= 0) p = p->next;
+  timers_.insert_after(p, e);
+}
+
+void Multiplexer::unlink_timer(TimerEvent* e) {
+  if (e->hint_slot_ >= 0) {
+    // The entry before a leaving hint is due no later, so it serves as the hint instead.
+    TimerHint& hint = timer_hints_[e->hint_slot_];
+    TimerEvent* before = e->prev;
+    if (before && before->hint_slot_ < 0) {
+      hint.ev = before;
+      before->hint_slot_ = e->hint_slot_;
+    } else {
+      hint.ev = nullptr;
+    }
+    e->hint_slot_ = -1;
+  }
+  timers_.remove(e);
+  e->armed_ = false;
+}
+
+void Multiplexer::set(TimerEvent* e) {
+  if (e->armed_) unlink_timer(e);
+  insert_timer(e, nullptr);
+}
+
+void Multiplexer::set(TimerEvent* e, unsigned ms) {
+  if (e->armed_) unlink_timer(e);
+  // A daemon arms few distinct delays: a small table searched whole, replaced in turn.
+  int slot = -1;
+  for (int i = 0; i < kTimerHints; ++i) {
+    if (timer_hints_[i].ms == ms && timer_hints_[i].ev) {
+      slot = i;
+      break;
+    }
+  }
+  if (slot < 0) {
+    slot = timer_hint_victim_;
+    timer_hint_victim_ = (timer_hint_victim_ + 1) % kTimerHints;
+  }
+  TimerHint& hint = timer_hints_[slot];
+  insert_timer(e, hint.ms == ms ? hint.ev : nullptr);
+  if (hint.ev) hint.ev->hint_slot_ = -1;
+  hint.ms = ms;
+  hint.ev = e;
+  e->hint_slot_ = static_cast<int8_t>(slot);
 }
 
 void Multiplexer::reset(TimerEvent* e) {
-  if (!e->armed_) return;
-  timers_.remove(e);
-  e->armed_ = false;
+  if (e->armed_) unlink_timer(e);
 }
 
 int Multiplexer::timers_schedule() {
@@ -111,8 +157,7 @@ int Multiplexer::timers_schedule() {
   while (TimerEvent* head = timers_.first()) {
     if (static_cast<int32_t>(now - head->due) < 0) break;
     timer_measure_.begin();
-    timers_.remove(head);
-    head->armed_ = false;
+    unlink_timer(head);
     head->fire();
     timer_measure_.end();
   }
@@ -309,6 +354,9 @@ bool Multiplexer::pass(bool live_time, int cap) {
 
   execute_dpc();
   if (idle) return false;
+  // A terminate() that came before poll() (from a timer, a DPC, or a signal that arrived
+  // outside poll) must not leave the loop waiting for an event that may never come.
+  if (terminated_) timeout = 0;
 
   int r = ::poll(poll_array_.data(), poll_array_.size(), timeout);
   int poll_errno = errno;

@@ -52,6 +52,9 @@ class Multiplexer {
   // Arms (unlinking first when armed) and disarms a timer entry.
   void set(TimerEvent* e);
   void reset(TimerEvent* e);
+  // set() for an entry just armed ms from now (TimerEvent::schedule): the same list order,
+  // found from the entry last armed with the same delay.
+  void set(TimerEvent* e, unsigned ms);
 
   void attach(Dpc* d);
   void dettach(Dpc* d);
@@ -78,6 +81,8 @@ class Multiplexer {
   void open_watchdog();
   void close_watchdog();
   F_dual_list<EventHandler>* list_of(const EventHandler* h) const;
+  void insert_timer(TimerEvent* e, TimerEvent* from);
+  void unlink_timer(TimerEvent* e);
 
   F_sorted_list<TimerEvent> timers_;
   F_dual_list<EventHandler> pending_;  // attached since the last pass began
@@ -92,6 +97,15 @@ class Multiplexer {
   Measure dpc_measure_;
   Measure event_measure_;
   Measure timer_measure_;
+  // Per delay, the entry armed last with it: a later arming with that delay is due no
+  // earlier, so its place is found by a short walk forward from there.
+  struct TimerHint {
+    unsigned ms = 0;
+    TimerEvent* ev = nullptr;
+  };
+  static constexpr int kTimerHints = 16;
+  TimerHint timer_hints_[kTimerHints] = {};
+  int timer_hint_victim_ = 0;
   std::vector<TimerPoolPlugin*> plugins_;
   TimerPollNotify* poll_notify_ = nullptr;
   int watchdog_ = -1;

@@ -36,7 +36,17 @@ int Signal::handle(int sig, InfoHandler h, const Set& mask, int flags) {
 }
 int Signal::handle(int sig, InfoHandler h, int flags) { return install(sig, nullptr, h, Set().get(), flags); }
 
-int Signal::disable_int(int sig) { return siginterrupt(sig, 0); }
-int Signal::enable_int(int sig) { return siginterrupt(sig, 1); }
+namespace {
+// What siginterrupt() does: the installed action keeps everything but SA_RESTART.
+int set_restart(int sig, bool restart) {
+  struct sigaction sa {};
+  if (sigaction(sig, nullptr, &sa) != 0) return -1;
+  if (restart) sa.sa_flags |= SA_RESTART; else sa.sa_flags &= ~SA_RESTART;
+  return sigaction(sig, &sa, nullptr);
+}
+}  // namespace
+
+int Signal::disable_int(int sig) { return set_restart(sig, true); }
+int Signal::enable_int(int sig) { return set_restart(sig, false); }
 
 }  // namespace IPC

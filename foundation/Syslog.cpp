@@ -150,9 +150,13 @@ int SysLogManager::sendmsg_internal(const char* data, unsigned length) {
 }
 
 int SysLogManager::send_batch() {
-  // The socket is connected, so no address goes with the message: a stream socket would
-  // refuse one.
+  // A datagram names the log socket, so it reaches whatever listens there now; a stream
+  // socket refuses any address, its connection says where the bytes go.
   header_ = msghdr{};
+  if (type_ == SOCK_DGRAM) {
+    header_.msg_name = &address_;
+    header_.msg_namelen = sizeof address_;
+  }
   header_.msg_iov = vector_;
   header_.msg_iovlen = static_cast<std::size_t>(count_);
   ssize_t r;
@@ -167,7 +171,7 @@ int SysLogManager::sendmsg() {
   if (socket_ >= 0) {
     r = send_batch();
     if (r < 0 && connected_) {
-      // The log socket went away (the log daemon restarted): connect anew and send again,
+      // The log daemon dropped the connection (it restarted): connect anew and send again,
       // so the batch is not lost.
       close_socket();
       openlog_internal(ident_.c_str(), options_ | LOG_NDELAY, 0);

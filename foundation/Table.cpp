@@ -30,7 +30,6 @@ void Table::delimeter(std::ostream& os) {
 
 void Table::gap(std::ostream& os) {
   finalize(os);
-  if (widths_.empty()) return;
   for (int w : widths_) os << '|' << std::string(w > 0 ? w : 0, ' ');
   os << '|' << std::endl;
 }

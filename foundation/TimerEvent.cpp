@@ -7,7 +7,7 @@ TimerEvent::~TimerEvent() { reset(); }
 
 void TimerEvent::schedule(unsigned ms) {
   due = Mux::milliseconds() + ms;
-  multiplexer.set(this);
+  multiplexer.set(this, ms);
 }
 
 void TimerEvent::reset() { multiplexer.reset(this); }

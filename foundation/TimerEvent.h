@@ -27,7 +27,8 @@ class TimerEvent : public F_dual_list_item<TimerEvent> {
 
  private:
   friend class Multiplexer;
-  bool armed_ = false;  // in the loop's timer list: spares the list search on re-arm
+  bool armed_ = false;    // in the loop's timer list: spares the list search on re-arm
+  int8_t hint_slot_ = -1;  // the loop's insertion hint that names this entry, if any
 };
 
 // Holder of at most one pending timer entry (owning, auto_ptr-like).

@@ -5,6 +5,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstring>
 #include <new>
 #include <string>
@@ -158,6 +159,25 @@ TEST_F(ServiceTest, DeactivateWhileTheEndIsPendingDoesNotRestartTheConnection) {
   vxtest::pump(3);
   EXPECT_EQ(svc.state(), Control::State::Idle);
   EXPECT_EQ(svc.impl_on_disconnects, 0);
+  EXPECT_EQ(rec.disconnects, 1);
+}
+
+TEST_F(ServiceTest, PeerThatNeverReadsCostsTheLoopOneDeadlineAtMost) {
+  const int small = 4096;
+  setsockopt(fd[0], SOL_SOCKET, SO_SNDBUF, &small, sizeof small);
+  setsockopt(fd[1], SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+  connect();
+  vxtest::CaptureStreams cap;
+  const std::string block(30000, 's');
+  const auto t0 = std::chrono::steady_clock::now();
+  for (int i = 0; i < 50; ++i) svc.Send(block.data(), int(block.size()));
+  const auto waited = std::chrono::steady_clock::now() - t0;
+  EXPECT_LT(waited, std::chrono::milliseconds(2500));
+  EXPECT_EQ(svc.state(), Control::State::Deactivating);
+  EXPECT_EQ(svc.GetOverflowCounter(), 1u);
+  EXPECT_EQ(count(cap.err.str(), "write timeout"), 1);
+  EXPECT_TRUE(vxtest::peer_closed(fd[1]));
+  vxtest::pump(2);
   EXPECT_EQ(rec.disconnects, 1);
 }
 

@@ -72,7 +72,13 @@ class ChildWaitTest : public ::testing::Test {
     ChildWait::Activate();
     old_ = std::clog.rdbuf(log_.rdbuf());
   }
-  void TearDown() override { std::clog.rdbuf(old_); }
+  // Leaves the loop and SIGCHLD as other tests expect them.
+  void TearDown() override {
+    std::clog.rdbuf(old_);
+    IPC::Signal::system(SIGCHLD);
+    ChildWaitService::childWaitService->Release();
+    ChildWaitService::childWaitService->writeEnd.close();
+  }
   std::ostringstream log_;
   std::streambuf* old_ = nullptr;
 };
@@ -233,6 +239,14 @@ TEST(Signal, InstallsHandlers) {
   EXPECT_TRUE(sa.sa_flags & SA_RESTART);
   raise(SIGUSR1);
   EXPECT_EQ(g_info_code, SI_TKILL);
+
+  EXPECT_EQ(Signal::enable_int(SIGUSR1), 0);
+  sigaction(SIGUSR1, nullptr, &sa);
+  EXPECT_FALSE(sa.sa_flags & SA_RESTART);
+  EXPECT_TRUE(sa.sa_flags & SA_SIGINFO);
+  EXPECT_EQ(Signal::disable_int(SIGUSR1), 0);
+  sigaction(SIGUSR1, nullptr, &sa);
+  EXPECT_TRUE(sa.sa_flags & SA_RESTART);
 
   EXPECT_EQ(Signal::ignore(SIGUSR1), 0);
   raise(SIGUSR1);  // ignored

@@ -103,8 +103,8 @@ TEST(IniFile, LookUpCreatesAbsentSectionsAndKeys) {
   IniFile::File& f = *owned;
   ASSERT_EQ(f.SectionCount(), 1);
   IniFile::Section& traces = f["traces"];
-  EXPECT_EQ(traces.SubSectionCount(), 0);
-  EXPECT_EQ(f.SectionCount(), 2);
+  EXPECT_EQ(traces.mSubSectionCount, 0);
+  EXPECT_EQ(f.mSectionCount, 2);
   EXPECT_EQ(static_cast<IniFile::Section*>(f["traces"]), &traces);
   traces.CheckEmpty();
   ASSERT_EQ(traces.SubSectionCount(), 1);
@@ -112,8 +112,8 @@ TEST(IniFile, LookUpCreatesAbsentSectionsAndKeys) {
 
   IniFile::SubSection* sub = f["a"]->FirstSubSection();
   IniFile::Key* missing = (*sub)["missing"];
-  EXPECT_EQ(missing->SubKeyCount(), 0);
-  EXPECT_EQ(sub->KeyCount(), 2);
+  EXPECT_EQ(missing->mSubKeyCount, 0);
+  EXPECT_EQ(sub->mKeyCount, 2);
   missing->CheckEmpty();
   EXPECT_EQ(missing->FirstSubKey()->mValue, "");
   EXPECT_EQ(missing->FirstSubKey()->mLineNo, -1);

@@ -129,6 +129,19 @@ TEST_F(MultiplexerTest, TerminateMidPassKeepsUnservedHandlersInOrder) {
   ::testing::internal::GetCapturedStderr();
 }
 
+// With only an idle descriptor left, a terminate() from a timer must not block in poll().
+TEST_F(MultiplexerTest, TerminateBeforePollDoesNotWait) {
+  Pipe p;
+  TestHandler idle("idle", p.rd, nullptr);
+  idle.mux_attach();
+  Timer t;
+  t.set(0, +[] { multiplexer.terminate(); });
+  ::testing::internal::CaptureStderr();
+  multiplexer.run(false, true);
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(), "Mux: terminating...\n");
+  EXPECT_TRUE(idle.served_revents.empty());
+}
+
 TEST_F(MultiplexerTest, AttachAndDetachMisuseIsReportedAndIgnored) {
   Pipe p;
   TestHandler h("dup", p.rd, nullptr);

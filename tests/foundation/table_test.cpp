@@ -55,8 +55,9 @@ TEST(TableTest, MeasureCellAndNoColumnsWriteNoBorder) {
   std::ostringstream none;
   ext::Table empty;
   empty.delimeter(none);
-  empty.gap(none);
   EXPECT_EQ(none.str(), "");
+  empty.gap(none);
+  EXPECT_EQ(none.str(), "|\n");
 }
 
 TEST(HexTest, BytesAndNumbersInUpperCaseHexWithTheStreamRestored) {
