@@ -5,6 +5,8 @@
 #include "asn1/Info.h"
 
 #include <cstddef>
+#include <iosfwd>
+#include <string>
 
 namespace ASN1 {
 
@@ -29,6 +31,9 @@ class AbstractData {
 public:
     virtual ~AbstractData() = default;
 
+    // A new value of the record's type (the record's own factory), owned by the caller.
+    static AbstractData* create(const void* info) { return createFrom(info); }
+
     const TypeInfo* info() const { return static_cast<const TypeInfo*>(info_); }
     const void* infoRecord() const { return info_; }
 
@@ -40,6 +45,13 @@ public:
 
     bool isValid() const;
     bool isStrictlyValid() const;
+
+    // Value-notation text (AVNEncoder.cpp, AVNDecoder.cpp): print_on and get_from return the
+    // stream state to set, 0 or failbit.
+    int print_on(std::ostream& os) const;
+    int get_from(std::istream& is);
+    std::string asValueNotation() const;
+    bool setFromValueNotation(const std::string& text);
 
     friend bool operator==(const AbstractData& a, const AbstractData& b) { return a.compare(b) == 0; }
     friend bool operator!=(const AbstractData& a, const AbstractData& b) { return a.compare(b) != 0; }
@@ -58,6 +70,11 @@ protected:
 private:
     const void* info_;
 };
+
+// Writes value as value notation; nothing when os is not good; failbit when writing fails.
+std::ostream& operator<<(std::ostream& os, const AbstractData& value);
+// Reads value from value notation; nothing when is is not good; failbit when reading fails.
+std::istream& operator>>(std::istream& is, AbstractData& value);
 
 // Width of a field holding n distinct values: 32 for n = 0 (wrapped full range), 0 for n = 1.
 unsigned CountBits(unsigned n);

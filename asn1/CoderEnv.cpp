@@ -8,7 +8,19 @@ namespace ASN1 {
 
 bool CoderEnv::encodeBytes(const AbstractData& value, std::vector<char>& out) const
 {
-    std::vector<char> bytes;
+    // The coder writes into a buffer of its own, so that a failure leaves out untouched; the
+    // buffer is kept between calls so that encoding a message does not allocate it anew.
+    thread_local std::vector<char> scratch;
+    thread_local bool scratchInUse = false;
+    std::vector<char> local;
+    const bool nested = scratchInUse;  // a coder that encodes through here gets its own
+    std::vector<char>& bytes = nested ? local : scratch;
+    bytes.clear();
+    scratchInUse = true;
+    struct Release {
+        bool nested;
+        ~Release() { scratchInUse = nested; }
+    } release{nested};
     bool ok;
     switch (encodingRule_) {
     case per: ok = detail::encodePER(value, bytes); break;
@@ -47,11 +59,8 @@ bool decodePER(const char* first, const char* last, const CoderEnv* env, Abstrac
     return value.accept(decoder);
 }
 
-// The BER and value-notation coders plug in here; until they exist these rules fail cleanly.
-bool encodeBER(const AbstractData&, std::vector<char>&) { return false; }
-bool encodeAVN(const AbstractData&, std::vector<char>&) { return false; }
-bool decodeBER(const char*, const char*, const CoderEnv*, AbstractData&) { return false; }
-bool decodeAVN(const char*, const char*, AbstractData&) { return false; }
+// encodeBER, decodeBER: BEREncoder.cpp, BERDecoder.cpp; encodeAVN, decodeAVN: AVNEncoder.cpp,
+// AVNDecoder.cpp.
 
 }  // namespace detail
 

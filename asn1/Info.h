@@ -34,6 +34,9 @@
 //   (`&ASN1::createAs<ASN1::IA5String>`), or a schema class derived from it.
 // - ENUMERATED names: one text per item in schema order; "name=N" gives the item the value N,
 //   other texts count on from the previous one (the first from 0). `numNames` is the count.
+// - Nothing else is needed from a schema class: comparison, cloning (through the record's
+//   `create`, so a clone keeps the schema class) and coding are generic. Typed access goes
+//   through SEQUENCE::field<T>(slot) and CHOICE::selection<T>() (both checked downcasts).
 #pragma once
 
 #include <cstdint>

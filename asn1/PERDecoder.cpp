@@ -23,7 +23,8 @@ PERDecoder::PERDecoder(const char* first, const char* last, const CoderEnv* env,
       end_(first && last > first ? size_t(last - first) : 0),
       bitsLeft_(8),
       aligned_(aligned),
-      nodesLeft_(MaximumDecodeNodes)
+      nodesLeft_(MaximumDecodeNodes),
+      depth_(0)
 {
 }
 
@@ -210,6 +211,16 @@ AbstractData* PERDecoder::createWithinBudget(const void* info)
     return createFrom(info);
 }
 
+bool PERDecoder::decodeNested(AbstractData& value)
+{
+    if (depth_ >= MaximumDepth)  // a recursive type must not turn input into stack depth
+        return false;
+    ++depth_;
+    bool ok = value.accept(*this);
+    --depth_;
+    return ok;
+}
+
 bool PERDecoder::decodeBounded(AbstractData& value, size_t len)
 {
     if (len > octetsLeft())
@@ -218,7 +229,7 @@ bool PERDecoder::decodeBounded(AbstractData& value, size_t len)
     size_t stop = pos_ + len;
     size_t savedEnd = end_;
     end_ = stop;
-    bool ok = value.accept(*this);
+    bool ok = decodeNested(value);
     end_ = savedEnd;
     if (ok)
         setPosition(stop);
@@ -443,7 +454,7 @@ bool PERDecoder::do_visit(CHOICE& v)
         return false;
     AbstractData& value = *v.getSelection();
     if (bound == 0)
-        return value.accept(*this);
+        return decodeNested(value);
     return decodeBounded(value, bound - pos_);
 }
 
@@ -454,6 +465,7 @@ bool PERDecoder::do_visit(SEQUENCE_OF_Base& v)
         return false;
     if (v.size() > n)
         v.erase(v.begin() + n, v.end());
+    v.reserve(n);  // slots only: elements are built as they are read
     for (uint32_t i = 0; i < n; ++i) {
         if (i >= v.size()) {
             std::unique_ptr<AbstractData> e(createWithinBudget(v.info()->elementInfo));
@@ -462,7 +474,7 @@ bool PERDecoder::do_visit(SEQUENCE_OF_Base& v)
             v.push_back_owned(e.get());
             e.release();
         }
-        if (!v.at(i).accept(*this)) {
+        if (!decodeNested(v.at(i))) {
             v.erase(v.begin() + i, v.end());
             return false;
         }
@@ -472,8 +484,10 @@ bool PERDecoder::do_visit(SEQUENCE_OF_Base& v)
 
 bool PERDecoder::do_visit(OpenData& v)
 {
+    // An open type always has at least one octet: what no encoder writes is refused rather
+    // than kept as an empty buffer that would re-encode differently.
     uint32_t len;
-    if (decodeLength(0, NoUpperBound, len) < 0 || len > octetsLeft())
+    if (decodeLength(0, NoUpperBound, len) < 0 || len == 0 || len > octetsLeft())
         return false;
     byteAlign();
     const char* at = reinterpret_cast<const char*>(data_ + pos_);
@@ -544,7 +558,7 @@ int PERDecoder::visitExtensionRoot(SEQUENCE& seq, int index, int optionalId)
             return Fail;
         seq.setField(static_cast<unsigned>(index), field);
     }
-    return field->accept(*this) ? Continue : Fail;
+    return decodeNested(*field) ? Continue : Fail;
 }
 
 int PERDecoder::preVisitExtensions(SEQUENCE& seq)

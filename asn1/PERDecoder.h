@@ -1,6 +1,6 @@
 // Aligned PER decoder: fills a value tree from untrusted octets. Every read is bounded by the
 // end of the input; a value that cannot be read fails the decode, and one decode creates at
-// most MaximumDecodeNodes values.
+// most MaximumDecodeNodes values nested at most MaximumDepth deep.
 #pragma once
 
 #include "asn1/Visitor.h"
@@ -16,6 +16,9 @@ struct ConstrainedInfo;
 
 class PERDecoder : public Visitor {
 public:
+    // Deepest nesting of values one decode follows.
+    static constexpr unsigned MaximumDepth = 64;
+
     // A saved position: octet offset and bits left in that octet.
     struct memento_type {
         size_t pos;
@@ -80,6 +83,8 @@ public:
 private:
     // Decodes value within the next len octets (an open type's contents) and moves past them.
     bool decodeBounded(AbstractData& value, size_t len);
+    // Decodes a component value, one level deeper.
+    bool decodeNested(AbstractData& value);
     bool readUnconstrainedWhole(uint32_t& bits, unsigned& octets);
 
     const CoderEnv* env_;
@@ -89,6 +94,7 @@ private:
     uint16_t bitsLeft_;  // bits not yet read in the current octet; 8 at a boundary
     bool aligned_;
     unsigned nodesLeft_;
+    unsigned depth_;
 };
 
 }  // namespace ASN1

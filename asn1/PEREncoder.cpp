@@ -386,7 +386,7 @@ bool PEREncoder::preVisitExtensionRoots(const SEQUENCE& seq)
         return false;
     if (info.extendable)
         encodeSingleBit(seq.extensionMap().any());
-    encodeBitMap(seq.optionalMap().bytes().data(), info.numOptional);
+    encodeBitMap(seq.optionalMap().data(), info.numOptional);
     return true;
 }
 
@@ -406,7 +406,7 @@ bool PEREncoder::preVisitExtensions(const SEQUENCE& seq)
     if (map.size() > MaximumArraySize)
         return false;
     encodeSmallUnsigned(map.size() - 1);
-    encodeBitMap(map.bytes().data(), map.size());
+    encodeBitMap(map.data(), map.size());
     return true;
 }
 

@@ -2,6 +2,7 @@
 
 #include "asn1/Visitor.h"
 
+#include <cstring>
 #include <memory>
 #include <stdexcept>
 #include <utility>
@@ -12,33 +13,45 @@ const unsigned SEQUENCE::defaultTag = 0;
 
 void SEQUENCE::BitMap::resize(unsigned n)
 {
+    const size_t count = (size_t(n) + 7) / 8;
+    if (count <= sizeof inline_) {
+        if (!heap_.empty()) {
+            std::memcpy(inline_, heap_.data(), count);
+            std::vector<unsigned char>().swap(heap_);
+        }
+        std::memset(inline_ + count, 0, sizeof inline_ - count);
+    } else {
+        if (heap_.empty())
+            heap_.assign(inline_, inline_ + sizeof inline_);
+        heap_.resize(count, 0);
+    }
     totalBits_ = n;
-    bitData_.resize((size_t(n) + 7) / 8, 0);
     if (n % 8)
-        bitData_.back() = static_cast<unsigned char>(bitData_.back() & (0xFF00 >> (n % 8)));
+        bytes()[count - 1] = static_cast<unsigned char>(bytes()[count - 1] & (0xFF00 >> (n % 8)));
 }
 
 bool SEQUENCE::BitMap::operator[](unsigned n) const
 {
-    return n < totalBits_ && (bitData_[n / 8] & (0x80 >> (n % 8)));
+    return n < totalBits_ && (data()[n / 8] & (0x80 >> (n % 8)));
 }
 
 void SEQUENCE::BitMap::set(unsigned n)
 {
     if (n < totalBits_)
-        bitData_[n / 8] = static_cast<unsigned char>(bitData_[n / 8] | (0x80 >> (n % 8)));
+        bytes()[n / 8] = static_cast<unsigned char>(bytes()[n / 8] | (0x80 >> (n % 8)));
 }
 
 void SEQUENCE::BitMap::clear(unsigned n)
 {
     if (n < totalBits_)
-        bitData_[n / 8] = static_cast<unsigned char>(bitData_[n / 8] & ~(0x80 >> (n % 8)));
+        bytes()[n / 8] = static_cast<unsigned char>(bytes()[n / 8] & ~(0x80 >> (n % 8)));
 }
 
 bool SEQUENCE::BitMap::any() const
 {
-    for (unsigned char b : bitData_)
-        if (b)
+    const unsigned char* d = data();
+    for (size_t i = 0, count = (size_t(totalBits_) + 7) / 8; i < count; ++i)
+        if (d[i])
             return true;
     return false;
 }

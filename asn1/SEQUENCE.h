@@ -13,6 +13,7 @@ namespace ASN1 {
 class SEQUENCE : public AbstractData, public detail::Allocator<SEQUENCE> {
 public:
     // Presence bits, most significant bit of each byte first; reads beyond the size are false.
+    // Up to 64 bits live in the object itself, so that most values allocate nothing here.
     class BitMap {
     public:
         unsigned size() const { return totalBits_; }
@@ -22,11 +23,15 @@ public:
         void set(unsigned n);
         void clear(unsigned n);
         bool any() const;
-        const std::vector<unsigned char>& bytes() const { return bitData_; }
+        // (size() + 7) / 8 bytes.
+        const unsigned char* data() const { return heap_.empty() ? inline_ : heap_.data(); }
 
     private:
+        unsigned char* bytes() { return heap_.empty() ? inline_ : heap_.data(); }
+
         unsigned totalBits_ = 0;
-        std::vector<unsigned char> bitData_;
+        unsigned char inline_[8] = {};
+        std::vector<unsigned char> heap_;  // only for more than 64 bits
     };
     typedef std::vector<AbstractData*> FieldVector;
 

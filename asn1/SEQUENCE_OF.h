@@ -40,6 +40,7 @@ public:
     iterator erase(iterator pos) { return erase(pos, pos + 1); }
     // Growing appends values built from the element record; shrinking deletes the tail.
     void resize(unsigned n);
+    void reserve(unsigned n) { container_.reserve(n); }
     // Appends an owned element (must be of the element type).
     void push_back_owned(AbstractData* element) { container_.push_back(element); }
     // Builds, appends and returns one new element; null when the element record builds nothing.

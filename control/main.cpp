@@ -58,11 +58,17 @@ const char* const configFile = "/usr/local/etc/server.conf";
 const char* const cfgTraces = "traces";
 
 volatile sig_atomic_t doDumpStatus = false;
+volatile sig_atomic_t terminateRequested = false;
 volatile sig_atomic_t updateResources = false;
 int print_version = 0;
 
 void SigPipeHandler(int) {}
-void SigTermHandler(int) { multiplexer.terminate(); }
+// The flag as well: the loop clears its own terminate request when it starts, and a signal
+// that arrives before that must not be lost.
+void SigTermHandler(int) {
+  terminateRequested = true;
+  multiplexer.terminate();
+}
 void SigUsr2Handler(int) { doDumpStatus = true; }
 void SigHupHandler(int) { updateResources = true; }
 
@@ -102,6 +108,7 @@ void CheckUpdateResources() {
 }
 
 void CheckSignals() {
+  if (terminateRequested) multiplexer.terminate();
   CheckDumpStatus();
   CheckUpdateResources();
 }

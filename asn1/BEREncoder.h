@@ -1,0 +1,50 @@
+// BER encoder (definite lengths): writes a value tree as X.690 Basic Encoding Rules octets.
+// SEQUENCE fields and CHOICE alternatives take the context tag of their position unless the
+// record carries a tag table; a tagged CHOICE or open type is wrapped in an explicit header.
+#pragma once
+
+#include "asn1/Visitor.h"
+
+#include <cstdint>
+#include <vector>
+
+namespace ASN1 {
+
+class BEREncoder : public ConstVisitor {
+public:
+    // tag: the tag the first value visited is written with (-1: its own).
+    explicit BEREncoder(std::vector<char>& out, int64_t tag = -1) : out_(&out), tag_(tag) {}
+
+    // Identifier and length octets of value, under the pending tag or the value's own.
+    bool encodeHeader(const AbstractData& value);
+
+    bool do_visit(const Null& v) override;
+    bool do_visit(const BOOLEAN& v) override;
+    bool do_visit(const INTEGER& v) override;
+    bool do_visit(const ENUMERATED& v) override;
+    bool do_visit(const OBJECT_IDENTIFIER& v) override;
+    bool do_visit(const BIT_STRING& v) override;
+    bool do_visit(const OCTET_STRING& v) override;
+    bool do_visit(const AbstractString& v) override;
+    bool do_visit(const BMPString& v) override;
+    bool do_visit(const CHOICE& v) override;
+    bool do_visit(const OpenData& v) override;
+    bool do_visit(const GeneralizedTime& v) override;
+    bool do_visit(const SEQUENCE_OF_Base& v) override;
+    bool preVisitExtensionRoots(const SEQUENCE& seq) override;
+    bool visitExtensionRoot(const SEQUENCE& seq, int index) override;
+    bool visitKnownExtension(const SEQUENCE& seq, int index) override;
+
+private:
+    void writeIdentifier(uint32_t tag, bool constructed);
+    void writeLength(uint32_t length);
+    void writeInteger(int64_t value);
+    // Takes the pending tag, or the value's own when none is pending.
+    uint32_t takeTag(const AbstractData& value);
+    bool encodeTagged(const AbstractData& value, uint32_t tag);
+
+    std::vector<char>* out_;
+    int64_t tag_;
+};
+
+}  // namespace ASN1

@@ -1,0 +1,203 @@
+// The building blocks of the aligned PER coder against octets computed by hand from X.691:
+// constrained whole numbers of every range class, length determinants, normally small
+// numbers, unconstrained integers and the alignment points.
+#include "asn1/PERDecoder.h"
+#include "asn1/PEREncoder.h"
+#include "tests/asn1/PerTestUtil.h"
+
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <functional>
+
+using asn1test::bytes;
+using asn1test::hex;
+
+namespace {
+
+std::string encoded(const std::function<bool(ASN1::PEREncoder&)>& write)
+{
+    std::vector<char> out;
+    ASN1::PEREncoder enc(out);
+    if (!write(enc))
+        return "FAIL";
+    return hex(out);
+}
+
+struct Whole {
+    uint32_t value, lo, hi;
+    const char* hexText;  // after one leading 1 bit, so that alignment shows
+};
+
+}  // namespace
+
+TEST(PerPrimitives, ConstrainedWholeNumberByRangeClass)
+{
+    const Whole cases[] = {
+        {5, 5, 5, "80"},                            // one value: nothing but the marker bit
+        {5, 0, 7, "D0"},                            // 3-bit field, unaligned: 1 101
+        {3, 0, 254, "8180"},                        // range 255: 8 bits, unaligned
+        {3, 0, 255, "8003"},                        // range 256: one aligned octet
+        {256, 0, 256, "800100"},                    // range 257: two aligned octets
+        {0x1234, 0, 65535, "801234"},               // range 65536: two aligned octets
+        {0, 0, 0xFFFFFFFF, "8000"},                 // big range: octet count in 2 bits, aligned value
+        {256, 0, 0xFFFFFFFF, "A00100"},
+        {0xFFFFFFFF, 0, 0xFFFFFFFF, "E0FFFFFFFF"},
+        {100000, uint32_t(-100000), 100000, "C0030D40"},  // negative lower bound, counted mod 2^32
+        {uint32_t(-128), uint32_t(-128), 127, "8000"},
+        {127, uint32_t(-128), 127, "80FF"},
+    };
+    for (const Whole& c : cases) {
+        SCOPED_TRACE(c.hexText);
+        EXPECT_EQ(encoded([&](ASN1::PEREncoder& e) {
+                      e.encodeSingleBit(true);
+                      return e.encodeUnsigned(c.value, c.lo, c.hi);
+                  }),
+                  c.hexText);
+        std::vector<char> in = bytes(c.hexText);
+        ASN1::PERDecoder d(in.data(), in.data() + in.size());
+        bool marker = false;
+        uint32_t v = 0;
+        ASSERT_TRUE(d.decodeSingleBit(marker));
+        ASSERT_EQ(d.decodeUnsigned(c.lo, c.hi, v), 0);
+        EXPECT_EQ(v, c.value);
+    }
+    EXPECT_EQ(encoded([](ASN1::PEREncoder& e) { return e.encodeUnsigned(8, 0, 7); }), "FAIL");
+    EXPECT_EQ(encoded([](ASN1::PEREncoder& e) { return e.encodeUnsigned(uint32_t(-129), uint32_t(-128), 127); }),
+              "FAIL");
+}
+
+TEST(PerPrimitives, DecodedWholeNumberIsNotCheckedAgainstUpperBound)
+{
+    // 0..1023 travels in two octets; 2000 is read as it is, for the caller to judge.
+    std::vector<char> in = bytes("07D0");
+    ASN1::PERDecoder d(in.data(), in.data() + in.size());
+    uint32_t v;
+    ASSERT_EQ(d.decodeUnsigned(0, 1023, v), 0);
+    EXPECT_EQ(v, 2000u);
+}
+
+TEST(PerPrimitives, TruncatedInputFailsInsteadOfDefaulting)
+{
+    std::vector<char> one = bytes("12");
+    uint32_t v;
+    bool bit;
+    {
+        ASN1::PERDecoder d(one.data(), one.data() + one.size());
+        EXPECT_EQ(d.decodeUnsigned(0, 65535, v), -1);  // needs two octets
+    }
+    {
+        ASN1::PERDecoder d(one.data(), one.data() + one.size());
+        EXPECT_TRUE(d.decodeMultiBit(8, v));
+        EXPECT_FALSE(d.decodeSingleBit(bit));
+        EXPECT_FALSE(d.decodeMultiBit(1, v));
+        EXPECT_EQ(d.decodeUnsigned(0, 7, v), -1);
+        EXPECT_EQ(d.decodeUnsigned(3, 3, v), 0);  // a single value needs no input
+        EXPECT_EQ(v, 3u);
+    }
+    {
+        ASN1::PERDecoder d(one.data(), one.data() + one.size());
+        EXPECT_FALSE(d.decodeMultiBit(33, v));
+        EXPECT_EQ(d.getBitsLeft(), 8u);
+    }
+}
+
+TEST(PerPrimitives, LengthDeterminants)
+{
+    const std::pair<uint32_t, const char*> unconstrained[] = {
+        {0, "00"}, {1, "01"}, {2, "02"}, {127, "7F"}, {128, "8080"}, {16383, "BFFF"}};
+    for (const auto& c : unconstrained) {
+        const uint32_t len = c.first;
+        const char* text = c.second;
+        SCOPED_TRACE(text);
+        EXPECT_EQ(encoded([&](ASN1::PEREncoder& e) { return e.encodeLength(len, 0, 0x7FFFFFFF); }), text);
+        std::vector<char> in = bytes(text);
+        ASN1::PERDecoder d(in.data(), in.data() + in.size());
+        uint32_t got;
+        ASSERT_EQ(d.decodeLength(0, 0x7FFFFFFF, got), 0);
+        EXPECT_EQ(got, len);
+    }
+    // No fragmentation: the encoder refuses what it cannot write, the decoder the 11 form.
+    EXPECT_EQ(encoded([](ASN1::PEREncoder& e) { return e.encodeLength(16384, 0, 0x7FFFFFFF); }), "FAIL");
+    std::vector<char> fragmented = bytes("C10000");
+    ASN1::PERDecoder d(fragmented.data(), fragmented.data() + fragmented.size());
+    uint32_t got;
+    EXPECT_EQ(d.decodeLength(0, 0x7FFFFFFF, got), -1);
+    // Upper bound below 64K: a constrained whole number; outside the bounds fails.
+    EXPECT_EQ(encoded([](ASN1::PEREncoder& e) { return e.encodeLength(5, 0, 7); }), "A0");
+    EXPECT_EQ(encoded([](ASN1::PEREncoder& e) { return e.encodeLength(4, 4, 4); }), "");
+    EXPECT_EQ(encoded([](ASN1::PEREncoder& e) { return e.encodeLength(9, 0, 8); }), "FAIL");
+}
+
+TEST(PerPrimitives, NormallySmallNumbers)
+{
+    EXPECT_EQ(encoded([](ASN1::PEREncoder& e) { e.encodeSmallUnsigned(0); return true; }), "00");
+    EXPECT_EQ(encoded([](ASN1::PEREncoder& e) { e.encodeSmallUnsigned(63); return true; }), "7E");
+    EXPECT_EQ(encoded([](ASN1::PEREncoder& e) { e.encodeSmallUnsigned(64); return true; }), "800140");
+    EXPECT_EQ(encoded([](ASN1::PEREncoder& e) { e.encodeSmallUnsigned(300); return true; }), "8002012C");
+    for (uint32_t n : {0u, 1u, 63u, 64u, 255u, 256u, 70000u, 0xFFFFFFFFu}) {
+        std::vector<char> out;
+        ASN1::PEREncoder e(out);
+        e.encodeSmallUnsigned(n);
+        ASN1::PERDecoder d(out.data(), out.data() + out.size());
+        uint32_t got = 0;
+        ASSERT_TRUE(d.decodeSmallUnsigned(got));
+        EXPECT_EQ(got, n);
+    }
+}
+
+TEST(PerPrimitives, UnconstrainedIntegers)
+{
+    const std::pair<int, const char*> cases[] = {
+        {0, "0100"},     {127, "017F"},   {128, "020080"},         {-1, "01FF"},
+        {-128, "0180"},  {-129, "02FF7F"}, {INT_MAX, "047FFFFFFF"}, {INT_MIN, "0480000000"}};
+    for (auto [value, text] : cases) {
+        SCOPED_TRACE(text);
+        ASN1::INTEGER v(value);
+        EXPECT_EQ(asn1test::per(v), text);
+        ASN1::INTEGER back;
+        ASSERT_TRUE(asn1test::decodePer(text, back));
+        EXPECT_EQ(back.getValue(), value);
+    }
+    ASN1::INTEGER v;
+    EXPECT_FALSE(asn1test::decodePer("050000000001", v));  // more than 4 octets
+    EXPECT_FALSE(asn1test::decodePer("00", v));            // no octets at all
+    EXPECT_FALSE(asn1test::decodePer("0200", v));          // cut short
+}
+
+TEST(PerPrimitives, AlignmentPoints)
+{
+    // A block aligns; an empty block neither aligns nor writes.
+    EXPECT_EQ(encoded([](ASN1::PEREncoder& e) {
+                  e.encodeSingleBit(true);
+                  e.encodeBlock("AB", 2);
+                  return true;
+              }),
+              "804142");
+    EXPECT_EQ(encoded([](ASN1::PEREncoder& e) {
+                  e.encodeSingleBit(true);
+                  e.encodeBlock("", 0);
+                  e.encodeSingleBit(true);
+                  return true;
+              }),
+              "C0");
+    // Fields cross octet boundaries most significant bit first.
+    EXPECT_EQ(encoded([](ASN1::PEREncoder& e) {
+                  e.encodeMultiBit(0x5, 3);
+                  e.encodeMultiBit(0x1FF, 9);
+                  e.encodeMultiBit(0xABCDEF12, 32);
+                  return true;
+              }),
+              "BFFABCDEF120");
+    std::vector<char> in = bytes("BFFABCDEF120");
+    ASN1::PERDecoder d(in.data(), in.data() + in.size());
+    uint32_t a, b, c;
+    ASSERT_TRUE(d.decodeMultiBit(3, a) && d.decodeMultiBit(9, b) && d.decodeMultiBit(32, c));
+    EXPECT_EQ(a, 5u);
+    EXPECT_EQ(b, 0x1FFu);
+    EXPECT_EQ(c, 0xABCDEF12u);
+    EXPECT_EQ(d.getBitsLeft(), 4u);
+    d.byteAlign();
+    EXPECT_EQ(d.getBitsLeft(), 0u);
+    EXPECT_TRUE(d.atEnd());
+}

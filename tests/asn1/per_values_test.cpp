@@ -1,0 +1,354 @@
+// Aligned PER of whole values: each kind against octets computed by hand, the places where
+// this coder deliberately differs from X.691, and the decoder's behaviour on hostile input.
+#include "asn1/PERDecoder.h"
+#include "tests/asn1/PerTestUtil.h"
+#include "tests/asn1/ProbeSchema.h"
+
+#include <gtest/gtest.h>
+
+using asn1test::decodePer;
+using asn1test::per;
+using ASN1::FixedConstraint;
+
+namespace {
+
+// The control message's shape: {seq INTEGER OPTIONAL, slot INTEGER (0..1023) OPTIONAL, pdu}.
+const void* const pduAlts[] = {&ASN1::BOOLEAN::theInfo, &ASN1::Null::theInfo, &ASN1::INTEGER::theInfo};
+const char* const pduNames[] = {"command", "response", "signal"};
+constinit const ASN1::ChoiceInfo pduInfo = {{&ASN1::createAs<ASN1::CHOICE>, 0}, false, pduAlts, 3, 3, nullptr, pduNames};
+using Slot = ASN1::Constrained_INTEGER<FixedConstraint, 0, 1023u>;
+const void* const msgFields[] = {&ASN1::INTEGER::theInfo, &Slot::theInfo, &pduInfo};
+const int msgIds[] = {0, 1, -1};
+const char* const msgNames[] = {"seq", "slot", "pdu"};
+constinit const ASN1::SequenceInfo msgInfo = {
+    {&ASN1::createAs<ASN1::SEQUENCE>, 16}, false, msgFields, msgIds, 3, 0, 2, nullptr, nullptr, msgNames};
+
+// CHOICE with a single root alternative and no extension marker.
+const void* const oneAlt[] = {&ASN1::BOOLEAN::theInfo};
+const char* const oneName[] = {"x"};
+constinit const ASN1::ChoiceInfo oneInfo = {{&ASN1::createAs<ASN1::CHOICE>, 0}, false, oneAlt, 1, 1, nullptr, oneName};
+
+// {flag BOOLEAN, octets OCTET STRING (SIZE (0..7)), label PrintableString (SIZE (1..2))}
+constinit const ASN1::ConstrainedInfo smallOctetsInfo = {{&ASN1::createAs<ASN1::OCTET_STRING>, 4}, FixedConstraint, 0, 7};
+constinit const ASN1::StringInfo shortLabelInfo = {
+    {{&ASN1::createAs<ASN1::PrintableString>, 19}, FixedConstraint, 1, 2}, ASN1::PrintableStringSet, 74, 7, 7, 8};
+const void* const smallFields[] = {&ASN1::BOOLEAN::theInfo, &smallOctetsInfo, &shortLabelInfo};
+const int smallIds[] = {-1, -1, -1};
+const char* const smallNames[] = {"flag", "octets", "label"};
+constinit const ASN1::SequenceInfo smallInfo = {
+    {&ASN1::createAs<ASN1::SEQUENCE>, 16}, false, smallFields, smallIds, 3, 0, 0, nullptr, nullptr, smallNames};
+
+// Open types.
+constinit const ASN1::OpenInfo nullHolderInfo = {{&ASN1::createAs<ASN1::TypeConstrainedOpenData>, 0}, &ASN1::Null::theInfo};
+constinit const ASN1::OpenInfo intHolderInfo = {{&ASN1::createAs<ASN1::TypeConstrainedOpenData>, 0}, &ASN1::INTEGER::theInfo};
+
+// SEQUENCE OF (SEQUENCE OF NULL): tiny on the wire, many values in memory.
+using Nulls = ASN1::SEQUENCE_OF<ASN1::Null>;
+using Grid = ASN1::SEQUENCE_OF<Nulls>;
+
+std::string repeat(const std::string& s, int n)
+{
+    std::string out;
+    for (int i = 0; i < n; ++i)
+        out += s;
+    return out;
+}
+
+}  // namespace
+
+TEST(PerValues, ControlMessageShape)
+{
+    ASN1::SEQUENCE m(&msgInfo);
+    m.includeOptionalField(1, 1);
+    m.field<Slot>(1) = 5u;
+    m.field<ASN1::CHOICE>(2).setSelection(1, new ASN1::Null);
+    // Two optional bits (01), slot in two aligned octets, the pdu index in 2 bits.
+    EXPECT_EQ(per(m), "40000540");
+
+    ASN1::SEQUENCE none(&msgInfo);
+    none.field<ASN1::CHOICE>(2).setSelection(2, new ASN1::INTEGER(-1));
+    EXPECT_EQ(per(none), "2001FF");  // 00, index 10, then the integer aligned
+
+    // Slot numbers above 1023 arrive as they are; the server checks them itself.
+    ASN1::SEQUENCE d(&msgInfo);
+    ASSERT_TRUE(decodePer("4007D040", d));
+    ASSERT_TRUE(d.hasOptionalField(1));
+    EXPECT_EQ(d.field<Slot>(1).getValue(), 2000u);
+    EXPECT_FALSE(d.hasOptionalField(0));
+    EXPECT_EQ(d.field<ASN1::CHOICE>(2).getID(), 1);
+}
+
+TEST(PerValues, ChoiceIndexes)
+{
+    ASN1::CHOICE one(&oneInfo, 0, new ASN1::BOOLEAN(true, &ASN1::BOOLEAN::theInfo));
+    EXPECT_EQ(per(one), "80");  // no index bits at all
+
+    ASN1::CHOICE unset(&pduInfo);
+    EXPECT_EQ(per(unset), "FAIL");
+
+    // Three root alternatives in 2 bits: the pattern 11 names none of them.
+    ASN1::CHOICE c(&pduInfo);
+    EXPECT_FALSE(decodePer("C0", c));
+
+    // Extensible CHOICE: root alternative, extension alternative, unknown alternative.
+    Probe::ExtPick e;
+    e.setSelection(Probe::ExtPick::a, new Probe::Range<0, 255>(7));
+    EXPECT_EQ(per(e), "0007");  // bit 0, index 0, then the aligned octet
+    e.setSelection(Probe::ExtPick::c, new ASN1::IA5String("hi"));
+    EXPECT_EQ(per(e), "8003026869");  // bit 1, small number 0, open type of 3 octets
+    Probe::ExtPick back;
+    ASSERT_TRUE(decodePer("8003026869", back));
+    EXPECT_EQ(back.compare(e), 0);
+    EXPECT_FALSE(decodePer("82016869", back));  // addition 2 is unknown here
+    EXPECT_EQ(back.getID(), ASN1::CHOICE::unknownSelection_);
+    EXPECT_FALSE(decodePer("800502", back));    // open type longer than the frame
+}
+
+TEST(PerValues, ExtensionAlternativeIsReadWithinItsOwnOctets)
+{
+    // The open type says 1 octet, but the IA5String inside claims 5 characters: the decoder
+    // must not read on into the octets that follow.
+    Probe::ExtPick e;
+    EXPECT_FALSE(decodePer("800105686868686868", e));
+    // A longer open type than its content needs is skipped to its end.
+    Probe::Message m;
+    ASSERT_TRUE(decodePer("3140012C80050268690000", m));
+    EXPECT_EQ(m.field<Probe::ExtPick>(Probe::Message::ext).selection<ASN1::IA5String>(), "hi");
+}
+
+TEST(PerValues, EnumeratedRootAndBeyond)
+{
+    Probe::Colour colour;
+    colour.setValue(Probe::Colour::blue);
+    EXPECT_EQ(per(colour), "80");
+    colour.setValue(3);
+    EXPECT_EQ(per(colour), "FAIL");
+    colour.setValue(-1);
+    EXPECT_EQ(per(colour), "FAIL");
+
+    Probe::Level level;
+    level.setValue(1);
+    EXPECT_EQ(per(level), "20");  // bit 0, then 2 bits
+    // Beyond the root: bit 1, small number value + 1, then the value in 0..value.
+    level.setValue(5);
+    EXPECT_EQ(per(level), "86A0");
+    Probe::Level back;
+    ASSERT_TRUE(decodePer("86A0", back));
+    EXPECT_EQ(back.getValue(), 5);
+    EXPECT_TRUE(back.isValid());
+    EXPECT_FALSE(back.isStrictlyValid());
+    // A failed extension form is a failed decode, not a root value read from elsewhere.
+    EXPECT_FALSE(decodePer("80", back));  // small number 0
+    EXPECT_FALSE(decodePer("83", back));  // value missing
+    EXPECT_FALSE(decodePer("", back));
+}
+
+TEST(PerValues, ShortStringsTravelUnaligned)
+{
+    // OCTET STRING of 1 or 2 octets is written as 8-bit fields without alignment, and so
+    // are characters when the upper size bound times the character width fits 16 bits.
+    ASN1::SEQUENCE s(&smallInfo);
+    s.field<ASN1::BOOLEAN>(0) = true;
+    s.field<ASN1::OCTET_STRING>(1) = std::string("\xFF");
+    s.field<ASN1::PrintableString>(2) = "A";
+    EXPECT_EQ(per(s), "9FF208");  // 1, 001, FF, then length bit 0 and 'A' in 8 bits
+    ASN1::SEQUENCE back(&smallInfo);
+    ASSERT_TRUE(decodePer("9FF208", back));
+    EXPECT_EQ(back.compare(s), 0);
+    s.field<ASN1::OCTET_STRING>(1) = std::string("abc");
+    EXPECT_EQ(per(s), "B0616263" "2080");  // three octets: an aligned block
+    s.field<ASN1::PrintableString>(2) = "*";  // not a PrintableString character
+    EXPECT_EQ(per(s), "FAIL");
+}
+
+TEST(PerValues, StringsAndBits)
+{
+    ASN1::IA5String text("hello");
+    EXPECT_EQ(per(text), "0568656C6C6F");  // length and the octets as they are
+    ASN1::NumericString digits("0 9");
+    EXPECT_EQ(per(digits), "0310A0");
+    digits = "12a";
+    EXPECT_EQ(per(digits), "FAIL");
+    ASN1::BMPString wide(L"A\u263A");
+    EXPECT_EQ(per(wide), "020041263A");
+
+    ASN1::BIT_STRING bits;
+    bits.resize(16);
+    bits.set(0);
+    bits.set(15);
+    EXPECT_EQ(per(bits), "108001");
+    bits.resize(17);
+    bits.set(16);
+    EXPECT_EQ(per(bits), "11800180");
+    ASN1::BIT_STRING back;
+    ASSERT_TRUE(decodePer("11800180", back));
+    EXPECT_EQ(back.compare(bits), 0);
+    EXPECT_FALSE(decodePer("1180", back));  // fewer bits than announced
+
+    ASN1::OCTET_STRING octets;
+    EXPECT_FALSE(decodePer("0541", octets));  // block cut short
+
+    ASN1::GeneralizedTime when("20240131235959.005Z");
+    ASN1::GeneralizedTime whenBack;
+    ASSERT_TRUE(decodePer(per(when), whenBack));
+    EXPECT_EQ(whenBack.get(), "20240131235959.005Z");
+
+    ASN1::OBJECT_IDENTIFIER oid;
+    oid.arcs() = {1, 2, 840, 113549};
+    EXPECT_EQ(per(oid), "062A864886F70D");
+    oid.arcs().assign(100, 0xFFFFFFFF);  // 5 octets each: more than 255
+    EXPECT_EQ(per(oid), "FAIL");
+}
+
+TEST(PerValues, LimitsOfTheEncoder)
+{
+    ASN1::OCTET_STRING big(std::vector<char>(16383, 'x'));
+    EXPECT_EQ(per(big).substr(0, 4), "BFFF");
+    big.push_back('x');
+    EXPECT_EQ(per(big), "FAIL");  // no fragmented form
+
+    Probe::Lists lists;
+    lists.get_few().push_back(ASN1::BOOLEAN(true, &ASN1::BOOLEAN::theInfo));
+    for (int i = 0; i < 128; ++i)
+        lists.get_ints().push_back(ASN1::INTEGER(i));
+    EXPECT_NE(per(lists), "FAIL");
+    lists.get_ints().push_back(ASN1::INTEGER(128));
+    EXPECT_EQ(per(lists), "FAIL");  // more elements than any decoder accepts
+}
+
+TEST(PerValues, SequenceOfDecoding)
+{
+    Probe::Lists lists;
+    // 129 integers announced: refused before anything is built.
+    EXPECT_FALSE(decodePer("8081", lists));
+    EXPECT_EQ(lists.get_ints().size(), 0u);
+    // Three announced, two present: the failing element is removed, the good ones stay.
+    ASSERT_FALSE(decodePer("030101010201", lists));
+    EXPECT_EQ(lists.get_ints().size(), 2u);
+    EXPECT_EQ(lists.get_ints()[1].getValue(), 2);
+}
+
+TEST(PerValues, NodeBudgetBoundsOneDecode)
+{
+    // 128 lists of 128 NULLs is 129 octets on the wire and 16,513 values in memory.
+    Grid grid;
+    EXPECT_FALSE(decodePer("80" + repeat("8080", 128), grid));
+    // 64 lists of 64 stay within the budget.
+    Grid small;
+    ASSERT_TRUE(decodePer("40" + repeat("40", 64), small));
+    EXPECT_EQ(small.size(), 64u);
+    EXPECT_EQ(small[63].size(), 64u);
+}
+
+TEST(PerValues, OpenTypes)
+{
+    ASN1::TypeConstrainedOpenData holder(&nullHolderInfo);
+    EXPECT_EQ(per(holder), "0100");  // empty encoding becomes one zero octet
+    ASN1::TypeConstrainedOpenData number(&intHolderInfo);
+    *static_cast<ASN1::INTEGER*>(number.get_data()) = 300;
+    EXPECT_EQ(per(number), "0302012C");
+    ASN1::TypeConstrainedOpenData back(&intHolderInfo);
+    ASSERT_TRUE(decodePer("0302012C", back));
+    EXPECT_EQ(static_cast<ASN1::INTEGER*>(back.get_data())->getValue(), 300);
+    EXPECT_FALSE(decodePer("0105012C", back));  // inner value runs past its octets
+
+    // A plain open type keeps its octets, and re-encodes them unchanged.
+    ASN1::OpenData open;
+    ASSERT_TRUE(decodePer("0302012C", open));
+    ASSERT_TRUE(open.has_buf());
+    EXPECT_FALSE(open.has_data());
+    EXPECT_EQ(per(open), "0302012C");
+    // Decoding the kept octets later fills the value the caller put there.
+    open.grab(new ASN1::INTEGER);
+    ASN1::PERDecoder later(nullptr, nullptr);
+    ASSERT_TRUE(later.do_revisit(open));
+    EXPECT_EQ(static_cast<ASN1::INTEGER*>(open.get_data())->getValue(), 300);
+    ASN1::OpenData empty;
+    EXPECT_FALSE(decodePer("00", empty));  // an open type is never empty
+    EXPECT_FALSE(later.do_revisit(empty));
+    EXPECT_EQ(per(empty), "0100");
+}
+
+TEST(PerValues, SequenceExtensions)
+{
+    Probe::Message m;
+    m.field<Probe::Pick>(Probe::Message::pick).setSelection(Probe::Pick::none, new ASN1::Null);
+    m.field<Probe::ExtPick>(Probe::Message::ext).setSelection(Probe::ExtPick::b, new ASN1::BOOLEAN(true, &ASN1::BOOLEAN::theInfo));
+    // Extension bit 0, no extension part: 0, 0, 0, 00, 0 00, 00, 0 1 1.
+    const std::string root = per(m);
+    EXPECT_EQ(root, "0018");
+    // Including then removing an addition leaves a clear bitmap: still no extension part.
+    m.includeOptionalField(1, Probe::Message::added1);
+    m.removeOptionalField(1);
+    EXPECT_EQ(per(m), root);
+
+    // Four additions on the wire, of which this schema knows two; the unknown ones are
+    // skipped, and the decoded value keeps only what it can encode again.
+    Probe::Message d;
+    // Bitmap 1101 after the small number 3; then the open types of additions 0, 1 and 3.
+    const std::string wire = "80183D" "0201FF" "03026161" "03AABBCC";
+    ASSERT_TRUE(decodePer(wire, d));
+    EXPECT_EQ(d.extensionMap().size(), 2u);
+    EXPECT_EQ(d.field<ASN1::INTEGER>(Probe::Message::added1).getValue(), -1);
+    EXPECT_EQ(d.field<ASN1::IA5String>(Probe::Message::added2), "aa");
+    Probe::Message again;
+    ASSERT_TRUE(decodePer(per(d), again));
+    EXPECT_EQ(again.compare(d), 0);
+    EXPECT_EQ(per(d), "80181C" "0201FF" "03026161");
+
+    // An unknown addition whose octets run past the frame fails.
+    EXPECT_FALSE(decodePer("801831" "05AABB", d));
+    // A bitmap of more than 128 bits is refused.
+    EXPECT_FALSE(decodePer("801C0180" + repeat("FF", 17), d));
+    // A known addition is read inside its own octets.
+    EXPECT_FALSE(decodePer("801808" "01" "05" "0102030405", d));
+}
+
+TEST(PerValues, RoundTripsOfTheProbeTypes)
+{
+    Probe::Message m;
+    m.field<ASN1::BOOLEAN>(Probe::Message::flag) = true;
+    m.includeOptionalField(0, Probe::Message::inner);
+    m.field<Probe::Inner>(Probe::Message::inner).set_count(3);
+    m.field<Probe::Pick>(Probe::Message::pick).setSelection(Probe::Pick::text, new ASN1::IA5String("abc"));
+    m.field<Probe::ExtPick>(Probe::Message::ext).setSelection(Probe::ExtPick::d, new Probe::Inner(true, 5));
+    m.includeOptionalField(2, Probe::Message::added2);
+    m.field<ASN1::IA5String>(Probe::Message::added2) = "tail";
+    const std::string wire = per(m);
+    ASSERT_NE(wire, "FAIL");
+    Probe::Message back;
+    ASSERT_TRUE(decodePer(wire, back));
+    EXPECT_EQ(back.compare(m), 0);
+    EXPECT_EQ(per(back), wire);
+    // Decoding into a value that already holds data gives the same result.
+    ASSERT_TRUE(decodePer(wire, back));
+    EXPECT_EQ(back.compare(m), 0);
+    // Every shorter prefix fails cleanly.
+    for (size_t n = 0; n + 2 <= wire.size(); n += 2) {
+        Probe::Message cut;
+        EXPECT_FALSE(decodePer(wire.substr(0, n), cut)) << n;
+    }
+}
+
+namespace {
+
+// Chain ::= SEQUENCE { next Chain OPTIONAL }: every 1 bit on the wire is one more level.
+extern const ASN1::SequenceInfo chainInfo;
+const void* const chainFields[] = {&chainInfo};
+const int chainIds[] = {0};
+const char* const chainNames[] = {"next"};
+constinit const ASN1::SequenceInfo chainInfo = {
+    {&ASN1::createAs<ASN1::SEQUENCE>, 16}, false, chainFields, chainIds, 1, 0, 1, nullptr, nullptr, chainNames};
+
+}  // namespace
+
+TEST(PerValues, NestingDepthIsBounded)
+{
+    ASN1::SEQUENCE shallow(&chainInfo);
+    ASSERT_TRUE(decodePer("FF00", shallow));  // eight levels, then the end of the chain
+    // 160 levels are well-formed but deeper than any message nests: refused.
+    ASN1::SEQUENCE deep(&chainInfo);
+    EXPECT_FALSE(decodePer(repeat("FF", 20) + "00", deep));
+    // A whole frame of 1 bits would nest half a million levels deep.
+    EXPECT_FALSE(decodePer(repeat("FF", 65531), deep));
+}

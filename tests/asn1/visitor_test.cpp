@@ -1,0 +1,151 @@
+// The SEQUENCE drivers of both visitor interfaces: which hooks run, in which order, and
+// how their result codes end the walk.
+#include "asn1/ASN1.h"
+#include "asn1/PrimitiveChecker.h"
+#include "tests/asn1/ProbeSchema.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+
+namespace {
+
+// Records the hooks it sees and answers with the codes it is given.
+class Recorder : public ASN1::Visitor {
+public:
+    int pre = Continue, root = Continue, ext = Continue, known = Continue;
+    std::string log;
+
+    bool do_visit(ASN1::Null&) override { return true; }
+    bool do_visit(ASN1::BOOLEAN&) override { return true; }
+    bool do_visit(ASN1::INTEGER&) override { return true; }
+    bool do_visit(ASN1::ENUMERATED&) override { return true; }
+    bool do_visit(ASN1::OBJECT_IDENTIFIER&) override { return true; }
+    bool do_visit(ASN1::OCTET_STRING&) override { return true; }
+    bool do_visit(ASN1::BIT_STRING&) override { return true; }
+    bool do_visit(ASN1::AbstractString&) override { return true; }
+    bool do_visit(ASN1::BMPString&) override { return true; }
+    bool do_visit(ASN1::CHOICE&) override { return true; }
+    bool do_visit(ASN1::SEQUENCE_OF_Base&) override { return true; }
+    bool do_visit(ASN1::OpenData&) override { return true; }
+    bool do_revisit(ASN1::OpenData&) override { return true; }
+    bool do_visit(ASN1::TypeConstrainedOpenData&) override { return true; }
+    bool do_visit(ASN1::GeneralizedTime&) override { return true; }
+    int preVisitExtensionRoots(ASN1::SEQUENCE&) override { log += "P"; return pre; }
+    int visitExtensionRoot(ASN1::SEQUENCE&, int i, int o) override
+    {
+        log += "R" + std::to_string(i) + ":" + std::to_string(o);
+        return root;
+    }
+    int preVisitExtensions(ASN1::SEQUENCE&) override { log += "E"; return ext; }
+    int visitKnownExtension(ASN1::SEQUENCE&, int i, int o) override
+    {
+        log += "K" + std::to_string(i) + ":" + std::to_string(o);
+        return known;
+    }
+    bool visitUnknownExtensions(ASN1::SEQUENCE&) override { log += "U"; return true; }
+};
+
+class ConstRecorder : public ASN1::ConstVisitor {
+public:
+    std::string log;
+    bool preVisitExtensionRoots(const ASN1::SEQUENCE&) override { log += "P"; return true; }
+    bool visitExtensionRoot(const ASN1::SEQUENCE&, int i) override { log += "R" + std::to_string(i); return true; }
+    bool preVisitExtensions(const ASN1::SEQUENCE&) override { log += "E"; return true; }
+    bool visitKnownExtension(const ASN1::SEQUENCE&, int i) override { log += "K" + std::to_string(i); return true; }
+    bool afterVisitSequence(const ASN1::SEQUENCE&) override { log += "A"; return true; }
+};
+
+// The pure interfaces with nothing overridden but what they must.
+class BareVisitor : public Recorder {
+public:
+    int preVisitExtensionRoots(ASN1::SEQUENCE& s) override { return Visitor::preVisitExtensionRoots(s); }
+    int visitExtensionRoot(ASN1::SEQUENCE& s, int i, int o) override { return Visitor::visitExtensionRoot(s, i, o); }
+    int preVisitExtensions(ASN1::SEQUENCE& s) override { return Visitor::preVisitExtensions(s); }
+    int visitKnownExtension(ASN1::SEQUENCE& s, int i, int o) override { return Visitor::visitKnownExtension(s, i, o); }
+    bool visitUnknownExtensions(ASN1::SEQUENCE& s) override { return Visitor::visitUnknownExtensions(s); }
+};
+
+const void* const noFields[] = {nullptr};
+constinit const ASN1::SequenceInfo emptyInfo = {
+    {&ASN1::createAs<ASN1::SEQUENCE>, 16}, false, noFields, nullptr, 0, 0, 0, nullptr, nullptr, nullptr};
+
+}  // namespace
+
+TEST(Visitors, MutableDriverResultCodes)
+{
+    Probe::Message m;  // 7 root fields (inner optional, id 0), 2 known additions
+    Recorder done;
+    done.pre = ASN1::Visitor::Done;
+    EXPECT_TRUE(m.accept(done));
+    EXPECT_EQ(done.log, "P");
+
+    Recorder rootOnly;
+    rootOnly.pre = ASN1::Visitor::NoExtensions;
+    EXPECT_TRUE(m.accept(rootOnly));
+    EXPECT_EQ(rootOnly.log, "PR0:-1R1:-1R2:-1R3:0R4:-1R5:-1R6:-1");
+
+    Recorder all;
+    EXPECT_TRUE(m.accept(all));
+    EXPECT_EQ(all.log, "PR0:-1R1:-1R2:-1R3:0R4:-1R5:-1R6:-1EK7:1K8:2U");
+
+    Recorder extFails;
+    extFails.ext = ASN1::Visitor::Fail;
+    EXPECT_FALSE(m.accept(extFails));
+    EXPECT_EQ(extFails.log.back(), 'E');
+
+    Recorder rootFails;
+    rootFails.root = ASN1::Visitor::Fail;
+    EXPECT_FALSE(m.accept(rootFails));
+    EXPECT_EQ(rootFails.log, "PR0:-1");
+
+    BareVisitor bare;
+    EXPECT_FALSE(m.accept(bare));  // the default root hook fails
+    ASN1::SEQUENCE empty(&emptyInfo);
+    EXPECT_TRUE(empty.accept(bare));
+}
+
+TEST(Visitors, ConstDriverOffersPresentFieldsOnly)
+{
+    Probe::Message m;
+    ConstRecorder plain;
+    EXPECT_TRUE(m.accept(plain));
+    EXPECT_EQ(plain.log, "PR0R1R2R4R5R6A");  // inner absent, no extension map
+
+    m.includeOptionalField(0, Probe::Message::inner);
+    m.includeOptionalField(2, Probe::Message::added2);
+    m.removeOptionalField(2);
+    m.includeOptionalField(1, Probe::Message::added1);
+    m.removeOptionalField(1);
+    m.includeOptionalField(2, Probe::Message::added2);
+    ConstRecorder ext;
+    EXPECT_TRUE(m.accept(ext));
+    EXPECT_EQ(ext.log, "PR0R1R2R3R4R5R6EK8A");
+
+    // The bare interface accepts values but refuses to visit a present field.
+    ASN1::ConstVisitor bare;
+    EXPECT_FALSE(m.accept(bare));
+    ASN1::INTEGER i;
+    EXPECT_TRUE(i.accept(bare));
+}
+
+TEST(Visitors, PrimitiveChecker)
+{
+    ASN1::PrimitiveChecker checker;
+    Probe::Inner inner;
+    EXPECT_FALSE(inner.accept(checker));
+    Probe::Lists::Ints ints;
+    EXPECT_FALSE(ints.accept(checker));
+    ASN1::INTEGER i;
+    EXPECT_TRUE(i.accept(checker));
+    Probe::ExtPick pick;
+    pick.setSelection(Probe::ExtPick::d, new Probe::Inner);
+    EXPECT_FALSE(pick.accept(checker));
+    Probe::Pick none;
+    none.setSelection(Probe::Pick::none, new ASN1::Null);
+    EXPECT_TRUE(none.accept(checker));
+    // The static factory builds through the record: a schema record gives its schema class.
+    std::unique_ptr<ASN1::AbstractData> made(ASN1::SEQUENCE::create(&Probe::Inner::theInfo));
+    EXPECT_NE(dynamic_cast<Probe::Inner*>(made.get()), nullptr);
+}

@@ -1,0 +1,173 @@
+// The TextProbe test schema (tools/erlang/ber_TextProbe.asn1) as hand-written info records
+// and classes, in the shape the generated schema tables take. Shared by the unit tests and
+// the fuzz targets of the BER decoder and the value-notation reader.
+#pragma once
+
+#include "asn1/ASN1.h"
+
+namespace TextProbe {
+
+template <int lo, unsigned hi>
+using Range = ASN1::Constrained_INTEGER<ASN1::FixedConstraint, lo, hi>;
+
+class Colour : public ASN1::ENUMERATED {
+public:
+    enum { red, green, blue };
+    static const ASN1::EnumeratedInfo theInfo;
+    explicit Colour(const void* info = &theInfo) : ENUMERATED(info) {}
+};
+
+class Level : public ASN1::ENUMERATED {
+public:
+    enum { minus = -1, zero, one };
+    static const ASN1::EnumeratedInfo theInfo;
+    explicit Level(const void* info = &theInfo) : ENUMERATED(info) {}
+};
+
+class Inner : public ASN1::SEQUENCE {
+public:
+    static const ASN1::SequenceInfo theInfo;
+    explicit Inner(const void* info = &theInfo) : SEQUENCE(info) {}
+    Inner(bool flag, unsigned count) : SEQUENCE(&theInfo)
+    {
+        field<ASN1::BOOLEAN>(0) = flag;
+        field<Range<0, 7>>(1) = count;
+    }
+};
+
+class Deep : public ASN1::CHOICE {
+public:
+    enum { a, b };
+    static const ASN1::ChoiceInfo theInfo;
+    explicit Deep(const void* info = &theInfo) : CHOICE(info) {}
+};
+
+class Pick : public ASN1::CHOICE {
+public:
+    enum { none, num, text, inner, deeper };
+    static const ASN1::ChoiceInfo theInfo;
+    explicit Pick(const void* info = &theInfo) : CHOICE(info) {}
+};
+
+class Numbers : public ASN1::SEQUENCE {
+public:
+    enum { i, u, s, opt, colour, level };
+    static const ASN1::SequenceInfo theInfo;
+    explicit Numbers(const void* info = &theInfo) : SEQUENCE(info) {}
+};
+
+class Texts : public ASN1::SEQUENCE {
+public:
+    enum { octets, ia5, vis, num, pr, bmp, bits, time, oid };
+    static const ASN1::SequenceInfo theInfo;
+    explicit Texts(const void* info = &theInfo) : SEQUENCE(info) {}
+};
+
+class Lists : public ASN1::SEQUENCE {
+public:
+    typedef ASN1::SEQUENCE_OF<ASN1::INTEGER> Ints;
+    typedef ASN1::SEQUENCE_OF<Inner> Inners;
+    typedef ASN1::SEQUENCE_OF<Pick> Picks;
+    static const ASN1::SequenceInfo theInfo;
+    explicit Lists(const void* info = &theInfo) : SEQUENCE(info) {}
+    Ints& ints() { return field<Ints>(0); }
+    Inners& inners() { return field<Inners>(1); }
+    Picks& picks() { return field<Picks>(2); }
+};
+
+class Empty : public ASN1::SEQUENCE {
+public:
+    static const ASN1::SequenceInfo theInfo;
+    explicit Empty(const void* info = &theInfo) : SEQUENCE(info) {}
+};
+
+class Wide : public ASN1::CHOICE {
+public:
+    static const ASN1::ChoiceInfo theInfo;
+    explicit Wide(const void* info = &theInfo) : CHOICE(info) {}
+};
+
+class Message : public ASN1::SEQUENCE {
+public:
+    enum { seq, slot, pick, wide, empty, added };
+    static const ASN1::SequenceInfo theInfo;
+    explicit Message(const void* info = &theInfo) : SEQUENCE(info) {}
+    Pick& get_pick() { return field<Pick>(pick); }
+    Wide& get_wide() { return field<Wide>(wide); }
+};
+
+namespace detail {
+inline const char* const colourNames[] = {"red", "green", "blue"};
+inline const char* const levelNames[] = {"minus=-1", "zero", "one"};
+inline const void* const innerFields[] = {&ASN1::BOOLEAN::theInfo, &Range<0, 7>::theInfo};
+inline const int innerIds[] = {-1, -1};
+inline const char* const innerNames[] = {"flag", "count"};
+inline const void* const deepAlts[] = {&ASN1::BOOLEAN::theInfo, &ASN1::OCTET_STRING::theInfo};
+inline const char* const deepNames[] = {"a", "b"};
+inline const void* const pickAlts[] = {&ASN1::Null::theInfo, &ASN1::INTEGER::theInfo, &ASN1::IA5String::theInfo,
+                                       &Inner::theInfo, &Deep::theInfo};
+inline const char* const pickNames[] = {"none", "num", "text", "inner", "deeper"};
+inline const void* const numbersFields[] = {&ASN1::INTEGER::theInfo, &Range<0, 4294967295u>::theInfo,
+                                            &Range<-128, 127>::theInfo, &ASN1::INTEGER::theInfo,
+                                            &Colour::theInfo, &Level::theInfo};
+inline const int numbersIds[] = {-1, -1, -1, 0, -1, -1};
+inline const char* const numbersNames[] = {"i", "u", "s", "opt", "colour", "level"};
+inline const void* const textsFields[] = {
+    &ASN1::OCTET_STRING::theInfo,    &ASN1::IA5String::theInfo, &ASN1::VisibleString::theInfo,
+    &ASN1::NumericString::theInfo,   &ASN1::PrintableString::theInfo, &ASN1::BMPString::theInfo,
+    &ASN1::BIT_STRING::theInfo,      &ASN1::GeneralizedTime::theInfo, &ASN1::OBJECT_IDENTIFIER::theInfo};
+inline const int textsIds[] = {-1, -1, -1, -1, -1, -1, -1, -1, -1};
+inline const char* const textsNames[] = {"octets", "ia5", "vis", "num", "pr", "bmp", "bits", "time", "oid"};
+inline const void* const listsFields[] = {&Lists::Ints::theInfo, &Lists::Inners::theInfo, &Lists::Picks::theInfo};
+inline const int listsIds[] = {-1, -1, -1};
+inline const char* const listsNames[] = {"ints", "inners", "picks"};
+#define TEXTPROBE_NULLS4 &ASN1::Null::theInfo, &ASN1::Null::theInfo, &ASN1::Null::theInfo, &ASN1::Null::theInfo
+inline const void* const wideAlts[] = {TEXTPROBE_NULLS4, TEXTPROBE_NULLS4, TEXTPROBE_NULLS4, TEXTPROBE_NULLS4,
+                                       TEXTPROBE_NULLS4, TEXTPROBE_NULLS4, TEXTPROBE_NULLS4, TEXTPROBE_NULLS4,
+                                       &ASN1::INTEGER::theInfo};
+#undef TEXTPROBE_NULLS4
+inline const char* const wideNames[] = {"a0",  "a1",  "a2",  "a3",  "a4",  "a5",  "a6",  "a7",  "a8",
+                                        "a9",  "a10", "a11", "a12", "a13", "a14", "a15", "a16", "a17",
+                                        "a18", "a19", "a20", "a21", "a22", "a23", "a24", "a25", "a26",
+                                        "a27", "a28", "a29", "a30", "a31", "a32"};
+inline const void* const messageFields[] = {&ASN1::INTEGER::theInfo, &Range<0, 1023>::theInfo, &Pick::theInfo,
+                                            &Wide::theInfo, &Empty::theInfo, &ASN1::INTEGER::theInfo};
+inline const int messageIds[] = {0, 1, -1, -1, -1};
+inline const char* const messageNames[] = {"seq", "slot", "pick", "wide", "empty", "added"};
+}  // namespace detail
+
+inline const ASN1::EnumeratedInfo Colour::theInfo = {{&ASN1::createAs<Colour>, 10}, true, 2, detail::colourNames, 3};
+inline const ASN1::EnumeratedInfo Level::theInfo = {{&ASN1::createAs<Level>, 10}, false, 1, detail::levelNames, 3};
+inline const ASN1::SequenceInfo Inner::theInfo = {{&ASN1::createAs<Inner>, 16}, false, detail::innerFields,
+                                                  detail::innerIds, 2, 0, 0, nullptr, nullptr, detail::innerNames};
+inline const ASN1::ChoiceInfo Deep::theInfo = {{&ASN1::createAs<Deep>, 0}, false, detail::deepAlts, 2, 2, nullptr,
+                                               detail::deepNames};
+inline const ASN1::ChoiceInfo Pick::theInfo = {{&ASN1::createAs<Pick>, 0}, false, detail::pickAlts, 5, 5, nullptr,
+                                               detail::pickNames};
+inline const ASN1::SequenceInfo Numbers::theInfo = {{&ASN1::createAs<Numbers>, 16}, false, detail::numbersFields,
+                                                    detail::numbersIds, 6, 0, 1, nullptr, nullptr,
+                                                    detail::numbersNames};
+inline const ASN1::SequenceInfo Texts::theInfo = {{&ASN1::createAs<Texts>, 16}, false, detail::textsFields,
+                                                  detail::textsIds, 9, 0, 0, nullptr, nullptr, detail::textsNames};
+inline const ASN1::SequenceInfo Lists::theInfo = {{&ASN1::createAs<Lists>, 16}, false, detail::listsFields,
+                                                  detail::listsIds, 3, 0, 0, nullptr, nullptr, detail::listsNames};
+inline const ASN1::SequenceInfo Empty::theInfo = {{&ASN1::createAs<Empty>, 16}, false, nullptr, nullptr, 0, 0, 0,
+                                                  nullptr, nullptr, nullptr};
+inline const ASN1::ChoiceInfo Wide::theInfo = {{&ASN1::createAs<Wide>, 0}, false, detail::wideAlts, 33, 33, nullptr,
+                                               detail::wideNames};
+inline const ASN1::SequenceInfo Message::theInfo = {{&ASN1::createAs<Message>, 16}, true, detail::messageFields,
+                                                    detail::messageIds, 5, 1, 2, nullptr, nullptr,
+                                                    detail::messageNames};
+
+// The record of a type named in the fixtures; null for an unknown name.
+inline const void* recordNamed(const std::string& name)
+{
+    if (name == "Numbers") return &Numbers::theInfo;
+    if (name == "Texts") return &Texts::theInfo;
+    if (name == "Lists") return &Lists::theInfo;
+    if (name == "Message") return &Message::theInfo;
+    if (name == "Pick") return &Pick::theInfo;
+    return nullptr;
+}
+
+}  // namespace TextProbe

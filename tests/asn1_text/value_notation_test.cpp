@@ -1,0 +1,278 @@
+#include "Golden.h"
+#include "Hex.h"
+#include "TextProbe.h"
+
+#include "asn1/ASN1.h"
+
+#include <gtest/gtest.h>
+
+#include <clocale>
+#include <fstream>
+#include <memory>
+#include <sstream>
+
+using namespace TextProbe;
+
+namespace {
+
+// A value of every kind the writer knows, in one tree.
+Message sampleMessage()
+{
+    Message m;
+    m.includeOptionalField(1, Message::slot);
+    m.field<Range<0, 1023>>(Message::slot) = 7u;
+    auto* deep = new Deep;
+    deep->setSelection(Deep::b, new ASN1::OCTET_STRING(std::vector<char>{0x0a, char(0xff)}));
+    m.get_pick().setSelection(Pick::deeper, deep);
+    m.get_wide().setSelection(32, new ASN1::INTEGER(-12));
+    return m;
+}
+
+Texts sampleTexts()
+{
+    Texts t;
+    t.field<ASN1::OCTET_STRING>(Texts::octets) = std::vector<char>{0x0a};
+    t.field<ASN1::IA5String>(Texts::ia5) = "say \"hi\"";
+    t.field<ASN1::VisibleString>(Texts::vis) = "visible";
+    t.field<ASN1::NumericString>(Texts::num) = "12 34";
+    t.field<ASN1::PrintableString>(Texts::pr) = "Printable";
+    t.field<ASN1::BMPString>(Texts::bmp) = std::wstring(L"wide");
+    auto& bits = t.field<ASN1::BIT_STRING>(Texts::bits);
+    bits.resize(5);
+    bits.set(0);
+    bits.set(4);
+    t.field<ASN1::GeneralizedTime>(Texts::time) = ASN1::GeneralizedTime(2024, 1, 31, 23, 59, 59, 5, 0, true);
+    t.field<ASN1::OBJECT_IDENTIFIER>(Texts::oid).arcs() = {1, 2, 3};
+    return t;
+}
+
+Lists sampleLists()
+{
+    Lists l;
+    l.ints().push_back(ASN1::INTEGER(1));
+    l.ints().push_back(ASN1::INTEGER(-2));
+    l.inners().push_back(Inner(true, 5));
+    Pick p;
+    p.setSelection(Pick::text, new ASN1::IA5String("x"));
+    l.picks().push_back(p);
+    return l;
+}
+
+// Reads text into a fresh value of record and writes it again.
+std::string reread(const void* record, const std::string& text, bool* ok = nullptr)
+{
+    std::unique_ptr<ASN1::AbstractData> v(ASN1::createFrom(record));
+    bool read = v->setFromValueNotation(text);
+    if (ok)
+        *ok = read;
+    return read ? v->asValueNotation() : std::string();
+}
+
+}  // namespace
+
+TEST(ValueNotation, GoldenTextOfEveryKind)
+{
+    Numbers numbers;
+    numbers.field<ASN1::INTEGER>(Numbers::i) = -5;
+    numbers.field<Range<0, 4294967295u>>(Numbers::u) = 4294967295u;
+    numbers.field<Colour>(Numbers::colour).setValue(7);  // beyond the names: written as a number
+    numbers.field<Level>(Numbers::level).setValue(Level::minus);
+
+    Pick nested;
+    auto* deep = new Deep;
+    deep->setSelection(Deep::a, new ASN1::BOOLEAN(true, &ASN1::BOOLEAN::theInfo));
+    nested.setSelection(Pick::deeper, deep);
+
+    Lists emptyLists;
+    ASN1::SEQUENCE_OF<ASN1::INTEGER> emptyTop;
+    Empty empty;
+
+    ASN1::OpenData kept;
+    kept.set_buf(new std::vector<char>{0x02, 0x01, 0x05});
+
+    std::vector<std::pair<std::string, std::string>> texts = {
+        {"message", sampleMessage().asValueNotation()},
+        {"texts", sampleTexts().asValueNotation()},
+        {"lists", sampleLists().asValueNotation()},
+        {"numbers", numbers.asValueNotation()},
+        {"choice-in-choice", nested.asValueNotation()},
+        {"empty-lists", emptyLists.asValueNotation()},
+        {"empty-sequence-of", emptyTop.asValueNotation()},
+        {"empty-sequence", empty.asValueNotation()},
+        {"open-type-octets", kept.asValueNotation()},
+    };
+    if (golden::updating()) {
+        golden::write("values.avn", texts);
+        return;
+    }
+    auto expected = golden::read("values.avn");
+    for (const auto& [name, text] : texts)
+        EXPECT_EQ(text, expected[name]) << name;
+}
+
+TEST(ValueNotation, WriterAndReaderRoundTrip)
+{
+    const std::pair<const void*, std::string> values[] = {
+        {&Message::theInfo, sampleMessage().asValueNotation()},
+        {&Texts::theInfo, sampleTexts().asValueNotation()},
+        {&Lists::theInfo, sampleLists().asValueNotation()},
+    };
+    for (const auto& [record, text] : values) {
+        bool ok = false;
+        EXPECT_EQ(reread(record, text, &ok), text);
+        EXPECT_TRUE(ok) << text;
+    }
+    // Every value of the independent BER vectors reads back to an equal value.
+    for (const auto& [name, text] : golden::read("ber_vectors.avn")) {
+        std::string type = name.substr(0, name.find('-'));
+        type[0] = static_cast<char>(std::toupper(type[0]));
+        const void* record = recordNamed(type);
+        ASSERT_TRUE(record) << name;
+        bool ok = false;
+        EXPECT_EQ(reread(record, text, &ok), text) << name;
+        EXPECT_TRUE(ok) << name;
+    }
+}
+
+TEST(ValueNotation, StringsFromTheWireCannotForgeLogLines)
+{
+    ASN1::IA5String s("ok\nFAKE LOG LINE\r\x1b[2J\"q\"");
+    std::string text = s.asValueNotation();
+    EXPECT_EQ(text, "{\"ok\", {0, 10}, \"FAKE LOG LINE\", {0, 13}, {1, 11}, \"[2J\"\"q\"\"\"}");
+    EXPECT_EQ(text.find('\n'), std::string::npos);
+    ASN1::IA5String back;
+    ASSERT_TRUE(back.setFromValueNotation(text));
+    EXPECT_EQ(static_cast<std::string>(back), static_cast<std::string>(s));
+
+    ASN1::BMPString w(std::wstring(L"a\nb"));
+    EXPECT_EQ(w.asValueNotation(), "{{ 0, 0, 0, 97}, { 0, 0, 0, 10}, { 0, 0, 0, 98}}");
+    ASN1::BMPString wback;
+    ASSERT_TRUE(wback.setFromValueNotation(w.asValueNotation()));
+    EXPECT_EQ(static_cast<std::wstring>(wback), static_cast<std::wstring>(w));
+}
+
+TEST(ValueNotation, BmpStringsInTheLocaleMultibyteForm)
+{
+    std::string saved = std::setlocale(LC_CTYPE, nullptr);
+    ASN1::BMPString cyrillic(std::wstring(64, wchar_t(0x0416)));  // two octets each in UTF-8
+    ASN1::BMPString symbols(std::wstring(40, wchar_t(0x263A)));   // three octets each
+    EXPECT_EQ(cyrillic.asValueNotation().substr(0, 18), "{{ 0, 0, 4, 22}, {");  // C locale: no form
+    if (std::setlocale(LC_CTYPE, "C.UTF-8")) {
+        std::string text = symbols.asValueNotation();
+        EXPECT_EQ(text.size(), 2 + 3 * 40u);  // all of it: nothing cut at twice the length
+        ASN1::BMPString back;
+        ASSERT_TRUE(back.setFromValueNotation(text));
+        EXPECT_EQ(static_cast<std::wstring>(back), static_cast<std::wstring>(symbols));
+        EXPECT_EQ(cyrillic.asValueNotation().size(), 2 + 2 * 64u);
+    }
+    std::setlocale(LC_CTYPE, saved.c_str());
+}
+
+TEST(ValueNotation, StreamOperators)
+{
+    std::ostringstream failed;
+    failed.setstate(std::ios_base::failbit);
+    failed << ASN1::INTEGER(5);
+    EXPECT_EQ(failed.str(), "");
+
+    std::ostringstream os;
+    Pick unset;
+    os << ASN1::INTEGER(5);
+    EXPECT_TRUE(os.good());
+    os << unset;
+    EXPECT_TRUE(os.fail());
+    EXPECT_EQ(os.str(), "5");
+
+    Inner inner;
+    std::istringstream is("{ flag TRUE, count 6 }");
+    is >> inner;
+    EXPECT_FALSE(is.fail());
+    EXPECT_EQ(inner.compare(Inner(true, 6)), 0);
+    std::istringstream bad("{ flag maybe }");
+    bad >> inner;
+    EXPECT_TRUE(bad.fail());
+}
+
+TEST(ValueNotation, CoderEnvironmentTextRule)
+{
+    const ASN1::CoderEnv env(ASN1::CoderEnv::avn);
+    std::vector<char> out;
+    ASSERT_TRUE(ASN1::encode(Inner(false, 2), &env, std::back_inserter(out)));
+    EXPECT_EQ(std::string(out.begin(), out.end()), "{\n  flag FALSE,\n  count 2\n}");
+    Inner back;
+    ASSERT_TRUE(ASN1::decode(out.data(), out.data() + out.size(), &env, back));
+    EXPECT_EQ(back.compare(Inner(false, 2)), 0);
+    Pick unset;
+    EXPECT_FALSE(ASN1::encode(unset, &env, std::back_inserter(out)));
+}
+
+TEST(ValueNotation, ReaderAcceptsWhatTheLayoutAllows)
+{
+    Message m;
+    // Optional fields absent, a trailing comma, everything on one line.
+    ASSERT_TRUE(m.setFromValueNotation("{pick num : 3, wide a1 : NULL, empty {},}"));
+    EXPECT_FALSE(m.hasOptionalField(0));
+    EXPECT_EQ(m.get_pick().getID(), Pick::num);
+    Numbers n;
+    ASSERT_TRUE(n.setFromValueNotation("{ i -1, u 4294967295, s -128, opt 9, colour 7, level minus }"));
+    EXPECT_EQ(n.field<Colour>(Numbers::colour).getValue(), 7);
+    EXPECT_EQ(n.field<Level>(Numbers::level).getValue(), -1);
+    ASN1::OBJECT_IDENTIFIER oid;
+    ASSERT_TRUE(oid.setFromValueNotation("{ iso(1) member-body(2) 840 }"));
+    EXPECT_EQ(oid.arcs(), (std::vector<unsigned>{1, 2, 840}));
+    ASN1::OCTET_STRING odd;
+    ASSERT_TRUE(odd.setFromValueNotation("'a b c'H"));  // padded with a 0 digit
+    EXPECT_EQ(hex::text(odd), "ABC0");
+}
+
+TEST(ValueNotation, ReaderRejectsMalformedText)
+{
+    struct Case {
+        const void* record;
+        const char* text;
+    };
+    const Case cases[] = {
+        {&Inner::theInfo, "{ count 1 }"},                 // mandatory field missing
+        {&Inner::theInfo, "{ count 1, flag TRUE }"},      // fields out of order
+        {&Inner::theInfo, "{ flag TRUE, count 1, x 2 }"}, // a field the type lacks
+        {&Inner::theInfo, "{ flag TRUE count 1 }"},       // no comma
+        {&Inner::theInfo, "{ flag TRUE, count 1"},        // cut short
+        {&Colour::theInfo, "purple"},
+        {&Pick::theInfo, "nothing : NULL"},
+        {&Pick::theInfo, "none NULL"},
+        {&ASN1::Null::theInfo, "NUL"},
+        {&ASN1::INTEGER::theInfo, "2147483648"},
+        {&ASN1::INTEGER::theInfo, "99999999999999999999999"},
+        {&Range<0, 1023>::theInfo, "-1"},
+        {&ASN1::OCTET_STRING::theInfo, "'0g'H"},
+        {&ASN1::OCTET_STRING::theInfo, "'01'X"},
+        {&ASN1::BIT_STRING::theInfo, "'012'B"},
+        {&ASN1::IA5String::theInfo, "\"unterminated"},
+        {&ASN1::IA5String::theInfo, "{\"a\", {8, 0}}"},
+        {&ASN1::GeneralizedTime::theInfo, "\"2024\""},
+        {&ASN1::GeneralizedTime::theInfo, "\"20240131235959Zjunk\""},
+        {&ASN1::OBJECT_IDENTIFIER::theInfo, "{ 1 2 99999999999 }"},
+        {&Lists::theInfo, "{ ints { 1 2 }, inners {}, picks {} }"},
+        {&ASN1::OpenData::theInfo, "'00'H"},
+        {&ASN1::INTEGER::theInfo, ""},
+    };
+    for (const Case& c : cases) {
+        std::unique_ptr<ASN1::AbstractData> v(ASN1::createFrom(c.record));
+        EXPECT_FALSE(v->setFromValueNotation(c.text)) << c.text;
+    }
+}
+
+TEST(ValueNotation, ReaderBoundsWhatItBuilds)
+{
+    std::string many = "{";
+    for (unsigned i = 0; i <= ASN1::MaximumArraySize; ++i)
+        many += i ? ", 1" : "1";
+    many += "}";
+    ASN1::SEQUENCE_OF<ASN1::INTEGER> list;
+    EXPECT_FALSE(list.setFromValueNotation(many));
+
+    std::string longText = "\"" + std::string(ASN1::MaximumStringSize + 1, 'x') + "\"";
+    ASN1::IA5String s;
+    EXPECT_FALSE(s.setFromValueNotation(longText));
+    EXPECT_TRUE(s.setFromValueNotation("\"" + std::string(ASN1::MaximumStringSize, 'x') + "\""));
+}

@@ -1,0 +1,315 @@
+// Asynchronous copy and connect on real descriptors through the event loop.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <string>
+#include <vector>
+
+#include "control/ASyncConnect.h"
+#include "control/ASyncCopy.h"
+#include "tests/control/TestSupport.h"
+
+namespace {
+
+using Copy = ASync::Copy;
+using Connect = ASync::Connect;
+
+struct CopyEnds {
+  std::vector<int> statuses;
+  void On(Copy::Status::Type s) { statuses.push_back(s); }
+};
+
+struct Pipe {
+  int rd = -1, wr = -1;
+  Pipe() {
+    int p[2];
+    EXPECT_EQ(::pipe2(p, O_NONBLOCK | O_CLOEXEC), 0);
+    rd = p[0];
+    wr = p[1];
+  }
+  ~Pipe() {
+    if (rd >= 0) ::close(rd);
+    if (wr >= 0) ::close(wr);
+  }
+  void close_wr() {
+    ::close(wr);
+    wr = -1;
+  }
+};
+
+struct Pair {
+  int a = -1, b = -1;
+  Pair() {
+    int s[2];
+    EXPECT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0, s), 0);
+    a = s[0];
+    b = s[1];
+  }
+  ~Pair() {
+    if (a >= 0) ::close(a);
+    if (b >= 0) ::close(b);
+  }
+  // Fills a's send side until it would block; returns the bytes written.
+  size_t fill() {
+    std::vector<char> junk(65536, 'j');
+    size_t total = 0;
+    for (;;) {
+      const ssize_t n = ::send(a, junk.data(), junk.size(), MSG_NOSIGNAL);
+      if (n <= 0) return total;
+      total += size_t(n);
+    }
+  }
+};
+
+class CopyTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::signal(SIGPIPE, SIG_IGN);
+    copy.Bind(&CopyEnds::On, &ends);
+  }
+  Copy::EventsParams masks(uint32_t flush) {
+    Copy::EventsParams e;
+    e.flush = flush;
+    return e;
+  }
+  CopyEnds ends;
+  Copy copy;
+};
+
+TEST_F(CopyTest, CopiesEverythingThroughTheLoopAndEndsDone) {
+  Pipe src;
+  Pair dst;
+  std::string sent;
+  for (int i = 0; sent.size() < 50000; ++i) sent += std::to_string(i) + ",";
+  copy.set_bufsize(777);
+  copy.Start(Fd(::dup(src.rd)), Fd(::dup(dst.a)));
+  EXPECT_EQ(copy.status(), Copy::Status::running);
+  std::string got;
+  size_t at = 0;
+  ASSERT_TRUE(vxtest::pump_until([&] {
+    if (at < sent.size()) {
+      const ssize_t n = ::write(src.wr, sent.data() + at, std::min<size_t>(4096, sent.size() - at));
+      if (n > 0) at += size_t(n);
+      if (at == sent.size()) src.close_wr();
+    }
+    const auto b = vxtest::drain(dst.b);
+    got.append(b.begin(), b.end());
+    return !ends.statuses.empty();
+  }));
+  const auto rest = vxtest::drain(dst.b);
+  got.append(rest.begin(), rest.end());
+  EXPECT_EQ(ends.statuses, std::vector<int>{Copy::Status::done});
+  EXPECT_EQ(got, sent);
+  EXPECT_EQ(copy.copied(), sent.size());
+  EXPECT_EQ(copy.bufsize(), 777u);
+}
+
+TEST_F(CopyTest, EmptySourceEndsDoneAtOnceOrAfterTheFlushEvent) {
+  {
+    Pipe src;
+    Pair dst;
+    src.close_wr();
+    copy.set_events(masks(0));
+    copy.Start(Fd(::dup(src.rd)), Fd(::dup(dst.a)));
+    EXPECT_EQ(ends.statuses, std::vector<int>{Copy::Status::done});
+  }
+  ends.statuses.clear();
+  {
+    Pipe src;
+    Pair dst;
+    src.close_wr();
+    copy.set_events(Copy::EventsParams{});
+    copy.Start(Fd(::dup(src.rd)), Fd(::dup(dst.a)));
+    EXPECT_EQ(copy.status(), Copy::Status::flushing);
+    EXPECT_TRUE(ends.statuses.empty());
+    vxtest::pump(1);
+    EXPECT_EQ(ends.statuses, std::vector<int>{Copy::Status::done});
+  }
+}
+
+TEST_F(CopyTest, FailuresOfEitherSide) {
+  // A source that fails before any byte was copied.
+  Pair dst;
+  Fd dir(::open("/", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  copy.Start(dir, Fd(::dup(dst.a)));
+  EXPECT_EQ(ends.statuses, std::vector<int>{Copy::Status::failed});
+
+  // A destination that hangs up while the copy waits for input.
+  ends.statuses.clear();
+  Pipe src;
+  Pair gone;
+  copy.Start(Fd(::dup(src.rd)), Fd(::dup(gone.a)));
+  ::close(gone.b);
+  gone.b = -1;
+  ASSERT_TRUE(vxtest::pump_until([&] { return !ends.statuses.empty(); }));
+  EXPECT_EQ(ends.statuses, std::vector<int>{Copy::Status::failed});
+  EXPECT_EQ(copy.error(), 0);
+}
+
+TEST_F(CopyTest, SetEventsOrBufsizeAbortARunningCopyOnly) {
+  copy.set_events(masks(0));  // idle: only the masks change
+  EXPECT_TRUE(ends.statuses.empty());
+  EXPECT_EQ(copy.events().flush, 0u);
+  Pipe src;
+  Pair dst;
+  copy.Start(Fd(::dup(src.rd)), Fd(::dup(dst.a)));
+  copy.set_events(Copy::EventsParams{});
+  EXPECT_EQ(ends.statuses, std::vector<int>{Copy::Status::aborted});
+  copy.Start(Fd(::dup(src.rd)), Fd(::dup(dst.a)));
+  copy.set_bufsize(64);
+  EXPECT_EQ(ends.statuses, (std::vector<int>{Copy::Status::aborted, Copy::Status::aborted}));
+  copy.Stop();  // idle: nothing
+  EXPECT_EQ(ends.statuses.size(), 2u);
+}
+
+// A copy whose destination is full, so that one buffer is still being written when Stop()
+// ends the input.
+class DrainingTest : public CopyTest {
+ protected:
+  void SetUp() override {
+    CopyTest::SetUp();
+    copy.set_events(masks(0));
+    filled = dst.fill();
+    ASSERT_EQ(::write(src.wr, std::string(1000, 'x').data(), 1000), 1000);
+    copy.Start(Fd(::dup(src.rd)), Fd(::dup(dst.a)));
+    copy.Stop();
+    ASSERT_EQ(copy.status(), Copy::Status::draining);
+  }
+  Pipe src;
+  Pair dst;
+  size_t filled = 0;
+};
+
+TEST_F(DrainingTest, TheRestOfTheBufferIsWrittenBeforeTheEnd) {
+  size_t got = 0;
+  ASSERT_TRUE(vxtest::pump_until([&] {
+    got += vxtest::drain(dst.b).size();
+    return !ends.statuses.empty();
+  }));
+  got += vxtest::drain(dst.b).size();
+  EXPECT_EQ(ends.statuses, std::vector<int>{Copy::Status::done});
+  EXPECT_EQ(got, filled + 1000);
+}
+
+TEST_F(DrainingTest, AFailureWhileDrainingEndsTheCopyAsFailed) {
+  ::close(dst.b);
+  dst.b = -1;
+  ASSERT_TRUE(vxtest::pump_until([&] { return !ends.statuses.empty(); }));
+  EXPECT_EQ(ends.statuses, std::vector<int>{Copy::Status::failed});
+  EXPECT_EQ(copy.status(), Copy::Status::failed);
+  vxtest::pump(3);
+  EXPECT_EQ(ends.statuses.size(), 1u);
+}
+
+TEST_F(DrainingTest, ResizingWhileDrainingEndsTheCopyBeforeTheBufferGoes) {
+  copy.set_bufsize(16);
+  EXPECT_EQ(ends.statuses, std::vector<int>{Copy::Status::aborted});
+  vxtest::drain(dst.b);
+  vxtest::pump(3);  // nothing may touch the old buffer now
+  EXPECT_EQ(ends.statuses.size(), 1u);
+}
+
+struct ConnectEnds {
+  std::vector<int> statuses;
+  std::vector<int> fds;
+  Connect* restart = nullptr;
+  void On(Connect::Status::Type s, Fd fd) {
+    statuses.push_back(s);
+    fds.push_back(fd.get());
+    if (s == Connect::Status::connected) kept = fd;  // the handler keeps a duplicate
+  }
+  Fd kept;
+};
+
+class ConnectTest : public ::testing::Test {
+ protected:
+  void SetUp() override { connect.Bind(&ConnectEnds::On, &ends); }
+  int listener(int backlog) {
+    int s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in sa{};
+    sa.sin_family = AF_INET;
+    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    EXPECT_EQ(::bind(s, reinterpret_cast<sockaddr*>(&sa), sizeof sa), 0);
+    EXPECT_EQ(::listen(s, backlog), 0);
+    return s;
+  }
+  std::string address(int s) { return "127.0.0.1:" + std::to_string(vxtest::local_port(s)); }
+  ConnectEnds ends;
+  Connect connect;
+};
+
+TEST_F(ConnectTest, ConnectsToAListener) {
+  const int s = listener(4);
+  connect.Start(address(s), 1000);
+  ASSERT_TRUE(vxtest::pump_until([&] { return !ends.statuses.empty(); }));
+  EXPECT_EQ(ends.statuses, std::vector<int>{Connect::Status::connected});
+  ASSERT_TRUE(ends.kept);
+  const int peer = ::accept(s, nullptr, nullptr);
+  ASSERT_GE(peer, 0);
+  ASSERT_EQ(::write(ends.kept.get(), "hi", 2), 2);
+  char b[2];
+  EXPECT_EQ(::read(peer, b, 2), 2);
+  ::close(peer);
+  ::close(s);
+}
+
+TEST_F(ConnectTest, RefusedUnparsableAndStopped) {
+  connect.Start("127.0.0.1:" + std::to_string(vxtest::free_port()), 1000);
+  ASSERT_TRUE(vxtest::pump_until([&] { return !ends.statuses.empty(); }));
+  EXPECT_EQ(ends.statuses, std::vector<int>{Connect::Status::failed});
+  EXPECT_EQ(ends.fds, std::vector<int>{-1});
+
+  // An address that does not parse never becomes a connection to 0.0.0.0.
+  for (const char* bad : {"nonsense", "127.0.0.1", "127.0.0.1:70000", ""}) {
+    ends.statuses.clear();
+    connect.Start(bad, 1000);
+    EXPECT_EQ(ends.statuses, std::vector<int>{Connect::Status::failed}) << bad;
+  }
+
+  ends.statuses.clear();
+  connect.Stop();  // not connecting: nothing
+  EXPECT_TRUE(ends.statuses.empty());
+}
+
+TEST_F(ConnectTest, NoAnswerWithinTheLimitFailsOnce) {
+  vxtest::TestClock clock;
+  // A listener whose backlog is full drops further SYNs, so the attempt stays in progress.
+  const int s = listener(0);
+  std::vector<int> clients;
+  for (int i = 0; i < 4; ++i) {
+    int c = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    sockaddr_in sa{};
+    sa.sin_family = AF_INET;
+    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    sa.sin_port = htons(vxtest::local_port(s));
+    ::connect(c, reinterpret_cast<sockaddr*>(&sa), sizeof sa);
+    clients.push_back(c);
+  }
+  vxtest::pump(2);
+  connect.Start(address(s), 500);
+  if (connect.status() != Connect::Status::connecting) GTEST_SKIP() << "the backlog did not hold";
+  vxtest::pump(1);
+  if (!ends.statuses.empty()) GTEST_SKIP() << "the kernel completed the connection";
+  clock.advance(500);
+  vxtest::pump(1);
+  EXPECT_EQ(ends.statuses, std::vector<int>{Connect::Status::failed});
+  vxtest::pump(2);
+  EXPECT_EQ(ends.statuses.size(), 1u);
+
+  ends.statuses.clear();
+  connect.Start(address(s), 500);
+  if (connect.status() == Connect::Status::connecting) {
+    connect.Stop();
+    EXPECT_EQ(ends.statuses, std::vector<int>{Connect::Status::stopped});
+  }
+  for (int c : clients) ::close(c);
+  ::close(s);
+}
+
+}  // namespace

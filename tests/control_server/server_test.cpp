@@ -1,0 +1,221 @@
+// The control server: exactly one answer per command, the envelopes of answers and signals,
+// the server's own errors, and services bound or not.
+#include <gtest/gtest.h>
+
+#include "ServerFixture.h"
+
+namespace {
+
+using srvtest::command;
+using srvtest::ServerTest;
+using vxtest::count;
+using EC = LGCP::ErrorCause;
+constexpr int kPing = LGCP::Command::e_ping;
+constexpr int kDestroy = LGCP::Command::e_destroy;
+
+TEST_F(ServerTest, ServicesAreOfferedTheCommandInBindOrderUntilOneTakesIt) {
+  connect();
+  b.onCommand = [&](LGCP::Command const&) { b.Success(); return true; };
+  deliver(command(kPing, 7, 12));
+  EXPECT_EQ(a.commands, 1);
+  EXPECT_EQ(b.commands, 1);
+  auto got = answers();
+  ASSERT_EQ(got.size(), 1u);
+  EXPECT_TRUE(got[0].success());
+  EXPECT_EQ(got[0].seq, 7);
+  EXPECT_EQ(got[0].slot, 12u);
+
+  a.onCommand = [&](LGCP::Command const&) { a.Error(EC::busError); return true; };
+  deliver(command(kPing));
+  EXPECT_EQ(b.commands, 1);
+  got = answers();
+  ASSERT_EQ(got.size(), 1u);
+  EXPECT_EQ(got[0].error(), EC::busError);
+  EXPECT_FALSE(got[0].seq);
+  EXPECT_FALSE(got[0].slot);
+}
+
+TEST_F(ServerTest, AnswerRulesOfOneCommand) {
+  connect();
+  // Success twice: one answer. Success then Error: both. Error twice: one.
+  a.onCommand = [&](LGCP::Command const&) { a.Success(); a.Success(); return true; };
+  deliver(command(kPing, 1));
+  EXPECT_EQ(answers().size(), 1u);
+  a.onCommand = [&](LGCP::Command const&) { a.Success(); a.Error(EC::internal); return true; };
+  deliver(command(kPing, 2));
+  auto got = answers();
+  ASSERT_EQ(got.size(), 2u);
+  EXPECT_TRUE(got[0].success());
+  EXPECT_EQ(got[1].error(), EC::internal);
+  a.onCommand = [&](LGCP::Command const&) { a.Error(EC::busError); a.Error(EC::internal); a.Success(); return true; };
+  deliver(command(kPing, 3));
+  got = answers();
+  ASSERT_EQ(got.size(), 1u);
+  EXPECT_EQ(got[0].error(), EC::busError);
+  EXPECT_EQ(streams.err.str().find("software error"), std::string::npos);
+}
+
+TEST_F(ServerTest, DelayedAnswers) {
+  connect();
+  unsigned seq = 0, slot = 0;
+  a.onCommand = [&](LGCP::Command const&) { seq = a.delayResponse(); slot = a.GetSlot(); return true; };
+  deliver(command(kPing, 41, 5));
+  EXPECT_TRUE(answers().empty());
+  EXPECT_EQ(streams.err.str().find("software error"), std::string::npos);
+  EXPECT_EQ(seq, 41u);
+  a.delayedSuccess(slot, seq);
+  auto got = answers();
+  ASSERT_EQ(got.size(), 1u);
+  EXPECT_TRUE(got[0].success());
+  EXPECT_EQ(got[0].seq, 41);
+  EXPECT_EQ(got[0].slot, 5u);
+
+  // A command without a sequence number gets its delayed answer without one (and without a
+  // slot when it had none).
+  deliver(command(kPing));
+  EXPECT_TRUE(answers().empty());
+  a.delayedSuccess(slot = a.GetSlot(), seq);
+  got = answers();
+  ASSERT_EQ(got.size(), 1u);
+  EXPECT_FALSE(got[0].seq);
+  EXPECT_FALSE(got[0].slot);
+
+  // An error after the answer was delayed is still sent.
+  a.onCommand = [&](LGCP::Command const&) { a.delayResponse(); a.Success(); a.Error(EC::connectFail); return true; };
+  deliver(command(kPing, 9));
+  got = answers();
+  ASSERT_EQ(got.size(), 1u);
+  EXPECT_EQ(got[0].error(), EC::connectFail);
+}
+
+TEST_F(ServerTest, TheServersOwnErrors) {
+  connect();
+  // No service takes it.
+  deliver(command(kDestroy, 4, 1023));
+  auto got = answers();
+  ASSERT_EQ(got.size(), 1u);
+  EXPECT_EQ(got[0].error(), EC::unexpectedMsgType);
+  EXPECT_EQ(got[0].slot, 1023u);
+
+  // Taken but never answered.
+  a.onCommand = [](LGCP::Command const&) { return true; };
+  deliver(command(kPing, 5, 3));
+  got = answers();
+  ASSERT_EQ(got.size(), 1u);
+  EXPECT_EQ(got[0].error(), EC::internal);
+  EXPECT_EQ(got[0].seq, 5);
+  EXPECT_EQ(count(streams.err.str(), "ctrl [pair]: software error: server do NOT send ack!!!"), 1);
+
+  // Not a command: no slot in the answer, the seq kept.
+  LGCP::Message response;
+  response.set_seq(6);
+  response.set_slot(8);
+  response.get_pdu().select_response().set_success();
+  deliver(response);
+  got = answers();
+  ASSERT_EQ(got.size(), 1u);
+  EXPECT_EQ(got[0].error(), EC::unexpectedMsgType);
+  EXPECT_EQ(got[0].seq, 6);
+  EXPECT_FALSE(got[0].slot);
+
+  // Slots above 1023 (the decoder reads the field as 16 bits) reach no service.
+  const int before = a.commands;
+  for (const char* frame : {"\x40\x04\x00\x0A", "\x40\xFF\xFF\x0A"}) {
+    server.OnMessage(frame, 4);
+    got = answers();
+    ASSERT_EQ(got.size(), 1u);
+    EXPECT_EQ(got[0].error(), EC::invalidSlot);
+    EXPECT_FALSE(got[0].slot);
+    EXPECT_FALSE(got[0].seq);
+  }
+  EXPECT_EQ(a.commands, before);
+  EXPECT_EQ(server.GetSlot(), CtrlSrv::Server::no_slot);
+}
+
+TEST_F(ServerTest, UndecodableFramesAreLoggedWithTheirBytesAndDropped) {
+  connect();
+  server.OnMessage("\xFF\xFF\xFF", 3);
+  server.OnMessage("", 0);
+  EXPECT_TRUE(answers().empty());
+  EXPECT_EQ(count(streams.err.str(), "ctrl [pair]: receive fail: decode error!\n"), 2);
+  EXPECT_NE(streams.err.str().find(" msg: FF FF FF"), std::string::npos);
+  EXPECT_EQ(a.commands, 0);
+}
+
+TEST_F(ServerTest, SignalsAreOfferedToTheOtherServicesThenSent) {
+  connect();
+  LGCP::Signal activated;
+  activated.select_activated();
+  a.onCommand = [&](LGCP::Command const&) {
+    a.SendSignal(activated);  // carries the command's slot
+    a.Success();
+    return true;
+  };
+  deliver(command(kPing, 1, 77));
+  auto got = answers();
+  ASSERT_EQ(got.size(), 2u);
+  EXPECT_TRUE(got[0].signal());
+  EXPECT_EQ(got[0].slot, 77u);
+  EXPECT_FALSE(got[0].seq);
+  EXPECT_EQ(b.signals, std::vector<int>{LGCP::Signal::e_activated});
+  EXPECT_TRUE(a.signals.empty());
+
+  a.SendSignal(activated);  // outside a command: no slot
+  b.SendSignal(300, activated);
+  got = answers();
+  ASSERT_EQ(got.size(), 2u);
+  EXPECT_FALSE(got[0].slot);
+  EXPECT_EQ(got[1].slot, 300u);
+  EXPECT_EQ(a.signals.size(), 1u);
+  EXPECT_EQ(b.signals.size(), 2u);
+
+  // Without a connection the other services still see it; the send is dropped with a line.
+  server.Deactivate();
+  a.SendSignal(activated);
+  EXPECT_EQ(b.signals.size(), 3u);
+  EXPECT_NE(streams.err.str().find("ctrl [null]: send fail: Service not attached!"), std::string::npos);
+}
+
+TEST_F(ServerTest, ConnectionLifecycleReachesEveryServiceInOrder) {
+  std::ostringstream h;
+  server.PutHeader(h);
+  EXPECT_EQ(h.str(), "ctrl [null]: ");
+  bool connected = true;
+  EXPECT_FALSE(a.CheckServerConnection(connected));
+  connect();
+  EXPECT_TRUE(a.CheckServerConnection(connected));
+  EXPECT_TRUE(connected);
+  EXPECT_EQ(a.events, std::vector<std::string>{"connect"});
+  EXPECT_EQ(b.events, std::vector<std::string>{"connect"});
+  EXPECT_NE(streams.log.str().find("ctrl [pair]: controller connect."), std::string::npos);
+  server.OnHeartbeatTimeout();
+  EXPECT_TRUE(vxtest::pump_until([&] { return a.events.size() == 2; }));
+  EXPECT_EQ(a.events.back(), "disconnect");
+  EXPECT_TRUE(vxtest::peer_closed(fd[1]));
+  EXPECT_TRUE(a.CheckServerConnection(connected));
+  EXPECT_FALSE(connected);
+  h.str("");
+  server.PutHeader(h);
+  EXPECT_EQ(h.str(), "ctrl [not connected]: ");
+  server.Deactivate();
+  EXPECT_EQ(server.connection(), nullptr);
+  EXPECT_FALSE(a.CheckServerConnection(connected));
+}
+
+TEST(UnboundService, OnlyWritesItsErrorLine) {
+  vxtest::CaptureStreams streams;
+  srvtest::ScriptedService s;
+  s.Success();
+  s.Error(EC::internal);
+  LGCP::Signal sig;
+  sig.select_activated();
+  s.SendSignal(sig);
+  EXPECT_EQ(count(streams.err.str(), "CtrlSrv::Service error! service not connected to server.\n"), 3);
+  EXPECT_EQ(s.delayResponse(), 0xFFFFFFFFu);
+  EXPECT_EQ(s.GetSlot(), 0xFFFFFFFFu);
+  EXPECT_FALSE(s.IsSlotPresent());
+  bool connected = false;
+  EXPECT_FALSE(s.CheckServerConnection(connected));
+}
+
+}  // namespace

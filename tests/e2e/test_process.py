@@ -1,0 +1,182 @@
+"""The daemon as a process: options, signals, status dump, pid file, watchdog, daemon mode
+with syslog, and the heartbeat that drops a silent controller."""
+
+import os
+import signal
+import socket
+import subprocess
+import time
+import unittest
+
+import vxharness as vx
+
+USAGE = ("Usage:\n"
+         " voxrelay -Dh\n"
+         "  -D --daemon                      run as daemon\n"
+         "  -p --port                        use this port\n"
+         "     --disable-clock               disable clock control\n"
+         "     --version                     print version\n"
+         "  -h --help                        display this information\n"
+         "\n")
+
+
+def run(args, root):
+    return subprocess.run([vx.DAEMON] + args, env=dict(os.environ, VOXRELAY_ROOT=root),
+                          capture_output=True, text=True, timeout=10)
+
+
+def wait_for(cond, timeout=5.0):
+    deadline = time.monotonic() + timeout
+    while time.monotonic() < deadline:
+        if cond():
+            return True
+        time.sleep(0.02)
+    return cond()
+
+
+class Options(unittest.TestCase):
+    def setUp(self):
+        self.d = vx.Daemon()
+
+    def tearDown(self):
+        self.d.cleanup()
+
+    def test_help_version_and_rejected_options(self):
+        r = run(["-h"], self.d.root)
+        self.assertEqual((r.returncode, r.stdout), (0, USAGE))
+        r = run(["--help"], self.d.root)
+        self.assertEqual((r.returncode, r.stdout), (0, USAGE))
+        r = run(["--version"], self.d.root)
+        self.assertEqual((r.returncode, r.stdout), (2, "server version: T240617-1510\n"))
+        for bad in (["-p", "3000"], ["--bogus"], ["--port"], ["--port=0"], ["--port=65536"],
+                    ["--port=-1"], ["--port=30x"], ["--port="], ["--port", "99999999999999999999"]):
+            r = run(bad, self.d.root)
+            self.assertEqual((r.returncode, r.stdout), (2, USAGE), bad)
+        self.assertFalse(os.path.exists(self.d.path("/var/run/server.pid")))
+
+    def test_port_in_both_forms(self):
+        for form in (lambda p: ["--port=%d" % p], lambda p: ["--port", str(p)]):
+            port = vx.free_port()
+            p = subprocess.Popen([vx.DAEMON] + form(port), env=dict(os.environ, VOXRELAY_ROOT=self.d.root),
+                                 stdout=subprocess.PIPE, text=True)
+            self.assertEqual(p.stdout.readline(), "Starting server [T240617-1510], port=%d\n" % port)
+            p.send_signal(signal.SIGINT)
+            self.assertEqual(p.wait(10), 0)
+            p.stdout.close()
+
+
+class Signals(unittest.TestCase):
+    def setUp(self):
+        self.d = vx.Daemon(config="[traces]\nsignalling.hdlc = 1\n").start()
+
+    def tearDown(self):
+        self.d.cleanup()
+
+    def test_status_dump_on_sigusr2(self):
+        status = self.d.path("/var/log/server-status")
+        self.assertFalse(os.path.exists(status))
+        for _ in range(3):
+            self.d.signal(signal.SIGUSR2)
+        self.assertTrue(wait_for(lambda: os.path.exists(status) and "packet pool free" in vx.read(status)))
+        text = vx.read(status)
+        self.assertIn("version : T240617-1510\n", text)
+        self.assertNotIn("maker", text)
+        os.chmod(self.d.path("/var/log"), 0o500)
+        try:
+            os.unlink(status)
+            self.d.signal(signal.SIGUSR2)
+            if os.geteuid() != 0:
+                self.assertTrue(wait_for(lambda: "dump status error" in self.d.output()))
+        finally:
+            os.chmod(self.d.path("/var/log"), 0o700)
+        self.assertIsNone(self.d.proc.poll())
+
+    def test_sighup_without_controller_and_sigpipe(self):
+        self.d.signal(signal.SIGHUP)
+        self.d.signal(signal.SIGPIPE)
+        self.assertTrue(wait_for(lambda: "update hardware resources" in self.d.output()))
+        self.assertIn("Control::Service::Send() ignore Send request in Connecting state.", self.d.output())
+        self.assertIsNone(self.d.proc.poll())
+
+    def test_sighup_with_controller_sends_the_resources(self):
+        c = self.d.connect()
+        c.send(vx.command(vx.PING, seq=1))
+        self.assertEqual(c.answer()[2], "success")
+        self.d.signal(signal.SIGHUP)
+        self.assertEqual(c.signal(0), (None, None, "signal", 0))
+        c.close()
+
+    def test_sigterm_and_sigint_end_with_status_0_and_no_pid_file(self):
+        pidfile = self.d.path("/var/run/server.pid")
+        self.assertEqual(vx.read(pidfile).strip(), str(self.d.pid()))
+        c = self.d.connect()
+        c.send(vx.command(vx.PING, seq=1))
+        c.answer()
+        self.assertEqual(self.d.stop(), 0)
+        self.assertFalse(os.path.exists(pidfile))
+        wd = vx.read(self.d.path("/dev/misc/gw-wd"))
+        self.assertTrue(wd.startswith("START") and wd.endswith("STOP"), wd)
+        self.assertTrue(c.closed())
+        other = vx.Daemon().start()
+        try:
+            other.signal(signal.SIGINT)
+            self.assertEqual(other.proc.wait(10), 0)
+            self.assertFalse(os.path.exists(other.path("/var/run/server.pid")))
+        finally:
+            other.cleanup()
+
+
+class DaemonMode(unittest.TestCase):
+    def test_daemon_logs_to_syslog_under_the_root(self):
+        d = vx.Daemon(args=["-D"])
+        log = socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM)
+        log.bind(d.path("/dev/log"))
+        log.settimeout(5)
+        try:
+            d.start(wait=False)
+            self.assertEqual(d.proc.wait(10), 0)  # the parent of the fork ends at once
+            pidfile = d.path("/var/run/server.pid")
+            self.assertTrue(wait_for(lambda: os.path.exists(pidfile) and vx.read(pidfile).strip()))
+            pid = int(vx.read(pidfile))
+            self.assertNotEqual(pid, d.pid())
+            d.wait_listening(forked=True)
+            records = []
+            deadline = time.monotonic() + 5
+            while time.monotonic() < deadline and not any(b"Starting server" in r for r in records):
+                records.append(log.recv(65536))
+            text = b"\n".join(records)
+            self.assertIn(b"vxr-T240617-1510", text)
+            self.assertIn(b"Starting server [T240617-1510], port=%d" % d.port, text)
+            # Facility daemon (3), priority notice (5): <29>.
+            self.assertTrue(any(r.startswith(b"<29>") and b"Starting server" in r for r in records), records)
+            self.assertNotIn("Starting server", d.output())
+            os.kill(pid, signal.SIGTERM)
+            self.assertTrue(wait_for(lambda: not os.path.exists(pidfile)))
+        finally:
+            log.close()
+            d.cleanup()
+
+
+class Heartbeat(unittest.TestCase):
+    def setUp(self):
+        self.d = vx.Daemon(env={"VOXRELAY_TEST_HEARTBEAT_MS": "400"}).start()
+
+    def tearDown(self):
+        self.d.cleanup()
+
+    def test_a_silent_controller_is_dropped_and_the_next_one_gets_in(self):
+        c = self.d.connect()
+        self.assertTrue(c.closed(timeout=5))
+        c.close()
+        c = self.d.connect()
+        for i in range(8):  # commands more often than the timeout keep it
+            c.send(vx.command(vx.QUERY if i % 2 else vx.PING, seq=i))
+            self.assertEqual(c.answer()[0], i)
+            time.sleep(0.15)
+        self.assertTrue(c.closed(timeout=5))
+        self.assertEqual(self.d.output().count("heartbeat timeout!!!"), 2)
+        c.close()
+
+
+if __name__ == "__main__":
+    vx.main()

@@ -1,0 +1,353 @@
+"""Shared pieces of the end-to-end tests: starting voxrelay-sim under a private path root on a
+free port, TPKT framing, and the few LGCP envelopes the tests send, PER-encoded by hand."""
+
+import argparse
+import os
+import shutil
+import signal
+import socket
+import struct
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+
+DAEMON = None
+
+
+def parse_args():
+    """Takes --daemon off the command line and leaves the rest to unittest."""
+    global DAEMON
+    parser = argparse.ArgumentParser(add_help=False)
+    parser.add_argument("--daemon", required=True)
+    args, rest = parser.parse_known_args()
+    DAEMON = os.path.abspath(args.daemon)
+    sys.argv[1:] = rest
+
+
+def main():
+    parse_args()
+    unittest.main(verbosity=2)
+
+
+# ---- TPKT and hand-computed aligned PER ----------------------------------------------------
+
+def tpkt(payload):
+    return struct.pack(">BBH", 3, 0, len(payload) + 4) + payload
+
+
+def _seq(seq):
+    """Bit 'seq present' leads the preamble; the value is a one-octet-length signed integer."""
+    if seq is None:
+        return None
+    body = seq.to_bytes(max(1, (seq.bit_length() + 8) // 8), "big", signed=True)
+    return bytes([len(body)]) + body
+
+
+class Bits:
+    def __init__(self):
+        self.bits = []
+
+    def put(self, value, width):
+        for i in reversed(range(width)):
+            self.bits.append((value >> i) & 1)
+
+    def align(self):
+        while len(self.bits) % 8:
+            self.bits.append(0)
+
+    def octets(self, data):
+        self.align()
+        for b in data:
+            self.put(b, 8)
+
+    def bytes(self):
+        self.align()
+        out = bytearray()
+        for i in range(0, len(self.bits), 8):
+            v = 0
+            for b in self.bits[i:i + 8]:
+                v = (v << 1) | b
+            out.append(v)
+        return bytes(out)
+
+
+# Command alternatives (15 in the root, extensible) and error causes.
+QUERY, TESTBPC, CONNECT, DISCONNECT, CREATE, DESTROY = 0, 1, 2, 3, 4, 5
+DEACTIVATE, PING, PROTO_LEMZ = 7, 12, 14
+INVALID_SLOT, UNEXPECTED_MSG_TYPE, INTERNAL, SLOT_NOT_EXISTS = 2, 4, 5, 3
+
+
+def message(seq=None, slot=None, pdu_bits=None):
+    """An LGCP Message: preamble (seq, slot present), seq, slot as two aligned octets (the
+    decoder reads the 0..1023 range as 16 bits, so values above 1023 can be sent), then the
+    PDU's bits given by pdu_bits(Bits)."""
+    b = Bits()
+    b.put(seq is not None, 1)
+    b.put(slot is not None, 1)
+    if seq is not None:
+        b.octets(_seq(seq))
+    if slot is not None:
+        b.octets(struct.pack(">H", slot))
+    pdu_bits(b)
+    return b.bytes()
+
+
+def command(alt, seq=None, slot=None):
+    """A command whose alternative has an empty value (NULL) or the given extra bits."""
+    def pdu(b):
+        b.put(0, 2)          # PDU: command
+        b.put(0, 1)          # Command: in the root
+        b.put(alt, 4)
+        if alt == PROTO_LEMZ:
+            b.put(0, 1)      # ProtoLemzPackets: no extension
+            b.octets(b"\x00")  # packets: empty list
+        elif alt == CONNECT:
+            b.octets(struct.pack(">H", 0))
+    return message(seq, slot, pdu)
+
+
+def response_success(seq=None, slot=None):
+    def pdu(b):
+        b.put(1, 2)          # PDU: response
+        b.put(0, 1)          # success
+    return message(seq, slot, pdu)
+
+
+def response_error(cause, seq=None, slot=None):
+    def pdu(b):
+        b.put(1, 2)
+        b.put(1, 1)          # error
+        b.put(0, 1)          # ErrorCause: in the root
+        b.put(cause, 4)
+    return message(seq, slot, pdu)
+
+
+def signal_activated(seq=None, slot=None):
+    def pdu(b):
+        b.put(2, 2)          # PDU: signal
+        b.put(0, 1)          # Signal: in the root
+        b.put(5, 5)          # activated (23 root alternatives: 5 bits)
+    return message(seq, slot, pdu)
+
+
+def parse_message(data):
+    """Decodes the answers the daemon sends: (seq, slot, kind, value) where kind is
+    'success', 'error' (value: the cause) or 'signal' (value: the alternative)."""
+    bits = []
+    for byte in data:
+        bits.extend((byte >> i) & 1 for i in reversed(range(8)))
+    pos = 0
+
+    def take(n):
+        nonlocal pos
+        v = 0
+        for b in bits[pos:pos + n]:
+            v = (v << 1) | b
+        pos += n
+        return v
+
+    def align():
+        nonlocal pos
+        pos = (pos + 7) // 8 * 8
+
+    has_seq, has_slot = take(1), take(1)
+    seq = slot = None
+    if has_seq:
+        align()
+        n = take(8)
+        seq = int.from_bytes(bytes(take(8) for _ in range(n)), "big", signed=True)
+    if has_slot:
+        align()
+        slot = take(16)
+    kind = take(2)
+    if kind == 1:
+        if take(1) == 0:
+            return seq, slot, "success", None
+        take(1)
+        return seq, slot, "error", take(4)
+    if kind == 2:
+        take(1)
+        return seq, slot, "signal", take(5)
+    return seq, slot, "command", None
+
+
+# ---- the daemon under test -----------------------------------------------------------------
+
+def read(path):
+    with open(path) as f:
+        return f.read()
+
+
+def free_port():
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+class Daemon:
+    """voxrelay-sim in a private root with a free port; output captured in root/stdout."""
+
+    def __init__(self, args=(), env=None, config=None, watchdog=True):
+        # Short: the root prefixes Unix socket paths, which are limited to 108 bytes.
+        self.root = tempfile.mkdtemp(prefix="vxr", dir="/tmp")
+        for d in ("usr/local/etc", "var/run", "var/log", "var/monitoring", "dev/misc"):
+            os.makedirs(os.path.join(self.root, d), exist_ok=True)
+        if config is not None:
+            with open(self.path("/usr/local/etc/server.conf"), "w") as f:
+                f.write(config)
+        if watchdog:
+            open(self.path("/dev/misc/gw-wd"), "w").close()
+        self.port = free_port()
+        self.env = dict(os.environ, VOXRELAY_ROOT=self.root)
+        self.env.update(env or {})
+        self.args = list(args)
+        self.proc = None
+
+    def path(self, absolute):
+        return self.root + absolute
+
+    def start(self, wait=True, prefix=()):
+        self.out = open(self.path("/stdout"), "wb")
+        self.proc = subprocess.Popen(list(prefix) + [DAEMON, "--port", str(self.port)] + self.args,
+                                     env=self.env, stdout=self.out, stderr=subprocess.STDOUT)
+        if wait:
+            self.wait_listening()
+        return self
+
+    def wait_listening(self, timeout=10.0, forked=False):
+        deadline = time.monotonic() + timeout
+        while time.monotonic() < deadline:
+            try:
+                with socket.create_connection(("127.0.0.1", self.port), timeout=1):
+                    pass
+                # That probe was a controller: wait until the daemon saw it go.
+                time.sleep(0.05)
+                return
+            except OSError:
+                if not forked and self.proc and self.proc.poll() is not None:
+                    raise RuntimeError("daemon ended with %s: %s" % (self.proc.returncode, self.output()))
+                time.sleep(0.02)
+        raise RuntimeError("daemon does not listen: " + self.output())
+
+    def output(self):
+        try:
+            with open(self.path("/stdout"), "rb") as f:
+                return f.read().decode(errors="replace")
+        except OSError:
+            return ""
+
+    def pid(self):
+        return self.proc.pid
+
+    def signal(self, sig):
+        os.kill(self.proc.pid, sig)
+
+    def stop(self, timeout=10):
+        if self.proc and self.proc.poll() is None:
+            self.proc.send_signal(signal.SIGTERM)
+            try:
+                self.proc.wait(timeout)
+            except subprocess.TimeoutExpired:
+                self.proc.kill()
+                self.proc.wait()
+        if self.proc:
+            self.out.close()
+        return self.proc.returncode if self.proc else None
+
+    def cleanup(self):
+        self.stop()
+        shutil.rmtree(self.root, ignore_errors=True)
+
+    def connect(self):
+        return Controller(self.port)
+
+
+class Controller:
+    """One controller connection: sends frames, reads framed answers."""
+
+    def __init__(self, port, timeout=5.0):
+        self.sock = socket.create_connection(("127.0.0.1", port), timeout=timeout)
+        self.buf = b""
+        self.signals = []
+
+    def send(self, payload):
+        self.sock.sendall(tpkt(payload))
+
+    def send_raw(self, data):
+        self.sock.sendall(data)
+
+    def raw_frame(self, timeout=5.0):
+        """The next frame's payload, whatever it is; None when the daemon closed."""
+        self.sock.settimeout(timeout)
+        while True:
+            if len(self.buf) >= 4:
+                length = struct.unpack(">H", self.buf[2:4])[0]
+                if len(self.buf) >= length:
+                    payload, self.buf = self.buf[4:length], self.buf[length:]
+                    return payload
+            chunk = self.sock.recv(65536)
+            if not chunk:
+                return None
+            self.buf += chunk
+
+    def frame(self, timeout=5.0):
+        """The next answer's payload: the board's services send signals of their own (trunk
+        status on connect, for one), which are kept aside in self.signals."""
+        while True:
+            f = self.raw_frame(timeout)
+            if f is None:
+                return None
+            m = parse_message(f)
+            if m[2] != "signal":
+                return f
+            self.signals.append(m)
+
+    def answer(self, timeout=5.0):
+        f = self.frame(timeout)
+        return None if f is None else parse_message(f)
+
+    def signal(self, alternative, timeout=5.0):
+        """The next signal of that alternative (others are dropped)."""
+        while True:
+            for i, m in enumerate(self.signals):
+                if m[3] == alternative:
+                    del self.signals[i]
+                    return m
+            self.signals.clear()
+            f = self.raw_frame(timeout)
+            if f is None:
+                return None
+            self.signals.append(parse_message(f))
+
+    def silent(self, timeout=0.3):
+        """True when nothing arrives within timeout."""
+        try:
+            self.frame(timeout)
+            return False
+        except socket.timeout:
+            return True
+
+    def closed(self, timeout=5.0):
+        try:
+            return self.frame(timeout) is None
+        except (socket.timeout, ConnectionResetError):
+            return False
+
+    def close(self):
+        self.sock.close()
+
+
+class DaemonTest(unittest.TestCase):
+    """One daemon per test class."""
+    daemon_args = ()
+    daemon_env = None
+
+    @classmethod
+    def setUpClass(cls):
+        cls.daemon = Daemon(cls.daemon_args, cls.daemon_env).start()
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.daemon.cleanup()
