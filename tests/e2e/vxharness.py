@@ -239,14 +239,18 @@ class Daemon:
             return ""
 
     def pid(self):
-        return self.proc.pid
+        """The daemon's own pid: the pid file's (the started process may be a tracer)."""
+        try:
+            return int(read(self.path("/var/run/server.pid")))
+        except (OSError, ValueError):
+            return self.proc.pid
 
     def signal(self, sig):
-        os.kill(self.proc.pid, sig)
+        os.kill(self.pid(), sig)
 
     def stop(self, timeout=10):
         if self.proc and self.proc.poll() is None:
-            self.proc.send_signal(signal.SIGTERM)
+            self.signal(signal.SIGTERM)
             try:
                 self.proc.wait(timeout)
             except subprocess.TimeoutExpired:
