@@ -147,11 +147,4 @@ TEST(BusClockNames, SourceOutsideTheNameTableIsPrintedAsItsNumber) {
   EXPECT_EQ(os.str(), "f0 freerun X3 ?1 8 255 -3 ");
 }
 
-TEST_F(BusClock, OtherCommandsAreLeftToOtherServices) {
-  LGCP::Command c;
-  c.select_trunkCfg().set_trunk(1);
-  ctl.send(c);
-  EXPECT_EQ(ctl.answer(), LGCP::ErrorCause::unexpectedMsgType);
-}
-
 }  // namespace
