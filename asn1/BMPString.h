@@ -18,6 +18,7 @@ public:
     BMPString(const BMPString&) = default;
     BMPString& operator=(const BMPString& o) { std::wstring::operator=(o); return *this; }
     BMPString& operator=(const std::wstring& s) { std::wstring::operator=(s); return *this; }
+    BMPString& operator=(const wchar_t* s) { std::wstring::operator=(s); return *this; }
 
     const BMPStringInfo* info() const { return static_cast<const BMPStringInfo*>(infoRecord()); }
 

@@ -49,6 +49,8 @@ bool OBJECT_IDENTIFIER::decodeCommon(const char* bytes, unsigned length)
             if (i == length)
                 return false;  // ends inside a sub-identifier
             byte = static_cast<unsigned char>(bytes[i++]);
+            if (value > (0xFFFFFFFFu >> 7))
+                return false;  // a sub-identifier beyond 32 bits would wrap
             value = value * 128 + (byte & 0x7F);
         } while (byte & 0x80);
         arcs_.push_back(value);

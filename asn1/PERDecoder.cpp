@@ -1,4 +1,5 @@
 #include "asn1/PERDecoder.h"
+#include "asn1/GeneralizedTimeText.h"
 
 #include "asn1/ASN1.h"
 
@@ -522,8 +523,8 @@ bool PERDecoder::do_visit(GeneralizedTime& v)
     if (decodeBlock(text.get(), n) != n)
         return false;
     text[n] = 0;
-    v.set(text.get());
-    return true;
+    // Time text from the wire is parsed strictly: bad text fails the decode.
+    return parseGeneralizedTime(text.get(), n, v);
 }
 
 int PERDecoder::preVisitExtensionRoots(SEQUENCE& seq)

@@ -4,37 +4,31 @@
 
 #include <string>
 
+#include "control/AcceptorBase.h"
 #include "control/ServiceUnix.h"
-#include "foundation/Event.h"
-#include "foundation/TimerEvent.h"
 
 namespace Control {
 
-class AcceptorUnix : public ServiceUnix {
+class AcceptorUnix : public AcceptorBase<AcceptorUnix, ServiceUnix> {
  public:
-  static constexpr unsigned bind_retry_ms = 5000;
-
   AcceptorUnix();
   explicit AcceptorUnix(const std::string& path);
-  ~AcceptorUnix() override;
 
   const std::string& path() const { return path_; }
 
  protected:
-  bool ImplActivate() override;
-  void ImplDeactivate() override;
-  void ImplOnDisconnect() override {}
-  virtual void ImplRefuseConnection() {}
-  virtual void ImplConnected(Fd) {}
-
-  bool BindSocket();
-  void OnTimeout(Timer*);
-  void OnSocketEvent(int fd, short revents);
-
   std::string path_;
-  Fd listen_socket_;
-  Timer bind_timer_;
-  Event listen_event_;
+
+ private:
+  friend class AcceptorBase<AcceptorUnix, ServiceUnix>;
+  int NewSocket();
+  void SetSocketOptions() {}
+  // A socket file left at the path (by an earlier run, say) is removed before each attempt.
+  bool BindAddress();
+  // The peer is named by its socket path (empty for an unnamed peer).
+  int AcceptPeer(std::string& peer);
 };
+
+extern template class AcceptorBase<AcceptorUnix, ServiceUnix>;
 
 }  // namespace Control

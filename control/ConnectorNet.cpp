@@ -28,11 +28,6 @@ ConnectorNet::ConnectorNet(const std::string& host, unsigned short port) : Conne
   port_ = port;
 }
 
-ConnectorNet::~ConnectorNet() {
-  retry_timer_.reset();
-  connect_event_.Release();
-}
-
 INet4::Addr ConnectorNet::Address() const {
   INet4::Addr a;
   a.sin_port = htons(port_);
@@ -40,37 +35,8 @@ INet4::Addr ConnectorNet::Address() const {
   return a;
 }
 
-bool ConnectorNet::ImplActivate() {
-  countdown_ = fast_retries;
-  TryConnect();
-  return true;
-}
-
-void ConnectorNet::Retry(unsigned long_interval_ms) {
-  unsigned ms = long_interval_ms;
-  if (countdown_ > 0) {
-    --countdown_;
-    ms = fast_retry_ms;
-  }
-  retry_timer_.set(ms, &ConnectorNet::OnTimeout, this);
-}
-
-void ConnectorNet::OnTimeout(Timer*) { TryConnect(); }
-
 void ConnectorNet::TryConnect() {
-  connect_event_.Release();
-  connect_socket_.reset(::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
-  if (!connect_socket_) {
-    std::cerr << "can't create socket:" << std::strerror(errno) << std::endl;
-    Deactivate();
-    return;
-  }
-  SetCloexec(connect_socket_.get(), true);
-  if (!connect_socket_.NonBlock()) {
-    std::cerr << "can't set socket to non block mode: " << std::strerror(errno) << std::endl;
-    Deactivate();
-    return;
-  }
+  if (!OpenSocket(AF_INET, IPPROTO_TCP, "socket")) return;
   const INet4::Addr address = Address();
   if (::connect(connect_socket_.get(), address.sa(), address.sa_len()) == 0) {
     std::clog << "already connected to " << address.GetString() << std::endl;
@@ -84,7 +50,6 @@ void ConnectorNet::TryConnect() {
   }
   std::cerr << "can't connect to " << address.GetString() << " : " << std::strerror(errno)
             << std::endl;
-  connect_socket_.close();
   Retry(retry_after_refusal_ms);
 }
 
@@ -92,8 +57,6 @@ void ConnectorNet::OnSocketEvent(int, short revents) {
   const INet4::Addr address = Address();
   if (revents & (POLLERR | POLLHUP)) {
     std::cerr << "fail to connect to " << address.GetString() << std::endl;
-    connect_event_.Release();
-    connect_socket_.close();
     Retry(retry_after_hangup_ms);
     return;
   }
@@ -113,17 +76,7 @@ void ConnectorNet::OnSocketEvent(int, short revents) {
     return;
   }
   std::cerr << "fail to connect to " << address.GetString() << std::endl;
-  connect_socket_.close();
   Retry(retry_after_error_ms);
 }
-
-void ConnectorNet::ImplDeactivate() {
-  Release();
-  connect_socket_.close();
-  retry_timer_.reset();
-  connect_event_.Release();
-}
-
-void ConnectorNet::ImplOnDisconnect() { retry_timer_.set(reconnect_ms, &ConnectorNet::OnTimeout, this); }
 
 }  // namespace Control

@@ -2,7 +2,6 @@
 
 #include <ostream>
 
-#include "foundation/Mux.h"
 
 namespace Profile {
 
@@ -19,25 +18,9 @@ Point::~Point() {
   }
 }
 
-void Point::begin() { start = Mux::microseconds(); }
-
-void Point::end() {
-  uint32_t d = Mux::microseconds() - start;
-  if (first) {
-    min = max = cur = d;
-    counter = 1;
-    first = false;
-  } else {
-    ++counter;
-    if (d < min) min = d;
-    if (d > max) max = d;
-    cur = d;
-  }
-}
-
 void Point::put(std::ostream& os) const {
-  os << "[" << name << "]: min=" << min << " max=" << max << " avg=" << cur
-     << " counter=" << counter;
+  os << "[" << name << "]: ";
+  Measure::put(os);
 }
 
 void dump(std::ostream& os) {

@@ -18,7 +18,7 @@ void ServiceNet::Connected(const Fd& socket, const INet4::Addr& peer) {
   if (setsockopt(socket.get(), IPPROTO_TCP, TCP_NODELAY, &one, sizeof one) != 0 && verbose_)
     std::cerr << "fail to turn off Nagle algorithm." << std::endl;
   peer_ = peer;
-  SetupConnection(socket, peer_.GetString());
+  SetupConnection(socket, NameOf(peer_));
 }
 
 }  // namespace Control

@@ -17,6 +17,11 @@ struct UnixAddress {
   static bool make(const std::string& path, sockaddr_un& out);
   // The path held by an address that accept() filled (empty for an unnamed peer).
   static std::string path_of(const sockaddr_un& a, socklen_t len);
+
+  // bind() and connect() to a path: 0, or -1 with errno set (ENAMETOOLONG when the path does
+  // not fit, so that the caller reports it like any other failure).
+  static int bind(int fd, const std::string& path);
+  static int connect(int fd, const std::string& path);
 };
 
 }  // namespace Control

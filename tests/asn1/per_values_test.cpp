@@ -192,12 +192,19 @@ TEST(PerValues, StringsAndBits)
     ASN1::GeneralizedTime whenBack;
     ASSERT_TRUE(decodePer(per(when), whenBack));
     EXPECT_EQ(whenBack.get(), "20240131235959.005Z");
+    EXPECT_FALSE(decodePer("05323032345A", whenBack));  // "2024Z" is not a time: the decode fails
 
     ASN1::OBJECT_IDENTIFIER oid;
     oid.arcs() = {1, 2, 840, 113549};
     EXPECT_EQ(per(oid), "062A864886F70D");
     oid.arcs().assign(100, 0xFFFFFFFF);  // 5 octets each: more than 255
     EXPECT_EQ(per(oid), "FAIL");
+
+    // A sub-identifier of 2^32 (five 7-bit groups) fails instead of wrapping to 0.
+    ASN1::OBJECT_IDENTIFIER oidBack;
+    EXPECT_FALSE(decodePer("062A9080808000", oidBack));
+    ASSERT_TRUE(decodePer("062A8FFFFFFF7F", oidBack));
+    EXPECT_EQ(oidBack.arcs().back(), 0xFFFFFFFFu);
 }
 
 TEST(PerValues, LimitsOfTheEncoder)

@@ -134,6 +134,12 @@ TEST(Values, GeneralizedTimeText)
     EXPECT_EQ(back.mindiff, -90);  // the offset is kept in minutes and written back
     EXPECT_EQ(back.get(), "20000229120000-0130");
     EXPECT_EQ(offset.compare(plain), 0);  // the offset is not compared
+    ASN1::GeneralizedTime epoch;
+    epoch.set_time_t(86400 + 3661);
+    EXPECT_EQ(epoch.get(), "19700102010101");
+    epoch.swap(back);
+    EXPECT_EQ(epoch.mindiff, -90);
+    EXPECT_EQ(back.year, 1970);
     ASN1::GeneralizedTime cut;
     cut.set("2024");  // fields the text lacks keep their values
     EXPECT_EQ(cut.year, 2024);
@@ -170,6 +176,21 @@ TEST(Values, BitStringsAndBitMaps)
     map.resize(8);
     map.resize(9);
     EXPECT_FALSE(map[8]);
+}
+
+TEST(Values, BmpStringPermittedRange)
+{
+    static constinit const ASN1::BMPStringInfo digitsOnly = {
+        {{&ASN1::createAs<ASN1::BMPString>, 30}, FixedConstraint, 1, 4}, L'0', L'9', 16, 16};
+    ASN1::BMPString s(L"12a4", &digitsOnly);
+    EXPECT_EQ(s.first_illegal_at(), 2u);
+    EXPECT_FALSE(s.isValid());
+    s = L"1234";
+    EXPECT_TRUE(s.isStrictlyValid());
+    s = L"12345";
+    EXPECT_FALSE(s.isValid());
+    ASN1::BMPString wide(L"\u263A");
+    EXPECT_TRUE(wide.isValid());
 }
 
 TEST(Values, SequenceOptionalAndExtensionFields)

@@ -1,6 +1,7 @@
 #pragma once
 // Shared helpers of the control tests: captured log streams, the loop's test clock, loop
-// passes without blocking, and small socket utilities.
+// passes without blocking, a recording notify, an exhausted packet pool and small socket
+// utilities.
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -11,12 +12,16 @@
 
 #include <cstdint>
 #include <iostream>
+#include <new>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "control/ControlNotify.h"
+#include "control/ControlService.h"
 #include "foundation/Multiplexer.h"
 #include "foundation/Mux.h"
+#include "foundation/Packet.h"
 
 namespace vxtest {
 
@@ -54,6 +59,37 @@ class TestClock {
   ~TestClock() { Mux::test_clock_clear(); }
   void advance(uint32_t ms) { Mux::test_clock_advance_ms(ms); }
 };
+
+// Counts the starts and ends of a connection and keeps every payload received; with echo set,
+// answers each payload from inside OnMessage.
+class Recorder : public Control::Notify {
+ public:
+  void OnConnect() override { ++connects; }
+  void OnDisconnect() override { ++disconnects; }
+  void OnMessage(char const* data, int length) override {
+    messages.emplace_back(data, length);
+    if (echo) echo->Send(data, length);
+  }
+
+  int connects = 0;
+  int disconnects = 0;
+  std::vector<std::string> messages;
+  Control::Service* echo = nullptr;
+};
+
+// Takes every free buffer of the packet pool; they return to it when the result is cleared.
+inline std::vector<Packet> exhaust_packet_pool() {
+  std::vector<Packet> hold;
+  try {
+    for (;;) {
+      Packet p;
+      p.reserve_head(0);
+      hold.push_back(p);
+    }
+  } catch (const std::bad_alloc&) {
+  }
+  return hold;
+}
 
 inline int count(const std::string& text, const std::string& needle) {
   int n = 0;
@@ -116,13 +152,20 @@ inline uint16_t local_port(int fd) {
   return ntohs(sa.sin_port);
 }
 
-// A port on the loopback interface that nothing listens on right now.
-inline uint16_t free_port() {
-  int s = ::socket(AF_INET, SOCK_STREAM, 0);
+// 127.0.0.1:port (port 0: any free port, for bind).
+inline sockaddr_in loopback(uint16_t port = 0) {
   sockaddr_in sa{};
   sa.sin_family = AF_INET;
   sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ::bind(s, reinterpret_cast<sockaddr*>(&sa), sizeof sa);
+  sa.sin_port = htons(port);
+  return sa;
+}
+
+// A port on the loopback interface that nothing listens on right now.
+inline uint16_t free_port() {
+  int s = ::socket(AF_INET, SOCK_STREAM, 0);
+  const sockaddr_in sa = loopback();
+  ::bind(s, reinterpret_cast<const sockaddr*>(&sa), sizeof sa);
   const uint16_t port = local_port(s);
   ::close(s);
   return port;
@@ -131,11 +174,8 @@ inline uint16_t free_port() {
 // A blocking client socket connected to 127.0.0.1:port, or -1.
 inline int connect_to(uint16_t port) {
   int s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in sa{};
-  sa.sin_family = AF_INET;
-  sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  sa.sin_port = htons(port);
-  if (::connect(s, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0) {
+  const sockaddr_in sa = loopback(port);
+  if (::connect(s, reinterpret_cast<const sockaddr*>(&sa), sizeof sa) != 0) {
     ::close(s);
     return -1;
   }

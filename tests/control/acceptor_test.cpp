@@ -33,15 +33,7 @@ extern "C" int listen(int fd, int backlog) {
 namespace {
 
 using vxtest::count;
-
-class Recorder : public Control::Notify {
- public:
-  void OnConnect() override { ++connects; }
-  void OnDisconnect() override { ++disconnects; }
-  void OnMessage(char const*, int) override {}
-  int connects = 0;
-  int disconnects = 0;
-};
+using vxtest::Recorder;
 
 class Acceptor : public Control::AcceptorNetCheckConnection {
  public:

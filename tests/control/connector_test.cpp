@@ -13,15 +13,7 @@
 namespace {
 
 using vxtest::count;
-
-class Recorder : public Control::Notify {
- public:
-  void OnConnect() override { ++connects; }
-  void OnDisconnect() override { ++disconnects; }
-  void OnMessage(char const*, int) override {}
-  int connects = 0;
-  int disconnects = 0;
-};
+using vxtest::Recorder;
 
 class Connector : public Control::ConnectorNet {
  public:
@@ -32,11 +24,8 @@ class Connector : public Control::ConnectorNet {
 // A listening socket on 127.0.0.1 (port 0: any free port).
 int listener(uint16_t port = 0) {
   const int s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in sa{};
-  sa.sin_family = AF_INET;
-  sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  sa.sin_port = htons(port);
-  EXPECT_EQ(::bind(s, reinterpret_cast<sockaddr*>(&sa), sizeof sa), 0);
+  const sockaddr_in sa = vxtest::loopback(port);
+  EXPECT_EQ(::bind(s, reinterpret_cast<const sockaddr*>(&sa), sizeof sa), 0);
   EXPECT_EQ(::listen(s, 4), 0);
   return s;
 }

@@ -7,7 +7,6 @@
 
 #include <chrono>
 #include <cstring>
-#include <new>
 #include <string>
 #include <vector>
 
@@ -19,20 +18,7 @@ namespace {
 
 using vxtest::count;
 using vxtest::frame;
-
-class Recorder : public Control::Notify {
- public:
-  void OnConnect() override { ++connects; }
-  void OnDisconnect() override { ++disconnects; }
-  void OnMessage(char const* data, int length) override {
-    messages.emplace_back(data, length);
-    if (echo) echo->Send(data, length);
-  }
-  int connects = 0;
-  int disconnects = 0;
-  std::vector<std::string> messages;
-  Control::Service* echo = nullptr;
-};
+using vxtest::Recorder;
 
 class TestService : public Control::ServiceUnix {
  public:
@@ -204,15 +190,7 @@ TEST_F(ServiceTest, BlockLargerThanOneFrameIsRefusedAndTheConnectionStays) {
 
 TEST_F(ServiceTest, ExhaustedPoolDropsTheBlockAndKeepsTheConnection) {
   connect();
-  std::vector<Packet> hold;
-  try {
-    for (;;) {
-      Packet p;
-      p.reserve_head(0);
-      hold.push_back(p);
-    }
-  } catch (const std::bad_alloc&) {
-  }
+  std::vector<Packet> hold = vxtest::exhaust_packet_pool();
   vxtest::CaptureStreams cap;
   svc.Send("abc", 3);
   EXPECT_EQ(count(cap.err.str(), "no packet buffer"), 1);

@@ -68,14 +68,19 @@ class Owner : public ProtocolsFamily {
 class StackTest : public ::testing::Test {
  protected:
   void SetUp() override { trace.clear(); }
+  // A new layer on top of the owner's stack (the owner deletes it).
+  Layer* push(const char* name, bool init_ok = true) {
+    Layer* layer = new Layer(name, init_ok);
+    owner.add_protocol_tail(layer);
+    return layer;
+  }
+
+  Owner owner;
 };
 
 TEST_F(StackTest, FirstAddedIsBottomAndPacketsLeaveTowardsTheOwner) {
-  Owner owner;
-  Layer* a = new Layer("A");
-  Layer* b = new Layer("B");
-  owner.add_protocol_tail(a);
-  owner.add_protocol_tail(b);
+  Layer* a = push("A");
+  Layer* b = push("B");
   ASSERT_EQ(owner.bottom(), a);
   ASSERT_EQ(owner.top(), b);
   EXPECT_EQ(a->owner, &owner);
@@ -91,9 +96,7 @@ TEST_F(StackTest, FirstAddedIsBottomAndPacketsLeaveTowardsTheOwner) {
 }
 
 TEST_F(StackTest, SingleLayerGoesStraightToOwner) {
-  Owner owner;
-  Layer* a = new Layer("A");
-  owner.add_protocol_tail(a);
+  Layer* a = push("A");
   Packet p;
   p.reserve_head(0);
   a->transmit(p);
@@ -102,9 +105,8 @@ TEST_F(StackTest, SingleLayerGoesStraightToOwner) {
 }
 
 TEST_F(StackTest, HeadRoomIsReservedBottomUpByEveryLayer) {
-  Owner owner;
-  owner.add_protocol_tail(new Layer("A"));
-  owner.add_protocol_tail(new Layer("B"));
+  push("A");
+  push("B");
   Packet p;
   owner.prepare_head(p);
   EXPECT_FALSE(p.is_null());
@@ -113,9 +115,8 @@ TEST_F(StackTest, HeadRoomIsReservedBottomUpByEveryLayer) {
 }
 
 TEST_F(StackTest, InitializeStopsAtTheFirstFailingLayerFromTheBottom) {
-  Owner owner;
-  owner.add_protocol_tail(new Layer("A", false));
-  owner.add_protocol_tail(new Layer("B"));
+  push("A", false);
+  push("B");
   Protocol_status s = owner.initialize();
   EXPECT_FALSE(s->success());
   EXPECT_EQ(s->message(), "A failed");
@@ -128,11 +129,8 @@ TEST_F(StackTest, InitializeStopsAtTheFirstFailingLayerFromTheBottom) {
 }
 
 TEST_F(StackTest, ActivationRunsBottomUpAndOnlyTheTopReports) {
-  Owner owner;
-  Layer* a = new Layer("A");
-  Layer* b = new Layer("B");
-  owner.add_protocol_tail(a);
-  owner.add_protocol_tail(b);
+  push("A");
+  Layer* b = push("B");
   owner.activate();
   EXPECT_EQ(trace, (std::vector<std::string>{"A.local_activate", "B.local_activate",
                                              "owner.on_activated"}));
@@ -154,13 +152,9 @@ TEST_F(StackTest, ActivationRunsBottomUpAndOnlyTheTopReports) {
 }
 
 TEST_F(StackTest, FailureClimbsToTheTopAndOrderlyStopIsReportedByTheBottom) {
-  Owner owner;
-  Layer* a = new Layer("A");
-  Layer* b = new Layer("B");
-  Layer* c = new Layer("C");
-  owner.add_protocol_tail(a);
-  owner.add_protocol_tail(b);
-  owner.add_protocol_tail(c);
+  Layer* a = push("A");
+  push("B");
+  Layer* c = push("C");
 
   a->fail("broken");
   EXPECT_EQ(trace, (std::vector<std::string>{"A.on_deactivate", "B.on_deactivate",
@@ -179,11 +173,8 @@ TEST_F(StackTest, FailureClimbsToTheTopAndOrderlyStopIsReportedByTheBottom) {
 }
 
 TEST_F(StackTest, DestroyedLayerLeavesItsStack) {
-  Owner owner;
-  Layer* a = new Layer("A");
-  Layer* b = new Layer("B");
-  owner.add_protocol_tail(a);
-  owner.add_protocol_tail(b);
+  Layer* a = push("A");
+  Layer* b = push("B");
   delete a;
   EXPECT_EQ(owner.bottom(), b);
   EXPECT_EQ(owner.layers(), 1u);

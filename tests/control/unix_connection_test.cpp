@@ -3,7 +3,9 @@
 
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 
 #include "TestSupport.h"
@@ -12,15 +14,7 @@
 
 namespace {
 
-class Recorder : public Control::Notify {
- public:
-  void OnConnect() override { ++connects; }
-  void OnDisconnect() override { ++disconnects; }
-  void OnMessage(char const* d, int n) override { got.emplace_back(d, n); }
-  int connects = 0;
-  int disconnects = 0;
-  std::vector<std::string> got;
-};
+using vxtest::Recorder;
 
 TEST(UnixConnection, ConnectorFindsTheAcceptorRefusesASecondAndReconnects) {
   vxtest::TestClock clock;
@@ -44,8 +38,8 @@ TEST(UnixConnection, ConnectorFindsTheAcceptorRefusesASecondAndReconnects) {
   EXPECT_EQ(vxtest::count(cap.log.str(), "connected to " + path + "\n"), 1);
 
   client.Send("hello", 5);
-  ASSERT_TRUE(vxtest::pump_until([&] { return server_rec.got.size() == 1; }));
-  EXPECT_EQ(server_rec.got[0], "hello");
+  ASSERT_TRUE(vxtest::pump_until([&] { return server_rec.messages.size() == 1; }));
+  EXPECT_EQ(server_rec.messages[0], "hello");
 
   Control::ConnectorUnix other(path);
   other.Bind(&other_rec);
@@ -64,6 +58,28 @@ TEST(UnixConnection, ConnectorFindsTheAcceptorRefusesASecondAndReconnects) {
   ::unlink(path.c_str());
   ::unlink((std::string(dir) + "/me").c_str());
   ::rmdir(dir);
+}
+
+TEST(UnixConnection, PathTooLongForTheAddressIsAFailureNotATruncation) {
+  vxtest::TestClock clock;
+  vxtest::CaptureStreams cap;
+  const std::string error = std::strerror(ENAMETOOLONG);
+  // 108 characters: one more than the address holds.
+  const std::string path = "/tmp/" + std::string(103, 'p');
+
+  Control::AcceptorUnix server(path);
+  ASSERT_TRUE(server.Activate());
+  EXPECT_EQ(cap.err.str(), "can't bind to socket: \"" + error + "\"  waiting...\n");
+  EXPECT_EQ(server.state(), Control::State::Connecting);
+  server.Deactivate();
+
+  cap.clear();
+  Control::ConnectorUnix client(path, path);
+  ASSERT_TRUE(client.Activate());
+  EXPECT_EQ(cap.err.str(), "can't bind to domain socket '" + path + "': \"" + error + "\n" +
+                               "can't connect to " + path + " : " + error + "\n");
+  EXPECT_EQ(client.state(), Control::State::Connecting);
+  client.Deactivate();
 }
 
 }  // namespace

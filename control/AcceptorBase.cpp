@@ -1,0 +1,106 @@
+#include "control/AcceptorBase.h"
+
+#include <poll.h>
+#include <sys/socket.h>
+
+#include <cerrno>
+#include <cstring>
+#include <iostream>
+
+#include "control/AcceptorNet.h"
+#include "control/AcceptorUnix.h"
+
+namespace Control {
+
+template <class Derived, class ServiceBase>
+AcceptorBase<Derived, ServiceBase>::AcceptorBase(const char* event_name) {
+  listen_event_.Bind(event_name, &AcceptorBase::OnSocketEvent, this);
+}
+
+template <class Derived, class ServiceBase>
+AcceptorBase<Derived, ServiceBase>::~AcceptorBase() {
+  bind_timer_.reset();
+  listen_event_.Release();
+}
+
+template <class Derived, class ServiceBase>
+bool AcceptorBase<Derived, ServiceBase>::ImplActivate() {
+  listen_socket_.reset(self().NewSocket());
+  if (!listen_socket_) {
+    if (this->verbose_) std::cerr << "can't create socket:" << std::strerror(errno) << std::endl;
+    return false;
+  }
+  SetCloexec(listen_socket_.get(), true);
+  self().SetSocketOptions();
+  // A failed listen is reported to the caller, so that start-up can stop with an error.
+  return BindSocket();
+}
+
+template <class Derived, class ServiceBase>
+bool AcceptorBase<Derived, ServiceBase>::BindSocket() {
+  if (!self().BindAddress()) {
+    if (this->verbose_)
+      std::cerr << "can't bind to socket: \"" << std::strerror(errno) << "\"  waiting..."
+                << std::endl;
+    bind_timer_.set(bind_retry_ms, &AcceptorBase::OnTimeout, this);
+    return true;
+  }
+  if (::listen(listen_socket_.get(), 1) != 0) {
+    if (this->verbose_) std::cerr << "can't listen socket: " << std::strerror(errno) << std::endl;
+    this->Deactivate();
+    return false;
+  }
+  if (!listen_socket_.NonBlock()) {
+    if (this->verbose_)
+      std::cerr << "can't set socket to non block mode: " << std::strerror(errno) << std::endl;
+    this->Deactivate();
+    return false;
+  }
+  listen_event_.Schedule(listen_socket_, POLLIN);
+  return true;
+}
+
+template <class Derived, class ServiceBase>
+void AcceptorBase<Derived, ServiceBase>::ImplDeactivate() {
+  bind_timer_.reset();
+  listen_event_.Release();
+  listen_socket_.close();
+}
+
+template <class Derived, class ServiceBase>
+void AcceptorBase<Derived, ServiceBase>::OnTimeout(Timer*) {
+  BindSocket();
+}
+
+template <class Derived, class ServiceBase>
+void AcceptorBase<Derived, ServiceBase>::OnSocketEvent(int, short revents) {
+  if (!(revents & POLLIN)) return;
+  for (;;) {
+    typename ServiceBase::Peer peer;
+    Fd peer_socket(self().AcceptPeer(peer));
+    if (!peer_socket) break;
+    const State::Type state = this->state_;
+    if (state == State::Connected || state == State::Deactivating) {
+      // While the previous connection's end is pending the peer cannot be taken either; it is
+      // refused like any other, rather than left open and unserved.
+      if (this->verbose_)
+        std::cerr << "refuse connection from " << ServiceBase::NameOf(peer) << std::endl;
+      if (state == State::Connected) ImplRefuseConnection();
+      continue;
+    }
+    if (!peer_socket.NonBlock()) {
+      if (this->verbose_)
+        std::cerr << "can't set socket to non block mode: " << std::strerror(errno) << std::endl;
+      continue;
+    }
+    if (this->verbose_)
+      std::cout << "new connection from " << ServiceBase::NameOf(peer) << std::endl;
+    this->Connected(peer_socket, peer);
+    ImplConnected(peer_socket);
+  }
+}
+
+template class AcceptorBase<AcceptorNet, ServiceNet>;
+template class AcceptorBase<AcceptorUnix, ServiceUnix>;
+
+}  // namespace Control
