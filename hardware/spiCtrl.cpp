@@ -70,7 +70,7 @@ void spiCtrl::OnDisconnect() { timer_.reset(); }
 void spiCtrl::init_device_and_channels() {
   if (fd_ >= 0 || !spi_present_) return;
   std::clog << "spi: try init" << std::endl;
-  // Not close-on-exec, unlike every other device descriptor: the driver expects it so.
+  // Unlike every other device descriptor, this one is left open across exec.
   fd_ = board::open(board::hal::kPath, O_RDWR);
   if (fd_ < 0) {
     std::clog << "spi: /dev/hal open fail" << std::endl;

@@ -173,6 +173,11 @@ class Controller {
     s.swap(signals_);
     return s;
   }
+  size_t status_count() {
+    size_t n = 0;
+    for (const LGCP::Signal& s : signals()) n += s.is_trunkStatus() ? 1 : 0;
+    return n;
+  }
   // The one answer to the last command.
   int answer() {
     std::vector<int> a = answers();
@@ -227,5 +232,7 @@ inline std::vector<const ACP::TrunkStatus*> trunk_statuses(const std::vector<LGC
     if (s.is_trunkStatus()) out.push_back(&s.get_trunkStatus());
   return out;
 }
+// The pointers would outlive a temporary list.
+void trunk_statuses(std::vector<LGCP::Signal>&&) = delete;
 
 }  // namespace hwtest

@@ -248,12 +248,4 @@ TEST_F(SpiStatus, DeviceThatCannotBeOpenedIsRetriedAtTheNextUse) {
   EXPECT_EQ(spi_writes(), expected);
 }
 
-TEST_F(SpiStatus, AnswersNoCommand) {
-  start();
-  LGCP::Command c;
-  c.set_ping();
-  ctl->send(c);
-  EXPECT_EQ(ctl->answer(), LGCP::ErrorCause::unexpectedMsgType);
-}
-
 }  // namespace

@@ -1,0 +1,415 @@
+// E1 trunk control against the simulated "/dev/maintenance" and "/dev/e1-cas": status signals
+// every second on the loop's test clock, the TCLK mask, CAS commands with the driver requests
+// they make and the signals they answer with, CAS change events, and devices that fail,
+// hang up or send records of the wrong size.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "Harness.h"
+#include "board/e1cas.h"
+#include "board/maintenance.h"
+#include "hardware/E1Ctl.h"
+
+namespace {
+
+using namespace hwtest;
+namespace cas = board::e1cas;
+namespace maint = board::maintenance;
+
+LGCP::Command trunk_cfg(int trunk, LGCP::TrunkMode::NamedNumber mode) {
+  LGCP::Command c;
+  LGCP::TrunkCfg& cfg = c.select_trunkCfg();
+  cfg.set_trunk(trunk);
+  cfg.set_mode(mode);
+  return c;
+}
+
+enum CasCmd { kOpen, kClose, kSet, kGet };
+
+LGCP::Command cas_cmd(CasCmd cmd, int trunk, int timeslot, int bits = 0) {
+  LGCP::Command c;
+  LGCP::CasCommand& cc = c.select_ioctl().select_cas();
+  cc.get_channel().set_path(trunk);
+  cc.get_channel().set_timeslot(timeslot);
+  switch (cmd) {
+    case kOpen: cc.get_cmd().set_open(bits); break;
+    case kClose: cc.get_cmd().set_close(); break;
+    case kSet: cc.get_cmd().set_set(bits); break;
+    case kGet: cc.get_cmd().set_get(); break;
+  }
+  return c;
+}
+
+std::vector<int64_t> tclk_masks() {
+  std::vector<int64_t> out;
+  for (const Request& r : requests(Device::maintenance, maint::SET_TCLK)) out.push_back(arg(r, "mask"));
+  return out;
+}
+
+class E1Control : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    clean_board();
+    e1 = std::make_unique<E1Ctl>();
+    ctl = std::make_unique<Controller>(std::initializer_list<CtrlSrv::Service*>{e1.get()});
+  }
+  void TearDown() override {
+    ctl.reset();
+    e1.reset();
+  }
+  // Connects and forgets what the connect produced.
+  void connect() {
+    ctl->connect();
+    ctl->signals();
+    sim().clear_requests();
+    capture.clear();
+  }
+  // One CAS command, answered with success; the "cas" signals it produced.
+  std::vector<Cas> cas_command(CasCmd cmd, int trunk, int timeslot, int bits = 0) {
+    ctl->send(cas_cmd(cmd, trunk, timeslot, bits));
+    EXPECT_EQ(ctl->answer(), kSuccess);
+    return cas_signals(ctl->signals());
+  }
+  // Loop passes until the CAS reader took what the board sent.
+  void pump() {
+    for (int i = 0; i < 3; ++i) multiplexer.run_once(0);
+  }
+
+  Capture capture;
+  TestClock clock;
+  std::unique_ptr<E1Ctl> e1;
+  std::unique_ptr<Controller> ctl;
+};
+
+TEST_F(E1Control, StatusOfEveryTrunkAtConnectAndEverySecond) {
+  sim().set_trunk_status(1, {3, 7, 1, 2, 3, 4});
+  sim().set_trunk_status(2, {6, 0, 0, 0, 0, 0});
+  sim().set_trunk_status(3, {9, 0, 0, 0, 0, 0});  // a state the enumeration lacks
+  ctl->connect();
+  const auto signals = ctl->signals();
+  auto status = trunk_statuses(signals);
+  ASSERT_EQ(status.size(), 4u);
+  for (int trunk = 0; trunk < 4; ++trunk) {
+    EXPECT_EQ(status[trunk]->get_trunk().getValue(), trunk);
+    EXPECT_EQ(status[trunk]->get_type().getValue(), ACP::TrunkType::e1);
+    EXPECT_FALSE(status[trunk]->get_clockMaster());
+  }
+  EXPECT_EQ(status[0]->get_state().getValue(), ACP::TrunkState::normal);
+  EXPECT_EQ(status[1]->get_state().getValue(), ACP::TrunkState::ais);
+  EXPECT_EQ(status[1]->get_slips().getValue(), 7);
+  EXPECT_EQ(status[1]->get_lossBF().getValue(), 1);
+  EXPECT_EQ(status[1]->get_lossCarrier().getValue(), 2);
+  EXPECT_EQ(status[1]->get_lossAIS().getValue(), 3);
+  EXPECT_EQ(status[1]->get_lossRAI().getValue(), 4);
+  EXPECT_EQ(status[2]->get_state().getValue(), ACP::TrunkState::disabled);
+  EXPECT_EQ(status[3]->get_state().getValue(), ACP::TrunkState::unknown);
+  const auto reads = requests(Device::maintenance, maint::TRUNK_STATUS);
+  ASSERT_EQ(reads.size(), 4u);
+  EXPECT_EQ(arg(reads[3], "trunk"), 3);
+  EXPECT_EQ(tclk_masks(), std::vector<int64_t>{0});
+  EXPECT_EQ(capture.log.str(), "ctrl [controller]: controller connect.\nE1: TCLT = 0x0\nE1: cas interface opened!\n");
+
+  clock.advance(999);
+  EXPECT_TRUE(ctl->signals().empty());
+  clock.advance(1);
+  EXPECT_EQ(ctl->status_count(), 4u);
+  // A disconnect does not stop the reports; a new connect restarts them at once.
+  ctl->disconnect();
+  clock.advance(1000);
+  EXPECT_EQ(requests(Device::maintenance, maint::TRUNK_STATUS).size(), 12u);
+  clock.advance(400);
+  e1->OnConnect();
+  EXPECT_EQ(requests(Device::maintenance, maint::TRUNK_STATUS).size(), 16u);
+  clock.advance(600);
+  EXPECT_EQ(requests(Device::maintenance, maint::TRUNK_STATUS).size(), 16u);
+  clock.advance(400);
+  EXPECT_EQ(requests(Device::maintenance, maint::TRUNK_STATUS).size(), 20u);
+}
+
+TEST_F(E1Control, FailedStatusReadSkipsThatTrunk) {
+  connect();
+  sim().fail_next(Device::maintenance, EIO, 1);
+  clock.advance(1000);
+  const auto signals = ctl->signals();
+  auto status = trunk_statuses(signals);
+  ASSERT_EQ(status.size(), 3u);
+  EXPECT_EQ(status[0]->get_trunk().getValue(), 1);
+  EXPECT_EQ(capture.err.str(), "E1: synchronization status read fail, trunk = 0 cause = Input/output error\n");
+}
+
+TEST_F(E1Control, MissingMaintenanceDeviceIsSilentAndRetriedEachSecond) {
+  sim().fail_open(Device::maintenance, ENOENT);
+  sim().fail_open(Device::e1cas, ENOENT);
+  ctl->connect();
+  EXPECT_TRUE(ctl->signals().empty());
+  EXPECT_EQ(capture.err.str(), "");
+  EXPECT_EQ(capture.log.str(), "ctrl [controller]: controller connect.\n");
+  clock.advance(1000);
+  EXPECT_TRUE(e1->timer_armed());
+  EXPECT_TRUE(ctl->signals().empty());
+
+  sim().fail_open(Device::maintenance, 0);
+  clock.advance(1000);
+  EXPECT_EQ(ctl->status_count(), 4u);
+}
+
+// A maintenance device that went away is opened again at the next tick.
+TEST_F(E1Control, HungUpMaintenanceDeviceIsReopened) {
+  connect();
+  sim().hangup(Device::maintenance);
+  clock.advance(1000);
+  EXPECT_TRUE(ctl->status_count() == 0);
+  EXPECT_EQ(capture.err.str(), "E1: synchronization status read fail, trunk = 0 cause = No such device\n");
+  EXPECT_LT(e1->maintenance_fd(), 0);
+  clock.advance(1000);
+  EXPECT_EQ(ctl->status_count(), 4u);
+  EXPECT_GE(e1->maintenance_fd(), 0);
+}
+
+TEST_F(E1Control, TrunkModeSetsTheTransmitClockMask) {
+  connect();
+  ctl->send(trunk_cfg(2, LGCP::TrunkMode::slave));
+  EXPECT_EQ(ctl->answer(), kSuccess);
+  EXPECT_EQ(e1->tclk_mask(), 0x4u);
+  EXPECT_EQ(capture.log.str(), "E1: TCLT = 0x4\n");
+  ctl->send(trunk_cfg(31, LGCP::TrunkMode::slave));
+  ctl->send(trunk_cfg(0, LGCP::TrunkMode::slave));
+  ctl->send(trunk_cfg(2, LGCP::TrunkMode::master));
+  EXPECT_EQ(ctl->answers(), (std::vector<int>{kSuccess, kSuccess, kSuccess}));
+  EXPECT_EQ(tclk_masks(), (std::vector<int64_t>{0x4, 0x80000004, 0x80000005, 0x80000001}));
+  EXPECT_EQ(sim().state().tclk_mask, 0x80000001u);
+
+  // A negative trunk is ignored; one beyond the mask is refused; neither reaches the driver.
+  sim().clear_requests();
+  ctl->send(trunk_cfg(-1, LGCP::TrunkMode::slave));
+  EXPECT_EQ(ctl->answer(), kSuccess);
+  for (int trunk : {32, 33, 64, 1000, 2147483647}) {
+    ctl->send(trunk_cfg(trunk, LGCP::TrunkMode::slave));
+    EXPECT_EQ(ctl->answer(), LGCP::ErrorCause::invalidParams) << trunk;
+  }
+  EXPECT_TRUE(tclk_masks().empty());
+  EXPECT_EQ(e1->tclk_mask(), 0x80000001u);
+
+  // A new controller starts from an empty mask.
+  ctl->disconnect();
+  e1->OnConnect();
+  EXPECT_EQ(e1->tclk_mask(), 0u);
+  EXPECT_EQ(tclk_masks(), std::vector<int64_t>{0});
+}
+
+TEST_F(E1Control, TrunkModeThatDoesNotReachTheDriverIsAnInternalError) {
+  connect();
+  sim().fail_next(Device::maintenance, EIO, 1);
+  ctl->send(trunk_cfg(1, LGCP::TrunkMode::slave));
+  EXPECT_EQ(ctl->answer(), LGCP::ErrorCause::internal);
+  EXPECT_EQ(capture.err.str(), "E1: fail to set TCLK [cause=Input/output error]\n");
+
+  E1Ctl fresh;
+  Controller other{&fresh};
+  sim().fail_open(Device::maintenance, EACCES);
+  other.connect();
+  other.send(trunk_cfg(1, LGCP::TrunkMode::slave));
+  EXPECT_EQ(other.answer(), LGCP::ErrorCause::internal);
+  sim().fail_open(Device::maintenance, 0);
+  other.send(trunk_cfg(1, LGCP::TrunkMode::slave));
+  EXPECT_EQ(other.answer(), kSuccess);
+  EXPECT_EQ(sim().state().tclk_mask, 0x2u);
+}
+
+TEST_F(E1Control, OpenOpensTheTrunkThenEnablesTheChannel) {
+  connect();
+  sim().state().cas[1][5].rx = 0x9;
+  EXPECT_EQ(cas_command(kOpen, 1, 5, 0x1A), (std::vector<Cas>{{1, 0, 0, 0}, {1, 5, 0x9, 0xA}}));
+  EXPECT_TRUE(e1->cas_open(1));
+  EXPECT_EQ(capture.log.str(), "E1: open cas signalling on trunk(1) - ok\n");
+
+  const auto opens = requests(Device::e1cas, cas::CAS_OPEN_TRUNK);
+  ASSERT_EQ(opens.size(), 1u);
+  EXPECT_EQ(arg(opens[0], "trunk"), 1);
+  const auto enables = requests(Device::e1cas, cas::CAS_ENABLE);
+  ASSERT_EQ(enables.size(), 1u);
+  EXPECT_EQ(arg(enables[0], "trunk"), 1);
+  EXPECT_EQ(arg(enables[0], "timeslot"), 5);
+  EXPECT_EQ(arg(enables[0], "tx"), 0xA);
+  EXPECT_EQ(arg(enables[0], "disable"), 0);
+  const auto gets = requests(Device::e1cas, cas::CAS_GET);
+  ASSERT_EQ(gets.size(), 1u);
+  EXPECT_EQ(arg(gets[0], "timeslot"), 5);
+  EXPECT_LT(enables[0].sequence, gets[0].sequence);
+
+  // Already open: status 0, then the channel; "set" does the same.
+  EXPECT_EQ(cas_command(kOpen, 1, 7, 0x5), (std::vector<Cas>{{1, 0, 0, 0}, {1, 7, 0, 0x5}}));
+  EXPECT_EQ(cas_command(kSet, 1, 7, 0xF3), (std::vector<Cas>{{1, 0, 0, 0}, {1, 7, 0, 0x3}}));
+  EXPECT_EQ(requests(Device::e1cas, cas::CAS_OPEN_TRUNK).size(), 1u);
+  EXPECT_TRUE(sim().state().cas[1][7].enabled);
+  EXPECT_EQ(sim().state().cas[1][7].tx, 0x3);
+}
+
+TEST_F(E1Control, OpenOnTheFramingAndSignallingTimeslotsOpensOnlyTheTrunk) {
+  connect();
+  EXPECT_EQ(cas_command(kOpen, 0, 0, 0xF), (std::vector<Cas>{{0, 0, 0, 0}}));
+  EXPECT_EQ(cas_command(kOpen, 3, 16, 0xF), (std::vector<Cas>{{3, 0, 0, 0}}));
+  EXPECT_TRUE(e1->cas_open(0));
+  EXPECT_TRUE(e1->cas_open(3));
+  EXPECT_TRUE(requests(Device::e1cas, cas::CAS_ENABLE).empty());
+  EXPECT_TRUE(requests(Device::e1cas, cas::CAS_GET).empty());
+}
+
+TEST_F(E1Control, CloseDisablesAChannelOrClosesTheTrunk) {
+  connect();
+  cas_command(kOpen, 2, 5, 0x1);
+  cas_command(kOpen, 2, 6, 0x1);
+  sim().clear_requests();
+  EXPECT_EQ(cas_command(kClose, 2, 5), (std::vector<Cas>{{2, 5, -1, 1}}));
+  const auto disables = requests(Device::e1cas, cas::CAS_ENABLE);
+  ASSERT_EQ(disables.size(), 1u);
+  EXPECT_EQ(arg(disables[0], "disable"), 1);
+  EXPECT_EQ(arg(disables[0], "tx"), 0);
+  EXPECT_TRUE(e1->cas_open(2));
+  EXPECT_FALSE(sim().state().cas[2][5].enabled);
+  EXPECT_TRUE(sim().state().cas[2][6].enabled);
+  EXPECT_TRUE(cas_command(kClose, 2, 16).empty());
+
+  // The driver's 0 for a closed trunk is reported as status 1.
+  EXPECT_EQ(cas_command(kClose, 2, 0), (std::vector<Cas>{{2, 0, 1, 0}}));
+  EXPECT_FALSE(e1->cas_open(2));
+  EXPECT_EQ(arg(requests(Device::e1cas, cas::CAS_CLOSE_TRUNK).at(0), "trunk"), 2);
+  // Closed trunks ignore close and get.
+  sim().clear_requests();
+  EXPECT_TRUE(cas_command(kClose, 2, 0).empty());
+  EXPECT_TRUE(cas_command(kGet, 2, 6).empty());
+  EXPECT_EQ(sim().request_count(Device::e1cas), 0u);
+}
+
+TEST_F(E1Control, GetReportsTheChannelBits) {
+  connect();
+  cas_command(kOpen, 0, 9, 0x6);
+  sim().state().cas[0][9].rx = 0xC;
+  EXPECT_EQ(cas_command(kGet, 0, 9), (std::vector<Cas>{{0, 9, 0xC, 0x6}}));
+  // A channel the driver refuses reports the failure in rx.
+  EXPECT_EQ(cas_command(kGet, 0, 40), (std::vector<Cas>{{0, 40, -1, 0}}));
+}
+
+TEST_F(E1Control, TrunkOutsideTheBoardIsIgnored) {
+  connect();
+  for (int trunk : {-1, 4, 31, 1 << 20}) {
+    for (CasCmd cmd : {kOpen, kClose, kSet, kGet}) EXPECT_TRUE(cas_command(cmd, trunk, 5, 1).empty());
+  }
+  EXPECT_EQ(sim().request_count(Device::e1cas), 0u);
+}
+
+TEST_F(E1Control, DriverFailuresTravelInTheSignal) {
+  connect();
+  sim().fail_next(Device::e1cas, EIO, 1);
+  EXPECT_EQ(cas_command(kOpen, 1, 5, 1), (std::vector<Cas>{{1, 0, -1, 0}}));
+  EXPECT_FALSE(e1->cas_open(1));
+  EXPECT_EQ(capture.err.str(), "E1: open cas signalling on trunk(1) - fail(-1)\n");
+
+  // An enable the driver refuses (a timeslot beyond the trunk).
+  EXPECT_EQ(cas_command(kOpen, 1, 40, 1), (std::vector<Cas>{{1, 0, 0, 0}, {1, 40, -1, 0}}));
+  cas_command(kOpen, 1, 5, 1);
+  cas_command(kOpen, 1, 6, 1);
+
+  sim().fail_next(Device::e1cas, EBUSY, 1);
+  EXPECT_EQ(cas_command(kClose, 1, 5), (std::vector<Cas>{{1, 5, -1, 0}}));
+  sim().fail_next(Device::e1cas, EBUSY, 1);
+  EXPECT_EQ(cas_command(kClose, 1, 0), (std::vector<Cas>{{1, 0, -1, 0}}));
+  EXPECT_TRUE(e1->cas_open(1));  // a failed close leaves the trunk open
+  sim().fail_next(Device::e1cas, EBUSY, 1);
+  EXPECT_EQ(cas_command(kGet, 1, 6), (std::vector<Cas>{{1, 6, -1, 0}}));
+}
+
+TEST_F(E1Control, CasChangesArriveAsSignals) {
+  connect();
+  cas_command(kOpen, 3, 12, 0x9);
+  EXPECT_EQ(sim().cas_change(3, 12, 0x5), 1u);
+  EXPECT_EQ(sim().cas_change(0, 1, 0xF), 1u);
+  pump();
+  EXPECT_EQ(cas_signals(ctl->signals()), (std::vector<Cas>{{3, 12, 0x5, 0x9}, {0, 1, 0xF, 0}}));
+}
+
+TEST_F(E1Control, RecordOfTheWrongSizeIsDropped) {
+  connect();
+  const uint8_t short_record[5] = {0, 0, 0, 1, 0};
+  EXPECT_EQ(sim().inject_raw(Device::e1cas, short_record), 1u);
+  pump();
+  EXPECT_TRUE(ctl->signals().empty());
+  EXPECT_EQ(capture.err.str(), "E1: short cas record dropped (5 bytes)\n");
+  // The reader goes on with the next record.
+  sim().cas_change(2, 3, 0x1);
+  pump();
+  EXPECT_EQ(cas_signals(ctl->signals()), (std::vector<Cas>{{2, 3, 0x1, 0}}));
+  EXPECT_GE(e1->cas_fd(), 0);
+}
+
+// A CAS device that hangs up is given up at once (no busy loop on it) and opened again at the
+// next use; the trunks are opened again on the new descriptor.
+TEST_F(E1Control, HungUpCasDeviceIsReleasedAndReopened) {
+  connect();
+  cas_command(kOpen, 1, 5, 0x1);
+  sim().clear_requests();
+  sim().hangup(Device::e1cas);
+  pump();
+  EXPECT_LT(e1->cas_fd(), 0);
+  EXPECT_FALSE(e1->cas_open(1));
+  EXPECT_EQ(capture.err.str(), "E1: cas interface closed: end of file\n");
+  for (int i = 0; i < 20; ++i) multiplexer.run_once(0);
+  EXPECT_EQ(capture.err.str(), "E1: cas interface closed: end of file\n");
+
+  capture.clear();
+  EXPECT_EQ(cas_command(kOpen, 1, 5, 0x2), (std::vector<Cas>{{1, 0, 0, 0}, {1, 5, 0, 0x2}}));
+  EXPECT_EQ(capture.log.str(), "E1: cas interface opened!\nE1: open cas signalling on trunk(1) - ok\n");
+  EXPECT_EQ(requests(Device::e1cas, cas::CAS_OPEN_TRUNK).size(), 1u);
+  sim().cas_change(1, 5, 0x4);
+  pump();
+  EXPECT_EQ(cas_signals(ctl->signals()), (std::vector<Cas>{{1, 5, 0x4, 0x2}}));
+
+  // The status tick also brings it back.
+  sim().hangup(Device::e1cas);
+  pump();
+  EXPECT_LT(e1->cas_fd(), 0);
+  clock.advance(1000);
+  EXPECT_GE(e1->cas_fd(), 0);
+}
+
+TEST_F(E1Control, CasCommandWithoutTheDeviceIsAnInternalError) {
+  sim().fail_open(Device::e1cas, ENOENT);
+  connect();
+  ctl->send(cas_cmd(kOpen, 0, 5, 1));
+  EXPECT_EQ(ctl->answer(), LGCP::ErrorCause::internal);
+  EXPECT_TRUE(ctl->signals().empty());
+  sim().fail_open(Device::e1cas, 0);
+  EXPECT_EQ(cas_command(kOpen, 0, 5, 1).size(), 2u);
+}
+
+TEST_F(E1Control, OnlyTheCasIoctlIsTaken) {
+  connect();
+  LGCP::Command c;
+  c.select_ioctl().set_ss7RqBSN();
+  ctl->send(c);
+  EXPECT_EQ(ctl->answer(), LGCP::ErrorCause::unsupported);
+  LGCP::Command other;
+  other.set_ping();
+  ctl->send(other);
+  EXPECT_EQ(ctl->answer(), LGCP::ErrorCause::unexpectedMsgType);
+  EXPECT_EQ(sim().request_count(Device::e1cas), 0u);
+}
+
+TEST_F(E1Control, DisconnectClosesEveryOpenTrunk) {
+  connect();
+  cas_command(kOpen, 0, 0);
+  cas_command(kOpen, 2, 5, 1);
+  sim().clear_requests();
+  ctl->disconnect();
+  const auto closes = requests(Device::e1cas, cas::CAS_CLOSE_TRUNK);
+  ASSERT_EQ(closes.size(), 2u);
+  EXPECT_EQ(arg(closes[0], "trunk"), 0);
+  EXPECT_EQ(arg(closes[1], "trunk"), 2);
+  for (int trunk = 0; trunk < 4; ++trunk) EXPECT_FALSE(e1->cas_open(trunk));
+  EXPECT_FALSE(sim().state().cas_trunk_open[2]);
+}
+
+}  // namespace
