@@ -1,9 +1,5 @@
 #include "hardware/DSProcReceiverService.h"
 
-#include <fcntl.h>
-#include <poll.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstring>
 #include <iostream>
@@ -22,11 +18,7 @@ namespace {
 
 namespace dsp = board::dsp;
 static_assert(sizeof(dsp::ProcEvent) == DSProcReceiverService::kRecordSize);
-
-// Records taken by one read, and reads per readiness report: a device that never runs dry
-// must not hold the loop.
-constexpr size_t kRecordsPerRead = 16;
-constexpr int kReadsPerPass = 64;
+static_assert(DSProcReceiverService::kRecordSize <= DeviceEventReader::kMaxRecordSize);
 
 constexpr unsigned kVadVersion2 = 2;
 
@@ -48,33 +40,13 @@ DSProcReceiverService* DSProcReceiverService::instance() {
   return service;
 }
 
-DSProcReceiverService::DSProcReceiverService() { init(); }
-
-void DSProcReceiverService::init() {
-  if (is_open()) return;
-  int fd = board::open(GetDSPDevName(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) {
-    int error = errno;
-    std::cerr << "open dsproc fail, VAD proceeding disabled: " << std::strerror(error) << std::endl;
-    return;
-  }
-  Bind("DSProcReceiverService::OnEvent", &DSProcReceiverService::OnEvent, this);
-  Fd opened(fd);
-  Schedule(opened, POLLIN);  // watches its own duplicate
-  opened.release();
-  board::close(fd);
-}
+DSProcReceiverService::DSProcReceiverService()
+    : DeviceEventReader({GetDSPDevName, kRecordSize, "dsproc", "open dsproc fail, VAD proceeding disabled: ",
+                         "DSProcReceiverService::OnEvent"}) {}
 
 uint32_t DSProcReceiverService::next_id() {
   if (++m_counter == 0) m_counter = 1;
   return m_counter;
-}
-
-bool DSProcReceiverService::opened(const char* what, unsigned timeslot) {
-  if (!is_open()) init();
-  if (is_open()) return true;
-  std::cerr << what << " fail: (interface not opened)" << " timeslot=" << timeslot << std::endl;
-  return false;
 }
 
 bool DSProcReceiverService::configure(unsigned timeslot, uint32_t what, const uint8_t (&payload)[12],
@@ -269,38 +241,7 @@ bool DSProcReceiverService::disableToneAll(DSProcReceiver& receiver) {
   return true;
 }
 
-void DSProcReceiverService::OnEvent(int, short revents) {
-  uint8_t buffer[kRecordSize * kRecordsPerRead];
-  for (int reads = 0; reads < kReadsPerPass && is_open(); ++reads) {
-    ssize_t n = ::read(fd(), buffer, sizeof buffer);
-    if (n > 0) {
-      OnRecords(buffer, static_cast<size_t>(n));
-      continue;
-    }
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-      // Drained, yet the device reports an error or hang-up: it will deliver nothing more.
-      if (revents & (POLLERR | POLLHUP | POLLNVAL)) lost("device hung up");
-      return;
-    }
-    int error = errno;
-    lost(n == 0 ? "end of file" : std::strerror(error));
-    return;
-  }
-}
-
-void DSProcReceiverService::lost(const char* why) {
-  std::cerr << "fail to read from dsproc: " << why << std::endl;
-  Release();
-}
-
-void DSProcReceiverService::OnRecords(const uint8_t* data, size_t size) {
-  size_t whole = size - size % kRecordSize;
-  for (size_t at = 0; at < whole; at += kRecordSize) deliver(data + at);
-  if (size != whole) std::cerr << "dsproc: " << size - whole << " bytes of a short record dropped" << std::endl;
-}
-
-void DSProcReceiverService::deliver(const uint8_t* record) {
+void DSProcReceiverService::OnRecord(const uint8_t* record) {
   dsp::ProcEvent e;
   std::memcpy(static_cast<void*>(&e), record, sizeof e);
   const uint32_t timeslot = e.timeslot, id = e.id, type = e.type;

@@ -5,8 +5,8 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "foundation/Event.h"
 #include "hardware/DSProcReceiver.h"
+#include "hardware/DeviceEventReader.h"
 
 namespace LGCP {
 class VADParams;
@@ -14,7 +14,7 @@ class VADParams;
 
 namespace Hardware {
 
-class DSProcReceiverService : public Event {
+class DSProcReceiverService : public DeviceEventReader {
  public:
   static constexpr size_t kRecordSize = 24;
 
@@ -22,10 +22,6 @@ class DSProcReceiverService : public Event {
   static DSProcReceiverService* instance();
 
   DSProcReceiverService();
-
-  // Opens the device and watches it; nothing when it is open already.
-  void init();
-  bool is_open() const { return fd() >= 0; }
 
   bool configureVAD(DSProcReceiver& receiver, const LGCP::VADParams& params);
   bool configureSD(DSProcReceiver& receiver);
@@ -39,27 +35,17 @@ class DSProcReceiverService : public Event {
   bool enableMute(DSProcReceiver& receiver, bool first, bool second);
   bool disableToneAll(DSProcReceiver& receiver);
 
-  // Reads and delivers every record the device holds.
-  void OnEvent(int fd, short revents);
-  // Delivers the records in what one read returned (whole records; a trailing piece is dropped).
-  void OnRecords(const uint8_t* data, size_t size);
-
   // The request-id counter (the last id handed out); settable for tests of its wrap.
   uint32_t request_counter() const { return m_counter; }
   void set_request_counter(uint32_t value) { m_counter = value; }
 
  private:
   uint32_t next_id();
-  // init() when closed; false, with "<what> fail: (interface not opened)", when still closed.
-  bool opened(const char* what, unsigned timeslot);
   // Issues DSPROC_CONFIGURE with its log lines.
   bool configure(unsigned timeslot, uint32_t what, const uint8_t (&payload)[12], const char* fail_text);
   // The enable/disable rule of VAD, SD, BSS and NG.
   bool enable(DSProcReceiver& receiver, DSProcReceiver::Feature& feature, uint32_t mask, const char* name, bool on);
-  void deliver(const uint8_t* record);
-  // The device stopped delivering (end of file, error or hang-up): closed, to be reopened at
-  // the next configure.
-  void lost(const char* why);
+  void OnRecord(const uint8_t* record) override;
 
   uint32_t m_counter = 0;
 };

@@ -1,9 +1,5 @@
 #include "hardware/TonecReceiverService.h"
 
-#include <fcntl.h>
-#include <poll.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -23,11 +19,7 @@ namespace {
 
 namespace dtmf = board::dtmf;
 static_assert(sizeof(dtmf::ToneEvent) == TonecReceiverService::kRecordSize);
-
-// Records taken by one read, and reads per readiness report: a device that never runs dry
-// must not hold the loop.
-constexpr size_t kRecordsPerRead = 16;
-constexpr int kReadsPerPass = 64;
+static_assert(TonecReceiverService::kRecordSize <= DeviceEventReader::kMaxRecordSize);
 
 // " errno="<text>"" of the failure lines.
 std::ostream& put_errno(std::ostream& os, int error) {
@@ -41,22 +33,9 @@ TonecReceiverService* TonecReceiverService::instance() {
   return service;
 }
 
-TonecReceiverService::TonecReceiverService() { init(); }
-
-void TonecReceiverService::init() {
-  if (is_open()) return;
-  int fd = board::open(GetDTMFDevName(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) {
-    int error = errno;
-    std::cerr << "open tonec fail, DTMF proceeding disabled: " << std::strerror(error) << std::endl;
-    return;
-  }
-  Bind("TonecReceiverService::OnEvent", &TonecReceiverService::OnEvent, this);
-  Fd opened(fd);
-  Schedule(opened, POLLIN);  // watches its own duplicate
-  opened.release();
-  board::close(fd);
-}
+TonecReceiverService::TonecReceiverService()
+    : DeviceEventReader({GetDTMFDevName, kRecordSize, "tonec", "open tonec fail, DTMF proceeding disabled: ",
+                         "TonecReceiverService::OnEvent"}) {}
 
 uint32_t TonecReceiverService::next_id() {
   if (++m_counter == 0) m_counter = 1;
@@ -64,11 +43,7 @@ uint32_t TonecReceiverService::next_id() {
 }
 
 bool TonecReceiverService::configureDTMF(unsigned timeslot, const LGCP::DTMFParams& params) {
-  if (!is_open()) init();
-  if (!is_open()) {
-    std::cerr << "configure DTMF fail: (interface not opened)" << " timeslot=" << timeslot << std::endl;
-    return false;
-  }
+  if (!opened("configure DTMF", timeslot)) return false;
   dtmf::DetectorConfig r;
   r.timeslot = timeslot;
   r.twist = static_cast<uint32_t>(static_cast<int>(params.get_threshold().get_twist()));
@@ -152,11 +127,7 @@ bool TonecReceiverService::enableToneGenerator(unsigned timeslot, unsigned short
 
 bool TonecReceiverService::configureIVA(TonecReceiver& receiver, const LGCP::IVAParams& params) {
   unsigned timeslot = receiver.tonec_timeslot();
-  if (!is_open()) init();
-  if (!is_open()) {
-    std::cerr << "configure IVA fail: (interface not opened)" << " timeslot=" << timeslot << std::endl;
-    return false;
-  }
+  if (!opened("configure IVA", timeslot)) return false;
   dtmf::IvaConfig r;
   r.timeslot = timeslot;
   r.level_db = static_cast<int>(params.get_det_lvl_dB());
@@ -196,39 +167,10 @@ int TonecReceiverService::translateSelcal(TonecReceiver& receiver, const TERM::S
   return result;
 }
 
-void TonecReceiverService::OnEvent(int, short revents) {
-  uint8_t buffer[kRecordSize * kRecordsPerRead];
-  for (int reads = 0; reads < kReadsPerPass && is_open(); ++reads) {
-    ssize_t n = ::read(fd(), buffer, sizeof buffer);
-    if (n > 0) {
-      OnRecords(buffer, static_cast<size_t>(n));
-      continue;
-    }
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-      // Drained, yet the device reports an error or hang-up: it will deliver nothing more.
-      if (revents & (POLLERR | POLLHUP | POLLNVAL)) lost("device hung up");
-      return;
-    }
-    int error = errno;
-    lost(n == 0 ? "end of file" : std::strerror(error));
-    return;
-  }
-}
-
-void TonecReceiverService::lost(const char* why) {
-  std::cerr << "fail to read from tonec: " << why << std::endl;
-  Release();
-}
-
-void TonecReceiverService::OnRecords(const uint8_t* data, size_t size) {
-  size_t whole = size - size % kRecordSize;
-  for (size_t at = 0; at < whole; at += kRecordSize) {
-    dtmf::ToneEvent e;
-    std::memcpy(static_cast<void*>(&e), data + at, sizeof e);
-    deliver(e.code, e.timeslot, e.timestamp, e.id);
-  }
-  if (size != whole) std::cerr << "tonec: " << size - whole << " bytes of a short record dropped" << std::endl;
+void TonecReceiverService::OnRecord(const uint8_t* record) {
+  dtmf::ToneEvent e;
+  std::memcpy(static_cast<void*>(&e), record, sizeof e);
+  deliver(e.code, e.timeslot, e.timestamp, e.id);
 }
 
 void TonecReceiverService::deliver(uint32_t code, uint32_t timeslot, uint32_t timestamp, uint32_t id) {

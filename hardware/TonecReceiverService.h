@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "foundation/Event.h"
+#include "hardware/DeviceEventReader.h"
 
 namespace LGCP {
 class DTMFParams;
@@ -19,7 +19,7 @@ namespace Hardware {
 
 class TonecReceiver;
 
-class TonecReceiverService : public Event {
+class TonecReceiverService : public DeviceEventReader {
  public:
   static constexpr size_t kRecordSize = 16;
   static constexpr unsigned short kSelcalAmplitude = 12000;  // without amp
@@ -28,10 +28,6 @@ class TonecReceiverService : public Event {
   static TonecReceiverService* instance();
 
   TonecReceiverService();
-
-  // Opens the device and watches it; nothing when it is open already.
-  void init();
-  bool is_open() const { return fd() >= 0; }
 
   bool configureDTMF(unsigned timeslot, const LGCP::DTMFParams& params);
   bool echoCancel(unsigned timeslot, bool on);
@@ -44,11 +40,6 @@ class TonecReceiverService : public Event {
   // The request's result; -1 when the signs are too few or the request failed.
   int translateSelcal(TonecReceiver& receiver, const TERM::SelcalCommand& cmd);
 
-  // Reads and delivers every record the device holds.
-  void OnEvent(int fd, short revents);
-  // Delivers the records in what one read returned (whole records; a trailing piece is dropped).
-  void OnRecords(const uint8_t* data, size_t size);
-
   // The request-id counter (the last id handed out); settable for tests of its wrap.
   uint32_t request_counter() const { return m_counter; }
   void set_request_counter(uint32_t value) { m_counter = value; }
@@ -58,10 +49,8 @@ class TonecReceiverService : public Event {
   uint32_t next_id();
   // Issues an on/off request that takes the timeslot by value, with its log lines.
   bool switch_request(unsigned timeslot, uint32_t request, const char* name, const char* suffix);
+  void OnRecord(const uint8_t* record) override;
   void deliver(uint32_t code, uint32_t timeslot, uint32_t timestamp, uint32_t id);
-  // The device stopped delivering (end of file, error or hang-up): closed, to be reopened at
-  // the next configure.
-  void lost(const char* why);
 
   uint32_t m_counter = 0;
 };

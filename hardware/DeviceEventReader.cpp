@@ -1,0 +1,84 @@
+#include "hardware/DeviceEventReader.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <iostream>
+
+#include "board/board.h"
+
+namespace Hardware {
+
+namespace {
+
+// Records taken by one read, and reads per readiness report: a device that never runs dry
+// must not hold the loop.
+constexpr size_t kRecordsPerRead = 16;
+constexpr int kReadsPerPass = 64;
+
+}  // namespace
+
+DeviceEventReader::DeviceEventReader(const Device& device) : m_device(device) {
+  if (m_device.record_size == 0 || m_device.record_size > kMaxRecordSize) m_device.record_size = kMaxRecordSize;
+  init();
+}
+
+void DeviceEventReader::init() {
+  if (is_open()) return;
+  int fd = board::open(m_device.path(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) {
+    int error = errno;
+    std::cerr << m_device.open_fail << std::strerror(error) << std::endl;
+    return;
+  }
+  Bind(m_device.watch_name, &DeviceEventReader::OnEvent, this);
+  Fd opened(fd);
+  Schedule(opened, POLLIN);  // watches its own duplicate
+  opened.release();
+  board::close(fd);
+}
+
+bool DeviceEventReader::opened(const char* what, unsigned timeslot) {
+  if (!is_open()) init();
+  if (is_open()) return true;
+  std::cerr << what << " fail: (interface not opened)" << " timeslot=" << timeslot << std::endl;
+  return false;
+}
+
+void DeviceEventReader::OnEvent(int, short revents) {
+  uint8_t buffer[kMaxRecordSize * kRecordsPerRead];
+  const size_t want = m_device.record_size * kRecordsPerRead;
+  for (int reads = 0; reads < kReadsPerPass && is_open(); ++reads) {
+    ssize_t n = ::read(fd(), buffer, want);
+    if (n > 0) {
+      OnRecords(buffer, static_cast<size_t>(n));
+      continue;
+    }
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+      // Drained, yet the device reports an error or hang-up: it will deliver nothing more.
+      if (revents & (POLLERR | POLLHUP | POLLNVAL)) lost("device hung up");
+      return;
+    }
+    int error = errno;
+    lost(n == 0 ? "end of file" : std::strerror(error));
+    return;
+  }
+}
+
+void DeviceEventReader::lost(const char* why) {
+  std::cerr << "fail to read from " << m_device.tag << ": " << why << std::endl;
+  Release();
+}
+
+void DeviceEventReader::OnRecords(const uint8_t* data, size_t size) {
+  const size_t record = m_device.record_size;
+  size_t whole = size - size % record;
+  for (size_t at = 0; at < whole; at += record) OnRecord(data + at);
+  if (size != whole) std::cerr << m_device.tag << ": " << size - whole << " bytes of a short record dropped" << std::endl;
+}
+
+}  // namespace Hardware
