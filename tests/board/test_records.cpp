@@ -2,7 +2,6 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <vector>
 
 #include "board/dsp.h"
 #include "board/dtmf.h"
@@ -10,24 +9,13 @@
 #include "board/hal.h"
 #include "board/maintenance.h"
 #include "board/mcc.h"
+#include "tests/support/RecordBytes.h"
 
 namespace {
 
-template <typename T>
-std::vector<uint8_t> bytes_of(const T& record) {
-  std::vector<uint8_t> v(sizeof(T));
-  std::memcpy(v.data(), &record, sizeof(T));
-  return v;
-}
-
-template <typename T>
-T from_bytes(const std::vector<uint8_t>& v) {
-  T record;
-  std::memcpy(&record, v.data(), sizeof(T));
-  return record;
-}
-
-using Bytes = std::vector<uint8_t>;
+using vxtest::bytes_of;
+using vxtest::Bytes;
+using vxtest::from_bytes;
 
 TEST(BigEndian, RoundTripsAndStoresMostSignificantFirst) {
   board::be_i32 negative = -2;

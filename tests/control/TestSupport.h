@@ -11,9 +11,7 @@
 #include <unistd.h>
 
 #include <cstdint>
-#include <iostream>
 #include <new>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -22,43 +20,11 @@
 #include "foundation/Multiplexer.h"
 #include "foundation/Mux.h"
 #include "foundation/Packet.h"
+#include "tests/support/CaptureStreams.h"
+#include "tests/support/TestClock.h"
 
 namespace vxtest {
 
-// Redirects std::cout, std::cerr and std::clog into strings for the life of the object.
-class CaptureStreams {
- public:
-  CaptureStreams()
-      : out_(std::cout.rdbuf(out.rdbuf())),
-        err_(std::cerr.rdbuf(err.rdbuf())),
-        log_(std::clog.rdbuf(log.rdbuf())) {}
-  ~CaptureStreams() {
-    std::cout.rdbuf(out_);
-    std::cerr.rdbuf(err_);
-    std::clog.rdbuf(log_);
-  }
-  std::string all() const { return out.str() + err.str() + log.str(); }
-  void clear() {
-    out.str("");
-    err.str("");
-    log.str("");
-  }
-
-  std::ostringstream out, err, log;
-
- private:
-  std::streambuf* out_;
-  std::streambuf* err_;
-  std::streambuf* log_;
-};
-
-// The loop's clock under test control for the life of the object.
-class TestClock {
- public:
-  TestClock() { Mux::test_clock_set(1'700'000'000ull * 1'000'000ull); }
-  ~TestClock() { Mux::test_clock_clear(); }
-  void advance(uint32_t ms) { Mux::test_clock_advance_ms(ms); }
-};
 
 // Counts the starts and ends of a connection and keeps every payload received; with echo set,
 // answers each payload from inside OnMessage.

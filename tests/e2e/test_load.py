@@ -13,15 +13,6 @@ import unittest
 import vxharness as vx
 
 
-def wait_for(cond, timeout=10.0):
-    deadline = time.monotonic() + timeout
-    while time.monotonic() < deadline:
-        if cond():
-            return True
-        time.sleep(0.02)
-    return cond()
-
-
 class LoadAndFaults(vx.DaemonTest):
     def open_fds(self):
         return len(os.listdir("/proc/%d/fd" % self.daemon.pid()))
@@ -31,7 +22,8 @@ class LoadAndFaults(vx.DaemonTest):
         if os.path.exists(status):
             os.unlink(status)
         self.daemon.signal(signal.SIGUSR2)
-        self.assertTrue(wait_for(lambda: os.path.exists(status) and "packet pool free" in vx.read(status)))
+        self.assertTrue(vx.wait_for(lambda: os.path.exists(status) and "packet pool free" in vx.read(status),
+                                    timeout=10.0))
         return int(re.search(r"packet pool free : (\d+)", vx.read(status)).group(1))
 
     def controller(self):
@@ -39,7 +31,7 @@ class LoadAndFaults(vx.DaemonTest):
 
     def settle(self):
         """Waits until the daemon has let the last controller go."""
-        self.assertTrue(wait_for(lambda: "controller connect" in self.daemon.output()))
+        self.assertTrue(vx.wait_for(lambda: "controller connect" in self.daemon.output(), timeout=10.0))
         time.sleep(0.2)
 
     def test_load_and_faults(self):
@@ -93,7 +85,7 @@ class LoadAndFaults(vx.DaemonTest):
                 if "write timeout" in self.daemon.output():
                     break
         s.close()
-        self.assertTrue(wait_for(lambda: "write timeout" in self.daemon.output()), (sent, dropped))
+        self.assertTrue(vx.wait_for(lambda: "write timeout" in self.daemon.output(), timeout=10.0), (sent, dropped))
         self.assertIsNone(self.daemon.proc.poll())
 
         # 1,000 connect and disconnect cycles; every other one sends a command first. Each
@@ -122,7 +114,7 @@ class LoadAndFaults(vx.DaemonTest):
         self.assertEqual(c.answer(), (7, None, "success", None))
         c.close()
         time.sleep(0.3)
-        self.assertTrue(wait_for(lambda: self.open_fds() == fds), (self.open_fds(), fds))
+        self.assertTrue(vx.wait_for(lambda: self.open_fds() == fds, timeout=10.0), (self.open_fds(), fds))
         self.assertEqual(self.pool_free(), free)
         self.assertLess(time.monotonic() - started, 600)
 

@@ -181,6 +181,16 @@ def read(path):
         return f.read()
 
 
+def wait_for(cond, timeout=5.0):
+    """Whether cond() comes true within timeout seconds (polled; the daemon runs on its own)."""
+    deadline = time.monotonic() + timeout
+    while time.monotonic() < deadline:
+        if cond():
+            return True
+        time.sleep(0.02)
+    return cond()
+
+
 def free_port():
     with socket.socket() as s:
         s.bind(("127.0.0.1", 0))

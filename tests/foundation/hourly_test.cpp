@@ -3,27 +3,18 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cstdlib>
-#include <ctime>
 #include <fstream>
 #include <ostream>
 #include <string>
 
 #include "foundation/HourlyLog.h"
 #include "foundation/Mux.h"
+#include "tests/support/TempDir.h"
+#include "tests/support/UtcTime.h"
 
 namespace {
 
-uint64_t utc_usec(int year, int mon, int day, int h, int m, int s, int usec) {
-  struct tm t {};
-  t.tm_year = year - 1900;
-  t.tm_mon = mon - 1;
-  t.tm_mday = day;
-  t.tm_hour = h;
-  t.tm_min = m;
-  t.tm_sec = s;
-  return static_cast<uint64_t>(timegm(&t)) * 1000000u + static_cast<uint64_t>(usec);
-}
+using vxtest::utc_usec;
 
 std::string slurp(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
@@ -32,29 +23,14 @@ std::string slurp(const std::string& path) {
 
 class HourlyLog : public ::testing::Test {
  protected:
-  void SetUp() override {
-    const char* tz = getenv("TZ");
-    had_tz_ = tz != nullptr;
-    if (tz) old_tz_ = tz;
-    setenv("TZ", "UTC", 1);
-    tzset();
-    char dir[] = "/tmp/vx_hourly_XXXXXX";
-    ASSERT_NE(mkdtemp(dir), nullptr);
-    dir_ = dir;
-  }
-  void TearDown() override {
-    Mux::test_clock_clear();
-    if (had_tz_) setenv("TZ", old_tz_.c_str(), 1); else unsetenv("TZ");
-    tzset();
-    std::string cmd = "rm -rf " + dir_;
-    (void)!system(cmd.c_str());
-  }
+  void SetUp() override { ASSERT_FALSE(dir_.empty()); }
+  void TearDown() override { Mux::test_clock_clear(); }
   std::string file(const char* name) { return slurp(dir_ + "/" + name); }
   bool exists(const char* name) { return access((dir_ + "/" + name).c_str(), F_OK) == 0; }
 
-  std::string dir_;
-  std::string old_tz_;
-  bool had_tz_ = false;
+  vxtest::UtcTimeZone utc_;
+  vxtest::TempDir tmp_{"vx_hourly"};
+  const std::string dir_ = tmp_.path();
 };
 
 }  // namespace

@@ -8,7 +8,6 @@
 #include <unistd.h>
 
 #include <cstdlib>
-#include <ctime>
 #include <fstream>
 #include <memory>
 #include <ostream>
@@ -17,6 +16,8 @@
 
 #include "foundation/Mux.h"
 #include "foundation/Syslog.h"
+#include "tests/support/TempDir.h"
+#include "tests/support/UtcTime.h"
 
 namespace {
 
@@ -24,24 +25,10 @@ namespace {
 class SyslogTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    const char* tz = getenv("TZ");
-    had_tz_ = tz != nullptr;
-    if (tz) old_tz_ = tz;
-    setenv("TZ", "UTC", 1);
-    tzset();
-    char dir[] = "/tmp/vx_syslog_XXXXXX";
-    ASSERT_NE(mkdtemp(dir), nullptr);
-    root_ = dir;
+    ASSERT_FALSE(root_.empty());
     mkdir((root_ + "/dev").c_str(), 0755);
     setenv("VOXRELAY_ROOT", root_.c_str(), 1);
-    struct tm t {};
-    t.tm_year = 126;
-    t.tm_mon = 2;
-    t.tm_mday = 3;
-    t.tm_hour = 9;
-    t.tm_min = 5;
-    t.tm_sec = 7;
-    Mux::test_clock_set(static_cast<uint64_t>(timegm(&t)) * 1000000u);
+    Mux::test_clock_set(vxtest::utc_usec(2026, 3, 3, 9, 5, 7));
     manager_ = std::make_unique<SysLogManager>();
   }
   void TearDown() override {
@@ -49,10 +36,6 @@ class SyslogTest : public ::testing::Test {
     if (server_ >= 0) close(server_);
     Mux::test_clock_clear();
     unsetenv("VOXRELAY_ROOT");
-    if (had_tz_) setenv("TZ", old_tz_.c_str(), 1); else unsetenv("TZ");
-    tzset();
-    std::string cmd = "rm -rf " + root_;
-    (void)!system(cmd.c_str());
   }
 
   void listen_on_log(int type) {
@@ -79,11 +62,11 @@ class SyslogTest : public ::testing::Test {
     return n > 0 ? std::string(buf.data(), static_cast<size_t>(n)) : std::string();
   }
 
-  std::string root_;
+  vxtest::UtcTimeZone utc_;
+  vxtest::TempDir tmp_{"vx_syslog"};
+  const std::string root_ = tmp_.path();
   int server_ = -1;
   std::unique_ptr<SysLogManager> manager_;
-  std::string old_tz_;
-  bool had_tz_ = false;
 };
 
 const std::string kTime = "Mar  3 09:05:07 ";

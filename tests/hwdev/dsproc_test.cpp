@@ -11,6 +11,7 @@
 #include "hardware/DSProcReceiver.h"
 #include "hardware/DSProcReceiverService.h"
 #include "HwDevTest.h"
+#include "tests/support/RecordBytes.h"
 
 namespace {
 
@@ -326,9 +327,7 @@ TEST_F(DspTest, RecordsAreTakenWholeAndShortOnesDropped) {
   dsp::BssEvent score;
   score.score = 0.5f;
   dsp::set_payload(e.payload, score);
-  Bytes record(sizeof e);
-  std::memcpy(record.data(), &e, sizeof e);
-  Bytes torn = record;
+  Bytes torn = vxtest::bytes_of(e);
   torn.resize(30, 0);
   sim().inject_raw(Device::dsp, torn);
   sim().inject_raw(Device::dsp, Bytes(3, 1));

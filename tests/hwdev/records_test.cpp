@@ -3,29 +3,17 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <vector>
 
 #include "board/dsp.h"
 #include "board/dtmf.h"
 #include "hardware/DSProcReceiver.h"
+#include "tests/support/RecordBytes.h"
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
-
-template <typename T>
-Bytes bytes_of(const T& record) {
-  Bytes v(sizeof(T));
-  std::memcpy(v.data(), &record, sizeof(T));
-  return v;
-}
-
-template <typename T>
-T from_bytes(const Bytes& v) {
-  T record;
-  std::memcpy(static_cast<void*>(&record), v.data(), sizeof(T));
-  return record;
-}
+using vxtest::bytes_of;
+using vxtest::Bytes;
+using vxtest::from_bytes;
 
 TEST(DeviceRecords, ToneDetectorRecordsAndEvent) {
   board::dtmf::DetectorConfig config;

@@ -12,6 +12,7 @@
 #include "hardware/TonecReceiver.h"
 #include "hardware/TonecReceiverService.h"
 #include "HwDevTest.h"
+#include "tests/support/RecordBytes.h"
 
 namespace {
 
@@ -181,9 +182,7 @@ TEST_F(ToneTest, RecordsAreTakenWholeAndShortOnesDropped) {
     e.timeslot = 4;
     e.timestamp = 77;
     e.id = r.requestId();
-    Bytes b(sizeof e);
-    std::memcpy(b.data(), &e, sizeof e);
-    return b;
+    return vxtest::bytes_of(e);
   };
   Bytes two = record(1);
   Bytes second = record(2);

@@ -7,9 +7,7 @@
 #include <unistd.h>
 
 #include <initializer_list>
-#include <iostream>
 #include <iterator>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -22,6 +20,8 @@
 #include "control/ServiceUnix.h"
 #include "foundation/Multiplexer.h"
 #include "foundation/Mux.h"
+#include "tests/support/CaptureStreams.h"
+#include "tests/support/TestClock.h"
 
 namespace hwtest {
 
@@ -31,37 +31,13 @@ using board::sim::SimBoard;
 
 inline SimBoard& sim() { return SimBoard::instance(); }
 
-// Redirects std::cout, std::cerr and std::clog into strings for the life of the object.
-class Capture {
- public:
-  Capture()
-      : out_(std::cout.rdbuf(out.rdbuf())), err_(std::cerr.rdbuf(err.rdbuf())), log_(std::clog.rdbuf(log.rdbuf())) {}
-  ~Capture() {
-    std::cout.rdbuf(out_);
-    std::cerr.rdbuf(err_);
-    std::clog.rdbuf(log_);
-  }
-  void clear() {
-    out.str("");
-    err.str("");
-    log.str("");
-  }
-  std::ostringstream out, err, log;
+using Capture = vxtest::CaptureStreams;
 
- private:
-  std::streambuf* out_;
-  std::streambuf* err_;
-  std::streambuf* log_;
-};
-
-// The loop's clock under test control for the life of the object.
-class TestClock {
+// The loop's clock under test control, whose moves also let the loop fire what fell due.
+class TestClock : public vxtest::TestClock {
  public:
-  TestClock() { Mux::test_clock_set(1'700'000'000ull * 1'000'000ull); }
-  ~TestClock() { Mux::test_clock_clear(); }
-  // Moves the clock and lets the loop fire what fell due.
   void advance(uint32_t ms) {
-    Mux::test_clock_advance_ms(ms);
+    vxtest::TestClock::advance(ms);
     multiplexer.run_once(0);
   }
 };

@@ -1,0 +1,21 @@
+#pragma once
+// The event loop's clock under test control for the life of the object: tests move time
+// instead of sleeping.
+#include <cstdint>
+
+#include "foundation/Mux.h"
+
+namespace vxtest {
+
+class TestClock {
+ public:
+  TestClock() { Mux::test_clock_set(1'700'000'000ull * 1'000'000ull); }
+  ~TestClock() { Mux::test_clock_clear(); }
+  TestClock(const TestClock&) = delete;
+  TestClock& operator=(const TestClock&) = delete;
+
+  // Moves the clock only; what fell due fires at the loop's next pass.
+  void advance(uint32_t ms) { Mux::test_clock_advance_ms(ms); }
+};
+
+}  // namespace vxtest
