@@ -44,11 +44,6 @@ DSProcReceiverService::DSProcReceiverService()
     : DeviceEventReader({GetDSPDevName, kRecordSize, "dsproc", "open dsproc fail, VAD proceeding disabled: ",
                          "DSProcReceiverService::OnEvent"}) {}
 
-uint32_t DSProcReceiverService::next_id() {
-  if (++m_counter == 0) m_counter = 1;
-  return m_counter;
-}
-
 bool DSProcReceiverService::configure(unsigned timeslot, uint32_t what, const uint8_t (&payload)[12],
                                       const char* fail_text) {
   dsp::Configure r;

@@ -35,19 +35,12 @@ class DSProcReceiverService : public DeviceEventReader {
   bool enableMute(DSProcReceiver& receiver, bool first, bool second);
   bool disableToneAll(DSProcReceiver& receiver);
 
-  // The request-id counter (the last id handed out); settable for tests of its wrap.
-  uint32_t request_counter() const { return m_counter; }
-  void set_request_counter(uint32_t value) { m_counter = value; }
-
  private:
-  uint32_t next_id();
   // Issues DSPROC_CONFIGURE with its log lines.
   bool configure(unsigned timeslot, uint32_t what, const uint8_t (&payload)[12], const char* fail_text);
   // The enable/disable rule of VAD, SD, BSS and NG.
   bool enable(DSProcReceiver& receiver, DSProcReceiver::Feature& feature, uint32_t mask, const char* name, bool on);
   void OnRecord(const uint8_t* record) override;
-
-  uint32_t m_counter = 0;
 };
 
 }  // namespace Hardware

@@ -41,6 +41,11 @@ void DeviceEventReader::init() {
   board::close(fd);
 }
 
+uint32_t DeviceEventReader::next_id() {
+  if (++m_counter == 0) m_counter = 1;
+  return m_counter;
+}
+
 bool DeviceEventReader::opened(const char* what, unsigned timeslot) {
   if (!is_open()) init();
   if (is_open()) return true;

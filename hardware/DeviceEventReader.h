@@ -1,7 +1,7 @@
 #pragma once
 // A driver device watched by the event loop that delivers fixed-size event records: reads them
-// without holding the loop, and gives the device up when it stops delivering, so that the
-// owner's next request reopens it.
+// without holding the loop, gives the device up when it stops delivering, so that the owner's
+// next request reopens it, and numbers the requests whose ids the records carry back.
 #include <cstddef>
 #include <cstdint>
 
@@ -23,6 +23,11 @@ class DeviceEventReader : public Event {
   // Delivers the records in what one read returned (whole records; a trailing piece is dropped).
   void OnRecords(const uint8_t* data, size_t size);
 
+  // The counter of the ids that requests give the device and its records carry back (the last
+  // id handed out); settable for tests of its wrap.
+  uint32_t request_counter() const { return m_counter; }
+  void set_request_counter(uint32_t value) { m_counter = value; }
+
  protected:
   struct Device {
     const char* (*path)();   // asked at each open
@@ -36,6 +41,8 @@ class DeviceEventReader : public Event {
   explicit DeviceEventReader(const Device& device);
   ~DeviceEventReader() override = default;
 
+  // The next request id: the counter plus one, never 0.
+  uint32_t next_id();
   // init() when closed; false, with "<what> fail: (interface not opened)", when still closed.
   bool opened(const char* what, unsigned timeslot);
 
@@ -48,6 +55,7 @@ class DeviceEventReader : public Event {
   void lost(const char* why);
 
   Device m_device;
+  uint32_t m_counter = 0;
 };
 
 }  // namespace Hardware

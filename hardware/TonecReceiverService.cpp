@@ -37,11 +37,6 @@ TonecReceiverService::TonecReceiverService()
     : DeviceEventReader({GetDTMFDevName, kRecordSize, "tonec", "open tonec fail, DTMF proceeding disabled: ",
                          "TonecReceiverService::OnEvent"}) {}
 
-uint32_t TonecReceiverService::next_id() {
-  if (++m_counter == 0) m_counter = 1;
-  return m_counter;
-}
-
 bool TonecReceiverService::configureDTMF(unsigned timeslot, const LGCP::DTMFParams& params) {
   if (!opened("configure DTMF", timeslot)) return false;
   dtmf::DetectorConfig r;

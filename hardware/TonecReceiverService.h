@@ -40,19 +40,11 @@ class TonecReceiverService : public DeviceEventReader {
   // The request's result; -1 when the signs are too few or the request failed.
   int translateSelcal(TonecReceiver& receiver, const TERM::SelcalCommand& cmd);
 
-  // The request-id counter (the last id handed out); settable for tests of its wrap.
-  uint32_t request_counter() const { return m_counter; }
-  void set_request_counter(uint32_t value) { m_counter = value; }
-
  private:
-  // The next request id: the counter plus one, never 0.
-  uint32_t next_id();
   // Issues an on/off request that takes the timeslot by value, with its log lines.
   bool switch_request(unsigned timeslot, uint32_t request, const char* name, const char* suffix);
   void OnRecord(const uint8_t* record) override;
   void deliver(uint32_t code, uint32_t timeslot, uint32_t timestamp, uint32_t id);
-
-  uint32_t m_counter = 0;
 };
 
 }  // namespace Hardware
