@@ -14,6 +14,7 @@
 
 #include "TestSupport.h"
 #include "control/ServiceUnix.h"
+#include "tests/support/TempDir.h"
 
 namespace {
 
@@ -62,8 +63,9 @@ TEST(TpktOracle, TsharkDissectsTheWrittenFrames) {
   }
   ::close(sp[1]);
 
-  char dir[] = "/tmp/vxtpktXXXXXX";
-  ASSERT_NE(mkdtemp(dir), nullptr);
+  vxtest::TempDir tmp("vxtpkt");
+  ASSERT_FALSE(tmp.path().empty());
+  const std::string dir = tmp.path();
   const std::string txt = std::string(dir) + "/frames.txt";
   const std::string pcap = std::string(dir) + "/frames.pcap";
   {
@@ -88,9 +90,6 @@ TEST(TpktOracle, TsharkDissectsTheWrittenFrames) {
                                  " -d tcp.port==20001,tpkt"
                                  " -Y tpkt -T fields -E occurrence=a -E aggregator=, -e tpkt.version"
                                  " -e tpkt.reserved -e tpkt.length 2>/dev/null");
-  std::remove(txt.c_str());
-  std::remove(pcap.c_str());
-  ::rmdir(dir);
 
   // Each output line: versions, reserved octets and lengths of the frames that packet completes.
   std::vector<std::string> versions, reserved, lengths;

@@ -11,6 +11,7 @@
 #include "TestSupport.h"
 #include "control/AcceptorUnix.h"
 #include "control/ConnectorUnix.h"
+#include "tests/support/TempDir.h"
 
 namespace {
 
@@ -19,8 +20,9 @@ using vxtest::Recorder;
 TEST(UnixConnection, ConnectorFindsTheAcceptorRefusesASecondAndReconnects) {
   vxtest::TestClock clock;
   vxtest::CaptureStreams cap;
-  char dir[] = "/tmp/vxunixXXXXXX";
-  ASSERT_NE(mkdtemp(dir), nullptr);
+  vxtest::TempDir tmp("vxunix");
+  ASSERT_FALSE(tmp.path().empty());
+  const std::string dir = tmp.path();
   const std::string path = std::string(dir) + "/ctl";
 
   Recorder server_rec, client_rec, other_rec;
@@ -55,9 +57,6 @@ TEST(UnixConnection, ConnectorFindsTheAcceptorRefusesASecondAndReconnects) {
 
   client.Deactivate();
   server.Deactivate();
-  ::unlink(path.c_str());
-  ::unlink((std::string(dir) + "/me").c_str());
-  ::rmdir(dir);
 }
 
 TEST(UnixConnection, PathTooLongForTheAddressIsAFailureNotATruncation) {

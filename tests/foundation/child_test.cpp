@@ -20,6 +20,7 @@
 #include "foundation/Multiplexer.h"
 #include "foundation/Run.h"
 #include "foundation/Signal.h"
+#include "tests/support/TempDir.h"
 
 namespace {
 
@@ -189,9 +190,10 @@ TEST(FindProcByName, MalformedStatTextNeverMatches) {
 }
 
 TEST(Run, PidFileIsReplacedAndRemoved) {
-  char dir[] = "/tmp/vx_run_XXXXXX";
-  ASSERT_NE(mkdtemp(dir), nullptr);
-  setenv("VOXRELAY_ROOT", dir, 1);
+  vxtest::TempDir tmp("vx_run");
+  ASSERT_FALSE(tmp.path().empty());
+  const std::string dir = tmp.path();
+  setenv("VOXRELAY_ROOT", dir.c_str(), 1);
   mkdir((std::string(dir) + "/var").c_str(), 0755);
   mkdir((std::string(dir) + "/var/run").c_str(), 0755);
   const std::string path = std::string(dir) + "/var/run/server.pid";
@@ -209,9 +211,6 @@ TEST(Run, PidFileIsReplacedAndRemoved) {
     Linux::Run run("other/name");
   }
   unsetenv("VOXRELAY_ROOT");
-  rmdir((std::string(dir) + "/var/run").c_str());
-  rmdir((std::string(dir) + "/var").c_str());
-  rmdir(dir);
 }
 
 namespace {

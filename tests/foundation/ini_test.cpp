@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "foundation/IniFile.h"
+#include "tests/support/TempDir.h"
 
 namespace {
 
@@ -120,8 +121,9 @@ TEST(IniFile, LookUpCreatesAbsentSectionsAndKeys) {
 }
 
 TEST(IniFile, OpenStreamAndClose) {
-  char dir[] = "/tmp/vx_ini_XXXXXX";
-  ASSERT_NE(mkdtemp(dir), nullptr);
+  vxtest::TempDir tmp("vx_ini");
+  ASSERT_FALSE(tmp.path().empty());
+  const std::string dir = tmp.path();
   std::string path = std::string(dir) + "/server.conf";
   std::ofstream(path) << "[a]\nk=1\n";
 
@@ -148,8 +150,6 @@ TEST(IniFile, OpenStreamAndClose) {
   EXPECT_EQ(f.SectionCount(), 0);
   IniFile::File g(path);
   EXPECT_TRUE(g.IsOpen());
-  unlink(path.c_str());
-  rmdir(dir);
 }
 
 TEST(IniFile, Conversions) {
@@ -206,8 +206,9 @@ TEST(IniFile, DumpText) {
 // On a grammar where both dialects agree (unique sections and keys, no inline comments, no
 // leading indentation, no TAB), the model must match Python's configparser.
 TEST(IniFile, AgreesWithConfigparser) {
-  char dir[] = "/tmp/vx_inipy_XXXXXX";
-  ASSERT_NE(mkdtemp(dir), nullptr);
+  vxtest::TempDir tmp("vx_inipy");
+  ASSERT_FALSE(tmp.path().empty());
+  const std::string dir = tmp.path();
   std::mt19937 rng(20260311);
   auto pick = [&](const std::string& alphabet, int lo, int hi) {
     std::string s;
@@ -276,7 +277,4 @@ TEST(IniFile, AgreesWithConfigparser) {
   while ((n = fread(buf, 1, sizeof buf, pipe)) > 0) python.append(buf, n);
   EXPECT_EQ(pclose(pipe), 0);
   EXPECT_EQ(python, expected);
-
-  for (const std::string& p : paths) unlink(p.c_str());
-  rmdir(dir);
 }
