@@ -85,13 +85,18 @@ bool BERDecoder::takeWaiver()
 
 bool BERDecoder::decodeHeader(const AbstractData& value, uint32_t& length)
 {
-    size_t start = pos_;
     bool waived = takeWaiver();
+    return decodeExpectedHeader(value.info()->tag, !waived, length);
+}
+
+bool BERDecoder::decodeExpectedHeader(uint32_t expected, bool check, uint32_t& length)
+{
+    size_t start = pos_;
     uint32_t tag;
     bool primitive;
     if (!decodeHeader(tag, primitive, length))
         return false;
-    if (!waived && tag != value.info()->tag) {
+    if (check && tag != expected) {
         pos_ = start;
         return false;
     }
@@ -322,15 +327,9 @@ bool BERDecoder::do_visit(CHOICE& v)
     bool waived = takeWaiver();
     size_t outerEnd = 0;
     if (waived || v.info()->head.tag != 0) {
-        size_t start = pos_;
-        uint32_t tag, len;
-        bool primitive;
-        if (!decodeHeader(tag, primitive, len))
+        uint32_t len;
+        if (!decodeExpectedHeader(v.info()->head.tag, !waived, len))
             return false;
-        if (!waived && tag != v.info()->head.tag) {
-            pos_ = start;
-            return false;
-        }
         outerEnd = pos_ + len;
         if (!pushEnd(outerEnd))
             return false;
@@ -393,17 +392,13 @@ bool BERDecoder::do_visit(SEQUENCE_OF_Base& v)
 bool BERDecoder::do_visit(OpenData& v)
 {
     bool waived = takeWaiver();
+    bool tagged = waived || v.info()->head.tag != 0;
     size_t start = pos_;
-    uint32_t tag, len;
-    bool primitive;
-    if (!decodeHeader(tag, primitive, len))
+    uint32_t len;
+    if (!decodeExpectedHeader(v.info()->head.tag, tagged && !waived, len))
         return false;
     const char* at = reinterpret_cast<const char*>(data_);
-    if (waived || v.info()->head.tag != 0) {
-        if (!waived && tag != v.info()->head.tag) {
-            pos_ = start;
-            return false;
-        }
+    if (tagged) {
         v.set_buf(at + pos_, at + pos_ + len);  // the carried value's encoding
     } else {
         v.set_buf(at + start, at + pos_ + len);  // untagged: the header is the carried value's
@@ -428,15 +423,9 @@ bool BERDecoder::do_visit(TypeConstrainedOpenData& v)
         return false;
     if (!waived && v.info()->head.tag == 0)
         return v.get_data()->accept(*this);
-    size_t start = pos_;
-    uint32_t tag, len;
-    bool primitive;
-    if (!decodeHeader(tag, primitive, len))
+    uint32_t len;
+    if (!decodeExpectedHeader(v.info()->head.tag, !waived, len))
         return false;
-    if (!waived && tag != v.info()->head.tag) {
-        pos_ = start;
-        return false;
-    }
     return decodeWithin(*v.get_data(), pos_ + len);
 }
 

@@ -57,6 +57,9 @@ private:
     // End of the innermost component being read.
     size_t limit() const { return ends_.empty() ? end_ : ends_.back(); }
     bool takeWaiver();
+    // Reads a header whose tag must be expected when check is set; on a mismatch the position
+    // is left unchanged.
+    bool decodeExpectedHeader(uint32_t expected, bool check, uint32_t& length);
     // Enters a constructed component ending at end; false when too deep or past the limit.
     bool pushEnd(size_t end);
     bool readContents(const AbstractData& value, uint32_t& length, const char*& contents);

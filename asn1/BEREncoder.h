@@ -42,6 +42,9 @@ private:
     // Takes the pending tag, or the value's own when none is pending.
     uint32_t takeTag(const AbstractData& value);
     bool encodeTagged(const AbstractData& value, uint32_t tag);
+    // A tag on a CHOICE or open type is always explicit: a constructed header around what it
+    // holds (nothing when the pending or own tag is 0).
+    void encodeExplicitHeader(const AbstractData& value);
 
     std::vector<char>* out_;
     int64_t tag_;
