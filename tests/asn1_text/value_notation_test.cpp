@@ -1,6 +1,6 @@
 #include "Golden.h"
-#include "Hex.h"
 #include "TextProbe.h"
+#include "tests/support/Asn1Hex.h"
 
 #include "asn1/ASN1.h"
 
@@ -247,7 +247,7 @@ TEST(ValueNotation, ReaderAcceptsWhatTheLayoutAllows)
     EXPECT_EQ(oid.arcs(), (std::vector<unsigned>{1, 2, 840}));
     ASN1::OCTET_STRING odd;
     ASSERT_TRUE(odd.setFromValueNotation("'a b c'H"));  // padded with a 0 digit
-    EXPECT_EQ(hex::text(odd), "ABC0");
+    EXPECT_EQ(Asn1Test::hexText(odd), "ABC0");
 }
 
 TEST(ValueNotation, ReaderRejectsMalformedText)
