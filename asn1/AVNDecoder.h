@@ -16,22 +16,8 @@ class AVNDecoder : public Visitor {
 public:
     explicit AVNDecoder(std::istream& is);
 
-    bool do_visit(Null& v) override;
-    bool do_visit(BOOLEAN& v) override;
-    bool do_visit(INTEGER& v) override;
+    VX_ASN1_VISITOR_OVERRIDES;
     bool do_visit(IntegerWithNamedNumber& v) override;
-    bool do_visit(ENUMERATED& v) override;
-    bool do_visit(OBJECT_IDENTIFIER& v) override;
-    bool do_visit(OCTET_STRING& v) override;
-    bool do_visit(BIT_STRING& v) override;
-    bool do_visit(AbstractString& v) override;
-    bool do_visit(BMPString& v) override;
-    bool do_visit(CHOICE& v) override;
-    bool do_visit(SEQUENCE_OF_Base& v) override;
-    bool do_visit(OpenData& v) override;
-    bool do_revisit(OpenData& v) override;
-    bool do_visit(TypeConstrainedOpenData& v) override;
-    bool do_visit(GeneralizedTime& v) override;
     int preVisitExtensionRoots(SEQUENCE& seq) override;
     int visitExtensionRoot(SEQUENCE& seq, int index, int optionalId) override;
     int visitKnownExtension(SEQUENCE& seq, int index, int optionalId) override;

@@ -33,21 +33,7 @@ public:
     // Reads an alternative's header and selects it; end receives the end of the alternative.
     bool decodeChoicePreamle(CHOICE& choice, size_t& end);
 
-    bool do_visit(Null& v) override;
-    bool do_visit(BOOLEAN& v) override;
-    bool do_visit(INTEGER& v) override;
-    bool do_visit(ENUMERATED& v) override;
-    bool do_visit(OBJECT_IDENTIFIER& v) override;
-    bool do_visit(OCTET_STRING& v) override;
-    bool do_visit(BIT_STRING& v) override;
-    bool do_visit(AbstractString& v) override;
-    bool do_visit(BMPString& v) override;
-    bool do_visit(CHOICE& v) override;
-    bool do_visit(SEQUENCE_OF_Base& v) override;
-    bool do_visit(OpenData& v) override;
-    bool do_revisit(OpenData& v) override;
-    bool do_visit(TypeConstrainedOpenData& v) override;
-    bool do_visit(GeneralizedTime& v) override;
+    VX_ASN1_VISITOR_OVERRIDES;
     int preVisitExtensionRoots(SEQUENCE& seq) override;
     int visitExtensionRoot(SEQUENCE& seq, int index, int optionalId) override;
     int visitKnownExtension(SEQUENCE& seq, int index, int optionalId) override;
