@@ -256,15 +256,7 @@ bool get_id(const char* const* names, unsigned count, const std::string& name, u
     return false;
 }
 
-AVNDecoder::AVNDecoder(std::istream& is) : is_(&is), nodesLeft_(MaximumDecodeNodes), depth_(0) {}
-
-AbstractData* AVNDecoder::createWithinBudget(const void* info)
-{
-    if (nodesLeft_ == 0 || !info)
-        return nullptr;
-    --nodesLeft_;
-    return createFrom(info);
-}
+AVNDecoder::AVNDecoder(std::istream& is) : is_(&is), depth_(0) {}
 
 bool AVNDecoder::do_visit(Null&)
 {
@@ -405,7 +397,7 @@ bool AVNDecoder::do_visit(CHOICE& v)
     if (!get_word(*is_, name) || !get_token(*is_, ':') || !get_id(r.selectionNames, r.totalChoices, name, index))
         return false;
     if (v.getID() != static_cast<int>(index) || !v.getSelection()) {
-        AbstractData* value = createWithinBudget(r.selectionInfos[index]);
+        AbstractData* value = budget_.create(r.selectionInfos[index]);
         v.setSelection(value ? static_cast<int>(index) : int(CHOICE::unknownSelection_), value);
         if (!value)
             return false;
@@ -424,7 +416,7 @@ bool AVNDecoder::do_visit(SEQUENCE_OF_Base& v)
     for (;;) {
         if (v.size() >= MaximumArraySize)
             return false;
-        AbstractData* e = createWithinBudget(v.info()->elementInfo);
+        AbstractData* e = budget_.create(v.info()->elementInfo);
         if (!e)
             return false;
         v.push_back_owned(e);
@@ -495,7 +487,7 @@ int AVNDecoder::readField(SEQUENCE& seq, int index, int optionalId)
     unsigned i = static_cast<unsigned>(index);
     AbstractData* field = seq.getField(i);
     if (!field) {
-        field = createWithinBudget(r.fieldInfos[i]);
+        field = budget_.create(r.fieldInfos[i]);
         if (!field)
             return Fail;
         seq.setField(i, field);

@@ -3,6 +3,7 @@
 // MaximumArraySize, and one read creates at most MaximumDecodeNodes values.
 #pragma once
 
+#include "asn1/DecodeBudget.h"
 #include "asn1/Visitor.h"
 
 #include <cstdint>
@@ -24,14 +25,13 @@ public:
     bool visitUnknownExtensions(SEQUENCE& seq) override;
 
 private:
-    AbstractData* createWithinBudget(const void* info);
     int readField(SEQUENCE& seq, int index, int optionalId);
     // After a field: "," and the next name, or "}" (kept as the name "}").
     bool readNextName();
 
     std::istream* is_;
     std::vector<std::string> names_;  // per SEQUENCE being read: the field name last read
-    unsigned nodesLeft_;
+    DecodeBudget budget_;
     unsigned depth_;  // SEQUENCE OF and CHOICE values being read
 };
 

@@ -27,8 +27,7 @@ BERDecoder::BERDecoder(const char* first, const char* last, const CoderEnv* env)
       data_(reinterpret_cast<const unsigned char*>(first)),
       pos_(0),
       end_(first && last > first ? size_t(last - first) : 0),
-      unchecked_(0),
-      nodesLeft_(MaximumDecodeNodes)
+      unchecked_(0)
 {
 }
 
@@ -120,14 +119,6 @@ bool BERDecoder::readContents(const AbstractData& value, uint32_t& length, const
     contents = reinterpret_cast<const char*>(data_ + pos_);
     pos_ += length;  // the header check kept it within the input
     return true;
-}
-
-AbstractData* BERDecoder::createWithinBudget(const void* info)
-{
-    if (nodesLeft_ == 0 || !info)
-        return nullptr;
-    --nodesLeft_;
-    return createFrom(info);
 }
 
 bool BERDecoder::decodeWaived(AbstractData& value)
@@ -312,7 +303,7 @@ bool BERDecoder::decodeChoicePreamle(CHOICE& choice, size_t& end)
         return false;
     }
     if (choice.getID() != index || !choice.getSelection()) {
-        AbstractData* value = createWithinBudget(r.selectionInfos[index]);
+        AbstractData* value = budget_.create(r.selectionInfos[index]);
         choice.setSelection(value ? index : int(CHOICE::unknownSelection_), value);
         if (!value)
             return false;
@@ -365,7 +356,7 @@ bool BERDecoder::do_visit(SEQUENCE_OF_Base& v)
             break;
         }
         if (i >= v.size()) {
-            AbstractData* e = createWithinBudget(v.info()->elementInfo);
+            AbstractData* e = budget_.create(v.info()->elementInfo);
             if (!e) {
                 ok = false;
                 break;
@@ -464,7 +455,7 @@ int BERDecoder::decodeField(SEQUENCE& seq, int index, int optionalId)
     }
     AbstractData* field = seq.getField(i);
     if (!field) {
-        field = createWithinBudget(record);
+        field = budget_.create(record);
         if (!field)
             return Fail;
         seq.setField(i, field);

@@ -4,6 +4,7 @@
 // MaximumDecodeNodes values.
 #pragma once
 
+#include "asn1/DecodeBudget.h"
 #include "asn1/Visitor.h"
 
 #include <cstddef>
@@ -54,7 +55,6 @@ private:
     bool decodeWaived(AbstractData& value);
     // Reads value within [pos, end) and moves to end.
     bool decodeWithin(AbstractData& value, size_t end);
-    AbstractData* createWithinBudget(const void* info);
     int decodeField(SEQUENCE& seq, int index, int optionalId);
 
     const CoderEnv* env_;
@@ -63,7 +63,7 @@ private:
     size_t end_;
     std::vector<size_t> ends_;  // one per constructed component being read
     unsigned unchecked_;        // headers whose tag is not to be checked
-    unsigned nodesLeft_;
+    DecodeBudget budget_;
 };
 
 }  // namespace ASN1

@@ -3,6 +3,7 @@
 // most MaximumDecodeNodes values nested at most MaximumDepth deep.
 #pragma once
 
+#include "asn1/DecodeBudget.h"
 #include "asn1/Visitor.h"
 
 #include <cstddef>
@@ -55,10 +56,6 @@ public:
     // alternative `bound` receives the end offset of its open type (0 otherwise).
     bool decodeChoicePreamle(CHOICE& choice, size_t& bound);
 
-    // Creates a value from a record within the decode's node budget; null when over budget
-    // or when the record builds nothing.
-    AbstractData* createWithinBudget(const void* info);
-
     VX_ASN1_VISITOR_OVERRIDES;
     int preVisitExtensionRoots(SEQUENCE& seq) override;
     int visitExtensionRoot(SEQUENCE& seq, int index, int optionalId) override;
@@ -79,7 +76,7 @@ private:
     size_t end_;
     uint16_t bitsLeft_;  // bits not yet read in the current octet; 8 at a boundary
     bool aligned_;
-    unsigned nodesLeft_;
+    DecodeBudget budget_;
     unsigned depth_;
 };
 
