@@ -2,11 +2,13 @@
 
 #include "asn1/ASN1.h"
 #include "asn1/GeneralizedTimeText.h"
+#include "asn1/StreamFailure.h"
 
 #include <cwchar>
 #include <functional>
 #include <istream>
 #include <memory>
+#include <new>
 #include <sstream>
 
 namespace ASN1 {
@@ -537,27 +539,14 @@ std::istream& operator>>(std::istream& is, AbstractData& value)
     std::istream::sentry sentry(is);
     if (!sentry)
         return is;
-    int state;
+    int state = 0;
     try {
         state = value.get_from(is);
+    } catch (const std::bad_alloc&) {
+        failStream(is, std::ios_base::badbit);
+        return is;
     } catch (...) {
-        // The stream's state tells of the failure; the exception goes on only when the
-        // stream's exception mask asks for that state.
-        std::ios_base::iostate s = std::ios_base::failbit;
-        try {
-            throw;
-        } catch (const std::bad_alloc&) {
-            s = std::ios_base::badbit;
-        } catch (...) {
-        }
-        if (is.exceptions() & s) {
-            try {
-                is.setstate(s);
-            } catch (const std::ios_base::failure&) {
-            }
-            throw;
-        }
-        is.setstate(s);
+        failStream(is, std::ios_base::failbit);
         return is;
     }
     if (state)
