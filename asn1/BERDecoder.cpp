@@ -137,15 +137,20 @@ bool BERDecoder::pushEnd(size_t end)
     return true;
 }
 
-bool BERDecoder::decodeWithin(AbstractData& value, size_t end)
+bool BERDecoder::popEnd(bool ok)
 {
-    if (!pushEnd(end))
-        return false;
-    bool ok = value.accept(*this);
+    size_t end = ends_.back();
     ends_.pop_back();
     if (ok)
         pos_ = end;
     return ok;
+}
+
+bool BERDecoder::decodeWithin(AbstractData& value, size_t end)
+{
+    if (!pushEnd(end))
+        return false;
+    return popEnd(value.accept(*this));
 }
 
 bool BERDecoder::do_visit(Null& v)
@@ -316,13 +321,12 @@ bool BERDecoder::do_visit(CHOICE& v)
     // A tagged CHOICE (a field or an alternative, or a type with a tag of its own) is wrapped
     // in an explicit header.
     bool waived = takeWaiver();
-    size_t outerEnd = 0;
-    if (waived || v.info()->head.tag != 0) {
+    bool tagged = waived || v.info()->head.tag != 0;
+    if (tagged) {
         uint32_t len;
         if (!decodeExpectedHeader(v.info()->head.tag, !waived, len))
             return false;
-        outerEnd = pos_ + len;
-        if (!pushEnd(outerEnd))
+        if (!pushEnd(pos_ + len))
             return false;
     }
     size_t end;
@@ -332,12 +336,7 @@ bool BERDecoder::do_visit(CHOICE& v)
         ok = decodeWithin(*v.getSelection(), end);
         unchecked_ = 0;
     }
-    if (outerEnd) {
-        ends_.pop_back();
-        if (ok)
-            pos_ = outerEnd;
-    }
-    return ok;
+    return tagged ? popEnd(ok) : ok;
 }
 
 bool BERDecoder::do_visit(SEQUENCE_OF_Base& v)
@@ -369,14 +368,12 @@ bool BERDecoder::do_visit(SEQUENCE_OF_Base& v)
         if (ok)
             ++i;
     }
-    ends_.pop_back();
-    if (!ok) {
+    if (!popEnd(ok)) {
         v.erase(v.begin() + std::min(i, v.size()), v.end());
         return false;
     }
     if (v.size() > i)
         v.erase(v.begin() + i, v.end());
-    pos_ = end;
     return true;
 }
 
@@ -484,9 +481,7 @@ bool BERDecoder::visitUnknownExtensions(SEQUENCE&)
 {
     if (ends_.empty())
         return false;
-    pos_ = ends_.back();  // components this schema does not know are skipped
-    ends_.pop_back();
-    return true;
+    return popEnd(true);  // components this schema does not know are skipped
 }
 
 namespace detail {

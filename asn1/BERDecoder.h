@@ -49,6 +49,8 @@ private:
     bool decodeExpectedHeader(uint32_t expected, bool check, uint32_t& length);
     // Enters a constructed component ending at end; false when too deep or past the limit.
     bool pushEnd(size_t end);
+    // Leaves the innermost component, moving to its end when ok; returns ok.
+    bool popEnd(bool ok);
     bool readContents(const AbstractData& value, uint32_t& length, const char*& contents);
     bool readSignedContents(const AbstractData& value, int64_t& number, bool allowUnsignedWord);
     // Reads value, whose header comes next, under the tag check waived once.
