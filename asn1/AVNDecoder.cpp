@@ -2,11 +2,13 @@
 
 #include "asn1/ASN1.h"
 #include "asn1/GeneralizedTimeText.h"
+#include "asn1/StreamFailure.h"
 
 #include <cwchar>
 #include <functional>
 #include <istream>
 #include <memory>
+#include <new>
 #include <sstream>
 
 namespace ASN1 {
@@ -256,15 +258,7 @@ bool get_id(const char* const* names, unsigned count, const std::string& name, u
     return false;
 }
 
-AVNDecoder::AVNDecoder(std::istream& is) : is_(&is), nodesLeft_(MaximumDecodeNodes), depth_(0) {}
-
-AbstractData* AVNDecoder::createWithinBudget(const void* info)
-{
-    if (nodesLeft_ == 0 || !info)
-        return nullptr;
-    --nodesLeft_;
-    return createFrom(info);
-}
+AVNDecoder::AVNDecoder(std::istream& is) : is_(&is), depth_(0) {}
 
 bool AVNDecoder::do_visit(Null&)
 {
@@ -405,7 +399,7 @@ bool AVNDecoder::do_visit(CHOICE& v)
     if (!get_word(*is_, name) || !get_token(*is_, ':') || !get_id(r.selectionNames, r.totalChoices, name, index))
         return false;
     if (v.getID() != static_cast<int>(index) || !v.getSelection()) {
-        AbstractData* value = createWithinBudget(r.selectionInfos[index]);
+        AbstractData* value = budget_.create(r.selectionInfos[index]);
         v.setSelection(value ? static_cast<int>(index) : int(CHOICE::unknownSelection_), value);
         if (!value)
             return false;
@@ -424,7 +418,7 @@ bool AVNDecoder::do_visit(SEQUENCE_OF_Base& v)
     for (;;) {
         if (v.size() >= MaximumArraySize)
             return false;
-        AbstractData* e = createWithinBudget(v.info()->elementInfo);
+        AbstractData* e = budget_.create(v.info()->elementInfo);
         if (!e)
             return false;
         v.push_back_owned(e);
@@ -495,7 +489,7 @@ int AVNDecoder::readField(SEQUENCE& seq, int index, int optionalId)
     unsigned i = static_cast<unsigned>(index);
     AbstractData* field = seq.getField(i);
     if (!field) {
-        field = createWithinBudget(r.fieldInfos[i]);
+        field = budget_.create(r.fieldInfos[i]);
         if (!field)
             return Fail;
         seq.setField(i, field);
@@ -545,27 +539,14 @@ std::istream& operator>>(std::istream& is, AbstractData& value)
     std::istream::sentry sentry(is);
     if (!sentry)
         return is;
-    int state;
+    int state = 0;
     try {
         state = value.get_from(is);
+    } catch (const std::bad_alloc&) {
+        failStream(is, std::ios_base::badbit);
+        return is;
     } catch (...) {
-        // The stream's state tells of the failure; the exception goes on only when the
-        // stream's exception mask asks for that state.
-        std::ios_base::iostate s = std::ios_base::failbit;
-        try {
-            throw;
-        } catch (const std::bad_alloc&) {
-            s = std::ios_base::badbit;
-        } catch (...) {
-        }
-        if (is.exceptions() & s) {
-            try {
-                is.setstate(s);
-            } catch (const std::ios_base::failure&) {
-            }
-            throw;
-        }
-        is.setstate(s);
+        failStream(is, std::ios_base::failbit);
         return is;
     }
     if (state)

@@ -3,6 +3,7 @@
 // MaximumArraySize, and one read creates at most MaximumDecodeNodes values.
 #pragma once
 
+#include "asn1/DecodeBudget.h"
 #include "asn1/Visitor.h"
 
 #include <cstdint>
@@ -16,36 +17,21 @@ class AVNDecoder : public Visitor {
 public:
     explicit AVNDecoder(std::istream& is);
 
-    bool do_visit(Null& v) override;
-    bool do_visit(BOOLEAN& v) override;
-    bool do_visit(INTEGER& v) override;
+    VX_ASN1_VISITOR_OVERRIDES;
     bool do_visit(IntegerWithNamedNumber& v) override;
-    bool do_visit(ENUMERATED& v) override;
-    bool do_visit(OBJECT_IDENTIFIER& v) override;
-    bool do_visit(OCTET_STRING& v) override;
-    bool do_visit(BIT_STRING& v) override;
-    bool do_visit(AbstractString& v) override;
-    bool do_visit(BMPString& v) override;
-    bool do_visit(CHOICE& v) override;
-    bool do_visit(SEQUENCE_OF_Base& v) override;
-    bool do_visit(OpenData& v) override;
-    bool do_revisit(OpenData& v) override;
-    bool do_visit(TypeConstrainedOpenData& v) override;
-    bool do_visit(GeneralizedTime& v) override;
     int preVisitExtensionRoots(SEQUENCE& seq) override;
     int visitExtensionRoot(SEQUENCE& seq, int index, int optionalId) override;
     int visitKnownExtension(SEQUENCE& seq, int index, int optionalId) override;
     bool visitUnknownExtensions(SEQUENCE& seq) override;
 
 private:
-    AbstractData* createWithinBudget(const void* info);
     int readField(SEQUENCE& seq, int index, int optionalId);
     // After a field: "," and the next name, or "}" (kept as the name "}").
     bool readNextName();
 
     std::istream* is_;
     std::vector<std::string> names_;  // per SEQUENCE being read: the field name last read
-    unsigned nodesLeft_;
+    DecodeBudget budget_;
     unsigned depth_;  // SEQUENCE OF and CHOICE values being read
 };
 

@@ -1,6 +1,7 @@
 #include "asn1/AVNEncoder.h"
 
 #include "asn1/ASN1.h"
+#include "asn1/StreamFailure.h"
 
 #include <cwchar>
 #include <memory>
@@ -293,24 +294,6 @@ std::string AbstractData::asValueNotation() const
     print_on(os);
     return os.str();
 }
-
-namespace {
-
-// Turns an exception from a stream operation into the stream's state; passed on only when
-// the stream's exception mask asks for that state.
-void failStream(std::ios& s, std::ios_base::iostate state)
-{
-    if (s.exceptions() & state) {
-        try {
-            s.setstate(state);
-        } catch (const std::ios_base::failure&) {
-        }
-        throw;
-    }
-    s.setstate(state);
-}
-
-}  // namespace
 
 std::ostream& operator<<(std::ostream& os, const AbstractData& value)
 {

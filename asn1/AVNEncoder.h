@@ -15,20 +15,8 @@ class AVNEncoder : public ConstVisitor {
 public:
     explicit AVNEncoder(std::ostream& os, int indent = 0) : os_(&os), indent_(indent) {}
 
-    bool do_visit(const Null& v) override;
-    bool do_visit(const BOOLEAN& v) override;
-    bool do_visit(const INTEGER& v) override;
+    VX_ASN1_CONST_VISITOR_OVERRIDES;
     bool do_visit(const IntegerWithNamedNumber& v) override;
-    bool do_visit(const ENUMERATED& v) override;
-    bool do_visit(const OBJECT_IDENTIFIER& v) override;
-    bool do_visit(const BIT_STRING& v) override;
-    bool do_visit(const OCTET_STRING& v) override;
-    bool do_visit(const AbstractString& v) override;
-    bool do_visit(const BMPString& v) override;
-    bool do_visit(const CHOICE& v) override;
-    bool do_visit(const OpenData& v) override;
-    bool do_visit(const GeneralizedTime& v) override;
-    bool do_visit(const SEQUENCE_OF_Base& v) override;
     bool preVisitExtensionRoots(const SEQUENCE& seq) override;
     bool visitExtensionRoot(const SEQUENCE& seq, int index) override;
     bool visitKnownExtension(const SEQUENCE& seq, int index) override;

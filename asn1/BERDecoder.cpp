@@ -27,8 +27,7 @@ BERDecoder::BERDecoder(const char* first, const char* last, const CoderEnv* env)
       data_(reinterpret_cast<const unsigned char*>(first)),
       pos_(0),
       end_(first && last > first ? size_t(last - first) : 0),
-      unchecked_(0),
-      nodesLeft_(MaximumDecodeNodes)
+      unchecked_(0)
 {
 }
 
@@ -85,13 +84,18 @@ bool BERDecoder::takeWaiver()
 
 bool BERDecoder::decodeHeader(const AbstractData& value, uint32_t& length)
 {
-    size_t start = pos_;
     bool waived = takeWaiver();
+    return decodeExpectedHeader(value.info()->tag, !waived, length);
+}
+
+bool BERDecoder::decodeExpectedHeader(uint32_t expected, bool check, uint32_t& length)
+{
+    size_t start = pos_;
     uint32_t tag;
     bool primitive;
     if (!decodeHeader(tag, primitive, length))
         return false;
-    if (!waived && tag != value.info()->tag) {
+    if (check && tag != expected) {
         pos_ = start;
         return false;
     }
@@ -117,14 +121,6 @@ bool BERDecoder::readContents(const AbstractData& value, uint32_t& length, const
     return true;
 }
 
-AbstractData* BERDecoder::createWithinBudget(const void* info)
-{
-    if (nodesLeft_ == 0 || !info)
-        return nullptr;
-    --nodesLeft_;
-    return createFrom(info);
-}
-
 bool BERDecoder::decodeWaived(AbstractData& value)
 {
     unchecked_ = 1;
@@ -141,15 +137,20 @@ bool BERDecoder::pushEnd(size_t end)
     return true;
 }
 
-bool BERDecoder::decodeWithin(AbstractData& value, size_t end)
+bool BERDecoder::popEnd(bool ok)
 {
-    if (!pushEnd(end))
-        return false;
-    bool ok = value.accept(*this);
+    size_t end = ends_.back();
     ends_.pop_back();
     if (ok)
         pos_ = end;
     return ok;
+}
+
+bool BERDecoder::decodeWithin(AbstractData& value, size_t end)
+{
+    if (!pushEnd(end))
+        return false;
+    return popEnd(value.accept(*this));
 }
 
 bool BERDecoder::do_visit(Null& v)
@@ -307,7 +308,7 @@ bool BERDecoder::decodeChoicePreamle(CHOICE& choice, size_t& end)
         return false;
     }
     if (choice.getID() != index || !choice.getSelection()) {
-        AbstractData* value = createWithinBudget(r.selectionInfos[index]);
+        AbstractData* value = budget_.create(r.selectionInfos[index]);
         choice.setSelection(value ? index : int(CHOICE::unknownSelection_), value);
         if (!value)
             return false;
@@ -320,19 +321,12 @@ bool BERDecoder::do_visit(CHOICE& v)
     // A tagged CHOICE (a field or an alternative, or a type with a tag of its own) is wrapped
     // in an explicit header.
     bool waived = takeWaiver();
-    size_t outerEnd = 0;
-    if (waived || v.info()->head.tag != 0) {
-        size_t start = pos_;
-        uint32_t tag, len;
-        bool primitive;
-        if (!decodeHeader(tag, primitive, len))
+    bool tagged = waived || v.info()->head.tag != 0;
+    if (tagged) {
+        uint32_t len;
+        if (!decodeExpectedHeader(v.info()->head.tag, !waived, len))
             return false;
-        if (!waived && tag != v.info()->head.tag) {
-            pos_ = start;
-            return false;
-        }
-        outerEnd = pos_ + len;
-        if (!pushEnd(outerEnd))
+        if (!pushEnd(pos_ + len))
             return false;
     }
     size_t end;
@@ -342,12 +336,7 @@ bool BERDecoder::do_visit(CHOICE& v)
         ok = decodeWithin(*v.getSelection(), end);
         unchecked_ = 0;
     }
-    if (outerEnd) {
-        ends_.pop_back();
-        if (ok)
-            pos_ = outerEnd;
-    }
-    return ok;
+    return tagged ? popEnd(ok) : ok;
 }
 
 bool BERDecoder::do_visit(SEQUENCE_OF_Base& v)
@@ -366,7 +355,7 @@ bool BERDecoder::do_visit(SEQUENCE_OF_Base& v)
             break;
         }
         if (i >= v.size()) {
-            AbstractData* e = createWithinBudget(v.info()->elementInfo);
+            AbstractData* e = budget_.create(v.info()->elementInfo);
             if (!e) {
                 ok = false;
                 break;
@@ -379,31 +368,25 @@ bool BERDecoder::do_visit(SEQUENCE_OF_Base& v)
         if (ok)
             ++i;
     }
-    ends_.pop_back();
-    if (!ok) {
+    if (!popEnd(ok)) {
         v.erase(v.begin() + std::min(i, v.size()), v.end());
         return false;
     }
     if (v.size() > i)
         v.erase(v.begin() + i, v.end());
-    pos_ = end;
     return true;
 }
 
 bool BERDecoder::do_visit(OpenData& v)
 {
     bool waived = takeWaiver();
+    bool tagged = waived || v.info()->head.tag != 0;
     size_t start = pos_;
-    uint32_t tag, len;
-    bool primitive;
-    if (!decodeHeader(tag, primitive, len))
+    uint32_t len;
+    if (!decodeExpectedHeader(v.info()->head.tag, tagged && !waived, len))
         return false;
     const char* at = reinterpret_cast<const char*>(data_);
-    if (waived || v.info()->head.tag != 0) {
-        if (!waived && tag != v.info()->head.tag) {
-            pos_ = start;
-            return false;
-        }
+    if (tagged) {
         v.set_buf(at + pos_, at + pos_ + len);  // the carried value's encoding
     } else {
         v.set_buf(at + start, at + pos_ + len);  // untagged: the header is the carried value's
@@ -428,15 +411,9 @@ bool BERDecoder::do_visit(TypeConstrainedOpenData& v)
         return false;
     if (!waived && v.info()->head.tag == 0)
         return v.get_data()->accept(*this);
-    size_t start = pos_;
-    uint32_t tag, len;
-    bool primitive;
-    if (!decodeHeader(tag, primitive, len))
+    uint32_t len;
+    if (!decodeExpectedHeader(v.info()->head.tag, !waived, len))
         return false;
-    if (!waived && tag != v.info()->head.tag) {
-        pos_ = start;
-        return false;
-    }
     return decodeWithin(*v.get_data(), pos_ + len);
 }
 
@@ -475,7 +452,7 @@ int BERDecoder::decodeField(SEQUENCE& seq, int index, int optionalId)
     }
     AbstractData* field = seq.getField(i);
     if (!field) {
-        field = createWithinBudget(record);
+        field = budget_.create(record);
         if (!field)
             return Fail;
         seq.setField(i, field);
@@ -504,9 +481,7 @@ bool BERDecoder::visitUnknownExtensions(SEQUENCE&)
 {
     if (ends_.empty())
         return false;
-    pos_ = ends_.back();  // components this schema does not know are skipped
-    ends_.pop_back();
-    return true;
+    return popEnd(true);  // components this schema does not know are skipped
 }
 
 namespace detail {

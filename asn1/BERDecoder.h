@@ -4,6 +4,7 @@
 // MaximumDecodeNodes values.
 #pragma once
 
+#include "asn1/DecodeBudget.h"
 #include "asn1/Visitor.h"
 
 #include <cstddef>
@@ -33,21 +34,7 @@ public:
     // Reads an alternative's header and selects it; end receives the end of the alternative.
     bool decodeChoicePreamle(CHOICE& choice, size_t& end);
 
-    bool do_visit(Null& v) override;
-    bool do_visit(BOOLEAN& v) override;
-    bool do_visit(INTEGER& v) override;
-    bool do_visit(ENUMERATED& v) override;
-    bool do_visit(OBJECT_IDENTIFIER& v) override;
-    bool do_visit(OCTET_STRING& v) override;
-    bool do_visit(BIT_STRING& v) override;
-    bool do_visit(AbstractString& v) override;
-    bool do_visit(BMPString& v) override;
-    bool do_visit(CHOICE& v) override;
-    bool do_visit(SEQUENCE_OF_Base& v) override;
-    bool do_visit(OpenData& v) override;
-    bool do_revisit(OpenData& v) override;
-    bool do_visit(TypeConstrainedOpenData& v) override;
-    bool do_visit(GeneralizedTime& v) override;
+    VX_ASN1_VISITOR_OVERRIDES;
     int preVisitExtensionRoots(SEQUENCE& seq) override;
     int visitExtensionRoot(SEQUENCE& seq, int index, int optionalId) override;
     int visitKnownExtension(SEQUENCE& seq, int index, int optionalId) override;
@@ -57,15 +44,19 @@ private:
     // End of the innermost component being read.
     size_t limit() const { return ends_.empty() ? end_ : ends_.back(); }
     bool takeWaiver();
+    // Reads a header whose tag must be expected when check is set; on a mismatch the position
+    // is left unchanged.
+    bool decodeExpectedHeader(uint32_t expected, bool check, uint32_t& length);
     // Enters a constructed component ending at end; false when too deep or past the limit.
     bool pushEnd(size_t end);
+    // Leaves the innermost component, moving to its end when ok; returns ok.
+    bool popEnd(bool ok);
     bool readContents(const AbstractData& value, uint32_t& length, const char*& contents);
     bool readSignedContents(const AbstractData& value, int64_t& number, bool allowUnsignedWord);
     // Reads value, whose header comes next, under the tag check waived once.
     bool decodeWaived(AbstractData& value);
     // Reads value within [pos, end) and moves to end.
     bool decodeWithin(AbstractData& value, size_t end);
-    AbstractData* createWithinBudget(const void* info);
     int decodeField(SEQUENCE& seq, int index, int optionalId);
 
     const CoderEnv* env_;
@@ -74,7 +65,7 @@ private:
     size_t end_;
     std::vector<size_t> ends_;  // one per constructed component being read
     unsigned unchecked_;        // headers whose tag is not to be checked
-    unsigned nodesLeft_;
+    DecodeBudget budget_;
 };
 
 }  // namespace ASN1

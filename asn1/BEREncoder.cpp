@@ -66,6 +66,15 @@ bool BEREncoder::encodeHeader(const AbstractData& value)
     return true;
 }
 
+void BEREncoder::encodeExplicitHeader(const AbstractData& value)
+{
+    uint32_t tag = takeTag(value);
+    if (tag == 0)
+        return;
+    writeIdentifier(tag, true);
+    writeLength(getDataLength(value));
+}
+
 bool BEREncoder::encodeTagged(const AbstractData& value, uint32_t tag)
 {
     tag_ = tag;
@@ -149,12 +158,7 @@ bool BEREncoder::do_visit(const CHOICE& v)
         tag_ = OwnTag;
         return false;
     }
-    // A tag on a CHOICE is always explicit: a constructed header around the alternative.
-    uint32_t tag = takeTag(v);
-    if (tag != 0) {
-        writeIdentifier(tag, true);
-        writeLength(getDataLength(v));
-    }
+    encodeExplicitHeader(v);
     return encodeTagged(*v.getSelection(), alternativeTag(v, static_cast<unsigned>(v.getID())));
 }
 
@@ -164,11 +168,7 @@ bool BEREncoder::do_visit(const OpenData& v)
         tag_ = OwnTag;
         return false;
     }
-    uint32_t tag = takeTag(v);
-    if (tag != 0) {
-        writeIdentifier(tag, true);
-        writeLength(getDataLength(v));
-    }
+    encodeExplicitHeader(v);
     if (v.has_data())
         return v.get_data()->accept(*this);
     out_->insert(out_->end(), v.get_buf()->begin(), v.get_buf()->end());

@@ -18,19 +18,7 @@ public:
     // Identifier and length octets of value, under the pending tag or the value's own.
     bool encodeHeader(const AbstractData& value);
 
-    bool do_visit(const Null& v) override;
-    bool do_visit(const BOOLEAN& v) override;
-    bool do_visit(const INTEGER& v) override;
-    bool do_visit(const ENUMERATED& v) override;
-    bool do_visit(const OBJECT_IDENTIFIER& v) override;
-    bool do_visit(const BIT_STRING& v) override;
-    bool do_visit(const OCTET_STRING& v) override;
-    bool do_visit(const AbstractString& v) override;
-    bool do_visit(const BMPString& v) override;
-    bool do_visit(const CHOICE& v) override;
-    bool do_visit(const OpenData& v) override;
-    bool do_visit(const GeneralizedTime& v) override;
-    bool do_visit(const SEQUENCE_OF_Base& v) override;
+    VX_ASN1_CONST_VISITOR_OVERRIDES;
     bool preVisitExtensionRoots(const SEQUENCE& seq) override;
     bool visitExtensionRoot(const SEQUENCE& seq, int index) override;
     bool visitKnownExtension(const SEQUENCE& seq, int index) override;
@@ -42,6 +30,9 @@ private:
     // Takes the pending tag, or the value's own when none is pending.
     uint32_t takeTag(const AbstractData& value);
     bool encodeTagged(const AbstractData& value, uint32_t tag);
+    // A tag on a CHOICE or open type is always explicit: a constructed header around what it
+    // holds (nothing when the pending or own tag is 0).
+    void encodeExplicitHeader(const AbstractData& value);
 
     std::vector<char>* out_;
     int64_t tag_;

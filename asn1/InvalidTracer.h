@@ -17,19 +17,7 @@ public:
     // The explanation once a visit has returned false.
     std::string str() const { return text_.str(); }
 
-    bool do_visit(const Null& v) override;
-    bool do_visit(const BOOLEAN& v) override;
-    bool do_visit(const INTEGER& v) override;
-    bool do_visit(const ENUMERATED& v) override;
-    bool do_visit(const OBJECT_IDENTIFIER& v) override;
-    bool do_visit(const BIT_STRING& v) override;
-    bool do_visit(const OCTET_STRING& v) override;
-    bool do_visit(const AbstractString& v) override;
-    bool do_visit(const BMPString& v) override;
-    bool do_visit(const CHOICE& v) override;
-    bool do_visit(const OpenData& v) override;
-    bool do_visit(const GeneralizedTime& v) override;
-    bool do_visit(const SEQUENCE_OF_Base& v) override;
+    VX_ASN1_CONST_VISITOR_OVERRIDES;
     bool visitExtensionRoot(const SEQUENCE& seq, int index) override;
     bool visitKnownExtension(const SEQUENCE& seq, int index) override;
 

@@ -24,7 +24,6 @@ PERDecoder::PERDecoder(const char* first, const char* last, const CoderEnv* env,
       end_(first && last > first ? size_t(last - first) : 0),
       bitsLeft_(8),
       aligned_(aligned),
-      nodesLeft_(MaximumDecodeNodes),
       depth_(0)
 {
 }
@@ -204,14 +203,6 @@ int PERDecoder::decodeConstrainedLength(const ConstrainedInfo& info, uint32_t& l
     }
 }
 
-AbstractData* PERDecoder::createWithinBudget(const void* info)
-{
-    if (nodesLeft_ == 0 || !info)
-        return nullptr;
-    --nodesLeft_;
-    return createFrom(info);
-}
-
 bool PERDecoder::decodeNested(AbstractData& value)
 {
     if (depth_ >= MaximumDepth)  // a recursive type must not turn input into stack depth
@@ -275,7 +266,7 @@ bool PERDecoder::decodeChoicePreamle(CHOICE& choice, size_t& bound)
             return false;
     }
     if (choice.getID() != static_cast<int>(index) || !choice.getSelection()) {
-        AbstractData* value = createWithinBudget(info.selectionInfos[index]);
+        AbstractData* value = budget_.create(info.selectionInfos[index]);
         choice.setSelection(value ? static_cast<int>(index) : CHOICE::unknownSelection_, value);
         if (!value)
             return false;
@@ -469,7 +460,7 @@ bool PERDecoder::do_visit(SEQUENCE_OF_Base& v)
     v.reserve(n);  // slots only: elements are built as they are read
     for (uint32_t i = 0; i < n; ++i) {
         if (i >= v.size()) {
-            std::unique_ptr<AbstractData> e(createWithinBudget(v.info()->elementInfo));
+            std::unique_ptr<AbstractData> e(budget_.create(v.info()->elementInfo));
             if (!e)
                 return false;
             v.push_back_owned(e.get());
@@ -554,7 +545,7 @@ int PERDecoder::visitExtensionRoot(SEQUENCE& seq, int index, int optionalId)
         return Continue;
     AbstractData* field = seq.getField(static_cast<unsigned>(index));
     if (!field) {
-        field = createWithinBudget(seq.info()->fieldInfos[index]);
+        field = budget_.create(seq.info()->fieldInfos[index]);
         if (!field)
             return Fail;
         seq.setField(static_cast<unsigned>(index), field);
@@ -600,7 +591,7 @@ int PERDecoder::visitKnownExtension(SEQUENCE& seq, int index, int)
             setPosition(pos_ + len);
             return Continue;
         }
-        field = createWithinBudget(info.fieldInfos[index]);
+        field = budget_.create(info.fieldInfos[index]);
         if (!field)
             return Fail;
         seq.setField(static_cast<unsigned>(index), field);

@@ -3,6 +3,7 @@
 // most MaximumDecodeNodes values nested at most MaximumDepth deep.
 #pragma once
 
+#include "asn1/DecodeBudget.h"
 #include "asn1/Visitor.h"
 
 #include <cstddef>
@@ -55,25 +56,7 @@ public:
     // alternative `bound` receives the end offset of its open type (0 otherwise).
     bool decodeChoicePreamle(CHOICE& choice, size_t& bound);
 
-    // Creates a value from a record within the decode's node budget; null when over budget
-    // or when the record builds nothing.
-    AbstractData* createWithinBudget(const void* info);
-
-    bool do_visit(Null& v) override;
-    bool do_visit(BOOLEAN& v) override;
-    bool do_visit(INTEGER& v) override;
-    bool do_visit(ENUMERATED& v) override;
-    bool do_visit(OBJECT_IDENTIFIER& v) override;
-    bool do_visit(OCTET_STRING& v) override;
-    bool do_visit(BIT_STRING& v) override;
-    bool do_visit(AbstractString& v) override;
-    bool do_visit(BMPString& v) override;
-    bool do_visit(CHOICE& v) override;
-    bool do_visit(SEQUENCE_OF_Base& v) override;
-    bool do_visit(OpenData& v) override;
-    bool do_revisit(OpenData& v) override;
-    bool do_visit(TypeConstrainedOpenData& v) override;
-    bool do_visit(GeneralizedTime& v) override;
+    VX_ASN1_VISITOR_OVERRIDES;
     int preVisitExtensionRoots(SEQUENCE& seq) override;
     int visitExtensionRoot(SEQUENCE& seq, int index, int optionalId) override;
     int preVisitExtensions(SEQUENCE& seq) override;
@@ -93,7 +76,7 @@ private:
     size_t end_;
     uint16_t bitsLeft_;  // bits not yet read in the current octet; 8 at a boundary
     bool aligned_;
-    unsigned nodesLeft_;
+    DecodeBudget budget_;
     unsigned depth_;
 };
 

@@ -188,31 +188,31 @@ int compareSlots(const AbstractData* a, const AbstractData* b)
 int SEQUENCE::do_compare(const AbstractData& otherData) const
 {
     const auto& other = *boost::polymorphic_downcast<const SEQUENCE*>(&otherData);
-    const SequenceInfo* r = info();
-    int last = -1;
-    for (unsigned i = 0; i < r->numFields; ++i) {
-        int o = r->fieldIds[i];
+    // Field i with optional index o (-1: mandatory): an absent field sorts first, and a field
+    // absent from both compares equal.
+    auto compareField = [&](unsigned i, int o) {
         if (o != -1) {
-            last = o;
             bool a = hasOptionalField(o), b = other.hasOptionalField(o);
             if (a != b)
                 return int(a) - int(b);
             if (!a)
-                continue;
+                return 0;
         }
-        if (int c = compareSlots(getField(i), other.getField(i)))
+        return compareSlots(getField(i), other.getField(i));
+    };
+    const SequenceInfo* r = info();
+    int last = -1;
+    for (unsigned i = 0; i < r->numFields; ++i) {
+        int o = r->fieldIds[i];
+        if (o != -1)
+            last = o;
+        if (int c = compareField(i, o))
             return c;
     }
-    for (unsigned i = r->numFields; i < fields_.size(); ++i) {
-        ++last;
-        bool a = hasOptionalField(last), b = other.hasOptionalField(last);
-        if (a != b)
-            return int(a) - int(b);
-        if (!a)
-            continue;
-        if (int c = compareSlots(getField(i), other.getField(i)))
+    // Extensions are optional, numbered on from the last optional root field.
+    for (unsigned i = r->numFields; i < fields_.size(); ++i)
+        if (int c = compareField(i, ++last))
             return c;
-    }
     return 0;
 }
 

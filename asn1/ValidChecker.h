@@ -8,38 +8,14 @@ namespace ASN1 {
 
 class ValidChecker : public ConstVisitor {
 public:
-    bool do_visit(const Null& v) override;
-    bool do_visit(const BOOLEAN& v) override;
-    bool do_visit(const INTEGER& v) override;
-    bool do_visit(const ENUMERATED& v) override;
-    bool do_visit(const OBJECT_IDENTIFIER& v) override;
-    bool do_visit(const BIT_STRING& v) override;
-    bool do_visit(const OCTET_STRING& v) override;
-    bool do_visit(const AbstractString& v) override;
-    bool do_visit(const BMPString& v) override;
-    bool do_visit(const CHOICE& v) override;
-    bool do_visit(const OpenData& v) override;
-    bool do_visit(const GeneralizedTime& v) override;
-    bool do_visit(const SEQUENCE_OF_Base& v) override;
+    VX_ASN1_CONST_VISITOR_OVERRIDES;
     bool visitExtensionRoot(const SEQUENCE& seq, int index) override;
     bool visitKnownExtension(const SEQUENCE& seq, int index) override;
 };
 
 class StrictlyValidChecker : public ConstVisitor {
 public:
-    bool do_visit(const Null& v) override;
-    bool do_visit(const BOOLEAN& v) override;
-    bool do_visit(const INTEGER& v) override;
-    bool do_visit(const ENUMERATED& v) override;
-    bool do_visit(const OBJECT_IDENTIFIER& v) override;
-    bool do_visit(const BIT_STRING& v) override;
-    bool do_visit(const OCTET_STRING& v) override;
-    bool do_visit(const AbstractString& v) override;
-    bool do_visit(const BMPString& v) override;
-    bool do_visit(const CHOICE& v) override;
-    bool do_visit(const OpenData& v) override;
-    bool do_visit(const GeneralizedTime& v) override;
-    bool do_visit(const SEQUENCE_OF_Base& v) override;
+    VX_ASN1_CONST_VISITOR_OVERRIDES;
     bool visitExtensionRoot(const SEQUENCE& seq, int index) override;
     bool visitKnownExtension(const SEQUENCE& seq, int index) override;
 };

@@ -87,3 +87,39 @@ public:
 };
 
 }  // namespace ASN1
+
+// The value kinds that every coder and checker handles itself, declared by one line in each
+// so that the lists cannot drift apart: a kind added to an interface above joins every visitor
+// at once, where a ConstVisitor that missed it would silently fall back to its default. The
+// SEQUENCE hooks, which differ from visitor to visitor, stay written out in each.
+#define VX_ASN1_VISITOR_OVERRIDES                       \
+    bool do_visit(Null& v) override;                    \
+    bool do_visit(BOOLEAN& v) override;                 \
+    bool do_visit(INTEGER& v) override;                 \
+    bool do_visit(ENUMERATED& v) override;              \
+    bool do_visit(OBJECT_IDENTIFIER& v) override;       \
+    bool do_visit(OCTET_STRING& v) override;            \
+    bool do_visit(BIT_STRING& v) override;              \
+    bool do_visit(AbstractString& v) override;          \
+    bool do_visit(BMPString& v) override;               \
+    bool do_visit(CHOICE& v) override;                  \
+    bool do_visit(SEQUENCE_OF_Base& v) override;        \
+    bool do_visit(OpenData& v) override;                \
+    bool do_revisit(OpenData& v) override;              \
+    bool do_visit(TypeConstrainedOpenData& v) override; \
+    bool do_visit(GeneralizedTime& v) override
+
+#define VX_ASN1_CONST_VISITOR_OVERRIDES                 \
+    bool do_visit(const Null& v) override;              \
+    bool do_visit(const BOOLEAN& v) override;           \
+    bool do_visit(const INTEGER& v) override;           \
+    bool do_visit(const ENUMERATED& v) override;        \
+    bool do_visit(const OBJECT_IDENTIFIER& v) override; \
+    bool do_visit(const BIT_STRING& v) override;        \
+    bool do_visit(const OCTET_STRING& v) override;      \
+    bool do_visit(const AbstractString& v) override;    \
+    bool do_visit(const BMPString& v) override;         \
+    bool do_visit(const CHOICE& v) override;            \
+    bool do_visit(const OpenData& v) override;          \
+    bool do_visit(const GeneralizedTime& v) override;   \
+    bool do_visit(const SEQUENCE_OF_Base& v) override

@@ -3,13 +3,14 @@
 // target and the PER benchmark.
 #pragma once
 
-#include "asn1/ASN1.h"
+#include "tests/support/Asn1Inner.h"
+#include "tests/support/Asn1Records.h"
 
 namespace Probe {
 
 using ASN1::FixedConstraint;
-template <int lo, unsigned hi>
-using Range = ASN1::Constrained_INTEGER<FixedConstraint, lo, hi>;
+using Asn1Test::Inner;
+using Asn1Test::Range;
 
 class Colour : public ASN1::ENUMERATED {
 public:
@@ -23,17 +24,6 @@ public:
     enum NamedNumber { low, mid, high };
     static const ASN1::EnumeratedInfo theInfo;
     explicit Level(const void* info = &theInfo) : ENUMERATED(info) {}
-};
-
-class Inner : public ASN1::SEQUENCE {
-public:
-    static const ASN1::SequenceInfo theInfo;
-    explicit Inner(const void* info = &theInfo) : SEQUENCE(info) {}
-    Inner(bool flag, unsigned count) : SEQUENCE(&theInfo) { set_flag(flag); set_count(count); }
-    ASN1::BOOLEAN& get_flag() { return field<ASN1::BOOLEAN>(0); }
-    Range<0, 7>& get_count() { return field<Range<0, 7>>(1); }
-    void set_flag(bool v) { get_flag() = v; }
-    void set_count(unsigned v) { get_count() = v; }
 };
 
 class Pick : public ASN1::CHOICE {
@@ -85,9 +75,6 @@ public:
 namespace detail {
 inline const char* const colourNames[] = {"red", "green", "blue"};
 inline const char* const levelNames[] = {"low", "mid", "high"};
-inline const void* const innerFields[] = {&ASN1::BOOLEAN::theInfo, &Range<0, 7>::theInfo};
-inline const int innerIds[] = {-1, -1};
-inline const char* const innerNames[] = {"flag", "count"};
 inline const void* const pickAlts[] = {&ASN1::Null::theInfo, &ASN1::INTEGER::theInfo, &ASN1::IA5String::theInfo};
 inline const char* const pickNames[] = {"none", "num", "text"};
 inline const void* const extPickAlts[] = {&Range<0, 255>::theInfo, &ASN1::BOOLEAN::theInfo,
@@ -97,43 +84,42 @@ inline const void* const numbersFields[] = {
     &ASN1::INTEGER::theInfo,     &Range<0, 7>::theInfo,           &Range<0, 255>::theInfo,
     &Range<0, 65535>::theInfo,   &Range<0, 1023>::theInfo,        &Range<0, 4294967295u>::theInfo,
     &Range<-128, 127>::theInfo,  &Range<5, 5>::theInfo,           &Range<-100000, 100000>::theInfo};
-inline const int numbersIds[] = {0, -1, -1, -1, -1, -1, -1, -1, -1};
+inline constexpr int numbersIds[] = {0, -1, -1, -1, -1, -1, -1, -1, -1};
 inline const char* const numbersNames[] = {"seq", "small", "byte", "word", "slot", "big", "neg", "fixed", "wide"};
 inline const void* const textsFields[] = {
     &ASN1::OCTET_STRING::theInfo,  &ASN1::IA5String::theInfo,  &Texts::codeInfo,
     &ASN1::NumericString::theInfo, &ASN1::PrintableString::theInfo, &ASN1::BMPString::theInfo,
     &ASN1::BIT_STRING::theInfo,    &ASN1::GeneralizedTime::theInfo, &ASN1::OBJECT_IDENTIFIER::theInfo};
-inline const int textsIds[] = {-1, -1, -1, -1, -1, -1, -1, -1, -1};
+inline constexpr int textsIds[] = {-1, -1, -1, -1, -1, -1, -1, -1, -1};
 inline const char* const textsNames[] = {"octets", "name", "code", "digits", "label", "wide", "bits", "when", "oid"};
 inline const void* const listsFields[] = {&Lists::Ints::theInfo, &Lists::Few::theInfo, &Lists::Names::theInfo};
-inline const int listsIds[] = {-1, -1, -1};
+inline constexpr int listsIds[] = {-1, -1, -1};
 inline const char* const listsNames[] = {"ints", "few", "names"};
 inline const void* const messageFields[] = {
     &ASN1::BOOLEAN::theInfo, &Colour::theInfo, &Level::theInfo, &Inner::theInfo, &Pick::theInfo,
     &ExtPick::theInfo,       &ASN1::Null::theInfo, &ASN1::INTEGER::theInfo, &ASN1::IA5String::theInfo};
-inline const int messageIds[] = {-1, -1, -1, 0, -1, -1, -1};
+inline constexpr int messageIds[] = {-1, -1, -1, 0, -1, -1, -1};
 inline const char* const messageNames[] = {"flag", "colour", "level", "inner", "pick", "ext", "nul", "added1", "added2"};
 }  // namespace detail
 
-constinit inline const ASN1::EnumeratedInfo Colour::theInfo = {
-    {&ASN1::createAs<Colour>, 10}, false, 2, detail::colourNames, 3};
-constinit inline const ASN1::EnumeratedInfo Level::theInfo = {
-    {&ASN1::createAs<Level>, 10}, true, 2, detail::levelNames, 3};
-constinit inline const ASN1::SequenceInfo Inner::theInfo = {
-    {&ASN1::createAs<Inner>, 16}, false, detail::innerFields, detail::innerIds, 2, 0, 0, nullptr, nullptr, detail::innerNames};
-constinit inline const ASN1::ChoiceInfo Pick::theInfo = {
-    {&ASN1::createAs<Pick>, 0}, false, detail::pickAlts, 3, 3, nullptr, detail::pickNames};
-constinit inline const ASN1::ChoiceInfo ExtPick::theInfo = {
-    {&ASN1::createAs<ExtPick>, 0}, true, detail::extPickAlts, 2, 4, nullptr, detail::extPickNames};
-constinit inline const ASN1::SequenceInfo Numbers::theInfo = {
-    {&ASN1::createAs<Numbers>, 16}, false, detail::numbersFields, detail::numbersIds, 9, 0, 1, nullptr, nullptr, detail::numbersNames};
+using Asn1Test::choiceRecord;
+using Asn1Test::enumeratedRecord;
+using Asn1Test::sequenceRecord;
+
+constinit inline const ASN1::EnumeratedInfo Colour::theInfo = enumeratedRecord<Colour>(detail::colourNames, 2);
+constinit inline const ASN1::EnumeratedInfo Level::theInfo = enumeratedRecord<Level>(detail::levelNames, 2, true);
+constinit inline const ASN1::ChoiceInfo Pick::theInfo = choiceRecord<Pick>(detail::pickAlts, detail::pickNames);
+constinit inline const ASN1::ChoiceInfo ExtPick::theInfo =
+    choiceRecord<ExtPick>(detail::extPickAlts, detail::extPickNames, true, 2);
+constinit inline const ASN1::SequenceInfo Numbers::theInfo =
+    sequenceRecord<Numbers>(detail::numbersFields, detail::numbersIds, detail::numbersNames);
 constinit inline const ASN1::StringInfo Texts::codeInfo = {
     {{&ASN1::createAs<ASN1::IA5String>, 22}, FixedConstraint, 2, 2}, ASN1::IA5StringSet, 128, 7, 7, 8};
-constinit inline const ASN1::SequenceInfo Texts::theInfo = {
-    {&ASN1::createAs<Texts>, 16}, false, detail::textsFields, detail::textsIds, 9, 0, 0, nullptr, nullptr, detail::textsNames};
-constinit inline const ASN1::SequenceInfo Lists::theInfo = {
-    {&ASN1::createAs<Lists>, 16}, false, detail::listsFields, detail::listsIds, 3, 0, 0, nullptr, nullptr, detail::listsNames};
-constinit inline const ASN1::SequenceInfo Message::theInfo = {
-    {&ASN1::createAs<Message>, 16}, true, detail::messageFields, detail::messageIds, 7, 2, 1, nullptr, nullptr, detail::messageNames};
+constinit inline const ASN1::SequenceInfo Texts::theInfo =
+    sequenceRecord<Texts>(detail::textsFields, detail::textsIds, detail::textsNames);
+constinit inline const ASN1::SequenceInfo Lists::theInfo =
+    sequenceRecord<Lists>(detail::listsFields, detail::listsIds, detail::listsNames);
+constinit inline const ASN1::SequenceInfo Message::theInfo =
+    sequenceRecord<Message>(detail::messageFields, detail::messageIds, detail::messageNames, true);
 
 }  // namespace Probe

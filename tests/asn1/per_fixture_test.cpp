@@ -3,14 +3,13 @@
 // and that value must encode to the same octets.
 #include "tests/asn1/PerTestUtil.h"
 #include "tests/asn1/ProbeSchema.h"
+#include "tests/support/Asn1Vectors.h"
 
 #include <gtest/gtest.h>
 
-#include <fstream>
 #include <functional>
 #include <map>
 #include <memory>
-#include <sstream>
 
 using namespace Probe;
 using asn1test::decodePer;
@@ -203,26 +202,17 @@ std::unique_ptr<ASN1::AbstractData> emptyOf(const std::string& type)
 
 TEST(PerFixture, IndependentCodecVectorsMatchBothWays)
 {
-    std::ifstream in(VX_TEST_SOURCE_DIR "/fixtures/per_vectors.txt");
-    ASSERT_TRUE(in.good());
+    auto vectors = Asn1Test::readVectors(VX_TEST_SOURCE_DIR "/fixtures/per_vectors.txt");
     auto cases = expectedValues();
-    std::string line;
-    size_t seen = 0;
-    while (std::getline(in, line)) {
-        if (line.empty() || line[0] == '#')
-            continue;
-        std::istringstream fields(line);
-        std::string name, type, hexText;
-        fields >> name >> type >> hexText;
-        SCOPED_TRACE(name);
-        ASSERT_TRUE(cases.count(name));
-        auto expected = cases[name]();
-        EXPECT_EQ(per(*expected), hexText);
-        auto decoded = emptyOf(type);
-        ASSERT_TRUE(decodePer(hexText, *decoded));
+    for (const Asn1Test::Vector& v : vectors) {
+        SCOPED_TRACE(v.name);
+        ASSERT_TRUE(cases.count(v.name));
+        auto expected = cases[v.name]();
+        EXPECT_EQ(per(*expected), v.hex);
+        auto decoded = emptyOf(v.type);
+        ASSERT_TRUE(decodePer(v.hex, *decoded));
         EXPECT_EQ(decoded->compare(*expected), 0);
-        EXPECT_EQ(per(*decoded), hexText);
-        ++seen;
+        EXPECT_EQ(per(*decoded), v.hex);
     }
-    EXPECT_EQ(seen, cases.size());
+    EXPECT_EQ(vectors.size(), cases.size());
 }

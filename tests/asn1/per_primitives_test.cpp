@@ -10,8 +10,8 @@
 #include <climits>
 #include <functional>
 
-using asn1test::bytes;
-using asn1test::hex;
+using Asn1Test::hexBytes;
+using Asn1Test::hexText;
 
 namespace {
 
@@ -21,7 +21,7 @@ std::string encoded(const std::function<bool(ASN1::PEREncoder&)>& write)
     ASN1::PEREncoder enc(out);
     if (!write(enc))
         return "FAIL";
-    return hex(out);
+    return hexText(out);
 }
 
 struct Whole {
@@ -54,7 +54,7 @@ TEST(PerPrimitives, ConstrainedWholeNumberByRangeClass)
                       return e.encodeUnsigned(c.value, c.lo, c.hi);
                   }),
                   c.hexText);
-        std::vector<char> in = bytes(c.hexText);
+        std::vector<char> in = hexBytes(c.hexText);
         ASN1::PERDecoder d(in.data(), in.data() + in.size());
         bool marker = false;
         uint32_t v = 0;
@@ -70,7 +70,7 @@ TEST(PerPrimitives, ConstrainedWholeNumberByRangeClass)
 TEST(PerPrimitives, DecodedWholeNumberIsNotCheckedAgainstUpperBound)
 {
     // 0..1023 travels in two octets; 2000 is read as it is, for the caller to judge.
-    std::vector<char> in = bytes("07D0");
+    std::vector<char> in = hexBytes("07D0");
     ASN1::PERDecoder d(in.data(), in.data() + in.size());
     uint32_t v;
     ASSERT_EQ(d.decodeUnsigned(0, 1023, v), 0);
@@ -79,7 +79,7 @@ TEST(PerPrimitives, DecodedWholeNumberIsNotCheckedAgainstUpperBound)
 
 TEST(PerPrimitives, TruncatedInputFailsInsteadOfDefaulting)
 {
-    std::vector<char> one = bytes("12");
+    std::vector<char> one = hexBytes("12");
     uint32_t v;
     bool bit;
     {
@@ -111,7 +111,7 @@ TEST(PerPrimitives, LengthDeterminants)
         const char* text = c.second;
         SCOPED_TRACE(text);
         EXPECT_EQ(encoded([&](ASN1::PEREncoder& e) { return e.encodeLength(len, 0, 0x7FFFFFFF); }), text);
-        std::vector<char> in = bytes(text);
+        std::vector<char> in = hexBytes(text);
         ASN1::PERDecoder d(in.data(), in.data() + in.size());
         uint32_t got;
         ASSERT_EQ(d.decodeLength(0, 0x7FFFFFFF, got), 0);
@@ -119,7 +119,7 @@ TEST(PerPrimitives, LengthDeterminants)
     }
     // No fragmentation: the encoder refuses what it cannot write, the decoder the 11 form.
     EXPECT_EQ(encoded([](ASN1::PEREncoder& e) { return e.encodeLength(16384, 0, 0x7FFFFFFF); }), "FAIL");
-    std::vector<char> fragmented = bytes("C10000");
+    std::vector<char> fragmented = hexBytes("C10000");
     ASN1::PERDecoder d(fragmented.data(), fragmented.data() + fragmented.size());
     uint32_t got;
     EXPECT_EQ(d.decodeLength(0, 0x7FFFFFFF, got), -1);
@@ -189,7 +189,7 @@ TEST(PerPrimitives, AlignmentPoints)
                   return true;
               }),
               "BFFABCDEF120");
-    std::vector<char> in = bytes("BFFABCDEF120");
+    std::vector<char> in = hexBytes("BFFABCDEF120");
     ASN1::PERDecoder d(in.data(), in.data() + in.size());
     uint32_t a, b, c;
     ASSERT_TRUE(d.decodeMultiBit(3, a) && d.decodeMultiBit(9, b) && d.decodeMultiBit(32, c));

@@ -1,7 +1,8 @@
-// Aligned-PER encode and decode helpers of the schema tests.
+// Aligned-PER encode and decode helpers of the schema tests, and hex text of their octets.
 #pragma once
 
 #include "asn1/CoderEnv.h"
+#include "tests/support/Asn1Hex.h"
 
 #include <string>
 #include <vector>
@@ -24,15 +25,6 @@ inline bool decode(const std::vector<char>& bytes, ASN1::AbstractData& value)
     return ASN1::decode(bytes.data(), bytes.data() + bytes.size(), &env, value, true);
 }
 
-inline std::string hex(const std::vector<char>& bytes)
-{
-    static const char digits[] = "0123456789abcdef";
-    std::string s;
-    for (char c : bytes) {
-        s.push_back(digits[static_cast<unsigned char>(c) >> 4]);
-        s.push_back(digits[c & 0x0F]);
-    }
-    return s;
-}
+using Asn1Test::hexText;
 
 }  // namespace coding

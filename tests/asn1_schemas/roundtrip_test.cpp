@@ -19,9 +19,9 @@ void expectRoundTrip(const reference::Named<T>& ref)
     ASSERT_TRUE(ok);
     ASSERT_FALSE(bytes.empty());
     T decoded;
-    ASSERT_TRUE(coding::decode(bytes, decoded)) << coding::hex(bytes);
-    EXPECT_TRUE(decoded == ref.value) << coding::hex(bytes);
-    EXPECT_EQ(coding::hex(coding::encode(decoded)), coding::hex(bytes));
+    ASSERT_TRUE(coding::decode(bytes, decoded)) << coding::hexText(bytes);
+    EXPECT_TRUE(decoded == ref.value) << coding::hexText(bytes);
+    EXPECT_EQ(coding::hexText(coding::encode(decoded)), coding::hexText(bytes));
 }
 
 TEST(SchemaRoundTrip, EveryCommandAlternative)

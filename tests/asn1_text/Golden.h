@@ -2,6 +2,8 @@
 // VX_UPDATE_GOLDEN=1 in the environment a test rewrites its file instead of comparing.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <cstdlib>
 #include <fstream>
 #include <map>
@@ -53,6 +55,18 @@ inline void write(const std::string& file, const std::vector<std::pair<std::stri
     std::ofstream out(path(file));
     for (const auto& [name, text] : blocks)
         out << "== " << name << "\n" << text << "\n";
+}
+
+// Expects each named text to equal its block of the file; rewrites the file instead when updating.
+inline void check(const std::string& file, const std::vector<std::pair<std::string, std::string>>& texts)
+{
+    if (updating()) {
+        write(file, texts);
+        return;
+    }
+    auto expected = read(file);
+    for (const auto& [name, text] : texts)
+        EXPECT_EQ(text, expected[name]) << name;
 }
 
 }  // namespace golden

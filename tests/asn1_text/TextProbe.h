@@ -3,12 +3,15 @@
 // the fuzz targets of the BER decoder and the value-notation reader.
 #pragma once
 
-#include "asn1/ASN1.h"
+#include "tests/support/Asn1Inner.h"
+#include "tests/support/Asn1Records.h"
+
+#include <string>
 
 namespace TextProbe {
 
-template <int lo, unsigned hi>
-using Range = ASN1::Constrained_INTEGER<ASN1::FixedConstraint, lo, hi>;
+using Asn1Test::Inner;
+using Asn1Test::Range;
 
 class Colour : public ASN1::ENUMERATED {
 public:
@@ -22,17 +25,6 @@ public:
     enum { minus = -1, zero, one };
     static const ASN1::EnumeratedInfo theInfo;
     explicit Level(const void* info = &theInfo) : ENUMERATED(info) {}
-};
-
-class Inner : public ASN1::SEQUENCE {
-public:
-    static const ASN1::SequenceInfo theInfo;
-    explicit Inner(const void* info = &theInfo) : SEQUENCE(info) {}
-    Inner(bool flag, unsigned count) : SEQUENCE(&theInfo)
-    {
-        field<ASN1::BOOLEAN>(0) = flag;
-        field<Range<0, 7>>(1) = count;
-    }
 };
 
 class Deep : public ASN1::CHOICE {
@@ -99,9 +91,6 @@ public:
 namespace detail {
 inline const char* const colourNames[] = {"red", "green", "blue"};
 inline const char* const levelNames[] = {"minus=-1", "zero", "one"};
-inline const void* const innerFields[] = {&ASN1::BOOLEAN::theInfo, &Range<0, 7>::theInfo};
-inline const int innerIds[] = {-1, -1};
-inline const char* const innerNames[] = {"flag", "count"};
 inline const void* const deepAlts[] = {&ASN1::BOOLEAN::theInfo, &ASN1::OCTET_STRING::theInfo};
 inline const char* const deepNames[] = {"a", "b"};
 inline const void* const pickAlts[] = {&ASN1::Null::theInfo, &ASN1::INTEGER::theInfo, &ASN1::IA5String::theInfo,
@@ -110,16 +99,16 @@ inline const char* const pickNames[] = {"none", "num", "text", "inner", "deeper"
 inline const void* const numbersFields[] = {&ASN1::INTEGER::theInfo, &Range<0, 4294967295u>::theInfo,
                                             &Range<-128, 127>::theInfo, &ASN1::INTEGER::theInfo,
                                             &Colour::theInfo, &Level::theInfo};
-inline const int numbersIds[] = {-1, -1, -1, 0, -1, -1};
+inline constexpr int numbersIds[] = {-1, -1, -1, 0, -1, -1};
 inline const char* const numbersNames[] = {"i", "u", "s", "opt", "colour", "level"};
 inline const void* const textsFields[] = {
     &ASN1::OCTET_STRING::theInfo,    &ASN1::IA5String::theInfo, &ASN1::VisibleString::theInfo,
     &ASN1::NumericString::theInfo,   &ASN1::PrintableString::theInfo, &ASN1::BMPString::theInfo,
     &ASN1::BIT_STRING::theInfo,      &ASN1::GeneralizedTime::theInfo, &ASN1::OBJECT_IDENTIFIER::theInfo};
-inline const int textsIds[] = {-1, -1, -1, -1, -1, -1, -1, -1, -1};
+inline constexpr int textsIds[] = {-1, -1, -1, -1, -1, -1, -1, -1, -1};
 inline const char* const textsNames[] = {"octets", "ia5", "vis", "num", "pr", "bmp", "bits", "time", "oid"};
 inline const void* const listsFields[] = {&Lists::Ints::theInfo, &Lists::Inners::theInfo, &Lists::Picks::theInfo};
-inline const int listsIds[] = {-1, -1, -1};
+inline constexpr int listsIds[] = {-1, -1, -1};
 inline const char* const listsNames[] = {"ints", "inners", "picks"};
 #define TEXTPROBE_NULLS4 &ASN1::Null::theInfo, &ASN1::Null::theInfo, &ASN1::Null::theInfo, &ASN1::Null::theInfo
 inline const void* const wideAlts[] = {TEXTPROBE_NULLS4, TEXTPROBE_NULLS4, TEXTPROBE_NULLS4, TEXTPROBE_NULLS4,
@@ -132,32 +121,29 @@ inline const char* const wideNames[] = {"a0",  "a1",  "a2",  "a3",  "a4",  "a5",
                                         "a27", "a28", "a29", "a30", "a31", "a32"};
 inline const void* const messageFields[] = {&ASN1::INTEGER::theInfo, &Range<0, 1023>::theInfo, &Pick::theInfo,
                                             &Wide::theInfo, &Empty::theInfo, &ASN1::INTEGER::theInfo};
-inline const int messageIds[] = {0, 1, -1, -1, -1};
+inline constexpr int messageIds[] = {0, 1, -1, -1, -1};
 inline const char* const messageNames[] = {"seq", "slot", "pick", "wide", "empty", "added"};
 }  // namespace detail
 
-inline const ASN1::EnumeratedInfo Colour::theInfo = {{&ASN1::createAs<Colour>, 10}, true, 2, detail::colourNames, 3};
-inline const ASN1::EnumeratedInfo Level::theInfo = {{&ASN1::createAs<Level>, 10}, false, 1, detail::levelNames, 3};
-inline const ASN1::SequenceInfo Inner::theInfo = {{&ASN1::createAs<Inner>, 16}, false, detail::innerFields,
-                                                  detail::innerIds, 2, 0, 0, nullptr, nullptr, detail::innerNames};
-inline const ASN1::ChoiceInfo Deep::theInfo = {{&ASN1::createAs<Deep>, 0}, false, detail::deepAlts, 2, 2, nullptr,
-                                               detail::deepNames};
-inline const ASN1::ChoiceInfo Pick::theInfo = {{&ASN1::createAs<Pick>, 0}, false, detail::pickAlts, 5, 5, nullptr,
-                                               detail::pickNames};
-inline const ASN1::SequenceInfo Numbers::theInfo = {{&ASN1::createAs<Numbers>, 16}, false, detail::numbersFields,
-                                                    detail::numbersIds, 6, 0, 1, nullptr, nullptr,
-                                                    detail::numbersNames};
-inline const ASN1::SequenceInfo Texts::theInfo = {{&ASN1::createAs<Texts>, 16}, false, detail::textsFields,
-                                                  detail::textsIds, 9, 0, 0, nullptr, nullptr, detail::textsNames};
-inline const ASN1::SequenceInfo Lists::theInfo = {{&ASN1::createAs<Lists>, 16}, false, detail::listsFields,
-                                                  detail::listsIds, 3, 0, 0, nullptr, nullptr, detail::listsNames};
+using Asn1Test::choiceRecord;
+using Asn1Test::enumeratedRecord;
+using Asn1Test::sequenceRecord;
+
+inline const ASN1::EnumeratedInfo Colour::theInfo = enumeratedRecord<Colour>(detail::colourNames, 2, true);
+inline const ASN1::EnumeratedInfo Level::theInfo = enumeratedRecord<Level>(detail::levelNames, 1);
+inline const ASN1::ChoiceInfo Deep::theInfo = choiceRecord<Deep>(detail::deepAlts, detail::deepNames);
+inline const ASN1::ChoiceInfo Pick::theInfo = choiceRecord<Pick>(detail::pickAlts, detail::pickNames);
+inline const ASN1::SequenceInfo Numbers::theInfo =
+    sequenceRecord<Numbers>(detail::numbersFields, detail::numbersIds, detail::numbersNames);
+inline const ASN1::SequenceInfo Texts::theInfo =
+    sequenceRecord<Texts>(detail::textsFields, detail::textsIds, detail::textsNames);
+inline const ASN1::SequenceInfo Lists::theInfo =
+    sequenceRecord<Lists>(detail::listsFields, detail::listsIds, detail::listsNames);
 inline const ASN1::SequenceInfo Empty::theInfo = {{&ASN1::createAs<Empty>, 16}, false, nullptr, nullptr, 0, 0, 0,
                                                   nullptr, nullptr, nullptr};
-inline const ASN1::ChoiceInfo Wide::theInfo = {{&ASN1::createAs<Wide>, 0}, false, detail::wideAlts, 33, 33, nullptr,
-                                               detail::wideNames};
-inline const ASN1::SequenceInfo Message::theInfo = {{&ASN1::createAs<Message>, 16}, true, detail::messageFields,
-                                                    detail::messageIds, 5, 1, 2, nullptr, nullptr,
-                                                    detail::messageNames};
+inline const ASN1::ChoiceInfo Wide::theInfo = choiceRecord<Wide>(detail::wideAlts, detail::wideNames);
+inline const ASN1::SequenceInfo Message::theInfo =
+    sequenceRecord<Message>(detail::messageFields, detail::messageIds, detail::messageNames, true);
 
 // The record of a type named in the fixtures; null for an unknown name.
 inline const void* recordNamed(const std::string& name)

@@ -1,6 +1,7 @@
 #include "Golden.h"
-#include "Hex.h"
 #include "TextProbe.h"
+#include "tests/support/Asn1Hex.h"
+#include "tests/support/Asn1Vectors.h"
 
 #include "asn1/ASN1.h"
 #include "asn1/BERDecoder.h"
@@ -8,9 +9,7 @@
 
 #include <gtest/gtest.h>
 
-#include <fstream>
 #include <memory>
-#include <sstream>
 
 using namespace TextProbe;
 
@@ -22,33 +21,13 @@ std::string berOf(const ASN1::AbstractData& v)
 {
     std::vector<char> out;
     EXPECT_TRUE(ASN1::encode(v, &berEnv, std::back_inserter(out)));
-    return hex::text(out);
+    return Asn1Test::hexText(out);
 }
 
 bool decodeHex(const std::string& h, ASN1::AbstractData& v)
 {
-    std::vector<char> in = hex::bytes(h);
+    std::vector<char> in = Asn1Test::hexBytes(h);
     return ASN1::decode(in.data(), in.data() + in.size(), &berEnv, v);
-}
-
-struct Vector {
-    std::string name, type, hex;
-};
-
-std::vector<Vector> fixtureVectors()
-{
-    std::ifstream in(std::string(VX_TEST_SOURCE_DIR) + "/fixtures/ber_vectors.txt");
-    std::vector<Vector> out;
-    std::string line;
-    while (std::getline(in, line)) {
-        if (line.empty() || line[0] == '#')
-            continue;
-        std::istringstream fields(line);
-        Vector v;
-        fields >> v.name >> v.type >> v.hex;
-        out.push_back(v);
-    }
-    return out;
 }
 
 }  // namespace
@@ -57,10 +36,10 @@ std::vector<Vector> fixtureVectors()
 // encode back octet for octet.
 TEST(Ber, IndependentVectorsDecodeAndReencodeExactly)
 {
-    std::vector<Vector> vectors = fixtureVectors();
+    std::vector<Asn1Test::Vector> vectors = Asn1Test::readVectors(VX_TEST_SOURCE_DIR "/fixtures/ber_vectors.txt");
     ASSERT_EQ(vectors.size(), 14u);
     std::vector<std::pair<std::string, std::string>> texts;
-    for (const Vector& v : vectors) {
+    for (const Asn1Test::Vector& v : vectors) {
         SCOPED_TRACE(v.name);
         std::unique_ptr<ASN1::AbstractData> value(ASN1::createFrom(recordNamed(v.type)));
         ASSERT_TRUE(value);
@@ -68,13 +47,7 @@ TEST(Ber, IndependentVectorsDecodeAndReencodeExactly)
         EXPECT_EQ(berOf(*value), v.hex);
         texts.emplace_back(v.name, value->asValueNotation());
     }
-    if (golden::updating()) {
-        golden::write("ber_vectors.avn", texts);
-        return;
-    }
-    auto expected = golden::read("ber_vectors.avn");
-    for (const auto& [name, text] : texts)
-        EXPECT_EQ(text, expected[name]) << name;
+    golden::check("ber_vectors.avn", texts);
 }
 
 TEST(Ber, ValuesBuiltInCodeEncodeAsTheIndependentCodec)
@@ -141,7 +114,7 @@ TEST(Ber, HighTagNumbersRoundTrip)
 
     // A tag number needing two groups: [200] = 0x9F 0x81 0x48.
     ASN1::BERDecoder d(nullptr, nullptr);
-    std::vector<char> in = hex::bytes("9F814800");
+    std::vector<char> in = Asn1Test::hexBytes("9F814800");
     ASN1::BERDecoder dec(in.data(), in.data() + in.size());
     uint32_t tag, len;
     bool primitive;
@@ -173,7 +146,7 @@ TEST(Ber, OpenTypesKeepTheirOctetsUntilRevisited)
     ASN1::OpenData kept;
     ASSERT_TRUE(decodeHex("020105", kept));
     ASSERT_TRUE(kept.has_buf());
-    EXPECT_EQ(hex::text(*kept.get_buf()), "020105");
+    EXPECT_EQ(Asn1Test::hexText(*kept.get_buf()), "020105");
     EXPECT_EQ(berOf(kept), "020105");
     kept.grab(new ASN1::INTEGER);
     ASN1::BERDecoder revisit(nullptr, nullptr);
@@ -205,7 +178,7 @@ TEST(Ber, OpenTypeFieldsAreExplicitlyTagged)
     ASSERT_TRUE(decodeHex("300AA003020105A1030201FE", back));
     const ASN1::OpenData& open = back.field<ASN1::OpenData>(0);
     ASSERT_TRUE(open.has_buf());
-    EXPECT_EQ(hex::text(*open.get_buf()), "020105");
+    EXPECT_EQ(Asn1Test::hexText(*open.get_buf()), "020105");
     EXPECT_EQ(static_cast<ASN1::INTEGER*>(back.field<ASN1::OpenData>(1).get_data())->getValue(), -2);
     EXPECT_EQ(berOf(back), "300AA003020105A1030201FE");
 }
@@ -282,9 +255,9 @@ TEST(Ber, SequenceOfIsCapped)
         std::string elements;
         for (unsigned i = 0; i < n; ++i)
             elements += "020101";
-        std::vector<char> e = hex::bytes(elements);
-        std::string len = e.size() < 128 ? hex::text({char(e.size())})
-                                         : "82" + hex::text({char(e.size() >> 8), char(e.size())});
+        std::vector<char> e = Asn1Test::hexBytes(elements);
+        std::string len = e.size() < 128 ? Asn1Test::hexText({char(e.size())})
+                                         : "82" + Asn1Test::hexText({char(e.size() >> 8), char(e.size())});
         return "30" + len + elements;
     };
     ASN1::SEQUENCE_OF<ASN1::INTEGER> list;

@@ -176,10 +176,30 @@ class _Parser:
     def constructed(self, head, kind):
         self.expect('{', "'{' after %s" % kind)
         root, additions = [], []
-        extendable = False
         names = {}
         if self.accept('}'):
             raise self.error(head, 'empty %s' % kind)
+
+        def element(extendable):
+            comp = self.component(kind)
+            if comp.name in names:
+                raise self.error_at(comp.line, '%s component %r appears twice' % (kind, comp.name))
+            names[comp.name] = comp
+            if extendable and comp.optional and kind == 'SEQUENCE':
+                raise self.error_at(comp.line, 'extension addition %r is optional already; '
+                                    'OPTIONAL is not allowed there' % comp.name)
+            (additions if extendable else root).append(comp)
+
+        extendable = self.extensible_list(kind, element)
+        if kind == 'CHOICE' and not root:
+            raise self.error(head, 'CHOICE without root alternatives')
+        return model.Constructed(head.line, kind, root, extendable, additions)
+
+    def extensible_list(self, what, element):
+        """Reads elements separated by ',' up to the closing '}', with at most one extension
+        marker among them; element(extendable) reads one element, extendable telling whether
+        the marker came before it. Returns whether there was a marker."""
+        extendable = False
         while True:
             if self.peek().text == '...':
                 tok = self.next()
@@ -187,20 +207,10 @@ class _Parser:
                     raise self.error(tok, 'second extension marker')
                 extendable = True
             else:
-                comp = self.component(kind)
-                if comp.name in names:
-                    raise self.error_at(comp.line, '%s component %r appears twice' % (kind, comp.name))
-                names[comp.name] = comp
-                if extendable and comp.optional and kind == 'SEQUENCE':
-                    raise self.error_at(comp.line, 'extension addition %r is optional already; '
-                                        'OPTIONAL is not allowed there' % comp.name)
-                (additions if extendable else root).append(comp)
+                element(extendable)
             if self.accept('}'):
-                break
-            self.expect(',', "',' or '}' in %s" % kind)
-        if kind == 'CHOICE' and not root:
-            raise self.error(head, 'CHOICE without root alternatives')
-        return model.Constructed(head.line, kind, root, extendable, additions)
+                return extendable
+            self.expect(',', "',' or '}' in %s" % what)
 
     def error_at(self, line, message):
         return SchemaError(self.path, line, message)
@@ -219,30 +229,23 @@ class _Parser:
     def enumerated(self, head):
         self.expect('{', "'{' after ENUMERATED")
         items, names = [], set()
-        extendable = False
-        while True:
-            if self.peek().text == '...':
-                tok = self.next()
-                if extendable:
-                    raise self.error(tok, 'second extension marker')
-                extendable = True
-            else:
-                if extendable:
-                    raise self.error(self.peek(), 'enumeration items after the extension marker '
-                                     'are not supported')
-                tok = self.name('enumeration item', upper=False)
-                self.expect('(', "'(' and a value after item %r" % tok.text)
-                value = self.number('enumeration value')
-                self.expect(')')
-                if tok.text in names:
-                    raise self.error(tok, 'enumeration item %r appears twice' % tok.text)
-                if not _INT_MIN <= value <= 0x7FFFFFFF:
-                    raise self.error(tok, 'value %d of %r does not fit 32 bits' % (value, tok.text))
-                names.add(tok.text)
-                items.append(model.Item(tok.line, tok.text, value))
-            if self.accept('}'):
-                break
-            self.expect(',', "',' or '}' in ENUMERATED")
+
+        def element(extendable):
+            if extendable:
+                raise self.error(self.peek(), 'enumeration items after the extension marker '
+                                 'are not supported')
+            tok = self.name('enumeration item', upper=False)
+            self.expect('(', "'(' and a value after item %r" % tok.text)
+            value = self.number('enumeration value')
+            self.expect(')')
+            if tok.text in names:
+                raise self.error(tok, 'enumeration item %r appears twice' % tok.text)
+            if not _INT_MIN <= value <= 0x7FFFFFFF:
+                raise self.error(tok, 'value %d of %r does not fit 32 bits' % (value, tok.text))
+            names.add(tok.text)
+            items.append(model.Item(tok.line, tok.text, value))
+
+        extendable = self.extensible_list('ENUMERATED', element)
         if not items:
             raise self.error(head, 'ENUMERATED without items')
         return model.Enumerated(head.line, items, extendable)

@@ -1,12 +1,14 @@
-// Hexadecimal text to octets and back, for the test vectors.
+// Hexadecimal text to octets and back, for the ASN.1 test vectors.
 #pragma once
 
 #include <string>
 #include <vector>
 
-namespace hex {
+namespace Asn1Test {
 
-inline std::vector<char> bytes(const std::string& text)
+// Octets of the hex digits in text; other characters (blanks) are skipped, and an unpaired
+// last digit is dropped.
+inline std::vector<char> hexBytes(const std::string& text)
 {
     std::vector<char> out;
     int high = -1;
@@ -26,7 +28,8 @@ inline std::vector<char> bytes(const std::string& text)
     return out;
 }
 
-inline std::string text(const std::vector<char>& bytes)
+// Upper-case hex digits, two per octet.
+inline std::string hexText(const std::vector<char>& bytes)
 {
     static const char digits[] = "0123456789ABCDEF";
     std::string out;
@@ -37,4 +40,4 @@ inline std::string text(const std::vector<char>& bytes)
     return out;
 }
 
-}  // namespace hex
+}  // namespace Asn1Test
