@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "board/sim/Device.h"
-#include "board/sim/RequestSpec.h"
+#include "board/sim/RequestDef.h"
 
 namespace board::sim {
 
@@ -18,9 +18,9 @@ struct Request {
   uint64_t sequence = 0;  // order among all requests of the board
   Device device = Device::hal;
   uint32_t number = 0;
-  const RequestSpec* spec = nullptr;  // null: a request the device does not know
+  const RequestDef* def = nullptr;  // null: a request the device does not know
   uint8_t arg_count = 0;
-  std::array<int64_t, RequestSpec::kMaxFields> args{};
+  std::array<int64_t, RequestDef::kMaxFields> args{};
   int result = 0;
   int error = 0;  // errno of a failed request, else 0
   // The argument record as the daemon passed it (its first kRecordBytes bytes), so that tests

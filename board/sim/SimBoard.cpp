@@ -150,11 +150,11 @@ int SimBoard::request(int fd, uint32_t number, void* argp, bool by_value, unsign
   Request r;
   r.device = h->device;
   r.number = number;
-  r.spec = find_request(h->device, number);
+  r.def = find_request(h->device, number);
   uint8_t* record = nullptr;
-  if (!r.spec) {
+  if (!r.def) {
     error = ENOTTY;
-  } else if (r.spec->form == ArgForm::record) {
+  } else if (r.def->form == ArgForm::record) {
     // A value where a pointer belongs is an address the driver cannot copy from.
     if (by_value || !argp) {
       error = EFAULT;
@@ -162,10 +162,10 @@ int SimBoard::request(int fd, uint32_t number, void* argp, bool by_value, unsign
       record = static_cast<uint8_t*>(argp);
       r.record_size = static_cast<uint8_t>(std::min(request_size(number), Request::kRecordBytes));
       std::memcpy(r.record.data(), record, r.record_size);
-      r.arg_count = r.spec->field_count;
-      for (int i = 0; i < r.arg_count; ++i) r.args[static_cast<size_t>(i)] = read_field(r.spec->fields[i], record);
+      r.arg_count = r.def->field_count;
+      for (int i = 0; i < r.arg_count; ++i) r.args[static_cast<size_t>(i)] = read_field(r.def->fields[i], record);
     }
-  } else if (r.spec->form == ArgForm::value) {
+  } else if (r.def->form == ArgForm::value) {
     // Through the pointer form the driver sees the pointer's bits as the value, as the kernel would.
     if (!by_value) value = static_cast<unsigned long>(reinterpret_cast<uintptr_t>(argp));
     r.arg_count = 1;
@@ -176,7 +176,7 @@ int SimBoard::request(int fd, uint32_t number, void* argp, bool by_value, unsign
     --fail.second;
     error = fail.first;
   }
-  if (!error) r.result = execute(*h, *r.spec, record, value, error);
+  if (!error) r.result = execute(*h, *r.def, record, value, error);
   if (error) r.result = -1;
   r.error = error;
   record_request(r);
@@ -192,14 +192,14 @@ void SimBoard::record_request(const Request& r) {
   ++request_totals_[static_cast<int>(r.device)];
 }
 
-int SimBoard::execute(Handle& h, const RequestSpec& spec, uint8_t* record, unsigned long value, int& error) {
+int SimBoard::execute(Handle& h, const RequestDef& def, uint8_t* record, unsigned long value, int& error) {
   switch (h.device) {
-    case Device::hal: return hal_request(spec.number, record, error);
-    case Device::mcc: return mcc_request(h, spec.number, record, error);
-    case Device::maintenance: return maintenance_request(spec.number, record, value, error);
-    case Device::e1cas: return e1cas_request(spec.number, record, value, error);
-    case Device::dtmf: return dtmf_request(spec.number, record, value, error);
-    case Device::dsp: return dsp_request(spec.number, record, value, error);
+    case Device::hal: return hal_request(def.number, record, error);
+    case Device::mcc: return mcc_request(h, def.number, record, error);
+    case Device::maintenance: return maintenance_request(def.number, record, value, error);
+    case Device::e1cas: return e1cas_request(def.number, record, value, error);
+    case Device::dtmf: return dtmf_request(def.number, record, value, error);
+    case Device::dsp: return dsp_request(def.number, record, value, error);
   }
   error = ENOTTY;
   return -1;

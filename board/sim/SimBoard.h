@@ -110,7 +110,7 @@ class SimBoard {
 
   Handle* find(int fd, int& error);
   int request(int fd, uint32_t number, void* argp, bool by_value, unsigned long value);
-  int execute(Handle& h, const RequestSpec& spec, uint8_t* record, unsigned long value, int& error);
+  int execute(Handle& h, const RequestDef& def, uint8_t* record, unsigned long value, int& error);
   int hal_request(uint32_t number, uint8_t* record, int& error);
   int mcc_request(Handle& h, uint32_t number, uint8_t* record, int& error);
   int maintenance_request(uint32_t number, uint8_t* record, unsigned long value, int& error);

@@ -139,10 +139,10 @@ std::string SimProtocol::execute(std::string_view line) {
   if (cmd == "requests") {
     auto d = device(1);
     size_t max = n >= 2 ? static_cast<size_t>(num(2, 0, kMaxListing)) : 100;
-    const RequestSpec* only = nullptr;
+    const RequestDef* only = nullptr;
     if (!bad && n == 3) {
-      for (const RequestSpec& spec : requests_of(d)) {
-        if (t[3] == spec.name) only = &spec;
+      for (const RequestDef& def : requests_of(d)) {
+        if (t[3] == def.name) only = &def;
       }
       if (!only) bad = true;
     }

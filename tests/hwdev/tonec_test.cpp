@@ -258,7 +258,7 @@ TEST_F(ToneTest, ConfigurationAndSwitchRequestsCarryTheirRecordsAndLogLines) {
   sim().clear_requests();
   r.CleanBeforeDestroy();
   std::vector<std::string> names;
-  for (const auto& q : sim().requests(Device::dtmf)) names.push_back(q.spec ? q.spec->name : "?");
+  for (const auto& q : sim().requests(Device::dtmf)) names.push_back(q.def ? q.def->name : "?");
   EXPECT_EQ(names, (std::vector<std::string>{"DTMF_DISABLE_DETECTOR", "IVA_DETECTOR_DISABLE", "DTMF_REJECTION_DISABLE"}));
   sim().clear_requests();
   r.CleanBeforeDestroy();

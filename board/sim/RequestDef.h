@@ -15,7 +15,7 @@ enum class ArgForm : uint8_t {
   record,  // a pointer to a record of the request's size
 };
 
-struct FieldSpec {
+struct FieldDef {
   enum Kind : uint8_t { u, s, chars };  // unsigned, signed, characters (shown as text)
   const char* name;
   uint8_t offset;
@@ -23,22 +23,22 @@ struct FieldSpec {
   Kind kind;
 };
 
-struct RequestSpec {
+struct RequestDef {
   static constexpr int kMaxFields = 6;
   uint32_t number;
   const char* name;
   ArgForm form;
   uint8_t field_count;
-  FieldSpec fields[kMaxFields];
+  FieldDef fields[kMaxFields];
 };
 
 // The request `number` of `device`, or null for a request the device does not know.
-const RequestSpec* find_request(Device device, uint32_t number);
+const RequestDef* find_request(Device device, uint32_t number);
 
 // Every request of a device, for listings.
-std::span<const RequestSpec> requests_of(Device device);
+std::span<const RequestDef> requests_of(Device device);
 
 // Reads one field from a record in the board's byte order.
-int64_t read_field(const FieldSpec& field, const uint8_t* record);
+int64_t read_field(const FieldDef& field, const uint8_t* record);
 
 }  // namespace board::sim

@@ -1,4 +1,4 @@
-#include "board/sim/RequestSpec.h"
+#include "board/sim/RequestDef.h"
 
 #include <cstddef>
 
@@ -13,11 +13,11 @@ namespace board::sim {
 
 namespace {
 
-using K = FieldSpec::Kind;
-#define F(Record, member, width, kind) FieldSpec{#member, static_cast<uint8_t>(offsetof(Record, member)), width, kind}
-#define VALUE(name) FieldSpec{name, 0, 4, K::u}
+using K = FieldDef::Kind;
+#define F(Record, member, width, kind) FieldDef{#member, static_cast<uint8_t>(offsetof(Record, member)), width, kind}
+#define VALUE(name) FieldDef{name, 0, 4, K::u}
 
-constexpr RequestSpec kHal[] = {
+constexpr RequestDef kHal[] = {
     {hal::MUX_CONNECT, "MUX_CONNECT", ArgForm::record, 2,
      {F(hal::MuxConnect, output, 4, K::s), F(hal::MuxConnect, source, 4, K::s)}},
     {hal::MUX_DISABLE, "MUX_DISABLE", ArgForm::record, 1, {F(hal::MuxChannel, channel, 4, K::s)}},
@@ -34,7 +34,7 @@ constexpr RequestSpec kHal[] = {
     {hal::LED_WRITE, "LED_WRITE", ArgForm::record, 1, {F(hal::ByteRegister, value, 1, K::u)}},
 };
 
-constexpr RequestSpec kMcc[] = {
+constexpr RequestDef kMcc[] = {
     {mcc::MCC_ALLOCATE, "MCC_ALLOCATE", ArgForm::record, 5,
      {F(mcc::Allocate, type, 4, K::u), F(mcc::Allocate, rx_packet_size, 4, K::u), F(mcc::Allocate, reserved, 4, K::u),
       F(mcc::Allocate, rx_threshold, 4, K::u), F(mcc::Allocate, tx_threshold, 4, K::u)}},
@@ -42,21 +42,21 @@ constexpr RequestSpec kMcc[] = {
     {mcc::MCC_RESOURCES, "MCC_RESOURCES", ArgForm::record, 0, {}},
 };
 
-constexpr RequestSpec kMaintenance[] = {
+constexpr RequestDef kMaintenance[] = {
     {maintenance::SET_TCLK, "SET_TCLK", ArgForm::value, 1, {VALUE("mask")}},
     {maintenance::TRUNK_STATUS, "TRUNK_STATUS", ArgForm::record, 1, {F(maintenance::TrunkStatus, trunk, 4, K::u)}},
 };
 
-constexpr RequestSpec kE1cas[] = {
+constexpr RequestDef kE1cas[] = {
     {e1cas::CAS_OPEN_TRUNK, "CAS_OPEN_TRUNK", ArgForm::value, 1, {VALUE("trunk")}},
     {e1cas::CAS_CLOSE_TRUNK, "CAS_CLOSE_TRUNK", ArgForm::value, 1, {VALUE("trunk")}},
     {e1cas::CAS_GET, "CAS_GET", ArgForm::record, 2, {F(e1cas::CasChannel, trunk, 4, K::u), F(e1cas::CasChannel, timeslot, 4, K::u)}},
     {e1cas::CAS_ENABLE, "CAS_ENABLE", ArgForm::record, 4,
-     {FieldSpec{"trunk", 0, 4, K::u}, FieldSpec{"timeslot", 4, 4, K::u}, FieldSpec{"tx", 9, 1, K::u},
+     {FieldDef{"trunk", 0, 4, K::u}, FieldDef{"timeslot", 4, 4, K::u}, FieldDef{"tx", 9, 1, K::u},
       F(e1cas::CasEnable, disable, 4, K::u)}},
 };
 
-constexpr RequestSpec kDtmf[] = {
+constexpr RequestDef kDtmf[] = {
     {dtmf::DTMF_CONFIGURE_DETECTOR, "DTMF_CONFIGURE_DETECTOR", ArgForm::record, 5,
      {F(dtmf::DetectorConfig, timeslot, 4, K::u), F(dtmf::DetectorConfig, twist, 4, K::u),
       F(dtmf::DetectorConfig, ratio, 4, K::u), F(dtmf::DetectorConfig, silence, 4, K::u),
@@ -81,10 +81,10 @@ constexpr RequestSpec kDtmf[] = {
       F(dtmf::SelcalDial, signs, 4, K::chars)}},
 };
 
-constexpr RequestSpec kDsp[] = {
+constexpr RequestDef kDsp[] = {
     {dsp::DSPROC_CONFIGURE, "DSPROC_CONFIGURE", ArgForm::record, 5,
-     {F(dsp::Configure, timeslot, 4, K::u), F(dsp::Configure, what, 4, K::u), FieldSpec{"word2", 8, 4, K::u},
-      FieldSpec{"word3", 12, 4, K::u}, FieldSpec{"word4", 16, 4, K::u}}},
+     {F(dsp::Configure, timeslot, 4, K::u), F(dsp::Configure, what, 4, K::u), FieldDef{"word2", 8, 4, K::u},
+      FieldDef{"word3", 12, 4, K::u}, FieldDef{"word4", 16, 4, K::u}}},
     {dsp::DSPROC_ENABLE, "DSPROC_ENABLE", ArgForm::record, 3,
      {F(dsp::FeatureMask, timeslot, 4, K::u), F(dsp::FeatureMask, id, 4, K::u), F(dsp::FeatureMask, mask, 4, K::u)}},
     {dsp::DSPROC_DISABLE, "DSPROC_DISABLE", ArgForm::record, 3,
@@ -95,7 +95,7 @@ constexpr RequestSpec kDsp[] = {
 #undef F
 #undef VALUE
 
-std::span<const RequestSpec> table(Device device) {
+std::span<const RequestDef> table(Device device) {
   switch (device) {
     case Device::hal: return kHal;
     case Device::mcc: return kMcc;
@@ -109,19 +109,19 @@ std::span<const RequestSpec> table(Device device) {
 
 }  // namespace
 
-const RequestSpec* find_request(Device device, uint32_t number) {
-  for (const RequestSpec& spec : table(device)) {
-    if (spec.number == number) return &spec;
+const RequestDef* find_request(Device device, uint32_t number) {
+  for (const RequestDef& def : table(device)) {
+    if (def.number == number) return &def;
   }
   return nullptr;
 }
 
-std::span<const RequestSpec> requests_of(Device device) { return table(device); }
+std::span<const RequestDef> requests_of(Device device) { return table(device); }
 
-int64_t read_field(const FieldSpec& field, const uint8_t* record) {
+int64_t read_field(const FieldDef& field, const uint8_t* record) {
   uint32_t v = 0;
   for (int i = 0; i < field.width; ++i) v = (v << 8) | record[field.offset + i];
-  if (field.kind == FieldSpec::s) {
+  if (field.kind == FieldDef::s) {
     int shift = 32 - 8 * field.width;
     return static_cast<int32_t>(v << shift) >> shift;
   }
