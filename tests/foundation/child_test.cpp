@@ -3,13 +3,13 @@
 #include <fcntl.h>
 #include <sys/prctl.h>
 #include <sys/socket.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <csignal>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <sstream>
@@ -20,6 +20,7 @@
 #include "foundation/Multiplexer.h"
 #include "foundation/Run.h"
 #include "foundation/Signal.h"
+#include "tests/support/CaptureStreams.h"
 #include "tests/support/TempDir.h"
 
 namespace {
@@ -71,19 +72,15 @@ pid_t spawn_waiting(int* write_end, const char* name = nullptr) {
 
 class ChildWaitTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    ChildWait::Activate();
-    old_ = std::clog.rdbuf(log_.rdbuf());
-  }
+  void SetUp() override { ChildWait::Activate(); }
   // Leaves the loop and SIGCHLD as other tests expect them.
   void TearDown() override {
-    std::clog.rdbuf(old_);
     IPC::Signal::system(SIGCHLD);
     ChildWaitService::childWaitService->Release();
     ChildWaitService::childWaitService->writeEnd.close();
   }
-  std::ostringstream log_;
-  std::streambuf* old_ = nullptr;
+  vxtest::CaptureStreams streams_;
+  std::ostringstream& log_ = streams_.log;
 };
 
 }  // namespace
@@ -191,12 +188,9 @@ TEST(FindProcByName, MalformedStatTextNeverMatches) {
 
 TEST(Run, PidFileIsReplacedAndRemoved) {
   vxtest::TempDir tmp("vx_run");
-  ASSERT_FALSE(tmp.path().empty());
-  const std::string dir = tmp.path();
-  setenv("VOXRELAY_ROOT", dir.c_str(), 1);
-  mkdir((std::string(dir) + "/var").c_str(), 0755);
-  mkdir((std::string(dir) + "/var/run").c_str(), 0755);
-  const std::string path = std::string(dir) + "/var/run/server.pid";
+  setenv("VOXRELAY_ROOT", tmp.path().c_str(), 1);
+  std::filesystem::create_directories(tmp.path() + "/var/run");
+  const std::string path = tmp.path() + "/var/run/server.pid";
   std::ofstream(path) << "99999999999999999999\n";
   {
     Linux::Run run("server");

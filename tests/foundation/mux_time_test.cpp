@@ -1,11 +1,11 @@
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <ctime>
 #include <sstream>
+#include <utility>
 
 #include "foundation/Measure.h"
 #include "foundation/Mux.h"
+#include "tests/support/UtcTime.h"
 
 namespace {
 
@@ -48,18 +48,14 @@ TEST_F(MuxTimeTest, CachedTimeIsReturnedUntilClearedAndTestClockWins) {
 
 TEST_F(MuxTimeTest, TimeValueArithmeticCarriesAndBorrows) {
   using Mux::timeval;
+  auto pair = [](const timeval& t) { return std::make_pair(t.seconds, t.microseconds); };
   timeval a = Mux::make_from_msec(1500), b = Mux::make_from_usec(700'000), out;
-  EXPECT_EQ(a.seconds, 1);
-  EXPECT_EQ(a.microseconds, 500'000);
   Mux::timevaladd2(a, b, out);
-  EXPECT_EQ(out.seconds, 2);
-  EXPECT_EQ(out.microseconds, 200'000);
+  EXPECT_EQ(pair(out), std::make_pair(2, 200'000));
   Mux::timevalsub2(a, b, out);
-  EXPECT_EQ(out.seconds, 0);
-  EXPECT_EQ(out.microseconds, 800'000);
+  EXPECT_EQ(pair(out), std::make_pair(0, 800'000));
   Mux::timevalset(out, 123'456);
-  EXPECT_EQ(out.seconds, 123);
-  EXPECT_EQ(out.microseconds, 456'000);
+  EXPECT_EQ(pair(out), std::make_pair(123, 456'000));
   EXPECT_EQ(Mux::timevaldiff(b, a), 800);
   EXPECT_EQ(Mux::timevaldiff(a, b), 0);  // end before start
   EXPECT_EQ(Mux::timevalcompare(a, b), 1);
@@ -80,16 +76,8 @@ TEST_F(MuxTimeTest, PeriodicTimerAndText) {
   EXPECT_EQ(t.start.seconds, 101);
   EXPECT_FALSE(t.is_expired(now));
 
-  const char* old_tz = std::getenv("TZ");
-  std::string saved = old_tz ? old_tz : "";
-  ::setenv("TZ", "UTC", 1);
-  ::tzset();
+  vxtest::UtcTimeZone utc;
   EXPECT_EQ(Mux::timevaltostring(Mux::timeval{86400 + 3661, 42}), "1970-01-02 01:01:01.000042");
-  if (old_tz)
-    ::setenv("TZ", saved.c_str(), 1);
-  else
-    ::unsetenv("TZ");
-  ::tzset();
 }
 
 TEST_F(MuxTimeTest, MeasureKeepsMinMaxLastAndCountAcrossTheWrap) {

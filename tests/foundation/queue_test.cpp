@@ -51,17 +51,16 @@ TYPED_TEST(CleanQueueTest, FullAndEmpty) {
     EXPECT_EQ(q.count(), n);
     EXPECT_EQ(free_buffers(), before - n);  // the refused packets went back at once
 
-    ASSERT_TRUE(q.preview(&out));
-    EXPECT_EQ(number(out), 0u);
+    // The overloads the model below does not use: preview and get without a receiver, get
+    // into a reference.
     EXPECT_TRUE(q.preview(nullptr));
-    ASSERT_TRUE(q.get(&out));
-    EXPECT_EQ(number(out), 0u);
-    EXPECT_TRUE(q.put(numbered(n)));  // room again, order kept
-    for (unsigned i = 1; i <= n; ++i) {
+    ASSERT_TRUE(q.get(nullptr));  // discarded, and released
+    EXPECT_EQ(free_buffers(), before - n + 1);
+    if (n > 1) {
       ASSERT_TRUE(q.get(out));
-      EXPECT_EQ(number(out), i);
+      EXPECT_EQ(number(out), 1u);
     }
-    EXPECT_TRUE(q.empty());
+    q.clear();
     out = Packet();
     EXPECT_EQ(free_buffers(), before);
 
@@ -130,19 +129,6 @@ TYPED_TEST(CleanQueueTest, BothEndsAgainstAModel) {
   Packet out;
   ASSERT_TRUE(q.get_last(&out));
   EXPECT_EQ(number(out), 1u);
-}
-
-TEST(CleanQueue, QueuedPacketIsSharedNotCopied) {
-  const unsigned before = free_buffers();
-  CleanQueue<Packet, 3> q;
-  Packet p = numbered(7);
-  ASSERT_TRUE(q.put(p));
-  ASSERT_TRUE(q.put(p));
-  EXPECT_EQ(free_buffers(), before - 1);
-  Packet a, b;
-  ASSERT_TRUE(q.get(&a));
-  ASSERT_TRUE(q.get(nullptr));  // discarded
-  EXPECT_EQ(a.data(), p.data());
 }
 
 TEST(Cyclic, WrapsAndAdds) {

@@ -7,6 +7,7 @@
 #include "foundation/IniFile.h"
 #include "foundation/IniReader.h"
 #include "foundation/Traces.h"
+#include "tests/support/CaptureStreams.h"
 
 namespace {
 
@@ -158,15 +159,11 @@ TEST(IniReader, FirstRequiredProblemEndsTheParse) {
 
 TEST(Traces, ConfiguredFromEveryOccurrenceOfTheSection) {
   auto configure = [](const std::string& text, std::string* err_text = nullptr) {
-    std::unique_ptr<IniFile::File> f = std::make_unique<IniFile::File>();
-    std::istringstream in(text);
-    in >> *f;
+    Parsed p = parse(text);
     TraceCtl t;
-    std::ostringstream err;
-    std::streambuf* old = std::cerr.rdbuf(err.rdbuf());
-    t.Configure((*f)["traces"]);
-    std::cerr.rdbuf(old);
-    if (err_text) *err_text = err.str();
+    vxtest::CaptureStreams streams;
+    t.Configure((*p.file)["traces"]);
+    if (err_text) *err_text = streams.err.str();
     return t;
   };
   std::string err;

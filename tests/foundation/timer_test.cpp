@@ -248,18 +248,4 @@ TEST_F(TimerTest, DirectEntryDoesNotStealTheTimersHeldEntry) {
   EXPECT_EQ(o.log, (std::vector<std::string>{"with_timer", "plain"}));
 }
 
-TEST_F(TimerTest, LoopFiresTimersDueOnTheFakeClock) {
-  Owner o;
-  o.timer.set(250, &Owner::plain, &o);
-  Pipe p;
-  TestHandler h("idle", p.rd, nullptr);
-  h.mux_attach();
-  multiplexer.run_once(0);
-  EXPECT_TRUE(o.log.empty());
-  Mux::test_clock_advance_ms(250);
-  multiplexer.run_once(0);
-  EXPECT_EQ(o.log, (std::vector<std::string>{"plain"}));
-  h.mux_detach();
-}
-
 }  // namespace
