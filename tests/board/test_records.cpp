@@ -1,7 +1,6 @@
 // Driver records must carry their fields as big-endian words at the offsets the drivers read.
+// Request records the services issue are also compared byte for byte in their own tests.
 #include <gtest/gtest.h>
-
-#include <cstring>
 
 #include "board/dsp.h"
 #include "board/dtmf.h"
@@ -9,6 +8,7 @@
 #include "board/hal.h"
 #include "board/maintenance.h"
 #include "board/mcc.h"
+#include "hardware/DSProcReceiver.h"
 #include "tests/support/RecordBytes.h"
 
 namespace {
@@ -30,12 +30,6 @@ TEST(BigEndian, RoundTripsAndStoresMostSignificantFirst) {
   EXPECT_EQ(static_cast<float>(one), 1.0f);
   board::be_u32 zero;  // default construction zeroes, so records start clean
   EXPECT_EQ(bytes_of(zero), (Bytes{0, 0, 0, 0}));
-}
-
-TEST(BigEndian, SizeFieldOfRequestNumbers) {
-  EXPECT_EQ(board::request_size(board::maintenance::TRUNK_STATUS), 80u);
-  EXPECT_EQ(board::request_size(board::mcc::MCC_TIMESLOT), 0u);
-  EXPECT_EQ(board::request_size(board::dsp::DSPROC_CONFIGURE), 20u);
 }
 
 TEST(Records, SwitchRecords) {
@@ -78,7 +72,7 @@ TEST(Records, ControllerAndTrunkRecords) {
   EXPECT_EQ(bytes_of(enable), (Bytes{0, 0, 0, 1, 0, 0, 0, 17, 0, 0x0B, 0, 0, 0, 0, 0, 1}));
 }
 
-TEST(Records, ToneRecords) {
+TEST(Records, ToneGeneratorRecord) {
   board::dtmf::ToneGenerator dial;
   dial.timeslot = 9;
   dial.frequency1 = 941;
@@ -86,41 +80,17 @@ TEST(Records, ToneRecords) {
   dial.amplitude1 = 16384;
   dial.amplitude2 = 2048;
   EXPECT_EQ(bytes_of(dial), (Bytes{0, 0, 0, 9, 0x03, 0xAD, 0x05, 0x38, 0x40, 0x00, 0x08, 0x00}));
-
-  board::dtmf::SelcalDial selcal;
-  selcal.timeslot = 1;
-  selcal.amplitude = 12000;
-  std::memcpy(selcal.signs, "1234", 4);
-  EXPECT_EQ(bytes_of(selcal), (Bytes{0, 0, 0, 1, 0x2E, 0xE0, '1', '2', '3', '4', 0, 0}));
-
-  board::dtmf::IvaConfig iva;
-  iva.timeslot = 4;
-  iva.level_db = -30;
-  EXPECT_EQ(bytes_of(iva), (Bytes{0, 0, 0, 4, 0xFF, 0xFF, 0xFF, 0xE2}));
 }
 
-TEST(Records, DspRecords) {
-  board::dsp::Configure vad;
-  vad.timeslot = 3;
-  vad.what = board::dsp::kConfigureVad;
-  board::dsp::VadV2Payload v2;
-  v2.voice_th_msec = 200;
-  v2.silence_th_msec = 500;
-  v2.e_th_db = 40;
-  board::dsp::set_payload(vad.payload, v2);
-  EXPECT_EQ(bytes_of(vad), (Bytes{0, 0, 0, 3, 0, 0, 0, 1, 0, 200, 0x01, 0xF4, 40, 0, 0, 0, 0, 0, 0, 0}));
+TEST(Records, ToneEventRecord) {
+  auto e = from_bytes<board::dtmf::ToneEvent>({0, 0, 0, 0x0B, 0, 0, 0, 5, 0x00, 0x01, 0x86, 0xA0, 0x80, 0, 0, 1});
+  EXPECT_EQ(e.code, 11u);
+  EXPECT_EQ(e.timeslot, 5u);
+  EXPECT_EQ(e.timestamp, 100000u);
+  EXPECT_EQ(e.id, 0x80000001u);
+}
 
-  board::dsp::Configure filter;
-  filter.timeslot = 3;
-  filter.what = board::dsp::kConfigureToneFilter;
-  board::dsp::ToneFilterPayload tone;
-  tone.frequency = 2100;
-  tone.enable = 1;
-  tone.duration_msec = 300;
-  tone.level_db = -20;
-  board::dsp::set_payload(filter.payload, tone);
-  EXPECT_EQ(bytes_of(filter), (Bytes{0, 0, 0, 3, 0, 0, 1, 0, 0x08, 0x34, 1, 0, 0x01, 0x2C, 0xEC, 0, 0, 0, 0, 0}));
-
+TEST(Records, DspEventRecordsAndPayloads) {
   auto event = from_bytes<board::dsp::ProcEvent>(
       {0, 0, 0, 7, 0, 0, 0, 9, 0, 0, 0, 1, 0, 0, 0, 2, 0xFF, 0xFF, 0xFF, 0xFF, 0, 0, 0, 1});
   EXPECT_EQ(event.timeslot, 7u);
@@ -131,9 +101,26 @@ TEST(Records, DspRecords) {
   EXPECT_EQ(vad_event.vad_rx, -1);
   EXPECT_EQ(vad_event.vad_tx, 1);
 
-  auto bss = from_bytes<board::dsp::ProcEvent>(
-      {0, 0, 0, 7, 0, 0, 0, 0, 0, 0, 0, 0x10, 0x40, 0x20, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0});
-  EXPECT_EQ(static_cast<float>(board::dsp::payload_as<board::dsp::BssEvent>(bss.payload).score), 2.5f);
+  auto sd = board::dsp::payload_as<board::dsp::SdEvent>(
+      from_bytes<board::dsp::ProcEvent>(
+          {0, 0, 0, 1, 0, 0, 0, 2, 0, 0, 0, 2, 0xFF, 0xFF, 0xFF, 0xFE, 9, 9, 9, 9, 9, 9, 9, 9})
+          .payload);
+  EXPECT_EQ(sd.sd_rx, -2);
+
+  const Bytes flags_bytes{0xDE, 0xAD, 0xBE, 0xEF, 0, 0, 0x0F, 0xF0, 0, 0, 0, 0};
+  auto flags = from_bytes<board::dsp::FlagsEvent>(flags_bytes);
+  EXPECT_EQ(flags.flags, 0xDEADBEEFu);
+  EXPECT_EQ(flags.mask, 0x0FF0u);
+
+  // What the receivers get is the driver's payload as it arrived.
+  auto handed = from_bytes<Hardware::dsproc_flags_event>(flags_bytes);
+  EXPECT_EQ(handed.flags, 0xDEADBEEFu);
+  EXPECT_EQ(handed.mask, 0x0FF0u);
+  auto tone = from_bytes<Hardware::dsproc_tone_event>({0, 0, 0x03, 0xE8, 0, 0, 0, 1, 0, 0, 0, 0});
+  EXPECT_EQ(tone.frequency, 1000u);
+  EXPECT_EQ(tone.presence, 1u);
+  auto bss = from_bytes<Hardware::dsproc_bss_event>({0xC0, 0x00, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0});
+  EXPECT_EQ(static_cast<float>(bss.score), -2.0f);
 }
 
 }  // namespace

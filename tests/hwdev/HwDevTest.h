@@ -5,7 +5,6 @@
 
 #include <csignal>
 #include <cstdint>
-#include <iostream>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -15,28 +14,22 @@
 #include "foundation/Multiplexer.h"
 #include "foundation/Mux.h"
 #include "foundation/Traces.h"
+#include "tests/support/CaptureStreams.h"
+#include "tests/support/TestClock.h"
 
 using Bytes = std::vector<uint8_t>;
 using board::sim::Device;
 
 class HwDevTest : public ::testing::Test {
  protected:
-  static constexpr uint64_t kEpochUsec = 1'700'000'000'000'000ull;
-
   void SetUp() override {
     // A write to a channel the board hung up raises SIGPIPE, which the daemon ignores.
     std::signal(SIGPIPE, SIG_IGN);
-    Mux::test_clock_set(kEpochUsec);
     sim().service();
     sim().clear_requests();
-    old_log_ = std::clog.rdbuf(log_.rdbuf());
-    old_err_ = std::cerr.rdbuf(err_.rdbuf());
   }
   void TearDown() override {
-    std::clog.rdbuf(old_log_);
-    std::cerr.rdbuf(old_err_);
     set_traces("");
-    Mux::test_clock_clear();
     Mux::mux_cleartimeofday();
   }
 
@@ -47,8 +40,8 @@ class HwDevTest : public ::testing::Test {
     for (int i = 0; i < n; ++i) multiplexer.run_once(0);
   }
   // Moves the fake clock on and runs one pass, which fires what fell due.
-  static void advance(uint32_t ms) {
-    Mux::test_clock_advance_ms(ms);
+  void advance(uint32_t ms) {
+    clock_.advance(ms);
     multiplexer.run_once(0);
   }
 
@@ -66,18 +59,13 @@ class HwDevTest : public ::testing::Test {
     return sim().requests(device, number);
   }
 
-  std::string log() const { return log_.str(); }
-  std::string err() const { return err_.str(); }
-  void clear_output() {
-    log_.str("");
-    err_.str("");
-  }
+  std::string log() const { return capture_.log.str(); }
+  std::string err() const { return capture_.err.str(); }
+  void clear_output() { capture_.clear(); }
 
  private:
-  std::ostringstream log_;
-  std::ostringstream err_;
-  std::streambuf* old_log_ = nullptr;
-  std::streambuf* old_err_ = nullptr;
+  vxtest::TestClock clock_;
+  vxtest::CaptureStreams capture_;
 };
 
 // Does the text contain the line (a whole line, without its end)?
@@ -88,3 +76,6 @@ inline bool has_line(const std::string& text, const std::string& line) {
   }
   return false;
 }
+
+// Expects the whole line in the captured text, showing the text when it is missing.
+#define EXPECT_LINE(text, line) EXPECT_TRUE(has_line(text, line)) << (text)

@@ -77,15 +77,15 @@ TEST_F(DspTest, FeatureRequestsFollowTheStateAndShareOneIdCounter) {
   EXPECT_EQ(enables[2].bytes(), be32({3, id + 2, 128}));
   EXPECT_EQ(r.vad().id, id);
   EXPECT_EQ(r.ng().id, id + 2);
-  EXPECT_TRUE(has_line(err(), "DSPROC_ENABLE VAD done: timeslot=3 id=" + std::to_string(id))) << err();
-  EXPECT_TRUE(has_line(err(), "DSPROC_ENABLE NG done: timeslot=3 id=" + std::to_string(id + 2))) << err();
+  EXPECT_LINE(err(), "DSPROC_ENABLE VAD done: timeslot=3 id=" + std::to_string(id));
+  EXPECT_LINE(err(), "DSPROC_ENABLE NG done: timeslot=3 id=" + std::to_string(id + 2));
 
   EXPECT_TRUE(r.disableVAD());
   EXPECT_TRUE(r.disableVAD());
   auto disables = requests(Device::dsp, dsp::DSPROC_DISABLE);
   ASSERT_EQ(disables.size(), 1u);
   EXPECT_EQ(disables[0].bytes(), be32({3, 0, 1}));
-  EXPECT_TRUE(has_line(err(), "DSPROC_DISABLE VAD done: timeslot=3")) << err();
+  EXPECT_LINE(err(), "DSPROC_DISABLE VAD done: timeslot=3");
 
   // SD starts unset, so its first disable is issued; BSS starts off, so its disable is not.
   DspSlot fresh(4);
@@ -99,11 +99,11 @@ TEST_F(DspTest, FeatureRequestsFollowTheStateAndShareOneIdCounter) {
   sim().fail_next(Device::dsp, EIO);
   EXPECT_FALSE(fresh.enableSD(true));
   EXPECT_EQ(fresh.sd().state, 0);
-  EXPECT_TRUE(has_line(err(), "DSPROC_ENABLE SD fail: timeslot=4 id=1 errno=\"Input/output error\"")) << err();
+  EXPECT_LINE(err(), "DSPROC_ENABLE SD fail: timeslot=4 id=1 errno=\"Input/output error\"");
   sim().fail_next(Device::dsp, EIO);
   EXPECT_FALSE(r.disableNG());
   EXPECT_EQ(r.ng().state, 1);
-  EXPECT_TRUE(has_line(err(), "DSPROC_DISABLE NG fail: timeslot=3 errno=\"Input/output error\"")) << err();
+  EXPECT_LINE(err(), "DSPROC_DISABLE NG fail: timeslot=3 errno=\"Input/output error\"");
   EXPECT_TRUE(fresh.enableSD(true));
   EXPECT_EQ(fresh.sd().id, 2u);
 }
@@ -115,7 +115,7 @@ TEST_F(DspTest, MuteSwitchesBothDirectionsUnderOneId) {
   auto d = requests(Device::dsp, dsp::DSPROC_DISABLE);
   ASSERT_EQ(d.size(), 1u);
   EXPECT_EQ(d[0].bytes(), be32({3, 0, 12}));
-  EXPECT_TRUE(has_line(err(), "DSPROC_DISABLE MUTE done: timeslot=3")) << err();
+  EXPECT_LINE(err(), "DSPROC_DISABLE MUTE done: timeslot=3");
 
   EXPECT_TRUE(r.enableMute(true, false));
   EXPECT_TRUE(r.enableMute(true, false));
@@ -141,17 +141,16 @@ TEST_F(DspTest, VadEventsNeedVadOnAndItsId) {
   pass();
   EXPECT_EQ(r.vads, (std::vector<std::pair<int, int>>{{-1, 9}, {5, -1}, {-1, 0}}));
   const std::string fields = " timeslot=3 id=" + std::to_string(id) + " type=1";
-  EXPECT_TRUE(has_line(log(), "dsproc event: " + fields)) << log();
-  EXPECT_TRUE(has_line(log(), "dsproc vad event:  dir_mask=2 vad_rx=5 vad_tx=9")) << log();
-  EXPECT_TRUE(has_line(log(), "ignore spurious dsproc vad event:  timeslot=3 id=" + std::to_string(id + 1) +
-                                  " type=1 rid=" + std::to_string(id)))
-      << log();
+  EXPECT_LINE(log(), "dsproc event: " + fields);
+  EXPECT_LINE(log(), "dsproc vad event:  dir_mask=2 vad_rx=5 vad_tx=9");
+  EXPECT_LINE(log(), "ignore spurious dsproc vad event:  timeslot=3 id=" + std::to_string(id + 1) +
+                         " type=1 rid=" + std::to_string(id));
 
   ASSERT_TRUE(r.disableVAD());
   sim().dsp_vad(3, 3, 1, 1, id);
   pass();
   EXPECT_EQ(r.vads.size(), 3u);
-  EXPECT_TRUE(has_line(log(), "ignore spurious dsproc vad event (dsproc disabled): " + fields)) << log();
+  EXPECT_LINE(log(), "ignore spurious dsproc vad event (dsproc disabled): " + fields);
 
   // Never switched on is off too.
   DspSlot never(4);
@@ -168,7 +167,7 @@ TEST_F(DspTest, SdBssToneAndFlagsEventsEachHaveTheirOwnFilter) {
   pass();
   EXPECT_TRUE(r.sds.empty());
   EXPECT_TRUE(r.scores.empty());
-  EXPECT_TRUE(has_line(log(), "ignore spurious dsproc bss event (dsproc disabled):  timeslot=3 id=0 type=16")) << log();
+  EXPECT_LINE(log(), "ignore spurious dsproc bss event (dsproc disabled):  timeslot=3 id=0 type=16");
 
   ASSERT_TRUE(r.enableSD(true));
   ASSERT_TRUE(r.enableBSS(true));
@@ -184,9 +183,9 @@ TEST_F(DspTest, SdBssToneAndFlagsEventsEachHaveTheirOwnFilter) {
   EXPECT_EQ(r.scores, std::vector<float>{2.5f});
   EXPECT_EQ(r.flags, (std::vector<std::pair<uint32_t, uint32_t>>{{0xFF, 0xF0}}));
   EXPECT_EQ(r.tones, (std::vector<std::pair<uint32_t, uint32_t>>{{2100, 1}}));
-  EXPECT_TRUE(has_line(log(), "dsproc sd event:  sd_rx=4")) << log();
-  EXPECT_TRUE(has_line(log(), "dsproc bss event:  score=2.5")) << log();
-  EXPECT_TRUE(has_line(log(), "dsproc flags event:  flags=ff, mask=f0")) << log();
+  EXPECT_LINE(log(), "dsproc sd event:  sd_rx=4");
+  EXPECT_LINE(log(), "dsproc bss event:  score=2.5");
+  EXPECT_LINE(log(), "dsproc flags event:  flags=ff, mask=f0");
 }
 
 TEST_F(DspTest, EventsAreRoutedByTimeslotAndTracedOnlyWhenAsked) {
@@ -204,7 +203,7 @@ TEST_F(DspTest, EventsAreRoutedByTimeslotAndTracedOnlyWhenAsked) {
   set_traces("signalling.events = yes");
   sim().dsp_bss(12, 1.0f);
   pass();
-  EXPECT_TRUE(has_line(err(), "receive dsproc event from unknown timeslot 12")) << err();
+  EXPECT_LINE(err(), "receive dsproc event from unknown timeslot 12");
 }
 
 TEST_F(DspTest, ReceiverDestroyedByItsOwnEvent) {
@@ -217,7 +216,7 @@ TEST_F(DspTest, ReceiverDestroyedByItsOwnEvent) {
   set_traces("signalling.events = yes");
   pass();
   EXPECT_FALSE(doomed);
-  EXPECT_TRUE(has_line(err(), "receive dsproc event from unknown timeslot 5")) << err();
+  EXPECT_LINE(err(), "receive dsproc event from unknown timeslot 5");
 }
 
 TEST_F(DspTest, ConfigurationRecordsAndLines) {
@@ -225,7 +224,7 @@ TEST_F(DspTest, ConfigurationRecordsAndLines) {
   LGCP::VADParams v1;
   v1.set_v1();
   EXPECT_FALSE(r.configureVAD(v1));  // the driver speaks version 2
-  EXPECT_TRUE(has_line(err(), "DSPROC_CONFIGURE VAD: params not specified for v2:  timeslot=3")) << err();
+  EXPECT_LINE(err(), "DSPROC_CONFIGURE VAD: params not specified for v2:  timeslot=3");
   LGCP::VADParams v2;
   v2.select_v2().set_voice_th_msec(200);
   v2.select_v2().set_silence_th_msec(500);
@@ -234,7 +233,7 @@ TEST_F(DspTest, ConfigurationRecordsAndLines) {
   auto c = requests(Device::dsp, dsp::DSPROC_CONFIGURE);
   ASSERT_EQ(c.size(), 1u);
   EXPECT_EQ(c[0].bytes(), (Bytes{0, 0, 0, 3, 0, 0, 0, 1, 0, 200, 0x01, 0xF4, 40, 0, 0, 0, 0, 0, 0, 0}));
-  EXPECT_TRUE(has_line(log(), "DSPROC_CONFIGURE VAD ts=3")) << log();
+  EXPECT_LINE(log(), "DSPROC_CONFIGURE VAD ts=3");
   sim().state().vad_version = 1;
   ASSERT_TRUE(r.configureVAD(v2));
   EXPECT_EQ(requests(Device::dsp, dsp::DSPROC_CONFIGURE)[1].bytes(), be32({3, 1, 3, 127, 0}));
@@ -250,16 +249,15 @@ TEST_F(DspTest, ConfigurationRecordsAndLines) {
   EXPECT_EQ(c[1].bytes(), be32({3, 32, 10, 20, 30}));
   EXPECT_EQ(c[2].bytes(), (Bytes{0, 0, 0, 3, 0, 0, 0, 64, 0xFA, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}));
   EXPECT_EQ(c[3].bytes(), (Bytes{0, 0, 0, 3, 0, 0, 1, 0, 0x08, 0x34, 1, 0, 0x01, 0x2C, 0xEC, 0, 0, 0, 0, 0}));
-  EXPECT_TRUE(has_line(log(), "DSPROC_CONFIGURE SD ts=3")) << log();
-  EXPECT_TRUE(has_line(log(), "DSPROC_CONFIGURE DELAYS ts=3 rx=10 tx=20 selcal=30")) << log();
-  EXPECT_TRUE(has_line(log(), "DSPROC_CONFIGURE RX GAIN ts=3 gain_dB=-6")) << log();
-  EXPECT_TRUE(has_line(log(), "DSPROC_CONFIGURE TONE FILTER ts=3 freq=2100, en=1, dur_th_msec=300, det_lvl_dB=-20"))
-      << log();
+  EXPECT_LINE(log(), "DSPROC_CONFIGURE SD ts=3");
+  EXPECT_LINE(log(), "DSPROC_CONFIGURE DELAYS ts=3 rx=10 tx=20 selcal=30");
+  EXPECT_LINE(log(), "DSPROC_CONFIGURE RX GAIN ts=3 gain_dB=-6");
+  EXPECT_LINE(log(), "DSPROC_CONFIGURE TONE FILTER ts=3 freq=2100, en=1, dur_th_msec=300, det_lvl_dB=-20");
 
   sim().fail_next(Device::dsp, EINVAL);
   EXPECT_FALSE(r.configureDelays(0, 0, 0));
   EXPECT_TRUE(r.delaysSet());
-  EXPECT_TRUE(has_line(err(), "DSPROC_CONFIGURE DELAYS fail: timeslot=3 errno=\"Invalid argument\"")) << err();
+  EXPECT_LINE(err(), "DSPROC_CONFIGURE DELAYS fail: timeslot=3 errno=\"Invalid argument\"");
 }
 
 TEST_F(DspTest, CleanBeforeDestroyUndoesWhatWasSwitchedOn) {
@@ -283,7 +281,7 @@ TEST_F(DspTest, CleanBeforeDestroyUndoesWhatWasSwitchedOn) {
                       "DSPROC_CONFIGURE timeslot=3 what=64 word2=0 word3=0 word4=0 -> 0",
                       "DSPROC_DISABLE timeslot=3 id=0 mask=256 -> 0",
                   }));
-  EXPECT_TRUE(has_line(log(), "DISABLE ALL TONE done:  ts=3")) << log();
+  EXPECT_LINE(log(), "DISABLE ALL TONE done:  ts=3");
 
   // A gain set back to 0 (and delays cleared) need no reset; the tone filters always do.
   DspSlot q(4);
@@ -299,16 +297,16 @@ TEST_F(DspTest, CleanBeforeDestroyUndoesWhatWasSwitchedOn) {
 TEST_F(DspTest, HungUpDeviceStopsTheReaderAndIsReopenedByTheNextConfigure) {
   sim().hangup(Device::dsp);
   pass(3);
-  EXPECT_TRUE(has_line(err(), "fail to read from dsproc: end of file")) << err();
+  EXPECT_LINE(err(), "fail to read from dsproc: end of file");
   EXPECT_FALSE(svc().is_open());
 
   DspSlot r(3);
   sim().fail_open(Device::dsp, ENOENT);
   EXPECT_FALSE(r.configureSD());
   EXPECT_FALSE(r.disableToneAll());
-  EXPECT_TRUE(has_line(err(), "open dsproc fail, VAD proceeding disabled: No such file or directory")) << err();
-  EXPECT_TRUE(has_line(err(), "configure SD fail: (interface not opened) timeslot=3")) << err();
-  EXPECT_TRUE(has_line(err(), "Disable All Tone fail: (interface not opened) timeslot=3")) << err();
+  EXPECT_LINE(err(), "open dsproc fail, VAD proceeding disabled: No such file or directory");
+  EXPECT_LINE(err(), "configure SD fail: (interface not opened) timeslot=3");
+  EXPECT_LINE(err(), "Disable All Tone fail: (interface not opened) timeslot=3");
   sim().fail_open(Device::dsp, 0);
   EXPECT_TRUE(r.configureSD());
   EXPECT_TRUE(svc().is_open());
@@ -333,8 +331,8 @@ TEST_F(DspTest, RecordsAreTakenWholeAndShortOnesDropped) {
   sim().inject_raw(Device::dsp, Bytes(3, 1));
   pass();
   EXPECT_EQ(r.scores, std::vector<float>{0.5f});
-  EXPECT_TRUE(has_line(err(), "dsproc: 6 bytes of a short record dropped")) << err();
-  EXPECT_TRUE(has_line(err(), "dsproc: 3 bytes of a short record dropped")) << err();
+  EXPECT_LINE(err(), "dsproc: 6 bytes of a short record dropped");
+  EXPECT_LINE(err(), "dsproc: 3 bytes of a short record dropped");
   EXPECT_TRUE(svc().is_open());
 }
 

@@ -79,8 +79,8 @@ TEST_F(HdlcTest, ActivationAllocatesByModeAndPatchesBothDirections) {
     uint32_t type;
     int tx_tdm;  // where the controller's output goes
   };
-  for (const Case& c : {Case{HDLC::mode_ss7, 3, 8192 + 7}, Case{HDLC::mode_isdn, 0, 8192 + 7},
-                        Case{HDLC::mode_bri, 1, 8192 + 200}}) {
+  for (const Case& c :
+       {Case{HDLC::mode_ss7, 3, 8192 + 7}, Case{HDLC::mode_isdn, 0, 8192 + 7}, Case{HDLC::mode_bri, 1, 8192 + 200}}) {
     sim().clear_requests();
     hdlc.params.mode = c.mode;
     hdlc.params.tdm_tx = 8192 + 200;
@@ -91,7 +91,8 @@ TEST_F(HdlcTest, ActivationAllocatesByModeAndPatchesBothDirections) {
 
     auto alloc = requests(Device::mcc, board::mcc::MCC_ALLOCATE);
     ASSERT_EQ(alloc.size(), 1u);
-    EXPECT_EQ(alloc[0].bytes(), (Bytes{0, 0, 0, static_cast<uint8_t>(c.type), 0, 0, 2, 0, 0, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0, 4}));
+    EXPECT_EQ(alloc[0].bytes(),
+              (Bytes{0, 0, 0, static_cast<uint8_t>(c.type), 0, 0, 2, 0, 0, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0, 4}));
 
     auto connects = requests(Device::hal, board::hal::MUX_CONNECT);
     ASSERT_EQ(connects.size(), 2u);
@@ -114,11 +115,11 @@ TEST_F(HdlcTest, FailedActivationLeavesTheChannelClosedWithItsReason) {
   sim().fail_open(Device::mcc, EACCES);
   EXPECT_FALSE(hdlc.activate());
   sim().fail_open(Device::mcc, 0);
-  EXPECT_TRUE(has_line(err(), "hdlc [2/7]: fail to open MCC device: Permission denied")) << err();
+  EXPECT_LINE(err(), "hdlc [2/7]: fail to open MCC device: Permission denied");
 
   sim().fail_next(Device::mcc, EIO);
   EXPECT_FALSE(hdlc.activate());
-  EXPECT_TRUE(has_line(err(), "hdlc [2/7]: MCC_ALLOCATE fail: Input/output error")) << err();
+  EXPECT_LINE(err(), "hdlc [2/7]: MCC_ALLOCATE fail: Input/output error");
 
   hdlc.params.mode = 5;  // no controller code for it
   EXPECT_FALSE(hdlc.activate());
@@ -307,7 +308,7 @@ TEST_F(HdlcTest, HungUpControllerDeactivatesBeforeTheReceiverHearsOfIt) {
   pass(5);  // the descriptor is no longer watched: one report only, no spinning
   EXPECT_EQ(probe.errors, std::vector<int>{HDLC::Notify::Cause::read_error});
   EXPECT_FALSE(open_when_told);
-  EXPECT_TRUE(has_line(err(), "hdlc [2/7]: read error: end of file")) << err();
+  EXPECT_LINE(err(), "hdlc [2/7]: read error: end of file");
   hdlc.notify = &rx;
 }
 
@@ -319,11 +320,11 @@ TEST_F(HdlcTest, TracesShowTheHeaderAndTheFrames) {
   inject(c, {0x00, 0x01});
   pass();
   hdlc.deactivate();
-  EXPECT_TRUE(has_line(log(), "hdlc [2/7]: activated")) << log();
-  EXPECT_TRUE(has_line(log(), "HDLC[2]: tx 02 01 7F")) << log();
-  EXPECT_TRUE(has_line(log(), "hdlc [2/7]: do_read")) << log();
-  EXPECT_TRUE(has_line(log(), "HDLC[2]: rx 00 01")) << log();
-  EXPECT_TRUE(has_line(log(), "hdlc [2/7]: deactivated")) << log();
+  EXPECT_LINE(log(), "hdlc [2/7]: activated");
+  EXPECT_LINE(log(), "HDLC[2]: tx 02 01 7F");
+  EXPECT_LINE(log(), "hdlc [2/7]: do_read");
+  EXPECT_LINE(log(), "HDLC[2]: rx 00 01");
+  EXPECT_LINE(log(), "hdlc [2/7]: deactivated");
 
   set_traces("");
   clear_output();

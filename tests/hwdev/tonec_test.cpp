@@ -84,21 +84,20 @@ TEST_F(ToneTest, DetectorEnableTakesANewIdOnlyWhenTheStateChanges) {
   Bytes expected{0, 0, 0, 5, 0, 0, 0, 0};
   for (int i = 0; i < 4; ++i) expected[4 + i] = static_cast<uint8_t>((before + 1) >> (24 - 8 * i));
   EXPECT_EQ(enable.bytes(), expected);
-  EXPECT_TRUE(has_line(err(), "DTMF_ENABLE_DETECTOR done: timeslot=5 id=" + std::to_string(before + 1))) << err();
+  EXPECT_LINE(err(), "DTMF_ENABLE_DETECTOR done: timeslot=5 id=" + std::to_string(before + 1));
 
   EXPECT_TRUE(r.disableDTMF());
   EXPECT_TRUE(r.disableDTMF());
   EXPECT_EQ(count(dtmf::DTMF_DISABLE_DETECTOR), 1u);
   EXPECT_EQ(requests(Device::dtmf, dtmf::DTMF_DISABLE_DETECTOR)[0].arg("timeslot"), 5);
-  EXPECT_TRUE(has_line(err(), "DTMF_DISABLE_DETECTOR done: timeslot=5")) << err();
+  EXPECT_LINE(err(), "DTMF_DISABLE_DETECTOR done: timeslot=5");
 
   // The id skips 0 when the counter wraps, and a failed enable still spends its id.
   svc().set_request_counter(0xFFFFFFFEu);
   sim().fail_next(Device::dtmf, EIO);
   EXPECT_FALSE(r.enableDTMF(true));
   EXPECT_FALSE(r.dtmfEnabled());
-  EXPECT_TRUE(has_line(err(), "DTMF_ENABLE_DETECTOR fail: timeslot=5 id=4294967295 errno=\"Input/output error\""))
-      << err();
+  EXPECT_LINE(err(), "DTMF_ENABLE_DETECTOR fail: timeslot=5 id=4294967295 errno=\"Input/output error\"");
   EXPECT_TRUE(r.enableDTMF(true));
   EXPECT_EQ(r.requestId(), 1u);
 }
@@ -120,19 +119,17 @@ TEST_F(ToneTest, EventsReachTheFirstReceiverOfTheirTimeslotWithTheCurrentId) {
   EXPECT_TRUE(second.events.empty());
   EXPECT_TRUE(other.events.empty());
   const std::string ids = " id=" + std::to_string(id);
-  EXPECT_TRUE(has_line(log(), "dtmf event:  timestamp=1000 timeslot=5 code=3" + ids)) << log();
-  EXPECT_TRUE(has_line(log(), "ignore spurious dtmf event:  timestamp=1001 timeslot=5 code=4 id=" +
-                                  std::to_string(id + 5) + " rid=" + std::to_string(id)))
-      << log();
-  EXPECT_TRUE(has_line(log(), "ignore spurious dtmf event (DTMF disabled):  timestamp=1002 timeslot=7 code=5 id=0"))
-      << log();
-  EXPECT_TRUE(has_line(err(), "receive tonec event from unknown timeslot 9")) << err();
+  EXPECT_LINE(log(), "dtmf event:  timestamp=1000 timeslot=5 code=3" + ids);
+  EXPECT_LINE(log(), "ignore spurious dtmf event:  timestamp=1001 timeslot=5 code=4 id=" + std::to_string(id + 5) +
+                         " rid=" + std::to_string(id));
+  EXPECT_LINE(log(), "ignore spurious dtmf event (DTMF disabled):  timestamp=1002 timeslot=7 code=5 id=0");
+  EXPECT_LINE(err(), "receive tonec event from unknown timeslot 9");
 }
 
 TEST_F(ToneTest, IvaAndDtmfDetectionAreSwitchedIndependently) {
   ToneSlot r(6);
   ASSERT_TRUE(r.enableIVA(true));
-  EXPECT_TRUE(has_line(log(), "IVA_DETECTOR_ENABLE[6] ok")) << log();
+  EXPECT_LINE(log(), "IVA_DETECTOR_ENABLE[6] ok");
   // IVA on first must not make the DTMF enable a no-op (it would leave the detector without an id).
   ASSERT_TRUE(r.enableDTMF(true));
   EXPECT_EQ(count(dtmf::DTMF_ENABLE_DETECTOR), 1u);
@@ -168,9 +165,8 @@ TEST_F(ToneTest, ReceiversMayComeAndGoWhileTheirEventsAreDelivered) {
   EXPECT_FALSE(doomed);
   ASSERT_TRUE(successor);
   EXPECT_TRUE(successor->events.empty());
-  EXPECT_TRUE(has_line(log(), "ignore spurious dtmf event (DTMF disabled):  timestamp=2 timeslot=8 code=2 id=" +
-                                  std::to_string(id)))
-      << log();
+  EXPECT_LINE(log(),
+              "ignore spurious dtmf event (DTMF disabled):  timestamp=2 timeslot=8 code=2 id=" + std::to_string(id));
 }
 
 TEST_F(ToneTest, RecordsAreTakenWholeAndShortOnesDropped) {
@@ -197,14 +193,14 @@ TEST_F(ToneTest, RecordsAreTakenWholeAndShortOnesDropped) {
   EXPECT_EQ(r.events[0].code, 1u);
   EXPECT_EQ(r.events[1].code, 2u);
   EXPECT_EQ(r.events[2].code, 3u);
-  EXPECT_TRUE(has_line(err(), "tonec: 10 bytes of a short record dropped")) << err();
-  EXPECT_TRUE(has_line(err(), "tonec: 4 bytes of a short record dropped")) << err();
+  EXPECT_LINE(err(), "tonec: 10 bytes of a short record dropped");
+  EXPECT_LINE(err(), "tonec: 4 bytes of a short record dropped");
 }
 
 TEST_F(ToneTest, HungUpDeviceStopsTheReaderAndIsReopenedByTheNextConfigure) {
   sim().hangup(Device::dtmf);
   pass();
-  EXPECT_TRUE(has_line(err(), "fail to read from tonec: end of file")) << err();
+  EXPECT_LINE(err(), "fail to read from tonec: end of file");
   EXPECT_FALSE(svc().is_open());
   EXPECT_EQ(svc().fd(), -1);
 
@@ -213,8 +209,8 @@ TEST_F(ToneTest, HungUpDeviceStopsTheReaderAndIsReopenedByTheNextConfigure) {
   iva.set_det_lvl_dB(-30);
   sim().fail_open(Device::dtmf, ENOENT);
   EXPECT_FALSE(r.configureIVA(iva));
-  EXPECT_TRUE(has_line(err(), "open tonec fail, DTMF proceeding disabled: No such file or directory")) << err();
-  EXPECT_TRUE(has_line(err(), "configure IVA fail: (interface not opened) timeslot=3")) << err();
+  EXPECT_LINE(err(), "open tonec fail, DTMF proceeding disabled: No such file or directory");
+  EXPECT_LINE(err(), "configure IVA fail: (interface not opened) timeslot=3");
   sim().fail_open(Device::dtmf, 0);
 
   ASSERT_TRUE(r.configureIVA(iva));
@@ -222,7 +218,7 @@ TEST_F(ToneTest, HungUpDeviceStopsTheReaderAndIsReopenedByTheNextConfigure) {
   auto c = requests(Device::dtmf, dtmf::IVA_CONFIGURE_DETECTOR);
   ASSERT_EQ(c.size(), 1u);
   EXPECT_EQ(c[0].bytes(), (Bytes{0, 0, 0, 3, 0xFF, 0xFF, 0xFF, 0xE2}));
-  EXPECT_TRUE(has_line(log(), "IVA_CONFIGURE_DETECTOR ts=3 det_lvl_dB=-30")) << log();
+  EXPECT_LINE(log(), "IVA_CONFIGURE_DETECTOR ts=3 det_lvl_dB=-30");
 }
 
 TEST_F(ToneTest, ConfigurationAndSwitchRequestsCarryTheirRecordsAndLogLines) {
@@ -237,13 +233,13 @@ TEST_F(ToneTest, ConfigurationAndSwitchRequestsCarryTheirRecordsAndLogLines) {
   ASSERT_EQ(c.size(), 1u);
   // Silence comes before noise in the record, after it in the log line.
   EXPECT_EQ(c[0].bytes(), (Bytes{0, 0, 0, 5, 0, 0, 0, 1, 0, 0, 0, 2, 0, 0, 0, 4, 0, 0, 0, 3}));
-  EXPECT_TRUE(has_line(log(), "DTMF_CONFIGURE_DETECTOR ts=5 twist=1 ratio=2 noise=3 silence=4")) << log();
+  EXPECT_LINE(log(), "DTMF_CONFIGURE_DETECTOR ts=5 twist=1 ratio=2 noise=3 silence=4");
 
   EXPECT_TRUE(r.echoCancel(true));
-  EXPECT_TRUE(has_line(log(), "CHANNEL_LMS_ON[5] ok")) << log();
+  EXPECT_LINE(log(), "CHANNEL_LMS_ON[5] ok");
   sim().fail_next(Device::dtmf, EIO);
   EXPECT_FALSE(r.echoCancel(false));
-  EXPECT_TRUE(has_line(err(), "CHANNEL_LMS_OFF fail: timeslot=5 errno=\"Input/output error\"")) << err();
+  EXPECT_LINE(err(), "CHANNEL_LMS_OFF fail: timeslot=5 errno=\"Input/output error\"");
   EXPECT_TRUE(sim().state().tones[5].echo_canceller);
 
   ASSERT_TRUE(r.enableDTMF(true));
@@ -252,14 +248,15 @@ TEST_F(ToneTest, ConfigurationAndSwitchRequestsCarryTheirRecordsAndLogLines) {
   EXPECT_FALSE(r.enableDTMFReject(true));
   EXPECT_FALSE(r.rejectEnabled());
   ASSERT_TRUE(r.enableDTMFReject(true));
-  EXPECT_TRUE(has_line(log(), "DTMF_REJECTION_ENABLE[5] ok")) << log();
+  EXPECT_LINE(log(), "DTMF_REJECTION_ENABLE[5] ok");
 
   // What the receiver switched on is switched off again before it goes.
   sim().clear_requests();
   r.CleanBeforeDestroy();
   std::vector<std::string> names;
   for (const auto& q : sim().requests(Device::dtmf)) names.push_back(q.def ? q.def->name : "?");
-  EXPECT_EQ(names, (std::vector<std::string>{"DTMF_DISABLE_DETECTOR", "IVA_DETECTOR_DISABLE", "DTMF_REJECTION_DISABLE"}));
+  EXPECT_EQ(names,
+            (std::vector<std::string>{"DTMF_DISABLE_DETECTOR", "IVA_DETECTOR_DISABLE", "DTMF_REJECTION_DISABLE"}));
   sim().clear_requests();
   r.CleanBeforeDestroy();
   EXPECT_TRUE(sim().requests(Device::dtmf).empty());
@@ -277,12 +274,13 @@ TEST_F(ToneTest, SelcalSendsTheFirstFourSignsAndRefusesFewer) {
   cmd.set_amp(500);
   cmd.set_signs("ABCD");
   EXPECT_EQ(r.translateSelcal(cmd), 0);
-  EXPECT_EQ(requests(Device::dtmf, dtmf::SELCAL_DIAL)[1].bytes(), (Bytes{0, 0, 0, 5, 0x01, 0xF4, 'A', 'B', 'C', 'D', 0, 0}));
+  EXPECT_EQ(requests(Device::dtmf, dtmf::SELCAL_DIAL)[1].bytes(),
+            (Bytes{0, 0, 0, 5, 0x01, 0xF4, 'A', 'B', 'C', 'D', 0, 0}));
 
   cmd.set_signs("123");
   EXPECT_LT(r.translateSelcal(cmd), 0);
   EXPECT_EQ(count(dtmf::SELCAL_DIAL), 2u);
-  EXPECT_TRUE(has_line(err(), "SELCAL_DIAL fail: timeslot=5 incorect signs:123")) << err();
+  EXPECT_LINE(err(), "SELCAL_DIAL fail: timeslot=5 incorect signs:123");
 }
 
 TEST_F(ToneTest, DiallingPlaysEachToneAndPauseInTimeOrder) {

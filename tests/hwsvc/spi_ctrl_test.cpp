@@ -28,9 +28,13 @@ std::vector<Reg> spi_writes() {
   return out;
 }
 
-std::vector<Reg> init_and_enable(int channel) {
-  return {{channel, 50, 128}, {channel, 48, 8},  {channel, 87, 48}, {channel, 52, 96},
-          {channel, 53, 0},   {channel, 54, 0},  {channel, 55, 0},  {channel, 50, 0}};
+// The writes that bring up the seven line interfaces, each initialised and then enabled.
+std::vector<Reg> start_writes() {
+  std::vector<Reg> out;
+  for (int ch = 0; ch < 7; ++ch)
+    out.insert(out.end(), {{ch, 50, 128}, {ch, 48, 8}, {ch, 87, 48}, {ch, 52, 96},
+                           {ch, 53, 0}, {ch, 54, 0}, {ch, 55, 0}, {ch, 50, 0}});
+  return out;
 }
 
 void set_status(int channel, uint8_t value) { sim().state().spi[static_cast<size_t>(channel)][51] = value; }
@@ -80,10 +84,7 @@ class SpiStatus : public ::testing::Test {
 
 TEST_F(SpiStatus, StartBringsUpSevenChannelsOnADescriptorKeptAcrossExec) {
   start(false);
-  std::vector<Reg> expected;
-  for (int channel = 0; channel < 7; ++channel)
-    for (const Reg& r : init_and_enable(channel)) expected.push_back(r);
-  EXPECT_EQ(spi_writes(), expected);
+  EXPECT_EQ(spi_writes(), start_writes());
   EXPECT_EQ(sim().state().spi[6][50], 0);
   EXPECT_EQ(sim().state().spi[7][50], 0);  // the eighth is never touched
   ASSERT_GE(spi->fd(), 0);
@@ -95,7 +96,7 @@ TEST_F(SpiStatus, StartBringsUpSevenChannelsOnADescriptorKeptAcrossExec) {
   ctl.reset();
   sim().clear_requests();
   spi.reset();
-  expected.clear();
+  std::vector<Reg> expected;
   for (int channel = 0; channel < 8; ++channel) expected.emplace_back(channel, 50, 128);
   for (int channel = 0; channel < 8; ++channel) expected.emplace_back(channel, 87, 48);
   EXPECT_EQ(spi_writes(), expected);
@@ -241,9 +242,7 @@ TEST_F(SpiStatus, DeviceThatCannotBeOpenedIsRetriedAtTheNextUse) {
   sim().fail_open(Device::hal, 0);
   spi->enable_channel(7);
   EXPECT_GE(spi->fd(), 0);
-  std::vector<Reg> expected;
-  for (int channel = 0; channel < 7; ++channel)
-    for (const Reg& r : init_and_enable(channel)) expected.push_back(r);
+  std::vector<Reg> expected = start_writes();
   expected.emplace_back(7, 50, 0);
   EXPECT_EQ(spi_writes(), expected);
 }
