@@ -268,11 +268,7 @@ TEST_F(AcceptorTest, OneReadinessReportTakesEveryWaitingPeer) {
 TEST(AcceptorSetup, BusyPortIsRetriedEvery5000ms) {
   vxtest::TestClock clock;
   vxtest::CaptureStreams cap;
-  const int holder = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in sa{};
-  sa.sin_family = AF_INET;
-  ASSERT_EQ(::bind(holder, reinterpret_cast<sockaddr*>(&sa), sizeof sa), 0);
-  ASSERT_EQ(::listen(holder, 1), 0);
+  const int holder = vxtest::listen_loopback(1);
   const uint16_t port = vxtest::local_port(holder);
 
   Control::AcceptorNet acc(port);
