@@ -15,8 +15,11 @@
 #include <string>
 #include <vector>
 
+#include <gtest/gtest.h>
+
 #include "control/ControlNotify.h"
 #include "control/ControlService.h"
+#include "control/ServiceUnix.h"
 #include "foundation/Multiplexer.h"
 #include "foundation/Mux.h"
 #include "foundation/Packet.h"
@@ -41,6 +44,21 @@ class Recorder : public Control::Notify {
   int disconnects = 0;
   std::vector<std::string> messages;
   Control::Service* echo = nullptr;
+};
+
+// A control connection over a descriptor the test hands in, counting the calls it receives.
+class TakenService : public Control::ServiceUnix {
+ public:
+  bool ImplActivate() override { return true; }
+  void ImplDeactivate() override { ++impl_deactivates; }
+  void ImplOnDisconnect() override { ++impl_on_disconnects; }
+  void Take(int fd, const std::string& name = "peer") {
+    Fd f(fd);
+    f.NonBlock();
+    Connected(f, name);
+  }
+  int impl_deactivates = 0;
+  int impl_on_disconnects = 0;
 };
 
 // Takes every free buffer of the packet pool; they return to it when the result is cleared.
@@ -136,6 +154,31 @@ inline uint16_t free_port() {
   ::close(s);
   return port;
 }
+
+// A socket listening on 127.0.0.1 (port 0: any free port).
+inline int listen_loopback(int backlog = 4, uint16_t port = 0) {
+  const int s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  const sockaddr_in sa = loopback(port);
+  if (::bind(s, reinterpret_cast<const sockaddr*>(&sa), sizeof sa) != 0 || ::listen(s, backlog) != 0)
+    ADD_FAILURE() << "no listener on port " << port;
+  return s;
+}
+
+// A connected Unix-domain socket pair, both ends closed at the end of the scope.
+struct SocketPair {
+  explicit SocketPair(int flags = 0) {
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | flags, 0, fd) != 0) ADD_FAILURE() << "socketpair";
+  }
+  ~SocketPair() {
+    for (int f : fd)
+      if (f >= 0) ::close(f);
+  }
+  void close_peer() {
+    ::close(fd[1]);
+    fd[1] = -1;
+  }
+  int fd[2] = {-1, -1};
+};
 
 // A blocking client socket connected to 127.0.0.1:port, or -1.
 inline int connect_to(uint16_t port) {

@@ -23,15 +23,6 @@ class Connector : public Control::ConnectorNet {
   void poke(short revents) { OnSocketEvent(-1, revents); }
 };
 
-// A listening socket on 127.0.0.1 (port 0: any free port).
-int listener(uint16_t port = 0) {
-  const int s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  const sockaddr_in sa = vxtest::loopback(port);
-  EXPECT_EQ(::bind(s, reinterpret_cast<const sockaddr*>(&sa), sizeof sa), 0);
-  EXPECT_EQ(::listen(s, 4), 0);
-  return s;
-}
-
 // Advances the clock in two steps and checks that the next attempt comes exactly at `ms`.
 void expect_attempt_after(vxtest::TestClock& clock, vxtest::CaptureStreams& cap,
                           const std::string& line, unsigned ms) {
@@ -98,7 +89,7 @@ TEST(Connector, ImmediateFailureWaits20sAndSoErrorWaits12sAfterTheFastRetries) {
 TEST(Connector, ReconnectsTenSecondsAfterALoss) {
   vxtest::TestClock clock;
   vxtest::CaptureStreams cap;
-  const int l = listener();
+  const int l = vxtest::listen_loopback();
   const uint16_t port = vxtest::local_port(l);
   Recorder rec;
   Control::ConnectorNet c("127.0.0.1", port);
@@ -143,7 +134,7 @@ TEST(Connector, FastRetriesAreNotRenewedByAReconnection) {
   for (int i = 0; i < 7; ++i) expect_attempt_after(clock, cap, line, 1000);
 
   // The controller's peer comes up; the connection is made, then lost.
-  int l = listener(port);
+  int l = vxtest::listen_loopback(4, port);
   clock.advance(15000);
   ASSERT_TRUE(vxtest::pump_until([&] { return rec.connects == 1; }));
   ::close(::accept(l, nullptr, nullptr));
@@ -180,7 +171,7 @@ TEST(Connector, AddressForms) {
 
   // A port suffix in the host text wins over the port given beside it.
   vxtest::CaptureStreams cap;
-  const int l = listener();
+  const int l = vxtest::listen_loopback();
   const uint16_t port = vxtest::local_port(l);
   Recorder rec;
   Control::ConnectorNet c("127.0.0.1:" + std::to_string(port), 161);

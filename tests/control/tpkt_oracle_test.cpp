@@ -18,14 +18,6 @@
 
 namespace {
 
-class Service : public Control::ServiceUnix {
- public:
-  bool ImplActivate() override { return true; }
-  void ImplDeactivate() override {}
-  void ImplOnDisconnect() override {}
-  void Take(int fd) { Connected(Fd(fd), "oracle"); }
-};
-
 bool have(const char* tool) {
   return std::system((std::string("command -v ") + tool + " >/dev/null 2>&1").c_str()) == 0;
 }
@@ -44,24 +36,22 @@ std::string run(const std::string& cmd) {
 TEST(TpktOracle, TsharkDissectsTheWrittenFrames) {
   if (!have("tshark") || !have("text2pcap")) GTEST_SKIP() << "tshark or text2pcap not installed";
 
-  int sp[2];
-  ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, sp), 0);
+  vxtest::SocketPair sp;
   int big = 1 << 20;
-  setsockopt(sp[0], SOL_SOCKET, SO_SNDBUF, &big, sizeof big);
-  Service svc;
+  setsockopt(sp.fd[0], SOL_SOCKET, SO_SNDBUF, &big, sizeof big);
+  vxtest::TakenService svc;
   ASSERT_TRUE(svc.Activate());
-  svc.Take(sp[0]);
+  svc.Take(::dup(sp.fd[0]), "oracle");
 
   const std::vector<int> sizes = {0, 1, 10, 300, 1456, 4000, 65531};
   // What each Send wrote; one write, one TCP segment (split where IP could not carry it).
   std::vector<std::vector<uint8_t>> segments;
   for (int n : sizes) {
     svc.Send(std::string(n, 'p').data(), n);
-    const auto bytes = vxtest::drain(sp[1]);
+    const auto bytes = vxtest::drain(sp.fd[1]);
     for (std::size_t at = 0; at < bytes.size(); at += 60000)
       segments.emplace_back(bytes.begin() + at, bytes.begin() + std::min(bytes.size(), at + 60000));
   }
-  ::close(sp[1]);
 
   vxtest::TempDir tmp("vxtpkt");
   ASSERT_FALSE(tmp.path().empty());
@@ -92,30 +82,18 @@ TEST(TpktOracle, TsharkDissectsTheWrittenFrames) {
                                  " -e tpkt.reserved -e tpkt.length 2>/dev/null");
 
   // Each output line: versions, reserved octets and lengths of the frames that packet completes.
-  std::vector<std::string> versions, reserved, lengths;
-  std::istringstream lines(fields);
-  std::string row;
-  auto split = [](const std::string& s, std::vector<std::string>& out) {
-    std::istringstream in(s);
-    std::string item;
-    while (std::getline(in, item, ',')) out.push_back(item);
-  };
-  while (std::getline(lines, row)) {
-    std::istringstream cols(row);
-    std::string v, r, l;
-    std::getline(cols, v, '\t');
-    std::getline(cols, r, '\t');
-    std::getline(cols, l, '\t');
-    split(v, versions);
-    split(r, reserved);
-    split(l, lengths);
+  std::string versions, reserved, lengths, want_lengths;
+  std::istringstream rows(fields);
+  for (std::string v, r, l; std::getline(rows, v, '\t') && std::getline(rows, r, '\t') &&
+                            std::getline(rows, l);) {
+    versions += v + ",";
+    reserved += r + ",";
+    lengths += l + ",";
   }
-  ASSERT_EQ(lengths.size(), sizes.size()) << fields;
-  for (std::size_t i = 0; i < sizes.size(); ++i) {
-    EXPECT_EQ(versions[i], "3");
-    EXPECT_EQ(reserved[i], "0");
-    EXPECT_EQ(lengths[i], std::to_string(sizes[i] + 4));
-  }
+  for (int n : sizes) want_lengths += std::to_string(n + 4) + ",";
+  EXPECT_EQ(lengths, want_lengths) << fields;
+  EXPECT_EQ(versions, "3,3,3,3,3,3,3,");
+  EXPECT_EQ(reserved, "0,0,0,0,0,0,0,");
 }
 
 }  // namespace

@@ -126,6 +126,14 @@ class ServerTest : public ::testing::Test {
     return out;
   }
 
+  // The one answer written since the last look (an empty answer when there is not exactly one).
+  Answer only() {
+    auto got = answers();
+    EXPECT_EQ(got.size(), 1u);
+    got.resize(1);
+    return std::move(got[0]);
+  }
+
   int fd[2];
   CtrlSrv::Server server;
   ScriptedService a, b;

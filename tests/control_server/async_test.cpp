@@ -43,18 +43,11 @@ struct Pipe {
   }
 };
 
-struct Pair {
-  int a = -1, b = -1;
-  Pair() {
-    int s[2];
-    EXPECT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0, s), 0);
-    a = s[0];
-    b = s[1];
-  }
-  ~Pair() {
-    if (a >= 0) ::close(a);
-    if (b >= 0) ::close(b);
-  }
+// A socket pair whose end a fills up on demand.
+struct Pair : vxtest::SocketPair {
+  Pair() : SocketPair(SOCK_NONBLOCK) {}
+  int& a = fd[0];
+  int& b = fd[1];
   // Fills a's send side until it would block; returns the bytes written.
   size_t fill() {
     std::vector<char> junk(65536, 'j');
@@ -111,25 +104,19 @@ TEST_F(CopyTest, CopiesEverythingThroughTheLoopAndEndsDone) {
 }
 
 TEST_F(CopyTest, EmptySourceEndsDoneAtOnceOrAfterTheFlushEvent) {
-  {
+  for (const bool flush : {false, true}) {
+    ends.statuses.clear();
     Pipe src;
     Pair dst;
     src.close_wr();
-    copy.set_events(masks(0));
+    copy.set_events(flush ? Copy::EventsParams{} : masks(0));
     copy.Start(Fd(::dup(src.rd)), Fd(::dup(dst.a)));
-    EXPECT_EQ(ends.statuses, std::vector<int>{Copy::Status::done});
-  }
-  ends.statuses.clear();
-  {
-    Pipe src;
-    Pair dst;
-    src.close_wr();
-    copy.set_events(Copy::EventsParams{});
-    copy.Start(Fd(::dup(src.rd)), Fd(::dup(dst.a)));
-    EXPECT_EQ(copy.status(), Copy::Status::flushing);
-    EXPECT_TRUE(ends.statuses.empty());
-    vxtest::pump(1);
-    EXPECT_EQ(ends.statuses, std::vector<int>{Copy::Status::done});
+    if (flush) {
+      EXPECT_EQ(copy.status(), Copy::Status::flushing);
+      EXPECT_TRUE(ends.statuses.empty());
+      vxtest::pump(1);
+    }
+    EXPECT_EQ(ends.statuses, std::vector<int>{Copy::Status::done}) << "flush " << flush;
   }
 }
 
@@ -230,15 +217,7 @@ struct ConnectEnds {
 class ConnectTest : public ::testing::Test {
  protected:
   void SetUp() override { connect.Bind(&ConnectEnds::On, &ends); }
-  int listener(int backlog) {
-    int s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in sa{};
-    sa.sin_family = AF_INET;
-    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    EXPECT_EQ(::bind(s, reinterpret_cast<sockaddr*>(&sa), sizeof sa), 0);
-    EXPECT_EQ(::listen(s, backlog), 0);
-    return s;
-  }
+  int listener(int backlog) { return vxtest::listen_loopback(backlog); }
   std::string address(int s) { return "127.0.0.1:" + std::to_string(vxtest::local_port(s)); }
   ConnectEnds ends;
   Connect connect;
@@ -284,11 +263,8 @@ TEST_F(ConnectTest, NoAnswerWithinTheLimitFailsOnce) {
   std::vector<int> clients;
   for (int i = 0; i < 4; ++i) {
     int c = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    sockaddr_in sa{};
-    sa.sin_family = AF_INET;
-    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    sa.sin_port = htons(vxtest::local_port(s));
-    ::connect(c, reinterpret_cast<sockaddr*>(&sa), sizeof sa);
+    const sockaddr_in sa = vxtest::loopback(vxtest::local_port(s));
+    ::connect(c, reinterpret_cast<const sockaddr*>(&sa), sizeof sa);
     clients.push_back(c);
   }
   vxtest::pump(2);

@@ -19,20 +19,18 @@ TEST_F(ServerTest, ServicesAreOfferedTheCommandInBindOrderUntilOneTakesIt) {
   deliver(command(kPing, 7, 12));
   EXPECT_EQ(a.commands, 1);
   EXPECT_EQ(b.commands, 1);
-  auto got = answers();
-  ASSERT_EQ(got.size(), 1u);
-  EXPECT_TRUE(got[0].success());
-  EXPECT_EQ(got[0].seq, 7);
-  EXPECT_EQ(got[0].slot, 12u);
+  auto one = only();
+  EXPECT_TRUE(one.success());
+  EXPECT_EQ(one.seq, 7);
+  EXPECT_EQ(one.slot, 12u);
 
   a.onCommand = [&](LGCP::Command const&) { a.Error(EC::busError); return true; };
   deliver(command(kPing));
   EXPECT_EQ(b.commands, 1);
-  got = answers();
-  ASSERT_EQ(got.size(), 1u);
-  EXPECT_EQ(got[0].error(), EC::busError);
-  EXPECT_FALSE(got[0].seq);
-  EXPECT_FALSE(got[0].slot);
+  one = only();
+  EXPECT_EQ(one.error(), EC::busError);
+  EXPECT_FALSE(one.seq);
+  EXPECT_FALSE(one.slot);
 }
 
 TEST_F(ServerTest, AnswerRulesOfOneCommand) {
@@ -49,9 +47,8 @@ TEST_F(ServerTest, AnswerRulesOfOneCommand) {
   EXPECT_EQ(got[1].error(), EC::internal);
   a.onCommand = [&](LGCP::Command const&) { a.Error(EC::busError); a.Error(EC::internal); a.Success(); return true; };
   deliver(command(kPing, 3));
-  got = answers();
-  ASSERT_EQ(got.size(), 1u);
-  EXPECT_EQ(got[0].error(), EC::busError);
+  auto one = only();
+  EXPECT_EQ(one.error(), EC::busError);
   EXPECT_EQ(streams.err.str().find("software error"), std::string::npos);
 }
 
@@ -64,46 +61,41 @@ TEST_F(ServerTest, DelayedAnswers) {
   EXPECT_EQ(streams.err.str().find("software error"), std::string::npos);
   EXPECT_EQ(seq, 41u);
   a.delayedSuccess(slot, seq);
-  auto got = answers();
-  ASSERT_EQ(got.size(), 1u);
-  EXPECT_TRUE(got[0].success());
-  EXPECT_EQ(got[0].seq, 41);
-  EXPECT_EQ(got[0].slot, 5u);
+  auto one = only();
+  EXPECT_TRUE(one.success());
+  EXPECT_EQ(one.seq, 41);
+  EXPECT_EQ(one.slot, 5u);
 
   // A command without a sequence number gets its delayed answer without one (and without a
   // slot when it had none).
   deliver(command(kPing));
   EXPECT_TRUE(answers().empty());
   a.delayedSuccess(slot = a.GetSlot(), seq);
-  got = answers();
-  ASSERT_EQ(got.size(), 1u);
-  EXPECT_FALSE(got[0].seq);
-  EXPECT_FALSE(got[0].slot);
+  one = only();
+  EXPECT_FALSE(one.seq);
+  EXPECT_FALSE(one.slot);
 
   // An error after the answer was delayed is still sent.
   a.onCommand = [&](LGCP::Command const&) { a.delayResponse(); a.Success(); a.Error(EC::connectFail); return true; };
   deliver(command(kPing, 9));
-  got = answers();
-  ASSERT_EQ(got.size(), 1u);
-  EXPECT_EQ(got[0].error(), EC::connectFail);
+  one = only();
+  EXPECT_EQ(one.error(), EC::connectFail);
 }
 
 TEST_F(ServerTest, TheServersOwnErrors) {
   connect();
   // No service takes it.
   deliver(command(kDestroy, 4, 1023));
-  auto got = answers();
-  ASSERT_EQ(got.size(), 1u);
-  EXPECT_EQ(got[0].error(), EC::unexpectedMsgType);
-  EXPECT_EQ(got[0].slot, 1023u);
+  auto one = only();
+  EXPECT_EQ(one.error(), EC::unexpectedMsgType);
+  EXPECT_EQ(one.slot, 1023u);
 
   // Taken but never answered.
   a.onCommand = [](LGCP::Command const&) { return true; };
   deliver(command(kPing, 5, 3));
-  got = answers();
-  ASSERT_EQ(got.size(), 1u);
-  EXPECT_EQ(got[0].error(), EC::internal);
-  EXPECT_EQ(got[0].seq, 5);
+  one = only();
+  EXPECT_EQ(one.error(), EC::internal);
+  EXPECT_EQ(one.seq, 5);
   EXPECT_EQ(count(streams.err.str(), "ctrl [pair]: software error: server do NOT send ack!!!"), 1);
 
   // Not a command: no slot in the answer, the seq kept.
@@ -112,21 +104,19 @@ TEST_F(ServerTest, TheServersOwnErrors) {
   response.set_slot(8);
   response.get_pdu().select_response().set_success();
   deliver(response);
-  got = answers();
-  ASSERT_EQ(got.size(), 1u);
-  EXPECT_EQ(got[0].error(), EC::unexpectedMsgType);
-  EXPECT_EQ(got[0].seq, 6);
-  EXPECT_FALSE(got[0].slot);
+  one = only();
+  EXPECT_EQ(one.error(), EC::unexpectedMsgType);
+  EXPECT_EQ(one.seq, 6);
+  EXPECT_FALSE(one.slot);
 
   // Slots above 1023 (the decoder reads the field as 16 bits) reach no service.
   const int before = a.commands;
   for (const char* frame : {"\x40\x04\x00\x0A", "\x40\xFF\xFF\x0A"}) {
     server.OnMessage(frame, 4);
-    got = answers();
-    ASSERT_EQ(got.size(), 1u);
-    EXPECT_EQ(got[0].error(), EC::invalidSlot);
-    EXPECT_FALSE(got[0].slot);
-    EXPECT_FALSE(got[0].seq);
+    one = only();
+    EXPECT_EQ(one.error(), EC::invalidSlot);
+    EXPECT_FALSE(one.slot);
+    EXPECT_FALSE(one.seq);
   }
   EXPECT_EQ(a.commands, before);
   EXPECT_EQ(server.GetSlot(), CtrlSrv::Server::no_slot);
