@@ -142,18 +142,18 @@ void Timer::set(unsigned ms, void (std::type_identity_t<X>::*member)(Timer*), X*
 inline void Timer::set(unsigned ms, void (*fn)()) { reset(new SimpleTimerEvent1(this, fn, ms)); }
 
 // A Timer whose member and interval come from a constant record:
-//   static constexpr TimerSpec<Slot>::spec_t TUpdatespec{&Slot::OnUpdateTimer, 3000};
-//   TimerSpec<Slot>::SpecTimer<TUpdatespec> updateTimer;  ...  updateTimer.set(this);
+//   static constexpr TimerSpec<Slot>::Entry kUpdateEntry{&Slot::OnUpdateTimer, 3000};
+//   TimerSpec<Slot>::SpecTimer<kUpdateEntry> updateTimer;  ...  updateTimer.set(this);
 template <class X>
 struct TimerSpec {
-  struct spec_t {
+  struct Entry {
     void (X::*handler)();
     unsigned interval;  // ms
   };
-  template <const spec_t& spec>
+  template <const Entry& entry>
   class SpecTimer : public Timer {
    public:
-    void set(X* obj) { Timer::set<X>(spec.interval, spec.handler, obj); }
+    void set(X* obj) { Timer::set<X>(entry.interval, entry.handler, obj); }
     using Timer::set;
   };
 };

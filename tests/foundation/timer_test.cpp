@@ -188,7 +188,7 @@ struct Owner {
     if (rearm-- > 0) t->set(10, &Owner::with_timer, this);
   }
   void stats() { log.push_back("stats"); }
-  static constexpr TimerSpec<Owner>::spec_t kStats{&Owner::stats, 3000};
+  static constexpr TimerSpec<Owner>::Entry kStats{&Owner::stats, 3000};
   TimerSpec<Owner>::SpecTimer<kStats> stat_timer;
 };
 
