@@ -61,3 +61,8 @@ void MapFactory::ReleaseMapSlot(MapSlot* slot) {
     entries[static_cast<unsigned>(log)] = nullptr;
   }
 }
+
+void MapFactory::ForgetMapSlot(MapSlot* slot) {
+  for (const int log : {slot->GetRxLogChannel(), slot->GetTxLogChannel()})
+    if (log >= 0 && entries[static_cast<unsigned>(log)] == slot) entries[static_cast<unsigned>(log)] = nullptr;
+}

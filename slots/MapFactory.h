@@ -25,6 +25,8 @@ class MapFactory : public SlotFactory {
   void AllocateMapSlot(MapSlot* slot);
   // Disables the slot's receive channel and forgets its entries.
   void ReleaseMapSlot(MapSlot* slot);
+  // Clears the entries that still name the slot, silently.
+  void ForgetMapSlot(MapSlot* slot);
 
   // The slots by log channel (not owned).
   std::array<MapSlot*, kBuses * kBusChannels> entries{};

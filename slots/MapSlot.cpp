@@ -8,6 +8,11 @@ void MapSlot::IAfterCreate() {
   if (IsTxExists()) OnChangeOutputStream(true);
 }
 
+// Whatever path deletes the slot, its factory's entries do not outlive it.
+MapSlot::~MapSlot() {
+  if (auto* f = dynamic_cast<MapFactory*>(factory)) f->ForgetMapSlot(this);
+}
+
 bool MapSlot::IBeforeDestroy() {
   if (auto* f = dynamic_cast<MapFactory*>(factory)) f->ReleaseMapSlot(this);
   return true;

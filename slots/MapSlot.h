@@ -6,6 +6,7 @@
 class MapSlot : public Slot {
  public:
   MapSlot(int txChannel, int rxChannel) : txChannel(txChannel), rxChannel(rxChannel) {}
+  ~MapSlot() override;
 
   void IAfterCreate() override;
   bool IBeforeDestroy() override;

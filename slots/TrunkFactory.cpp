@@ -37,10 +37,11 @@ Slot* TrunkFactory::NewTrunkSlot(LGCP::TrunkParams const& params, unsigned times
 
 TrunkSlot* TrunkFactory::MakeSlot(int channel) { return new TrunkSlot(channel); }
 
+// Found by the pointer rather than by GetTimeSlot(): a slot's destructor calls this too, when
+// its own kind's GetTimeSlot() is no longer the one called.
 void TrunkFactory::ReleaseTrunkSlot(TrunkSlot* slot) {
-  const int ts = slot->GetTimeSlot();
-  if (ts >= 0 && static_cast<unsigned>(ts) < kTimeslots && entries[static_cast<unsigned>(ts)] == slot)
-    entries[static_cast<unsigned>(ts)] = nullptr;
+  for (TrunkSlot*& e : entries)
+    if (e == slot) e = nullptr;
 }
 
 Slot* TrunkBRIFactory::INewSlot(LGCP::CreateParams const& params) {

@@ -7,6 +7,7 @@
 class TrunkSlot : public Slot {
  public:
   explicit TrunkSlot(int channel) : channel(channel) {}
+  ~TrunkSlot() override;
 
   int GetTrunk() override { return channel >> 5; }
   int GetTrunkTimeSlot() override { return GetTimeSlot(); }
