@@ -97,30 +97,33 @@ void Slot::OnUserData(std::vector<char> const& data) {
   SendSignal(s);
 }
 
+namespace {
+
+// Sends "receiver" or "transmitter": active with the channel, or inactive.
+void SendStream(Slot& slot, LGCP::Stream& (LGCP::Signal::*select)(), bool active, int channel) {
+  LGCP::Signal s;
+  LGCP::Stream& stream = (s.*select)();
+  if (active)
+    stream.set_active(channel);
+  else
+    stream.set_inactive();
+  slot.SendSignal(s);
+}
+
+}  // namespace
+
 void Slot::OnChangeInputStream(bool active) {
   if (active == inputActive) return;
-  LGCP::Signal s;
-  if (active) {
-    s.select_receiver().set_active(IGetReceiveChannel());
-  } else {
-    Disconnect(*this);
-    s.select_receiver().set_inactive();
-  }
+  if (!active) Disconnect(*this);
   inputActive = active;
-  SendSignal(s);
+  SendStream(*this, &LGCP::Signal::select_receiver, active, active ? IGetReceiveChannel() : -1);
 }
 
 void Slot::OnChangeOutputStream(bool active) {
   if (active == outputActive) return;
-  LGCP::Signal s;
-  if (active) {
-    s.select_transmitter().set_active(IGetTransmitChannel());
-  } else {
-    if (!DisconnectSinks(*this)) std::cerr << "mux: internal error: expected slots not exists." << std::endl;
-    s.select_transmitter().set_inactive();
-  }
+  if (!active && !DisconnectSinks(*this)) std::cerr << "mux: internal error: expected slots not exists." << std::endl;
   outputActive = active;
-  SendSignal(s);
+  SendStream(*this, &LGCP::Signal::select_transmitter, active, active ? IGetTransmitChannel() : -1);
 }
 
 bool Slot::BeforeDestroy() {
