@@ -86,6 +86,26 @@ size_t pack_need(const sig_proto& p) {
   return 4;
 }
 
+// Bytes a received packet of a known type must hold (past the header for the caller-identity
+// types, whose length byte must be there first); SIZE_MAX when even that byte is missing.
+size_t unpack_need(uint32_t type, const uint8_t* data, size_t size) {
+  switch (type) {
+    case GW_ADJUST_CHAN:
+    case WM_TRANS: return 12;
+    case WM_CHAN: return 16;
+    case GW_SELECT_RC_CHAN:
+    case GW_ADJUST_SQUELSHE:
+    case GW_ADJUST_RTE:
+    case GW_ADJUST_STANDBY:
+    case WM_RADIO_QUALITY:
+    case WM_SELECT_RC_CHAN:
+    case WM_STANDBY: return 8;
+    case GW_SEL_CALL: return size < 5 ? SIZE_MAX : 5 + size_t{data[4]};
+    case WM_SEL_CALL_TRANS: return size < 13 ? SIZE_MAX : 13 + size_t{data[12]};
+  }
+  return 4;
+}
+
 }  // namespace
 
 int sig_proto_init(sig_proto* p) {
@@ -164,71 +184,52 @@ int sig_proto_unpack(sig_proto* p, const uint8_t* data, size_t size) {
     p->type = type;
     return kRadioCodecUnknownType;
   }
-  auto body = p->body;  // decoded aside, so that a short packet leaves the record as it was
+  // Every length is checked before anything is written, so that a short packet leaves the
+  // record as it was.
+  if (size < unpack_need(type, data, size)) return kRadioCodecShort;
+  auto& body = p->body;
   switch (type) {
     case GW_ADJUST_CHAN:
-      if (size < 12) return kRadioCodecShort;
       body.gw_adjust_chan.id = get32(data + 4);
       body.gw_adjust_chan.freq = getf(data + 8);
       break;
-    case GW_SEL_CALL: {
-      if (size < 5) return kRadioCodecShort;
-      size_t n = data[4];
-      if (size < 5 + n) return kRadioCodecShort;
-      body.gw_sel_call.callerID_length = static_cast<uint8_t>(n);
-      std::memcpy(body.gw_sel_call.callerID, data + 5, n);
+    case GW_SEL_CALL:
+      body.gw_sel_call.callerID_length = data[4];
+      std::memcpy(body.gw_sel_call.callerID, data + 5, data[4]);
       break;
-    }
     case GW_SELECT_RC_CHAN:
-    case GW_ADJUST_SQUELSHE:
-    case GW_ADJUST_RTE:
-    case GW_ADJUST_STANDBY:
-    case WM_RADIO_QUALITY:
+      body.gw_select_rc_chan.interface = data[4];
+      body.gw_select_rc_chan.channel = data[5];
+      break;
+    case GW_ADJUST_SQUELSHE: body.gw_adjust_squelsh.squelsh = data[4]; break;
+    case GW_ADJUST_RTE: body.gw_adjust_rte.rte = data[4]; break;
+    case GW_ADJUST_STANDBY: body.gw_adjust_standby.state = data[4]; break;
+    case WM_RADIO_QUALITY: body.wm_radio_quality.radio_quality = getf(data + 4); break;
     case WM_SELECT_RC_CHAN:
+      body.wm_select_rc_chan.interface = data[4];
+      body.wm_select_rc_chan.channel = data[5];
+      break;
     case WM_STANDBY:
-      if (size < 8) return kRadioCodecShort;
-      switch (type) {
-        case GW_SELECT_RC_CHAN:
-          body.gw_select_rc_chan.interface = data[4];
-          body.gw_select_rc_chan.channel = data[5];
-          break;
-        case GW_ADJUST_SQUELSHE: body.gw_adjust_squelsh.squelsh = data[4]; break;
-        case GW_ADJUST_RTE: body.gw_adjust_rte.rte = data[4]; break;
-        case GW_ADJUST_STANDBY: body.gw_adjust_standby.state = data[4]; break;
-        case WM_RADIO_QUALITY: body.wm_radio_quality.radio_quality = getf(data + 4); break;
-        case WM_SELECT_RC_CHAN:
-          body.wm_select_rc_chan.interface = data[4];
-          body.wm_select_rc_chan.channel = data[5];
-          break;
-        case WM_STANDBY:
-          body.wm_standby.state = data[4];
-          body.wm_standby.group = data[5];
-          body.wm_standby.receiver_state = data[6];
-          break;
-      }
+      body.wm_standby.state = data[4];
+      body.wm_standby.group = data[5];
+      body.wm_standby.receiver_state = data[6];
       break;
     case WM_TRANS:
-      if (size < 12) return kRadioCodecShort;
       body.wm_trans.session_addr = get_reversed_addr(data + 4);
       body.wm_trans.ssrc = get32(data + 8);
       break;
     case WM_CHAN:
-      if (size < 16) return kRadioCodecShort;
       body.wm_chan.id = get32(data + 4);
       body.wm_chan.freq = getf(data + 8);
       body.wm_chan.squelsh = data[12];
       body.wm_chan.rte = data[13];
       break;
-    case WM_SEL_CALL_TRANS: {
-      if (size < 13) return kRadioCodecShort;
-      size_t n = data[12];
-      if (size < 13 + n) return kRadioCodecShort;
+    case WM_SEL_CALL_TRANS:
       body.wm_sel_call_trans.session_addr = get_reversed_addr(data + 4);
       body.wm_sel_call_trans.ssrc = get32(data + 8);
-      body.wm_sel_call_trans.callerID_length = static_cast<uint8_t>(n);
-      std::memcpy(body.wm_sel_call_trans.callerID, data + 13, n);
+      body.wm_sel_call_trans.callerID_length = data[12];
+      std::memcpy(body.wm_sel_call_trans.callerID, data + 13, data[12]);
       break;
-    }
     default: break;  // the flag-only types carry no body
   }
   p->type = type;
@@ -244,7 +245,6 @@ int sig_proto_unpack(sig_proto* p, const uint8_t* data, size_t size) {
   p->status = (uint32_t{data[2] & 0xFu} << 5) | (data[3] >> 3);
   p->flag_c = (data[3] >> 1) & 3;
   p->flag_rs = data[3] & 1;
-  p->body = body;
   return 0;
 }
 
