@@ -66,29 +66,9 @@ uint32_t get_reversed_addr(const uint8_t* b) {
 
 size_t round4(size_t n) { return (n + 3) & ~size_t{3}; }
 
-// Buffer room the packer asks for a body (more than the wire length for the caller-identity
-// types, which reserve room for the longest padding).
-size_t pack_need(const sig_proto& p) {
-  switch (p.type) {
-    case GW_ADJUST_CHAN:
-    case WM_TRANS: return 12;
-    case WM_CHAN: return 16;
-    case GW_SELECT_RC_CHAN:
-    case GW_ADJUST_SQUELSHE:
-    case GW_ADJUST_RTE:
-    case GW_ADJUST_STANDBY:
-    case WM_RADIO_QUALITY:
-    case WM_SELECT_RC_CHAN:
-    case WM_STANDBY: return 8;
-    case GW_SEL_CALL: return size_t{p.body.gw_sel_call.callerID_length} + 12;
-    case WM_SEL_CALL_TRANS: return size_t{p.body.wm_sel_call_trans.callerID_length} + 20;
-  }
-  return 4;
-}
-
-// Bytes a received packet of a known type must hold (past the header for the caller-identity
-// types, whose length byte must be there first); SIZE_MAX when even that byte is missing.
-size_t unpack_need(uint32_t type, const uint8_t* data, size_t size) {
+// Length of a body-carrying type's packet, or 4 for the others; the caller-identity types
+// are sized by their callers.
+size_t fixed_length(uint32_t type) {
   switch (type) {
     case GW_ADJUST_CHAN:
     case WM_TRANS: return 12;
@@ -100,10 +80,24 @@ size_t unpack_need(uint32_t type, const uint8_t* data, size_t size) {
     case WM_RADIO_QUALITY:
     case WM_SELECT_RC_CHAN:
     case WM_STANDBY: return 8;
-    case GW_SEL_CALL: return size < 5 ? SIZE_MAX : 5 + size_t{data[4]};
-    case WM_SEL_CALL_TRANS: return size < 13 ? SIZE_MAX : 13 + size_t{data[12]};
   }
   return 4;
+}
+
+// Buffer room the packer asks for (more than the wire length for the caller-identity types,
+// which reserve room for the longest padding).
+size_t pack_need(const sig_proto& p) {
+  if (p.type == GW_SEL_CALL) return size_t{p.body.gw_sel_call.callerID_length} + 12;
+  if (p.type == WM_SEL_CALL_TRANS) return size_t{p.body.wm_sel_call_trans.callerID_length} + 20;
+  return fixed_length(p.type);
+}
+
+// Bytes a received packet must hold; for the caller-identity types the length byte must be
+// there first (SIZE_MAX when it is missing).
+size_t unpack_need(uint32_t type, const uint8_t* data, size_t size) {
+  if (type == GW_SEL_CALL) return size < 5 ? SIZE_MAX : 5 + size_t{data[4]};
+  if (type == WM_SEL_CALL_TRANS) return size < 13 ? SIZE_MAX : 13 + size_t{data[12]};
+  return fixed_length(type);
 }
 
 }  // namespace

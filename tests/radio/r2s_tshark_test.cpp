@@ -10,24 +10,13 @@
 #include <vector>
 
 #include "radio/R2SProto.h"
+#include "tests/support/RunTool.h"
 #include "tests/support/TempDir.h"
 
 namespace {
 
-bool have(const char* tool) {
-  return std::system((std::string("command -v ") + tool + " >/dev/null 2>&1").c_str()) == 0;
-}
-
-std::string run(const std::string& cmd) {
-  std::string out;
-  FILE* p = ::popen(cmd.c_str(), "r");
-  if (!p) return out;
-  char buf[4096];
-  size_t n;
-  while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-  ::pclose(p);
-  return out;
-}
+using vxtest::have;
+using vxtest::run;
 
 // An RTP packet (PCMA, 20 bytes of payload) whose header extension is `ext`, padded to words.
 std::vector<uint8_t> rtp_packet(const std::vector<uint8_t>& ext, uint16_t seq) {
