@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <string>
 
 #include "board/dsp.h"
 #include "board/dtmf.h"
@@ -138,56 +139,47 @@ TEST(TargetAbi, RecordsReadAsTheDriversNativeStructs) {
   EXPECT_EQ(c.output, 8322);
   EXPECT_EQ(c.source, -3);
 
-  board::mcc::Allocate allocate;
-  allocate.type = board::mcc::kTypeSs7;
-  allocate.rx_packet_size = 512;
-  allocate.rx_threshold = 1;
-  allocate.tx_threshold = 4;
-  EXPECT_EQ(bytes_of(allocate), (Bytes{0, 0, 0, 3, 0, 0, 2, 0, 0, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0, 4}));
-  struct NativeAllocate {
-    uint32_t mode, size, zero, rx, tx;
+  board::dsp::Configure filter;
+  filter.timeslot = 40;
+  filter.what = board::dsp::kConfigureToneFilter;
+  board::dsp::ToneFilterPayload tone;
+  tone.frequency = 2100;
+  tone.enable = 1;
+  tone.duration_msec = 300;
+  tone.level_db = -30;
+  board::dsp::set_payload(filter.payload, tone);
+  EXPECT_EQ(bytes_of(filter), (Bytes{0, 0, 0, 40, 0, 0, 1, 0, 0x08, 0x34, 1, 0, 0x01, 0x2C, 0xE2, 0, 0, 0, 0, 0}));
+  struct NativeToneFilter {
+    uint32_t timeslot, what;
+    uint16_t frequency;
+    uint8_t enable, reserved1;
+    uint16_t duration;
+    int8_t level;
+    uint8_t reserved2[5];
   };
-  const auto a = as_driver_sees<NativeAllocate>(allocate);
-  EXPECT_EQ(a.mode, 3u);
-  EXPECT_EQ(a.size, 512u);
-  EXPECT_EQ(a.zero, 0u);
-  EXPECT_EQ(a.rx, 1u);
-  EXPECT_EQ(a.tx, 4u);
+  const auto f = as_driver_sees<NativeToneFilter>(filter);
+  EXPECT_EQ(f.timeslot, 40u);
+  EXPECT_EQ(f.what, 256u);
+  EXPECT_EQ(f.frequency, 2100);
+  EXPECT_EQ(f.enable, 1);
+  EXPECT_EQ(f.duration, 300);
+  EXPECT_EQ(f.level, -30);
 
-  board::dtmf::ToneGenerator dial;
-  dial.timeslot = 9;
-  dial.frequency1 = 941;
-  dial.frequency2 = 1336;
-  dial.amplitude1 = 16384;
-  dial.amplitude2 = 2048;
-  EXPECT_EQ(bytes_of(dial), (Bytes{0, 0, 0, 9, 0x03, 0xAD, 0x05, 0x38, 0x40, 0x00, 0x08, 0x00}));
-  struct NativeDial {
+  board::dtmf::SelcalDial selcal;
+  selcal.timeslot = 0x01020304;
+  selcal.amplitude = 12000;
+  std::memcpy(selcal.signs, "1234", 4);
+  EXPECT_EQ(bytes_of(selcal), (Bytes{1, 2, 3, 4, 0x2E, 0xE0, '1', '2', '3', '4', 0, 0}));
+  struct NativeSelcal {
     uint32_t timeslot;
-    uint16_t f1, f2, a1, a2;
+    uint16_t amplitude;
+    char signs[4];
+    uint8_t reserved[2];
   };
-  const auto d = as_driver_sees<NativeDial>(dial);
-  EXPECT_EQ(d.timeslot, 9u);
-  EXPECT_EQ(d.f1, 941);
-  EXPECT_EQ(d.f2, 1336);
-  EXPECT_EQ(d.a1, 16384);
-  EXPECT_EQ(d.a2, 2048);
-
-  board::e1cas::CasEnable enable;
-  enable.channel.trunk = 1;
-  enable.channel.timeslot = 17;
-  enable.channel.tx = 0x0B;
-  enable.disable = 1;
-  EXPECT_EQ(bytes_of(enable), (Bytes{0, 0, 0, 1, 0, 0, 0, 17, 0, 0x0B, 0, 0, 0, 0, 0, 1}));
-  struct NativeCasEnable {
-    uint32_t trunk, timeslot;
-    uint8_t rx, tx, reserved[2];
-    uint32_t disable;
-  };
-  const auto e = as_driver_sees<NativeCasEnable>(enable);
-  EXPECT_EQ(e.trunk, 1u);
-  EXPECT_EQ(e.timeslot, 17u);
-  EXPECT_EQ(e.tx, 0x0B);
-  EXPECT_EQ(e.disable, 1u);
+  const auto sc = as_driver_sees<NativeSelcal>(selcal);
+  EXPECT_EQ(sc.timeslot, 0x01020304u);
+  EXPECT_EQ(sc.amplitude, 12000);
+  EXPECT_EQ(std::string(sc.signs, 4), "1234");
 }
 
 TEST(TargetAbi, EventRecordsTheDriversWriteAreDecoded) {
