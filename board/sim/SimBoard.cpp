@@ -169,6 +169,9 @@ int SimBoard::request(int fd, uint32_t number, void* argp, bool by_value, unsign
   } else if (r.def->form == ArgForm::value) {
     // Through the pointer form the driver sees the pointer's bits as the value, as the kernel would.
     if (!by_value) value = static_cast<unsigned long>(reinterpret_cast<uintptr_t>(argp));
+    // The board's unsigned long is one 32-bit word: what a 64-bit host passes beyond it never
+    // reaches a driver, so a value decodes and acts alike on the host and on the board.
+    value = static_cast<uint32_t>(value);
     r.arg_count = 1;
     r.args[0] = static_cast<int64_t>(value);
   }
@@ -330,7 +333,6 @@ int SimBoard::mcc_request(Handle& h, uint32_t number, uint8_t* record, int& erro
 int SimBoard::maintenance_request(uint32_t number, uint8_t* record, unsigned long value, int& error) {
   switch (number) {
     case maintenance::SET_TCLK:
-      if (value > 0xFFFFFFFFul) break;
       state_.tclk_mask = static_cast<uint32_t>(value);
       return 0;
     case maintenance::TRUNK_STATUS: {
