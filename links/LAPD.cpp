@@ -37,8 +37,6 @@ char const* error_text(unsigned code) {
   return "Other - Unknown";
 }
 
-char const* const kTimerName[] = {"T200", "T202", "T203"};
-
 // A message from layer 3 needs room in front for the link's four header octets; one made
 // without it gets the room from its tail. False when the buffer has no room at all.
 bool make_head_room(Packet& p, unsigned room) {
@@ -869,44 +867,40 @@ void LAPD::start(Timer_ t) {
   }
   if (running(t)) stop(t);
   running(t) = true;
-  switch (t) {
-    case T200: timer_.set(kT200, &LAPD::on_T200, this); break;
-    case T202: timer_.set(kT202, &LAPD::on_T202, this); break;
-    case T203: timer_.set(kT203, &LAPD::on_T203, this); break;
-  }
+  timer_.meant = t;
+  timer_.schedule(t == T200 ? kT200 : t == T202 ? kT202 : kT203);
 }
 
 void LAPD::stop(Timer_ t) {
   if (!running(t)) return;
   static Timer_ const kOrder[3][2] = {{T203, T202}, {T200, T203}, {T200, T202}};
+  static char const* const kStopWhile[3][3] = {
+      {nullptr, "trying to stop T200 while T202 running", "trying to stop T200 while T203 running"},
+      {"trying to stop T202 while T200 running", nullptr, "trying to stop T202 while T203 running"},
+      {"trying to stop T203 while T200 running", "trying to stop T203 while T202 running", nullptr}};
   for (Timer_ other : kOrder[t]) {
-    if (running(other)) {
-      std::string text = std::string("trying to stop ") + kTimerName[t] + " while " + kTimerName[other] + " running";
-      report(text.c_str());
-    }
+    if (running(other)) report(kStopWhile[t][other]);
   }
   running(t) = false;
   timer_.reset();
 }
 
-void LAPD::on_T200() {
-  t200run = false;
-  ++statistics.t200;
-  t200_expired();
-  local_events();
-}
-
-void LAPD::on_T202() {
-  t202run = false;
-  ++statistics.t202;
-  t202_expired();
-  local_events();
-}
-
-void LAPD::on_T203() {
-  t203run = false;
-  ++statistics.t203;
-  t203_expired();
+void LAPD::on_expiry(Timer_ t) {
+  running(t) = false;
+  switch (t) {
+    case T200:
+      ++statistics.t200;
+      t200_expired();
+      break;
+    case T202:
+      ++statistics.t202;
+      t202_expired();
+      break;
+    case T203:
+      ++statistics.t203;
+      t203_expired();
+      break;
+  }
   local_events();
 }
 

@@ -145,6 +145,18 @@ class LAPD : public Protocol, private LAPDFullState, public HDLC::Notify {
   enum S : int { RR = 0, RNR = 1, REJ = 2 };
   enum Timer_ { T200, T202, T203 };
 
+  // The one timer entry that T200, T202 and T203 share, kept inside the link so that
+  // starting a timer for every frame allocates nothing.
+  class SharedTimer : public TimerEvent {
+   public:
+    explicit SharedTimer(LAPD* link) : link_(link) {}
+    void fire() override { link_->on_expiry(meant); }
+    Timer_ meant = T200;
+
+   private:
+    LAPD* link_;
+  };
+
   std::ostream& log() const;
   void change_state(uint32_t next);
   bool is_command(unsigned char octet1) const;
@@ -181,16 +193,14 @@ class LAPD : public Protocol, private LAPDFullState, public HDLC::Notify {
   void start(Timer_ t);
   void stop(Timer_ t);
   bool& running(Timer_ t);
-  void on_T200();
-  void on_T202();
-  void on_T203();
+  void on_expiry(Timer_ t);
   void t200_expired();
   void t202_expired();
   void t203_expired();
 
   bool bri_ = false;
   uint16_t ri_ = 0;
-  Timer timer_;
+  SharedTimer timer_{this};
   CleanQueue<Packet, 135> outQueue_;
   CleanQueue<Packet, 7> ackQueue_;
   Protocol_name_str name_{"ISDN::LAPD"};
