@@ -25,7 +25,7 @@ Bytes net_S(int type, unsigned nr, bool pf, bool command = false) {
 Bytes net_U(uint8_t code, bool pf, bool command = false) {
   return {static_cast<uint8_t>(command ? 0x02 : 0x00), 0x01, static_cast<uint8_t>(code | (pf ? 0x10 : 0))};
 }
-constexpr uint8_t kSABME = 0x6F, kDISC = 0x43, kUA = 0x63, kDM = 0x0F;
+constexpr uint8_t kUA = 0x63;
 
 class LapdTest : public LoopTest {
  protected:
