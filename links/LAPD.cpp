@@ -5,6 +5,7 @@
 #include <new>
 
 #include "foundation/Hex.h"
+#include "links/HeadRoom.h"
 #include "links/dlogframe.h"
 
 namespace ISDN {
@@ -35,16 +36,6 @@ char const* error_text(unsigned code) {
     case 32768: return "Tei Assign - Tei denied";
   }
   return "Other - Unknown";
-}
-
-// A message from layer 3 needs room in front for the link's four header octets; one made
-// without it gets the room from its tail. False when the buffer has no room at all.
-bool make_head_room(Packet& p, unsigned room) {
-  if (p.headroom() >= room) return true;
-  unsigned more = room - p.headroom();
-  if (p.tailroom() < more) return false;
-  p.reserve_head(more);
-  return true;
 }
 
 }  // namespace

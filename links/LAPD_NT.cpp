@@ -3,6 +3,8 @@
 #include <iostream>
 #include <new>
 
+#include "links/HeadRoom.h"
+
 namespace ISDN {
 
 namespace {
@@ -20,15 +22,6 @@ Packet new_frame() {
     return Packet();
   }
   return f;
-}
-
-// Room in front of a message for the octets put before it; false when the buffer has none.
-bool head_room(Packet& p, unsigned room) {
-  if (p.headroom() >= room) return true;
-  unsigned more = room - p.headroom();
-  if (p.tailroom() < more) return false;
-  p.reserve_head(more);
-  return true;
 }
 
 }  // namespace
@@ -114,7 +107,7 @@ void LAPD_NT_user::tx_S(unsigned char control, bool pf, bool command) {
 bool LAPD_NT_user::tx_I(Packet& msg, unsigned char nr, unsigned char ns) {
   if (logging()) log() << "transmit I frame" << std::endl;
   try {
-    if (!head_room(msg, 4)) return false;
+    if (!make_head_room(msg, 4)) return false;
     msg.push8(static_cast<unsigned char>(nr << 1 | 1));
   } catch (std::bad_alloc const&) {
     return false;
@@ -406,7 +399,7 @@ void LAPD_NT::message(Packet& p) {
     // SETUP reaches every terminal as a broadcast UI frame.
     Packet f = p;
     try {
-      if (!head_room(f, 3)) return;
+      if (!make_head_room(f, 3)) return;
       f.push8(0x03);
     } catch (std::bad_alloc const&) {
       return;

@@ -46,13 +46,20 @@ TEST_F(TsharkTest, DissectsWhatOurLinksSend) {
     GTEST_SKIP() << "no tshark";
   const Bytes enquiry_pri{0x08, 0x02, 0x00, 0x01, 0x75};
 
-  // User side, primary rate.
-  {
+  // A link of one side in its own stack, writing to its own channel.
+  struct End {
     Channel ch;
     Owner owner;
-    auto* l = new LAPD(Side::user, 0);
-    l->device = &ch;
-    owner.add_protocol_tail(l);
+    LAPD* l;
+    explicit End(Side::type side) : l(new LAPD(side, 0)) {
+      l->device = &ch;
+      owner.add_protocol_tail(l);
+    }
+  };
+  // User side, primary rate.
+  {
+    End end(Side::user);
+    auto& [ch, owner, l] = end;
     l->activate();
     frame(ch.last(), {0, 0, 0, -1, -1, 1});  // SABME command, P
     Packet ua = packet_of({0x00, 0x01, 0x73});
@@ -73,11 +80,8 @@ TEST_F(TsharkTest, DissectsWhatOurLinksSend) {
   }
   // Network side, primary rate.
   {
-    Channel ch;
-    Owner owner;
-    auto* l = new LAPD(Side::network, 0);
-    l->device = &ch;
-    owner.add_protocol_tail(l);
+    End end(Side::network);
+    auto& [ch, owner, l] = end;
     Packet sabme = packet_of({0x00, 0x01, 0x7F});
     l->receive(sabme);
     frame(ch.last(), {0, 0, 0, -1, -1, 1});  // UA response, F
@@ -87,11 +91,8 @@ TEST_F(TsharkTest, DissectsWhatOurLinksSend) {
   }
   // User side, basic rate: the identity request.
   {
-    Channel ch;
-    Owner owner;
-    auto* l = new LAPD(Side::user, 0);
-    l->device = &ch;
-    owner.add_protocol_tail(l);
+    End end(Side::user);
+    auto& [ch, owner, l] = end;
     l->change_to_bri();
     l->mdl_remove();
     l->activate();
