@@ -6,6 +6,7 @@
 #include "board/hal.h"
 #include "board/maintenance.h"
 #include "board/mcc.h"
+#include "board/rtp_ext.h"
 
 namespace board::sim {
 
@@ -17,6 +18,7 @@ struct Names {
 constexpr Names kNames[kDevices] = {
     {hal::kPath, "hal"},    {mcc::kPath, "mcc"},   {maintenance::kPath, "maintenance"},
     {e1cas::kPath, "e1-cas"}, {dtmf::kPath, "dtmf"}, {dsp::kPath, "dsp"},
+    {rtp_ext::kPath, "rtp-ext"},
 };
 }  // namespace
 

@@ -53,9 +53,11 @@ SimBoard& SimBoard::instance() {
   return *board;
 }
 
-SimBoard::SimBoard() : epoll_fd_(::epoll_create1(EPOLL_CLOEXEC)), buffer_(kMaxFrame) {}
+SimBoard::SimBoard()
+    : epoll_fd_(::epoll_create1(EPOLL_CLOEXEC)), far_end_(std::make_unique<SimFarEnd>(epoll_fd_)), buffer_(kMaxFrame) {}
 
 SimBoard::~SimBoard() {
+  far_end_.reset();
   for (auto& [key, h] : handles_) ::close(h->sim_fd);
   if (epoll_fd_ >= 0) ::close(epoll_fd_);
 }
@@ -64,10 +66,12 @@ void SimBoard::reset() {
   for (int d = 0; d < kDevices; ++d) hangup(static_cast<Device>(d));
   state_ = BoardState{};
   channels_.clear();
+  rtp_ext_.reset();
   clear_requests();
   fail_open_ = {};
   fail_next_ = {};
   on_frame_sent = nullptr;
+  far_end_->reset();
 }
 
 // ---------------------------------------------------------------- the seam
@@ -168,6 +172,9 @@ int SimBoard::request(int fd, uint32_t number, void* argp, bool by_value, unsign
   } else if (r.def->form == ArgForm::value) {
     // Through the pointer form the driver sees the pointer's bits as the value, as the kernel would.
     if (!by_value) value = static_cast<unsigned long>(reinterpret_cast<uintptr_t>(argp));
+    // The board's unsigned long is one 32-bit word: what a 64-bit host passes beyond it never
+    // reaches a driver, so a value decodes and acts alike on the host and on the board.
+    value = static_cast<uint32_t>(value);
     r.arg_count = 1;
     r.args[0] = static_cast<int64_t>(value);
   }
@@ -176,7 +183,10 @@ int SimBoard::request(int fd, uint32_t number, void* argp, bool by_value, unsign
     --fail.second;
     error = fail.first;
   }
-  if (!error) r.result = execute(*h, *r.def, record, value, error);
+  if (!error) {
+    r.result = h->device == Device::rtp_ext ? rtp_ext_.request(h->key, fd, number, record, error)
+                                            : execute(*h, *r.def, record, value, error);
+  }
   if (error) r.result = -1;
   r.error = error;
   record_request(r);
@@ -200,6 +210,7 @@ int SimBoard::execute(Handle& h, const RequestDef& def, uint8_t* record, unsigne
     case Device::e1cas: return e1cas_request(def.number, record, value, error);
     case Device::dtmf: return dtmf_request(def.number, record, value, error);
     case Device::dsp: return dsp_request(def.number, record, value, error);
+    case Device::rtp_ext: break;  // served by its model in request()
   }
   error = ENOTTY;
   return -1;
@@ -325,7 +336,6 @@ int SimBoard::mcc_request(Handle& h, uint32_t number, uint8_t* record, int& erro
 int SimBoard::maintenance_request(uint32_t number, uint8_t* record, unsigned long value, int& error) {
   switch (number) {
     case maintenance::SET_TCLK:
-      if (value > 0xFFFFFFFFul) break;
       state_.tclk_mask = static_cast<uint32_t>(value);
       return 0;
     case maintenance::TRUNK_STATUS: {
@@ -481,7 +491,14 @@ void SimBoard::service() {
   for (int round = 0; round < 64; ++round) {
     int n = ::epoll_wait(epoll_fd_, events, 32, 0);
     if (n <= 0) return;
-    for (int i = 0; i < n; ++i) drain(events[i].data.u64, events[i].events);
+    for (int i = 0; i < n; ++i) {
+      uint64_t key = events[i].data.u64;
+      if (SimFarEnd::is_far_end_key(key)) {
+        far_end_->drain(key, events[i].events, [this](int ch, std::span<const uint8_t> f) { frame_from_far_end(ch, f); });
+      } else {
+        drain(key, events[i].events);
+      }
+    }
   }
 }
 
@@ -504,6 +521,7 @@ void SimBoard::drain(uint64_t key, uint32_t events) {
 }
 
 void SimBoard::frame_from_daemon(Handle& h, const uint8_t* data, size_t size) {
+  if (h.device == Device::rtp_ext) return rtp_ext_.packet_from_daemon(h.key, data, size);
   auto it = channels_.find(h.channel);
   if (h.channel < 0 || it == channels_.end()) return;  // no channel allocated: the driver drops it
   HdlcChannel& c = it->second;
@@ -512,11 +530,33 @@ void SimBoard::frame_from_daemon(Handle& h, const uint8_t* data, size_t size) {
   c.sent.push_back(frame);
   ++c.sent_count;
   int from = h.channel;
-  state_.mux.route(from, [&](int channel) { hdlc_frame(channel, frame); });
+  far_end_->send(from, frame);
+  state_.mux.route(from, [&](int channel) {
+    hdlc_frame(channel, frame);
+    far_end_->send(channel, frame);
+  });
   if (on_frame_sent) on_frame_sent(from, frame);
 }
 
+// A far end of a controller channel talks to that channel; one of a timeslot is a signal
+// arriving at that switch input.
+void SimBoard::frame_from_far_end(int channel, std::span<const uint8_t> frame) {
+  if (channels_.count(channel)) {
+    hdlc_frame(channel, frame);
+    return;
+  }
+  state_.mux.route(channel, [&](int reached) { hdlc_frame(reached, frame); });
+}
+
+int SimBoard::tie_far_end(int channel, const std::string& path) {
+  if (!SimSwitch::valid(channel)) return EINVAL;
+  return far_end_->tie(channel, path);
+}
+
+bool SimBoard::untie_far_end(int channel) { return far_end_->untie(channel); }
+
 void SimBoard::drop(Handle& h) {
+  if (h.device == Device::rtp_ext) rtp_ext_.release(h.key);
   ::epoll_ctl(epoll_fd_, EPOLL_CTL_DEL, h.sim_fd, nullptr);
   ::close(h.sim_fd);
   if (auto it = channels_.find(h.channel); h.channel >= 0 && it != channels_.end()) it->second.open = false;
@@ -710,6 +750,23 @@ unsigned SimBoard::dsp_flags(uint32_t timeslot, uint32_t flags, uint32_t mask, s
 
 void SimBoard::set_trunk_status(uint32_t trunk, const TrunkState& status) {
   if (trunk < state_.trunks.size()) state_.trunks[trunk] = status;
+}
+
+unsigned SimBoard::rtp_ext_packet(uint32_t src_addr, uint32_t ssrc, std::span<const uint8_t> packet, int session) {
+  service();
+  if (packet.size() > kMaxFrame) return 0;
+  unsigned reached = 0;
+  for (auto& [key, h] : handles_) {
+    if (h->device != Device::rtp_ext || (session && rtp_ext_.session(key).id != session)) continue;
+    if (!rtp_ext_.accepts(key, src_addr)) {
+      rtp_ext_.delivered(key, src_addr, ssrc, packet.size(), false);
+      continue;
+    }
+    bool ok = deliver(*h, packet.data(), packet.size());
+    rtp_ext_.delivered(key, src_addr, ssrc, packet.size(), ok);
+    reached += ok ? 1 : 0;
+  }
+  return reached;
 }
 
 SimBoard::Handle* SimBoard::owner_of(int channel) {
