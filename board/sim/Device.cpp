@@ -6,6 +6,8 @@
 #include "board/hal.h"
 #include "board/maintenance.h"
 #include "board/mcc.h"
+#include "board/rtp.h"
+#include "board/voice.h"
 
 namespace board::sim {
 
@@ -17,6 +19,7 @@ struct Names {
 constexpr Names kNames[kDevices] = {
     {hal::kPath, "hal"},    {mcc::kPath, "mcc"},   {maintenance::kPath, "maintenance"},
     {e1cas::kPath, "e1-cas"}, {dtmf::kPath, "dtmf"}, {dsp::kPath, "dsp"},
+    {rtp::kPath, "rtp"},    {voice::kPath, "voice"},
 };
 }  // namespace
 

@@ -8,6 +8,8 @@
 #include "board/hal.h"
 #include "board/maintenance.h"
 #include "board/mcc.h"
+#include "board/sim/SimRtp.h"
+#include "board/sim/SimVoice.h"
 
 namespace board::sim {
 
@@ -103,6 +105,8 @@ std::span<const RequestDef> table(Device device) {
     case Device::e1cas: return kE1cas;
     case Device::dtmf: return kDtmf;
     case Device::dsp: return kDsp;
+    case Device::rtp: return SimRtp::requests();
+    case Device::voice: return SimVoice::requests();
   }
   return {};
 }
