@@ -23,7 +23,7 @@ inline constexpr uint32_t RTP_SET_EVENT_PD = 0xC024520C;    // rtp_pd_event_para
 inline constexpr uint32_t RTP_RESET_EVENT_PD = 0x8004520D;  // EventReset
 
 // Event types of rtp_event.
-inline constexpr uint32_t kEventPd = 1;  // packet loss detection
+inline constexpr uint32_t kEventPacketLoss = 1;  // packet loss detection: word 1 the value, word 2 the time-out
 
 // The begin-session block. Addresses are the dotted quad's value (first octet most significant).
 struct rtp_connection_params {
@@ -68,14 +68,14 @@ static_assert(request_size(RTP_ADD_CHANNEL) == sizeof(rtp_channel_info));
 // One event record as read from the device.
 struct rtp_event {
   be_u32 type;
-  be_u32 value;    // kEventPd: the detected value
-  be_u32 timeout;  // kEventPd: the time-out it was armed with
+  be_u32 value;    // kEventPacketLoss: the detected value
+  be_u32 timeout;  // kEventPacketLoss: the time-out it was armed with
   uint8_t reserved[24] = {};
 };
 static_assert(sizeof(rtp_event) == 36);
 static_assert(offsetof(rtp_event, value) == 4 && offsetof(rtp_event, timeout) == 8);
 
-// Arms packet loss detection: {kEventPd, 0, timeout, 0, 0, timeout, 0, 0, 0}.
+// Arms packet loss detection: {kEventPacketLoss, 0, timeout, 0, 0, timeout, 0, 0, 0}.
 struct rtp_pd_event_params {
   be_u32 type;
   be_u32 reserved1;
