@@ -2,14 +2,11 @@
 // dissected by tshark as an independent reader of the RFC 3550 layout.
 #include <gtest/gtest.h>
 
-#include <cstdio>
-#include <cstdlib>
-#include <fstream>
 #include <string>
 #include <vector>
 
 #include "slots/Rtcp.h"
-#include "tests/support/TempDir.h"
+#include "tests/slots/RtcpOracle.h"
 
 namespace {
 
@@ -75,54 +72,12 @@ TEST(Rtcp, GoodbyeLayout) {
   EXPECT_EQ(encode(bye, 14), (Bytes{0x81, 0xCB, 0, 2, 0xA1, 0xB2, 0xC3, 0xD4, 3, 's', 'e', 's'}));
 }
 
-bool have(const char* tool) {
-  return std::system((std::string("command -v ") + tool + " >/dev/null 2>&1").c_str()) == 0;
-}
-
-std::string run(const std::string& cmd) {
-  std::string out;
-  FILE* p = ::popen(cmd.c_str(), "r");
-  if (!p) return out;
-  char buf[4096];
-  size_t n;
-  while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-  ::pclose(p);
-  return out;
-}
-
 }  // namespace
-
-namespace vxtest {
-
-// The fields tshark finds in RTCP packets (one UDP datagram each, to port 4001), one line per
-// packet; "" when tshark or text2pcap is missing.
-std::string dissect_rtcp(const std::vector<Bytes>& packets, const std::string& fields) {
-  if (!have("tshark") || !have("text2pcap")) return "";
-  TempDir tmp("vxrtcp");
-  const std::string txt = tmp.path() + "/rtcp.txt", pcap = tmp.path() + "/rtcp.pcap";
-  {
-    std::ofstream f(txt);
-    char word[16];
-    for (const Bytes& p : packets) {
-      f << "000000";
-      for (uint8_t b : p) {
-        std::snprintf(word, sizeof word, " %02x", b);
-        f << word;
-      }
-      f << "\n";
-    }
-  }
-  if (std::system(("text2pcap -q -u 4001,4001 " + txt + " " + pcap + " >/dev/null 2>&1").c_str()) != 0) return "";
-  return run("tshark -r " + pcap + " -d udp.port==4001,rtcp -T fields -E occurrence=a -E aggregator=, " + fields +
-             " 2>/dev/null");
-}
-
-}  // namespace vxtest
 
 namespace {
 
 TEST(Rtcp, TsharkReadsSourceDescriptionAndGoodbye) {
-  if (!have("tshark") || !have("text2pcap")) GTEST_SKIP() << "tshark or text2pcap not installed";
+  if (!vxtest::have_rtcp_oracle()) GTEST_SKIP() << "tshark or text2pcap not installed";
   std::vector<Bytes> packets = {encode(sdes(0x01020304, {"Quorvex Tessaline", "ab@c.d", "+1"})),
                                 encode(RTPC::BYE(0x01020304, "session end")), encode(sdes(5, {"abcdef"})),
                                 encode(RTPC::BYE(5, "x"))};

@@ -21,6 +21,7 @@
 #include "slots/RtpSlot.h"
 #include "slots/Slots.h"
 #include "tests/hwsvc/Harness.h"
+#include "tests/slots/RtcpOracle.h"
 #include "tests/support/RecordBytes.h"
 
 namespace {
@@ -193,8 +194,16 @@ TEST_F(RtpSlotTest, CreateGivesTheDeviceTheSessionBlockAndAnnouncesTheSession) {
   auto disable = sim().requests(Device::hal, board::hal::MUX_DISABLE);
   ASSERT_FALSE(disable.empty());
   EXPECT_EQ(disable.back().arg("channel"), board::sim::SimRtp::kFirstChannel);
-  EXPECT_EQ(far.receive(&from),
-            (Bytes{0x81, 0xCB, 0, 4, 0xA1, 0xB2, 0xC3, 0xD4, 11, 's', 'e', 's', 's', 'i', 'o', 'n', ' ', 'e', 'n', 'd'}));
+  Bytes bye = far.receive(&from);
+  EXPECT_EQ(from, local);
+  EXPECT_EQ(bye, (Bytes{0x81, 0xCB, 0, 4, 0xA1, 0xB2, 0xC3, 0xD4, 11, 's', 'e', 's', 's', 'i', 'o', 'n', ' ', 'e', 'n', 'd'}));
+  if (vxtest::have_rtcp_oracle()) {
+    EXPECT_EQ(vxtest::dissect_rtcp({sdes, bye}, "-e rtcp.pt -e rtcp.length -e rtcp.ssrc.identifier -e rtcp.sdes.type "
+                                                "-e rtcp.sdes.text -e rtcp.length_check -e _ws.expert"),
+              "202\t" + std::to_string(sdes.size() / 4 - 1) +
+                  "\t0xa1b2c3d4\t1,3,4,0\tQuorvex Tessaline,support@quorvex.example,+1 555 0100\t1\t\n"
+                  "203\t4\t0xa1b2c3d4\t\tsession end\t1\t\n");
+  }
   EXPECT_EQ(sim().open_count(Device::rtp), 0);
   EXPECT_TRUE(sim().state().rtp.sessions().empty());
 }
