@@ -124,13 +124,13 @@ int SimRtp::request(uint64_t handle, uint32_t number, uint8_t* record, int& erro
       return 0;
     case RTP_SET_EVENT_PD: {
       auto* p = reinterpret_cast<rtp_pd_event_params*>(record);
-      if (!s.begun || p->type != kEventPd) break;
+      if (!s.begun || p->type != kEventPacketLoss) break;
       s.pd = true;
       s.pd_timeout = p->timeout;
       return 0;
     }
     case RTP_RESET_EVENT_PD:
-      if (reinterpret_cast<EventReset*>(record)->type != static_cast<int32_t>(kEventPd)) break;
+      if (reinterpret_cast<EventReset*>(record)->type != static_cast<int32_t>(kEventPacketLoss)) break;
       s.pd = false;
       return 0;
     case RTP_STOP:

@@ -50,7 +50,7 @@ class SimRtp {
   const RtpSession* session_of(int channel) const;
   unsigned channels_in_use() const;
 
-  // The record of an event of `type` for the session on `channel`: for kEventPd without a
+  // The record of an event of `type` for the session on `channel`: for kEventPacketLoss without a
   // timeout, the one the session's detection was armed with.
   board::rtp::rtp_event event(int channel, uint32_t type, uint32_t value, std::optional<uint32_t> timeout) const;
 
