@@ -85,7 +85,7 @@ TEST(RtpRecords, ConnectionParamsAreTheDriversBytes) {
   EXPECT_EQ(bytes_of(p), (Bytes{192, 168, 1, 2, 0x0F, 0xA0, 0, 0, 10, 0, 0, 1, 0x0F, 0xA2, 0, 8, 0, 18, 0, 2, 1, 1, 0, 0,
                                 0xDE, 0xAD, 0xBE, 0xEF, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 64, 0xFF, 0xFF, 0xFF, 0xFF}));
   rtp_pd_event_params pd;
-  pd.type = kEventPd;
+  pd.type = kEventPacketLoss;
   pd.timeout = 300;
   pd.timeout2 = 300;
   EXPECT_EQ(bytes_of(pd), (Bytes{0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 1, 0x2C, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 0x2C,
@@ -133,7 +133,7 @@ TEST_F(SimRtpTest, CapacityAndOrderOfRequestsAreChecked) {
   int ch = SimRtp::kFirstChannel;
   EXPECT_TRUE(sim().state().rtp.session_of(ch)->receiving);
   rtp_pd_event_params pd;
-  pd.type = kEventPd;
+  pd.type = kEventPacketLoss;
   pd.timeout = 250;
   EXPECT_EQ(board::ioctl(a, RTP_SET_EVENT_PD, &pd), 0);
   EXPECT_EQ(sim().state().rtp.session_of(ch)->pd_timeout, 250u);
@@ -153,15 +153,15 @@ TEST_F(SimRtpTest, EventsReachOnlyTheSessionOfTheChannel) {
   int ca = session(a);
   session(b);
   rtp_pd_event_params pd;
-  pd.type = kEventPd;
+  pd.type = kEventPacketLoss;
   pd.timeout = 500;
   ASSERT_EQ(board::ioctl(a, RTP_SET_EVENT_PD, &pd), 0);
-  EXPECT_EQ(sim().rtp_event(ca, kEventPd, 7), 1u);
-  EXPECT_EQ(sim().rtp_event(SimRtp::kFirstChannel + 5, kEventPd, 7), 0u);
+  EXPECT_EQ(sim().rtp_event(ca, kEventPacketLoss, 7), 1u);
+  EXPECT_EQ(sim().rtp_event(SimRtp::kFirstChannel + 5, kEventPacketLoss, 7), 0u);
   uint8_t buf[64];
   ASSERT_EQ(::read(a, buf, sizeof buf), static_cast<ssize_t>(sizeof(rtp_event))) << "one 36-byte record per read";
   auto e = vxtest::from_bytes<rtp_event>(Bytes(buf, buf + sizeof(rtp_event)));
-  EXPECT_EQ(e.type, kEventPd);
+  EXPECT_EQ(e.type, kEventPacketLoss);
   EXPECT_EQ(e.value, 7u);
   EXPECT_EQ(e.timeout, 500u) << "the timeout the detection was armed with";
   char c;
