@@ -6,6 +6,7 @@
 #include "board/hal.h"
 #include "board/maintenance.h"
 #include "board/mcc.h"
+#include "board/rtp_ext.h"
 #include "board/rtp.h"
 #include "board/voice.h"
 
@@ -19,6 +20,7 @@ struct Names {
 constexpr Names kNames[kDevices] = {
     {hal::kPath, "hal"},    {mcc::kPath, "mcc"},   {maintenance::kPath, "maintenance"},
     {e1cas::kPath, "e1-cas"}, {dtmf::kPath, "dtmf"}, {dsp::kPath, "dsp"},
+    {rtp_ext::kPath, "rtp-ext"},
     {rtp::kPath, "rtp"},    {voice::kPath, "voice"},
 };
 }  // namespace

@@ -6,12 +6,12 @@
 
 namespace board::sim {
 
-enum class Device : uint8_t { hal, mcc, maintenance, e1cas, dtmf, dsp, rtp, voice };
-inline constexpr int kDevices = 8;
+enum class Device : uint8_t { hal, mcc, maintenance, e1cas, dtmf, dsp, rtp_ext, rtp, voice };
+inline constexpr int kDevices = 9;
 
 // "/dev/hal", "/dev/mcc/ctl", ...
 const char* device_path(Device device);
-// The short name used by the text protocol: "hal", "mcc", "maintenance", "e1-cas", "dtmf", "dsp",
+// The short name used by the text protocol: "hal", "mcc", "maintenance", "e1-cas", "dtmf", "dsp", "rtp-ext",
 // "rtp", "voice".
 const char* device_name(Device device);
 // Accepts the path or the short name.

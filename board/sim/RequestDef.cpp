@@ -8,6 +8,7 @@
 #include "board/hal.h"
 #include "board/maintenance.h"
 #include "board/mcc.h"
+#include "board/rtp_ext.h"
 #include "board/sim/SimRtp.h"
 #include "board/sim/SimVoice.h"
 
@@ -94,6 +95,19 @@ constexpr RequestDef kDsp[] = {
     {dsp::DSPROC_VAD_VERSION, "DSPROC_VAD_VERSION", ArgForm::value, 1, {VALUE("value")}},
 };
 
+constexpr RequestDef kRtpExt[] = {
+    {rtp_ext::RTP_EXT_INIT, "RTP_EXT_INIT", ArgForm::record, 5,
+     {F(rtp_ext::InitParams, etype, 2, K::u), F(rtp_ext::InitParams, mode, 4, K::u),
+      F(rtp_ext::InitParams, keepalive_pt, 4, K::u), F(rtp_ext::InitParams, keepalive_period, 4, K::u),
+      F(rtp_ext::InitParams, keepalive_sigtime, 4, K::u)}},
+    {rtp_ext::RTP_EXT_ATTACH, "RTP_EXT_ATTACH", ArgForm::record, 2,
+     {F(rtp_ext::AttachParams, fd_rtp, 4, K::s), F(rtp_ext::AttachParams, pid_rtp, 4, K::s)}},
+    {rtp_ext::RTP_EXT_DETACH, "RTP_EXT_DETACH", ArgForm::none, 0, {}},
+    {rtp_ext::RTP_EXT_RX_INFO, "RTP_EXT_RX_INFO", ArgForm::record, 0, {}},
+    {rtp_ext::RTP_EXT_SET_FILTER, "RTP_EXT_SET_FILTER", ArgForm::record, 1, {F(rtp_ext::Filter, src_addr, 4, K::u)}},
+    {rtp_ext::RTP_EXT_RESET_FILTER, "RTP_EXT_RESET_FILTER", ArgForm::none, 0, {}},
+};
+
 #undef F
 #undef VALUE
 
@@ -105,6 +119,7 @@ std::span<const RequestDef> table(Device device) {
     case Device::e1cas: return kE1cas;
     case Device::dtmf: return kDtmf;
     case Device::dsp: return kDsp;
+    case Device::rtp_ext: return kRtpExt;
     case Device::rtp: return SimRtp::requests();
     case Device::voice: return SimVoice::requests();
   }

@@ -64,6 +64,7 @@ void SimBoard::reset() {
   for (int d = 0; d < kDevices; ++d) hangup(static_cast<Device>(d));
   state_ = BoardState{};
   channels_.clear();
+  rtp_ext_.reset();
   clear_requests();
   fail_open_ = {};
   fail_next_ = {};
@@ -176,7 +177,10 @@ int SimBoard::request(int fd, uint32_t number, void* argp, bool by_value, unsign
     --fail.second;
     error = fail.first;
   }
-  if (!error) r.result = execute(*h, *r.def, record, value, error);
+  if (!error) {
+    r.result = h->device == Device::rtp_ext ? rtp_ext_.request(h->key, fd, number, record, error)
+                                            : execute(*h, *r.def, record, value, error);
+  }
   if (error) r.result = -1;
   r.error = error;
   record_request(r);
@@ -200,6 +204,7 @@ int SimBoard::execute(Handle& h, const RequestDef& def, uint8_t* record, unsigne
     case Device::e1cas: return e1cas_request(def.number, record, value, error);
     case Device::dtmf: return dtmf_request(def.number, record, value, error);
     case Device::dsp: return dsp_request(def.number, record, value, error);
+    case Device::rtp_ext: break;  // served by its model in request()
     case Device::rtp: return state_.rtp.request(h.key, def.number, record, error);
     case Device::voice: return state_.voice.request(def.number, record, error);
   }
@@ -506,6 +511,7 @@ void SimBoard::drain(uint64_t key, uint32_t events) {
 }
 
 void SimBoard::frame_from_daemon(Handle& h, const uint8_t* data, size_t size) {
+  if (h.device == Device::rtp_ext) return rtp_ext_.packet_from_daemon(h.key, data, size);
   auto it = channels_.find(h.channel);
   if (h.channel < 0 || it == channels_.end()) return;  // no channel allocated: the driver drops it
   HdlcChannel& c = it->second;
@@ -519,6 +525,7 @@ void SimBoard::frame_from_daemon(Handle& h, const uint8_t* data, size_t size) {
 }
 
 void SimBoard::drop(Handle& h) {
+  if (h.device == Device::rtp_ext) rtp_ext_.release(h.key);
   ::epoll_ctl(epoll_fd_, EPOLL_CTL_DEL, h.sim_fd, nullptr);
   ::close(h.sim_fd);
   if (h.device == Device::rtp) state_.rtp.release(h.key);
@@ -722,6 +729,23 @@ unsigned SimBoard::rtp_event(int channel, uint32_t type, uint32_t value, std::op
 
 void SimBoard::set_trunk_status(uint32_t trunk, const TrunkState& status) {
   if (trunk < state_.trunks.size()) state_.trunks[trunk] = status;
+}
+
+unsigned SimBoard::rtp_ext_packet(uint32_t src_addr, uint32_t ssrc, std::span<const uint8_t> packet, int session) {
+  service();
+  if (packet.size() > kMaxFrame) return 0;
+  unsigned reached = 0;
+  for (auto& [key, h] : handles_) {
+    if (h->device != Device::rtp_ext || (session && rtp_ext_.session(key).id != session)) continue;
+    if (!rtp_ext_.accepts(key, src_addr)) {
+      rtp_ext_.delivered(key, src_addr, ssrc, packet.size(), false);
+      continue;
+    }
+    bool ok = deliver(*h, packet.data(), packet.size());
+    rtp_ext_.delivered(key, src_addr, ssrc, packet.size(), ok);
+    reached += ok ? 1 : 0;
+  }
+  return reached;
 }
 
 SimBoard::Handle* SimBoard::owner_of(int channel) {

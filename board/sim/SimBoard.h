@@ -18,6 +18,7 @@
 #include "board/sim/BoardState.h"
 #include "board/sim/Device.h"
 #include "board/sim/Request.h"
+#include "board/sim/SimRtpExt.h"
 
 namespace board::sim {
 
@@ -104,6 +105,14 @@ class SimBoard {
   // A frame arriving at switch input `input`: it reaches every controller channel the switch
   // and the cables connect to that input. Returns the number of channels reached.
   unsigned tdm_frame(int input, std::span<const uint8_t> frame);
+  // An extension packet from (src_addr in network order, ssrc) to every "/dev/rtp_ext" session
+  // that takes it, or to session `session` only (0: all); returns the sessions reached.
+  unsigned rtp_ext_packet(uint32_t src_addr, uint32_t ssrc, std::span<const uint8_t> packet, int session = 0);
+  // The "/dev/rtp_ext" sessions, open or closed, and what the daemon wrote on them.
+  const SimRtpExt& rtp_ext() {
+    service();
+    return rtp_ext_;
+  }
 
   // --- test hook: called with each frame the daemon writes, after it was recorded and routed.
   std::function<void(int channel, const Bytes& frame)> on_frame_sent;
@@ -142,6 +151,7 @@ class SimBoard {
   std::array<uint64_t, kDevices> request_totals_{};
   std::array<int, kDevices> fail_open_{};
   std::array<std::pair<int, unsigned>, kDevices> fail_next_{};
+  SimRtpExt rtp_ext_;
 };
 
 }  // namespace board::sim

@@ -92,7 +92,8 @@ const char* kHelp =
     "reset service requests clear-requests count fail fail-open hangup open raw dtmf cas trunk "
     "dsp-vad dsp-sd dsp-bss dsp-flags dsp-event hdlc-frame tdm-frame stall unstall cable loopback uncable "
     "switch connections read channels frames clock tclk cas-state spi spi-present dip power leds vad-version "
-    "tone dsp mcc-capacity records rtp-event rtp-sessions rtp-capacity voice-codec";
+    "tone dsp mcc-capacity rtp-ext-packet rtp-ext-sessions rtp-ext-sent records rtp-event rtp-sessions rtp-capacity "
+    "voice-codec";
 
 std::string dotted(uint32_t a) {
   return std::to_string(a >> 24) + "." + std::to_string((a >> 16) & 255) + "." + std::to_string((a >> 8) & 255) + "." +
@@ -146,6 +147,7 @@ std::string SimProtocol::execute(std::string_view line) {
   constexpr int64_t kCh = SimSwitch::kChannels - 1;
 
   if (cmd == "help") return ok(kHelp);
+  if (auto reply = rtp_ext_command(board_, t)) return *reply;
   if (cmd == "reset" && n == 0) {
     board_.reset();
     return ok();

@@ -14,24 +14,13 @@
 
 #include "TestSupport.h"
 #include "control/ServiceUnix.h"
+#include "tests/support/RunTool.h"
 #include "tests/support/TempDir.h"
 
 namespace {
 
-bool have(const char* tool) {
-  return std::system((std::string("command -v ") + tool + " >/dev/null 2>&1").c_str()) == 0;
-}
-
-std::string run(const std::string& cmd) {
-  std::string out;
-  FILE* p = ::popen(cmd.c_str(), "r");
-  if (!p) return out;
-  char buf[4096];
-  std::size_t n;
-  while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-  ::pclose(p);
-  return out;
-}
+using vxtest::have;
+using vxtest::run;
 
 TEST(TpktOracle, TsharkDissectsTheWrittenFrames) {
   if (!have("tshark") || !have("text2pcap")) GTEST_SKIP() << "tshark or text2pcap not installed";

@@ -1,0 +1,27 @@
+#pragma once
+// Console output as usual, keeping each benchmark's time per iteration so that a program can
+// print its ratios against the peer at the end.
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <map>
+#include <string>
+#include <vector>
+
+class RatioReporter : public benchmark::ConsoleReporter {
+ public:
+  void ReportRuns(const std::vector<Run>& runs) override {
+    for (const Run& r : runs)
+      if (r.run_type == Run::RT_Iteration && !r.error_occurred) ns_[r.benchmark_name()] = r.GetAdjustedRealTime();
+    ConsoleReporter::ReportRuns(runs);
+  }
+
+  void ratio(const char* ours, const char* peer) const {
+    auto a = ns_.find(ours), b = ns_.find(peer);
+    if (a == ns_.end() || b == ns_.end() || a->second <= 0) return;
+    std::printf("ratio %s / %s = %.2f (peer time over ours)\n", peer, ours, b->second / a->second);
+  }
+
+ private:
+  std::map<std::string, double> ns_;
+};

@@ -1,0 +1,208 @@
+#include "radio/RadioControl.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <iostream>
+
+#include "board/board.h"
+#include "foundation/Mux.h"
+
+namespace RTPSignalling {
+
+const char* GetRtpExtDevName() { return board::rtp_ext::kPath; }
+
+RadioControl::RadioControl(int id, rtp_ext_attach_session_params const& attach, rtp_ext_init_params const& init)
+    : ext_attach_(attach), init_params_(init), id_(static_cast<unsigned long>(id)) {
+  Init(AttachExtSession);
+}
+
+RadioControl::RadioControl(rtp_ext_init_params const& init) : init_params_(init) { Init(ExtSessionOnly); }
+
+RadioControl::RadioControl(int id, Fd rtp, rtp_attach_session_params const& attach)
+    : rtp_fd_(std::move(rtp)), rtp_attach_(attach), id_(static_cast<unsigned long>(id)) {
+  Init(AttachRtpSession);
+}
+
+RadioControl::~RadioControl() {
+  status_timer_.reset();
+  watch_.Release();
+  watch_.UnBind();
+  if (ext_fd_) board::close(ext_fd_.release());
+}
+
+void RadioControl::Init(RadioControlType type) {
+  type_ = type;
+  time_stamp_ = Mux::milliseconds();
+  interval_ = kDefaultInterval;
+  filter_set_ = false;
+  notify_ = nullptr;
+  timer_enabled_ = false;
+  trace_ = false;
+  if (type == AttachExtSession || type == ExtSessionOnly) {
+    watch_.Bind<RadioControl>("RadioControl::OnRtpExtEvent", &RadioControl::OnRtpExtEvent, this);
+  }
+  RtpExtStart(true);  // a failure leaves the slot working without radio signalling
+  std::list<INet4::Addr> addresses;
+  Net::ifconfig(addresses, Net::ifconfig_private);
+  local_addr_ = PickLocalAddress(addresses);
+}
+
+INet4::Addr RadioControl::PickLocalAddress(const std::list<INet4::Addr>& private_addresses) {
+  if (!private_addresses.empty()) return private_addresses.front();
+  INet4::Addr local;
+  local.Assign("127.0.0.1", nullptr);
+  return local;
+}
+
+int RadioControl::OpenSession(bool attach) {
+  // Non-blocking, so that the receive loop ends when the queue is empty instead of stalling
+  // the event loop in read().
+  Fd fd(board::open(GetRtpExtDevName(), O_RDWR | O_CLOEXEC | O_NONBLOCK));
+  if (!fd) {
+    std::cerr << GetPrefix() << "create rtp_ext session fail !!!" << std::endl;
+    return -1;
+  }
+  if (board::ioctl(fd.get(), board::rtp_ext::RTP_EXT_INIT, &init_params_) < 0) {
+    std::cerr << GetPrefix() << "init rtp_ext session fail !!!" << std::endl;
+    board::close(fd.release());
+    return -1;
+  }
+  if (attach && board::ioctl(fd.get(), board::rtp_ext::RTP_EXT_ATTACH, &ext_attach_) < 0) {
+    std::cerr << GetPrefix() << "attach rtp_ext session fail !!!" << std::endl;
+    board::close(fd.release());
+    return -1;
+  }
+  return fd.release();
+}
+
+bool RadioControl::RtpExtStart(bool reopen) {
+  switch (type_) {
+    case AttachRtpSession:
+      if (board::ioctl(rtp_fd_.get(), board::rtp_ext::RTP_ATTACH_EXT_SESSION, &rtp_attach_) < 0) {
+        std::cerr << GetPrefix() << "attach rtp session fail !!!" << std::endl;
+        return false;
+      }
+      return true;
+    case ExtSessionOnly:
+      if (!reopen) return true;
+      [[fallthrough]];
+    case AttachExtSession: {
+      int fd = OpenSession(type_ == AttachExtSession);
+      if (fd < 0) return false;
+      if (ext_fd_) board::close(ext_fd_.release());
+      ext_fd_.reset(fd);
+      watch_.Schedule(ext_fd_, POLLIN);
+      return true;
+    }
+  }
+  return true;
+}
+
+bool RadioControl::RtpExtStop() {
+  if (type_ != AttachExtSession) return true;
+  // The driver copies nothing for a detach; the block is passed all the same.
+  if (board::ioctl(ext_fd_.get(), board::rtp_ext::RTP_EXT_DETACH, &ext_attach_) < 0) {
+    std::cerr << GetPrefix() << "detach rtp_ext session fail !!!" << std::endl;
+  }
+  if (ext_fd_) board::close(ext_fd_.release());
+  watch_.Release();
+  return true;
+}
+
+void RadioControl::SetTimerEnable(bool on) {
+  timer_enabled_ = on;
+  if (on) {
+    SetTimer(interval_);
+  } else {
+    status_timer_.reset();
+  }
+}
+
+void RadioControl::SetTimer(unsigned long ms) {
+  status_timer_.set<RadioControl>(static_cast<unsigned>(ms), &RadioControl::OnProcessStatus, this);
+}
+
+void RadioControl::OnProcessStatus(Timer*) {
+  unsigned long interval = interval_;
+  uint32_t now = Mux::milliseconds();
+  time_stamp_ = now;
+  SetTimer(ProcessRadioStatus(now, interval));
+}
+
+int RadioControl::UpdateAccess(bool access, in_addr const& source) {
+  if (access) {
+    if (filter_set_ && filter_.src_addr == source.s_addr) return 0;
+    rtp_ext_filter filter{};
+    filter.src_addr = source.s_addr;
+    if (board::ioctl(ext_fd_.get(), board::rtp_ext::RTP_EXT_SET_FILTER, &filter) < 0) {
+      std::cerr << GetPrefix() << "set filer rtp_ext session fail !!!" << std::endl;
+      return 0;  // the driver keeps its old filter, and so does the state
+    }
+    filter_ = filter;
+    filter_set_ = true;
+    return 0;
+  }
+  if (!filter_set_) return 0;
+  rtp_ext_filter filter{};
+  if (board::ioctl(ext_fd_.get(), board::rtp_ext::RTP_EXT_RESET_FILTER, &filter) < 0) {
+    std::cerr << GetPrefix() << "reset filer rtp_ext session fail !!!" << std::endl;
+    return 0;
+  }
+  filter_ = filter;
+  filter_set_ = false;
+  return 0;
+}
+
+std::string& RadioControl::GetPrefix() {
+  Mux::timeval now;
+  Mux::gettimeval(now);
+  std::string time = Mux::timevaltostring(now);
+  char text[255] = {};
+  if (type_ == ExtSessionOnly) {
+    std::snprintf(text, sizeof text, "rtp_ext %s:", time.c_str());
+  } else {
+    std::snprintf(text, sizeof text, "rtp_ext[%lu] %s:", id_, time.c_str());
+  }
+  prefix_ = text;
+  return prefix_;
+}
+
+void RadioControl::OnRtpExtEvent(int, short revents) {
+  if ((revents & POLLIN) && trace_) std::clog << GetPrefix() << "receive extension packet(s)!" << std::endl;
+}
+
+ssize_t RadioControl::ReadExtPacket(uint8_t* buf, size_t size) {
+  int fd = ext_fd_.get();
+  int r = board::ioctl(fd, board::rtp_ext::RTP_EXT_RX_INFO, &rx_info_);
+  if (r > 0) {
+    ++stats_.rx_info_calls;
+  } else if (r < 0) {
+    stats_.rx_info_errno = static_cast<uint32_t>(errno);
+  }
+  ssize_t n = ::read(fd, buf, size);
+  if (n > 0) {
+    stats_.bytes_read += static_cast<uint32_t>(n);
+    return n;
+  }
+  // An empty queue is the normal end of a run, not a failure worth keeping.
+  if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) stats_.read_errno = static_cast<uint32_t>(errno);
+  return 0;
+}
+
+ssize_t RadioControl::WriteExtPacket(const uint8_t* buf, size_t size) {
+  ssize_t n = ::write(ext_fd_.get(), buf, size);
+  if (n < 0) {
+    stats_.write_errno = static_cast<uint32_t>(errno);
+    return -1;
+  }
+  stats_.bytes_written += static_cast<uint32_t>(n);
+  ++stats_.packets_written;
+  return n;
+}
+
+}  // namespace RTPSignalling

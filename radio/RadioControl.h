@@ -1,0 +1,154 @@
+#pragma once
+// The common base of the radio controllers: one session on the radio-extension device
+// ("/dev/rtp_ext") bound to the slot's RTP session, its descriptor watch, the periodic status
+// timer, the one-source receive filter, the statistics of the dialect loops and the log prefix.
+// The dialect controllers derive from it and do the protocol work.
+#include <netinet/in.h>
+#include <sys/types.h>
+
+#include <cstdint>
+#include <list>
+#include <string>
+
+#include "board/rtp_ext.h"
+#include "foundation/Event.h"
+#include "foundation/Fd.h"
+#include "foundation/INet4.h"
+#include "foundation/TimerEvent.h"
+#include "radio/RadioInterfaces.h"
+
+namespace RTPSignalling {
+
+// The extension device path: "/dev/rtp_ext".
+const char* GetRtpExtDevName();
+
+using rtp_ext_init_params = board::rtp_ext::InitParams;
+using rtp_ext_attach_session_params = board::rtp_ext::AttachParams;
+using rtp_attach_session_params = board::rtp_ext::AttachParams;
+using rtp_ext_rx_info = board::rtp_ext::RxInfo;
+using rtp_ext_filter = board::rtp_ext::Filter;
+
+// How the controller binds to the drivers.
+enum RadioControlType : int {
+  AttachExtSession = 0,  // own extension session, attached to the slot's RTP session
+  AttachRtpSession = 1,  // no own session: the RTP session joins one another process owns
+  ExtSessionOnly = 2,    // own extension session, not attached
+};
+
+// Counters kept by the dialect send and receive loops.
+struct RadioControlStats {
+  uint32_t rx_info_calls;      // receive-information calls that returned more than 0
+  uint32_t packets_decoded;
+  uint32_t packets_written;
+  uint32_t bytes_read;
+  uint32_t bytes_written;
+  uint32_t last_pack_error;    // result of the last failed pack
+  uint32_t last_unpack_error;  // result of the last failed unpack
+  uint32_t rx_info_errno;
+  uint32_t read_errno;
+  uint32_t write_errno;
+};
+static_assert(sizeof(RadioControlStats) == 40);
+
+class RadioControl : public IRadioController, private IRadioIntController {
+ public:
+  static constexpr unsigned long kDefaultInterval = 1000;  // ms
+
+  // Own session, attached to the RTP session named in `attach`.
+  RadioControl(int id, rtp_ext_attach_session_params const& attach, rtp_ext_init_params const& init);
+  // Own session only (id 0).
+  explicit RadioControl(rtp_ext_init_params const& init);
+  // Attaches the RTP session on `rtp` (duplicated) to a session another process owns.
+  RadioControl(int id, Fd rtp, rtp_attach_session_params const& attach);
+  // Closes the watch and both descriptors; issues no detach (RtpExtStop does).
+  ~RadioControl() override;
+  RadioControl(const RadioControl&) = delete;
+  RadioControl& operator=(const RadioControl&) = delete;
+
+  void Init(RadioControlType type);
+  // (Re)opens and binds the session by the type; false (logged) when a driver step failed.
+  // Type 2 opens only with `reopen`; type 0 always.
+  bool RtpExtStart(bool reopen);
+  // Type 0: detach and close the session. Always true.
+  bool RtpExtStop();
+
+  void SetTimerEnable(bool on);
+  // Takes effect at the next arming.
+  void SetTimerInterval(unsigned long ms) { interval_ = ms; }
+  void SetTimer(unsigned long ms);
+  void OnProcessStatus(Timer*);
+
+  // Accepts extension packets from `source` only while `access` holds; the filter state
+  // follows only the driver's successful answers. Always 0.
+  int UpdateAccess(bool access, in_addr const& source);
+
+  // "rtp_ext[<id>] <time>:" ("rtp_ext <time>:" for the init-only form); every message starts with it.
+  std::string& GetPrefix();
+
+  // Shared steps of the dialect receive and send loops. ReadExtPacket refreshes the receive
+  // information, then reads one packet: the byte count, or 0 when nothing more is queued (the
+  // descriptor is non-blocking, so an empty queue ends the loop) or the read failed.
+  ssize_t ReadExtPacket(uint8_t* buf, size_t size);
+  // Writes one packet; the bytes written or -1 (errno kept in the statistics).
+  ssize_t WriteExtPacket(const uint8_t* buf, size_t size);
+
+  // --- settings made by the owning slot
+  void SetNotify(IRadioControlNotify* notify) { notify_ = notify; }
+  void SetTrace(bool on) { trace_ = on; }
+  void SetSide(uint32_t side) { side_ = side; }
+
+  // --- state, for the dialects and for inspection
+  RadioControlType type() const { return type_; }
+  unsigned long id() const { return id_; }
+  int ext_fd() const { return ext_fd_.get(); }
+  int rtp_fd() const { return rtp_fd_.get(); }
+  bool timer_enabled() const { return timer_enabled_; }
+  bool timer_pending() const { return status_timer_.is_set(); }
+  unsigned long interval() const { return interval_; }
+  bool filter_set() const { return filter_set_; }
+  uint32_t filter_addr() const { return filter_.src_addr; }
+  const rtp_ext_init_params& init_params() const { return init_params_; }
+  const rtp_ext_rx_info& rx_info() const { return rx_info_; }
+  const RadioControlStats& stats() const { return stats_; }
+  uint32_t side() const { return side_; }
+  bool trace() const { return trace_; }
+  uint32_t time_stamp() const { return time_stamp_; }
+  IRadioControlNotify* notify() const { return notify_; }
+  const INet4::Addr& local_addr() const { return local_addr_; }
+  const Event& watch() const { return watch_; }
+
+  // This gateway's own address: the first private-range address, else 127.0.0.1.
+  static INet4::Addr PickLocalAddress(const std::list<INet4::Addr>& private_addresses);
+
+ protected:
+  void OnRtpExtEvent(int fd, short revents) override;
+  unsigned long ProcessRadioStatus(unsigned long now_ms, unsigned long interval_ms) override {
+    return IRadioIntController::ProcessRadioStatus(now_ms, interval_ms);
+  }
+  // Opens and initialises a new session; the open descriptor or -1 (logged).
+  int OpenSession(bool attach);
+
+  RadioControlType type_ = AttachExtSession;
+  Fd rtp_fd_;
+  Fd ext_fd_;
+  Event watch_;
+  Timer status_timer_;
+  rtp_attach_session_params rtp_attach_{};
+  rtp_ext_attach_session_params ext_attach_{};
+  rtp_ext_init_params init_params_{};
+  rtp_ext_rx_info rx_info_{};
+  uint32_t side_ = 0;  // 0 gateway, 1 workstation
+  RadioControlStats stats_{};
+  uint32_t time_stamp_ = 0;
+  unsigned long interval_ = kDefaultInterval;
+  unsigned long id_ = 0;
+  bool trace_ = false;
+  bool timer_enabled_ = false;
+  bool filter_set_ = false;
+  rtp_ext_filter filter_{};
+  IRadioControlNotify* notify_ = nullptr;
+  std::string prefix_;
+  INet4::Addr local_addr_;
+};
+
+}  // namespace RTPSignalling
