@@ -1,3 +1,3 @@
 #include "slots/MapFactory.h"
 
-MapFactory::MapFactory() = default;
+MapFactory::MapFactory() : UnbuiltSlotFactory("Map") {}

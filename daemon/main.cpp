@@ -11,8 +11,8 @@
 
 #include "control/AcceptorNetCheckConnection.h"
 #include "control/CtrlSrvServer.h"
-#include "control/Daemon.h"
-#include "control/Version.h"
+#include "daemon/Daemon.h"
+#include "foundation/Version.h"
 #include "foundation/ChildWait.h"
 #include "foundation/Dpc.h"
 #include "foundation/IniFile.h"
