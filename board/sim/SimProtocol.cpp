@@ -412,9 +412,11 @@ std::string SimProtocol::execute(std::string_view line) {
   if (cmd == "voice-codec") {
     auto id = num(1, INT32_MIN, INT32_MAX), v = n >= 2 ? num(2, INT32_MIN, INT32_MAX) : 0;
     if (bad || n < 1 || n > 2) return usage("voice-codec <codec id> [<channels>]");
-    if (n == 2) st.voice.codec_channels[static_cast<int32_t>(id)] = static_cast<int32_t>(v);
-    auto it = st.voice.codec_channels.find(static_cast<int32_t>(id));
-    return it == st.voice.codec_channels.end() ? error("no such codec") : ok(std::to_string(it->second));
+    auto& codecs = st.voice.codec_channels;
+    auto it = codecs.find(static_cast<int32_t>(id));
+    if (n == 2 && it == codecs.end() && codecs.size() >= SimVoice::kMaxCodecs) return error("too many codecs");
+    if (n == 2) it = codecs.insert_or_assign(static_cast<int32_t>(id), static_cast<int32_t>(v)).first;
+    return it == codecs.end() ? error("no such codec") : ok(std::to_string(it->second));
   }
   std::string shown(cmd.substr(0, 32));
   for (char& c : shown) {
