@@ -37,10 +37,10 @@ TERM::RadioSquelshe::NamedNumber Squelshe(int32_t v) {
 TERM::RadioRTE::NamedNumber Rte(int32_t v) {
   return static_cast<TERM::RadioRTE::NamedNumber>(InRange(v, 0, TERM::RadioRTE::j3e, 0));
 }
-// An unnamed standby state is reported as "not-use", the schema's own "unknown".
+// The control link's coder sends an enumeration's value in 0 to its largest value, so
+// "not-use" (-1) cannot travel: an unknown or unnamed standby state goes as "active" (0).
 TERM::RadioStandby::NamedNumber Standby(int32_t v) {
-  return v == TERM::RadioStandby::active || v == TERM::RadioStandby::standby ? static_cast<TERM::RadioStandby::NamedNumber>(v)
-                                                                            : TERM::RadioStandby::not_use;
+  return static_cast<TERM::RadioStandby::NamedNumber>(InRange(v, 0, TERM::RadioStandby::standby, 0));
 }
 // An unknown standby group is reported as group 0.
 unsigned Group(int32_t v) { return InRange(v, 0, 255, 0); }
