@@ -96,6 +96,9 @@ class RadioControl : public IRadioController, private IRadioIntController {
   void SetNotify(IRadioControlNotify* notify) { notify_ = notify; }
   void SetTrace(bool on) { trace_ = on; }
   void SetSide(uint32_t side) { side_ = side; }
+  // The RTP device descriptor a type-1 controller attaches through: the slot's session moves
+  // to a new descriptor on a codec change, and the old one must not outlive it.
+  void SetRtpDevice(Fd rtp) { rtp_fd_ = std::move(rtp); }
 
   // --- state, for the dialects and for inspection
   RadioControlType type() const { return type_; }

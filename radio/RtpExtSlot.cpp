@@ -37,9 +37,14 @@ bool RtpExtSlot::Ioctl(LGCP::IoctlParams const& p) {
     case LGCP::IoctlParams::e_rtpExt: result = controller_->SendASNToChan(p.get_rtpExt()); break;
     case LGCP::IoctlParams::e_encoder_mode:
     case LGCP::IoctlParams::e_decoder_mode: {
-      // A codec change may begin a new RTP session: the extension session follows it.
+      // A codec change may begin a new RTP session: the extension session follows it. A
+      // controller that joined through the session's descriptor lets go of it first, so that
+      // the old session ends and frees its channel, and attaches through the new one.
       const bool stopped = controller_->RtpExtStop();
+      const bool joined = controller_->type() == RTPSignalling::AttachRtpSession;
+      if (joined) controller_->SetRtpDevice(Fd());
       result = RtpSlot::Ioctl(p);
+      if (joined) controller_->SetRtpDevice(DeviceCopy());
       if (stopped && result) result = controller_->RtpExtStart(false);
       break;
     }
