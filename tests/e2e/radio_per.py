@@ -27,6 +27,8 @@ def enum(ext, largest):
     return ("enum", ext, largest)
 
 
+from test_rtp import ranged as put_range
+
 OPT = True
 RadioFlags = seq(True, ("prio", INT), ("ptt", BOOL), ("bss", BOOL), ("vad-rx", BOOL), ("vad-tx", BOOL),
                  ("sql", BOOL), ("sh", BOOL), ("pwr", BOOL), ("rv", BOOL), ("resv", BOOL),
@@ -88,24 +90,6 @@ RtpParams = seq(True, ("payload", enum(False, 14)), ("dhost", HostAddress), ("sh
 
 def _bits_for(count):
     return (count - 1).bit_length() if count > 1 else 0
-
-
-def put_range(b, value, lo, hi):
-    span, v = hi - lo + 1, value - lo
-    if not 0 <= v < span:
-        raise ValueError("%d not in %d..%d" % (value, lo, hi))
-    if span == 1:
-        return
-    if span < 256:
-        b.put(v, (span - 1).bit_length())
-    elif span == 256:
-        b.octets(bytes([v]))
-    elif span <= 65536:
-        b.octets(v.to_bytes(2, "big"))
-    else:
-        n = max(1, (v.bit_length() + 7) // 8)
-        b.put(n - 1, _bits_for((((span - 1).bit_length() + 7) // 8)))
-        b.octets(v.to_bytes(n, "big"))
 
 
 def take_range(r, lo, hi):

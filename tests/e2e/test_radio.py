@@ -10,11 +10,11 @@ import socket
 import subprocess
 import tempfile
 import time
-import unittest
 
 import radio_per as per
 import vxharness as vx
 from test_hardware import Reader
+import test_rtp
 from test_rtp import Board as RtpBoard, slot_command, udp_port
 
 IOCTL = 9
@@ -129,16 +129,8 @@ class RadioTest(vx.DaemonTest):
         vx.wait_for(lambda: not self.board.sessions())
         self.board.close()
 
-    def answer(self, payload):
-        self.c.send(payload)
-        while True:
-            frame = self.c.raw_frame()
-            self.assertIsNotNone(frame)
-            m = vx.parse_message(frame)
-            if m[2] == "signal":
-                self.pending.append(frame)
-                continue
-            return m[2] if m[2] == "success" else m[3]
+    # Signals that come before an answer are kept for signal().
+    answer = test_rtp.Rtp.answer
 
     def signal(self, alternative, timeout=5.0):
         """(slot, value) of the next signal of that alternative; others before it are dropped."""
