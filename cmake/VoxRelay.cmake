@@ -41,3 +41,23 @@ function(vx_executable name board)
   add_executable(${name} ${main})
   vx_link_all(${name} ${board})
 endfunction()
+
+# Header-only libraries (Boost, Loki) come from the host's packages in a cross build too; only
+# their directories are exposed, never the host's whole /usr/include (its C library headers
+# are the host's).
+if(CMAKE_CROSSCOMPILING)
+  set(vx_host_headers ${CMAKE_BINARY_DIR}/host-headers)
+  file(MAKE_DIRECTORY ${vx_host_headers})
+  foreach(lib boost loki)
+    if(NOT EXISTS /usr/include/${lib})
+      message(FATAL_ERROR "${lib} headers missing in /usr/include (tools/deps.sh installs them)")
+    endif()
+    file(CREATE_LINK /usr/include/${lib} ${vx_host_headers}/${lib} SYMBOLIC)
+  endforeach()
+  list(APPEND VX_SYSTEM_INCLUDES ${vx_host_headers})
+
+  # Libraries that Debian offers for the host only: the parts that need them are not built
+  # for the target.
+  message(STATUS "Cross build: net-snmp (SNMP trap packer), libpri and libss7 (interop test "
+                 "peers) have no ${CMAKE_SYSTEM_PROCESSOR} packages; the parts that need them are left out")
+endif()

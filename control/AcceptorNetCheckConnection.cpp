@@ -69,10 +69,12 @@ void AcceptorNetCheckConnection::CheckConnection() {
   if (state_ == State::Connected) {
     bool drop = false;
     // Only the first two bytes of the record are read: the TCP state and the
-    // congestion-avoidance state.
+    // congestion-avoidance state. A record shorter than the kernel's head of eight one-byte
+    // fields is not the kernel's and says nothing (qemu-user, for one, hands back the first
+    // four bytes as one int in the guest's byte order, which puts the state in byte 3).
     uint8_t info[92] = {};
     socklen_t len = sizeof info;
-    if (getsockopt(probe_socket_.get(), IPPROTO_TCP, TCP_INFO, info, &len) == 0) {
+    if (getsockopt(probe_socket_.get(), IPPROTO_TCP, TCP_INFO, info, &len) == 0 && len >= 8) {
       if (info[0] != TCP_ESTABLISHED) {
         if (verbose_)
           std::cerr << "connection from " << name_ << " closed: tcp socket change state."

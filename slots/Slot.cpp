@@ -60,45 +60,34 @@ std::ostream& operator<<(std::ostream& os, Slot const& slot) {
 
 void Slot::SendSignal(LGCP::Signal const& signal) { Slots::instance()->SendSignal(number, signal); }
 
-void Slot::OnTonecEvent(LGCP::TonecEvent const& event) {
+namespace {
+
+// Sends one signal whose alternative `set` stores a copy of the value.
+template <class T, class V>
+void SendAs(Slot& slot, void (LGCP::Signal::*set)(T), V const& value) {
   LGCP::Signal s;
-  s.set_tonec(event);
-  SendSignal(s);
+  (s.*set)(value);
+  slot.SendSignal(s);
 }
 
-void Slot::OnNumber(std::string const& text) {
-  LGCP::Signal s;
-  s.set_number(text);
-  SendSignal(s);
-}
+}  // namespace
 
-void Slot::OnModem(TERM::ModemProceeding const& value) {
-  LGCP::Signal s;
-  s.set_modemProceeding(value);
-  SendSignal(s);
-}
-
-void Slot::OnModem(TERM::ModemInformation const& value) {
-  LGCP::Signal s;
-  s.set_modemInformation(value);
-  SendSignal(s);
-}
+void Slot::OnTonecEvent(LGCP::TonecEvent const& e) { SendAs(*this, &LGCP::Signal::set_tonec, e); }
+void Slot::OnNumber(std::string const& text) { SendAs(*this, &LGCP::Signal::set_number, text); }
+void Slot::OnModem(TERM::ModemProceeding const& v) { SendAs(*this, &LGCP::Signal::set_modemProceeding, v); }
+void Slot::OnModem(TERM::ModemInformation const& v) { SendAs(*this, &LGCP::Signal::set_modemInformation, v); }
+void Slot::OnDeactivated() { SendAs(*this, &LGCP::Signal::set_deactivated, LGCP::DeactivateCause::networkError); }
+void Slot::OnAbort(int cause) { SendAs(*this, &LGCP::Signal::set_abort, cause); }
+void Slot::OnIoctlResponse(LGCP::IoctlResponse const& r) { SendAs(*this, &LGCP::Signal::set_ioctl, r); }
+void Slot::OnRtpRadioEvent(TERM::RtpRadioRequest const& r) { SendAs(*this, &LGCP::Signal::set_rtpExt, r); }
+void Slot::OnVADEvent(LGCP::VADEvent const& e) { SendAs(*this, &LGCP::Signal::set_vad, e); }
+void Slot::OnProtoLemzEvent(LEMZGW::ProtoLemzPackets const& p) { SendAs(*this, &LGCP::Signal::set_protoLemz, p); }
+void Slot::OnSDEvent(LGCP::SDEvent const& e) { SendAs(*this, &LGCP::Signal::set_sd, e); }
+void Slot::OnRtpEvent(LGCP::RtpEvent const& e) { SendAs(*this, &LGCP::Signal::set_rtp, e); }
 
 void Slot::OnActivated() {
   LGCP::Signal s;
   s.set_activated();
-  SendSignal(s);
-}
-
-void Slot::OnDeactivated() {
-  LGCP::Signal s;
-  s.set_deactivated(LGCP::DeactivateCause::networkError);
-  SendSignal(s);
-}
-
-void Slot::OnAbort(int cause) {
-  LGCP::Signal s;
-  s.set_abort(cause);
   SendSignal(s);
 }
 
@@ -108,66 +97,33 @@ void Slot::OnUserData(std::vector<char> const& data) {
   SendSignal(s);
 }
 
-void Slot::OnIoctlResponse(LGCP::IoctlResponse const& response) {
+namespace {
+
+// Sends "receiver" or "transmitter": active with the channel, or inactive.
+void SendStream(Slot& slot, LGCP::Stream& (LGCP::Signal::*select)(), bool active, int channel) {
   LGCP::Signal s;
-  s.set_ioctl(response);
-  SendSignal(s);
+  LGCP::Stream& stream = (s.*select)();
+  if (active)
+    stream.set_active(channel);
+  else
+    stream.set_inactive();
+  slot.SendSignal(s);
 }
 
-void Slot::OnRtpRadioEvent(TERM::RtpRadioRequest const& request) {
-  LGCP::Signal s;
-  s.set_rtpExt(request);
-  SendSignal(s);
-}
-
-void Slot::OnVADEvent(LGCP::VADEvent const& event) {
-  LGCP::Signal s;
-  s.set_vad(event);
-  SendSignal(s);
-}
-
-void Slot::OnProtoLemzEvent(LEMZGW::ProtoLemzPackets const& packets) {
-  LGCP::Signal s;
-  s.set_protoLemz(packets);
-  SendSignal(s);
-}
-
-void Slot::OnSDEvent(LGCP::SDEvent const& event) {
-  LGCP::Signal s;
-  s.set_sd(event);
-  SendSignal(s);
-}
-
-void Slot::OnRtpEvent(LGCP::RtpEvent const& event) {
-  LGCP::Signal s;
-  s.set_rtp(event);
-  SendSignal(s);
-}
+}  // namespace
 
 void Slot::OnChangeInputStream(bool active) {
   if (active == inputActive) return;
-  LGCP::Signal s;
-  if (active) {
-    s.select_receiver().set_active(IGetReceiveChannel());
-  } else {
-    Disconnect(*this);
-    s.select_receiver().set_inactive();
-  }
+  if (!active) Disconnect(*this);
   inputActive = active;
-  SendSignal(s);
+  SendStream(*this, &LGCP::Signal::select_receiver, active, active ? IGetReceiveChannel() : -1);
 }
 
 void Slot::OnChangeOutputStream(bool active) {
   if (active == outputActive) return;
-  LGCP::Signal s;
-  if (active) {
-    s.select_transmitter().set_active(IGetTransmitChannel());
-  } else {
-    if (!DisconnectSinks(*this)) std::cerr << "mux: internal error: expected slots not exists." << std::endl;
-    s.select_transmitter().set_inactive();
-  }
+  if (!active && !DisconnectSinks(*this)) std::cerr << "mux: internal error: expected slots not exists." << std::endl;
   outputActive = active;
-  SendSignal(s);
+  SendStream(*this, &LGCP::Signal::select_transmitter, active, active ? IGetTransmitChannel() : -1);
 }
 
 bool Slot::BeforeDestroy() {

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
-# Builds voxrelay twice and runs every test: unit and end-to-end tests with GCC, the same
-# tests again with clang under AddressSanitizer and UndefinedBehaviorSanitizer, every
-# libFuzzer target for a bounded time, and each benchmark once briefly.
+# Builds voxrelay three times and runs every test: unit and end-to-end tests with GCC, the
+# unit tests built for the board's CPU (32-bit big-endian PowerPC) under qemu-user with one
+# end-to-end smoke test, the host's tests again with clang under AddressSanitizer and
+# UndefinedBehaviorSanitizer, every libFuzzer target for a bounded time, and each benchmark
+# once briefly.
 # FUZZ_SECONDS (default 30) bounds each fuzz target; JOBS the build parallelism.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -14,6 +16,13 @@ cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build -j "$jobs"
 echo "== tests (gcc)"
 ctest --test-dir build --output-on-failure -j "$jobs"
+
+echo "== build (powerpc-linux-gnu: the board's 32-bit big-endian CPU)"
+cmake -S . -B build-ppc -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-ppc.cmake >/dev/null
+cmake --build build-ppc -j "$jobs"
+echo "== tests (powerpc, under qemu-user)"
+ctest --test-dir build-ppc --output-on-failure -j "$jobs"
 
 echo "== build (clang, ASan+UBSan, fuzz instrumentation)"
 CC=clang CXX=clang++ cmake -S . -B build-san -G Ninja -DCMAKE_BUILD_TYPE=Debug \

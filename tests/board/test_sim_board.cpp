@@ -14,6 +14,7 @@
 #include "board/dtmf.h"
 #include "board/e1cas.h"
 #include "board/hal.h"
+#include "board/maintenance.h"
 #include "board/mcc.h"
 #include "board/sim/SimBoard.h"
 
@@ -104,6 +105,12 @@ TEST_F(SimBoardTest, RequestsAreCheckedAndRecordedWithTheirArguments) {
   EXPECT_EQ(board::ioctl(cas, board::e1cas::CAS_OPEN_TRUNK, reinterpret_cast<void*>(2)), 0);
   EXPECT_TRUE(sim().state().cas_trunk_open[2]);
   EXPECT_EQ(sim().requests(Device::e1cas).back().text(), "CAS_OPEN_TRUNK trunk=2 -> 0");
+  // A value is the board's 32-bit word, whatever the width of the host's unsigned long.
+  EXPECT_EQ(board::ioctl_value(cas, board::e1cas::CAS_OPEN_TRUNK, static_cast<unsigned long>(-1)), -1);
+  EXPECT_EQ(sim().requests(Device::e1cas).back().text(), "CAS_OPEN_TRUNK trunk=4294967295 -> -1 EINVAL");
+  int maintenance = open(board::maintenance::kPath);
+  EXPECT_EQ(board::ioctl_value(maintenance, board::maintenance::SET_TCLK, static_cast<unsigned long>(-1)), 0);
+  EXPECT_EQ(sim().state().tclk_mask, 0xFFFFFFFFu);
 
   int regular = ::open("/dev/null", O_RDONLY);
   EXPECT_EQ(board::ioctl(regular, board::hal::MUX_CONNECT, &bad), -1);

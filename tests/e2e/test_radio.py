@@ -15,9 +15,11 @@ import radio_per as per
 import vxharness as vx
 from test_hardware import Reader
 import test_rtp
-from test_rtp import Board as RtpBoard, slot_command, udp_port
+from test_rtp import Board as RtpBoard, udp_port
+from test_slots import _create, _slot_command
 
 IOCTL = 9
+CREATE_RTP = 4
 INSUFFICIENT_RESOURCES = 1
 SIG_ABORT, SIG_RTP_EXT = 7, 15
 G711_ALAW, G729, T38_UDP = 0, 3, 11
@@ -63,13 +65,11 @@ def create_radio(slot, radio, payload=G711_ALAW, pfactor=None, rtp_e2m=None, seq
         rtp["rtp-e2m"] = rtp_e2m
 
     def body(b):
-        b.put(0, 1)          # CreateParams: in the root
-        b.put(4, 5)          # rtp
         b.put(0, 1)          # CreateRtpParams: no extension
         per.encode(b, per.RtpParams, rtp)
         b.put(payload, 4)    # txPayload
         b.put(payload, 4)    # rxPayload
-    return slot_command(vx.CREATE, slot, body, seq)
+    return _create(CREATE_RTP, slot, seq, body)
 
 
 def radio_ioctl(slot, modifier, seq=1):
@@ -77,7 +77,7 @@ def radio_ioctl(slot, modifier, seq=1):
         b.put(0, 1)
         b.put(RTP_EXT, 6)
         per.encode(b, per.RadioModifier, modifier)
-    return slot_command(IOCTL, slot, body, seq)
+    return _slot_command(IOCTL, slot, seq, body)
 
 
 def encoder_ioctl(slot, mode, seq=1):
@@ -85,7 +85,7 @@ def encoder_ioctl(slot, mode, seq=1):
         b.put(0, 1)
         b.put(ENCODER, 6)
         b.put(mode, 2)
-    return slot_command(IOCTL, slot, body, seq)
+    return _slot_command(IOCTL, slot, seq, body)
 
 
 def parse(payload):

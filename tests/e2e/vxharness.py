@@ -14,15 +14,19 @@ import time
 import unittest
 
 DAEMON = None
+# The command that runs DAEMON when it is built for another CPU (qemu-user and its options).
+EMULATOR = []
 
 
 def parse_args():
-    """Takes --daemon off the command line and leaves the rest to unittest."""
-    global DAEMON
+    """Takes --daemon and --emulator off the command line and leaves the rest to unittest."""
+    global DAEMON, EMULATOR
     parser = argparse.ArgumentParser(add_help=False)
     parser.add_argument("--daemon", required=True)
+    parser.add_argument("--emulator", default="")
     args, rest = parser.parse_known_args()
     DAEMON = os.path.abspath(args.daemon)
+    EMULATOR = args.emulator.split()
     sys.argv[1:] = rest
 
 
@@ -174,6 +178,20 @@ def parse_message(data):
     return seq, slot, "command", None
 
 
+def answer_keeping_signals(controller, payload, kept):
+    """Sends payload and returns the answer as parse_message gives it (None when the daemon
+    closed); the signal frames that arrive before it are appended to kept."""
+    controller.send(payload)
+    while True:
+        frame = controller.raw_frame()
+        if frame is None:
+            return None
+        m = parse_message(frame)
+        if m[2] != "signal":
+            return m
+        kept.append(frame)
+
+
 # ---- the daemon under test -----------------------------------------------------------------
 
 def read(path):
@@ -221,7 +239,7 @@ class Daemon:
 
     def start(self, wait=True, prefix=()):
         self.out = open(self.path("/stdout"), "wb")
-        self.proc = subprocess.Popen(list(prefix) + [DAEMON, "--port", str(self.port)] + self.args,
+        self.proc = subprocess.Popen(list(prefix) + EMULATOR + [DAEMON, "--port", str(self.port)] + self.args,
                                      env=self.env, stdout=self.out, stderr=subprocess.STDOUT)
         if wait:
             self.wait_listening()

@@ -150,7 +150,7 @@ TEST_F(MultiplexerTest, AttachAndDetachMisuseIsReportedAndIgnored) {
 }
 
 TEST(MultiplexerDeathTest, NothingToWaitForIsAHang) {
-  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  GTEST_FLAG_SET(death_test_style, "fast");
   EXPECT_DEATH(multiplexer.run(false, true), "multiplexer: system hang detected!!!");
 }
 
@@ -289,7 +289,7 @@ TEST_F(WatchdogTest, DeviceRefusingStartIsClosedAndTheLoopRunsWithout) {
 }
 
 TEST_F(WatchdogTest, HangIsFatalAlsoWithTheWatchdogOpen) {
-  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  GTEST_FLAG_SET(death_test_style, "fast");
   std::ofstream(device()).close();
   EXPECT_DEATH(multiplexer.run(true, true), "multiplexer: system hang detected!!!");
 }

@@ -7,40 +7,19 @@
 #include <csignal>
 #include <cstddef>
 #include <cstdint>
-#include <iostream>
 #include <span>
-#include <sstream>
-#include <streambuf>
 
 #include "board/board.h"
 #include "board/rtp.h"
 #include "board/sim/SimBoard.h"
-#include "foundation/IniFile.h"
-#include "foundation/Multiplexer.h"
-#include "foundation/Traces.h"
 #include "hardware/DSProcReceiverService.h"
 #include "hardware/TonecReceiverService.h"
 #include "slots/RtpSlot.h"
+#include "tests/fuzz/DeviceRecords.h"
 
 namespace {
 
 using board::sim::Device;
-
-class NullBuffer : public std::streambuf {
- protected:
-  int overflow(int c) override { return c; }
-};
-
-void setup() {
-  static NullBuffer sink;
-  std::clog.rdbuf(&sink);
-  std::cerr.rdbuf(&sink);
-  std::signal(SIGPIPE, SIG_IGN);
-  IniFile::File f;
-  std::istringstream in("[traces]\nsignalling.events = yes\n");
-  in >> f;
-  traces.Configure(f["traces"]);
-}
 
 // A slot on a session of its own, with the detectors on whose events it converts.
 RtpSlot* make_slot() {
@@ -70,33 +49,39 @@ RtpSlot* make_slot() {
 
 // Input: chunks of [selector][length][bytes], the length cut to what is left. The selector
 // picks the device (RTP, tone control, DSP) or, for 3, hangs the RTP device up; each chunk is
-// one record, then the loop runs one pass.
+// one record, read at once by the slot or the receivers' service.
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  static bool ready = (setup(), true);
+  static bool ready = (std::signal(SIGPIPE, SIG_IGN), fuzz::quiet_with_event_traces(), true);
   (void)ready;
   auto& sim = board::sim::SimBoard::instance();
   auto* tone = Hardware::TonecReceiverService::instance();
   auto* dsp = Hardware::DSProcReceiverService::instance();
   RtpSlot* slot = make_slot();
   if (!slot) return 0;
-  size_t at = 0;
-  while (at + 2 <= size) {
-    const unsigned selector = data[at] % 4;
-    size_t len = data[at + 1];
-    at += 2;
-    if (len > size - at) len = size - at;
-    std::span<const uint8_t> record(data + at, len);
-    at += len;
+  fuzz::for_each_record(data, size, [&](uint8_t selector, std::span<const uint8_t> record) {
     if (!tone->is_open()) tone->init();
     if (!dsp->is_open()) dsp->init();
-    static constexpr Device kDevices[] = {Device::rtp, Device::dtmf, Device::dsp};
-    if (selector == 3)
-      sim.hangup(Device::rtp);
-    else
-      sim.inject_raw(kDevices[selector], record);
-    multiplexer.run_once(0);
-  }
+    switch (selector % 4) {
+      case 0:
+        sim.inject_raw(Device::rtp, record);
+        if (slot->rtpEvent.fd() >= 0) slot->OnRtpEvent(slot->rtpEvent.fd(), POLLIN);
+        break;
+      case 1:
+        sim.inject_raw(Device::dtmf, record);
+        tone->OnEvent(tone->fd(), POLLIN);
+        break;
+      case 2:
+        sim.inject_raw(Device::dsp, record);
+        dsp->OnEvent(dsp->fd(), POLLIN);
+        break;
+      case 3:
+        sim.hangup(Device::rtp);
+        if (slot->rtpEvent.fd() >= 0) slot->OnRtpEvent(slot->rtpEvent.fd(), POLLIN | POLLHUP);
+        break;
+    }
+  });
   slot->IBeforeDestroy();
   delete slot;
+  sim.clear_requests();
   return 0;
 }
