@@ -99,6 +99,8 @@ class RadioControl : public IRadioController, private IRadioIntController {
   // The RTP device descriptor a type-1 controller attaches through: the slot's session moves
   // to a new descriptor on a codec change, and the old one must not outlive it.
   void SetRtpDevice(Fd rtp) { rtp_fd_ = std::move(rtp); }
+  // The RTP device descriptor a type-0 session attaches to at its next start.
+  void SetAttachDevice(int rtp) { ext_attach_.fd_rtp = rtp; }
 
   // --- state, for the dialects and for inspection
   RadioControlType type() const { return type_; }

@@ -8,7 +8,7 @@ RtpED137RadioGWSlot::RtpED137RadioGWSlot(int channel, int device, rtp_connection
                                          rtp_ext_attach_session_params const& attach, rtp_ext_init_params const& init,
                                          ED137RadioParams const& radio)
     : RtpED137Slot(channel, device, params) {
-  auto* c = new ED137RadioGWControl(channel, attach, init);
+  auto* c = new ED137RadioGWControl(channel, OwnDevice(attach), init);
   Adopt(c, 0);
   c->SetParams(radio);
   c->SetTimerInterval(radio.keepalive_period * radio.keepalive_multiplier / 2);

@@ -45,6 +45,8 @@ bool RtpExtSlot::Ioctl(LGCP::IoctlParams const& p) {
       if (joined) controller_->SetRtpDevice(Fd());
       result = RtpSlot::Ioctl(p);
       if (joined) controller_->SetRtpDevice(DeviceCopy());
+      // An own extension session attaches to the session's new descriptor.
+      if (controller_->type() == RTPSignalling::AttachExtSession) controller_->SetAttachDevice(device.get());
       if (stopped && result) result = controller_->RtpExtStart(false);
       break;
     }

@@ -37,6 +37,12 @@ class RtpExtSlot : public RtpSlot, public RTPSignalling::IRadioControlNotify {
   void Adopt(RTPSignalling::RadioControl* controller, uint32_t side);
   // A duplicate of the session's device descriptor for a controller that attaches through it.
   Fd DeviceCopy() const { return Fd(device.dup()); }
+  // The attach block naming this slot's own device descriptor, which lives as long as the
+  // session (the factory's closes once the slot is made).
+  RTPSignalling::rtp_ext_attach_session_params OwnDevice(RTPSignalling::rtp_ext_attach_session_params attach) const {
+    attach.fd_rtp = device.get();
+    return attach;
+  }
 
  private:
   // Starts or stops the receive path as the squelch says.

@@ -14,7 +14,7 @@ RtpLEMZRadioGWSlot::RtpLEMZRadioGWSlot(int channel, int device, rtp_connection_p
                                        rtp_ext_attach_session_params const& attach, rtp_ext_init_params const& init,
                                        bool timer)
     : RtpLEMZSlot(channel, device, params) {
-  Adopt(new LemzRadioGWControl(channel, attach, init), kGatewaySide);
+  Adopt(new LemzRadioGWControl(channel, OwnDevice(attach), init), kGatewaySide);
   controller()->SetTimerEnable(timer);
 }
 
@@ -33,7 +33,7 @@ RtpLEMZRadioGWSlot::RtpLEMZRadioGWSlot(int channel, int device, rtp_connection_p
 RtpLEMZRadioWSSlot::RtpLEMZRadioWSSlot(int channel, int device, rtp_connection_params const& params,
                                        rtp_ext_attach_session_params const& attach, rtp_ext_init_params const& init)
     : RtpLEMZSlot(channel, device, params) {
-  Adopt(new LemzRadioWSControl(channel, attach, init), kWorkstationSide);
+  Adopt(new LemzRadioWSControl(channel, OwnDevice(attach), init), kWorkstationSide);
 }
 
 RtpLEMZRadioWSSlot::RtpLEMZRadioWSSlot(int channel, int device, rtp_connection_params const& params,

@@ -182,4 +182,25 @@ TEST_F(RadioSlotTest, EachFactoryTakesItsOwnDialect) {
   EXPECT_NE(Slots::instance()->Find(5), nullptr);
 }
 
+TEST_F(RadioSlotTest, CodecChangeReattachesTheExtensionSessionToTheNewSession) {
+  LGCP::Command c = ed137_create(false);
+  c.select_create().select_rtp().get_codecRTP().get_radio().get_status().select_lemz();
+  ASSERT_EQ(send(c), kSuccess);
+  RtpExtSlot* s = slot();
+  ASSERT_NE(s, nullptr);
+  auto attached = [] {
+    std::vector<int32_t> fds;
+    for (const auto& [id, session] : sim().rtp_ext().sessions())
+      if (session.open && session.attached) fds.push_back(session.fd_rtp);
+    return fds;
+  };
+  // The session attaches to the slot's own descriptor, not the factory's passing one.
+  EXPECT_EQ(attached(), std::vector<int32_t>{s->device.get()});
+  LGCP::Command mode;
+  mode.select_ioctl().set_encoder_mode(LGCP::CodecMode::ulaw);
+  ASSERT_EQ(send(mode), kSuccess);
+  EXPECT_EQ(attached(), std::vector<int32_t>{s->device.get()});
+  EXPECT_EQ(sim().requests(Device::rtp_ext, board::rtp_ext::RTP_EXT_DETACH).size(), 1u);
+}
+
 }  // namespace
