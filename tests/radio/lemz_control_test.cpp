@@ -261,4 +261,15 @@ TEST_F(LemzControlTest, TraceLinesNameTheCommand) {
   EXPECT_EQ(sent(), (std::vector<Bytes>{{131, 0xF0, 0, 0, 0x3F, 0, 0, 0}}));
 }
 
+TEST_F(LemzControlTest, HungUpSessionStopsBeingWatched) {
+  Workstation ws;
+  ws.SetNotify(&notify);
+  ASSERT_GE(ws.watch().fd(), 0);
+  sim().hangup(board::sim::Device::rtp_ext);
+  pump();
+  EXPECT_LT(ws.watch().fd(), 0);  // an end of file no longer wakes the loop on every pass
+  EXPECT_NE(capture.err.str().find("rtp_ext session hung up"), std::string::npos);
+  EXPECT_TRUE(notify.requests.empty());
+}
+
 }  // namespace
