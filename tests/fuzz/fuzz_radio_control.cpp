@@ -23,8 +23,8 @@ class MustEncode : public IRadioControlNotify {
   }
 };
 
-// Controllers without a device session (the open fails on a missing board path is fine: the
-// receive steps below do not need it).
+// One controller of each kind on the simulated extension device, kept across inputs so that
+// their states carry from one packet to the next.
 struct Controllers {
   Controllers() : lemz_gw(init()), lemz_ws(init()), ed137(init()) {
     for (RadioControl* c : {static_cast<RadioControl*>(&lemz_gw), static_cast<RadioControl*>(&lemz_ws),
