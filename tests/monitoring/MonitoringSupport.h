@@ -3,6 +3,7 @@
 // helpers, the values the tests build, and a fake SNMP agent on the loopback interface that
 // decodes what the gateway sends it.
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <stdlib.h>
 #include <sys/socket.h>
@@ -110,7 +111,9 @@ class FakeAgent {
     MON::Message message;
   };
 
-  FakeAgent() : listener_(vxtest::listen_loopback()), port_(vxtest::local_port(listener_)) {}
+  FakeAgent() : listener_(vxtest::listen_loopback()), port_(vxtest::local_port(listener_)) {
+    ::fcntl(listener_, F_SETFL, ::fcntl(listener_, F_GETFL) | O_NONBLOCK);
+  }
   ~FakeAgent() {
     drop();
     ::close(listener_);
@@ -160,7 +163,10 @@ class FakeAgent {
   void reply(const MON::Message& m) {
     std::string out;
     ASN1::encode(m, &per(), std::back_inserter(out));
-    const auto f = vxtest::frame(out);
+    reply_raw(out);
+  }
+  void reply_raw(const std::string& payload) {
+    const auto f = vxtest::frame(payload);
     ::send(conn_, f.data(), f.size(), MSG_NOSIGNAL);
   }
   void drop() {
