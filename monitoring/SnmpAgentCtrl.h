@@ -19,7 +19,7 @@ class ISnmpAgentNotify;
 
 class SnmpAgentCtrl {
  public:
-  enum MonitoringItemType {
+  enum MonitoringItemType : int {
     driverBuild, softwareBuild, powerStatus, controllerStatus, gatewayDip, gatewayConfigVersion,
     extBoardStatus, extBoardSoftVer, extBoardType,
     emPhonePanelSoftVer, emPhoneCtrlSoftVer, emPhoneFpgaSoftVer, emPhoneStatus, emPhonePowerStatus,

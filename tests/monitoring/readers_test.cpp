@@ -53,7 +53,7 @@ TEST(FramerDataHolder, FlagsCountersAndForeignText) {
   // Huge counts are clamped, not wrapped; text past a zero byte and lines without keys change nothing.
   EXPECT_TRUE(feed(f, "Receive Slip Positive   : 99999999999999999999\n"));
   EXPECT_EQ(f.posSlipCount, INT32_MAX);
-  EXPECT_FALSE(feed(f, std::string("garbage\n\0Current state           : Up\n", 40)));
+  EXPECT_FALSE(feed(f, std::string("garbage\n\0Current state           : Up\n", 38)));
   EXPECT_FALSE(feed(f, ""));
 }
 
