@@ -11,7 +11,7 @@ import time
 import unittest
 
 import vxharness as vx
-from test_hardware import Board
+import test_hardware as hw
 
 GOLDEN = os.path.join(os.path.dirname(os.path.abspath(__file__)), "monitoring_golden")
 DISPLAY = 13
@@ -55,17 +55,23 @@ def board_status(position, status, version, kind):
     return 0, body
 
 
-def board_channel(position, channel):
+def _channel_report(alt, owner, channel, board):
+    """The second alternative of BoardInfo or EmPhoneInfo: an owner number and a channel."""
     def body(b):
         b.put(0, 1)
-        b.put(1, 1)           # boardChannelStatus
+        b.put(1, 1)           # boardChannelStatus / phoneChannelStatus
         b.put(0, 1)
-        _int(b, position)
+        _int(b, owner)
         _int(b, channel)
-        b.put(0, 1)           # ExtBoardChannelStatus
-        _octets(b, b"1")
-        _octets(b, b"2")
-    return 0, body
+        if board:
+            b.put(0, 1)       # ExtBoardChannelStatus
+            _octets(b, b"1")
+            _octets(b, b"2")
+    return alt, body
+
+
+def board_channel(position, channel):
+    return _channel_report(0, position, channel, True)
 
 
 def trap_receivers(hosts):
@@ -99,13 +105,7 @@ def phone_status(ident, panel, ctrl, fpga, status, power, mode, hook, base):
 
 
 def phone_channel(ident, channel):
-    def body(b):
-        b.put(0, 1)
-        b.put(1, 1)           # phoneChannelStatus
-        b.put(0, 1)
-        _int(b, ident)
-        _int(b, channel)
-    return 3, body
+    return _channel_report(3, ident, channel, False)
 
 
 def controller(host, status):
@@ -148,20 +148,8 @@ def snmp_set(commands):
 
 # ---- reading bits --------------------------------------------------------------------------
 
-class Reader:
-    def __init__(self, data):
-        self.bits = [(byte >> i) & 1 for byte in data for i in reversed(range(8))]
-        self.pos = 0
-
-    def take(self, n):
-        v = 0
-        for b in self.bits[self.pos:self.pos + n]:
-            v = (v << 1) | b
-        self.pos += n
-        return v
-
-    def align(self):
-        self.pos = (self.pos + 7) // 8 * 8
+class Reader(hw.Reader):
+    """The signal reader of the hardware tests, with the lengths and strings of the MON messages."""
 
     def length(self):
         self.align()
@@ -330,7 +318,7 @@ class Monitoring(unittest.TestCase):
         os.symlink(d.path("/outside"), d.path("/var/monitoring/link"))
         cls.started = time.monotonic()
         d.start()
-        cls.board = Board(d)
+        cls.board = hw.Board(d)
         # The power and DIP check runs 2 s after the start, the background one (configuration)
         # at 1 s, the controller check when the harness's probe came and went.
         assert vx.wait_for(lambda: all(os.path.exists(d.path("/var/monitoring/" + f))
