@@ -2,6 +2,10 @@
 // "display", and the full resend that an agent connection brings.
 #include <gtest/gtest.h>
 
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+
 #include <map>
 
 #include "board/sim/SimBoard.h"
@@ -257,6 +261,29 @@ TEST_F(Monitoring, TimersRunTheChecksAtOneTwoAndFiveSecondsThenPeriodically) {
   clock.advance(1);
   vxtest::pump(2);
   EXPECT_EQ(timed.holder().buildVersion, "V2\n");
+}
+
+TEST_F(Monitoring, ALocalControllerProcessWithoutAConnectionIsNotconnectionElseNotrun) {
+  const std::string program = root.path("/controller");
+  std::filesystem::copy_file("/bin/sleep", program);
+  char arg0[] = "controller", arg1[] = "30";
+  char* argv[] = {arg0, arg1, nullptr};
+  pid_t child = -1;
+  ASSERT_EQ(posix_spawn(&child, program.c_str(), nullptr, nullptr, argv, environ), 0);
+  ASSERT_TRUE(vxtest::pump_until([&] {
+    ctl.doControllerCheck();
+    return ctl.holder().controllers.size() == 1 &&
+           ctl.holder().controllers.front().get_status().getValue() == HSP::ControllerStatus::notconnection;
+  }));
+  EXPECT_EQ(ctl.holder().controllerPid, child);
+  EXPECT_EQ(last(ctl, 2, "controllerStatus"), "4");
+  ::kill(child, SIGKILL);
+  ::waitpid(child, nullptr, 0);
+  ctl.doControllerCheck();
+  EXPECT_EQ(ctl.holder().controllers.front().get_status().getValue(), HSP::ControllerStatus::notrun);
+  EXPECT_EQ(root.read("/var/monitoring/controller/" + std::string(inet_ntoa(ctl.holder().ownAddr.sin_addr)) +
+                      "/status"),
+            "5");
 }
 
 TEST_F(Monitoring, AnAgentThatConnectsLateGetsEverythingSplitIntoWholeMessages) {
