@@ -311,8 +311,8 @@ void MonitoringDataHolder::CheckForMonControllerDir(INet4::Addr const& addr) {
   const std::string dir = Paths::rooted(kControllerDir + dotted(addr));
   struct stat st;
   if (::lstat(dir.c_str(), &st) == 0) return;  // made before: never linked again
-  if (::mkdir(dir.c_str(), StatusFiles::kDirMode) != 0) {
-    std::clog << "FAIL create monitoring catalog <" << dir << "> with code=" << errno << std::endl;
+  if (const int error = StatusFiles::MakeDir(dir)) {
+    std::clog << "FAIL create monitoring catalog <" << dir << "> with code=" << error << std::endl;
     return;
   }
   if (!addr.IsEqual(ownAddr)) return;

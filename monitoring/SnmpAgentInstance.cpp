@@ -50,9 +50,12 @@ void SnmpAgentInstance::Activate(IniFile::SubSection& sub) {
   kind_ = kind;
   // The address must be a dotted quad and the port one that can be connected to; anything
   // else leaves the agent unconnected rather than dialling a half-parsed address.
+  // A host without a port leaves the agent unconnected without a word, as it always has.
   int port = -1;
   INet4::Addr address;
-  if (!address.Assign(host, &port) || port <= 0 || port > 65535) {
+  const bool parsed = address.Assign(host, &port);
+  if (parsed && host.find(':') == std::string::npos) return;
+  if (!parsed || port <= 0 || port > 65535) {
     std::cerr << "snmpagent: " << name_ << ": host \"" << host << "\" is not an address and port" << std::endl;
     return;
   }

@@ -50,7 +50,7 @@ int WriteAtomic(const std::string& path, std::string_view content) {
   const std::string tmp = path + "_tmp";
   const int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0644);
   if (fd < 0) return errno;
-  int error = 0;
+  int error = ::fchmod(fd, 0644) == 0 ? 0 : errno;
   for (size_t done = 0; done < content.size() && !error;) {
     const ssize_t n = ::write(fd, content.data() + done, content.size() - done);
     if (n > 0) done += static_cast<size_t>(n);
@@ -65,8 +65,10 @@ int WriteAtomic(const std::string& path, std::string_view content) {
 int MakeDir(const std::string& path) {
   struct stat st;
   if (::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return 0;
-  if (::mkdir(path.c_str(), kDirMode) == 0) return 0;
-  return errno;
+  if (::mkdir(path.c_str(), kDirMode) != 0) return errno;
+  // The mode whatever the umask: other processes on the board read these folders.
+  ::chmod(path.c_str(), kDirMode);
+  return 0;
 }
 
 void ClearDir(const std::string& path) {

@@ -86,6 +86,8 @@ TEST(SnmpAgentCtrl, AgentKeysAreCheckedBeforeAnythingConnects) {
   std::vector<std::pair<int, int>> got;
   for (auto const& i : ctrl.instances()) got.emplace_back(i->state(), i->kind());
   EXPECT_EQ(got, (std::vector<std::pair<int, int>>{{0, 2}, {0, 0}, {1, 2}, {0, 2}, {0, 2}, {0, 2}, {1, 4}, {1, 4}}));
+  // The host without a port is refused silently; the others that are refused say why.
+  EXPECT_EQ(count(cap.err.str(), "is not an address and port"), 3);
   auto it = std::next(ctrl.instances().begin(), 2);
   EXPECT_EQ((*it)->prefix(), "snmpagent.2 127.0.0.1:5000");
 }

@@ -47,6 +47,7 @@ MON::SnmpSetCommands sets(std::initializer_list<MON::SnmpSetCommand> list) {
 
 TEST(MonitoringDataHolder, StartClearsStaleFilesWithoutFollowingLinksAndMakesFolders0755) {
   Root root;
+  const mode_t umask_before = ::umask(077);
   root.write("/outside/keep", "mine");
   root.write("/var/monitoring/old", "x");
   root.write("/var/monitoring/controller/1.2.3.4/status", "1");
@@ -54,14 +55,17 @@ TEST(MonitoringDataHolder, StartClearsStaleFilesWithoutFollowingLinksAndMakesFol
   {
     MonitoringDataHolder h;
     EXPECT_EQ(root.tree("/var/monitoring"), "term_cnts/\n");
-    struct stat st;
-    ASSERT_EQ(::stat(root.path("/var/monitoring/term_cnts").c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 0777, 0755u);
-    EXPECT_EQ(root.read("/outside/keep"), "mine");
     EXPECT_EQ(h.dipValue, -1);
     EXPECT_EQ(h.configVersion32, 0xFFFFFFFFul);
     EXPECT_EQ(h.configVersion64, ~0ull);
-    h.setDipValue(3);
+    struct stat st;
+    ASSERT_EQ(::stat(root.path("/var/monitoring/term_cnts").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0755u);  // whatever the umask
+    h.setDipValue(4);
+    ASSERT_EQ(::stat(root.path("/var/monitoring/dip").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0644u);
+    ::umask(umask_before);
+    EXPECT_EQ(root.read("/outside/keep"), "mine");
   }
   EXPECT_EQ(root.tree("/var/monitoring"), "");  // cleared again at the end
 }
