@@ -111,8 +111,12 @@ std::string SimMonitoring::framer_text(int n, const SimFramer& f) {
   return text;
 }
 
+// The simulated board writes its files only under a private root, never into the machine's /proc.
 bool SimMonitoring::write_framer(int n, const SimFramer& f) {
-  if (n < 0 || n >= kFramers) return false;
+  if (n < 0 || n >= kFramers || Paths::root().empty()) {
+    errno = EINVAL;
+    return false;
+  }
   const std::string dir = Paths::rooted(kFramerDir);
   std::error_code ec;
   std::filesystem::create_directories(dir, ec);
@@ -124,7 +128,7 @@ bool SimMonitoring::write_framer(int n, const SimFramer& f) {
 }
 
 bool SimMonitoring::remove_framer(int n) {
-  if (n < 0 || n >= kFramers) return false;
+  if (n < 0 || n >= kFramers || Paths::root().empty()) return false;
   return ::unlink((Paths::rooted(kFramerDir) + std::to_string(n)).c_str()) == 0;
 }
 

@@ -46,7 +46,8 @@ class SimMonitoring {
 
   // --- framer status files: the text the driver publishes for framer n (0 to 3)
   static std::string framer_text(int n, const SimFramer& f);
-  // Writes the status file of framer n under the path root (replacing it); false on failure.
+  // Writes the status file of framer n under the path root (replacing it); false on failure
+  // and when no path root is set.
   bool write_framer(int n, const SimFramer& f);
   bool remove_framer(int n);
 

@@ -101,6 +101,9 @@ TEST(SimMonitoring, LinesSetInterfacesAndRefuseMalformedOnes) {
   EXPECT_EQ(sim.execute({"netif", "3", "a-name-longer-than-15", "1"})->rfind("error", 0), 0u);
   EXPECT_EQ(sim.execute({"framer", "4", "Up", "no", "no", "0", "0"})->rfind("error", 0), 0u);
   EXPECT_FALSE(sim.execute({"dip", "3"}).has_value());
+  // Without a private root nothing is written into the machine's own /proc.
+  ASSERT_TRUE(getenv("VOXRELAY_ROOT") == nullptr || *getenv("VOXRELAY_ROOT") == '\0');
+  EXPECT_EQ(sim.execute({"framer", "0", "Up", "no", "no", "0", "0"})->rfind("error", 0), 0u);
   sim.interfaces() = saved;
 }
 
