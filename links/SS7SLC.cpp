@@ -477,7 +477,10 @@ bool SLC::process_bsnr() {
   if (distance != 0) set_timer(T7);
   release_rtb(distance);
   if (rtb_count_ == 0) cancel_timer();
-  if (BIBR != FIBT_copy) retransmit();
+  if (BIBR != FIBT_copy)
+    retransmit();
+  else if (distance != 0 && !tb_.empty())
+    process_tb();  // MSUs held back by a full RTB go out as room is made, not with the next message
   return true;
 }
 
