@@ -92,7 +92,7 @@ const char* kHelp =
     "reset service requests clear-requests count fail fail-open hangup open raw dtmf cas trunk "
     "dsp-vad dsp-sd dsp-bss dsp-flags dsp-event hdlc-frame tdm-frame stall unstall cable loopback uncable "
     "switch read channels frames clock tclk cas-state spi spi-present dip power leds vad-version "
-    "tone dsp mcc-capacity";
+    "tone dsp mcc-capacity tie untie far-ends";
 
 }  // namespace
 
@@ -268,6 +268,22 @@ std::string SimProtocol::execute(std::string_view line) {
     if (cmd == "uncable") st.mux.uncable(static_cast<int>(out));
     else st.mux.cable(static_cast<int>(out), static_cast<int>(in));
     return ok();
+  }
+  if (cmd == "tie" || cmd == "untie") {
+    auto ch = num(1, 0, kCh);
+    if (bad || n != (cmd == "tie" ? 2u : 1u)) return usage("tie <channel> <socket path> | untie <channel>");
+    if (cmd == "untie") return count(board_.untie_far_end(static_cast<int>(ch)) ? 1 : 0);
+    int e = board_.tie_far_end(static_cast<int>(ch), std::string(t[2]));
+    return e ? error(std::strerror(e)) : ok();
+  }
+  if (cmd == "far-ends") {
+    if (n != 0) return usage("far-ends");
+    std::string out = ok(std::to_string(board_.far_end().ties().size()));
+    for (const auto& [ch, tie] : board_.far_end().ties()) {
+      out += std::to_string(ch) + " sent=" + std::to_string(tie.sent) + " received=" + std::to_string(tie.received) +
+             " dropped=" + std::to_string(tie.dropped) + " path=" + tie.path + "\n";
+    }
+    return out;
   }
   if (cmd == "switch" || cmd == "read") {
     auto ch = num(1, 0, kCh);
