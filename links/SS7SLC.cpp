@@ -52,7 +52,7 @@ std::ostream& operator<<(std::ostream& os, const SLC::DumpPtr& d) {
 
 SLC::SLC() : congestion_time_(Mux::milliseconds()) {}
 
-SLC::~SLC() { cancel_timer(); }
+SLC::~SLC() = default;
 
 // --- Protocol -------------------------------------------------------------------------------
 
@@ -323,7 +323,20 @@ bool SLC::unexpected_fib() {
 
 // --- timers ---------------------------------------------------------------------------------
 
-void SLC::set_timer(const TimerRecord& t) { timer_.reset(new ObjTimerEvent2<SLC>(&timer_, t.handler, this, t.ms)); }
+void SLC::set_timer(const TimerRecord& t) {
+  // T7 is re-armed with nearly every MSU: the pending entry is moved rather than replaced, so
+  // that steady traffic allocates nothing.
+  if (timer_.get() && pending_ == &t) {
+    timer_.get()->schedule(t.ms);
+    return;
+  }
+  timer_.reset(new ObjTimerEvent2<SLC>(&timer_, t.handler, this, t.ms));
+  pending_ = &t;
+}
+
+void SLC::cancel_timer() {
+  if (timer_.get()) timer_.get()->reset();  // disarmed, kept for the next arming of the same timer
+}
 
 void SLC::timer_expired(const char* text, State& to) {
   if (log.timers) std::clog << ext::header(this) << text << std::endl;

@@ -205,7 +205,7 @@ class SLC : public Protocol, public HDLC::Notify {
 
   void next_state(State& s);
   void set_timer(const TimerRecord& t);
-  void cancel_timer() { timer_.reset(); }
+  void cancel_timer();
   void on_T1(Timer*);
   void on_T2(Timer*);
   void on_T3(Timer*);
@@ -257,6 +257,7 @@ class SLC : public Protocol, public HDLC::Notify {
   CleanQueue<Packet, 327> tb_;
 
   Timer timer_;
+  const TimerRecord* pending_ = nullptr;  // the record the held timer entry was made for
 
   Idle idle_;
   NotAligned not_aligned_;
