@@ -95,7 +95,12 @@ void SLC::receive(Packet& p) {
   FSNR = h[1] & 0x7F;
   FIBR = (h[1] & 0x80) != 0;
   LI = h[2];
-  p.pull(kHeaderOctets);
+  try {
+    p.pull(kHeaderOctets);  // copies a frame somebody else still holds
+  } catch (const std::bad_alloc&) {
+    std::cerr << ext::header(this) << "no packet buffer: signal unit lost" << std::endl;
+    return;
+  }
 
   unsigned rest = p.length();
   unsigned seen = rest < 63 ? rest : 63;
@@ -193,7 +198,9 @@ void SLC::on_enter(Idle&) {
   on_deactivate(Protocol_status(new Protocol_status_error(this, "impossible phasing")));
 }
 
-void SLC::lssu(Idle&, Indication ind) {
+void SLC::lssu(Idle&, Indication ind) { start_alignment(ind); }
+
+void SLC::start_alignment(Indication ind) {
   if (ind == SIO)
     next_state(aligned_);
   else if (ind == SIN || ind == SIE)
@@ -206,12 +213,7 @@ void SLC::on_enter(NotAligned&) {
   sio();
 }
 
-void SLC::lssu(NotAligned&, Indication ind) {
-  if (ind == SIO)
-    next_state(aligned_);
-  else if (ind == SIN || ind == SIE)
-    next_state(proving_);
-}
+void SLC::lssu(NotAligned&, Indication ind) { start_alignment(ind); }
 
 void SLC::on_enter(Aligned&) {
   set_timer(T3);

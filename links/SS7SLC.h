@@ -181,6 +181,8 @@ class SLC : public Protocol, public HDLC::Notify {
   void msu(State&, Packet&) {}
   void message(State&, Packet&) {}
 
+  // SIO or SIN/SIE heard while idle or not aligned.
+  void start_alignment(Indication ind);
   void on_enter(Idle&);
   void lssu(Idle&, Indication ind);
   void on_enter(NotAligned&);

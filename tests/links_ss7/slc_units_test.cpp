@@ -9,13 +9,8 @@ using SS7::SLC;
 
 class UnitTest : public LinkTest {
  protected:
-  // In service on a hand-driven far end: SIN takes the link to proving, a FISU to worked.
   void in_service() {
-    e.link->local_activate();
-    e.deliver({0xFF, 0xFF, 0x01, SLC::SIN});
-    e.deliver(unit(127, true, 127, true));
-    ASSERT_EQ(e.link->state(), SLC::State::worked);
-    e.wire.sent.clear();
+    e.in_service();
     clear_output();
   }
   End e;
