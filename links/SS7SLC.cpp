@@ -3,6 +3,7 @@
 #include <iostream>
 #include <new>
 
+#include "asn1/schemas/LGCP.h"
 #include "foundation/Hex.h"
 #include "foundation/Mux.h"
 
@@ -136,6 +137,11 @@ void SLC::on_hdlc_error(HDLC::Notify::Cause::Type cause) {
 void SLC::on_hdlc_ready() {
   std::clog << ext::header(this) << "hdlc ready" << std::endl;
   process_tb();
+}
+
+void SLC::set_log(const LGCP::SS7L2Log& l) {
+  log = {l.get_state(),        l.get_raw_receive(), l.get_raw_transmit(), l.get_mtp_transmit(),
+         l.get_mtp_receive(),  l.get_mtp_activate(), l.get_timers(),      l.get_msu_processing()};
 }
 
 void SLC::OnTrunkHardStatus(bool up) {
