@@ -1,0 +1,148 @@
+// PER encode+decode of control messages against two independent codecs in the same run:
+// Erlang/OTP asn1 (aligned PER from the protocol modules) and asn1c (unaligned PER from a schema
+// of the same wire form, for the messages of a fixed shape). Ours: one encode of the message
+// into the answer buffer, one decode of its octets into a fresh LGCP::Message, as the server
+// does; heap allocations per message are counted. The peers are built and run by
+// bench/per_peers.py; the ratio printed per message is the faster peer's time over ours.
+#include <benchmark/benchmark.h>
+
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <iterator>
+#include <map>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "asn1/CoderEnv.h"
+#include "tests/asn1_schemas/ReferenceValues.h"
+
+namespace {
+std::atomic<unsigned long> allocations{0};
+}
+
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+#endif
+
+void* operator new(std::size_t n) {
+  allocations.fetch_add(1, std::memory_order_relaxed);
+  if (void* p = std::malloc(n ? n : 1)) return p;
+  throw std::bad_alloc();
+}
+void operator delete(void* p) noexcept { std::free(p); }
+void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+
+namespace {
+
+// The mix: the five messages of the control path's hot set, and three more of other shapes.
+const char* const kMix[] = {"command_ping",     "response_success",  "command_create_trunk_bri",
+                            "signal_tonec",     "command_create_rtp", "command_trunkCfg",
+                            "signal_trunkStatus", "command_ioctl_rtpExt"};
+
+const ASN1::CoderEnv& per() {
+  static const ASN1::CoderEnv env(ASN1::CoderEnv::per);
+  return env;
+}
+
+const LGCP::Message* find(const std::string& name) {
+  static const auto all = [] {
+    std::map<std::string, LGCP::Message> m;
+    for (auto* list : {reference::commands, reference::responses, reference::signals})
+      for (auto& v : list()) m.emplace(v.name, std::move(v.value));
+    return m;
+  }();
+  auto it = all.find(name);
+  return it == all.end() ? nullptr : &it->second;
+}
+
+std::map<std::string, double> ours_ns, ours_allocs;
+
+void RoundTrip(benchmark::State& state, const std::string& name) {
+  const LGCP::Message* value = find(name);
+  if (!value) {
+    state.SkipWithError("no such reference message");
+    return;
+  }
+  std::vector<char> out;
+  out.reserve(512);
+  const unsigned long before = allocations.load();
+  for (auto _ : state) {
+    out.clear();
+    if (!ASN1::encode(*value, &per(), std::back_inserter(out))) {
+      state.SkipWithError("encode failed");
+      return;
+    }
+    LGCP::Message decoded;
+    if (!ASN1::decode(out.data(), out.data() + out.size(), &per(), decoded, true)) {
+      state.SkipWithError("decode failed");
+      return;
+    }
+    benchmark::DoNotOptimize(decoded);
+  }
+  ours_allocs[name] = double(allocations.load() - before) / double(state.iterations());
+  state.counters["allocs/msg"] = ours_allocs[name];
+}
+
+class Reporter : public benchmark::ConsoleReporter {
+ public:
+  void ReportRuns(const std::vector<Run>& runs) override {
+    for (const Run& r : runs) {
+      const std::string n = r.run_name.function_name;
+      if (n.rfind("PerRoundTrip/", 0) == 0) ours_ns[n.substr(13)] = r.GetAdjustedRealTime();
+    }
+    ConsoleReporter::ReportRuns(runs);
+  }
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  double seconds = 0.2;
+  for (int i = 1; i < argc; ++i)
+    if (std::strncmp(argv[i], "--benchmark_min_time=", 21) == 0) seconds = std::atof(argv[i] + 21);
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  for (const char* name : kMix)
+    benchmark::RegisterBenchmark((std::string("PerRoundTrip/") + name).c_str(),
+                                 [n = std::string(name)](benchmark::State& s) { RoundTrip(s, n); });
+  Reporter reporter;
+  benchmark::RunSpecifiedBenchmarks(&reporter);
+
+  // The peers, in the same run.
+  std::string cmd = "python3 '" VOXRELAY_SOURCE_DIR "/bench/per_peers.py' '" VOXRELAY_PEERS_DIR "' " +
+                    std::to_string(seconds < 0.05 ? 0.05 : seconds);
+  for (const char* name : kMix) cmd += std::string(" ") + name;
+  std::map<std::string, std::map<std::string, double>> peers;  // name -> peer -> ns
+  if (FILE* f = ::popen(cmd.c_str(), "r")) {
+    char line[512];
+    while (std::fgets(line, sizeof line, f)) {
+      char peer[64], name[128];
+      double ns;
+      if (std::sscanf(line, "%63s %127s %lf", peer, name, &ns) == 3)
+        peers[name][peer] = ns;
+      else
+        std::fputs(line, stdout);
+    }
+    ::pclose(f);
+  }
+  std::printf("\n%-26s %9s %7s %9s %9s %7s\n", "message", "ours ns", "allocs", "asn1c ns", "erlang ns",
+              "ratio");
+  for (const char* name : kMix) {
+    const auto o = ours_ns.find(name);
+    if (o == ours_ns.end()) continue;
+    const auto& p = peers[name];
+    const double a = p.count("asn1c") ? p.at("asn1c") : 0, e = p.count("erlang") ? p.at("erlang") : 0;
+    const double best = a > 0 && e > 0 ? std::min(a, e) : a > 0 ? a : e;
+    std::printf("%-26s %9.1f %7.1f %9.1f %9.1f", name, o->second, ours_allocs[name], a, e);
+    if (best > 0)
+      std::printf(" %7.2f\n", best / o->second);
+    else
+      std::printf("       -\n");
+  }
+  std::printf("ratio = the faster peer's time over ours (2.00: ours takes half the time)\n");
+  benchmark::Shutdown();
+  return 0;
+}
