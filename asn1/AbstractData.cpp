@@ -1,6 +1,7 @@
 #include "asn1/AbstractData.h"
 
 #include "asn1/ValidChecker.h"
+#include "asn1/ValuePool.h"
 
 namespace ASN1 {
 
@@ -20,14 +21,17 @@ bool AbstractData::isStrictlyValid() const
     return accept(checker);
 }
 
+void* AbstractData::operator new(std::size_t n) { return detail::poolAllocate(n); }
+
+void AbstractData::operator delete(void* p, std::size_t n) noexcept { detail::poolRelease(p, n); }
+
 unsigned CountBits(unsigned n)
 {
     if (n == 0)
         return 32;
-    unsigned b = 0;
-    while (b < 32 && (uint64_t(1) << b) < n)
-        ++b;
-    return b;
+    if (n == 1)
+        return 0;
+    return 32u - static_cast<unsigned>(__builtin_clz(n - 1));
 }
 
 int lexicographic_compare_bytes(const char* a_begin, const char* a_end, const char* b_begin,

@@ -22,7 +22,7 @@ extern unsigned MaximumStringSize;
 extern unsigned MaximumDecodeNodes;
 
 namespace detail {
-// Marker base of every concrete value class; values use the ordinary global new.
+// Marker base of every concrete value class; values come from the value pool (ValuePool.h).
 template <class T>
 struct Allocator {};
 }  // namespace detail
@@ -30,6 +30,11 @@ struct Allocator {};
 class AbstractData {
 public:
     virtual ~AbstractData() = default;
+
+    // Every value object lives in the value pool: a decode that builds a tree and the drop of
+    // that tree recycle the same blocks instead of reaching the heap.
+    static void* operator new(std::size_t n);
+    static void operator delete(void* p, std::size_t n) noexcept;
 
     // A new value of the record's type (the record's own factory), owned by the caller.
     static AbstractData* create(const void* info) { return createFrom(info); }

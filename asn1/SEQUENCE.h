@@ -3,6 +3,7 @@
 #pragma once
 
 #include "asn1/AbstractData.h"
+#include "asn1/ValuePool.h"
 
 #include <boost/polymorphic_cast.hpp>
 
@@ -33,7 +34,7 @@ public:
         unsigned char inline_[8] = {};
         std::vector<unsigned char> heap_;  // only for more than 64 bits
     };
-    typedef std::vector<AbstractData*> FieldVector;
+    typedef std::vector<AbstractData*, detail::PoolAllocator<AbstractData*>> FieldVector;
 
     // Tag table marker: each field keeps its own type's tag.
     static const unsigned defaultTag;
