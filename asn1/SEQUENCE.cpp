@@ -30,6 +30,17 @@ void SEQUENCE::BitMap::resize(unsigned n)
         bytes()[count - 1] = static_cast<unsigned char>(bytes()[count - 1] & (0xFF00 >> (n % 8)));
 }
 
+void SEQUENCE::BitMap::reset(unsigned n)
+{
+    if (n <= 8 * sizeof inline_ && heap_.empty()) {
+        std::memset(inline_, 0, sizeof inline_);
+        totalBits_ = n;
+        return;
+    }
+    resize(0);
+    resize(n);
+}
+
 bool SEQUENCE::BitMap::operator[](unsigned n) const
 {
     return n < totalBits_ && (data()[n / 8] & (0x80 >> (n % 8)));

@@ -20,6 +20,8 @@ public:
         unsigned size() const { return totalBits_; }
         // New bits are clear, and so are the bits cut off by shrinking.
         void resize(unsigned n);
+        // n bits, all clear.
+        void reset(unsigned n);
         bool operator[](unsigned n) const;
         void set(unsigned n);
         void clear(unsigned n);
