@@ -48,6 +48,16 @@ size_t PERDecoder::getBitsLeft() const
 
 bool PERDecoder::decodeMultiBit(unsigned n, uint32_t& value)
 {
+    // Most fields lie within the current octet.
+    if (n - 1 < bitsLeft_ && pos_ < end_) {
+        bitsLeft_ = static_cast<uint16_t>(bitsLeft_ - n);
+        value = (data_[pos_] >> bitsLeft_) & ((1u << n) - 1);
+        if (bitsLeft_ == 0) {
+            ++pos_;
+            bitsLeft_ = 8;
+        }
+        return true;
+    }
     if (n > 32 || getBitsLeft() < n)
         return false;
     if (n == 0) {

@@ -45,6 +45,14 @@ void PEREncoder::encodeMultiBit(uint32_t value, unsigned n)
 {
     if (n == 0)
         return;
+    // Most fields fit in what is left of the last octet.
+    if (freeBits_ < 8 && n <= freeBits_) {
+        freeBits_ = static_cast<uint16_t>(freeBits_ - n);
+        out_->back() = static_cast<char>(out_->back() | ((value & ((1u << n) - 1)) << freeBits_));
+        if (freeBits_ == 0)
+            freeBits_ = 8;
+        return;
+    }
     if (n > 32)
         n = 32;
     // The pending bits of the partial last octet and the new ones are put together in one
