@@ -97,5 +97,7 @@ void poolRelease(void* p, std::size_t n) noexcept
 
 uint64_t poolHeapAllocations() { return lists.heapAllocations; }
 
+bool poolRecycles() { return kRecycle; }
+
 }  // namespace detail
 }  // namespace ASN1

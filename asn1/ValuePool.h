@@ -18,6 +18,8 @@ void* poolAllocate(std::size_t n);
 void poolRelease(void* p, std::size_t n) noexcept;
 // Blocks the pool had to take from the heap so far on this thread (for benchmarks).
 uint64_t poolHeapAllocations();
+// False under AddressSanitizer, which must see every free to catch a use after it.
+bool poolRecycles();
 
 // Standard allocator over the pool, for containers inside value objects.
 template <class T>
