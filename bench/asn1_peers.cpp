@@ -23,8 +23,7 @@
 #include "asn1/CoderEnv.h"
 #include "control/CtrlSrvServer.h"
 #include "control/CtrlSrvService.h"
-#include "control/ServiceUnix.h"
-#include "foundation/Fd.h"
+#include "tests/control_server/PairConnection.h"
 #include "asn1/ValuePool.h"
 #include "tests/asn1_schemas/ReferenceValues.h"
 
@@ -101,22 +100,6 @@ void RoundTrip(benchmark::State& state, const std::string& name) {
 // layer hands it, decoded, offered to a service that answers success, the answer encoded and
 // sent down the connection's stack (TPKT, stream) to a socket pair. Heap allocations per
 // command are counted; the answers are drained from the other end.
-class PairConnection : public Control::ServiceUnix {
- public:
-  explicit PairConnection(int fd) : fd_(fd) {}
-  bool ImplActivate() override {
-    Fd f(fd_);
-    f.NonBlock();
-    Connected(f, "pair");
-    return true;
-  }
-  void ImplDeactivate() override { Release(); }
-  void ImplOnDisconnect() override {}
-
- private:
-  int fd_;
-};
-
 class Answering : public CtrlSrv::Service {
  public:
   void OnConnect() override {}
@@ -138,7 +121,7 @@ void BM_ServerPath(benchmark::State& state) {
   CtrlSrv::Server server;
   Answering service;
   server.Bind(&service);
-  server.Activate(new PairConnection(sv[0]));
+  server.Activate(new srvtest::PairConnection(sv[0]));
   std::vector<char> frame;
   ASN1::encode(*find("command_ping"), &per(), std::back_inserter(frame));
   char drain[65536];
