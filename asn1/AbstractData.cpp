@@ -1,7 +1,6 @@
 #include "asn1/AbstractData.h"
 
 #include "asn1/ValidChecker.h"
-#include "asn1/ValuePool.h"
 
 namespace ASN1 {
 
@@ -20,10 +19,6 @@ bool AbstractData::isStrictlyValid() const
     StrictlyValidChecker checker;
     return accept(checker);
 }
-
-void* AbstractData::operator new(std::size_t n) { return detail::poolAllocate(n); }
-
-void AbstractData::operator delete(void* p, std::size_t n) noexcept { detail::poolRelease(p, n); }
 
 unsigned CountBits(unsigned n)
 {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "asn1/Info.h"
+#include "asn1/ValuePool.h"
 
 #include <cstddef>
 #include <iosfwd>
@@ -33,8 +34,8 @@ public:
 
     // Every value object lives in the value pool: a decode that builds a tree and the drop of
     // that tree recycle the same blocks instead of reaching the heap.
-    static void* operator new(std::size_t n);
-    static void operator delete(void* p, std::size_t n) noexcept;
+    static void* operator new(std::size_t n) { return detail::poolAllocate(n); }
+    static void operator delete(void* p, std::size_t n) noexcept { detail::poolRelease(p, n); }
 
     // A new value of the record's type (the record's own factory), owned by the caller.
     static AbstractData* create(const void* info) { return createFrom(info); }

@@ -6,69 +6,34 @@
 namespace ASN1 {
 namespace detail {
 
+thread_local constinit PoolLists poolLists = {};
+
 namespace {
-
-// Under AddressSanitizer blocks are not recycled, so that a use after free in a value tree is
-// still caught.
-#if defined(__SANITIZE_ADDRESS__)
-constexpr bool kRecycle = false;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-constexpr bool kRecycle = false;
-#else
-constexpr bool kRecycle = true;
-#endif
-#else
-constexpr bool kRecycle = true;
-#endif
-
-struct FreeBlock {
-    FreeBlock* next;
-};
-
-constexpr std::size_t kClasses = kPoolLargest / kPoolGrain;
-
-// Trivially destructible, so that it can still be read after the thread's exit began: values
-// freed by static destructors then go straight back to the heap.
-struct Lists {
-    FreeBlock* head[kClasses];
-    std::size_t depth[kClasses];
-    uint64_t heapAllocations;
-    bool drained;
-};
-thread_local Lists lists;
 
 // Hands the thread's blocks back to the heap when the thread ends.
 struct Drain {
     ~Drain()
     {
-        for (FreeBlock*& h : lists.head)
+        for (PoolBlock*& h : poolLists.head)
             while (h) {
-                FreeBlock* next = h->next;
+                PoolBlock* next = h->next;
                 std::free(h);
                 h = next;
             }
-        lists.drained = true;
+        poolLists.drained = true;
     }
 };
 thread_local Drain drain;
 
-// Class c holds blocks of (c + 1) * kPoolGrain bytes.
-std::size_t classOf(std::size_t n) { return n == 0 ? 0 : (n - 1) / kPoolGrain; }
-
 }  // namespace
 
-void* poolAllocate(std::size_t n)
+// An empty list (or a block the lists do not take): a block from the heap, of the full size
+// of its class so that it can serve any request of that class later.
+void* poolAllocateSlow(std::size_t n)
 {
-    Lists& l = lists;
-    if (kRecycle && n <= kPoolLargest && !l.drained) {
-        const std::size_t c = classOf(n);
-        if (FreeBlock* b = l.head[c]) {
-            l.head[c] = b->next;
-            --l.depth[c];
-            return b;
-        }
-        n = (c + 1) * kPoolGrain;
+    PoolLists& l = poolLists;
+    if (VX_ASN1_POOL_RECYCLES && n - 1 < kPoolLargest && !l.drained) {
+        n = ((n - 1) / kPoolGrain + 1) * kPoolGrain;
         (void)&drain;  // registers the drain of this thread's lists at its end
     }
     ++l.heapAllocations;
@@ -77,27 +42,11 @@ void* poolAllocate(std::size_t n)
     throw std::bad_alloc();
 }
 
-void poolRelease(void* p, std::size_t n) noexcept
-{
-    if (!p)
-        return;
-    if (kRecycle && n <= kPoolLargest && !lists.drained) {
-        Lists& l = lists;
-        const std::size_t c = classOf(n);
-        if (l.depth[c] < kPoolDepth) {
-            auto* b = static_cast<FreeBlock*>(p);
-            b->next = l.head[c];
-            l.head[c] = b;
-            ++l.depth[c];
-            return;
-        }
-    }
-    std::free(p);
-}
+void poolReleaseSlow(void* p, std::size_t) noexcept { std::free(p); }
 
-uint64_t poolHeapAllocations() { return lists.heapAllocations; }
+uint64_t poolHeapAllocations() { return poolLists.heapAllocations; }
 
-bool poolRecycles() { return kRecycle; }
+bool poolRecycles() { return VX_ASN1_POOL_RECYCLES; }
 
 }  // namespace detail
 }  // namespace ASN1
