@@ -20,15 +20,6 @@ bool AbstractData::isStrictlyValid() const
     return accept(checker);
 }
 
-unsigned CountBits(unsigned n)
-{
-    if (n == 0)
-        return 32;
-    if (n == 1)
-        return 0;
-    return 32u - static_cast<unsigned>(__builtin_clz(n - 1));
-}
-
 int lexicographic_compare_bytes(const char* a_begin, const char* a_end, const char* b_begin,
                                 const char* b_end)
 {

@@ -83,7 +83,14 @@ std::ostream& operator<<(std::ostream& os, const AbstractData& value);
 std::istream& operator>>(std::istream& is, AbstractData& value);
 
 // Width of a field holding n distinct values: 32 for n = 0 (wrapped full range), 0 for n = 1.
-unsigned CountBits(unsigned n);
+inline unsigned CountBits(unsigned n)
+{
+    if (n == 0)
+        return 32;
+    if (n == 1)
+        return 0;
+    return 32u - static_cast<unsigned>(__builtin_clz(n - 1));
+}
 
 // Unsigned byte comparison; a proper prefix sorts first (-1 / 1).
 int lexicographic_compare_bytes(const char* a_begin, const char* a_end, const char* b_begin,
