@@ -28,19 +28,6 @@ PERDecoder::PERDecoder(const char* first, const char* last, const CoderEnv* env,
 {
 }
 
-bool PERDecoder::decodeSingleBit(bool& bit)
-{
-    if (pos_ >= end_)
-        return false;
-    --bitsLeft_;
-    bit = (data_[pos_] >> bitsLeft_) & 1;
-    if (bitsLeft_ == 0) {
-        ++pos_;
-        bitsLeft_ = 8;
-    }
-    return true;
-}
-
 size_t PERDecoder::getBitsLeft() const
 {
     return pos_ >= end_ ? 0 : (end_ - pos_) * 8 - (8 - bitsLeft_);

@@ -30,17 +30,6 @@ unsigned signedOctets(int v)
 
 }  // namespace
 
-void PEREncoder::encodeSingleBit(bool bit)
-{
-    if (freeBits_ == 8)
-        out_->push_back(0);
-    --freeBits_;
-    if (bit)
-        out_->back() = static_cast<char>(out_->back() | (1 << freeBits_));
-    if (freeBits_ == 0)
-        freeBits_ = 8;
-}
-
 void PEREncoder::encodeMultiBit(uint32_t value, unsigned n)
 {
     if (n == 0)
