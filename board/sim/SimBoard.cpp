@@ -23,6 +23,7 @@ struct SimBoard::Handle {
   Device device;
   int sim_fd;
   uint64_t key;
+  int fd = -1;       // the daemon's descriptor as open() returned it
   int channel = -1;  // the controller channel allocated on this descriptor
 };
 
@@ -109,11 +110,19 @@ int SimBoard::open(const char* path, int flags) {
     errno = error;
     return -1;
   }
-  handles_[key] = std::make_unique<Handle>(Handle{*device, sim_fd, key});
+  auto& h = handles_[key];
+  h = std::make_unique<Handle>(Handle{*device, sim_fd, key, fd});
+  if (static_cast<size_t>(fd) >= by_fd_.size()) by_fd_.resize(static_cast<size_t>(fd) + 1);
+  by_fd_[static_cast<size_t>(fd)] = FdEntry{h.get(), false};
   return fd;
 }
 
+void SimBoard::forget_fd(int fd) {
+  if (fd >= 0 && static_cast<size_t>(fd) < by_fd_.size()) by_fd_[static_cast<size_t>(fd)] = FdEntry{};
+}
+
 int SimBoard::close(int fd) {
+  forget_fd(fd);
   int r = ::close(fd);
   int error = errno;
   service();  // the last close of a device releases it (and its controller channel) at once
@@ -128,6 +137,18 @@ int SimBoard::ioctl_value(int fd, uint32_t request, unsigned long value) {
 }
 
 SimBoard::Handle* SimBoard::find(int fd, int& error) {
+  if (fd >= 0 && static_cast<size_t>(fd) < by_fd_.size()) {
+    const FdEntry& e = by_fd_[static_cast<size_t>(fd)];
+    if (e.handle) return e.handle;
+    if (e.hung_up) {
+      error = ENODEV;
+      return nullptr;
+    }
+  }
+  return find_by_inode(fd, error);
+}
+
+SimBoard::Handle* SimBoard::find_by_inode(int fd, int& error) {
   struct stat st{};
   if (::fstat(fd, &st) < 0) {
     error = EBADF;
@@ -194,11 +215,19 @@ int SimBoard::request(int fd, uint32_t number, void* argp, bool by_value, unsign
   return r.result;
 }
 
+void SimBoard::RequestLog::push(const Request& r) {
+  if (ring.size() < kRequestLimit) {
+    ring.push_back(r);
+    return;
+  }
+  ring[head] = r;
+  head = (head + 1) % ring.size();
+}
+
 void SimBoard::record_request(const Request& r) {
   auto& log = requests_[static_cast<int>(r.device)][r.number];
-  if (log.size() >= kRequestLimit) log.pop_front();
-  log.push_back(r);
-  log.back().sequence = ++sequence_;
+  log.push(r);
+  log.ring[log.head == 0 ? log.ring.size() - 1 : log.head - 1].sequence = ++sequence_;
   ++request_totals_[static_cast<int>(r.device)];
 }
 
@@ -558,6 +587,8 @@ int SimBoard::tie_far_end(int channel, const std::string& path) {
 bool SimBoard::untie_far_end(int channel) { return far_end_->untie(channel); }
 
 void SimBoard::drop(Handle& h) {
+  if (h.fd >= 0 && static_cast<size_t>(h.fd) < by_fd_.size() && by_fd_[static_cast<size_t>(h.fd)].handle == &h)
+    by_fd_[static_cast<size_t>(h.fd)] = FdEntry{};
   if (h.device == Device::rtp_ext) rtp_ext_.release(h.key);
   ::epoll_ctl(epoll_fd_, EPOLL_CTL_DEL, h.sim_fd, nullptr);
   ::close(h.sim_fd);
@@ -578,7 +609,11 @@ void SimBoard::hangup(Device device) {
       ++it;
       continue;
     }
+    const int fd = it->second->fd;
+    const bool tabled = fd >= 0 && static_cast<size_t>(fd) < by_fd_.size() &&
+                        by_fd_[static_cast<size_t>(fd)].handle == it->second.get();
     drop(*it->second);
+    if (tabled) by_fd_[static_cast<size_t>(fd)].hung_up = true;
     hung_up_.insert(it->first);
     it = handles_.erase(it);
   }
@@ -604,7 +639,8 @@ void SimBoard::fail_open(Device device, int error) { fail_open_[static_cast<int>
 
 std::vector<Request> SimBoard::requests(Device device) const {
   std::vector<Request> all;
-  for (const auto& [number, log] : requests_[static_cast<int>(device)]) all.insert(all.end(), log.begin(), log.end());
+  for (const auto& [number, log] : requests_[static_cast<int>(device)])
+    log.each([&](const Request& r) { all.push_back(r); });
   std::sort(all.begin(), all.end(), [](const Request& a, const Request& b) { return a.sequence < b.sequence; });
   return all;
 }
@@ -613,7 +649,9 @@ std::vector<Request> SimBoard::requests(Device device, uint32_t number) const {
   const auto& logs = requests_[static_cast<int>(device)];
   auto it = logs.find(number);
   if (it == logs.end()) return {};
-  return {it->second.begin(), it->second.end()};
+  std::vector<Request> out;
+  it->second.each([&](const Request& r) { out.push_back(r); });
+  return out;
 }
 
 void SimBoard::clear_requests() {

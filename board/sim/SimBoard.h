@@ -130,6 +130,8 @@ class SimBoard {
   struct Handle;
 
   Handle* find(int fd, int& error);
+  Handle* find_by_inode(int fd, int& error);
+  void forget_fd(int fd);
   int request(int fd, uint32_t number, void* argp, bool by_value, unsigned long value);
   int execute(Handle& h, const RequestDef& def, uint8_t* record, unsigned long value, int& error);
   int hal_request(uint32_t number, uint8_t* record, int& error);
@@ -157,7 +159,24 @@ class SimBoard {
   std::set<uint64_t> hung_up_;  // daemon ends whose device was hung up
   std::map<int, HdlcChannel> channels_;
   std::vector<uint8_t> buffer_;
-  std::array<std::map<uint32_t, std::deque<Request>>, kDevices> requests_;  // by request number
+  // The daemon's descriptors by number: a request finds its device here without a system
+  // call. A descriptor not in the table (a duplicate, say) is looked up by its inode.
+  struct FdEntry {
+    Handle* handle = nullptr;
+    bool hung_up = false;  // its device was hung up: requests fail with ENODEV
+  };
+  std::vector<FdEntry> by_fd_;
+  // One bounded ring of requests per request number; oldest at `head` once full.
+  struct RequestLog {
+    std::vector<Request> ring;
+    size_t head = 0;
+    void push(const Request& r);
+    template <class F>
+    void each(F f) const {
+      for (size_t i = 0; i < ring.size(); ++i) f(ring[(head + i) % ring.size()]);
+    }
+  };
+  std::array<std::map<uint32_t, RequestLog>, kDevices> requests_;  // by request number
   uint64_t sequence_ = 0;
   std::array<uint64_t, kDevices> request_totals_{};
   std::array<int, kDevices> fail_open_{};
