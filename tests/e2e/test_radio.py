@@ -25,22 +25,11 @@ ULAW = 1
 
 
 class Board(RtpBoard):
-    def ask(self, line):
-        if line.startswith(("rtp-ext-sessions", "rtp-ext-sent")):
-            self.sock.sendall(line.encode() + b"\n")
-            reply = self._line()
-            if not reply.startswith("ok"):
-                raise AssertionError("%s: %s" % (line, reply))
-            return [self._line() for _ in range(int(reply[3:]))]
-        return super().ask(line)
+    listings = RtpBoard.listings + ("rtp-ext-sessions", "rtp-ext-sent")
 
     def ext_sessions(self):
         """The extension sessions by number, each a dict of its fields."""
-        out = {}
-        for line in self.ask("rtp-ext-sessions"):
-            number, *fields = line.split()
-            out[int(number)] = dict(f.split("=", 1) for f in fields)
-        return out
+        return test_rtp.numbered(self.ask("rtp-ext-sessions"))
 
     def open_ext_session(self):
         open_ones = [n for n, s in self.ext_sessions().items() if s["open"] == "1"]

@@ -155,26 +155,24 @@ def parse_signal(payload):
     return slot, alt, f
 
 
+def numbered(lines):
+    """Listing lines "<number> <name>=<value> ..." as a dict of dicts by number."""
+    out = {}
+    for line in lines:
+        number, *fields = line.split()
+        out[int(number)] = dict(f.split("=", 1) for f in fields)
+    return out
+
+
 class Board(HardwareBoard):
-    def ask(self, line):
-        if line.startswith(("records", "rtp-sessions")):
-            self.sock.sendall(line.encode() + b"\n")
-            reply = self._line()
-            if not reply.startswith("ok"):
-                raise AssertionError("%s: %s" % (line, reply))
-            return [self._line() for _ in range(int(reply[3:]))]
-        return super().ask(line)
+    listings = HardwareBoard.listings + ("records", "rtp-sessions")
 
     def records(self, name, max_count=100):
         return [line.split(" -> ")[0] for line in self.ask("records rtp %s %d" % (name, max_count))]
 
     def sessions(self):
         """The RTP sessions by channel, each a dict of its fields."""
-        out = {}
-        for line in self.ask("rtp-sessions"):
-            channel, *fields = line.split()
-            out[int(channel)] = dict(f.split("=", 1) for f in fields)
-        return out
+        return numbered(self.ask("rtp-sessions"))
 
 
 def udp_port():
