@@ -2,43 +2,16 @@
 // tree with values, children, lists and a child cycle, from a seekable stream or a one-way one.
 #include <cstdint>
 #include <cstdlib>
-#include <map>
-#include <memory>
 #include <sstream>
 #include <streambuf>
 #include <string>
-#include <vector>
 
 #include "monitoring/StatHtml.h"
+#include "tests/mgmt/StatTree.h"
 
 namespace {
 
-struct Node : Stat::Object {
-  std::map<std::string, std::string> values;
-  std::map<std::string, Node*> children;
-  std::map<std::string, std::vector<Node*>> lists;
-
-  Stat::Value statistics_value(std::string const& name) const override {
-    auto v = values.find(name);
-    return v == values.end() ? Stat::Value() : Stat::Value(v->second);
-  }
-  Stat::Object* statistics_object(std::string const& name) const override {
-    auto c = children.find(name);
-    return c == children.end() ? nullptr : c->second;
-  }
-  struct Walk : Stat::Iterator {
-    explicit Walk(const std::vector<Node*>& l) : list(l) {}
-    bool valid() const override { return at < list.size(); }
-    void next() override { ++at; }
-    Stat::Object* get() const override { return list[at]; }
-    const std::vector<Node*>& list;
-    std::size_t at = 0;
-  };
-  std::unique_ptr<Stat::Iterator> statistics_iterator(std::string const& name) const override {
-    auto l = lists.find(name);
-    return l == lists.end() ? nullptr : std::make_unique<Walk>(l->second);
-  }
-};
+using Node = vxtest::StatNode;
 
 // A stream that cannot be rewound.
 struct OneWay : std::streambuf {

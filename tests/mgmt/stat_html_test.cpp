@@ -3,46 +3,15 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
-#include <map>
 #include <sstream>
 #include <string>
-#include <vector>
 
+#include "tests/mgmt/StatTree.h"
 #include "monitoring/StatHtml.h"
 
 namespace {
 
-// A statistics object made of plain maps.
-struct Node : Stat::Object {
-  std::map<std::string, std::string> values;
-  std::map<std::string, Node*> children;
-  std::map<std::string, std::vector<Node*>> lists;
-  mutable int value_lookups = 0;
-
-  Stat::Value statistics_value(std::string const& name) const override {
-    ++value_lookups;
-    auto v = values.find(name);
-    return v == values.end() ? Stat::Value() : Stat::Value(v->second);
-  }
-  Stat::Object* statistics_object(std::string const& name) const override {
-    auto c = children.find(name);
-    return c == children.end() ? nullptr : c->second;
-  }
-  std::unique_ptr<Stat::Iterator> statistics_iterator(std::string const& name) const override {
-    auto l = lists.find(name);
-    if (l == lists.end()) return nullptr;
-    return std::make_unique<ListWalk>(l->second);
-  }
-
-  struct ListWalk : Stat::Iterator {
-    explicit ListWalk(const std::vector<Node*>& l) : list(l) {}
-    bool valid() const override { return at < list.size(); }
-    void next() override { ++at; }
-    Stat::Object* get() const override { return list[at]; }
-    const std::vector<Node*>& list;
-    std::size_t at = 0;
-  };
-};
+using Node = vxtest::StatNode;
 
 std::string generate(Stat::Object& root, const std::string& text) {
   std::istringstream in(text);
