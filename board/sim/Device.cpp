@@ -5,6 +5,7 @@
 #include "board/e1cas.h"
 #include "board/hal.h"
 #include "board/maintenance.h"
+#include "board/mctl.h"
 #include "board/mcc.h"
 #include "board/rtp_ext.h"
 
@@ -18,7 +19,7 @@ struct Names {
 constexpr Names kNames[kDevices] = {
     {hal::kPath, "hal"},    {mcc::kPath, "mcc"},   {maintenance::kPath, "maintenance"},
     {e1cas::kPath, "e1-cas"}, {dtmf::kPath, "dtmf"}, {dsp::kPath, "dsp"},
-    {rtp_ext::kPath, "rtp-ext"},
+    {rtp_ext::kPath, "rtp-ext"}, {mctl::kPath, "mctl"},
 };
 }  // namespace
 

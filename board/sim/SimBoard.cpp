@@ -67,6 +67,8 @@ void SimBoard::reset() {
   state_ = BoardState{};
   channels_.clear();
   rtp_ext_.reset();
+  modem_.reset();
+  netif_.reset();
   clear_requests();
   fail_open_ = {};
   fail_next_ = {};
@@ -211,6 +213,7 @@ int SimBoard::execute(Handle& h, const RequestDef& def, uint8_t* record, unsigne
     case Device::dtmf: return dtmf_request(def.number, record, value, error);
     case Device::dsp: return dsp_request(def.number, record, value, error);
     case Device::rtp_ext: break;  // served by its model in request()
+    case Device::mctl: return modem_.request(h.key, def.number, record, value, error);
   }
   error = ENOTTY;
   return -1;
@@ -557,6 +560,7 @@ bool SimBoard::untie_far_end(int channel) { return far_end_->untie(channel); }
 
 void SimBoard::drop(Handle& h) {
   if (h.device == Device::rtp_ext) rtp_ext_.release(h.key);
+  if (h.device == Device::mctl) modem_.release(h.key);
   ::epoll_ctl(epoll_fd_, EPOLL_CTL_DEL, h.sim_fd, nullptr);
   ::close(h.sim_fd);
   if (auto it = channels_.find(h.channel); h.channel >= 0 && it != channels_.end()) it->second.open = false;

@@ -129,6 +129,7 @@ std::string SimProtocol::execute(std::string_view line) {
 
   if (cmd == "help") return ok(kHelp);
   if (auto reply = rtp_ext_command(board_, t)) return *reply;
+  if (auto reply = modem_command(board_, t)) return *reply;
   if (cmd == "reset" && n == 0) {
     board_.reset();
     return ok();
