@@ -13,6 +13,7 @@
 #include "SlotsFixture.h"
 #include "board/sim/SimBoard.h"
 #include "foundation/Multiplexer.h"
+#include "slots/AuthClient.h"
 #include "slots/AuthRecord.h"
 #include "slots/ChildLauncher.h"
 #include "slots/DspModemSlot.h"
