@@ -146,7 +146,12 @@ class ModemTest : public SlotsTest {
  protected:
   void SetUp() override {
     SlotsTest::SetUp();
-    sim().reset();
+    // Only the modem side: the switch keeps what HwMux set up for the other tests.
+    sim().modem().reset();
+    sim().netif().reset();
+    sim().fail_open(board::sim::Device::mctl, 0);
+    sim().fail_next(board::sim::Device::mctl, 0, 0);
+    sim().clear_requests();
     sim().netif().add("hdlc0", 200);
     sim().netif().add("hdlc1", 201);
     sim().netif().add("hdlc2", 202, IFF_POINTOPOINT | IFF_LOOPBACK);  // not offered
