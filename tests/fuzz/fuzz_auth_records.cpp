@@ -41,10 +41,11 @@ struct Setup {
     board::sim::SimBoard::instance().netif().add("hdlc0", 300);
     factory = new ModemFactory(0);
     LGCP::CreateParams p;
-    p.select_modem().set_cid("1");
+    TERM::ModemParams& modem = p.select_modem();
+    modem.set_cid("1");
     dsp = factory->NewSlot(p);
     dsp->IOnOutputStream();
-    p.get_modem().include_ddm().push_back(TERM::DigitalDataModeEnum(TERM::DigitalDataModeEnum::ddm8BIT));
+    modem.include_ddm().push_back(TERM::DigitalDataModeEnum(TERM::DigitalDataModeEnum::ddm8BIT));
     hdlc = factory->NewSlot(p);
   }
   std::ostringstream sink;
