@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <iostream>
 
@@ -23,6 +24,14 @@
 #include "slots/AuthClient.h"
 #include "slots/DspModemSlot.h"
 #include "slots/HdlcModemSlot.h"
+
+uint16_t ModemFactory::DefaultAuthPort() {
+  const char* text = std::getenv("VOXRELAY_AUTH_PORT");
+  if (!text || !*text) return kAuthPort;
+  char* end = nullptr;
+  const long port = std::strtol(text, &end, 10);
+  return *end == '\0' && port > 0 && port <= 65535 ? static_cast<uint16_t>(port) : kAuthPort;
+}
 
 ModemFactory::ModemFactory(uint16_t port) {
   IQuery();

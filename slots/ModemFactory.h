@@ -28,8 +28,12 @@ class ModemFactory : public SlotFactory {
   static constexpr size_t kMaxClients = 16;
   static constexpr int kMaxInterfaces = 256;
 
+  // The listener's port: kAuthPort, unless VOXRELAY_AUTH_PORT moves it. Like VOXRELAY_ROOT for
+  // the fixed paths, that lets daemons under test run side by side.
+  static uint16_t DefaultAuthPort();
+
   // port: the authentication listener's port (tests pass 0 for any free one).
-  explicit ModemFactory(uint16_t port = kAuthPort);
+  explicit ModemFactory(uint16_t port = DefaultAuthPort());
   ~ModemFactory() override;
 
   const char* GetName() const override { return "Modem"; }

@@ -1,6 +1,7 @@
 """Modem slots end to end: voxrelay-sim starts our stand-in for pppd and the fax programs
 (tests/e2e/standin) from under its root with the exact argument lists and option files, the
-stand-in authenticates and accounts over the local channel on 127.0.0.1:52000 and those
+stand-in authenticates and accounts over the local channel (127.0.0.1, port 52000 moved by
+VOXRELAY_AUTH_PORT so that daemons under test run side by side) and those
 records reach the controller as signals; destroy hangs the program up, kills it after 5 s if
 it stays, and is answered late with its own sequence number."""
 
@@ -63,7 +64,8 @@ class Modem(vx.DaemonTest):
         standin = os.path.join(build, "vx_standin")
         if not os.path.exists(standin) or not os.path.exists(os.path.join(build, "vx_lgcp_text")):
             raise unittest.SkipTest("build the targets vx_standin and vx_lgcp_text first")
-        cls.daemon = vx.Daemon()
+        # A port of its own for the authentication channel: other daemons under test hold 52000.
+        cls.daemon = vx.Daemon(env={"VOXRELAY_AUTH_PORT": str(vx.free_port())})
         root = cls.daemon.root
         for path in ("/usr/local/sbin/pppd", "/usr/local/sbin/fax", "/usr/local/bin/fax"):
             os.makedirs(os.path.dirname(root + path), exist_ok=True)
@@ -193,6 +195,7 @@ class Modem(vx.DaemonTest):
         self.assertTrue(reply.startswith("{ seq 4242,"))
         self.assertIn(["hup"], self.log())
         self.assertIn("sent HUP to pppd.", self.daemon.output())
+        self.assertNotIn("fail to bind auth socket", self.daemon.output())
 
     def test_a_program_that_ignores_the_hangup_is_killed_after_five_seconds(self):
         self.clear_log()

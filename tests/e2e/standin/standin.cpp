@@ -4,7 +4,7 @@
 // part:
 // - as pppd ("file" <options> <tty or interface> ...): reads its directives from the option
 //   file under the root and talks to the daemon's local authentication channel
-//   (127.0.0.1:52000), on the session named by the tty ("/dev/mdm<n>": n; anything else: -1):
+//   (127.0.0.1:52000, or the port in VOXRELAY_AUTH_PORT as the daemon has it), on the session named by the tty ("/dev/mdm<n>": n; anything else: -1):
 //     auth <user> <password>   an authentication request
 //     acct                     an accounting record (fixed counters)
 //     raw <hex>                these bytes as they are (malformed records)
@@ -52,7 +52,8 @@ int dial() {
   const int s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   sockaddr_in a{};
   a.sin_family = AF_INET;
-  a.sin_port = htons(52000);
+  const char* port = std::getenv("VOXRELAY_AUTH_PORT");
+  a.sin_port = htons(static_cast<uint16_t>(port && *port ? std::atoi(port) : 52000));
   a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   if (::connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) < 0) {
     log_line("connect-failed");
