@@ -92,7 +92,8 @@ const char* kHelp =
     "reset service requests clear-requests count fail fail-open hangup open raw dtmf cas trunk "
     "dsp-vad dsp-sd dsp-bss dsp-flags dsp-event hdlc-frame tdm-frame stall unstall cable loopback uncable "
     "switch connections read channels frames clock tclk cas-state spi spi-present dip power leds vad-version "
-    "tone dsp mcc-capacity rtp-ext-packet rtp-ext-sessions rtp-ext-sent tie untie far-ends";
+    "tone dsp mcc-capacity rtp-ext-packet rtp-ext-sessions rtp-ext-sent tie untie far-ends "
+    "modems modem-state netif netifs netif-requests netif-fail";
 
 }  // namespace
 
