@@ -8,6 +8,8 @@
 #include "board/mctl.h"
 #include "board/mcc.h"
 #include "board/rtp_ext.h"
+#include "board/rtp.h"
+#include "board/voice.h"
 
 namespace board::sim {
 
@@ -19,7 +21,9 @@ struct Names {
 constexpr Names kNames[kDevices] = {
     {hal::kPath, "hal"},    {mcc::kPath, "mcc"},   {maintenance::kPath, "maintenance"},
     {e1cas::kPath, "e1-cas"}, {dtmf::kPath, "dtmf"}, {dsp::kPath, "dsp"},
-    {rtp_ext::kPath, "rtp-ext"}, {mctl::kPath, "mctl"},
+    {rtp_ext::kPath, "rtp-ext"},
+    {rtp::kPath, "rtp"},    {voice::kPath, "voice"},
+    {mctl::kPath, "mctl"},
 };
 }  // namespace
 

@@ -10,6 +10,8 @@
 #include "board/mcc.h"
 #include "board/mctl.h"
 #include "board/rtp_ext.h"
+#include "board/sim/SimRtp.h"
+#include "board/sim/SimVoice.h"
 
 namespace board::sim {
 
@@ -137,6 +139,8 @@ std::span<const RequestDef> table(Device device) {
     case Device::dtmf: return kDtmf;
     case Device::dsp: return kDsp;
     case Device::rtp_ext: return kRtpExt;
+    case Device::rtp: return SimRtp::requests();
+    case Device::voice: return SimVoice::requests();
     case Device::mctl: return kMctl;
   }
   return {};

@@ -178,6 +178,20 @@ def parse_message(data):
     return seq, slot, "command", None
 
 
+def answer_keeping_signals(controller, payload, kept):
+    """Sends payload and returns the answer as parse_message gives it (None when the daemon
+    closed); the signal frames that arrive before it are appended to kept."""
+    controller.send(payload)
+    while True:
+        frame = controller.raw_frame()
+        if frame is None:
+            return None
+        m = parse_message(frame)
+        if m[2] != "signal":
+            return m
+        kept.append(frame)
+
+
 # ---- the daemon under test -----------------------------------------------------------------
 
 def read(path):
