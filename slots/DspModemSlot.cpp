@@ -123,13 +123,8 @@ void DspModemSlot::InitModem() {
     prelude.sleeps = true;
     prelude.banner = "executing fax transfer";
     prelude.reportFailure = true;
-    const int child = ChildLauncher::current->Start(argv, prelude);
-    if (child < 0) {
-      const int e = errno;
-      std::cerr << *this << "vfork fail: " << std::strerror(e) << std::endl;
-      OnAbort(e);
-      return;
-    }
+    const int child = Launch(argv, prelude);
+    if (child < 0) return;
     childWait.Bind(this, &DspModemSlot::on_fax_terminate);
     Started(child);
     std::clog << *this << "fax transfer executed" << " modem=" << n << " ts=" << ts << std::endl;
@@ -162,13 +157,7 @@ void DspModemSlot::RunFaxReceiver() {
   prelude.banner = "executing";
   prelude.reportFailure = true;
   // Its end is not watched: the receiver outlives the slot and is reaped like any child.
-  const int child = ChildLauncher::current->Start({kFaxReceiver, "-m", std::to_string(modem), "receive", file}, prelude);
-  if (child < 0) {
-    const int e = errno;
-    std::cerr << *this << "vfork fail: " << std::strerror(e) << std::endl;
-    OnAbort(e);
-    return;
-  }
+  if (Launch({kFaxReceiver, "-m", std::to_string(modem), "receive", file}, prelude) < 0) return;
   std::clog << *this << "fax receiver executed" << " modem=" << modem << " ts=" << timeslot << std::endl;
 }
 
@@ -186,11 +175,5 @@ void DspModemSlot::on_fax_terminate(int status) {
   }
   a.get_octetsIn().set_low(pages);
   OnModem(m);
-  if (destroying) {
-    terminateTimer.reset();
-    unbind();
-    Slot::on_release();
-    return;
-  }
-  OnAbort(status);
+  if (!FinishDestroy()) OnAbort(status);
 }

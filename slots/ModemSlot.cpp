@@ -10,7 +10,6 @@
 
 #include "foundation/Hex.h"
 #include "slots/AuthRecord.h"
-#include "slots/ChildLauncher.h"
 #include "slots/ModemFactory.h"
 
 ModemSlot::ModemSlot(TERM::ModemParams const& p, ModemFactory* factory) : params(p), owner(factory) {
@@ -103,6 +102,24 @@ void ModemSlot::OnAuth(const attr* record) {
   }
 }
 
+int ModemSlot::Launch(const std::vector<std::string>& argv, const ChildLauncher::Prelude& prelude) {
+  const int child = ChildLauncher::current->Start(argv, prelude);
+  if (child < 0) {
+    const int e = errno;
+    std::cerr << *this << "vfork fail: " << std::strerror(e) << std::endl;
+    OnAbort(e);
+  }
+  return child;
+}
+
+bool ModemSlot::FinishDestroy() {
+  if (!destroying) return false;
+  terminateTimer.reset();
+  unbind();
+  Slot::on_release();
+  return true;
+}
+
 void ModemSlot::Started(int child) {
   pid = child;
   killed = false;
@@ -124,13 +141,8 @@ void ModemSlot::pppd_exec(const char* device, const char* options) {
     const std::string cid = params.get_cid();
     if (!cid.empty()) argv.insert(argv.end(), {"remotenumber", cid});
   }
-  const int child = ChildLauncher::current->Start(argv, {});
-  if (child < 0) {
-    const int e = errno;
-    std::cerr << *this << "vfork fail: " << std::strerror(e) << std::endl;
-    OnAbort(e);
-    return;
-  }
+  const int child = Launch(argv, {});
+  if (child < 0) return;
   Started(child);
   std::clog << *this << "pppd executed" << " cid=" << ext::quoted(std::string(params.get_cid())) << " pid=" << child
             << std::endl;
@@ -139,13 +151,7 @@ void ModemSlot::pppd_exec(const char* device, const char* options) {
 void ModemSlot::on_terminate(int status) {
   std::clog << *this << "pppd terminated with code " << status << std::endl;
   pid = -1;
-  if (destroying) {
-    terminateTimer.reset();
-    unbind();
-    Slot::on_release();
-    return;
-  }
-  OnAbort(status);
+  if (!FinishDestroy()) OnAbort(status);
 }
 
 bool ModemSlot::IBeforeDestroy() {
@@ -162,10 +168,7 @@ bool ModemSlot::IBeforeDestroy() {
 void ModemSlot::on_terminate_timeout() {
   std::cerr << *this << "pppd terminate timeout!" << std::endl;
   pppd_kill();
-  if (destroying) {
-    unbind();
-    Slot::on_release();
-  }
+  FinishDestroy();
 }
 
 void ModemSlot::pppd_kill() {

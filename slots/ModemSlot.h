@@ -10,6 +10,7 @@
 #include "asn1/schemas/TERM.h"
 #include "foundation/ChildWait.h"
 #include "foundation/TimerEvent.h"
+#include "slots/ChildLauncher.h"
 #include "slots/Slot.h"
 
 struct attr;
@@ -56,8 +57,14 @@ class ModemSlot : public Slot {
   ModemFactory* owner;
 
  protected:
+  // Starts a program; a failed fork is logged ("vfork fail: ") and aborts the call. The
+  // child's pid, or -1.
+  int Launch(const std::vector<std::string>& argv, const ChildLauncher::Prelude& prelude);
   // Records a started child and watches its end.
   void Started(int child);
+  // The child is gone: a destroy in progress completes (the slot is deleted) and true is
+  // returned; otherwise false.
+  bool FinishDestroy();
 };
 
 std::ostream& operator<<(std::ostream& os, const ModemSlot& slot);

@@ -51,11 +51,11 @@ class RecordingLauncher : public ChildLauncher {
 
 struct ModemOptions {
   std::string cid = "5551234";
-  std::vector<int> ddm;
-  std::vector<std::pair<int, int>> dmp;
+  std::vector<int> ddm{};
+  std::vector<std::pair<int, int>> dmp{};
   bool originate = false, fax = false;
-  std::optional<std::string> execfile;
-  std::optional<std::vector<std::string>> execargs;
+  std::optional<std::string> execfile{};
+  std::optional<std::vector<std::string>> execargs{};
 };
 
 inline LGCP::Message create_modem(int seq, unsigned slot, const ModemOptions& o) {
