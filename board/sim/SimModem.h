@@ -19,7 +19,7 @@ struct SimModemState {
   bool allocated = false;
   uint64_t owner = 0;  // the descriptor that allocated it
   uint32_t ddm = 0;
-  std::map<int32_t, int32_t> params;  // offset -> value, cleared by the reset request
+  std::map<int32_t, int32_t> params{};  // offset -> value, cleared by the reset request
   const char* mode = "idle";          // "answer", "originate", "fax-originate"
 };
 
