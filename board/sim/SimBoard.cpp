@@ -68,6 +68,8 @@ void SimBoard::reset() {
   state_ = BoardState{};
   channels_.clear();
   rtp_ext_.reset();
+  modem_.reset();
+  netif_.reset();
   clear_requests();
   fail_open_ = {};
   fail_next_ = {};
@@ -242,6 +244,7 @@ int SimBoard::execute(Handle& h, const RequestDef& def, uint8_t* record, unsigne
     case Device::rtp_ext: break;  // served by its model in request()
     case Device::rtp: return state_.rtp.request(h.key, def.number, record, error);
     case Device::voice: return state_.voice.request(def.number, record, error);
+    case Device::mctl: return modem_.request(h.key, def.number, record, value, error);
   }
   error = ENOTTY;
   return -1;
@@ -590,6 +593,7 @@ void SimBoard::drop(Handle& h) {
   if (h.fd >= 0 && static_cast<size_t>(h.fd) < by_fd_.size() && by_fd_[static_cast<size_t>(h.fd)].handle == &h)
     by_fd_[static_cast<size_t>(h.fd)] = FdEntry{};
   if (h.device == Device::rtp_ext) rtp_ext_.release(h.key);
+  if (h.device == Device::mctl) modem_.release(h.key);
   ::epoll_ctl(epoll_fd_, EPOLL_CTL_DEL, h.sim_fd, nullptr);
   ::close(h.sim_fd);
   if (h.device == Device::rtp) state_.rtp.release(h.key);

@@ -18,6 +18,8 @@
 #include "board/sim/BoardState.h"
 #include "board/sim/Device.h"
 #include "board/sim/Request.h"
+#include "board/sim/SimModem.h"
+#include "board/sim/SimNetif.h"
 #include "board/sim/SimRtpExt.h"
 #include "board/sim/SimFarEnd.h"
 
@@ -115,6 +117,13 @@ class SimBoard {
     return rtp_ext_;
   }
 
+  // The modems of "/dev/mctl" and the synchronous network interfaces ("hdlc%d").
+  SimModem& modem() {
+    service();
+    return modem_;
+  }
+  SimNetif& netif() { return netif_; }
+
   // --- far ends outside the simulator (board/sim/SimFarEnd.h)
   // Ties switch channel `channel` (a trunk timeslot, or a controller channel) to the
   // SOCK_SEQPACKET socket listening at `path`: frames that reach the channel go out on the
@@ -182,6 +191,8 @@ class SimBoard {
   std::array<int, kDevices> fail_open_{};
   std::array<std::pair<int, unsigned>, kDevices> fail_next_{};
   SimRtpExt rtp_ext_;
+  SimModem modem_;
+  SimNetif netif_;
 };
 
 }  // namespace board::sim
