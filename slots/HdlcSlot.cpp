@@ -4,6 +4,7 @@
 
 #include "foundation/Hex.h"
 #include "foundation/Traces.h"
+#include "slots/LinkMessages.h"
 
 namespace {
 
@@ -173,11 +174,6 @@ void HdlcSlot::OnUpdateTimer() {
 
 void HdlcSlot::UpdateHDLC_Statistics() {
   LGCP::IoctlResponse r;
-  auto& info = r.select_hdlcLinkInfo();
-  info.set_txSU(static_cast<int>(hdlc->txSU));
-  info.set_txDiscard(static_cast<int>(hdlc->txDiscard));
-  info.set_txError(static_cast<int>(hdlc->txError));
-  info.set_txOverflow(static_cast<int>(hdlc->txOverflow));
-  info.set_rxSU(static_cast<int>(hdlc->rxSU));
+  HdlcLinkInfo(*hdlc, r);
   OnIoctlResponse(r);
 }

@@ -4,6 +4,7 @@
 
 #include "foundation/Traces.h"
 #include "slots/HdlcSlot.h"
+#include "slots/LinkMessages.h"
 
 Slot* HdlcSlotFactory::INewSlot(LGCP::CreateParams const& params) {
   if (traces.signalling_hdlc()) std::clog << "\nHdlcSlotFactory.INewSlot\n" << std::endl;
@@ -11,10 +12,4 @@ Slot* HdlcSlotFactory::INewSlot(LGCP::CreateParams const& params) {
   return new HdlcSlot(params.get_hdlcParams());
 }
 
-void HdlcSlotFactory::SelfSignal(LGCP::Signal const& signal) {
-  if (!signal.is_trunkStatus()) return;
-  auto const& status = signal.get_trunkStatus();
-  auto slotsNow = slots;  // a slot may leave the list while it is told
-  for (Slot* s : slotsNow)
-    s->OnTrunkStatus(static_cast<unsigned>(status.get_trunk().getValue()), status.get_state().asNamedNumber());
-}
+void HdlcSlotFactory::SelfSignal(LGCP::Signal const& signal) { PassTrunkStatus(slots, signal); }

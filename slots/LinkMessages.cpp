@@ -4,7 +4,9 @@
 
 #include "control/Protocol.h"
 #include "foundation/Packet.h"
+#include "hardware/HDLC.h"
 #include "links/LAPD.h"
+#include "slots/Slot.h"
 
 bool SendDown(Protocol& stack, std::vector<char> const& bytes) {
   Packet p;
@@ -24,7 +26,24 @@ std::vector<char> BytesOf(Packet const& p) {
 
 bool IsdnLinkInfo(ISDN::LAPD const& link, LGCP::IoctlResponse& r) {
   auto& info = r.select_isdnLinkInfo();
-  if (link.side == ISDN::Side::network) info.get_side().select_network();
-  else info.get_side().select_user();
+  info.set_side(link.side == ISDN::Side::network ? ACP::IsdnSide::network : ACP::IsdnSide::user);
   return link.GetInfo(info);
+}
+
+void HdlcLinkInfo(HDLC const& channel, LGCP::IoctlResponse& r) {
+  auto& info = r.select_hdlcLinkInfo();
+  info.set_txSU(static_cast<int>(channel.txSU));
+  info.set_txDiscard(static_cast<int>(channel.txDiscard));
+  info.set_txError(static_cast<int>(channel.txError));
+  info.set_txOverflow(static_cast<int>(channel.txOverflow));
+  info.set_rxSU(static_cast<int>(channel.rxSU));
+}
+
+void PassTrunkStatus(std::vector<Slot*> const& slots, LGCP::Signal const& signal) {
+  if (!signal.is_trunkStatus()) return;
+  auto const& status = signal.get_trunkStatus();
+  auto trunk = static_cast<unsigned>(status.get_trunk().getValue());
+  auto state = status.get_state().asNamedNumber();
+  auto now = slots;  // a slot may leave the list while it is told
+  for (Slot* s : now) s->OnTrunkStatus(trunk, state);
 }

@@ -7,6 +7,8 @@
 
 class Packet;
 class Protocol;
+class HDLC;
+class Slot;
 namespace ISDN {
 class LAPD;
 }
@@ -21,3 +23,9 @@ std::vector<char> BytesOf(Packet const& p);
 
 // The link's "isdnLinkInfo" record in r; false when it did not change since the last one.
 bool IsdnLinkInfo(ISDN::LAPD const& link, LGCP::IoctlResponse& r);
+
+// The channel's five counters as an "hdlcLinkInfo" record in r.
+void HdlcLinkInfo(HDLC const& channel, LGCP::IoctlResponse& r);
+
+// A "trunkStatus" signal to each of the slots, in their order; other signals are ignored.
+void PassTrunkStatus(std::vector<Slot*> const& slots, LGCP::Signal const& signal);

@@ -1,3 +1,11 @@
 #include "slots/PstnFactory.h"
 
-PstnFactory::PstnFactory() : UnbuiltSlotFactory("PSTN") {}
+#include "slots/LinkMessages.h"
+#include "slots/PstnSlot.h"
+
+Slot* PstnFactory::INewSlot(LGCP::CreateParams const& params) {
+  if (!params.is_pstn()) return nullptr;
+  return new PstnSlot(params.get_pstn());
+}
+
+void PstnFactory::SelfSignal(LGCP::Signal const& signal) { PassTrunkStatus(slots, signal); }

@@ -1,6 +1,7 @@
 #include "board/sim/Device.h"
 
 #include "board/dsp.h"
+#include "board/dspdata.h"
 #include "board/dtmf.h"
 #include "board/e1cas.h"
 #include "board/hal.h"
@@ -18,7 +19,7 @@ struct Names {
 constexpr Names kNames[kDevices] = {
     {hal::kPath, "hal"},    {mcc::kPath, "mcc"},   {maintenance::kPath, "maintenance"},
     {e1cas::kPath, "e1-cas"}, {dtmf::kPath, "dtmf"}, {dsp::kPath, "dsp"},
-    {rtp_ext::kPath, "rtp-ext"},
+    {rtp_ext::kPath, "rtp-ext"}, {dspdata::kPath, "dsp-data"},
 };
 }  // namespace
 

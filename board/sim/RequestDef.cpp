@@ -3,6 +3,7 @@
 #include <cstddef>
 
 #include "board/dsp.h"
+#include "board/dspdata.h"
 #include "board/dtmf.h"
 #include "board/e1cas.h"
 #include "board/hal.h"
@@ -106,6 +107,14 @@ constexpr RequestDef kRtpExt[] = {
     {rtp_ext::RTP_EXT_RESET_FILTER, "RTP_EXT_RESET_FILTER", ArgForm::none, 0, {}},
 };
 
+constexpr RequestDef kDspData[] = {
+    {dspdata::DSPDATA_TIMESLOT, "DSPDATA_TIMESLOT", ArgForm::none, 0, {}},
+    {dspdata::DSPDATA_OPEN_B, "DSPDATA_OPEN_B", ArgForm::record, 2,
+     {F(dspdata::BChannel, index, 4, K::u), F(dspdata::BChannel, channel, 4, K::s)}},
+    {dspdata::DSPDATA_CLOSE_B, "DSPDATA_CLOSE_B", ArgForm::record, 2,
+     {F(dspdata::BChannel, index, 4, K::u), F(dspdata::BChannel, channel, 4, K::s)}},
+};
+
 #undef F
 #undef VALUE
 
@@ -118,6 +127,7 @@ std::span<const RequestDef> table(Device device) {
     case Device::dtmf: return kDtmf;
     case Device::dsp: return kDsp;
     case Device::rtp_ext: return kRtpExt;
+    case Device::dspdata: return kDspData;
   }
   return {};
 }

@@ -20,6 +20,7 @@
 #include "board/sim/Request.h"
 #include "board/sim/SimRtpExt.h"
 #include "board/sim/SimFarEnd.h"
+#include "board/sim/SimDspData.h"
 
 namespace board::sim {
 
@@ -119,6 +120,8 @@ class SimBoard {
   int tie_far_end(int channel, const std::string& path);
   bool untie_far_end(int channel);
   const SimFarEnd& far_end() const { return *far_end_; }
+  // The B channels open on "/dev/dsp-data".
+  const SimDspData& dspdata() const { return dspdata_; }
 
   // --- test hook: called with each frame the daemon writes, after it was recorded and routed.
   std::function<void(int channel, const Bytes& frame)> on_frame_sent;
@@ -135,6 +138,9 @@ class SimBoard {
   int e1cas_request(uint32_t number, uint8_t* record, unsigned long value, int& error);
   int dtmf_request(uint32_t number, uint8_t* record, unsigned long value, int& error);
   int dsp_request(uint32_t number, uint8_t* record, unsigned long value, int& error);
+  int dspdata_request(Handle& h, uint32_t number, uint8_t* record, int& error);
+  // A free controller channel of `type` for the handle, or -1 (ENOSPC).
+  int allocate_channel(Handle& h, uint32_t type, int& error);
   void record_request(const Request& r);
 
   void drain(uint64_t key, uint32_t events);
@@ -160,6 +166,7 @@ class SimBoard {
   std::array<int, kDevices> fail_open_{};
   std::array<std::pair<int, unsigned>, kDevices> fail_next_{};
   SimRtpExt rtp_ext_;
+  SimDspData dspdata_;
 };
 
 }  // namespace board::sim
