@@ -491,8 +491,10 @@ class Signalling(vx.DaemonTest):
         self.assertEqual(second[3][-1], SS7_WORKED)
         self.assertGreater(second[3][1], 0, "units received")
         self.assertGreaterEqual(second[3][0], first[3][0], "units sent")
-        self.ok(lambda s: ioctl_ss7_bsn(6, seq=s))
+        # The backward sequence number comes before the answer.
+        self.c.send(ioctl_ss7_bsn(6, seq=99))
         self.ev.wait(lambda e: e[:3] == ("ioctl", 6, SS7_BSN))
+        self.assertEqual(self.ev.answer(99)[0], "success")
 
         self.destroy_frees(6, channel)
         self.ok(lambda s: destroy(5, s))
