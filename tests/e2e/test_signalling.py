@@ -6,21 +6,20 @@ link statistics as "ioctl" signals; destroying a slot, or losing the controller,
 controller channel on the board."""
 
 import os
-import queue
 import socket
 import struct
 import subprocess
 import tempfile
 import threading
 import time
-import unittest
 
 import vxharness as vx
 from test_hardware import Board, Reader
+from test_slots import _create as create, _slot_command, activate, connect, create_trunk
 
-ACTIVATE, USER_DATA, IOCTL = 6, 8, 9
+USER_DATA, IOCTL = 8, 9
 SIG_ACTIVATED, SIG_DEACTIVATED, SIG_USER_DATA, SIG_IOCTL = 5, 6, 8, 12
-CREATE_PSTN, CREATE_TRUNK, CREATE_TRUNK_BRI, CREATE_ISDN, CREATE_HDLC = 6, 7, 8, 14, 15
+CREATE_PSTN, CREATE_ISDN, CREATE_HDLC = 6, 14, 15
 CREATE_ATS_QSIG, CREATE_ATS_QSIG_B = 17, 18
 IOCTL_SS7_RQ_BSN, IOCTL_HDLC_PACKAGES = 4, 20
 # IoctlResponse alternatives.
@@ -43,30 +42,6 @@ def octets(b, data):
     b.octets(bytes([n]) if n < 128 else struct.pack(">H", 0x8000 | n))
     if not isinstance(data, int):
         b.octets(data)
-
-
-def slot_command(alt, slot, seq, body=lambda b: None):
-    def pdu(b):
-        b.put(0, 2)          # PDU: command
-        b.put(0, 1)          # Command: in the root
-        b.put(alt, 4)
-        body(b)
-    return vx.message(seq, slot, pdu)
-
-
-def create(kind, slot, seq, body):
-    def params(b):
-        b.put(0, 1)          # CreateParams: in the root (19 alternatives)
-        b.put(kind, 5)
-        body(b)
-    return slot_command(vx.CREATE, slot, seq, params)
-
-
-def create_trunk(slot, trunk, timeslot, bri=False, seq=1):
-    def body(b):
-        b.octets(bytes([trunk]))
-        b.put(timeslot, 5)
-    return create(CREATE_TRUNK_BRI if bri else CREATE_TRUNK, slot, seq, body)
 
 
 def isdn_params(b, bri, trunk, network, log=0):
@@ -121,19 +96,8 @@ def create_hdlc(slot, trunk, address, seq=1):
     return create(CREATE_HDLC, slot, seq, body)
 
 
-def connect(slot, target, seq=1):
-    return slot_command(vx.CONNECT, slot, seq, lambda b: b.octets(target.to_bytes(2, "big")))
-
-
-def activate(slot, seq=1):
-    def body(b):
-        b.put(0, 1)          # TermActivateParams: in the root
-        b.put(0, 2)          # empty
-    return slot_command(ACTIVATE, slot, seq, body)
-
-
 def user_data(slot, data, seq=1):
-    return slot_command(USER_DATA, slot, seq, lambda b: octets(b, data))
+    return _slot_command(USER_DATA, slot, seq, lambda b: octets(b, data))
 
 
 def ioctl_hdlc_packages(slot, bodies, seq=1):
@@ -143,14 +107,14 @@ def ioctl_hdlc_packages(slot, bodies, seq=1):
         octets(b, len(bodies))
         for p in bodies:
             octets(b, p)
-    return slot_command(IOCTL, slot, seq, body)
+    return _slot_command(IOCTL, slot, seq, body)
 
 
 def ioctl_ss7_bsn(slot, seq=1):
     def body(b):
         b.put(0, 1)
         b.put(IOCTL_SS7_RQ_BSN, 6)
-    return slot_command(IOCTL, slot, seq, body)
+    return _slot_command(IOCTL, slot, seq, body)
 
 
 def destroy(slot, seq=1):
