@@ -3,6 +3,7 @@
 // statistics period.
 #include "SignallingFixture.h"
 #include "slots/HdlcSlot.h"
+#include "slots/PstnSlot.h"
 
 namespace {
 
@@ -162,6 +163,33 @@ TEST_F(HdlcSlotTest, APeerWithoutChannelLeavesTheChannelClosedAndDestroyFreesIt)
   send(simple(5, 20, LGCP::Command::e_destroy));
   settle();
   EXPECT_EQ(open_channels(), before);
+}
+
+}  // namespace
+
+namespace {
+
+using namespace slotstest;
+
+TEST_F(SignallingTest, ChannelsThatEndAreLeftOnceBySlotsThatReadThemThroughTheHdlcChannel) {
+  send(create_probe(1, 21, 300, 300));
+  send(create_hdlc(2, 20, 3, 0x1234));
+  send(create_trunk(3, 10, 0, 16));
+  send(create_pstn_isdn(4, 11, false, 1, false));
+  auto before = open_channels();
+  send(connect_cmd(5, 20, 21));
+  send(connect_cmd(6, 10, 11));
+  EXPECT_EQ(open_channels().size(), before.size() + 2);
+  settle();
+  sim().hangup(board::sim::Device::mcc);
+  settle(20);
+  EXPECT_EQ(open_channels(), before);
+  const std::string log = streams.log.str();
+  auto first = log.find("HdlcSlot[2/*]: on_hdlc_error");
+  ASSERT_NE(first, std::string::npos) << log;
+  EXPECT_EQ(log.find("on_hdlc_error", first + 30), std::string::npos) << log;
+  EXPECT_FALSE(dynamic_cast<HdlcSlot*>(slots.Find(20))->channel().is_open());
+  EXPECT_FALSE(dynamic_cast<PstnSlot*>(slots.Find(11))->hdlc->is_open());
 }
 
 }  // namespace
