@@ -3,6 +3,7 @@
 #include <iostream>
 #include <new>
 
+#include "asn1/schemas/LGCP.h"
 #include "foundation/Hex.h"
 #include "foundation/Mux.h"
 
@@ -95,7 +96,12 @@ void SLC::receive(Packet& p) {
   FSNR = h[1] & 0x7F;
   FIBR = (h[1] & 0x80) != 0;
   LI = h[2];
-  p.pull(kHeaderOctets);
+  try {
+    p.pull(kHeaderOctets);  // copies a frame somebody else still holds
+  } catch (const std::bad_alloc&) {
+    std::cerr << ext::header(this) << "no packet buffer: signal unit lost" << std::endl;
+    return;
+  }
 
   unsigned rest = p.length();
   unsigned seen = rest < 63 ? rest : 63;
@@ -131,6 +137,11 @@ void SLC::on_hdlc_error(HDLC::Notify::Cause::Type cause) {
 void SLC::on_hdlc_ready() {
   std::clog << ext::header(this) << "hdlc ready" << std::endl;
   process_tb();
+}
+
+void SLC::set_log(const LGCP::SS7L2Log& l) {
+  log = {l.get_state(),        l.get_raw_receive(), l.get_raw_transmit(), l.get_mtp_transmit(),
+         l.get_mtp_receive(),  l.get_mtp_activate(), l.get_timers(),      l.get_msu_processing()};
 }
 
 void SLC::OnTrunkHardStatus(bool up) {
@@ -193,7 +204,9 @@ void SLC::on_enter(Idle&) {
   on_deactivate(Protocol_status(new Protocol_status_error(this, "impossible phasing")));
 }
 
-void SLC::lssu(Idle&, Indication ind) {
+void SLC::lssu(Idle&, Indication ind) { start_alignment(ind); }
+
+void SLC::start_alignment(Indication ind) {
   if (ind == SIO)
     next_state(aligned_);
   else if (ind == SIN || ind == SIE)
@@ -206,12 +219,7 @@ void SLC::on_enter(NotAligned&) {
   sio();
 }
 
-void SLC::lssu(NotAligned&, Indication ind) {
-  if (ind == SIO)
-    next_state(aligned_);
-  else if (ind == SIN || ind == SIE)
-    next_state(proving_);
-}
+void SLC::lssu(NotAligned&, Indication ind) { start_alignment(ind); }
 
 void SLC::on_enter(Aligned&) {
   set_timer(T3);

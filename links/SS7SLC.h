@@ -14,6 +14,10 @@
 #include "foundation/TimerEvent.h"
 #include "hardware/HDLC.h"
 
+namespace LGCP {
+class SS7L2Log;
+}
+
 namespace SS7 {
 
 class SLC : public Protocol, public HDLC::Notify {
@@ -124,6 +128,9 @@ class SLC : public Protocol, public HDLC::Notify {
   void on_hdlc_error(HDLC::Notify::Cause::Type cause) override;
   void on_hdlc_ready() override;
 
+  // Copies the controller's trace switches, field by field in their order.
+  void set_log(const LGCP::SS7L2Log& l);
+
   // The trunk's line state; a trunk going down takes a link that is not idle to idle.
   void OnTrunkHardStatus(bool up);
   // The counters, with the RTB fill brought up to date.
@@ -181,6 +188,8 @@ class SLC : public Protocol, public HDLC::Notify {
   void msu(State&, Packet&) {}
   void message(State&, Packet&) {}
 
+  // SIO or SIN/SIE heard while idle or not aligned.
+  void start_alignment(Indication ind);
   void on_enter(Idle&);
   void lssu(Idle&, Indication ind);
   void on_enter(NotAligned&);

@@ -94,7 +94,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       case 4: {  // a message from level 3, repeated
         size_t n = op & 0x1F;
         if (n > size - i) n = size - i;
-        for (int r = 0; r < 1 + (n & 7); ++r) {
+        for (size_t r = 0; r < 1 + (n & 7); ++r) {
           Packet p;
           owner.prepare_head(p);
           for (size_t k = 0; k < n; ++k) p.put8(data[i + k]);

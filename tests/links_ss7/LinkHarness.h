@@ -91,6 +91,15 @@ struct End {
     Packet p = packet_of(u, 0);
     link->receive(p);
   }
+  // Activated, SIN from the far end takes the link to proving, a FISU to worked; what it sent
+  // on the way is forgotten.
+  void in_service() {
+    link->local_activate();
+    deliver({0xFF, 0xFF, 0x01, SS7::SLC::SIN});
+    deliver(unit(127, true, 127, true));
+    ASSERT_EQ(link->state(), SS7::SLC::State::worked);
+    wire.sent.clear();
+  }
   // Units of one kind sent since `from`: 0 FISU, 1 LSSU, 2 MSU.
   std::vector<Bytes> sent_of_kind(int kind, size_t from = 0) const {
     std::vector<Bytes> r;

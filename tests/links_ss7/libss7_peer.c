@@ -25,7 +25,7 @@
 
 #define OWN_PC 2
 #define ADJ_PC 1
-#define PACE_US 2000 /* a unit from libss7 every 2 ms: the line rate of a slow link */
+#define PACE_US 1000 /* a unit from libss7 every millisecond at most: a line rate of sorts */
 
 static unsigned drop_every;
 static unsigned dropped;
@@ -48,6 +48,14 @@ static int drop(size_t n) {
   ++dropped;
   return 1;
 }
+
+/* libss7 calls these without checking that they were set. */
+static void notinservice(struct ss7* ss7, int cic, unsigned int dpc) { (void)ss7, (void)cic, (void)dpc; }
+static int hangup(struct ss7* ss7, int cic, unsigned int dpc, int cause, int do_hangup) {
+  (void)ss7, (void)cic, (void)dpc, (void)cause, (void)do_hangup;
+  return SS7_CIC_IDLE;
+}
+static void call_null(struct ss7* ss7, struct isup_call* c, int lock) { (void)ss7, (void)c, (void)lock; }
 
 static long long now_us(void) {
   struct timeval tv;
@@ -108,6 +116,9 @@ int main(int argc, char** argv) {
 
   ss7_set_message(say);
   ss7_set_error(say);
+  ss7_set_notinservice(notinservice);
+  ss7_set_hangup(hangup);
+  ss7_set_call_null(call_null);
   struct ss7* ss7 = ss7_new(SS7_ITU);
   ss7_set_network_ind(ss7, SS7_NI_NAT);
   ss7_set_pc(ss7, OWN_PC);

@@ -11,16 +11,8 @@ using SS7::SLC;
 class ErrorCorrectionTest : public LinkTest {
  protected:
   void SetUp() override {
-    in_service();
+    e.in_service();
     clear_output();
-  }
-  // SIN takes the link to proving, a FISU to worked.
-  void in_service() {
-    e.link->local_activate();
-    e.deliver({0xFF, 0xFF, 0x01, SLC::SIN});
-    e.deliver(unit(127, true, 127, true));
-    ASSERT_EQ(e.link->state(), SLC::State::worked);
-    e.wire.sent.clear();
   }
   // FISU from the far end.
   void fisu(unsigned bsn, bool bib = true, unsigned fsn = 127, bool fib = true) {
@@ -151,9 +143,12 @@ TEST_F(ErrorCorrectionTest, SecondBadSequenceTakesTheLinkDown) {
 TEST_F(ErrorCorrectionTest, EmptyPacketPoolLosesTheUnitWithoutStalling) {
   Packet msu = packet_of({0x83, 0x0A, 0x0B});
   Packet far_msu = packet_of(unit(127, true, 0, true, {9, 9, 9}), 0);
+  Packet shared = far_msu.sub(far_msu.length(), 0), holder = shared;
   {
     std::vector<Packet> hog;
     while (PacketPool::instance().free_count() > 0) hog.emplace_back().reserve_head(0);
+    e.link->receive(shared);    // a frame somebody else holds cannot be taken apart: lost
+    EXPECT_TRUE(e.up.received.empty());
     e.link->message(msu);       // no buffer for the header copy: lost on the way
     e.link->receive(far_msu);   // delivered; its acknowledgement finds no buffer either
   }
@@ -186,7 +181,7 @@ TEST_F(ErrorCorrectionTest, RefusedUnitWaitsForTheChannel) {
   e.send({3, 3, 3});
   e.link->local_deactivate();
   e.wire.refuse = false;
-  in_service();
+  e.in_service();
   EXPECT_LINE(err(), H + "(worked): discard 1 msu in TB");
   EXPECT_EQ(e.link->tb_count(), 0u);
 }

@@ -1,6 +1,7 @@
 // One SS7 link against units written by hand: the signal unit format it sends, the length
 // checks on what it receives, LSSUs in each state, trace lines and the counters.
 #include "LinkHarness.h"
+#include "asn1/schemas/LGCP.h"
 
 namespace {
 
@@ -9,13 +10,8 @@ using SS7::SLC;
 
 class UnitTest : public LinkTest {
  protected:
-  // In service on a hand-driven far end: SIN takes the link to proving, a FISU to worked.
   void in_service() {
-    e.link->local_activate();
-    e.deliver({0xFF, 0xFF, 0x01, SLC::SIN});
-    e.deliver(unit(127, true, 127, true));
-    ASSERT_EQ(e.link->state(), SLC::State::worked);
-    e.wire.sent.clear();
+    e.in_service();
     clear_output();
   }
   End e;
@@ -134,6 +130,12 @@ TEST_F(UnitTest, ActivationAndDeactivationRepeatTheirReports) {
 }
 
 TEST_F(UnitTest, TracesAreGatedByTheirFlags) {
+  LGCP::SS7L2Log l;
+  l.set_state(true);
+  l.set_msu_processing(true);
+  e.link->set_log(l);
+  EXPECT_TRUE(e.link->log.state && e.link->log.msu_processing);
+  EXPECT_FALSE(e.link->log.raw_receive || e.link->log.timers);
   e.link->log = {true, true, true, true, true, true, true, true};
   e.link->trunk = 1;
   e.link->slc = 2;
