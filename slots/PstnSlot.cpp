@@ -150,15 +150,7 @@ bool PstnSlot::Ioctl(LGCP::IoctlParams const& params) {
   }
   if (params.is_ss7Log()) {
     if (!slc) return false;
-    auto const& l = params.get_ss7Log();
-    slc->log.state = l.get_state().getValue();
-    slc->log.raw_receive = l.get_raw_receive().getValue();
-    slc->log.raw_transmit = l.get_raw_transmit().getValue();
-    slc->log.mtp_transmit = l.get_mtp_transmit().getValue();
-    slc->log.mtp_receive = l.get_mtp_receive().getValue();
-    slc->log.mtp_activate = l.get_mtp_activate().getValue();
-    slc->log.timers = l.get_timers().getValue();
-    slc->log.msu_processing = l.get_msu_processing().getValue();
+    slc->set_log(params.get_ss7Log());
     return true;
   }
   return false;
