@@ -1,3 +1,101 @@
 #include "slots/IsdnFactory.h"
 
-IsdnFactory::IsdnFactory() : UnbuiltSlotFactory("ISDN") {}
+#include <fcntl.h>
+
+#include <cerrno>
+#include <cstring>
+#include <iostream>
+#include <memory>
+
+#include "board/board.h"
+#include "board/dspdata.h"
+#include "board/mcc.h"
+#include "foundation/Fd.h"
+#include "foundation/Hex.h"
+#include "slots/IsdnSlot.h"
+
+namespace {
+
+// Owns a descriptor of the device seam until it is handed on.
+struct DeviceFd {
+  int fd;
+  ~DeviceFd() {
+    if (fd >= 0) board::close(fd);
+  }
+};
+
+ISDN::Side::type side_of(LGCP::IsdnSide const& side) {
+  return side.is_network() ? ISDN::Side::network : ISDN::Side::user;
+}
+
+}  // namespace
+
+void IsdnFactory::PutHeader(std::ostream& os) const { os << "mcc/isdn: "; }
+
+Slot* IsdnFactory::INewSlot(LGCP::CreateParams const& params) {
+  switch (params.getID()) {
+    case LGCP::CreateParams::e_isdn: return NewIsdnSlot(params.get_isdn());
+    case LGCP::CreateParams::e_ats_qsig: return NewAtsQsigSlot(params.get_ats_qsig());
+    case LGCP::CreateParams::e_ats_qsig_b: return NewAtsQsigBSlot(params.get_ats_qsig_b());
+    default: return nullptr;
+  }
+}
+
+Slot* IsdnFactory::FindSlot(unsigned number) const {
+  for (Slot* s : slots)
+    if (s->number == number) return s;
+  return nullptr;
+}
+
+Slot* IsdnFactory::NewIsdnSlot(LGCP::IsdnParams const& params) {
+  DeviceFd dev{board::open(board::mcc::kPath, O_RDWR | O_NONBLOCK | O_CLOEXEC)};
+  if (dev.fd < 0) {
+    int error = errno;
+    std::cerr << ext::header(this) << "fail to open MCC device: " << std::strerror(error) << std::endl;
+    return nullptr;
+  }
+  bool bri = params.get_type().asNamedNumber() == LGCP::IsdnType::bri;
+  auto lapd = std::make_unique<ISDN::LAPD>(ISDN::Side::user, 0);
+  if (bri) lapd->change_to_bri();
+  lapd->id = static_cast<uint32_t>(params.get_trunk().getValue());
+  lapd->traceLevel = static_cast<uint32_t>(params.get_log().getValue());
+  lapd->side = side_of(params.get_side());
+
+  board::mcc::Allocate a;
+  a.type = bri ? board::mcc::kTypeBri : board::mcc::kTypeData;
+  a.rx_packet_size = 512;
+  a.reserved = 0;
+  a.rx_threshold = 1;
+  a.tx_threshold = 1;
+  if (board::ioctl(dev.fd, board::mcc::MCC_ALLOCATE, &a) < 0) {
+    int error = errno;
+    std::cerr << ext::header(this) << "MCC_ALLOCATE fail: " << std::strerror(error) << std::endl;
+    return nullptr;
+  }
+  Fd fd(::dup(dev.fd));
+  if (!fd) return nullptr;
+  return new IsdnSlot(std::move(fd), lapd.release());
+}
+
+Slot* IsdnFactory::NewAtsQsigSlot(LGCP::AtsQsigParams const& params) {
+  DeviceFd dev{board::open(board::dspdata::kPath, O_RDWR | O_NONBLOCK | O_CLOEXEC)};
+  if (dev.fd < 0) {
+    int error = errno;
+    std::cerr << ext::header(this) << "fail to open dsp-data device: " << std::strerror(error) << std::endl;
+    return nullptr;
+  }
+  auto lapd = std::make_unique<ISDN::LAPD>(ISDN::Side::user, 0);
+  lapd->traceLevel = static_cast<uint32_t>(params.get_log().getValue());
+  lapd->side = side_of(params.get_side());
+  Fd fd(::dup(dev.fd));
+  if (!fd) return nullptr;
+  auto* slot = new AtsQsigSlot(std::move(fd), lapd.release());
+  slot->lapd->id = static_cast<uint32_t>(slot->channel);
+  return slot;
+}
+
+Slot* IsdnFactory::NewAtsQsigBSlot(LGCP::AtsQsigBParams const& params) {
+  auto* ats = dynamic_cast<AtsQsigSlot*>(FindSlot(params.get_slot().getValue()));
+  if (!ats || params.get_subslot().getValue() == 0) return nullptr;
+  return ats->NewBChannel(params.get_subslot().getValue() - 1);
+}

@@ -1,6 +1,7 @@
 #include "board/sim/Device.h"
 
 #include "board/dsp.h"
+#include "board/dspdata.h"
 #include "board/dtmf.h"
 #include "board/e1cas.h"
 #include "board/hal.h"
@@ -24,6 +25,7 @@ constexpr Names kNames[kDevices] = {
     {rtp_ext::kPath, "rtp-ext"},
     {rtp::kPath, "rtp"},    {voice::kPath, "voice"},
     {mctl::kPath, "mctl"},
+    {dspdata::kPath, "dsp-data"},
 };
 }  // namespace
 

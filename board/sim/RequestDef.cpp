@@ -3,6 +3,7 @@
 #include <cstddef>
 
 #include "board/dsp.h"
+#include "board/dspdata.h"
 #include "board/dtmf.h"
 #include "board/e1cas.h"
 #include "board/hal.h"
@@ -127,6 +128,14 @@ constexpr RequestDef kMctl[] = {
      {F(mctl::ModemOnly, modem, 4, K::s), F(mctl::ModemOnly, unused, 4, K::s)}},
 };
 
+constexpr RequestDef kDspData[] = {
+    {dspdata::DSPDATA_TIMESLOT, "DSPDATA_TIMESLOT", ArgForm::none, 0, {}},
+    {dspdata::DSPDATA_OPEN_B, "DSPDATA_OPEN_B", ArgForm::record, 2,
+     {F(dspdata::BChannel, index, 4, K::u), F(dspdata::BChannel, channel, 4, K::s)}},
+    {dspdata::DSPDATA_CLOSE_B, "DSPDATA_CLOSE_B", ArgForm::record, 2,
+     {F(dspdata::BChannel, index, 4, K::u), F(dspdata::BChannel, channel, 4, K::s)}},
+};
+
 #undef F
 #undef VALUE
 
@@ -142,6 +151,7 @@ std::span<const RequestDef> table(Device device) {
     case Device::rtp: return SimRtp::requests();
     case Device::voice: return SimVoice::requests();
     case Device::mctl: return kMctl;
+    case Device::dspdata: return kDspData;
   }
   return {};
 }

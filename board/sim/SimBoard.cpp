@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "board/dsp.h"
+#include "board/dspdata.h"
 #include "board/dtmf.h"
 #include "board/e1cas.h"
 #include "board/hal.h"
@@ -70,6 +71,7 @@ void SimBoard::reset() {
   rtp_ext_.reset();
   modem_.reset();
   netif_.reset();
+  dspdata_.reset();
   clear_requests();
   fail_open_ = {};
   fail_next_ = {};
@@ -245,6 +247,7 @@ int SimBoard::execute(Handle& h, const RequestDef& def, uint8_t* record, unsigne
     case Device::rtp: return state_.rtp.request(h.key, def.number, record, error);
     case Device::voice: return state_.voice.request(def.number, record, error);
     case Device::mctl: return modem_.request(h.key, def.number, record, value, error);
+    case Device::dspdata: return dspdata_request(h, def.number, record, error);
   }
   error = ENOTTY;
   return -1;
@@ -328,24 +331,16 @@ int SimBoard::mcc_request(Handle& h, uint32_t number, uint8_t* record, int& erro
       uint32_t capacity = counts_as_data(type)          ? state_.mcc_data_capacity
                           : type == mcc::kTypeBri ? state_.mcc_bri_capacity
                                                   : state_.mcc_transparent_capacity;
-      int channel = -1;
-      for (int i = 0; i < kControllerChannels && channel < 0; ++i) {
-        auto it = channels_.find(kFirstHdlcChannel + i);
-        if (it == channels_.end() || !it->second.open) channel = kFirstHdlcChannel + i;
-      }
-      if (used >= capacity || channel < 0) {
+      if (used >= capacity) {
         error = ENOSPC;
         return -1;
       }
-      HdlcChannel c;
-      c.channel = channel;
-      c.open = true;
-      c.type = type;
+      int channel = allocate_channel(h, type, error);
+      if (channel < 0) return -1;
+      HdlcChannel& c = channels_[channel];
       c.rx_packet_size = r->rx_packet_size;
       c.rx_threshold = r->rx_threshold;
       c.tx_threshold = r->tx_threshold;
-      channels_[channel] = std::move(c);
-      h.channel = channel;
       return 0;
     }
     case mcc::MCC_TIMESLOT:
@@ -359,6 +354,47 @@ int SimBoard::mcc_request(Handle& h, uint32_t number, uint8_t* record, int& erro
       r->transparent = left(state_.mcc_transparent_capacity, in_use(is(mcc::kTypeTransparent)));
       r->reserved = 0;
       return 0;
+    }
+  }
+  error = EINVAL;
+  return -1;
+}
+
+int SimBoard::allocate_channel(Handle& h, uint32_t type, int& error) {
+  for (int i = 0; i < kControllerChannels; ++i) {
+    int channel = kFirstHdlcChannel + i;
+    auto it = channels_.find(channel);
+    if (it != channels_.end() && it->second.open) continue;
+    HdlcChannel c;
+    c.channel = channel;
+    c.open = true;
+    c.type = type;
+    channels_[channel] = std::move(c);
+    h.channel = channel;
+    return channel;
+  }
+  error = ENOSPC;
+  return -1;
+}
+
+// ---------------------------------------------------------------- "/dev/dsp-data"
+
+// The descriptor's signalling channel is taken from the controller's channels on its first
+// request, so that its frames travel through the switch and to far ends like theirs.
+int SimBoard::dspdata_request(Handle& h, uint32_t number, uint8_t* record, int& error) {
+  if (h.channel < 0 && allocate_channel(h, SimDspData::kChannelType, error) < 0) return -1;
+  switch (number) {
+    case dspdata::DSPDATA_TIMESLOT: return h.channel;
+    case dspdata::DSPDATA_OPEN_B: {
+      auto* r = reinterpret_cast<dspdata::BChannel*>(record);
+      int channel = dspdata_.open_b(h.channel, r->index, error);
+      if (channel < 0) return -1;
+      r->channel = channel;
+      return 0;
+    }
+    case dspdata::DSPDATA_CLOSE_B: {
+      auto* r = reinterpret_cast<dspdata::BChannel*>(record);
+      return dspdata_.close_b(h.channel, r->index, r->channel, error);
     }
   }
   error = EINVAL;
@@ -594,6 +630,7 @@ void SimBoard::drop(Handle& h) {
     by_fd_[static_cast<size_t>(h.fd)] = FdEntry{};
   if (h.device == Device::rtp_ext) rtp_ext_.release(h.key);
   if (h.device == Device::mctl) modem_.release(h.key);
+  if (h.device == Device::dspdata) dspdata_.release(h.channel);
   ::epoll_ctl(epoll_fd_, EPOLL_CTL_DEL, h.sim_fd, nullptr);
   ::close(h.sim_fd);
   if (h.device == Device::rtp) state_.rtp.release(h.key);

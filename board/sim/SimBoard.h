@@ -22,6 +22,7 @@
 #include "board/sim/SimNetif.h"
 #include "board/sim/SimRtpExt.h"
 #include "board/sim/SimFarEnd.h"
+#include "board/sim/SimDspData.h"
 
 namespace board::sim {
 
@@ -131,6 +132,8 @@ class SimBoard {
   int tie_far_end(int channel, const std::string& path);
   bool untie_far_end(int channel);
   const SimFarEnd& far_end() const { return *far_end_; }
+  // The B channels open on "/dev/dsp-data".
+  const SimDspData& dspdata() const { return dspdata_; }
 
   // --- test hook: called with each frame the daemon writes, after it was recorded and routed.
   std::function<void(int channel, const Bytes& frame)> on_frame_sent;
@@ -149,6 +152,9 @@ class SimBoard {
   int e1cas_request(uint32_t number, uint8_t* record, unsigned long value, int& error);
   int dtmf_request(uint32_t number, uint8_t* record, unsigned long value, int& error);
   int dsp_request(uint32_t number, uint8_t* record, unsigned long value, int& error);
+  int dspdata_request(Handle& h, uint32_t number, uint8_t* record, int& error);
+  // A free controller channel of `type` for the handle, or -1 (ENOSPC).
+  int allocate_channel(Handle& h, uint32_t type, int& error);
   void record_request(const Request& r);
 
   void drain(uint64_t key, uint32_t events);
@@ -193,6 +199,7 @@ class SimBoard {
   SimRtpExt rtp_ext_;
   SimModem modem_;
   SimNetif netif_;
+  SimDspData dspdata_;
 };
 
 }  // namespace board::sim

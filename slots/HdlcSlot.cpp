@@ -1,0 +1,179 @@
+#include "slots/HdlcSlot.h"
+
+#include <iostream>
+
+#include "foundation/Hex.h"
+#include "foundation/Traces.h"
+#include "slots/LinkMessages.h"
+
+namespace {
+
+// The trace stream while the channel "signalling.hdlc" is on; null otherwise.
+std::ostream* trace() { return traces.signalling_hdlc() ? &std::clog : nullptr; }
+
+}  // namespace
+
+HdlcSlot::HdlcSlot(LGCP::HdlcParams const& params)
+    : hdlc(std::make_unique<HDLC>()),
+      trunkIndex(static_cast<uint32_t>(params.get_trunk().getValue() - 1)),
+      address(static_cast<uint16_t>(params.get_address().getValue())) {
+  hdlc->notify = this;
+  hdlc->trunk = params.get_trunk().getValue();
+  hdlc->log = params.get_log().getValue();
+  if (auto* t = trace()) *t << ext::header(this) << "trunk=" << trunkIndex << ", address=" << address << std::endl;
+  updateTimer.set(kUpdateMs, &HdlcSlot::OnUpdateTimer, this);
+  new_batch();
+}
+
+HdlcSlot::~HdlcSlot() {
+  // The channel goes first, so that nothing it reports can reach a half-destroyed slot.
+  hdlc->unbind();
+  hdlc.reset();
+}
+
+void HdlcSlot::PutHeader(std::ostream& os) const { os << "HdlcSlot[" << trunkIndex << "/*]" << ": "; }
+
+void HdlcSlot::new_batch() {
+  batch = &pending.select_hdlcPackages();
+  batch->clear();
+}
+
+bool HdlcSlot::IActivate(TERM::TermActivateParams const&) {
+  if (auto* t = trace()) *t << ext::header(this) << "IActivate" << std::endl;
+  iactivate();
+  return true;
+}
+
+void HdlcSlot::iactivate() {
+  if (auto* t = trace()) *t << ext::header(this) << "Try to activate HDCL, params.tdm = " << hdlc->params.tdm << std::endl;
+  if (!hdlc->activate()) {
+    OnDeactivated();
+    return;
+  }
+  if (auto* t = trace()) *t << ext::header(this) << "HDLC activated successfully" << std::endl;
+}
+
+bool HdlcSlot::IDeactivate() {
+  OnUpdateTimer();
+  return true;
+}
+
+void HdlcSlot::bind_channel(int tdm) {
+  hdlc->params.tdm = tdm;
+  hdlc->params.mode = HDLC::mode_isdn;
+  if (tdm != -1) iactivate();
+}
+
+bool HdlcSlot::IHwConnectTransmitter(Slot& sink) {
+  if (auto* t = trace()) *t << ext::header(this) << "IHwConnectTransmitter" << std::endl;
+  bind_channel(sink.IGetReceiveChannel());
+  return true;
+}
+
+bool HdlcSlot::IHwConnectReceiver(Slot& source) {
+  if (auto* t = trace()) *t << ext::header(this) << "IHwConnectReceiver" << std::endl;
+  bind_channel(source.IGetTransmitChannel());
+  return true;
+}
+
+bool HdlcSlot::IHwDisconnectTransmitter(Slot& sink) {
+  if (auto* t = trace()) *t << ext::header(this) << "IHwDisconnectTransmitter" << std::endl;
+  Slot::IHwDisconnectTransmitter(sink);
+  hdlc->deactivate();
+  return true;
+}
+
+bool HdlcSlot::IHwDisconnectReceiver(Slot& source) {
+  if (auto* t = trace()) *t << ext::header(this) << "IHwDisconnectReceiver" << std::endl;
+  Slot::IHwDisconnectReceiver(source);
+  hdlc->deactivate();
+  return true;
+}
+
+bool HdlcSlot::Ioctl(LGCP::IoctlParams const& params) {
+  if (!params.is_hdlcPackages()) return false;
+  unsigned lost = 0;
+  for (auto const& package : params.get_hdlcPackages()) {
+    auto const& body = package.get_body();
+    Packet p;
+    p.reserve_head(0);
+    // A body that does not fit one frame buffer cannot be sent; it is lost like a package
+    // that finds the queue full rather than overrunning the buffer.
+    if (body.size() > p.tailroom() - kHeader) {
+      ++sendSeq;
+      ++lost;
+      continue;
+    }
+    p.put16_b(address);
+    p.put8(static_cast<unsigned char>((sendSeq << 5) | receiveSeq));
+    ++sendSeq;
+    if (!body.empty()) std::copy(body.begin(), body.end(), reinterpret_cast<char*>(p.put(static_cast<unsigned>(body.size()))));
+    if (auto* t = trace()) *t << ext::header(this) << "enqueue package: " << p.text() << std::endl;
+    if (!sendQueue.put(p)) ++lost;
+  }
+  if (lost) {
+    queueDrops += lost;
+    hdlc->txOverflow += lost;
+    std::cerr << ext::header(this) << lost << " package(s) lost: send queue full" << std::endl;
+  }
+  if (!sendQueue.empty() && hdlc->is_ready()) on_hdlc_ready();
+  return lost == 0;
+}
+
+void HdlcSlot::on_hdlc_ready() {
+  Packet head;
+  while (sendQueue.preview(&head)) {
+    if (!hdlc->hdlc_transmit(head)) return;
+    sendQueue.get(nullptr);
+    if (auto* t = trace()) *t << ext::header(this) << "on_hdlc_ready " << head.text() << std::endl;
+  }
+}
+
+void HdlcSlot::on_hdlc_error(HDLC::Notify::Cause::Type) { std::clog << ext::header(this) << "on_hdlc_error" << std::endl; }
+
+void HdlcSlot::on_hdlc_receive(Packet& frame) {
+  if (auto* t = trace()) *t << ext::header(this) << "on_hdlc_receive " << frame.text() << std::endl;
+  // Without address and sequence octet a frame says nothing; it is counted and dropped.
+  if (frame.length() < kHeader) {
+    ++rxShort;
+    if (auto* t = trace()) *t << ext::header(this) << "short frame dropped" << std::endl;
+    return;
+  }
+  // A frame that ends before the octet that would announce more is the last of its batch.
+  bool more = frame.length() > kMoreOctet && (frame.data()[kMoreOctet] & 0x80) != 0;
+  enqResponce(frame);
+  if (!more) {
+    flushTimer.reset();
+    flushResponce();
+  } else if (!flushTimer.is_set()) {
+    flushTimer.set(kFlushMs, &HdlcSlot::flushResponce, this);
+  }
+}
+
+void HdlcSlot::enqResponce(Packet& frame) {
+  uint16_t to = frame.pull16_b();
+  uint8_t seq = frame.pull8();
+  if (to != address) return;
+  receiveSeq = static_cast<uint8_t>(seq >> 5);
+  LGCP::HdlcPackage package;
+  auto* data = reinterpret_cast<const char*>(frame.data());
+  package.get_body().assign(data, data + frame.length());
+  batch->push_back(package);
+}
+
+void HdlcSlot::flushResponce() {
+  if (auto* t = trace()) *t << ext::header(this) << "flushResponce: " << batch->size() << std::endl;
+  if (!batch->empty()) OnIoctlResponse(pending);
+  new_batch();
+}
+
+void HdlcSlot::OnUpdateTimer() {
+  updateTimer.set(kUpdateMs, &HdlcSlot::OnUpdateTimer, this);
+  UpdateHDLC_Statistics();
+}
+
+void HdlcSlot::UpdateHDLC_Statistics() {
+  LGCP::IoctlResponse r;
+  HdlcLinkInfo(*hdlc, r);
+  OnIoctlResponse(r);
+}

@@ -1,0 +1,83 @@
+#pragma once
+// A raw HDLC data channel for the controller: packages from "ioctl" hdlcPackages commands go
+// out framed with a two-octet address and a sequence octet; frames that come back for the
+// slot's address return in batches as "ioctl" signals. The slot makes no switch path of its
+// own: its HDLC channel is patched to the connected slot's TDM channel when it activates.
+#include <cstdint>
+#include <iosfwd>
+#include <memory>
+
+#include "control/Protocol_name.h"
+#include "foundation/CleanQueue.h"
+#include "foundation/Packet.h"
+#include "foundation/TimerEvent.h"
+#include "hardware/HDLC.h"
+#include "slots/Slot.h"
+
+class HdlcSlot : public Slot, public HDLC::Notify {
+ public:
+  static constexpr unsigned kUpdateMs = 3000;
+  static constexpr unsigned kFlushMs = 100;
+  static constexpr unsigned kQueueLimit = 120;
+  // Address (2) and sequence octet (1) in front of every body.
+  static constexpr unsigned kHeader = 3;
+  // The octet whose bit 7 says that more frames of the batch follow.
+  static constexpr unsigned kMoreOctet = 4;
+
+  explicit HdlcSlot(LGCP::HdlcParams const& params);
+  ~HdlcSlot() override;
+
+  void OnTrunkStatus(unsigned, ACP::TrunkState::NamedNumber const&) override {}
+  bool IActivate(TERM::TermActivateParams const& params) override;
+  bool IDeactivate() override;
+  // Queues the packages of "hdlcPackages"; true when every one of them was queued.
+  bool Ioctl(LGCP::IoctlParams const& params) override;
+  int GetConnectionPriority() override { return 1; }
+  bool IHwConnectTransmitter(Slot& sink) override;
+  bool IHwConnectReceiver(Slot& source) override;
+  bool IHwDisconnectTransmitter(Slot& sink) override;
+  bool IHwDisconnectReceiver(Slot& source) override;
+  bool IOnOutputStream() override { return true; }
+  bool IOnInputStream() override { return true; }
+  const char* GetName() const override { return "hdlc-slot"; }
+
+  void on_hdlc_receive(Packet& frame) override;
+  void on_hdlc_error(HDLC::Notify::Cause::Type cause) override;
+  // Sends queued frames while the channel takes them.
+  void on_hdlc_ready() override;
+
+  // "HdlcSlot[<trunk index>/*]: "
+  void PutHeader(std::ostream& os) const;
+
+  void OnUpdateTimer();
+  void UpdateHDLC_Statistics();
+  // Sends the gathered batch (if any) and starts a new one.
+  void flushResponce();
+
+  HDLC& channel() { return *hdlc; }
+  unsigned queued() const { return sendQueue.count(); }
+
+  Protocol_name_str familyName{"hdlc"};
+  std::unique_ptr<HDLC> hdlc;
+  LGCP::IoctlResponse pending;
+  ASN1::SEQUENCE_OF<LGCP::HdlcPackage>* batch = nullptr;
+  uint32_t trunkIndex;
+  Timer updateTimer;
+  Timer flushTimer;
+  CleanQueue<Packet, kQueueLimit> sendQueue;
+  uint16_t address;
+  uint8_t sendSeq = 0;
+  uint8_t receiveSeq = 0;
+  // Frames too short to hold address and sequence octet, dropped.
+  uint32_t rxShort = 0;
+  // Packages lost because the send queue was full.
+  uint32_t queueDrops = 0;
+
+ private:
+  void iactivate();
+  void bind_channel(int tdm);
+  // Takes the address and sequence octet off a frame of this slot's address and adds the rest
+  // to the batch.
+  void enqResponce(Packet& frame);
+  void new_batch();
+};

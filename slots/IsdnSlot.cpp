@@ -1,0 +1,163 @@
+#include "slots/IsdnSlot.h"
+
+#include <poll.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <iostream>
+
+#include "board/board.h"
+#include "board/dspdata.h"
+#include "board/mcc.h"
+#include "foundation/Hex.h"
+#include "foundation/Traces.h"
+#include "slots/IsdnFactory.h"
+#include "slots/LinkMessages.h"
+
+IsdnSlot::IsdnSlot(ISDN::LAPD* link) : lapd(link) {
+  lapd->notify = this;
+  lapd->device = this;
+  add_protocol_tail(lapd);
+}
+
+IsdnSlot::IsdnSlot(Fd fd, ISDN::LAPD* link) : IsdnSlot(link) {
+  channel = board::ioctl(fd.get(), board::mcc::MCC_TIMESLOT, nullptr);
+  watch(fd, "IsdnSlot::OnEvent");
+}
+
+IsdnSlot::~IsdnSlot() {
+  // The link may still try to send while the family deletes it; the descriptor goes first.
+  event.Release();
+}
+
+void IsdnSlot::watch(Fd const& fd, const char* name) {
+  event.Bind(name, &IsdnSlot::OnEvent, this);
+  event.Schedule(fd, POLLIN | POLLOUT);
+  ready = false;
+}
+
+void IsdnSlot::PutHeader(std::ostream& os) const { os << "isdn-slot[" << channel << "]: "; }
+
+bool IsdnSlot::IActivate(TERM::TermActivateParams const&) {
+  activate();
+  return true;
+}
+
+bool IsdnSlot::IDeactivate() {
+  deactivate();
+  return true;
+}
+
+bool IsdnSlot::IUserData(std::vector<char> const& data) { return SendDown(*this, data); }
+
+void IsdnSlot::on_message(Packet& p) { OnUserData(BytesOf(p)); }
+
+void IsdnSlot::on_activated(Protocol*) {
+  UpdateISDN_Statistics();
+  OnActivated();
+}
+
+void IsdnSlot::on_deactivated(Protocol*, Protocol_status) {
+  UpdateISDN_Statistics();
+  OnDeactivated();
+}
+
+void IsdnSlot::UpdateISDN_Statistics() {
+  LGCP::IoctlResponse r;
+  if (IsdnLinkInfo(*lapd, r)) OnIoctlResponse(r);
+}
+
+bool IsdnSlot::hdlc_transmit(Packet& frame) {
+  if (frame.length() == 0) return true;
+  if (!is_open()) return false;
+  for (;;) {
+    ssize_t n = ::write(event.fd(), frame.data(), frame.length());
+    if (n >= 0) {
+      if (traces.signalling_isdn()) std::clog << ext::header(this) << ": tx " << frame.text() << std::endl;
+      return true;
+    }
+    if (errno == EINTR) continue;
+    if (errno == EAGAIN || errno == EWOULDBLOCK) {
+      ready = false;
+      event.set_events(POLLIN | POLLOUT);
+    }
+    return false;
+  }
+}
+
+void IsdnSlot::OnEvent(int, short revents) {
+  if (revents & POLLIN) {
+    Packet p;
+    p.reserve_head(0);
+    ssize_t n;
+    do {
+      n = ::read(event.fd(), p.tail(), p.tailroom());
+    } while (n < 0 && errno == EINTR);
+    if (n > 0) {
+      p.put(static_cast<unsigned>(n));
+      if (traces.signalling_isdn()) std::clog << ext::header(this) << ": rx " << p.text() << std::endl;
+      receive(p);
+      return;
+    }
+    if (n == 0) return lost_channel("end of file");
+    if (errno != EAGAIN && errno != EWOULDBLOCK) return lost_channel(std::strerror(errno));
+  }
+  if (revents & (POLLHUP | POLLERR)) return lost_channel(revents & POLLERR ? "error" : "hang-up");
+  if ((revents & POLLOUT) && !ready) {
+    ready = true;
+    event.set_events(POLLIN);
+    lapd->on_hdlc_ready();
+  }
+}
+
+void IsdnSlot::lost_channel(const char* why) {
+  std::cerr << ext::header(this) << "channel lost: " << why << std::endl;
+  event.Release();
+  ready = false;
+}
+
+// ---------------------------------------------------------------- ATS-QSIG
+
+AtsQsigSlot::AtsQsigSlot(Fd fd, ISDN::LAPD* link) : IsdnSlot(link) {
+  channel = board::ioctl_value(fd.get(), board::dspdata::DSPDATA_TIMESLOT, 0);
+  event.Bind("AtsQsigSlot::OnEvent", &AtsQsigSlot::OnAtsEvent, this);
+  event.Schedule(fd, POLLIN | POLLOUT);
+  ready = false;
+}
+
+AtsQsigSlot::~AtsQsigSlot() = default;
+
+bool AtsQsigSlot::IBeforeDestroy() {
+  event.Release();
+  return true;
+}
+
+Slot* AtsQsigSlot::NewBChannel(unsigned b) {
+  board::dspdata::BChannel r;
+  r.index = b;
+  r.channel = -1;
+  if (board::ioctl(event.fd(), board::dspdata::DSPDATA_OPEN_B, &r) < 0) {
+    std::cerr << "ats-qsig: " << "add B channel fail !!!" << std::endl;
+    return nullptr;
+  }
+  return new AtsQsigBSlot(number, b, r.channel);
+}
+
+void AtsQsigBSlot::PutHeader(std::ostream& os) const { os << "ats-qsig-b: "; }
+
+bool AtsQsigBSlot::IBeforeDestroy() {
+  auto* isdn = dynamic_cast<IsdnFactory*>(factory);
+  Slot* s = isdn ? isdn->FindSlot(signalling) : nullptr;
+  if (!s) {
+    std::clog << ext::header(this) << "Can't find signalling slot" << std::endl;
+    return true;
+  }
+  if (auto* ats = dynamic_cast<AtsQsigSlot*>(s); ats && ats->is_open()) {
+    board::dspdata::BChannel r;
+    r.index = b;
+    r.channel = channel;
+    board::ioctl(ats->event.fd(), board::dspdata::DSPDATA_CLOSE_B, &r);
+  }
+  return true;
+}

@@ -1,0 +1,97 @@
+#pragma once
+// D-channel slots for a controller that keeps layer 3 itself: the slot runs Q.921 LAPD over
+// one HDLC channel of a board driver and passes layer-3 messages as "userData" both ways.
+// IsdnSlot uses a channel of the HDLC controller on an E1 or BRI trunk, AtsQsigSlot one of the
+// DSP data device; AtsQsigBSlot is a B channel that an ATS-QSIG slot opens beside its own.
+#include <cstdint>
+#include <iosfwd>
+
+#include "control/Protocol_name.h"
+#include "control/ProtocolsFamily.h"
+#include "foundation/Event.h"
+#include "foundation/Fd.h"
+#include "hardware/HDLC.h"
+#include "links/LAPD.h"
+#include "slots/Slot.h"
+
+class IsdnSlot : public Slot, public ProtocolsFamily, public ISDN::LAPD::Notify, public GenericHDLC {
+ public:
+  // Takes the channel's descriptor and the link (owned from here on, as a layer of the slot).
+  IsdnSlot(Fd fd, ISDN::LAPD* lapd);
+  ~IsdnSlot() override;
+
+  bool IActivate(TERM::TermActivateParams const& params) override;
+  bool IDeactivate() override;
+  bool IUserData(std::vector<char> const& data) override;
+  bool Ioctl(LGCP::IoctlParams const&) override { return false; }
+  bool IOnOutputStream() override { return true; }
+  bool IOnInputStream() override { return true; }
+  int IGetTransmitChannel() override { return channel; }
+  int IGetReceiveChannel() override { return channel; }
+  const char* GetName() const override { return "MCC"; }
+
+  // GenericHDLC: the link's frames go straight to the descriptor.
+  bool hdlc_transmit(Packet& frame) override;
+  bool is_open() const override { return event.fd() >= 0; }
+  bool is_ready() const override { return ready; }
+
+  // ProtocolsFamily: what the link reports upwards.
+  void on_activated(Protocol* p) override;
+  void on_deactivated(Protocol* p, Protocol_status status) override;
+  void on_message(Packet& p) override;
+  void transmit(Packet&) override {}
+  void OnLAPD_FlowStatusChange(ISDN::LAPD*) override {}
+  Protocol_name const& name() const override { return familyName; }
+
+  void UpdateISDN_Statistics();
+  // "isdn-slot[<channel>]: "
+  void PutHeader(std::ostream& os) const;
+  void OnEvent(int fd, short revents);
+
+  int channel = -1;
+  Event event;
+  ISDN::LAPD* lapd = nullptr;
+  bool ready = false;
+  Protocol_name_str familyName{"ISDN/HDLC"};
+
+ protected:
+  // For kinds that find their channel another way: only the link is set up.
+  explicit IsdnSlot(ISDN::LAPD* lapd);
+  // Watches the descriptor for frames and for room to send.
+  void watch(Fd const& fd, const char* name);
+
+ private:
+  // Stops reading a descriptor that reports its end, so that the loop is not woken for it
+  // again and again; the link notices on its own timers.
+  void lost_channel(const char* why);
+};
+
+class AtsQsigSlot : public IsdnSlot {
+ public:
+  AtsQsigSlot(Fd fd, ISDN::LAPD* lapd);
+  ~AtsQsigSlot() override;
+
+  bool IBeforeDestroy() override;
+  const char* GetName() const override { return "ATS-QSIG"; }
+  void OnAtsEvent(int fd, short revents) { OnEvent(fd, revents); }
+  // Opens B channel b (0 to 2) beside this signalling channel: a new slot, or null.
+  Slot* NewBChannel(unsigned b);
+};
+
+class AtsQsigBSlot : public Slot {
+ public:
+  AtsQsigBSlot(unsigned signalling, uint32_t b, int channel) : signalling(signalling), b(b), channel(channel) {}
+
+  bool IBeforeDestroy() override;
+  bool IOnOutputStream() override { return true; }
+  bool IOnInputStream() override { return true; }
+  int IGetTransmitChannel() override { return channel; }
+  int IGetReceiveChannel() override { return channel; }
+  const char* GetName() const override { return "ATS-QSIG-B"; }
+  // "ats-qsig-b: "
+  void PutHeader(std::ostream& os) const;
+
+  unsigned signalling;  // number of the ATS-QSIG slot that opened it
+  uint32_t b;
+  int channel;
+};

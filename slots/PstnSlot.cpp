@@ -1,0 +1,219 @@
+#include "slots/PstnSlot.h"
+
+#include <iostream>
+
+#include "links/LAPD_NT.h"
+#include "links/SS7SLC.h"
+#include "slots/Connection.h"
+#include "slots/LinkMessages.h"
+
+PstnSlot::PstnSlot(LGCP::PstnParams const& params) : hdlc(std::make_unique<HDLC>()) {
+  hdlc->notify = this;
+  if (params.is_ss7()) {
+    auto const& p = params.get_ss7();
+    slc = new SS7::SLC;
+    slc->trunk = static_cast<uint32_t>(p.get_trunk().getValue());
+    slc->slc = static_cast<uint32_t>(p.get_slc().getValue());
+    slc->dpc = static_cast<uint32_t>(p.get_dpc().getValue());
+    slc->opc = static_cast<uint32_t>(p.get_opc().getValue());
+    slc->emergency = p.get_emergency().getValue();
+    slc->hdlc = hdlc.get();
+    link = slc;
+    add_protocol_tail(slc);
+    hdlc->trunk = p.get_trunk().getValue();
+    trunk = p.get_trunk().getValue() - 1;
+    kind = ss7;
+  } else if (params.is_isdn()) {
+    auto const& p = params.get_isdn();
+    bool bri = p.get_type().asNamedNumber() == LGCP::IsdnType::bri;
+    hdlc->log = p.get_log().getValue();
+    hdlc->trunk = p.get_trunk().getValue();
+    trunk = p.get_trunk().getValue() - 1;
+    if (bri && p.get_side().is_network()) {
+      // The network side keeps one link per terminal and sends through the stack's owner;
+      // the channel's frames reach it through its own receiver.
+      lapdNt = new ISDN::LAPD_NT;
+      lapdNt->set_log(static_cast<unsigned>(p.get_log().getValue()));
+      ntReceiver.nt = lapdNt;
+      link = &ntReceiver;
+      add_protocol_tail(lapdNt);
+      kind = bri_network;
+    } else {
+      auto side = p.get_side().is_network() ? ISDN::Side::network : ISDN::Side::user;
+      lapd = new ISDN::LAPD(side, static_cast<unsigned>(p.get_log().getValue()));
+      lapd->id = static_cast<uint32_t>(p.get_trunk().getValue());
+      lapd->notify = this;
+      lapd->device = hdlc.get();
+      link = lapd;
+      if (bri) lapd->change_to_bri();
+      kind = bri ? bri_user : isdn_pri;
+      add_protocol_tail(lapd);
+    }
+  }
+  updateTimer.set(kUpdateMs, &PstnSlot::OnUpdateTimer, this);
+}
+
+// The link layer goes before the channel that it sends through, and the channel stops
+// reporting to this slot before either goes.
+PstnSlot::~PstnSlot() {
+  hdlc->unbind();
+  link = nullptr;
+  delete slc;
+  delete lapd;
+  delete lapdNt;
+  hdlc.reset();
+  updateTimer.reset();
+}
+
+void PstnSlot::NtReceiver::on_hdlc_receive(Packet& frame) { nt->receive(frame); }
+
+void PstnSlot::on_hdlc_receive(Packet& frame) {
+  if (link) link->on_hdlc_receive(frame);
+}
+void PstnSlot::on_hdlc_error(HDLC::Notify::Cause::Type cause) {
+  if (link) link->on_hdlc_error(cause);
+}
+void PstnSlot::on_hdlc_ready() {
+  if (link) link->on_hdlc_ready();
+}
+
+void PstnSlot::transmit(Packet& p) {
+  if (kind == bri_network) hdlc->hdlc_transmit(p);
+}
+
+void PstnSlot::iactivate() {
+  if (hdlc->activate()) activate();
+  else OnDeactivated();
+}
+
+bool PstnSlot::IActivate(TERM::TermActivateParams const&) {
+  iactivate();
+  return true;
+}
+
+bool PstnSlot::IDeactivate() {
+  deactivate();
+  return true;
+}
+
+bool PstnSlot::IUserData(std::vector<char> const& data) { return SendDown(*this, data); }
+
+bool PstnSlot::IHwConnectTransmitter(Slot& sink) {
+  if (kind == bri_user || kind == bri_network) {
+    hdlc->params.tdm_tx = sink.IGetReceiveChannel();
+    if (hdlc->params.tdm != -1) iactivate();
+  }
+  return true;
+}
+
+bool PstnSlot::IHwConnectReceiver(Slot& source) {
+  if (kind == ss7 || kind == isdn_pri) {
+    int t = source.GetTrunk();
+    if (t > 3) {
+      std::cerr << "pstn-slot: invalid trunk number: " << t << std::endl;
+      return false;
+    }
+    int ts = source.GetTrunkTimeSlot();
+    if (ts > 31) {
+      std::cerr << "pstn-slot: invalid timeslot: " << ts << std::endl;
+      return false;
+    }
+    hdlc->params.line = t;
+    hdlc->params.timeslot = ts;
+  }
+  hdlc->params.tdm = source.IGetTransmitChannel();
+  hdlc->params.mode = kind == ss7 ? HDLC::mode_ss7 : kind == isdn_pri ? HDLC::mode_isdn : HDLC::mode_bri;
+  if ((kind == bri_user || kind == bri_network) && hdlc->params.tdm_tx == -1) return true;
+  iactivate();
+  return true;
+}
+
+bool PstnSlot::IHwDisconnectTransmitter(Slot& sink) {
+  if (kind == bri_user || kind == bri_network) deactivate();
+  MuxDisconnect(sink);
+  return true;
+}
+
+bool PstnSlot::IHwDisconnectReceiver(Slot&) {
+  deactivate();
+  MuxDisconnect(*this);
+  return true;
+}
+
+bool PstnSlot::Ioctl(LGCP::IoctlParams const& params) {
+  if (params.is_ss7RqBSN()) {
+    if (!slc) return false;
+    LGCP::IoctlResponse r;
+    r.set_ss7BSN(static_cast<int>(unsigned(slc->BSNT)));
+    OnIoctlResponse(r);
+    return true;
+  }
+  if (params.is_ss7Log()) {
+    if (!slc) return false;
+    slc->set_log(params.get_ss7Log());
+    return true;
+  }
+  return false;
+}
+
+void PstnSlot::OnTrunkStatus(unsigned t, ACP::TrunkState::NamedNumber const& state) {
+  if (!slc || static_cast<int>(t) != trunk || state == trunkState) return;
+  slc->OnTrunkHardStatus(state == ACP::TrunkState::normal);
+  trunkState = state;
+}
+
+void PstnSlot::on_activated(Protocol*) {
+  SendIsdnStatistics();
+  SendSS7Statistics();
+  OnActivated();
+}
+
+void PstnSlot::on_deactivated(Protocol*, Protocol_status) {
+  SendIsdnStatistics();
+  SendSS7Statistics();
+  OnUpdateTimer();
+  OnDeactivated();
+}
+
+void PstnSlot::on_message(Packet& p) { OnUserData(BytesOf(p)); }
+
+void PstnSlot::OnLAPD_FlowStatusChange(ISDN::LAPD* l) {
+  LGCP::IoctlResponse r;
+  r.set_isdnLinkStatus(l->flowStatus == ISDN::LAPD::FlowStatus::stopped ? LGCP::IsdnLinkStatus::congested
+                                                                        : LGCP::IsdnLinkStatus::normal);
+  OnIoctlResponse(r);
+}
+
+void PstnSlot::SendIsdnStatistics() {
+  if (!lapd || kind == bri_network) return;
+  LGCP::IoctlResponse r;
+  if (IsdnLinkInfo(*lapd, r)) OnIoctlResponse(r);
+}
+
+void PstnSlot::SendSS7Statistics() {
+  if (!slc) return;
+  auto const* s = slc->statistics();
+  LGCP::IoctlResponse r;
+  auto& info = r.select_ss7LinkInfo();
+  info.set_msuTxCount(static_cast<int>(s->su_sent));
+  info.set_msuRxCount(static_cast<int>(s->su_received));
+  info.set_octetsTx(static_cast<int>(s->octets_sent));
+  info.set_octetsRx(static_cast<int>(s->octets_received));
+  info.set_speedRx(0);
+  info.set_speedTx(0);
+  info.set_overflowCntr(static_cast<int>(s->tb_overflow));
+  info.set_rtbSize(static_cast<int>(s->rtb_fill));
+  info.set_repeatCntr(static_cast<int>(s->retransmissions));
+  info.set_badSeqCntr(static_cast<int>(s->nacks_sent));
+  info.set_ss7state(static_cast<ACP::SS7State::NamedNumber>(slc->state()));
+  OnIoctlResponse(r);
+}
+
+void PstnSlot::OnUpdateTimer() {
+  updateTimer.set(kUpdateMs, &PstnSlot::OnUpdateTimer, this);
+  LGCP::IoctlResponse r;
+  HdlcLinkInfo(*hdlc, r);
+  OnIoctlResponse(r);
+  SendIsdnStatistics();
+  SendSS7Statistics();
+}

@@ -1,0 +1,562 @@
+"""Signalling slots end to end: a controller creates PSTN, ISDN, ATS-QSIG and HDLC slots on
+trunk timeslots of voxrelay-sim, and real far ends sit on the simulated board's frame sockets:
+Debian's libpri (the lapd_peer program) for the LAPD links, libss7 (libss7_peer) for the SS7
+link, and this script itself for the raw HDLC channel. Layer-3 messages travel as "userData",
+link statistics as "ioctl" signals; destroying a slot, or losing the controller, frees its
+controller channel on the board."""
+
+import os
+import socket
+import struct
+import subprocess
+import tempfile
+import threading
+import time
+
+import vxharness as vx
+from test_hardware import Board, Reader
+from test_slots import _create as create, _slot_command, activate, connect, create_trunk
+
+USER_DATA, IOCTL = 8, 9
+SIG_ACTIVATED, SIG_DEACTIVATED, SIG_USER_DATA, SIG_IOCTL = 5, 6, 8, 12
+CREATE_PSTN, CREATE_ISDN, CREATE_HDLC = 6, 14, 15
+CREATE_ATS_QSIG, CREATE_ATS_QSIG_B = 17, 18
+IOCTL_SS7_RQ_BSN, IOCTL_HDLC_PACKAGES = 4, 20
+# IoctlResponse alternatives.
+SS7_BSN, SS7_LINK_INFO, ISDN_LINK_INFO, HDLC_LINK_INFO, HDLC_PACKAGES = 3, 4, 5, 6, 8
+SS7_WORKED = 5
+FIRST_CONTROLLER_CHANNEL = 4096
+
+
+# ---- commands -------------------------------------------------------------------------------
+
+def integer(b, v):
+    """An unconstrained INTEGER: aligned length octet and two's complement octets."""
+    body = v.to_bytes(max(1, (v.bit_length() + 8) // 8), "big", signed=True)
+    b.octets(bytes([len(body)]) + body)
+
+
+def octets(b, data):
+    """An unconstrained OCTET STRING (or the length of a SEQUENCE OF when data is an int)."""
+    n = data if isinstance(data, int) else len(data)
+    b.octets(bytes([n]) if n < 128 else struct.pack(">H", 0x8000 | n))
+    if not isinstance(data, int):
+        b.octets(data)
+
+
+def isdn_params(b, bri, trunk, network, log=0):
+    b.put(0, 1)              # no extension
+    b.put(0 if bri else 1, 1)
+    integer(b, trunk)
+    integer(b, log)
+    b.put(1 if network else 0, 1)
+
+
+def create_pstn_isdn(slot, bri, trunk, network, seq=1):
+    def body(b):
+        b.put(1, 2)          # PstnParams: isdn
+        isdn_params(b, bri, trunk, network)
+    return create(CREATE_PSTN, slot, seq, body)
+
+
+def create_pstn_ss7(slot, trunk, slc=0, dpc=1, opc=2, emergency=False, seq=1):
+    def body(b):
+        b.put(0, 2)          # PstnParams: ss7
+        for v in (trunk, slc, dpc, opc):
+            integer(b, v)
+        b.put(1 if emergency else 0, 1)
+    return create(CREATE_PSTN, slot, seq, body)
+
+
+def create_isdn(slot, bri, trunk, network, seq=1):
+    return create(CREATE_ISDN, slot, seq, lambda b: isdn_params(b, bri, trunk, network))
+
+
+def create_ats_qsig(slot, network, seq=1):
+    def body(b):
+        b.put(0, 1)
+        b.put(1 if network else 0, 1)
+        integer(b, 0)
+    return create(CREATE_ATS_QSIG, slot, seq, body)
+
+
+def create_ats_qsig_b(slot, signalling, subslot, seq=1):
+    def body(b):
+        b.put(0, 1)
+        b.octets(struct.pack(">H", signalling))
+        b.put(subslot - 1, 2)
+    return create(CREATE_ATS_QSIG_B, slot, seq, body)
+
+
+def create_hdlc(slot, trunk, address, seq=1):
+    def body(b):
+        b.put(0, 1)
+        for v in (trunk, 0, address):
+            integer(b, v)
+    return create(CREATE_HDLC, slot, seq, body)
+
+
+def user_data(slot, data, seq=1):
+    return _slot_command(USER_DATA, slot, seq, lambda b: octets(b, data))
+
+
+def ioctl_hdlc_packages(slot, bodies, seq=1):
+    def body(b):
+        b.put(0, 1)          # IoctlParams: in the root (38 alternatives)
+        b.put(IOCTL_HDLC_PACKAGES, 6)
+        octets(b, len(bodies))
+        for p in bodies:
+            octets(b, p)
+    return _slot_command(IOCTL, slot, seq, body)
+
+
+def ioctl_ss7_bsn(slot, seq=1):
+    def body(b):
+        b.put(0, 1)
+        b.put(IOCTL_SS7_RQ_BSN, 6)
+    return _slot_command(IOCTL, slot, seq, body)
+
+
+def destroy(slot, seq=1):
+    return vx.command(vx.DESTROY, seq=seq, slot=slot)
+
+
+# ---- what the daemon sends -------------------------------------------------------------------
+
+def read_octets(r):
+    r.align()
+    n = r.take(8)
+    if n & 0x80:
+        n = ((n & 0x3F) << 8) | r.take(8)
+    return bytes(r.take(8) for _ in range(n))
+
+
+def event(payload):
+    """('success', seq, slot), ('error', cause, seq, slot), ('userData', slot, bytes),
+    ('ioctl', slot, response alternative, value), or ('signal', alternative, slot)."""
+    seq, slot, kind, value = vx.parse_message(payload)
+    if kind == "success":
+        return ("success", seq, slot)
+    if kind == "error":
+        return ("error", value, seq, slot)
+    if value not in (SIG_USER_DATA, SIG_IOCTL):
+        return ("signal", value, slot)
+    r = Reader(payload)
+    has_seq, has_slot = r.take(1), r.take(1)
+    if has_seq:
+        r.integer()
+    if has_slot:
+        r.align()
+        r.take(16)
+    r.take(2 + 1 + 5)        # PDU, extension bit, alternative
+    if value == SIG_USER_DATA:
+        return ("userData", slot, read_octets(r))
+    alt = r.take(4)
+    if alt == HDLC_PACKAGES:
+        r.align()
+        return ("ioctl", slot, alt, [read_octets(r) for _ in range(r.take(8))])
+    if alt == HDLC_LINK_INFO:
+        return ("ioctl", slot, alt, [r.integer() for _ in range(5)])
+    if alt == SS7_LINK_INFO:
+        fields = [r.integer() for _ in range(10)]
+        return ("ioctl", slot, alt, fields + [r.take(3)])
+    if alt == SS7_BSN:
+        return ("ioctl", slot, alt, r.integer())
+    return ("ioctl", slot, alt, None)
+
+
+class Events:
+    """The controller's answers and signals, decoded; looked for by predicate, in order."""
+
+    def __init__(self, controller):
+        self.c = controller
+        self.seen = []
+
+    def wait(self, pred, timeout=10.0):
+        """The first event (seen before or arriving within timeout) that pred accepts; it and
+        every event before it are taken off."""
+        deadline = time.monotonic() + timeout
+        while True:
+            for i, e in enumerate(self.seen):
+                if pred(e):
+                    del self.seen[:i + 1]
+                    return e
+            remaining = deadline - time.monotonic()
+            if remaining <= 0:
+                raise AssertionError("no such event; seen: %r" % self.seen[-20:])
+            try:
+                payload = self.c.raw_frame(remaining)
+            except socket.timeout:
+                continue
+            if payload is None:
+                raise AssertionError("controller connection closed")
+            self.seen.append(event(payload))
+
+    def answer(self, seq, timeout=10.0):
+        return self.wait(lambda e: e[0] in ("success", "error") and e[-2] == seq, timeout)
+
+
+# ---- far ends -----------------------------------------------------------------------------------
+
+class Peer:
+    """A far-end program with pipes on stdin and stdout; its output lines are gathered."""
+
+    def __init__(self, argv, ready):
+        self.proc = subprocess.Popen(argv, stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True, bufsize=1)
+        self.lines = []
+        self.lock = threading.RLock()
+        threading.Thread(target=self._read, daemon=True).start()
+        if not self.wait(lambda l: l == ready):
+            raise AssertionError("peer not ready: %r" % self.lines)
+
+    def _read(self):
+        for line in self.proc.stdout:
+            with self.lock:
+                self.lines.append(line.rstrip("\n"))
+
+    def wait(self, pred, timeout=10.0):
+        deadline = time.monotonic() + timeout
+        while time.monotonic() < deadline:
+            with self.lock:
+                if any(pred(l) for l in self.lines):
+                    return True
+            time.sleep(0.02)
+        return False
+
+    def count(self, pred):
+        with self.lock:
+            return sum(1 for l in self.lines if pred(l))
+
+    def command(self, line):
+        self.proc.stdin.write(line + "\n")
+        self.proc.stdin.flush()
+
+    def close(self):
+        try:
+            self.proc.stdin.close()
+        except OSError:
+            pass
+        self.proc.terminate()
+        self.proc.wait(5)
+        self.proc.stdout.close()
+
+
+class SocketPeer:
+    """This script as the far end: a SOCK_SEQPACKET listener that the board connects to."""
+
+    def __init__(self, path):
+        self.listener = socket.socket(socket.AF_UNIX, socket.SOCK_SEQPACKET)
+        self.listener.bind(path)
+        self.listener.listen(1)
+        self.conn = None
+
+    def accept(self):
+        self.listener.settimeout(5)
+        self.conn, _ = self.listener.accept()
+        self.conn.settimeout(5)
+
+    def send(self, frame):
+        self.conn.send(frame)
+
+    def recv(self):
+        return self.conn.recv(65536)
+
+    def close(self):
+        for s in (self.conn, self.listener):
+            if s:
+                s.close()
+
+
+def tool(name):
+    """A test program built beside the daemon, or None."""
+    path = os.path.join(os.path.dirname(vx.DAEMON), "tests", name)
+    return path if os.access(path, os.X_OK) else None
+
+
+# Q.931 messages: STATUS ENQUIRY with a two-octet call reference on a primary rate channel and
+# a one-octet one on a basic rate channel; libpri answers for a call it does not know with
+# STATUS or RELEASE COMPLETE.
+STATUS_ENQUIRY_PRI = bytes([0x08, 0x02, 0x00, 0x01, 0x75])
+SETUP, STATUS, RELEASE_COMPLETE = 0x05, 0x7D, 0x5A
+ANSWERS = (STATUS, RELEASE_COMPLETE)
+
+
+# Point codes of the libss7 peer (2) and of the controller behind our link (1).
+SS7_PEER_PC, SS7_OWN_PC = 2, 1
+
+
+def ss7_label(sls):
+    label = SS7_PEER_PC | (SS7_OWN_PC << 14) | (sls << 28)
+    return label.to_bytes(4, "little")
+
+
+def ss7_level3_answer(m):
+    """A link test answered with its acknowledgement, a traffic restart allowed in kind."""
+    if len(m) < 6:
+        return None
+    si = m[0] & 0x0F
+    if si in (1, 2) and m[5] == 0x11:
+        return bytes([m[0]]) + ss7_label(m[4] >> 4) + bytes([0x21]) + m[6:]
+    if si == 0 and m[5] == 0x17:
+        return bytes([m[0]]) + ss7_label(0) + bytes([0x17])
+    return None
+
+
+class Signalling(vx.DaemonTest):
+    def setUp(self):
+        self.board = Board(self.daemon)
+        self.c = self.daemon.connect()
+        self.ev = Events(self.c)
+        self.dir = tempfile.mkdtemp(prefix="vxs", dir="/tmp")
+        self.peers = []
+        self.seq = 100
+
+    def tearDown(self):
+        if os.environ.get("VX_DEBUG"):
+            for p in self.peers:
+                print("\n".join(p.lines[-40:]))
+            print(self.daemon.output()[-4000:])
+        self.c.close()
+        for p in self.peers:
+            p.close()
+        self.board.close()
+        time.sleep(0.05)
+
+    # -- helpers
+
+    def command(self, message_of_seq):
+        """Sends a command built for the next sequence number; returns its answer."""
+        self.seq += 1
+        self.c.send(message_of_seq(self.seq))
+        return self.ev.answer(self.seq)
+
+    def ok(self, message_of_seq):
+        a = self.command(message_of_seq)
+        self.assertEqual(a[0], "success", a)
+
+    def lapd_peer(self, channel, role, mode, instances=1):
+        path = tool("lapd_peer")
+        if not path:
+            self.skipTest("lapd_peer (libpri) not built")
+        sock = os.path.join(self.dir, "lapd%d" % channel)
+        p = Peer([path, sock, role, mode, str(instances)], "listening")
+        self.peers.append(p)
+        self.board.ask("tie %d %s" % (channel, sock))
+        return p
+
+    def channels(self):
+        """Controller channels of the board: {channel: open}."""
+        out = {}
+        for line in self.board.ask("channels"):
+            fields = line.split()
+            out[int(fields[0])] = dict(f.split("=") for f in fields[1:])["open"] == "1"
+        return out
+
+    def open_channels(self):
+        return {ch for ch, is_open in self.channels().items() if is_open}
+
+    def user_data_from(self, slot, type_index, types, timeout=10.0):
+        """The next layer-3 message from the far end whose message type is one of types."""
+        types = types if isinstance(types, tuple) else (types,)
+        return self.ev.wait(lambda e: e[0] == "userData" and e[1] == slot and len(e[2]) > type_index
+                            and e[2][type_index] in types, timeout)
+
+    def destroy_frees(self, slot, channel):
+        self.ok(lambda s: destroy(slot, s))
+        self.assertTrue(vx.wait_for(lambda: channel not in self.open_channels()), self.channels())
+
+    # -- tests
+
+    def test_pstn_primary_rate_user_side_against_libpri(self):
+        peer = self.lapd_peer(16, "network", "pri")
+        before = self.open_channels()
+        self.ok(lambda s: create_trunk(1, 0, 16, seq=s))
+        self.ok(lambda s: create_pstn_isdn(2, bri=False, trunk=1, network=False, seq=s))
+        self.ok(lambda s: connect(1, 2, seq=s))
+        self.ev.wait(lambda e: e[:3] == ("signal", SIG_ACTIVATED, 2))
+        self.assertTrue(peer.wait(lambda l: l == "event 0 PRI_EVENT_DCHAN_UP"))
+        (channel,) = self.open_channels() - before
+        self.assertGreaterEqual(channel, FIRST_CONTROLLER_CHANNEL)
+
+        # Both ways: our STATUS ENQUIRY is answered with STATUS; a SETUP from the far end.
+        self.ok(lambda s: user_data(2, STATUS_ENQUIRY_PRI, seq=s))
+        self.user_data_from(2, 4, ANSWERS)
+        peer.command("call")
+        self.user_data_from(2, 4, SETUP)
+        # Statistics every 3 s: the channel's counters have moved.
+        info = self.ev.wait(lambda e: e[:3] == ("ioctl", 2, HDLC_LINK_INFO), 5)
+        self.assertGreater(info[3][0], 0, "txSU")
+        self.assertGreater(info[3][4], 0, "rxSU")
+        # Not an SS7 link.
+        self.assertEqual(self.command(lambda s: ioctl_ss7_bsn(2, seq=s))[:2], ("error", 6))
+
+        self.destroy_frees(2, channel)
+        self.ok(lambda s: destroy(1, s))
+
+    def test_pstn_basic_rate_network_side_with_two_libpri_terminals(self):
+        peer = self.lapd_peer(6, "cpe", "bri", 2)
+        before = self.open_channels()
+        self.ok(lambda s: create_trunk(3, 1, 2, bri=True, seq=s))
+        self.ok(lambda s: create_pstn_isdn(4, bri=True, trunk=2, network=True, seq=s))
+        # The channel starts only when both directions are connected.
+        self.ok(lambda s: connect(3, 4, seq=s))
+        time.sleep(0.2)
+        self.assertEqual(self.open_channels(), before)
+        self.ok(lambda s: connect(4, 3, seq=s))
+        self.assertTrue(vx.wait_for(lambda: len(self.open_channels() - before) == 1))
+        (channel,) = self.open_channels() - before
+
+        # Both terminals are given a TEI (identity assigned: message type 2).
+        assigned = lambda l: l.startswith("rx FEFF030F") and l[15:17] == "02"
+        self.assertTrue(peer.wait(lambda l: peer.count(assigned) >= 2, 15), peer.lines[-20:])
+        peer.command("call")
+        setup = self.user_data_from(4, 3, SETUP, 15)[2]
+        # RELEASE COMPLETE from the network side of that call reference goes to that terminal.
+        self.ok(lambda s: user_data(4, bytes([0x08, 0x01, setup[2] | 0x80, 0x5A]), seq=s))
+        self.assertTrue(peer.wait(lambda l: l == "event 0 PRI_EVENT_HANGUP", 10), peer.lines[-20:])
+
+        self.destroy_frees(4, channel)
+        self.ok(lambda s: destroy(3, s))
+
+    def test_pstn_ss7_link_comes_into_service_against_libss7(self):
+        path = tool("libss7_peer")
+        if not path:
+            self.skipTest("libss7_peer not built")
+        sock = os.path.join(self.dir, "ss7")
+        peer = Peer([path, sock, "0"], "ready")
+        self.peers.append(peer)
+        self.board.ask("tie 48 %s" % sock)
+        before = self.open_channels()
+        self.ok(lambda s: create_trunk(5, 1, 16, seq=s))
+        self.ok(lambda s: create_pstn_ss7(6, trunk=2, seq=s))
+        self.ok(lambda s: connect(5, 6, seq=s))
+        self.ev.wait(lambda e: e[:3] == ("signal", SIG_ACTIVATED, 6), 20)
+        # The controller is level 3: libss7 takes the link up once it has answered our link
+        # test and has had its own link test and traffic restart answered.
+        self.ok(lambda s: user_data(6, bytes([0x81]) + ss7_label(0) + bytes([0x11, 0x40, 1, 2, 3, 4]), seq=s))
+        deadline = time.monotonic() + 20
+        while not peer.wait(lambda l: l == "up", 0.05):
+            self.assertLess(time.monotonic(), deadline, peer.lines)
+            try:
+                m = self.ev.wait(lambda e: e[0] == "userData" and e[1] == 6, 0.2)[2]
+            except AssertionError:
+                continue
+            reply = ss7_level3_answer(m)
+            if reply:
+                self.ok(lambda s: user_data(6, reply, seq=s))
+        (channel,) = self.open_channels() - before
+
+        # The link's statistics arrive every 3 s, in service.
+        self.ev.seen.clear()
+        first = self.ev.wait(lambda e: e[:3] == ("ioctl", 6, SS7_LINK_INFO), 5)
+        t0 = time.monotonic()
+        second = self.ev.wait(lambda e: e[:3] == ("ioctl", 6, SS7_LINK_INFO), 5)
+        self.assertAlmostEqual(time.monotonic() - t0, 3.0, delta=0.6)
+        self.assertEqual(second[3][-1], SS7_WORKED)
+        self.assertGreater(second[3][1], 0, "units received")
+        self.assertGreaterEqual(second[3][0], first[3][0], "units sent")
+        # The backward sequence number comes before the answer.
+        self.c.send(ioctl_ss7_bsn(6, seq=99))
+        self.ev.wait(lambda e: e[:3] == ("ioctl", 6, SS7_BSN))
+        self.assertEqual(self.ev.answer(99)[0], "success")
+
+        self.destroy_frees(6, channel)
+        self.ok(lambda s: destroy(5, s))
+
+    def test_isdn_slot_on_a_trunk_against_libpri(self):
+        peer = self.lapd_peer(80, "network", "pri")
+        before = self.open_channels()
+        self.ok(lambda s: create_trunk(7, 2, 16, seq=s))
+        self.ok(lambda s: create_isdn(8, bri=False, trunk=3, network=False, seq=s))
+        (channel,) = self.open_channels() - before
+        self.ok(lambda s: connect(7, 8, seq=s))
+        self.ok(lambda s: connect(8, 7, seq=s))
+        self.assertEqual(self.board.ask("switch 80"), "connected %d" % channel)
+        self.ok(lambda s: activate(8, seq=s))
+        self.ev.wait(lambda e: e[:3] == ("signal", SIG_ACTIVATED, 8))
+        self.assertTrue(peer.wait(lambda l: l == "event 0 PRI_EVENT_DCHAN_UP"))
+        self.ok(lambda s: user_data(8, STATUS_ENQUIRY_PRI, seq=s))
+        self.user_data_from(8, 4, ANSWERS)
+        peer.command("call")
+        self.user_data_from(8, 4, SETUP)
+        self.assertEqual(self.command(lambda s: ioctl_ss7_bsn(8, seq=s))[:2], ("error", 6))
+        self.destroy_frees(8, channel)
+        self.ok(lambda s: destroy(7, s))
+
+    def test_ats_qsig_slot_network_side_and_its_b_channel(self):
+        before = self.open_channels()
+        self.ok(lambda s: create_ats_qsig(9, network=True, seq=s))
+        (channel,) = self.open_channels() - before
+        # The peer is the user side: it establishes the link itself.
+        peer = self.lapd_peer(channel, "cpe", "pri")
+        self.ev.wait(lambda e: e[:3] == ("signal", SIG_ACTIVATED, 9))
+        self.assertTrue(peer.wait(lambda l: l == "event 0 PRI_EVENT_DCHAN_UP"))
+        peer.command("call")
+        self.user_data_from(9, 4, SETUP)
+        self.ok(lambda s: user_data(9, STATUS_ENQUIRY_PRI, seq=s))
+        self.user_data_from(9, 4, ANSWERS)
+
+        self.ok(lambda s: create_ats_qsig_b(10, 9, 1, seq=s))
+        self.assertEqual(self.command(lambda s: create_ats_qsig_b(11, 10, 1, seq=s))[:2], ("error", 1),
+                         "a B slot is no signalling slot")
+        opened = self.board.ask("requests dsp-data 10 DSPDATA_OPEN_B")
+        self.assertIn("index=0", opened[-1])
+        self.ok(lambda s: destroy(10, s))
+        closed = self.board.ask("requests dsp-data 10 DSPDATA_CLOSE_B")
+        self.assertTrue(closed and "-> 0" in closed[-1], closed)
+        self.destroy_frees(9, channel)
+
+    def test_hdlc_slot_passes_frames_both_ways_with_its_sequence_octet(self):
+        far = SocketPeer(os.path.join(self.dir, "hdlc"))
+        try:
+            before = self.open_channels()
+            self.ok(lambda s: create_trunk(12, 3, 5, seq=s))
+            self.ok(lambda s: create_hdlc(13, trunk=4, address=0x1234, seq=s))
+            self.board.ask("tie 101 %s" % far.listener.getsockname())
+            far.accept()
+            self.ok(lambda s: connect(13, 12, seq=s))
+            (channel,) = self.open_channels() - before
+
+            # Queued packages are answered with success and go out framed, numbered 0, 1.
+            self.ok(lambda s: ioctl_hdlc_packages(13, [b"\x01\x02", b"abc"], seq=s))
+            self.assertEqual(far.recv(), b"\x12\x34\x00\x01\x02")
+            self.assertEqual(far.recv(), b"\x12\x34\x20abc")
+
+            # One frame alone; a batch of two (bit 7 of the second body octet: more follow); a
+            # frame for another address and one too short are dropped.
+            far.send(b"\x12\x34\xa0hi")
+            self.assertEqual(self.ev.wait(lambda e: e[:3] == ("ioctl", 13, HDLC_PACKAGES))[3], [b"hi"])
+            far.send(b"\x43\x21\x00zz")
+            far.send(b"\x12")
+            far.send(b"\x12\x34\x60\x00\x80")
+            far.send(b"\x12\x34\x80\x00\x00")
+            batch = self.ev.wait(lambda e: e[:3] == ("ioctl", 13, HDLC_PACKAGES))[3]
+            self.assertEqual(batch, [b"\x00\x80", b"\x00\x00"])
+            # The next package carries the sequence number last received (4).
+            self.ok(lambda s: ioctl_hdlc_packages(13, [b"x"], seq=s))
+            self.assertEqual(far.recv(), b"\x12\x34\x44x")
+            # txSU and rxSU: three frames sent, five read (the dropped ones included).
+            self.ev.wait(lambda e: e[:3] == ("ioctl", 13, HDLC_LINK_INFO) and e[3][0] == 3 and e[3][4] == 5, 5)
+
+            self.destroy_frees(13, channel)
+            self.ok(lambda s: destroy(12, s))
+        finally:
+            far.close()
+
+    def test_a_controller_drop_takes_every_signalling_slot_down(self):
+        before = self.open_channels()
+        self.ok(lambda s: create_trunk(20, 0, 1, seq=s))
+        self.ok(lambda s: create_pstn_isdn(21, bri=False, trunk=1, network=False, seq=s))
+        self.ok(lambda s: connect(20, 21, seq=s))
+        self.ok(lambda s: create_isdn(22, bri=True, trunk=1, network=False, seq=s))
+        self.ok(lambda s: create_ats_qsig(23, network=False, seq=s))
+        self.ok(lambda s: create_hdlc(24, trunk=1, address=1, seq=s))
+        self.ok(lambda s: connect(24, 20, seq=s))
+        self.assertEqual(len(self.open_channels() - before), 4)
+        self.c.close()
+        self.assertTrue(vx.wait_for(lambda: self.open_channels() == before, 5), self.channels())
+        self.c = self.daemon.connect()
+
+
+if __name__ == "__main__":
+    vx.main()

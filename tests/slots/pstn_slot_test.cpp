@@ -1,0 +1,187 @@
+// PSTN slot: the channel binding a trunk connection writes for each link kind, the trunk state
+// handed to an SS7 link, the statistics period, the SS7 ioctls, and what destruction frees.
+#include "SignallingFixture.h"
+#include "board/mcc.h"
+#include "links/LAPD_NT.h"
+#include "links/SS7SLC.h"
+#include "slots/PstnSlot.h"
+
+namespace {
+
+using namespace slotstest;
+using Strings = std::vector<std::string>;
+using R = LGCP::IoctlResponse;
+using SLC = SS7::SLC;
+
+LGCP::Signal trunk_status(int trunk, ACP::TrunkState::NamedNumber state, ACP::TrunkType::NamedNumber type) {
+  LGCP::Signal s;
+  auto& t = s.select_trunkStatus();
+  t.set_trunk(trunk);
+  t.set_state(state);
+  t.set_type(type);
+  return s;
+}
+
+class PstnSlotTest : public SignallingTest {
+ protected:
+  PstnSlot* pstn(unsigned n) { return dynamic_cast<PstnSlot*>(slots.Find(n)); }
+};
+
+TEST_F(PstnSlotTest, AnSs7LinkIsBoundToItsTrunkTimeslotAndHearsItsTrunkGoDownOnce) {
+  send(create_trunk(1, 10, 1, 16));
+  send(create_pstn_ss7(2, 11, 2));
+  auto before = open_channels();
+  send(connect_cmd(3, 10, 11));
+  PstnSlot& p = *pstn(11);
+  EXPECT_EQ(p.kind, PstnSlot::ss7);
+  EXPECT_EQ(p.trunk, 1);
+  EXPECT_EQ(p.hdlc->params.line, 1);
+  EXPECT_EQ(p.hdlc->params.timeslot, 16);
+  EXPECT_EQ(p.hdlc->params.tdm, 48);
+  EXPECT_EQ(p.hdlc->params.mode, HDLC::mode_ss7);
+  int ch = opened_since(before);
+  ASSERT_GE(ch, 0);
+  EXPECT_EQ(sw(48), "from " + std::to_string(ch));
+  ASSERT_NE(p.slc, nullptr);
+  EXPECT_NE(p.slc->state(), SLC::State::idle) << "the connection started the link";
+
+  // Another trunk, and a basic-rate line of the same number, say nothing about this link.
+  slots.OnSignal(trunk_status(0, ACP::TrunkState::lossCarrier, ACP::TrunkType::e1));
+  slots.OnSignal(trunk_status(1, ACP::TrunkState::lossCarrier, ACP::TrunkType::bri));
+  EXPECT_NE(p.slc->state(), SLC::State::idle);
+  slots.OnSignal(trunk_status(1, ACP::TrunkState::lossCarrier, ACP::TrunkType::e1));
+  EXPECT_EQ(p.slc->state(), SLC::State::idle);
+  EXPECT_EQ(p.trunkState, ACP::TrunkState::lossCarrier);
+  // Started again, the link does not hear the same state a second time.
+  send(slot_command(4, 11, [](LGCP::Command& c) { c.select_activate().select_empty(); }));
+  EXPECT_NE(p.slc->state(), SLC::State::idle);
+  slots.OnSignal(trunk_status(1, ACP::TrunkState::lossCarrier, ACP::TrunkType::e1));
+  EXPECT_NE(p.slc->state(), SLC::State::idle);
+  slots.OnSignal(trunk_status(1, ACP::TrunkState::normal, ACP::TrunkType::e1));
+  EXPECT_NE(p.slc->state(), SLC::State::idle);
+
+  // Destruction frees the channel.
+  send(simple(5, 11, LGCP::Command::e_destroy));
+  settle();
+  EXPECT_FALSE(sim().hdlc_channel(ch)->open);
+}
+
+TEST_F(PstnSlotTest, Ss7IoctlsReachAnSs7LinkOnlyAndStatisticsComeEveryThreeSeconds) {
+  send(create_pstn_ss7(1, 11, 1));
+  send(create_pstn_isdn(2, 12, false, 1, false));
+  seen();
+  send(slot_command(3, 11, [](LGCP::Command& c) { c.select_ioctl().select_ss7RqBSN(); }));
+  auto got = seen();
+  EXPECT_EQ(got.answers, Strings{"success"});
+  ASSERT_EQ(got.of(R::e_ss7BSN).size(), 1u);
+  EXPECT_EQ(got.of(R::e_ss7BSN)[0].get_ss7BSN().getValue(), 127);
+  send(slot_command(4, 11, [](LGCP::Command& c) {
+    auto& l = c.select_ioctl().select_ss7Log();
+    l.set_state(true);
+    l.set_raw_receive(false);
+    l.set_raw_transmit(true);
+    l.set_mtp_transmit(false);
+    l.set_mtp_receive(false);
+    l.set_mtp_activate(false);
+    l.set_timers(false);
+    l.set_msu_processing(true);
+  }));
+  PstnSlot& s = *pstn(11);
+  EXPECT_TRUE(s.slc->log.state && s.slc->log.raw_transmit && s.slc->log.msu_processing);
+  EXPECT_FALSE(s.slc->log.raw_receive || s.slc->log.timers);
+  send(slot_command(5, 12, [](LGCP::Command& c) { c.select_ioctl().select_ss7RqBSN(); }));
+  EXPECT_EQ(seen().answers, (Strings{"success", "error 6"}));
+
+  clock.advance(PstnSlot::kUpdateMs - 1);
+  settle();
+  EXPECT_TRUE(seen().ioctls.empty());
+  clock.advance(1);
+  settle();
+  got = seen();
+  EXPECT_EQ(got.of(R::e_hdlcLinkInfo).size(), 2u);
+  EXPECT_EQ(got.of(R::e_ss7LinkInfo).size(), 1u);
+  EXPECT_EQ(got.of(R::e_ss7LinkInfo)[0].get_ss7LinkInfo().get_ss7state().getValue(), 0);
+  EXPECT_EQ(got.of(R::e_isdnLinkInfo).size(), 1u) << "the ISDN record goes when it changed";
+  clock.advance(PstnSlot::kUpdateMs);
+  settle();
+  got = seen();
+  EXPECT_EQ(got.of(R::e_hdlcLinkInfo).size(), 2u);
+  EXPECT_TRUE(got.of(R::e_isdnLinkInfo).empty());
+}
+
+TEST_F(PstnSlotTest, ABasicRateLinkStartsWhenBothDirectionsAreConnected) {
+  send(create_trunk(1, 10, 2, 1, true));
+  send(create_pstn_isdn(2, 11, true, 3, false));
+  PstnSlot& p = *pstn(11);
+  EXPECT_EQ(p.kind, PstnSlot::bri_user);
+  EXPECT_TRUE(p.lapd->is_bri());
+  auto before = open_channels();
+  send(connect_cmd(3, 10, 11));
+  EXPECT_EQ(open_channels(), before);
+  EXPECT_EQ(p.hdlc->params.tdm, 9);
+  send(connect_cmd(4, 11, 10));
+  int ch = opened_since(before);
+  ASSERT_GE(ch, 0);
+  EXPECT_EQ(p.hdlc->params.tdm_tx, 9);
+  EXPECT_EQ(p.hdlc->params.mode, HDLC::mode_bri);
+  EXPECT_EQ(sim().hdlc_channel(ch)->type, board::mcc::kTypeBri);
+  // userData is handed to the link whatever its state.
+  send(user_data(5, 11, "\x08\x01\x01\x75"));
+  EXPECT_EQ(p.lapd->out_queued(), 1u);
+  send(simple(6, 11, LGCP::Command::e_destroy));
+  settle();
+  EXPECT_FALSE(sim().hdlc_channel(ch)->open);
+}
+
+TEST_F(PstnSlotTest, TheNetworkSideOfABasicRatePortTalksThroughItsChannel) {
+  send(create_trunk(1, 10, 1, 2, true));
+  send(create_pstn_isdn(2, 11, true, 2, true));
+  PstnSlot& p = *pstn(11);
+  EXPECT_EQ(p.kind, PstnSlot::bri_network);
+  ASSERT_NE(p.lapdNt, nullptr);
+  EXPECT_EQ(p.lapd, nullptr);
+  auto before = open_channels();
+  send(connect_cmd(3, 10, 11));
+  send(connect_cmd(4, 11, 10));
+  int ch = opened_since(before);
+  ASSERT_GE(ch, 0);
+  settle();
+  // A terminal asks for a TEI: the answer goes out on the channel.
+  sim().hdlc_frame(ch, Bytes{0xFC, 0xFF, 0x03, 0x0F, 0x12, 0x34, 0x01, 0xFF});
+  settle();
+  const Bytes assigned{0xFE, 0xFF, 0x03, 0x0F, 0x12, 0x34, 0x02};
+  auto sent = sim().frames_sent(ch);
+  EXPECT_TRUE(std::any_of(sent.begin(), sent.end(), [&](const auto& f) {
+    return f.size() == 8 && std::equal(assigned.begin(), assigned.end(), f.begin());
+  }));
+  clock.advance(PstnSlot::kUpdateMs);
+  settle();
+  auto got = seen();
+  EXPECT_FALSE(got.of(R::e_hdlcLinkInfo).empty());
+  EXPECT_TRUE(got.of(R::e_isdnLinkInfo).empty()) << "no LAPD record for the network side";
+}
+
+TEST_F(PstnSlotTest, FlowChangesOfTheLinkAreReportedAndCasSlotsRunNoLink) {
+  send(create_pstn_isdn(1, 11, false, 1, false));
+  PstnSlot& p = *pstn(11);
+  seen();
+  p.lapd->change_flowstatus(ISDN::LAPD::FlowStatus::stopped);
+  p.lapd->change_flowstatus(ISDN::LAPD::FlowStatus::flowing);
+  auto st = seen().of(R::e_isdnLinkStatus);
+  ASSERT_EQ(st.size(), 2u);
+  EXPECT_EQ(st[0].get_isdnLinkStatus().getValue(), LGCP::IsdnLinkStatus::congested);
+  EXPECT_EQ(st[1].get_isdnLinkStatus().getValue(), LGCP::IsdnLinkStatus::normal);
+
+  send(slot_command(2, 12, [](LGCP::Command& c) { c.select_create().select_pstn().select_cas().set_trunk(1); }));
+  PstnSlot& cas = *pstn(12);
+  EXPECT_EQ(cas.link, nullptr);
+  EXPECT_EQ(cas.layers(), 0u);
+  send(user_data(3, 12, "x"));
+  clock.advance(PstnSlot::kUpdateMs);
+  settle();
+  auto got = seen();
+  EXPECT_EQ(got.answers, (Strings{"success", "success"}));
+  EXPECT_EQ(got.of(R::e_hdlcLinkInfo).size(), 2u);
+}
+
+}  // namespace
