@@ -53,6 +53,9 @@ public:
     std::string asValueNotation() const;
     bool setFromValueNotation(const std::string& text);
 
+    // Compares with a value of the same type: 0 when equal.
+    virtual int do_compare(const AbstractData& other) const = 0;
+
     friend bool operator==(const AbstractData& a, const AbstractData& b) { return a.compare(b) == 0; }
     friend bool operator!=(const AbstractData& a, const AbstractData& b) { return a.compare(b) != 0; }
 
@@ -62,7 +65,6 @@ protected:
     // Assignment copies the content only: the target keeps its record.
     AbstractData& operator=(const AbstractData&) { return *this; }
 
-    virtual int do_compare(const AbstractData& other) const = 0;
     virtual AbstractData* do_clone() const = 0;
     virtual bool do_accept(Visitor& v) = 0;
     virtual bool do_accept(ConstVisitor& v) const = 0;

@@ -33,8 +33,10 @@ public:
     bool isValid() const;
     bool isStrictlyValid() const;
 
-protected:
+public:
     int do_compare(const AbstractData& other) const override;
+
+protected:
     AbstractData* do_clone() const override;
     bool do_accept(Visitor& v) override;
     bool do_accept(ConstVisitor& v) const override;

@@ -20,8 +20,10 @@ public:
     const std::vector<char>& getData() const { return bitData_; }
     std::vector<char>& getData() { return bitData_; }
 
-protected:
+public:
     int do_compare(const AbstractData& other) const override;
+
+protected:
     AbstractData* do_clone() const override;
     bool do_accept(Visitor& v) override;
     bool do_accept(ConstVisitor& v) const override;

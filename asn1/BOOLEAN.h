@@ -16,8 +16,10 @@ public:
     void setValue(bool v) { value_ = v; }
     operator bool() const { return value_; }
 
-protected:
+public:
     int do_compare(const AbstractData& other) const override;
+
+protected:
     AbstractData* do_clone() const override;
     bool do_accept(Visitor& v) override;
     bool do_accept(ConstVisitor& v) const override;

@@ -33,8 +33,10 @@ public:
     // Looks a value up in a names table (see Info.h); empty when unnamed.
     static std::string_view nameOf(const EnumeratedInfo* info, int value);
 
-protected:
+public:
     int do_compare(const AbstractData& other) const override;
+
+protected:
     AbstractData* do_clone() const override;
     bool do_accept(Visitor& v) override;
     bool do_accept(ConstVisitor& v) const override;

@@ -31,8 +31,10 @@ public:
     int mindiff = 0;  // offset from UTC in minutes
     bool utc = false;
 
-protected:
+public:
     int do_compare(const AbstractData& other) const override;
+
+protected:
     AbstractData* do_clone() const override;
     bool do_accept(Visitor& v) override;
     bool do_accept(ConstVisitor& v) const override;

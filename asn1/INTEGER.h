@@ -25,8 +25,10 @@ public:
     // Within the record's bounds (unsigned compare unless the lower bound is negative).
     bool isStrictValid() const;
 
-protected:
+public:
     int do_compare(const AbstractData& other) const override;
+
+protected:
     AbstractData* do_clone() const override;
     bool do_accept(Visitor& v) override;
     bool do_accept(ConstVisitor& v) const override;

@@ -10,8 +10,10 @@ public:
     static const TypeInfo theInfo;
     explicit Null(const void* info = &theInfo) : AbstractData(info) {}
 
-protected:
+public:
     int do_compare(const AbstractData& other) const override;
+
+protected:
     AbstractData* do_clone() const override;
     bool do_accept(Visitor& v) override;
     bool do_accept(ConstVisitor& v) const override;

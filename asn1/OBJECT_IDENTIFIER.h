@@ -20,8 +20,10 @@ public:
     // False when the input ends inside a sub-identifier.
     bool decodeCommon(const char* bytes, unsigned length);
 
-protected:
+public:
     int do_compare(const AbstractData& other) const override;
+
+protected:
     AbstractData* do_clone() const override;
     bool do_accept(Visitor& v) override;
     bool do_accept(ConstVisitor& v) const override;

@@ -25,8 +25,10 @@ public:
 
     operator std::string() const { return std::string(begin(), end()); }
 
-protected:
+public:
     int do_compare(const AbstractData& other) const override;
+
+protected:
     AbstractData* do_clone() const override;
     bool do_accept(Visitor& v) override;
     bool do_accept(ConstVisitor& v) const override;

@@ -71,8 +71,10 @@ public:
     BitMap& extensionMap() { return extensionMap_; }
     const BitMap& extensionMap() const { return extensionMap_; }
 
-protected:
+public:
     int do_compare(const AbstractData& other) const override;
+
+protected:
     AbstractData* do_clone() const override;
     bool do_accept(Visitor& v) override;
     bool do_accept(ConstVisitor& v) const override;

@@ -37,7 +37,7 @@ function(vx_link_all target board)
 endfunction()
 
 function(vx_executable name board)
-  set(main ${CMAKE_SOURCE_DIR}/control/main.cpp)
+  set(main ${CMAKE_SOURCE_DIR}/daemon/main.cpp)
   add_executable(${name} ${main})
   vx_link_all(${name} ${board})
 endfunction()

@@ -4,7 +4,7 @@
 #include <iostream>
 #include <new>
 
-#include "control/Profile.h"
+#include "foundation/Profile.h"
 #include "control/StrmProtocol.h"
 #include "control/Tpkt_protocol.h"
 #include "foundation/Packet.h"

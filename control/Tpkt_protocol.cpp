@@ -4,7 +4,7 @@
 #include <iostream>
 #include <new>
 
-#include "control/Profile.h"
+#include "foundation/Profile.h"
 #include "foundation/Mux.h"
 
 Tpkt_protocol::Tpkt_protocol() = default;

@@ -5,7 +5,7 @@
 #include <ostream>
 #include <string>
 
-#include "control/Profile.h"
+#include "foundation/Profile.h"
 #include "foundation/Event.h"
 #include "foundation/Multiplexer.h"
 #include "foundation/PollEventAsText.h"

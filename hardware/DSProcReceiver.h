@@ -21,7 +21,7 @@ struct DSProcVADEvent {
 };
 
 struct DSProcSDEvent {
-  int sd_rx;
+  int sd;
 };
 
 // The driver's payloads, handed on as they arrived (12 bytes each, big-endian words).

@@ -1,3 +1,3 @@
 #include "radio/RtpED137Factory.h"
 
-RtpED137Factory::RtpED137Factory() = default;
+RtpED137Factory::RtpED137Factory() : UnbuiltSlotFactory("RTP Ext ED137") {}

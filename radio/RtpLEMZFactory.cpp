@@ -1,3 +1,3 @@
 #include "radio/RtpLEMZFactory.h"
 
-RtpLEMZFactory::RtpLEMZFactory() = default;
+RtpLEMZFactory::RtpLEMZFactory() : UnbuiltSlotFactory("RTP Ext LEMZ") {}

@@ -2,7 +2,7 @@
 // Factory of LEMZ radio RTP slots (registered in the factory list; makes no slot yet).
 #include "slots/SlotFactory.h"
 
-class RtpLEMZFactory : public SlotFactory {
+class RtpLEMZFactory : public UnbuiltSlotFactory {
  public:
   RtpLEMZFactory();
 };

@@ -1,3 +1,3 @@
 #include "slots/EchoFactory.h"
 
-EchoFactory::EchoFactory() = default;
+EchoFactory::EchoFactory() : UnbuiltSlotFactory("Echo") {}

@@ -1,3 +1,3 @@
 #include "slots/ExtFactory.h"
 
-ExtFactory::ExtFactory() = default;
+ExtFactory::ExtFactory() : UnbuiltSlotFactory("Ext") {}

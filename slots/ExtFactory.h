@@ -2,7 +2,7 @@
 // Factory of ext slots (registered in the factory list; makes no slot yet).
 #include "slots/SlotFactory.h"
 
-class ExtFactory : public SlotFactory {
+class ExtFactory : public UnbuiltSlotFactory {
  public:
   ExtFactory();
 };

@@ -1,3 +1,3 @@
 #include "slots/HdlcSlotFactory.h"
 
-HdlcSlotFactory::HdlcSlotFactory() = default;
+HdlcSlotFactory::HdlcSlotFactory() : UnbuiltSlotFactory("HdlcSlotFactory") {}

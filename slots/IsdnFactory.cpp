@@ -1,3 +1,3 @@
 #include "slots/IsdnFactory.h"
 
-IsdnFactory::IsdnFactory() = default;
+IsdnFactory::IsdnFactory() : UnbuiltSlotFactory("ISDN") {}

@@ -1,3 +1,68 @@
 #include "slots/MapFactory.h"
 
+#include <iostream>
+
+#include "asn1/schemas/LGCP.h"
+#include "hardware/HwMux.h"
+#include "slots/MapSlot.h"
+#include "slots/Slots.h"
+
+int GetMapTimeSlot(LGCP::SharedChannel const& channel) {
+  // Compared as signed numbers, so that a negative value is refused like a large one.
+  const int bus = static_cast<int>(channel.get_bus().getValue());
+  const int ch = static_cast<int>(channel.get_channel().getValue());
+  if (bus < 0 || bus >= MapFactory::kBuses || ch < 0 || ch >= MapFactory::kBusChannels) return -1;
+  return HwMux::kFirstOutput + MapFactory::kBusChannels * bus + ch;
+}
+
 MapFactory::MapFactory() = default;
+
+Slot* MapFactory::INewSlot(LGCP::CreateParams const& params) {
+  if (params.getID() != LGCP::CreateParams::e_map) return nullptr;
+  const LGCP::MapParams& p = params.get_map();
+  const int tx = p.has_transmitter() ? GetMapTimeSlot(p.get_transmitter()) : -1;
+  const int rx = p.has_receiver() ? GetMapTimeSlot(p.get_receiver()) : -1;
+  if ((p.has_transmitter() && tx < 0) || (p.has_receiver() && rx < 0)) {
+    std::cerr << "map-slot: shared channel out of range, refused." << std::endl;
+    return nullptr;
+  }
+  auto* slot = new MapSlot(tx, rx);
+  AllocateMapSlot(slot);
+  return slot;
+}
+
+void MapFactory::AllocateMapSlot(MapSlot* slot) {
+  for (const int log : {slot->GetRxLogChannel(), slot->GetTxLogChannel()}) {
+    if (log < 0) continue;  // no such channel
+    MapSlot*& entry = entries[static_cast<unsigned>(log)];
+    if (entry && entry != slot) {
+      std::cerr << "map-slot: two slots require the same ipc-slot, remove old." << std::endl;
+      std::cerr << "new slot " << *slot << " <-> old slot " << *entry << std::endl;
+      Slots::instance()->Destroy(entry);
+    }
+    entry = slot;
+  }
+}
+
+void MapFactory::ReleaseMapSlot(MapSlot* slot) {
+  if (slot->IsRxExists()) {
+    const int log = slot->GetRxLogChannel();
+    std::clog << "map: disable map channel " << log << std::endl;
+    HwMux::instance()->Disable(slot->rxChannel);
+    if (entries[static_cast<unsigned>(log)] != slot)
+      std::cerr << "map-slot: internal error! MapFactory::ReleaseMapSlot() code 1" << std::endl;
+    entries[static_cast<unsigned>(log)] = nullptr;
+  }
+  // A slot that receives and transmits on one channel had that entry cleared just above.
+  if (slot->IsTxExists() && slot->txChannel != slot->rxChannel) {
+    const int log = slot->GetTxLogChannel();
+    if (entries[static_cast<unsigned>(log)] != slot)
+      std::cerr << "map-slot: internal error! MapFactory::ReleaseMapSlot() code 2" << std::endl;
+    entries[static_cast<unsigned>(log)] = nullptr;
+  }
+}
+
+void MapFactory::ForgetMapSlot(MapSlot* slot) {
+  for (const int log : {slot->GetRxLogChannel(), slot->GetTxLogChannel()})
+    if (log >= 0 && entries[static_cast<unsigned>(log)] == slot) entries[static_cast<unsigned>(log)] = nullptr;
+}

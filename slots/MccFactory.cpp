@@ -1,3 +1,3 @@
 #include "slots/MccFactory.h"
 
-MccFactory::MccFactory() = default;
+MccFactory::MccFactory() : UnbuiltSlotFactory("MCC") {}

@@ -2,6 +2,6 @@
 
 namespace Mixer {
 
-MixerFactory::MixerFactory() = default;
+MixerFactory::MixerFactory() : UnbuiltSlotFactory("Mixer") {}
 
 }  // namespace Mixer

@@ -4,7 +4,7 @@
 
 namespace Mixer {
 
-class MixerFactory : public SlotFactory {
+class MixerFactory : public UnbuiltSlotFactory {
  public:
   MixerFactory();
 };

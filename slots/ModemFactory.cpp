@@ -1,3 +1,3 @@
 #include "slots/ModemFactory.h"
 
-ModemFactory::ModemFactory() = default;
+ModemFactory::ModemFactory() : UnbuiltSlotFactory("Modem") {}

@@ -2,7 +2,7 @@
 // Factory of modem slots (registered in the factory list; makes no slot yet).
 #include "slots/SlotFactory.h"
 
-class ModemFactory : public SlotFactory {
+class ModemFactory : public UnbuiltSlotFactory {
  public:
   ModemFactory();
 };

@@ -1,3 +1,3 @@
 #include "slots/PstnFactory.h"
 
-PstnFactory::PstnFactory() = default;
+PstnFactory::PstnFactory() : UnbuiltSlotFactory("PSTN") {}

@@ -1,3 +1,3 @@
 #include "slots/RtpFactory.h"
 
-RtpFactory::RtpFactory() = default;
+RtpFactory::RtpFactory() : UnbuiltSlotFactory("RTP") {}

@@ -1,5 +1,10 @@
 #include "slots/Slots.h"
 
+#include <algorithm>
+#include <iostream>
+
+#include "slots/Connection.h"
+#include "slots/Slot.h"
 #include "slots/SlotFactory.h"
 
 Slots* Slots::instance() {
@@ -7,41 +12,169 @@ Slots* Slots::instance() {
   return &slots;
 }
 
+// Slots are not destroyed at exit: the process ends with them.
+Slots::~Slots() = default;
+
 bool Slots::OnCommand(LGCP::Command const& command) {
   return IsSlotPresent() ? OnSlotCommand(command) : OnBaseCommand(command);
 }
 
 bool Slots::OnBaseCommand(LGCP::Command const& command) {
   if (command.getID() != LGCP::Command::e_query) return false;
-  Success();
-  UpdateHardwareResources();
+  CmdQuery();
   return true;
 }
 
 bool Slots::OnSlotCommand(LGCP::Command const& command) {
-  switch (command.getID()) {
-    case LGCP::Command::e_connect:
-      if (command.get_connect().getValue() >= kSlots) {
-        Error(LGCP::ErrorCause::invalidSlot);
+  const int id = command.getID();
+  if (id < LGCP::Command::e_connect || id > LGCP::Command::e_ioctl) return false;
+  const unsigned number = GetSlot();
+  if (!CheckSlot(number)) {
+    Error(LGCP::ErrorCause::invalidSlot);
+    return true;
+  }
+  if (id == LGCP::Command::e_create) {
+    CmdCreate(number, command.get_create());
+    return true;
+  }
+  Slot* const slot = table[number];
+  if (id == LGCP::Command::e_connect) {
+    CmdConnect(slot, command.get_connect().getValue());
+    return true;
+  }
+  if (!slot) {
+    Error(LGCP::ErrorCause::slotNotExists);
+    return true;
+  }
+  bool done = false;
+  switch (id) {
+    case LGCP::Command::e_disconnect:
+      if (!Disconnect(*slot)) {
+        Error(LGCP::ErrorCause::disconnectFail);
         return true;
       }
-      Error(LGCP::ErrorCause::slotNotExists);
-      return true;
-    case LGCP::Command::e_create:
-      // No factory of this build makes a slot of any kind.
-      Error(LGCP::ErrorCause::insufficientResources);
-      return true;
-    case LGCP::Command::e_disconnect:
+      done = true;
+      break;
     case LGCP::Command::e_destroy:
-    case LGCP::Command::e_activate:
-    case LGCP::Command::e_deactivate:
-    case LGCP::Command::e_userData:
-    case LGCP::Command::e_ioctl:
-      Error(LGCP::ErrorCause::slotNotExists);
+      CmdDestroy(slot);
       return true;
-    default:
-      return false;
+    case LGCP::Command::e_activate: done = slot->IActivate(command.get_activate()); break;
+    case LGCP::Command::e_deactivate: done = slot->IDeactivate(); break;
+    case LGCP::Command::e_userData: done = slot->IUserData(command.get_userData()); break;
+    case LGCP::Command::e_ioctl: done = slot->Ioctl(command.get_ioctl()); break;
   }
+  if (done)
+    Success();
+  else
+    Error(LGCP::ErrorCause::unsupported);
+  return true;
+}
+
+void Slots::CmdConnect(Slot* slot, unsigned target) {
+  if (!CheckSlot(target)) {
+    Error(LGCP::ErrorCause::invalidSlot);
+    return;
+  }
+  Slot* const sink = table[target];
+  if (!slot || !sink) {
+    Error(LGCP::ErrorCause::slotNotExists);
+    return;
+  }
+  if (Connect(*slot, *sink))
+    Success();
+  else
+    Error(LGCP::ErrorCause::connectFail);
+}
+
+void Slots::CmdCreate(unsigned number, LGCP::CreateParams const& params) {
+  if (Slot* old = table[number]) {
+    if (old->destroying) {
+      Error(LGCP::ErrorCause::destroyInProgress);
+      return;
+    }
+    Destroy(old);
+    if (table[number]) {
+      Error(LGCP::ErrorCause::slotIdBusy);
+      return;
+    }
+  }
+  Slot* slot = nullptr;
+  for (SlotFactory* f = firstFactory; f && !slot; f = f->next) slot = f->NewSlot(params);
+  if (!slot) {
+    Error(LGCP::ErrorCause::insufficientResources);
+    return;
+  }
+  slot->number = number;
+  live.push_back(slot);
+  table[number] = slot;
+  Success();
+  slot->IAfterCreate();
+}
+
+void Slots::CmdDestroy(Slot* slot) {
+  if (slot->destroying) {
+    Error(LGCP::ErrorCause::destroyInProgress);
+    return;
+  }
+  if (Destroy(slot)) {
+    Success();
+    return;
+  }
+  slot->destroySeq = delayResponse();
+  slot->destroyDelayed = true;
+}
+
+void Slots::CmdQuery() {
+  Success();
+  UpdateHardwareResources();
+}
+
+bool Slots::Destroy(Slot* slot) {
+  Disconnect(*slot);
+  if (!DisconnectSinks(*slot)) std::cerr << "mux internal error: expected slots not exists." << std::endl;
+  if (!slot->sinks.empty()) std::cerr << "mux internal error: unexpected slots exists." << std::endl;
+  slot->destroying = true;
+  if (!slot->BeforeDestroy()) return false;
+  on_release(slot);
+  return true;
+}
+
+void Slots::on_release(Slot* slot) {
+  if (slot->destroyDelayed) delayedSuccess(slot->number, slot->destroySeq);
+  int_destroy(slot);
+}
+
+void Slots::int_destroy(Slot* slot) {
+  std::erase(live, slot);
+  std::erase(pending, slot);
+  if (CheckSlot(slot->number) && table[slot->number] == slot) table[slot->number] = nullptr;
+  // Whatever path led here, the factory forgets the slot before it is deleted.
+  if (slot->factory) slot->factory->Remove(slot);
+  delete slot;
+}
+
+// The controller is gone: every slot is destroyed. Slots whose kind puts its destruction off
+// get kPendingDestroyMs to finish it and are deleted then, finished or not. Their destroy
+// answers, if any were delayed, went with the lost connection.
+void Slots::OnDisconnect() {
+  while (!live.empty()) {
+    Slot* const slot = live.front();
+    slot->destroyDelayed = false;
+    if (slot->destroying || !Destroy(slot)) {
+      std::erase(live, slot);
+      pending.push_back(slot);
+    }
+  }
+  if (!pending.empty()) pendingTimer.set(kPendingDestroyMs, &Slots::OnPendingTimer, this);
+}
+
+void Slots::OnPendingTimer() {
+  while (!pending.empty()) int_destroy(pending.front());
+}
+
+void Slots::OnSignal(LGCP::Signal const& signal) {
+  if (signal.getID() != LGCP::Signal::e_trunkStatus) return;
+  for (SlotFactory* f = firstFactory; f; f = f->next) f->SelfSignal(signal);
 }
 
 void Slots::UpdateHardwareResources() {
@@ -54,7 +187,7 @@ void Slots::UpdateHardwareResources() {
   r.set_rtp_g711(0);
   r.set_rtp_g711mcc(0);
   r.set_modem(0);
-  r.set_mux(false);
+  r.set_mux(true);
   r.set_mcc_data(0);
   r.set_mcc_bri(0);
   r.set_mcc_trans(0);

@@ -1,25 +1,62 @@
 #pragma once
-// The slot table service (bound second, after the heartbeat): takes the slot commands and
-// the resource query. This is its start-up shell: no factory makes a slot yet, so the table
-// stays empty and every slot command is answered with the cause that an empty table gives.
+// The slot table service (bound second, after the heartbeat): owns every slot from its
+// creation to its deletion, takes the slot commands and the resource query, passes the trunk
+// status on to the factories, and destroys every slot when the controller is lost.
+#include <array>
+#include <cstdint>
+#include <vector>
+
 #include "control/CtrlSrvService.h"
+#include "foundation/TimerEvent.h"
+
+class Slot;
 
 class Slots : public CtrlSrv::Service {
  public:
   static constexpr unsigned kSlots = 1024;
+  // How long the slots whose destruction was put off may finish it after a controller loss.
+  static constexpr unsigned kPendingDestroyMs = 1000;
 
   static Slots* instance();
+  static bool CheckSlot(unsigned number) { return number < kSlots; }
+
+  ~Slots() override;
 
   void OnConnect() override {}
-  void OnDisconnect() override {}
+  void OnDisconnect() override;
   bool OnCommand(LGCP::Command const& command) override;
-  void OnSignal(LGCP::Signal const&) override {}
+  void OnSignal(LGCP::Signal const& signal) override;
 
   // Collects every factory's part of the resources and sends it as the "query" signal.
   void UpdateHardwareResources();
+
+  // Disconnects the slot and starts its destruction: true when it is gone, false when its
+  // kind finishes later (through Slot::on_release).
+  bool Destroy(Slot* slot);
+  // A put-off destruction is complete: answers a delayed destroy and deletes the slot.
+  void on_release(Slot* slot);
+  // Takes the slot out of every list and deletes it.
+  void int_destroy(Slot* slot);
+
+  // The slot under a number, or null (also for a number out of range).
+  Slot* Find(unsigned number) const { return CheckSlot(number) ? table[number] : nullptr; }
+  // Existing slots in creation order; slots left pending by a controller loss.
+  const std::vector<Slot*>& Live() const { return live; }
+  const std::vector<Slot*>& Pending() const { return pending; }
 
  private:
   Slots() = default;
   bool OnBaseCommand(LGCP::Command const& command);
   bool OnSlotCommand(LGCP::Command const& command);
+  void CmdCreate(unsigned number, LGCP::CreateParams const& params);
+  void CmdDestroy(Slot* slot);
+  void CmdConnect(Slot* slot, unsigned target);
+  void CmdQuery();
+  // Deletes the slots left pending by a controller loss.
+  void OnPendingTimer();
+
+  std::array<Slot*, kSlots> table{};
+  std::vector<Slot*> live;
+  std::vector<Slot*> pending;
+  Timer pendingTimer;
 };

@@ -1,3 +1,3 @@
 #include "slots/T38SoftFactory.h"
 
-T38SoftFactory::T38SoftFactory() = default;
+T38SoftFactory::T38SoftFactory() : UnbuiltSlotFactory("T.38 soft") {}

@@ -1,3 +1,3 @@
 #include "slots/VoiceFactory.h"
 
-VoiceFactory::VoiceFactory() = default;
+VoiceFactory::VoiceFactory() : UnbuiltSlotFactory("Voice/mcc") {}

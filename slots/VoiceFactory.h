@@ -2,7 +2,7 @@
 // Factory of voice play and record slots (registered in the factory list; makes no slot yet).
 #include "slots/SlotFactory.h"
 
-class VoiceFactory : public SlotFactory {
+class VoiceFactory : public UnbuiltSlotFactory {
  public:
   VoiceFactory();
 };

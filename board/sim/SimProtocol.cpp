@@ -91,7 +91,7 @@ std::string error(const std::string& text) { return "error " + text + "\n"; }
 const char* kHelp =
     "reset service requests clear-requests count fail fail-open hangup open raw dtmf cas trunk "
     "dsp-vad dsp-sd dsp-bss dsp-flags dsp-event hdlc-frame tdm-frame stall unstall cable loopback uncable "
-    "switch read channels frames clock tclk cas-state spi spi-present dip power leds vad-version "
+    "switch connections read channels frames clock tclk cas-state spi spi-present dip power leds vad-version "
     "tone dsp mcc-capacity rtp-ext-packet rtp-ext-sessions rtp-ext-sent";
 
 }  // namespace
@@ -278,6 +278,14 @@ std::string SimProtocol::execute(std::string_view line) {
     if (e.kind == SimSwitch::Entry::constant) return ok("constant " + std::to_string(e.byte));
     if (e.kind == SimSwitch::Entry::connected) return ok("connected " + std::to_string(e.source));
     return ok("disabled");
+  }
+  if (cmd == "connections" && n == 0) {
+    const auto driven = st.mux.driven();
+    std::string out = ok(std::to_string(driven.size()));
+    for (const auto& [ch, e] : driven)
+      out += std::to_string(ch) + (e.kind == SimSwitch::Entry::connected ? " connected " + std::to_string(e.source)
+                                                                         : " constant " + std::to_string(e.byte)) + "\n";
+    return out;
   }
   if (cmd == "channels" && n == 0) {
     const auto& channels = board_.hdlc_channels();

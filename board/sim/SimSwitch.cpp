@@ -72,4 +72,11 @@ void SimSwitch::reset() {
   cables_.clear();
 }
 
+std::vector<std::pair<int, SimSwitch::Entry>> SimSwitch::driven() const {
+  std::vector<std::pair<int, Entry>> out;
+  for (size_t ch = 0; ch < table_.size(); ++ch)
+    if (table_[ch].kind != Entry::disabled) out.emplace_back(static_cast<int>(ch), table_[ch]);
+  return out;
+}
+
 }  // namespace board::sim

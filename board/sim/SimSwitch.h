@@ -5,6 +5,7 @@
 #include <functional>
 #include <map>
 #include <optional>
+#include <utility>
 #include <vector>
 
 namespace board::sim {
@@ -29,6 +30,8 @@ class SimSwitch {
   void disable(int channel);
   void write(int channel, uint8_t byte);
   const Entry& entry(int channel) const { return table_[static_cast<size_t>(channel)]; }
+  // Every channel that is not disabled, in channel order.
+  std::vector<std::pair<int, Entry>> driven() const;
 
   // The byte a channel carries: its constant, or what its source carries; 0xFF when undriven.
   uint8_t read(int channel) const;

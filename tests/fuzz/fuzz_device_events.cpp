@@ -53,7 +53,7 @@ class DspSlot : public DSProcReceiver {
     if (ts_ % 2 == 1) renew_dsp(ts_);
   }
   void dsproc_bss_event(const Hardware::dsproc_bss_event* e) override { sink_ += e->score.bits(); }
-  void dsproc_sd_event(const Hardware::DSProcSDEvent& e) override { sink_ += static_cast<unsigned>(e.sd_rx); }
+  void dsproc_sd_event(const Hardware::DSProcSDEvent& e) override { sink_ += static_cast<unsigned>(e.sd); }
   void dsproc_tone_flt_event(const Hardware::dsproc_tone_event* e) override { sink_ += e->frequency + e->presence; }
   void dsproc_flags_event(const Hardware::dsproc_flags_event* e) override {
     sink_ += e->flags ^ e->mask;

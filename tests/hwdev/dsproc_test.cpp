@@ -34,7 +34,7 @@ struct DspSlot : DSProcReceiver {
     if (auto f = on_vad) f();  // a copy: the callback may destroy this receiver
   }
   void dsproc_bss_event(const Hardware::dsproc_bss_event* e) override { scores.push_back(e->score); }
-  void dsproc_sd_event(const Hardware::DSProcSDEvent& e) override { sds.push_back(e.sd_rx); }
+  void dsproc_sd_event(const Hardware::DSProcSDEvent& e) override { sds.push_back(e.sd); }
   void dsproc_tone_flt_event(const Hardware::dsproc_tone_event* e) override {
     tones.emplace_back(e->frequency, e->presence);
   }

@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "control/Daemon.h"
+#include "daemon/Daemon.h"
 
 TEST(DaemonIdentity, KeepsAtMost79Characters) {
   EXPECT_EQ(Daemon::Identity("vxr-T240617-1510"), "vxr-T240617-1510");

@@ -1,4 +1,4 @@
-#include "control/Version.h"
+#include "foundation/Version.h"
 
 #include <ostream>
 

@@ -11,8 +11,8 @@
 
 #include "control/AcceptorNetCheckConnection.h"
 #include "control/CtrlSrvServer.h"
-#include "control/Daemon.h"
-#include "control/Version.h"
+#include "daemon/Daemon.h"
+#include "foundation/Version.h"
 #include "foundation/ChildWait.h"
 #include "foundation/Dpc.h"
 #include "foundation/IniFile.h"
@@ -25,6 +25,7 @@
 #include "foundation/Traces.h"
 #include "hardware/BusCtl.h"
 #include "hardware/E1Ctl.h"
+#include "hardware/HwMux.h"
 #include "hardware/HwTests.h"
 #include "hardware/spiCtrl.h"
 #include "monitoring/HeartBeatCtl.h"
@@ -43,13 +44,10 @@
 #include "slots/RtpFactory.h"
 #include "slots/Slots.h"
 #include "slots/T38SoftFactory.h"
+#include "slots/TrunkFactory.h"
 #include "slots/VoiceFactory.h"
 #ifdef VOXRELAY_SIM_BOARD
 #include "board/sim/SimServer.h"
-#endif
-#if __has_include("hardware/HwMux.h")
-#include "hardware/HwMux.h"
-#define VOXRELAY_HAVE_HWMUX 1
 #endif
 
 namespace {
@@ -181,6 +179,8 @@ int main(int argc, char** argv) {
   }
   ApplyTestOverrides();
 
+  // Asked in reverse order of construction: the trunk factories last, trunk 0 at the very end.
+  TrunkFactory::BuildAll();
   static MapFactory mapFactory;
   static PstnFactory pstnFactory;
   static RtpFactory rtpFactory;
@@ -196,9 +196,7 @@ int main(int argc, char** argv) {
   static RtpED137Factory rtpED137Factory;
   static HdlcSlotFactory hdlcSlotFactory;
 
-#ifdef VOXRELAY_HAVE_HWMUX
   HwMux::instance();
-#endif
   MonitoringCtl::instance()->Configure(*file);
 
   if (daemon) RunDaemon();

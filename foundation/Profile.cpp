@@ -1,4 +1,4 @@
-#include "control/Profile.h"
+#include "foundation/Profile.h"
 
 #include <ostream>
 

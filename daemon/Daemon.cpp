@@ -1,4 +1,4 @@
-#include "control/Daemon.h"
+#include "daemon/Daemon.h"
 
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -12,7 +12,7 @@
 #include <memory>
 #include <sstream>
 
-#include "control/Version.h"
+#include "foundation/Version.h"
 #include "foundation/HourlyLog.h"
 #include "foundation/Paths.h"
 #include "foundation/Syslog.h"

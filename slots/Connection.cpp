@@ -1,0 +1,88 @@
+#include "slots/Connection.h"
+
+#include <iostream>
+
+#include "hardware/HwMux.h"
+#include "slots/Slot.h"
+
+bool Connect(Slot& src, Slot& dst) {
+  if (dst.source == &src) return true;
+  if (src.sinks.empty()) {
+    if (!src.IOnOutputStream()) {
+      std::cerr << "slot " << src << " don't have output stream to " << dst << std::endl;
+      return false;
+    }
+    src.OnChangeOutputStream(true);
+  }
+  Slot* const old = dst.source;
+  if (!old) {
+    if (!dst.IOnInputStream()) {
+      std::cerr << "slot " << dst << " don't have input stream from " << src << std::endl;
+      return false;
+    }
+    dst.OnChangeInputStream(true);
+  } else {
+    // The hardware path from the old source goes; the logical link stays until the new
+    // path is made, so that a failure leaves dst with its old source.
+    llDisconnect(dst);
+  }
+  if (!llConnect(src, dst)) {
+    // A sink that had a source gets its old path back, so that the link it keeps is real.
+    if (old && !llConnect(*old, dst))
+      std::cerr << "slot " << dst << " lost its path from " << *old << std::endl;
+    if (!dst.source) dst.IOnInputRelease();
+    if (src.sinks.empty()) src.IOnOutputRelease();
+    return false;
+  }
+  if (old) {
+    dst.LogicalDisconnect();
+    if (old->sinks.empty()) old->IOnOutputRelease();
+  }
+  dst.LogicalConnect(src);
+  return true;
+}
+
+bool Disconnect(Slot& dst) {
+  Slot* const old = dst.source;
+  if (!old) return true;
+  const bool result = llDisconnect(dst);
+  dst.LogicalDisconnect();
+  dst.IOnInputRelease();
+  if (old->sinks.empty()) old->IOnOutputRelease();
+  return result;
+}
+
+bool llConnect(Slot& src, Slot& dst) {
+  if (src.GetConnectionPriority() > dst.GetConnectionPriority()) return src.IHwConnectTransmitter(dst);
+  return dst.IHwConnectReceiver(src);
+}
+
+bool llDisconnect(Slot& dst) {
+  Slot* const src = dst.source;
+  if (!src) return false;
+  if (dst.GetConnectionPriority() > src->GetConnectionPriority()) return dst.IHwDisconnectReceiver(*src);
+  return src->IHwDisconnectTransmitter(dst);
+}
+
+bool MuxConnect(Slot& src, Slot& dst) {
+  const int tx = src.IGetTransmitChannel();
+  const int rx = dst.IGetReceiveChannel();
+  if (!HwMux::instance()->Connect(tx, rx)) return false;
+  std::clog << "mux: slot " << src << " [" << tx << "] -> " << dst << " [" << rx << "]" << std::endl;
+  return true;
+}
+
+bool MuxDisconnect(Slot& dst) {
+  const int rx = dst.IGetReceiveChannel();
+  if (!HwMux::instance()->Disconnect(rx)) return false;
+  std::clog << "mux: disconnect slot " << dst << " [" << rx << "]" << std::endl;
+  return true;
+}
+
+bool DisconnectSinks(Slot& src) {
+  for (size_t n = src.sinks.size(); n > 0; --n) {
+    if (src.sinks.empty()) return false;
+    Disconnect(*src.sinks.front());
+  }
+  return true;
+}

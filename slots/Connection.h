@@ -1,0 +1,23 @@
+#pragma once
+// The connection model: the output of one slot feeds the inputs of any number of sinks; a
+// sink has at most one source. Connect and Disconnect keep the logical links, ask the slots
+// for their streams and let the side with the higher connection priority make the hardware
+// path (llConnect, llDisconnect); the default path goes through the TDM switch.
+class Slot;
+
+// Connects the output of src to the input of dst (dst leaves an earlier source).
+bool Connect(Slot& src, Slot& dst);
+// Takes dst off its source; true also when it had none.
+bool Disconnect(Slot& dst);
+
+// The hardware halves, each made by the side with the higher priority (the sink on a tie).
+bool llConnect(Slot& src, Slot& dst);
+bool llDisconnect(Slot& dst);
+
+// The default hardware path: src's transmit channel switched onto dst's receive channel; a
+// connection is named by the receiving side's channel.
+bool MuxConnect(Slot& src, Slot& dst);
+bool MuxDisconnect(Slot& dst);
+
+// Takes off every sink that src had when called; false when the list ran empty early.
+bool DisconnectSinks(Slot& src);

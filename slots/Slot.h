@@ -1,0 +1,123 @@
+#pragma once
+// One media or signalling endpoint of the gateway, named by the controller with a slot number.
+// Each slot kind derives from Slot and overrides the hooks it needs; the Slots service owns
+// every slot, and the connection model (slots/Connection.h) links the output of one slot to
+// the inputs of others.
+#include <cstdint>
+#include <iosfwd>
+#include <string>
+#include <vector>
+
+#include "asn1/schemas/LGCP.h"
+#include "hardware/DSProcReceiver.h"
+#include "hardware/TonecReceiver.h"
+
+namespace board::rtp {
+struct rtp_event;
+}
+using rtp_event = board::rtp::rtp_event;
+
+class SlotFactory;
+
+class Slot {
+ public:
+  // The number of a slot that the Slots service has not numbered yet.
+  static constexpr uint32_t kNoNumber = 0xFFFFFFFF;
+
+  Slot();
+  Slot(const Slot&) = delete;
+  Slot& operator=(const Slot&) = delete;
+
+  // Hooks, in the order every kind sees them; the base behaviour is that of a slot that has
+  // no trunk, no streams and supports no command.
+  virtual ~Slot();
+  virtual int GetTrunk();
+  virtual int GetTrunkTimeSlot();
+  virtual void OnTrunkStatus(unsigned trunk, ACP::TrunkState::NamedNumber const& state);
+  // Once, after the create command was answered with success.
+  virtual void IAfterCreate();
+  // True: destruction may finish at once. False: the kind finishes later and then calls
+  // on_release().
+  virtual bool IBeforeDestroy();
+  virtual bool IActivate(TERM::TermActivateParams const& params);
+  virtual bool IDeactivate();
+  virtual bool IUserData(std::vector<char> const& data);
+  virtual bool Ioctl(LGCP::IoctlParams const& params);
+  // The side with the higher priority makes the hardware connection.
+  virtual int GetConnectionPriority();
+  virtual bool IHwConnectTransmitter(Slot& sink);
+  virtual bool IHwConnectReceiver(Slot& source);
+  virtual bool IHwDisconnectTransmitter(Slot& sink);
+  virtual bool IHwDisconnectReceiver(Slot& source);
+  // Asked for the output (input) stream when the first sink (the source) is connected.
+  virtual bool IOnOutputStream();
+  virtual bool IOnInputStream();
+  virtual void IOnOutputRelease();
+  virtual void IOnInputRelease();
+  // The slot's TDM channels; -1 when it has none.
+  virtual int IGetTransmitChannel();
+  virtual int IGetReceiveChannel();
+  // The kind's short name ("trunk", "rtp", ...).
+  virtual const char* GetName() const = 0;
+
+  // "07:rtp": the number in at least two digits, "na" unnumbered, "i<n>" above 1023.
+  void Put(std::ostream& os) const;
+
+  // Sends a signal for this slot's number to the controller (other services see it first).
+  void SendSignal(LGCP::Signal const& signal);
+
+  // Signal senders: each sends one signal holding a copy of its argument.
+  void OnTonecEvent(LGCP::TonecEvent const& event);
+  void OnNumber(std::string const& number);
+  void OnModem(TERM::ModemProceeding const& value);
+  void OnModem(TERM::ModemInformation const& value);
+  void OnActivated();
+  // Always with the cause "networkError".
+  void OnDeactivated();
+  void OnAbort(int cause);
+  void OnUserData(std::vector<char> const& data);
+  // Reports the input (output) stream active with its channel or inactive; going inactive
+  // first takes the slot off its source (its sinks off it). Nothing when unchanged.
+  void OnChangeInputStream(bool active);
+  void OnChangeOutputStream(bool active);
+  void OnIoctlResponse(LGCP::IoctlResponse const& response);
+  void OnRtpRadioEvent(TERM::RtpRadioRequest const& request);
+  void OnVADEvent(LGCP::VADEvent const& event);
+  void OnProtoLemzEvent(LEMZGW::ProtoLemzPackets const& packets);
+  void OnSDEvent(LGCP::SDEvent const& event);
+  void OnRtpEvent(LGCP::RtpEvent const& event);
+
+  // A kind calls this when a destruction that it had put off is complete; the slot is
+  // deleted inside, so the caller must not touch it afterwards.
+  void on_release();
+  // IBeforeDestroy, and on true the slot leaves its factory's list.
+  bool BeforeDestroy();
+  // The bookkeeping halves of a connection (no hardware, no signal).
+  void LogicalConnect(Slot& src);
+  void LogicalDisconnect();
+
+  // Event converters: driver records to controller signals.
+  void processTonecEvent(Hardware::TonecReceiver::Params const& params);
+  void processToneGenEvent();
+  void processVADEvent(Hardware::DSProcVADEvent const& event);
+  void processToneFltEvent(Hardware::dsproc_tone_event const* event);
+  void processFlagsEvent(Hardware::dsproc_flags_event const* event);
+  void processBSSEvent(Hardware::dsproc_bss_event const* event);
+  void processSDEvent(Hardware::DSProcSDEvent const& event);
+  void processRtpEvent(rtp_event const& event);
+
+  uint32_t number = kNoNumber;
+  // The slots this one feeds, each once (not owned).
+  std::vector<Slot*> sinks;
+  Slot* source = nullptr;
+  SlotFactory* factory = nullptr;
+  bool inputActive = false;
+  bool outputActive = false;
+  bool destroying = false;
+  // Sequence number of a destroy command whose answer was delayed, valid while
+  // destroyDelayed is set.
+  uint32_t destroySeq = 0;
+  bool destroyDelayed = false;
+};
+
+std::ostream& operator<<(std::ostream& os, Slot const& slot);
