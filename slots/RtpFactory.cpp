@@ -1,3 +1,195 @@
 #include "slots/RtpFactory.h"
 
-RtpFactory::RtpFactory() : UnbuiltSlotFactory("RTP") {}
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <sys/socket.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <iostream>
+#include <sstream>
+
+#include "asn1/schemas/LGCP.h"
+#include "board/board.h"
+#include "board/voice.h"
+#include "foundation/Fd.h"
+#include "hardware/DevNames.h"
+#include "slots/RtpSlot.h"
+
+namespace {
+
+// The address of a "iaddr" text, first octet most significant; false when it does not parse
+// (inet_addr would give 255.255.255.255 for it).
+bool address_of(std::string const& text, uint32_t& address) {
+  in_addr a{};
+  if (inet_aton(text.c_str(), &a) == 0) return false;
+  address = ntohl(a.s_addr);
+  return true;
+}
+
+}  // namespace
+
+RtpFactory::RtpFactory() { IQuery(); }
+
+std::ostream& RtpFactory::PutHeader(std::ostream& os) const {
+  return os << "rtp[" << g723 << "," << g729 << "," << g711 << "," << universal << "]: ";
+}
+
+int RtpFactory::translateCodec(TERM::Payload const& codec) {
+  switch (codec.getValue()) {
+    case TERM::Payload::ptG711_Alaw: return 8;
+    case TERM::Payload::ptG723: return 4;
+    case TERM::Payload::ptG729: return 18;
+    case TERM::Payload::ptG711mcc_Alaw: return 136;
+    case TERM::Payload::ptG711mcc_Ulaw: return 128;
+    case TERM::Payload::ptG728: return 15;
+  }
+  return 0;
+}
+
+int RtpFactory::translateCodec(TERM::Payload const& codec, TERM::Payload const& other) {
+  const int o = other.getValue();
+  if (o != codec.getValue() && (o == TERM::Payload::ptG711_Alaw || o == TERM::Payload::ptG711_Ulaw))
+    return translateCodec(other);
+  return translateCodec(codec);
+}
+
+bool RtpFactory::KnownPayload(TERM::Payload const& payload) {
+  switch (payload.getValue()) {
+    case TERM::Payload::ptG711_Alaw:
+    case TERM::Payload::ptG711_Ulaw:
+    case TERM::Payload::ptG723:
+    case TERM::Payload::ptG729:
+    case TERM::Payload::ptG711mcc_Alaw:
+    case TERM::Payload::ptG711mcc_Ulaw:
+    case TERM::Payload::ptG728: return true;
+  }
+  return false;
+}
+
+bool RtpFactory::MakeParams(LGCP::CreateRtpParams const& create, board::rtp::rtp_connection_params& p,
+                            sockaddr_in& peer, std::ostream& log) {
+  const TERM::RtpParams& rtp = create.get_codecRTP();
+  const TERM::HostAddress& dhost = rtp.get_dhost();
+  uint32_t remote = 0, local = 0;
+  if (!address_of(dhost.get_iaddr(), remote)) {
+    log << "rtp do not created: bad address " << dhost.get_iaddr() << std::endl;
+    return false;
+  }
+  if (rtp.has_shost() && !address_of(rtp.get_shost().get_iaddr(), local)) {
+    log << "rtp do not created: bad address " << rtp.get_shost().get_iaddr() << std::endl;
+    return false;
+  }
+  p = board::rtp::rtp_connection_params{};
+  p.remote_addr = remote;
+  p.remote_port = static_cast<uint16_t>(dhost.get_port().getValue());
+  p.local_addr = local;
+  p.local_port = static_cast<uint16_t>(rtp.has_shost() ? rtp.get_shost().get_port().getValue() : dhost.get_port().getValue());
+  p.rx_pt = static_cast<uint16_t>(translateCodec(rtp.get_payload(), create.get_rxPayload()));
+  p.tx_pt = static_cast<uint16_t>(translateCodec(rtp.get_payload(), create.get_txPayload()));
+  p.packet_factor = static_cast<uint16_t>(rtp.has_pfactor() ? rtp.get_pfactor().getValue() : 0);
+  p.vad = rtp.has_vad() && rtp.get_vad() ? 1 : 0;
+  p.rate = rtp.has_crate() && rtp.get_crate().getValue() != 0 ? 1 : 0;
+  p.ssrc = rtp.has_ssrc() ? rtp.get_ssrc().getValue() : static_cast<uint32_t>(std::rand());
+  p.ttl = rtp.has_ttl() ? rtp.get_ttl().getValue() : 0u;
+  p.dscp = rtp.has_qos_dscp() ? (static_cast<uint32_t>(rtp.get_qos_dscp().getValue()) * 4) & 0xFC : 0xFFFFFFFFu;
+  peer = sockaddr_in{};
+  peer.sin_family = AF_INET;
+  peer.sin_port = htons(static_cast<uint16_t>(dhost.get_port().getValue() + 1));
+  peer.sin_addr.s_addr = htonl(remote);
+  return true;
+}
+
+Slot* RtpFactory::INewSlot(LGCP::CreateParams const& create) {
+  if (create.getID() != LGCP::CreateParams::e_rtp) return nullptr;
+  const LGCP::CreateRtpParams& params = create.get_rtp();
+  const TERM::RtpParams& rtp = params.get_codecRTP();
+  if (rtp.has_radio()) return nullptr;
+  PutHeader(std::clog) << "do create rtp: " << rtp << std::endl;
+  if (!KnownPayload(rtp.get_payload())) {
+    PutHeader(std::clog) << "rtp do not created: payload " << rtp.get_payload() << "not found" << std::endl;
+    return nullptr;
+  }
+  board::rtp::rtp_connection_params block;
+  sockaddr_in peer;
+  std::ostringstream refused;
+  if (!MakeParams(params, block, peer, refused)) {
+    PutHeader(std::clog) << refused.str();
+    return nullptr;
+  }
+
+  Fd socket(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+  if (!socket) {
+    PutHeader(std::clog) << "rtp do not created: can not create socket [errno=" << std::strerror(errno) << "]"
+                         << std::endl;
+    return nullptr;
+  }
+  const int on = 1;
+  ::setsockopt(socket.get(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+  const unsigned port = (rtp.has_shost() ? rtp.get_shost().get_port().getValue() : rtp.get_dhost().get_port().getValue()) + 1;
+  sockaddr_in local{};
+  local.sin_family = AF_INET;
+  local.sin_port = htons(static_cast<uint16_t>(port));
+  local.sin_addr.s_addr = htonl(INADDR_ANY);
+  if (::bind(socket.get(), reinterpret_cast<sockaddr*>(&local), sizeof local) < 0) {
+    PutHeader(std::clog) << "rtp do not created: can not bind socket [errno=" << std::strerror(errno)
+                         << ", port=" << port << "]" << std::endl;
+    return nullptr;
+  }
+  // Non-blocking: the slot reads its events until the device has no more, on the one thread.
+  Fd device(board::open(GetRtpDevName(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+  if (!device) {
+    std::cerr << "device \"" << GetRtpDevName() << "\" open fail: " << std::strerror(errno) << std::endl;
+    return nullptr;
+  }
+  if (board::ioctl(device.get(), board::rtp::RTP_BEGIN_SESSION, &block) < 0) {
+    std::cerr << "begin session fail !!! " << std::endl;
+    return nullptr;
+  }
+  board::rtp::rtp_channel_info info;
+  info.tdm = -1;
+  info.dev_no = -1;
+  info.chn = -1;
+  info.flags = 0;
+  if (board::ioctl(device.get(), board::rtp::RTP_ADD_CHANNEL, &info) < 0) {
+    std::cerr << "add channel fail !!!" << std::endl;
+    return nullptr;
+  }
+  auto* slot = new RtpSlot(info.tdm, device.get(), block);
+  slot->startRTPC(socket, peer);
+  if (rtp.has_echo() && rtp.get_echo().get_suppressor()) slot->echoCancel(rtp.get_echo().get_canceller());
+  return slot;
+}
+
+void RtpFactory::IQuery() {
+  g729 = g723 = g711 = 0;
+  Fd voice(board::open(GetVoiceDevName(), O_RDONLY | O_CLOEXEC));
+  if (!voice) {
+    std::cerr << "device \"" << GetVoiceDevName() << "\" open fail: " << std::strerror(errno) << std::endl;
+    return;
+  }
+  const struct {
+    int32_t id;
+    int* count;
+  } codecs[] = {{board::voice::kCodecG729, &g729},
+                {board::voice::kCodecG723, &g723},
+                {board::voice::kCodecG711, &g711},
+                {board::voice::kCodecG711Mcc, &g711mcc},
+                {board::voice::kCodecUniversal, &universal}};
+  for (const auto& c : codecs) {
+    board::voice::CodecQuery q;
+    q.codec = c.id;
+    const int n = board::ioctl(voice.get(), board::voice::VOICE_CODEC_CHANNELS, &q);
+    if (n > 0) *c.count = n;
+  }
+}
+
+void RtpFactory::Query(LGCP::Resources& r) {
+  IQuery();
+  r.set_rtp_g729(g729);
+  r.set_rtp_g723(g723);
+  r.set_rtp_g711(g711);
+  r.set_rtp_g711mcc(g711mcc);
+  r.set_universal(universal);
+}

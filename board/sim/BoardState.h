@@ -7,7 +7,9 @@
 #include <string>
 #include <vector>
 
+#include "board/sim/SimRtp.h"
 #include "board/sim/SimSwitch.h"
+#include "board/sim/SimVoice.h"
 
 namespace board::sim {
 
@@ -82,6 +84,9 @@ struct BoardState {
   std::map<uint32_t, ToneTimeslot> tones;
   std::map<uint32_t, DspTimeslot> dsp;
   uint32_t vad_version = 2;
+  // "/dev/rtp", "/dev/voice"
+  SimRtp rtp;
+  SimVoice voice;
 };
 
 }  // namespace board::sim

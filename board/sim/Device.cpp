@@ -7,6 +7,8 @@
 #include "board/maintenance.h"
 #include "board/mcc.h"
 #include "board/rtp_ext.h"
+#include "board/rtp.h"
+#include "board/voice.h"
 
 namespace board::sim {
 
@@ -19,6 +21,7 @@ constexpr Names kNames[kDevices] = {
     {hal::kPath, "hal"},    {mcc::kPath, "mcc"},   {maintenance::kPath, "maintenance"},
     {e1cas::kPath, "e1-cas"}, {dtmf::kPath, "dtmf"}, {dsp::kPath, "dsp"},
     {rtp_ext::kPath, "rtp-ext"},
+    {rtp::kPath, "rtp"},    {voice::kPath, "voice"},
 };
 }  // namespace
 

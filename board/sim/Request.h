@@ -25,7 +25,7 @@ struct Request {
   int error = 0;  // errno of a failed request, else 0
   // The argument record as the daemon passed it (its first kRecordBytes bytes), so that tests
   // can check a record byte for byte; empty for requests without a record.
-  static constexpr size_t kRecordBytes = 24;
+  static constexpr size_t kRecordBytes = 44;
   std::array<uint8_t, kRecordBytes> record{};
   uint8_t record_size = 0;
 

@@ -9,6 +9,8 @@
 #include "board/maintenance.h"
 #include "board/mcc.h"
 #include "board/rtp_ext.h"
+#include "board/sim/SimRtp.h"
+#include "board/sim/SimVoice.h"
 
 namespace board::sim {
 
@@ -118,6 +120,8 @@ std::span<const RequestDef> table(Device device) {
     case Device::dtmf: return kDtmf;
     case Device::dsp: return kDsp;
     case Device::rtp_ext: return kRtpExt;
+    case Device::rtp: return SimRtp::requests();
+    case Device::voice: return SimVoice::requests();
   }
   return {};
 }

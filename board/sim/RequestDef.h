@@ -24,7 +24,7 @@ struct FieldDef {
 };
 
 struct RequestDef {
-  static constexpr int kMaxFields = 6;
+  static constexpr int kMaxFields = 12;
   uint32_t number;
   const char* name;
   ArgForm form;

@@ -208,6 +208,8 @@ int SimBoard::execute(Handle& h, const RequestDef& def, uint8_t* record, unsigne
     case Device::dtmf: return dtmf_request(def.number, record, value, error);
     case Device::dsp: return dsp_request(def.number, record, value, error);
     case Device::rtp_ext: break;  // served by its model in request()
+    case Device::rtp: return state_.rtp.request(h.key, def.number, record, error);
+    case Device::voice: return state_.voice.request(def.number, record, error);
   }
   error = ENOTTY;
   return -1;
@@ -528,6 +530,7 @@ void SimBoard::drop(Handle& h) {
   if (h.device == Device::rtp_ext) rtp_ext_.release(h.key);
   ::epoll_ctl(epoll_fd_, EPOLL_CTL_DEL, h.sim_fd, nullptr);
   ::close(h.sim_fd);
+  if (h.device == Device::rtp) state_.rtp.release(h.key);
   if (auto it = channels_.find(h.channel); h.channel >= 0 && it != channels_.end()) it->second.open = false;
 }
 
@@ -715,6 +718,15 @@ unsigned SimBoard::dsp_flags(uint32_t timeslot, uint32_t flags, uint32_t mask, s
   uint8_t p[12];
   std::memcpy(p, &v, sizeof p);
   return dsp_event(timeslot, dsp::kEventFlags, p, id);
+}
+
+unsigned SimBoard::rtp_event(int channel, uint32_t type, uint32_t value, std::optional<uint32_t> timeout) {
+  service();
+  auto handle = state_.rtp.handle_of(channel);
+  auto it = handle ? handles_.find(*handle) : handles_.end();
+  if (it == handles_.end()) return 0;
+  rtp::rtp_event e = state_.rtp.event(channel, type, value, timeout);
+  return deliver(*it->second, &e, sizeof e) ? 1 : 0;
 }
 
 void SimBoard::set_trunk_status(uint32_t trunk, const TrunkState& status) {

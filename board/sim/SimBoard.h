@@ -95,6 +95,9 @@ class SimBoard {
   unsigned dsp_sd(uint32_t timeslot, int32_t sd_rx, std::optional<uint32_t> id = {});
   unsigned dsp_bss(uint32_t timeslot, float score, std::optional<uint32_t> id = {});
   unsigned dsp_flags(uint32_t timeslot, uint32_t flags, uint32_t mask, std::optional<uint32_t> id = {});
+  // An event of the RTP session holding TDM channel `channel` (0 when no session holds it or
+  // its descriptor is full); for packet loss detection without a timeout, the session's own.
+  unsigned rtp_event(int channel, uint32_t type, uint32_t value, std::optional<uint32_t> timeout = {});
   // The trunk's synchronisation status as the next status request reports it.
   void set_trunk_status(uint32_t trunk, const TrunkState& status);
   // A frame received by the controller channel `channel` (switch numbering).

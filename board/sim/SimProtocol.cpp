@@ -92,7 +92,26 @@ const char* kHelp =
     "reset service requests clear-requests count fail fail-open hangup open raw dtmf cas trunk "
     "dsp-vad dsp-sd dsp-bss dsp-flags dsp-event hdlc-frame tdm-frame stall unstall cable loopback uncable "
     "switch connections read channels frames clock tclk cas-state spi spi-present dip power leds vad-version "
-    "tone dsp mcc-capacity rtp-ext-packet rtp-ext-sessions rtp-ext-sent";
+    "tone dsp mcc-capacity rtp-ext-packet rtp-ext-sessions rtp-ext-sent records rtp-event rtp-sessions rtp-capacity "
+    "voice-codec";
+
+std::string dotted(uint32_t a) {
+  return std::to_string(a >> 24) + "." + std::to_string((a >> 16) & 255) + "." + std::to_string((a >> 8) & 255) + "." +
+         std::to_string(a & 255);
+}
+
+std::string session_line(const RtpSession& s) {
+  const auto& p = s.params;
+  return std::to_string(s.channel) + " begun=" + std::to_string(s.begun) + " remote=" + dotted(p.remote_addr) + ":" +
+         std::to_string(p.remote_port) + " local=" + dotted(p.local_addr) + ":" + std::to_string(p.local_port) +
+         " rx_pt=" + std::to_string(p.rx_pt) + " tx_pt=" + std::to_string(p.tx_pt) +
+         " pfactor=" + std::to_string(p.packet_factor) + " vad=" + std::to_string(p.vad) +
+         " rate=" + std::to_string(p.rate) + " ssrc=" + std::to_string(p.ssrc) + " ttl=" + std::to_string(p.ttl) +
+         " dscp=" + std::to_string(p.dscp) + " receiving=" + std::to_string(s.receiving) +
+         " pd=" + (s.pd ? std::to_string(s.pd_timeout) : std::string("-")) + " ended=" + std::to_string(s.ended) +
+         " attach=" + (s.attach ? std::to_string(s.attach->fd_rtp) + "/" + std::to_string(s.attach->pid_rtp) : "-") +
+         "\n";
+}
 
 }  // namespace
 
@@ -365,6 +384,48 @@ std::string SimProtocol::execute(std::string_view line) {
     st.mcc_bri_capacity = static_cast<uint32_t>(b);
     st.mcc_transparent_capacity = static_cast<uint32_t>(tr);
     return ok();
+  }
+  if (cmd == "records") {
+    auto d = device(1);
+    const RequestDef* only = nullptr;
+    for (const RequestDef& def : requests_of(d)) {
+      if (n >= 2 && t[2] == def.name) only = &def;
+    }
+    size_t max = n >= 3 ? static_cast<size_t>(num(3, 0, kMaxListing)) : 100;
+    if (bad || !only || n > 3) return usage("records <device> <request name> [<max>]");
+    auto log = board_.requests(d, only->number);
+    size_t first = log.size() > max ? log.size() - max : 0;
+    std::string out = ok(std::to_string(log.size() - first));
+    for (size_t i = first; i < log.size(); ++i) out += to_hex(log[i].bytes()) + " -> " + std::to_string(log[i].result) + "\n";
+    return out;
+  }
+  if (cmd == "rtp-event") {
+    auto ch = num(1, 0, kCh), type = num(2, 0, kU32), value = n >= 3 ? num(3, 0, kU32) : 0;
+    auto timeout = opt_id(4);
+    if (bad || n < 2 || n > 4) return usage("rtp-event <channel> <type> [<value> [<timeout>]]");
+    return count(board_.rtp_event(static_cast<int>(ch), static_cast<uint32_t>(type), static_cast<uint32_t>(value), timeout));
+  }
+  if (cmd == "rtp-sessions" && n == 0) {
+    board_.service();
+    const auto& sessions = st.rtp.sessions();
+    std::string out = ok(std::to_string(sessions.size()));
+    for (const auto& [handle, s] : sessions) out += session_line(s);
+    return out;
+  }
+  if (cmd == "rtp-capacity") {
+    auto v = num(1, 0, SimRtp::kMaxChannels);
+    if (bad || n != 1) return usage("rtp-capacity <sessions>");
+    st.rtp.capacity = static_cast<unsigned>(v);
+    return ok();
+  }
+  if (cmd == "voice-codec") {
+    auto id = num(1, INT32_MIN, INT32_MAX), v = n >= 2 ? num(2, INT32_MIN, INT32_MAX) : 0;
+    if (bad || n < 1 || n > 2) return usage("voice-codec <codec id> [<channels>]");
+    auto& codecs = st.voice.codec_channels;
+    auto it = codecs.find(static_cast<int32_t>(id));
+    if (n == 2 && it == codecs.end() && codecs.size() >= SimVoice::kMaxCodecs) return error("too many codecs");
+    if (n == 2) it = codecs.insert_or_assign(static_cast<int32_t>(id), static_cast<int32_t>(v)).first;
+    return it == codecs.end() ? error("no such codec") : ok(std::to_string(it->second));
   }
   std::string shown(cmd.substr(0, 32));
   for (char& c : shown) {

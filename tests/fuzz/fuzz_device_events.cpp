@@ -5,19 +5,15 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <iostream>
 #include <memory>
 #include <span>
-#include <sstream>
-#include <streambuf>
 
 #include "board/sim/SimBoard.h"
-#include "foundation/IniFile.h"
-#include "foundation/Traces.h"
 #include "hardware/DSProcReceiver.h"
 #include "hardware/DSProcReceiverService.h"
 #include "hardware/TonecReceiver.h"
 #include "hardware/TonecReceiverService.h"
+#include "tests/fuzz/DeviceRecords.h"
 
 namespace {
 
@@ -79,20 +75,8 @@ void DspSlot::renew_dsp(unsigned ts) {
   g_dsp[ts]->enableSD(true);
 }
 
-// Takes the log lines and keeps nothing, so that a long run does not grow.
-class NullBuffer : public std::streambuf {
- protected:
-  int overflow(int c) override { return c; }
-};
-
 void setup() {
-  static NullBuffer sink;
-  std::clog.rdbuf(&sink);
-  std::cerr.rdbuf(&sink);
-  IniFile::File f;
-  std::istringstream in("[traces]\nsignalling.events = yes\n");
-  in >> f;
-  traces.Configure(f["traces"]);
+  fuzz::quiet_with_event_traces();
   for (unsigned ts = 0; ts < 4; ++ts) {
     ToneSlot::renew_tone(ts);
     DspSlot::renew_dsp(ts);
@@ -111,24 +95,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   auto& sim = board::sim::SimBoard::instance();
   auto* tone = Hardware::TonecReceiverService::instance();
   auto* dsp = Hardware::DSProcReceiverService::instance();
-  size_t at = 0;
-  while (at + 2 <= size) {
-    bool to_dsp = data[at] & 1;
-    size_t len = data[at + 1];
-    at += 2;
-    if (len > size - at) len = size - at;
-    std::span<const uint8_t> record(data + at, len);
-    at += len;
+  fuzz::for_each_record(data, size, [&](uint8_t selector, std::span<const uint8_t> record) {
     // An empty record reads as the end of the device, which closes it: open it again.
     if (!tone->is_open()) tone->init();
     if (!dsp->is_open()) dsp->init();
-    if (to_dsp) {
+    if (selector & 1) {
       sim.inject_raw(board::sim::Device::dsp, record);
       dsp->OnEvent(dsp->fd(), POLLIN);
     } else {
       sim.inject_raw(board::sim::Device::dtmf, record);
       tone->OnEvent(tone->fd(), POLLIN);
     }
-  }
+  });
   return 0;
 }

@@ -1,0 +1,228 @@
+#include "slots/RtpSlot.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <iostream>
+
+#include "board/board.h"
+#include "hardware/DevNames.h"
+#include "hardware/HwMux.h"
+#include "slots/Rtcp.h"
+
+namespace {
+
+// Records taken per readiness report: a device that never runs dry must not hold the loop.
+constexpr int kEventsPerPass = 64;
+
+// The source description texts of every session.
+constexpr const char* kCname = "Quorvex Tessaline";
+constexpr const char* kEmail = "support@quorvex.example";
+constexpr const char* kPhone = "+1 555 0100";
+
+std::ostream& put_errno(std::ostream& os, int error) { return os << " errno=" << '"' << std::strerror(error) << '"'; }
+
+}  // namespace
+
+RtpSlot::RtpSlot(int channel, int device, rtp_connection_params const& params)
+    : channel(channel), device(::fcntl(device, F_DUPFD_CLOEXEC, 0)), params(params), codecPayload(params.rx_pt) {
+  rtpEvent.Bind("RtpSlot::OnRtpEvent", &RtpSlot::OnRtpEvent, this);
+  rtpEvent.Schedule(this->device, POLLIN);
+}
+
+RtpSlot::~RtpSlot() {
+  send(RTPC::BYE(params.ssrc, "session end"));
+  rtcp.close();
+  TonecReceiver::CleanBeforeDestroy();
+  DSProcReceiver::CleanBeforeDestroy();
+  rtpEvent.Release();
+  device.close();
+}
+
+std::ostream& RtpSlot::put(std::ostream& os) const { return os << "rtp[" << channel << "]: "; }
+
+bool RtpSlot::request(uint32_t number) { return board::ioctl(device.get(), number, nullptr) >= 0; }
+
+void RtpSlot::IAfterCreate() {
+  OnChangeOutputStream(true);
+  OnChangeInputStream(true);
+}
+
+bool RtpSlot::IBeforeDestroy() {
+  request(board::rtp::RTP_STOP);
+  request(board::rtp::RTP_END_SESSION);
+  request(board::rtp::RTP_RELEASE);
+  board::rtp::EventReset reset;
+  reset.type = static_cast<int32_t>(board::rtp::kEventPacketLoss);
+  board::ioctl(device.get(), board::rtp::RTP_RESET_EVENT_PD, &reset);
+  rtpEvent.Release();
+  device.close();
+  HwMux::instance()->Disable(channel);
+  return true;
+}
+
+bool RtpSlot::IOnInputStream() {
+  if (radioInput) return true;
+  request(board::rtp::RTP_START_RX);
+  inputStarted = true;
+  return true;
+}
+
+void RtpSlot::IOnInputRelease() {
+  request(board::rtp::RTP_STOP_RX);
+  inputStarted = false;
+}
+
+bool RtpSlot::Ioctl(LGCP::IoctlParams const& p) {
+  switch (p.getID()) {
+    case LGCP::IoctlParams::e_echoSuppressor: return echoCancel(p.get_echoSuppressor());
+    case LGCP::IoctlParams::e_activateWaitTone: activateAudibleCall(); return true;
+    case LGCP::IoctlParams::e_deactivateWaitTone: cancelAudibleCall(); return true;
+    case LGCP::IoctlParams::e_translateDTMF: translateDTMF(p.get_translateDTMF()); return true;
+    case LGCP::IoctlParams::e_dtmf_params: return configureDTMF(p.get_dtmf_params());
+    case LGCP::IoctlParams::e_dtmf_enable: return enableDTMF(p.get_dtmf_enable());
+    case LGCP::IoctlParams::e_encoder_mode: return changeCodec(p.get_encoder_mode(), true);
+    case LGCP::IoctlParams::e_decoder_mode: return changeCodec(p.get_decoder_mode(), false);
+    case LGCP::IoctlParams::e_vad_params: return configureVAD(p.get_vad_params());
+    case LGCP::IoctlParams::e_vad_enable: return enableVAD(p.get_vad_enable());
+    case LGCP::IoctlParams::e_vad_disable: return disableVAD();
+    case LGCP::IoctlParams::e_dtmf_reject_enable: return enableDTMFReject(p.get_dtmf_reject_enable());
+    case LGCP::IoctlParams::e_sd_params: return configureSD();
+    case LGCP::IoctlParams::e_sd_enable: return enableSD(p.get_sd_enable());
+    case LGCP::IoctlParams::e_sd_disable: return disableSD();
+    case LGCP::IoctlParams::e_pd_enable: return enablePD(p.get_pd_enable());
+    case LGCP::IoctlParams::e_pd_disable: return disablePD();
+    case LGCP::IoctlParams::e_rx_gain:
+      configureRxGain(static_cast<char>(p.get_rx_gain().get_gainDB().getValue() & 0xFF));
+      return true;
+    case LGCP::IoctlParams::e_tone_filter: {
+      const LGCP::ToneFilter& f = p.get_tone_filter();
+      configureToneFilter(static_cast<unsigned>(f.get_freq().getValue()), f.get_enable() ? 1u : 0u,
+                          f.get_duration_th_msec(), f.get_det_level_dB());
+      return true;
+    }
+    case LGCP::IoctlParams::e_selcal: translateSelcal(p.get_selcal()); return true;
+  }
+  return false;
+}
+
+int RtpSlot::translate_payload(LGCP::CodecMode const& mode) const {
+  switch (mode.getValue()) {
+    case LGCP::CodecMode::alaw: return 8;
+    case LGCP::CodecMode::ulaw: return 0;
+  }
+  return codecPayload;
+}
+
+bool RtpSlot::changeCodec(LGCP::CodecMode const& mode, bool transmit) {
+  put(std::clog) << "do restart RTP session (change tx payload):" << mode;
+  const int pt = translate_payload(mode);
+  board::be_u16& field = transmit ? params.tx_pt : params.rx_pt;
+  if (field == pt) {
+    std::clog << " - Nothing to do" << std::endl;
+    return true;
+  }
+  field = static_cast<uint16_t>(pt);
+  if (!restart()) {
+    std::clog << std::endl;
+    put(std::cerr) << "fail to restart RTP session!" << std::endl;
+    return false;
+  }
+  if (transmit) std::clog << " - OK";
+  std::clog << std::endl;
+  return true;
+}
+
+bool RtpSlot::restart() {
+  // The old session goes with its last descriptor, the watch's included, so that its channel
+  // is free for the new one; the watch then follows the new descriptor.
+  rtpEvent.Release();
+  device.close();
+  Fd fresh(board::open(GetRtpDevName(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+  if (!fresh) return false;
+  rtp_connection_params block = params;
+  if (board::ioctl(fresh.get(), board::rtp::RTP_BEGIN_SESSION, &block) < 0) return false;
+  board::rtp::rtp_channel_info info;
+  info.tdm = channel;
+  info.dev_no = -1;
+  info.chn = -1;
+  info.flags = 0;
+  if (board::ioctl(fresh.get(), board::rtp::RTP_ADD_CHANNEL, &info) < 0) return false;
+  device = std::move(fresh);
+  rtpEvent.Schedule(device, POLLIN);
+  // A receive path that ran before runs on the new session too.
+  if (inputStarted && !request(board::rtp::RTP_START_RX)) inputStarted = false;
+  return true;
+}
+
+void RtpSlot::OnRtpEvent(int, short events) {
+  const bool hungUp = events & (POLLHUP | POLLERR);
+  if (!(events & POLLIN) && !hungUp) return;
+  board::rtp::rtp_event e;
+  for (int n = 0; n < kEventsPerPass; ++n) {
+    const ssize_t got = ::read(device.get(), &e, sizeof e);
+    if (got == static_cast<ssize_t>(sizeof e)) {
+      put(std::clog) << "rtp event: " << " type=" << static_cast<uint32_t>(e.type) << std::endl;
+      processRtpEvent(e);
+      continue;
+    }
+    if (got > 0 || (got < 0 && errno == EINTR)) continue;  // a short record carries nothing usable
+    if (got < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
+      put(std::cerr) << "fail to read from rtp: " << std::strerror(errno) << std::endl;
+      return;
+    }
+    if (got < 0 && !hungUp) return;
+    // End of file, or drained with a hang-up: the device will deliver nothing more, and a
+    // watch that stayed would be served on every pass.
+    put(std::cerr) << "fail to read from rtp: " << "device hung up" << std::endl;
+    rtpEvent.Release();
+    return;
+  }
+}
+
+bool RtpSlot::enablePD(LGCP::PDParams const& p) {
+  board::rtp::rtp_pd_event_params block;
+  const uint32_t timeout = static_cast<uint32_t>(p.get_timeout().getValue());
+  block.type = board::rtp::kEventPacketLoss;
+  block.timeout = timeout;
+  block.timeout2 = timeout;
+  if (board::ioctl(device.get(), board::rtp::RTP_SET_EVENT_PD, &block) < 0) {
+    const int error = errno;
+    put_errno(put(std::cerr) << "RTP SET EVENT PD fail:", error) << std::endl;
+    return false;
+  }
+  put(std::clog) << "RTP SET EVENT PD " << "timeout=" << timeout << std::endl;
+  return true;
+}
+
+bool RtpSlot::disablePD() {
+  board::rtp::EventReset reset;
+  reset.type = static_cast<int32_t>(board::rtp::kEventPacketLoss);
+  if (board::ioctl(device.get(), board::rtp::RTP_RESET_EVENT_PD, &reset) < 0) {
+    const int error = errno;
+    put_errno(put(std::cerr) << "RTP RESET EVENT PD fail:", error) << std::endl;
+    return false;
+  }
+  put(std::clog) << "RTP RESET EVENT PD" << std::endl;
+  return true;
+}
+
+void RtpSlot::startRTPC(Fd& socket, sockaddr_in const& to) {
+  peer = to;
+  rtcp.reset(socket.dup());
+  RTPC::SDES sdes(params.ssrc);
+  sdes.items = {{RTPC::SDES::Item::CNAME, kCname}, {RTPC::SDES::Item::EMAIL, kEmail}, {RTPC::SDES::Item::PHONE, kPhone}};
+  send(sdes);
+}
+
+void RtpSlot::send(RTPC::Msg const& msg) {
+  if (!rtcp) return;
+  char buffer[1024];
+  const unsigned length = msg.encode(buffer, sizeof buffer);
+  if (length == 0) return;
+  ::sendto(rtcp.get(), buffer, length, MSG_DONTWAIT, reinterpret_cast<const sockaddr*>(&peer), sizeof peer);
+}

@@ -1,0 +1,83 @@
+#pragma once
+// One RTP media session of the voice DSP. The RTP device carries the media itself and gives the
+// session a TDM channel, through which the slot is switched to other slots; the slot watches
+// the device for packet-loss events, drives the tone-control and DSP-processing features of
+// its channel, restarts the session when the controller changes the codec, and sends one RTCP
+// source description at the start and one goodbye at the end. The radio RTP slots derive
+// from it: they extend IAfterCreate, IBeforeDestroy and Ioctl, and switch the receive path
+// themselves while radioInput is set.
+#include <netinet/in.h>
+
+#include "board/rtp.h"
+#include "foundation/Event.h"
+#include "foundation/Fd.h"
+#include "slots/Slot.h"
+
+namespace RTPC {
+class Msg;
+}
+
+using board::rtp::rtp_connection_params;
+
+class RtpSlot : public Slot, public Hardware::TonecReceiver, public Hardware::DSProcReceiver {
+ public:
+  // The slot keeps its own duplicates of the session's device descriptor.
+  RtpSlot(int channel, int device, rtp_connection_params const& params);
+  ~RtpSlot() override;
+
+  void IAfterCreate() override;
+  bool IBeforeDestroy() override;
+  bool Ioctl(LGCP::IoctlParams const& params) override;
+  bool IOnOutputStream() override { return true; }
+  bool IOnInputStream() override;
+  void IOnOutputRelease() override {}
+  void IOnInputRelease() override;
+  int IGetTransmitChannel() override { return channel; }
+  int IGetReceiveChannel() override { return channel; }
+  const char* GetName() const override { return "rtp"; }
+
+  void tonec_event(Hardware::TonecReceiver::Params const& event) override { processTonecEvent(event); }
+  unsigned tonec_timeslot() const override { return static_cast<unsigned>(channel); }
+  void dsproc_vad_event(Hardware::DSProcVADEvent const& event) override { processVADEvent(event); }
+  void dsproc_bss_event(Hardware::dsproc_bss_event const* event) override { processBSSEvent(event); }
+  void dsproc_sd_event(Hardware::DSProcSDEvent const& event) override { processSDEvent(event); }
+  void dsproc_tone_flt_event(Hardware::dsproc_tone_event const* event) override { processToneFltEvent(event); }
+  void dsproc_flags_event(Hardware::dsproc_flags_event const* event) override { processFlagsEvent(event); }
+  unsigned dsproc_timeslot() const override { return static_cast<unsigned>(channel); }
+
+  // Takes a duplicate of the RTCP socket and announces the session to peer (source description).
+  void startRTPC(Fd& socket, sockaddr_in const& peer);
+  // Sends one RTCP packet to the peer without waiting.
+  void send(RTPC::Msg const& msg);
+  // The device has event records.
+  void OnRtpEvent(int fd, short events);
+  bool enablePD(LGCP::PDParams const& params);
+  bool disablePD();
+  // A new session on a new descriptor with `params` and the same channel; false leaves the slot
+  // without a device descriptor.
+  bool restart();
+  // The payload type a codec mode asks for.
+  int translate_payload(LGCP::CodecMode const& mode) const;
+
+  // The session's TDM channel: the slot's transmit and receive channel and the timeslot of its
+  // tone and DSP features.
+  int channel;
+  Fd device;
+  Event rtpEvent;
+  rtp_connection_params params;
+  sockaddr_in peer{};  // RTCP destination
+  Fd rtcp;
+  // The receive payload type the session was created with ("lbrc").
+  int codecPayload;
+  // The device's receive path runs.
+  bool inputStarted = false;
+  // The receive path follows a radio controller, not the input stream.
+  bool radioInput = false;
+
+ private:
+  // "rtp[<channel>]: ", the start of the slot's device lines.
+  std::ostream& put(std::ostream& os) const;
+  bool changeCodec(LGCP::CodecMode const& mode, bool transmit);
+  // A request on the session that takes no argument.
+  bool request(uint32_t number);
+};

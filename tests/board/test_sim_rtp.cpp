@@ -1,0 +1,206 @@
+// The simulated RTP and voice devices: sessions per descriptor with their own TDM channel,
+// event records to the one session that holds a channel, and the codec counts.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <string>
+
+#include "board/board.h"
+#include "board/rtp.h"
+#include "board/voice.h"
+#include "board/sim/SimBoard.h"
+#include "board/sim/SimProtocol.h"
+#include "tests/support/RecordBytes.h"
+
+namespace {
+
+using board::sim::Device;
+using board::sim::SimBoard;
+using board::sim::SimRtp;
+using namespace board::rtp;
+using vxtest::bytes_of;
+using vxtest::Bytes;
+
+class SimRtpTest : public ::testing::Test {
+ protected:
+  void SetUp() override { sim().reset(); }
+  void TearDown() override {
+    for (int fd : fds_) board::close(fd);
+    sim().reset();
+  }
+  static SimBoard& sim() { return SimBoard::instance(); }
+
+  int open(const char* path = kPath) {
+    int fd = board::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd >= 0) fds_.push_back(fd);
+    return fd;
+  }
+  void close(int fd) {
+    std::erase(fds_, fd);
+    board::close(fd);
+  }
+  static rtp_connection_params params(uint16_t port) {
+    rtp_connection_params p;
+    p.remote_addr = 0x0A000001;
+    p.remote_port = port;
+    p.local_port = port;
+    p.rx_pt = 8;
+    p.tx_pt = 18;
+    p.ssrc = 0x01020304;
+    p.dscp = 184;
+    return p;
+  }
+  // A begun session with a channel; returns the channel, or -errno.
+  int session(int fd, int wanted = -1, uint16_t port = 4000) {
+    rtp_connection_params p = params(port);
+    if (board::ioctl(fd, RTP_BEGIN_SESSION, &p) < 0) return -errno;
+    rtp_channel_info info;
+    info.tdm = wanted;
+    info.dev_no = -1;
+    info.chn = -1;
+    if (board::ioctl(fd, RTP_ADD_CHANNEL, &info) < 0) return -errno;
+    return info.tdm;
+  }
+
+  std::vector<int> fds_;
+};
+
+TEST(RtpRecords, ConnectionParamsAreTheDriversBytes) {
+  rtp_connection_params p;
+  p.remote_addr = 0xC0A80102;  // 192.168.1.2
+  p.remote_port = 4000;
+  p.local_addr = 0x0A000001;
+  p.local_port = 4002;
+  p.rx_pt = 8;
+  p.tx_pt = 18;
+  p.packet_factor = 2;
+  p.vad = 1;
+  p.rate = 1;
+  p.ssrc = 0xDEADBEEF;
+  p.ttl = 64;
+  p.dscp = 0xFFFFFFFF;
+  EXPECT_EQ(bytes_of(p), (Bytes{192, 168, 1, 2, 0x0F, 0xA0, 0, 0, 10, 0, 0, 1, 0x0F, 0xA2, 0, 8, 0, 18, 0, 2, 1, 1, 0, 0,
+                                0xDE, 0xAD, 0xBE, 0xEF, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 64, 0xFF, 0xFF, 0xFF, 0xFF}));
+  rtp_pd_event_params pd;
+  pd.type = kEventPacketLoss;
+  pd.timeout = 300;
+  pd.timeout2 = 300;
+  EXPECT_EQ(bytes_of(pd), (Bytes{0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 1, 0x2C, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 0x2C,
+                                 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}));
+}
+
+TEST_F(SimRtpTest, EachSessionGetsAChannelOfItsOwnUntilItsLastDescriptorCloses) {
+  int a = open(), b = open();
+  int ca = session(a), cb = session(b);
+  EXPECT_EQ(ca, SimRtp::kFirstChannel);
+  EXPECT_EQ(cb, SimRtp::kFirstChannel + 1);
+  EXPECT_EQ(session(a), -EBUSY) << "one session per descriptor";
+
+  // A restart: the new descriptor asks for the channel the old session holds.
+  int c = open();
+  EXPECT_EQ(session(c, ca), -EBUSY);
+  int dup = ::dup(a);
+  close(a);
+  EXPECT_EQ(sim().state().rtp.session_of(ca) != nullptr, true) << "a duplicate keeps the session";
+  ::close(dup);
+  int d = open();
+  EXPECT_EQ(session(d, ca), ca);
+  EXPECT_EQ(session(open(), SimRtp::kFirstChannel - 1), -EINVAL);
+
+  auto log = sim().requests(Device::rtp, RTP_BEGIN_SESSION);
+  ASSERT_FALSE(log.empty());
+  EXPECT_EQ(log.back().bytes(), bytes_of(params(4000))) << "the whole 44-byte block is logged";
+  EXPECT_EQ(log.back().arg("dscp"), 184);
+  EXPECT_EQ(log.back().arg("ssrc"), 0x01020304);
+}
+
+TEST_F(SimRtpTest, CapacityAndOrderOfRequestsAreChecked) {
+  sim().state().rtp.capacity = 2;
+  int a = open();
+  rtp_channel_info info;
+  info.tdm = -1;
+  EXPECT_EQ(board::ioctl(a, RTP_ADD_CHANNEL, &info), -1) << "no channel before the session begins";
+  EXPECT_EQ(errno, EINVAL);
+  EXPECT_EQ(board::ioctl(a, RTP_START_RX, nullptr), -1);
+  EXPECT_GE(session(a), 0);
+  EXPECT_GE(session(open()), 0);
+  EXPECT_EQ(session(open()), -ENOSPC);
+
+  EXPECT_EQ(board::ioctl(a, RTP_START_RX, nullptr), 0);
+  int ch = SimRtp::kFirstChannel;
+  EXPECT_TRUE(sim().state().rtp.session_of(ch)->receiving);
+  rtp_pd_event_params pd;
+  pd.type = kEventPacketLoss;
+  pd.timeout = 250;
+  EXPECT_EQ(board::ioctl(a, RTP_SET_EVENT_PD, &pd), 0);
+  EXPECT_EQ(sim().state().rtp.session_of(ch)->pd_timeout, 250u);
+  EventReset reset;
+  reset.type = 2;
+  EXPECT_EQ(board::ioctl(a, RTP_RESET_EVENT_PD, &reset), -1);
+  reset.type = 1;
+  EXPECT_EQ(board::ioctl(a, RTP_RESET_EVENT_PD, &reset), 0);
+  EXPECT_FALSE(sim().state().rtp.session_of(ch)->pd);
+  for (uint32_t r : {RTP_STOP, RTP_END_SESSION, RTP_RELEASE}) EXPECT_EQ(board::ioctl(a, r, nullptr), 0);
+  EXPECT_EQ(sim().state().rtp.session_of(ch), nullptr) << "released: the channel is free";
+  EXPECT_GE(session(open()), 0);
+}
+
+TEST_F(SimRtpTest, EventsReachOnlyTheSessionOfTheChannel) {
+  int a = open(), b = open();
+  int ca = session(a);
+  session(b);
+  rtp_pd_event_params pd;
+  pd.type = kEventPacketLoss;
+  pd.timeout = 500;
+  ASSERT_EQ(board::ioctl(a, RTP_SET_EVENT_PD, &pd), 0);
+  EXPECT_EQ(sim().rtp_event(ca, kEventPacketLoss, 7), 1u);
+  EXPECT_EQ(sim().rtp_event(SimRtp::kFirstChannel + 5, kEventPacketLoss, 7), 0u);
+  uint8_t buf[64];
+  ASSERT_EQ(::read(a, buf, sizeof buf), static_cast<ssize_t>(sizeof(rtp_event))) << "one 36-byte record per read";
+  auto e = vxtest::from_bytes<rtp_event>(Bytes(buf, buf + sizeof(rtp_event)));
+  EXPECT_EQ(e.type, kEventPacketLoss);
+  EXPECT_EQ(e.value, 7u);
+  EXPECT_EQ(e.timeout, 500u) << "the timeout the detection was armed with";
+  char c;
+  EXPECT_EQ(::read(b, &c, 1), -1);
+  EXPECT_EQ(errno, EAGAIN);
+}
+
+TEST_F(SimRtpTest, VoiceDeviceReportsCodecChannels) {
+  int v = open(board::voice::kPath);
+  ASSERT_GE(v, 0);
+  board::voice::CodecQuery q;
+  q.codec = board::voice::kCodecG729;
+  sim().state().voice.codec_channels[board::voice::kCodecG729] = 12;
+  EXPECT_EQ(board::ioctl(v, board::voice::VOICE_CODEC_CHANNELS, &q), 12);
+  q.codec = 3;
+  EXPECT_EQ(board::ioctl(v, board::voice::VOICE_CODEC_CHANNELS, &q), -1);
+  EXPECT_EQ(errno, EINVAL);
+  EXPECT_EQ(sim().requests(Device::voice).front().text(), "VOICE_CODEC_CHANNELS codec=4 -> 12");
+}
+
+TEST_F(SimRtpTest, TextProtocolListsSessionsRecordsAndInjectsEvents) {
+  board::sim::SimProtocol protocol(sim());
+  int a = open();
+  int ch = session(a);
+  EXPECT_EQ(protocol.execute("rtp-sessions"),
+            "ok 1\n2048 begun=1 remote=10.0.0.1:4000 local=0.0.0.0:4000 rx_pt=8 tx_pt=18 pfactor=0 vad=0 rate=0 "
+            "ssrc=16909060 ttl=0 dscp=184 receiving=0 pd=- ended=0 attach=-\n");
+  EXPECT_EQ(protocol.execute("records rtp RTP_BEGIN_SESSION 1"),
+            "ok 1\n0A0000010FA00000000000000FA00008001200000000000001020304000000000000000000000000000000B8 -> 0\n");
+  EXPECT_EQ(protocol.execute("records rtp RTP_NOTHING").rfind("error usage:", 0), 0u);
+  EXPECT_EQ(protocol.execute("rtp-event " + std::to_string(ch) + " 2 9 1"), "ok 1\n");
+  rtp_event e;
+  ASSERT_EQ(::read(a, &e, sizeof e), static_cast<ssize_t>(sizeof e));
+  EXPECT_EQ(e.type, 2u);
+  EXPECT_EQ(protocol.execute("rtp-capacity 0"), "ok\n");
+  EXPECT_EQ(session(open()), -ENOSPC);
+  EXPECT_EQ(protocol.execute("voice-codec 65 7"), "ok 7\n");
+  EXPECT_EQ(protocol.execute("voice-codec 3"), "error no such codec\n");
+  EXPECT_EQ(sim().state().voice.codec_channels[65], 7);
+}
+
+}  // namespace

@@ -1,0 +1,455 @@
+// RTP slots on the simulated board, driven through the Slots service as the controller would:
+// the session blocks the device is given, the streams and RTCP packets of a session's life,
+// codec changes, the ioctls and the driver events that become signals.
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+
+#include <csignal>
+#include <string>
+#include <vector>
+
+#include "board/dsp.h"
+#include "board/dtmf.h"
+#include "board/hal.h"
+#include "board/rtp.h"
+#include "board/voice.h"
+#include "slots/RtpFactory.h"
+#include "slots/RtpSlot.h"
+#include "slots/Slots.h"
+#include "tests/hwsvc/Harness.h"
+#include "tests/slots/RtcpOracle.h"
+#include "tests/support/RecordBytes.h"
+
+namespace {
+
+using namespace board::rtp;
+using hwtest::sim;
+using board::sim::Device;
+using vxtest::Bytes;
+
+constexpr int kNoAnswer = -2;
+
+// A UDP socket on a free loopback port: the far end of the RTCP packets.
+struct Peer {
+  Fd fd{::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0)};
+  uint16_t port = 0;
+  Peer() {
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::bind(fd.get(), reinterpret_cast<sockaddr*>(&a), sizeof a);
+    socklen_t n = sizeof a;
+    ::getsockname(fd.get(), reinterpret_cast<sockaddr*>(&a), &n);
+    port = ntohs(a.sin_port);
+  }
+  // The next datagram and the port it came from; empty when none is waiting.
+  Bytes receive(uint16_t* from = nullptr) {
+    uint8_t buf[2048];
+    sockaddr_in a{};
+    socklen_t n = sizeof a;
+    ssize_t got = ::recvfrom(fd.get(), buf, sizeof buf, MSG_DONTWAIT, reinterpret_cast<sockaddr*>(&a), &n);
+    if (from) *from = ntohs(a.sin_port);
+    return got < 0 ? Bytes{} : Bytes(buf, buf + got);
+  }
+};
+
+// A free UDP port (bound once and let go).
+uint16_t free_port() {
+  Peer p;
+  return p.port;
+}
+
+LGCP::Command create(TERM::Payload::NamedNumber payload, uint16_t dport, const char* daddr = "127.0.0.1") {
+  LGCP::Command c;
+  LGCP::CreateRtpParams& rtp = c.select_create().select_rtp();
+  TERM::RtpParams& p = rtp.get_codecRTP();
+  p.set_payload(payload);
+  p.get_dhost().set_iaddr(daddr);
+  p.get_dhost().set_port(dport);
+  rtp.set_txPayload(payload);
+  rtp.set_rxPayload(payload);
+  return c;
+}
+
+LGCP::Command ioctl(void (*fill)(LGCP::IoctlParams&)) {
+  LGCP::Command c;
+  fill(c.select_ioctl());
+  return c;
+}
+
+class RtpSlotTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::signal(SIGPIPE, SIG_IGN);
+    hwtest::clean_board();
+    sim().state().rtp.capacity = 128;
+    sim().state().voice = {};
+    ctl.connect();
+  }
+  void TearDown() override {
+    ctl.disconnect();  // destroys every slot left
+    pass();
+  }
+
+  static void pass(int n = 1) {
+    for (int i = 0; i < n; ++i) multiplexer.run_once(0);
+  }
+
+  // Sends a command for `slot`; returns its answer (-1 success, else the cause).
+  int send(const LGCP::Command& command, unsigned slot = 3) {
+    LGCP::Message m;
+    m.set_seq(++seq_);
+    m.set_slot(slot);
+    m.get_pdu().set_command(command);
+    static const ASN1::CoderEnv env(ASN1::CoderEnv::per);
+    std::vector<char> bytes;
+    EXPECT_TRUE(ASN1::encode(m, &env, std::back_inserter(bytes)));
+    ctl.server.OnMessage(bytes.data(), static_cast<int>(bytes.size()));
+    auto a = ctl.answers();
+    return a.empty() ? kNoAnswer : a.back();
+  }
+  RtpSlot* slot(unsigned number = 3) { return dynamic_cast<RtpSlot*>(Slots::instance()->Find(number)); }
+  static std::vector<board::sim::Request> rtp(uint32_t number) { return sim().requests(Device::rtp, number); }
+  static std::vector<board::sim::Request> all_rtp() { return sim().requests(Device::rtp); }
+  static std::vector<std::string> rtp_names() {
+    std::vector<std::string> names;
+    for (const auto& r : all_rtp()) names.push_back(r.def ? r.def->name : "?");
+    return names;
+  }
+
+  hwtest::Controller ctl{Slots::instance()};
+  vxtest::CaptureStreams log;
+  RtpFactory factory;
+  int seq_ = 0;
+};
+
+TEST_F(RtpSlotTest, CreateGivesTheDeviceTheSessionBlockAndAnnouncesTheSession) {
+  Peer far;
+  const uint16_t local = free_port();
+  LGCP::Command c = create(TERM::Payload::ptG729, far.port - 1);
+  LGCP::CreateRtpParams& params = c.select_create().select_rtp();
+  params.set_rxPayload(TERM::Payload::ptG711_Alaw);
+  TERM::RtpParams& p = params.get_codecRTP();
+  p.include_shost().set_iaddr("10.1.2.3");
+  p.get_shost().set_port(local - 1);
+  p.set_pfactor(2);
+  p.set_vad(true);
+  p.set_crate(5);
+  p.set_ssrc(0xA1B2C3D4u);
+  p.set_ttl(64);
+  p.set_qos_dscp(TERM::IpQoSDSCP::ef);
+  ASSERT_EQ(send(c), hwtest::kSuccess) << log.all();
+
+  auto begin = rtp(RTP_BEGIN_SESSION);
+  ASSERT_EQ(begin.size(), 1u);
+  rtp_connection_params want;
+  want.remote_addr = 0x7F000001;
+  want.remote_port = static_cast<uint16_t>(far.port - 1);
+  want.local_addr = 0x0A010203;
+  want.local_port = static_cast<uint16_t>(local - 1);
+  want.rx_pt = 8;
+  want.tx_pt = 18;
+  want.packet_factor = 2;
+  want.vad = 1;
+  want.rate = 1;
+  want.ssrc = 0xA1B2C3D4u;
+  want.ttl = 64;
+  want.dscp = 184;
+  EXPECT_EQ(begin[0].bytes(), vxtest::bytes_of(want));
+  auto add = rtp(RTP_ADD_CHANNEL);
+  ASSERT_EQ(add.size(), 1u);
+  EXPECT_EQ(add[0].bytes(), (Bytes{0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0, 0, 0, 0}));
+
+  RtpSlot* s = slot();
+  ASSERT_NE(s, nullptr);
+  EXPECT_EQ(s->channel, board::sim::SimRtp::kFirstChannel);
+  EXPECT_NE(::fcntl(s->device.get(), F_GETFL) & O_NONBLOCK, 0) << "reads must not block the loop";
+  auto signals = ctl.signals();
+  ASSERT_EQ(signals.size(), 2u);
+  EXPECT_TRUE(signals[0].is_transmitter() && signals[0].get_transmitter().get_active() == s->channel);
+  EXPECT_TRUE(signals[1].is_receiver() && signals[1].get_receiver().get_active() == s->channel);
+
+  // The source description comes from the local RTP port + 1 to the remote port + 1.
+  uint16_t from = 0;
+  Bytes sdes = far.receive(&from);
+  EXPECT_EQ(from, local);
+  ASSERT_GE(sdes.size(), 30u);
+  EXPECT_EQ(Bytes(sdes.begin(), sdes.begin() + 2), (Bytes{0x81, 0xCA}));
+  EXPECT_EQ(Bytes(sdes.begin() + 4, sdes.begin() + 8), (Bytes{0xA1, 0xB2, 0xC3, 0xD4}));
+  EXPECT_EQ(std::string(sdes.begin() + 10, sdes.begin() + 27), "Quorvex Tessaline");
+  EXPECT_EQ(sdes[8], 1);
+  EXPECT_EQ(sdes[9], 17);
+
+  // Destruction ends the device side in order, frees the channel and says goodbye.
+  sim().clear_requests();
+  LGCP::Command destroy;
+  destroy.set_destroy();
+  ASSERT_EQ(send(destroy), hwtest::kSuccess);
+  EXPECT_EQ(rtp_names(), (std::vector<std::string>{"RTP_STOP", "RTP_END_SESSION", "RTP_RELEASE", "RTP_RESET_EVENT_PD"}));
+  EXPECT_EQ(rtp(RTP_RESET_EVENT_PD)[0].arg("type"), 1);
+  auto disable = sim().requests(Device::hal, board::hal::MUX_DISABLE);
+  ASSERT_FALSE(disable.empty());
+  EXPECT_EQ(disable.back().arg("channel"), board::sim::SimRtp::kFirstChannel);
+  Bytes bye = far.receive(&from);
+  EXPECT_EQ(from, local);
+  EXPECT_EQ(bye, (Bytes{0x81, 0xCB, 0, 4, 0xA1, 0xB2, 0xC3, 0xD4, 11, 's', 'e', 's', 's', 'i', 'o', 'n', ' ', 'e', 'n', 'd'}));
+  if (vxtest::have_rtcp_oracle()) {
+    EXPECT_EQ(vxtest::dissect_rtcp({sdes, bye}, "-e rtcp.pt -e rtcp.length -e rtcp.ssrc.identifier -e rtcp.sdes.type "
+                                                "-e rtcp.sdes.text -e rtcp.length_check -e _ws.expert"),
+              "202\t" + std::to_string(sdes.size() / 4 - 1) +
+                  "\t0xa1b2c3d4\t1,3,4,0\tQuorvex Tessaline,support@quorvex.example,+1 555 0100\t1\t\n"
+                  "203\t4\t0xa1b2c3d4\t\tsession end\t1\t\n");
+  }
+  EXPECT_EQ(sim().open_count(Device::rtp), 0);
+  EXPECT_TRUE(sim().state().rtp.sessions().empty());
+}
+
+TEST_F(RtpSlotTest, WithoutSourceAddressTheDestinationPortServesBothEnds) {
+  const uint16_t port = static_cast<uint16_t>(free_port() - 1);
+  LGCP::Command c = create(TERM::Payload::ptG711_Ulaw, port, "127.0.0.2");
+  c.select_create().select_rtp().set_txPayload(TERM::Payload::ptG729);
+  ASSERT_EQ(send(c), hwtest::kSuccess) << log.all();
+  auto begin = rtp(RTP_BEGIN_SESSION);
+  ASSERT_EQ(begin.size(), 1u);
+  EXPECT_EQ(begin[0].arg("local_addr"), 0);
+  EXPECT_EQ(begin[0].arg("local_port"), port);
+  EXPECT_EQ(begin[0].arg("rx_pt"), 0);
+  EXPECT_EQ(begin[0].arg("tx_pt"), 0) << "only a G.711 law overrides the session payload";
+  EXPECT_EQ(begin[0].arg("dscp"), 0xFFFFFFFF);
+  sockaddr_in bound{};
+  socklen_t n = sizeof bound;
+  ASSERT_EQ(::getsockname(slot()->rtcp.get(), reinterpret_cast<sockaddr*>(&bound), &n), 0);
+  EXPECT_EQ(ntohs(bound.sin_port), port + 1);
+  EXPECT_EQ(ntohs(slot()->peer.sin_port), port + 1);
+  EXPECT_EQ(ntohl(slot()->peer.sin_addr.s_addr), 0x7F000002u);
+}
+
+TEST_F(RtpSlotTest, RefusedCreatesLeaveNothingBehind) {
+  EXPECT_EQ(send(create(TERM::Payload::ptT38_UDP_TL, 4000)), LGCP::ErrorCause::insufficientResources);
+  EXPECT_NE(log.log.str().find("rtp do not created: payload ptT38-UDP-TLnot found"), std::string::npos) << log.all();
+
+  // An address that does not parse is refused: nothing goes to 255.255.255.255 or 0.0.0.0.
+  for (const char* bad : {"10.0.0.300", "gateway", ""}) {
+    EXPECT_EQ(send(create(TERM::Payload::ptG711_Alaw, 4000, bad)), LGCP::ErrorCause::insufficientResources) << bad;
+  }
+  LGCP::Command bad_source = create(TERM::Payload::ptG711_Alaw, 4000);
+  bad_source.select_create().select_rtp().get_codecRTP().include_shost().set_iaddr("1.2.3.4.5");
+  EXPECT_EQ(send(bad_source), LGCP::ErrorCause::insufficientResources);
+  EXPECT_NE(log.log.str().find("rtp do not created: bad address \"1.2.3.4.5\""), std::string::npos) << log.all();
+
+  LGCP::Command radio = create(TERM::Payload::ptG711_Alaw, 4000);
+  radio.select_create().select_rtp().get_codecRTP().include_radio().get_status().select_lemz();
+  EXPECT_EQ(send(radio), LGCP::ErrorCause::insufficientResources) << "radio sessions are another factory's";
+
+  sim().fail_open(Device::rtp, EBUSY);
+  EXPECT_EQ(send(create(TERM::Payload::ptG711_Alaw, free_port())), LGCP::ErrorCause::insufficientResources);
+  EXPECT_NE(log.err.str().find("device \"/dev/rtp\" open fail: "), std::string::npos);
+  sim().fail_open(Device::rtp, 0);
+  EXPECT_TRUE(all_rtp().empty());
+
+  sim().fail_next(Device::rtp, EINVAL);
+  EXPECT_EQ(send(create(TERM::Payload::ptG711_Alaw, free_port())), LGCP::ErrorCause::insufficientResources);
+  EXPECT_NE(log.err.str().find("begin session fail !!! "), std::string::npos);
+  sim().state().rtp.capacity = 0;
+  EXPECT_EQ(send(create(TERM::Payload::ptG711_Alaw, free_port())), LGCP::ErrorCause::insufficientResources);
+  EXPECT_NE(log.err.str().find("add channel fail !!!"), std::string::npos);
+  EXPECT_EQ(sim().open_count(Device::rtp), 0) << "every failure closes what it opened";
+  EXPECT_EQ(Slots::instance()->Find(3), nullptr);
+}
+
+TEST_F(RtpSlotTest, CodecChangeRestartsTheSessionOnItsChannel) {
+  ASSERT_EQ(send(create(TERM::Payload::ptG729, static_cast<uint16_t>(free_port() - 1))), hwtest::kSuccess) << log.all();
+  ASSERT_EQ(send(create(TERM::Payload::ptG711_Alaw, static_cast<uint16_t>(free_port() - 1)), 4), hwtest::kSuccess);
+  // Slot 4 feeds slot 3, so slot 3's receive path runs.
+  LGCP::Command connect;
+  connect.set_connect(3);
+  ASSERT_EQ(send(connect, 4), hwtest::kSuccess) << log.all();
+  RtpSlot* s = slot();
+  const int channel = s->channel;
+  ASSERT_TRUE(s->inputStarted);
+  sim().clear_requests();
+
+  auto mode = [](bool encoder, LGCP::CodecMode::NamedNumber m) {
+    LGCP::Command c;
+    if (encoder) c.select_ioctl().set_encoder_mode(m);
+    else c.select_ioctl().set_decoder_mode(m);
+    return c;
+  };
+  log.clear();
+  EXPECT_EQ(send(mode(true, LGCP::CodecMode::alaw)), hwtest::kSuccess);
+  EXPECT_EQ(log.log.str(), "rtp[" + std::to_string(channel) + "]: do restart RTP session (change tx payload):alaw - OK\n");
+  EXPECT_EQ(rtp_names(), (std::vector<std::string>{"RTP_BEGIN_SESSION", "RTP_ADD_CHANNEL", "RTP_START_RX"}));
+  EXPECT_EQ(rtp(RTP_BEGIN_SESSION)[0].arg("tx_pt"), 8);
+  EXPECT_EQ(rtp(RTP_BEGIN_SESSION)[0].arg("rx_pt"), 18);
+  EXPECT_EQ(rtp(RTP_ADD_CHANNEL)[0].arg("tdm"), channel);
+  EXPECT_EQ(sim().state().rtp.sessions().size(), 2u) << "the old session went with its descriptors";
+  EXPECT_TRUE(sim().state().rtp.session_of(channel)->receiving);
+
+  // The watch follows the new descriptor: its events arrive.
+  ctl.signals();
+  ASSERT_EQ(sim().rtp_event(channel, kEventPacketLoss, 3, 900), 1u);
+  pass();
+  auto signals = ctl.signals();
+  ASSERT_EQ(signals.size(), 1u) << log.all();
+  ASSERT_TRUE(signals[0].is_rtp());
+  EXPECT_EQ(signals[0].get_rtp().get_pd().get_value(), 3);
+  EXPECT_EQ(signals[0].get_rtp().get_pd().get_timeout(), 900);
+
+  sim().clear_requests();
+  log.clear();
+  EXPECT_EQ(send(mode(true, LGCP::CodecMode::alaw)), hwtest::kSuccess);
+  EXPECT_EQ(log.log.str(), "rtp[" + std::to_string(channel) + "]: do restart RTP session (change tx payload):alaw - Nothing to do\n");
+  EXPECT_TRUE(all_rtp().empty());
+  // "lbrc" is the receive payload the session was created with.
+  EXPECT_EQ(send(mode(false, LGCP::CodecMode::lbrc)), hwtest::kSuccess);
+  EXPECT_TRUE(all_rtp().empty());
+  EXPECT_EQ(send(mode(false, LGCP::CodecMode::ulaw)), hwtest::kSuccess);
+  EXPECT_EQ(rtp(RTP_BEGIN_SESSION)[0].arg("rx_pt"), 0);
+  EXPECT_EQ(send(mode(false, LGCP::CodecMode::lbrc)), hwtest::kSuccess);
+  EXPECT_EQ(rtp(RTP_BEGIN_SESSION).back().arg("rx_pt"), 18);
+
+  // A restart that fails answers "unsupported" and leaves the slot without a device.
+  sim().fail_open(Device::rtp, ENOMEM);
+  EXPECT_EQ(send(mode(true, LGCP::CodecMode::ulaw)), LGCP::ErrorCause::unsupported);
+  EXPECT_NE(log.err.str().find("fail to restart RTP session!"), std::string::npos);
+  EXPECT_FALSE(slot()->device);
+  sim().fail_open(Device::rtp, 0);
+  EXPECT_EQ(sim().state().rtp.session_of(channel), nullptr);
+}
+
+TEST_F(RtpSlotTest, IoctlsReachTheFeaturesOfTheSessionChannel) {
+  ASSERT_EQ(send(create(TERM::Payload::ptG711_Alaw, static_cast<uint16_t>(free_port() - 1))), hwtest::kSuccess);
+  const int64_t ch = slot()->channel;
+  struct Case {
+    void (*fill)(LGCP::IoctlParams&);
+    int answer;
+    Device device;
+    const char* request;  // the last request of the device
+    const char* field;
+    int64_t value;
+  };
+  const Case cases[] = {
+      {[](LGCP::IoctlParams& p) { p.set_echoSuppressor(true); }, hwtest::kSuccess, Device::dtmf, "CHANNEL_LMS_ON", "timeslot", ch},
+      {[](LGCP::IoctlParams& p) { p.set_dtmf_enable(true); }, hwtest::kSuccess, Device::dtmf, "DTMF_ENABLE_DETECTOR", "timeslot", ch},
+      {[](LGCP::IoctlParams& p) { p.set_dtmf_reject_enable(true); }, hwtest::kSuccess, Device::dtmf, "DTMF_REJECTION_ENABLE", "timeslot", ch},
+      {[](LGCP::IoctlParams& p) {
+         LGCP::DTMFParams& d = p.select_dtmf_params();
+         d.get_threshold().set_twist(3);
+       }, hwtest::kSuccess, Device::dtmf, "DTMF_CONFIGURE_DETECTOR", "twist", 3},
+      {[](LGCP::IoctlParams& p) { p.select_selcal().set_signs("ABCD"); }, hwtest::kSuccess, Device::dtmf, "SELCAL_DIAL", "timeslot", ch},
+      {[](LGCP::IoctlParams& p) { p.set_vad_enable(true); }, hwtest::kSuccess, Device::dsp, "DSPROC_ENABLE", "mask", 1},
+      {[](LGCP::IoctlParams& p) { p.set_vad_disable(); }, hwtest::kSuccess, Device::dsp, "DSPROC_DISABLE", "mask", 1},
+      {[](LGCP::IoctlParams& p) { p.set_sd_params(); }, hwtest::kSuccess, Device::dsp, "DSPROC_CONFIGURE", "what", 2},
+      {[](LGCP::IoctlParams& p) { p.set_sd_enable(true); }, hwtest::kSuccess, Device::dsp, "DSPROC_ENABLE", "mask", 2},
+      {[](LGCP::IoctlParams& p) { p.select_rx_gain().set_gainDB(0x1FA); }, hwtest::kSuccess, Device::dsp, "DSPROC_CONFIGURE", "word2", 0xFA000000},
+      {[](LGCP::IoctlParams& p) {
+         LGCP::ToneFilter& f = p.select_tone_filter();
+         f.set_freq(2100);
+         f.set_enable(true);
+         f.set_duration_th_msec(40);
+         f.set_det_level_dB(-30);
+       }, hwtest::kSuccess, Device::dsp, "DSPROC_CONFIGURE", "word2", (2100 << 16) | (1 << 8)},
+      {[](LGCP::IoctlParams& p) { p.select_pd_enable().set_timeout(300); }, hwtest::kSuccess, Device::rtp, "RTP_SET_EVENT_PD", "timeout2", 300},
+      {[](LGCP::IoctlParams& p) { p.set_pd_disable(); }, hwtest::kSuccess, Device::rtp, "RTP_RESET_EVENT_PD", "type", 1},
+  };
+  for (const Case& c : cases) {
+    sim().clear_requests();
+    ASSERT_EQ(send(ioctl(c.fill)), c.answer) << c.request << "\n" << log.all();
+    auto log = sim().requests(c.device);
+    ASSERT_FALSE(log.empty()) << c.request;
+    EXPECT_STREQ(log.back().def->name, c.request);
+    EXPECT_EQ(log.back().arg(c.field), c.value) << log.back().text();
+  }
+  for (const auto& r : sim().requests(Device::dsp)) EXPECT_EQ(r.arg("timeslot"), ch);
+  EXPECT_TRUE(sim().state().rtp.session_of(static_cast<int>(ch))->pd == false);
+
+  sim().fail_next(Device::rtp, EIO);
+  EXPECT_EQ(send(ioctl([](LGCP::IoctlParams& p) { p.select_pd_enable().set_timeout(1); })), LGCP::ErrorCause::unsupported);
+  EXPECT_NE(log.err.str().find("RTP SET EVENT PD fail: errno=\"Input/output error\""), std::string::npos) << log.all();
+  EXPECT_EQ(send(ioctl([](LGCP::IoctlParams& p) { p.set_activateWaitTone(); })), hwtest::kSuccess);
+  EXPECT_EQ(send(ioctl([](LGCP::IoctlParams& p) { p.set_deactivateWaitTone(); })), hwtest::kSuccess);
+  EXPECT_EQ(send(ioctl([](LGCP::IoctlParams& p) { p.set_dtmf_disable(); })), LGCP::ErrorCause::unsupported);
+  EXPECT_EQ(send(ioctl([](LGCP::IoctlParams& p) { p.set_mute_disable(); })), LGCP::ErrorCause::unsupported);
+}
+
+TEST_F(RtpSlotTest, DriverEventsBecomeSignals) {
+  ASSERT_EQ(send(create(TERM::Payload::ptG711_Alaw, static_cast<uint16_t>(free_port() - 1))), hwtest::kSuccess);
+  const int ch = slot()->channel;
+  ASSERT_EQ(send(ioctl([](LGCP::IoctlParams& p) { p.set_dtmf_enable(true); })), hwtest::kSuccess);
+  ASSERT_EQ(send(ioctl([](LGCP::IoctlParams& p) { p.set_vad_enable(true); })), hwtest::kSuccess);
+  ctl.signals();
+
+  sim().dtmf_event(ch, 5, 1234);
+  sim().dtmf_event(ch, 17, 0);
+  sim().dsp_vad(ch, 3, 1, 0);
+  sim().rtp_event(ch, kEventPacketLoss, 1, 250);
+  sim().rtp_event(ch, 2, 1, 250);
+  pass(2);
+  auto signals = ctl.signals();
+  ASSERT_EQ(signals.size(), 4u) << log.all();
+  std::vector<int> seen;
+  for (const auto& s : signals) seen.push_back(s.getID());
+  int tonec = 0;
+  for (const auto& s : signals) {
+    if (!s.is_tonec()) continue;
+    if (tonec++ == 0) {
+      EXPECT_TRUE(s.get_tonec().get_event().is_dtmf());
+      EXPECT_EQ(s.get_tonec().get_event().get_dtmf().getValue(), 5u);
+      EXPECT_EQ(s.get_tonec().get_timestamp(), 1234);
+    } else {
+      EXPECT_TRUE(s.get_tonec().get_event().is_ced());
+    }
+  }
+  EXPECT_EQ(tonec, 2);
+  EXPECT_EQ(std::count(seen.begin(), seen.end(), LGCP::Signal::e_vad), 1);
+  EXPECT_EQ(std::count(seen.begin(), seen.end(), LGCP::Signal::e_rtp), 1);
+  EXPECT_NE(log.log.str().find("rtp[" + std::to_string(ch) + "]: rtp event:  type=2"), std::string::npos)
+      << "a type without a meaning is traced and dropped";
+
+  // A device that hangs up is given up once instead of being served on every pass.
+  sim().hangup(Device::rtp);
+  pass(3);
+  EXPECT_EQ(ctl.signals().size(), 0u);
+  const std::string err = log.err.str();
+  EXPECT_EQ(err.find("fail to read from rtp: device hung up"), err.rfind("fail to read from rtp: device hung up"));
+  EXPECT_NE(err.find("fail to read from rtp: device hung up"), std::string::npos) << log.all();
+}
+
+TEST_F(RtpSlotTest, ResourcesReportTheVoiceDeviceCodecCounts) {
+  sim().state().voice.codec_channels = {{1, 60}, {2, 20}, {4, 30}, {8, 0}, {65, 90}};
+  ctl.signals();
+  LGCP::Command query;
+  query.set_query();
+  LGCP::Message m;
+  m.set_seq(1);
+  m.get_pdu().set_command(query);
+  static const ASN1::CoderEnv env(ASN1::CoderEnv::per);
+  std::vector<char> bytes;
+  ASSERT_TRUE(ASN1::encode(m, &env, std::back_inserter(bytes)));
+  ctl.server.OnMessage(bytes.data(), static_cast<int>(bytes.size()));
+  auto signals = ctl.signals();
+  ASSERT_EQ(signals.size(), 1u);
+  const LGCP::Resources& r = signals[0].get_query();
+  EXPECT_EQ(r.get_rtp_g729(), 30);
+  EXPECT_EQ(r.get_rtp_g723(), 20);
+  EXPECT_EQ(r.get_rtp_g711(), 60);
+  EXPECT_EQ(r.get_rtp_g711mcc(), 0);
+  EXPECT_EQ(r.get_universal(), 90);
+  std::ostringstream header;
+  factory.PutHeader(header);
+  EXPECT_EQ(header.str(), "rtp[20,30,60,90]: ");
+
+  // Without the voice device the three main counts fall to 0; the other two keep theirs.
+  sim().fail_open(Device::voice, ENOENT);
+  factory.IQuery();
+  EXPECT_EQ(factory.g711, 0);
+  EXPECT_EQ(factory.universal, 90);
+  EXPECT_NE(log.err.str().find("device \"/dev/voice\" open fail: No such file or directory"), std::string::npos);
+  sim().fail_open(Device::voice, 0);
+}
+
+}  // namespace
