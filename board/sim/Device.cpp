@@ -6,6 +6,7 @@
 #include "board/hal.h"
 #include "board/maintenance.h"
 #include "board/mcc.h"
+#include "board/mixer.h"
 #include "board/rtp_ext.h"
 #include "board/rtp.h"
 #include "board/voice.h"
@@ -22,6 +23,7 @@ constexpr Names kNames[kDevices] = {
     {e1cas::kPath, "e1-cas"}, {dtmf::kPath, "dtmf"}, {dsp::kPath, "dsp"},
     {rtp_ext::kPath, "rtp-ext"},
     {rtp::kPath, "rtp"},    {voice::kPath, "voice"},
+    {mixer::kPath, "mixer"},
 };
 }  // namespace
 

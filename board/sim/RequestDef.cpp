@@ -9,6 +9,7 @@
 #include "board/maintenance.h"
 #include "board/mcc.h"
 #include "board/rtp_ext.h"
+#include "board/sim/SimMixer.h"
 #include "board/sim/SimRtp.h"
 #include "board/sim/SimVoice.h"
 
@@ -122,6 +123,7 @@ std::span<const RequestDef> table(Device device) {
     case Device::rtp_ext: return kRtpExt;
     case Device::rtp: return SimRtp::requests();
     case Device::voice: return SimVoice::requests();
+    case Device::mixer: return SimMixer::requests();
   }
   return {};
 }

@@ -210,6 +210,7 @@ int SimBoard::execute(Handle& h, const RequestDef& def, uint8_t* record, unsigne
     case Device::rtp_ext: break;  // served by its model in request()
     case Device::rtp: return state_.rtp.request(h.key, def.number, record, error);
     case Device::voice: return state_.voice.request(def.number, record, error);
+    case Device::mixer: return state_.mixer.request(def.number, record, error);
   }
   error = ENOTTY;
   return -1;
@@ -551,6 +552,17 @@ void SimBoard::hangup(Device device) {
     hung_up_.insert(it->first);
     it = handles_.erase(it);
   }
+}
+
+bool SimBoard::hangup_channel(int channel) {
+  service();
+  Handle* h = owner_of(channel);
+  if (!h) return false;
+  const uint64_t key = h->key;
+  drop(*h);
+  hung_up_.insert(key);
+  handles_.erase(key);
+  return true;
 }
 
 bool SimBoard::stall(int channel, bool stalled) {

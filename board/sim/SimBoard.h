@@ -77,6 +77,9 @@ class SimBoard {
   void fail_open(Device device, int error);
   // The device reports end of file and hang-up to every descriptor open on it.
   void hangup(Device device);
+  // Only the descriptor holding one controller channel hangs up (its reader sees end of file);
+  // false when no descriptor holds it.
+  bool hangup_channel(int channel);
   // While stalled, the controller channel takes in no frame, so the daemon's writes fill its
   // socket until they fail with EAGAIN; unstalling takes them in again.
   bool stall(int channel, bool stalled);
