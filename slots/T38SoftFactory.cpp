@@ -6,7 +6,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
@@ -141,5 +143,7 @@ int T38SoftFactory::QueryNumOfInstances() {
     std::clog << "t38: can't detect T38 resources" << std::endl;
     return 0;
   }
-  return static_cast<int>(std::strtol(line, nullptr, 10));
+  // A count the resource record can carry: a reply out of range does not wrap.
+  const long count = std::strtol(line, nullptr, 10);
+  return static_cast<int>(std::clamp<long>(count, 0, INT_MAX));
 }
