@@ -78,7 +78,9 @@ void MixerFactory::RefreshResources() {
   // Each pass reports one unit, so a driver that repeats itself cannot hold the loop either.
   for (size_t pass = 0; pass < kMaxMixers && mixers.size() + found.size() < kMaxMixers; ++pass) {
     if (mixer_ctl(board::mixer::MIX_ENUMERATE, &block) < 0) break;
-    const int unit = block.unit, channels = block.channels, inputs = block.inputs;
+    const int unit = block.unit;
+    const int channels = std::clamp<int>(block.channels, 0, kMaxChannels);
+    const int inputs = std::clamp<int>(block.inputs, 0, kMaxChannels);
     minChannels = minChannels < 0 ? channels : std::min(minChannels, channels);
     minInputs = minInputs < 0 ? inputs : std::min(minInputs, inputs);
     auto known = std::find_if(mixers.begin(), mixers.end(), [unit](Mixer* m) { return m->unit == unit && m->stale; });

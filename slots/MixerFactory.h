@@ -16,6 +16,9 @@ class MixerFactory : public SlotFactory {
  public:
   // At most this many units are held.
   static constexpr std::size_t kMaxMixers = 100;
+  // The most channels and inputs a unit is taken to have: its channels are timeslots, and a
+  // unit that claims more must not make a reset issue billions of requests.
+  static constexpr int kMaxChannels = 4096;
   // Processing units a mixer, an echo canceller and an LMS take, as reported.
   static constexpr int kDpuPerMixer = 770;
   static constexpr int kDpuPerEc = 17;

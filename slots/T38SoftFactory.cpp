@@ -143,6 +143,10 @@ int T38SoftFactory::QueryNumOfInstances() {
     std::clog << "t38: can't detect T38 resources" << std::endl;
     return 0;
   }
+  return ParseInstances(line);
+}
+
+int T38SoftFactory::ParseInstances(const char* line) {
   // A count the resource record can carry: a reply out of range does not wrap.
   const long count = std::strtol(line, nullptr, 10);
   return static_cast<int>(std::clamp<long>(count, 0, INT_MAX));

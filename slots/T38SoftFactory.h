@@ -33,4 +33,7 @@ class T38SoftFactory : public SlotFactory {
   // The engine's arguments for a create: program, "--child", "--remote", "<dhost>/<dport>/<sport>"
   // and as many of the controller's extra arguments as fit.
   static std::vector<std::string> Arguments(LGCP::T38Soft const& params);
+  // The instance count of the engine's reply line: its leading decimal number, within 0 and
+  // INT_MAX.
+  static int ParseInstances(const char* line);
 };

@@ -258,4 +258,16 @@ TEST_F(MixerTest, AUnitThatDisappearsAbortsItsPortsAndGoesWithTheLast) {
   EXPECT_EQ(create(output(2, 3), 5), hwtest::kSuccess);
 }
 
+TEST_F(MixerTest, CountsADriverReportsAreBounded) {
+  auto& units = sim().state().mixer.units;
+  units.clear();
+  units[1] = board::sim::MixerUnit{1 << 30, -5, {}};
+  LGCP::Resources r = query();
+  ASSERT_EQ(r.get_mixer().size(), 1u);
+  EXPECT_EQ(r.get_mixer()[0].get_tdm_inputs(), Mixer::MixerFactory::kMaxChannels);
+  EXPECT_EQ(r.get_mixer()[0].get_mixer_inputs(), 0);
+  EXPECT_EQ(requests(Device::mixer, board::mixer::MIX_RX_CLEAR).size(), static_cast<size_t>(Mixer::MixerFactory::kMaxChannels))
+      << "a reset issues one clear per channel it believes in";
+}
+
 }  // namespace
