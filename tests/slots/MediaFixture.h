@@ -93,7 +93,7 @@ class MediaTest : public ::testing::Test {
     for (const LGCP::Signal& s : querySignals)
       if (s.is_query()) return s.get_query();
     ADD_FAILURE() << "no query signal";
-    return {};
+    return LGCP::Resources();
   }
   static std::vector<board::sim::Request> requests(Device d, uint32_t number) { return sim().requests(d, number); }
   static std::vector<std::string> names(Device d) {
