@@ -68,14 +68,20 @@ bool Mixer::add(MixSlot const& rx, MixSlot const& tx, int gain) {
   return false;
 }
 
-Slot* Mixer::New(LGCP::MixerInParams const& p) {
-  const LGCP::MixerChannel& ch = p.get_channel();
+template <class Port>
+Port* Mixer::NewPort(LGCP::MixerChannel const& ch) {
   if (!ch.is_tdm()) return nullptr;
   const int v = ch.get_tdm().getValue();
   if (v < 0 || v >= factory.minChannels) return nullptr;
   const int ts = channel2timeslot(v);
   if (ts < 0) return nullptr;
-  auto* in = new TdmInput(*this, v, ts);
+  return new Port(*this, v, ts);
+}
+
+Slot* Mixer::New(LGCP::MixerInParams const& p) {
+  auto* in = NewPort<TdmInput>(p.get_channel());
+  if (!in) return nullptr;
+  const int v = in->channel;
   if (p.has_summator()) {
     const LGCP::MixerChannel& sum = p.get_summator();
     if (sum.is_tdm()) {
@@ -94,13 +100,8 @@ Slot* Mixer::New(LGCP::MixerInParams const& p) {
 
 Slot* Mixer::New(LGCP::MixerOutParams const& p) {
   if (!SetTX(p)) return nullptr;
-  const LGCP::MixerChannel& ch = p.get_channel();
-  if (!ch.is_tdm()) return nullptr;
-  const int v = ch.get_tdm().getValue();
-  if (v < 0 || v >= factory.minChannels) return nullptr;
-  const int ts = channel2timeslot(v);
-  if (ts < 0) return nullptr;
-  auto* out = new TdmOutput(*this, v, ts);
+  auto* out = NewPort<TdmOutput>(p.get_channel());
+  if (!out) return nullptr;
   Register(out);
   return out;
 }

@@ -68,6 +68,9 @@ class Mixer {
   bool add(board::mixer::MixSlot const& rx, board::mixer::MixSlot const& tx, int gain);
   // The block of TDM channel `channel` of this unit.
   board::mixer::MixSlot tdm(int channel) const;
+  // A port on a TDM channel below the smallest channel count, with its timeslot; else null.
+  template <class Port>
+  Port* NewPort(LGCP::MixerChannel const& channel);
   // A port's tone generator is stopped before the port goes.
   template <class Port>
   void silence(Port& port);

@@ -215,15 +215,9 @@ class Media(vx.DaemonTest):
 
     def answer(self, payload):
         """The answer to one command: "success" or the error cause; signals are kept."""
-        self.c.send(payload)
-        while True:
-            frame = self.c.raw_frame()
-            self.assertIsNotNone(frame)
-            m = vx.parse_message(frame)
-            if m[2] == "signal":
-                self.pending.append(frame)
-                continue
-            return m[2] if m[2] == "success" else m[3]
+        m = self.c.answer_keeping(payload, self.pending)
+        self.assertIsNotNone(m)
+        return m[2] if m[2] == "success" else m[3]
 
     def signal(self, alternative, slot=None, timeout=5.0):
         """The fields of the next signal of that alternative (and slot); others before it are

@@ -348,6 +348,19 @@ class Controller:
         f = self.frame(timeout)
         return None if f is None else parse_message(f)
 
+    def answer_keeping(self, payload, pending):
+        """Sends one command and returns its parsed answer; the signal frames that come before
+        it are appended to pending. None when the daemon closed."""
+        self.send(payload)
+        while True:
+            f = self.raw_frame()
+            if f is None:
+                return None
+            m = parse_message(f)
+            if m[2] != "signal":
+                return m
+            pending.append(f)
+
     def signal(self, alternative, timeout=5.0):
         """The next signal of that alternative (others are dropped)."""
         while True:
