@@ -53,9 +53,11 @@ SimBoard& SimBoard::instance() {
   return *board;
 }
 
-SimBoard::SimBoard() : epoll_fd_(::epoll_create1(EPOLL_CLOEXEC)), buffer_(kMaxFrame) {}
+SimBoard::SimBoard()
+    : epoll_fd_(::epoll_create1(EPOLL_CLOEXEC)), far_end_(std::make_unique<SimFarEnd>(epoll_fd_)), buffer_(kMaxFrame) {}
 
 SimBoard::~SimBoard() {
+  far_end_.reset();
   for (auto& [key, h] : handles_) ::close(h->sim_fd);
   if (epoll_fd_ >= 0) ::close(epoll_fd_);
 }
@@ -69,6 +71,7 @@ void SimBoard::reset() {
   fail_open_ = {};
   fail_next_ = {};
   on_frame_sent = nullptr;
+  far_end_->reset();
 }
 
 // ---------------------------------------------------------------- the seam
@@ -491,7 +494,14 @@ void SimBoard::service() {
   for (int round = 0; round < 64; ++round) {
     int n = ::epoll_wait(epoll_fd_, events, 32, 0);
     if (n <= 0) return;
-    for (int i = 0; i < n; ++i) drain(events[i].data.u64, events[i].events);
+    for (int i = 0; i < n; ++i) {
+      uint64_t key = events[i].data.u64;
+      if (SimFarEnd::is_far_end_key(key)) {
+        far_end_->drain(key, events[i].events, [this](int ch, std::span<const uint8_t> f) { frame_from_far_end(ch, f); });
+      } else {
+        drain(key, events[i].events);
+      }
+    }
   }
 }
 
@@ -523,9 +533,30 @@ void SimBoard::frame_from_daemon(Handle& h, const uint8_t* data, size_t size) {
   c.sent.push_back(frame);
   ++c.sent_count;
   int from = h.channel;
-  state_.mux.route(from, [&](int channel) { hdlc_frame(channel, frame); });
+  far_end_->send(from, frame);
+  state_.mux.route(from, [&](int channel) {
+    hdlc_frame(channel, frame);
+    far_end_->send(channel, frame);
+  });
   if (on_frame_sent) on_frame_sent(from, frame);
 }
+
+// A far end of a controller channel talks to that channel; one of a timeslot is a signal
+// arriving at that switch input.
+void SimBoard::frame_from_far_end(int channel, std::span<const uint8_t> frame) {
+  if (channels_.count(channel)) {
+    hdlc_frame(channel, frame);
+    return;
+  }
+  state_.mux.route(channel, [&](int reached) { hdlc_frame(reached, frame); });
+}
+
+int SimBoard::tie_far_end(int channel, const std::string& path) {
+  if (!SimSwitch::valid(channel)) return EINVAL;
+  return far_end_->tie(channel, path);
+}
+
+bool SimBoard::untie_far_end(int channel) { return far_end_->untie(channel); }
 
 void SimBoard::drop(Handle& h) {
   if (h.device == Device::rtp_ext) rtp_ext_.release(h.key);

@@ -19,6 +19,7 @@
 #include "board/sim/Device.h"
 #include "board/sim/Request.h"
 #include "board/sim/SimRtpExt.h"
+#include "board/sim/SimFarEnd.h"
 
 namespace board::sim {
 
@@ -117,6 +118,14 @@ class SimBoard {
     return rtp_ext_;
   }
 
+  // --- far ends outside the simulator (board/sim/SimFarEnd.h)
+  // Ties switch channel `channel` (a trunk timeslot, or a controller channel) to the
+  // SOCK_SEQPACKET socket listening at `path`: frames that reach the channel go out on the
+  // socket, packets from the socket arrive at it. Returns 0 or the errno of the connect.
+  int tie_far_end(int channel, const std::string& path);
+  bool untie_far_end(int channel);
+  const SimFarEnd& far_end() const { return *far_end_; }
+
   // --- test hook: called with each frame the daemon writes, after it was recorded and routed.
   std::function<void(int channel, const Bytes& frame)> on_frame_sent;
 
@@ -138,6 +147,7 @@ class SimBoard {
   void drop(Handle& h);
   void release(uint64_t key);
   void frame_from_daemon(Handle& h, const uint8_t* data, size_t size);
+  void frame_from_far_end(int channel, std::span<const uint8_t> frame);
   unsigned broadcast(Device device, const void* data, size_t size);
   bool deliver(Handle& h, const void* data, size_t size);
   Handle* owner_of(int channel);
@@ -145,6 +155,7 @@ class SimBoard {
 
   BoardState state_;
   int epoll_fd_ = -1;
+  std::unique_ptr<SimFarEnd> far_end_;
   std::unordered_map<uint64_t, std::unique_ptr<Handle>> handles_;  // by the daemon end's inode
   std::set<uint64_t> hung_up_;  // daemon ends whose device was hung up
   std::map<int, HdlcChannel> channels_;

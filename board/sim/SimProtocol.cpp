@@ -95,7 +95,7 @@ const char* kHelp =
     "dsp-vad dsp-sd dsp-bss dsp-flags dsp-event hdlc-frame tdm-frame stall unstall cable loopback uncable "
     "switch connections read channels frames clock tclk cas-state spi spi-present dip power leds vad-version "
     "tone dsp mcc-capacity rtp-ext-packet rtp-ext-sessions rtp-ext-sent records rtp-event rtp-sessions rtp-capacity "
-    "voice-codec mixer-unit mixer-remove mixer-units mixer-sum voice-version echo-buses hdlc-hangup";
+    "voice-codec mixer-unit mixer-remove mixer-units mixer-sum voice-version echo-buses hdlc-hangup tie untie far-ends";
 
 std::string dotted(uint32_t a) {
   return std::to_string(a >> 24) + "." + std::to_string((a >> 16) & 255) + "." + std::to_string((a >> 8) & 255) + "." +
@@ -297,6 +297,22 @@ std::string SimProtocol::execute(std::string_view line) {
     if (cmd == "uncable") st.mux.uncable(static_cast<int>(out));
     else st.mux.cable(static_cast<int>(out), static_cast<int>(in));
     return ok();
+  }
+  if (cmd == "tie" || cmd == "untie") {
+    auto ch = num(1, 0, kCh);
+    if (bad || n != (cmd == "tie" ? 2u : 1u)) return usage("tie <channel> <socket path> | untie <channel>");
+    if (cmd == "untie") return count(board_.untie_far_end(static_cast<int>(ch)) ? 1 : 0);
+    int e = board_.tie_far_end(static_cast<int>(ch), std::string(t[2]));
+    return e ? error(std::strerror(e)) : ok();
+  }
+  if (cmd == "far-ends") {
+    if (n != 0) return usage("far-ends");
+    std::string out = ok(std::to_string(board_.far_end().ties().size()));
+    for (const auto& [ch, tie] : board_.far_end().ties()) {
+      out += std::to_string(ch) + " sent=" + std::to_string(tie.sent) + " received=" + std::to_string(tie.received) +
+             " dropped=" + std::to_string(tie.dropped) + " path=" + tie.path + "\n";
+    }
+    return out;
   }
   if (cmd == "switch" || cmd == "read") {
     auto ch = num(1, 0, kCh);

@@ -7,7 +7,7 @@ import time
 import unittest
 
 import vxharness as vx
-from test_hardware import Board, Reader, _int
+from test_hardware import Board, Reader
 
 ACTIVATE = 6
 INSUFFICIENT_RESOURCES, CONNECT_FAIL = 1, 9

@@ -1,0 +1,179 @@
+// A far end outside the simulator: an outside process listening on a SOCK_SEQPACKET socket
+// plays the other end of a trunk timeslot or of a controller channel, one packet per frame.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <string>
+
+#include "board/board.h"
+#include "board/hal.h"
+#include "board/mcc.h"
+#include "board/sim/SimBoard.h"
+#include "board/sim/SimProtocol.h"
+#include "tests/support/TempDir.h"
+
+namespace {
+
+using board::sim::Bytes;
+using board::sim::SimBoard;
+
+// The outside process: a listening socket and the connection the simulator makes to it.
+class Listener {
+ public:
+  explicit Listener(const std::string& path) : path_(path) {
+    fd_ = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
+    // A path deeper than a socket address holds is bound through its directory's descriptor.
+    std::string at = path;
+    int dir = -1;
+    if (at.size() >= sizeof(sockaddr_un::sun_path)) {
+      auto slash = path.rfind('/');
+      dir = ::open(path.substr(0, slash).c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+      at = "/proc/self/fd/" + std::to_string(dir) + path.substr(slash);
+    }
+    sockaddr_un a{};
+    a.sun_family = AF_UNIX;
+    std::strncpy(a.sun_path, at.c_str(), sizeof a.sun_path - 1);
+    EXPECT_EQ(::bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    if (dir >= 0) ::close(dir);
+    EXPECT_EQ(::listen(fd_, 4), 0);
+  }
+  ~Listener() {
+    if (peer_ >= 0) ::close(peer_);
+    ::close(fd_);
+  }
+  int accept() { return peer_ = ::accept4(fd_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC); }
+  Bytes recv() {
+    uint8_t buf[512];
+    ssize_t n = ::recv(peer_, buf, sizeof buf, MSG_DONTWAIT);
+    return n < 0 ? Bytes{} : Bytes(buf, buf + n);
+  }
+  void send(const Bytes& b) { ASSERT_EQ(::send(peer_, b.data(), b.size(), 0), static_cast<ssize_t>(b.size())); }
+  void hang_up() {
+    ::close(peer_);
+    peer_ = -1;
+  }
+  const std::string& path() const { return path_; }
+
+ private:
+  std::string path_;
+  int fd_ = -1;
+  int peer_ = -1;
+};
+
+class SimFarEndTest : public ::testing::Test {
+ protected:
+  void SetUp() override { sim().reset(); }
+  void TearDown() override {
+    for (int fd : fds_) board::close(fd);
+    sim().reset();
+  }
+  static SimBoard& sim() { return SimBoard::instance(); }
+
+  int open(const char* path) {
+    int fd = board::open(path, O_RDWR | O_NONBLOCK | O_CLOEXEC);
+    fds_.push_back(fd);
+    return fd;
+  }
+  int hdlc(int& fd) {
+    fd = open(board::mcc::kPath);
+    board::mcc::Allocate a;
+    a.type = board::mcc::kTypeBri;
+    a.rx_packet_size = 512;
+    EXPECT_EQ(board::ioctl(fd, board::mcc::MCC_ALLOCATE, &a), 0);
+    return board::ioctl(fd, board::mcc::MCC_TIMESLOT, nullptr);
+  }
+  void connect(int output, int source) {
+    board::hal::MuxConnect c;
+    c.output = output;
+    c.source = source;
+    ASSERT_EQ(board::ioctl(hal_, board::hal::MUX_CONNECT, &c), 0);
+  }
+  static Bytes read_frame(int fd) {
+    uint8_t buf[512];
+    ssize_t n = ::read(fd, buf, sizeof buf);
+    return n < 0 ? Bytes{} : Bytes(buf, buf + n);
+  }
+
+  vxtest::TempDir dir_{"vx_farend"};
+  int hal_ = -1;
+  std::vector<int> fds_;
+};
+
+TEST_F(SimFarEndTest, TimeslotFramesGoBothWaysUntilUntied) {
+  hal_ = open(board::hal::kPath);
+  int fd;
+  int ch = hdlc(fd);
+  constexpr int kTimeslot = 8192 + 3;
+  connect(kTimeslot, ch);
+  connect(ch, kTimeslot);
+  Listener far(dir_.path() + "/d-channel");
+  ASSERT_EQ(sim().tie_far_end(kTimeslot, far.path()), 0);
+  ASSERT_GE(far.accept(), 0);
+
+  const Bytes sabme{0x00, 0x01, 0x7F};
+  ASSERT_EQ(::write(fd, sabme.data(), sabme.size()), 3);
+  sim().service();
+  EXPECT_EQ(far.recv(), sabme) << "one packet per frame, exactly as written";
+
+  const Bytes ua{0x00, 0x01, 0x73};
+  far.send(ua);
+  far.send(Bytes{0x02, 0x01, 0x01, 0x01});
+  sim().service();
+  EXPECT_EQ(read_frame(fd), ua);
+  EXPECT_EQ(read_frame(fd), (Bytes{0x02, 0x01, 0x01, 0x01}));
+  EXPECT_EQ(sim().far_end().find(kTimeslot)->received, 2u);
+
+  EXPECT_TRUE(sim().untie_far_end(kTimeslot));
+  EXPECT_FALSE(sim().untie_far_end(kTimeslot));
+  ASSERT_EQ(::write(fd, sabme.data(), sabme.size()), 3);
+  sim().service();
+  EXPECT_EQ(far.recv(), Bytes{}) << "an untied timeslot no longer reaches the far end";
+}
+
+TEST_F(SimFarEndTest, ControllerChannelFarEndAndHangUp) {
+  int fd;
+  int ch = hdlc(fd);
+  Listener far(dir_.path() + "/mcc");
+  ASSERT_EQ(sim().tie_far_end(ch, far.path()), 0);
+  ASSERT_GE(far.accept(), 0);
+
+  const Bytes frame{0xFC, 0xFF, 0x03, 0x0F, 0x12, 0x34, 0x01, 0xFF};
+  ASSERT_EQ(::write(fd, frame.data(), frame.size()), static_cast<ssize_t>(frame.size()));
+  sim().service();
+  EXPECT_EQ(far.recv(), frame) << "no switch connection needed for a controller channel's own far end";
+  far.send(Bytes{0x02, 0x81, 0x73});
+  sim().service();
+  EXPECT_EQ(read_frame(fd), (Bytes{0x02, 0x81, 0x73}));
+
+  far.hang_up();
+  sim().service();
+  EXPECT_EQ(sim().far_end().find(ch), nullptr) << "a far end that hangs up is untied";
+}
+
+TEST_F(SimFarEndTest, LineProtocolTiesAndRefusesBadTargets) {
+  board::sim::SimProtocol p(sim());
+  Listener far(dir_.path() + "/ts");
+  EXPECT_EQ(p.execute("tie 20 " + far.path()), "ok\n");
+  ASSERT_GE(far.accept(), 0);
+  EXPECT_EQ(p.execute("far-ends").rfind("ok 1\n20 sent=0 received=0 dropped=0 path=", 0), 0u);
+  EXPECT_EQ(p.execute("untie 20"), "ok 1\n");
+  EXPECT_EQ(p.execute("untie 20"), "ok 0\n");
+  EXPECT_EQ(p.execute("tie 20 " + dir_.path() + "/nobody").rfind("error ", 0), 0u) << "nobody listens there";
+  EXPECT_EQ(p.execute("tie 99999 " + far.path()).rfind("error usage", 0), 0u);
+  EXPECT_EQ(p.execute("tie 20").rfind("error usage", 0), 0u);
+  // A path deeper than a socket address holds is reached through its directory.
+  std::string deep = dir_.path() + "/" + std::string(100, 'd');
+  ASSERT_EQ(::mkdir(deep.c_str(), 0700), 0);
+  Listener far2(deep + "/x");
+  EXPECT_EQ(sim().tie_far_end(21, far2.path()), 0);
+  EXPECT_GE(far2.accept(), 0);
+}
+
+}  // namespace

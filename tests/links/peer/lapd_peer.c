@@ -1,0 +1,183 @@
+/* A far end for the link tests: one or more D channels of Debian's libpri on one
+ * SOCK_SEQPACKET socket that the simulated board connects to (one packet = one frame without
+ * FCS). Several instances share the socket as terminals share a basic-rate bus.
+ *
+ *   lapd_peer <socket path> <network|cpe> <pri|bri> [instances]
+ *
+ * Lines on stdin: "drop-rx N" (lose the next N I frames from the line), "drop-tx N" (lose the
+ * next N I frames the peer sends), "call" (instance 0 sends a SETUP), "quit".
+ * Lines on stdout: "listening", "rx <hex>", "tx <hex>", "event <instance> <name>". */
+#include <errno.h>
+#include <libpri.h>
+#include <poll.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/socket.h>
+#include <sys/time.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#define MAX_INSTANCES 16
+#define MAX_FRAME 1024
+
+static int line = -1;
+static int drop_rx, drop_tx;
+static unsigned char frame[MAX_FRAME + 2];
+static int frame_len = -1; /* the frame being handed to the instances, -1 for none */
+
+static int is_i_frame(const unsigned char *p, int n) { return n >= 4 && !(p[2] & 0x01); }
+
+static void print_hex(const char *what, const unsigned char *p, int n) {
+  printf("%s ", what);
+  for (int i = 0; i < n; ++i) printf("%02X", p[i]);
+  printf("\n");
+  fflush(stdout);
+}
+
+/* libpri expects a driver that appends the two FCS octets to every received frame and
+ * computes them on every written one: it strips two octets from what it reads and writes
+ * two placeholder octets after each frame. The line carries frames without FCS, so two are
+ * added here on the way in and removed on the way out. */
+static int io_read(struct pri *pri, void *buf, int buflen) {
+  (void)pri;
+  if (frame_len < 0) {
+    errno = EAGAIN;
+    return -1;
+  }
+  int n = frame_len + 2 < buflen ? frame_len + 2 : buflen;
+  memcpy(buf, frame, (size_t)n);
+  return n;
+}
+
+static int io_write(struct pri *pri, void *buf, int buflen) {
+  (void)pri;
+  int n = buflen - 2;
+  if (n <= 0) return buflen;
+  print_hex("tx", buf, n);
+  if (drop_tx > 0 && is_i_frame(buf, n)) {
+    --drop_tx;
+    printf("dropped-tx\n");
+    fflush(stdout);
+    return buflen;
+  }
+  if (send(line, buf, (size_t)n, MSG_NOSIGNAL) < 0) return -1;
+  return buflen;
+}
+
+static void report(int i, pri_event *e) {
+  if (!e) return;
+  printf("event %d %s\n", i, pri_event2str(e->e));
+  fflush(stdout);
+}
+
+static void command(struct pri **pris, char *text) {
+  int n = 0;
+  if (sscanf(text, "drop-rx %d", &n) == 1) drop_rx = n;
+  else if (sscanf(text, "drop-tx %d", &n) == 1) drop_tx = n;
+  else if (strncmp(text, "call", 4) == 0) {
+    q931_call *c = pri_new_call(pris[0]);
+    struct pri_sr *sr = pri_sr_new();
+    pri_sr_set_channel(sr, 1, 1, 0);
+    pri_sr_set_bearer(sr, PRI_TRANS_CAP_SPEECH, PRI_LAYER_1_ALAW);
+    pri_sr_set_called(sr, "1234", PRI_UNKNOWN, 1);
+    pri_setup(pris[0], c, sr);
+    pri_sr_free(sr);
+  } else if (strncmp(text, "quit", 4) == 0) {
+    exit(0);
+  }
+}
+
+int main(int argc, char **argv) {
+  if (argc < 4) {
+    fprintf(stderr, "usage: lapd_peer <socket path> <network|cpe> <pri|bri> [instances]\n");
+    return 2;
+  }
+  int node = strcmp(argv[2], "network") == 0 ? PRI_NETWORK : PRI_CPE;
+  int bri = strcmp(argv[3], "bri") == 0;
+  int count = argc > 4 ? atoi(argv[4]) : 1;
+  if (count < 1 || count > MAX_INSTANCES) count = 1;
+
+  int server = socket(AF_UNIX, SOCK_SEQPACKET, 0);
+  struct sockaddr_un a;
+  memset(&a, 0, sizeof a);
+  a.sun_family = AF_UNIX;
+  strncpy(a.sun_path, argv[1], sizeof a.sun_path - 1);
+  unlink(argv[1]);
+  if (bind(server, (struct sockaddr *)&a, sizeof a) < 0 || listen(server, 1) < 0) {
+    perror("lapd_peer: listen");
+    return 1;
+  }
+  printf("listening\n");
+  fflush(stdout);
+  line = accept(server, NULL, NULL);
+  if (line < 0) {
+    perror("lapd_peer: accept");
+    return 1;
+  }
+
+  struct pri *pris[MAX_INSTANCES];
+  for (int i = 0; i < count; ++i) {
+    pris[i] = bri ? pri_new_bri_cb(line, 0, node, PRI_SWITCH_EUROISDN_E1, io_read, io_write, NULL)
+                  : pri_new_cb(line, node, PRI_SWITCH_EUROISDN_E1, io_read, io_write, NULL);
+    if (!pris[i]) {
+      fprintf(stderr, "lapd_peer: pri_new failed\n");
+      return 1;
+    }
+  }
+
+  char text[256];
+  size_t text_len = 0;
+  for (;;) {
+    int wait = 1000;
+    struct timeval now;
+    gettimeofday(&now, NULL);
+    for (int i = 0; i < count; ++i) {
+      struct timeval *next = pri_schedule_next(pris[i]);
+      if (!next) continue;
+      long ms = (next->tv_sec - now.tv_sec) * 1000 + (next->tv_usec - now.tv_usec) / 1000;
+      if (ms < 0) ms = 0;
+      if (ms < wait) wait = (int)ms;
+    }
+    struct pollfd fds[2] = {{line, POLLIN, 0}, {0, POLLIN, 0}};
+    int r = poll(fds, 2, wait);
+    if (r < 0 && errno != EINTR) return 1;
+    if (fds[0].revents & POLLIN) {
+      ssize_t n = recv(line, frame, MAX_FRAME, 0);
+      if (n <= 0) return 0; /* the board hung up */
+      print_hex("rx", frame, (int)n);
+      if (drop_rx > 0 && is_i_frame(frame, (int)n)) {
+        --drop_rx;
+        printf("dropped-rx\n");
+        fflush(stdout);
+      } else {
+        frame[n] = frame[n + 1] = 0;
+        frame_len = (int)n;
+        for (int i = 0; i < count; ++i) report(i, pri_check_event(pris[i]));
+        frame_len = -1;
+      }
+    } else if (fds[0].revents & (POLLHUP | POLLERR)) {
+      return 0;
+    }
+    if (fds[1].revents & (POLLIN | POLLHUP)) {
+      ssize_t n = read(0, text + text_len, sizeof text - 1 - text_len);
+      if (n <= 0) return 0;
+      text_len += (size_t)n;
+      char *nl;
+      while ((nl = memchr(text, '\n', text_len))) {
+        *nl = '\0';
+        command(pris, text);
+        size_t used = (size_t)(nl - text) + 1;
+        memmove(text, nl + 1, text_len - used);
+        text_len -= used;
+      }
+      if (text_len == sizeof text - 1) text_len = 0;
+    }
+    for (int i = 0; i < count; ++i) {
+      struct timeval *next = pri_schedule_next(pris[i]);
+      gettimeofday(&now, NULL);
+      if (next && (next->tv_sec < now.tv_sec || (next->tv_sec == now.tv_sec && next->tv_usec <= now.tv_usec)))
+        report(i, pri_schedule_run(pris[i]));
+    }
+  }
+}
