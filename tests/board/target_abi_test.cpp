@@ -16,6 +16,8 @@
 #include "board/hal.h"
 #include "board/maintenance.h"
 #include "board/mcc.h"
+#include "board/rtp.h"
+#include "board/voice.h"
 #include "tests/support/RecordBytes.h"
 
 namespace {
@@ -75,6 +77,17 @@ const Request kRequests[] = {
     {"DSPROC_ENABLE", board::dsp::DSPROC_ENABLE, 0x400C6402},
     {"DSPROC_DISABLE", board::dsp::DSPROC_DISABLE, 0x400C6403},
     {"DSPROC_VAD_VERSION", board::dsp::DSPROC_VAD_VERSION, 0x40046404},
+    {"RTP_BEGIN_SESSION", board::rtp::RTP_BEGIN_SESSION, 0xC02C5200},
+    {"RTP_ADD_CHANNEL", board::rtp::RTP_ADD_CHANNEL, 0xC0105202},
+    {"RTP_END_SESSION", board::rtp::RTP_END_SESSION, 0x20005203},
+    {"RTP_START_RX", board::rtp::RTP_START_RX, 0x20005204},
+    {"RTP_STOP_RX", board::rtp::RTP_STOP_RX, 0x20005205},
+    {"RTP_ATTACH", board::rtp::RTP_ATTACH, 0xC0085209},
+    {"RTP_STOP", board::rtp::RTP_STOP, 0x2000520A},
+    {"RTP_RELEASE", board::rtp::RTP_RELEASE, 0x2000520B},
+    {"RTP_SET_EVENT_PD", board::rtp::RTP_SET_EVENT_PD, 0xC024520C},
+    {"RTP_RESET_EVENT_PD", board::rtp::RTP_RESET_EVENT_PD, 0x8004520D},
+    {"VOICE_CODEC_CHANNELS", board::voice::VOICE_CODEC_CHANNELS, 0x40045602},
 };
 
 TEST(TargetAbi, RequestNumbersAreTheFixedValuesAndReachTheKernelWhole) {
@@ -123,6 +136,18 @@ TEST(TargetAbi, RequestNumbersMatchTheBoardKernelsEncodingOfTheirRecords) {
   EXPECT_EQ(dsp::DSPROC_CONFIGURE, _IOR('d', 1, dsp::Configure));
   EXPECT_EQ(dsp::DSPROC_ENABLE, _IOR('d', 2, dsp::FeatureMask));
   EXPECT_EQ(dsp::DSPROC_DISABLE, _IOR('d', 3, dsp::FeatureMask));
+  namespace rtp = board::rtp;
+  EXPECT_EQ(rtp::RTP_BEGIN_SESSION, _IOWR('R', 0, rtp::rtp_connection_params));
+  EXPECT_EQ(rtp::RTP_ADD_CHANNEL, _IOWR('R', 2, rtp::rtp_channel_info));
+  EXPECT_EQ(rtp::RTP_END_SESSION, _IO('R', 3));
+  EXPECT_EQ(rtp::RTP_START_RX, _IO('R', 4));
+  EXPECT_EQ(rtp::RTP_STOP_RX, _IO('R', 5));
+  EXPECT_EQ(rtp::RTP_ATTACH, _IOWR('R', 9, rtp::rtp_attach_session_params));
+  EXPECT_EQ(rtp::RTP_STOP, _IO('R', 10));
+  EXPECT_EQ(rtp::RTP_RELEASE, _IO('R', 11));
+  EXPECT_EQ(rtp::RTP_SET_EVENT_PD, _IOWR('R', 12, rtp::rtp_pd_event_params));
+  EXPECT_EQ(rtp::RTP_RESET_EVENT_PD, _IOW('R', 13, rtp::EventReset));
+  EXPECT_EQ(board::voice::VOICE_CODEC_CHANNELS, _IOR('V', 2, board::voice::CodecQuery));
 #endif
 }
 
@@ -180,6 +205,40 @@ TEST(TargetAbi, RecordsReadAsTheDriversNativeStructs) {
   EXPECT_EQ(sc.timeslot, 0x01020304u);
   EXPECT_EQ(sc.amplitude, 12000);
   EXPECT_EQ(std::string(sc.signs, 4), "1234");
+}
+
+TEST(TargetAbi, RtpSessionBlockReadsAsTheDriversNativeStruct) {
+  SKIP_UNLESS_BOARD_CPU();
+  board::rtp::rtp_connection_params p;
+  p.remote_addr = 0xC0A80102;
+  p.remote_port = 4000;
+  p.local_port = 4002;
+  p.rx_pt = 8;
+  p.tx_pt = 18;
+  p.packet_factor = 2;
+  p.vad = 1;
+  p.ssrc = 0xDEADBEEF;
+  p.ttl = 64;
+  p.dscp = 184;
+  struct NativeParams {
+    uint32_t remote_addr;
+    uint16_t remote_port, reserved1;
+    uint32_t local_addr;
+    uint16_t local_port, rx_pt, tx_pt, packet_factor;
+    uint8_t vad, rate, reserved2[2];
+    uint32_t ssrc, reserved3[2], ttl, dscp;
+  };
+  const auto n = as_driver_sees<NativeParams>(p);
+  EXPECT_EQ(n.remote_addr, 0xC0A80102u);
+  EXPECT_EQ(n.remote_port, 4000);
+  EXPECT_EQ(n.local_port, 4002);
+  EXPECT_EQ(n.rx_pt, 8);
+  EXPECT_EQ(n.tx_pt, 18);
+  EXPECT_EQ(n.packet_factor, 2);
+  EXPECT_EQ(n.vad, 1);
+  EXPECT_EQ(n.ssrc, 0xDEADBEEFu);
+  EXPECT_EQ(n.ttl, 64u);
+  EXPECT_EQ(n.dscp, 184u);
 }
 
 TEST(TargetAbi, EventRecordsTheDriversWriteAreDecoded) {

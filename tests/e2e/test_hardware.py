@@ -201,16 +201,10 @@ class Hardware(vx.DaemonTest):
 
     def answer(self, payload):
         """The answer to one command; the signals that come before it are kept."""
-        self.c.send(payload)
-        while True:
-            frame = self.c.raw_frame()
-            self.assertIsNotNone(frame)
-            m = vx.parse_message(frame)
-            if m[2] == "signal":
-                self.pending.append(frame)
-                continue
-            self.assertEqual(m[:2], (1, None))
-            return m[2] if m[2] == "success" else (m[2], m[3])
+        m = vx.answer_keeping_signals(self.c, payload, self.pending)
+        self.assertIsNotNone(m)
+        self.assertEqual(m[:2], (1, None))
+        return m[2] if m[2] == "success" else (m[2], m[3])
 
     def test_bus_self_test_writes_reads_back_and_releases(self):
         self.assertEqual(self.answer(test_bpc(4, 1234, BPC_WRITE, 10, 20)), "success")

@@ -12,12 +12,13 @@ import stat
 import time
 
 import vxharness as vx
-from test_hardware import Board as HardwareBoard, Reader
-from test_rtp import connect, host, integer, slot_command, text
+from test_hardware import Board as HardwareBoard, Reader, _int as integer
+from test_rtp import host, text
+from test_slots import _create, _slot_command, activate, connect
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 
-ACTIVATE, USER_DATA = 6, 8
+USER_DATA = 8
 INSUFFICIENT_RESOURCES, CONNECT_FAIL = 1, 9
 SIG_QUERY, SIG_ABORT, SIG_USER_DATA, SIG_RECEIVER, SIG_TRANSMITTER, SIG_IOCTL = 0, 7, 8, 9, 10, 12
 # CreateParams alternatives
@@ -29,12 +30,8 @@ MIXER_FIRST_TIMESLOT = 3072
 BUS_OUTPUT = 8192
 
 
-def create(slot, alt, body, seq=1):
-    def params(b):
-        b.put(0, 1)          # CreateParams: in the root
-        b.put(alt, 5)
-        body(b)
-    return slot_command(vx.CREATE, slot, params, seq)
+def create(slot, alt, body):
+    return _create(alt, slot, 1, body)
 
 
 def tdm(b, channel):
@@ -120,12 +117,8 @@ def t38soft(slot, dport, sport, args, rx_size=160, rx_threshold=2, tx_threshold=
     return create(slot, T38SOFT, body)
 
 
-def activate(slot):
-    return slot_command(ACTIVATE, slot, lambda b: b.put(0, 2))   # TermActivateParams: empty
-
-
 def user_data(slot, data):
-    return slot_command(USER_DATA, slot, lambda b: b.octets(bytes([len(data)]) + data))
+    return _slot_command(USER_DATA, slot, 1, lambda b: b.octets(bytes([len(data)]) + data))
 
 
 def parse_signal(payload):
@@ -215,7 +208,7 @@ class Media(vx.DaemonTest):
 
     def answer(self, payload):
         """The answer to one command: "success" or the error cause; signals are kept."""
-        m = self.c.answer_keeping(payload, self.pending)
+        m = vx.answer_keeping_signals(self.c, payload, self.pending)
         self.assertIsNotNone(m)
         return m[2] if m[2] == "success" else m[3]
 

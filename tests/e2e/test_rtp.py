@@ -9,7 +9,8 @@ import time
 import unittest
 
 import vxharness as vx
-from test_hardware import Board as HardwareBoard, Reader
+from test_hardware import Board as HardwareBoard, Reader, _int
+from test_slots import _slot_command, connect
 
 IOCTL = 9
 INSUFFICIENT_RESOURCES, UNSUPPORTED = 1, 6
@@ -22,12 +23,6 @@ ALAW, ULAW, LBRC = 0, 1, 2
 # The control protocol's PER sends an enumeration's value within 0 to its largest value.
 DSCP_MAX = 56
 FIRST_CHANNEL = 2048
-
-
-def integer(b, value):
-    """An unconstrained INTEGER: aligned length octet, then the shortest two's complement."""
-    body = value.to_bytes(max(1, (value.bit_length() + 8) // 8), "big", signed=True)
-    b.octets(bytes([len(body)]) + body)
 
 
 def ranged(b, value, lo, hi):
@@ -54,16 +49,6 @@ def host(b, addr, port):
     ranged(b, port, 0, 65535)
 
 
-def slot_command(alt, slot, body=None, seq=1):
-    def pdu(b):
-        b.put(0, 2)          # command
-        b.put(0, 1)
-        b.put(alt, 4)
-        if body:
-            body(b)
-    return vx.message(seq, slot, pdu)
-
-
 def create_rtp(slot, payload, dport, daddr="127.0.0.1", shost=None, rx=None, tx=None, pfactor=None,
                vad=None, crate=None, echo=None, ssrc=None, ttl=None, dscp=None, seq=1):
     def body(b):
@@ -80,9 +65,9 @@ def create_rtp(slot, payload, dport, daddr="127.0.0.1", shost=None, rx=None, tx=
         if shost is not None:
             host(w, *shost)
         if pfactor is not None:
-            integer(w, pfactor)
+            _int(w, pfactor)
         if crate is not None:
-            integer(w, crate)
+            _int(w, crate)
         if vad is not None:
             w.put(vad, 1)
         if echo is not None:
@@ -97,7 +82,7 @@ def create_rtp(slot, payload, dport, daddr="127.0.0.1", shost=None, rx=None, tx=
             ranged(w, dscp, 0, DSCP_MAX)
         w.put(payload if tx is None else tx, 4)
         w.put(payload if rx is None else rx, 4)
-    return slot_command(vx.CREATE, slot, body, seq)
+    return _slot_command(vx.CREATE, slot, seq, body)
 
 
 def ioctl(slot, alt, value=None, seq=1):
@@ -110,12 +95,8 @@ def ioctl(slot, alt, value=None, seq=1):
             b.put(value, 2)
         elif alt == PD_ENABLE:
             b.put(0, 1)      # PDParams: no extension
-            integer(b, value)
-    return slot_command(IOCTL, slot, body, seq)
-
-
-def connect(source, sink, seq=1):
-    return slot_command(vx.CONNECT, source, lambda b: b.octets(struct.pack(">H", sink)), seq)
+            _int(b, value)
+    return _slot_command(IOCTL, slot, seq, body)
 
 
 def session_block(remote, rport, local, lport, rx_pt, tx_pt, pfactor=0, vad=0, rate=0, ssrc=0, ttl=0,
@@ -213,15 +194,9 @@ class Rtp(vx.DaemonTest):
 
     def answer(self, payload):
         """The answer to one command: "success" or the error cause; signals are kept."""
-        self.c.send(payload)
-        while True:
-            frame = self.c.raw_frame()
-            self.assertIsNotNone(frame)
-            m = vx.parse_message(frame)
-            if m[2] == "signal":
-                self.pending.append(frame)
-                continue
-            return m[2] if m[2] == "success" else m[3]
+        m = vx.answer_keeping_signals(self.c, payload, self.pending)
+        self.assertIsNotNone(m)
+        return m[2] if m[2] == "success" else m[3]
 
     def signal(self, alternative, timeout=5.0):
         """(slot, fields) of the next signal of that alternative; others before it are dropped."""

@@ -178,6 +178,20 @@ def parse_message(data):
     return seq, slot, "command", None
 
 
+def answer_keeping_signals(controller, payload, kept):
+    """Sends payload and returns the answer as parse_message gives it (None when the daemon
+    closed); the signal frames that arrive before it are appended to kept."""
+    controller.send(payload)
+    while True:
+        frame = controller.raw_frame()
+        if frame is None:
+            return None
+        m = parse_message(frame)
+        if m[2] != "signal":
+            return m
+        kept.append(frame)
+
+
 # ---- the daemon under test -----------------------------------------------------------------
 
 def read(path):
@@ -347,19 +361,6 @@ class Controller:
     def answer(self, timeout=5.0):
         f = self.frame(timeout)
         return None if f is None else parse_message(f)
-
-    def answer_keeping(self, payload, pending):
-        """Sends one command and returns its parsed answer; the signal frames that come before
-        it are appended to pending. None when the daemon closed."""
-        self.send(payload)
-        while True:
-            f = self.raw_frame()
-            if f is None:
-                return None
-            m = parse_message(f)
-            if m[2] != "signal":
-                return m
-            pending.append(f)
 
     def signal(self, alternative, timeout=5.0):
         """The next signal of that alternative (others are dropped)."""

@@ -2,9 +2,6 @@
 // an RTP packet (profile 0x0167), written to a capture with text2pcap and dissected by tshark.
 #include <gtest/gtest.h>
 
-#include <cstdio>
-#include <cstdlib>
-#include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -12,6 +9,7 @@
 #include "radio/R2SProto.h"
 #include "tests/support/RunTool.h"
 #include "tests/support/TempDir.h"
+#include "tests/support/UdpCapture.h"
 
 namespace {
 
@@ -62,22 +60,11 @@ TEST(R2SOracle, TsharkReadsWhatWePack) {
 
   vxtest::TempDir tmp("vxr2s");
   ASSERT_FALSE(tmp.path().empty());
-  const std::string txt = tmp.path() + "/r2s.txt";
   const std::string pcap = tmp.path() + "/r2s.pcap";
-  {
-    std::ofstream f(txt);
-    char hex[8];
-    uint16_t seq = 1;
-    for (const auto& r : records) {
-      f << "000000";
-      for (uint8_t b : rtp_packet(packed(r), seq++)) {
-        std::snprintf(hex, sizeof hex, " %02x", b);
-        f << hex;
-      }
-      f << "\n";
-    }
-  }
-  ASSERT_EQ(std::system(("text2pcap -q -u 5004,5004 " + txt + " " + pcap + " >/dev/null 2>&1").c_str()), 0);
+  std::vector<std::vector<uint8_t>> packets;
+  uint16_t seq = 1;
+  for (const auto& r : records) packets.push_back(rtp_packet(packed(r), seq++));
+  ASSERT_TRUE(vxtest::write_udp_capture(pcap, packets, 5004));
   const char* fields[] = {"rtp.ext.ed137a.ptt_type", "rtp.ext.ed137a.squ",    "rtp.ext.ed137a.ptt_id",
                           "rtp.ext.ed137a.pm",       "rtp.ext.ed137a.ptts",   "rtp.ext.ed137a.sct",
                           "rtp.ext.ed137a.x",        "rtp.ext.ed137a.ft.type", "rtp.ext.ed137a.ft.sqi.qidx",
