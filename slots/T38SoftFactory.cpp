@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
@@ -127,9 +128,11 @@ int T38SoftFactory::QueryNumOfInstances() {
   // hold the daemon.
   char line[32] = {};
   size_t got = 0;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kQueryTimeoutMs);
   while (got < sizeof line - 1 && !std::memchr(line, '\n', got)) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
     pollfd p{readEnd.get(), POLLIN, 0};
-    if (::poll(&p, 1, kQueryTimeoutMs) <= 0) break;
+    if (left.count() <= 0 || ::poll(&p, 1, static_cast<int>(left.count())) <= 0) break;
     const ssize_t n = ::read(readEnd.get(), line + got, sizeof line - 1 - got);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) break;
