@@ -11,6 +11,9 @@ int ioctl(int fd, uint32_t request, void* argp);
 // By-value form: the request's argument is a plain integer (timeslot, trunk, mask).
 int ioctl_value(int fd, uint32_t request, unsigned long value);
 int close(int fd);
+// A socket for interface requests (the packet socket of the link-state readers): the
+// kernel's on the board, a simulated one answering for the simulated interfaces.
+int socket(int domain, int type, int protocol);
 
 // Called once by start-up when the event loop runs: the simulated board starts taking in
 // device writes and serving its test socket; on the real board there is nothing to do.

@@ -176,6 +176,12 @@ void RadioControl::OnRtpExtEvent(int, short revents) {
   if ((revents & POLLIN) && trace_) std::clog << GetPrefix() << "receive extension packet(s)!" << std::endl;
 }
 
+void RadioControl::DropHungUpSession(short revents) {
+  if (!(revents & (POLLHUP | POLLERR))) return;
+  std::cerr << GetPrefix() << "rtp_ext session hung up" << std::endl;
+  watch_.Release();
+}
+
 ssize_t RadioControl::ReadExtPacket(uint8_t* buf, size_t size) {
   int fd = ext_fd_.get();
   int r = board::ioctl(fd, board::rtp_ext::RTP_EXT_RX_INFO, &rx_info_);

@@ -96,6 +96,11 @@ class RadioControl : public IRadioController, private IRadioIntController {
   void SetNotify(IRadioControlNotify* notify) { notify_ = notify; }
   void SetTrace(bool on) { trace_ = on; }
   void SetSide(uint32_t side) { side_ = side; }
+  // The RTP device descriptor a type-1 controller attaches through: the slot's session moves
+  // to a new descriptor on a codec change, and the old one must not outlive it.
+  void SetRtpDevice(Fd rtp) { rtp_fd_ = std::move(rtp); }
+  // The RTP device descriptor a type-0 session attaches to at its next start.
+  void SetAttachDevice(int rtp) { ext_attach_.fd_rtp = rtp; }
 
   // --- state, for the dialects and for inspection
   RadioControlType type() const { return type_; }
@@ -127,6 +132,50 @@ class RadioControl : public IRadioController, private IRadioIntController {
   }
   // Opens and initialises a new session; the open descriptor or -1 (logged).
   int OpenSession(bool attach);
+
+  // The receive loop of the dialects: reads the queued extension packets, unpacks each into
+  // `current` (stamped with its sender from the receive information), and hands `process`
+  // only the last packet of each run from one sender with one type (`differ` non-zero ends a
+  // run). At most kPacketsPerEvent packets per event keep a flooding sender from holding the
+  // loop; the rest wait for the next pass.
+  static constexpr int kPacketsPerEvent = 64;
+  template <class Record, class Unpack, class Differ, class Process>
+  void ReceiveRuns(Record& current, Record& previous, Unpack unpack, Differ differ, Process process) {
+    uint8_t buf[board::rtp_ext::kMaxPacket];
+    previous = Record{};
+    int run = 0;
+    for (int n = 0; n < kPacketsPerEvent; ++n) {
+      const ssize_t got = ReadExtPacket(buf, sizeof buf);
+      if (got <= 0) break;
+      current = Record{};
+      const int r = unpack(&current, buf, static_cast<size_t>(got));
+      if (r != 0) {
+        stats_.last_unpack_error = static_cast<uint32_t>(r);
+        continue;
+      }
+      ++stats_.packets_decoded;
+      current.src_addr = rx_info_.src_addr;
+      current.src_ssrc = rx_info_.ssrc;
+      if (run > 0 && differ(&previous, &current) != 0) process(previous);
+      previous = current;
+      ++run;
+    }
+    if (run > 0) process(previous);
+  }
+  // Packs one record with `pack` and writes it: the bytes written, or the pack result (kept
+  // as the last pack error) below 1, or -1 when the write failed.
+  template <class Record, class Pack>
+  int SendRecord(const Record& record, Pack pack) {
+    uint8_t buf[board::rtp_ext::kMaxPacket];
+    const int n = pack(&record, buf, sizeof buf);
+    if (n < 1) {
+      stats_.last_pack_error = static_cast<uint32_t>(n);
+      return n;
+    }
+    return WriteExtPacket(buf, static_cast<size_t>(n)) < 0 ? -1 : n;
+  }
+  // A session that hung up reports itself on every pass: its watch goes.
+  void DropHungUpSession(short revents);
 
   RadioControlType type_ = AttachExtSession;
   Fd rtp_fd_;

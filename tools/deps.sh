@@ -6,7 +6,7 @@ want=(cmake ninja-build g++ python3 libboost-dev libloki-dev libsnmp-dev)
 if [ "${1:-run}" = test ]; then
   want+=(clang libclang-rt-14-dev libgtest-dev libgmock-dev googletest libbenchmark-dev libevent-dev
          tshark erlang-base erlang-asn1 faketime socat strace pkg-config
-         g++-powerpc-linux-gnu qemu-user libpri-dev)
+         g++-powerpc-linux-gnu qemu-user libpri-dev libss7-dev)
 fi
 missing=()
 for p in "${want[@]}"; do

@@ -10,6 +10,7 @@
 #include "board/sim/SimBoard.h"
 #include "board/sim/SimMixer.h"
 #include "board/sim/SimVoice.h"
+#include "board/sim/SimMonitoring.h"
 
 namespace board::sim {
 
@@ -148,10 +149,11 @@ std::string SimProtocol::execute(std::string_view line) {
   constexpr int64_t kTs = SimBoard::kMaxTimeslot;
   constexpr int64_t kCh = SimSwitch::kChannels - 1;
 
-  if (cmd == "help") return ok(kHelp);
+  if (cmd == "help") return ok(std::string(kHelp) + " " + SimMonitoring::help());
   if (auto reply = rtp_ext_command(board_, t)) return *reply;
   if (auto reply = mixer_command(board_, t)) return *reply;
   if (auto reply = voice_command(board_, t)) return *reply;
+  if (auto reply = SimMonitoring::instance().execute(t)) return *reply;
   if (cmd == "reset" && n == 0) {
     board_.reset();
     return ok();

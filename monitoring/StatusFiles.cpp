@@ -1,0 +1,79 @@
+#include "monitoring/StatusFiles.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+namespace StatusFiles {
+
+namespace {
+
+// Status folders are at most a few levels deep; a deeper tree is left alone rather than
+// recursing without bound.
+constexpr int kMaxDepth = 8;
+
+void clear_at(int dir_fd, int depth) {
+  DIR* dir = ::fdopendir(dir_fd);
+  if (!dir) {
+    ::close(dir_fd);
+    return;
+  }
+  while (dirent* e = ::readdir(dir)) {
+    const std::string_view name = e->d_name;
+    if (name == "." || name == "..") continue;
+    struct stat st;
+    if (::fstatat(::dirfd(dir), e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
+    if (S_ISDIR(st.st_mode)) {
+      if (depth < kMaxDepth) {
+        const int sub = ::openat(::dirfd(dir), e->d_name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        if (sub >= 0) clear_at(sub, depth + 1);
+      }
+      ::unlinkat(::dirfd(dir), e->d_name, AT_REMOVEDIR);
+    } else {
+      ::unlinkat(::dirfd(dir), e->d_name, 0);
+    }
+  }
+  ::closedir(dir);
+}
+
+}  // namespace
+
+bool IsSafeComponent(std::string_view text) {
+  if (text.empty() || text.size() > 255 || text == "." || text == "..") return false;
+  return text.find('/') == std::string_view::npos && text.find('\0') == std::string_view::npos;
+}
+
+int WriteAtomic(const std::string& path, std::string_view content) {
+  const std::string tmp = path + "_tmp";
+  const int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0644);
+  if (fd < 0) return errno;
+  int error = ::fchmod(fd, 0644) == 0 ? 0 : errno;
+  for (size_t done = 0; done < content.size() && !error;) {
+    const ssize_t n = ::write(fd, content.data() + done, content.size() - done);
+    if (n > 0) done += static_cast<size_t>(n);
+    else if (n < 0 && errno != EINTR) error = errno;
+  }
+  if (::close(fd) != 0 && !error) error = errno;
+  if (!error && ::rename(tmp.c_str(), path.c_str()) != 0) error = errno;
+  if (error) ::unlink(tmp.c_str());
+  return error;
+}
+
+int MakeDir(const std::string& path) {
+  struct stat st;
+  if (::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return 0;
+  if (::mkdir(path.c_str(), kDirMode) != 0) return errno;
+  // The mode whatever the umask: other processes on the board read these folders.
+  ::chmod(path.c_str(), kDirMode);
+  return 0;
+}
+
+void ClearDir(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  if (fd >= 0) clear_at(fd, 0);
+}
+
+}  // namespace StatusFiles

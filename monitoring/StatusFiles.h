@@ -1,0 +1,29 @@
+#pragma once
+// File-system steps of the monitoring status files: whole-or-nothing writes, folders, path
+// components that come from outside, and clearing a folder without leaving it.
+#include <string>
+#include <string_view>
+
+namespace StatusFiles {
+
+// Mode of the folders made for status files.
+inline constexpr unsigned kDirMode = 0755;
+
+// True when text can name one entry inside a folder: not empty, not "." or "..", without
+// "/" or NUL, at most 255 bytes. Texts from the control link pass here before they become
+// part of a path.
+bool IsSafeComponent(std::string_view text);
+
+// Writes content to a temporary file in the same folder and renames it over path, so a
+// reader sees the old or the new content, never a part. 0, or the errno of the failing step
+// (the temporary file is then removed).
+int WriteAtomic(const std::string& path, std::string_view content);
+
+// Makes the folder (kDirMode) when it does not exist; 0, or errno.
+int MakeDir(const std::string& path);
+
+// Removes everything inside the folder, sub-folders included, never following a symbolic
+// link (a link is removed, not what it points to). The folder itself stays.
+void ClearDir(const std::string& path);
+
+}  // namespace StatusFiles

@@ -1,0 +1,126 @@
+#include "radio/ED137RadioControl.h"
+
+#include <poll.h>
+
+#include <iostream>
+
+#include "asn1/schemas/TERM.h"
+#include "foundation/Mux.h"
+#include "radio/RadioText.h"
+
+namespace RTPSignalling {
+
+ED137RadioControl::ED137RadioControl(int id, rtp_ext_attach_session_params const& attach,
+                                     rtp_ext_init_params const& init)
+    : RadioControl(id, attach, init) {
+  Init();
+}
+
+ED137RadioControl::ED137RadioControl(rtp_ext_init_params const& init) : RadioControl(init) { Init(); }
+
+ED137RadioControl::ED137RadioControl(int id, Fd rtp, rtp_attach_session_params const& attach)
+    : RadioControl(id, std::move(rtp), attach) {
+  Init();
+}
+
+void ED137RadioControl::Init() {
+  time_stamp_ = Mux::milliseconds();
+  last_tx_ = last_report_ = last_rx_ = time_stamp_;
+  r2s_proto_init(&received_, 0);
+  r2s_proto_init(&previous_, 0);
+}
+
+bool ED137RadioControl::SendASNToChan(TERM::RadioStatus const& status) {
+  if (!status.is_ed_137()) return false;
+  ED137RadioState state = radioState;
+  state.DecodeASN(status.get_ed_137());
+  SendRadioStateToChan(state);
+  return true;
+}
+
+bool ED137RadioControl::SendASNToChan(TERM::RadioModifier const& modifier) {
+  if (!modifier.is_ed_137()) return false;
+  ED137RadioState state = radioState;
+  state.DecodeASN(modifier.get_ed_137());
+  SendRadioStateToChan(state);
+  return true;
+}
+
+void ED137RadioControl::EncodeASN(ED137RadioState const& old, ED137RadioState const& now,
+                                  TERM::RtpRadioRequest& request) {
+  old.EncodeStatusASN(request.get_status().select_ed_137());
+  TERM::ED137RadioModifier& m = request.include_request().select_ed_137();
+  m.get_addr().set_session_addr(DottedText(now.session_addr));
+  m.get_addr().set_session_ssrc(now.ssrc);
+  if (!now.EncodeASN(m.get_params())) request.omit_request();
+}
+
+int ED137RadioControl::SendProtoToChan(r2s_proto const& record) {
+  return SendRecord(record, [](const r2s_proto* r, uint8_t* buf, size_t size) { return r2s_proto_pack(r, buf, size); });
+}
+
+bool ED137RadioControl::NeedSendProto(ED137RadioState const& state) const {
+  // Without the device's own keep-alives every state is sent, repeats included.
+  if (uint32_t{init_params_.keepalive_period} < 1 || uint32_t{init_params_.keepalive_sigtime} < 1) return true;
+  return !state.IsEqual(radioState);
+}
+
+void ED137RadioControl::SendRadioStateToChan(ED137RadioState const& state) {
+  if (!NeedSendProto(state)) return;
+  PutProtoFromRadioToChan(state);
+  r2s_proto record;
+  if (EncodeProto(state, record) == 0) {
+    SendProtoToChan(record);
+    time_stamp_ = Mux::milliseconds();
+    if (state.IsRx()) last_tx_ = time_stamp_;
+  }
+  if (trace_) {
+    TERM::RtpRadioRequest request;
+    EncodeASN(radioState, radioState, request);
+    std::clog << GetPrefix() << "command=0x" << std::hex << state.content << std::dec
+              << " receive extension from controller: " << request << std::endl;
+  }
+  in_addr holder{radioState.session_addr};
+  UpdateAccess(radioState.ptt != 0, holder);
+}
+
+void ED137RadioControl::OnRtpProtoRXEvent(r2s_proto const& record) {
+  ED137RadioState state;
+  state.DecodeProto(record);
+  if (state.ptt > kED137MaxPtt) {
+    ++unknown_ptt_;
+    return;
+  }
+  if (!AccessFormChanToRadio(state)) return;
+  const auto since = static_cast<int32_t>(time_stamp_ - last_report_);
+  const uint32_t age = since > 0 ? static_cast<uint32_t>(since) : 0;
+  if (state.IsEqual(chanState) && age < interval_) return;
+  PutProtoFromChanToRadio(state);
+  TERM::RtpRadioRequest request;
+  EncodeASN(radioState, state, request);
+  if (trace_) {
+    std::clog << GetPrefix() << " command=0x" << std::hex << state.content << std::dec
+              << " send extension to controller: " << request << std::endl;
+  }
+  last_report_ = time_stamp_;
+  if (notify_) notify_->RadioControlNotify(request);
+}
+
+void ED137RadioControl::OnRtpExtEvent(int, short revents) {
+  if (revents & POLLIN) {
+    if (trace_) std::clog << GetPrefix() << "receive extension packet(s)!" << std::endl;
+    time_stamp_ = Mux::milliseconds();
+    ReceiveRuns(
+        received_, previous_,
+        [this](r2s_proto* r, const uint8_t* data, size_t size) {
+          const int result = r2s_proto_unpack_tx(r, data, size);
+          if (result == 0) last_rx_ = time_stamp_;
+          return result;
+        },
+        [](const r2s_proto* a, const r2s_proto* b) { return cmp_r2s_proto_source(a, b); },
+        [this](const r2s_proto& r) { OnRtpProtoRXEvent(r); });
+  }
+  DropHungUpSession(revents);
+}
+
+}  // namespace RTPSignalling

@@ -1,0 +1,69 @@
+#include "radio/RtpExtSlot.h"
+
+#include "board/board.h"
+#include "board/rtp.h"
+
+RtpExtSlot::RtpExtSlot(int channel, int device, rtp_connection_params const& params) : RtpSlot(channel, device, params) {}
+
+RtpExtSlot::~RtpExtSlot() {
+  if (!controller_) return;
+  controller_->SetNotify(nullptr);
+  controller_->SetTimerEnable(false);
+  controller_.reset();
+}
+
+void RtpExtSlot::Adopt(RTPSignalling::RadioControl* controller, uint32_t side) {
+  controller_.reset(controller);
+  controller->SetNotify(this);
+  controller->SetTrace(false);
+  controller->SetSide(side);
+}
+
+void RtpExtSlot::IAfterCreate() {
+  RtpSlot::IAfterCreate();
+  if (controller_) controller_->SendASNToChan(radioStatus);
+}
+
+bool RtpExtSlot::IBeforeDestroy() {
+  if (controller_) controller_->RtpExtStop();
+  RtpSlot::IBeforeDestroy();
+  return true;
+}
+
+bool RtpExtSlot::Ioctl(LGCP::IoctlParams const& p) {
+  if (!controller_) return RtpSlot::Ioctl(p);
+  bool result;
+  switch (p.getID()) {
+    case LGCP::IoctlParams::e_rtpExt: result = controller_->SendASNToChan(p.get_rtpExt()); break;
+    case LGCP::IoctlParams::e_encoder_mode:
+    case LGCP::IoctlParams::e_decoder_mode: {
+      // A codec change may begin a new RTP session: the extension session follows it. A
+      // controller that joined through the session's descriptor lets go of it first, so that
+      // the old session ends and frees its channel, and attaches through the new one.
+      const bool stopped = controller_->RtpExtStop();
+      const bool joined = controller_->type() == RTPSignalling::AttachRtpSession;
+      if (joined) controller_->SetRtpDevice(Fd());
+      result = RtpSlot::Ioctl(p);
+      if (joined) controller_->SetRtpDevice(DeviceCopy());
+      // An own extension session attaches to the session's new descriptor.
+      if (controller_->type() == RTPSignalling::AttachExtSession) controller_->SetAttachDevice(device.get());
+      if (stopped && result) result = controller_->RtpExtStart(false);
+      break;
+    }
+    default: result = RtpSlot::Ioctl(p); break;
+  }
+  FollowSquelch();
+  return result;
+}
+
+void RtpExtSlot::FollowSquelch() {
+  if (!radioInput) return;
+  const bool open = controller_->GetSQU();
+  if (open && !inputStarted) {
+    board::ioctl(device.get(), board::rtp::RTP_START_RX, nullptr);
+    inputStarted = true;
+  } else if (!open && inputStarted) {
+    board::ioctl(device.get(), board::rtp::RTP_STOP_RX, nullptr);
+    inputStarted = false;
+  }
+}

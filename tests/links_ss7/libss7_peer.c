@@ -1,0 +1,173 @@
+/* The far end of the SS7 link tests: libss7's level 2, level 3 and ISUP behind the simulated
+ * board's far-end socket of one timeslot.
+ *
+ *   libss7_peer <socket path> <drop one MSU in n, 0 for none>
+ *
+ * Listens on the path (SOCK_SEQPACKET), writes "ready", takes the board's connection and
+ * relays between it and libss7: one packet per signal unit on the board's side, without FCS;
+ * libss7 reads and writes its channel as a D-channel that carries the two FCS octets, so the
+ * relay adds two on the way in and takes two off on the way out. Once the link is up, one MSU
+ * in n, drawn at random, is dropped in each direction, to make both error corrections work.
+ *
+ * Reports on stdout, one line each: "ready", "up", "down", "blo <cic>" (answered with BLA),
+ * "dropped <n>" at the end. End of input on stdin or a hang-up of the board ends the program.
+ * LIBSS7_PEER_DEBUG in the environment turns libss7's level 2 and 3 debugging on (stderr). */
+#include <errno.h>
+#include <libss7.h>
+#include <poll.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/socket.h>
+#include <sys/time.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#define OWN_PC 2
+#define ADJ_PC 1
+#define PACE_US 1000 /* a unit from libss7 every millisecond at most: a line rate of sorts */
+
+static unsigned drop_every;
+static unsigned dropped;
+static int dropping; /* from the link's coming up on */
+static unsigned seed = 7;
+
+static int debug;
+
+static void say(struct ss7* ss7, char* s) {
+  (void)ss7;
+  if (debug) fputs(s, stderr);
+}
+
+/* True when this MSU is to be lost on the way: one in n on average, drawn at random, so that
+ * the losses do not fall into step with a retransmission cycle (every n-th would hit the
+ * same unit of each cycle for ever). */
+static int drop(size_t n) {
+  if (!drop_every || !dropping || n <= 5) return 0;
+  if (rand_r(&seed) % drop_every) return 0;
+  ++dropped;
+  return 1;
+}
+
+/* libss7 calls these without checking that they were set. */
+static void notinservice(struct ss7* ss7, int cic, unsigned int dpc) { (void)ss7, (void)cic, (void)dpc; }
+static int hangup(struct ss7* ss7, int cic, unsigned int dpc, int cause, int do_hangup) {
+  (void)ss7, (void)cic, (void)dpc, (void)cause, (void)do_hangup;
+  return SS7_CIC_IDLE;
+}
+static void call_null(struct ss7* ss7, struct isup_call* c, int lock) { (void)ss7, (void)c, (void)lock; }
+
+static long long now_us(void) {
+  struct timeval tv;
+  gettimeofday(&tv, NULL);
+  return tv.tv_sec * 1000000LL + tv.tv_usec;
+}
+
+static void handle(struct ss7* ss7, ss7_event* e) {
+  switch (e->e) {
+    case SS7_EVENT_UP:
+      /* Losses start once the link is up: our side repeats no unit by itself, so an MSU lost
+       * with nothing sent after it could only be recovered by T7 taking the link down. */
+      dropping = 1;
+      printf("up\n");
+      break;
+    case SS7_EVENT_DOWN: printf("down\n"); break;
+    case ISUP_EVENT_BLO:
+      printf("blo %d\n", e->blo.cic);
+      isup_bla(ss7, e->blo.call);
+      break;
+    default: break;
+  }
+  fflush(stdout);
+}
+
+int main(int argc, char** argv) {
+  if (argc < 3) {
+    fprintf(stderr, "usage: %s <socket path> <drop one MSU in n>\n", argv[0]);
+    return 2;
+  }
+  drop_every = (unsigned)atoi(argv[2]);
+  debug = getenv("LIBSS7_PEER_DEBUG") != NULL;
+
+  int lfd = socket(AF_UNIX, SOCK_SEQPACKET, 0);
+  struct sockaddr_un a;
+  memset(&a, 0, sizeof a);
+  a.sun_family = AF_UNIX;
+  strncpy(a.sun_path, argv[1], sizeof a.sun_path - 1);
+  unlink(argv[1]);
+  if (lfd < 0 || bind(lfd, (struct sockaddr*)&a, sizeof a) || listen(lfd, 1)) {
+    perror("listen");
+    return 1;
+  }
+  printf("ready\n");
+  fflush(stdout);
+  int far = accept(lfd, NULL, NULL);
+  if (far < 0) {
+    perror("accept");
+    return 1;
+  }
+
+  int sp[2];
+  if (socketpair(AF_UNIX, SOCK_SEQPACKET, 0, sp)) {
+    perror("socketpair");
+    return 1;
+  }
+  int lib = sp[0], relay = sp[1];
+
+  ss7_set_message(say);
+  ss7_set_error(say);
+  ss7_set_notinservice(notinservice);
+  ss7_set_hangup(hangup);
+  ss7_set_call_null(call_null);
+  struct ss7* ss7 = ss7_new(SS7_ITU);
+  ss7_set_network_ind(ss7, SS7_NI_NAT);
+  ss7_set_pc(ss7, OWN_PC);
+  if (debug) ss7_set_debug(ss7, SS7_DEBUG_MTP2 | SS7_DEBUG_MTP3 | SS7_DEBUG_ISUP);
+  if (ss7_add_link(ss7, SS7_TRANSPORT_DAHDIDCHAN, lib, 0, ADJ_PC)) {
+    fprintf(stderr, "ss7_add_link failed\n");
+    return 1;
+  }
+  ss7_start(ss7);
+  ss7_link_noalarm(ss7, lib);
+
+  long long next_write = 0;
+  unsigned char buf[1024];
+  for (;;) {
+    int wait = 2;
+    struct timeval* next = ss7_schedule_next(ss7);
+    if (next) {
+      long long due = next->tv_sec * 1000000LL + next->tv_usec - now_us();
+      if (due < wait * 1000LL) wait = due > 0 ? (int)(due / 1000) : 0;
+    }
+    struct pollfd p[4] = {{far, POLLIN, 0}, {relay, POLLIN, 0}, {lib, POLLIN, 0}, {0, POLLIN, 0}};
+    if (poll(p, 4, wait) < 0 && errno != EINTR) break;
+
+    if (p[0].revents & (POLLIN | POLLHUP | POLLERR)) { /* from the board: to libss7 */
+      ssize_t n = recv(far, buf, sizeof buf - 2, 0);
+      if (n <= 0) break;
+      if (debug) fprintf(stderr, "board -> libss7: %zd octets\n", n);
+      if (!drop((size_t)n)) {
+        buf[n] = buf[n + 1] = 0; /* the FCS room libss7 expects */
+        send(relay, buf, (size_t)n + 2, 0);
+      }
+    }
+    if (p[2].revents & POLLIN) ss7_read(ss7, lib);
+    if (p[1].revents & POLLIN) { /* from libss7: to the board */
+      ssize_t n = recv(relay, buf, sizeof buf, 0);
+      if (n > 2 && !drop((size_t)n - 2)) send(far, buf, (size_t)n - 2, 0);
+    }
+    if (p[3].revents & (POLLIN | POLLHUP)) {
+      ssize_t n = read(0, buf, sizeof buf);
+      if (n <= 0) break;
+    }
+    if ((ss7_pollflags(ss7, lib) & POLLOUT) && now_us() >= next_write) {
+      ss7_write(ss7, lib);
+      next_write = now_us() + PACE_US;
+    }
+    ss7_schedule_run(ss7);
+    for (ss7_event* e; (e = ss7_check_event(ss7));) handle(ss7, e);
+  }
+  printf("dropped %u\n", dropped);
+  fflush(stdout);
+  return 0;
+}

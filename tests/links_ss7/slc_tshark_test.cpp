@@ -1,0 +1,90 @@
+// Independent check of the signal units on the wire: what one link sends through alignment,
+// acknowledgement, negative acknowledgement and retransmission goes into a capture file of
+// link type MTP2 and is dissected by tshark.
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+
+#include "LinkHarness.h"
+#include "tests/support/TempDir.h"
+
+namespace {
+
+using namespace ss7test;
+using SS7::SLC;
+
+bool have(const char* tool) {
+  return std::system((std::string("command -v ") + tool + " >/dev/null 2>&1").c_str()) == 0;
+}
+
+std::vector<std::string> lines_of(const std::string& cmd) {
+  std::vector<std::string> out;
+  FILE* p = ::popen(cmd.c_str(), "r");
+  if (!p) return out;
+  char buf[4096];
+  std::string all;
+  for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, p)) > 0;) all.append(buf, n);
+  ::pclose(p);
+  std::istringstream in(all);
+  for (std::string l; std::getline(in, l);) {
+    std::erase(l, ' ');  // the info column ends some names with a blank
+    out.push_back(l);
+  }
+  return out;
+}
+
+// A signalling link test message from point code 2 to 1 with a test pattern of n octets.
+Bytes sltm(unsigned n) {
+  Bytes b{0x81, 0x01, 0x80, 0x00, 0x00, 0x11, static_cast<uint8_t>(n << 4)};
+  b.insert(b.end(), n, 0x5A);
+  return b;
+}
+
+class TsharkTest : public LinkTest {};
+
+TEST_F(TsharkTest, UnitsDissectAsFisuLssuAndMsuWithTheirSequenceFields) {
+  if (!have("tshark") || !have("text2pcap")) GTEST_SKIP() << "tshark or text2pcap not installed";
+
+  End e;
+  e.link->local_activate();                      // SIO
+  e.deliver({0xFF, 0xFF, 0x01, SLC::SIN});       // SIN
+  e.deliver(unit(127, true, 127, true));         // two FISUs
+  e.send(sltm(2));
+  e.send(sltm(15));
+  Bytes user(75, 0x33);                          // a spare service indicator: 63 and more
+  user[0] = 0x8A;
+  e.send(user);
+  e.deliver(unit(127, true, 0, true, sltm(1)));  // acknowledged by a FISU
+  e.deliver(unit(127, true, 2, true, sltm(1)));  // FSN 1 missing: negative acknowledgement
+  e.deliver(unit(127, false, 0, false));         // the far end asks again: 3 MSUs resent
+  e.link->local_deactivate();                    // SIOS
+
+  vxtest::TempDir tmp("vxmtp2");
+  ASSERT_FALSE(tmp.path().empty());
+  const std::string txt = tmp.path() + "/units.txt", pcap = tmp.path() + "/units.pcap";
+  {
+    std::ofstream f(txt);
+    char hex[8];
+    for (const Bytes& u : e.wire.sent) {
+      f << "000000";
+      for (uint8_t x : u) {
+        std::snprintf(hex, sizeof hex, " %02x", x);
+        f << hex;
+      }
+      f << "\n\n";
+    }
+  }
+  ASSERT_EQ(std::system(("text2pcap -q -l 140 " + txt + " " + pcap + " >/dev/null 2>&1").c_str()), 0);
+  auto rows = lines_of("tshark -r " + pcap +
+                       " -T fields -E separator=, -e _ws.col.Info -e mtp2.bsn -e mtp2.bib -e mtp2.fsn"
+                       " -e mtp2.fib -e mtp2.li -e _ws.expert 2>/dev/null");
+  const std::vector<std::string> expected = {
+      "SIO,127,1,127,1,1,",  "SIN,127,1,127,1,1,",  "FISU,127,1,127,1,0,", "FISU,127,1,127,1,0,",
+      "SLTM,127,1,0,1,9,",   "SLTM,127,1,1,1,22,",  "DATA,127,1,2,1,63,",  "FISU,0,1,2,1,0,",
+      "FISU,0,0,2,1,0,",     "SLTM,0,0,0,0,9,",     "SLTM,0,0,1,0,22,",    "DATA,0,0,2,0,63,",
+      "SIOS,127,1,127,1,1,",
+  };
+  EXPECT_EQ(rows, expected);
+}
+
+}  // namespace
