@@ -124,16 +124,8 @@ def user_data(slot, data):
 def parse_signal(payload):
     """(slot, alternative, fields) of a signal, its value decoded for the alternatives used here."""
     r = Reader(payload)
-    has_seq, has_slot = r.take(1), r.take(1)
-    if has_seq:
-        r.integer()
-    slot = None
-    if has_slot:
-        r.align()
-        slot = r.take(16)
-    assert r.take(2) == 2, "not a signal"
-    assert r.take(1) == 0
-    alt = r.take(5)
+    slot, alt = vx.read_signal_start(r)
+    assert alt is not None, "not a signal of the root"
     f = {}
     if alt in (SIG_RECEIVER, SIG_TRANSMITTER):
         f["active"] = r.integer() if r.take(1) else None

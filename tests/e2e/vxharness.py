@@ -178,6 +178,22 @@ def parse_message(data):
     return seq, slot, "command", None
 
 
+def read_signal_start(r):
+    """Reads a message's seq and slot and, for a signal, its alternative with r (a bit reader
+    with take, align and integer); returns (slot, alternative), the alternative None when the
+    message is no signal or its alternative is an extension."""
+    has_seq, has_slot = r.take(1), r.take(1)
+    if has_seq:
+        r.integer()
+    slot = None
+    if has_slot:
+        r.align()
+        slot = r.take(16)
+    if r.take(2) != 2 or r.take(1) != 0:
+        return slot, None
+    return slot, r.take(5)
+
+
 def answer_keeping_signals(controller, payload, kept):
     """Sends payload and returns the answer as parse_message gives it (None when the daemon
     closed); the signal frames that arrive before it are appended to kept."""
