@@ -9,7 +9,6 @@ import os
 import shutil
 import socket
 import stat
-import time
 
 import vxharness as vx
 from test_hardware import Board as HardwareBoard, Reader, _int as integer
@@ -207,23 +206,9 @@ class Media(vx.DaemonTest):
     def signal(self, alternative, slot=None, timeout=5.0):
         """The fields of the next signal of that alternative (and slot); others before it are
         dropped. None when none comes."""
-        deadline = time.monotonic() + timeout
-        while True:
-            while self.pending:
-                s, alt, fields = parse_signal(self.pending.pop(0))
-                if alt == alternative and (slot is None or s == slot):
-                    return fields
-            remaining = deadline - time.monotonic()
-            if remaining <= 0:
-                return None
-            try:
-                frame = self.c.raw_frame(remaining)
-            except socket.timeout:
-                return None
-            if frame is None:
-                return None
-            if vx.parse_message(frame)[2] == "signal":
-                self.pending.append(frame)
+        found = vx.wait_signal(self.c, self.pending, parse_signal,
+                               lambda p: p[1] == alternative and (slot is None or p[0] == slot), timeout)
+        return None if found is None else found[2]
 
     def query(self):
         self.c.send(vx.command(vx.QUERY, seq=1))

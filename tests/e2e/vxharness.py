@@ -194,6 +194,29 @@ def read_signal_start(r):
     return slot, r.take(5)
 
 
+def wait_signal(controller, kept, parse, match, timeout=5.0):
+    """The first parse(frame) that match accepts, of the signal frames kept (taken from the
+    front) and then of those that arrive; the frames before it are dropped. None when none
+    comes within timeout or the daemon closes."""
+    deadline = time.monotonic() + timeout
+    while True:
+        while kept:
+            parsed = parse(kept.pop(0))
+            if match(parsed):
+                return parsed
+        remaining = deadline - time.monotonic()
+        if remaining <= 0:
+            return None
+        try:
+            frame = controller.raw_frame(remaining)
+        except socket.timeout:
+            return None
+        if frame is None:
+            return None
+        if parse_message(frame)[2] == "signal":
+            kept.append(frame)
+
+
 def answer_keeping_signals(controller, payload, kept):
     """Sends payload and returns the answer as parse_message gives it (None when the daemon
     closed); the signal frames that arrive before it are appended to kept."""
