@@ -47,14 +47,7 @@ class MediaTest : public ::testing::Test {
 
   // Sends a command for `slot`; its answer: -1 success, else the error cause.
   int send(const LGCP::Command& command, unsigned slot = 3) {
-    LGCP::Message m;
-    m.set_seq(++seq_);
-    m.set_slot(slot);
-    m.get_pdu().set_command(command);
-    static const ASN1::CoderEnv env(ASN1::CoderEnv::per);
-    std::vector<char> bytes;
-    EXPECT_TRUE(ASN1::encode(m, &env, std::back_inserter(bytes)));
-    ctl.server.OnMessage(bytes.data(), static_cast<int>(bytes.size()));
+    ctl.send(command, ++seq_, slot);
     auto a = ctl.answers();
     return a.empty() ? -2 : a.back();
   }
@@ -82,13 +75,7 @@ class MediaTest : public ::testing::Test {
   LGCP::Resources query() {
     LGCP::Command c;
     c.set_query();
-    LGCP::Message m;
-    m.set_seq(++seq_);
-    m.get_pdu().set_command(c);
-    static const ASN1::CoderEnv env(ASN1::CoderEnv::per);
-    std::vector<char> bytes;
-    EXPECT_TRUE(ASN1::encode(m, &env, std::back_inserter(bytes)));
-    ctl.server.OnMessage(bytes.data(), static_cast<int>(bytes.size()));
+    ctl.send(c, ++seq_);
     querySignals = ctl.signals();
     for (const LGCP::Signal& s : querySignals)
       if (s.is_query()) return s.get_query();
