@@ -8,18 +8,16 @@
 #include <cstring>
 #include <iostream>
 
-MccSlot::MccSlot(int channel, int timeslot) : timeslot(timeslot) {
+MccSlot::MccSlot(int ch, int timeslot) : timeslot(timeslot), channel(::fcntl(ch, F_DUPFD_CLOEXEC, 0)) {
   event.Bind("MccSlot::OnEvent", &MccSlot::OnEvent, this);
-  Fd fd(::fcntl(channel, F_DUPFD_CLOEXEC, 0));
-  event.Schedule(fd, POLLIN);
+  event.Schedule(channel, POLLIN);
 }
 
 MccSlot::~MccSlot() { event.Release(); }
 
 bool MccSlot::IUserData(std::vector<char> const& data) {
-  if (event.fd() < 0) return false;
   ssize_t n;
-  do n = ::write(event.fd(), data.data(), data.size());
+  do n = ::write(channel.get(), data.data(), data.size());
   while (n < 0 && errno == EINTR);
   if (n == static_cast<ssize_t>(data.size())) return true;
   std::cerr << *this << ": user data write fail: " << (n < 0 ? std::strerror(errno) : "short write") << std::endl;
@@ -40,10 +38,11 @@ void MccSlot::DoRead() {
     }
     if (n < 0 && errno == EINTR) continue;
     if (n == 0) {
-      // The channel has ended: a watch that stayed would be served on every pass. The
-      // descriptor stays, so that writes fail instead of going to a reused number.
+      // The channel has ended: a watch that stayed would be served (with its hang-up) on every
+      // pass. The slot's own descriptor stays, so that writes fail instead of going to a
+      // reused number.
       std::cerr << *this << ": channel closed" << std::endl;
-      event.set_events(0);
+      event.Release();
     }
     return;
   }

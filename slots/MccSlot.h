@@ -27,5 +27,7 @@ class MccSlot : public Slot {
   void DoRead();
 
   int timeslot;
+  // The channel, for writing; the watch reads its own duplicate and goes when the channel ends.
+  Fd channel;
   Event event;
 };
