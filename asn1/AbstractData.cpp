@@ -20,16 +20,6 @@ bool AbstractData::isStrictlyValid() const
     return accept(checker);
 }
 
-unsigned CountBits(unsigned n)
-{
-    if (n == 0)
-        return 32;
-    unsigned b = 0;
-    while (b < 32 && (uint64_t(1) << b) < n)
-        ++b;
-    return b;
-}
-
 int lexicographic_compare_bytes(const char* a_begin, const char* a_end, const char* b_begin,
                                 const char* b_end)
 {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "asn1/Info.h"
+#include "asn1/ValuePool.h"
 
 #include <cstddef>
 #include <iosfwd>
@@ -22,7 +23,7 @@ extern unsigned MaximumStringSize;
 extern unsigned MaximumDecodeNodes;
 
 namespace detail {
-// Marker base of every concrete value class; values use the ordinary global new.
+// Marker base of every concrete value class; values come from the value pool (ValuePool.h).
 template <class T>
 struct Allocator {};
 }  // namespace detail
@@ -30,6 +31,11 @@ struct Allocator {};
 class AbstractData {
 public:
     virtual ~AbstractData() = default;
+
+    // Every value object lives in the value pool: a decode that builds a tree and the drop of
+    // that tree recycle the same blocks instead of reaching the heap.
+    static void* operator new(std::size_t n) { return detail::poolAllocate(n); }
+    static void operator delete(void* p, std::size_t n) noexcept { detail::poolRelease(p, n); }
 
     // A new value of the record's type (the record's own factory), owned by the caller.
     static AbstractData* create(const void* info) { return createFrom(info); }
@@ -79,7 +85,14 @@ std::ostream& operator<<(std::ostream& os, const AbstractData& value);
 std::istream& operator>>(std::istream& is, AbstractData& value);
 
 // Width of a field holding n distinct values: 32 for n = 0 (wrapped full range), 0 for n = 1.
-unsigned CountBits(unsigned n);
+inline unsigned CountBits(unsigned n)
+{
+    if (n == 0)
+        return 32;
+    if (n == 1)
+        return 0;
+    return 32u - static_cast<unsigned>(__builtin_clz(n - 1));
+}
 
 // Unsigned byte comparison; a proper prefix sorts first (-1 / 1).
 int lexicographic_compare_bytes(const char* a_begin, const char* a_end, const char* b_begin,

@@ -8,6 +8,14 @@ namespace ASN1 {
 
 bool CoderEnv::encodeBytes(const AbstractData& value, std::vector<char>& out) const
 {
+    // PER appends straight to out and takes back what it wrote when it fails.
+    if (encodingRule_ == per) {
+        const std::size_t before = out.size();
+        if (detail::encodePER(value, out))
+            return true;
+        out.resize(before);
+        return false;
+    }
     // The coder writes into a buffer of its own, so that a failure leaves out untouched; the
     // buffer is kept between calls so that encoding a message does not allocate it anew.
     thread_local std::vector<char> scratch;
@@ -23,7 +31,6 @@ bool CoderEnv::encodeBytes(const AbstractData& value, std::vector<char>& out) co
     } release{nested};
     bool ok;
     switch (encodingRule_) {
-    case per: ok = detail::encodePER(value, bytes); break;
     case ber: ok = detail::encodeBER(value, bytes); break;
     case avn: ok = detail::encodeAVN(value, bytes); break;
     default: return false;
@@ -48,7 +55,8 @@ namespace detail {
 
 bool encodePER(const AbstractData& value, std::vector<char>& out)
 {
-    out.reserve(256);
+    if (out.capacity() - out.size() < 256)
+        out.reserve(out.size() + 256);
     PEREncoder encoder(out);
     return value.accept(encoder);
 }

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <memory>
 #include <utility>
+#include <iterator>
 #include <vector>
 
 namespace ASN1 {
@@ -108,6 +109,20 @@ bool encode(const AbstractData& value, const CoderEnv* env, OutIt out)
     for (char c : bytes)
         *out++ = c;
     return true;
+}
+
+// Appending to a byte vector: the octets go straight to the vector, with no buffer between.
+inline bool encode(const AbstractData& value, const CoderEnv* env, std::back_insert_iterator<std::vector<char>> out)
+{
+    // The container of a back inserter is a protected member; a member pointer taken in a
+    // derived class reaches it without a copy of the octets.
+    struct Access : std::back_insert_iterator<std::vector<char>> {
+        static std::vector<char>& of(std::back_insert_iterator<std::vector<char>>& it)
+        {
+            return *(it.*(&Access::container));
+        }
+    };
+    return env && env->encodeBytes(value, Access::of(out));
 }
 
 // Fills value from the octets first..last (pointers to char or unsigned char) by env's rule.

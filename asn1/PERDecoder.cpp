@@ -28,19 +28,6 @@ PERDecoder::PERDecoder(const char* first, const char* last, const CoderEnv* env,
 {
 }
 
-bool PERDecoder::decodeSingleBit(bool& bit)
-{
-    if (pos_ >= end_)
-        return false;
-    --bitsLeft_;
-    bit = (data_[pos_] >> bitsLeft_) & 1;
-    if (bitsLeft_ == 0) {
-        ++pos_;
-        bitsLeft_ = 8;
-    }
-    return true;
-}
-
 size_t PERDecoder::getBitsLeft() const
 {
     return pos_ >= end_ ? 0 : (end_ - pos_) * 8 - (8 - bitsLeft_);
@@ -48,21 +35,34 @@ size_t PERDecoder::getBitsLeft() const
 
 bool PERDecoder::decodeMultiBit(unsigned n, uint32_t& value)
 {
-    if (n > 32 || getBitsLeft() < n)
-        return false;
-    uint32_t v = 0;
-    while (n > 0) {
-        unsigned k = n < bitsLeft_ ? n : bitsLeft_;
-        uint32_t chunk = (data_[pos_] >> (bitsLeft_ - k)) & ((1u << k) - 1);
-        v = (v << k) | chunk;
-        bitsLeft_ = static_cast<uint16_t>(bitsLeft_ - k);
+    // Most fields lie within the current octet.
+    if (n - 1 < bitsLeft_ && pos_ < end_) {
+        bitsLeft_ = static_cast<uint16_t>(bitsLeft_ - n);
+        value = (data_[pos_] >> bitsLeft_) & ((1u << n) - 1);
         if (bitsLeft_ == 0) {
             ++pos_;
             bitsLeft_ = 8;
         }
-        n -= k;
+        return true;
     }
-    value = v;
+    if (n > 32 || getBitsLeft() < n)
+        return false;
+    if (n == 0) {
+        value = 0;
+        return true;
+    }
+    // The octets that hold the n bits, gathered into one word most significant first (shifts
+    // only, so the same on any byte order), then the field cut out of it.
+    const unsigned skip = 8u - bitsLeft_;
+    const unsigned total = skip + n;
+    const unsigned octets = (total + 7) / 8;
+    uint64_t word = 0;
+    for (unsigned i = 0; i < octets; ++i)
+        word = (word << 8) | data_[pos_ + i];
+    word >>= octets * 8 - total;
+    value = static_cast<uint32_t>(word & ((uint64_t(1) << n) - 1));
+    pos_ += total / 8;
+    bitsLeft_ = static_cast<uint16_t>(8 - total % 8);
     return true;
 }
 
@@ -525,14 +525,16 @@ int PERDecoder::preVisitExtensionRoots(SEQUENCE& seq)
     if (info.extendable && !decodeSingleBit(extension))
         return Fail;
     SEQUENCE::BitMap& optional = seq.optionalMap();
-    optional.resize(0);
-    optional.resize(info.numOptional);
-    for (unsigned i = 0; i < info.numOptional; ++i) {
-        bool present;
-        if (!decodeSingleBit(present))
+    optional.reset(info.numOptional);
+    // The presence bits, up to 32 at a time.
+    for (unsigned i = 0; i < info.numOptional;) {
+        const unsigned n = std::min(info.numOptional - i, 32u);
+        uint32_t bits;
+        if (!decodeMultiBit(n, bits))
             return Fail;
-        if (present)
-            optional.set(i);
+        for (; bits; bits &= bits - 1)
+            optional.set(i + n - 1 - static_cast<unsigned>(__builtin_ctz(bits)));
+        i += n;
     }
     if (!extension)
         seq.extensionMap().resize(0);

@@ -33,7 +33,18 @@ public:
 
     bool atEnd() const { return pos_ >= end_; }
     // False at the end of the input.
-    bool decodeSingleBit(bool& bit);
+    bool decodeSingleBit(bool& bit)
+    {
+        if (pos_ >= end_)
+            return false;
+        --bitsLeft_;
+        bit = (data_[pos_] >> bitsLeft_) & 1;
+        if (bitsLeft_ == 0) {
+            ++pos_;
+            bitsLeft_ = 8;
+        }
+        return true;
+    }
     // False when n > 32 or fewer than n bits are left; n = 0 gives 0.
     bool decodeMultiBit(unsigned n, uint32_t& value);
     // n bits into bytes: whole bytes first, then the remaining bits at the top of the last one.

@@ -15,7 +15,16 @@ public:
     explicit PEREncoder(std::vector<char>& out, bool aligned = true)
         : out_(&out), freeBits_(8), aligned_(aligned) {}
 
-    void encodeSingleBit(bool bit);
+    void encodeSingleBit(bool bit)
+    {
+        if (freeBits_ == 8)
+            out_->push_back(0);
+        --freeBits_;
+        if (bit)
+            out_->back() = static_cast<char>(out_->back() | (1 << freeBits_));
+        if (freeBits_ == 0)
+            freeBits_ = 8;
+    }
     // The low n bits of value, most significant first (n up to 32).
     void encodeMultiBit(uint32_t value, unsigned n);
     void encodeBitMap(const unsigned char* bytes, unsigned n);

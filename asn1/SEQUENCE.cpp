@@ -30,6 +30,17 @@ void SEQUENCE::BitMap::resize(unsigned n)
         bytes()[count - 1] = static_cast<unsigned char>(bytes()[count - 1] & (0xFF00 >> (n % 8)));
 }
 
+void SEQUENCE::BitMap::reset(unsigned n)
+{
+    if (n <= 8 * sizeof inline_ && heap_.empty()) {
+        std::memset(inline_, 0, sizeof inline_);
+        totalBits_ = n;
+        return;
+    }
+    resize(0);
+    resize(n);
+}
+
 bool SEQUENCE::BitMap::operator[](unsigned n) const
 {
     return n < totalBits_ && (data()[n / 8] & (0x80 >> (n % 8)));
@@ -74,14 +85,14 @@ struct FieldsGuard {
 SEQUENCE::SEQUENCE(const void* infoRecord) : AbstractData(infoRecord)
 {
     const SequenceInfo* r = info();
-    fields_.assign(r->numFields + r->knownExtensions, nullptr);
+    fields_.resize(r->numFields + r->knownExtensions);
     FieldsGuard guard{fields_};
-    optionalMap_.resize(r->numOptional);
+    optionalMap_.reset(r->numOptional);
     for (unsigned i = 0; i < r->numFields; ++i)
         if (r->fieldIds[i] == -1)
             fields_[i] = createFrom(r->fieldInfos[i]);
     if (r->defaultExtensionBitmap) {
-        extensionMap_.resize(r->knownExtensions);
+        extensionMap_.reset(r->knownExtensions);
         for (unsigned k = 0; k < r->knownExtensions; ++k) {
             if (r->defaultExtensionBitmap[k / 8] & (0x80 >> (k % 8))) {
                 extensionMap_.set(k);

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "asn1/AbstractData.h"
+#include "asn1/ValuePool.h"
 
 #include <boost/polymorphic_cast.hpp>
 
@@ -19,6 +20,8 @@ public:
         unsigned size() const { return totalBits_; }
         // New bits are clear, and so are the bits cut off by shrinking.
         void resize(unsigned n);
+        // n bits, all clear.
+        void reset(unsigned n);
         bool operator[](unsigned n) const;
         void set(unsigned n);
         void clear(unsigned n);
@@ -33,7 +36,7 @@ public:
         unsigned char inline_[8] = {};
         std::vector<unsigned char> heap_;  // only for more than 64 bits
     };
-    typedef std::vector<AbstractData*> FieldVector;
+    typedef std::vector<AbstractData*, detail::PoolAllocator<AbstractData*>> FieldVector;
 
     // Tag table marker: each field keeps its own type's tag.
     static const unsigned defaultTag;

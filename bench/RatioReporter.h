@@ -4,8 +4,10 @@
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
+#include <initializer_list>
 #include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 class RatioReporter : public benchmark::ConsoleReporter {
@@ -25,3 +27,15 @@ class RatioReporter : public benchmark::ConsoleReporter {
  private:
   std::map<std::string, double> ns_;
 };
+
+// The main of a benchmark program measured against a peer: runs the benchmarks the command line
+// names, then prints the ratio of each (ours, peer) pair that ran.
+inline int run_with_ratios(int argc, char** argv, std::initializer_list<std::pair<const char*, const char*>> pairs) {
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  RatioReporter reporter;
+  benchmark::RunSpecifiedBenchmarks(&reporter);
+  for (const auto& [ours, peer] : pairs) reporter.ratio(ours, peer);
+  benchmark::Shutdown();
+  return 0;
+}

@@ -91,14 +91,9 @@ BENCHMARK(BM_MallocMemcpyCopyOnWrite);
 }  // namespace
 
 int main(int argc, char** argv) {
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  RatioReporter reporter;
-  benchmark::RunSpecifiedBenchmarks(&reporter);
-  reporter.ratio("BM_PacketTakeRelease", "BM_MallocTakeRelease");
-  reporter.ratio("BM_PacketTakeRelease", "BM_SharedVectorTakeRelease");
-  reporter.ratio("BM_PacketCopyOnWrite", "BM_SharedVectorCopyOnWrite");
-  reporter.ratio("BM_PacketCopyOnWrite", "BM_MallocMemcpyCopyOnWrite");
-  benchmark::Shutdown();
-  return 0;
+  return run_with_ratios(argc, argv,
+                         {{"BM_PacketTakeRelease", "BM_MallocTakeRelease"},
+                          {"BM_PacketTakeRelease", "BM_SharedVectorTakeRelease"},
+                          {"BM_PacketCopyOnWrite", "BM_SharedVectorCopyOnWrite"},
+                          {"BM_PacketCopyOnWrite", "BM_MallocMemcpyCopyOnWrite"}});
 }

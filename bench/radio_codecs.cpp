@@ -155,14 +155,9 @@ BENCHMARK(BM_Ed137Memcpy);
 }  // namespace
 
 int main(int argc, char** argv) {
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  RatioReporter reporter;
-  benchmark::RunSpecifiedBenchmarks(&reporter);
-  reporter.ratio("BM_LemzPack", "BM_LemzMemcpy");
-  reporter.ratio("BM_LemzUnpack", "BM_LemzMemcpy");
-  reporter.ratio("BM_Ed137Pack", "BM_Ed137Memcpy");
-  reporter.ratio("BM_Ed137Unpack", "BM_Ed137Memcpy");
-  benchmark::Shutdown();
-  return 0;
+  return run_with_ratios(argc, argv,
+                         {{"BM_LemzPack", "BM_LemzMemcpy"},
+                          {"BM_LemzUnpack", "BM_LemzMemcpy"},
+                          {"BM_Ed137Pack", "BM_Ed137Memcpy"},
+                          {"BM_Ed137Unpack", "BM_Ed137Memcpy"}});
 }

@@ -45,7 +45,10 @@ StrmProtocol::StrmProtocol() { input_.Bind("StrmProtocol::on_event", &StrmProtoc
 
 StrmProtocol::StrmProtocol(const Fd& fd) : StrmProtocol() { attach(fd); }
 
-StrmProtocol::~StrmProtocol() { release(); }
+StrmProtocol::~StrmProtocol() {
+  if (alive_) *alive_ = false;
+  release();
+}
 
 void StrmProtocol::attach(const Fd& fd) {
   release();
@@ -55,6 +58,15 @@ void StrmProtocol::attach(const Fd& fd) {
 
 void StrmProtocol::release() {
   if (!socket_) return;
+  // Answers gathered before the end still go out first, as they would have one by one.
+  gathering_ = false;
+  for (size_t done = 0; done < gathered_.size();) {
+    const ssize_t r = ::send(socket_.get(), gathered_.data() + done, gathered_.size() - done, MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (r < 0 && errno == EINTR) continue;
+    if (r <= 0) break;
+    done += static_cast<size_t>(r);
+  }
+  gathered_.clear();
   input_.Release();
   // Other holders may keep duplicates of this socket (the acceptor's probe copy): shutting it
   // down makes sure the peer sees the end now, not when the last duplicate goes.
@@ -117,7 +129,14 @@ void StrmProtocol::do_read() {
   read_measure_.end();
   if (n > 0) {
     p.put(static_cast<unsigned>(n));
+    bool alive = true;
+    alive_ = &alive;
+    gathering_ = true;
     on_message(p);
+    if (!alive) return;  // the connection went away while handling the chunk
+    alive_ = nullptr;
+    gathering_ = false;
+    flush_gathered();
   } else if (n < 0 && (err == EAGAIN || err == EWOULDBLOCK)) {
     return;
   } else if (n < 0) {
@@ -139,10 +158,33 @@ void StrmProtocol::log_buffers(std::ostream& os) const {
 
 void StrmProtocol::message(Packet& p) {
   p.passert(!p.is_null(), "null packet");
-  write_measure_.begin();
-  const int64_t start = real_ms();
   const unsigned total = p.length();
   const char* data = total ? reinterpret_cast<const char*>(p.data()) : nullptr;
+  if (gathering_ && socket_) {
+    if (gathered_.size() + total > gather_limit && !flush_gathered()) return;
+    if (socket_) {
+      if (gathered_.capacity() == 0) gathered_.reserve(gather_limit);
+      gathered_.insert(gathered_.end(), data, data + total);
+      return;
+    }
+  }
+  write_out(data, total);
+}
+
+bool StrmProtocol::flush_gathered() {
+  if (gathered_.empty()) return true;
+  // Taken out first: a failed write releases the socket (and may end this layer).
+  std::vector<char> out;
+  out.swap(gathered_);
+  if (!write_out(out.data(), static_cast<unsigned>(out.size()))) return false;
+  out.clear();
+  gathered_.swap(out);  // keeps the capacity for the next chunk
+  return true;
+}
+
+bool StrmProtocol::write_out(const char* data, unsigned total) {
+  write_measure_.begin();
+  const int64_t start = real_ms();
   unsigned done = 0;
   bool timed_out = false;
   int err = 0;
@@ -173,7 +215,7 @@ void StrmProtocol::message(Packet& p) {
     break;
   }
   write_measure_.end();
-  if (done == total) return;
+  if (done == total) return true;
   ++overflow_;
   if (timed_out) {
     std::cerr << ext::header(this) << "write timeout";
@@ -187,6 +229,7 @@ void StrmProtocol::message(Packet& p) {
     std::cerr << ", error=" << text << std::endl;
     on_error("write error: " + text);
   }
+  return false;
 }
 
 void StrmProtocol::PutHeader(std::ostream& os) const { os << "SockStream[" << conn_name_ << "]: "; }

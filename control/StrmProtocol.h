@@ -1,11 +1,14 @@
 #pragma once
 // Bottom layer of a control connection: owns one connected stream socket, reads it into
-// packets passed up the stack, writes each outgoing packet at once (bounded wait), and turns
-// every socket failure into a failure status that climbs to the connection object.
+// packets passed up the stack, writes outgoing packets (bounded wait), and turns every socket
+// failure into a failure status that climbs to the connection object. Packets written while
+// one received chunk is handled go out together, in order, once that chunk is done; any
+// other packet is written at once.
 
 #include <cstdint>
 #include <ostream>
 #include <string>
+#include <vector>
 
 #include "control/Protocol.h"
 #include "foundation/Event.h"
@@ -16,6 +19,8 @@ class StrmProtocol : public Protocol {
  public:
   // Longest time one outgoing packet may wait for the socket, in real milliseconds.
   static constexpr int send_deadline_ms = 1000;
+  // Bytes gathered from one received chunk before they are written regardless.
+  static constexpr unsigned gather_limit = 65536;
 
   StrmProtocol();
   explicit StrmProtocol(const Fd& fd);
@@ -53,6 +58,10 @@ class StrmProtocol : public Protocol {
 
  private:
   void log_buffers(std::ostream& os) const;
+  // Writes all of it within the deadline; false with the failure reported.
+  bool write_out(const char* data, unsigned total);
+  // Writes what was gathered; false when the write failed (the socket is released then).
+  bool flush_gathered();
 
   Protocol_name_str layer_name_{"StrmProtocol"};
   Fd socket_;
@@ -62,4 +71,8 @@ class StrmProtocol : public Protocol {
   Measure read_measure_;
   Measure write_measure_;
   uint32_t overflow_ = 0;
+  // While a received chunk climbs the stack, answers gather here (capacity kept).
+  bool gathering_ = false;
+  std::vector<char> gathered_;
+  bool* alive_ = nullptr;  // cleared by the destructor while a chunk is being handled
 };

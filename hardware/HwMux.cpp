@@ -9,6 +9,7 @@
 
 #include "board/board.h"
 #include "board/hal.h"
+#include "foundation/Mux.h"
 
 HwMux* HwMux::instance() {
   static HwMux mux;
@@ -141,6 +142,18 @@ void HwMux::RefreshChannel(int index) {
 }
 
 void HwMux::OnDPC() {
+  if (fd_ < 0) return;
+  // The disabled outputs are re-sent to keep them quiet should the switch have lost its state;
+  // that is a matter of milliseconds, not of loop passes. Pacing by the clock keeps the sweep
+  // rate of a quiet loop and spares a busy one 128 requests on each of its passes.
+  const uint32_t now = Mux::milliseconds();
+  if (stepped_ && now - last_step_ms_ < kRefreshPeriodMs) return;
+  stepped_ = true;
+  last_step_ms_ = now;
+  RefreshStep();
+}
+
+void HwMux::RefreshStep() {
   if (fd_ < 0) return;
   for (int step = 0; step < kRefreshPerPass; ++step) {
     if (++cursor_ > static_cast<unsigned>(kOutputs - 1)) cursor_ = 0;

@@ -1,7 +1,8 @@
 #pragma once
 // The board's TDM switch ("/dev/hal"): connects a source channel to an output, drives an
 // output with a constant byte, disables it or reads what it carries. It shadows the 2048 bus
-// outputs and keeps re-disabling the disabled ones in the background, 128 per loop pass.
+// outputs and keeps re-disabling the disabled ones in the background: at most 128 per step and
+// at most one step per millisecond of the loop clock, so a busy loop does not pay it per pass.
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -18,6 +19,9 @@ class HwMux {
   static constexpr uint16_t kDisabled = 0xFFFF;
   static constexpr uint16_t kConstant = 0xFFFE;
   static constexpr int kRefreshPerPass = 128;
+  // A refresh step runs at most this often; a quiet loop (passes further apart) steps on every
+  // pass, as it always did.
+  static constexpr uint32_t kRefreshPeriodMs = 1;
 
   // The process-wide switch, constructed (and opened) at the first call.
   static HwMux* instance();
@@ -39,8 +43,11 @@ class HwMux {
 
   // Re-disables output kFirstOutput + index when its entry says disabled.
   void RefreshChannel(int index);
-  // One background step: the next kRefreshPerPass entries of the table.
+  // The background refresh, run on every loop pass: one step when the loop clock moved on by
+  // kRefreshPeriodMs since the last step (or none was taken yet).
   void OnDPC();
+  // One background step: the next kRefreshPerPass entries of the table.
+  void RefreshStep();
 
   // For inspection.
   uint16_t entry(int index) const { return table_[static_cast<std::size_t>(index)]; }
@@ -55,5 +62,7 @@ class HwMux {
   int fd_ = -1;
   std::array<uint16_t, kOutputs> table_{};
   unsigned cursor_ = 0;
+  bool stepped_ = false;
+  uint32_t last_step_ms_ = 0;
   Dpc dpc_;
 };

@@ -3,6 +3,7 @@
 #include <iostream>
 
 #include "control/CtrlSrvServer.h"
+#include "foundation/Mux.h"
 
 HeartBeatCtl* HeartBeatCtl::instance() {
   static HeartBeatCtl heartbeat;
@@ -22,9 +23,20 @@ bool HeartBeatCtl::OnCommand(LGCP::Command const& command) {
   return true;
 }
 
-void HeartBeatCtl::ResetTimeOut() { watchdog_.set(timeout_ms_, &HeartBeatCtl::OnHeartbeatTimeout, this); }
+// Every command restarts the period. The timer is armed once and not moved per command (that
+// would cost a timer event and a timer-list update per command): it runs out at the first
+// deadline and is re-armed then for what is left after the latest command.
+void HeartBeatCtl::ResetTimeOut() {
+  last_command_ms_ = Mux::milliseconds();
+  if (!watchdog_.is_set()) watchdog_.set(timeout_ms_, &HeartBeatCtl::OnHeartbeatTimeout, this);
+}
 
 void HeartBeatCtl::OnHeartbeatTimeout(Timer*) {
+  const uint32_t quiet = Mux::milliseconds() - last_command_ms_;
+  if (quiet < timeout_ms_) {
+    watchdog_.set(timeout_ms_ - quiet, &HeartBeatCtl::OnHeartbeatTimeout, this);
+    return;
+  }
   std::clog << "heartbeat timeout!!!" << std::endl;
   ctrlServer.OnHeartbeatTimeout();
 }

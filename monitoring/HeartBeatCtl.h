@@ -2,6 +2,7 @@
 // The heartbeat watchdog service, bound first so that it sees every command: each command
 // restarts a 120-second watchdog, "ping" is answered here, and a controller that stays
 // silent for the whole period is dropped.
+#include <cstdint>
 #include <iosfwd>
 
 #include "control/CtrlSrvService.h"
@@ -32,4 +33,5 @@ class HeartBeatCtl : public CtrlSrv::Service {
 
   Timer watchdog_;
   unsigned timeout_ms_ = kTimeoutMs;
+  uint32_t last_command_ms_ = 0;
 };

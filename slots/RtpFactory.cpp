@@ -101,88 +101,97 @@ bool RtpFactory::MakeParams(LGCP::CreateRtpParams const& create, board::rtp::rtp
   return true;
 }
 
+bool RtpFactory::BeginSession(LGCP::CreateRtpParams const& create, bool reuse_address, uint32_t flags,
+                              std::string const& header, Session& s) {
+  const TERM::RtpParams& rtp = create.get_codecRTP();
+  if (!KnownPayload(rtp.get_payload())) {
+    std::clog << header << "rtp do not created: payload " << rtp.get_payload() << "not found" << std::endl;
+    return false;
+  }
+  std::ostringstream refused;
+  if (!MakeParams(create, s.block, s.peer, refused)) {
+    std::clog << header << refused.str();
+    return false;
+  }
+
+  s.rtcp = Fd(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+  if (!s.rtcp) {
+    std::clog << header << "rtp do not created: can not create socket [errno=" << std::strerror(errno) << "]"
+              << std::endl;
+    return false;
+  }
+  if (reuse_address) {
+    const int on = 1;
+    ::setsockopt(s.rtcp.get(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+  }
+  const unsigned port = (rtp.has_shost() ? rtp.get_shost().get_port().getValue() : rtp.get_dhost().get_port().getValue()) + 1;
+  sockaddr_in local{};
+  local.sin_family = AF_INET;
+  local.sin_port = htons(static_cast<uint16_t>(port));
+  local.sin_addr.s_addr = htonl(INADDR_ANY);
+  if (::bind(s.rtcp.get(), reinterpret_cast<sockaddr*>(&local), sizeof local) < 0) {
+    std::clog << header << "rtp do not created: can not bind socket [errno=" << std::strerror(errno)
+              << ", port=" << port << "]" << std::endl;
+    return false;
+  }
+  // Non-blocking: the slot reads its events until the device has no more, on the one thread.
+  s.device = Fd(board::open(GetRtpDevName(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+  if (!s.device) {
+    std::cerr << "device \"" << GetRtpDevName() << "\" open fail: " << std::strerror(errno) << std::endl;
+    return false;
+  }
+  if (board::ioctl(s.device.get(), board::rtp::RTP_BEGIN_SESSION, &s.block) < 0) {
+    std::cerr << "begin session fail !!! " << std::endl;
+    return false;
+  }
+  board::rtp::rtp_channel_info info;
+  info.tdm = -1;
+  info.dev_no = -1;
+  info.chn = -1;
+  info.flags = flags;
+  if (board::ioctl(s.device.get(), board::rtp::RTP_ADD_CHANNEL, &info) < 0) {
+    std::cerr << "add channel fail !!!" << std::endl;
+    return false;
+  }
+  s.channel = info.tdm;
+  return true;
+}
+
 Slot* RtpFactory::INewSlot(LGCP::CreateParams const& create) {
   if (create.getID() != LGCP::CreateParams::e_rtp) return nullptr;
   const LGCP::CreateRtpParams& params = create.get_rtp();
   const TERM::RtpParams& rtp = params.get_codecRTP();
   if (rtp.has_radio()) return nullptr;
   PutHeader(std::clog) << "do create rtp: " << rtp << std::endl;
-  if (!KnownPayload(rtp.get_payload())) {
-    PutHeader(std::clog) << "rtp do not created: payload " << rtp.get_payload() << "not found" << std::endl;
-    return nullptr;
-  }
-  board::rtp::rtp_connection_params block;
-  sockaddr_in peer;
-  std::ostringstream refused;
-  if (!MakeParams(params, block, peer, refused)) {
-    PutHeader(std::clog) << refused.str();
-    return nullptr;
-  }
-
-  Fd socket(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
-  if (!socket) {
-    PutHeader(std::clog) << "rtp do not created: can not create socket [errno=" << std::strerror(errno) << "]"
-                         << std::endl;
-    return nullptr;
-  }
-  const int on = 1;
-  ::setsockopt(socket.get(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-  const unsigned port = (rtp.has_shost() ? rtp.get_shost().get_port().getValue() : rtp.get_dhost().get_port().getValue()) + 1;
-  sockaddr_in local{};
-  local.sin_family = AF_INET;
-  local.sin_port = htons(static_cast<uint16_t>(port));
-  local.sin_addr.s_addr = htonl(INADDR_ANY);
-  if (::bind(socket.get(), reinterpret_cast<sockaddr*>(&local), sizeof local) < 0) {
-    PutHeader(std::clog) << "rtp do not created: can not bind socket [errno=" << std::strerror(errno)
-                         << ", port=" << port << "]" << std::endl;
-    return nullptr;
-  }
-  // Non-blocking: the slot reads its events until the device has no more, on the one thread.
-  Fd device(board::open(GetRtpDevName(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
-  if (!device) {
-    std::cerr << "device \"" << GetRtpDevName() << "\" open fail: " << std::strerror(errno) << std::endl;
-    return nullptr;
-  }
-  if (board::ioctl(device.get(), board::rtp::RTP_BEGIN_SESSION, &block) < 0) {
-    std::cerr << "begin session fail !!! " << std::endl;
-    return nullptr;
-  }
-  board::rtp::rtp_channel_info info;
-  info.tdm = -1;
-  info.dev_no = -1;
-  info.chn = -1;
-  info.flags = 0;
-  if (board::ioctl(device.get(), board::rtp::RTP_ADD_CHANNEL, &info) < 0) {
-    std::cerr << "add channel fail !!!" << std::endl;
-    return nullptr;
-  }
-  auto* slot = new RtpSlot(info.tdm, device.get(), block);
-  slot->startRTPC(socket, peer);
+  std::ostringstream header;
+  PutHeader(header);
+  Session session;
+  if (!BeginSession(params, true, 0, header.str(), session)) return nullptr;
+  auto* slot = new RtpSlot(session.channel, session.device.get(), session.block);
+  slot->startRTPC(session.rtcp, session.peer);
   if (rtp.has_echo() && rtp.get_echo().get_suppressor()) slot->echoCancel(rtp.get_echo().get_canceller());
   return slot;
 }
 
-void RtpFactory::IQuery() {
-  g729 = g723 = g711 = 0;
+bool RtpFactory::CodecChannels(int (&channels)[5]) {
   Fd voice(board::open(GetVoiceDevName(), O_RDONLY | O_CLOEXEC));
   if (!voice) {
     std::cerr << "device \"" << GetVoiceDevName() << "\" open fail: " << std::strerror(errno) << std::endl;
-    return;
+    return false;
   }
-  const struct {
-    int32_t id;
-    int* count;
-  } codecs[] = {{board::voice::kCodecG729, &g729},
-                {board::voice::kCodecG723, &g723},
-                {board::voice::kCodecG711, &g711},
-                {board::voice::kCodecG711Mcc, &g711mcc},
-                {board::voice::kCodecUniversal, &universal}};
-  for (const auto& c : codecs) {
+  const int32_t codecs[] = {board::voice::kCodecG729, board::voice::kCodecG723, board::voice::kCodecG711,
+                            board::voice::kCodecG711Mcc, board::voice::kCodecUniversal};
+  for (int i = 0; i < 5; ++i) {
     board::voice::CodecQuery q;
-    q.codec = c.id;
-    const int n = board::ioctl(voice.get(), board::voice::VOICE_CODEC_CHANNELS, &q);
-    if (n > 0) *c.count = n;
+    q.codec = codecs[i];
+    channels[i] = board::ioctl(voice.get(), board::voice::VOICE_CODEC_CHANNELS, &q);
   }
+  return true;
+}
+
+void RtpFactory::IQuery() {
+  g729 = g723 = g711 = 0;
+  QueryCodecs(g729, g723, g711, g711mcc, universal);
 }
 
 void RtpFactory::Query(LGCP::Resources& r) {

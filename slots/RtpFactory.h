@@ -4,8 +4,10 @@
 #include <netinet/in.h>
 
 #include <iosfwd>
+#include <string>
 
 #include "board/rtp.h"
+#include "foundation/Fd.h"
 #include "slots/SlotFactory.h"
 
 namespace LGCP {
@@ -37,6 +39,35 @@ class RtpFactory : public SlotFactory {
   // when an address does not parse, so that nothing is sent to a made-up address.
   static bool MakeParams(LGCP::CreateRtpParams const& create, board::rtp::rtp_connection_params& params,
                          sockaddr_in& peer, std::ostream& log);
+
+  // A session begun on the RTP device: the block it was given, the RTCP peer and socket, the
+  // device descriptor and the channel the device added.
+  struct Session {
+    board::rtp::rtp_connection_params block;
+    sockaddr_in peer;
+    Fd rtcp;
+    Fd device;
+    int channel = -1;
+  };
+  // The set-up every RTP create shares: the payload check, the session block, the RTCP socket
+  // bound to any address and the RTP port + 1 (with SO_REUSEADDR when `reuse_address`), the
+  // RTP device opened non-blocking, the session begun and its channel added with `flags`.
+  // False when a step fails: refusals on std::clog after `header`, device failures on std::cerr.
+  static bool BeginSession(LGCP::CreateRtpParams const& create, bool reuse_address, uint32_t flags,
+                           std::string const& header, Session& session);
+  // Asks the voice device for its channels of each codec (G.729, G.723, G.711, G.711 MCC and
+  // universal) and stores a positive answer in the matching count; the others stay as they are.
+  template <class Count>
+  static void QueryCodecs(Count& g729, Count& g723, Count& g711, Count& g711mcc, Count& universal) {
+    int channels[5];
+    if (!CodecChannels(channels)) return;
+    Count* counts[] = {&g729, &g723, &g711, &g711mcc, &universal};
+    for (int i = 0; i < 5; ++i)
+      if (channels[i] > 0) *counts[i] = static_cast<Count>(channels[i]);
+  }
+  // The voice device's answers for the codecs in QueryCodecs' order; false (reason on
+  // std::cerr) when the device does not open.
+  static bool CodecChannels(int (&channels)[5]);
 
   // Codec capacities: channels of G.729, G.723, G.711, G.711 MCC and universal channels.
   int g729 = 0;

@@ -5,8 +5,8 @@ set -euo pipefail
 want=(cmake ninja-build g++ python3 libboost-dev libloki-dev libsnmp-dev)
 if [ "${1:-run}" = test ]; then
   want+=(clang libclang-rt-14-dev libgtest-dev libgmock-dev googletest libbenchmark-dev libevent-dev
-         tshark erlang-base erlang-asn1 faketime socat strace pkg-config
-         g++-powerpc-linux-gnu qemu-user libpri-dev libss7-dev)
+         tshark erlang-base erlang-asn1 asn1c faketime socat strace pkg-config
+         g++-powerpc-linux-gnu qemu-user libpri-dev libss7-dev snmptrapd)
 fi
 missing=()
 for p in "${want[@]}"; do

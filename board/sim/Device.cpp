@@ -5,6 +5,7 @@
 #include "board/e1cas.h"
 #include "board/hal.h"
 #include "board/maintenance.h"
+#include "board/mctl.h"
 #include "board/mcc.h"
 #include "board/mixer.h"
 #include "board/rtp_ext.h"
@@ -23,6 +24,7 @@ constexpr Names kNames[kDevices] = {
     {e1cas::kPath, "e1-cas"}, {dtmf::kPath, "dtmf"}, {dsp::kPath, "dsp"},
     {rtp_ext::kPath, "rtp-ext"},
     {rtp::kPath, "rtp"},    {voice::kPath, "voice"},
+    {mctl::kPath, "mctl"},
     {mixer::kPath, "mixer"},
 };
 }  // namespace

@@ -8,6 +8,7 @@
 #include "board/hal.h"
 #include "board/maintenance.h"
 #include "board/mcc.h"
+#include "board/mctl.h"
 #include "board/rtp_ext.h"
 #include "board/sim/SimMixer.h"
 #include "board/sim/SimRtp.h"
@@ -109,6 +110,24 @@ constexpr RequestDef kRtpExt[] = {
     {rtp_ext::RTP_EXT_RESET_FILTER, "RTP_EXT_RESET_FILTER", ArgForm::none, 0, {}},
 };
 
+constexpr RequestDef kMctl[] = {
+    {mctl::MDM_ALLOCATE, "MDM_ALLOCATE", ArgForm::none, 0, {}},
+    {mctl::MDM_ENUM, "MDM_ENUM", ArgForm::value, 1, {FieldDef{"previous", 0, 4, K::s}}},
+    {mctl::MDM_GET_TIMESLOT, "MDM_GET_TIMESLOT", ArgForm::none, 0, {}},
+    {mctl::MDM_SET_DDM, "MDM_SET_DDM", ArgForm::record, 2,
+     {F(mctl::ModemFlags, modem, 4, K::s), F(mctl::ModemFlags, flags, 4, K::u)}},
+    {mctl::MDM_RESET_PARAMS, "MDM_RESET_PARAMS", ArgForm::record, 2,
+     {F(mctl::ModemOnly, modem, 4, K::s), F(mctl::ModemOnly, unused, 4, K::s)}},
+    {mctl::MDM_SET_PARAM, "MDM_SET_PARAM", ArgForm::record, 3,
+     {F(mctl::ModemParam, modem, 4, K::s), F(mctl::ModemParam, offset, 4, K::s), F(mctl::ModemParam, value, 4, K::s)}},
+    {mctl::MDM_ANSWER, "MDM_ANSWER", ArgForm::record, 2,
+     {F(mctl::ModemOnly, modem, 4, K::s), F(mctl::ModemOnly, unused, 4, K::s)}},
+    {mctl::MDM_ORIGINATE, "MDM_ORIGINATE", ArgForm::record, 2,
+     {F(mctl::ModemOnly, modem, 4, K::s), F(mctl::ModemOnly, unused, 4, K::s)}},
+    {mctl::MDM_FAX_ORIGINATE, "MDM_FAX_ORIGINATE", ArgForm::record, 2,
+     {F(mctl::ModemOnly, modem, 4, K::s), F(mctl::ModemOnly, unused, 4, K::s)}},
+};
+
 #undef F
 #undef VALUE
 
@@ -123,6 +142,7 @@ std::span<const RequestDef> table(Device device) {
     case Device::rtp_ext: return kRtpExt;
     case Device::rtp: return SimRtp::requests();
     case Device::voice: return SimVoice::requests();
+    case Device::mctl: return kMctl;
     case Device::mixer: return SimMixer::requests();
   }
   return {};

@@ -23,6 +23,7 @@ struct SimBoard::Handle {
   Device device;
   int sim_fd;
   uint64_t key;
+  int fd = -1;       // the daemon's descriptor as open() returned it
   int channel = -1;  // the controller channel allocated on this descriptor
 };
 
@@ -67,6 +68,8 @@ void SimBoard::reset() {
   state_ = BoardState{};
   channels_.clear();
   rtp_ext_.reset();
+  modem_.reset();
+  netif_.reset();
   clear_requests();
   fail_open_ = {};
   fail_next_ = {};
@@ -109,11 +112,19 @@ int SimBoard::open(const char* path, int flags) {
     errno = error;
     return -1;
   }
-  handles_[key] = std::make_unique<Handle>(Handle{*device, sim_fd, key});
+  auto& h = handles_[key];
+  h = std::make_unique<Handle>(Handle{*device, sim_fd, key, fd});
+  if (static_cast<size_t>(fd) >= by_fd_.size()) by_fd_.resize(static_cast<size_t>(fd) + 1);
+  by_fd_[static_cast<size_t>(fd)] = FdEntry{h.get(), false};
   return fd;
 }
 
+void SimBoard::forget_fd(int fd) {
+  if (fd >= 0 && static_cast<size_t>(fd) < by_fd_.size()) by_fd_[static_cast<size_t>(fd)] = FdEntry{};
+}
+
 int SimBoard::close(int fd) {
+  forget_fd(fd);
   int r = ::close(fd);
   int error = errno;
   service();  // the last close of a device releases it (and its controller channel) at once
@@ -128,6 +139,18 @@ int SimBoard::ioctl_value(int fd, uint32_t request, unsigned long value) {
 }
 
 SimBoard::Handle* SimBoard::find(int fd, int& error) {
+  if (fd >= 0 && static_cast<size_t>(fd) < by_fd_.size()) {
+    const FdEntry& e = by_fd_[static_cast<size_t>(fd)];
+    if (e.handle) return e.handle;
+    if (e.hung_up) {
+      error = ENODEV;
+      return nullptr;
+    }
+  }
+  return find_by_inode(fd, error);
+}
+
+SimBoard::Handle* SimBoard::find_by_inode(int fd, int& error) {
   struct stat st{};
   if (::fstat(fd, &st) < 0) {
     error = EBADF;
@@ -194,11 +217,19 @@ int SimBoard::request(int fd, uint32_t number, void* argp, bool by_value, unsign
   return r.result;
 }
 
+void SimBoard::RequestLog::push(const Request& r) {
+  if (ring.size() < kRequestLimit) {
+    ring.push_back(r);
+    return;
+  }
+  ring[head] = r;
+  head = (head + 1) % ring.size();
+}
+
 void SimBoard::record_request(const Request& r) {
   auto& log = requests_[static_cast<int>(r.device)][r.number];
-  if (log.size() >= kRequestLimit) log.pop_front();
-  log.push_back(r);
-  log.back().sequence = ++sequence_;
+  log.push(r);
+  log.ring[log.head == 0 ? log.ring.size() - 1 : log.head - 1].sequence = ++sequence_;
   ++request_totals_[static_cast<int>(r.device)];
 }
 
@@ -213,6 +244,7 @@ int SimBoard::execute(Handle& h, const RequestDef& def, uint8_t* record, unsigne
     case Device::rtp_ext: break;  // served by its model in request()
     case Device::rtp: return state_.rtp.request(h.key, def.number, record, error);
     case Device::voice: return state_.voice.request(def.number, record, error);
+    case Device::mctl: return modem_.request(h.key, def.number, record, value, error);
     case Device::mixer: return state_.mixer.request(def.number, record, error);
   }
   error = ENOTTY;
@@ -559,7 +591,10 @@ int SimBoard::tie_far_end(int channel, const std::string& path) {
 bool SimBoard::untie_far_end(int channel) { return far_end_->untie(channel); }
 
 void SimBoard::drop(Handle& h) {
+  if (h.fd >= 0 && static_cast<size_t>(h.fd) < by_fd_.size() && by_fd_[static_cast<size_t>(h.fd)].handle == &h)
+    by_fd_[static_cast<size_t>(h.fd)] = FdEntry{};
   if (h.device == Device::rtp_ext) rtp_ext_.release(h.key);
+  if (h.device == Device::mctl) modem_.release(h.key);
   ::epoll_ctl(epoll_fd_, EPOLL_CTL_DEL, h.sim_fd, nullptr);
   ::close(h.sim_fd);
   if (h.device == Device::rtp) state_.rtp.release(h.key);
@@ -579,20 +614,26 @@ void SimBoard::hangup(Device device) {
       ++it;
       continue;
     }
-    drop(*it->second);
-    hung_up_.insert(it->first);
-    it = handles_.erase(it);
+    it = hang_up(it);
   }
+}
+
+std::unordered_map<uint64_t, std::unique_ptr<SimBoard::Handle>>::iterator SimBoard::hang_up(
+    std::unordered_map<uint64_t, std::unique_ptr<Handle>>::iterator it) {
+  const int fd = it->second->fd;
+  const bool tabled = fd >= 0 && static_cast<size_t>(fd) < by_fd_.size() &&
+                      by_fd_[static_cast<size_t>(fd)].handle == it->second.get();
+  drop(*it->second);
+  if (tabled) by_fd_[static_cast<size_t>(fd)].hung_up = true;
+  hung_up_.insert(it->first);
+  return handles_.erase(it);
 }
 
 bool SimBoard::hangup_channel(int channel) {
   service();
   Handle* h = owner_of(channel);
   if (!h) return false;
-  const uint64_t key = h->key;
-  drop(*h);
-  hung_up_.insert(key);
-  handles_.erase(key);
+  hang_up(handles_.find(h->key));
   return true;
 }
 
@@ -616,7 +657,8 @@ void SimBoard::fail_open(Device device, int error) { fail_open_[static_cast<int>
 
 std::vector<Request> SimBoard::requests(Device device) const {
   std::vector<Request> all;
-  for (const auto& [number, log] : requests_[static_cast<int>(device)]) all.insert(all.end(), log.begin(), log.end());
+  for (const auto& [number, log] : requests_[static_cast<int>(device)])
+    log.each([&](const Request& r) { all.push_back(r); });
   std::sort(all.begin(), all.end(), [](const Request& a, const Request& b) { return a.sequence < b.sequence; });
   return all;
 }
@@ -625,7 +667,9 @@ std::vector<Request> SimBoard::requests(Device device, uint32_t number) const {
   const auto& logs = requests_[static_cast<int>(device)];
   auto it = logs.find(number);
   if (it == logs.end()) return {};
-  return {it->second.begin(), it->second.end()};
+  std::vector<Request> out;
+  it->second.each([&](const Request& r) { out.push_back(r); });
+  return out;
 }
 
 void SimBoard::clear_requests() {

@@ -18,6 +18,8 @@
 #include "board/sim/BoardState.h"
 #include "board/sim/Device.h"
 #include "board/sim/Request.h"
+#include "board/sim/SimModem.h"
+#include "board/sim/SimNetif.h"
 #include "board/sim/SimRtpExt.h"
 #include "board/sim/SimFarEnd.h"
 
@@ -118,6 +120,13 @@ class SimBoard {
     return rtp_ext_;
   }
 
+  // The modems of "/dev/mctl" and the synchronous network interfaces ("hdlc%d").
+  SimModem& modem() {
+    service();
+    return modem_;
+  }
+  SimNetif& netif() { return netif_; }
+
   // --- far ends outside the simulator (board/sim/SimFarEnd.h)
   // Ties switch channel `channel` (a trunk timeslot, or a controller channel) to the
   // SOCK_SEQPACKET socket listening at `path`: frames that reach the channel go out on the
@@ -133,6 +142,8 @@ class SimBoard {
   struct Handle;
 
   Handle* find(int fd, int& error);
+  Handle* find_by_inode(int fd, int& error);
+  void forget_fd(int fd);
   int request(int fd, uint32_t number, void* argp, bool by_value, unsigned long value);
   int execute(Handle& h, const RequestDef& def, uint8_t* record, unsigned long value, int& error);
   int hal_request(uint32_t number, uint8_t* record, int& error);
@@ -145,6 +156,10 @@ class SimBoard {
 
   void drain(uint64_t key, uint32_t events);
   void drop(Handle& h);
+  // Hangs up one descriptor: it reads end of file, and later requests on it fail. Returns the
+  // handle after it.
+  std::unordered_map<uint64_t, std::unique_ptr<Handle>>::iterator hang_up(
+      std::unordered_map<uint64_t, std::unique_ptr<Handle>>::iterator it);
   void release(uint64_t key);
   void frame_from_daemon(Handle& h, const uint8_t* data, size_t size);
   void frame_from_far_end(int channel, std::span<const uint8_t> frame);
@@ -160,12 +175,31 @@ class SimBoard {
   std::set<uint64_t> hung_up_;  // daemon ends whose device was hung up
   std::map<int, HdlcChannel> channels_;
   std::vector<uint8_t> buffer_;
-  std::array<std::map<uint32_t, std::deque<Request>>, kDevices> requests_;  // by request number
+  // The daemon's descriptors by number: a request finds its device here without a system
+  // call. A descriptor not in the table (a duplicate, say) is looked up by its inode.
+  struct FdEntry {
+    Handle* handle = nullptr;
+    bool hung_up = false;  // its device was hung up: requests fail with ENODEV
+  };
+  std::vector<FdEntry> by_fd_;
+  // One bounded ring of requests per request number; oldest at `head` once full.
+  struct RequestLog {
+    std::vector<Request> ring;
+    size_t head = 0;
+    void push(const Request& r);
+    template <class F>
+    void each(F f) const {
+      for (size_t i = 0; i < ring.size(); ++i) f(ring[(head + i) % ring.size()]);
+    }
+  };
+  std::array<std::map<uint32_t, RequestLog>, kDevices> requests_;  // by request number
   uint64_t sequence_ = 0;
   std::array<uint64_t, kDevices> request_totals_{};
   std::array<int, kDevices> fail_open_{};
   std::array<std::pair<int, unsigned>, kDevices> fail_next_{};
   SimRtpExt rtp_ext_;
+  SimModem modem_;
+  SimNetif netif_;
 };
 
 }  // namespace board::sim

@@ -11,6 +11,7 @@
 #include "board/sim/SimMixer.h"
 #include "board/sim/SimVoice.h"
 #include "board/sim/SimMonitoring.h"
+#include "board/sim/TextFields.h"
 
 namespace board::sim {
 
@@ -28,47 +29,6 @@ std::vector<std::string_view> split(std::string_view line) {
     if (i > start) tokens.push_back(line.substr(start, i - start));
   }
   return tokens;
-}
-
-// A decimal or 0x-prefixed hexadecimal integer within [lo, hi].
-std::optional<int64_t> number(std::string_view t, int64_t lo, int64_t hi) {
-  bool negative = !t.empty() && t[0] == '-';
-  if (negative) t.remove_prefix(1);
-  int base = 10;
-  if (t.size() > 2 && t[0] == '0' && (t[1] == 'x' || t[1] == 'X')) {
-    t.remove_prefix(2);
-    base = 16;
-  }
-  uint64_t v = 0;
-  auto [end, ec] = std::from_chars(t.data(), t.data() + t.size(), v, base);
-  if (t.empty() || ec != std::errc() || end != t.data() + t.size() || v > (uint64_t{1} << 62)) return std::nullopt;
-  int64_t s = negative ? -static_cast<int64_t>(v) : static_cast<int64_t>(v);
-  if (s < lo || s > hi) return std::nullopt;
-  return s;
-}
-
-std::optional<Bytes> hex(std::string_view t) {
-  if (t.size() % 2) return std::nullopt;
-  Bytes out;
-  out.reserve(t.size() / 2);
-  for (size_t i = 0; i < t.size(); i += 2) {
-    uint8_t b = 0;
-    auto [end, ec] = std::from_chars(t.data() + i, t.data() + i + 2, b, 16);
-    if (ec != std::errc() || end != t.data() + i + 2) return std::nullopt;
-    out.push_back(b);
-  }
-  return out;
-}
-
-std::string to_hex(const Bytes& b) {
-  static const char digits[] = "0123456789ABCDEF";
-  std::string s;
-  s.reserve(b.size() * 2);
-  for (uint8_t c : b) {
-    s += digits[c >> 4];
-    s += digits[c & 15];
-  }
-  return s;
 }
 
 std::optional<int> error_number(std::string_view t) {
@@ -95,8 +55,9 @@ const char* kHelp =
     "reset service requests clear-requests count fail fail-open hangup open raw dtmf cas trunk "
     "dsp-vad dsp-sd dsp-bss dsp-flags dsp-event hdlc-frame tdm-frame stall unstall cable loopback uncable "
     "switch connections read channels frames clock tclk cas-state spi spi-present dip power leds vad-version "
-    "tone dsp mcc-capacity rtp-ext-packet rtp-ext-sessions rtp-ext-sent records rtp-event rtp-sessions rtp-capacity "
-    "voice-codec mixer-unit mixer-remove mixer-units mixer-sum voice-version echo-buses hdlc-hangup tie untie far-ends";
+    "tone dsp mcc-capacity rtp-ext-packet rtp-ext-sessions rtp-ext-sent tie untie far-ends records rtp-event "
+    "rtp-sessions rtp-capacity voice-codec modems modem-state wan wans wan-requests wan-fail mixer-unit mixer-remove "
+    "mixer-units mixer-sum voice-version echo-buses hdlc-hangup";
 
 std::string dotted(uint32_t a) {
   return std::to_string(a >> 24) + "." + std::to_string((a >> 16) & 255) + "." + std::to_string((a >> 8) & 255) + "." +
@@ -154,6 +115,7 @@ std::string SimProtocol::execute(std::string_view line) {
   if (auto reply = mixer_command(board_, t)) return *reply;
   if (auto reply = voice_command(board_, t)) return *reply;
   if (auto reply = SimMonitoring::instance().execute(t)) return *reply;
+  if (auto reply = modem_command(board_, t)) return *reply;
   if (cmd == "reset" && n == 0) {
     board_.reset();
     return ok();

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "board/rtp_ext.h"
+#include "board/sim/TextFields.h"
 
 namespace board::sim {
 
@@ -142,47 +143,11 @@ void SimRtpExt::reset() {
 
 #include <arpa/inet.h>
 
-#include <charconv>
-
 #include "board/sim/SimBoard.h"
 
 namespace board::sim {
 
 namespace {
-
-std::optional<uint64_t> parse_number(std::string_view t, uint64_t max) {
-  int base = 10;
-  if (t.size() > 2 && t[0] == '0' && (t[1] == 'x' || t[1] == 'X')) {
-    t.remove_prefix(2);
-    base = 16;
-  }
-  uint64_t v = 0;
-  auto [end, ec] = std::from_chars(t.data(), t.data() + t.size(), v, base);
-  if (t.empty() || ec != std::errc() || end != t.data() + t.size() || v > max) return std::nullopt;
-  return v;
-}
-
-std::optional<Bytes> parse_hex(std::string_view t) {
-  if (t.size() % 2) return std::nullopt;
-  Bytes out;
-  for (size_t i = 0; i < t.size(); i += 2) {
-    uint8_t b = 0;
-    auto [end, ec] = std::from_chars(t.data() + i, t.data() + i + 2, b, 16);
-    if (ec != std::errc() || end != t.data() + i + 2) return std::nullopt;
-    out.push_back(b);
-  }
-  return out;
-}
-
-std::string hex_text(const Bytes& b) {
-  static const char digits[] = "0123456789ABCDEF";
-  std::string s;
-  for (uint8_t c : b) {
-    s += digits[c >> 4];
-    s += digits[c & 15];
-  }
-  return s;
-}
 
 std::string addr_text(uint32_t a) {
   char text[INET_ADDRSTRLEN] = {};
@@ -213,9 +178,9 @@ std::optional<std::string> rtp_ext_command(SimBoard& board, const std::vector<st
   if (cmd == "rtp-ext-packet") {
     in_addr src{};
     std::string addr = n >= 1 ? std::string(t[1]) : std::string();
-    auto ssrc = n >= 2 ? parse_number(t[2], 0xFFFFFFFF) : std::nullopt;
-    auto bytes = n >= 3 ? parse_hex(t[3]) : std::nullopt;
-    auto session = n >= 4 ? parse_number(t[4], 1u << 30) : std::optional<uint64_t>(0);
+    auto ssrc = n >= 2 ? number(t[2], 0, 0xFFFFFFFF) : std::nullopt;
+    auto bytes = n >= 3 ? hex(t[3]) : std::nullopt;
+    auto session = n >= 4 ? number(t[4], 0, 1 << 30) : std::optional<int64_t>(0);
     if (n < 3 || n > 4 || ::inet_pton(AF_INET, addr.c_str(), &src) != 1 || !ssrc || !bytes || !session) {
       return "error usage: rtp-ext-packet <source a.b.c.d> <ssrc> <hex> [<session>]\n";
     }
@@ -230,14 +195,15 @@ std::optional<std::string> rtp_ext_command(SimBoard& board, const std::vector<st
     return out;
   }
   if (cmd == "rtp-ext-sent") {
-    auto id = n >= 1 ? parse_number(t[1], 1u << 30) : std::nullopt;
-    auto max = n >= 2 ? parse_number(t[2], 4096) : std::optional<uint64_t>(100);
+    auto id = n >= 1 ? number(t[1], 0, 1 << 30) : std::nullopt;
+    auto max = n >= 2 ? number(t[2], 0, 4096) : std::optional<int64_t>(100);
     const RtpExtSession* s = id ? board.rtp_ext().find(static_cast<int>(*id)) : nullptr;
     if (n < 1 || n > 2 || !id || !max) return "error usage: rtp-ext-sent <session> [<max>]\n";
     if (!s) return "ok 0\n";
-    size_t first = s->sent.size() > *max ? s->sent.size() - *max : 0;
+    const auto most = static_cast<size_t>(*max);
+    size_t first = s->sent.size() > most ? s->sent.size() - most : 0;
     std::string out = "ok " + std::to_string(s->sent.size() - first) + "\n";
-    for (size_t i = first; i < s->sent.size(); ++i) out += hex_text(s->sent[i]) + "\n";
+    for (size_t i = first; i < s->sent.size(); ++i) out += to_hex(s->sent[i]) + "\n";
     return out;
   }
   return std::nullopt;

@@ -78,7 +78,9 @@ SimServer::SimServer(SimBoard& board) : board_(board) {
 
 SimServer::~SimServer() = default;
 
-void SimServer::on_board(int, short) { board_.service(); }
+void SimServer::on_board(int, short revents) {
+  if (revents & POLLIN) board_.service();
+}
 
 bool SimServer::listen(const std::string& path) {
   if (path.empty()) {
@@ -116,8 +118,10 @@ bool SimServer::listen(const std::string& path) {
   return true;
 }
 
-void SimServer::on_accept(int fd, short) {
+// The loop serves every handler on each pass; only a readable listener is worth a system call.
+void SimServer::on_accept(int fd, short revents) {
   bury();
+  if (!(revents & POLLIN)) return;
   int c = ::accept4(fd, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
   if (c < 0) return;
   if (clients_.size() >= kMaxClients) {

@@ -17,6 +17,7 @@
 #include "board/maintenance.h"
 #include "board/mcc.h"
 #include "board/sim/SimBoard.h"
+#include "tests/board/SimFixture.h"
 
 namespace {
 
@@ -24,46 +25,7 @@ using board::sim::Bytes;
 using board::sim::Device;
 using board::sim::SimBoard;
 
-class SimBoardTest : public ::testing::Test {
- protected:
-  void SetUp() override { sim().reset(); }
-  void TearDown() override {
-    for (int fd : fds_) board::close(fd);
-    sim().reset();
-  }
-  static SimBoard& sim() { return SimBoard::instance(); }
-
-  int open(const char* path, int flags = O_RDWR | O_NONBLOCK | O_CLOEXEC) {
-    int fd = board::open(path, flags);
-    if (fd >= 0) fds_.push_back(fd);
-    return fd;
-  }
-  void forget(int fd) { std::erase(fds_, fd); }
-
-  // An HDLC controller channel on its own descriptor; returns its switch channel.
-  int hdlc(int& fd, uint32_t type = board::mcc::kTypeData) {
-    fd = open(board::mcc::kPath);
-    board::mcc::Allocate a;
-    a.type = type;
-    a.rx_packet_size = 512;
-    EXPECT_EQ(board::ioctl(fd, board::mcc::MCC_ALLOCATE, &a), 0);
-    return board::ioctl(fd, board::mcc::MCC_TIMESLOT, nullptr);
-  }
-  void connect(int output, int source) {
-    board::hal::MuxConnect c;
-    c.output = output;
-    c.source = source;
-    ASSERT_EQ(board::ioctl(hal_, board::hal::MUX_CONNECT, &c), 0);
-  }
-  static Bytes read_record(int fd) {
-    uint8_t buf[256];
-    ssize_t n = ::read(fd, buf, sizeof buf);
-    return n < 0 ? Bytes{} : Bytes(buf, buf + n);
-  }
-
-  std::vector<int> fds_;
-  int hal_ = -1;
-};
+using SimBoardTest = simtest::SimTest;
 
 TEST_F(SimBoardTest, OpenBehavesLikeADriverPath) {
   EXPECT_EQ(board::open("/dev/nothing", O_RDWR), -1);

@@ -17,6 +17,7 @@
 #include "board/mcc.h"
 #include "board/sim/SimBoard.h"
 #include "board/sim/SimProtocol.h"
+#include "tests/board/SimFixture.h"
 #include "tests/support/TempDir.h"
 
 namespace {
@@ -67,43 +68,12 @@ class Listener {
   int peer_ = -1;
 };
 
-class SimFarEndTest : public ::testing::Test {
+class SimFarEndTest : public simtest::SimTest {
  protected:
-  void SetUp() override { sim().reset(); }
-  void TearDown() override {
-    for (int fd : fds_) board::close(fd);
-    sim().reset();
-  }
-  static SimBoard& sim() { return SimBoard::instance(); }
-
-  int open(const char* path) {
-    int fd = board::open(path, O_RDWR | O_NONBLOCK | O_CLOEXEC);
-    fds_.push_back(fd);
-    return fd;
-  }
-  int hdlc(int& fd) {
-    fd = open(board::mcc::kPath);
-    board::mcc::Allocate a;
-    a.type = board::mcc::kTypeBri;
-    a.rx_packet_size = 512;
-    EXPECT_EQ(board::ioctl(fd, board::mcc::MCC_ALLOCATE, &a), 0);
-    return board::ioctl(fd, board::mcc::MCC_TIMESLOT, nullptr);
-  }
-  void connect(int output, int source) {
-    board::hal::MuxConnect c;
-    c.output = output;
-    c.source = source;
-    ASSERT_EQ(board::ioctl(hal_, board::hal::MUX_CONNECT, &c), 0);
-  }
-  static Bytes read_frame(int fd) {
-    uint8_t buf[512];
-    ssize_t n = ::read(fd, buf, sizeof buf);
-    return n < 0 ? Bytes{} : Bytes(buf, buf + n);
-  }
+  int hdlc(int& fd) { return SimTest::hdlc(fd, board::mcc::kTypeBri); }
+  static Bytes read_frame(int fd) { return read_record(fd, 512); }
 
   vxtest::TempDir dir_{"vx_farend"};
-  int hal_ = -1;
-  std::vector<int> fds_;
 };
 
 TEST_F(SimFarEndTest, TimeslotFramesGoBothWaysUntilUntied) {

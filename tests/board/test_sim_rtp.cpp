@@ -13,6 +13,7 @@
 #include "board/voice.h"
 #include "board/sim/SimBoard.h"
 #include "board/sim/SimProtocol.h"
+#include "tests/board/SimFixture.h"
 #include "tests/support/RecordBytes.h"
 
 namespace {
@@ -24,22 +25,11 @@ using namespace board::rtp;
 using vxtest::bytes_of;
 using vxtest::Bytes;
 
-class SimRtpTest : public ::testing::Test {
+class SimRtpTest : public simtest::SimTest {
  protected:
-  void SetUp() override { sim().reset(); }
-  void TearDown() override {
-    for (int fd : fds_) board::close(fd);
-    sim().reset();
-  }
-  static SimBoard& sim() { return SimBoard::instance(); }
-
-  int open(const char* path = kPath) {
-    int fd = board::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd >= 0) fds_.push_back(fd);
-    return fd;
-  }
+  int open(const char* path = kPath) { return SimTest::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC); }
   void close(int fd) {
-    std::erase(fds_, fd);
+    forget(fd);
     board::close(fd);
   }
   static rtp_connection_params params(uint16_t port) {
@@ -64,8 +54,6 @@ class SimRtpTest : public ::testing::Test {
     if (board::ioctl(fd, RTP_ADD_CHANNEL, &info) < 0) return -errno;
     return info.tdm;
   }
-
-  std::vector<int> fds_;
 };
 
 TEST(RtpRecords, ConnectionParamsAreTheDriversBytes) {

@@ -142,4 +142,52 @@ TEST(Stream, WriteToAClosedPeerIsAWriteError) {
   EXPECT_NE(cap.err.str().find(", error="), std::string::npos);
 }
 
+// Answers each byte it receives with "<byte>!" written down the stack at once; may end the
+// layer (as a controller's drop would) after the first answer.
+class Echo : public Owner {
+ public:
+  void on_message(Packet& in) override {
+    for (unsigned i = 0; i < in.length(); ++i) {
+      Packet p;
+      p.reserve_head(0);
+      const char answer[2] = {static_cast<char>(in.data()[i]), '!'};
+      std::memcpy(p.put(2), answer, 2);
+      strm->message(p);
+      if (end_after_first) {
+        strm->release();
+        return;
+      }
+    }
+  }
+  bool end_after_first = false;
+};
+
+TEST(Stream, AnswersToOneChunkGoOutTogetherInOrderAndOthersAtOnce) {
+  Pair sp;
+  Echo o;
+  o.strm->attach(Fd(::dup(sp.fd[0])));
+  o.activate();
+  ASSERT_EQ(::write(sp.fd[1], "abc", 3), 3);
+  vxtest::pump(2);
+  const auto got = vxtest::drain(sp.fd[1]);
+  EXPECT_EQ(std::string(got.begin(), got.end()), "a!b!c!");
+  EXPECT_EQ(o.strm->write_measure().counter, 1u) << "one write for the chunk's three answers";
+
+  // Outside the handling of a chunk a packet is written on the spot.
+  Packet p;
+  p.reserve_head(0);
+  std::memcpy(p.put(2), "zz", 2);
+  o.strm->message(p);
+  const auto now = vxtest::drain(sp.fd[1]);
+  EXPECT_EQ(std::string(now.begin(), now.end()), "zz");
+
+  // A layer released while answering still delivers what it gathered before the end.
+  o.end_after_first = true;
+  ASSERT_EQ(::write(sp.fd[1], "xy", 2), 2);
+  vxtest::pump(2);
+  EXPECT_FALSE(o.strm->attached());
+  const auto last = vxtest::drain(sp.fd[1]);
+  EXPECT_EQ(std::string(last.begin(), last.end()), "x!");
+}
+
 }  // namespace

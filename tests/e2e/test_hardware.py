@@ -129,6 +129,9 @@ def parse_signal(payload):
 class Board:
     """The simulated board's text socket under the daemon's root."""
 
+    # Commands whose reply is a listing: "ok <n>" and n lines.
+    listings = ("requests", "channels", "frames")
+
     def __init__(self, daemon):
         path = daemon.path("/var/run/voxrelay-sim.sock")
         deadline = time.monotonic() + 5
@@ -155,7 +158,7 @@ class Board:
         if not reply.startswith("ok"):
             raise AssertionError("%s: %s" % (line, reply))
         result = reply[3:]
-        if line.startswith(("requests", "channels", "frames")):
+        if line.startswith(self.listings):
             return [self._line() for _ in range(int(result))]
         return result
 

@@ -6,14 +6,11 @@ sent are put into RTP packets and dissected by tshark."""
 
 import os
 import shutil
-import socket
 import subprocess
 import tempfile
-import time
 
 import radio_per as per
 import vxharness as vx
-from test_hardware import Reader
 import test_rtp
 from test_rtp import Board as RtpBoard, udp_port
 from test_slots import _create, _slot_command
@@ -28,22 +25,11 @@ ULAW = 1
 
 
 class Board(RtpBoard):
-    def ask(self, line):
-        if line.startswith(("rtp-ext-sessions", "rtp-ext-sent")):
-            self.sock.sendall(line.encode() + b"\n")
-            reply = self._line()
-            if not reply.startswith("ok"):
-                raise AssertionError("%s: %s" % (line, reply))
-            return [self._line() for _ in range(int(reply[3:]))]
-        return super().ask(line)
+    listings = RtpBoard.listings + ("rtp-ext-sessions", "rtp-ext-sent")
 
     def ext_sessions(self):
         """The extension sessions by number, each a dict of its fields."""
-        out = {}
-        for line in self.ask("rtp-ext-sessions"):
-            number, *fields = line.split()
-            out[int(number)] = dict(f.split("=", 1) for f in fields)
-        return out
+        return test_rtp.numbered(self.ask("rtp-ext-sessions"))
 
     def open_ext_session(self):
         open_ones = [n for n, s in self.ext_sessions().items() if s["open"] == "1"]
@@ -90,15 +76,8 @@ def encoder_ioctl(slot, mode, seq=1):
 
 def parse(payload):
     """(slot, alternative, value) of a signal: the request of "rtpExt", the code of "abort"."""
-    r = Reader(payload)
-    has_seq, has_slot = r.take(1), r.take(1)
-    if has_seq:
-        r.integer()
-    slot = None
-    if has_slot:
-        r.align()
-        slot = r.take(16)
-    if r.take(2) != 2:
+    r, slot, is_signal = test_rtp.message_start(payload)
+    if not is_signal:
         return slot, None, None
     r.take(1)
     alt = r.take(5)
@@ -117,39 +96,9 @@ def rtp_packet_hex(ext, pt, seq, payload=b""):
     return (head + words + payload).hex()
 
 
-class RadioTest(vx.DaemonTest):
-    def setUp(self):
-        self.board = Board(self.daemon)
-        self.board.ask("clear-requests")
-        self.c = self.daemon.connect()
-        self.pending = []
-
-    def tearDown(self):
-        self.c.close()
-        vx.wait_for(lambda: not self.board.sessions())
-        self.board.close()
-
-    # Signals that come before an answer are kept for signal().
-    answer = test_rtp.Rtp.answer
-
-    def signal(self, alternative, timeout=5.0):
-        """(slot, value) of the next signal of that alternative; others before it are dropped."""
-        deadline = time.monotonic() + timeout
-        while True:
-            while self.pending:
-                slot, alt, value = parse(self.pending.pop(0))
-                if alt == alternative:
-                    return slot, value
-            remaining = deadline - time.monotonic()
-            if remaining <= 0:
-                return None
-            try:
-                frame = self.c.raw_frame(remaining)
-            except socket.timeout:
-                return None
-            if frame is None:
-                return None
-            self.pending.append(frame)
+class RadioTest(test_rtp.SessionTest):
+    board_class = Board
+    parse = staticmethod(parse)
 
     def wait_sent(self, session, count, timeout=5.0):
         self.assertTrue(vx.wait_for(lambda: len(self.board.ext_sent(session)) >= count, timeout),

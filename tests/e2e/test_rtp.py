@@ -106,8 +106,9 @@ def session_block(remote, rport, local, lport, rx_pt, tx_pt, pfactor=0, vad=0, r
                        rx_pt, tx_pt, pfactor, vad, rate, ssrc, ttl, dscp).hex().upper()
 
 
-def parse_signal(payload):
-    """(slot, alternative, fields) of a signal; fields decoded for the alternatives used here."""
+def message_start(payload):
+    """A reader past the sequence number and slot of a message, the slot, and whether the message
+    is a signal."""
     r = Reader(payload)
     has_seq, has_slot = r.take(1), r.take(1)
     if has_seq:
@@ -116,7 +117,13 @@ def parse_signal(payload):
     if has_slot:
         r.align()
         slot = r.take(16)
-    assert r.take(2) == 2, "not a signal"
+    return r, slot, r.take(2) == 2
+
+
+def parse_signal(payload):
+    """(slot, alternative, fields) of a signal; fields decoded for the alternatives used here."""
+    r, slot, is_signal = message_start(payload)
+    assert is_signal, "not a signal"
     assert r.take(1) == 0
     alt = r.take(5)
     f = {}
@@ -148,26 +155,24 @@ def parse_signal(payload):
     return slot, alt, f
 
 
+def numbered(lines):
+    """Listing lines "<number> <name>=<value> ..." as a dict of dicts by number."""
+    out = {}
+    for line in lines:
+        number, *fields = line.split()
+        out[int(number)] = dict(f.split("=", 1) for f in fields)
+    return out
+
+
 class Board(HardwareBoard):
-    def ask(self, line):
-        if line.startswith(("records", "rtp-sessions")):
-            self.sock.sendall(line.encode() + b"\n")
-            reply = self._line()
-            if not reply.startswith("ok"):
-                raise AssertionError("%s: %s" % (line, reply))
-            return [self._line() for _ in range(int(reply[3:]))]
-        return super().ask(line)
+    listings = HardwareBoard.listings + ("records", "rtp-sessions")
 
     def records(self, name, max_count=100):
         return [line.split(" -> ")[0] for line in self.ask("records rtp %s %d" % (name, max_count))]
 
     def sessions(self):
         """The RTP sessions by channel, each a dict of its fields."""
-        out = {}
-        for line in self.ask("rtp-sessions"):
-            channel, *fields = line.split()
-            out[int(channel)] = dict(f.split("=", 1) for f in fields)
-        return out
+        return numbered(self.ask("rtp-sessions"))
 
 
 def udp_port():
@@ -177,9 +182,13 @@ def udp_port():
         return s.getsockname()[1]
 
 
-class Rtp(vx.DaemonTest):
+class SessionTest(vx.DaemonTest):
+    """A controller and the simulated board for each test; signals that come before an answer are
+    kept for signal(). `parse` gives (slot, alternative, value) of a kept frame."""
+    board_class = Board
+
     def setUp(self):
-        self.board = Board(self.daemon)
+        self.board = self.board_class(self.daemon)
         self.board.ask("clear-requests")
         self.c = self.daemon.connect()
         self.pending = []
@@ -199,16 +208,13 @@ class Rtp(vx.DaemonTest):
         return m[2] if m[2] == "success" else m[3]
 
     def signal(self, alternative, timeout=5.0):
-        """(slot, fields) of the next signal of that alternative; others before it are dropped."""
+        """(slot, value) of the next signal of that alternative; others before it are dropped."""
         deadline = time.monotonic() + timeout
         while True:
             while self.pending:
-                frame = self.pending.pop(0)
-                if vx.parse_message(frame)[2] != "signal":
-                    continue
-                slot, alt, fields = parse_signal(frame)
+                slot, alt, value = self.parse(self.pending.pop(0))
                 if alt == alternative:
-                    return slot, fields
+                    return slot, value
             remaining = deadline - time.monotonic()
             if remaining <= 0:
                 return None
@@ -219,6 +225,12 @@ class Rtp(vx.DaemonTest):
             if frame is None:
                 return None
             self.pending.append(frame)
+
+
+class Rtp(SessionTest):
+    @staticmethod
+    def parse(frame):
+        return parse_signal(frame) if vx.parse_message(frame)[2] == "signal" else (None, None, None)
 
     def request_names(self):
         return [line.split()[0] for line in self.board.ask("requests rtp 100")]

@@ -84,17 +84,12 @@ def event(payload):
 
 
 class SlotBoard(Board):
-    def listing(self, line):
-        self.sock.sendall(line.encode() + b"\n")
-        reply = self._line()
-        if not reply.startswith("ok "):
-            raise AssertionError("%s: %s" % (line, reply))
-        return [self._line() for _ in range(int(reply[3:]))]
+    listings = Board.listings + ("connections",)
 
     def outputs(self):
         """The bus outputs that are not disabled: {output: 'connected <source>' | 'constant <byte>'}."""
         out = {}
-        for line in self.listing("connections"):
+        for line in self.ask("connections"):
             ch, what = line.split(" ", 1)
             if int(ch) >= FIRST_OUTPUT:
                 out[int(ch)] = what

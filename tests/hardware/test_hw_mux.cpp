@@ -8,6 +8,7 @@
 
 #include "board/sim/SimBoard.h"
 #include "foundation/Multiplexer.h"
+#include "foundation/Mux.h"
 #include "hardware/HwMux.h"
 #include "tests/support/CaptureStreams.h"
 
@@ -109,7 +110,7 @@ TEST_F(HwMuxTest, ChannelsOutsideTheTableAreRefusedOrSentUnshadowed) {
 
 TEST_F(HwMuxTest, RefreshSweepsOnlyDisabledOutputs) {
   HwMux& mux = open();
-  mux.OnDPC();
+  mux.RefreshStep();
   auto r = requests();
   ASSERT_EQ(r.size(), 128u);
   EXPECT_EQ(r.front().arg("channel"), 8193) << "the first pass visits entries 1 to 128";
@@ -121,16 +122,16 @@ TEST_F(HwMuxTest, RefreshSweepsOnlyDisabledOutputs) {
   mux.Write(8192 + 202, 7);
   mux.Disable(8192 + 203);
   sim().clear_requests();
-  mux.OnDPC();
+  mux.RefreshStep();
   r = requests();
   EXPECT_EQ(r.size(), 125u) << "three driven outputs skipped";
   for (const Request& q : r) ASSERT_TRUE(*q.arg("channel") < 8392 || *q.arg("channel") > 8394);
 
   // The cursor wraps from 2047 to 0 within a step.
-  for (int pass = 0; pass < 13; ++pass) mux.OnDPC();
+  for (int pass = 0; pass < 13; ++pass) mux.RefreshStep();
   EXPECT_EQ(mux.cursor(), 1920u);
   sim().clear_requests();
-  mux.OnDPC();
+  mux.RefreshStep();
   EXPECT_EQ(mux.cursor(), 0u);
   EXPECT_EQ(requests().back().arg("channel"), 8192);
 }
@@ -146,6 +147,27 @@ TEST_F(HwMuxTest, RefreshRunsOnTheEventLoop) {
   sim().clear_requests();
   multiplexer.run_once(0);
   EXPECT_TRUE(requests().empty()) << "a destroyed switch leaves no deferred call behind";
+}
+
+TEST_F(HwMuxTest, RefreshIsPacedByTheLoopClock) {
+  HwMux& mux = open();
+  Mux::test_clock_set(1'000'000'000ull * 1000);
+  mux.OnDPC();
+  EXPECT_EQ(mux.cursor(), 128u) << "the first call steps at once";
+  for (int pass = 0; pass < 50; ++pass) mux.OnDPC();
+  EXPECT_EQ(mux.cursor(), 128u) << "a busy loop within the same millisecond pays nothing more";
+  EXPECT_EQ(requests().size(), 128u);
+  // A quiet loop, one pass per millisecond or slower, sweeps the table in 16 passes as before.
+  for (int pass = 0; pass < 15; ++pass) {
+    Mux::test_clock_advance_ms(1);
+    mux.OnDPC();
+  }
+  EXPECT_EQ(mux.cursor(), 0u);
+  EXPECT_EQ(requests().size(), 2048u);
+  Mux::test_clock_advance_ms(250);
+  mux.OnDPC();
+  EXPECT_EQ(requests().size(), 2048u + 128u) << "a long pause still costs one step, never more";
+  Mux::test_clock_clear();
 }
 
 TEST_F(HwMuxTest, AnUnopenableDeviceIsRetriedAtEachUse) {

@@ -3,10 +3,6 @@
 // reports that become signals, and destruction that leaves no tick behind.
 #include <gtest/gtest.h>
 
-#include <netinet/in.h>
-#include <sys/socket.h>
-
-#include <csignal>
 #include <string>
 #include <vector>
 
@@ -19,6 +15,7 @@
 #include "slots/RtpFactory.h"
 #include "slots/Slots.h"
 #include "tests/hwsvc/Harness.h"
+#include "tests/slots/RtpSlotFixture.h"
 
 namespace {
 
@@ -27,16 +24,8 @@ using hwtest::sim;
 
 constexpr int kSuccess = -1;
 
-// An even UDP port whose next port is free: the slot binds its RTCP socket there.
-uint16_t free_port() {
-  Fd s(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  ::bind(s.get(), reinterpret_cast<sockaddr*>(&a), sizeof a);
-  socklen_t n = sizeof a;
-  ::getsockname(s.get(), reinterpret_cast<sockaddr*>(&a), &n);
-  return static_cast<uint16_t>(ntohs(a.sin_port) - 1);
-}
+// A UDP port whose next port is free: the slot binds its RTCP socket there.
+uint16_t free_port() { return static_cast<uint16_t>(rtptest::free_port() - 1); }
 
 LGCP::Command ed137_create(bool squelch_gate, uint16_t port = free_port()) {
   LGCP::Command c;
@@ -74,30 +63,8 @@ LGCP::Command destroy() {
   return c;
 }
 
-class RadioSlotTest : public ::testing::Test {
+class RadioSlotTest : public rtptest::SlotTest {
  protected:
-  void SetUp() override {
-    std::signal(SIGPIPE, SIG_IGN);
-    hwtest::clean_board();
-    sim().state().rtp.capacity = 128;
-    ctl.connect();
-  }
-  void TearDown() override {
-    ctl.disconnect();
-    multiplexer.run_once(0);
-  }
-  int send(const LGCP::Command& command, unsigned slot = 3) {
-    LGCP::Message m;
-    m.set_seq(++seq_);
-    m.set_slot(slot);
-    m.get_pdu().set_command(command);
-    static const ASN1::CoderEnv env(ASN1::CoderEnv::per);
-    std::vector<char> bytes;
-    EXPECT_TRUE(ASN1::encode(m, &env, std::back_inserter(bytes)));
-    ctl.server.OnMessage(bytes.data(), static_cast<int>(bytes.size()));
-    auto a = ctl.answers();
-    return a.empty() ? -2 : a.back();
-  }
   RtpExtSlot* slot(unsigned number = 3) { return dynamic_cast<RtpExtSlot*>(Slots::instance()->Find(number)); }
   static size_t count(uint32_t number) { return sim().requests(Device::rtp, number).size(); }
   // The signals of one alternative the controller received since the last look.
@@ -108,13 +75,10 @@ class RadioSlotTest : public ::testing::Test {
     return out;
   }
 
-  hwtest::Controller ctl{Slots::instance()};
-  vxtest::CaptureStreams log;
   hwtest::TestClock clock;
   RtpFactory plain;
   RtpLEMZFactory lemz;
   RtpED137Factory ed137;
-  int seq_ = 0;
 };
 
 TEST_F(RadioSlotTest, Ed137CreateSetsUpTheExtensionSessionAndTheTick) {

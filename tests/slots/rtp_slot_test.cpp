@@ -22,6 +22,7 @@
 #include "slots/Slots.h"
 #include "tests/hwsvc/Harness.h"
 #include "tests/slots/RtcpOracle.h"
+#include "tests/slots/RtpSlotFixture.h"
 #include "tests/support/RecordBytes.h"
 
 namespace {
@@ -31,37 +32,9 @@ using hwtest::sim;
 using board::sim::Device;
 using vxtest::Bytes;
 
-constexpr int kNoAnswer = -2;
-
-// A UDP socket on a free loopback port: the far end of the RTCP packets.
-struct Peer {
-  Fd fd{::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0)};
-  uint16_t port = 0;
-  Peer() {
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd.get(), reinterpret_cast<sockaddr*>(&a), sizeof a);
-    socklen_t n = sizeof a;
-    ::getsockname(fd.get(), reinterpret_cast<sockaddr*>(&a), &n);
-    port = ntohs(a.sin_port);
-  }
-  // The next datagram and the port it came from; empty when none is waiting.
-  Bytes receive(uint16_t* from = nullptr) {
-    uint8_t buf[2048];
-    sockaddr_in a{};
-    socklen_t n = sizeof a;
-    ssize_t got = ::recvfrom(fd.get(), buf, sizeof buf, MSG_DONTWAIT, reinterpret_cast<sockaddr*>(&a), &n);
-    if (from) *from = ntohs(a.sin_port);
-    return got < 0 ? Bytes{} : Bytes(buf, buf + got);
-  }
-};
-
-// A free UDP port (bound once and let go).
-uint16_t free_port() {
-  Peer p;
-  return p.port;
-}
+using rtptest::free_port;
+using rtptest::kNoAnswer;
+using rtptest::Peer;
 
 LGCP::Command create(TERM::Payload::NamedNumber payload, uint16_t dport, const char* daddr = "127.0.0.1") {
   LGCP::Command c;
@@ -81,37 +54,12 @@ LGCP::Command ioctl(void (*fill)(LGCP::IoctlParams&)) {
   return c;
 }
 
-class RtpSlotTest : public ::testing::Test {
+class RtpSlotTest : public rtptest::SlotTest {
  protected:
-  void SetUp() override {
-    std::signal(SIGPIPE, SIG_IGN);
-    hwtest::clean_board();
-    sim().state().rtp.capacity = 128;
-    sim().state().voice = {};
-    ctl.connect();
-  }
-  void TearDown() override {
-    ctl.disconnect();  // destroys every slot left
-    pass();
-  }
-
   static void pass(int n = 1) {
     for (int i = 0; i < n; ++i) multiplexer.run_once(0);
   }
 
-  // Sends a command for `slot`; returns its answer (-1 success, else the cause).
-  int send(const LGCP::Command& command, unsigned slot = 3) {
-    LGCP::Message m;
-    m.set_seq(++seq_);
-    m.set_slot(slot);
-    m.get_pdu().set_command(command);
-    static const ASN1::CoderEnv env(ASN1::CoderEnv::per);
-    std::vector<char> bytes;
-    EXPECT_TRUE(ASN1::encode(m, &env, std::back_inserter(bytes)));
-    ctl.server.OnMessage(bytes.data(), static_cast<int>(bytes.size()));
-    auto a = ctl.answers();
-    return a.empty() ? kNoAnswer : a.back();
-  }
   RtpSlot* slot(unsigned number = 3) { return dynamic_cast<RtpSlot*>(Slots::instance()->Find(number)); }
   static std::vector<board::sim::Request> rtp(uint32_t number) { return sim().requests(Device::rtp, number); }
   static std::vector<board::sim::Request> all_rtp() { return sim().requests(Device::rtp); }
@@ -121,10 +69,7 @@ class RtpSlotTest : public ::testing::Test {
     return names;
   }
 
-  hwtest::Controller ctl{Slots::instance()};
-  vxtest::CaptureStreams log;
   RtpFactory factory;
-  int seq_ = 0;
 };
 
 TEST_F(RtpSlotTest, CreateGivesTheDeviceTheSessionBlockAndAnnouncesTheSession) {

@@ -1,0 +1,102 @@
+#include "slots/AuthClient.h"
+
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <iostream>
+
+#include "slots/ModemFactory.h"
+
+AuthClient::AuthClient(const Fd& f, INet4::Addr const& p, ModemFactory& owner)
+    : fd(f), peer(p), readPos(buffer), readEnd(buffer + 4), factory(owner) {
+  event.Bind("AuthClient::OnSocketEvent", &AuthClient::OnSocketEvent, this);
+}
+
+void AuthClient::Activate() { event.Schedule(fd, POLLIN); }
+
+void AuthClient::OnDisconnect() {
+  fd.close();
+  event.Release();
+}
+
+void AuthClient::CheckDisconnect() {
+  if (!fd) factory.OnAuthSocketDisconnect(this);
+}
+
+void AuthClient::OnSocketEvent(int, short revents) {
+  ++busy;
+  if (revents & (POLLERR | POLLHUP)) {
+    OnDisconnect();
+  } else if (revents & POLLIN) {
+    ReadRecords();
+  }
+  if (--busy == 0) CheckDisconnect();
+}
+
+void AuthClient::ReadRecords() {
+  while (fd) {
+    const ssize_t n = ::read(fd.get(), readPos, static_cast<size_t>(readEnd - readPos));
+    if (n == 0) {
+      OnDisconnect();
+      return;
+    }
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      if (errno != EAGAIN && errno != EWOULDBLOCK) OnDisconnect();
+      return;
+    }
+    readPos += n;
+    if (readPos < readEnd) continue;
+    uint32_t length;
+    std::memcpy(&length, buffer, sizeof length);
+    if (length - 4 > auth::kMaxRecord - 4) {
+      // Below 4 or above 512: the stream cannot be cut any more.
+      OnDisconnect();
+      return;
+    }
+    if (readPos < buffer + length) {
+      readEnd = buffer + length;
+      continue;
+    }
+    readPos = buffer;
+    readEnd = buffer + 4;
+    OnRecord(length);
+  }
+}
+
+void AuthClient::OnRecord(uint32_t length) {
+  if (length < auth::kHeaderSize) {
+    // No session word: the record names no slot and is dropped.
+    std::cerr << "auth record too short: " << length << " bytes from " << peer.GetString() << ", dropped." << std::endl;
+    return;
+  }
+  const auto* record = reinterpret_cast<const attr*>(buffer);
+  session = record->session;
+  factory.OnAuth(record);
+}
+
+bool AuthClient::Send(const attr* record) {
+  ++busy;
+  bool ok = false;
+  if (fd) {
+    const auto* p = reinterpret_cast<const unsigned char*>(record);
+    size_t left = record->length;
+    ok = true;
+    while (left > 0) {
+      const ssize_t n = ::send(fd.get(), p, left, MSG_NOSIGNAL);
+      if (n < 1) {
+        if (n < 0 && errno == EINTR) continue;
+        OnDisconnect();
+        ok = false;
+        break;
+      }
+      p += n;
+      left -= static_cast<size_t>(n);
+    }
+  }
+  if (--busy == 0) CheckDisconnect();
+  return ok;
+}

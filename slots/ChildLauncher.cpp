@@ -1,0 +1,40 @@
+#include "slots/ChildLauncher.h"
+
+#include <signal.h>
+#include <unistd.h>
+
+#include <cstring>
+
+#include "foundation/Paths.h"
+
+namespace {
+ChildLauncher forkExec;
+
+void say(const char* text) {
+  // Raw writes: the child must not flush stdio buffers that it shares with the daemon.
+  ssize_t ignored = ::write(STDOUT_FILENO, text, std::strlen(text));
+  ignored = ::write(STDOUT_FILENO, "\n", 1);
+  (void)ignored;
+}
+}  // namespace
+
+ChildLauncher* ChildLauncher::current = &forkExec;
+
+int ChildLauncher::Start(const std::vector<std::string>& args, const Prelude& prelude) {
+  // Everything the child needs is ready before fork: it only sleeps, writes and execs.
+  const std::string path = Paths::rooted(args.at(0));
+  std::vector<char*> argv;
+  argv.reserve(args.size() + 1);
+  for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  const pid_t pid = ::fork();
+  if (pid != 0) return pid;
+  if (prelude.sleeps) ::sleep(prelude.pause);
+  if (prelude.banner) say(prelude.banner);
+  ::execv(path.c_str(), argv.data());
+  if (prelude.reportFailure) say("fail to exec!");
+  // Not exit(): the daemon's atexit handlers and stdio buffers belong to the parent.
+  ::_exit(2);
+}
+
+int ChildLauncher::Kill(int pid, int signal) { return ::kill(pid, signal); }

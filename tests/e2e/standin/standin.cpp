@@ -1,0 +1,169 @@
+// Stand-in for the programs that the modem slots start (pppd and the fax programs), installed
+// by the end-to-end tests under the daemon's private root. It appends its argument list to
+// "$VOXRELAY_ROOT/var/log/standin.log" (one line, fields separated by tabs) and then acts its
+// part:
+// - as pppd ("file" <options> <tty or interface> ...): reads its directives from the option
+//   file under the root and talks to the daemon's local authentication channel
+//   (127.0.0.1:52000, or the port in VOXRELAY_AUTH_PORT as the daemon has it), on the session named by the tty ("/dev/mdm<n>": n; anything else: -1):
+//     auth <user> <password>   an authentication request
+//     acct                     an accounting record (fixed counters)
+//     raw <hex>                these bytes as they are (malformed records)
+//     wait-ip                  waits for the accept and ip records and logs them
+//     ignore-hup               SIGHUP is ignored (the daemon has to kill it)
+//     exit <code>              ends at once with that code
+//   then waits for SIGHUP, logs "hup" and ends with 0.
+// - as a fax program ("-m" <modem> ...): ends with the code in
+//   "$VOXRELAY_ROOT/usr/local/etc/fax.exit" (0 when absent).
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+std::string root() {
+  const char* r = std::getenv("VOXRELAY_ROOT");
+  return r ? r : "";
+}
+
+void log_line(const std::string& line) {
+  const std::string path = root() + "/var/log/standin.log";
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+  if (fd < 0) return;
+  const std::string text = std::to_string(::getpid()) + "\t" + line + "\n";
+  (void)!::write(fd, text.data(), text.size());
+  ::close(fd);
+}
+
+volatile sig_atomic_t hangup = 0;
+void on_hup(int) { hangup = 1; }
+
+int dial() {
+  const int s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  const char* port = std::getenv("VOXRELAY_AUTH_PORT");
+  a.sin_port = htons(static_cast<uint16_t>(port && *port ? std::atoi(port) : 52000));
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (::connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) < 0) {
+    log_line("connect-failed");
+    ::close(s);
+    return -1;
+  }
+  return s;
+}
+
+void put_word(std::string& out, uint32_t w) { out.append(reinterpret_cast<const char*>(&w), 4); }
+
+std::string text_field(const std::string& s) {
+  std::string f = s.substr(0, 63);
+  f.resize(64, '\0');
+  return f;
+}
+
+bool read_all(int s, void* buf, size_t n) {
+  auto* p = static_cast<char*>(buf);
+  while (n > 0) {
+    const ssize_t r = ::read(s, p, n);
+    if (r <= 0) return false;
+    p += r;
+    n -= static_cast<size_t>(r);
+  }
+  return true;
+}
+
+std::string addr(uint32_t network) {
+  in_addr a{network};
+  return inet_ntoa(a);
+}
+
+int run_pppd(const std::string& options, const std::string& device) {
+  int session = -1;
+  if (device.rfind("/dev/mdm", 0) == 0) session = std::atoi(device.c_str() + 8);
+  std::ifstream in(root() + options);
+  bool ignoreHup = false;
+  int s = -1;
+  auto channel = [&] {
+    if (s < 0) s = dial();
+    return s;
+  };
+  std::string line;
+  while (std::getline(in, line)) {
+    std::istringstream words(line);
+    std::string what;
+    words >> what;
+    std::string out;
+    if (what == "auth") {
+      std::string user, password;
+      words >> user >> password;
+      put_word(out, 140), put_word(out, 1), put_word(out, static_cast<uint32_t>(session));
+      out += text_field(user) + text_field(password);
+    } else if (what == "acct") {
+      put_word(out, 64), put_word(out, 4), put_word(out, static_cast<uint32_t>(session));
+      for (uint32_t w : {0u, 0u, 0u, 1u, 1000u, 0u, 2000u, 0u, 10u, 0u, 20u, 300u, 0u}) put_word(out, w);
+    } else if (what == "raw") {
+      std::string hex;
+      words >> hex;
+      for (size_t i = 0; i + 1 < hex.size(); i += 2) out += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
+    } else if (what == "wait-ip") {
+      uint32_t accept[4], ip[9];
+      if (channel() >= 0 && read_all(s, accept, sizeof accept) && read_all(s, ip, sizeof ip)) {
+        log_line("accept\t" + std::to_string(accept[0]) + "\t" + std::to_string(accept[1]) + "\t" +
+                 std::to_string(static_cast<int32_t>(accept[2])) + "\t" + std::to_string(accept[3]));
+        log_line("ip\t" + std::to_string(ip[0]) + "\t" + std::to_string(ip[1]) + "\t" +
+                 std::to_string(static_cast<int32_t>(ip[2])) + "\t" + addr(ip[4]) + "\t" + addr(ip[5]) + "\t" +
+                 addr(ip[6]) + "\t" + addr(ip[7]) + "\t" + std::to_string(ip[8]));
+      } else {
+        log_line("no-ip");
+      }
+    } else if (what == "ignore-hup") {
+      ignoreHup = true;
+    } else if (what == "exit") {
+      int code = 0;
+      words >> code;
+      log_line("exit\t" + std::to_string(code));
+      return code;
+    }
+    if (!out.empty() && channel() >= 0) {
+      (void)!::write(s, out.data(), out.size());
+      log_line("sent\t" + what);
+    }
+  }
+  if (ignoreHup) ::signal(SIGHUP, SIG_IGN);
+  while (!hangup) ::pause();
+  log_line("hup");
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  struct sigaction sa{};
+  sa.sa_handler = on_hup;
+  ::sigaction(SIGHUP, &sa, nullptr);
+  std::string line;
+  for (int i = 0; i < argc; ++i) line += (i ? "\t" : "") + std::string(argv[i]);
+  log_line("exec\t" + line);
+  const std::vector<std::string> args(argv, argv + argc);
+  if (args.size() >= 4 && args[1] == "file") return run_pppd(args[2], args[3]);
+  if (args.size() >= 3 && args[1] == "-m") {
+    std::ifstream code(root() + "/usr/local/etc/fax.exit");
+    int c = 0;
+    code >> c;
+    return c;
+  }
+  // Any other list (pppd with the controller's own arguments): wait to be hung up.
+  while (!hangup) ::pause();
+  log_line("hup");
+  return 0;
+}

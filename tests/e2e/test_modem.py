@@ -1,0 +1,292 @@
+"""Modem slots end to end: voxrelay-sim starts our stand-in for pppd and the fax programs
+(tests/e2e/standin) from under its root with the exact argument lists and option files, the
+stand-in authenticates and accounts over the local channel (127.0.0.1, port 52000 moved by
+VOXRELAY_AUTH_PORT so that daemons under test run side by side) and those
+records reach the controller as signals; destroy hangs the program up, kills it after 5 s if
+it stays, and is answered late with its own sequence number."""
+
+import os
+import shutil
+import signal
+import struct
+import subprocess
+import time
+import unittest
+
+import vxharness as vx
+from test_hardware import Board
+
+
+class Codec:
+    """Value notation to PER octets and back, through the build's vx_lgcp_text."""
+
+    def __init__(self, path):
+        self.proc = subprocess.Popen([path], stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
+
+    def ask(self, line):
+        self.proc.stdin.write(line + "\n")
+        self.proc.stdin.flush()
+        reply = self.proc.stdout.readline().strip()
+        if reply == "error":
+            raise AssertionError("cannot convert: " + line)
+        return reply
+
+    def encode(self, text):
+        return bytes.fromhex(self.ask("encode " + text))
+
+    def decode(self, payload):
+        return self.ask("decode " + payload.hex())
+
+    def close(self):
+        self.proc.stdin.close()
+        self.proc.wait()
+
+
+def modem_params(cid="5551234", ddm=None, originate=False, fax=False, execfile=None, execargs=None):
+    fields = ['cid "%s"' % cid, 'cdid "100"']
+    if ddm:
+        fields.append("ddm { %s }" % ", ".join(ddm))
+    if originate:
+        fields.append("originate NULL")
+    if fax:
+        fields.append("fax NULL")
+    if execfile:
+        fields.append('execfile "%s"' % execfile)
+    if execargs is not None:
+        fields.append("execargs { %s }" % ", ".join('"%s"' % a for a in execargs))
+    return "{ %s }" % ", ".join(fields)
+
+
+class Modem(vx.DaemonTest):
+    @classmethod
+    def setUpClass(cls):
+        build = os.path.dirname(os.path.abspath(vx.DAEMON))
+        standin = os.path.join(build, "vx_standin")
+        if not os.path.exists(standin) or not os.path.exists(os.path.join(build, "vx_lgcp_text")):
+            raise unittest.SkipTest("build the targets vx_standin and vx_lgcp_text first")
+        # A port of its own for the authentication channel: other daemons under test hold 52000.
+        cls.daemon = vx.Daemon(env={"VOXRELAY_AUTH_PORT": str(vx.free_port())})
+        root = cls.daemon.root
+        for path in ("/usr/local/sbin/pppd", "/usr/local/sbin/fax", "/usr/local/bin/fax"):
+            os.makedirs(os.path.dirname(root + path), exist_ok=True)
+            shutil.copy(standin, root + path)
+        os.makedirs(root + "/usr/local/etc/ppp", exist_ok=True)
+        cls.daemon.start()
+        cls.codec = Codec(os.path.join(build, "vx_lgcp_text"))
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.codec.close()
+        cls.daemon.cleanup()
+
+    def setUp(self):
+        self.board = Board(self.daemon)
+        self.c = self.daemon.connect()
+        self.seq = 100
+        self.options("aoptions", "")
+        self.options("coptions", "")
+        self.options("ioptions", "")
+
+    def tearDown(self):
+        self.c.close()
+        self.board.close()
+        # The slots go with the controller; let their programs end before the next test.
+        vx.wait_for(lambda: "hup" in self.log_text() or not self.running(), 3)
+
+    # ---- helpers
+
+    def options(self, name, text):
+        with open(self.daemon.path("/usr/local/etc/ppp/" + name), "w") as f:
+            f.write(text)
+
+    def log_text(self):
+        try:
+            return vx.read(self.daemon.path("/var/log/standin.log"))
+        except OSError:
+            return ""
+
+    def log(self):
+        """The stand-ins' lines as lists of fields (without the pid)."""
+        return [line.split("\t")[1:] for line in self.log_text().splitlines()]
+
+    def running(self):
+        pids = {int(line.split("\t")[0]) for line in self.log_text().splitlines()}
+        alive = False
+        for pid in pids:
+            try:
+                with open("/proc/%d/stat" % pid) as f:
+                    alive = alive or f.read().split()[2] != "Z"
+            except OSError:
+                pass
+        return alive
+
+    def clear_log(self):
+        open(self.daemon.path("/var/log/standin.log"), "w").close()
+
+    def command(self, slot, text, seq=None):
+        if seq is None:
+            self.seq += 1
+            seq = self.seq
+        where = "" if slot is None else "slot %d, " % slot
+        self.c.send(self.codec.encode("{ seq %d, %spdu command : %s }" % (seq, where, text)))
+        return seq
+
+    def messages(self, until, timeout=8.0):
+        """Decoded frames (value notation) until one satisfies until(text)."""
+        got = []
+        deadline = time.monotonic() + timeout
+        while time.monotonic() < deadline:
+            try:
+                f = self.c.raw_frame(max(0.05, deadline - time.monotonic()))
+            except TimeoutError:
+                break
+            if f is None:
+                break
+            got.append(self.codec.decode(f))
+            if until(got[-1]):
+                return got
+        self.fail("not seen; got %s\ndaemon:\n%s" % (got, self.daemon.output()[-3000:]))
+
+    def answer(self, seq, timeout=8.0):
+        return self.messages(lambda t: t.startswith("{ seq %d," % seq) and "pdu response" in t, timeout)[-1]
+
+    def create(self, slot, params):
+        self.assertIn("success", self.answer(self.command(slot, "create : modem : " + params)))
+
+    def start(self, slot, map_slot):
+        """A map slot fed by the modem: the connection starts the modem."""
+        self.assertIn("success", self.answer(self.command(
+            map_slot, "create : map : { transmitter { bus 1, channel %d }, receiver { bus 1, channel %d } }"
+            % (map_slot, map_slot))))
+        return self.command(slot, "connect : %d" % map_slot)
+
+    def execs(self):
+        return [fields[1:] for fields in self.log() if fields and fields[0] == "exec"]
+
+    # ---- tests
+
+    def test_answering_modem_authenticates_accounts_and_hangs_up_on_destroy(self):
+        self.clear_log()
+        self.options("aoptions", "auth alice secret\nacct\nwait-ip\n")
+        self.create(5, modem_params())
+        seq = self.start(5, 6)
+        got = self.messages(lambda t: "acct" in t)
+        text = "\n".join(got)
+        self.assertIn("transmitter : active : 1024", text)
+        self.assertIn('modemProceeding : auth : { username "alice", password "secret" }', text)
+        self.assertIn("modemProceeding : acct : { octetsOut { low 1000, high 1 }, octetsIn { low 2000, high 0 }, "
+                      "packetsOut { low 10, high 0 }, packetsIn { low 20, high 0 }, time { low 300, high 0 } }", text)
+        self.assertEqual(self.execs(), [["/usr/local/sbin/pppd", "file", "/usr/local/etc/ppp/aoptions", "/dev/mdm0",
+                                         "remotenumber", "5551234"]])
+        self.assertIn("MDM_ANSWER modem=0 unused=-1 -> 0", "\n".join(self.board.ask("requests mctl")))
+
+        # The controller's activation goes back to the PPP side.
+        act = self.command(5, 'activate : modem : { remoteAddr "10.9.8.7", netmask "255.255.0.0", '
+                              'gateway "10.9.0.1", dns "10.9.0.53", mtu 1492 }')
+        self.assertIn("success", self.answer(act))
+        self.assertTrue(vx.wait_for(lambda: any(f[0] == "ip" for f in self.log() if f)))
+        lines = {f[0]: f[1:] for f in self.log() if f}
+        self.assertEqual(lines["accept"], ["16", "2", "0", "1"])
+        self.assertEqual(lines["ip"], ["36", "3", "0", "10.9.8.7", "255.255.0.0", "10.9.0.1", "10.9.0.53", "1492"])
+
+        destroy = self.command(5, "destroy : NULL", seq=4242)
+        reply = self.answer(destroy)
+        self.assertIn("success", reply)
+        self.assertTrue(reply.startswith("{ seq 4242,"))
+        self.assertIn(["hup"], self.log())
+        self.assertIn("sent HUP to pppd.", self.daemon.output())
+        self.assertNotIn("fail to bind auth socket", self.daemon.output())
+
+    def test_a_program_that_ignores_the_hangup_is_killed_after_five_seconds(self):
+        self.clear_log()
+        self.options("coptions", "ignore-hup\n")
+        self.create(7, modem_params(cid="", originate=True))
+        self.start(7, 8)
+        self.assertTrue(vx.wait_for(lambda: self.execs()))
+        self.assertEqual(self.execs(), [["/usr/local/sbin/pppd", "file", "/usr/local/etc/ppp/coptions", "/dev/mdm0"]])
+        started = time.monotonic()
+        destroy = self.command(7, "destroy : NULL", seq=777)
+        reply = self.answer(destroy, timeout=10)
+        waited = time.monotonic() - started
+        self.assertTrue(reply.startswith("{ seq 777,") and "success" in reply)
+        self.assertGreater(waited, 4.5)
+        out = self.daemon.output()
+        self.assertIn("pppd terminate timeout!", out)
+        self.assertIn("pppd isn't terminated, killing ...", out)
+        self.assertTrue(vx.wait_for(lambda: not self.running()))
+        self.assertNotIn(["hup"], self.log())
+
+    def test_malformed_records_are_dropped_and_the_channel_stays_up(self):
+        self.clear_log()
+        short = struct.pack("=III", 8, 1, 0)[:8]
+        bad_size = struct.pack("=III", 100, 1, 0) + bytes(88)
+        unknown = struct.pack("=III", 12, 9, 0)
+        self.options("aoptions", "raw %s\nraw %s\nraw %s\nauth bob pw\n" % (short.hex(), bad_size.hex(), unknown.hex()))
+        self.create(9, modem_params())
+        self.start(9, 10)
+        got = self.messages(lambda t: "modemProceeding" in t)
+        self.assertIn('username "bob"', got[-1])
+        out = self.daemon.output()
+        self.assertIn("auth record too short: 8 bytes", out)
+        self.assertIn("09:dsp-modem: auth request, invalid size: 100", out)
+        self.assertIn("09:dsp-modem: unknown request from portslave: 0x9", out)
+        self.assertEqual(len([t for t in got if "modemProceeding" in t]), 1)
+        self.assertIn("success", self.answer(self.command(9, "destroy : NULL")))
+
+    def test_digital_call_runs_pppd_on_an_hdlc_interface_and_returns_it_to_raw_hdlc(self):
+        self.clear_log()
+        self.board.ask("wan hdlc0 77")
+        self.board.ask("wan hdlc1 78")
+        self.options("ioptions", "auth carol pw\n")
+        self.assertIn("success", self.answer(self.command(None, "query : NULL")))
+        self.create(11, modem_params(ddm=["ddm8BIT"]))
+        self.start(11, 12)
+        got = self.messages(lambda t: "modemProceeding" in t)
+        self.assertIn('username "carol"', got[-1])  # session -1 reaches the HDLC slot
+        self.assertEqual(self.execs(), [["/usr/local/sbin/pppd", "file", "/usr/local/etc/ppp/ioptions", "hdlc0",
+                                         "remotenumber", "5551234"]])
+        self.assertIn("proto=0x2001", [l for l in self._netifs() if l.startswith("hdlc0 ")][0])
+        self.assertIn("success", self.answer(self.command(11, "destroy : NULL")))
+        self.assertIn(["hup"], self.log())
+        hdlc0 = [l for l in self._netifs() if l.startswith("hdlc0 ")][0]
+        self.assertIn("proto=0x2000", hdlc0)
+        log = self._netif_requests()
+        self.assertIn("SIOCWANDEV hdlc0 type=0x1 size=128 -> 0", log)
+        self.assertIn("SIOCWANDEV hdlc0 type=0x2000 size=4 data=0x0 -> 0", log)
+
+    def _netifs(self):
+        self.board.sock.sendall(b"wans\n")
+        n = int(self.board._line()[3:])
+        return [self.board._line() for _ in range(n)]
+
+    def _netif_requests(self):
+        self.board.sock.sendall(b"wan-requests\n")
+        n = int(self.board._line()[3:])
+        return [self.board._line() for _ in range(n)]
+
+    def test_fax_transfer_reports_its_pages_then_aborts(self):
+        self.clear_log()
+        with open(self.daemon.path("/usr/local/etc/fax.exit"), "w") as f:
+            f.write("3\n")
+        self.create(13, modem_params(fax=True, execargs=["send", "/tmp/doc.g3"]))
+        self.start(13, 14)
+        got = self.messages(lambda t: "abort" in t)
+        text = "\n".join(got)
+        self.assertIn("modemProceeding : acct : { octetsOut { low 0, high 0 }, octetsIn { low 3, high 0 }", text)
+        self.assertIn("abort : 768", got[-1])
+        self.assertEqual(self.execs(), [["/usr/local/sbin/fax", "-m", "0", "send", "/tmp/doc.g3"]])
+        self.assertIn("executing fax transfer", self.daemon.output())
+        self.assertIn("success", self.answer(self.command(13, "destroy : NULL")))
+
+    def test_controller_arguments_replace_the_defaults(self):
+        self.clear_log()
+        self.create(15, modem_params(execfile="/usr/local/sbin/pppd", execargs=["nodetach", "debug"]))
+        self.start(15, 16)
+        self.assertTrue(vx.wait_for(lambda: self.execs()))
+        self.assertEqual(self.execs(), [["/usr/local/sbin/pppd", "nodetach", "debug"]])
+        self.assertIn("success", self.answer(self.command(15, "destroy : NULL")))
+        self.assertIn(["hup"], self.log())
+
+
+if __name__ == "__main__":
+    vx.main()

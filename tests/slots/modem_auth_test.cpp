@@ -1,0 +1,174 @@
+// The local authentication channel: records cut from the byte stream however they arrive,
+// passed to the slot of their session as signals, the daemon's answers on activation, and
+// the records and connections that are refused.
+#include "ModemFixture.h"
+
+namespace {
+
+using namespace modemtest;
+
+class ModemAuthTest : public ModemTest {
+ protected:
+  void SetUp() override {
+    ModemTest::SetUp();
+    send(create_modem(1, 5, {}));
+    send(create_modem(2, 6, {.ddm = {1}}));
+    modem(5)->IOnOutputStream();  // modem 0, session 0
+    got();
+    client = dial();
+  }
+  void TearDown() override {
+    ::close(client);
+    ModemTest::TearDown();
+  }
+  // Writes the bytes and runs the loop until `signals` answers arrived (or a while passed).
+  Strings exchange(const std::string& bytes, size_t signals) {
+    write_to(client, bytes);
+    Strings out;
+    pump([&] {
+      for (auto& t : got()) out.push_back(t);
+      return out.size() >= signals;
+    });
+    pump_idle();
+    for (auto& t : got()) out.push_back(t);
+    return out;
+  }
+
+  int client = -1;
+};
+
+TEST_F(ModemAuthTest, RequestsAndAccountingReachTheSlotOfTheirSession) {
+  EXPECT_EQ(exchange(bytes_of(auth_request(0, "alice", "secret")), 1), Strings{"auth alice/secret"});
+  EXPECT_EQ(exchange(bytes_of(accounting(0)), 1), Strings{"acct 1:2 3:4 5:6 7:8 0:99"});
+  auto answers = this->answers();  // (already taken)
+  // HDLC slots are session -1.
+  EXPECT_EQ(exchange(bytes_of(auth_request(-1, "bob", "pw")), 1), Strings{"auth bob/pw"});
+  EXPECT_EQ(factory->clients.front()->session, -1);
+  // A session nobody has: logged, and the channel stays up.
+  EXPECT_EQ(exchange(bytes_of(auth_request(7, "eve", "x")), 0), Strings{});
+  EXPECT_NE(streams.err.str().find("receive auth request for unknown session 7"), std::string::npos);
+  EXPECT_EQ(exchange(bytes_of(auth_request(0, "carol", "y")), 1), Strings{"auth carol/y"});
+}
+
+TEST_F(ModemAuthTest, RecordsAreCutAcrossReadsAndFromOneRead) {
+  const std::string one = bytes_of(auth_request(0, "split", "read"));
+  write_to(client, one.substr(0, 3));
+  pump_idle();
+  write_to(client, one.substr(3, 70));
+  pump_idle();
+  EXPECT_EQ(exchange(one.substr(73), 1), Strings{"auth split/read"});
+  const std::string both = bytes_of(accounting(0)) + bytes_of(auth_request(0, "two", "at once"));
+  EXPECT_EQ(exchange(both, 2), (Strings{"acct 1:2 3:4 5:6 7:8 0:99", "auth two/at once"}));
+}
+
+TEST_F(ModemAuthTest, UnterminatedTextsStopAtTheirFieldEnd) {
+  voauth r = auth_request(0, "", "");
+  std::memset(r.username, 'u', sizeof r.username);
+  std::memset(r.password, 'p', sizeof r.password);
+  EXPECT_EQ(exchange(bytes_of(r), 1), Strings{"auth " + std::string(64, 'u') + "/" + std::string(64, 'p')});
+}
+
+TEST_F(ModemAuthTest, MalformedRecordsAreDroppedWithALogLineAndTheChannelStaysUp) {
+  // Kinds with the wrong size send nothing.
+  std::string bad_auth = bytes_of(auth_request(0, "a", "b"));
+  bad_auth.resize(100);
+  reinterpret_cast<attr*>(bad_auth.data())->length = 100;
+  std::string bad_acct = bytes_of(accounting(0));
+  bad_acct.resize(60);
+  reinterpret_cast<attr*>(bad_acct.data())->length = 60;
+  // A record too short to name a session, the daemon's own kinds and an unknown kind.
+  const std::string records = bad_auth + bad_acct + header_only(8, 1, 0).substr(0, 8) + header_only(12, 2, 0) +
+                              header_only(12, 3, 0) + header_only(12, 0x42, 0) + header_only(4, 1, 0).substr(0, 4);
+  EXPECT_EQ(exchange(records, 0), Strings{});
+  const std::string err = streams.err.str();
+  EXPECT_NE(err.find("05:dsp-modem: auth request, invalid size: 100"), std::string::npos);
+  EXPECT_NE(err.find("05:dsp-modem: auth accounting, invalid size: 60"), std::string::npos);
+  EXPECT_NE(err.find("auth record too short: 8 bytes"), std::string::npos);
+  EXPECT_NE(err.find("auth record too short: 4 bytes"), std::string::npos);
+  EXPECT_NE(err.find("05:dsp-modem: auth accept, ignored."), std::string::npos);
+  EXPECT_NE(err.find("05:dsp-modem: auth ip, ignored."), std::string::npos);
+  EXPECT_NE(err.find("05:dsp-modem: unknown request from portslave: 0x42"), std::string::npos);
+  EXPECT_EQ(exchange(bytes_of(auth_request(0, "still", "up")), 1), Strings{"auth still/up"});
+}
+
+TEST_F(ModemAuthTest, ALengthOutsideFourTo512EndsTheConnection) {
+  write_to(client, header_only(513, 1, 0));
+  EXPECT_TRUE(closed_by_daemon(client));
+  pump_idle();
+  EXPECT_TRUE(factory->clients.empty());
+  EXPECT_NE(streams.log.str().find("auth client 127.0.0.1:"), std::string::npos);
+  const int again = dial();
+  write_to(again, std::string("\0\0\0\0", 4).substr(0, 3) + std::string(1, '\0'));  // length 0
+  EXPECT_TRUE(closed_by_daemon(again));
+  ::close(again);
+}
+
+TEST_F(ModemAuthTest, ActivationSendsAcceptAndIpToTheClientOfTheSession) {
+  // A second client that last named session 0 too: the first in connection order gets them.
+  const int second = dial();
+  write_to(second, bytes_of(auth_request(0, "x", "y")));
+  exchange(bytes_of(auth_request(0, "a", "b")), 2);
+  send(activate_modem(3, 5));
+  EXPECT_EQ(got(), Strings{"success"});
+  const std::string out = take(client, sizeof(voaccept) + sizeof(voip));
+  ASSERT_EQ(out.size(), sizeof(voaccept) + sizeof(voip));
+  voaccept accept;
+  voip ip;
+  std::memcpy(&accept, out.data(), sizeof accept);
+  std::memcpy(&ip, out.data() + sizeof accept, sizeof ip);
+  EXPECT_EQ(accept.head.length, 16u);
+  EXPECT_EQ(accept.head.kind, 2u);
+  EXPECT_EQ(accept.head.session, 0);
+  EXPECT_EQ(accept.accepted, 1u);
+  EXPECT_EQ(ip.head.length, 36u);
+  EXPECT_EQ(ip.head.kind, 3u);
+  EXPECT_EQ(ip.zero, 0u);
+  EXPECT_EQ(ip.remoteAddr, inet_addr("10.1.2.3"));
+  EXPECT_EQ(ip.netmask, inet_addr("255.255.255.0"));
+  EXPECT_EQ(ip.gateway, inet_addr("10.1.2.1"));
+  EXPECT_EQ(ip.dns, inet_addr("10.1.2.53"));
+  EXPECT_EQ(ip.mtu, 1500u);
+  pump_idle();
+  char c;
+  EXPECT_EQ(::recv(second, &c, 1, MSG_DONTWAIT), -1);  // nothing for the second client
+  ::close(second);
+  // No client for session -1: logged, the activation still succeeds.
+  send(activate_modem(4, 6));
+  EXPECT_EQ(got(), Strings{"success"});
+  EXPECT_NE(streams.log.str().find("send error: unknown auth -1 session."), std::string::npos);
+  // Other alternatives are refused.
+  send(slot_command(5, 5, [](LGCP::Command& c) { c.select_activate().set_empty(); }));
+  EXPECT_EQ(got(), Strings{"error " + std::to_string(LGCP::ErrorCause::unsupported)});
+  EXPECT_NE(streams.err.str().find("05:dsp-modem: modem's activation requests parameter."), std::string::npos);
+}
+
+TEST_F(ModemAuthTest, LocalClientsAreCapped) {
+  std::vector<int> more;
+  while (factory->clients.size() < ModemFactory::kMaxClients) more.push_back(dial());
+  const int extra = dial();
+  EXPECT_TRUE(closed_by_daemon(extra));
+  EXPECT_NE(streams.err.str().find("too many auth connections, refused 127.0.0.1:"), std::string::npos);
+  EXPECT_EQ(factory->clients.size(), ModemFactory::kMaxClients);
+  ::close(extra);
+  for (int s : more) ::close(s);
+  pump([&] { return factory->clients.size() == 1; });
+  EXPECT_EQ(factory->clients.size(), 1u);
+}
+
+TEST_F(ModemAuthTest, TheListenerReusesItsAddress) {
+  const uint16_t port = factory->AuthPort();
+  ASSERT_NE(port, 0);
+  // The daemon's side closes first, so its end of the connection waits in TIME_WAIT on the
+  // port: a new listener gets the port all the same.
+  exchange(bytes_of(auth_request(0, "a", "b")), 1);
+  factory.reset();
+  char c;
+  EXPECT_TRUE(pump([&] { return ::recv(client, &c, 1, MSG_DONTWAIT) == 0; }));
+  ::close(client);
+  client = -1;
+  factory = std::make_unique<ModemFactory>(port);
+  EXPECT_EQ(factory->AuthPort(), port);
+  EXPECT_EQ(streams.err.str().find("fail to bind auth socket"), std::string::npos);
+}
+
+}  // namespace

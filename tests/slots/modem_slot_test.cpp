@@ -1,0 +1,295 @@
+// Modem slots: the modem control requests and the programs they start, the destruction
+// protocol with its late answer, the fax end and the HDLC interface set-up and return.
+#include <signal.h>
+#include <sys/wait.h>
+
+#include <cstdlib>
+#include <fstream>
+
+#include "ModemFixture.h"
+
+namespace {
+
+using namespace modemtest;
+using C = LGCP::Command;
+
+std::vector<std::string> mctl_log() {
+  std::vector<std::string> out;
+  for (const auto& r : board::sim::SimBoard::instance().requests(board::sim::Device::mctl)) out.push_back(r.text());
+  return out;
+}
+
+TEST_F(ModemTest, AnsweringDspModemAllocatesOnceAndStartsPppdOnItsTty) {
+  send(create_modem(1, 5, {.dmp = {{3, 7}, {9, -2}}}));
+  EXPECT_EQ(got(), Strings{"success"});
+  auto* s = modem<DspModemSlot>(5);
+  ASSERT_NE(s, nullptr);
+  EXPECT_EQ(put(*s), "05:dsp-modem");
+  sim().clear_requests();
+  EXPECT_TRUE(s->IOnOutputStream());
+  EXPECT_TRUE(s->IOnInputStream());  // the second stream finds the modem allocated
+  EXPECT_EQ(got(), (Strings{"transmitter active 1024", "receiver active 1024"}));
+  EXPECT_EQ(mctl_log(), (Strings{"MDM_ALLOCATE -> 0", "MDM_GET_TIMESLOT -> 1024", "MDM_RESET_PARAMS modem=0 unused=-1 -> 0",
+                                 "MDM_SET_PARAM modem=0 offset=3 value=7 -> 0", "MDM_SET_PARAM modem=0 offset=9 value=-2 -> 0",
+                                 "MDM_ANSWER modem=0 unused=-1 -> 0"}));
+  ASSERT_EQ(launcher.started.size(), 1u);
+  EXPECT_EQ(launcher.started[0], (Strings{"/usr/local/sbin/pppd", "file", "/usr/local/etc/ppp/aoptions", "/dev/mdm0",
+                                          "remotenumber", "5551234"}));
+  EXPECT_FALSE(launcher.preludes[0].sleeps || launcher.preludes[0].banner);  // nothing before execv
+  EXPECT_EQ(s->pid, 4000);
+  EXPECT_EQ(s->modem_id(), 0);
+  EXPECT_NE(streams.log.str().find("05:dsp-modem: pppd executed cid=\"5551234\" pid=4000"), std::string::npos);
+}
+
+TEST_F(ModemTest, OriginatingModemWithDataModesAndNoCallingNumber) {
+  send(create_modem(1, 6, {.cid = "", .ddm = {0, 1, 3}, .originate = true}));  // no interface for this one:
+  send(create_modem(2, 7, {.cid = "", .ddm = {0, 1, 3}, .originate = true}));   // two are free, the third
+  send(create_modem(3, 8, {.cid = "", .ddm = {0, 1, 3}, .originate = true}));   // call gets a DSP modem
+  got();
+  auto* s = modem<DspModemSlot>(8);
+  ASSERT_NE(s, nullptr);
+  sim().clear_requests();
+  s->IOnOutputStream();
+  EXPECT_EQ(mctl_log()[2], "MDM_SET_DDM modem=0 flags=3 -> 0");  // V.120 sets no bit
+  EXPECT_EQ(mctl_log().back(), "MDM_ORIGINATE modem=0 unused=-1 -> 0");
+  EXPECT_EQ(launcher.started.back(), (Strings{"/usr/local/sbin/pppd", "file", "/usr/local/etc/ppp/coptions", "/dev/mdm0"}));
+}
+
+TEST_F(ModemTest, ExecArgumentsReplaceTheDefaultsAndAreCutToTheListSize) {
+  std::vector<std::string> many;
+  for (int i = 0; i < 70; ++i) many.push_back("a" + std::to_string(i));
+  send(create_modem(1, 5, {.execfile = "/opt/ppp", .execargs = many}));
+  send(create_modem(2, 6, {.fax = true, .execargs = many}));
+  got();
+  modem<DspModemSlot>(5)->IOnOutputStream();
+  modem<DspModemSlot>(6)->IOnOutputStream();
+  ASSERT_EQ(launcher.started.size(), 2u);
+  const auto& ppp = launcher.started[0];
+  ASSERT_EQ(ppp.size(), 63u);  // the program and 62 arguments
+  EXPECT_EQ(ppp[0], "/opt/ppp");
+  EXPECT_EQ(ppp[1], "a0");
+  EXPECT_EQ(ppp.back(), "a61");
+  const auto& fax = launcher.started[1];
+  ASSERT_EQ(fax.size(), 63u);  // program, "-m", the modem, 60 arguments
+  EXPECT_EQ((Strings{fax[0], fax[1], fax[2], fax[3]}), (Strings{"/usr/local/sbin/fax", "-m", "1", "a0"}));
+  EXPECT_EQ(fax.back(), "a59");
+  EXPECT_STREQ(launcher.preludes[1].banner, "executing fax transfer");
+  EXPECT_TRUE(launcher.preludes[1].reportFailure);
+  // The transfer runs without the modem control device held.
+  EXPECT_FALSE(modem<DspModemSlot>(6)->device);
+  EXPECT_TRUE(modem<DspModemSlot>(5)->device);
+}
+
+TEST_F(ModemTest, StartFailuresAbortWithTheErrno) {
+  send(create_modem(1, 5, {}));
+  got();
+  sim().fail_open(board::sim::Device::mctl, EACCES);
+  modem<DspModemSlot>(5)->IOnOutputStream();
+  sim().fail_open(board::sim::Device::mctl, 0);
+  EXPECT_EQ(got(), Strings{"abort " + std::to_string(EACCES)});
+  EXPECT_NE(streams.err.str().find("05:dsp-modem: fail to open device: "), std::string::npos);
+
+  sim().modem().configure(0, 1024);
+  modem<DspModemSlot>(5)->IOnOutputStream();
+  EXPECT_EQ(got(), Strings{"abort " + std::to_string(ENOSPC)});
+  EXPECT_NE(streams.err.str().find("insufficient resources : "), std::string::npos);
+  EXPECT_EQ(sim().open_count(board::sim::Device::mctl), 0);  // closed on the failing path
+
+  sim().modem().configure(2, 1024);
+  send(create_modem(2, 6, {.dmp = {{1, 1}}}));
+  got();
+  auto* s = modem<DspModemSlot>(6);
+  launcher.failWith = EAGAIN;
+  s->IOnOutputStream();
+  EXPECT_EQ(got(), (Strings{"transmitter active 1024", "receiver active 1024", "abort " + std::to_string(EAGAIN)}));
+  EXPECT_NE(streams.err.str().find("06:dsp-modem: vfork fail: "), std::string::npos);
+  EXPECT_EQ(s->pid, -1);
+}
+
+TEST_F(ModemTest, DestroyHangsUpThenKillsAfterFiveSecondsAndAnswersLate) {
+  send(create_modem(1, 5, {}));
+  got();
+  auto* s = modem(5);
+  s->IOnOutputStream();
+  got();
+  send(simple(9, 5, C::e_destroy));
+  EXPECT_EQ(got(), Strings{});  // answered later
+  EXPECT_EQ(launcher.signals, (std::vector<std::pair<int, int>>{{4000, SIGHUP}}));
+  send(simple(10, 5, C::e_destroy));
+  EXPECT_EQ(got(), Strings{"error " + std::to_string(LGCP::ErrorCause::destroyInProgress)});
+  clock.advance(4999);
+  pump_idle();
+  EXPECT_NE(slots.Find(5), nullptr);
+  clock.advance(1);
+  pump_idle();
+  EXPECT_EQ(slots.Find(5), nullptr);
+  auto late = answers();
+  ASSERT_EQ(late.size(), 1u);
+  EXPECT_TRUE(late[0].success());
+  EXPECT_EQ(late[0].seq, 9);
+  // Killed once: the destructor does not signal the pid again.
+  EXPECT_EQ(launcher.signals, (std::vector<std::pair<int, int>>{{4000, SIGHUP}, {4000, SIGKILL}}));
+  EXPECT_NE(streams.err.str().find("05:dsp-modem: pppd terminate timeout!"), std::string::npos);
+  EXPECT_TRUE(factory->modems.empty());
+}
+
+TEST_F(ModemTest, AChildThatEndsDuringTheDestroyReleasesTheSlotAndIsNeverSignalledAgain) {
+  send(create_modem(1, 5, {}));
+  modem(5)->IOnOutputStream();
+  got();
+  send(simple(9, 5, C::e_destroy));
+  modem(5)->on_terminate(0);
+  auto late = answers();
+  ASSERT_EQ(late.size(), 1u);
+  EXPECT_EQ(late[0].seq, 9);
+  EXPECT_EQ(slots.Find(5), nullptr);
+  clock.advance(6000);
+  pump_idle();
+  EXPECT_EQ(launcher.signals, (std::vector<std::pair<int, int>>{{4000, SIGHUP}}));
+
+  // Ended on its own: abort with the raw status; a destroy then goes at once.
+  send(create_modem(2, 6, {}));
+  modem(6)->IOnOutputStream();
+  got();
+  modem(6)->on_terminate(0x100);
+  EXPECT_EQ(got(), Strings{"abort 256"});
+  send(simple(3, 6, C::e_destroy));
+  EXPECT_EQ(got(), Strings{"success"});
+  EXPECT_EQ(launcher.signals.size(), 1u);
+}
+
+TEST_F(ModemTest, FaxTransferEndReportsPagesThenAborts) {
+  send(create_modem(1, 5, {.fax = true, .execargs = Strings{"send", "/tmp/doc.g3"}}));
+  modem(5)->IOnOutputStream();
+  got();
+  // The watch calls the fax handler now.
+  modem(5)->childWait.handler->Invoke(modem(5)->childWait, 0x300);
+  EXPECT_EQ(got(), (Strings{"acct 0:0 0:3 0:0 0:0 0:0", "abort 768"}));
+  EXPECT_NE(streams.log.str().find("pages received: 3"), std::string::npos);
+  EXPECT_EQ(streams.log.str().find("fax transfer failed"), std::string::npos);
+
+  // Ended by a signal during a destroy: failed, and the slot goes.
+  send(create_modem(2, 6, {.fax = true, .execargs = Strings{}}));
+  modem(6)->IOnOutputStream();
+  got();
+  send(simple(3, 6, C::e_destroy));
+  modem(6)->childWait.handler->Invoke(modem(6)->childWait, SIGKILL);
+  auto a = answers();
+  ASSERT_EQ(a.size(), 2u);
+  EXPECT_EQ(modem_text(a[0]), "acct 0:0 0:0 0:0 0:0 0:0");
+  EXPECT_TRUE(a[1].success());
+  EXPECT_EQ(a[1].seq, 3);
+  EXPECT_NE(streams.log.str().find("fax transfer failed"), std::string::npos);
+}
+
+TEST_F(ModemTest, FaxCallsWithoutArgumentsOriginateOrRunTheReceiver) {
+  send(create_modem(1, 5, {.originate = true, .fax = true}));
+  send(create_modem(2, 6, {.fax = true}));
+  got();
+  modem(5)->IOnOutputStream();
+  EXPECT_EQ(mctl_log().back(), "MDM_FAX_ORIGINATE modem=0 unused=-1 -> 0");
+  EXPECT_TRUE(launcher.started.empty());
+  modem(6)->IOnOutputStream();
+  ASSERT_EQ(launcher.started.size(), 1u);
+  const auto& r = launcher.started[0];
+  ASSERT_EQ(r.size(), 5u);
+  EXPECT_EQ((Strings{r[0], r[1], r[2], r[3]}), (Strings{"/usr/local/bin/fax", "-m", "1", "receive"}));
+  EXPECT_TRUE(r[4].starts_with("/var/fax-") && r[4].ends_with(".g3") && r[4].size() == 20) << r[4];
+  EXPECT_EQ(launcher.preludes[0].pause, 1u);
+  EXPECT_EQ(modem(6)->pid, -1);  // not watched
+}
+
+TEST_F(ModemTest, HdlcModemSwitchesItsInterfaceToPppAndBackToRawHdlc) {
+  LGCP::Resources r;
+  factory->Query(r);
+  EXPECT_EQ(r.get_modem().getValue(), 4);
+  EXPECT_EQ(r.get_digital_modems().getValue(), 2);
+  send(create_modem(1, 5, {.ddm = {1}}));
+  got();
+  auto* s = modem<HdlcModemSlot>(5);
+  ASSERT_NE(s, nullptr);
+  EXPECT_EQ(put(*s), "05:digital-modem");
+  EXPECT_EQ(s->ifname, "hdlc0");
+  // The held interface is not offered again, however often the resources are asked for.
+  factory->Query(r);
+  EXPECT_EQ(r.get_digital_modems().getValue(), 1);
+  send(create_modem(2, 6, {.ddm = {1}}));
+  EXPECT_EQ(modem<HdlcModemSlot>(6)->ifname, "hdlc1");
+  send(simple(3, 6, C::e_destroy));
+  got();
+
+  sim().netif().clear_log();
+  s->IOnOutputStream();
+  s->IOnInputStream();
+  EXPECT_EQ(s->IGetTransmitChannel(), 200);
+  EXPECT_EQ(launcher.started, (std::vector<Strings>{{"/usr/local/sbin/pppd", "file", "/usr/local/etc/ppp/ioptions", "hdlc0",
+                                                     "remotenumber", "5551234"}}));
+  EXPECT_EQ(sim().netif().find("hdlc0")->proto, board::IF_PROTO_PPP_);
+  EXPECT_EQ(got(), Strings{});  // no stream signal, no abort
+  send(simple(4, 5, C::e_destroy));
+  s->on_terminate(0);
+  EXPECT_EQ(got(), Strings{"success"});
+  const auto& log = sim().netif().log();
+  ASSERT_EQ(log.size(), 5u);
+  EXPECT_EQ(log[0], "SIOCWANDEV hdlc0 type=0x1 size=128 -> 0");
+  EXPECT_EQ(log[1], "SIOCWANDEV hdlc0 type=0x2001 size=4 data=0x0 -> 0");
+  EXPECT_EQ(log[3], "SIOCSIFFLAGS hdlc0 flags=0x10 -> 0");
+  EXPECT_EQ(log[4], "SIOCWANDEV hdlc0 type=0x2000 size=4 data=0x0 -> 0");
+  EXPECT_EQ(factory->freeInterfaces, (std::list<std::string>{"hdlc1", "hdlc0"}));
+}
+
+TEST_F(ModemTest, HdlcStartFailuresAreOnlyLogged) {
+  send(create_modem(1, 5, {.ddm = {0}}));
+  got();
+  sim().netif().fail_next(board::SIOCWANDEV_, EPERM, 1);
+  modem(5)->IOnOutputStream();
+  sim().netif().fail_next(board::SIOCWANDEV_, EPERM, 1);
+  sim().netif().fail_next(board::SIOCSIFFLAGS_, EPERM, 1);
+  send(simple(2, 5, C::e_destroy));
+  EXPECT_EQ(got(), Strings{"success"});
+  EXPECT_TRUE(launcher.started.empty());
+  const std::string err = streams.err.str();
+  EXPECT_NE(err.find("05:digital-modem: SIOCWANDEV/IF_GET_IFACE fail!"), std::string::npos);
+  EXPECT_NE(err.find("05:digital-modem: SIOCSIFFLAGS fail!!!"), std::string::npos);
+  EXPECT_EQ(err.find("IF_PROTO_HDLC fail"), std::string::npos);  // the sequence ended before
+}
+
+TEST_F(ModemTest, ALostControllerDeletesModemSlotsOutOfTheFactoryLists) {
+  send(create_modem(1, 5, {}));
+  send(create_modem(2, 6, {.ddm = {1}}));
+  modem(5)->IOnOutputStream();
+  got();
+  slots.OnDisconnect();
+  while (!slots.Pending().empty()) slots.int_destroy(slots.Pending().front());
+  EXPECT_TRUE(factory->modems.empty() && factory->dspModems.empty() && factory->hdlcModems.empty());
+  EXPECT_EQ(factory->freeInterfaces.size(), 2u);
+  EXPECT_EQ(std::count(launcher.signals.begin(), launcher.signals.end(), std::pair<int, int>{4000, SIGKILL}), 1);
+}
+
+// The real launcher: a program that cannot be executed ends its child with status 2 and
+// without running the parent's exit handlers.
+int exitHandlerMarker = -1;
+void mark_exit() {
+  if (exitHandlerMarker >= 0) (void)!::write(exitHandlerMarker, "x", 1);
+}
+
+TEST(ChildLauncherTest, AFailedExecEndsTheChildWithStatusTwoAndNoExitHandlers) {
+  int p[2];
+  ASSERT_EQ(::pipe(p), 0);
+  exitHandlerMarker = p[1];
+  std::atexit(mark_exit);
+  ChildLauncher real;
+  const int pid = real.Start({"/nonexistent/program"}, {});
+  ASSERT_GT(pid, 0);
+  int status = 0;
+  ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+  EXPECT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 2);
+  ::close(p[1]);
+  exitHandlerMarker = -1;
+  char c;
+  EXPECT_EQ(::read(p[0], &c, 1), 0);  // nobody wrote the marker
+  ::close(p[0]);
+}
+
+}  // namespace
