@@ -1,8 +1,10 @@
 #pragma once
-// Factory of ext slots (registered in the factory list; makes no slot yet).
+// Factory of ext slots: one for every "ext" create; it adds no resources.
 #include "slots/SlotFactory.h"
 
-class ExtFactory : public UnbuiltSlotFactory {
+class ExtFactory : public SlotFactory {
  public:
-  ExtFactory();
+  const char* GetName() const override { return "Ext"; }
+  Slot* INewSlot(LGCP::CreateParams const& params) override;
+  void Query(LGCP::Resources&) override {}
 };

@@ -1,3 +1,55 @@
 #include "slots/MccFactory.h"
 
-MccFactory::MccFactory() : UnbuiltSlotFactory("MCC") {}
+#include <fcntl.h>
+
+#include <cerrno>
+#include <cstring>
+#include <iostream>
+
+#include "asn1/schemas/LGCP.h"
+#include "board/board.h"
+#include "board/mcc.h"
+#include "foundation/Fd.h"
+#include "slots/MccSlot.h"
+
+void MccFactory::PutHeader(std::ostream& os) const { os << "mcc: "; }
+
+Slot* MccFactory::INewSlot(LGCP::CreateParams const& params) {
+  if (params.getID() != LGCP::CreateParams::e_mcc) return nullptr;
+  const LGCP::MccParams& p = params.get_mcc();
+  Fd channel(board::open(board::mcc::kPath, O_RDWR | O_NONBLOCK | O_CLOEXEC));
+  if (!channel) {
+    PutHeader(std::cerr);
+    std::cerr << "fail to open MCC device: " << std::strerror(errno) << std::endl;
+    return nullptr;
+  }
+  const int type = p.get_type().getValue();
+  if (type < 0 || type > 2) return nullptr;
+  board::mcc::Allocate block;
+  // Signalling System 7 channels are their own kind, whatever type was asked for.
+  block.type = p.get_mode().getValue() == LGCP::MccMode::ss7 ? board::mcc::kTypeSs7 : static_cast<uint32_t>(type);
+  block.rx_packet_size = kRxPacketSize;
+  block.reserved = 0;
+  block.rx_threshold = 1;
+  block.tx_threshold = 1;
+  PutHeader(std::clog);
+  std::clog << "MCC_ALLOCATE" << " type=" << static_cast<uint32_t>(block.type) << std::endl;
+  if (board::ioctl(channel.get(), board::mcc::MCC_ALLOCATE, &block) < 0) {
+    std::cerr << "MCC_ALLOCATE fail: " << std::strerror(errno) << std::endl;
+    return nullptr;
+  }
+  const int timeslot = board::ioctl_value(channel.get(), board::mcc::MCC_TIMESLOT, 0);
+  return new MccSlot(channel.get(), timeslot);
+}
+
+void MccFactory::Query(LGCP::Resources& r) {
+  r.set_mcc_data(0);
+  r.set_mcc_bri(0);
+  r.set_mcc_trans(0);
+  Fd device(board::open(board::mcc::kPath, O_RDONLY | O_CLOEXEC));
+  board::mcc::Resources counts;
+  if (!device || board::ioctl(device.get(), board::mcc::MCC_RESOURCES, &counts) < 0) return;
+  r.set_mcc_data(static_cast<int>(counts.data));
+  r.set_mcc_bri(static_cast<int>(counts.bri));
+  r.set_mcc_trans(static_cast<int>(counts.transparent));
+}

@@ -1,3 +1,156 @@
 #include "slots/T38SoftFactory.h"
 
-T38SoftFactory::T38SoftFactory() : UnbuiltSlotFactory("T.38 soft") {}
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <iostream>
+
+#include "asn1/schemas/LGCP.h"
+#include "board/board.h"
+#include "board/mcc.h"
+#include "foundation/Fd.h"
+#include "foundation/Paths.h"
+#include "slots/T38SoftSlot.h"
+
+namespace {
+
+// Starts `program` with `argv`, `input` as its standard input when >= 0, and its standard
+// output on `output` when >= 0; the child's pid, or -1. Everything the child needs is built
+// before the fork: between fork and exec only async-signal-safe calls run.
+pid_t spawn(const std::string& program, const std::vector<std::string>& args, int input, int output, int failure) {
+  std::vector<char*> argv;
+  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  const pid_t pid = ::fork();
+  if (pid != 0) return pid;
+  // The program starts with the signals as a fresh process has them, not as the daemon set them.
+  ::signal(SIGPIPE, SIG_DFL);
+  sigset_t none;
+  ::sigemptyset(&none);
+  ::sigprocmask(SIG_SETMASK, &none, nullptr);
+  if (input > 0) {
+    ::dup2(input, 0);
+  } else if (input == 0) {
+    ::fcntl(0, F_SETFD, 0);
+  }
+  if (output >= 0 && output != 1) ::dup2(output, 1);
+  ::execv(program.c_str(), argv.data());
+  ::_exit(failure);
+}
+
+}  // namespace
+
+void T38SoftFactory::PutHeader(std::ostream& os) const { os << "t38soft: "; }
+
+std::vector<std::string> T38SoftFactory::Arguments(LGCP::T38Soft const& p) {
+  const std::string remote = static_cast<std::string const&>(p.get_dhost().get_iaddr()) + "/" +
+                             std::to_string(p.get_dhost().get_port().getValue()) + "/" +
+                             std::to_string(p.get_shost().get_port().getValue());
+  std::vector<std::string> args = {kProgram, "--child", "--remote", remote};
+  for (const auto& extra : p.get_args()) {
+    // The list's room holds 27 extra arguments beside the four fixed ones and its null.
+    if (args.size() >= kMaxArgs - 1) break;
+    args.emplace_back(static_cast<std::string const&>(extra));
+  }
+  return args;
+}
+
+Slot* T38SoftFactory::INewSlot(LGCP::CreateParams const& params) {
+  if (params.getID() != LGCP::CreateParams::e_t38soft) return nullptr;
+  const LGCP::T38Soft& p = params.get_t38soft();
+  Fd channel(board::open(board::mcc::kPath, O_RDWR | O_CLOEXEC));
+  if (!channel) {
+    PutHeader(std::cerr);
+    std::cerr << "T38SoftFactory::INewSlot - FAIL to open </dev/mcc/ctl> [" << errno << "]" << std::endl;
+    return nullptr;
+  }
+  board::mcc::Allocate block;
+  block.type = board::mcc::kTypeTransparent;
+  block.rx_packet_size = static_cast<uint32_t>(p.get_rx_packet_size().getValue());
+  block.reserved = 0;
+  block.rx_threshold = static_cast<uint32_t>(p.get_rx_threshold().getValue());
+  block.tx_threshold = static_cast<uint32_t>(p.get_tx_threshold().getValue());
+  if (board::ioctl(channel.get(), board::mcc::MCC_ALLOCATE, &block) < 0) {
+    PutHeader(std::cerr);
+    std::cerr << "T38SoftFactory::INewSlot - FAIL to ioctl MCC_ALLOCATE [" << errno << "]" << std::endl;
+    return nullptr;
+  }
+  const int ts = board::ioctl_value(channel.get(), board::mcc::MCC_TIMESLOT, 0);
+  if (ts < 0) {
+    PutHeader(std::cerr);
+    std::cerr << "T38SoftFactory::INewSlot - FAIL to ioctl MCC_TIMESLOT [" << errno << "]" << std::endl;
+    return nullptr;
+  }
+
+  const std::vector<std::string> args = Arguments(p);
+  PutHeader(std::clog);
+  std::clog << "args for run t38 daemon:" << std::endl;
+  for (size_t i = 0; i < args.size(); ++i) {
+    PutHeader(std::clog);
+    std::clog << "arg[" << i << "]=" << args[i] << std::endl;
+  }
+  const pid_t pid = spawn(Paths::rooted(kProgram), args, channel.get(), -1, kExecFailed);
+  // The channel stays allocated through the engine's standard input.
+  channel.close();
+  if (pid < 0) return nullptr;
+  PutHeader(std::clog);
+  std::clog << "t38 daemon[" << pid << "] successfully started" << std::endl;
+  return new T38SoftSlot(pid, ts);
+}
+
+void T38SoftFactory::Query(LGCP::Resources& r) { r.set_t38_instances(QueryNumOfInstances()); }
+
+int T38SoftFactory::QueryNumOfInstances() {
+  const std::string program = Paths::rooted(kProgram);
+  int fds[2];
+  if (::access(program.c_str(), X_OK) != 0 || ::pipe2(fds, O_CLOEXEC) != 0) {
+    std::clog << "t38 daemon not found!" << std::endl;
+    return 0;
+  }
+  Fd readEnd(fds[0]), writeEnd(fds[1]);
+  Fd nothing(::open("/dev/null", O_RDONLY | O_CLOEXEC));
+  const pid_t pid = spawn(program, {kProgram, "--num-of-instances"}, nothing ? nothing.get() : -1, writeEnd.get(), 127);
+  writeEnd.close();
+  if (pid < 0) {
+    std::clog << "t38 daemon not found!" << std::endl;
+    return 0;
+  }
+  // One line of at most 31 characters, within the time limit: an engine that hangs must not
+  // hold the daemon.
+  char line[32] = {};
+  size_t got = 0;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kQueryTimeoutMs);
+  while (got < sizeof line - 1 && !std::memchr(line, '\n', got)) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    pollfd p{readEnd.get(), POLLIN, 0};
+    if (left.count() <= 0 || ::poll(&p, 1, static_cast<int>(left.count())) <= 0) break;
+    const ssize_t n = ::read(readEnd.get(), line + got, sizeof line - 1 - got);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    got += static_cast<size_t>(n);
+  }
+  ::kill(pid, SIGKILL);
+  int status = 0;
+  while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  }
+  if (got == 0) {
+    std::clog << "t38: can't detect T38 resources" << std::endl;
+    return 0;
+  }
+  return ParseInstances(line);
+}
+
+int T38SoftFactory::ParseInstances(const char* line) {
+  // A count the resource record can carry: a reply out of range does not wrap.
+  const long count = std::strtol(line, nullptr, 10);
+  return static_cast<int>(std::clamp<long>(count, 0, INT_MAX));
+}

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "board/sim/SimMixer.h"
 #include "board/sim/SimRtp.h"
 #include "board/sim/SimSwitch.h"
 #include "board/sim/SimVoice.h"
@@ -87,6 +88,8 @@ struct BoardState {
   // "/dev/rtp", "/dev/voice"
   SimRtp rtp;
   SimVoice voice;
+  // "/dev/mixer"
+  SimMixer mixer;
 };
 
 }  // namespace board::sim

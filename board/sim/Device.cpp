@@ -8,6 +8,7 @@
 #include "board/maintenance.h"
 #include "board/mctl.h"
 #include "board/mcc.h"
+#include "board/mixer.h"
 #include "board/rtp_ext.h"
 #include "board/rtp.h"
 #include "board/voice.h"
@@ -26,6 +27,7 @@ constexpr Names kNames[kDevices] = {
     {rtp::kPath, "rtp"},    {voice::kPath, "voice"},
     {mctl::kPath, "mctl"},
     {dspdata::kPath, "dsp-data"},
+    {mixer::kPath, "mixer"},
 };
 }  // namespace
 

@@ -11,6 +11,7 @@
 #include "board/mcc.h"
 #include "board/mctl.h"
 #include "board/rtp_ext.h"
+#include "board/sim/SimMixer.h"
 #include "board/sim/SimRtp.h"
 #include "board/sim/SimVoice.h"
 
@@ -152,6 +153,7 @@ std::span<const RequestDef> table(Device device) {
     case Device::voice: return SimVoice::requests();
     case Device::mctl: return kMctl;
     case Device::dspdata: return kDspData;
+    case Device::mixer: return SimMixer::requests();
   }
   return {};
 }

@@ -248,6 +248,7 @@ int SimBoard::execute(Handle& h, const RequestDef& def, uint8_t* record, unsigne
     case Device::voice: return state_.voice.request(def.number, record, error);
     case Device::mctl: return modem_.request(h.key, def.number, record, value, error);
     case Device::dspdata: return dspdata_request(h, def.number, record, error);
+    case Device::mixer: return state_.mixer.request(def.number, record, error);
   }
   error = ENOTTY;
   return -1;
@@ -650,14 +651,27 @@ void SimBoard::hangup(Device device) {
       ++it;
       continue;
     }
-    const int fd = it->second->fd;
-    const bool tabled = fd >= 0 && static_cast<size_t>(fd) < by_fd_.size() &&
-                        by_fd_[static_cast<size_t>(fd)].handle == it->second.get();
-    drop(*it->second);
-    if (tabled) by_fd_[static_cast<size_t>(fd)].hung_up = true;
-    hung_up_.insert(it->first);
-    it = handles_.erase(it);
+    it = hang_up(it);
   }
+}
+
+std::unordered_map<uint64_t, std::unique_ptr<SimBoard::Handle>>::iterator SimBoard::hang_up(
+    std::unordered_map<uint64_t, std::unique_ptr<Handle>>::iterator it) {
+  const int fd = it->second->fd;
+  const bool tabled = fd >= 0 && static_cast<size_t>(fd) < by_fd_.size() &&
+                      by_fd_[static_cast<size_t>(fd)].handle == it->second.get();
+  drop(*it->second);
+  if (tabled) by_fd_[static_cast<size_t>(fd)].hung_up = true;
+  hung_up_.insert(it->first);
+  return handles_.erase(it);
+}
+
+bool SimBoard::hangup_channel(int channel) {
+  service();
+  Handle* h = owner_of(channel);
+  if (!h) return false;
+  hang_up(handles_.find(h->key));
+  return true;
 }
 
 bool SimBoard::stall(int channel, bool stalled) {

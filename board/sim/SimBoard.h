@@ -81,6 +81,9 @@ class SimBoard {
   void fail_open(Device device, int error);
   // The device reports end of file and hang-up to every descriptor open on it.
   void hangup(Device device);
+  // Only the descriptor holding one controller channel hangs up (its reader sees end of file);
+  // false when no descriptor holds it.
+  bool hangup_channel(int channel);
   // While stalled, the controller channel takes in no frame, so the daemon's writes fill its
   // socket until they fail with EAGAIN; unstalling takes them in again.
   bool stall(int channel, bool stalled);
@@ -159,6 +162,10 @@ class SimBoard {
 
   void drain(uint64_t key, uint32_t events);
   void drop(Handle& h);
+  // Hangs up one descriptor: it reads end of file, and later requests on it fail. Returns the
+  // handle after it.
+  std::unordered_map<uint64_t, std::unique_ptr<Handle>>::iterator hang_up(
+      std::unordered_map<uint64_t, std::unique_ptr<Handle>>::iterator it);
   void release(uint64_t key);
   void frame_from_daemon(Handle& h, const uint8_t* data, size_t size);
   void frame_from_far_end(int channel, std::span<const uint8_t> frame);

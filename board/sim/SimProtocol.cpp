@@ -8,6 +8,8 @@
 #include <vector>
 
 #include "board/sim/SimBoard.h"
+#include "board/sim/SimMixer.h"
+#include "board/sim/SimVoice.h"
 #include "board/sim/SimMonitoring.h"
 #include "board/sim/TextFields.h"
 
@@ -54,7 +56,8 @@ const char* kHelp =
     "dsp-vad dsp-sd dsp-bss dsp-flags dsp-event hdlc-frame tdm-frame stall unstall cable loopback uncable "
     "switch connections read channels frames clock tclk cas-state spi spi-present dip power leds vad-version "
     "tone dsp mcc-capacity rtp-ext-packet rtp-ext-sessions rtp-ext-sent tie untie far-ends records rtp-event "
-    "rtp-sessions rtp-capacity voice-codec modems modem-state wan wans wan-requests wan-fail";
+    "rtp-sessions rtp-capacity voice-codec modems modem-state wan wans wan-requests wan-fail mixer-unit mixer-remove "
+    "mixer-units mixer-sum voice-version echo-buses hdlc-hangup";
 
 std::string dotted(uint32_t a) {
   return std::to_string(a >> 24) + "." + std::to_string((a >> 16) & 255) + "." + std::to_string((a >> 8) & 255) + "." +
@@ -109,6 +112,8 @@ std::string SimProtocol::execute(std::string_view line) {
 
   if (cmd == "help") return ok(std::string(kHelp) + " " + SimMonitoring::help());
   if (auto reply = rtp_ext_command(board_, t)) return *reply;
+  if (auto reply = mixer_command(board_, t)) return *reply;
+  if (auto reply = voice_command(board_, t)) return *reply;
   if (auto reply = SimMonitoring::instance().execute(t)) return *reply;
   if (auto reply = modem_command(board_, t)) return *reply;
   if (cmd == "reset" && n == 0) {
@@ -238,6 +243,11 @@ std::string SimProtocol::execute(std::string_view line) {
     if (bad || !bytes) return usage("hdlc-frame|tdm-frame <channel> <hex>");
     if (cmd == "hdlc-frame") return count(board_.hdlc_frame(static_cast<int>(ch), *bytes) ? 1 : 0);
     return count(board_.tdm_frame(static_cast<int>(ch), *bytes));
+  }
+  if (cmd == "hdlc-hangup") {
+    auto ch = num(1, 0, kCh);
+    if (bad || n != 1) return usage("hdlc-hangup <channel>");
+    return count(board_.hangup_channel(static_cast<int>(ch)) ? 1 : 0);
   }
   if (cmd == "stall" || cmd == "unstall") {
     auto ch = num(1, 0, kCh);

@@ -1,10 +1,14 @@
 #pragma once
 // The simulated voice DSP device ("/dev/voice"): reports how many channels of each codec the
-// DSP runs. Tests set the counts.
+// DSP runs, its driver version and the echo canceller buses fitted. Tests set all three.
 #include <cstddef>
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <span>
+#include <string>
+#include <string_view>
+#include <vector>
 
 #include "board/sim/RequestDef.h"
 
@@ -20,7 +24,17 @@ class SimVoice {
   // Channels by codec id; an id not listed is refused (EINVAL).
   std::map<int32_t, int32_t> codec_channels = {{1, 64}, {2, 32}, {4, 32}, {8, 0}, {65, 64}};
 
+  // The driver version text (at most 20 bytes reach the daemon).
+  std::string version = "sim-voice 1.0";
+  // Echo canceller buses fitted: bit n is bus n (16 buses); none by default.
+  uint32_t echo_buses = 0;
+
   int request(uint32_t number, uint8_t* record, int& error);
 };
+
+class SimBoard;
+// The text-protocol lines of the version and echo buses ("voice-version", "echo-buses");
+// nullopt for a line that is not one of them.
+std::optional<std::string> voice_command(SimBoard& board, const std::vector<std::string_view>& words);
 
 }  // namespace board::sim

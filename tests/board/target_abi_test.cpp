@@ -17,6 +17,7 @@
 #include "board/maintenance.h"
 #include "board/mcc.h"
 #include "board/rtp.h"
+#include "board/mixer.h"
 #include "board/voice.h"
 #include "tests/support/RecordBytes.h"
 
@@ -88,6 +89,13 @@ const Request kRequests[] = {
     {"RTP_SET_EVENT_PD", board::rtp::RTP_SET_EVENT_PD, 0xC024520C},
     {"RTP_RESET_EVENT_PD", board::rtp::RTP_RESET_EVENT_PD, 0x8004520D},
     {"VOICE_CODEC_CHANNELS", board::voice::VOICE_CODEC_CHANNELS, 0x40045602},
+    {"VOICE_VERSION", board::voice::VOICE_VERSION, 0x4014560A},
+    {"VOICE_ECHO_BUSES", board::voice::VOICE_ECHO_BUSES, 0x2000560B},
+    {"MIX_RX_CLEAR", board::mixer::MIX_RX_CLEAR, 0x800C4D02},
+    {"MIX_RX_ADD", board::mixer::MIX_RX_ADD, 0x801C4D03},
+    {"MIX_RX_REMOVE", board::mixer::MIX_RX_REMOVE, 0x801C4D04},
+    {"MIX_TDM", board::mixer::MIX_TDM, 0x800C4D06},
+    {"MIX_ENUMERATE", board::mixer::MIX_ENUMERATE, 0x80104D07},
 };
 
 TEST(TargetAbi, RequestNumbersAreTheFixedValuesAndReachTheKernelWhole) {
@@ -148,6 +156,14 @@ TEST(TargetAbi, RequestNumbersMatchTheBoardKernelsEncodingOfTheirRecords) {
   EXPECT_EQ(rtp::RTP_SET_EVENT_PD, _IOWR('R', 12, rtp::rtp_pd_event_params));
   EXPECT_EQ(rtp::RTP_RESET_EVENT_PD, _IOW('R', 13, rtp::EventReset));
   EXPECT_EQ(board::voice::VOICE_CODEC_CHANNELS, _IOR('V', 2, board::voice::CodecQuery));
+  EXPECT_EQ(board::voice::VOICE_VERSION, _IOR('V', 10, board::voice::VersionInfo));
+  EXPECT_EQ(board::voice::VOICE_ECHO_BUSES, _IO('V', 11));
+  namespace mixer = board::mixer;
+  EXPECT_EQ(mixer::MIX_RX_CLEAR, _IOW('M', 2, mixer::MixSlot));
+  EXPECT_EQ(mixer::MIX_RX_ADD, _IOW('M', 3, mixer::MixRx));
+  EXPECT_EQ(mixer::MIX_RX_REMOVE, _IOW('M', 4, mixer::MixRx));
+  EXPECT_EQ(mixer::MIX_TDM, _IOW('M', 6, mixer::MixSlot));
+  EXPECT_EQ(mixer::MIX_ENUMERATE, _IOW('M', 7, mixer::MixUnit));
 #endif
 }
 

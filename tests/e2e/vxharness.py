@@ -178,6 +178,45 @@ def parse_message(data):
     return seq, slot, "command", None
 
 
+def read_signal_start(r):
+    """Reads a message's seq and slot and, for a signal, its alternative with r (a bit reader
+    with take, align and integer); returns (slot, alternative), the alternative None when the
+    message is no signal or its alternative is an extension."""
+    has_seq, has_slot = r.take(1), r.take(1)
+    if has_seq:
+        r.integer()
+    slot = None
+    if has_slot:
+        r.align()
+        slot = r.take(16)
+    if r.take(2) != 2 or r.take(1) != 0:
+        return slot, None
+    return slot, r.take(5)
+
+
+def wait_signal(controller, kept, parse, match, timeout=5.0):
+    """The first parse(frame) that match accepts, of the signal frames kept (taken from the
+    front) and then of those that arrive; the frames before it are dropped. None when none
+    comes within timeout or the daemon closes."""
+    deadline = time.monotonic() + timeout
+    while True:
+        while kept:
+            parsed = parse(kept.pop(0))
+            if match(parsed):
+                return parsed
+        remaining = deadline - time.monotonic()
+        if remaining <= 0:
+            return None
+        try:
+            frame = controller.raw_frame(remaining)
+        except socket.timeout:
+            return None
+        if frame is None:
+            return None
+        if parse_message(frame)[2] == "signal":
+            kept.append(frame)
+
+
 def answer_keeping_signals(controller, payload, kept):
     """Sends payload and returns the answer as parse_message gives it (None when the daemon
     closed); the signal frames that arrive before it are appended to kept."""

@@ -8,6 +8,7 @@
 
 #include <initializer_list>
 #include <iterator>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -104,10 +105,12 @@ class Controller {
   // The controller goes away: the services see OnDisconnect.
   void disconnect() { server.OnDisconnect(); }
 
-  // One command as the controller sends it; the messages it produced are collected.
-  void send(const LGCP::Command& command, int seq = 7) {
+  // One command as the controller sends it (for a slot, with its number); the messages it
+  // produced are collected.
+  void send(const LGCP::Command& command, int seq = 7, std::optional<unsigned> slot = {}) {
     LGCP::Message m;
     m.set_seq(seq);
+    if (slot) m.set_slot(*slot);
     m.get_pdu().set_command(command);
     static const ASN1::CoderEnv env(ASN1::CoderEnv::per);
     std::vector<char> bytes;

@@ -1,0 +1,49 @@
+#include "slots/MccSlot.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <iostream>
+
+MccSlot::MccSlot(int ch, int timeslot) : timeslot(timeslot), channel(::fcntl(ch, F_DUPFD_CLOEXEC, 0)) {
+  event.Bind("MccSlot::OnEvent", &MccSlot::OnEvent, this);
+  event.Schedule(channel, POLLIN);
+}
+
+MccSlot::~MccSlot() { event.Release(); }
+
+bool MccSlot::IUserData(std::vector<char> const& data) {
+  ssize_t n;
+  do n = ::write(channel.get(), data.data(), data.size());
+  while (n < 0 && errno == EINTR);
+  if (n == static_cast<ssize_t>(data.size())) return true;
+  std::cerr << *this << ": user data write fail: " << (n < 0 ? std::strerror(errno) : "short write") << std::endl;
+  return false;
+}
+
+void MccSlot::OnEvent(int, short revents) {
+  if (revents & (POLLIN | POLLHUP | POLLERR)) DoRead();
+}
+
+void MccSlot::DoRead() {
+  char frame[kMaxFrame];
+  for (int i = 0; i < kFramesPerPass; ++i) {
+    const ssize_t n = ::read(event.fd(), frame, sizeof frame);
+    if (n > 0) {
+      OnUserData(std::vector<char>(frame, frame + n));
+      continue;
+    }
+    if (n < 0 && errno == EINTR) continue;
+    if (n == 0) {
+      // The channel has ended: a watch that stayed would be served (with its hang-up) on every
+      // pass. The slot's own descriptor stays, so that writes fail instead of going to a
+      // reused number.
+      std::cerr << *this << ": channel closed" << std::endl;
+      event.Release();
+    }
+    return;
+  }
+}

@@ -1,0 +1,33 @@
+#pragma once
+// One raw channel of the HDLC controller device: user data from the controller is written to it
+// as frames, and every frame read from it goes to the controller as user data. Its timeslot is
+// connected like any other slot's.
+#include "foundation/Event.h"
+#include "slots/Slot.h"
+
+class MccSlot : public Slot {
+ public:
+  // Frames read per readiness report, so that a channel that never runs dry cannot hold the loop.
+  static constexpr int kFramesPerPass = 64;
+  static constexpr size_t kMaxFrame = 1024;
+
+  // Watches its own duplicate of the channel descriptor `channel`.
+  MccSlot(int channel, int timeslot);
+  ~MccSlot() override;
+
+  // One frame; false when the channel does not take it whole.
+  bool IUserData(std::vector<char> const& data) override;
+  bool IOnOutputStream() override { return true; }
+  bool IOnInputStream() override { return true; }
+  int IGetTransmitChannel() override { return timeslot; }
+  int IGetReceiveChannel() override { return timeslot; }
+  const char* GetName() const override { return "MCC"; }
+
+  void OnEvent(int fd, short revents);
+  void DoRead();
+
+  int timeslot;
+  // The channel, for writing; the watch reads its own duplicate and goes when the channel ends.
+  Fd channel;
+  Event event;
+};

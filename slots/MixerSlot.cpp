@@ -1,0 +1,90 @@
+#include "slots/MixerSlot.h"
+
+#include <iostream>
+
+#include "asn1/schemas/LGCP.h"
+#include "hardware/HwMux.h"
+#include "slots/Mixer.h"
+
+namespace Mixer {
+
+MixerSlot::~MixerSlot() {
+  TonecReceiver::CleanBeforeDestroy();
+  DSProcReceiver::CleanBeforeDestroy();
+}
+
+std::optional<bool> MixerSlot::CommonIoctl(LGCP::IoctlParams const& p) {
+  switch (p.getID()) {
+    case LGCP::IoctlParams::e_translateDTMF: translateDTMF(p.get_translateDTMF()); return true;
+    case LGCP::IoctlParams::e_dtmf_params: return configureDTMF(p.get_dtmf_params());
+    case LGCP::IoctlParams::e_vad_params: return configureVAD(p.get_vad_params());
+    case LGCP::IoctlParams::e_vad_enable: return enableVAD(p.get_vad_enable());
+    case LGCP::IoctlParams::e_vad_disable: return disableVAD();
+    case LGCP::IoctlParams::e_sd_params: return configureSD();
+    case LGCP::IoctlParams::e_sd_enable: return enableSD(p.get_sd_enable());
+    case LGCP::IoctlParams::e_sd_disable: return disableSD();
+    case LGCP::IoctlParams::e_iva_enable: return enableIVA(p.get_iva_enable());
+    case LGCP::IoctlParams::e_delays: {
+      const LGCP::Delays& d = p.get_delays();
+      if (d.has_selcal()) {
+        mixer->PutHeader(std::cerr);
+        std::cerr << "error: selcal delay isn't supported for mixer!!! Set to zero." << std::endl;
+      }
+      configureDelays(d.has_rx() ? static_cast<unsigned>(d.get_rx().getValue()) : 0u,
+                      d.has_tx() ? static_cast<unsigned>(d.get_tx().getValue()) : 0u, 0);
+      return true;
+    }
+    case LGCP::IoctlParams::e_tone_filter: {
+      const LGCP::ToneFilter& f = p.get_tone_filter();
+      configureToneFilter(static_cast<unsigned>(f.get_freq().getValue()), f.get_enable() ? 1u : 0u,
+                          f.get_duration_th_msec().getValue(), f.get_det_level_dB().getValue());
+      return true;
+    }
+  }
+  return std::nullopt;
+}
+
+bool TdmInput::IBeforeDestroy() {
+  HwMux::instance()->Disable(timeslot);
+  mixer->Release(*this);
+  return true;
+}
+
+bool TdmInput::Ioctl(LGCP::IoctlParams const& p) {
+  if (auto r = CommonIoctl(p)) return *r;
+  switch (p.getID()) {
+    case LGCP::IoctlParams::e_echoSuppressor: return echoCancel(p.get_echoSuppressor());
+    case LGCP::IoctlParams::e_dtmf_enable: return enableDTMF(p.get_dtmf_enable());
+    case LGCP::IoctlParams::e_dtmf_reject_enable: return enableDTMFReject(p.get_dtmf_reject_enable());
+    case LGCP::IoctlParams::e_iva_params: return configureIVA(p.get_iva_params());
+    case LGCP::IoctlParams::e_rx_gain:
+      configureRxGain(static_cast<char>(p.get_rx_gain().get_gainDB().getValue() & 0xFF));
+      return true;
+  }
+  return false;
+}
+
+bool TdmOutput::IBeforeDestroy() {
+  HwMux::instance()->Disable(timeslot);
+  mixer->Release(*this);
+  return true;
+}
+
+bool TdmOutput::Ioctl(LGCP::IoctlParams const& p) {
+  if (auto r = CommonIoctl(p)) return *r;
+  switch (p.getID()) {
+    case LGCP::IoctlParams::e_dtmf_disable: return disableToneGenerator(false);
+    case LGCP::IoctlParams::e_dtmf_reject_disable: return enableDTMFReject(false);
+    case LGCP::IoctlParams::e_tone_gen_enable: {
+      const LGCP::ToneGenerator& g = p.get_tone_gen_enable();
+      disableToneGenerator(false);
+      enableToneGenerator(static_cast<unsigned short>(g.get_freq().getValue()), 0,
+                          static_cast<unsigned short>(g.get_amp().getValue()), 0);
+      return true;
+    }
+    case LGCP::IoctlParams::e_tone_gen_disable: disableToneGenerator(true); return true;
+  }
+  return false;
+}
+
+}  // namespace Mixer

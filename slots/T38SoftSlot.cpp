@@ -1,0 +1,37 @@
+#include "slots/T38SoftSlot.h"
+
+#include <signal.h>
+
+#include <iostream>
+
+T38SoftSlot::T38SoftSlot(int pid, int timeslot) : pid(pid), timeslot(timeslot) {
+  childWait.Bind(this, &T38SoftSlot::OnT38Terminate);
+  childWait.Attach(pid);
+}
+
+void T38SoftSlot::PutHeader(std::ostream& os) const {
+  Put(os);
+  os << ": ";
+}
+
+void T38SoftSlot::IAfterCreate() {
+  OnChangeOutputStream(true);
+  OnChangeInputStream(true);
+}
+
+bool T38SoftSlot::IBeforeDestroy() {
+  if (pid >= 1) ::kill(pid, SIGTERM);
+  return true;
+}
+
+void T38SoftSlot::OnT38Terminate(int status) {
+  if ((status & 0x7F) == 0) {
+    PutHeader(std::clog);
+    std::clog << "t38 daemon terminated with code=" << ((status >> 8) & 0xFF) << std::endl;
+  } else if ((status & 0xFF) != 0x7F) {
+    PutHeader(std::clog);
+    std::clog << "t38 daemon terminated by signal=" << (status & 0x7F) << std::endl;
+  }
+  pid = -1;
+  OnAbort(status);
+}

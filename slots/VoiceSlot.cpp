@@ -1,0 +1,299 @@
+#include "slots/VoiceSlot.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <algorithm>
+#include <cstring>
+#include <iostream>
+
+#include "asn1/schemas/LGCP.h"
+#include "board/board.h"
+#include "board/mcc.h"
+#include "foundation/Paths.h"
+#include "slots/VoiceFactory.h"
+
+namespace {
+
+// Source readable, destination writable, and for players the destination's flush.
+ASync::Copy::EventsParams events(uint32_t flush) {
+  ASync::Copy::EventsParams e;
+  e.read = POLLIN;
+  e.write = POLLOUT;
+  e.flush = flush;
+  return e;
+}
+
+}  // namespace
+
+std::string dhost2str(TERM::HostAddress const& host) {
+  return static_cast<std::string const&>(host.get_iaddr()) + ":" + std::to_string(host.get_port().getValue());
+}
+
+// ---------------------------------------------------------------- VoiceSlot
+
+VoiceSlot::VoiceSlot() { deferred_.Bind(this, &VoiceSlot::RunDeferred); }
+
+void VoiceSlot::PutHeader(std::ostream& os) const { os << GetName() << "[" << Timeslot() << "]: "; }
+
+void VoiceSlot::Defer(std::function<void()> what) {
+  pending_.push_back(std::move(what));
+  deferred_.Activate();
+}
+
+void VoiceSlot::RunDeferred() {
+  deferred_.Deactivate();
+  std::vector<std::function<void()>> now;
+  now.swap(pending_);
+  for (auto& what : now) what();
+}
+
+// ---------------------------------------------------------------- players
+
+PlaySlotGeneric::PlaySlotGeneric(int ch)
+    : timeslot(board::ioctl_value(ch, board::mcc::MCC_TIMESLOT, 0)), channel(::fcntl(ch, F_DUPFD_CLOEXEC, 0)) {}
+
+PlaySlotGeneric::~PlaySlotGeneric() = default;
+
+bool PlaySlotGeneric::IBeforeDestroy() {
+  if (VoiceFactory* f = VoiceFactory::instance()) f->OnDestroy(this);
+  return true;
+}
+
+PlaySlotNetwork::PlaySlotNetwork(int ch, LGCP::PlayerParams_network const& p)
+    : PlaySlotGeneric(ch), address(dhost2str(p.get_host())), id(p.get_id().getValue()) {}
+
+bool PlaySlotNetwork::IOnOutputStream() {
+  if (state == fresh) {
+    state = connecting;
+    connector = std::make_unique<ASync::Connect>();
+    connector->Bind(&PlaySlotNetwork::OnConnect, this);
+    connector->Start(address, kConnectTimeoutMs);
+  }
+  OnChangeOutputStream(true);
+  return timeslot >= 0;
+}
+
+void PlaySlotNetwork::OnConnect(ASync::Connect::Status::Type status, Fd socket) {
+  Defer([this, status, socket] { Connected(status, socket); });
+}
+
+void PlaySlotNetwork::Connected(ASync::Connect::Status::Type status, Fd socket) {
+  if (state != connecting) return;
+  if (status != ASync::Connect::Status::connected) {
+    PutHeader(std::clog);
+    std::clog << "connection to " << address << " fail." << std::endl;
+    Release();
+    return;
+  }
+  PutHeader(std::clog);
+  std::clog << "connected to " << address << "." << std::endl;
+  LGCP::IoctlResponse started;
+  started.set_startPlaying();
+  OnIoctlResponse(started);
+  state = playing;
+  connector.reset();
+  // The stream id goes first, most significant byte first, whatever the host's byte order.
+  const uint32_t v = static_cast<uint32_t>(id);
+  const unsigned char word[4] = {static_cast<unsigned char>(v >> 24), static_cast<unsigned char>(v >> 16),
+                                 static_cast<unsigned char>(v >> 8), static_cast<unsigned char>(v)};
+  ssize_t n;
+  do n = ::send(socket.get(), word, sizeof word, MSG_NOSIGNAL);
+  while (n < 0 && errno == EINTR);
+  if (n != static_cast<ssize_t>(sizeof word)) {
+    std::cerr << "play failed" << std::endl;
+    Release();
+    return;
+  }
+  copy = std::make_unique<ASync::Copy>();
+  copy->set_events(events(POLLWRNORM));
+  copy->Bind(&PlaySlotNetwork::OnPlayComplete, this);
+  copy->Start(socket, channel);
+}
+
+void PlaySlotNetwork::OnPlayComplete(ASync::Copy::Status::Type status) {
+  Defer([this, status] { Played(status); });
+}
+
+void PlaySlotNetwork::Played(ASync::Copy::Status::Type status) {
+  if (state != playing) return;
+  if (status == ASync::Copy::Status::done) {
+    PutHeader(std::clog);
+    std::clog << "connection to " << address << " closed." << std::endl;
+  } else {
+    std::cerr << "play failed" << std::endl;
+  }
+  Release();
+}
+
+void PlaySlotNetwork::Release() {
+  state = ended;
+  OnChangeOutputStream(false);
+  copy.reset();
+  connector.reset();
+  OnAbort(0);
+}
+
+PlaySlotFile::PlaySlotFile(int ch, LGCP::PlayerParams_file const& p) : PlaySlotGeneric(ch), repeat(p.get_repeat().getValue()) {
+  for (const auto& name : p.get_name()) names.emplace_back(static_cast<std::string const&>(name));
+  abortDpc.Bind(this, &PlaySlotFile::delayed_abort);
+}
+
+bool PlaySlotFile::IOnOutputStream() {
+  if (!started) {
+    if (!restart()) {
+      abortDpc.Activate();
+      return false;
+    }
+    started = true;
+  }
+  OnChangeOutputStream(true);
+  return timeslot >= 0;
+}
+
+void PlaySlotFile::delayed_abort() {
+  // Once: an active call would run again on every pass.
+  abortDpc.Deactivate();
+  OnAbort(0);
+}
+
+bool PlaySlotFile::SafeName(std::string const& name) {
+  if (name.empty() || name.front() == '/' || name.find('\0') != std::string::npos) return false;
+  size_t start = 0;
+  while (start <= name.size()) {
+    const size_t end = std::min(name.find('/', start), name.size());
+    if (name.compare(start, end - start, "..") == 0) return false;
+    start = end + 1;
+  }
+  return true;
+}
+
+bool PlaySlotFile::restart() {
+  current = 0;
+  return next_phrase();
+}
+
+bool PlaySlotFile::next_phrase() {
+  while (current < names.size()) {
+    const std::string& name = names[current++];
+    if (!SafeName(name)) {
+      PutHeader(std::cerr);
+      std::cerr << "phrase name refused: " << name << std::endl;
+      continue;
+    }
+    file.close();
+    file.reset(::open(Paths::rooted(std::string(kFolder) + name).c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    struct stat st{};
+    // Only a regular file has an end to play up to.
+    if (!file || ::fstat(file.get(), &st) != 0 || !S_ISREG(st.st_mode)) {
+      file.close();
+      continue;
+    }
+    ::lseek(file.get(), 0, SEEK_SET);
+    copy = std::make_unique<ASync::Copy>();
+    copy->set_bufsize(kBufferSize);
+    copy->set_events(events(POLLWRNORM));
+    copy->Bind(&PlaySlotFile::OnPlayComplete, this);
+    copy->Start(file, channel);
+    return true;
+  }
+  return false;
+}
+
+void PlaySlotFile::OnPlayComplete(ASync::Copy::Status::Type status) {
+  Defer([this, status] { Played(status); });
+}
+
+void PlaySlotFile::Played(ASync::Copy::Status::Type status) {
+  if (!copy) return;  // released meanwhile
+  if (status != ASync::Copy::Status::done) {
+    Release();
+    return;
+  }
+  if (next_phrase()) return;
+  if (repeat != 0 && repeat-- == 1) {
+    Release();
+    return;
+  }
+  if (!restart()) OnAbort(0);
+}
+
+void PlaySlotFile::Release() {
+  OnChangeOutputStream(false);
+  copy.reset();
+  file.close();
+  OnAbort(0);
+}
+
+// ---------------------------------------------------------------- recorder
+
+RecordSlot::RecordSlot(std::string addr, int ts, int ch)
+    : timeslot(ts), channel(::fcntl(ch, F_DUPFD_CLOEXEC, 0)), address(std::move(addr)) {}
+
+RecordSlot::~RecordSlot() = default;
+
+bool RecordSlot::IBeforeDestroy() {
+  if (VoiceFactory* f = VoiceFactory::instance()) f->OnDestroy(this);
+  return true;
+}
+
+bool RecordSlot::IOnInputStream() {
+  connector = std::make_unique<ASync::Connect>();
+  connector->Bind(&RecordSlot::OnConnect, this);
+  connector->Start(address, kConnectTimeoutMs);
+  return true;
+}
+
+void RecordSlot::OnConnect(ASync::Connect::Status::Type status, Fd socket) {
+  // Only the attempt still held reports: one replaced by a new input has nothing to say.
+  ASync::Connect* attempt = connector.get();
+  Defer([this, attempt, status, socket] {
+    if (attempt == connector.get()) Connected(status, socket);
+  });
+}
+
+void RecordSlot::Connected(ASync::Connect::Status::Type status, Fd socket) {
+  if (status != ASync::Connect::Status::connected) {
+    PutHeader(std::clog);
+    std::clog << "connection to " << address << " fail." << std::endl;
+    StopRecording(LGCP::StopRecordingCause::connectionFail);
+    return;
+  }
+  PutHeader(std::clog);
+  std::clog << "connected to " << address << "." << std::endl;
+  connector.reset();
+  copy = std::make_unique<ASync::Copy>();
+  copy->set_events(events(0));
+  copy->Bind(&RecordSlot::OnRecordComplete, this);
+  copy->Start(channel, socket);
+}
+
+void RecordSlot::OnRecordComplete(ASync::Copy::Status::Type status) {
+  ASync::Copy* running = copy.get();
+  Defer([this, running, status] {
+    if (running == copy.get()) Recorded(status);
+  });
+}
+
+void RecordSlot::Recorded(ASync::Copy::Status::Type status) {
+  if (status == ASync::Copy::Status::done) {
+    PutHeader(std::clog);
+    std::clog << "connection to " << address << " closed." << std::endl;
+    StopRecording(LGCP::StopRecordingCause::userRequest);
+  } else {
+    std::cerr << "record aborted" << std::endl;
+    StopRecording(LGCP::StopRecordingCause::connectionAborted);
+  }
+}
+
+void RecordSlot::StopRecording(int cause) {
+  copy.reset();
+  connector.reset();
+  LGCP::IoctlResponse stopped;
+  stopped.set_stopRecording(static_cast<LGCP::StopRecordingCause::NamedNumber>(cause));
+  OnIoctlResponse(stopped);
+}

@@ -1,0 +1,117 @@
+// What the media slots take from outside: controller frames for mixer, ext, MCC and echo slots;
+// frames arriving on MCC slot channels; the mixer units, channel counts and echo buses the
+// drivers report to a resource query; the T.38 engine's instance reply; and phrase names and
+// hosts of the voice slots. After every step the slot table and the mixers must agree.
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "board/sim/SimBoard.h"
+#include "control/CtrlSrvServer.h"
+#include "foundation/Multiplexer.h"
+#include "slots/EchoFactory.h"
+#include "slots/ExtFactory.h"
+#include "slots/MccFactory.h"
+#include "slots/MccSlot.h"
+#include "slots/Mixer.h"
+#include "slots/MixerFactory.h"
+#include "slots/MixerSlot.h"
+#include "slots/Slots.h"
+#include "slots/T38SoftFactory.h"
+#include "slots/VoiceFactory.h"
+#include "slots/VoiceSlot.h"
+#include "tests/fuzz/DeviceRecords.h"
+
+namespace {
+
+using board::sim::SimBoard;
+
+struct Setup {
+  Setup() {
+    fuzz::quiet_with_event_traces();
+    ctrlServer.Bind(Slots::instance());
+  }
+  Mixer::MixerFactory mixer;
+  ExtFactory ext;
+  MccFactory mcc;
+  EchoFactory echo;
+};
+
+int32_t word(std::span<const uint8_t> r, size_t at) {
+  uint32_t v = 0;
+  for (size_t i = at; i < at + 4; ++i) v = (v << 8) | (i < r.size() ? r[i] : 0);
+  return static_cast<int32_t>(v);
+}
+
+void check(const Setup& setup) {
+  Slots& slots = *Slots::instance();
+  for (Mixer::Mixer* m : setup.mixer.mixers) {
+    if (m->stale) __builtin_trap();
+    for (Mixer::MixerSlot* port : m->slots)
+      if (port->mixer != m || std::find(slots.Live().begin(), slots.Live().end(), port) == slots.Live().end())
+        __builtin_trap();
+  }
+  for (Slot* s : slots.Live())
+    if (auto* port = dynamic_cast<Mixer::MixerSlot*>(s))
+      if (std::find(port->mixer->slots.begin(), port->mixer->slots.end(), port) == port->mixer->slots.end())
+        __builtin_trap();
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  static Setup setup;
+  SimBoard& sim = SimBoard::instance();
+  Slots& slots = *Slots::instance();
+  fuzz::for_each_record(data, size, [&](uint8_t selector, std::span<const uint8_t> r) {
+    switch (selector % 6) {
+      case 0:  // one controller frame
+        ctrlServer.OnMessage(reinterpret_cast<const char*>(r.data()), static_cast<int>(r.size()));
+        break;
+      case 1: {  // a frame on the channel of one MCC slot
+        std::vector<MccSlot*> mccs;
+        for (Slot* s : slots.Live())
+          if (auto* m = dynamic_cast<MccSlot*>(s)) mccs.push_back(m);
+        if (mccs.empty() || r.empty()) break;
+        sim.hdlc_frame(mccs[r[0] % mccs.size()]->timeslot, r.subspan(1));
+        multiplexer.run_once(0);
+        break;
+      }
+      case 2: {  // a mixer unit as the driver reports it, or its end; then a resource query
+        auto& units = sim.state().mixer.units;
+        const int32_t unit = r.empty() ? 0 : r[0] % 8;
+        if (r.size() < 9) units.erase(unit);
+        else units[unit] = board::sim::MixerUnit{word(r, 1) % 80, word(r, 5), {}};
+        slots.UpdateHardwareResources();
+        break;
+      }
+      case 3:  // the echo buses fitted; then a resource query
+        sim.state().voice.echo_buses = static_cast<uint32_t>(word(r, 0));
+        slots.UpdateHardwareResources();
+        break;
+      case 4: {  // the T.38 engine's reply line
+        std::string line(r.begin(), r.begin() + static_cast<std::ptrdiff_t>(std::min<size_t>(r.size(), 31)));
+        if (T38SoftFactory::ParseInstances(line.c_str()) < 0) __builtin_trap();
+        break;
+      }
+      case 5: {  // a phrase name and a host
+        const std::string text(r.begin(), r.end());
+        const bool safe = PlaySlotFile::SafeName(text);
+        if (safe && (text.empty() || text[0] == '/' || text == ".." || text.rfind("../", 0) == 0)) __builtin_trap();
+        TERM::HostAddress host;
+        host.set_iaddr(text);
+        host.set_port(r.empty() ? 0 : r[0]);
+        VoiceFactory::ValidHost(host);
+        break;
+      }
+    }
+    check(setup);
+  });
+  slots.OnDisconnect();
+  while (!slots.Pending().empty()) slots.int_destroy(slots.Pending().front());
+  if (!slots.Live().empty()) __builtin_trap();
+  sim.state().mixer = board::sim::SimMixer{};
+  sim.state().voice.echo_buses = 0;
+  return 0;
+}

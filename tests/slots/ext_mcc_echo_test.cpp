@@ -1,0 +1,195 @@
+// Ext, MCC and echo slots on the simulated board: an ext slot's receive side follows its
+// activation, an MCC slot passes user data both ways on its controller channel (and says when
+// a write fails), and echo slots exist only on the buses the voice driver reports.
+#include <gtest/gtest.h>
+
+#include "board/hal.h"
+#include "board/mcc.h"
+#include "hardware/HwMux.h"
+#include "slots/EchoFactory.h"
+#include "slots/ExtFactory.h"
+#include "slots/MccFactory.h"
+#include "slots/MccSlot.h"
+#include "tests/slots/MediaFixture.h"
+
+namespace {
+
+using namespace mediatest;
+
+auto ext(int tx, int rx) {
+  return [=](LGCP::CreateParams& p) {
+    LGCP::ExtParams& e = p.select_ext();
+    e.set_transmitter(tx);
+    e.set_receiver(rx);
+  };
+}
+auto mcc(LGCP::MccType::NamedNumber type, LGCP::MccMode::NamedNumber mode = LGCP::MccMode::standard) {
+  return [=](LGCP::CreateParams& p) {
+    LGCP::MccParams& m = p.select_mcc();
+    m.set_type(type);
+    m.set_mode(mode);
+  };
+}
+auto echo(int bus, int channel) {
+  return [=](LGCP::CreateParams& p) {
+    LGCP::EchoParams& e = p.select_echo();
+    e.set_bus(bus);
+    e.set_channel(channel);
+  };
+}
+
+class SmallSlotsTest : public MediaTest {
+ protected:
+  void TearDown() override {
+    MediaTest::TearDown();
+    sim().state().voice.echo_buses = 0;
+  }
+  int activate() {
+    LGCP::Command c;
+    c.select_activate().select_empty();
+    return send(c);
+  }
+  std::string sw(int channel) {
+    const auto& e = sim().state().mux.entry(channel);
+    using K = board::sim::SimSwitch::Entry;
+    if (e.kind == K::connected) return "from " + std::to_string(e.source);
+    return e.kind == K::constant ? "idle" : "disabled";
+  }
+  ExtFactory extFactory;
+  MccFactory mccFactory;
+};
+
+TEST_F(SmallSlotsTest, AnExtSlotTakesAnInputOnlyWhileActivated) {
+  const int rx = HwMux::kFirstOutput + 5;
+  ASSERT_EQ(create(ext(30, rx)), hwtest::kSuccess);
+  ASSERT_EQ(create(ext(31, HwMux::kFirstOutput + 6), 4), hwtest::kSuccess);
+  auto signals = ctl.signals();
+  ASSERT_EQ(signals.size(), 2u);
+  EXPECT_TRUE(signals[0].is_transmitter() && signals[0].get_transmitter().get_active() == 30);
+
+  EXPECT_EQ(connect(4, 3), LGCP::ErrorCause::connectFail);
+  EXPECT_TRUE(logged("don't have input stream from"));
+  ASSERT_EQ(activate(), hwtest::kSuccess);
+  EXPECT_EQ(sw(rx), "idle") << "activation puts the receive channel to idle";
+  signals = ctl.signals();
+  ASSERT_EQ(signals.size(), 1u);
+  EXPECT_TRUE(signals[0].is_receiver() && signals[0].get_receiver().get_active() == rx);
+  ASSERT_EQ(connect(4, 3), hwtest::kSuccess);
+  EXPECT_EQ(sw(rx), "from 31");
+
+  ASSERT_EQ(simple(&LGCP::Command::set_deactivate), hwtest::kSuccess);
+  EXPECT_EQ(sw(rx), "disabled");
+  EXPECT_EQ(Slots::instance()->Find(3)->source, nullptr) << "going inactive takes the input off its source";
+  ASSERT_EQ(activate(), hwtest::kSuccess);
+  ASSERT_EQ(simple(&LGCP::Command::set_destroy), hwtest::kSuccess);
+  EXPECT_EQ(sw(rx), "disabled");
+}
+
+TEST_F(SmallSlotsTest, AnMccSlotPassesUserDataBothWays) {
+  ASSERT_EQ(create(mcc(LGCP::MccType::bri)), hwtest::kSuccess) << log.all();
+  auto alloc = requests(Device::mcc, board::mcc::MCC_ALLOCATE);
+  ASSERT_EQ(alloc.size(), 1u);
+  EXPECT_EQ(alloc[0].bytes(), (std::vector<uint8_t>{0, 0, 0, 1, 0, 0, 2, 0, 0, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0, 1}));
+  EXPECT_TRUE(logged("mcc: MCC_ALLOCATE type=1"));
+  auto* slot = dynamic_cast<MccSlot*>(Slots::instance()->Find(3));
+  ASSERT_NE(slot, nullptr);
+  const int channel = slot->timeslot;
+  EXPECT_GE(channel, board::sim::SimBoard::kFirstHdlcChannel);
+  EXPECT_EQ(slot->IGetTransmitChannel(), channel);
+  EXPECT_TRUE(ctl.signals().empty()) << "an MCC slot reports no stream";
+
+  LGCP::Command data;
+  data.set_userData(std::string("\x01\x02\x03", 3));
+  ASSERT_EQ(send(data), hwtest::kSuccess);
+  EXPECT_EQ(sim().frames_sent(channel), (std::vector<board::sim::Bytes>{{1, 2, 3}}));
+
+  const std::vector<uint8_t> big(1024, 0x5A);
+  ASSERT_TRUE(sim().hdlc_frame(channel, std::vector<uint8_t>{9, 8}));
+  ASSERT_TRUE(sim().hdlc_frame(channel, big));
+  pass();
+  auto signals = ctl.signals();
+  ASSERT_EQ(signals.size(), 2u);
+  ASSERT_TRUE(signals[0].is_userData());
+  EXPECT_EQ(static_cast<const std::string&>(signals[0].get_userData()), std::string("\x09\x08", 2));
+  EXPECT_EQ(signals[1].get_userData().size(), 1024u);
+
+  // A write the channel does not take is answered as a failure.
+  sim().stall(channel, true);
+  LGCP::Command flood;
+  flood.set_userData(std::string(15000, 'x'));
+  int refused = 0;
+  for (int i = 0; i < 64 && refused == 0; ++i) refused += send(flood) == LGCP::ErrorCause::unsupported;
+  EXPECT_EQ(refused, 1);
+  EXPECT_TRUE(logged("user data write fail: Resource temporarily unavailable")) << log.all();
+  sim().stall(channel, false);
+
+  // The end of the channel ends the reader: no signal, and no watch served on every pass.
+  ASSERT_TRUE(sim().hangup_channel(channel));
+  pass(5);
+  EXPECT_TRUE(ctl.signals().empty());
+  EXPECT_EQ(slot->event.fd(), -1);
+  const std::string closed = "03:MCC: channel closed";
+  const std::string all = log.all();
+  ASSERT_NE(all.find(closed), std::string::npos);
+  EXPECT_EQ(all.find(closed, all.find(closed) + 1), std::string::npos) << "read once, not on every pass";
+  EXPECT_EQ(send(data), LGCP::ErrorCause::unsupported);
+}
+
+TEST_F(SmallSlotsTest, MccCreatesAllocateTheirKindAndReportTheFreeChannels) {
+  ASSERT_EQ(create(mcc(LGCP::MccType::transparent, LGCP::MccMode::ss7)), hwtest::kSuccess);
+  EXPECT_EQ(requests(Device::mcc, board::mcc::MCC_ALLOCATE).back().arg("type"), 3) << "ss7 whatever the type";
+  ASSERT_EQ(create(mcc(LGCP::MccType::transparent), 4), hwtest::kSuccess);
+  EXPECT_EQ(requests(Device::mcc, board::mcc::MCC_ALLOCATE).back().arg("type"), 2);
+
+  sim().state().mcc_data_capacity = 10;
+  sim().state().mcc_bri_capacity = 4;
+  sim().state().mcc_transparent_capacity = 6;
+  LGCP::Resources r = query();
+  EXPECT_EQ(r.get_mcc_data(), 9);
+  EXPECT_EQ(r.get_mcc_bri(), 4);
+  EXPECT_EQ(r.get_mcc_trans(), 5);
+
+  sim().fail_next(Device::mcc, EIO);
+  r = query();
+  EXPECT_EQ(r.get_mcc_data(), 0);
+  sim().fail_open(Device::mcc, ENODEV);
+  EXPECT_EQ(create(mcc(LGCP::MccType::data), 5), LGCP::ErrorCause::insufficientResources);
+  EXPECT_TRUE(logged("mcc: fail to open MCC device: No such device"));
+  sim().fail_open(Device::mcc, 0);
+  sim().state().mcc_bri_capacity = 0;
+  EXPECT_EQ(create(mcc(LGCP::MccType::bri), 5), LGCP::ErrorCause::insufficientResources);
+  EXPECT_TRUE(logged("MCC_ALLOCATE fail: No space left on device"));
+  sim().state().mcc_bri_capacity = 8;
+  sim().state().mcc_data_capacity = 32;
+  sim().state().mcc_transparent_capacity = 16;
+}
+
+TEST_F(SmallSlotsTest, EchoSlotsExistOnlyOnTheBusesTheDriverReports) {
+  EchoFactory factory;
+  EXPECT_TRUE(logged("Scanning echo channels ..."));
+  EXPECT_EQ(create(echo(0, 1)), LGCP::ErrorCause::insufficientResources);
+  EXPECT_EQ(query().get_echoBus().size(), 0u);
+
+  sim().state().voice.echo_buses = 0x8005;  // buses 0, 2 and 15
+  auto buses = query().get_echoBus();
+  ASSERT_EQ(buses.size(), 3u);
+  EXPECT_EQ(buses[0], 0);
+  EXPECT_EQ(buses[1], 2);
+  EXPECT_EQ(buses[2], 15);
+  ASSERT_EQ(create(echo(2, 7)), hwtest::kSuccess);
+  Slot* s = Slots::instance()->Find(3);
+  EXPECT_EQ(s->IGetTransmitChannel(), 71);
+  EXPECT_EQ(s->IGetReceiveChannel(), 71);
+  auto signals = ctl.signals();
+  ASSERT_EQ(signals.size(), 2u);
+  EXPECT_TRUE(signals[0].is_transmitter() && signals[1].is_receiver());
+  EXPECT_EQ(create(echo(1, 7), 4), LGCP::ErrorCause::insufficientResources);
+  EXPECT_EQ(create(echo(16, 7), 4), LGCP::ErrorCause::insufficientResources);
+  EXPECT_EQ(create(echo(-1, 7), 4), LGCP::ErrorCause::insufficientResources);
+
+  // A driver without the request has no bus.
+  sim().fail_next(Device::voice, ENOTTY);
+  EXPECT_EQ(query().get_echoBus().size(), 0u);
+}
+
+}  // namespace

@@ -1,0 +1,273 @@
+// Conference mixer ports on the simulated mixer device, driven through the Slots service: units
+// found by the resource query, inputs and outputs with their sums, connections through the
+// switch, ioctls on their timeslots, and units that disappear.
+#include <gtest/gtest.h>
+
+#include "board/dsp.h"
+#include "board/hal.h"
+#include "board/mixer.h"
+#include "board/sim/SimMixer.h"
+#include "hardware/HwMux.h"
+#include "slots/ExtFactory.h"
+#include "slots/Mixer.h"
+#include "slots/MixerFactory.h"
+#include "slots/MixerSlot.h"
+#include "tests/slots/MediaFixture.h"
+
+namespace {
+
+using namespace mediatest;
+using board::sim::SimMixer;
+using Sum = std::map<std::pair<int32_t, int32_t>, int32_t>;
+
+void tdm(LGCP::MixerChannel& c, int v) { c.set_tdm(v); }
+
+auto output(int unit, int channel, std::vector<std::pair<int, int>> inputs = {}) {
+  return [=](LGCP::CreateParams& p) {
+    LGCP::MixerOutParams& o = p.select_mixerOut();
+    o.set_unit(unit);
+    tdm(o.get_channel(), channel);
+    for (auto [ch, gain] : inputs) {
+      LGCP::MixerInput in;
+      tdm(in.get_channel(), ch);
+      in.set_gain(gain);
+      o.get_inputs().push_back(in);
+    }
+  };
+}
+
+auto input(int unit, int channel, std::optional<int> summator = {}, bool ecm = false, bool rtpSummator = false) {
+  return [=](LGCP::CreateParams& p) {
+    LGCP::MixerInParams& i = p.select_mixerIn();
+    i.set_unit(unit);
+    tdm(i.get_channel(), channel);
+    if (summator) tdm(i.include_summator(), *summator);
+    if (rtpSummator) i.include_summator().set_rtp(1);
+    if (ecm) {
+      i.include_ecm().set_ec(true);
+      i.get_ecm().set_es(false);
+    }
+  };
+}
+
+class MixerTest : public MediaTest {
+ protected:
+  void SetUp() override {
+    MediaTest::SetUp();
+    auto& m = sim().state().mixer;
+    m.units.clear();
+    m.set_unit(0, 8, 4);
+    m.set_unit(2, 6, 6);
+  }
+  void TearDown() override {
+    MediaTest::TearDown();
+    sim().state().mixer = SimMixer{};
+  }
+  static Sum sum(int unit, int channel) { return *sim().state().mixer.sum(unit, channel); }
+  Mixer::MixerSlot* port(unsigned n = 3) { return dynamic_cast<Mixer::MixerSlot*>(Slots::instance()->Find(n)); }
+
+  Mixer::MixerFactory factory;
+};
+
+TEST_F(MixerTest, UnitsExistOnlyOnceAQueryFoundThemAndReportTheSmallestCounts) {
+  EXPECT_EQ(create(output(0, 1)), LGCP::ErrorCause::insufficientResources) << "no query yet";
+  EXPECT_EQ(create(input(0, 1)), LGCP::ErrorCause::insufficientResources);
+
+  sim().state().mixer.units[0].sums[3][{0, 3}] = 5;  // left over from before the start
+  LGCP::Resources r = query();
+  const auto& list = r.get_mixer();
+  ASSERT_EQ(list.size(), 2u);
+  EXPECT_EQ(list[0].get_unit(), 0);
+  EXPECT_EQ(list[1].get_unit(), 2);
+  for (unsigned i = 0; i < 2; ++i) {
+    EXPECT_EQ(list[i].get_tdm_inputs(), 6);
+    EXPECT_EQ(list[i].get_tdm_outputs(), 6);
+    EXPECT_EQ(list[i].get_mixer_inputs(), 4);
+    EXPECT_EQ(list[i].get_dpu_per_mixer(), 770);
+    EXPECT_EQ(list[i].get_dpu_per_ec(), 17);
+    EXPECT_EQ(list[i].get_dpu_per_lms(), 24);
+  }
+  // A new unit starts with every channel cleared, up to the smallest channel count.
+  EXPECT_TRUE(sum(0, 3).empty());
+  EXPECT_EQ(requests(Device::mixer, board::mixer::MIX_RX_CLEAR).size(), 12u);
+  EXPECT_TRUE(factory.versionValid);
+  EXPECT_STREQ(factory.driverVersion, "sim-voice 1.0");
+
+  // A second query keeps the units it finds again, without clearing them.
+  sim().clear_requests();
+  EXPECT_EQ(query().get_mixer().size(), 2u);
+  EXPECT_TRUE(requests(Device::mixer, board::mixer::MIX_RX_CLEAR).empty());
+
+  EXPECT_EQ(create(output(1, 0)), LGCP::ErrorCause::insufficientResources) << "unit 1 does not exist";
+  EXPECT_EQ(create(output(2, 6)), LGCP::ErrorCause::insufficientResources) << "the limit is exclusive";
+  EXPECT_EQ(create(input(0, 6)), LGCP::ErrorCause::insufficientResources) << "unit 0 has 8, but the smallest is 6";
+  EXPECT_EQ(create(input(0, -1)), LGCP::ErrorCause::insufficientResources);
+  EXPECT_EQ(create([](LGCP::CreateParams& p) {
+              LGCP::RtpOnMixerParams& r = p.select_rtpOnMixer();
+              r.set_unit(0);
+            }),
+            LGCP::ErrorCause::insufficientResources);
+
+  sim().state().voice.version = "v";
+  sim().fail_open(Device::voice, EACCES);
+  query();
+  EXPECT_TRUE(logged("device \"/dev/voice\" open fail: Permission denied")) << log.all();
+  sim().fail_open(Device::voice, 0);
+  sim().fail_next(Device::voice, EIO);
+  query();
+  EXPECT_FALSE(factory.versionValid);
+}
+
+TEST_F(MixerTest, OutputsSumTheirInputsAndInputsJoinTheirSummator) {
+  query();
+  ASSERT_EQ(create(output(0, 1)), hwtest::kSuccess) << log.all();
+  EXPECT_EQ(sum(0, 1), (Sum{{{0, 1}, 32767}})) << "an output without inputs carries its own channel";
+  EXPECT_EQ(names(Device::mixer).back(), "MIX_TDM");
+  EXPECT_EQ(port()->timeslot, SimMixer::timeslot(0, 1));
+  EXPECT_EQ(port()->IGetTransmitChannel(), SimMixer::timeslot(0, 1));
+  EXPECT_EQ(port()->IGetReceiveChannel(), -1) << "an output has no input";
+
+  ASSERT_EQ(create(output(0, 2, {{3, 100}, {4, -200}}), 4), hwtest::kSuccess);
+  EXPECT_EQ(sum(0, 2), (Sum{{{0, 3}, 100}, {{0, 4}, -200}}));
+  auto adds = requests(Device::mixer, board::mixer::MIX_RX_ADD);
+  ASSERT_GE(adds.size(), 2u);
+  board::mixer::MixRx want;
+  want.rx = {0, 0, 2};
+  want.tx = {0, 0, 4};
+  want.gain = -200;
+  EXPECT_EQ(adds.back().bytes(), std::vector<uint8_t>(reinterpret_cast<uint8_t*>(&want),
+                                                      reinterpret_cast<uint8_t*>(&want) + sizeof want));
+
+  // An input joins its summing point at full gain, and leaves it when destroyed.
+  ASSERT_EQ(create(input(0, 3, 2, true), 5), hwtest::kSuccess);
+  auto* in = dynamic_cast<Mixer::TdmInput*>(port(5));
+  ASSERT_NE(in, nullptr);
+  EXPECT_TRUE(in->summed);
+  EXPECT_EQ(in->summator, 2);
+  EXPECT_EQ(sum(0, 2).at({0, 3}), 32767);
+  EXPECT_TRUE(sim().state().tones[static_cast<uint32_t>(in->timeslot)].echo_canceller) << "ecm switches the canceller";
+  EXPECT_EQ(in->IGetReceiveChannel(), SimMixer::timeslot(0, 3));
+
+  ASSERT_EQ(simple(&LGCP::Command::set_destroy, 5), hwtest::kSuccess);
+  EXPECT_EQ(sum(0, 2), (Sum{{{0, 4}, -200}}));
+  auto disable = requests(Device::hal, board::hal::MUX_DISABLE);
+  ASSERT_FALSE(disable.empty());
+  EXPECT_EQ(disable.back().arg("channel"), SimMixer::timeslot(0, 3));
+
+  // An input whose summing point is not a TDM channel is made without one.
+  ASSERT_EQ(create(input(0, 5, {}, false, true), 6), hwtest::kSuccess);
+  EXPECT_TRUE(logged("wrong summator coding !"));
+  EXPECT_EQ(dynamic_cast<Mixer::TdmInput*>(port(6))->summator, -1);
+
+  // A destroyed output loses its inputs.
+  ASSERT_EQ(simple(&LGCP::Command::set_destroy, 4), hwtest::kSuccess);
+  EXPECT_TRUE(sum(0, 2).empty());
+  EXPECT_TRUE(logged("mixer [0]: clear tdm output 2"));
+
+  // An input the device refuses leaves no slot.
+  sim().state().mixer.units[0].inputs = 1;
+  EXPECT_EQ(create(output(0, 2, {{3, 1}, {4, 1}}), 4), LGCP::ErrorCause::insufficientResources);
+  EXPECT_EQ(sum(0, 2), (Sum{{{0, 3}, 1}})) << "the inputs added before the failure stay";
+  EXPECT_TRUE(logged("MIX_RX_ADD fail : No space left on device"));
+}
+
+TEST_F(MixerTest, PortsConnectThroughTheSwitch) {
+  query();
+  ExtFactory ext;
+  ASSERT_EQ(create(output(0, 1)), hwtest::kSuccess);
+  ASSERT_EQ(create(input(0, 2), 4), hwtest::kSuccess);
+  ASSERT_EQ(create([](LGCP::CreateParams& p) {
+              LGCP::ExtParams& e = p.select_ext();
+              e.set_transmitter(40);
+              e.set_receiver(HwMux::kFirstOutput + 9);
+            }, 5),
+            hwtest::kSuccess);
+  ctl.signals();
+  ASSERT_EQ(connect(5, 4), hwtest::kSuccess) << log.all();
+  EXPECT_EQ(sim().state().mux.entry(SimMixer::timeslot(0, 2)).source, 40) << "the ext slot feeds the mixer input";
+  EXPECT_EQ(connect(4, 5), LGCP::ErrorCause::connectFail) << "an input has no output";
+}
+
+TEST_F(MixerTest, IoctlsReachTheToneAndDspDevicesOfThePortTimeslot) {
+  query();
+  ASSERT_EQ(create(output(0, 1)), hwtest::kSuccess);
+  ASSERT_EQ(create(input(0, 2), 4), hwtest::kSuccess);
+  const uint32_t out = static_cast<uint32_t>(SimMixer::timeslot(0, 1)), in = static_cast<uint32_t>(SimMixer::timeslot(0, 2));
+
+  EXPECT_EQ(ioctl([](LGCP::IoctlParams& p) { p.set_dtmf_enable(true); }, 4), hwtest::kSuccess);
+  EXPECT_TRUE(sim().state().tones[in].detector);
+  EXPECT_EQ(ioctl([](LGCP::IoctlParams& p) { p.set_dtmf_enable(true); }), LGCP::ErrorCause::unsupported)
+      << "an output detects no digits";
+  EXPECT_EQ(ioctl([](LGCP::IoctlParams& p) { p.set_echoSuppressor(true); }, 4), hwtest::kSuccess);
+  EXPECT_EQ(ioctl([](LGCP::IoctlParams& p) { p.set_echoSuppressor(true); }), LGCP::ErrorCause::unsupported);
+  EXPECT_EQ(ioctl([](LGCP::IoctlParams& p) { p.set_vad_enable(true); }), hwtest::kSuccess);
+  EXPECT_EQ(sim().state().dsp[out].enabled, 1u);
+
+  EXPECT_EQ(ioctl([](LGCP::IoctlParams& p) {
+              LGCP::ToneGenerator& g = p.select_tone_gen_enable();
+              g.set_freq(1000);
+              g.set_amp(512);
+            }),
+            hwtest::kSuccess);
+  EXPECT_EQ(sim().state().tones[out].frequency1, 1000);
+  EXPECT_EQ(sim().state().tones[out].amplitude1, 512);
+  EXPECT_EQ(ioctl([](LGCP::IoctlParams& p) { p.set_tone_gen_disable(); }), hwtest::kSuccess);
+  EXPECT_EQ(ioctl([](LGCP::IoctlParams& p) { p.set_tone_gen_disable(); }, 4), LGCP::ErrorCause::unsupported);
+
+  log.clear();
+  EXPECT_EQ(ioctl([](LGCP::IoctlParams& p) {
+              LGCP::Delays& d = p.select_delays();
+              d.set_rx(20);
+              d.set_selcal(7);
+            }, 4),
+            hwtest::kSuccess);
+  EXPECT_TRUE(logged("mixer [0]: error: selcal delay isn't supported for mixer!!! Set to zero.")) << log.all();
+  auto configure = requests(Device::dsp, board::dsp::DSPROC_CONFIGURE);
+  ASSERT_FALSE(configure.empty());
+  EXPECT_EQ(configure.back().arg("timeslot"), in);
+
+  // Tone events of the input become signals; the output reports the end of its tones only.
+  ctl.signals();
+  sim().dtmf_event(in, 5, 11);
+  sim().dtmf_event(out, 6, 12);
+  pass(2);
+  auto signals = ctl.signals();
+  ASSERT_EQ(signals.size(), 1u) << log.all();
+  EXPECT_TRUE(signals[0].is_tonec());
+}
+
+TEST_F(MixerTest, AUnitThatDisappearsAbortsItsPortsAndGoesWithTheLast) {
+  query();
+  ASSERT_EQ(create(output(2, 1)), hwtest::kSuccess);
+  ASSERT_EQ(create(input(2, 2), 4), hwtest::kSuccess);
+  ctl.signals();
+  sim().state().mixer.units.erase(2);
+  EXPECT_EQ(query().get_mixer().size(), 1u);
+  int aborts = 0;
+  for (const LGCP::Signal& s : querySignals) aborts += s.is_abort() && s.get_abort() == 0;
+  EXPECT_EQ(aborts, 2);
+  EXPECT_EQ(factory.findMixer(2), nullptr);
+  EXPECT_EQ(create(output(2, 3), 5), LGCP::ErrorCause::insufficientResources);
+  // The ports stay until destroyed; the mixer object goes with the last of them.
+  EXPECT_EQ(simple(&LGCP::Command::set_destroy, 3), hwtest::kSuccess);
+  EXPECT_EQ(simple(&LGCP::Command::set_destroy, 4), hwtest::kSuccess);
+
+  // A unit that comes back is a new unit, cleared again.
+  sim().state().mixer.set_unit(2, 6, 6);
+  EXPECT_EQ(query().get_mixer().size(), 2u);
+  EXPECT_EQ(create(output(2, 3), 5), hwtest::kSuccess);
+}
+
+TEST_F(MixerTest, CountsADriverReportsAreBounded) {
+  auto& units = sim().state().mixer.units;
+  units.clear();
+  units[1] = board::sim::MixerUnit{1 << 30, -5, {}};
+  LGCP::Resources r = query();
+  ASSERT_EQ(r.get_mixer().size(), 1u);
+  EXPECT_EQ(r.get_mixer()[0].get_tdm_inputs(), Mixer::MixerFactory::kMaxChannels);
+  EXPECT_EQ(r.get_mixer()[0].get_mixer_inputs(), 0);
+  EXPECT_EQ(requests(Device::mixer, board::mixer::MIX_RX_CLEAR).size(), static_cast<size_t>(Mixer::MixerFactory::kMaxChannels))
+      << "a reset issues one clear per channel it believes in";
+}
+
+}  // namespace

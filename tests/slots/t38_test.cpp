@@ -1,0 +1,218 @@
+// The software T.38 slot with the stand-in engine (tests/e2e/t38_standin.py) installed under a
+// private path root: the instance query, the engine's argument list and channel, and the ends
+// of the engine that the controller hears of.
+#include <gtest/gtest.h>
+
+#include <netinet/in.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/socket.h>
+
+#include <climits>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "board/mcc.h"
+#include "foundation/ChildWait.h"
+#include "slots/T38SoftFactory.h"
+#include "slots/T38SoftSlot.h"
+#include "tests/slots/MediaFixture.h"
+#include "tests/support/TempDir.h"
+
+namespace {
+
+using namespace mediatest;
+namespace fs = std::filesystem;
+
+struct Udp {
+  Fd fd{::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0)};
+  uint16_t port = 0;
+  Udp() {
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::bind(fd.get(), reinterpret_cast<sockaddr*>(&a), sizeof a);
+    socklen_t n = sizeof a;
+    ::getsockname(fd.get(), reinterpret_cast<sockaddr*>(&a), &n);
+    port = ntohs(a.sin_port);
+  }
+  std::string receive() {
+    char buf[2048];
+    const ssize_t n = ::recv(fd.get(), buf, sizeof buf, MSG_DONTWAIT);
+    return n < 0 ? std::string() : std::string(buf, static_cast<size_t>(n));
+  }
+};
+
+class T38Test : public MediaTest {
+ protected:
+  void SetUp() override {
+    MediaTest::SetUp();
+    ChildWait::Activate();
+    const char* old = ::getenv("VOXRELAY_ROOT");
+    oldRoot = old ? old : "";
+    ::setenv("VOXRELAY_ROOT", root.path().c_str(), 1);
+    fs::create_directories(sbin());
+  }
+  void TearDown() override {
+    MediaTest::TearDown();
+    ::setenv("VOXRELAY_ROOT", oldRoot.c_str(), 1);
+  }
+  std::string sbin() const { return root.path() + "/usr/local/sbin"; }
+  void install() {
+    fs::copy_file(VX_TEST_SOURCE_DIR "/../e2e/t38_standin.py", sbin() + "/t38", fs::copy_options::overwrite_existing);
+  }
+  void instances(const std::string& reply) { std::ofstream(sbin() + "/t38.instances") << reply; }
+  // The argument lists the engine was started with, one per line.
+  std::vector<std::string> starts() {
+    std::ifstream in(sbin() + "/t38.log");
+    std::vector<std::string> lines;
+    for (std::string l; std::getline(in, l);) lines.push_back(l);
+    return lines;
+  }
+  int create(uint16_t dport, int extra = 0, unsigned slot = 3) {
+    return MediaTest::create([&](LGCP::CreateParams& p) {
+      LGCP::T38Soft& t = p.select_t38soft();
+      t.get_dhost().set_iaddr("127.0.0.1");
+      t.get_dhost().set_port(dport);
+      t.get_shost().set_iaddr("10.0.0.1");
+      t.get_shost().set_port(4002);
+      t.set_rx_packet_size(160);
+      t.set_rx_threshold(2);
+      t.set_tx_threshold(3);
+      for (int i = 0; i < extra; ++i) t.get_args().push_back(ASN1::IA5String("a" + std::to_string(i)));
+    }, slot);
+  }
+  T38SoftSlot* slot(unsigned n = 3) { return dynamic_cast<T38SoftSlot*>(Slots::instance()->Find(n)); }
+  std::optional<int> abort_status() {
+    for (const auto& s : ctl.signals()) aborts.push_back(s);
+    for (const auto& s : aborts)
+      if (s.is_abort()) return s.get_abort().getValue();
+    return std::nullopt;
+  }
+
+  vxtest::TempDir root{"vx_t38"};
+  std::string oldRoot;
+  T38SoftFactory factory;
+  std::vector<LGCP::Signal> aborts;
+};
+
+TEST_F(T38Test, TheInstanceQueryAsksTheEngine) {
+  EXPECT_EQ(query().get_t38_instances(), 0);
+  EXPECT_TRUE(logged("t38 daemon not found!"));
+  install();
+  EXPECT_EQ(query().get_t38_instances(), 4);
+  instances("12\n");
+  EXPECT_EQ(query().get_t38_instances(), 12);
+  instances("");
+  log.clear();
+  EXPECT_EQ(query().get_t38_instances(), 0);
+  EXPECT_TRUE(logged("t38: can't detect T38 resources"));
+  instances(std::string(100, '7'));
+  EXPECT_EQ(query().get_t38_instances(), INT_MAX) << "one bounded line, no wrap";
+  instances("-3\n");
+  EXPECT_EQ(query().get_t38_instances(), 0);
+}
+
+TEST_F(T38Test, TheEngineRunsOnTheChannelWithItsArgumentList) {
+  install();
+  Udp peer;
+  ASSERT_EQ(create(peer.port, 30), hwtest::kSuccess) << log.all();
+  auto alloc = requests(Device::mcc, board::mcc::MCC_ALLOCATE);
+  ASSERT_EQ(alloc.size(), 1u);
+  EXPECT_EQ(alloc[0].bytes(), (std::vector<uint8_t>{0, 0, 0, 2, 0, 0, 0, 160, 0, 0, 0, 0, 0, 0, 0, 2, 0, 0, 0, 3}));
+  T38SoftSlot* s = slot();
+  ASSERT_NE(s, nullptr);
+  EXPECT_GT(s->pid, 0);
+  const int ts = s->timeslot;
+  auto signals = ctl.signals();
+  ASSERT_EQ(signals.size(), 2u);
+  EXPECT_TRUE(signals[0].is_transmitter() && signals[0].get_transmitter().get_active() == ts);
+  EXPECT_TRUE(signals[1].is_receiver() && signals[1].get_receiver().get_active() == ts);
+
+  // 30 extra arguments: the first 27 fit; the trace lists indices 0 to 30.
+  ASSERT_TRUE(pump([&] { return !starts().empty(); }));
+  std::ostringstream want;
+  want << "[\"--child\", \"--remote\", \"127.0.0.1/" << peer.port << "/4002\"";
+  for (int i = 0; i < 27; ++i) want << ", \"a" << i << "\"";
+  want << "]";
+  EXPECT_EQ(starts()[0], want.str());
+  EXPECT_TRUE(logged("t38soft: args for run t38 daemon:\nt38soft: arg[0]=/usr/local/sbin/t38\n"));
+  EXPECT_TRUE(logged("t38soft: arg[30]=a26\n"));
+  EXPECT_FALSE(logged("arg[31]"));
+  EXPECT_TRUE(logged("t38soft: t38 daemon[" + std::to_string(s->pid) + "] successfully started"));
+
+  // The channel is the engine's standard input, both ways.
+  ASSERT_TRUE(pump([&] { return !sim().frames_sent(ts).empty(); }));
+  EXPECT_EQ(sim().frames_sent(ts)[0], (board::sim::Bytes{'T', '3', '8', ' ', 'R', 'E', 'A', 'D', 'Y'}));
+  ASSERT_TRUE(sim().hdlc_frame(ts, board::sim::Bytes{'f', 'a', 'x'}));
+  std::string relayed;
+  ASSERT_TRUE(pump([&] { return !(relayed = peer.receive()).empty(); }));
+  EXPECT_EQ(relayed, "fax");
+  EXPECT_EQ(sim().open_count(Device::mcc), 1) << "only the engine holds the channel";
+
+  // Destroying the slot ends the engine.
+  const int pid = s->pid;
+  ASSERT_EQ(simple(&LGCP::Command::set_destroy), hwtest::kSuccess);
+  ASSERT_TRUE(pump([&] { return ::kill(pid, 0) != 0; }));
+  ASSERT_TRUE(pump([&] { return sim().open_count(Device::mcc) == 0; }));
+  EXPECT_FALSE(abort_status());
+}
+
+TEST_F(T38Test, AnEngineThatEndsOnItsOwnIsReported) {
+  install();
+  Udp peer;
+  ASSERT_EQ(create(peer.port), hwtest::kSuccess);
+  const int ts = slot()->timeslot;
+  ASSERT_TRUE(pump([&] { return !sim().frames_sent(ts).empty(); }));
+  ASSERT_TRUE(sim().hangup_channel(ts));
+  ASSERT_TRUE(pump([&] { return abort_status().has_value(); })) << log.all();
+  EXPECT_EQ(*abort_status(), 3 << 8);
+  EXPECT_TRUE(logged("03:t38 soft: t38 daemon terminated with code=3"));
+  EXPECT_EQ(slot()->pid, -1);
+  ASSERT_EQ(simple(&LGCP::Command::set_destroy), hwtest::kSuccess) << "the slot stays until destroyed";
+
+  // An engine killed by a signal, and one that cannot be executed.
+  ASSERT_EQ(create(peer.port, 0, 4), hwtest::kSuccess);
+  aborts.clear();
+  ASSERT_TRUE(pump([&] { return !starts().empty() && starts().size() == 2; }));
+  ::kill(slot(4)->pid, SIGKILL);
+  ASSERT_TRUE(pump([&] { return abort_status().has_value(); }));
+  EXPECT_EQ(*abort_status(), SIGKILL);
+  EXPECT_TRUE(logged("04:t38 soft: t38 daemon terminated by signal=9"));
+
+  fs::permissions(sbin() + "/t38", fs::perms::owner_read | fs::perms::owner_write);
+  aborts.clear();
+  ASSERT_EQ(create(peer.port, 0, 5), hwtest::kSuccess);
+  ASSERT_TRUE(pump([&] { return abort_status().has_value(); }));
+  EXPECT_EQ(*abort_status(), 237 << 8) << "1005 as an exit status";
+}
+
+TEST(T38Arguments, TheRemoteTextHoldsAnyAddressWhole) {
+  LGCP::T38Soft p;
+  const std::string longAddress(5000, '9');
+  p.get_dhost().set_iaddr(longAddress);
+  p.get_dhost().set_port(65535);
+  p.get_shost().set_port(0);
+  const auto args = T38SoftFactory::Arguments(p);
+  ASSERT_EQ(args.size(), 4u);
+  EXPECT_EQ(args[3], longAddress + "/65535/0");
+}
+
+TEST_F(T38Test, ChannelFailuresRefuseTheCreate) {
+  install();
+  sim().fail_open(Device::mcc, ENODEV);
+  EXPECT_EQ(create(4000), LGCP::ErrorCause::insufficientResources);
+  EXPECT_TRUE(logged("t38soft: T38SoftFactory::INewSlot - FAIL to open </dev/mcc/ctl> [19]"));
+  sim().fail_open(Device::mcc, 0);
+  sim().fail_next(Device::mcc, ENOSPC);
+  EXPECT_EQ(create(4000), LGCP::ErrorCause::insufficientResources);
+  EXPECT_TRUE(logged("FAIL to ioctl MCC_ALLOCATE [28]"));
+  sim().fail_next(Device::mcc, EIO, 2);
+  EXPECT_EQ(create(4000), LGCP::ErrorCause::insufficientResources);
+  sim().fail_next(Device::mcc, 0);
+  EXPECT_TRUE(starts().empty()) << "no engine without a channel";
+  EXPECT_EQ(sim().open_count(Device::mcc), 0);
+}
+
+}  // namespace
