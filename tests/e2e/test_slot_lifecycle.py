@@ -80,7 +80,7 @@ class SlotLifecycle(ModemTest):
 
     def test_a_create_on_a_slot_that_finishes_late_finds_the_number_busy(self):
         self.running_slot(23, 24)
-        self.assertEqual(self.board.ask("switch %d" % map_output(24)), "connected 1024")
+        self.assertTrue(self.board.ask("switch %d" % map_output(24)).startswith("connected "))
         since = len(self.daemon.output())
         self.command(23, "create : " + MAP % (23, 23), seq=510)
         self.command(23, "create : " + MAP % (23, 23), seq=511)
