@@ -3,6 +3,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstring>
 
 #include "foundation/Paths.h"
@@ -27,8 +28,28 @@ int ChildLauncher::Start(const std::vector<std::string>& args, const Prelude& pr
   argv.reserve(args.size() + 1);
   for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
   argv.push_back(nullptr);
+  // Until execv the child would run the daemon's own signal handlers: a hang-up sent to it in
+  // that window would be taken by them and lost to the program, which then runs on until it
+  // is killed. Signals stay blocked across fork; the child puts the caught ones back to
+  // their default before unblocking, so that one already sent acts as it would on the program.
+  sigset_t all, old;
+  ::sigfillset(&all);
+  ::sigprocmask(SIG_SETMASK, &all, &old);
   const pid_t pid = ::fork();
-  if (pid != 0) return pid;
+  if (pid != 0) {
+    const int error = errno;
+    ::sigprocmask(SIG_SETMASK, &old, nullptr);
+    errno = error;
+    return pid;
+  }
+  for (int s = 1; s < NSIG; ++s) {
+    struct sigaction sa {};
+    if (::sigaction(s, nullptr, &sa) != 0 || sa.sa_handler == SIG_IGN || sa.sa_handler == SIG_DFL) continue;
+    sa = {};
+    sa.sa_handler = SIG_DFL;
+    ::sigaction(s, &sa, nullptr);
+  }
+  ::sigprocmask(SIG_SETMASK, &old, nullptr);
   if (prelude.sleeps) ::sleep(prelude.pause);
   if (prelude.banner) say(prelude.banner);
   ::execv(path.c_str(), argv.data());

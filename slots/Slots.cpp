@@ -145,6 +145,10 @@ void Slots::on_release(Slot* slot) {
 }
 
 void Slots::int_destroy(Slot* slot) {
+  // Connect still reaches a slot whose destroy is pending: paths made since Destroy took its
+  // links down go now, or a sink would stay switched to the channel of a deleted slot.
+  Disconnect(*slot);
+  DisconnectSinks(*slot);
   std::erase(live, slot);
   std::erase(pending, slot);
   if (CheckSlot(slot->number) && table[slot->number] == slot) table[slot->number] = nullptr;

@@ -57,7 +57,10 @@ def modem_params(cid="5551234", ddm=None, originate=False, fax=False, execfile=N
     return "{ %s }" % ", ".join(fields)
 
 
-class Modem(vx.DaemonTest):
+class ModemTest(vx.DaemonTest):
+    """A daemon whose root holds the stand-ins for pppd and the fax programs, a controller and
+    the simulated board per test, and commands in value notation; no tests of its own."""
+
     @classmethod
     def setUpClass(cls):
         build = os.path.dirname(os.path.abspath(vx.DAEMON))
@@ -163,8 +166,9 @@ class Modem(vx.DaemonTest):
     def execs(self):
         return [fields[1:] for fields in self.log() if fields and fields[0] == "exec"]
 
-    # ---- tests
 
+
+class Modem(ModemTest):
     def test_answering_modem_authenticates_accounts_and_hangs_up_on_destroy(self):
         self.clear_log()
         self.options("aoptions", "auth alice secret\nacct\nwait-ip\n")

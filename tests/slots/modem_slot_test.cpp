@@ -292,4 +292,25 @@ TEST(ChildLauncherTest, AFailedExecEndsTheChildWithStatusTwoAndNoExitHandlers) {
   ::close(p[0]);
 }
 
+// A hang-up sent before the child has reached execv acts on the child as it would on the
+// program: it is not taken by the daemon's own handler (inherited across fork) and lost.
+volatile sig_atomic_t hupsSeen = 0;
+void count_hup(int) { hupsSeen = hupsSeen + 1; }
+
+TEST(ChildLauncherTest, AHangUpBeforeExecEndsTheChild) {
+  struct sigaction sa {}, saved {};
+  sa.sa_handler = count_hup;
+  ASSERT_EQ(::sigaction(SIGHUP, &sa, &saved), 0);
+  ChildLauncher real;
+  // The child sleeps before execv: the hang-up comes within that window.
+  const int pid = real.Start({"/nonexistent/program"}, {.sleeps = true, .pause = 5});
+  ASSERT_GT(pid, 0);
+  ASSERT_EQ(real.Kill(pid, SIGHUP), 0);
+  int status = 0;
+  ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGHUP) << status;
+  EXPECT_EQ(hupsSeen, 0);
+  ::sigaction(SIGHUP, &saved, nullptr);
+}
+
 }  // namespace

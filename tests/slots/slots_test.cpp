@@ -63,6 +63,29 @@ TEST_F(SlotsTest, ADestroyThatIsPutOffIsAnsweredWhenTheSlotReleasesItself) {
   EXPECT_TRUE(probes.slots.empty());
 }
 
+// Connect still reaches a slot whose destroy is pending; what was switched to it then goes when
+// the slot is deleted, or the sink would stay fed by the channel of a slot that no longer exists.
+TEST_F(SlotsTest, ConnectionsMadeWhileADestroyIsPendingGoWithTheSlot) {
+  probes.prepare = [](Probe& p) { p.immediate = p.tx != 5; };
+  send(create_probe(1, 5, 5, 8202));
+  send(create_probe(2, 6, 6, 8203));
+  send(create_probe(3, 7, 7, 8204));
+  send(simple(4, 5, C::e_destroy));
+  send(connect_cmd(5, 5, 6));  // the dying slot feeds 6
+  send(connect_cmd(6, 7, 5));  // and is fed by 7
+  EXPECT_EQ(texts(), (Strings{"success", "success", "success", "transmitter active 5", "receiver active 8203",
+                              "success", "transmitter active 7", "receiver active 8202", "success"}));
+  EXPECT_EQ(sw(8203), "from 5");
+  EXPECT_EQ(sw(8202), "from 7");
+
+  probe(5)->on_release();
+  EXPECT_EQ(texts(), (Strings{"success"}));
+  EXPECT_EQ(sw(8203), "idle");
+  EXPECT_EQ(sw(8202), "idle");
+  EXPECT_EQ(probe(6)->source, nullptr);
+  EXPECT_TRUE(probe(7)->sinks.empty());
+}
+
 TEST_F(SlotsTest, ACreateOverASlotThatPutsItsDestructionOffFindsTheNumberBusy) {
   probes.prepare = [](Probe& p) { p.immediate = false; };
   send(create_probe(1, 5));

@@ -48,6 +48,17 @@ void log_line(const std::string& line) {
 volatile sig_atomic_t hangup = 0;
 void on_hup(int) { hangup = 1; }
 
+// Waits for the hang-up. SIGHUP is blocked between the test and the wait, so that one that
+// comes just before the wait is not lost (a plain pause() would then wait for ever).
+void wait_for_hangup() {
+  sigset_t hup, none;
+  ::sigemptyset(&hup);
+  ::sigaddset(&hup, SIGHUP);
+  ::sigemptyset(&none);
+  ::sigprocmask(SIG_BLOCK, &hup, nullptr);
+  while (!hangup) ::sigsuspend(&none);
+}
+
 int dial() {
   const int s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   sockaddr_in a{};
@@ -140,7 +151,7 @@ int run_pppd(const std::string& options, const std::string& device) {
     }
   }
   if (ignoreHup) ::signal(SIGHUP, SIG_IGN);
-  while (!hangup) ::pause();
+  wait_for_hangup();
   log_line("hup");
   return 0;
 }
@@ -163,7 +174,7 @@ int main(int argc, char** argv) {
     return c;
   }
   // Any other list (pppd with the controller's own arguments): wait to be hung up.
-  while (!hangup) ::pause();
+  wait_for_hangup();
   log_line("hup");
   return 0;
 }
