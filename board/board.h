@@ -11,8 +11,9 @@ int ioctl(int fd, uint32_t request, void* argp);
 // By-value form: the request's argument is a plain integer (timeslot, trunk, mask).
 int ioctl_value(int fd, uint32_t request, unsigned long value);
 int close(int fd);
-// A socket for interface requests (the packet socket of the link-state readers): the
-// kernel's on the board, a simulated one answering for the simulated interfaces.
+// A socket for the network-interface requests of board/netif.h, made with ioctl and closed
+// with close above (the link-state readers' packet socket, the modem slots' IPv4 datagram
+// socket): the kernel's on the board, one answered by the simulated interfaces otherwise.
 int socket(int domain, int type, int protocol);
 
 // Called once by start-up when the event loop runs: the simulated board starts taking in

@@ -1,14 +1,19 @@
 #pragma once
-// Control of the board's synchronous network interfaces ("hdlc%d"): the interface requests
-// of an IPv4 datagram socket that the modem slots use. Part of the device seam, so that the
-// simulated board answers them in voxrelay-sim and the kernel does on the board.
+// The board's network-interface requests: ioctls on a socket of the device seam
+// (board::socket, board::ioctl), so that the simulated board answers them in voxrelay-sim and
+// the kernel does on the board. The link-state readers ask for names and flags; the modem slots
+// configure the synchronous interfaces ("hdlc%d").
 #include <net/if.h>
+#include <sys/socket.h>
 
 #include <cstddef>
 #include <cstdint>
 
+#include "board/board.h"
+
 namespace board {
 
+inline constexpr uint32_t SIOCGIFNAME_ = 0x8910;
 inline constexpr uint32_t SIOCGIFFLAGS_ = 0x8913;
 inline constexpr uint32_t SIOCSIFFLAGS_ = 0x8914;
 inline constexpr uint32_t SIOCGIFINDEX_ = 0x8933;
@@ -37,7 +42,22 @@ struct RawHdlcProto {
 };
 static_assert(sizeof(RawHdlcProto) == 4 && offsetof(RawHdlcProto, parity) == 2);
 
-// One interface request on the socket `sock`; the result of ioctl (-1 with errno).
-int netif_ioctl(int sock, uint32_t request, ifreq* ifr);
+// An IPv4 datagram socket of the seam for interface requests, closed with the object.
+class InterfaceSocket {
+ public:
+  InterfaceSocket() : fd_(board::socket(AF_INET, SOCK_DGRAM, 0)) {}
+  ~InterfaceSocket() {
+    if (fd_ >= 0) board::close(fd_);
+  }
+  InterfaceSocket(const InterfaceSocket&) = delete;
+  InterfaceSocket& operator=(const InterfaceSocket&) = delete;
+
+  explicit operator bool() const { return fd_ >= 0; }
+  // One interface request: the result of ioctl (-1 with errno).
+  int request(uint32_t number, ifreq& ifr) const { return board::ioctl(fd_, number, &ifr); }
+
+ private:
+  int fd_;
+};
 
 }  // namespace board

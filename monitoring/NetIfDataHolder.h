@@ -1,14 +1,17 @@
 #pragma once
 // The link state of one network interface, sampled from the kernel's interface flags and
 // filtered by a majority of the last three samples, with its SNMP statuses.
+#include <cstdint>
 #include <deque>
 #include <string>
 
+#include "board/netif.h"
+
 class NetIfDataHolder {
  public:
-  static constexpr unsigned long kGetName = 0x8910;   // SIOCGIFNAME
-  static constexpr unsigned long kGetFlags = 0x8913;  // SIOCGIFFLAGS
-  static constexpr short kRunning = 0x40;             // IFF_RUNNING
+  static constexpr uint32_t kGetName = board::SIOCGIFNAME_;
+  static constexpr uint32_t kGetFlags = board::SIOCGIFFLAGS_;
+  static constexpr short kRunning = 0x40;  // IFF_RUNNING
 
   NetIfDataHolder(int index, std::string const& name);
 

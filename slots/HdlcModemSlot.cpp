@@ -1,14 +1,11 @@
 #include "slots/HdlcModemSlot.h"
 
 #include <net/if.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <cstring>
 #include <iostream>
 
 #include "board/netif.h"
-#include "foundation/Fd.h"
 #include "slots/ModemFactory.h"
 
 namespace {
@@ -20,13 +17,13 @@ ifreq request_for(const std::string& name) {
 }
 
 // SIOCWANDEV with a settings block of the given type and buffer.
-bool wandev(int sock, const std::string& name, uint32_t type, void* data, uint32_t size) {
+bool wandev(const board::InterfaceSocket& sock, const std::string& name, uint32_t type, void* data, uint32_t size) {
   ifreq ifr = request_for(name);
   board::IfSettings& s = board::settings_of(ifr);
   s.type = type;
   s.size = size;
   s.data = data;
-  return board::netif_ioctl(sock, board::SIOCWANDEV_, &ifr) >= 0;
+  return sock.request(board::SIOCWANDEV_, ifr) >= 0;
 }
 
 }  // namespace
@@ -39,10 +36,10 @@ void HdlcModemSlot::unbind() {
 
 void HdlcModemSlot::initModem() {
   if (pid != -1) return;
-  Fd sock(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+  board::InterfaceSocket sock;
   if (!sock) return;
   alignas(4) unsigned char iface[kIfaceBufferSize] = {};
-  if (!wandev(sock.get(), ifname, board::IF_GET_IFACE_, iface, sizeof iface)) {
+  if (!wandev(sock, ifname, board::IF_GET_IFACE_, iface, sizeof iface)) {
     std::cerr << *this << "SIOCWANDEV/IF_GET_IFACE fail!" << std::endl;
     return;
   }
@@ -50,7 +47,7 @@ void HdlcModemSlot::initModem() {
   std::memcpy(&word, iface + 12, sizeof word);
   channel = static_cast<int>(word);
   uint32_t none = 0;
-  if (!wandev(sock.get(), ifname, board::IF_PROTO_PPP_, &none, sizeof none)) {
+  if (!wandev(sock, ifname, board::IF_PROTO_PPP_, &none, sizeof none)) {
     std::cerr << *this << "SIOCWANDEV/IF_PROTO_PPP fail!" << std::endl;
     return;
   }
@@ -60,20 +57,20 @@ void HdlcModemSlot::initModem() {
 HdlcModemSlot::~HdlcModemSlot() {
   pppd_kill();
   unbind();
-  Fd sock(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+  board::InterfaceSocket sock;
   if (!sock) return;
   ifreq ifr = request_for(ifname);
-  if (board::netif_ioctl(sock.get(), board::SIOCGIFFLAGS_, &ifr) < 0) {
+  if (sock.request(board::SIOCGIFFLAGS_, ifr) < 0) {
     std::cerr << *this << "SIOCGIFFLAGS fail!!!" << std::endl;
     return;
   }
   ifr.ifr_flags = static_cast<short>(ifr.ifr_flags & ~IFF_UP);
-  if (board::netif_ioctl(sock.get(), board::SIOCSIFFLAGS_, &ifr) < 0) {
+  if (sock.request(board::SIOCSIFFLAGS_, ifr) < 0) {
     std::cerr << *this << "SIOCSIFFLAGS fail!!!" << std::endl;
     return;
   }
   board::RawHdlcProto raw{0, 0};
-  if (!wandev(sock.get(), ifname, board::IF_PROTO_HDLC_, &raw, sizeof raw)) {
+  if (!wandev(sock, ifname, board::IF_PROTO_HDLC_, &raw, sizeof raw)) {
     std::cerr << *this << "SIOCWANDEV/IF_PROTO_HDLC fail!" << std::endl;
   }
 }

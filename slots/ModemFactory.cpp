@@ -200,13 +200,13 @@ void ModemFactory::update_modemDevices() {
 
 void ModemFactory::update_hdlcDevices() {
   freeInterfaces.clear();
-  Fd sock(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+  board::InterfaceSocket sock;
   if (!sock) return;
   for (int n = 0; n < kMaxInterfaces; ++n) {
     ifreq ifr{};
     std::snprintf(ifr.ifr_name, IFNAMSIZ, "hdlc%d", n);
-    if (board::netif_ioctl(sock.get(), board::SIOCGIFINDEX_, &ifr) < 0) break;
-    if (board::netif_ioctl(sock.get(), board::SIOCGIFFLAGS_, &ifr) < 0) break;
+    if (sock.request(board::SIOCGIFINDEX_, ifr) < 0) break;
+    if (sock.request(board::SIOCGIFFLAGS_, ifr) < 0) break;
     if (!(ifr.ifr_flags & IFF_POINTOPOINT) || (ifr.ifr_flags & IFF_LOOPBACK)) continue;
     // An interface that a live slot holds is not free, whatever the system says of it.
     const std::string name(ifr.ifr_name);

@@ -121,11 +121,12 @@ class SimBoard {
     return rtp_ext_;
   }
 
-  // The modems of "/dev/mctl" and the synchronous network interfaces ("hdlc%d").
+  // The modems of "/dev/mctl".
   SimModem& modem() {
     service();
     return modem_;
   }
+  // The network interfaces, answered on the sockets of board::socket.
   SimNetif& netif() { return netif_; }
 
   // --- far ends outside the simulator (board/sim/SimFarEnd.h)

@@ -7,6 +7,7 @@
 
 #include "board/mctl.h"
 #include "board/sim/SimBoard.h"
+#include "board/sim/TextFields.h"
 
 namespace board::sim {
 
@@ -111,28 +112,6 @@ void SimModem::release(uint64_t key) {
 
 namespace {
 
-std::optional<int64_t> number_of(std::string_view t, int64_t lo, int64_t hi) {
-  int base = 10;
-  if (t.size() > 2 && t[0] == '0' && (t[1] == 'x' || t[1] == 'X')) {
-    t.remove_prefix(2);
-    base = 16;
-  }
-  int64_t v = 0;
-  auto [p, ec] = std::from_chars(t.data(), t.data() + t.size(), v, base);
-  if (ec != std::errc() || p != t.data() + t.size() || v < lo || v > hi) return std::nullopt;
-  return v;
-}
-
-std::optional<int> errno_of(std::string_view t) {
-  for (int e = 1; e < 134; ++e) {
-    const char* name = strerrorname_np(e);
-    if (name && t == name) return e;
-  }
-  auto v = number_of(t, 0, 4095);
-  if (!v) return std::nullopt;
-  return static_cast<int>(*v);
-}
-
 std::string hex(uint32_t v) {
   char buf[16];
   std::snprintf(buf, sizeof buf, "0x%X", v);
@@ -151,11 +130,6 @@ std::string modem_line(const SimModemState& m) {
   return s + "\n";
 }
 
-std::string netif_line(const SimWanInterface& i) {
-  return i.name + " index=" + std::to_string(i.index) + " flags=" + hex(i.flags) + " channel=" +
-         std::to_string(i.channel) + " proto=" + hex(i.proto) + "\n";
-}
-
 }  // namespace
 
 std::optional<std::string> modem_command(SimBoard& board, const std::vector<std::string_view>& t) {
@@ -163,8 +137,8 @@ std::optional<std::string> modem_command(SimBoard& board, const std::vector<std:
   std::string_view cmd = t[0];
   const size_t n = t.size() - 1;
   if (cmd == "modems") {
-    auto count = n >= 1 ? number_of(t[1], 0, SimModem::kMaxModems) : std::nullopt;
-    auto first = n >= 2 ? number_of(t[2], 0, 65535) : std::optional<int64_t>(SimModem::kDefaultFirstTimeslot);
+    auto count = n >= 1 ? number(t[1], 0, SimModem::kMaxModems) : std::nullopt;
+    auto first = n >= 2 ? number(t[2], 0, 65535) : std::optional<int64_t>(SimModem::kDefaultFirstTimeslot);
     if (n < 1 || n > 2 || !count || !first) return "error usage: modems <count> [<first timeslot>]\n";
     board.modem().configure(static_cast<int>(*count), static_cast<int>(*first));
     return "ok\n";
@@ -175,40 +149,6 @@ std::optional<std::string> modem_command(SimBoard& board, const std::vector<std:
     std::string out = "ok " + std::to_string(modems.size()) + "\n";
     for (const auto& m : modems) out += modem_line(m);
     return out;
-  }
-  if (cmd == "wan") {
-    auto channel = n >= 2 ? number_of(t[2], -1, 65535) : std::nullopt;
-    auto flags = n >= 3 ? number_of(t[3], 0, 0xFFFF) : std::optional<int64_t>(SimNetif::kDefaultFlags);
-    if (n < 2 || n > 3 || t[1].empty() || t[1].size() >= SimNetif::kNameSize || !channel || !flags)
-      return "error usage: wan <name> <channel> [<flags>] (channel -1 removes it)\n";
-    if (*channel < 0)
-      board.netif().remove(std::string(t[1]));
-    else
-      board.netif().add(std::string(t[1]), static_cast<uint32_t>(*channel), static_cast<uint16_t>(*flags));
-    return "ok\n";
-  }
-  if (cmd == "wans") {
-    if (n != 0) return "error usage: wans\n";
-    const auto& list = board.netif().interfaces();
-    std::string out = "ok " + std::to_string(list.size()) + "\n";
-    for (const auto& i : list) out += netif_line(i);
-    return out;
-  }
-  if (cmd == "wan-requests") {
-    if (n != 0) return "error usage: wan-requests\n";
-    const auto& log = board.netif().log();
-    std::string out = "ok " + std::to_string(log.size()) + "\n";
-    for (const auto& line : log) out += line + "\n";
-    return out;
-  }
-  if (cmd == "wan-fail") {
-    auto request = n >= 1 ? SimNetif::request_number(t[1]) : std::nullopt;
-    auto e = n >= 2 ? errno_of(t[2]) : std::nullopt;
-    auto times = n >= 3 ? number_of(t[3], 0, 1000000) : std::optional<int64_t>(1);
-    if (n < 2 || n > 3 || !request || !e || !times)
-      return "error usage: wan-fail <SIOCWANDEV|SIOCGIFINDEX|SIOCGIFFLAGS|SIOCSIFFLAGS> <errno> [<count>]\n";
-    board.netif().fail_next(*request, *e, static_cast<unsigned>(*times));
-    return "ok\n";
   }
   return std::nullopt;
 }

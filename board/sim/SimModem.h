@@ -47,8 +47,8 @@ class SimModem {
   std::vector<SimModemState> modems_;
 };
 
-// The text-protocol commands of the modems and interfaces ("modems", "modem-state", "netif",
-// "netifs", "netif-requests", "netif-fail"); nullopt for any other command.
+// The text-protocol commands of the modems ("modems", "modem-state"); nullopt for any other
+// command.
 std::optional<std::string> modem_command(SimBoard& board, const std::vector<std::string_view>& words);
 
 }  // namespace board::sim

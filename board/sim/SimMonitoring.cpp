@@ -1,7 +1,5 @@
 #include "board/sim/SimMonitoring.h"
 
-#include <net/if.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -11,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "board/sim/TextFields.h"
 #include "foundation/Paths.h"
 
 namespace board::sim {
@@ -24,12 +23,6 @@ std::optional<long> whole(std::string_view t, long lo, long hi) {
   return v;
 }
 
-std::optional<bool> yes_no(std::string_view t) {
-  if (t == "yes" || t == "1") return true;
-  if (t == "no" || t == "0") return false;
-  return std::nullopt;
-}
-
 std::string ok(const std::string& text = {}) { return text.empty() ? "ok\n" : "ok " + text + "\n"; }
 std::string error(const std::string& text) { return "error " + text + "\n"; }
 
@@ -38,63 +31,6 @@ std::string error(const std::string& text) { return "error " + text + "\n"; }
 SimMonitoring& SimMonitoring::instance() {
   static SimMonitoring monitoring;
   return monitoring;
-}
-
-SimMonitoring::SimMonitoring() {
-  interfaces_[1] = {"lo", true};
-  interfaces_[2] = {"eth0", true};
-}
-
-int SimMonitoring::socket(int domain, int type, int protocol) {
-  if (domain != AF_PACKET) {
-    errno = EAFNOSUPPORT;
-    return -1;
-  }
-  (void)type;
-  (void)protocol;
-  // A descriptor of its own, so that the daemon's close and its descriptor count stay real.
-  const int fd = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-  if (fd >= 0) sockets_.insert(fd);
-  return fd;
-}
-
-int SimMonitoring::ioctl(int fd, unsigned long request, void* argp) {
-  if (!owns(fd)) {
-    errno = EBADF;
-    return -1;
-  }
-  auto* r = static_cast<ifreq*>(argp);
-  if (!r) {
-    errno = EFAULT;
-    return -1;
-  }
-  if (request == 0x8910 /* SIOCGIFNAME */) {
-    auto it = interfaces_.find(r->ifr_ifindex);
-    if (it == interfaces_.end()) {
-      errno = ENODEV;
-      return -1;
-    }
-    std::memset(r->ifr_name, 0, sizeof r->ifr_name);
-    std::memcpy(r->ifr_name, it->second.name.data(), std::min(it->second.name.size(), kMaxName));
-    return 0;
-  }
-  if (request == 0x8913 /* SIOCGIFFLAGS */) {
-    const std::string name(r->ifr_name, strnlen(r->ifr_name, sizeof r->ifr_name));
-    for (const auto& [index, itf] : interfaces_) {
-      if (itf.name != name) continue;
-      r->ifr_flags = static_cast<short>(IFF_UP | (itf.running ? IFF_RUNNING : 0));
-      return 0;
-    }
-    errno = ENODEV;
-    return -1;
-  }
-  errno = ENOTTY;
-  return -1;
-}
-
-int SimMonitoring::close(int fd) {
-  sockets_.erase(fd);
-  return ::close(fd);
 }
 
 std::string SimMonitoring::framer_text(int n, const SimFramer& f) {
@@ -136,25 +72,6 @@ std::optional<std::string> SimMonitoring::execute(const std::vector<std::string_
   if (t.empty()) return std::nullopt;
   const std::string_view cmd = t[0];
   const size_t n = t.size() - 1;
-  if (cmd == "netif") {
-    auto index = n == 3 ? whole(t[1], 0, kMaxInterfaces - 1) : std::nullopt;
-    auto running = n == 3 ? yes_no(t[3]) : std::nullopt;
-    if (!index || !running || t[2].empty() || t[2].size() > kMaxName)
-      return error("usage: netif <index 0-15> <name> <running 0/1>");
-    interfaces_[static_cast<int>(*index)] = {std::string(t[2]), *running};
-    return ok();
-  }
-  if (cmd == "netif-remove") {
-    auto index = n == 1 ? whole(t[1], 0, kMaxInterfaces - 1) : std::nullopt;
-    if (!index) return error("usage: netif-remove <index>");
-    return ok(std::to_string(interfaces_.erase(static_cast<int>(*index))));
-  }
-  if (cmd == "netifs" && n == 0) {
-    std::string out = ok(std::to_string(interfaces_.size()));
-    for (const auto& [index, itf] : interfaces_)
-      out += std::to_string(index) + " " + itf.name + " running=" + (itf.running ? "1" : "0") + "\n";
-    return out;
-  }
   if (cmd == "framer") {
     // framer <n> <state, '_' for blanks> <loss of signal> <loss of alignment> <neg> <pos>
     auto framer = n == 6 ? whole(t[1], 0, kFramers - 1) : std::nullopt;

@@ -56,7 +56,7 @@ const char* kHelp =
     "dsp-vad dsp-sd dsp-bss dsp-flags dsp-event hdlc-frame tdm-frame stall unstall cable loopback uncable "
     "switch connections read channels frames clock tclk cas-state spi spi-present dip power leds vad-version "
     "tone dsp mcc-capacity rtp-ext-packet rtp-ext-sessions rtp-ext-sent tie untie far-ends records rtp-event "
-    "rtp-sessions rtp-capacity voice-codec modems modem-state wan wans wan-requests wan-fail mixer-unit mixer-remove "
+    "rtp-sessions rtp-capacity voice-codec modems modem-state mixer-unit mixer-remove "
     "mixer-units mixer-sum voice-version echo-buses hdlc-hangup";
 
 std::string dotted(uint32_t a) {
@@ -110,10 +110,11 @@ std::string SimProtocol::execute(std::string_view line) {
   constexpr int64_t kTs = SimBoard::kMaxTimeslot;
   constexpr int64_t kCh = SimSwitch::kChannels - 1;
 
-  if (cmd == "help") return ok(std::string(kHelp) + " " + SimMonitoring::help());
+  if (cmd == "help") return ok(std::string(kHelp) + " " + SimNetif::help() + " " + SimMonitoring::help());
   if (auto reply = rtp_ext_command(board_, t)) return *reply;
   if (auto reply = mixer_command(board_, t)) return *reply;
   if (auto reply = voice_command(board_, t)) return *reply;
+  if (auto reply = board_.netif().execute(t)) return *reply;
   if (auto reply = SimMonitoring::instance().execute(t)) return *reply;
   if (auto reply = modem_command(board_, t)) return *reply;
   if (cmd == "reset" && n == 0) {

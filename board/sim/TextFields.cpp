@@ -1,6 +1,7 @@
 #include "board/sim/TextFields.h"
 
 #include <charconv>
+#include <cstring>
 
 namespace board::sim {
 
@@ -19,6 +20,23 @@ std::optional<int64_t> number(std::string_view t, int64_t lo, int64_t hi) {
   int64_t s = negative ? -static_cast<int64_t>(v) : static_cast<int64_t>(v);
   if (s < lo || s > hi) return std::nullopt;
   return s;
+}
+
+std::optional<bool> yes_no(std::string_view t) {
+  if (t == "yes" || t == "1") return true;
+  if (t == "no" || t == "0") return false;
+  return std::nullopt;
+}
+
+std::optional<int> errno_number(std::string_view t) {
+  if (t == "none") return 0;
+  for (int e = 1; e < 134; ++e) {
+    const char* name = strerrorname_np(e);
+    if (name && t == name) return e;
+  }
+  auto v = number(t, 0, 4095);
+  if (!v) return std::nullopt;
+  return static_cast<int>(*v);
 }
 
 std::optional<Bytes> hex(std::string_view t) {

@@ -12,6 +12,10 @@ namespace board::sim {
 
 // A decimal or 0x-prefixed hexadecimal integer within [lo, hi].
 std::optional<int64_t> number(std::string_view t, int64_t lo, int64_t hi);
+// "yes" or "1", "no" or "0".
+std::optional<bool> yes_no(std::string_view t);
+// An error number by its name ("EIO"), as a number, or "none" for 0.
+std::optional<int> errno_number(std::string_view t);
 // Bytes written as pairs of hexadecimal digits.
 std::optional<Bytes> hex(std::string_view t);
 // Bytes as pairs of upper-case hexadecimal digits.

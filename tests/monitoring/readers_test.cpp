@@ -1,10 +1,13 @@
 // The framer status parser and the interface link filter, the latter also through the
-// simulated board's packet socket.
+// simulated board's packet socket and interface table.
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <string>
 #include <vector>
 
+#include "board/netif.h"
+#include "board/sim/SimBoard.h"
 #include "board/sim/SimMonitoring.h"
 #include "monitoring/FramerDataHolder.h"
 #include "monitoring/NetIfDataHolder.h"
@@ -72,39 +75,39 @@ TEST(NetIfDataHolder, MajorityOfThreeSamples) {
 }
 
 TEST(NetIfDataHolder, SamplesTheSimulatedInterfaceAndKeepsStateWhenItVanishes) {
-  auto& sim = board::sim::SimMonitoring::instance();
-  const auto saved = sim.interfaces();
-  sim.interfaces()[7] = {"ppp7", true};
+  auto& sim = board::sim::SimBoard::instance().netif();
+  sim.reset();
+  ASSERT_TRUE(sim.set(7, "ppp7", IFF_UP | IFF_RUNNING));
   NetIfDataHolder n(7, "ppp7");
   EXPECT_TRUE(n.updateNetIf());
   EXPECT_TRUE(n.updateNetIf());
   EXPECT_EQ(n.operStatus, 1);
-  sim.interfaces()[7].running = false;
+  sim.find(7)->flags = IFF_UP;
   EXPECT_FALSE(n.updateNetIf());
   EXPECT_TRUE(n.updateNetIf());
   EXPECT_EQ(n.operStatus, 2);
 
-  sim.interfaces().erase(7);
+  sim.remove(7);
   const auto samples = n.samples;
   EXPECT_FALSE(n.updateNetIf());
   EXPECT_EQ(n.samples, samples);
   EXPECT_EQ(n.running, 0);
-  sim.interfaces() = saved;
+  // A refused request keeps the state as well.
+  sim.set(7, "ppp7", IFF_UP | IFF_RUNNING);
+  sim.fail_next(board::SIOCGIFFLAGS_, EIO);
+  EXPECT_FALSE(n.updateNetIf());
+  EXPECT_EQ(n.samples, samples);
+  EXPECT_EQ(sim.log().back(), "SIOCGIFFLAGS ppp7 -> -1 EIO");
+  sim.reset();
 }
 
-TEST(SimMonitoring, LinesSetInterfacesAndRefuseMalformedOnes) {
+TEST(SimMonitoring, FramerLinesRefuseMalformedOnes) {
   auto& sim = board::sim::SimMonitoring::instance();
-  const auto saved = sim.interfaces();
-  EXPECT_EQ(*sim.execute({"netif", "9", "wan0", "0"}), "ok\n");
-  EXPECT_FALSE(sim.interfaces()[9].running);
-  EXPECT_EQ(sim.execute({"netif", "16", "x", "1"})->rfind("error", 0), 0u);
-  EXPECT_EQ(sim.execute({"netif", "3", "a-name-longer-than-15", "1"})->rfind("error", 0), 0u);
   EXPECT_EQ(sim.execute({"framer", "4", "Up", "no", "no", "0", "0"})->rfind("error", 0), 0u);
   EXPECT_FALSE(sim.execute({"dip", "3"}).has_value());
   // Without a private root nothing is written into the machine's own /proc.
   ASSERT_TRUE(getenv("VOXRELAY_ROOT") == nullptr || *getenv("VOXRELAY_ROOT") == '\0');
   EXPECT_EQ(sim.execute({"framer", "0", "Up", "no", "no", "0", "0"})->rfind("error", 0), 0u);
-  sim.interfaces() = saved;
 }
 
 }  // namespace
