@@ -32,17 +32,8 @@ echo "== tests (sanitizers)"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   ctest --test-dir build-san --output-on-failure -j "$jobs"
 
-echo "== fuzz (${fuzz_seconds}s per target)"
-for f in build-san/tests/fuzz_*; do
-  [ -x "$f" ] || continue
-  name=$(basename "$f")
-  corpus=tests/fuzz/corpus/${name#fuzz_}
-  work=$(mktemp -d)
-  [ -d "$corpus" ] && cp -r "$corpus"/. "$work"/
-  echo "-- $name"
-  "$f" -max_total_time="$fuzz_seconds" -max_len=70000 -rss_limit_mb=2048 -print_final_stats=1 "$work" 2>&1 | tail -4
-  rm -rf "$work"
-done
+echo "== fuzz (${fuzz_seconds}s per target, ${jobs} at a time)"
+ls build-san/tests/fuzz_* | xargs -P "$jobs" -n 1 tools/fuzz_one.sh "$fuzz_seconds"
 
 echo "== benchmarks (one brief run each)"
 for b in build/bench/bench_*; do
