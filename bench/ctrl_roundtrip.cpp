@@ -167,7 +167,11 @@ class DaemonSide : public Side {
       const int fd = ::open(out.c_str(), O_CREAT | O_WRONLY | O_TRUNC, 0644);
       ::dup2(fd, 1);
       ::dup2(fd, 2);
-      ::execl(VOXRELAY_SIM_PATH, VOXRELAY_SIM_PATH, "--port", port.c_str(), static_cast<char*>(nullptr));
+      // VOXRELAY_SIM runs another build of the daemon (or a wrapper around it) against the
+      // same peers, for before/after figures from one machine state.
+      const char* sim = std::getenv("VOXRELAY_SIM");
+      if (!sim || !*sim) sim = VOXRELAY_SIM_PATH;
+      ::execl(sim, sim, "--port", port.c_str(), static_cast<char*>(nullptr));
       std::_Exit(127);
     }
   }

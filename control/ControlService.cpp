@@ -7,6 +7,7 @@
 #include "foundation/Profile.h"
 #include "control/StrmProtocol.h"
 #include "control/Tpkt_protocol.h"
+#include "foundation/Mux.h"
 #include "foundation/Packet.h"
 
 namespace Control {
@@ -86,8 +87,9 @@ void Service::Send(char const* data, int length) {
               << " bytes dropped." << std::endl;
     return;
   }
-  point1.end();
-  point2.begin();
+  const uint32_t built = Mux::microseconds();  // ends the first measure, begins the second
+  point1.end_at(built);
+  point2.begin_at(built);
   message(p);
   point2.end();
 }

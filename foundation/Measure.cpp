@@ -6,8 +6,10 @@
 
 void Measure::begin() { start = Mux::microseconds(); }
 
-uint32_t Measure::end() {
-  uint32_t d = Mux::microseconds() - start;
+uint32_t Measure::end() { return end_at(Mux::microseconds()); }
+
+uint32_t Measure::end_at(uint32_t now_us) {
+  uint32_t d = now_us - start;
   if (first) {
     min = max = cur = d;
     counter = 1;

@@ -17,6 +17,10 @@ struct Measure {
   void begin();
   // Ends the measurement begun last and returns its duration.
   uint32_t end();
+  // The same with a time already read (Mux::microseconds()): back-to-back measurements share
+  // one clock read, the end of one being the begin of the next.
+  void begin_at(uint32_t now_us) { start = now_us; }
+  uint32_t end_at(uint32_t now_us);
   // "min=.. max=.. avg=.. counter=.." (avg is the last duration: no mean is kept).
   void put(std::ostream& os) const;
 };

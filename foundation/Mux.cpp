@@ -55,6 +55,7 @@ static uint64_t now_usec() {
   return usec_of(tv);
 }
 
+uint64_t time_us() { return now_usec(); }
 uint32_t milliseconds() { return static_cast<uint32_t>(now_usec() / 1000u); }
 uint32_t microseconds() { return static_cast<uint32_t>(now_usec()); }
 uint32_t seconds() { return static_cast<uint32_t>(now_usec() / 1000000u); }

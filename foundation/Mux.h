@@ -27,6 +27,9 @@ void mux_cleartimeofday();
 
 uint32_t milliseconds();  // wraps about every 49.7 days
 uint32_t microseconds();  // wraps about every 71.6 minutes
+// The time of day in microseconds, whole: milliseconds() is its thousandth and microseconds()
+// its low 32 bits, so one read can serve both.
+uint64_t time_us();
 uint32_t seconds();
 int gettimeval(Mux::timeval& tv);
 

@@ -46,7 +46,7 @@ struct _Packet final {
   static void operator delete[](void*) = delete;
 };
 
-// The packet pool: 1,024 buffers, reused first-in, first-out, no locking.
+// The packet pool: 1,024 buffers, the one released last reused first, no locking.
 using PacketPool = List_allocator<_Packet, 1024, Dummy_critical_section>;
 
 template <>

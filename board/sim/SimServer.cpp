@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/epoll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -71,15 +72,45 @@ class SimServer::Client {
   std::string out_;
 };
 
-SimServer::SimServer(SimBoard& board) : board_(board) {
-  board_event_.Bind("SimBoard::service", &SimServer::on_board, this);
-  board_event_.Schedule(Fd(::dup(board.pollfd())), POLLIN);
+namespace {
+// Keys of the two members of the ready set.
+constexpr uint64_t kBoardKey = 0;
+constexpr uint64_t kListenKey = 1;
+
+bool watch(int set, int fd, uint64_t key) {
+  epoll_event ev{};
+  ev.events = EPOLLIN;
+  ev.data.u64 = key;
+  return ::epoll_ctl(set, EPOLL_CTL_ADD, fd, &ev) == 0;
+}
+}  // namespace
+
+SimServer::SimServer(SimBoard& board) : board_(board), ready_fd_(::epoll_create1(EPOLL_CLOEXEC)) {
+  own_set_ = ready_fd_ && watch(ready_fd_.get(), board.pollfd(), kBoardKey);
+  // Without a set of its own the board is watched on its own descriptor (and nothing listens).
+  if (!own_set_) ready_fd_.reset(::dup(board.pollfd()));
+  ready_event_.Bind("SimBoard::service", &SimServer::on_ready, this);
+  ready_event_.Schedule(ready_fd_, POLLIN);
 }
 
 SimServer::~SimServer() = default;
 
-void SimServer::on_board(int, short revents) {
-  if (revents & POLLIN) board_.service();
+// The loop serves every handler on each pass; only a readable set is worth a system call.
+void SimServer::on_ready(int fd, short revents) {
+  bury();
+  if (!(revents & POLLIN)) return;
+  if (!own_set_) {
+    board_.service();
+    return;
+  }
+  epoll_event events[2];
+  const int n = ::epoll_wait(fd, events, 2, 0);
+  for (int i = 0; i < n; ++i) {
+    if (events[i].data.u64 == kBoardKey)
+      board_.service();
+    else if (events[i].data.u64 == kListenKey)
+      accept_client();
+  }
 }
 
 bool SimServer::listen(const std::string& path) {
@@ -111,18 +142,19 @@ bool SimServer::listen(const std::string& path) {
   addr.sun_family = AF_UNIX;
   std::memcpy(addr.sun_path, bind_path.c_str(), bind_path.size());
   if (::bind(fd.get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr) < 0 || ::listen(fd.get(), 8) < 0) return false;
+  if (!own_set_) {
+    errno = ENOSYS;
+    return false;
+  }
+  if (listen_fd_) ::epoll_ctl(ready_fd_.get(), EPOLL_CTL_DEL, listen_fd_.get(), nullptr);
+  if (!watch(ready_fd_.get(), fd.get(), kListenKey)) return false;
   listen_fd_ = std::move(fd);
   path_ = path;
-  accept_event_.Bind("SimServer::accept", &SimServer::on_accept, this);
-  accept_event_.Schedule(listen_fd_, POLLIN);
   return true;
 }
 
-// The loop serves every handler on each pass; only a readable listener is worth a system call.
-void SimServer::on_accept(int fd, short revents) {
-  bury();
-  if (!(revents & POLLIN)) return;
-  int c = ::accept4(fd, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+void SimServer::accept_client() {
+  int c = ::accept4(listen_fd_.get(), nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
   if (c < 0) return;
   if (clients_.size() >= kMaxClients) {
     ::close(c);

@@ -35,14 +35,17 @@ class SimServer {
  private:
   class Client;
 
-  void on_board(int fd, short revents);
-  void on_accept(int fd, short revents);
+  void on_ready(int fd, short revents);
+  void accept_client();
   void close_client(Client* c);
   void bury();
 
   SimBoard& board_;
-  Event board_event_;
-  Event accept_event_;
+  // The board's devices and the listener share one descriptor on the event loop (an epoll set
+  // holding both), so that the simulator adds a single entry to every poll() of the daemon.
+  Fd ready_fd_;
+  bool own_set_ = false;
+  Event ready_event_;
   Fd listen_fd_;
   std::string path_;
   std::vector<std::unique_ptr<Client>> clients_;

@@ -80,7 +80,7 @@ TEST(Packet, PoolExhaustionThrowsAndLeavesTheHandleUnchanged) {
   EXPECT_THROW(held[0].sub(1, 0), std::bad_alloc);
   EXPECT_EQ(free_buffers(), 0u);
 
-  // Buffers come back first-in, first-out.
+  // The buffer released last is handed out first.
   const unsigned char* a = held[5].data();
   const unsigned char* b = held[9].data();
   held[5] = Packet();
@@ -92,8 +92,8 @@ TEST(Packet, PoolExhaustionThrowsAndLeavesTheHandleUnchanged) {
   Packet first, second;
   first.reserve_head(0);
   second.reserve_head(0);
-  EXPECT_EQ(first.data(), b);
-  EXPECT_EQ(second.data(), a);
+  EXPECT_EQ(first.data(), a);
+  EXPECT_EQ(second.data(), b);
 }
 
 TEST(Packet, ReserveAndByteOrder) {
@@ -309,7 +309,7 @@ TEST_F(PacketDeathTest, FreeBuffersArePoisoned) {
 }
 #endif
 
-TEST(ListAllocator, FirstInFirstOutAndGuardedRelease) {
+TEST(ListAllocator, LastInFirstOutAndGuardedRelease) {
   using Pool = List_allocator<long, 3, Dummy_critical_section>;
   Pool& pool = Pool::instance();
   EXPECT_EQ(pool.free_count(), 3u);
@@ -322,8 +322,8 @@ TEST(ListAllocator, FirstInFirstOutAndGuardedRelease) {
   pool.deallocate(c);
   pool.deallocate(a);
   EXPECT_EQ(pool.free_count(), 2u);
-  EXPECT_EQ(pool.allocate(), c);
   EXPECT_EQ(pool.allocate(), a);
+  EXPECT_EQ(pool.allocate(), c);
   pool.deallocate(b);
   EXPECT_DEATH(pool.deallocate(b), "pool: block released twice");
   long local = 0;
