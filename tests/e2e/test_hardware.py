@@ -17,10 +17,7 @@ CAS_OPEN, CAS_CLOSE, CAS_SET, CAS_GET = 0, 1, 2, 3
 BPC_READ, BPC_WRITE, BPC_DISCONNECT = 0, 1, 2
 
 
-def _int(b, value):
-    """An unconstrained INTEGER: aligned length octet, then the shortest two's complement."""
-    body = value.to_bytes(max(1, (value.bit_length() + 8) // 8), "big", signed=True)
-    b.octets(bytes([len(body)]) + body)
+_int = vx.integer
 
 
 def _command(alt, body, seq):

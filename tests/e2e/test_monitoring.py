@@ -20,10 +20,7 @@ POWER_SIGNAL = 17
 
 # ---- LGCP "display" commands, aligned PER by hand ------------------------------------------
 
-def _int(b, v):
-    """Unconstrained INTEGER: a length octet, then the two's complement octets."""
-    body = v.to_bytes(max(1, (v.bit_length() + 8) // 8), "big", signed=True)
-    b.octets(bytes([len(body)]) + body)
+_int = vx.integer
 
 
 def _octets(b, data):

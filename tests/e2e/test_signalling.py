@@ -30,10 +30,7 @@ FIRST_CONTROLLER_CHANNEL = 4096
 
 # ---- commands -------------------------------------------------------------------------------
 
-def integer(b, v):
-    """An unconstrained INTEGER: aligned length octet and two's complement octets."""
-    body = v.to_bytes(max(1, (v.bit_length() + 8) // 8), "big", signed=True)
-    b.octets(bytes([len(body)]) + body)
+integer = vx.integer
 
 
 def octets(b, data):

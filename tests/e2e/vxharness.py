@@ -41,12 +41,17 @@ def tpkt(payload):
     return struct.pack(">BBH", 3, 0, len(payload) + 4) + payload
 
 
+def _signed(v):
+    """An unconstrained INTEGER's octets: a length octet, then the shortest two's complement."""
+    body = v.to_bytes(max(1, (v.bit_length() + 8) // 8), "big", signed=True)
+    return bytes([len(body)]) + body
+
+
 def _seq(seq):
     """Bit 'seq present' leads the preamble; the value is a one-octet-length signed integer."""
     if seq is None:
         return None
-    body = seq.to_bytes(max(1, (seq.bit_length() + 8) // 8), "big", signed=True)
-    return bytes([len(body)]) + body
+    return _signed(seq)
 
 
 class Bits:
@@ -75,6 +80,11 @@ class Bits:
                 v = (v << 1) | b
             out.append(v)
         return bytes(out)
+
+
+def integer(b, v):
+    """An unconstrained INTEGER into b (Bits), octet aligned."""
+    b.octets(_signed(v))
 
 
 # Command alternatives (15 in the root, extensible) and error causes.
