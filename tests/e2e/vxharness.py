@@ -188,10 +188,9 @@ def parse_message(data):
     return seq, slot, "command", None
 
 
-def read_signal_start(r):
-    """Reads a message's seq and slot and, for a signal, its alternative with r (a bit reader
-    with take, align and integer); returns (slot, alternative), the alternative None when the
-    message is no signal or its alternative is an extension."""
+def read_message_start(r):
+    """Reads a message's seq, slot and PDU choice with r (a bit reader with take, align and
+    integer); returns (slot, whether the message is a signal)."""
     has_seq, has_slot = r.take(1), r.take(1)
     if has_seq:
         r.integer()
@@ -199,7 +198,15 @@ def read_signal_start(r):
     if has_slot:
         r.align()
         slot = r.take(16)
-    if r.take(2) != 2 or r.take(1) != 0:
+    return slot, r.take(2) == 2
+
+
+def read_signal_start(r):
+    """Reads a message's seq and slot and, for a signal, its alternative with r; returns (slot,
+    alternative), the alternative None when the message is no signal or its alternative is an
+    extension."""
+    slot, is_signal = read_message_start(r)
+    if not is_signal or r.take(1) != 0:
         return slot, None
     return slot, r.take(5)
 
