@@ -21,12 +21,7 @@ _int = vx.integer
 
 
 def _command(alt, body, seq):
-    def pdu(b):
-        b.put(0, 2)      # PDU: command
-        b.put(0, 1)      # Command: in the root
-        b.put(alt, 4)
-        body(b)
-    return vx.message(seq, None, pdu)
+    return vx.command_with(alt, body, seq)
 
 
 def test_bpc(bus, seed, mode, start, length, seq=1):

@@ -31,14 +31,11 @@ def _octets(b, data):
 
 
 def display(alt, body, seq):
-    def pdu(b):
-        b.put(0, 2)           # PDU: command
-        b.put(0, 1)           # Command: root
-        b.put(DISPLAY, 4)
+    def params(b):
         b.put(0, 1)           # DisplayParams: root
         b.put(alt, 3)
         body(b)
-    return vx.message(seq, None, pdu)
+    return vx.command_with(DISPLAY, params, seq)
 
 
 def board_status(position, status, version, kind):
@@ -166,13 +163,7 @@ class Reader(hw.Reader):
 def power_value(frame):
     """The POWERStatus of an LGCP power signal, or None for any other message."""
     r = Reader(frame)
-    has_seq, has_slot = r.take(1), r.take(1)
-    if has_seq:
-        r.integer()
-    if has_slot:
-        r.align()
-        r.take(16)
-    if r.take(2) != 2 or r.take(1) != 0 or r.take(5) != POWER_SIGNAL:
+    if vx.read_signal_start(r)[1] != POWER_SIGNAL:
         return None
     return r.take(2)
 

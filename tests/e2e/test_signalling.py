@@ -139,13 +139,7 @@ def event(payload):
     if value not in (SIG_USER_DATA, SIG_IOCTL):
         return ("signal", value, slot)
     r = Reader(payload)
-    has_seq, has_slot = r.take(1), r.take(1)
-    if has_seq:
-        r.integer()
-    if has_slot:
-        r.align()
-        r.take(16)
-    r.take(2 + 1 + 5)        # PDU, extension bit, alternative
+    vx.read_signal_start(r)  # seq, slot, PDU, extension bit, alternative
     if value == SIG_USER_DATA:
         return ("userData", slot, read_octets(r))
     alt = r.take(4)

@@ -109,18 +109,25 @@ def message(seq=None, slot=None, pdu_bits=None):
     return b.bytes()
 
 
-def command(alt, seq=None, slot=None):
-    """A command whose alternative has an empty value (NULL) or the given extra bits."""
+def command_with(alt, body, seq=None, slot=None):
+    """A command of the root alternative alt, the bits of its value given by body(Bits)."""
     def pdu(b):
         b.put(0, 2)          # PDU: command
         b.put(0, 1)          # Command: in the root
         b.put(alt, 4)
+        body(b)
+    return message(seq, slot, pdu)
+
+
+def command(alt, seq=None, slot=None):
+    """A command whose alternative has an empty value (NULL) or the given extra bits."""
+    def body(b):
         if alt == PROTO_LEMZ:
             b.put(0, 1)      # ProtoLemzPackets: no extension
             b.octets(b"\x00")  # packets: empty list
         elif alt == CONNECT:
             b.octets(struct.pack(">H", 0))
-    return message(seq, slot, pdu)
+    return command_with(alt, body, seq, slot)
 
 
 def response_success(seq=None, slot=None):
