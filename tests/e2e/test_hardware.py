@@ -92,6 +92,19 @@ class Reader:
         n = self.take(8)
         return int.from_bytes(bytes(self.take(8) for _ in range(n)), "big", signed=True)
 
+    def length(self):
+        """An aligned length determinant: one octet, or two when the first has its top bit set."""
+        self.align()
+        n = self.take(8)
+        if n & 0x80:
+            n = ((n & 0x3F) << 8) | self.take(8)
+        return n
+
+    def octets(self):
+        """An OCTET STRING (or IA5String) of any length."""
+        n = self.length()
+        return bytes(self.take(8) for _ in range(n))
+
 
 def parse_signal(payload):
     """(alternative, fields) of a signal without seq and slot; fields decoded for trunk

@@ -143,18 +143,7 @@ def snmp_set(commands):
 # ---- reading bits --------------------------------------------------------------------------
 
 class Reader(hw.Reader):
-    """The signal reader of the hardware tests, with the lengths and strings of the MON messages."""
-
-    def length(self):
-        self.align()
-        n = self.take(8)
-        if n & 0x80:
-            n = ((n & 0x3F) << 8) | self.take(8)
-        return n
-
-    def octets(self):
-        n = self.length()
-        return bytes(self.take(8) for _ in range(n))
+    """The signal reader of the hardware tests, its integers with the lengths of the MON messages."""
 
     def integer(self):
         return int.from_bytes(self.octets(), "big", signed=True)

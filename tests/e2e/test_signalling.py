@@ -120,14 +120,6 @@ def destroy(slot, seq=1):
 
 # ---- what the daemon sends -------------------------------------------------------------------
 
-def read_octets(r):
-    r.align()
-    n = r.take(8)
-    if n & 0x80:
-        n = ((n & 0x3F) << 8) | r.take(8)
-    return bytes(r.take(8) for _ in range(n))
-
-
 def event(payload):
     """('success', seq, slot), ('error', cause, seq, slot), ('userData', slot, bytes),
     ('ioctl', slot, response alternative, value), or ('signal', alternative, slot)."""
@@ -141,11 +133,11 @@ def event(payload):
     r = Reader(payload)
     vx.read_signal_start(r)  # seq, slot, PDU, extension bit, alternative
     if value == SIG_USER_DATA:
-        return ("userData", slot, read_octets(r))
+        return ("userData", slot, r.octets())
     alt = r.take(4)
     if alt == HDLC_PACKAGES:
         r.align()
-        return ("ioctl", slot, alt, [read_octets(r) for _ in range(r.take(8))])
+        return ("ioctl", slot, alt, [r.octets() for _ in range(r.take(8))])
     if alt == HDLC_LINK_INFO:
         return ("ioctl", slot, alt, [r.integer() for _ in range(5)])
     if alt == SS7_LINK_INFO:
