@@ -15,8 +15,7 @@
 #include "foundation/Multiplexer.h"
 #include "foundation/Packet.h"
 #include "links/SS7SLC.h"
-#include "tests/support/CaptureStreams.h"
-#include "tests/support/TestClock.h"
+#include "tests/support/LoopTest.h"
 
 namespace ss7test {
 
@@ -111,21 +110,8 @@ struct End {
   }
 };
 
-class LinkTest : public ::testing::Test {
- protected:
-  // Moves the clock and runs one loop pass, which fires what fell due.
-  void advance(uint32_t ms) {
-    clock_.advance(ms);
-    multiplexer.run_once(0);
-  }
-  std::string err() const { return capture_.err.str(); }
-  std::string log() const { return capture_.log.str(); }
-  void clear_output() { capture_.clear(); }
-
- private:
-  vxtest::TestClock clock_;
-  vxtest::CaptureStreams capture_;
-};
+// The fake clock, the loop driven pass by pass and the captured streams.
+using LinkTest = vxtest::LoopTest;
 
 // Two links back to back. Units travel when pump() runs, so that no link is re-entered from
 // its own send.
