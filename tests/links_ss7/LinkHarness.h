@@ -68,6 +68,14 @@ struct Upper : ProtocolsFamily {
   void on_message(Packet& p) override { received.push_back(bytes_of(p)); }
 };
 
+// A level 3 message with the stack's head room, handed down to the link as the slot does.
+inline void send_down(Upper& up, SS7::SLC* link, const Bytes& msu) {
+  Packet p;
+  up.prepare_head(p);
+  for (uint8_t x : msu) p.put8(x);
+  link->message(p);
+}
+
 // One link with its owner and wire end.
 struct End {
   Upper up;
@@ -79,13 +87,7 @@ struct End {
     up.add_protocol_tail(link);
     link->hdlc = &wire;
   }
-  // A level 3 message with the stack's head room, as the slot hands it down.
-  void send(const Bytes& msu) {
-    Packet p;
-    up.prepare_head(p);
-    for (uint8_t x : msu) p.put8(x);
-    link->message(p);
-  }
+  void send(const Bytes& msu) { send_down(up, link, msu); }
   void deliver(const Bytes& u) {
     Packet p = packet_of(u, 0);
     link->receive(p);

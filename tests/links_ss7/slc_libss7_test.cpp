@@ -122,12 +122,7 @@ class Libss7Test : public ::testing::Test {
     ASSERT_TRUE(run_until([&] { return peer->count("ready") > 0; }, 5000));
     ASSERT_EQ(sim().tie_far_end(kTimeslot, dir.path() + "/ss7"), 0);
   }
-  void send(const Bytes& m) {
-    Packet p;
-    up.prepare_head(p);
-    for (uint8_t x : m) p.put8(x);
-    link->message(p);
-  }
+  void send(const Bytes& m) { send_down(up, link, m); }
   Bytes isup_blo(unsigned cic) {
     Bytes b{0x85};
     put_label(b, cic & 15);
