@@ -2,6 +2,16 @@
 
 namespace RTPSignalling {
 
+rtp_ext_init_params ED137RadioGWControl::ExtInit(uint32_t keepalive_period, uint32_t sigtime) {
+  rtp_ext_init_params init{};
+  init.etype = board::rtp_ext::kEtypeEd137;
+  init.mode = 1;
+  init.keepalive_pt = 123;
+  init.keepalive_period = keepalive_period;
+  init.keepalive_sigtime = sigtime;
+  return init;
+}
+
 void ED137RadioGWControl::Store(ED137RadioState& to, ED137RadioState const& from) {
   to.session_addr = from.session_addr;
   to.ssrc = from.ssrc;

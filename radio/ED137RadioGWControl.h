@@ -13,6 +13,10 @@ class ED137RadioGWControl : public ED137RadioControl {
 
   using ED137RadioControl::ED137RadioControl;
 
+  // The extension device's set-up for a gateway session: ED-137 extensions, keep-alives of
+  // payload type 123 every `keepalive_period` packet times, `sigtime` of them a signal.
+  static rtp_ext_init_params ExtInit(uint32_t keepalive_period, uint32_t sigtime);
+
   int PutProtoFromRadioToChan(ED137RadioState const& state) override;
   int PutProtoFromChanToRadio(ED137RadioState const& state) override;
   // Only a radio that transmits takes commands: type txrx, radio or coupling in tx or txrx mode.

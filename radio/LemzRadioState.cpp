@@ -8,17 +8,7 @@
 
 namespace RTPSignalling {
 
-bool isPTTCommand(int command) {
-  switch (command) {
-    case GW_FLAG:
-    case GW_FLAG_PTT:
-    case GW_SEL_CALL:
-    case WM_FLAG:
-    case WM_TRANS:
-    case WM_SEL_CALL_TRANS: return true;
-  }
-  return false;
-}
+bool isPTTCommand(int command) { return command > 0 && sig_proto_is_ptt_type(static_cast<uint32_t>(command)) != 0; }
 
 bool isDefaultInitCommand(int command) { return command <= 0; }
 

@@ -1,6 +1,7 @@
 #include "radio/RtpED137Factory.h"
 
 #include "asn1/schemas/TERM.h"
+#include "radio/ED137RadioGWControl.h"
 #include "radio/RtpED137Slot.h"
 
 using namespace RTPSignalling;
@@ -20,12 +21,7 @@ RtpExtSlot* RtpED137Factory::MakeSlot(int channel, int device, board::rtp::rtp_c
     period *= radio.sigtime;
     sigtime = radio.sigtime;
   }
-  rtp_ext_init_params init{};
-  init.etype = board::rtp_ext::kEtypeEd137;
-  init.mode = 1;
-  init.keepalive_pt = 123;
-  init.keepalive_period = period;
-  init.keepalive_sigtime = sigtime;
+  const rtp_ext_init_params init = ED137RadioGWControl::ExtInit(period, sigtime);
   rtp_ext_attach_session_params attach;
   attach.fd_rtp = device;
   attach.pid_rtp = -1;

@@ -270,9 +270,8 @@ long sig_proto_find_id_by_name(const sig_proto_packet_name* table, const char* n
   return -1;
 }
 
-int sig_proto_is_ptt_command(const sig_proto* p) {
-  if (!p) return 0;
-  switch (p->type) {
+int sig_proto_is_ptt_type(uint32_t type) {
+  switch (type) {
     case GW_FLAG:
     case GW_FLAG_PTT:
     case GW_SEL_CALL:
@@ -282,6 +281,8 @@ int sig_proto_is_ptt_command(const sig_proto* p) {
   }
   return 0;
 }
+
+int sig_proto_is_ptt_command(const sig_proto* p) { return p ? sig_proto_is_ptt_type(p->type) : 0; }
 
 int is_little_endian() { return std::endian::native == std::endian::little ? 1 : 0; }
 

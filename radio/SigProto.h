@@ -134,6 +134,8 @@ int sig_proto_unpack(sig_proto* p, const uint8_t* data, size_t size);
 long cmp_sig_proto_header(const sig_proto* a, const sig_proto* b);
 const char* sig_proto_find_name_by_id(const sig_proto_packet_name* table, long id);
 long sig_proto_find_id_by_name(const sig_proto_packet_name* table, const char* name);
+// Whether a packet type (or a packet's type) is a push-to-talk one: 1, 3, 9, 129, 130, 133.
+int sig_proto_is_ptt_type(uint32_t type);
 int sig_proto_is_ptt_command(const sig_proto* p);
 int is_little_endian();
 int init_sig_proto_queue(sig_proto_queue* q);

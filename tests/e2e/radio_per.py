@@ -28,6 +28,7 @@ def enum(ext, largest):
 
 
 from test_rtp import ranged as put_range
+from vxharness import integer as put_integer
 
 OPT = True
 RadioFlags = seq(True, ("prio", INT), ("ptt", BOOL), ("bss", BOOL), ("vad-rx", BOOL), ("vad-tx", BOOL),
@@ -135,8 +136,7 @@ def encode(b, t, v):
     elif kind == "range":
         put_range(b, v, t[1], t[2])
     elif kind == "int":
-        body = v.to_bytes(max(1, (v.bit_length() + 8) // 8), "big", signed=True)
-        b.octets(bytes([len(body)]) + body)
+        put_integer(b, v)
     elif kind == "bool":
         b.put(1 if v else 0, 1)
     elif kind == "ia5":

@@ -17,19 +17,11 @@ CAS_OPEN, CAS_CLOSE, CAS_SET, CAS_GET = 0, 1, 2, 3
 BPC_READ, BPC_WRITE, BPC_DISCONNECT = 0, 1, 2
 
 
-def _int(b, value):
-    """An unconstrained INTEGER: aligned length octet, then the shortest two's complement."""
-    body = value.to_bytes(max(1, (value.bit_length() + 8) // 8), "big", signed=True)
-    b.octets(bytes([len(body)]) + body)
+_int = vx.integer
 
 
 def _command(alt, body, seq):
-    def pdu(b):
-        b.put(0, 2)      # PDU: command
-        b.put(0, 1)      # Command: in the root
-        b.put(alt, 4)
-        body(b)
-    return vx.message(seq, None, pdu)
+    return vx.command_with(alt, body, seq)
 
 
 def test_bpc(bus, seed, mode, start, length, seq=1):
@@ -99,6 +91,19 @@ class Reader:
         self.align()
         n = self.take(8)
         return int.from_bytes(bytes(self.take(8) for _ in range(n)), "big", signed=True)
+
+    def length(self):
+        """An aligned length determinant: one octet, or two when the first has its top bit set."""
+        self.align()
+        n = self.take(8)
+        if n & 0x80:
+            n = ((n & 0x3F) << 8) | self.take(8)
+        return n
+
+    def octets(self):
+        """An OCTET STRING (or IA5String) of any length."""
+        n = self.length()
+        return bytes(self.take(8) for _ in range(n))
 
 
 def parse_signal(payload):

@@ -12,6 +12,7 @@ import stat
 
 import vxharness as vx
 from test_hardware import Board as HardwareBoard, Reader, _int as integer
+import test_rtp
 from test_rtp import host, text
 from test_slots import _create, _slot_command, activate, connect
 
@@ -184,24 +185,13 @@ def pattern(n, seed):
     return bytes((seed + i * 7 + (i >> 8)) & 0xFF for i in range(n))
 
 
-class Media(vx.DaemonTest):
-    def setUp(self):
-        self.board = Board(self.daemon)
-        self.board.ask("clear-requests")
-        self.c = self.daemon.connect()
-        self.pending = []
-        self.seq = 0
+class Media(test_rtp.SessionTest):
+    board_class = Board
 
     def tearDown(self):
         self.c.close()
         vx.wait_for(lambda: self.board.ask("open mcc") == "0")
         self.board.close()
-
-    def answer(self, payload):
-        """The answer to one command: "success" or the error cause; signals are kept."""
-        m = vx.answer_keeping_signals(self.c, payload, self.pending)
-        self.assertIsNotNone(m)
-        return m[2] if m[2] == "success" else m[3]
 
     def signal(self, alternative, slot=None, timeout=5.0):
         """The fields of the next signal of that alternative (and slot); others before it are

@@ -20,10 +20,7 @@ POWER_SIGNAL = 17
 
 # ---- LGCP "display" commands, aligned PER by hand ------------------------------------------
 
-def _int(b, v):
-    """Unconstrained INTEGER: a length octet, then the two's complement octets."""
-    body = v.to_bytes(max(1, (v.bit_length() + 8) // 8), "big", signed=True)
-    b.octets(bytes([len(body)]) + body)
+_int = vx.integer
 
 
 def _octets(b, data):
@@ -34,14 +31,11 @@ def _octets(b, data):
 
 
 def display(alt, body, seq):
-    def pdu(b):
-        b.put(0, 2)           # PDU: command
-        b.put(0, 1)           # Command: root
-        b.put(DISPLAY, 4)
+    def params(b):
         b.put(0, 1)           # DisplayParams: root
         b.put(alt, 3)
         body(b)
-    return vx.message(seq, None, pdu)
+    return vx.command_with(DISPLAY, params, seq)
 
 
 def board_status(position, status, version, kind):
@@ -149,18 +143,7 @@ def snmp_set(commands):
 # ---- reading bits --------------------------------------------------------------------------
 
 class Reader(hw.Reader):
-    """The signal reader of the hardware tests, with the lengths and strings of the MON messages."""
-
-    def length(self):
-        self.align()
-        n = self.take(8)
-        if n & 0x80:
-            n = ((n & 0x3F) << 8) | self.take(8)
-        return n
-
-    def octets(self):
-        n = self.length()
-        return bytes(self.take(8) for _ in range(n))
+    """The signal reader of the hardware tests, its integers with the lengths of the MON messages."""
 
     def integer(self):
         return int.from_bytes(self.octets(), "big", signed=True)
@@ -169,13 +152,7 @@ class Reader(hw.Reader):
 def power_value(frame):
     """The POWERStatus of an LGCP power signal, or None for any other message."""
     r = Reader(frame)
-    has_seq, has_slot = r.take(1), r.take(1)
-    if has_seq:
-        r.integer()
-    if has_slot:
-        r.align()
-        r.take(16)
-    if r.take(2) != 2 or r.take(1) != 0 or r.take(5) != POWER_SIGNAL:
+    if vx.read_signal_start(r)[1] != POWER_SIGNAL:
         return None
     return r.take(2)
 

@@ -5,7 +5,6 @@ records the daemon passed are compared byte for byte."""
 
 import socket
 import struct
-import time
 import unittest
 
 import vxharness as vx
@@ -110,14 +109,8 @@ def message_start(payload):
     """A reader past the sequence number and slot of a message, the slot, and whether the message
     is a signal."""
     r = Reader(payload)
-    has_seq, has_slot = r.take(1), r.take(1)
-    if has_seq:
-        r.integer()
-    slot = None
-    if has_slot:
-        r.align()
-        slot = r.take(16)
-    return r, slot, r.take(2) == 2
+    slot, is_signal = vx.read_message_start(r)
+    return r, slot, is_signal
 
 
 def parse_signal(payload):
@@ -209,22 +202,8 @@ class SessionTest(vx.DaemonTest):
 
     def signal(self, alternative, timeout=5.0):
         """(slot, value) of the next signal of that alternative; others before it are dropped."""
-        deadline = time.monotonic() + timeout
-        while True:
-            while self.pending:
-                slot, alt, value = self.parse(self.pending.pop(0))
-                if alt == alternative:
-                    return slot, value
-            remaining = deadline - time.monotonic()
-            if remaining <= 0:
-                return None
-            try:
-                frame = self.c.raw_frame(remaining)
-            except socket.timeout:
-                return None
-            if frame is None:
-                return None
-            self.pending.append(frame)
+        found = vx.wait_signal(self.c, self.pending, self.parse, lambda p: p[1] == alternative, timeout)
+        return None if found is None else (found[0], found[2])
 
 
 class Rtp(SessionTest):

@@ -30,10 +30,7 @@ FIRST_CONTROLLER_CHANNEL = 4096
 
 # ---- commands -------------------------------------------------------------------------------
 
-def integer(b, v):
-    """An unconstrained INTEGER: aligned length octet and two's complement octets."""
-    body = v.to_bytes(max(1, (v.bit_length() + 8) // 8), "big", signed=True)
-    b.octets(bytes([len(body)]) + body)
+integer = vx.integer
 
 
 def octets(b, data):
@@ -123,14 +120,6 @@ def destroy(slot, seq=1):
 
 # ---- what the daemon sends -------------------------------------------------------------------
 
-def read_octets(r):
-    r.align()
-    n = r.take(8)
-    if n & 0x80:
-        n = ((n & 0x3F) << 8) | r.take(8)
-    return bytes(r.take(8) for _ in range(n))
-
-
 def event(payload):
     """('success', seq, slot), ('error', cause, seq, slot), ('userData', slot, bytes),
     ('ioctl', slot, response alternative, value), or ('signal', alternative, slot)."""
@@ -142,19 +131,13 @@ def event(payload):
     if value not in (SIG_USER_DATA, SIG_IOCTL):
         return ("signal", value, slot)
     r = Reader(payload)
-    has_seq, has_slot = r.take(1), r.take(1)
-    if has_seq:
-        r.integer()
-    if has_slot:
-        r.align()
-        r.take(16)
-    r.take(2 + 1 + 5)        # PDU, extension bit, alternative
+    vx.read_signal_start(r)  # seq, slot, PDU, extension bit, alternative
     if value == SIG_USER_DATA:
-        return ("userData", slot, read_octets(r))
+        return ("userData", slot, r.octets())
     alt = r.take(4)
     if alt == HDLC_PACKAGES:
         r.align()
-        return ("ioctl", slot, alt, [read_octets(r) for _ in range(r.take(8))])
+        return ("ioctl", slot, alt, [r.octets() for _ in range(r.take(8))])
     if alt == HDLC_LINK_INFO:
         return ("ioctl", slot, alt, [r.integer() for _ in range(5)])
     if alt == SS7_LINK_INFO:

@@ -17,12 +17,7 @@ FIRST_OUTPUT = 8192
 
 
 def _slot_command(alt, slot, seq, body):
-    def pdu(b):
-        b.put(0, 2)          # PDU: command
-        b.put(0, 1)          # Command: in the root
-        b.put(alt, 4)
-        body(b)
-    return vx.message(seq, slot, pdu)
+    return vx.command_with(alt, body, seq, slot)
 
 
 def _create(kind, slot, seq, body):

@@ -41,12 +41,17 @@ def tpkt(payload):
     return struct.pack(">BBH", 3, 0, len(payload) + 4) + payload
 
 
+def _signed(v):
+    """An unconstrained INTEGER's octets: a length octet, then the shortest two's complement."""
+    body = v.to_bytes(max(1, (v.bit_length() + 8) // 8), "big", signed=True)
+    return bytes([len(body)]) + body
+
+
 def _seq(seq):
     """Bit 'seq present' leads the preamble; the value is a one-octet-length signed integer."""
     if seq is None:
         return None
-    body = seq.to_bytes(max(1, (seq.bit_length() + 8) // 8), "big", signed=True)
-    return bytes([len(body)]) + body
+    return _signed(seq)
 
 
 class Bits:
@@ -77,6 +82,11 @@ class Bits:
         return bytes(out)
 
 
+def integer(b, v):
+    """An unconstrained INTEGER into b (Bits), octet aligned."""
+    b.octets(_signed(v))
+
+
 # Command alternatives (15 in the root, extensible) and error causes.
 QUERY, TESTBPC, CONNECT, DISCONNECT, CREATE, DESTROY = 0, 1, 2, 3, 4, 5
 DEACTIVATE, PING, PROTO_LEMZ = 7, 12, 14
@@ -99,18 +109,25 @@ def message(seq=None, slot=None, pdu_bits=None):
     return b.bytes()
 
 
-def command(alt, seq=None, slot=None):
-    """A command whose alternative has an empty value (NULL) or the given extra bits."""
+def command_with(alt, body, seq=None, slot=None):
+    """A command of the root alternative alt, the bits of its value given by body(Bits)."""
     def pdu(b):
         b.put(0, 2)          # PDU: command
         b.put(0, 1)          # Command: in the root
         b.put(alt, 4)
+        body(b)
+    return message(seq, slot, pdu)
+
+
+def command(alt, seq=None, slot=None):
+    """A command whose alternative has an empty value (NULL) or the given extra bits."""
+    def body(b):
         if alt == PROTO_LEMZ:
             b.put(0, 1)      # ProtoLemzPackets: no extension
             b.octets(b"\x00")  # packets: empty list
         elif alt == CONNECT:
             b.octets(struct.pack(">H", 0))
-    return message(seq, slot, pdu)
+    return command_with(alt, body, seq, slot)
 
 
 def response_success(seq=None, slot=None):
@@ -178,10 +195,9 @@ def parse_message(data):
     return seq, slot, "command", None
 
 
-def read_signal_start(r):
-    """Reads a message's seq and slot and, for a signal, its alternative with r (a bit reader
-    with take, align and integer); returns (slot, alternative), the alternative None when the
-    message is no signal or its alternative is an extension."""
+def read_message_start(r):
+    """Reads a message's seq, slot and PDU choice with r (a bit reader with take, align and
+    integer); returns (slot, whether the message is a signal)."""
     has_seq, has_slot = r.take(1), r.take(1)
     if has_seq:
         r.integer()
@@ -189,7 +205,15 @@ def read_signal_start(r):
     if has_slot:
         r.align()
         slot = r.take(16)
-    if r.take(2) != 2 or r.take(1) != 0:
+    return slot, r.take(2) == 2
+
+
+def read_signal_start(r):
+    """Reads a message's seq and slot and, for a signal, its alternative with r; returns (slot,
+    alternative), the alternative None when the message is no signal or its alternative is an
+    extension."""
+    slot, is_signal = read_message_start(r)
+    if not is_signal or r.take(1) != 0:
         return slot, None
     return slot, r.take(5)
 

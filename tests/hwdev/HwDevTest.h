@@ -14,13 +14,12 @@
 #include "foundation/Multiplexer.h"
 #include "foundation/Mux.h"
 #include "foundation/Traces.h"
-#include "tests/support/CaptureStreams.h"
-#include "tests/support/TestClock.h"
+#include "tests/support/LoopTest.h"
 
 using Bytes = std::vector<uint8_t>;
 using board::sim::Device;
 
-class HwDevTest : public ::testing::Test {
+class HwDevTest : public vxtest::LoopTest {
  protected:
   void SetUp() override {
     // A write to a channel the board hung up raises SIGPIPE, which the daemon ignores.
@@ -35,16 +34,6 @@ class HwDevTest : public ::testing::Test {
 
   static board::sim::SimBoard& sim() { return board::sim::SimBoard::instance(); }
 
-  // One loop pass that does not wait (the board's replies are already in the sockets).
-  static void pass(int n = 1) {
-    for (int i = 0; i < n; ++i) multiplexer.run_once(0);
-  }
-  // Moves the fake clock on and runs one pass, which fires what fell due.
-  void advance(uint32_t ms) {
-    clock_.advance(ms);
-    multiplexer.run_once(0);
-  }
-
   // The trace channels as the section "traces" with these lines would set them.
   static void set_traces(const std::string& lines) {
     IniFile::File f;
@@ -58,14 +47,6 @@ class HwDevTest : public ::testing::Test {
   static std::vector<board::sim::Request> requests(Device device, uint32_t number) {
     return sim().requests(device, number);
   }
-
-  std::string log() const { return capture_.log.str(); }
-  std::string err() const { return capture_.err.str(); }
-  void clear_output() { capture_.clear(); }
-
- private:
-  vxtest::TestClock clock_;
-  vxtest::CaptureStreams capture_;
 };
 
 // Does the text contain the line (a whole line, without its end)?

@@ -12,8 +12,7 @@
 #include "foundation/Multiplexer.h"
 #include "foundation/Packet.h"
 #include "hardware/HDLC.h"
-#include "tests/support/CaptureStreams.h"
-#include "tests/support/TestClock.h"
+#include "tests/support/LoopTest.h"
 
 namespace linktest {
 
@@ -72,20 +71,9 @@ struct Owner : ProtocolsFamily {
 };
 
 // The fake clock and the loop: time moves only when a test says so.
-class LoopTest : public ::testing::Test {
+class LoopTest : public vxtest::LoopTest {
  protected:
-  static void pass(int n = 1) {
-    for (int i = 0; i < n; ++i) multiplexer.run_once(0);
-  }
-  void advance(uint32_t ms) {
-    clock_.advance(ms);
-    multiplexer.run_once(0);
-  }
-  std::string log() const { return capture_.log.str(); }
-  void clear_log() { capture_.clear(); }
-
-  vxtest::TestClock clock_;
-  vxtest::CaptureStreams capture_;
+  void clear_log() { clear_output(); }
 };
 
 }  // namespace linktest

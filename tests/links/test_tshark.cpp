@@ -2,14 +2,14 @@
 // (SAPI, C/R, TEI), sequence numbers and P/F, and no expert complaint about any frame.
 #include <gtest/gtest.h>
 
-#include <cstdio>
-#include <fstream>
 #include <sstream>
 
 #include "LinkTest.h"
 #include "links/LAPD.h"
 #include "links/LAPD_NT.h"
+#include "tests/support/RunTool.h"
 #include "tests/support/TempDir.h"
+#include "tests/support/UdpCapture.h"
 
 namespace {
 
@@ -21,15 +21,7 @@ struct Expect {
   int sapi, cr, tei, ns, nr, pf;  // -1: the field is not in this frame
 };
 
-std::string run(const std::string& cmd) {
-  std::string out;
-  FILE* p = ::popen(cmd.c_str(), "r");
-  if (!p) return out;
-  char buf[4096];
-  while (size_t n = std::fread(buf, 1, sizeof buf, p)) out.append(buf, n);
-  ::pclose(p);
-  return out;
-}
+using vxtest::run;
 
 class TsharkTest : public LoopTest {
  protected:
@@ -120,15 +112,8 @@ TEST_F(TsharkTest, DissectsWhatOurLinksSend) {
   }
 
   vxtest::TempDir dir("vx_tshark");
-  std::ofstream in(dir.path() + "/frames.txt");
-  for (const Bytes& f : frames_) {
-    in << "0000";
-    for (uint8_t b : f) in << ' ' << std::hex << (b >> 4) << (b & 15);
-    in << "\n";
-  }
-  in.close();
   std::string pcap = dir.path() + "/frames.pcap";
-  run("text2pcap -q -l 203 " + dir.path() + "/frames.txt " + pcap + " 2>&1");
+  vxtest::write_capture(pcap, frames_, "-l 203");
   std::string out = run("tshark -r " + pcap +
                         " -T fields -E separator=, -e lapd.sapi -e lapd.cr -e lapd.tei -e lapd.control.n_s"
                         " -e lapd.control.n_r -e lapd.control.p -e lapd.control.f -e _ws.expert 2>/dev/null");

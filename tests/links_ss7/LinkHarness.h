@@ -15,8 +15,7 @@
 #include "foundation/Multiplexer.h"
 #include "foundation/Packet.h"
 #include "links/SS7SLC.h"
-#include "tests/support/CaptureStreams.h"
-#include "tests/support/TestClock.h"
+#include "tests/support/LoopTest.h"
 
 namespace ss7test {
 
@@ -69,6 +68,14 @@ struct Upper : ProtocolsFamily {
   void on_message(Packet& p) override { received.push_back(bytes_of(p)); }
 };
 
+// A level 3 message with the stack's head room, handed down to the link as the slot does.
+inline void send_down(Upper& up, SS7::SLC* link, const Bytes& msu) {
+  Packet p;
+  up.prepare_head(p);
+  for (uint8_t x : msu) p.put8(x);
+  link->message(p);
+}
+
 // One link with its owner and wire end.
 struct End {
   Upper up;
@@ -80,13 +87,7 @@ struct End {
     up.add_protocol_tail(link);
     link->hdlc = &wire;
   }
-  // A level 3 message with the stack's head room, as the slot hands it down.
-  void send(const Bytes& msu) {
-    Packet p;
-    up.prepare_head(p);
-    for (uint8_t x : msu) p.put8(x);
-    link->message(p);
-  }
+  void send(const Bytes& msu) { send_down(up, link, msu); }
   void deliver(const Bytes& u) {
     Packet p = packet_of(u, 0);
     link->receive(p);
@@ -111,21 +112,8 @@ struct End {
   }
 };
 
-class LinkTest : public ::testing::Test {
- protected:
-  // Moves the clock and runs one loop pass, which fires what fell due.
-  void advance(uint32_t ms) {
-    clock_.advance(ms);
-    multiplexer.run_once(0);
-  }
-  std::string err() const { return capture_.err.str(); }
-  std::string log() const { return capture_.log.str(); }
-  void clear_output() { capture_.clear(); }
-
- private:
-  vxtest::TestClock clock_;
-  vxtest::CaptureStreams capture_;
-};
+// The fake clock, the loop driven pass by pass and the captured streams.
+using LinkTest = vxtest::LoopTest;
 
 // Two links back to back. Units travel when pump() runs, so that no link is re-entered from
 // its own send.

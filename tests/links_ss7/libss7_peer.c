@@ -23,6 +23,8 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include "tests/support/peer_listen.h"
+
 #define OWN_PC 2
 #define ADJ_PC 1
 #define PACE_US 1000 /* a unit from libss7 every millisecond at most: a line rate of sorts */
@@ -89,13 +91,8 @@ int main(int argc, char** argv) {
   drop_every = (unsigned)atoi(argv[2]);
   debug = getenv("LIBSS7_PEER_DEBUG") != NULL;
 
-  int lfd = socket(AF_UNIX, SOCK_SEQPACKET, 0);
-  struct sockaddr_un a;
-  memset(&a, 0, sizeof a);
-  a.sun_family = AF_UNIX;
-  strncpy(a.sun_path, argv[1], sizeof a.sun_path - 1);
-  unlink(argv[1]);
-  if (lfd < 0 || bind(lfd, (struct sockaddr*)&a, sizeof a) || listen(lfd, 1)) {
+  int lfd = peer_listen(argv[1]);
+  if (lfd < 0) {
     perror("listen");
     return 1;
   }

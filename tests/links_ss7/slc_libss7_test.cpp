@@ -20,6 +20,7 @@
 #include "LinkHarness.h"
 #include "board/sim/SimBoard.h"
 #include "hardware/HwMux.h"
+#include "tests/support/ChildLines.h"
 #include "tests/support/TempDir.h"
 
 #ifndef LIBSS7_PEER
@@ -34,61 +35,10 @@ using SS7::SLC;
 constexpr unsigned kOwnPc = 1, kPeerPc = 2;
 constexpr int kTimeslot = 8192 + 5;
 
-// The peer process, its commands and its report lines.
-class Peer {
+// The peer process and its report lines.
+class Peer : public vxtest::ChildLines {
  public:
-  Peer(const std::string& path, unsigned drop_every) {
-    int in[2], out[2];
-    if (::pipe(in) || ::pipe(out)) return;
-    pid_ = ::fork();
-    if (pid_ == 0) {
-      ::dup2(in[0], 0);
-      ::dup2(out[1], 1);
-      ::close(in[1]);
-      ::close(out[0]);
-      std::string drop = std::to_string(drop_every);
-      ::execl(LIBSS7_PEER, LIBSS7_PEER, path.c_str(), drop.c_str(), static_cast<char*>(nullptr));
-      ::_exit(127);
-    }
-    ::close(in[0]);
-    ::close(out[1]);
-    to_ = in[1];
-    from_ = out[0];
-    ::fcntl(from_, F_SETFL, O_NONBLOCK);
-  }
-  ~Peer() {
-    if (to_ >= 0) ::close(to_);  // end of input ends the peer
-    if (pid_ > 0) {
-      ::kill(pid_, SIGTERM);
-      ::waitpid(pid_, nullptr, 0);
-    }
-    if (from_ >= 0) ::close(from_);
-  }
-  // Takes in what the peer wrote; returns the new complete lines.
-  std::vector<std::string> poll_lines() {
-    char buf[4096];
-    for (ssize_t n; (n = ::read(from_, buf, sizeof buf)) > 0;) partial_.append(buf, n);
-    std::vector<std::string> out;
-    for (size_t nl; (nl = partial_.find('\n')) != std::string::npos;) {
-      out.push_back(partial_.substr(0, nl));
-      partial_.erase(0, nl + 1);
-    }
-    lines.insert(lines.end(), out.begin(), out.end());
-    return out;
-  }
-  int count(const std::string& prefix) const {
-    int n = 0;
-    for (const auto& l : lines) n += l.rfind(prefix, 0) == 0;
-    return n;
-  }
-  bool started() const { return pid_ > 0; }
-
-  std::vector<std::string> lines;
-
- private:
-  pid_t pid_ = -1;
-  int to_ = -1, from_ = -1;
-  std::string partial_;
+  Peer(const std::string& path, unsigned drop_every) : ChildLines({LIBSS7_PEER, path, std::to_string(drop_every)}) {}
 };
 
 // A routing label for a message from us to the peer.
@@ -172,12 +122,7 @@ class Libss7Test : public ::testing::Test {
     ASSERT_TRUE(run_until([&] { return peer->count("ready") > 0; }, 5000));
     ASSERT_EQ(sim().tie_far_end(kTimeslot, dir.path() + "/ss7"), 0);
   }
-  void send(const Bytes& m) {
-    Packet p;
-    up.prepare_head(p);
-    for (uint8_t x : m) p.put8(x);
-    link->message(p);
-  }
+  void send(const Bytes& m) { send_down(up, link, m); }
   Bytes isup_blo(unsigned cic) {
     Bytes b{0x85};
     put_label(b, cic & 15);
@@ -196,7 +141,7 @@ class Libss7Test : public ::testing::Test {
     while (std::chrono::steady_clock::now() < end) {
       sim().service();
       multiplexer.run_once(2);
-      if (peer) peer->poll_lines();
+      if (peer) peer->read_lines();
       if (done()) return true;
     }
     return false;

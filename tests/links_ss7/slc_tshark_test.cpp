@@ -1,31 +1,23 @@
 // Independent check of the signal units on the wire: what one link sends through alignment,
 // acknowledgement, negative acknowledgement and retransmission goes into a capture file of
 // link type MTP2 and is dissected by tshark.
-#include <cstdio>
-#include <cstdlib>
-#include <fstream>
+#include <sstream>
 
 #include "LinkHarness.h"
+#include "tests/support/RunTool.h"
 #include "tests/support/TempDir.h"
+#include "tests/support/UdpCapture.h"
 
 namespace {
 
 using namespace ss7test;
 using SS7::SLC;
 
-bool have(const char* tool) {
-  return std::system((std::string("command -v ") + tool + " >/dev/null 2>&1").c_str()) == 0;
-}
+using vxtest::have;
 
 std::vector<std::string> lines_of(const std::string& cmd) {
   std::vector<std::string> out;
-  FILE* p = ::popen(cmd.c_str(), "r");
-  if (!p) return out;
-  char buf[4096];
-  std::string all;
-  for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, p)) > 0;) all.append(buf, n);
-  ::pclose(p);
-  std::istringstream in(all);
+  std::istringstream in(vxtest::run(cmd));
   for (std::string l; std::getline(in, l);) {
     std::erase(l, ' ');  // the info column ends some names with a blank
     out.push_back(l);
@@ -61,20 +53,8 @@ TEST_F(TsharkTest, UnitsDissectAsFisuLssuAndMsuWithTheirSequenceFields) {
 
   vxtest::TempDir tmp("vxmtp2");
   ASSERT_FALSE(tmp.path().empty());
-  const std::string txt = tmp.path() + "/units.txt", pcap = tmp.path() + "/units.pcap";
-  {
-    std::ofstream f(txt);
-    char hex[8];
-    for (const Bytes& u : e.wire.sent) {
-      f << "000000";
-      for (uint8_t x : u) {
-        std::snprintf(hex, sizeof hex, " %02x", x);
-        f << hex;
-      }
-      f << "\n\n";
-    }
-  }
-  ASSERT_EQ(std::system(("text2pcap -q -l 140 " + txt + " " + pcap + " >/dev/null 2>&1").c_str()), 0);
+  const std::string pcap = tmp.path() + "/units.pcap";
+  ASSERT_TRUE(vxtest::write_capture(pcap, e.wire.sent, "-l 140"));
   auto rows = lines_of("tshark -r " + pcap +
                        " -T fields -E separator=, -e _ws.col.Info -e mtp2.bsn -e mtp2.bib -e mtp2.fsn"
                        " -e mtp2.fib -e mtp2.li -e _ws.expert 2>/dev/null");

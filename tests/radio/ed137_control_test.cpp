@@ -14,13 +14,7 @@ using radiotest::addr;
 
 // The extension device with keep-alives (period and sigtime set) or without.
 rtp_ext_init_params ed137_init(uint32_t period = 10, uint32_t sigtime = 1) {
-  rtp_ext_init_params init{};
-  init.etype = board::rtp_ext::kEtypeEd137;
-  init.mode = 1;
-  init.keepalive_pt = 123;
-  init.keepalive_period = period;
-  init.keepalive_sigtime = sigtime;
-  return init;
+  return ED137RadioGWControl::ExtInit(period, sigtime);
 }
 
 class Gateway : public ED137RadioGWControl {

@@ -6,18 +6,13 @@
 #include <vector>
 
 #include "radio/R2SProto.h"
+#include "tests/radio/PackedRecord.h"
 
 namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-Bytes pack(const r2s_proto& p, size_t size = 1024) {
-  Bytes buf(size, 0xEE);
-  int n = r2s_proto_pack(&p, buf.data(), buf.size());
-  EXPECT_GT(n, 0);
-  buf.resize(n > 0 ? static_cast<size_t>(n) : 0);
-  return buf;
-}
+using radiotest::pack;
 
 r2s_proto rx(uint32_t ptt, uint32_t squ, uint32_t id) {
   r2s_proto p;

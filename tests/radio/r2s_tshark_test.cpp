@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "radio/R2SProto.h"
+#include "tests/radio/PackedRecord.h"
 #include "tests/support/RunTool.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/UdpCapture.h"
@@ -25,14 +26,6 @@ std::vector<uint8_t> rtp_packet(const std::vector<uint8_t>& ext, uint16_t seq) {
   p.insert(p.end(), words.begin(), words.end());
   p.insert(p.end(), 20, 0xD5);
   return p;
-}
-
-std::vector<uint8_t> packed(const r2s_proto& r) {
-  std::vector<uint8_t> buf(1024);
-  int n = r2s_proto_pack(&r, buf.data(), buf.size());
-  EXPECT_GT(n, 0);
-  buf.resize(n > 0 ? static_cast<size_t>(n) : 0);
-  return buf;
 }
 
 TEST(R2SOracle, TsharkReadsWhatWePack) {
@@ -63,7 +56,7 @@ TEST(R2SOracle, TsharkReadsWhatWePack) {
   const std::string pcap = tmp.path() + "/r2s.pcap";
   std::vector<std::vector<uint8_t>> packets;
   uint16_t seq = 1;
-  for (const auto& r : records) packets.push_back(rtp_packet(packed(r), seq++));
+  for (const auto& r : records) packets.push_back(rtp_packet(radiotest::pack(r), seq++));
   ASSERT_TRUE(vxtest::write_udp_capture(pcap, packets, 5004));
   const char* fields[] = {"rtp.ext.ed137a.ptt_type", "rtp.ext.ed137a.squ",    "rtp.ext.ed137a.ptt_id",
                           "rtp.ext.ed137a.pm",       "rtp.ext.ed137a.ptts",   "rtp.ext.ed137a.sct",

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "radio/SigProto.h"
+#include "tests/radio/PackedRecord.h"
 
 namespace {
 
@@ -19,13 +20,7 @@ sig_proto record(uint32_t type) {
   return p;
 }
 
-Bytes pack(const sig_proto& p, size_t size = 1024) {
-  Bytes buf(size, 0xEE);
-  int n = sig_proto_pack(&p, buf.data(), buf.size());
-  EXPECT_GT(n, 0);
-  buf.resize(n > 0 ? static_cast<size_t>(n) : 0);
-  return buf;
-}
+using radiotest::pack;
 
 uint32_t addr(const char* text) {
   in_addr a{};

@@ -3,47 +3,23 @@
 // simulated board, commands sent as it sends them, and UDP ends for the sessions' RTCP.
 #include <gtest/gtest.h>
 
-#include <netinet/in.h>
-#include <sys/socket.h>
-
 #include <csignal>
 #include <cstdint>
 #include <iterator>
 #include <vector>
 
-#include "foundation/Fd.h"
 #include "slots/Slots.h"
 #include "tests/hwsvc/Harness.h"
 #include "tests/support/CaptureStreams.h"
 #include "tests/support/RecordBytes.h"
+#include "tests/support/UdpPeer.h"
 
 namespace rtptest {
 
 constexpr int kNoAnswer = -2;
 
-// A UDP socket on a free loopback port: the far end of the RTCP packets.
-struct Peer {
-  Fd fd{::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0)};
-  uint16_t port = 0;
-  Peer() {
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd.get(), reinterpret_cast<sockaddr*>(&a), sizeof a);
-    socklen_t n = sizeof a;
-    ::getsockname(fd.get(), reinterpret_cast<sockaddr*>(&a), &n);
-    port = ntohs(a.sin_port);
-  }
-  // The next datagram and the port it came from; empty when none is waiting.
-  vxtest::Bytes receive(uint16_t* from = nullptr) {
-    uint8_t buf[2048];
-    sockaddr_in a{};
-    socklen_t n = sizeof a;
-    ssize_t got = ::recvfrom(fd.get(), buf, sizeof buf, MSG_DONTWAIT, reinterpret_cast<sockaddr*>(&a), &n);
-    if (from) *from = ntohs(a.sin_port);
-    return got < 0 ? vxtest::Bytes{} : vxtest::Bytes(buf, buf + got);
-  }
-};
+// The far end of the RTCP packets.
+using Peer = vxtest::UdpPeer;
 
 // A free UDP port (bound once and let go).
 inline uint16_t free_port() {

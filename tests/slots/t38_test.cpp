@@ -3,10 +3,8 @@
 // of the engine that the controller hears of.
 #include <gtest/gtest.h>
 
-#include <netinet/in.h>
 #include <signal.h>
 #include <stdlib.h>
-#include <sys/socket.h>
 
 #include <climits>
 #include <filesystem>
@@ -19,30 +17,12 @@
 #include "slots/T38SoftSlot.h"
 #include "tests/slots/MediaFixture.h"
 #include "tests/support/TempDir.h"
+#include "tests/support/UdpPeer.h"
 
 namespace {
 
 using namespace mediatest;
 namespace fs = std::filesystem;
-
-struct Udp {
-  Fd fd{::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0)};
-  uint16_t port = 0;
-  Udp() {
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd.get(), reinterpret_cast<sockaddr*>(&a), sizeof a);
-    socklen_t n = sizeof a;
-    ::getsockname(fd.get(), reinterpret_cast<sockaddr*>(&a), &n);
-    port = ntohs(a.sin_port);
-  }
-  std::string receive() {
-    char buf[2048];
-    const ssize_t n = ::recv(fd.get(), buf, sizeof buf, MSG_DONTWAIT);
-    return n < 0 ? std::string() : std::string(buf, static_cast<size_t>(n));
-  }
-};
 
 class T38Test : public MediaTest {
  protected:
@@ -116,7 +96,7 @@ TEST_F(T38Test, TheInstanceQueryAsksTheEngine) {
 
 TEST_F(T38Test, TheEngineRunsOnTheChannelWithItsArgumentList) {
   install();
-  Udp peer;
+  vxtest::UdpPeer peer;
   ASSERT_EQ(create(peer.port, 30), hwtest::kSuccess) << log.all();
   auto alloc = requests(Device::mcc, board::mcc::MCC_ALLOCATE);
   ASSERT_EQ(alloc.size(), 1u);
@@ -147,7 +127,11 @@ TEST_F(T38Test, TheEngineRunsOnTheChannelWithItsArgumentList) {
   EXPECT_EQ(sim().frames_sent(ts)[0], (board::sim::Bytes{'T', '3', '8', ' ', 'R', 'E', 'A', 'D', 'Y'}));
   ASSERT_TRUE(sim().hdlc_frame(ts, board::sim::Bytes{'f', 'a', 'x'}));
   std::string relayed;
-  ASSERT_TRUE(pump([&] { return !(relayed = peer.receive()).empty(); }));
+  ASSERT_TRUE(pump([&] {
+    const vxtest::Bytes got = peer.receive();
+    relayed.assign(got.begin(), got.end());
+    return !relayed.empty();
+  }));
   EXPECT_EQ(relayed, "fax");
   EXPECT_EQ(sim().open_count(Device::mcc), 1) << "only the engine holds the channel";
 
@@ -161,7 +145,7 @@ TEST_F(T38Test, TheEngineRunsOnTheChannelWithItsArgumentList) {
 
 TEST_F(T38Test, AnEngineThatEndsOnItsOwnIsReported) {
   install();
-  Udp peer;
+  vxtest::UdpPeer peer;
   ASSERT_EQ(create(peer.port), hwtest::kSuccess);
   const int ts = slot()->timeslot;
   ASSERT_TRUE(pump([&] { return !sim().frames_sent(ts).empty(); }));

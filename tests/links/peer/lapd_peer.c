@@ -18,6 +18,8 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include "tests/support/peer_listen.h"
+
 #define MAX_INSTANCES 16
 #define MAX_FRAME 1024
 
@@ -98,13 +100,8 @@ int main(int argc, char **argv) {
   int count = argc > 4 ? atoi(argv[4]) : 1;
   if (count < 1 || count > MAX_INSTANCES) count = 1;
 
-  int server = socket(AF_UNIX, SOCK_SEQPACKET, 0);
-  struct sockaddr_un a;
-  memset(&a, 0, sizeof a);
-  a.sun_family = AF_UNIX;
-  strncpy(a.sun_path, argv[1], sizeof a.sun_path - 1);
-  unlink(argv[1]);
-  if (bind(server, (struct sockaddr *)&a, sizeof a) < 0 || listen(server, 1) < 0) {
+  int server = peer_listen(argv[1]);
+  if (server < 0) {
     perror("lapd_peer: listen");
     return 1;
   }
