@@ -20,6 +20,9 @@ namespace {
 std::atomic<uint64_t> g_allocations{0};
 }  // namespace
 
+// The counting operator new takes its memory from malloc, so its delete gives it back with free;
+// GCC cannot see that the two are paired and warns about a mismatch that is not there.
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
 void* operator new(size_t size) {
   g_allocations.fetch_add(1, std::memory_order_relaxed);
   if (void* p = std::malloc(size ? size : 1)) return p;
