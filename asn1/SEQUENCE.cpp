@@ -13,6 +13,8 @@ const unsigned SEQUENCE::defaultTag = 0;
 
 void SEQUENCE::BitMap::resize(unsigned n)
 {
+    if (n == totalBits_)  // bits past the size are kept clear, so nothing to do
+        return;
     const size_t count = (size_t(n) + 7) / 8;
     if (count <= sizeof inline_) {
         if (!heap_.empty()) {
@@ -82,10 +84,12 @@ struct FieldsGuard {
 
 }  // namespace
 
-SEQUENCE::SEQUENCE(const void* infoRecord) : AbstractData(infoRecord)
+SEQUENCE::SEQUENCE(const void* infoRecord)
+    : AbstractData(infoRecord),
+      // Sized and cleared in one step, not grown.
+      fields_(info()->numFields + info()->knownExtensions, nullptr)
 {
     const SequenceInfo* r = info();
-    fields_.resize(r->numFields + r->knownExtensions);
     FieldsGuard guard{fields_};
     optionalMap_.reset(r->numOptional);
     for (unsigned i = 0; i < r->numFields; ++i)
