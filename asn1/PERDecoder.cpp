@@ -33,18 +33,8 @@ size_t PERDecoder::getBitsLeft() const
     return pos_ >= end_ ? 0 : (end_ - pos_) * 8 - (8 - bitsLeft_);
 }
 
-bool PERDecoder::decodeMultiBit(unsigned n, uint32_t& value)
+bool PERDecoder::decodeMultiBitSpanning(unsigned n, uint32_t& value)
 {
-    // Most fields lie within the current octet.
-    if (n - 1 < bitsLeft_ && pos_ < end_) {
-        bitsLeft_ = static_cast<uint16_t>(bitsLeft_ - n);
-        value = (data_[pos_] >> bitsLeft_) & ((1u << n) - 1);
-        if (bitsLeft_ == 0) {
-            ++pos_;
-            bitsLeft_ = 8;
-        }
-        return true;
-    }
     if (n > 32 || getBitsLeft() < n)
         return false;
     if (n == 0) {

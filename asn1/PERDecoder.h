@@ -46,7 +46,20 @@ public:
         return true;
     }
     // False when n > 32 or fewer than n bits are left; n = 0 gives 0.
-    bool decodeMultiBit(unsigned n, uint32_t& value);
+    bool decodeMultiBit(unsigned n, uint32_t& value)
+    {
+        // Most fields lie within the current octet.
+        if (n - 1 < bitsLeft_ && pos_ < end_) {
+            bitsLeft_ = static_cast<uint16_t>(bitsLeft_ - n);
+            value = (data_[pos_] >> bitsLeft_) & ((1u << n) - 1);
+            if (bitsLeft_ == 0) {
+                ++pos_;
+                bitsLeft_ = 8;
+            }
+            return true;
+        }
+        return decodeMultiBitSpanning(n, value);
+    }
     // n bits into bytes: whole bytes first, then the remaining bits at the top of the last one.
     bool decodeBitMap(std::vector<char>& bytes, unsigned n);
     void byteAlign();
@@ -75,6 +88,8 @@ public:
     bool visitUnknownExtensions(SEQUENCE& seq) override;
 
 private:
+    // decodeMultiBit for a field that runs past the current octet (or n = 0).
+    bool decodeMultiBitSpanning(unsigned n, uint32_t& value);
     // Decodes value within the next len octets (an open type's contents) and moves past them.
     bool decodeBounded(AbstractData& value, size_t len);
     // Decodes a component value, one level deeper.

@@ -26,7 +26,18 @@ public:
             freeBits_ = 8;
     }
     // The low n bits of value, most significant first (n up to 32).
-    void encodeMultiBit(uint32_t value, unsigned n);
+    void encodeMultiBit(uint32_t value, unsigned n)
+    {
+        // Most fields fit in what is left of the last octet.
+        if (freeBits_ < 8 && n <= freeBits_) {
+            freeBits_ = static_cast<uint16_t>(freeBits_ - n);
+            out_->back() = static_cast<char>(out_->back() | ((value & ((1u << n) - 1)) << freeBits_));
+            if (freeBits_ == 0)
+                freeBits_ = 8;
+            return;
+        }
+        encodeMultiBitSpanning(value, n);
+    }
     void encodeBitMap(const unsigned char* bytes, unsigned n);
     void encodeBitMap(const std::vector<char>& bytes, unsigned n);
     // Aligns and appends n octets; nothing (and no alignment) when n is 0.
@@ -51,6 +62,8 @@ public:
     bool visitKnownExtension(const SEQUENCE& seq, int index) override;
 
 private:
+    // encodeMultiBit for a field that starts a new octet or runs past the last one.
+    void encodeMultiBitSpanning(uint32_t value, unsigned n);
     bool encodeOpenBytes(const char* bytes, unsigned n);
 
     std::vector<char>* out_;
