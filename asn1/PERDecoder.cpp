@@ -2,6 +2,7 @@
 #include "asn1/GeneralizedTimeText.h"
 
 #include "asn1/ASN1.h"
+#include "asn1/SequenceWalk.h"
 
 #include <boost/scoped_array.hpp>
 
@@ -507,6 +508,8 @@ bool PERDecoder::do_visit(GeneralizedTime& v)
     // Time text from the wire is parsed strictly: bad text fails the decode.
     return parseGeneralizedTime(text.get(), n, v);
 }
+
+bool PERDecoder::visit(SEQUENCE& seq) { return walkSequence(*this, seq); }
 
 int PERDecoder::preVisitExtensionRoots(SEQUENCE& seq)
 {

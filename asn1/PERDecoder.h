@@ -15,7 +15,7 @@ namespace ASN1 {
 class CoderEnv;
 struct ConstrainedInfo;
 
-class PERDecoder : public Visitor {
+class PERDecoder final : public Visitor {
 public:
     // Deepest nesting of values one decode follows.
     static constexpr unsigned MaximumDepth = 64;
@@ -81,6 +81,7 @@ public:
     bool decodeChoicePreamle(CHOICE& choice, size_t& bound);
 
     VX_ASN1_VISITOR_OVERRIDES;
+    bool visit(SEQUENCE& seq) override;
     int preVisitExtensionRoots(SEQUENCE& seq) override;
     int visitExtensionRoot(SEQUENCE& seq, int index, int optionalId) override;
     int preVisitExtensions(SEQUENCE& seq) override;

@@ -1,6 +1,7 @@
 #include "asn1/PEREncoder.h"
 
 #include "asn1/ASN1.h"
+#include "asn1/SequenceWalk.h"
 
 #include <algorithm>
 
@@ -383,6 +384,8 @@ bool PEREncoder::do_visit(const SEQUENCE_OF_Base& v)
             return false;
     return true;
 }
+
+bool PEREncoder::visit(const SEQUENCE& seq) { return walkSequence(*this, seq); }
 
 bool PEREncoder::preVisitExtensionRoots(const SEQUENCE& seq)
 {

@@ -10,7 +10,7 @@ namespace ASN1 {
 
 struct ConstrainedInfo;
 
-class PEREncoder : public ConstVisitor {
+class PEREncoder final : public ConstVisitor {
 public:
     explicit PEREncoder(std::vector<char>& out, bool aligned = true)
         : out_(&out), freeBits_(8), aligned_(aligned) {}
@@ -56,6 +56,7 @@ public:
     void align() { freeBits_ = 8; }
 
     VX_ASN1_CONST_VISITOR_OVERRIDES;
+    bool visit(const SEQUENCE& seq) override;
     bool preVisitExtensionRoots(const SEQUENCE& seq) override;
     bool visitExtensionRoot(const SEQUENCE& seq, int index) override;
     bool preVisitExtensions(const SEQUENCE& seq) override;
