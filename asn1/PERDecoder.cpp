@@ -128,7 +128,7 @@ bool PERDecoder::decodeSmallUnsigned(uint32_t& n)
     return decodeMultiBit(8 * k, n);
 }
 
-int PERDecoder::decodeUnsigned(uint32_t lo, uint32_t hi, uint32_t& value)
+int PERDecoder::decodeUnsignedOther(uint32_t lo, uint32_t hi, uint32_t& value)
 {
     uint32_t range = hi - lo;
     if (range == 0) {

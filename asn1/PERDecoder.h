@@ -73,7 +73,18 @@ public:
     size_t decodeBlock(char* dest, size_t n);
     bool decodeSmallUnsigned(uint32_t& n);
     // 0 on success, -1 on failure; the result is not checked against hi.
-    int decodeUnsigned(uint32_t lo, uint32_t hi, uint32_t& value);
+    int decodeUnsigned(uint32_t lo, uint32_t hi, uint32_t& value)
+    {
+        const uint32_t range = hi - lo;
+        if (range - 1 < 254) {  // 2..255 values, the common case: a bit field of its own width
+            uint32_t field;
+            if (!decodeMultiBit(32u - static_cast<unsigned>(__builtin_clz(range)), field))
+                return -1;
+            value = field + lo;
+            return 0;
+        }
+        return decodeUnsignedOther(lo, hi, value);
+    }
     int decodeLength(uint32_t lo, uint32_t hi, uint32_t& len);
     int decodeConstrainedLength(const ConstrainedInfo& info, uint32_t& len);
     // Reads a CHOICE's extension bit and index and selects the alternative; for an extension
@@ -89,6 +100,8 @@ public:
     bool visitUnknownExtensions(SEQUENCE& seq) override;
 
 private:
+    // decodeUnsigned for one value or more than 255.
+    int decodeUnsignedOther(uint32_t lo, uint32_t hi, uint32_t& value);
     // decodeMultiBit for a field that runs past the current octet (or n = 0).
     bool decodeMultiBitSpanning(unsigned n, uint32_t& value);
     // Decodes value within the next len octets (an open type's contents) and moves past them.

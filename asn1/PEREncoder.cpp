@@ -101,7 +101,7 @@ void PEREncoder::encodeSmallUnsigned(uint32_t n)
     encodeMultiBit(n, 8 * k);
 }
 
-bool PEREncoder::encodeUnsigned(uint32_t value, uint32_t lo, uint32_t hi)
+bool PEREncoder::encodeUnsignedOther(uint32_t value, uint32_t lo, uint32_t hi)
 {
     uint32_t range = hi - lo;  // number of values minus one, modulo 2^32
     uint32_t offset = value - lo;

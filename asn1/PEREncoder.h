@@ -44,7 +44,16 @@ public:
     void encodeBlock(const char* bytes, unsigned n);
     void encodeSmallUnsigned(uint32_t n);
     // Constrained whole number lo..hi, counted modulo 2^32; false when outside.
-    bool encodeUnsigned(uint32_t value, uint32_t lo, uint32_t hi);
+    bool encodeUnsigned(uint32_t value, uint32_t lo, uint32_t hi)
+    {
+        const uint32_t range = hi - lo;  // number of values minus one, modulo 2^32
+        const uint32_t offset = value - lo;
+        if (range - 1 < 254 && offset <= range) {  // 2..255 values: a bit field of its own width
+            encodeMultiBit(offset, 32u - static_cast<unsigned>(__builtin_clz(range)));
+            return true;
+        }
+        return encodeUnsignedOther(value, lo, hi);
+    }
     // Length determinant; false when outside lo..hi or above 16383 in the unconstrained form.
     bool encodeLength(uint32_t len, uint32_t lo, uint32_t hi);
     // Writes the extension bit of an extendable constraint; true when the value is to be
@@ -63,6 +72,8 @@ public:
     bool visitKnownExtension(const SEQUENCE& seq, int index) override;
 
 private:
+    // encodeUnsigned for one value, more than 255, or a value outside.
+    bool encodeUnsignedOther(uint32_t value, uint32_t lo, uint32_t hi);
     // encodeMultiBit for a field that starts a new octet or runs past the last one.
     void encodeMultiBitSpanning(uint32_t value, unsigned n);
     bool encodeOpenBytes(const char* bytes, unsigned n);
