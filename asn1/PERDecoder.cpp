@@ -42,18 +42,21 @@ bool PERDecoder::decodeMultiBitSpanning(unsigned n, uint32_t& value)
         value = 0;
         return true;
     }
-    // The octets that hold the n bits, gathered into one word most significant first (shifts
-    // only, so the same on any byte order), then the field cut out of it.
-    const unsigned skip = 8u - bitsLeft_;
-    const unsigned total = skip + n;
-    const unsigned octets = (total + 7) / 8;
-    uint64_t word = 0;
-    for (unsigned i = 0; i < octets; ++i)
-        word = (word << 8) | data_[pos_ + i];
-    word >>= octets * 8 - total;
-    value = static_cast<uint32_t>(word & ((uint64_t(1) << n) - 1));
-    pos_ += total / 8;
-    bitsLeft_ = static_cast<uint16_t>(8 - total % 8);
+    // The rest of the current octet, then whole octets, then the top of the next one, most
+    // significant first (shifts only, so the same on any byte order). n > bitsLeft_ here.
+    uint32_t v = data_[pos_++] & ((1u << bitsLeft_) - 1);
+    unsigned need = n - bitsLeft_;
+    while (need >= 8) {
+        v = (v << 8) | data_[pos_++];
+        need -= 8;
+    }
+    if (need > 0) {
+        v = (v << need) | (data_[pos_] >> (8 - need));
+        bitsLeft_ = static_cast<uint16_t>(8 - need);
+    } else {
+        bitsLeft_ = 8;
+    }
+    value = v;
     return true;
 }
 
