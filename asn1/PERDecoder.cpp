@@ -2,6 +2,7 @@
 #include "asn1/GeneralizedTimeText.h"
 
 #include "asn1/ASN1.h"
+#include "asn1/SequenceWalk.h"
 
 #include <boost/scoped_array.hpp>
 
@@ -33,36 +34,29 @@ size_t PERDecoder::getBitsLeft() const
     return pos_ >= end_ ? 0 : (end_ - pos_) * 8 - (8 - bitsLeft_);
 }
 
-bool PERDecoder::decodeMultiBit(unsigned n, uint32_t& value)
+bool PERDecoder::decodeMultiBitSpanning(unsigned n, uint32_t& value)
 {
-    // Most fields lie within the current octet.
-    if (n - 1 < bitsLeft_ && pos_ < end_) {
-        bitsLeft_ = static_cast<uint16_t>(bitsLeft_ - n);
-        value = (data_[pos_] >> bitsLeft_) & ((1u << n) - 1);
-        if (bitsLeft_ == 0) {
-            ++pos_;
-            bitsLeft_ = 8;
-        }
-        return true;
-    }
     if (n > 32 || getBitsLeft() < n)
         return false;
     if (n == 0) {
         value = 0;
         return true;
     }
-    // The octets that hold the n bits, gathered into one word most significant first (shifts
-    // only, so the same on any byte order), then the field cut out of it.
-    const unsigned skip = 8u - bitsLeft_;
-    const unsigned total = skip + n;
-    const unsigned octets = (total + 7) / 8;
-    uint64_t word = 0;
-    for (unsigned i = 0; i < octets; ++i)
-        word = (word << 8) | data_[pos_ + i];
-    word >>= octets * 8 - total;
-    value = static_cast<uint32_t>(word & ((uint64_t(1) << n) - 1));
-    pos_ += total / 8;
-    bitsLeft_ = static_cast<uint16_t>(8 - total % 8);
+    // The rest of the current octet, then whole octets, then the top of the next one, most
+    // significant first (shifts only, so the same on any byte order). n > bitsLeft_ here.
+    uint32_t v = data_[pos_++] & ((1u << bitsLeft_) - 1);
+    unsigned need = n - bitsLeft_;
+    while (need >= 8) {
+        v = (v << 8) | data_[pos_++];
+        need -= 8;
+    }
+    if (need > 0) {
+        v = (v << need) | (data_[pos_] >> (8 - need));
+        bitsLeft_ = static_cast<uint16_t>(8 - need);
+    } else {
+        bitsLeft_ = 8;
+    }
+    value = v;
     return true;
 }
 
@@ -137,7 +131,7 @@ bool PERDecoder::decodeSmallUnsigned(uint32_t& n)
     return decodeMultiBit(8 * k, n);
 }
 
-int PERDecoder::decodeUnsigned(uint32_t lo, uint32_t hi, uint32_t& value)
+int PERDecoder::decodeUnsignedOther(uint32_t lo, uint32_t hi, uint32_t& value)
 {
     uint32_t range = hi - lo;
     if (range == 0) {
@@ -517,6 +511,8 @@ bool PERDecoder::do_visit(GeneralizedTime& v)
     // Time text from the wire is parsed strictly: bad text fails the decode.
     return parseGeneralizedTime(text.get(), n, v);
 }
+
+bool PERDecoder::visit(SEQUENCE& seq) { return walkSequence(*this, seq); }
 
 int PERDecoder::preVisitExtensionRoots(SEQUENCE& seq)
 {

@@ -1,6 +1,7 @@
 #include "asn1/PEREncoder.h"
 
 #include "asn1/ASN1.h"
+#include "asn1/SequenceWalk.h"
 
 #include <algorithm>
 
@@ -30,38 +31,32 @@ unsigned signedOctets(int v)
 
 }  // namespace
 
-void PEREncoder::encodeMultiBit(uint32_t value, unsigned n)
+void PEREncoder::encodeMultiBitSpanning(uint32_t value, unsigned n)
 {
     if (n == 0)
         return;
-    // Most fields fit in what is left of the last octet.
-    if (freeBits_ < 8 && n <= freeBits_) {
-        freeBits_ = static_cast<uint16_t>(freeBits_ - n);
-        out_->back() = static_cast<char>(out_->back() | ((value & ((1u << n) - 1)) << freeBits_));
-        if (freeBits_ == 0)
-            freeBits_ = 8;
-        return;
-    }
     if (n > 32)
         n = 32;
-    // The pending bits of the partial last octet and the new ones are put together in one
-    // word, then written out octet by octet, most significant first. Shifts only: the result
-    // is the same whatever the byte order of the machine.
-    const unsigned used = freeBits_ == 8 ? 0 : 8u - freeBits_;
-    uint64_t word = used ? static_cast<uint64_t>(static_cast<unsigned char>(out_->back()) >> freeBits_) : 0;
-    word = (word << n) | (static_cast<uint64_t>(value) & ((uint64_t(1) << n) - 1));
-    const unsigned total = used + n;
-    const unsigned octets = (total + 7) / 8;
-    word <<= octets * 8 - total;
+    if (n < 32)
+        value &= (1u << n) - 1;
+    // Shifts only: the octets are the same whatever the byte order of the machine.
     std::vector<char>& out = *out_;
-    unsigned i = octets;
-    if (used)
-        out.back() = static_cast<char>(word >> (8 * --i));
-    while (i-- > 0)
-        out.push_back(static_cast<char>(word >> (8 * i)));
-    freeBits_ = static_cast<uint16_t>(octets * 8 - total);
-    if (freeBits_ == 0)
+    if (freeBits_ < 8) {  // the top bits complete the partial last octet
+        n -= freeBits_;
+        out.back() = static_cast<char>(out.back() | (value >> n));
+        value &= (1u << n) - 1;  // n < 32 here
+    }
+    // Whole octets, most significant first, then the rest at the top of a new octet.
+    while (n >= 8) {
+        n -= 8;
+        out.push_back(static_cast<char>(value >> n));
+    }
+    if (n > 0) {
+        out.push_back(static_cast<char>(value << (8 - n)));
+        freeBits_ = static_cast<uint16_t>(8 - n);
+    } else {
         freeBits_ = 8;
+    }
 }
 
 void PEREncoder::encodeBitMap(const unsigned char* bytes, unsigned n)
@@ -106,7 +101,7 @@ void PEREncoder::encodeSmallUnsigned(uint32_t n)
     encodeMultiBit(n, 8 * k);
 }
 
-bool PEREncoder::encodeUnsigned(uint32_t value, uint32_t lo, uint32_t hi)
+bool PEREncoder::encodeUnsignedOther(uint32_t value, uint32_t lo, uint32_t hi)
 {
     uint32_t range = hi - lo;  // number of values minus one, modulo 2^32
     uint32_t offset = value - lo;
@@ -389,6 +384,8 @@ bool PEREncoder::do_visit(const SEQUENCE_OF_Base& v)
             return false;
     return true;
 }
+
+bool PEREncoder::visit(const SEQUENCE& seq) { return walkSequence(*this, seq); }
 
 bool PEREncoder::preVisitExtensionRoots(const SEQUENCE& seq)
 {

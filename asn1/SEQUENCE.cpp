@@ -13,6 +13,8 @@ const unsigned SEQUENCE::defaultTag = 0;
 
 void SEQUENCE::BitMap::resize(unsigned n)
 {
+    if (n == totalBits_)  // bits past the size are kept clear, so nothing to do
+        return;
     const size_t count = (size_t(n) + 7) / 8;
     if (count <= sizeof inline_) {
         if (!heap_.empty()) {
@@ -30,26 +32,10 @@ void SEQUENCE::BitMap::resize(unsigned n)
         bytes()[count - 1] = static_cast<unsigned char>(bytes()[count - 1] & (0xFF00 >> (n % 8)));
 }
 
-void SEQUENCE::BitMap::reset(unsigned n)
+void SEQUENCE::BitMap::resetLong(unsigned n)
 {
-    if (n <= 8 * sizeof inline_ && heap_.empty()) {
-        std::memset(inline_, 0, sizeof inline_);
-        totalBits_ = n;
-        return;
-    }
     resize(0);
     resize(n);
-}
-
-bool SEQUENCE::BitMap::operator[](unsigned n) const
-{
-    return n < totalBits_ && (data()[n / 8] & (0x80 >> (n % 8)));
-}
-
-void SEQUENCE::BitMap::set(unsigned n)
-{
-    if (n < totalBits_)
-        bytes()[n / 8] = static_cast<unsigned char>(bytes()[n / 8] | (0x80 >> (n % 8)));
 }
 
 void SEQUENCE::BitMap::clear(unsigned n)
@@ -82,10 +68,12 @@ struct FieldsGuard {
 
 }  // namespace
 
-SEQUENCE::SEQUENCE(const void* infoRecord) : AbstractData(infoRecord)
+SEQUENCE::SEQUENCE(const void* infoRecord)
+    : AbstractData(infoRecord),
+      // Sized and cleared in one step, not grown.
+      fields_(info()->numFields + info()->knownExtensions, nullptr)
 {
     const SequenceInfo* r = info();
-    fields_.resize(r->numFields + r->knownExtensions);
     FieldsGuard guard{fields_};
     optionalMap_.reset(r->numOptional);
     for (unsigned i = 0; i < r->numFields; ++i)
@@ -134,13 +122,6 @@ void SEQUENCE::swap(SEQUENCE& other)
     fields_.swap(other.fields_);
     std::swap(optionalMap_, other.optionalMap_);
     std::swap(extensionMap_, other.extensionMap_);
-}
-
-bool SEQUENCE::hasOptionalField(unsigned n) const
-{
-    if (n < optionalMap_.size())
-        return optionalMap_[n];
-    return extensionMap_[n - optionalMap_.size()];
 }
 
 void SEQUENCE::includeOptionalField(unsigned opt, unsigned field)

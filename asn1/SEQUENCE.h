@@ -21,15 +21,29 @@ public:
         // New bits are clear, and so are the bits cut off by shrinking.
         void resize(unsigned n);
         // n bits, all clear.
-        void reset(unsigned n);
-        bool operator[](unsigned n) const;
-        void set(unsigned n);
+        void reset(unsigned n)
+        {
+            if (n <= 8 * sizeof inline_ && heap_.empty()) {
+                for (unsigned char& b : inline_)
+                    b = 0;
+                totalBits_ = n;
+                return;
+            }
+            resetLong(n);
+        }
+        bool operator[](unsigned n) const { return n < totalBits_ && (data()[n / 8] & (0x80 >> (n % 8))); }
+        void set(unsigned n)
+        {
+            if (n < totalBits_)
+                bytes()[n / 8] = static_cast<unsigned char>(bytes()[n / 8] | (0x80 >> (n % 8)));
+        }
         void clear(unsigned n);
         bool any() const;
         // (size() + 7) / 8 bytes.
         const unsigned char* data() const { return heap_.empty() ? inline_ : heap_.data(); }
 
     private:
+        void resetLong(unsigned n);
         unsigned char* bytes() { return heap_.empty() ? inline_ : heap_.data(); }
 
         unsigned totalBits_ = 0;
@@ -50,7 +64,12 @@ public:
     const SequenceInfo* info() const { return static_cast<const SequenceInfo*>(infoRecord()); }
 
     // Presence index n: an optional root field below numOptional, else extension bit n - numOptional.
-    bool hasOptionalField(unsigned n) const;
+    bool hasOptionalField(unsigned n) const
+    {
+        if (n < optionalMap_.size())
+            return optionalMap_[n];
+        return extensionMap_[n - optionalMap_.size()];
+    }
     void includeOptionalField(unsigned opt, unsigned field);
     void removeOptionalField(unsigned opt);
 

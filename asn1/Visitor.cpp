@@ -1,6 +1,7 @@
 #include "asn1/Visitor.h"
 
 #include "asn1/ASN1.h"
+#include "asn1/SequenceWalk.h"
 
 namespace ASN1 {
 
@@ -11,34 +12,7 @@ int Visitor::preVisitExtensions(SEQUENCE&) { return Continue; }
 int Visitor::visitKnownExtension(SEQUENCE&, int, int) { return Fail; }
 bool Visitor::visitUnknownExtensions(SEQUENCE&) { return true; }
 
-bool Visitor::visit(SEQUENCE& seq)
-{
-    const SequenceInfo* info = seq.info();
-    int r = preVisitExtensionRoots(seq);
-    if (r == Fail || r == Done)
-        return r != Fail;
-    int last = -1;
-    for (unsigned i = 0; i < info->numFields; ++i) {
-        int o = info->fieldIds[i];
-        int s = visitExtensionRoot(seq, static_cast<int>(i), o);
-        if (s == Fail || s == Done)
-            return s != Fail;
-        if (o != -1)
-            last = o;
-    }
-    if (r != Continue)
-        return true;
-    int e = preVisitExtensions(seq);
-    if (e != Continue)
-        return e != Fail;
-    for (unsigned i = info->numFields; i < seq.numSlots(); ++i) {
-        ++last;
-        int k = visitKnownExtension(seq, static_cast<int>(i), last);
-        if (k != Continue)
-            return k != Fail;
-    }
-    return visitUnknownExtensions(seq);
-}
+bool Visitor::visit(SEQUENCE& seq) { return walkSequence(*this, seq); }
 
 bool ConstVisitor::do_visit(const AbstractData&) { return true; }
 bool ConstVisitor::do_visit(const Null& v) { return do_visit(static_cast<const AbstractData&>(v)); }
@@ -61,32 +35,6 @@ bool ConstVisitor::preVisitExtensions(const SEQUENCE&) { return true; }
 bool ConstVisitor::visitKnownExtension(const SEQUENCE&, int) { return false; }
 bool ConstVisitor::afterVisitSequence(const SEQUENCE&) { return true; }
 
-bool ConstVisitor::visit(const SEQUENCE& seq)
-{
-    const SequenceInfo* info = seq.info();
-    if (!preVisitExtensionRoots(seq))
-        return false;
-    int last = -1;
-    for (unsigned i = 0; i < info->numFields; ++i) {
-        int o = info->fieldIds[i];
-        if (o != -1) {
-            last = o;
-            if (!seq.hasOptionalField(static_cast<unsigned>(o)))
-                continue;
-        }
-        if (!visitExtensionRoot(seq, static_cast<int>(i)))
-            return false;
-    }
-    if (seq.extensionMap().size() == 0)
-        return afterVisitSequence(seq);
-    if (!preVisitExtensions(seq))
-        return false;
-    for (unsigned i = info->numFields; i < seq.numSlots(); ++i) {
-        ++last;
-        if (seq.hasOptionalField(static_cast<unsigned>(last)) && !visitKnownExtension(seq, static_cast<int>(i)))
-            return false;
-    }
-    return afterVisitSequence(seq);
-}
+bool ConstVisitor::visit(const SEQUENCE& seq) { return walkSequence(*this, seq); }
 
 }  // namespace ASN1

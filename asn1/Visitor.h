@@ -53,8 +53,9 @@ public:
     virtual int visitKnownExtension(SEQUENCE& seq, int index, int optionalId);
     virtual bool visitUnknownExtensions(SEQUENCE& seq);
 
-    // The SEQUENCE driver.
-    bool visit(SEQUENCE& seq);
+    // The SEQUENCE driver (walkSequence); a coder overrides it only to have the hooks called
+    // directly.
+    virtual bool visit(SEQUENCE& seq);
 };
 
 class ConstVisitor {
@@ -82,8 +83,9 @@ public:
     virtual bool visitKnownExtension(const SEQUENCE& seq, int index);
     virtual bool afterVisitSequence(const SEQUENCE& seq);
 
-    // The SEQUENCE driver.
-    bool visit(const SEQUENCE& seq);
+    // The SEQUENCE driver (walkSequence); a coder overrides it only to have the hooks called
+    // directly.
+    virtual bool visit(const SEQUENCE& seq);
 };
 
 }  // namespace ASN1
