@@ -20,28 +20,13 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include "bench/CountedNew.h"
 #include "asn1/CoderEnv.h"
 #include "control/CtrlSrvServer.h"
 #include "control/CtrlSrvService.h"
 #include "tests/control_server/PairConnection.h"
 #include "asn1/ValuePool.h"
 #include "tests/asn1_schemas/ReferenceValues.h"
-
-namespace {
-std::atomic<unsigned long> allocations{0};
-}
-
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-#endif
-
-void* operator new(std::size_t n) {
-  allocations.fetch_add(1, std::memory_order_relaxed);
-  if (void* p = std::malloc(n ? n : 1)) return p;
-  throw std::bad_alloc();
-}
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
 
 namespace {
 
@@ -77,7 +62,7 @@ void RoundTrip(benchmark::State& state, const std::string& name) {
   std::vector<char> out;
   out.reserve(512);
   // Heap allocations: the global operator new's and the blocks the value pool had to take.
-  auto heap = [] { return allocations.load() + ASN1::detail::poolHeapAllocations(); };
+  auto heap = [] { return bench::allocations.load() + ASN1::detail::poolHeapAllocations(); };
   const unsigned long before = heap();
   for (auto _ : state) {
     out.clear();
@@ -125,7 +110,7 @@ void BM_ServerPath(benchmark::State& state) {
   std::vector<char> frame;
   ASN1::encode(*find("command_ping"), &per(), std::back_inserter(frame));
   char drain[65536];
-  auto heap = [] { return allocations.load() + ASN1::detail::poolHeapAllocations(); };
+  auto heap = [] { return bench::allocations.load() + ASN1::detail::poolHeapAllocations(); };
   // Warm: the first command fills the pools and buffers that every later one reuses.
   server.OnMessage(frame.data(), int(frame.size()));
   (void)::recv(sv[1], drain, sizeof drain, MSG_DONTWAIT);

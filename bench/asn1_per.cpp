@@ -1,6 +1,7 @@
 // Aligned PER encode and decode of a message mix: ns per message and heap allocations per
 // message, against two peers in the same run: a hand-written encoder that packs the same
 // octets for one type straight from a plain struct, and a memcpy of each frame.
+#include "bench/CountedNew.h"
 #include "tests/asn1/ProbeSchema.h"
 
 #include <benchmark/benchmark.h>
@@ -16,25 +17,6 @@
 #include <set>
 #include <string>
 #include <vector>
-
-namespace {
-std::atomic<unsigned long> allocations{0};
-}
-
-// The replaced global allocation functions count every allocation of the process.
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-#endif
-
-void* operator new(std::size_t n)
-{
-    allocations.fetch_add(1, std::memory_order_relaxed);
-    if (void* p = std::malloc(n ? n : 1))
-        return p;
-    throw std::bad_alloc();
-}
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
 
 namespace {
 
@@ -174,7 +156,7 @@ void BM_PerEncode(benchmark::State& state)
     out.reserve(256);
     ASN1::CoderEnv env;
     size_t i = 0;
-    unsigned long before = allocations.load();
+    unsigned long before = bench::allocations.load();
     for (auto _ : state) {
         out.clear();
         bool ok = ASN1::encode(*v[i], &env, std::back_inserter(out));
@@ -182,7 +164,7 @@ void BM_PerEncode(benchmark::State& state)
         benchmark::DoNotOptimize(out.data());
         i = (i + 1) % v.size();
     }
-    state.counters["allocs/msg"] = double(allocations.load() - before) / double(state.iterations());
+    state.counters["allocs/msg"] = double(bench::allocations.load() - before) / double(state.iterations());
 }
 BENCHMARK(BM_PerEncode);
 
@@ -191,14 +173,14 @@ void BM_PerDecode(benchmark::State& state)
     const auto& f = frames();
     ASN1::CoderEnv env;
     size_t i = 0;
-    unsigned long before = allocations.load();
+    unsigned long before = bench::allocations.load();
     for (auto _ : state) {
         auto value = emptyLike(i);
         bool ok = ASN1::decode(f[i].data(), f[i].data() + f[i].size(), &env, *value, true);
         benchmark::DoNotOptimize(ok);
         i = (i + 1) % f.size();
     }
-    state.counters["allocs/msg"] = double(allocations.load() - before) / double(state.iterations());
+    state.counters["allocs/msg"] = double(bench::allocations.load() - before) / double(state.iterations());
 }
 BENCHMARK(BM_PerDecode);
 

@@ -15,6 +15,7 @@
 #include <new>
 #include <vector>
 
+#include "bench/CountedNew.h"
 #include "control/ProtocolsFamily.h"
 #include "foundation/Packet.h"
 #include "hardware/HDLC.h"
@@ -25,18 +26,6 @@ extern "C" {
 #include <libpri.h>
 }
 #endif
-
-namespace {
-std::atomic<uint64_t> g_allocations{0};
-}
-
-void* operator new(std::size_t n) {
-  ++g_allocations;
-  if (void* p = std::malloc(n ? n : 1)) return p;
-  throw std::bad_alloc();
-}
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
 
 namespace {
 
@@ -97,7 +86,7 @@ void BM_OurLinkPair(benchmark::State& state) {
   const unsigned char msg[] = {0x08, 0x02, 0x00, 0x01, 0x7B, 0x2C, 0x01, 0x31};
   uint64_t allocations = 0, frames = 0;
   for (auto _ : state) {
-    uint64_t before = g_allocations;
+    uint64_t before = bench::allocations;
     for (int i = 0; i < kBatch; ++i) {
       Packet p;
       user->prepare_head(p);
@@ -106,7 +95,7 @@ void BM_OurLinkPair(benchmark::State& state) {
     }
     while (up.deliver(*net) + down.deliver(*user)) {
     }
-    allocations += g_allocations - before;
+    allocations += bench::allocations - before;
     frames += kBatch;
   }
   if (them.received != frames) state.SkipWithError("frames lost");

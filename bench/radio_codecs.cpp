@@ -12,24 +12,10 @@
 #include <string>
 #include <vector>
 
+#include "bench/CountedNew.h"
 #include "bench/RatioReporter.h"
 #include "radio/R2SProto.h"
 #include "radio/SigProto.h"
-
-namespace {
-std::atomic<uint64_t> g_allocations{0};
-}  // namespace
-
-// The counting operator new takes its memory from malloc, so its delete gives it back with free;
-// GCC cannot see that the two are paired and warns about a mismatch that is not there.
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-void* operator new(size_t size) {
-  g_allocations.fetch_add(1, std::memory_order_relaxed);
-  if (void* p = std::malloc(size ? size : 1)) return p;
-  throw std::bad_alloc();
-}
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete(void* p, size_t) noexcept { std::free(p); }
 
 namespace {
 
@@ -80,14 +66,14 @@ std::vector<std::vector<uint8_t>> wire_of(const std::vector<Record>& mix, Pack p
 // Runs `step(i)` once per packet and reports the allocations it made per packet.
 template <typename Step>
 void per_packet(benchmark::State& state, size_t kinds, Step step) {
-  uint64_t before = g_allocations.load();
+  uint64_t before = bench::allocations.load();
   size_t i = 0;
   for (auto _ : state) {
     step(i);
     i = i + 1 == kinds ? 0 : i + 1;
   }
   state.counters["allocs/packet"] =
-      benchmark::Counter(static_cast<double>(g_allocations.load() - before) / static_cast<double>(state.iterations()));
+      benchmark::Counter(static_cast<double>(bench::allocations.load() - before) / static_cast<double>(state.iterations()));
 }
 
 void BM_LemzPack(benchmark::State& state) {
