@@ -390,15 +390,18 @@ bool Multiplexer::pass(bool live_time, int cap) {
     }
   }
   // Handlers are served back to back: the clock read that ends one call's measure begins the
-  // next one's, one read per call instead of two.
+  // next one's, one read per call instead of two. A handler whose descriptor reported nothing
+  // returns at once: the clock is not read after it (its call counts, with no duration), and
+  // the little time it took falls to the next call measured.
   while (!terminated_) {
     EventHandler* h = active_.remove_from_head();
     if (!h) break;
     served_.insert_to_tail(h);
     h->mux_list_ = &served_;
     event_measure_.begin_at(t);
+    const bool ready = h->revents != 0;
     h->svc_event();
-    t = Mux::microseconds();
+    if (ready) t = Mux::microseconds();
     event_measure_.end_at(t);
   }
   // Handlers left unserved by a terminate() keep their place behind the served ones, so a
