@@ -397,13 +397,10 @@ TEST_F(SyslogTest, WithoutLogSocketRecordsAreDroppedOrGoToTheConsole) {
 
 using vxtest::utc_usec;
 
-class HourlyLog : public ::testing::Test {
+class HourlyLog : public SyslogTest {
  protected:
-  void TearDown() override { Mux::test_clock_clear(); }
   std::string file(const std::string& name) { return slurp(dir_ + "/" + name); }
-  vxtest::UtcTimeZone utc_;
-  vxtest::TempDir tmp_{"vx_hourly"};
-  const std::string dir_ = tmp_.path();
+  const std::string dir_ = root_;
 };
 
 TEST_F(HourlyLog, LinesArePrefixedOnceAndFilesFollowTheHourAndDay) {
