@@ -309,33 +309,32 @@ TEST(IniReader, FirstRequiredProblemEndsTheParse) {
   }
 }
 
+// Every occurrence of the section is read in turn, so the last one decides; a bad value is
+// reported and leaves its channel off.
 TEST(Traces, ConfiguredFromEveryOccurrenceOfTheSection) {
-  auto configure = [](const std::string& text, std::string* err_text = nullptr) {
-    auto p = parse(text);
+  const struct {
+    const char* text;
+    std::vector<TraceCtl::Channel> on;
+    std::string err;
+  } cases[] = {
+      {"[other]\nsignalling.hdlc = yes\n", {}, ""},
+      {"[traces]\nsignalling.hdlc = yes\nmonitoring.internal = 1\n",
+       {TraceCtl::SignallingHdlc, TraceCtl::MonitoringInternal}, ""},
+      {"[traces]\nsignalling.hdlc = true\n[traces]\nsignalling.isdn = true\n", {TraceCtl::SignallingIsdn}, ""},
+      {"[traces]\nsignalling.hdlc = on\n", {},
+       "traces: optional key \"signalling.hdlc\" has invalid value=\"on\", line 2. Key will be ignored.\n"},
+  };
+  for (const auto& c : cases) {
+    auto p = parse(c.text);
     TraceCtl t;
     vxtest::CaptureStreams streams;
     t.Configure((*p)["traces"]);
-    if (err_text) *err_text = streams.err.str();
-    return t;
-  };
-  std::string err;
-  TraceCtl none = configure("[other]\nsignalling.hdlc = yes\n", &err);
-  EXPECT_FALSE(none.signalling_hdlc());
-  EXPECT_EQ(err, "");
-
-  TraceCtl two = configure("[traces]\nsignalling.hdlc = yes\nmonitoring.internal = 1\n");
-  EXPECT_TRUE(two.signalling_hdlc());
-  EXPECT_TRUE(two.monitoring_internal());
-  EXPECT_FALSE(two.signalling_isdn() || two.signalling_lemzgw() || two.signalling_events());
-
-  TraceCtl last = configure("[traces]\nsignalling.hdlc = true\n[traces]\nsignalling.isdn = true\n");
-  EXPECT_FALSE(last.signalling_hdlc());
-  EXPECT_TRUE(last.on(TraceCtl::SignallingIsdn));
-
-  TraceCtl bad = configure("[traces]\nsignalling.hdlc = on\n", &err);
-  EXPECT_FALSE(bad.signalling_hdlc());
-  EXPECT_EQ(err, "traces: optional key \"signalling.hdlc\" has invalid value=\"on\", line 2. Key will be ignored.\n");
-
+    EXPECT_EQ(streams.err.str(), c.err) << c.text;
+    std::vector<TraceCtl::Channel> on;
+    for (int ch = 0; ch <= TraceCtl::MonitoringInternal; ++ch)
+      if (t.on(static_cast<TraceCtl::Channel>(ch))) on.push_back(static_cast<TraceCtl::Channel>(ch));
+    EXPECT_EQ(on, c.on) << c.text;
+  }
   std::ostringstream os;
   Trace::Block(true, "scope", os), Trace::Block(false, "quiet", os);
   EXPECT_EQ(os.str(), "Enter scope\nLeave scope\n");
