@@ -1,7 +1,6 @@
 #!/usr/bin/env python3
-"""Prints ini files as Python's configparser reads them: for each file a line "=== <path>",
-then "[section]" lines each followed by "key<TAB>value" lines, in file order.
-Keys keep their case; no interpolation."""
+"""Prints ini files as Python's configparser reads them (keys keep their case, no interpolation):
+"=== <path>", then each "[section]" followed by its "key<TAB>value" lines, in file order."""
 import configparser
 import sys
 

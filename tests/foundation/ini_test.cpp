@@ -1,8 +1,6 @@
+// The ini file model and the typed reader of its keys.
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
-#include <cstdio>
 #include <fstream>
 #include <memory>
 #include <random>
@@ -11,6 +9,10 @@
 #include <vector>
 
 #include "foundation/IniFile.h"
+#include "foundation/IniReader.h"
+#include "foundation/Traces.h"
+#include "tests/support/CaptureStreams.h"
+#include "tests/support/RunTool.h"
 #include "tests/support/TempDir.h"
 
 namespace {
@@ -37,7 +39,7 @@ std::string render(const IniFile::File& f) {
 
 std::string render(const std::string& text) { return render(*parse(text)); }
 
-}  // namespace
+IniFile::SubSection& first(IniFile::File& f, const char* name = "s") { return *f[name]->FirstSubSection(); }
 
 TEST(IniFile, ByteLevelRules) {
   struct Case {
@@ -80,7 +82,6 @@ TEST(IniFile, ByteLevelRules) {
 TEST(IniFile, LookUpCreatesAbsentSectionsAndKeys) {
   auto owned = parse("[a]\nk=1\n");
   IniFile::File& f = *owned;
-  ASSERT_EQ(f.SectionCount(), 1);
   IniFile::Section& traces = f["traces"];
   EXPECT_EQ(traces.mSubSectionCount, 0);
   EXPECT_EQ(f.mSectionCount, 2);
@@ -88,7 +89,6 @@ TEST(IniFile, LookUpCreatesAbsentSectionsAndKeys) {
   traces.CheckEmpty();
   ASSERT_EQ(traces.SubSectionCount(), 1);
   EXPECT_EQ(traces.FirstSubSection()->mLineNo, -1);
-
   IniFile::SubSection* sub = f["a"]->FirstSubSection();
   IniFile::Key* missing = (*sub)["missing"];
   EXPECT_EQ(missing->mSubKeyCount, 0);
@@ -102,125 +102,93 @@ TEST(IniFile, OpenStreamAndClose) {
   vxtest::TempDir tmp("vx_ini");
   const std::string path = tmp.path() + "/server.conf";
   std::ofstream(path) << "[a]\nk=1\n";
-
   IniFile::File f;
   EXPECT_FALSE(f.Open(path + ".absent"));
   EXPECT_FALSE(f.IsOpen());
-  EXPECT_EQ(f.SectionCount(), 0);
   ASSERT_TRUE(f.Open(path));
   EXPECT_TRUE(f.IsOpen());
   EXPECT_EQ(f.mFileName, path);
   EXPECT_EQ(render(f), "[a@1]\nk=1@2\n");
-
   // Parsing a stream into an open file adds to it; reading with >> replaces.
-  std::istringstream more("[b]\n");
+  std::istringstream more("[b]\n"), other("[c]\n");
   f.IntOpenStream(more);
   EXPECT_EQ(f.SectionCount(), 2);
-  std::istringstream other("[c]\n");
   other >> f;
   EXPECT_EQ(f.mFileName, "");
   EXPECT_EQ(render(f), "[c@1]\n");
-
   f.Close();
   EXPECT_FALSE(f.IsOpen());
   EXPECT_EQ(f.SectionCount(), 0);
-  IniFile::File g(path);
-  EXPECT_TRUE(g.IsOpen());
+  EXPECT_TRUE(IniFile::File(path).IsOpen());
 }
 
+// A value read as another type, or the default: booleans are case-sensitive, and a number that
+// does not fit is not read at all rather than wrapped.
 TEST(IniFile, Conversions) {
   IniFile::SubKey k("", 1);
-  auto b = [&](const char* v, bool def) { k.mValue = v; return k.GetBool(def); };
-  EXPECT_TRUE(b("on", false));
-  EXPECT_TRUE(b("yes", false));
-  EXPECT_FALSE(b("off", true));
-  EXPECT_FALSE(b("0", true));
-  EXPECT_TRUE(b("On", true));    // case matters: default
-  EXPECT_FALSE(b("On", false));
-  EXPECT_FALSE(b("enable", false));
-
-  auto i = [&](const char* v) { k.mValue = v; return k.GetInt(-7); };
-  EXPECT_EQ(i("12abc"), 12);
-  EXPECT_EQ(i(" -3"), -3);
-  EXPECT_EQ(i("abc"), -7);
-  EXPECT_EQ(i(""), -7);
-  EXPECT_EQ(i("2147483647"), 2147483647);
-  // A number that does not fit is not read at all rather than wrapped.
-  EXPECT_EQ(i("2147483648"), -7);
-  EXPECT_EQ(i("-99999999999999999999"), -7);
-
-  k.mValue = "2.5x";
-  EXPECT_FLOAT_EQ(k.GetFloat(1), 2.5f);
-  k.mValue = "x";
-  EXPECT_FLOAT_EQ(k.GetFloat(1), 1.0f);
-  k.mValue = "1e999";
-  EXPECT_FLOAT_EQ(k.GetFloat(1), 1.0f);
-}
-
-TEST(IniFile, DumpText) {
-  std::ostringstream os;
-  parse("[s]\nk = v\n")->Dump(os);
-  EXPECT_EQ(os.str(),
-            "dumping IniFile::File\nmFileName=\"\"\n\nmSectionCount=1\n"
-            "dumping IniFile::Section\nmName=\"s\"\nmSubSectionCount=1\n"
-            "dumping IniFile::SubSection\nmLineNo=\"1\"\nmKeyCount=1\n"
-            "dumping IniFile::Key\nmName=\"k\"\nmSubKeyCount=1\n"
-            "dumping IniFile::SubKey\nmValue=\"v\"\nmLineNo=2\n");
+  const struct {
+    const char* value;
+    bool as_false, as_true;
+    int as_int;
+    float as_float;
+  } cases[] = {{"on", 1, 1, -7, 1},         {"yes", 1, 1, -7, 1},      {"off", 0, 0, -7, 1},
+               {"0", 0, 0, 0, 0},           {"On", 0, 1, -7, 1},       {"enable", 0, 1, -7, 1},
+               {"12abc", 0, 1, 12, 12},     {" -3", 0, 1, -3, -3},     {"", 0, 1, -7, 1},
+               {"2147483647", 0, 1, 2147483647, 2147483647.f},         {"2147483648", 0, 1, -7, 2147483648.f},
+               {"-99999999999999999999", 0, 1, -7, -1e20f},            {"2.5x", 0, 1, 2, 2.5},
+               {"1e999", 0, 1, 1, 1}};
+  for (const auto& c : cases) {
+    k.mValue = c.value;
+    EXPECT_EQ(k.GetBool(false), c.as_false) << c.value;
+    EXPECT_EQ(k.GetBool(true), c.as_true) << c.value;
+    EXPECT_EQ(k.GetInt(-7), c.as_int) << c.value;
+    EXPECT_FLOAT_EQ(k.GetFloat(1), c.as_float) << c.value;
+  }
 }
 
 // On a grammar where both dialects agree (unique sections and keys, no inline comments, no
 // leading indentation, no TAB), the model must match Python's configparser.
 TEST(IniFile, AgreesWithConfigparser) {
   vxtest::TempDir tmp("vx_inipy");
-  const std::string dir = tmp.path();
   std::mt19937 rng(20260311);
+  auto chance = [&](int percent) { return std::uniform_int_distribution<int>(0, 99)(rng) < percent; };
   auto pick = [&](const std::string& alphabet, int lo, int hi) {
     std::string s;
-    int n = std::uniform_int_distribution<int>(lo, hi)(rng);
-    for (int i = 0; i < n; ++i) s += alphabet[std::uniform_int_distribution<size_t>(0, alphabet.size() - 1)(rng)];
+    for (int n = std::uniform_int_distribution<int>(lo, hi)(rng); n > 0; --n)
+      s += alphabet[std::uniform_int_distribution<size_t>(0, alphabet.size() - 1)(rng)];
     return s;
   };
-  auto chance = [&](int percent) { return std::uniform_int_distribution<int>(0, 99)(rng) < percent; };
   const std::string name_chars = "abcdefghijklmnopqrstuvwxyzABCXYZ0123456789._-";
   const std::string value_chars = "abcdefXYZ0123456789._-/=:,;!%$@()'\"";
-
-  std::vector<std::string> paths;
-  std::string expected;
+  std::string cmd = "python3 " VX_TEST_SOURCE_DIR "/ini_dump.py", expected;
   for (int file = 0; file < 150; ++file) {
-    std::string text;
-    std::string model;
+    std::string text, model;
     const char* eol = chance(30) ? "\r\n" : "\n";
-    int sections = std::uniform_int_distribution<int>(0, 4)(rng);
+    const int sections = std::uniform_int_distribution<int>(0, 4)(rng);
     for (int s = 0; s < sections; ++s) {
       if (chance(30)) text += "# note " + pick(value_chars, 0, 10) + eol;
       if (chance(30)) text += eol;
       std::string sname = "s" + std::to_string(s) + pick(name_chars, 0, 6);
       text += "[" + sname + "]" + eol;
       model += "[" + sname + "]\n";
-      int keys = std::uniform_int_distribution<int>(0, 5)(rng);
+      const int keys = std::uniform_int_distribution<int>(0, 5)(rng);
       for (int k = 0; k < keys; ++k) {
-        std::string key = "k" + std::to_string(k) + pick(name_chars, 0, 5);
+        std::string key = "k" + std::to_string(k) + pick(name_chars, 0, 5), value;
         if (chance(20)) key += " " + pick(name_chars, 1, 4);
-        std::string value;
-        if (!chance(10)) {
-          value = pick(value_chars, 1, 8);
-          if (chance(30)) value += "  " + pick(value_chars, 1, 5);
-        }
-        text += key + std::string(chance(50) ? " = " : "=") + value + (chance(20) ? "   " : "");
-        const bool last = k + 1 == keys && s + 1 == sections;
-        const bool unended = last && chance(20);
+        if (!chance(10)) value = pick(value_chars, 1, 8) + (chance(30) ? "  " + pick(value_chars, 1, 5) : "");
+        text += key + (chance(50) ? " = " : "=") + value + (chance(20) ? "   " : "");
+        const bool unended = k + 1 == keys && s + 1 == sections && chance(20);
         if (!unended) text += eol;
         model += key + "\t" + value + "\n";
-        if (!unended && chance(15)) text += std::string("#") + pick(value_chars, 0, 8) + eol;
+        if (!unended && chance(15)) text += "#" + pick(value_chars, 0, 8) + eol;
       }
     }
-    std::string path = std::string(dir) + "/f" + std::to_string(file) + ".ini";
+    const std::string path = tmp.path() + "/f" + std::to_string(file) + ".ini";
     std::ofstream(path, std::ios::binary) << text;
-    paths.push_back(path);
-
+    cmd += " " + path;
     // Our own parse of the same text, rendered the way the helper prints.
-    auto f = parse(text);
     std::string ours = "=== " + path + "\n";
+    auto f = parse(text);
     for (IniFile::Section& s : *f) {
       ours += "[" + s.mName + "]\n";
       for (IniFile::SubSection& sub : s)
@@ -229,15 +197,147 @@ TEST(IniFile, AgreesWithConfigparser) {
     EXPECT_EQ(ours, "=== " + path + "\n" + model) << text;
     expected += ours;
   }
-
-  std::string cmd = "python3 " VX_TEST_SOURCE_DIR "/ini_dump.py";
-  for (const std::string& p : paths) cmd += " " + p;
-  FILE* pipe = popen(cmd.c_str(), "r");
-  ASSERT_NE(pipe, nullptr);
-  std::string python;
-  char buf[4096];
-  size_t n;
-  while ((n = fread(buf, 1, sizeof buf, pipe)) > 0) python.append(buf, n);
-  EXPECT_EQ(pclose(pipe), 0);
-  EXPECT_EQ(python, expected);
+  EXPECT_EQ(vxtest::run(cmd), expected);
 }
+
+enum class Addr { local = 1, global = 2 };
+const IniFile::Symbol<Addr> kAddr[] = {{"local", Addr::local}, {"global", Addr::global}, {nullptr, Addr::local}};
+
+// Valid values are converted; an invalid one never changes the variable, whatever its type, and
+// numbers are range-checked.
+TEST(IniReader, ValuesAreConvertedAndInvalidOnesIgnored) {
+  auto p = parse(
+      "[s]\nflag = enabled\nname = a b\nmode = global\nnum = 0x10\nneg = -5\n"
+      "bflag = On\nbmode = 12ab\nsmall = 300\nbig = 99999999999999999999\nu = -1\nempty =\n");
+  bool flag = false, bflag = true;
+  std::string name;
+  Addr mode = Addr::local, num = Addr::local, bmode = Addr::global, empty = Addr::global;
+  short neg = 0;
+  signed char small = 7;
+  long big = 7;
+  unsigned u = 7;
+  std::ostringstream err;
+  IniFile::Reader r("comp: ", err);
+  bool& flag_set = r.required.add(&flag, "flag");
+  r.required.add(&name, "name");
+  r.optional.add(&mode, "mode", kAddr);
+  bool& num_set = r.optional.add(&num, "num", kAddr);
+  r.optional.add(&neg, "neg");
+  bool& bflag_set = r.optional.add(&bflag, "bflag");
+  r.optional.add(&bmode, "bmode", kAddr), r.optional.add(&small, "small"), r.optional.add(&big, "big");
+  r.optional.add(&u, "u"), r.optional.add(&empty, "empty", kAddr);
+  EXPECT_TRUE(r.parse(first(*p)));
+  EXPECT_TRUE(flag_set && num_set && flag && !bflag_set && bflag);
+  EXPECT_EQ(name, "a b");
+  EXPECT_EQ(mode, Addr::global);
+  EXPECT_EQ(static_cast<int>(num), 16);
+  EXPECT_EQ(neg, -5);
+  EXPECT_EQ(bmode, Addr::global);
+  EXPECT_EQ(empty, Addr::global);
+  EXPECT_EQ(small + big + u, 21u);
+  EXPECT_EQ(err.str(),
+            "comp: optional key \"bflag\" has invalid value=\"On\", line 7. Key will be ignored.\n"
+            "comp: optional key \"bmode\" has invalid value=\"12ab\", line 8. Key will be ignored.\n"
+            "comp: optional key \"small\" has invalid value=\"300\", line 9. Key will be ignored.\n"
+            "comp: optional key \"big\" has invalid value=\"99999999999999999999\", line 10. Key will be ignored.\n"
+            "comp: optional key \"u\" has invalid value=\"-1\", line 11. Key will be ignored.\n"
+            "comp: optional key \"empty\" has invalid value=\"\", line 12. Key will be ignored.\n");
+}
+
+TEST(IniReader, BoolWords) {
+  const struct {
+    const char* word;
+    bool valid, value;
+  } cases[] = {{"true", 1, 1}, {"yes", 1, 1},      {"enabled", 1, 1}, {"enable", 1, 1}, {"1", 1, 1},
+               {"false", 1, 0}, {"no", 1, 0},      {"disabled", 1, 0}, {"disable", 1, 0}, {"0", 1, 0},
+               {"on", 0, 0},   {"off", 0, 0},      {"True", 0, 0},    {"", 0, 0},        {" yes", 0, 0}};
+  for (const auto& c : cases)
+    for (bool start : {false, true}) {
+      bool v = start;
+      EXPECT_EQ(IniFile::Private::TKeyValue<bool>(&v, "k").do_parse(c.word), c.valid) << c.word;
+      EXPECT_EQ(v, c.valid ? c.value : start) << c.word;
+    }
+}
+
+TEST(IniReader, OptionalProblemsAreReportedButDoNotFail) {
+  auto p = parse("[s]\n\na = 1\nb = 1\nb = 0\n\n\na = 0\nc = 1\nc = 1\nc = 0\n");
+  bool a = true, b = true, c = true, d = true;
+  std::ostringstream err;
+  IniFile::Reader r("traces: ", err);
+  bool& a_set = r.optional.add(&a, "a");
+  r.optional.add(&b, "b");
+  r.optional.add(&c, "c");
+  bool& d_set = r.optional.add(&d, "d");
+  d_set = true;
+  EXPECT_TRUE(r.parse(first(*p)));
+  EXPECT_FALSE(a_set);
+  EXPECT_FALSE(d_set);
+  EXPECT_TRUE(a && b && c && d);
+  EXPECT_EQ(err.str(),
+            "traces: optional key \"a\" is duplicated!\n"
+            "traces:  first occurence at 3 line.\n"
+            "traces:  second occurence at 8 line. Both keys will be ignored.\n"
+            "traces: optional key \"b\" is duplicated!\n"
+            "traces:  first occurence at 4 line.\n"
+            "traces:  second occurence at 5 line. Both keys will be ignored.\n"
+            "traces: optional key \"c\" specified more than once: 9 10 11 lines. All keys will be ignored.\n");
+}
+
+TEST(IniReader, FirstRequiredProblemEndsTheParse) {
+  struct Case {
+    const char* text;
+    const char* message;
+  } cases[] = {
+      {"\n\n[s]\nother = 1\n", "x: required key \"r\" not present, line 3\n"},
+      {"[s]\nr = maybe\n", "x: required key \"r\" has invalid value=\"maybe\", line 2\n"},
+      {"[s]\nr = 1\nr = 0\n",
+       "x: required key \"r\" is duplicated!\nx:  first occurence at 2 line.\nx:  second occurence at 3 line.\n"},
+      {"[s]\nr = 1\nr = 0\nr=1\n", "x: required key \"r\" specified more than once: 2 3 4 lines\n"},
+  };
+  for (const Case& c : cases) {
+    auto p = parse(c.text);
+    bool r = false, later = false, opt = false;
+    std::ostringstream err;
+    IniFile::Reader reader("x: ", err);
+    reader.required.add(&r, "r");
+    reader.required.add(&later, "later");
+    reader.optional.add(&opt, "opt");
+    EXPECT_FALSE(reader.parse(first(*p)));
+    EXPECT_EQ(err.str(), c.message);
+    // The keys after the failing one were never looked up, so never created.
+    EXPECT_EQ((*p)["s"]->FirstSubSection()->KeyCount(), c.text[0] == '\n' ? 2 : 1) << c.text;
+  }
+}
+
+// Every occurrence of the section is read in turn, so the last one decides; a bad value is
+// reported and leaves its channel off.
+TEST(Traces, ConfiguredFromEveryOccurrenceOfTheSection) {
+  const struct {
+    const char* text;
+    std::vector<TraceCtl::Channel> on;
+    std::string err;
+  } cases[] = {
+      {"[other]\nsignalling.hdlc = yes\n", {}, ""},
+      {"[traces]\nsignalling.hdlc = yes\nmonitoring.internal = 1\n",
+       {TraceCtl::SignallingHdlc, TraceCtl::MonitoringInternal}, ""},
+      {"[traces]\nsignalling.hdlc = true\n[traces]\nsignalling.isdn = true\n", {TraceCtl::SignallingIsdn}, ""},
+      {"[traces]\nsignalling.hdlc = on\n", {},
+       "traces: optional key \"signalling.hdlc\" has invalid value=\"on\", line 2. Key will be ignored.\n"},
+  };
+  for (const auto& c : cases) {
+    auto p = parse(c.text);
+    TraceCtl t;
+    vxtest::CaptureStreams streams;
+    t.Configure((*p)["traces"]);
+    EXPECT_EQ(streams.err.str(), c.err) << c.text;
+    std::vector<TraceCtl::Channel> on;
+    for (int ch = 0; ch <= TraceCtl::MonitoringInternal; ++ch)
+      if (t.on(static_cast<TraceCtl::Channel>(ch))) on.push_back(static_cast<TraceCtl::Channel>(ch));
+    EXPECT_EQ(on, c.on) << c.text;
+  }
+  std::ostringstream os;
+  Trace::Block(true, "scope", os), Trace::Block(false, "quiet", os);
+  EXPECT_EQ(os.str(), "Enter scope\nLeave scope\n");
+}
+
+}  // namespace

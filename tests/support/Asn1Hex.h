@@ -1,6 +1,7 @@
 // Hexadecimal text to octets and back, for the ASN.1 test vectors.
 #pragma once
 
+#include <cctype>
 #include <string>
 #include <vector>
 
@@ -13,17 +14,13 @@ inline std::vector<char> hexBytes(const std::string& text)
     std::vector<char> out;
     int high = -1;
     for (char c : text) {
-        int v;
-        if (c >= '0' && c <= '9') v = c - '0';
-        else if (c >= 'a' && c <= 'f') v = c - 'a' + 10;
-        else if (c >= 'A' && c <= 'F') v = c - 'A' + 10;
-        else continue;
-        if (high < 0) {
+        if (!std::isxdigit(static_cast<unsigned char>(c)))
+            continue;
+        int v = c <= '9' ? c - '0' : (c | 0x20) - 'a' + 10;
+        if (high < 0)
             high = v;
-        } else {
-            out.push_back(static_cast<char>(high * 16 + v));
-            high = -1;
-        }
+        else
+            out.push_back(static_cast<char>(high * 16 + v)), high = -1;
     }
     return out;
 }
@@ -31,11 +28,10 @@ inline std::vector<char> hexBytes(const std::string& text)
 // Upper-case hex digits, two per octet.
 inline std::string hexText(const std::vector<char>& bytes)
 {
-    static const char digits[] = "0123456789ABCDEF";
     std::string out;
     for (char b : bytes) {
-        out += digits[(static_cast<unsigned char>(b) >> 4)];
-        out += digits[static_cast<unsigned char>(b) & 15];
+        out += "0123456789ABCDEF"[(static_cast<unsigned char>(b) >> 4)];
+        out += "0123456789ABCDEF"[b & 15];
     }
     return out;
 }

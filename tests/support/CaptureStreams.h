@@ -11,27 +11,17 @@ class CaptureStreams {
  public:
   CaptureStreams()
       : out_(std::cout.rdbuf(out.rdbuf())), err_(std::cerr.rdbuf(err.rdbuf())), log_(std::clog.rdbuf(log.rdbuf())) {}
-  ~CaptureStreams() {
-    std::cout.rdbuf(out_);
-    std::cerr.rdbuf(err_);
-    std::clog.rdbuf(log_);
-  }
+  ~CaptureStreams() { std::cout.rdbuf(out_), std::cerr.rdbuf(err_), std::clog.rdbuf(log_); }
   CaptureStreams(const CaptureStreams&) = delete;
   CaptureStreams& operator=(const CaptureStreams&) = delete;
 
   std::string all() const { return out.str() + err.str() + log.str(); }
-  void clear() {
-    out.str("");
-    err.str("");
-    log.str("");
-  }
+  void clear() { out.str(""), err.str(""), log.str(""); }
 
   std::ostringstream out, err, log;
 
  private:
-  std::streambuf* out_;
-  std::streambuf* err_;
-  std::streambuf* log_;
+  std::streambuf *out_, *err_, *log_;
 };
 
 }  // namespace vxtest

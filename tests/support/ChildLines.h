@@ -22,25 +22,18 @@ class ChildLines {
     std::vector<char*> args;
     for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
     args.push_back(nullptr);
-    pid_ = ::fork();
-    if (pid_ == 0) {
-      ::dup2(in[0], 0);
-      ::dup2(out[1], 1);
+    if ((pid_ = ::fork()) == 0) {
+      ::dup2(in[0], 0), ::dup2(out[1], 1);
       ::execv(args[0], args.data());
       ::_exit(127);
     }
-    ::close(in[0]);
-    ::close(out[1]);
-    to_ = in[1];
-    from_ = out[0];
+    ::close(in[0]), ::close(out[1]);
+    to_ = in[1], from_ = out[0];
     ::fcntl(from_, F_SETFL, O_NONBLOCK);
   }
   ~ChildLines() {
     if (to_ >= 0) ::close(to_);  // end of input ends the peer
-    if (pid_ > 0) {
-      ::kill(pid_, SIGTERM);
-      ::waitpid(pid_, nullptr, 0);
-    }
+    if (pid_ > 0) ::kill(pid_, SIGTERM), ::waitpid(pid_, nullptr, 0);
     if (from_ >= 0) ::close(from_);
   }
   ChildLines(const ChildLines&) = delete;
@@ -57,10 +50,8 @@ class ChildLines {
   void read_lines() {
     char buf[4096];
     for (ssize_t n; (n = ::read(from_, buf, sizeof buf)) > 0;) pending_.append(buf, static_cast<size_t>(n));
-    for (size_t nl; (nl = pending_.find('\n')) != std::string::npos;) {
+    for (size_t nl; (nl = pending_.find('\n')) != std::string::npos; pending_.erase(0, nl + 1))
       lines.push_back(pending_.substr(0, nl));
-      pending_.erase(0, nl + 1);
-    }
   }
 
   // The lines so far that start with `prefix`.

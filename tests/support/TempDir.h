@@ -1,5 +1,6 @@
 #pragma once
-// A fresh directory under /tmp for one test, removed with all it holds at the end.
+// A fresh directory under /tmp for one test, removed with all it holds at the end; its name is
+// unique, so copies of a suite run side by side never share it.
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
@@ -12,12 +13,8 @@ namespace vxtest {
 class TempDir {
  public:
   // prefix: the start of the directory's name, e.g. "vx_hourly".
-  explicit TempDir(const std::string& prefix) {
-    std::string pattern = "/tmp/" + prefix + "_XXXXXX";
-    if (mkdtemp(pattern.data()) != nullptr)
-      path_ = pattern;
-    else
-      ADD_FAILURE() << "cannot make a directory like " << pattern;
+  explicit TempDir(const std::string& prefix) : path_("/tmp/" + prefix + "_XXXXXX") {
+    if (mkdtemp(path_.data()) == nullptr) ADD_FAILURE() << "cannot make a directory like " << path_, path_.clear();
   }
   ~TempDir() {
     std::error_code ignored;

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <ctime>
+#include <optional>
 #include <string>
 
 namespace vxtest {
@@ -12,36 +13,25 @@ namespace vxtest {
 class UtcTimeZone {
  public:
   UtcTimeZone() {
-    const char* tz = getenv("TZ");
-    had_ = tz != nullptr;
-    if (tz) old_ = tz;
+    if (const char* tz = getenv("TZ")) old_ = tz;
     setenv("TZ", "UTC", 1);
     tzset();
   }
   ~UtcTimeZone() {
-    if (had_)
-      setenv("TZ", old_.c_str(), 1);
-    else
-      unsetenv("TZ");
+    old_ ? setenv("TZ", old_->c_str(), 1) : unsetenv("TZ");
     tzset();
   }
   UtcTimeZone(const UtcTimeZone&) = delete;
   UtcTimeZone& operator=(const UtcTimeZone&) = delete;
 
  private:
-  std::string old_;
-  bool had_ = false;
+  std::optional<std::string> old_;
 };
 
 // Microseconds since the epoch of a UTC calendar time (month and day from 1).
 inline uint64_t utc_usec(int year, int mon, int day, int h, int m, int s, int usec = 0) {
   struct tm t {};
-  t.tm_year = year - 1900;
-  t.tm_mon = mon - 1;
-  t.tm_mday = day;
-  t.tm_hour = h;
-  t.tm_min = m;
-  t.tm_sec = s;
+  t.tm_year = year - 1900, t.tm_mon = mon - 1, t.tm_mday = day, t.tm_hour = h, t.tm_min = m, t.tm_sec = s;
   return static_cast<uint64_t>(timegm(&t)) * 1000000u + static_cast<uint64_t>(usec);
 }
 
