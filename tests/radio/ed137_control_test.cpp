@@ -1,8 +1,5 @@
 // The ED-137 gateway controller on the simulated extension device and the loop's clock: the
-// keep-alive watch, which received extensions are reported, what the controller's values send,
-// and the periodic receive report.
-#include <gtest/gtest.h>
-
+// keep-alive watch, received extensions as reports, the controller's values as extensions.
 #include "radio/ED137RadioGWControl.h"
 #include "tests/radio/RadioControllerFixture.h"
 
@@ -12,14 +9,10 @@ using namespace RTPSignalling;
 using board::sim::Bytes;
 using radiotest::addr;
 
-// The extension device with keep-alives (period and sigtime set) or without.
-rtp_ext_init_params ed137_init(uint32_t period = 10, uint32_t sigtime = 1) {
-  return ED137RadioGWControl::ExtInit(period, sigtime);
-}
-
+// On an extension device with keep-alives (period and sigtime set) by default.
 class Gateway : public ED137RadioGWControl {
  public:
-  explicit Gateway(rtp_ext_init_params const& init = ed137_init())
+  explicit Gateway(rtp_ext_init_params const& init = ExtInit(10, 1))
       : ED137RadioGWControl(6, rtp_ext_attach_session_params{}, init) {}
   using ED137RadioGWControl::ProcessRadioStatus;
 };
@@ -155,7 +148,7 @@ TEST_F(ED137ControlTest, StatusesAreSentAsRxExtensionsWhenNew) {
 
   sim().reset();
   taken_ = 0;
-  Gateway nokeepalive(ed137_init(0, 1));
+  Gateway nokeepalive(ED137RadioGWControl::ExtInit(0, 1));
   nokeepalive.SendASNToChan(rx_status(TERM::ED137RadioPTT::ptt_off, false, 0));
   nokeepalive.SendASNToChan(rx_status(TERM::ED137RadioPTT::ptt_off, false, 0));
   EXPECT_EQ(sent().size(), 2u);
