@@ -135,6 +135,9 @@ TEST_F(Monitoring, BackgroundReadingsOfVersionsConfigurationAndTemperature) {
   EXPECT_EQ(last(ctl, 2, "gatewayConfigVersion"), "26");
   EXPECT_EQ(last(ctl, 2, "temperature"), "41");
   EXPECT_EQ(last(ctl, 4, "temperature"), "-");
+  root.write("/proc/temperature", "39\f\n");  // any white space ends the number
+  ctl.doTemperatureCheck();
+  EXPECT_EQ(last(ctl, 2, "temperature"), "39");
   // Nine characters after "config." give the first part; the second keeps the walk's last one.
   std::filesystem::remove_all(root.path("/usr/local/etc"));
   root.write("/usr/local/etc/config.0000001b-", "");

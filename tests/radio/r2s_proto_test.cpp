@@ -112,6 +112,8 @@ TEST(R2SProto, SixteenFeaturesAtMost) {
   for (int i = 0; i < 17; ++i) r2s_proto_add_rx_sqi(&p, static_cast<uint32_t>(i), 0);
   EXPECT_EQ(p.count, 16u);
   EXPECT_EQ(p.additional[15].rx_sqi.qidx, 15u);
+  r2s_proto_reset_additionals(&p);
+  EXPECT_EQ(p.count, 0u);
   // Unpacking stops storing after sixteen features and ignores the rest.
   Bytes wire{0x00, 0x01};
   for (int i = 0; i < 20; ++i) wire.insert(wire.end(), {0x11, static_cast<uint8_t>(i << 3)});
