@@ -244,8 +244,8 @@ void MonitoringCtl::doConfigCheck() {
     const std::string name = e->d_name;
     if (name.rfind("config.", 0) != 0 || name.rfind("config.2save.tar.bz2", 0) == 0) continue;
     const std::string rest = name.substr(7, 25);
-    // Without a separator and a second part the name is not a configuration version.
-    if (rest.size() < 10) continue;
+    // Too short for the first part and its separator: not a configuration version.
+    if (rest.size() < 9) continue;
     unsigned long a;
     std::istringstream in1(rest.substr(0, 8));
     if (in1 >> std::hex >> a) first = a & 0xFFFFFFFFul;

@@ -132,12 +132,12 @@ void GeneratorV1::next_in_marker(char c, char expected, CharState next) {
   input_ = next;
 }
 
-// Written out with the text captured so far; the rest of the tag is copied as it is, unless
-// this character already closed it.
+// Written out with the text captured so far; the rest of the tag, up to the next '>' even when
+// this character is one, is copied as it is.
 void GeneratorV1::not_a_marker(char c) {
   release_capture();
   emit(c);
-  input_ = c == '>' ? &GeneratorV1::pinput_initial : &GeneratorV1::pinput_delayed_initial;
+  input_ = &GeneratorV1::pinput_delayed_initial;
 }
 
 void GeneratorV1::complete(int kind) {
@@ -149,19 +149,15 @@ void GeneratorV1::complete(int kind) {
 
 // ---- expansion ----
 
+// Runs to the end of the template or to an end marker; an end at the top level ends the page.
 void GeneratorV1::generate_body() {
-  const bool top = objects_.size() == 1;
   for (;;) {
     const Marker m = parse();
-    if (m.kind == kEndOfTemplate) return;
-    if (m.kind == kValue) {
+    if (m.kind == kEndOfTemplate || (m.kind == kSection && m.name == "end")) return;
+    if (m.kind == kValue)
       value(m.name);
-    } else if (m.name == "end") {
-      // A stray end at the top has no section to close: the page goes on after it.
-      if (!top) return;
-    } else {
+    else
       section(m.name);
-    }
   }
 }
 

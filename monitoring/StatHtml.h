@@ -5,7 +5,9 @@
 // Template syntax: "%name%" is replaced by the value of that name ("%%" is no marker);
 // "<!--GEN.name-->" opens a section that runs to the matching "<!--GEN.end-->" and is
 // expanded once for each element of the list of that name, or once for the child object of
-// that name, or not at all. Markers are not recognised inside other HTML tags.
+// that name, or not at all; an end with no section open ends the page. Markers are not
+// recognised inside other HTML tags: after a '<' that starts no marker, text is copied as it is
+// up to the next '>'.
 #include <iosfwd>
 #include <string>
 #include <vector>

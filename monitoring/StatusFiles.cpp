@@ -9,38 +9,6 @@
 
 namespace StatusFiles {
 
-namespace {
-
-// Status folders are at most a few levels deep; a deeper tree is left alone rather than
-// recursing without bound.
-constexpr int kMaxDepth = 8;
-
-void clear_at(int dir_fd, int depth) {
-  DIR* dir = ::fdopendir(dir_fd);
-  if (!dir) {
-    ::close(dir_fd);
-    return;
-  }
-  while (dirent* e = ::readdir(dir)) {
-    const std::string_view name = e->d_name;
-    if (name == "." || name == "..") continue;
-    struct stat st;
-    if (::fstatat(::dirfd(dir), e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
-    if (S_ISDIR(st.st_mode)) {
-      if (depth < kMaxDepth) {
-        const int sub = ::openat(::dirfd(dir), e->d_name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-        if (sub >= 0) clear_at(sub, depth + 1);
-      }
-      ::unlinkat(::dirfd(dir), e->d_name, AT_REMOVEDIR);
-    } else {
-      ::unlinkat(::dirfd(dir), e->d_name, 0);
-    }
-  }
-  ::closedir(dir);
-}
-
-}  // namespace
-
 bool IsSafeComponent(std::string_view text) {
   if (text.empty() || text.size() > 255 || text == "." || text == "..") return false;
   return text.find('/') == std::string_view::npos && text.find('\0') == std::string_view::npos;
@@ -73,7 +41,21 @@ int MakeDir(const std::string& path) {
 
 void ClearDir(const std::string& path) {
   const int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-  if (fd >= 0) clear_at(fd, 0);
+  if (fd < 0) return;
+  DIR* dir = ::fdopendir(fd);
+  if (!dir) {
+    ::close(fd);
+    return;
+  }
+  while (dirent* e = ::readdir(dir)) {
+    const std::string_view name = e->d_name;
+    if (name == "." || name == "..") continue;
+    struct stat st;
+    if (::fstatat(::dirfd(dir), e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
+    // A folder goes only when empty: other processes keep their own files in these folders.
+    ::unlinkat(::dirfd(dir), e->d_name, S_ISDIR(st.st_mode) ? AT_REMOVEDIR : 0);
+  }
+  ::closedir(dir);
 }
 
 }  // namespace StatusFiles

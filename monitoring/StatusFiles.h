@@ -1,6 +1,6 @@
 #pragma once
 // File-system steps of the monitoring status files: whole-or-nothing writes, folders, path
-// components that come from outside, and clearing a folder without leaving it.
+// components that come from outside, and clearing a folder.
 #include <string>
 #include <string_view>
 
@@ -22,8 +22,8 @@ int WriteAtomic(const std::string& path, std::string_view content);
 // Makes the folder (kDirMode) when it does not exist; 0, or errno.
 int MakeDir(const std::string& path);
 
-// Removes everything inside the folder, sub-folders included, never following a symbolic
-// link (a link is removed, not what it points to). The folder itself stays.
+// Removes every file, link and empty sub-folder directly inside the folder; a sub-folder that
+// holds anything stays whole. A symbolic link is removed, never followed. The folder stays.
 void ClearDir(const std::string& path);
 
 }  // namespace StatusFiles

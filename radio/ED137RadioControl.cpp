@@ -87,10 +87,6 @@ void ED137RadioControl::SendRadioStateToChan(ED137RadioState const& state) {
 void ED137RadioControl::OnRtpProtoRXEvent(r2s_proto const& record) {
   ED137RadioState state;
   state.DecodeProto(record);
-  if (state.ptt > kED137MaxPtt) {
-    ++unknown_ptt_;
-    return;
-  }
   if (!AccessFormChanToRadio(state)) return;
   const auto since = static_cast<int32_t>(time_stamp_ - last_report_);
   const uint32_t age = since > 0 ? static_cast<uint32_t>(since) : 0;

@@ -49,8 +49,6 @@ class ED137RadioControl : public RadioControl {
   uint32_t last_tx() const { return last_tx_; }
   uint32_t last_rx() const { return last_rx_; }
   uint32_t last_report() const { return last_report_; }
-  // Received extensions dropped for a PTT type the control link has no name for (5 to 7).
-  uint32_t unknown_ptt_count() const { return unknown_ptt_; }
 
  protected:
   void OnRtpExtEvent(int fd, short revents) override;
@@ -64,7 +62,6 @@ class ED137RadioControl : public RadioControl {
   uint32_t last_rx_ = 0;      // last extension decoded
   ED137RadioState chanState;   // the last state accepted from the IP side
   ED137RadioState radioState;  // the radio's state as the controller set it
-  uint32_t unknown_ptt_ = 0;
 };
 
 }  // namespace RTPSignalling

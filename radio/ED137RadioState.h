@@ -33,8 +33,6 @@ inline constexpr uint32_t kED137Tx = 0x2000;
 inline constexpr uint32_t kED137RxState = kED137Rx | kED137HeaderValid;            // 0x1001
 inline constexpr uint32_t kED137RxSqi = kED137Rx | kED137SqiValid;                 // 0x1002
 inline constexpr uint32_t kED137TxState = kED137Tx | kED137HeaderValid;            // 0x2001
-// PTT types the control link names (TERM::ED137RadioPTT): 0 to 4; the wire holds 3 bits.
-inline constexpr uint32_t kED137MaxPtt = 4;
 
 struct ED137RadioState {
   uint32_t content = 0;

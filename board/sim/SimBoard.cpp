@@ -75,6 +75,7 @@ void SimBoard::reset() {
   clear_requests();
   fail_open_ = {};
   fail_next_ = {};
+  fail_number_ = {};
   on_frame_sent = nullptr;
   far_end_->reset();
 }
@@ -204,7 +205,8 @@ int SimBoard::request(int fd, uint32_t number, void* argp, bool by_value, unsign
     r.args[0] = static_cast<int64_t>(value);
   }
   auto& fail = fail_next_[static_cast<int>(h->device)];
-  if (!error && fail.second > 0) {
+  const uint32_t only = fail_number_[static_cast<int>(h->device)];
+  if (!error && fail.second > 0 && (only == 0 || only == number)) {
     --fail.second;
     error = fail.first;
   }
@@ -684,8 +686,9 @@ bool SimBoard::stall(int channel, bool stalled) {
   return ::epoll_ctl(epoll_fd_, EPOLL_CTL_MOD, h->sim_fd, &ev) == 0;
 }
 
-void SimBoard::fail_next(Device device, int error, unsigned count) {
+void SimBoard::fail_next(Device device, int error, unsigned count, uint32_t number) {
   fail_next_[static_cast<int>(device)] = {error, error ? count : 0};
+  fail_number_[static_cast<int>(device)] = number;
 }
 
 void SimBoard::fail_open(Device device, int error) { fail_open_[static_cast<int>(device)] = error; }

@@ -75,8 +75,9 @@ class SimBoard {
   std::vector<Bytes> frames_sent(int channel);
 
   // --- failure injection
-  // The next `count` requests on the device fail with `error` (0 cancels).
-  void fail_next(Device device, int error, unsigned count = 1);
+  // The next `count` requests on the device fail with `error` (0 cancels); with `number`, only
+  // requests of that number fail and count.
+  void fail_next(Device device, int error, unsigned count = 1, uint32_t number = 0);
   // Every open of the device fails with `error` until set to 0.
   void fail_open(Device device, int error);
   // The device reports end of file and hang-up to every descriptor open on it.
@@ -204,6 +205,7 @@ class SimBoard {
   std::array<uint64_t, kDevices> request_totals_{};
   std::array<int, kDevices> fail_open_{};
   std::array<std::pair<int, unsigned>, kDevices> fail_next_{};
+  std::array<uint32_t, kDevices> fail_number_{};
   SimRtpExt rtp_ext_;
   SimModem modem_;
   SimNetif netif_;

@@ -5,6 +5,7 @@
 #include <time.h>
 
 #include <string>
+#include <vector>
 
 #include "monitoring/TrapValues.h"
 
@@ -16,9 +17,8 @@ uint64_t boot_ticks() {
   return uint64_t(t.tv_sec) * 100 + uint64_t(t.tv_nsec) / 10000000;
 }
 
-// Seconds and hundredths come from one monotonic reading: the value lies between two readings
-// of the boot clock taken around it, agrees with the system's uptime and never steps back (a
-// wall-clock fraction on top of the uptime's seconds would do both).
+// Seconds and hundredths come from one monotonic reading: between two readings of the boot
+// clock around it, near the system's uptime, never stepping back.
 TEST(TrapValues, UptimeFollowsTheSystemsMonotonicClock) {
   uint32_t last = 0;
   for (int i = 0; i < 20000; ++i) {
@@ -36,44 +36,27 @@ TEST(TrapValues, UptimeFollowsTheSystemsMonotonicClock) {
   EXPECT_LE(std::labs(seconds - info.uptime), 1);
 }
 
-TEST(TrapValues, ParseOidStoresUpToTheCapacity) {
-  uint32_t oid[16] = {};
+// Stores up to the capacity; whole unsigned 32-bit sub-identifiers; reads 127 characters at most.
+TEST(TrapValues, ParseOid) {
+  uint32_t oid[128] = {};
   ASSERT_EQ(parse_oid(oid, 16, "1.3.6.1.2.1.1.3.0"), 9);
-  EXPECT_EQ(oid[0], 1u);
-  EXPECT_EQ(oid[5], 1u);
-  EXPECT_EQ(oid[7], 3u);
-  EXPECT_EQ(oid[8], 0u);
+  EXPECT_EQ((std::vector<uint32_t>(oid, oid + 9)), (std::vector<uint32_t>{1, 3, 6, 1, 2, 1, 1, 3, 0}));
   uint32_t four[5] = {9, 9, 9, 9, 9};
   EXPECT_EQ(parse_oid(four, 4, "1.3.6.1.2.1.1.3.0"), 4);
-  EXPECT_EQ(four[3], 1u);
-  EXPECT_EQ(four[4], 9u);  // nothing past the capacity
+  EXPECT_EQ((std::vector<uint32_t>(four, four + 5)), (std::vector<uint32_t>{1, 3, 6, 1, 9}));
   EXPECT_EQ(parse_oid(oid, 16, "1..3"), 2);
   EXPECT_EQ(oid[1], 3u);
   EXPECT_EQ(parse_oid(oid, 16, ".1.x.7abc."), 3);
-  EXPECT_EQ(oid[0], 1u);
-  EXPECT_EQ(oid[1], 0u);
-  EXPECT_EQ(oid[2], 7u);
-  EXPECT_EQ(parse_oid(nullptr, 16, "1.3"), 0);
-  EXPECT_EQ(parse_oid(oid, 16, nullptr), 0);
-  EXPECT_EQ(parse_oid(oid, 0, "1.3"), 0);
-  EXPECT_EQ(parse_oid(oid, -1, "1.3"), 0);
-  EXPECT_EQ(parse_oid(oid, 16, "..."), 0);
-}
-
-// Sub-identifiers are unsigned 32-bit: the largest reads the same on 32- and 64-bit hosts.
-TEST(TrapValues, ParseOidReadsWholeSubIdentifiers) {
-  uint32_t oid[4] = {};
+  EXPECT_EQ((std::vector<uint32_t>(oid, oid + 3)), (std::vector<uint32_t>{1, 0, 7}));
   ASSERT_EQ(parse_oid(oid, 4, "1.3.4294967295.2147483648"), 4);
   EXPECT_EQ(oid[2], 4294967295u);
   EXPECT_EQ(oid[3], 2147483648u);
-}
-
-TEST(TrapValues, ParseOidReadsOnly127Characters) {
+  for (int n : {16, 0, -1}) EXPECT_EQ(parse_oid(n == 16 ? nullptr : oid, n, "1.3"), 0) << n;
+  EXPECT_EQ(parse_oid(oid, 16, nullptr), 0);
+  EXPECT_EQ(parse_oid(oid, 16, "..."), 0);
   std::string text;
   for (int i = 0; i < 64; ++i) text += "1.";  // 128 characters: the 64th "1" is the 127th
-  text += "5";
-  uint32_t oid[128] = {};
-  EXPECT_EQ(parse_oid(oid, 128, text.c_str()), 64);
+  EXPECT_EQ(parse_oid(oid, 128, (text + "5").c_str()), 64);
   EXPECT_EQ(oid[63], 1u);
 }
 

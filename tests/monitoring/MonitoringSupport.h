@@ -1,10 +1,8 @@
 #pragma once
-// Shared pieces of the monitoring tests: a private path root for the status files, file
-// helpers, the values the tests build, and a fake SNMP agent on the loopback interface that
-// decodes what the gateway sends it.
-#include <gtest/gtest.h>
+// Shared pieces of the monitoring tests: a private path root for the status files, set
+// commands, and a fake SNMP agent on loopback that decodes what the gateway sends it.
 #include <fcntl.h>
-#include <netinet/in.h>
+#include <gtest/gtest.h>
 #include <stdlib.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -26,38 +24,38 @@
 
 namespace montest {
 
+namespace fs = std::filesystem;
+
 // VOXRELAY_ROOT points at a fresh directory for the life of the object.
 class Root {
  public:
   Root() : dir_("vx_mon") {
     setenv("VOXRELAY_ROOT", dir_.path().c_str(), 1);
-    std::filesystem::create_directories(path("/var/monitoring"));
+    fs::create_directories(path("/var/monitoring"));
   }
   ~Root() { unsetenv("VOXRELAY_ROOT"); }
   std::string path(const std::string& absolute) const { return dir_.path() + absolute; }
   void write(const std::string& absolute, const std::string& text) const {
-    std::filesystem::create_directories(std::filesystem::path(path(absolute)).parent_path());
+    fs::create_directories(fs::path(path(absolute)).parent_path());
     std::ofstream(path(absolute)) << text;
   }
   std::string read(const std::string& absolute) const {
-    std::ifstream in(path(absolute));
     std::stringstream s;
-    s << in.rdbuf();
+    s << std::ifstream(path(absolute)).rdbuf();
     return s.str();
   }
   bool exists(const std::string& absolute) const {
     std::error_code ec;
-    return std::filesystem::exists(std::filesystem::symlink_status(path(absolute), ec));
+    return fs::exists(fs::symlink_status(path(absolute), ec));
   }
-  // Every entry under the folder, "name" for a file with its content, "name/" for a folder,
-  // "name -> target" for a link, sorted.
+  // Every entry under the folder, sorted: "name = content", "name/" or "name -> target".
   std::string tree(const std::string& absolute) const {
     std::vector<std::string> lines;
     const std::string base = path(absolute);
-    for (auto const& e : std::filesystem::recursive_directory_iterator(base)) {
+    for (auto const& e : fs::recursive_directory_iterator(base)) {
       std::string rel = e.path().string().substr(base.size());
       if (!rel.empty() && rel[0] == '/') rel.erase(0, 1);
-      if (e.is_symlink()) lines.push_back(rel + " -> " + std::filesystem::read_symlink(e.path()).string());
+      if (e.is_symlink()) lines.push_back(rel + " -> " + fs::read_symlink(e.path()).string());
       else if (e.is_directory()) lines.push_back(rel + "/");
       else lines.push_back(rel + " = " + read(absolute + "/" + rel));
     }
@@ -101,12 +99,12 @@ inline std::string text(MON::SnmpSetCommand const& c) {
          std::string(n.get_name()) + "=" + std::string(c.get_value());
 }
 
-// The SNMP agent's side of the link: listens on 127.0.0.1, takes the gateway's connection,
-// cuts TPKT frames and decodes each MON message, noting the loop clock at its arrival.
+// The agent's side of the link: takes the gateway's connection, cuts TPKT frames and decodes
+// each MON message, noting the loop clock at its arrival. Never blocks.
 class FakeAgent {
  public:
   struct Received {
-    uint32_t at;  // Mux::milliseconds() when taken in
+    uint32_t at;  // Mux::milliseconds()
     size_t bytes;
     MON::Message message;
   };
@@ -121,26 +119,18 @@ class FakeAgent {
   uint16_t port() const { return port_; }
   bool connected() const { return conn_ >= 0; }
 
-  // Takes a pending connection and every complete frame; never blocks.
   void poll() {
-    if (conn_ < 0) {
-      const int c = ::accept4(listener_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
-      if (c >= 0) {
-        conn_ = c;
-        ++accepts;
-      }
-    }
+    if (conn_ < 0 && (conn_ = ::accept4(listener_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC)) >= 0) ++accepts;
     if (conn_ < 0) return;
     uint8_t buf[65536];
     for (;;) {
       const ssize_t n = ::recv(conn_, buf, sizeof buf, MSG_DONTWAIT);
-      if (n == 0 || (n < 0 && errno != EAGAIN)) {
-        ::close(conn_);
-        conn_ = -1;
+      if (n < 0 && errno == EAGAIN) break;
+      if (n <= 0) {
+        drop();
         ++closes;
         break;
       }
-      if (n < 0) break;
       in_.insert(in_.end(), buf, buf + n);
     }
     while (in_.size() >= 4) {
@@ -173,7 +163,6 @@ class FakeAgent {
     if (conn_ >= 0) ::close(conn_);
     conn_ = -1;
   }
-
   // The messages of one command alternative.
   std::vector<Received> commands(int alternative) const {
     std::vector<Received> out;

@@ -50,50 +50,43 @@ TEST(MonitoringDataHolder, StartClearsStaleFilesWithoutFollowingLinksAndMakesFol
   const mode_t umask_before = ::umask(077);
   root.write("/outside/keep", "mine");
   root.write("/var/monitoring/old", "x");
-  root.write("/var/monitoring/controller/1.2.3.4/status", "1");
+  root.write("/var/monitoring/controller/1.2.3.4/status", "1");  // another process's: stays
+  std::filesystem::create_directories(root.path("/var/monitoring/empty"));
   std::filesystem::create_directory_symlink(root.path("/outside"), root.path("/var/monitoring/link"));
+  const std::string kept = "controller/\ncontroller/1.2.3.4/\ncontroller/1.2.3.4/status = 1\n";
   {
     MonitoringDataHolder h;
-    EXPECT_EQ(root.tree("/var/monitoring"), "term_cnts/\n");
+    EXPECT_EQ(root.tree("/var/monitoring"), kept + "term_cnts/\n");
     EXPECT_EQ(h.dipValue, -1);
     EXPECT_EQ(h.configVersion32, 0xFFFFFFFFul);
     EXPECT_EQ(h.configVersion64, ~0ull);
     struct stat st;
     ASSERT_EQ(::stat(root.path("/var/monitoring/term_cnts").c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0755u);  // whatever the umask
-    h.setDipValue(4);
+    EXPECT_FALSE(h.setDipValue(-1));  // scalar files are written on a change only
+    EXPECT_FALSE(root.exists("/var/monitoring/dip"));
+    EXPECT_TRUE(h.setDipValue(7));
     ASSERT_EQ(::stat(root.path("/var/monitoring/dip").c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0644u);
     ::umask(umask_before);
     EXPECT_EQ(root.read("/outside/keep"), "mine");
+    LGCP::POWERStatus standby;
+    standby = LGCP::POWERStatus::standby;
+    EXPECT_TRUE(h.setPowerStatus(standby));
+    EXPECT_FALSE(h.setPowerStatus(standby));
+    EXPECT_TRUE(h.setConfigVersion(0x1a, 0x2b));
+    EXPECT_FALSE(h.setConfigVersion(0x1a, 0x2b));
+    EXPECT_TRUE(h.setBuildVersion("T1.2\n"));
+    EXPECT_FALSE(h.setBuildVersion("T1.2\n"));
+    EXPECT_EQ(root.tree("/var/monitoring"),
+              "config_version = 0000001a-000000000000002b\n" + kept + "dip = 7\npowerstatus = 1\nterm_cnts/\n");
+    EXPECT_TRUE(h.setDipValue(-1));
+    EXPECT_EQ(root.read("/var/monitoring/dip"), "-1");
+    // No temporary file is left beside the written ones.
+    for (auto const& e : std::filesystem::directory_iterator(root.path("/var/monitoring")))
+      EXPECT_EQ(e.path().string().find("_tmp"), std::string::npos) << e.path();
   }
-  EXPECT_EQ(root.tree("/var/monitoring"), "");  // cleared again at the end
-}
-
-TEST(MonitoringDataHolder, ScalarFilesAreWrittenOnChangeOnly) {
-  Root root;
-  MonitoringDataHolder h;
-  EXPECT_FALSE(h.setDipValue(-1));
-  EXPECT_FALSE(root.exists("/var/monitoring/dip"));
-  EXPECT_TRUE(h.setDipValue(7));
-  LGCP::POWERStatus standby;
-  standby = LGCP::POWERStatus::standby;
-  EXPECT_TRUE(h.setPowerStatus(standby));
-  EXPECT_FALSE(h.setPowerStatus(standby));
-  EXPECT_TRUE(h.setConfigVersion(0x1a, 0x2b));
-  EXPECT_FALSE(h.setConfigVersion(0x1a, 0x2b));
-  EXPECT_TRUE(h.setBuildVersion("T1.2\n"));
-  EXPECT_FALSE(h.setBuildVersion("T1.2\n"));
-  EXPECT_EQ(root.tree("/var/monitoring"),
-            "config_version = 0000001a-000000000000002b\n"
-            "dip = 7\n"
-            "powerstatus = 1\n"
-            "term_cnts/\n");
-  EXPECT_TRUE(h.setDipValue(-1));
-  EXPECT_EQ(root.read("/var/monitoring/dip"), "-1");
-  // No temporary file is left beside the written ones.
-  for (auto const& e : std::filesystem::directory_iterator(root.path("/var/monitoring")))
-    EXPECT_EQ(e.path().string().find("_tmp"), std::string::npos) << e.path();
+  EXPECT_EQ(root.tree("/var/monitoring"), kept);  // cleared again at the end
 }
 
 TEST(MonitoringDataHolder, DisplayReportsWriteTheirFilesAndMergeTheirLists) {

@@ -1,7 +1,5 @@
 // The monitoring service on the simulated board: its polls, the power signal, the framer LEDs,
 // "display", and the full resend that an agent connection brings.
-#include <gtest/gtest.h>
-
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -65,7 +63,7 @@ class Monitoring : public ::testing::Test {
   srvtest::ScriptedService spy;
 };
 
-TEST_F(Monitoring, PowerCodesMapToStatusesAndAChangeIsSignalledFiledAndQueued) {
+TEST_F(Monitoring, PowerCodesMapToStatusesAChangeIsSignalledFiledAndQueuedAsIsTheDip) {
   const std::vector<std::pair<int, int>> codes = {{0, 3}, {3, 3}, {1, 1}, {2, 2}, {4, 0}, {255, 0}, {0, 3}};
   int signals = 0;
   int previous = 0;
@@ -93,9 +91,6 @@ TEST_F(Monitoring, PowerCodesMapToStatusesAndAChangeIsSignalledFiledAndQueued) {
   hal().power = 2;
   ctl.doPowerCheck();
   EXPECT_EQ(ctl.holder().powerStatus.getValue(), 1);
-}
-
-TEST_F(Monitoring, DipSwitchIsFiledAndQueued) {
   hal().dip = 0x41;
   ctl.doDipCheck();
   EXPECT_EQ(root.read("/var/monitoring/dip"), "65");
@@ -140,9 +135,17 @@ TEST_F(Monitoring, BackgroundReadingsOfVersionsConfigurationAndTemperature) {
   EXPECT_EQ(last(ctl, 2, "gatewayConfigVersion"), "26");
   EXPECT_EQ(last(ctl, 2, "temperature"), "41");
   EXPECT_EQ(last(ctl, 4, "temperature"), "-");
+  root.write("/proc/temperature", "39\f\n");  // any white space ends the number
+  ctl.doTemperatureCheck();
+  EXPECT_EQ(last(ctl, 2, "temperature"), "39");
+  // Nine characters after "config." give the first part; the second keeps the walk's last one.
+  std::filesystem::remove_all(root.path("/usr/local/etc"));
+  root.write("/usr/local/etc/config.0000001b-", "");
+  ctl.doConfigCheck();
+  EXPECT_EQ(root.read("/var/monitoring/config_version"), "0000001b-0000000000000000");
 }
 
-TEST_F(Monitoring, AFullResendBeforeAnyReadingSendsTheStartValues) {
+TEST_F(Monitoring, AFullResendSendsTheStartValuesAndTheDriverBuildText) {
   ctl.OnDpcSend();
   EXPECT_EQ(last(ctl, 2, "gatewayDip"), "4294967295");
   EXPECT_EQ(last(ctl, 2, "gatewayConfigVersion"), "4294967295");
@@ -152,9 +155,6 @@ TEST_F(Monitoring, AFullResendBeforeAnyReadingSendsTheStartValues) {
   EXPECT_EQ(last(ctl, 4, "sgFPGAVersion"), "");
   EXPECT_EQ(last(ctl, 2, "driverBuild"), "-");  // no version file: nothing
   EXPECT_NE(last(ctl, 2, "softwareBuild"), "-");
-}
-
-TEST_F(Monitoring, DriverBuildTextFromTheVoiceDriverVersionLine) {
   const std::map<std::string, std::string> lines = {
       {"voice 1.2.3 20240101\n", "1.2.3 [20240101]"},
       {"voice  1.2.3 20240101 beta\n", "1.2.3 [20240101 beta]"},
@@ -228,39 +228,48 @@ TEST_F(Monitoring, FramerStatusFilesAreReadAndSentWithTheirIndex) {
   EXPECT_EQ(fresh.holder().framers.back().statusDsc, "Active");
 }
 
+// Versions, configuration and framers at 1 s and then every 60 s; power and DIP every 2 s; the
+// controller check at 5 s.
 TEST_F(Monitoring, TimersRunTheChecksAtOneTwoAndFiveSecondsThenPeriodically) {
   vxtest::TestClock clock;
   root.write("/var/version", "V1\n");
+  board::sim::SimFramer f;
+  f.state = "Active";
+  ASSERT_TRUE(board::sim::SimMonitoring::instance().write_framer(0, f));
   MonitoringCtl timed;
+  auto& h = timed.holder();
+  auto step = [&](uint32_t ms) {
+    clock.advance(ms);
+    vxtest::pump(2);
+  };
   hal().dip = 9;
-  clock.advance(999);
-  vxtest::pump(2);
-  EXPECT_EQ(timed.holder().buildVersion, "");
-  clock.advance(1);
-  vxtest::pump(2);
-  EXPECT_EQ(timed.holder().buildVersion, "V1\n");
-  clock.advance(1000);
-  vxtest::pump(2);
-  EXPECT_EQ(timed.holder().dipValue, 9);
+  step(999);
+  EXPECT_EQ(h.buildVersion, "");
+  step(1);
+  EXPECT_EQ(h.buildVersion, "V1\n");
+  EXPECT_EQ(h.framers.front().statusDsc, "Active");
+  step(1000);
+  EXPECT_EQ(h.dipValue, 9);
   hal().dip = 10;
-  clock.advance(1999);
-  vxtest::pump(2);
-  EXPECT_EQ(timed.holder().dipValue, 9);
-  clock.advance(1);
-  vxtest::pump(2);
-  EXPECT_EQ(timed.holder().dipValue, 10);
-  EXPECT_EQ(timed.holder().controllers.size(), 0u);
-  clock.advance(1000);
-  vxtest::pump(2);
-  ASSERT_EQ(timed.holder().controllers.size(), 1u);
-  EXPECT_EQ(timed.holder().controllers.front().get_status().getValue(), HSP::ControllerStatus::notrun);
+  step(1999);
+  EXPECT_EQ(h.dipValue, 9);
+  step(1);
+  EXPECT_EQ(h.dipValue, 10);
+  EXPECT_EQ(h.controllers.size(), 0u);
+  step(1000);
+  ASSERT_EQ(h.controllers.size(), 1u);
+  EXPECT_EQ(h.controllers.front().get_status().getValue(), HSP::ControllerStatus::notrun);
   root.write("/var/version", "V2\n");
-  clock.advance(55999);  // 60 s after the first run, which was at 1 s
-  vxtest::pump(2);
-  EXPECT_EQ(timed.holder().buildVersion, "V1\n");
-  clock.advance(1);
-  vxtest::pump(2);
-  EXPECT_EQ(timed.holder().buildVersion, "V2\n");
+  f.state = "No Carrier";
+  f.signal_loss = true;
+  ASSERT_TRUE(board::sim::SimMonitoring::instance().write_framer(0, f));
+  step(55999);
+  EXPECT_EQ(h.buildVersion, "V1\n");
+  EXPECT_EQ(h.framers.front().statusDsc, "Active");
+  step(1);
+  EXPECT_EQ(h.buildVersion, "V2\n");
+  EXPECT_EQ(h.framers.front().statusDsc, "No Carrier");
+  EXPECT_FALSE(h.framers.front().connected);
 }
 
 TEST_F(Monitoring, ALocalControllerProcessWithoutAConnectionIsNotconnectionElseNotrun) {

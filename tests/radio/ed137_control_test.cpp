@@ -1,8 +1,5 @@
 // The ED-137 gateway controller on the simulated extension device and the loop's clock: the
-// keep-alive watch, which received extensions are reported, what the controller's values send,
-// and the periodic receive report.
-#include <gtest/gtest.h>
-
+// keep-alive watch, received extensions as reports, the controller's values as extensions.
 #include "radio/ED137RadioGWControl.h"
 #include "tests/radio/RadioControllerFixture.h"
 
@@ -12,14 +9,10 @@ using namespace RTPSignalling;
 using board::sim::Bytes;
 using radiotest::addr;
 
-// The extension device with keep-alives (period and sigtime set) or without.
-rtp_ext_init_params ed137_init(uint32_t period = 10, uint32_t sigtime = 1) {
-  return ED137RadioGWControl::ExtInit(period, sigtime);
-}
-
+// On an extension device with keep-alives (period and sigtime set) by default.
 class Gateway : public ED137RadioGWControl {
  public:
-  explicit Gateway(rtp_ext_init_params const& init = ed137_init())
+  explicit Gateway(rtp_ext_init_params const& init = ExtInit(10, 1))
       : ED137RadioGWControl(6, rtp_ext_attach_session_params{}, init) {}
   using ED137RadioGWControl::ProcessRadioStatus;
 };
@@ -68,14 +61,16 @@ TEST_F(ED137ControlTest, MissingKeepAliveReportsOnEveryTickUntilAnExtensionArriv
   EXPECT_EQ(notify.codes.size(), 2u);
 
   // A keep-alive period or multiplier of 0 switches the watch off.
-  Gateway quiet;
-  radiotest::Recorder silent;
-  ED137RadioParams p;
-  p.keepalive_multiplier = 0;
-  quiet.SetParams(p);
-  quiet.SetNotify(&silent);
-  EXPECT_EQ(quiet.ProcessRadioStatus(Mux::milliseconds() + 60000, 1000), 1000u);
-  EXPECT_TRUE(silent.codes.empty());
+  for (bool period : {true, false}) {
+    Gateway quiet;
+    radiotest::Recorder silent;
+    ED137RadioParams p;
+    (period ? p.keepalive_period : p.keepalive_multiplier) = 0;
+    quiet.SetParams(p);
+    quiet.SetNotify(&silent);
+    EXPECT_EQ(quiet.ProcessRadioStatus(Mux::milliseconds() + 60000, 1000), 1000u);
+    EXPECT_TRUE(silent.codes.empty()) << period;
+  }
 }
 
 TEST_F(ED137ControlTest, RepeatedExtensionsAreReportedOncePerInterval) {
@@ -109,18 +104,16 @@ TEST_F(ED137ControlTest, RepeatedExtensionsAreReportedOncePerInterval) {
   EXPECT_EQ(notify.requests[3].get_request().get_ed_137().get_addr().get_session_addr(), "10.0.0.8");
 }
 
-TEST_F(ED137ControlTest, UnnamedPttTypesAreDroppedAndCounted) {
+TEST_F(ED137ControlTest, PttTypesBeyondTheNamedOnesReachTheController) {
   Gateway gw;
   gw.SetNotify(&notify);
   inject("10.0.0.9", 77, {0xA0, 0x00, 0, 0});  // PTT type 5
   inject("10.0.0.8", 78, {0xE0, 0x00, 0, 0});  // PTT type 7
   pump();
-  EXPECT_TRUE(notify.requests.empty());
-  EXPECT_EQ(gw.unknown_ptt_count(), 2u);
-  EXPECT_EQ(gw.last_rx(), Mux::milliseconds());  // still a sign of life
-  inject("10.0.0.9", 77, {0x80, 0x00, 0, 0});  // type 4, emergency
-  pump();
-  ASSERT_EQ(notify.requests.size(), 1u);
+  ASSERT_EQ(notify.requests.size(), 2u);  // and each one encodes (the recorder checks)
+  EXPECT_EQ(notify.requests[0].get_request().get_ed_137().get_params().get_tx().get_header().get_ptt().getValue(), 5);
+  EXPECT_EQ(notify.requests[1].get_request().get_ed_137().get_params().get_tx().get_header().get_ptt().getValue(), 7);
+  EXPECT_EQ(gw.last_rx(), Mux::milliseconds());
 }
 
 TEST_F(ED137ControlTest, ReceiveOnlyRadiosReportNothing) {
@@ -155,7 +148,7 @@ TEST_F(ED137ControlTest, StatusesAreSentAsRxExtensionsWhenNew) {
 
   sim().reset();
   taken_ = 0;
-  Gateway nokeepalive(ed137_init(0, 1));
+  Gateway nokeepalive(ED137RadioGWControl::ExtInit(0, 1));
   nokeepalive.SendASNToChan(rx_status(TERM::ED137RadioPTT::ptt_off, false, 0));
   nokeepalive.SendASNToChan(rx_status(TERM::ED137RadioPTT::ptt_off, false, 0));
   EXPECT_EQ(sent().size(), 2u);

@@ -1,28 +1,18 @@
-// The radio control base on the simulated extension device: session set-up by type, stop and
-// restart, the source filter, the status timer, the receive steps and the log prefix.
-#include <arpa/inet.h>
+// The radio control base on the simulated extension device: session set-up by type, failures,
+// stop and restart, the source filter, the status timer and the receive steps.
 #include <fcntl.h>
-#include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <cerrno>
-#include <vector>
+#include <memory>
 
 #include "board/board.h"
-#include "board/sim/SimBoard.h"
-#include "foundation/Multiplexer.h"
-#include "radio/RadioControl.h"
-#include "tests/support/CaptureStreams.h"
-#include "tests/support/TestClock.h"
+#include "tests/radio/RadioControllerFixture.h"
 
 namespace {
 
 using board::sim::Device;
-using board::sim::SimBoard;
 using namespace RTPSignalling;
 namespace rx = board::rtp_ext;
-
-SimBoard& sim() { return SimBoard::instance(); }
 
 rtp_ext_init_params lemz_init() {
   rtp_ext_init_params init{};
@@ -30,39 +20,25 @@ rtp_ext_init_params lemz_init() {
   return init;
 }
 
-in_addr addr(const char* text) {
-  in_addr a{};
-  inet_pton(AF_INET, text, &a);
-  return a;
-}
+in_addr addr(const char* text) { return in_addr{radiotest::addr(text)}; }
 
 // A controller that counts its ticks and can ask for a shorter wait.
 class Probe : public RadioControl {
  public:
   using RadioControl::RadioControl;
+  Probe(int id = 1) : RadioControl(id, rtp_ext_attach_session_params{}, lemz_init()) {}
   unsigned long ProcessRadioStatus(unsigned long now, unsigned long interval) override {
     ticks.push_back(now);
     return next_wait ? next_wait : interval;
   }
-  void OnRtpExtEvent(int fd, short revents) override {
-    RadioControl::OnRtpExtEvent(fd, revents);
-    ++events;
-  }
   std::vector<unsigned long> ticks;
   unsigned long next_wait = 0;
-  int events = 0;
 };
 
-class RadioControlTest : public ::testing::Test {
+class RadioControlTest : public radiotest::ControllerTest {
  protected:
-  void SetUp() override { sim().reset(); }
-  void TearDown() override { sim().reset(); }
   std::vector<board::sim::Request> requests(uint32_t number) { return sim().requests(Device::rtp_ext, number); }
-  void pump() {
-    for (int i = 0; i < 3; ++i) multiplexer.run_once(0);
-  }
-  vxtest::CaptureStreams capture;
-  vxtest::TestClock clock;
+  bool logged(const char* text) const { return capture.err.str().find(text) != std::string::npos; }
 };
 
 TEST_F(RadioControlTest, AttachFormOpensInitialisesAndAttachesNonBlocking) {
@@ -78,39 +54,36 @@ TEST_F(RadioControlTest, AttachFormOpensInitialisesAndAttachesNonBlocking) {
   ASSERT_EQ(sessions.size(), 1u);
   const auto& s = sessions.begin()->second;
   EXPECT_TRUE(s.initialised && s.attached);
-  EXPECT_EQ(s.etype, rx::kEtypeLemz);
-  EXPECT_EQ(s.fd_rtp, 17);
-  EXPECT_EQ(s.pid_rtp, 4242);
+  EXPECT_EQ((std::vector<int64_t>{s.etype, s.fd_rtp, s.pid_rtp}), (std::vector<int64_t>{rx::kEtypeLemz, 17, 4242}));
   EXPECT_EQ(c.watch().name(), "RadioControl::OnRtpExtEvent");
   EXPECT_GE(c.watch().fd(), 0);
   EXPECT_EQ(c.watch().events(), POLLIN);
 }
 
-TEST_F(RadioControlTest, FailedStartLeavesNoSession) {
+TEST_F(RadioControlTest, FailedStepsOfTheStartLeaveNoSession) {
   sim().fail_open(Device::rtp_ext, EACCES);
-  Probe a(1, rtp_ext_attach_session_params{}, lemz_init());
+  Probe a(1);
   EXPECT_LT(a.ext_fd(), 0);
-  EXPECT_NE(capture.err.str().find("rtp_ext[1] "), std::string::npos);
-  EXPECT_NE(capture.err.str().find(":create rtp_ext session fail !!!"), std::string::npos);
+  EXPECT_TRUE(logged("rtp_ext[1] "));
+  EXPECT_TRUE(logged(":create rtp_ext session fail !!!"));
   sim().fail_open(Device::rtp_ext, 0);
-
   sim().fail_next(Device::rtp_ext, EIO, 1);
-  Probe b(2, rtp_ext_attach_session_params{}, lemz_init());
+  Probe b(2);
   EXPECT_LT(b.ext_fd(), 0);
-  EXPECT_NE(capture.err.str().find("init rtp_ext session fail !!!"), std::string::npos);
-
-  // The attach ioctl is the second request of the start.
-  sim().fail_next(Device::rtp_ext, 0);
-  Probe c(3, rtp_ext_attach_session_params{}, lemz_init());
-  ASSERT_GE(c.ext_fd(), 0);
-  sim().fail_next(Device::rtp_ext, EBUSY, 2);
-  EXPECT_FALSE(c.RtpExtStart(true));
-  EXPECT_NE(capture.err.str().find("init rtp_ext session fail !!!"), std::string::npos);
-  EXPECT_EQ(sim().open_count(Device::rtp_ext), 1);  // only c's first session, the failed one closed
+  EXPECT_TRUE(logged("init rtp_ext session fail !!!"));
+  sim().fail_next(Device::rtp_ext, EBUSY, 1, rx::RTP_EXT_ATTACH);
+  Probe c(3);
+  EXPECT_LT(c.ext_fd(), 0);
+  EXPECT_TRUE(logged("rtp_ext[3] "));
+  EXPECT_TRUE(logged("attach rtp_ext session fail !!!"));
+  EXPECT_EQ(requests(rx::RTP_EXT_INIT).size(), 2u);  // b's failed one and c's
+  EXPECT_EQ(sim().open_count(Device::rtp_ext), 0);
+  EXPECT_TRUE(c.RtpExtStart(true));  // a later start tries again
+  EXPECT_EQ(sim().open_count(Device::rtp_ext), 1);
 }
 
 TEST_F(RadioControlTest, StopDetachesAndRestartReopens) {
-  Probe c(5, rtp_ext_attach_session_params{}, lemz_init());
+  Probe c;
   ASSERT_GE(c.ext_fd(), 0);
   EXPECT_TRUE(c.RtpExtStop());
   EXPECT_EQ(requests(rx::RTP_EXT_DETACH).size(), 1u);
@@ -121,11 +94,9 @@ TEST_F(RadioControlTest, StopDetachesAndRestartReopens) {
   EXPECT_GE(c.ext_fd(), 0);
   EXPECT_GE(c.watch().fd(), 0);
   EXPECT_EQ(requests(rx::RTP_EXT_ATTACH).size(), 2u);
-
-  // A failed detach is logged and the session closed anyway.
-  sim().fail_next(Device::rtp_ext, EIO);
+  sim().fail_next(Device::rtp_ext, EIO);  // a failed detach is logged, the session closed anyway
   EXPECT_TRUE(c.RtpExtStop());
-  EXPECT_NE(capture.err.str().find("detach rtp_ext session fail !!!"), std::string::npos);
+  EXPECT_TRUE(logged("detach rtp_ext session fail !!!"));
   EXPECT_LT(c.ext_fd(), 0);
 }
 
@@ -139,11 +110,10 @@ TEST_F(RadioControlTest, InitOnlyAndRtpAttachForms) {
   EXPECT_EQ(only.ext_fd(), fd);
   EXPECT_TRUE(only.RtpExtStart(false));
   EXPECT_EQ(requests(rx::RTP_EXT_INIT).size(), 1u);
-  // The init-only prefix carries no id.
   EXPECT_EQ(only.GetPrefix().rfind("rtp_ext 20", 0), 0u);
 
-  // Type 1 issues the attach on the RTP device's descriptor, here one of the extension
-  // device (which does not know the request: the failure path).
+  // Type 1 attaches through the RTP device's descriptor, here one of the extension device,
+  // which does not know the request: the failure path.
   int rtp = board::open(rx::kPath, O_RDWR);
   ASSERT_GE(rtp, 0);
   rtp_attach_session_params attach{};
@@ -152,9 +122,8 @@ TEST_F(RadioControlTest, InitOnlyAndRtpAttachForms) {
   Probe joined(9, Fd(::dup(rtp)), attach);
   EXPECT_LT(joined.ext_fd(), 0);
   EXPECT_GE(joined.rtp_fd(), 0);
-  auto r = requests(rx::RTP_ATTACH_EXT_SESSION);
-  ASSERT_EQ(r.size(), 1u);
-  EXPECT_NE(capture.err.str().find("attach rtp session fail !!!"), std::string::npos);
+  EXPECT_EQ(requests(rx::RTP_ATTACH_EXT_SESSION).size(), 1u);
+  EXPECT_TRUE(logged("attach rtp session fail !!!"));
   EXPECT_TRUE(joined.RtpExtStop());
   EXPECT_GE(joined.rtp_fd(), 0);
   EXPECT_FALSE(joined.RtpExtStart(false));
@@ -164,7 +133,7 @@ TEST_F(RadioControlTest, InitOnlyAndRtpAttachForms) {
 }
 
 TEST_F(RadioControlTest, FilterFollowsTheDriversAnswers) {
-  Probe c(1, rtp_ext_attach_session_params{}, lemz_init());
+  Probe c;
   c.UpdateAccess(false, addr("10.0.0.1"));
   EXPECT_TRUE(requests(rx::RTP_EXT_RESET_FILTER).empty());
   c.UpdateAccess(true, addr("10.0.0.1"));
@@ -173,19 +142,17 @@ TEST_F(RadioControlTest, FilterFollowsTheDriversAnswers) {
   ASSERT_EQ(set.size(), 1u);
   EXPECT_EQ(set[0].arg("src_addr"), 0x0A000001);
   EXPECT_TRUE(c.filter_set());
-
   // A refused change keeps the old filter, so the next call tries again.
   sim().fail_next(Device::rtp_ext, EIO);
   c.UpdateAccess(true, addr("10.0.0.2"));
-  EXPECT_NE(capture.err.str().find("set filer rtp_ext session fail !!!"), std::string::npos);
+  EXPECT_TRUE(logged("set filer rtp_ext session fail !!!"));
   EXPECT_EQ(c.filter_addr(), addr("10.0.0.1").s_addr);
   c.UpdateAccess(true, addr("10.0.0.2"));
   EXPECT_EQ(requests(rx::RTP_EXT_SET_FILTER).size(), 3u);
   EXPECT_EQ(c.filter_addr(), addr("10.0.0.2").s_addr);
-
   sim().fail_next(Device::rtp_ext, EIO);
   c.UpdateAccess(false, addr("0.0.0.0"));
-  EXPECT_NE(capture.err.str().find("reset filer rtp_ext session fail !!!"), std::string::npos);
+  EXPECT_TRUE(logged("reset filer rtp_ext session fail !!!"));
   EXPECT_TRUE(c.filter_set());
   c.UpdateAccess(false, addr("0.0.0.0"));
   EXPECT_FALSE(c.filter_set());
@@ -193,45 +160,43 @@ TEST_F(RadioControlTest, FilterFollowsTheDriversAnswers) {
   EXPECT_FALSE(sim().rtp_ext().sessions().begin()->second.filter);
 }
 
-TEST_F(RadioControlTest, StatusTimerTicksEveryIntervalUntilDisabled) {
-  Probe c(1, rtp_ext_attach_session_params{}, lemz_init());
-  c.SetTimerEnable(true);
-  EXPECT_TRUE(c.timer_pending());
-  c.SetTimerInterval(300);  // takes effect at the next arming
-  clock.advance(999);
-  pump();
-  EXPECT_TRUE(c.ticks.empty());
-  clock.advance(1);
-  pump();
-  ASSERT_EQ(c.ticks.size(), 1u);
-  EXPECT_EQ(c.time_stamp(), c.ticks[0]);
-  clock.advance(300);
-  pump();
-  EXPECT_EQ(c.ticks.size(), 2u);
-  c.next_wait = 50;  // a dialect asks for a shorter wait
-  clock.advance(300);
-  pump();
-  clock.advance(50);
-  pump();
-  EXPECT_EQ(c.ticks.size(), 4u);
-  c.SetTimerEnable(false);
-  EXPECT_FALSE(c.timer_pending());
-  clock.advance(5000);
-  pump();
-  EXPECT_EQ(c.ticks.size(), 4u);
+TEST_F(RadioControlTest, StatusTimerTicksEveryIntervalUntilDisabledOrDestroyed) {
+  auto c = std::make_unique<Probe>();
+  c->SetTimerEnable(true);
+  EXPECT_TRUE(c->timer_pending());
+  c->SetTimerInterval(300);  // takes effect at the next arming
+  advance(999);
+  EXPECT_TRUE(c->ticks.empty());
+  advance(1);
+  ASSERT_EQ(c->ticks.size(), 1u);
+  EXPECT_EQ(c->time_stamp(), c->ticks[0]);
+  advance(300);
+  EXPECT_EQ(c->ticks.size(), 2u);
+  c->next_wait = 50;  // a dialect asks for a shorter wait
+  advance(300);
+  advance(50);
+  EXPECT_EQ(c->ticks.size(), 4u);
+  c->SetTimerEnable(false);
+  EXPECT_FALSE(c->timer_pending());
+  advance(5000);
+  EXPECT_EQ(c->ticks.size(), 4u);
+  // Destroyed, it closes the session without a detach and leaves no tick behind.
+  c->SetTimerEnable(true);
+  c.reset();
+  EXPECT_EQ(sim().open_count(Device::rtp_ext), 0);
+  EXPECT_TRUE(requests(rx::RTP_EXT_DETACH).empty());
+  advance(2000);
 }
 
 TEST_F(RadioControlTest, ReceiveStepsReportSourceAndEndOnEmptyQueue) {
-  Probe c(4, rtp_ext_attach_session_params{}, lemz_init());
+  Probe c(4);
   c.SetTrace(true);
   const uint8_t first[] = {130, 0, 0, 0, 1, 0, 0, 10, 0, 0, 0, 9};
   const uint8_t second[] = {129, 4, 0, 0};
   ASSERT_EQ(sim().rtp_ext_packet(addr("10.0.0.7").s_addr, 0xABCDEF01, first), 1u);
   ASSERT_EQ(sim().rtp_ext_packet(addr("10.0.0.8").s_addr, 0x22, second), 1u);
   pump();
-  EXPECT_GE(c.events, 1);
   EXPECT_NE(capture.log.str().find("receive extension packet(s)!"), std::string::npos);
-
   uint8_t buf[rx::kMaxPacket];
   ASSERT_EQ(c.ReadExtPacket(buf, sizeof buf), 12);
   EXPECT_EQ(c.rx_info().ssrc, 0xABCDEF01u);
@@ -239,23 +204,17 @@ TEST_F(RadioControlTest, ReceiveStepsReportSourceAndEndOnEmptyQueue) {
   ASSERT_EQ(c.ReadExtPacket(buf, sizeof buf), 4);
   EXPECT_EQ(c.rx_info().ssrc, 0x22u);
   EXPECT_EQ(c.rx_info().src_addr, addr("10.0.0.8").s_addr);
-  // The queue is empty: the read ends at once instead of blocking the loop.
-  EXPECT_EQ(c.ReadExtPacket(buf, sizeof buf), 0);
-  EXPECT_EQ(c.stats().rx_info_calls, 2u);
-  EXPECT_EQ(c.stats().bytes_read, 16u);
-  EXPECT_EQ(c.stats().read_errno, 0u);
-
+  EXPECT_EQ(c.ReadExtPacket(buf, sizeof buf), 0);  // an empty queue ends the read at once
+  EXPECT_EQ((std::vector<uint32_t>{c.stats().rx_info_calls, c.stats().bytes_read, c.stats().read_errno}),
+            (std::vector<uint32_t>{2, 16, 0}));
   // With a filter set, the driver drops other sources.
   c.UpdateAccess(true, addr("10.0.0.7"));
   EXPECT_EQ(sim().rtp_ext_packet(addr("10.0.0.8").s_addr, 1, second), 0u);
   EXPECT_EQ(sim().rtp_ext_packet(addr("10.0.0.7").s_addr, 1, second), 1u);
-
   ASSERT_EQ(c.WriteExtPacket(second, sizeof second), 4);
-  const auto& s = sim().rtp_ext().sessions().begin()->second;
-  ASSERT_EQ(s.sent.size(), 1u);
-  EXPECT_EQ(s.sent[0], (board::sim::Bytes{129, 4, 0, 0}));
+  EXPECT_EQ(sent(), (std::vector<board::sim::Bytes>{{129, 4, 0, 0}}));
   EXPECT_EQ(c.stats().packets_written, 1u);
-  EXPECT_EQ(s.dropped_count, 1u);
+  EXPECT_EQ(sim().rtp_ext().sessions().begin()->second.dropped_count, 1u);
 }
 
 TEST_F(RadioControlTest, LocalAddressIsTheFirstPrivateOneOrLoopback) {
@@ -264,18 +223,6 @@ TEST_F(RadioControlTest, LocalAddressIsTheFirstPrivateOneOrLoopback) {
   a.Assign("192.168.1.5", nullptr);
   b.Assign("10.0.0.1", nullptr);
   EXPECT_EQ(RadioControl::PickLocalAddress({a, b}).GetString(), "192.168.1.5:0");
-}
-
-TEST_F(RadioControlTest, DestructionClosesTheSessionWithoutDetach) {
-  {
-    Probe c(1, rtp_ext_attach_session_params{}, lemz_init());
-    c.SetTimerEnable(true);
-    EXPECT_EQ(sim().open_count(Device::rtp_ext), 1);
-  }
-  EXPECT_EQ(sim().open_count(Device::rtp_ext), 0);
-  EXPECT_TRUE(requests(rx::RTP_EXT_DETACH).empty());
-  clock.advance(2000);
-  pump();  // no tick of a destroyed controller
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 // reports that become signals, and destruction that leaves no tick behind.
 #include <gtest/gtest.h>
 
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -144,6 +145,25 @@ TEST_F(RadioSlotTest, EachFactoryTakesItsOwnDialect) {
   ASSERT_EQ(send(c, 5), kSuccess);
   EXPECT_EQ(slot(5), nullptr);  // not a radio slot
   EXPECT_NE(Slots::instance()->Find(5), nullptr);
+}
+
+TEST_F(RadioSlotTest, FactoriesCountTheVoiceDevicesCodecChannelsOnEachQuery) {
+  sim().state().voice.codec_channels = {{1, 60}, {2, 20}, {4, 30}, {8, 5}, {65, 90}};
+  for (RtpRadioFactory* f : {static_cast<RtpRadioFactory*>(&lemz), static_cast<RtpRadioFactory*>(&ed137)}) {
+    LGCP::Resources r;
+    f->Query(r);
+    EXPECT_EQ((std::vector<int>{r.get_rtp_g729(), r.get_rtp_g723(), r.get_rtp_g711(), r.get_rtp_g711mcc(),
+                                r.get_universal()}),
+              (std::vector<int>{30, 20, 60, 5, 90}));
+  }
+  std::ostringstream header;
+  ed137.PutHeader(header);
+  EXPECT_EQ(header.str(), "rtp ext ED137[20,30,60,90]: ");
+  sim().fail_open(Device::voice, EACCES);  // counts start from 0 on every query
+  LGCP::Resources r;
+  lemz.Query(r);
+  sim().fail_open(Device::voice, 0);
+  EXPECT_EQ((std::vector<int>{r.get_rtp_g729(), r.get_rtp_g711(), r.get_universal()}), (std::vector<int>{0, 0, 0}));
 }
 
 TEST_F(RadioSlotTest, CodecChangeReattachesTheExtensionSessionToTheNewSession) {
