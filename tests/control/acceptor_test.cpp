@@ -107,6 +107,18 @@ class AcceptorTest : public ::testing::Test {
   bool connected() {
     return vxtest::pump_until([&] { return acc.state() == Control::State::Connected; });
   }
+  // A controller taken, and a second one knocking: the probe of the first runs.
+  int probing() {
+    const int c1 = client();
+    EXPECT_TRUE(connected());
+    client();
+    EXPECT_TRUE(vxtest::pump_until([&] { return acc.check_state() == Acceptor::CheckRunning; }));
+    return c1;
+  }
+  void tick() {
+    clock.advance(1000);
+    vxtest::pump(1);
+  }
 
   vxtest::TestClock clock;
   vxtest::CaptureStreams cap;
@@ -158,8 +170,7 @@ TEST_F(AcceptorProbeTest, SecondControllerIsRefusedWhileTheFirstIsHealthy) {
   // The first controller is untouched, and the next check finds it healthy.
   acc.Send("hi", 2);
   EXPECT_EQ(vxtest::drain(c1), vxtest::frame("hi"));
-  clock.advance(1000);
-  vxtest::pump(1);
+  tick();
   EXPECT_EQ(count(cap.err.str(), "CheckConnectionState Idle\n"), 1);
   EXPECT_EQ(acc.check_state(), Acceptor::CheckIdle);
   EXPECT_EQ(acc.keepalive(), "7200/75/9");
@@ -167,19 +178,14 @@ TEST_F(AcceptorProbeTest, SecondControllerIsRefusedWhileTheFirstIsHealthy) {
 }
 
 TEST_F(AcceptorProbeTest, LinkOutOfOpenStateForTwoTicksIsDroppedAndReallyClosed) {
-  const int c1 = client();
-  ASSERT_TRUE(connected());
-  client();
-  ASSERT_TRUE(vxtest::pump_until([&] { return acc.check_state() == Acceptor::CheckRunning; }));
+  const int c1 = probing();
   const std::string name = acc.connection_name();
 
   fake_ca_state = 4;  // loss recovery
-  clock.advance(1000);
-  vxtest::pump(1);
+  tick();
   EXPECT_EQ(acc.state(), Control::State::Connected);
   cap.clear();
-  clock.advance(1000);
-  vxtest::pump(1);
+  tick();
   fake_ca_state = -1;
   EXPECT_EQ(cap.err.str(), "connection from " + name + " closed: tcp socket change ca_state.\n" +
                                "control connection " + name + " closed.\n" +
@@ -196,16 +202,12 @@ TEST_F(AcceptorProbeTest, LinkOutOfOpenStateForTwoTicksIsDroppedAndReallyClosed)
 }
 
 TEST_F(AcceptorProbeTest, DeadControllerIsDroppedByTheProbeAndTheNextOneIsAdmitted) {
-  const int c1 = client();
-  ASSERT_TRUE(connected());
-  client();
-  ASSERT_TRUE(vxtest::pump_until([&] { return acc.check_state() == Acceptor::CheckRunning; }));
+  const int c1 = probing();
 
   // The reset reaches the server socket at once; the check tick runs before the socket's event.
   vxtest::close_with_reset(c1);
   clients.erase(clients.begin());
-  clock.advance(1000);
-  vxtest::pump(1);
+  tick();
   EXPECT_EQ(count(cap.err.str(), " closed: tcp socket change state.\n"), 1) << cap.err.str();
   EXPECT_NE(acc.state(), Control::State::Connected);
   vxtest::pump(2);
@@ -218,10 +220,7 @@ TEST_F(AcceptorProbeTest, DeadControllerIsDroppedByTheProbeAndTheNextOneIsAdmitt
 }
 
 TEST_F(AcceptorProbeTest, CheckBegunForAControllerThatLeftDoesNotCarryOverToTheNext) {
-  const int c1 = client();
-  ASSERT_TRUE(connected());
-  client();
-  ASSERT_TRUE(vxtest::pump_until([&] { return acc.check_state() == Acceptor::CheckRunning; }));
+  const int c1 = probing();
   ::close(c1);
   clients.erase(clients.begin());
   ASSERT_TRUE(vxtest::pump_until([&] { return rec.disconnects == 1; }));
@@ -236,22 +235,15 @@ TEST_F(AcceptorProbeTest, CheckBegunForAControllerThatLeftDoesNotCarryOverToTheN
   EXPECT_EQ(count(cap.err.str(), "CheckConnectionState CheckConnection\n"), 1);
   EXPECT_EQ(acc.keepalive(), "1/1/3");
   fake_ca_state = 4;
-  clock.advance(1000);
-  vxtest::pump(1);
+  tick();
   fake_ca_state = -1;
   EXPECT_EQ(acc.state(), Control::State::Connected);
 }
 
 TEST_F(AcceptorTest, ShortTcpInfoSaysNothingAndTheControllerStays) {
-  client();
-  ASSERT_TRUE(connected());
-  client();
-  ASSERT_TRUE(vxtest::pump_until([&] { return acc.check_state() == Acceptor::CheckRunning; }));
+  probing();
   short_tcp_info = true;
-  for (int tick = 0; tick < 3; ++tick) {
-    clock.advance(1000);
-    vxtest::pump(1);
-  }
+  for (int i = 0; i < 3; ++i) tick();
   short_tcp_info = false;
   EXPECT_EQ(acc.state(), Control::State::Connected);
   EXPECT_EQ(acc.check_state(), Acceptor::CheckRunning);
