@@ -14,6 +14,7 @@
 
 #include "TestSupport.h"
 #include "control/AcceptorNetCheckConnection.h"
+#include "control/TPKTTracer.h"
 
 namespace {
 
@@ -331,6 +332,8 @@ TEST(AcceptorSetup, FailedListenIsReportedToTheCaller) {
   Control::AcceptorNetCheckConnection acc(0);
   fail_listen = true;
   const bool ok = acc.Activate();
+  TPKTTracer tracer;  // the trace listener too
+  EXPECT_FALSE(tracer.Listen(0));
   fail_listen = false;
   EXPECT_FALSE(ok);
   EXPECT_EQ(acc.state(), Control::State::Idle);
