@@ -27,9 +27,8 @@ class LoadAndFaults(vx.DaemonTest):
         return int(re.search(r"packet pool free : (\d+)", vx.read(status)).group(1))
 
     def test_load_and_faults(self):
-        # The baseline is taken in the state the run ends in: a controller has come and gone
-        # (the acceptor keeps a probe copy of the last one) and the services' once-a-second
-        # device ticks have opened what they open lazily.
+        # The baseline: a controller has come and gone (the acceptor keeps a probe copy of the
+        # last one) and the services' once-a-second ticks have opened what they open lazily.
         c = self.daemon.connect()
         c.close()
         time.sleep(2.5)
@@ -54,8 +53,7 @@ class LoadAndFaults(vx.DaemonTest):
         self.assertTrue(c.silent(0.2))
         self.assertEqual(seq - 1, 100000)
 
-        # A controller that stops reading: once the daemon's send buffer is full its answer
-        # waits a bounded time, then the daemon drops the connection and carries on.
+        # A controller that stops reading is dropped after a bounded wait; the daemon carries on.
         c.close()
         time.sleep(0.2)  # the daemon lets the controller go
         s = socket.socket()
@@ -84,10 +82,8 @@ class LoadAndFaults(vx.DaemonTest):
         self.assertTrue(vx.wait_for(lambda: "write timeout" in self.daemon.output(), timeout=10.0), (sent, dropped))
         self.assertIsNone(self.daemon.proc.poll())
 
-        # 1,000 connect and disconnect cycles; every other one sends a command first. Each
-        # cycle waits until the daemon has logged the end of its connection (taken and closed,
-        # or refused while the previous one was still being let go): a connection that arrives
-        # while the acceptor probes the previous one waits for the kernel's SYN retry.
+        # 1,000 connect and disconnect cycles, every other one with a command. Each waits for
+        # the daemon's line on its end (closed, or refused while the previous one was let go).
         log = open(self.daemon.path("/stdout"), "rb")
         seen = b""
         for i in range(1000):
