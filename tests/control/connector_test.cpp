@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 #include <string>
 
 #include "TestSupport.h"
@@ -82,16 +83,19 @@ TEST(Connector, ReconnectsTenSecondsAfterALossAndDeactivateEndsAtOnce) {
   Recorder rec;
   Control::ConnectorNet c("127.0.0.1", port);
   c.Bind(&rec);
+  auto open_fds = [] { return std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {}); };
+  const auto fds = open_fds();
   ASSERT_TRUE(c.Activate());
   ASSERT_TRUE(vxtest::pump_until([&] { return rec.connects == 1; }));
   EXPECT_EQ(count(cap.out.str(), "connected to 127.0.0.1:" + std::to_string(port) + ".\n"), 1);
-  // Dropped from this side, the connection is really closed: the connector keeps no copy.
+  // Dropped from this side, the connection is really closed and no descriptor stays behind.
   int server = ::accept(l, nullptr, nullptr);
   c.Disconnect();
   EXPECT_TRUE(vxtest::peer_closed(server));
   ::close(server);
   ASSERT_TRUE(vxtest::pump_until([&] { return rec.disconnects == 1; }));
   EXPECT_EQ(c.state(), Control::State::Connecting);
+  EXPECT_EQ(open_fds(), fds);
 
   clock.advance(9999);
   vxtest::pump(3);
