@@ -75,9 +75,8 @@ INVALID_SLOT, UNEXPECTED_MSG_TYPE, INTERNAL, SLOT_NOT_EXISTS = 2, 4, 5, 3
 
 
 def message(seq=None, slot=None, pdu_bits=None):
-    """An LGCP Message: preamble (seq, slot present), seq, slot as two aligned octets (the
-    decoder reads the 0..1023 range as 16 bits, so values above 1023 can be sent), then the
-    PDU's bits given by pdu_bits(Bits)."""
+    """An LGCP Message: preamble, seq, slot as two octets (the decoder reads 0..1023 as 16
+    bits, so values above 1023 can be sent), then the PDU's bits given by pdu_bits(Bits)."""
     b = Bits()
     b.put(seq is not None, 1)
     b.put(slot is not None, 1)
@@ -168,15 +167,13 @@ def parse_message(data):
 
 
 def read_message_start(r):
-    """Reads a message's seq, slot and PDU choice with r; returns (slot, whether the message
-    is a signal)."""
+    """Reads a message's seq, slot and PDU choice with r; returns (slot, is a signal)."""
     slot = _read_start(r)[1]
     return slot, r.take(2) == 2
 
 
 def read_signal_start(r):
-    """As read_message_start; returns (slot, alternative), the alternative None when the
-    message is no signal or its alternative is an extension."""
+    """As read_message_start; returns (slot, alternative), None for no signal or an extension."""
     slot, is_signal = read_message_start(r)
     if not is_signal or r.take(1) != 0:
         return slot, None
@@ -184,9 +181,8 @@ def read_signal_start(r):
 
 
 def wait_signal(controller, kept, parse, match, timeout=5.0):
-    """The first parse(frame) that match accepts, of the signal frames kept (taken from the
-    front) and then of those that arrive; the frames before it are dropped. None when none
-    comes within timeout or the daemon closes."""
+    """The first parse(frame) that match accepts, of the signal frames kept and then of those
+    that arrive (the frames before it are dropped); None on timeout or when the daemon closes."""
     deadline = time.monotonic() + timeout
     while True:
         while kept:
