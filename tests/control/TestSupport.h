@@ -1,7 +1,6 @@
 #pragma once
-// Shared helpers of the control tests: captured log streams, the loop's test clock, loop
-// passes without blocking, a recording notify, an exhausted packet pool and small socket
-// utilities.
+// Shared helpers of the control tests: a recording notify, a connection over a given socket,
+// an exhausted packet pool, loop passes and small socket utilities.
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -13,6 +12,7 @@
 #include <cstdint>
 #include <new>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -27,7 +27,6 @@
 #include "tests/support/TestClock.h"
 
 namespace vxtest {
-
 
 // Counts the starts and ends of a connection and keeps every payload received; with echo set,
 // answers each payload from inside OnMessage.
@@ -122,6 +121,7 @@ inline bool peer_closed(int fd) {
   }
 }
 
+// payload in a TPKT frame.
 inline std::vector<uint8_t> frame(const std::string& payload) {
   const unsigned len = payload.size() + 4;
   std::vector<uint8_t> f = {3, 0, uint8_t(len >> 8), uint8_t(len)};
@@ -147,12 +147,11 @@ inline sockaddr_in loopback(uint16_t port = 0) {
 
 // A port on the loopback interface that nothing listens on right now.
 inline uint16_t free_port() {
-  int s = ::socket(AF_INET, SOCK_STREAM, 0);
+  const int s = ::socket(AF_INET, SOCK_STREAM, 0);
   const sockaddr_in sa = loopback();
   ::bind(s, reinterpret_cast<const sockaddr*>(&sa), sizeof sa);
   const uint16_t port = local_port(s);
-  ::close(s);
-  return port;
+  return ::close(s), port;
 }
 
 // A socket listening on 127.0.0.1 (port 0: any free port).
@@ -173,10 +172,7 @@ struct SocketPair {
     for (int f : fd)
       if (f >= 0) ::close(f);
   }
-  void close_peer() {
-    ::close(fd[1]);
-    fd[1] = -1;
-  }
+  void close_peer() { ::close(std::exchange(fd[1], -1)); }
   int fd[2] = {-1, -1};
 };
 

@@ -14,6 +14,7 @@
 
 #include "TestSupport.h"
 #include "control/AcceptorNetCheckConnection.h"
+#include "control/TPKTTracer.h"
 
 namespace {
 
@@ -107,6 +108,18 @@ class AcceptorTest : public ::testing::Test {
   bool connected() {
     return vxtest::pump_until([&] { return acc.state() == Control::State::Connected; });
   }
+  // A controller taken, and a second one knocking: the probe of the first runs.
+  int probing() {
+    const int c1 = client();
+    EXPECT_TRUE(connected());
+    client();
+    EXPECT_TRUE(vxtest::pump_until([&] { return acc.check_state() == Acceptor::CheckRunning; }));
+    return c1;
+  }
+  void tick() {
+    clock.advance(1000);
+    vxtest::pump(1);
+  }
 
   vxtest::TestClock clock;
   vxtest::CaptureStreams cap;
@@ -120,10 +133,7 @@ class AcceptorTest : public ::testing::Test {
 // byte is the state. qemu-user does not (it returns four bytes as one int).
 bool tcp_info_carried() {
   const int l = vxtest::listen_loopback();
-  sockaddr_in sa{};
-  socklen_t sl = sizeof sa;
-  ::getsockname(l, reinterpret_cast<sockaddr*>(&sa), &sl);
-  const int c = vxtest::connect_to(ntohs(sa.sin_port));
+  const int c = vxtest::connect_to(vxtest::local_port(l));
   uint8_t info[92] = {};
   socklen_t len = sizeof info;
   const bool ok = c >= 0 && ::getsockopt(c, IPPROTO_TCP, TCP_INFO, info, &len) == 0 && len >= 8 &&
@@ -142,7 +152,7 @@ class AcceptorProbeTest : public AcceptorTest {
   }
 };
 
-TEST_F(AcceptorProbeTest, SecondControllerIsRefusedWhileTheFirstIsHealthy) {
+TEST_F(AcceptorProbeTest, SecondControllerIsRefusedWhileTheFirstIsHealthyAndAnUnhealthyOneIsDropped) {
   const int c1 = client();
   ASSERT_TRUE(connected());
   EXPECT_EQ(rec.connects, 1);
@@ -158,28 +168,22 @@ TEST_F(AcceptorProbeTest, SecondControllerIsRefusedWhileTheFirstIsHealthy) {
   // The first controller is untouched, and the next check finds it healthy.
   acc.Send("hi", 2);
   EXPECT_EQ(vxtest::drain(c1), vxtest::frame("hi"));
-  clock.advance(1000);
-  vxtest::pump(1);
+  tick();
   EXPECT_EQ(count(cap.err.str(), "CheckConnectionState Idle\n"), 1);
   EXPECT_EQ(acc.check_state(), Acceptor::CheckIdle);
   EXPECT_EQ(acc.keepalive(), "7200/75/9");
   EXPECT_EQ(acc.state(), Control::State::Connected);
-}
 
-TEST_F(AcceptorProbeTest, LinkOutOfOpenStateForTwoTicksIsDroppedAndReallyClosed) {
-  const int c1 = client();
-  ASSERT_TRUE(connected());
+  // The next knock probes again; a link out of its open state for two ticks is dropped.
   client();
   ASSERT_TRUE(vxtest::pump_until([&] { return acc.check_state() == Acceptor::CheckRunning; }));
   const std::string name = acc.connection_name();
 
   fake_ca_state = 4;  // loss recovery
-  clock.advance(1000);
-  vxtest::pump(1);
+  tick();
   EXPECT_EQ(acc.state(), Control::State::Connected);
   cap.clear();
-  clock.advance(1000);
-  vxtest::pump(1);
+  tick();
   fake_ca_state = -1;
   EXPECT_EQ(cap.err.str(), "connection from " + name + " closed: tcp socket change ca_state.\n" +
                                "control connection " + name + " closed.\n" +
@@ -196,16 +200,12 @@ TEST_F(AcceptorProbeTest, LinkOutOfOpenStateForTwoTicksIsDroppedAndReallyClosed)
 }
 
 TEST_F(AcceptorProbeTest, DeadControllerIsDroppedByTheProbeAndTheNextOneIsAdmitted) {
-  const int c1 = client();
-  ASSERT_TRUE(connected());
-  client();
-  ASSERT_TRUE(vxtest::pump_until([&] { return acc.check_state() == Acceptor::CheckRunning; }));
+  const int c1 = probing();
 
   // The reset reaches the server socket at once; the check tick runs before the socket's event.
   vxtest::close_with_reset(c1);
   clients.erase(clients.begin());
-  clock.advance(1000);
-  vxtest::pump(1);
+  tick();
   EXPECT_EQ(count(cap.err.str(), " closed: tcp socket change state.\n"), 1) << cap.err.str();
   EXPECT_NE(acc.state(), Control::State::Connected);
   vxtest::pump(2);
@@ -218,10 +218,7 @@ TEST_F(AcceptorProbeTest, DeadControllerIsDroppedByTheProbeAndTheNextOneIsAdmitt
 }
 
 TEST_F(AcceptorProbeTest, CheckBegunForAControllerThatLeftDoesNotCarryOverToTheNext) {
-  const int c1 = client();
-  ASSERT_TRUE(connected());
-  client();
-  ASSERT_TRUE(vxtest::pump_until([&] { return acc.check_state() == Acceptor::CheckRunning; }));
+  const int c1 = probing();
   ::close(c1);
   clients.erase(clients.begin());
   ASSERT_TRUE(vxtest::pump_until([&] { return rec.disconnects == 1; }));
@@ -236,22 +233,15 @@ TEST_F(AcceptorProbeTest, CheckBegunForAControllerThatLeftDoesNotCarryOverToTheN
   EXPECT_EQ(count(cap.err.str(), "CheckConnectionState CheckConnection\n"), 1);
   EXPECT_EQ(acc.keepalive(), "1/1/3");
   fake_ca_state = 4;
-  clock.advance(1000);
-  vxtest::pump(1);
+  tick();
   fake_ca_state = -1;
   EXPECT_EQ(acc.state(), Control::State::Connected);
 }
 
 TEST_F(AcceptorTest, ShortTcpInfoSaysNothingAndTheControllerStays) {
-  client();
-  ASSERT_TRUE(connected());
-  client();
-  ASSERT_TRUE(vxtest::pump_until([&] { return acc.check_state() == Acceptor::CheckRunning; }));
+  probing();
   short_tcp_info = true;
-  for (int tick = 0; tick < 3; ++tick) {
-    clock.advance(1000);
-    vxtest::pump(1);
-  }
+  for (int i = 0; i < 3; ++i) tick();
   short_tcp_info = false;
   EXPECT_EQ(acc.state(), Control::State::Connected);
   EXPECT_EQ(acc.check_state(), Acceptor::CheckRunning);
@@ -339,6 +329,8 @@ TEST(AcceptorSetup, FailedListenIsReportedToTheCaller) {
   Control::AcceptorNetCheckConnection acc(0);
   fail_listen = true;
   const bool ok = acc.Activate();
+  TPKTTracer tracer;  // the trace listener too
+  EXPECT_FALSE(tracer.Listen(0));
   fail_listen = false;
   EXPECT_FALSE(ok);
   EXPECT_EQ(acc.state(), Control::State::Idle);

@@ -1,5 +1,5 @@
-// The TCP connector: retry schedule after failed attempts, reconnection after a loss, and the
-// address forms it is built from.
+// The connectors: the TCP one's retry schedule after failed attempts, reconnection after a
+// loss and address forms; the Unix-domain acceptor and connector against each other.
 #include <gtest/gtest.h>
 
 #include <sys/socket.h>
@@ -7,10 +7,14 @@
 
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 #include <string>
 
 #include "TestSupport.h"
+#include "control/AcceptorUnix.h"
 #include "control/ConnectorNet.h"
+#include "control/ConnectorUnix.h"
+#include "tests/support/TempDir.h"
 
 namespace {
 
@@ -33,21 +37,6 @@ void expect_attempt_after(vxtest::TestClock& clock, vxtest::CaptureStreams& cap,
   clock.advance(1);
   ASSERT_TRUE(vxtest::pump_until([&] { return count(cap.err.str(), line) == before + 1; }))
       << "no attempt after " << ms << " ms";
-}
-
-TEST(Connector, RefusedAttemptsAreRetriedFastSevenTimesThenAfter15s) {
-  vxtest::TestClock clock;
-  vxtest::CaptureStreams cap;
-  Connector c("127.0.0.1", vxtest::free_port());
-  ASSERT_TRUE(c.Activate());
-  const std::string line = "fail to connect to 127.0.0.1:";
-  ASSERT_TRUE(vxtest::pump_until([&] { return count(cap.err.str(), line) == 1; }));
-  for (int i = 0; i < 7; ++i) expect_attempt_after(clock, cap, line, 1000);
-  expect_attempt_after(clock, cap, line, 15000);
-  expect_attempt_after(clock, cap, line, 15000);
-  EXPECT_EQ(c.state(), Control::State::Connecting);
-  c.Deactivate();
-  EXPECT_EQ(multiplexer.timer_count(), 0u);
 }
 
 TEST(Connector, ImmediateFailureWaits20sAndSoErrorWaits12sAfterTheFastRetries) {
@@ -86,7 +75,7 @@ TEST(Connector, ImmediateFailureWaits20sAndSoErrorWaits12sAfterTheFastRetries) {
   }
 }
 
-TEST(Connector, ReconnectsTenSecondsAfterALoss) {
+TEST(Connector, ReconnectsTenSecondsAfterALossAndDeactivateEndsAtOnce) {
   vxtest::TestClock clock;
   vxtest::CaptureStreams cap;
   const int l = vxtest::listen_loopback();
@@ -94,13 +83,19 @@ TEST(Connector, ReconnectsTenSecondsAfterALoss) {
   Recorder rec;
   Control::ConnectorNet c("127.0.0.1", port);
   c.Bind(&rec);
+  auto open_fds = [] { return std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {}); };
+  const auto fds = open_fds();
   ASSERT_TRUE(c.Activate());
   ASSERT_TRUE(vxtest::pump_until([&] { return rec.connects == 1; }));
   EXPECT_EQ(count(cap.out.str(), "connected to 127.0.0.1:" + std::to_string(port) + ".\n"), 1);
+  // Dropped from this side, the connection is really closed and no descriptor stays behind.
   int server = ::accept(l, nullptr, nullptr);
+  c.Disconnect();
+  EXPECT_TRUE(vxtest::peer_closed(server));
   ::close(server);
   ASSERT_TRUE(vxtest::pump_until([&] { return rec.disconnects == 1; }));
   EXPECT_EQ(c.state(), Control::State::Connecting);
+  EXPECT_EQ(open_fds(), fds);
 
   clock.advance(9999);
   vxtest::pump(3);
@@ -121,7 +116,7 @@ TEST(Connector, ReconnectsTenSecondsAfterALoss) {
   ::close(l);
 }
 
-TEST(Connector, FastRetriesAreNotRenewedByAReconnection) {
+TEST(Connector, RefusedAttemptsAreRetriedFastSevenTimesThenAfter15sEvenAfterAReconnection) {
   vxtest::TestClock clock;
   vxtest::CaptureStreams cap;
   const uint16_t port = vxtest::free_port();
@@ -132,6 +127,8 @@ TEST(Connector, FastRetriesAreNotRenewedByAReconnection) {
   const std::string line = "fail to connect to 127.0.0.1:";
   ASSERT_TRUE(vxtest::pump_until([&] { return count(cap.err.str(), line) == 1; }));
   for (int i = 0; i < 7; ++i) expect_attempt_after(clock, cap, line, 1000);
+  expect_attempt_after(clock, cap, line, 15000);
+  EXPECT_EQ(c.state(), Control::State::Connecting);
 
   // The controller's peer comes up; the connection is made, then lost.
   int l = vxtest::listen_loopback(4, port);
@@ -145,6 +142,7 @@ TEST(Connector, FastRetriesAreNotRenewedByAReconnection) {
   expect_attempt_after(clock, cap, line, 10000);
   expect_attempt_after(clock, cap, line, 15000);
   c.Deactivate();
+  EXPECT_EQ(multiplexer.timer_count(), 0u);
 }
 
 TEST(Connector, FailedErrorQueryEndsInIdleWithoutRetry) {
@@ -180,6 +178,69 @@ TEST(Connector, AddressForms) {
   EXPECT_TRUE(vxtest::pump_until([&] { return rec.connects == 1; }));
   c.Deactivate();
   ::close(l);
+}
+
+TEST(UnixConnection, ConnectorFindsTheAcceptorRefusesASecondAndReconnects) {
+  vxtest::TestClock clock;
+  vxtest::CaptureStreams cap;
+  vxtest::TempDir tmp("vxunix");
+  ASSERT_FALSE(tmp.path().empty());
+  const std::string dir = tmp.path(), path = dir + "/ctl";
+
+  Recorder server_rec, client_rec, other_rec;
+  Control::ConnectorUnix client(path, dir + "/me");
+  client.Bind(&client_rec);
+  ASSERT_TRUE(client.Activate());
+  EXPECT_EQ(vxtest::count(cap.err.str(), "can't connect to " + path + " : "), 1);
+
+  Control::AcceptorUnix server(path);
+  server.Bind(&server_rec);
+  ASSERT_TRUE(server.Activate());
+  clock.advance(1000);
+  ASSERT_TRUE(vxtest::pump_until([&] { return server_rec.connects == 1 && client_rec.connects == 1; }));
+  EXPECT_EQ(server.connection_name(), dir + "/me");
+  EXPECT_EQ(vxtest::count(cap.log.str(), "connected to " + path + "\n"), 1);
+
+  client.Send("hello", 5);
+  ASSERT_TRUE(vxtest::pump_until([&] { return server_rec.messages.size() == 1; }));
+  EXPECT_EQ(server_rec.messages[0], "hello");
+
+  Control::ConnectorUnix other(path);
+  other.Bind(&other_rec);
+  other.Activate();
+  ASSERT_TRUE(vxtest::pump_until([&] { return vxtest::count(cap.err.str(), "refuse connection from") == 1; }));
+  EXPECT_EQ(server_rec.connects, 1);
+  other.Deactivate();
+
+  server.Disconnect();
+  ASSERT_TRUE(vxtest::pump_until([&] { return client_rec.disconnects == 1; }));
+  clock.advance(10000);
+  ASSERT_TRUE(vxtest::pump_until([&] { return server_rec.connects == 2; }));
+
+  client.Deactivate();
+  server.Deactivate();
+}
+
+TEST(UnixConnection, PathTooLongForTheAddressIsAFailureNotATruncation) {
+  vxtest::TestClock clock;
+  vxtest::CaptureStreams cap;
+  const std::string error = std::strerror(ENAMETOOLONG);
+  // 108 characters: one more than the address holds.
+  const std::string path = "/tmp/" + std::string(103, 'p');
+
+  Control::AcceptorUnix server(path);
+  ASSERT_TRUE(server.Activate());
+  EXPECT_EQ(cap.err.str(), "can't bind to socket: \"" + error + "\"  waiting...\n");
+  EXPECT_EQ(server.state(), Control::State::Connecting);
+  server.Deactivate();
+
+  cap.clear();
+  Control::ConnectorUnix client(path, path);
+  ASSERT_TRUE(client.Activate());
+  EXPECT_EQ(cap.err.str(), "can't bind to domain socket '" + path + "': \"" + error + "\n" +
+                               "can't connect to " + path + " : " + error + "\n");
+  EXPECT_EQ(client.state(), Control::State::Connecting);
+  client.Deactivate();
 }
 
 }  // namespace

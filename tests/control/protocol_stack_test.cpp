@@ -9,33 +9,20 @@
 
 namespace {
 
-std::vector<std::string> trace;
+using Trace = std::vector<std::string>;
+Trace trace;
 
+// A layer that records each call it receives and passes it on.
 class Layer : public Protocol {
  public:
   explicit Layer(std::string n, bool init_ok = true) : n_(std::move(n)), init_ok_(init_ok) {}
-  void message(Packet& p) override {
-    trace.push_back(n_ + ".message");
-    transmit(p);
-  }
-  void receive(Packet& p) override {
-    trace.push_back(n_ + ".receive");
-    on_message(p);
-  }
-  void local_activate() override {
-    trace.push_back(n_ + ".local_activate");
-    on_activate();
-  }
-  void on_deactivate(Protocol_status s) override {
-    trace.push_back(n_ + ".on_deactivate");
-    Protocol::on_deactivate(s);
-  }
-  void local_deactivate() override {
-    trace.push_back(n_ + ".local_deactivate");
-    Protocol::local_deactivate();
-  }
+  void message(Packet& p) override { log("message"), transmit(p); }
+  void receive(Packet& p) override { log("receive"), on_message(p); }
+  void local_activate() override { log("local_activate"), on_activate(); }
+  void on_deactivate(Protocol_status s) override { log("on_deactivate"), Protocol::on_deactivate(s); }
+  void local_deactivate() override { log("local_deactivate"), Protocol::local_deactivate(); }
   Protocol_status local_initialize() override {
-    trace.push_back(n_ + ".init");
+    log("init");
     if (init_ok_) return new Protocol_status_success(this, "ok");
     return new Protocol_status_error(this, n_ + " failed");
   }
@@ -43,6 +30,7 @@ class Layer : public Protocol {
   void fail(const std::string& text) { on_deactivate(new Protocol_status_error(this, text)); }
 
  private:
+  void log(const char* what) { trace.push_back(n_ + "." + what); }
   std::string n_;
   bool init_ok_;
 };
@@ -74,32 +62,37 @@ class StackTest : public ::testing::Test {
     owner.add_protocol_tail(layer);
     return layer;
   }
-
+  // The calls that f makes, in order.
+  template <class F>
+  Trace calls(F f) {
+    trace.clear();
+    f();
+    return trace;
+  }
   Owner owner;
 };
 
-TEST_F(StackTest, FirstAddedIsBottomAndPacketsLeaveTowardsTheOwner) {
+TEST_F(StackTest, PacketsRunThroughTheLayersInOrderAndLeaveTowardsTheOwner) {
   Layer* a = push("A");
   Layer* b = push("B");
   ASSERT_EQ(owner.bottom(), a);
   ASSERT_EQ(owner.top(), b);
   EXPECT_EQ(a->owner, &owner);
-
   Packet p;
   p.reserve_head(0);
-  owner.ProtocolsFamily::receive(p);
-  EXPECT_EQ(trace, (std::vector<std::string>{"A.receive", "B.receive", "owner.on_message"}));
-
-  trace.clear();
-  owner.ProtocolsFamily::message(p);
-  EXPECT_EQ(trace, (std::vector<std::string>{"B.message", "A.message", "owner.transmit"}));
-
-  // Every layer reserves its head room, bottom layer first.
+  EXPECT_EQ(calls([&] { owner.ProtocolsFamily::receive(p); }), (Trace{"A.receive", "B.receive", "owner.on_message"}));
+  EXPECT_EQ(calls([&] { owner.ProtocolsFamily::message(p); }), (Trace{"B.message", "A.message", "owner.transmit"}));
+  // Every layer reserves its head room.
   Packet q;
   owner.prepare_head(q);
   EXPECT_FALSE(q.is_null());
   EXPECT_EQ(q.headroom(), 4u);
   EXPECT_EQ(q.length(), 0u);
+  // A destroyed layer leaves its stack.
+  delete a;
+  EXPECT_EQ(owner.bottom(), b);
+  EXPECT_EQ(owner.layers(), 1u);
+  EXPECT_EQ(b->lower(), nullptr);
 }
 
 TEST_F(StackTest, InitializeStopsAtTheFirstFailingLayerFromTheBottom) {
@@ -108,8 +101,7 @@ TEST_F(StackTest, InitializeStopsAtTheFirstFailingLayerFromTheBottom) {
   Protocol_status s = owner.initialize();
   EXPECT_FALSE(s->success());
   EXPECT_EQ(s->message(), "A failed");
-  EXPECT_EQ(trace, (std::vector<std::string>{"A.init"}));
-
+  EXPECT_EQ(trace, Trace{"A.init"});
   Owner empty;
   Protocol_status e = empty.initialize();
   EXPECT_FALSE(e->success());
@@ -119,54 +111,33 @@ TEST_F(StackTest, InitializeStopsAtTheFirstFailingLayerFromTheBottom) {
 TEST_F(StackTest, ActivationRunsBottomUpAndOnlyTheTopReports) {
   push("A");
   Layer* b = push("B");
-  owner.activate();
-  EXPECT_EQ(trace, (std::vector<std::string>{"A.local_activate", "B.local_activate",
-                                             "owner.on_activated"}));
+  EXPECT_EQ(calls([&] { owner.activate(); }), (Trace{"A.local_activate", "B.local_activate", "owner.on_activated"}));
   EXPECT_EQ(owner.activated_by, b);
 
   // A family nested in the owner reports only for its own top layer.
-  trace.clear();
   ProtocolsFamily* inner = new ProtocolsFamily;
   Owner outer;
   outer.add_protocol_tail(inner);
   Layer* x = new Layer("X");
-  Layer* y = new Layer("Y");
   inner->add_protocol_tail(x);
-  inner->add_protocol_tail(y);
-  inner->on_activated(x);
-  EXPECT_TRUE(trace.empty());
-  inner->on_activated(y);
-  EXPECT_EQ(trace, (std::vector<std::string>{"owner.on_activated"}));
+  inner->add_protocol_tail(new Layer("Y"));
+  EXPECT_EQ(calls([&] { inner->on_activated(x); }), Trace{});
+  EXPECT_EQ(calls([&] { inner->on_activated(inner->top()); }), Trace{"owner.on_activated"});
 }
 
 TEST_F(StackTest, FailureClimbsToTheTopAndOrderlyStopIsReportedByTheBottom) {
   Layer* a = push("A");
   push("B");
   Layer* c = push("C");
-
-  a->fail("broken");
-  EXPECT_EQ(trace, (std::vector<std::string>{"A.on_deactivate", "B.on_deactivate",
-                                             "C.on_deactivate", "owner.on_deactivated"}));
+  EXPECT_EQ(calls([&] { a->fail("broken"); }),
+            (Trace{"A.on_deactivate", "B.on_deactivate", "C.on_deactivate", "owner.on_deactivated"}));
   EXPECT_EQ(owner.reporter, c);
   EXPECT_EQ(owner.status->message(), "broken");
-
-  trace.clear();
-  c->deactivate();
-  EXPECT_EQ(trace, (std::vector<std::string>{"C.local_deactivate", "C.on_deactivate",
-                                             "B.local_deactivate", "B.on_deactivate",
-                                             "A.local_deactivate", "A.on_deactivate",
-                                             "owner.on_deactivated"}));
+  EXPECT_EQ(calls([&] { c->deactivate(); }),
+            (Trace{"C.local_deactivate", "C.on_deactivate", "B.local_deactivate", "B.on_deactivate",
+                   "A.local_deactivate", "A.on_deactivate", "owner.on_deactivated"}));
   EXPECT_EQ(owner.reporter, a);
   EXPECT_TRUE(owner.status->success());
-}
-
-TEST_F(StackTest, DestroyedLayerLeavesItsStack) {
-  Layer* a = push("A");
-  Layer* b = push("B");
-  delete a;
-  EXPECT_EQ(owner.bottom(), b);
-  EXPECT_EQ(owner.layers(), 1u);
-  EXPECT_EQ(b->lower(), nullptr);
 }
 
 }  // namespace

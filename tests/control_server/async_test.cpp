@@ -25,29 +25,15 @@ struct CopyEnds {
   void On(Copy::Status::Type s) { statuses.push_back(s); }
 };
 
-struct Pipe {
-  int rd = -1, wr = -1;
-  Pipe() {
-    int p[2];
-    EXPECT_EQ(::pipe2(p, O_NONBLOCK | O_CLOEXEC), 0);
-    rd = p[0];
-    wr = p[1];
-  }
-  ~Pipe() {
-    if (rd >= 0) ::close(rd);
-    if (wr >= 0) ::close(wr);
-  }
-  void close_wr() {
-    ::close(wr);
-    wr = -1;
-  }
-};
-
-// A socket pair whose end a fills up on demand.
+// A non-blocking socket pair: a copy reads from rd (written at wr) or writes to a (read at b),
+// and a can be filled up on demand.
 struct Pair : vxtest::SocketPair {
   Pair() : SocketPair(SOCK_NONBLOCK) {}
   int& a = fd[0];
   int& b = fd[1];
+  int& rd = fd[0];
+  int& wr = fd[1];
+  void close_wr() { close_peer(); }
   // Fills a's send side until it would block; returns the bytes written.
   size_t fill() {
     std::vector<char> junk(65536, 'j');
@@ -76,7 +62,7 @@ class CopyTest : public ::testing::Test {
 };
 
 TEST_F(CopyTest, CopiesEverythingThroughTheLoopAndEndsDone) {
-  Pipe src;
+  Pair src;
   Pair dst;
   std::string sent;
   for (int i = 0; sent.size() < 50000; ++i) sent += std::to_string(i) + ",";
@@ -106,7 +92,7 @@ TEST_F(CopyTest, CopiesEverythingThroughTheLoopAndEndsDone) {
 TEST_F(CopyTest, EmptySourceEndsDoneAtOnceOrAfterTheFlushEvent) {
   for (const bool flush : {false, true}) {
     ends.statuses.clear();
-    Pipe src;
+    Pair src;
     Pair dst;
     src.close_wr();
     copy.set_events(flush ? Copy::EventsParams{} : masks(0));
@@ -129,7 +115,7 @@ TEST_F(CopyTest, FailuresOfEitherSide) {
 
   // A destination that hangs up while the copy waits for input.
   ends.statuses.clear();
-  Pipe src;
+  Pair src;
   Pair gone;
   copy.Start(Fd(::dup(src.rd)), Fd(::dup(gone.a)));
   ::close(gone.b);
@@ -143,7 +129,7 @@ TEST_F(CopyTest, SetEventsOrBufsizeAbortARunningCopyOnly) {
   copy.set_events(masks(0));  // idle: only the masks change
   EXPECT_TRUE(ends.statuses.empty());
   EXPECT_EQ(copy.events().flush, 0u);
-  Pipe src;
+  Pair src;
   Pair dst;
   copy.Start(Fd(::dup(src.rd)), Fd(::dup(dst.a)));
   copy.set_events(Copy::EventsParams{});
@@ -156,50 +142,39 @@ TEST_F(CopyTest, SetEventsOrBufsizeAbortARunningCopyOnly) {
 }
 
 // A copy whose destination is full, so that one buffer is still being written when Stop()
-// ends the input.
-class DrainingTest : public CopyTest {
- protected:
-  void SetUp() override {
-    CopyTest::SetUp();
+// ends the input: the rest is written before the end, unless the destination fails or the
+// buffer is resized meanwhile.
+TEST_F(CopyTest, DrainingEndsDoneFailedOrAborted) {
+  for (const int want : {Copy::Status::done, Copy::Status::failed, Copy::Status::aborted}) {
+    ends.statuses.clear();
+    Pair src;
+    Pair dst;
     copy.set_events(masks(0));
-    filled = dst.fill();
+    const size_t filled = dst.fill();
     ASSERT_EQ(::write(src.wr, std::string(1000, 'x').data(), 1000), 1000);
     copy.Start(Fd(::dup(src.rd)), Fd(::dup(dst.a)));
     copy.Stop();
     ASSERT_EQ(copy.status(), Copy::Status::draining);
+    if (want == Copy::Status::failed) {
+      ::close(dst.b);
+      dst.b = -1;
+    } else if (want == Copy::Status::aborted) {
+      copy.set_bufsize(16);
+      EXPECT_EQ(ends.statuses, std::vector<int>{want});
+    }
+    size_t got = 0;
+    ASSERT_TRUE(vxtest::pump_until([&] {
+      if (dst.b >= 0) got += vxtest::drain(dst.b).size();
+      return !ends.statuses.empty();
+    }));
+    if (dst.b >= 0) got += vxtest::drain(dst.b).size();
+    vxtest::pump(3);  // nothing more comes, and nothing touches an old buffer
+    EXPECT_EQ(ends.statuses, std::vector<int>{want});
+    if (want == Copy::Status::done) {
+      EXPECT_EQ(got, filled + 1000);
+    }
+    EXPECT_EQ(copy.status(), want);
   }
-  Pipe src;
-  Pair dst;
-  size_t filled = 0;
-};
-
-TEST_F(DrainingTest, TheRestOfTheBufferIsWrittenBeforeTheEnd) {
-  size_t got = 0;
-  ASSERT_TRUE(vxtest::pump_until([&] {
-    got += vxtest::drain(dst.b).size();
-    return !ends.statuses.empty();
-  }));
-  got += vxtest::drain(dst.b).size();
-  EXPECT_EQ(ends.statuses, std::vector<int>{Copy::Status::done});
-  EXPECT_EQ(got, filled + 1000);
-}
-
-TEST_F(DrainingTest, AFailureWhileDrainingEndsTheCopyAsFailed) {
-  ::close(dst.b);
-  dst.b = -1;
-  ASSERT_TRUE(vxtest::pump_until([&] { return !ends.statuses.empty(); }));
-  EXPECT_EQ(ends.statuses, std::vector<int>{Copy::Status::failed});
-  EXPECT_EQ(copy.status(), Copy::Status::failed);
-  vxtest::pump(3);
-  EXPECT_EQ(ends.statuses.size(), 1u);
-}
-
-TEST_F(DrainingTest, ResizingWhileDrainingEndsTheCopyBeforeTheBufferGoes) {
-  copy.set_bufsize(16);
-  EXPECT_EQ(ends.statuses, std::vector<int>{Copy::Status::aborted});
-  vxtest::drain(dst.b);
-  vxtest::pump(3);  // nothing may touch the old buffer now
-  EXPECT_EQ(ends.statuses.size(), 1u);
 }
 
 struct ConnectEnds {
@@ -223,7 +198,7 @@ class ConnectTest : public ::testing::Test {
   Connect connect;
 };
 
-TEST_F(ConnectTest, ConnectsToAListener) {
+TEST_F(ConnectTest, ConnectsRefusesParsesAndStops) {
   const int s = listener(4);
   connect.Start(address(s), 1000);
   ASSERT_TRUE(vxtest::pump_until([&] { return !ends.statuses.empty(); }));
@@ -236,9 +211,10 @@ TEST_F(ConnectTest, ConnectsToAListener) {
   EXPECT_EQ(::read(peer, b, 2), 2);
   ::close(peer);
   ::close(s);
-}
 
-TEST_F(ConnectTest, RefusedUnparsableAndStopped) {
+  // Refused, unparsable and stopped.
+  ends.statuses.clear();
+  ends.fds.clear();
   connect.Start("127.0.0.1:" + std::to_string(vxtest::free_port()), 1000);
   ASSERT_TRUE(vxtest::pump_until([&] { return !ends.statuses.empty(); }));
   EXPECT_EQ(ends.statuses, std::vector<int>{Connect::Status::failed});

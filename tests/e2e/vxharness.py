@@ -1,5 +1,5 @@
-"""Shared pieces of the end-to-end tests: starting voxrelay-sim under a private path root on a
-free port, TPKT framing, and the few LGCP envelopes the tests send, PER-encoded by hand."""
+"""Shared pieces of the end-to-end tests: voxrelay-sim under a private path root on a free
+port, TPKT framing, and the few LGCP envelopes the tests send, aligned PER by hand."""
 
 import argparse
 import os
@@ -14,8 +14,7 @@ import time
 import unittest
 
 DAEMON = None
-# The command that runs DAEMON when it is built for another CPU (qemu-user and its options).
-EMULATOR = []
+EMULATOR = []  # runs DAEMON when it is built for another CPU (qemu-user and its options)
 
 
 def parse_args():
@@ -24,18 +23,14 @@ def parse_args():
     parser = argparse.ArgumentParser(add_help=False)
     parser.add_argument("--daemon", required=True)
     parser.add_argument("--emulator", default="")
-    args, rest = parser.parse_known_args()
-    DAEMON = os.path.abspath(args.daemon)
-    EMULATOR = args.emulator.split()
-    sys.argv[1:] = rest
+    args, sys.argv[1:] = parser.parse_known_args()
+    DAEMON, EMULATOR = os.path.abspath(args.daemon), args.emulator.split()
 
 
 def main():
     parse_args()
     unittest.main(verbosity=2)
 
-
-# ---- TPKT and hand-computed aligned PER ----------------------------------------------------
 
 def tpkt(payload):
     return struct.pack(">BBH", 3, 0, len(payload) + 4) + payload
@@ -47,24 +42,15 @@ def _signed(v):
     return bytes([len(body)]) + body
 
 
-def _seq(seq):
-    """Bit 'seq present' leads the preamble; the value is a one-octet-length signed integer."""
-    if seq is None:
-        return None
-    return _signed(seq)
-
-
 class Bits:
     def __init__(self):
         self.bits = []
 
     def put(self, value, width):
-        for i in reversed(range(width)):
-            self.bits.append((value >> i) & 1)
+        self.bits.extend((value >> i) & 1 for i in reversed(range(width)))
 
     def align(self):
-        while len(self.bits) % 8:
-            self.bits.append(0)
+        self.bits.extend([0] * (-len(self.bits) % 8))
 
     def octets(self, data):
         self.align()
@@ -73,13 +59,7 @@ class Bits:
 
     def bytes(self):
         self.align()
-        out = bytearray()
-        for i in range(0, len(self.bits), 8):
-            v = 0
-            for b in self.bits[i:i + 8]:
-                v = (v << 1) | b
-            out.append(v)
-        return bytes(out)
+        return bytes(int("".join(map(str, self.bits[i:i + 8])), 2) for i in range(0, len(self.bits), 8))
 
 
 def integer(b, v):
@@ -95,123 +75,105 @@ INVALID_SLOT, UNEXPECTED_MSG_TYPE, INTERNAL, SLOT_NOT_EXISTS = 2, 4, 5, 3
 
 
 def message(seq=None, slot=None, pdu_bits=None):
-    """An LGCP Message: preamble (seq, slot present), seq, slot as two aligned octets (the
-    decoder reads the 0..1023 range as 16 bits, so values above 1023 can be sent), then the
-    PDU's bits given by pdu_bits(Bits)."""
+    """An LGCP Message: preamble, seq, slot as two octets (the decoder reads 0..1023 as 16
+    bits, so values above 1023 can be sent), then the PDU's bits given by pdu_bits(Bits)."""
     b = Bits()
     b.put(seq is not None, 1)
     b.put(slot is not None, 1)
     if seq is not None:
-        b.octets(_seq(seq))
+        b.octets(_signed(seq))
     if slot is not None:
         b.octets(struct.pack(">H", slot))
     pdu_bits(b)
     return b.bytes()
 
 
+def _pdu(*fields):
+    """A PDU given as (value, width) pairs."""
+    return lambda b: [b.put(v, w) for v, w in fields]
+
+
 def command_with(alt, body, seq=None, slot=None):
     """A command of the root alternative alt, the bits of its value given by body(Bits)."""
-    def pdu(b):
-        b.put(0, 2)          # PDU: command
-        b.put(0, 1)          # Command: in the root
-        b.put(alt, 4)
-        body(b)
-    return message(seq, slot, pdu)
+    return message(seq, slot, lambda b: (_pdu((0, 2), (0, 1), (alt, 4))(b), body(b)))
 
 
 def command(alt, seq=None, slot=None):
     """A command whose alternative has an empty value (NULL) or the given extra bits."""
     def body(b):
         if alt == PROTO_LEMZ:
-            b.put(0, 1)      # ProtoLemzPackets: no extension
-            b.octets(b"\x00")  # packets: empty list
+            b.put(0, 1)          # no extension, then an empty list of packets
+            b.octets(b"\x00")
         elif alt == CONNECT:
-            b.octets(struct.pack(">H", 0))
+            b.octets(b"\x00\x00")
     return command_with(alt, body, seq, slot)
 
 
 def response_success(seq=None, slot=None):
-    def pdu(b):
-        b.put(1, 2)          # PDU: response
-        b.put(0, 1)          # success
-    return message(seq, slot, pdu)
+    return message(seq, slot, _pdu((1, 2), (0, 1)))
 
 
 def response_error(cause, seq=None, slot=None):
-    def pdu(b):
-        b.put(1, 2)
-        b.put(1, 1)          # error
-        b.put(0, 1)          # ErrorCause: in the root
-        b.put(cause, 4)
-    return message(seq, slot, pdu)
+    return message(seq, slot, _pdu((1, 2), (1, 1), (0, 1), (cause, 4)))
 
 
 def signal_activated(seq=None, slot=None):
-    def pdu(b):
-        b.put(2, 2)          # PDU: signal
-        b.put(0, 1)          # Signal: in the root
-        b.put(5, 5)          # activated (23 root alternatives: 5 bits)
-    return message(seq, slot, pdu)
+    return message(seq, slot, _pdu((2, 2), (0, 1), (5, 5)))  # 23 root alternatives: 5 bits
+
+
+class _Reader:
+    def __init__(self, data):
+        self.bits = [(byte >> i) & 1 for byte in data for i in reversed(range(8))]
+        self.pos = 0
+
+    def take(self, n):
+        v = 0
+        for b in self.bits[self.pos:self.pos + n]:
+            v = (v << 1) | b
+        self.pos += n
+        return v
+
+    def align(self):
+        self.pos = (self.pos + 7) // 8 * 8
+
+    def integer(self):
+        self.align()
+        n = self.take(8)
+        return int.from_bytes(bytes(self.take(8) for _ in range(n)), "big", signed=True)
+
+
+def _read_start(r):
+    """Reads a message's seq and slot with r (a bit reader with take, align and integer)."""
+    has_seq, has_slot = r.take(1), r.take(1)
+    seq = r.integer() if has_seq else None
+    if has_slot:
+        r.align()
+    return seq, r.take(16) if has_slot else None
 
 
 def parse_message(data):
     """Decodes the answers the daemon sends: (seq, slot, kind, value) where kind is
     'success', 'error' (value: the cause) or 'signal' (value: the alternative)."""
-    bits = []
-    for byte in data:
-        bits.extend((byte >> i) & 1 for i in reversed(range(8)))
-    pos = 0
-
-    def take(n):
-        nonlocal pos
-        v = 0
-        for b in bits[pos:pos + n]:
-            v = (v << 1) | b
-        pos += n
-        return v
-
-    def align():
-        nonlocal pos
-        pos = (pos + 7) // 8 * 8
-
-    has_seq, has_slot = take(1), take(1)
-    seq = slot = None
-    if has_seq:
-        align()
-        n = take(8)
-        seq = int.from_bytes(bytes(take(8) for _ in range(n)), "big", signed=True)
-    if has_slot:
-        align()
-        slot = take(16)
-    kind = take(2)
+    r = _Reader(data)
+    seq, slot = _read_start(r)
+    kind = r.take(2)
     if kind == 1:
-        if take(1) == 0:
+        if r.take(1) == 0:
             return seq, slot, "success", None
-        take(1)
-        return seq, slot, "error", take(4)
+        return seq, slot, "error", (r.take(1), r.take(4))[1]
     if kind == 2:
-        take(1)
-        return seq, slot, "signal", take(5)
+        return seq, slot, "signal", (r.take(1), r.take(5))[1]
     return seq, slot, "command", None
 
 
 def read_message_start(r):
-    """Reads a message's seq, slot and PDU choice with r (a bit reader with take, align and
-    integer); returns (slot, whether the message is a signal)."""
-    has_seq, has_slot = r.take(1), r.take(1)
-    if has_seq:
-        r.integer()
-    slot = None
-    if has_slot:
-        r.align()
-        slot = r.take(16)
+    """Reads a message's seq, slot and PDU choice with r; returns (slot, is a signal)."""
+    slot = _read_start(r)[1]
     return slot, r.take(2) == 2
 
 
 def read_signal_start(r):
-    """Reads a message's seq and slot and, for a signal, its alternative with r; returns (slot,
-    alternative), the alternative None when the message is no signal or its alternative is an
-    extension."""
+    """As read_message_start; returns (slot, alternative), None for no signal or an extension."""
     slot, is_signal = read_message_start(r)
     if not is_signal or r.take(1) != 0:
         return slot, None
@@ -219,9 +181,8 @@ def read_signal_start(r):
 
 
 def wait_signal(controller, kept, parse, match, timeout=5.0):
-    """The first parse(frame) that match accepts, of the signal frames kept (taken from the
-    front) and then of those that arrive; the frames before it are dropped. None when none
-    comes within timeout or the daemon closes."""
+    """The first parse(frame) that match accepts, of the signal frames kept and then of those
+    that arrive (the frames before it are dropped); None on timeout or when the daemon closes."""
     deadline = time.monotonic() + timeout
     while True:
         while kept:
@@ -254,8 +215,6 @@ def answer_keeping_signals(controller, payload, kept):
             return m
         kept.append(frame)
 
-
-# ---- the daemon under test -----------------------------------------------------------------
 
 def read(path):
     with open(path) as f:
@@ -309,6 +268,9 @@ class Daemon:
         return self
 
     def wait_listening(self, timeout=10.0, forked=False):
+        """Waits until a probe connection is taken; then (unless the daemon forked, where the
+        output is elsewhere) until the daemon has let the probe go, so that the test's own
+        controller is not refused as a second one."""
         deadline = time.monotonic() + timeout
         while time.monotonic() < deadline:
             try:
@@ -319,16 +281,12 @@ class Daemon:
                     raise RuntimeError("daemon ended with %s: %s" % (self.proc.returncode, self.output()))
                 time.sleep(0.02)
                 continue
-            # That probe was a controller: wait until the daemon has let it go, so that the
-            # test's own controller is not refused as a second one.
             if forked:
                 time.sleep(0.2)
                 return
-            while time.monotonic() < deadline:
-                out = self.output()
-                if peer + " closed." in out or "refuse connection from " + peer in out:
-                    return
-                time.sleep(0.01)
+            if wait_for(lambda: peer + " closed." in self.output()
+                        or "refuse connection from " + peer in self.output(), deadline - time.monotonic()):
+                return
         raise RuntimeError("daemon does not listen: " + self.output())
 
     def output(self):
@@ -366,8 +324,7 @@ class Daemon:
 
     def connect(self):
         """A controller connection the daemon has taken: one ping is answered on it. Until the
-        daemon has let a previous controller go (a loop pass after its socket closed) a new
-        connection is refused as a second one, so a refused one is tried again."""
+        daemon has let a previous controller go a new one is refused, so it is tried again."""
         for _ in range(250):
             c = Controller(self.port)
             try:
@@ -398,20 +355,18 @@ class Controller:
     def raw_frame(self, timeout=5.0):
         """The next frame's payload, whatever it is; None when the daemon closed."""
         self.sock.settimeout(timeout)
-        while True:
-            if len(self.buf) >= 4:
-                length = struct.unpack(">H", self.buf[2:4])[0]
-                if len(self.buf) >= length:
-                    payload, self.buf = self.buf[4:length], self.buf[length:]
-                    return payload
+        while len(self.buf) < 4 or len(self.buf) < struct.unpack(">H", self.buf[2:4])[0]:
             chunk = self.sock.recv(65536)
             if not chunk:
                 return None
             self.buf += chunk
+        length = struct.unpack(">H", self.buf[2:4])[0]
+        payload, self.buf = self.buf[4:length], self.buf[length:]
+        return payload
 
     def frame(self, timeout=5.0):
-        """The next answer's payload: the board's services send signals of their own (trunk
-        status on connect, for one), which are kept aside in self.signals."""
+        """The next answer's payload; the signals that come first (the board's services send
+        their own, trunk status on connect for one) are kept aside in self.signals."""
         while True:
             f = self.raw_frame(timeout)
             if f is None:
