@@ -10,6 +10,7 @@
 
 #include <csignal>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "board/dsp.h"
@@ -264,6 +265,28 @@ TEST_F(RtpSlotTest, CodecChangeRestartsTheSessionOnItsChannel) {
   EXPECT_FALSE(slot()->device);
   sim().fail_open(Device::rtp, 0);
   EXPECT_EQ(sim().state().rtp.session_of(channel), nullptr);
+}
+
+TEST_F(RtpSlotTest, AnEchoRequestInTheCreateSwitchesTheCancellerOnlyWithTheSuppressor) {
+  const std::tuple<bool, bool, const char*> cases[] = {
+      {true, true, "CHANNEL_LMS_ON"}, {true, false, "CHANNEL_LMS_OFF"}, {false, true, nullptr}};
+  unsigned n = 3;
+  for (const auto& [suppressor, canceller, want] : cases) {
+    sim().clear_requests();
+    LGCP::Command c = create(TERM::Payload::ptG711_Alaw, static_cast<uint16_t>(free_port() - 1));
+    TERM::RtpParams& p = c.select_create().select_rtp().get_codecRTP();
+    p.include_echo().set_suppressor(suppressor);
+    p.get_echo().set_canceller(canceller);
+    ASSERT_EQ(send(c, n), hwtest::kSuccess) << log.all();
+    auto tone = sim().requests(Device::dtmf);
+    if (!want) {
+      EXPECT_TRUE(tone.empty()) << tone.back().text();
+      continue;
+    }
+    ASSERT_EQ(tone.size(), 1u) << want;
+    EXPECT_STREQ(tone[0].def->name, want);
+    EXPECT_EQ(tone[0].arg("timeslot"), slot(n++)->channel);
+  }
 }
 
 TEST_F(RtpSlotTest, IoctlsReachTheFeaturesOfTheSessionChannel) {
