@@ -198,36 +198,6 @@ class Modem(ModemTest):
         self.assertIn("sent HUP to pppd.", self.daemon.output())
         self.assertNotIn("fail to bind auth socket", self.daemon.output())
 
-    def test_digital_call_runs_pppd_on_an_hdlc_interface_and_returns_it_to_raw_hdlc(self):
-        self.clear_log()
-        self.board.ask("netif-sync hdlc0 77")
-        self.board.ask("netif-sync hdlc1 78")
-        self.options("ioptions", "auth carol pw\n")
-        self.assertIn("success", self.answer(self.command(None, "query : NULL")))
-        self.create(11, modem_params(ddm=["ddm8BIT"]))
-        self.start(11, 12)
-        got = self.messages(lambda t: "modemProceeding" in t)
-        self.assertIn('username "carol"', got[-1])  # session -1 reaches the HDLC slot
-        self.assertEqual(self.execs(), [["/usr/local/sbin/pppd", "file", "/usr/local/etc/ppp/ioptions", "hdlc0",
-                                         "remotenumber", "5551234"]])
-        self.assertIn("proto=0x2001", self._netif("hdlc0"))
-        self.assertIn("success", self.answer(self.command(11, "destroy : NULL")))
-        self.assertIn(["hup"], self.log())
-        self.assertIn("proto=0x2000", self._netif("hdlc0"))
-        log = self._netif_requests()
-        self.assertIn("SIOCWANDEV hdlc0 type=0x1 size=128 -> 0", log)
-        self.assertIn("SIOCWANDEV hdlc0 type=0x2000 size=4 data=0x0 -> 0", log)
-
-    def _netif(self, name):
-        self.board.sock.sendall(b"netifs\n")
-        n = int(self.board._line()[3:])
-        return [l for l in [self.board._line() for _ in range(n)] if l.split()[1] == name][0]
-
-    def _netif_requests(self):
-        self.board.sock.sendall(b"netif-requests\n")
-        n = int(self.board._line()[3:])
-        return [self.board._line() for _ in range(n)]
-
     def test_fax_transfer_reports_its_pages_then_aborts(self):
         self.clear_log()
         with open(self.daemon.path("/usr/local/etc/fax.exit"), "w") as f:

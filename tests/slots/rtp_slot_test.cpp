@@ -389,19 +389,8 @@ TEST_F(RtpSlotTest, DriverEventsBecomeSignals) {
 
 TEST_F(RtpSlotTest, ResourcesReportTheVoiceDeviceCodecCounts) {
   sim().state().voice.codec_channels = {{1, 60}, {2, 20}, {4, 30}, {8, 0}, {65, 90}};
-  ctl.signals();
-  LGCP::Command query;
-  query.set_query();
-  LGCP::Message m;
-  m.set_seq(1);
-  m.get_pdu().set_command(query);
-  static const ASN1::CoderEnv env(ASN1::CoderEnv::per);
-  std::vector<char> bytes;
-  ASSERT_TRUE(ASN1::encode(m, &env, std::back_inserter(bytes)));
-  ctl.server.OnMessage(bytes.data(), static_cast<int>(bytes.size()));
-  auto signals = ctl.signals();
-  ASSERT_EQ(signals.size(), 1u);
-  const LGCP::Resources& r = signals[0].get_query();
+  LGCP::Resources r;
+  factory.Query(r);
   EXPECT_EQ(r.get_rtp_g729(), 30);
   EXPECT_EQ(r.get_rtp_g723(), 20);
   EXPECT_EQ(r.get_rtp_g711(), 60);
