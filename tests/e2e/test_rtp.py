@@ -45,14 +45,14 @@ def host(b, addr, port):
 
 
 def create_rtp(slot, payload, dport, daddr="127.0.0.1", shost=None, rx=None, tx=None, pfactor=None,
-               vad=None, crate=None, echo=None, ssrc=None, ttl=None, dscp=None, seq=1):
+               vad=None, crate=None, ssrc=None, ttl=None, dscp=None, seq=1):
     def body(b):
         w = b
         w.put(0, 1)          # CreateParams: in the root
         w.put(4, 5)          # rtp
         w.put(0, 1)          # CreateRtpParams: no extension
         w.put(0, 1)          # RtpParams: no extension
-        present = [shost, None, None, pfactor, crate, vad, echo, None, None, ssrc, ttl, dscp]
+        present = [shost, None, None, pfactor, crate, vad, None, None, None, ssrc, ttl, dscp]
         for v in present:
             w.put(v is not None, 1)
         w.put(payload, 4)
@@ -65,10 +65,6 @@ def create_rtp(slot, payload, dport, daddr="127.0.0.1", shost=None, rx=None, tx=
             _int(w, crate)
         if vad is not None:
             w.put(vad, 1)
-        if echo is not None:
-            w.put(0, 1)
-            w.put(echo[0], 1)
-            w.put(echo[1], 1)
         if ssrc is not None:
             ranged(w, ssrc, 0, 0xFFFFFFFF)
         if ttl is not None:
