@@ -15,9 +15,6 @@ inline constexpr uint32_t VOICE_CODEC_CHANNELS = 0x40045602;
 
 // VersionInfo out: the driver's version text.
 inline constexpr uint32_t VOICE_VERSION = 0x4014560A;
-// No argument; the result is the mask of the echo canceller buses fitted (bit n: bus n, 16
-// buses). A driver without echo buses does not know the request (ENOTTY).
-inline constexpr uint32_t VOICE_ECHO_BUSES = 0x2000560B;
 
 // Codec ids of VOICE_CODEC_CHANNELS.
 inline constexpr int32_t kCodecG711 = 1;

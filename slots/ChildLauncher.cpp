@@ -1,5 +1,6 @@
 #include "slots/ChildLauncher.h"
 
+#include <fcntl.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -31,7 +32,8 @@ int ChildLauncher::Start(const std::vector<std::string>& args, const Prelude& pr
   // Until execv the child would run the daemon's own signal handlers: a hang-up sent to it in
   // that window would be taken by them and lost to the program, which then runs on until it
   // is killed. Signals stay blocked across fork; the child puts the caught ones back to
-  // their default before unblocking, so that one already sent acts as it would on the program.
+  // their default before unblocking, so that one already sent ends it as it would end the
+  // program (a slot destroyed at once still sees its child end).
   sigset_t all, old;
   ::sigfillset(&all);
   ::sigprocmask(SIG_SETMASK, &all, &old);
@@ -49,13 +51,22 @@ int ChildLauncher::Start(const std::vector<std::string>& args, const Prelude& pr
     sa.sa_handler = SIG_DFL;
     ::sigaction(s, &sa, nullptr);
   }
-  ::sigprocmask(SIG_SETMASK, &old, nullptr);
+  if (prelude.input > 0) {
+    ::dup2(prelude.input, 0);
+  } else if (prelude.input == 0) {
+    ::fcntl(0, F_SETFD, 0);
+  }
+  if (prelude.output >= 0 && prelude.output != 1) ::dup2(prelude.output, 1);
+  // The program starts with nothing blocked, as a fresh process.
+  sigset_t none;
+  ::sigemptyset(&none);
+  ::sigprocmask(SIG_SETMASK, &none, nullptr);
   if (prelude.sleeps) ::sleep(prelude.pause);
   if (prelude.banner) say(prelude.banner);
   ::execv(path.c_str(), argv.data());
   if (prelude.reportFailure) say("fail to exec!");
   // Not exit(): the daemon's atexit handlers and stdio buffers belong to the parent.
-  ::_exit(2);
+  ::_exit(prelude.failure);
 }
 
 int ChildLauncher::Kill(int pid, int signal) { return ::kill(pid, signal); }

@@ -1,6 +1,6 @@
 #pragma once
-// Factory of echo canceller slots: one per channel of a bus that the voice driver reports
-// fitted. The buses are scanned at start and again on every resource query.
+// Factory of echo canceller slots: one per channel of a bus marked present. The board offers no
+// way to detect the buses, so the scan at start marks none and every create is refused.
 #include <array>
 
 #include "slots/SlotFactory.h"
@@ -15,8 +15,9 @@ class EchoFactory : public SlotFactory {
   const char* GetName() const override { return "Echo"; }
   Slot* INewSlot(LGCP::CreateParams const& params) override;
   void Query(LGCP::Resources& resources) override;
-  // Marks the buses the voice driver reports; none when it reports nothing.
+  // Marks every bus absent.
   void Scan();
 
+  // Set only by the scan (and by tests that exercise the slot on a bus).
   std::array<bool, kBuses> present{};
 };

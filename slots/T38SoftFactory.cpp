@@ -19,35 +19,8 @@
 #include "board/mcc.h"
 #include "foundation/Fd.h"
 #include "foundation/Paths.h"
+#include "slots/ChildLauncher.h"
 #include "slots/T38SoftSlot.h"
-
-namespace {
-
-// Starts `program` with `argv`, `input` as its standard input when >= 0, and its standard
-// output on `output` when >= 0; the child's pid, or -1. Everything the child needs is built
-// before the fork: between fork and exec only async-signal-safe calls run.
-pid_t spawn(const std::string& program, const std::vector<std::string>& args, int input, int output, int failure) {
-  std::vector<char*> argv;
-  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-  argv.push_back(nullptr);
-  const pid_t pid = ::fork();
-  if (pid != 0) return pid;
-  // The program starts with the signals as a fresh process has them, not as the daemon set them.
-  ::signal(SIGPIPE, SIG_DFL);
-  sigset_t none;
-  ::sigemptyset(&none);
-  ::sigprocmask(SIG_SETMASK, &none, nullptr);
-  if (input > 0) {
-    ::dup2(input, 0);
-  } else if (input == 0) {
-    ::fcntl(0, F_SETFD, 0);
-  }
-  if (output >= 0 && output != 1) ::dup2(output, 1);
-  ::execv(program.c_str(), argv.data());
-  ::_exit(failure);
-}
-
-}  // namespace
 
 void T38SoftFactory::PutHeader(std::ostream& os) const { os << "t38soft: "; }
 
@@ -98,7 +71,10 @@ Slot* T38SoftFactory::INewSlot(LGCP::CreateParams const& params) {
     PutHeader(std::clog);
     std::clog << "arg[" << i << "]=" << args[i] << std::endl;
   }
-  const pid_t pid = spawn(Paths::rooted(kProgram), args, channel.get(), -1, kExecFailed);
+  ChildLauncher::Prelude prelude;
+  prelude.input = channel.get();
+  prelude.failure = kExecFailed;
+  const pid_t pid = ChildLauncher::current->Start(args, prelude);
   // The channel stays allocated through the engine's standard input.
   channel.close();
   if (pid < 0) return nullptr;
@@ -118,7 +94,11 @@ int T38SoftFactory::QueryNumOfInstances() {
   }
   Fd readEnd(fds[0]), writeEnd(fds[1]);
   Fd nothing(::open("/dev/null", O_RDONLY | O_CLOEXEC));
-  const pid_t pid = spawn(program, {kProgram, "--num-of-instances"}, nothing ? nothing.get() : -1, writeEnd.get(), 127);
+  ChildLauncher::Prelude prelude;
+  prelude.input = nothing ? nothing.get() : -1;
+  prelude.output = writeEnd.get();
+  prelude.failure = 127;
+  const pid_t pid = ChildLauncher::current->Start({kProgram, "--num-of-instances"}, prelude);
   writeEnd.close();
   if (pid < 0) {
     std::clog << "t38 daemon not found!" << std::endl;
@@ -128,7 +108,7 @@ int T38SoftFactory::QueryNumOfInstances() {
   // hold the daemon.
   char line[32] = {};
   size_t got = 0;
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kQueryTimeoutMs);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(queryTimeoutMs);
   while (got < sizeof line - 1 && !std::memchr(line, '\n', got)) {
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
     pollfd p{readEnd.get(), POLLIN, 0};
@@ -138,7 +118,7 @@ int T38SoftFactory::QueryNumOfInstances() {
     if (n <= 0) break;
     got += static_cast<size_t>(n);
   }
-  ::kill(pid, SIGKILL);
+  ChildLauncher::current->Kill(pid, SIGKILL);
   int status = 0;
   while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
   }

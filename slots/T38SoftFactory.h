@@ -21,6 +21,7 @@ class T38SoftFactory : public SlotFactory {
   static constexpr int kExecFailed = 1005;
   // How long the instance query may take before it counts as no answer.
   static constexpr int kQueryTimeoutMs = 2000;
+  int queryTimeoutMs = kQueryTimeoutMs;
 
   const char* GetName() const override { return "T.38 soft"; }
   Slot* INewSlot(LGCP::CreateParams const& params) override;

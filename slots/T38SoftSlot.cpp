@@ -4,6 +4,8 @@
 
 #include <iostream>
 
+#include "slots/ChildLauncher.h"
+
 T38SoftSlot::T38SoftSlot(int pid, int timeslot) : pid(pid), timeslot(timeslot) {
   childWait.Bind(this, &T38SoftSlot::OnT38Terminate);
   childWait.Attach(pid);
@@ -20,7 +22,7 @@ void T38SoftSlot::IAfterCreate() {
 }
 
 bool T38SoftSlot::IBeforeDestroy() {
-  if (pid >= 1) ::kill(pid, SIGTERM);
+  if (pid >= 1) ChildLauncher::current->Kill(pid, SIGTERM);
   return true;
 }
 

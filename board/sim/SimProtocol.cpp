@@ -57,7 +57,7 @@ const char* kHelp =
     "switch connections read channels frames clock tclk cas-state spi spi-present dip power leds vad-version "
     "tone dsp mcc-capacity rtp-ext-packet rtp-ext-sessions rtp-ext-sent tie untie far-ends records rtp-event "
     "rtp-sessions rtp-capacity voice-codec modems modem-state mixer-unit mixer-remove "
-    "mixer-units mixer-sum voice-version echo-buses hdlc-hangup";
+    "mixer-units mixer-sum voice-version hdlc-hangup";
 
 std::string dotted(uint32_t a) {
   return std::to_string(a >> 24) + "." + std::to_string((a >> 16) & 255) + "." + std::to_string((a >> 8) & 255) + "." +

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <charconv>
 #include <cstring>
 
 #include "board/sim/SimBoard.h"
@@ -14,7 +13,6 @@ namespace {
 constexpr RequestDef kRequests[] = {
     {board::voice::VOICE_CODEC_CHANNELS, "VOICE_CODEC_CHANNELS", ArgForm::record, 1, {FieldDef{"codec", 0, 4, FieldDef::s}}},
     {board::voice::VOICE_VERSION, "VOICE_VERSION", ArgForm::record, 0, {}},
-    {board::voice::VOICE_ECHO_BUSES, "VOICE_ECHO_BUSES", ArgForm::none, 0, {}},
 };
 }  // namespace
 
@@ -27,7 +25,6 @@ int SimVoice::request(uint32_t number, uint8_t* record, int& error) {
     std::memcpy(v->text, version.data(), std::min(version.size(), sizeof v->text));
     return 0;
   }
-  if (number == board::voice::VOICE_ECHO_BUSES) return static_cast<int>(echo_buses & 0xFFFF);
   if (number == board::voice::VOICE_CODEC_CHANNELS) {
     auto it = codec_channels.find(reinterpret_cast<board::voice::CodecQuery*>(record)->codec);
     if (it != codec_channels.end()) return it->second;
@@ -44,17 +41,6 @@ std::optional<std::string> voice_command(SimBoard& board, const std::vector<std:
       return "error usage: voice-version <text of at most 20 bytes>\n";
     voice.version = std::string(t[1]);
     return "ok\n";
-  }
-  if (t[0] == "echo-buses") {
-    uint32_t mask = 0;
-    std::string_view v = t.size() == 2 ? t[1] : std::string_view();
-    int base = 10;
-    if (v.size() > 2 && v[0] == '0' && (v[1] == 'x' || v[1] == 'X')) v.remove_prefix(2), base = 16;
-    auto [end, ec] = std::from_chars(v.data(), v.data() + v.size(), mask, base);
-    if (t.size() > 2 || (t.size() == 2 && (v.empty() || ec != std::errc() || end != v.data() + v.size() || mask > 0xFFFF)))
-      return "error usage: echo-buses [<mask of buses 0-15>]\n";
-    if (t.size() == 2) voice.echo_buses = mask;
-    return "ok " + std::to_string(voice.echo_buses) + "\n";
   }
   return std::nullopt;
 }

@@ -1,6 +1,6 @@
 #pragma once
 // The simulated voice DSP device ("/dev/voice"): reports how many channels of each codec the
-// DSP runs, its driver version and the echo canceller buses fitted. Tests set all three.
+// DSP runs and its driver version. Tests set both.
 #include <cstddef>
 #include <cstdint>
 #include <map>
@@ -26,15 +26,12 @@ class SimVoice {
 
   // The driver version text (at most 20 bytes reach the daemon).
   std::string version = "sim-voice 1.0";
-  // Echo canceller buses fitted: bit n is bus n (16 buses); none by default.
-  uint32_t echo_buses = 0;
 
   int request(uint32_t number, uint8_t* record, int& error);
 };
 
 class SimBoard;
-// The text-protocol lines of the version and echo buses ("voice-version", "echo-buses");
-// nullopt for a line that is not one of them.
+// The text-protocol line of the version ("voice-version"); nullopt for any other line.
 std::optional<std::string> voice_command(SimBoard& board, const std::vector<std::string_view>& words);
 
 }  // namespace board::sim

@@ -90,7 +90,6 @@ const Request kRequests[] = {
     {"RTP_RESET_EVENT_PD", board::rtp::RTP_RESET_EVENT_PD, 0x8004520D},
     {"VOICE_CODEC_CHANNELS", board::voice::VOICE_CODEC_CHANNELS, 0x40045602},
     {"VOICE_VERSION", board::voice::VOICE_VERSION, 0x4014560A},
-    {"VOICE_ECHO_BUSES", board::voice::VOICE_ECHO_BUSES, 0x2000560B},
     {"MIX_RX_CLEAR", board::mixer::MIX_RX_CLEAR, 0x800C4D02},
     {"MIX_RX_ADD", board::mixer::MIX_RX_ADD, 0x801C4D03},
     {"MIX_RX_REMOVE", board::mixer::MIX_RX_REMOVE, 0x801C4D04},
@@ -157,7 +156,6 @@ TEST(TargetAbi, RequestNumbersMatchTheBoardKernelsEncodingOfTheirRecords) {
   EXPECT_EQ(rtp::RTP_RESET_EVENT_PD, _IOW('R', 13, rtp::EventReset));
   EXPECT_EQ(board::voice::VOICE_CODEC_CHANNELS, _IOR('V', 2, board::voice::CodecQuery));
   EXPECT_EQ(board::voice::VOICE_VERSION, _IOR('V', 10, board::voice::VersionInfo));
-  EXPECT_EQ(board::voice::VOICE_ECHO_BUSES, _IO('V', 11));
   namespace mixer = board::mixer;
   EXPECT_EQ(mixer::MIX_RX_CLEAR, _IOW('M', 2, mixer::MixSlot));
   EXPECT_EQ(mixer::MIX_RX_ADD, _IOW('M', 3, mixer::MixRx));

@@ -86,15 +86,14 @@ TEST_F(SimMixerTest, UnitsAreEnumeratedAndOutputsSumTheirInputs) {
   EXPECT_EQ(request(kPath, MIX_TDM, &s), -EIO);
 }
 
-TEST_F(SimMixerTest, TheTextProtocolSetsUnitsVersionAndEchoBuses) {
+TEST_F(SimMixerTest, TheTextProtocolSetsUnitsAndVersion) {
   EXPECT_EQ(protocol.execute("mixer-unit 2 8 4"), "ok\n");
   EXPECT_EQ(protocol.execute("mixer-units"),
             "ok 2\n0 channels=32 inputs=32 timeslot=3072\n2 channels=8 inputs=4 timeslot=3200\n");
   EXPECT_EQ(protocol.execute("mixer-remove 0"), "ok 1\n");
   EXPECT_EQ(protocol.execute("mixer-remove 0"), "ok 0\n");
   for (const char* bad : {"mixer-unit 16 8 4", "mixer-unit 1 0 4", "mixer-unit 1 65 4", "mixer-unit 1 8", "mixer-sum 2",
-                          "mixer-sum 2 64", "voice-version 123456789012345678901", "echo-buses 0x10000",
-                          "echo-buses x", "hdlc-hangup"})
+                          "mixer-sum 2 64", "voice-version 123456789012345678901", "hdlc-hangup"})
     EXPECT_EQ(protocol.execute(bad).rfind("error", 0), 0u) << bad;
   EXPECT_EQ(protocol.execute("mixer-sum 2 8"), "error no such channel\n");
 
@@ -103,11 +102,6 @@ TEST_F(SimMixerTest, TheTextProtocolSetsUnitsVersionAndEchoBuses) {
   ASSERT_EQ(request(board::voice::kPath, board::voice::VOICE_VERSION, &v), 0);
   EXPECT_EQ(std::string(v.text, 8), "v2.5-tes");
   EXPECT_EQ(v.text[9], 0);
-  EXPECT_EQ(protocol.execute("echo-buses"), "ok 0\n");
-  EXPECT_EQ(protocol.execute("echo-buses 0x8001"), "ok 32769\n");
-  const int fd = board::open(board::voice::kPath, O_RDONLY | O_CLOEXEC);
-  EXPECT_EQ(board::ioctl_value(fd, board::voice::VOICE_ECHO_BUSES, 0), 0x8001);
-  board::close(fd);
 }
 
 TEST_F(SimMixerTest, OneControllerChannelHangsUp) {

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "board/dsp.h"
+#include "board/dtmf.h"
 #include "board/hal.h"
 #include "board/mixer.h"
 #include "board/sim/SimMixer.h"
@@ -234,6 +235,34 @@ TEST_F(MixerTest, IoctlsReachTheToneAndDspDevicesOfThePortTimeslot) {
   auto signals = ctl.signals();
   ASSERT_EQ(signals.size(), 1u) << log.all();
   EXPECT_TRUE(signals[0].is_tonec());
+}
+
+TEST_F(MixerTest, ReleasingAPortSilencesItsRunningDialling) {
+  query();
+  auto dial = [](LGCP::IoctlParams& p) {
+    for (auto [f1, f2] : {std::pair{697, 1209}, std::pair{770, 1336}}) {
+      LGCP::DualTone t;
+      t.set_freq1(f1);
+      t.set_freq2(f2);
+      p.select_translateDTMF().get_digits().push_back(t);
+    }
+  };
+  ASSERT_EQ(create(output(0, 1)), hwtest::kSuccess);
+  ASSERT_EQ(create(output(0, 2), 4), hwtest::kSuccess);
+  ASSERT_EQ(ioctl(dial), hwtest::kSuccess);
+  ASSERT_EQ(requests(Device::dtmf, board::dtmf::DTMF_DIAL).back().arg("frequency1"), 697) << "the dialling runs";
+  const int ts = SimMixer::timeslot(0, 1);
+  for (unsigned n : {3u, 4u}) {
+    sim().clear_requests();
+    ASSERT_EQ(simple(&LGCP::Command::set_destroy, n), hwtest::kSuccess);
+    std::vector<std::string> dials;
+    for (const auto& r : requests(Device::dtmf, board::dtmf::DTMF_DIAL))
+      dials.push_back(std::to_string(*r.arg("timeslot")) + " " + std::to_string(*r.arg("frequency1")) + "/" +
+                      std::to_string(*r.arg("amplitude1")));
+    if (n == 3) EXPECT_EQ(dials, (std::vector<std::string>{std::to_string(ts) + " 1000/0", std::to_string(ts) + " 0/0"}));
+    else EXPECT_TRUE(dials.empty()) << "a port with no tone running leaves the generator alone";
+  }
+  EXPECT_EQ(sim().state().tones[static_cast<uint32_t>(ts)].frequency1, 0);
 }
 
 TEST_F(MixerTest, AUnitThatDisappearsAbortsItsPortsAndGoesWithTheLast) {

@@ -273,7 +273,7 @@ void mark_exit() {
   if (exitHandlerMarker >= 0) (void)!::write(exitHandlerMarker, "x", 1);
 }
 
-TEST(ChildLauncherTest, AFailedExecEndsTheChildWithStatusTwoAndNoExitHandlers) {
+TEST(ChildLauncherTest, AFailedExecEndsTheChildWithItsFailureStatusAndNoExitHandlers) {
   int p[2];
   ASSERT_EQ(::pipe(p), 0);
   exitHandlerMarker = p[1];
@@ -285,6 +285,9 @@ TEST(ChildLauncherTest, AFailedExecEndsTheChildWithStatusTwoAndNoExitHandlers) {
   ASSERT_EQ(::waitpid(pid, &status, 0), pid);
   EXPECT_TRUE(WIFEXITED(status));
   EXPECT_EQ(WEXITSTATUS(status), 2);
+  const int other = real.Start({"/nonexistent/program"}, {.failure = 7});
+  ASSERT_EQ(::waitpid(other, &status, 0), other);
+  EXPECT_EQ(WEXITSTATUS(status), 7);
   ::close(p[1]);
   exitHandlerMarker = -1;
   char c;

@@ -72,10 +72,6 @@ TEST(Rtcp, GoodbyeLayout) {
   EXPECT_EQ(encode(bye, 14), (Bytes{0x81, 0xCB, 0, 2, 0xA1, 0xB2, 0xC3, 0xD4, 3, 's', 'e', 's'}));
 }
 
-}  // namespace
-
-namespace {
-
 TEST(Rtcp, TsharkReadsSourceDescriptionAndGoodbye) {
   if (!vxtest::have_rtcp_oracle()) GTEST_SKIP() << "tshark or text2pcap not installed";
   std::vector<Bytes> packets = {encode(sdes(0x01020304, {"Quorvex Tessaline", "ab@c.d", "+1"})),

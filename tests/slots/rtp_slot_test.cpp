@@ -10,6 +10,7 @@
 
 #include <csignal>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "board/dsp.h"
@@ -266,6 +267,28 @@ TEST_F(RtpSlotTest, CodecChangeRestartsTheSessionOnItsChannel) {
   EXPECT_EQ(sim().state().rtp.session_of(channel), nullptr);
 }
 
+TEST_F(RtpSlotTest, AnEchoRequestInTheCreateSwitchesTheCancellerOnlyWithTheSuppressor) {
+  const std::tuple<bool, bool, const char*> cases[] = {
+      {true, true, "CHANNEL_LMS_ON"}, {true, false, "CHANNEL_LMS_OFF"}, {false, true, nullptr}};
+  unsigned n = 3;
+  for (const auto& [suppressor, canceller, want] : cases) {
+    sim().clear_requests();
+    LGCP::Command c = create(TERM::Payload::ptG711_Alaw, static_cast<uint16_t>(free_port() - 1));
+    TERM::RtpParams& p = c.select_create().select_rtp().get_codecRTP();
+    p.include_echo().set_suppressor(suppressor);
+    p.get_echo().set_canceller(canceller);
+    ASSERT_EQ(send(c, n), hwtest::kSuccess) << log.all();
+    auto tone = sim().requests(Device::dtmf);
+    if (!want) {
+      EXPECT_TRUE(tone.empty()) << tone.back().text();
+      continue;
+    }
+    ASSERT_EQ(tone.size(), 1u) << want;
+    EXPECT_STREQ(tone[0].def->name, want);
+    EXPECT_EQ(tone[0].arg("timeslot"), slot(n++)->channel);
+  }
+}
+
 TEST_F(RtpSlotTest, IoctlsReachTheFeaturesOfTheSessionChannel) {
   ASSERT_EQ(send(create(TERM::Payload::ptG711_Alaw, static_cast<uint16_t>(free_port() - 1))), hwtest::kSuccess);
   const int64_t ch = slot()->channel;
@@ -366,19 +389,8 @@ TEST_F(RtpSlotTest, DriverEventsBecomeSignals) {
 
 TEST_F(RtpSlotTest, ResourcesReportTheVoiceDeviceCodecCounts) {
   sim().state().voice.codec_channels = {{1, 60}, {2, 20}, {4, 30}, {8, 0}, {65, 90}};
-  ctl.signals();
-  LGCP::Command query;
-  query.set_query();
-  LGCP::Message m;
-  m.set_seq(1);
-  m.get_pdu().set_command(query);
-  static const ASN1::CoderEnv env(ASN1::CoderEnv::per);
-  std::vector<char> bytes;
-  ASSERT_TRUE(ASN1::encode(m, &env, std::back_inserter(bytes)));
-  ctl.server.OnMessage(bytes.data(), static_cast<int>(bytes.size()));
-  auto signals = ctl.signals();
-  ASSERT_EQ(signals.size(), 1u);
-  const LGCP::Resources& r = signals[0].get_query();
+  LGCP::Resources r;
+  factory.Query(r);
   EXPECT_EQ(r.get_rtp_g729(), 30);
   EXPECT_EQ(r.get_rtp_g723(), 20);
   EXPECT_EQ(r.get_rtp_g711(), 60);

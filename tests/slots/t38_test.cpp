@@ -6,6 +6,7 @@
 #include <signal.h>
 #include <stdlib.h>
 
+#include <chrono>
 #include <climits>
 #include <filesystem>
 #include <fstream>
@@ -81,17 +82,23 @@ TEST_F(T38Test, TheInstanceQueryAsksTheEngine) {
   EXPECT_EQ(query().get_t38_instances(), 0);
   EXPECT_TRUE(logged("t38 daemon not found!"));
   install();
-  EXPECT_EQ(query().get_t38_instances(), 4);
-  instances("12\n");
-  EXPECT_EQ(query().get_t38_instances(), 12);
-  instances("");
-  log.clear();
-  EXPECT_EQ(query().get_t38_instances(), 0);
+  const std::pair<const char*, int> replies[] = {{nullptr, 4}, {"12\n", 12}, {"", 0}, {"-3\n", 0}};
+  for (const auto& [reply, count] : replies) {
+    if (reply) instances(reply);
+    EXPECT_EQ(query().get_t38_instances(), count) << (reply ? reply : "default");
+  }
   EXPECT_TRUE(logged("t38: can't detect T38 resources"));
   instances(std::string(100, '7'));
   EXPECT_EQ(query().get_t38_instances(), INT_MAX) << "one bounded line, no wrap";
-  instances("-3\n");
-  EXPECT_EQ(query().get_t38_instances(), 0);
+
+  // An engine that does not finish its line is killed at the time limit; what it said counts.
+  factory.queryTimeoutMs = 100;
+  for (const auto& [script, count] : {std::pair{"exec sleep 30", 0}, std::pair{"printf 12; exec sleep 30", 12}}) {
+    std::ofstream(sbin() + "/t38") << "#!/bin/sh\n" << script << "\n";
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(factory.QueryNumOfInstances(), count) << script;
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5)) << script;
+  }
 }
 
 TEST_F(T38Test, TheEngineRunsOnTheChannelWithItsArgumentList) {
