@@ -67,16 +67,6 @@ TEST(PerPrimitives, ConstrainedWholeNumberByRangeClass)
               "FAIL");
 }
 
-TEST(PerPrimitives, DecodedWholeNumberIsNotCheckedAgainstUpperBound)
-{
-    // 0..1023 travels in two octets; 2000 is read as it is, for the caller to judge.
-    std::vector<char> in = hexBytes("07D0");
-    ASN1::PERDecoder d(in.data(), in.data() + in.size());
-    uint32_t v;
-    ASSERT_EQ(d.decodeUnsigned(0, 1023, v), 0);
-    EXPECT_EQ(v, 2000u);
-}
-
 TEST(PerPrimitives, TruncatedInputFailsInsteadOfDefaulting)
 {
     std::vector<char> one = hexBytes("12");
