@@ -151,6 +151,7 @@ TEST(Values, BitStringsAndBitMaps)
     ASN1::BIT_STRING a, b;
     a.resize(12);
     b.resize(16);
+    EXPECT_EQ(b.getData().size(), 2u);
     EXPECT_LT(a.compare(b), 0);
     a.set(0);
     EXPECT_GT(a.compare(b), 0);

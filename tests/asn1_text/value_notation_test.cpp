@@ -245,4 +245,11 @@ TEST(ValueNotation, ReaderBoundsWhatItBuilds)
     ASN1::IA5String s;
     EXPECT_FALSE(s.setFromValueNotation(longText));
     EXPECT_TRUE(s.setFromValueNotation("\"" + std::string(ASN1::MaximumStringSize, 'x') + "\""));
+    // The pieces of the list form count together.
+    const unsigned saved = ASN1::MaximumStringSize;
+    ASN1::MaximumStringSize = 4;
+    EXPECT_FALSE(s.setFromValueNotation("{\"abc\", \"de\"}"));
+    EXPECT_FALSE(s.setFromValueNotation("{\"abcd\", {0, 10}}"));
+    EXPECT_TRUE(s.setFromValueNotation("{\"abc\", {0, 10}}"));
+    ASN1::MaximumStringSize = saved;
 }
