@@ -7,7 +7,6 @@
 
 #include <gtest/gtest.h>
 
-#include <iterator>
 #include <random>
 #include <thread>
 #include <utility>

@@ -7,7 +7,6 @@
 #include <gtest/gtest.h>
 
 #include <clocale>
-#include <fstream>
 #include <memory>
 #include <sstream>
 #include <stdexcept>
