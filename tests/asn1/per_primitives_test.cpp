@@ -86,6 +86,10 @@ TEST(PerPrimitives, TruncatedInputFailsInsteadOfDefaulting)
         EXPECT_EQ(v, 3u);
     }
     {
+        ASN1::PERDecoder d(one.data(), one.data());
+        EXPECT_EQ(d.decodeUnsigned(0, 0xFFFFFFFF, v), -1);  // not even the octet count
+    }
+    {
         ASN1::PERDecoder d(one.data(), one.data() + one.size());
         EXPECT_FALSE(d.decodeMultiBit(33, v));
         EXPECT_EQ(d.getBitsLeft(), 8u);
@@ -115,6 +119,11 @@ TEST(PerPrimitives, LengthDeterminants)
     EXPECT_EQ(d.decodeLength(0, 0x7FFFFFFF, got), -1);
     // Upper bound below 64K: a constrained whole number; outside the bounds fails.
     EXPECT_EQ(encoded([](ASN1::PEREncoder& e) { return e.encodeLength(5, 0, 7); }), "A0");
+    EXPECT_EQ(encoded([](ASN1::PEREncoder& e) { return e.encodeLength(5, 0, 65535); }), "0005");
+    std::vector<char> bounded = hexBytes("0005");
+    ASN1::PERDecoder b(bounded.data(), bounded.data() + bounded.size());
+    ASSERT_EQ(b.decodeLength(0, 65535, got), 0);
+    EXPECT_EQ(got, 5u);
     EXPECT_EQ(encoded([](ASN1::PEREncoder& e) { return e.encodeLength(4, 4, 4); }), "");
     EXPECT_EQ(encoded([](ASN1::PEREncoder& e) { return e.encodeLength(9, 0, 8); }), "FAIL");
 }

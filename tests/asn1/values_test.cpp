@@ -163,6 +163,7 @@ TEST(Values, BitStringsAndBitMaps)
     map.resize(9);
     map.set(8);
     EXPECT_EQ(map.data()[1], 0x80);  // bit 8 is the top bit of the second byte
+    EXPECT_TRUE(map.any());
     map.set(9);  // beyond the size: ignored
     EXPECT_FALSE(map[9]);
     // Growing past the inline bits and shrinking back keeps the bits that remain.
