@@ -354,13 +354,8 @@ TEST(PerValues, SequenceExtensions)
 TEST(PerValues, RoundTripsOfTheProbeTypes)
 {
     Probe::Message m;
-    m.field<ASN1::BOOLEAN>(Probe::Message::flag) = true;
-    m.includeOptionalField(0, Probe::Message::inner);
-    m.field<Probe::Inner>(Probe::Message::inner).set_count(3);
-    m.field<Probe::Pick>(Probe::Message::pick).setSelection(Probe::Pick::text, new ASN1::IA5String("abc"));
-    m.field<Probe::ExtPick>(Probe::Message::ext).setSelection(Probe::ExtPick::d, new Probe::Inner(true, 5));
-    m.includeOptionalField(2, Probe::Message::added2);
-    m.field<ASN1::IA5String>(Probe::Message::added2) = "tail";
+    ASSERT_TRUE(m.setFromValueNotation("{ flag TRUE, colour red, level low, inner { flag FALSE, count 3 }, "
+                                       "pick text : \"abc\", ext d : { flag TRUE, count 5 }, nul NULL, added2 \"tail\" }"));
     const std::string wire = per(m);
     ASSERT_NE(wire, "FAIL");
     Probe::Message back;

@@ -26,15 +26,6 @@ bool roundTrip(int rule, const T& value)
            ASN1::decode(bytes.data(), bytes.data() + bytes.size(), &env, back) && back.compare(value) == 0;
 }
 
-class NodeLimit {
-public:
-    explicit NodeLimit(unsigned n) : saved_(ASN1::MaximumDecodeNodes) { ASN1::MaximumDecodeNodes = n; }
-    ~NodeLimit() { ASN1::MaximumDecodeNodes = saved_; }
-
-private:
-    unsigned saved_;
-};
-
 // Nest ::= SEQUENCE { inner Nest OPTIONAL }: on the PER wire every 1 bit is one more level.
 class Nest : public ASN1::SEQUENCE {
 public:
@@ -65,15 +56,15 @@ TEST(DecodeBounds, NodeBudgetStopsEveryDecoderAndStartsAfreshEachDecode)
     Lists list;
     for (int i = 0; i < 50; ++i)
         list.ints().push_back(ASN1::INTEGER(i));
-    {
-        NodeLimit limit(25);
-        for (int rule : allRules)
-            EXPECT_FALSE(roundTrip(rule, list)) << rule;
-    }
-    NodeLimit limit(60);  // room for one list: each of two decodes in a row has its own budget
+    const unsigned saved = ASN1::MaximumDecodeNodes;
+    ASN1::MaximumDecodeNodes = 25;
+    for (int rule : allRules)
+        EXPECT_FALSE(roundTrip(rule, list)) << rule;
+    ASN1::MaximumDecodeNodes = 60;  // room for one list: each of two decodes in a row has its own budget
     for (int round = 0; round < 2; ++round)
         for (int rule : allRules)
             EXPECT_TRUE(roundTrip(rule, list)) << rule;
+    ASN1::MaximumDecodeNodes = saved;
 }
 
 TEST(DecodeBounds, DeepNestingFailsCleanly)
