@@ -26,7 +26,8 @@
 #include "control/CtrlSrvService.h"
 #include "tests/control_server/PairConnection.h"
 #include "asn1/ValuePool.h"
-#include "tests/asn1_schemas/ReferenceValues.h"
+#include "tests/support/Asn1Hex.h"
+#include "tests/support/Asn1Vectors.h"
 
 namespace {
 
@@ -42,9 +43,14 @@ const ASN1::CoderEnv& per() {
 
 const LGCP::Message* find(const std::string& name) {
   static const auto all = [] {
+    // The schema tests' reference messages, as the independent codec encoded them.
     std::map<std::string, LGCP::Message> m;
-    for (auto* list : {reference::commands, reference::responses, reference::signals})
-      for (auto& v : list()) m.emplace(v.name, std::move(v.value));
+    for (const auto& v : Asn1Test::readVectors(VOXRELAY_SOURCE_DIR "/tests/asn1_schemas/fixtures/per_vectors.txt")) {
+      std::vector<char> bytes = Asn1Test::hexBytes(v.hex);
+      LGCP::Message msg;
+      if (v.type == "LGCP::Message" && ASN1::decode(bytes.data(), bytes.data() + bytes.size(), &per(), msg, true))
+        m.emplace(v.name, std::move(msg));
+    }
     return m;
   }();
   auto it = all.find(name);

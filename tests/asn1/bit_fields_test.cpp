@@ -1,6 +1,5 @@
 // The PER coder's bit fields against a plain bit-by-bit reference at every width and every
-// starting offset; the value pool that value trees live in; appending encodes.
-#include "asn1/CoderEnv.h"
+// starting offset; the value pool that value trees live in.
 #include "asn1/PERDecoder.h"
 #include "asn1/PEREncoder.h"
 #include "asn1/ValuePool.h"
@@ -8,7 +7,6 @@
 
 #include <gtest/gtest.h>
 
-#include <iterator>
 #include <random>
 #include <thread>
 #include <utility>
@@ -66,24 +64,6 @@ TEST(BitFields, EveryWidthAtEveryOffsetMatchesTheBitByBitForm)
             EXPECT_EQ(dec.getBitsLeft(), left) << "a failed read takes nothing";
             EXPECT_FALSE(dec.decodeMultiBit(33, rest));
         }
-}
-
-TEST(BitFields, AppendingEncodeLeavesTheVectorAsItWasOnFailure)
-{
-    const ASN1::CoderEnv env(ASN1::CoderEnv::per);
-    Probe::Numbers good;
-    good.field<Asn1Test::Range<5, 5>>(7) = 5u;
-    std::vector<char> out = {'h', 'i'};
-    ASSERT_TRUE(ASN1::encode(good, &env, std::back_inserter(out)));
-    std::vector<char> alone;
-    ASSERT_TRUE(ASN1::encode(good, &env, std::back_inserter(alone)));
-    EXPECT_EQ(std::vector<char>(out.begin() + 2, out.end()), alone);
-
-    Probe::Numbers bad = good;
-    bad.field<Asn1Test::Range<0, 1023>>(4) = 5000u;  // outside its constraint: cannot be encoded
-    const std::vector<char> before = out;
-    EXPECT_FALSE(ASN1::encode(bad, &env, std::back_inserter(out)));
-    EXPECT_EQ(out, before);
 }
 
 TEST(ValuePool, BlocksAreRecycledByClassAndBoundedPerList)

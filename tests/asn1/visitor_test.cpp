@@ -17,21 +17,13 @@ public:
     int pre = Continue, root = Continue, ext = Continue, known = Continue;
     std::string log;
 
-    bool do_visit(ASN1::Null&) override { return true; }
-    bool do_visit(ASN1::BOOLEAN&) override { return true; }
-    bool do_visit(ASN1::INTEGER&) override { return true; }
-    bool do_visit(ASN1::ENUMERATED&) override { return true; }
-    bool do_visit(ASN1::OBJECT_IDENTIFIER&) override { return true; }
-    bool do_visit(ASN1::OCTET_STRING&) override { return true; }
-    bool do_visit(ASN1::BIT_STRING&) override { return true; }
-    bool do_visit(ASN1::AbstractString&) override { return true; }
-    bool do_visit(ASN1::BMPString&) override { return true; }
-    bool do_visit(ASN1::CHOICE&) override { return true; }
-    bool do_visit(ASN1::SEQUENCE_OF_Base&) override { return true; }
-    bool do_visit(ASN1::OpenData&) override { return true; }
+#define VX_ACCEPT(T) \
+    bool do_visit(ASN1::T&) override { return true; }
+    VX_ACCEPT(Null) VX_ACCEPT(BOOLEAN) VX_ACCEPT(INTEGER) VX_ACCEPT(ENUMERATED) VX_ACCEPT(OBJECT_IDENTIFIER)
+    VX_ACCEPT(OCTET_STRING) VX_ACCEPT(BIT_STRING) VX_ACCEPT(AbstractString) VX_ACCEPT(BMPString) VX_ACCEPT(CHOICE)
+    VX_ACCEPT(SEQUENCE_OF_Base) VX_ACCEPT(OpenData) VX_ACCEPT(TypeConstrainedOpenData) VX_ACCEPT(GeneralizedTime)
+#undef VX_ACCEPT
     bool do_revisit(ASN1::OpenData&) override { return true; }
-    bool do_visit(ASN1::TypeConstrainedOpenData&) override { return true; }
-    bool do_visit(ASN1::GeneralizedTime&) override { return true; }
     int preVisitExtensionRoots(ASN1::SEQUENCE&) override { log += "P"; return pre; }
     int visitExtensionRoot(ASN1::SEQUENCE&, int i, int o) override
     {

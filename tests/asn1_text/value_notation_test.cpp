@@ -7,7 +7,6 @@
 #include <gtest/gtest.h>
 
 #include <clocale>
-#include <fstream>
 #include <memory>
 #include <sstream>
 #include <stdexcept>
@@ -15,49 +14,6 @@
 using namespace TextProbe;
 
 namespace {
-
-// A value of every kind the writer knows, in one tree.
-Message sampleMessage()
-{
-    Message m;
-    m.includeOptionalField(1, Message::slot);
-    m.field<Range<0, 1023>>(Message::slot) = 7u;
-    auto* deep = new Deep;
-    deep->setSelection(Deep::b, new ASN1::OCTET_STRING(std::vector<char>{0x0a, char(0xff)}));
-    m.get_pick().setSelection(Pick::deeper, deep);
-    m.get_wide().setSelection(32, new ASN1::INTEGER(-12));
-    return m;
-}
-
-Texts sampleTexts()
-{
-    Texts t;
-    t.field<ASN1::OCTET_STRING>(Texts::octets) = std::vector<char>{0x0a};
-    t.field<ASN1::IA5String>(Texts::ia5) = "say \"hi\"";
-    t.field<ASN1::VisibleString>(Texts::vis) = "visible";
-    t.field<ASN1::NumericString>(Texts::num) = "12 34";
-    t.field<ASN1::PrintableString>(Texts::pr) = "Printable";
-    t.field<ASN1::BMPString>(Texts::bmp) = std::wstring(L"wide");
-    auto& bits = t.field<ASN1::BIT_STRING>(Texts::bits);
-    bits.resize(5);
-    bits.set(0);
-    bits.set(4);
-    t.field<ASN1::GeneralizedTime>(Texts::time) = ASN1::GeneralizedTime(2024, 1, 31, 23, 59, 59, 5, 0, true);
-    t.field<ASN1::OBJECT_IDENTIFIER>(Texts::oid).arcs() = {1, 2, 3};
-    return t;
-}
-
-Lists sampleLists()
-{
-    Lists l;
-    l.ints().push_back(ASN1::INTEGER(1));
-    l.ints().push_back(ASN1::INTEGER(-2));
-    l.inners().push_back(Inner(true, 5));
-    Pick p;
-    p.setSelection(Pick::text, new ASN1::IA5String("x"));
-    l.picks().push_back(p);
-    return l;
-}
 
 // Reads text into a fresh value of record and writes it again.
 std::string reread(const void* record, const std::string& text, bool* ok = nullptr)
@@ -71,7 +27,8 @@ std::string reread(const void* record, const std::string& text, bool* ok = nullp
 
 }  // namespace
 
-TEST(ValueNotation, GoldenTextOfEveryKind)
+// What the independent BER vectors do not show: names beyond the table, nesting, emptiness.
+TEST(ValueNotation, GoldenTextsOfTheWritersCorners)
 {
     Numbers numbers;
     numbers.field<ASN1::INTEGER>(Numbers::i) = -5;
@@ -92,9 +49,6 @@ TEST(ValueNotation, GoldenTextOfEveryKind)
     kept.set_buf(new std::vector<char>{0x02, 0x01, 0x05});
 
     std::vector<std::pair<std::string, std::string>> texts = {
-        {"message", sampleMessage().asValueNotation()},
-        {"texts", sampleTexts().asValueNotation()},
-        {"lists", sampleLists().asValueNotation()},
         {"numbers", numbers.asValueNotation()},
         {"choice-in-choice", nested.asValueNotation()},
         {"empty-lists", emptyLists.asValueNotation()},
@@ -107,16 +61,6 @@ TEST(ValueNotation, GoldenTextOfEveryKind)
 
 TEST(ValueNotation, WriterAndReaderRoundTrip)
 {
-    const std::pair<const void*, std::string> values[] = {
-        {&Message::theInfo, sampleMessage().asValueNotation()},
-        {&Texts::theInfo, sampleTexts().asValueNotation()},
-        {&Lists::theInfo, sampleLists().asValueNotation()},
-    };
-    for (const auto& [record, text] : values) {
-        bool ok = false;
-        EXPECT_EQ(reread(record, text, &ok), text);
-        EXPECT_TRUE(ok) << text;
-    }
     // Every value of the independent BER vectors reads back to an equal value.
     for (const auto& [name, text] : golden::read("ber_vectors.avn")) {
         std::string type = name.substr(0, name.find('-'));
@@ -300,4 +244,11 @@ TEST(ValueNotation, ReaderBoundsWhatItBuilds)
     ASN1::IA5String s;
     EXPECT_FALSE(s.setFromValueNotation(longText));
     EXPECT_TRUE(s.setFromValueNotation("\"" + std::string(ASN1::MaximumStringSize, 'x') + "\""));
+    // The pieces of the list form count together.
+    const unsigned saved = ASN1::MaximumStringSize;
+    ASN1::MaximumStringSize = 4;
+    EXPECT_FALSE(s.setFromValueNotation("{\"abc\", \"de\"}"));
+    EXPECT_FALSE(s.setFromValueNotation("{\"abcd\", {0, 10}}"));
+    EXPECT_TRUE(s.setFromValueNotation("{\"abc\", {0, 10}}"));
+    ASN1::MaximumStringSize = saved;
 }
