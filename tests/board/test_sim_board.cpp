@@ -72,6 +72,15 @@ TEST_F(SimBoardTest, OpenAndRequestsBehaveLikeADriver) {
   int maintenance = open(board::maintenance::kPath);
   EXPECT_EQ(board::ioctl_value(maintenance, board::maintenance::SET_TCLK, static_cast<unsigned long>(-1)), 0);
   EXPECT_EQ(sim().state().tclk_mask, 0xFFFFFFFFu);
+
+  // A hung-up device answers ENODEV on every descriptor of it that is still open.
+  const int dup = ::dup(maintenance);
+  sim().hangup(Device::maintenance);
+  board::close(maintenance);
+  forget(maintenance);
+  EXPECT_EQ(board::ioctl_value(dup, board::maintenance::SET_TCLK, 1), -1);
+  EXPECT_EQ(errno, ENODEV);
+  board::close(dup);
 }
 
 TEST_F(SimBoardTest, RepeatedRequestsCannotPushRareOnesOutOfTheLog) {
