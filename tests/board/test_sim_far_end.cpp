@@ -5,11 +5,9 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/socket.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstring>
 #include <string>
 
 #include "board/board.h"
@@ -19,31 +17,23 @@
 #include "board/sim/SimProtocol.h"
 #include "tests/board/SimFixture.h"
 #include "tests/support/TempDir.h"
+#include "tests/support/peer_listen.h"
 
 namespace {
 
 using board::sim::Bytes;
 using board::sim::SimBoard;
 
-// The outside process: a listening socket and the connection the simulator makes to it.
+// The outside process: a listening socket and the connection the simulator makes to it. A path
+// deeper than a socket address holds is bound through its directory's descriptor.
 class Listener {
  public:
   explicit Listener(const std::string& path) : path_(path) {
-    fd_ = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
-    // A path deeper than a socket address holds is bound through its directory's descriptor.
-    std::string at = path;
-    int dir = -1;
-    if (at.size() >= sizeof(sockaddr_un::sun_path)) {
-      auto slash = path.rfind('/');
-      dir = ::open(path.substr(0, slash).c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
-      at = "/proc/self/fd/" + std::to_string(dir) + path.substr(slash);
-    }
-    sockaddr_un a{};
-    a.sun_family = AF_UNIX;
-    std::strncpy(a.sun_path, at.c_str(), sizeof a.sun_path - 1);
-    EXPECT_EQ(::bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
-    if (dir >= 0) ::close(dir);
-    EXPECT_EQ(::listen(fd_, 4), 0);
+    const auto slash = path.rfind('/');
+    const int dir = ::open(path.substr(0, slash).c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    fd_ = peer_listen(("/proc/self/fd/" + std::to_string(dir) + path.substr(slash)).c_str());
+    ::close(dir);
+    EXPECT_GE(fd_, 0);
   }
   ~Listener() {
     if (peer_ >= 0) ::close(peer_);

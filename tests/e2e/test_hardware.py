@@ -1,5 +1,6 @@
 """The board's hardware services end to end: commands PER-encoded by hand, signals decoded by
-hand, the simulated board inspected and driven through its text socket."""
+hand, the simulated board inspected and driven through its text socket. The other end-to-end
+tests share its reader and board client."""
 
 import os
 import socket
@@ -66,7 +67,9 @@ class Reader:
     """Reads the aligned-PER fields of a signal."""
 
     def __init__(self, data):
-        self.bits = [(byte >> i) & 1 for byte in data for i in reversed(range(8))]
+        self.bits = []
+        for byte in data:
+            self.bits.extend((byte >> i) & 1 for i in reversed(range(8)))
         self.pos = 0
 
     def take(self, n):
@@ -84,11 +87,28 @@ class Reader:
         n = self.take(8)
         return int.from_bytes(bytes(self.take(8) for _ in range(n)), "big", signed=True)
 
+    def length(self):
+        """An aligned length determinant: one octet, or two when the first has its top bit set."""
+        self.align()
+        n = self.take(8)
+        if n & 0x80:
+            n = ((n & 0x3F) << 8) | self.take(8)
+        return n
+
+    def octets(self):
+        """An OCTET STRING (or IA5String) of any length."""
+        n = self.length()
+        return bytes(self.take(8) for _ in range(n))
+
 
 def parse_signal(payload):
-    """(alternative, fields) of a signal; fields decoded for trunk status and CAS."""
+    """(alternative, fields) of a signal without seq and slot; fields decoded for trunk
+    status and CAS."""
     r = Reader(payload)
-    _, alt = vx.read_signal_start(r)
+    assert r.take(2) == 0, "seq or slot present"
+    assert r.take(2) == 2, "not a signal"
+    assert r.take(1) == 0
+    alt = r.take(5)
     if alt == SIGNAL_CAS:
         return alt, {"trunk": r.integer(), "timeslot": r.integer(), "rx": r.integer(), "tx": r.integer()}
     if alt == SIGNAL_TRUNK_STATUS:
@@ -97,8 +117,8 @@ def parse_signal(payload):
         for name in ("slips", "lossBF", "lossCarrier", "lossAIS", "lossRAI"):
             f[name] = r.integer()
         r.align()
-        name_length = r.take(8)
-        r.pos += 8 * name_length
+        f["name_length"] = r.take(8)
+        r.pos += 8 * f["name_length"]
         f["clockMaster"] = r.take(1)
         r.take(1)        # TrunkType extension bit
         f["type"] = r.take(1)
@@ -109,24 +129,40 @@ def parse_signal(payload):
 class Board:
     """The simulated board's text socket under the daemon's root."""
 
+    # Commands whose reply is a listing: "ok <n>" and n lines.
+    listings = ("requests", "channels", "frames")
+
     def __init__(self, daemon):
         path = daemon.path("/var/run/voxrelay-sim.sock")
-        vx.wait_for(lambda: os.path.exists(path))
+        deadline = time.monotonic() + 5
+        while not os.path.exists(path) and time.monotonic() < deadline:
+            time.sleep(0.02)
         self.sock = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
         self.sock.settimeout(5)
         self.sock.connect(path)
-        self.file = self.sock.makefile("r")
+        self.buf = b""
+
+    def _line(self):
+        while b"\n" not in self.buf:
+            chunk = self.sock.recv(65536)
+            if not chunk:
+                raise ConnectionError("board socket closed")
+            self.buf += chunk
+        line, self.buf = self.buf.split(b"\n", 1)
+        return line.decode()
 
     def ask(self, line):
-        """The reply's result text after "ok"."""
+        """The reply's result text after "ok"; a listing comes back as a list of lines."""
         self.sock.sendall(line.encode() + b"\n")
-        reply = self.file.readline().rstrip("\n")
+        reply = self._line()
         if not reply.startswith("ok"):
             raise AssertionError("%s: %s" % (line, reply))
-        return reply[3:]
+        result = reply[3:]
+        if line.startswith(self.listings):
+            return [self._line() for _ in range(int(result))]
+        return result
 
     def close(self):
-        self.file.close()
         self.sock.close()
 
 
@@ -185,7 +221,7 @@ class Hardware(vx.DaemonTest):
         self.board.ask("trunk 3 1 5 1 0 0 0")
         s = self.signal(SIGNAL_TRUNK_STATUS, lambda s: s["type"] == 0 and s["trunk"] == 3 and s["state"] == 1)
         self.assertEqual(s, {"trunk": 3, "state": 1, "slips": 5, "lossBF": 1, "lossCarrier": 0, "lossAIS": 0,
-                             "lossRAI": 0, "clockMaster": 0, "type": 0})
+                             "lossRAI": 0, "name_length": 0, "clockMaster": 0, "type": 0})
         self.board.ask("trunk 3 0 0 0 0 0 0")
         self.board.ask("spi 4 51 0x85")
         s = self.signal(SIGNAL_TRUNK_STATUS, lambda s: s["type"] == 1 and s["trunk"] == 4 and s["state"] == 4)
