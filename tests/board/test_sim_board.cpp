@@ -127,48 +127,6 @@ TEST_F(SimBoardTest, SwitchReadsWhatDrivesTheChannel) {
   EXPECT_EQ(read(8400), 0xFF);
 }
 
-TEST_F(SimBoardTest, HdlcFramesTravelThroughSwitchAndCables) {
-  hal_ = open(board::hal::kPath);
-  int fa, fb;
-  int a = hdlc(fa), b = hdlc(fb);
-  ASSERT_GE(a, 0);
-  ASSERT_GE(b, 0);
-  ASSERT_NE(a, b);
-  // Each controller transmits onto its bus timeslot and receives from it; a cable pair joins
-  // the two timeslots as a line between two boards would.
-  connect(8192 + 1, a);
-  connect(a, 8192 + 1);
-  connect(8192 + 2, b);
-  connect(b, 8192 + 2);
-  sim().state().mux.cable(8192 + 1, 8192 + 2);
-  sim().state().mux.cable(8192 + 2, 8192 + 1);
-
-  const uint8_t frame[] = {0x02, 0x01, 0x7F};
-  ASSERT_EQ(::write(fa, frame, sizeof frame), 3);
-  sim().service();
-  EXPECT_EQ(read_record(fb), Bytes(frame, frame + 3));
-  EXPECT_EQ(read_record(fa), Bytes{}) << "nothing echoes back to the sender";
-  EXPECT_EQ(sim().frames_sent(a), std::vector<Bytes>{Bytes(frame, frame + 3)});
-  EXPECT_EQ(sim().hdlc_channel(b)->received_count, 1u);
-
-  // A frame from the line arrives at the controller fed from that timeslot.
-  EXPECT_EQ(sim().tdm_frame(8192 + 1, Bytes{9, 9}), 1u);
-  EXPECT_EQ(read_record(fa), (Bytes{9, 9}));
-  EXPECT_TRUE(sim().hdlc_frame(b, Bytes{1}));
-  EXPECT_EQ(read_record(fb), Bytes{1});
-
-  // Looped at the far end, a timeslot echoes the controller's frames back to it, once, even
-  // when the cables also form a ring.
-  sim().state().mux.cable(8192 + 1, 8192 + 1);
-  connect(8192 + 3, 8192 + 1);
-  sim().state().mux.cable(8192 + 3, 8192 + 1);
-  ASSERT_EQ(::write(fa, frame, sizeof frame), 3);
-  sim().service();
-  EXPECT_EQ(read_record(fa), Bytes(frame, frame + 3));
-  EXPECT_EQ(read_record(fa), Bytes{});
-  EXPECT_EQ(read_record(fb), Bytes{});
-}
-
 TEST_F(SimBoardTest, ControllerChannelLivesAsLongAsAnyDuplicate) {
   int fd;
   int ch = hdlc(fd, board::mcc::kTypeBri);
