@@ -7,6 +7,7 @@
 
 #include <initializer_list>
 #include <iterator>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -99,10 +100,12 @@ class Controller {
   }
   void disconnect() { server.OnDisconnect(); }
 
-  // One command as the controller sends it.
-  void send(const LGCP::Command& command) {
+  // One command as the controller sends it (for a slot, with its number); the messages it
+  // produced are collected.
+  void send(const LGCP::Command& command, int seq = 7, std::optional<unsigned> slot = {}) {
     LGCP::Message m;
-    m.set_seq(7);
+    m.set_seq(seq);
+    if (slot) m.set_slot(*slot);
     m.get_pdu().set_command(command);
     static const ASN1::CoderEnv env(ASN1::CoderEnv::per);
     std::vector<char> bytes;
