@@ -1,5 +1,6 @@
 #include "board/sim/SimBoard.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/epoll.h>
 #include <sys/socket.h>
@@ -8,7 +9,9 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
+#include <optional>
 
 #include "board/dsp.h"
 #include "board/dspdata.h"
@@ -122,14 +125,39 @@ int SimBoard::open(const char* path, int flags) {
   return fd;
 }
 
+bool SimBoard::open_anywhere(uint64_t key) {
+  DIR* dir = ::opendir("/proc/self/fd");
+  if (!dir) return true;
+  bool found = false;
+  const int own = ::dirfd(dir);
+  while (const dirent* e = ::readdir(dir)) {
+    struct stat st{};
+    const int fd = std::atoi(e->d_name);
+    if (e->d_name[0] != '.' && fd != own && ::fstat(fd, &st) == 0 && key_of(st) == key) {
+      found = true;
+      break;
+    }
+  }
+  ::closedir(dir);
+  return found;
+}
+
 void SimBoard::forget_fd(int fd) {
   if (fd >= 0 && static_cast<size_t>(fd) < by_fd_.size()) by_fd_[static_cast<size_t>(fd)] = FdEntry{};
 }
 
 int SimBoard::close(int fd) {
+  // A hung-up end is remembered only while some descriptor of it is open, so that hang-ups do
+  // not pile up over a long run.
+  std::optional<uint64_t> hung_up;
+  struct stat st{};
+  if (fd >= 0 && static_cast<size_t>(fd) < by_fd_.size() && by_fd_[static_cast<size_t>(fd)].hung_up &&
+      ::fstat(fd, &st) == 0)
+    hung_up = key_of(st);
   forget_fd(fd);
   int r = ::close(fd);
   int error = errno;
+  if (hung_up && !open_anywhere(*hung_up)) hung_up_.erase(*hung_up);
   service();  // the last close of a device releases it (and its controller channel) at once
   errno = error;
   return r;

@@ -181,6 +181,7 @@ class SimBoard {
   std::unique_ptr<SimFarEnd> far_end_;
   std::unordered_map<uint64_t, std::unique_ptr<Handle>> handles_;  // by the daemon end's inode
   std::set<uint64_t> hung_up_;  // daemon ends whose device was hung up
+  static bool open_anywhere(uint64_t key);  // some descriptor of the process is that end
   std::map<int, HdlcChannel> channels_;
   std::vector<uint8_t> buffer_;
   // The daemon's descriptors by number: a request finds its device here without a system

@@ -5,11 +5,9 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/socket.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstring>
 #include <string>
 
 #include "board/board.h"
@@ -19,31 +17,23 @@
 #include "board/sim/SimProtocol.h"
 #include "tests/board/SimFixture.h"
 #include "tests/support/TempDir.h"
+#include "tests/support/peer_listen.h"
 
 namespace {
 
 using board::sim::Bytes;
 using board::sim::SimBoard;
 
-// The outside process: a listening socket and the connection the simulator makes to it.
+// The outside process: a listening socket and the connection the simulator makes to it. A path
+// deeper than a socket address holds is bound through its directory's descriptor.
 class Listener {
  public:
   explicit Listener(const std::string& path) : path_(path) {
-    fd_ = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
-    // A path deeper than a socket address holds is bound through its directory's descriptor.
-    std::string at = path;
-    int dir = -1;
-    if (at.size() >= sizeof(sockaddr_un::sun_path)) {
-      auto slash = path.rfind('/');
-      dir = ::open(path.substr(0, slash).c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
-      at = "/proc/self/fd/" + std::to_string(dir) + path.substr(slash);
-    }
-    sockaddr_un a{};
-    a.sun_family = AF_UNIX;
-    std::strncpy(a.sun_path, at.c_str(), sizeof a.sun_path - 1);
-    EXPECT_EQ(::bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
-    if (dir >= 0) ::close(dir);
-    EXPECT_EQ(::listen(fd_, 4), 0);
+    const auto slash = path.rfind('/');
+    const int dir = ::open(path.substr(0, slash).c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    fd_ = peer_listen(("/proc/self/fd/" + std::to_string(dir) + path.substr(slash)).c_str());
+    ::close(dir);
+    EXPECT_GE(fd_, 0);
   }
   ~Listener() {
     if (peer_ >= 0) ::close(peer_);
@@ -76,28 +66,34 @@ class SimFarEndTest : public simtest::SimTest {
   vxtest::TempDir dir_{"vx_farend"};
 };
 
-TEST_F(SimFarEndTest, TimeslotFramesGoBothWaysUntilUntied) {
+TEST_F(SimFarEndTest, FramesGoBothWaysOnATimeslotOrAControllerChannelUntilUntied) {
   hal_ = open(board::hal::kPath);
-  int fd;
-  int ch = hdlc(fd);
+  int fd, fd2;
+  int ch = hdlc(fd), ch2 = hdlc(fd2);
   constexpr int kTimeslot = 8192 + 3;
   connect(kTimeslot, ch);
   connect(ch, kTimeslot);
-  Listener far(dir_.path() + "/d-channel");
+  Listener far(dir_.path() + "/d-channel"), mcc(dir_.path() + "/mcc");
   ASSERT_EQ(sim().tie_far_end(kTimeslot, far.path()), 0);
   ASSERT_GE(far.accept(), 0);
+  ASSERT_EQ(sim().tie_far_end(ch2, mcc.path()), 0) << "no switch connection needed for a channel's own far end";
+  ASSERT_GE(mcc.accept(), 0);
 
   const Bytes sabme{0x00, 0x01, 0x7F};
   ASSERT_EQ(::write(fd, sabme.data(), sabme.size()), 3);
+  ASSERT_EQ(::write(fd2, sabme.data(), 2), 2);
   sim().service();
   EXPECT_EQ(far.recv(), sabme) << "one packet per frame, exactly as written";
+  EXPECT_EQ(mcc.recv(), (Bytes{0x00, 0x01}));
 
   const Bytes ua{0x00, 0x01, 0x73};
   far.send(ua);
   far.send(Bytes{0x02, 0x01, 0x01, 0x01});
+  mcc.send(ua);
   sim().service();
   EXPECT_EQ(read_frame(fd), ua);
   EXPECT_EQ(read_frame(fd), (Bytes{0x02, 0x01, 0x01, 0x01}));
+  EXPECT_EQ(read_frame(fd2), ua);
   EXPECT_EQ(sim().far_end().find(kTimeslot)->received, 2u);
 
   EXPECT_TRUE(sim().untie_far_end(kTimeslot));
@@ -105,26 +101,9 @@ TEST_F(SimFarEndTest, TimeslotFramesGoBothWaysUntilUntied) {
   ASSERT_EQ(::write(fd, sabme.data(), sabme.size()), 3);
   sim().service();
   EXPECT_EQ(far.recv(), Bytes{}) << "an untied timeslot no longer reaches the far end";
-}
-
-TEST_F(SimFarEndTest, ControllerChannelFarEndAndHangUp) {
-  int fd;
-  int ch = hdlc(fd);
-  Listener far(dir_.path() + "/mcc");
-  ASSERT_EQ(sim().tie_far_end(ch, far.path()), 0);
-  ASSERT_GE(far.accept(), 0);
-
-  const Bytes frame{0xFC, 0xFF, 0x03, 0x0F, 0x12, 0x34, 0x01, 0xFF};
-  ASSERT_EQ(::write(fd, frame.data(), frame.size()), static_cast<ssize_t>(frame.size()));
+  mcc.hang_up();
   sim().service();
-  EXPECT_EQ(far.recv(), frame) << "no switch connection needed for a controller channel's own far end";
-  far.send(Bytes{0x02, 0x81, 0x73});
-  sim().service();
-  EXPECT_EQ(read_frame(fd), (Bytes{0x02, 0x81, 0x73}));
-
-  far.hang_up();
-  sim().service();
-  EXPECT_EQ(sim().far_end().find(ch), nullptr) << "a far end that hangs up is untied";
+  EXPECT_EQ(sim().far_end().find(ch2), nullptr) << "a far end that hangs up is untied";
 }
 
 TEST_F(SimFarEndTest, LineProtocolTiesAndRefusesBadTargets) {
@@ -135,9 +114,8 @@ TEST_F(SimFarEndTest, LineProtocolTiesAndRefusesBadTargets) {
   EXPECT_EQ(p.execute("far-ends").rfind("ok 1\n20 sent=0 received=0 dropped=0 path=", 0), 0u);
   EXPECT_EQ(p.execute("untie 20"), "ok 1\n");
   EXPECT_EQ(p.execute("untie 20"), "ok 0\n");
-  EXPECT_EQ(p.execute("tie 20 " + dir_.path() + "/nobody").rfind("error ", 0), 0u) << "nobody listens there";
-  EXPECT_EQ(p.execute("tie 99999 " + far.path()).rfind("error usage", 0), 0u);
-  EXPECT_EQ(p.execute("tie 20").rfind("error usage", 0), 0u);
+  for (const std::string bad : {"tie 20 " + dir_.path() + "/nobody", "tie 99999 " + far.path(), std::string("tie 20")})
+    EXPECT_EQ(p.execute(bad).rfind("error ", 0), 0u) << bad;
   // A path deeper than a socket address holds is reached through its directory.
   std::string deep = dir_.path() + "/" + std::string(100, 'd');
   ASSERT_EQ(::mkdir(deep.c_str(), 0700), 0);

@@ -104,25 +104,4 @@ TEST_F(SimMixerTest, TheTextProtocolSetsUnitsAndVersion) {
   EXPECT_EQ(v.text[9], 0);
 }
 
-TEST_F(SimMixerTest, OneControllerChannelHangsUp) {
-  int fds[2];
-  int channels[2];
-  for (int i = 0; i < 2; ++i) {
-    fds[i] = board::open(board::mcc::kPath, O_RDWR | O_NONBLOCK | O_CLOEXEC);
-    board::mcc::Allocate a;
-    a.type = board::mcc::kTypeTransparent;
-    a.rx_packet_size = 1024;
-    ASSERT_EQ(board::ioctl(fds[i], board::mcc::MCC_ALLOCATE, &a), 0);
-    channels[i] = board::ioctl_value(fds[i], board::mcc::MCC_TIMESLOT, 0);
-  }
-  EXPECT_EQ(protocol.execute("hdlc-hangup " + std::to_string(channels[0])), "ok 1\n");
-  EXPECT_EQ(protocol.execute("hdlc-hangup " + std::to_string(channels[0])), "ok 0\n");
-  char b[8];
-  EXPECT_EQ(::read(fds[0], b, sizeof b), 0) << "end of file";
-  EXPECT_EQ(::read(fds[1], b, sizeof b), -1) << "the other channel stays";
-  EXPECT_EQ(errno, EAGAIN);
-  EXPECT_TRUE(sim().hdlc_frame(channels[1], std::vector<uint8_t>{1}));
-  for (int fd : fds) board::close(fd);
-}
-
 }  // namespace

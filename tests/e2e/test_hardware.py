@@ -1,11 +1,10 @@
-"""The board's hardware services end to end: the bus self-test, the bus clock, the E1 trunks'
-clock mask and CAS, and the driver events that reach the controller as signals. Commands are
-PER-encoded by hand; the simulated board is inspected and driven through its text socket."""
+"""The board's hardware services end to end: commands PER-encoded by hand, signals decoded by
+hand, the simulated board inspected and driven through its text socket. The other end-to-end
+tests share its reader and board client."""
 
 import os
 import socket
 import time
-import unittest
 
 import vxharness as vx
 
@@ -20,10 +19,6 @@ BPC_READ, BPC_WRITE, BPC_DISCONNECT = 0, 1, 2
 _int = vx.integer
 
 
-def _command(alt, body, seq):
-    return vx.command_with(alt, body, seq)
-
-
 def test_bpc(bus, seed, mode, start, length, seq=1):
     def body(b):
         b.put(bus, 4)
@@ -31,7 +26,7 @@ def test_bpc(bus, seed, mode, start, length, seq=1):
         b.put(mode, 2)
         b.put(start, 7)
         b.put(length, 7)
-    return _command(vx.TESTBPC, body, seq)
+    return vx.command_with(vx.TESTBPC, body, seq)
 
 
 def clock_cfg(internal, bext_disabled, source, seq=1):
@@ -39,14 +34,14 @@ def clock_cfg(internal, bext_disabled, source, seq=1):
         b.put(internal, 1)
         b.put(bext_disabled, 1)
         _int(b, source)
-    return _command(CLOCK_CFG, body, seq)
+    return vx.command_with(CLOCK_CFG, body, seq)
 
 
 def trunk_cfg(trunk, master, seq=1):
     def body(b):
         _int(b, trunk)
         b.put(master, 1)
-    return _command(TRUNK_CFG, body, seq)
+    return vx.command_with(TRUNK_CFG, body, seq)
 
 
 def cas_ioctl(cmd, trunk, timeslot, bits=0, seq=1):
@@ -58,14 +53,14 @@ def cas_ioctl(cmd, trunk, timeslot, bits=0, seq=1):
         b.put(cmd, 2)
         if cmd in (CAS_OPEN, CAS_SET):
             _int(b, bits)
-    return _command(IOCTL, body, seq)
+    return vx.command_with(IOCTL, body, seq)
 
 
 def other_ioctl(seq=1):
     def body(b):
         b.put(0, 1)
         b.put(IOCTL_SS7_RQ_BSN, 6)
-    return _command(IOCTL, body, seq)
+    return vx.command_with(IOCTL, body, seq)
 
 
 class Reader:
@@ -172,6 +167,9 @@ class Board:
 
 
 class Hardware(vx.DaemonTest):
+    """What only the whole daemon shows: the services bound to the control server, the answers
+    and the signals' wire bytes; the services' behaviour is held by their unit tests."""
+
     def setUp(self):
         self.board = Board(self.daemon)
         self.c = self.daemon.connect()
@@ -182,30 +180,9 @@ class Hardware(vx.DaemonTest):
         self.board.close()
         time.sleep(0.05)
 
-    def next_signal(self, alternative, timeout=5.0):
-        """The next signal of that alternative, decoded (earlier ones of others are dropped)."""
-        deadline = time.monotonic() + timeout
-        while True:
-            while self.pending:
-                alt, fields = parse_signal(self.pending.pop(0))
-                if alt == alternative:
-                    return fields
-            remaining = deadline - time.monotonic()
-            if remaining <= 0:
-                return None
-            payload = self.c.raw_frame(remaining)
-            if payload is None:
-                return None
-            self.assertEqual(vx.parse_message(payload)[2], "signal")
-            self.pending.append(payload)
-
-    def wait_signal(self, alternative, match, timeout=5.0):
-        """The first signal of that alternative whose fields satisfy match, within timeout."""
-        deadline = time.monotonic() + timeout
-        while True:
-            s = self.next_signal(alternative, deadline - time.monotonic())
-            if s is None or match(s):
-                return s
+    def signal(self, alternative, match=lambda f: True):
+        m = vx.wait_signal(self.c, self.pending, parse_signal, lambda s: s[0] == alternative and match(s[1]))
+        return m and m[1]
 
     def answer(self, payload):
         """The answer to one command; the signals that come before it are kept."""
@@ -214,79 +191,40 @@ class Hardware(vx.DaemonTest):
         self.assertEqual(m[:2], (1, None))
         return m[2] if m[2] == "success" else (m[2], m[3])
 
-    def test_bus_self_test_writes_reads_back_and_releases(self):
+    def test_bus_self_test_clock_and_trunk_mode(self):
         self.assertEqual(self.answer(test_bpc(4, 1234, BPC_WRITE, 10, 20)), "success")
         self.assertEqual(self.answer(test_bpc(4, 1234, BPC_READ, 10, 20)), "success")
-        self.assertEqual(self.board.ask("switch %d" % (8192 + 4 * 128 + 10)).split()[0], "constant")
         self.assertEqual(self.answer(test_bpc(4, 4321, BPC_READ, 10, 20)), ("error", BUS_ERROR))
-        self.assertIn("bus 4: test failed on channel ", self.daemon.output())
         self.assertEqual(self.answer(test_bpc(4, 0, BPC_DISCONNECT, 10, 20)), "success")
         self.assertEqual(self.board.ask("switch %d" % (8192 + 4 * 128 + 29)), "disabled")
-        # The longest run on the last bus reaches past the switch's last output.
-        self.assertEqual(self.answer(test_bpc(15, 99, BPC_WRITE, 127, 127)), "success")
 
-    def test_clock_configuration_selects_the_bus_clock(self):
-        self.assertEqual(self.answer(clock_cfg(0, 0, 2)), "success")
-        self.assertEqual(self.board.ask("clock"), "2")
         self.assertEqual(self.answer(clock_cfg(0, 1, 2)), "success")
         self.assertEqual(self.board.ask("clock"), "5")
-        self.assertEqual(self.answer(clock_cfg(0, 0, -1)), "success")
-        self.assertEqual(self.board.ask("clock"), "5")
-        self.assertEqual(self.answer(clock_cfg(1, 0, 3)), "success")
-        self.assertEqual(self.board.ask("clock"), "4")
-        self.assertIn("clkctl: clock source = freerun", self.daemon.output())
-        # A source the driver does not have.
         self.assertEqual(self.answer(clock_cfg(0, 0, 12)), ("error", INTERNAL))
-        self.assertIn("clkctl: HW_CLOCK_SELECT fail.", self.daemon.output())
 
-    def test_trunk_clock_mode_sets_the_mask(self):
         self.assertEqual(self.answer(trunk_cfg(2, 0)), "success")
-        self.assertEqual(self.board.ask("tclk"), "4")
         self.assertEqual(self.answer(trunk_cfg(0, 0)), "success")
-        self.assertEqual(self.answer(trunk_cfg(2, 1)), "success")
-        self.assertEqual(self.board.ask("tclk"), "1")
-        self.assertEqual(self.answer(trunk_cfg(-3, 0)), "success")
+        self.assertEqual(self.board.ask("tclk"), "5")
         self.assertEqual(self.answer(trunk_cfg(40, 0)), ("error", INVALID_PARAMS))
-        self.assertEqual(self.board.ask("tclk"), "1")
 
-    def test_cas_commands_answer_success_and_report_by_signal(self):
+    def test_cas_commands_and_changes_are_signalled(self):
         self.assertEqual(self.answer(cas_ioctl(CAS_OPEN, 1, 5, 0x1A)), "success")
-        self.assertEqual(self.next_signal(SIGNAL_CAS), {"trunk": 1, "timeslot": 0, "rx": 0, "tx": 0})
-        self.assertEqual(self.next_signal(SIGNAL_CAS), {"trunk": 1, "timeslot": 5, "rx": 0, "tx": 0xA})
-        self.assertEqual(self.board.ask("cas-state 1 5"), "open=1 enabled=1 rx=0 tx=10")
+        self.assertEqual(self.signal(SIGNAL_CAS), {"trunk": 1, "timeslot": 0, "rx": 0, "tx": 0})
+        self.assertEqual(self.signal(SIGNAL_CAS), {"trunk": 1, "timeslot": 5, "rx": 0, "tx": 0xA})
+        self.board.ask("cas 1 5 9")
+        self.assertEqual(self.signal(SIGNAL_CAS), {"trunk": 1, "timeslot": 5, "rx": 9, "tx": 0xA})
         self.assertEqual(self.answer(cas_ioctl(CAS_CLOSE, 1, 5)), "success")
-        self.assertEqual(self.next_signal(SIGNAL_CAS), {"trunk": 1, "timeslot": 5, "rx": -1, "tx": 1})
-        self.assertEqual(self.answer(cas_ioctl(CAS_CLOSE, 1, 0)), "success")
-        self.assertEqual(self.next_signal(SIGNAL_CAS), {"trunk": 1, "timeslot": 0, "rx": 1, "tx": 0})
+        self.assertEqual(self.signal(SIGNAL_CAS), {"trunk": 1, "timeslot": 5, "rx": -1, "tx": 1})
         self.assertEqual(self.answer(other_ioctl()), ("error", UNSUPPORTED))
 
-    def test_cas_change_arrives_as_a_signal(self):
-        self.assertEqual(self.answer(cas_ioctl(CAS_OPEN, 2, 7, 0x3)), "success")
-        self.next_signal(SIGNAL_CAS)
-        self.next_signal(SIGNAL_CAS)
-        self.board.ask("cas 2 7 9")
-        self.assertEqual(self.next_signal(SIGNAL_CAS), {"trunk": 2, "timeslot": 7, "rx": 9, "tx": 3})
-        # A hung-up CAS device is opened again at the next command.
-        self.board.ask("hangup e1-cas")
-        time.sleep(0.1)
-        self.assertEqual(self.answer(cas_ioctl(CAS_OPEN, 2, 7, 0x3)), "success")
-        self.assertEqual(self.next_signal(SIGNAL_CAS), {"trunk": 2, "timeslot": 0, "rx": 0, "tx": 0})
-        self.assertEqual(self.next_signal(SIGNAL_CAS), {"trunk": 2, "timeslot": 7, "rx": 9, "tx": 3})
-        self.board.ask("cas 2 7 6")
-        self.assertEqual(self.next_signal(SIGNAL_CAS), {"trunk": 2, "timeslot": 7, "rx": 6, "tx": 3})
-        self.assertIn("E1: cas interface closed", self.daemon.output())
-
-    def test_trunk_status_change_arrives_as_a_signal(self):
+    def test_trunk_and_line_status_are_signalled(self):
         self.board.ask("trunk 3 1 5 1 0 0 0")
-        s = self.wait_signal(SIGNAL_TRUNK_STATUS, lambda s: s["type"] == 0 and s["trunk"] == 3 and s["state"] == 1)
+        s = self.signal(SIGNAL_TRUNK_STATUS, lambda s: s["type"] == 0 and s["trunk"] == 3 and s["state"] == 1)
         self.assertEqual(s, {"trunk": 3, "state": 1, "slips": 5, "lossBF": 1, "lossCarrier": 0, "lossAIS": 0,
                              "lossRAI": 0, "name_length": 0, "clockMaster": 0, "type": 0})
         self.board.ask("trunk 3 0 0 0 0 0 0")
-
-    def test_line_interface_status_is_reported_every_second(self):
         self.board.ask("spi 4 51 0x85")
-        s = self.wait_signal(SIGNAL_TRUNK_STATUS, lambda s: s["type"] == 1 and s["trunk"] == 4)
-        self.assertIsNotNone(s, "no line status of channel 4")
+        s = self.signal(SIGNAL_TRUNK_STATUS, lambda s: s["type"] == 1 and s["trunk"] == 4 and s["state"] == 4)
         self.assertEqual((s["state"], s["slips"], s["clockMaster"]), (4, 0, 0))  # rai
 
 

@@ -1,7 +1,6 @@
 #pragma once
-// Shared helpers of the hardware service tests: a control server with a controller at the
-// far end of a socket pair (commands in, answers and signals decoded back out), captured log
-// streams, the loop's test clock and a clean simulated board between tests.
+// The hardware service tests' controller: a control server with the test at the far end of a
+// socket pair (commands in, answers and signals decoded back out), and a clean simulated board.
 #include <gtest/gtest.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -34,7 +33,7 @@ inline SimBoard& sim() { return SimBoard::instance(); }
 
 using Capture = vxtest::CaptureStreams;
 
-// The loop's clock under test control, whose moves also let the loop fire what fell due.
+// Moving the clock also lets the loop fire what fell due.
 class TestClock : public vxtest::TestClock {
  public:
   void advance(uint32_t ms) {
@@ -69,7 +68,6 @@ inline int64_t arg(const Request& r, const char* name) {
   return v.value_or(-1);
 }
 
-// A control connection whose socket the test hands over.
 class Link : public Control::ServiceUnix {
  public:
   bool ImplActivate() override { return true; }
@@ -82,7 +80,6 @@ class Link : public Control::ServiceUnix {
   }
 };
 
-// A control server serving the given services, with the test as its controller.
 class Controller {
  public:
   explicit Controller(std::initializer_list<CtrlSrv::Service*> services) {
@@ -95,14 +92,12 @@ class Controller {
     if (peer_ >= 0) ::close(peer_);
   }
 
-  // The controller connects: the services see OnConnect.
   void connect() {
     int sv[2];
     ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, sv), 0);
     peer_ = sv[1];
     link_->Take(sv[0]);
   }
-  // The controller goes away: the services see OnDisconnect.
   void disconnect() { server.OnDisconnect(); }
 
   // One command as the controller sends it (for a slot, with its number); the messages it
@@ -191,9 +186,6 @@ struct Cas {
   int trunk, timeslot, rx, tx;
   bool operator==(const Cas&) const = default;
 };
-inline std::ostream& operator<<(std::ostream& os, const Cas& c) {
-  return os << "(" << c.trunk << ", " << c.timeslot << ", " << c.rx << ", " << c.tx << ")";
-}
 inline std::vector<Cas> cas_signals(const std::vector<LGCP::Signal>& signals) {
   std::vector<Cas> out;
   for (const LGCP::Signal& s : signals) {

@@ -1,7 +1,5 @@
 // E1 trunk control against the simulated "/dev/maintenance" and "/dev/e1-cas": status signals
-// every second on the loop's test clock, the TCLK mask, CAS commands with the driver requests
-// they make and the signals they answer with, CAS change events, and devices that fail,
-// hang up or send records of the wrong size.
+// on the loop's test clock, the TCLK mask, CAS commands and events, devices that fail.
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -97,20 +95,17 @@ TEST_F(E1Control, StatusOfEveryTrunkAtConnectAndEverySecond) {
     EXPECT_EQ(status[trunk]->get_type().getValue(), ACP::TrunkType::e1);
     EXPECT_FALSE(status[trunk]->get_clockMaster());
   }
-  EXPECT_EQ(status[0]->get_state().getValue(), ACP::TrunkState::normal);
-  EXPECT_EQ(status[1]->get_state().getValue(), ACP::TrunkState::ais);
-  EXPECT_EQ(status[1]->get_slips().getValue(), 7);
-  EXPECT_EQ(status[1]->get_lossBF().getValue(), 1);
-  EXPECT_EQ(status[1]->get_lossCarrier().getValue(), 2);
-  EXPECT_EQ(status[1]->get_lossAIS().getValue(), 3);
-  EXPECT_EQ(status[1]->get_lossRAI().getValue(), 4);
-  EXPECT_EQ(status[2]->get_state().getValue(), ACP::TrunkState::disabled);
-  EXPECT_EQ(status[3]->get_state().getValue(), ACP::TrunkState::unknown);
-  const auto reads = requests(Device::maintenance, maint::TRUNK_STATUS);
-  ASSERT_EQ(reads.size(), 4u);
-  EXPECT_EQ(arg(reads[3], "trunk"), 3);
+  using S = ACP::TrunkState;
+  EXPECT_EQ(status[0]->get_state().getValue(), S::normal);
+  EXPECT_EQ(status[1]->get_state().getValue(), S::ais);
+  EXPECT_EQ((std::vector<int>{status[1]->get_slips().getValue(), status[1]->get_lossBF().getValue(),
+                              status[1]->get_lossCarrier().getValue(), status[1]->get_lossAIS().getValue(),
+                              status[1]->get_lossRAI().getValue()}),
+            (std::vector<int>{7, 1, 2, 3, 4}));
+  EXPECT_EQ(status[2]->get_state().getValue(), S::disabled);
+  EXPECT_EQ(status[3]->get_state().getValue(), S::unknown);
+  EXPECT_EQ(arg(requests(Device::maintenance, maint::TRUNK_STATUS).at(3), "trunk"), 3);
   EXPECT_EQ(tclk_masks(), std::vector<int64_t>{0});
-  EXPECT_EQ(capture.log.str(), "ctrl [controller]: controller connect.\nE1: TCLT = 0x0\nE1: cas interface opened!\n");
 
   clock.advance(999);
   EXPECT_TRUE(ctl->signals().empty());
@@ -119,17 +114,18 @@ TEST_F(E1Control, StatusOfEveryTrunkAtConnectAndEverySecond) {
   // A disconnect does not stop the reports; a new connect restarts them at once.
   ctl->disconnect();
   clock.advance(1000);
-  EXPECT_EQ(requests(Device::maintenance, maint::TRUNK_STATUS).size(), 12u);
+  auto reads = [] { return requests(Device::maintenance, maint::TRUNK_STATUS).size(); };
+  EXPECT_EQ(reads(), 12u);
   clock.advance(400);
   e1->OnConnect();
-  EXPECT_EQ(requests(Device::maintenance, maint::TRUNK_STATUS).size(), 16u);
+  EXPECT_EQ(reads(), 16u);
   clock.advance(600);
-  EXPECT_EQ(requests(Device::maintenance, maint::TRUNK_STATUS).size(), 16u);
+  EXPECT_EQ(reads(), 16u);
   clock.advance(400);
-  EXPECT_EQ(requests(Device::maintenance, maint::TRUNK_STATUS).size(), 20u);
+  EXPECT_EQ(reads(), 20u);
 }
 
-TEST_F(E1Control, FailedStatusReadSkipsThatTrunk) {
+TEST_F(E1Control, StatusReadFailuresSkipTheTrunkAndTheDeviceIsOpenedAgain) {
   connect();
   sim().fail_next(Device::maintenance, EIO, 1);
   clock.advance(1000);
@@ -137,48 +133,36 @@ TEST_F(E1Control, FailedStatusReadSkipsThatTrunk) {
   auto status = trunk_statuses(signals);
   ASSERT_EQ(status.size(), 3u);
   EXPECT_EQ(status[0]->get_trunk().getValue(), 1);
-  EXPECT_EQ(capture.err.str(), "E1: synchronization status read fail, trunk = 0 cause = Input/output error\n");
-}
 
-TEST_F(E1Control, MissingMaintenanceDeviceIsSilentAndRetriedEachSecond) {
-  sim().fail_open(Device::maintenance, ENOENT);
-  sim().fail_open(Device::e1cas, ENOENT);
-  ctl->connect();
-  EXPECT_TRUE(ctl->signals().empty());
-  EXPECT_EQ(capture.err.str(), "");
-  EXPECT_EQ(capture.log.str(), "ctrl [controller]: controller connect.\n");
-  clock.advance(1000);
-  EXPECT_TRUE(e1->timer_armed());
-  EXPECT_TRUE(ctl->signals().empty());
-
-  sim().fail_open(Device::maintenance, 0);
-  clock.advance(1000);
-  EXPECT_EQ(ctl->status_count(), 4u);
-}
-
-// A maintenance device that went away is opened again at the next tick.
-TEST_F(E1Control, HungUpMaintenanceDeviceIsReopened) {
-  connect();
+  // A maintenance device that went away is opened again at the next tick.
   sim().hangup(Device::maintenance);
   clock.advance(1000);
-  EXPECT_TRUE(ctl->status_count() == 0);
-  EXPECT_EQ(capture.err.str(), "E1: synchronization status read fail, trunk = 0 cause = No such device\n");
+  EXPECT_EQ(ctl->status_count(), 0u);
   EXPECT_LT(e1->maintenance_fd(), 0);
   clock.advance(1000);
   EXPECT_EQ(ctl->status_count(), 4u);
-  EXPECT_GE(e1->maintenance_fd(), 0);
+
+  // One that cannot be opened is silent, and retried each second.
+  E1Ctl fresh;
+  Controller other{&fresh};
+  sim().fail_open(Device::maintenance, ENOENT);
+  sim().fail_open(Device::e1cas, ENOENT);
+  other.connect();
+  clock.advance(1000);
+  EXPECT_TRUE(fresh.timer_armed());
+  EXPECT_TRUE(other.signals().empty());
+  sim().fail_open(Device::maintenance, 0);
+  clock.advance(1000);
+  EXPECT_EQ(other.status_count(), 4u);
 }
 
 TEST_F(E1Control, TrunkModeSetsTheTransmitClockMask) {
   connect();
-  ctl->send(trunk_cfg(2, LGCP::TrunkMode::slave));
-  EXPECT_EQ(ctl->answer(), kSuccess);
-  EXPECT_EQ(e1->tclk_mask(), 0x4u);
-  EXPECT_EQ(capture.log.str(), "E1: TCLT = 0x4\n");
-  ctl->send(trunk_cfg(31, LGCP::TrunkMode::slave));
-  ctl->send(trunk_cfg(0, LGCP::TrunkMode::slave));
-  ctl->send(trunk_cfg(2, LGCP::TrunkMode::master));
-  EXPECT_EQ(ctl->answers(), (std::vector<int>{kSuccess, kSuccess, kSuccess}));
+  for (auto [trunk, mode] : {std::pair{2, LGCP::TrunkMode::slave}, {31, LGCP::TrunkMode::slave},
+                             {0, LGCP::TrunkMode::slave}, {2, LGCP::TrunkMode::master}}) {
+    ctl->send(trunk_cfg(trunk, mode));
+    EXPECT_EQ(ctl->answer(), kSuccess);
+  }
   EXPECT_EQ(tclk_masks(), (std::vector<int64_t>{0x4, 0x80000004, 0x80000005, 0x80000001}));
   EXPECT_EQ(sim().state().tclk_mask, 0x80000001u);
 
@@ -186,7 +170,7 @@ TEST_F(E1Control, TrunkModeSetsTheTransmitClockMask) {
   sim().clear_requests();
   ctl->send(trunk_cfg(-1, LGCP::TrunkMode::slave));
   EXPECT_EQ(ctl->answer(), kSuccess);
-  for (int trunk : {32, 33, 64, 1000, 2147483647}) {
+  for (int trunk : {32, 2147483647}) {
     ctl->send(trunk_cfg(trunk, LGCP::TrunkMode::slave));
     EXPECT_EQ(ctl->answer(), LGCP::ErrorCause::invalidParams) << trunk;
   }
@@ -198,25 +182,11 @@ TEST_F(E1Control, TrunkModeSetsTheTransmitClockMask) {
   e1->OnConnect();
   EXPECT_EQ(e1->tclk_mask(), 0u);
   EXPECT_EQ(tclk_masks(), std::vector<int64_t>{0});
-}
 
-TEST_F(E1Control, TrunkModeThatDoesNotReachTheDriverIsAnInternalError) {
-  connect();
+  // A mask that does not reach the driver is an internal error.
   sim().fail_next(Device::maintenance, EIO, 1);
   ctl->send(trunk_cfg(1, LGCP::TrunkMode::slave));
   EXPECT_EQ(ctl->answer(), LGCP::ErrorCause::internal);
-  EXPECT_EQ(capture.err.str(), "E1: fail to set TCLK [cause=Input/output error]\n");
-
-  E1Ctl fresh;
-  Controller other{&fresh};
-  sim().fail_open(Device::maintenance, EACCES);
-  other.connect();
-  other.send(trunk_cfg(1, LGCP::TrunkMode::slave));
-  EXPECT_EQ(other.answer(), LGCP::ErrorCause::internal);
-  sim().fail_open(Device::maintenance, 0);
-  other.send(trunk_cfg(1, LGCP::TrunkMode::slave));
-  EXPECT_EQ(other.answer(), kSuccess);
-  EXPECT_EQ(sim().state().tclk_mask, 0x2u);
 }
 
 TEST_F(E1Control, OpenOpensTheTrunkThenEnablesTheChannel) {
@@ -224,17 +194,12 @@ TEST_F(E1Control, OpenOpensTheTrunkThenEnablesTheChannel) {
   sim().state().cas[1][5].rx = 0x9;
   EXPECT_EQ(cas_command(kOpen, 1, 5, 0x1A), (std::vector<Cas>{{1, 0, 0, 0}, {1, 5, 0x9, 0xA}}));
   EXPECT_TRUE(e1->cas_open(1));
-  EXPECT_EQ(capture.log.str(), "E1: open cas signalling on trunk(1) - ok\n");
-
   const auto opens = requests(Device::e1cas, cas::CAS_OPEN_TRUNK);
   ASSERT_EQ(opens.size(), 1u);
   EXPECT_EQ(arg(opens[0], "trunk"), 1);
   const auto enables = requests(Device::e1cas, cas::CAS_ENABLE);
   ASSERT_EQ(enables.size(), 1u);
-  EXPECT_EQ(arg(enables[0], "trunk"), 1);
-  EXPECT_EQ(arg(enables[0], "timeslot"), 5);
-  EXPECT_EQ(arg(enables[0], "tx"), 0xA);
-  EXPECT_EQ(arg(enables[0], "disable"), 0);
+  EXPECT_EQ(enables[0].text(), "CAS_ENABLE trunk=1 timeslot=5 tx=10 disable=0 -> 0");
   const auto gets = requests(Device::e1cas, cas::CAS_GET);
   ASSERT_EQ(gets.size(), 1u);
   EXPECT_EQ(arg(gets[0], "timeslot"), 5);
@@ -244,12 +209,10 @@ TEST_F(E1Control, OpenOpensTheTrunkThenEnablesTheChannel) {
   EXPECT_EQ(cas_command(kOpen, 1, 7, 0x5), (std::vector<Cas>{{1, 0, 0, 0}, {1, 7, 0, 0x5}}));
   EXPECT_EQ(cas_command(kSet, 1, 7, 0xF3), (std::vector<Cas>{{1, 0, 0, 0}, {1, 7, 0, 0x3}}));
   EXPECT_EQ(requests(Device::e1cas, cas::CAS_OPEN_TRUNK).size(), 1u);
-  EXPECT_TRUE(sim().state().cas[1][7].enabled);
   EXPECT_EQ(sim().state().cas[1][7].tx, 0x3);
-}
 
-TEST_F(E1Control, OpenOnTheFramingAndSignallingTimeslotsOpensOnlyTheTrunk) {
-  connect();
+  // The framing and signalling timeslots open only the trunk.
+  sim().clear_requests();
   EXPECT_EQ(cas_command(kOpen, 0, 0, 0xF), (std::vector<Cas>{{0, 0, 0, 0}}));
   EXPECT_EQ(cas_command(kOpen, 3, 16, 0xF), (std::vector<Cas>{{3, 0, 0, 0}}));
   EXPECT_TRUE(e1->cas_open(0));
@@ -258,44 +221,31 @@ TEST_F(E1Control, OpenOnTheFramingAndSignallingTimeslotsOpensOnlyTheTrunk) {
   EXPECT_TRUE(requests(Device::e1cas, cas::CAS_GET).empty());
 }
 
-TEST_F(E1Control, CloseDisablesAChannelOrClosesTheTrunk) {
+TEST_F(E1Control, CloseDisablesAChannelOrClosesTheTrunkAndGetReportsTheBits) {
   connect();
   cas_command(kOpen, 2, 5, 0x1);
-  cas_command(kOpen, 2, 6, 0x1);
+  cas_command(kOpen, 2, 6, 0x6);
   sim().clear_requests();
   EXPECT_EQ(cas_command(kClose, 2, 5), (std::vector<Cas>{{2, 5, -1, 1}}));
   const auto disables = requests(Device::e1cas, cas::CAS_ENABLE);
   ASSERT_EQ(disables.size(), 1u);
-  EXPECT_EQ(arg(disables[0], "disable"), 1);
-  EXPECT_EQ(arg(disables[0], "tx"), 0);
-  EXPECT_TRUE(e1->cas_open(2));
-  EXPECT_FALSE(sim().state().cas[2][5].enabled);
+  EXPECT_EQ(disables[0].text(), "CAS_ENABLE trunk=2 timeslot=5 tx=0 disable=1 -> 0");
   EXPECT_TRUE(sim().state().cas[2][6].enabled);
   EXPECT_TRUE(cas_command(kClose, 2, 16).empty());
+
+  sim().state().cas[2][6].rx = 0xC;
+  EXPECT_EQ(cas_command(kGet, 2, 6), (std::vector<Cas>{{2, 6, 0xC, 0x6}}));
+  EXPECT_EQ(cas_command(kGet, 2, 40), (std::vector<Cas>{{2, 40, -1, 0}})) << "refused by the driver";
 
   // The driver's 0 for a closed trunk is reported as status 1.
   EXPECT_EQ(cas_command(kClose, 2, 0), (std::vector<Cas>{{2, 0, 1, 0}}));
   EXPECT_FALSE(e1->cas_open(2));
   EXPECT_EQ(arg(requests(Device::e1cas, cas::CAS_CLOSE_TRUNK).at(0), "trunk"), 2);
-  // Closed trunks ignore close and get.
+  // Closed trunks, and trunks outside the board, ignore everything.
   sim().clear_requests();
   EXPECT_TRUE(cas_command(kClose, 2, 0).empty());
   EXPECT_TRUE(cas_command(kGet, 2, 6).empty());
-  EXPECT_EQ(sim().request_count(Device::e1cas), 0u);
-}
-
-TEST_F(E1Control, GetReportsTheChannelBits) {
-  connect();
-  cas_command(kOpen, 0, 9, 0x6);
-  sim().state().cas[0][9].rx = 0xC;
-  EXPECT_EQ(cas_command(kGet, 0, 9), (std::vector<Cas>{{0, 9, 0xC, 0x6}}));
-  // A channel the driver refuses reports the failure in rx.
-  EXPECT_EQ(cas_command(kGet, 0, 40), (std::vector<Cas>{{0, 40, -1, 0}}));
-}
-
-TEST_F(E1Control, TrunkOutsideTheBoardIsIgnored) {
-  connect();
-  for (int trunk : {-1, 4, 31, 1 << 20}) {
+  for (int trunk : {-1, 4, 1 << 20}) {
     for (CasCmd cmd : {kOpen, kClose, kSet, kGet}) EXPECT_TRUE(cas_command(cmd, trunk, 5, 1).empty());
   }
   EXPECT_EQ(sim().request_count(Device::e1cas), 0u);
@@ -306,42 +256,26 @@ TEST_F(E1Control, DriverFailuresTravelInTheSignal) {
   sim().fail_next(Device::e1cas, EIO, 1);
   EXPECT_EQ(cas_command(kOpen, 1, 5, 1), (std::vector<Cas>{{1, 0, -1, 0}}));
   EXPECT_FALSE(e1->cas_open(1));
-  EXPECT_EQ(capture.err.str(), "E1: open cas signalling on trunk(1) - fail(-1)\n");
-
-  // An enable the driver refuses (a timeslot beyond the trunk).
   EXPECT_EQ(cas_command(kOpen, 1, 40, 1), (std::vector<Cas>{{1, 0, 0, 0}, {1, 40, -1, 0}}));
   cas_command(kOpen, 1, 5, 1);
   cas_command(kOpen, 1, 6, 1);
-
-  sim().fail_next(Device::e1cas, EBUSY, 1);
-  EXPECT_EQ(cas_command(kClose, 1, 5), (std::vector<Cas>{{1, 5, -1, 0}}));
-  sim().fail_next(Device::e1cas, EBUSY, 1);
-  EXPECT_EQ(cas_command(kClose, 1, 0), (std::vector<Cas>{{1, 0, -1, 0}}));
-  EXPECT_TRUE(e1->cas_open(1));  // a failed close leaves the trunk open
-  sim().fail_next(Device::e1cas, EBUSY, 1);
-  EXPECT_EQ(cas_command(kGet, 1, 6), (std::vector<Cas>{{1, 6, -1, 0}}));
+  for (auto [cmd, timeslot] : {std::pair{kClose, 5}, {kClose, 0}, {kGet, 6}}) {
+    sim().fail_next(Device::e1cas, EBUSY, 1);
+    EXPECT_EQ(cas_command(cmd, 1, timeslot), (std::vector<Cas>{{1, timeslot, -1, 0}}));
+  }
+  EXPECT_TRUE(e1->cas_open(1)) << "a failed close leaves the trunk open";
 }
 
-TEST_F(E1Control, CasChangesArriveAsSignals) {
+TEST_F(E1Control, CasChangesArriveAsSignalsAndShortRecordsAreDropped) {
   connect();
   cas_command(kOpen, 3, 12, 0x9);
   EXPECT_EQ(sim().cas_change(3, 12, 0x5), 1u);
+  const uint8_t short_record[5] = {0, 0, 0, 1, 0};
+  EXPECT_EQ(sim().inject_raw(Device::e1cas, short_record), 1u);
   EXPECT_EQ(sim().cas_change(0, 1, 0xF), 1u);
   pump();
   EXPECT_EQ(cas_signals(ctl->signals()), (std::vector<Cas>{{3, 12, 0x5, 0x9}, {0, 1, 0xF, 0}}));
-}
-
-TEST_F(E1Control, RecordOfTheWrongSizeIsDropped) {
-  connect();
-  const uint8_t short_record[5] = {0, 0, 0, 1, 0};
-  EXPECT_EQ(sim().inject_raw(Device::e1cas, short_record), 1u);
-  pump();
-  EXPECT_TRUE(ctl->signals().empty());
   EXPECT_EQ(capture.err.str(), "E1: short cas record dropped (5 bytes)\n");
-  // The reader goes on with the next record.
-  sim().cas_change(2, 3, 0x1);
-  pump();
-  EXPECT_EQ(cas_signals(ctl->signals()), (std::vector<Cas>{{2, 3, 0x1, 0}}));
   EXPECT_GE(e1->cas_fd(), 0);
 }
 
@@ -355,13 +289,10 @@ TEST_F(E1Control, HungUpCasDeviceIsReleasedAndReopened) {
   pump();
   EXPECT_LT(e1->cas_fd(), 0);
   EXPECT_FALSE(e1->cas_open(1));
-  EXPECT_EQ(capture.err.str(), "E1: cas interface closed: end of file\n");
   for (int i = 0; i < 20; ++i) multiplexer.run_once(0);
-  EXPECT_EQ(capture.err.str(), "E1: cas interface closed: end of file\n");
+  EXPECT_EQ(capture.err.str(), "E1: cas interface closed: end of file\n") << "once";
 
-  capture.clear();
   EXPECT_EQ(cas_command(kOpen, 1, 5, 0x2), (std::vector<Cas>{{1, 0, 0, 0}, {1, 5, 0, 0x2}}));
-  EXPECT_EQ(capture.log.str(), "E1: cas interface opened!\nE1: open cas signalling on trunk(1) - ok\n");
   EXPECT_EQ(requests(Device::e1cas, cas::CAS_OPEN_TRUNK).size(), 1u);
   sim().cas_change(1, 5, 0x4);
   pump();
@@ -375,7 +306,7 @@ TEST_F(E1Control, HungUpCasDeviceIsReleasedAndReopened) {
   EXPECT_GE(e1->cas_fd(), 0);
 }
 
-TEST_F(E1Control, CasCommandWithoutTheDeviceIsAnInternalError) {
+TEST_F(E1Control, CommandsWithoutTheDeviceOrForOthersAreRefused) {
   sim().fail_open(Device::e1cas, ENOENT);
   connect();
   ctl->send(cas_cmd(kOpen, 0, 5, 1));
@@ -383,10 +314,8 @@ TEST_F(E1Control, CasCommandWithoutTheDeviceIsAnInternalError) {
   EXPECT_TRUE(ctl->signals().empty());
   sim().fail_open(Device::e1cas, 0);
   EXPECT_EQ(cas_command(kOpen, 0, 5, 1).size(), 2u);
-}
 
-TEST_F(E1Control, OnlyTheCasIoctlIsTaken) {
-  connect();
+  sim().clear_requests();
   LGCP::Command c;
   c.select_ioctl().set_ss7RqBSN();
   ctl->send(c);
@@ -409,7 +338,6 @@ TEST_F(E1Control, DisconnectClosesEveryOpenTrunk) {
   EXPECT_EQ(arg(closes[0], "trunk"), 0);
   EXPECT_EQ(arg(closes[1], "trunk"), 2);
   for (int trunk = 0; trunk < 4; ++trunk) EXPECT_FALSE(e1->cas_open(trunk));
-  EXPECT_FALSE(sim().state().cas_trunk_open[2]);
 }
 
 }  // namespace
