@@ -66,6 +66,39 @@ TEST_F(PstnSlotTest, AnSs7LinkIsBoundToItsTrunkTimeslotAndHearsItsTrunkGoDownOnc
   EXPECT_FALSE(sim().hdlc_channel(ch)->open);
 }
 
+// The controller channel feeds the trunk timeslot's output; whenever the link loses its
+// connection or its channel, the output goes quiet, unless another slot has taken it over.
+TEST_F(PstnSlotTest, ALinkThatGoesLeavesNoOutputFedByItsChannel) {
+  send(create_trunk(1, 10, 0, 20));
+  send(create_pstn_ss7(2, 11, 1));
+  send(connect_cmd(3, 10, 11));
+  int first = opened_since({});
+  ASSERT_GE(first, 0);
+  EXPECT_EQ(sw(20), "from " + std::to_string(first));
+  send(simple(4, 11, LGCP::Command::e_disconnect));
+  EXPECT_EQ(sw(20), "disabled");
+  send(connect_cmd(5, 10, 11));
+  EXPECT_NE(sw(20), "disabled");
+  send(simple(6, 11, LGCP::Command::e_destroy));
+  EXPECT_EQ(sw(20), "disabled");
+  // Taken over by another slot since: left as it is.
+  send(create_pstn_isdn(7, 11, false, 1, false));
+  send(connect_cmd(8, 10, 11));
+  EXPECT_NE(sw(20), "disabled");
+  send(create_probe(9, 21, 400, 401));
+  send(connect_cmd(10, 21, 10));
+  send(simple(11, 11, LGCP::Command::e_destroy));
+  EXPECT_EQ(sw(20), "from 400");
+  // A channel that fails.
+  send(create_trunk(12, 12, 0, 21));
+  send(create_pstn_isdn(13, 13, false, 1, false));
+  send(connect_cmd(14, 12, 13));
+  EXPECT_NE(sw(21), "disabled");
+  sim().hangup(board::sim::Device::mcc);
+  settle(20);
+  EXPECT_EQ(sw(21), "disabled");
+}
+
 TEST_F(PstnSlotTest, Ss7IoctlsReachAnSs7LinkOnlyAndStatisticsComeEveryThreeSeconds) {
   send(create_pstn_ss7(1, 11, 1));
   send(create_pstn_isdn(2, 12, false, 1, false));
