@@ -150,6 +150,21 @@ TEST_F(HdlcSlotTest, StatisticsEveryThreeSecondsAndOnDeactivate) {
   EXPECT_EQ(seen().of(R::e_hdlcLinkInfo).size(), 1u);
 }
 
+TEST_F(HdlcSlotTest, AChannelThatCannotBeActivatedIsReportedDeactivated) {
+  send(create_probe(1, 21, 300, 300));
+  send(create_hdlc(2, 20, 3, 1));
+  send(create_trunk(3, 10, 0, 16));
+  send(create_pstn_isdn(4, 11, false, 1, false));
+  seen();
+  sim().fail_open(board::sim::Device::mcc, EIO);
+  send(connect_cmd(5, 20, 21));
+  send(connect_cmd(6, 10, 11));
+  sim().fail_open(board::sim::Device::mcc, 0);
+  auto got = seen();
+  EXPECT_EQ(got.answers, (Strings{"success", "success"}));
+  EXPECT_EQ(std::count(got.other.begin(), got.other.end(), LGCP::Signal::e_deactivated), 2);
+}
+
 TEST_F(HdlcSlotTest, APeerWithoutChannelLeavesTheChannelClosedAndDestroyFreesIt) {
   send(create_probe(1, 21, -1, -1));
   send(create_hdlc(2, 20, 1, 7));

@@ -57,6 +57,21 @@ TEST_F(IsdnSlotTest, TheTypeChoosesTheChannelKindAndTheLinkMode) {
   EXPECT_FALSE(sim().hdlc_channel(ch)->open);
 }
 
+TEST_F(IsdnSlotTest, ALinkThatGoesDownReportsItsRecordAndDeactivated) {
+  send(create_isdn(1, 30, false, 1, false));
+  send(slot_command(2, 30, [](LGCP::Command& c) { c.select_activate().select_empty(); }));
+  settle();
+  seen();
+  send(simple(3, 30, LGCP::Command::e_deactivate));
+  auto got = seen();
+  EXPECT_EQ(got.answers, Strings{"success"});
+  EXPECT_EQ(got.other, std::vector<int>{LGCP::Signal::e_deactivated});
+  auto info = got.of(LGCP::IoctlResponse::e_isdnLinkInfo);
+  ASSERT_EQ(info.size(), 1u);
+  EXPECT_EQ(info[0].get_isdnLinkInfo().get_side().getValue(), ACP::IsdnSide::user);
+  EXPECT_EQ(info[0].get_isdnLinkInfo().get_lapdState().getValue(), static_cast<int>(isdn(30)->lapd->full_state().state));
+}
+
 TEST_F(IsdnSlotTest, AFullDriverQueueHoldsTheLinkBackUntilTheChannelTakesFramesAgain) {
   send(create_isdn(1, 30, false, 1, false));
   IsdnSlot& s = *isdn(30);

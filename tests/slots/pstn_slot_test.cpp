@@ -99,6 +99,28 @@ TEST_F(PstnSlotTest, ALinkThatGoesLeavesNoOutputFedByItsChannel) {
   EXPECT_EQ(sw(21), "disabled");
 }
 
+TEST_F(PstnSlotTest, ALinkOnASourceOutsideTheTrunksIsRefusedAndDeactivateStopsIt) {
+  struct Row {
+    int trunk, timeslot;
+    const char* answer;
+  } rows[] = {{-1, 0, "error 9"}, {4, 0, "error 9"}, {0, 32, "error 9"}, {3, 31, "success"}};
+  int seq = 0;
+  for (const Row& r : rows) {
+    probes.prepare = [&](Probe& p) { p.trunk = r.trunk, p.timeslot = r.timeslot; };
+    send(create_probe(++seq, 21, 500, 500));
+    send(create_pstn_ss7(++seq, 11, 1));
+    seen();
+    send(connect_cmd(++seq, 21, 11));
+    EXPECT_EQ(seen().answers, Strings{r.answer}) << r.trunk << "/" << r.timeslot;
+  }
+  ASSERT_NE(pstn(11)->slc->state(), SLC::State::idle);
+  send(simple(++seq, 11, LGCP::Command::e_deactivate));
+  auto got = seen();
+  EXPECT_EQ(got.answers, Strings{"success"});
+  EXPECT_EQ(pstn(11)->slc->state(), SLC::State::idle);
+  EXPECT_EQ(std::count(got.other.begin(), got.other.end(), LGCP::Signal::e_deactivated), 1);
+}
+
 TEST_F(PstnSlotTest, Ss7IoctlsReachAnSs7LinkOnlyAndStatisticsComeEveryThreeSeconds) {
   send(create_pstn_ss7(1, 11, 1));
   send(create_pstn_isdn(2, 12, false, 1, false));
