@@ -291,10 +291,6 @@ class Signalling(vx.DaemonTest):
         self.seq = 100
 
     def tearDown(self):
-        if os.environ.get("VX_DEBUG"):
-            for p in self.peers:
-                print("\n".join(p.lines[-40:]))
-            print(self.daemon.output()[-4000:])
         self.c.close()
         for p in self.peers:
             p.close()
@@ -312,6 +308,7 @@ class Signalling(vx.DaemonTest):
     def ok(self, message_of_seq):
         a = self.command(message_of_seq)
         self.assertEqual(a[0], "success", a)
+        return a
 
     def lapd_peer(self, channel, role, mode, instances=1):
         path = tool("lapd_peer")

@@ -1,8 +1,6 @@
-"""The slot table end to end: trunk, BRI trunk and map slots on the wire, the causes of slot
-commands, and the resource report on "query" and on SIGHUP. The command builders serve the
-other end-to-end tests too."""
+"""The slot table end to end: trunk, BRI trunk and map slots on the wire and the causes of slot
+commands. The command builders serve the other end-to-end tests too."""
 
-import signal
 import time
 
 import vxharness as vx
@@ -127,13 +125,6 @@ class Slots(vx.DaemonTest):
         for n in (10, 12, 13):
             self.c.send(vx.command(vx.DESTROY, seq=20 + n, slot=n))
         self.assertEqual(self.events(3), [("success", 20 + n, n) for n in (10, 12, 13)])
-
-    def test_query_and_sighup_send_the_resources(self):
-        self.c.send(vx.command(vx.QUERY, seq=3))
-        self.assertEqual(self.events(2), [("success", 3, None), ("signal", 0, None)])
-        self.daemon.signal(signal.SIGHUP)
-        self.assertEqual(self.events(1), [("signal", 0, None)])
-        self.assertTrue(vx.wait_for(lambda: "update hardware resources" in self.daemon.output()))
 
 
 if __name__ == "__main__":

@@ -1,6 +1,6 @@
 // The slot table service: create and destroy (at once, put off, replaced), the answers of the
 // slot commands, the loss of the controller, the resource report, the trunk status, and the
-// slot's log form and event converters.
+// slot's event converters.
 #include "SlotsFixture.h"
 #include "board/rtp.h"
 
@@ -183,19 +183,6 @@ TEST_F(SlotsTest, QueryReportsEveryFactorysResourcesAndTrunkStatusReachesTheFact
   other.set_activated();
   slots.OnSignal(other);
   EXPECT_EQ(probes.selfSignals, std::vector<int>{LGCP::Signal::e_trunkStatus});
-}
-
-TEST(SlotPut, NumberedUnnumberedAndOutOfRange) {
-  Probe p("map");
-  EXPECT_EQ(put(p), "na:map");
-  p.number = 3;
-  std::ostringstream os;
-  os << p << '|' << std::setw(3) << 4;
-  EXPECT_EQ(os.str(), "03:map|  4");  // the fill is a blank again
-  p.number = 1023;
-  EXPECT_EQ(put(p), "1023:map");
-  p.number = 1024;
-  EXPECT_EQ(put(p), "i1024:map");
 }
 
 // The converters' signals, each as the value notation of the signal on one line.
