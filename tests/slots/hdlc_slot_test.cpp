@@ -165,11 +165,17 @@ TEST_F(HdlcSlotTest, AChannelThatCannotBeActivatedIsReportedDeactivated) {
   EXPECT_EQ(std::count(got.other.begin(), got.other.end(), LGCP::Signal::e_deactivated), 2);
 }
 
-TEST_F(HdlcSlotTest, APeerWithoutChannelLeavesTheChannelClosed) {
+TEST_F(HdlcSlotTest, APeerWithoutChannelLeavesTheChannelClosedAndAnActivateDeactivated) {
   send(create_probe(1, 21, -1, -1));
   send(create_hdlc(2, 20, 1, 7));
   auto before = open_channels();
   send(connect_cmd(3, 20, 21));
+  EXPECT_EQ(open_channels(), before);
+  seen();
+  send(slot_command(4, 20, [](LGCP::Command& c) { c.select_activate().select_empty(); }));
+  auto got = seen();
+  EXPECT_EQ(got.answers, Strings{"success"});
+  EXPECT_EQ(got.other, std::vector<int>{LGCP::Signal::e_deactivated});
   EXPECT_EQ(open_channels(), before);
 }
 
