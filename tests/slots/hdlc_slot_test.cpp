@@ -84,7 +84,7 @@ TEST_F(HdlcSlotTest, TheHundredAndTwentyFirstPackageIsLostCountedAndReportedTheR
   EXPECT_EQ(info[0].get_hdlcLinkInfo().get_txOverflow().getValue(), 0) << "the slot's own drops are not the channel's";
 }
 
-TEST_F(HdlcSlotTest, FramesAnnouncingMoreWaitForTheFlushTimerOrTheLastOfTheirBatch) {
+TEST_F(HdlcSlotTest, FramesAnnouncingMoreWaitForTheFlushTimerOrTheLastOfTheirBatchShortOnesAreDropped) {
   HdlcSlot& s = connected();
   frame_in({0x12, 0x34, 0x00, 0x00, 0x80});
   EXPECT_TRUE(seen().of(R::e_hdlcPackages).empty());
@@ -109,10 +109,8 @@ TEST_F(HdlcSlotTest, FramesAnnouncingMoreWaitForTheFlushTimerOrTheLastOfTheirBat
   settle();
   EXPECT_TRUE(seen().of(R::e_hdlcPackages).empty()) << "the flush timer went with the batch";
   EXPECT_EQ(s.receiveSeq, 2);
-}
 
-TEST_F(HdlcSlotTest, ShortFramesAreCountedAndDroppedAndFramesWithoutTheMoreOctetEndTheirBatch) {
-  HdlcSlot& s = connected();
+  // Short frames are counted and dropped; frames without the more octet end their batch.
   frame_in({0x12});
   frame_in({0x12, 0x34});
   EXPECT_EQ(s.rxShort, 2u);
