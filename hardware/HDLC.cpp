@@ -8,6 +8,7 @@
 #include <cstring>
 #include <iostream>
 #include <new>
+#include <unordered_map>
 
 #include "board/board.h"
 #include "board/mcc.h"
@@ -41,6 +42,12 @@ int allocate_type(int mode) {
   return -1;
 }
 
+// Output -> the source patched to it, for the outputs whose source may be released.
+std::unordered_map<int, int>& routes() {
+  static auto* table = new std::unordered_map<int, int>;  // never destroyed, as the stub
+  return *table;
+}
+
 constexpr short kRead = POLLIN;
 constexpr short kReadWrite = POLLIN | POLLOUT;
 
@@ -48,7 +55,10 @@ constexpr short kReadWrite = POLLIN | POLLOUT;
 
 HDLC::HDLC() : notify(stub_notify()) {}
 
-HDLC::~HDLC() { m_event.Release(); }
+HDLC::~HDLC() {
+  m_event.Release();
+  release_switch();
+}
 
 void HDLC::unbind() { notify = stub_notify(); }
 
@@ -68,6 +78,7 @@ bool HDLC::activate() {
   }
   int controller = allocate(fd);
   if (controller < 0 || !connect_switch(controller)) {
+    release_switch();
     board::close(fd);
     return false;
   }
@@ -119,7 +130,10 @@ int HDLC::allocate(int fd) {
 bool HDLC::connect_switch(int controller) {
   HwMux* mux = HwMux::instance();
   int output = params.mode == mode_bri ? params.tdm_tx : params.tdm;
-  if (mux->Connect(controller, output) && mux->Connect(params.tdm, controller)) return true;
+  m_controller = controller;
+  bool fed = mux->Connect(controller, output);
+  if (fed) route_made(controller, output);
+  if (fed && mux->Connect(params.tdm, controller)) return true;
   std::cerr << ext::header(this) << "fail to connect controller channel " << controller << " through the switch"
             << std::endl;
   return false;
@@ -127,9 +141,35 @@ bool HDLC::connect_switch(int controller) {
 
 void HDLC::deactivate() {
   m_event.Release();
+  release_switch();
   ++m_generation;
   m_ready = false;
   if (traces.signalling_hdlc()) std::clog << ext::header(this) << "deactivated" << std::endl;
+}
+
+void HDLC::release_switch() {
+  if (m_controller < 0) return;
+  release_routes(m_controller);
+  m_controller = -1;
+}
+
+void HDLC::route_made(int source, int output) {
+  if (source >= 0 && output >= 0) routes()[output] = source;
+}
+
+void HDLC::route_taken(int output) { routes().erase(output); }
+
+void HDLC::release_routes(int source) {
+  if (source < 0) return;
+  auto& table = routes();
+  for (auto it = table.begin(); it != table.end();) {
+    if (it->second != source) {
+      ++it;
+      continue;
+    }
+    HwMux::instance()->Disable(it->first);
+    it = table.erase(it);
+  }
 }
 
 void HDLC::set_write_interest(bool on) {

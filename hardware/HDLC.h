@@ -62,8 +62,19 @@ class HDLC : public GenericHDLC {
   // Allocates a controller channel, connects it through the switch and starts watching it;
   // false (channel inactive, reason on the error stream) on any failure.
   bool activate();
-  // Stops watching and closes the channel; switch connections stay as they are.
+  // Stops watching and closes the channel; the switch outputs it still feeds are disabled.
   void deactivate();
+  // Disables the switch outputs this channel still feeds; the channel stays open.
+  void release_switch();
+
+  // The switch routes whose source can go away (a controller channel released, a slot
+  // destroyed): an output is noted with its source when patched and forgotten when patched
+  // again or disconnected, so that releasing a source never silences an output that another
+  // slot took over since.
+  static void route_made(int source, int output);
+  static void route_taken(int output);
+  // Disables every output that still carries source.
+  static void release_routes(int source);
 
   bool hdlc_transmit(Packet& frame) override;
   bool is_open() const override { return m_event.fd() >= 0; }
@@ -95,6 +106,7 @@ class HDLC : public GenericHDLC {
   void set_write_interest(bool on);
 
   bool m_ready = false;
+  int m_controller = -1;      // the allocated controller channel, while its routes may stand
   unsigned m_generation = 0;  // advanced by every activation and deactivation
   unsigned m_refused = 0;     // advanced by every write that would block
   Event m_event;

@@ -113,7 +113,6 @@ bool HdlcSlot::Ioctl(LGCP::IoctlParams const& params) {
   }
   if (lost) {
     queueDrops += lost;
-    hdlc->txOverflow += lost;
     std::cerr << ext::header(this) << lost << " package(s) lost: send queue full" << std::endl;
   }
   if (!sendQueue.empty() && hdlc->is_ready()) on_hdlc_ready();

@@ -108,8 +108,9 @@ bool PstnSlot::IHwConnectTransmitter(Slot& sink) {
 
 bool PstnSlot::IHwConnectReceiver(Slot& source) {
   if (kind == ss7 || kind == isdn_pri) {
+    // A source with no trunk (-1) is as invalid as one above the last.
     int t = source.GetTrunk();
-    if (t > 3) {
+    if (static_cast<unsigned>(t) > 3) {
       std::cerr << "pstn-slot: invalid trunk number: " << t << std::endl;
       return false;
     }
@@ -131,12 +132,14 @@ bool PstnSlot::IHwConnectReceiver(Slot& source) {
 bool PstnSlot::IHwDisconnectTransmitter(Slot& sink) {
   if (kind == bri_user || kind == bri_network) deactivate();
   MuxDisconnect(sink);
+  hdlc->release_switch();
   return true;
 }
 
 bool PstnSlot::IHwDisconnectReceiver(Slot&) {
   deactivate();
   MuxDisconnect(*this);
+  hdlc->release_switch();
   return true;
 }
 

@@ -37,6 +37,8 @@ class Probe : public Slot {
   int IGetTransmitChannel() override { return tx; }
   int IGetReceiveChannel() override { return rx; }
   int GetConnectionPriority() override { return priority; }
+  int GetTrunk() override { return trunk; }
+  int GetTrunkTimeSlot() override { return timeslot; }
   bool IOnOutputStream() override { return note("output"), output; }
   bool IOnInputStream() override { return note("input"), input; }
   void IOnOutputRelease() override {
@@ -61,6 +63,7 @@ class Probe : public Slot {
   std::string name_;
   int tx, rx;
   int priority = 0;
+  int trunk = -1, timeslot = -1;
   bool output = true, input = true, immediate = true, supported = true;
   bool* deleted = nullptr;
   std::function<void()> onOutputRelease, onInputRelease;

@@ -30,7 +30,6 @@ TEST_F(IsdnSlotTest, TheTypeChoosesTheChannelKindAndTheLinkMode) {
   EXPECT_EQ(alloc[1].args[0], 0);
 
   IsdnSlot& bri = *isdn(30);
-  EXPECT_STREQ(bri.GetName(), "MCC");
   EXPECT_TRUE(bri.lapd->is_bri());
   EXPECT_EQ(bri.lapd->side, ISDN::Side::user);
   EXPECT_EQ(bri.lapd->id, 2u);
@@ -55,6 +54,21 @@ TEST_F(IsdnSlotTest, TheTypeChoosesTheChannelKindAndTheLinkMode) {
   send(simple(5, 31, LGCP::Command::e_destroy));
   settle();
   EXPECT_FALSE(sim().hdlc_channel(ch)->open);
+}
+
+TEST_F(IsdnSlotTest, ALinkThatGoesDownReportsItsRecordAndDeactivated) {
+  send(create_isdn(1, 30, false, 1, false));
+  send(slot_command(2, 30, [](LGCP::Command& c) { c.select_activate().select_empty(); }));
+  settle();
+  seen();
+  send(simple(3, 30, LGCP::Command::e_deactivate));
+  auto got = seen();
+  EXPECT_EQ(got.answers, Strings{"success"});
+  EXPECT_EQ(got.other, std::vector<int>{LGCP::Signal::e_deactivated});
+  auto info = got.of(LGCP::IoctlResponse::e_isdnLinkInfo);
+  ASSERT_EQ(info.size(), 1u);
+  EXPECT_EQ(info[0].get_isdnLinkInfo().get_side().getValue(), ACP::IsdnSide::user);
+  EXPECT_EQ(info[0].get_isdnLinkInfo().get_lapdState().getValue(), static_cast<int>(isdn(30)->lapd->full_state().state));
 }
 
 TEST_F(IsdnSlotTest, AFullDriverQueueHoldsTheLinkBackUntilTheChannelTakesFramesAgain) {
@@ -125,7 +139,6 @@ TEST_F(IsdnSlotTest, AtsQsigSlotsOpenBChannelsThatCloseWhileTheirSignallingSlotL
   EXPECT_EQ(texts(), Strings{"success"});
   auto* ats = dynamic_cast<AtsQsigSlot*>(slots.Find(40));
   ASSERT_NE(ats, nullptr);
-  EXPECT_STREQ(ats->GetName(), "ATS-QSIG");
   EXPECT_EQ(ats->lapd->id, static_cast<uint32_t>(ats->channel));
 
   send(create_ats_qsig_b(2, 41, 40, 1));
@@ -140,7 +153,6 @@ TEST_F(IsdnSlotTest, AtsQsigSlotsOpenBChannelsThatCloseWhileTheirSignallingSlotL
   ASSERT_GE(opened.size(), 2u);
   EXPECT_EQ(opened[0].args[0], 0) << "subslot 1 is B channel 0";
   Slot& b = *slots.Find(41);
-  EXPECT_STREQ(b.GetName(), "ATS-QSIG-B");
   EXPECT_EQ(b.IGetTransmitChannel(), board::sim::SimDspData::b_channel(ats->channel, 0));
 
   send(simple(8, 41, LGCP::Command::e_destroy));

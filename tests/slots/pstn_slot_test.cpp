@@ -1,8 +1,8 @@
-// PSTN slot: the channel binding a trunk connection writes for each link kind, the trunk state
-// handed to an SS7 link, the statistics period, the SS7 ioctls, and what destruction frees.
+// PSTN slot: the channel binding a trunk connection writes for each link kind, the switch
+// outputs its channel feeds, the trunk state handed to an SS7 link, the statistics period and
+// the SS7 ioctls.
 #include "SignallingFixture.h"
 #include "board/mcc.h"
-#include "links/LAPD_NT.h"
 #include "links/SS7SLC.h"
 #include "slots/PstnSlot.h"
 
@@ -59,11 +59,61 @@ TEST_F(PstnSlotTest, AnSs7LinkIsBoundToItsTrunkTimeslotAndHearsItsTrunkGoDownOnc
   EXPECT_NE(p.slc->state(), SLC::State::idle);
   slots.OnSignal(trunk_status(1, ACP::TrunkState::normal, ACP::TrunkType::e1));
   EXPECT_NE(p.slc->state(), SLC::State::idle);
+}
 
-  // Destruction frees the channel.
-  send(simple(5, 11, LGCP::Command::e_destroy));
-  settle();
-  EXPECT_FALSE(sim().hdlc_channel(ch)->open);
+// The controller channel feeds the trunk timeslot's output; whenever the link loses its
+// connection or its channel, the output goes quiet, unless another slot has taken it over.
+TEST_F(PstnSlotTest, ALinkThatGoesLeavesNoOutputFedByItsChannel) {
+  send(create_trunk(1, 10, 0, 20));
+  send(create_pstn_ss7(2, 11, 1));
+  send(connect_cmd(3, 10, 11));
+  int first = opened_since({});
+  ASSERT_GE(first, 0);
+  EXPECT_EQ(sw(20), "from " + std::to_string(first));
+  send(simple(4, 11, LGCP::Command::e_disconnect));
+  EXPECT_EQ(sw(20), "disabled");
+  send(connect_cmd(5, 10, 11));
+  EXPECT_NE(sw(20), "disabled");
+  send(simple(6, 11, LGCP::Command::e_destroy));
+  EXPECT_EQ(sw(20), "disabled");
+  // Taken over by another slot since: left as it is.
+  send(create_pstn_isdn(7, 11, false, 1, false));
+  send(connect_cmd(8, 10, 11));
+  EXPECT_NE(sw(20), "disabled");
+  send(create_probe(9, 21, 400, 401));
+  send(connect_cmd(10, 21, 10));
+  send(simple(11, 11, LGCP::Command::e_destroy));
+  EXPECT_EQ(sw(20), "from 400");
+  // A channel that fails.
+  send(create_trunk(12, 12, 0, 21));
+  send(create_pstn_isdn(13, 13, false, 1, false));
+  send(connect_cmd(14, 12, 13));
+  EXPECT_NE(sw(21), "disabled");
+  sim().hangup(board::sim::Device::mcc);
+  settle(20);
+  EXPECT_EQ(sw(21), "disabled");
+}
+
+TEST_F(PstnSlotTest, ALinkOnASourceOutsideTheTrunksIsRefusedAndDeactivateStopsIt) {
+  struct Row {
+    int trunk, timeslot;
+    const char* answer;
+  } rows[] = {{-1, 0, "error 9"}, {4, 0, "error 9"}, {0, 32, "error 9"}, {3, 31, "success"}};
+  int seq = 0;
+  for (const Row& r : rows) {
+    probes.prepare = [&](Probe& p) { p.trunk = r.trunk, p.timeslot = r.timeslot; };
+    send(create_probe(++seq, 21, 500, 500));
+    send(create_pstn_ss7(++seq, 11, 1));
+    seen();
+    send(connect_cmd(++seq, 21, 11));
+    EXPECT_EQ(seen().answers, Strings{r.answer}) << r.trunk << "/" << r.timeslot;
+  }
+  ASSERT_NE(pstn(11)->slc->state(), SLC::State::idle);
+  send(simple(++seq, 11, LGCP::Command::e_deactivate));
+  auto got = seen();
+  EXPECT_EQ(got.answers, Strings{"success"});
+  EXPECT_EQ(pstn(11)->slc->state(), SLC::State::idle);
+  EXPECT_EQ(std::count(got.other.begin(), got.other.end(), LGCP::Signal::e_deactivated), 1);
 }
 
 TEST_F(PstnSlotTest, Ss7IoctlsReachAnSs7LinkOnlyAndStatisticsComeEveryThreeSeconds) {
@@ -131,34 +181,6 @@ TEST_F(PstnSlotTest, ABasicRateLinkStartsWhenBothDirectionsAreConnected) {
   send(simple(6, 11, LGCP::Command::e_destroy));
   settle();
   EXPECT_FALSE(sim().hdlc_channel(ch)->open);
-}
-
-TEST_F(PstnSlotTest, TheNetworkSideOfABasicRatePortTalksThroughItsChannel) {
-  send(create_trunk(1, 10, 1, 2, true));
-  send(create_pstn_isdn(2, 11, true, 2, true));
-  PstnSlot& p = *pstn(11);
-  EXPECT_EQ(p.kind, PstnSlot::bri_network);
-  ASSERT_NE(p.lapdNt, nullptr);
-  EXPECT_EQ(p.lapd, nullptr);
-  auto before = open_channels();
-  send(connect_cmd(3, 10, 11));
-  send(connect_cmd(4, 11, 10));
-  int ch = opened_since(before);
-  ASSERT_GE(ch, 0);
-  settle();
-  // A terminal asks for a TEI: the answer goes out on the channel.
-  sim().hdlc_frame(ch, Bytes{0xFC, 0xFF, 0x03, 0x0F, 0x12, 0x34, 0x01, 0xFF});
-  settle();
-  const Bytes assigned{0xFE, 0xFF, 0x03, 0x0F, 0x12, 0x34, 0x02};
-  auto sent = sim().frames_sent(ch);
-  EXPECT_TRUE(std::any_of(sent.begin(), sent.end(), [&](const auto& f) {
-    return f.size() == 8 && std::equal(assigned.begin(), assigned.end(), f.begin());
-  }));
-  clock.advance(PstnSlot::kUpdateMs);
-  settle();
-  auto got = seen();
-  EXPECT_FALSE(got.of(R::e_hdlcLinkInfo).empty());
-  EXPECT_TRUE(got.of(R::e_isdnLinkInfo).empty()) << "no LAPD record for the network side";
 }
 
 TEST_F(PstnSlotTest, FlowChangesOfTheLinkAreReportedAndCasSlotsRunNoLink) {

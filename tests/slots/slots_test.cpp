@@ -1,6 +1,6 @@
 // The slot table service: create and destroy (at once, put off, replaced), the answers of the
 // slot commands, the loss of the controller, the resource report, the trunk status, and the
-// slot's log form and event converters.
+// slot's event converters.
 #include "SlotsFixture.h"
 #include "board/rtp.h"
 
@@ -165,8 +165,15 @@ TEST_F(SlotsTest, QueryReportsEveryFactorysResourcesAndTrunkStatusReachesTheFact
   const LGCP::Signal& s = got[1].message.get_pdu().get_signal();
   ASSERT_TRUE(s.is_query());
   EXPECT_FALSE(got[1].slot);
-  EXPECT_EQ(s.get_query().get_modem().getValue(), 7);
-  EXPECT_TRUE(s.get_query().get_mux().getValue());
+  const LGCP::Resources& r = s.get_query();
+  EXPECT_EQ(r.get_modem().getValue(), 7);
+  EXPECT_TRUE(r.get_mux().getValue());
+  for (int v : {r.get_boardMajor().getValue(), r.get_boardMinor().getValue(), r.get_rtp_g729().getValue(),
+                r.get_rtp_g723().getValue(), r.get_rtp_g711().getValue(), r.get_rtp_g711mcc().getValue(),
+                r.get_mcc_data().getValue(), r.get_mcc_bri().getValue(), r.get_mcc_trans().getValue(),
+                r.get_t38_instances().getValue(), r.get_digital_modems().getValue(), r.get_lin16().getValue(),
+                r.get_universal().getValue()})
+    EXPECT_EQ(v, 0);
   EXPECT_FALSE(s.get_query().has_drvVersion());
 
   LGCP::Signal trunk;
@@ -176,19 +183,6 @@ TEST_F(SlotsTest, QueryReportsEveryFactorysResourcesAndTrunkStatusReachesTheFact
   other.set_activated();
   slots.OnSignal(other);
   EXPECT_EQ(probes.selfSignals, std::vector<int>{LGCP::Signal::e_trunkStatus});
-}
-
-TEST(SlotPut, NumberedUnnumberedAndOutOfRange) {
-  Probe p("map");
-  EXPECT_EQ(put(p), "na:map");
-  p.number = 3;
-  std::ostringstream os;
-  os << p << '|' << std::setw(3) << 4;
-  EXPECT_EQ(os.str(), "03:map|  4");  // the fill is a blank again
-  p.number = 1023;
-  EXPECT_EQ(put(p), "1023:map");
-  p.number = 1024;
-  EXPECT_EQ(put(p), "i1024:map");
 }
 
 // The converters' signals, each as the value notation of the signal on one line.
