@@ -1,7 +1,6 @@
 #pragma once
 // Test rig for the SS7 link: a link under a recording owner, a wire end that keeps what the
-// link sends (and can refuse or drop units), two links joined back to back, and the loop's
-// clock under test control.
+// link sends (and can refuse or drop units), two links joined back to back, the fake clock.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -12,7 +11,6 @@
 #include <vector>
 
 #include "control/ProtocolsFamily.h"
-#include "foundation/Multiplexer.h"
 #include "foundation/Packet.h"
 #include "links/SS7SLC.h"
 #include "tests/support/LoopTest.h"
@@ -20,23 +18,24 @@
 namespace ss7test {
 
 using Bytes = std::vector<uint8_t>;
+using SS7::SLC;
 
-inline Packet packet_of(const Bytes& b, unsigned head = SS7::SLC::kHeaderOctets) {
+inline Packet packet_of(const Bytes& b, unsigned head = SLC::kHeaderOctets) {
   Packet p;
   p.reserve_head(head);
   for (uint8_t x : b) p.put8(x);
   return p;
 }
-
 inline Bytes bytes_of(const Packet& p) { return Bytes(p.data(), p.data() + p.length()); }
 
-// A header octet pair and LI as they go on the wire.
+// A unit as it goes on the wire: BSN/BIB, FSN/FIB, LI, payload.
 inline Bytes unit(unsigned bsn, bool bib, unsigned fsn, bool fib, const Bytes& payload = {}) {
   Bytes u{static_cast<uint8_t>((bib ? 0x80 : 0) | bsn), static_cast<uint8_t>((fib ? 0x80 : 0) | fsn),
           static_cast<uint8_t>(payload.size() < 63 ? payload.size() : 63)};
   u.insert(u.end(), payload.begin(), payload.end());
   return u;
 }
+inline Bytes lssu(uint8_t status) { return {0xFF, 0xFF, 0x01, status}; }
 
 // The sending side of a channel: records every unit, queues it for the far end unless the
 // drop filter takes it, refuses everything while `refuse` is set.
@@ -45,12 +44,10 @@ struct WireEnd : GenericHDLC {
   std::deque<Bytes>* far = nullptr;
   std::function<bool(const Bytes&)> drop;
   bool refuse = false;
-
   bool hdlc_transmit(Packet& frame) override {
     if (refuse) return false;
-    Bytes b = bytes_of(frame);
-    sent.push_back(b);
-    if (far && !(drop && drop(b))) far->push_back(b);
+    sent.push_back(bytes_of(frame));
+    if (far && !(drop && drop(sent.back()))) far->push_back(sent.back());
     return true;
   }
   bool is_open() const override { return true; }
@@ -62,14 +59,13 @@ struct Upper : ProtocolsFamily {
   int activated = 0;
   std::vector<std::string> deactivated;  // status texts
   std::vector<Bytes> received;
-
   void on_activated(Protocol*) override { ++activated; }
   void on_deactivated(Protocol*, Protocol_status s) override { deactivated.push_back(s->message()); }
   void on_message(Packet& p) override { received.push_back(bytes_of(p)); }
 };
 
-// A level 3 message with the stack's head room, handed down to the link as the slot does.
-inline void send_down(Upper& up, SS7::SLC* link, const Bytes& msu) {
+// A level 3 message with the stack's head room, handed down as the slot does.
+inline void send_down(Upper& up, SLC* link, const Bytes& msu) {
   Packet p;
   up.prepare_head(p);
   for (uint8_t x : msu) p.put8(x);
@@ -79,7 +75,7 @@ inline void send_down(Upper& up, SS7::SLC* link, const Bytes& msu) {
 // One link with its owner and wire end.
 struct End {
   Upper up;
-  SS7::SLC* link = new SS7::SLC;  // owned by up
+  SLC* link = new SLC;  // owned by up
   WireEnd wire;
   std::deque<Bytes> inbox;  // units on their way to this link
 
@@ -92,27 +88,24 @@ struct End {
     Packet p = packet_of(u, 0);
     link->receive(p);
   }
-  // Activated, SIN from the far end takes the link to proving, a FISU to worked; what it sent
-  // on the way is forgotten.
+  // Activated, SIN from the far end takes it to proving, a FISU to worked; what it sent on
+  // the way is forgotten.
   void in_service() {
     link->local_activate();
-    deliver({0xFF, 0xFF, 0x01, SS7::SLC::SIN});
+    deliver(lssu(SLC::SIN));
     deliver(unit(127, true, 127, true));
-    ASSERT_EQ(link->state(), SS7::SLC::State::worked);
+    ASSERT_EQ(link->state(), SLC::State::worked);
     wire.sent.clear();
   }
-  // Units of one kind sent since `from`: 0 FISU, 1 LSSU, 2 MSU.
-  std::vector<Bytes> sent_of_kind(int kind, size_t from = 0) const {
+  // The MSUs sent since `from`.
+  std::vector<Bytes> msus(size_t from = 0) const {
     std::vector<Bytes> r;
-    for (size_t i = from; i < wire.sent.size(); ++i) {
-      size_t n = wire.sent[i].size() - 3;
-      if ((n == 0 ? 0 : n <= 2 ? 1 : 2) == kind) r.push_back(wire.sent[i]);
-    }
+    for (size_t i = from; i < wire.sent.size(); ++i)
+      if (wire.sent[i].size() > 5) r.push_back(wire.sent[i]);
     return r;
   }
 };
 
-// The fake clock, the loop driven pass by pass and the captured streams.
 using LinkTest = vxtest::LoopTest;
 
 // Two links back to back. Units travel when pump() runs, so that no link is re-entered from
@@ -124,16 +117,12 @@ class PairTest : public LinkTest {
     b.wire.far = &a.inbox;
   }
   void pump() {
-    for (int guard = 0; guard < 1000000 && (!a.inbox.empty() || !b.inbox.empty()); ++guard) {
-      if (!a.inbox.empty()) {
-        Bytes u = a.inbox.front();
-        a.inbox.pop_front();
-        a.deliver(u);
-      }
-      if (!b.inbox.empty()) {
-        Bytes u = b.inbox.front();
-        b.inbox.pop_front();
-        b.deliver(u);
+    while (!a.inbox.empty() || !b.inbox.empty()) {
+      for (End* e : {&a, &b}) {
+        if (e->inbox.empty()) continue;
+        Bytes u = e->inbox.front();
+        e->inbox.pop_front();
+        e->deliver(u);
       }
     }
   }
@@ -142,15 +131,15 @@ class PairTest : public LinkTest {
     pump();
   }
   // Activates a (b answers its SIO) and proves; both links end in service.
-  void bring_up(bool emergency = false) {
+  void bring_up(bool emergency) {
     a.link->emergency = b.link->emergency = emergency;
     a.link->local_activate();
     pump();
-    ASSERT_EQ(a.link->state(), SS7::SLC::State::proving);
-    ASSERT_EQ(b.link->state(), SS7::SLC::State::proving);
-    run(emergency ? 500 : 8200);
-    ASSERT_EQ(a.link->state(), SS7::SLC::State::worked);
-    ASSERT_EQ(b.link->state(), SS7::SLC::State::worked);
+    run(emergency ? 499 : 8199);
+    ASSERT_EQ(a.link->state(), SLC::State::proving);
+    run(1);
+    ASSERT_EQ(a.link->state(), SLC::State::worked);
+    ASSERT_EQ(b.link->state(), SLC::State::worked);
   }
 
   End a, b;

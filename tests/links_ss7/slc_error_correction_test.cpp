@@ -6,7 +6,6 @@
 namespace {
 
 using namespace ss7test;
-using SS7::SLC;
 
 class ErrorCorrectionTest : public LinkTest {
  protected:
@@ -26,7 +25,7 @@ TEST_F(ErrorCorrectionTest, NegativeAcknowledgementResendsTheSameUnitsFirst) {
   for (uint8_t i = 0; i < 3; ++i) e.send({i, i, i});
   fisu(127, false);  // BIB inverted: the far end asks for everything after FSN 127
   e.send({3, 3, 3});
-  auto msus = e.sent_of_kind(2);
+  auto msus = e.msus();
   ASSERT_EQ(msus.size(), 7u);
   for (uint8_t i = 0; i < 3; ++i) {
     EXPECT_EQ(msus[i], unit(127, true, i, true, {i, i, i}));
@@ -47,7 +46,7 @@ TEST_F(ErrorCorrectionTest, BufferedMessagesStayBare) {
   EXPECT_EQ(bytes_of(p), (Bytes{0x83, 0x01, 0x02}));
   fisu(127, false);
   fisu(127, true);  // a second request for the same unit
-  auto msus = e.sent_of_kind(2);
+  auto msus = e.msus();
   ASSERT_EQ(msus.size(), 3u);
   EXPECT_EQ(msus[1], unit(127, true, 0, false, {0x83, 0x01, 0x02}));
   EXPECT_EQ(msus[2], unit(127, true, 0, true, {0x83, 0x01, 0x02}));
@@ -83,7 +82,7 @@ TEST_F(ErrorCorrectionTest, BuffersAreBoundedAndDrainAsRoomIsMade) {
   for (unsigned i = 0; i < 127 + 201; ++i) e.send({uint8_t(i), uint8_t(i >> 8), 0});
   EXPECT_EQ(e.link->rtb_count(), 127);
   EXPECT_EQ(e.link->tb_count(), 200u);
-  EXPECT_EQ(e.sent_of_kind(2).size(), 127u);
+  EXPECT_EQ(e.msus().size(), 127u);
   EXPECT_EQ(e.link->statistics()->tb_overflow, 1u);
   EXPECT_LINE(err(), H + "(worked): no space in TB buffer, TB=200 RTB=127 ignoring msu: 47 01 00");
   // Acknowledging 10 lets 10 more out at once, with the FSNs that follow.
@@ -129,7 +128,7 @@ TEST_F(ErrorCorrectionTest, SecondBadSequenceTakesTheLinkDown) {
   EXPECT_LINE(err(), H + "(worked): bad su acknowledgement received:  BSN=51 BIB=1 FSN=127 FIB=1");
   EXPECT_EQ(e.link->state(), SLC::State::idle);
   EXPECT_EQ(e.up.deactivated, std::vector<std::string>{"impossible phasing"});
-  EXPECT_EQ(e.wire.sent.back(), (Bytes{0xFF, 0xFF, 0x01, SLC::SIOS}));
+  EXPECT_EQ(e.wire.sent.back(), (lssu(SLC::SIOS)));
 
   SetUp();
   e.deliver(unit(127, false, 0, false, {1, 1, 1}));  // unexpected FIB, once
@@ -174,7 +173,7 @@ TEST_F(ErrorCorrectionTest, RefusedUnitWaitsForTheChannel) {
   e.wire.refuse = false;
   e.link->on_hdlc_ready();
   EXPECT_LINE(log(), H + "(worked): hdlc ready");
-  EXPECT_EQ(e.sent_of_kind(2), (std::vector<Bytes>{unit(127, true, 0, true, {1, 1, 1}),
+  EXPECT_EQ(e.msus(), (std::vector<Bytes>{unit(127, true, 0, true, {1, 1, 1}),
                                                    unit(127, true, 1, true, {2, 2, 2})}));
   // Kept through a fall to idle, discarded on the next entry to worked.
   e.wire.refuse = true;
@@ -208,38 +207,34 @@ TEST_F(ErrorCorrectionTest, T7GuardsUnacknowledgedMessages) {
   EXPECT_EQ(e.link->state(), SLC::State::worked);
 }
 
+// Each alignment step is guarded: T2 in not aligned, T3 in aligned, T4 in proving, T1 in
+// aligned ready; a step's timer running out takes the link back to idle.
 TEST(AlignmentTimers, EachAlignmentStepIsGuarded) {
   vxtest::TestClock clock;
   vxtest::CaptureStreams capture;
-  auto run = [&](uint32_t ms) {
-    clock.advance(ms);
-    multiplexer.run_once(0);
-  };
   End e;
   e.link->log.timers = true;
-  e.link->local_activate();
-  run(6999);
-  EXPECT_EQ(e.link->state(), SLC::State::not_aligned);
-  run(1);
-  EXPECT_EQ(e.link->state(), SLC::State::idle);
+  const struct {
+    int status;  // what comes in first (-1: the link is activated)
+    SLC::State::Type during;
+    uint32_t ms;
+    SLC::State::Type after;
+  } steps[] = {{-1, SLC::State::not_aligned, 7000, SLC::State::idle},
+               {SLC::SIO, SLC::State::aligned, 1500, SLC::State::idle},
+               {SLC::SIN, SLC::State::proving, 8200, SLC::State::aligned_ready},
+               {-2, SLC::State::aligned_ready, 45000, SLC::State::idle}};
+  for (auto s : steps) {
+    if (s.status == -1) e.link->local_activate();
+    if (s.status >= 0) e.deliver(lssu(uint8_t(s.status)));
+    clock.advance(s.ms - 1);
+    multiplexer.run_once(0);
+    EXPECT_EQ(e.link->state(), s.during);
+    clock.advance(1);
+    multiplexer.run_once(0);
+    EXPECT_EQ(e.link->state(), s.after);
+  }
   EXPECT_LINE(capture.log.str(), "SS7/L2 [dpc=0, slc=0, trunk=0] (not aligned): T2 expired");
-
-  e.deliver({0xFF, 0xFF, 0x01, SLC::SIO});
-  run(1499);
-  EXPECT_EQ(e.link->state(), SLC::State::aligned);
-  run(1);
-  EXPECT_EQ(e.link->state(), SLC::State::idle);
-
-  e.deliver({0xFF, 0xFF, 0x01, SLC::SIN});
-  run(8199);
-  EXPECT_EQ(e.link->state(), SLC::State::proving);
-  run(1);
-  EXPECT_EQ(e.link->state(), SLC::State::aligned_ready);
-  EXPECT_EQ(e.wire.sent.back(), unit(127, true, 127, true));
-  run(44999);
-  EXPECT_EQ(e.link->state(), SLC::State::aligned_ready);
-  run(1);
-  EXPECT_EQ(e.link->state(), SLC::State::idle);
+  EXPECT_EQ(e.wire.sent[e.wire.sent.size() - 2], unit(127, true, 127, true)) << "FISUs in aligned ready";
   EXPECT_EQ(e.up.deactivated.size(), 3u);
 }
 
