@@ -1,10 +1,9 @@
 #pragma once
 // Test rig for the SS7 link: a link under a recording owner, a wire end that keeps what the
-// link sends (and can refuse or drop units), two links joined back to back, the fake clock.
+// link sends (or refuses it), the fake clock.
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <deque>
 #include <functional>
 #include <sstream>
 #include <string>
@@ -37,17 +36,13 @@ inline Bytes unit(unsigned bsn, bool bib, unsigned fsn, bool fib, const Bytes& p
 }
 inline Bytes lssu(uint8_t status) { return {0xFF, 0xFF, 0x01, status}; }
 
-// The sending side of a channel: records every unit, queues it for the far end unless the
-// drop filter takes it, refuses everything while `refuse` is set.
+// The sending side of a channel: records every unit, refuses everything while `refuse` is set.
 struct WireEnd : GenericHDLC {
   std::vector<Bytes> sent;
-  std::deque<Bytes>* far = nullptr;
-  std::function<bool(const Bytes&)> drop;
   bool refuse = false;
   bool hdlc_transmit(Packet& frame) override {
     if (refuse) return false;
     sent.push_back(bytes_of(frame));
-    if (far && !(drop && drop(sent.back()))) far->push_back(sent.back());
     return true;
   }
   bool is_open() const override { return true; }
@@ -77,7 +72,6 @@ struct End {
   Upper up;
   SLC* link = new SLC;  // owned by up
   WireEnd wire;
-  std::deque<Bytes> inbox;  // units on their way to this link
 
   End() {
     up.add_protocol_tail(link);
@@ -107,43 +101,6 @@ struct End {
 };
 
 using LinkTest = vxtest::LoopTest;
-
-// Two links back to back. Units travel when pump() runs, so that no link is re-entered from
-// its own send.
-class PairTest : public LinkTest {
- protected:
-  void SetUp() override {
-    a.wire.far = &b.inbox;
-    b.wire.far = &a.inbox;
-  }
-  void pump() {
-    while (!a.inbox.empty() || !b.inbox.empty()) {
-      for (End* e : {&a, &b}) {
-        if (e->inbox.empty()) continue;
-        Bytes u = e->inbox.front();
-        e->inbox.pop_front();
-        e->deliver(u);
-      }
-    }
-  }
-  void run(uint32_t ms) {
-    advance(ms);
-    pump();
-  }
-  // Activates a (b answers its SIO) and proves; both links end in service.
-  void bring_up(bool emergency) {
-    a.link->emergency = b.link->emergency = emergency;
-    a.link->local_activate();
-    pump();
-    run(emergency ? 499 : 8199);
-    ASSERT_EQ(a.link->state(), SLC::State::proving);
-    run(1);
-    ASSERT_EQ(a.link->state(), SLC::State::worked);
-    ASSERT_EQ(b.link->state(), SLC::State::worked);
-  }
-
-  End a, b;
-};
 
 inline bool has_line(const std::string& text, const std::string& line) {
   std::istringstream in(text);
