@@ -1,7 +1,5 @@
 // ISDN::LAPD (user side) against a scripted peer: frames in through receive, frames out through a
 // recording channel, time through the fake clock.
-#include <gtest/gtest.h>
-
 #include "LinkTest.h"
 #include "asn1/schemas/ACP.h"
 #include "links/LAPD.h"
@@ -13,23 +11,18 @@ using ISDN::LAPD;
 using ISDN::Side;
 
 // Frames of the network side as the user side receives them (TEI 0): commands C/R 1.
-Bytes net_I(unsigned ns, unsigned nr, bool p, Bytes info = {0x08, 0x01, 0x01, 0x05}) {
-  Bytes f{0x02, 0x01, static_cast<uint8_t>(ns << 1), static_cast<uint8_t>(nr << 1 | p)};
-  f.insert(f.end(), info.begin(), info.end());
-  return f;
-}
+Bytes net_I(unsigned ns, unsigned nr, bool p) { return {0x02, 0x01, uint8_t(ns << 1), uint8_t(nr << 1 | p), 0x08, 0x01, 0x01, 0x05}; }
 Bytes net_S(int type, unsigned nr, bool pf, bool command = false) {
-  return {static_cast<uint8_t>(command ? 0x02 : 0x00), 0x01, static_cast<uint8_t>(type << 2 | 1),
-          static_cast<uint8_t>(nr << 1 | pf)};
+  return {uint8_t(command ? 0x02 : 0x00), 0x01, uint8_t(type << 2 | 1), uint8_t(nr << 1 | pf)};
 }
 Bytes net_U(uint8_t code, bool pf, bool command = false) {
-  return {static_cast<uint8_t>(command ? 0x02 : 0x00), 0x01, static_cast<uint8_t>(code | (pf ? 0x10 : 0))};
+  return {uint8_t(command ? 0x02 : 0x00), 0x01, uint8_t(code | (pf ? 0x10 : 0))};
 }
 enum : uint8_t { kSABME = 0x6F, kDISC = 0x43, kUA = 0x63, kDM = 0x0F, kFRMR = 0x87 };
 // What the user side sends: commands C/R 0, responses C/R 1.
 const Bytes SABME{0x00, 0x01, 0x7F}, DISC{0x00, 0x01, 0x53}, UA{0x02, 0x01, 0x73}, DM{0x02, 0x01, 0x1F};
-Bytes RRcmd(unsigned vr) { return {0x00, 0x01, 0x01, static_cast<uint8_t>(vr << 1 | 1)}; }
-Bytes RRresp(unsigned vr, bool f) { return {0x02, 0x01, 0x01, static_cast<uint8_t>(vr << 1 | f)}; }
+Bytes RRcmd(unsigned vr) { return {0x00, 0x01, 0x01, uint8_t(vr << 1 | 1)}; }
+Bytes RRresp(unsigned vr, bool f) { return {0x02, 0x01, 0x01, uint8_t(vr << 1 | f)}; }
 const Bytes kMsg{0x08, 0x01, 0x01, 0x05};
 
 class LapdTest : public LoopTest {
@@ -39,14 +32,8 @@ class LapdTest : public LoopTest {
     link->device = &ch;
     owner.add_protocol_tail(link);
   }
-  void rx(const Bytes& f) {
-    Packet p = packet_of(f);
-    link->receive(p);
-  }
-  void send(const Bytes& msg) {
-    Packet p = packet_of(msg);
-    link->message(p);
-  }
+  void rx(const Bytes& f) { Packet p = packet_of(f); link->receive(p); }
+  void send(const Bytes& msg) { Packet p = packet_of(msg); link->message(p); }
   // Takes a new link to one of the states 3 to 7 through its own operations.
   void reach(unsigned state) {
     if (state >= 4) link->activate();
@@ -65,16 +52,9 @@ class LapdTest : public LoopTest {
 };
 
 enum Ev { Frame, Establish, Release, Remove, T200, T203 };
-struct Row {
-  unsigned from;
-  Ev ev;
-  Bytes frame;
-  int times;
-  unsigned to;
-  Frames sent;
-  std::string released, errors;
-  int activated;
-};
+// From a state, an event given `times` times: the state reached, the frames sent, the release
+// and error reports, the activations reported.
+struct Row { unsigned from; Ev ev; Bytes frame; int times; unsigned to; Frames sent; std::string released, errors; int activated; };
 
 class LapdStates : public LapdTest, public ::testing::WithParamInterface<Row> {};
 

@@ -1,8 +1,6 @@
 // Our links against Debian's libpri as the far end, through the simulated board's far-end
 // socket: both roles, primary rate and basic rate point to multipoint. The peer runs in real
 // time, so these tests wait on its output with deadlines instead of moving a fake clock.
-#include <gtest/gtest.h>
-
 #ifdef VX_LAPD_PEER
 
 #include <chrono>
@@ -59,9 +57,8 @@ struct Peer : vxtest::ChildLines {
     return run_until([&] { return find(prefix, from); }, ms);
   }
   bool find(const std::string& prefix, size_t from = 0) {
-    for (size_t i = from; i < lines.size(); ++i) {
+    for (size_t i = from; i < lines.size(); ++i)
       if (lines[i].rfind(prefix, 0) == 0) return (seen = i + 1), true;
-    }
     return false;
   }
   size_t seen = 0;
@@ -101,10 +98,7 @@ struct Link {
     link->device = hdlc.get();
   }
   ~Link() { hdlc->unbind(); }
-  void send(const Bytes& m) {
-    Packet p = packet_of(m);
-    link->message(p);
-  }
+  void send(const Bytes& m) { Packet p = packet_of(m); link->message(p); }
   unsigned state() const { return link->full_state().state; }
 };
 
@@ -192,12 +186,7 @@ TEST_F(LibpriInterop, BasicRateNetworkSideServesEightTerminalsAndRefusesTheNinth
   NtPort port;
   port.nt->set_log(1);
   port.nt->activate();
-  auto assigned = [&] {
-    int n = 0;
-    for (unsigned i = 0; i < ISDN::LAPD_NT::kUsers; ++i) n += port.nt->user(i).linkState != 0;
-    return n;
-  };
-  ASSERT_TRUE(peer.run_until([&] { return assigned() == 8; }, 8000));
+  ASSERT_TRUE(peer.run_until([&] { return port.nt->user(7).linkState != 0; }, 8000));
   ASSERT_TRUE(peer.run_until([&] {
     return capture_.log.str().find("recieved identity request, but all TEI values is ussigned") != std::string::npos;
   }, 8000));

@@ -1,7 +1,5 @@
 // tshark's LAPD dissector as an independent reader of the frames our links send: address
 // (SAPI, C/R, TEI), sequence numbers and P/F, and no expert complaint about any frame.
-#include <gtest/gtest.h>
-
 #include <sstream>
 
 #include "LinkTest.h"
@@ -27,14 +25,8 @@ TEST(Tshark, DissectsWhatOurLinksSend) {
     frames.push_back(f);
     expected.push_back(fields);
   };
-  auto rx = [](LAPD* l, const Bytes& f) {
-    Packet p = packet_of(f);
-    l->receive(p);
-  };
-  auto down = [](Protocol* l, const Bytes& m) {
-    Packet p = packet_of(m);
-    l->message(p);
-  };
+  auto rx = [](Protocol* l, const Bytes& f) { Packet p = packet_of(f); l->receive(p); };
+  auto down = [](Protocol* l, const Bytes& m) { Packet p = packet_of(m); l->message(p); };
   const Bytes enquiry{0x08, 0x02, 0x00, 0x01, 0x75};
   for (Side::type side : {Side::user, Side::network}) {
     Channel ch;
@@ -79,13 +71,11 @@ TEST(Tshark, DissectsWhatOurLinksSend) {
     Owner owner;
     auto* nt = new ISDN::LAPD_NT;
     owner.add_protocol_tail(nt);
-    Packet req = packet_of({0xFC, 0xFF, 0x03, 0x0F, 0x34, 0x12, 0x01, 0xFF});
-    nt->receive(req);
+    rx(nt, {0xFC, 0xFF, 0x03, 0x0F, 0x34, 0x12, 0x01, 0xFF});
     ASSERT_EQ(owner.sent.size(), 2u);
     expect(owner.sent[0], "63,1,127,,,0");  // identity assigned
     expect(owner.sent[1], "0,1,64,,,1");    // SABME to TEI 64
-    Packet i = packet_of({0x00, 0x81, 0x00, 0x00, 0x08, 0x01, 0x01, 0x75});
-    nt->receive(i);
+    rx(nt, {0x00, 0x81, 0x00, 0x00, 0x08, 0x01, 0x01, 0x75});
     expect(owner.sent.back(), "0,0,64,,1,0");  // RR response
     down(nt, {0x08, 0x01, 0x81, 0x7D, 0x14, 0x01, 0x00});
     expect(owner.sent.back(), "0,1,64,0,1,1");  // I frame, P
