@@ -52,7 +52,6 @@ struct Owner : ProtocolsFamily {
   std::string released;  // status texts of on_deactivated, each ended by '|'
   std::string statuses;  // status texts of on_status, each ended by '|'
   std::function<void(Packet&)> on_sent;
-
   void transmit(Packet& p) override {
     sent.push_back(bytes_of(p));
     if (on_sent) on_sent(p);

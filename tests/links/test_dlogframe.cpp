@@ -1,8 +1,9 @@
-// The frame printer: golden texts for LAPD frames and Q.931 messages (frames that lie about
-// their lengths among them) and for the element printers' edge cases; the buffer bound.
+// The frame printer: golden texts for LAPD frames and Q.931 messages (frames whose lengths
+// point past the element or the frame among them) and for the element printers' edge cases.
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <sstream>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -19,35 +20,18 @@ std::string print(const Bytes& frame, int networkToUser = 1) {
   return ISDN::logbuf;
 }
 
+// Each block of the golden file whose name does not start with "element " is a frame: its
+// first line, the printer's hex dump, gives the frame's octets.
 TEST(DlogFrame, GoldenFrames) {
-  std::vector<std::pair<std::string, Bytes>> frames = {
-      {"sabme", {0x00, 0x01, 0x7F}},
-      {"rr tei 64", {0x02, 0x81, 0x01, 0x05}},
-      {"tei management", {0xFE, 0xFF, 0x03, 0x0F, 0x12, 0x34, 0x02, 0x81}},
-      {"unknown sapi broadcast", {0x40, 0xFF, 0x03}},
-      {"no UI broadcast", {0x02, 0xFF, 0x13}},
-      {"unknown sapi", {0x40, 0x81, 0x00, 0x00}},
-      {"I frame too short", {0x00, 0x01, 0x00, 0x00}},
-      {"other protocol", {0x02, 0x01, 0x00, 0x00, 0x41, 0x01}},
-      {"broadcast SETUP",
-       {0x02, 0xFF, 0x03, 0x08, 0x01, 0x81, 0x05, 0xA1, 0x04, 0x03, 0x80, 0x90, 0xA3, 0x18, 0x01, 0x89, 0x1E, 0x02,
-        0x82, 0x88, 0x6C, 0x05, 0x00, 0x80, '1', '2', '3', 0x70, 0x04, 0x81, '4', '5', '6', 0x28, 0x03, 'a', 'b',
-        'c', 0x95, 0xC2}},
-      {"DISCONNECT with cause and diagnostics",
-       {0x00, 0x01, 0x02, 0x04, 0x08, 0x01, 0x02, 0x45, 0x08, 0x06, 0x00, 0x81, 0x90, 0x01, 0x02, 0x83}},
-      {"unknown message and element",
-       {0x00, 0x01, 0x02, 0x04, 0x08, 0x00, 0x7F, 0x6E, 0x02, 0x01, 0x02, 0xB3, 0xD1, 0x81}},
-      {"facility and bearer groups",
-       {0x00, 0x01, 0x00, 0x00, 0x08, 0x02, 0x00, 0x01, 0x62, 0x1C, 0x06, 0x91, 0xA1, 0x03, 0x02, 0x01, 0x05,
-        0x04, 0x06, 0x88, 0x18, 0x21, 0x41, 0xC2, 0xE5}},
-      {"RELEASE COMPLETE unknown cause", {0x00, 0x01, 0x00, 0x00, 0x08, 0x01, 0x83, 0x5A, 0x08, 0x02, 0x80, 0xF8}},
-      // Lengths that point past the element or the frame are read no further than the frame.
-      {"facility past the frame", {0x00, 0x01, 0x00, 0x00, 0x08, 0x01, 0x01, 0x05, 0x1C, 0xFF, 0x91, 0xA1, 0x7F}},
-      {"bearer past the frame", {0x00, 0x01, 0x00, 0x00, 0x08, 0x01, 0x01, 0x05, 0x04, 0x09, 0x80}},
-      {"lone cause identifier", {0x00, 0x01, 0x00, 0x00, 0x08, 0x01, 0x01, 0x05, 0x08}},
-  };
   std::vector<std::pair<std::string, std::string>> texts;
-  for (auto& [name, frame] : frames) texts.emplace_back(name, print(frame));
+  for (auto& [name, text] : golden::read("dlogframe.txt")) {
+    if (name.rfind("element ", 0) == 0) continue;
+    Bytes frame;
+    std::istringstream hex(text.substr(0, text.find('\n')));
+    for (unsigned x; hex >> std::hex >> x;) frame.push_back(static_cast<unsigned char>(x));
+    texts.emplace_back(name, print(frame));
+  }
+  ASSERT_GE(texts.size(), 16u);
   // The element printers that no frame of the default code set reaches.
   using Printer = int (*)(char*, unsigned char const*);
   const std::vector<std::tuple<std::string, Printer, Bytes>> elements = {
@@ -91,7 +75,6 @@ TEST(DlogFrame, HelpersAndTheBufferBound) {
   EXPECT_EQ(ISDN::printbits(out, &o, 8, 0), 0);
   unsigned char ext[] = {0x01, 0x02, 0x83, 0x04};
   EXPECT_EQ(ISDN::skipext(ext), ext + 3);
-
   // A long frame is cut with "..." and the text never runs past the buffer.
   Bytes big{0x00, 0x01, 0x00, 0x00, 0x08, 0x01, 0x01, 0x05};
   for (int i = 0; i < 100; ++i) big.insert(big.end(), {0x1E, 0x02, 0x02, 0x88});

@@ -45,7 +45,6 @@ class LapdTest : public LoopTest {
     owner.clear();
   }
   ISDN::LAPDFullState const& st() const { return link->full_state(); }
-
   Channel ch;
   Owner owner;
   LAPD* link = nullptr;
@@ -162,7 +161,6 @@ TEST_F(LapdTest, ExchangeWindowAndRetransmission) {
   EXPECT_EQ(owner.messages, Frames{kMsg});
   EXPECT_EQ(ch.take(), Frames{RRresp(1, false)}) << "the pending acknowledgement";
   EXPECT_EQ(link->ack_queued(), 0u);
-
   // The eighth of eight waits for the window; an unsolicited UA changes nothing.
   for (uint8_t i = 1; i <= 8; ++i) send({0x08, 0x01, i, 0x05});
   EXPECT_EQ(ch.take().size(), 7u);
@@ -187,7 +185,6 @@ TEST_F(LapdTest, ExchangeWindowAndRetransmission) {
   ASSERT_EQ(f.size(), 1u);
   EXPECT_EQ(f[0][2], 8 << 1);
   EXPECT_EQ(link->statistics.retrains, 4u);
-
   // Peer busy holds new frames until an RR clears it.
   rx(net_S(1, 9, false));
   send(kMsg);
@@ -274,7 +271,6 @@ TEST_F(LapdTest, RefusalsAndAnEmptyPacketPoolKeepFramesQueued) {
   link->on_hdlc_ready();
   EXPECT_EQ(ch.take().size(), 1u);
   rx(net_S(0, 1, false));
-
   Packet m = packet_of(kMsg), in = packet_of(net_I(0, 1, false));
   {
     PoolHog hog;
@@ -318,7 +314,6 @@ TEST_F(BriUserTest, EstablishThroughAssignmentAndTeiFiltering) {
   EXPECT_EQ(st().state, 4u);
   rx({0x00, 0x85, 0x73});
   EXPECT_EQ(st().state, 6u);
-
   // A check for all TEIs is answered with our TEI; a removal for all starts over.
   rx(mgmt(0, 4, 127));
   EXPECT_EQ(ch.take(), (Frames{{0xFC, 0xFF, 0x03, 0x0F, uint8_t(link->ri()), uint8_t(link->ri() >> 8), 0x05, 0x85}}));

@@ -54,7 +54,6 @@ class LapdNtTest : public LoopTest {
     return t;
   }
   LAPD_NT_user& u0() { return nt->user(0); }
-
   Owner owner;
   LAPD_NT* nt = nullptr;
 };
@@ -68,7 +67,6 @@ TEST_F(LapdNtTest, TeiAssignmentDenialsAndTheNinthTerminal) {
   EXPECT_EQ(take(), Frames{net_mgmt(201, 3, 70)});
   rx(mgmt(202, 1, 10));
   EXPECT_TRUE(take().empty());
-
   // TEI 65 released by its terminal: the next request gets the lowest free TEI.
   rx(te_U(65, 0x53, true));
   EXPECT_EQ(take(), (Frames{{0x00, 0x83, 0x73}}));
@@ -233,7 +231,6 @@ TEST_F(LapdNtTest, PeriodicCheckVerifyAndDeactivation) {
   EXPECT_TRUE(take().empty());
   rx(mgmt(0x4321, 5, a));
   EXPECT_EQ(take(), (Frames{net_mgmt(0, 6, a), net_mgmt(0, 6, a)}));
-
   // An identity verify starts a check at once.
   a = attach(3);
   rx(mgmt(0, 7, a));

@@ -82,7 +82,6 @@ class LibpriInterop : public ::testing::Test {
     EXPECT_EQ(sim().tie_far_end(kLine, dir_.path() + "/peer"), 0);
     return *peer_;
   }
-
   vxtest::TempDir dir_{"vx_libpri"};
   std::unique_ptr<Peer> peer_;
   vxtest::CaptureStreams capture_;
@@ -191,7 +190,6 @@ TEST_F(LibpriInterop, BasicRateNetworkSideServesEightTerminalsAndRefusesTheNinth
     return capture_.log.str().find("recieved identity request, but all TEI values is ussigned") != std::string::npos;
   }, 8000));
   EXPECT_TRUE(peer.find("rx FEFF030F")) << "identity messages reached the terminals";
-
   // A call from a terminal: its SETUP comes up; our answer goes back to that terminal only.
   peer.read_lines();
   peer.seen = peer.lines.size();

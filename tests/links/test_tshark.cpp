@@ -82,7 +82,6 @@ TEST(Tshark, DissectsWhatOurLinksSend) {
     down(nt, {0x08, 0x01, 0x02, 0x05, 0x04, 0x03, 0x80, 0x90, 0xA3});
     expect(owner.sent.back(), "0,1,127,,,0");  // broadcast UI
   }
-
   vxtest::TempDir dir("vx_tshark");
   std::string pcap = dir.path() + "/frames.pcap";
   vxtest::write_capture(pcap, frames, "-l 203");

@@ -72,7 +72,6 @@ struct End {
   Upper up;
   SLC* link = new SLC;  // owned by up
   WireEnd wire;
-
   End() {
     up.add_protocol_tail(link);
     link->hdlc = &wire;

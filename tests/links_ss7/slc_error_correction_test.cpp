@@ -99,7 +99,6 @@ TEST_F(ErrorCorrectionTest, ReceivedMessagesAreCheckedInSequence) {
   EXPECT_LINE(log(), H + "(worked): discard msu due to 5.2.2/i Q.702 fsnr=0 fsnx=0");
   EXPECT_EQ(e.up.received.size(), 1u);
   EXPECT_EQ(e.wire.sent.back(), unit(0, true, 127, true));  // the acknowledgement
-
   e.deliver(unit(127, true, 2, true, {3, 3, 3}));  // FSN 1 went missing
   EXPECT_LINE(log(), H + "(worked): discard msu due to 5.2.2/ii Q.702 fsnr=2 fsnx=0");
   EXPECT_EQ(e.wire.sent.back(), unit(0, false, 127, true));  // BIB inverted
@@ -111,7 +110,6 @@ TEST_F(ErrorCorrectionTest, ReceivedMessagesAreCheckedInSequence) {
   e.deliver(unit(127, true, 1, false, {2, 2, 2}));
   e.deliver(unit(127, true, 2, false, {3, 3, 3}));
   EXPECT_EQ(e.up.received, (std::vector<Bytes>{{1, 1, 1}, {2, 2, 2}, {3, 3, 3}}));
-
   // A FISU that shows a unit we never saw is negatively acknowledged too.
   fisu(127, true, 4, false);
   EXPECT_EQ(e.link->statistics()->nacks_sent, 2u);
@@ -129,7 +127,6 @@ TEST_F(ErrorCorrectionTest, SecondBadSequenceTakesTheLinkDown) {
   EXPECT_EQ(e.link->state(), SLC::State::idle);
   EXPECT_EQ(e.up.deactivated, std::vector<std::string>{"impossible phasing"});
   EXPECT_EQ(e.wire.sent.back(), (lssu(SLC::SIOS)));
-
   SetUp();
   e.deliver(unit(127, false, 0, false, {1, 1, 1}));  // unexpected FIB, once
   EXPECT_EQ(e.link->state(), SLC::State::worked);
@@ -198,7 +195,6 @@ TEST_F(ErrorCorrectionTest, T7GuardsUnacknowledgedMessages) {
   advance(1);
   EXPECT_LINE(log(), H + "(worked): T7 expired: 1 packets in RTB.");
   EXPECT_EQ(e.link->state(), SLC::State::idle);
-
   // Nothing pending once everything is acknowledged.
   SetUp();
   e.send({1, 1, 1});

@@ -139,7 +139,6 @@ class Libss7Test : public ::testing::Test {
     ASSERT_TRUE(run_until([&] { return peer->count("blo ") >= want && up.bla_received >= want; }, 60000))
         << "peer saw " << peer->count("blo ") << " BLO, we saw " << up.bla_received << " BLA; state " << link->state();
   }
-
   vxtest::TempDir dir{"vxss7"};
   Level3 up;
   SLC* link = new SLC;  // owned by up

@@ -21,7 +21,6 @@ Bytes sltm(unsigned n) {
 
 TEST_F(LinkTest, UnitsDissectAsFisuLssuAndMsuWithTheirSequenceFields) {
   if (!vxtest::have("tshark") || !vxtest::have("text2pcap")) GTEST_SKIP() << "tshark or text2pcap not installed";
-
   End e;
   e.link->local_activate();                      // SIO
   e.deliver(lssu(SLC::SIN));                     // SIN
@@ -35,7 +34,6 @@ TEST_F(LinkTest, UnitsDissectAsFisuLssuAndMsuWithTheirSequenceFields) {
   e.deliver(unit(127, true, 2, true, sltm(1)));  // FSN 1 missing: negative acknowledgement
   e.deliver(unit(127, false, 0, false));         // the far end asks again: 3 MSUs resent
   e.link->local_deactivate();                    // SIOS
-
   vxtest::TempDir tmp("vxmtp2");
   ASSERT_FALSE(tmp.path().empty());
   const std::string pcap = tmp.path() + "/units.pcap";

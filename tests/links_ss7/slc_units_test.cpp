@@ -54,7 +54,6 @@ TEST_F(UnitTest, LengthIndicatorIsCheckedAgainstTheUnit) {
   EXPECT_LINE(err(), H + "(worked): ignore packet, length too small FF FF");
   EXPECT_EQ(e.link->statistics()->su_received, before.su_received + 3);
   EXPECT_EQ(e.link->statistics()->octets_received, before.octets_received + 73 + 73 + 11 + 2);
-
   // LI 2 over 1 octet: an LSSU all the same, which takes a link in service down.
   clear_output();
   e.deliver({0xFF, 0xFF, 0x02, 0x07});
@@ -75,7 +74,6 @@ TEST_F(UnitTest, StatusIndicationsFollowTheAlignmentTable) {
     if (s.status == SLC::SIO) EXPECT_EQ(e.wire.sent.back(), lssu(SLC::SIN));
   }
   EXPECT_EQ(e.up.deactivated, std::vector<std::string>{"impossible phasing"});
-
   // An MSU in aligned ready brings the link into service, which sends two FISUs.
   e.link->emergency = true;
   e.deliver(lssu(SLC::SIN));
@@ -139,7 +137,6 @@ TEST_F(UnitTest, TracesAreGatedByTheirFlags) {
   e.wire.refuse = true;
   e.send({1, 1, 1});
   EXPECT_LINE(log(), h + "(worked):  tx full!");
-
   // All off: the same road writes nothing.
   End quiet;
   clear_output();
@@ -160,7 +157,6 @@ TEST_F(UnitTest, ChannelEventsTrunkStateAndCongestionReport) {
   e.link->OnTrunkHardStatus(false);
   EXPECT_LINE(log(), H + "(worked):  transport OFF by low level terminated");
   EXPECT_EQ(e.link->state(), SLC::State::idle);
-
   // Without a channel nothing is sent or counted.
   End bare;
   bare.link->hdlc = nullptr;
@@ -169,7 +165,6 @@ TEST_F(UnitTest, ChannelEventsTrunkStateAndCongestionReport) {
   bare.deliver(unit(127, true, 127, true));
   EXPECT_LINE(log(), H + "(worked): no HDLC interface attached!!!");
   EXPECT_EQ(bare.link->statistics()->su_sent, 0u);
-
   // send_msu puts a header on a copy and keeps nothing for retransmission.
   in_service();
   e.link->log.msu_processing = true;
@@ -181,7 +176,6 @@ TEST_F(UnitTest, ChannelEventsTrunkStateAndCongestionReport) {
   EXPECT_EQ(e.wire.sent.back(), unit(127, true, 127, true, {9, 9, 9}));
   EXPECT_EQ(e.link->rtb_count(), 0);
   EXPECT_EQ(bytes_of(p), (Bytes{9, 9, 9}));
-
   // The congestion report: true once a second.
   SLC fresh;
   for (uint32_t ms : {0u, 999u, 1u, 999u, 1u}) {
