@@ -60,6 +60,7 @@ struct Owner : ProtocolsFamily {
   void on_activated(Protocol*) override { ++activated; }
   void on_deactivated(Protocol*, Protocol_status s) override { released += s->message() + "|"; }
   void on_status(Protocol_status s) override { statuses += s->message() + "|"; }
+  long releases() const { return std::count(released.begin(), released.end(), '|'); }
   bool has_status(const std::string& text) const { return statuses.find(text + "|") != std::string::npos; }
   void clear() {
     messages.clear();

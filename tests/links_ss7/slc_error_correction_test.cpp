@@ -54,7 +54,7 @@ TEST_F(ErrorCorrectionTest, BufferedMessagesStayBare) {
   // A message handed down without head room still gets its header.
   Packet tight = packet_of({7, 7, 7}, 0);
   e.link->message(tight);
-  EXPECT_EQ(e.wire.sent.back(), unit(127, true, 1, true, {7, 7, 7}));
+  EXPECT_EQ(e.wire.frames.back(), unit(127, true, 1, true, {7, 7, 7}));
 }
 
 TEST_F(ErrorCorrectionTest, AcknowledgingNothingNewReleasesNothing) {
@@ -74,7 +74,7 @@ TEST_F(ErrorCorrectionTest, AcknowledgingNothingNewReleasesNothing) {
   EXPECT_EQ(e.link->statistics()->rtb_fill, 0u);
   SetUp();
   e.send({3, 3, 3});
-  EXPECT_EQ(e.wire.sent.back(), unit(127, true, 0, true, {3, 3, 3}));
+  EXPECT_EQ(e.wire.frames.back(), unit(127, true, 0, true, {3, 3, 3}));
   EXPECT_EQ(e.link->rtb_count(), 1);
 }
 
@@ -89,7 +89,7 @@ TEST_F(ErrorCorrectionTest, BuffersAreBoundedAndDrainAsRoomIsMade) {
   fisu(9);
   EXPECT_EQ(e.link->rtb_count(), 127);
   EXPECT_EQ(e.link->tb_count(), 190u);
-  EXPECT_EQ(e.wire.sent.back(), unit(127, true, 8, true, {136, 0, 0}));
+  EXPECT_EQ(e.wire.frames.back(), unit(127, true, 8, true, {136, 0, 0}));
 }
 
 TEST_F(ErrorCorrectionTest, ReceivedMessagesAreCheckedInSequence) {
@@ -97,11 +97,11 @@ TEST_F(ErrorCorrectionTest, ReceivedMessagesAreCheckedInSequence) {
   e.deliver(unit(127, true, 0, true, {1, 1, 1}));
   e.deliver(unit(127, true, 0, true, {1, 1, 1}));  // a repeat
   EXPECT_LINE(log(), H + "(worked): discard msu due to 5.2.2/i Q.702 fsnr=0 fsnx=0");
-  EXPECT_EQ(e.up.received.size(), 1u);
-  EXPECT_EQ(e.wire.sent.back(), unit(0, true, 127, true));  // the acknowledgement
+  EXPECT_EQ(e.up.messages.size(), 1u);
+  EXPECT_EQ(e.wire.frames.back(), unit(0, true, 127, true));  // the acknowledgement
   e.deliver(unit(127, true, 2, true, {3, 3, 3}));  // FSN 1 went missing
   EXPECT_LINE(log(), H + "(worked): discard msu due to 5.2.2/ii Q.702 fsnr=2 fsnx=0");
-  EXPECT_EQ(e.wire.sent.back(), unit(0, false, 127, true));  // BIB inverted
+  EXPECT_EQ(e.wire.frames.back(), unit(0, false, 127, true));  // BIB inverted
   EXPECT_EQ(e.link->statistics()->nacks_sent, 1u);
   // Until the retransmission starts, units with the old FIB are dropped quietly.
   e.deliver(unit(127, true, 3, true, {4, 4, 4}));
@@ -109,7 +109,7 @@ TEST_F(ErrorCorrectionTest, ReceivedMessagesAreCheckedInSequence) {
   EXPECT_EQ(e.link->state(), SLC::State::worked);
   e.deliver(unit(127, true, 1, false, {2, 2, 2}));
   e.deliver(unit(127, true, 2, false, {3, 3, 3}));
-  EXPECT_EQ(e.up.received, (std::vector<Bytes>{{1, 1, 1}, {2, 2, 2}, {3, 3, 3}}));
+  EXPECT_EQ(e.up.messages, (Frames{{1, 1, 1}, {2, 2, 2}, {3, 3, 3}}));
   // A FISU that shows a unit we never saw is negatively acknowledged too.
   fisu(127, true, 4, false);
   EXPECT_EQ(e.link->statistics()->nacks_sent, 2u);
@@ -125,15 +125,15 @@ TEST_F(ErrorCorrectionTest, SecondBadSequenceTakesTheLinkDown) {
   fisu(51);
   EXPECT_LINE(err(), H + "(worked): bad su acknowledgement received:  BSN=51 BIB=1 FSN=127 FIB=1");
   EXPECT_EQ(e.link->state(), SLC::State::idle);
-  EXPECT_EQ(e.up.deactivated, std::vector<std::string>{"impossible phasing"});
-  EXPECT_EQ(e.wire.sent.back(), (lssu(SLC::SIOS)));
+  EXPECT_EQ(e.up.released, "impossible phasing|");
+  EXPECT_EQ(e.wire.frames.back(), (lssu(SLC::SIOS)));
   SetUp();
   e.deliver(unit(127, false, 0, false, {1, 1, 1}));  // unexpected FIB, once
   EXPECT_EQ(e.link->state(), SLC::State::worked);
   e.deliver(unit(127, false, 0, false, {1, 1, 1}));
   EXPECT_LINE(err(), H + "(worked): bad start of a retransmission:  BSN=127 BIB=0 FSN=0 FIB=0");
   EXPECT_EQ(e.link->state(), SLC::State::idle);
-  EXPECT_TRUE(e.up.received.empty());
+  EXPECT_TRUE(e.up.messages.empty());
 }
 
 TEST_F(ErrorCorrectionTest, EmptyPacketPoolLosesTheUnitWithoutStalling) {
@@ -144,39 +144,39 @@ TEST_F(ErrorCorrectionTest, EmptyPacketPoolLosesTheUnitWithoutStalling) {
     std::vector<Packet> hog;
     while (PacketPool::instance().free_count() > 0) hog.emplace_back().reserve_head(0);
     e.link->receive(shared);    // a frame somebody else holds cannot be taken apart: lost
-    EXPECT_TRUE(e.up.received.empty());
+    EXPECT_TRUE(e.up.messages.empty());
     e.link->message(msu);       // no buffer for the header copy: lost on the way
     e.link->receive(far_msu);   // delivered; its acknowledgement finds no buffer either
   }
-  EXPECT_TRUE(e.wire.sent.empty());
+  EXPECT_TRUE(e.wire.frames.empty());
   EXPECT_EQ(e.link->rtb_count(), 1);
-  EXPECT_EQ(e.up.received.size(), 1u);
+  EXPECT_EQ(e.up.messages.size(), 1u);
   EXPECT_EQ(e.link->state(), SLC::State::worked);
   // The far end learns of FSN 0 from the next unit it sees and asks for it again.
   e.deliver(unit(127, true, 1, true, {9, 9, 9}));
-  EXPECT_EQ(e.wire.sent.back(), unit(1, true, 0, true));
+  EXPECT_EQ(e.wire.frames.back(), unit(1, true, 0, true));
   fisu(127, false, 1);
-  EXPECT_EQ(e.wire.sent.back(), unit(1, true, 0, false, {0x83, 0x0A, 0x0B}));
+  EXPECT_EQ(e.wire.frames.back(), unit(1, true, 0, false, {0x83, 0x0A, 0x0B}));
   fisu(0, false, 1);
   EXPECT_EQ(e.link->rtb_count(), 0);
 }
 
 TEST_F(ErrorCorrectionTest, RefusedUnitWaitsForTheChannel) {
-  e.wire.refuse = true;
+  e.wire.full = true;
   e.send({1, 1, 1});
   e.send({2, 2, 2});
   EXPECT_EQ(e.link->tb_count(), 2u);
   EXPECT_EQ(e.link->rtb_count(), 0);
-  e.wire.refuse = false;
+  e.wire.full = false;
   e.link->on_hdlc_ready();
   EXPECT_LINE(log(), H + "(worked): hdlc ready");
-  EXPECT_EQ(e.msus(), (std::vector<Bytes>{unit(127, true, 0, true, {1, 1, 1}),
+  EXPECT_EQ(e.msus(), (Frames{unit(127, true, 0, true, {1, 1, 1}),
                                                    unit(127, true, 1, true, {2, 2, 2})}));
   // Kept through a fall to idle, discarded on the next entry to worked.
-  e.wire.refuse = true;
+  e.wire.full = true;
   e.send({3, 3, 3});
   e.link->local_deactivate();
-  e.wire.refuse = false;
+  e.wire.full = false;
   e.in_service();
   EXPECT_LINE(err(), H + "(worked): discard 1 msu in TB");
   EXPECT_EQ(e.link->tb_count(), 0u);
@@ -230,8 +230,8 @@ TEST(AlignmentTimers, EachAlignmentStepIsGuarded) {
     EXPECT_EQ(e.link->state(), s.after);
   }
   EXPECT_LINE(capture.log.str(), "SS7/L2 [dpc=0, slc=0, trunk=0] (not aligned): T2 expired");
-  EXPECT_EQ(e.wire.sent[e.wire.sent.size() - 2], unit(127, true, 127, true)) << "FISUs in aligned ready";
-  EXPECT_EQ(e.up.deactivated.size(), 3u);
+  EXPECT_EQ(e.wire.frames[e.wire.frames.size() - 2], unit(127, true, 127, true)) << "FISUs in aligned ready";
+  EXPECT_EQ(e.up.releases(), 3);
 }
 
 }  // namespace

@@ -35,7 +35,7 @@ void put_label(Bytes& b, unsigned sls) {
 
 // Our level 3 stand-in: answers a link test with its acknowledgement and a traffic restart
 // with one of its own, counts ISUP blocking acknowledgements.
-struct Level3 : Upper {
+struct Level3 : Owner {
   std::function<void(const Bytes&)> reply;
   int slta_sent = 0, tra_sent = 0, bla_received = 0;
   void on_message(Packet& p) override {

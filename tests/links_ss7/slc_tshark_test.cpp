@@ -37,7 +37,7 @@ TEST_F(LinkTest, UnitsDissectAsFisuLssuAndMsuWithTheirSequenceFields) {
   vxtest::TempDir tmp("vxmtp2");
   ASSERT_FALSE(tmp.path().empty());
   const std::string pcap = tmp.path() + "/units.pcap";
-  ASSERT_TRUE(vxtest::write_capture(pcap, e.wire.sent, "-l 140"));
+  ASSERT_TRUE(vxtest::write_capture(pcap, e.wire.frames, "-l 140"));
   std::istringstream out(vxtest::run("tshark -r " + pcap +
                                      " -T fields -E separator=, -e _ws.col.Info -e mtp2.bsn -e mtp2.bib"
                                      " -e mtp2.fsn -e mtp2.fib -e mtp2.li -e _ws.expert 2>/dev/null"));

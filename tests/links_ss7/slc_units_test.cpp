@@ -27,7 +27,7 @@ TEST_F(UnitTest, SentUnitsCarryHeaderAndLengthIndicator) {
   for (unsigned i = 0; i < 3; ++i) EXPECT_EQ(Bytes(m[i].begin(), m[i].begin() + 3), (Bytes{0xFF, uint8_t(0x80 | i), i ? 63 : 62}));
   EXPECT_EQ(m[2].size(), 275u);
   e.link->local_deactivate();
-  EXPECT_EQ(e.wire.sent.back(), lssu(SLC::SIOS));
+  EXPECT_EQ(e.wire.frames.back(), lssu(SLC::SIOS));
   // 3 MSUs and their octets counted; LSSUs are not.
   EXPECT_EQ(e.link->statistics()->su_sent, before.su_sent + 3);
   EXPECT_EQ(e.link->statistics()->octets_sent, before.octets_sent + 65u + 66u + 275u);
@@ -47,9 +47,9 @@ TEST_F(UnitTest, LengthIndicatorIsCheckedAgainstTheUnit) {
   u[2] = 5;  // cut to 5
   e.deliver(u);
   EXPECT_LINE(err(), H + "(worked): truncate 3 octet(s) : 01 02 03 04 05 06 07 08");
-  ASSERT_EQ(e.up.received.size(), 3u);
-  EXPECT_EQ(e.up.received[1].size(), 70u);
-  EXPECT_EQ(e.up.received[2], (Bytes{1, 2, 3, 4, 5}));
+  ASSERT_EQ(e.up.messages.size(), 3u);
+  EXPECT_EQ(e.up.messages[1].size(), 70u);
+  EXPECT_EQ(e.up.messages[2], (Bytes{1, 2, 3, 4, 5}));
   e.deliver({0xFF, 0xFF});  // counted as octets, not as a unit
   EXPECT_LINE(err(), H + "(worked): ignore packet, length too small FF FF");
   EXPECT_EQ(e.link->statistics()->su_received, before.su_received + 3);
@@ -71,36 +71,36 @@ TEST_F(UnitTest, StatusIndicationsFollowTheAlignmentTable) {
   for (auto s : steps) {
     e.deliver(lssu(s.status));
     EXPECT_EQ(e.link->state(), s.after) << int(s.status);
-    if (s.status == SLC::SIO) EXPECT_EQ(e.wire.sent.back(), lssu(SLC::SIN));
+    if (s.status == SLC::SIO) EXPECT_EQ(e.wire.frames.back(), lssu(SLC::SIN));
   }
-  EXPECT_EQ(e.up.deactivated, std::vector<std::string>{"impossible phasing"});
+  EXPECT_EQ(e.up.released, "impossible phasing|");
   // An MSU in aligned ready brings the link into service, which sends two FISUs.
   e.link->emergency = true;
   e.deliver(lssu(SLC::SIN));
-  EXPECT_EQ(e.wire.sent.back(), lssu(SLC::SIE));
+  EXPECT_EQ(e.wire.frames.back(), lssu(SLC::SIE));
   advance(500);
   EXPECT_EQ(e.link->state(), SLC::State::aligned_ready);
-  size_t mark = e.wire.sent.size();
+  size_t mark = e.wire.frames.size();
   e.deliver(unit(127, true, 0, true, {3, 0, 0}));
   EXPECT_EQ(e.link->state(), SLC::State::worked);
   EXPECT_EQ(e.up.activated, 1);
-  EXPECT_TRUE(e.up.received.empty());
-  EXPECT_EQ(std::vector<Bytes>(e.wire.sent.begin() + long(mark), e.wire.sent.end()),
-            std::vector<Bytes>(2, unit(127, true, 127, true)));
+  EXPECT_TRUE(e.up.messages.empty());
+  EXPECT_EQ(Frames(e.wire.frames.begin() + long(mark), e.wire.frames.end()),
+            Frames(2, unit(127, true, 127, true)));
 }
 
 TEST_F(UnitTest, ActivationAndDeactivationRepeatTheirReports) {
   e.link->log.mtp_activate = true;
   e.link->local_deactivate();
   e.link->local_deactivate();
-  EXPECT_EQ(e.up.deactivated.size(), 2u);
-  EXPECT_EQ(e.wire.sent, std::vector<Bytes>(2, lssu(SLC::SIOS)));
+  EXPECT_EQ(e.up.releases(), 2);
+  EXPECT_EQ(e.wire.frames, Frames(2, lssu(SLC::SIOS)));
   EXPECT_LINE(log(), H + "(idle): local_deactivate()");
   in_service();
   e.link->local_activate();
   EXPECT_EQ(e.up.activated, 2);
   EXPECT_EQ(e.link->state(), SLC::State::worked);
-  EXPECT_TRUE(e.wire.sent.empty());
+  EXPECT_TRUE(e.wire.frames.empty());
   EXPECT_LINE(log(), H + "(worked): local_activate: ignored.");
   e.deliver(lssu(SLC::SIO));  // the far end realigns: out of service
   EXPECT_EQ(e.link->state(), SLC::State::idle);
@@ -134,7 +134,7 @@ TEST_F(UnitTest, TracesAreGatedByTheirFlags) {
   e.deliver(unit(0, true, 0, true, {3, 4, 5}));
   EXPECT_LINE(log(), h + "(worked):  mtp rx 0x3 0x4 0x5");
   EXPECT_LINE(err(), h + "(worked): ack!");
-  e.wire.refuse = true;
+  e.wire.full = true;
   e.send({1, 1, 1});
   EXPECT_LINE(log(), h + "(worked):  tx full!");
   // All off: the same road writes nothing.
@@ -150,7 +150,7 @@ TEST_F(UnitTest, ChannelEventsTrunkStateAndCongestionReport) {
   e.link->on_hdlc_error(HDLC::Notify::Cause::read_error);
   EXPECT_LINE(log(), H + "(idle): hdlc error [cause=0]");
   e.link->OnTrunkHardStatus(false);  // idle: nothing
-  EXPECT_TRUE(e.up.deactivated.empty());
+  EXPECT_EQ(e.up.released, "");
   in_service();
   e.link->OnTrunkHardStatus(true);
   EXPECT_EQ(e.link->state(), SLC::State::worked);
@@ -173,7 +173,7 @@ TEST_F(UnitTest, ChannelEventsTrunkStateAndCongestionReport) {
   EXPECT_LINE(err(), H + "(worked): fail to send msu (bad packet)");
   Packet p = packet_of({9, 9, 9});
   e.link->send_msu(p);
-  EXPECT_EQ(e.wire.sent.back(), unit(127, true, 127, true, {9, 9, 9}));
+  EXPECT_EQ(e.wire.frames.back(), unit(127, true, 127, true, {9, 9, 9}));
   EXPECT_EQ(e.link->rtb_count(), 0);
   EXPECT_EQ(bytes_of(p), (Bytes{9, 9, 9}));
   // The congestion report: true once a second.
