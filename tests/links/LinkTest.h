@@ -62,13 +62,7 @@ struct Owner : ProtocolsFamily {
   void on_status(Protocol_status s) override { statuses += s->message() + "|"; }
   long releases() const { return std::count(released.begin(), released.end(), '|'); }
   bool has_status(const std::string& text) const { return statuses.find(text + "|") != std::string::npos; }
-  void clear() {
-    messages.clear();
-    sent.clear();
-    activated = 0;
-    released.clear();
-    statuses.clear();
-  }
+  void clear() { messages.clear(), sent.clear(), activated = 0, released.clear(), statuses.clear(); }
 };
 
 using LoopTest = vxtest::LoopTest;

@@ -141,8 +141,7 @@ TEST_F(ErrorCorrectionTest, EmptyPacketPoolLosesTheUnitWithoutStalling) {
   Packet far_msu = packet_of(unit(127, true, 0, true, {9, 9, 9}), 0);
   Packet shared = far_msu.sub(far_msu.length(), 0), holder = shared;
   {
-    std::vector<Packet> hog;
-    while (PacketPool::instance().free_count() > 0) hog.emplace_back().reserve_head(0);
+    PoolHog hog;
     e.link->receive(shared);    // a frame somebody else holds cannot be taken apart: lost
     EXPECT_TRUE(e.up.messages.empty());
     e.link->message(msu);       // no buffer for the header copy: lost on the way

@@ -17,18 +17,14 @@ class UnitTest : public LinkTest {
   const std::string H = "SS7/L2 [dpc=0, slc=0, trunk=0] ";
 };
 
-TEST_F(UnitTest, SentUnitsCarryHeaderAndLengthIndicator) {
+// The header and LI of sent units are read by tshark; here the counters: MSUs and their
+// octets, LSSUs not.
+TEST_F(UnitTest, SentUnitsAreCounted) {
   in_service();
   const SLC::Statistics before = *e.link->statistics();
   for (unsigned n : {62u, 63u, 272u}) e.send(Bytes(n, 0x5A));
-  auto m = e.msus();
-  ASSERT_EQ(m.size(), 3u);
-  // BSN 127 BIB 1 after reset, FSNs 0, 1, 2 with FIB 1; LI 62, 63 and 63 for anything longer.
-  for (unsigned i = 0; i < 3; ++i) EXPECT_EQ(Bytes(m[i].begin(), m[i].begin() + 3), (Bytes{0xFF, uint8_t(0x80 | i), i ? 63 : 62}));
-  EXPECT_EQ(m[2].size(), 275u);
+  EXPECT_EQ(e.msus().back().size(), 275u) << "LI 63, the payload whole";
   e.link->local_deactivate();
-  EXPECT_EQ(e.wire.frames.back(), lssu(SLC::SIOS));
-  // 3 MSUs and their octets counted; LSSUs are not.
   EXPECT_EQ(e.link->statistics()->su_sent, before.su_sent + 3);
   EXPECT_EQ(e.link->statistics()->octets_sent, before.octets_sent + 65u + 66u + 275u);
 }
@@ -157,14 +153,6 @@ TEST_F(UnitTest, ChannelEventsTrunkStateAndCongestionReport) {
   e.link->OnTrunkHardStatus(false);
   EXPECT_LINE(log(), H + "(worked):  transport OFF by low level terminated");
   EXPECT_EQ(e.link->state(), SLC::State::idle);
-  // Without a channel nothing is sent or counted.
-  End bare;
-  bare.link->hdlc = nullptr;
-  bare.link->local_activate();
-  bare.deliver(lssu(SLC::SIN));
-  bare.deliver(unit(127, true, 127, true));
-  EXPECT_LINE(log(), H + "(worked): no HDLC interface attached!!!");
-  EXPECT_EQ(bare.link->statistics()->su_sent, 0u);
   // send_msu puts a header on a copy and keeps nothing for retransmission.
   in_service();
   e.link->log.msu_processing = true;
