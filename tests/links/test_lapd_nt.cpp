@@ -37,6 +37,12 @@ class LapdNtTest : public LoopTest {
   void rx(const Bytes& f) { Packet p = packet_of(f); nt->receive(p); }
   void down(const Bytes& msg) { Packet p = packet_of(msg); nt->message(p); }
   Frames take() { return std::exchange(owner.sent, {}); }
+  // N(S) of each frame sent since the last look.
+  std::vector<int> sent_ns() {
+    std::vector<int> v;
+    for (const Bytes& f : take()) v.push_back(f[2] >> 1);
+    return v;
+  }
   // A terminal asks for a TEI and gets it with the SABME that follows.
   unsigned attach(uint16_t ri) {
     rx(mgmt(ri, 1, 127));
@@ -136,9 +142,7 @@ TEST_F(LapdNtTest, BusyTerminalHoldsMessages) {
   advance(LAPD_NT_user::kWait);
   EXPECT_TRUE(take().empty()) << "a busy link idles";
   rx(te_S(t, 0x01, 0, false, false));
-  Frames out = take();
-  ASSERT_EQ(out.size(), 2u);
-  EXPECT_EQ(out[1], (Bytes{0x02, 0x81, 0x02, 0x03, 0x08, 0x01, 0x07, 0x61}));
+  EXPECT_EQ(take(), (Frames{{0x02, 0x81, 0x00, 0x03, 0x08, 0x01, 0x07, 0x60}, {0x02, 0x81, 0x02, 0x03, 0x08, 0x01, 0x07, 0x61}}));
   EXPECT_EQ(u0().linkState, LAPD_NT_user::wait_answer);
 }
 
@@ -151,11 +155,8 @@ TEST_F(LapdNtTest, RejectRetransmitsFromNrWithCurrentVr) {
   rx(te_I(t, 1, 0, false, 0x07));  // V(R) moves to 2
   take();
   rx(te_S(t, 0x09, 1, false, false));
-  auto out = take();
-  ASSERT_EQ(out.size(), 2u) << "frames 1 and 2 again; frame 0 is acknowledged";
-  EXPECT_EQ(out[0][2], 1 << 1);
-  EXPECT_EQ(out[0][3], 2 << 1 | 1);
-  EXPECT_EQ(out[1][2], 2 << 1);
+  EXPECT_EQ(take(), (Frames{{0x02, 0x81, 1 << 1, 2 << 1 | 1, 0x08, 0x01, 0x07, 0x61}, {0x02, 0x81, 2 << 1, 2 << 1 | 1, 0x08, 0x01, 0x07, 0x62}}))
+      << "frames 1 and 2 again, with V(R) 2; frame 0 is acknowledged";
   EXPECT_EQ(u0().ack_queued(), 2u);
   // Everything acknowledged by a REJ: the next expiry polls instead of resending nothing.
   rx(te_S(t, 0x09, 3, false, false));
@@ -169,21 +170,14 @@ TEST_F(LapdNtTest, RejectRetransmitsFromNrWithCurrentVr) {
 TEST_F(LapdNtTest, WindowAndPartialAcknowledgement) {
   unsigned t = in_call(0x09);
   for (uint8_t i = 0; i < 9; ++i) down({0x08, 0x01, 0x09, uint8_t(0x60 + i)});
-  auto out = take();
-  ASSERT_EQ(out.size(), 7u);
-  for (unsigned i = 0; i < 7; ++i) EXPECT_EQ(out[i][2], i << 1);
+  EXPECT_EQ(sent_ns(), (std::vector<int>{0, 1, 2, 3, 4, 5, 6}));
   EXPECT_EQ(u0().out_queued(), 2u);
   rx(te_S(t, 0x01, 3, false, false));
-  out = take();
-  ASSERT_EQ(out.size(), 2u);
-  EXPECT_EQ(out[0][2], 7 << 1);
-  EXPECT_EQ(out[1][2], 8 << 1);
+  EXPECT_EQ(sent_ns(), (std::vector<int>{7, 8}));
   rx(te_S(t, 0x01, 7, false, false));
   EXPECT_EQ(u0().linkState, LAPD_NT_user::wait_answer);
   advance(LAPD_NT_user::kWait);
-  out = take();
-  ASSERT_EQ(out.size(), 2u) << "frames 7 and 8 again after one second";
-  EXPECT_EQ(out[0][2], 7 << 1);
+  EXPECT_EQ(sent_ns(), (std::vector<int>{7, 8})) << "again after one second";
 }
 
 // A message that finds no packet buffer for its frame stays queued and goes out when the link
