@@ -101,11 +101,7 @@ TEST_F(LapdNtTest, SetupIsBroadcastAndRepliesFollowTheCallReference) {
 
 // What each frame from an assigned terminal does to its link: answer and link state after.
 TEST_F(LapdNtTest, FramesFromATerminal) {
-  struct Row {
-    Bytes frame;
-    Frames answer;
-    uint32_t state;
-  };
+  struct Row { Bytes frame; Frames answer; uint32_t state; };
   const unsigned t = 64;
   const Row rows[] = {
       {te_U(t, 0x7F, true), {{0x00, 0x81, 0x73}}, LAPD_NT_user::assigned},   // SABME, P: UA, F

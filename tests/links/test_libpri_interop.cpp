@@ -67,11 +67,9 @@ struct Peer : vxtest::ChildLines {
 class LibpriInterop : public ::testing::Test {
  protected:
   void TearDown() override {
-    if (HasFailure() && peer_) {
-      std::string all;
-      for (auto& l : peer_->lines) all += l + "\n";
-      ADD_FAILURE() << "peer said:\n" << all;
-    }
+    std::string all;
+    for (auto& l : peer_ ? peer_->lines : std::vector<std::string>{}) all += l + "\n";
+    if (HasFailure()) ADD_FAILURE() << "peer said:\n" << all;
     peer_.reset();
     sim().untie_far_end(kLine);
     for (int i = 0; i < 2; ++i) sim().service(), multiplexer.run_once(0);

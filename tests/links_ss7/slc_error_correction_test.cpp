@@ -209,12 +209,9 @@ TEST(AlignmentTimers, EachAlignmentStepIsGuarded) {
   vxtest::CaptureStreams capture;
   End e;
   e.link->log.timers = true;
-  const struct {
-    int status;  // what comes in first (-1: the link is activated)
-    SLC::State::Type during;
-    uint32_t ms;
-    SLC::State::Type after;
-  } steps[] = {{-1, SLC::State::not_aligned, 7000, SLC::State::idle},
+  // What comes in first (-1: the link is activated), the state while the timer runs, the
+  // timer's period and the state when it has run out.
+  const struct { int status; SLC::State::Type during; uint32_t ms; SLC::State::Type after; } steps[] = {{-1, SLC::State::not_aligned, 7000, SLC::State::idle},
                {SLC::SIO, SLC::State::aligned, 1500, SLC::State::idle},
                {SLC::SIN, SLC::State::proving, 8200, SLC::State::aligned_ready},
                {-2, SLC::State::aligned_ready, 45000, SLC::State::idle}};

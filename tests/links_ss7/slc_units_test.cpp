@@ -59,10 +59,7 @@ TEST_F(UnitTest, LengthIndicatorIsCheckedAgainstTheUnit) {
 }
 
 TEST_F(UnitTest, StatusIndicationsFollowTheAlignmentTable) {
-  const struct {
-    uint8_t status;
-    SLC::State::Type after;
-  } steps[] = {{SLC::SIOS, SLC::State::idle},  {SLC::SIO, SLC::State::aligned}, {SLC::SIO, SLC::State::aligned},
+  const struct { uint8_t status; SLC::State::Type after; } steps[] = {{SLC::SIOS, SLC::State::idle},  {SLC::SIO, SLC::State::aligned}, {SLC::SIO, SLC::State::aligned},
                {SLC::SIE, SLC::State::proving}, {SLC::SIN, SLC::State::proving}, {SLC::SIOS, SLC::State::idle}};
   for (auto s : steps) {
     e.deliver(lssu(s.status));
