@@ -64,8 +64,11 @@ class LapdNtTest : public LoopTest {
   LAPD_NT* nt = nullptr;
 };
 
-TEST_F(LapdNtTest, TeiAssignmentDenialsAndTheNinthTerminal) {
-  for (unsigned i = 0; i < 8; ++i) EXPECT_EQ(attach(uint16_t(100 + i)), 64 + i);
+TEST_F(LapdNtTest, TeiAssignmentDenialsAndUnknownTeis) {
+  // A frame for a TEI nobody serves takes a free link for it: SABME, then the poll answered.
+  rx(te_S(80, 0x01, 0, true, true));
+  EXPECT_EQ(take(), (Frames{{0x02, 0xA1, 0x7F}, nt_S(80, 0x01, 0, true, false)}));
+  for (unsigned i = 0; i < 7; ++i) EXPECT_EQ(attach(uint16_t(100 + i)), 64 + i);
   rx(mgmt(200, 1, 127));
   EXPECT_EQ(take(), Frames{net_mgmt(200, 3, 127)});
   EXPECT_NE(log().find("recieved identity request, but all TEI values is ussigned"), std::string::npos);
@@ -73,18 +76,12 @@ TEST_F(LapdNtTest, TeiAssignmentDenialsAndTheNinthTerminal) {
   EXPECT_EQ(take(), Frames{net_mgmt(201, 3, 70)});
   rx(mgmt(202, 1, 10));
   EXPECT_TRUE(take().empty());
+  rx(te_S(90, 0x01, 0, true, true));  // no free link: the TEI is removed
+  EXPECT_EQ(take(), (Frames{net_mgmt(0, 6, 90), net_mgmt(0, 6, 90)}));
   // TEI 65 released by its terminal: the next request gets the lowest free TEI.
   rx(te_U(65, 0x53, true));
   EXPECT_EQ(take(), (Frames{{0x00, 0x83, 0x73}}));
   EXPECT_EQ(attach(300), 65u);
-}
-
-TEST_F(LapdNtTest, UnknownTeiIsTakenOrRemoved) {
-  rx(te_S(80, 0x01, 0, true, true));
-  EXPECT_EQ(take(), (Frames{{0x02, 0xA1, 0x7F}, nt_S(80, 0x01, 0, true, false)})) << "SABME, then the poll answered";
-  for (unsigned i = 0; i < 7; ++i) attach(uint16_t(i));
-  rx(te_S(90, 0x01, 0, true, true));
-  EXPECT_EQ(take(), (Frames{net_mgmt(0, 6, 90), net_mgmt(0, 6, 90)}));
 }
 
 TEST_F(LapdNtTest, SetupIsBroadcastAndRepliesFollowTheCallReference) {
