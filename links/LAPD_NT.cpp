@@ -119,24 +119,33 @@ bool LAPD_NT_user::tx_I(Packet& msg, unsigned char nr, unsigned char ns) {
   return true;
 }
 
-// Sends one message as the next I frame and keeps the frame for retransmission.
-void LAPD_NT_user::send_I(Packet& msg) {
+// Sends one message as the next I frame and keeps the frame for retransmission; false when
+// no packet buffer was left for the frame, which then has not been sent.
+bool LAPD_NT_user::send_I(Packet& msg) {
   Packet frame = msg;  // the caller's message keeps no header
-  if (!tx_I(frame, vr, vs)) return;
+  if (!tx_I(frame, vr, vs)) return false;
   ackQueue_.put(frame);
   vs = (vs + 1) & 127;
+  return true;
 }
 
-// Queued messages go out while the window has room; the rest keep waiting.
+// Queued messages go out while the window has room; the rest keep waiting. A message that
+// finds no packet buffer goes back to the front and waits for the next acknowledgement or
+// the link timer.
 void LAPD_NT_user::send_queued() {
   Packet m;
-  while (!busy && ackQueue_.count() < kWindow && outQueue_.get(&m)) send_I(m);
+  while (!busy && ackQueue_.count() < kWindow && outQueue_.get(&m)) {
+    if (!send_I(m)) {
+      outQueue_.append(m);
+      return;
+    }
+  }
 }
 
 bool LAPD_NT_user::message(Packet& msg) {
   if (linkState == unassigned || msg.length() < 3 || (msg.data()[2] & 0x7F) != callRef) return false;
   if (!busy && ackQueue_.count() < kWindow && outQueue_.empty()) {
-    send_I(msg);
+    if (!send_I(msg)) outQueue_.put(msg);  // no buffer now: sent when the link timer runs
     wait(wait_answer, kWait);
     return true;
   }
@@ -164,7 +173,7 @@ bool LAPD_NT_user::ack_queue(unsigned char nr) {
 // while frames are unacknowledged, else it idles.
 void LAPD_NT_user::acknowledged() {
   send_queued();
-  if (ackQueue_.empty()) wait(assigned, kIdle);
+  if (ackQueue_.empty() && (busy || outQueue_.empty())) wait(assigned, kIdle);
   else wait(wait_answer, kWait);
 }
 
@@ -173,8 +182,12 @@ void LAPD_NT_user::retransmit() {
   unsigned n = ackQueue_.count();
   Packet f;
   for (unsigned i = 0; i < n && ackQueue_.get(&f); ++i) {
-    // The frame goes out again with what we have received since, not the stale N(R).
-    f.writable_data()[3] = static_cast<unsigned char>(vr << 1 | 1);
+    // The frame goes out again with what we have received since, not the stale N(R)
+    // (unchanged when no buffer is left for a private copy).
+    try {
+      f.writable_data()[3] = static_cast<unsigned char>(vr << 1 | 1);
+    } catch (std::bad_alloc const&) {
+    }
     owner_->send_to_layer1(f);
     ackQueue_.put(f);
   }
@@ -214,6 +227,7 @@ void LAPD_NT_user::on_timer() {
   // Nothing unacknowledged: poll again; otherwise send the frames again.
   if (ackQueue_.empty()) tx_S(kRR, true, true);
   else retransmit();
+  send_queued();
   wait(wait_answer, kWait);
 }
 

@@ -60,7 +60,7 @@ class LAPD_NT_user {
   void tx_U(unsigned char code, bool pf, bool command);
   void tx_S(unsigned char control, bool pf, bool command);
   bool tx_I(Packet& msg, unsigned char nr, unsigned char ns);
-  void send_I(Packet& msg);
+  bool send_I(Packet& msg);
   void send_queued();
   void acknowledged();
   void wait(uint32_t state, unsigned ms);

@@ -1,15 +1,15 @@
 #pragma once
 // Shared pieces of the link tests: a stack owner that records what a link reports upwards and
-// what it sends down, a channel that records the frames a link writes, the fake clock and the
-// event loop driven pass by pass.
+// sends down, a channel that records the frames a link writes, and the fake clock.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "control/ProtocolsFamily.h"
-#include "foundation/Multiplexer.h"
 #include "foundation/Packet.h"
 #include "hardware/HDLC.h"
 #include "tests/support/LoopTest.h"
@@ -17,6 +17,7 @@
 namespace linktest {
 
 using Bytes = std::vector<uint8_t>;
+using Frames = std::vector<Bytes>;
 
 inline Packet packet_of(const Bytes& bytes, unsigned head = 8) {
   Packet p;
@@ -27,10 +28,9 @@ inline Packet packet_of(const Bytes& bytes, unsigned head = 8) {
 
 inline Bytes bytes_of(const Packet& p) { return p.is_null() ? Bytes{} : Bytes(p.data(), p.data() + p.length()); }
 
-// What a link sends to its HDLC channel; `full` makes it refuse as a channel whose driver
-// would block does.
+// What a link sends to its HDLC channel; `full` refuses as a channel whose driver would block.
 struct Channel : GenericHDLC {
-  std::vector<Bytes> frames;
+  Frames frames;
   bool full = false;
   bool hdlc_transmit(Packet& f) override {
     if (full) return false;
@@ -40,40 +40,39 @@ struct Channel : GenericHDLC {
   bool is_open() const override { return true; }
   bool is_ready() const override { return !full; }
   Bytes last() const { return frames.empty() ? Bytes{} : frames.back(); }
-  std::vector<Bytes> take() { return std::exchange(frames, {}); }
+  Frames take() { return std::exchange(frames, {}); }
 };
 
-// The owner of a one-layer stack: records messages, activations, releases and status reports
-// that climb out of the top, and the frames a layer sends down out of the bottom.
+// The owner of a one-layer stack: what climbs out of the top and the frames sent out of the
+// bottom.
 struct Owner : ProtocolsFamily {
-  std::vector<Bytes> messages;  // layer-3 messages delivered upwards
-  std::vector<Bytes> sent;      // frames sent down (layers that transmit through the stack)
+  Frames messages;  // layer-3 messages delivered upwards
+  Frames sent;      // frames sent down through the stack
   int activated = 0;
-  std::vector<std::string> released;  // status texts of on_deactivated
-  std::vector<bool> released_ok;
-  std::vector<std::string> statuses;  // status texts of on_status
+  std::string released;  // status texts of on_deactivated, each ended by '|'
+  std::string statuses;  // status texts of on_status, each ended by '|'
   std::function<void(Packet&)> on_sent;
-
   void transmit(Packet& p) override {
     sent.push_back(bytes_of(p));
     if (on_sent) on_sent(p);
   }
   void on_message(Packet& p) override { messages.push_back(bytes_of(p)); }
   void on_activated(Protocol*) override { ++activated; }
-  void on_deactivated(Protocol*, Protocol_status s) override {
-    released.push_back(s->message());
-    released_ok.push_back(s->success());
-  }
-  void on_status(Protocol_status s) override { statuses.push_back(s->message()); }
-  bool has_status(const std::string& text) const {
-    return std::find(statuses.begin(), statuses.end(), text) != statuses.end();
-  }
+  void on_deactivated(Protocol*, Protocol_status s) override { released += s->message() + "|"; }
+  void on_status(Protocol_status s) override { statuses += s->message() + "|"; }
+  long releases() const { return std::count(released.begin(), released.end(), '|'); }
+  bool has_status(const std::string& text) const { return statuses.find(text + "|") != std::string::npos; }
+  void clear() { messages.clear(), sent.clear(), activated = 0, released.clear(), statuses.clear(); }
 };
 
-// The fake clock and the loop: time moves only when a test says so.
-class LoopTest : public vxtest::LoopTest {
- protected:
-  void clear_log() { clear_output(); }
+using LoopTest = vxtest::LoopTest;
+
+// Takes every packet buffer of the pool while it lives.
+struct PoolHog {
+  std::vector<Packet> held;
+  PoolHog() {
+    while (PacketPool::instance().free_count() > 0) held.emplace_back().reserve_head(0);
+  }
 };
 
 }  // namespace linktest

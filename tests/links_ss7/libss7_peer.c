@@ -3,11 +3,10 @@
  *
  *   libss7_peer <socket path> <drop one MSU in n, 0 for none>
  *
- * Listens on the path (SOCK_SEQPACKET), writes "ready", takes the board's connection and
- * relays between it and libss7: one packet per signal unit on the board's side, without FCS;
- * libss7 reads and writes its channel as a D-channel that carries the two FCS octets, so the
- * relay adds two on the way in and takes two off on the way out. Once the link is up, one MSU
- * in n, drawn at random, is dropped in each direction, to make both error corrections work.
+ * Listens on the path (SOCK_SEQPACKET), writes "ready" and relays between the board's
+ * connection (one signal unit per packet, no FCS) and libss7's channel (two FCS octets added
+ * on the way in, taken off on the way out). Once the link is up, one MSU in n is dropped in
+ * each direction, to make both error corrections work.
  *
  * Reports on stdout, one line each: "ready", "up", "down", "blo <cic>" (answered with BLA),
  * "dropped <n>" at the end. End of input on stdin or a hang-up of the board ends the program.
@@ -41,9 +40,8 @@ static void say(struct ss7* ss7, char* s) {
   if (debug) fputs(s, stderr);
 }
 
-/* True when this MSU is to be lost on the way: one in n on average, drawn at random, so that
- * the losses do not fall into step with a retransmission cycle (every n-th would hit the
- * same unit of each cycle for ever). */
+/* One MSU in n lost on average, drawn at random so that losses do not fall into step with a
+ * retransmission cycle. */
 static int drop(size_t n) {
   if (!drop_every || !dropping || n <= 5) return 0;
   if (rand_r(&seed) % drop_every) return 0;

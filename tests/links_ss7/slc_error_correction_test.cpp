@@ -6,7 +6,6 @@
 namespace {
 
 using namespace ss7test;
-using SS7::SLC;
 
 class ErrorCorrectionTest : public LinkTest {
  protected:
@@ -26,7 +25,7 @@ TEST_F(ErrorCorrectionTest, NegativeAcknowledgementResendsTheSameUnitsFirst) {
   for (uint8_t i = 0; i < 3; ++i) e.send({i, i, i});
   fisu(127, false);  // BIB inverted: the far end asks for everything after FSN 127
   e.send({3, 3, 3});
-  auto msus = e.sent_of_kind(2);
+  auto msus = e.msus();
   ASSERT_EQ(msus.size(), 7u);
   for (uint8_t i = 0; i < 3; ++i) {
     EXPECT_EQ(msus[i], unit(127, true, i, true, {i, i, i}));
@@ -47,7 +46,7 @@ TEST_F(ErrorCorrectionTest, BufferedMessagesStayBare) {
   EXPECT_EQ(bytes_of(p), (Bytes{0x83, 0x01, 0x02}));
   fisu(127, false);
   fisu(127, true);  // a second request for the same unit
-  auto msus = e.sent_of_kind(2);
+  auto msus = e.msus();
   ASSERT_EQ(msus.size(), 3u);
   EXPECT_EQ(msus[1], unit(127, true, 0, false, {0x83, 0x01, 0x02}));
   EXPECT_EQ(msus[2], unit(127, true, 0, true, {0x83, 0x01, 0x02}));
@@ -55,7 +54,7 @@ TEST_F(ErrorCorrectionTest, BufferedMessagesStayBare) {
   // A message handed down without head room still gets its header.
   Packet tight = packet_of({7, 7, 7}, 0);
   e.link->message(tight);
-  EXPECT_EQ(e.wire.sent.back(), unit(127, true, 1, true, {7, 7, 7}));
+  EXPECT_EQ(e.wire.frames.back(), unit(127, true, 1, true, {7, 7, 7}));
 }
 
 TEST_F(ErrorCorrectionTest, AcknowledgingNothingNewReleasesNothing) {
@@ -75,7 +74,7 @@ TEST_F(ErrorCorrectionTest, AcknowledgingNothingNewReleasesNothing) {
   EXPECT_EQ(e.link->statistics()->rtb_fill, 0u);
   SetUp();
   e.send({3, 3, 3});
-  EXPECT_EQ(e.wire.sent.back(), unit(127, true, 0, true, {3, 3, 3}));
+  EXPECT_EQ(e.wire.frames.back(), unit(127, true, 0, true, {3, 3, 3}));
   EXPECT_EQ(e.link->rtb_count(), 1);
 }
 
@@ -83,14 +82,14 @@ TEST_F(ErrorCorrectionTest, BuffersAreBoundedAndDrainAsRoomIsMade) {
   for (unsigned i = 0; i < 127 + 201; ++i) e.send({uint8_t(i), uint8_t(i >> 8), 0});
   EXPECT_EQ(e.link->rtb_count(), 127);
   EXPECT_EQ(e.link->tb_count(), 200u);
-  EXPECT_EQ(e.sent_of_kind(2).size(), 127u);
+  EXPECT_EQ(e.msus().size(), 127u);
   EXPECT_EQ(e.link->statistics()->tb_overflow, 1u);
   EXPECT_LINE(err(), H + "(worked): no space in TB buffer, TB=200 RTB=127 ignoring msu: 47 01 00");
   // Acknowledging 10 lets 10 more out at once, with the FSNs that follow.
   fisu(9);
   EXPECT_EQ(e.link->rtb_count(), 127);
   EXPECT_EQ(e.link->tb_count(), 190u);
-  EXPECT_EQ(e.wire.sent.back(), unit(127, true, 8, true, {136, 0, 0}));
+  EXPECT_EQ(e.wire.frames.back(), unit(127, true, 8, true, {136, 0, 0}));
 }
 
 TEST_F(ErrorCorrectionTest, ReceivedMessagesAreCheckedInSequence) {
@@ -98,12 +97,11 @@ TEST_F(ErrorCorrectionTest, ReceivedMessagesAreCheckedInSequence) {
   e.deliver(unit(127, true, 0, true, {1, 1, 1}));
   e.deliver(unit(127, true, 0, true, {1, 1, 1}));  // a repeat
   EXPECT_LINE(log(), H + "(worked): discard msu due to 5.2.2/i Q.702 fsnr=0 fsnx=0");
-  EXPECT_EQ(e.up.received.size(), 1u);
-  EXPECT_EQ(e.wire.sent.back(), unit(0, true, 127, true));  // the acknowledgement
-
+  EXPECT_EQ(e.up.messages.size(), 1u);
+  EXPECT_EQ(e.wire.frames.back(), unit(0, true, 127, true));  // the acknowledgement
   e.deliver(unit(127, true, 2, true, {3, 3, 3}));  // FSN 1 went missing
   EXPECT_LINE(log(), H + "(worked): discard msu due to 5.2.2/ii Q.702 fsnr=2 fsnx=0");
-  EXPECT_EQ(e.wire.sent.back(), unit(0, false, 127, true));  // BIB inverted
+  EXPECT_EQ(e.wire.frames.back(), unit(0, false, 127, true));  // BIB inverted
   EXPECT_EQ(e.link->statistics()->nacks_sent, 1u);
   // Until the retransmission starts, units with the old FIB are dropped quietly.
   e.deliver(unit(127, true, 3, true, {4, 4, 4}));
@@ -111,8 +109,7 @@ TEST_F(ErrorCorrectionTest, ReceivedMessagesAreCheckedInSequence) {
   EXPECT_EQ(e.link->state(), SLC::State::worked);
   e.deliver(unit(127, true, 1, false, {2, 2, 2}));
   e.deliver(unit(127, true, 2, false, {3, 3, 3}));
-  EXPECT_EQ(e.up.received, (std::vector<Bytes>{{1, 1, 1}, {2, 2, 2}, {3, 3, 3}}));
-
+  EXPECT_EQ(e.up.messages, (Frames{{1, 1, 1}, {2, 2, 2}, {3, 3, 3}}));
   // A FISU that shows a unit we never saw is negatively acknowledged too.
   fisu(127, true, 4, false);
   EXPECT_EQ(e.link->statistics()->nacks_sent, 2u);
@@ -128,16 +125,15 @@ TEST_F(ErrorCorrectionTest, SecondBadSequenceTakesTheLinkDown) {
   fisu(51);
   EXPECT_LINE(err(), H + "(worked): bad su acknowledgement received:  BSN=51 BIB=1 FSN=127 FIB=1");
   EXPECT_EQ(e.link->state(), SLC::State::idle);
-  EXPECT_EQ(e.up.deactivated, std::vector<std::string>{"impossible phasing"});
-  EXPECT_EQ(e.wire.sent.back(), (Bytes{0xFF, 0xFF, 0x01, SLC::SIOS}));
-
+  EXPECT_EQ(e.up.released, "impossible phasing|");
+  EXPECT_EQ(e.wire.frames.back(), (lssu(SLC::SIOS)));
   SetUp();
   e.deliver(unit(127, false, 0, false, {1, 1, 1}));  // unexpected FIB, once
   EXPECT_EQ(e.link->state(), SLC::State::worked);
   e.deliver(unit(127, false, 0, false, {1, 1, 1}));
   EXPECT_LINE(err(), H + "(worked): bad start of a retransmission:  BSN=127 BIB=0 FSN=0 FIB=0");
   EXPECT_EQ(e.link->state(), SLC::State::idle);
-  EXPECT_TRUE(e.up.received.empty());
+  EXPECT_TRUE(e.up.messages.empty());
 }
 
 TEST_F(ErrorCorrectionTest, EmptyPacketPoolLosesTheUnitWithoutStalling) {
@@ -145,42 +141,41 @@ TEST_F(ErrorCorrectionTest, EmptyPacketPoolLosesTheUnitWithoutStalling) {
   Packet far_msu = packet_of(unit(127, true, 0, true, {9, 9, 9}), 0);
   Packet shared = far_msu.sub(far_msu.length(), 0), holder = shared;
   {
-    std::vector<Packet> hog;
-    while (PacketPool::instance().free_count() > 0) hog.emplace_back().reserve_head(0);
+    PoolHog hog;
     e.link->receive(shared);    // a frame somebody else holds cannot be taken apart: lost
-    EXPECT_TRUE(e.up.received.empty());
+    EXPECT_TRUE(e.up.messages.empty());
     e.link->message(msu);       // no buffer for the header copy: lost on the way
     e.link->receive(far_msu);   // delivered; its acknowledgement finds no buffer either
   }
-  EXPECT_TRUE(e.wire.sent.empty());
+  EXPECT_TRUE(e.wire.frames.empty());
   EXPECT_EQ(e.link->rtb_count(), 1);
-  EXPECT_EQ(e.up.received.size(), 1u);
+  EXPECT_EQ(e.up.messages.size(), 1u);
   EXPECT_EQ(e.link->state(), SLC::State::worked);
   // The far end learns of FSN 0 from the next unit it sees and asks for it again.
   e.deliver(unit(127, true, 1, true, {9, 9, 9}));
-  EXPECT_EQ(e.wire.sent.back(), unit(1, true, 0, true));
+  EXPECT_EQ(e.wire.frames.back(), unit(1, true, 0, true));
   fisu(127, false, 1);
-  EXPECT_EQ(e.wire.sent.back(), unit(1, true, 0, false, {0x83, 0x0A, 0x0B}));
+  EXPECT_EQ(e.wire.frames.back(), unit(1, true, 0, false, {0x83, 0x0A, 0x0B}));
   fisu(0, false, 1);
   EXPECT_EQ(e.link->rtb_count(), 0);
 }
 
 TEST_F(ErrorCorrectionTest, RefusedUnitWaitsForTheChannel) {
-  e.wire.refuse = true;
+  e.wire.full = true;
   e.send({1, 1, 1});
   e.send({2, 2, 2});
   EXPECT_EQ(e.link->tb_count(), 2u);
   EXPECT_EQ(e.link->rtb_count(), 0);
-  e.wire.refuse = false;
+  e.wire.full = false;
   e.link->on_hdlc_ready();
   EXPECT_LINE(log(), H + "(worked): hdlc ready");
-  EXPECT_EQ(e.sent_of_kind(2), (std::vector<Bytes>{unit(127, true, 0, true, {1, 1, 1}),
+  EXPECT_EQ(e.msus(), (Frames{unit(127, true, 0, true, {1, 1, 1}),
                                                    unit(127, true, 1, true, {2, 2, 2})}));
   // Kept through a fall to idle, discarded on the next entry to worked.
-  e.wire.refuse = true;
+  e.wire.full = true;
   e.send({3, 3, 3});
   e.link->local_deactivate();
-  e.wire.refuse = false;
+  e.wire.full = false;
   e.in_service();
   EXPECT_LINE(err(), H + "(worked): discard 1 msu in TB");
   EXPECT_EQ(e.link->tb_count(), 0u);
@@ -199,7 +194,6 @@ TEST_F(ErrorCorrectionTest, T7GuardsUnacknowledgedMessages) {
   advance(1);
   EXPECT_LINE(log(), H + "(worked): T7 expired: 1 packets in RTB.");
   EXPECT_EQ(e.link->state(), SLC::State::idle);
-
   // Nothing pending once everything is acknowledged.
   SetUp();
   e.send({1, 1, 1});
@@ -208,39 +202,32 @@ TEST_F(ErrorCorrectionTest, T7GuardsUnacknowledgedMessages) {
   EXPECT_EQ(e.link->state(), SLC::State::worked);
 }
 
+// Each alignment step is guarded: T2 in not aligned, T3 in aligned, T4 in proving, T1 in
+// aligned ready; a step's timer running out takes the link back to idle.
 TEST(AlignmentTimers, EachAlignmentStepIsGuarded) {
   vxtest::TestClock clock;
   vxtest::CaptureStreams capture;
-  auto run = [&](uint32_t ms) {
-    clock.advance(ms);
-    multiplexer.run_once(0);
-  };
   End e;
   e.link->log.timers = true;
-  e.link->local_activate();
-  run(6999);
-  EXPECT_EQ(e.link->state(), SLC::State::not_aligned);
-  run(1);
-  EXPECT_EQ(e.link->state(), SLC::State::idle);
+  // What comes in first (-1: the link is activated), the state while the timer runs, the
+  // timer's period and the state when it has run out.
+  const struct { int status; SLC::State::Type during; uint32_t ms; SLC::State::Type after; } steps[] = {{-1, SLC::State::not_aligned, 7000, SLC::State::idle},
+               {SLC::SIO, SLC::State::aligned, 1500, SLC::State::idle},
+               {SLC::SIN, SLC::State::proving, 8200, SLC::State::aligned_ready},
+               {-2, SLC::State::aligned_ready, 45000, SLC::State::idle}};
+  for (auto s : steps) {
+    if (s.status == -1) e.link->local_activate();
+    if (s.status >= 0) e.deliver(lssu(uint8_t(s.status)));
+    clock.advance(s.ms - 1);
+    multiplexer.run_once(0);
+    EXPECT_EQ(e.link->state(), s.during);
+    clock.advance(1);
+    multiplexer.run_once(0);
+    EXPECT_EQ(e.link->state(), s.after);
+  }
   EXPECT_LINE(capture.log.str(), "SS7/L2 [dpc=0, slc=0, trunk=0] (not aligned): T2 expired");
-
-  e.deliver({0xFF, 0xFF, 0x01, SLC::SIO});
-  run(1499);
-  EXPECT_EQ(e.link->state(), SLC::State::aligned);
-  run(1);
-  EXPECT_EQ(e.link->state(), SLC::State::idle);
-
-  e.deliver({0xFF, 0xFF, 0x01, SLC::SIN});
-  run(8199);
-  EXPECT_EQ(e.link->state(), SLC::State::proving);
-  run(1);
-  EXPECT_EQ(e.link->state(), SLC::State::aligned_ready);
-  EXPECT_EQ(e.wire.sent.back(), unit(127, true, 127, true));
-  run(44999);
-  EXPECT_EQ(e.link->state(), SLC::State::aligned_ready);
-  run(1);
-  EXPECT_EQ(e.link->state(), SLC::State::idle);
-  EXPECT_EQ(e.up.deactivated.size(), 3u);
+  EXPECT_EQ(e.wire.frames[e.wire.frames.size() - 2], unit(127, true, 127, true)) << "FISUs in aligned ready";
+  EXPECT_EQ(e.up.releases(), 3);
 }
 
 }  // namespace

@@ -11,19 +11,6 @@
 namespace {
 
 using namespace ss7test;
-using SS7::SLC;
-
-using vxtest::have;
-
-std::vector<std::string> lines_of(const std::string& cmd) {
-  std::vector<std::string> out;
-  std::istringstream in(vxtest::run(cmd));
-  for (std::string l; std::getline(in, l);) {
-    std::erase(l, ' ');  // the info column ends some names with a blank
-    out.push_back(l);
-  }
-  return out;
-}
 
 // A signalling link test message from point code 2 to 1 with a test pattern of n octets.
 Bytes sltm(unsigned n) {
@@ -32,14 +19,11 @@ Bytes sltm(unsigned n) {
   return b;
 }
 
-class TsharkTest : public LinkTest {};
-
-TEST_F(TsharkTest, UnitsDissectAsFisuLssuAndMsuWithTheirSequenceFields) {
-  if (!have("tshark") || !have("text2pcap")) GTEST_SKIP() << "tshark or text2pcap not installed";
-
+TEST_F(LinkTest, UnitsDissectAsFisuLssuAndMsuWithTheirSequenceFields) {
+  if (!vxtest::have("tshark") || !vxtest::have("text2pcap")) GTEST_SKIP() << "tshark or text2pcap not installed";
   End e;
   e.link->local_activate();                      // SIO
-  e.deliver({0xFF, 0xFF, 0x01, SLC::SIN});       // SIN
+  e.deliver(lssu(SLC::SIN));                     // SIN
   e.deliver(unit(127, true, 127, true));         // two FISUs
   e.send(sltm(2));
   e.send(sltm(15));
@@ -50,14 +34,15 @@ TEST_F(TsharkTest, UnitsDissectAsFisuLssuAndMsuWithTheirSequenceFields) {
   e.deliver(unit(127, true, 2, true, sltm(1)));  // FSN 1 missing: negative acknowledgement
   e.deliver(unit(127, false, 0, false));         // the far end asks again: 3 MSUs resent
   e.link->local_deactivate();                    // SIOS
-
   vxtest::TempDir tmp("vxmtp2");
   ASSERT_FALSE(tmp.path().empty());
   const std::string pcap = tmp.path() + "/units.pcap";
-  ASSERT_TRUE(vxtest::write_capture(pcap, e.wire.sent, "-l 140"));
-  auto rows = lines_of("tshark -r " + pcap +
-                       " -T fields -E separator=, -e _ws.col.Info -e mtp2.bsn -e mtp2.bib -e mtp2.fsn"
-                       " -e mtp2.fib -e mtp2.li -e _ws.expert 2>/dev/null");
+  ASSERT_TRUE(vxtest::write_capture(pcap, e.wire.frames, "-l 140"));
+  std::istringstream out(vxtest::run("tshark -r " + pcap +
+                                     " -T fields -E separator=, -e _ws.col.Info -e mtp2.bsn -e mtp2.bib"
+                                     " -e mtp2.fsn -e mtp2.fib -e mtp2.li -e _ws.expert 2>/dev/null"));
+  std::vector<std::string> rows;
+  for (std::string l; std::getline(out, l);) rows.push_back((std::erase(l, ' '), l));  // names may end in a blank
   const std::vector<std::string> expected = {
       "SIO,127,1,127,1,1,",  "SIN,127,1,127,1,1,",  "FISU,127,1,127,1,0,", "FISU,127,1,127,1,0,",
       "SLTM,127,1,0,1,9,",   "SLTM,127,1,1,1,22,",  "DATA,127,1,2,1,63,",  "FISU,0,1,2,1,0,",

@@ -37,10 +37,8 @@ static void print_hex(const char *what, const unsigned char *p, int n) {
   fflush(stdout);
 }
 
-/* libpri expects a driver that appends the two FCS octets to every received frame and
- * computes them on every written one: it strips two octets from what it reads and writes
- * two placeholder octets after each frame. The line carries frames without FCS, so two are
- * added here on the way in and removed on the way out. */
+/* libpri strips two FCS octets from what it reads and writes two after each frame; the line
+ * carries frames without FCS: two are added on the way in and removed on the way out. */
 static int io_read(struct pri *pri, void *buf, int buflen) {
   (void)pri;
   if (frame_len < 0) {
