@@ -44,7 +44,8 @@ int allocate_type(int mode) {
 
 // Output -> the source patched to it, for the outputs whose source may be released.
 std::unordered_map<int, int>& routes() {
-  static auto* table = new std::unordered_map<int, int>;  // never destroyed, as the stub
+  // Never destroyed: channels released while the program exits still find it.
+  static auto* table = new std::unordered_map<int, int>;
   return *table;
 }
 
