@@ -1,6 +1,6 @@
 // The coder entry points: rule selection, appending output, failure leaving output untouched.
 #include "asn1/CoderEnv.h"
-#include "tests/asn1/PerTestUtil.h"
+#include "tests/asn1/Codec.h"
 #include "tests/asn1/ProbeSchema.h"
 
 #include <gtest/gtest.h>

@@ -3,7 +3,7 @@
 // numbers, unconstrained integers and the alignment points.
 #include "asn1/PERDecoder.h"
 #include "asn1/PEREncoder.h"
-#include "tests/asn1/PerTestUtil.h"
+#include "tests/asn1/Codec.h"
 
 #include <gtest/gtest.h>
 
@@ -153,15 +153,15 @@ TEST(PerPrimitives, UnconstrainedIntegers)
     for (auto [value, text] : cases) {
         SCOPED_TRACE(text);
         ASN1::INTEGER v(value);
-        EXPECT_EQ(asn1test::per(v), text);
+        EXPECT_EQ(asn1test::hexOf(v), text);
         ASN1::INTEGER back;
-        ASSERT_TRUE(asn1test::decodePer(text, back));
+        ASSERT_TRUE(asn1test::decodeHex(text, back));
         EXPECT_EQ(back.getValue(), value);
     }
     ASN1::INTEGER v;
-    EXPECT_FALSE(asn1test::decodePer("050000000001", v));  // more than 4 octets
-    EXPECT_FALSE(asn1test::decodePer("00", v));            // no octets at all
-    EXPECT_FALSE(asn1test::decodePer("0200", v));          // cut short
+    EXPECT_FALSE(asn1test::decodeHex("050000000001", v));  // more than 4 octets
+    EXPECT_FALSE(asn1test::decodeHex("00", v));            // no octets at all
+    EXPECT_FALSE(asn1test::decodeHex("0200", v));          // cut short
 }
 
 TEST(PerPrimitives, AlignmentPoints)

@@ -73,35 +73,26 @@ TEST(Values, ObjectIdentifierContents)
 
 TEST(Values, EnumeratedNamesAreLookedUpByValue)
 {
+    // Values past the table, below 0, in a gap, named twice (the first text wins), "=N" texts.
+    const struct { const ASN1::EnumeratedInfo* info; int value; const char* name; } byValue[] = {
+        {&causeInfo, 12, "destroyInProgress"}, {&causeInfo, 13, ""},      {&causeInfo, -1, ""},
+        {&standbyInfo, -1, "not-use"},          {&standbyInfo, 1, "standby"}, {&standbyInfo, 2, ""},
+        {&msgIdInfo, 4098, "gw-set-id"},        {&msgIdInfo, 3, ""}};
+    for (const auto& r : byValue) {
+        ASN1::ENUMERATED e(r.info);
+        e.setValue(r.value);
+        EXPECT_EQ(e.getName(), r.name) << r.value;
+    }
+    const struct { const ASN1::EnumeratedInfo* info; const char* name; int value; } byName[] = {
+        {&causeInfo, "slotIdBusy", 11}, {&msgIdInfo, "dli-set-id", 8192}, {&msgIdInfo, "alias", 4098}};
+    for (const auto& r : byName) {
+        ASN1::ENUMERATED e(r.info);
+        EXPECT_TRUE(e.setFromName(r.name));
+        EXPECT_EQ(e.getValue(), r.value) << r.name;
+    }
     ASN1::ENUMERATED cause(&causeInfo);
-    cause.setValue(12);
-    EXPECT_EQ(cause.getName(), "destroyInProgress");
-    cause.setValue(13);
-    EXPECT_TRUE(cause.getName().empty());
-    cause.setValue(-1);
-    EXPECT_TRUE(cause.getName().empty());
-    EXPECT_TRUE(cause.setFromName("slotIdBusy"));
-    EXPECT_EQ(cause.getValue(), 11);
     EXPECT_FALSE(cause.setFromName("nope"));
     EXPECT_EQ(cause.getValue(), 13);
-
-    ASN1::ENUMERATED standby(&standbyInfo);
-    standby.setValue(-1);
-    EXPECT_EQ(standby.getName(), "not-use");
-    standby.setValue(1);
-    EXPECT_EQ(standby.getName(), "standby");
-    standby.setValue(2);
-    EXPECT_TRUE(standby.getName().empty());
-
-    ASN1::ENUMERATED msgId(&msgIdInfo);
-    msgId.setValue(4098);  // named twice: the first text wins
-    EXPECT_EQ(msgId.getName(), "gw-set-id");
-    msgId.setValue(3);  // a gap, far inside the table's index range
-    EXPECT_TRUE(msgId.getName().empty());
-    EXPECT_TRUE(msgId.setFromName("dli-set-id"));
-    EXPECT_EQ(msgId.getValue(), 8192);
-    EXPECT_TRUE(msgId.setFromName("alias"));
-    EXPECT_EQ(msgId.getValue(), 4098);
 
     ASN1::IntegerWithNamedNumber named(7, &namedInfo);
     std::string name;

@@ -3,9 +3,9 @@
 // tools/erlang/schemas_fixture.py) and their reviewed value-notation texts (golden/messages.avn):
 // every encoding decodes to a value that prints as its text and encodes back octet for octet,
 // every text reads into a value that encodes to the same octets, and the value survives BER.
-#include "asn1/CoderEnv.h"
 #include "asn1/schemas/LGCP.h"
 #include "asn1/schemas/MON.h"
+#include "tests/asn1/Codec.h"
 #include "tests/asn1_text/Golden.h"
 #include "tests/support/Asn1Hex.h"
 #include "tests/support/Asn1Vectors.h"
@@ -13,37 +13,17 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <iterator>
+#include <map>
 #include <memory>
 
 namespace {
 
-const ASN1::CoderEnv per(ASN1::CoderEnv::per);
-const ASN1::CoderEnv ber(ASN1::CoderEnv::ber);
+using asn1test::decodeHex;
+using asn1test::hexOf;
 
-// The encoding under env as hex; "FAIL" when the encoder refuses the value.
-std::string encoded(const ASN1::AbstractData& value, const ASN1::CoderEnv& env = per)
-{
-    std::vector<char> out;
-    return ASN1::encode(value, &env, std::back_inserter(out)) ? Asn1Test::hexText(out) : "FAIL";
-}
-
-bool decoded(const std::string& hex, ASN1::AbstractData& value, const ASN1::CoderEnv& env = per)
-{
-    std::vector<char> in = Asn1Test::hexBytes(hex);
-    return ASN1::decode(in.data(), in.data() + in.size(), &env, value, true);
-}
-
-std::unique_ptr<ASN1::AbstractData> newValue(const std::string& type)
-{
-    if (type == "LGCP::Message")
-        return std::make_unique<LGCP::Message>();
-    if (type == "MON::Message")
-        return std::make_unique<MON::Message>();
-    if (type == "LEMZGW::ProtoLemzPackets")
-        return std::make_unique<LEMZGW::ProtoLemzPackets>();
-    return nullptr;
-}
+const std::map<std::string, const void*> records = {{"LGCP::Message", &LGCP::Message::theInfo},
+                                                    {"MON::Message", &MON::Message::theInfo},
+                                                    {"LEMZGW::ProtoLemzPackets", &LEMZGW::ProtoLemzPackets::theInfo}};
 
 }  // namespace
 
@@ -56,18 +36,18 @@ TEST(SchemaMessages, ReferenceEncodingsTextsAndBerAgree)
     for (const Asn1Test::Vector& v : vectors) {
         SCOPED_TRACE(v.name);
         const std::string hex = Asn1Test::hexText(Asn1Test::hexBytes(v.hex));  // the fixture is lower case
-        std::unique_ptr<ASN1::AbstractData> fromWire = newValue(v.type), fromText = newValue(v.type),
-                                            fromBer = newValue(v.type);
-        ASSERT_NE(fromWire, nullptr) << v.type;
-        ASSERT_TRUE(decoded(hex, *fromWire));
-        EXPECT_EQ(encoded(*fromWire), hex);
+        const void* record = records.at(v.type);
+        std::unique_ptr<ASN1::AbstractData> fromWire(ASN1::createFrom(record)), fromText(ASN1::createFrom(record));
+        ASSERT_TRUE(decodeHex(hex, *fromWire));
+        EXPECT_EQ(hexOf(*fromWire), hex);
         written.emplace_back(v.name, fromWire->asValueNotation());
         if (golden::updating())
             continue;
         ASSERT_TRUE(fromText->setFromValueNotation(texts[v.name]));
-        EXPECT_EQ(encoded(*fromText), hex);
+        EXPECT_EQ(hexOf(*fromText), hex);
         EXPECT_EQ(fromText->compare(*fromWire), 0);
-        ASSERT_TRUE(decoded(encoded(*fromWire, ber), *fromBer, ber));
+        std::unique_ptr<ASN1::AbstractData> fromBer(ASN1::createFrom(record));
+        ASSERT_TRUE(decodeHex(hexOf(*fromWire, ASN1::CoderEnv::ber), *fromBer, ASN1::CoderEnv::ber));
         EXPECT_EQ(fromBer->compare(*fromWire), 0);
     }
     golden::check("messages.avn", written);
@@ -79,7 +59,7 @@ TEST(SchemaMessages, DecodedComponentsAreObjectsOfTheirSchemaClasses)
     const auto vectors = Asn1Test::readVectors(VX_TEST_SOURCE_DIR "/fixtures/per_vectors.txt");
     auto rtp = std::find_if(vectors.begin(), vectors.end(), [](auto& v) { return v.name == "command_create_rtp"; });
     ASSERT_NE(rtp, vectors.end());
-    ASSERT_TRUE(decoded(rtp->hex, m));
+    ASSERT_TRUE(decodeHex(rtp->hex, m));
     EXPECT_NE(dynamic_cast<const LGCP::Command*>(m.get_pdu().getSelection()), nullptr);
     const LGCP::CreateRtpParams& params = m.get_pdu().get_command().get_create().get_rtp();
     EXPECT_NE(dynamic_cast<const TERM::RtpParams*>(params.getField(0)), nullptr);
@@ -99,17 +79,17 @@ TEST(SchemaMessages, SparseEnumerationValuesOnTheWire)
     packet.get_payload().set_gw_get_id();
     m.get_pdu().select_command().select_protoLemz().get_packets().push_back(packet);
     LGCP::Message back;
-    ASSERT_TRUE(decoded(encoded(m), back));
+    ASSERT_TRUE(decodeHex(hexOf(m), back));
     EXPECT_EQ(back.get_pdu().get_command().get_protoLemz().get_packets()[0].get_msgID().getValue(), 4103);
 
     LGCP::Message standby;
     TERM::LemzRadioStatus& status = standby.get_pdu().select_signal().select_rtpExt().get_status().select_lemz();
     status.set_standby_state_channel(TERM::RadioStandby::not_use);
     std::vector<char> out{'x'};
-    EXPECT_FALSE(ASN1::encode(standby, &per, std::back_inserter(out)));
+    EXPECT_FALSE(asn1test::encodeTo(standby, out));
     EXPECT_EQ(out, std::vector<char>{'x'});  // nothing written on failure
     status.set_standby_state_channel(TERM::RadioStandby::active);
-    EXPECT_NE(encoded(standby), "FAIL");
+    EXPECT_NE(hexOf(standby), "FAIL");
 }
 
 TEST(SchemaMessages, NewValuesHoldOnlyTheirMandatoryFields)

@@ -1,5 +1,5 @@
-// Golden-text files beside the tests: named blocks of expected output. With
-// VX_UPDATE_GOLDEN=1 in the environment a test rewrites its file instead of comparing.
+// Golden-text files beside the tests: named blocks of expected output, each opened by a line
+// "== name". With VX_UPDATE_GOLDEN=1 in the environment a test rewrites its file instead.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -7,12 +7,13 @@
 #include <cstdlib>
 #include <fstream>
 #include <map>
-#include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
 
 namespace golden {
+
+using Blocks = std::vector<std::pair<std::string, std::string>>;
 
 inline std::string path(const std::string& name) { return std::string(VX_TEST_SOURCE_DIR) + "/golden/" + name; }
 
@@ -22,46 +23,26 @@ inline bool updating()
     return v && *v == '1';
 }
 
-// Blocks of a golden file: a line "== name" opens a block, the block's text runs to the next.
 inline std::map<std::string, std::string> read(const std::string& file)
 {
     std::map<std::string, std::string> blocks;
     std::ifstream in(path(file));
-    std::string line, name, text;
-    bool open = false;
-    auto close = [&] {
-        if (open) {
-            if (!text.empty() && text.back() == '\n')
-                text.pop_back();
-            blocks[name] = text;
-        }
-    };
-    while (std::getline(in, line)) {
-        if (line.rfind("== ", 0) == 0) {
-            close();
-            name = line.substr(3);
-            text.clear();
-            open = true;
-        } else {
-            text += line + "\n";
-        }
-    }
-    close();
+    std::string line, *text = nullptr;
+    while (std::getline(in, line))
+        if (line.rfind("== ", 0) == 0)
+            text = &blocks[line.substr(3)];
+        else if (text)
+            *text += (text->empty() ? "" : "\n") + line;
     return blocks;
 }
 
-inline void write(const std::string& file, const std::vector<std::pair<std::string, std::string>>& blocks)
-{
-    std::ofstream out(path(file));
-    for (const auto& [name, text] : blocks)
-        out << "== " << name << "\n" << text << "\n";
-}
-
 // Expects each named text to equal its block of the file; rewrites the file instead when updating.
-inline void check(const std::string& file, const std::vector<std::pair<std::string, std::string>>& texts)
+inline void check(const std::string& file, const Blocks& texts)
 {
     if (updating()) {
-        write(file, texts);
+        std::ofstream out(path(file));
+        for (const auto& [name, text] : texts)
+            out << "== " << name << "\n" << text << "\n";
         return;
     }
     auto expected = read(file);

@@ -13,50 +13,43 @@ namespace TextProbe {
 using Asn1Test::Inner;
 using Asn1Test::Range;
 
-class Colour : public ASN1::ENUMERATED {
-public:
+struct Colour : ASN1::ENUMERATED {
     enum { red, green, blue };
     static const ASN1::EnumeratedInfo theInfo;
     explicit Colour(const void* info = &theInfo) : ENUMERATED(info) {}
 };
 
-class Level : public ASN1::ENUMERATED {
-public:
+struct Level : ASN1::ENUMERATED {
     enum { minus = -1, zero, one };
     static const ASN1::EnumeratedInfo theInfo;
     explicit Level(const void* info = &theInfo) : ENUMERATED(info) {}
 };
 
-class Deep : public ASN1::CHOICE {
-public:
+struct Deep : ASN1::CHOICE {
     enum { a, b };
     static const ASN1::ChoiceInfo theInfo;
     explicit Deep(const void* info = &theInfo) : CHOICE(info) {}
 };
 
-class Pick : public ASN1::CHOICE {
-public:
+struct Pick : ASN1::CHOICE {
     enum { none, num, text, inner, deeper };
     static const ASN1::ChoiceInfo theInfo;
     explicit Pick(const void* info = &theInfo) : CHOICE(info) {}
 };
 
-class Numbers : public ASN1::SEQUENCE {
-public:
+struct Numbers : ASN1::SEQUENCE {
     enum { i, u, s, opt, colour, level };
     static const ASN1::SequenceInfo theInfo;
     explicit Numbers(const void* info = &theInfo) : SEQUENCE(info) {}
 };
 
-class Texts : public ASN1::SEQUENCE {
-public:
+struct Texts : ASN1::SEQUENCE {
     enum { octets, ia5, vis, num, pr, bmp, bits, time, oid };
     static const ASN1::SequenceInfo theInfo;
     explicit Texts(const void* info = &theInfo) : SEQUENCE(info) {}
 };
 
-class Lists : public ASN1::SEQUENCE {
-public:
+struct Lists : ASN1::SEQUENCE {
     typedef ASN1::SEQUENCE_OF<ASN1::INTEGER> Ints;
     typedef ASN1::SEQUENCE_OF<Inner> Inners;
     typedef ASN1::SEQUENCE_OF<Pick> Picks;
@@ -67,20 +60,17 @@ public:
     Picks& picks() { return field<Picks>(2); }
 };
 
-class Empty : public ASN1::SEQUENCE {
-public:
+struct Empty : ASN1::SEQUENCE {
     static const ASN1::SequenceInfo theInfo;
     explicit Empty(const void* info = &theInfo) : SEQUENCE(info) {}
 };
 
-class Wide : public ASN1::CHOICE {
-public:
+struct Wide : ASN1::CHOICE {
     static const ASN1::ChoiceInfo theInfo;
     explicit Wide(const void* info = &theInfo) : CHOICE(info) {}
 };
 
-class Message : public ASN1::SEQUENCE {
-public:
+struct Message : ASN1::SEQUENCE {
     enum { seq, slot, pick, wide, empty, added };
     static const ASN1::SequenceInfo theInfo;
     explicit Message(const void* info = &theInfo) : SEQUENCE(info) {}

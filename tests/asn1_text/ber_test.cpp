@@ -1,5 +1,6 @@
 #include "Golden.h"
 #include "TextProbe.h"
+#include "tests/asn1/Codec.h"
 #include "tests/support/Asn1Hex.h"
 #include "tests/support/Asn1Vectors.h"
 
@@ -17,17 +18,10 @@ namespace {
 
 const ASN1::CoderEnv berEnv(ASN1::CoderEnv::ber);
 
-std::string berOf(const ASN1::AbstractData& v)
-{
-    std::vector<char> out;
-    EXPECT_TRUE(ASN1::encode(v, &berEnv, std::back_inserter(out)));
-    return Asn1Test::hexText(out);
-}
-
+std::string berOf(const ASN1::AbstractData& v) { return asn1test::hexOf(v, ASN1::CoderEnv::ber); }
 bool decodeHex(const std::string& h, ASN1::AbstractData& v)
 {
-    std::vector<char> in = Asn1Test::hexBytes(h);
-    return ASN1::decode(in.data(), in.data() + in.size(), &berEnv, v);
+    return asn1test::decodeHex(h, v, ASN1::CoderEnv::ber, false);
 }
 
 }  // namespace
