@@ -26,8 +26,8 @@ bool decodeHex(const std::string& h, ASN1::AbstractData& v)
 
 }  // namespace
 
-// Encodings made by an independent codec decode, print as the reviewed golden text and
-// encode back octet for octet.
+// Encodings made by an independent codec decode, print as the reviewed golden text, read
+// back from that text, and encode back octet for octet.
 TEST(Ber, IndependentVectorsDecodeAndReencodeExactly)
 {
     std::vector<Asn1Test::Vector> vectors = Asn1Test::readVectors(VX_TEST_SOURCE_DIR "/fixtures/ber_vectors.txt");
@@ -39,7 +39,12 @@ TEST(Ber, IndependentVectorsDecodeAndReencodeExactly)
         ASSERT_TRUE(value);
         ASSERT_TRUE(decodeHex(v.hex, *value));
         EXPECT_EQ(berOf(*value), v.hex);
-        texts.emplace_back(v.name, value->asValueNotation());
+        const std::string text = value->asValueNotation();
+        texts.emplace_back(v.name, text);
+        std::unique_ptr<ASN1::AbstractData> fromText(ASN1::createFrom(recordNamed(v.type)));
+        ASSERT_TRUE(fromText->setFromValueNotation(text));  // the writer's text reads back to an equal value
+        EXPECT_EQ(fromText->compare(*value), 0);
+        EXPECT_EQ(fromText->asValueNotation(), text);
     }
     golden::check("ber_vectors.avn", texts);
 }
