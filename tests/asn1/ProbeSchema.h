@@ -1,6 +1,5 @@
 // The Probe test schema (tools/erlang/Probe.asn1) as hand-written info records and classes,
-// in the shape the generated schema tables take. Shared by the unit tests, the PER fuzz
-// target and the PER benchmark.
+// in the shape the generated schema tables take.
 #pragma once
 
 #include "tests/support/Asn1Inner.h"

@@ -1,6 +1,4 @@
-// The building blocks of the aligned PER coder against octets computed by hand from X.691:
-// constrained whole numbers of every range class, length determinants, normally small
-// numbers, unconstrained integers and the alignment points.
+// The building blocks of the aligned PER coder against octets computed by hand from X.691.
 #include "asn1/PERDecoder.h"
 #include "asn1/PEREncoder.h"
 #include "tests/asn1/Codec.h"

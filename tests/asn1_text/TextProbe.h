@@ -1,12 +1,10 @@
 // The TextProbe test schema (tools/erlang/ber_TextProbe.asn1) as hand-written info records
-// and classes, in the shape the generated schema tables take. Shared by the unit tests and
-// the fuzz targets of the BER decoder and the value-notation reader.
+// and classes, in the shape the generated schema tables take.
 #pragma once
 
 #include "tests/support/Asn1Inner.h"
 #include "tests/support/Asn1Records.h"
 
-#include <string>
 
 namespace TextProbe {
 
@@ -134,16 +132,5 @@ inline const ASN1::SequenceInfo Empty::theInfo = {{&ASN1::createAs<Empty>, 16}, 
 inline const ASN1::ChoiceInfo Wide::theInfo = choiceRecord<Wide>(detail::wideAlts, detail::wideNames);
 inline const ASN1::SequenceInfo Message::theInfo =
     sequenceRecord<Message>(detail::messageFields, detail::messageIds, detail::messageNames, true);
-
-// The record of a type named in the fixtures; null for an unknown name.
-inline const void* recordNamed(const std::string& name)
-{
-    if (name == "Numbers") return &Numbers::theInfo;
-    if (name == "Texts") return &Texts::theInfo;
-    if (name == "Lists") return &Lists::theInfo;
-    if (name == "Message") return &Message::theInfo;
-    if (name == "Pick") return &Pick::theInfo;
-    return nullptr;
-}
 
 }  // namespace TextProbe
