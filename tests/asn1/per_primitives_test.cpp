@@ -67,31 +67,20 @@ TEST(PerPrimitives, ConstrainedWholeNumberByRangeClass)
 
 TEST(PerPrimitives, TruncatedInputFailsInsteadOfDefaulting)
 {
-    std::vector<char> one = hexBytes("12");
+    const char one[] = {0x12};
     uint32_t v;
     bool bit;
-    {
-        ASN1::PERDecoder d(one.data(), one.data() + one.size());
-        EXPECT_EQ(d.decodeUnsigned(0, 65535, v), -1);  // needs two octets
-    }
-    {
-        ASN1::PERDecoder d(one.data(), one.data() + one.size());
-        EXPECT_TRUE(d.decodeMultiBit(8, v));
-        EXPECT_FALSE(d.decodeSingleBit(bit));
-        EXPECT_FALSE(d.decodeMultiBit(1, v));
-        EXPECT_EQ(d.decodeUnsigned(0, 7, v), -1);
-        EXPECT_EQ(d.decodeUnsigned(3, 3, v), 0);  // a single value needs no input
-        EXPECT_EQ(v, 3u);
-    }
-    {
-        ASN1::PERDecoder d(one.data(), one.data());
-        EXPECT_EQ(d.decodeUnsigned(0, 0xFFFFFFFF, v), -1);  // not even the octet count
-    }
-    {
-        ASN1::PERDecoder d(one.data(), one.data() + one.size());
-        EXPECT_FALSE(d.decodeMultiBit(33, v));
-        EXPECT_EQ(d.getBitsLeft(), 8u);
-    }
+    EXPECT_EQ(ASN1::PERDecoder(one, one + 1).decodeUnsigned(0, 65535, v), -1);  // needs two octets
+    EXPECT_EQ(ASN1::PERDecoder(one, one).decodeUnsigned(0, 0xFFFFFFFF, v), -1);  // not even the octet count
+    ASN1::PERDecoder d(one, one + 1);
+    EXPECT_FALSE(d.decodeMultiBit(33, v));
+    EXPECT_EQ(d.getBitsLeft(), 8u);
+    EXPECT_TRUE(d.decodeMultiBit(8, v));
+    EXPECT_FALSE(d.decodeSingleBit(bit));
+    EXPECT_FALSE(d.decodeMultiBit(1, v));
+    EXPECT_EQ(d.decodeUnsigned(0, 7, v), -1);
+    EXPECT_EQ(d.decodeUnsigned(3, 3, v), 0);  // a single value needs no input
+    EXPECT_EQ(v, 3u);
 }
 
 TEST(PerPrimitives, LengthDeterminants)

@@ -15,18 +15,17 @@ namespace {
 // The control message's shape: {seq INTEGER OPTIONAL, slot INTEGER (0..1023) OPTIONAL, pdu}.
 const void* const pduAlts[] = {&ASN1::BOOLEAN::theInfo, &ASN1::Null::theInfo, &ASN1::INTEGER::theInfo};
 const char* const pduNames[] = {"command", "response", "signal"};
-constinit const ASN1::ChoiceInfo pduInfo = {{&ASN1::createAs<ASN1::CHOICE>, 0}, false, pduAlts, 3, 3, nullptr, pduNames};
+constinit const ASN1::ChoiceInfo pduInfo = Asn1Test::choiceRecord<ASN1::CHOICE>(pduAlts, pduNames);
 using Slot = ASN1::Constrained_INTEGER<FixedConstraint, 0, 1023u>;
 const void* const msgFields[] = {&ASN1::INTEGER::theInfo, &Slot::theInfo, &pduInfo};
 const int msgIds[] = {0, 1, -1};
 const char* const msgNames[] = {"seq", "slot", "pdu"};
-constinit const ASN1::SequenceInfo msgInfo = {
-    {&ASN1::createAs<ASN1::SEQUENCE>, 16}, false, msgFields, msgIds, 3, 0, 2, nullptr, nullptr, msgNames};
+constinit const ASN1::SequenceInfo msgInfo = Asn1Test::sequenceRecord<ASN1::SEQUENCE>(msgFields, msgIds, msgNames);
 
 // CHOICE with a single root alternative and no extension marker.
 const void* const oneAlt[] = {&ASN1::BOOLEAN::theInfo};
 const char* const oneName[] = {"x"};
-constinit const ASN1::ChoiceInfo oneInfo = {{&ASN1::createAs<ASN1::CHOICE>, 0}, false, oneAlt, 1, 1, nullptr, oneName};
+constinit const ASN1::ChoiceInfo oneInfo = Asn1Test::choiceRecord<ASN1::CHOICE>(oneAlt, oneName);
 
 // {flag BOOLEAN, octets OCTET STRING (SIZE (0..7)), label PrintableString (SIZE (1..2))}
 constinit const ASN1::ConstrainedInfo smallOctetsInfo = {{&ASN1::createAs<ASN1::OCTET_STRING>, 4}, FixedConstraint, 0, 7};
@@ -35,15 +34,14 @@ constinit const ASN1::StringInfo shortLabelInfo = {
 const void* const smallFields[] = {&ASN1::BOOLEAN::theInfo, &smallOctetsInfo, &shortLabelInfo};
 const int smallIds[] = {-1, -1, -1};
 const char* const smallNames[] = {"flag", "octets", "label"};
-constinit const ASN1::SequenceInfo smallInfo = {
-    {&ASN1::createAs<ASN1::SEQUENCE>, 16}, false, smallFields, smallIds, 3, 0, 0, nullptr, nullptr, smallNames};
+constinit const ASN1::SequenceInfo smallInfo = Asn1Test::sequenceRecord<ASN1::SEQUENCE>(smallFields, smallIds, smallNames);
 
 // {flag BOOLEAN, wide BMPString (SIZE (1))}
 constinit const ASN1::BMPStringInfo oneWideInfo = {{{&ASN1::createAs<ASN1::BMPString>, 30}, FixedConstraint, 1, 1}, 0, 0xFFFF, 16, 16};
 const void* const wideFields[] = {&ASN1::BOOLEAN::theInfo, &oneWideInfo};
 const char* const wideNames[] = {"flag", "wide"};
-constinit const ASN1::SequenceInfo wideInfo = {
-    {&ASN1::createAs<ASN1::SEQUENCE>, 16}, false, wideFields, smallIds, 2, 0, 0, nullptr, nullptr, wideNames};
+const int wideIds[] = {-1, -1};
+constinit const ASN1::SequenceInfo wideInfo = Asn1Test::sequenceRecord<ASN1::SEQUENCE>(wideFields, wideIds, wideNames);
 
 // Open types.
 constinit const ASN1::OpenInfo nullHolderInfo = {{&ASN1::createAs<ASN1::TypeConstrainedOpenData>, 0}, &ASN1::Null::theInfo};

@@ -17,13 +17,11 @@ const void* const optFields[] = {&ASN1::INTEGER::theInfo, &ASN1::BOOLEAN::theInf
                                  &ASN1::INTEGER::theInfo};
 const int optIds[] = {-1, 0, -1};
 const char* const optNames[] = {"a", "b", "c", "x1", "x2", "x3", "x4"};
-constinit const ASN1::SequenceInfo optInfo = {
-    {&ASN1::createAs<ASN1::SEQUENCE>, 16}, true, optFields, optIds, 3, 4, 1, nullptr, nullptr, optNames};
+constinit const ASN1::SequenceInfo optInfo = Asn1Test::sequenceRecord<ASN1::SEQUENCE>(optFields, optIds, optNames, true);
 
 const void* const nullAlts[] = {&ASN1::Null::theInfo, nullptr, &ASN1::INTEGER::theInfo, &ASN1::INTEGER::theInfo};
 const char* const nullAltNames[] = {"n", "missing", "i", "j"};
-constinit const ASN1::ChoiceInfo choiceInfo = {
-    {&ASN1::createAs<ASN1::CHOICE>, 0}, true, nullAlts, 3, 4, nullptr, nullAltNames};
+constinit const ASN1::ChoiceInfo choiceInfo = Asn1Test::choiceRecord<ASN1::CHOICE>(nullAlts, nullAltNames, true, 3);
 
 // Names tables with "=N" texts, values named twice, and gaps.
 const char* const standbyNames[] = {"not-use=-1", "active", "standby"};

@@ -95,23 +95,6 @@ TEST(Ber, EncodingFailuresWriteNothing)
     EXPECT_EQ(out, std::vector<char>{'k'});
 }
 
-TEST(Ber, OpenTypesKeepTheirOctetsUntilRevisited)
-{
-    ASN1::OpenData holding;
-    holding.grab(new ASN1::INTEGER(5));
-    EXPECT_EQ(berOf(holding), "020105");
-
-    ASN1::OpenData kept;
-    ASSERT_TRUE(decodeHex("020105", kept));
-    ASSERT_TRUE(kept.has_buf());
-    EXPECT_EQ(Asn1Test::hexText(*kept.get_buf()), "020105");
-    EXPECT_EQ(berOf(kept), "020105");
-    kept.grab(new ASN1::INTEGER);
-    ASN1::BERDecoder revisit(nullptr, nullptr);
-    ASSERT_TRUE(revisit.do_revisit(kept));
-    EXPECT_EQ(static_cast<ASN1::INTEGER*>(kept.get_data())->getValue(), 5);
-}
-
 namespace {
 
 // Carrier ::= SEQUENCE { open <open type>, typed <open type constrained to INTEGER> }
@@ -124,8 +107,9 @@ const ASN1::SequenceInfo carrierInfo = {{&ASN1::createAs<ASN1::SEQUENCE>, 16}, f
 
 }  // namespace
 
-// Open types in a SEQUENCE are explicitly tagged; the untyped one keeps the carried encoding.
-TEST(Ber, OpenTypeFieldsAreExplicitlyTagged)
+// Open types in a SEQUENCE are explicitly tagged; the untyped one keeps the carried encoding
+// until a value is given to decode it into.
+TEST(Ber, OpenTypeFieldsAreExplicitlyTaggedAndKeepTheirOctets)
 {
     ASN1::SEQUENCE carrier(&carrierInfo);
     carrier.field<ASN1::OpenData>(0).grab(new ASN1::INTEGER(5));
@@ -134,22 +118,21 @@ TEST(Ber, OpenTypeFieldsAreExplicitlyTagged)
 
     ASN1::SEQUENCE back(&carrierInfo);
     ASSERT_TRUE(decodeHex("300AA003020105A1030201FE", back));
-    const ASN1::OpenData& open = back.field<ASN1::OpenData>(0);
+    ASN1::OpenData& open = back.field<ASN1::OpenData>(0);
     ASSERT_TRUE(open.has_buf());
     EXPECT_EQ(Asn1Test::hexText(*open.get_buf()), "020105");
     EXPECT_EQ(static_cast<ASN1::INTEGER*>(back.field<ASN1::OpenData>(1).get_data())->getValue(), -2);
     EXPECT_EQ(berOf(back), "300AA003020105A1030201FE");
+    open.grab(new ASN1::INTEGER);
+    ASN1::BERDecoder revisit(nullptr, nullptr);
+    ASSERT_TRUE(revisit.do_revisit(open));
+    EXPECT_EQ(static_cast<ASN1::INTEGER*>(open.get_data())->getValue(), 5);
 }
 
 // Untrusted octets: every malformed input fails cleanly.
 TEST(Ber, MalformedInputFails)
 {
-    struct Case {
-        const char* what;
-        const void* record;
-        const char* hex;
-    };
-    const Case cases[] = {
+    const struct { const char* what; const void* record; const char* hex; } cases[] = {
         {"five length octets", &ASN1::INTEGER::theInfo, "02850000000001 05"},
         {"length past the input", &ASN1::OCTET_STRING::theInfo, "040A0102"},
         {"huge length, short input", &ASN1::OCTET_STRING::theInfo, "0484100000000102"},
@@ -182,7 +165,7 @@ TEST(Ber, MalformedInputFails)
         {"universal tag for a choice", &Pick::theInfo, "0500"},
         {"sequence of past the input", &Lists::theInfo, "3008A00A020101"},
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         std::unique_ptr<ASN1::AbstractData> v(ASN1::createFrom(c.record));
         EXPECT_FALSE(decodeHex(c.hex, *v)) << c.what;
     }

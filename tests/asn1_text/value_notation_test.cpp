@@ -168,11 +168,7 @@ TEST(ValueNotation, ReaderAcceptsWhatTheLayoutAllows)
 
 TEST(ValueNotation, ReaderRejectsMalformedText)
 {
-    struct Case {
-        const void* record;
-        const char* text;
-    };
-    const Case cases[] = {
+    const std::pair<const void*, const char*> cases[] = {
         {&Inner::theInfo, "{ count 1 }"},                 // mandatory field missing
         {&Inner::theInfo, "{ count 1, flag TRUE }"},      // fields out of order
         {&Inner::theInfo, "{ flag TRUE, count 1, x 2 }"}, // a field the type lacks
@@ -197,9 +193,9 @@ TEST(ValueNotation, ReaderRejectsMalformedText)
         {&ASN1::OpenData::theInfo, "'00'H"},
         {&ASN1::INTEGER::theInfo, ""},
     };
-    for (const Case& c : cases) {
-        std::unique_ptr<ASN1::AbstractData> v(ASN1::createFrom(c.record));
-        EXPECT_FALSE(v->setFromValueNotation(c.text)) << c.text;
+    for (auto [record, text] : cases) {
+        std::unique_ptr<ASN1::AbstractData> v(ASN1::createFrom(record));
+        EXPECT_FALSE(v->setFromValueNotation(text)) << text;
     }
 }
 
