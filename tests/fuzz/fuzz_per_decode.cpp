@@ -15,8 +15,8 @@ const void* const holderFields[] = {&ASN1::OpenData::theInfo, &typedInfo, &ASN1:
                                     &ASN1::BMPString::theInfo};
 const int holderIds[] = {-1, -1, 0};
 const char* const holderNames[] = {"open", "typed", "more", "late"};
-constinit const ASN1::SequenceInfo holderInfo = {
-    {&ASN1::createAs<ASN1::SEQUENCE>, 16}, true, holderFields, holderIds, 3, 1, 1, nullptr, nullptr, holderNames};
+constinit const ASN1::SequenceInfo holderInfo =
+    Asn1Test::sequenceRecord<ASN1::SEQUENCE>(holderFields, holderIds, holderNames, true);
 
 const void* const records[] = {&Probe::Message::theInfo, &Probe::Texts::theInfo, &Probe::Lists::theInfo,
                                &Probe::Numbers::theInfo, &Grid::theInfo,         &holderInfo};
