@@ -34,15 +34,12 @@ TEST(ValueNotation, GoldenTextsOfTheWritersCorners)
     ASN1::OpenData kept;
     kept.set_buf(new std::vector<char>{0x02, 0x01, 0x05});
 
-    std::vector<std::pair<std::string, std::string>> texts = {
-        {"numbers", numbers.asValueNotation()},
-        {"choice-in-choice", nested.asValueNotation()},
-        {"empty-lists", emptyLists.asValueNotation()},
-        {"empty-sequence-of", emptyTop.asValueNotation()},
-        {"empty-sequence", empty.asValueNotation()},
-        {"open-type-octets", kept.asValueNotation()},
-    };
-    golden::check("values.avn", texts);
+    golden::check("values.avn", {{"numbers", numbers.asValueNotation()},
+                                 {"choice-in-choice", nested.asValueNotation()},
+                                 {"empty-lists", emptyLists.asValueNotation()},
+                                 {"empty-sequence-of", emptyTop.asValueNotation()},
+                                 {"empty-sequence", empty.asValueNotation()},
+                                 {"open-type-octets", kept.asValueNotation()}});
 }
 
 TEST(ValueNotation, StringsFromTheWireCannotForgeLogLines)
