@@ -47,7 +47,6 @@ TEST(ValueNotation, StringsFromTheWireCannotForgeLogLines)
     ASN1::IA5String s("ok\nFAKE LOG LINE\r\x1b[2J\"q\"");
     std::string text = s.asValueNotation();
     EXPECT_EQ(text, "{\"ok\", {0, 10}, \"FAKE LOG LINE\", {0, 13}, {1, 11}, \"[2J\"\"q\"\"\"}");
-    EXPECT_EQ(text.find('\n'), std::string::npos);
     ASN1::IA5String back;
     ASSERT_TRUE(back.setFromValueNotation(text));
     EXPECT_EQ(static_cast<std::string>(back), static_cast<std::string>(s));
