@@ -111,8 +111,8 @@ TEST(PerPrimitives, LengthDeterminants)
 TEST(PerPrimitives, NormallySmallNumbers)
 {
     const std::pair<uint32_t, const char*> written[] = {{0, "00"}, {63, "7E"}, {64, "800140"}, {300, "8002012C"}};
-    for (auto [n, hex] : written)
-        EXPECT_EQ(encoded([n](ASN1::PEREncoder& e) { return e.encodeSmallUnsigned(n), true; }), hex);
+    for (const auto& w : written)
+        EXPECT_EQ(encoded([&w](ASN1::PEREncoder& e) { return e.encodeSmallUnsigned(w.first), true; }), w.second);
     for (uint32_t n : {0u, 1u, 63u, 64u, 255u, 256u, 70000u, 0xFFFFFFFFu}) {
         std::vector<char> out;
         ASN1::PEREncoder(out).encodeSmallUnsigned(n);

@@ -18,7 +18,7 @@ const char* const pduNames[] = {"command", "response", "signal"};
 constinit const ASN1::ChoiceInfo pduInfo = Asn1Test::choiceRecord<ASN1::CHOICE>(pduAlts, pduNames);
 using Slot = ASN1::Constrained_INTEGER<FixedConstraint, 0, 1023u>;
 const void* const msgFields[] = {&ASN1::INTEGER::theInfo, &Slot::theInfo, &pduInfo};
-const int msgIds[] = {0, 1, -1};
+constexpr int msgIds[] = {0, 1, -1};
 const char* const msgNames[] = {"seq", "slot", "pdu"};
 constinit const ASN1::SequenceInfo msgInfo = Asn1Test::sequenceRecord<ASN1::SEQUENCE>(msgFields, msgIds, msgNames);
 
@@ -32,7 +32,7 @@ constinit const ASN1::ConstrainedInfo smallOctetsInfo = {{&ASN1::createAs<ASN1::
 constinit const ASN1::StringInfo shortLabelInfo = {
     {{&ASN1::createAs<ASN1::PrintableString>, 19}, FixedConstraint, 1, 2}, ASN1::PrintableStringSet, 74, 7, 7, 8};
 const void* const smallFields[] = {&ASN1::BOOLEAN::theInfo, &smallOctetsInfo, &shortLabelInfo};
-const int smallIds[] = {-1, -1, -1};
+constexpr int smallIds[] = {-1, -1, -1};
 const char* const smallNames[] = {"flag", "octets", "label"};
 constinit const ASN1::SequenceInfo smallInfo = Asn1Test::sequenceRecord<ASN1::SEQUENCE>(smallFields, smallIds, smallNames);
 
@@ -40,7 +40,7 @@ constinit const ASN1::SequenceInfo smallInfo = Asn1Test::sequenceRecord<ASN1::SE
 constinit const ASN1::BMPStringInfo oneWideInfo = {{{&ASN1::createAs<ASN1::BMPString>, 30}, FixedConstraint, 1, 1}, 0, 0xFFFF, 16, 16};
 const void* const wideFields[] = {&ASN1::BOOLEAN::theInfo, &oneWideInfo};
 const char* const wideNames[] = {"flag", "wide"};
-const int wideIds[] = {-1, -1};
+constexpr int wideIds[] = {-1, -1};
 constinit const ASN1::SequenceInfo wideInfo = Asn1Test::sequenceRecord<ASN1::SEQUENCE>(wideFields, wideIds, wideNames);
 
 // Open types.

@@ -15,7 +15,7 @@ namespace {
 const void* const optFields[] = {&ASN1::INTEGER::theInfo, &ASN1::BOOLEAN::theInfo, &ASN1::INTEGER::theInfo,
                                  &ASN1::INTEGER::theInfo, &ASN1::INTEGER::theInfo, &ASN1::INTEGER::theInfo,
                                  &ASN1::INTEGER::theInfo};
-const int optIds[] = {-1, 0, -1};
+constexpr int optIds[] = {-1, 0, -1};
 const char* const optNames[] = {"a", "b", "c", "x1", "x2", "x3", "x4"};
 constinit const ASN1::SequenceInfo optInfo = Asn1Test::sequenceRecord<ASN1::SEQUENCE>(optFields, optIds, optNames, true);
 

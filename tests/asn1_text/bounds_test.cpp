@@ -31,7 +31,7 @@ struct Nest : ASN1::SEQUENCE {
     explicit Nest(const void* info = &theInfo) : SEQUENCE(info) {}
 };
 const void* const nestFields[] = {&Nest::theInfo};
-const int nestIds[] = {0};
+constexpr int nestIds[] = {0};
 const char* const nestNames[] = {"inner"};
 const ASN1::SequenceInfo Nest::theInfo = Asn1Test::sequenceRecord<Nest>(nestFields, nestIds, nestNames);
 

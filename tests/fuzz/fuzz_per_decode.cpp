@@ -13,7 +13,7 @@ using Grid = ASN1::SEQUENCE_OF<ASN1::SEQUENCE_OF<ASN1::Null>>;
 constinit const ASN1::OpenInfo typedInfo = {{&ASN1::createAs<ASN1::TypeConstrainedOpenData>, 0}, &Probe::Inner::theInfo};
 const void* const holderFields[] = {&ASN1::OpenData::theInfo, &typedInfo, &ASN1::BIT_STRING::theInfo,
                                     &ASN1::BMPString::theInfo};
-const int holderIds[] = {-1, -1, 0};
+constexpr int holderIds[] = {-1, -1, 0};
 const char* const holderNames[] = {"open", "typed", "more", "late"};
 constinit const ASN1::SequenceInfo holderInfo =
     Asn1Test::sequenceRecord<ASN1::SEQUENCE>(holderFields, holderIds, holderNames, true);
