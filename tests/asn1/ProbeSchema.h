@@ -1,6 +1,5 @@
 // The Probe test schema (tools/erlang/Probe.asn1) as hand-written info records and classes,
-// in the shape the generated schema tables take. Shared by the unit tests, the PER fuzz
-// target and the PER benchmark.
+// in the shape the generated schema tables take.
 #pragma once
 
 #include "tests/support/Asn1Inner.h"
@@ -12,49 +11,42 @@ using ASN1::FixedConstraint;
 using Asn1Test::Inner;
 using Asn1Test::Range;
 
-class Colour : public ASN1::ENUMERATED {
-public:
+struct Colour : ASN1::ENUMERATED {
     enum NamedNumber { red, green, blue };
     static const ASN1::EnumeratedInfo theInfo;
     explicit Colour(const void* info = &theInfo) : ENUMERATED(info) {}
 };
 
-class Level : public ASN1::ENUMERATED {
-public:
+struct Level : ASN1::ENUMERATED {
     enum NamedNumber { low, mid, high };
     static const ASN1::EnumeratedInfo theInfo;
     explicit Level(const void* info = &theInfo) : ENUMERATED(info) {}
 };
 
-class Pick : public ASN1::CHOICE {
-public:
+struct Pick : ASN1::CHOICE {
     enum { none, num, text };
     static const ASN1::ChoiceInfo theInfo;
     explicit Pick(const void* info = &theInfo) : CHOICE(info) {}
 };
 
-class ExtPick : public ASN1::CHOICE {
-public:
+struct ExtPick : ASN1::CHOICE {
     enum { a, b, c, d };
     static const ASN1::ChoiceInfo theInfo;
     explicit ExtPick(const void* info = &theInfo) : CHOICE(info) {}
 };
 
-class Numbers : public ASN1::SEQUENCE {
-public:
+struct Numbers : ASN1::SEQUENCE {
     static const ASN1::SequenceInfo theInfo;
     explicit Numbers(const void* info = &theInfo) : SEQUENCE(info) {}
 };
 
-class Texts : public ASN1::SEQUENCE {
-public:
+struct Texts : ASN1::SEQUENCE {
     static const ASN1::StringInfo codeInfo;  // IA5String (SIZE (2))
     static const ASN1::SequenceInfo theInfo;
     explicit Texts(const void* info = &theInfo) : SEQUENCE(info) {}
 };
 
-class Lists : public ASN1::SEQUENCE {
-public:
+struct Lists : ASN1::SEQUENCE {
     typedef ASN1::SEQUENCE_OF<ASN1::INTEGER> Ints;
     typedef ASN1::SEQUENCE_OF<ASN1::BOOLEAN, ASN1::SizeConstraint<FixedConstraint, 1, 4>> Few;
     typedef ASN1::SEQUENCE_OF<ASN1::IA5String> Names;
@@ -65,8 +57,7 @@ public:
     Names& get_names() { return field<Names>(2); }
 };
 
-class Message : public ASN1::SEQUENCE {
-public:
+struct Message : ASN1::SEQUENCE {
     enum { flag, colour, level, inner, pick, ext, nul, added1, added2 };
     static const ASN1::SequenceInfo theInfo;
     explicit Message(const void* info = &theInfo) : SEQUENCE(info) {}

@@ -1,9 +1,7 @@
-// The building blocks of the aligned PER coder against octets computed by hand from X.691:
-// constrained whole numbers of every range class, length determinants, normally small
-// numbers, unconstrained integers and the alignment points.
+// The building blocks of the aligned PER coder against octets computed by hand from X.691.
 #include "asn1/PERDecoder.h"
 #include "asn1/PEREncoder.h"
-#include "tests/asn1/PerTestUtil.h"
+#include "tests/asn1/Codec.h"
 
 #include <gtest/gtest.h>
 
@@ -69,75 +67,55 @@ TEST(PerPrimitives, ConstrainedWholeNumberByRangeClass)
 
 TEST(PerPrimitives, TruncatedInputFailsInsteadOfDefaulting)
 {
-    std::vector<char> one = hexBytes("12");
+    const char one[] = {0x12};
     uint32_t v;
     bool bit;
-    {
-        ASN1::PERDecoder d(one.data(), one.data() + one.size());
-        EXPECT_EQ(d.decodeUnsigned(0, 65535, v), -1);  // needs two octets
-    }
-    {
-        ASN1::PERDecoder d(one.data(), one.data() + one.size());
-        EXPECT_TRUE(d.decodeMultiBit(8, v));
-        EXPECT_FALSE(d.decodeSingleBit(bit));
-        EXPECT_FALSE(d.decodeMultiBit(1, v));
-        EXPECT_EQ(d.decodeUnsigned(0, 7, v), -1);
-        EXPECT_EQ(d.decodeUnsigned(3, 3, v), 0);  // a single value needs no input
-        EXPECT_EQ(v, 3u);
-    }
-    {
-        ASN1::PERDecoder d(one.data(), one.data());
-        EXPECT_EQ(d.decodeUnsigned(0, 0xFFFFFFFF, v), -1);  // not even the octet count
-    }
-    {
-        ASN1::PERDecoder d(one.data(), one.data() + one.size());
-        EXPECT_FALSE(d.decodeMultiBit(33, v));
-        EXPECT_EQ(d.getBitsLeft(), 8u);
-    }
+    EXPECT_EQ(ASN1::PERDecoder(one, one + 1).decodeUnsigned(0, 65535, v), -1);  // needs two octets
+    EXPECT_EQ(ASN1::PERDecoder(one, one).decodeUnsigned(0, 0xFFFFFFFF, v), -1);  // not even the octet count
+    ASN1::PERDecoder d(one, one + 1);
+    EXPECT_FALSE(d.decodeMultiBit(33, v));
+    EXPECT_EQ(d.getBitsLeft(), 8u);
+    EXPECT_TRUE(d.decodeMultiBit(8, v));
+    EXPECT_FALSE(d.decodeSingleBit(bit));
+    EXPECT_FALSE(d.decodeMultiBit(1, v));
+    EXPECT_EQ(d.decodeUnsigned(0, 7, v), -1);
+    EXPECT_EQ(d.decodeUnsigned(3, 3, v), 0);  // a single value needs no input
+    EXPECT_EQ(v, 3u);
 }
 
 TEST(PerPrimitives, LengthDeterminants)
 {
-    const std::pair<uint32_t, const char*> unconstrained[] = {
-        {0, "00"}, {1, "01"}, {2, "02"}, {127, "7F"}, {128, "8080"}, {16383, "BFFF"}};
-    for (const auto& c : unconstrained) {
-        const uint32_t len = c.first;
-        const char* text = c.second;
-        SCOPED_TRACE(text);
-        EXPECT_EQ(encoded([&](ASN1::PEREncoder& e) { return e.encodeLength(len, 0, 0x7FFFFFFF); }), text);
-        std::vector<char> in = hexBytes(text);
+    // Unbounded: one octet up to 127, two up to 16383, and no fragmented form beyond. Upper
+    // bound below 64K: a constrained whole number; a single allowed length writes nothing.
+    const struct { uint32_t len, lo, hi; const char* hex; } cases[] = {
+        {0, 0, 0x7FFFFFFF, "00"},    {1, 0, 0x7FFFFFFF, "01"},       {2, 0, 0x7FFFFFFF, "02"},
+        {127, 0, 0x7FFFFFFF, "7F"},  {128, 0, 0x7FFFFFFF, "8080"},   {16383, 0, 0x7FFFFFFF, "BFFF"},
+        {16384, 0, 0x7FFFFFFF, "FAIL"}, {5, 0, 7, "A0"}, {5, 0, 65535, "0005"}, {4, 4, 4, ""}, {9, 0, 8, "FAIL"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.len);
+        EXPECT_EQ(encoded([&](ASN1::PEREncoder& e) { return e.encodeLength(c.len, c.lo, c.hi); }), c.hex);
+        if (std::string(c.hex) == "FAIL" || c.lo == c.hi)
+            continue;
+        std::vector<char> in = hexBytes(c.hex);
         ASN1::PERDecoder d(in.data(), in.data() + in.size());
         uint32_t got;
-        ASSERT_EQ(d.decodeLength(0, 0x7FFFFFFF, got), 0);
-        EXPECT_EQ(got, len);
+        ASSERT_EQ(d.decodeLength(c.lo, c.hi, got), 0);
+        EXPECT_EQ(got, c.len);
     }
-    // No fragmentation: the encoder refuses what it cannot write, the decoder the 11 form.
-    EXPECT_EQ(encoded([](ASN1::PEREncoder& e) { return e.encodeLength(16384, 0, 0x7FFFFFFF); }), "FAIL");
     std::vector<char> fragmented = hexBytes("C10000");
     ASN1::PERDecoder d(fragmented.data(), fragmented.data() + fragmented.size());
     uint32_t got;
     EXPECT_EQ(d.decodeLength(0, 0x7FFFFFFF, got), -1);
-    // Upper bound below 64K: a constrained whole number; outside the bounds fails.
-    EXPECT_EQ(encoded([](ASN1::PEREncoder& e) { return e.encodeLength(5, 0, 7); }), "A0");
-    EXPECT_EQ(encoded([](ASN1::PEREncoder& e) { return e.encodeLength(5, 0, 65535); }), "0005");
-    std::vector<char> bounded = hexBytes("0005");
-    ASN1::PERDecoder b(bounded.data(), bounded.data() + bounded.size());
-    ASSERT_EQ(b.decodeLength(0, 65535, got), 0);
-    EXPECT_EQ(got, 5u);
-    EXPECT_EQ(encoded([](ASN1::PEREncoder& e) { return e.encodeLength(4, 4, 4); }), "");
-    EXPECT_EQ(encoded([](ASN1::PEREncoder& e) { return e.encodeLength(9, 0, 8); }), "FAIL");
 }
 
 TEST(PerPrimitives, NormallySmallNumbers)
 {
-    EXPECT_EQ(encoded([](ASN1::PEREncoder& e) { e.encodeSmallUnsigned(0); return true; }), "00");
-    EXPECT_EQ(encoded([](ASN1::PEREncoder& e) { e.encodeSmallUnsigned(63); return true; }), "7E");
-    EXPECT_EQ(encoded([](ASN1::PEREncoder& e) { e.encodeSmallUnsigned(64); return true; }), "800140");
-    EXPECT_EQ(encoded([](ASN1::PEREncoder& e) { e.encodeSmallUnsigned(300); return true; }), "8002012C");
+    const std::pair<uint32_t, const char*> written[] = {{0, "00"}, {63, "7E"}, {64, "800140"}, {300, "8002012C"}};
+    for (const auto& w : written)
+        EXPECT_EQ(encoded([&w](ASN1::PEREncoder& e) { return e.encodeSmallUnsigned(w.first), true; }), w.second);
     for (uint32_t n : {0u, 1u, 63u, 64u, 255u, 256u, 70000u, 0xFFFFFFFFu}) {
         std::vector<char> out;
-        ASN1::PEREncoder e(out);
-        e.encodeSmallUnsigned(n);
+        ASN1::PEREncoder(out).encodeSmallUnsigned(n);
         ASN1::PERDecoder d(out.data(), out.data() + out.size());
         uint32_t got = 0;
         ASSERT_TRUE(d.decodeSmallUnsigned(got));
@@ -153,15 +131,15 @@ TEST(PerPrimitives, UnconstrainedIntegers)
     for (auto [value, text] : cases) {
         SCOPED_TRACE(text);
         ASN1::INTEGER v(value);
-        EXPECT_EQ(asn1test::per(v), text);
+        EXPECT_EQ(asn1test::hexOf(v), text);
         ASN1::INTEGER back;
-        ASSERT_TRUE(asn1test::decodePer(text, back));
+        ASSERT_TRUE(asn1test::decodeHex(text, back));
         EXPECT_EQ(back.getValue(), value);
     }
     ASN1::INTEGER v;
-    EXPECT_FALSE(asn1test::decodePer("050000000001", v));  // more than 4 octets
-    EXPECT_FALSE(asn1test::decodePer("00", v));            // no octets at all
-    EXPECT_FALSE(asn1test::decodePer("0200", v));          // cut short
+    EXPECT_FALSE(asn1test::decodeHex("050000000001", v));  // more than 4 octets
+    EXPECT_FALSE(asn1test::decodeHex("00", v));            // no octets at all
+    EXPECT_FALSE(asn1test::decodeHex("0200", v));          // cut short
 }
 
 TEST(PerPrimitives, AlignmentPoints)

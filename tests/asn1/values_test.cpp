@@ -15,15 +15,13 @@ namespace {
 const void* const optFields[] = {&ASN1::INTEGER::theInfo, &ASN1::BOOLEAN::theInfo, &ASN1::INTEGER::theInfo,
                                  &ASN1::INTEGER::theInfo, &ASN1::INTEGER::theInfo, &ASN1::INTEGER::theInfo,
                                  &ASN1::INTEGER::theInfo};
-const int optIds[] = {-1, 0, -1};
+constexpr int optIds[] = {-1, 0, -1};
 const char* const optNames[] = {"a", "b", "c", "x1", "x2", "x3", "x4"};
-constinit const ASN1::SequenceInfo optInfo = {
-    {&ASN1::createAs<ASN1::SEQUENCE>, 16}, true, optFields, optIds, 3, 4, 1, nullptr, nullptr, optNames};
+constinit const ASN1::SequenceInfo optInfo = Asn1Test::sequenceRecord<ASN1::SEQUENCE>(optFields, optIds, optNames, true);
 
 const void* const nullAlts[] = {&ASN1::Null::theInfo, nullptr, &ASN1::INTEGER::theInfo, &ASN1::INTEGER::theInfo};
 const char* const nullAltNames[] = {"n", "missing", "i", "j"};
-constinit const ASN1::ChoiceInfo choiceInfo = {
-    {&ASN1::createAs<ASN1::CHOICE>, 0}, true, nullAlts, 3, 4, nullptr, nullAltNames};
+constinit const ASN1::ChoiceInfo choiceInfo = Asn1Test::choiceRecord<ASN1::CHOICE>(nullAlts, nullAltNames, true, 3);
 
 // Names tables with "=N" texts, values named twice, and gaps.
 const char* const standbyNames[] = {"not-use=-1", "active", "standby"};
@@ -54,54 +52,40 @@ TEST(Values, SharedHelpers)
     EXPECT_LT(ASN1::lexicographic_compare_bytes(lo, lo + 1, hi, hi + 1), 0);
 }
 
+// Longer identifiers travel in the reference vectors of both coders.
 TEST(Values, ObjectIdentifierContents)
 {
     ASN1::OBJECT_IDENTIFIER oid;
-    oid.arcs() = {1, 2, 840, 113549};
-    std::vector<char> out;
-    oid.encodeCommon(out);
-    EXPECT_EQ(out, std::vector<char>({0x2A, char(0x86), 0x48, char(0x86), char(0xF7), 0x0D}));
-    ASSERT_TRUE(oid.decodeCommon("\x2A\x86\x48", 3));
-    EXPECT_EQ(oid.arcs(), std::vector<unsigned>({1, 2, 840}));
     ASSERT_TRUE(oid.decodeCommon("\x55", 1));
     EXPECT_EQ(oid.arcs(), std::vector<unsigned>({2, 5}));
-    EXPECT_FALSE(oid.decodeCommon("\x86", 1));
     oid.arcs() = {1};
+    std::vector<char> out{'x'};
     oid.encodeCommon(out);
     EXPECT_TRUE(out.empty());
 }
 
 TEST(Values, EnumeratedNamesAreLookedUpByValue)
 {
+    // Values past the table, below 0, in a gap, named twice (the first text wins), "=N" texts.
+    const struct { const ASN1::EnumeratedInfo* info; int value; const char* name; } byValue[] = {
+        {&causeInfo, 12, "destroyInProgress"}, {&causeInfo, 13, ""},      {&causeInfo, -1, ""},
+        {&standbyInfo, -1, "not-use"},          {&standbyInfo, 1, "standby"}, {&standbyInfo, 2, ""},
+        {&msgIdInfo, 4098, "gw-set-id"},        {&msgIdInfo, 3, ""}};
+    for (const auto& r : byValue) {
+        ASN1::ENUMERATED e(r.info);
+        e.setValue(r.value);
+        EXPECT_EQ(e.getName(), r.name) << r.value;
+    }
+    const struct { const ASN1::EnumeratedInfo* info; const char* name; int value; } byName[] = {
+        {&causeInfo, "slotIdBusy", 11}, {&msgIdInfo, "dli-set-id", 8192}, {&msgIdInfo, "alias", 4098}};
+    for (const auto& r : byName) {
+        ASN1::ENUMERATED e(r.info);
+        EXPECT_TRUE(e.setFromName(r.name));
+        EXPECT_EQ(e.getValue(), r.value) << r.name;
+    }
     ASN1::ENUMERATED cause(&causeInfo);
-    cause.setValue(12);
-    EXPECT_EQ(cause.getName(), "destroyInProgress");
-    cause.setValue(13);
-    EXPECT_TRUE(cause.getName().empty());
-    cause.setValue(-1);
-    EXPECT_TRUE(cause.getName().empty());
-    EXPECT_TRUE(cause.setFromName("slotIdBusy"));
-    EXPECT_EQ(cause.getValue(), 11);
     EXPECT_FALSE(cause.setFromName("nope"));
     EXPECT_EQ(cause.getValue(), 13);
-
-    ASN1::ENUMERATED standby(&standbyInfo);
-    standby.setValue(-1);
-    EXPECT_EQ(standby.getName(), "not-use");
-    standby.setValue(1);
-    EXPECT_EQ(standby.getName(), "standby");
-    standby.setValue(2);
-    EXPECT_TRUE(standby.getName().empty());
-
-    ASN1::ENUMERATED msgId(&msgIdInfo);
-    msgId.setValue(4098);  // named twice: the first text wins
-    EXPECT_EQ(msgId.getName(), "gw-set-id");
-    msgId.setValue(3);  // a gap, far inside the table's index range
-    EXPECT_TRUE(msgId.getName().empty());
-    EXPECT_TRUE(msgId.setFromName("dli-set-id"));
-    EXPECT_EQ(msgId.getValue(), 8192);
-    EXPECT_TRUE(msgId.setFromName("alias"));
-    EXPECT_EQ(msgId.getValue(), 4098);
 
     ASN1::IntegerWithNamedNumber named(7, &namedInfo);
     std::string name;

@@ -67,30 +67,22 @@ constinit const ASN1::SequenceInfo emptyInfo = {
 
 TEST(Visitors, MutableDriverResultCodes)
 {
+    using V = ASN1::Visitor;
+    const struct { int pre, root, ext; bool ok; const char* log; } rows[] = {
+        {V::Done, V::Continue, V::Continue, true, "P"},
+        {V::NoExtensions, V::Continue, V::Continue, true, "PR0:-1R1:-1R2:-1R3:0R4:-1R5:-1R6:-1"},
+        {V::Continue, V::Continue, V::Continue, true, "PR0:-1R1:-1R2:-1R3:0R4:-1R5:-1R6:-1EK7:1K8:2U"},
+        {V::Continue, V::Continue, V::Fail, false, "PR0:-1R1:-1R2:-1R3:0R4:-1R5:-1R6:-1E"},
+        {V::Continue, V::Fail, V::Continue, false, "PR0:-1"}};
     Probe::Message m;  // 7 root fields (inner optional, id 0), 2 known additions
-    Recorder done;
-    done.pre = ASN1::Visitor::Done;
-    EXPECT_TRUE(m.accept(done));
-    EXPECT_EQ(done.log, "P");
-
-    Recorder rootOnly;
-    rootOnly.pre = ASN1::Visitor::NoExtensions;
-    EXPECT_TRUE(m.accept(rootOnly));
-    EXPECT_EQ(rootOnly.log, "PR0:-1R1:-1R2:-1R3:0R4:-1R5:-1R6:-1");
-
-    Recorder all;
-    EXPECT_TRUE(m.accept(all));
-    EXPECT_EQ(all.log, "PR0:-1R1:-1R2:-1R3:0R4:-1R5:-1R6:-1EK7:1K8:2U");
-
-    Recorder extFails;
-    extFails.ext = ASN1::Visitor::Fail;
-    EXPECT_FALSE(m.accept(extFails));
-    EXPECT_EQ(extFails.log.back(), 'E');
-
-    Recorder rootFails;
-    rootFails.root = ASN1::Visitor::Fail;
-    EXPECT_FALSE(m.accept(rootFails));
-    EXPECT_EQ(rootFails.log, "PR0:-1");
+    for (const auto& r : rows) {
+        Recorder recorder;
+        recorder.pre = r.pre;
+        recorder.root = r.root;
+        recorder.ext = r.ext;
+        EXPECT_EQ(m.accept(recorder), r.ok) << r.log;
+        EXPECT_EQ(recorder.log, r.log);
+    }
 
     BareVisitor bare;
     EXPECT_FALSE(m.accept(bare));  // the default root hook fails

@@ -37,29 +37,15 @@ class Errors(unittest.TestCase):
         self.assertIn(fragment, e.message)
         self.assertTrue(str(e).startswith('%s:%d: error: ' % (path, line)), str(e))
 
-    def test_undefined_references(self):
-        self.fails(module('M', 'A ::= SEQUENCE {\n x Missing }\n'), 4, "undefined type 'Missing' in M::A")
-        self.fails(module('M', 'A ::= NULL\nB ::= CHOICE {\n y NULL,\n z SEQUENCE OF Absent }\n'), 6,
-                   "undefined type 'Absent' in M::B")
-
-    def test_import_faults(self):
-        other = module('O', 'T ::= NULL\n')
-        self.fails(module('M', 'A ::= T\n', 'IMPORTS T FROM Nowhere;\n'), 3, 'unknown module Nowhere', others=[other])
-        self.fails(module('M', 'A ::= U\n', 'IMPORTS U FROM O;\n'), 3, "module O defines no type 'U'", others=[other])
-        self.fails(module('M', 'A ::= T\n', 'IMPORTS T,\n T FROM O;\n'), 4, "imported twice", others=[other])
-        self.fails(module('M', 'T ::= NULL\n', 'IMPORTS T FROM O;\n'), 4, 'both imported and defined', others=[other])
-
-    def test_duplicates(self):
-        self.fails(module('M', 'A ::= NULL\nB ::= NULL\nA ::= BOOLEAN\n'), 5, "'A' defined twice (first at line 3)")
-        self.fails(module('M', 'A ::= SEQUENCE {\n a NULL,\n b NULL,\n a BOOLEAN }\n'), 6, "component 'a' appears twice")
-        self.fails(module('M', 'A ::= CHOICE {\n a NULL,\n ...,\n a BOOLEAN }\n'), 6, "component 'a' appears twice")
-        self.fails(module('M', 'A ::= ENUMERATED {\n a(0),\n a(1) }\n'), 5, "item 'a' appears twice")
-        with self.assertRaises(SchemaError) as cm:
-            resolve([parse('a.asn', module('M', 'A ::= NULL\n')), parse('b.asn', module('M', 'B ::= NULL\n'))])
-        self.assertIn('module M defined twice', str(cm.exception))
-
-    def test_malformed_definitions(self):
+    def test_faults_in_one_module(self):
         cases = [
+            ('A ::= SEQUENCE {\n x Missing }\n', 4, "undefined type 'Missing' in M::A"),
+            ('A ::= NULL\nB ::= CHOICE {\n y NULL,\n z SEQUENCE OF Absent }\n', 6, "undefined type 'Absent' in M::B"),
+            ('A ::= NULL\nB ::= NULL\nA ::= BOOLEAN\n', 5, "'A' defined twice (first at line 3)"),
+            ('A ::= SEQUENCE {\n a NULL,\n b NULL,\n a BOOLEAN }\n', 6, "component 'a' appears twice"),
+            ('A ::= CHOICE {\n a NULL,\n ...,\n a BOOLEAN }\n', 6, "component 'a' appears twice"),
+            ('A ::= ENUMERATED {\n a(0),\n a(1) }\n', 5, "item 'a' appears twice"),
+            ('A ::= B\nB ::= A\n', 3, 'defined only through itself'),
             ('A NULL\n', 3, "expected '::=' after type name 'A'"),
             ('A ::= SEQUENCE {\n a NULL\n b NULL }\n', 5, "expected ',' or '}' in SEQUENCE, found 'b'"),
             ('A ::= INTEGER (5..1)\n', 3, 'empty range 5..1'),
@@ -81,16 +67,21 @@ class Errors(unittest.TestCase):
         for body, line, fragment in cases:
             with self.subTest(body=body):
                 self.fails(module('M', body), line, fragment)
+        # recursion through a constructed type is a legal schema
+        resolve([parse('m.asn', module('M', 'A ::= SEQUENCE { next A OPTIONAL }\n'))])
 
-    def test_module_frame(self):
+    def test_faults_between_modules_and_in_the_frame(self):
+        other = [module('O', 'T ::= NULL\n')]
+        self.fails(module('M', 'A ::= T\n', 'IMPORTS T FROM Nowhere;\n'), 3, 'unknown module Nowhere', others=other)
+        self.fails(module('M', 'A ::= U\n', 'IMPORTS U FROM O;\n'), 3, "module O defines no type 'U'", others=other)
+        self.fails(module('M', 'A ::= T\n', 'IMPORTS T,\n T FROM O;\n'), 4, "imported twice", others=other)
+        self.fails(module('M', 'T ::= NULL\n', 'IMPORTS T FROM O;\n'), 4, 'both imported and defined', others=other)
+        with self.assertRaises(SchemaError) as cm:
+            resolve([parse('a.asn', module('M', 'A ::= NULL\n')), parse('b.asn', module('M', 'B ::= NULL\n'))])
+        self.assertIn('module M defined twice', str(cm.exception))
         self.fails('M DEFINITIONS ::= BEGIN END\n', 1, 'AUTOMATIC TAGS')
         self.fails('M DEFINITIONS AUTOMATIC TAGS ::= BEGIN\nA ::= NULL\n', 3, 'expected END of module M, found end of file')
         self.fails('M DEFINITIONS AUTOMATIC TAGS ::= BEGIN\nEND\nX\n', 3, "unexpected 'X' after END")
-
-    def test_self_reference(self):
-        self.fails(module('M', 'A ::= B\nB ::= A\n'), 3, 'defined only through itself')
-        # recursion through a constructed type is a legal schema
-        resolve([parse('m.asn', module('M', 'A ::= SEQUENCE { next A OPTIONAL }\n'))])
 
 
 class CppOutput(unittest.TestCase):
@@ -100,23 +91,17 @@ class CppOutput(unittest.TestCase):
         resolve(mods)
         return dict(generate(mods))
 
-    def test_unnamed_inner_types_are_refused(self):
-        for body, line in [('A ::= SEQUENCE {\n x SEQUENCE { y NULL } }\n', 4),
-                           ('A ::= CHOICE {\n x NULL,\n y ENUMERATED { a(0) } }\n', 5),
-                           ('A ::= SEQUENCE {\n x SEQUENCE OF\n CHOICE { a NULL } }\n', 5),
-                           ('A ::= SEQUENCE {\n x SEQUENCE OF IA5String (SIZE (1..2)) }\n', 4)]:
+    def test_inner_types_without_names_and_clashing_names_are_refused(self):
+        for body, line, fragment in [('A ::= SEQUENCE {\n x SEQUENCE { y NULL } }\n', 4, 'must be named'),
+                                     ('A ::= CHOICE {\n x NULL,\n y ENUMERATED { a(0) } }\n', 5, 'must be named'),
+                                     ('A ::= SEQUENCE {\n x SEQUENCE OF\n CHOICE { a NULL } }\n', 5, 'must be named'),
+                                     ('A ::= SEQUENCE {\n x SEQUENCE OF IA5String (SIZE (1..2)) }\n', 4, 'must be named'),
+                                     ('A ::= SEQUENCE {\n a-b NULL,\n a_b NULL }\n', 5, 'give the same C++ name'),
+                                     ('E ::= ENUMERATED {\n x-y(0),\n x_y(1) }\n', 5, 'give the same C++ name')]:
             with self.subTest(body=body), self.assertRaises(SchemaError) as cm:
                 self.generate(body)
             self.assertEqual((cm.exception.path, cm.exception.line), ('g.asn', line), str(cm.exception))
-            self.assertIn('must be named', cm.exception.message)
-
-    def test_names_that_clash_in_cpp_are_refused(self):
-        for body, line in [('A ::= SEQUENCE {\n a-b NULL,\n a_b NULL }\n', 5),
-                           ('E ::= ENUMERATED {\n x-y(0),\n x_y(1) }\n', 5)]:
-            with self.subTest(body=body), self.assertRaises(SchemaError) as cm:
-                self.generate(body)
-            self.assertEqual(cm.exception.line, line)
-            self.assertIn('give the same C++ name', cm.exception.message)
+            self.assertIn(fragment, cm.exception.message)
 
     def test_enumeration_names_table_and_identifiers(self):
         files = self.generate('E ::= ENUMERATED { not-use(-1), active(0), delete(1), fake(255), min(0), ... }\n')

@@ -1,62 +1,53 @@
 // The TextProbe test schema (tools/erlang/ber_TextProbe.asn1) as hand-written info records
-// and classes, in the shape the generated schema tables take. Shared by the unit tests and
-// the fuzz targets of the BER decoder and the value-notation reader.
+// and classes, in the shape the generated schema tables take.
 #pragma once
 
 #include "tests/support/Asn1Inner.h"
 #include "tests/support/Asn1Records.h"
 
-#include <string>
 
 namespace TextProbe {
 
 using Asn1Test::Inner;
 using Asn1Test::Range;
 
-class Colour : public ASN1::ENUMERATED {
-public:
+struct Colour : ASN1::ENUMERATED {
     enum { red, green, blue };
     static const ASN1::EnumeratedInfo theInfo;
     explicit Colour(const void* info = &theInfo) : ENUMERATED(info) {}
 };
 
-class Level : public ASN1::ENUMERATED {
-public:
+struct Level : ASN1::ENUMERATED {
     enum { minus = -1, zero, one };
     static const ASN1::EnumeratedInfo theInfo;
     explicit Level(const void* info = &theInfo) : ENUMERATED(info) {}
 };
 
-class Deep : public ASN1::CHOICE {
-public:
+struct Deep : ASN1::CHOICE {
     enum { a, b };
     static const ASN1::ChoiceInfo theInfo;
     explicit Deep(const void* info = &theInfo) : CHOICE(info) {}
 };
 
-class Pick : public ASN1::CHOICE {
-public:
+struct Pick : ASN1::CHOICE {
     enum { none, num, text, inner, deeper };
     static const ASN1::ChoiceInfo theInfo;
     explicit Pick(const void* info = &theInfo) : CHOICE(info) {}
 };
 
-class Numbers : public ASN1::SEQUENCE {
-public:
+struct Numbers : ASN1::SEQUENCE {
     enum { i, u, s, opt, colour, level };
     static const ASN1::SequenceInfo theInfo;
     explicit Numbers(const void* info = &theInfo) : SEQUENCE(info) {}
 };
 
-class Texts : public ASN1::SEQUENCE {
-public:
+struct Texts : ASN1::SEQUENCE {
     enum { octets, ia5, vis, num, pr, bmp, bits, time, oid };
     static const ASN1::SequenceInfo theInfo;
     explicit Texts(const void* info = &theInfo) : SEQUENCE(info) {}
 };
 
-class Lists : public ASN1::SEQUENCE {
-public:
+struct Lists : ASN1::SEQUENCE {
     typedef ASN1::SEQUENCE_OF<ASN1::INTEGER> Ints;
     typedef ASN1::SEQUENCE_OF<Inner> Inners;
     typedef ASN1::SEQUENCE_OF<Pick> Picks;
@@ -67,20 +58,17 @@ public:
     Picks& picks() { return field<Picks>(2); }
 };
 
-class Empty : public ASN1::SEQUENCE {
-public:
+struct Empty : ASN1::SEQUENCE {
     static const ASN1::SequenceInfo theInfo;
     explicit Empty(const void* info = &theInfo) : SEQUENCE(info) {}
 };
 
-class Wide : public ASN1::CHOICE {
-public:
+struct Wide : ASN1::CHOICE {
     static const ASN1::ChoiceInfo theInfo;
     explicit Wide(const void* info = &theInfo) : CHOICE(info) {}
 };
 
-class Message : public ASN1::SEQUENCE {
-public:
+struct Message : ASN1::SEQUENCE {
     enum { seq, slot, pick, wide, empty, added };
     static const ASN1::SequenceInfo theInfo;
     explicit Message(const void* info = &theInfo) : SEQUENCE(info) {}
@@ -144,16 +132,5 @@ inline const ASN1::SequenceInfo Empty::theInfo = {{&ASN1::createAs<Empty>, 16}, 
 inline const ASN1::ChoiceInfo Wide::theInfo = choiceRecord<Wide>(detail::wideAlts, detail::wideNames);
 inline const ASN1::SequenceInfo Message::theInfo =
     sequenceRecord<Message>(detail::messageFields, detail::messageIds, detail::messageNames, true);
-
-// The record of a type named in the fixtures; null for an unknown name.
-inline const void* recordNamed(const std::string& name)
-{
-    if (name == "Numbers") return &Numbers::theInfo;
-    if (name == "Texts") return &Texts::theInfo;
-    if (name == "Lists") return &Lists::theInfo;
-    if (name == "Message") return &Message::theInfo;
-    if (name == "Pick") return &Pick::theInfo;
-    return nullptr;
-}
 
 }  // namespace TextProbe

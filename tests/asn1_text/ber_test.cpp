@@ -1,7 +1,7 @@
 #include "Golden.h"
 #include "TextProbe.h"
+#include "tests/asn1/Codec.h"
 #include "tests/support/Asn1Hex.h"
-#include "tests/support/Asn1Vectors.h"
 
 #include "asn1/ASN1.h"
 #include "asn1/BERDecoder.h"
@@ -17,37 +17,22 @@ namespace {
 
 const ASN1::CoderEnv berEnv(ASN1::CoderEnv::ber);
 
-std::string berOf(const ASN1::AbstractData& v)
-{
-    std::vector<char> out;
-    EXPECT_TRUE(ASN1::encode(v, &berEnv, std::back_inserter(out)));
-    return Asn1Test::hexText(out);
-}
-
+std::string berOf(const ASN1::AbstractData& v) { return asn1test::hexOf(v, ASN1::CoderEnv::ber); }
 bool decodeHex(const std::string& h, ASN1::AbstractData& v)
 {
-    std::vector<char> in = Asn1Test::hexBytes(h);
-    return ASN1::decode(in.data(), in.data() + in.size(), &berEnv, v);
+    return asn1test::decodeHex(h, v, ASN1::CoderEnv::ber, false);
 }
 
 }  // namespace
 
-// Encodings made by an independent codec decode, print as the reviewed golden text and
-// encode back octet for octet.
 TEST(Ber, IndependentVectorsDecodeAndReencodeExactly)
 {
-    std::vector<Asn1Test::Vector> vectors = Asn1Test::readVectors(VX_TEST_SOURCE_DIR "/fixtures/ber_vectors.txt");
-    ASSERT_EQ(vectors.size(), 14u);
-    std::vector<std::pair<std::string, std::string>> texts;
-    for (const Asn1Test::Vector& v : vectors) {
-        SCOPED_TRACE(v.name);
-        std::unique_ptr<ASN1::AbstractData> value(ASN1::createFrom(recordNamed(v.type)));
-        ASSERT_TRUE(value);
-        ASSERT_TRUE(decodeHex(v.hex, *value));
-        EXPECT_EQ(berOf(*value), v.hex);
-        texts.emplace_back(v.name, value->asValueNotation());
-    }
-    golden::check("ber_vectors.avn", texts);
+    golden::checkVectors("ber_vectors.txt", "ber_vectors.avn", ASN1::CoderEnv::ber, 14,
+                         {{"Numbers", &Numbers::theInfo},
+                          {"Texts", &Texts::theInfo},
+                          {"Lists", &Lists::theInfo},
+                          {"Message", &Message::theInfo},
+                          {"Pick", &Pick::theInfo}});
 }
 
 TEST(Ber, PrimitiveEncodings)
@@ -110,23 +95,6 @@ TEST(Ber, EncodingFailuresWriteNothing)
     EXPECT_EQ(out, std::vector<char>{'k'});
 }
 
-TEST(Ber, OpenTypesKeepTheirOctetsUntilRevisited)
-{
-    ASN1::OpenData holding;
-    holding.grab(new ASN1::INTEGER(5));
-    EXPECT_EQ(berOf(holding), "020105");
-
-    ASN1::OpenData kept;
-    ASSERT_TRUE(decodeHex("020105", kept));
-    ASSERT_TRUE(kept.has_buf());
-    EXPECT_EQ(Asn1Test::hexText(*kept.get_buf()), "020105");
-    EXPECT_EQ(berOf(kept), "020105");
-    kept.grab(new ASN1::INTEGER);
-    ASN1::BERDecoder revisit(nullptr, nullptr);
-    ASSERT_TRUE(revisit.do_revisit(kept));
-    EXPECT_EQ(static_cast<ASN1::INTEGER*>(kept.get_data())->getValue(), 5);
-}
-
 namespace {
 
 // Carrier ::= SEQUENCE { open <open type>, typed <open type constrained to INTEGER> }
@@ -139,8 +107,9 @@ const ASN1::SequenceInfo carrierInfo = {{&ASN1::createAs<ASN1::SEQUENCE>, 16}, f
 
 }  // namespace
 
-// Open types in a SEQUENCE are explicitly tagged; the untyped one keeps the carried encoding.
-TEST(Ber, OpenTypeFieldsAreExplicitlyTagged)
+// Open types in a SEQUENCE are explicitly tagged; the untyped one keeps the carried encoding
+// until a value is given to decode it into.
+TEST(Ber, OpenTypeFieldsAreExplicitlyTaggedAndKeepTheirOctets)
 {
     ASN1::SEQUENCE carrier(&carrierInfo);
     carrier.field<ASN1::OpenData>(0).grab(new ASN1::INTEGER(5));
@@ -149,22 +118,21 @@ TEST(Ber, OpenTypeFieldsAreExplicitlyTagged)
 
     ASN1::SEQUENCE back(&carrierInfo);
     ASSERT_TRUE(decodeHex("300AA003020105A1030201FE", back));
-    const ASN1::OpenData& open = back.field<ASN1::OpenData>(0);
+    ASN1::OpenData& open = back.field<ASN1::OpenData>(0);
     ASSERT_TRUE(open.has_buf());
     EXPECT_EQ(Asn1Test::hexText(*open.get_buf()), "020105");
     EXPECT_EQ(static_cast<ASN1::INTEGER*>(back.field<ASN1::OpenData>(1).get_data())->getValue(), -2);
     EXPECT_EQ(berOf(back), "300AA003020105A1030201FE");
+    open.grab(new ASN1::INTEGER);
+    ASN1::BERDecoder revisit(nullptr, nullptr);
+    ASSERT_TRUE(revisit.do_revisit(open));
+    EXPECT_EQ(static_cast<ASN1::INTEGER*>(open.get_data())->getValue(), 5);
 }
 
 // Untrusted octets: every malformed input fails cleanly.
 TEST(Ber, MalformedInputFails)
 {
-    struct Case {
-        const char* what;
-        const void* record;
-        const char* hex;
-    };
-    const Case cases[] = {
+    const struct { const char* what; const void* record; const char* hex; } cases[] = {
         {"five length octets", &ASN1::INTEGER::theInfo, "02850000000001 05"},
         {"length past the input", &ASN1::OCTET_STRING::theInfo, "040A0102"},
         {"huge length, short input", &ASN1::OCTET_STRING::theInfo, "0484100000000102"},
@@ -197,7 +165,7 @@ TEST(Ber, MalformedInputFails)
         {"universal tag for a choice", &Pick::theInfo, "0500"},
         {"sequence of past the input", &Lists::theInfo, "3008A00A020101"},
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         std::unique_ptr<ASN1::AbstractData> v(ASN1::createFrom(c.record));
         EXPECT_FALSE(decodeHex(c.hex, *v)) << c.what;
     }

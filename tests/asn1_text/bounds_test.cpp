@@ -1,6 +1,5 @@
-// Every decoder of untrusted input bounds what one decode builds: at most MaximumDecodeNodes
-// values, a budget that starts afresh with each decode, and a bounded nesting of a recursive
-// type, so that a short input cannot grow into a huge or deep tree.
+// Every decoder of untrusted input bounds what one decode builds, so that a short input cannot
+// grow into a huge or deep tree.
 #include "TextProbe.h"
 
 #include "asn1/ASN1.h"
@@ -27,16 +26,14 @@ bool roundTrip(int rule, const T& value)
 }
 
 // Nest ::= SEQUENCE { inner Nest OPTIONAL }: on the PER wire every 1 bit is one more level.
-class Nest : public ASN1::SEQUENCE {
-public:
+struct Nest : ASN1::SEQUENCE {
     static const ASN1::SequenceInfo theInfo;
     explicit Nest(const void* info = &theInfo) : SEQUENCE(info) {}
 };
 const void* const nestFields[] = {&Nest::theInfo};
-const int nestIds[] = {0};
+constexpr int nestIds[] = {0};
 const char* const nestNames[] = {"inner"};
-const ASN1::SequenceInfo Nest::theInfo = {{&ASN1::createAs<Nest>, 16}, false, nestFields, nestIds, 1, 0, 1,
-                                          nullptr, nullptr, nestNames};
+const ASN1::SequenceInfo Nest::theInfo = Asn1Test::sequenceRecord<Nest>(nestFields, nestIds, nestNames);
 
 Nest nested(unsigned depth)
 {
