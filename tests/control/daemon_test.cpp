@@ -6,6 +6,7 @@
 
 #include "daemon/Daemon.h"
 #include "daemon/SlotFactories.h"
+#include "slots/MapFactory.h"
 #include "slots/SlotFactory.h"
 #include "slots/TrunkFactory.h"
 
@@ -31,4 +32,9 @@ TEST(DaemonStartUp, FactoriesAskedFromHdlcToTrunkZero) {
       "TrunksBRI3", "TrunksBRI2", "TrunksBRI1", "TrunksBRI0",
       "Trunks3", "Trunks2", "Trunks1", "Trunks0"};
   EXPECT_EQ(names, expected);
+  {
+    MapFactory extra;  // a factory built later is asked first, and leaves the list with its end
+    EXPECT_EQ(firstFactory, &extra);
+  }
+  EXPECT_STREQ(firstFactory->GetName(), "HdlcSlotFactory");
 }
