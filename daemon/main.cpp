@@ -12,6 +12,7 @@
 #include "control/AcceptorNetCheckConnection.h"
 #include "control/CtrlSrvServer.h"
 #include "daemon/Daemon.h"
+#include "daemon/SlotFactories.h"
 #include "foundation/Version.h"
 #include "foundation/ChildWait.h"
 #include "foundation/Dpc.h"
@@ -30,22 +31,7 @@
 #include "hardware/spiCtrl.h"
 #include "monitoring/HeartBeatCtl.h"
 #include "monitoring/MonitoringCtl.h"
-#include "radio/RtpED137Factory.h"
-#include "radio/RtpLEMZFactory.h"
-#include "slots/EchoFactory.h"
-#include "slots/ExtFactory.h"
-#include "slots/HdlcSlotFactory.h"
-#include "slots/IsdnFactory.h"
-#include "slots/MapFactory.h"
-#include "slots/MccFactory.h"
-#include "slots/MixerFactory.h"
-#include "slots/ModemFactory.h"
-#include "slots/PstnFactory.h"
-#include "slots/RtpFactory.h"
 #include "slots/Slots.h"
-#include "slots/T38SoftFactory.h"
-#include "slots/TrunkFactory.h"
-#include "slots/VoiceFactory.h"
 #ifdef VOXRELAY_SIM_BOARD
 #include "board/sim/SimServer.h"
 #endif
@@ -179,22 +165,7 @@ int main(int argc, char** argv) {
   }
   ApplyTestOverrides();
 
-  // Asked in reverse order of construction: the trunk factories last, trunk 0 at the very end.
-  TrunkFactory::BuildAll();
-  static MapFactory mapFactory;
-  static PstnFactory pstnFactory;
-  static RtpFactory rtpFactory;
-  static ModemFactory modemFactory;
-  static Mixer::MixerFactory mixerFactory;
-  static ExtFactory extFactory;
-  static MccFactory mccFactory;
-  static EchoFactory echoFactory;
-  static VoiceFactory voiceFactory;
-  static T38SoftFactory t38SoftFactory;
-  static IsdnFactory isdnFactory;
-  static RtpLEMZFactory rtpLEMZFactory;
-  static RtpED137Factory rtpED137Factory;
-  static HdlcSlotFactory hdlcSlotFactory;
+  CreateSlotFactories();
 
   HwMux::instance();
   MonitoringCtl::instance()->Configure(*file);

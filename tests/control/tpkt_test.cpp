@@ -6,10 +6,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <cstdio>
-#include <cstdlib>
+#include <algorithm>
 #include <cstring>
-#include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -21,6 +19,7 @@
 #include "foundation/Packet.h"
 #include "tests/support/RunTool.h"
 #include "tests/support/TempDir.h"
+#include "tests/support/UdpCapture.h"
 
 namespace {
 
@@ -188,26 +187,16 @@ TEST(Tpkt, TsharkDissectsTheWrittenFrames) {
   const std::vector<int> sizes = {0, 1, 10, 300, 1456, 4000, 65531};
   vxtest::TempDir tmp("vxtpkt");
   ASSERT_FALSE(tmp.path().empty());
-  const std::string txt = tmp.path() + "/frames.txt", pcap = tmp.path() + "/frames.pcap";
-  {
-    // text2pcap's hex dump: one packet per segment of at most 60000 bytes (what IP carries).
-    std::ofstream f(txt);
-    char hex[16];
-    for (int n : sizes) {
-      svc.Send(std::string(n, 'p').data(), n);
-      const auto bytes = vxtest::drain(sp.fd[1]);
-      for (std::size_t i = 0; i < bytes.size(); ++i) {
-        if (i % 16 == 0) {  // an offset of 0 starts the next packet
-          std::snprintf(hex, sizeof hex, "%s%06zx", i ? "\n" : "", i % 60000);
-          f << hex;
-        }
-        std::snprintf(hex, sizeof hex, " %02x", bytes[i]);
-        f << hex;
-      }
-      f << "\n";
-    }
+  const std::string pcap = tmp.path() + "/frames.pcap";
+  // One TCP segment per frame written, cut at 60000 bytes (what one IP packet carries).
+  std::vector<Bytes> segments;
+  for (int n : sizes) {
+    svc.Send(std::string(n, 'p').data(), n);
+    const auto bytes = vxtest::drain(sp.fd[1]);
+    for (std::size_t at = 0; at < bytes.size(); at += 60000)
+      segments.emplace_back(bytes.begin() + at, bytes.begin() + std::min<std::size_t>(bytes.size(), at + 60000));
   }
-  ASSERT_EQ(std::system(("text2pcap -q -T 40000,20001 " + txt + " " + pcap + " >/dev/null 2>&1").c_str()), 0);
+  ASSERT_TRUE(vxtest::write_capture(pcap, segments, "-T 40000,20001"));
   const std::string fields = vxtest::run("tshark -r " + pcap +
                                          " -d tcp.port==20001,tpkt -Y tpkt -T fields -E occurrence=a"
                                          " -E aggregator=, -e tpkt.version -e tpkt.reserved -e tpkt.length 2>/dev/null");

@@ -1,12 +1,9 @@
-// The heartbeat watchdog, the slot table's start-up shell and the factory list.
+// The heartbeat watchdog and the slot table's start-up shell.
 #include <gtest/gtest.h>
 
 #include "ServerFixture.h"
 #include "foundation/Multiplexer.h"
 #include "monitoring/HeartBeatCtl.h"
-#include "slots/MapFactory.h"
-#include "slots/PstnFactory.h"
-#include "slots/SlotFactory.h"
 #include "slots/Slots.h"
 
 namespace {
@@ -70,18 +67,6 @@ TEST_F(HeartbeatTest, EveryCommandRestartsTheWatchdogAndPingIsAnswered) {
   std::ostringstream h;
   hb.PutHeader(h);
   EXPECT_EQ(h.str(), "heartbeat: ");
-}
-
-TEST(SlotFactoryList, NewestFactoryFirstAndUnlinkedWhenDestroyed) {
-  SlotFactory* const before = firstFactory;
-  {
-    MapFactory map;
-    PstnFactory pstn;
-    EXPECT_EQ(firstFactory, &pstn);
-    EXPECT_EQ(pstn.next, &map);
-    EXPECT_EQ(map.next, before);
-  }
-  EXPECT_EQ(firstFactory, before);
 }
 
 class SlotsTest : public srvtest::ServerTest {};

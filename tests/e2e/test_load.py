@@ -1,6 +1,5 @@
 """Load and fault run on loopback, bounded in count and time: 100,000 pipelined commands with
-undecodable frames among them, a controller that stops reading, and 1,000 connect and
-disconnect cycles. The daemon stays up, answers every valid command once and in order, and
+undecodable frames among them, and 1,000 connect and disconnect cycles. The daemon stays up, answers every valid command once and in order, and
 its open descriptors and free packet buffers come back to their starting counts."""
 
 import os
@@ -53,34 +52,7 @@ class LoadAndFaults(vx.DaemonTest):
         self.assertTrue(c.silent(0.2))
         self.assertEqual(seq - 1, 100000)
 
-        # A controller that stops reading is dropped after a bounded wait; the daemon carries on.
         c.close()
-        time.sleep(0.2)  # the daemon lets the controller go
-        s = socket.socket()
-        s.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 4096)  # before connect: a small window
-        s.connect(("127.0.0.1", self.daemon.port))
-        s.setblocking(False)
-        chunk = vx.tpkt(vx.command(vx.PING, seq=1)) * 8192
-        pos, sent, dropped = 0, 0, False
-        deadline = time.monotonic() + 120
-        next_look = 0
-        while time.monotonic() < deadline and sent < 16 * 1024 * 1024:
-            try:
-                n = s.send(chunk[pos:])
-                pos = (pos + n) % len(chunk)  # the byte stream stays whole frames
-                sent += n
-            except BlockingIOError:
-                time.sleep(0.01)
-            except OSError:
-                dropped = True
-                break
-            if time.monotonic() > next_look:
-                next_look = time.monotonic() + 0.5
-                if "write timeout" in self.daemon.output():
-                    break
-        s.close()
-        self.assertTrue(vx.wait_for(lambda: "write timeout" in self.daemon.output(), timeout=10.0), (sent, dropped))
-        self.assertIsNone(self.daemon.proc.poll())
 
         # 1,000 connect and disconnect cycles, every other one with a command. Each waits for
         # the daemon's line on its end (closed, or refused while the previous one was let go).

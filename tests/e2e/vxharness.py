@@ -109,14 +109,6 @@ def command(alt, seq=None, slot=None):
     return command_with(alt, body, seq, slot)
 
 
-def response_success(seq=None, slot=None):
-    return message(seq, slot, _pdu((1, 2), (0, 1)))
-
-
-def response_error(cause, seq=None, slot=None):
-    return message(seq, slot, _pdu((1, 2), (1, 1), (0, 1), (cause, 4)))
-
-
 def signal_activated(seq=None, slot=None):
     return message(seq, slot, _pdu((2, 2), (0, 1), (5, 5)))  # 23 root alternatives: 5 bits
 
