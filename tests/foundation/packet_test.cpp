@@ -81,8 +81,7 @@ TEST(Packet, PoolExhaustionThrowsAndLeavesTheHandleUnchanged) {
 }
 
 TEST(Packet, ByteOrderReserveTrimSubAndStrings) {
-  Packet p;
-  p.reserve_head(4);
+  Packet p = bytes({}, 4);
   p.push16_b(0x1234);
   EXPECT_EQ(p[0], 0x12);
   EXPECT_EQ(p.pull16_b(), 0x1234);
@@ -99,8 +98,7 @@ TEST(Packet, ByteOrderReserveTrimSubAndStrings) {
   d.reserve_head(5);
   EXPECT_EQ(d.headroom(), 15u);
   d.reserve_tail(12);
-  EXPECT_EQ(d.headroom(), 3u);
-  EXPECT_EQ(d.tailroom(), packet_max_size - 5);
+  EXPECT_EQ(std::make_pair(d.headroom(), d.tailroom()), std::make_pair(3u, packet_max_size - 5));
   EXPECT_EQ(content(d), (Bytes{7, 8}));
 
   Packet q = bytes({1, 2, 3, 4, 5});
@@ -119,8 +117,7 @@ TEST(Packet, ByteOrderReserveTrimSubAndStrings) {
   EXPECT_EQ(src.text(), "01 02 03 04");
   EXPECT_EQ(src.sub(0, 4).length(), 0u);
 
-  Packet str;
-  str.reserve_head(0);
+  Packet str = bytes({}, 0);
   str.put(std::string("abc"));
   EXPECT_EQ(content(str), (Bytes{3, 'a', 'b', 'c'}));
   str.put(std::string()), str.put(std::string(255, 'q'));
@@ -138,8 +135,7 @@ TEST(Packet, ByteOrderReserveTrimSubAndStrings) {
   EXPECT_EQ(app.text(), "01 02 03 01 02 03");
   Packet shared = app;
   shared.put(app);
-  EXPECT_EQ(shared.length(), 12u);
-  EXPECT_EQ(app.length(), 6u);
+  EXPECT_EQ(std::make_pair(shared.length(), app.length()), std::make_pair(12u, 6u));
 }
 
 TEST(Packet, Texts) {
@@ -233,8 +229,7 @@ TEST(ListAllocator, LastInFirstOutAndGuardedRelease) {
 }
 
 Packet numbered(unsigned n) {
-  Packet p;
-  p.reserve_head(2);
+  Packet p = bytes({}, 2);
   p.put16_b(static_cast<unsigned short>(n));
   return p;
 }
@@ -306,15 +301,10 @@ TYPED_TEST(CleanQueueTest, BothEndsAgainstAModel) {
 TEST(Cyclic, WrapsAddsAndWindowMatchesAWalkForward) {
   using C = Cyclic<unsigned, 127u>;
   C c(127);
-  EXPECT_EQ(unsigned(++c), 0u);
-  EXPECT_EQ(unsigned(--c), 127u);
-  EXPECT_EQ(unsigned(c++), 127u);
-  EXPECT_EQ(unsigned(c--), 0u);
-  EXPECT_EQ(unsigned(c), 127u);
-  EXPECT_EQ(unsigned(C(130)), 2u);
-  EXPECT_EQ(unsigned(C(120) + C(10)), 2u);
-  EXPECT_EQ(unsigned(C(120) + 10), 2u);
-  EXPECT_EQ(unsigned(C(1) + -2), 127u);
+  const unsigned steps[] = {++c, --c, c++, c--, c};
+  EXPECT_EQ(std::vector<unsigned>(std::begin(steps), std::end(steps)), (std::vector<unsigned>{0, 127, 127, 0, 127}));
+  const unsigned sums[] = {C(130), C(120) + C(10), C(120) + 10, C(1) + -2};
+  EXPECT_EQ(std::vector<unsigned>(std::begin(sums), std::end(sums)), (std::vector<unsigned>{2, 2, 2, 127}));
   EXPECT_TRUE(C(5) == 5u);
   EXPECT_TRUE((C(120) <= 2) <= 5);
   // The middle is inside when a walk from low to high meets it.
