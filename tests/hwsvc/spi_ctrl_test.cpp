@@ -1,5 +1,4 @@
-// SPI line status against the simulated "/dev/hal": the register writes that bring the line
-// interfaces up and down and choose the clock master, and the status signals every second.
+// SPI line interfaces: bring-up and clock master register writes, status signals each second.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
