@@ -63,10 +63,6 @@ std::vector<Line> lines(const std::vector<LGCP::Signal>& signals) {
 class SpiStatus : public ::testing::Test {
  protected:
   void SetUp() override { clean_board(); }
-  void TearDown() override {
-    ctl.reset();
-    spi.reset();
-  }
   // A fresh service, bound to a server whose controller is connected.
   void start(bool connect = true) {
     spi = std::make_unique<spiCtrl>();
