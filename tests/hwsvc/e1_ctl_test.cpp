@@ -185,7 +185,8 @@ TEST_F(E1Control, OpenOpensTheTrunkThenEnablesTheChannel) {
   sim().state().cas[1][5].rx = 0x9;
   EXPECT_EQ(cas_command(kOpen, 1, 5, 0x1A), (std::vector<Cas>{{1, 0, 0, 0}, {1, 5, 0x9, 0xA}}));
   EXPECT_TRUE(e1.cas_open(1));
-  EXPECT_EQ(texts(Device::e1cas), (Texts{"CAS_OPEN_TRUNK trunk=1 -> 0", "CAS_ENABLE trunk=1 timeslot=5 tx=10 disable=0 -> 0",
+  EXPECT_EQ(texts(Device::e1cas), (Texts{"CAS_OPEN_TRUNK trunk=1 -> 0",
+                                          "CAS_ENABLE trunk=1 timeslot=5 tx=10 disable=0 -> 0",
                                           "CAS_GET trunk=1 timeslot=5 -> 0"}));
 
   // Already open: status 0, then the channel; "set" does the same.
