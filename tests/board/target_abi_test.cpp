@@ -1,7 +1,5 @@
-// The driver interface as the board's kernel sees it, checked on the board's CPU (32-bit
-// big-endian PowerPC, run under qemu-user in CI): each request number against the kernel's own
-// encoding of type, number and record size, and each record read back through the plain native
-// struct a driver declares (natural alignment, native byte order).
+// The driver interface on the board's own CPU (32-bit big-endian PowerPC, under qemu-user in
+// CI): request numbers against the kernel's encoding, records read through native structs.
 #include <gtest/gtest.h>
 
 #include <sys/ioctl.h>

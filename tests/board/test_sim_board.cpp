@@ -1,21 +1,13 @@
-// The simulated board as the daemon's device code sees it: real descriptors, one record per
-// read, decoded request logs, failures and events injected by the test.
+// The simulated board as the device code sees it: descriptors, records, request logs, failures.
 #include <gtest/gtest.h>
-
-#include <fcntl.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
 
-#include "board/board.h"
 #include "board/dsp.h"
 #include "board/dtmf.h"
 #include "board/e1cas.h"
-#include "board/hal.h"
 #include "board/maintenance.h"
-#include "board/mcc.h"
-#include "board/sim/SimBoard.h"
 #include "tests/board/SimFixture.h"
 
 namespace {

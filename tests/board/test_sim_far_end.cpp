@@ -1,5 +1,4 @@
-// A far end outside the simulator: an outside process listening on a SOCK_SEQPACKET socket
-// plays the other end of a trunk timeslot or of a controller channel, one packet per frame.
+// An outside process on a SOCK_SEQPACKET socket plays the far end of a timeslot or channel.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -10,11 +9,6 @@
 #include <cerrno>
 #include <string>
 
-#include "board/board.h"
-#include "board/hal.h"
-#include "board/mcc.h"
-#include "board/sim/SimBoard.h"
-#include "board/sim/SimProtocol.h"
 #include "tests/board/SimFixture.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/peer_listen.h"
@@ -22,7 +16,6 @@
 namespace {
 
 using board::sim::Bytes;
-using board::sim::SimBoard;
 
 // The outside process: a listening socket and the connection the simulator makes to it. A path
 // deeper than a socket address holds is bound through its directory's descriptor.
@@ -107,15 +100,14 @@ TEST_F(SimFarEndTest, FramesGoBothWaysOnATimeslotOrAControllerChannelUntilUntied
 }
 
 TEST_F(SimFarEndTest, LineProtocolTiesAndRefusesBadTargets) {
-  board::sim::SimProtocol p(sim());
   Listener far(dir_.path() + "/ts");
-  EXPECT_EQ(p.execute("tie 20 " + far.path()), "ok\n");
+  EXPECT_EQ(protocol.execute("tie 20 " + far.path()), "ok\n");
   ASSERT_GE(far.accept(), 0);
-  EXPECT_EQ(p.execute("far-ends").rfind("ok 1\n20 sent=0 received=0 dropped=0 path=", 0), 0u);
-  EXPECT_EQ(p.execute("untie 20"), "ok 1\n");
-  EXPECT_EQ(p.execute("untie 20"), "ok 0\n");
+  EXPECT_EQ(protocol.execute("far-ends").rfind("ok 1\n20 sent=0 received=0 dropped=0 path=", 0), 0u);
+  EXPECT_EQ(protocol.execute("untie 20"), "ok 1\n");
+  EXPECT_EQ(protocol.execute("untie 20"), "ok 0\n");
   for (const std::string bad : {"tie 20 " + dir_.path() + "/nobody", "tie 99999 " + far.path(), std::string("tie 20")})
-    EXPECT_EQ(p.execute(bad).rfind("error ", 0), 0u) << bad;
+    EXPECT_EQ(protocol.execute(bad).rfind("error ", 0), 0u) << bad;
   // A path deeper than a socket address holds is reached through its directory.
   std::string deep = dir_.path() + "/" + std::string(100, 'd');
   ASSERT_EQ(::mkdir(deep.c_str(), 0700), 0);

@@ -11,7 +11,7 @@ import vxharness as vx
 IOCTL, TRUNK_CFG, CLOCK_CFG = 9, 10, 11
 UNSUPPORTED, BUS_ERROR, INVALID_PARAMS, INTERNAL = 6, 10, 0, 5
 SIGNAL_TRUNK_STATUS, SIGNAL_CAS = 11, 14
-IOCTL_CAS, IOCTL_SS7_RQ_BSN = 15, 4
+IOCTL_CAS = 15
 CAS_OPEN, CAS_CLOSE, CAS_SET, CAS_GET = 0, 1, 2, 3
 BPC_READ, BPC_WRITE, BPC_DISCONNECT = 0, 1, 2
 
@@ -55,12 +55,6 @@ def cas_ioctl(cmd, trunk, timeslot, bits=0, seq=1):
             _int(b, bits)
     return vx.command_with(IOCTL, body, seq)
 
-
-def other_ioctl(seq=1):
-    def body(b):
-        b.put(0, 1)
-        b.put(IOCTL_SS7_RQ_BSN, 6)
-    return vx.command_with(IOCTL, body, seq)
 
 
 class Reader:
@@ -215,7 +209,6 @@ class Hardware(vx.DaemonTest):
         self.assertEqual(self.signal(SIGNAL_CAS), {"trunk": 1, "timeslot": 5, "rx": 9, "tx": 0xA})
         self.assertEqual(self.answer(cas_ioctl(CAS_CLOSE, 1, 5)), "success")
         self.assertEqual(self.signal(SIGNAL_CAS), {"trunk": 1, "timeslot": 5, "rx": -1, "tx": 1})
-        self.assertEqual(self.answer(other_ioctl()), ("error", UNSUPPORTED))
 
     def test_trunk_and_line_status_are_signalled(self):
         self.board.ask("trunk 3 1 5 1 0 0 0")

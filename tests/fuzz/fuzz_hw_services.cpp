@@ -1,6 +1,8 @@
 // The hardware services take driver records (CAS changes, trunk status words, SPI status
 // registers) and controller commands with any integer in them: no sequence of those may crash
 // a service, index past a table or shift past a word.
+#include <fuzzer/FuzzedDataProvider.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <iostream>
@@ -53,27 +55,6 @@ struct Services {
   spiCtrl spi;
 };
 
-class Input {
- public:
-  Input(const uint8_t* data, size_t size) : p_(data), end_(data + size) {}
-  bool empty() const { return p_ >= end_; }
-  uint8_t byte() { return empty() ? 0 : *p_++; }
-  uint32_t word() {
-    uint32_t v = 0;
-    for (int i = 0; i < 4; ++i) v = (v << 8) | byte();
-    return v;
-  }
-  std::vector<uint8_t> bytes(size_t n) {
-    std::vector<uint8_t> out;
-    while (n-- > 0 && !empty()) out.push_back(byte());
-    return out;
-  }
-
- private:
-  const uint8_t* p_;
-  const uint8_t* end_;
-};
-
 }  // namespace
 
 // The services and the simulated board keep state from one input to the next by design, so
@@ -97,41 +78,40 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   sim.fail_next(Device::maintenance, 0, 0);
   sim.fail_next(Device::e1cas, 0, 0);
   sim.state().spi_present = true;
-  Input in(data, size);
-  while (!in.empty()) {
-    switch (in.byte() % 7) {
-      case 0: {  // a CAS record of any length
-        const std::vector<uint8_t> record = in.bytes(in.byte() % 24);
-        sim.inject_raw(Device::e1cas, record);
+  FuzzedDataProvider in(data, size);
+  auto byte = [&] { return in.ConsumeIntegral<uint8_t>(); };
+  auto word = [&] { return in.ConsumeIntegral<uint32_t>(); };
+  while (in.remaining_bytes() > 0) {
+    switch (byte() % 7) {
+      case 0:  // a CAS record of any length
+        sim.inject_raw(Device::e1cas, in.ConsumeBytes<uint8_t>(byte() % 24));
         multiplexer.run_once(0);
         break;
-      }
       case 1: {  // any trunk status words
-        const uint32_t trunk = in.byte() % 4;
-        board::sim::TrunkState t{in.word(), in.word(), in.word(), in.word(), in.word(), in.word()};
+        const uint32_t trunk = byte() % 4;
+        board::sim::TrunkState t{word(), word(), word(), word(), word(), word()};
         sim.set_trunk_status(trunk, t);
         s.e1.OnCheckStatus(nullptr);
         break;
       }
       case 2: {  // any status register
-        const uint8_t channel = in.byte() % 8;
-        sim.state().spi[channel][spiCtrl::kRegStatus] = in.byte();
+        const uint8_t channel = byte() % 8;
+        sim.state().spi[channel][spiCtrl::kRegStatus] = byte();
         s.spi.status();
         break;
       }
       case 3: {  // one controller frame
-        const size_t length = in.byte();
-        const std::vector<uint8_t> frame = in.bytes(length);
+        const std::vector<uint8_t> frame = in.ConsumeBytes<uint8_t>(byte());
         s.server.OnMessage(reinterpret_cast<const char*>(frame.data()), static_cast<int>(frame.size()));
         break;
       }
       case 4: {  // the next request of a device fails
         static const Device devices[] = {Device::hal, Device::maintenance, Device::e1cas};
-        sim.fail_next(devices[in.byte() % 3], in.byte() % 2 ? EIO : ENODEV, 1);
+        sim.fail_next(devices[byte() % 3], byte() % 2 ? EIO : ENODEV, 1);
         break;
       }
       case 5:  // the CAS or maintenance device goes away
-        sim.hangup(in.byte() % 2 ? Device::e1cas : Device::maintenance);
+        sim.hangup(byte() % 2 ? Device::e1cas : Device::maintenance);
         multiplexer.run_once(0);
         break;
       case 6:  // the controller leaves and comes back

@@ -1,5 +1,4 @@
-// The TDM switch against the simulated board: its requests, the shadow table, the background
-// refresh and its behaviour when the driver fails.
+// The TDM switch: its requests, the shadow table, the background refresh, driver failures.
 #include <gtest/gtest.h>
 
 #include <array>
@@ -185,10 +184,8 @@ TEST_F(HwMuxTest, FailedRequestsAreLoggedAndKeepTheNewEntry) {
             "hwMux: write failed 8202 <- 0xab : Input/output error\n"
             "hwMux: read failed 8202 -> 0xff : Input/output error\n"
             "hwMux: disable failed 8203 : Input/output error\n");
-  EXPECT_EQ(mux.entry(8), 5);
-  EXPECT_EQ(mux.entry(9), HwMux::kConstant);
-  EXPECT_EQ(mux.entry(10), HwMux::kConstant);
-  EXPECT_EQ(mux.entry(11), HwMux::kDisabled);
+  EXPECT_EQ((std::array{mux.entry(8), mux.entry(9), mux.entry(10), mux.entry(11)}),
+            (std::array<uint16_t, 4>{5, HwMux::kConstant, HwMux::kConstant, HwMux::kDisabled}));
 
   // A device that went away: every request fails, nothing crashes, the refresh goes on.
   sim().hangup(Device::hal);

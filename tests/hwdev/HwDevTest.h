@@ -5,6 +5,7 @@
 
 #include <csignal>
 #include <cstdint>
+#include <initializer_list>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -48,6 +49,14 @@ class HwDevTest : public vxtest::LoopTest {
     return sim().requests(device, number);
   }
 };
+
+// Big-endian 32-bit words, as the drivers' records carry them.
+inline Bytes be32(std::initializer_list<uint32_t> words) {
+  Bytes b;
+  for (uint32_t w : words)
+    for (int i = 3; i >= 0; --i) b.push_back(static_cast<uint8_t>(w >> (8 * i)));
+  return b;
+}
 
 // Does the text contain the line (a whole line, without its end)?
 inline bool has_line(const std::string& text, const std::string& line) {

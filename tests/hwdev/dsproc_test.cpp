@@ -1,5 +1,4 @@
-// The DSP-processing service and its receivers on the simulated "/dev/dsp": feature requests
-// and their ids, the event filters per type, routing by timeslot, configuration records.
+// The DSP-processing service and its receivers on the simulated "/dev/dsp".
 #include <cerrno>
 #include <cstring>
 #include <functional>
@@ -41,13 +40,6 @@ struct DspSlot : DSProcReceiver {
   void dsproc_flags_event(const Hardware::dsproc_flags_event* e) override { flags.emplace_back(e->flags, e->mask); }
   unsigned dsproc_timeslot() const override { return ts; }
 };
-
-Bytes be32(std::initializer_list<uint32_t> words) {
-  Bytes b;
-  for (uint32_t w : words)
-    for (int i = 3; i >= 0; --i) b.push_back(static_cast<uint8_t>(w >> (8 * i)));
-  return b;
-}
 
 class DspTest : public HwDevTest {
  protected:

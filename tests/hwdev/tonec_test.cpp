@@ -1,5 +1,4 @@
-// The tone-control service and its receivers on the simulated "/dev/dtmf": request ids and the
-// event filter, routing by timeslot, the dialling and ring-back sequences in time order.
+// The tone-control service and its receivers on the simulated "/dev/dtmf".
 #include <cerrno>
 #include <cstring>
 #include <functional>
@@ -80,9 +79,7 @@ TEST_F(ToneTest, DetectorEnableTakesANewIdOnlyWhenTheStateChanges) {
   EXPECT_TRUE(r.enableDTMF(true));
   ASSERT_EQ(count(dtmf::DTMF_ENABLE_DETECTOR), 1u);
   EXPECT_EQ(r.requestId(), before + 1);
-  Bytes expected{0, 0, 0, 5, 0, 0, 0, 0};
-  for (int i = 0; i < 4; ++i) expected[4 + i] = static_cast<uint8_t>((before + 1) >> (24 - 8 * i));
-  EXPECT_EQ(requests(Device::dtmf, dtmf::DTMF_ENABLE_DETECTOR)[0].bytes(), expected);
+  EXPECT_EQ(requests(Device::dtmf, dtmf::DTMF_ENABLE_DETECTOR)[0].bytes(), be32({5, before + 1}));
 
   EXPECT_TRUE(r.disableDTMF());
   EXPECT_TRUE(r.disableDTMF());
@@ -208,7 +205,7 @@ TEST_F(ToneTest, ConfigurationAndSwitchRequestsCarryTheirRecords) {
   auto c = requests(Device::dtmf, dtmf::DTMF_CONFIGURE_DETECTOR);
   ASSERT_EQ(c.size(), 1u);
   // Silence comes before noise in the record.
-  EXPECT_EQ(c[0].bytes(), (Bytes{0, 0, 0, 5, 0, 0, 0, 1, 0, 0, 0, 2, 0, 0, 0, 4, 0, 0, 0, 3}));
+  EXPECT_EQ(c[0].bytes(), be32({5, 1, 2, 4, 3}));
 
   EXPECT_TRUE(r.echoCancel(true));
   sim().fail_next(Device::dtmf, EIO);

@@ -9,6 +9,7 @@
 #include <iterator>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "asn1/CoderEnv.h"
@@ -62,11 +63,23 @@ inline void clean_board() {
 
 inline std::vector<Request> requests(Device device, uint32_t number) { return sim().requests(device, number); }
 
+// A device's logged requests (of one kind, or all) as text, in order.
+inline std::vector<std::string> texts(Device device, std::optional<uint32_t> number = {}) {
+  std::vector<std::string> out;
+  for (const Request& r : number ? requests(device, *number) : sim().requests(device)) out.push_back(r.text());
+  return out;
+}
+
 inline int64_t arg(const Request& r, const char* name) {
   auto v = r.arg(name);
   EXPECT_TRUE(v.has_value()) << "no field " << name << " in " << r.text();
   return v.value_or(-1);
 }
+
+// As a fixture's first member: the board is clean before the services under test are built.
+struct CleanBoard {
+  CleanBoard() { clean_board(); }
+};
 
 class Link : public Control::ServiceUnix {
  public:
@@ -137,15 +150,11 @@ class Controller {
   // The answers among the received messages: -1 for success, else the error cause.
   std::vector<int> answers() {
     split();
-    std::vector<int> a;
-    a.swap(answers_);
-    return a;
+    return std::exchange(answers_, {});
   }
   std::vector<LGCP::Signal> signals() {
     split();
-    std::vector<LGCP::Signal> s;
-    s.swap(signals_);
-    return s;
+    return std::exchange(signals_, {});
   }
   size_t status_count() {
     size_t n = 0;

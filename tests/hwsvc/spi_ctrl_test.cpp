@@ -1,5 +1,4 @@
-// SPI line status against the simulated "/dev/hal": the register writes that bring the line
-// interfaces up and down and choose the clock master, and the status signals every second.
+// SPI line interfaces: bring-up and clock master register writes, status signals each second.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -64,10 +63,6 @@ std::vector<Line> lines(const std::vector<LGCP::Signal>& signals) {
 class SpiStatus : public ::testing::Test {
  protected:
   void SetUp() override { clean_board(); }
-  void TearDown() override {
-    ctl.reset();
-    spi.reset();
-  }
   // A fresh service, bound to a server whose controller is connected.
   void start(bool connect = true) {
     spi = std::make_unique<spiCtrl>();
