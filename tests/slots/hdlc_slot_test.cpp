@@ -62,6 +62,10 @@ TEST_F(HdlcSlotTest, PackagesAreFramedWithAddressAndASequenceNumberThatWrapsAfte
   // An ioctl of any other kind is not this slot's.
   send(slot_command(5, 20, [](LGCP::Command& c) { c.select_ioctl().select_ss7RqBSN(); }));
   EXPECT_EQ(seen().answers, Strings{"error 6"});
+  send(simple(6, 20, LGCP::Command::e_destroy));
+  settle();
+  EXPECT_FALSE(sim().hdlc_channel(channel)->open);
+  EXPECT_NE(sw(300), "from " + std::to_string(channel));
 }
 
 TEST_F(HdlcSlotTest, TheHundredAndTwentyFirstPackageIsLostCountedAndReportedTheRestGoOutInOrder) {
