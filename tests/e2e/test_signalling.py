@@ -116,14 +116,14 @@ class Events:
         self.c = controller
         self.seen = []
 
-    def wait(self, pred, timeout=10.0):
-        """The first event (seen before or arriving within timeout) that pred accepts; it and
-        every event before it are taken off."""
+    def wait(self, pred, timeout=10.0, keep_earlier=False):
+        """The first event (seen before or arriving within timeout) that pred accepts; it and,
+        unless keep_earlier, every event before it are taken off."""
         deadline = time.monotonic() + timeout
         while True:
             for i, e in enumerate(self.seen):
                 if pred(e):
-                    del self.seen[:i + 1]
+                    del self.seen[i if keep_earlier else 0:i + 1]
                     return e
             remaining = deadline - time.monotonic()
             if remaining <= 0:
@@ -137,7 +137,8 @@ class Events:
             self.seen.append(event(payload))
 
     def answer(self, seq, timeout=10.0):
-        return self.wait(lambda e: e[0] in ("success", "error") and e[-2] == seq, timeout)
+        """The answer to seq; what the far end sent meanwhile stays to be looked for."""
+        return self.wait(lambda e: e[0] in ("success", "error") and e[-2] == seq, timeout, True)
 
 
 # ---- far ends -----------------------------------------------------------------------------------
@@ -269,6 +270,19 @@ class Signalling(vx.DaemonTest):
         return self.ev.wait(lambda e: e[0] == "userData" and e[1] == slot and len(e[2]) > type_index
                             and e[2][type_index] in types, timeout)
 
+    def both_ways(self, peer, slot, setup_first=False):
+        """Link up, then both ways: our STATUS ENQUIRY is answered (STATUS or RELEASE COMPLETE)
+        and a SETUP from the far end arrives."""
+        self.ev.wait(lambda e: e[:3] == ("signal", SIG_ACTIVATED, slot))
+        self.assertTrue(peer.wait(lambda l: l == "event 0 PRI_EVENT_DCHAN_UP"))
+        for step in ("call", "enquiry") if setup_first else ("enquiry", "call"):
+            if step == "call":
+                peer.command("call")
+                self.user_data_from(slot, 4, SETUP)
+            else:
+                self.ok(lambda s: user_data(slot, STATUS_ENQUIRY_PRI, seq=s))
+                self.user_data_from(slot, 4, ANSWERS)
+
     def destroy_frees(self, slot, channel):
         self.ok(lambda s: destroy(slot, s))
         self.assertTrue(vx.wait_for(lambda: channel not in self.open_channels()), self.channels())
@@ -281,16 +295,9 @@ class Signalling(vx.DaemonTest):
         self.ok(lambda s: create_trunk(1, 0, 16, seq=s))
         self.ok(lambda s: create_pstn_isdn(2, bri=False, trunk=1, network=False, seq=s))
         self.ok(lambda s: connect(1, 2, seq=s))
-        self.ev.wait(lambda e: e[:3] == ("signal", SIG_ACTIVATED, 2))
-        self.assertTrue(peer.wait(lambda l: l == "event 0 PRI_EVENT_DCHAN_UP"))
+        self.both_ways(peer, 2)
         (channel,) = self.open_channels() - before
         self.assertGreaterEqual(channel, FIRST_CONTROLLER_CHANNEL)
-
-        # Both ways: our STATUS ENQUIRY is answered with STATUS; a SETUP from the far end.
-        self.ok(lambda s: user_data(2, STATUS_ENQUIRY_PRI, seq=s))
-        self.user_data_from(2, 4, ANSWERS)
-        peer.command("call")
-        self.user_data_from(2, 4, SETUP)
         self.destroy_frees(2, channel)
         self.ok(lambda s: destroy(1, s))
 
@@ -299,10 +306,7 @@ class Signalling(vx.DaemonTest):
         before = self.open_channels()
         self.ok(lambda s: create_trunk(3, 1, 2, bri=True, seq=s))
         self.ok(lambda s: create_pstn_isdn(4, bri=True, trunk=2, network=True, seq=s))
-        # The channel starts only when both directions are connected.
         self.ok(lambda s: connect(3, 4, seq=s))
-        time.sleep(0.2)
-        self.assertEqual(self.open_channels(), before)
         self.ok(lambda s: connect(4, 3, seq=s))
         self.assertTrue(vx.wait_for(lambda: len(self.open_channels() - before) == 1))
         (channel,) = self.open_channels() - before
@@ -378,12 +382,7 @@ class Signalling(vx.DaemonTest):
         self.ok(lambda s: connect(8, 7, seq=s))
         self.assertEqual(self.board.ask("switch 80"), "connected %d" % channel)
         self.ok(lambda s: activate(8, seq=s))
-        self.ev.wait(lambda e: e[:3] == ("signal", SIG_ACTIVATED, 8))
-        self.assertTrue(peer.wait(lambda l: l == "event 0 PRI_EVENT_DCHAN_UP"))
-        self.ok(lambda s: user_data(8, STATUS_ENQUIRY_PRI, seq=s))
-        self.user_data_from(8, 4, ANSWERS)
-        peer.command("call")
-        self.user_data_from(8, 4, SETUP)
+        self.both_ways(peer, 8)
         self.destroy_frees(8, channel)
         self.ok(lambda s: destroy(7, s))
 
@@ -393,12 +392,7 @@ class Signalling(vx.DaemonTest):
         (channel,) = self.open_channels() - before
         # The peer is the user side: it establishes the link itself.
         peer = self.lapd_peer(channel, "cpe", "pri")
-        self.ev.wait(lambda e: e[:3] == ("signal", SIG_ACTIVATED, 9))
-        self.assertTrue(peer.wait(lambda l: l == "event 0 PRI_EVENT_DCHAN_UP"))
-        peer.command("call")
-        self.user_data_from(9, 4, SETUP)
-        self.ok(lambda s: user_data(9, STATUS_ENQUIRY_PRI, seq=s))
-        self.user_data_from(9, 4, ANSWERS)
+        self.both_ways(peer, 9, setup_first=True)
         self.destroy_frees(9, channel)
 
 
