@@ -100,6 +100,11 @@ class SignallingTest : public SlotsTest {
       multiplexer.run_once(0);
     }
   }
+  // Lets the clock run for ms, then moves frames.
+  void after(uint64_t ms) {
+    clock.advance(ms);
+    settle();
+  }
   // Controller channels that are open now.
   static std::vector<int> open_channels() {
     std::vector<int> out;

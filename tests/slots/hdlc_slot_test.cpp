@@ -62,6 +62,10 @@ TEST_F(HdlcSlotTest, PackagesAreFramedWithAddressAndASequenceNumberThatWrapsAfte
   // An ioctl of any other kind is not this slot's.
   send(slot_command(5, 20, [](LGCP::Command& c) { c.select_ioctl().select_ss7RqBSN(); }));
   EXPECT_EQ(seen().answers, Strings{"error 6"});
+  send(simple(6, 20, LGCP::Command::e_destroy));
+  settle();
+  EXPECT_FALSE(sim().hdlc_channel(channel)->open);
+  EXPECT_NE(sw(300), "from " + std::to_string(channel));
 }
 
 TEST_F(HdlcSlotTest, TheHundredAndTwentyFirstPackageIsLostCountedAndReportedTheRestGoOutInOrder) {
@@ -88,11 +92,9 @@ TEST_F(HdlcSlotTest, FramesAnnouncingMoreWaitForTheFlushTimerOrTheLastOfTheirBat
   HdlcSlot& s = connected();
   frame_in({0x12, 0x34, 0x00, 0x00, 0x80});
   EXPECT_TRUE(seen().of(R::e_hdlcPackages).empty());
-  clock.advance(99);
-  settle();
+  after(99);
   EXPECT_TRUE(seen().of(R::e_hdlcPackages).empty());
-  clock.advance(1);
-  settle();
+  after(1);
   auto alone = seen().of(R::e_hdlcPackages);
   ASSERT_EQ(alone.size(), 1u);
   EXPECT_EQ(bodies(alone[0]), (Strings{std::string("\x00\x80", 2)}));
@@ -105,8 +107,7 @@ TEST_F(HdlcSlotTest, FramesAnnouncingMoreWaitForTheFlushTimerOrTheLastOfTheirBat
   ASSERT_EQ(batch.size(), 1u);
   EXPECT_EQ(bodies(batch[0]).size(), 4u);
   EXPECT_EQ(bodies(batch[0])[3], std::string("\x04\x00", 2));
-  clock.advance(200);
-  settle();
+  after(200);
   EXPECT_TRUE(seen().of(R::e_hdlcPackages).empty()) << "the flush timer went with the batch";
   EXPECT_EQ(s.receiveSeq, 2);
 
@@ -131,24 +132,20 @@ TEST_F(HdlcSlotTest, FramesAnnouncingMoreWaitForTheFlushTimerOrTheLastOfTheirBat
 
 TEST_F(HdlcSlotTest, StatisticsEveryThreeSecondsAndOnDeactivate) {
   connected();
-  clock.advance(HdlcSlot::kUpdateMs);
-  settle();
+  after(HdlcSlot::kUpdateMs);
   EXPECT_EQ(seen().of(R::e_hdlcLinkInfo).size(), 1u);
-  clock.advance(1000);
-  settle();
+  after(1000);
   send(simple(4, 20, LGCP::Command::e_deactivate));
   auto s = seen();
   EXPECT_EQ(s.answers, Strings{"success"});
   EXPECT_EQ(s.of(R::e_hdlcLinkInfo).size(), 1u);
-  clock.advance(HdlcSlot::kUpdateMs - 1);
-  settle();
+  after(HdlcSlot::kUpdateMs - 1);
   EXPECT_TRUE(seen().of(R::e_hdlcLinkInfo).empty()) << "deactivate started a fresh period";
-  clock.advance(1);
-  settle();
+  after(1);
   EXPECT_EQ(seen().of(R::e_hdlcLinkInfo).size(), 1u);
 }
 
-TEST_F(HdlcSlotTest, AChannelThatCannotBeActivatedIsReportedDeactivated) {
+TEST_F(HdlcSlotTest, AChannelThatCannotBeActivatedOrHasNoPeerChannelIsReportedDeactivated) {
   send(create_probe(1, 21, 300, 300));
   send(create_hdlc(2, 20, 3, 1));
   send(create_trunk(3, 10, 0, 16));
@@ -161,27 +158,20 @@ TEST_F(HdlcSlotTest, AChannelThatCannotBeActivatedIsReportedDeactivated) {
   auto got = seen();
   EXPECT_EQ(got.answers, (Strings{"success", "success"}));
   EXPECT_EQ(std::count(got.other.begin(), got.other.end(), LGCP::Signal::e_deactivated), 2);
-}
 
-TEST_F(HdlcSlotTest, APeerWithoutChannelLeavesTheChannelClosedAndAnActivateDeactivated) {
-  send(create_probe(1, 21, -1, -1));
-  send(create_hdlc(2, 20, 1, 7));
+  // A peer without channel leaves the channel closed, and an activate says deactivated.
+  send(create_probe(7, 22, -1, -1));
+  send(create_hdlc(8, 23, 1, 7));
   auto before = open_channels();
-  send(connect_cmd(3, 20, 21));
+  send(connect_cmd(9, 23, 22));
   EXPECT_EQ(open_channels(), before);
   seen();
-  send(slot_command(4, 20, [](LGCP::Command& c) { c.select_activate().select_empty(); }));
-  auto got = seen();
+  send(slot_command(10, 23, [](LGCP::Command& c) { c.select_activate().select_empty(); }));
+  got = seen();
   EXPECT_EQ(got.answers, Strings{"success"});
   EXPECT_EQ(got.other, std::vector<int>{LGCP::Signal::e_deactivated});
   EXPECT_EQ(open_channels(), before);
 }
-
-}  // namespace
-
-namespace {
-
-using namespace slotstest;
 
 TEST_F(SignallingTest, ChannelsThatEndAreLeftOnceBySlotsThatReadThemThroughTheHdlcChannel) {
   send(create_probe(1, 21, 300, 300));

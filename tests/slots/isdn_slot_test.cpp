@@ -15,10 +15,8 @@ using namespace slotstest;
 using Strings = std::vector<std::string>;
 using board::sim::Device;
 
-class IsdnSlotTest : public SignallingTest {
- protected:
-  IsdnSlot* isdn(unsigned n) { return dynamic_cast<IsdnSlot*>(slots.Find(n)); }
-};
+IsdnSlot* isdn(unsigned n) { return dynamic_cast<IsdnSlot*>(Slots::instance()->Find(n)); }
+using IsdnSlotTest = SignallingTest;
 
 TEST_F(IsdnSlotTest, TheTypeChoosesTheChannelKindAndTheLinkMode) {
   send(create_isdn(1, 30, true, 2, false));
@@ -93,8 +91,7 @@ TEST_F(IsdnSlotTest, AFullDriverQueueHoldsTheLinkBackUntilTheChannelTakesFramesA
   EXPECT_TRUE(s.is_ready());
   EXPECT_EQ(s.event.events(), POLLIN);
   // The SABME refused meanwhile goes again on the link's timer, now through.
-  clock.advance(ISDN::LAPD::kT200);
-  settle();
+  after(ISDN::LAPD::kT200);
   auto sent = sim().frames_sent(s.channel);
   ASSERT_FALSE(sent.empty());
   EXPECT_EQ(sent.back(), (Bytes{0x00, 0x01, 0x7F}));

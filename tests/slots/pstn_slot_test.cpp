@@ -22,10 +22,8 @@ LGCP::Signal trunk_status(int trunk, ACP::TrunkState::NamedNumber state, ACP::Tr
   return s;
 }
 
-class PstnSlotTest : public SignallingTest {
- protected:
-  PstnSlot* pstn(unsigned n) { return dynamic_cast<PstnSlot*>(slots.Find(n)); }
-};
+PstnSlot* pstn(unsigned n) { return dynamic_cast<PstnSlot*>(Slots::instance()->Find(n)); }
+using PstnSlotTest = SignallingTest;
 
 TEST_F(PstnSlotTest, AnSs7LinkIsBoundToItsTrunkTimeslotAndHearsItsTrunkGoDownOnce) {
   send(create_trunk(1, 10, 1, 16));
@@ -142,18 +140,15 @@ TEST_F(PstnSlotTest, Ss7IoctlsReachAnSs7LinkOnlyAndStatisticsComeEveryThreeSecon
   send(slot_command(5, 12, [](LGCP::Command& c) { c.select_ioctl().select_ss7RqBSN(); }));
   EXPECT_EQ(seen().answers, (Strings{"success", "error 6"}));
 
-  clock.advance(PstnSlot::kUpdateMs - 1);
-  settle();
+  after(PstnSlot::kUpdateMs - 1);
   EXPECT_TRUE(seen().ioctls.empty());
-  clock.advance(1);
-  settle();
+  after(1);
   got = seen();
   EXPECT_EQ(got.of(R::e_hdlcLinkInfo).size(), 2u);
   EXPECT_EQ(got.of(R::e_ss7LinkInfo).size(), 1u);
   EXPECT_EQ(got.of(R::e_ss7LinkInfo)[0].get_ss7LinkInfo().get_ss7state().getValue(), 0);
   EXPECT_EQ(got.of(R::e_isdnLinkInfo).size(), 1u) << "the ISDN record goes when it changed";
-  clock.advance(PstnSlot::kUpdateMs);
-  settle();
+  after(PstnSlot::kUpdateMs);
   got = seen();
   EXPECT_EQ(got.of(R::e_hdlcLinkInfo).size(), 2u);
   EXPECT_TRUE(got.of(R::e_isdnLinkInfo).empty());
@@ -199,8 +194,7 @@ TEST_F(PstnSlotTest, FlowChangesOfTheLinkAreReportedAndCasSlotsRunNoLink) {
   EXPECT_EQ(cas.link, nullptr);
   EXPECT_EQ(cas.layers(), 0u);
   send(user_data(3, 12, "x"));
-  clock.advance(PstnSlot::kUpdateMs);
-  settle();
+  after(PstnSlot::kUpdateMs);
   auto got = seen();
   EXPECT_EQ(got.answers, (Strings{"success", "success"}));
   EXPECT_EQ(got.of(R::e_hdlcLinkInfo).size(), 2u);
