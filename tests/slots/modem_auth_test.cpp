@@ -110,24 +110,10 @@ TEST_F(ModemAuthTest, ActivationSendsAcceptAndIpToTheClientOfTheSession) {
   exchange(bytes_of(auth_request(0, "a", "b")), 2);
   send(activate_modem(3, 5));
   EXPECT_EQ(got(), Strings{"success"});
-  const std::string out = take(client, sizeof(voaccept) + sizeof(voip));
-  ASSERT_EQ(out.size(), sizeof(voaccept) + sizeof(voip));
-  voaccept accept;
-  voip ip;
-  std::memcpy(&accept, out.data(), sizeof accept);
-  std::memcpy(&ip, out.data() + sizeof accept, sizeof ip);
-  EXPECT_EQ(accept.head.length, 16u);
-  EXPECT_EQ(accept.head.kind, 2u);
-  EXPECT_EQ(accept.head.session, 0);
-  EXPECT_EQ(accept.accepted, 1u);
-  EXPECT_EQ(ip.head.length, 36u);
-  EXPECT_EQ(ip.head.kind, 3u);
-  EXPECT_EQ(ip.zero, 0u);
-  EXPECT_EQ(ip.remoteAddr, inet_addr("10.1.2.3"));
-  EXPECT_EQ(ip.netmask, inet_addr("255.255.255.0"));
-  EXPECT_EQ(ip.gateway, inet_addr("10.1.2.1"));
-  EXPECT_EQ(ip.dns, inet_addr("10.1.2.53"));
-  EXPECT_EQ(ip.mtu, 1500u);
+  const voaccept accept{{16, 2, 0}, 1};
+  const voip ip{{36, 3, 0}, 0, inet_addr("10.1.2.3"), inet_addr("255.255.255.0"), inet_addr("10.1.2.1"),
+                inet_addr("10.1.2.53"), 1500};
+  EXPECT_EQ(take(client, sizeof accept + sizeof ip), bytes_of(accept) + bytes_of(ip));
   pump_idle();
   char c;
   EXPECT_EQ(::recv(second, &c, 1, MSG_DONTWAIT), -1);  // nothing for the second client
