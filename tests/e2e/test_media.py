@@ -9,11 +9,14 @@ import stat
 
 import vxharness as vx
 from test_hardware import Board, _int as integer
-from test_rtp import host, text
 from test_slots import _create
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 T38SOFT = 13
+
+
+def host(b, addr, port):
+    b.octets(bytes([len(addr)]) + addr.encode() + port.to_bytes(2, "big"))
 
 
 def t38soft(slot, dport, sport, args, rx_size=160, rx_threshold=2, tx_threshold=3):
@@ -26,7 +29,7 @@ def t38soft(slot, dport, sport, args, rx_size=160, rx_threshold=2, tx_threshold=
         integer(b, tx_threshold)
         b.octets(bytes([len(args)]))
         for a in args:
-            text(b, a)
+            b.octets(bytes([len(a)]) + a.encode())
     return _create(T38SOFT, slot, 1, body)
 
 

@@ -10,11 +10,22 @@
 
 #include "slots/Slots.h"
 #include "tests/hwsvc/Harness.h"
+#include "tests/support/TempDir.h"
 
 namespace mediatest {
 
 using board::sim::Device;
 using hwtest::sim;
+
+// A private path root (VOXRELAY_ROOT) for the files and programs a slot looks up, restored after.
+struct PathRoot : vxtest::TempDir {
+  explicit PathRoot(const char* prefix) : TempDir(prefix) {
+    if (const char* o = ::getenv("VOXRELAY_ROOT")) old = o;
+    ::setenv("VOXRELAY_ROOT", path().c_str(), 1);
+  }
+  ~PathRoot() { ::setenv("VOXRELAY_ROOT", old.c_str(), 1); }
+  std::string old;
+};
 
 class MediaTest : public ::testing::Test {
  protected:

@@ -141,9 +141,7 @@ TEST_F(SmallSlotsTest, MccCreatesAllocateTheirKindAndReportTheFreeChannels) {
   sim().state().mcc_bri_capacity = 4;
   sim().state().mcc_transparent_capacity = 6;
   LGCP::Resources r = query();
-  EXPECT_EQ(r.get_mcc_data(), 9);
-  EXPECT_EQ(r.get_mcc_bri(), 4);
-  EXPECT_EQ(r.get_mcc_trans(), 5);
+  EXPECT_EQ((std::vector<int64_t>{r.get_mcc_data(), r.get_mcc_bri(), r.get_mcc_trans()}), (std::vector<int64_t>{9, 4, 5}));
 
   sim().fail_next(Device::mcc, EIO);
   r = query();
@@ -168,11 +166,10 @@ TEST_F(SmallSlotsTest, EchoSlotsExistOnlyOnBusesMarkedPresent) {
   EXPECT_TRUE(sim().requests(Device::voice).empty()) << "nothing asked of the voice driver";
 
   factory.present[0] = factory.present[2] = factory.present[15] = true;
-  auto buses = query().get_echoBus();
-  ASSERT_EQ(buses.size(), 3u);
-  EXPECT_EQ(buses[0], 0);
-  EXPECT_EQ(buses[1], 2);
-  EXPECT_EQ(buses[2], 15);
+  const LGCP::Resources r = query();
+  std::vector<int64_t> buses;
+  for (const auto& b : r.get_echoBus()) buses.push_back(b);
+  EXPECT_EQ(buses, (std::vector<int64_t>{0, 2, 15}));
   ASSERT_EQ(create(echo(2, 7)), hwtest::kSuccess);
   Slot* s = Slots::instance()->Find(3);
   EXPECT_EQ(s->IGetTransmitChannel(), 71);

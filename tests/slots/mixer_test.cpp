@@ -14,6 +14,7 @@
 #include "slots/MixerFactory.h"
 #include "slots/MixerSlot.h"
 #include "tests/slots/MediaFixture.h"
+#include "tests/support/RecordBytes.h"
 
 namespace {
 
@@ -80,14 +81,10 @@ TEST_F(MixerTest, UnitsExistOnlyOnceAQueryFoundThemAndReportTheSmallestCounts) {
   ASSERT_EQ(list.size(), 2u);
   EXPECT_EQ(list[0].get_unit(), 0);
   EXPECT_EQ(list[1].get_unit(), 2);
-  for (unsigned i = 0; i < 2; ++i) {
-    EXPECT_EQ(list[i].get_tdm_inputs(), 6);
-    EXPECT_EQ(list[i].get_tdm_outputs(), 6);
-    EXPECT_EQ(list[i].get_mixer_inputs(), 4);
-    EXPECT_EQ(list[i].get_dpu_per_mixer(), 770);
-    EXPECT_EQ(list[i].get_dpu_per_ec(), 17);
-    EXPECT_EQ(list[i].get_dpu_per_lms(), 24);
-  }
+  for (const auto& m : list)
+    EXPECT_EQ((std::vector<int64_t>{m.get_tdm_inputs(), m.get_tdm_outputs(), m.get_mixer_inputs(), m.get_dpu_per_mixer(),
+                                    m.get_dpu_per_ec(), m.get_dpu_per_lms()}),
+              (std::vector<int64_t>{6, 6, 4, 770, 17, 24}));
   // A new unit starts with every channel cleared, up to the smallest channel count.
   EXPECT_TRUE(sum(0, 3).empty());
   EXPECT_EQ(requests(Device::mixer, board::mixer::MIX_RX_CLEAR).size(), 12u);
@@ -132,12 +129,7 @@ TEST_F(MixerTest, OutputsSumTheirInputsAndInputsJoinTheirSummator) {
   EXPECT_EQ(sum(0, 2), (Sum{{{0, 3}, 100}, {{0, 4}, -200}}));
   auto adds = requests(Device::mixer, board::mixer::MIX_RX_ADD);
   ASSERT_GE(adds.size(), 2u);
-  board::mixer::MixRx want;
-  want.rx = {0, 0, 2};
-  want.tx = {0, 0, 4};
-  want.gain = -200;
-  EXPECT_EQ(adds.back().bytes(), std::vector<uint8_t>(reinterpret_cast<uint8_t*>(&want),
-                                                      reinterpret_cast<uint8_t*>(&want) + sizeof want));
+  EXPECT_EQ(adds.back().bytes(), vxtest::bytes_of(board::mixer::MixRx{.rx = {0, 0, 2}, .tx = {0, 0, 4}, .gain = -200}));
 
   // An input joins its summing point at full gain, and leaves it when destroyed.
   ASSERT_EQ(create(input(0, 3, 2, true), 5), hwtest::kSuccess);

@@ -17,7 +17,6 @@
 #include "slots/T38SoftFactory.h"
 #include "slots/T38SoftSlot.h"
 #include "tests/slots/MediaFixture.h"
-#include "tests/support/TempDir.h"
 #include "tests/support/UdpPeer.h"
 
 namespace {
@@ -30,14 +29,7 @@ class T38Test : public MediaTest {
   void SetUp() override {
     MediaTest::SetUp();
     ChildWait::Activate();
-    const char* old = ::getenv("VOXRELAY_ROOT");
-    oldRoot = old ? old : "";
-    ::setenv("VOXRELAY_ROOT", root.path().c_str(), 1);
     fs::create_directories(sbin());
-  }
-  void TearDown() override {
-    MediaTest::TearDown();
-    ::setenv("VOXRELAY_ROOT", oldRoot.c_str(), 1);
   }
   std::string sbin() const { return root.path() + "/usr/local/sbin"; }
   void install() {
@@ -72,8 +64,7 @@ class T38Test : public MediaTest {
     return std::nullopt;
   }
 
-  vxtest::TempDir root{"vx_t38"};
-  std::string oldRoot;
+  PathRoot root{"vx_t38"};
   T38SoftFactory factory;
   std::vector<LGCP::Signal> aborts;
 };

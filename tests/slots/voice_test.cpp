@@ -20,7 +20,6 @@
 #include "slots/VoiceFactory.h"
 #include "slots/VoiceSlot.h"
 #include "tests/slots/MediaFixture.h"
-#include "tests/support/TempDir.h"
 
 namespace {
 
@@ -74,9 +73,6 @@ class VoiceTest : public MediaTest {
  protected:
   void SetUp() override {
     MediaTest::SetUp();
-    const char* old = ::getenv("VOXRELAY_ROOT");
-    oldRoot = old ? old : "";
-    ::setenv("VOXRELAY_ROOT", root.path().c_str(), 1);
     std::filesystem::create_directories(root.path() + "/usr/local/voice/sub");
     std::filesystem::create_directories(root.path() + "/usr/local/etc");
     write("/usr/local/etc/secret", Bytes{'s', 'e', 'c', 'r', 'e', 't'});
@@ -90,10 +86,6 @@ class VoiceTest : public MediaTest {
     a.select_activate().select_empty();
     send(a, kExt);
     ctl.signals();
-  }
-  void TearDown() override {
-    MediaTest::TearDown();
-    ::setenv("VOXRELAY_ROOT", oldRoot.c_str(), 1);
   }
   void write(const std::string& path, const Bytes& bytes) {
     std::ofstream(root.path() + path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
@@ -143,8 +135,7 @@ class VoiceTest : public MediaTest {
   }
 
   static constexpr unsigned kExt = 40;
-  vxtest::TempDir root{"vx_voice"};
-  std::string oldRoot;
+  PathRoot root{"vx_voice"};
   ExtFactory ext;
   VoiceFactory factory;
   std::vector<LGCP::Signal> seen;
