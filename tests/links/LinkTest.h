@@ -4,14 +4,17 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
 
+#include "board/sim/SimBoard.h"
 #include "control/ProtocolsFamily.h"
 #include "foundation/Packet.h"
 #include "hardware/HDLC.h"
+#include "tests/support/ChildLines.h"
 #include "tests/support/LoopTest.h"
 
 namespace linktest {
@@ -24,6 +27,13 @@ inline Packet packet_of(const Bytes& bytes, unsigned head = 8) {
   p.reserve_head(head);
   for (uint8_t b : bytes) p.put8(b);
   return p;
+}
+
+// N(S) of each I frame (SAPI and TEI octets first).
+inline std::vector<int> ns_of(const Frames& frames) {
+  std::vector<int> v;
+  for (const Bytes& f : frames) v.push_back(f[2] >> 1);
+  return v;
 }
 
 inline Bytes bytes_of(const Packet& p) { return p.is_null() ? Bytes{} : Bytes(p.data(), p.data() + p.length()); }
@@ -66,6 +76,21 @@ struct Owner : ProtocolsFamily {
 };
 
 using LoopTest = vxtest::LoopTest;
+
+inline board::sim::SimBoard& sim() { return board::sim::SimBoard::instance(); }
+
+// For the far-end programs, which keep real time: runs the loop and the simulated board until
+// done() or `ms` have passed, gathering what the peer writes.
+inline bool run_real_time(vxtest::ChildLines* peer, const std::function<bool()>& done, int ms) {
+  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+  for (;;) {
+    if (peer) peer->read_lines();
+    if (done()) return true;
+    if (std::chrono::steady_clock::now() >= end) return false;
+    sim().service();
+    multiplexer.run_once(2);
+  }
+}
 
 // Takes every packet buffer of the pool while it lives.
 struct PoolHog {

@@ -45,12 +45,7 @@ class LapdTest : public LoopTest {
     owner.clear();
   }
   ISDN::LAPDFullState const& st() const { return link->full_state(); }
-  // N(S) of each frame sent since the last look.
-  std::vector<int> sent_ns() {
-    std::vector<int> v;
-    for (const Bytes& f : ch.take()) v.push_back(f[2] >> 1);
-    return v;
-  }
+  std::vector<int> sent_ns() { return ns_of(ch.take()); }  // since the last look
   Channel ch;
   Owner owner;
   LAPD* link = nullptr;

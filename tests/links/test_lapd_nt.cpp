@@ -37,12 +37,7 @@ class LapdNtTest : public LoopTest {
   void rx(const Bytes& f) { Packet p = packet_of(f); nt->receive(p); }
   void down(const Bytes& msg) { Packet p = packet_of(msg); nt->message(p); }
   Frames take() { return std::exchange(owner.sent, {}); }
-  // N(S) of each frame sent since the last look.
-  std::vector<int> sent_ns() {
-    std::vector<int> v;
-    for (const Bytes& f : take()) v.push_back(f[2] >> 1);
-    return v;
-  }
+  std::vector<int> sent_ns() { return ns_of(take()); }  // since the last look
   // A terminal asks for a TEI and gets it with the SABME that follows.
   unsigned attach(uint16_t ri) {
     rx(mgmt(ri, 1, 127));

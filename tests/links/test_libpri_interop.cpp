@@ -3,17 +3,13 @@
 // time, so these tests wait on its output with deadlines instead of moving a fake clock.
 #ifdef VX_LAPD_PEER
 
-#include <chrono>
 #include <csignal>
 #include <memory>
 
 #include "LinkTest.h"
-#include "board/sim/SimBoard.h"
-#include "foundation/Multiplexer.h"
 #include "hardware/HwMux.h"
 #include "links/LAPD.h"
 #include "links/LAPD_NT.h"
-#include "tests/support/ChildLines.h"
 #include "tests/support/TempDir.h"
 
 namespace {
@@ -23,7 +19,6 @@ using ISDN::LAPD;
 using ISDN::Side;
 
 constexpr int kLine = 8192 + 40;
-board::sim::SimBoard& sim() { return board::sim::SimBoard::instance(); }
 
 // An HDLC channel on the line timeslot.
 std::unique_ptr<HDLC> channel(int mode, HDLC::Notify* notify) {
@@ -41,17 +36,7 @@ std::unique_ptr<HDLC> channel(int mode, HDLC::Notify* notify) {
 struct Peer : vxtest::ChildLines {
   Peer(const std::string& path, const char* role, const char* mode, int instances)
       : ChildLines({VX_LAPD_PEER, path, role, mode, std::to_string(instances)}) {}
-  bool run_until(const std::function<bool()>& done, int ms = 5000) {
-    auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-    while (std::chrono::steady_clock::now() < end) {
-      read_lines();
-      sim().service();
-      multiplexer.run_once(5);
-      if (done()) return true;
-    }
-    read_lines();
-    return done();
-  }
+  bool run_until(const std::function<bool()>& done, int ms = 5000) { return run_real_time(this, done, ms); }
   bool wait_line(const std::string& prefix, int ms = 5000) {
     size_t from = seen;
     return run_until([&] { return find(prefix, from); }, ms);

@@ -58,6 +58,18 @@ struct End {
 
 using LinkTest = vxtest::LoopTest;
 
+// One link on the fake clock, with the trace header of its default address.
+struct SlcTest : LinkTest {
+  void in_service() {
+    e.in_service();
+    clear_output();
+  }
+  // FISU from the far end.
+  void fisu(unsigned bsn, bool bib = true, unsigned fsn = 127, bool fib = true) { e.deliver(unit(bsn, bib, fsn, fib)); }
+  End e;
+  const std::string H = "SS7/L2 [dpc=0, slc=0, trunk=0] ";
+};
+
 inline bool has_line(const std::string& text, const std::string& line) {
   std::istringstream in(text);
   for (std::string l; std::getline(in, l);)

@@ -5,14 +5,11 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
 #include <csignal>
 #include <cstdlib>
 
 #include "LinkHarness.h"
-#include "board/sim/SimBoard.h"
 #include "hardware/HwMux.h"
-#include "tests/support/ChildLines.h"
 #include "tests/support/TempDir.h"
 
 #ifndef LIBSS7_PEER
@@ -25,7 +22,6 @@ using namespace ss7test;
 
 constexpr unsigned kOwnPc = 1, kPeerPc = 2;
 constexpr int kTimeslot = 8192 + 5;
-board::sim::SimBoard& sim() { return board::sim::SimBoard::instance(); }
 
 // A routing label for a message from us to the peer.
 void put_label(Bytes& b, unsigned sls) {
@@ -91,17 +87,7 @@ class Libss7Test : public ::testing::Test {
     channel.unbind();
     channel.deactivate();
   }
-  // Runs the loop and the board until done() or the time is up.
-  bool run_until(const std::function<bool()>& done, int ms) {
-    auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-    while (std::chrono::steady_clock::now() < end) {
-      sim().service();
-      multiplexer.run_once(2);
-      if (peer) peer->read_lines();
-      if (done()) return true;
-    }
-    return false;
-  }
+  bool run_until(const std::function<bool()>& done, int ms) { return run_real_time(peer.get(), done, ms); }
   // libss7 started with one MSU in drop_every dropped; our link activated: both in service,
   // libss7's link test answered.
   void align(unsigned drop_every, bool emergency) {
