@@ -5,8 +5,11 @@
 
 #include <algorithm>
 #include <chrono>
+#include <csignal>
 #include <cstdint>
 #include <functional>
+#include <memory>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -14,8 +17,12 @@
 #include "control/ProtocolsFamily.h"
 #include "foundation/Packet.h"
 #include "hardware/HDLC.h"
+#include "hardware/HwMux.h"
 #include "tests/support/ChildLines.h"
 #include "tests/support/LoopTest.h"
+#include "tests/support/RunTool.h"
+#include "tests/support/TempDir.h"
+#include "tests/support/UdpCapture.h"
 
 namespace linktest {
 
@@ -36,19 +43,27 @@ inline std::vector<int> ns_of(const Frames& frames) {
   return v;
 }
 
+// A TEI management message from a terminal; net_mgmt: from the network side.
+inline Bytes mgmt(uint16_t ri, uint8_t type, unsigned ai, uint8_t first = 0xFC) {
+  return {first, 0xFF, 0x03, 0x0F, uint8_t(ri), uint8_t(ri >> 8), type, uint8_t(ai << 1 | 1)};
+}
+inline Bytes net_mgmt(uint16_t ri, uint8_t type, unsigned ai) { return mgmt(ri, type, ai, 0xFE); }
+
 inline Bytes bytes_of(const Packet& p) { return p.is_null() ? Bytes{} : Bytes(p.data(), p.data() + p.length()); }
 
 // What a link sends to its HDLC channel; `full` refuses as a channel whose driver would block.
+// With `next` set, it only listens in on the way to that channel.
 struct Channel : GenericHDLC {
   Frames frames;
   bool full = false;
+  GenericHDLC* next = nullptr;
   bool hdlc_transmit(Packet& f) override {
     if (full) return false;
     frames.push_back(bytes_of(f));
-    return true;
+    return !next || next->hdlc_transmit(f);
   }
-  bool is_open() const override { return true; }
-  bool is_ready() const override { return !full; }
+  bool is_open() const override { return !next || next->is_open(); }
+  bool is_ready() const override { return !full && (!next || next->is_ready()); }
   Bytes last() const { return frames.empty() ? Bytes{} : frames.back(); }
   Frames take() { return std::exchange(frames, {}); }
 };
@@ -79,6 +94,18 @@ using LoopTest = vxtest::LoopTest;
 
 inline board::sim::SimBoard& sim() { return board::sim::SimBoard::instance(); }
 
+// An HDLC channel of the simulated board on `timeslot`, whose far end a peer program ties to.
+inline std::unique_ptr<HDLC> sim_channel(int timeslot, int mode, HDLC::Notify* notify) {
+  std::signal(SIGPIPE, SIG_IGN);
+  HwMux::instance();
+  auto h = std::make_unique<HDLC>();
+  h->params.mode = mode;
+  h->params.tdm = h->params.tdm_tx = timeslot;
+  h->notify = notify;
+  EXPECT_TRUE(h->activate());
+  return h;
+}
+
 // For the far-end programs, which keep real time: runs the loop and the simulated board until
 // done() or `ms` have passed, gathering what the peer writes.
 inline bool run_real_time(vxtest::ChildLines* peer, const std::function<bool()>& done, int ms) {
@@ -99,5 +126,18 @@ struct PoolHog {
     while (PacketPool::instance().free_count() > 0) held.emplace_back().reserve_head(0);
   }
 };
+
+// What tshark reads in the frames written as a capture with the text2pcap link-type option
+// `dlt`: the given fields of each frame, one line a frame; empty when tshark is not installed.
+inline std::vector<std::string> tshark_lines(const Frames& frames, const std::string& dlt, const std::string& fields) {
+  if (!vxtest::have("tshark") || !vxtest::have("text2pcap")) return {};
+  vxtest::TempDir dir("vx_tshark");
+  const std::string pcap = dir.path() + "/frames.pcap";
+  EXPECT_TRUE(vxtest::write_capture(pcap, frames, dlt));
+  std::istringstream out(vxtest::run("tshark -r " + pcap + " -T fields -E separator=, " + fields + " 2>/dev/null"));
+  std::vector<std::string> lines;
+  for (std::string l; std::getline(out, l);) lines.push_back(l);
+  return lines;
+}
 
 }  // namespace linktest

@@ -9,10 +9,6 @@ using namespace linktest;
 using ISDN::LAPD_NT;
 using ISDN::LAPD_NT_user;
 
-Bytes mgmt(uint16_t ri, uint8_t type, unsigned ai, uint8_t first = 0xFC) {
-  return {first, 0xFF, 0x03, 0x0F, uint8_t(ri), uint8_t(ri >> 8), type, uint8_t(ai << 1 | 1)};
-}
-Bytes net_mgmt(uint16_t ri, uint8_t type, unsigned ai) { return mgmt(ri, type, ai, 0xFE); }
 // A terminal's frames (commands C/R 0, responses C/R 1) and ours (commands C/R 1).
 Bytes te_I(unsigned tei, unsigned ns, unsigned nr, bool p, uint8_t callref = 0x01) {
   return {0x00, uint8_t(tei << 1 | 1), uint8_t(ns << 1), uint8_t(nr << 1 | p), 0x08, 0x01, callref, 0x01};

@@ -7,7 +7,6 @@
 #include <memory>
 
 #include "LinkTest.h"
-#include "hardware/HwMux.h"
 #include "links/LAPD.h"
 #include "links/LAPD_NT.h"
 #include "tests/support/TempDir.h"
@@ -19,18 +18,6 @@ using ISDN::LAPD;
 using ISDN::Side;
 
 constexpr int kLine = 8192 + 40;
-
-// An HDLC channel on the line timeslot.
-std::unique_ptr<HDLC> channel(int mode, HDLC::Notify* notify) {
-  std::signal(SIGPIPE, SIG_IGN);
-  HwMux::instance();
-  auto h = std::make_unique<HDLC>();
-  h->params.mode = mode;
-  h->params.tdm = h->params.tdm_tx = kLine;
-  h->notify = notify;
-  EXPECT_TRUE(h->activate());
-  return h;
-}
 
 // The libpri peer; its output lines are gathered while our side's loop and the board run.
 struct Peer : vxtest::ChildLines {
@@ -76,7 +63,7 @@ struct Link {
   std::unique_ptr<HDLC> hdlc;
   Link(Side::type side, int mode) : link(new LAPD(side, 0)) {
     owner.add_protocol_tail(link);
-    hdlc = channel(mode, link);
+    hdlc = sim_channel(kLine, mode, link);
     link->device = hdlc.get();
   }
   ~Link() { hdlc->unbind(); }
@@ -152,7 +139,7 @@ TEST_F(LibpriInterop, BasicRateTerminalGetsATeiFromThePeer) {
 // by the stack's owner as the owning slot does.
 struct NtPort : Owner, HDLC::Notify {
   ISDN::LAPD_NT* nt = new ISDN::LAPD_NT;
-  std::unique_ptr<HDLC> hdlc = channel(HDLC::mode_bri, this);
+  std::unique_ptr<HDLC> hdlc = sim_channel(kLine, HDLC::mode_bri, this);
   NtPort() {
     add_protocol_tail(nt);
     on_sent = [this](Packet& p) { hdlc->hdlc_transmit(p); };

@@ -1,13 +1,8 @@
 // tshark's LAPD dissector as an independent reader of the frames our links send: address
 // (SAPI, C/R, TEI), sequence numbers and P/F, and no expert complaint about any frame.
-#include <sstream>
-
 #include "LinkTest.h"
 #include "links/LAPD.h"
 #include "links/LAPD_NT.h"
-#include "tests/support/RunTool.h"
-#include "tests/support/TempDir.h"
-#include "tests/support/UdpCapture.h"
 
 namespace {
 
@@ -15,10 +10,10 @@ using namespace linktest;
 using ISDN::LAPD;
 using ISDN::Side;
 
-TEST(Tshark, DissectsWhatOurLinksSend) {
+using Tshark = LoopTest;
+
+TEST_F(Tshark, DissectsWhatOurLinksSend) {
   if (!vxtest::have("tshark") || !vxtest::have("text2pcap")) GTEST_SKIP() << "no tshark";
-  vxtest::TestClock clock;
-  vxtest::CaptureStreams capture;
   Frames frames;
   std::vector<std::string> expected;  // sapi,cr,tei,n_s,n_r,p/f as tshark gives them
   auto expect = [&](const Bytes& f, const char* fields) {
@@ -47,8 +42,7 @@ TEST(Tshark, DissectsWhatOurLinksSend) {
   expect(user.ch.last(), "0,1,0,,1,1");  // RR response, F
   rx(user.l, {0x02, 0x01, 0x04, 0x02, 0x08, 0x02, 0x80, 0x01, 0x7D});
   expect(user.ch.last(), "0,1,0,,1,0");  // REJ response
-  clock.advance(LAPD::kT203);
-  multiplexer.run_once(0);
+  advance(LAPD::kT203);
   expect(user.ch.last(), "0,0,0,,1,1");  // RR command, P: the idle link's enquiry
   user.l->deactivate();
   expect(user.ch.last(), "0,0,0,,,1");  // DISC command, P
@@ -73,15 +67,9 @@ TEST(Tshark, DissectsWhatOurLinksSend) {
   expect(owner.sent.back(), "0,1,64,0,1,1");  // I frame, P
   down(nt, {0x08, 0x01, 0x02, 0x05, 0x04, 0x03, 0x80, 0x90, 0xA3});
   expect(owner.sent.back(), "0,1,127,,,0");  // broadcast UI
-  vxtest::TempDir dir("vx_tshark");
-  std::string pcap = dir.path() + "/frames.pcap";
-  vxtest::write_capture(pcap, frames, "-l 203");
-  std::istringstream out(vxtest::run("tshark -r " + pcap +
-                                     " -T fields -E separator=, -e lapd.sapi -e lapd.cr -e lapd.tei"
-                                     " -e lapd.control.n_s -e lapd.control.n_r -e lapd.control.p"
-                                     " -e lapd.control.f -e _ws.expert 2>/dev/null"));
   std::vector<std::string> got;
-  for (std::string line; std::getline(out, line);) {
+  for (const std::string& line : tshark_lines(frames, "-l 203", "-e lapd.sapi -e lapd.cr -e lapd.tei -e lapd.control.n_s"
+                                              " -e lapd.control.n_r -e lapd.control.p -e lapd.control.f -e _ws.expert")) {
     std::vector<std::string> f(8);
     std::istringstream fields(line);
     for (size_t i = 0; i < f.size() && std::getline(fields, f[i], ',');) ++i;

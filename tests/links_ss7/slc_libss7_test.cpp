@@ -5,11 +5,9 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <csignal>
 #include <cstdlib>
 
 #include "LinkHarness.h"
-#include "hardware/HwMux.h"
 #include "tests/support/TempDir.h"
 
 #ifndef LIBSS7_PEER
@@ -56,36 +54,19 @@ struct Level3 : Owner {
   }
 };
 
-// The channel as the link sees it: keeps the status of every LSSU the link sends.
-struct Tap : GenericHDLC {
-  HDLC* channel = nullptr;
-  std::vector<uint8_t> lssus;
-  bool hdlc_transmit(Packet& frame) override {
-    if (frame.length() == 4) lssus.push_back(frame.data()[3]);
-    return channel->hdlc_transmit(frame);
-  }
-  bool is_open() const override { return channel->is_open(); }
-  bool is_ready() const override { return channel->is_ready(); }
-};
-
 class Libss7Test : public ::testing::Test {
  protected:
   void SetUp() override {
     if (::access(LIBSS7_PEER, X_OK) != 0) GTEST_SKIP() << "libss7 peer not built";
-    std::signal(SIGPIPE, SIG_IGN);
-    HwMux::instance();
     up.add_protocol_tail(link);
     up.reply = [this](const Bytes& m) { send_down(up, link, m); };
-    tap.channel = &channel;
+    channel = sim_channel(kTimeslot, HDLC::mode_ss7, link);
+    tap.next = channel.get();
     link->hdlc = &tap;
-    channel.notify = link;
-    channel.params.tdm = kTimeslot;
-    ASSERT_TRUE(channel.activate());
   }
   void TearDown() override {
     if (peer) sim().untie_far_end(kTimeslot);
-    channel.unbind();
-    channel.deactivate();
+    if (channel) channel->unbind(), channel->deactivate();
   }
   bool run_until(const std::function<bool()>& done, int ms) { return run_real_time(peer.get(), done, ms); }
   // libss7 started with one MSU in drop_every dropped; our link activated: both in service,
@@ -99,8 +80,11 @@ class Libss7Test : public ::testing::Test {
     link->local_activate();
     ASSERT_TRUE(run_until([&] { return link->state() == SLC::State::worked; }, 20000)) << link->state();
     const uint8_t ours = emergency ? SLC::SIE : SLC::SIN, other = emergency ? SLC::SIN : SLC::SIE;
-    EXPECT_NE(std::find(tap.lssus.begin(), tap.lssus.end(), ours), tap.lssus.end());
-    EXPECT_EQ(std::find(tap.lssus.begin(), tap.lssus.end(), other), tap.lssus.end());
+    auto sent = [&](uint8_t status) {
+      return std::ranges::any_of(tap.frames, [&](const Bytes& f) { return f.size() == 4 && f[3] == status; });
+    };
+    EXPECT_TRUE(sent(ours));
+    EXPECT_FALSE(sent(other));
     // libss7 carries user traffic only after it has answered a link test from the far end,
     // and reports its link up only after our answer to its own test and a traffic restart.
     Bytes sltm{0x81};
@@ -126,8 +110,8 @@ class Libss7Test : public ::testing::Test {
   vxtest::TempDir dir{"vxss7"};
   Level3 up;
   SLC* link = new SLC;  // owned by up
-  HDLC channel;
-  Tap tap;
+  std::unique_ptr<HDLC> channel;
+  Channel tap;  // keeps what the link sends
   std::unique_ptr<vxtest::ChildLines> peer;
 };
 

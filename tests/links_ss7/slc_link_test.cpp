@@ -9,23 +9,13 @@ namespace {
 
 using namespace ss7test;
 
-using UnitTest = SlcTest;
-
-// The header and LI of sent units are read by tshark; here the counters: MSUs and their
-// octets, LSSUs not.
-TEST_F(UnitTest, SentUnitsAreCounted) {
+// The header and LI of sent units are read by tshark; here the counters (MSUs and their
+// octets, LSSUs not) and the length indicator checked against what comes in.
+TEST_F(SlcTest, UnitsAreCountedAndTheirLengthIndicatorChecked) {
   in_service();
   const SLC::Statistics before = *e.link->statistics();
   for (unsigned n : {62u, 63u, 272u}) e.send(Bytes(n, 0x5A));
   EXPECT_EQ(e.msus().back().size(), 275u) << "LI 63, the payload whole";
-  e.link->local_deactivate();
-  EXPECT_EQ(e.link->statistics()->su_sent, before.su_sent + 3);
-  EXPECT_EQ(e.link->statistics()->octets_sent, before.octets_sent + 65u + 66u + 275u);
-}
-
-TEST_F(UnitTest, LengthIndicatorIsCheckedAgainstTheUnit) {
-  in_service();
-  const SLC::Statistics before = *e.link->statistics();
   e.deliver(unit(127, true, 0, true, Bytes(70, 1)));  // 70 octets with LI 63: quietly the next MSU
   EXPECT_EQ(err(), "");
   Bytes u = unit(127, true, 1, true, Bytes(70, 2));
@@ -50,9 +40,11 @@ TEST_F(UnitTest, LengthIndicatorIsCheckedAgainstTheUnit) {
   EXPECT_LINE(err(), H + "(worked): invalid packet length, expected = 2, received = 1");
   EXPECT_LINE(err(), H + "(worked): receive lssu: unknown:0x7  BSN=127 BIB=1 FSN=127 FIB=1");
   EXPECT_EQ(e.link->state(), SLC::State::idle);
+  EXPECT_EQ(e.link->statistics()->su_sent, before.su_sent + 3) << "the SIOS not counted";
+  EXPECT_EQ(e.link->statistics()->octets_sent, before.octets_sent + 65u + 66u + 275u);
 }
 
-TEST_F(UnitTest, StatusIndicationsFollowTheAlignmentTable) {
+TEST_F(SlcTest, StatusIndicationsFollowTheAlignmentTable) {
   const struct { uint8_t status; SLC::State::Type after; } steps[] = {
       {SLC::SIOS, SLC::State::idle}, {SLC::SIO, SLC::State::aligned},  {SLC::SIO, SLC::State::aligned},
       {SLC::SIE, SLC::State::proving}, {SLC::SIN, SLC::State::proving}, {SLC::SIOS, SLC::State::idle}};
@@ -77,7 +69,7 @@ TEST_F(UnitTest, StatusIndicationsFollowTheAlignmentTable) {
             Frames(2, unit(127, true, 127, true)));
 }
 
-TEST_F(UnitTest, ActivationAndDeactivationRepeatTheirReports) {
+TEST_F(SlcTest, ActivationAndDeactivationRepeatTheirReports) {
   e.link->log.mtp_activate = true;
   e.link->local_deactivate();
   e.link->local_deactivate();
@@ -97,7 +89,7 @@ TEST_F(UnitTest, ActivationAndDeactivationRepeatTheirReports) {
   EXPECT_EQ(e.link->tb_count(), 0u);
 }
 
-TEST_F(UnitTest, TracesAreGatedByTheirFlags) {
+TEST_F(SlcTest, TracesAreGatedByTheirFlags) {
   LGCP::SS7L2Log l;
   l.set_state(true);
   l.set_msu_processing(true);
@@ -131,7 +123,7 @@ TEST_F(UnitTest, TracesAreGatedByTheirFlags) {
   EXPECT_EQ(log() + err(), "");
 }
 
-TEST_F(UnitTest, ChannelEventsTrunkStateAndCongestionReport) {
+TEST_F(SlcTest, ChannelEventsTrunkStateAndCongestionReport) {
   e.link->on_hdlc_error(HDLC::Notify::Cause::read_error);
   EXPECT_LINE(log(), H + "(idle): hdlc error [cause=0]");
   e.link->OnTrunkHardStatus(false);  // idle: nothing

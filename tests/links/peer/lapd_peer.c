@@ -117,8 +117,7 @@ int main(int argc, char **argv) {
       if (ms < wait) wait = (int)ms;
     }
     struct pollfd fds[2] = {{line, POLLIN, 0}, {0, POLLIN, 0}};
-    int r = poll(fds, 2, wait);
-    if (r < 0 && errno != EINTR) return 1;
+    if (poll(fds, 2, wait) < 0 && errno != EINTR) return 1;
     if (fds[0].revents & POLLIN) {
       ssize_t n = recv(line, frame, MAX_FRAME, 0);
       if (n <= 0) return 0; /* the board hung up */
@@ -141,11 +140,6 @@ int main(int argc, char **argv) {
       text[n] = '\0';
       for (char *l = strtok(text, "\n"); l; l = strtok(NULL, "\n")) command(pris, l);
     }
-    for (int i = 0; i < count; ++i) {
-      struct timeval *next = pri_schedule_next(pris[i]);
-      gettimeofday(&now, NULL);
-      if (next && (next->tv_sec < now.tv_sec || (next->tv_sec == now.tv_sec && next->tv_usec <= now.tv_usec)))
-        report(i, pri_schedule_run(pris[i]));
-    }
+    for (int i = 0; i < count; ++i) report(i, pri_schedule_run(pris[i])); /* runs what fell due */
   }
 }
