@@ -1,7 +1,7 @@
 #pragma once
 // The SS7 link under the links' recording owner and channel: signal units written by hand and
 // one link with its owner and wire end.
-#include <sstream>
+#include <gmock/gmock.h>
 
 #include "links/SS7SLC.h"
 #include "tests/links/LinkTest.h"
@@ -70,12 +70,7 @@ struct SlcTest : LinkTest {
   const std::string H = "SS7/L2 [dpc=0, slc=0, trunk=0] ";
 };
 
-inline bool has_line(const std::string& text, const std::string& line) {
-  std::istringstream in(text);
-  for (std::string l; std::getline(in, l);)
-    if (l == line) return true;
-  return false;
-}
-#define EXPECT_LINE(text, line) EXPECT_TRUE(ss7test::has_line(text, line)) << (text)
+// A whole line of a trace text (the trace lines end in a newline).
+#define EXPECT_LINE(text, line) EXPECT_THAT(text, ::testing::HasSubstr(std::string(line) + "\n"))
 
 }  // namespace ss7test
