@@ -42,8 +42,7 @@ class LapdNtTest : public LoopTest {
     EXPECT_EQ(out, (Frames{net_mgmt(ri, 2, tei), {0x02, uint8_t(tei << 1 | 1), 0x7F}}));
     return tei;
   }
-  // An attached terminal that has sent the first I frame of call `cr`: our messages of that
-  // call go to it.
+  // An attached terminal that has sent the first I frame of call `cr`, which routes that call.
   unsigned in_call(uint8_t cr) {
     unsigned t = attach(1);
     rx(te_I(t, 0, 0, false, cr));

@@ -3,13 +3,9 @@
 // time, so these tests wait on its output with deadlines instead of moving a fake clock.
 #ifdef VX_LAPD_PEER
 
-#include <csignal>
-#include <memory>
-
 #include "LinkTest.h"
 #include "links/LAPD.h"
 #include "links/LAPD_NT.h"
-#include "tests/support/TempDir.h"
 
 namespace {
 
@@ -30,9 +26,7 @@ struct Peer : vxtest::ChildLines {
 class LibpriInterop : public ::testing::Test {
  protected:
   void TearDown() override {
-    std::string all;
-    for (auto& l : peer_ ? peer_->lines : std::vector<std::string>{}) all += l + "\n";
-    if (HasFailure()) ADD_FAILURE() << "peer said:\n" << all;
+    if (HasFailure() && peer_) ADD_FAILURE() << "peer said: " << ::testing::PrintToString(peer_->lines);
     peer_.reset();
     sim().untie_far_end(kLine);
     for (int i = 0; i < 2; ++i) sim().service(), multiplexer.run_once(0);

@@ -5,10 +5,8 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cstdlib>
 
 #include "LinkHarness.h"
-#include "tests/support/TempDir.h"
 
 #ifndef LIBSS7_PEER
 #define LIBSS7_PEER ""
