@@ -6,7 +6,7 @@
 
 #include <algorithm>
 
-#include "LinkHarness.h"
+#include "tests/links/LinkTest.h"
 
 #ifndef LIBSS7_PEER
 #define LIBSS7_PEER ""

@@ -2,7 +2,7 @@
 // checks on what it receives, LSSUs in each state, trace lines and the counters; then basic
 // error correction: acknowledgements, retransmission, the buffers' bounds, the sequence checks
 // that take the link down, and the timers.
-#include "LinkHarness.h"
+#include "tests/links/LinkTest.h"
 #include "asn1/schemas/LGCP.h"
 
 namespace {

@@ -1,7 +1,7 @@
 // Independent check of the signal units on the wire: what one link sends through alignment,
 // acknowledgement, negative acknowledgement and retransmission goes into a capture file of
 // link type MTP2 and is dissected by tshark.
-#include "LinkHarness.h"
+#include "tests/links/LinkTest.h"
 
 namespace {
 

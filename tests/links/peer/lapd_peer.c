@@ -5,7 +5,7 @@
  *   lapd_peer <socket path> <network|cpe> <pri|bri> [instances]
  *
  * Lines on stdin: "drop-rx N" (lose the next N I frames from the line), "drop-tx N" (lose the
- * next N I frames the peer sends), "call" (instance 0 sends a SETUP), "quit".
+ * next N I frames the peer sends), "call" (instance 0 sends a SETUP); end of input ends it.
  * Lines on stdout: "listening", "rx <hex>", "tx <hex>", "event <instance> <name>". */
 #include <errno.h>
 #include <libpri.h>
@@ -79,8 +79,6 @@ static void command(struct pri **pris, char *text) {
     pri_sr_set_called(sr, "1234", PRI_UNKNOWN, 1);
     pri_setup(pris[0], c, sr);
     pri_sr_free(sr);
-  } else if (strncmp(text, "quit", 4) == 0) {
-    exit(0);
   }
 }
 
