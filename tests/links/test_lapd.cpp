@@ -45,12 +45,7 @@ class LapdTest : public LoopTest {
     owner.clear();
   }
   ISDN::LAPDFullState const& st() const { return link->full_state(); }
-  // N(S) of each frame sent since the last look.
-  std::vector<int> sent_ns() {
-    std::vector<int> v;
-    for (const Bytes& f : ch.take()) v.push_back(f[2] >> 1);
-    return v;
-  }
+  std::vector<int> sent_ns() { return ns_of(ch.take()); }  // since the last look
   Channel ch;
   Owner owner;
   LAPD* link = nullptr;
@@ -292,10 +287,7 @@ class BriUserTest : public LapdTest {
     link->mdl_remove();
     ch.take();
   }
-  static Bytes mgmt(uint16_t ri, uint8_t type, unsigned ai) {
-    return {0xFE, 0xFF, 0x03, 0x0F, uint8_t(ri), uint8_t(ri >> 8), type, uint8_t(ai << 1 | 1)};
-  }
-  Bytes request() const { return {0xFC, 0xFF, 0x03, 0x0F, uint8_t(link->ri()), uint8_t(link->ri() >> 8), 0x01, 0xFF}; }
+  Bytes request() const { return mgmt(link->ri(), 1, 127); }
 };
 
 TEST_F(BriUserTest, EstablishThroughAssignmentAndTeiFiltering) {
@@ -304,9 +296,9 @@ TEST_F(BriUserTest, EstablishThroughAssignmentAndTeiFiltering) {
   EXPECT_EQ(ch.take(), Frames{request()});
   link->activate();  // DL-ESTABLISH again while waiting: establish as soon as assigned
   EXPECT_EQ(st().state, 2u);
-  rx(mgmt(static_cast<uint16_t>(link->ri() + 1), 2, 66));
+  rx(net_mgmt(static_cast<uint16_t>(link->ri() + 1), 2, 66));
   EXPECT_EQ(st().state, 2u) << "another terminal's Ri";
-  rx(mgmt(link->ri(), 2, 66));
+  rx(net_mgmt(link->ri(), 2, 66));
   EXPECT_EQ(st().state, 4u);
   EXPECT_EQ(ch.take(), (Frames{{0x00, 0x85, 0x7F}}));
   rx({0x00, 0x0B, 0x73});  // UA for TEI 5: not ours
@@ -314,9 +306,9 @@ TEST_F(BriUserTest, EstablishThroughAssignmentAndTeiFiltering) {
   rx({0x00, 0x85, 0x73});
   EXPECT_EQ(st().state, 6u);
   // A check for all TEIs is answered with our TEI; a removal for all starts over.
-  rx(mgmt(0, 4, 127));
-  EXPECT_EQ(ch.take(), (Frames{{0xFC, 0xFF, 0x03, 0x0F, uint8_t(link->ri()), uint8_t(link->ri() >> 8), 0x05, 0x85}}));
-  rx(mgmt(0, 6, 127));
+  rx(net_mgmt(0, 4, 127));
+  EXPECT_EQ(ch.take(), Frames{mgmt(link->ri(), 5, 66)});
+  rx(net_mgmt(0, 6, 127));
   EXPECT_EQ(st().state, 1u);
   EXPECT_EQ(owner.released, "error (MDL-REMOVE received)|");
   EXPECT_EQ(ch.take(), Frames{request()});
@@ -328,7 +320,7 @@ TEST_F(BriUserTest, DeniedAndUnansweredAssignment) {
   send(kMsg);
   EXPECT_EQ(st().state, 1u);
   EXPECT_EQ(link->out_queued(), 1u);
-  rx(mgmt(link->ri(), 3, 127));
+  rx(net_mgmt(link->ri(), 3, 127));
   EXPECT_EQ(owner.statuses, "Tei Assign - Tei denied|");
   EXPECT_EQ(st().state, 1u);
   for (int i = 0; i < 4; ++i) advance(LAPD::kT202);
@@ -337,7 +329,7 @@ TEST_F(BriUserTest, DeniedAndUnansweredAssignment) {
   EXPECT_EQ(owner.released, "link error (T202 expired N202 times)|");
   EXPECT_EQ(st().state, 0u);
   owner.clear();
-  rx(mgmt(link->ri(), 3, 127));
+  rx(net_mgmt(link->ri(), 3, 127));
   EXPECT_EQ(owner.statuses, "") << "a denial counts only while waiting";
 }
 

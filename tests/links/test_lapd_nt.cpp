@@ -9,10 +9,6 @@ using namespace linktest;
 using ISDN::LAPD_NT;
 using ISDN::LAPD_NT_user;
 
-Bytes mgmt(uint16_t ri, uint8_t type, unsigned ai, uint8_t first = 0xFC) {
-  return {first, 0xFF, 0x03, 0x0F, uint8_t(ri), uint8_t(ri >> 8), type, uint8_t(ai << 1 | 1)};
-}
-Bytes net_mgmt(uint16_t ri, uint8_t type, unsigned ai) { return mgmt(ri, type, ai, 0xFE); }
 // A terminal's frames (commands C/R 0, responses C/R 1) and ours (commands C/R 1).
 Bytes te_I(unsigned tei, unsigned ns, unsigned nr, bool p, uint8_t callref = 0x01) {
   return {0x00, uint8_t(tei << 1 | 1), uint8_t(ns << 1), uint8_t(nr << 1 | p), 0x08, 0x01, callref, 0x01};
@@ -37,12 +33,7 @@ class LapdNtTest : public LoopTest {
   void rx(const Bytes& f) { Packet p = packet_of(f); nt->receive(p); }
   void down(const Bytes& msg) { Packet p = packet_of(msg); nt->message(p); }
   Frames take() { return std::exchange(owner.sent, {}); }
-  // N(S) of each frame sent since the last look.
-  std::vector<int> sent_ns() {
-    std::vector<int> v;
-    for (const Bytes& f : take()) v.push_back(f[2] >> 1);
-    return v;
-  }
+  std::vector<int> sent_ns() { return ns_of(take()); }  // since the last look
   // A terminal asks for a TEI and gets it with the SABME that follows.
   unsigned attach(uint16_t ri) {
     rx(mgmt(ri, 1, 127));
@@ -51,8 +42,7 @@ class LapdNtTest : public LoopTest {
     EXPECT_EQ(out, (Frames{net_mgmt(ri, 2, tei), {0x02, uint8_t(tei << 1 | 1), 0x7F}}));
     return tei;
   }
-  // An attached terminal that has sent the first I frame of call `cr`: our messages of that
-  // call go to it.
+  // An attached terminal that has sent the first I frame of call `cr`, which routes that call.
   unsigned in_call(uint8_t cr) {
     unsigned t = attach(1);
     rx(te_I(t, 0, 0, false, cr));

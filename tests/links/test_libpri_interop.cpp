@@ -3,18 +3,9 @@
 // time, so these tests wait on its output with deadlines instead of moving a fake clock.
 #ifdef VX_LAPD_PEER
 
-#include <chrono>
-#include <csignal>
-#include <memory>
-
 #include "LinkTest.h"
-#include "board/sim/SimBoard.h"
-#include "foundation/Multiplexer.h"
-#include "hardware/HwMux.h"
 #include "links/LAPD.h"
 #include "links/LAPD_NT.h"
-#include "tests/support/ChildLines.h"
-#include "tests/support/TempDir.h"
 
 namespace {
 
@@ -23,53 +14,19 @@ using ISDN::LAPD;
 using ISDN::Side;
 
 constexpr int kLine = 8192 + 40;
-board::sim::SimBoard& sim() { return board::sim::SimBoard::instance(); }
-
-// An HDLC channel on the line timeslot.
-std::unique_ptr<HDLC> channel(int mode, HDLC::Notify* notify) {
-  std::signal(SIGPIPE, SIG_IGN);
-  HwMux::instance();
-  auto h = std::make_unique<HDLC>();
-  h->params.mode = mode;
-  h->params.tdm = h->params.tdm_tx = kLine;
-  h->notify = notify;
-  EXPECT_TRUE(h->activate());
-  return h;
-}
 
 // The libpri peer; its output lines are gathered while our side's loop and the board run.
 struct Peer : vxtest::ChildLines {
   Peer(const std::string& path, const char* role, const char* mode, int instances)
       : ChildLines({VX_LAPD_PEER, path, role, mode, std::to_string(instances)}) {}
-  bool run_until(const std::function<bool()>& done, int ms = 5000) {
-    auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-    while (std::chrono::steady_clock::now() < end) {
-      read_lines();
-      sim().service();
-      multiplexer.run_once(5);
-      if (done()) return true;
-    }
-    read_lines();
-    return done();
-  }
-  bool wait_line(const std::string& prefix, int ms = 5000) {
-    size_t from = seen;
-    return run_until([&] { return find(prefix, from); }, ms);
-  }
-  bool find(const std::string& prefix, size_t from = 0) {
-    for (size_t i = from; i < lines.size(); ++i)
-      if (lines[i].rfind(prefix, 0) == 0) return (seen = i + 1), true;
-    return false;
-  }
-  size_t seen = 0;
+  bool run_until(const std::function<bool()>& done, int ms = 5000) { return run_real_time(this, done, ms); }
+  bool wait_line(const std::string& prefix, int ms = 5000) { return run_until([&] { return count(prefix) > 0; }, ms); }
 };
 
 class LibpriInterop : public ::testing::Test {
  protected:
   void TearDown() override {
-    std::string all;
-    for (auto& l : peer_ ? peer_->lines : std::vector<std::string>{}) all += l + "\n";
-    if (HasFailure()) ADD_FAILURE() << "peer said:\n" << all;
+    if (HasFailure() && peer_) ADD_FAILURE() << "peer said: " << ::testing::PrintToString(peer_->lines);
     peer_.reset();
     sim().untie_far_end(kLine);
     for (int i = 0; i < 2; ++i) sim().service(), multiplexer.run_once(0);
@@ -91,7 +48,7 @@ struct Link {
   std::unique_ptr<HDLC> hdlc;
   Link(Side::type side, int mode) : link(new LAPD(side, 0)) {
     owner.add_protocol_tail(link);
-    hdlc = channel(mode, link);
+    hdlc = sim_channel(kLine, mode, link);
     link->device = hdlc.get();
   }
   ~Link() { hdlc->unbind(); }
@@ -167,7 +124,7 @@ TEST_F(LibpriInterop, BasicRateTerminalGetsATeiFromThePeer) {
 // by the stack's owner as the owning slot does.
 struct NtPort : Owner, HDLC::Notify {
   ISDN::LAPD_NT* nt = new ISDN::LAPD_NT;
-  std::unique_ptr<HDLC> hdlc = channel(HDLC::mode_bri, this);
+  std::unique_ptr<HDLC> hdlc = sim_channel(kLine, HDLC::mode_bri, this);
   NtPort() {
     add_protocol_tail(nt);
     on_sent = [this](Packet& p) { hdlc->hdlc_transmit(p); };
@@ -187,10 +144,8 @@ TEST_F(LibpriInterop, BasicRateNetworkSideServesEightTerminalsAndRefusesTheNinth
   ASSERT_TRUE(peer.run_until([&] {
     return capture_.log.str().find("recieved identity request, but all TEI values is ussigned") != std::string::npos;
   }, 8000));
-  EXPECT_TRUE(peer.find("rx FEFF030F")) << "identity messages reached the terminals";
+  EXPECT_GT(peer.count("rx FEFF030F"), 0) << "identity messages reached the terminals";
   // A call from a terminal: its SETUP comes up; our answer goes back to that terminal only.
-  peer.read_lines();
-  peer.seen = peer.lines.size();
   peer.command("call");
   ASSERT_TRUE(peer.run_until([&] { return !port.messages.empty(); }));
   Bytes setup = port.messages[0];

@@ -1,13 +1,8 @@
 // tshark's LAPD dissector as an independent reader of the frames our links send: address
 // (SAPI, C/R, TEI), sequence numbers and P/F, and no expert complaint about any frame.
-#include <sstream>
-
 #include "LinkTest.h"
 #include "links/LAPD.h"
 #include "links/LAPD_NT.h"
-#include "tests/support/RunTool.h"
-#include "tests/support/TempDir.h"
-#include "tests/support/UdpCapture.h"
 
 namespace {
 
@@ -15,10 +10,10 @@ using namespace linktest;
 using ISDN::LAPD;
 using ISDN::Side;
 
-TEST(Tshark, DissectsWhatOurLinksSend) {
+using Tshark = LoopTest;
+
+TEST_F(Tshark, DissectsWhatOurLinksSend) {
   if (!vxtest::have("tshark") || !vxtest::have("text2pcap")) GTEST_SKIP() << "no tshark";
-  vxtest::TestClock clock;
-  vxtest::CaptureStreams capture;
   Frames frames;
   std::vector<std::string> expected;  // sapi,cr,tei,n_s,n_r,p/f as tshark gives them
   auto expect = [&](const Bytes& f, const char* fields) {
@@ -27,74 +22,57 @@ TEST(Tshark, DissectsWhatOurLinksSend) {
   };
   auto rx = [](Protocol* l, const Bytes& f) { Packet p = packet_of(f); l->receive(p); };
   auto down = [](Protocol* l, const Bytes& m) { Packet p = packet_of(m); l->message(p); };
-  const Bytes enquiry{0x08, 0x02, 0x00, 0x01, 0x75};
-  for (Side::type side : {Side::user, Side::network}) {
+  struct Link {
     Channel ch;
     Owner owner;
-    LAPD* l = new LAPD(side, 0);
-    l->device = &ch;
-    owner.add_protocol_tail(l);
-    if (side == Side::user) {
-      l->activate();
-      expect(ch.last(), "0,0,0,,,1");  // SABME command, P
-      rx(l, {0x00, 0x01, 0x73});
-      down(l, enquiry);
-      expect(ch.last(), "0,0,0,0,0,0");  // I frame
-      rx(l, {0x02, 0x01, 0x00, 0x03, 0x08, 0x02, 0x80, 0x01, 0x7D});
-      expect(ch.last(), "0,1,0,,1,1");  // RR response, F
-      rx(l, {0x02, 0x01, 0x04, 0x02, 0x08, 0x02, 0x80, 0x01, 0x7D});
-      expect(ch.last(), "0,1,0,,1,0");  // REJ response
-      clock.advance(LAPD::kT203);
-      multiplexer.run_once(0);
-      expect(ch.last(), "0,0,0,,1,1");  // RR command, P: the idle link's enquiry
-      l->deactivate();
-      expect(ch.last(), "0,0,0,,,1");  // DISC command, P
-    } else {
-      rx(l, {0x00, 0x01, 0x7F});
-      expect(ch.last(), "0,0,0,,,1");  // UA response, F
-      down(l, enquiry);
-      expect(ch.last(), "0,1,0,0,0,0");  // I frame command
+    LAPD* l;
+    explicit Link(Side::type side) : l(new LAPD(side, 0)) {
+      l->device = &ch;
+      owner.add_protocol_tail(l);
     }
-  }
-  {
-    Channel ch;
-    Owner owner;
-    LAPD* l = new LAPD(Side::user, 0);
-    l->device = &ch;
-    owner.add_protocol_tail(l);
-    l->change_to_bri();
-    l->mdl_remove();
-    l->activate();
-    expect(ch.last(), "63,0,127,,,0");  // identity request
-  }
-  {
-    Owner owner;
-    auto* nt = new ISDN::LAPD_NT;
-    owner.add_protocol_tail(nt);
-    rx(nt, {0xFC, 0xFF, 0x03, 0x0F, 0x34, 0x12, 0x01, 0xFF});
-    ASSERT_EQ(owner.sent.size(), 2u);
-    expect(owner.sent[0], "63,1,127,,,0");  // identity assigned
-    expect(owner.sent[1], "0,1,64,,,1");    // SABME to TEI 64
-    rx(nt, {0x00, 0x81, 0x00, 0x00, 0x08, 0x01, 0x01, 0x75});
-    expect(owner.sent.back(), "0,0,64,,1,0");  // RR response
-    down(nt, {0x08, 0x01, 0x81, 0x7D, 0x14, 0x01, 0x00});
-    expect(owner.sent.back(), "0,1,64,0,1,1");  // I frame, P
-    down(nt, {0x08, 0x01, 0x02, 0x05, 0x04, 0x03, 0x80, 0x90, 0xA3});
-    expect(owner.sent.back(), "0,1,127,,,0");  // broadcast UI
-  }
-  vxtest::TempDir dir("vx_tshark");
-  std::string pcap = dir.path() + "/frames.pcap";
-  vxtest::write_capture(pcap, frames, "-l 203");
-  std::istringstream out(vxtest::run("tshark -r " + pcap +
-                                     " -T fields -E separator=, -e lapd.sapi -e lapd.cr -e lapd.tei"
-                                     " -e lapd.control.n_s -e lapd.control.n_r -e lapd.control.p"
-                                     " -e lapd.control.f -e _ws.expert 2>/dev/null"));
+  };
+  const Bytes enquiry{0x08, 0x02, 0x00, 0x01, 0x75};
+  Link user(Side::user), network(Side::network), bri(Side::user);
+  user.l->activate();
+  expect(user.ch.last(), "0,0,0,,,1");  // SABME command, P
+  rx(user.l, {0x00, 0x01, 0x73});
+  down(user.l, enquiry);
+  expect(user.ch.last(), "0,0,0,0,0,0");  // I frame
+  rx(user.l, {0x02, 0x01, 0x00, 0x03, 0x08, 0x02, 0x80, 0x01, 0x7D});
+  expect(user.ch.last(), "0,1,0,,1,1");  // RR response, F
+  rx(user.l, {0x02, 0x01, 0x04, 0x02, 0x08, 0x02, 0x80, 0x01, 0x7D});
+  expect(user.ch.last(), "0,1,0,,1,0");  // REJ response
+  advance(LAPD::kT203);
+  expect(user.ch.last(), "0,0,0,,1,1");  // RR command, P: the idle link's enquiry
+  user.l->deactivate();
+  expect(user.ch.last(), "0,0,0,,,1");  // DISC command, P
+  rx(network.l, {0x00, 0x01, 0x7F});
+  expect(network.ch.last(), "0,0,0,,,1");  // UA response, F
+  down(network.l, enquiry);
+  expect(network.ch.last(), "0,1,0,0,0,0");  // I frame command
+  bri.l->change_to_bri();
+  bri.l->mdl_remove();
+  bri.l->activate();
+  expect(bri.ch.last(), "63,0,127,,,0");  // identity request
+  Owner owner;
+  auto* nt = new ISDN::LAPD_NT;
+  owner.add_protocol_tail(nt);
+  rx(nt, {0xFC, 0xFF, 0x03, 0x0F, 0x34, 0x12, 0x01, 0xFF});
+  ASSERT_EQ(owner.sent.size(), 2u);
+  expect(owner.sent[0], "63,1,127,,,0");  // identity assigned
+  expect(owner.sent[1], "0,1,64,,,1");    // SABME to TEI 64
+  rx(nt, {0x00, 0x81, 0x00, 0x00, 0x08, 0x01, 0x01, 0x75});
+  expect(owner.sent.back(), "0,0,64,,1,0");  // RR response
+  down(nt, {0x08, 0x01, 0x81, 0x7D, 0x14, 0x01, 0x00});
+  expect(owner.sent.back(), "0,1,64,0,1,1");  // I frame, P
+  down(nt, {0x08, 0x01, 0x02, 0x05, 0x04, 0x03, 0x80, 0x90, 0xA3});
+  expect(owner.sent.back(), "0,1,127,,,0");  // broadcast UI
   std::vector<std::string> got;
-  for (std::string line; std::getline(out, line);) {
-    std::vector<std::string> f;
+  for (const std::string& line : tshark_lines(frames, "-l 203", "-e lapd.sapi -e lapd.cr -e lapd.tei -e lapd.control.n_s"
+                                              " -e lapd.control.n_r -e lapd.control.p -e lapd.control.f -e _ws.expert")) {
+    std::vector<std::string> f(8);
     std::istringstream fields(line);
-    for (std::string v; std::getline(fields, v, ',');) f.push_back(v);
-    f.resize(8);
+    for (size_t i = 0; i < f.size() && std::getline(fields, f[i], ',');) ++i;
     // tshark shows the poll/final bit as P or as F by its own guess of command or response;
     // an expert complaint shows as a seventh field.
     std::string pf = f[5] == "1" || f[6] == "1" ? "1" : "0";

@@ -8,9 +8,8 @@
  * on the way in, taken off on the way out). Once the link is up, one MSU in n is dropped in
  * each direction, to make both error corrections work.
  *
- * Reports on stdout, one line each: "ready", "up", "down", "blo <cic>" (answered with BLA),
- * "dropped <n>" at the end. End of input on stdin or a hang-up of the board ends the program.
- * LIBSS7_PEER_DEBUG in the environment turns libss7's level 2 and 3 debugging on (stderr). */
+ * Reports on stdout, one line each: "ready", "up", "down", "blo <cic>" (answered with BLA).
+ * End of input on stdin or a hang-up of the board ends the program. */
 #include <errno.h>
 #include <libss7.h>
 #include <poll.h>
@@ -29,24 +28,16 @@
 #define PACE_US 1000 /* a unit from libss7 every millisecond at most: a line rate of sorts */
 
 static unsigned drop_every;
-static unsigned dropped;
 static int dropping; /* from the link's coming up on */
 static unsigned seed = 7;
 
-static int debug;
-
-static void say(struct ss7* ss7, char* s) {
-  (void)ss7;
-  if (debug) fputs(s, stderr);
-}
+/* libss7's own messages would mix with the report lines. */
+static void quiet(struct ss7* ss7, char* s) { (void)ss7, (void)s; }
 
 /* One MSU in n lost on average, drawn at random so that losses do not fall into step with a
  * retransmission cycle. */
 static int drop(size_t n) {
-  if (!drop_every || !dropping || n <= 5) return 0;
-  if (rand_r(&seed) % drop_every) return 0;
-  ++dropped;
-  return 1;
+  return drop_every && dropping && n > 5 && rand_r(&seed) % drop_every == 0;
 }
 
 /* libss7 calls these without checking that they were set. */
@@ -78,50 +69,29 @@ static void handle(struct ss7* ss7, ss7_event* e) {
       break;
     default: break;
   }
-  fflush(stdout);
 }
 
 int main(int argc, char** argv) {
-  if (argc < 3) {
-    fprintf(stderr, "usage: %s <socket path> <drop one MSU in n>\n", argv[0]);
-    return 2;
-  }
+  if (argc < 3) return fprintf(stderr, "usage: %s <socket path> <drop one MSU in n>\n", argv[0]), 2;
   drop_every = (unsigned)atoi(argv[2]);
-  debug = getenv("LIBSS7_PEER_DEBUG") != NULL;
 
-  int lfd = peer_listen(argv[1]);
-  if (lfd < 0) {
-    perror("listen");
-    return 1;
-  }
+  int lfd = peer_listen(argv[1]), far, sp[2];
+  if (lfd < 0) return perror("listen"), 1;
+  setvbuf(stdout, NULL, _IOLBF, 0); /* the test reads each line as it comes */
   printf("ready\n");
-  fflush(stdout);
-  int far = accept(lfd, NULL, NULL);
-  if (far < 0) {
-    perror("accept");
-    return 1;
-  }
-
-  int sp[2];
-  if (socketpair(AF_UNIX, SOCK_SEQPACKET, 0, sp)) {
-    perror("socketpair");
-    return 1;
-  }
+  if ((far = accept(lfd, NULL, NULL)) < 0) return perror("accept"), 1;
+  if (socketpair(AF_UNIX, SOCK_SEQPACKET, 0, sp)) return perror("socketpair"), 1;
   int lib = sp[0], relay = sp[1];
 
-  ss7_set_message(say);
-  ss7_set_error(say);
+  ss7_set_message(quiet);
+  ss7_set_error(quiet);
   ss7_set_notinservice(notinservice);
   ss7_set_hangup(hangup);
   ss7_set_call_null(call_null);
   struct ss7* ss7 = ss7_new(SS7_ITU);
   ss7_set_network_ind(ss7, SS7_NI_NAT);
   ss7_set_pc(ss7, OWN_PC);
-  if (debug) ss7_set_debug(ss7, SS7_DEBUG_MTP2 | SS7_DEBUG_MTP3 | SS7_DEBUG_ISUP);
-  if (ss7_add_link(ss7, SS7_TRANSPORT_DAHDIDCHAN, lib, 0, ADJ_PC)) {
-    fprintf(stderr, "ss7_add_link failed\n");
-    return 1;
-  }
+  if (ss7_add_link(ss7, SS7_TRANSPORT_DAHDIDCHAN, lib, 0, ADJ_PC)) return fprintf(stderr, "ss7_add_link failed\n"), 1;
   ss7_start(ss7);
   ss7_link_noalarm(ss7, lib);
 
@@ -140,7 +110,6 @@ int main(int argc, char** argv) {
     if (p[0].revents & (POLLIN | POLLHUP | POLLERR)) { /* from the board: to libss7 */
       ssize_t n = recv(far, buf, sizeof buf - 2, 0);
       if (n <= 0) break;
-      if (debug) fprintf(stderr, "board -> libss7: %zd octets\n", n);
       if (!drop((size_t)n)) {
         buf[n] = buf[n + 1] = 0; /* the FCS room libss7 expects */
         send(relay, buf, (size_t)n + 2, 0);
@@ -162,7 +131,5 @@ int main(int argc, char** argv) {
     ss7_schedule_run(ss7);
     for (ss7_event* e; (e = ss7_check_event(ss7));) handle(ss7, e);
   }
-  printf("dropped %u\n", dropped);
-  fflush(stdout);
   return 0;
 }

@@ -1,12 +1,7 @@
 // Independent check of the signal units on the wire: what one link sends through alignment,
 // acknowledgement, negative acknowledgement and retransmission goes into a capture file of
 // link type MTP2 and is dissected by tshark.
-#include <sstream>
-
-#include "LinkHarness.h"
-#include "tests/support/RunTool.h"
-#include "tests/support/TempDir.h"
-#include "tests/support/UdpCapture.h"
+#include "tests/links/LinkTest.h"
 
 namespace {
 
@@ -34,15 +29,9 @@ TEST_F(LinkTest, UnitsDissectAsFisuLssuAndMsuWithTheirSequenceFields) {
   e.deliver(unit(127, true, 2, true, sltm(1)));  // FSN 1 missing: negative acknowledgement
   e.deliver(unit(127, false, 0, false));         // the far end asks again: 3 MSUs resent
   e.link->local_deactivate();                    // SIOS
-  vxtest::TempDir tmp("vxmtp2");
-  ASSERT_FALSE(tmp.path().empty());
-  const std::string pcap = tmp.path() + "/units.pcap";
-  ASSERT_TRUE(vxtest::write_capture(pcap, e.wire.frames, "-l 140"));
-  std::istringstream out(vxtest::run("tshark -r " + pcap +
-                                     " -T fields -E separator=, -e _ws.col.Info -e mtp2.bsn -e mtp2.bib"
-                                     " -e mtp2.fsn -e mtp2.fib -e mtp2.li -e _ws.expert 2>/dev/null"));
-  std::vector<std::string> rows;
-  for (std::string l; std::getline(out, l);) rows.push_back((std::erase(l, ' '), l));  // names may end in a blank
+  std::vector<std::string> rows = tshark_lines(e.wire.frames, "-l 140", "-e _ws.col.Info -e mtp2.bsn -e mtp2.bib"
+                                                                    " -e mtp2.fsn -e mtp2.fib -e mtp2.li -e _ws.expert");
+  for (std::string& l : rows) std::erase(l, ' ');  // names may end in a blank
   const std::vector<std::string> expected = {
       "SIO,127,1,127,1,1,",  "SIN,127,1,127,1,1,",  "FISU,127,1,127,1,0,", "FISU,127,1,127,1,0,",
       "SLTM,127,1,0,1,9,",   "SLTM,127,1,1,1,22,",  "DATA,127,1,2,1,63,",  "FISU,0,1,2,1,0,",

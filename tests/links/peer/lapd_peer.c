@@ -5,7 +5,7 @@
  *   lapd_peer <socket path> <network|cpe> <pri|bri> [instances]
  *
  * Lines on stdin: "drop-rx N" (lose the next N I frames from the line), "drop-tx N" (lose the
- * next N I frames the peer sends), "call" (instance 0 sends a SETUP), "quit".
+ * next N I frames the peer sends), "call" (instance 0 sends a SETUP); end of input ends it.
  * Lines on stdout: "listening", "rx <hex>", "tx <hex>", "event <instance> <name>". */
 #include <errno.h>
 #include <libpri.h>
@@ -34,7 +34,6 @@ static void print_hex(const char *what, const unsigned char *p, int n) {
   printf("%s ", what);
   for (int i = 0; i < n; ++i) printf("%02X", p[i]);
   printf("\n");
-  fflush(stdout);
 }
 
 /* libpri strips two FCS octets from what it reads and writes two after each frame; the line
@@ -58,7 +57,6 @@ static int io_write(struct pri *pri, void *buf, int buflen) {
   if (drop_tx > 0 && is_i_frame(buf, n)) {
     --drop_tx;
     printf("dropped-tx\n");
-    fflush(stdout);
     return buflen;
   }
   if (send(line, buf, (size_t)n, MSG_NOSIGNAL) < 0) return -1;
@@ -66,9 +64,7 @@ static int io_write(struct pri *pri, void *buf, int buflen) {
 }
 
 static void report(int i, pri_event *e) {
-  if (!e) return;
-  printf("event %d %s\n", i, pri_event2str(e->e));
-  fflush(stdout);
+  if (e) printf("event %d %s\n", i, pri_event2str(e->e));
 }
 
 static void command(struct pri **pris, char *text) {
@@ -83,46 +79,30 @@ static void command(struct pri **pris, char *text) {
     pri_sr_set_called(sr, "1234", PRI_UNKNOWN, 1);
     pri_setup(pris[0], c, sr);
     pri_sr_free(sr);
-  } else if (strncmp(text, "quit", 4) == 0) {
-    exit(0);
   }
 }
 
 int main(int argc, char **argv) {
-  if (argc < 4) {
-    fprintf(stderr, "usage: lapd_peer <socket path> <network|cpe> <pri|bri> [instances]\n");
-    return 2;
-  }
+  if (argc < 4) return fprintf(stderr, "usage: lapd_peer <socket path> <network|cpe> <pri|bri> [instances]\n"), 2;
   int node = strcmp(argv[2], "network") == 0 ? PRI_NETWORK : PRI_CPE;
   int bri = strcmp(argv[3], "bri") == 0;
   int count = argc > 4 ? atoi(argv[4]) : 1;
   if (count < 1 || count > MAX_INSTANCES) count = 1;
 
   int server = peer_listen(argv[1]);
-  if (server < 0) {
-    perror("lapd_peer: listen");
-    return 1;
-  }
+  if (server < 0) return perror("lapd_peer: listen"), 1;
+  setvbuf(stdout, NULL, _IOLBF, 0); /* the test reads each line as it comes */
   printf("listening\n");
-  fflush(stdout);
-  line = accept(server, NULL, NULL);
-  if (line < 0) {
-    perror("lapd_peer: accept");
-    return 1;
-  }
+  if ((line = accept(server, NULL, NULL)) < 0) return perror("lapd_peer: accept"), 1;
 
   struct pri *pris[MAX_INSTANCES];
   for (int i = 0; i < count; ++i) {
     pris[i] = bri ? pri_new_bri_cb(line, 0, node, PRI_SWITCH_EUROISDN_E1, io_read, io_write, NULL)
                   : pri_new_cb(line, node, PRI_SWITCH_EUROISDN_E1, io_read, io_write, NULL);
-    if (!pris[i]) {
-      fprintf(stderr, "lapd_peer: pri_new failed\n");
-      return 1;
-    }
+    if (!pris[i]) return fprintf(stderr, "lapd_peer: pri_new failed\n"), 1;
   }
 
   char text[256];
-  size_t text_len = 0;
   for (;;) {
     int wait = 1000;
     struct timeval now;
@@ -135,8 +115,7 @@ int main(int argc, char **argv) {
       if (ms < wait) wait = (int)ms;
     }
     struct pollfd fds[2] = {{line, POLLIN, 0}, {0, POLLIN, 0}};
-    int r = poll(fds, 2, wait);
-    if (r < 0 && errno != EINTR) return 1;
+    if (poll(fds, 2, wait) < 0 && errno != EINTR) return 1;
     if (fds[0].revents & POLLIN) {
       ssize_t n = recv(line, frame, MAX_FRAME, 0);
       if (n <= 0) return 0; /* the board hung up */
@@ -144,7 +123,6 @@ int main(int argc, char **argv) {
       if (drop_rx > 0 && is_i_frame(frame, (int)n)) {
         --drop_rx;
         printf("dropped-rx\n");
-        fflush(stdout);
       } else {
         frame[n] = frame[n + 1] = 0;
         frame_len = (int)n;
@@ -154,25 +132,12 @@ int main(int argc, char **argv) {
     } else if (fds[0].revents & (POLLHUP | POLLERR)) {
       return 0;
     }
-    if (fds[1].revents & (POLLIN | POLLHUP)) {
-      ssize_t n = read(0, text + text_len, sizeof text - 1 - text_len);
+    if (fds[1].revents & (POLLIN | POLLHUP)) { /* a command line arrives whole in one write */
+      ssize_t n = read(0, text, sizeof text - 1);
       if (n <= 0) return 0;
-      text_len += (size_t)n;
-      char *nl;
-      while ((nl = memchr(text, '\n', text_len))) {
-        *nl = '\0';
-        command(pris, text);
-        size_t used = (size_t)(nl - text) + 1;
-        memmove(text, nl + 1, text_len - used);
-        text_len -= used;
-      }
-      if (text_len == sizeof text - 1) text_len = 0;
+      text[n] = '\0';
+      for (char *l = strtok(text, "\n"); l; l = strtok(NULL, "\n")) command(pris, l);
     }
-    for (int i = 0; i < count; ++i) {
-      struct timeval *next = pri_schedule_next(pris[i]);
-      gettimeofday(&now, NULL);
-      if (next && (next->tv_sec < now.tv_sec || (next->tv_sec == now.tv_sec && next->tv_usec <= now.tv_usec)))
-        report(i, pri_schedule_run(pris[i]));
-    }
+    for (int i = 0; i < count; ++i) report(i, pri_schedule_run(pris[i])); /* runs what fell due */
   }
 }
