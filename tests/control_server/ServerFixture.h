@@ -17,25 +17,9 @@
 #include "control/ServiceUnix.h"
 #include "foundation/Fd.h"
 #include "tests/control/TestSupport.h"
+#include "tests/control_server/PairConnection.h"
 
 namespace srvtest {
-
-// A controller connection over one end of a socket pair, connected as soon as it is activated.
-class PairConnection : public Control::ServiceUnix {
- public:
-  explicit PairConnection(int fd) : fd_(fd) {}
-  bool ImplActivate() override {
-    Fd f(fd_);
-    f.NonBlock();
-    Connected(f, "pair");
-    return true;
-  }
-  void ImplDeactivate() override { Release(); }
-  void ImplOnDisconnect() override {}
-
- private:
-  int fd_;
-};
 
 // A service whose answer to each command is programmed by the test.
 class ScriptedService : public CtrlSrv::Service {
