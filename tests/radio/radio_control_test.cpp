@@ -13,12 +13,7 @@ namespace {
 using board::sim::Device;
 using namespace RTPSignalling;
 namespace rx = board::rtp_ext;
-
-rtp_ext_init_params lemz_init() {
-  rtp_ext_init_params init{};
-  init.etype = rx::kEtypeLemz;
-  return init;
-}
+using radiotest::lemz_init;
 
 in_addr addr(const char* text) { return in_addr{radiotest::addr(text)}; }
 
