@@ -26,16 +26,13 @@ class MustEncode : public IRadioControlNotify {
 // One controller of each kind on the simulated extension device, kept across inputs so that
 // their states carry from one packet to the next.
 struct Controllers {
-  Controllers() : lemz_gw(init()), lemz_ws(init()), ed137(init()) {
-    for (RadioControl* c : {static_cast<RadioControl*>(&lemz_gw), static_cast<RadioControl*>(&lemz_ws),
-                            static_cast<RadioControl*>(&ed137)})
-      c->SetNotify(&notify);
+  Controllers() {
+    for (RadioControl* c : std::initializer_list<RadioControl*>{&lemz_gw, &lemz_ws, &ed137}) c->SetNotify(&notify);
   }
-  static rtp_ext_init_params init() { return rtp_ext_init_params{}; }
   MustEncode notify;
-  LemzRadioGWControl lemz_gw;
-  LemzRadioWSControl lemz_ws;
-  ED137RadioGWControl ed137;
+  LemzRadioGWControl lemz_gw{rtp_ext_init_params{}};
+  LemzRadioWSControl lemz_ws{rtp_ext_init_params{}};
+  ED137RadioGWControl ed137{rtp_ext_init_params{}};
 };
 
 }  // namespace

@@ -128,7 +128,6 @@ class FakeAgent {
       if (n < 0 && errno == EAGAIN) break;
       if (n <= 0) {
         drop();
-        ++closes;
         break;
       }
       in_.insert(in_.end(), buf, buf + n);
@@ -182,7 +181,6 @@ class FakeAgent {
   std::vector<Received> messages;
   bool decoded_ok = true;
   int accepts = 0;
-  int closes = 0;
 
  private:
   int listener_;

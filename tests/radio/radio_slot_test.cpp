@@ -58,12 +58,6 @@ LGCP::Command squelch(bool open) {
   return c;
 }
 
-LGCP::Command destroy() {
-  LGCP::Command c;
-  c.set_destroy();
-  return c;
-}
-
 class RadioSlotTest : public rtptest::SlotTest {
  protected:
   RtpExtSlot* slot(unsigned number = 3) { return dynamic_cast<RtpExtSlot*>(Slots::instance()->Find(number)); }
@@ -108,7 +102,9 @@ TEST_F(RadioSlotTest, Ed137CreateSetsUpTheExtensionSessionAndTheTick) {
   EXPECT_EQ(aborts[0].get_abort().getValue(), 151);
 
   // Destroyed, the slot leaves no tick: nothing more is reported.
-  ASSERT_EQ(send(destroy()), kSuccess);
+  LGCP::Command destroy;
+  destroy.set_destroy();
+  ASSERT_EQ(send(destroy), kSuccess);
   EXPECT_EQ(slot(), nullptr);
   clock.advance(1000);
   clock.advance(1000);

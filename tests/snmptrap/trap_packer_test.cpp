@@ -106,41 +106,38 @@ TEST_F(TrapPacker, EachInitTakesTheNextOddRequestId) {
   }
 }
 
-// Integers of 1, 2, 4 or 8 octets on every word size (the encoder's own are as wide as long).
-TEST_F(TrapPacker, IntegersOfEveryWidthEncodeTheirValue) {
+// Each value type; integers of 1, 2, 4 or 8 octets on every word size (the encoder's own are
+// as wide as long).
+TEST_F(TrapPacker, EachValueTypeEncodesItsValue) {
   const int32_t minus_one = -1;
-  ASSERT_EQ(add(0x02, &minus_one, 4), 0);
   const int8_t minus_two = -2;
-  ASSERT_EQ(add(0x02, &minus_two, 1), 0);
   const int64_t big = 0x7FFFFFFF;
-  ASSERT_EQ(add(0x02, &big, 8), 0);
-  const uint32_t top = 0xFFFFFFFF;
-  ASSERT_EQ(add(0x41, &top, 4), 0);  // Counter32
+  const uint32_t top = 0xFFFFFFFF, ticks = 0x12345678;
   const uint16_t gauge = 0x80;
-  ASSERT_EQ(add(0x42, &gauge, 2), 0);  // Gauge32
-  const uint32_t ticks = 0x12345678;
-  ASSERT_EQ(add(0x43, &ticks, 4), 0);  // TimeTicks
   const uint64_t c64 = (uint64_t(1) << 40) + 5;
-  ASSERT_EQ(add(0x46, &c64, 8), 0);  // Counter64
+  const uint32_t oid[] = {1, 3, 6, 1, 4294967295u};
+  const struct {
+    unsigned char type;
+    const void* value;
+    uint32_t length;
+    Bytes tlv;
+  } rows[] = {
+      {0x02, &minus_one, 4, {0x02, 0x01, 0xFF}},
+      {0x02, &minus_two, 1, {0x02, 0x01, 0xFE}},
+      {0x02, &big, 8, {0x02, 0x04, 0x7F, 0xFF, 0xFF, 0xFF}},
+      {0x41, &top, 4, {0x41, 0x05, 0x00, 0xFF, 0xFF, 0xFF, 0xFF}},  // Counter32
+      {0x42, &gauge, 2, {0x42, 0x02, 0x00, 0x80}},                  // Gauge32
+      {0x43, &ticks, 4, {0x43, 0x04, 0x12, 0x34, 0x56, 0x78}},      // TimeTicks
+      {0x46, &c64, 8, {0x46, 0x06, 0x01, 0x00, 0x00, 0x00, 0x00, 0x05}},  // Counter64
+      {0x06, oid, sizeof oid, {0x06, 0x08, 0x2B, 0x06, 0x01, 0x8F, 0xFF, 0xFF, 0xFF, 0x7F}},
+      {0x40, "\x7f\x00\x00\x01", 4, {0x40, 0x04, 0x7F, 0x00, 0x00, 0x01}},  // IpAddress
+      {0x04, "ab", 2, {0x04, 0x02, 'a', 'b'}},
+      {0x05, nullptr, 0, {0x05, 0x00}},
+  };
   Bytes expect;
-  for (const Bytes& v : {Bytes{0x02, 0x01, 0xFF}, Bytes{0x02, 0x01, 0xFE}, Bytes{0x02, 0x04, 0x7F, 0xFF, 0xFF, 0xFF},
-                         Bytes{0x41, 0x05, 0x00, 0xFF, 0xFF, 0xFF, 0xFF}, Bytes{0x42, 0x02, 0x00, 0x80},
-                         Bytes{0x43, 0x04, 0x12, 0x34, 0x56, 0x78}, Bytes{0x46, 0x06, 0x01, 0x00, 0x00, 0x00, 0x00, 0x05}}) {
-    for (uint8_t o : binding(v)) expect.push_back(o);
-  }
-  EXPECT_EQ(only_binding(), expect);
-}
-
-TEST_F(TrapPacker, IdentifiersStringsAndNull) {
-  const uint32_t value[] = {1, 3, 6, 1, 4294967295u};
-  ASSERT_EQ(add(0x06, value, sizeof value), 0);
-  ASSERT_EQ(add(0x40, "\x7f\x00\x00\x01", 4), 0);  // IpAddress
-  ASSERT_EQ(add(0x04, "ab", 2), 0);
-  ASSERT_EQ(add(0x05, nullptr, 0), 0);
-  Bytes expect;
-  for (const Bytes& v : {Bytes{0x06, 0x08, 0x2B, 0x06, 0x01, 0x8F, 0xFF, 0xFF, 0xFF, 0x7F},
-                         Bytes{0x40, 0x04, 0x7F, 0x00, 0x00, 0x01}, Bytes{0x04, 0x02, 'a', 'b'}, Bytes{0x05, 0x00}}) {
-    for (uint8_t o : binding(v)) expect.push_back(o);
+  for (auto const& r : rows) {
+    ASSERT_EQ(add(r.type, r.value, r.length), 0) << int(r.type);
+    for (uint8_t o : binding(r.tlv)) expect.push_back(o);
   }
   EXPECT_EQ(only_binding(), expect);
 }
