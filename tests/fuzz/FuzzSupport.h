@@ -10,7 +10,6 @@
 #include <cstring>
 #include <iostream>
 #include <span>
-#include <streambuf>
 #include <string_view>
 
 #include "foundation/Multiplexer.h"

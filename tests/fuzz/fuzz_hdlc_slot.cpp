@@ -1,6 +1,5 @@
-// Frames from the line and packages from the controller into an HDLC data-channel slot: a
-// series of [kind][length][bytes] records: 0 a received frame, 1 a package list (one package
-// per 8 octets or less), 2 the clock moved by that many times 10 ms.
+// Into an HDLC data-channel slot, records of: 0 a frame from the line, 1 a controller package
+// list (a package per 8 octets or less), 2 the clock moved by that many times 10 ms.
 #include "slots/HdlcSlot.h"
 #include "tests/fuzz/DeviceRecords.h"
 #include "tests/fuzz/FuzzSupport.h"

@@ -19,8 +19,6 @@
 
 namespace {
 
-using board::sim::SimBoard;
-
 struct Setup {
   Setup() {
     fuzz::quiet_with_event_traces();
@@ -54,7 +52,7 @@ void check(const Setup& setup) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static Setup setup;
-  SimBoard& sim = SimBoard::instance();
+  auto& sim = board::sim::SimBoard::instance();
   Slots& slots = *Slots::instance();
   fuzz::for_each_record(data, size, [&](uint8_t selector, std::span<const uint8_t> r) {
     switch (selector % 6) {

@@ -1,6 +1,5 @@
-// Event records of any size and content for an RTP slot and its tone and DSP receivers, and
-// ends of file: the slot must not crash, read past a record or spin. The slot is kept from
-// input to input; only the end of its device replaces it.
+// Event records of any size and content, and ends of file, for an RTP slot and its tone and
+// DSP receivers: no crash, no read past a record, no spinning.
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/socket.h>

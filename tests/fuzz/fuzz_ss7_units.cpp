@@ -1,6 +1,5 @@
-// Signal units from the far end of an SS7 link: frames of any length and content, in any
-// state, mixed with messages from level 3, refusals by the channel and timer expiries, must
-// never crash the link, read past a frame or grow its buffers beyond their bounds.
+// Signal units from the far end of an SS7 link in any state, mixed with level-3 messages,
+// channel refusals and timer expiries: no crash, no overread, buffers within their bounds.
 #include "control/ProtocolsFamily.h"
 #include "links/SS7SLC.h"
 #include "tests/fuzz/FuzzSupport.h"
@@ -37,7 +36,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (start == 3) link->receive(f);
   }
 
-  // Steps: a control octet; frames and messages carry their length in it.
   size_t i = 1;
   while (i < size) {
     const uint8_t op = data[i++];

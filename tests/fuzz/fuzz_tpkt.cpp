@@ -23,8 +23,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   while (at < size) {
     const unsigned want = data[at++];
     if (want == 0) {
-      Mux::test_clock_advance_ms(3000);
-      multiplexer.timers_schedule();
+      fuzz::advance_ms(3000);
       continue;
     }
     size_t n = (want < size - at && want != 255) ? want : size - at;

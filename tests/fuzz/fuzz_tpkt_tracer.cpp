@@ -1,6 +1,5 @@
-// Byte streams from one client of the TPKT trace listener, written over loopback in chunks
-// the input chooses ([length][bytes], a length of 0 takes the rest). The receiver answers
-// some frames, so sends made inside a receiver call (and the closes they may cause) run too.
+// Byte streams from a client of the TPKT trace listener, in chunks the input chooses; the
+// receiver answers some frames, so sends inside a receiver call (and closes they cause) run.
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -45,16 +44,13 @@ struct Rig {
   sockaddr_in addr{};
 };
 
-// Loop passes until cond holds, at most about a second.
-template <class Cond>
-void pump_until(Cond cond) {
-  for (int i = 0; i < 100 && !cond(); ++i) multiplexer.run_once(10);
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static Rig* rig = new Rig;
+  auto pump_until = [](auto cond) {  // at most about a second
+    for (int i = 0; i < 100 && !cond(); ++i) multiplexer.run_once(10);
+  };
   const size_t before = rig->tracer.clients();
   const int c = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (::connect(c, reinterpret_cast<const sockaddr*>(&rig->addr), sizeof rig->addr) == 0) {
