@@ -1,73 +1,37 @@
-// Frames from the line and packages from the controller into an HDLC data-channel slot: the
-// input is a series of records, each a kind octet, a length octet and that many octets: 0 a
-// received frame, 1 a package list (one package per 8 octets or less), 2 the clock moved by
-// that many times 10 ms (the flush and statistics timers run).
-#include <algorithm>
-#include <cstddef>
-#include <cstdint>
-#include <iostream>
-#include <streambuf>
-
-#include "foundation/Multiplexer.h"
-#include "foundation/Mux.h"
-#include "foundation/Packet.h"
+// Into an HDLC data-channel slot, records of: 0 a frame from the line, 1 a controller package
+// list (a package per 8 octets or less), 2 the clock moved by that many times 10 ms.
 #include "slots/HdlcSlot.h"
-
-namespace {
-
-struct NullBuf : std::streambuf {
-  int overflow(int c) override { return c; }
-};
-
-struct Setup {
-  Setup() {
-    std::cerr.rdbuf(&null);
-    std::clog.rdbuf(&null);
-    Mux::test_clock_set(1'700'000'000ull * 1'000'000ull);
-  }
-  NullBuf null;
-};
-
-}  // namespace
+#include "tests/fuzz/DeviceRecords.h"
+#include "tests/fuzz/FuzzSupport.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  static Setup setup;
+  [[maybe_unused]] static bool once = (fuzz::quiet_still_clock(), true);
   LGCP::HdlcParams params;
   params.set_trunk(1);
   params.set_log(0);
   params.set_address(0x1234);
   HdlcSlot slot(params);
-  while (size >= 2) {
-    const uint8_t kind = data[0];
-    const size_t n = std::min<size_t>(data[1], size - 2);
-    const uint8_t* body = data + 2;
+  fuzz::for_each_record(data, size, [&](uint8_t kind, std::span<const uint8_t> body) {
     switch (kind % 3) {
       case 0: {
-        Packet p;
-        p.reserve_head(0);
-        std::copy(body, body + n, p.put(static_cast<unsigned>(n)));
+        Packet p = fuzz::packet(body, 0);
         slot.on_hdlc_receive(p);
         break;
       }
       case 1: {
         LGCP::IoctlParams io;
         auto& list = io.select_hdlcPackages();
-        for (size_t at = 0; at < n; at += 8) {
+        for (size_t at = 0; at < body.size(); at += 8) {
           LGCP::HdlcPackage package;
-          package.set_body(std::string(body + at, body + std::min(n, at + 8)));
+          package.set_body(std::string(body.begin() + at, body.begin() + std::min(body.size(), at + 8)));
           list.push_back(package);
         }
         slot.Ioctl(io);
         break;
       }
-      case 2:
-        Mux::test_clock_advance_ms(static_cast<uint32_t>(n) * 10);
-        multiplexer.run_once(0);
-        break;
+      case 2: fuzz::advance_ms(static_cast<uint32_t>(body.size()) * 10); break;
     }
-    data += 2 + n;
-    size -= 2 + n;
-  }
-  if (slot.queued() > HdlcSlot::kQueueLimit || slot.batch->size() > 4096) __builtin_trap();
+  });
+  fuzz::require(slot.queued() <= HdlcSlot::kQueueLimit && slot.batch->size() <= 4096);
   return 0;
 }

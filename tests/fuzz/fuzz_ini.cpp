@@ -1,29 +1,25 @@
 // The ini parser and the typed reader on arbitrary bytes: no crash, no overread, and a
 // model whose counts agree with its lists.
-#include <cstddef>
-#include <cstdint>
 #include <sstream>
 #include <string>
 
 #include "foundation/IniFile.h"
 #include "foundation/IniReader.h"
+#include "tests/fuzz/FuzzSupport.h"
 
 enum class Mode { a, b };
 static const IniFile::Symbol<Mode> kModes[] = {{"a", Mode::a}, {"b", Mode::b}, {nullptr, Mode::a}};
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  std::istringstream in(std::string(reinterpret_cast<const char*>(data), size));
+  std::istringstream in{std::string(fuzz::text(data, size))};
   IniFile::File file;
   in >> file;
-
   std::ostringstream sink;
   for (IniFile::Section& s : file) {
     int subs = 0;
     for (IniFile::SubSection& sub : s) {
-      ++subs;
       int keys = 0;
       for (IniFile::Key& k : sub) {
-        ++keys;
         int n = 0;
         for (IniFile::SubKey& v : k) {
           ++n;
@@ -31,10 +27,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
           (void)v.GetInt(0);
           (void)v.GetFloat(0);
         }
-        if (n != k.SubKeyCount()) __builtin_trap();
+        fuzz::require(n == k.SubKeyCount());
+        ++keys;
       }
-      if (keys != sub.KeyCount()) __builtin_trap();
-
+      fuzz::require(keys == sub.KeyCount());
+      ++subs;
       bool flag = false;
       std::string text;
       Mode mode = Mode::a;
@@ -46,7 +43,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       reader.optional.add(&number, "number");
       reader.parse(sub);
     }
-    if (subs != s.SubSectionCount()) __builtin_trap();
+    fuzz::require(subs == s.SubSectionCount());
   }
   file.Dump(sink);
   return 0;

@@ -1,16 +1,7 @@
-// What the media slots take from outside: controller frames for mixer, ext, MCC and echo slots;
-// frames arriving on MCC slot channels; the mixer units and channel counts the drivers report
-// (and echo buses marked present) to a resource query; the T.38 engine's instance reply; and
-// phrase names and hosts of the voice slots. After every step the slot table and the mixers
-// must agree.
-#include <algorithm>
-#include <cstddef>
-#include <cstdint>
-#include <string>
-
+// What the media slots take from outside (controller frames, MCC channel frames, driver and
+// engine reports, phrase names and hosts); after every step the slot table and mixers agree.
 #include "board/sim/SimBoard.h"
 #include "control/CtrlSrvServer.h"
-#include "foundation/Multiplexer.h"
 #include "slots/EchoFactory.h"
 #include "slots/ExtFactory.h"
 #include "slots/MccFactory.h"
@@ -23,19 +14,17 @@
 #include "slots/VoiceFactory.h"
 #include "slots/VoiceSlot.h"
 #include "tests/fuzz/DeviceRecords.h"
+#include "tests/fuzz/FuzzSupport.h"
 #include "tests/support/TestClock.h"
 
 namespace {
-
-using board::sim::SimBoard;
 
 struct Setup {
   Setup() {
     fuzz::quiet_with_event_traces();
     ctrlServer.Bind(Slots::instance());
   }
-  // A still clock: nothing falls due between inputs (the switch's background refresh among
-  // them), so that an input does only its own work.
+  // A still clock: nothing (the switch's background refresh among them) falls due by itself.
   vxtest::TestClock clock;
   Mixer::MixerFactory mixer;
   ExtFactory ext;
@@ -50,24 +39,20 @@ int32_t word(std::span<const uint8_t> r, size_t at) {
 }
 
 void check(const Setup& setup) {
-  Slots& slots = *Slots::instance();
+  const auto& live = Slots::instance()->Live();
   for (Mixer::Mixer* m : setup.mixer.mixers) {
-    if (m->stale) __builtin_trap();
-    for (Mixer::MixerSlot* port : m->slots)
-      if (port->mixer != m || std::find(slots.Live().begin(), slots.Live().end(), port) == slots.Live().end())
-        __builtin_trap();
+    fuzz::require(!m->stale);
+    for (Mixer::MixerSlot* port : m->slots) fuzz::require(port->mixer == m && fuzz::has(live, port));
   }
-  for (Slot* s : slots.Live())
-    if (auto* port = dynamic_cast<Mixer::MixerSlot*>(s))
-      if (std::find(port->mixer->slots.begin(), port->mixer->slots.end(), port) == port->mixer->slots.end())
-        __builtin_trap();
+  for (Slot* s : live)
+    if (auto* port = dynamic_cast<Mixer::MixerSlot*>(s)) fuzz::require(fuzz::has(port->mixer->slots, port));
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static Setup setup;
-  SimBoard& sim = SimBoard::instance();
+  auto& sim = board::sim::SimBoard::instance();
   Slots& slots = *Slots::instance();
   fuzz::for_each_record(data, size, [&](uint8_t selector, std::span<const uint8_t> r) {
     switch (selector % 6) {
@@ -98,14 +83,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         break;
       }
       case 4: {  // the T.38 engine's reply line
-        std::string line(r.begin(), r.begin() + static_cast<std::ptrdiff_t>(std::min<size_t>(r.size(), 31)));
-        if (T38SoftFactory::ParseInstances(line.c_str()) < 0) __builtin_trap();
+        const std::string line(r.begin(), r.begin() + static_cast<std::ptrdiff_t>(std::min<size_t>(r.size(), 31)));
+        fuzz::require(T38SoftFactory::ParseInstances(line.c_str()) >= 0);
         break;
       }
       case 5: {  // a phrase name and a host
         const std::string text(r.begin(), r.end());
-        const bool safe = PlaySlotFile::SafeName(text);
-        if (safe && (text.empty() || text[0] == '/' || text == ".." || text.rfind("../", 0) == 0)) __builtin_trap();
+        const bool escapes = text.empty() || text[0] == '/' || text == ".." || text.rfind("../", 0) == 0;
+        fuzz::require(!(PlaySlotFile::SafeName(text) && escapes));
         TERM::HostAddress host;
         host.set_iaddr(text);
         host.set_port(r.empty() ? 0 : r[0]);
@@ -117,11 +102,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   });
   slots.OnDisconnect();
   while (!slots.Pending().empty()) slots.int_destroy(slots.Pending().front());
-  if (!slots.Live().empty()) __builtin_trap();
+  fuzz::require(slots.Live().empty());
   sim.state().mixer = board::sim::SimMixer{};
   setup.echo.present.fill(false);
-  // What the input left goes with it (deferred work, channels the slots closed, the request
-  // log): an input that frees what it allocates costs no leak scan.
+  // Deferred work, closed channels and the request log go with the input: no leak scan.
   multiplexer.run_once(0);
   sim.open_count(board::sim::Device::mcc);
   sim.clear_requests();

@@ -1,27 +1,22 @@
 // Reading a received frame of any content and length: the pulls that tolerate short data
 // (missing bytes read as 0) and the text forms never read outside the buffer.
-#include <cstdint>
-#include <cstdlib>
 #include <sstream>
-#include <string>
 
-#include "foundation/Packet.h"
+#include "tests/fuzz/FuzzSupport.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  if (size > packet_max_size) size = packet_max_size;
+  size = std::min<size_t>(size, packet_max_size);
   Packet p;
   p.reserve_tail(static_cast<unsigned>(size));
-  unsigned char* at = p.tail();
-  for (size_t i = 0; i < size; ++i) at[i] = data[i];
+  std::copy(data, data + size, p.tail());
   p.put(static_cast<unsigned>(size));
   Packet held = p;  // reads on a shared packet copy it first
 
   std::ostringstream os;
   PacketInfo(p).put(os);
-  if (p.text().size() != (size ? size * 3 - 1 : 0)) std::abort();
-  // Interpret the bytes as a script of reads until the packet is empty.
-  unsigned steps = 0;
-  while (p.length() > 0 && ++steps < 4096) {
+  fuzz::require(p.text().size() == (size ? size * 3 - 1 : 0));
+  // The octets are a script of reads until the packet is empty.
+  for (unsigned steps = 0; p.length() > 0 && ++steps < 4096;) {
     const unsigned before = p.length();
     switch (p.pull8() % 4) {
       case 0: p.pull16_b(); break;
@@ -29,8 +24,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       case 2: p.pull_string(); break;
       case 3: p.dump_context(os); break;
     }
-    if (p.length() >= before) std::abort();
+    fuzz::require(p.length() < before);
   }
-  if (held.length() != size) std::abort();
+  fuzz::require(held.length() == size);
   return 0;
 }

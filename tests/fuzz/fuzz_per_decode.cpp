@@ -5,8 +5,6 @@
 #include "tests/asn1/ProbeSchema.h"
 #include "tests/fuzz/FuzzSupport.h"
 
-namespace {
-
 using Grid = ASN1::SEQUENCE_OF<ASN1::SEQUENCE_OF<ASN1::Null>>;
 
 // {open <open type>, typed <open type of Inner>, more BIT STRING OPTIONAL, ..., late BMPString}
@@ -20,8 +18,6 @@ constinit const ASN1::SequenceInfo holderInfo =
 
 const void* const records[] = {&Probe::Message::theInfo, &Probe::Texts::theInfo, &Probe::Lists::theInfo,
                                &Probe::Numbers::theInfo, &Grid::theInfo,         &holderInfo};
-
-}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {

@@ -1,14 +1,10 @@
-// An RTP slot reads event records from its RTP device and, through its tone and DSP receivers,
-// from the tone-control and DSP devices: records of any size and content, short reads and ends
-// of file must never crash the slot, read past a record or leave it spinning.
+// Event records of any size and content, and ends of file, for an RTP slot and its tone and
+// DSP receivers: no crash, no read past a record, no spinning.
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/socket.h>
 
 #include <csignal>
-#include <cstddef>
-#include <cstdint>
-#include <span>
 
 #include "board/board.h"
 #include "board/rtp.h"
@@ -17,6 +13,7 @@
 #include "hardware/TonecReceiverService.h"
 #include "slots/RtpSlot.h"
 #include "tests/fuzz/DeviceRecords.h"
+#include "tests/fuzz/FuzzSupport.h"
 
 namespace {
 
@@ -46,25 +43,10 @@ RtpSlot* make_slot() {
   return slot;
 }
 
-// Reads what is left on a descriptor (the simulated devices are datagram sockets).
-void drain(int fd) {
-  uint8_t buf[512];
-  while (fd >= 0 && ::recv(fd, buf, sizeof buf, MSG_DONTWAIT) > 0) {
-  }
-}
-
 }  // namespace
 
-// Input: chunks of [selector][length][bytes], the length cut to what is left. The selector
-// picks the device (RTP, tone control, DSP) or, for 3, ends the RTP device; each chunk is one
-// record, read at once by the slot or the receivers' service.
-//
-// The slot and its session are built once and kept from input to input; only the device's end
-// replaces them. What an input leaves (unread records, the request log) is cleared at its end:
-// an input that frees what it allocates costs no leak scan.
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  static bool ready = (std::signal(SIGPIPE, SIG_IGN), fuzz::quiet_with_event_traces(), true);
-  (void)ready;
+  [[maybe_unused]] static bool ready = (std::signal(SIGPIPE, SIG_IGN), fuzz::quiet_with_event_traces(), true);
   static RtpSlot* slot = nullptr;
   auto& sim = board::sim::SimBoard::instance();
   auto* tone = Hardware::TonecReceiverService::instance();
@@ -88,23 +70,24 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         sim.inject_raw(Device::dsp, record);
         dsp->OnEvent(dsp->fd(), POLLIN);
         break;
-      case 3:  // the device ends: reads find the end of file
+      case 3:
         ::shutdown(slot->device.get(), SHUT_RD);
         hungUp = true;
         if (slot->rtpEvent.fd() >= 0) slot->OnRtpEvent(slot->rtpEvent.fd(), POLLIN | POLLHUP);
         break;
     }
   });
-  if (hungUp) {
-    // A new slot at once, the simulator having let the old session go: the input frees what
-    // it allocates.
+  if (hungUp) {  // the simulator lets the old session go at once
     slot->IBeforeDestroy();
     delete slot;
     sim.open_count(Device::rtp);
     slot = make_slot();
   }
-  // Records the slot or the services left unread go, as does the request log.
-  for (int fd : {slot ? slot->device.get() : -1, tone->fd(), dsp->fd()}) drain(fd);
+  // Unread records and the request log go with the input: no leak scan for what it allocates.
+  uint8_t buf[512];
+  for (int fd : {slot ? slot->device.get() : -1, tone->fd(), dsp->fd()})
+    while (fd >= 0 && ::recv(fd, buf, sizeof buf, MSG_DONTWAIT) > 0) {
+    }
   sim.clear_requests();
   return 0;
 }

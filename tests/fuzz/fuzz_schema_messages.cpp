@@ -1,6 +1,5 @@
-// Control-link and agent-link messages, the two frames that arrive from outside, decoded from
-// untrusted octets: what decodes is written as value notation, as every traced frame is, and
-// must survive a second trip through the coder.
+// Control-link and agent-link messages from untrusted octets: what decodes is written as
+// value notation, as every traced frame is, and survives a second trip through the coder.
 #include "tests/asn1/Codec.h"
 #include "tests/fuzz/FuzzSupport.h"
 

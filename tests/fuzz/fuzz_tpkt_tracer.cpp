@@ -1,106 +1,71 @@
-// Arbitrary byte streams from one client of the TPKT trace listener, written over loopback in
-// chunks chosen by the input itself. The receiver answers some frames, so sends made inside a
-// receiver call (and the client closes they may cause) run too.
+// Byte streams from a client of the TPKT trace listener, in chunks the input chooses; the
+// receiver answers some frames, so sends inside a receiver call (and closes they cause) run.
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <cerrno>
-#include <cstddef>
-#include <cstdint>
-#include <cstdlib>
-#include <iostream>
-#include <sstream>
-
 #include "control/TPKTTracer.h"
-#include "foundation/Multiplexer.h"
+#include "tests/fuzz/FuzzSupport.h"
 
 namespace {
 
-class Sink : public TPKTTracer::Receiver {
- public:
+struct Sink : TPKTTracer::Receiver {
   void OnTrace(const void* data, unsigned length) override {
-    if (length > TPKTTracer::max_payload) __builtin_trap();
-    // Touch every delivered byte, so that an overrun shows up under the sanitizers.
+    fuzz::require(length <= TPKTTracer::max_payload);
     const auto* b = static_cast<const uint8_t*>(data);
-    unsigned sum = 0;
-    for (unsigned i = 0; i < length; ++i) sum += b[i];
-    total += sum;
+    fuzz::touch(b, length);
     if (length && (b[0] & 1)) tracer->Send(data, length);
   }
   TPKTTracer* tracer = nullptr;
-  unsigned total = 0;
 };
 
-sockaddr_in loopback(uint16_t port) {
-  sockaddr_in sa{};
-  sa.sin_family = AF_INET;
-  sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  sa.sin_port = htons(port);
-  return sa;
-}
-
-// A port that nothing listens on right now.
-uint16_t free_port() {
-  const int s = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in sa = loopback(0);
-  ::bind(s, reinterpret_cast<sockaddr*>(&sa), sizeof sa);
-  socklen_t len = sizeof sa;
-  ::getsockname(s, reinterpret_cast<sockaddr*>(&sa), &len);
-  ::close(s);
-  return ntohs(sa.sin_port);
-}
-
+// Listens on a loopback port that the system gives out as free.
 struct Rig {
   Rig() {
+    fuzz::quiet();
     sink.tracer = &tracer;
     tracer.receiver = &sink;
-    for (int i = 0; i < 20 && !port; ++i) {
-      const uint16_t p = free_port();
-      if (tracer.Listen(p)) port = p;
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    for (int i = 0; i < 20 && !addr.sin_port; ++i) {
+      const int s = ::socket(AF_INET, SOCK_STREAM, 0);
+      sockaddr_in sa = addr;
+      socklen_t len = sizeof sa;
+      ::bind(s, reinterpret_cast<sockaddr*>(&sa), sizeof sa);
+      ::getsockname(s, reinterpret_cast<sockaddr*>(&sa), &len);
+      ::close(s);
+      if (tracer.Listen(ntohs(sa.sin_port))) addr.sin_port = sa.sin_port;
     }
-    if (!port) std::abort();
+    fuzz::require(addr.sin_port != 0);
   }
   TPKTTracer tracer;
   Sink sink;
-  uint16_t port = 0;
+  sockaddr_in addr{};
 };
-
-// Loop passes until cond holds, at most about a second.
-template <class Cond>
-void pump_until(Cond cond) {
-  for (int i = 0; i < 100 && !cond(); ++i) multiplexer.run_once(10);
-}
-
-void drain(int fd) {
-  char buf[4096];
-  while (::recv(fd, buf, sizeof buf, MSG_DONTWAIT) > 0) {
-  }
-}
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static Rig* rig = new Rig;
-  std::ostringstream quiet;
-  std::streambuf* saved = std::clog.rdbuf(quiet.rdbuf());
-
-  const std::size_t before = rig->tracer.clients();
+  auto pump_until = [](auto cond) {  // at most about a second
+    for (int i = 0; i < 100 && !cond(); ++i) multiplexer.run_once(10);
+  };
+  const size_t before = rig->tracer.clients();
   const int c = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  const sockaddr_in sa = loopback(rig->port);
-  if (::connect(c, reinterpret_cast<const sockaddr*>(&sa), sizeof sa) == 0) {
+  if (::connect(c, reinterpret_cast<const sockaddr*>(&rig->addr), sizeof rig->addr) == 0) {
     pump_until([&] { return rig->tracer.clients() > before; });
-    // Input layout: repeated [chunk length byte][bytes...]; a length byte of 0 takes the rest.
-    std::size_t at = 0;
+    size_t at = 0;
     while (at < size && rig->tracer.clients() > before) {
-      std::size_t n = data[at++];
+      size_t n = data[at++];
       if (n == 0 || n > size - at) n = size - at;
       const ssize_t w = ::send(c, data + at, n, MSG_NOSIGNAL | MSG_DONTWAIT);
       if (w <= 0) break;
-      at += static_cast<std::size_t>(w);
+      at += static_cast<size_t>(w);
       multiplexer.run_once(0);
-      drain(c);
+      char buf[4096];
+      while (::recv(c, buf, sizeof buf, MSG_DONTWAIT) > 0) {
+      }
     }
   }
   // A reset, so that no connection lingers in TIME_WAIT across millions of runs.
@@ -108,7 +73,5 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   ::setsockopt(c, SOL_SOCKET, SO_LINGER, &l, sizeof l);
   ::close(c);
   pump_until([&] { return rig->tracer.clients() <= before; });
-
-  std::clog.rdbuf(saved);
   return 0;
 }
