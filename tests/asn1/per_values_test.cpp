@@ -47,10 +47,6 @@ constinit const ASN1::SequenceInfo wideInfo = Asn1Test::sequenceRecord<ASN1::SEQ
 constinit const ASN1::OpenInfo nullHolderInfo = {{&ASN1::createAs<ASN1::TypeConstrainedOpenData>, 0}, &ASN1::Null::theInfo};
 constinit const ASN1::OpenInfo intHolderInfo = {{&ASN1::createAs<ASN1::TypeConstrainedOpenData>, 0}, &ASN1::INTEGER::theInfo};
 
-// SEQUENCE OF (SEQUENCE OF NULL): tiny on the wire, many values in memory.
-using Nulls = ASN1::SEQUENCE_OF<ASN1::Null>;
-using Grid = ASN1::SEQUENCE_OF<Nulls>;
-
 std::string repeat(const std::string& s, int n)
 {
     std::string out;
@@ -88,9 +84,6 @@ TEST(PerValues, ChoiceIndexes)
     ASN1::CHOICE one(&oneInfo, 0, new ASN1::BOOLEAN(true, &ASN1::BOOLEAN::theInfo));
     EXPECT_EQ(hexOf(one), "80");  // no index bits at all
 
-    ASN1::CHOICE unset(&pduInfo);
-    EXPECT_EQ(hexOf(unset), "FAIL");
-
     // Three root alternatives in 2 bits: the pattern 11 names none of them.
     ASN1::CHOICE c(&pduInfo);
     EXPECT_FALSE(decodeHex("C0", c));
@@ -127,8 +120,6 @@ TEST(PerValues, EnumeratedRootAndBeyond)
     colour.setValue(Probe::Colour::blue);
     EXPECT_EQ(hexOf(colour), "80");
     colour.setValue(3);
-    EXPECT_EQ(hexOf(colour), "FAIL");
-    colour.setValue(-1);
     EXPECT_EQ(hexOf(colour), "FAIL");
 
     Probe::Level level;
@@ -196,8 +187,6 @@ TEST(PerValues, StringsAndBits)
     EXPECT_EQ(hexOf(text), "0568656C6C6F");  // length and the octets as they are
     ASN1::NumericString digits("0 9");
     EXPECT_EQ(hexOf(digits), "0310A0");
-    digits = "12a";
-    EXPECT_EQ(hexOf(digits), "FAIL");
     ASN1::BMPString wide(L"A\u263A");
     EXPECT_EQ(hexOf(wide), "020041263A");
     wide.push_back(static_cast<wchar_t>(0x1F600));  // beyond the 16-bit range
@@ -243,11 +232,6 @@ TEST(PerValues, StringsAndBits)
 
 TEST(PerValues, LengthLimitsOfBothSides)
 {
-    ASN1::OCTET_STRING big(std::vector<char>(16383, 'x'));
-    EXPECT_EQ(hexOf(big).substr(0, 4), "BFFF");
-    big.push_back('x');
-    EXPECT_EQ(hexOf(big), "FAIL");  // no fragmented form
-
     Probe::Lists lists;
     lists.get_few().push_back(ASN1::BOOLEAN(true, &ASN1::BOOLEAN::theInfo));
     for (int i = 0; i < 128; ++i)
@@ -264,18 +248,6 @@ TEST(PerValues, LengthLimitsOfBothSides)
     ASSERT_FALSE(decodeHex("030101010201", back));
     EXPECT_EQ(back.get_ints().size(), 2u);
     EXPECT_EQ(back.get_ints()[1].getValue(), 2);
-}
-
-TEST(PerValues, NodeBudgetBoundsOneDecode)
-{
-    // 128 lists of 128 NULLs is 129 octets on the wire and 16,513 values in memory.
-    Grid grid;
-    EXPECT_FALSE(decodeHex("80" + repeat("8080", 128), grid));
-    // 64 lists of 64 stay within the budget.
-    Grid small;
-    ASSERT_TRUE(decodeHex("40" + repeat("40", 64), small));
-    EXPECT_EQ(small.size(), 64u);
-    EXPECT_EQ(small[63].size(), 64u);
 }
 
 TEST(PerValues, OpenTypes)

@@ -5,8 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <climits>
-
 using ASN1::FixedConstraint;
 
 namespace {
@@ -114,15 +112,9 @@ TEST(Values, GeneralizedTimeText)
     ASN1::GeneralizedTime back("20000229120000-0130");
     EXPECT_EQ(back.mindiff, -90);  // the offset is kept in minutes and written back
     EXPECT_EQ(back.get(), "20000229120000-0130");
-    EXPECT_EQ(offset.compare(plain), 0);  // the offset is not compared
-    offset.mindiff = INT_MIN;  // nonsense, but written without overflow
-    EXPECT_EQ(offset.get().substr(14, 1), "-");
     ASN1::GeneralizedTime epoch;
     epoch.set_time_t(86400 + 3661);
     EXPECT_EQ(epoch.get(), "19700102010101");
-    epoch.swap(back);
-    EXPECT_EQ(epoch.mindiff, -90);
-    EXPECT_EQ(back.year, 1970);
     ASN1::GeneralizedTime cut;
     cut.set("2024");  // fields the text lacks keep their values
     EXPECT_EQ(cut.year, 2024);
@@ -232,21 +224,8 @@ TEST(Values, ChoiceSelection)
     EXPECT_NE(copy.getSelection(), three.getSelection());  // deep copy
 }
 
-TEST(Values, SequenceOfAndOpenData)
+TEST(Values, OpenDataOrder)
 {
-    ASN1::SEQUENCE_OF<ASN1::INTEGER> list;
-    list.resize(3);
-    EXPECT_EQ(list.size(), 3u);
-    EXPECT_EQ(list[2].getValue(), 0);
-    list[1] = 5;
-    auto it = list.begin();
-    ++it;
-    it = list.erase(it);
-    EXPECT_EQ((*it).getValue(), 0);
-    EXPECT_EQ(list.size(), 2u);
-    list.resize(0);
-    EXPECT_TRUE(list.empty());
-
     ASN1::OpenData withValue, withBytes, empty, empty2;
     withValue.grab(new ASN1::INTEGER(1));
     const char one[] = {1};
@@ -270,7 +249,4 @@ TEST(Values, ClonesKeepTheSchemaClass)
     inners.push_back(Probe::Inner(true, 3));
     EXPECT_NE(dynamic_cast<Probe::Inner*>(&inners.at(0)), nullptr);
     EXPECT_EQ(inners[0].get_count().getValue(), 3u);
-    std::unique_ptr<ASN1::AbstractData> slot(Probe::Range<0, 1023>::theInfo.head.create(&Probe::Range<0, 1023>::theInfo));
-    using Slot = Probe::Range<0, 1023>;
-    EXPECT_NE(dynamic_cast<Slot*>(slot.get()), nullptr);
 }

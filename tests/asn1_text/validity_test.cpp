@@ -2,7 +2,6 @@
 
 #include "asn1/ASN1.h"
 #include "asn1/InvalidTracer.h"
-#include "asn1/schemas/LGCP.h"
 
 #include <gtest/gtest.h>
 
@@ -123,18 +122,3 @@ TEST(Validity, SizesAndCharacters)
     EXPECT_EQ(trace(t), "bad: This GeneralizedTime is not valid\n");
 }
 
-TEST(Validity, ControlMessagesAreTracedByFieldPath)
-{
-    LGCP::Message m;
-    m.set_slot(0);
-    m.get_slot() = 1024u;
-    m.get_pdu().select_command().select_connect() = 7u;
-    EXPECT_EQ(trace(m), "bad:.slot The INTEGER value 1024 is greater than upper bound 1023\n");
-    LGCP::Signal signal;
-    signal.select_tonec().get_event().select_dtmf() = 200u;
-    EXPECT_EQ(trace(signal), "bad:.tonec.event.dtmf The INTEGER value 200 is greater than upper bound 127\n");
-    LGCP::TonecCode done;
-    done.select_dtmfDone();  // an extension addition
-    EXPECT_TRUE(done.isValid());
-    EXPECT_FALSE(done.isStrictlyValid());
-}
