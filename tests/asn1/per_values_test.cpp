@@ -211,15 +211,10 @@ TEST(PerValues, StringsAndBits)
     ASN1::OCTET_STRING octets;
     EXPECT_FALSE(decodeHex("0541", octets));  // block cut short
 
-    ASN1::GeneralizedTime when("20240131235959.005Z");
     ASN1::GeneralizedTime whenBack;
-    ASSERT_TRUE(decodeHex(hexOf(when), whenBack));
-    EXPECT_EQ(whenBack.get(), "20240131235959.005Z");
     EXPECT_FALSE(decodeHex("05323032345A", whenBack));  // "2024Z" is not a time: the decode fails
 
     ASN1::OBJECT_IDENTIFIER oid;
-    oid.arcs() = {1, 2, 840, 113549};
-    EXPECT_EQ(hexOf(oid), "062A864886F70D");
     oid.arcs().assign(100, 0xFFFFFFFF);  // 5 octets each: more than 255
     EXPECT_EQ(hexOf(oid), "FAIL");
 

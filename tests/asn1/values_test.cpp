@@ -50,18 +50,6 @@ TEST(Values, SharedHelpers)
     EXPECT_LT(ASN1::lexicographic_compare_bytes(lo, lo + 1, hi, hi + 1), 0);
 }
 
-// Longer identifiers travel in the reference vectors of both coders.
-TEST(Values, ObjectIdentifierContents)
-{
-    ASN1::OBJECT_IDENTIFIER oid;
-    ASSERT_TRUE(oid.decodeCommon("\x55", 1));
-    EXPECT_EQ(oid.arcs(), std::vector<unsigned>({2, 5}));
-    oid.arcs() = {1};
-    std::vector<char> out{'x'};
-    oid.encodeCommon(out);
-    EXPECT_TRUE(out.empty());
-}
-
 TEST(Values, EnumeratedNamesAreLookedUpByValue)
 {
     // Values past the table, below 0, in a gap, named twice (the first text wins), "=N" texts.
