@@ -35,23 +35,9 @@ TEST(Ber, IndependentVectorsDecodeAndReencodeExactly)
                           {"Pick", &Pick::theInfo}});
 }
 
-TEST(Ber, PrimitiveEncodings)
+// Integers, bit strings and long lengths are in the reference vectors; this is the length counter.
+TEST(Ber, LongLengthsAreCounted)
 {
-    EXPECT_EQ(berOf(ASN1::INTEGER(0)), "020100");
-    EXPECT_EQ(berOf(ASN1::INTEGER(128)), "02020080");
-
-    ASN1::BIT_STRING empty;
-    EXPECT_EQ(berOf(empty), "030100");
-    ASN1::BIT_STRING bits;
-    bits.resize(16);
-    bits.set(0);
-    bits.set(15);
-    EXPECT_EQ(berOf(bits), "0303008001");
-    ASN1::BIT_STRING back;
-    ASSERT_TRUE(decodeHex("0303008001", back));
-    EXPECT_EQ(back.size(), 16u);
-    EXPECT_TRUE(back[0] && back[15] && !back[1]);
-
     ASN1::OCTET_STRING big(256, 'x');
     std::string enc = berOf(big);
     EXPECT_EQ(enc.substr(0, 8), "04820100");
