@@ -31,10 +31,6 @@ const char* const causeNames[] = {"invalidParams", "insufficientResources", "inv
                                   "disconnectFail", "connectFail", "busError", "slotIdBusy", "destroyInProgress"};
 constinit const ASN1::EnumeratedInfo causeInfo = {{&ASN1::createAs<ASN1::ENUMERATED>, 10}, true, 12, causeNames, 13};
 
-const ASN1::NameEntry namedNumbers[] = {{-5, "minus"}, {0, "zero"}, {7, "seven"}};
-constinit const ASN1::NamedNumberInfo namedInfo = {
-    {{&ASN1::createAs<ASN1::IntegerWithNamedNumber>, 2}, ASN1::Unconstrained, 0, 0xFFFFFFFFu}, namedNumbers, 3};
-
 }  // namespace
 
 TEST(Values, SharedHelpers)
@@ -72,15 +68,6 @@ TEST(Values, EnumeratedNamesAreLookedUpByValue)
     ASN1::ENUMERATED cause(&causeInfo);
     EXPECT_FALSE(cause.setFromName("nope"));
     EXPECT_EQ(cause.getValue(), 13);
-
-    ASN1::IntegerWithNamedNumber named(7, &namedInfo);
-    std::string name;
-    ASSERT_TRUE(named.getName(name));
-    EXPECT_EQ(name, "seven");
-    named.setValue(1);
-    EXPECT_FALSE(named.getName(name));
-    EXPECT_TRUE(named.setFromName("minus"));
-    EXPECT_EQ(named.getValue(), -5);
 }
 
 TEST(Values, GeneralizedTimeText)
@@ -141,21 +128,6 @@ TEST(Values, BitStringsAndBitMaps)
     map.resize(8);
     map.resize(9);
     EXPECT_FALSE(map[8]);
-}
-
-TEST(Values, BmpStringPermittedRange)
-{
-    static constinit const ASN1::BMPStringInfo digitsOnly = {
-        {{&ASN1::createAs<ASN1::BMPString>, 30}, FixedConstraint, 1, 4}, L'0', L'9', 16, 16};
-    ASN1::BMPString s(L"12a4", &digitsOnly);
-    EXPECT_EQ(s.first_illegal_at(), 2u);
-    EXPECT_FALSE(s.isValid());
-    s = L"1234";
-    EXPECT_TRUE(s.isStrictlyValid());
-    s = L"12345";
-    EXPECT_FALSE(s.isValid());
-    ASN1::BMPString wide(L"\u263A");
-    EXPECT_TRUE(wide.isValid());
 }
 
 TEST(Values, SequenceOptionalAndExtensionFields)

@@ -6,7 +6,6 @@
 
 #include <gtest/gtest.h>
 
-#include <clocale>
 #include <memory>
 #include <sstream>
 #include <stdexcept>
@@ -50,29 +49,6 @@ TEST(ValueNotation, StringsFromTheWireCannotForgeLogLines)
     ASN1::IA5String back;
     ASSERT_TRUE(back.setFromValueNotation(text));
     EXPECT_EQ(static_cast<std::string>(back), static_cast<std::string>(s));
-
-    ASN1::BMPString w(std::wstring(L"a\nb"));
-    EXPECT_EQ(w.asValueNotation(), "{{ 0, 0, 0, 97}, { 0, 0, 0, 10}, { 0, 0, 0, 98}}");
-    ASN1::BMPString wback;
-    ASSERT_TRUE(wback.setFromValueNotation(w.asValueNotation()));
-    EXPECT_EQ(static_cast<std::wstring>(wback), static_cast<std::wstring>(w));
-}
-
-TEST(ValueNotation, BmpStringsInTheLocaleMultibyteForm)
-{
-    std::string saved = std::setlocale(LC_CTYPE, nullptr);
-    ASN1::BMPString cyrillic(std::wstring(64, wchar_t(0x0416)));  // two octets each in UTF-8
-    ASN1::BMPString symbols(std::wstring(40, wchar_t(0x263A)));   // three octets each
-    EXPECT_EQ(cyrillic.asValueNotation().substr(0, 18), "{{ 0, 0, 4, 22}, {");  // C locale: no form
-    if (std::setlocale(LC_CTYPE, "C.UTF-8")) {
-        std::string text = symbols.asValueNotation();
-        EXPECT_EQ(text.size(), 2 + 3 * 40u);  // all of it: nothing cut at twice the length
-        ASN1::BMPString back;
-        ASSERT_TRUE(back.setFromValueNotation(text));
-        EXPECT_EQ(static_cast<std::wstring>(back), static_cast<std::wstring>(symbols));
-        EXPECT_EQ(cyrillic.asValueNotation().size(), 2 + 2 * 64u);
-    }
-    std::setlocale(LC_CTYPE, saved.c_str());
 }
 
 namespace {
