@@ -96,10 +96,6 @@ TEST(ValuePool, BlocksAreRecycledByClassAndBoundedPerList)
     poolRelease(extra, 500);
     for (size_t i = 0; i < kPoolDepth; ++i)
         poolRelease(many[i], 500);
-
-    // Larger blocks are the heap's own.
-    void* big = poolAllocate(kPoolLargest + 1);
-    poolRelease(big, kPoolLargest + 1);
 }
 
 TEST(ValuePool, ValuesMoveBetweenThreadsAndOutliveTheirThread)

@@ -47,10 +47,6 @@ constinit const ASN1::SequenceInfo wideInfo = Asn1Test::sequenceRecord<ASN1::SEQ
 constinit const ASN1::OpenInfo nullHolderInfo = {{&ASN1::createAs<ASN1::TypeConstrainedOpenData>, 0}, &ASN1::Null::theInfo};
 constinit const ASN1::OpenInfo intHolderInfo = {{&ASN1::createAs<ASN1::TypeConstrainedOpenData>, 0}, &ASN1::INTEGER::theInfo};
 
-// SEQUENCE OF (SEQUENCE OF NULL): tiny on the wire, many values in memory.
-using Nulls = ASN1::SEQUENCE_OF<ASN1::Null>;
-using Grid = ASN1::SEQUENCE_OF<Nulls>;
-
 std::string repeat(const std::string& s, int n)
 {
     std::string out;
@@ -70,10 +66,6 @@ TEST(PerValues, ControlMessageShape)
     // Two optional bits (01), slot in two aligned octets, the pdu index in 2 bits.
     EXPECT_EQ(hexOf(m), "40000540");
 
-    ASN1::SEQUENCE none(&msgInfo);
-    none.field<ASN1::CHOICE>(2).setSelection(2, new ASN1::INTEGER(-1));
-    EXPECT_EQ(hexOf(none), "2001FF");  // 00, index 10, then the integer aligned
-
     // Slot numbers above 1023 arrive as they are; the server checks them itself.
     ASN1::SEQUENCE d(&msgInfo);
     ASSERT_TRUE(decodeHex("4007D040", d));
@@ -88,22 +80,12 @@ TEST(PerValues, ChoiceIndexes)
     ASN1::CHOICE one(&oneInfo, 0, new ASN1::BOOLEAN(true, &ASN1::BOOLEAN::theInfo));
     EXPECT_EQ(hexOf(one), "80");  // no index bits at all
 
-    ASN1::CHOICE unset(&pduInfo);
-    EXPECT_EQ(hexOf(unset), "FAIL");
-
     // Three root alternatives in 2 bits: the pattern 11 names none of them.
     ASN1::CHOICE c(&pduInfo);
     EXPECT_FALSE(decodeHex("C0", c));
 
-    // Extensible CHOICE: root alternative, extension alternative, unknown alternative.
-    Probe::ExtPick e;
-    e.setSelection(Probe::ExtPick::a, new Probe::Range<0, 255>(7));
-    EXPECT_EQ(hexOf(e), "0007");  // bit 0, index 0, then the aligned octet
-    e.setSelection(Probe::ExtPick::c, new ASN1::IA5String("hi"));
-    EXPECT_EQ(hexOf(e), "8003026869");  // bit 1, small number 0, open type of 3 octets
+    // Extensible CHOICE (known alternatives are in the vectors): unknown alternative.
     Probe::ExtPick back;
-    ASSERT_TRUE(decodeHex("8003026869", back));
-    EXPECT_EQ(back.compare(e), 0);
     EXPECT_FALSE(decodeHex("82016869", back));  // addition 2 is unknown here
     EXPECT_EQ(back.getID(), ASN1::CHOICE::unknownSelection_);
     EXPECT_FALSE(decodeHex("800502", back));    // open type longer than the frame
@@ -127,8 +109,6 @@ TEST(PerValues, EnumeratedRootAndBeyond)
     colour.setValue(Probe::Colour::blue);
     EXPECT_EQ(hexOf(colour), "80");
     colour.setValue(3);
-    EXPECT_EQ(hexOf(colour), "FAIL");
-    colour.setValue(-1);
     EXPECT_EQ(hexOf(colour), "FAIL");
 
     Probe::Level level;
@@ -194,14 +174,6 @@ TEST(PerValues, StringsAndBits)
 {
     ASN1::IA5String text("hello");
     EXPECT_EQ(hexOf(text), "0568656C6C6F");  // length and the octets as they are
-    ASN1::NumericString digits("0 9");
-    EXPECT_EQ(hexOf(digits), "0310A0");
-    digits = "12a";
-    EXPECT_EQ(hexOf(digits), "FAIL");
-    ASN1::BMPString wide(L"A\u263A");
-    EXPECT_EQ(hexOf(wide), "020041263A");
-    wide.push_back(static_cast<wchar_t>(0x1F600));  // beyond the 16-bit range
-    EXPECT_EQ(hexOf(wide), "FAIL");
 
     ASN1::BIT_STRING bits;
     bits.resize(16);
@@ -221,33 +193,10 @@ TEST(PerValues, StringsAndBits)
 
     ASN1::OCTET_STRING octets;
     EXPECT_FALSE(decodeHex("0541", octets));  // block cut short
-
-    ASN1::GeneralizedTime when("20240131235959.005Z");
-    ASN1::GeneralizedTime whenBack;
-    ASSERT_TRUE(decodeHex(hexOf(when), whenBack));
-    EXPECT_EQ(whenBack.get(), "20240131235959.005Z");
-    EXPECT_FALSE(decodeHex("05323032345A", whenBack));  // "2024Z" is not a time: the decode fails
-
-    ASN1::OBJECT_IDENTIFIER oid;
-    oid.arcs() = {1, 2, 840, 113549};
-    EXPECT_EQ(hexOf(oid), "062A864886F70D");
-    oid.arcs().assign(100, 0xFFFFFFFF);  // 5 octets each: more than 255
-    EXPECT_EQ(hexOf(oid), "FAIL");
-
-    // A sub-identifier of 2^32 (five 7-bit groups) fails instead of wrapping to 0.
-    ASN1::OBJECT_IDENTIFIER oidBack;
-    EXPECT_FALSE(decodeHex("062A9080808000", oidBack));
-    ASSERT_TRUE(decodeHex("062A8FFFFFFF7F", oidBack));
-    EXPECT_EQ(oidBack.arcs().back(), 0xFFFFFFFFu);
 }
 
 TEST(PerValues, LengthLimitsOfBothSides)
 {
-    ASN1::OCTET_STRING big(std::vector<char>(16383, 'x'));
-    EXPECT_EQ(hexOf(big).substr(0, 4), "BFFF");
-    big.push_back('x');
-    EXPECT_EQ(hexOf(big), "FAIL");  // no fragmented form
-
     Probe::Lists lists;
     lists.get_few().push_back(ASN1::BOOLEAN(true, &ASN1::BOOLEAN::theInfo));
     for (int i = 0; i < 128; ++i)
@@ -264,18 +213,6 @@ TEST(PerValues, LengthLimitsOfBothSides)
     ASSERT_FALSE(decodeHex("030101010201", back));
     EXPECT_EQ(back.get_ints().size(), 2u);
     EXPECT_EQ(back.get_ints()[1].getValue(), 2);
-}
-
-TEST(PerValues, NodeBudgetBoundsOneDecode)
-{
-    // 128 lists of 128 NULLs is 129 octets on the wire and 16,513 values in memory.
-    Grid grid;
-    EXPECT_FALSE(decodeHex("80" + repeat("8080", 128), grid));
-    // 64 lists of 64 stay within the budget.
-    Grid small;
-    ASSERT_TRUE(decodeHex("40" + repeat("40", 64), small));
-    EXPECT_EQ(small.size(), 64u);
-    EXPECT_EQ(small[63].size(), 64u);
 }
 
 TEST(PerValues, OpenTypes)

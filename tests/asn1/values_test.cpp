@@ -5,8 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <climits>
-
 using ASN1::FixedConstraint;
 
 namespace {
@@ -33,10 +31,6 @@ const char* const causeNames[] = {"invalidParams", "insufficientResources", "inv
                                   "disconnectFail", "connectFail", "busError", "slotIdBusy", "destroyInProgress"};
 constinit const ASN1::EnumeratedInfo causeInfo = {{&ASN1::createAs<ASN1::ENUMERATED>, 10}, true, 12, causeNames, 13};
 
-const ASN1::NameEntry namedNumbers[] = {{-5, "minus"}, {0, "zero"}, {7, "seven"}};
-constinit const ASN1::NamedNumberInfo namedInfo = {
-    {{&ASN1::createAs<ASN1::IntegerWithNamedNumber>, 2}, ASN1::Unconstrained, 0, 0xFFFFFFFFu}, namedNumbers, 3};
-
 }  // namespace
 
 TEST(Values, SharedHelpers)
@@ -50,18 +44,6 @@ TEST(Values, SharedHelpers)
     EXPECT_EQ(ASN1::lexicographic_compare_bytes(abc, abc + 3, ab, ab + 2), 1);
     EXPECT_EQ(ASN1::lexicographic_compare_bytes(ab, ab, abc, abc), 0);
     EXPECT_LT(ASN1::lexicographic_compare_bytes(lo, lo + 1, hi, hi + 1), 0);
-}
-
-// Longer identifiers travel in the reference vectors of both coders.
-TEST(Values, ObjectIdentifierContents)
-{
-    ASN1::OBJECT_IDENTIFIER oid;
-    ASSERT_TRUE(oid.decodeCommon("\x55", 1));
-    EXPECT_EQ(oid.arcs(), std::vector<unsigned>({2, 5}));
-    oid.arcs() = {1};
-    std::vector<char> out{'x'};
-    oid.encodeCommon(out);
-    EXPECT_TRUE(out.empty());
 }
 
 TEST(Values, EnumeratedNamesAreLookedUpByValue)
@@ -86,15 +68,6 @@ TEST(Values, EnumeratedNamesAreLookedUpByValue)
     ASN1::ENUMERATED cause(&causeInfo);
     EXPECT_FALSE(cause.setFromName("nope"));
     EXPECT_EQ(cause.getValue(), 13);
-
-    ASN1::IntegerWithNamedNumber named(7, &namedInfo);
-    std::string name;
-    ASSERT_TRUE(named.getName(name));
-    EXPECT_EQ(name, "seven");
-    named.setValue(1);
-    EXPECT_FALSE(named.getName(name));
-    EXPECT_TRUE(named.setFromName("minus"));
-    EXPECT_EQ(named.getValue(), -5);
 }
 
 TEST(Values, GeneralizedTimeText)
@@ -114,15 +87,9 @@ TEST(Values, GeneralizedTimeText)
     ASN1::GeneralizedTime back("20000229120000-0130");
     EXPECT_EQ(back.mindiff, -90);  // the offset is kept in minutes and written back
     EXPECT_EQ(back.get(), "20000229120000-0130");
-    EXPECT_EQ(offset.compare(plain), 0);  // the offset is not compared
-    offset.mindiff = INT_MIN;  // nonsense, but written without overflow
-    EXPECT_EQ(offset.get().substr(14, 1), "-");
     ASN1::GeneralizedTime epoch;
     epoch.set_time_t(86400 + 3661);
     EXPECT_EQ(epoch.get(), "19700102010101");
-    epoch.swap(back);
-    EXPECT_EQ(epoch.mindiff, -90);
-    EXPECT_EQ(back.year, 1970);
     ASN1::GeneralizedTime cut;
     cut.set("2024");  // fields the text lacks keep their values
     EXPECT_EQ(cut.year, 2024);
@@ -161,21 +128,6 @@ TEST(Values, BitStringsAndBitMaps)
     map.resize(8);
     map.resize(9);
     EXPECT_FALSE(map[8]);
-}
-
-TEST(Values, BmpStringPermittedRange)
-{
-    static constinit const ASN1::BMPStringInfo digitsOnly = {
-        {{&ASN1::createAs<ASN1::BMPString>, 30}, FixedConstraint, 1, 4}, L'0', L'9', 16, 16};
-    ASN1::BMPString s(L"12a4", &digitsOnly);
-    EXPECT_EQ(s.first_illegal_at(), 2u);
-    EXPECT_FALSE(s.isValid());
-    s = L"1234";
-    EXPECT_TRUE(s.isStrictlyValid());
-    s = L"12345";
-    EXPECT_FALSE(s.isValid());
-    ASN1::BMPString wide(L"\u263A");
-    EXPECT_TRUE(wide.isValid());
 }
 
 TEST(Values, SequenceOptionalAndExtensionFields)
@@ -232,21 +184,8 @@ TEST(Values, ChoiceSelection)
     EXPECT_NE(copy.getSelection(), three.getSelection());  // deep copy
 }
 
-TEST(Values, SequenceOfAndOpenData)
+TEST(Values, OpenDataOrder)
 {
-    ASN1::SEQUENCE_OF<ASN1::INTEGER> list;
-    list.resize(3);
-    EXPECT_EQ(list.size(), 3u);
-    EXPECT_EQ(list[2].getValue(), 0);
-    list[1] = 5;
-    auto it = list.begin();
-    ++it;
-    it = list.erase(it);
-    EXPECT_EQ((*it).getValue(), 0);
-    EXPECT_EQ(list.size(), 2u);
-    list.resize(0);
-    EXPECT_TRUE(list.empty());
-
     ASN1::OpenData withValue, withBytes, empty, empty2;
     withValue.grab(new ASN1::INTEGER(1));
     const char one[] = {1};
@@ -270,7 +209,4 @@ TEST(Values, ClonesKeepTheSchemaClass)
     inners.push_back(Probe::Inner(true, 3));
     EXPECT_NE(dynamic_cast<Probe::Inner*>(&inners.at(0)), nullptr);
     EXPECT_EQ(inners[0].get_count().getValue(), 3u);
-    std::unique_ptr<ASN1::AbstractData> slot(Probe::Range<0, 1023>::theInfo.head.create(&Probe::Range<0, 1023>::theInfo));
-    using Slot = Probe::Range<0, 1023>;
-    EXPECT_NE(dynamic_cast<Slot*>(slot.get()), nullptr);
 }

@@ -6,7 +6,6 @@
 
 #include <gtest/gtest.h>
 
-#include <clocale>
 #include <memory>
 #include <sstream>
 #include <stdexcept>
@@ -50,54 +49,6 @@ TEST(ValueNotation, StringsFromTheWireCannotForgeLogLines)
     ASN1::IA5String back;
     ASSERT_TRUE(back.setFromValueNotation(text));
     EXPECT_EQ(static_cast<std::string>(back), static_cast<std::string>(s));
-
-    ASN1::BMPString w(std::wstring(L"a\nb"));
-    EXPECT_EQ(w.asValueNotation(), "{{ 0, 0, 0, 97}, { 0, 0, 0, 10}, { 0, 0, 0, 98}}");
-    ASN1::BMPString wback;
-    ASSERT_TRUE(wback.setFromValueNotation(w.asValueNotation()));
-    EXPECT_EQ(static_cast<std::wstring>(wback), static_cast<std::wstring>(w));
-}
-
-TEST(ValueNotation, BmpStringsInTheLocaleMultibyteForm)
-{
-    std::string saved = std::setlocale(LC_CTYPE, nullptr);
-    ASN1::BMPString cyrillic(std::wstring(64, wchar_t(0x0416)));  // two octets each in UTF-8
-    ASN1::BMPString symbols(std::wstring(40, wchar_t(0x263A)));   // three octets each
-    EXPECT_EQ(cyrillic.asValueNotation().substr(0, 18), "{{ 0, 0, 4, 22}, {");  // C locale: no form
-    if (std::setlocale(LC_CTYPE, "C.UTF-8")) {
-        std::string text = symbols.asValueNotation();
-        EXPECT_EQ(text.size(), 2 + 3 * 40u);  // all of it: nothing cut at twice the length
-        ASN1::BMPString back;
-        ASSERT_TRUE(back.setFromValueNotation(text));
-        EXPECT_EQ(static_cast<std::wstring>(back), static_cast<std::wstring>(symbols));
-        EXPECT_EQ(cyrillic.asValueNotation().size(), 2 + 2 * 64u);
-    }
-    std::setlocale(LC_CTYPE, saved.c_str());
-}
-
-TEST(ValueNotation, StreamOperators)
-{
-    std::ostringstream failed;
-    failed.setstate(std::ios_base::failbit);
-    failed << ASN1::INTEGER(5);
-    EXPECT_EQ(failed.str(), "");
-
-    std::ostringstream os;
-    Pick unset;
-    os << ASN1::INTEGER(5);
-    EXPECT_TRUE(os.good());
-    os << unset;
-    EXPECT_TRUE(os.fail());
-    EXPECT_EQ(os.str(), "5");
-
-    Inner inner;
-    std::istringstream is("{ flag TRUE, count 6 }");
-    is >> inner;
-    EXPECT_FALSE(is.fail());
-    EXPECT_EQ(inner.compare(Inner(true, 6)), 0);
-    std::istringstream bad("{ flag maybe }");
-    bad >> inner;
-    EXPECT_TRUE(bad.fail());
 }
 
 namespace {
@@ -111,7 +62,7 @@ protected:
 
 }  // namespace
 
-TEST(ValueNotation, ExceptionsBecomeStreamStatesUnlessTheMaskAsks)
+TEST(ValueNotation, ExceptionsBecomeStreamStates)
 {
     Throwing value;
     std::ostringstream os;
@@ -120,27 +71,6 @@ TEST(ValueNotation, ExceptionsBecomeStreamStatesUnlessTheMaskAsks)
     std::istringstream is("NULL");
     is >> value;
     EXPECT_TRUE(is.fail());
-
-    std::ostringstream loud;
-    loud.exceptions(std::ios_base::failbit);
-    EXPECT_THROW(loud << value, std::runtime_error);
-    std::istringstream loudIn("NULL");
-    loudIn.exceptions(std::ios_base::failbit);
-    EXPECT_THROW(loudIn >> value, std::runtime_error);
-    EXPECT_TRUE(loudIn.fail());
-}
-
-TEST(ValueNotation, CoderEnvironmentTextRule)
-{
-    const ASN1::CoderEnv env(ASN1::CoderEnv::avn);
-    std::vector<char> out;
-    ASSERT_TRUE(ASN1::encode(Inner(false, 2), &env, std::back_inserter(out)));
-    EXPECT_EQ(std::string(out.begin(), out.end()), "{\n  flag FALSE,\n  count 2\n}");
-    Inner back;
-    ASSERT_TRUE(ASN1::decode(out.data(), out.data() + out.size(), &env, back));
-    EXPECT_EQ(back.compare(Inner(false, 2)), 0);
-    Pick unset;
-    EXPECT_FALSE(ASN1::encode(unset, &env, std::back_inserter(out)));
 }
 
 TEST(ValueNotation, ReaderAcceptsWhatTheLayoutAllows)
@@ -168,21 +98,16 @@ TEST(ValueNotation, ReaderRejectsMalformedText)
         {&Inner::theInfo, "{ count 1 }"},                 // mandatory field missing
         {&Inner::theInfo, "{ count 1, flag TRUE }"},      // fields out of order
         {&Inner::theInfo, "{ flag TRUE, count 1, x 2 }"}, // a field the type lacks
-        {&Inner::theInfo, "{ flag TRUE count 1 }"},       // no comma
         {&Inner::theInfo, "{ flag TRUE, count 1"},        // cut short
         {&Colour::theInfo, "purple"},
         {&Pick::theInfo, "nothing : NULL"},
-        {&Pick::theInfo, "none NULL"},
         {&ASN1::Null::theInfo, "NUL"},
         {&ASN1::INTEGER::theInfo, "2147483648"},
-        {&ASN1::INTEGER::theInfo, "99999999999999999999999"},
         {&Range<0, 1023>::theInfo, "-1"},
         {&ASN1::OCTET_STRING::theInfo, "'0g'H"},
-        {&ASN1::OCTET_STRING::theInfo, "'01'X"},
         {&ASN1::BIT_STRING::theInfo, "'012'B"},
         {&ASN1::IA5String::theInfo, "\"unterminated"},
         {&ASN1::IA5String::theInfo, "{\"a\", {8, 0}}"},
-        {&ASN1::GeneralizedTime::theInfo, "\"2024\""},
         {&ASN1::GeneralizedTime::theInfo, "\"20240131235959Zjunk\""},
         {&ASN1::OBJECT_IDENTIFIER::theInfo, "{ 1 2 99999999999 }"},
         {&Lists::theInfo, "{ ints { 1 2 }, inners {}, picks {} }"},
