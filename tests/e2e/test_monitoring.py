@@ -1,7 +1,5 @@
-"""Monitoring end to end: the status files under the private root at start and after "display"
-in every alternative (value notation through the build's vx_lgcp_text), and a fake SNMP agent
-(TPKT + aligned PER MON messages) fed over TCP. Timers, polls and pings are held by the unit
-tests on the loop's clock."""
+"""Monitoring end to end: the status files at start and after "display" in every alternative
+(value notation through vx_lgcp_text), and a fake SNMP agent fed over TCP."""
 
 import difflib
 import os

@@ -1,8 +1,6 @@
-"""Radio RTP slots end to end: LEMZ and ED-137 slots created by the controller over TCP (messages
-in value notation through the build's vx_lgcp_text), radio signalling injected through the
-simulated extension device arriving as "rtpExt" signals, radio ioctls leaving as header
-extensions byte for byte, and destruction. The
-packed extensions themselves are checked against tshark by the unit tests."""
+"""Radio RTP slots end to end: slots created over TCP (value notation through vx_lgcp_text),
+radio signalling from the extension device arriving as "rtpExt" signals, radio ioctls leaving
+as header extensions byte for byte, and destruction."""
 
 import os
 import re
