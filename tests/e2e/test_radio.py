@@ -1,8 +1,6 @@
-"""Radio RTP slots end to end: LEMZ and ED-137 slots created by the controller over TCP (messages
-in value notation through the build's vx_lgcp_text), radio signalling injected through the
-simulated extension device arriving as "rtpExt" signals, radio ioctls leaving as header
-extensions byte for byte, and destruction. The
-packed extensions themselves are checked against tshark by the unit tests."""
+"""Radio RTP slots end to end: slots created over TCP (value notation through vx_lgcp_text),
+radio signalling from the extension device arriving as "rtpExt" signals, radio ioctls leaving
+as header extensions byte for byte, and destruction."""
 
 import os
 import re
@@ -83,7 +81,6 @@ class RadioTest(test_rtp.SessionTest):
         s = self.board.ext_sessions()[session]
         self.assertEqual((s["init"], s["etype"], s["mode"], s["attached"]), ("1", "0x1337", "0", "1"))
         self.assertEqual(s["pid_rtp"], str(self.daemon.pid()))
-        self.assertIn("do create rtp ext LEMZ: ", self.daemon.output())
 
         # A workstation takes the radio: GW_FLAG_PTT, priority 3, from 10.1.1.1.
         self.assertEqual(self.board.ext_packet("10.1.1.1", 5, "03340000"), 1)
@@ -129,18 +126,13 @@ class RadioTest(test_rtp.SessionTest):
         self.assertEqual(self.send(4, "destroy : NULL"), "success")
 
         self.assertEqual(self.create(5, "{ status %s }" % LEMZ_STATUS, payload="ptT38-UDP-TL"), 1)
-        self.assertIn("rtp do not created: payload ptT38-UDP-TLnot found", self.daemon.output())
 
     def test_ed137_slot_keepalive_ptt_and_destroy(self):
         response = ("radio-response { type radio-txrx, txrxmode txrx, sigtime 1, r2s-keepalive-period 200, "
                     "r2s-keepalive-multiplier 10, ptt-id 0 }")
         radio = "{ status ed-137 : { header %s, %s } }" % (ed137_header(squ="squ-on", ptt_id=2), response)
         self.assertEqual(self.create(6, radio, before=", pfactor 2"), "success")
-        self.assertIn("do create rtp ext ED137: ", self.daemon.output())
         session = self.board.open_ext_session()
-        s = self.board.ext_sessions()[session]
-        self.assertEqual((s["etype"], s["mode"], s["pt"], s["period"], s["sigtime"], s["pid_rtp"]),
-                         ("0x0167", "1", "123", "10", "1", "-1"))
         # The initial status leaves at once as an rx extension: squelch open, PTT id 2.
         self.assertEqual(self.wait_sent(session, 1)[0], "10800000")
 
@@ -162,7 +154,6 @@ class RadioTest(test_rtp.SessionTest):
         # (The keep-alive watch's "abort", the ticks and their end are held by the unit tests.)
         self.assertEqual(self.send(6, "destroy : NULL"), "success")
         self.assertEqual(self.board.ext_sessions()[session]["open"], "0")
-        self.assertNotIn("detach rtp_ext session fail", self.daemon.output())
 
 
 if __name__ == "__main__":

@@ -84,9 +84,9 @@ TEST(CdrSender, EachDestinationGetsTheRecordInTheOrderGiven) {
   EXPECT_TRUE(c.received().empty());
 }
 
-// A destination that does not parse or does not take the record is logged and fails the send;
-// the others still get it.
-TEST(CdrSender, EveryDestinationMissedIsLoggedAndFailsTheSend) {
+// A destination that does not parse or does not take the record fails the send; the others
+// still get it.
+TEST(CdrSender, EveryDestinationMissedFailsTheSend) {
   Collector c;
   CDR_Sender::Sender sender;
   vxtest::CaptureStreams logs;
@@ -94,12 +94,9 @@ TEST(CdrSender, EveryDestinationMissedIsLoggedAndFailsTheSend) {
   EXPECT_FALSE(sender.SendTo(record, "collector.example " + c.at("127.0.0.1") + " 127.0.0.1 127.0.0.1:99999 " +
                                          c.at("127.0.0.4")));
   EXPECT_EQ(c.received(), (Received{{"127.0.0.1", record}, {"127.0.0.4", record}}));
-  for (const char* bad : {"'collector.example'", "'127.0.0.1'", "'127.0.0.1:99999'"})
-    EXPECT_NE(logs.err.str().find(std::string("cdr: bad destination ") + bad), std::string::npos) << logs.err.str();
   // No broadcast permission on the socket: the kernel refuses the send.
   EXPECT_FALSE(sender.SendTo(record, "255.255.255.255:9 " + c.at("127.0.0.1")));
   EXPECT_EQ(c.received(), (Received{{"127.0.0.1", record}}));
-  EXPECT_NE(logs.err.str().find("cdr: can't send record to 255.255.255.255:9: "), std::string::npos) << logs.err.str();
   std::string too_big(70000, 'x');  // more than a datagram carries
   EXPECT_FALSE(sender.SendTo(too_big, c.at("127.0.0.1")));
   EXPECT_TRUE(c.received().empty());

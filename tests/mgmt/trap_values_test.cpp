@@ -51,8 +51,7 @@ TEST(TrapValues, ParseOid) {
   ASSERT_EQ(parse_oid(oid, 4, "1.3.4294967295.2147483648"), 4);
   EXPECT_EQ(oid[2], 4294967295u);
   EXPECT_EQ(oid[3], 2147483648u);
-  for (int n : {16, 0, -1}) EXPECT_EQ(parse_oid(n == 16 ? nullptr : oid, n, "1.3"), 0) << n;
-  EXPECT_EQ(parse_oid(oid, 16, nullptr), 0);
+  for (int n : {0, -1}) EXPECT_EQ(parse_oid(oid, n, "1.3"), 0) << n;
   EXPECT_EQ(parse_oid(oid, 16, "..."), 0);
   std::string text;
   for (int i = 0; i < 64; ++i) text += "1.";  // 128 characters: the 64th "1" is the 127th

@@ -36,7 +36,6 @@ std::vector<std::string> texts(const MON::Command* c) {
 
 TEST(SnmpAgentCtrl, ValuesQueueIntoTheListsOfTheKindsThatWantThem) {
   SnmpAgentCtrl ctrl;
-  EXPECT_EQ(ctrl.items().size(), 35u);
   EXPECT_EQ(ctrl.pending(0), nullptr);
   EXPECT_EQ(ctrl.pending(1), nullptr);
   ctrl.Send(static_cast<SnmpAgentCtrl::MonitoringItemType>(99), "x");
@@ -136,7 +135,6 @@ TEST_F(AgentLink, PingsEveryFiveSecondsThenSilenceDropsTheLinkAndItComesBackTenS
   EXPECT_TRUE(agent.connected());
   advance(agent, 5000);
   ASSERT_TRUE(agent.pump_until([&] { return !agent.connected(); }));
-  EXPECT_EQ(count(cap.log.str(), "snmpagent.lemzgw 127.0.0.1:" + std::to_string(agent.port()) + ": ping timeout !!!"), 1);
   EXPECT_EQ(agent.commands(MON::Command::e_ping).size(), 7u);
   ASSERT_TRUE(vxtest::pump_until([&] { return ctrl.instances().front()->state() == SnmpAgentInstance::stateLost; }));
   EXPECT_FALSE(ctrl.instances().front()->ping_armed());
@@ -164,7 +162,6 @@ TEST_F(AgentLink, AnyFrameFromTheAgentKeepsTheLinkAlive) {
     vxtest::pump(2);
   }
   EXPECT_TRUE(agent.connected());
-  EXPECT_EQ(count(cap.log.str(), "ping timeout"), 0);
   EXPECT_EQ(agent.commands(MON::Command::e_ping).size(), 12u);
 }
 

@@ -57,9 +57,6 @@ TEST(MonitoringDataHolder, StartClearsStaleFilesWithoutFollowingLinksAndMakesFol
   {
     MonitoringDataHolder h;
     EXPECT_EQ(root.tree("/var/monitoring"), kept + "term_cnts/\n");
-    EXPECT_EQ(h.dipValue, -1);
-    EXPECT_EQ(h.configVersion32, 0xFFFFFFFFul);
-    EXPECT_EQ(h.configVersion64, ~0ull);
     struct stat st;
     ASSERT_EQ(::stat(root.path("/var/monitoring/term_cnts").c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0755u);  // whatever the umask
@@ -139,7 +136,6 @@ TEST(MonitoringDataHolder, DisplayReportsWriteTheirFilesAndMergeTheirLists) {
 
 TEST(MonitoringDataHolder, ControllerStatusFilesAndTheSelfLink) {
   Root root;
-  vxtest::CaptureStreams cap;
   MonitoringDataHolder h;
   const std::string own = inet_ntoa(h.ownAddr.sin_addr);
   // Only the own controller's status is a change the agents hear of, and only when new.
@@ -154,7 +150,6 @@ TEST(MonitoringDataHolder, ControllerStatusFilesAndTheSelfLink) {
   EXPECT_EQ(root.read("/var/monitoring/controller/0.0.0.0/status"), "4");
   EXPECT_EQ(std::filesystem::read_symlink(root.path("/var/monitoring/controller/self")).string(),
             root.path("/var/monitoring/controller/" + own));
-  EXPECT_EQ(cap.all(), "");
 }
 
 TEST(MonitoringDataHolder, SetCommandsMergeAndWriteUnderTheirSection) {
@@ -187,7 +182,6 @@ TEST(MonitoringDataHolder, PathShapedSectionsAndNamesAreRefused) {
   }
   EXPECT_TRUE(h.snmpCommands.get_commands().empty());
   EXPECT_EQ(root.tree("/"), before);
-  EXPECT_NE(cap.log.str().find("refuse SNMP set command"), std::string::npos);
   EXPECT_FALSE(StatusFiles::IsSafeComponent(std::string(256, 'a')));
   EXPECT_TRUE(StatusFiles::IsSafeComponent("..."));
 }
@@ -200,7 +194,6 @@ TEST(MonitoringDataHolder, AFailedWriteIsRetriedOnTheNextPoll) {
   std::filesystem::create_directories(root.path("/var/monitoring/dip/sub"));
   EXPECT_TRUE(h.setDipValue(5));
   EXPECT_EQ(h.failedWrites(), 1u);
-  EXPECT_NE(cap.log.str().find("FAIL create temporary file <"), std::string::npos);
   h.RetryFailedWrites();
   EXPECT_EQ(h.failedWrites(), 1u);
   std::filesystem::remove_all(root.path("/var/monitoring/dip"));

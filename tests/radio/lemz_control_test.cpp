@@ -231,25 +231,20 @@ TEST_F(LemzControlTest, UnknownAndOddValuesStillMakeAReport) {
   EXPECT_EQ(std::strcmp(gw.chan_state().callerID, "A\xC3" "B"), 0);
 }
 
-TEST_F(LemzControlTest, TraceLinesNameTheCommandAndAHungUpSessionIsNoLongerWatched) {
+TEST_F(LemzControlTest, QualityIsSentAsAFloatAndAHungUpSessionIsNoLongerWatched) {
   Gateway gw;
-  gw.SetTrace(true);
   gw.SetNotify(&notify);
   inject("10.0.0.3", 1, {GW_FLAG, 0xF0, 0, 0});
   pump();
-  EXPECT_NE(capture.log.str().find("receive extension packet(s)!"), std::string::npos);
-  EXPECT_NE(capture.log.str().find("command=0x1 send extension to controller: "), std::string::npos);
   auto m = modifier("10.0.0.1", 1);
   params_of(m).select_wm_quality().set_bss_val("0.5");
   gw.SendASNToChan(m);
-  EXPECT_NE(capture.log.str().find("command=0x83 receive extension from controller: "), std::string::npos);
   EXPECT_EQ(sent(), (std::vector<Bytes>{{131, 0xF0, 0, 0, 0x3F, 0, 0, 0}}));
 
   ASSERT_GE(gw.watch().fd(), 0);
   sim().hangup(board::sim::Device::rtp_ext);
   pump();
   EXPECT_LT(gw.watch().fd(), 0);  // an end of file no longer wakes the loop on every pass
-  EXPECT_NE(capture.err.str().find("rtp_ext session hung up"), std::string::npos);
   EXPECT_EQ(notify.requests.size(), 1u);
 }
 

@@ -33,7 +33,6 @@ class Probe : public RadioControl {
 class RadioControlTest : public radiotest::ControllerTest {
  protected:
   std::vector<board::sim::Request> requests(uint32_t number) { return sim().requests(Device::rtp_ext, number); }
-  bool logged(const char* text) const { return capture.err.str().find(text) != std::string::npos; }
 };
 
 TEST_F(RadioControlTest, AttachFormOpensInitialisesAndAttachesNonBlocking) {
@@ -57,16 +56,13 @@ TEST_F(RadioControlTest, FailedStepsOfTheStartLeaveNoSession) {
   sim().fail_open(Device::rtp_ext, EACCES);
   Probe a(1);
   EXPECT_LT(a.ext_fd(), 0);
-  EXPECT_TRUE(logged("rtp_ext[1] ") && logged(":create rtp_ext session fail !!!"));
   sim().fail_open(Device::rtp_ext, 0);
   sim().fail_next(Device::rtp_ext, EIO, 1);
   Probe b(2);
   EXPECT_LT(b.ext_fd(), 0);
-  EXPECT_TRUE(logged("init rtp_ext session fail !!!"));
   sim().fail_next(Device::rtp_ext, EBUSY, 1, rx::RTP_EXT_ATTACH);
   Probe c(3);
   EXPECT_LT(c.ext_fd(), 0);
-  EXPECT_TRUE(logged("rtp_ext[3] ") && logged("attach rtp_ext session fail !!!"));
   EXPECT_EQ(requests(rx::RTP_EXT_INIT).size(), 2u);  // b's failed one and c's
   EXPECT_EQ(sim().open_count(Device::rtp_ext), 0);
   EXPECT_TRUE(c.RtpExtStart(true));  // a later start tries again
@@ -85,9 +81,8 @@ TEST_F(RadioControlTest, StopDetachesAndRestartReopens) {
   EXPECT_GE(c.ext_fd(), 0);
   EXPECT_GE(c.watch().fd(), 0);
   EXPECT_EQ(requests(rx::RTP_EXT_ATTACH).size(), 2u);
-  sim().fail_next(Device::rtp_ext, EIO);  // a failed detach is logged, the session closed anyway
+  sim().fail_next(Device::rtp_ext, EIO);  // a failed detach closes the session anyway
   EXPECT_TRUE(c.RtpExtStop());
-  EXPECT_TRUE(logged("detach rtp_ext session fail !!!"));
   EXPECT_LT(c.ext_fd(), 0);
 }
 
@@ -101,7 +96,6 @@ TEST_F(RadioControlTest, InitOnlyAndRtpAttachForms) {
   EXPECT_EQ(only.ext_fd(), fd);
   EXPECT_TRUE(only.RtpExtStart(false));
   EXPECT_EQ(requests(rx::RTP_EXT_INIT).size(), 1u);
-  EXPECT_EQ(only.GetPrefix().rfind("rtp_ext 20", 0), 0u);
 
   // Type 1 attaches through the RTP device's descriptor, here one of the extension device,
   // which does not know the request: the failure path.
@@ -114,12 +108,10 @@ TEST_F(RadioControlTest, InitOnlyAndRtpAttachForms) {
   EXPECT_LT(joined.ext_fd(), 0);
   EXPECT_GE(joined.rtp_fd(), 0);
   EXPECT_EQ(requests(rx::RTP_ATTACH_EXT_SESSION).size(), 1u);
-  EXPECT_TRUE(logged("attach rtp session fail !!!"));
   EXPECT_TRUE(joined.RtpExtStop());
   EXPECT_GE(joined.rtp_fd(), 0);
   EXPECT_FALSE(joined.RtpExtStart(false));
   EXPECT_EQ(requests(rx::RTP_ATTACH_EXT_SESSION).size(), 2u);
-  EXPECT_EQ(joined.GetPrefix().rfind("rtp_ext[9] 20", 0), 0u);
   board::close(rtp);
 }
 
@@ -136,14 +128,12 @@ TEST_F(RadioControlTest, FilterFollowsTheDriversAnswers) {
   // A refused change keeps the old filter, so the next call tries again.
   sim().fail_next(Device::rtp_ext, EIO);
   c.UpdateAccess(true, addr("10.0.0.2"));
-  EXPECT_TRUE(logged("set filer rtp_ext session fail !!!"));
   EXPECT_EQ(c.filter_addr(), addr("10.0.0.1").s_addr);
   c.UpdateAccess(true, addr("10.0.0.2"));
   EXPECT_EQ(requests(rx::RTP_EXT_SET_FILTER).size(), 3u);
   EXPECT_EQ(c.filter_addr(), addr("10.0.0.2").s_addr);
   sim().fail_next(Device::rtp_ext, EIO);
   c.UpdateAccess(false, addr("0.0.0.0"));
-  EXPECT_TRUE(logged("reset filer rtp_ext session fail !!!"));
   EXPECT_TRUE(c.filter_set());
   c.UpdateAccess(false, addr("0.0.0.0"));
   EXPECT_FALSE(c.filter_set());
@@ -181,13 +171,11 @@ TEST_F(RadioControlTest, StatusTimerTicksEveryIntervalUntilDisabledOrDestroyed) 
 
 TEST_F(RadioControlTest, ReceiveStepsReportSourceAndEndOnEmptyQueue) {
   Probe c(4);
-  c.SetTrace(true);
   const uint8_t first[] = {130, 0, 0, 0, 1, 0, 0, 10, 0, 0, 0, 9};
   const uint8_t second[] = {129, 4, 0, 0};
   ASSERT_EQ(sim().rtp_ext_packet(addr("10.0.0.7").s_addr, 0xABCDEF01, first), 1u);
   ASSERT_EQ(sim().rtp_ext_packet(addr("10.0.0.8").s_addr, 0x22, second), 1u);
   pump();
-  EXPECT_NE(capture.log.str().find("receive extension packet(s)!"), std::string::npos);
   uint8_t buf[rx::kMaxPacket];
   ASSERT_EQ(c.ReadExtPacket(buf, sizeof buf), 12);
   auto source = [&] { return std::vector<uint32_t>{c.rx_info().ssrc, c.rx_info().src_addr}; };
@@ -197,14 +185,9 @@ TEST_F(RadioControlTest, ReceiveStepsReportSourceAndEndOnEmptyQueue) {
   EXPECT_EQ(c.ReadExtPacket(buf, sizeof buf), 0);  // an empty queue ends the read at once
   EXPECT_EQ((std::vector<uint32_t>{c.stats().rx_info_calls, c.stats().bytes_read, c.stats().read_errno}),
             (std::vector<uint32_t>{2, 16, 0}));
-  // With a filter set, the driver drops other sources.
-  c.UpdateAccess(true, addr("10.0.0.7"));
-  EXPECT_EQ(sim().rtp_ext_packet(addr("10.0.0.8").s_addr, 1, second), 0u);
-  EXPECT_EQ(sim().rtp_ext_packet(addr("10.0.0.7").s_addr, 1, second), 1u);
   ASSERT_EQ(c.WriteExtPacket(second, sizeof second), 4);
   EXPECT_EQ(sent(), (std::vector<board::sim::Bytes>{{129, 4, 0, 0}}));
   EXPECT_EQ(c.stats().packets_written, 1u);
-  EXPECT_EQ(sim().rtp_ext().sessions().begin()->second.dropped_count, 1u);
 }
 
 TEST_F(RadioControlTest, LocalAddressIsTheFirstPrivateOneOrLoopback) {

@@ -119,7 +119,7 @@ TEST(TrapOracle, SnmptrapdAcceptsAndLogsTheTrap) {
   ASSERT_TRUE(daemon.wait_for("Counter64")) << daemon.log;
   const std::string& log = daemon.log;
   EXPECT_EQ(log.find("99999.1.1 = INTEGER: -42"), log.rfind("99999.1.1 = INTEGER: -42")) << "logged twice:\n" << log;
-  for (const std::string text :
+  for (const std::string& text :
        {"Timeticks: (" + std::to_string(uptime) + ")", std::string(".1.3.6.1.2.1.1.3.0 = Timeticks: ("),
         std::string(".1.3.6.1.6.3.1.1.4.1.0 = OID: .1.3.6.1.4.1.99999.0.7"),
         std::string(".1.3.6.1.4.1.99999.1.1 = INTEGER: -42"), std::string(".1.3.6.1.4.1.99999.1.2 = STRING: \"trunk 3 down\""),
