@@ -125,22 +125,6 @@ TEST_F(CopyTest, FailuresOfEitherSide) {
   EXPECT_EQ(copy.error(), 0);
 }
 
-TEST_F(CopyTest, SetEventsOrBufsizeAbortARunningCopyOnly) {
-  copy.set_events(masks(0));  // idle: only the masks change
-  EXPECT_TRUE(ends.statuses.empty());
-  EXPECT_EQ(copy.events().flush, 0u);
-  Pair src;
-  Pair dst;
-  copy.Start(Fd(::dup(src.rd)), Fd(::dup(dst.a)));
-  copy.set_events(Copy::EventsParams{});
-  EXPECT_EQ(ends.statuses, std::vector<int>{Copy::Status::aborted});
-  copy.Start(Fd(::dup(src.rd)), Fd(::dup(dst.a)));
-  copy.set_bufsize(64);
-  EXPECT_EQ(ends.statuses, (std::vector<int>{Copy::Status::aborted, Copy::Status::aborted}));
-  copy.Stop();  // idle: nothing
-  EXPECT_EQ(ends.statuses.size(), 2u);
-}
-
 // A copy whose destination is full, so that one buffer is still being written when Stop()
 // ends the input: the rest is written before the end, unless the destination fails or the
 // buffer is resized meanwhile.
