@@ -217,27 +217,6 @@ TEST_F(AcceptorProbeTest, DeadControllerIsDroppedByTheProbeAndTheNextOneIsAdmitt
   EXPECT_EQ(rec.connects, 2);
 }
 
-TEST_F(AcceptorProbeTest, CheckBegunForAControllerThatLeftDoesNotCarryOverToTheNext) {
-  const int c1 = probing();
-  ::close(c1);
-  clients.erase(clients.begin());
-  ASSERT_TRUE(vxtest::pump_until([&] { return rec.disconnects == 1; }));
-
-  client();
-  ASSERT_TRUE(connected());
-  EXPECT_EQ(acc.check_state(), Acceptor::CheckIdle);
-  // The next knock probes the new controller from the start, with the full countdown.
-  cap.clear();
-  client();
-  ASSERT_TRUE(vxtest::pump_until([&] { return count(cap.err.str(), "refuse connection") == 1; }));
-  EXPECT_EQ(count(cap.err.str(), "CheckConnectionState CheckConnection\n"), 1);
-  EXPECT_EQ(acc.keepalive(), "1/1/3");
-  fake_ca_state = 4;
-  tick();
-  fake_ca_state = -1;
-  EXPECT_EQ(acc.state(), Control::State::Connected);
-}
-
 TEST_F(AcceptorTest, ShortTcpInfoSaysNothingAndTheControllerStays) {
   probing();
   short_tcp_info = true;
@@ -281,18 +260,6 @@ TEST_F(AcceptorTest, DroppedConnectionIsReallyClosedAndAPeerArrivingMeanwhileIsR
   client();
   ASSERT_TRUE(connected());
   EXPECT_EQ(rec.connects, 2);
-}
-
-TEST_F(AcceptorTest, OneReadinessReportTakesEveryWaitingPeer) {
-  // The listen backlog of 1 lets the kernel complete two handshakes before a pass.
-  const int c1 = client();
-  const int c2 = client();
-  vxtest::pump(1);
-  EXPECT_EQ(acc.state(), Control::State::Connected);
-  EXPECT_EQ(count(cap.out.str(), "new connection"), 1);
-  EXPECT_EQ(count(cap.err.str(), "refuse connection"), 1);
-  EXPECT_FALSE(vxtest::peer_closed(c1));
-  EXPECT_TRUE(vxtest::peer_closed(c2));
 }
 
 TEST(AcceptorSetup, BusyPortIsRetriedEvery5000ms) {

@@ -145,20 +145,6 @@ TEST(Connector, RefusedAttemptsAreRetriedFastSevenTimesThenAfter15sEvenAfterARec
   EXPECT_EQ(multiplexer.timer_count(), 0u);
 }
 
-TEST(Connector, FailedErrorQueryEndsInIdleWithoutRetry) {
-  vxtest::TestClock clock;
-  vxtest::CaptureStreams cap;
-  Connector c("127.0.0.1", vxtest::free_port());
-  ASSERT_TRUE(c.Activate());
-  ASSERT_TRUE(vxtest::pump_until([&] { return count(cap.err.str(), "fail to connect") == 1; }));
-  cap.clear();
-  c.poke(POLLOUT);  // the failed attempt's socket is closed: the query cannot be made
-  EXPECT_EQ(cap.err.str(),
-            std::string("getsockopt(SOL_SOCKET,SO_ERROR) fail: ") + std::strerror(EBADF) + "\n");
-  EXPECT_EQ(c.state(), Control::State::Idle);
-  EXPECT_EQ(multiplexer.timer_count(), 0u);
-}
-
 TEST(Connector, AddressForms) {
   Control::ConnectorNet a("127.0.0.1:5000");
   EXPECT_EQ(a.host(), "127.0.0.1");

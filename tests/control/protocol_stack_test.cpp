@@ -102,10 +102,6 @@ TEST_F(StackTest, InitializeStopsAtTheFirstFailingLayerFromTheBottom) {
   EXPECT_FALSE(s->success());
   EXPECT_EQ(s->message(), "A failed");
   EXPECT_EQ(trace, Trace{"A.init"});
-  Owner empty;
-  Protocol_status e = empty.initialize();
-  EXPECT_FALSE(e->success());
-  EXPECT_EQ(e->message(), "error");
 }
 
 TEST_F(StackTest, ActivationRunsBottomUpAndOnlyTheTopReports) {

@@ -214,8 +214,7 @@ TEST(Tpkt, TsharkDissectsTheWrittenFrames) {
   EXPECT_EQ(reserved, "0,0,0,0,0,0,0,");
 }
 
-// The trace listener: per-client framing, closing of offending clients, and where Send goes
-// inside and outside a receiver call.
+// The trace listener: per-client framing and closing of offending clients.
 class TracerTest : public ::testing::Test, public TPKTTracer::Receiver {
  protected:
   void SetUp() override {
@@ -228,7 +227,6 @@ class TracerTest : public ::testing::Test, public TPKTTracer::Receiver {
   }
   void OnTrace(const void* data, unsigned length) override {
     got.emplace_back(static_cast<const char*>(data), length);
-    if (reply) tracer.Send("re", 2);
   }
   int client() {
     clients.push_back(vxtest::connect_to(port));
@@ -241,7 +239,6 @@ class TracerTest : public ::testing::Test, public TPKTTracer::Receiver {
   vxtest::CaptureStreams cap;
   TPKTTracer tracer;
   Strings got;
-  bool reply = false;
   uint16_t port = 0;
   std::vector<int> clients;
 };
@@ -269,18 +266,6 @@ TEST_F(TracerTest, FramesPerClientAndOffendersAreClosedAlone) {
   EXPECT_TRUE(vxtest::peer_closed(bad));
   write(c, frame("still"));
   EXPECT_TRUE(vxtest::pump_until([&] { return got.size() == 4; }));
-}
-
-TEST_F(TracerTest, SendGoesToAllOrToTheClientBeingServed) {
-  const int a = client(), b = client(), c = client();
-  tracer.Send("0123456789", 10);
-  for (int s : {a, b, c}) EXPECT_EQ(vxtest::drain(s), frame("0123456789"));
-  reply = true;
-  write(b, frame("q"));
-  EXPECT_TRUE(vxtest::pump_until([&] { return got.size() == 1; }));
-  EXPECT_EQ(vxtest::drain(b), frame("re"));
-  EXPECT_TRUE(vxtest::drain(a).empty());
-  EXPECT_TRUE(vxtest::drain(c).empty());
 }
 
 }  // namespace

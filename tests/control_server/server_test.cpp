@@ -164,9 +164,6 @@ TEST_F(ServerTest, SignalsAreOfferedToTheOtherServicesThenSent) {
 }
 
 TEST_F(ServerTest, ConnectionLifecycleReachesEveryServiceInOrder) {
-  std::ostringstream h;
-  server.PutHeader(h);
-  EXPECT_EQ(h.str(), "ctrl [null]: ");
   bool connected = true;
   EXPECT_FALSE(a.CheckServerConnection(connected));
   connect();
@@ -181,9 +178,6 @@ TEST_F(ServerTest, ConnectionLifecycleReachesEveryServiceInOrder) {
   EXPECT_TRUE(vxtest::peer_closed(fd[1]));
   EXPECT_TRUE(a.CheckServerConnection(connected));
   EXPECT_FALSE(connected);
-  h.str("");
-  server.PutHeader(h);
-  EXPECT_EQ(h.str(), "ctrl [not connected]: ");
   server.Deactivate();
   EXPECT_EQ(server.connection(), nullptr);
   EXPECT_FALSE(a.CheckServerConnection(connected));
@@ -199,8 +193,6 @@ TEST(UnboundService, OnlyWritesItsErrorLine) {
   s.SendSignal(sig);
   EXPECT_EQ(count(streams.err.str(), "CtrlSrv::Service error! service not connected to server.\n"), 3);
   EXPECT_EQ(s.delayResponse(), 0xFFFFFFFFu);
-  EXPECT_EQ(s.GetSlot(), 0xFFFFFFFFu);
-  EXPECT_FALSE(s.IsSlotPresent());
   bool connected = false;
   EXPECT_FALSE(s.CheckServerConnection(connected));
 }

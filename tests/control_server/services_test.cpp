@@ -47,7 +47,6 @@ TEST_F(HeartbeatTest, ASilentControllerIsDroppedAfterTheTimeout) {
   EXPECT_EQ(vxtest::count(streams.log.str(), "heartbeat timeout!!!\n"), 1);
   EXPECT_TRUE(vxtest::pump_until([&] { return !hb.armed(); }));
   EXPECT_TRUE(vxtest::peer_closed(fd[1]));
-  EXPECT_EQ(vxtest::count(streams.log.str(), "heartbeat timeout!!!"), 1);
 }
 
 TEST_F(HeartbeatTest, EveryCommandRestartsTheWatchdogAndPingIsAnswered) {
@@ -64,9 +63,6 @@ TEST_F(HeartbeatTest, EveryCommandRestartsTheWatchdogAndPingIsAnswered) {
   EXPECT_EQ(bytes[15], 0x40);  // ping: success
   ctrlServer.Deactivate();
   EXPECT_FALSE(hb.armed());
-  std::ostringstream h;
-  hb.PutHeader(h);
-  EXPECT_EQ(h.str(), "heartbeat: ");
 }
 
 class SlotsTest : public srvtest::ServerTest {};

@@ -8,25 +8,14 @@ import time
 
 import vxharness as vx
 
-IOCTL, TRUNK_CFG, CLOCK_CFG = 9, 10, 11
-UNSUPPORTED, BUS_ERROR, INVALID_PARAMS, INTERNAL = 6, 10, 0, 5
+IOCTL, CLOCK_CFG = 9, 11
+UNSUPPORTED = 6
 SIGNAL_TRUNK_STATUS, SIGNAL_CAS = 11, 14
 IOCTL_CAS = 15
 CAS_OPEN, CAS_CLOSE, CAS_SET, CAS_GET = 0, 1, 2, 3
-BPC_READ, BPC_WRITE, BPC_DISCONNECT = 0, 1, 2
 
 
 _int = vx.integer
-
-
-def test_bpc(bus, seed, mode, start, length, seq=1):
-    def body(b):
-        b.put(bus, 4)
-        _int(b, seed)
-        b.put(mode, 2)
-        b.put(start, 7)
-        b.put(length, 7)
-    return vx.command_with(vx.TESTBPC, body, seq)
 
 
 def clock_cfg(internal, bext_disabled, source, seq=1):
@@ -35,13 +24,6 @@ def clock_cfg(internal, bext_disabled, source, seq=1):
         b.put(bext_disabled, 1)
         _int(b, source)
     return vx.command_with(CLOCK_CFG, body, seq)
-
-
-def trunk_cfg(trunk, master, seq=1):
-    def body(b):
-        _int(b, trunk)
-        b.put(master, 1)
-    return vx.command_with(TRUNK_CFG, body, seq)
 
 
 def cas_ioctl(cmd, trunk, timeslot, bits=0, seq=1):
@@ -56,43 +38,7 @@ def cas_ioctl(cmd, trunk, timeslot, bits=0, seq=1):
     return vx.command_with(IOCTL, body, seq)
 
 
-
-class Reader:
-    """Reads the aligned-PER fields of a signal."""
-
-    def __init__(self, data):
-        self.bits = []
-        for byte in data:
-            self.bits.extend((byte >> i) & 1 for i in reversed(range(8)))
-        self.pos = 0
-
-    def take(self, n):
-        v = 0
-        for bit in self.bits[self.pos:self.pos + n]:
-            v = (v << 1) | bit
-        self.pos += n
-        return v
-
-    def align(self):
-        self.pos = (self.pos + 7) // 8 * 8
-
-    def integer(self):
-        self.align()
-        n = self.take(8)
-        return int.from_bytes(bytes(self.take(8) for _ in range(n)), "big", signed=True)
-
-    def length(self):
-        """An aligned length determinant: one octet, or two when the first has its top bit set."""
-        self.align()
-        n = self.take(8)
-        if n & 0x80:
-            n = ((n & 0x3F) << 8) | self.take(8)
-        return n
-
-    def octets(self):
-        """An OCTET STRING (or IA5String) of any length."""
-        n = self.length()
-        return bytes(self.take(8) for _ in range(n))
+Reader = vx.Reader
 
 
 def parse_signal(payload):
@@ -184,22 +130,6 @@ class Hardware(vx.DaemonTest):
         self.assertIsNotNone(m)
         self.assertEqual(m[:2], (1, None))
         return m[2] if m[2] == "success" else (m[2], m[3])
-
-    def test_bus_self_test_clock_and_trunk_mode(self):
-        self.assertEqual(self.answer(test_bpc(4, 1234, BPC_WRITE, 10, 20)), "success")
-        self.assertEqual(self.answer(test_bpc(4, 1234, BPC_READ, 10, 20)), "success")
-        self.assertEqual(self.answer(test_bpc(4, 4321, BPC_READ, 10, 20)), ("error", BUS_ERROR))
-        self.assertEqual(self.answer(test_bpc(4, 0, BPC_DISCONNECT, 10, 20)), "success")
-        self.assertEqual(self.board.ask("switch %d" % (8192 + 4 * 128 + 29)), "disabled")
-
-        self.assertEqual(self.answer(clock_cfg(0, 1, 2)), "success")
-        self.assertEqual(self.board.ask("clock"), "5")
-        self.assertEqual(self.answer(clock_cfg(0, 0, 12)), ("error", INTERNAL))
-
-        self.assertEqual(self.answer(trunk_cfg(2, 0)), "success")
-        self.assertEqual(self.answer(trunk_cfg(0, 0)), "success")
-        self.assertEqual(self.board.ask("tclk"), "5")
-        self.assertEqual(self.answer(trunk_cfg(40, 0)), ("error", INVALID_PARAMS))
 
     def test_cas_commands_and_changes_are_signalled(self):
         self.assertEqual(self.answer(cas_ioctl(CAS_OPEN, 1, 5, 0x1A)), "success")

@@ -1,11 +1,10 @@
 """Load and fault run on loopback, bounded in count and time: 100,000 pipelined commands with
-undecodable frames among them, and 1,000 connect and disconnect cycles. The daemon stays up, answers every valid command once and in order, and
-its open descriptors and free packet buffers come back to their starting counts."""
+undecodable frames among them. The daemon stays up, answers every valid command once and in
+order, and its open descriptors and free packet buffers come back to their starting counts."""
 
 import os
 import re
 import signal
-import socket
 import time
 import unittest
 
@@ -51,26 +50,7 @@ class LoadAndFaults(vx.DaemonTest):
                 self.assertEqual(c.answer(timeout=10), (expect, None, "success", None))
         self.assertTrue(c.silent(0.2))
         self.assertEqual(seq - 1, 100000)
-
         c.close()
-
-        # 1,000 connect and disconnect cycles, every other one with a command. Each waits for
-        # the daemon's line on its end (closed, or refused while the previous one was let go).
-        log = open(self.daemon.path("/stdout"), "rb")
-        seen = b""
-        for i in range(1000):
-            s = socket.create_connection(("127.0.0.1", self.daemon.port), timeout=5)
-            peer = b"127.0.0.1:%d" % s.getsockname()[1]
-            if i % 2:
-                s.sendall(vx.tpkt(vx.command(vx.PING, seq=i)))
-            s.close()
-            deadline = time.monotonic() + 10
-            while (peer + b" closed." not in seen and b"refuse connection from " + peer not in seen
-                   and time.monotonic() < deadline):
-                seen = seen[-4096:] + log.read()
-                time.sleep(0.0005)
-            self.assertLess(time.monotonic(), deadline, i)
-        log.close()
         self.assertIsNone(self.daemon.proc.poll())
 
         c = self.daemon.connect()

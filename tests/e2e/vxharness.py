@@ -113,7 +113,9 @@ def signal_activated(seq=None, slot=None):
     return message(seq, slot, _pdu((2, 2), (0, 1), (5, 5)))  # 23 root alternatives: 5 bits
 
 
-class _Reader:
+class Reader:
+    """Reads the aligned-PER fields of a message."""
+
     def __init__(self, data):
         self.bits = [(byte >> i) & 1 for byte in data for i in reversed(range(8))]
         self.pos = 0
@@ -133,6 +135,19 @@ class _Reader:
         n = self.take(8)
         return int.from_bytes(bytes(self.take(8) for _ in range(n)), "big", signed=True)
 
+    def length(self):
+        """An aligned length determinant: one octet, or two when the first has its top bit set."""
+        self.align()
+        n = self.take(8)
+        if n & 0x80:
+            n = ((n & 0x3F) << 8) | self.take(8)
+        return n
+
+    def octets(self):
+        """An OCTET STRING (or IA5String) of any length."""
+        n = self.length()
+        return bytes(self.take(8) for _ in range(n))
+
 
 def _read_start(r):
     """Reads a message's seq and slot with r (a bit reader with take, align and integer)."""
@@ -146,7 +161,7 @@ def _read_start(r):
 def parse_message(data):
     """Decodes the answers the daemon sends: (seq, slot, kind, value) where kind is
     'success', 'error' (value: the cause) or 'signal' (value: the alternative)."""
-    r = _Reader(data)
+    r = Reader(data)
     seq, slot = _read_start(r)
     kind = r.take(2)
     if kind == 1:
@@ -158,16 +173,11 @@ def parse_message(data):
     return seq, slot, "command", None
 
 
-def read_message_start(r):
-    """Reads a message's seq, slot and PDU choice with r; returns (slot, is a signal)."""
-    slot = _read_start(r)[1]
-    return slot, r.take(2) == 2
-
-
 def read_signal_start(r):
-    """As read_message_start; returns (slot, alternative), None for no signal or an extension."""
-    slot, is_signal = read_message_start(r)
-    if not is_signal or r.take(1) != 0:
+    """Reads a message's seq, slot and PDU choice with r; returns (slot, alternative), None for
+    no signal or an extension."""
+    slot = _read_start(r)[1]
+    if r.take(2) != 2 or r.take(1) != 0:
         return slot, None
     return slot, r.take(5)
 
