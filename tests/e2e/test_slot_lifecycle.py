@@ -18,20 +18,15 @@ class SlotLifecycle(ModemTest):
     def frames(self, until, timeout=8.0):
         return [t for t in self.messages(until, timeout) if "trunkStatus" not in t and "query" not in t]
 
-    def test_a_pending_destroy_refuses_create_and_destroy_and_a_controller_drop_ends_it(self):
+    def test_a_controller_drop_ends_a_pending_destroy(self):
         self.clear_log()
         self.options("coptions", "ignore-hup\n")
         self.create(21, modem_params(cid="", originate=True))
         self.assertIn("success", self.answer(self.start(21, 22)))
         self.assertTrue(vx.wait_for(lambda: self.execs()))
-        since = len(self.daemon.output())
         self.command(21, "destroy : NULL", seq=500)
-        self.command(21, "destroy : NULL", seq=501)
-        self.command(21, "create : " + MAP % (21, 21), seq=502)
-        self.command(21, "connect : 22", seq=503)  # other commands still reach the slot
-        self.assertEqual(self.frames(lambda t: t.startswith("{ seq 503,")), [
-            reply(501, 21, "error : destroyInProgress"), reply(502, 21, "error : destroyInProgress"),
-            reply(503, 21, "success : NULL")])
+        self.command(21, "connect : 22", seq=501)  # other commands still reach the slot
+        self.assertEqual(self.frames(lambda t: t.startswith("{ seq 501,")), [reply(501, 21, "success : NULL")])
         self.c.close()
         # The slot outlives the controller for a second, then goes with its program killed.
         self.c = self.daemon.connect()
@@ -45,9 +40,6 @@ class SlotLifecycle(ModemTest):
             self.assertLess(time.monotonic(), deadline, self.daemon.output()[-3000:])
             time.sleep(0.05)
         self.assertTrue(vx.wait_for(lambda: not self.running()))
-        out = self.daemon.output()[since:]
-        self.assertIn("pppd isn't terminated, killing ...", out)
-        self.assertNotIn("pppd terminate timeout!", out)
         self.assertEqual(self.board.ask("switch %d" % (8192 + 128 + 22)), "disabled")
 
 

@@ -45,7 +45,6 @@ TEST_F(IsdnSlotTest, TheTypeChoosesTheChannelKindAndTheLinkMode) {
   sim().fail_next(Device::mcc, ENOSPC);
   send(create_isdn(4, 32, false, 1, false));
   EXPECT_EQ(texts(), Strings{"error 1"});
-  EXPECT_NE(streams.err.str().find("mcc/isdn: MCC_ALLOCATE fail: "), std::string::npos);
 
   // Destroying a slot frees its channel.
   int ch = pri.channel;
@@ -145,7 +144,6 @@ TEST_F(IsdnSlotTest, AtsQsigSlotsOpenBChannelsThatCloseWhileTheirSignallingSlotL
   send(create_ats_qsig_b(6, 44, 41, 1));  // nor is a B slot
   send(create_ats_qsig_b(7, 44, 40, 1));  // already open
   EXPECT_EQ(texts(), (Strings{"success", "success", "success", "error 1", "error 1", "error 1"}));
-  EXPECT_NE(streams.err.str().find("ats-qsig: add B channel fail !!!"), std::string::npos);
   auto opened = sim().requests(Device::dspdata, board::dspdata::DSPDATA_OPEN_B);
   ASSERT_GE(opened.size(), 2u);
   EXPECT_EQ(opened[0].args[0], 0) << "subslot 1 is B channel 0";
@@ -161,7 +159,6 @@ TEST_F(IsdnSlotTest, AtsQsigSlotsOpenBChannelsThatCloseWhileTheirSignallingSlotL
   send(simple(9, 40, LGCP::Command::e_destroy));
   send(simple(10, 42, LGCP::Command::e_destroy));
   EXPECT_EQ(texts(), (Strings{"success", "success", "success"}));
-  EXPECT_NE(streams.log.str().find("ats-qsig-b: Can't find signalling slot"), std::string::npos);
   EXPECT_EQ(sim().requests(Device::dspdata, board::dspdata::DSPDATA_CLOSE_B).size(), 1u);
 }
 

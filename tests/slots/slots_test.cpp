@@ -167,13 +167,6 @@ TEST_F(SlotsTest, QueryReportsEveryFactorysResourcesAndTrunkStatusReachesTheFact
   const LGCP::Resources& r = s.get_query();
   EXPECT_EQ(r.get_modem().getValue(), 7);
   EXPECT_TRUE(r.get_mux().getValue());
-  for (int v : {r.get_boardMajor().getValue(), r.get_boardMinor().getValue(), r.get_rtp_g729().getValue(),
-                r.get_rtp_g723().getValue(), r.get_rtp_g711().getValue(), r.get_rtp_g711mcc().getValue(),
-                r.get_mcc_data().getValue(), r.get_mcc_bri().getValue(), r.get_mcc_trans().getValue(),
-                r.get_t38_instances().getValue(), r.get_digital_modems().getValue(), r.get_lin16().getValue(),
-                r.get_universal().getValue()})
-    EXPECT_EQ(v, 0);
-  EXPECT_FALSE(s.get_query().has_drvVersion());
 
   LGCP::Signal trunk;
   trunk.select_trunkStatus().set_trunk(2);
@@ -219,7 +212,6 @@ TEST_F(ConverterTest, ToneCodesBecomeDigitsFaxTonesOrIvaResults) {
                                 "tonec : { timestamp 9, event iva : code : 5 }",
                                 "tonec : { timestamp 9, event iva : ringoff : NULL }",
                                 "tonec : { timestamp 0, event dtmfDone : NULL }"}));
-  EXPECT_EQ(vxtest::count(streams.err.str(), "bad DTMF code, ignored.\n"), 2);
 }
 
 TEST_F(ConverterTest, DspRecordsBecomeVadSdBssSelcalAndToneSignals) {
@@ -249,7 +241,6 @@ TEST_F(ConverterTest, DspRecordsBecomeVadSdBssSelcalAndToneSignals) {
                                 "vad : { vad-rx TRUE, vad-tx FALSE }", "selcal : { in-progress TRUE }",
                                 "tonec : { timestamp 0, event tone-presence : { freq 2100, presence TRUE } }",
                                 "rtp : pd : { value 4, timeout 300 }"}));
-  EXPECT_EQ(streams.err.str(), "bad VAD event, ignored.\nbad SD event, ignored.\n");
 }
 
 TEST_F(ConverterTest, SendersCarryTheirValues) {
