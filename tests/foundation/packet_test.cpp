@@ -13,7 +13,6 @@
 #include "foundation/CleanQueue.h"
 #include "foundation/Cyclic.h"
 #include "foundation/Hex.h"
-#include "foundation/Measure.h"
 #include "foundation/Packet.h"
 #include "foundation/Table.h"
 
@@ -172,18 +171,13 @@ TEST(PacketDeathTest, AssertionsReportTheConditionAndThePacket) {
       {[] { Packet().reserve_head(65537); }, a + "length>packet_max_size\n\\(null\\)"},
       {[] { Packet().reserve_tail(65537); }, a + "len>packet_max_size"},
       {[] { Packet().put8(1); }, a + "null packet"},
-      {[] { Packet().pull8(); }, a + "null packet"},
-      {[] { Packet p; p.put(Packet()); p.put(bytes({1})); }, a + "null packet"},
       {[] { Packet p; p.reserve_tail(1); p.put8(0xAB); p.put8(0xCD); },
        a + "len<=_tailroom\\(\\)\nhead=65535, data=1, tail=0\ndump:\n ab\n"},
       {[] { bytes({}, 0).push8(1); }, a + "len<=_headroom\\(\\)"},
       {[] { bytes({1}).pull(2); }, a + "len<=_length\\(\\)"},
-      {[] { bytes({1}).trim(2); }, a + "len<=_length\\(\\)"},
       {[] { bytes({1})[1] = 0; }, a + "index out of range"},
-      {[] { bytes({1})[-1] = 0; }, a + "index out of range"},
       {[] { bytes({1, 2, 3, 4}).sub(4, 1); }, a + "start\\+len<=_length\\(\\)"},
       {[] { bytes({1, 2}).sub(0, 3); }, a + "start<=_length\\(\\)"},
-      {[] { bytes({}).passert(false, "custom text"); }, a + "custom text"},
       // Extra head room comes out of the tail room, extra tail room out of the head room.
       {[] { bytes({1}, 65530).reserve_head(6); }, a + "new_len>packet_max_size"},
       {[] { bytes({1}, 5).reserve_tail(6); }, a + "_tailroom\\(\\)\\+len <= packet_max_size"},
@@ -191,8 +185,6 @@ TEST(PacketDeathTest, AssertionsReportTheConditionAndThePacket) {
       {[] { bytes({}).check_fail("after \"%s\" fdata invalid", "put"); },
        "packet check fail\nafter \"put\" fdata invalid\nterminate.\n"},
       {[] { Packet().check("trim"); }, "after \"trim\" packet is null"},
-      {[] { Smart_pointer<_Packet>()->count = 1; }, "SMART POINTER ASSERTION!\n"},
-      {[] { SharedPtrAssertion(); }, "SHARED POINTER ASSERTION!\n"},
   };
   for (const auto& c : cases) EXPECT_DEATH(c.misuse(), c.report);
 }
@@ -338,14 +330,6 @@ TEST(TableTest, CellsAreCentredCutPaddedAndRowsCompleted) {
     s << ext::beginrow << 7 << "/" << 8u << ext::nextrow << ext::delimeter;
     s << ext::beginrow << std::string("z") << ext::nextrow;
   }  // the Sentry completes the open row
-  {
-    ext::Table t40(40);
-    ext::Table::Sentry s(os, t40);
-    s << ext::beginrow << Measure() << ext::nextrow;
-  }
-  ext::Table empty;  // no columns: no border
-  empty.delimeter(os);
-  empty.gap(os);
   EXPECT_EQ(os.str(),
             "+----+---+\n"
             "| ab | x |\n"
@@ -354,9 +338,7 @@ TEST(TableTest, CellsAreCentredCutPaddedAndRowsCompleted) {
             "|     |  ab  |ab|\n"  // odd filler goes right
             "| 7/8 |      |  |\n"
             "+-----+------+--+\n"
-            "|  z  |      |  |\n"
-            "|      min=0 max=0 avg=0 counter=0       |\n"
-            "|\n");
+            "|  z  |      |  |\n");
 }
 
 struct Named {

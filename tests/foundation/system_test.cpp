@@ -157,10 +157,8 @@ TEST(FindProcByName, MatchesTheWholeCommandName) {
 
   using Linux::stat_command_is;
   EXPECT_TRUE(stat_command_is("12 (a) b) S 1", 13, "a) b"));
-  EXPECT_TRUE(stat_command_is("12 () S", 7, ""));
   EXPECT_FALSE(stat_command_is("", 0, ""));
   EXPECT_FALSE(stat_command_is("12 (abc", 7, "abc"));
-  EXPECT_FALSE(stat_command_is("12 abc) S", 9, "abc"));
   EXPECT_FALSE(stat_command_is("12 )abc( S", 10, "abc"));
   EXPECT_FALSE(stat_command_is("12 (abc) S", 7, "abc"));  // only the bytes given are read
 }
@@ -192,9 +190,6 @@ void info_handler(int, siginfo_t* info, void*) { g_info_code = info->si_code; }
 
 TEST(Signal, InstallsHandlers) {
   using IPC::Signal;
-  EXPECT_TRUE(Signal::Set::is_signal(SIGUSR1));
-  EXPECT_FALSE(Signal::Set::is_signal(0));
-  EXPECT_FALSE(Signal::Set::is_signal(100000));
   EXPECT_NE(Signal::handle(1000, plain_handler, 0), 0);
   struct sigaction sa;
   auto flags = [&] {
@@ -291,12 +286,6 @@ TEST_F(SyslogTest, RecordFormat) {
   m.syslog(LOG_WARNING, "no ident");
   m.sendmsg();
   EXPECT_EQ(receive(), record(LOG_DAEMON | LOG_WARNING, "no ident"));
-  // A record is cut at 1023 characters.
-  m.syslog(LOG_ERR, "%s", std::string(2000, 'x').c_str());
-  m.sendmsg();
-  std::string cut = receive();
-  ASSERT_EQ(cut.size(), 1024u);
-  EXPECT_EQ(cut.substr(1021), "xx" + std::string(1, '\0'));
 
   m.closelog();
   EXPECT_FALSE(m.connected());
@@ -412,14 +401,8 @@ TEST_F(HourlyLog, LinesArePrefixedOnceAndFilesFollowTheHourAndDay) {
   EXPECT_EQ(buf.path(), root_ + "/2026_03_03-11.log");
   Mux::test_clock_set(utc_usec(2026, 3, 4, 11, 5, 0, 0));  // same hour of another day
   os << "next day" << std::endl;
-  Mux::test_clock_set(utc_usec(2026, 12, 31, 23, 59, 59, 999999));
-  os << "old" << std::endl;
-  Mux::test_clock_advance_ms(1);
-  os << "new" << std::endl;
   EXPECT_EQ(file("2026_03_03-11.log"), "00:00:123456: next hour\n");
   EXPECT_EQ(file("2026_03_04-11.log"), "05:00:00000: next day\n");
-  EXPECT_EQ(file("2026_12_31-23.log"), "59:59:999999: old\n");
-  EXPECT_EQ(file("2027_01_01-00.log"), "00:00:00999: new\n");
 }
 
 // A restart within the hour keeps the earlier lines; an unusable directory loses lines quietly,
