@@ -103,39 +103,13 @@ TEST(IniFile, OpenStreamAndClose) {
   ASSERT_TRUE(f.Open(path) && f.IsOpen());
   EXPECT_EQ(f.mFileName, path);
   EXPECT_EQ(render(f), "[a@1]\nk=1@2\n");
-  // Parsing a stream into an open file adds to it; reading with >> replaces.
-  std::istringstream more("[b]\n"), other("[c]\n");
-  f.IntOpenStream(more);
-  EXPECT_EQ(f.SectionCount(), 2);
+  // Reading with >> replaces.
+  std::istringstream other("[c]\n");
   other >> f;
   EXPECT_EQ(f.mFileName, "");
   EXPECT_EQ(render(f), "[c@1]\n");
   f.Close();
   EXPECT_FALSE(f.IsOpen() || f.SectionCount() != 0);
-}
-
-// A value read as another type, or the default: booleans are case-sensitive, and a number that
-// does not fit is not read at all rather than wrapped.
-TEST(IniFile, Conversions) {
-  IniFile::SubKey k("", 1);
-  const struct {
-    const char* value;
-    bool as_false, as_true;
-    int as_int;
-    float as_float;
-  } cases[] = {{"on", 1, 1, -7, 1},         {"yes", 1, 1, -7, 1},      {"off", 0, 0, -7, 1},
-               {"0", 0, 0, 0, 0},           {"On", 0, 1, -7, 1},       {"enable", 0, 1, -7, 1},
-               {"12abc", 0, 1, 12, 12},     {" -3", 0, 1, -3, -3},     {"", 0, 1, -7, 1},
-               {"2147483647", 0, 1, 2147483647, 2147483647.f},         {"2147483648", 0, 1, -7, 2147483648.f},
-               {"-99999999999999999999", 0, 1, -7, -1e20f},            {"2.5x", 0, 1, 2, 2.5},
-               {"1e999", 0, 1, 1, 1}};
-  for (const auto& c : cases) {
-    k.mValue = c.value;
-    EXPECT_EQ(k.GetBool(false), c.as_false) << c.value;
-    EXPECT_EQ(k.GetBool(true), c.as_true) << c.value;
-    EXPECT_EQ(k.GetInt(-7), c.as_int) << c.value;
-    EXPECT_FLOAT_EQ(k.GetFloat(1), c.as_float) << c.value;
-  }
 }
 
 // On a grammar where both dialects agree (unique sections and keys, no inline comments, no
