@@ -111,10 +111,10 @@ TEST(Packet, Texts) {
   std::ostringstream os;
   Packet null, empty = bytes({}), p = bytes({0x0A, 0xFF, 0x00}, 3);
   EXPECT_FALSE(null.dump_context(os));
-  EXPECT_TRUE(empty.dump_context(os));
+  EXPECT_TRUE(empty.dump_context(os) && p.dump_context(os));
   PacketInfo(p).put(os << std::hex);
   os << 255;
-  EXPECT_EQ(os.str(), "head=3, data=3, tail=65530\ndump:\n a ff 0\nff");
+  EXPECT_EQ(os.str(), "dump: a ff 0head=3, data=3, tail=65530\ndump:\n a ff 0\nff");
 }
 
 // Misuse stops the process with the condition and the packet; bounds refuse instead of corrupting.
