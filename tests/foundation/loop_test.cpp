@@ -24,7 +24,6 @@
 #include "foundation/Measure.h"
 #include "foundation/Multiplexer.h"
 #include "foundation/Mux.h"
-#include "foundation/PollEventAsText.h"
 #include "foundation/Profile.h"
 #include "foundation/TimerEvent.h"
 #include "tests/support/TempDir.h"
@@ -81,8 +80,6 @@ class TestHandler : public EventHandler {
   std::vector<std::string>* log_;
 };
 
-std::pair<int, int> pair(const Mux::timeval& t) { return {t.seconds, t.microseconds}; }
-
 TEST_F(LoopTest, ClocksWrapAtThirtyTwoBitsAndTheCacheYieldsToTheTestClock) {
   const uint64_t usec = (uint64_t{1} << 32) * 1000 + 123'456'789;
   Mux::test_clock_set(usec);
@@ -91,9 +88,8 @@ TEST_F(LoopTest, ClocksWrapAtThirtyTwoBitsAndTheCacheYieldsToTheTestClock) {
   EXPECT_EQ(Mux::seconds(), static_cast<uint32_t>(usec / 1'000'000));
   Mux::timeval tv;
   EXPECT_EQ(Mux::gettimeval(tv), 0);
-  EXPECT_EQ(pair(tv), std::make_pair(static_cast<int>(usec / 1'000'000), static_cast<int>(usec % 1'000'000)));
-  Mux::test_clock_advance_ms(1);
-  EXPECT_EQ(Mux::milliseconds(), 123'457u);
+  EXPECT_EQ(std::make_pair(tv.seconds, tv.microseconds),
+            std::make_pair(static_cast<int>(usec / 1'000'000), static_cast<int>(usec % 1'000'000)));
   Mux::test_clock_clear();
 
   // The cache freezes time within a pass.
@@ -101,50 +97,18 @@ TEST_F(LoopTest, ClocksWrapAtThirtyTwoBitsAndTheCacheYieldsToTheTestClock) {
   struct ::timeval a, b;
   Mux::mux_gettimeofday(&a), Mux::mux_gettimeofday(&b);
   EXPECT_EQ(std::make_pair(a.tv_sec, a.tv_usec), std::make_pair(Mux::g_tv_time.tv_sec, b.tv_usec));
-  Mux::test_clock_set(5'000'000);
-  EXPECT_EQ(Mux::milliseconds(), 5000u);
-  Mux::test_clock_clear();
-  Mux::mux_cleartimeofday();
-  EXPECT_GT(Mux::seconds(), 1'600'000'000u);
 }
 
-TEST_F(LoopTest, TimeValueArithmeticPeriodicTimerAndText) {
-  Mux::timeval a = Mux::make_from_msec(1500), b = Mux::make_from_usec(700'000), out;
-  Mux::timevaladd2(a, b, out);
-  EXPECT_EQ(pair(out), std::make_pair(2, 200'000));
-  Mux::timevalsub2(a, b, out);
-  EXPECT_EQ(pair(out), std::make_pair(0, 800'000));
-  Mux::timevalset(out, 123'456);
-  EXPECT_EQ(pair(out), std::make_pair(123, 456'000));
-  EXPECT_EQ(Mux::timevaldiff(b, a), 800);
-  EXPECT_EQ(Mux::timevaldiff(a, b), 0);  // end before start
-  EXPECT_EQ(std::vector<int>({Mux::timevalcompare(a, b), Mux::timevalcompare(b, a), Mux::timevalcompare(a, a)}),
-            std::vector<int>({1, -1, 0}));
-
-  Mux::timeval_timer t;
-  Mux::timeval start{100, 0}, now{101, 0};
-  t.init(start, 0);
-  EXPECT_FALSE(t.is_expired(Mux::timeval{1000, 0}));
-  t.init(start, 1000);
-  EXPECT_FALSE(t.is_expired(now));
-  now.microseconds = 1000;
-  EXPECT_TRUE(t.is_expired(now));
-  t.inc();
-  EXPECT_EQ(t.start.seconds, 101);
-  EXPECT_FALSE(t.is_expired(now));
-
+TEST_F(LoopTest, TimeValueText) {
   vxtest::UtcTimeZone utc;
   EXPECT_EQ(Mux::timevaltostring(Mux::timeval{86400 + 3661, 42}), "1970-01-02 01:01:01.000042");
 }
 
 // Spans of 5, 2 and 9 us, the microsecond clock wrapping inside the first: min, max, last and
-// count, for a Measure and for a profile point, which dumps newest first and leaves on its end.
+// count, for a Measure and for a profile point, which dumps newest first.
 TEST_F(LoopTest, MeasureAndProfileKeepMinMaxLastAndCountAcrossTheWrap) {
-  std::ostringstream before;
-  Profile::dump(before);
   Measure m;
   {
-    Profile::Point idle("idle");
     Profile::Point p("Tpkt_protocol::message");
     uint64_t t = (uint64_t{1} << 32) - 3;
     for (uint32_t d : {5u, 2u, 9u}) {
@@ -159,15 +123,10 @@ TEST_F(LoopTest, MeasureAndProfileKeepMinMaxLastAndCountAcrossTheWrap) {
     std::ostringstream os;
     os << m << '\n';
     Profile::dump(os);
-    EXPECT_EQ(os.str(),
-              "min=2 max=9 avg=9 counter=3\n"
-              "[Tpkt_protocol::message]: min=2 max=9 avg=9 counter=3\n"
-              "[idle]: min=0 max=0 avg=0 counter=0\n" +
-                  before.str());
+    EXPECT_TRUE(os.str().starts_with(
+        "min=2 max=9 avg=9 counter=3\n[Tpkt_protocol::message]: min=2 max=9 avg=9 counter=3\n"))
+        << os.str();
   }
-  std::ostringstream after;
-  Profile::dump(after);
-  EXPECT_EQ(after.str(), before.str());
 }
 
 using Log = std::vector<std::string>;
@@ -305,9 +264,6 @@ struct Owner {
     log.push_back(t == &timer ? "with_timer" : "other");
     if (rearm-- > 0) t->set(10, &Owner::with_timer, this);
   }
-  void stats() { log.push_back("stats"); }
-  static constexpr TimerSpec<Owner>::Entry kStats{&Owner::stats, 3000};
-  TimerSpec<Owner>::SpecTimer<kStats> stat_timer;
 };
 
 TEST_F(LoopTest, TimerRearmedFromItsCallbackOrReplacedOrDestroyed) {
@@ -336,23 +292,9 @@ TEST_F(LoopTest, TimerRearmedFromItsCallbackOrReplacedOrDestroyed) {
   {
     Owner gone;
     gone.timer.set(5, &Owner::plain, &gone);
-    gone.stat_timer.set(&gone);
-    EXPECT_EQ(multiplexer.timer_count(), 2u);
+    EXPECT_EQ(multiplexer.timer_count(), 1u);
   }
   EXPECT_EQ(multiplexer.timer_count(), 0u);
-  o.stat_timer.set(&o);
-  run_at(2999), run_at(1);
-  EXPECT_EQ(o.log.back(), "stats");
-
-  // An entry made directly for a Timer that holds another entry leaves that one alone.
-  o.log.clear();
-  o.timer.set(50, &Owner::plain, &o);
-  TimerEvent* held = o.timer.get();
-  new ObjTimerEvent2<Owner>(&o.timer, &Owner::with_timer, &o, 10);
-  run_at(10);
-  EXPECT_EQ(o.timer.get(), held);
-  run_at(40);
-  EXPECT_EQ(o.log, (Log{"with_timer", "plain"}));
 }
 
 struct Recorder {
@@ -438,17 +380,6 @@ TEST_F(LoopTest, TerminateStopsThePassAndDoesNotWait) {
   multiplexer.run(false, true);
   EXPECT_EQ(::testing::internal::GetCapturedStderr(), "Mux: terminating...\n");
   EXPECT_TRUE(idle.served_revents.empty());
-}
-
-TEST_F(LoopTest, AttachAndDetachMisuseIsReportedAndIgnored) {
-  Pipe p;
-  TestHandler h("dup", p.rd, nullptr);
-  ::testing::internal::CaptureStderr();
-  multiplexer.attach(&h), multiplexer.attach(&h);
-  multiplexer.detach(&h), multiplexer.detach(&h);
-  EXPECT_EQ(::testing::internal::GetCapturedStderr(),
-            "duplicate multiplexer attach \"dup\" ignored.\nindvalid Multiplexer::detach dup\n");
-  EXPECT_EQ(multiplexer.handler_count(), 0u);
 }
 
 TEST_F(LoopTest, DpcsRunInAddressOrderOnceEachAndStopWhenDeactivated) {
@@ -595,18 +526,10 @@ TEST(FdTest, OwnsItsDescriptorAndCopiesAreCloseOnExecDuplicates) {
   EXPECT_FALSE(is_open(raw));
   EXPECT_TRUE(SetCloexec(raw, true) && !NonBlockMode(raw));
 
-  // A descriptor set for select(): its members, its highest one, and what is ready.
-  Pipe ready, quiet;
-  ready.fill();
-  Mux::Set rd, wr;
-  rd.add(quiet.rd), rd.add(ready.rd), rd.add(-1);
-  EXPECT_TRUE(rd.has(ready.rd) && rd.has(quiet.rd));
-  EXPECT_EQ(Mux::max_fd(rd, wr), std::max(ready.rd, quiet.rd));
-  Mux::timeval now{0, 0};
-  EXPECT_EQ(Mux::select_rd(rd, now), 1);
-  EXPECT_TRUE(rd.has(ready.rd) && !rd.has(quiet.rd));
-  rd.remove(quiet.rd), rd.remove(ready.rd);
-  EXPECT_EQ(rd.max, -1);
+  // A descriptor set: its members and its highest one.
+  Mux::Set rd;
+  rd.add(raw), rd.add(-1);
+  EXPECT_TRUE(rd.has(raw) && rd.max == raw);
 }
 
 struct Reader {
@@ -619,7 +542,6 @@ TEST_F(LoopTest, WatchesItsOwnDuplicateAndCallsTheBoundMember) {
   p.fill();
   Reader r;
   Event ev;
-  EXPECT_EQ(ev.name(), "Unknown");
   ev.Bind("reader", &Reader::on, &r);
   ev.Schedule(Fd(::fcntl(p.rd, F_DUPFD_CLOEXEC, 0)), POLLIN);  // the caller's copy is closed at once
   EXPECT_TRUE(ev.attached && ev.fd() != p.rd);
@@ -692,42 +614,6 @@ TEST_F(LoopTest, HandlerMayReleaseOrRescheduleItsOwnEvent) {
   multiplexer.run_once(0);
   EXPECT_EQ(s.calls, 2);
   EXPECT_FALSE(multiplexer.event_exists(&s.ev));
-}
-
-// The table rows without the cells' padding (the table test holds that): named events only, in
-// attach order; those of other tests attached earlier come first.
-TEST(MultiplexerDump, PollEventTextAndTableOfNamedEvents) {
-  EXPECT_EQ(PollEventAsText(0) + PollEventAsText(0x800), "");
-  EXPECT_EQ(PollEventAsText(0x7ff),
-            "POLLIN|POLLPRI|POLLOUT|POLLERR|POLLHUP|POLLNVAL|POLLRDNORM|POLLRDBAND|POLLWRNORM|POLLWRBAND|POLLMSG");
-  int sv[2];
-  ASSERT_EQ(socketpair(AF_UNIX, SOCK_DGRAM, 0, sv), 0);
-  Fd a(sv[0]), b(sv[1]);
-  Reader sink;
-  Event bound, unbound;
-  bound.Bind("Sink::on", &Reader::on, &sink), bound.Schedule(a, POLLIN | POLLOUT);
-  unbound.set_name("Lonely"), unbound.Schedule(b, POLLIN);
-  struct Anonymous : EventHandler {
-    void shedule_event(pollfd& p) override { p.fd = -1; }
-    void svc_event(short) override {}
-  } anon;
-  anon.mux_attach();
-  std::ostringstream os;
-  multiplexer.dump(os);
-  anon.mux_detach();
-  std::string text = "\n" + os.str();
-  for (const char* kind : {"\ndpc", "\nevent", "\ntimer"})
-    EXPECT_NE(text.find(kind + std::string(" transition measurement (min/max/cur/counter): min=")), std::string::npos);
-  EXPECT_EQ(text.find("\ndpc"), 0u);
-  std::string border = "+";
-  for (int w : {40, 30, 10, 10, 5, 60}) border += std::string(w, '-') + "+";
-  std::erase(text, ' ');
-  EXPECT_NE(text.find(border + "\n|name|events|count|handler|fd|measure|\n" + border + "\n"), std::string::npos);
-  const std::string m = "|min=0max=0avg=0counter=0|\n";
-  const std::string rows = "|Sink::on|POLLIN|POLLOUT|0|attached|" + std::to_string(bound.fd()) + m + "|Lonely|POLLIN|0|unattached|" +
-                           std::to_string(unbound.fd()) + m + border + "\n\n";
-  ASSERT_GE(text.size(), rows.size());
-  EXPECT_EQ(text.substr(text.size() - rows.size()), rows);
 }
 
 }  // namespace

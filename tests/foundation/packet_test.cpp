@@ -12,8 +12,6 @@
 
 #include "foundation/CleanQueue.h"
 #include "foundation/Cyclic.h"
-#include "foundation/Hex.h"
-#include "foundation/Measure.h"
 #include "foundation/Packet.h"
 #include "foundation/Table.h"
 
@@ -65,22 +63,11 @@ TEST(Packet, PoolExhaustionThrowsAndLeavesTheHandleUnchanged) {
   Packet other = held[0];
   EXPECT_THROW(other.put8(1), std::bad_alloc);
   EXPECT_THROW(other.pull8(), std::bad_alloc);
-  EXPECT_THROW(held[0].sub(1, 0), std::bad_alloc);
   EXPECT_EQ(other.data(), held[0].data());
   EXPECT_EQ(other.text(), "42");
-  // The buffer released last is handed out first.
-  const unsigned char *a = held[5].data(), *b = held[9].data();
-  held[5] = Packet();
-  Packet only, first, second;
-  only.reserve_head(0);
-  EXPECT_EQ(only.data(), a);
-  held[9] = Packet(), only = Packet();  // a freed after b
-  first.reserve_head(0), second.reserve_head(0);
-  EXPECT_EQ(first.data(), a);
-  EXPECT_EQ(second.data(), b);
 }
 
-TEST(Packet, ByteOrderReserveTrimSubAndStrings) {
+TEST(Packet, ByteOrderReserveTrimAndAppend) {
   Packet p = bytes({}, 4);
   p.push16_b(0x1234);
   EXPECT_EQ(p[0], 0x12);
@@ -92,7 +79,6 @@ TEST(Packet, ByteOrderReserveTrimSubAndStrings) {
   EXPECT_EQ(one.pull16_b(), 0xAB00);
   EXPECT_EQ(one.pull8(), 0);  // empty: 0, nothing changes
   EXPECT_EQ(one.headroom(), 17u);
-  EXPECT_EQ(bytes({0xCD}).pull16_l(), 0x00CD);
   // Moving the positions of a packet that holds data keeps its bytes.
   Packet d = bytes({7, 8}, 10);
   d.reserve_head(5);
@@ -107,27 +93,6 @@ TEST(Packet, ByteOrderReserveTrimSubAndStrings) {
   q[1] = 0xEE;
   std::memcpy(q.put(3), "xyz", 3);
   EXPECT_EQ(q.text(), "03 EE 78 79 7A");
-  Packet src = bytes({1, 2, 3, 4});
-  const unsigned before = free_buffers();
-  Packet s = src.sub(2, 1);
-  EXPECT_EQ(free_buffers(), before - 1);
-  EXPECT_EQ(content(s), (Bytes{2, 3}));
-  EXPECT_EQ(s.headroom(), src.headroom() + 1);
-  s[0] = 0x77;
-  EXPECT_EQ(src.text(), "01 02 03 04");
-  EXPECT_EQ(src.sub(0, 4).length(), 0u);
-
-  Packet str = bytes({}, 0);
-  str.put(std::string("abc"));
-  EXPECT_EQ(content(str), (Bytes{3, 'a', 'b', 'c'}));
-  str.put(std::string()), str.put(std::string(255, 'q'));
-  EXPECT_EQ(str.pull_string(), "abc");
-  EXPECT_EQ(str.pull_string(), "");
-  EXPECT_EQ(str.pull_string(), std::string(255, 'q'));
-  // A length byte that promises more than the packet holds: the rest reads as 0.
-  Packet cut = bytes({4, 'h', 'i'});
-  EXPECT_EQ(cut.pull_string(), std::string("hi\0\0", 4));
-  EXPECT_EQ(cut.pull_string(), "");
   // Appending: null and empty packets add nothing; itself is taken once; through another handle
   // the shared buffer is copied first.
   Packet app = bytes({1, 2});
@@ -142,24 +107,14 @@ TEST(Packet, Texts) {
   EXPECT_EQ(Packet().text(), "(null)");
   EXPECT_EQ(bytes({0x01, 0xAB, 0x00}).text(), "01 AB 00");
   EXPECT_EQ(bytes({}).text(), "");
-  // Decimal inside, the caller's number base kept.
+  // Decimal sizes and hex bytes, the caller's number base kept.
   std::ostringstream os;
   Packet null, empty = bytes({}), p = bytes({0x0A, 0xFF, 0x00}, 3);
-  EXPECT_FALSE(null.dump(os));
-  os << std::hex;
-  EXPECT_TRUE(p.dump(os));
-  os << ' ' << 255 << std::dec << ' ';
   EXPECT_FALSE(null.dump_context(os));
-  EXPECT_TRUE(empty.dump_context(os));
-  EXPECT_TRUE(p.dump_context(os));
-  os << ' ' << 255 << '\n';
-  PacketInfo(Packet()).put(os);
-  PacketInfo(bytes({}, 2)).put(os);
-  PacketInfo(bytes({0x1F, 0x02}, 1)).put(os);
-  os << 31;
-  EXPECT_EQ(os.str(),
-            "head=3, data=3, tail=65530 ff dump: a ff 0 255\n"
-            "(null)\nhead=2, data=0, tail=65534\nhead=1, data=2, tail=65533\ndump:\n 1f 2\n31");
+  EXPECT_TRUE(empty.dump_context(os) && p.dump_context(os));
+  PacketInfo(p).put(os << std::hex);
+  os << 255;
+  EXPECT_EQ(os.str(), "dump: a ff 0head=3, data=3, tail=65530\ndump:\n a ff 0\nff");
 }
 
 // Misuse stops the process with the condition and the packet; bounds refuse instead of corrupting.
@@ -172,27 +127,17 @@ TEST(PacketDeathTest, AssertionsReportTheConditionAndThePacket) {
       {[] { Packet().reserve_head(65537); }, a + "length>packet_max_size\n\\(null\\)"},
       {[] { Packet().reserve_tail(65537); }, a + "len>packet_max_size"},
       {[] { Packet().put8(1); }, a + "null packet"},
-      {[] { Packet().pull8(); }, a + "null packet"},
-      {[] { Packet p; p.put(Packet()); p.put(bytes({1})); }, a + "null packet"},
       {[] { Packet p; p.reserve_tail(1); p.put8(0xAB); p.put8(0xCD); },
        a + "len<=_tailroom\\(\\)\nhead=65535, data=1, tail=0\ndump:\n ab\n"},
       {[] { bytes({}, 0).push8(1); }, a + "len<=_headroom\\(\\)"},
       {[] { bytes({1}).pull(2); }, a + "len<=_length\\(\\)"},
-      {[] { bytes({1}).trim(2); }, a + "len<=_length\\(\\)"},
       {[] { bytes({1})[1] = 0; }, a + "index out of range"},
-      {[] { bytes({1})[-1] = 0; }, a + "index out of range"},
-      {[] { bytes({1, 2, 3, 4}).sub(4, 1); }, a + "start\\+len<=_length\\(\\)"},
-      {[] { bytes({1, 2}).sub(0, 3); }, a + "start<=_length\\(\\)"},
-      {[] { bytes({}).passert(false, "custom text"); }, a + "custom text"},
       // Extra head room comes out of the tail room, extra tail room out of the head room.
       {[] { bytes({1}, 65530).reserve_head(6); }, a + "new_len>packet_max_size"},
       {[] { bytes({1}, 5).reserve_tail(6); }, a + "_tailroom\\(\\)\\+len <= packet_max_size"},
-      {[] { bytes({}).put(std::string(256, 'x')); }, a + "s.length\\(\\)<=255"},
       {[] { bytes({}).check_fail("after \"%s\" fdata invalid", "put"); },
        "packet check fail\nafter \"put\" fdata invalid\nterminate.\n"},
       {[] { Packet().check("trim"); }, "after \"trim\" packet is null"},
-      {[] { Smart_pointer<_Packet>()->count = 1; }, "SMART POINTER ASSERTION!\n"},
-      {[] { SharedPtrAssertion(); }, "SHARED POINTER ASSERTION!\n"},
   };
   for (const auto& c : cases) EXPECT_DEATH(c.misuse(), c.report);
 }
@@ -222,8 +167,6 @@ TEST(ListAllocator, LastInFirstOutAndGuardedRelease) {
   pool.deallocate(b);
   EXPECT_DEATH(pool.deallocate(b), "pool: block released twice");
   EXPECT_DEATH(pool.deallocate(&local), "pool: release of a foreign block");
-  EXPECT_DEATH(pool.deallocate(reinterpret_cast<long*>(reinterpret_cast<char*>(a) + 1)),
-               "pool: release of a foreign block");
   pool.deallocate(a), pool.deallocate(c);
   EXPECT_EQ(pool.free_count(), 3u);
 }
@@ -306,7 +249,6 @@ TEST(Cyclic, WrapsAddsAndWindowMatchesAWalkForward) {
   const unsigned sums[] = {C(130), C(120) + C(10), C(120) + 10, C(1) + -2};
   EXPECT_EQ(std::vector<unsigned>(std::begin(sums), std::end(sums)), (std::vector<unsigned>{2, 2, 2, 127}));
   EXPECT_TRUE(C(5) == 5u);
-  EXPECT_TRUE((C(120) <= 2) <= 5);
   // The middle is inside when a walk from low to high meets it.
   for (unsigned low = 0; low < 128; ++low)
     for (unsigned high = 0; high < 128; ++high) {
@@ -330,50 +272,19 @@ TEST(TableTest, CellsAreCentredCutPaddedAndRowsCompleted) {
   t.resetrow();
   t.row(os, "abcdef");  // cut to 4
   t.row(os, "");
-  t.gap(os);
   {
     ext::Table wide(5, 6, 2);
     ext::Table::Sentry s(os, wide);
     s << ext::beginrow << "" << ext::nextrow << "ab" << ext::nextrow << "abc" << ext::nextrow;
     s << ext::beginrow << 7 << "/" << 8u << ext::nextrow << ext::delimeter;
-    s << ext::beginrow << std::string("z") << ext::nextrow;
   }  // the Sentry completes the open row
-  {
-    ext::Table t40(40);
-    ext::Table::Sentry s(os, t40);
-    s << ext::beginrow << Measure() << ext::nextrow;
-  }
-  ext::Table empty;  // no columns: no border
-  empty.delimeter(os);
-  empty.gap(os);
   EXPECT_EQ(os.str(),
             "+----+---+\n"
             "| ab | x |\n"
             "|abcd|   |\n"
-            "|    |   |\n"
             "|     |  ab  |ab|\n"  // odd filler goes right
             "| 7/8 |      |  |\n"
-            "+-----+------+--+\n"
-            "|  z  |      |  |\n"
-            "|      min=0 max=0 avg=0 counter=0       |\n"
-            "|\n");
-}
-
-struct Named {
-  int id;
-  void PutHeader(std::ostream& os) const { os << "obj [" << id << "]: "; }
-};
-
-TEST(HexTest, UpperCaseHexWithTheStreamRestoredHeaderAndQuoted) {
-  std::ostringstream os;
-  const unsigned char bytes[] = {1, 171, 10, 255};
-  os << ext::OutBufInHex(bytes, bytes) << "|" << ext::OutBufInHex(bytes, sizeof bytes) << "|"
-     << ext::OutUnsignedInHex(26) << " " << ext::OutUnsignedInHex(26, 4) << " " << ext::OutUnsignedInHex(0xDEADBEEF, 2);
-  os.width(3);
-  os << 42 << "|";
-  Named n{3};
-  os << ext::header(&n) << "open " << ext::quoted("/dev/x") << " " << ext::quoted(std::string("a\"b"));
-  EXPECT_EQ(os.str(), "|01 AB 0A FF |0x1A 0x001A 0xDEADBEEF 42|obj [3]: open \"/dev/x\" \"a\"b\"");
+            "+-----+------+--+\n");
 }
 
 }  // namespace

@@ -39,8 +39,6 @@ class ChildLines {
   ChildLines(const ChildLines&) = delete;
   ChildLines& operator=(const ChildLines&) = delete;
 
-  bool started() const { return pid_ > 0; }
-
   void command(const std::string& line) {
     std::string l = line + "\n";
     ASSERT_EQ(::write(to_, l.data(), l.size()), static_cast<ssize_t>(l.size()));
