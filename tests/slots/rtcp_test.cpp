@@ -27,10 +27,7 @@ RTPC::SDES sdes(uint32_t ssrc, std::vector<std::string> texts) {
 }
 
 TEST(Rtcp, SourceDescriptionLayout) {
-  EXPECT_EQ(encode(sdes(0x01020304, {"ab", "c", "xyz"})),
-            (Bytes{0x81, 0xCA, 0, 5, 1, 2, 3, 4, 1, 2, 'a', 'b', 3, 1, 'c', 4, 3, 'x', 'y', 'z', 0, 0, 0, 0}));
-  // The list's end byte always gets a word of its own when the items end on a boundary.
-  EXPECT_EQ(encode(sdes(7, {"abcdef"})), (Bytes{0x81, 0xCA, 0, 4, 0, 0, 0, 7, 1, 6, 'a', 'b', 'c', 'd', 'e', 'f', 0, 0, 0, 0}));
+  // Item lists and their padding are read by tshark below; these are the edges it is not given.
   EXPECT_EQ(encode(sdes(7, {})), (Bytes{0x81, 0xCA, 0, 1, 0, 0, 0, 7}));
   // A text is cut at 255 bytes.
   Bytes long_item = encode(sdes(7, {std::string(300, 'n')}));

@@ -162,17 +162,6 @@ TEST_F(T38Test, AnEngineThatEndsOnItsOwnIsReported) {
   EXPECT_EQ(*abort_status(), 237 << 8) << "1005 as an exit status";
 }
 
-TEST(T38Arguments, TheRemoteTextHoldsAnyAddressWhole) {
-  LGCP::T38Soft p;
-  const std::string longAddress(5000, '9');
-  p.get_dhost().set_iaddr(longAddress);
-  p.get_dhost().set_port(65535);
-  p.get_shost().set_port(0);
-  const auto args = T38SoftFactory::Arguments(p);
-  ASSERT_EQ(args.size(), 4u);
-  EXPECT_EQ(args[3], longAddress + "/65535/0");
-}
-
 TEST_F(T38Test, ChannelFailuresRefuseTheCreate) {
   install();
   sim().fail_open(Device::mcc, ENODEV);
