@@ -77,6 +77,7 @@ TEST_F(T38Test, TheInstanceQueryAsksTheEngine) {
     if (reply) instances(reply);
     EXPECT_EQ(query().get_t38_instances(), count) << (reply ? reply : "default");
   }
+  EXPECT_TRUE(logged("t38: can't detect T38 resources")) << "an empty reply is told apart";
   instances(std::string(100, '7'));
   EXPECT_EQ(query().get_t38_instances(), INT_MAX) << "one bounded line, no wrap";
 
