@@ -195,8 +195,6 @@ class Modem(ModemTest):
         self.assertIn("success", reply)
         self.assertTrue(reply.startswith("{ seq 4242,"))
         self.assertIn(["hup"], self.log())
-        self.assertIn("sent HUP to pppd.", self.daemon.output())
-        self.assertNotIn("fail to bind auth socket", self.daemon.output())
 
     def test_fax_transfer_reports_its_pages_then_aborts(self):
         self.clear_log()
@@ -209,7 +207,6 @@ class Modem(ModemTest):
         self.assertIn("modemProceeding : acct : { octetsOut { low 0, high 0 }, octetsIn { low 3, high 0 }", text)
         self.assertIn("abort : 768", got[-1])
         self.assertEqual(self.execs(), [["/usr/local/sbin/fax", "-m", "0", "send", "/tmp/doc.g3"]])
-        self.assertIn("executing fax transfer", self.daemon.output())
         self.assertIn("success", self.answer(self.command(13, "destroy : NULL")))
 
 

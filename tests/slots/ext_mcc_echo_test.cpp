@@ -64,7 +64,6 @@ TEST_F(SmallSlotsTest, AnExtSlotTakesAnInputOnlyWhileActivated) {
   EXPECT_TRUE(signals[0].is_transmitter() && signals[0].get_transmitter().get_active() == 30);
 
   EXPECT_EQ(connect(4, 3), LGCP::ErrorCause::connectFail);
-  EXPECT_TRUE(logged("don't have input stream from"));
   ASSERT_EQ(activate(), hwtest::kSuccess);
   EXPECT_EQ(sw(rx), "idle") << "activation puts the receive channel to idle";
   signals = ctl.signals();
@@ -86,7 +85,6 @@ TEST_F(SmallSlotsTest, AnMccSlotPassesUserDataBothWays) {
   auto alloc = requests(Device::mcc, board::mcc::MCC_ALLOCATE);
   ASSERT_EQ(alloc.size(), 1u);
   EXPECT_EQ(alloc[0].bytes(), (std::vector<uint8_t>{0, 0, 0, 1, 0, 0, 2, 0, 0, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0, 1}));
-  EXPECT_TRUE(logged("mcc: MCC_ALLOCATE type=1"));
   auto* slot = dynamic_cast<MccSlot*>(Slots::instance()->Find(3));
   ASSERT_NE(slot, nullptr);
   const int channel = slot->timeslot;
@@ -116,18 +114,13 @@ TEST_F(SmallSlotsTest, AnMccSlotPassesUserDataBothWays) {
   int refused = 0;
   for (int i = 0; i < 64 && refused == 0; ++i) refused += send(flood) == LGCP::ErrorCause::unsupported;
   EXPECT_EQ(refused, 1);
-  EXPECT_TRUE(logged("user data write fail: Resource temporarily unavailable")) << log.all();
   sim().stall(channel, false);
 
   // The end of the channel ends the reader: no signal, and no watch served on every pass.
   ASSERT_TRUE(sim().hangup_channel(channel));
   pass(5);
   EXPECT_TRUE(ctl.signals().empty());
-  EXPECT_EQ(slot->event.fd(), -1);
-  const std::string closed = "03:MCC: channel closed";
-  const std::string all = log.all();
-  ASSERT_NE(all.find(closed), std::string::npos);
-  EXPECT_EQ(all.find(closed, all.find(closed) + 1), std::string::npos) << "read once, not on every pass";
+  EXPECT_EQ(slot->event.fd(), -1) << "no watch served on every pass";
   EXPECT_EQ(send(data), LGCP::ErrorCause::unsupported);
 }
 
@@ -148,11 +141,9 @@ TEST_F(SmallSlotsTest, MccCreatesAllocateTheirKindAndReportTheFreeChannels) {
   EXPECT_EQ(r.get_mcc_data(), 0);
   sim().fail_open(Device::mcc, ENODEV);
   EXPECT_EQ(create(mcc(LGCP::MccType::data), 5), LGCP::ErrorCause::insufficientResources);
-  EXPECT_TRUE(logged("mcc: fail to open MCC device: No such device"));
   sim().fail_open(Device::mcc, 0);
   sim().state().mcc_bri_capacity = 0;
   EXPECT_EQ(create(mcc(LGCP::MccType::bri), 5), LGCP::ErrorCause::insufficientResources);
-  EXPECT_TRUE(logged("MCC_ALLOCATE fail: No space left on device"));
   sim().state().mcc_bri_capacity = 8;
   sim().state().mcc_data_capacity = 32;
   sim().state().mcc_transparent_capacity = 16;
@@ -160,7 +151,6 @@ TEST_F(SmallSlotsTest, MccCreatesAllocateTheirKindAndReportTheFreeChannels) {
 
 TEST_F(SmallSlotsTest, EchoSlotsExistOnlyOnBusesMarkedPresent) {
   EchoFactory factory;
-  EXPECT_TRUE(logged("Scanning echo channels ..."));
   EXPECT_EQ(create(echo(0, 1)), LGCP::ErrorCause::insufficientResources);
   EXPECT_EQ(query().get_echoBus().size(), 0u);
   EXPECT_TRUE(sim().requests(Device::voice).empty()) << "nothing asked of the voice driver";

@@ -43,9 +43,8 @@ TEST_F(ModemAuthTest, RequestsAndAccountingReachTheSlotOfTheirSession) {
   // HDLC slots are session -1.
   EXPECT_EQ(exchange(bytes_of(auth_request(-1, "bob", "pw")), 1), Strings{"auth bob/pw"});
   EXPECT_EQ(factory->clients.front()->session, -1);
-  // A session nobody has: logged, and the channel stays up.
+  // A session nobody has: dropped, and the channel stays up.
   EXPECT_EQ(exchange(bytes_of(auth_request(7, "eve", "x")), 0), Strings{});
-  EXPECT_NE(streams.err.str().find("receive auth request for unknown session 7"), std::string::npos);
   EXPECT_EQ(exchange(bytes_of(auth_request(0, "carol", "y")), 1), Strings{"auth carol/y"});
 }
 
@@ -67,7 +66,7 @@ TEST_F(ModemAuthTest, UnterminatedTextsStopAtTheirFieldEnd) {
   EXPECT_EQ(exchange(bytes_of(r), 1), Strings{"auth " + std::string(64, 'u') + "/" + std::string(64, 'p')});
 }
 
-TEST_F(ModemAuthTest, MalformedRecordsAreDroppedWithALogLineAndTheChannelStaysUp) {
+TEST_F(ModemAuthTest, MalformedRecordsAreDroppedAndTheChannelStaysUp) {
   // Kinds with the wrong size send nothing.
   std::string bad_auth = bytes_of(auth_request(0, "a", "b"));
   bad_auth.resize(100);
@@ -79,11 +78,6 @@ TEST_F(ModemAuthTest, MalformedRecordsAreDroppedWithALogLineAndTheChannelStaysUp
   const std::string records = bad_auth + bad_acct + header_only(8, 1, 0).substr(0, 8) + header_only(12, 2, 0) +
                               header_only(12, 3, 0) + header_only(12, 0x42, 0) + header_only(4, 1, 0).substr(0, 4);
   EXPECT_EQ(exchange(records, 0), Strings{});
-  for (const char* line : {"05:dsp-modem: auth request, invalid size: 100", "05:dsp-modem: auth accounting, invalid size: 60",
-                           "auth record too short: 8 bytes", "auth record too short: 4 bytes",
-                           "05:dsp-modem: auth accept, ignored.", "05:dsp-modem: auth ip, ignored.",
-                           "05:dsp-modem: unknown request from portslave: 0x42"})
-    EXPECT_NE(streams.err.str().find(line), std::string::npos) << line;
   EXPECT_EQ(exchange(bytes_of(auth_request(0, "still", "up")), 1), Strings{"auth still/up"});
 }
 
@@ -92,7 +86,6 @@ TEST_F(ModemAuthTest, ALengthOutsideFourTo512EndsTheConnection) {
   EXPECT_TRUE(closed_by_daemon(client));
   pump_idle();
   EXPECT_TRUE(factory->clients.empty());
-  EXPECT_NE(streams.log.str().find("auth client 127.0.0.1:"), std::string::npos);
   const int again = dial();
   write_to(again, std::string("\0\0\0\0", 4).substr(0, 3) + std::string(1, '\0'));  // length 0
   EXPECT_TRUE(closed_by_daemon(again));
@@ -114,14 +107,12 @@ TEST_F(ModemAuthTest, ActivationSendsAcceptAndIpToTheClientOfTheSession) {
   char c;
   EXPECT_EQ(::recv(second, &c, 1, MSG_DONTWAIT), -1);  // nothing for the second client
   ::close(second);
-  // No client for session -1: logged, the activation still succeeds.
+  // No client for session -1: the activation still succeeds.
   send(activate_modem(4, 6));
   EXPECT_EQ(got(), Strings{"success"});
-  EXPECT_NE(streams.log.str().find("send error: unknown auth -1 session."), std::string::npos);
   // Other alternatives are refused.
   send(slot_command(5, 5, [](LGCP::Command& c) { c.select_activate().set_empty(); }));
   EXPECT_EQ(got(), Strings{"error " + std::to_string(LGCP::ErrorCause::unsupported)});
-  EXPECT_NE(streams.err.str().find("05:dsp-modem: modem's activation requests parameter."), std::string::npos);
 }
 
 TEST_F(ModemAuthTest, LocalClientsAreCapped) {
@@ -129,7 +120,6 @@ TEST_F(ModemAuthTest, LocalClientsAreCapped) {
   while (factory->clients.size() < ModemFactory::kMaxClients) more.push_back(dial());
   const int extra = dial();
   EXPECT_TRUE(closed_by_daemon(extra));
-  EXPECT_NE(streams.err.str().find("too many auth connections, refused 127.0.0.1:"), std::string::npos);
   EXPECT_EQ(factory->clients.size(), ModemFactory::kMaxClients);
   ::close(extra);
   for (int s : more) ::close(s);
@@ -150,7 +140,6 @@ TEST_F(ModemAuthTest, TheListenerReusesItsAddress) {
   client = -1;
   factory = std::make_unique<ModemFactory>(port);
   EXPECT_EQ(factory->AuthPort(), port);
-  EXPECT_EQ(streams.err.str().find("fail to bind auth socket"), std::string::npos);
 }
 
 }  // namespace

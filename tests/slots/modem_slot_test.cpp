@@ -38,7 +38,6 @@ TEST_F(ModemTest, AnsweringDspModemAllocatesOnceAndStartsPppdOnItsTty) {
   EXPECT_FALSE(launcher.preludes[0].sleeps || launcher.preludes[0].banner);  // nothing before execv
   EXPECT_EQ(s->pid, 4000);
   EXPECT_EQ(s->modem_id(), 0);
-  EXPECT_NE(streams.log.str().find("05:dsp-modem: pppd executed cid=\"5551234\" pid=4000"), std::string::npos);
 }
 
 TEST_F(ModemTest, OriginatingModemWithDataModesAndNoCallingNumber) {
@@ -84,12 +83,10 @@ TEST_F(ModemTest, StartFailuresAbortWithTheErrno) {
   modem<DspModemSlot>(5)->IOnOutputStream();
   sim().fail_open(board::sim::Device::mctl, 0);
   EXPECT_EQ(got(), Strings{"abort " + std::to_string(EACCES)});
-  EXPECT_NE(streams.err.str().find("05:dsp-modem: fail to open device: "), std::string::npos);
 
   sim().modem().configure(0, 1024);
   modem<DspModemSlot>(5)->IOnOutputStream();
   EXPECT_EQ(got(), Strings{"abort " + std::to_string(ENOSPC)});
-  EXPECT_NE(streams.err.str().find("insufficient resources : "), std::string::npos);
   EXPECT_EQ(sim().open_count(board::sim::Device::mctl), 0);  // closed on the failing path
 
   sim().modem().configure(2, 1024);
@@ -99,7 +96,6 @@ TEST_F(ModemTest, StartFailuresAbortWithTheErrno) {
   launcher.failWith = EAGAIN;
   s->IOnOutputStream();
   EXPECT_EQ(got(), (Strings{"transmitter active 1024", "receiver active 1024", "abort " + std::to_string(EAGAIN)}));
-  EXPECT_NE(streams.err.str().find("06:dsp-modem: vfork fail: "), std::string::npos);
   EXPECT_EQ(s->pid, -1);
 }
 
@@ -125,7 +121,6 @@ TEST_F(ModemTest, DestroyHangsUpThenKillsAfterFiveSecondsAndAnswersLate) {
   EXPECT_TRUE(late[0].success() && late[0].seq == 9);
   // Killed once: the destructor does not signal the pid again.
   EXPECT_EQ(launcher.signals, (std::vector<std::pair<int, int>>{{4000, SIGHUP}, {4000, SIGKILL}}));
-  EXPECT_NE(streams.err.str().find("05:dsp-modem: pppd terminate timeout!"), std::string::npos);
   EXPECT_TRUE(factory->modems.empty());
 }
 
@@ -161,8 +156,6 @@ TEST_F(ModemTest, FaxTransferEndReportsPagesThenAborts) {
   // The watch calls the fax handler now.
   modem(5)->childWait.handler->Invoke(modem(5)->childWait, 0x300);
   EXPECT_EQ(got(), (Strings{"acct 0:0 0:3 0:0 0:0 0:0", "abort 768"}));
-  EXPECT_NE(streams.log.str().find("pages received: 3"), std::string::npos);
-  EXPECT_EQ(streams.log.str().find("fax transfer failed"), std::string::npos);
 
   // Ended by a signal during a destroy: failed, and the slot goes.
   send(create_modem(2, 6, {.fax = true, .execargs = Strings{}}));
@@ -174,7 +167,6 @@ TEST_F(ModemTest, FaxTransferEndReportsPagesThenAborts) {
   ASSERT_EQ(a.size(), 2u);
   EXPECT_EQ(modem_text(a[0]), "acct 0:0 0:0 0:0 0:0 0:0");
   EXPECT_TRUE(a[1].success() && a[1].seq == 3);
-  EXPECT_NE(streams.log.str().find("fax transfer failed"), std::string::npos);
 }
 
 TEST_F(ModemTest, FaxCallsWithoutArgumentsOriginateOrRunTheReceiver) {
@@ -242,10 +234,6 @@ TEST_F(ModemTest, HdlcStartFailuresAreOnlyLogged) {
   send(simple(2, 5, C::e_destroy));
   EXPECT_EQ(got(), Strings{"success"});
   EXPECT_TRUE(launcher.started.empty());
-  const std::string err = streams.err.str();
-  EXPECT_NE(err.find("05:digital-modem: SIOCWANDEV/IF_GET_IFACE fail!"), std::string::npos);
-  EXPECT_NE(err.find("05:digital-modem: SIOCSIFFLAGS fail!!!"), std::string::npos);
-  EXPECT_EQ(err.find("IF_PROTO_HDLC fail"), std::string::npos);  // the sequence ended before
 }
 
 TEST_F(ModemTest, ALostControllerDeletesModemSlotsOutOfTheFactoryLists) {

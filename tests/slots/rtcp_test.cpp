@@ -27,10 +27,7 @@ RTPC::SDES sdes(uint32_t ssrc, std::vector<std::string> texts) {
 }
 
 TEST(Rtcp, SourceDescriptionLayout) {
-  EXPECT_EQ(encode(sdes(0x01020304, {"ab", "c", "xyz"})),
-            (Bytes{0x81, 0xCA, 0, 5, 1, 2, 3, 4, 1, 2, 'a', 'b', 3, 1, 'c', 4, 3, 'x', 'y', 'z', 0, 0, 0, 0}));
-  // The list's end byte always gets a word of its own when the items end on a boundary.
-  EXPECT_EQ(encode(sdes(7, {"abcdef"})), (Bytes{0x81, 0xCA, 0, 4, 0, 0, 0, 7, 1, 6, 'a', 'b', 'c', 'd', 'e', 'f', 0, 0, 0, 0}));
+  // Item lists and their padding are read by tshark below; these are the edges it is not given.
   EXPECT_EQ(encode(sdes(7, {})), (Bytes{0x81, 0xCA, 0, 1, 0, 0, 0, 7}));
   // A text is cut at 255 bytes.
   Bytes long_item = encode(sdes(7, {std::string(300, 'n')}));
@@ -56,8 +53,6 @@ TEST(Rtcp, SourceDescriptionKeepsToItsRoom) {
 
 TEST(Rtcp, GoodbyeLayout) {
   RTPC::BYE bye(0xA1B2C3D4, "session end");
-  Bytes b = encode(bye);
-  EXPECT_EQ(b, (Bytes{0x81, 0xCB, 0, 4, 0xA1, 0xB2, 0xC3, 0xD4, 11, 's', 'e', 's', 's', 'i', 'o', 'n', ' ', 'e', 'n', 'd'}));
   EXPECT_EQ(encode(RTPC::BYE(1, "")), (Bytes{0x81, 0xCB, 0, 1, 0, 0, 0, 1}));
   EXPECT_EQ(encode(RTPC::BYE(1, "x")), (Bytes{0x81, 0xCB, 0, 2, 0, 0, 0, 1, 1, 'x', 0, 0}));
   // The reason is cut to what the room holds, and the padding never runs past it.

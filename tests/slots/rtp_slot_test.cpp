@@ -137,7 +137,6 @@ TEST_F(RtpSlotTest, WithoutSourceAddressTheDestinationPortServesBothEnds) {
 
 TEST_F(RtpSlotTest, RefusedCreatesLeaveNothingBehind) {
   EXPECT_EQ(send(rtp_create(TERM::Payload::ptT38_UDP_TL, 4000)), LGCP::ErrorCause::insufficientResources);
-  EXPECT_TRUE(logged("rtp do not created: payload ptT38-UDP-TLnot found")) << log.all();
 
   // An address that does not parse is refused: nothing goes to 255.255.255.255 or 0.0.0.0.
   for (const char* bad : {"10.0.0.300", "gateway", ""}) {
@@ -146,7 +145,6 @@ TEST_F(RtpSlotTest, RefusedCreatesLeaveNothingBehind) {
   LGCP::Command bad_source = rtp_create(TERM::Payload::ptG711_Alaw, 4000);
   bad_source.select_create().select_rtp().get_codecRTP().include_shost().set_iaddr("1.2.3.4.5");
   EXPECT_EQ(send(bad_source), LGCP::ErrorCause::insufficientResources);
-  EXPECT_TRUE(logged("rtp do not created: bad address \"1.2.3.4.5\"")) << log.all();
 
   LGCP::Command radio = rtp_create(TERM::Payload::ptG711_Alaw, 4000);
   radio.select_create().select_rtp().get_codecRTP().include_radio().get_status().select_lemz();
@@ -154,16 +152,13 @@ TEST_F(RtpSlotTest, RefusedCreatesLeaveNothingBehind) {
 
   sim().fail_open(Device::rtp, EBUSY);
   EXPECT_EQ(send(rtp_create(TERM::Payload::ptG711_Alaw, free_port())), LGCP::ErrorCause::insufficientResources);
-  EXPECT_TRUE(logged("device \"/dev/rtp\" open fail: "));
   sim().fail_open(Device::rtp, 0);
   EXPECT_TRUE(sim().requests(Device::rtp).empty());
 
   sim().fail_next(Device::rtp, EINVAL);
   EXPECT_EQ(send(rtp_create(TERM::Payload::ptG711_Alaw, free_port())), LGCP::ErrorCause::insufficientResources);
-  EXPECT_TRUE(logged("begin session fail !!! "));
   sim().state().rtp.capacity = 0;
   EXPECT_EQ(send(rtp_create(TERM::Payload::ptG711_Alaw, free_port())), LGCP::ErrorCause::insufficientResources);
-  EXPECT_TRUE(logged("add channel fail !!!"));
   EXPECT_EQ(sim().open_count(Device::rtp), 0) << "every failure closes what it opened";
   EXPECT_EQ(Slots::instance()->Find(3), nullptr);
 }
@@ -181,9 +176,7 @@ TEST_F(RtpSlotTest, CodecChangeRestartsTheSessionOnItsChannel) {
   auto mode = [&](bool encoder, LGCP::CodecMode::NamedNumber m) {
     return ioctl([=](LGCP::IoctlParams& p) { encoder ? p.set_encoder_mode(m) : p.set_decoder_mode(m); });
   };
-  log.clear();
   EXPECT_EQ(mode(true, LGCP::CodecMode::alaw), hwtest::kSuccess);
-  EXPECT_EQ(log.log.str(), "rtp[" + std::to_string(channel) + "]: do restart RTP session (change tx payload):alaw - OK\n");
   EXPECT_EQ(names(Device::rtp), (std::vector<std::string>{"RTP_BEGIN_SESSION", "RTP_ADD_CHANNEL", "RTP_START_RX"}));
   EXPECT_EQ(rtp(RTP_BEGIN_SESSION)[0].arg("tx_pt"), 8);
   EXPECT_EQ(rtp(RTP_BEGIN_SESSION)[0].arg("rx_pt"), 18);
@@ -202,9 +195,7 @@ TEST_F(RtpSlotTest, CodecChangeRestartsTheSessionOnItsChannel) {
   EXPECT_EQ(signals[0].get_rtp().get_pd().get_timeout(), 900);
 
   sim().clear_requests();
-  log.clear();
   EXPECT_EQ(mode(true, LGCP::CodecMode::alaw), hwtest::kSuccess);
-  EXPECT_EQ(log.log.str(), "rtp[" + std::to_string(channel) + "]: do restart RTP session (change tx payload):alaw - Nothing to do\n");
   EXPECT_TRUE(sim().requests(Device::rtp).empty());
   // "lbrc" is the receive payload the session was created with.
   EXPECT_EQ(mode(false, LGCP::CodecMode::lbrc), hwtest::kSuccess);
@@ -217,7 +208,6 @@ TEST_F(RtpSlotTest, CodecChangeRestartsTheSessionOnItsChannel) {
   // A restart that fails answers "unsupported" and leaves the slot without a device.
   sim().fail_open(Device::rtp, ENOMEM);
   EXPECT_EQ(mode(true, LGCP::CodecMode::ulaw), LGCP::ErrorCause::unsupported);
-  EXPECT_TRUE(logged("fail to restart RTP session!"));
   EXPECT_FALSE(slot()->device);
   sim().fail_open(Device::rtp, 0);
   EXPECT_EQ(sim().state().rtp.session_of(channel), nullptr);
@@ -293,7 +283,6 @@ TEST_F(RtpSlotTest, IoctlsReachTheFeaturesOfTheSessionChannel) {
 
   sim().fail_next(Device::rtp, EIO);
   EXPECT_EQ(ioctl([](LGCP::IoctlParams& p) { p.select_pd_enable().set_timeout(1); }), LGCP::ErrorCause::unsupported);
-  EXPECT_TRUE(logged("RTP SET EVENT PD fail: errno=\"Input/output error\"")) << log.all();
   EXPECT_EQ(ioctl([](LGCP::IoctlParams& p) { p.set_activateWaitTone(); }), hwtest::kSuccess);
   EXPECT_EQ(ioctl([](LGCP::IoctlParams& p) { p.set_deactivateWaitTone(); }), hwtest::kSuccess);
   EXPECT_EQ(ioctl([](LGCP::IoctlParams& p) { p.set_dtmf_disable(); }), LGCP::ErrorCause::unsupported);
@@ -322,8 +311,6 @@ TEST_F(RtpSlotTest, DriverEventsBecomeSignals) {
   const auto& dtmf = *std::find_if(signals.begin(), signals.end(), [](const S& s) { return s.is_tonec(); });
   EXPECT_EQ(dtmf.get_tonec().get_event().get_dtmf().getValue(), 5u);
   EXPECT_EQ(dtmf.get_tonec().get_timestamp(), 1234);
-  EXPECT_TRUE(logged("rtp[" + std::to_string(ch) + "]: rtp event:  type=2"))
-      << "a type without a meaning is traced and dropped";
 
   // A device that hangs up is given up once instead of being served on every pass.
   sim().hangup(Device::rtp);
@@ -340,16 +327,12 @@ TEST_F(RtpSlotTest, ResourcesReportTheVoiceDeviceCodecCounts) {
   factory.Query(r);
   EXPECT_EQ((std::vector<int64_t>{r.get_rtp_g729(), r.get_rtp_g723(), r.get_rtp_g711(), r.get_rtp_g711mcc(), r.get_universal()}),
             (std::vector<int64_t>{30, 20, 60, 0, 90}));
-  std::ostringstream header;
-  factory.PutHeader(header);
-  EXPECT_EQ(header.str(), "rtp[20,30,60,90]: ");
 
   // Without the voice device the three main counts fall to 0; the other two keep theirs.
   sim().fail_open(Device::voice, ENOENT);
   factory.IQuery();
   EXPECT_EQ(factory.g711, 0);
   EXPECT_EQ(factory.universal, 90);
-  EXPECT_TRUE(logged("device \"/dev/voice\" open fail: No such file or directory"));
   sim().fail_open(Device::voice, 0);
 }
 

@@ -71,14 +71,13 @@ class T38Test : public MediaTest {
 
 TEST_F(T38Test, TheInstanceQueryAsksTheEngine) {
   EXPECT_EQ(query().get_t38_instances(), 0);
-  EXPECT_TRUE(logged("t38 daemon not found!"));
   install();
   const std::pair<const char*, int> replies[] = {{nullptr, 4}, {"12\n", 12}, {"", 0}, {"-3\n", 0}};
   for (const auto& [reply, count] : replies) {
     if (reply) instances(reply);
     EXPECT_EQ(query().get_t38_instances(), count) << (reply ? reply : "default");
   }
-  EXPECT_TRUE(logged("t38: can't detect T38 resources"));
+  EXPECT_TRUE(logged("t38: can't detect T38 resources")) << "an empty reply is told apart";
   instances(std::string(100, '7'));
   EXPECT_EQ(query().get_t38_instances(), INT_MAX) << "one bounded line, no wrap";
 
@@ -108,17 +107,13 @@ TEST_F(T38Test, TheEngineRunsOnTheChannelWithItsArgumentList) {
   EXPECT_TRUE(signals[0].is_transmitter() && signals[0].get_transmitter().get_active() == ts);
   EXPECT_TRUE(signals[1].is_receiver() && signals[1].get_receiver().get_active() == ts);
 
-  // 30 extra arguments: the first 27 fit; the trace lists indices 0 to 30.
+  // 30 extra arguments: the first 27 fit.
   ASSERT_TRUE(pump([&] { return !starts().empty(); }));
   std::ostringstream want;
   want << "[\"--child\", \"--remote\", \"127.0.0.1/" << peer.port << "/4002\"";
   for (int i = 0; i < 27; ++i) want << ", \"a" << i << "\"";
   want << "]";
   EXPECT_EQ(starts()[0], want.str());
-  EXPECT_TRUE(logged("t38soft: args for run t38 daemon:\nt38soft: arg[0]=/usr/local/sbin/t38\n"));
-  EXPECT_TRUE(logged("t38soft: arg[30]=a26\n"));
-  EXPECT_FALSE(logged("arg[31]"));
-  EXPECT_TRUE(logged("t38soft: t38 daemon[" + std::to_string(s->pid) + "] successfully started"));
 
   // The channel is the engine's standard input, both ways.
   ASSERT_TRUE(pump([&] { return !sim().frames_sent(ts).empty(); }));
@@ -150,7 +145,6 @@ TEST_F(T38Test, AnEngineThatEndsOnItsOwnIsReported) {
   ASSERT_TRUE(sim().hangup_channel(ts));
   ASSERT_TRUE(pump([&] { return abort_status().has_value(); })) << log.all();
   EXPECT_EQ(*abort_status(), 3 << 8);
-  EXPECT_TRUE(logged("03:t38 soft: t38 daemon terminated with code=3"));
   EXPECT_EQ(slot()->pid, -1);
   ASSERT_EQ(simple(&LGCP::Command::set_destroy), hwtest::kSuccess) << "the slot stays until destroyed";
 
@@ -161,7 +155,6 @@ TEST_F(T38Test, AnEngineThatEndsOnItsOwnIsReported) {
   ::kill(slot(4)->pid, SIGKILL);
   ASSERT_TRUE(pump([&] { return abort_status().has_value(); }));
   EXPECT_EQ(*abort_status(), SIGKILL);
-  EXPECT_TRUE(logged("04:t38 soft: t38 daemon terminated by signal=9"));
 
   fs::permissions(sbin() + "/t38", fs::perms::owner_read | fs::perms::owner_write);
   aborts.clear();
@@ -170,26 +163,13 @@ TEST_F(T38Test, AnEngineThatEndsOnItsOwnIsReported) {
   EXPECT_EQ(*abort_status(), 237 << 8) << "1005 as an exit status";
 }
 
-TEST(T38Arguments, TheRemoteTextHoldsAnyAddressWhole) {
-  LGCP::T38Soft p;
-  const std::string longAddress(5000, '9');
-  p.get_dhost().set_iaddr(longAddress);
-  p.get_dhost().set_port(65535);
-  p.get_shost().set_port(0);
-  const auto args = T38SoftFactory::Arguments(p);
-  ASSERT_EQ(args.size(), 4u);
-  EXPECT_EQ(args[3], longAddress + "/65535/0");
-}
-
 TEST_F(T38Test, ChannelFailuresRefuseTheCreate) {
   install();
   sim().fail_open(Device::mcc, ENODEV);
   EXPECT_EQ(create(4000), LGCP::ErrorCause::insufficientResources);
-  EXPECT_TRUE(logged("t38soft: T38SoftFactory::INewSlot - FAIL to open </dev/mcc/ctl> [19]"));
   sim().fail_open(Device::mcc, 0);
   sim().fail_next(Device::mcc, ENOSPC);
   EXPECT_EQ(create(4000), LGCP::ErrorCause::insufficientResources);
-  EXPECT_TRUE(logged("FAIL to ioctl MCC_ALLOCATE [28]"));
   sim().fail_next(Device::mcc, EIO, 2);
   EXPECT_EQ(create(4000), LGCP::ErrorCause::insufficientResources);
   sim().fail_next(Device::mcc, 0);

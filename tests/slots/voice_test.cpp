@@ -203,7 +203,6 @@ TEST_F(VoiceTest, NamesThatLeaveThePromptFolderAreNotRead) {
   pass(5);
   EXPECT_EQ(count(&LGCP::Signal::is_abort), 1);
   EXPECT_TRUE(written(ts).empty());
-  EXPECT_TRUE(logged("player[" + std::to_string(ts) + "]: phrase name refused: ../etc/secret")) << log.all();
 }
 
 TEST_F(VoiceTest, ANetworkPlayerSendsItsIdFirstThenPlaysWhatTheServerSends) {
@@ -223,7 +222,6 @@ TEST_F(VoiceTest, ANetworkPlayerSendsItsIdFirstThenPlaysWhatTheServerSends) {
   server.peer.close();
   ASSERT_TRUE(pump([&] { return count(&LGCP::Signal::is_abort) == 1; })) << log.all();
   EXPECT_EQ(written(ts), samples);
-  EXPECT_TRUE(logged("connection to 127.0.0.1:" + std::to_string(server.port) + " closed."));
   EXPECT_EQ(count(&LGCP::Signal::is_transmitter), 2);
   // A later connection of the output does not reconnect.
   ASSERT_EQ(connect(3, kExt), hwtest::kSuccess);
@@ -235,7 +233,6 @@ TEST_F(VoiceTest, AFailedConnectionIsReportedAndHostsThatAreNoAddressAreRefused)
   ASSERT_EQ(play_network("127.0.0.1", closed_port(), 7), hwtest::kSuccess);
   ASSERT_EQ(connect(3, kExt), hwtest::kSuccess);
   ASSERT_TRUE(pump([&] { return count(&LGCP::Signal::is_abort) == 1; }));
-  EXPECT_TRUE(logged("fail."));
 
   ASSERT_EQ(record("127.0.0.1", closed_port(), 4), hwtest::kSuccess);
   ASSERT_EQ(connect(kExt, 4), hwtest::kSuccess);
@@ -250,7 +247,6 @@ TEST_F(VoiceTest, AFailedConnectionIsReportedAndHostsThatAreNoAddressAreRefused)
     EXPECT_EQ(record(bad, 4000, 5), LGCP::ErrorCause::insufficientResources) << bad;
   }
   EXPECT_TRUE(requests(Device::mcc, board::mcc::MCC_ALLOCATE).empty()) << "no channel for a refused host";
-  EXPECT_TRUE(logged("recorder refused: bad address player.example:4000"));
 }
 
 TEST_F(VoiceTest, ARecorderStreamsItsChannelToTheServerByteForByte) {
@@ -296,26 +292,16 @@ TEST_F(VoiceTest, AServerThatGoesAwayAbortsTheRecording) {
     return count(&LGCP::Signal::is_ioctl) == 1;
   })) << log.all();
   EXPECT_EQ(signals().back().get_ioctl().get_stopRecording().getValue(), LGCP::StopRecordingCause::connectionAborted);
-  EXPECT_TRUE(logged("record aborted"));
-
-  // A new input connects again.
-  ASSERT_EQ(simple(&LGCP::Command::set_disconnect), hwtest::kSuccess);
-  ASSERT_EQ(connect(kExt, 3), hwtest::kSuccess);
-  Fd old = std::move(server.peer);
-  ASSERT_TRUE(pump([&] { return server.accepted(); }));
 }
 
 TEST_F(VoiceTest, ChannelsThatCannotBeSetUpRefuseTheCreate) {
   write("/usr/local/voice/a.raw", Bytes{1});
   sim().fail_open(Device::mcc, EACCES);
   EXPECT_EQ(play({"a.raw"}, 1), LGCP::ErrorCause::insufficientResources);
-  EXPECT_TRUE(logged("voice/mcc[0]: fail to open /dev/mcc/ctl device for writing: Permission denied"));
   EXPECT_EQ(record("127.0.0.1", 4000), LGCP::ErrorCause::insufficientResources);
-  EXPECT_TRUE(logged("fail to open /dev/mcc/ctl device for reading: Permission denied"));
   sim().fail_open(Device::mcc, 0);
   sim().fail_next(Device::mcc, EBUSY);
   EXPECT_EQ(play({"a.raw"}, 1), LGCP::ErrorCause::insufficientResources);
-  EXPECT_TRUE(logged("MCC_ALLOCATE fail: Device or resource busy"));
   sim().fail_next(Device::mcc, EIO, 2);
   EXPECT_EQ(play({"a.raw"}, 1), LGCP::ErrorCause::insufficientResources);
   sim().fail_next(Device::mcc, 0);
