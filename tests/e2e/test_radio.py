@@ -2,13 +2,8 @@
 radio signalling from the extension device arriving as "rtpExt" signals, radio ioctls leaving
 as header extensions byte for byte, and destruction."""
 
-import os
-import re
-import unittest
-
 import vxharness as vx
 import test_rtp
-from test_modem import Codec
 from test_rtp import udp_port
 
 LEMZ_STATUS = ('lemz : { flags { prio 15, ptt FALSE, bss FALSE, vad-rx FALSE, vad-tx FALSE, sql FALSE, sh FALSE, '
@@ -39,31 +34,11 @@ class Board(test_rtp.Board):
         return int(self.ask("rtp-ext-packet %s %d %s" % (source, ssrc, data)))
 
 
-class RadioTest(test_rtp.SessionTest):
+class RadioTest(test_rtp.CodecSessionTest):
     board_class = Board
 
-    @classmethod
-    def setUpClass(cls):
-        tool = os.path.join(os.path.dirname(os.path.abspath(vx.DAEMON)), "vx_lgcp_text")
-        if not os.path.exists(tool):
-            raise unittest.SkipTest("build the target vx_lgcp_text first")
-        super().setUpClass()
-        cls.codec = Codec(tool)
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.codec.close()
-        super().tearDownClass()
-
-    def parse(self, frame):
-        """(slot, alternative, text) of a signal, in value notation."""
-        text = self.codec.decode(frame)
-        m = re.match(r"\{ (?:seq \d+, )?(?:slot (\d+), )?pdu signal : ([\w-]+) : (.*) \}$", text)
-        return (int(m.group(1)) if m.group(1) else None, m.group(2), m.group(3)) if m else (None, None, text)
-
     def send(self, slot, command):
-        self.seq += 1
-        return self.answer(self.codec.encode("{ seq %d, slot %d, pdu command : %s }" % (self.seq, slot, command)))
+        return self.send_to(slot, command)
 
     def create(self, slot, radio, payload="ptG711-Alaw", before="", after=""):
         return self.send(slot, 'create : rtp : { codecRTP { payload %s, dhost { iaddr "127.0.0.1", port %d }%s, '

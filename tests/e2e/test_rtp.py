@@ -73,7 +73,10 @@ class SessionTest(vx.DaemonTest):
         return None if found is None else (found[0], found[2])
 
 
-class Rtp(SessionTest):
+class CodecSessionTest(SessionTest):
+    """A session test that writes commands and reads signals in value notation through the
+    build's codec tool."""
+
     @classmethod
     def setUpClass(cls):
         tool = os.path.join(os.path.dirname(os.path.abspath(vx.DAEMON)), "vx_lgcp_text")
@@ -91,11 +94,16 @@ class Rtp(SessionTest):
         """(slot, alternative, text) of a signal, in value notation."""
         text = self.codec.decode(frame)
         m = re.match(r"\{ (?:seq \d+, )?(?:slot (\d+), )?pdu signal : ([\w-]+) : (.*) \}$", text)
-        return (int(m.group(1)) if m.group(1) else None, m.group(2), m.group(3)) if m else (None, None, None)
+        return (int(m.group(1)) if m.group(1) else None, m.group(2), m.group(3)) if m else (None, None, text)
 
-    def send(self, command):
+    def send_to(self, slot, command):
         self.seq += 1
-        return self.answer(self.codec.encode("{ seq %d, slot 9, pdu command : %s }" % (self.seq, command)))
+        return self.answer(self.codec.encode("{ seq %d, slot %d, pdu command : %s }" % (self.seq, slot, command)))
+
+
+class Rtp(CodecSessionTest):
+    def send(self, command):
+        return self.send_to(9, command)
 
     def test_tone_and_dtmf_events_arrive_as_tonec_signals(self):
         self.assertEqual(self.send('create : rtp : { codecRTP { payload ptG711-Ulaw, dhost { iaddr "127.0.0.1", '
