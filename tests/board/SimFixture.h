@@ -1,6 +1,6 @@
 #pragma once
-// The simulated board reset around each test, the descriptors a test opens closed after it, its
-// text protocol, and the shared steps: an HDLC controller channel, a switch connection, a record.
+// The simulated board reset around each test, the descriptors a test opens closed after it, and
+// the shared steps: an HDLC controller channel, a switch connection, a record.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -14,7 +14,6 @@
 #include "board/hal.h"
 #include "board/mcc.h"
 #include "board/sim/SimBoard.h"
-#include "board/sim/SimProtocol.h"
 
 namespace simtest {
 
@@ -60,7 +59,6 @@ class SimTest : public ::testing::Test {
     return record;
   }
 
-  board::sim::SimProtocol protocol{sim()};
   int hal_ = -1;
   std::vector<int> fds_;
 };

@@ -1,8 +1,6 @@
 // An outside process on a SOCK_SEQPACKET socket plays the far end of a timeslot or channel.
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -17,15 +15,10 @@ namespace {
 
 using board::sim::Bytes;
 
-// The outside process: a listening socket and the connection the simulator makes to it. A path
-// deeper than a socket address holds is bound through its directory's descriptor.
+// The outside process: a listening socket and the connection the simulator makes to it.
 class Listener {
  public:
-  explicit Listener(const std::string& path) : path_(path) {
-    const auto slash = path.rfind('/');
-    const int dir = ::open(path.substr(0, slash).c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
-    fd_ = peer_listen(("/proc/self/fd/" + std::to_string(dir) + path.substr(slash)).c_str());
-    ::close(dir);
+  explicit Listener(const std::string& path) : path_(path), fd_(peer_listen(path.c_str())) {
     EXPECT_GE(fd_, 0);
   }
   ~Listener() {
@@ -97,23 +90,6 @@ TEST_F(SimFarEndTest, FramesGoBothWaysOnATimeslotOrAControllerChannelUntilUntied
   mcc.hang_up();
   sim().service();
   EXPECT_EQ(sim().far_end().find(ch2), nullptr) << "a far end that hangs up is untied";
-}
-
-TEST_F(SimFarEndTest, LineProtocolTiesAndRefusesBadTargets) {
-  Listener far(dir_.path() + "/ts");
-  EXPECT_EQ(protocol.execute("tie 20 " + far.path()), "ok\n");
-  ASSERT_GE(far.accept(), 0);
-  EXPECT_EQ(protocol.execute("far-ends").rfind("ok 1\n20 sent=0 received=0 dropped=0 path=", 0), 0u);
-  EXPECT_EQ(protocol.execute("untie 20"), "ok 1\n");
-  EXPECT_EQ(protocol.execute("untie 20"), "ok 0\n");
-  for (const std::string bad : {"tie 20 " + dir_.path() + "/nobody", "tie 99999 " + far.path(), std::string("tie 20")})
-    EXPECT_EQ(protocol.execute(bad).rfind("error ", 0), 0u) << bad;
-  // A path deeper than a socket address holds is reached through its directory.
-  std::string deep = dir_.path() + "/" + std::string(100, 'd');
-  ASSERT_EQ(::mkdir(deep.c_str(), 0700), 0);
-  Listener far2(deep + "/x");
-  EXPECT_EQ(sim().tie_far_end(21, far2.path()), 0);
-  EXPECT_GE(far2.accept(), 0);
 }
 
 }  // namespace

@@ -117,7 +117,6 @@ TEST_F(ToneTest, DetectorEnableTakesANewIdOnlyWhenTheStateChanges) {
 }
 
 TEST_F(ToneTest, EventsReachTheFirstReceiverOfTheirTimeslotWithTheCurrentId) {
-  set_traces("signalling.events = yes");
   ToneSlot first(5), second(5), other(7);
   ASSERT_TRUE(first.enableDTMF(true));
   ASSERT_TRUE(second.enableDTMF(true));  // the detector's id is now second's
@@ -132,9 +131,6 @@ TEST_F(ToneTest, EventsReachTheFirstReceiverOfTheirTimeslotWithTheCurrentId) {
   EXPECT_EQ(first.events[0].timestamp, 1000u);
   EXPECT_TRUE(second.events.empty());
   EXPECT_TRUE(other.events.empty());
-  EXPECT_LINE(log(), "ignore spurious dtmf event:  timestamp=1001 timeslot=5 code=4 id=" + std::to_string(id + 5) +
-                         " rid=" + std::to_string(id));
-  EXPECT_LINE(err(), "receive tonec event from unknown timeslot 9");
 
   // Receivers may come and go while their events are delivered.
   auto doomed = std::make_unique<ToneSlot>(8);
@@ -175,8 +171,6 @@ TEST_F(ToneTest, RecordsAreTakenWholeAndAHungUpDeviceIsReopenedByTheNextConfigur
   pass();
   ASSERT_EQ(r.events.size(), 3u);
   EXPECT_EQ(r.events[2].code, 3u);
-  EXPECT_LINE(err(), "tonec: 10 bytes of a short record dropped");
-  EXPECT_LINE(err(), "tonec: 4 bytes of a short record dropped");
 
   sim().hangup(Device::dtmf);
   pass();

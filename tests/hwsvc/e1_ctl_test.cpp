@@ -257,7 +257,6 @@ TEST_F(E1Control, CasChangesArriveAsSignalsAndShortRecordsAreDropped) {
   EXPECT_EQ(sim().cas_change(0, 1, 0xF), 1u);
   pump();
   EXPECT_EQ(cas_signals(ctl.signals()), (std::vector<Cas>{{3, 12, 0x5, 0x9}, {0, 1, 0xF, 0}}));
-  EXPECT_EQ(capture.err.str(), "E1: short cas record dropped (5 bytes)\n");
   EXPECT_GE(e1.cas_fd(), 0);
 }
 
