@@ -167,6 +167,14 @@ TEST_F(SlotsTest, QueryReportsEveryFactorysResourcesAndTrunkStatusReachesTheFact
   const LGCP::Resources& r = s.get_query();
   EXPECT_EQ(r.get_modem().getValue(), 7);
   EXPECT_TRUE(r.get_mux().getValue());
+  // The fields no factory fills go out as zero, and no driver version is claimed.
+  for (int v : {r.get_boardMajor().getValue(), r.get_boardMinor().getValue(), r.get_rtp_g729().getValue(),
+                r.get_rtp_g723().getValue(), r.get_rtp_g711().getValue(), r.get_rtp_g711mcc().getValue(),
+                r.get_mcc_data().getValue(), r.get_mcc_bri().getValue(), r.get_mcc_trans().getValue(),
+                r.get_t38_instances().getValue(), r.get_digital_modems().getValue(), r.get_lin16().getValue(),
+                r.get_universal().getValue()})
+    EXPECT_EQ(v, 0);
+  EXPECT_FALSE(r.has_drvVersion());
 
   LGCP::Signal trunk;
   trunk.select_trunkStatus().set_trunk(2);
