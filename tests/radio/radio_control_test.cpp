@@ -33,6 +33,7 @@ class Probe : public RadioControl {
 class RadioControlTest : public radiotest::ControllerTest {
  protected:
   std::vector<board::sim::Request> requests(uint32_t number) { return sim().requests(Device::rtp_ext, number); }
+  bool logged(const char* text) const { return capture.err.str().find(text) != std::string::npos; }
 };
 
 TEST_F(RadioControlTest, AttachFormOpensInitialisesAndAttachesNonBlocking) {
@@ -63,6 +64,7 @@ TEST_F(RadioControlTest, FailedStepsOfTheStartLeaveNoSession) {
   sim().fail_next(Device::rtp_ext, EBUSY, 1, rx::RTP_EXT_ATTACH);
   Probe c(3);
   EXPECT_LT(c.ext_fd(), 0);
+  EXPECT_TRUE(logged("rtp_ext[3] ") && logged("attach rtp_ext session fail !!!"));
   EXPECT_EQ(requests(rx::RTP_EXT_INIT).size(), 2u);  // b's failed one and c's
   EXPECT_EQ(sim().open_count(Device::rtp_ext), 0);
   EXPECT_TRUE(c.RtpExtStart(true));  // a later start tries again
