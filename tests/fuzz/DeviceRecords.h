@@ -10,18 +10,14 @@
 
 #include "foundation/IniFile.h"
 #include "foundation/Traces.h"
+#include "tests/fuzz/FuzzSupport.h"
 
 namespace fuzz {
 
-// Sends the log and error streams nowhere (a long run must not grow) and switches the device
-// event traces on, so that their lines are formatted too.
+// The standard streams silenced, with the device event traces on so that their lines are
+// formatted too.
 inline void quiet_with_event_traces() {
-  struct NullBuffer : std::streambuf {
-    int overflow(int c) override { return c; }
-  };
-  static NullBuffer sink;
-  std::clog.rdbuf(&sink);
-  std::cerr.rdbuf(&sink);
+  quiet();
   IniFile::File f;
   std::istringstream in("[traces]\nsignalling.events = yes\n");
   in >> f;
