@@ -15,7 +15,7 @@ from test_slots import _create as create, _slot_command, activate, connect, crea
 
 USER_DATA, IOCTL = 8, 9
 SIG_ACTIVATED, SIG_USER_DATA, SIG_IOCTL = 5, 8, 12
-CREATE_PSTN, CREATE_ISDN, CREATE_ATS_QSIG = 6, 14, 17
+CREATE_PSTN, CREATE_ISDN, CREATE_HDLC, CREATE_ATS_QSIG = 6, 14, 15, 17
 IOCTL_SS7_RQ_BSN = 4
 # IoctlResponse alternatives.
 SS7_BSN, SS7_LINK_INFO = 3, 4
@@ -66,6 +66,14 @@ def create_ats_qsig(slot, network, seq=1):
         b.put(1 if network else 0, 1)
         integer(b, 0)
     return create(CREATE_ATS_QSIG, slot, seq, body)
+
+
+def create_hdlc(slot, trunk, address, seq=1):
+    def body(b):
+        b.put(0, 1)
+        for v in (trunk, 0, address):
+            integer(b, v)
+    return create(CREATE_HDLC, slot, seq, body)
 
 
 def user_data(slot, data, seq=1):
@@ -179,6 +187,33 @@ class Peer:
         self.proc.stdout.close()
 
 
+class SocketPeer:
+    """This script as a silent far end: a SOCK_SEQPACKET listener that the board connects to."""
+
+    def __init__(self, path):
+        self.listener = socket.socket(socket.AF_UNIX, socket.SOCK_SEQPACKET)
+        self.listener.bind(path)
+        self.listener.listen(1)
+        self.conn = None
+
+    def accept(self):
+        self.listener.settimeout(5)
+        self.conn, _ = self.listener.accept()
+        self.conn.settimeout(5)
+
+    def recv(self):
+        return self.conn.recv(65536)
+
+    def close(self):
+        for s in (self.conn, self.listener):
+            if s:
+                s.close()
+
+
+class SignallingBoard(Board):
+    listings = Board.listings + ("connections",)
+
+
 def tool(name):
     """A test program built beside the daemon, or None."""
     path = os.path.join(os.path.dirname(vx.DAEMON), "tests", name)
@@ -216,7 +251,7 @@ def ss7_level3_answer(m):
 
 class Signalling(vx.DaemonTest):
     def setUp(self):
-        self.board = Board(self.daemon)
+        self.board = SignallingBoard(self.daemon)
         self.c = self.daemon.connect()
         self.ev = Events(self.c)
         self.dir = tempfile.mkdtemp(prefix="vxs", dir="/tmp")
@@ -392,6 +427,62 @@ class Signalling(vx.DaemonTest):
         peer = self.lapd_peer(channel, "cpe", "pri")
         self.both_ways(peer, 9, setup_first=True)
         self.destroy_frees(9, channel)
+
+    def fed_by_released(self):
+        """Switch outputs still carrying a controller channel that is not open."""
+        channels = self.channels()
+        lines = [l.split() for l in self.board.ask("connections")]
+        return [l for l in lines if l[1] == "connected" and int(l[2]) in channels and not channels[int(l[2])]]
+
+    def test_a_released_channel_feeds_no_timeslot_and_a_controller_drop_takes_every_slot_down(self):
+        # A far end on each of two timeslots of trunk 0; the first stays silent.
+        old, new = (SocketPeer(os.path.join(self.dir, n)) for n in ("old", "new"))
+        try:
+            for ts, far in ((20, old), (21, new)):
+                self.board.ask("tie %d %s" % (ts, far.listener.getsockname()))
+                far.accept()
+            before = self.open_channels()
+            self.ok(lambda s: create_trunk(20, 0, 20, seq=s))
+            self.ok(lambda s: create_pstn_isdn(21, bri=False, trunk=1, network=False, seq=s))
+            self.ok(lambda s: connect(20, 21, seq=s))
+            (first,) = self.open_channels() - before
+            self.assertTrue(old.recv(), "the first link calls on its timeslot")
+            self.destroy_frees(21, first)
+            self.assertEqual(self.fed_by_released(), [])
+            old.conn.settimeout(0.2)
+            try:
+                while old.recv():
+                    pass
+            except socket.timeout:
+                pass
+
+            # The next link on the same controller channel calls on its own timeslot only.
+            self.ok(lambda s: create_trunk(22, 0, 21, seq=s))
+            self.ok(lambda s: create_pstn_isdn(23, bri=False, trunk=1, network=False, seq=s))
+            self.ok(lambda s: connect(22, 23, seq=s))
+            self.assertEqual(self.open_channels() - before, {first})
+            self.assertTrue(new.recv())
+            self.assertTrue(new.recv(), "a repeated call")
+            self.assertRaises(socket.timeout, old.recv)
+            self.destroy_frees(23, first)
+            self.assertEqual(self.fed_by_released(), [])
+        finally:
+            old.close()
+            new.close()
+
+        # Every kind of signalling slot goes with the controller, and so do its routes.
+        self.ok(lambda s: create_pstn_isdn(21, bri=False, trunk=1, network=False, seq=s))
+        self.ok(lambda s: connect(20, 21, seq=s))
+        self.ok(lambda s: create_isdn(24, bri=True, trunk=1, network=False, seq=s))
+        self.ok(lambda s: create_ats_qsig(25, network=False, seq=s))
+        self.ok(lambda s: create_hdlc(26, trunk=1, address=1, seq=s))
+        self.ok(lambda s: connect(26, 22, seq=s))
+        self.ok(lambda s: connect(24, 20, seq=s))
+        self.assertEqual(len(self.open_channels() - before), 4)
+        self.c.close()
+        self.assertTrue(vx.wait_for(lambda: self.open_channels() == before, 5), self.channels())
+        self.assertEqual(self.fed_by_released(), [])
+        self.c = self.daemon.connect()
 
 
 if __name__ == "__main__":
