@@ -76,6 +76,13 @@ inline int64_t arg(const Request& r, const char* name) {
   return v.value_or(-1);
 }
 
+// One field of every logged request of one kind, in order.
+inline std::vector<int64_t> args(Device device, uint32_t number, const char* name) {
+  std::vector<int64_t> out;
+  for (const Request& r : requests(device, number)) out.push_back(arg(r, name));
+  return out;
+}
+
 // As a fixture's first member: the board is clean before the services under test are built.
 struct CleanBoard {
   CleanBoard() { clean_board(); }
