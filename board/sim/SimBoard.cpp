@@ -614,6 +614,9 @@ void SimBoard::drain(uint64_t key, uint32_t events) {
       continue;
     }
     if (n < 0 && (errno == EAGAIN || errno == EINTR)) return;
+    // The daemon closed its end with frames of ours unread: the socket reports that once, ahead
+    // of the frames the daemon wrote before closing, which a driver still sends.
+    if (n < 0 && errno == ECONNRESET) continue;
     // 0 is an empty message unless the daemon's side is gone.
     if (n == 0 && !(events & (EPOLLHUP | EPOLLRDHUP))) continue;
     release(key);

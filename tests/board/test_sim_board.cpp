@@ -127,6 +127,21 @@ TEST_F(SimBoardTest, ControllerChannelLivesAsLongAsAnyDuplicate) {
   EXPECT_FALSE(sim().hdlc_channel(ch)->open);
 }
 
+// A driver sends what it was handed before the close, even when the closing side left frames
+// of its own unread (which makes the socket report a reset before the frames).
+TEST_F(SimBoardTest, FramesWrittenBeforeTheLastCloseAreSentWithReceivedOnesUnread) {
+  int fd;
+  int ch = hdlc(fd);
+  const uint8_t received[] = {0x0F};
+  ASSERT_TRUE(sim().hdlc_frame(ch, received));
+  const uint8_t last[] = {0x02, 0x01, 0x53};
+  ASSERT_EQ(::write(fd, last, sizeof last), static_cast<ssize_t>(sizeof last));
+  board::close(fd);
+  forget(fd);
+  EXPECT_EQ(sim().frames_sent(ch), (std::vector<Bytes>{{0x02, 0x01, 0x53}}));
+  EXPECT_FALSE(sim().hdlc_channel(ch)->open);
+}
+
 TEST_F(SimBoardTest, ToneEventsCarryTheDetectorsId) {
   int fd = open(board::dtmf::kPath, O_RDONLY | O_NONBLOCK);
   board::dtmf::DetectorEnable en;
