@@ -33,7 +33,8 @@ bool AcceptorBase<Derived, ServiceBase>::ImplActivate() {
   }
   SetCloexec(listen_socket_.get(), true);
   self().SetSocketOptions();
-  // A failed listen is reported to the caller, so that start-up can stop with an error.
+  // A failed listen leaves the service deactivated and answers false; nothing retries it and
+  // the daemon runs on without this listening socket (a bind that fails is retried instead).
   return BindSocket();
 }
 

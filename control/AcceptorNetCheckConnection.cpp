@@ -26,7 +26,9 @@ AcceptorNetCheckConnection::~AcceptorNetCheckConnection() { check_timer_.reset()
 
 bool AcceptorNetCheckConnection::ImplActivate() {
   const bool ok = AcceptorNet::ImplActivate();
-  if (!ok) return false;  // reported, so that start-up does not run without a control port
+  // A failed listen was logged and left the acceptor deactivated: the daemon runs on without a
+  // control port and no connection check is armed.
+  if (!ok) return false;
   CheckConnection();
   return true;
 }
