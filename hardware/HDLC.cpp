@@ -8,7 +8,6 @@
 #include <cstring>
 #include <iostream>
 #include <new>
-#include <unordered_map>
 
 #include "board/board.h"
 #include "board/mcc.h"
@@ -16,6 +15,7 @@
 #include "foundation/Packet.h"
 #include "foundation/Traces.h"
 #include "hardware/HwMux.h"
+#include "hardware/SwitchRoutes.h"
 
 namespace {
 
@@ -40,13 +40,6 @@ int allocate_type(int mode) {
     case HDLC::mode_ss7: return static_cast<int>(board::mcc::kTypeSs7);
   }
   return -1;
-}
-
-// Output -> the source patched to it, for the outputs whose source may be released.
-std::unordered_map<int, int>& routes() {
-  // Never destroyed: channels released while the program exits still find it.
-  static auto* table = new std::unordered_map<int, int>;
-  return *table;
 }
 
 constexpr short kRead = POLLIN;
@@ -133,8 +126,11 @@ bool HDLC::connect_switch(int controller) {
   int output = params.mode == mode_bri ? params.tdm_tx : params.tdm;
   m_controller = controller;
   bool fed = mux->Connect(controller, output);
-  if (fed) route_made(controller, output);
-  if (fed && mux->Connect(params.tdm, controller)) return true;
+  if (fed) SwitchRoutes::made(controller, output);
+  if (fed && mux->Connect(params.tdm, controller)) {
+    SwitchRoutes::made(params.tdm, controller);
+    return true;
+  }
   std::cerr << ext::header(this) << "fail to connect controller channel " << controller << " through the switch"
             << std::endl;
   return false;
@@ -150,27 +146,8 @@ void HDLC::deactivate() {
 
 void HDLC::release_switch() {
   if (m_controller < 0) return;
-  release_routes(m_controller);
+  SwitchRoutes::release(m_controller);
   m_controller = -1;
-}
-
-void HDLC::route_made(int source, int output) {
-  if (source >= 0 && output >= 0) routes()[output] = source;
-}
-
-void HDLC::route_taken(int output) { routes().erase(output); }
-
-void HDLC::release_routes(int source) {
-  if (source < 0) return;
-  auto& table = routes();
-  for (auto it = table.begin(); it != table.end();) {
-    if (it->second != source) {
-      ++it;
-      continue;
-    }
-    HwMux::instance()->Disable(it->first);
-    it = table.erase(it);
-  }
 }
 
 void HDLC::set_write_interest(bool on) {

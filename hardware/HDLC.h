@@ -62,19 +62,12 @@ class HDLC : public GenericHDLC {
   // Allocates a controller channel, connects it through the switch and starts watching it;
   // false (channel inactive, reason on the error stream) on any failure.
   bool activate();
-  // Stops watching and closes the channel; the switch outputs it still feeds are disabled.
+  // Stops watching and closes the channel, and releases its switch routes.
   void deactivate();
-  // Disables the switch outputs this channel still feeds; the channel stays open.
+  // Releases the channel's switch routes (see SwitchRoutes): its input is disabled at once, the
+  // outputs it feeds shortly after, so that the frames it was handed last still leave. The
+  // channel stays open.
   void release_switch();
-
-  // The switch routes whose source can go away (a controller channel released, a slot
-  // destroyed): an output is noted with its source when patched and forgotten when patched
-  // again or disconnected, so that releasing a source never silences an output that another
-  // slot took over since.
-  static void route_made(int source, int output);
-  static void route_taken(int output);
-  // Disables every output that still carries source.
-  static void release_routes(int source);
 
   bool hdlc_transmit(Packet& frame) override;
   bool is_open() const override { return m_event.fd() >= 0; }

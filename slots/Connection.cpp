@@ -2,7 +2,7 @@
 
 #include <iostream>
 
-#include "hardware/HDLC.h"
+#include "hardware/SwitchRoutes.h"
 #include "hardware/HwMux.h"
 #include "slots/Slot.h"
 
@@ -69,14 +69,14 @@ bool MuxConnect(Slot& src, Slot& dst) {
   const int tx = src.IGetTransmitChannel();
   const int rx = dst.IGetReceiveChannel();
   if (!HwMux::instance()->Connect(tx, rx)) return false;
-  HDLC::route_made(tx, rx);
+  SwitchRoutes::made(tx, rx);
   std::clog << "mux: slot " << src << " [" << tx << "] -> " << dst << " [" << rx << "]" << std::endl;
   return true;
 }
 
 bool MuxDisconnect(Slot& dst) {
   const int rx = dst.IGetReceiveChannel();
-  HDLC::route_taken(rx);
+  SwitchRoutes::taken(rx);
   if (!HwMux::instance()->Disconnect(rx)) return false;
   std::clog << "mux: disconnect slot " << dst << " [" << rx << "]" << std::endl;
   return true;

@@ -6,7 +6,7 @@
 #include <iostream>
 
 #include "board/netif.h"
-#include "hardware/HDLC.h"
+#include "hardware/SwitchRoutes.h"
 #include "slots/ModemFactory.h"
 
 namespace {
@@ -58,7 +58,7 @@ void HdlcModemSlot::initModem() {
 HdlcModemSlot::~HdlcModemSlot() {
   pppd_kill();
   unbind();
-  HDLC::release_routes(channel);
+  SwitchRoutes::release(channel);
   board::InterfaceSocket sock;
   if (!sock) return;
   ifreq ifr = request_for(ifname);

@@ -10,7 +10,7 @@
 #include "board/board.h"
 #include "board/dspdata.h"
 #include "board/mcc.h"
-#include "hardware/HDLC.h"
+#include "hardware/SwitchRoutes.h"
 #include "foundation/Hex.h"
 #include "foundation/Traces.h"
 #include "slots/IsdnFactory.h"
@@ -30,7 +30,7 @@ IsdnSlot::IsdnSlot(Fd fd, ISDN::LAPD* link) : IsdnSlot(link) {
 IsdnSlot::~IsdnSlot() {
   // The link may still try to send while the family deletes it; the descriptor goes first.
   event.Release();
-  HDLC::release_routes(channel);
+  SwitchRoutes::release(channel);
 }
 
 void IsdnSlot::watch(Fd const& fd, const char* name) {
@@ -116,7 +116,7 @@ void IsdnSlot::OnEvent(int, short revents) {
 void IsdnSlot::lost_channel(const char* why) {
   std::cerr << ext::header(this) << "channel lost: " << why << std::endl;
   event.Release();
-  HDLC::release_routes(channel);
+  SwitchRoutes::release(channel);
   ready = false;
 }
 

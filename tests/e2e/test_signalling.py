@@ -169,9 +169,17 @@ class Peer:
     def wait(self, pred, timeout=10.0):
         return vx.wait_for(lambda: self.count(pred) > 0, timeout)
 
-    def count(self, pred):
+    def count(self, pred, since=0):
         with self.lock:
-            return sum(1 for l in self.lines if pred(l))
+            return sum(1 for l in self.lines[since:] if pred(l))
+
+    def mark(self):
+        """A place in the output: count(pred, since=mark) sees only what came after it."""
+        with self.lock:
+            return len(self.lines)
+
+    def wait_since(self, mark, pred, timeout=10.0):
+        return vx.wait_for(lambda: self.count(pred, mark) > 0, timeout)
 
     def command(self, line):
         self.proc.stdin.write(line + "\n")
@@ -317,6 +325,42 @@ class Signalling(vx.DaemonTest):
                 self.ok(lambda s: user_data(slot, STATUS_ENQUIRY_PRI, seq=s))
                 self.user_data_from(slot, 4, ANSWERS)
 
+    def ss7_peer(self, channel):
+        path = tool("libss7_peer")
+        if not path:
+            self.skipTest("libss7_peer not built")
+        sock = os.path.join(self.dir, "ss7-%d" % channel)
+        peer = Peer([path, sock, "0"], "ready")
+        self.peers.append(peer)
+        self.board.ask("tie %d %s" % (channel, sock))
+        return peer
+
+    def ss7_up(self, peer, slot, mark=0):
+        """Waits for the link of slot to come up and answers level 3 until libss7 says "up"
+        (after mark)."""
+        self.ev.wait(lambda e: e[:3] == ("signal", SIG_ACTIVATED, slot), 20)
+        # The controller is level 3: libss7 takes the link up once it has answered our link
+        # test and has had its own link test and traffic restart answered. libss7 drops a unit
+        # that arrives before its own side is in service, which may come well after ours, so
+        # our link test goes again every 3 s until its acknowledgement comes back, as level 3
+        # repeats an unanswered one; hearing libss7's own messages is no sign it got ours.
+        link_test = bytes([0x81]) + ss7_label(0) + bytes([0x11, 0x40, 1, 2, 3, 4])
+        acknowledged, next_test = False, 0
+        deadline = time.monotonic() + 20
+        while not peer.count(lambda l: l == "up", mark):
+            self.assertLess(time.monotonic(), deadline, peer.lines)
+            if not acknowledged and time.monotonic() >= next_test:
+                self.ok(lambda s: user_data(slot, link_test, seq=s))
+                next_test = time.monotonic() + 3
+            try:
+                m = self.ev.wait(lambda e: e[0] == "userData" and e[1] == slot, 0.2)[2]
+            except AssertionError:
+                continue
+            acknowledged |= m[5:] == bytes([0x21]) + link_test[6:] and m[0] & 0x0F in (1, 2)
+            reply = ss7_level3_answer(m)
+            if reply:
+                self.ok(lambda s: user_data(slot, reply, seq=s))
+
     def destroy_frees(self, slot, channel):
         self.ok(lambda s: destroy(slot, s))
         self.assertTrue(vx.wait_for(lambda: channel not in self.open_channels()), self.channels())
@@ -357,39 +401,12 @@ class Signalling(vx.DaemonTest):
         self.ok(lambda s: destroy(3, s))
 
     def test_pstn_ss7_link_comes_into_service_against_libss7(self):
-        path = tool("libss7_peer")
-        if not path:
-            self.skipTest("libss7_peer not built")
-        sock = os.path.join(self.dir, "ss7")
-        peer = Peer([path, sock, "0"], "ready")
-        self.peers.append(peer)
-        self.board.ask("tie 48 %s" % sock)
+        peer = self.ss7_peer(48)
         before = self.open_channels()
         self.ok(lambda s: create_trunk(5, 1, 16, seq=s))
         self.ok(lambda s: create_pstn_ss7(6, trunk=2, seq=s))
         self.ok(lambda s: connect(5, 6, seq=s))
-        self.ev.wait(lambda e: e[:3] == ("signal", SIG_ACTIVATED, 6), 20)
-        # The controller is level 3: libss7 takes the link up once it has answered our link
-        # test and has had its own link test and traffic restart answered. libss7 drops a unit
-        # that arrives before its own side is in service, which may come well after ours, so
-        # our link test goes again every 3 s until its acknowledgement comes back, as level 3
-        # repeats an unanswered one; hearing libss7's own messages is no sign it got ours.
-        link_test = bytes([0x81]) + ss7_label(0) + bytes([0x11, 0x40, 1, 2, 3, 4])
-        acknowledged, next_test = False, 0
-        deadline = time.monotonic() + 20
-        while not peer.count(lambda l: l == "up"):
-            self.assertLess(time.monotonic(), deadline, peer.lines)
-            if not acknowledged and time.monotonic() >= next_test:
-                self.ok(lambda s: user_data(6, link_test, seq=s))
-                next_test = time.monotonic() + 3
-            try:
-                m = self.ev.wait(lambda e: e[0] == "userData" and e[1] == 6, 0.2)[2]
-            except AssertionError:
-                continue
-            acknowledged |= m[5:] == bytes([0x21]) + link_test[6:] and m[0] & 0x0F in (1, 2)
-            reply = ss7_level3_answer(m)
-            if reply:
-                self.ok(lambda s: user_data(6, reply, seq=s))
+        self.ss7_up(peer, 6)
         (channel,) = self.open_channels() - before
 
         # The link's statistics, in service.
@@ -428,62 +445,83 @@ class Signalling(vx.DaemonTest):
         self.both_ways(peer, 9, setup_first=True)
         self.destroy_frees(9, channel)
 
-    def fed_by_released(self):
-        """Switch outputs still carrying a controller channel that is not open."""
-        channels = self.channels()
-        lines = [l.split() for l in self.board.ask("connections")]
-        return [l for l in lines if l[1] == "connected" and int(l[2]) in channels and not channels[int(l[2])]]
+    def connected(self):
+        """The switch outputs that a source drives, as the board lists them."""
+        return {l for l in self.board.ask("connections") if l.split()[1] == "connected"}
 
-    def test_a_released_channel_feeds_no_timeslot_and_a_controller_drop_takes_every_slot_down(self):
-        # A far end on each of two timeslots of trunk 0; the first stays silent.
-        old, new = (SocketPeer(os.path.join(self.dir, n)) for n in ("old", "new"))
-        try:
-            for ts, far in ((20, old), (21, new)):
-                self.board.ask("tie %d %s" % (ts, far.listener.getsockname()))
-                far.accept()
-            before = self.open_channels()
-            self.ok(lambda s: create_trunk(20, 0, 20, seq=s))
+    def test_a_released_link_is_heard_going_and_leaves_no_route(self):
+        start, before = self.connected(), self.open_channels()
+        pri = self.lapd_peer(20, "network", "pri")
+        ss7 = self.ss7_peer(49)
+        self.ok(lambda s: create_trunk(20, 0, 20, seq=s))
+        self.ok(lambda s: create_trunk(5, 1, 17, seq=s))
+        # Our DISC (P=1 or 0) as libpri received it, and what libpri makes of it.
+        disc = lambda l: l.startswith("rx ") and len(l) == 9 and int(l[7:9], 16) & 0xEF == 0x43
+        pri_down = lambda l: l == "event 0 PRI_EVENT_DCHAN_DOWN"
+
+        def links_up():
+            """A primary-rate link against libpri, an SS7 link against libss7; the PRI link's
+            controller channel."""
+            mark, opened = pri.mark(), self.open_channels()
             self.ok(lambda s: create_pstn_isdn(21, bri=False, trunk=1, network=False, seq=s))
             self.ok(lambda s: connect(20, 21, seq=s))
-            (first,) = self.open_channels() - before
-            self.assertTrue(old.recv(), "the first link calls on its timeslot")
-            self.destroy_frees(21, first)
-            self.assertEqual(self.fed_by_released(), [])
-            old.conn.settimeout(0.2)
-            try:
-                while old.recv():
-                    pass
-            except socket.timeout:
-                pass
+            self.assertTrue(pri.wait_since(mark, lambda l: l == "event 0 PRI_EVENT_DCHAN_UP"), pri.lines[-20:])
+            (channel,) = self.open_channels() - opened
+            mark = ss7.mark()
+            self.ok(lambda s: create_pstn_ss7(6, trunk=2, seq=s))
+            self.ok(lambda s: connect(5, 6, seq=s))
+            self.ss7_up(ss7, 6, mark)
+            return channel
 
-            # The next link on the same controller channel calls on its own timeslot only.
-            self.ok(lambda s: create_trunk(22, 0, 21, seq=s))
-            self.ok(lambda s: create_pstn_isdn(23, bri=False, trunk=1, network=False, seq=s))
-            self.ok(lambda s: connect(22, 23, seq=s))
-            self.assertEqual(self.open_channels() - before, {first})
-            self.assertTrue(new.recv())
-            self.assertTrue(new.recv(), "a repeated call")
-            self.assertRaises(socket.timeout, old.recv)
-            self.destroy_frees(23, first)
-            self.assertEqual(self.fed_by_released(), [])
-        finally:
-            old.close()
-            new.close()
+        def heard_going(release, timeout=3):
+            """Each far end hears its link go from what the link sent last (libpri's own
+            timers would take 13.5 s), and the links leave no route behind once the switch's
+            grace period for their last frames is over."""
+            marks = pri.mark(), ss7.mark()
+            release()
+            self.assertTrue(pri.wait_since(marks[0], disc, timeout), pri.lines[-20:])
+            self.assertTrue(pri.wait_since(marks[0], pri_down, timeout), pri.lines[-20:])
+            self.assertTrue(ss7.wait_since(marks[1], lambda l: l == "down", timeout), ss7.lines[-20:])
+            self.assertTrue(vx.wait_for(lambda: self.connected() == start, 3), self.connected() - start)
+
+        def release_both(command):
+            self.ok(lambda s: command(21, s))
+            self.ok(lambda s: command(6, s))
+
+        first = links_up()
+        heard_going(lambda: release_both(destroy))
+
+        # The next link on the same controller channel is heard on its own timeslot only.
+        new = SocketPeer(os.path.join(self.dir, "new"))
+        self.addCleanup(new.close)
+        self.board.ask("tie 21 %s" % new.listener.getsockname())
+        new.accept()
+        mark = pri.mark()
+        self.ok(lambda s: create_trunk(22, 0, 21, seq=s))
+        self.ok(lambda s: create_pstn_isdn(23, bri=False, trunk=1, network=False, seq=s))
+        self.ok(lambda s: connect(22, 23, seq=s))
+        self.assertIn(first, self.open_channels() - before)
+        self.assertTrue(new.recv())
+        self.assertTrue(new.recv(), "a repeated call")
+        self.assertEqual(pri.count(lambda l: l.startswith("rx "), mark), 0, pri.lines[-20:])
+        self.ok(lambda s: destroy(23, s))
+
+        links_up()
+        heard_going(lambda: release_both(lambda slot, s: vx.command(vx.DISCONNECT, seq=s, slot=slot)))
+        release_both(destroy)
 
         # Every kind of signalling slot goes with the controller, and so do its routes.
-        self.ok(lambda s: create_pstn_isdn(21, bri=False, trunk=1, network=False, seq=s))
-        self.ok(lambda s: connect(20, 21, seq=s))
+        links_up()
+        self.ok(lambda s: create_trunk(27, 0, 22, seq=s))
         self.ok(lambda s: create_isdn(24, bri=True, trunk=1, network=False, seq=s))
         self.ok(lambda s: create_ats_qsig(25, network=False, seq=s))
         self.ok(lambda s: create_hdlc(26, trunk=1, address=1, seq=s))
         self.ok(lambda s: connect(26, 22, seq=s))
-        self.ok(lambda s: connect(24, 20, seq=s))
-        self.assertEqual(len(self.open_channels() - before), 4)
-        self.c.close()
+        self.ok(lambda s: connect(24, 27, seq=s))
+        self.assertEqual(len(self.open_channels() - before), 5)
+        heard_going(self.c.close, 5)
         self.assertTrue(vx.wait_for(lambda: self.open_channels() == before, 5), self.channels())
-        self.assertEqual(self.fed_by_released(), [])
         self.c = self.daemon.connect()
-
 
 if __name__ == "__main__":
     vx.main()

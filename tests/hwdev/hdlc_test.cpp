@@ -7,6 +7,7 @@
 #include "foundation/Packet.h"
 #include "hardware/HDLC.h"
 #include "hardware/HwMux.h"
+#include "hardware/SwitchRoutes.h"
 #include "HwDevTest.h"
 
 namespace {
@@ -193,6 +194,61 @@ TEST_F(HdlcTest, FramesCrossTheSwitchFromOneChannelToAnother) {
   EXPECT_EQ(far.frames, std::vector<Bytes>{(Bytes{0x01, 0x03, 0x7F})});
   EXPECT_TRUE(rx.frames.empty());
   sim().state().mux.uncable(8192 + 7);
+}
+
+// A released channel's routes: its input goes at once; the output it fed stays for the grace
+// period, so that the frames it was handed last still leave, and goes earlier when the
+// channel is patched onto another output, unless another source was patched onto it since.
+TEST_F(HdlcTest, AReleasedChannelLeavesNoRouteAndItsLastFramesLeaveFirst) {
+  const int out = 8192 + 7;
+  const auto from = [](int source) { return "from " + std::to_string(source); };
+  const auto sw = [&](int channel) {
+    const auto& e = sim().state().mux.entry(channel);
+    return e.kind == board::sim::SimSwitch::Entry::connected ? from(e.source) : std::string("off");
+  };
+  Receiver far;
+  HDLC listener;  // a far end on the timeslot's output, through a cable
+  listener.notify = &far;
+  listener.params.tdm = 8192 + 30;
+  ASSERT_TRUE(listener.activate());
+  sim().state().mux.cable(out, 8192 + 30);
+
+  int c = activate_ready();
+  ASSERT_EQ(sw(c), from(out));
+  Packet last = packet_of({0x02, 0x01, 0x53});
+  ASSERT_TRUE(hdlc.hdlc_transmit(last));
+  hdlc.release_switch();  // the board takes the frame from the channel later
+  EXPECT_EQ(sw(c), "off");
+  EXPECT_EQ(sw(out), from(c));
+  sim().service();
+  pass(2);
+  EXPECT_EQ(far.frames, std::vector<Bytes>{(Bytes{0x02, 0x01, 0x53})});
+  hdlc.deactivate();
+  advance(SwitchRoutes::kGraceMs - 1);
+  EXPECT_EQ(sw(out), from(c));
+  advance(1);
+  EXPECT_EQ(sw(out), "off");
+  EXPECT_EQ(SwitchRoutes::releasing(), 0u);
+
+  // The same channel given to another timeslot: the old output goes before anything is sent.
+  ASSERT_EQ(activate(), c);
+  hdlc.deactivate();
+  HDLC next;
+  next.params.tdm = 8192 + 9;
+  ASSERT_TRUE(next.activate());
+  ASSERT_EQ(sw(8192 + 9), from(c));
+  EXPECT_EQ(sw(out), "off");
+  EXPECT_EQ(SwitchRoutes::releasing(), 0u);
+
+  // An output another source was patched onto since is left to it.
+  next.deactivate();
+  EXPECT_EQ(sw(c), "off");
+  HwMux::instance()->Connect(400, 8192 + 9);
+  SwitchRoutes::made(400, 8192 + 9);
+  advance(SwitchRoutes::kGraceMs);
+  EXPECT_EQ(sw(8192 + 9), from(400));
+  EXPECT_EQ(SwitchRoutes::releasing(), 0u);
+  sim().state().mux.uncable(out);
 }
 
 TEST_F(HdlcTest, BlockedWriteGivesExactlyOneReadyWhenTheChannelDrains) {

@@ -3,6 +3,7 @@
 // the SS7 ioctls.
 #include "SignallingFixture.h"
 #include "board/mcc.h"
+#include "hardware/SwitchRoutes.h"
 #include "links/SS7SLC.h"
 #include "slots/PstnSlot.h"
 
@@ -60,36 +61,55 @@ TEST_F(PstnSlotTest, AnSs7LinkIsBoundToItsTrunkTimeslotAndHearsItsTrunkGoDownOnc
 }
 
 // The controller channel feeds the trunk timeslot's output; whenever the link loses its
-// connection or its channel, the output goes quiet, unless another slot has taken it over.
-TEST_F(PstnSlotTest, ALinkThatGoesLeavesNoOutputFedByItsChannel) {
+// connection or its channel, its input goes quiet at once and the output a short grace later
+// (the link's last frames still leave through it), unless another slot has taken it over or
+// the channel was given to a new link, which must not be heard on the old timeslot.
+TEST_F(PstnSlotTest, ALinkThatGoesLeavesNoRouteOfItsChannel) {
+  const unsigned grace = SwitchRoutes::kGraceMs;
   send(create_trunk(1, 10, 0, 20));
   send(create_pstn_ss7(2, 11, 1));
   send(connect_cmd(3, 10, 11));
   int first = opened_since({});
   ASSERT_GE(first, 0);
   EXPECT_EQ(sw(20), "from " + std::to_string(first));
-  send(simple(4, 11, LGCP::Command::e_disconnect));
-  EXPECT_EQ(sw(20), "disabled");
-  send(connect_cmd(5, 10, 11));
-  EXPECT_NE(sw(20), "disabled");
-  send(simple(6, 11, LGCP::Command::e_destroy));
-  EXPECT_EQ(sw(20), "disabled");
-  // Taken over by another slot since: left as it is.
+  EXPECT_EQ(sw(first), "from 20");
+  for (auto release : {LGCP::Command::e_disconnect, LGCP::Command::e_destroy}) {
+    send(simple(4, 11, release));
+    EXPECT_EQ(sw(first), "disabled") << release;
+    EXPECT_EQ(sw(20), "from " + std::to_string(first)) << release;
+    after(grace - 1);
+    EXPECT_EQ(sw(20), "from " + std::to_string(first)) << release;
+    after(1);
+    EXPECT_EQ(sw(20), "disabled") << release;
+    if (release == LGCP::Command::e_disconnect) send(connect_cmd(5, 10, 11));
+  }
+  // The channel's next link, on another timeslot, takes the old one's output down at once.
   send(create_pstn_isdn(7, 11, false, 1, false));
   send(connect_cmd(8, 10, 11));
-  EXPECT_NE(sw(20), "disabled");
-  send(create_probe(9, 21, 400, 401));
-  send(connect_cmd(10, 21, 10));
-  send(simple(11, 11, LGCP::Command::e_destroy));
-  EXPECT_EQ(sw(20), "from 400");
+  ASSERT_EQ(sw(20), "from " + std::to_string(first));
+  send(simple(9, 11, LGCP::Command::e_destroy));
+  send(create_trunk(10, 12, 0, 21));
+  send(create_pstn_isdn(11, 13, false, 1, false));
+  send(connect_cmd(12, 12, 13));
+  ASSERT_EQ(sw(21), "from " + std::to_string(first));
+  EXPECT_EQ(sw(20), "disabled");
+  after(grace);
+  EXPECT_EQ(sw(21), "from " + std::to_string(first));
+  // Taken over by another slot since: left as it is.
+  send(create_probe(13, 21, 400, 401));
+  send(connect_cmd(14, 21, 12));
+  send(simple(15, 13, LGCP::Command::e_destroy));
+  after(grace);
+  EXPECT_EQ(sw(21), "from 400");
   // A channel that fails.
-  send(create_trunk(12, 12, 0, 21));
-  send(create_pstn_isdn(13, 13, false, 1, false));
-  send(connect_cmd(14, 12, 13));
-  EXPECT_NE(sw(21), "disabled");
+  send(create_pstn_isdn(16, 11, false, 1, false));
+  send(connect_cmd(17, 10, 11));
+  EXPECT_NE(sw(20), "disabled");
   sim().hangup(board::sim::Device::mcc);
   settle(20);
-  EXPECT_EQ(sw(21), "disabled");
+  after(grace);
+  EXPECT_EQ(sw(20), "disabled");
+  EXPECT_EQ(SwitchRoutes::releasing(), 0u);
 }
 
 TEST_F(PstnSlotTest, ALinkOnASourceOutsideTheTrunksIsRefusedAndDeactivateStopsIt) {
