@@ -30,6 +30,12 @@ IsdnSlot::IsdnSlot(Fd fd, ISDN::LAPD* link) : IsdnSlot(link) {
 IsdnSlot::~IsdnSlot() {
   // The link may still try to send while the family deletes it; the descriptor goes first.
   event.Release();
+  release_routes();
+}
+
+void IsdnSlot::release_routes() {
+  if (routes_released) return;
+  routes_released = true;
   SwitchRoutes::release(channel);
 }
 
@@ -116,7 +122,7 @@ void IsdnSlot::OnEvent(int, short revents) {
 void IsdnSlot::lost_channel(const char* why) {
   std::cerr << ext::header(this) << "channel lost: " << why << std::endl;
   event.Release();
-  SwitchRoutes::release(channel);
+  release_routes();
   ready = false;
 }
 

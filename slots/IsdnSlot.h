@@ -64,6 +64,11 @@ class IsdnSlot : public Slot, public ProtocolsFamily, public ISDN::LAPD::Notify,
   // Stops reading a descriptor that reports its end, so that the loop is not woken for it
   // again and again; the link notices on its own timers.
   void lost_channel(const char* why);
+  // Releases the channel's switch routes, once: after a lost channel its number may already
+  // serve another owner when this slot goes.
+  void release_routes();
+
+  bool routes_released = false;
 };
 
 class AtsQsigSlot : public IsdnSlot {

@@ -7,6 +7,7 @@
 #include "board/dspdata.h"
 #include "board/mcc.h"
 #include "foundation/Packet.h"
+#include "hardware/SwitchRoutes.h"
 #include "slots/IsdnSlot.h"
 
 namespace {
@@ -114,8 +115,19 @@ TEST_F(IsdnSlotTest, AChannelThatEndsIsLeftOnceInsteadOfWakingTheLoopAgainAndAga
   frame.reserve_head(0);
   frame.put8(1);
   EXPECT_FALSE(s.hdlc_transmit(frame));
-  send(simple(2, 30, LGCP::Command::e_destroy));
+  // The lost channel's number serves a new slot; destroying the old one leaves its routes be.
+  const int ch = s.channel;
+  send(create_isdn(2, 31, false, 1, false));
+  ASSERT_EQ(isdn(31)->channel, ch);
+  send(create_trunk(3, 10, 0, 20));
+  send(connect_cmd(4, 10, 31));
+  send(connect_cmd(5, 31, 10));
+  texts();
+  send(simple(6, 30, LGCP::Command::e_destroy));
   EXPECT_EQ(texts(), Strings{"success"});
+  after(SwitchRoutes::kGraceMs);
+  EXPECT_EQ(sw(ch), "from 20");
+  EXPECT_EQ(sw(20), "from " + std::to_string(ch));
 }
 
 TEST_F(IsdnSlotTest, UserDataGoesToTheLinkAndDataBeyondABufferIsRefused) {
