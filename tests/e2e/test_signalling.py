@@ -500,7 +500,7 @@ class Signalling(vx.DaemonTest):
         self.ok(lambda s: create_trunk(22, 0, 21, seq=s))
         self.ok(lambda s: create_pstn_isdn(23, bri=False, trunk=1, network=False, seq=s))
         self.ok(lambda s: connect(22, 23, seq=s))
-        self.assertIn(first, self.open_channels() - before)
+        self.assertEqual(self.open_channels() - before, {first})
         self.assertTrue(new.recv())
         self.assertTrue(new.recv(), "a repeated call")
         self.assertEqual(pri.count(lambda l: l.startswith("rx "), mark), 0, pri.lines[-20:])
@@ -522,6 +522,7 @@ class Signalling(vx.DaemonTest):
         heard_going(self.c.close, 5)
         self.assertTrue(vx.wait_for(lambda: self.open_channels() == before, 5), self.channels())
         self.c = self.daemon.connect()
+
 
 if __name__ == "__main__":
     vx.main()
