@@ -92,7 +92,10 @@ void SwitchRoutes::release(int source) {
     r.due = due;
     ++b.releasing;
   }
-  if (b.releasing > 0 && !b.timer.is_set()) b.timer.set(kGraceMs, &expire);
+  // The timer stays on the earliest due time (a clock set back, as tests do, could leave it
+  // on a later one).
+  const TimerEvent* armed = b.timer.get();
+  if (b.releasing > 0 && (!armed || static_cast<int32_t>(armed->due - due) > 0)) b.timer.set(kGraceMs, &expire);
 }
 
 std::size_t SwitchRoutes::releasing() { return book().releasing; }

@@ -251,6 +251,34 @@ TEST_F(HdlcTest, AReleasedChannelLeavesNoRouteAndItsLastFramesLeaveFirst) {
   sim().state().mux.uncable(out);
 }
 
+// Each released source keeps its outputs for its own grace period; patching another source
+// meanwhile takes nothing down.
+TEST_F(HdlcTest, EachReleasedSourceKeepsItsOutputsForItsOwnGrace) {
+  HwMux& mux = *HwMux::instance();
+  const auto patch = [&](int source, int output) {
+    mux.Connect(source, output);
+    SwitchRoutes::made(source, output);
+  };
+  const auto fed_by = [](int output) {
+    const auto& e = sim().state().mux.entry(output);
+    return e.kind == board::sim::SimSwitch::Entry::connected ? e.source : -1;
+  };
+  patch(300, 8192 + 40);
+  patch(301, 8192 + 41);
+  SwitchRoutes::release(300);
+  advance(300);
+  SwitchRoutes::release(301);
+  patch(302, 8192 + 42);
+  advance(SwitchRoutes::kGraceMs - 300);
+  EXPECT_EQ(fed_by(8192 + 40), -1);
+  EXPECT_EQ(fed_by(8192 + 41), 301);
+  advance(299);
+  EXPECT_EQ(fed_by(8192 + 41), 301);
+  advance(1);
+  EXPECT_EQ(fed_by(8192 + 41), -1);
+  EXPECT_EQ(fed_by(8192 + 42), 302);
+}
+
 TEST_F(HdlcTest, BlockedWriteGivesExactlyOneReadyWhenTheChannelDrains) {
   int c = activate();
   pass(3);
