@@ -64,8 +64,8 @@ void forget(std::unordered_map<int, Route>::iterator it) {
 
 void SwitchRoutes::made(int source, int output) {
   if (source < 0 || output < 0) return;
+  taken(output);
   Book& b = book();
-  if (auto it = b.routes.find(output); it != b.routes.end()) forget(it);
   b.routes[output] = Route{source};
   // A released channel patched again has a new owner: its old outputs go before that owner
   // sends anything.

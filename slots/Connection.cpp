@@ -2,8 +2,8 @@
 
 #include <iostream>
 
-#include "hardware/SwitchRoutes.h"
 #include "hardware/HwMux.h"
+#include "hardware/SwitchRoutes.h"
 #include "slots/Slot.h"
 
 bool Connect(Slot& src, Slot& dst) {
