@@ -13,6 +13,7 @@ struct Route {
   int source = -1;
   bool released = false;  // its source is gone; the output waits for `due`
   uint32_t due = 0;       // loop clock (ms) at which a released route is disabled
+  bool idle = false;      // its owner disconnected it: idle, not disabled, when it goes
 };
 
 struct Book {
@@ -36,7 +37,8 @@ void disable_released(Due due) {
       ++it;
       continue;
     }
-    HwMux::instance()->Disable(it->first);
+    if (it->second.idle) HwMux::instance()->Disconnect(it->first);
+    else HwMux::instance()->Disable(it->first);
     --b.releasing;
     it = b.routes.erase(it);
   }
@@ -99,3 +101,11 @@ void SwitchRoutes::release(int source) {
 }
 
 std::size_t SwitchRoutes::releasing() { return book().releasing; }
+
+bool SwitchRoutes::idle_after_grace(int output) {
+  Book& b = book();
+  const auto it = b.routes.find(output);
+  if (it == b.routes.end() || !it->second.released) return false;
+  it->second.idle = true;
+  return true;
+}

@@ -8,7 +8,8 @@
 // short grace period: what an owner writes while going down (a DISC, out-of-service units)
 // leaves the controller over the next milliseconds, through the switch. They are disabled when
 // the grace runs out, or at once when the same channel is patched onto an output again, so
-// that a later owner's frames never reach the old timeslot.
+// that a later owner's frames never reach the old timeslot. An output that its owner
+// disconnects meanwhile is set idle then instead, as a disconnected output is.
 #include <cstddef>
 
 class SwitchRoutes {
@@ -25,4 +26,7 @@ class SwitchRoutes {
   static void release(int source);
   // Outputs of released sources still waiting for their grace period to end.
   static std::size_t releasing();
+  // output's owner disconnects it. True when it still carries a released source's last frames:
+  // it is then set idle at the end of the grace (or when the source is patched again), not now.
+  static bool idle_after_grace(int output);
 };

@@ -130,7 +130,12 @@ bool PstnSlot::IHwConnectReceiver(Slot& source) {
 }
 
 bool PstnSlot::IHwDisconnectTransmitter(Slot& sink) {
-  if (kind == bri_user || kind == bri_network) deactivate();
+  if (kind == bri_user || kind == bri_network) {
+    deactivate();
+    // The channel is released before its sink is disconnected, so that the sink keeps the
+    // link's last frames (its DISC) for the switch's grace period.
+    hdlc->release_switch();
+  }
   MuxDisconnect(sink);
   hdlc->release_switch();
   return true;

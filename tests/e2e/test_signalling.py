@@ -453,43 +453,54 @@ class Signalling(vx.DaemonTest):
         start, before = self.connected(), self.open_channels()
         pri = self.lapd_peer(20, "network", "pri")
         ss7 = self.ss7_peer(49)
+        # A basic-rate line sends through its own sink, disconnected after the link goes.
+        bri = self.lapd_peer(6, "network", "bri-ptp")
         self.ok(lambda s: create_trunk(20, 0, 20, seq=s))
         self.ok(lambda s: create_trunk(5, 1, 17, seq=s))
+        self.ok(lambda s: create_trunk(28, 1, 2, bri=True, seq=s))
         # Our DISC (P=1 or 0) as libpri received it, and what libpri makes of it.
         disc = lambda l: l.startswith("rx ") and len(l) == 9 and int(l[7:9], 16) & 0xEF == 0x43
-        pri_down = lambda l: l == "event 0 PRI_EVENT_DCHAN_DOWN"
+        up = lambda l: l == "event 0 PRI_EVENT_DCHAN_UP"
+        down = lambda l: l == "event 0 PRI_EVENT_DCHAN_DOWN"
+        lapd = (pri, bri)
 
         def links_up():
-            """A primary-rate link against libpri, an SS7 link against libss7; the PRI link's
-            controller channel."""
+            """A primary-rate and a basic-rate link against libpri, an SS7 link against libss7;
+            the PRI link's controller channel."""
             mark, opened = pri.mark(), self.open_channels()
             self.ok(lambda s: create_pstn_isdn(21, bri=False, trunk=1, network=False, seq=s))
             self.ok(lambda s: connect(20, 21, seq=s))
-            self.assertTrue(pri.wait_since(mark, lambda l: l == "event 0 PRI_EVENT_DCHAN_UP"), pri.lines[-20:])
+            self.assertTrue(pri.wait_since(mark, up), pri.lines[-20:])
             (channel,) = self.open_channels() - opened
             mark = ss7.mark()
             self.ok(lambda s: create_pstn_ss7(6, trunk=2, seq=s))
             self.ok(lambda s: connect(5, 6, seq=s))
             self.ss7_up(ss7, 6, mark)
+            mark = bri.mark()
+            self.ok(lambda s: create_pstn_isdn(29, bri=True, trunk=2, network=False, seq=s))
+            self.ok(lambda s: connect(28, 29, seq=s))
+            self.ok(lambda s: connect(29, 28, seq=s))
+            self.assertTrue(bri.wait_since(mark, up), bri.lines[-20:])
             return channel
 
         def heard_going(release, timeout=3):
             """Each far end hears its link go from what the link sent last (libpri's own
             timers would take 13.5 s), and the links leave no route behind once the switch's
             grace period for their last frames is over."""
-            marks = pri.mark(), ss7.mark()
+            marks = [p.mark() for p in lapd], ss7.mark()
             release()
-            self.assertTrue(pri.wait_since(marks[0], disc, timeout), pri.lines[-20:])
-            self.assertTrue(pri.wait_since(marks[0], pri_down, timeout), pri.lines[-20:])
+            for p, mark in zip(lapd, marks[0]):
+                self.assertTrue(p.wait_since(mark, disc, timeout), ("bri" if p is bri else "pri", p.lines[-20:]))
+                self.assertTrue(p.wait_since(mark, down, timeout), ("bri" if p is bri else "pri", p.lines[-20:]))
             self.assertTrue(ss7.wait_since(marks[1], lambda l: l == "down", timeout), ss7.lines[-20:])
             self.assertTrue(vx.wait_for(lambda: self.connected() == start, 3), self.connected() - start)
 
-        def release_both(command):
-            self.ok(lambda s: command(21, s))
-            self.ok(lambda s: command(6, s))
+        def release_all(command):
+            for slot in (21, 6, 29):
+                self.ok(lambda s: command(slot, s))
 
         first = links_up()
-        heard_going(lambda: release_both(destroy))
+        heard_going(lambda: release_all(destroy))
 
         # The next link on the same controller channel is heard on its own timeslot only.
         new = SocketPeer(os.path.join(self.dir, "new"))
@@ -507,8 +518,8 @@ class Signalling(vx.DaemonTest):
         self.ok(lambda s: destroy(23, s))
 
         links_up()
-        heard_going(lambda: release_both(lambda slot, s: vx.command(vx.DISCONNECT, seq=s, slot=slot)))
-        release_both(destroy)
+        heard_going(lambda: release_all(lambda slot, s: vx.command(vx.DISCONNECT, seq=s, slot=slot)))
+        release_all(destroy)
 
         # Every kind of signalling slot goes with the controller, and so do its routes.
         links_up()
@@ -518,7 +529,7 @@ class Signalling(vx.DaemonTest):
         self.ok(lambda s: create_hdlc(26, trunk=1, address=1, seq=s))
         self.ok(lambda s: connect(26, 22, seq=s))
         self.ok(lambda s: connect(24, 27, seq=s))
-        self.assertEqual(len(self.open_channels() - before), 5)
+        self.assertEqual(len(self.open_channels() - before), 6)
         heard_going(self.c.close, 5)
         self.assertTrue(vx.wait_for(lambda: self.open_channels() == before, 5), self.channels())
         self.c = self.daemon.connect()

@@ -112,6 +112,36 @@ TEST_F(PstnSlotTest, ALinkThatGoesLeavesNoRouteOfItsChannel) {
   EXPECT_EQ(SwitchRoutes::releasing(), 0u);
 }
 
+// A basic-rate link sends through its own sink, which is disconnected after the link went
+// down: that output, too, carries the link's last frames until the grace is over, and is
+// then set idle as a disconnected output is; whether the link's slot goes first or, when the
+// controller goes, its trunk slot.
+TEST_F(PstnSlotTest, ABasicRateLinkKeepsItsSinkForItsLastFrames) {
+  send(create_trunk(1, 10, 1, 2, true));
+  send(create_pstn_isdn(2, 11, true, 2, false));
+  send(connect_cmd(3, 10, 11));
+  send(connect_cmd(4, 11, 10));
+  const int ch = opened_since({});
+  ASSERT_GE(ch, 0);
+  const int out = Slots::instance()->Find(10)->IGetReceiveChannel();
+  ASSERT_EQ(sw(out), "from " + std::to_string(ch));
+  send(simple(5, 11, LGCP::Command::e_destroy));
+  EXPECT_EQ(sw(ch), "disabled");
+  after(SwitchRoutes::kGraceMs - 1);
+  EXPECT_EQ(sw(out), "from " + std::to_string(ch));
+  after(1);
+  EXPECT_EQ(sw(out), "idle");
+  send(create_pstn_isdn(6, 11, true, 2, false));
+  send(connect_cmd(7, 10, 11));
+  send(connect_cmd(8, 11, 10));
+  const int ch2 = opened_since({});
+  ASSERT_EQ(sw(out), "from " + std::to_string(ch2));
+  slots.OnDisconnect();
+  EXPECT_EQ(sw(out), "from " + std::to_string(ch2));
+  after(SwitchRoutes::kGraceMs);
+  EXPECT_EQ(sw(out), "idle");
+}
+
 TEST_F(PstnSlotTest, ALinkOnASourceOutsideTheTrunksIsRefusedAndDeactivateStopsIt) {
   struct Row {
     int trunk, timeslot;

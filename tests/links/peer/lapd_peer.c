@@ -2,7 +2,7 @@
  * SOCK_SEQPACKET socket that the simulated board connects to (one packet = one frame without
  * FCS). Several instances share the socket as terminals share a basic-rate bus.
  *
- *   lapd_peer <socket path> <network|cpe> <pri|bri> [instances]
+ *   lapd_peer <socket path> <network|cpe> <pri|bri|bri-ptp> [instances]
  *
  * Lines on stdin: "drop-rx N" (lose the next N I frames from the line), "drop-tx N" (lose the
  * next N I frames the peer sends), "call" (instance 0 sends a SETUP); end of input ends it.
@@ -83,9 +83,11 @@ static void command(struct pri **pris, char *text) {
 }
 
 int main(int argc, char **argv) {
-  if (argc < 4) return fprintf(stderr, "usage: lapd_peer <socket path> <network|cpe> <pri|bri> [instances]\n"), 2;
+  if (argc < 4) return fprintf(stderr, "usage: lapd_peer <socket path> <network|cpe> <pri|bri|bri-ptp> [instances]\n"), 2;
   int node = strcmp(argv[2], "network") == 0 ? PRI_NETWORK : PRI_CPE;
-  int bri = strcmp(argv[3], "bri") == 0;
+  /* A basic-rate line is point-to-multipoint (assigned TEIs) unless "bri-ptp" (TEI 0). */
+  int ptp = strcmp(argv[3], "bri-ptp") == 0;
+  int bri = ptp || strcmp(argv[3], "bri") == 0;
   int count = argc > 4 ? atoi(argv[4]) : 1;
   if (count < 1 || count > MAX_INSTANCES) count = 1;
 
@@ -97,7 +99,7 @@ int main(int argc, char **argv) {
 
   struct pri *pris[MAX_INSTANCES];
   for (int i = 0; i < count; ++i) {
-    pris[i] = bri ? pri_new_bri_cb(line, 0, node, PRI_SWITCH_EUROISDN_E1, io_read, io_write, NULL)
+    pris[i] = bri ? pri_new_bri_cb(line, ptp, node, PRI_SWITCH_EUROISDN_E1, io_read, io_write, NULL)
                   : pri_new_cb(line, node, PRI_SWITCH_EUROISDN_E1, io_read, io_write, NULL);
     if (!pris[i]) return fprintf(stderr, "lapd_peer: pri_new failed\n"), 1;
   }
