@@ -265,14 +265,20 @@ TEST_F(HdlcTest, EachReleasedSourceKeepsItsOutputsForItsOwnGrace) {
   };
   patch(300, 8192 + 40);
   patch(301, 8192 + 41);
+  patch(0, 8192 + 43);  // the switch's first source, as any other
   SwitchRoutes::release(300);
-  advance(300);
+  advance(1);
+  SwitchRoutes::release(0);
+  advance(299);
   SwitchRoutes::release(301);
   patch(302, 8192 + 42);
   advance(SwitchRoutes::kGraceMs - 300);
   EXPECT_EQ(fed_by(8192 + 40), -1);
+  EXPECT_EQ(fed_by(8192 + 43), 0);
   EXPECT_EQ(fed_by(8192 + 41), 301);
-  advance(299);
+  advance(1);  // the timer, left 1 ms short of the second grace's end
+  EXPECT_EQ(fed_by(8192 + 43), -1);
+  advance(298);
   EXPECT_EQ(fed_by(8192 + 41), 301);
   advance(1);
   EXPECT_EQ(fed_by(8192 + 41), -1);

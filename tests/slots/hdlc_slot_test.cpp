@@ -2,6 +2,7 @@
 // send queue, the batches it returns (on the flush timer or at once), short frames, and its
 // statistics period.
 #include "SignallingFixture.h"
+#include "hardware/SwitchRoutes.h"
 #include "slots/HdlcSlot.h"
 #include "slots/PstnSlot.h"
 
@@ -170,6 +171,17 @@ TEST_F(HdlcSlotTest, AChannelThatCannotBeActivatedOrHasNoPeerChannelIsReportedDe
   EXPECT_EQ(got.answers, Strings{"success"});
   EXPECT_EQ(got.other, std::vector<int>{LGCP::Signal::e_deactivated});
   EXPECT_EQ(open_channels(), before);
+}
+
+// The output a disconnect took from the slot stays idle, as any disconnected output: the
+// channel's release after it does not switch it off.
+TEST_F(HdlcSlotTest, TheSinkItWasDisconnectedFromStaysIdle) {
+  connected();
+  ASSERT_EQ(sw(300), "from " + std::to_string(channel));
+  send(simple(4, 21, LGCP::Command::e_disconnect));
+  EXPECT_EQ(sw(300), "idle");
+  after(SwitchRoutes::kGraceMs);
+  EXPECT_EQ(sw(300), "idle");
 }
 
 TEST_F(SignallingTest, ChannelsThatEndAreLeftOnceBySlotsThatReadThemThroughTheHdlcChannel) {
