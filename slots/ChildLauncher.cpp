@@ -1,11 +1,15 @@
 #include "slots/ChildLauncher.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstring>
+#include <iostream>
 
 #include "foundation/Paths.h"
 
@@ -17,6 +21,68 @@ void say(const char* text) {
   ssize_t ignored = ::write(STDOUT_FILENO, text, std::strlen(text));
   ignored = ::write(STDOUT_FILENO, "\n", 1);
   (void)ignored;
+}
+
+// The size of this process's descriptor table: no descriptor is open at or above it. A forked
+// child's table is cut to just above its highest open descriptor, so this is about the count
+// in use, not the process's limit. Read from the kernel's status of the process; without it,
+// the limit.
+int table_size() {
+  const int status = ::open("/proc/self/status", O_RDONLY | O_CLOEXEC);
+  if (status >= 0) {
+    char text[1024];
+    const ssize_t got = ::read(status, text, sizeof text - 1);
+    ::close(status);
+    if (got > 0) {
+      text[got] = 0;
+      if (const char* field = std::strstr(text, "\nFDSize:")) {
+        const char* c = field + 8;
+        while (*c == ' ' || *c == '\t') ++c;
+        int size = 0;
+        for (; *c >= '0' && *c <= '9' && size < (1 << 24); ++c) size = size * 10 + (*c - '0');
+        if (size > 0) return size;
+      }
+    }
+  }
+  constexpr rlim_t kMost = 1 << 20;
+  rlimit limit{};
+  if (::getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < kMost) return static_cast<int>(limit.rlim_cur);
+  return kMost;
+}
+
+// In the child, before anything that may take time: closes every descriptor that execv would
+// close. A driver releases what a descriptor holds only at the last close of its file, so a
+// duplicate left in the child would keep a session, channel or modem the daemon has let go.
+// Each number of the table is asked once (a listing of the open ones costs the kernel far
+// more per descriptor); raw system calls only, as the child of a fork should.
+void drop_close_on_exec() {
+  const int size = table_size();
+  for (int fd = 0; fd < size; ++fd) {
+    const int flags = ::fcntl(fd, F_GETFD);
+    if (flags >= 0 && (flags & FD_CLOEXEC)) ::close(fd);
+  }
+}
+
+// The daemon waits at most this long for a child to drop its descriptors: a few system calls,
+// unless the machine is loaded far beyond what the board can carry.
+constexpr int kDropWaitMs = 1000;
+
+// Parent side: reads the child's pipe to its end, which comes when the child has closed its
+// close-on-exec descriptors (the write end among them), exec'd or died.
+void wait_for_drop(int readEnd, int pid) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kDropWaitMs);
+  for (;;) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    pollfd p{readEnd, POLLIN, 0};
+    const int ready = left.count() > 0 ? ::poll(&p, 1, static_cast<int>(left.count())) : 0;
+    if (ready < 0 && errno == EINTR) continue;
+    if (ready <= 0) break;
+    char c;
+    const ssize_t n = ::read(readEnd, &c, 1);
+    if (n == 0 || (n < 0 && errno != EINTR)) return;
+  }
+  std::cerr << "child " << pid << " still holds the daemon's descriptors after " << kDropWaitMs << " ms"
+            << std::endl;
 }
 }  // namespace
 
@@ -37,9 +103,18 @@ int ChildLauncher::Start(const std::vector<std::string>& args, const Prelude& pr
   sigset_t all, old;
   ::sigfillset(&all);
   ::sigprocmask(SIG_SETMASK, &all, &old);
+  // The child's write end of this pipe goes with its other close-on-exec descriptors; without
+  // a pipe (no descriptor left) the child still drops them, only the daemon does not wait.
+  int dropped[2] = {-1, -1};
+  const bool watched = ::pipe2(dropped, O_CLOEXEC) == 0;
   const pid_t pid = ::fork();
   if (pid != 0) {
     const int error = errno;
+    if (watched) {
+      ::close(dropped[1]);
+      if (pid > 0) wait_for_drop(dropped[0], pid);
+      ::close(dropped[0]);
+    }
     ::sigprocmask(SIG_SETMASK, &old, nullptr);
     errno = error;
     return pid;
@@ -57,6 +132,7 @@ int ChildLauncher::Start(const std::vector<std::string>& args, const Prelude& pr
     ::fcntl(0, F_SETFD, 0);
   }
   if (prelude.output >= 0 && prelude.output != 1) ::dup2(prelude.output, 1);
+  drop_close_on_exec();
   // The program starts with nothing blocked, as a fresh process.
   sigset_t none;
   ::sigemptyset(&none);

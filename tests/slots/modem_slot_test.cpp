@@ -1,6 +1,8 @@
 // Modem slots: the modem control requests and the programs they start, the destruction
 // protocol with its late answer, the fax end and the HDLC interface set-up and return.
+#include <poll.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 
 #include <cstdlib>
@@ -296,6 +298,36 @@ TEST(ChildLauncherTest, AHangUpBeforeExecEndsTheChild) {
   EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGHUP) << status;
   EXPECT_EQ(hupsSeen, 0);
   ::sigaction(SIGHUP, &saved, nullptr);
+}
+
+// When the launcher returns, the child holds only what its program will keep: a descriptor
+// the daemon closes from then on is released at once, even while the child still pauses
+// before its exec (a driver frees a session or channel only at the last close).
+TEST(ChildLauncherTest, TheChildHoldsOnlyWhatItsProgramKeeps) {
+  auto pair = [](int flags, int (&sv)[2]) { ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | flags, 0, sv), 0); };
+  auto hungUp = [](int fd) {
+    pollfd p{fd, POLLIN, 0};
+    return ::poll(&p, 1, 0) == 1 && (p.revents & POLLHUP);
+  };
+  int dropped[2], kept[2], input[2];
+  pair(SOCK_CLOEXEC, dropped);
+  pair(0, kept);
+  pair(SOCK_CLOEXEC, input);
+  ChildLauncher real;
+  const int pid = real.Start({"/nonexistent/program"}, {.sleeps = true, .pause = 30, .input = input[0]});
+  ASSERT_GT(pid, 0);
+  ::close(dropped[0]);
+  ::close(kept[0]);
+  ::close(input[0]);
+  EXPECT_TRUE(hungUp(dropped[1]));
+  EXPECT_FALSE(hungUp(kept[1]));   // not close-on-exec: the program has it
+  EXPECT_FALSE(hungUp(input[1]));  // the child's standard input
+  ASSERT_EQ(real.Kill(pid, SIGKILL), 0);
+  int status = 0;
+  ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+  EXPECT_TRUE(hungUp(kept[1]));
+  EXPECT_TRUE(hungUp(input[1]));
+  for (int fd : {dropped[1], kept[1], input[1]}) ::close(fd);
 }
 
 }  // namespace
