@@ -70,7 +70,7 @@ class Board:
     """The simulated board's text socket under the daemon's root."""
 
     # Commands whose reply is a listing: "ok <n>" and n lines.
-    listings = ("requests", "channels", "frames")
+    listings = ("requests", "channels", "frames", "rtp-sessions")
 
     def __init__(self, daemon):
         path = daemon.path("/var/run/voxrelay-sim.sock")

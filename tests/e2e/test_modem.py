@@ -209,6 +209,29 @@ class Modem(ModemTest):
         self.assertEqual(self.execs(), [["/usr/local/sbin/fax", "-m", "0", "send", "/tmp/doc.g3"]])
         self.assertIn("success", self.answer(self.command(13, "destroy : NULL")))
 
+    def test_an_rtp_restart_beside_the_fax_receivers_start_keeps_one_session(self):
+        # The receiver pauses a second before its exec; the session the restart lets go must
+        # not stay held by it, or the new one is refused its channel.
+        self.clear_log()
+        self.assertIn("success", self.answer(self.command(
+            9, 'create : rtp : { codecRTP { payload ptG711-Ulaw, dhost { iaddr "127.0.0.1", port 40000 } }, '
+               "txPayload ptG711-Ulaw, rxPayload ptG711-Ulaw }")))
+        self.create(15, modem_params(fax=True))
+        self.assertIn("success", self.answer(self.command(
+            16, "create : map : { transmitter { bus 1, channel 16 }, receiver { bus 1, channel 16 } }")))
+        self.seq += 1
+        connect = self.codec.encode("{ seq %d, slot 15, pdu command : connect : 16 }" % self.seq)
+        self.seq += 1
+        change = self.codec.encode("{ seq %d, slot 9, pdu command : ioctl : encoder-mode : alaw }" % self.seq)
+        self.c.send_raw(vx.tpkt(connect) + vx.tpkt(change))
+        self.assertIn("success", self.answer(self.seq - 1))
+        self.assertIn("success", self.answer(self.seq))
+        sessions = self.board.ask("rtp-sessions")
+        self.assertEqual(len(sessions), 1, sessions)
+        self.assertIn("tx_pt=8", sessions[0])
+        self.assertTrue(vx.wait_for(lambda: self.execs(), 5))
+        self.assertEqual(self.execs()[0][:4], ["/usr/local/bin/fax", "-m", "0", "receive"])
+
 
 
 if __name__ == "__main__":
