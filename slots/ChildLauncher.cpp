@@ -54,13 +54,15 @@ int table_size() {
 // close. A driver releases what a descriptor holds only at the last close of its file, so a
 // duplicate left in the child would keep a session, channel or modem the daemon has let go.
 // Each number of the table is asked once (a listing of the open ones costs the kernel far
-// more per descriptor); raw system calls only, as the child of a fork should.
-void drop_close_on_exec() {
+// more per descriptor); raw system calls only, as the child of a fork should. `last` (the
+// pipe the daemon waits on) is closed after all the others.
+void drop_close_on_exec(int last) {
   const int size = table_size();
   for (int fd = 0; fd < size; ++fd) {
-    const int flags = ::fcntl(fd, F_GETFD);
+    const int flags = fd == last ? -1 : ::fcntl(fd, F_GETFD);
     if (flags >= 0 && (flags & FD_CLOEXEC)) ::close(fd);
   }
+  if (last >= 0) ::close(last);
 }
 
 // The daemon waits at most this long for a child to drop its descriptors: a few system calls,
@@ -106,7 +108,16 @@ int ChildLauncher::Start(const std::vector<std::string>& args, const Prelude& pr
   // The child's write end of this pipe goes with its other close-on-exec descriptors; without
   // a pipe (no descriptor left) the child still drops them, only the daemon does not wait.
   int dropped[2] = {-1, -1};
-  const bool watched = ::pipe2(dropped, O_CLOEXEC) == 0;
+  bool watched = ::pipe2(dropped, O_CLOEXEC) == 0;
+  if (watched && dropped[1] <= STDERR_FILENO) {
+    // A daemon started without its standard descriptors: the child's input or output would
+    // take the write end's place before the others are dropped.
+    const int moved = ::fcntl(dropped[1], F_DUPFD_CLOEXEC, STDERR_FILENO + 1);
+    ::close(dropped[1]);
+    dropped[1] = moved;
+    if (moved < 0) ::close(dropped[0]);
+    watched = moved >= 0;
+  }
   const pid_t pid = ::fork();
   if (pid != 0) {
     const int error = errno;
@@ -132,7 +143,7 @@ int ChildLauncher::Start(const std::vector<std::string>& args, const Prelude& pr
     ::fcntl(0, F_SETFD, 0);
   }
   if (prelude.output >= 0 && prelude.output != 1) ::dup2(prelude.output, 1);
-  drop_close_on_exec();
+  drop_close_on_exec(dropped[1]);
   // The program starts with nothing blocked, as a fresh process.
   sigset_t none;
   ::sigemptyset(&none);

@@ -2,11 +2,15 @@
 // protocol with its late answer, the fax end and the HDLC interface set-up and return.
 #include <poll.h>
 #include <signal.h>
+#include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 
 #include <cstdlib>
 #include <fstream>
+#include <iostream>
+#include <sstream>
 
 #include "ModemFixture.h"
 
@@ -302,24 +306,39 @@ TEST(ChildLauncherTest, AHangUpBeforeExecEndsTheChild) {
 
 // When the launcher returns, the child holds only what its program will keep: a descriptor
 // the daemon closes from then on is released at once, even while the child still pauses
-// before its exec (a driver frees a session or channel only at the last close).
+// before its exec (a driver frees a session or channel only at the last close). The daemon
+// waited for that, without a warning; a descriptor above the process's (lowered) limit is
+// dropped too, the child's whole table being swept.
 TEST(ChildLauncherTest, TheChildHoldsOnlyWhatItsProgramKeeps) {
   auto pair = [](int flags, int (&sv)[2]) { ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | flags, 0, sv), 0); };
   auto hungUp = [](int fd) {
     pollfd p{fd, POLLIN, 0};
     return ::poll(&p, 1, 0) == 1 && (p.revents & POLLHUP);
   };
-  int dropped[2], kept[2], input[2];
+  int dropped[2], high[2], kept[2], input[2];
   pair(SOCK_CLOEXEC, dropped);
+  pair(SOCK_CLOEXEC, high);
   pair(0, kept);
   pair(SOCK_CLOEXEC, input);
+  ASSERT_EQ(::dup3(high[0], 700, O_CLOEXEC), 700);
+  ::close(high[0]);
+  high[0] = 700;
+  rlimit saved{};
+  ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &saved), 0);
+  rlimit lowered = saved;
+  lowered.rlim_cur = 256;
+  ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &lowered), 0);
+  std::ostringstream warnings;
+  std::streambuf* cerr = std::cerr.rdbuf(warnings.rdbuf());
   ChildLauncher real;
   const int pid = real.Start({"/nonexistent/program"}, {.sleeps = true, .pause = 30, .input = input[0]});
+  std::cerr.rdbuf(cerr);
+  ::setrlimit(RLIMIT_NOFILE, &saved);
   ASSERT_GT(pid, 0);
-  ::close(dropped[0]);
-  ::close(kept[0]);
-  ::close(input[0]);
+  EXPECT_EQ(warnings.str(), "");
+  for (int fd : {dropped[0], high[0], kept[0], input[0]}) ::close(fd);
   EXPECT_TRUE(hungUp(dropped[1]));
+  EXPECT_TRUE(hungUp(high[1]));
   EXPECT_FALSE(hungUp(kept[1]));   // not close-on-exec: the program has it
   EXPECT_FALSE(hungUp(input[1]));  // the child's standard input
   ASSERT_EQ(real.Kill(pid, SIGKILL), 0);
@@ -327,7 +346,29 @@ TEST(ChildLauncherTest, TheChildHoldsOnlyWhatItsProgramKeeps) {
   ASSERT_EQ(::waitpid(pid, &status, 0), pid);
   EXPECT_TRUE(hungUp(kept[1]));
   EXPECT_TRUE(hungUp(input[1]));
-  for (int fd : {dropped[1], kept[1], input[1]}) ::close(fd);
+  for (int fd : {dropped[1], high[1], kept[1], input[1]}) ::close(fd);
+}
+
+// A daemon started without standard input and output: the launcher's own pipe takes those
+// numbers, and the child's output must not be lost to it.
+TEST(ChildLauncherTest, WithoutStandardDescriptorsTheChildKeepsItsOutput) {
+  int out[2];
+  ASSERT_EQ(::pipe2(out, O_CLOEXEC), 0);
+  const int savedIn = ::fcntl(0, F_DUPFD_CLOEXEC, 3), savedOut = ::fcntl(1, F_DUPFD_CLOEXEC, 3);
+  ::close(0);
+  ::close(1);
+  ChildLauncher real;
+  const int pid = real.Start({"/nonexistent/program"}, {.banner = "executing", .reportFailure = true, .output = out[1]});
+  ::dup2(savedIn, 0);
+  ::dup2(savedOut, 1);
+  for (int fd : {savedIn, savedOut, out[1]}) ::close(fd);
+  ASSERT_GT(pid, 0);
+  std::string text;
+  char buffer[64];
+  for (ssize_t n; (n = ::read(out[0], buffer, sizeof buffer)) > 0;) text.append(buffer, static_cast<size_t>(n));
+  ::close(out[0]);
+  ::waitpid(pid, nullptr, 0);
+  EXPECT_EQ(text, "executing\nfail to exec!\n");
 }
 
 }  // namespace
