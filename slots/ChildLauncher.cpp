@@ -105,8 +105,9 @@ int ChildLauncher::Start(const std::vector<std::string>& args, const Prelude& pr
   sigset_t all, old;
   ::sigfillset(&all);
   ::sigprocmask(SIG_SETMASK, &all, &old);
-  // The child's write end of this pipe goes with its other close-on-exec descriptors; without
-  // a pipe (no descriptor left) the child still drops them, only the daemon does not wait.
+  // The child closes its write end of this pipe once its other close-on-exec descriptors are
+  // gone; without a pipe (no descriptor left) the child still drops them, only the daemon
+  // does not wait.
   int dropped[2] = {-1, -1};
   bool watched = ::pipe2(dropped, O_CLOEXEC) == 0;
   if (watched && dropped[1] <= STDERR_FILENO) {

@@ -1,8 +1,8 @@
 // Modem slots: the modem control requests and the programs they start, the destruction
 // protocol with its late answer, the fax end and the HDLC interface set-up and return.
+#include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
