@@ -1,5 +1,7 @@
 #include "foundation/Mux.h"
 
+#include <time.h>
+
 #include <cstdio>
 #include <ctime>
 
@@ -8,57 +10,102 @@ namespace Mux {
 struct ::timeval g_tv_time = {0, 0};
 
 namespace {
+// The loop's clock as cached with g_tv_time (valid while g_tv_time is set).
+uint64_t cached_loop_usec = 0;
+
 bool fake_active = false;
-uint64_t fake_usec = 0;
+uint64_t fake_loop_usec = 0;
+uint64_t fake_day_usec = 0;
 
-uint64_t usec_of(const struct ::timeval& tv) {
-  return static_cast<uint64_t>(tv.tv_sec) * 1000000ull + static_cast<uint64_t>(tv.tv_usec);
-}
-}  // namespace
+bool cached() { return g_tv_time.tv_sec != 0 || g_tv_time.tv_usec != 0; }
 
-void test_clock_set(uint64_t usec_since_epoch) {
-  fake_active = true;
-  fake_usec = usec_since_epoch;
-}
-void test_clock_advance_ms(uint32_t ms) { fake_usec += static_cast<uint64_t>(ms) * 1000u; }
-// A cache filled while the fake clock ran would freeze time at a fake instant: drop it.
-void test_clock_clear() {
-  fake_active = false;
-  fake_usec = 0;
-  g_tv_time = {0, 0};
-}
-bool test_clock_active() { return fake_active; }
-
-static void live_time(struct ::timeval* tv) {
+void live_time_of_day(struct ::timeval* tv) {
   if (fake_active) {
-    tv->tv_sec = static_cast<time_t>(fake_usec / 1000000u);
-    tv->tv_usec = static_cast<suseconds_t>(fake_usec % 1000000u);
+    tv->tv_sec = static_cast<time_t>(fake_day_usec / 1000000u);
+    tv->tv_usec = static_cast<suseconds_t>(fake_day_usec % 1000000u);
     return;
   }
   ::gettimeofday(tv, nullptr);
 }
 
-void mux_settimeofday() { live_time(&g_tv_time); }
+// CLOCK_MONOTONIC is read through the vDSO like gettimeofday(), at the same cost: no system
+// call on the loop's pass.
+struct ::timespec monotonic_now() {
+  struct ::timespec ts;
+  ::clock_gettime(CLOCK_MONOTONIC, &ts);
+  return ts;
+}
+
+uint64_t live_loop_usec() {
+  if (fake_active) return fake_loop_usec;
+  const struct ::timespec ts = monotonic_now();
+  return static_cast<uint64_t>(ts.tv_sec) * 1000000u + static_cast<uint32_t>(ts.tv_nsec) / 1000u;
+}
+
+// Live reads outside a test take the 32-bit counts straight from the clock: truncated sums of
+// seconds and fractions equal the 64-bit count truncated, without 64-bit division (a library
+// call on the board's 32-bit CPU).
+bool read_live() { return !fake_active && !cached(); }
+
+uint64_t loop_usec() {
+  if (!fake_active && cached()) return cached_loop_usec;
+  return live_loop_usec();
+}
+}  // namespace
+
+void test_clock_set(uint64_t usec_since_epoch) {
+  fake_active = true;
+  fake_loop_usec = usec_since_epoch;
+  fake_day_usec = usec_since_epoch;
+}
+void test_clock_advance_ms(uint32_t ms) {
+  fake_loop_usec += static_cast<uint64_t>(ms) * 1000u;
+  fake_day_usec += static_cast<uint64_t>(ms) * 1000u;
+}
+void test_clock_step_time_of_day(int64_t usec) { fake_day_usec += static_cast<uint64_t>(usec); }
+// A cache filled while the fake clock ran would freeze time at a fake instant: drop it.
+void test_clock_clear() {
+  fake_active = false;
+  fake_loop_usec = 0;
+  fake_day_usec = 0;
+  g_tv_time = {0, 0};
+}
+bool test_clock_active() { return fake_active; }
+
+void mux_settimeofday() {
+  live_time_of_day(&g_tv_time);
+  cached_loop_usec = live_loop_usec();
+}
 void mux_cleartimeofday() { g_tv_time = {0, 0}; }
 
 void mux_gettimeofday(struct ::timeval* tv) {
-  if (!fake_active && (g_tv_time.tv_sec != 0 || g_tv_time.tv_usec != 0)) {
+  if (!fake_active && cached()) {
     *tv = g_tv_time;
     return;
   }
-  live_time(tv);
+  live_time_of_day(tv);
 }
 
-static uint64_t now_usec() {
+uint64_t time_us() { return loop_usec(); }
+uint32_t milliseconds() {
+  if (read_live()) {
+    const struct ::timespec ts = monotonic_now();
+    return static_cast<uint32_t>(ts.tv_sec) * 1000u + static_cast<uint32_t>(ts.tv_nsec) / 1000000u;
+  }
+  return static_cast<uint32_t>(loop_usec() / 1000u);
+}
+uint32_t microseconds() {
+  if (read_live()) {
+    const struct ::timespec ts = monotonic_now();
+    return static_cast<uint32_t>(ts.tv_sec) * 1000000u + static_cast<uint32_t>(ts.tv_nsec) / 1000u;
+  }
+  return static_cast<uint32_t>(loop_usec());
+}
+uint32_t seconds() {
   struct ::timeval tv;
   mux_gettimeofday(&tv);
-  return usec_of(tv);
+  return static_cast<uint32_t>(tv.tv_sec);
 }
-
-uint64_t time_us() { return now_usec(); }
-uint32_t milliseconds() { return static_cast<uint32_t>(now_usec() / 1000u); }
-uint32_t microseconds() { return static_cast<uint32_t>(now_usec()); }
-uint32_t seconds() { return static_cast<uint32_t>(now_usec() / 1000000u); }
 
 int gettimeval(Mux::timeval& tv) {
   struct ::timeval t;

@@ -1,7 +1,12 @@
 #pragma once
-// The event loop's time base: one cached time of day, the wrapping 32-bit millisecond and
-// microsecond clocks that every timer and measure counts on, and time-value arithmetic.
-// A test clock can replace every time read, so tests drive timers without sleeping.
+// The event loop's time base: the loop's clock, which every timer, timeout and measure counts
+// on, as wrapping 32-bit millisecond and microsecond counts; the time of day, for what shows a
+// date or a time of day; both optionally cached for a pass; and time-value arithmetic. A test
+// clock can replace every time read, so tests drive timers without sleeping.
+//
+// The loop's clock is the monotonic clock: setting the time of day (NTP's first step after a
+// boot without a battery-backed clock, an operator's date, a drifting clock corrected by
+// steps) must not stop timers, fire them in bursts or make a controller look silent.
 #include <sys/time.h>
 
 #include <cstdint>
@@ -15,22 +20,27 @@ struct timeval {
   int microseconds = 0;
 };
 
-// The cached time of day; zero means "read the clock live".
+// The cached time of day; zero means "read the clocks live".
 extern struct ::timeval g_tv_time;
 
-// Stores the current time of day into the cache.
+// Stores the current time of day and the loop's clock into the cache, one instant for both.
 void mux_settimeofday();
-// The cache when it is set, the live time of day otherwise (the test clock when active).
+// The time of day: the cache when it is set, the live clock otherwise (the test clock when
+// active). For dates and times of day only; durations are taken on milliseconds().
 void mux_gettimeofday(struct ::timeval* tv);
 // Drops the cache, so that every read is live again.
 void mux_cleartimeofday();
 
+// The loop's clock. Its origin is arbitrary (the boot); only differences mean something,
+// taken modulo 2^32.
 uint32_t milliseconds();  // wraps about every 49.7 days
 uint32_t microseconds();  // wraps about every 71.6 minutes
-// The time of day in microseconds, whole: milliseconds() is its thousandth and microseconds()
-// its low 32 bits, so one read can serve both.
+// The loop's clock in microseconds, whole: milliseconds() is its thousandth and
+// microseconds() its low 32 bits, so one read can serve both.
 uint64_t time_us();
+// The time of day in whole seconds since the epoch.
 uint32_t seconds();
+// The time of day as a time value; returns 0.
 int gettimeval(Mux::timeval& tv);
 
 timeval make_from_usec(unsigned usec);
@@ -57,10 +67,13 @@ struct timeval_timer {
   void inc();
 };
 
-// Test clock: while set, every time read (cached or live) returns this fake time; clearing
-// it also drops the cache.
+// Test clock: while set, every time read (cached or live) returns fake times. Setting it puts
+// the loop's clock and the time of day at the same count; advancing moves both, as time
+// passing does; stepping the time of day moves only that one, as setting the date does.
+// Clearing it also drops the cache.
 void test_clock_set(uint64_t usec_since_epoch);
 void test_clock_advance_ms(uint32_t ms);
+void test_clock_step_time_of_day(int64_t usec);
 void test_clock_clear();
 bool test_clock_active();
 

@@ -65,6 +65,29 @@ TEST_F(HeartbeatTest, EveryCommandRestartsTheWatchdogAndPingIsAnswered) {
   EXPECT_FALSE(hb.armed());
 }
 
+// NTP's first step after a boot without a battery-backed clock, an operator's date, a clock
+// corrected backwards: the watchdog measures silence on the loop's clock, which none of them
+// moves.
+constexpr int64_t kDaySteps[] = {3 * 3600 * 1000, 400LL * 86400 * 1000, -20 * 1000, -60 * 1000};
+
+TEST_F(HeartbeatTest, StepsOfTheTimeOfDayNeitherDropAPingingControllerNorKeepASilentOne) {
+  for (int64_t step : kDaySteps) {
+    for (int i = 0; i < 30; ++i) {
+      advance(5000);
+      if (i == 10) clock.step_time_of_day(step);
+      deliver(LGCP::Command::e_ping);
+    }
+  }
+  EXPECT_EQ(ctrlServer.connection()->state(), Control::State::Connected);
+  EXPECT_EQ(streams.log.str().find("heartbeat timeout"), std::string::npos);
+
+  for (int64_t step : kDaySteps) clock.step_time_of_day(step);
+  advance(119999);
+  EXPECT_EQ(ctrlServer.connection()->state(), Control::State::Connected);
+  advance(1);
+  EXPECT_EQ(vxtest::count(streams.log.str(), "heartbeat timeout!!!\n"), 1);
+}
+
 class SlotsTest : public srvtest::ServerTest {};
 
 TEST_F(SlotsTest, QueryIsAnsweredThenTheResourcesSignalFollows) {

@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/time.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -97,6 +99,48 @@ TEST_F(LoopTest, ClocksWrapAtThirtyTwoBitsAndTheCacheYieldsToTheTestClock) {
   struct ::timeval a, b;
   Mux::mux_gettimeofday(&a), Mux::mux_gettimeofday(&b);
   EXPECT_EQ(std::make_pair(a.tv_sec, a.tv_usec), std::make_pair(Mux::g_tv_time.tv_sec, b.tv_usec));
+}
+
+// The loop's clock is the monotonic clock; dates come from the time of day. The test clock
+// steps the time of day alone, and the cache keeps one instant of both.
+TEST_F(LoopTest, TheLoopClockIsMonotonicAndTheTimeOfDayStepsApart) {
+  Mux::test_clock_step_time_of_day(-20'000'000);
+  EXPECT_EQ(Mux::milliseconds(), static_cast<uint32_t>(kTestEpochUsec / 1000));
+  EXPECT_EQ(Mux::microseconds(), static_cast<uint32_t>(kTestEpochUsec));
+  EXPECT_EQ(Mux::time_us(), kTestEpochUsec);
+  EXPECT_EQ(Mux::seconds(), static_cast<uint32_t>(kTestEpochUsec / 1'000'000 - 20));
+  Mux::timeval tv;
+  Mux::gettimeval(tv);
+  EXPECT_EQ(tv.seconds, static_cast<int>(kTestEpochUsec / 1'000'000 - 20));
+  Mux::test_clock_advance_ms(1500);
+  EXPECT_EQ(Mux::time_us(), kTestEpochUsec + 1'500'000);
+  EXPECT_EQ(Mux::seconds(), static_cast<uint32_t>(kTestEpochUsec / 1'000'000 - 20 + 1));
+  Mux::test_clock_clear();
+
+  auto monotonic_us = [] {
+    struct ::timespec ts;
+    ::clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<uint64_t>(ts.tv_sec) * 1'000'000u + static_cast<uint64_t>(ts.tv_nsec) / 1000u;
+  };
+  const uint64_t before = monotonic_us();
+  const uint64_t live = Mux::time_us();
+  const uint32_t ms = Mux::milliseconds(), us = Mux::microseconds();
+  const uint64_t after = monotonic_us();
+  EXPECT_LE(before, live);
+  EXPECT_LE(live, after);
+  EXPECT_LE(static_cast<uint32_t>(ms - static_cast<uint32_t>(before / 1000)), static_cast<uint32_t>(after / 1000 - before / 1000));
+  EXPECT_LE(static_cast<uint32_t>(us - static_cast<uint32_t>(before)), static_cast<uint32_t>(after - before));
+
+  Mux::mux_settimeofday();
+  const uint64_t cached = Mux::time_us();
+  struct ::timeval day;
+  ::gettimeofday(&day, nullptr);
+  EXPECT_EQ(Mux::time_us(), cached);
+  EXPECT_EQ(Mux::milliseconds(), static_cast<uint32_t>(cached / 1000));
+  EXPECT_LE(Mux::seconds(), static_cast<uint32_t>(day.tv_sec));
+  EXPECT_GE(Mux::seconds() + 1, static_cast<uint32_t>(day.tv_sec));
+  Mux::mux_cleartimeofday();
+  EXPECT_GE(Mux::time_us(), cached);
 }
 
 TEST_F(LoopTest, TimeValueText) {

@@ -110,6 +110,22 @@ TEST_F(E1Control, StatusOfEveryTrunkAtConnectAndEverySecond) {
   EXPECT_EQ(reads(), 20u);
 }
 
+// The status period runs on the loop's clock: a step of the time of day forward brings no
+// burst, one backward no gap, and a drifting clock corrected by small steps keeps the second.
+TEST_F(E1Control, StatusKeepsItsSecondAcrossStepsOfTheTimeOfDay) {
+  connect();
+  for (int64_t step : {3LL * 3600 * 1000, 400LL * 86400 * 1000, -20LL * 1000, -60LL * 1000, 400LL, -400LL, 400LL}) {
+    clock.advance(500);
+    clock.step_time_of_day(step);
+    multiplexer.run_once(0);
+    EXPECT_EQ(ctl.status_count(), 0u) << step;
+    clock.advance(499);
+    EXPECT_EQ(ctl.status_count(), 0u) << step;
+    clock.advance(1);
+    EXPECT_EQ(ctl.status_count(), 4u) << step;
+  }
+}
+
 TEST_F(E1Control, StatusReadFailuresSkipTheTrunkAndTheDeviceIsOpenedAgain) {
   connect();
   sim().fail_next(Device::maintenance, EIO, 1);

@@ -187,6 +187,25 @@ TEST_F(LapdTest, ExchangeWindowAndRetransmission) {
   EXPECT_EQ(ch.take().size(), 1u);
 }
 
+// The link's timers run on the loop's clock: steps of the time of day neither fire T203 early
+// nor hold it back, and the link stays established.
+TEST_F(LapdTest, StepsOfTheTimeOfDayLeaveT203ItsPeriod) {
+  reach(6);
+  for (int64_t step : {3LL * 3600 * 1000, 400LL * 86400 * 1000, -20LL * 1000, -60LL * 1000}) {
+    advance(LAPD::kT203 / 2);
+    clock_.step_time_of_day(step);
+    pass();
+    EXPECT_TRUE(ch.take().empty()) << step;
+    advance(LAPD::kT203 / 2 - 1);
+    EXPECT_TRUE(ch.take().empty()) << step;
+    advance(1);
+    EXPECT_EQ(ch.take(), Frames{RRcmd(0)}) << step;
+    rx(net_S(0, 0, true));
+    EXPECT_EQ(st().state, 6u) << step;
+  }
+  EXPECT_EQ(owner.releases(), 0);
+}
+
 // V(A) 124 and V(S) 3: N(R) 124 to 3 (across the wrap) are valid; 4 and 123 are N(R) errors.
 TEST_F(LapdTest, NrCheckAcrossTheWrap) {
   reach(6);

@@ -16,6 +16,9 @@ class TestClock {
 
   // Moves the clock only; what fell due fires at the loop's next pass.
   void advance(uint32_t ms) { Mux::test_clock_advance_ms(ms); }
+  // Sets the time of day ms later (earlier when negative), as NTP or an operator does; the
+  // loop's clock does not move.
+  void step_time_of_day(int64_t ms) { Mux::test_clock_step_time_of_day(ms * 1000); }
 };
 
 }  // namespace vxtest
