@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <iterator>
 
 #include "control/ConnectorNet.h"
 #include "monitoring/ISnmpAgentNotify.h"
@@ -163,6 +164,26 @@ TEST_F(AgentLink, AnyFrameFromTheAgentKeepsTheLinkAlive) {
   }
   EXPECT_TRUE(agent.connected());
   EXPECT_EQ(agent.commands(MON::Command::e_ping).size(), 12u);
+}
+
+// Pings and the loss watch run on the loop's clock: an agent that answers is never taken for
+// lost across steps of the time of day, and the pings keep their five seconds.
+TEST_F(AgentLink, StepsOfTheTimeOfDayNeitherLoseTheAgentNorMoveThePings) {
+  FakeAgent agent;
+  Configure({{&agent, "quor"}});
+  MON::Message answer;
+  answer.get_pdu().select_response().select_ping().set_success();
+  const int64_t steps[] = {3LL * 3600 * 1000, 400LL * 86400 * 1000, -20LL * 1000, -60LL * 1000};
+  for (size_t i = 0; i < std::size(steps); ++i) {
+    advance(agent, 2500);
+    clock.step_time_of_day(steps[i]);
+    advance(agent, 2500);
+    ASSERT_TRUE(agent.pump_until([&] { return agent.commands(MON::Command::e_ping).size() == i + 1; }));
+    agent.reply(answer);
+    vxtest::pump(2);
+  }
+  EXPECT_TRUE(agent.connected());
+  EXPECT_EQ(ctrl.instances().front()->state(), SnmpAgentInstance::stateConnected);
 }
 
 TEST_F(AgentLink, EachKindGetsItsItemsAndEveryAgentTheSinksAndSetCommands) {

@@ -73,6 +73,21 @@ TEST_F(ED137ControlTest, MissingKeepAliveReportsOnEveryTickUntilAnExtensionArriv
   }
 }
 
+// The watch measures silence on the loop's clock: a device that keeps sending is not reported
+// lost because somebody set the time of day.
+TEST_F(ED137ControlTest, StepsOfTheTimeOfDayReportNoMissingKeepAlive) {
+  Gateway gw;
+  gw.SetNotify(&notify);
+  gw.SetTimerEnable(true);
+  for (int64_t step : {3LL * 3600 * 1000, 400LL * 86400 * 1000, -20LL * 1000, -60LL * 1000}) {
+    advance(500);
+    clock.step_time_of_day(step);
+    inject("10.0.0.9", 77, {0x00, 0x00, 0, 0});
+    advance(500);
+  }
+  EXPECT_TRUE(notify.codes.empty());
+}
+
 TEST_F(ED137ControlTest, RepeatedExtensionsAreReportedOncePerInterval) {
   Gateway gw;
   gw.SetNotify(&notify);
