@@ -32,7 +32,8 @@ class Multiplexer {
   ~Multiplexer();
 
   // Runs passes until terminate(). watchdog: open and feed the hardware watchdog;
-  // live_time false: the cached time of day is refreshed once per pass (after poll).
+  // live_time false: the cached clocks (loop clock and time of day) are refreshed once per pass
+  // (after poll).
   void run(bool watchdog, bool live_time);
   // Test entry: one pass as run() makes it (terminated cleared first, as run does), with the
   // poll wait capped at max_wait_ms (0: do not block) and live time; false, without polling,

@@ -383,6 +383,10 @@ TEST_F(HourlyLog, LinesArePrefixedOnceAndFilesFollowTheHourAndDay) {
   os << "next day" << std::endl;
   EXPECT_EQ(file("2026_03_03-11.log"), "00:00:123456: next hour\n");
   EXPECT_EQ(file("2026_03_04-11.log"), "05:00:00000: next day\n");
+  // The file follows the time of day when it is set, not the loop's clock.
+  Mux::test_clock_step_time_of_day(-3LL * 3600 * 1'000'000);
+  os << "clock set back" << std::endl;
+  EXPECT_EQ(file("2026_03_04-08.log"), "05:00:00000: clock set back\n");
 }
 
 // A restart within the hour keeps the earlier lines; a missing directory loses lines quietly.
