@@ -48,8 +48,8 @@ uint64_t live_loop_usec() {
 bool read_live() { return !fake_active && !cached(); }
 
 uint64_t loop_usec() {
-  if (!fake_active && cached()) return cached_loop_usec;
-  return live_loop_usec();
+  if (fake_active) return fake_loop_usec;
+  return cached() ? cached_loop_usec : live_loop_usec();
 }
 }  // namespace
 
