@@ -3,9 +3,7 @@ mode with syslog."""
 
 import os
 import signal
-import socket
 import subprocess
-import threading
 import unittest
 
 import vxharness as vx
@@ -112,20 +110,7 @@ class Signals(unittest.TestCase):
 class DaemonMode(unittest.TestCase):
     def test_daemon_logs_to_syslog_under_the_root(self):
         d = vx.Daemon(args=["-D"])
-        log = socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM)
-        log.bind(d.path("/dev/log"))
-        log.settimeout(0.2)
-        records = []
-        done = threading.Event()
-
-        def collect():  # as a syslog daemon would: a full queue would block the sender
-            while not done.is_set():
-                try:
-                    records.append(log.recv(65536))
-                except socket.timeout:
-                    pass
-        reader = threading.Thread(target=collect)
-        reader.start()
+        log = vx.SyslogSink(d.path("/dev/log"))
         try:
             d.start(wait=False)
             self.assertEqual(d.proc.wait(10), 0)  # the parent of the fork ends at once
@@ -134,7 +119,8 @@ class DaemonMode(unittest.TestCase):
             pid = int(vx.read(pidfile))
             self.assertNotEqual(pid, d.proc.pid)
             d.wait_listening(forked=True)
-            self.assertTrue(vx.wait_for(lambda: any(b"Starting server" in r for r in records)))
+            self.assertTrue(vx.wait_for(lambda: any(b"Starting server" in r for r in log.texts())))
+            records = log.texts()
             text = b"\n".join(records)
             self.assertIn(b"vxr-T240617-1510", text)
             self.assertIn(b"Starting server [T240617-1510], port=%d" % d.port, text)
@@ -145,10 +131,8 @@ class DaemonMode(unittest.TestCase):
             self.assertTrue(vx.wait_for(lambda: not os.path.exists(pidfile)))
             # The log stream goes out with priority debug: <31>.
             self.assertTrue(vx.wait_for(lambda: any(r.startswith(b"<31>") and b"Mux: terminating" in r
-                                                 for r in records)))
+                                                 for r in log.texts())))
         finally:
-            done.set()
-            reader.join()
             log.close()
             d.cleanup()
 

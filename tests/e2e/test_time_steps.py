@@ -7,7 +7,6 @@ import glob
 import os
 import re
 import socket
-import threading
 import time
 import unittest
 
@@ -26,31 +25,6 @@ def seconds_of_day(t):
     return lt.tm_hour * 3600 + lt.tm_min * 60 + lt.tm_sec
 
 
-class SyslogSink:
-    """The syslog socket under the root, read as a syslog daemon would: (arrival, record)."""
-
-    def __init__(self, path):
-        self.sock = socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM)
-        self.sock.bind(path)
-        self.sock.settimeout(0.2)
-        self.records = []
-        self.done = threading.Event()
-        self.thread = threading.Thread(target=self._collect)
-        self.thread.start()
-
-    def _collect(self):
-        while not self.done.is_set():
-            try:
-                self.records.append((time.monotonic(), self.sock.recv(65536)))
-            except socket.timeout:
-                pass
-
-    def close(self):
-        self.done.set()
-        self.thread.join()
-        self.sock.close()
-
-
 @unittest.skipUnless(FAKETIME, "libfaketime is not installed")
 class TimeOfDaySteps(unittest.TestCase):
     def setUp(self):
@@ -58,11 +32,10 @@ class TimeOfDaySteps(unittest.TestCase):
             self.skipTest("libfaketime is built for the host's CPU")
         self.d = vx.Daemon(args=["-D"])
         self.offset_file = self.d.path("/faketime")
-        self.offset = 0
-        self.set_offset("+0", 0)
+        self.set_offset("+0")
         self.d.env.update(LD_PRELOAD=FAKETIME[0], FAKETIME_TIMESTAMP_FILE=self.offset_file,
                           FAKETIME_NO_CACHE="1", FAKETIME_DONT_FAKE_MONOTONIC="1")
-        self.log = SyslogSink(self.d.path("/dev/log"))
+        self.log = vx.SyslogSink(self.d.path("/dev/log"))
         self.d.start(wait=False)
         self.assertEqual(self.d.proc.wait(10), 0)
         self.d.wait_listening(forked=True)
@@ -82,13 +55,12 @@ class TimeOfDaySteps(unittest.TestCase):
             self.log.close()
             self.d.cleanup()
 
-    def set_offset(self, text, seconds):
+    def set_offset(self, text):
         """A new offset, replaced whole: libfaketime rereads the file at every clock read and
         would take a half-written one for no offset at all."""
         with open(self.offset_file + ".new", "w") as f:
             f.write(text + "\n")
         os.rename(self.offset_file + ".new", self.offset_file)
-        self.offset = seconds
 
     def command(self, payload):
         """The answer ("success" or the error cause) to one command; signals before it are kept
@@ -155,7 +127,7 @@ class TimeOfDaySteps(unittest.TestCase):
         for text, seconds in (("+3h", 3 * 3600), ("+10780", 3 * 3600 - 20)):
             before = len(self.status_times)
             stepped = time.monotonic()
-            self.set_offset(text, seconds)
+            self.set_offset(text)
             self.d.signal(1)  # SIGHUP: a logged line, stamped with the new time of day
             self.assertSameTimeOfDay(self.logged_time_of_day(stepped), seconds_of_day(time.time() + seconds))
             self.ping_for(7)
@@ -165,7 +137,7 @@ class TimeOfDaySteps(unittest.TestCase):
 
         self.assertEqual(len(board.sessions()), 1)
         self.assertEqual(self.command(vx.command(vx.DESTROY, seq=3, slot=10)), "success")  # still there
-        text = b"\n".join(r for _, r in self.log.records)
+        text = b"\n".join(self.log.texts())
         self.assertNotIn(b"heartbeat timeout", text)
         self.assertNotIn(b"RUNTIME ERROR", text)
 

@@ -10,6 +10,7 @@ import struct
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 import unittest
 
@@ -410,6 +411,36 @@ class Controller:
             return False
 
     def close(self):
+        self.sock.close()
+
+
+class SyslogSink:
+    """A syslog socket (the daemon's /dev/log under its root), read at once on a thread of its
+    own as a syslog daemon would, since a full queue would block the sender. records: (arrival
+    on the monotonic clock, record) pairs; texts(): the records alone."""
+
+    def __init__(self, path):
+        self.sock = socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM)
+        self.sock.bind(path)
+        self.sock.settimeout(0.2)
+        self.records = []
+        self.done = threading.Event()
+        self.thread = threading.Thread(target=self._collect)
+        self.thread.start()
+
+    def _collect(self):
+        while not self.done.is_set():
+            try:
+                self.records.append((time.monotonic(), self.sock.recv(65536)))
+            except socket.timeout:
+                pass
+
+    def texts(self):
+        return [r for _, r in self.records]
+
+    def close(self):
+        self.done.set()
+        self.thread.join()
         self.sock.close()
 
 
