@@ -40,6 +40,9 @@ void RadioControl::Init(RadioControlType type) {
   time_stamp_ = Mux::milliseconds();
   interval_ = kDefaultInterval;
   filter_set_ = false;
+  filter_ = {};
+  access_ = false;
+  access_source_ = {};
   notify_ = nullptr;
   timer_enabled_ = false;
   trace_ = false;
@@ -97,6 +100,7 @@ bool RadioControl::RtpExtStart(bool reopen) {
       if (ext_fd_) board::close(ext_fd_.release());
       ext_fd_.reset(fd);
       watch_.Schedule(ext_fd_, POLLIN);
+      RestoreFilter();
       return true;
     }
   }
@@ -111,6 +115,9 @@ bool RadioControl::RtpExtStop() {
   }
   if (ext_fd_) board::close(ext_fd_.release());
   watch_.Release();
+  // The filter went with the session.
+  filter_ = {};
+  filter_set_ = false;
   return true;
 }
 
@@ -134,7 +141,15 @@ void RadioControl::OnProcessStatus(Timer*) {
   SetTimer(ProcessRadioStatus(now, interval));
 }
 
+void RadioControl::RestoreFilter() {
+  filter_ = {};
+  filter_set_ = false;
+  if (access_) UpdateAccess(true, access_source_);
+}
+
 int RadioControl::UpdateAccess(bool access, in_addr const& source) {
+  access_ = access;
+  access_source_ = source;
   if (access) {
     if (filter_set_ && filter_.src_addr == source.s_addr) return 0;
     rtp_ext_filter filter{};

@@ -79,7 +79,8 @@ class RadioControl : public IRadioController, private IRadioIntController {
   void OnProcessStatus(Timer*);
 
   // Accepts extension packets from `source` only while `access` holds; the filter state
-  // follows only the driver's successful answers. Always 0.
+  // follows only the driver's successful answers. The request outlives the session: a session
+  // opened later gets the same filter. Always 0.
   int UpdateAccess(bool access, in_addr const& source);
 
   // "rtp_ext[<id>] <time>:" ("rtp_ext <time>:" for the init-only form); every message starts with it.
@@ -174,6 +175,9 @@ class RadioControl : public IRadioController, private IRadioIntController {
     }
     return WriteExtPacket(buf, static_cast<size_t>(n)) < 0 ? -1 : n;
   }
+  // A new session starts without a filter: it gets the one last asked for, so that a sender
+  // other than the holder is not taken for the holder after a restart.
+  void RestoreFilter();
   // A session that hung up reports itself on every pass: its watch goes.
   void DropHungUpSession(short revents);
 
@@ -193,8 +197,10 @@ class RadioControl : public IRadioController, private IRadioIntController {
   unsigned long id_ = 0;
   bool trace_ = false;
   bool timer_enabled_ = false;
-  bool filter_set_ = false;
+  bool filter_set_ = false;  // what the open session has
   rtp_ext_filter filter_{};
+  bool access_ = false;  // what the radio state last asked for
+  in_addr access_source_{};
   IRadioControlNotify* notify_ = nullptr;
   std::string prefix_;
   INet4::Addr local_addr_;

@@ -1,0 +1,55 @@
+"""The source filter of a radio slot's extension session across a codec change: while a holder
+keeps PTT, the session that the change reopens takes packets from the holder only."""
+
+import vxharness as vx
+import test_radio
+import test_rtp
+from test_radio import LEMZ_STATUS, ed137_header
+
+FOREIGN = "10.9.9.9"
+
+
+class RadioFilterTest(test_rtp.CodecSessionTest):
+    board_class = test_radio.Board
+    send = test_radio.RadioTest.send
+    create = test_radio.RadioTest.create
+
+    def check_filter_survives(self, slot, holder, change, holder_packet):
+        """The holder's filter is on the session; `change` reopens it; the new session has the
+        same filter: a foreign packet reaches nothing and the holder's is the next report."""
+        old = self.board.open_ext_session()
+        self.assertEqual(self.board.ext_sessions()[old]["filter"], holder)
+        self.assertEqual(self.send(slot, "ioctl : " + change), "success")
+        new = self.board.open_ext_session()
+        self.assertNotEqual(new, old)
+        self.assertEqual(self.board.ext_sessions()[new]["filter"], holder)
+        self.assertEqual(self.board.ext_packet(FOREIGN, 66, holder_packet), 0)
+        self.assertEqual(self.board.ext_packet(holder, 9, holder_packet), 1)
+        reported, request = self.signal("rtpExt")
+        self.assertEqual(reported, slot)
+        self.assertIn('addr { session-addr "%s", session-ssrc 9 }' % holder, request)
+        self.assertEqual(self.send(slot, "destroy : NULL"), "success")
+
+    def test_ed137_holder_keeps_the_filter(self):
+        response = ("radio-response { type radio-txrx, txrxmode txrx, sigtime 1, r2s-keepalive-period 200, "
+                    "r2s-keepalive-multiplier 10, ptt-id 0 }")
+        radio = "{ status ed-137 : { header %s, %s } }" % (ed137_header(), response)
+        self.assertEqual(self.create(7, radio, before=", pfactor 2"), "success")
+        # The radio transmits for 10.2.0.9.
+        self.assertEqual(self.send(7, 'ioctl : rtpExt : ed-137 : { addr { session-addr "10.2.0.9", session-ssrc 9 }, '
+                                      "params rx : { header %s } }" % ed137_header("normal-ptt-on", "squ-on", 5)),
+                         "success")
+        self.check_filter_survives(7, "10.2.0.9", "encoder-mode : alaw", "20412105")
+
+    def test_lemz_holder_keeps_the_filter(self):
+        self.assertEqual(self.create(8, "{ status %s }" % LEMZ_STATUS), "success")
+        flags = ("flags { prio 3, ptt TRUE, bss FALSE, vad-rx FALSE, vad-tx FALSE, sql FALSE, sh FALSE, pwr FALSE, "
+                 "rv FALSE, resv FALSE, selcall 0, li 0 }")
+        # The radio is given to 10.1.1.1 (WM_TRANS).
+        self.assertEqual(self.send(8, 'ioctl : rtpExt : lemz : { addr { session-addr "10.1.1.1", session-ssrc 9 }, '
+                                      'params wm-trans : { %s, ip "10.1.1.1", ssrc 9 } }' % flags), "success")
+        self.check_filter_survives(8, "10.1.1.1", "decoder-mode : ulaw", "03340000")
+
+
+if __name__ == "__main__":
+    vx.main()
