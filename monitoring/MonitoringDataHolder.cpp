@@ -325,14 +325,23 @@ void MonitoringDataHolder::ClearMonitorFiles() {
   failed_.clear();
 }
 
+bool MonitoringDataHolder::IsControllerFile(std::string_view name) { return name.substr(0, 5) == "board"; }
+
 void MonitoringDataHolder::ClearControllerFiles() {
+  // A write of these files still waiting for its retry would publish the lost controller's
+  // report after the clean-up; it goes too, whether or not its file was ever made and
+  // whether or not the folder can be read now.
+  std::erase_if(failed_, [](auto const& pending) {
+    const std::string_view path = pending.first, dir = kDir;
+    return path.substr(0, dir.size()) == dir && path.find('/', dir.size()) == std::string_view::npos &&
+           IsControllerFile(path.substr(dir.size()));
+  });
   DIR* dir = ::opendir(Paths::rooted(kDir).c_str());
   if (!dir) return;
   while (dirent* e = ::readdir(dir)) {
-    if (std::strncmp(e->d_name, "board", 5) != 0) continue;
+    if (!IsControllerFile(e->d_name)) continue;
     if (traces.monitoring_internal()) std::clog << "remove monitoring info: " << e->d_name << std::endl;
     ::unlinkat(::dirfd(dir), e->d_name, 0);
-    failed_.erase(std::string(kDir) + e->d_name);
   }
   ::closedir(dir);
   boardStatuses.clear();

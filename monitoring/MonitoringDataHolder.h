@@ -6,6 +6,7 @@
 #include <list>
 #include <map>
 #include <string>
+#include <string_view>
 
 #include "asn1/schemas/LGCP.h"
 #include "asn1/schemas/MON.h"
@@ -51,7 +52,8 @@ class MonitoringDataHolder {
 
   // Empties "/var/monitoring/" (at start and at the end).
   void ClearMonitorFiles();
-  // Drops the extension-board files and list when the controller is gone.
+  // Drops the extension-board files and list when the controller is gone, with the retries
+  // still pending for those files.
   void ClearControllerFiles();
   // Writes again the status files whose last write failed; the service calls it on its poll.
   void RetryFailedWrites();
@@ -81,6 +83,8 @@ class MonitoringDataHolder {
 
  private:
   static bool setText(std::string& held, std::string const& text);
+  // The entries of "/var/monitoring/" that hold the controller's extension-board reports.
+  static bool IsControllerFile(std::string_view name);
 
   // The savers: the content of one status file.
   std::string DipStatusSaver() const;

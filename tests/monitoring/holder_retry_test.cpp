@@ -1,0 +1,81 @@
+// The retries of failed status-file writes across the controller's loss: those of the files
+// the loss clears go with it, the others go on.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "monitoring/MonitoringDataHolder.h"
+#include "tests/monitoring/MonitoringSupport.h"
+#include "tests/support/CaptureStreams.h"
+
+namespace {
+
+using montest::Root;
+namespace fs = std::filesystem;
+
+LGCP::DisplayParams board_report(int position) {
+  LGCP::DisplayParams p;
+  auto& b = p.select_board().select_boardStatus();
+  b.set_position(position);
+  b.get_version() = std::string("1.2");
+  b.get_status() = LGCP::ExtBoardStatus::ready;
+  b.get_type() = LGCP::ExtBoardType::fxs;
+  return p;
+}
+
+LGCP::DisplayParams phone_report(int id) {
+  LGCP::DisplayParams p;
+  p.select_emPhone().select_phoneStatus().set_id(id);
+  return p;
+}
+
+LGCP::DisplayParams counter_report(int board, int cnt) {
+  LGCP::DisplayParams p;
+  auto& c = p.select_termCounter();
+  c.get_owner() = LGCP::TermCounterOwner::extBoard;
+  c.set_ownerId(board);
+  c.set_cnt(cnt);
+  return p;
+}
+
+// A folder in the place of the temporary file makes a write fail and leaves no file behind,
+// as a full file system does.
+void block(Root const& root, const std::string& file) { fs::create_directories(root.path(file + "_tmp/x")); }
+void unblock(Root const& root, const std::string& file) { fs::remove_all(root.path(file + "_tmp")); }
+
+TEST(MonitoringDataHolder, ControllersLossDropsTheRetriesOfWhatItClears) {
+  Root root;
+  vxtest::CaptureStreams cap;
+  MonitoringDataHolder h;
+  const std::vector<std::string> files = {"/var/monitoring/board3", "/var/monitoring/emphone0",
+                                          "/var/monitoring/term_cnts/board2"};
+  for (auto const& f : files) block(root, f);
+  h.setDisplayStatus(board_report(3));
+  h.setDisplayStatus(phone_report(0));
+  h.setDisplayStatus(counter_report(2, 9));
+  ASSERT_EQ(h.failedWrites(), 3u);
+  ASSERT_FALSE(root.exists("/var/monitoring/board3"));
+
+  h.ClearControllerFiles();
+  EXPECT_TRUE(h.boardStatuses.empty());
+  EXPECT_EQ(h.failedWrites(), 2u);
+  for (auto const& f : files) unblock(root, f);
+  h.RetryFailedWrites();
+  EXPECT_FALSE(root.exists("/var/monitoring/board3"));
+  EXPECT_EQ(root.read("/var/monitoring/emphone0"), "\n\n\n0\n0\n0\n0\n0\n");
+  EXPECT_EQ(root.read("/var/monitoring/term_cnts/board2"), "9");
+  EXPECT_EQ(h.failedWrites(), 0u);
+
+  // A folder that cannot be read at the loss: the pending board write goes all the same,
+  // though the retry would make the folder again.
+  block(root, "/var/monitoring/board4");
+  h.setDisplayStatus(board_report(4));
+  ASSERT_EQ(h.failedWrites(), 1u);
+  fs::remove_all(root.path("/var/monitoring"));
+  h.ClearControllerFiles();
+  EXPECT_EQ(h.failedWrites(), 0u);
+  h.RetryFailedWrites();
+  EXPECT_FALSE(root.exists("/var/monitoring/board4"));
+}
+
+}  // namespace
