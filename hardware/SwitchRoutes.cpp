@@ -152,7 +152,7 @@ void SwitchRoutes::release(int source, int held) {
     else mark(r, source, false, now);
   }
   if (held >= 0) {
-    // A second release of a channel that is kept already keeps it no longer.
+    // A channel kept already needs no second descriptor.
     if (!b.holds.emplace(source, held).second) board::close(held);
   }
   take_down([source, now](const Route& r) { return r.released == source && due_now(r, now); });
