@@ -50,8 +50,8 @@ constexpr short kReadWrite = POLLIN | POLLOUT;
 HDLC::HDLC() : notify(stub_notify()) {}
 
 HDLC::~HDLC() {
-  m_event.Release();
   release_switch();
+  m_event.Release();
 }
 
 void HDLC::unbind() { notify = stub_notify(); }
@@ -72,7 +72,7 @@ bool HDLC::activate() {
   }
   int controller = allocate(fd);
   if (controller < 0 || !connect_switch(controller)) {
-    release_switch();
+    release_routes(false);  // nothing was sent on it
     board::close(fd);
     return false;
   }
@@ -105,7 +105,11 @@ int HDLC::allocate(int fd) {
   a.reserved = 0;
   a.rx_threshold = 1;
   a.tx_threshold = 4;
-  if (board::ioctl(fd, board::mcc::MCC_ALLOCATE, &a) < 0) {
+  // Channels kept for the last frames of released ones are given back early rather than
+  // leave a new one without a channel.
+  int r = board::ioctl(fd, board::mcc::MCC_ALLOCATE, &a);
+  if (r < 0 && errno == ENOSPC && SwitchRoutes::end_grace()) r = board::ioctl(fd, board::mcc::MCC_ALLOCATE, &a);
+  if (r < 0) {
     int error = errno;
     std::cerr << ext::header(this) << "MCC_ALLOCATE fail: " << std::strerror(error) << std::endl;
     return -1;
@@ -136,17 +140,24 @@ bool HDLC::connect_switch(int controller) {
   return false;
 }
 
-void HDLC::deactivate() {
+void HDLC::deactivate() { close_channel(true); }
+
+void HDLC::close_channel(bool held) {
+  release_routes(held);
   m_event.Release();
-  release_switch();
   ++m_generation;
   m_ready = false;
   if (traces.signalling_hdlc()) std::clog << ext::header(this) << "deactivated" << std::endl;
 }
 
-void HDLC::release_switch() {
+void HDLC::release_switch() { release_routes(true); }
+
+// The routes keep a duplicate of the descriptor, and with it the channel, for as long as an
+// output may still carry what this channel sent: a later owner of the number must never be
+// heard there.
+void HDLC::release_routes(bool held) {
   if (m_controller < 0) return;
-  SwitchRoutes::release(m_controller);
+  SwitchRoutes::release(m_controller, held && is_open() ? ::fcntl(m_event.fd(), F_DUPFD_CLOEXEC, 0) : -1);
   m_controller = -1;
 }
 
@@ -226,6 +237,6 @@ void HDLC::do_read() {
   if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return;
   int error = n < 0 ? errno : 0;
   std::cerr << ext::header(this) << "read error: " << (n < 0 ? std::strerror(error) : "end of file") << std::endl;
-  deactivate();
+  close_channel(false);
   notify->on_hdlc_error(Notify::Cause::read_error);
 }

@@ -65,8 +65,8 @@ class HDLC : public GenericHDLC {
   // Stops watching and closes the channel, and releases its switch routes.
   void deactivate();
   // Releases the channel's switch routes (see SwitchRoutes): its input is disabled at once, the
-  // outputs it feeds shortly after, so that the frames it was handed last still leave. The
-  // channel stays open.
+  // outputs it feeds shortly after, so that the frames it was handed last still leave; the
+  // channel is kept from any other owner until they are down. The channel stays open.
   void release_switch();
 
   bool hdlc_transmit(Packet& frame) override;
@@ -96,6 +96,10 @@ class HDLC : public GenericHDLC {
   // or -1 (reason already written).
   int allocate(int fd);
   bool connect_switch(int controller);
+  // Closes the channel. held: it was ours until now, so the frames it was handed last may
+  // still leave through its outputs; otherwise (it ended under us) they go at once.
+  void close_channel(bool held);
+  void release_routes(bool held);
   void set_write_interest(bool on);
 
   bool m_ready = false;

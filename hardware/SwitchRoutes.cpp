@@ -1,8 +1,11 @@
 #include "hardware/SwitchRoutes.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <unordered_map>
+#include <vector>
 
+#include "board/board.h"
 #include "foundation/Mux.h"
 #include "foundation/TimerEvent.h"
 #include "hardware/HwMux.h"
@@ -11,15 +14,20 @@ namespace {
 
 struct Route {
   int source = -1;
-  bool released = false;  // its source is gone; the output waits for `due`
-  uint32_t due = 0;       // loop clock (ms) at which a released route is disabled
-  bool idle = false;      // its owner disconnected it: idle, not disabled, when it goes
+  int released = -1;     // the released channel whose route this is; -1 while it is wanted
+  bool grace = false;    // waits out the grace period (else a refused takedown waits to retry)
+  bool idle = false;     // its owner disconnected it: idle, not disabled, when it goes
+  uint32_t due = 0;      // loop clock (ms) of the next takedown
+  unsigned retry = SwitchRoutes::kRetryMs;  // the wait after a refused takedown
 };
 
+using Routes = std::unordered_map<int, Route>;
+
 struct Book {
-  std::unordered_map<int, Route> routes;  // output -> what feeds it
-  std::size_t releasing = 0;              // routes marked released
-  Timer timer;                            // armed while any route is released
+  Routes routes;                        // output -> what feeds it
+  std::size_t releasing = 0;            // routes with `released` set
+  std::unordered_map<int, int> holds;   // released channel -> the descriptor that keeps it
+  Timer timer;                          // armed while any route is released
 };
 
 // Never destroyed: channels released while the program exits still find it.
@@ -28,38 +36,88 @@ Book& book() {
   return *b;
 }
 
-// Disables and forgets every released route that `due` accepts.
-template <class Due>
-void disable_released(Due due) {
+bool due_now(const Route& r, uint32_t now) { return static_cast<int32_t>(r.due - now) <= 0; }
+
+void expire();
+
+// Keeps the timer on the earliest takedown (a clock set back, as tests do, could leave it on a
+// later one).
+void arm() {
   Book& b = book();
+  if (b.releasing == 0) return b.timer.reset();
+  const uint32_t now = Mux::milliseconds();
+  bool found = false;
+  uint32_t first = 0;
+  for (const auto& [output, r] : b.routes) {
+    if (r.released < 0) continue;
+    if (!found || static_cast<int32_t>(r.due - first) < 0) first = r.due;
+    found = true;
+  }
+  const int32_t left = std::max<int32_t>(static_cast<int32_t>(first - now), 0);
+  const TimerEvent* armed = b.timer.get();
+  if (!armed || static_cast<int32_t>(armed->due - first) > 0) b.timer.set(static_cast<unsigned>(left), &expire);
+}
+
+// The descriptor kept for channel goes once no route of the channel is left to take down.
+void give_back(int channel) {
+  Book& b = book();
+  const auto hold = b.holds.find(channel);
+  if (hold == b.holds.end()) return;
+  for (const auto& [output, r] : b.routes) {
+    if (r.released == channel) return;
+  }
+  board::close(hold->second);
+  b.holds.erase(hold);
+}
+
+void forget(Routes::iterator it) {
+  Book& b = book();
+  const int channel = it->second.released;
+  if (channel >= 0) --b.releasing;
+  b.routes.erase(it);
+  if (channel >= 0) give_back(channel);
+}
+
+// Takes down every released route that pick accepts. One the switch refuses stays, to be
+// tried again after its retry interval.
+template <class Pick>
+void take_down(Pick pick) {
+  Book& b = book();
+  const uint32_t now = Mux::milliseconds();
+  std::vector<int> channels;
   for (auto it = b.routes.begin(); it != b.routes.end() && b.releasing > 0;) {
-    if (!it->second.released || !due(it->second)) {
+    Route& r = it->second;
+    if (r.released < 0 || !pick(r)) {
       ++it;
       continue;
     }
-    if (it->second.idle) HwMux::instance()->Disconnect(it->first);
-    else HwMux::instance()->Disable(it->first);
+    HwMux& mux = *HwMux::instance();
+    if (!(r.idle ? mux.Disconnect(it->first) : mux.Disable(it->first))) {
+      r.grace = false;
+      r.due = now + r.retry;
+      r.retry = std::min(r.retry * 2, SwitchRoutes::kGraceMs);
+      ++it;
+      continue;
+    }
+    if (std::find(channels.begin(), channels.end(), r.released) == channels.end()) channels.push_back(r.released);
     --b.releasing;
     it = b.routes.erase(it);
   }
+  for (int channel : channels) give_back(channel);
+  arm();
 }
 
 void expire() {
   const uint32_t now = Mux::milliseconds();
-  unsigned next = 0;
-  disable_released([&](const Route& r) {
-    const int32_t left = static_cast<int32_t>(r.due - now);
-    if (left <= 0) return true;
-    if (next == 0 || static_cast<unsigned>(left) < next) next = static_cast<unsigned>(left);
-    return false;
-  });
-  if (next > 0) book().timer.set(next, &expire);
+  take_down([now](const Route& r) { return due_now(r, now); });
 }
 
-void forget(std::unordered_map<int, Route>::iterator it) {
-  Book& b = book();
-  if (it->second.released) --b.releasing;
-  b.routes.erase(it);
+// Marks the route as one of the released channel's, to be taken down at due.
+void mark(Route& r, int channel, bool grace, uint32_t due) {
+  if (r.released < 0) ++book().releasing;
+  r.released = channel;
+  r.grace = grace;
+  r.due = due;
 }
 
 }  // namespace
@@ -69,9 +127,9 @@ void SwitchRoutes::made(int source, int output) {
   taken(output);
   Book& b = book();
   b.routes[output] = Route{source};
-  // A released channel patched again has a new owner: its old outputs go before that owner
-  // sends anything.
-  if (b.releasing > 0) disable_released([source](const Route& r) { return r.source == source; });
+  // A released channel patched again has a new owner: old outputs of its that the switch
+  // refused to take down are tried again before that owner sends anything.
+  if (b.releasing > 0) take_down([source](const Route& r) { return r.released == source && r.source == source; });
 }
 
 void SwitchRoutes::taken(int output) {
@@ -79,33 +137,43 @@ void SwitchRoutes::taken(int output) {
   if (auto it = b.routes.find(output); it != b.routes.end()) forget(it);
 }
 
-void SwitchRoutes::release(int source) {
-  if (source < 0) return;
+void SwitchRoutes::release(int source, int held) {
   Book& b = book();
+  if (source < 0) {
+    if (held >= 0) board::close(held);
+    return;
+  }
+  const uint32_t now = Mux::milliseconds();
   // Nothing that reaches the released source's input is wanted by anyone any more.
-  if (auto in = b.routes.find(source); in != b.routes.end()) {
-    HwMux::instance()->Disable(source);
-    forget(in);
-  }
-  const uint32_t due = Mux::milliseconds() + kGraceMs;
+  if (auto in = b.routes.find(source); in != b.routes.end() && in->second.released < 0) mark(in->second, source, false, now);
   for (auto& [output, r] : b.routes) {
-    if (r.source != source || r.released) continue;
-    r.released = true;
-    r.due = due;
-    ++b.releasing;
+    if (r.source != source || r.released >= 0) continue;
+    if (held >= 0) mark(r, source, true, now + kGraceMs);
+    else mark(r, source, false, now);
   }
-  // The timer stays on the earliest due time (a clock set back, as tests do, could leave it
-  // on a later one).
-  const TimerEvent* armed = b.timer.get();
-  if (b.releasing > 0 && (!armed || static_cast<int32_t>(armed->due - due) > 0)) b.timer.set(kGraceMs, &expire);
+  if (held >= 0) {
+    // A channel kept already needs no second descriptor.
+    if (!b.holds.emplace(source, held).second) board::close(held);
+  }
+  take_down([source, now](const Route& r) { return r.released == source && due_now(r, now); });
+  if (held >= 0) give_back(source);
 }
 
 std::size_t SwitchRoutes::releasing() { return book().releasing; }
 
+std::size_t SwitchRoutes::holding() { return book().holds.size(); }
+
 bool SwitchRoutes::idle_after_grace(int output) {
   Book& b = book();
   const auto it = b.routes.find(output);
-  if (it == b.routes.end() || !it->second.released) return false;
+  if (it == b.routes.end() || !it->second.grace) return false;
   it->second.idle = true;
   return true;
+}
+
+bool SwitchRoutes::end_grace() {
+  const std::size_t held = holding();
+  if (held == 0) return false;
+  take_down([](const Route& r) { return r.grace; });
+  return holding() < held;
 }

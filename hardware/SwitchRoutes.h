@@ -5,11 +5,15 @@
 // never touches an output that another slot took over since.
 //
 // Releasing a source disables its own input at once. The outputs it feeds stay patched for a
-// short grace period: what an owner writes while going down (a DISC, out-of-service units)
-// leaves the controller over the next milliseconds, through the switch. They are disabled when
-// the grace runs out, or at once when the same channel is patched onto an output again, so
-// that a later owner's frames never reach the old timeslot. An output that its owner
-// disconnects meanwhile is set idle then instead, as a disconnected output is.
+// short grace period only while the channel is still held: what an owner writes while going
+// down (a DISC, out-of-service units) leaves the controller over the next milliseconds,
+// through the switch. The owner hands the descriptor that holds the channel over with the
+// release, and the book keeps it until every route of the channel is down, so that the channel
+// cannot be given to a later owner whose frames would reach the old timeslot. A channel that
+// was given back already may have a new owner at any moment: its outputs go at once.
+// An output that its owner disconnects during the grace is set idle at its end instead, as a
+// disconnected output is. A route that the switch refuses to take down stays in the book and
+// is taken down again until it holds.
 #include <cstddef>
 
 class SwitchRoutes {
@@ -17,16 +21,28 @@ class SwitchRoutes {
   // At 64 kbit/s a 260-octet frame leaves in 33 ms: the few frames a link writes while going
   // down, and what the controller still queued before them, are out well within this.
   static constexpr unsigned kGraceMs = 500;
+  // A refused takedown is tried again after this, then at twice the last interval, up to
+  // kGraceMs: soon when the switch was only busy, without flooding the log when it stays so.
+  static constexpr unsigned kRetryMs = 10;
 
   // source now feeds output (both switch numbers; negative ones are ignored).
   static void made(int source, int output);
   // output no longer carries what was noted for it.
   static void taken(int output);
-  // source is gone: its input is disabled now, the outputs it feeds after the grace period.
-  static void release(int source);
-  // Outputs of released sources still waiting for their grace period to end.
+  // source is gone: its input is disabled now. held is a descriptor that still holds the
+  // channel (the book owns it from now on and closes it once every route of the channel is
+  // down): the outputs the channel feeds go after the grace period. Without one (-1) the
+  // channel may already be another's, and they go at once.
+  static void release(int source, int held = -1);
+  // Routes of released sources not yet down: waiting for their grace period to end, or for
+  // another try after the switch refused them.
   static std::size_t releasing();
+  // Channels kept for routes of theirs that are not yet down.
+  static std::size_t holding();
   // output's owner disconnects it. True when it still carries a released source's last frames:
   // it is then set idle at the end of the grace (or when the source is patched again), not now.
   static bool idle_after_grace(int output);
+  // Ends every grace period now and gives back the channels kept for them; for an owner that
+  // finds no channel free. True when a channel was given back.
+  static bool end_grace();
 };

@@ -136,8 +136,9 @@ bool PstnSlot::IHwDisconnectTransmitter(Slot& sink) {
     // link's last frames (its DISC) for the switch's grace period.
     hdlc->release_switch();
   }
+  // Only the path out of the link to this sink goes: the channel's input belongs to the
+  // connection that feeds the link, which stands, and the link goes on hearing it.
   MuxDisconnect(sink);
-  hdlc->release_switch();
   return true;
 }
 

@@ -1,7 +1,10 @@
 // HDLC controller channels: allocation, patching, frames, back-pressure, callbacks that re-enter.
+#include <fcntl.h>
+
 #include <cerrno>
 #include <functional>
 
+#include "board/board.h"
 #include "board/hal.h"
 #include "board/mcc.h"
 #include "foundation/Packet.h"
@@ -54,6 +57,7 @@ class HdlcTest : public HwDevTest {
   }
   void TearDown() override {
     hdlc.deactivate();
+    SwitchRoutes::end_grace();  // the next test finds every channel free
     HwDevTest::TearDown();
   }
 
@@ -110,6 +114,7 @@ TEST_F(HdlcTest, ActivationAllocatesByModeAndPatchesBothDirections) {
     EXPECT_EQ(open, 1);
     hdlc.deactivate();
     EXPECT_FALSE(hdlc.is_open());
+    advance(SwitchRoutes::kGraceMs);  // the channel is kept until its output is down
   }
 }
 
@@ -230,19 +235,27 @@ TEST_F(HdlcTest, AReleasedChannelLeavesNoRouteAndItsLastFramesLeaveFirst) {
   EXPECT_EQ(sw(out), "off");
   EXPECT_EQ(SwitchRoutes::releasing(), 0u);
 
-  // The same channel given to another timeslot: the old output goes before anything is sent.
+  // No other owner is given the channel while its old output stands: what it sends could
+  // reach the old timeslot.
   ASSERT_EQ(activate(), c);
   hdlc.deactivate();
   HDLC next;
   next.params.tdm = 8192 + 9;
   ASSERT_TRUE(next.activate());
-  ASSERT_EQ(sw(8192 + 9), from(c));
+  const int d = requests(Device::mcc, board::mcc::MCC_TIMESLOT).back().result;
+  EXPECT_NE(d, c);
+  ASSERT_EQ(sw(8192 + 9), from(d));
+  EXPECT_EQ(sw(out), from(c));
+  EXPECT_TRUE(sim().hdlc_channel(c)->open);
+  advance(SwitchRoutes::kGraceMs);
   EXPECT_EQ(sw(out), "off");
+  EXPECT_FALSE(sim().hdlc_channel(c)->open);
   EXPECT_EQ(SwitchRoutes::releasing(), 0u);
+  EXPECT_EQ(SwitchRoutes::holding(), 0u);
 
   // An output another source was patched onto since is left to it.
   next.deactivate();
-  EXPECT_EQ(sw(c), "off");
+  EXPECT_EQ(sw(d), "off");
   HwMux::instance()->Connect(400, 8192 + 9);
   SwitchRoutes::made(400, 8192 + 9);
   advance(SwitchRoutes::kGraceMs);
@@ -266,11 +279,13 @@ TEST_F(HdlcTest, EachReleasedSourceKeepsItsOutputsForItsOwnGrace) {
   patch(300, 8192 + 40);
   patch(301, 8192 + 41);
   patch(0, 8192 + 43);  // the switch's first source, as any other
-  SwitchRoutes::release(300);
+  // Each source is released by an owner that still holds it.
+  const auto held = [] { return board::open(HDLC::kPath, O_RDWR | O_NONBLOCK | O_CLOEXEC); };
+  SwitchRoutes::release(300, held());
   advance(1);
-  SwitchRoutes::release(0);
+  SwitchRoutes::release(0, held());
   advance(299);
-  SwitchRoutes::release(301);
+  SwitchRoutes::release(301, held());
   patch(302, 8192 + 42);
   advance(SwitchRoutes::kGraceMs - 300);
   EXPECT_EQ(fed_by(8192 + 40), -1);

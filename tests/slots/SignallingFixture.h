@@ -6,6 +6,7 @@
 #include "SlotsFixture.h"
 #include "board/sim/SimBoard.h"
 #include "foundation/Multiplexer.h"
+#include "hardware/SwitchRoutes.h"
 #include "slots/HdlcSlotFactory.h"
 #include "slots/IsdnFactory.h"
 #include "slots/PstnFactory.h"
@@ -91,6 +92,12 @@ class SignallingTest : public SlotsTest {
     SlotsTest::SetUp();
     TrunkFactory::BuildAll();
     sim().clear_requests();
+  }
+  void TearDown() override {
+    SlotsTest::TearDown();
+    // The channels kept for the last frames of the links that went are given back, as the
+    // grace would give them back, so that the next test finds every channel free.
+    SwitchRoutes::end_grace();
   }
 
   // Moves frames: the board takes in what was written, the loop delivers what arrived.

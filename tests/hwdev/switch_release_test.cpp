@@ -1,0 +1,152 @@
+// Releasing a controller channel's switch routes: the channel stays kept from any later owner
+// while an output still carries it, a channel that ended under its owner leaves its outputs at
+// once, and a takedown the switch refuses is tried again until it holds.
+#include <fcntl.h>
+
+#include <cerrno>
+
+#include "board/board.h"
+#include "board/hal.h"
+#include "board/mcc.h"
+#include "hardware/HDLC.h"
+#include "hardware/HwMux.h"
+#include "hardware/SwitchRoutes.h"
+#include "HwDevTest.h"
+
+namespace {
+
+using board::sim::SimSwitch;
+
+class SwitchReleaseTest : public HwDevTest {
+ protected:
+  static constexpr int kOut = 8192 + 11;
+  void SetUp() override {
+    HwDevTest::SetUp();
+    HwMux::instance();
+    hdlc.params.tdm = kOut;
+    hdlc.params.mode = HDLC::mode_isdn;
+  }
+  void TearDown() override {
+    hdlc.deactivate();
+    SwitchRoutes::end_grace();
+    sim().state().mcc_data_capacity = 32;
+    HwDevTest::TearDown();
+  }
+  static std::string sw(int channel) {
+    const auto& e = sim().state().mux.entry(channel);
+    return e.kind == SimSwitch::Entry::connected ? "from " + std::to_string(e.source) : "off";
+  }
+  static bool open(int channel) {
+    const auto* c = sim().hdlc_channel(channel);
+    return c && c->open;
+  }
+  int activate() {
+    EXPECT_TRUE(hdlc.activate());
+    return requests(Device::mcc, board::mcc::MCC_TIMESLOT).back().result;
+  }
+  // Another owner's channel, as a slot that allocates one and only writes on it would take it.
+  static int other_owner(int& fd) {
+    fd = board::open(HDLC::kPath, O_RDWR | O_NONBLOCK | O_CLOEXEC);
+    board::mcc::Allocate a;
+    a.type = board::mcc::kTypeData;
+    a.rx_packet_size = 512;
+    a.reserved = 0;
+    a.rx_threshold = 1;
+    a.tx_threshold = 1;
+    if (board::ioctl(fd, board::mcc::MCC_ALLOCATE, &a) < 0) return -1;
+    return board::ioctl(fd, board::mcc::MCC_TIMESLOT, nullptr);
+  }
+
+  HDLC hdlc;
+};
+
+TEST_F(SwitchReleaseTest, AReleasedChannelIsNoOneElsesWhileItsOutputCarriesIt) {
+  const int c = activate();
+  ASSERT_EQ(sw(kOut), "from " + std::to_string(c));
+  hdlc.deactivate();
+  EXPECT_EQ(sw(c), "off");
+  EXPECT_EQ(sw(kOut), "from " + std::to_string(c)) << "the grace for its last frames";
+  int fd = -1;
+  const int next = other_owner(fd);
+  ASSERT_GE(next, 0);
+  EXPECT_NE(next, c) << "a new owner's frames would reach the old output";
+  EXPECT_TRUE(open(c));
+  advance(SwitchRoutes::kGraceMs - 1);
+  EXPECT_TRUE(open(c));
+  advance(1);
+  EXPECT_EQ(sw(kOut), "off");
+  EXPECT_FALSE(open(c));
+  EXPECT_EQ(SwitchRoutes::holding(), 0u);
+  board::close(fd);
+
+  // A channel that ends under its owner may be another's already: no grace for it.
+  const int d = activate();
+  ASSERT_TRUE(sim().hangup_channel(d));
+  pass(3);
+  EXPECT_FALSE(hdlc.is_open());
+  EXPECT_EQ(sw(kOut), "off");
+  EXPECT_EQ(sw(d), "off");
+  EXPECT_EQ(SwitchRoutes::releasing(), 0u);
+  EXPECT_EQ(SwitchRoutes::holding(), 0u);
+
+  // Nor for one its owner released without keeping it.
+  HwMux::instance()->Connect(300, kOut);
+  SwitchRoutes::made(300, kOut);
+  SwitchRoutes::release(300);
+  EXPECT_EQ(sw(kOut), "off");
+}
+
+TEST_F(SwitchReleaseTest, AnOwnerThatFindsNoChannelFreeEndsTheGraceOfTheKeptOnes) {
+  sim().state().mcc_data_capacity = 1;
+  const int c = activate();
+  hdlc.deactivate();
+  ASSERT_EQ(SwitchRoutes::holding(), 1u);
+  HDLC next;
+  next.params.tdm = 8192 + 12;
+  next.params.mode = HDLC::mode_isdn;
+  ASSERT_TRUE(next.activate());
+  EXPECT_EQ(sw(8192 + 12), "from " + std::to_string(c));
+  EXPECT_EQ(sw(kOut), "off");
+  EXPECT_EQ(SwitchRoutes::holding(), 0u);
+  next.deactivate();
+}
+
+// The switch refuses (busy) while a channel is released: the route is not forgotten but taken
+// down again, and the channel stays kept until it is down.
+TEST_F(SwitchReleaseTest, ARefusedTakedownIsTriedAgainUntilItHolds) {
+  const int c = activate();
+  sim().fail_next(Device::hal, EBUSY, 1, board::hal::MUX_DISABLE);
+  hdlc.deactivate();
+  EXPECT_LINE(log(), "hwMux: disable failed " + std::to_string(c) + " : Device or resource busy");
+  EXPECT_EQ(sw(c), "from " + std::to_string(kOut));
+  advance(SwitchRoutes::kRetryMs - 1);
+  EXPECT_EQ(sw(c), "from " + std::to_string(kOut));
+  advance(1);
+  EXPECT_EQ(sw(c), "off");
+  EXPECT_TRUE(open(c));
+  EXPECT_EQ(sw(kOut), "from " + std::to_string(c));
+  advance(SwitchRoutes::kGraceMs);
+  EXPECT_EQ(sw(kOut), "off");
+  EXPECT_FALSE(open(c));
+
+  // A refused output of a channel that was given back: tried again, unless another source is
+  // patched onto it meanwhile, which is then left alone.
+  HwMux& mux = *HwMux::instance();
+  for (bool taken_over : {false, true}) {
+    mux.Connect(300, kOut);
+    SwitchRoutes::made(300, kOut);
+    sim().fail_next(Device::hal, EBUSY, 1, board::hal::MUX_DISABLE);
+    SwitchRoutes::release(300);
+    EXPECT_EQ(sw(kOut), "from 300");
+    EXPECT_EQ(SwitchRoutes::releasing(), 1u);
+    if (taken_over) {
+      mux.Connect(301, kOut);
+      SwitchRoutes::made(301, kOut);
+    }
+    advance(SwitchRoutes::kRetryMs);
+    EXPECT_EQ(sw(kOut), taken_over ? "from 301" : "off");
+    EXPECT_EQ(SwitchRoutes::releasing(), 0u);
+  }
+}
+
+}  // namespace
