@@ -5,6 +5,7 @@ what one signal carries and one ioctl of 128 packages; a file player repeating a
 plays nothing."""
 
 import os
+import shutil
 import socket
 import struct
 import tempfile
@@ -163,6 +164,7 @@ class InputBounds(vx.DaemonTest):
         self.c = self.daemon.connect()
         self.ev = Events(self.c)
         self.dir = tempfile.mkdtemp(prefix="vxb", dir="/tmp")
+        self.addCleanup(shutil.rmtree, self.dir, True)
         self.seq = 100
         self.log = LogTail(self.daemon)
         self.logged = []
