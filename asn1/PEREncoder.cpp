@@ -9,8 +9,6 @@ namespace ASN1 {
 
 namespace {
 
-// The unconstrained length form has no fragmentation: 16383 is the longest it can write.
-constexpr uint32_t MaximumUnfragmentedLength = 16383;
 constexpr uint32_t NoUpperBound = 0x7FFFFFFF;
 
 unsigned octetsFor(uint32_t offset)

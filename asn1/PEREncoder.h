@@ -10,6 +10,10 @@ namespace ASN1 {
 
 struct ConstrainedInfo;
 
+// The unconstrained length form has no fragmentation here: 16383 is the longest string,
+// octet string or open type it can write.
+constexpr uint32_t MaximumUnfragmentedLength = 16383;
+
 class PEREncoder final : public ConstVisitor {
 public:
     explicit PEREncoder(std::vector<char>& out, bool aligned = true)

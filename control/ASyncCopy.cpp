@@ -9,6 +9,10 @@ namespace ASync {
 
 namespace {
 constexpr short kHangup = POLLERR | POLLHUP | POLLNVAL;
+// Steps (a read or a write) per wake-up: a source that never runs dry (a file, a fast peer)
+// into a destination that never fills must not hold the loop. The rest follows on the next
+// passes, woken by the side the copy waits for.
+constexpr int kStepsPerPass = 64;
 }
 
 Copy::Copy() {
@@ -77,7 +81,11 @@ void Copy::Stop() {
 }
 
 void Copy::Progress() {
-  for (;;) {
+  for (int steps = 0;; ++steps) {
+    if (steps == kStepsPerPass) {
+      Yield();
+      return;
+    }
     Next next = Wait;
     switch (step_) {
       case NotReady: next = Wait; break;
@@ -85,6 +93,17 @@ void Copy::Progress() {
       case DstReady: next = DoDstReady(); break;
     }
     if (next == Wait) return;
+  }
+}
+
+void Copy::Yield() {
+  // Level-triggered: the side that is ready now wakes the copy again on the next pass.
+  if (step_ == SrcReady) {
+    dstEvent_.set_events(0);
+    srcEvent_.set_events(static_cast<short>(events_.read));
+  } else if (step_ == DstReady) {
+    srcEvent_.set_events(0);
+    dstEvent_.set_events(static_cast<short>(events_.write));
   }
 }
 

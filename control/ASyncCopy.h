@@ -73,6 +73,8 @@ class Copy {
   enum Next { Continue, Wait };
 
   void Progress();
+  // Leaves the rest of the copy to the next wake-up of the side it waits for.
+  void Yield();
   Next DoSrcReady();
   Next DoDstReady();
   Next GoFlush();

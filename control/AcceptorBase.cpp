@@ -12,6 +12,14 @@
 
 namespace Control {
 
+namespace {
+
+// Connections taken per readiness report: peers that connect faster than they are refused
+// must not hold the loop; the rest wait in the backlog for the next passes.
+constexpr int kAcceptsPerPass = 16;
+
+}  // namespace
+
 template <class Derived, class ServiceBase>
 AcceptorBase<Derived, ServiceBase>::AcceptorBase(const char* event_name) {
   listen_event_.Bind(event_name, &AcceptorBase::OnSocketEvent, this);
@@ -78,7 +86,7 @@ void AcceptorBase<Derived, ServiceBase>::OnTimeout(Timer*) {
 template <class Derived, class ServiceBase>
 void AcceptorBase<Derived, ServiceBase>::OnSocketEvent(int, short revents) {
   if (!(revents & POLLIN)) return;
-  for (;;) {
+  for (int accepts = 0; accepts < kAcceptsPerPass; ++accepts) {
     typename ServiceBase::Peer peer;
     const int accepted = self().AcceptPeer(peer);
     if (accepted < 0) {

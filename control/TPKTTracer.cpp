@@ -11,6 +11,16 @@
 
 #include "foundation/INet4.h"
 
+namespace {
+
+// Connections taken and reads made per readiness report: a trace client that connects or
+// writes faster than the daemon serves it must not hold the loop; the rest waits for the
+// next passes.
+constexpr int kAcceptsPerPass = 16;
+constexpr int kReadsPerPass = 64;
+
+}  // namespace
+
 TPKTTracer::TPKTTracer() : current_(list_.end()) {}
 
 TPKTTracer::~TPKTTracer() {
@@ -37,7 +47,7 @@ bool TPKTTracer::Listen(unsigned short port) {
 
 void TPKTTracer::OnEvent(int fd, short revents) {
   if (!(revents & POLLIN)) return;
-  for (;;) {
+  for (int accepts = 0; accepts < kAcceptsPerPass; ++accepts) {
     sockaddr_in sa;
     socklen_t len = sizeof sa;
     Fd client(::accept4(fd, reinterpret_cast<sockaddr*>(&sa), &len, SOCK_CLOEXEC));
@@ -72,7 +82,7 @@ void TPKTTracer::OnDataEvent(int fd, short revents) {
     CloseConnection(current_);
     return;
   }
-  for (;;) {
+  for (int reads = 0; reads < kReadsPerPass; ++reads) {
     Connection* c = *current_;
     const ssize_t n = ::recv(fd, c->buffer + c->received, c->expected - c->received, MSG_NOSIGNAL);
     if (n == 0 || (n < 0 && errno != EINTR && errno != EAGAIN && errno != EWOULDBLOCK)) {

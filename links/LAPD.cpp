@@ -5,6 +5,7 @@
 #include <new>
 
 #include "foundation/Hex.h"
+#include "links/Deliverable.h"
 #include "links/HeadRoom.h"
 #include "links/dlogframe.h"
 
@@ -480,6 +481,11 @@ void LAPD::on_UI(Packet& info) {
     }
     return;
   }
+  if (info.length() > Links::kMaxDeliverable) {
+    PutHeader(std::cerr);
+    std::cerr << "UI frame of " << info.length() << " octets too long for the controller, dropped" << std::endl;
+    return;
+  }
   if (side == Side::user) {
     if (state == 4) change_state(3);
     if (state == 3) local_activate();
@@ -556,6 +562,15 @@ void LAPD::on_I(bool p, unsigned ns, unsigned nr, Packet& info) {
     } else if (p) {
       tx_cmd_resp(RR, true, false);
       ackRQ = false;
+    }
+  } else if (info.length() > Links::kMaxDeliverable) {
+    // No signal carries it to the controller: V(R) stays, so the far end's own recovery
+    // (its T200 and retransmission) applies, as for a frame this side cannot take.
+    PutHeader(std::cerr);
+    std::cerr << "I frame of " << info.length() << " octets too long for the controller, not acknowledged" << std::endl;
+    if (p) {
+      ackRQ = false;
+      tx_cmd_resp(RR, true, false);
     }
   } else {
     ++vr;

@@ -3,6 +3,7 @@
 #include <iostream>
 #include <new>
 
+#include "links/Deliverable.h"
 #include "links/HeadRoom.h"
 
 namespace ISDN {
@@ -233,7 +234,13 @@ void LAPD_NT_user::on_timer() {
 
 void LAPD_NT_user::on_I(Packet& frame, unsigned ns, unsigned nr, bool p) {
   if (logging()) log() << "received I frame" << std::endl;
-  if (ns == vr) {
+  if (ns == vr && frame.length() - 4 > Links::kMaxDeliverable) {
+    // No signal carries it to the controller: V(R) stays and the far end's recovery applies.
+    PutHeader(std::cerr);
+    std::cerr << "I frame of " << frame.length() - 4 << " octets too long for the controller, not acknowledged"
+              << std::endl;
+    if (p) tx_S(kRR, true, false);
+  } else if (ns == vr) {
     vr = (vr + 1) & 127;
     // Every in-sequence frame is acknowledged, polled or not.
     tx_S(kRR, p, false);
@@ -438,8 +445,14 @@ void LAPD_NT::receive(Packet& p) {
     if (d[2] != 0x03) return;
     bool management = (d[0] >> 2) == 63;
     p.pull(3);
-    if (management) on_tei_procedure(p);
-    else on_message(p);
+    if (management) {
+      on_tei_procedure(p);
+    } else if (p.length() > Links::kMaxDeliverable) {
+      PutHeader(std::cerr);
+      std::cerr << "UI frame of " << p.length() << " octets too long for the controller, dropped" << std::endl;
+    } else {
+      on_message(p);
+    }
     return;
   }
   LAPD_NT_user* u = find_Tei(tei);

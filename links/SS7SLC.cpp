@@ -6,6 +6,7 @@
 #include "asn1/schemas/LGCP.h"
 #include "foundation/Hex.h"
 #include "foundation/Mux.h"
+#include "links/Deliverable.h"
 
 namespace SS7 {
 
@@ -303,7 +304,12 @@ void SLC::msu(Worked&, Packet& p) {
     nack_outstanding_ = false;
     fib_unexpected_ = false;
     if (!process_bsnr()) return;
-    if (FSNR == FSNX + 1u) {
+    if (FSNR == FSNX + 1u && p.length() > Links::kMaxDeliverable) {
+      // No signal carries it to the controller: the BSN stays, so the far end keeps it for
+      // retransmission instead of counting it delivered.
+      std::cerr << ext::header(this) << "msu of " << p.length() << " octets too long for the controller, not acknowledged"
+                << std::endl;
+    } else if (FSNR == FSNX + 1u) {
       ack();
       if (log.mtp_receive) trace_octets(" mtp rx", p);
       on_message(p);

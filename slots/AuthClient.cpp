@@ -10,6 +10,15 @@
 
 #include "slots/ModemFactory.h"
 
+namespace {
+
+// Reads per readiness report: a writer faster than the daemon must not hold the loop. Every
+// record takes at most two reads (its length word, then the rest), so this is 64 records; a
+// record cut by the bound is finished on the next pass, where `readPos` left it.
+constexpr int kReadsPerPass = 128;
+
+}  // namespace
+
 AuthClient::AuthClient(const Fd& f, INet4::Addr const& p, ModemFactory& owner)
     : fd(f), peer(p), readPos(buffer), readEnd(buffer + 4), factory(owner) {
   event.Bind("AuthClient::OnSocketEvent", &AuthClient::OnSocketEvent, this);
@@ -37,7 +46,7 @@ void AuthClient::OnSocketEvent(int, short revents) {
 }
 
 void AuthClient::ReadRecords() {
-  while (fd) {
+  for (int reads = 0; reads < kReadsPerPass && fd; ++reads) {
     const ssize_t n = ::read(fd.get(), readPos, static_cast<size_t>(readEnd - readPos));
     if (n == 0) {
       OnDisconnect();

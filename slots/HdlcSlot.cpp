@@ -36,6 +36,7 @@ void HdlcSlot::PutHeader(std::ostream& os) const { os << "HdlcSlot[" << trunkInd
 void HdlcSlot::new_batch() {
   batch = &pending.select_hdlcPackages();
   batch->clear();
+  batchOctets = 0;
 }
 
 bool HdlcSlot::IActivate(TERM::TermActivateParams const&) {
@@ -110,12 +111,14 @@ bool HdlcSlot::Ioctl(LGCP::IoctlParams const& params) {
     if (!body.empty()) std::copy(body.begin(), body.end(), reinterpret_cast<char*>(p.put(static_cast<unsigned>(body.size()))));
     if (auto* t = trace()) *t << ext::header(this) << "enqueue package: " << p.text() << std::endl;
     if (!sendQueue.put(p)) ++lost;
+    // Each package goes out as soon as the channel takes it, so that only packages that find
+    // the channel busy wait in the queue and only a full queue loses one.
+    if (hdlc->is_ready()) on_hdlc_ready();
   }
   if (lost) {
     queueDrops += lost;
     std::cerr << ext::header(this) << lost << " package(s) lost: send queue full" << std::endl;
   }
-  if (!sendQueue.empty() && hdlc->is_ready()) on_hdlc_ready();
   return lost == 0;
 }
 
@@ -154,14 +157,28 @@ void HdlcSlot::enqResponce(Packet& frame) {
   uint8_t seq = frame.pull8();
   if (to != address) return;
   receiveSeq = static_cast<uint8_t>(seq >> 5);
+  const unsigned length = frame.length();
+  if (length > kMaxBody) {
+    // No signal can carry it: said and counted here rather than lost in the encoder.
+    ++rxTooLong;
+    std::cerr << ext::header(this) << "frame of " << length << " octets too long for a package, dropped" << std::endl;
+    return;
+  }
+  // The batch goes first when this package would take it past what one signal carries.
+  if (batch->size() >= ASN1::MaximumArraySize || batchOctets + kPackageOverhead + length > kMaxBatchOctets) sendBatch();
   LGCP::HdlcPackage package;
   auto* data = reinterpret_cast<const char*>(frame.data());
-  package.get_body().assign(data, data + frame.length());
+  package.get_body().assign(data, data + length);
   batch->push_back(package);
+  batchOctets += kPackageOverhead + length;
 }
 
 void HdlcSlot::flushResponce() {
   if (auto* t = trace()) *t << ext::header(this) << "flushResponce: " << batch->size() << std::endl;
+  sendBatch();
+}
+
+void HdlcSlot::sendBatch() {
   if (!batch->empty()) OnIoctlResponse(pending);
   new_batch();
 }

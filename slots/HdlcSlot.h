@@ -7,6 +7,8 @@
 #include <iosfwd>
 #include <memory>
 
+#include "asn1/PEREncoder.h"
+#include "control/ControlService.h"
 #include "control/Protocol_name.h"
 #include "foundation/CleanQueue.h"
 #include "foundation/Packet.h"
@@ -23,6 +25,13 @@ class HdlcSlot : public Slot, public HDLC::Notify {
   static constexpr unsigned kHeader = 3;
   // The octet whose bit 7 says that more frames of the batch follow.
   static constexpr unsigned kMoreOctet = 4;
+  // What one "ioctl" signal can carry: a package body of at most 16383 octets (a longer one
+  // would need a fragmented length), as many packages as a decoder accepts, and all of it in
+  // one control block with room to spare for the message around the packages. Each package
+  // costs its body and at most 2 length octets.
+  static constexpr unsigned kMaxBody = ASN1::MaximumUnfragmentedLength;
+  static constexpr unsigned kMaxBatchOctets = Control::Service::max_block - 64;
+  static constexpr unsigned kPackageOverhead = 2;
 
   explicit HdlcSlot(LGCP::HdlcParams const& params);
   ~HdlcSlot() override;
@@ -72,6 +81,10 @@ class HdlcSlot : public Slot, public HDLC::Notify {
   uint32_t rxShort = 0;
   // Packages lost because the send queue was full.
   uint32_t queueDrops = 0;
+  // Frames whose body no signal can carry, dropped.
+  uint32_t rxTooLong = 0;
+  // Octets the batch's packages take in the signal, by the estimate above.
+  unsigned batchOctets = 0;
 
  private:
   void iactivate();
@@ -80,4 +93,6 @@ class HdlcSlot : public Slot, public HDLC::Notify {
   // to the batch.
   void enqResponce(Packet& frame);
   void new_batch();
+  // Sends the batch if it holds anything and starts a new one.
+  void sendBatch();
 };

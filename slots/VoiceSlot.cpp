@@ -174,6 +174,7 @@ bool PlaySlotFile::SafeName(std::string const& name) {
 
 bool PlaySlotFile::restart() {
   current = 0;
+  passPlayed = 0;
   return next_phrase();
 }
 
@@ -214,8 +215,16 @@ void PlaySlotFile::Played(ASync::Copy::Status::Type status) {
     Release();
     return;
   }
+  passPlayed += copy->copied();
   if (next_phrase()) return;
   if (repeat != 0 && repeat-- == 1) {
+    Release();
+    return;
+  }
+  if (passPlayed == 0) {
+    // Every phrase that opened was empty: playing the list again would only spin the loop.
+    PutHeader(std::cerr);
+    std::cerr << "nothing to play in the phrase list, play aborted." << std::endl;
     Release();
     return;
   }

@@ -124,6 +124,8 @@ class PlaySlotFile : public PlaySlotGeneric {
   Dpc abortDpc;
   std::vector<std::string> names;
   size_t current = 0;
+  // Octets played since the list was last started from its first phrase.
+  uint64_t passPlayed = 0;
 
  private:
   void Played(ASync::Copy::Status::Type status);
