@@ -131,6 +131,19 @@ class Loss(CodecSessionTest):
         # The orphan's destroy closed no B channel of the new signalling slot.
         self.assertEqual(len(self.board.ask("requests dsp-data 100 DSPDATA_CLOSE_B")), closes)
 
+    def test_ats_qsig_b_slot_whose_signalling_channel_hung_up(self):
+        qsig = "create : ats-qsig : { side user : NULL, log 0 }"
+        self.assertEqual(self.send_to(40, qsig), "success")
+        signalling = self.controller_channel()
+        self.assertEqual(self.send_to(41, "create : ats-qsig-b : { slot 40, subslot 1 }"), "success")
+        self.assertEqual(self.connect(1, 41), "success")
+        channel = int(self.slot_signal(41, "receiver").split(" : ")[1])
+        self.assertEqual(self.board.ask("hdlc-hangup %d" % signalling), "1")
+        self.assertTrue(vx.wait_for(lambda: self.switch(channel) != "connected 1"))
+        self.assertEqual(self.send_to(42, qsig), "success")
+        self.assertEqual(self.send_to(43, "create : ats-qsig-b : { slot 42, subslot 1 }"), "success")
+        self.check_driven_alone(41, 43, channel, 2, 3)
+
     def controller_channel(self):
         """The highest controller channel open on the board (the tests open one at a time)."""
         return max(int(line.split()[0]) for line in self.board.ask("channels") if "open=1" in line)
