@@ -31,7 +31,7 @@ bool RtpExtSlot::IBeforeDestroy() {
 }
 
 bool RtpExtSlot::Ioctl(LGCP::IoctlParams const& p) {
-  if (!controller_) return RtpSlot::Ioctl(p);
+  if (!controller_ || channelLost) return RtpSlot::Ioctl(p);
   bool result;
   switch (p.getID()) {
     case LGCP::IoctlParams::e_rtpExt: result = controller_->SendASNToChan(p.get_rtpExt()); break;
@@ -57,7 +57,7 @@ bool RtpExtSlot::Ioctl(LGCP::IoctlParams const& p) {
 }
 
 void RtpExtSlot::FollowSquelch() {
-  if (!radioInput) return;
+  if (!radioInput || channelLost) return;
   const bool open = controller_->GetSQU();
   if (open && !inputStarted) {
     board::ioctl(device.get(), board::rtp::RTP_START_RX, nullptr);

@@ -8,6 +8,13 @@
 
 bool Connect(Slot& src, Slot& dst) {
   if (dst.source == &src) return true;
+  // A slot that lost its channel has nothing to switch: its number may serve another call.
+  for (Slot* s : {&src, &dst}) {
+    if (s->channelLost) {
+      std::cerr << "slot " << *s << " holds no channel, no connection " << src << " -> " << dst << std::endl;
+      return false;
+    }
+  }
   if (src.sinks.empty()) {
     if (!src.IOnOutputStream()) {
       std::cerr << "slot " << src << " don't have output stream to " << dst << std::endl;

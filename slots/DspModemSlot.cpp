@@ -92,6 +92,8 @@ void DspModemSlot::InitModem() {
   }
   timeslot = ts;
   modem = n;
+  // A slot that had handed this modem to a fax program has it no longer.
+  if (owner) owner->ModemTaken(*this);
   device.reset(::fcntl(fd, F_DUPFD_CLOEXEC, 0));
   OnChangeOutputStream(true);
   OnChangeInputStream(true);
@@ -117,7 +119,7 @@ void DspModemSlot::InitModem() {
       if (argv.size() >= kMaxArgs - 1) break;  // 64 entries with the null: 60 arguments
       argv.push_back(a);
     }
-    device.close();
+    HandOver();
     board::close(fd);
     ChildLauncher::Prelude prelude;
     prelude.sleeps = true;
@@ -144,8 +146,13 @@ void DspModemSlot::InitModem() {
   RunFaxReceiver();
 }
 
-void DspModemSlot::RunFaxReceiver() {
+void DspModemSlot::HandOver() {
   device.close();
+  handedOver = true;
+}
+
+void DspModemSlot::RunFaxReceiver() {
+  HandOver();
   char file[64];
   const std::time_t now = std::time(nullptr);
   std::tm local{};
@@ -175,5 +182,7 @@ void DspModemSlot::on_fax_terminate(int status) {
   }
   a.get_octetsIn().set_low(pages);
   OnModem(m);
+  // The modem went free with the program that had it.
+  LoseChannel();
   if (!FinishDestroy()) OnAbort(status);
 }

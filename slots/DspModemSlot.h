@@ -17,20 +17,28 @@ class DspModemSlot : public ModemSlot {
 
   bool IOnOutputStream() override { return InitModem(), true; }
   bool IOnInputStream() override { return InitModem(), true; }
-  int IGetTransmitChannel() override { return timeslot; }
-  int IGetReceiveChannel() override { return timeslot; }
+  int IGetTransmitChannel() override { return held(timeslot); }
+  int IGetReceiveChannel() override { return held(timeslot); }
   const char* GetName() const override { return "dsp-modem"; }
   int modem_id() const override { return modem; }
+  // A modem handed to a fax program is no longer this slot's: its records go elsewhere.
+  bool holds_session() const override { return !handedOver; }
   void unbind() override;
 
   // Allocates and starts the modem, once.
   void InitModem();
+  // The device is closed before a fax program starts on the modem.
+  void HandOver();
   void RunFaxReceiver();
   void on_fax_terminate(int status);
 
   Fd device;
   int timeslot = -1;
   int modem = -1;
+  // The device was closed for a fax program, which has the modem from then on: the board may
+  // allocate it again. The slot keeps its timeslot's paths for the fax while it runs and
+  // loses them when the fax ends or another slot is given the modem.
+  bool handedOver = false;
 
  private:
   // The modem control request with a block; the error stream gets `what` and strerror.

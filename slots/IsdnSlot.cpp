@@ -121,6 +121,7 @@ void IsdnSlot::OnEvent(int, short revents) {
 
 void IsdnSlot::lost_channel(const char* why) {
   std::cerr << ext::header(this) << "channel lost: " << why << std::endl;
+  LoseChannel();
   event.Release();
   release_routes();
   ready = false;
@@ -138,8 +139,19 @@ AtsQsigSlot::AtsQsigSlot(Fd fd, ISDN::LAPD* link) : IsdnSlot(link) {
 AtsQsigSlot::~AtsQsigSlot() = default;
 
 bool AtsQsigSlot::IBeforeDestroy() {
+  OrphanBChannels();
   event.Release();
   return true;
+}
+
+void AtsQsigSlot::OrphanBChannels() {
+  auto* isdn = dynamic_cast<IsdnFactory*>(factory);
+  if (!isdn) return;
+  // Losing a channel changes no factory list, but a copy keeps the walk safe whatever the
+  // slots' signals set off.
+  const std::vector<Slot*> made = isdn->slots;
+  for (Slot* s : made)
+    if (auto* b = dynamic_cast<AtsQsigBSlot*>(s); b && b->signalling == number) b->LoseChannel();
 }
 
 Slot* AtsQsigSlot::NewBChannel(unsigned b) {
@@ -156,6 +168,8 @@ Slot* AtsQsigSlot::NewBChannel(unsigned b) {
 void AtsQsigBSlot::PutHeader(std::ostream& os) const { os << "ats-qsig-b: "; }
 
 bool AtsQsigBSlot::IBeforeDestroy() {
+  // Its signalling slot's end closed the channel; the number may be another B slot's now.
+  if (channelLost) return true;
   auto* isdn = dynamic_cast<IsdnFactory*>(factory);
   Slot* s = isdn ? isdn->FindSlot(signalling) : nullptr;
   if (!s) {

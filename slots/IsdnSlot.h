@@ -26,8 +26,8 @@ class IsdnSlot : public Slot, public ProtocolsFamily, public ISDN::LAPD::Notify,
   bool Ioctl(LGCP::IoctlParams const&) override { return false; }
   bool IOnOutputStream() override { return true; }
   bool IOnInputStream() override { return true; }
-  int IGetTransmitChannel() override { return channel; }
-  int IGetReceiveChannel() override { return channel; }
+  int IGetTransmitChannel() override { return held(channel); }
+  int IGetReceiveChannel() override { return held(channel); }
   const char* GetName() const override { return "MCC"; }
 
   // GenericHDLC: the link's frames go straight to the descriptor.
@@ -62,7 +62,8 @@ class IsdnSlot : public Slot, public ProtocolsFamily, public ISDN::LAPD::Notify,
 
  private:
   // Stops reading a descriptor that reports its end, so that the loop is not woken for it
-  // again and again; the link notices on its own timers.
+  // again and again; the link notices on its own timers. Closing the descriptor frees the
+  // channel on the board: the slot loses it first.
   void lost_channel(const char* why);
   // Releases the channel's switch routes, once: after a lost channel its number may already
   // serve another owner when this slot goes.
@@ -78,9 +79,16 @@ class AtsQsigSlot : public IsdnSlot {
 
   bool IBeforeDestroy() override;
   const char* GetName() const override { return "ATS-QSIG"; }
+  // The B channels go with the signalling channel's descriptor.
+  void IReleaseChannel() override { OrphanBChannels(); }
   void OnAtsEvent(int fd, short revents) { OnEvent(fd, revents); }
   // Opens B channel b (0 to 2) beside this signalling channel: a new slot, or null.
   Slot* NewBChannel(unsigned b);
+
+ private:
+  // The board closes the B channels with this slot's descriptor: the B slots that this slot
+  // opened lose them first, while the numbers are still theirs.
+  void OrphanBChannels();
 };
 
 class AtsQsigBSlot : public Slot {
@@ -90,8 +98,8 @@ class AtsQsigBSlot : public Slot {
   bool IBeforeDestroy() override;
   bool IOnOutputStream() override { return true; }
   bool IOnInputStream() override { return true; }
-  int IGetTransmitChannel() override { return channel; }
-  int IGetReceiveChannel() override { return channel; }
+  int IGetTransmitChannel() override { return held(channel); }
+  int IGetReceiveChannel() override { return held(channel); }
   const char* GetName() const override { return "ATS-QSIG-B"; }
   // "ats-qsig-b: "
   void PutHeader(std::ostream& os) const;

@@ -40,8 +40,9 @@ void MccSlot::DoRead() {
     if (n == 0) {
       // The channel has ended: a watch that stayed would be served (with its hang-up) on every
       // pass. The slot's own descriptor stays, so that writes fail instead of going to a
-      // reused number.
+      // reused number. A hung-up channel is free on the board: its timeslot goes too.
       std::cerr << *this << ": channel closed" << std::endl;
+      LoseChannel();
       event.Release();
     }
     return;

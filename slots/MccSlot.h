@@ -19,8 +19,8 @@ class MccSlot : public Slot {
   bool IUserData(std::vector<char> const& data) override;
   bool IOnOutputStream() override { return true; }
   bool IOnInputStream() override { return true; }
-  int IGetTransmitChannel() override { return timeslot; }
-  int IGetReceiveChannel() override { return timeslot; }
+  int IGetTransmitChannel() override { return held(timeslot); }
+  int IGetReceiveChannel() override { return held(timeslot); }
   const char* GetName() const override { return "MCC"; }
 
   void OnEvent(int fd, short revents);

@@ -179,6 +179,12 @@ void Mixer::Release(TdmOutput& out) {
   UnRegister(&out);
 }
 
+bool Mixer::InputOn(int channel) const {
+  return std::any_of(slots.begin(), slots.end(), [channel](const MixerSlot* s) {
+    return s->channel == channel && dynamic_cast<const TdmInput*>(s) != nullptr;
+  });
+}
+
 void Mixer::Register(MixerSlot* slot) { slots.push_back(slot); }
 
 void Mixer::UnRegister(MixerSlot* slot) {

@@ -52,6 +52,8 @@ class Mixer {
   bool Channel2Slot(LGCP::MixerChannel const& channel, board::mixer::MixSlot& slot) const;
   // The timeslot of a mixer channel; -1 (logged) when the device refuses it.
   int channel2timeslot(int channel);
+  // A live input port on mixer channel `channel`.
+  bool InputOn(int channel) const;
   void Register(MixerSlot* slot);
   void UnRegister(MixerSlot* slot);
   // Deletes the mixer when it is stale and has no port left.

@@ -65,7 +65,9 @@ bool TdmInput::Ioctl(LGCP::IoctlParams const& p) {
 }
 
 bool TdmOutput::IBeforeDestroy() {
-  HwMux::instance()->Disable(timeslot);
+  // The switch output of the channel's timeslot is what feeds the channel's input port: while
+  // one lives, that path is the input's, not this port's to disable.
+  if (!mixer->InputOn(channel)) HwMux::instance()->Disable(timeslot);
   mixer->Release(*this);
   return true;
 }

@@ -78,6 +78,13 @@ void ModemFactory::ReleaseModemSlot(DspModemSlot* slot) {
   std::erase(dspModems, slot);
 }
 
+void ModemFactory::ModemTaken(DspModemSlot& holder) {
+  // Losing a channel leaves the lists as they are; the copy keeps the walk safe regardless.
+  const std::vector<DspModemSlot*> slots = dspModems;
+  for (DspModemSlot* s : slots)
+    if (s != &holder && s->handedOver && s->modem == holder.modem) s->LoseChannel();
+}
+
 void ModemFactory::ReleaseModemSlot(HdlcModemSlot* slot) {
   std::erase(modems, slot);
   std::erase(hdlcModems, slot);
@@ -112,7 +119,7 @@ void ModemFactory::OnAuthSocketDisconnect(AuthClient* client) {
 
 ModemSlot* ModemFactory::FindModemByDsp(int id) const {
   for (ModemSlot* s : modems)
-    if (s->modem_id() == id) return s;
+    if (s->EqAuthId(id)) return s;
   return nullptr;
 }
 

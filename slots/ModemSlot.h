@@ -36,7 +36,9 @@ class ModemSlot : public Slot {
   virtual void unbind() = 0;
 
   void PutHeader(std::ostream& os) const;
-  bool EqAuthId(int id) const { return modem_id() == id; }
+  // The slot holds the modem or interface that its session names.
+  virtual bool holds_session() const { return true; }
+  bool EqAuthId(int id) const { return holds_session() && modem_id() == id; }
   // One record from the PPP side, complete and at least a header long.
   void OnAuth(const attr* record);
 

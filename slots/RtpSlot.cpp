@@ -37,8 +37,11 @@ RtpSlot::RtpSlot(int channel, int device, rtp_connection_params const& params)
 RtpSlot::~RtpSlot() {
   send(RTPC::BYE(params.ssrc, "session end"));
   rtcp.close();
-  TonecReceiver::CleanBeforeDestroy();
-  DSProcReceiver::CleanBeforeDestroy();
+  // A lost channel's features were undone when it went; its number is not ours to touch.
+  if (!channelLost) {
+    TonecReceiver::CleanBeforeDestroy();
+    DSProcReceiver::CleanBeforeDestroy();
+  }
   rtpEvent.Release();
   device.close();
 }
@@ -61,8 +64,14 @@ bool RtpSlot::IBeforeDestroy() {
   board::ioctl(device.get(), board::rtp::RTP_RESET_EVENT_PD, &reset);
   rtpEvent.Release();
   device.close();
-  HwMux::instance()->Disable(channel);
+  if (!channelLost) HwMux::instance()->Disable(channel);
   return true;
+}
+
+void RtpSlot::IReleaseChannel() {
+  disableToneGenerator(true);
+  TonecReceiver::CleanBeforeDestroy();
+  DSProcReceiver::CleanBeforeDestroy();
 }
 
 bool RtpSlot::IOnInputStream() {
@@ -78,6 +87,8 @@ void RtpSlot::IOnInputRelease() {
 }
 
 bool RtpSlot::Ioctl(LGCP::IoctlParams const& p) {
+  // Every request works on the session or its timeslot, which a lost channel took along.
+  if (channelLost) return false;
   switch (p.getID()) {
     case LGCP::IoctlParams::e_echoSuppressor: return echoCancel(p.get_echoSuppressor());
     case LGCP::IoctlParams::e_activateWaitTone: activateAudibleCall(); return true;
@@ -130,6 +141,9 @@ bool RtpSlot::changeCodec(LGCP::CodecMode const& mode, bool transmit) {
   if (!restart()) {
     std::clog << std::endl;
     put(std::cerr) << "fail to restart RTP session!" << std::endl;
+    // The old session's channel went with its descriptor: the board may give it to the next
+    // session that asks.
+    LoseChannel();
     return false;
   }
   if (transmit) std::clog << " - OK";

@@ -32,18 +32,20 @@ class RtpSlot : public Slot, public Hardware::TonecReceiver, public Hardware::DS
   bool IOnInputStream() override;
   void IOnOutputRelease() override {}
   void IOnInputRelease() override;
-  int IGetTransmitChannel() override { return channel; }
-  int IGetReceiveChannel() override { return channel; }
+  int IGetTransmitChannel() override { return held(channel); }
+  int IGetReceiveChannel() override { return held(channel); }
   const char* GetName() const override { return "rtp"; }
+  // The session's tone and DSP features go with the channel.
+  void IReleaseChannel() override;
 
   void tonec_event(Hardware::TonecReceiver::Params const& event) override { processTonecEvent(event); }
-  unsigned tonec_timeslot() const override { return static_cast<unsigned>(channel); }
+  unsigned tonec_timeslot() const override { return static_cast<unsigned>(held(channel)); }
   void dsproc_vad_event(Hardware::DSProcVADEvent const& event) override { processVADEvent(event); }
   void dsproc_bss_event(Hardware::dsproc_bss_event const* event) override { processBSSEvent(event); }
   void dsproc_sd_event(Hardware::DSProcSDEvent const& event) override { processSDEvent(event); }
   void dsproc_tone_flt_event(Hardware::dsproc_tone_event const* event) override { processToneFltEvent(event); }
   void dsproc_flags_event(Hardware::dsproc_flags_event const* event) override { processFlagsEvent(event); }
-  unsigned dsproc_timeslot() const override { return static_cast<unsigned>(channel); }
+  unsigned dsproc_timeslot() const override { return static_cast<unsigned>(held(channel)); }
 
   // Takes a duplicate of the RTCP socket and announces the session to peer (source description).
   void startRTPC(Fd& socket, sockaddr_in const& peer);
@@ -60,7 +62,7 @@ class RtpSlot : public Slot, public Hardware::TonecReceiver, public Hardware::DS
   int translate_payload(LGCP::CodecMode const& mode) const;
 
   // The session's TDM channel: the slot's transmit and receive channel and the timeslot of its
-  // tone and DSP features.
+  // tone and DSP features while the slot holds it (a failed restart loses it).
   int channel;
   Fd device;
   Event rtpEvent;

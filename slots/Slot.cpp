@@ -41,6 +41,7 @@ void Slot::IOnOutputRelease() {}
 void Slot::IOnInputRelease() {}
 int Slot::IGetTransmitChannel() { return -1; }
 int Slot::IGetReceiveChannel() { return -1; }
+void Slot::IReleaseChannel() {}
 
 void Slot::Put(std::ostream& os) const {
   if (number < Slots::kSlots) {
@@ -124,6 +125,21 @@ void Slot::OnChangeOutputStream(bool active) {
   if (!active && !DisconnectSinks(*this)) std::cerr << "mux: internal error: expected slots not exists." << std::endl;
   outputActive = active;
   SendStream(*this, &LGCP::Signal::select_transmitter, active, active ? IGetTransmitChannel() : -1);
+}
+
+void Slot::LoseChannel() {
+  if (channelLost) return;
+  std::cerr << "slot " << *this << " lost its channel " << IGetTransmitChannel() << "/" << IGetReceiveChannel()
+            << std::endl;
+  // As a controller's disconnect takes them down: no stream signal, the kind reports the loss
+  // its own way (an error answer, "deactivated", "abort"). A destroy in progress has taken the
+  // links down already.
+  if (!destroying) {
+    DisconnectSinks(*this);
+    Disconnect(*this);
+  }
+  IReleaseChannel();
+  channelLost = true;
 }
 
 bool Slot::BeforeDestroy() {

@@ -59,6 +59,10 @@ class Slot {
   virtual int IGetReceiveChannel();
   // The kind's short name ("trunk", "rtp", ...).
   virtual const char* GetName() const = 0;
+  // Called once by LoseChannel, after the paths into and out of the channel are down and while
+  // the number is still the slot's own: the kind undoes what else it set on it (tone and DSP
+  // features, slots that hold channels through this one).
+  virtual void IReleaseChannel();
 
   // "07:rtp": the number in at least two digits, "na" unnumbered, "i<n>" above 1023.
   void Put(std::ostream& os) const;
@@ -86,6 +90,15 @@ class Slot {
   void OnProtoLemzEvent(LEMZGW::ProtoLemzPackets const& packets);
   void OnSDEvent(LGCP::SDEvent const& event);
   void OnRtpEvent(LGCP::RtpEvent const& event);
+
+  // A kind calls this at the moment it loses or gives up its channel (a failed restart, a
+  // hang-up, the end of the slot or program that owned it): the board may hand the number to
+  // the next slot that asks. While it is still the slot's own, the slot leaves its source and
+  // its sinks (every path into and out of it is taken down, as by disconnects) and
+  // IReleaseChannel undoes the rest; from then on the slot holds no channel: its channels read
+  // -1, connects to and from it fail, and nothing it does touches the number again. The slot
+  // stays until the controller destroys it. Once; later calls do nothing.
+  void LoseChannel();
 
   // A kind calls this when a destruction that it had put off is complete; the slot is
   // deleted inside, so the caller must not touch it afterwards.
@@ -118,6 +131,13 @@ class Slot {
   // destroyDelayed is set.
   uint32_t destroySeq = 0;
   bool destroyDelayed = false;
+  // The slot lost or gave up its channel (LoseChannel).
+  bool channelLost = false;
+
+ protected:
+  // What a kind answers for a channel or timeslot it was given: the number while it holds it,
+  // -1 once it is lost.
+  int held(int channel) const { return channelLost ? -1 : channel; }
 };
 
 std::ostream& operator<<(std::ostream& os, Slot const& slot);
