@@ -26,6 +26,10 @@ DeviceEventReader::DeviceEventReader(const Device& device) : m_device(device) {
   init();
 }
 
+DeviceEventReader::~DeviceEventReader() {
+  if (m_fd >= 0) board::close(m_fd);
+}
+
 void DeviceEventReader::init() { reopen(false); }
 
 bool DeviceEventReader::reopen(bool quiet) {
@@ -39,8 +43,7 @@ bool DeviceEventReader::reopen(bool quiet) {
   Bind(m_device.watch_name, &DeviceEventReader::OnEvent, this);
   Fd opened(fd);
   Schedule(opened, POLLIN);  // watches its own duplicate
-  opened.release();
-  board::close(fd);
+  m_fd = opened.release();
   m_retry.reset();
   m_retryLogged = false;
   if (m_lost) {
@@ -66,7 +69,7 @@ int DeviceEventReader::issue(Issue call) {
     errno = m_openError;
     return -1;
   }
-  int r = call(fd());
+  int r = call(m_fd);
   if (r >= 0 || m_restoring) return r;
   const int error = errno;
   if (error != ENODEV && error != EBADF) {
@@ -80,7 +83,7 @@ int DeviceEventReader::issue(Issue call) {
     errno = m_openError;
     return -1;
   }
-  return call(fd());
+  return call(m_fd);
 }
 
 int DeviceEventReader::request(uint32_t number, void* arg) {
@@ -130,6 +133,8 @@ void DeviceEventReader::OnEvent(int, short revents) {
 
 void DeviceEventReader::lost() {
   Release();
+  board::close(m_fd);
+  m_fd = -1;
   m_lost = true;
   m_retry.set(kRetryMs, &DeviceEventReader::OnRetry, this);
 }

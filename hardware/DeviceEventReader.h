@@ -23,7 +23,7 @@ class DeviceEventReader : public Event {
   // Opens the device and watches it; nothing when it is open already. Opened again after a
   // loss, the owner puts back what its clients hold on (OnReopened).
   void init();
-  bool is_open() const { return fd() >= 0; }
+  bool is_open() const { return m_fd >= 0; }
 
   // Reads and delivers every record the device holds.
   void OnEvent(int fd, short revents);
@@ -46,7 +46,7 @@ class DeviceEventReader : public Event {
 
   // Opens the device at once.
   explicit DeviceEventReader(const Device& device);
-  ~DeviceEventReader() override = default;
+  ~DeviceEventReader() override;
 
   // The next request id: the counter plus one, never 0.
   uint32_t next_id();
@@ -77,6 +77,9 @@ class DeviceEventReader : public Event {
   int issue(Issue call);
 
   Device m_device;
+  // The descriptor the requests go to, as the open returned it (the watch has a duplicate of
+  // its own): the board finds a driver by the descriptor it handed out.
+  int m_fd = -1;
   uint32_t m_counter = 0;
   Timer m_retry;
   int m_openError = 0;
