@@ -15,7 +15,7 @@ MixerSlot::~MixerSlot() {
 
 std::optional<bool> MixerSlot::CommonIoctl(LGCP::IoctlParams const& p) {
   switch (p.getID()) {
-    case LGCP::IoctlParams::e_translateDTMF: translateDTMF(p.get_translateDTMF()); return true;
+    case LGCP::IoctlParams::e_translateDTMF: return translateDTMF(p.get_translateDTMF());
     case LGCP::IoctlParams::e_dtmf_params: return configureDTMF(p.get_dtmf_params());
     case LGCP::IoctlParams::e_vad_params: return configureVAD(p.get_vad_params());
     case LGCP::IoctlParams::e_vad_enable: return enableVAD(p.get_vad_enable());
@@ -78,11 +78,10 @@ bool TdmOutput::Ioctl(LGCP::IoctlParams const& p) {
     case LGCP::IoctlParams::e_tone_gen_enable: {
       const LGCP::ToneGenerator& g = p.get_tone_gen_enable();
       disableToneGenerator(false);
-      enableToneGenerator(static_cast<unsigned short>(g.get_freq().getValue()), 0,
-                          static_cast<unsigned short>(g.get_amp().getValue()), 0);
-      return true;
+      return enableToneGenerator(static_cast<unsigned short>(g.get_freq().getValue()), 0,
+                                 static_cast<unsigned short>(g.get_amp().getValue()), 0);
     }
-    case LGCP::IoctlParams::e_tone_gen_disable: disableToneGenerator(true); return true;
+    case LGCP::IoctlParams::e_tone_gen_disable: return disableToneGenerator(true);
   }
   return false;
 }

@@ -80,9 +80,9 @@ void RtpSlot::IOnInputRelease() {
 bool RtpSlot::Ioctl(LGCP::IoctlParams const& p) {
   switch (p.getID()) {
     case LGCP::IoctlParams::e_echoSuppressor: return echoCancel(p.get_echoSuppressor());
-    case LGCP::IoctlParams::e_activateWaitTone: activateAudibleCall(); return true;
+    case LGCP::IoctlParams::e_activateWaitTone: return activateAudibleCall();
     case LGCP::IoctlParams::e_deactivateWaitTone: cancelAudibleCall(); return true;
-    case LGCP::IoctlParams::e_translateDTMF: translateDTMF(p.get_translateDTMF()); return true;
+    case LGCP::IoctlParams::e_translateDTMF: return translateDTMF(p.get_translateDTMF());
     case LGCP::IoctlParams::e_dtmf_params: return configureDTMF(p.get_dtmf_params());
     case LGCP::IoctlParams::e_dtmf_enable: return enableDTMF(p.get_dtmf_enable());
     case LGCP::IoctlParams::e_encoder_mode: return changeCodec(p.get_encoder_mode(), true);
