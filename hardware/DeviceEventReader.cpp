@@ -65,7 +65,8 @@ void DeviceEventReader::OnRetry() {
 
 template <typename Issue>
 int DeviceEventReader::issue(Issue call) {
-  if (!reopen(false)) {
+  // While the retry timer has said the device stays away, the requests' own lines say enough.
+  if (!reopen(m_retryLogged)) {
     errno = m_openError;
     return -1;
   }

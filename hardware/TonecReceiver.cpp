@@ -53,12 +53,11 @@ bool TonecReceiver::echoCancel(bool on) {
 }
 
 bool TonecReceiver::enableToneGenerator(unsigned short f1, unsigned short f2, unsigned short a1, unsigned short a2) {
-  m_generator[0] = f1;
-  m_generator[1] = f2;
-  m_generator[2] = a1;
-  m_generator[3] = a2;
   bool done = TonecReceiverService::instance()->enableToneGenerator(tonec_timeslot(), f1, f2, a1, a2);
-  // Unless it is known to be off, the generator is switched off again at destruction.
+  // After a failure the generator's state is not known: it is to be switched off (when the device
+  // comes back, and at destruction), not set as the refused request asked.
+  const unsigned short setting[4] = {f1, f2, a1, a2};
+  for (int i = 0; i < 4; ++i) m_generator[i] = done ? setting[i] : 0;
   m_generatorOn = !done || f1 != 0 || f2 != 0 || a1 != 0 || a2 != 0;
   return done;
 }

@@ -120,8 +120,8 @@ class TonecReceiver {
   Node m_node;
   bool m_rejectEnabled = false;
   bool m_echoCancel = false;
-  // The generator's last setting asked by this receiver, put back when the device is opened
-  // again.
+  // The generator's setting by this receiver (off after a failed request), put back when the
+  // device is opened again.
   bool m_generatorOn = false;
   unsigned short m_generator[4] = {};  // f1, f2, a1, a2
 };

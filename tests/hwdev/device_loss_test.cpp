@@ -118,14 +118,20 @@ TEST_F(DeviceLoss, AnAbsentToneDeviceIsRetriedOncePerPeriodAndRequestsFail) {
   for (int i = 0; i < 5; ++i) advance(TonecReceiverService::kRetryMs);
   EXPECT_FALSE(tonec().is_open());
   EXPECT_EQ(err(), "open tonec fail, DTMF proceeding disabled: No such file or directory\n") << "logged once";
+  clear_output();
+  EXPECT_FALSE(held.enableToneGenerator(425, 0, 2048, 0));
+  EXPECT_EQ(err(), "DTMF_DIAL fail: timeslot=23 errno=\"No such file or directory\"\n");
 
-  // It comes back by itself: detection is in force again without any request.
+  // It comes back by itself: detection is in force again without any request, and the
+  // generator, whose last request failed, is put in a known state: off.
+  sim().state().tones[23].frequency1 = 999;
   sim().fail_open(Device::dtmf, 0);
   pass(10);
   EXPECT_FALSE(tonec().is_open()) << "no open outside the timer";
   advance(TonecReceiverService::kRetryMs);
   EXPECT_TRUE(tonec().is_open());
   EXPECT_TRUE(sim().state().tones[23].detector);
+  EXPECT_EQ(generator(23), kOff) << "not the refused tone";
   sim().dtmf_event(23, 3, 1);
   pass();
   EXPECT_EQ(held.codes, std::vector<uint32_t>{3});
