@@ -87,6 +87,21 @@ class ToneServices(CodecSessionTest):
         self.board.ask("dtmf %d 7 79" % other)
         self.assertEqual(self.signal("tonec"), (10, "{ timestamp 79, event dtmf : 7 }"))
 
+    def test_requests_the_devices_cannot_carry_out_answer_an_error(self):
+        self.rtp(9)
+        try:
+            for device in ("dtmf", "dsp"):
+                self.board.ask("fail-open %s ENOENT" % device)
+                self.board.ask("hangup " + device)
+            for request in ("activateWaitTone : NULL", "translateDTMF : { digits { { freq1 697, freq2 1209 } } }",
+                            "dtmf-enable : TRUE", "rx-gain : { gainDB -6 }", "vad-enable : TRUE"):
+                self.assertNotEqual(self.send_to(9, "ioctl : " + request), "success", request)
+        finally:
+            for device in ("dtmf", "dsp"):
+                self.board.ask("fail-open %s none" % device)
+        self.assertTrue(self.opened("dtmf"))
+        self.assertEqual(self.send_to(9, "ioctl : activateWaitTone : NULL"), "success")
+
     def test_dsp_device_hangup_reopens_with_the_features_in_force(self):
         ch = self.rtp(9)
         self.assertEqual(self.send_to(9, "ioctl : vad-enable : TRUE"), "success")
