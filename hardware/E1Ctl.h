@@ -39,7 +39,8 @@ class E1Ctl : public CtrlSrv::Service {
   ModeResult SetMode(LGCP::TrunkCfg const& cfg);
   bool UpdateTclk();
   // What became of a CAS command: carried out (its "cas" signals sent, a driver failure in
-  // them), refused for want of the device, or refused for a trunk out of range or not open.
+  // them), refused for want of the device, or refused with nothing to act on (a trunk out of
+  // range or not open, a close of timeslot 16).
   enum class CasResult { done, noDevice, invalid };
   CasResult HandleCas(LGCP::CasCommand const& cas);
   // Opens the CAS device when it is closed; opened again after a loss, it opens the trunks and
@@ -89,8 +90,8 @@ class E1Ctl : public CtrlSrv::Service {
   Fd cas_;
   Event casEvent_;
   std::array<bool, kTrunks> casOpen_{};
-  std::array<uint32_t, kTrunks> casEnabled_{};                  // bit n: timeslot n enabled
-  std::array<std::array<uint8_t, 32>, kTrunks> casTx_{};        // the bits a channel was enabled with
+  std::array<uint32_t, kTrunks> casEnabled_{};            // bit n: timeslot n enabled
+  std::array<std::array<uint8_t, 32>, kTrunks> casTx_{};  // the bits each channel was enabled with
   bool casLost_ = false;       // given up after it was open: the next open restores the trunks
   bool casRestoring_ = false;  // RestoreCas runs (a loss in it is not retried)
   uint32_t tclk_ = 0;  // bit n set: trunk n takes its transmit clock from the line ("slave")

@@ -79,12 +79,14 @@ TEST_F(CasLoss, TheStatusTickReopensAndPutsBackTrunksAndChannels) {
   EXPECT_TRUE(sim().state().cas_trunk_open[2]);
   EXPECT_TRUE(sim().state().cas[1][5].enabled);
   EXPECT_EQ(sim().state().cas[1][5].tx, 0x3);
+  EXPECT_EQ(e1.cas_enabled(1), 1u << 5);
   // The bits of the channel, which may have changed while the device was away.
   EXPECT_EQ(cas_signals(ctl.signals()), (std::vector<Cas>{{1, 5, 0x9, 0x3}}));
 
   EXPECT_EQ(run(cas_cmd(1, 5, true)), (std::pair{kSuccess, std::vector<Cas>{{1, 5, 0x9, 0x3}}}));
   EXPECT_EQ(run(cas_cmd(1, 5, false)), (std::pair{kSuccess, std::vector<Cas>{{1, 5, -1, 1}}}));
   EXPECT_FALSE(sim().state().cas[1][5].enabled);
+  EXPECT_EQ(e1.cas_enabled(1), 0u);
   EXPECT_EQ(run(cas_cmd(2, 0, false)), (std::pair{kSuccess, std::vector<Cas>{{2, 0, 1, 0}}}));
   EXPECT_FALSE(sim().state().cas_trunk_open[2]);
 }
