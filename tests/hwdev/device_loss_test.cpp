@@ -189,7 +189,9 @@ TEST_F(DeviceLoss, EventsOnASharedTimeslotReachTheReceiverThatEnabledTheFeature)
 }
 
 TEST_F(DeviceLoss, DspRequestsReopenAndPutBackFeaturesWithTheirIds) {
-  Dsp held(50), fresh(51);
+  Dsp held(50), fresh(51), unmuted(52), second(53);
+  ASSERT_TRUE(unmuted.disableMute());
+  ASSERT_TRUE(second.enableMute(false, true));
   sim().state().vad_version = 1;
   ASSERT_TRUE(held.enableVAD(true));
   ASSERT_TRUE(held.enableSD(true));
@@ -209,6 +211,8 @@ TEST_F(DeviceLoss, DspRequestsReopenAndPutBackFeaturesWithTheirIds) {
   EXPECT_EQ(d.configured.count(dsp::kConfigureDelays), 1u);
   EXPECT_EQ(d.configured.count(dsp::kConfigureRxGain), 1u);
   EXPECT_EQ(sim().state().dsp[51].enabled, dsp::kBss);
+  EXPECT_EQ(sim().state().dsp[53].enabled, dsp::kMuteSecond);
+  for (const auto& r : requests(Device::dsp, dsp::DSPROC_ENABLE)) EXPECT_NE(r.bytes().at(3), 52) << "mute is off";
   sim().dsp_vad(50, 1, 1, 0);
   pass();
   EXPECT_EQ(held.vads, std::vector<int>{1});
