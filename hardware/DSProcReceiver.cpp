@@ -6,28 +6,27 @@ namespace Hardware {
 
 namespace {
 
-// Every live DSP receiver, in creation order (the tone receivers keep a list of their own).
-Containers::CyclicList& receivers() {
-  static Containers::CyclicList list;
-  return list;
-}
-
 DSProcReceiverService& service() { return *DSProcReceiverService::instance(); }
 
 }  // namespace
 
+// The tone receivers keep a list of their own.
+Containers::CyclicList& DSProcReceiver::all() {
+  static Containers::CyclicList list;
+  return list;
+}
+
 DSProcReceiver::DSProcReceiver() {
   m_node.owner = this;
-  receivers().add_tail(&m_node);
+  all().add_tail(&m_node);
 }
 
 DSProcReceiver::~DSProcReceiver() { m_node.unlink(); }
 
 DSProcReceiver* DSProcReceiver::find(unsigned timeslot) {
-  Containers::CyclicList& list = receivers();
+  Containers::CyclicList& list = all();
   for (Containers::CyclicList* n = list.next; n != &list; n = n->next) {
-    DSProcReceiver* r = static_cast<Node*>(n)->owner;
-    if (r->dsproc_timeslot() == timeslot) return r;
+    if (owner(n)->dsproc_timeslot() == timeslot) return owner(n);
   }
   return nullptr;
 }
@@ -43,20 +42,30 @@ bool DSProcReceiver::enableMute(bool first, bool second) { return service().enab
 bool DSProcReceiver::configureDelays(unsigned rx, unsigned tx, unsigned selcal) {
   if (!service().configureDelays(*this, rx, tx, selcal)) return false;
   m_delaysSet = rx != 0 || tx != 0 || selcal != 0;
+  m_delays[0] = rx;
+  m_delays[1] = tx;
+  m_delays[2] = selcal;
   return true;
 }
 
 bool DSProcReceiver::configureRxGain(char gain) {
   if (!service().configureRxGain(*this, gain)) return false;
   m_rxGainSet = gain != 0;
+  m_rxGain = gain;
   return true;
 }
 
 bool DSProcReceiver::configureToneFilter(unsigned freq, unsigned enable, int duration, int level) {
-  return service().configureToneFilter(*this, freq, enable, duration, level);
+  if (!service().configureToneFilter(*this, freq, enable, duration, level)) return false;
+  if (enable) m_toneFilters = true;
+  return true;
 }
 
-bool DSProcReceiver::disableToneAll() { return service().disableToneAll(*this); }
+bool DSProcReceiver::disableToneAll() {
+  if (!service().disableToneAll(*this)) return false;
+  m_toneFilters = false;
+  return true;
+}
 
 void DSProcReceiver::CleanBeforeDestroy() {
   if (m_vad.state > 0) disableVAD();

@@ -102,6 +102,9 @@ class DSProcReceiver {
   struct Node : Containers::CyclicList {
     DSProcReceiver* owner = nullptr;
   };
+  // Every live receiver, in creation order.
+  static Containers::CyclicList& all();
+  static DSProcReceiver* owner(Containers::CyclicList* n) { return static_cast<Node*>(n)->owner; }
 
   Feature m_vad{-1, 0};
   Feature m_bss{0, 0};
@@ -113,6 +116,10 @@ class DSProcReceiver {
   bool m_delaysSet = false;
   bool m_rxGainSet = false;
   Node m_node;
+  // The values behind the two flags above, put back when the device is opened again.
+  unsigned m_delays[3] = {};  // rx, tx, selcal
+  char m_rxGain = 0;
+  bool m_toneFilters = false;  // a tone filter switched on and not all switched off since
 };
 
 }  // namespace Hardware

@@ -50,7 +50,7 @@ bool DSProcReceiverService::configure(unsigned timeslot, uint32_t what, const ui
   r.timeslot = timeslot;
   r.what = what;
   std::memcpy(r.payload, payload, sizeof r.payload);
-  if (board::ioctl(fd(), dsp::DSPROC_CONFIGURE, &r) < 0) {
+  if (request(dsp::DSPROC_CONFIGURE, &r) < 0) {
     int error = errno;
     put_errno(std::cerr << fail_text << " timeslot=" << timeslot, error) << std::endl;
     return false;
@@ -61,7 +61,7 @@ bool DSProcReceiverService::configure(unsigned timeslot, uint32_t what, const ui
 bool DSProcReceiverService::configureVAD(DSProcReceiver& receiver, const LGCP::VADParams& params) {
   unsigned timeslot = receiver.dsproc_timeslot();
   if (!opened("configure VAD", timeslot)) return false;
-  int version = board::ioctl_value(fd(), dsp::DSPROC_VAD_VERSION, 0);
+  int version = request_value(dsp::DSPROC_VAD_VERSION, 0);
   uint8_t payload[12] = {};
   if (version == static_cast<int>(kVadVersion2)) {
     if (!params.is_v2()) {
@@ -141,6 +141,21 @@ bool DSProcReceiverService::configureToneFilter(DSProcReceiver& receiver, unsign
   return true;
 }
 
+bool DSProcReceiverService::enable_request(unsigned timeslot, uint32_t id, uint32_t mask, const char* name) {
+  dsp::FeatureMask r;
+  r.timeslot = timeslot;
+  r.id = id;
+  r.mask = mask;
+  if (request(dsp::DSPROC_ENABLE, &r) < 0) {
+    int error = errno;
+    put_errno(std::cerr << "DSPROC_ENABLE " << name << " fail:" << " timeslot=" << timeslot << " id=" << id, error)
+        << std::endl;
+    return false;
+  }
+  std::cerr << "DSPROC_ENABLE " << name << " done:" << " timeslot=" << timeslot << " id=" << id << std::endl;
+  return true;
+}
+
 bool DSProcReceiverService::enable(DSProcReceiver& receiver, DSProcReceiver::Feature& feature, uint32_t mask,
                                    const char* name, bool on) {
   if (feature.state >= 0 && (feature.state != 0) == on) return true;
@@ -150,20 +165,13 @@ bool DSProcReceiverService::enable(DSProcReceiver& receiver, DSProcReceiver::Fea
   r.mask = mask;
   if (on) {
     uint32_t id = next_id();
-    r.id = id;
-    if (board::ioctl(fd(), dsp::DSPROC_ENABLE, &r) < 0) {
-      int error = errno;
-      put_errno(std::cerr << "DSPROC_ENABLE " << name << " fail:" << " timeslot=" << timeslot << " id=" << id, error)
-          << std::endl;
-      return false;
-    }
+    if (!enable_request(timeslot, id, mask, name)) return false;
     feature.id = id;
     feature.state = 1;
-    std::cerr << "DSPROC_ENABLE " << name << " done:" << " timeslot=" << timeslot << " id=" << id << std::endl;
     return true;
   }
   r.id = 0;
-  if (board::ioctl(fd(), dsp::DSPROC_DISABLE, &r) < 0) {
+  if (request(dsp::DSPROC_DISABLE, &r) < 0) {
     int error = errno;
     put_errno(std::cerr << "DSPROC_DISABLE " << name << " fail:" << " timeslot=" << timeslot, error) << std::endl;
     return false;
@@ -196,7 +204,7 @@ bool DSProcReceiverService::enableMute(DSProcReceiver& receiver, bool first, boo
   if (!first && !second) {
     r.id = 0;
     r.mask = dsp::kMuteFirst | dsp::kMuteSecond;
-    if (board::ioctl(fd(), dsp::DSPROC_DISABLE, &r) < 0) {
+    if (request(dsp::DSPROC_DISABLE, &r) < 0) {
       int error = errno;
       put_errno(std::cerr << "DSPROC_DISABLE MUTE fail:" << " timeslot=" << timeslot, error) << std::endl;
       return false;
@@ -206,17 +214,11 @@ bool DSProcReceiverService::enableMute(DSProcReceiver& receiver, bool first, boo
     return true;
   }
   uint32_t id = next_id();
-  r.id = id;
-  r.mask = (first ? dsp::kMuteFirst : 0) | (second ? dsp::kMuteSecond : 0);
-  if (board::ioctl(fd(), dsp::DSPROC_ENABLE, &r) < 0) {
-    int error = errno;
-    put_errno(std::cerr << "DSPROC_ENABLE MUTE fail:" << " timeslot=" << timeslot << " id=" << id, error) << std::endl;
+  if (!enable_request(timeslot, id, (first ? dsp::kMuteFirst : 0) | (second ? dsp::kMuteSecond : 0), "MUTE"))
     return false;
-  }
   receiver.m_muteId = id;
   receiver.m_muteFirst = first ? 1 : 0;
   receiver.m_muteSecond = second ? 1 : 0;
-  std::cerr << "DSPROC_ENABLE MUTE done:" << " timeslot=" << timeslot << " id=" << id << std::endl;
   return true;
 }
 
@@ -227,7 +229,7 @@ bool DSProcReceiverService::disableToneAll(DSProcReceiver& receiver) {
   r.timeslot = timeslot;
   r.id = 0;
   r.mask = dsp::kToneFilters;
-  if (board::ioctl(fd(), dsp::DSPROC_DISABLE, &r) < 0) {
+  if (request(dsp::DSPROC_DISABLE, &r) < 0) {
     int error = errno;
     put_errno(std::cerr << "Disable All Tone fail:" << " timeslot=" << timeslot, error) << std::endl;
     return false;
@@ -270,20 +272,31 @@ void DSProcReceiverService::OnRecord(const uint8_t* record) {
     }
   }
 
-  DSProcReceiver* r = DSProcReceiver::find(timeslot);
-  if (!r) {
+  // Two ports may share a timeslot (a mixer channel's input and output): an event goes to the
+  // one that has its feature on (and, for VAD and SD, the id of that enable); the lines for a
+  // dropped event name the first receiver of the timeslot.
+  DSProcReceiver* first = nullptr;
+  DSProcReceiver* r = nullptr;
+  Containers::CyclicList& list = DSProcReceiver::all();
+  for (Containers::CyclicList* n = list.next; n != &list && !r; n = n->next) {
+    DSProcReceiver* each = DSProcReceiver::owner(n);
+    if (each->dsproc_timeslot() != timeslot) continue;
+    if (!first) first = each;
+    if (takes(*each, type, id)) r = each;
+  }
+  if (!first) {
     if (trace) std::cerr << "receive dsproc event from unknown timeslot " << timeslot << std::endl;
     return;
   }
   switch (type) {
     case dsp::kEventVad: {
-      // A feature never switched on (state -1) counts as off, whatever id the record carries.
-      if (r->m_vad.state <= 0) {
-        if (trace) fields(std::clog << "ignore spurious dsproc vad event (dsproc disabled): ") << std::endl;
-        return;
-      }
-      if (r->m_vad.id != id) {
-        if (trace) fields(std::clog << "ignore spurious dsproc vad event: ") << " rid=" << r->m_vad.id << std::endl;
+      if (!r) {
+        // A feature never switched on (state -1) counts as off, whatever id the record carries.
+        if (first->m_vad.state <= 0) {
+          if (trace) fields(std::clog << "ignore spurious dsproc vad event (dsproc disabled): ") << std::endl;
+        } else if (trace) {
+          fields(std::clog << "ignore spurious dsproc vad event: ") << " rid=" << first->m_vad.id << std::endl;
+        }
         return;
       }
       auto v = dsp::payload_as<dsp::VadEvent>(e.payload);
@@ -293,11 +306,10 @@ void DSProcReceiverService::OnRecord(const uint8_t* record) {
       return;
     }
     case dsp::kEventSd:
-      if (r->m_sd.state > 0 && r->m_sd.id == id)
-        r->dsproc_sd_event(DSProcSDEvent{dsp::payload_as<dsp::SdEvent>(e.payload).sd_rx});
+      if (r) r->dsproc_sd_event(DSProcSDEvent{dsp::payload_as<dsp::SdEvent>(e.payload).sd_rx});
       return;
     case dsp::kEventBss: {
-      if (r->m_bss.state == 0) {
+      if (!r) {
         if (trace) fields(std::clog << "ignore spurious dsproc bss event (dsproc disabled): ") << std::endl;
         return;
       }
@@ -307,15 +319,53 @@ void DSProcReceiverService::OnRecord(const uint8_t* record) {
     }
     case dsp::kEventToneFilter: {
       auto tone = from_payload<struct dsproc_tone_event>(e.payload);
-      r->dsproc_tone_flt_event(&tone);
+      (r ? r : first)->dsproc_tone_flt_event(&tone);
       return;
     }
     case dsp::kEventFlags: {
       auto flags = from_payload<struct dsproc_flags_event>(e.payload);
-      r->dsproc_flags_event(&flags);
+      first->dsproc_flags_event(&flags);
       return;
     }
   }
+}
+
+bool DSProcReceiverService::takes(const DSProcReceiver& r, uint32_t type, uint32_t id) {
+  switch (type) {
+    case dsp::kEventVad: return r.m_vad.state > 0 && r.m_vad.id == id;
+    case dsp::kEventSd: return r.m_sd.state > 0 && r.m_sd.id == id;
+    case dsp::kEventBss: return r.m_bss.state != 0;
+    case dsp::kEventToneFilter: return r.m_toneFilters;
+  }
+  return false;
+}
+
+// The device lost what it held: every live receiver's features are switched on again with the
+// ids their events are matched by, and its delays and gain put back. A feature that does not
+// come back is marked unset, so that the controller's next enable or disable asks again.
+void DSProcReceiverService::OnReopened() {
+  Containers::CyclicList& list = DSProcReceiver::all();
+  for (Containers::CyclicList* n = list.next; n != &list; n = n->next) {
+    DSProcReceiver& r = *DSProcReceiver::owner(n);
+    restore(r, r.m_vad, dsp::kVad, "VAD");
+    restore(r, r.m_sd, dsp::kSd, "SD");
+    restore(r, r.m_bss, dsp::kBss, "BSS");
+    restore(r, r.m_ng, dsp::kNg, "NG");
+    if (r.m_muteFirst > 0 || r.m_muteSecond > 0) {
+      DSProcReceiver::Feature mute{1, r.m_muteId};
+      restore(r, mute, (r.m_muteFirst > 0 ? dsp::kMuteFirst : 0u) | (r.m_muteSecond > 0 ? dsp::kMuteSecond : 0u),
+              "MUTE");
+      if (mute.state < 0) r.m_muteFirst = r.m_muteSecond = -1;
+    }
+    if (r.m_delaysSet && !configureDelays(r, r.m_delays[0], r.m_delays[1], r.m_delays[2])) r.m_delaysSet = false;
+    if (r.m_rxGainSet && !configureRxGain(r, r.m_rxGain)) r.m_rxGainSet = false;
+  }
+}
+
+void DSProcReceiverService::restore(DSProcReceiver& receiver, DSProcReceiver::Feature& feature, uint32_t mask,
+                                    const char* name) {
+  if (feature.state <= 0) return;
+  if (!enable_request(receiver.dsproc_timeslot(), feature.id, mask, name)) feature.state = -1;
 }
 
 }  // namespace Hardware

@@ -1,7 +1,8 @@
 #pragma once
 // The process-wide owner of the DSP-processing device "/dev/dsp": issues every request of the
 // DSP receivers and reads the device's event records, handing each to the receiver of its
-// timeslot when that receiver has the event's feature on (and, for VAD and SD, its id).
+// timeslot that has the event's feature on (and, for VAD and SD, its id). A device that went
+// away is opened again and given back what the receivers hold on.
 #include <cstddef>
 #include <cstdint>
 
@@ -40,7 +41,14 @@ class DSProcReceiverService : public DeviceEventReader {
   bool configure(unsigned timeslot, uint32_t what, const uint8_t (&payload)[12], const char* fail_text);
   // The enable/disable rule of VAD, SD, BSS and NG.
   bool enable(DSProcReceiver& receiver, DSProcReceiver::Feature& feature, uint32_t mask, const char* name, bool on);
+  // Issues DSPROC_ENABLE with its log lines.
+  bool enable_request(unsigned timeslot, uint32_t id, uint32_t mask, const char* name);
+  // Switches a feature that is on again with its id; unset when that fails.
+  void restore(DSProcReceiver& receiver, DSProcReceiver::Feature& feature, uint32_t mask, const char* name);
+  // Does the receiver take an event of this type and id (its feature on, the id its enable's)?
+  static bool takes(const DSProcReceiver& receiver, uint32_t type, uint32_t id);
   void OnRecord(const uint8_t* record) override;
+  void OnReopened() override;
 };
 
 }  // namespace Hardware

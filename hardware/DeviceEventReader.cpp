@@ -26,19 +26,73 @@ DeviceEventReader::DeviceEventReader(const Device& device) : m_device(device) {
   init();
 }
 
-void DeviceEventReader::init() {
-  if (is_open()) return;
+DeviceEventReader::~DeviceEventReader() {
+  if (m_fd >= 0) board::close(m_fd);
+}
+
+void DeviceEventReader::init() { reopen(false); }
+
+bool DeviceEventReader::reopen(bool quiet) {
+  if (is_open()) return true;
   int fd = board::open(m_device.path(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) {
-    int error = errno;
-    std::cerr << m_device.open_fail << std::strerror(error) << std::endl;
-    return;
+    m_openError = errno;
+    if (!quiet) std::cerr << m_device.open_fail << std::strerror(m_openError) << std::endl;
+    return false;
   }
   Bind(m_device.watch_name, &DeviceEventReader::OnEvent, this);
   Fd opened(fd);
   Schedule(opened, POLLIN);  // watches its own duplicate
-  opened.release();
-  board::close(fd);
+  m_fd = opened.release();
+  m_retry.reset();
+  m_retryLogged = false;
+  if (m_lost) {
+    m_lost = false;
+    std::clog << m_device.tag << ": device opened again" << std::endl;
+    m_restoring = true;
+    OnReopened();
+    m_restoring = false;
+  }
+  return true;
+}
+
+void DeviceEventReader::OnRetry() {
+  // One open per period while the device stays away, its failure logged once.
+  if (reopen(m_retryLogged)) return;
+  m_retryLogged = true;
+  m_retry.set(kRetryMs, &DeviceEventReader::OnRetry, this);
+}
+
+template <typename Issue>
+int DeviceEventReader::issue(Issue call) {
+  // While the retry timer has said the device stays away, the requests' own lines say enough.
+  if (!reopen(m_retryLogged)) {
+    errno = m_openError;
+    return -1;
+  }
+  int r = call(m_fd);
+  if (r >= 0 || m_restoring) return r;
+  const int error = errno;
+  if (error != ENODEV && error != EBADF) {
+    errno = error;
+    return r;
+  }
+  // The driver gave this descriptor up before the loop saw it go: one more try on a new one.
+  std::cerr << m_device.tag << ": device gone: " << std::strerror(error) << std::endl;
+  lost();
+  if (!reopen(false)) {
+    errno = m_openError;
+    return -1;
+  }
+  return call(m_fd);
+}
+
+int DeviceEventReader::request(uint32_t number, void* arg) {
+  return issue([&](int fd) { return board::ioctl(fd, number, arg); });
+}
+
+int DeviceEventReader::request_value(uint32_t number, unsigned long value) {
+  return issue([&](int fd) { return board::ioctl_value(fd, number, value); });
 }
 
 uint32_t DeviceEventReader::next_id() {
@@ -47,8 +101,7 @@ uint32_t DeviceEventReader::next_id() {
 }
 
 bool DeviceEventReader::opened(const char* what, unsigned timeslot) {
-  if (!is_open()) init();
-  if (is_open()) return true;
+  if (reopen(false)) return true;
   std::cerr << what << " fail: (interface not opened)" << " timeslot=" << timeslot << std::endl;
   return false;
 }
@@ -65,18 +118,26 @@ void DeviceEventReader::OnEvent(int, short revents) {
     if (n < 0 && errno == EINTR) continue;
     if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
       // Drained, yet the device reports an error or hang-up: it will deliver nothing more.
-      if (revents & (POLLERR | POLLHUP | POLLNVAL)) lost("device hung up");
+      if (revents & (POLLERR | POLLHUP | POLLNVAL)) {
+        std::cerr << "fail to read from " << m_device.tag << ": device hung up" << std::endl;
+        lost();
+      }
       return;
     }
     int error = errno;
-    lost(n == 0 ? "end of file" : std::strerror(error));
+    std::cerr << "fail to read from " << m_device.tag << ": " << (n == 0 ? "end of file" : std::strerror(error))
+              << std::endl;
+    lost();
     return;
   }
 }
 
-void DeviceEventReader::lost(const char* why) {
-  std::cerr << "fail to read from " << m_device.tag << ": " << why << std::endl;
+void DeviceEventReader::lost() {
   Release();
+  board::close(m_fd);
+  m_fd = -1;
+  m_lost = true;
+  m_retry.set(kRetryMs, &DeviceEventReader::OnRetry, this);
 }
 
 void DeviceEventReader::OnRecords(const uint8_t* data, size_t size) {

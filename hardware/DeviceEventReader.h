@@ -1,11 +1,13 @@
 #pragma once
 // A driver device watched by the event loop that delivers fixed-size event records: reads them
-// without holding the loop, gives the device up when it stops delivering, so that the owner's
-// next request reopens it, and numbers the requests whose ids the records carry back.
+// without holding the loop, gives the device up when it stops delivering and opens it again at
+// the owner's next request or on a slow retry timer (putting back what its clients hold on),
+// and numbers the requests whose ids the records carry back.
 #include <cstddef>
 #include <cstdint>
 
 #include "foundation/Event.h"
+#include "foundation/TimerEvent.h"
 
 namespace Hardware {
 
@@ -14,9 +16,14 @@ class DeviceEventReader : public Event {
   // The largest record a device may have.
   static constexpr size_t kMaxRecordSize = 64;
 
-  // Opens the device and watches it; nothing when it is open already.
+  // How long a device that went away is left before it is tried again, unless a request
+  // tries it first.
+  static constexpr unsigned kRetryMs = 1000;
+
+  // Opens the device and watches it; nothing when it is open already. Opened again after a
+  // loss, the owner puts back what its clients hold on (OnReopened).
   void init();
-  bool is_open() const { return fd() >= 0; }
+  bool is_open() const { return m_fd >= 0; }
 
   // Reads and delivers every record the device holds.
   void OnEvent(int fd, short revents);
@@ -39,23 +46,46 @@ class DeviceEventReader : public Event {
 
   // Opens the device at once.
   explicit DeviceEventReader(const Device& device);
-  ~DeviceEventReader() override = default;
+  ~DeviceEventReader() override;
 
   // The next request id: the counter plus one, never 0.
   uint32_t next_id();
   // init() when closed; false, with "<what> fail: (interface not opened)", when still closed.
   bool opened(const char* what, unsigned timeslot);
 
+  // A request on the device (pointer or by-value form), opened first when it is closed. A
+  // descriptor the driver has given up (ENODEV, EBADF) is dropped and the request is tried once
+  // more on a new one. Fails (-1, errno of the open) while the device cannot be opened.
+  int request(uint32_t number, void* arg);
+  int request_value(uint32_t number, unsigned long value);
+
+  // The device is open again after a loss: the owner puts back, with request(), the features
+  // that its live clients hold on (a loss here is not retried).
+  virtual void OnReopened() {}
+
   // One whole record, as the device laid it out.
   virtual void OnRecord(const uint8_t* record) = 0;
 
  private:
   // The device stopped delivering (end of file, error or hang-up): closed, to be reopened at
-  // the next request.
-  void lost(const char* why);
+  // the next request or by the retry timer.
+  void lost();
+  void OnRetry();
+  // Opens the device; false (errno kept in m_openError) when it does not open.
+  bool reopen(bool quiet);
+  template <typename Issue>
+  int issue(Issue call);
 
   Device m_device;
+  // The descriptor the requests go to, as the open returned it (the watch has a duplicate of
+  // its own): the board finds a driver by the descriptor it handed out.
+  int m_fd = -1;
   uint32_t m_counter = 0;
+  Timer m_retry;
+  int m_openError = 0;
+  bool m_lost = false;       // given up after it was open: reopening puts the features back
+  bool m_restoring = false;  // OnReopened runs
+  bool m_retryLogged = false;
 };
 
 }  // namespace Hardware

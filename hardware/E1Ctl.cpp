@@ -23,6 +23,9 @@ namespace maint = board::maintenance;
 // The timeslots that carry framing and the signalling multiframe, not a speech channel.
 bool SignallingTimeslot(int timeslot) { return timeslot == 0 || timeslot == 16; }
 
+// A channel's bit in a trunk's enabled set; none outside the trunk's 32 timeslots.
+uint32_t ChannelBit(int timeslot) { return timeslot > 0 && timeslot < 32 ? uint32_t{1} << timeslot : 0; }
+
 // The driver's state word as a trunk state; a word the enumeration lacks is "unknown".
 ACP::TrunkState::NamedNumber TrunkStateOf(uint32_t word) {
   if (word > ACP::TrunkState::disabled) return ACP::TrunkState::unknown;
@@ -56,6 +59,7 @@ void E1Ctl::OnConnect() {
 }
 
 void E1Ctl::OnDisconnect() {
+  CheckOpenCas();  // a device that went away still has the trunks to close
   for (int trunk = 0; trunk < kTrunks; ++trunk)
     if (casOpen_[static_cast<size_t>(trunk)]) HandleCasClose(trunk, 0);
 }
@@ -63,12 +67,15 @@ void E1Ctl::OnDisconnect() {
 bool E1Ctl::OnCommand(LGCP::Command const& command) {
   if (command.is_ioctl()) {
     const LGCP::IoctlParams& ioctl = command.get_ioctl();
-    if (!ioctl.is_cas())
+    if (!ioctl.is_cas()) {
       Error(LGCP::ErrorCause::unsupported);
-    else if (HandleCas(ioctl.get_cas()))
-      Success();
-    else
-      Error(LGCP::ErrorCause::internal);
+      return true;
+    }
+    switch (HandleCas(ioctl.get_cas())) {
+      case CasResult::done: Success(); break;
+      case CasResult::noDevice: Error(LGCP::ErrorCause::internal); break;
+      case CasResult::invalid: Error(LGCP::ErrorCause::invalidParams); break;
+    }
     return true;
   }
   if (command.is_trunkCfg()) {
@@ -166,6 +173,12 @@ bool E1Ctl::CheckOpenCas() {
   std::clog << ext::header(this) << "cas interface opened!" << std::endl;
   casEvent_.Bind<E1Ctl>("E1/Cas", &E1Ctl::OnUpdateCas, this);
   casEvent_.Schedule(cas_, POLLIN);
+  if (casLost_) {
+    casLost_ = false;
+    casRestoring_ = true;
+    RestoreCas();
+    casRestoring_ = false;
+  }
   return true;
 }
 
@@ -173,8 +186,39 @@ void E1Ctl::ReleaseCas(const char* why) {
   std::cerr << ext::header(this) << "cas interface closed: " << why << std::endl;
   casEvent_.Release();
   board::close(cas_.release());
-  // The trunks opened on the old descriptor are opened again on the next one.
-  casOpen_.fill(false);
+  // The trunks stay open for the controller: the next descriptor opens them again.
+  casLost_ = true;
+}
+
+// What the controller opened is opened again; a trunk that does not come back is reported with
+// the driver's result and counted closed, a channel likewise; the bits of every channel that
+// comes back are reported, since changes while the device was away were not.
+void E1Ctl::RestoreCas() {
+  for (int trunk = 0; trunk < kTrunks && cas_; ++trunk) {
+    const auto t = static_cast<size_t>(trunk);
+    if (!casOpen_[t]) continue;
+    const int r = CasRequestValue(cas::CAS_OPEN_TRUNK, static_cast<unsigned long>(trunk));
+    if (r < 0) {
+      std::cerr << ext::header(this) << "open cas signalling on trunk(" << trunk << ") - fail(" << r << ")"
+                << std::endl;
+      casOpen_[t] = false;
+      casEnabled_[t] = 0;
+      SendCASTrunkStatus(trunk, r);
+      continue;
+    }
+    std::clog << ext::header(this) << "open cas signalling on trunk(" << trunk << ") - ok" << std::endl;
+    for (int timeslot = 1; timeslot < 32; ++timeslot) {
+      const uint32_t bit = uint32_t{1} << timeslot;
+      if (!(casEnabled_[t] & bit)) continue;
+      const int e = CasChannelRequest(trunk, timeslot, casTx_[t][static_cast<size_t>(timeslot)], false);
+      if (e < 0) {
+        casEnabled_[t] &= ~bit;
+        SendCASSignal(trunk, timeslot, e, 0);
+      } else {
+        ReportChannelBits(trunk, timeslot);
+      }
+    }
+  }
 }
 
 void E1Ctl::OnUpdateCas(int fd, short revents) {
@@ -212,87 +256,114 @@ void E1Ctl::SendCASSignal(int trunk, int timeslot, int rx, int tx) {
   SendSignal(signal);
 }
 
-bool E1Ctl::HandleCas(LGCP::CasCommand const& command) {
-  if (!CheckOpenCas()) return false;
+E1Ctl::CasResult E1Ctl::HandleCas(LGCP::CasCommand const& command) {
+  if (!CheckOpenCas()) return CasResult::noDevice;
   const int trunk = command.get_channel().get_path().getValue();
   const int timeslot = command.get_channel().get_timeslot().getValue();
   const LGCP::CasCommandSignal& cmd = command.get_cmd();
-  if (cmd.is_open())
-    HandleCasOpen(trunk, timeslot, cmd.get_open().getValue());
-  else if (cmd.is_set())
-    HandleCasOpen(trunk, timeslot, cmd.get_set().getValue());
-  else if (cmd.is_close())
-    HandleCasClose(trunk, timeslot);
-  else if (cmd.is_get())
-    HandleCasGet(trunk, timeslot);
-  return true;
+  if (cmd.is_open()) return HandleCasOpen(trunk, timeslot, cmd.get_open().getValue());
+  if (cmd.is_set()) return HandleCasOpen(trunk, timeslot, cmd.get_set().getValue());
+  if (cmd.is_close()) return HandleCasClose(trunk, timeslot);
+  if (cmd.is_get()) return HandleCasGet(trunk, timeslot);
+  return CasResult::invalid;
+}
+
+template <typename Call>
+int E1Ctl::CasRetry(Call call) {
+  if (!CheckOpenCas()) return -1;
+  const int r = call(cas_.get());
+  if (r >= 0 || casRestoring_ || (errno != ENODEV && errno != EBADF)) return r;
+  // The driver gave this descriptor up before the loop saw it go: one more try on a new one.
+  ReleaseCas(std::strerror(errno));
+  if (!CheckOpenCas()) return -1;
+  return call(cas_.get());
+}
+
+int E1Ctl::CasRequest(uint32_t number, void* arg) {
+  return CasRetry([&](int fd) { return board::ioctl(fd, number, arg); });
+}
+
+int E1Ctl::CasRequestValue(uint32_t number, unsigned long value) {
+  return CasRetry([&](int fd) { return board::ioctl_value(fd, number, value); });
+}
+
+int E1Ctl::CasChannelRequest(int trunk, int timeslot, int bits, bool disable) {
+  cas::CasEnable e;
+  e.channel.trunk = static_cast<uint32_t>(trunk);
+  e.channel.timeslot = static_cast<uint32_t>(timeslot);
+  e.channel.tx = static_cast<uint8_t>(bits & 0x0F);
+  e.disable = disable ? 1 : 0;
+  return CasRequest(cas::CAS_ENABLE, &e);
 }
 
 void E1Ctl::ReportChannelBits(int trunk, int timeslot) {
   cas::CasChannel r;
   r.trunk = static_cast<uint32_t>(trunk);
   r.timeslot = static_cast<uint32_t>(timeslot);
-  const int result = board::ioctl(cas_.get(), cas::CAS_GET, &r);
+  const int result = CasRequest(cas::CAS_GET, &r);
   if (result < 0)
     SendCASSignal(trunk, timeslot, result, 0);
   else
     SendCASSignal(trunk, timeslot, r.rx, r.tx);
 }
 
-void E1Ctl::HandleCasOpen(int trunk, int timeslot, int bits) {
-  if (!ValidTrunk(trunk) || !cas_) return;
-  bool& open = casOpen_[static_cast<size_t>(trunk)];
-  if (!open) {
-    const int r = board::ioctl_value(cas_.get(), cas::CAS_OPEN_TRUNK, static_cast<unsigned long>(trunk));
+E1Ctl::CasResult E1Ctl::HandleCasOpen(int trunk, int timeslot, int bits) {
+  if (!ValidTrunk(trunk)) return CasResult::invalid;
+  const auto t = static_cast<size_t>(trunk);
+  if (!casOpen_[t]) {
+    const int r = CasRequestValue(cas::CAS_OPEN_TRUNK, static_cast<unsigned long>(trunk));
     SendCASTrunkStatus(trunk, r);
     if (r < 0) {
       std::cerr << ext::header(this) << "open cas signalling on trunk(" << trunk << ") - fail(" << r << ")"
                 << std::endl;
-      return;
+      return CasResult::done;
     }
     std::clog << ext::header(this) << "open cas signalling on trunk(" << trunk << ") - ok" << std::endl;
-    open = true;
+    casOpen_[t] = true;
+    casEnabled_[t] = 0;
   } else {
     SendCASTrunkStatus(trunk, kCasTrunkOpen);
   }
-  if (SignallingTimeslot(timeslot)) return;
-  cas::CasEnable e;
-  e.channel.trunk = static_cast<uint32_t>(trunk);
-  e.channel.timeslot = static_cast<uint32_t>(timeslot);
-  e.channel.tx = static_cast<uint8_t>(bits & 0x0F);
-  e.disable = 0;
-  const int r = board::ioctl(cas_.get(), cas::CAS_ENABLE, &e);
+  if (SignallingTimeslot(timeslot)) return CasResult::done;
+  const int r = CasChannelRequest(trunk, timeslot, bits, false);
   if (r < 0) {
     SendCASSignal(trunk, timeslot, r, 0);
-    return;
+    return CasResult::done;
+  }
+  if (const uint32_t bit = ChannelBit(timeslot)) {
+    casEnabled_[t] |= bit;
+    casTx_[t][static_cast<size_t>(timeslot)] = static_cast<uint8_t>(bits & 0x0F);
   }
   ReportChannelBits(trunk, timeslot);
+  return CasResult::done;
 }
 
-void E1Ctl::HandleCasClose(int trunk, int timeslot) {
-  if (!ValidTrunk(trunk) || !cas_) return;
-  bool& open = casOpen_[static_cast<size_t>(trunk)];
-  if (!open) return;
+E1Ctl::CasResult E1Ctl::HandleCasClose(int trunk, int timeslot) {
+  if (!cas_open(trunk)) return CasResult::invalid;
+  const auto t = static_cast<size_t>(trunk);
   if (timeslot == 0) {
-    int r = board::ioctl_value(cas_.get(), cas::CAS_CLOSE_TRUNK, static_cast<unsigned long>(trunk));
+    int r = CasRequestValue(cas::CAS_CLOSE_TRUNK, static_cast<unsigned long>(trunk));
     if (r == 0) r = kCasTrunkClosed;
     SendCASTrunkStatus(trunk, r);
-    if (r >= 0) open = false;
-    return;
+    if (r >= 0) {
+      casOpen_[t] = false;
+      casEnabled_[t] = 0;
+    }
+    return CasResult::done;
   }
-  if (SignallingTimeslot(timeslot)) return;
-  cas::CasEnable e;
-  e.channel.trunk = static_cast<uint32_t>(trunk);
-  e.channel.timeslot = static_cast<uint32_t>(timeslot);
-  e.disable = 1;
-  const int r = board::ioctl(cas_.get(), cas::CAS_ENABLE, &e);
-  if (r < 0)
+  if (SignallingTimeslot(timeslot)) return CasResult::invalid;
+  const int r = CasChannelRequest(trunk, timeslot, 0, true);
+  if (r < 0) {
     SendCASSignal(trunk, timeslot, r, 0);
-  else
-    SendCASSignal(trunk, timeslot, -1, 1);
+    return CasResult::done;
+  }
+  casEnabled_[t] &= ~ChannelBit(timeslot);
+  SendCASSignal(trunk, timeslot, -1, 1);
+  return CasResult::done;
 }
 
-void E1Ctl::HandleCasGet(int trunk, int timeslot) {
-  if (!ValidTrunk(trunk) || !cas_ || !casOpen_[static_cast<size_t>(trunk)]) return;
+E1Ctl::CasResult E1Ctl::HandleCasGet(int trunk, int timeslot) {
+  if (!cas_open(trunk)) return CasResult::invalid;
   ReportChannelBits(trunk, timeslot);
+  return CasResult::done;
 }

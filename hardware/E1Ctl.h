@@ -38,21 +38,28 @@ class E1Ctl : public CtrlSrv::Service {
   enum class ModeResult { ok, ignored, invalid, failed };
   ModeResult SetMode(LGCP::TrunkCfg const& cfg);
   bool UpdateTclk();
-  // Runs a CAS command; false when the CAS device cannot be opened.
-  bool HandleCas(LGCP::CasCommand const& cas);
+  // What became of a CAS command: carried out (its "cas" signals sent, a driver failure in
+  // them), refused for want of the device, or refused with nothing to act on (a trunk out of
+  // range or not open, a close of timeslot 16).
+  enum class CasResult { done, noDevice, invalid };
+  CasResult HandleCas(LGCP::CasCommand const& cas);
+  // Opens the CAS device when it is closed; opened again after a loss, it opens the trunks and
+  // enables the channels that were open before and reports their bits.
   bool CheckOpenCas();
   void OnUpdateCas(int fd, short revents);
 
-  void HandleCasOpen(int trunk, int timeslot, int bits);
-  void HandleCasClose(int trunk, int timeslot);
-  void HandleCasGet(int trunk, int timeslot);
+  CasResult HandleCasOpen(int trunk, int timeslot, int bits);
+  CasResult HandleCasClose(int trunk, int timeslot);
+  CasResult HandleCasGet(int trunk, int timeslot);
   void SendCASSignal(int trunk, int timeslot, int rx, int tx);
   void SendCASTrunkStatus(int trunk, int code) { SendCASSignal(trunk, 0, code, 0); }
 
   void PutHeader(std::ostream& os) const;
 
   uint32_t tclk_mask() const { return tclk_; }
-  bool cas_open(int trunk) const { return trunk >= 0 && trunk < kTrunks && casOpen_[static_cast<size_t>(trunk)]; }
+  bool cas_open(int trunk) const { return ValidTrunk(trunk) && casOpen_[static_cast<size_t>(trunk)]; }
+  // The channels of a trunk enabled for CAS (bit n: timeslot n).
+  uint32_t cas_enabled(int trunk) const { return ValidTrunk(trunk) ? casEnabled_[static_cast<size_t>(trunk)] : 0; }
   int maintenance_fd() const { return maintenance_; }
   int cas_fd() const { return cas_.get(); }
   bool timer_armed() const { return timer_.is_set(); }
@@ -64,6 +71,16 @@ class E1Ctl : public CtrlSrv::Service {
   // Gives up the CAS device after an end of file, a hang-up or a persistent error; the next
   // status tick or CAS command opens it again.
   void ReleaseCas(const char* why);
+  // After a loss: the open trunks and enabled channels opened again on the new descriptor.
+  void RestoreCas();
+  // A request on the CAS device; a descriptor the driver gave up (ENODEV, EBADF) is dropped and
+  // the request tried once more on a new one. The driver's result (negative on failure).
+  int CasRequest(uint32_t number, void* arg);
+  int CasRequestValue(uint32_t number, unsigned long value);
+  template <typename Call>
+  int CasRetry(Call call);
+  // Enables (or disables) a channel with these initial transmitted bits; the driver's result.
+  int CasChannelRequest(int trunk, int timeslot, int bits, bool disable);
   // Reads a channel's current bits and reports them (or the failure).
   void ReportChannelBits(int trunk, int timeslot);
   static bool ValidTrunk(int trunk) { return trunk >= 0 && trunk < kTrunks; }
@@ -73,5 +90,9 @@ class E1Ctl : public CtrlSrv::Service {
   Fd cas_;
   Event casEvent_;
   std::array<bool, kTrunks> casOpen_{};
+  std::array<uint32_t, kTrunks> casEnabled_{};            // bit n: timeslot n enabled
+  std::array<std::array<uint8_t, 32>, kTrunks> casTx_{};  // the bits each channel was enabled with
+  bool casLost_ = false;       // given up after it was open: the next open restores the trunks
+  bool casRestoring_ = false;  // RestoreCas runs (a loss in it is not retried)
   uint32_t tclk_ = 0;  // bit n set: trunk n takes its transmit clock from the line ("slave")
 };

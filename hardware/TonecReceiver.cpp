@@ -8,12 +8,6 @@ namespace Hardware {
 
 namespace {
 
-// Every live tone receiver, in creation order.
-Containers::CyclicList& receivers() {
-  static Containers::CyclicList list;
-  return list;
-}
-
 // A duration from the controller as a timer interval: negative values would wrap to weeks,
 // and waits beyond the loop's clock-fault limit would disturb every timer.
 unsigned interval(const ASN1::INTEGER* ms, unsigned fallback) {
@@ -25,9 +19,14 @@ unsigned interval(const ASN1::INTEGER* ms, unsigned fallback) {
 
 }  // namespace
 
+Containers::CyclicList& TonecReceiver::all() {
+  static Containers::CyclicList list;
+  return list;
+}
+
 TonecReceiver::TonecReceiver() {
   m_node.owner = this;
-  receivers().add_tail(&m_node);
+  all().add_tail(&m_node);
 }
 
 TonecReceiver::~TonecReceiver() {
@@ -36,10 +35,9 @@ TonecReceiver::~TonecReceiver() {
 }
 
 TonecReceiver* TonecReceiver::find(unsigned timeslot) {
-  Containers::CyclicList& list = receivers();
+  Containers::CyclicList& list = all();
   for (Containers::CyclicList* n = list.next; n != &list; n = n->next) {
-    TonecReceiver* r = static_cast<Node*>(n)->owner;
-    if (r->tonec_timeslot() == timeslot) return r;
+    if (owner(n)->tonec_timeslot() == timeslot) return owner(n);
   }
   return nullptr;
 }
@@ -48,10 +46,20 @@ bool TonecReceiver::configureDTMF(const LGCP::DTMFParams& params) {
   return TonecReceiverService::instance()->configureDTMF(tonec_timeslot(), params);
 }
 
-bool TonecReceiver::echoCancel(bool on) { return TonecReceiverService::instance()->echoCancel(tonec_timeslot(), on); }
+bool TonecReceiver::echoCancel(bool on) {
+  if (!TonecReceiverService::instance()->echoCancel(tonec_timeslot(), on)) return false;
+  m_echoCancel = on;
+  return true;
+}
 
 bool TonecReceiver::enableToneGenerator(unsigned short f1, unsigned short f2, unsigned short a1, unsigned short a2) {
-  return TonecReceiverService::instance()->enableToneGenerator(tonec_timeslot(), f1, f2, a1, a2);
+  bool done = TonecReceiverService::instance()->enableToneGenerator(tonec_timeslot(), f1, f2, a1, a2);
+  // After a failure the generator's state is not known: it is to be switched off (when the device
+  // comes back, and at destruction), not set as the refused request asked.
+  const unsigned short setting[4] = {f1, f2, a1, a2};
+  for (int i = 0; i < 4; ++i) m_generator[i] = done ? setting[i] : 0;
+  m_generatorOn = !done || f1 != 0 || f2 != 0 || a1 != 0 || a2 != 0;
+  return done;
 }
 
 bool TonecReceiver::configureIVA(const LGCP::IVAParams& params) {
@@ -82,29 +90,32 @@ bool TonecReceiver::disableToneGenerator(bool force) {
   return enableToneGenerator(0, 0, 0, 0);
 }
 
-void TonecReceiver::translateDTMF(const LGCP::TranslateDtmfParams& params) {
+bool TonecReceiver::translateDTMF(const LGCP::TranslateDtmfParams& params) {
   m_dial = std::make_unique<LGCP::TranslateDtmfParams>(params);
-  if (m_busy) return;
+  if (m_busy) return true;
   m_busy = true;
-  OnDialTone();
+  return OnDialStep();
 }
 
-void TonecReceiver::OnDialTone() {
+void TonecReceiver::OnDialTone() { OnDialStep(); }
+
+bool TonecReceiver::OnDialStep() {
   if (!m_dial || m_dial->get_digits().empty()) {
-    disableToneGenerator(true);
+    bool done = disableToneGenerator(true);
     tone_gen_complete();  // may destroy this receiver
-    return;
+    return done;
   }
   LGCP::TranslateDtmfParams& p = *m_dial;
   auto& digits = p.get_digits();
   const LGCP::DualTone& tone = digits[0];
   auto a1 = static_cast<unsigned short>(p.has_amp1() ? static_cast<int>(p.get_amp1()) : kDialAmplitude);
   auto a2 = static_cast<unsigned short>(p.has_amp2() ? static_cast<int>(p.get_amp2()) : kDialAmplitude);
-  enableToneGenerator(static_cast<unsigned short>(static_cast<int>(tone.get_freq1())),
-                      static_cast<unsigned short>(static_cast<int>(tone.get_freq2())), a1, a2);
+  bool done = enableToneGenerator(static_cast<unsigned short>(static_cast<int>(tone.get_freq1())),
+                                  static_cast<unsigned short>(static_cast<int>(tone.get_freq2())), a1, a2);
   digits.erase(digits.begin());
   unsigned duration = interval(p.has_toneDuration() ? &p.get_toneDuration() : nullptr, kToneDuration);
   m_timer.set(duration, &TonecReceiver::OnDialPause, this);
+  return done;
 }
 
 void TonecReceiver::OnDialPause() {
@@ -116,15 +127,18 @@ void TonecReceiver::OnDialPause() {
 
 // The ring-back takes the timer over; a dialling that held it is over, so it must not stay
 // marked as running (that would keep every later dialling from starting).
-void TonecReceiver::activateAudibleCall() {
+bool TonecReceiver::activateAudibleCall() {
   m_busy = false;
   m_dial.reset();
-  OnRingTone();
+  return OnRingStep();
 }
 
-void TonecReceiver::OnRingTone() {
-  enableToneGenerator(kRingFrequency, 0, kRingAmplitude, kRingAmplitude);
+void TonecReceiver::OnRingTone() { OnRingStep(); }
+
+bool TonecReceiver::OnRingStep() {
+  bool done = enableToneGenerator(kRingFrequency, 0, kRingAmplitude, kRingAmplitude);
   m_timer.set(kRingOn, &TonecReceiver::OnRingSilence, this);
+  return done;
 }
 
 void TonecReceiver::OnRingSilence() {
@@ -137,7 +151,10 @@ void TonecReceiver::cancelAudibleCall() {
   disableToneGenerator(true);
 }
 
+// A generator left on would sound into the next call on the timeslot; a sequence left armed
+// would switch it on again.
 void TonecReceiver::CleanBeforeDestroy() {
+  if (m_generatorOn || m_timer.is_set()) disableToneGenerator(true);
   if (m_dtmfEnabled) enableDTMF(false);
   if (m_ivaEnabled) enableIVA(false);
   if (m_rejectEnabled) enableDTMFReject(false);

@@ -65,12 +65,15 @@ class TonecReceiver {
   // nothing (false) when no dialling runs.
   bool disableToneGenerator(bool force);
   // Dials the digits; during a dialling the new list replaces what is left of the old one.
-  void translateDTMF(const LGCP::TranslateDtmfParams& params);
-  // Starts the ring-back cadence (tone 1 s, silence 3 s, ...).
-  void activateAudibleCall();
+  // False when the generator did not take the first step.
+  bool translateDTMF(const LGCP::TranslateDtmfParams& params);
+  // Starts the ring-back cadence (tone 1 s, silence 3 s, ...); false when the generator did not
+  // take the tone.
+  bool activateAudibleCall();
   // Stops the ring-back; does nothing while a dialling runs.
   void cancelAudibleCall();
-  // Switches off what this receiver switched on; the owner calls it before destruction.
+  // Switches off what this receiver switched on, its tone generator and sequences included; the
+  // owner calls it before destruction.
   void CleanBeforeDestroy();
 
   // A DTMF dialling sequence runs.
@@ -79,6 +82,10 @@ class TonecReceiver {
   bool dtmfEnabled() const { return m_dtmfEnabled; }
   bool ivaEnabled() const { return m_ivaEnabled; }
   bool rejectEnabled() const { return m_rejectEnabled; }
+  bool echoCancelOn() const { return m_echoCancel; }
+  // The generator may hold a setting of this receiver other than off (a tone, silence, or a
+  // setting whose request failed).
+  bool generatorOn() const { return m_generatorOn; }
   uint32_t requestId() const { return m_requestId; }
 
   // The first live receiver of the timeslot, in creation order; null when none.
@@ -90,10 +97,16 @@ class TonecReceiver {
   struct Node : Containers::CyclicList {
     TonecReceiver* owner = nullptr;
   };
+  // Every live receiver, in creation order.
+  static Containers::CyclicList& all();
+  static TonecReceiver* owner(Containers::CyclicList* n) { return static_cast<Node*>(n)->owner; }
 
   void OnDialTone();
   void OnDialPause();
   void OnRingTone();
+  // The steps that take the generator, with its result.
+  bool OnDialStep();
+  bool OnRingStep();
   void OnRingSilence();
 
   // Detector events are taken while DTMF or IVA detection is on; each has its own flag, so
@@ -106,6 +119,11 @@ class TonecReceiver {
   std::unique_ptr<LGCP::TranslateDtmfParams> m_dial;  // what is left to dial
   Node m_node;
   bool m_rejectEnabled = false;
+  bool m_echoCancel = false;
+  // The generator's setting by this receiver (off after a failed request), put back when the
+  // device is opened again.
+  bool m_generatorOn = false;
+  unsigned short m_generator[4] = {};  // f1, f2, a1, a2
 };
 
 }  // namespace Hardware

@@ -45,7 +45,7 @@ bool TonecReceiverService::configureDTMF(unsigned timeslot, const LGCP::DTMFPara
   r.ratio = static_cast<uint32_t>(static_cast<int>(params.get_threshold().get_ratio()));
   r.noise = static_cast<uint32_t>(static_cast<int>(params.get_threshold().get_noise()));
   r.silence = static_cast<uint32_t>(static_cast<int>(params.get_level().get_silence()));
-  if (board::ioctl(fd(), dtmf::DTMF_CONFIGURE_DETECTOR, &r) < 0) {
+  if (request(dtmf::DTMF_CONFIGURE_DETECTOR, &r) < 0) {
     int error = errno;
     put_errno(std::cerr << "DTMF_CONFIGURE_DETECTOR" << " fail:" << " timeslot=" << timeslot, error) << std::endl;
     return false;
@@ -56,7 +56,7 @@ bool TonecReceiverService::configureDTMF(unsigned timeslot, const LGCP::DTMFPara
 }
 
 bool TonecReceiverService::switch_request(unsigned timeslot, uint32_t request, const char* name, const char* suffix) {
-  if (board::ioctl_value(fd(), request, timeslot) < 0) {
+  if (request_value(request, timeslot) < 0) {
     int error = errno;
     put_errno(std::cerr << name << suffix << " fail:" << " timeslot=" << timeslot, error) << std::endl;
     return false;
@@ -75,26 +75,31 @@ bool TonecReceiverService::enableDTMFReject(unsigned timeslot, bool on) {
             : switch_request(timeslot, dtmf::DTMF_REJECTION_DISABLE, "DTMF_REJECTION", "_DISABLE");
 }
 
+bool TonecReceiverService::enable_detector(unsigned timeslot, uint32_t id) {
+  dtmf::DetectorEnable r;
+  r.timeslot = timeslot;
+  r.id = id;
+  if (request(dtmf::DTMF_ENABLE_DETECTOR, &r) < 0) {
+    int error = errno;
+    put_errno(std::cerr << "DTMF_ENABLE_DETECTOR fail:" << " timeslot=" << timeslot << " id=" << id, error)
+        << std::endl;
+    return false;
+  }
+  std::cerr << "DTMF_ENABLE_DETECTOR done:" << " timeslot=" << timeslot << " id=" << id << std::endl;
+  return true;
+}
+
 bool TonecReceiverService::enableDTMF(TonecReceiver& receiver, bool on) {
   if (receiver.m_dtmfEnabled == on) return true;
   unsigned timeslot = receiver.tonec_timeslot();
   if (on) {
     uint32_t id = next_id();  // spent even when the request fails
-    dtmf::DetectorEnable r;
-    r.timeslot = timeslot;
-    r.id = id;
-    if (board::ioctl(fd(), dtmf::DTMF_ENABLE_DETECTOR, &r) < 0) {
-      int error = errno;
-      put_errno(std::cerr << "DTMF_ENABLE_DETECTOR fail:" << " timeslot=" << timeslot << " id=" << id, error)
-          << std::endl;
-      return false;
-    }
+    if (!enable_detector(timeslot, id)) return false;
     receiver.m_requestId = id;
     receiver.m_dtmfEnabled = true;
-    std::cerr << "DTMF_ENABLE_DETECTOR done:" << " timeslot=" << timeslot << " id=" << id << std::endl;
     return true;
   }
-  if (board::ioctl_value(fd(), dtmf::DTMF_DISABLE_DETECTOR, timeslot) < 0) {
+  if (request_value(dtmf::DTMF_DISABLE_DETECTOR, timeslot) < 0) {
     int error = errno;
     put_errno(std::cerr << "DTMF_DISABLE_DETECTOR fail:" << " timeslot=" << timeslot, error) << std::endl;
     return false;
@@ -112,7 +117,7 @@ bool TonecReceiverService::enableToneGenerator(unsigned timeslot, unsigned short
   r.frequency2 = f2;
   r.amplitude1 = a1;
   r.amplitude2 = a2;
-  if (board::ioctl(fd(), dtmf::DTMF_DIAL, &r) < 0) {
+  if (request(dtmf::DTMF_DIAL, &r) < 0) {
     int error = errno;
     put_errno(std::cerr << "DTMF_DIAL" << " fail:" << " timeslot=" << timeslot, error) << std::endl;
     return false;
@@ -126,7 +131,7 @@ bool TonecReceiverService::configureIVA(TonecReceiver& receiver, const LGCP::IVA
   dtmf::IvaConfig r;
   r.timeslot = timeslot;
   r.level_db = static_cast<int>(params.get_det_lvl_dB());
-  if (board::ioctl(fd(), dtmf::IVA_CONFIGURE_DETECTOR, &r) < 0) {
+  if (request(dtmf::IVA_CONFIGURE_DETECTOR, &r) < 0) {
     int error = errno;
     put_errno(std::cerr << "IVA_CONFIGURE_DETECTOR" << " fail:" << " timeslot=" << timeslot, error) << std::endl;
     return false;
@@ -154,7 +159,7 @@ int TonecReceiverService::translateSelcal(TonecReceiver& receiver, const TERM::S
   r.timeslot = timeslot;
   r.amplitude = cmd.has_amp() ? static_cast<uint16_t>(static_cast<int>(cmd.get_amp())) : kSelcalAmplitude;
   std::memcpy(r.signs, signs.data(), sizeof r.signs);
-  int result = board::ioctl(fd(), dtmf::SELCAL_DIAL, &r);
+  int result = request(dtmf::SELCAL_DIAL, &r);
   if (result < 0) {
     int error = errno;
     put_errno(std::cerr << "SELCAL_DIAL" << " fail:" << " timeslot=" << timeslot, error) << std::endl;
@@ -173,20 +178,51 @@ void TonecReceiverService::deliver(uint32_t code, uint32_t timeslot, uint32_t ti
     return os << " timestamp=" << timestamp << " timeslot=" << timeslot << " code=" << code << " id=" << id;
   };
   fields(std::clog << "dtmf event: ") << std::endl;
-  TonecReceiver* r = TonecReceiver::find(timeslot);
-  if (!r) {
+  // Two ports may share a timeslot (a mixer channel's input and output): the event is the
+  // one whose detection it answers; the lines for a dropped event name the first receiver.
+  TonecReceiver* first = nullptr;
+  TonecReceiver* r = nullptr;
+  Containers::CyclicList& list = TonecReceiver::all();
+  for (Containers::CyclicList* n = list.next; n != &list && !r; n = n->next) {
+    TonecReceiver* each = TonecReceiver::owner(n);
+    if (each->tonec_timeslot() != timeslot) continue;
+    if (!first) first = each;
+    if ((each->m_dtmfEnabled || each->m_ivaEnabled) && each->m_requestId == id) r = each;
+  }
+  if (!first) {
     std::cerr << "receive tonec event from unknown timeslot " << timeslot << std::endl;
     return;
   }
-  if (!r->m_dtmfEnabled && !r->m_ivaEnabled) {
+  if (!r && !first->m_dtmfEnabled && !first->m_ivaEnabled) {
     fields(std::clog << "ignore spurious dtmf event (DTMF disabled): ") << std::endl;
     return;
   }
-  if (r->m_requestId != id) {
-    fields(std::clog << "ignore spurious dtmf event: ") << " rid=" << r->m_requestId << std::endl;
+  if (!r) {
+    fields(std::clog << "ignore spurious dtmf event: ") << " rid=" << first->m_requestId << std::endl;
     return;
   }
   r->tonec_event(TonecReceiver::Params{code, timestamp});
+}
+
+// The device lost what it held: every live receiver's detectors, switches and generator setting
+// are put back, with the ids its events are matched by. A feature that does not come back is
+// marked off, so that the controller's next enable asks for it again.
+void TonecReceiverService::OnReopened() {
+  Containers::CyclicList& list = TonecReceiver::all();
+  for (Containers::CyclicList* n = list.next; n != &list; n = n->next) {
+    TonecReceiver& r = *TonecReceiver::owner(n);
+    const unsigned timeslot = r.tonec_timeslot();
+    if (r.m_dtmfEnabled && !enable_detector(timeslot, r.m_requestId)) r.m_dtmfEnabled = false;
+    if (r.m_ivaEnabled && !switch_request(timeslot, dtmf::IVA_DETECTOR_ENABLE, "IVA_DETECTOR", "_ENABLE"))
+      r.m_ivaEnabled = false;
+    if (r.m_rejectEnabled && !enableDTMFReject(timeslot, true)) r.m_rejectEnabled = false;
+    if (r.m_echoCancel && !echoCancel(timeslot, true)) r.m_echoCancel = false;
+    if (r.m_generatorOn) {
+      const unsigned short* g = r.m_generator;
+      bool off = g[0] == 0 && g[1] == 0 && g[2] == 0 && g[3] == 0;
+      if (enableToneGenerator(timeslot, g[0], g[1], g[2], g[3]) && off) r.m_generatorOn = false;
+    }
+  }
 }
 
 }  // namespace Hardware

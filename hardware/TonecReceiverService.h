@@ -1,7 +1,8 @@
 #pragma once
 // The process-wide owner of the tone-control device "/dev/dtmf": issues every request of the
 // tone receivers and reads the device's event records, handing each to the receiver of its
-// timeslot when it carries the id of that receiver's detector enable.
+// timeslot whose detector enable's id it carries. A device that went away is opened again and
+// given back what the receivers hold on.
 #include <cstddef>
 #include <cstdint>
 
@@ -43,7 +44,10 @@ class TonecReceiverService : public DeviceEventReader {
  private:
   // Issues an on/off request that takes the timeslot by value, with its log lines.
   bool switch_request(unsigned timeslot, uint32_t request, const char* name, const char* suffix);
+  // "DTMF_ENABLE_DETECTOR" with the id its events will carry, with its log lines.
+  bool enable_detector(unsigned timeslot, uint32_t id);
   void OnRecord(const uint8_t* record) override;
+  void OnReopened() override;
   void deliver(uint32_t code, uint32_t timeslot, uint32_t timestamp, uint32_t id);
 };
 

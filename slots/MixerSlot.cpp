@@ -15,7 +15,7 @@ MixerSlot::~MixerSlot() {
 
 std::optional<bool> MixerSlot::CommonIoctl(LGCP::IoctlParams const& p) {
   switch (p.getID()) {
-    case LGCP::IoctlParams::e_translateDTMF: translateDTMF(p.get_translateDTMF()); return true;
+    case LGCP::IoctlParams::e_translateDTMF: return translateDTMF(p.get_translateDTMF());
     case LGCP::IoctlParams::e_dtmf_params: return configureDTMF(p.get_dtmf_params());
     case LGCP::IoctlParams::e_vad_params: return configureVAD(p.get_vad_params());
     case LGCP::IoctlParams::e_vad_enable: return enableVAD(p.get_vad_enable());
@@ -30,15 +30,13 @@ std::optional<bool> MixerSlot::CommonIoctl(LGCP::IoctlParams const& p) {
         mixer->PutHeader(std::cerr);
         std::cerr << "error: selcal delay isn't supported for mixer!!! Set to zero." << std::endl;
       }
-      configureDelays(d.has_rx() ? static_cast<unsigned>(d.get_rx().getValue()) : 0u,
-                      d.has_tx() ? static_cast<unsigned>(d.get_tx().getValue()) : 0u, 0);
-      return true;
+      return configureDelays(d.has_rx() ? static_cast<unsigned>(d.get_rx().getValue()) : 0u,
+                             d.has_tx() ? static_cast<unsigned>(d.get_tx().getValue()) : 0u, 0);
     }
     case LGCP::IoctlParams::e_tone_filter: {
       const LGCP::ToneFilter& f = p.get_tone_filter();
-      configureToneFilter(static_cast<unsigned>(f.get_freq().getValue()), f.get_enable() ? 1u : 0u,
-                          f.get_duration_th_msec().getValue(), f.get_det_level_dB().getValue());
-      return true;
+      return configureToneFilter(static_cast<unsigned>(f.get_freq().getValue()), f.get_enable() ? 1u : 0u,
+                                 f.get_duration_th_msec().getValue(), f.get_det_level_dB().getValue());
     }
   }
   return std::nullopt;
@@ -58,8 +56,7 @@ bool TdmInput::Ioctl(LGCP::IoctlParams const& p) {
     case LGCP::IoctlParams::e_dtmf_reject_enable: return enableDTMFReject(p.get_dtmf_reject_enable());
     case LGCP::IoctlParams::e_iva_params: return configureIVA(p.get_iva_params());
     case LGCP::IoctlParams::e_rx_gain:
-      configureRxGain(static_cast<char>(p.get_rx_gain().get_gainDB().getValue() & 0xFF));
-      return true;
+      return configureRxGain(static_cast<char>(p.get_rx_gain().get_gainDB().getValue() & 0xFF));
   }
   return false;
 }
@@ -80,11 +77,10 @@ bool TdmOutput::Ioctl(LGCP::IoctlParams const& p) {
     case LGCP::IoctlParams::e_tone_gen_enable: {
       const LGCP::ToneGenerator& g = p.get_tone_gen_enable();
       disableToneGenerator(false);
-      enableToneGenerator(static_cast<unsigned short>(g.get_freq().getValue()), 0,
-                          static_cast<unsigned short>(g.get_amp().getValue()), 0);
-      return true;
+      return enableToneGenerator(static_cast<unsigned short>(g.get_freq().getValue()), 0,
+                                 static_cast<unsigned short>(g.get_amp().getValue()), 0);
     }
-    case LGCP::IoctlParams::e_tone_gen_disable: disableToneGenerator(true); return true;
+    case LGCP::IoctlParams::e_tone_gen_disable: return disableToneGenerator(true);
   }
   return false;
 }

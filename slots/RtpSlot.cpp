@@ -91,9 +91,9 @@ bool RtpSlot::Ioctl(LGCP::IoctlParams const& p) {
   if (channelLost) return false;
   switch (p.getID()) {
     case LGCP::IoctlParams::e_echoSuppressor: return echoCancel(p.get_echoSuppressor());
-    case LGCP::IoctlParams::e_activateWaitTone: activateAudibleCall(); return true;
+    case LGCP::IoctlParams::e_activateWaitTone: return activateAudibleCall();
     case LGCP::IoctlParams::e_deactivateWaitTone: cancelAudibleCall(); return true;
-    case LGCP::IoctlParams::e_translateDTMF: translateDTMF(p.get_translateDTMF()); return true;
+    case LGCP::IoctlParams::e_translateDTMF: return translateDTMF(p.get_translateDTMF());
     case LGCP::IoctlParams::e_dtmf_params: return configureDTMF(p.get_dtmf_params());
     case LGCP::IoctlParams::e_dtmf_enable: return enableDTMF(p.get_dtmf_enable());
     case LGCP::IoctlParams::e_encoder_mode: return changeCodec(p.get_encoder_mode(), true);
@@ -108,15 +108,13 @@ bool RtpSlot::Ioctl(LGCP::IoctlParams const& p) {
     case LGCP::IoctlParams::e_pd_enable: return enablePD(p.get_pd_enable());
     case LGCP::IoctlParams::e_pd_disable: return disablePD();
     case LGCP::IoctlParams::e_rx_gain:
-      configureRxGain(static_cast<char>(p.get_rx_gain().get_gainDB().getValue() & 0xFF));
-      return true;
+      return configureRxGain(static_cast<char>(p.get_rx_gain().get_gainDB().getValue() & 0xFF));
     case LGCP::IoctlParams::e_tone_filter: {
       const LGCP::ToneFilter& f = p.get_tone_filter();
-      configureToneFilter(static_cast<unsigned>(f.get_freq().getValue()), f.get_enable() ? 1u : 0u,
-                          f.get_duration_th_msec(), f.get_det_level_dB());
-      return true;
+      return configureToneFilter(static_cast<unsigned>(f.get_freq().getValue()), f.get_enable() ? 1u : 0u,
+                                 f.get_duration_th_msec(), f.get_det_level_dB());
     }
-    case LGCP::IoctlParams::e_selcal: translateSelcal(p.get_selcal()); return true;
+    case LGCP::IoctlParams::e_selcal: return translateSelcal(p.get_selcal()) >= 0;
   }
   return false;
 }

@@ -1,0 +1,225 @@
+// The tone-control and DSP-processing services when their device goes away and comes back, a
+// receiver's generator at its destruction, and events on a timeslot that two receivers share.
+#include <cerrno>
+#include <vector>
+
+#include "asn1/schemas/LGCP.h"
+#include "board/dsp.h"
+#include "board/dtmf.h"
+#include "hardware/DSProcReceiver.h"
+#include "hardware/DSProcReceiverService.h"
+#include "hardware/TonecReceiver.h"
+#include "hardware/TonecReceiverService.h"
+#include "HwDevTest.h"
+
+namespace {
+
+using Hardware::DSProcReceiver;
+using Hardware::DSProcReceiverService;
+using Hardware::TonecReceiver;
+using Hardware::TonecReceiverService;
+namespace dsp = board::dsp;
+namespace dtmf = board::dtmf;
+
+struct Tones : TonecReceiver {
+  explicit Tones(unsigned timeslot) : ts(timeslot) {}
+  unsigned ts;
+  std::vector<uint32_t> codes;
+  void tonec_event(const Params& p) override { codes.push_back(p.code); }
+  unsigned tonec_timeslot() const override { return ts; }
+};
+
+struct Dsp : DSProcReceiver {
+  explicit Dsp(unsigned timeslot) : ts(timeslot) {}
+  unsigned ts;
+  std::vector<int> vads, sds;
+  std::vector<uint32_t> tones;
+  void dsproc_vad_event(const Hardware::DSProcVADEvent& e) override { vads.push_back(e.rx); }
+  void dsproc_bss_event(const Hardware::dsproc_bss_event*) override {}
+  void dsproc_sd_event(const Hardware::DSProcSDEvent& e) override { sds.push_back(e.sd); }
+  void dsproc_tone_flt_event(const Hardware::dsproc_tone_event* e) override { tones.push_back(e->frequency); }
+  void dsproc_flags_event(const Hardware::dsproc_flags_event*) override {}
+  unsigned dsproc_timeslot() const override { return ts; }
+};
+
+using Generator = std::tuple<int, int, int, int>;
+const Generator kOff{0, 0, 0, 0};
+
+class DeviceLoss : public HwDevTest {
+ protected:
+  void SetUp() override {
+    HwDevTest::SetUp();
+    tonec().init();
+    dsproc().init();
+    sim().clear_requests();
+    clear_output();
+  }
+  void TearDown() override {
+    sim().fail_open(Device::dtmf, 0);
+    sim().fail_open(Device::dsp, 0);
+    HwDevTest::TearDown();
+  }
+  static TonecReceiverService& tonec() { return *TonecReceiverService::instance(); }
+  static DSProcReceiverService& dsproc() { return *DSProcReceiverService::instance(); }
+  static Generator generator(unsigned ts) {
+    const auto& t = sim().state().tones[ts];
+    return {t.frequency1, t.frequency2, t.amplitude1, t.amplitude2};
+  }
+  // The device hangs up, the loop sees it, and the driver forgets what the old descriptor held.
+  void lose(Device device) {
+    sim().hangup(device);
+    pass(3);
+    if (device == Device::dtmf) sim().state().tones.clear();
+    if (device == Device::dsp) sim().state().dsp.clear();
+  }
+};
+
+TEST_F(DeviceLoss, ToneRequestsOfAnyKindReopenAndPutBackWhatReceiversHold) {
+  Tones held(21), fresh(22);
+  ASSERT_TRUE(held.enableDTMF(true));
+  ASSERT_TRUE(held.enableIVA(true));
+  ASSERT_TRUE(held.enableDTMFReject(true));
+  ASSERT_TRUE(held.echoCancel(true));
+  ASSERT_TRUE(held.enableToneGenerator(425, 0, 2048, 0));
+  const uint32_t id = held.requestId();
+  lose(Device::dtmf);
+  ASSERT_FALSE(tonec().is_open());
+
+  // An enable (not a configure) brings the device back.
+  EXPECT_TRUE(fresh.enableDTMF(true));
+  EXPECT_TRUE(tonec().is_open());
+  const auto& t = sim().state().tones[21];
+  EXPECT_TRUE(t.detector);
+  EXPECT_EQ(t.detector_id, id) << "the id its events carry";
+  EXPECT_TRUE(t.iva);
+  EXPECT_TRUE(t.rejection);
+  EXPECT_TRUE(t.echo_canceller);
+  EXPECT_EQ(generator(21), (Generator{425, 0, 2048, 0}));
+  EXPECT_TRUE(sim().state().tones[22].detector);
+  sim().dtmf_event(21, 7, 1);
+  pass();
+  EXPECT_EQ(held.codes, std::vector<uint32_t>{7});
+
+  // A generator request on a descriptor the loop has not yet seen go is made on a new one.
+  sim().hangup(Device::dtmf);
+  EXPECT_TRUE(fresh.enableToneGenerator(1000, 0, 100, 0));
+  EXPECT_EQ(generator(22), (Generator{1000, 0, 100, 0}));
+}
+
+TEST_F(DeviceLoss, AnAbsentToneDeviceIsRetriedOncePerPeriodAndRequestsFail) {
+  Tones held(23);
+  ASSERT_TRUE(held.enableDTMF(true));
+  sim().fail_open(Device::dtmf, ENOENT);
+  lose(Device::dtmf);
+  EXPECT_FALSE(held.enableToneGenerator(425, 0, 2048, 0)) << "an error, not success";
+  EXPECT_FALSE(held.activateAudibleCall());
+  held.cancelAudibleCall();
+  clear_output();
+  for (int i = 0; i < 5; ++i) advance(TonecReceiverService::kRetryMs);
+  EXPECT_FALSE(tonec().is_open());
+  EXPECT_EQ(err(), "open tonec fail, DTMF proceeding disabled: No such file or directory\n") << "logged once";
+  clear_output();
+  EXPECT_FALSE(held.enableToneGenerator(425, 0, 2048, 0));
+  EXPECT_EQ(err(), "DTMF_DIAL fail: timeslot=23 errno=\"No such file or directory\"\n");
+
+  // It comes back by itself: detection is in force again without any request, and the
+  // generator, whose last request failed, is put in a known state: off.
+  sim().state().tones[23].frequency1 = 999;
+  sim().fail_open(Device::dtmf, 0);
+  pass(10);
+  EXPECT_FALSE(tonec().is_open()) << "no open outside the timer";
+  advance(TonecReceiverService::kRetryMs);
+  EXPECT_TRUE(tonec().is_open());
+  EXPECT_TRUE(sim().state().tones[23].detector);
+  EXPECT_EQ(generator(23), kOff) << "not the refused tone";
+  sim().dtmf_event(23, 3, 1);
+  pass();
+  EXPECT_EQ(held.codes, std::vector<uint32_t>{3});
+}
+
+TEST_F(DeviceLoss, DestructionSwitchesOffTheGeneratorAndStopsTheSequence) {
+  LGCP::TranslateDtmfParams digits;
+  LGCP::DualTone tone;
+  tone.set_freq1(697);
+  tone.set_freq2(1209);
+  digits.get_digits().push_back(tone);
+  digits.get_digits().push_back(tone);
+  for (int kind = 0; kind < 3; ++kind) {
+    {
+      Tones r(30);
+      if (kind == 0) ASSERT_TRUE(r.activateAudibleCall());
+      if (kind == 1) ASSERT_TRUE(r.translateDTMF(digits));
+      if (kind == 2) ASSERT_TRUE(r.enableToneGenerator(425, 0, 2048, 0));
+      ASSERT_NE(generator(30), kOff);
+      r.CleanBeforeDestroy();
+    }
+    EXPECT_EQ(generator(30), kOff) << kind;
+    advance(5000);
+    EXPECT_EQ(generator(30), kOff) << kind;
+  }
+  // A receiver that never started the generator leaves another's alone.
+  Tones other(31);
+  ASSERT_TRUE(other.enableToneGenerator(425, 0, 2048, 0));
+  sim().clear_requests();
+  { Tones idle(31); idle.CleanBeforeDestroy(); }
+  EXPECT_TRUE(requests(Device::dtmf, dtmf::DTMF_DIAL).empty());
+  other.CleanBeforeDestroy();
+}
+
+TEST_F(DeviceLoss, EventsOnASharedTimeslotReachTheReceiverThatEnabledTheFeature) {
+  Tones out(40), in(40);
+  Dsp dout(40), din(40);
+  ASSERT_TRUE(in.enableDTMF(true));
+  ASSERT_TRUE(din.enableVAD(true));
+  ASSERT_TRUE(din.enableSD(true));
+  ASSERT_TRUE(din.configureToneFilter(1000, 1, 50, -20));
+  sim().dtmf_event(40, 5, 1);
+  sim().dsp_vad(40, 1, 1, 0);
+  sim().dsp_sd(40, 1);
+  const uint8_t tone[12] = {0, 0, 3, 0xE8, 0, 0, 0, 1};
+  sim().dsp_event(40, dsp::kEventToneFilter, tone);
+  pass(2);
+  EXPECT_TRUE(out.codes.empty());
+  EXPECT_EQ(in.codes, std::vector<uint32_t>{5});
+  EXPECT_TRUE(dout.vads.empty());
+  EXPECT_EQ(din.vads, std::vector<int>{1});
+  EXPECT_EQ(din.sds, std::vector<int>{1});
+  EXPECT_EQ(din.tones, std::vector<uint32_t>{1000});
+  EXPECT_TRUE(dout.tones.empty());
+}
+
+TEST_F(DeviceLoss, DspRequestsReopenAndPutBackFeaturesWithTheirIds) {
+  Dsp held(50), fresh(51), unmuted(52), second(53);
+  ASSERT_TRUE(unmuted.disableMute());
+  ASSERT_TRUE(second.enableMute(false, true));
+  sim().state().vad_version = 1;
+  ASSERT_TRUE(held.enableVAD(true));
+  ASSERT_TRUE(held.enableSD(true));
+  ASSERT_TRUE(held.enableNG(true));
+  ASSERT_TRUE(held.enableMute(true, false));
+  ASSERT_TRUE(held.configureDelays(20, 30, 0));
+  ASSERT_TRUE(held.configureRxGain(-6));
+  const uint32_t vad = held.vad().id, mute = held.muteId();
+  lose(Device::dsp);
+  ASSERT_FALSE(dsproc().is_open());
+
+  EXPECT_TRUE(fresh.enableBSS(true));
+  const auto& d = sim().state().dsp[50];
+  EXPECT_EQ(d.enabled, dsp::kVad | dsp::kSd | dsp::kNg | dsp::kMuteFirst);
+  EXPECT_EQ(d.ids.at(dsp::kVad), vad);
+  EXPECT_EQ(d.ids.at(dsp::kMuteFirst), mute);
+  EXPECT_EQ(d.configured.count(dsp::kConfigureDelays), 1u);
+  EXPECT_EQ(d.configured.count(dsp::kConfigureRxGain), 1u);
+  EXPECT_EQ(sim().state().dsp[51].enabled, dsp::kBss);
+  EXPECT_EQ(sim().state().dsp[53].enabled, dsp::kMuteSecond);
+  for (const auto& r : requests(Device::dsp, dsp::DSPROC_ENABLE)) EXPECT_NE(r.bytes().at(3), 52) << "mute is off";
+  sim().dsp_vad(50, 1, 1, 0);
+  pass();
+  EXPECT_EQ(held.vads, std::vector<int>{1});
+
+  sim().hangup(Device::dsp);
+  EXPECT_TRUE(fresh.disableBSS()) << "made again on a new descriptor";
+  EXPECT_EQ(sim().state().dsp[51].enabled, 0u);
+}
+
+}  // namespace
