@@ -2,9 +2,12 @@
 // configuration, signals, options, factories and services, the control port, the loop.
 #include <getopt.h>
 
+#include <unistd.h>
+
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <iostream>
 #include <memory>
@@ -13,6 +16,7 @@
 #include "control/CtrlSrvServer.h"
 #include "daemon/Daemon.h"
 #include "daemon/SlotFactories.h"
+#include "daemon/StandardDescriptors.h"
 #include "foundation/Version.h"
 #include "foundation/ChildWait.h"
 #include "foundation/Dpc.h"
@@ -118,9 +122,37 @@ void ApplyTestOverrides() {
 #endif
 }
 
+// Before every other initialiser of the program, some of which open descriptors.
+__attribute__((constructor(101))) void StandardDescriptorsFirst() {
+  if (OpenStandardDescriptors()) return;
+  static const char text[] = "not started: cannot open /dev/null for a closed standard descriptor\n";
+  if (::write(2, text, sizeof text - 1) < 0) {
+    // Descriptor 2 is closed too: the exit status alone tells.
+  }
+  ::_exit(2);
+}
+
+// The pid file claimed for this run; null (with a line on the error stream) when another live
+// server holds the root, which then must be left exactly as it is.
+std::unique_ptr<Linux::Run> ClaimRoot() {
+  auto run = std::make_unique<Linux::Run>("server", Linux::Run::Write::later);
+  if (run->taken()) {
+    std::cerr << "not started: server already running on this root";
+    if (run->holder() > 0) std::cerr << ", pid=" << run->holder();
+    std::cerr << " (" << run->path() << ")" << std::endl;
+    return nullptr;
+  }
+  if (!run->held()) std::cerr << "pid file " << run->path() << ": " << std::strerror(run->error()) << std::endl;
+  return run;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Every path below is taken under the root: it must not move when daemon mode leaves the
+  // working directory. A root that cannot be used still lets the help and version through.
+  std::string unusableRoot;
+  const bool rootUsable = Paths::settle_root(unusableRoot);
   std::unique_ptr<IniFile::File> file = std::make_unique<IniFile::File>();
   if (file->Open(Paths::rooted(configFile))) traces.Configure((*file)[cfgTraces]);
 
@@ -163,6 +195,14 @@ int main(int argc, char** argv) {
     std::cout << std::endl;
     return 2;
   }
+  if (!rootUsable) {
+    std::cerr << "not started: " << unusableRoot << std::endl;
+    return 2;
+  }
+  // Before anything that a running server owns is touched: its status files, devices, ports,
+  // the simulator's socket and its pid file.
+  auto pidFile = ClaimRoot();
+  if (!pidFile) return 2;
   ApplyTestOverrides();
 
   CreateSlotFactories();
@@ -172,7 +212,7 @@ int main(int argc, char** argv) {
 
   if (daemon) RunDaemon();
 
-  auto pidFile = std::make_unique<Linux::Run>("server");
+  pidFile->write();
   std::cout << "Starting server [";
   Version::current.put(std::cout);
   std::cout << "], port=" << port << std::endl;
