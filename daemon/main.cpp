@@ -141,7 +141,8 @@ std::unique_ptr<Linux::Run> ClaimRoot() {
     std::cerr << " (" << run->path() << ")" << std::endl;
     return nullptr;
   }
-  if (!run->held()) std::cerr << "pid file " << run->path() << ": " << std::strerror(run->error()) << std::endl;
+  // Not fatal, as before the guard: the run goes on without a pid file or without its lock.
+  if (run->error()) std::cerr << "pid file " << run->path() << ": " << std::strerror(run->error()) << std::endl;
   return run;
 }
 

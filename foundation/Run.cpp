@@ -55,13 +55,14 @@ Run::Run(const char* name, Write when) : path_(Paths::rooted(std::string("/var/r
     int r;
     do r = ::flock(fd, LOCK_EX | LOCK_NB);
     while (r < 0 && errno == EINTR);
-    if (r < 0) {
+    if (r < 0 && errno == EWOULDBLOCK) {
       error_ = errno;
-      if (errno == EWOULDBLOCK) holder_ = read_pid(fd);
+      holder_ = read_pid(fd);
       ::close(fd);
       return;
     }
-    if (same_file(fd, path_)) {
+    if (r < 0) error_ = errno;  // a file system without locks: held as before, unguarded
+    if (r < 0 || same_file(fd, path_)) {
       fd_ = fd;
       if (when == Write::now) write();
       return;

@@ -31,7 +31,7 @@ class Run {
   // Another live process holds the file: its id as the file gives it (0 when unreadable).
   bool taken() const { return holder_ >= 0; }
   int holder() const { return holder_; }
-  // Why the file could not be held when neither held() nor taken() (an errno value).
+  // Why the file could not be held, or (while held) locked: an errno value, 0 when neither.
   int error() const { return error_; }
 
  private:
