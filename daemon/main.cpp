@@ -131,19 +131,28 @@ __attribute__((constructor(101))) void StandardDescriptorsFirst() {
   ::_exit(2);
 }
 
-// The pid file claimed for this run; null (with a line on the error stream) when another live
-// server holds the root, which then must be left exactly as it is.
-std::unique_ptr<Linux::Run> ClaimRoot() {
+// The pid file claimed for this run. It is held until the process ends: the services clear
+// their status files and close their ports at exit, after main returns, and a daemon started
+// on the same root in the meantime must not lose its own to them.
+std::unique_ptr<Linux::Run>& RootClaim() {
+  static std::unique_ptr<Linux::Run> claim;
+  return claim;
+}
+
+// False (with a line on the error stream) when another live server holds the root, which
+// then must be left exactly as it is.
+bool ClaimRoot() {
   auto run = std::make_unique<Linux::Run>("server", Linux::Run::Write::later);
   if (run->taken()) {
     std::cerr << "not started: server already running on this root";
     if (run->holder() > 0) std::cerr << ", pid=" << run->holder();
     std::cerr << " (" << run->path() << ")" << std::endl;
-    return nullptr;
+    return false;
   }
   // Not fatal, as before the guard: the run goes on without a pid file or without its lock.
   if (run->error()) std::cerr << "pid file " << run->path() << ": " << std::strerror(run->error()) << std::endl;
-  return run;
+  RootClaim() = std::move(run);
+  return true;
 }
 
 }  // namespace
@@ -201,8 +210,7 @@ int main(int argc, char** argv) {
   }
   // Before anything that a running server owns is touched: its status files, devices, ports,
   // the simulator's socket and its pid file.
-  auto pidFile = ClaimRoot();
-  if (!pidFile) return 2;
+  if (!ClaimRoot()) return 2;
   ApplyTestOverrides();
 
   CreateSlotFactories();
@@ -212,7 +220,7 @@ int main(int argc, char** argv) {
 
   if (daemon) RunDaemon();
 
-  pidFile->write();
+  RootClaim()->write();
   std::cout << "Starting server [";
   Version::current.put(std::cout);
   std::cout << "], port=" << port << std::endl;
@@ -239,7 +247,7 @@ int main(int argc, char** argv) {
   ctrlServer.Deactivate();
   checkSignals->Deactivate();
   delete checkSignals;
-  pidFile.reset();
+  // The pid file goes at exit, after the services built since the claim (RootClaim).
   file.reset();
   return 0;
 }

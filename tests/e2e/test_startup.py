@@ -149,6 +149,25 @@ class SecondInstance(unittest.TestCase):
             d.cleanup()
 
 
+    @unittest.skipUnless(shutil.which("strace"), "strace is not installed")
+    def test_the_root_stays_claimed_until_the_daemon_has_cleared_its_files(self):
+        # A daemon started as soon as the pid file is gone must not lose its status files to
+        # the one that is ending. (The leak checker cannot run in a traced process.)
+        d = vx.Daemon(env={"ASAN_OPTIONS": "detect_leaks=0"})
+        trace = d.path("/strace.txt")
+        try:
+            d.start(prefix=["strace", "-f", "-qq", "-e", "trace=unlink,unlinkat", "-o", trace])
+            self.assertTrue(vx.wait_for(lambda: os.path.exists(d.path("/var/monitoring/powerstatus"))))
+            self.assertEqual(d.stop(), 0)
+            lines = vx.read(trace).splitlines()
+        finally:
+            d.cleanup()
+        pid = [i for i, l in enumerate(lines) if "/var/run/server.pid" in l]
+        cleared = [i for i, l in enumerate(lines) if "powerstatus" in l]
+        self.assertTrue(pid and cleared, lines)
+        self.assertGreater(pid[-1], cleared[-1], lines)
+
+
 class PathRoot(unittest.TestCase):
     def test_a_relative_root_in_daemon_mode_stays_the_same_root(self):
         d = vx.Daemon(config="[traces]\n")
