@@ -91,7 +91,7 @@ void Server::OnMessage(char const* data, int length) {
 void Server::Handle(LGCP::Message const& message) {
   answer_ = NotAnswered;
   seqPresent_ = message.has_seq();
-  if (seqPresent_) seq_ = static_cast<uint32_t>(message.get_seq().getValue());
+  if (seqPresent_) seq_ = message.get_seq().getValue();
 
   const LGCP::PDU& pdu = message.get_pdu();
   if (!pdu.is_command()) {
@@ -128,7 +128,7 @@ void Server::Handle(LGCP::Message const& message) {
 void Server::Success() {
   if (answer_ != NotAnswered) return;
   LGCP::Message m;
-  if (seqPresent_) m.set_seq(static_cast<int>(seq_));
+  if (seqPresent_) m.set_seq(seq_);
   if (slot_ != no_slot) m.set_slot(slot_);
   m.get_pdu().select_response().set_success();
   answer_ = Answered;
@@ -139,22 +139,22 @@ void Server::Error(LGCP::ErrorCause::NamedNumber cause) {
   // An error after a success or a delayed answer is still sent; only a second error is not.
   if (answer_ == AnsweredError) return;
   LGCP::Message m;
-  if (seqPresent_) m.set_seq(static_cast<int>(seq_));
+  if (seqPresent_) m.set_seq(seq_);
   if (slot_ != no_slot) m.set_slot(slot_);
   m.get_pdu().select_response().set_error(cause);
   answer_ = AnsweredError;
   SendMsg(m);
 }
 
-unsigned int Server::delayResponse() {
+Seq Server::delayResponse() {
   answer_ = Answered;
   // A command without a sequence number gets a delayed answer without one.
-  return seqPresent_ ? seq_ : no_slot;
+  return seqPresent_ ? Seq(seq_) : std::nullopt;
 }
 
-void Server::delayedSuccess(unsigned int slot, unsigned int seq) {
+void Server::delayedSuccess(unsigned int slot, Seq seq) {
   LGCP::Message m;
-  if (seq != no_slot) m.set_seq(static_cast<int>(seq));
+  if (seq) m.set_seq(*seq);
   if (slot != no_slot) m.set_slot(slot);
   m.get_pdu().select_response().set_success();
   SendMsg(m);

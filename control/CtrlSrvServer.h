@@ -4,6 +4,7 @@
 // one answer, and encodes and sends answers and signals.
 #include <cstdint>
 #include <iosfwd>
+#include <optional>
 #include <vector>
 
 #include "asn1/schemas/LGCP.h"
@@ -17,6 +18,11 @@ class Service;
 namespace CtrlSrv {
 
 class Service;
+
+// The sequence number of a command whose answer is put off, or none when the command carried
+// none. Every 32-bit value is one the controller may send, -1 included, so the absence is
+// told by itself and not by a reserved value.
+using Seq = std::optional<int32_t>;
 
 class Server : public Control::Notify {
  public:
@@ -43,8 +49,9 @@ class Server : public Control::Notify {
 
   void Success();
   void Error(LGCP::ErrorCause::NamedNumber cause);
-  unsigned int delayResponse();
-  void delayedSuccess(unsigned int slot, unsigned int seq);
+  // The command is answered later, by delayedSuccess with the seq returned here.
+  Seq delayResponse();
+  void delayedSuccess(unsigned int slot, Seq seq);
   void SendSignal(LGCP::Signal const& signal);
   void SendSignal(unsigned int slot, LGCP::Signal const& signal);
   void SendMsg(LGCP::Message& message);
@@ -63,7 +70,7 @@ class Server : public Control::Notify {
   std::vector<Service*> services_;
   Control::Service* connection_ = nullptr;
   bool seqPresent_ = false;
-  uint32_t seq_ = 0;
+  int32_t seq_ = 0;
   uint32_t slot_ = no_slot;
   Answer answer_ = NotAnswered;
   Timer statTimer_;

@@ -43,12 +43,12 @@ unsigned int Service::GetSlot() const { return server ? server->GetSlot() : Serv
 
 bool Service::IsSlotPresent() const { return server && server->GetSlot() != Server::no_slot; }
 
-unsigned int Service::delayResponse() {
-  if (!bound()) return Server::no_slot;
+Seq Service::delayResponse() {
+  if (!bound()) return std::nullopt;
   return server->delayResponse();
 }
 
-void Service::delayedSuccess(unsigned int slot, unsigned int seq) {
+void Service::delayedSuccess(unsigned int slot, Seq seq) {
   if (bound()) server->delayedSuccess(slot, seq);
 }
 

@@ -1,6 +1,9 @@
 #pragma once
 // Base of every command service bound to the control server: the server offers each command
 // to its services in bind order, and a service answers through the forwarding operations here.
+#include <cstdint>
+#include <optional>
+
 #include "asn1/schemas/LGCP.h"
 
 namespace CtrlSrv {
@@ -28,8 +31,9 @@ class Service {
   void SendSignal(unsigned int slot, LGCP::Signal const& signal);
   unsigned int GetSlot() const;
   bool IsSlotPresent() const;
-  unsigned int delayResponse();
-  void delayedSuccess(unsigned int slot, unsigned int seq);
+  // No seq when unbound.
+  std::optional<int32_t> delayResponse();
+  void delayedSuccess(unsigned int slot, std::optional<int32_t> seq);
   bool CheckServerConnection(bool& connected) const;
 
   Server* server = nullptr;

@@ -2,9 +2,12 @@
 // configuration, signals, options, factories and services, the control port, the loop.
 #include <getopt.h>
 
+#include <unistd.h>
+
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <iostream>
 #include <memory>
@@ -13,6 +16,7 @@
 #include "control/CtrlSrvServer.h"
 #include "daemon/Daemon.h"
 #include "daemon/SlotFactories.h"
+#include "daemon/StandardDescriptors.h"
 #include "foundation/Version.h"
 #include "foundation/ChildWait.h"
 #include "foundation/Dpc.h"
@@ -118,9 +122,46 @@ void ApplyTestOverrides() {
 #endif
 }
 
+// Before every other initialiser of the program, some of which open descriptors.
+__attribute__((constructor(101))) void StandardDescriptorsFirst() {
+  if (OpenStandardDescriptors()) return;
+  static const char text[] = "not started: cannot open /dev/null for a closed standard descriptor\n";
+  // With descriptor 2 closed as well the exit status alone tells.
+  [[maybe_unused]] const ssize_t written = ::write(2, text, sizeof text - 1);
+  ::_exit(2);
+}
+
+// The pid file claimed for this run. It is held until the process ends: the services clear
+// their status files and close their ports at exit, after main returns, and a daemon started
+// on the same root in the meantime must not lose its own to them.
+std::unique_ptr<Linux::Run>& RootClaim() {
+  static std::unique_ptr<Linux::Run> claim;
+  return claim;
+}
+
+// False (with a line on the error stream) when another live server holds the root, which
+// then must be left exactly as it is.
+bool ClaimRoot() {
+  auto run = std::make_unique<Linux::Run>("server", Linux::Run::Write::later);
+  if (run->taken()) {
+    std::cerr << "not started: server already running on this root";
+    if (run->holder() > 0) std::cerr << ", pid=" << run->holder();
+    std::cerr << " (" << run->path() << ")" << std::endl;
+    return false;
+  }
+  // Not fatal, as before the guard: the run goes on without a pid file or without its lock.
+  if (run->error()) std::cerr << "pid file " << run->path() << ": " << std::strerror(run->error()) << std::endl;
+  RootClaim() = std::move(run);
+  return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Every path below is taken under the root: it must not move when daemon mode leaves the
+  // working directory. A root that cannot be used still lets the help and version through.
+  std::string unusableRoot;
+  const bool rootUsable = Paths::settle_root(unusableRoot);
   std::unique_ptr<IniFile::File> file = std::make_unique<IniFile::File>();
   if (file->Open(Paths::rooted(configFile))) traces.Configure((*file)[cfgTraces]);
 
@@ -163,6 +204,13 @@ int main(int argc, char** argv) {
     std::cout << std::endl;
     return 2;
   }
+  if (!rootUsable) {
+    std::cerr << "not started: " << unusableRoot << std::endl;
+    return 2;
+  }
+  // Before anything that a running server owns is touched: its status files, devices, ports,
+  // the simulator's socket and its pid file.
+  if (!ClaimRoot()) return 2;
   ApplyTestOverrides();
 
   CreateSlotFactories();
@@ -172,7 +220,7 @@ int main(int argc, char** argv) {
 
   if (daemon) RunDaemon();
 
-  auto pidFile = std::make_unique<Linux::Run>("server");
+  RootClaim()->write();
   std::cout << "Starting server [";
   Version::current.put(std::cout);
   std::cout << "], port=" << port << std::endl;
@@ -199,7 +247,7 @@ int main(int argc, char** argv) {
   ctrlServer.Deactivate();
   checkSignals->Deactivate();
   delete checkSignals;
-  pidFile.reset();
+  // The pid file goes at exit, after the services built since the claim (RootClaim).
   file.reset();
   return 0;
 }

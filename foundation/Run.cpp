@@ -2,7 +2,9 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -17,17 +19,72 @@
 
 namespace Linux {
 
-Run::Run(const char* name) : path_(Paths::rooted(std::string("/var/run/") + name + ".pid")) {
-  fd_ = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_SYNC | O_CLOEXEC, 0644);
+namespace {
+
+// The id written in a pid file held by another process; 0 when it reads as no id.
+int read_pid(int fd) {
+  char text[24];
+  ssize_t n;
+  do n = ::pread(fd, text, sizeof text - 1, 0);
+  while (n < 0 && errno == EINTR);
+  if (n <= 0) return 0;
+  text[n] = '\0';
+  char* end = nullptr;
+  const long pid = std::strtol(text, &end, 10);
+  return end != text && pid > 0 && pid <= 0x7fffffff ? static_cast<int>(pid) : 0;
+}
+
+bool same_file(int fd, const std::string& path) {
+  struct stat held, named;
+  return ::fstat(fd, &held) == 0 && ::stat(path.c_str(), &named) == 0 && held.st_dev == named.st_dev &&
+         held.st_ino == named.st_ino;
+}
+
+}  // namespace
+
+Run::Run(const char* name, Write when) : path_(Paths::rooted(std::string("/var/run/") + name + ".pid")) {
+  // The file is opened as it is: its contents are the holder's until the lock is ours.
+  // A holder that ends removes the file before it lets the lock go; a lock taken on the
+  // file it removed is not the claim, so the one now named by the path is tried again.
+  for (int attempt = 0; attempt < 8; ++attempt) {
+    int fd = ::open(path_.c_str(), O_RDWR | O_CREAT | O_SYNC | O_CLOEXEC, 0644);
+    if (fd < 0) {
+      error_ = errno;
+      return;
+    }
+    int r;
+    do r = ::flock(fd, LOCK_EX | LOCK_NB);
+    while (r < 0 && errno == EINTR);
+    if (r < 0 && errno == EWOULDBLOCK) {
+      error_ = errno;
+      holder_ = read_pid(fd);
+      ::close(fd);
+      return;
+    }
+    if (r < 0) error_ = errno;  // a file system without locks: held as before, unguarded
+    if (r < 0 || same_file(fd, path_)) {
+      fd_ = fd;
+      if (when == Write::now) write();
+      return;
+    }
+    ::close(fd);
+  }
+  error_ = EAGAIN;
+}
+
+void Run::write() {
   if (fd_ < 0) return;
+  if (::ftruncate(fd_, 0) != 0) return;
   char text[32];
   int n = std::snprintf(text, sizeof text, "%d", static_cast<int>(::getpid()));
   const char* p = text;
+  off_t at = 0;
   while (n > 0) {
-    ssize_t w = ::write(fd_, p, n);
+    ssize_t w = ::pwrite(fd_, p, n, at);
     if (w < 0 && errno == EINTR) continue;
     if (w <= 0) break;
     p += w;
+    at += w;
     n -= static_cast<int>(w);
   }
   ::fsync(fd_);
@@ -35,8 +92,9 @@ Run::Run(const char* name) : path_(Paths::rooted(std::string("/var/run/") + name
 
 Run::~Run() {
   if (fd_ >= 0) {
-    ::close(fd_);
+    // Removed while still locked: a process that waits for the file then finds it gone.
     ::unlink(path_.c_str());
+    ::close(fd_);
   }
 }
 

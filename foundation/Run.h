@@ -7,19 +7,37 @@
 
 namespace Linux {
 
-// Writes this process's id to "/var/run/<name>.pid" (under the path root) and removes the
-// file again when destroyed.
+// The pid file "/var/run/<name>.pid" (under the path root): holds this process's id while the
+// object lives and is removed when it is destroyed. The file is locked for as long as it is
+// held, so that a second process given the same root sees that a live one holds it and leaves
+// the file as it is; a file that no live process holds (left by one that died) is taken over.
+// The lock belongs to the open file, not to the process: it stays with daemon mode's child.
 class Run {
  public:
-  explicit Run(const char* name);
+  enum class Write { now, later };
+
+  // Claims the file; with Write::now also writes the id (otherwise write() does, later).
+  explicit Run(const char* name, Write when = Write::now);
   ~Run();
   Run(const Run&) = delete;
   Run& operator=(const Run&) = delete;
 
+  // Replaces the file's contents with this process's id; nothing unless held().
+  void write();
+
   const std::string& path() const { return path_; }
+  // Whether this object holds the file (it could be opened and no one else holds it).
+  bool held() const { return fd_ >= 0; }
+  // Another live process holds the file: its id as the file gives it (0 when unreadable).
+  bool taken() const { return holder_ >= 0; }
+  int holder() const { return holder_; }
+  // Why the file could not be held, or (while held) locked: an errno value, 0 when neither.
+  int error() const { return error_; }
 
  private:
   int fd_ = -1;
+  int holder_ = -1;
+  int error_ = 0;
   std::string path_;
 };
 

@@ -5,6 +5,7 @@
 // the inputs of others.
 #include <cstdint>
 #include <iosfwd>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -127,9 +128,9 @@ class Slot {
   bool inputActive = false;
   bool outputActive = false;
   bool destroying = false;
-  // Sequence number of a destroy command whose answer was delayed, valid while
-  // destroyDelayed is set.
-  uint32_t destroySeq = 0;
+  // Sequence number of a destroy command whose answer was delayed (none when the command
+  // carried none), valid while destroyDelayed is set.
+  std::optional<int32_t> destroySeq;
   bool destroyDelayed = false;
   // The slot lost or gave up its channel (LoseChannel).
   bool channelLost = false;

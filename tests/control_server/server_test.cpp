@@ -2,7 +2,9 @@
 // the server's own errors, and services bound or not.
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <functional>
+#include <optional>
 #include <vector>
 
 #include "ServerFixture.h"
@@ -65,17 +67,31 @@ TEST_F(ServerTest, AnswerRulesOfOneCommand) {
 
 TEST_F(ServerTest, DelayedAnswers) {
   connect();
-  unsigned seq = 0, slot = 0;
+  std::optional<int32_t> seq;
+  unsigned slot = 0;
   a.onCommand = [&](LGCP::Command const&) { seq = a.delayResponse(); slot = a.GetSlot(); return true; };
   deliver(command(kPing, 41, 5));
   EXPECT_TRUE(answers().empty());
   EXPECT_EQ(streams.err.str().find("software error"), std::string::npos);
-  EXPECT_EQ(seq, 41u);
+  EXPECT_EQ(seq, 41);
   a.delayedSuccess(slot, seq);
   auto one = only();
   EXPECT_TRUE(one.success());
   EXPECT_EQ(one.seq, 41);
   EXPECT_EQ(one.slot, 5u);
+
+  // Every value a seq can take comes back, the ends of the range and -1 too, and the answer
+  // goes out after a later command without a seq (as a destroy's answer does).
+  for (int32_t value : {-1, INT32_MIN, INT32_MAX, 0}) {
+    deliver(command(kPing, value, 7));
+    const auto put_off = seq;
+    deliver(command(kPing));
+    EXPECT_TRUE(answers().empty());
+    a.delayedSuccess(7, put_off);
+    one = only();
+    EXPECT_EQ(one.seq, value);
+    EXPECT_EQ(one.slot, 7u);
+  }
 
   // A command without a sequence number gets its delayed answer without one (and without a
   // slot when it had none).
@@ -192,7 +208,7 @@ TEST(UnboundService, OnlyWritesItsErrorLine) {
   sig.select_activated();
   s.SendSignal(sig);
   EXPECT_EQ(count(streams.err.str(), "CtrlSrv::Service error! service not connected to server.\n"), 3);
-  EXPECT_EQ(s.delayResponse(), 0xFFFFFFFFu);
+  EXPECT_FALSE(s.delayResponse());
   bool connected = false;
   EXPECT_FALSE(s.CheckServerConnection(connected));
 }
