@@ -146,9 +146,10 @@ void SwitchRoutes::release(int source, int held) {
   const uint32_t now = Mux::milliseconds();
   // Nothing that reaches the released source's input is wanted by anyone any more.
   if (auto in = b.routes.find(source); in != b.routes.end() && in->second.released < 0) mark(in->second, source, false, now);
+  const bool grace = held >= 0 || held == kHeldElsewhere;
   for (auto& [output, r] : b.routes) {
     if (r.source != source || r.released >= 0) continue;
-    if (held >= 0) mark(r, source, true, now + kGraceMs);
+    if (grace) mark(r, source, true, now + kGraceMs);
     else mark(r, source, false, now);
   }
   if (held >= 0) {
@@ -157,6 +158,11 @@ void SwitchRoutes::release(int source, int held) {
   }
   take_down([source, now](const Route& r) { return r.released == source && due_now(r, now); });
   if (held >= 0) give_back(source);
+}
+
+void SwitchRoutes::claimed(int source) {
+  if (source < 0 || book().releasing == 0) return;
+  take_down([source](const Route& r) { return r.released == source; });
 }
 
 std::size_t SwitchRoutes::releasing() { return book().releasing; }

@@ -34,6 +34,12 @@ class SwitchRoutes {
   // down): the outputs the channel feeds go after the grace period. Without one (-1) the
   // channel may already be another's, and they go at once.
   static void release(int source, int held = -1);
+  // For held: the channel stays with a holder outside the daemon (a network interface) that
+  // hands it to no one else by itself. Its outputs keep the grace; claimed() ends it as soon as
+  // that holder serves a new owner.
+  static constexpr int kHeldElsewhere = -2;
+  // source has a new owner: every route it fed before its release goes now, grace or not.
+  static void claimed(int source);
   // Routes of released sources not yet down: waiting for their grace period to end, or for
   // another try after the switch refused them.
   static std::size_t releasing();

@@ -47,6 +47,9 @@ void HdlcModemSlot::initModem() {
   uint32_t word;
   std::memcpy(&word, iface + 12, sizeof word);
   channel = static_cast<int>(word);
+  // The interface's channel may still feed the outputs of its last slot for their grace: not
+  // with this slot's frames.
+  SwitchRoutes::claimed(channel);
   uint32_t none = 0;
   if (!wandev(sock, ifname, board::IF_PROTO_PPP_, &none, sizeof none)) {
     std::cerr << *this << "SIOCWANDEV/IF_PROTO_PPP fail!" << std::endl;
@@ -58,7 +61,8 @@ void HdlcModemSlot::initModem() {
 HdlcModemSlot::~HdlcModemSlot() {
   pppd_kill();
   unbind();
-  SwitchRoutes::release(channel);
+  // The channel stays with the interface, so pppd's last frames may keep their way out.
+  SwitchRoutes::release(channel, SwitchRoutes::kHeldElsewhere);
   board::InterfaceSocket sock;
   if (!sock) return;
   ifreq ifr = request_for(ifname);

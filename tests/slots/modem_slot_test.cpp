@@ -13,6 +13,8 @@
 #include <sstream>
 
 #include "ModemFixture.h"
+#include "hardware/HwMux.h"
+#include "hardware/SwitchRoutes.h"
 
 namespace {
 
@@ -228,6 +230,43 @@ TEST_F(ModemTest, HdlcModemSwitchesItsInterfaceToPppAndBackToRawHdlc) {
   EXPECT_EQ(log, (Strings{"SIOCWANDEV hdlc0 type=0x1 size=128 -> 0", "SIOCWANDEV hdlc0 type=0x2001 size=4 data=0x0 -> 0",
                           "SIOCSIFFLAGS hdlc0 flags=0x10 -> 0", "SIOCWANDEV hdlc0 type=0x2000 size=4 data=0x0 -> 0"}));
   EXPECT_EQ(factory->freeInterfaces, (std::list<std::string>{"hdlc1", "hdlc0"}));
+}
+
+// A digital modem's interface keeps its channel: an output the channel fed keeps pppd's last
+// frames for the release grace, and loses them as soon as the interface serves its next slot.
+TEST_F(ModemTest, AnHdlcModemsOutputKeepsTheGraceUntilItsInterfaceServesAnotherSlot) {
+  constexpr int kOut = HwMux::kFirstOutput + 7;
+  // The slot's channel, fed onto kOut before the slot is destroyed.
+  auto fed_then_destroyed = [&](unsigned n, uint32_t seq) {
+    send(create_modem(seq, n, {.ddm = {1}}));
+    got();
+    auto* s = modem<HdlcModemSlot>(n);
+    s->IOnOutputStream();
+    const int channel = s->IGetTransmitChannel();
+    HwMux::instance()->Connect(channel, kOut);
+    SwitchRoutes::made(channel, kOut);
+    send(simple(seq + 1, n, C::e_destroy));
+    s->on_terminate(0);
+    EXPECT_EQ(got(), Strings{"success"});
+    return "from " + std::to_string(channel);
+  };
+  EXPECT_EQ(fed_then_destroyed(5, 1), "from 200");
+  EXPECT_EQ(sw(kOut), "from 200");
+  clock.advance(SwitchRoutes::kGraceMs);
+  pump_idle();
+  EXPECT_EQ(sw(kOut), "disabled");
+
+  const std::string fed = fed_then_destroyed(5, 3);  // hdlc1, which goes back behind hdlc0
+  EXPECT_EQ(sw(kOut), fed);
+  send(create_modem(5, 6, {.ddm = {1}}));
+  send(create_modem(6, 7, {.ddm = {1}}));
+  got();
+  EXPECT_EQ(sw(kOut), fed) << "no owner of the channel yet";
+  auto* next = modem<HdlcModemSlot>(7);
+  next->IOnOutputStream();
+  EXPECT_EQ("from " + std::to_string(next->IGetTransmitChannel()), fed);
+  EXPECT_EQ(sw(kOut), "disabled");
+  EXPECT_EQ(SwitchRoutes::releasing(), 0u);
 }
 
 TEST_F(ModemTest, HdlcStartFailuresAreOnlyLogged) {
