@@ -105,11 +105,7 @@ int HDLC::allocate(int fd) {
   a.reserved = 0;
   a.rx_threshold = 1;
   a.tx_threshold = 4;
-  // Channels kept for the last frames of released ones are given back early rather than
-  // leave a new one without a channel.
-  int r = board::ioctl(fd, board::mcc::MCC_ALLOCATE, &a);
-  if (r < 0 && errno == ENOSPC && SwitchRoutes::end_grace()) r = board::ioctl(fd, board::mcc::MCC_ALLOCATE, &a);
-  if (r < 0) {
+  if (SwitchRoutes::allocate(fd, a) < 0) {
     int error = errno;
     std::cerr << ext::header(this) << "MCC_ALLOCATE fail: " << std::strerror(error) << std::endl;
     return -1;

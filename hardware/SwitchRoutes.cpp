@@ -1,11 +1,13 @@
 #include "hardware/SwitchRoutes.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdint>
 #include <unordered_map>
 #include <vector>
 
 #include "board/board.h"
+#include "board/mcc.h"
 #include "foundation/Mux.h"
 #include "foundation/TimerEvent.h"
 #include "hardware/HwMux.h"
@@ -182,4 +184,10 @@ bool SwitchRoutes::end_grace() {
   if (held == 0) return false;
   take_down([](const Route& r) { return r.grace; });
   return holding() < held;
+}
+
+int SwitchRoutes::allocate(int fd, board::mcc::Allocate& block) {
+  int r = board::ioctl(fd, board::mcc::MCC_ALLOCATE, &block);
+  if (r < 0 && errno == ENOSPC && end_grace()) r = board::ioctl(fd, board::mcc::MCC_ALLOCATE, &block);
+  return r;
 }

@@ -16,6 +16,10 @@
 // is taken down again until it holds.
 #include <cstddef>
 
+namespace board::mcc {
+struct Allocate;
+}
+
 class SwitchRoutes {
  public:
   // At 64 kbit/s a 260-octet frame leaves in 33 ms: the few frames a link writes while going
@@ -51,4 +55,8 @@ class SwitchRoutes {
   // Ends every grace period now and gives back the channels kept for them; for an owner that
   // finds no channel free. True when a channel was given back.
   static bool end_grace();
+  // MCC_ALLOCATE of block on fd, for every owner of a controller channel: when no channel is
+  // free, the ones kept for the grace are given back early and the request is made once more.
+  // The ioctl's result, errno set on failure.
+  static int allocate(int fd, board::mcc::Allocate& block);
 };

@@ -12,6 +12,7 @@
 #include "board/mcc.h"
 #include "foundation/Fd.h"
 #include "foundation/Hex.h"
+#include "hardware/SwitchRoutes.h"
 #include "slots/IsdnSlot.h"
 
 namespace {
@@ -67,7 +68,7 @@ Slot* IsdnFactory::NewIsdnSlot(LGCP::IsdnParams const& params) {
   a.reserved = 0;
   a.rx_threshold = 1;
   a.tx_threshold = 1;
-  if (board::ioctl(dev.fd, board::mcc::MCC_ALLOCATE, &a) < 0) {
+  if (SwitchRoutes::allocate(dev.fd, a) < 0) {
     int error = errno;
     std::cerr << ext::header(this) << "MCC_ALLOCATE fail: " << std::strerror(error) << std::endl;
     return nullptr;

@@ -10,6 +10,7 @@
 #include "board/board.h"
 #include "board/mcc.h"
 #include "foundation/Fd.h"
+#include "hardware/SwitchRoutes.h"
 #include "slots/MccSlot.h"
 
 void MccFactory::PutHeader(std::ostream& os) const { os << "mcc: "; }
@@ -34,7 +35,7 @@ Slot* MccFactory::INewSlot(LGCP::CreateParams const& params) {
   block.tx_threshold = 1;
   PutHeader(std::clog);
   std::clog << "MCC_ALLOCATE" << " type=" << static_cast<uint32_t>(block.type) << std::endl;
-  if (board::ioctl(channel.get(), board::mcc::MCC_ALLOCATE, &block) < 0) {
+  if (SwitchRoutes::allocate(channel.get(), block) < 0) {
     std::cerr << "MCC_ALLOCATE fail: " << std::strerror(errno) << std::endl;
     return nullptr;
   }

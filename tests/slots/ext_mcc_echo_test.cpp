@@ -5,7 +5,9 @@
 
 #include "board/hal.h"
 #include "board/mcc.h"
+#include "hardware/HDLC.h"
 #include "hardware/HwMux.h"
+#include "hardware/SwitchRoutes.h"
 #include "slots/EchoFactory.h"
 #include "slots/ExtFactory.h"
 #include "slots/MccFactory.h"
@@ -147,6 +149,25 @@ TEST_F(SmallSlotsTest, MccCreatesAllocateTheirKindAndReportTheFreeChannels) {
   sim().state().mcc_bri_capacity = 8;
   sim().state().mcc_data_capacity = 32;
   sim().state().mcc_transparent_capacity = 16;
+}
+
+// The last free channel is kept for a released link's last frames: an MCC create still gets
+// it, and the old output is taken down first.
+TEST_F(SmallSlotsTest, AnMccCreateTakesAChannelKeptForTheGraceWhenNoOtherIsFree) {
+  constexpr int kOut = HwMux::kFirstOutput + 40;
+  sim().state().mcc_data_capacity = 1;
+  HDLC link;
+  link.params.tdm = kOut;
+  link.params.mode = HDLC::mode_isdn;
+  ASSERT_TRUE(link.activate());
+  const std::string fed = sw(kOut);
+  link.deactivate();
+  ASSERT_EQ(SwitchRoutes::holding(), 1u);
+  EXPECT_EQ(create(mcc(LGCP::MccType::data)), hwtest::kSuccess);
+  EXPECT_NE(fed, "disabled");
+  EXPECT_EQ(sw(kOut), "disabled");
+  EXPECT_EQ(SwitchRoutes::holding(), 0u);
+  sim().state().mcc_data_capacity = 32;
 }
 
 TEST_F(SmallSlotsTest, EchoSlotsExistOnlyOnBusesMarkedPresent) {
