@@ -39,6 +39,16 @@ class Codec:
         self.proc.stdin.close()
         self.proc.wait()
 
+    @classmethod
+    def for_test(cls, test):
+        """The codec beside the daemon under test, closed with the test; skips it when not built."""
+        tool = os.path.join(os.path.dirname(os.path.abspath(vx.DAEMON)), "vx_lgcp_text")
+        if not os.path.exists(tool):
+            test.skipTest("build the target vx_lgcp_text first")
+        codec = cls(tool)
+        test.addCleanup(codec.close)
+        return codec
+
 
 def modem_params(cid="5551234", ddm=None, originate=False, fax=False, execfile=None, execargs=None):
     fields = ['cid "%s"' % cid, 'cdid "100"']

@@ -169,11 +169,7 @@ class Monitoring(unittest.TestCase):
         self.assertNotIn("statusGeneral/0/sgBuildVersion", values)  # a kind-4 item
 
     def test_b_display_every_alternative_then_files_after_changes(self):
-        tool = os.path.join(os.path.dirname(os.path.abspath(vx.DAEMON)), "vx_lgcp_text")
-        if not os.path.exists(tool):
-            self.skipTest("build the target vx_lgcp_text first")
-        codec = Codec(tool)
-        self.addCleanup(codec.close)
+        codec = Codec.for_test(self)
         c = self.daemon.connect()
         try:
             reports = [

@@ -10,11 +10,7 @@ from test_modem import Codec
 
 class StatusRetry(vx.DaemonTest):
     def test_board_file_of_a_lost_controller_is_not_written_by_a_retry(self):
-        tool = os.path.join(os.path.dirname(os.path.abspath(vx.DAEMON)), "vx_lgcp_text")
-        if not os.path.exists(tool):
-            self.skipTest("build the target vx_lgcp_text first")
-        codec = Codec(tool)
-        self.addCleanup(codec.close)
+        codec = Codec.for_test(self)
         d = self.daemon
         # A folder in the place of a file's temporary makes its write fail and leaves no file,
         # as a full file system does.
