@@ -38,10 +38,7 @@ RtpSlot::~RtpSlot() {
   send(RTPC::BYE(params.ssrc, "session end"));
   rtcp.close();
   // A lost channel's features were undone when it went; its number is not ours to touch.
-  if (!channelLost) {
-    TonecReceiver::CleanBeforeDestroy();
-    DSProcReceiver::CleanBeforeDestroy();
-  }
+  if (!channelLost) IReleaseChannel();
   rtpEvent.Release();
   device.close();
 }
@@ -69,7 +66,7 @@ bool RtpSlot::IBeforeDestroy() {
 }
 
 void RtpSlot::IReleaseChannel() {
-  disableToneGenerator(true);
+  // The generator and its sequence go with the detectors.
   TonecReceiver::CleanBeforeDestroy();
   DSProcReceiver::CleanBeforeDestroy();
 }
