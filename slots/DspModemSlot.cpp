@@ -1,6 +1,8 @@
 #include "slots/DspModemSlot.h"
 
 #include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -95,6 +97,11 @@ void DspModemSlot::InitModem() {
   // A slot that had handed this modem to a fax program has it no longer.
   if (owner) owner->ModemTaken(*this);
   device.reset(::fcntl(fd, F_DUPFD_CLOEXEC, 0));
+  if (device) {
+    // The board resets its modems by hanging the device up; the modem is then free for others.
+    deviceEvent.Bind("DspModemSlot::OnDeviceEvent", &DspModemSlot::OnDeviceEvent, this);
+    deviceEvent.Schedule(device, 0);
+  }
   OnChangeOutputStream(true);
   OnChangeInputStream(true);
 
@@ -147,8 +154,26 @@ void DspModemSlot::InitModem() {
 }
 
 void DspModemSlot::HandOver() {
+  deviceEvent.Release();
   device.close();
   handedOver = true;
+}
+
+void DspModemSlot::OnDeviceEvent(int, short revents) {
+  if (revents & (POLLHUP | POLLERR | POLLNVAL)) ModemGone("device hung up");
+}
+
+void DspModemSlot::ModemGone(const char* why) {
+  if (channelLost) return;
+  std::cerr << *this << "modem " << modem << " lost: " << why << std::endl;
+  deviceEvent.Release();
+  device.close();
+  LoseChannel();
+  if (handedOver) return;
+  // pppd runs on a tty that is now another call's.
+  if (pid != -1 && !killed) ChildLauncher::current->Kill(pid, SIGHUP);
+  lossReported = true;
+  OnAbort(ENODEV);
 }
 
 void DspModemSlot::RunFaxReceiver() {
