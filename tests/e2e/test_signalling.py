@@ -14,7 +14,7 @@ from test_hardware import Board, Reader
 from test_slots import _create as create, _slot_command, activate, connect, create_trunk
 
 USER_DATA, IOCTL = 8, 9
-SIG_ACTIVATED, SIG_USER_DATA, SIG_IOCTL = 5, 8, 12
+SIG_ACTIVATED, SIG_DEACTIVATED, SIG_USER_DATA, SIG_IOCTL = 5, 6, 8, 12
 CREATE_PSTN, CREATE_ISDN, CREATE_HDLC, CREATE_ATS_QSIG = 6, 14, 15, 17
 IOCTL_SS7_RQ_BSN = 4
 # IoctlResponse alternatives.
@@ -397,6 +397,12 @@ class Signalling(vx.DaemonTest):
         self.ok(lambda s: user_data(4, bytes([0x08, 0x01, setup[2] | 0x80, 0x5A]), seq=s))
         self.assertTrue(peer.wait(lambda l: l == "event 0 PRI_EVENT_HANGUP", 10), peer.lines[-20:])
 
+        # A failed controller channel is a link gone down; activation brings it up on another.
+        self.assertEqual(self.board.ask("hdlc-hangup %d" % channel), "1")
+        self.ev.wait(lambda e: e[:3] == ("signal", SIG_DEACTIVATED, 4), 3)
+        self.ok(lambda s: activate(4, seq=s))
+        self.ev.wait(lambda e: e[:3] == ("signal", SIG_ACTIVATED, 4), 3)
+        (channel,) = self.open_channels() - before
         self.destroy_frees(4, channel)
         self.ok(lambda s: destroy(3, s))
 
@@ -421,6 +427,31 @@ class Signalling(vx.DaemonTest):
 
         self.destroy_frees(6, channel)
         self.ok(lambda s: destroy(5, s))
+
+    def test_an_ss7_link_whose_channel_fails_goes_out_of_service_and_comes_back_on_a_new_one(self):
+        peer = self.ss7_peer(50)
+        before = self.open_channels()
+        self.ok(lambda s: create_trunk(10, 1, 18, seq=s))
+        self.ok(lambda s: create_pstn_ss7(11, trunk=2, seq=s))
+        self.ok(lambda s: connect(10, 11, seq=s))
+        self.ss7_up(peer, 11)
+        (channel,) = self.open_channels() - before
+
+        mark = peer.mark()
+        self.assertEqual(self.board.ask("hdlc-hangup %d" % channel), "1")
+        self.ev.wait(lambda e: e[:3] == ("signal", SIG_DEACTIVATED, 11), 3)
+        info = self.ev.wait(lambda e: e[:3] == ("ioctl", 11, SS7_LINK_INFO), 5)
+        self.assertNotEqual(info[3][-1], SS7_WORKED)
+
+        # The controller's activation aligns the link again on a channel of its own.
+        self.ok(lambda s: activate(11, seq=s))
+        self.ss7_up(peer, 11, mark)
+        (channel,) = self.open_channels() - before
+        self.ev.seen.clear()
+        info = self.ev.wait(lambda e: e[:3] == ("ioctl", 11, SS7_LINK_INFO), 5)
+        self.assertEqual(info[3][-1], SS7_WORKED)
+        self.destroy_frees(11, channel)
+        self.ok(lambda s: destroy(10, s))
 
     def test_isdn_slot_on_a_trunk_against_libpri(self):
         peer = self.lapd_peer(80, "network", "pri")
