@@ -169,7 +169,8 @@ void DspModemSlot::ModemGone(const char* why) {
   deviceEvent.Release();
   device.close();
   LoseChannel();
-  if (handedOver) return;
+  // A destroy in progress has hung pppd up already and answers for the slot.
+  if (handedOver || destroying) return;
   // pppd runs on a tty that is now another call's.
   if (pid != -1 && !killed) ChildLauncher::current->Kill(pid, SIGHUP);
   lossReported = true;
