@@ -406,14 +406,20 @@ class Signalling(vx.DaemonTest):
         self.destroy_frees(4, channel)
         self.ok(lambda s: destroy(3, s))
 
-    def test_pstn_ss7_link_comes_into_service_against_libss7(self):
-        peer = self.ss7_peer(48)
+    def ss7_link(self, trunk_slot, slot, timeslot):
+        """An SS7 link on trunk 1 at that timeslot, in service against libss7: its peer, the
+        controller channels open before it, and its channel."""
+        peer = self.ss7_peer(32 + timeslot)
         before = self.open_channels()
-        self.ok(lambda s: create_trunk(5, 1, 16, seq=s))
-        self.ok(lambda s: create_pstn_ss7(6, trunk=2, seq=s))
-        self.ok(lambda s: connect(5, 6, seq=s))
-        self.ss7_up(peer, 6)
+        self.ok(lambda s: create_trunk(trunk_slot, 1, timeslot, seq=s))
+        self.ok(lambda s: create_pstn_ss7(slot, trunk=2, seq=s))
+        self.ok(lambda s: connect(trunk_slot, slot, seq=s))
+        self.ss7_up(peer, slot)
         (channel,) = self.open_channels() - before
+        return peer, before, channel
+
+    def test_pstn_ss7_link_comes_into_service_against_libss7(self):
+        peer, before, channel = self.ss7_link(5, 6, 16)
 
         # The link's statistics, in service.
         self.ev.seen.clear()
@@ -429,13 +435,7 @@ class Signalling(vx.DaemonTest):
         self.ok(lambda s: destroy(5, s))
 
     def test_an_ss7_link_whose_channel_fails_goes_out_of_service_and_comes_back_on_a_new_one(self):
-        peer = self.ss7_peer(50)
-        before = self.open_channels()
-        self.ok(lambda s: create_trunk(10, 1, 18, seq=s))
-        self.ok(lambda s: create_pstn_ss7(11, trunk=2, seq=s))
-        self.ok(lambda s: connect(10, 11, seq=s))
-        self.ss7_up(peer, 11)
-        (channel,) = self.open_channels() - before
+        peer, before, channel = self.ss7_link(10, 11, 18)
 
         mark = peer.mark()
         self.assertEqual(self.board.ask("hdlc-hangup %d" % channel), "1")
