@@ -101,6 +101,8 @@ void DspModemSlot::InitModem() {
     // The board resets its modems by hanging the device up; the modem is then free for others.
     deviceEvent.Bind("DspModemSlot::OnDeviceEvent", &DspModemSlot::OnDeviceEvent, this);
     deviceEvent.Schedule(device, 0);
+    // Unwatched, a reset is still noticed when the modem is given to another slot.
+    if (deviceEvent.fd() < 0) std::cerr << *this << "fail to watch modem device: " << std::strerror(errno) << std::endl;
   }
   OnChangeOutputStream(true);
   OnChangeInputStream(true);
