@@ -94,7 +94,8 @@ void DspModemSlot::InitModem() {
   }
   timeslot = ts;
   modem = n;
-  // A slot that had handed this modem to a fax program has it no longer.
+  // Any other slot on this modem (handed to a fax program, or taken back by the board) has it
+  // no longer.
   if (owner) owner->ModemTaken(*this);
   device.reset(::fcntl(fd, F_DUPFD_CLOEXEC, 0));
   if (device) {
