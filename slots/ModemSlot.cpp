@@ -47,6 +47,11 @@ bool ModemSlot::IActivate(TERM::TermActivateParams const& p) {
     std::cerr << *this << "modem's activation requests parameter." << std::endl;
     return false;
   }
+  if (!holds_session()) {
+    // The session's number may be another call's now: nothing goes to the PPP side.
+    std::cerr << *this << "modem session not held, nothing sent to portslave." << std::endl;
+    return true;
+  }
   const TERM::ModemUserParameters& user = p.get_modem();
   const int session = modem_id();
   voaccept accept{{sizeof(voaccept), auth::kAccept, session}, 1};
@@ -151,7 +156,7 @@ void ModemSlot::pppd_exec(const char* device, const char* options) {
 void ModemSlot::on_terminate(int status) {
   std::clog << *this << "pppd terminated with code " << status << std::endl;
   pid = -1;
-  if (!FinishDestroy()) OnAbort(status);
+  if (!FinishDestroy() && !lossReported) OnAbort(status);
 }
 
 bool ModemSlot::IBeforeDestroy() {
