@@ -80,7 +80,7 @@ TEST(MonitoringDataHolder, StartClearsStaleFilesWithoutFollowingLinksAndMakesFol
     EXPECT_EQ(root.read("/var/monitoring/dip"), "-1");
     // No temporary file is left beside the written ones.
     for (auto const& e : std::filesystem::directory_iterator(root.path("/var/monitoring")))
-      EXPECT_EQ(e.path().string().find("_tmp"), std::string::npos) << e.path();
+      EXPECT_EQ(e.path().filename().string().rfind(".tmp.", 0), std::string::npos) << e.path();
   }
   EXPECT_EQ(root.tree("/var/monitoring"), kept);  // cleared again at the end
 }
