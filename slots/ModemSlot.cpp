@@ -8,6 +8,7 @@
 #include <cstring>
 #include <iostream>
 
+#include "foundation/Escaped.h"
 #include "foundation/Hex.h"
 #include "slots/AuthRecord.h"
 #include "slots/ModemFactory.h"
@@ -149,7 +150,7 @@ void ModemSlot::pppd_exec(const char* device, const char* options) {
   const int child = Launch(argv, {});
   if (child < 0) return;
   Started(child);
-  std::clog << *this << "pppd executed" << " cid=" << ext::quoted(std::string(params.get_cid())) << " pid=" << child
+  std::clog << *this << "pppd executed" << " cid=" << ext::quoted(ext::escaped(params.get_cid())) << " pid=" << child
             << std::endl;
 }
 
