@@ -47,38 +47,44 @@ class SwitchRefusal(CodecSessionTest):
         self.board.ask("fail hal EBUSY 1000000")
 
     def test_a_destroy_the_switch_refused_leaves_nothing_to_the_next_slot(self):
-        for kind in ("rtp", "isdn"):
+        for kind in ("isdn", "rtp"):
             with self.subTest(kind):
-                old, new = (20, 21) if kind == "rtp" else (22, 23)
-                before = self.open_channels()
-                if kind == "isdn":
-                    self.assertEqual(self.send_to(old, ISDN), "success")
-                    (channel,) = self.open_channels() - before
-                else:
-                    self.assertEqual(self.send_to(old, RTP % (udp_port() - 1)), "success")
-                    channel = self.stream_channel(old, "receiver")
-                self.assertEqual(self.connect(old, 1), "success")
-                self.assertEqual(self.connect(1, old), "success")
-                self.assertEqual(self.switch(channel), "connected 1")
-                self.refusing()
-                self.assertEqual(self.send_to(old, "destroy : NULL"), "success")
-                self.assertEqual(self.switch(1), "connected %d" % channel)
-                self.assertEqual(self.switch(channel), "connected 1")
-                # The next slot of the kind gets another channel while the old routes stand.
-                if kind == "isdn":
-                    self.assertEqual(self.send_to(new, "create : mcc : { type data, mode standard }"), "success")
-                    self.assertIn(channel, self.open_channels())
-                    self.assertEqual(len(self.open_channels() - before), 2)
-                else:
-                    self.assertEqual(self.send_to(new, RTP % (udp_port() - 3)), "success")
-                    self.assertNotEqual(self.stream_channel(new, "receiver"), channel)
-                self.board.ask("fail hal none")
-                # Taken down once the switch lets them: the trunk idle, the channel quiet.
-                self.assertTrue(vx.wait_for(lambda: self.switch(1) == IDLE, 3), self.switch(1))
-                self.assertTrue(vx.wait_for(lambda: self.switch(channel) != "connected 1", 3))
-                if kind == "isdn":
-                    self.assertTrue(vx.wait_for(lambda: channel not in self.open_channels(), 3))
-                self.assertEqual(self.send_to(new, "destroy : NULL"), "success")
+                try:
+                    self.refused_destroy_case(kind, *((20, 21) if kind == "rtp" else (22, 23)))
+                finally:
+                    self.board.ask("fail hal none")
+
+    def refused_destroy_case(self, kind, old, new):
+        """A slot of that kind (number old) destroyed while the switch refuses; new is the next."""
+        before = self.open_channels()
+        if kind == "isdn":
+            self.assertEqual(self.send_to(old, ISDN), "success")
+            (channel,) = self.open_channels() - before
+        else:
+            self.assertEqual(self.send_to(old, RTP % (udp_port() - 1)), "success")
+            channel = self.stream_channel(old, "receiver")
+        self.assertEqual(self.connect(old, 1), "success")
+        self.assertEqual(self.connect(1, old), "success")
+        self.assertEqual(self.switch(channel), "connected 1")
+        self.refusing()
+        self.assertEqual(self.send_to(old, "destroy : NULL"), "success")
+        self.assertEqual(self.switch(1), "connected %d" % channel)
+        self.assertEqual(self.switch(channel), "connected 1")
+        # The next slot of the kind gets another channel while the old routes stand.
+        if kind == "isdn":
+            self.assertEqual(self.send_to(new, "create : mcc : { type data, mode standard }"), "success")
+            self.assertIn(channel, self.open_channels())
+            self.assertEqual(len(self.open_channels() - before), 2)
+        else:
+            self.assertEqual(self.send_to(new, RTP % (udp_port() - 3)), "success")
+            self.assertNotEqual(self.stream_channel(new, "receiver"), channel)
+        self.board.ask("fail hal none")
+        # Taken down once the switch lets them: the trunk idle, the channel quiet.
+        self.assertTrue(vx.wait_for(lambda: self.switch(1) == IDLE, 3), self.switch(1))
+        self.assertTrue(vx.wait_for(lambda: self.switch(channel) != "connected 1", 3))
+        if kind == "isdn":
+            self.assertTrue(vx.wait_for(lambda: channel not in self.open_channels(), 3))
+        self.assertEqual(self.send_to(new, "destroy : NULL"), "success")
 
     def test_a_refused_disconnect_leaves_the_connection_for_a_second_one(self):
         self.assertEqual(self.connect(1, 2), "success")
