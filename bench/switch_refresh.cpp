@@ -23,6 +23,8 @@
 #include <string>
 #include <thread>
 
+#include "bench/Loopback.h"
+
 #ifndef VOXRELAY_SIM_PATH
 #define VOXRELAY_SIM_PATH "voxrelay-sim"
 #endif
@@ -39,56 +41,18 @@ struct Figures {
   double messages_per_s = 0;
 };
 
-uint16_t free_port() {
-  int s = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in sa{};
-  sa.sin_family = AF_INET;
-  sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ::bind(s, reinterpret_cast<sockaddr*>(&sa), sizeof sa);
-  socklen_t len = sizeof sa;
-  ::getsockname(s, reinterpret_cast<sockaddr*>(&sa), &len);
-  ::close(s);
-  return ntohs(sa.sin_port);
-}
-
-template <class Connect>
-int retry_connect(Connect attempt) {
-  for (int n = 0; n < 500; ++n) {
-    if (int s = attempt(); s >= 0) return s;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  return -1;
-}
-
-int connect_tcp(uint16_t port) {
-  return retry_connect([port] {
-    int s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in sa{};
-    sa.sin_family = AF_INET;
-    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    sa.sin_port = htons(port);
-    if (::connect(s, reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 0) {
-      int one = 1;
-      ::setsockopt(s, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-      return s;
-    }
-    ::close(s);
-    return -1;
-  });
-}
-
 int connect_unix(const std::string& path) {
-  return retry_connect([&path] {
+  for (int n = 0; n < 500; ++n) {
     int s = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_un sa{};
     sa.sun_family = AF_UNIX;
     std::snprintf(sa.sun_path, sizeof sa.sun_path, "%s", path.c_str());
     if (::connect(s, reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 0) return s;
     ::close(s);
-    return -1;
-  });
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return -1;
 }
-
 // One line to the simulator's socket, its answer line back.
 std::string ask(int sim, const std::string& line) {
   const std::string out = line + "\n";
@@ -138,7 +102,7 @@ bool measure(const char* path, double idle_seconds, int messages, Figures& f) {
                         "/dev", "/dev/misc"})
     ::mkdir((root + d).c_str(), 0755);
   ::close(::open((root + "/dev/misc/gw-wd").c_str(), O_CREAT | O_WRONLY | O_CLOEXEC, 0644));
-  const uint16_t port = free_port();
+  const uint16_t port = bench::free_port();
   const pid_t pid = ::fork();
   if (pid == 0) {
     ::setenv("VOXRELAY_ROOT", root.c_str(), 1);
@@ -149,7 +113,7 @@ bool measure(const char* path, double idle_seconds, int messages, Figures& f) {
     std::_Exit(127);
   }
   const int sim = connect_unix(root + "/var/run/voxrelay-sim.sock");
-  const int sock = sim < 0 ? -1 : connect_tcp(port);
+  const int sock = sim < 0 ? -1 : bench::connect_to(port);
   bool ok = sim >= 0 && sock >= 0;
   if (ok) {
     // Past the start-up (the first open sends the whole table), then idle.
