@@ -14,6 +14,7 @@ IDLE = "constant 213"
 RTP = ('create : rtp : { codecRTP { payload ptG711-Alaw, dhost { iaddr "127.0.0.1", port %d } }, '
        "txPayload ptG711-Alaw, rxPayload ptG711-Alaw }")
 ISDN = "create : isdn : { type pri, trunk 0, log 0, side user : NULL }"
+MCC = "create : mcc : { type data, mode standard }"
 
 
 class SwitchRefusal(CodecSessionTest):
@@ -47,18 +48,18 @@ class SwitchRefusal(CodecSessionTest):
         self.board.ask("fail hal EBUSY 1000000")
 
     def test_a_destroy_the_switch_refused_leaves_nothing_to_the_next_slot(self):
-        for kind in ("isdn", "rtp"):
+        for kind, old in (("isdn", 20), ("mcc", 22), ("rtp", 24)):
             with self.subTest(kind):
                 try:
-                    self.refused_destroy_case(kind, *((20, 21) if kind == "rtp" else (22, 23)))
+                    self.refused_destroy_case(kind, old, old + 1)
                 finally:
                     self.board.ask("fail hal none")
 
     def refused_destroy_case(self, kind, old, new):
         """A slot of that kind (number old) destroyed while the switch refuses; new is the next."""
         before = self.open_channels()
-        if kind == "isdn":
-            self.assertEqual(self.send_to(old, ISDN), "success")
+        if kind != "rtp":
+            self.assertEqual(self.send_to(old, ISDN if kind == "isdn" else MCC), "success")
             (channel,) = self.open_channels() - before
         else:
             self.assertEqual(self.send_to(old, RTP % (udp_port() - 1)), "success")
@@ -71,8 +72,8 @@ class SwitchRefusal(CodecSessionTest):
         self.assertEqual(self.switch(1), "connected %d" % channel)
         self.assertEqual(self.switch(channel), "connected 1")
         # The next slot of the kind gets another channel while the old routes stand.
-        if kind == "isdn":
-            self.assertEqual(self.send_to(new, "create : mcc : { type data, mode standard }"), "success")
+        if kind != "rtp":
+            self.assertEqual(self.send_to(new, MCC), "success")
             self.assertIn(channel, self.open_channels())
             self.assertEqual(len(self.open_channels() - before), 2)
         else:
@@ -82,7 +83,7 @@ class SwitchRefusal(CodecSessionTest):
         # Taken down once the switch lets them: the trunk idle, the channel quiet.
         self.assertTrue(vx.wait_for(lambda: self.switch(1) == IDLE, 3), self.switch(1))
         self.assertTrue(vx.wait_for(lambda: self.switch(channel) != "connected 1", 3))
-        if kind == "isdn":
+        if kind != "rtp":
             self.assertTrue(vx.wait_for(lambda: channel not in self.open_channels(), 3))
         self.assertEqual(self.send_to(new, "destroy : NULL"), "success")
 
