@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "board/board.h"
+#include "board/hal.h"
 #include "foundation/Version.h"
 #include "foundation/IniFile.h"
 #include "foundation/Paths.h"
@@ -173,17 +174,27 @@ void MonitoringCtl::OnDisplayCMD(LGCP::DisplayParams const& params) {
 
 // ---------------------------------------------------------------- the driver
 
+// A new descriptor (at start, or after the device was reset) gets the LEDs as last set.
 bool MonitoringCtl::IsOpen() {
   if (halFd >= 0) return true;
-  framerLeds = 0;
   halFd = board::open("/dev/hal", O_RDWR | O_CLOEXEC);
-  if (halFd >= 0) WriteLeds();
-  return halFd >= 0;
+  if (halFd < 0) return false;
+  uint8_t leds = framerLeds;
+  board::ioctl(halFd, kLedWrite, &leds);
+  return true;
+}
+
+int MonitoringCtl::halRequest(uint32_t number, void* arg) {
+  const int r = board::ioctl(halFd, number, arg);
+  if (r >= 0 || !board::hal::descriptor_gone(errno)) return r;
+  board::close(halFd);
+  halFd = -1;
+  return IsOpen() ? board::ioctl(halFd, number, arg) : -1;
 }
 
 void MonitoringCtl::WriteLeds() {
   uint8_t leds = framerLeds;
-  board::ioctl(halFd, kLedWrite, &leds);
+  halRequest(kLedWrite, &leds);
 }
 
 void MonitoringCtl::setFramerLed(LGCP::FramerInfo const& info) {
@@ -322,7 +333,7 @@ void MonitoringCtl::doTemperatureCheck() {
 void MonitoringCtl::doPowerCheck() {
   if (!IsOpen()) return;
   uint8_t code = 0;
-  if (board::ioctl(halFd, kPowerRead, &code) < 0) return;
+  if (halRequest(kPowerRead, &code) < 0) return;
   LGCP::POWERStatus status;
   switch (code) {
     case 1: status = LGCP::POWERStatus::standby; break;
@@ -340,7 +351,7 @@ void MonitoringCtl::doPowerCheck() {
 void MonitoringCtl::doDipCheck() {
   if (!IsOpen()) return;
   uint8_t dip = 0;
-  if (board::ioctl(halFd, kDipRead, &dip) < 0) return;
+  if (halRequest(kDipRead, &dip) < 0) return;
   if (!data.setDipValue(dip)) return;
   if (traces.monitoring_internal()) std::clog << "New dip - " << static_cast<char>(dip) << std::endl;
   sendSnmpGatewayDip();
