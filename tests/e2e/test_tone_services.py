@@ -159,6 +159,29 @@ class ToneServices(CodecSessionTest):
         self.assertEqual(self.cas(0, 1, "get : NULL"), INVALID_PARAMS)
         self.assertEqual(self.cas(0, 0, "close : NULL"), INVALID_PARAMS)
 
+    def test_cas_trunk_of_a_controller_that_left_while_the_device_was_away_is_closed_not_reopened(self):
+        self.assertEqual(self.cas(0, 1, "open : 9"), "success")
+        self.assertEqual(self.cas_state(0, 1), {"open": "1", "enabled": "1", "rx": "0", "tx": "9"})
+        try:
+            self.board.ask("fail-open e1-cas ENOENT")
+            self.board.ask("hangup e1-cas")
+            # The controller leaves; the next one is taken once the daemon let it go.
+            self.c.close()
+            self.c = self.daemon.connect()
+            self.pending = []
+            seen = len(self.daemon.output())
+        finally:
+            self.board.ask("fail-open e1-cas none")
+        self.assertTrue(self.opened("e1-cas"))
+        self.assertTrue(vx.wait_for(lambda: self.cas_state(0, 1)["open"] == "0"))
+        self.assertEqual(self.cas_state(0, 1)["enabled"], "0")
+        self.assertNotIn("open cas signalling on trunk(0)", self.daemon.output()[seen:])
+        # The new controller opens the trunk afresh.
+        self.assertEqual(self.cas(0, 2, "open : 5"), "success")
+        self.assertEqual(self.cas_state(0, 1)["enabled"], "0")
+        self.assertEqual(self.cas_state(0, 2)["enabled"], "1")
+        self.assertEqual(self.cas(0, 0, "close : NULL"), "success")
+
 
 if __name__ == "__main__":
     vx.main()
