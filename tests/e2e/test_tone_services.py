@@ -130,6 +130,30 @@ class ToneServices(CodecSessionTest):
             self.assertEqual(self.send_to(slot, "destroy : NULL"), "success")
             self.assertTrue(vx.wait_for(lambda: self.generator(ts) == (0, 0, 0, 0), 1.0), (start, self.tone(ts)))
 
+    def test_clean_up_of_a_slot_destroyed_while_the_devices_were_away_is_done_when_they_return(self):
+        ch = self.rtp(9)
+        for request in ("activateWaitTone : NULL", "dtmf-enable : TRUE", "vad-enable : TRUE"):
+            self.assertEqual(self.send_to(9, "ioctl : " + request), "success")
+        try:
+            for device in ("dtmf", "dsp"):
+                self.board.ask("fail-open %s ENOENT" % device)
+                self.board.ask("hangup " + device)
+            self.assertEqual(self.send_to(9, "destroy : NULL"), "success")
+            self.assertEqual(self.rtp(10), ch)
+        finally:
+            for device in ("dtmf", "dsp"):
+                self.board.ask("fail-open %s none" % device)
+        self.assertTrue(self.opened("dtmf") and self.opened("dsp"))
+        self.assertTrue(vx.wait_for(lambda: self.generator(ch) == (0, 0, 0, 0)), self.tone(ch))
+        self.assertEqual(self.tone(ch)["detector"], "0")
+        self.assertTrue(vx.wait_for(lambda: int(fields(self.board.ask("dsp %d" % ch))["enabled"]) & 1 == 0))
+        # The new slot's own detection, switched on after the return, stays.
+        self.assertEqual(self.send_to(10, "ioctl : dtmf-enable : TRUE"), "success")
+        self.board.ask("hangup dtmf")
+        self.assertTrue(self.opened("dtmf"))
+        self.assertEqual(self.board.ask("dtmf %d 4 80" % ch), "1")
+        self.assertEqual(self.signal("tonec", timeout=2.0), (10, "{ timestamp 80, event dtmf : 4 }"))
+
     def test_events_of_a_mixer_input_reach_the_input_not_the_output(self):
         ts = MIXER_TIMESLOT + 2
         self.create(30, "mixerOut : { unit 0, channel tdm : 2, inputs {} }")
