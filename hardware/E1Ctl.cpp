@@ -101,8 +101,10 @@ bool E1Ctl::OnCommand(LGCP::Command const& command) {
 
 void E1Ctl::OnCheckStatus(Timer*) {
   SendStatus();
-  // A device back at this tick has carried out the owed closes already.
-  if (CheckOpenCas()) CloseOwedTrunks();
+  // A device back at this tick has tried the owed closes already; a close the open device
+  // refused is tried again, without a line each second.
+  const bool wasOpen = static_cast<bool>(cas_);
+  if (CheckOpenCas() && wasOpen) CloseOwedTrunks(true);
   timer_.set(kStatusPeriodMs, &E1Ctl::OnCheckStatus, this);
 }
 
@@ -232,14 +234,15 @@ void E1Ctl::RestoreCas() {
   }
 }
 
-void E1Ctl::CloseOwedTrunks() {
+void E1Ctl::CloseOwedTrunks(bool quiet) {
   for (int trunk = 0; trunk < kTrunks && cas_; ++trunk) {
     const auto t = static_cast<size_t>(trunk);
     if (!casCloseOwed_[t]) continue;
     const int r = CasRequestValue(cas::CAS_CLOSE_TRUNK, static_cast<unsigned long>(trunk));
     if (r < 0) {
-      std::cerr << ext::header(this) << "close cas signalling on trunk(" << trunk << ") - fail(" << r << ")"
-                << std::endl;
+      if (!quiet)
+        std::cerr << ext::header(this) << "close cas signalling on trunk(" << trunk << ") - fail(" << r << ")"
+                  << std::endl;
       continue;
     }
     std::clog << ext::header(this) << "close cas signalling on trunk(" << trunk << ") - ok" << std::endl;

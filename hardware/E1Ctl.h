@@ -75,8 +75,8 @@ class E1Ctl : public CtrlSrv::Service {
   // enabled channels opened again on the new descriptor.
   void RestoreCas();
   // Closes the trunks whose close failed when their controller left; a failure keeps the trunk
-  // owed, to be tried again on the next descriptor or status tick.
-  void CloseOwedTrunks();
+  // owed, to be tried again on the next descriptor or status tick (quiet: without a line).
+  void CloseOwedTrunks(bool quiet = false);
   // A request on the CAS device; a descriptor the driver gave up (ENODEV, EBADF) is dropped and
   // the request tried once more on a new one. The driver's result (negative on failure).
   int CasRequest(uint32_t number, void* arg);
