@@ -74,6 +74,7 @@ void DSProcReceiver::CleanBeforeDestroy() {
   if (m_delaysSet) configureDelays(0, 0, 0);
   if (m_rxGainSet) configureRxGain(0);
   disableToneAll();
+  service().owe(*this);
 }
 
 }  // namespace Hardware

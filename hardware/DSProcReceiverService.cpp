@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstring>
 #include <iostream>
+#include <iterator>
 
 #include "asn1/schemas/LGCP.h"
 #include "asn1/schemas/TERM.h"
@@ -340,10 +341,62 @@ bool DSProcReceiverService::takes(const DSProcReceiver& r, uint32_t type, uint32
   return false;
 }
 
+void DSProcReceiverService::owe(DSProcReceiver& r) {
+  Owed what;
+  if (r.m_vad.state > 0) what.disable |= dsp::kVad;
+  if (r.m_bss.state > 0) what.disable |= dsp::kBss;
+  if (r.m_ng.state > 0) what.disable |= dsp::kNg;
+  if (r.m_toneFilters) what.disable |= dsp::kToneFilters;
+  what.delays = r.m_delaysSet;
+  what.rxGain = r.m_rxGainSet;
+  // Nothing of the timeslot is put back for this receiver (SD and mute stay on the device).
+  r.m_vad.state = r.m_vad.state > 0 ? 0 : r.m_vad.state;
+  r.m_sd.state = r.m_sd.state > 0 ? 0 : r.m_sd.state;
+  r.m_bss.state = r.m_ng.state = 0;
+  r.m_muteFirst = r.m_muteSecond = -1;
+  r.m_toneFilters = r.m_delaysSet = r.m_rxGainSet = false;
+  if (what.disable == 0 && !what.delays && !what.rxGain) return;
+  const unsigned timeslot = r.dsproc_timeslot();
+  std::cerr << "dsproc: switch-off of timeslot " << timeslot << " put off until the device returns" << std::endl;
+  Owed& owed = m_owed[timeslot];
+  owed.disable |= what.disable;
+  owed.delays = owed.delays || what.delays;
+  owed.rxGain = owed.rxGain || what.rxGain;
+}
+
+void DSProcReceiverService::carry_out_owed() {
+  static const uint8_t kZero[12] = {};
+  for (auto it = m_owed.begin(); it != m_owed.end();) {
+    const unsigned timeslot = it->first;
+    Owed& what = it->second;
+    if (what.disable) {
+      dsp::FeatureMask r;
+      r.timeslot = timeslot;
+      r.id = 0;
+      r.mask = what.disable;
+      if (request(dsp::DSPROC_DISABLE, &r) >= 0) {
+        std::cerr << "DSPROC_DISABLE done:" << " timeslot=" << timeslot << " mask=" << what.disable << std::endl;
+        what.disable = 0;
+      } else {
+        const int error = errno;
+        put_errno(std::cerr << "DSPROC_DISABLE fail:" << " timeslot=" << timeslot, error) << std::endl;
+      }
+    }
+    // Delays and gain of 0 are all-zero payloads.
+    if (what.delays && configure(timeslot, dsp::kConfigureDelays, kZero, "DSPROC_CONFIGURE DELAYS fail:"))
+      what.delays = false;
+    if (what.rxGain && configure(timeslot, dsp::kConfigureRxGain, kZero, "DSPROC_CONFIGURE Rx Gain fail:"))
+      what.rxGain = false;
+    it = what.disable == 0 && !what.delays && !what.rxGain ? m_owed.erase(it) : std::next(it);
+  }
+}
+
 // The device lost what it held: every live receiver's features are switched on again with the
 // ids their events are matched by, and its delays and gain put back. A feature that does not
 // come back is marked unset, so that the controller's next enable or disable asks again.
 void DSProcReceiverService::OnReopened() {
+  // A departed receiver's features must not outlast the return into the next call.
+  carry_out_owed();
   Containers::CyclicList& list = DSProcReceiver::all();
   for (Containers::CyclicList* n = list.next; n != &list; n = n->next) {
     DSProcReceiver& r = *DSProcReceiver::owner(n);

@@ -5,6 +5,7 @@
 // away is opened again and given back what the receivers hold on.
 #include <cstddef>
 #include <cstdint>
+#include <map>
 
 #include "hardware/DSProcReceiver.h"
 #include "hardware/DeviceEventReader.h"
@@ -35,6 +36,12 @@ class DSProcReceiverService : public DeviceEventReader {
   bool enableNG(DSProcReceiver& receiver, bool on);
   bool enableMute(DSProcReceiver& receiver, bool first, bool second);
   bool disableToneAll(DSProcReceiver& receiver);
+  // A receiver lets its timeslot go: what it still has on there (a switch-off the device could
+  // not take) is owed to the timeslot and carried out when the device returns, before the live
+  // receivers are restored; the receiver itself holds nothing on from then on.
+  void owe(DSProcReceiver& receiver);
+  // Timeslots with switch-offs still owed.
+  size_t owed() const { return m_owed.size(); }
 
  private:
   // Issues DSPROC_CONFIGURE with its log lines.
@@ -49,6 +56,17 @@ class DSProcReceiverService : public DeviceEventReader {
   static bool takes(const DSProcReceiver& receiver, uint32_t type, uint32_t id);
   void OnRecord(const uint8_t* record) override;
   void OnReopened() override;
+  // The owed switch-offs; those the device refuses stay owed.
+  void carry_out_owed();
+
+  // What each owed timeslot still needs: the features to disable (device mask bits) and
+  // whether its delays and gain are to be set back to 0.
+  struct Owed {
+    uint32_t disable = 0;
+    bool delays = false;
+    bool rxGain = false;
+  };
+  std::map<unsigned, Owed> m_owed;
 };
 
 }  // namespace Hardware

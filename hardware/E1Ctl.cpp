@@ -60,8 +60,17 @@ void E1Ctl::OnConnect() {
 
 void E1Ctl::OnDisconnect() {
   CheckOpenCas();  // a device that went away still has the trunks to close
-  for (int trunk = 0; trunk < kTrunks; ++trunk)
-    if (casOpen_[static_cast<size_t>(trunk)]) HandleCasClose(trunk, 0);
+  for (int trunk = 0; trunk < kTrunks; ++trunk) {
+    const auto t = static_cast<size_t>(trunk);
+    if (!casOpen_[t]) continue;
+    HandleCasClose(trunk, 0);
+    if (!casOpen_[t]) continue;
+    // The trunk is nobody's now: the close is carried out when the device takes it.
+    std::cerr << ext::header(this) << "close cas signalling on trunk(" << trunk << ") - put off" << std::endl;
+    casOpen_[t] = false;
+    casEnabled_[t] = 0;
+    casCloseOwed_[t] = true;
+  }
 }
 
 bool E1Ctl::OnCommand(LGCP::Command const& command) {
@@ -92,7 +101,10 @@ bool E1Ctl::OnCommand(LGCP::Command const& command) {
 
 void E1Ctl::OnCheckStatus(Timer*) {
   SendStatus();
-  CheckOpenCas();
+  // A device back at this tick has tried the owed closes already; a close the open device
+  // refused is tried again, without a line each second.
+  const bool wasOpen = static_cast<bool>(cas_);
+  if (CheckOpenCas() && wasOpen) CloseOwedTrunks(true);
   timer_.set(kStatusPeriodMs, &E1Ctl::OnCheckStatus, this);
 }
 
@@ -194,6 +206,7 @@ void E1Ctl::ReleaseCas(const char* why) {
 // the driver's result and counted closed, a channel likewise; the bits of every channel that
 // comes back are reported, since changes while the device was away were not.
 void E1Ctl::RestoreCas() {
+  CloseOwedTrunks();
   for (int trunk = 0; trunk < kTrunks && cas_; ++trunk) {
     const auto t = static_cast<size_t>(trunk);
     if (!casOpen_[t]) continue;
@@ -218,6 +231,22 @@ void E1Ctl::RestoreCas() {
         ReportChannelBits(trunk, timeslot);
       }
     }
+  }
+}
+
+void E1Ctl::CloseOwedTrunks(bool quiet) {
+  for (int trunk = 0; trunk < kTrunks && cas_; ++trunk) {
+    const auto t = static_cast<size_t>(trunk);
+    if (!casCloseOwed_[t]) continue;
+    const int r = CasRequestValue(cas::CAS_CLOSE_TRUNK, static_cast<unsigned long>(trunk));
+    if (r < 0) {
+      if (!quiet)
+        std::cerr << ext::header(this) << "close cas signalling on trunk(" << trunk << ") - fail(" << r << ")"
+                  << std::endl;
+      continue;
+    }
+    std::clog << ext::header(this) << "close cas signalling on trunk(" << trunk << ") - ok" << std::endl;
+    casCloseOwed_[t] = false;
   }
 }
 
@@ -311,6 +340,9 @@ E1Ctl::CasResult E1Ctl::HandleCasOpen(int trunk, int timeslot, int bits) {
   if (!ValidTrunk(trunk)) return CasResult::invalid;
   const auto t = static_cast<size_t>(trunk);
   if (!casOpen_[t]) {
+    // What a controller that left kept enabled on the trunk is not handed to this one.
+    if (casCloseOwed_[t]) CloseOwedTrunks();
+    casCloseOwed_[t] = false;
     const int r = CasRequestValue(cas::CAS_OPEN_TRUNK, static_cast<unsigned long>(trunk));
     SendCASTrunkStatus(trunk, r);
     if (r < 0) {

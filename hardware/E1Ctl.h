@@ -71,8 +71,12 @@ class E1Ctl : public CtrlSrv::Service {
   // Gives up the CAS device after an end of file, a hang-up or a persistent error; the next
   // status tick or CAS command opens it again.
   void ReleaseCas(const char* why);
-  // After a loss: the open trunks and enabled channels opened again on the new descriptor.
+  // After a loss: the closes owed to a controller that left first, then the open trunks and
+  // enabled channels opened again on the new descriptor.
   void RestoreCas();
+  // Closes the trunks whose close failed when their controller left; a failure keeps the trunk
+  // owed, to be tried again on the next descriptor or status tick (quiet: without a line).
+  void CloseOwedTrunks(bool quiet = false);
   // A request on the CAS device; a descriptor the driver gave up (ENODEV, EBADF) is dropped and
   // the request tried once more on a new one. The driver's result (negative on failure).
   int CasRequest(uint32_t number, void* arg);
@@ -92,6 +96,9 @@ class E1Ctl : public CtrlSrv::Service {
   std::array<bool, kTrunks> casOpen_{};
   std::array<uint32_t, kTrunks> casEnabled_{};            // bit n: timeslot n enabled
   std::array<std::array<uint8_t, 32>, kTrunks> casTx_{};  // the bits each channel was enabled with
+  // Trunks left open by a controller that is gone (the close failed): closed as soon as the
+  // device takes it, never opened again for anyone.
+  std::array<bool, kTrunks> casCloseOwed_{};
   bool casLost_ = false;       // given up after it was open: the next open restores the trunks
   bool casRestoring_ = false;  // RestoreCas runs (a loss in it is not retried)
   uint32_t tclk_ = 0;  // bit n set: trunk n takes its transmit clock from the line ("slave")

@@ -158,6 +158,7 @@ void TonecReceiver::CleanBeforeDestroy() {
   if (m_dtmfEnabled) enableDTMF(false);
   if (m_ivaEnabled) enableIVA(false);
   if (m_rejectEnabled) enableDTMFReject(false);
+  TonecReceiverService::instance()->owe(*this);
 }
 
 }  // namespace Hardware

@@ -73,7 +73,8 @@ class TonecReceiver {
   // Stops the ring-back; does nothing while a dialling runs.
   void cancelAudibleCall();
   // Switches off what this receiver switched on, its tone generator and sequences included; the
-  // owner calls it before destruction.
+  // owner calls it before destruction or when it lets the timeslot go. What the device cannot
+  // take now is done when it returns; the receiver holds nothing on afterwards.
   void CleanBeforeDestroy();
 
   // A DTMF dialling sequence runs.

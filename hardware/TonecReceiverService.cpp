@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstring>
 #include <iostream>
+#include <iterator>
 
 #include "asn1/schemas/LGCP.h"
 #include "asn1/schemas/TERM.h"
@@ -204,10 +205,36 @@ void TonecReceiverService::deliver(uint32_t code, uint32_t timeslot, uint32_t ti
   r->tonec_event(TonecReceiver::Params{code, timestamp});
 }
 
+void TonecReceiverService::owe(TonecReceiver& r) {
+  unsigned what = (r.m_generatorOn ? kOwedGenerator : 0u) | (r.m_dtmfEnabled ? kOwedDetector : 0u) |
+                  (r.m_ivaEnabled ? kOwedIva : 0u) | (r.m_rejectEnabled ? kOwedReject : 0u);
+  // Nothing of the timeslot is put back for this receiver, the echo canceller included.
+  r.m_generatorOn = r.m_dtmfEnabled = r.m_ivaEnabled = r.m_rejectEnabled = r.m_echoCancel = false;
+  if (what == 0) return;
+  const unsigned timeslot = r.tonec_timeslot();
+  std::cerr << "tonec: switch-off of timeslot " << timeslot << " put off until the device returns" << std::endl;
+  m_owed[timeslot] |= what;
+}
+
+void TonecReceiverService::carry_out_owed() {
+  for (auto it = m_owed.begin(); it != m_owed.end();) {
+    const unsigned timeslot = it->first;
+    unsigned& what = it->second;
+    if ((what & kOwedGenerator) && enableToneGenerator(timeslot, 0, 0, 0, 0)) what &= ~kOwedGenerator;
+    if ((what & kOwedDetector) && request_value(dtmf::DTMF_DISABLE_DETECTOR, timeslot) >= 0) what &= ~kOwedDetector;
+    if ((what & kOwedIva) && switch_request(timeslot, dtmf::IVA_DETECTOR_DISABLE, "IVA_DETECTOR", "_DISABLE"))
+      what &= ~kOwedIva;
+    if ((what & kOwedReject) && enableDTMFReject(timeslot, false)) what &= ~kOwedReject;
+    it = what == 0 ? m_owed.erase(it) : std::next(it);
+  }
+}
+
 // The device lost what it held: every live receiver's detectors, switches and generator setting
 // are put back, with the ids its events are matched by. A feature that does not come back is
 // marked off, so that the controller's next enable asks for it again.
 void TonecReceiverService::OnReopened() {
+  // A departed receiver's tone or detector must not outlast the return into the next call.
+  carry_out_owed();
   Containers::CyclicList& list = TonecReceiver::all();
   for (Containers::CyclicList* n = list.next; n != &list; n = n->next) {
     TonecReceiver& r = *TonecReceiver::owner(n);

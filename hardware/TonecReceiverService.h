@@ -5,6 +5,7 @@
 // given back what the receivers hold on.
 #include <cstddef>
 #include <cstdint>
+#include <map>
 
 #include "hardware/DeviceEventReader.h"
 
@@ -40,6 +41,12 @@ class TonecReceiverService : public DeviceEventReader {
   bool enableIVA(TonecReceiver& receiver, bool on);
   // The request's result; -1 when the signs are too few or the request failed.
   int translateSelcal(TonecReceiver& receiver, const TERM::SelcalCommand& cmd);
+  // A receiver lets its timeslot go: what it still has on there (a switch-off the device could
+  // not take) is owed to the timeslot and carried out when the device returns, before the live
+  // receivers are restored; the receiver itself holds nothing on from then on.
+  void owe(TonecReceiver& receiver);
+  // Timeslots with switch-offs still owed.
+  size_t owed() const { return m_owed.size(); }
 
  private:
   // Issues an on/off request that takes the timeslot by value, with its log lines.
@@ -48,7 +55,13 @@ class TonecReceiverService : public DeviceEventReader {
   bool enable_detector(unsigned timeslot, uint32_t id);
   void OnRecord(const uint8_t* record) override;
   void OnReopened() override;
+  // The owed switch-offs; those the device refuses stay owed.
+  void carry_out_owed();
   void deliver(uint32_t code, uint32_t timeslot, uint32_t timestamp, uint32_t id);
+
+  // What each owed timeslot still needs switched off.
+  enum Owed : unsigned { kOwedGenerator = 1, kOwedDetector = 2, kOwedIva = 4, kOwedReject = 8 };
+  std::map<unsigned, unsigned> m_owed;
 };
 
 }  // namespace Hardware

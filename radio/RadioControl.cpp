@@ -30,6 +30,7 @@ RadioControl::RadioControl(int id, Fd rtp, rtp_attach_session_params const& atta
 
 RadioControl::~RadioControl() {
   status_timer_.reset();
+  reopen_timer_.reset();
   watch_.Release();
   watch_.UnBind();
   if (ext_fd_) board::close(ext_fd_.release());
@@ -62,21 +63,21 @@ INet4::Addr RadioControl::PickLocalAddress(const std::list<INet4::Addr>& private
   return local;
 }
 
-int RadioControl::OpenSession(bool attach) {
+int RadioControl::OpenSession(bool attach, bool quiet) {
   // Non-blocking, so that the receive loop ends when the queue is empty instead of stalling
   // the event loop in read().
   Fd fd(board::open(GetRtpExtDevName(), O_RDWR | O_CLOEXEC | O_NONBLOCK));
   if (!fd) {
-    std::cerr << GetPrefix() << "create rtp_ext session fail !!!" << std::endl;
+    if (!quiet) std::cerr << GetPrefix() << "create rtp_ext session fail !!!" << std::endl;
     return -1;
   }
   if (board::ioctl(fd.get(), board::rtp_ext::RTP_EXT_INIT, &init_params_) < 0) {
-    std::cerr << GetPrefix() << "init rtp_ext session fail !!!" << std::endl;
+    if (!quiet) std::cerr << GetPrefix() << "init rtp_ext session fail !!!" << std::endl;
     board::close(fd.release());
     return -1;
   }
   if (attach && board::ioctl(fd.get(), board::rtp_ext::RTP_EXT_ATTACH, &ext_attach_) < 0) {
-    std::cerr << GetPrefix() << "attach rtp_ext session fail !!!" << std::endl;
+    if (!quiet) std::cerr << GetPrefix() << "attach rtp_ext session fail !!!" << std::endl;
     board::close(fd.release());
     return -1;
   }
@@ -95,6 +96,7 @@ bool RadioControl::RtpExtStart(bool reopen) {
       if (!reopen) return true;
       [[fallthrough]];
     case AttachExtSession: {
+      reopen_timer_.reset();  // the session made here takes the hung-up one's place
       int fd = OpenSession(type_ == AttachExtSession);
       if (fd < 0) return false;
       if (ext_fd_) board::close(ext_fd_.release());
@@ -115,6 +117,7 @@ bool RadioControl::RtpExtStop() {
   }
   if (ext_fd_) board::close(ext_fd_.release());
   watch_.Release();
+  reopen_timer_.reset();
   // The filter went with the session.
   filter_ = {};
   filter_set_ = false;
@@ -195,6 +198,23 @@ void RadioControl::DropHungUpSession(short revents) {
   if (!(revents & (POLLHUP | POLLERR))) return;
   std::cerr << GetPrefix() << "rtp_ext session hung up" << std::endl;
   watch_.Release();
+  if (ext_fd_) board::close(ext_fd_.release());
+  // The filter went with the session; the new one gets the one last asked for.
+  filter_ = {};
+  filter_set_ = false;
+  // Without a session the radio's PTT and squelch would never reach the controller again.
+  ReopenSession();
+}
+
+void RadioControl::ReopenSession() {
+  const int fd = OpenSession(type_ == AttachExtSession, true);
+  if (fd < 0) {
+    reopen_timer_.set(kReopenMs, &RadioControl::ReopenSession, this);
+    return;
+  }
+  ext_fd_.reset(fd);
+  watch_.Schedule(ext_fd_, POLLIN);
+  RestoreFilter();
 }
 
 ssize_t RadioControl::ReadExtPacket(uint8_t* buf, size_t size) {

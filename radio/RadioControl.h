@@ -131,8 +131,8 @@ class RadioControl : public IRadioController, private IRadioIntController {
   unsigned long ProcessRadioStatus(unsigned long now_ms, unsigned long interval_ms) override {
     return IRadioIntController::ProcessRadioStatus(now_ms, interval_ms);
   }
-  // Opens and initialises a new session; the open descriptor or -1 (logged).
-  int OpenSession(bool attach);
+  // Opens and initialises a new session; the open descriptor or -1 (logged unless quiet).
+  int OpenSession(bool attach, bool quiet = false);
 
   // The receive loop of the dialects: reads the queued extension packets, unpacks each into
   // `current` (stamped with its sender from the receive information), and hands `process`
@@ -178,14 +178,21 @@ class RadioControl : public IRadioController, private IRadioIntController {
   // A new session starts without a filter: it gets the one last asked for, so that a sender
   // other than the holder is not taken for the holder after a restart.
   void RestoreFilter();
-  // A session that hung up reports itself on every pass: its watch goes.
+  // A session that hung up reports itself on every pass: its watch and descriptor go, and a new
+  // session is made in its place (ReopenSession).
   void DropHungUpSession(short revents);
+  // Opens, initialises and attaches a session as the type asks, with the filter the radio state
+  // last asked for; tried again every kReopenMs, silently, while the device stays away.
+  void ReopenSession();
+  // How long a session that could not be made again waits for the next try.
+  static constexpr unsigned kReopenMs = 1000;
 
   RadioControlType type_ = AttachExtSession;
   Fd rtp_fd_;
   Fd ext_fd_;
   Event watch_;
   Timer status_timer_;
+  Timer reopen_timer_;  // armed while a hung-up session waits to be made again
   rtp_attach_session_params rtp_attach_{};
   rtp_ext_attach_session_params ext_attach_{};
   rtp_ext_init_params init_params_{};

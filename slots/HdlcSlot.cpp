@@ -51,6 +51,7 @@ void HdlcSlot::iactivate() {
     OnDeactivated();
     return;
   }
+  channelGone = false;
   if (auto* t = trace()) *t << ext::header(this) << "HDLC activated successfully" << std::endl;
 }
 
@@ -93,6 +94,11 @@ bool HdlcSlot::IHwDisconnectReceiver(Slot& source) {
 
 bool HdlcSlot::Ioctl(LGCP::IoctlParams const& params) {
   if (!params.is_hdlcPackages()) return false;
+  // Nothing would ever take them: the controller hears that they were not sent.
+  if (channelGone) {
+    std::cerr << ext::header(this) << "package(s) refused: channel gone" << std::endl;
+    return false;
+  }
   unsigned lost = 0;
   for (auto const& package : params.get_hdlcPackages()) {
     auto const& body = package.get_body();
@@ -131,7 +137,10 @@ void HdlcSlot::on_hdlc_ready() {
   }
 }
 
-void HdlcSlot::on_hdlc_error(HDLC::Notify::Cause::Type) { std::clog << ext::header(this) << "on_hdlc_error" << std::endl; }
+void HdlcSlot::on_hdlc_error(HDLC::Notify::Cause::Type) {
+  std::clog << ext::header(this) << "on_hdlc_error" << std::endl;
+  channelGone = true;
+}
 
 void HdlcSlot::on_hdlc_receive(Packet& frame) {
   if (auto* t = trace()) *t << ext::header(this) << "on_hdlc_receive " << frame.text() << std::endl;

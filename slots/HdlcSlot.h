@@ -39,7 +39,8 @@ class HdlcSlot : public Slot, public HDLC::Notify {
   void OnTrunkStatus(unsigned, ACP::TrunkState::NamedNumber const&) override {}
   bool IActivate(TERM::TermActivateParams const& params) override;
   bool IDeactivate() override;
-  // Queues the packages of "hdlcPackages"; true when every one of them was queued.
+  // Queues the packages of "hdlcPackages"; true when every one of them was queued (none is
+  // while the channel is gone).
   bool Ioctl(LGCP::IoctlParams const& params) override;
   int GetConnectionPriority() override { return 1; }
   bool IHwConnectTransmitter(Slot& sink) override;
@@ -85,6 +86,9 @@ class HdlcSlot : public Slot, public HDLC::Notify {
   uint32_t rxTooLong = 0;
   // Octets the batch's packages take in the signal, by the estimate above.
   unsigned batchOctets = 0;
+  // The channel ended under the slot (a read error or hang-up) and no activation has given it
+  // a new one: packages are refused, not queued for nothing.
+  bool channelGone = false;
 
  private:
   void iactivate();

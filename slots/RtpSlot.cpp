@@ -188,9 +188,11 @@ void RtpSlot::OnRtpEvent(int, short events) {
     }
     if (got < 0 && !hungUp) return;
     // End of file, or drained with a hang-up: the device will deliver nothing more, and a
-    // watch that stayed would be served on every pass.
+    // watch that stayed would be served on every pass. The session ended with it and the board
+    // freed its channel for the next session that asks.
     put(std::cerr) << "fail to read from rtp: " << "device hung up" << std::endl;
     rtpEvent.Release();
+    LoseChannel();
     return;
   }
 }

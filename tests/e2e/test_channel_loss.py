@@ -98,6 +98,24 @@ class Loss(CodecSessionTest):
         self.assertEqual(self.board.ask("dtmf %d 6 78" % RTP_CHANNEL), "1")
         self.assertEqual(self.signal("tonec"), (10, "{ timestamp 78, event dtmf : 6 }"))
 
+    def test_rtp_session_hung_up(self):
+        self.assertEqual(self.send_to(9, rtp()), "success")
+        self.assertEqual(self.connect(1, 9), "success")
+        self.assertEqual(self.connect(9, 2), "success")
+        self.assertEqual(self.switch(RTP_CHANNEL), "connected 1")
+        self.board.ask("hangup rtp")
+        # The board freed the channel: the slot took its paths down while it was still its own.
+        self.assertTrue(vx.wait_for(lambda: self.switch(RTP_CHANNEL) != "connected 1"))
+        self.assertNotEqual(self.switch(2), "connected %d" % RTP_CHANNEL)
+
+        self.assertEqual(self.send_to(10, rtp()), "success")
+        self.assertIn(RTP_CHANNEL, self.board.sessions())
+        self.assertEqual(self.send_to(10, "ioctl : dtmf-enable : TRUE"), "success")
+        self.assertEqual(self.send_to(9, "ioctl : activateWaitTone : NULL"), UNSUPPORTED)
+        self.assertEqual(self.board.ask("tone %d" % RTP_CHANNEL).split()[2:6], ["f1=0", "f2=0", "a1=0", "a2=0"])
+        self.check_driven_alone(9, 10, RTP_CHANNEL, 1, 2)
+        self.assertEqual(self.detector(RTP_CHANNEL), "1")
+
     def test_isdn_controller_channel_hung_up(self):
         self.assertEqual(self.send_to(20, "create : isdn : { type pri, trunk 0, log 0, side user : NULL }"),
                          "success")
@@ -149,6 +167,17 @@ class Loss(CodecSessionTest):
         self.assertEqual(self.send_to(42, qsig), "success")
         self.assertEqual(self.send_to(43, "create : ats-qsig-b : { slot 42, subslot 1 }"), "success")
         self.check_driven_alone(41, 43, channel, 2, 3)
+
+    def test_hdlc_data_slot_whose_channel_hung_up(self):
+        package = "ioctl : hdlcPackages : { { body '0102'H } }"
+        self.assertEqual(self.send_to(20, "create : hdlcParams : { trunk 1, log 0, address 4660 }"), "success")
+        self.assertEqual(self.connect(20, 1), "success")
+        channel = self.controller_channel()
+        self.assertEqual(self.send_to(20, package), "success")
+        self.assertEqual(self.board.ask("hdlc-hangup %d" % channel), "1")
+        self.assertTrue(vx.wait_for(lambda: "%d type=" % channel not in " ".join(
+            line for line in self.board.ask("channels") if "open=1" in line)))
+        self.assertEqual(self.send_to(20, package), UNSUPPORTED)
 
     def controller_channel(self):
         """The highest controller channel open on the board (the tests open one at a time)."""

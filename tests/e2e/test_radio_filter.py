@@ -1,5 +1,6 @@
-"""The source filter of a radio slot's extension session across a codec change: while a holder
-keeps PTT, the session that the change reopens takes packets from the holder only."""
+"""The source filter of a radio slot's extension session across a codec change or a hang-up of
+the extension device: while a holder keeps PTT, the session made again takes packets from the
+holder only."""
 
 import vxharness as vx
 import test_radio
@@ -30,16 +31,46 @@ class RadioFilterTest(test_rtp.CodecSessionTest):
         self.assertIn('addr { session-addr "%s", session-ssrc 9 }' % holder, request)
         self.assertEqual(self.send(slot, "destroy : NULL"), "success")
 
-    def test_ed137_holder_keeps_the_filter(self):
+    def ed137_held(self, slot):
+        """An ED-137 slot whose radio transmits for 10.2.0.9."""
         response = ("radio-response { type radio-txrx, txrxmode txrx, sigtime 1, r2s-keepalive-period 200, "
                     "r2s-keepalive-multiplier 10, ptt-id 0 }")
         radio = "{ status ed-137 : { header %s, %s } }" % (ed137_header(), response)
-        self.assertEqual(self.create(7, radio, before=", pfactor 2"), "success")
-        # The radio transmits for 10.2.0.9.
-        self.assertEqual(self.send(7, 'ioctl : rtpExt : ed-137 : { addr { session-addr "10.2.0.9", session-ssrc 9 }, '
-                                      "params rx : { header %s } }" % ed137_header("normal-ptt-on", "squ-on", 5)),
-                         "success")
+        self.assertEqual(self.create(slot, radio, before=", pfactor 2"), "success")
+        self.assertEqual(self.send(slot, 'ioctl : rtpExt : ed-137 : { addr { session-addr "10.2.0.9", '
+                                         "session-ssrc 9 }, params rx : { header %s } }"
+                                   % ed137_header("normal-ptt-on", "squ-on", 5)), "success")
+
+    def test_ed137_holder_keeps_the_filter(self):
+        self.ed137_held(7)
         self.check_filter_survives(7, "10.2.0.9", "encoder-mode : alaw", "20412105")
+
+    def test_ed137_session_hung_up_is_made_again_while_the_device_stays_away(self):
+        self.ed137_held(6)
+        old = self.board.open_ext_session()
+        seen = len(self.daemon.output())
+        try:
+            self.board.ask("fail-open rtp-ext ENOENT")
+            self.board.ask("hangup rtp-ext")
+            self.assertTrue(vx.wait_for(lambda: int(self.board.ask("open rtp-ext")) == 0))
+            self.assertTrue(vx.wait_for(lambda: "session hung up" in self.daemon.output()[seen:]))
+        finally:
+            self.board.ask("fail-open rtp-ext none")
+        self.assertTrue(vx.wait_for(lambda: int(self.board.ask("open rtp-ext")) == 1, 3.0))
+        new = self.board.open_ext_session()
+        self.assertNotEqual(new, old)
+        s = self.board.ext_sessions()[new]
+        self.assertEqual((s["init"], s["attached"], s["filter"]), ("1", "1", "10.2.0.9"))
+        self.assertEqual(self.board.ext_packet(FOREIGN, 66, "20412105"), 0)
+        self.assertEqual(self.board.ext_packet("10.2.0.9", 9, "20412105"), 1)
+        reported, request = self.signal("rtpExt")
+        self.assertEqual(reported, 6)
+        self.assertIn('addr { session-addr "10.2.0.9", session-ssrc 9 }', request)
+        # One line for the whole loss, none for the tries while the device stayed away.
+        lines = [line for line in self.daemon.output()[seen:].splitlines() if "rtp_ext" in line]
+        self.assertEqual(len(lines), 1, lines)
+        self.assertIn("rtp_ext session hung up", lines[0])
+        self.assertEqual(self.send(6, "destroy : NULL"), "success")
 
     def test_lemz_holder_keeps_the_filter(self):
         self.assertEqual(self.create(8, "{ status %s }" % LEMZ_STATUS), "success")

@@ -130,6 +130,30 @@ class ToneServices(CodecSessionTest):
             self.assertEqual(self.send_to(slot, "destroy : NULL"), "success")
             self.assertTrue(vx.wait_for(lambda: self.generator(ts) == (0, 0, 0, 0), 1.0), (start, self.tone(ts)))
 
+    def test_clean_up_of_a_slot_destroyed_while_the_devices_were_away_is_done_when_they_return(self):
+        ch = self.rtp(9)
+        for request in ("activateWaitTone : NULL", "dtmf-enable : TRUE", "vad-enable : TRUE"):
+            self.assertEqual(self.send_to(9, "ioctl : " + request), "success")
+        try:
+            for device in ("dtmf", "dsp"):
+                self.board.ask("fail-open %s ENOENT" % device)
+                self.board.ask("hangup " + device)
+            self.assertEqual(self.send_to(9, "destroy : NULL"), "success")
+            self.assertEqual(self.rtp(10), ch)
+        finally:
+            for device in ("dtmf", "dsp"):
+                self.board.ask("fail-open %s none" % device)
+        self.assertTrue(self.opened("dtmf") and self.opened("dsp"))
+        self.assertTrue(vx.wait_for(lambda: self.generator(ch) == (0, 0, 0, 0)), self.tone(ch))
+        self.assertEqual(self.tone(ch)["detector"], "0")
+        self.assertTrue(vx.wait_for(lambda: int(fields(self.board.ask("dsp %d" % ch))["enabled"]) & 1 == 0))
+        # The new slot's own detection, switched on after the return, stays.
+        self.assertEqual(self.send_to(10, "ioctl : dtmf-enable : TRUE"), "success")
+        self.board.ask("hangup dtmf")
+        self.assertTrue(self.opened("dtmf"))
+        self.assertEqual(self.board.ask("dtmf %d 4 80" % ch), "1")
+        self.assertEqual(self.signal("tonec", timeout=2.0), (10, "{ timestamp 80, event dtmf : 4 }"))
+
     def test_events_of_a_mixer_input_reach_the_input_not_the_output(self):
         ts = MIXER_TIMESLOT + 2
         self.create(30, "mixerOut : { unit 0, channel tdm : 2, inputs {} }")
@@ -158,6 +182,29 @@ class ToneServices(CodecSessionTest):
         # A trunk that is not open cannot be read or closed.
         self.assertEqual(self.cas(0, 1, "get : NULL"), INVALID_PARAMS)
         self.assertEqual(self.cas(0, 0, "close : NULL"), INVALID_PARAMS)
+
+    def test_cas_trunk_of_a_controller_that_left_while_the_device_was_away_is_closed_not_reopened(self):
+        self.assertEqual(self.cas(0, 1, "open : 9"), "success")
+        self.assertEqual(self.cas_state(0, 1), {"open": "1", "enabled": "1", "rx": "0", "tx": "9"})
+        try:
+            self.board.ask("fail-open e1-cas ENOENT")
+            self.board.ask("hangup e1-cas")
+            # The controller leaves; the next one is taken once the daemon let it go.
+            self.c.close()
+            self.c = self.daemon.connect()
+            self.pending = []
+            seen = len(self.daemon.output())
+        finally:
+            self.board.ask("fail-open e1-cas none")
+        self.assertTrue(self.opened("e1-cas"))
+        self.assertTrue(vx.wait_for(lambda: self.cas_state(0, 1)["open"] == "0"))
+        self.assertEqual(self.cas_state(0, 1)["enabled"], "0")
+        self.assertNotIn("open cas signalling on trunk(0)", self.daemon.output()[seen:])
+        # The new controller opens the trunk afresh.
+        self.assertEqual(self.cas(0, 2, "open : 5"), "success")
+        self.assertEqual(self.cas_state(0, 1)["enabled"], "0")
+        self.assertEqual(self.cas_state(0, 2)["enabled"], "1")
+        self.assertEqual(self.cas(0, 0, "close : NULL"), "success")
 
 
 if __name__ == "__main__":

@@ -166,6 +166,62 @@ TEST_F(DeviceLoss, DestructionSwitchesOffTheGeneratorAndStopsTheSequence) {
   other.CleanBeforeDestroy();
 }
 
+// A receiver destroyed while both devices are away: its switch-offs wait for the devices, are
+// made before the live receiver of the same timeslot is restored, and only once.
+TEST_F(DeviceLoss, SwitchOffsTheDevicesCouldNotTakeAreMadeWhenTheyReturnBeforeTheLiveReceivers) {
+  Tones live(50);
+  Dsp dlive(50);
+  {
+    Tones gone(50);
+    Dsp dgone(50);
+    ASSERT_TRUE(gone.activateAudibleCall());
+    ASSERT_TRUE(gone.enableDTMF(true));
+    ASSERT_TRUE(gone.enableIVA(true));
+    ASSERT_TRUE(dgone.enableVAD(true));
+    ASSERT_TRUE(dgone.enableNG(true));
+    ASSERT_TRUE(dgone.configureDelays(10, 20, 30));
+    ASSERT_TRUE(dgone.configureRxGain(-6));
+    ASSERT_TRUE(dgone.configureToneFilter(1000, 1, 50, -20));
+    for (Device d : {Device::dtmf, Device::dsp}) {
+      sim().fail_open(d, ENOENT);
+      sim().hangup(d);
+    }
+    pass(3);
+    gone.CleanBeforeDestroy();
+    dgone.CleanBeforeDestroy();
+  }
+  EXPECT_EQ(tonec().owed(), 1u);
+  EXPECT_EQ(dsproc().owed(), 1u);
+  EXPECT_FALSE(live.enableDTMF(true)) << "the device is still away";
+  for (Device d : {Device::dtmf, Device::dsp}) sim().fail_open(d, 0);
+  ASSERT_TRUE(live.enableDTMF(true));
+  ASSERT_TRUE(dlive.enableSD(true));
+  advance(DSProcReceiverService::kRetryMs);
+
+  const auto& t = sim().state().tones[50];
+  EXPECT_EQ(generator(50), kOff);
+  EXPECT_FALSE(t.iva);
+  EXPECT_TRUE(t.detector) << "the live receiver's enable came after the switch-off";
+  EXPECT_EQ(t.detector_id, live.requestId());
+  const auto& d = sim().state().dsp[50];
+  EXPECT_EQ(d.enabled, dsp::kSd);
+  const std::array<uint8_t, 12> zero{};
+  EXPECT_EQ(d.configured.at(dsp::kConfigureDelays), zero);
+  EXPECT_EQ(d.configured.at(dsp::kConfigureRxGain), zero);
+  EXPECT_EQ(tonec().owed(), 0u);
+  EXPECT_EQ(dsproc().owed(), 0u);
+
+  // A later return restores the live receivers alone.
+  sim().clear_requests();
+  lose(Device::dtmf);
+  lose(Device::dsp);
+  advance(DSProcReceiverService::kRetryMs);
+  EXPECT_TRUE(requests(Device::dtmf, dtmf::DTMF_DIAL).empty());
+  EXPECT_TRUE(requests(Device::dsp, dsp::DSPROC_DISABLE).empty());
+  EXPECT_TRUE(sim().state().tones[50].detector);
+  EXPECT_EQ(sim().state().dsp[50].enabled, dsp::kSd);
+}
+
 TEST_F(DeviceLoss, EventsOnASharedTimeslotReachTheReceiverThatEnabledTheFeature) {
   Tones out(40), in(40);
   Dsp dout(40), din(40);

@@ -2,6 +2,7 @@
 // for it, are opened again on the next descriptor, and every later command works on them.
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <vector>
 
 #include "Harness.h"
@@ -113,6 +114,33 @@ TEST_F(CasLoss, ADisconnectWhileTheDeviceIsAwayStillClosesTheTrunks) {
   EXPECT_FALSE(sim().state().cas_trunk_open[2]);
   EXPECT_FALSE(sim().state().cas[1][5].enabled);
   EXPECT_EQ(args(Device::e1cas, cas::CAS_CLOSE_TRUNK, "trunk"), (std::vector<int64_t>{1, 2}));
+}
+
+// The controller leaves while its closes cannot be made: they are owed, carried out on the next
+// descriptor or status tick, and the trunks are never opened again for anyone.
+TEST_F(CasLoss, ClosesThatFailedWhenTheControllerLeftAreMadeLaterAndNothingIsReopened) {
+  sim().fail_open(Device::e1cas, ENOENT);
+  sim().hangup(Device::e1cas);
+  pump();
+  ctl.disconnect();
+  EXPECT_TRUE(sim().state().cas_trunk_open[1]);
+  EXPECT_FALSE(e1.cas_open(1));
+  sim().fail_open(Device::e1cas, 0);
+  sim().fail_next(Device::e1cas, EIO, 1, cas::CAS_CLOSE_TRUNK);  // trunk 1 refuses once
+  clock.advance(E1Ctl::kStatusPeriodMs);
+  pump();
+  ASSERT_GE(e1.cas_fd(), 0);
+  EXPECT_TRUE(sim().state().cas_trunk_open[1]);
+  EXPECT_FALSE(sim().state().cas_trunk_open[2]);
+  clock.advance(E1Ctl::kStatusPeriodMs);
+  pump();
+  EXPECT_FALSE(sim().state().cas_trunk_open[1]);
+  EXPECT_FALSE(sim().state().cas[1][5].enabled);
+  EXPECT_TRUE(args(Device::e1cas, cas::CAS_OPEN_TRUNK, "trunk").empty());
+  EXPECT_EQ(args(Device::e1cas, cas::CAS_CLOSE_TRUNK, "trunk"), (std::vector<int64_t>{1, 2, 1}));
+  clock.advance(E1Ctl::kStatusPeriodMs);
+  pump();
+  EXPECT_EQ(args(Device::e1cas, cas::CAS_CLOSE_TRUNK, "trunk").size(), 3u) << "each close made once";
 }
 
 }  // namespace

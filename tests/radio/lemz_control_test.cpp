@@ -231,7 +231,7 @@ TEST_F(LemzControlTest, UnknownAndOddValuesStillMakeAReport) {
   EXPECT_EQ(std::strcmp(gw.chan_state().callerID, "A\xC3" "B"), 0);
 }
 
-TEST_F(LemzControlTest, QualityIsSentAsAFloatAndAHungUpSessionIsNoLongerWatched) {
+TEST_F(LemzControlTest, QualityIsSentAsAFloatAndAHungUpSessionIsMadeAgain) {
   Gateway gw;
   gw.SetNotify(&notify);
   inject("10.0.0.3", 1, {GW_FLAG, 0xF0, 0, 0});
@@ -242,10 +242,17 @@ TEST_F(LemzControlTest, QualityIsSentAsAFloatAndAHungUpSessionIsNoLongerWatched)
   EXPECT_EQ(sent(), (std::vector<Bytes>{{131, 0xF0, 0, 0, 0x3F, 0, 0, 0}}));
 
   ASSERT_GE(gw.watch().fd(), 0);
+  const size_t sessions = sim().rtp_ext().sessions().size();
   sim().hangup(board::sim::Device::rtp_ext);
   pump();
-  EXPECT_LT(gw.watch().fd(), 0);  // an end of file no longer wakes the loop on every pass
+  // The hung-up session is no longer watched (its end of file would wake the loop on every
+  // pass): a new one is, and it hears the radio.
+  EXPECT_EQ(sim().rtp_ext().sessions().size(), sessions + 1);
+  ASSERT_GE(gw.watch().fd(), 0);
   EXPECT_EQ(notify.requests.size(), 1u);
+  inject("10.0.0.3", 2, {GW_FLAG, 0xF0, 0, 0});
+  pump();
+  EXPECT_EQ(notify.requests.size(), 2u);
 }
 
 }  // namespace
