@@ -129,8 +129,8 @@ void IsdnSlot::lost_channel(const char* why) {
 
 // ---------------------------------------------------------------- ATS-QSIG
 
-AtsQsigSlot::AtsQsigSlot(Fd fd, ISDN::LAPD* link) : IsdnSlot(link) {
-  channel = board::ioctl_value(fd.get(), board::dspdata::DSPDATA_TIMESLOT, 0);
+AtsQsigSlot::AtsQsigSlot(Fd fd, int signalling, ISDN::LAPD* link) : IsdnSlot(link) {
+  channel = signalling;
   event.Bind("AtsQsigSlot::OnEvent", &AtsQsigSlot::OnAtsEvent, this);
   event.Schedule(fd, POLLIN | POLLOUT);
   ready = false;

@@ -19,6 +19,9 @@ class IsdnSlot : public Slot, public ProtocolsFamily, public ISDN::LAPD::Notify,
   // Takes the channel's descriptor and the link (owned from here on, as a layer of the slot).
   IsdnSlot(Fd fd, ISDN::LAPD* lapd);
   ~IsdnSlot() override;
+  // It has its channel and hears it: false when the watch could not take its duplicate, which
+  // is the slot's only hold of the channel.
+  bool Complete() const { return channel >= 0 && is_open(); }
 
   bool IActivate(TERM::TermActivateParams const& params) override;
   bool IDeactivate() override;
@@ -74,7 +77,8 @@ class IsdnSlot : public Slot, public ProtocolsFamily, public ISDN::LAPD::Notify,
 
 class AtsQsigSlot : public IsdnSlot {
  public:
-  AtsQsigSlot(Fd fd, ISDN::LAPD* lapd);
+  // channel: the signalling channel that the descriptor got (DSPDATA_TIMESLOT).
+  AtsQsigSlot(Fd fd, int channel, ISDN::LAPD* lapd);
   ~AtsQsigSlot() override;
 
   bool IBeforeDestroy() override;
