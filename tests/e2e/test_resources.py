@@ -73,6 +73,20 @@ class Resources(CodecSessionTest):
                         self.daemon.output()[-2000:])
         return c
 
+    def test_controller_is_served_again_after_a_shortage(self):
+        self.c.close()
+        for free in range(4):
+            self.leave_free(free)
+            starved = socket.create_connection(("127.0.0.1", self.daemon.port), timeout=5)
+            time.sleep(0.3)
+            self.restore()
+            # Whatever the daemon could make of that connection, a controller is served after it.
+            starved.close()
+            self.daemon.connect().close()
+        self.assertEqual(self.daemon.output().count("\naccept failed: Too many open files"), 1)
+        self.c = self.daemon.connect()
+        self.no_leak()
+
     def test_auth_listener_pauses_without_descriptors_and_serves_when_they_are_back(self):
         self.leave_free(0)
         start = cpu_seconds(self.pid)
