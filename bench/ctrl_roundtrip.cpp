@@ -33,6 +33,8 @@
 #include <thread>
 #include <vector>
 
+#include "bench/Loopback.h"
+
 #ifndef VOXRELAY_SIM_PATH
 #define VOXRELAY_SIM_PATH "voxrelay-sim"
 #endif
@@ -70,35 +72,8 @@ void pin(pid_t tid_or_zero, int cpu) {
 int client_cpu() { return cpus().empty() ? -1 : cpus()[0]; }
 int server_cpu() { return cpus().size() < 2 ? -1 : cpus()[1]; }
 
-uint16_t free_port() {
-  int s = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in sa{};
-  sa.sin_family = AF_INET;
-  sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ::bind(s, reinterpret_cast<sockaddr*>(&sa), sizeof sa);
-  socklen_t len = sizeof sa;
-  ::getsockname(s, reinterpret_cast<sockaddr*>(&sa), &len);
-  ::close(s);
-  return ntohs(sa.sin_port);
-}
-
-int connect_to(uint16_t port) {
-  for (int attempt = 0; attempt < 500; ++attempt) {
-    int s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in sa{};
-    sa.sin_family = AF_INET;
-    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    sa.sin_port = htons(port);
-    if (::connect(s, reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 0) {
-      int one = 1;
-      ::setsockopt(s, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-      return s;
-    }
-    ::close(s);
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  return -1;
-}
+using bench::connect_to;
+using bench::free_port;
 
 // Reads TPKT frames off a socket; counts the canned success answers, skips every other frame.
 class AnswerCounter {

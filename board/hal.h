@@ -1,6 +1,7 @@
 #pragma once
 // "/dev/hal": the board driver of the TDM switch, the bus clock source, the SPI line
 // interfaces, the DIP switch, the power status and the framer LEDs.
+#include <cerrno>
 #include <cstddef>
 #include <cstdint>
 
@@ -31,6 +32,10 @@ inline constexpr uint32_t LED_WRITE = 0xC0014207;   // ByteRegister in: framer L
 inline constexpr int kFirstOutput = 8192;
 inline constexpr int kOutputs = 2048;
 inline constexpr uint8_t kIdleByte = 0xD5;
+
+// A request failed because the driver gave the descriptor up (the device was reset or went
+// away): the descriptor serves no more and a new open is needed.
+inline bool descriptor_gone(int error) { return error == ENODEV || error == EBADF; }
 
 struct MuxConnect {
   be_i32 output;

@@ -60,24 +60,37 @@ void arm() {
   if (!armed || static_cast<int32_t>(armed->due - first) > 0) b.timer.set(static_cast<unsigned>(left), &expire);
 }
 
-// The descriptor kept for channel goes once no route of the channel is left to take down.
+// Is a route into or out of channel still to be taken down?
+bool stands(int channel) {
+  for (const auto& [output, r] : book().routes) {
+    if (r.released >= 0 && (r.released == channel || r.source == channel || output == channel)) return true;
+  }
+  return false;
+}
+
+// The descriptor kept for channel goes once no route into or out of the channel is left to
+// take down.
 void give_back(int channel) {
   Book& b = book();
   const auto hold = b.holds.find(channel);
-  if (hold == b.holds.end()) return;
-  for (const auto& [output, r] : b.routes) {
-    if (r.released == channel) return;
-  }
+  if (hold == b.holds.end() || stands(channel)) return;
   board::close(hold->second);
   b.holds.erase(hold);
 }
 
+// After a route went: the channels it kept may be given back.
+void give_back(int released, int source, int output) {
+  for (int channel : {released, source, output}) {
+    if (channel >= 0) give_back(channel);
+  }
+}
+
 void forget(Routes::iterator it) {
   Book& b = book();
-  const int channel = it->second.released;
-  if (channel >= 0) --b.releasing;
+  const auto [output, r] = *it;
+  if (r.released >= 0) --b.releasing;
   b.routes.erase(it);
-  if (channel >= 0) give_back(channel);
+  if (r.released >= 0) give_back(r.released, r.source, output);
 }
 
 // Takes down every released route that pick accepts. One the switch refuses stays, to be
@@ -87,6 +100,9 @@ void take_down(Pick pick) {
   Book& b = book();
   const uint32_t now = Mux::milliseconds();
   std::vector<int> channels;
+  auto note = [&channels](int channel) {
+    if (channel >= 0 && std::find(channels.begin(), channels.end(), channel) == channels.end()) channels.push_back(channel);
+  };
   for (auto it = b.routes.begin(); it != b.routes.end() && b.releasing > 0;) {
     Route& r = it->second;
     if (r.released < 0 || !pick(r)) {
@@ -101,7 +117,9 @@ void take_down(Pick pick) {
       ++it;
       continue;
     }
-    if (std::find(channels.begin(), channels.end(), r.released) == channels.end()) channels.push_back(r.released);
+    note(r.released);
+    note(r.source);
+    note(it->first);
     --b.releasing;
     it = b.routes.erase(it);
   }
@@ -139,7 +157,7 @@ void SwitchRoutes::taken(int output) {
   if (auto it = b.routes.find(output); it != b.routes.end()) forget(it);
 }
 
-void SwitchRoutes::release(int source, int held) {
+void SwitchRoutes::release(int source, int held, bool grace_wanted) {
   Book& b = book();
   if (source < 0) {
     if (held >= 0) board::close(held);
@@ -148,7 +166,7 @@ void SwitchRoutes::release(int source, int held) {
   const uint32_t now = Mux::milliseconds();
   // Nothing that reaches the released source's input is wanted by anyone any more.
   if (auto in = b.routes.find(source); in != b.routes.end() && in->second.released < 0) mark(in->second, source, false, now);
-  const bool grace = held >= 0 || held == kHeldElsewhere;
+  const bool grace = grace_wanted && (held >= 0 || held == kHeldElsewhere);
   for (auto& [output, r] : b.routes) {
     if (r.source != source || r.released >= 0) continue;
     if (grace) mark(r, source, true, now + kGraceMs);
@@ -160,6 +178,29 @@ void SwitchRoutes::release(int source, int held) {
   }
   take_down([source, now](const Route& r) { return r.released == source && due_now(r, now); });
   if (held >= 0) give_back(source);
+}
+
+bool SwitchRoutes::give_up(int channel, int held) {
+  if (channel < 0) {
+    if (held >= 0) board::close(held);
+    return true;
+  }
+  // The channel's output goes disabled, whatever fed it (or nothing did).
+  Route& in = book().routes.try_emplace(channel).first->second;
+  in.idle = false;
+  release(channel, held, false);
+  return !stands(channel);
+}
+
+void SwitchRoutes::unwanted(int output) {
+  Book& b = book();
+  const auto it = b.routes.find(output);
+  if (it == b.routes.end() || it->second.released >= 0) return;
+  Route& r = it->second;
+  r.idle = true;
+  mark(r, r.source, false, Mux::milliseconds() + r.retry);
+  r.retry = std::min(r.retry * 2, kGraceMs);
+  arm();
 }
 
 void SwitchRoutes::claimed(int source) {

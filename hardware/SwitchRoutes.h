@@ -13,7 +13,8 @@
 // was given back already may have a new owner at any moment: its outputs go at once.
 // An output that its owner disconnects during the grace is set idle at its end instead, as a
 // disconnected output is. A route that the switch refuses to take down stays in the book and
-// is taken down again until it holds.
+// is taken down again until it holds; a kept channel stays kept until no route into or out of
+// it stands.
 #include <cerrno>
 #include <cstddef>
 
@@ -38,7 +39,16 @@ class SwitchRoutes {
   // channel (the book owns it from now on and closes it once every route of the channel is
   // down): the outputs the channel feeds go after the grace period. Without one (-1) the
   // channel may already be another's, and they go at once.
-  static void release(int source, int held = -1);
+  // grace false: the owner wrote nothing that must still leave, and its routes go at once;
+  // held then only keeps the channel while a takedown the switch refused stands.
+  static void release(int source, int held = -1, bool grace = true);
+  // channel's owner gives it up: its output is disabled, whatever fed it, and every route into
+  // or out of it goes now, as by release(channel, held, false). True when all went at once.
+  static bool give_up(int channel, int held);
+  // output's route is no longer wanted (its slot went) but the switch refused to set it idle:
+  // it is tried again as a released route is, and neither its source nor output is given
+  // back to a later owner until it is down.
+  static void unwanted(int output);
   // For held: the channel stays with a holder outside the daemon (a network interface) that
   // hands it to no one else by itself. Its outputs keep the grace; claimed() ends it as soon as
   // that holder serves a new owner.

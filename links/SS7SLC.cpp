@@ -133,6 +133,10 @@ void SLC::receive(Packet& p) {
 
 void SLC::on_hdlc_error(HDLC::Notify::Cause::Type cause) {
   std::clog << ext::header(this) << "hdlc error [cause=" << static_cast<int>(cause) << "]" << std::endl;
+  // The channel is closed: nothing sent reaches the far end any more, and in service nothing
+  // else would notice (no MSU gets into the RTB, so T7 never runs). Out of service, as when
+  // the trunk goes down; the owner's next activation starts on a new channel.
+  OnTrunkHardStatus(false);
 }
 
 void SLC::on_hdlc_ready() {

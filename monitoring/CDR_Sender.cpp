@@ -7,6 +7,7 @@
 #include <iostream>
 #include <sstream>
 
+#include "foundation/Escaped.h"
 #include "foundation/INet4.h"
 
 namespace CDR_Sender {
@@ -24,7 +25,7 @@ bool Sender::SendTo(std::string& record, std::string const& destinations) {
     int port = -1;
     // Without a port there is nowhere to send to: the kernel refuses port 0.
     if (!to.Assign(word, &port) || port <= 0) {
-      std::cerr << "cdr: bad destination '" << word << "', record not sent there" << std::endl;
+      std::cerr << "cdr: bad destination '" << ext::escaped(word) << "', record not sent there" << std::endl;
       all = false;
       continue;
     }

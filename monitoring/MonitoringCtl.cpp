@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -14,6 +15,7 @@
 #include <vector>
 
 #include "board/board.h"
+#include "board/hal.h"
 #include "foundation/Version.h"
 #include "foundation/IniFile.h"
 #include "foundation/Paths.h"
@@ -24,17 +26,38 @@ namespace {
 
 enum class Read { notOpened, empty, line };
 
+// Opens a polled file for reading without ever waiting: a named pipe without a writer, or
+// anything else that is not a regular file (as /proc entries and version files are), counts
+// as a file that does not open (-1, errno set).
+int open_regular(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) return -1;
+  struct stat st;
+  const int error = ::fstat(fd, &st) != 0 ? errno : S_ISREG(st.st_mode) ? 0 : EINVAL;
+  if (!error) return fd;
+  ::close(fd);
+  errno = error;
+  return -1;
+}
+
 // The first line of a small text file as fgets reads it into a zeroed buffer of `size` bytes
 // with a limit of size - 1, line end included.
 Read first_line(const char* path, const char* mode, size_t size, std::string& line) {
-  FILE* f = std::fopen(Paths::rooted(path).c_str(), mode);
-  if (!f) return Read::notOpened;
+  const int fd = open_regular(Paths::rooted(path));
+  if (fd < 0) return Read::notOpened;
+  FILE* f = ::fdopen(fd, mode);
+  if (!f) {
+    ::close(fd);
+    return Read::notOpened;
+  }
   std::vector<char> buffer(size, '\0');
   const bool read = std::fgets(buffer.data(), static_cast<int>(size - 1), f) != nullptr;
   std::fclose(f);
   line = buffer.data();
   return read ? Read::line : Read::empty;
 }
+
+constexpr ssize_t kFramerReadSize = 1024;
 
 bool is_space(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == '\v'; }
 
@@ -151,17 +174,27 @@ void MonitoringCtl::OnDisplayCMD(LGCP::DisplayParams const& params) {
 
 // ---------------------------------------------------------------- the driver
 
+// A new descriptor (at start, or after the device was reset) gets the LEDs as last set.
 bool MonitoringCtl::IsOpen() {
   if (halFd >= 0) return true;
-  framerLeds = 0;
   halFd = board::open("/dev/hal", O_RDWR | O_CLOEXEC);
-  if (halFd >= 0) WriteLeds();
-  return halFd >= 0;
+  if (halFd < 0) return false;
+  uint8_t leds = framerLeds;
+  board::ioctl(halFd, kLedWrite, &leds);
+  return true;
+}
+
+int MonitoringCtl::halRequest(uint32_t number, void* arg) {
+  const int r = board::ioctl(halFd, number, arg);
+  if (r >= 0 || !board::hal::descriptor_gone(errno)) return r;
+  board::close(halFd);
+  halFd = -1;
+  return IsOpen() ? board::ioctl(halFd, number, arg) : -1;
 }
 
 void MonitoringCtl::WriteLeds() {
   uint8_t leds = framerLeds;
-  board::ioctl(halFd, kLedWrite, &leds);
+  halRequest(kLedWrite, &leds);
 }
 
 void MonitoringCtl::setFramerLed(LGCP::FramerInfo const& info) {
@@ -259,14 +292,14 @@ void MonitoringCtl::doConfigCheck() {
 
 void MonitoringCtl::doFramerCheck() {
   for (auto& framer : data.framers) {
-    const int fd = ::open(framer.fileName.c_str(), O_RDONLY | O_CLOEXEC);
+    const int fd = open_regular(framer.fileName);
     if (fd < 0) {
       if (traces.monitoring_internal())
         std::clog << "Error open file: \"" << framer.fileName << "\" errno=\"" << std::strerror(errno) << "\""
                   << std::endl;
       continue;
     }
-    std::vector<unsigned char> bytes(1024);
+    std::vector<unsigned char> bytes(kFramerReadSize);
     const ssize_t n = ::read(fd, bytes.data(), bytes.size());
     const int error = errno;
     ::close(fd);
@@ -277,6 +310,13 @@ void MonitoringCtl::doFramerCheck() {
       continue;
     }
     bytes.resize(static_cast<size_t>(n));
+    // A read that filled the buffer may have cut its last line (the driver's file can be
+    // longer): that line is left out, so its field keeps the value held, never a cut one.
+    if (n == kFramerReadSize && std::find(bytes.begin(), bytes.end(), '\0') == bytes.end()) {
+      const auto last = std::find(bytes.rbegin(), bytes.rend(), '\n');
+      bytes.erase(last.base(), bytes.end());
+      if (bytes.empty()) continue;
+    }
     if (framer.setFramerStatus(bytes)) sendSnmpFramerStatus(framer);
   }
 }
@@ -293,7 +333,7 @@ void MonitoringCtl::doTemperatureCheck() {
 void MonitoringCtl::doPowerCheck() {
   if (!IsOpen()) return;
   uint8_t code = 0;
-  if (board::ioctl(halFd, kPowerRead, &code) < 0) return;
+  if (halRequest(kPowerRead, &code) < 0) return;
   LGCP::POWERStatus status;
   switch (code) {
     case 1: status = LGCP::POWERStatus::standby; break;
@@ -311,7 +351,7 @@ void MonitoringCtl::doPowerCheck() {
 void MonitoringCtl::doDipCheck() {
   if (!IsOpen()) return;
   uint8_t dip = 0;
-  if (board::ioctl(halFd, kDipRead, &dip) < 0) return;
+  if (halRequest(kDipRead, &dip) < 0) return;
   if (!data.setDipValue(dip)) return;
   if (traces.monitoring_internal()) std::clog << "New dip - " << static_cast<char>(dip) << std::endl;
   sendSnmpGatewayDip();

@@ -59,6 +59,9 @@ class MonitoringCtl : public CtrlSrv::Service, public ISnmpAgentNotify {
 
  private:
   bool IsOpen();
+  // A request on "/dev/hal": a descriptor the driver gave up (the device was reset) is closed
+  // and the request made once more on a new one.
+  int halRequest(uint32_t number, void* arg);
   void onBkgCheckTimer(Timer*);
   void onPowerCheckTimer(Timer*);
   void onControllerCheckTimer(Timer*);

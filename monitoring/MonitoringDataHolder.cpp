@@ -12,6 +12,7 @@
 #include <iostream>
 
 #include "board/board.h"
+#include "foundation/Escaped.h"
 #include "foundation/Paths.h"
 #include "foundation/Traces.h"
 #include "monitoring/StatusFiles.h"
@@ -23,6 +24,10 @@ namespace {
 std::string dotted(INet4::Addr const& addr) { return ::inet_ntoa(addr.sin_addr); }
 
 std::string octets(ASN1::OCTET_STRING const& bytes) { return std::string(bytes.begin(), bytes.end()); }
+
+// The bytes as one line of a status file: other processes read these files line by line, so a
+// line end or another control byte in a peer's text must not move the lines that follow.
+std::string line_of(ASN1::OCTET_STRING const& bytes) { return ext::escaped(octets(bytes)); }
 
 bool same_identity(MON::SnmpSetCommandId const& a, MON::SnmpSetCommandId const& b) {
   if (a.getID() != b.getID()) return false;
@@ -129,13 +134,13 @@ void MonitoringDataHolder::setDisplayStatus(LGCP::DisplayParams const& params) {
 }
 
 std::string MonitoringDataHolder::BoardStatusSaver(LGCP::BoardStatusParams const& board) {
-  return std::to_string(board.get_status().getValue()) + "\n" + octets(board.get_version()) + "\n" +
+  return std::to_string(board.get_status().getValue()) + "\n" + line_of(board.get_version()) + "\n" +
          std::to_string(board.get_type().getValue()) + "\n";
 }
 
 std::string MonitoringDataHolder::PhoneStatusSaver(LGCP::EmPhoneStatusParams const& phone) {
-  std::string text = octets(phone.get_panelSV()) + "\n" + octets(phone.get_ctrlSV()) + "\n" +
-                     octets(phone.get_fpgaSV()) + "\n";
+  std::string text = line_of(phone.get_panelSV()) + "\n" + line_of(phone.get_ctrlSV()) + "\n" +
+                     line_of(phone.get_fpgaSV()) + "\n";
   for (int v : {phone.get_status().getValue(), phone.get_powerStatus().getValue(), phone.get_mode().getValue(),
                 phone.get_hookStatus().getValue(), phone.get_baseStatus().getValue()})
     text += std::to_string(v) + "\n";
@@ -264,11 +269,13 @@ void MonitoringDataHolder::setSnmpCommands(MON::SnmpSetCommands const& commands)
     if (!named) continue;
     auto const& name = id.get_name();
     const std::string d1 = kDir + std::string(name.get_section());
-    CheckForMonDir(d1);
     const std::string d2 = d1 + "/" + std::to_string(name.get_index().getValue());
-    CheckForMonDir(d2);
+    const std::string file = d2 + "/" + std::string(name.get_name());
     paramText = command.get_value();
-    SaveStatusToFile(d2 + "/" + std::string(name.get_name()), paramText);
+    // A folder that cannot be made (its name taken by a file, a full file system) is logged
+    // once; the file waits for the retry, which makes the folders as soon as they can be.
+    if (CheckForMonDir(d1) && CheckForMonDir(d2)) SaveStatusToFile(file, paramText);
+    else failed_[file] = paramText;
   }
 }
 
@@ -279,7 +286,7 @@ bool MonitoringDataHolder::SaveStatusToFile(std::string const& path, std::string
   if (const int error = StatusFiles::WriteAtomic(rooted, content)) {
     // Logged once per file, not at every retry of the poll.
     if (!failed_.count(path))
-      std::clog << "FAIL create temporary file <" << rooted << "_tmp> with code=" << error << std::endl;
+      std::clog << "FAIL create temporary file <" << ext::escaped(rooted) << "> with code=" << error << std::endl;
     failed_[path] = content;
     return false;
   }
@@ -293,17 +300,26 @@ void MonitoringDataHolder::RetryFailedWrites() {
   auto pending = failed_;
   for (auto const& [path, content] : pending) {
     // The folders may have gone missing since (or never have been made).
-    for (size_t slash = path.find('/', std::strlen(kDir)); slash != std::string::npos;
+    bool folders = true;
+    for (size_t slash = path.find('/', std::strlen(kDir)); folders && slash != std::string::npos;
          slash = path.find('/', slash + 1))
-      CheckForMonDir(path.substr(0, slash));
-    SaveStatusToFile(path, content);
+      folders = CheckForMonDir(path.substr(0, slash));
+    if (folders) SaveStatusToFile(path, content);
   }
 }
 
-void MonitoringDataHolder::CheckForMonDir(std::string const& path) {
-  const std::string rooted = Paths::rooted(path);
-  if (const int error = StatusFiles::MakeDir(rooted))
-    std::clog << "FAIL create monitoring catalog <" << rooted << "> with code=" << error << std::endl;
+bool MonitoringDataHolder::CheckForMonDir(std::string const& path) { return MakeMonDir(Paths::rooted(path)); }
+
+bool MonitoringDataHolder::MakeMonDir(std::string const& rooted) {
+  if (const int error = StatusFiles::MakeDir(rooted)) {
+    // Once, not at every retry of the poll: the line comes again only after the folder has
+    // been made in between.
+    if (failedDirs_.insert(rooted).second)
+      std::clog << "FAIL create monitoring catalog <" << ext::escaped(rooted) << "> with code=" << error << std::endl;
+    return false;
+  }
+  failedDirs_.erase(rooted);
+  return true;
 }
 
 void MonitoringDataHolder::CheckForMonControllerDir(INet4::Addr const& addr) {
@@ -311,10 +327,7 @@ void MonitoringDataHolder::CheckForMonControllerDir(INet4::Addr const& addr) {
   const std::string dir = Paths::rooted(kControllerDir + dotted(addr));
   struct stat st;
   if (::lstat(dir.c_str(), &st) == 0) return;  // made before: never linked again
-  if (const int error = StatusFiles::MakeDir(dir)) {
-    std::clog << "FAIL create monitoring catalog <" << dir << "> with code=" << error << std::endl;
-    return;
-  }
+  if (!MakeMonDir(dir)) return;
   if (!addr.IsEqual(ownAddr)) return;
   if (::symlink(dir.c_str(), Paths::rooted(std::string(kControllerDir) + "self").c_str()) != 0)
     std::clog << "FAIL create symlink to monitoring catalog <" << dir << "> with code=" << errno << std::endl;
@@ -323,6 +336,7 @@ void MonitoringDataHolder::CheckForMonControllerDir(INet4::Addr const& addr) {
 void MonitoringDataHolder::ClearMonitorFiles() {
   StatusFiles::ClearDir(Paths::rooted(kDir));
   failed_.clear();
+  failedDirs_.clear();
 }
 
 bool MonitoringDataHolder::IsControllerFile(std::string_view name) { return name.substr(0, 5) == "board"; }
@@ -340,7 +354,7 @@ void MonitoringDataHolder::ClearControllerFiles() {
   if (!dir) return;
   while (dirent* e = ::readdir(dir)) {
     if (!IsControllerFile(e->d_name)) continue;
-    if (traces.monitoring_internal()) std::clog << "remove monitoring info: " << e->d_name << std::endl;
+    if (traces.monitoring_internal()) std::clog << "remove monitoring info: " << ext::escaped(e->d_name) << std::endl;
     ::unlinkat(::dirfd(dir), e->d_name, 0);
   }
   ::closedir(dir);

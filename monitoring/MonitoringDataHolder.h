@@ -5,6 +5,7 @@
 // values back when it feeds the SNMP agents.
 #include <list>
 #include <map>
+#include <set>
 #include <string>
 #include <string_view>
 
@@ -98,9 +99,12 @@ class MonitoringDataHolder {
   // Writes one status file (path under "/var/monitoring/", before the path root). A failure
   // is logged and the content kept for RetryFailedWrites.
   bool SaveStatusToFile(std::string const& path, std::string const& content);
-  void CheckForMonDir(std::string const& path);
+  // Makes the folder when it is missing; false (logged once) when it cannot be made.
+  bool CheckForMonDir(std::string const& path);
+  bool MakeMonDir(std::string const& rooted);
   void CheckForMonControllerDir(INet4::Addr const& addr);
   void FindReaders();
 
   std::map<std::string, std::string> failed_;  // path -> content of a write that failed
+  std::set<std::string> failedDirs_;           // rooted folders that could not be made, logged
 };

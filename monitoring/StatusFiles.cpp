@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 
 namespace StatusFiles {
 
@@ -15,8 +16,11 @@ bool IsSafeComponent(std::string_view text) {
 }
 
 int WriteAtomic(const std::string& path, std::string_view content) {
-  const std::string tmp = path + "_tmp";
-  const int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0644);
+  // A fresh name made exclusively in the same folder: whatever a set command has put in the
+  // folder (a file, a folder, a pipe, a link), the write never opens, truncates or removes it.
+  const size_t slash = path.rfind('/');
+  std::string tmp = (slash == std::string::npos ? std::string() : path.substr(0, slash + 1)) + kTempPattern;
+  const int fd = ::mkostemp(tmp.data(), O_CLOEXEC);
   if (fd < 0) return errno;
   int error = ::fchmod(fd, 0644) == 0 ? 0 : errno;
   for (size_t done = 0; done < content.size() && !error;) {

@@ -14,7 +14,12 @@ inline constexpr unsigned kDirMode = 0755;
 // part of a path.
 bool IsSafeComponent(std::string_view text);
 
-// Writes content to a temporary file in the same folder and renames it over path, so a
+// Name pattern of the temporary files of WriteAtomic (the X's become a unique suffix). It is
+// hidden from folder listings; a set command may use such a name all the same: the temporary
+// file is created exclusively and so never collides with an entry that exists.
+inline constexpr char kTempPattern[] = ".tmp.XXXXXX";
+
+// Writes content to a new temporary file in the same folder and renames it over path, so a
 // reader sees the old or the new content, never a part. 0, or the errno of the failing step
 // (the temporary file is then removed).
 int WriteAtomic(const std::string& path, std::string_view content);

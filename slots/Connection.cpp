@@ -50,14 +50,33 @@ bool Connect(Slot& src, Slot& dst) {
   return true;
 }
 
-bool Disconnect(Slot& dst) {
+namespace {
+
+// The logical half of a disconnect, once the hardware path is dealt with.
+void Part(Slot& dst) {
   Slot* const old = dst.source;
-  if (!old) return true;
-  const bool result = llDisconnect(dst);
   dst.LogicalDisconnect();
   dst.IOnInputRelease();
   if (old->sinks.empty()) old->IOnOutputRelease();
+}
+
+}  // namespace
+
+bool Disconnect(Slot& dst) {
+  if (!dst.source) return true;
+  const bool result = llDisconnect(dst);
+  // The slots part anyway; a path that the switch would not take down is left to the route
+  // book, which takes it down as soon as the switch lets it.
+  if (!result) SwitchRoutes::unwanted(dst.IGetReceiveChannel());
+  Part(dst);
   return result;
+}
+
+bool DisconnectOrKeep(Slot& dst) {
+  if (!dst.source) return true;
+  if (!llDisconnect(dst)) return false;
+  Part(dst);
+  return true;
 }
 
 bool llConnect(Slot& src, Slot& dst) {
@@ -86,8 +105,10 @@ bool MuxDisconnect(Slot& dst) {
   // A link's controller channel is released before its sink is disconnected: what the link
   // wrote going down still leaves through this output, which goes at the end of the grace.
   if (SwitchRoutes::idle_after_grace(rx)) return true;
-  SwitchRoutes::taken(rx);
+  // The route stays in the book until the switch took it down: a refusal leaves it there for
+  // another disconnect, or for the release of its source.
   if (!HwMux::instance()->Disconnect(rx)) return false;
+  SwitchRoutes::taken(rx);
   std::clog << "mux: disconnect slot " << dst << " [" << rx << "]" << std::endl;
   return true;
 }

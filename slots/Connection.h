@@ -7,8 +7,12 @@ class Slot;
 
 // Connects the output of src to the input of dst (dst leaves an earlier source).
 bool Connect(Slot& src, Slot& dst);
-// Takes dst off its source; true also when it had none.
+// Takes dst off its source; true also when it had none. The slots part even when the hardware
+// refused: a switch route that stands is taken down later by the route book.
 bool Disconnect(Slot& dst);
+// The controller's disconnect: as Disconnect, but a refusal of the hardware leaves the
+// connection as it was (false), so that asking again does the work.
+bool DisconnectOrKeep(Slot& dst);
 
 // The hardware halves, each made by the side with the higher priority (the sink on a tie).
 bool llConnect(Slot& src, Slot& dst);

@@ -1,6 +1,8 @@
 #include "slots/DspModemSlot.h"
 
 #include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -92,9 +94,17 @@ void DspModemSlot::InitModem() {
   }
   timeslot = ts;
   modem = n;
-  // A slot that had handed this modem to a fax program has it no longer.
+  // Any other slot on this modem (handed to a fax program, or taken back by the board) has it
+  // no longer.
   if (owner) owner->ModemTaken(*this);
   device.reset(::fcntl(fd, F_DUPFD_CLOEXEC, 0));
+  if (device) {
+    // The board resets its modems by hanging the device up; the modem is then free for others.
+    deviceEvent.Bind("DspModemSlot::OnDeviceEvent", &DspModemSlot::OnDeviceEvent, this);
+    deviceEvent.Schedule(device, 0);
+    // Unwatched, a reset is still noticed when the modem is given to another slot.
+    if (deviceEvent.fd() < 0) std::cerr << *this << "fail to watch modem device: " << std::strerror(errno) << std::endl;
+  }
   OnChangeOutputStream(true);
   OnChangeInputStream(true);
 
@@ -147,8 +157,27 @@ void DspModemSlot::InitModem() {
 }
 
 void DspModemSlot::HandOver() {
+  deviceEvent.Release();
   device.close();
   handedOver = true;
+}
+
+void DspModemSlot::OnDeviceEvent(int, short revents) {
+  if (revents & (POLLHUP | POLLERR | POLLNVAL)) ModemGone("device hung up");
+}
+
+void DspModemSlot::ModemGone(const char* why) {
+  if (channelLost) return;
+  std::cerr << *this << "modem " << modem << " lost: " << why << std::endl;
+  deviceEvent.Release();
+  device.close();
+  LoseChannel();
+  // A destroy in progress has hung pppd up already and answers for the slot.
+  if (handedOver || destroying) return;
+  // pppd runs on a tty that is now another call's.
+  if (pid != -1 && !killed) ChildLauncher::current->Kill(pid, SIGHUP);
+  lossReported = true;
+  OnAbort(ENODEV);
 }
 
 void DspModemSlot::RunFaxReceiver() {

@@ -2,6 +2,7 @@
 // A modem slot on a DSP modem of the modem control device: the modem answers or originates
 // a PPP call (pppd on its tty "/dev/mdm<n>") or a fax call (the fax transfer or receiver
 // program), and its TDM channel is switched to the call.
+#include "foundation/Event.h"
 #include "foundation/Fd.h"
 #include "slots/ModemSlot.h"
 
@@ -21,8 +22,9 @@ class DspModemSlot : public ModemSlot {
   int IGetReceiveChannel() override { return held(timeslot); }
   const char* GetName() const override { return "dsp-modem"; }
   int modem_id() const override { return modem; }
-  // A modem handed to a fax program is no longer this slot's: its records go elsewhere.
-  bool holds_session() const override { return !handedOver; }
+  // A modem handed to a fax program, or taken back by the board, is no longer this slot's:
+  // its records go elsewhere.
+  bool holds_session() const override { return !handedOver && !channelLost; }
   void unbind() override;
 
   // Allocates and starts the modem, once.
@@ -31,8 +33,15 @@ class DspModemSlot : public ModemSlot {
   void HandOver();
   void RunFaxReceiver();
   void on_fax_terminate(int status);
+  // The board took the modem back (a device reset) or gave it to another slot: the slot loses
+  // its channel and session at once. One that still had the modem is aborted and its pppd hung
+  // up; a fax program that has it reports its own end.
+  void ModemGone(const char* why);
+  // The device's watch: only a hang-up or an error is asked for.
+  void OnDeviceEvent(int, short revents);
 
   Fd device;
+  Event deviceEvent;
   int timeslot = -1;
   int modem = -1;
   // The device was closed for a fax program, which has the modem from then on: the board may

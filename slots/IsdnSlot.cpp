@@ -1,5 +1,6 @@
 #include "slots/IsdnSlot.h"
 
+#include <fcntl.h>
 #include <poll.h>
 #include <unistd.h>
 
@@ -29,15 +30,20 @@ IsdnSlot::IsdnSlot(Fd fd, ISDN::LAPD* link) : IsdnSlot(link) {
 }
 
 IsdnSlot::~IsdnSlot() {
-  // The link may still try to send while the family deletes it; the descriptor goes first.
+  // The link may still try to send while the family deletes it; the descriptor goes first,
+  // but a duplicate keeps the channel from the next slot while a route of it stands.
+  const int held = !routes_released && is_open() ? ::fcntl(event.fd(), F_DUPFD_CLOEXEC, 0) : -1;
   event.Release();
-  release_routes();
+  release_routes(held);
 }
 
-void IsdnSlot::release_routes() {
-  if (routes_released) return;
+void IsdnSlot::release_routes(int held) {
+  if (routes_released) {
+    if (held >= 0) board::close(held);
+    return;
+  }
   routes_released = true;
-  SwitchRoutes::release(channel);
+  SwitchRoutes::release(channel, held, false);
 }
 
 void IsdnSlot::watch(Fd const& fd, const char* name) {

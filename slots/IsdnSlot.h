@@ -71,8 +71,9 @@ class IsdnSlot : public Slot, public ProtocolsFamily, public ISDN::LAPD::Notify,
   // channel on the board: the slot loses it first.
   void lost_channel(const char* why);
   // Releases the channel's switch routes, once: after a lost channel its number may already
-  // serve another owner when this slot goes.
-  void release_routes();
+  // serve another owner when this slot goes. held, a descriptor that still holds the channel
+  // (closed here or by the route book), keeps it while a route the switch refused stands.
+  void release_routes(int held = -1);
 
   bool routes_released = false;
 };

@@ -8,12 +8,19 @@
 #include <cstring>
 #include <iostream>
 
+#include "hardware/SwitchRoutes.h"
+
 MccSlot::MccSlot(int ch, int timeslot) : timeslot(timeslot), channel(::fcntl(ch, F_DUPFD_CLOEXEC, 0)) {
   event.Bind("MccSlot::OnEvent", &MccSlot::OnEvent, this);
   event.Schedule(channel, POLLIN);
 }
 
-MccSlot::~MccSlot() { event.Release(); }
+MccSlot::~MccSlot() {
+  event.Release();
+  // A route of the channel that the switch has not taken down yet keeps it from the next slot;
+  // a channel that ended under the slot may be another's already.
+  if (!channelLost) SwitchRoutes::release(timeslot, channel.release(), false);
+}
 
 bool MccSlot::IUserData(std::vector<char> const& data) {
   ssize_t n;

@@ -154,6 +154,8 @@ void Mixer::silence(Port& port) {
 }
 
 void Mixer::Release(TdmInput& in) {
+  // A port of a dropped unit holds nothing of the unit found again.
+  if (in.channelLost) return UnRegister(&in);
   silence(in);
   if (in.summator >= 0) {
     MixRx r;
@@ -171,6 +173,7 @@ void Mixer::Release(TdmInput& in) {
 }
 
 void Mixer::Release(TdmOutput& out) {
+  if (out.channelLost) return UnRegister(&out);
   silence(out);
   PutHeader(std::clog);
   std::clog << "clear tdm output " << out.channel << std::endl;
@@ -211,9 +214,13 @@ void Mixer::Reset() {
 }
 
 void Mixer::Clear() {
-  // A copy: the ports stay listed until the controller destroys them.
+  // A copy: the ports stay listed until the controller destroys them. Their channels go now:
+  // the unit may be found again, with other ports on the same channels and timeslots.
   const std::vector<MixerSlot*> ports = slots;
-  for (MixerSlot* port : ports) port->OnAbort(0);
+  for (MixerSlot* port : ports) {
+    port->LoseChannel();
+    port->OnAbort(0);
+  }
   CheckForDestroy();
 }
 

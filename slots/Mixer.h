@@ -37,13 +37,15 @@ class Mixer {
   // A new input (output) port, or null when its channel is refused.
   Slot* New(LGCP::MixerInParams const& params);
   Slot* New(LGCP::MixerOutParams const& params);
-  // Undoes a port's mixer set-up; the mixer goes with its last port once it is stale.
+  // Undoes a port's mixer set-up (nothing for a port that lost its channel); the mixer goes
+  // with its last port once it is stale.
   void Release(TdmInput& in);
   void Release(TdmOutput& out);
 
   // A newly found unit: every output channel loses its inputs.
   void Reset();
-  // A unit that disappeared: its ports are aborted (the controller destroys them).
+  // A unit that disappeared: its ports lose their channels and are aborted (the controller
+  // destroys them).
   void Clear();
   // Sets the inputs of an output channel as the parameters list them.
   bool SetTX(LGCP::MixerOutParams const& params);

@@ -9,11 +9,17 @@
 namespace Mixer {
 
 MixerSlot::~MixerSlot() {
+  // A lost channel's features were undone when it went; its timeslot may be another port's.
+  if (!channelLost) IReleaseChannel();
+}
+
+void MixerSlot::IReleaseChannel() {
   TonecReceiver::CleanBeforeDestroy();
   DSProcReceiver::CleanBeforeDestroy();
 }
 
 std::optional<bool> MixerSlot::CommonIoctl(LGCP::IoctlParams const& p) {
+  if (channelLost) return false;
   switch (p.getID()) {
     case LGCP::IoctlParams::e_translateDTMF: return translateDTMF(p.get_translateDTMF());
     case LGCP::IoctlParams::e_dtmf_params: return configureDTMF(p.get_dtmf_params());
@@ -43,7 +49,7 @@ std::optional<bool> MixerSlot::CommonIoctl(LGCP::IoctlParams const& p) {
 }
 
 bool TdmInput::IBeforeDestroy() {
-  HwMux::instance()->Disable(timeslot);
+  if (!channelLost) HwMux::instance()->Disable(timeslot);
   mixer->Release(*this);
   return true;
 }
@@ -64,7 +70,7 @@ bool TdmInput::Ioctl(LGCP::IoctlParams const& p) {
 bool TdmOutput::IBeforeDestroy() {
   // The switch output of the channel's timeslot is what feeds the channel's input port: while
   // one lives, that path is the input's, not this port's to disable.
-  if (!mixer->InputOn(channel)) HwMux::instance()->Disable(timeslot);
+  if (!channelLost && !mixer->InputOn(channel)) HwMux::instance()->Disable(timeslot);
   mixer->Release(*this);
   return true;
 }

@@ -19,13 +19,16 @@ class MixerSlot : public Slot, public Hardware::TonecReceiver, public Hardware::
   unsigned dsproc_timeslot() const override { return static_cast<unsigned>(timeslot); }
   void dsproc_tone_flt_event(Hardware::dsproc_tone_event const* event) override { processToneFltEvent(event); }
   void dsproc_flags_event(Hardware::dsproc_flags_event const* event) override { processFlagsEvent(event); }
+  // The timeslot's tone and DSP features go with the channel.
+  void IReleaseChannel() override;
 
   Mixer* mixer;
   int channel;   // the mixer channel
   int timeslot;  // its TDM timeslot
 
  protected:
-  // The ioctls both ports take alike; nullopt for the others.
+  // The ioctls both ports take alike; nullopt for the others, false for all once the channel
+  // is lost.
   std::optional<bool> CommonIoctl(LGCP::IoctlParams const& params);
 };
 
@@ -36,7 +39,7 @@ class TdmInput : public MixerSlot {
   bool IBeforeDestroy() override;
   bool Ioctl(LGCP::IoctlParams const& params) override;
   bool IOnInputStream() override { return true; }
-  int IGetReceiveChannel() override { return timeslot; }
+  int IGetReceiveChannel() override { return held(timeslot); }
   const char* GetName() const override { return "mixer tdm input"; }
 
   void tonec_event(Hardware::TonecReceiver::Params const& event) override { processTonecEvent(event); }
@@ -55,7 +58,7 @@ class TdmOutput : public MixerSlot {
   bool IBeforeDestroy() override;
   bool Ioctl(LGCP::IoctlParams const& params) override;
   bool IOnOutputStream() override { return true; }
-  int IGetTransmitChannel() override { return timeslot; }
+  int IGetTransmitChannel() override { return held(timeslot); }
   const char* GetName() const override { return "mixer tdm output"; }
 
   void tonec_event(Hardware::TonecReceiver::Params const&) override {}

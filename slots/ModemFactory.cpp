@@ -81,10 +81,11 @@ void ModemFactory::ReleaseModemSlot(DspModemSlot* slot) {
 }
 
 void ModemFactory::ModemTaken(DspModemSlot& holder) {
-  // Losing a channel leaves the lists as they are; the copy keeps the walk safe regardless.
+  // Losing a modem leaves the lists as they are; the copy keeps the walk safe whatever the
+  // abort signals set off.
   const std::vector<DspModemSlot*> slots = dspModems;
   for (DspModemSlot* s : slots)
-    if (s != &holder && s->handedOver && s->modem == holder.modem) s->LoseChannel();
+    if (s != &holder && s->modem == holder.modem) s->ModemGone("given to another slot");
 }
 
 void ModemFactory::ReleaseModemSlot(HdlcModemSlot* slot) {

@@ -43,8 +43,9 @@ class ModemFactory : public SlotFactory {
   void PutHeader(std::ostream& os) const;
 
   void ReleaseModemSlot(DspModemSlot* slot);
-  // holder was given its modem: a slot that had handed that modem to a fax program loses its
-  // timeslot before the new holder's paths are made.
+  // holder was given its modem: any other slot on that modem (one that handed it to a fax
+  // program, one whose modem the board took back unnoticed) loses it before the new holder's
+  // paths are made.
   void ModemTaken(DspModemSlot& holder);
   void ReleaseModemSlot(HdlcModemSlot* slot);
   // A record to the client that last named the record's session.

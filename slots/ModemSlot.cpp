@@ -8,6 +8,7 @@
 #include <cstring>
 #include <iostream>
 
+#include "foundation/Escaped.h"
 #include "foundation/Hex.h"
 #include "slots/AuthRecord.h"
 #include "slots/ModemFactory.h"
@@ -46,6 +47,11 @@ bool ModemSlot::IActivate(TERM::TermActivateParams const& p) {
   if (p.getID() != TERM::TermActivateParams::e_modem) {
     std::cerr << *this << "modem's activation requests parameter." << std::endl;
     return false;
+  }
+  if (!holds_session()) {
+    // The session's number may be another call's now: nothing goes to the PPP side.
+    std::cerr << *this << "modem session not held, nothing sent to portslave." << std::endl;
+    return true;
   }
   const TERM::ModemUserParameters& user = p.get_modem();
   const int session = modem_id();
@@ -144,14 +150,14 @@ void ModemSlot::pppd_exec(const char* device, const char* options) {
   const int child = Launch(argv, {});
   if (child < 0) return;
   Started(child);
-  std::clog << *this << "pppd executed" << " cid=" << ext::quoted(std::string(params.get_cid())) << " pid=" << child
+  std::clog << *this << "pppd executed" << " cid=" << ext::quoted(ext::escaped(params.get_cid())) << " pid=" << child
             << std::endl;
 }
 
 void ModemSlot::on_terminate(int status) {
   std::clog << *this << "pppd terminated with code " << status << std::endl;
   pid = -1;
-  if (!FinishDestroy()) OnAbort(status);
+  if (!FinishDestroy() && !lossReported) OnAbort(status);
 }
 
 bool ModemSlot::IBeforeDestroy() {

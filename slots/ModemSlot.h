@@ -55,6 +55,8 @@ class ModemSlot : public Slot {
   Timer terminateTimer;
   // The child got SIGKILL: it is not signalled again, whether or not it was reaped yet.
   bool killed = false;
+  // The slot was aborted when it lost its modem: the end of its program is not reported again.
+  bool lossReported = false;
   // The factory whose lists hold this slot; null once the factory is gone.
   ModemFactory* owner;
 

@@ -72,6 +72,12 @@ void PstnSlot::on_hdlc_receive(Packet& frame) {
 }
 void PstnSlot::on_hdlc_error(HDLC::Notify::Cause::Type cause) {
   if (link) link->on_hdlc_error(cause);
+  if (kind != bri_network) return;
+  // The network side reports no status of its own, and its terminals' links would go on
+  // taking messages that the closed channel drops: they are let go, and the controller hears
+  // the link go down as from any other link layer.
+  deactivate();
+  on_deactivated(lapdNt, Protocol_status(new Protocol_status_error(lapdNt, "channel failed")));
 }
 void PstnSlot::on_hdlc_ready() {
   if (link) link->on_hdlc_ready();

@@ -13,6 +13,7 @@
 #include "asn1/schemas/LGCP.h"
 #include "board/board.h"
 #include "board/voice.h"
+#include "foundation/Escaped.h"
 #include "foundation/Fd.h"
 #include "hardware/DevNames.h"
 #include "slots/RtpSlot.h"
@@ -74,11 +75,11 @@ bool RtpFactory::MakeParams(LGCP::CreateRtpParams const& create, board::rtp::rtp
   const TERM::HostAddress& dhost = rtp.get_dhost();
   uint32_t remote = 0, local = 0;
   if (!address_of(dhost.get_iaddr(), remote)) {
-    log << "rtp do not created: bad address " << dhost.get_iaddr() << std::endl;
+    log << "rtp do not created: bad address " << ext::escaped(dhost.get_iaddr()) << std::endl;
     return false;
   }
   if (rtp.has_shost() && !address_of(rtp.get_shost().get_iaddr(), local)) {
-    log << "rtp do not created: bad address " << rtp.get_shost().get_iaddr() << std::endl;
+    log << "rtp do not created: bad address " << ext::escaped(rtp.get_shost().get_iaddr()) << std::endl;
     return false;
   }
   p = board::rtp::rtp_connection_params{};

@@ -11,7 +11,7 @@
 
 #include "board/board.h"
 #include "hardware/DevNames.h"
-#include "hardware/HwMux.h"
+#include "hardware/SwitchRoutes.h"
 #include "slots/Rtcp.h"
 
 namespace {
@@ -55,13 +55,15 @@ void RtpSlot::IAfterCreate() {
 bool RtpSlot::IBeforeDestroy() {
   request(board::rtp::RTP_STOP);
   request(board::rtp::RTP_END_SESSION);
-  request(board::rtp::RTP_RELEASE);
+  // The session gives its channel back only once its output is disabled and no route into
+  // or out of it stands; until the switch lets the route book take them down, the book keeps
+  // a duplicate of the descriptor, whose close ends the session.
+  if (channelLost || SwitchRoutes::give_up(channel, device.dup())) request(board::rtp::RTP_RELEASE);
   board::rtp::EventReset reset;
   reset.type = static_cast<int32_t>(board::rtp::kEventPacketLoss);
   board::ioctl(device.get(), board::rtp::RTP_RESET_EVENT_PD, &reset);
   rtpEvent.Release();
   device.close();
-  if (!channelLost) HwMux::instance()->Disable(channel);
   return true;
 }
 

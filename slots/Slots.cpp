@@ -49,7 +49,7 @@ bool Slots::OnSlotCommand(LGCP::Command const& command) {
   bool done = false;
   switch (id) {
     case LGCP::Command::e_disconnect:
-      if (!Disconnect(*slot)) {
+      if (!DisconnectOrKeep(*slot)) {
         Error(LGCP::ErrorCause::disconnectFail);
         return true;
       }

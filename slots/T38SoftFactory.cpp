@@ -17,6 +17,7 @@
 #include "asn1/schemas/LGCP.h"
 #include "board/board.h"
 #include "board/mcc.h"
+#include "foundation/Escaped.h"
 #include "foundation/Fd.h"
 #include "foundation/Paths.h"
 #include "slots/ChildLauncher.h"
@@ -69,7 +70,7 @@ Slot* T38SoftFactory::INewSlot(LGCP::CreateParams const& params) {
   std::clog << "args for run t38 daemon:" << std::endl;
   for (size_t i = 0; i < args.size(); ++i) {
     PutHeader(std::clog);
-    std::clog << "arg[" << i << "]=" << args[i] << std::endl;
+    std::clog << "arg[" << i << "]=" << ext::escaped(args[i]) << std::endl;
   }
   ChildLauncher::Prelude prelude;
   prelude.input = channel.get();

@@ -10,6 +10,7 @@
 #include "asn1/schemas/LGCP.h"
 #include "board/board.h"
 #include "board/mcc.h"
+#include "foundation/Escaped.h"
 #include "foundation/Fd.h"
 #include "foundation/INet4.h"
 #include "slots/VoiceSlot.h"
@@ -75,7 +76,7 @@ bool VoiceFactory::Holds(Fd const& copy) {
 Slot* VoiceFactory::CreatePlay(LGCP::PlayerParams const& p) {
   if (p.is_network() && !ValidHost(p.get_network().get_host())) {
     PutHeader(std::cerr);
-    std::cerr << "player refused: bad address " << dhost2str(p.get_network().get_host()) << std::endl;
+    std::cerr << "player refused: bad address " << ext::escaped(dhost2str(p.get_network().get_host())) << std::endl;
     return nullptr;
   }
   if (!p.is_network() && !p.is_file()) return nullptr;
@@ -95,7 +96,7 @@ Slot* VoiceFactory::CreatePlay(LGCP::PlayerParams const& p) {
 Slot* VoiceFactory::CreateRecord(TERM::HostAddress const& host) {
   if (!ValidHost(host)) {
     PutHeader(std::cerr);
-    std::cerr << "recorder refused: bad address " << dhost2str(host) << std::endl;
+    std::cerr << "recorder refused: bad address " << ext::escaped(dhost2str(host)) << std::endl;
     return nullptr;
   }
   Fd channel(OpenChannel(O_RDONLY, "reading", kThreshold, 0));

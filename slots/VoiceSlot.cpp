@@ -14,6 +14,7 @@
 #include "asn1/schemas/LGCP.h"
 #include "board/board.h"
 #include "board/mcc.h"
+#include "foundation/Escaped.h"
 #include "foundation/Paths.h"
 #include "slots/VoiceFactory.h"
 
@@ -183,7 +184,7 @@ bool PlaySlotFile::next_phrase() {
     const std::string& name = names[current++];
     if (!SafeName(name)) {
       PutHeader(std::cerr);
-      std::cerr << "phrase name refused: " << name << std::endl;
+      std::cerr << "phrase name refused: " << ext::escaped(name) << std::endl;
       continue;
     }
     file.close();

@@ -11,7 +11,7 @@ import stat
 
 import vxharness as vx
 from test_modem import ModemTest, modem_params
-from test_rtp import CodecSessionTest, udp_port
+from test_rtp import Board, CodecSessionTest, udp_port
 
 RTP_CHANNEL = 2048
 # Error causes as the answers carry them.
@@ -28,7 +28,13 @@ def trunk(timeslot):
     return "create : trunk : { trunk 0, timeslot %d }" % timeslot
 
 
+class LossBoard(Board):
+    listings = Board.listings + ("mixer-sum",)
+
+
 class Loss(CodecSessionTest):
+    board_class = LossBoard
+
     def setUp(self):
         super().setUp()
         for slot in (1, 2, 3):
@@ -165,41 +171,150 @@ class Loss(CodecSessionTest):
         self.assertEqual(self.send_to(31, "destroy : NULL"), "success")
         self.assertEqual(self.switch(timeslot), "disabled")
 
+    def query(self):
+        self.seq += 1
+        vx.answer_keeping_signals(self.c, self.codec.encode("{ seq %d, pdu command : query : NULL }" % self.seq),
+                                  self.pending)
+
+    def test_a_dropped_mixer_units_port_releases_nothing_of_the_unit_found_again(self):
+        timeslot = 3072 + 5  # unit 0, channel 5
+        for old, drop in ((10, "mixer-remove 0"), (20, "fail mixer EIO 1")):
+            new_in, new_out = old + 1, old + 2
+            with self.subTest(drop=drop):
+                self.board.ask("mixer-unit 0 16 8")
+                self.query()
+                self.assertEqual(self.send_to(old, "create : mixerOut : { unit 0, channel tdm : 5, inputs { } }"),
+                                 "success")
+                self.assertEqual(self.connect(old, 2), "success")
+                self.assertEqual(self.send_to(old, "ioctl : tone-gen-enable : { freq 425, amp 2048 }"), "success")
+                # The unit is not found by one query: its port is aborted and holds nothing more.
+                self.board.ask(drop)
+                self.query()
+                self.assertEqual(self.slot_signal(old, "abort"), "0")
+                self.assertNotEqual(self.switch(2), "connected %d" % timeslot)
+                self.assertEqual(self.send_to(old, "ioctl : tone-gen-enable : { freq 425, amp 2048 }"), UNSUPPORTED)
+                if drop.startswith("mixer-remove"):
+                    self.board.ask("mixer-unit 0 16 8")
+                self.query()
+                # The conference rebuilt on the unit found again, on the same channel.
+                self.assertEqual(self.send_to(new_in, "create : mixerIn : { unit 0, channel tdm : 5 }"), "success")
+                self.assertEqual(self.send_to(
+                    new_out, "create : mixerOut : { unit 0, channel tdm : 5, inputs { { channel tdm : 9, gain 0 } } }"),
+                    "success")
+                self.assertEqual(self.connect(1, new_in), "success")
+                self.assertEqual(self.connect(new_out, 3), "success")
+                self.assertEqual(self.send_to(new_in, "ioctl : dtmf-enable : TRUE"), "success")
+                self.assertEqual(self.send_to(new_out, "ioctl : tone-gen-enable : { freq 1000, amp 2048 }"), "success")
+                live = (self.switch(timeslot), self.switch(3), self.board.ask("mixer-sum 0 5"), self.tone(timeslot))
+                self.assertEqual(live[0], "connected 1")
+                self.assertEqual(live[2], ["0/9 gain=0"])
+                self.assertEqual(self.send_to(old, "destroy : NULL"), "success")
+                self.assertEqual((self.switch(timeslot), self.switch(3), self.board.ask("mixer-sum 0 5"),
+                                  self.tone(timeslot)), live)
+                for slot in (new_out, new_in):
+                    self.assertEqual(self.send_to(slot, "destroy : NULL"), "success")
+
+    def tone(self, timeslot):
+        return dict(f.split("=", 1) for f in self.board.ask("tone %d" % timeslot).split())
+
 
 FAX_HOLD = "/tmp/fax.hold"
+
+
+def map_rx(map_slot):
+    """The switch output of a map slot's receiver (bus 1, the slot's number as its channel)."""
+    return 8192 + 128 + map_slot
+
+
+ENODEV = 19
 
 
 class FaxHandover(ModemTest):
     """Modem slot 11 hands its modem to a fax transfer that runs until the test lets it end."""
 
-    def test_modem_handed_to_the_fax_program(self):
+    def hold_fax(self):
+        """Slot 11 on modem 0, handed to the fax program, map slot 13 hearing it; slot 12, a PPP
+        dial-in, is then given modem 0 and its caller's authentication is reported on it."""
         program = self.daemon.path("/usr/local/sbin/faxhold")
         with open(program, "w") as f:
             f.write('#!/bin/sh\nwhile [ -e "$VOXRELAY_ROOT%s" ]; do sleep 0.02; done\nexit 3\n' % FAX_HOLD)
         os.chmod(program, os.stat(program).st_mode | stat.S_IXUSR)
-        hold = self.daemon.path(FAX_HOLD)
-        os.makedirs(os.path.dirname(hold), exist_ok=True)
-        open(hold, "w").close()
+        self.hold = self.daemon.path(FAX_HOLD)
+        os.makedirs(os.path.dirname(self.hold), exist_ok=True)
+        open(self.hold, "w").close()
+        self.addCleanup(lambda: os.path.exists(self.hold) and os.unlink(self.hold))
         self.clear_log()
-        self.options("aoptions", "auth bob pw\n")
         self.create(11, modem_params(fax=True, execfile="/usr/local/sbin/faxhold", execargs=["send", "/tmp/d.g3"]))
         self.assertIn("success", self.answer(self.start(11, 13)))
-        map_rx = 8192 + 128 + 13  # bus 1, channel 13
-        self.assertEqual(self.board.ask("switch %d" % map_rx), "connected 1024")
+        self.assertEqual(self.board.ask("switch %d" % map_rx(13)), "connected 1024")
         # The simulator shows the modem free while the fax runs: slot 12 gets it.
         self.create(12, modem_params())
         self.assertIn("success", self.answer(self.start(12, 14)))
         got = self.messages(lambda t: "modemProceeding : auth" in t)
         self.assertRegex(got[-1], r"slot 12, .*auth : \{ username \"bob\"")
+
+    def test_modem_handed_to_the_fax_program(self):
+        self.options("aoptions", "auth bob pw\n")
+        self.hold_fax()
         # Slot 11 let the paths of the modem's timeslot go before slot 12 made its own.
-        self.assertNotEqual(self.board.ask("switch %d" % map_rx), "connected 1024")
-        os.unlink(hold)
+        self.assertNotEqual(self.board.ask("switch %d" % map_rx(13)), "connected 1024")
+        os.unlink(self.hold)
         self.messages(lambda t: "slot 11" in t and "abort : 768" in t)
-        self.assertEqual(self.board.ask("switch %d" % (map_rx + 1)), "connected 1024")
+        self.assertEqual(self.board.ask("switch %d" % map_rx(14)), "connected 1024")
         self.assertIn("connectFail", self.answer(self.command(11, "connect : 14")))
         self.assertIn("success", self.answer(self.command(11, "destroy : NULL")))
-        self.assertEqual(self.board.ask("switch %d" % (map_rx + 1)), "connected 1024")
+        self.assertEqual(self.board.ask("switch %d" % map_rx(14)), "connected 1024")
         self.assertIn("success", self.answer(self.command(12, "destroy : NULL")))
+
+    def test_the_handed_over_slots_activation_reaches_not_the_new_holders_call(self):
+        self.options("aoptions", "auth bob pw\nwait-ip\n")
+        self.hold_fax()
+        # Answered success as before, but nothing goes to the PPP side under session 0.
+        self.assertIn("success", self.answer(self.command(11, activation("10.5.5.5"))))
+        self.assertIn("success", self.answer(self.command(12, activation("10.7.7.7"))))
+        self.assertTrue(vx.wait_for(lambda: any(f[0] == "ip" for f in self.log() if f)))
+        ips = [f for f in self.log() if f and f[0] == "ip"]
+        self.assertEqual([f[4] for f in ips], ["10.7.7.7"], ips)
+
+
+def activation(remote):
+    return ('activate : modem : { remoteAddr "%s", netmask "255.255.255.0", gateway "10.0.0.1", '
+            'dns "10.0.0.53", mtu 1500 }' % remote)
+
+
+class ModemReset(ModemTest):
+    def test_a_modem_device_reset_takes_the_modem_from_its_slot(self):
+        self.clear_log()
+        self.options("aoptions", "auth alice secret\n")
+        self.create(5, modem_params())
+        self.start(5, 6)
+        self.messages(lambda t: "slot 5" in t and "modemProceeding : auth" in t)
+        self.assertEqual(self.board.ask("switch %d" % map_rx(6)), "connected 1024")
+
+        # The board frees every modem: slot 5 loses its modem, its paths and its pppd at once.
+        self.board.ask("hangup mctl")
+        self.messages(lambda t: "slot 5" in t and "abort : %d" % ENODEV in t)
+        self.assertNotEqual(self.board.ask("switch %d" % map_rx(6)), "connected 1024")
+        self.assertTrue(vx.wait_for(lambda: ["hup"] in self.log(), 3), self.log())
+        self.assertTrue(vx.wait_for(lambda: "disconnected." in self.daemon.output(), 3))
+
+        # Slot 7 gets modem 0: its caller's authentication and its settings are its own.
+        self.options("aoptions", "auth bob pw\nwait-ip\n")
+        self.create(7, modem_params())
+        self.start(7, 8)
+        got = self.messages(lambda t: "modemProceeding : auth" in t)
+        self.assertIn("transmitter : active : 1024", "\n".join(got))
+        self.assertRegex(got[-1], r"slot 7, .*auth : \{ username \"bob\"")
+        self.assertIn("success", self.answer(self.command(5, activation("10.5.5.5"))))
+        self.assertIn("success", self.answer(self.command(7, activation("10.7.7.7"))))
+        self.assertTrue(vx.wait_for(lambda: any(f[0] == "ip" for f in self.log() if f)))
+        self.assertEqual([f[4] for f in self.log() if f and f[0] == "ip"], ["10.7.7.7"])
+        # Slot 5 holds no channel: the new call's paths stay as they are.
+        self.assertEqual(self.board.ask("switch %d" % map_rx(8)), "connected 1024")
+        self.assertIn("connectFail", self.answer(self.command(5, "connect : 6")))
+        self.assertIn("success", self.answer(self.command(5, "destroy : NULL")))
+        self.assertEqual(self.board.ask("switch %d" % map_rx(8)), "connected 1024")
+        self.assertIn("success", self.answer(self.command(7, "destroy : NULL")))
 
 
 if __name__ == "__main__":

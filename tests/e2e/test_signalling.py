@@ -14,7 +14,7 @@ from test_hardware import Board, Reader
 from test_slots import _create as create, _slot_command, activate, connect, create_trunk
 
 USER_DATA, IOCTL = 8, 9
-SIG_ACTIVATED, SIG_USER_DATA, SIG_IOCTL = 5, 8, 12
+SIG_ACTIVATED, SIG_DEACTIVATED, SIG_USER_DATA, SIG_IOCTL = 5, 6, 8, 12
 CREATE_PSTN, CREATE_ISDN, CREATE_HDLC, CREATE_ATS_QSIG = 6, 14, 15, 17
 IOCTL_SS7_RQ_BSN = 4
 # IoctlResponse alternatives.
@@ -397,17 +397,29 @@ class Signalling(vx.DaemonTest):
         self.ok(lambda s: user_data(4, bytes([0x08, 0x01, setup[2] | 0x80, 0x5A]), seq=s))
         self.assertTrue(peer.wait(lambda l: l == "event 0 PRI_EVENT_HANGUP", 10), peer.lines[-20:])
 
+        # A failed controller channel is a link gone down; activation brings it up on another.
+        self.assertEqual(self.board.ask("hdlc-hangup %d" % channel), "1")
+        self.ev.wait(lambda e: e[:3] == ("signal", SIG_DEACTIVATED, 4), 3)
+        self.ok(lambda s: activate(4, seq=s))
+        self.ev.wait(lambda e: e[:3] == ("signal", SIG_ACTIVATED, 4), 3)
+        (channel,) = self.open_channels() - before
         self.destroy_frees(4, channel)
         self.ok(lambda s: destroy(3, s))
 
-    def test_pstn_ss7_link_comes_into_service_against_libss7(self):
-        peer = self.ss7_peer(48)
+    def ss7_link(self, trunk_slot, slot, timeslot):
+        """An SS7 link on trunk 1 at that timeslot, in service against libss7: its peer, the
+        controller channels open before it, and its channel."""
+        peer = self.ss7_peer(32 + timeslot)
         before = self.open_channels()
-        self.ok(lambda s: create_trunk(5, 1, 16, seq=s))
-        self.ok(lambda s: create_pstn_ss7(6, trunk=2, seq=s))
-        self.ok(lambda s: connect(5, 6, seq=s))
-        self.ss7_up(peer, 6)
+        self.ok(lambda s: create_trunk(trunk_slot, 1, timeslot, seq=s))
+        self.ok(lambda s: create_pstn_ss7(slot, trunk=2, seq=s))
+        self.ok(lambda s: connect(trunk_slot, slot, seq=s))
+        self.ss7_up(peer, slot)
         (channel,) = self.open_channels() - before
+        return peer, before, channel
+
+    def test_pstn_ss7_link_comes_into_service_against_libss7(self):
+        peer, before, channel = self.ss7_link(5, 6, 16)
 
         # The link's statistics, in service.
         self.ev.seen.clear()
@@ -421,6 +433,25 @@ class Signalling(vx.DaemonTest):
 
         self.destroy_frees(6, channel)
         self.ok(lambda s: destroy(5, s))
+
+    def test_an_ss7_link_whose_channel_fails_goes_out_of_service_and_comes_back_on_a_new_one(self):
+        peer, before, channel = self.ss7_link(10, 11, 18)
+
+        mark = peer.mark()
+        self.assertEqual(self.board.ask("hdlc-hangup %d" % channel), "1")
+        self.ev.wait(lambda e: e[:3] == ("signal", SIG_DEACTIVATED, 11), 3)
+        info = self.ev.wait(lambda e: e[:3] == ("ioctl", 11, SS7_LINK_INFO), 5)
+        self.assertNotEqual(info[3][-1], SS7_WORKED)
+
+        # The controller's activation aligns the link again on a channel of its own.
+        self.ok(lambda s: activate(11, seq=s))
+        self.ss7_up(peer, 11, mark)
+        (channel,) = self.open_channels() - before
+        self.ev.seen.clear()
+        info = self.ev.wait(lambda e: e[:3] == ("ioctl", 11, SS7_LINK_INFO), 5)
+        self.assertEqual(info[3][-1], SS7_WORKED)
+        self.destroy_frees(11, channel)
+        self.ok(lambda s: destroy(10, s))
 
     def test_isdn_slot_on_a_trunk_against_libpri(self):
         peer = self.lapd_peer(80, "network", "pri")

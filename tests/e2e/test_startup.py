@@ -118,7 +118,7 @@ class SecondInstance(unittest.TestCase):
                 files = {}
                 for folder, _, names in os.walk(d.path("/var")):
                     for n in names:
-                        if n.endswith("_tmp"):
+                        if n.startswith(".tmp."):
                             continue  # a status file being rewritten
                         p = os.path.join(folder, n)
                         files[p] = vx.read(p) if os.path.isfile(p) else None

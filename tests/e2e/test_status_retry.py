@@ -12,9 +12,9 @@ class StatusRetry(vx.DaemonTest):
     def test_board_file_of_a_lost_controller_is_not_written_by_a_retry(self):
         codec = Codec.for_test(self)
         d = self.daemon
-        # A folder in the place of a file's temporary makes its write fail and leaves no file,
-        # as a full file system does.
-        blocked = [d.path("/var/monitoring/%s_tmp" % name) for name in ("board3", "emphone0")]
+        # A folder that holds something, in the place of the file, makes its write fail as a full
+        # file system does, whoever runs the test.
+        blocked = [d.path("/var/monitoring/%s" % name) for name in ("board3", "emphone0")]
         for folder in blocked:
             os.makedirs(os.path.join(folder, "x"))
         marker = d.path("/var/monitoring/board99")  # goes when the loss has been handled
@@ -27,7 +27,7 @@ class StatusRetry(vx.DaemonTest):
         for seq, report in enumerate(reports, 1):
             c.send(codec.encode("{ seq %d, pdu command : display : %s }" % (seq, report)))
             self.assertEqual(c.answer(), (seq, None, "success", None), report)
-        self.assertFalse(os.path.exists(d.path("/var/monitoring/board3")))
+        self.assertFalse(os.path.isfile(d.path("/var/monitoring/board3")))
         c.close()
         self.assertTrue(vx.wait_for(lambda: not os.path.exists(marker)), d.output())
 

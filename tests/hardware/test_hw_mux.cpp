@@ -49,7 +49,7 @@ TEST_F(HwMuxTest, OpeningDisablesEveryOutputAndAnUnopenableDeviceIsRetriedAtEach
   EXPECT_EQ(mux_->Read(8192), 255);
   EXPECT_FALSE(mux_->Disable(8192));
   EXPECT_FALSE(mux_->Connect(1, 8192));
-  mux_->OnDPC();
+  mux_->OnRefreshTimer();
   EXPECT_EQ(sim().request_count(Device::hal), 0u);
 
   sim().fail_open(Device::hal, 0);
@@ -137,40 +137,52 @@ TEST_F(HwMuxTest, RefreshSweepsOnlyDisabledOutputs) {
 }
 
 TEST_F(HwMuxTest, RefreshRunsOnTheEventLoop) {
+  Mux::test_clock_set(1'000'000'000ull * 1000);
   open();
+  Mux::test_clock_advance_ms(HwMux::kRefreshPeriodMs);
   multiplexer.run_once(0);
   auto r = requests();
-  ASSERT_FALSE(r.empty());
-  EXPECT_EQ(r.size() % 128, 0u);
+  ASSERT_EQ(r.size(), 128u);
   EXPECT_EQ(r.front().arg("channel"), 8193);
   mux_.reset();
   sim().clear_requests();
+  Mux::test_clock_advance_ms(HwMux::kRefreshPeriodMs);
   multiplexer.run_once(0);
-  EXPECT_TRUE(requests().empty()) << "a destroyed switch leaves no deferred call behind";
-}
-
-TEST_F(HwMuxTest, RefreshIsPacedByTheLoopClock) {
-  HwMux& mux = open();
-  Mux::test_clock_set(1'000'000'000ull * 1000);
-  mux.OnDPC();
-  EXPECT_EQ(mux.cursor(), 128u) << "the first call steps at once";
-  for (int pass = 0; pass < 50; ++pass) mux.OnDPC();
-  EXPECT_EQ(mux.cursor(), 128u) << "a busy loop within the same millisecond pays nothing more";
-  EXPECT_EQ(requests().size(), 128u);
-  // A quiet loop, one pass per millisecond or slower, sweeps the table in 16 passes as before.
-  for (int pass = 0; pass < 15; ++pass) {
-    Mux::test_clock_advance_ms(1);
-    mux.OnDPC();
-  }
-  EXPECT_EQ(mux.cursor(), 0u);
-  EXPECT_EQ(requests().size(), 2048u);
-  Mux::test_clock_advance_ms(250);
-  mux.OnDPC();
-  EXPECT_EQ(requests().size(), 2048u + 128u) << "a long pause still costs one step, never more";
+  EXPECT_TRUE(requests().empty()) << "a destroyed switch leaves no timer behind";
   Mux::test_clock_clear();
 }
 
-TEST_F(HwMuxTest, FailedRequestsAreLoggedAndKeepTheNewEntry) {
+// The refresh costs the same requests a second whether the loop passes thousands of times a
+// second or a few: a full sweep about once a second.
+TEST_F(HwMuxTest, RefreshIsPacedByTheLoopClockNotByItsPasses) {
+  Mux::test_clock_set(1'000'000'000ull * 1000);
+  open();
+  for (int pass = 0; pass < 5000; ++pass) multiplexer.run_once(0);
+  EXPECT_TRUE(requests().empty()) << "a busy loop within one period pays nothing";
+  // A busy second: a pass every 0.1 ms of the clock's milliseconds.
+  for (unsigned ms = 0; ms < 1000; ++ms) {
+    Mux::test_clock_advance_ms(1);
+    for (int pass = 0; pass < 10; ++pass) multiplexer.run_once(0);
+  }
+  const size_t busy = requests().size();
+  EXPECT_GE(busy, 2048u) << "every disabled output is sent again within the second";
+  EXPECT_LE(busy, 2100u);
+  // A quiet second: one pass when the timer is due.
+  sim().clear_requests();
+  for (int step = 0; step < 16; ++step) {
+    Mux::test_clock_advance_ms(HwMux::kRefreshPeriodMs);
+    multiplexer.run_once(0);
+  }
+  EXPECT_EQ(requests().size(), busy);
+  // A long pause still costs one step, never more.
+  sim().clear_requests();
+  Mux::test_clock_advance_ms(5000);
+  multiplexer.run_once(0);
+  EXPECT_EQ(requests().size(), 128u);
+  Mux::test_clock_clear();
+}
+
+TEST_F(HwMuxTest, FailedRequestsAreLoggedAndLeaveTheTableAsTheSwitchHasIt) {
   HwMux& mux = open();
   sim().fail_next(Device::hal, EIO, 5);
   EXPECT_FALSE(mux.Connect(5, 8200));
@@ -184,15 +196,64 @@ TEST_F(HwMuxTest, FailedRequestsAreLoggedAndKeepTheNewEntry) {
             "hwMux: write failed 8202 <- 0xab : Input/output error\n"
             "hwMux: read failed 8202 -> 0xff : Input/output error\n"
             "hwMux: disable failed 8203 : Input/output error\n");
+  // A refused connect is not sent again at a reopen; a refused disable is, by the refresh.
   EXPECT_EQ((std::array{mux.entry(8), mux.entry(9), mux.entry(10), mux.entry(11)}),
-            (std::array<uint16_t, 4>{5, HwMux::kConstant, HwMux::kConstant, HwMux::kDisabled}));
+            (std::array<uint16_t, 4>{HwMux::kDisabled, HwMux::kDisabled, HwMux::kDisabled, HwMux::kDisabled}));
+  EXPECT_TRUE(mux.Connect(5, 8200));
+  sim().fail_next(Device::hal, EBUSY, 1);
+  EXPECT_FALSE(mux.Connect(6, 8200));
+  EXPECT_EQ(mux.entry(8), 5) << "the switch still carries the old source";
+}
 
-  // A device that went away: every request fails, nothing crashes, the refresh goes on.
+// The device is reset under the daemon: the descriptor it gave up is dropped, a new one gets
+// the table (the paths of live calls, the constant outputs, the others disabled) and the
+// request that found the device gone is made on it.
+TEST_F(HwMuxTest, AResetDeviceIsOpenedAgainWithTheTableAndLiveRoutesKept) {
+  HwMux& mux = open();
+  const int old_fd = mux.fd();
+  ASSERT_TRUE(mux.Connect(33, 8200));
+  ASSERT_TRUE(mux.Write(8201, 0x7E));
+  ASSERT_TRUE(mux.Connect(4096, 33));  // outside the table: the switch keeps it as it is
   sim().hangup(Device::hal);
+  sim().clear_requests();
   capture_.clear();
-  EXPECT_FALSE(mux.Connect(5, 8200));
-  EXPECT_EQ(log(), "hwMux: connect 5 -> 8200 failed: No such device\n");
-  mux.OnDPC();
+  EXPECT_TRUE(mux.Connect(34, 8202));
+  EXPECT_NE(log().find("hwMux: device gone: No such device\n"), std::string::npos) << log();
+  EXPECT_NE(log().find("hwMux: device opened\n"), std::string::npos) << log();
+  EXPECT_GE(mux.fd(), 0);
+  EXPECT_EQ(sim().open_count(Device::hal), 1) << "the old descriptor is closed (was " << old_fd << ")";
+  auto r = requests();
+  ASSERT_EQ(r.size(), 2048u + 1u) << "the table, then the request";
+  EXPECT_EQ(r[8].text(), "MUX_CONNECT output=8200 source=33 -> 0");
+  EXPECT_EQ(r[9].text(), "MUX_WRITE channel=8201 value=126 -> 0");
+  EXPECT_EQ(r[10].text(), "MUX_DISABLE channel=8202 -> 0");
+  EXPECT_EQ(r.back().text(), "MUX_CONNECT output=8202 source=34 -> 0");
+  for (const Request& q : r) ASSERT_NE(q.arg("channel"), 33) << "nothing cuts a path outside the table";
+  using Entry = board::sim::SimSwitch::Entry;
+  EXPECT_EQ(sim().state().mux.entry(8200).source, 33);
+  EXPECT_EQ(sim().state().mux.entry(33).source, 4096);
+  EXPECT_EQ(sim().state().mux.entry(8202).kind, Entry::connected);
+
+  // Found by the refresh, and a device that stays away: requests fail, the refresh timer
+  // tries it again every kReopenMs, quietly.
+  Mux::test_clock_set(1'000'000'000ull * 1000);
+  sim().hangup(Device::hal);
+  sim().fail_open(Device::hal, ENOENT);
+  capture_.clear();
+  for (int step = 0; step < 16; ++step) mux.RefreshStep();
+  EXPECT_NE(log().find("hwMux: device gone: No such device\n"), std::string::npos) << log();
+  EXPECT_LT(mux.fd(), 0);
+  EXPECT_FALSE(mux.Connect(35, 8203));
+  EXPECT_FALSE(mux.Disable(8203));
+  sim().fail_open(Device::hal, 0);
+  mux.OnRefreshTimer();
+  EXPECT_LT(mux.fd(), 0) << "not before kReopenMs";
+  Mux::test_clock_advance_ms(HwMux::kReopenMs);
+  mux.OnRefreshTimer();
+  EXPECT_GE(mux.fd(), 0);
+  EXPECT_EQ(sim().state().mux.entry(8200).source, 33);
+  EXPECT_EQ(sim().state().mux.entry(8203).kind, Entry::disabled);
+  Mux::test_clock_clear();
 }
 
 }  // namespace

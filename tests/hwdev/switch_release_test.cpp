@@ -149,4 +149,46 @@ TEST_F(SwitchReleaseTest, ARefusedTakedownIsTriedAgainUntilItHolds) {
   }
 }
 
+// A slot goes while the switch refuses to set its output idle: the route stays in the book,
+// is tried again until it holds, and the channel that fed it is no later owner's meanwhile.
+TEST_F(SwitchReleaseTest, ARouteWhoseSlotWentLeavesTheBookOnlyOnceTheSwitchTookItDown) {
+  HwMux& mux = *HwMux::instance();
+  int fd = -1;
+  const int c = other_owner(fd);
+  ASSERT_GE(c, 0);
+  ASSERT_TRUE(mux.Connect(c, kOut));
+  SwitchRoutes::made(c, kOut);
+  sim().fail_next(Device::hal, EBUSY, 1, board::hal::MUX_WRITE);
+  ASSERT_FALSE(mux.Disconnect(kOut));
+  SwitchRoutes::unwanted(kOut);
+  EXPECT_EQ(SwitchRoutes::releasing(), 1u);
+  // Its owner ends with nothing left to send: the channel is kept while the route stands.
+  SwitchRoutes::release(c, fd, false);
+  EXPECT_EQ(SwitchRoutes::holding(), 1u);
+  int next_fd = -1;
+  const int next = other_owner(next_fd);
+  EXPECT_NE(next, c) << "a new owner's frames would reach the old output";
+  board::close(next_fd);
+  sim().fail_next(Device::hal, EBUSY, 1, board::hal::MUX_WRITE);
+  advance(SwitchRoutes::kRetryMs);
+  EXPECT_EQ(sw(kOut), "from " + std::to_string(c)) << "refused again";
+  EXPECT_TRUE(open(c));
+  advance(2 * SwitchRoutes::kRetryMs);
+  EXPECT_EQ(sim().state().mux.entry(kOut).kind, SimSwitch::Entry::constant) << "idle, as a disconnect leaves it";
+  EXPECT_FALSE(open(c));
+  EXPECT_EQ(SwitchRoutes::releasing(), 0u);
+  EXPECT_EQ(SwitchRoutes::holding(), 0u);
+
+  // A channel given up by its owner: its output disabled whether or not a route was noted,
+  // the descriptor kept until that holds.
+  const int d = other_owner(fd);
+  sim().fail_next(Device::hal, EBUSY, 1, board::hal::MUX_DISABLE);
+  EXPECT_FALSE(SwitchRoutes::give_up(d, fd));
+  EXPECT_TRUE(open(d));
+  advance(SwitchRoutes::kRetryMs);
+  EXPECT_EQ(sim().state().mux.entry(d).kind, SimSwitch::Entry::disabled);
+  EXPECT_FALSE(open(d));
+  EXPECT_TRUE(SwitchRoutes::give_up(d, -1)) << "nothing refused: done at once";
+}
+
 }  // namespace

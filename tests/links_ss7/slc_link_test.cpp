@@ -135,6 +135,13 @@ TEST_F(SlcTest, ChannelEventsTrunkStateAndCongestionReport) {
   e.link->OnTrunkHardStatus(false);
   EXPECT_LINE(log(), H + "(worked):  transport OFF by low level terminated");
   EXPECT_EQ(e.link->state(), SLC::State::idle);
+  // A failed channel takes the link out of service as well, and it is reported.
+  in_service();
+  e.up.released.clear();
+  e.link->on_hdlc_error(HDLC::Notify::Cause::read_error);
+  EXPECT_LINE(log(), H + "(worked): hdlc error [cause=0]");
+  EXPECT_EQ(e.link->state(), SLC::State::idle);
+  EXPECT_EQ(e.up.released, "impossible phasing|");
   // send_msu puts a header on a copy and keeps nothing for retransmission.
   in_service();
   e.link->log.msu_processing = true;

@@ -38,10 +38,11 @@ LGCP::DisplayParams counter_report(int board, int cnt) {
   return p;
 }
 
-// A folder in the place of the temporary file makes a write fail and leaves no file behind,
-// as a full file system does.
-void block(Root const& root, const std::string& file) { fs::create_directories(root.path(file + "_tmp/x")); }
-void unblock(Root const& root, const std::string& file) { fs::remove_all(root.path(file + "_tmp")); }
+// A folder that holds something, in the place of the file, makes its write fail (as a full file
+// system does) whoever runs the test.
+void block(Root const& root, const std::string& file) { fs::create_directories(root.path(file + "/x")); }
+void unblock(Root const& root, const std::string& file) { fs::remove_all(root.path(file)); }
+bool is_file(Root const& root, const std::string& file) { return fs::is_regular_file(root.path(file)); }
 
 TEST(MonitoringDataHolder, ControllersLossDropsTheRetriesOfWhatItClears) {
   Root root;
@@ -54,7 +55,7 @@ TEST(MonitoringDataHolder, ControllersLossDropsTheRetriesOfWhatItClears) {
   h.setDisplayStatus(phone_report(0));
   h.setDisplayStatus(counter_report(2, 9));
   ASSERT_EQ(h.failedWrites(), 3u);
-  ASSERT_FALSE(root.exists("/var/monitoring/board3"));
+  ASSERT_FALSE(is_file(root, "/var/monitoring/board3"));
 
   h.ClearControllerFiles();
   EXPECT_TRUE(h.boardStatuses.empty());

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <filesystem>
 
 #include "monitoring/MonitoringDataHolder.h"
@@ -80,7 +81,7 @@ TEST(MonitoringDataHolder, StartClearsStaleFilesWithoutFollowingLinksAndMakesFol
     EXPECT_EQ(root.read("/var/monitoring/dip"), "-1");
     // No temporary file is left beside the written ones.
     for (auto const& e : std::filesystem::directory_iterator(root.path("/var/monitoring")))
-      EXPECT_EQ(e.path().string().find("_tmp"), std::string::npos) << e.path();
+      EXPECT_EQ(e.path().filename().string().rfind(".tmp.", 0), std::string::npos) << e.path();
   }
   EXPECT_EQ(root.tree("/var/monitoring"), kept);  // cleared again at the end
 }
@@ -184,6 +185,34 @@ TEST(MonitoringDataHolder, PathShapedSectionsAndNamesAreRefused) {
   EXPECT_EQ(root.tree("/"), before);
   EXPECT_FALSE(StatusFiles::IsSafeComponent(std::string(256, 'a')));
   EXPECT_TRUE(StatusFiles::IsSafeComponent("..."));
+}
+
+TEST(MonitoringDataHolder, AFolderThatCannotBeMadeIsLoggedOnceUntilItCanBe) {
+  Root root;
+  vxtest::CaptureStreams cap;
+  MonitoringDataHolder h;
+  const auto lines = [&cap] {
+    const std::string log = cap.log.str();
+    return std::count(log.begin(), log.end(), '\n');
+  };
+  root.write("/var/monitoring/powerstatus", "2");
+  h.setSnmpCommands(sets({montest::set_command(1, "powerstatus", "p", 0, "v")}));
+  EXPECT_EQ(lines(), 1) << cap.log.str();
+  EXPECT_NE(cap.log.str().find("FAIL create monitoring catalog <" + root.path("/var/monitoring/powerstatus") + ">"),
+            std::string::npos);
+  for (int poll = 0; poll < 3; ++poll) h.RetryFailedWrites();
+  EXPECT_EQ(lines(), 1) << cap.log.str();
+  EXPECT_EQ(root.read("/var/monitoring/powerstatus"), "2");
+
+  // Once the name is free the retry makes the folders and the file; a later failure is news.
+  std::filesystem::remove(root.path("/var/monitoring/powerstatus"));
+  h.RetryFailedWrites();
+  EXPECT_EQ(root.read("/var/monitoring/powerstatus/0/p"), "v");
+  EXPECT_EQ(h.failedWrites(), 0u);
+  std::filesystem::remove_all(root.path("/var/monitoring/powerstatus"));
+  root.write("/var/monitoring/powerstatus", "2");
+  h.setSnmpCommands(sets({montest::set_command(1, "powerstatus", "p", 0, "w")}));
+  EXPECT_EQ(lines(), 2) << cap.log.str();
 }
 
 TEST(MonitoringDataHolder, AFailedWriteIsRetriedOnTheNextPoll) {

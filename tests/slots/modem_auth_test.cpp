@@ -115,6 +115,38 @@ TEST_F(ModemAuthTest, ActivationSendsAcceptAndIpToTheClientOfTheSession) {
   EXPECT_EQ(got(), Strings{"error " + std::to_string(LGCP::ErrorCause::unsupported)});
 }
 
+TEST_F(ModemAuthTest, AModemTheBoardGaveToAnotherSlotTakesItsSessionAlong) {
+  exchange(bytes_of(auth_request(0, "alice", "secret")), 1);
+  // The board frees its modems without hanging the device up: the next slot is given modem 0.
+  sim().modem().configure(4, 1024);
+  send(create_modem(3, 7, {}));
+  got();
+  modem(7)->IOnOutputStream();
+  EXPECT_EQ(got(), (Strings{"abort 19", "transmitter active 1024", "receiver active 1024"}));
+  EXPECT_EQ(launcher.signals, (std::vector<std::pair<int, int>>{{4000, SIGHUP}}));
+  EXPECT_EQ(modem(5)->IGetTransmitChannel(), -1);
+  // The session's records reach the new holder; the old one sends none on activation.
+  write_to(client, bytes_of(auth_request(0, "bob", "pw")));
+  std::vector<srvtest::Answer> a;
+  pump([&] {
+    for (auto& x : answers()) a.push_back(x);
+    return !a.empty();
+  });
+  ASSERT_EQ(a.size(), 1u);
+  EXPECT_EQ(a[0].slot, 7u);
+  EXPECT_EQ(modem_text(a[0]), "auth bob/pw");
+  send(activate_modem(4, 5));
+  send(activate_modem(5, 7));
+  EXPECT_EQ(got(), (Strings{"success", "success"}));
+  EXPECT_EQ(take(client, sizeof(voaccept) + sizeof(voip)).size(), sizeof(voaccept) + sizeof(voip));
+  pump_idle();
+  char c;
+  EXPECT_EQ(::recv(client, &c, 1, MSG_DONTWAIT), -1);
+  // The hung-up pppd's end is not reported a second time.
+  modem(5)->childWait.handler->Invoke(modem(5)->childWait, 0);
+  EXPECT_EQ(got(), Strings{});
+}
+
 TEST_F(ModemAuthTest, LocalClientsAreCapped) {
   std::vector<int> more;
   while (factory->clients.size() < ModemFactory::kMaxClients) more.push_back(dial());

@@ -1,0 +1,124 @@
+"""A switch that refuses or resets, end to end on voxrelay-sim: a slot destroyed while the switch
+refuses leaves its routes to be taken down when it can and its channel to no one meanwhile; a
+refused disconnect leaves the connection for a second one; a reset switch is opened again with
+the paths of live calls kept, and connections, the bus clock and the power code work on."""
+
+import os
+
+import vxharness as vx
+from test_rtp import CodecSessionTest, udp_port
+
+RTP_CHANNEL = 2048
+DISCONNECT_FAIL = 8
+IDLE = "constant 213"
+RTP = ('create : rtp : { codecRTP { payload ptG711-Alaw, dhost { iaddr "127.0.0.1", port %d } }, '
+       "txPayload ptG711-Alaw, rxPayload ptG711-Alaw }")
+ISDN = "create : isdn : { type pri, trunk 0, log 0, side user : NULL }"
+MCC = "create : mcc : { type data, mode standard }"
+
+
+class SwitchRefusal(CodecSessionTest):
+    def setUp(self):
+        super().setUp()
+        # Trunk slots 1 to 3 on trunk 0: switch numbers 1 to 3.
+        for slot in (1, 2, 3):
+            self.assertEqual(self.send_to(slot, "create : trunk : { trunk 0, timeslot %d }" % slot), "success")
+
+    def tearDown(self):
+        self.board.ask("fail hal none")
+        super().tearDown()
+
+    def switch(self, channel):
+        return self.board.ask("switch %d" % channel)
+
+    def connect(self, src, dst):
+        return self.send_to(src, "connect : %d" % dst)
+
+    def open_channels(self):
+        return {int(line.split()[0]) for line in self.board.ask("channels") if "open=1" in line}
+
+    def stream_channel(self, slot, alternative):
+        found = vx.wait_signal(self.c, self.pending, self.parse,
+                               lambda p: p[:2] == (slot, alternative) and p[2].startswith("active"), 5.0)
+        self.assertIsNotNone(found)
+        return int(found[2].split(" : ")[1])
+
+    def refusing(self):
+        """The switch refuses every request until the test ends it."""
+        self.board.ask("fail hal EBUSY 1000000")
+
+    def test_a_destroy_the_switch_refused_leaves_nothing_to_the_next_slot(self):
+        for kind, old in (("isdn", 20), ("mcc", 22), ("rtp", 24)):
+            with self.subTest(kind):
+                try:
+                    self.refused_destroy_case(kind, old, old + 1)
+                finally:
+                    self.board.ask("fail hal none")
+
+    def refused_destroy_case(self, kind, old, new):
+        """A slot of that kind (number old) destroyed while the switch refuses; new is the next."""
+        before = self.open_channels()
+        if kind != "rtp":
+            self.assertEqual(self.send_to(old, ISDN if kind == "isdn" else MCC), "success")
+            (channel,) = self.open_channels() - before
+        else:
+            self.assertEqual(self.send_to(old, RTP % (udp_port() - 1)), "success")
+            channel = self.stream_channel(old, "receiver")
+        self.assertEqual(self.connect(old, 1), "success")
+        self.assertEqual(self.connect(1, old), "success")
+        self.assertEqual(self.switch(channel), "connected 1")
+        self.refusing()
+        self.assertEqual(self.send_to(old, "destroy : NULL"), "success")
+        self.assertEqual(self.switch(1), "connected %d" % channel)
+        self.assertEqual(self.switch(channel), "connected 1")
+        # The next slot of the kind gets another channel while the old routes stand.
+        if kind != "rtp":
+            self.assertEqual(self.send_to(new, MCC), "success")
+            self.assertIn(channel, self.open_channels())
+            self.assertEqual(len(self.open_channels() - before), 2)
+        else:
+            self.assertEqual(self.send_to(new, RTP % (udp_port() - 3)), "success")
+            self.assertNotEqual(self.stream_channel(new, "receiver"), channel)
+        self.board.ask("fail hal none")
+        # Taken down once the switch lets them: the trunk idle, the channel quiet.
+        self.assertTrue(vx.wait_for(lambda: self.switch(1) == IDLE, 3), self.switch(1))
+        self.assertTrue(vx.wait_for(lambda: self.switch(channel) != "connected 1", 3))
+        if kind != "rtp":
+            self.assertTrue(vx.wait_for(lambda: channel not in self.open_channels(), 3))
+        self.assertEqual(self.send_to(new, "destroy : NULL"), "success")
+
+    def test_a_refused_disconnect_leaves_the_connection_for_a_second_one(self):
+        self.assertEqual(self.connect(1, 2), "success")
+        self.refusing()
+        self.assertEqual(self.send_to(2, "disconnect : NULL"), DISCONNECT_FAIL)
+        self.board.ask("fail hal none")
+        self.assertEqual(self.switch(2), "connected 1")
+        self.assertEqual(self.send_to(2, "disconnect : NULL"), "success")
+        self.assertEqual(self.switch(2), IDLE)
+
+    def test_a_reset_switch_keeps_live_paths_and_serves_on(self):
+        self.assertEqual(self.connect(1, 2), "success")
+        self.board.ask("power 2")
+        self.board.ask("hangup hal")
+        self.assertEqual(self.connect(3, 1), "success")
+        self.assertEqual(self.switch(1), "connected 3")
+        self.assertEqual(self.switch(2), "connected 1", "a call made before the reset keeps its path")
+        self.assertEqual(self.send_to(2, "disconnect : NULL"), "success")
+        self.assertEqual(self.switch(2), IDLE)
+        self.assertEqual(self.send_to(0, "clockCfg : { clkSel0 internal, bextEn disabled, source -1 }"), "success")
+        # The power code is read again on the new descriptor.
+        self.board.ask("power 1")
+        status = self.daemon.path("/var/monitoring/powerstatus")
+
+        def standby():
+            try:
+                with open(status) as f:
+                    return f.read().strip() == "1"
+            except OSError:
+                return False
+        self.assertTrue(vx.wait_for(standby, 6), "powerstatus not updated")
+        self.assertTrue(os.path.exists(status))
+
+
+if __name__ == "__main__":
+    vx.main()
