@@ -152,8 +152,9 @@ class Resources(CodecSessionTest):
         self.assertEqual(self.send_to(9, rtp()), "success")
         self.heard_rtp_slot(9)
 
-    def test_mcc_and_ats_qsig_creates_are_refused_unless_the_slot_holds_its_channel(self):
-        for create in ("create : mcc : { type data, mode standard }", "create : ats-qsig : { side user : NULL, log 0 }"):
+    def test_channel_creates_are_refused_unless_the_slot_holds_its_channel(self):
+        for create in ("create : mcc : { type data, mode standard }", "create : ats-qsig : { side user : NULL, log 0 }",
+                       'create : voice : record : { iaddr "127.0.0.1", port 9 }'):
             refused = 0
             for free in range(5):
                 self.leave_free(free)
