@@ -28,7 +28,7 @@ AcceptorBase<Derived, ServiceBase>::AcceptorBase(const char* event_name) {
 template <class Derived, class ServiceBase>
 AcceptorBase<Derived, ServiceBase>::~AcceptorBase() {
   bind_timer_.reset();
-  accept_pause_timer_.reset();
+  accept_pause_.Cancel();
   listen_event_.Release();
 }
 
@@ -66,14 +66,14 @@ bool AcceptorBase<Derived, ServiceBase>::BindSocket() {
     this->Deactivate();
     return false;
   }
-  listen_event_.Schedule(listen_socket_, POLLIN);
+  accept_pause_.Watch(listen_event_, listen_socket_, POLLIN, std::cerr);
   return true;
 }
 
 template <class Derived, class ServiceBase>
 void AcceptorBase<Derived, ServiceBase>::ImplDeactivate() {
   bind_timer_.reset();
-  accept_pause_timer_.reset();
+  accept_pause_.Cancel();
   listen_event_.Release();
   listen_socket_.close();
 }
@@ -90,15 +90,10 @@ void AcceptorBase<Derived, ServiceBase>::OnSocketEvent(int, short revents) {
     typename ServiceBase::Peer peer;
     const int accepted = self().AcceptPeer(peer);
     if (accepted < 0) {
-      const int error = errno;
-      if (error == EMFILE || error == ENFILE || error == ENOBUFS || error == ENOMEM) {
-        std::cerr << "accept failed: " << std::strerror(error) << ", accepting again in "
-                  << accept_pause_ms << " ms" << std::endl;
-        listen_event_.Schedule(listen_socket_, 0);
-        accept_pause_timer_.set(accept_pause_ms, &AcceptorBase::OnAcceptPause, this);
-      }
+      accept_pause_.Pause(errno, listen_event_, listen_socket_, std::cerr);
       break;
     }
+    accept_pause_.Accepted();
     Fd peer_socket(accepted);
     const State::Type state = this->state_;
     if (state == State::Connected || state == State::Deactivating) {
@@ -119,11 +114,6 @@ void AcceptorBase<Derived, ServiceBase>::OnSocketEvent(int, short revents) {
     this->Connected(peer_socket, peer);
     ImplConnected(peer_socket);
   }
-}
-
-template <class Derived, class ServiceBase>
-void AcceptorBase<Derived, ServiceBase>::OnAcceptPause(Timer*) {
-  if (listen_socket_) listen_event_.Schedule(listen_socket_, POLLIN);
 }
 
 template class AcceptorBase<AcceptorNet, ServiceNet>;

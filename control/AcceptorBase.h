@@ -7,6 +7,7 @@
 // SetSocketOptions() prepares it before the first bind, BindAddress() binds it (false with
 // errno set) and AcceptPeer(peer) accepts one peer and fills its address.
 
+#include "foundation/AcceptPause.h"
 #include "foundation/Event.h"
 #include "foundation/Fd.h"
 #include "foundation/TimerEvent.h"
@@ -19,7 +20,7 @@ class AcceptorBase : public ServiceBase {
   static constexpr unsigned bind_retry_ms = 5000;
   // How long accepting pauses when the process is out of descriptors or memory: the pending
   // peer keeps the listening socket readable, so polling on would spin the loop.
-  static constexpr unsigned accept_pause_ms = 1000;
+  static constexpr unsigned accept_pause_ms = AcceptPause::pause_ms;
 
   ~AcceptorBase() override;
 
@@ -37,11 +38,10 @@ class AcceptorBase : public ServiceBase {
   bool BindSocket();
   void OnTimeout(Timer*);
   void OnSocketEvent(int fd, short revents);
-  void OnAcceptPause(Timer*);
 
   Fd listen_socket_;
   Timer bind_timer_;
-  Timer accept_pause_timer_;
+  AcceptPause accept_pause_;
   Event listen_event_;
 
  private:

@@ -92,7 +92,13 @@ void StrmProtocol::local_activate() {
     on_deactivate(new Protocol_status_error(this, "fd not attached"));
     return;
   }
-  input_.Schedule(socket_, POLLIN);
+  // A connection that cannot be watched would never be read, nor noticed when it ends.
+  if (!input_.Schedule(socket_, POLLIN)) {
+    const int error = errno;
+    release();
+    on_deactivate(new Protocol_status_error(this, std::string("can't watch socket: ") + std::strerror(error)));
+    return;
+  }
   on_activate();
 }
 

@@ -26,6 +26,7 @@ TPKTTracer::TPKTTracer() : current_(list_.end()) {}
 TPKTTracer::~TPKTTracer() {
   for (Connection* c : list_) delete c;
   list_.clear();
+  accept_pause_.Cancel();
   listen_event_.Release();
 }
 
@@ -40,8 +41,9 @@ bool TPKTTracer::Listen(unsigned short port) {
   if (::bind(s.get(), reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0) return false;
   if (::listen(s.get(), 1) != 0) return false;
   if (!s.NonBlock()) return false;
+  listen_socket_ = std::move(s);
   listen_event_.Bind("TPKTTracer::OnEvent", &TPKTTracer::OnEvent, this);
-  listen_event_.Schedule(s, POLLIN);
+  accept_pause_.Watch(listen_event_, listen_socket_, POLLIN, std::clog, "ACP ");
   return true;
 }
 
@@ -51,14 +53,23 @@ void TPKTTracer::OnEvent(int fd, short revents) {
     sockaddr_in sa;
     socklen_t len = sizeof sa;
     Fd client(::accept4(fd, reinterpret_cast<sockaddr*>(&sa), &len, SOCK_CLOEXEC));
-    if (!client) break;
+    if (!client) {
+      accept_pause_.Pause(errno, listen_event_, listen_socket_, std::clog, "ACP ");
+      break;
+    }
+    accept_pause_.Accepted();
     INet4::Addr peer;
     static_cast<sockaddr_in&>(peer) = sa;
     std::clog << "ACP connection open from " << peer.GetString() << std::endl;
     if (!client.NonBlock()) continue;
     Connection* c = new Connection;
     c->event.Bind("TPKTTracer::OnDataEvent", &TPKTTracer::OnDataEvent, this);
-    c->event.Schedule(client, POLLIN);
+    // A client whose watch cannot be made would never be heard or closed: it goes at once.
+    if (!c->event.Schedule(client, POLLIN)) {
+      std::clog << "ACP connection from " << peer.GetString() << " closed: " << std::strerror(errno) << std::endl;
+      delete c;
+      continue;
+    }
     list_.push_back(c);
   }
 }

@@ -6,7 +6,9 @@
 #include <cstdint>
 #include <list>
 
+#include "foundation/AcceptPause.h"
 #include "foundation/Event.h"
+#include "foundation/Fd.h"
 
 class TPKTTracer {
  public:
@@ -49,7 +51,9 @@ class TPKTTracer {
   // False when the client had to be closed.
   bool SendTo(List::iterator it, const void* data, unsigned length);
 
+  Fd listen_socket_;
   Event listen_event_;
+  AcceptPause accept_pause_;
   List list_;
   List::iterator current_;
 };

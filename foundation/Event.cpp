@@ -23,11 +23,13 @@ Event::~Event() {
   fd_.close();
 }
 
-void Event::Schedule(const Fd& fd, short events) {
+bool Event::Schedule(const Fd& fd, short events) {
   if (fd_) mux_detach();
   if (&fd != &fd_) fd_.reset(fd.dup());
   events_ = events;
-  if (fd_) mux_attach();
+  if (!fd_) return false;
+  mux_attach();
+  return true;
 }
 
 void Event::Release() {

@@ -61,8 +61,9 @@ class Event : public EventHandler {
   Event() = default;
   ~Event() override;
 
-  // Starts or changes watching: keeps its own duplicate of fd and the poll mask.
-  void Schedule(const Fd& fd, short events);
+  // Starts or changes watching: keeps its own duplicate of fd and the poll mask. False when
+  // the duplicate could not be made (out of descriptors): nothing is watched then.
+  bool Schedule(const Fd& fd, short events);
   // Stops watching and closes its descriptor; the handler stays bound.
   void Release();
   // Replaces (and deletes) the handler; null drops it.

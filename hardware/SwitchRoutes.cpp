@@ -228,7 +228,5 @@ bool SwitchRoutes::end_grace() {
 }
 
 int SwitchRoutes::allocate(int fd, board::mcc::Allocate& block) {
-  int r = board::ioctl(fd, board::mcc::MCC_ALLOCATE, &block);
-  if (r < 0 && errno == ENOSPC && end_grace()) r = board::ioctl(fd, board::mcc::MCC_ALLOCATE, &block);
-  return r;
+  return allocate([&] { return board::ioctl(fd, board::mcc::MCC_ALLOCATE, &block); });
 }

@@ -15,6 +15,7 @@
 // disconnected output is. A route that the switch refuses to take down stays in the book and
 // is taken down again until it holds; a kept channel stays kept until no route into or out of
 // it stands.
+#include <cerrno>
 #include <cstddef>
 
 namespace board::mcc {
@@ -69,4 +70,12 @@ class SwitchRoutes {
   // free, the ones kept for the grace are given back early and the request is made once more.
   // The ioctl's result, errno set on failure.
   static int allocate(int fd, board::mcc::Allocate& block);
+  // The same for any request that takes a controller channel: request() returns the driver's
+  // result, negative with errno ENOSPC when no channel is free.
+  template <class Request>
+  static int allocate(Request request) {
+    int r = request();
+    if (r < 0 && errno == ENOSPC && end_grace()) r = request();
+    return r;
+  }
 };

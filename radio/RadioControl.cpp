@@ -101,7 +101,12 @@ bool RadioControl::RtpExtStart(bool reopen) {
       if (fd < 0) return false;
       if (ext_fd_) board::close(ext_fd_.release());
       ext_fd_.reset(fd);
-      watch_.Schedule(ext_fd_, POLLIN);
+      // A session whose events nobody hears is not kept.
+      if (!watch_.Schedule(ext_fd_, POLLIN)) {
+        std::cerr << GetPrefix() << "watch rtp_ext session fail !!!" << std::endl;
+        board::close(ext_fd_.release());
+        return false;
+      }
       RestoreFilter();
       return true;
     }

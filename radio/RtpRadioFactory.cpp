@@ -43,8 +43,12 @@ Slot* RtpRadioFactory::INewSlot(LGCP::CreateParams const& create) {
     return nullptr;
   RtpExtSlot* slot = MakeSlot(session.channel, session.device.get(), session.block, rtp);
   if (!slot) return nullptr;
+  if (!RtpFactory::SlotHolds(*slot, header.str())) {
+    delete slot;
+    return nullptr;
+  }
   slot->radioStatus = radio.get_status();
-  slot->startRTPC(session.rtcp, session.peer);
+  slot->startRTPC(std::move(session.rtcp), session.peer);
   if (rtp.has_echo() && rtp.get_echo().get_suppressor()) slot->echoCancel(rtp.get_echo().get_canceller());
   if (radio.has_rx_delay() || radio.has_tx_delay() || radio.has_selcal_delay()) {
     auto delay = [](bool has, ASN1::INTEGER const& v) { return has ? static_cast<unsigned>(v.getValue()) : 0u; };

@@ -19,12 +19,12 @@ constexpr int kReadsPerPass = 128;
 
 }  // namespace
 
-AuthClient::AuthClient(const Fd& f, INet4::Addr const& p, ModemFactory& owner)
-    : fd(f), peer(p), readPos(buffer), readEnd(buffer + 4), factory(owner) {
+AuthClient::AuthClient(Fd f, INet4::Addr const& p, ModemFactory& owner)
+    : fd(std::move(f)), peer(p), readPos(buffer), readEnd(buffer + 4), factory(owner) {
   event.Bind("AuthClient::OnSocketEvent", &AuthClient::OnSocketEvent, this);
 }
 
-void AuthClient::Activate() { event.Schedule(fd, POLLIN); }
+bool AuthClient::Activate() { return event.Schedule(fd, POLLIN); }
 
 void AuthClient::OnDisconnect() {
   fd.close();

@@ -14,11 +14,13 @@ class ModemFactory;
 
 class AuthClient {
  public:
-  AuthClient(const Fd& fd, INet4::Addr const& peer, ModemFactory& factory);
+  // Takes the accepted connection's descriptor.
+  AuthClient(Fd fd, INet4::Addr const& peer, ModemFactory& factory);
   AuthClient(const AuthClient&) = delete;
   AuthClient& operator=(const AuthClient&) = delete;
 
-  void Activate();
+  // Starts reading; false when the connection cannot be watched (out of descriptors).
+  bool Activate();
   // Writes the whole record (length from its first word); false when the connection failed.
   bool Send(const attr* record);
   void OnSocketEvent(int, short revents);

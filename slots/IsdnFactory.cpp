@@ -74,8 +74,20 @@ Slot* IsdnFactory::NewIsdnSlot(LGCP::IsdnParams const& params) {
     return nullptr;
   }
   Fd fd(::dup(dev.fd));
-  if (!fd) return nullptr;
-  return new IsdnSlot(std::move(fd), lapd.release());
+  if (!fd) return Refused("dup", errno);
+  return Held(new IsdnSlot(std::move(fd), lapd.release()));
+}
+
+Slot* IsdnFactory::Refused(const char* what, int error) {
+  std::cerr << ext::header(this) << what << " fail: " << std::strerror(error) << std::endl;
+  return nullptr;
+}
+
+Slot* IsdnFactory::Held(IsdnSlot* slot) {
+  if (slot->Complete()) return slot;
+  const int error = errno;
+  delete slot;
+  return Refused("watch", error);
 }
 
 Slot* IsdnFactory::NewAtsQsigSlot(LGCP::AtsQsigParams const& params) {
@@ -85,14 +97,19 @@ Slot* IsdnFactory::NewAtsQsigSlot(LGCP::AtsQsigParams const& params) {
     std::cerr << ext::header(this) << "fail to open dsp-data device: " << std::strerror(error) << std::endl;
     return nullptr;
   }
+  // The descriptor's first request takes its signalling channel from the controller's; when
+  // none is free, channels kept only for a release grace are given back first, as for the
+  // channels that other creates allocate.
+  const int channel =
+      SwitchRoutes::allocate([&] { return board::ioctl_value(dev.fd, board::dspdata::DSPDATA_TIMESLOT, 0); });
+  if (channel < 0) return Refused("DSPDATA_TIMESLOT", errno);
   auto lapd = std::make_unique<ISDN::LAPD>(ISDN::Side::user, 0);
   lapd->traceLevel = static_cast<uint32_t>(params.get_log().getValue());
   lapd->side = side_of(params.get_side());
+  lapd->id = static_cast<uint32_t>(channel);
   Fd fd(::dup(dev.fd));
-  if (!fd) return nullptr;
-  auto* slot = new AtsQsigSlot(std::move(fd), lapd.release());
-  slot->lapd->id = static_cast<uint32_t>(slot->channel);
-  return slot;
+  if (!fd) return Refused("dup", errno);
+  return Held(new AtsQsigSlot(std::move(fd), channel, lapd.release()));
 }
 
 Slot* IsdnFactory::NewAtsQsigBSlot(LGCP::AtsQsigBParams const& params) {

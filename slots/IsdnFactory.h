@@ -12,6 +12,8 @@ class AtsQsigParams;
 class AtsQsigBParams;
 }  // namespace LGCP
 
+class IsdnSlot;
+
 class IsdnFactory : public SlotFactory {
  public:
   IsdnFactory() = default;
@@ -28,4 +30,9 @@ class IsdnFactory : public SlotFactory {
   Slot* NewIsdnSlot(LGCP::IsdnParams const& params);
   Slot* NewAtsQsigSlot(LGCP::AtsQsigParams const& params);
   Slot* NewAtsQsigBSlot(LGCP::AtsQsigBParams const& params);
+  // A create that failed at `what` with error: a line, and no slot.
+  Slot* Refused(const char* what, int error);
+  // slot when it holds its channel; otherwise it is deleted (which gives the channel back) and
+  // the create is refused.
+  Slot* Held(IsdnSlot* slot);
 };

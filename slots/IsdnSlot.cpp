@@ -4,6 +4,7 @@
 #include <poll.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <iostream>
@@ -135,8 +136,8 @@ void IsdnSlot::lost_channel(const char* why) {
 
 // ---------------------------------------------------------------- ATS-QSIG
 
-AtsQsigSlot::AtsQsigSlot(Fd fd, ISDN::LAPD* link) : IsdnSlot(link) {
-  channel = board::ioctl_value(fd.get(), board::dspdata::DSPDATA_TIMESLOT, 0);
+AtsQsigSlot::AtsQsigSlot(Fd fd, int signalling, ISDN::LAPD* link) : IsdnSlot(link) {
+  channel = signalling;
   event.Bind("AtsQsigSlot::OnEvent", &AtsQsigSlot::OnAtsEvent, this);
   event.Schedule(fd, POLLIN | POLLOUT);
   ready = false;
@@ -161,6 +162,9 @@ void AtsQsigSlot::OrphanBChannels() {
 }
 
 Slot* AtsQsigSlot::NewBChannel(unsigned b) {
+  // A channel whose close was refused is still open on the board: it goes first, so that the
+  // open can have it.
+  RetryCloses();
   board::dspdata::BChannel r;
   r.index = b;
   r.channel = -1;
@@ -169,6 +173,40 @@ Slot* AtsQsigSlot::NewBChannel(unsigned b) {
     return nullptr;
   }
   return new AtsQsigBSlot(number, b, r.channel);
+}
+
+void AtsQsigSlot::CloseBChannel(uint32_t b, int bchannel) {
+  board::dspdata::BChannel r;
+  r.index = b;
+  r.channel = bchannel;
+  if (board::ioctl(event.fd(), board::dspdata::DSPDATA_CLOSE_B, &r) >= 0) return;
+  const int error = errno;
+  std::cerr << "ats-qsig: " << "close B channel " << b << " (" << bchannel << ") fail: " << std::strerror(error)
+            << ", closing again" << std::endl;
+  unclosed.push_back({b, bchannel});
+  if (!closeRetry.is_set()) {
+    closeRetryMs = kCloseRetryMs;
+    closeRetry.set(closeRetryMs, &AtsQsigSlot::OnCloseRetry, this);
+  }
+}
+
+bool AtsQsigSlot::RetryCloses() {
+  // Once the signalling channel is gone, so are its B channels.
+  if (!is_open()) unclosed.clear();
+  std::erase_if(unclosed, [this](const Unclosed& u) {
+    board::dspdata::BChannel r;
+    r.index = u.b;
+    r.channel = u.channel;
+    return board::ioctl(event.fd(), board::dspdata::DSPDATA_CLOSE_B, &r) >= 0;
+  });
+  if (unclosed.empty()) closeRetry.reset();
+  return unclosed.empty();
+}
+
+void AtsQsigSlot::OnCloseRetry() {
+  if (RetryCloses()) return;
+  closeRetryMs = std::min(closeRetryMs * 2, kCloseRetryMaxMs);
+  closeRetry.set(closeRetryMs, &AtsQsigSlot::OnCloseRetry, this);
 }
 
 void AtsQsigBSlot::PutHeader(std::ostream& os) const { os << "ats-qsig-b: "; }
@@ -182,11 +220,6 @@ bool AtsQsigBSlot::IBeforeDestroy() {
     std::clog << ext::header(this) << "Can't find signalling slot" << std::endl;
     return true;
   }
-  if (auto* ats = dynamic_cast<AtsQsigSlot*>(s); ats && ats->is_open()) {
-    board::dspdata::BChannel r;
-    r.index = b;
-    r.channel = channel;
-    board::ioctl(ats->event.fd(), board::dspdata::DSPDATA_CLOSE_B, &r);
-  }
+  if (auto* ats = dynamic_cast<AtsQsigSlot*>(s); ats && ats->is_open()) ats->CloseBChannel(b, channel);
   return true;
 }

@@ -5,11 +5,13 @@
 // DSP data device; AtsQsigBSlot is a B channel that an ATS-QSIG slot opens beside its own.
 #include <cstdint>
 #include <iosfwd>
+#include <vector>
 
 #include "control/Protocol_name.h"
 #include "control/ProtocolsFamily.h"
 #include "foundation/Event.h"
 #include "foundation/Fd.h"
+#include "foundation/TimerEvent.h"
 #include "hardware/HDLC.h"
 #include "links/LAPD.h"
 #include "slots/Slot.h"
@@ -19,6 +21,9 @@ class IsdnSlot : public Slot, public ProtocolsFamily, public ISDN::LAPD::Notify,
   // Takes the channel's descriptor and the link (owned from here on, as a layer of the slot).
   IsdnSlot(Fd fd, ISDN::LAPD* lapd);
   ~IsdnSlot() override;
+  // It has its channel and hears it: false when the watch could not take its duplicate, which
+  // is the slot's only hold of the channel.
+  bool Complete() const { return channel >= 0 && is_open(); }
 
   bool IActivate(TERM::TermActivateParams const& params) override;
   bool IDeactivate() override;
@@ -75,7 +80,8 @@ class IsdnSlot : public Slot, public ProtocolsFamily, public ISDN::LAPD::Notify,
 
 class AtsQsigSlot : public IsdnSlot {
  public:
-  AtsQsigSlot(Fd fd, ISDN::LAPD* lapd);
+  // channel: the signalling channel that the descriptor got (DSPDATA_TIMESLOT).
+  AtsQsigSlot(Fd fd, int channel, ISDN::LAPD* lapd);
   ~AtsQsigSlot() override;
 
   bool IBeforeDestroy() override;
@@ -85,11 +91,32 @@ class AtsQsigSlot : public IsdnSlot {
   void OnAtsEvent(int fd, short revents) { OnEvent(fd, revents); }
   // Opens B channel b (0 to 2) beside this signalling channel: a new slot, or null.
   Slot* NewBChannel(unsigned b);
+  // Closes B channel b (its TDM channel `channel`). A close the device refuses is logged and
+  // kept: it is made again before the next B channel opens, and on a timer until it holds.
+  void CloseBChannel(uint32_t b, int channel);
+
+  // A refused close is tried again after this, then at twice the last interval up to
+  // kCloseRetryMaxMs: soon when the device was only busy, without flooding it when it stays so.
+  static constexpr unsigned kCloseRetryMs = 10;
+  static constexpr unsigned kCloseRetryMaxMs = 1000;
 
  private:
+  // A B channel whose close the device refused.
+  struct Unclosed {
+    uint32_t b;
+    int channel;
+  };
+  // Tries every refused close once more; true when none is left.
+  bool RetryCloses();
+  void OnCloseRetry();
+
   // The board closes the B channels with this slot's descriptor: the B slots that this slot
   // opened lose them first, while the numbers are still theirs.
   void OrphanBChannels();
+
+  std::vector<Unclosed> unclosed;
+  Timer closeRetry;
+  unsigned closeRetryMs = kCloseRetryMs;
 };
 
 class AtsQsigBSlot : public Slot {

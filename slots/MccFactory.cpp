@@ -40,7 +40,20 @@ Slot* MccFactory::INewSlot(LGCP::CreateParams const& params) {
     return nullptr;
   }
   const int timeslot = board::ioctl_value(channel.get(), board::mcc::MCC_TIMESLOT, 0);
-  return new MccSlot(channel.get(), timeslot);
+  if (timeslot < 0) {
+    PutHeader(std::cerr);
+    std::cerr << "MCC_TIMESLOT fail: " << std::strerror(errno) << std::endl;
+    return nullptr;
+  }
+  auto* slot = new MccSlot(channel.get(), timeslot);
+  if (!slot->Complete()) {
+    const int error = errno;
+    PutHeader(std::cerr);
+    std::cerr << "can not hold the channel: " << std::strerror(error) << std::endl;
+    delete slot;
+    return nullptr;
+  }
+  return slot;
 }
 
 void MccFactory::Query(LGCP::Resources& r) {

@@ -14,6 +14,8 @@ class MccSlot : public Slot {
   // Watches its own duplicate of the channel descriptor `channel`.
   MccSlot(int channel, int timeslot);
   ~MccSlot() override;
+  // It holds the channel and hears it: false when a duplicate could not be made.
+  bool Complete() const { return channel && event.fd() >= 0; }
 
   // One frame; false when the channel does not take it whole.
   bool IUserData(std::vector<char> const& data) override;

@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
+#include <sstream>
 
 #include "asn1/schemas/LGCP.h"
 #include "board/board.h"
@@ -40,6 +41,7 @@ ModemFactory::ModemFactory(uint16_t port) {
 }
 
 ModemFactory::~ModemFactory() {
+  acceptPause.Cancel();
   for (ModemSlot* s : modems) s->owner = nullptr;
   for (AuthClient* c : clients) delete c;
 }
@@ -148,7 +150,9 @@ void ModemFactory::Init(uint16_t port) {
     return;
   }
   listenFd = std::move(sock);
-  event.Schedule(listenFd, POLLIN);
+  std::ostringstream header;
+  PutHeader(header);
+  acceptPause.Watch(event, listenFd, POLLIN, std::cerr, header.str().c_str());
 }
 
 uint16_t ModemFactory::AuthPort() const {
@@ -161,6 +165,7 @@ uint16_t ModemFactory::AuthPort() const {
 void ModemFactory::OnSocketEvent(int, short revents) {
   if (revents & (POLLERR | POLLHUP)) {
     std::cerr << *this << "auth server socket error." << std::endl;
+    acceptPause.Cancel();
     listenFd.close();
     event.Release();
     event.UnBind();
@@ -170,7 +175,14 @@ void ModemFactory::OnSocketEvent(int, short revents) {
   INet4::Addr peer;
   socklen_t len = sizeof(sockaddr_in);
   Fd conn(::accept4(listenFd.get(), peer.sa(), &len, SOCK_CLOEXEC));
-  if (!conn) return;
+  if (!conn) {
+    const int error = errno;
+    std::ostringstream header;
+    PutHeader(header);
+    acceptPause.Pause(error, event, listenFd, std::cerr, header.str().c_str());
+    return;
+  }
+  acceptPause.Accepted();
   if (!NonBlockMode(conn.get())) {
     std::cerr << *this << "fail to set nonblock mode." << std::endl;
     return;
@@ -179,9 +191,17 @@ void ModemFactory::OnSocketEvent(int, short revents) {
     std::cerr << *this << "too many auth connections, refused " << peer.GetString() << std::endl;
     return;
   }
-  auto* client = new AuthClient(conn, peer, *this);
+  auto* client = new AuthClient(std::move(conn), peer, *this);
+  // A client that cannot be watched would never be heard, nor noticed when it goes: it is
+  // closed now rather than kept, and takes no place among the clients.
+  if (!client->Activate()) {
+    const int error = errno;
+    std::cerr << *this << "auth connection from " << peer.GetString() << " closed: " << std::strerror(error)
+              << std::endl;
+    delete client;
+    return;
+  }
   clients.push_back(client);
-  client->Activate();
   std::cerr << *this << "incoming auth connection from " << peer.GetString() << std::endl;
 }
 

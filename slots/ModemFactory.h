@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "foundation/AcceptPause.h"
 #include "foundation/Event.h"
 #include "foundation/Fd.h"
 #include "slots/SlotFactory.h"
@@ -69,6 +70,7 @@ class ModemFactory : public SlotFactory {
   int modemCount = 0;
   Fd listenFd;
   Event event;
+  AcceptPause acceptPause;
   std::vector<AuthClient*> clients;
   std::list<std::string> freeInterfaces;
 };

@@ -158,6 +158,13 @@ bool RtpFactory::BeginSession(LGCP::CreateRtpParams const& create, bool reuse_ad
   return true;
 }
 
+bool RtpFactory::SlotHolds(RtpSlot const& slot, std::string const& header) {
+  if (slot.Complete()) return true;
+  std::cerr << header << "rtp do not created: can not hold the session [errno=" << std::strerror(errno) << "]"
+            << std::endl;
+  return false;
+}
+
 Slot* RtpFactory::INewSlot(LGCP::CreateParams const& create) {
   if (create.getID() != LGCP::CreateParams::e_rtp) return nullptr;
   const LGCP::CreateRtpParams& params = create.get_rtp();
@@ -169,7 +176,11 @@ Slot* RtpFactory::INewSlot(LGCP::CreateParams const& create) {
   Session session;
   if (!BeginSession(params, true, 0, header.str(), session)) return nullptr;
   auto* slot = new RtpSlot(session.channel, session.device.get(), session.block);
-  slot->startRTPC(session.rtcp, session.peer);
+  if (!SlotHolds(*slot, header.str())) {
+    delete slot;
+    return nullptr;
+  }
+  slot->startRTPC(std::move(session.rtcp), session.peer);
   if (rtp.has_echo() && rtp.get_echo().get_suppressor()) slot->echoCancel(rtp.get_echo().get_canceller());
   return slot;
 }

@@ -17,6 +17,8 @@ namespace TERM {
 class Payload;
 }
 
+class RtpSlot;
+
 class RtpFactory : public SlotFactory {
  public:
   RtpFactory();
@@ -55,6 +57,9 @@ class RtpFactory : public SlotFactory {
   // False when a step fails: refusals on std::clog after `header`, device failures on std::cerr.
   static bool BeginSession(LGCP::CreateRtpParams const& create, bool reuse_address, uint32_t flags,
                            std::string const& header, Session& session);
+  // Whether a slot made on a begun session holds it (RtpSlot::Complete); when not, a line on
+  // std::cerr after `header` says so and the caller deletes the slot, which ends the session.
+  static bool SlotHolds(RtpSlot const& slot, std::string const& header);
   // Asks the voice device for its channels of each codec (G.729, G.723, G.711, G.711 MCC and
   // universal) and stores a positive answer in the matching count; the others stay as they are.
   template <class Count>

@@ -164,7 +164,11 @@ bool RtpSlot::restart() {
   info.flags = 0;
   if (board::ioctl(fresh.get(), board::rtp::RTP_ADD_CHANNEL, &info) < 0) return false;
   device = std::move(fresh);
-  rtpEvent.Schedule(device, POLLIN);
+  // A session nobody hears is no better than none.
+  if (!rtpEvent.Schedule(device, POLLIN)) {
+    device.close();
+    return false;
+  }
   // A receive path that ran before runs on the new session too.
   if (inputStarted && !request(board::rtp::RTP_START_RX)) inputStarted = false;
   return true;
@@ -224,9 +228,9 @@ bool RtpSlot::disablePD() {
   return true;
 }
 
-void RtpSlot::startRTPC(Fd& socket, sockaddr_in const& to) {
+void RtpSlot::startRTPC(Fd socket, sockaddr_in const& to) {
   peer = to;
-  rtcp.reset(socket.dup());
+  rtcp = std::move(socket);
   RTPC::SDES sdes(params.ssrc);
   sdes.items = {{RTPC::SDES::Item::CNAME, kCname}, {RTPC::SDES::Item::EMAIL, kEmail}, {RTPC::SDES::Item::PHONE, kPhone}};
   send(sdes);

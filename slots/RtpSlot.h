@@ -21,7 +21,8 @@ using board::rtp::rtp_connection_params;
 
 class RtpSlot : public Slot, public Hardware::TonecReceiver, public Hardware::DSProcReceiver {
  public:
-  // The slot keeps its own duplicates of the session's device descriptor.
+  // The slot keeps its own duplicates of the session's device descriptor; Complete() tells
+  // whether it got them.
   RtpSlot(int channel, int device, rtp_connection_params const& params);
   ~RtpSlot() override;
 
@@ -47,8 +48,11 @@ class RtpSlot : public Slot, public Hardware::TonecReceiver, public Hardware::DS
   void dsproc_flags_event(Hardware::dsproc_flags_event const* event) override { processFlagsEvent(event); }
   unsigned dsproc_timeslot() const override { return static_cast<unsigned>(held(channel)); }
 
-  // Takes a duplicate of the RTCP socket and announces the session to peer (source description).
-  void startRTPC(Fd& socket, sockaddr_in const& peer);
+  // The slot holds its own descriptor of the session and hears the device's events: without
+  // them the session ends with the factory's descriptor, or runs unheard.
+  bool Complete() const { return device && rtpEvent.fd() >= 0; }
+  // Takes the RTCP socket and announces the session to peer (source description).
+  void startRTPC(Fd socket, sockaddr_in const& peer);
   // Sends one RTCP packet to the peer without waiting.
   void send(RTPC::Msg const& msg);
   // The device has event records.

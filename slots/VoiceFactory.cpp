@@ -65,6 +65,14 @@ int VoiceFactory::OpenChannel(int flags, const char* direction, unsigned rxThres
   return channel.release();
 }
 
+bool VoiceFactory::Holds(Fd const& copy) {
+  if (copy) return true;
+  const int error = errno;
+  PutHeader(std::cerr);
+  std::cerr << "can not hold the channel: " << std::strerror(error) << std::endl;
+  return false;
+}
+
 Slot* VoiceFactory::CreatePlay(LGCP::PlayerParams const& p) {
   if (p.is_network() && !ValidHost(p.get_network().get_host())) {
     PutHeader(std::cerr);
@@ -77,6 +85,10 @@ Slot* VoiceFactory::CreatePlay(LGCP::PlayerParams const& p) {
   PlaySlotGeneric* slot = nullptr;
   if (p.is_network()) slot = new PlaySlotNetwork(channel.get(), p.get_network());
   else slot = new PlaySlotFile(channel.get(), p.get_file());
+  if (!Holds(slot->channel)) {
+    delete slot;
+    return nullptr;
+  }
   players.push_back(slot);
   return slot;
 }
@@ -91,6 +103,10 @@ Slot* VoiceFactory::CreateRecord(TERM::HostAddress const& host) {
   if (!channel) return nullptr;
   auto* slot = new RecordSlot(dhost2str(host), board::ioctl_value(channel.get(), board::mcc::MCC_TIMESLOT, 0),
                               channel.get());
+  if (!Holds(slot->channel)) {
+    delete slot;
+    return nullptr;
+  }
   recorders.push_back(slot);
   return slot;
 }

@@ -7,6 +7,8 @@
 
 #include "slots/SlotFactory.h"
 
+class Fd;
+
 namespace LGCP {
 class PlayerParams;
 }
@@ -49,6 +51,9 @@ class VoiceFactory : public SlotFactory {
  private:
   // An allocated transparent channel opened with `flags` (owned by the caller), or -1 (logged).
   int OpenChannel(int flags, const char* direction, unsigned rxThreshold, unsigned txThreshold);
+  // Whether a new slot got its copy of the channel; a line when not (the slot is then deleted,
+  // and the channel goes with the factory's descriptor).
+  bool Holds(Fd const& copy);
 
   static VoiceFactory* instance_;
 };

@@ -15,6 +15,7 @@
 
 #include "board/sim/SimBoard.h"
 #include "board/sim/SimProtocol.h"
+#include "foundation/AcceptPause.h"
 #include "foundation/Paths.h"
 
 namespace board::sim {
@@ -147,6 +148,7 @@ bool SimServer::listen(const std::string& path) {
     return false;
   }
   if (listen_fd_) ::epoll_ctl(ready_fd_.get(), EPOLL_CTL_DEL, listen_fd_.get(), nullptr);
+  accept_pause_.reset();
   if (!watch(ready_fd_.get(), fd.get(), kListenKey)) return false;
   listen_fd_ = std::move(fd);
   path_ = path;
@@ -155,12 +157,26 @@ bool SimServer::listen(const std::string& path) {
 
 void SimServer::accept_client() {
   int c = ::accept4(listen_fd_.get(), nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
-  if (c < 0) return;
+  if (c < 0) {
+    if (AcceptPause::Shortage(errno)) pause_accepting();
+    return;
+  }
   if (clients_.size() >= kMaxClients) {
     ::close(c);
     return;
   }
-  clients_.push_back(std::make_unique<Client>(*this, c));
+  auto client = std::make_unique<Client>(*this, c);
+  if (client->event_.fd() < 0) return;  // a client that cannot be watched is closed at once
+  clients_.push_back(std::move(client));
+}
+
+void SimServer::pause_accepting() {
+  ::epoll_ctl(ready_fd_.get(), EPOLL_CTL_DEL, listen_fd_.get(), nullptr);
+  accept_pause_.set(AcceptPause::pause_ms, &SimServer::resume_accepting, this);
+}
+
+void SimServer::resume_accepting() {
+  if (listen_fd_ && !watch(ready_fd_.get(), listen_fd_.get(), kListenKey)) pause_accepting();
 }
 
 void SimServer::close_client(Client* c) {

@@ -8,6 +8,7 @@
 
 #include "foundation/Event.h"
 #include "foundation/Fd.h"
+#include "foundation/TimerEvent.h"
 
 namespace board::sim {
 
@@ -37,6 +38,10 @@ class SimServer {
 
   void on_ready(int fd, short revents);
   void accept_client();
+  // Out of descriptors: the pending peer keeps the listener ready, so it leaves the ready set
+  // for a while rather than wake every pass.
+  void pause_accepting();
+  void resume_accepting();
   void close_client(Client* c);
   void bury();
 
@@ -47,6 +52,7 @@ class SimServer {
   bool own_set_ = false;
   Event ready_event_;
   Fd listen_fd_;
+  Timer accept_pause_;
   std::string path_;
   std::vector<std::unique_ptr<Client>> clients_;
   std::vector<std::unique_ptr<Client>> closed_;  // deleted outside their own handler

@@ -244,6 +244,33 @@ TEST_F(AcceptorTest, OutOfDescriptorsPausesAcceptingInsteadOfSpinning) {
   EXPECT_EQ(rec.connects, 1);
 }
 
+// The trace listener pauses as the control acceptor does; a shortage that lasts over several
+// pauses is told once, and the queued peer is taken when descriptors are back.
+TEST(TraceListener, OutOfDescriptorsPausesWithOneLineAndTakesThePeerAfterwards) {
+  vxtest::TestClock clock;
+  vxtest::CaptureStreams cap;
+  TPKTTracer tracer;
+  const uint16_t port = vxtest::free_port();
+  ASSERT_TRUE(tracer.Listen(port));
+  fail_accept = true;
+  accept_calls = 0;
+  const int c = vxtest::connect_to(port);
+  ASSERT_GE(c, 0);
+  ASSERT_TRUE(vxtest::pump_until([&] { return accept_calls > 0; }));
+  for (int pause = 0; pause < 3; ++pause) {
+    const int calls = accept_calls;
+    vxtest::pump(5);
+    EXPECT_EQ(accept_calls, calls);
+    clock.advance(1000);
+    ASSERT_TRUE(vxtest::pump_until([&] { return accept_calls > calls; }));
+  }
+  EXPECT_EQ(count(cap.log.str(), "ACP accept failed: Too many open files, accepting again in 1000 ms\n"), 1);
+  fail_accept = false;
+  clock.advance(1000);
+  EXPECT_TRUE(vxtest::pump_until([&] { return tracer.clients() == 1; }));
+  ::close(c);
+}
+
 TEST_F(AcceptorTest, DroppedConnectionIsReallyClosedAndAPeerArrivingMeanwhileIsRefused) {
   const int c1 = client();
   ASSERT_TRUE(connected());
