@@ -66,7 +66,8 @@ bool AcceptorBase<Derived, ServiceBase>::BindSocket() {
     this->Deactivate();
     return false;
   }
-  listen_event_.Schedule(listen_socket_, POLLIN);
+  listening_ = true;
+  Listen();
   return true;
 }
 
@@ -76,6 +77,7 @@ void AcceptorBase<Derived, ServiceBase>::ImplDeactivate() {
   accept_pause_timer_.reset();
   listen_event_.Release();
   listen_socket_.close();
+  listening_ = false;
 }
 
 template <class Derived, class ServiceBase>
@@ -123,7 +125,23 @@ void AcceptorBase<Derived, ServiceBase>::OnSocketEvent(int, short revents) {
 
 template <class Derived, class ServiceBase>
 void AcceptorBase<Derived, ServiceBase>::OnAcceptPause(Timer*) {
-  if (listen_socket_) listen_event_.Schedule(listen_socket_, POLLIN);
+  Listen();
+}
+
+template <class Derived, class ServiceBase>
+void AcceptorBase<Derived, ServiceBase>::HoldPeers(bool hold) {
+  held_ = hold;
+  if (!hold)
+    Listen();
+  else if (listening_)
+    listen_event_.Schedule(listen_socket_, 0);
+}
+
+template <class Derived, class ServiceBase>
+void AcceptorBase<Derived, ServiceBase>::Listen() {
+  // A socket still waiting for its bind comes here once it listens.
+  if (!listening_ || held_ || accept_pause_timer_.is_set()) return;
+  listen_event_.Schedule(listen_socket_, POLLIN);
 }
 
 template class AcceptorBase<AcceptorNet, ServiceNet>;

@@ -23,6 +23,8 @@ class AcceptorBase : public ServiceBase {
 
   ~AcceptorBase() override;
 
+  void HoldPeers(bool hold) override;
+
  protected:
   // event_name: the name the listening event shows in the loop's status table.
   explicit AcceptorBase(const char* event_name);
@@ -38,11 +40,15 @@ class AcceptorBase : public ServiceBase {
   void OnTimeout(Timer*);
   void OnSocketEvent(int fd, short revents);
   void OnAcceptPause(Timer*);
+  // Watches the listening socket for peers, unless held or pausing.
+  void Listen();
 
   Fd listen_socket_;
   Timer bind_timer_;
   Timer accept_pause_timer_;
   Event listen_event_;
+  bool listening_ = false;
+  bool held_ = false;
 
  private:
   Derived& self() { return static_cast<Derived&>(*this); }
