@@ -126,15 +126,15 @@ bool File::Open(const std::string& name) {
 
 // Only a regular file is taken, and it is opened without blocking: a pipe with no writer or a
 // device would hold or never end the start-up, and a folder reads nothing. A read error ends the
-// text as the end of the file would. A missing file is silently not there; whatever else is not
-// used is said in one line.
+// text as the end of the file would. A missing file (or folder on its path) is silently not
+// there; whatever else is not used is said in one line.
 bool File::IntOpen() {
   auto unused = [&](const char* why) {
     std::cerr << "ini: \"" << mFileName << "\" not used: " << why << std::endl;
     return false;
   };
   Fd fd(::open(mFileName.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
-  if (!fd) return errno == ENOENT ? false : unused(std::strerror(errno));
+  if (!fd) return errno == ENOENT || errno == ENOTDIR ? false : unused(std::strerror(errno));
   struct stat st {};
   if (::fstat(fd.get(), &st) != 0) return unused(std::strerror(errno));
   if (!S_ISREG(st.st_mode)) return unused("not a regular file");

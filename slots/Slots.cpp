@@ -6,7 +6,6 @@
 #include <string>
 
 #include "asn1/CoderEnv.h"
-
 #include "slots/Connection.h"
 #include "slots/Slot.h"
 #include "slots/SlotFactory.h"
