@@ -24,6 +24,8 @@ class AcceptorBase : public ServiceBase {
 
   ~AcceptorBase() override;
 
+  void HoldPeers(bool hold) override { accept_pause_.Hold(hold); }
+
  protected:
   // event_name: the name the listening event shows in the loop's status table.
   explicit AcceptorBase(const char* event_name);

@@ -43,6 +43,9 @@ class Service : protected ProtocolsFamily {
   void Send(char const* data, int length);
   // Closes the stream layer's socket at once, with no report.
   void Release();
+  // While held, a listening service takes no new peer: one that connects waits in the
+  // backlog until the hold ends. Other kinds have no peers to hold and ignore it.
+  virtual void HoldPeers(bool) {}
 
   State::Type state() const { return state_; }
   const std::string& connection_name() const { return name_; }

@@ -43,6 +43,12 @@ void Server::Activate(Control::Service* connection) {
   connection_->service_name("server");
   connection_->Bind(this);
   connection_->Activate();
+  if (held_) connection_->HoldPeers(true);
+}
+
+void Server::HoldController(bool hold) {
+  held_ = hold;
+  if (connection_) connection_->HoldPeers(hold);
 }
 
 void Server::Deactivate() {

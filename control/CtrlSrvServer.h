@@ -43,6 +43,10 @@ class Server : public Control::Notify {
   void OnDisconnect() override;
   void OnMessage(char const* data, int length) override;
 
+  // While held, no new controller is taken: one that connects waits until the hold ends.
+  void HoldController(bool hold);
+  bool held() const { return held_; }
+
   // The heartbeat ran out: drop the controller.
   void OnHeartbeatTimeout();
   bool CheckServerConnection(bool& connected) const;
@@ -69,6 +73,7 @@ class Server : public Control::Notify {
 
   std::vector<Service*> services_;
   Control::Service* connection_ = nullptr;
+  bool held_ = false;
   bool seqPresent_ = false;
   int32_t seq_ = 0;
   uint32_t slot_ = no_slot;

@@ -52,6 +52,10 @@ void Service::delayedSuccess(unsigned int slot, Seq seq) {
   if (bound()) server->delayedSuccess(slot, seq);
 }
 
+void Service::HoldController(bool hold) {
+  if (server) server->HoldController(hold);
+}
+
 bool Service::CheckServerConnection(bool& connected) const {
   return server && server->CheckServerConnection(connected);
 }

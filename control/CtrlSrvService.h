@@ -35,6 +35,8 @@ class Service {
   std::optional<int32_t> delayResponse();
   void delayedSuccess(unsigned int slot, std::optional<int32_t> seq);
   bool CheckServerConnection(bool& connected) const;
+  // While held, the server takes no new controller (see Server::HoldController).
+  void HoldController(bool hold);
 
   Server* server = nullptr;
 

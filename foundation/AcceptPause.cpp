@@ -15,7 +15,7 @@ void AcceptPause::Watch(Event& watch, const Fd& socket, short events, std::ostre
   watch_ = &watch;
   socket_ = &socket;
   events_ = events;
-  if (watch.Schedule(socket, events)) return;
+  if (watch.Schedule(socket, held_ ? 0 : events)) return;
   if (!told_)
     log << prefix << "can't watch listening socket: " << std::strerror(errno) << ", trying again in " << pause_ms
         << " ms" << std::endl;
@@ -29,7 +29,7 @@ bool AcceptPause::Pause(int error, Event& watch, const Fd& socket, std::ostream&
     log << prefix << "accept failed: " << std::strerror(error) << ", accepting again in " << pause_ms << " ms"
         << std::endl;
   told_ = true;
-  if (!paused()) events_ = watch.events();
+  if (!paused() && !held_) events_ = watch.events();
   watch_ = &watch;
   socket_ = &socket;
   // Only the poll mask is cleared: the watch keeps its descriptor, which costs none while there
@@ -45,8 +45,18 @@ void AcceptPause::Cancel() {
   socket_ = nullptr;
 }
 
-void AcceptPause::Resume() {
+void AcceptPause::Hold(bool hold) {
+  held_ = hold;
   if (!watch_ || !socket_) return;
+  if (!hold) {
+    if (!paused()) Resume();
+  } else if (watch_->fd() >= 0) {
+    watch_->set_events(0);
+  }
+}
+
+void AcceptPause::Resume() {
+  if (held_ || !watch_ || !socket_) return;
   if (watch_->fd() >= 0) {
     watch_->set_events(events_);
     return;

@@ -34,6 +34,11 @@ class AcceptPause {
   // watch and the socket must stay until then.
   void Cancel();
   bool paused() const { return timer_.is_set(); }
+  // While held the watch does not poll, pause or no pause: peers wait in the backlog. A pause
+  // that ends during a hold leaves it held; a hold that ends during a pause leaves the pause
+  // its time.
+  void Hold(bool hold);
+  bool held() const { return held_; }
 
  private:
   void Resume();
@@ -43,4 +48,5 @@ class AcceptPause {
   const Fd* socket_ = nullptr;
   short events_ = 0;
   bool told_ = false;
+  bool held_ = false;
 };

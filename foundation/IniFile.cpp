@@ -1,13 +1,20 @@
 #include "foundation/IniFile.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <climits>
 #include <cmath>
 #include <cstdlib>
-#include <fstream>
+#include <cstring>
+#include <iostream>
 #include <istream>
 #include <ostream>
 #include <sstream>
+
+#include "foundation/Fd.h"
 
 namespace IniFile {
 
@@ -117,9 +124,40 @@ bool File::Open(const std::string& name) {
   return IntOpen();
 }
 
+// Only a regular file is taken, and it is opened without blocking: a pipe with no writer or a
+// device would hold or never end the start-up, and a folder reads nothing. A read error ends the
+// text as the end of the file would. A missing file (or folder on its path) is silently not
+// there; whatever else is not used is said in one line.
 bool File::IntOpen() {
-  std::ifstream in(mFileName, std::ios::in | std::ios::binary);
-  if (!in.is_open()) return false;
+  auto unused = [&](const char* why) {
+    std::cerr << "ini: \"" << mFileName << "\" not used: " << why << std::endl;
+    return false;
+  };
+  Fd fd(::open(mFileName.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+  if (!fd) return errno == ENOENT || errno == ENOTDIR ? false : unused(std::strerror(errno));
+  struct stat st {};
+  if (::fstat(fd.get(), &st) != 0) return unused(std::strerror(errno));
+  if (!S_ISREG(st.st_mode)) return unused("not a regular file");
+  std::string text;
+  char buf[4096];
+  for (;;) {
+    const ssize_t n = ::read(fd.get(), buf, sizeof buf);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      if (text.empty()) return unused(std::strerror(errno));
+      std::cerr << "ini: \"" << mFileName << "\": read error after " << text.size()
+                << " octets, the rest not used: " << std::strerror(errno) << std::endl;
+      break;
+    }
+    if (n == 0) break;
+    if (text.size() + static_cast<size_t>(n) > kMaxText) {
+      std::cerr << "ini: \"" << mFileName << "\": longer than " << kMaxText
+                << " octets, the rest not used" << std::endl;
+      break;
+    }
+    text.append(buf, static_cast<size_t>(n));
+  }
+  std::istringstream in(std::move(text));
   IntOpenStream(in);
   return true;
 }
@@ -178,7 +216,15 @@ void File::IntOpenStream(std::istream& is) {
 
   std::streambuf* sb = is.rdbuf();
   if (!sb) return;
-  for (int ci = sb->sbumpc(); ci != std::char_traits<char>::eof(); ci = sb->sbumpc()) {
+  // A buffer whose read fails may throw: the text ends there, as at the end of the file.
+  auto next = [&]() -> int {
+    try {
+      return sb->sbumpc();
+    } catch (...) {
+      return std::char_traits<char>::eof();
+    }
+  };
+  for (int ci = next(); ci != std::char_traits<char>::eof(); ci = next()) {
     const char c = static_cast<char>(ci);
     if (c == '\r') continue;
     if (comment) {

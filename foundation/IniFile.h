@@ -2,6 +2,7 @@
 // The daemon's ini configuration model: every occurrence of a section and of a key is kept
 // with its line number, so the typed reader can report repeated and missing settings.
 // The parser never rejects input; what it does not understand it skips.
+#include <cstddef>
 #include <iosfwd>
 #include <map>
 #include <string>
@@ -196,14 +197,19 @@ class SectionRef {
 class File {
  public:
   using iterator = GenericIterator<Section>;
+  // The longest text taken from a file; what follows is not used.
+  static constexpr size_t kMaxText = 1 << 20;
   File() = default;
   explicit File(const std::string& name) { Open(name); }
   File(const File&) = delete;
   File& operator=(const File&) = delete;
 
+  // Reads the regular file of that name; false (with its defaults) when there is none or it
+  // cannot be used.
   bool Open(const std::string& name);
   bool IntOpen();
-  // Parses the stream into this file, adding to what it already holds.
+  // Parses the stream into this file, adding to what it already holds; a failing read ends
+  // the text there.
   void IntOpenStream(std::istream& is);
   void Close();
   void Sync() {}

@@ -36,9 +36,17 @@ void MccSlot::OnEvent(int, short revents) {
 }
 
 void MccSlot::DoRead() {
-  char frame[kMaxFrame];
+  // One octet more than a signal carries: a frame that fills it is too long (the channel cuts
+  // a frame at the buffer's end, so the read alone cannot say it was whole).
+  char frame[kMaxFrame + 1];
   for (int i = 0; i < kFramesPerPass; ++i) {
     const ssize_t n = ::read(event.fd(), frame, sizeof frame);
+    if (n > static_cast<ssize_t>(kMaxFrame)) {
+      ++rxTooLong;
+      std::cerr << *this << ": frame of more than " << kMaxFrame << " octets too long for user data, dropped ("
+                << rxTooLong << " so far)" << std::endl;
+      continue;
+    }
     if (n > 0) {
       OnUserData(std::vector<char>(frame, frame + n));
       continue;

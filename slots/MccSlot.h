@@ -2,6 +2,7 @@
 // One raw channel of the HDLC controller device: user data from the controller is written to it
 // as frames, and every frame read from it goes to the controller as user data. Its timeslot is
 // connected like any other slot's.
+#include "asn1/PEREncoder.h"
 #include "foundation/Event.h"
 #include "slots/Slot.h"
 
@@ -9,7 +10,9 @@ class MccSlot : public Slot {
  public:
   // Frames read per readiness report, so that a channel that never runs dry cannot hold the loop.
   static constexpr int kFramesPerPass = 64;
-  static constexpr size_t kMaxFrame = 1024;
+  // The longest frame one "userData" signal carries (a longer one would need a fragmented
+  // length); a longer frame is dropped, said and counted.
+  static constexpr size_t kMaxFrame = ASN1::MaximumUnfragmentedLength;
 
   // Watches its own duplicate of the channel descriptor `channel`.
   MccSlot(int channel, int timeslot);
@@ -32,4 +35,5 @@ class MccSlot : public Slot {
   // The channel, for writing; the watch reads its own duplicate and goes when the channel ends.
   Fd channel;
   Event event;
+  uint32_t rxTooLong = 0;
 };

@@ -59,7 +59,7 @@ std::ostream& operator<<(std::ostream& os, Slot const& slot) {
   return os;
 }
 
-void Slot::SendSignal(LGCP::Signal const& signal) { Slots::instance()->SendSignal(number, signal); }
+void Slot::SendSignal(LGCP::Signal const& signal) { Slots::instance()->SendSlotSignal(*this, signal); }
 
 namespace {
 

@@ -2,7 +2,10 @@
 
 #include <algorithm>
 #include <iostream>
+#include <iterator>
+#include <string>
 
+#include "asn1/CoderEnv.h"
 #include "slots/Connection.h"
 #include "slots/Slot.h"
 #include "slots/SlotFactory.h"
@@ -150,16 +153,19 @@ void Slots::int_destroy(Slot* slot) {
   Disconnect(*slot);
   DisconnectSinks(*slot);
   std::erase(live, slot);
-  std::erase(pending, slot);
+  const bool wasPending = std::erase(pending, slot) > 0;
   if (CheckSlot(slot->number) && table[slot->number] == slot) table[slot->number] = nullptr;
   // Whatever path led here, the factory forgets the slot before it is deleted.
   if (slot->factory) slot->factory->Remove(slot);
   delete slot;
+  if (wasPending && pending.empty()) PendingDone();
 }
 
 // The controller is gone: every slot is destroyed. Slots whose kind puts its destruction off
 // get kPendingDestroyMs to finish it and are deleted then, finished or not. Their destroy
-// answers, if any were delayed, went with the lost connection.
+// answers, if any were delayed, went with the lost connection. Until the last of them is gone
+// the next controller is not taken (the loop serves everything else meanwhile): it finds every
+// number, modem, interface and channel free, and nothing of the old calls reaches it.
 void Slots::OnDisconnect() {
   while (!live.empty()) {
     Slot* const slot = live.front();
@@ -169,11 +175,40 @@ void Slots::OnDisconnect() {
       pending.push_back(slot);
     }
   }
-  if (!pending.empty()) pendingTimer.set(kPendingDestroyMs, &Slots::OnPendingTimer, this);
+  if (pending.empty()) return;
+  pendingTimer.set(kPendingDestroyMs, &Slots::OnPendingTimer, this);
+  HoldController(true);
 }
 
 void Slots::OnPendingTimer() {
   while (!pending.empty()) int_destroy(pending.front());
+}
+
+void Slots::PendingDone() {
+  pendingTimer.reset();
+  HoldController(false);
+}
+
+void Slots::SendSlotSignal(Slot const& slot, LGCP::Signal const& signal) {
+  if (pending.empty() || std::find(pending.begin(), pending.end(), &slot) == pending.end()) {
+    SendSignal(slot.number, signal);
+    return;
+  }
+  static const ASN1::CoderEnv avn(ASN1::CoderEnv::avn);
+  std::string notation, text;
+  if (!ASN1::encode(signal, &avn, std::back_inserter(notation))) notation = "?";
+  // On one line: the notation writes control characters as numbers, so its line breaks and
+  // their indents are the only ones, and they only lay it out.
+  for (size_t i = 0; i < notation.size() && text.size() <= kMaxDroppedText; ++i) {
+    if (notation[i] != '\n') {
+      text += notation[i];
+      continue;
+    }
+    text += ' ';
+    while (i + 1 < notation.size() && notation[i + 1] == ' ') ++i;
+  }
+  if (text.size() > kMaxDroppedText) text.replace(kMaxDroppedText, std::string::npos, "...");
+  std::clog << "slot " << slot << ": controller lost, signal not sent: " << text << std::endl;
 }
 
 void Slots::OnSignal(LGCP::Signal const& signal) {

@@ -1,7 +1,9 @@
 #pragma once
 // The slot table service (bound second, after the heartbeat): owns every slot from its
 // creation to its deletion, takes the slot commands and the resource query, passes the trunk
-// status on to the factories, and destroys every slot when the controller is lost.
+// status on to the factories, and destroys every slot when the controller is lost. The slots
+// of a lost controller that finish their destruction later are its alone: until they are
+// gone no next controller is taken, and what they still signal reaches no one.
 #include <array>
 #include <cstdint>
 #include <vector>
@@ -16,6 +18,8 @@ class Slots : public CtrlSrv::Service {
   static constexpr unsigned kSlots = 1024;
   // How long the slots whose destruction was put off may finish it after a controller loss.
   static constexpr unsigned kPendingDestroyMs = 1000;
+  // The longest value notation of a signal that a lost controller's slot writes to the log.
+  static constexpr size_t kMaxDroppedText = 1024;
 
   static Slots* instance();
   static bool CheckSlot(unsigned number) { return number < kSlots; }
@@ -26,6 +30,10 @@ class Slots : public CtrlSrv::Service {
   void OnDisconnect() override;
   bool OnCommand(LGCP::Command const& command) override;
   void OnSignal(LGCP::Signal const& signal) override;
+
+  // A signal of that slot to the controller; one of a lost controller's slots is logged
+  // instead (accounting of a call that now belongs to no one stays on record).
+  void SendSlotSignal(Slot const& slot, LGCP::Signal const& signal);
 
   // Collects every factory's part of the resources and sends it as the "query" signal.
   void UpdateHardwareResources();
@@ -54,6 +62,8 @@ class Slots : public CtrlSrv::Service {
   void CmdQuery();
   // Deletes the slots left pending by a controller loss.
   void OnPendingTimer();
+  // The last pending slot is gone: the next controller may come.
+  void PendingDone();
 
   std::array<Slot*, kSlots> table{};
   std::vector<Slot*> live;

@@ -289,6 +289,44 @@ TEST_F(AcceptorTest, DroppedConnectionIsReallyClosedAndAPeerArrivingMeanwhileIsR
   EXPECT_EQ(rec.connects, 2);
 }
 
+TEST_F(AcceptorTest, AHeldPeerWaitsInTheBacklogUntilTheHoldEndsEvenAcrossAnAcceptPause) {
+  accept_calls = 0;
+  acc.HoldPeers(true);
+  client();
+  vxtest::pump(5);
+  EXPECT_EQ(accept_calls, 0);
+  EXPECT_EQ(acc.state(), Control::State::Connecting);
+  acc.HoldPeers(false);
+  ASSERT_TRUE(connected());
+  EXPECT_EQ(rec.connects, 1);
+  acc.Disconnect();
+  vxtest::pump(2);
+  ASSERT_EQ(acc.state(), Control::State::Connecting);
+
+  // A pause that ends during a hold does not end the hold; a hold that ends during a pause
+  // leaves the pause its time.
+  fail_accept = true;
+  client();
+  ASSERT_TRUE(vxtest::pump_until([&] { return accept_calls > 1; }));
+  fail_accept = false;
+  acc.HoldPeers(true);
+  const int calls = accept_calls;
+  clock.advance(1000);
+  vxtest::pump(5);
+  EXPECT_EQ(accept_calls, calls);
+  fail_accept = true;
+  acc.HoldPeers(false);
+  ASSERT_TRUE(vxtest::pump_until([&] { return accept_calls > calls; }));
+  fail_accept = false;
+  acc.HoldPeers(true);
+  acc.HoldPeers(false);
+  vxtest::pump(5);
+  EXPECT_EQ(accept_calls, calls + 1);
+  clock.advance(1000);
+  ASSERT_TRUE(connected());
+  EXPECT_EQ(rec.connects, 2);
+}
+
 TEST(AcceptorSetup, BusyPortIsRetriedEvery5000ms) {
   vxtest::TestClock clock;
   vxtest::CaptureStreams cap;

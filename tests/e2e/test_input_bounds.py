@@ -1,8 +1,8 @@
 """Input that must neither hold the daemon's loop nor be lost: a local authentication client
 that floods its channel while the controller pings; link units (a LAPD I frame, an SS7 MSU)
 longer than one controller signal can carry; an HDLC data-channel burst whose batch passes
-what one signal carries and one ioctl of 128 packages; a file player repeating a list that
-plays nothing."""
+what one signal carries and one ioctl of 128 packages; MCC frames up to and past what one
+signal carries; a file player repeating a list that plays nothing."""
 
 import os
 import shutil
@@ -14,6 +14,7 @@ import time
 
 import vxharness as vx
 from test_hardware import Board, Reader
+from test_modem import Codec
 from test_signalling import SocketPeer, create_ats_qsig, create_hdlc, create_pstn_ss7
 from test_slots import _create as create, _slot_command, connect, create_trunk
 
@@ -347,6 +348,26 @@ class InputBounds(vx.DaemonTest):
         self.assertFalse(self.wrote("lost: send queue full"))
         for slot in (52, 51):
             self.ok(lambda s: vx.command(vx.DESTROY, seq=s, slot=slot))
+
+    def test_mcc_frames_arrive_whole_up_to_what_a_signal_carries_and_longer_ones_are_dropped_and_counted(self):
+        codec = Codec.for_test(self)
+        far = self.far_end_on_new_channel(lambda: self.ok(lambda s: codec.encode(
+            "{ seq %d, slot 60, pdu command : create : mcc : { type data, mode standard } }" % s)))
+        sizes = (1025, 1500, 4000, LONGEST)
+        frames = [bytes((n + i) % 251 for i in range(size)) for n, size in enumerate(sizes)]
+        for f in frames:
+            far.send(f)
+        for f in frames:
+            got = self.ev.wait(lambda e: e[0] == "userData" and e[1] == 60, 5)[2]
+            self.assertEqual((len(got), got), (len(f), f))
+
+        # Longer: said and counted, and the channel goes on.
+        far.send(bytes(LONGEST + 1))
+        far.send(bytes(40000))
+        far.send(b"after")
+        self.assertEqual(self.ev.wait(lambda e: e[0] == "userData" and e[1] == 60, 5)[2], b"after")
+        self.assertTrue(self.wrote("60:MCC: frame of more than 16383 octets too long for user data, dropped (2 so far)"))
+        self.ok(lambda s: vx.command(vx.DESTROY, seq=s, slot=60))
 
     # -- the file player
 

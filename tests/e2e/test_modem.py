@@ -243,6 +243,80 @@ class Modem(ModemTest):
         self.assertEqual(self.execs()[0][:4], ["/usr/local/bin/fax", "-m", "0", "receive"])
 
 
+class ControllerLoss(ModemTest):
+    def second_controller(self, command):
+        """A controller that connects the moment the first one is gone and sends command at once;
+        the decoded frames it gets up to that command's answer. A connection refused while the
+        daemon is still letting the first one go is tried again."""
+        self.seq += 1
+        payload = self.codec.encode("{ seq %d, %s }" % (self.seq, command))
+        deadline = time.monotonic() + 8
+        while time.monotonic() < deadline:
+            b = vx.Controller(self.daemon.port)
+            b.send(payload)
+            got = []
+            while time.monotonic() < deadline:
+                try:
+                    f = b.raw_frame(max(0.05, deadline - time.monotonic()))
+                except (TimeoutError, ConnectionResetError):
+                    f = None
+                if f is None:
+                    break
+                got.append(self.codec.decode(f))
+                if got[-1].startswith("{ seq %d," % self.seq) and "pdu response" in got[-1]:
+                    self.c = b
+                    return got
+            b.close()
+            if got:
+                break
+        self.fail("the second controller is not served; got %s\ndaemon:\n%s" % (got, self.daemon.output()[-3000:]))
+
+    def test_a_lost_controllers_calls_reach_no_next_controller(self):
+        # Controller A: a PPP session on slot 5 and a fax transfer on slot 7, both running when
+        # A is lost; the programs take a few hundred milliseconds to end once hung up.
+        self.clear_log()
+        self.options("aoptions", "auth alice secret\nacct-at-hup\n")
+        fax_exit = self.daemon.path("/usr/local/etc/fax.exit")
+        with open(fax_exit, "w") as f:
+            f.write("3 hup\n")
+        self.addCleanup(os.remove, fax_exit)
+        self.create(5, modem_params())
+        self.start(5, 6)
+        self.messages(lambda t: "modemProceeding : auth" in t)
+        self.create(7, modem_params(fax=True, execargs=["send", "/tmp/doc.g3"]))
+        self.start(7, 8)
+        self.assertTrue(vx.wait_for(lambda: len(self.execs()) == 2), self.execs())
+        self.c.close()
+
+        # Controller B at once: A's numbers are not B's, whatever A's slots still do.
+        got = self.second_controller('slot 5, pdu command : activate : modem : { remoteAddr "10.9.8.7", '
+                                     'netmask "255.255.0.0", gateway "10.9.0.1", dns "10.9.0.53", mtu 1492 }')
+        self.assertIn("error : slotNotExists", got[-1])
+        create = self.command(7, "create : modem : " + modem_params())
+        got += self.messages(lambda t: t.startswith("{ seq %d," % create) and "pdu response" in t)
+        self.assertIn("success", got[-1])
+        deadline = time.monotonic() + 1.0
+        while time.monotonic() < deadline:
+            try:
+                f = self.c.raw_frame(max(0.05, deadline - time.monotonic()))
+            except TimeoutError:
+                break
+            self.assertIsNotNone(f)
+            got.append(self.codec.decode(f))
+        self.assertIn("success", self.answer(self.command(7, "destroy : NULL")))
+
+        # Both programs ended inside the grace, A's accounting with them; none of it reached B,
+        # and the log keeps it.
+        lines = self.log()
+        self.assertIn(["sent", "acct"], lines)
+        self.assertEqual(sum(1 for f in lines if f == ["hup"]), 2, lines)
+        self.assertEqual([t for t in got if "signal" in t and ("slot 5," in t or "slot 7," in t)], [])
+        out = self.daemon.output()
+        self.assertIn("slot 05:dsp-modem: controller lost, signal not sent: modemProceeding : acct : { "
+                      "octetsOut { low 1000, high 1 }, octetsIn { low 2000, high 0 },", out)
+        self.assertIn("slot 07:dsp-modem: controller lost, signal not sent: modemProceeding : acct : { "
+                      "octetsOut { low 0, high 0 }, octetsIn { low 3, high 0 },", out)
+
 
 if __name__ == "__main__":
     vx.main()

@@ -1,6 +1,7 @@
 """Start-up as init scripts and operators do it: standard descriptors closed, a second daemon
-on a root where one runs, a relative path root in daemon mode, an unusable root; and a destroy
-answered late that must carry the controller's seq whatever its value."""
+on a root where one runs, a relative path root in daemon mode, an unusable root, a
+configuration that cannot be used; and a destroy answered late that must carry the
+controller's seq whatever its value."""
 
 import os
 import shutil
@@ -201,6 +202,35 @@ class PathRoot(unittest.TestCase):
                 self.assertTrue(err.startswith('not started: path root "%s": ' % root), err)
         finally:
             d.cleanup()
+
+
+class UnusableConfiguration(unittest.TestCase):
+    def test_a_configuration_that_cannot_be_read_leaves_the_daemon_starting_with_its_defaults(self):
+        # A folder, a pipe with no writer (a blocking open waits for ever), a file whose reads
+        # fail (EIO, as on failing flash) and an endless device.
+        def folder(path):
+            os.mkdir(path)
+
+        def fifo(path):
+            os.mkfifo(path)
+
+        def link_to(target):
+            return lambda path: os.symlink(target, path)
+
+        for name, make in (("folder", folder), ("fifo", fifo), ("unreadable", link_to("/proc/self/mem")),
+                           ("device", link_to("/dev/zero"))):
+            with self.subTest(name):
+                daemon = vx.Daemon()
+                self.addCleanup(daemon.cleanup)
+                config = daemon.path("/usr/local/etc/server.conf")
+                make(config)
+                daemon.start()
+                c = daemon.connect()
+                c.close()
+                said = [l for l in daemon.output().splitlines() if l.startswith('ini: "%s" not used: ' % config)]
+                self.assertEqual(len(said), 1, daemon.output()[-2000:])
+                self.assertIsNone(daemon.proc.poll())
+                daemon.cleanup()
 
 
 class DelayedDestroy(ModemTest):

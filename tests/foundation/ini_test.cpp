@@ -1,5 +1,7 @@
 // The ini file model and the typed reader of its keys.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <fstream>
@@ -108,6 +110,58 @@ TEST(IniFile, OpenStreamAndClose) {
   EXPECT_EQ(render(f), "[c@1]\n");
   f.Close();
   EXPECT_FALSE(f.IsOpen() || f.SectionCount() != 0);
+}
+
+// A buffer that serves its text, then fails its next read by throwing, as a file buffer does.
+class FailingBuf : public std::streambuf {
+ public:
+  explicit FailingBuf(std::string text) : text_(std::move(text)) { setg(text_.data(), text_.data(), text_.data() + text_.size()); }
+
+ protected:
+  int_type underflow() override { throw std::ios_base::failure("underflow error reading the file"); }
+
+ private:
+  std::string text_;
+};
+
+TEST(IniFile, AReadThatFailsEndsTheTextAsTheEndOfTheFileWould) {
+  FailingBuf buf("[a]\nk=1\nj=2");
+  std::istream in(&buf);
+  IniFile::File f;
+  in >> f;
+  EXPECT_EQ(render(f), "[a@1]\nk=1@2\nj=2@3\n");
+
+  // A file buffer on a file whose reads fail (EIO): nothing, and nothing thrown.
+  std::ifstream mem("/proc/self/mem", std::ios::binary);
+  ASSERT_TRUE(mem.is_open());
+  mem >> f;
+  EXPECT_EQ(render(f), "");
+}
+
+TEST(IniFile, OnlyARegularFileThatCanBeReadIsTakenAndNothingBlocks) {
+  vxtest::TempDir tmp("vx_inibad");
+  vxtest::CaptureStreams cap;
+  const std::string dir = tmp.path() + "/folder", fifo = tmp.path() + "/fifo", link = tmp.path() + "/link";
+  ASSERT_EQ(::mkdir(dir.c_str(), 0755), 0);
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);  // no writer: a blocking open would wait for ever
+  IniFile::File f;
+  for (const std::string& path : {dir, fifo, std::string("/dev/zero"), std::string("/proc/self/mem")}) {
+    cap.clear();
+    EXPECT_FALSE(f.Open(path) || f.IsOpen()) << path;
+    const std::string said = cap.err.str();
+    EXPECT_EQ(said.rfind("ini: \"" + path + "\" not used: ", 0), 0u) << said;
+    EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), 1) << said;
+  }
+  EXPECT_NE(cap.err.str().find("Input/output error"), std::string::npos);
+
+  // A link to a regular file is that file; text past the bound is not used, and said so.
+  std::ofstream(dir + "/big") << std::string(IniFile::File::kMaxText - 8, '#') << "\n[a]\nk=1\n[b]\nk=2\n";
+  ASSERT_EQ(::symlink((dir + "/big").c_str(), link.c_str()), 0);
+  cap.clear();
+  ASSERT_TRUE(f.Open(link));
+  EXPECT_EQ(f[std::string("a")]->SubSectionCount(), 1);
+  EXPECT_EQ(f[std::string("b")]->SubSectionCount(), 0);
+  EXPECT_NE(cap.err.str().find("octets, the rest not used"), std::string::npos);
 }
 
 // On a grammar where both dialects agree (unique sections and keys, no inline comments, no

@@ -156,6 +156,47 @@ TEST_F(SlotsTest, LosingTheControllerDestroysEverySlotAndDeletesThePutOffOnesASe
   EXPECT_TRUE(probes.slots.empty());
 }
 
+TEST_F(SlotsTest, ALostControllersPutOffSlotsHoldTheNextControllerAndSignalOnlyToTheLog) {
+  send(create_probe(1, 1));
+  send(create_probe(2, 2));
+  probe(1)->immediate = probe(2)->immediate = false;
+  Slot* first = probe(1);
+  slots.OnDisconnect();
+  EXPECT_TRUE(server.held());
+  texts();
+  streams.clear();
+
+  // Accounting of a call that now belongs to no one: on record, not on the wire.
+  TERM::ModemProceeding m;
+  TERM::MdmRequestUserAuth& auth = m.select_auth();
+  auth.set_username("a\nb");
+  auth.set_password("p");
+  first->OnModem(m);
+  EXPECT_TRUE(texts().empty());
+  EXPECT_EQ(streams.log.str(),
+            "slot 01:probe: controller lost, signal not sent: modemProceeding : auth : "
+            "{ username {\"a\", {0, 10}, \"b\"}, password \"p\" }\n");
+  // A long one is cut.
+  first->OnUserData(std::vector<char>(4000, 'x'));
+  EXPECT_LT(streams.log.str().size(), 1300u);
+
+  // The hold lasts while one of them is left; the second goes with the timer.
+  first->on_release();
+  EXPECT_TRUE(server.held());
+  clock.advance(Slots::kPendingDestroyMs);
+  vxtest::pump(1);
+  EXPECT_EQ(slots.Find(2), nullptr);
+  EXPECT_FALSE(server.held());
+
+  // Slots of the next controller signal as usual, and a loss with nothing left over holds nothing.
+  send(create_probe(3, 3));
+  texts();
+  probe(3)->OnActivated();
+  EXPECT_EQ(texts(), Strings{"signal " + std::to_string(LGCP::Signal::e_activated)});
+  slots.OnDisconnect();
+  EXPECT_FALSE(server.held());
+}
+
 TEST_F(SlotsTest, QueryReportsEveryFactorysResourcesAndTrunkStatusReachesTheFactories) {
   send(srvtest::command(C::e_query, 3));
   auto got = answers();

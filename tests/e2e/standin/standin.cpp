@@ -10,10 +10,13 @@
 //     raw <hex>                these bytes as they are (malformed records)
 //     wait-ip                  waits for the accept and ip records and logs them
 //     ignore-hup               SIGHUP is ignored (the daemon has to kill it)
+//     acct-at-hup              when hung up: 100 ms, an accounting record, 200 ms, the end
+//                              (a real pppd takes a while to account its session and end)
 //     exit <code>              ends at once with that code
 //   then waits for SIGHUP, logs "hup" and ends with 0.
 // - as a fax program ("-m" <modem> ...): ends with the code in
-//   "$VOXRELAY_ROOT/usr/local/etc/fax.exit" (0 when absent).
+//   "$VOXRELAY_ROOT/usr/local/etc/fax.exit" (0 when absent); when the code is followed by
+//   "hup", only 100 ms after it is hung up (logging "hup").
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -82,6 +85,14 @@ std::string text_field(const std::string& s) {
   return f;
 }
 
+// An accounting record with fixed counters.
+std::string accounting(int session) {
+  std::string out;
+  put_word(out, 64), put_word(out, 4), put_word(out, static_cast<uint32_t>(session));
+  for (uint32_t w : {0u, 0u, 0u, 1u, 1000u, 0u, 2000u, 0u, 10u, 0u, 20u, 300u, 0u}) put_word(out, w);
+  return out;
+}
+
 bool read_all(int s, void* buf, size_t n) {
   auto* p = static_cast<char*>(buf);
   while (n > 0) {
@@ -102,7 +113,7 @@ int run_pppd(const std::string& options, const std::string& device) {
   int session = -1;
   if (device.rfind("/dev/mdm", 0) == 0) session = std::atoi(device.c_str() + 8);
   std::ifstream in(root() + options);
-  bool ignoreHup = false;
+  bool ignoreHup = false, acctAtHup = false;
   int s = -1;
   auto channel = [&] {
     if (s < 0) s = dial();
@@ -120,8 +131,9 @@ int run_pppd(const std::string& options, const std::string& device) {
       put_word(out, 140), put_word(out, 1), put_word(out, static_cast<uint32_t>(session));
       out += text_field(user) + text_field(password);
     } else if (what == "acct") {
-      put_word(out, 64), put_word(out, 4), put_word(out, static_cast<uint32_t>(session));
-      for (uint32_t w : {0u, 0u, 0u, 1u, 1000u, 0u, 2000u, 0u, 10u, 0u, 20u, 300u, 0u}) put_word(out, w);
+      out = accounting(session);
+    } else if (what == "acct-at-hup") {
+      acctAtHup = true;
     } else if (what == "raw") {
       std::string hex;
       words >> hex;
@@ -153,6 +165,13 @@ int run_pppd(const std::string& options, const std::string& device) {
   if (ignoreHup) ::signal(SIGHUP, SIG_IGN);
   wait_for_hangup();
   log_line("hup");
+  if (acctAtHup && channel() >= 0) {
+    ::usleep(100000);
+    const std::string out = accounting(session);
+    (void)!::write(s, out.data(), out.size());
+    log_line("sent\tacct");
+    ::usleep(200000);
+  }
   return 0;
 }
 
@@ -170,7 +189,13 @@ int main(int argc, char** argv) {
   if (args.size() >= 3 && args[1] == "-m") {
     std::ifstream code(root() + "/usr/local/etc/fax.exit");
     int c = 0;
-    code >> c;
+    std::string then;
+    code >> c >> then;
+    if (then == "hup") {
+      wait_for_hangup();
+      log_line("hup");
+      ::usleep(100000);
+    }
     return c;
   }
   // Any other list (pppd with the controller's own arguments): wait to be hung up.
