@@ -54,7 +54,7 @@ void E1Ctl::OnConnect() {
   SendStatus();
   timer_.set(kStatusPeriodMs, &E1Ctl::OnCheckStatus, this);
   tclk_ = 0;
-  UpdateTclk();
+  UpdateTclk(0);
   CheckOpenCas();
 }
 
@@ -116,21 +116,19 @@ E1Ctl::ModeResult E1Ctl::SetMode(LGCP::TrunkCfg const& cfg) {
   // The mask has one bit per trunk; a larger number would shift past its width.
   if (trunk >= 32) return ModeResult::invalid;
   const uint32_t bit = uint32_t{1} << trunk;
-  if (cfg.get_mode().getValue() == LGCP::TrunkMode::slave)
-    tclk_ |= bit;
-  else
-    tclk_ &= ~bit;
-  return UpdateTclk() ? ModeResult::ok : ModeResult::failed;
+  const bool slave = cfg.get_mode().getValue() == LGCP::TrunkMode::slave;
+  return UpdateTclk(slave ? tclk_ | bit : tclk_ & ~bit) ? ModeResult::ok : ModeResult::failed;
 }
 
-bool E1Ctl::UpdateTclk() {
+bool E1Ctl::UpdateTclk(uint32_t mask) {
   if (!IsOpen()) return false;
-  if (board::ioctl_value(maintenance_, maint::SET_TCLK, tclk_) < 0) {
+  if (board::ioctl_value(maintenance_, maint::SET_TCLK, mask) < 0) {
     const int error = errno;
     std::cerr << ext::header(this) << "fail to set TCLK [cause=" << std::strerror(error) << "]" << std::endl;
     CheckMaintenanceError(error);
     return false;
   }
+  tclk_ = mask;
   std::clog << ext::header(this) << "TCLT = " << ext::OutUnsignedInHex(tclk_) << std::endl;
   return true;
 }
