@@ -126,6 +126,16 @@ TEST(PerValues, EnumeratedRootAndBeyond)
     EXPECT_FALSE(decodeHex("80", back));  // small number 0
     EXPECT_FALSE(decodeHex("83", back));  // value missing
     EXPECT_FALSE(decodeHex("", back));
+
+    // The largest value beyond the root goes both ways; 2^31 and 2^32 - 2 in the same form are
+    // values the encoder cannot write, and refused rather than read as negative.
+    level.setValue(INT32_MAX);
+    EXPECT_EQ(hexOf(level), "C00480000000C07FFFFFFF");
+    ASSERT_TRUE(decodeHex("C00480000000C07FFFFFFF", back));
+    EXPECT_EQ(back.getValue(), INT32_MAX);
+    back.setValue(1);
+    EXPECT_FALSE(decodeHex("C00480000001C080000000", back));
+    EXPECT_FALSE(decodeHex("C004FFFFFFFFC0FFFFFFFE", back));
 }
 
 TEST(PerValues, ShortStringsTravelUnaligned)
