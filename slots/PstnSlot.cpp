@@ -2,6 +2,7 @@
 
 #include <iostream>
 
+#include "foundation/Wrapping.h"
 #include "links/LAPD_NT.h"
 #include "links/SS7SLC.h"
 #include "slots/Connection.h"
@@ -21,14 +22,14 @@ PstnSlot::PstnSlot(LGCP::PstnParams const& params) : hdlc(std::make_unique<HDLC>
     link = slc;
     add_protocol_tail(slc);
     hdlc->trunk = p.get_trunk().getValue();
-    trunk = p.get_trunk().getValue() - 1;
+    trunk = WrapSub(p.get_trunk().getValue(), 1);
     kind = ss7;
   } else if (params.is_isdn()) {
     auto const& p = params.get_isdn();
     bool bri = p.get_type().asNamedNumber() == LGCP::IsdnType::bri;
     hdlc->log = p.get_log().getValue();
     hdlc->trunk = p.get_trunk().getValue();
-    trunk = p.get_trunk().getValue() - 1;
+    trunk = WrapSub(p.get_trunk().getValue(), 1);
     if (bri && p.get_side().is_network()) {
       // The network side keeps one link per terminal and sends through the stack's owner;
       // the channel's frames reach it through its own receiver.
