@@ -150,11 +150,12 @@ void E1Ctl::SendStatus() {
     ACP::TrunkStatus& s = signal.select_trunkStatus();
     s.set_trunk(trunk);
     s.set_state(TrunkStateOf(r.state));
-    s.set_slips(static_cast<int>(r.slips.get()));
-    s.set_lossBF(static_cast<int>(r.loss_bf.get()));
-    s.set_lossCarrier(static_cast<int>(r.loss_carrier.get()));
-    s.set_lossAIS(static_cast<int>(r.ais.get()));
-    s.set_lossRAI(static_cast<int>(r.rai.get()));
+    // The driver's counters are unsigned words: sent whole, never negative.
+    s.get_slips().setUnsigned(r.slips.get());
+    s.get_lossBF().setUnsigned(r.loss_bf.get());
+    s.get_lossCarrier().setUnsigned(r.loss_carrier.get());
+    s.get_lossAIS().setUnsigned(r.ais.get());
+    s.get_lossRAI().setUnsigned(r.rai.get());
     s.set_clockMaster(false);
     s.set_type(ACP::TrunkType::e1);
     SendSignal(signal);

@@ -180,6 +180,22 @@ TEST(PerValues, ExtensibleIntegerRanges)
     }
 }
 
+// A board counter is an unsigned word: 2^31 and above go positive, in five octets, and its
+// value notation and comparisons keep the number.
+TEST(PerValues, UnsignedWordsTravelWhole)
+{
+    ASN1::INTEGER v;
+    v.setUnsigned(0x80000000u);
+    EXPECT_EQ(hexOf(v), "050080000000");
+    EXPECT_EQ(v.asValueNotation(), "2147483648");
+    EXPECT_NE(v.compare(ASN1::INTEGER(INT32_MIN)), 0);
+    v.setUnsigned(0xFFFFFFFFu);
+    EXPECT_EQ(hexOf(v), "0500FFFFFFFF");
+    v.setUnsigned(0x7FFFFFFFu);
+    EXPECT_EQ(hexOf(v), "047FFFFFFF");
+    EXPECT_EQ(v.compare(ASN1::INTEGER(INT32_MAX)), 0);
+}
+
 TEST(PerValues, StringsAndBits)
 {
     ASN1::IA5String text("hello");

@@ -153,6 +153,11 @@ class Hardware(vx.DaemonTest):
         s = self.signal(SIGNAL_TRUNK_STATUS, lambda s: s["type"] == 0 and s["trunk"] == 3 and s["state"] == 1)
         self.assertEqual(s, {"trunk": 3, "state": 1, "slips": 5, "lossBF": 1, "lossCarrier": 0, "lossAIS": 0,
                              "lossRAI": 0, "name_length": 0, "clockMaster": 0, "type": 0})
+        # Driver counters at and past 2^31 arrive as the unsigned numbers they are.
+        self.board.ask("trunk 3 1 2147483648 4294967295 3000000000 2147483647 0")
+        s = self.signal(SIGNAL_TRUNK_STATUS, lambda s: s["trunk"] == 3 and s["lossAIS"] == 2147483647)
+        self.assertEqual((s["slips"], s["lossBF"], s["lossCarrier"], s["lossAIS"], s["lossRAI"]),
+                         (2147483648, 4294967295, 3000000000, 2147483647, 0))
         self.board.ask("trunk 3 0 0 0 0 0 0")
         self.board.ask("spi 4 51 0x85")
         s = self.signal(SIGNAL_TRUNK_STATUS, lambda s: s["type"] == 1 and s["trunk"] == 4 and s["state"] == 4)
