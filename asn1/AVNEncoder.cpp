@@ -116,7 +116,7 @@ bool AVNEncoder::do_visit(const INTEGER& v)
     if (r.constraint != Unconstrained && r.lowerLimit >= 0)
         *os_ << static_cast<unsigned>(v.getValue());
     else
-        *os_ << v.getValue();
+        *os_ << v.getNumber();
     return good();
 }
 

@@ -17,7 +17,7 @@ int64_t berIntegerValue(const INTEGER& v)
     const ConstrainedInfo& r = *v.info();
     if (r.constraint != Unconstrained && r.lowerLimit >= 0)
         return static_cast<uint32_t>(v.getValue());
-    return v.getValue();
+    return v.getNumber();
 }
 
 uint32_t getDataLength(const AbstractData& value)

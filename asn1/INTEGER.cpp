@@ -23,9 +23,14 @@ bool INTEGER::isStrictValid() const
 
 int INTEGER::do_compare(const AbstractData& other) const
 {
-    unsigned a = static_cast<unsigned>(value_);
-    unsigned b = static_cast<unsigned>(boost::polymorphic_downcast<const INTEGER*>(&other)->value_);
-    return static_cast<int>(a - b);  // wrapping difference
+    const int64_t a = value_;
+    const int64_t b = boost::polymorphic_downcast<const INTEGER*>(&other)->value_;
+    if (a == b)
+        return 0;
+    // The wrapping difference of the 32-bit forms; an unsigned word and the negative value
+    // with the same bits still differ.
+    const int d = static_cast<int>(static_cast<unsigned>(a) - static_cast<unsigned>(b));
+    return d != 0 ? d : (a < b ? -1 : 1);
 }
 
 AbstractData* INTEGER::do_clone() const
@@ -44,7 +49,7 @@ bool IntegerWithNamedNumber::getName(std::string& name) const
     const NameEntry* first = r->namedNumbers;
     const NameEntry* last = first + r->numNamedNumbers;
     const NameEntry* it = std::lower_bound(first, last, value_,
-                                           [](const NameEntry& e, int v) { return e.value < v; });
+                                           [](const NameEntry& e, int64_t v) { return e.value < v; });
     if (it == last || it->value != value_)
         return false;
     name = it->name;

@@ -1,8 +1,10 @@
-// ASN.1 INTEGER: a 32-bit signed value, its named-number form and the typed range template.
+// ASN.1 INTEGER: a 32-bit signed value (or an unsigned 32-bit word carried whole), its named-number
+// form and the typed range template.
 #pragma once
 
 #include "asn1/ConstrainedObject.h"
 
+#include <cstdint>
 #include <string>
 
 namespace ASN1 {
@@ -18,9 +20,15 @@ public:
     INTEGER& operator=(const INTEGER& o) { value_ = o.value_; return *this; }
     INTEGER& operator=(int v) { value_ = v; return *this; }
 
-    int getValue() const { return value_; }
+    // The value as a signed 32-bit number (an unsigned word above INT32_MAX wraps).
+    int getValue() const { return static_cast<int>(value_); }
     void setValue(int v) { value_ = v; }
-    operator int() const { return value_; }
+    operator int() const { return getValue(); }
+    // An unsigned 32-bit word (a counter the board keeps), carried whole: an unconstrained
+    // INTEGER of 2^31 or more is written positive, in five octets.
+    void setUnsigned(uint32_t v) { value_ = v; }
+    // The number itself: what setValue or setUnsigned stored.
+    int64_t getNumber() const { return value_; }
 
     // Within the record's bounds (unsigned compare unless the lower bound is negative).
     bool isStrictValid() const;
@@ -33,7 +41,7 @@ protected:
     bool do_accept(Visitor& v) override;
     bool do_accept(ConstVisitor& v) const override;
 
-    int value_ = 0;
+    int64_t value_ = 0;  // a signed 32-bit value, or an unsigned word from setUnsigned
 };
 
 class IntegerWithNamedNumber : public INTEGER, public detail::Allocator<IntegerWithNamedNumber> {

@@ -7,6 +7,7 @@
 #include <boost/scoped_array.hpp>
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <memory>
 
@@ -309,8 +310,11 @@ bool PERDecoder::do_visit(ENUMERATED& v)
         return false;
     uint32_t value;
     if (beyond) {
+        // The encoder writes value + 1 and then value for a value of at most INT32_MAX; a larger
+        // one would change sign on its way into the value.
         uint32_t n;
-        if (!decodeSmallUnsigned(n) || n == 0 || decodeUnsigned(0, n - 1, value) < 0)
+        if (!decodeSmallUnsigned(n) || n == 0 || decodeUnsigned(0, n - 1, value) < 0 ||
+            value > uint32_t(INT32_MAX))
             return false;
     } else {
         if (v.getMaximum() < 0 || decodeUnsigned(0, static_cast<uint32_t>(v.getMaximum()), value) < 0)

@@ -4,6 +4,7 @@
 #include "asn1/SequenceWalk.h"
 
 #include <algorithm>
+#include <cstdint>
 
 namespace ASN1 {
 
@@ -16,9 +17,12 @@ unsigned octetsFor(uint32_t offset)
     return offset == 0 ? 1 : (CountBits(offset + 1) + 7) / 8;
 }
 
-// Octets of the shortest two's complement form of v.
-unsigned signedOctets(int v)
+// Octets of the shortest two's complement form of v: up to four for a signed 32-bit value,
+// five for an unsigned word of 2^31 or more.
+unsigned signedOctets(int64_t v)
 {
+    if (v > INT32_MAX)
+        return 5;
     uint32_t u = static_cast<uint32_t>(v);
     if (v == 0)
         return 1;
@@ -214,10 +218,15 @@ bool PEREncoder::do_visit(const INTEGER& v)
     if (!encodeConstraint(info, value))
         return encodeUnsigned(static_cast<uint32_t>(value), static_cast<uint32_t>(info.lowerLimit),
                               info.upperLimit);
-    unsigned k = signedOctets(value);
+    const int64_t number = v.getNumber();
+    unsigned k = signedOctets(number);
     if (!encodeLength(k, 0, NoUpperBound))
         return false;
-    encodeMultiBit(static_cast<uint32_t>(value), 8 * k);
+    if (k > 4) {  // the sign octet of an unsigned word
+        encodeMultiBit(0, 8);
+        k = 4;
+    }
+    encodeMultiBit(static_cast<uint32_t>(number), 8 * k);
     return true;
 }
 

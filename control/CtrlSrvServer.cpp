@@ -173,25 +173,26 @@ void Server::SendSignal(LGCP::Signal const& signal) {
   SendMsg(m);
 }
 
-void Server::SendSignal(unsigned int slot, LGCP::Signal const& signal) {
+bool Server::SendSignal(unsigned int slot, LGCP::Signal const& signal) {
   LGCP::Message m;
   m.set_slot(slot);
   m.get_pdu().set_signal(signal);
-  SendMsg(m);
+  return SendMsg(m);
 }
 
-void Server::SendMsg(LGCP::Message& message) {
+bool Server::SendMsg(LGCP::Message& message) {
   out_.clear();
   if (out_.capacity() < 200) out_.reserve(200);
   if (!ASN1::encode(message, &perEnv(), std::back_inserter(out_))) {
     std::cerr << ext::header(this) << "send fail: encode error!" << notation(message) << std::endl;
-    return;
+    return false;
   }
   if (!connection_) {
     std::cerr << ext::header(this) << "send fail: Service not attached!" << std::endl;
-    return;
+    return false;
   }
   connection_->Send(out_.data(), static_cast<int>(out_.size()));
+  return true;
 }
 
 void Server::PutHeader(std::ostream& os) const {

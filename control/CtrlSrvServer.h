@@ -57,8 +57,9 @@ class Server : public Control::Notify {
   Seq delayResponse();
   void delayedSuccess(unsigned int slot, Seq seq);
   void SendSignal(LGCP::Signal const& signal);
-  void SendSignal(unsigned int slot, LGCP::Signal const& signal);
-  void SendMsg(LGCP::Message& message);
+  // False when the message could not be encoded or there is no connection to take it.
+  bool SendSignal(unsigned int slot, LGCP::Signal const& signal);
+  bool SendMsg(LGCP::Message& message);
 
   void PutHeader(std::ostream& os) const;
 

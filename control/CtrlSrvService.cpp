@@ -33,10 +33,10 @@ void Service::SendSignal(LGCP::Signal const& signal) {
   server->SendSignal(signal);
 }
 
-void Service::SendSignal(unsigned int slot, LGCP::Signal const& signal) {
-  if (!bound()) return;
+bool Service::SendSignal(unsigned int slot, LGCP::Signal const& signal) {
+  if (!bound()) return false;
   OfferToOthers(signal);
-  server->SendSignal(slot, signal);
+  return server->SendSignal(slot, signal);
 }
 
 unsigned int Service::GetSlot() const { return server ? server->GetSlot() : Server::no_slot; }

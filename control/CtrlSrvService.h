@@ -28,7 +28,8 @@ class Service {
   void Success();
   void Error(LGCP::ErrorCause::NamedNumber cause);
   void SendSignal(LGCP::Signal const& signal);
-  void SendSignal(unsigned int slot, LGCP::Signal const& signal);
+  // False when it did not go out (unbound, not encoded, no connection).
+  bool SendSignal(unsigned int slot, LGCP::Signal const& signal);
   unsigned int GetSlot() const;
   bool IsSlotPresent() const;
   // No seq when unbound.

@@ -54,7 +54,7 @@ void E1Ctl::OnConnect() {
   SendStatus();
   timer_.set(kStatusPeriodMs, &E1Ctl::OnCheckStatus, this);
   tclk_ = 0;
-  UpdateTclk();
+  UpdateTclk(0);
   CheckOpenCas();
 }
 
@@ -128,21 +128,19 @@ E1Ctl::ModeResult E1Ctl::SetMode(LGCP::TrunkCfg const& cfg) {
   // The mask has one bit per trunk; a larger number would shift past its width.
   if (trunk >= 32) return ModeResult::invalid;
   const uint32_t bit = uint32_t{1} << trunk;
-  if (cfg.get_mode().getValue() == LGCP::TrunkMode::slave)
-    tclk_ |= bit;
-  else
-    tclk_ &= ~bit;
-  return UpdateTclk() ? ModeResult::ok : ModeResult::failed;
+  const bool slave = cfg.get_mode().getValue() == LGCP::TrunkMode::slave;
+  return UpdateTclk(slave ? tclk_ | bit : tclk_ & ~bit) ? ModeResult::ok : ModeResult::failed;
 }
 
-bool E1Ctl::UpdateTclk() {
+bool E1Ctl::UpdateTclk(uint32_t mask) {
   if (!IsOpen()) return false;
-  if (board::ioctl_value(maintenance_, maint::SET_TCLK, tclk_) < 0) {
+  if (board::ioctl_value(maintenance_, maint::SET_TCLK, mask) < 0) {
     const int error = errno;
     std::cerr << ext::header(this) << "fail to set TCLK [cause=" << std::strerror(error) << "]" << std::endl;
     CheckMaintenanceError(error);
     return false;
   }
+  tclk_ = mask;
   std::clog << ext::header(this) << "TCLT = " << ext::OutUnsignedInHex(tclk_) << std::endl;
   return true;
 }
@@ -164,11 +162,12 @@ void E1Ctl::SendStatus() {
     ACP::TrunkStatus& s = signal.select_trunkStatus();
     s.set_trunk(trunk);
     s.set_state(TrunkStateOf(r.state));
-    s.set_slips(static_cast<int>(r.slips.get()));
-    s.set_lossBF(static_cast<int>(r.loss_bf.get()));
-    s.set_lossCarrier(static_cast<int>(r.loss_carrier.get()));
-    s.set_lossAIS(static_cast<int>(r.ais.get()));
-    s.set_lossRAI(static_cast<int>(r.rai.get()));
+    // The driver's counters are unsigned words: sent whole, never negative.
+    s.get_slips().setUnsigned(r.slips.get());
+    s.get_lossBF().setUnsigned(r.loss_bf.get());
+    s.get_lossCarrier().setUnsigned(r.loss_carrier.get());
+    s.get_lossAIS().setUnsigned(r.ais.get());
+    s.get_lossRAI().setUnsigned(r.rai.get());
     s.set_clockMaster(false);
     s.set_type(ACP::TrunkType::e1);
     SendSignal(signal);

@@ -37,7 +37,9 @@ class E1Ctl : public CtrlSrv::Service {
   // is refused before anything changes; failed: the driver did not take the mask.
   enum class ModeResult { ok, ignored, invalid, failed };
   ModeResult SetMode(LGCP::TrunkCfg const& cfg);
-  bool UpdateTclk();
+  // Writes the mask to the driver; it becomes the kept mask only when the driver took it, so
+  // that a refused change is not carried by a later one.
+  bool UpdateTclk(uint32_t mask);
   // What became of a CAS command: carried out (its "cas" signals sent, a driver failure in
   // them), refused for want of the device, or refused with nothing to act on (a trunk out of
   // range or not open, a close of timeslot 16).

@@ -125,18 +125,18 @@ void LAPD::change_flowstatus(FlowStatus::Type s) {
 }
 
 bool LAPD::GetInfo(ACP::IsdnLinkInfo& info) const {
-  info.set_msuTxCount(static_cast<int>(statistics.txMessages));
-  info.set_msuRxCount(static_cast<int>(statistics.rxInSequence));
-  info.set_mT200(static_cast<int>(statistics.t200));
-  info.set_mT203(static_cast<int>(statistics.t203));
-  info.set_errors(static_cast<int>(statistics.errors));
-  info.set_retrains(static_cast<int>(statistics.retrains));
-  info.set_rejected(static_cast<int>(statistics.rejected));
-  info.set_badconfirm(static_cast<int>(statistics.badNR));
-  info.set_outOverflows(static_cast<int>(statistics.outOverflows));
-  info.set_ackOverflows(static_cast<int>(statistics.ackOverflows));
+  info.get_msuTxCount().setUnsigned(statistics.txMessages);
+  info.get_msuRxCount().setUnsigned(statistics.rxInSequence);
+  info.get_mT200().setUnsigned(statistics.t200);
+  info.get_mT203().setUnsigned(statistics.t203);
+  info.get_errors().setUnsigned(statistics.errors);
+  info.get_retrains().setUnsigned(statistics.retrains);
+  info.get_rejected().setUnsigned(statistics.rejected);
+  info.get_badconfirm().setUnsigned(statistics.badNR);
+  info.get_outOverflows().setUnsigned(statistics.outOverflows);
+  info.get_ackOverflows().setUnsigned(statistics.ackOverflows);
   info.set_lapdState(static_cast<ACP::LAPDState::NamedNumber>(state));
-  info.set_rc(static_cast<int>(rc));
+  info.get_rc().setUnsigned(rc);
   info.set_peerBusy(peerBusy);
   info.set_ownBusy(ownBusy);
   info.set_rejException(rejException);

@@ -21,6 +21,7 @@
 #include "foundation/Paths.h"
 #include "foundation/Run.h"
 #include "foundation/Traces.h"
+#include "foundation/Wrapping.h"
 
 namespace {
 
@@ -425,7 +426,7 @@ void MonitoringCtl::sendSnmpBoardStatuses() {
 }
 
 void MonitoringCtl::sendSnmpEmPhoneStatus(LGCP::EmPhoneStatusParams const& phone) {
-  const int index = phone.get_id().getValue() + 1;
+  const int index = WrapAdd(phone.get_id().getValue(), 1);
   snmp.Send(SnmpAgentCtrl::emPhonePanelSoftVer, index, octets(phone.get_panelSV()));
   snmp.Send(SnmpAgentCtrl::emPhoneCtrlSoftVer, index, octets(phone.get_ctrlSV()));
   snmp.Send(SnmpAgentCtrl::emPhoneFpgaSoftVer, index, octets(phone.get_fpgaSV()));

@@ -91,15 +91,16 @@ void ED137RadioControl::OnRtpProtoRXEvent(r2s_proto const& record) {
   const auto since = static_cast<int32_t>(time_stamp_ - last_report_);
   const uint32_t age = since > 0 ? static_cast<uint32_t>(since) : 0;
   if (state.IsEqual(chanState) && age < interval_) return;
-  PutProtoFromChanToRadio(state);
   TERM::RtpRadioRequest request;
   EncodeASN(radioState, state, request);
   if (trace_) {
     std::clog << GetPrefix() << " command=0x" << std::hex << state.content << std::dec
               << " send extension to controller: " << request << std::endl;
   }
+  // Only a report that went out counts: one that did not leaves the next extension to report.
+  if (!notify_ || !notify_->RadioControlNotify(request)) return;
+  PutProtoFromChanToRadio(state);
   last_report_ = time_stamp_;
-  if (notify_) notify_->RadioControlNotify(request);
 }
 
 void ED137RadioControl::OnRtpExtEvent(int, short revents) {

@@ -27,12 +27,12 @@ class IRadioIntController {
   virtual unsigned long ProcessRadioStatus(unsigned long /*now_ms*/, unsigned long interval_ms) { return interval_ms; }
 };
 
-// What the controller reports to its slot: a radio request for the call controller, or a
-// failure code (a lost keep-alive) that aborts the slot.
+// What the controller reports to its slot: a radio request for the call controller (false when
+// it did not reach the controller), or a failure code (a lost keep-alive) that aborts the slot.
 class IRadioControlNotify {
  public:
   virtual ~IRadioControlNotify() = default;
-  virtual void RadioControlNotify(TERM::RtpRadioRequest const&) {}
+  virtual bool RadioControlNotify(TERM::RtpRadioRequest const&) { return false; }
   virtual void RadioControlNotify(int /*code*/) {}
 };
 

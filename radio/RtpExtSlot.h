@@ -24,7 +24,7 @@ class RtpExtSlot : public RtpSlot, public RTPSignalling::IRadioControlNotify {
   bool Ioctl(LGCP::IoctlParams const& params) override;
   const char* GetName() const override { return "rtp ext"; }
 
-  void RadioControlNotify(TERM::RtpRadioRequest const& request) override { OnRtpRadioEvent(request); }
+  bool RadioControlNotify(TERM::RtpRadioRequest const& request) override { return OnRtpRadioEvent(request); }
   void RadioControlNotify(int code) override { OnAbort(code); }
 
   RTPSignalling::RadioControl* controller() const { return controller_.get(); }

@@ -4,6 +4,7 @@
 
 #include "foundation/Hex.h"
 #include "foundation/Traces.h"
+#include "foundation/Wrapping.h"
 #include "slots/LinkMessages.h"
 
 namespace {
@@ -15,7 +16,7 @@ std::ostream* trace() { return traces.signalling_hdlc() ? &std::clog : nullptr; 
 
 HdlcSlot::HdlcSlot(LGCP::HdlcParams const& params)
     : hdlc(std::make_unique<HDLC>()),
-      trunkIndex(static_cast<uint32_t>(params.get_trunk().getValue() - 1)),
+      trunkIndex(static_cast<uint32_t>(WrapSub(params.get_trunk().getValue(), 1))),
       address(static_cast<uint16_t>(params.get_address().getValue())) {
   hdlc->notify = this;
   hdlc->trunk = params.get_trunk().getValue();

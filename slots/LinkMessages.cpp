@@ -32,11 +32,11 @@ bool IsdnLinkInfo(ISDN::LAPD const& link, LGCP::IoctlResponse& r) {
 
 void HdlcLinkInfo(HDLC const& channel, LGCP::IoctlResponse& r) {
   auto& info = r.select_hdlcLinkInfo();
-  info.set_txSU(static_cast<int>(channel.txSU));
-  info.set_txDiscard(static_cast<int>(channel.txDiscard));
-  info.set_txError(static_cast<int>(channel.txError));
-  info.set_txOverflow(static_cast<int>(channel.txOverflow));
-  info.set_rxSU(static_cast<int>(channel.rxSU));
+  info.get_txSU().setUnsigned(channel.txSU);
+  info.get_txDiscard().setUnsigned(channel.txDiscard);
+  info.get_txError().setUnsigned(channel.txError);
+  info.get_txOverflow().setUnsigned(channel.txOverflow);
+  info.get_rxSU().setUnsigned(channel.rxSU);
 }
 
 void PassTrunkStatus(std::vector<Slot*> const& slots, LGCP::Signal const& signal) {

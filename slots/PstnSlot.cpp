@@ -2,6 +2,7 @@
 
 #include <iostream>
 
+#include "foundation/Wrapping.h"
 #include "links/LAPD_NT.h"
 #include "links/SS7SLC.h"
 #include "slots/Connection.h"
@@ -21,14 +22,14 @@ PstnSlot::PstnSlot(LGCP::PstnParams const& params) : hdlc(std::make_unique<HDLC>
     link = slc;
     add_protocol_tail(slc);
     hdlc->trunk = p.get_trunk().getValue();
-    trunk = p.get_trunk().getValue() - 1;
+    trunk = WrapSub(p.get_trunk().getValue(), 1);
     kind = ss7;
   } else if (params.is_isdn()) {
     auto const& p = params.get_isdn();
     bool bri = p.get_type().asNamedNumber() == LGCP::IsdnType::bri;
     hdlc->log = p.get_log().getValue();
     hdlc->trunk = p.get_trunk().getValue();
-    trunk = p.get_trunk().getValue() - 1;
+    trunk = WrapSub(p.get_trunk().getValue(), 1);
     if (bri && p.get_side().is_network()) {
       // The network side keeps one link per terminal and sends through the stack's owner;
       // the channel's frames reach it through its own receiver.
@@ -210,16 +211,16 @@ void PstnSlot::SendSS7Statistics() {
   auto const* s = slc->statistics();
   LGCP::IoctlResponse r;
   auto& info = r.select_ss7LinkInfo();
-  info.set_msuTxCount(static_cast<int>(s->su_sent));
-  info.set_msuRxCount(static_cast<int>(s->su_received));
-  info.set_octetsTx(static_cast<int>(s->octets_sent));
-  info.set_octetsRx(static_cast<int>(s->octets_received));
+  info.get_msuTxCount().setUnsigned(s->su_sent);
+  info.get_msuRxCount().setUnsigned(s->su_received);
+  info.get_octetsTx().setUnsigned(s->octets_sent);
+  info.get_octetsRx().setUnsigned(s->octets_received);
   info.set_speedRx(0);
   info.set_speedTx(0);
-  info.set_overflowCntr(static_cast<int>(s->tb_overflow));
-  info.set_rtbSize(static_cast<int>(s->rtb_fill));
-  info.set_repeatCntr(static_cast<int>(s->retransmissions));
-  info.set_badSeqCntr(static_cast<int>(s->nacks_sent));
+  info.get_overflowCntr().setUnsigned(s->tb_overflow);
+  info.get_rtbSize().setUnsigned(s->rtb_fill);
+  info.get_repeatCntr().setUnsigned(s->retransmissions);
+  info.get_badSeqCntr().setUnsigned(s->nacks_sent);
   info.set_ss7state(static_cast<ACP::SS7State::NamedNumber>(slc->state()));
   OnIoctlResponse(r);
 }

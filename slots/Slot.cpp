@@ -59,16 +59,16 @@ std::ostream& operator<<(std::ostream& os, Slot const& slot) {
   return os;
 }
 
-void Slot::SendSignal(LGCP::Signal const& signal) { Slots::instance()->SendSlotSignal(*this, signal); }
+bool Slot::SendSignal(LGCP::Signal const& signal) { return Slots::instance()->SendSlotSignal(*this, signal); }
 
 namespace {
 
 // Sends one signal whose alternative `set` stores a copy of the value.
 template <class T, class V>
-void SendAs(Slot& slot, void (LGCP::Signal::*set)(T), V const& value) {
+bool SendAs(Slot& slot, void (LGCP::Signal::*set)(T), V const& value) {
   LGCP::Signal s;
   (s.*set)(value);
-  slot.SendSignal(s);
+  return slot.SendSignal(s);
 }
 
 }  // namespace
@@ -80,7 +80,7 @@ void Slot::OnModem(TERM::ModemInformation const& v) { SendAs(*this, &LGCP::Signa
 void Slot::OnDeactivated() { SendAs(*this, &LGCP::Signal::set_deactivated, LGCP::DeactivateCause::networkError); }
 void Slot::OnAbort(int cause) { SendAs(*this, &LGCP::Signal::set_abort, cause); }
 void Slot::OnIoctlResponse(LGCP::IoctlResponse const& r) { SendAs(*this, &LGCP::Signal::set_ioctl, r); }
-void Slot::OnRtpRadioEvent(TERM::RtpRadioRequest const& r) { SendAs(*this, &LGCP::Signal::set_rtpExt, r); }
+bool Slot::OnRtpRadioEvent(TERM::RtpRadioRequest const& r) { return SendAs(*this, &LGCP::Signal::set_rtpExt, r); }
 void Slot::OnVADEvent(LGCP::VADEvent const& e) { SendAs(*this, &LGCP::Signal::set_vad, e); }
 void Slot::OnProtoLemzEvent(LEMZGW::ProtoLemzPackets const& p) { SendAs(*this, &LGCP::Signal::set_protoLemz, p); }
 void Slot::OnSDEvent(LGCP::SDEvent const& e) { SendAs(*this, &LGCP::Signal::set_sd, e); }

@@ -68,8 +68,9 @@ class Slot {
   // "07:rtp": the number in at least two digits, "na" unnumbered, "i<n>" above 1023.
   void Put(std::ostream& os) const;
 
-  // Sends a signal for this slot's number to the controller (other services see it first).
-  void SendSignal(LGCP::Signal const& signal);
+  // Sends a signal for this slot's number to the controller (other services see it first);
+  // false when it did not go out.
+  bool SendSignal(LGCP::Signal const& signal);
 
   // Signal senders: each sends one signal holding a copy of its argument.
   void OnTonecEvent(LGCP::TonecEvent const& event);
@@ -86,7 +87,7 @@ class Slot {
   void OnChangeInputStream(bool active);
   void OnChangeOutputStream(bool active);
   void OnIoctlResponse(LGCP::IoctlResponse const& response);
-  void OnRtpRadioEvent(TERM::RtpRadioRequest const& request);
+  bool OnRtpRadioEvent(TERM::RtpRadioRequest const& request);
   void OnVADEvent(LGCP::VADEvent const& event);
   void OnProtoLemzEvent(LEMZGW::ProtoLemzPackets const& packets);
   void OnSDEvent(LGCP::SDEvent const& event);

@@ -189,11 +189,9 @@ void Slots::PendingDone() {
   HoldController(false);
 }
 
-void Slots::SendSlotSignal(Slot const& slot, LGCP::Signal const& signal) {
-  if (pending.empty() || std::find(pending.begin(), pending.end(), &slot) == pending.end()) {
-    SendSignal(slot.number, signal);
-    return;
-  }
+bool Slots::SendSlotSignal(Slot const& slot, LGCP::Signal const& signal) {
+  if (pending.empty() || std::find(pending.begin(), pending.end(), &slot) == pending.end())
+    return SendSignal(slot.number, signal);
   static const ASN1::CoderEnv avn(ASN1::CoderEnv::avn);
   std::string notation, text;
   if (!ASN1::encode(signal, &avn, std::back_inserter(notation))) notation = "?";
@@ -209,6 +207,7 @@ void Slots::SendSlotSignal(Slot const& slot, LGCP::Signal const& signal) {
   }
   if (text.size() > kMaxDroppedText) text.replace(kMaxDroppedText, std::string::npos, "...");
   std::clog << "slot " << slot << ": controller lost, signal not sent: " << text << std::endl;
+  return false;
 }
 
 void Slots::OnSignal(LGCP::Signal const& signal) {

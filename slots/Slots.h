@@ -33,7 +33,7 @@ class Slots : public CtrlSrv::Service {
 
   // A signal of that slot to the controller; one of a lost controller's slots is logged
   // instead (accounting of a call that now belongs to no one stays on record).
-  void SendSlotSignal(Slot const& slot, LGCP::Signal const& signal);
+  bool SendSlotSignal(Slot const& slot, LGCP::Signal const& signal);
 
   // Collects every factory's part of the resources and sends it as the "query" signal.
   void UpdateHardwareResources();

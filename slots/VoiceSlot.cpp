@@ -10,12 +10,14 @@
 #include <algorithm>
 #include <cstring>
 #include <iostream>
+#include <utility>
 
 #include "asn1/schemas/LGCP.h"
 #include "board/board.h"
 #include "board/mcc.h"
 #include "foundation/Escaped.h"
 #include "foundation/Paths.h"
+#include "foundation/Wrapping.h"
 #include "slots/VoiceFactory.h"
 
 namespace {
@@ -218,7 +220,7 @@ void PlaySlotFile::Played(ASync::Copy::Status::Type status) {
   }
   passPlayed += copy->copied();
   if (next_phrase()) return;
-  if (repeat != 0 && repeat-- == 1) {
+  if (repeat != 0 && std::exchange(repeat, WrapSub(repeat, 1)) == 1) {
     Release();
     return;
   }

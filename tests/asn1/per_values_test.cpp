@@ -126,6 +126,16 @@ TEST(PerValues, EnumeratedRootAndBeyond)
     EXPECT_FALSE(decodeHex("80", back));  // small number 0
     EXPECT_FALSE(decodeHex("83", back));  // value missing
     EXPECT_FALSE(decodeHex("", back));
+
+    // The largest value beyond the root goes both ways; 2^31 and 2^32 - 2 in the same form are
+    // values the encoder cannot write, and refused rather than read as negative.
+    level.setValue(INT32_MAX);
+    EXPECT_EQ(hexOf(level), "C00480000000C07FFFFFFF");
+    ASSERT_TRUE(decodeHex("C00480000000C07FFFFFFF", back));
+    EXPECT_EQ(back.getValue(), INT32_MAX);
+    back.setValue(1);
+    EXPECT_FALSE(decodeHex("C00480000001C080000000", back));
+    EXPECT_FALSE(decodeHex("C004FFFFFFFFC0FFFFFFFE", back));
 }
 
 TEST(PerValues, ShortStringsTravelUnaligned)
@@ -168,6 +178,22 @@ TEST(PerValues, ExtensibleIntegerRanges)
         ASSERT_TRUE(decodeHex(r.hex, back)) << r.value;
         EXPECT_EQ(back.getValue(), r.value);
     }
+}
+
+// A board counter is an unsigned word: 2^31 and above go positive, in five octets, and its
+// value notation and comparisons keep the number.
+TEST(PerValues, UnsignedWordsTravelWhole)
+{
+    ASN1::INTEGER v;
+    v.setUnsigned(0x80000000u);
+    EXPECT_EQ(hexOf(v), "050080000000");
+    EXPECT_EQ(v.asValueNotation(), "2147483648");
+    EXPECT_NE(v.compare(ASN1::INTEGER(INT32_MIN)), 0);
+    v.setUnsigned(0xFFFFFFFFu);
+    EXPECT_EQ(hexOf(v), "0500FFFFFFFF");
+    v.setUnsigned(0x7FFFFFFFu);
+    EXPECT_EQ(hexOf(v), "047FFFFFFF");
+    EXPECT_EQ(v.compare(ASN1::INTEGER(INT32_MAX)), 0);
 }
 
 TEST(PerValues, StringsAndBits)

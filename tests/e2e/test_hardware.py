@@ -8,8 +8,9 @@ import time
 
 import vxharness as vx
 
-IOCTL, CLOCK_CFG = 9, 11
+IOCTL, TRUNK_CFG, CLOCK_CFG = 9, 10, 11
 UNSUPPORTED = 6
+SLAVE = 0
 SIGNAL_TRUNK_STATUS, SIGNAL_CAS = 11, 14
 IOCTL_CAS = 15
 CAS_OPEN, CAS_CLOSE, CAS_SET, CAS_GET = 0, 1, 2, 3
@@ -24,6 +25,13 @@ def clock_cfg(internal, bext_disabled, source, seq=1):
         b.put(bext_disabled, 1)
         _int(b, source)
     return vx.command_with(CLOCK_CFG, body, seq)
+
+
+def trunk_cfg(trunk, mode, seq=1):
+    def body(b):
+        _int(b, trunk)
+        b.put(mode, 1)
+    return vx.command_with(TRUNK_CFG, body, seq)
 
 
 def cas_ioctl(cmd, trunk, timeslot, bits=0, seq=1):
@@ -145,10 +153,23 @@ class Hardware(vx.DaemonTest):
         s = self.signal(SIGNAL_TRUNK_STATUS, lambda s: s["type"] == 0 and s["trunk"] == 3 and s["state"] == 1)
         self.assertEqual(s, {"trunk": 3, "state": 1, "slips": 5, "lossBF": 1, "lossCarrier": 0, "lossAIS": 0,
                              "lossRAI": 0, "name_length": 0, "clockMaster": 0, "type": 0})
+        # Driver counters at and past 2^31 arrive as the unsigned numbers they are.
+        self.board.ask("trunk 3 1 2147483648 4294967295 3000000000 2147483647 0")
+        s = self.signal(SIGNAL_TRUNK_STATUS, lambda s: s["trunk"] == 3 and s["lossAIS"] == 2147483647)
+        self.assertEqual((s["slips"], s["lossBF"], s["lossCarrier"], s["lossAIS"], s["lossRAI"]),
+                         (2147483648, 4294967295, 3000000000, 2147483647, 0))
         self.board.ask("trunk 3 0 0 0 0 0 0")
         self.board.ask("spi 4 51 0x85")
         s = self.signal(SIGNAL_TRUNK_STATUS, lambda s: s["type"] == 1 and s["trunk"] == 4 and s["state"] == 4)
         self.assertEqual((s["state"], s["slips"], s["clockMaster"]), (4, 0, 0))  # rai
+
+    def test_a_refused_trunk_mode_is_not_written_by_a_later_one(self):
+        self.board.ask("fail maintenance EIO 100")  # a status read in between takes one too
+        self.assertEqual(self.answer(trunk_cfg(2, SLAVE)), ("error", vx.INTERNAL))
+        self.board.ask("fail maintenance none")
+        self.assertEqual(self.board.ask("tclk"), "0")
+        self.assertEqual(self.answer(trunk_cfg(1, SLAVE)), "success")
+        self.assertEqual(self.board.ask("tclk"), "2")
 
 
 class DisabledClock(vx.DaemonTest):

@@ -16,6 +16,12 @@ def ed137_header(ptt="ptt-off", squ="squ-off", ptt_id=0):
     return ("{ ptt %s, squ %s, ptt-id %d, ptt-mute FALSE, ptt-summation FALSE, sct FALSE }" % (ptt, squ, ptt_id))
 
 
+def create_command(radio, payload="ptG711-Alaw", before="", after=""):
+    return ('create : rtp : { codecRTP { payload %s, dhost { iaddr "127.0.0.1", port %d }%s, '
+            "radio %s%s }, txPayload %s, rxPayload %s }"
+            % (payload, udp_port() - 1, before, radio, after, payload, payload))
+
+
 class Board(test_rtp.Board):
     listings = test_rtp.Board.listings + ("rtp-ext-sessions", "rtp-ext-sent")
 
@@ -41,9 +47,23 @@ class RadioTest(test_rtp.CodecSessionTest):
         return self.send_to(slot, command)
 
     def create(self, slot, radio, payload="ptG711-Alaw", before="", after=""):
-        return self.send(slot, 'create : rtp : { codecRTP { payload %s, dhost { iaddr "127.0.0.1", port %d }%s, '
-                               "radio %s%s }, txPayload %s, rxPayload %s }"
-                               % (payload, udp_port() - 1, before, radio, after, payload, payload))
+        return self.send(slot, create_command(radio, payload, before, after))
+
+    def forged(self, slot, command):
+        """The command with its one value 2147483647 beyond an ENUMERATED's root made 2^31, in
+        the form our encoder writes such values (value + 1 in four octets, then the value)."""
+        self.seq += 1
+        octets = self.codec.encode("{ seq %d, slot %d, pdu command : %s }" % (self.seq, slot, command)).hex()
+        largest = "0480000000c07fffffff"
+        self.assertEqual(octets.count(largest), 1, octets)
+        return bytes.fromhex(octets.replace(largest, "0480000001c080000000"))
+
+    def dropped(self, payload):
+        """Sends a command the daemon must not decode: a decode error line and no answer."""
+        errors = lambda: self.daemon.output().count("receive fail: decode error!")
+        before = errors()
+        self.c.send(payload)
+        self.assertTrue(vx.wait_for(lambda: errors() > before), self.daemon.output()[-2000:])
 
     def wait_sent(self, session, count):
         self.assertTrue(vx.wait_for(lambda: len(self.board.ext_sent(session)) >= count, 5),
@@ -129,6 +149,29 @@ class RadioTest(test_rtp.CodecSessionTest):
         # (The keep-alive watch's "abort", the ticks and their end are held by the unit tests.)
         self.assertEqual(self.send(6, "destroy : NULL"), "success")
         self.assertEqual(self.board.ext_sessions()[session]["open"], "0")
+
+    def test_ed137_values_beyond_a_signed_word_are_dropped_and_reports_go_on(self):
+        largest = "2147483647"  # made 2^31 on the wire
+        response = ("radio-response { type radio-txrx, txrxmode txrx, sigtime 1, r2s-keepalive-period 200, "
+                    "r2s-keepalive-multiplier 10, ptt-id 0 }")
+        radio = "{ status ed-137 : { header %s, %s } }"
+        self.dropped(self.forged(7, create_command(radio % (ed137_header(squ=largest), response))))
+        self.assertEqual(self.create(7, radio % (ed137_header(), response)), "success")
+        rx = ('ioctl : rtpExt : ed-137 : { addr { session-addr "10.2.2.2", session-ssrc 77 }, '
+              "params rx : { header %s, sqi { bss-method %s, bss-quality 3 } } }")
+        for header, method in ((ed137_header(ptt=largest), "agc"), (ed137_header(squ=largest), "agc"),
+                               (ed137_header(), largest)):
+            self.dropped(self.forged(7, rx % (header, method)))
+        # The far end keys its radio, then releases it: both reach the controller.
+        for data, params in (("20412105", "params tx : { header { ptt normal-ptt-on, squ squ-off, ptt-id 1,"),
+                             ("00400000", "params tx : { header { ptt ptt-off, squ squ-off, ptt-id 1,")):
+            self.assertEqual(self.board.ext_packet("10.2.2.2", 77, data), 1)
+            found = self.signal("rtpExt")
+            self.assertIsNotNone(found, self.daemon.output()[-2000:])
+            self.assertEqual(found[0], 7)
+            self.assertIn(params, found[1])
+        self.assertNotIn("send fail: encode error!", self.daemon.output())
+        self.assertEqual(self.send(7, "destroy : NULL"), "success")
 
 
 if __name__ == "__main__":

@@ -75,6 +75,8 @@ class Resources(CodecSessionTest):
 
     def test_controller_is_served_again_after_a_shortage(self):
         self.c.close()
+        # The controller's descriptor must be gone before the count, or its close frees one.
+        self.assertTrue(vx.wait_for(lambda: len(open_descriptors(self.pid)) < self.baseline))
         for free in range(4):
             self.leave_free(free)
             starved = socket.create_connection(("127.0.0.1", self.daemon.port), timeout=5)

@@ -17,9 +17,10 @@ using namespace RTPSignalling;
 
 class MustEncode : public IRadioControlNotify {
  public:
-  void RadioControlNotify(TERM::RtpRadioRequest const& r) override {
+  bool RadioControlNotify(TERM::RtpRadioRequest const& r) override {
     std::vector<char> bytes;
     if (!ASN1::detail::encodePER(r, bytes)) std::abort();
+    return true;
   }
 };
 

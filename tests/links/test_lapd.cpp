@@ -270,6 +270,10 @@ TEST_F(LapdTest, QueueLimitsFlowStatusAndInfo) {
   EXPECT_TRUE(link->GetInfo(info));
   EXPECT_EQ(info.get_lapdState().asNamedNumber(), ACP::LAPDState::multiple_frame_established);
   EXPECT_EQ(info.get_queueOut().getValue(), int(link->out_queued()));
+  // A counter past 2^31 is reported as the unsigned number it is.
+  link->statistics.txMessages = 0xFFFFFFFFu;
+  EXPECT_TRUE(link->GetInfo(info));
+  EXPECT_EQ(info.get_msuTxCount().getNumber(), 4294967295);
 }
 
 // A refusing channel or an empty packet pool keeps I frames queued until they can go; an

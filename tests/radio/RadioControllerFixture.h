@@ -31,11 +31,13 @@ inline RTPSignalling::rtp_ext_init_params lemz_init() {
 // Keeps what a controller reports; every request must encode for the control link.
 class Recorder : public RTPSignalling::IRadioControlNotify {
  public:
-  void RadioControlNotify(TERM::RtpRadioRequest const& r) override {
+  bool RadioControlNotify(TERM::RtpRadioRequest const& r) override {
     std::vector<char> bytes;
     EXPECT_TRUE(ASN1::detail::encodePER(r, bytes)) << r;
     requests.push_back(r);
+    return delivers;
   }
+  bool delivers = true;  // false: as if the control link refused the report
   void RadioControlNotify(int code) override { codes.push_back(code); }
   std::vector<TERM::RtpRadioRequest> requests;
   std::vector<int> codes;

@@ -127,6 +127,22 @@ TEST_F(ED137ControlTest, RepeatedExtensionsAreReportedOncePerInterval) {
   EXPECT_EQ(gw.last_rx(), Mux::milliseconds());
 }
 
+TEST_F(ED137ControlTest, AReportThatDidNotGoOutIsMadeAgainByTheNextExtension) {
+  Gateway gw;
+  gw.SetNotify(&notify);
+  notify.delivers = false;
+  inject("10.0.0.9", 77, {0x20, 0x00, 0, 0});
+  pump();
+  ASSERT_EQ(notify.requests.size(), 1u);
+  EXPECT_EQ(gw.chan_state().content, 0u);
+  notify.delivers = true;
+  advance(100);
+  inject("10.0.0.9", 77, {0x20, 0x00, 0, 0});
+  pump();
+  EXPECT_EQ(notify.requests.size(), 2u);
+  EXPECT_EQ(gw.chan_state().content, kED137TxState);
+}
+
 TEST_F(ED137ControlTest, ReceiveOnlyRadiosReportNothing) {
   for (auto [type, mode] : {std::pair{1u, 2u}, std::pair{2u, 1u}}) {
     Gateway gw;
