@@ -18,6 +18,12 @@ class RatioReporter : public benchmark::ConsoleReporter {
     ConsoleReporter::ReportRuns(runs);
   }
 
+  // A benchmark's time per iteration in ns; 0 when it did not run.
+  double ns(const std::string& name) const {
+    auto it = ns_.find(name);
+    return it == ns_.end() ? 0 : it->second;
+  }
+
   void ratio(const char* ours, const char* peer) const {
     auto a = ns_.find(ours), b = ns_.find(peer);
     if (a == ns_.end() || b == ns_.end() || a->second <= 0) return;
