@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <string>
 #include <vector>
 
 #include "bench/CountedNew.h"
@@ -84,17 +85,13 @@ BENCHMARK(BM_FrameStraightToChannel)->ArgName("cabled")->Arg(0)->Arg(1);
 }  // namespace
 
 int main(int argc, char** argv) {
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  RatioReporter reporter;
-  benchmark::RunSpecifiedBenchmarks(&reporter);
-  for (const char* arg : {"cabled:0", "cabled:1"}) {
-    const double routed = reporter.ns(std::string("BM_FrameThroughSwitch/") + arg);
-    const double straight = reporter.ns(std::string("BM_FrameStraightToChannel/") + arg);
-    if (routed > 0 && straight > 0)
-      std::printf("ratio through switch / straight to channel (%s) = %.2f (goal: at most 1.2)\n", arg,
-                  routed / straight);
-  }
-  benchmark::Shutdown();
-  return 0;
+  return run_then_compare(argc, argv, [](const RatioReporter& reporter) {
+    for (const std::string arg : {"cabled:0", "cabled:1"}) {
+      const double routed = reporter.ns("BM_FrameThroughSwitch/" + arg);
+      const double straight = reporter.ns("BM_FrameStraightToChannel/" + arg);
+      if (routed > 0 && straight > 0)
+        std::printf("ratio through switch / straight to channel (%s) = %.2f (goal: at most 1.2)\n", arg.c_str(),
+                    routed / straight);
+    }
+  });
 }
