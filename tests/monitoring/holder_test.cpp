@@ -2,8 +2,6 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include <cerrno>
-
 #include <filesystem>
 
 #include "monitoring/MonitoringDataHolder.h"
