@@ -5,6 +5,9 @@
 #include <cstdio>
 #include <ctime>
 
+// Dates past 2038 (pid, status and prompt files, the time of day) on the board's 32-bit CPU too.
+static_assert(sizeof(time_t) >= 8, "time_t must be 64 bits: build with _TIME_BITS=64");
+
 namespace Mux {
 
 struct ::timeval g_tv_time = {0, 0};
@@ -19,19 +22,25 @@ uint64_t fake_day_usec = 0;
 
 bool cached() { return g_tv_time.tv_sec != 0 || g_tv_time.tv_usec != 0; }
 
+// The last time of day read; zero before the first.
+struct ::timeval last_time_of_day = {0, 0};
+
 void live_time_of_day(struct ::timeval* tv) {
   if (fake_active) {
     tv->tv_sec = static_cast<time_t>(fake_day_usec / 1000000u);
     tv->tv_usec = static_cast<suseconds_t>(fake_day_usec % 1000000u);
     return;
   }
-  ::gettimeofday(tv, nullptr);
+  // A read that fails (a date the C library cannot express) gives the last one read rather than
+  // leave the value unset.
+  if (::gettimeofday(tv, nullptr) == 0) last_time_of_day = *tv;
+  else *tv = last_time_of_day;
 }
 
 // CLOCK_MONOTONIC is read through the vDSO like gettimeofday(), at the same cost: no system
 // call on the loop's pass.
 struct ::timespec monotonic_now() {
-  struct ::timespec ts;
+  struct ::timespec ts {};
   ::clock_gettime(CLOCK_MONOTONIC, &ts);
   return ts;
 }
@@ -167,8 +176,10 @@ int timevalcompare(const timeval& a, const timeval& b) {
 }
 
 std::string timevaltostring(const timeval& tv) {
-  time_t t = tv.seconds;
-  struct tm lt;
+  // The 32-bit seconds as dates: unsigned, so that they run to 2106 rather than turn back to
+  // 1901 in 2038.
+  const time_t t = static_cast<uint32_t>(tv.seconds);
+  struct tm lt {};
   ::localtime_r(&t, &lt);
   char date[64];
   std::strftime(date, sizeof date, "%Y-%m-%d %H:%M:%S", &lt);

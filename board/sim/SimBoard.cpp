@@ -635,10 +635,10 @@ void SimBoard::frame_from_daemon(Handle& h, const uint8_t* data, size_t size) {
   ++c.sent_count;
   int from = h.channel;
   far_end_->send(from, frame);
-  state_.mux.route(from, [&](int channel) {
+  for (int channel : state_.mux.route(from)) {
     hdlc_frame(channel, frame);
     far_end_->send(channel, frame);
-  });
+  }
   if (on_frame_sent) on_frame_sent(from, frame);
 }
 
@@ -649,7 +649,7 @@ void SimBoard::frame_from_far_end(int channel, std::span<const uint8_t> frame) {
     hdlc_frame(channel, frame);
     return;
   }
-  state_.mux.route(channel, [&](int reached) { hdlc_frame(reached, frame); });
+  for (int reached : state_.mux.route(channel)) hdlc_frame(reached, frame);
 }
 
 int SimBoard::tie_far_end(int channel, const std::string& path) {
@@ -931,7 +931,7 @@ unsigned SimBoard::tdm_frame(int input, std::span<const uint8_t> frame) {
   service();
   if (!SimSwitch::valid(input)) return 0;
   unsigned reached = 0;
-  state_.mux.route(input, [&](int channel) { reached += hdlc_frame(channel, frame) ? 1 : 0; });
+  for (int channel : state_.mux.route(input)) reached += hdlc_frame(channel, frame) ? 1 : 0;
   return reached;
 }
 

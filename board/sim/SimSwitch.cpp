@@ -1,6 +1,6 @@
 #include "board/sim/SimSwitch.h"
 
-#include <deque>
+#include <algorithm>
 
 namespace board::sim {
 
@@ -9,16 +9,30 @@ namespace {
 constexpr int kMaxHops = 32;
 }  // namespace
 
-SimSwitch::SimSwitch() : table_(kChannels) {}
+SimSwitch::SimSwitch() : table_(kChannels), fed_by_(kChannels), reached_by_(kChannels, 0) {}
 
-void SimSwitch::connect(int output, int source) {
-  table_[static_cast<size_t>(output)] = Entry{Entry::connected, 0, source};
-}
+void SimSwitch::connect(int output, int source) { set(output, Entry{Entry::connected, 0, source}); }
 
-void SimSwitch::disable(int channel) { table_[static_cast<size_t>(channel)] = Entry{}; }
+void SimSwitch::disable(int channel) { set(channel, Entry{}); }
 
-void SimSwitch::write(int channel, uint8_t byte) {
-  table_[static_cast<size_t>(channel)] = Entry{Entry::constant, byte, -1};
+void SimSwitch::write(int channel, uint8_t byte) { set(channel, Entry{Entry::constant, byte, -1}); }
+
+// Every change of the table passes here, so that the index by source follows it.
+void SimSwitch::set(int channel, const Entry& entry) {
+  Entry& e = table_[static_cast<size_t>(channel)];
+  // (A source outside the table, which the driver refuses, is stored but feeds nothing.)
+  const bool was = e.kind == Entry::connected && valid(e.source);
+  const bool is = entry.kind == Entry::connected && valid(entry.source);
+  if (was && is && e.source == entry.source) return;  // the same connection made again
+  if (was) {
+    auto& fed = fed_by_[static_cast<size_t>(e.source)];
+    fed.erase(std::lower_bound(fed.begin(), fed.end(), channel));
+  }
+  if (is) {
+    auto& fed = fed_by_[static_cast<size_t>(entry.source)];
+    fed.insert(std::lower_bound(fed.begin(), fed.end(), channel), channel);
+  }
+  e = entry;
 }
 
 uint8_t SimSwitch::read(int channel) const { return carried_by(channel, 0); }
@@ -51,24 +65,37 @@ std::optional<int> SimSwitch::cable_of(int output) const {
   return it->second;
 }
 
-void SimSwitch::route(int source, const std::function<void(int)>& reached) const {
-  std::vector<bool> seen(kChannels, false);
-  std::deque<std::pair<int, int>> inputs{{source, 0}};
-  while (!inputs.empty()) {
-    auto [input, hops] = inputs.front();
-    inputs.pop_front();
-    for (int ch = 0; ch < kChannels; ++ch) {
-      const Entry& e = table_[static_cast<size_t>(ch)];
-      if (e.kind != Entry::connected || e.source != input || seen[static_cast<size_t>(ch)]) continue;
-      seen[static_cast<size_t>(ch)] = true;
-      reached(ch);
-      if (auto next = cable_of(ch); next && hops < kMaxHops) inputs.emplace_back(*next, hops + 1);
+const std::vector<int>& SimSwitch::route(int source) const {
+  static const std::vector<int> none;
+  if (!valid(source)) return none;
+  const std::vector<int>& direct = fed_by_[static_cast<size_t>(source)];
+  if (cables_.empty()) return direct;  // each channel has one source: no channel twice
+  if (++routes_ == 0) {  // the numbers went round: no stale mark may match again
+    std::fill(reached_by_.begin(), reached_by_.end(), 0);
+    routes_ = 1;
+  }
+  reached_.clear();
+  inputs_.clear();
+  inputs_.emplace_back(source, 0);
+  // Breadth first, each input's channels in channel order; inputs_ grows as it is walked.
+  for (size_t next = 0; next < inputs_.size(); ++next) {
+    const auto [input, hops] = inputs_[next];
+    for (int ch : fed_by_[static_cast<size_t>(input)]) {
+      uint32_t& mark = reached_by_[static_cast<size_t>(ch)];
+      if (mark == routes_) continue;
+      mark = routes_;
+      reached_.push_back(ch);
+      if (hops >= kMaxHops) continue;
+      auto cable = cables_.find(ch);
+      if (cable != cables_.end() && valid(cable->second)) inputs_.emplace_back(cable->second, hops + 1);
     }
   }
+  return reached_;
 }
 
 void SimSwitch::reset() {
   table_.assign(kChannels, Entry{});
+  for (auto& fed : fed_by_) fed.clear();
   cables_.clear();
 }
 

@@ -150,6 +150,12 @@ TEST_F(LoopTest, TheLoopClockIsMonotonicAndTheTimeOfDayStepsApart) {
 TEST_F(LoopTest, TimeValueText) {
   vxtest::UtcTimeZone utc;
   EXPECT_EQ(Mux::timevaltostring(Mux::timeval{86400 + 3661, 42}), "1970-01-02 01:01:01.000042");
+  // Past 2038 the time of day still reads as itself, in its 32-bit seconds too.
+  Mux::test_clock_set(vxtest::utc_usec(2040, 1, 1, 0, 0, 7, 5));
+  Mux::timeval now;
+  Mux::gettimeval(now);
+  EXPECT_EQ(Mux::timevaltostring(now), "2040-01-01 00:00:07.000005");
+  EXPECT_EQ(Mux::seconds(), 2208988807u);
 }
 
 // Spans of 5, 2 and 9 us, the microsecond clock wrapping inside the first: min, max, last and

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -12,6 +13,7 @@
 
 #include "foundation/Paths.h"
 #include "foundation/Run.h"
+#include "tests/support/FileDate.h"
 #include "tests/support/TempDir.h"
 
 namespace {
@@ -114,6 +116,23 @@ TEST_F(Root, AClaimSurvivesTheForkAndRefusesAnother) {
   EXPECT_TRUE(next.held());
   EXPECT_FALSE(next.taken());
   EXPECT_EQ(slurp(pidfile), std::to_string(getpid()));
+}
+
+// A pid file left dated past 2038 is claimed, guarded and removed as one dated today.
+TEST_F(Root, APidFileDatedPast2038IsClaimedGuardedAndRemoved) {
+  std::ofstream(pidfile) << "1";
+  ASSERT_EQ(vxtest::date_file(pidfile, vxtest::k2040), 0);
+  {
+    Linux::Run run("server", Linux::Run::Write::later);
+    EXPECT_TRUE(run.held()) << std::strerror(run.error());
+    EXPECT_EQ(run.error(), 0);
+    Linux::Run second("server");
+    EXPECT_FALSE(second.held());
+    EXPECT_TRUE(second.taken());
+    run.write();
+    EXPECT_EQ(slurp(pidfile), std::to_string(getpid()));
+  }
+  EXPECT_NE(::access(pidfile.c_str(), F_OK), 0) << "removed at the end";
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include "monitoring/StatusFiles.h"
 #include "tests/monitoring/MonitoringSupport.h"
 #include "tests/support/CaptureStreams.h"
+#include "tests/support/FileDate.h"
 
 namespace {
 
@@ -84,6 +85,30 @@ TEST(MonitoringDataHolder, StartClearsStaleFilesWithoutFollowingLinksAndMakesFol
       EXPECT_EQ(e.path().filename().string().rfind(".tmp.", 0), std::string::npos) << e.path();
   }
   EXPECT_EQ(root.tree("/var/monitoring"), kept);  // cleared again at the end
+}
+
+// Files dated past 2038 are old runs' values as much as any: cleared at start and at exit.
+TEST(MonitoringDataHolder, StatusFilesDatedPast2038AreClearedAtStartAndAtExit) {
+  Root root;
+  const auto gone = [&](const std::string& absolute) {
+    struct stat st;
+    return ::lstat(root.path(absolute).c_str(), &st) != 0 && errno == ENOENT;
+  };
+  const auto date = [&](const std::string& absolute) {
+    ASSERT_EQ(vxtest::date_file(root.path(absolute), vxtest::k2040), 0) << absolute;
+  };
+  root.write("/var/monitoring/dip", "3");
+  date("/var/monitoring/dip");
+  std::filesystem::create_directories(root.path("/var/monitoring/empty"));
+  date("/var/monitoring/empty");
+  {
+    MonitoringDataHolder h;
+    EXPECT_TRUE(gone("/var/monitoring/dip"));
+    EXPECT_TRUE(gone("/var/monitoring/empty"));
+    root.write("/var/monitoring/powerstatus", "1");
+    date("/var/monitoring/powerstatus");
+  }
+  EXPECT_TRUE(gone("/var/monitoring/powerstatus"));
 }
 
 TEST(MonitoringDataHolder, DisplayReportsWriteTheirFilesAndMergeTheirLists) {

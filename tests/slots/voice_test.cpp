@@ -20,6 +20,7 @@
 #include "slots/VoiceFactory.h"
 #include "slots/VoiceSlot.h"
 #include "tests/slots/MediaFixture.h"
+#include "tests/support/FileDate.h"
 
 namespace {
 
@@ -171,6 +172,17 @@ TEST_F(VoiceTest, APromptListPlaysItsFilesByteForByteAsOftenAsAsked) {
   // Connected again, the list is not started a second time.
   pass(3);
   EXPECT_EQ(written(ts).size(), want.size());
+}
+
+TEST_F(VoiceTest, APromptDatedPast2038PlaysAsAnyOther) {
+  const Bytes a = pattern(700, 5);
+  write("/usr/local/voice/late.raw", a);
+  ASSERT_EQ(vxtest::date_file(root.path() + "/usr/local/voice/late.raw", vxtest::k2040), 0);
+  ASSERT_EQ(play({"late.raw"}, 1), hwtest::kSuccess) << log.all();
+  const int ts = timeslot();
+  ASSERT_EQ(connect(3, kExt), hwtest::kSuccess) << log.all();
+  ASSERT_TRUE(pump([&] { return count(&LGCP::Signal::is_abort) > 0; })) << log.all();
+  EXPECT_EQ(written(ts), a);
 }
 
 TEST_F(VoiceTest, RepeatZeroPlaysUntilTheSlotIsDestroyed) {
