@@ -30,6 +30,15 @@ def rtp():
             "txPayload ptG711-Alaw, rxPayload ptG711-Alaw }" % (udp_port() - 1))
 
 
+def sanitized(daemon):
+    """Whether the daemon is the sanitizer build. Its runtime checks an object's dynamic type the
+    first time a call site meets it by reading the object through a pipe: with no descriptor
+    free that read fails and a sound object is reported broken, so a shortage cannot be
+    tested there."""
+    with open(daemon, "rb") as f:
+        return b"UndefinedBehaviorSanitizer" in f.read()
+
+
 class Resources(CodecSessionTest):
     auth_port = vx.free_port()
     daemon_env = {"VOXRELAY_AUTH_PORT": str(auth_port)}
@@ -46,6 +55,8 @@ class Resources(CodecSessionTest):
 
     def leave_free(self, count):
         """Lowers the daemon's soft limit so that exactly count descriptor numbers are free."""
+        if sanitized(vx.DAEMON):
+            self.skipTest("the sanitizer's own checks need descriptors")
         used = open_descriptors(self.pid)
         limit, free = 0, 0
         while limit in used or free < count:
