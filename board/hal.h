@@ -33,10 +33,6 @@ inline constexpr int kFirstOutput = 8192;
 inline constexpr int kOutputs = 2048;
 inline constexpr uint8_t kIdleByte = 0xD5;
 
-// A request failed because the driver gave the descriptor up (the device was reset or went
-// away): the descriptor serves no more and a new open is needed.
-inline bool descriptor_gone(int error) { return error == ENODEV || error == EBADF; }
-
 struct MuxConnect {
   be_i32 output;
   be_i32 source;

@@ -106,14 +106,8 @@ bool BusCtl::DrvSetClkSrc(int source) {
   }
   board::hal::ClockSource r;
   r.source = source;
-  int result = board::ioctl(fd_, board::hal::HW_CLOCK_SELECT, &r);
-  if (result < 0 && board::hal::descriptor_gone(errno)) {
-    // The driver gave the descriptor up (the device was reset): once more on a new one.
-    board::close(fd_);
-    fd_ = -1;
-    if (IsOpen()) result = board::ioctl(fd_, board::hal::HW_CLOCK_SELECT, &r);
-  }
-  if (result < 0) {
+  // A descriptor the driver gave up (the device was reset): once more on a new one.
+  if (board::ioctl_reopening(fd_, board::hal::HW_CLOCK_SELECT, &r, [this] { return IsOpen(); }) < 0) {
     std::cerr << ext::header(this) << "HW_CLOCK_SELECT fail." << std::endl;
     return false;
   }

@@ -73,7 +73,7 @@ int DeviceEventReader::issue(Issue call) {
   int r = call(m_fd);
   if (r >= 0 || m_restoring) return r;
   const int error = errno;
-  if (error != ENODEV && error != EBADF) {
+  if (!board::descriptor_gone(error)) {
     errno = error;
     return r;
   }

@@ -117,7 +117,7 @@ bool E1Ctl::IsOpen() {
 }
 
 void E1Ctl::CheckMaintenanceError(int error) {
-  if (error != ENODEV && error != EBADF) return;
+  if (!board::descriptor_gone(error)) return;
   board::close(maintenance_);
   maintenance_ = -1;
 }
@@ -300,7 +300,7 @@ template <typename Call>
 int E1Ctl::CasRetry(Call call) {
   if (!CheckOpenCas()) return -1;
   const int r = call(cas_.get());
-  if (r >= 0 || casRestoring_ || (errno != ENODEV && errno != EBADF)) return r;
+  if (r >= 0 || casRestoring_ || !board::descriptor_gone(errno)) return r;
   // The driver gave this descriptor up before the loop saw it go: one more try on a new one.
   ReleaseCas(std::strerror(errno));
   if (!CheckOpenCas()) return -1;

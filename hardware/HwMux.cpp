@@ -68,7 +68,7 @@ void HwMux::send_table() {
       r = board::ioctl(fd_, board::hal::MUX_CONNECT, &c);
     }
     // Gone again at once: the next request or the retry opens it anew and starts over.
-    if (r < 0 && board::hal::descriptor_gone(errno)) drop(errno);
+    if (r < 0 && board::descriptor_gone(errno)) drop(errno);
   }
 }
 
@@ -82,7 +82,7 @@ void HwMux::drop(int error) {
 int HwMux::request(uint32_t number, void* arg) {
   if (!IsOpened()) return -1;
   const int r = board::ioctl(fd_, number, arg);
-  if (r >= 0 || !board::hal::descriptor_gone(errno)) return r;
+  if (r >= 0 || !board::descriptor_gone(errno)) return r;
   const int error = errno;
   drop(error);
   if (!open_device(false)) {
@@ -189,7 +189,7 @@ unsigned char HwMux::Read(int channel) {
 void HwMux::RefreshChannel(int index) {
   if (index < 0 || index >= kOutputs || fd_ < 0) return;
   if (table_[static_cast<size_t>(index)] != kDisabled || disable_request(kFirstOutput + index)) return;
-  if (!board::hal::descriptor_gone(errno)) return;
+  if (!board::descriptor_gone(errno)) return;
   drop(errno);
   open_device(false);
 }

@@ -186,11 +186,7 @@ bool MonitoringCtl::IsOpen() {
 }
 
 int MonitoringCtl::halRequest(uint32_t number, void* arg) {
-  const int r = board::ioctl(halFd, number, arg);
-  if (r >= 0 || !board::hal::descriptor_gone(errno)) return r;
-  board::close(halFd);
-  halFd = -1;
-  return IsOpen() ? board::ioctl(halFd, number, arg) : -1;
+  return board::ioctl_reopening(halFd, number, arg, [this] { return IsOpen(); });
 }
 
 void MonitoringCtl::WriteLeds() {
