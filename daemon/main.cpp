@@ -35,6 +35,7 @@
 #include "hardware/spiCtrl.h"
 #include "monitoring/HeartBeatCtl.h"
 #include "monitoring/MonitoringCtl.h"
+#include "slots/ChildLauncher.h"
 #include "slots/Slots.h"
 #ifdef VOXRELAY_SIM_BOARD
 #include "board/sim/SimServer.h"
@@ -244,9 +245,14 @@ int main(int argc, char** argv) {
   ctrlServer.Activate(new Control::AcceptorNetCheckConnection(port));
   multiplexer.run(true, true);
 
+  // As at a controller loss: every slot goes and its programs are told to end; the stop then
+  // waits for them as a loss would (the signal check, which would end every pass at once, is
+  // gone by then), so that no child outlives the daemon.
   ctrlServer.Deactivate();
   checkSignals->Deactivate();
   delete checkSignals;
+  Slots::instance()->Shutdown();
+  ChildLauncher::EndAll();
   // The pid file goes at exit, after the services built since the claim (RootClaim).
   file.reset();
   return 0;

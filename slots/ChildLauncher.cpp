@@ -4,17 +4,35 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <iostream>
+#include <vector>
 
 #include "foundation/Paths.h"
 
 namespace {
 ChildLauncher forkExec;
+
+// The children started and not known to be reaped; checked without reaping, so that the
+// loop's own reaping still hands every end to its watcher.
+std::vector<pid_t> started;
+
+enum class Child { running, ended, gone };
+Child look(pid_t pid) {
+  siginfo_t info{};
+  if (::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) != 0) return Child::gone;
+  return info.si_pid == 0 ? Child::running : Child::ended;
+}
+
+void note_started(pid_t pid) {
+  std::erase_if(started, [](pid_t p) { return look(p) != Child::running; });
+  started.push_back(pid);
+}
 
 void say(const char* text) {
   // Raw writes: the child must not flush stdio buffers that it shares with the daemon.
@@ -128,6 +146,7 @@ int ChildLauncher::Start(const std::vector<std::string>& args, const Prelude& pr
       ::close(dropped[0]);
     }
     ::sigprocmask(SIG_SETMASK, &old, nullptr);
+    if (pid > 0) note_started(pid);
     errno = error;
     return pid;
   }
@@ -158,3 +177,16 @@ int ChildLauncher::Start(const std::vector<std::string>& args, const Prelude& pr
 }
 
 int ChildLauncher::Kill(int pid, int signal) { return ::kill(pid, signal); }
+
+void ChildLauncher::EndAll() {
+  for (const pid_t pid : started) {
+    // Only a child of ours that has not been reaped: its number is still its own.
+    if (look(pid) != Child::running) continue;
+    std::clog << "child " << pid << " still runs at exit, killing ..." << std::endl;
+    ::kill(pid, SIGKILL);
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+  }
+  started.clear();
+}

@@ -3,6 +3,7 @@
 // engine and its instance query). The default forks and execs the program from under the path
 // root; unit tests put a recorder in its place so that no process is started.
 #include <string>
+#include <sys/types.h>
 #include <vector>
 
 class ChildLauncher {
@@ -24,6 +25,11 @@ class ChildLauncher {
   // the child's pid, or -1 with errno set. A child whose execv fails ends with _exit(failure).
   virtual int Start(const std::vector<std::string>& argv, const Prelude& prelude);
   virtual int Kill(int pid, int signal);
+
+  // At the daemon's exit, after every slot is gone: kills and reaps each child started here
+  // that still runs, so that none outlives the daemon. One that ended, or that the loop reaped
+  // already, is left alone (its number may be another process's by now).
+  static void EndAll();
 
   // The launcher in use (never null).
   static ChildLauncher* current;

@@ -1,11 +1,13 @@
 #include "slots/Slots.h"
 
 #include <algorithm>
+#include <chrono>
 #include <iostream>
 #include <iterator>
 #include <string>
 
 #include "asn1/CoderEnv.h"
+#include "foundation/Multiplexer.h"
 #include "slots/Connection.h"
 #include "slots/Slot.h"
 #include "slots/SlotFactory.h"
@@ -182,6 +184,15 @@ void Slots::OnDisconnect() {
 
 void Slots::OnPendingTimer() {
   while (!pending.empty()) int_destroy(pending.front());
+}
+
+void Slots::Shutdown() {
+  // The pending timer ends the wait; the deadline only bounds it should the clock not move.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(2 * kPendingDestroyMs);
+  while (!pending.empty() && std::chrono::steady_clock::now() < deadline) {
+    if (!multiplexer.run_once(50)) break;
+  }
+  OnPendingTimer();
 }
 
 void Slots::PendingDone() {

@@ -35,6 +35,11 @@ class Slots : public CtrlSrv::Service {
   // instead (accounting of a call that now belongs to no one stays on record).
   bool SendSlotSignal(Slot const& slot, LGCP::Signal const& signal);
 
+  // At the daemon's stop, after the controller's departure (OnDisconnect): the slots whose
+  // destruction was put off get the time a controller loss gives them, served by loop passes,
+  // and are deleted then; their programs end with them.
+  void Shutdown();
+
   // Collects every factory's part of the resources and sends it as the "query" signal.
   void UpdateHardwareResources();
 
