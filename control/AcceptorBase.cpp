@@ -109,10 +109,13 @@ void AcceptorBase<Derived, ServiceBase>::OnSocketEvent(int, short revents) {
         std::cerr << "can't set socket to non block mode: " << std::strerror(errno) << std::endl;
       continue;
     }
+    if (!ImplAccepting(peer_socket, ServiceBase::NameOf(peer))) continue;
     if (this->verbose_)
       std::cout << "new connection from " << ServiceBase::NameOf(peer) << std::endl;
-    this->Connected(peer_socket, peer);
-    ImplConnected(peer_socket);
+    if (this->Connected(peer_socket, peer))
+      ImplConnected();
+    else
+      ImplNotConnected();
   }
 }
 

@@ -7,6 +7,8 @@
 // SetSocketOptions() prepares it before the first bind, BindAddress() binds it (false with
 // errno set) and AcceptPeer(peer) accepts one peer and fills its address.
 
+#include <string>
+
 #include "foundation/AcceptPause.h"
 #include "foundation/Event.h"
 #include "foundation/Fd.h"
@@ -34,7 +36,12 @@ class AcceptorBase : public ServiceBase {
   void ImplDeactivate() override;
   void ImplOnDisconnect() override {}
   virtual void ImplRefuseConnection() {}
-  virtual void ImplConnected(Fd) {}
+  // A peer is about to be taken on socket: false (with a line saying why) refuses it, before
+  // anything of the connection is set up. ImplConnected follows once it is taken,
+  // ImplNotConnected when it could not be.
+  virtual bool ImplAccepting(const Fd&, const std::string& /*peer*/) { return true; }
+  virtual void ImplConnected() {}
+  virtual void ImplNotConnected() {}
 
   // Binds and listens; false when listening failed for good (the service is then Idle).
   bool BindSocket();

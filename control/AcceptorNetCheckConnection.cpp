@@ -38,8 +38,18 @@ void AcceptorNetCheckConnection::ImplDeactivate() {
   AcceptorNet::ImplDeactivate();
 }
 
-void AcceptorNetCheckConnection::ImplConnected(Fd socket) {
-  probe_socket_ = std::move(socket);
+bool AcceptorNetCheckConnection::ImplAccepting(const Fd& socket, const std::string& peer) {
+  probe_socket_.reset(socket.dup());
+  if (probe_socket_) return true;
+  if (verbose_)
+    std::cerr << "refuse connection from " << peer << ": can't copy socket: " << std::strerror(errno)
+              << std::endl;
+  return false;
+}
+
+void AcceptorNetCheckConnection::ImplNotConnected() { probe_socket_.close(); }
+
+void AcceptorNetCheckConnection::ImplConnected() {
   // A check begun for a controller that has since gone ends with it: the new controller starts
   // unprobed, and the next knock probes it with the full countdown.
   if (check_state_ != CheckIdle) {
@@ -68,7 +78,8 @@ void AcceptorNetCheckConnection::SetupKeepAlive(bool fast) {
 void AcceptorNetCheckConnection::OnCheckConnectionTimeout(Timer*) { CheckConnection(); }
 
 void AcceptorNetCheckConnection::CheckConnection() {
-  if (state_ == State::Connected) {
+  // Without its copy (none is taken without one) nothing can be said of the connection.
+  if (state_ == State::Connected && probe_socket_) {
     bool drop = false;
     // Only the first two bytes of the record are read: the TCP state and the
     // congestion-avoidance state. A record shorter than the kernel's head of eight one-byte

@@ -23,13 +23,17 @@ class AcceptorNetCheckConnection : public AcceptorNet {
   bool ImplActivate() override;
   void ImplDeactivate() override;
   void ImplRefuseConnection() override;
-  void ImplConnected(Fd socket) override;
+  bool ImplAccepting(const Fd& socket, const std::string& peer) override;
+  void ImplConnected() override;
+  void ImplNotConnected() override;
 
   void CheckConnection();
   void SetupKeepAlive(bool fast);
   void OnCheckConnectionTimeout(Timer*);
 
   Timer check_timer_;
+  // A copy of the controller's socket, for the checks; made before the controller is taken,
+  // so that one that cannot be checked is refused rather than cut later.
   Fd probe_socket_;
   CheckState check_state_ = CheckIdle;
   int countdown_ = 0;

@@ -53,12 +53,23 @@ void Service::Deactivate() {
 
 void Service::Release() { stream_->release(); }
 
-void Service::SetupConnection(const Fd& socket, const std::string& peer_name) {
+bool Service::SetupConnection(const Fd& socket, const std::string& peer_name) {
   name_ = peer_name;
-  state_ = State::Connected;
+  announced_ = false;
   stream_->attach(socket);
+  if (!stream_->attached()) {
+    if (verbose_)
+      std::cerr << "refuse connection from " << name_ << ": can't copy socket: " << std::strerror(errno) << std::endl;
+    return false;
+  }
+  state_ = State::Connected;
+  setting_up_ = true;
   activate();
+  setting_up_ = false;
+  if (state_ != State::Connected) return false;
+  announced_ = true;
   if (notify_) notify_->OnConnect();
+  return true;
 }
 
 void Service::Send(char const* data, int length) {
@@ -100,8 +111,13 @@ void Service::on_message(Packet& p) {
   notify_->OnMessage(len ? reinterpret_cast<const char*>(p.data()) : "", static_cast<int>(len));
 }
 
-void Service::on_deactivated(Protocol*, Protocol_status) {
-  if (verbose_) std::cerr << "control connection " << name_ << " closed." << std::endl;
+void Service::on_deactivated(Protocol*, Protocol_status status) {
+  if (verbose_) {
+    if (setting_up_)
+      std::cerr << "refuse connection from " << name_ << ": " << (status ? status->message() : "no stream") << std::endl;
+    else
+      std::cerr << "control connection " << name_ << " closed." << std::endl;
+  }
   state_ = State::Deactivating;
   end_dpc_.Activate();
 }
@@ -119,6 +135,8 @@ void Service::OnDeactivateDPC() {
     state_ = State::Connecting;
     ImplOnDisconnect();
   }
+  if (!announced_) return;
+  announced_ = false;
   if (notify_) notify_->OnDisconnect();
 }
 

@@ -64,14 +64,20 @@ class Service : protected ProtocolsFamily {
   virtual void ImplDeactivate() = 0;
   virtual void ImplOnDisconnect() = 0;
 
-  // Takes a new connection on socket (steps common to every kind of socket).
-  void SetupConnection(const Fd& socket, const std::string& peer_name);
+  // Takes a new connection on socket (steps common to every kind of socket). False, with a
+  // line saying why, when its stream or watch cannot be made: the connection then ends at once
+  // (its end runs ImplOnDisconnect, as any end does) and no connect or disconnect hook runs.
+  bool SetupConnection(const Fd& socket, const std::string& peer_name);
   void OnDeactivateDPC();
 
   std::string name_;
   bool verbose_ = true;
   State::Type state_ = State::Idle;
   Notify* notify_ = nullptr;
+  // The notify's OnConnect ran for the current connection: its end owes it the OnDisconnect.
+  bool announced_ = false;
+  // Inside SetupConnection: an end reported now is the setup's failure.
+  bool setting_up_ = false;
   StrmProtocol* stream_;
   Dpc end_dpc_;
 };

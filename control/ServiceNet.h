@@ -21,8 +21,8 @@ class ServiceNet : public Service {
 
  protected:
   // Takes a new TCP connection (keepalive on, Nagle off) unless the end of the previous one is
-  // still pending.
-  void Connected(const Fd& socket, const INet4::Addr& peer);
+  // still pending. False when the connection was not taken (see SetupConnection).
+  bool Connected(const Fd& socket, const INet4::Addr& peer);
 
   INet4::Addr peer_;
 };

@@ -14,9 +14,9 @@ class ServiceUnix : public Service {
   static const std::string& NameOf(const std::string& path) { return path; }
 
  protected:
-  void Connected(const Fd& socket, const std::string& path) {
-    if (state_ == State::Deactivating) return;
-    SetupConnection(socket, path);
+  bool Connected(const Fd& socket, const std::string& path) {
+    if (state_ == State::Deactivating) return false;
+    return SetupConnection(socket, path);
   }
 };
 

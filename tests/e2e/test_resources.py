@@ -103,6 +103,44 @@ class Resources(CodecSessionTest):
         self.c = self.daemon.connect()
         self.no_leak()
 
+    def test_a_controller_is_either_refused_at_once_or_served_for_good_during_a_shortage(self):
+        # Its socket, the stream's copy, the watch and the connection check's copy: with fewer
+        # descriptors free than that the controller must be refused before anything runs for
+        # it, never taken and then cut by the daemon's own bookkeeping.
+        self.c.close()
+        self.assertTrue(vx.wait_for(lambda: len(open_descriptors(self.pid)) < self.baseline))
+        outcomes = set()
+        for free in range(1, 6):
+            self.leave_free(free)
+            before = len(self.daemon.output())
+            c = vx.Controller(self.daemon.port)
+            peer = "127.0.0.1:%d" % c.sock.getsockname()[1]
+            try:
+                c.send(vx.command(vx.PING, seq=1))
+                first = c.answer(timeout=3)
+            except (OSError, socket.timeout):
+                first = None
+            if first is None:
+                outcomes.add("refused")
+                text = lambda: self.daemon.output()[before:]
+                self.assertTrue(vx.wait_for(lambda: "refuse connection from " + peer + ": " in text()), text())
+                self.assertNotIn("controller connect.", text())
+            else:
+                outcomes.add("served")
+                self.assertEqual(first, (1, None, "success", None))
+                # Longer than the connection check's period: it must not drop a sound peer.
+                for seq in range(2, 7):
+                    time.sleep(0.4)
+                    c.send(vx.command(vx.PING, seq=seq))
+                    self.assertEqual(c.answer(timeout=3), (seq, None, "success", None), self.daemon.output()[before:])
+                self.assertNotIn("closed", self.daemon.output()[before:])
+            c.close()
+            self.restore()
+            self.assertTrue(vx.wait_for(lambda: len(open_descriptors(self.pid)) < self.baseline))
+        self.assertEqual(outcomes, {"refused", "served"})
+        self.c = self.daemon.connect()
+        self.no_leak()
+
     def test_auth_listener_pauses_without_descriptors_and_serves_when_they_are_back(self):
         self.leave_free(0)
         start = cpu_seconds(self.pid)
