@@ -297,33 +297,6 @@ TEST_F(DeviceLoss, SwitchOffsAPresentDeviceRefusedAreRetriedUntilTakenAndLoggedO
   next.CleanBeforeDestroy();
 }
 
-// A receiver whose slot let its timeslot go takes no events: they go to the next receiver of
-// the timeslot, whatever the order the two were made in.
-TEST_F(DeviceLoss, AReceiverThatLetItsTimeslotGoTakesNoEvents) {
-  Tones lostTones(70);
-  Dsp lostDsp(70);
-  ASSERT_TRUE(lostDsp.enableVAD(true));
-  lostTones.CleanBeforeDestroy();
-  lostDsp.CleanBeforeDestroy();
-  Tones nextTones(70);
-  Dsp nextDsp(70);
-  ASSERT_TRUE(nextTones.enableDTMF(true));
-  ASSERT_TRUE(nextDsp.enableVAD(true));
-  sim().dtmf_event(70, 4, 1);
-  sim().dsp_vad(70, 1, 1, 0);
-  const uint8_t tone[12] = {0, 0, 3, 0xE8, 0, 0, 0, 1};
-  sim().dsp_event(70, dsp::kEventToneFilter, tone);
-  pass(2);
-  EXPECT_TRUE(lostTones.codes.empty());
-  EXPECT_EQ(nextTones.codes, std::vector<uint32_t>{4});
-  EXPECT_TRUE(lostDsp.vads.empty());
-  EXPECT_EQ(nextDsp.vads, std::vector<int>{1});
-  EXPECT_TRUE(lostDsp.tones.empty());
-  EXPECT_EQ(nextDsp.tones, std::vector<uint32_t>{1000});
-  nextTones.CleanBeforeDestroy();
-  nextDsp.CleanBeforeDestroy();
-}
-
 TEST_F(DeviceLoss, EventsOnASharedTimeslotReachTheReceiverThatEnabledTheFeature) {
   Tones out(40), in(40);
   Dsp dout(40), din(40);
