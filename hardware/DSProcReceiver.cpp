@@ -17,6 +17,8 @@ Containers::CyclicList& DSProcReceiver::all() {
 }
 
 DSProcReceiver::DSProcReceiver() {
+  // Whatever a departed receiver left on is switched off before a new one takes a timeslot.
+  service().receiver_coming();
   m_node.owner = this;
   all().add_tail(&m_node);
 }

@@ -75,8 +75,8 @@ class DSProcReceiver {
   bool configureToneFilter(unsigned freq, unsigned enable, int duration, int level);
   bool disableToneAll();
   // Switches off what this receiver switched on (SD and mute stay); the owner calls it before
-  // destruction or when it lets the timeslot go. What the device cannot take now is done when
-  // it returns; the receiver holds nothing on afterwards.
+  // destruction or when it lets the timeslot go. What the device cannot take now is owed to the
+  // timeslot and retried; the receiver holds nothing on afterwards and takes no events.
   void CleanBeforeDestroy();
 
   // A feature's state: -1 never set, 0 off, 1 on; and the id of its last enable.

@@ -46,14 +46,14 @@ DSProcReceiverService::DSProcReceiverService()
                          "DSProcReceiverService::OnEvent"}) {}
 
 bool DSProcReceiverService::configure(unsigned timeslot, uint32_t what, const uint8_t (&payload)[12],
-                                      const char* fail_text) {
+                                      const char* fail_text, bool quiet) {
   dsp::Configure r;
   r.timeslot = timeslot;
   r.what = what;
   std::memcpy(r.payload, payload, sizeof r.payload);
   if (request(dsp::DSPROC_CONFIGURE, &r) < 0) {
     int error = errno;
-    put_errno(std::cerr << fail_text << " timeslot=" << timeslot, error) << std::endl;
+    if (!quiet) put_errno(std::cerr << fail_text << " timeslot=" << timeslot, error) << std::endl;
     return false;
   }
   return true;
@@ -61,6 +61,7 @@ bool DSProcReceiverService::configure(unsigned timeslot, uint32_t what, const ui
 
 bool DSProcReceiverService::configureVAD(DSProcReceiver& receiver, const LGCP::VADParams& params) {
   unsigned timeslot = receiver.dsproc_timeslot();
+  before_request(timeslot);
   if (!opened("configure VAD", timeslot)) return false;
   int version = request_value(dsp::DSPROC_VAD_VERSION, 0);
   uint8_t payload[12] = {};
@@ -89,6 +90,7 @@ bool DSProcReceiverService::configureVAD(DSProcReceiver& receiver, const LGCP::V
 
 bool DSProcReceiverService::configureSD(DSProcReceiver& receiver) {
   unsigned timeslot = receiver.dsproc_timeslot();
+  before_request(timeslot);
   if (!opened("configure SD", timeslot)) return false;
   uint8_t payload[12] = {};
   if (!configure(timeslot, dsp::kConfigureSd, payload, "DSPROC_CONFIGURE SD fail:")) return false;
@@ -98,6 +100,7 @@ bool DSProcReceiverService::configureSD(DSProcReceiver& receiver) {
 
 bool DSProcReceiverService::configureDelays(DSProcReceiver& receiver, unsigned rx, unsigned tx, unsigned selcal) {
   unsigned timeslot = receiver.dsproc_timeslot();
+  before_request(timeslot);
   if (!opened("configure Delays", timeslot)) return false;
   uint8_t payload[12] = {};
   dsp::DelaysPayload p;
@@ -106,6 +109,7 @@ bool DSProcReceiverService::configureDelays(DSProcReceiver& receiver, unsigned r
   p.selcal = selcal;
   dsp::set_payload(payload, p);
   if (!configure(timeslot, dsp::kConfigureDelays, payload, "DSPROC_CONFIGURE DELAYS fail:")) return false;
+  taken(timeslot, 0, true);
   std::clog << "DSPROC_CONFIGURE DELAYS" << " ts=" << timeslot << " rx=" << rx << " tx=" << tx << " selcal=" << selcal
             << std::endl;
   return true;
@@ -113,12 +117,14 @@ bool DSProcReceiverService::configureDelays(DSProcReceiver& receiver, unsigned r
 
 bool DSProcReceiverService::configureRxGain(DSProcReceiver& receiver, char gain) {
   unsigned timeslot = receiver.dsproc_timeslot();
+  before_request(timeslot);
   if (!opened("Configure Rx gain", timeslot)) return false;
   uint8_t payload[12] = {};
   dsp::RxGainPayload p;
   p.gain_db = static_cast<int8_t>(gain);
   dsp::set_payload(payload, p);
   if (!configure(timeslot, dsp::kConfigureRxGain, payload, "DSPROC_CONFIGURE Rx Gain fail:")) return false;
+  taken(timeslot, 0, false, true);
   // The gain is a number of dB, not a character.
   std::clog << "DSPROC_CONFIGURE RX GAIN" << " ts=" << timeslot << " gain_dB=" << static_cast<int>(p.gain_db)
             << std::endl;
@@ -128,6 +134,7 @@ bool DSProcReceiverService::configureRxGain(DSProcReceiver& receiver, char gain)
 bool DSProcReceiverService::configureToneFilter(DSProcReceiver& receiver, unsigned freq, unsigned enable,
                                                 int duration, int level) {
   unsigned timeslot = receiver.dsproc_timeslot();
+  before_request(timeslot);
   if (!opened("Configure Tone Filter", timeslot)) return false;
   uint8_t payload[12] = {};
   dsp::ToneFilterPayload p;
@@ -161,6 +168,7 @@ bool DSProcReceiverService::enable(DSProcReceiver& receiver, DSProcReceiver::Fea
                                    const char* name, bool on) {
   if (feature.state >= 0 && (feature.state != 0) == on) return true;
   unsigned timeslot = receiver.dsproc_timeslot();
+  before_request(timeslot);
   dsp::FeatureMask r;
   r.timeslot = timeslot;
   r.mask = mask;
@@ -169,6 +177,7 @@ bool DSProcReceiverService::enable(DSProcReceiver& receiver, DSProcReceiver::Fea
     if (!enable_request(timeslot, id, mask, name)) return false;
     feature.id = id;
     feature.state = 1;
+    taken(timeslot, mask);
     return true;
   }
   r.id = 0;
@@ -178,6 +187,7 @@ bool DSProcReceiverService::enable(DSProcReceiver& receiver, DSProcReceiver::Fea
     return false;
   }
   feature.state = 0;
+  taken(timeslot, mask);
   std::cerr << "DSPROC_DISABLE " << name << " done:" << " timeslot=" << timeslot << std::endl;
   return true;
 }
@@ -200,6 +210,7 @@ bool DSProcReceiverService::enableMute(DSProcReceiver& receiver, bool first, boo
       (receiver.m_muteSecond != 0) == second)
     return true;
   unsigned timeslot = receiver.dsproc_timeslot();
+  before_request(timeslot);
   dsp::FeatureMask r;
   r.timeslot = timeslot;
   if (!first && !second) {
@@ -225,6 +236,7 @@ bool DSProcReceiverService::enableMute(DSProcReceiver& receiver, bool first, boo
 
 bool DSProcReceiverService::disableToneAll(DSProcReceiver& receiver) {
   unsigned timeslot = receiver.dsproc_timeslot();
+  before_request(timeslot);
   if (!opened("Disable All Tone", timeslot)) return false;
   dsp::FeatureMask r;
   r.timeslot = timeslot;
@@ -235,6 +247,7 @@ bool DSProcReceiverService::disableToneAll(DSProcReceiver& receiver) {
     put_errno(std::cerr << "Disable All Tone fail:" << " timeslot=" << timeslot, error) << std::endl;
     return false;
   }
+  taken(timeslot, dsp::kToneFilters);
   std::clog << "DISABLE ALL TONE done: " << " ts=" << timeslot << std::endl;
   return true;
 }
@@ -349,46 +362,82 @@ void DSProcReceiverService::owe(DSProcReceiver& r) {
   if (r.m_toneFilters) what.disable |= dsp::kToneFilters;
   what.delays = r.m_delaysSet;
   what.rxGain = r.m_rxGainSet;
-  // Nothing of the timeslot is put back for this receiver (SD and mute stay on the device).
+  // Nothing of the timeslot is put back for this receiver (SD and mute stay on the device), and
+  // none of its events are for it: a later receiver of the timeslot takes them.
   r.m_vad.state = r.m_vad.state > 0 ? 0 : r.m_vad.state;
   r.m_sd.state = r.m_sd.state > 0 ? 0 : r.m_sd.state;
   r.m_bss.state = r.m_ng.state = 0;
   r.m_muteFirst = r.m_muteSecond = -1;
   r.m_toneFilters = r.m_delaysSet = r.m_rxGainSet = false;
+  r.m_node.unlink();
   if (what.disable == 0 && !what.delays && !what.rxGain) return;
   const unsigned timeslot = r.dsproc_timeslot();
-  std::cerr << "dsproc: switch-off of timeslot " << timeslot << " put off until the device returns" << std::endl;
+  std::cerr << "dsproc: switch-off of timeslot " << timeslot << " put off until the device takes it" << std::endl;
   Owed& owed = m_owed[timeslot];
   owed.disable |= what.disable;
   owed.delays = owed.delays || what.delays;
   owed.rxGain = owed.rxGain || what.rxGain;
+  settle_later();
+}
+
+void DSProcReceiverService::receiver_coming() {
+  if (!m_owed.empty()) carry_out_owed();
+}
+
+void DSProcReceiverService::taken(unsigned timeslot, uint32_t disable, bool delays, bool rxGain) {
+  if (m_settling || m_owed.empty()) return;  // the owed switch-offs walk the book
+  auto it = m_owed.find(timeslot);
+  if (it == m_owed.end()) return;
+  Owed& owed = it->second;
+  owed.disable &= ~disable;
+  owed.delays = owed.delays && !delays;
+  owed.rxGain = owed.rxGain && !rxGain;
+  if (owed.disable == 0 && !owed.delays && !owed.rxGain) m_owed.erase(it);
+}
+
+bool DSProcReceiverService::settle() {
+  carry_out_owed();
+  return m_owed.empty();
+}
+
+bool DSProcReceiverService::carry_out_one(unsigned timeslot, Owed& what) {
+  static const uint8_t kZero[12] = {};
+  if (what.disable) {
+    dsp::FeatureMask r;
+    r.timeslot = timeslot;
+    r.id = 0;
+    r.mask = what.disable;
+    if (request(dsp::DSPROC_DISABLE, &r) >= 0) {
+      std::cerr << "DSPROC_DISABLE done:" << " timeslot=" << timeslot << " mask=" << what.disable << std::endl;
+      what.disable = 0;
+    }
+  }
+  // Delays and gain of 0 are all-zero payloads.
+  if (what.delays && configure(timeslot, dsp::kConfigureDelays, kZero, "DSPROC_CONFIGURE DELAYS fail:", true))
+    what.delays = false;
+  if (what.rxGain && configure(timeslot, dsp::kConfigureRxGain, kZero, "DSPROC_CONFIGURE Rx Gain fail:", true))
+    what.rxGain = false;
+  if (what.disable != 0 || what.delays || what.rxGain) return false;
+  std::clog << "dsproc: switch-off of timeslot " << timeslot << " done" << std::endl;
+  return true;
+}
+
+void DSProcReceiverService::carry_out(unsigned timeslot) {
+  if (m_settling) return;
+  auto it = m_owed.find(timeslot);
+  if (it == m_owed.end()) return;
+  m_settling = true;
+  if (carry_out_one(it->first, it->second)) m_owed.erase(it);
+  m_settling = false;
 }
 
 void DSProcReceiverService::carry_out_owed() {
-  static const uint8_t kZero[12] = {};
-  for (auto it = m_owed.begin(); it != m_owed.end();) {
-    const unsigned timeslot = it->first;
-    Owed& what = it->second;
-    if (what.disable) {
-      dsp::FeatureMask r;
-      r.timeslot = timeslot;
-      r.id = 0;
-      r.mask = what.disable;
-      if (request(dsp::DSPROC_DISABLE, &r) >= 0) {
-        std::cerr << "DSPROC_DISABLE done:" << " timeslot=" << timeslot << " mask=" << what.disable << std::endl;
-        what.disable = 0;
-      } else {
-        const int error = errno;
-        put_errno(std::cerr << "DSPROC_DISABLE fail:" << " timeslot=" << timeslot, error) << std::endl;
-      }
-    }
-    // Delays and gain of 0 are all-zero payloads.
-    if (what.delays && configure(timeslot, dsp::kConfigureDelays, kZero, "DSPROC_CONFIGURE DELAYS fail:"))
-      what.delays = false;
-    if (what.rxGain && configure(timeslot, dsp::kConfigureRxGain, kZero, "DSPROC_CONFIGURE Rx Gain fail:"))
-      what.rxGain = false;
-    it = what.disable == 0 && !what.delays && !what.rxGain ? m_owed.erase(it) : std::next(it);
-  }
+  if (m_settling) return;
+  m_settling = true;
+  for (auto it = m_owed.begin(); it != m_owed.end();)
+    it = carry_out_one(it->first, it->second) ? m_owed.erase(it) : std::next(it);
+  m_settling = false;
+  if (!m_owed.empty()) settle_later();
 }
 
 // The device lost what it held: every live receiver's features are switched on again with the
@@ -396,7 +445,9 @@ void DSProcReceiverService::carry_out_owed() {
 // come back is marked unset, so that the controller's next enable or disable asks again.
 void DSProcReceiverService::OnReopened() {
   // A departed receiver's features must not outlast the return into the next call.
+  const bool outer = !m_settling;
   carry_out_owed();
+  m_settling = true;
   Containers::CyclicList& list = DSProcReceiver::all();
   for (Containers::CyclicList* n = list.next; n != &list; n = n->next) {
     DSProcReceiver& r = *DSProcReceiver::owner(n);
@@ -413,6 +464,7 @@ void DSProcReceiverService::OnReopened() {
     if (r.m_delaysSet && !configureDelays(r, r.m_delays[0], r.m_delays[1], r.m_delays[2])) r.m_delaysSet = false;
     if (r.m_rxGainSet && !configureRxGain(r, r.m_rxGain)) r.m_rxGainSet = false;
   }
+  m_settling = !outer;
 }
 
 void DSProcReceiverService::restore(DSProcReceiver& receiver, DSProcReceiver::Feature& feature, uint32_t mask,

@@ -2,7 +2,10 @@
 // The process-wide owner of the DSP-processing device "/dev/dsp": issues every request of the
 // DSP receivers and reads the device's event records, handing each to the receiver of its
 // timeslot that has the event's feature on (and, for VAD and SD, its id). A device that went
-// away is opened again and given back what the receivers hold on.
+// away is opened again and given back what the receivers hold on. Per timeslot that no receiver
+// holds any more, it keeps what the device may still have on there that the daemon wants off,
+// and switches it off: on a backing-off timer, before a new receiver comes, and before any
+// request on the timeslot.
 #include <cstddef>
 #include <cstdint>
 #include <map>
@@ -37,15 +40,19 @@ class DSProcReceiverService : public DeviceEventReader {
   bool enableMute(DSProcReceiver& receiver, bool first, bool second);
   bool disableToneAll(DSProcReceiver& receiver);
   // A receiver lets its timeslot go: what it still has on there (a switch-off the device could
-  // not take) is owed to the timeslot and carried out when the device returns, before the live
-  // receivers are restored; the receiver itself holds nothing on from then on.
+  // not take) is owed to the timeslot, retried until the device takes it, and carried out
+  // before a new receiver comes and before any request on the timeslot; the receiver holds
+  // nothing on from then on and takes no events.
   void owe(DSProcReceiver& receiver);
   // Timeslots with switch-offs still owed.
   size_t owed() const { return m_owed.size(); }
+  // A new receiver is made: what is owed is tried first (its timeslot is not known yet).
+  void receiver_coming();
 
  private:
-  // Issues DSPROC_CONFIGURE with its log lines.
-  bool configure(unsigned timeslot, uint32_t what, const uint8_t (&payload)[12], const char* fail_text);
+  // Issues DSPROC_CONFIGURE with its failure line (quiet: without it).
+  bool configure(unsigned timeslot, uint32_t what, const uint8_t (&payload)[12], const char* fail_text,
+                 bool quiet = false);
   // The enable/disable rule of VAD, SD, BSS and NG.
   bool enable(DSProcReceiver& receiver, DSProcReceiver::Feature& feature, uint32_t mask, const char* name, bool on);
   // Issues DSPROC_ENABLE with its log lines.
@@ -56,8 +63,15 @@ class DSProcReceiverService : public DeviceEventReader {
   static bool takes(const DSProcReceiver& receiver, uint32_t type, uint32_t id);
   void OnRecord(const uint8_t* record) override;
   void OnReopened() override;
-  // The owed switch-offs; those the device refuses stay owed.
+  bool settle() override;
+  // The owed switch-offs, of every timeslot or of one; those the device refuses stay owed,
+  // retried on the settle timer. Quiet: a failure writes no line (it was logged when owed).
   void carry_out_owed();
+  void carry_out(unsigned timeslot);
+  // Before a request on a timeslot: its owed switch-offs first.
+  void before_request(unsigned timeslot) {
+    if (!m_owed.empty()) carry_out(timeslot);
+  }
 
   // What each owed timeslot still needs: the features to disable (device mask bits) and
   // whether its delays and gain are to be set back to 0.
@@ -67,6 +81,11 @@ class DSProcReceiverService : public DeviceEventReader {
     bool rxGain = false;
   };
   std::map<unsigned, Owed> m_owed;
+  bool m_settling = false;  // the owed switch-offs or a restore run: no second pass inside
+  // One timeslot's owed work; true when none is left (logged once then).
+  bool carry_out_one(unsigned timeslot, Owed& what);
+  // A receiver of the timeslot set these itself: what was owed for them is moot.
+  void taken(unsigned timeslot, uint32_t disable, bool delays = false, bool rxGain = false);
 };
 
 }  // namespace Hardware

@@ -63,6 +63,22 @@ void DeviceEventReader::OnRetry() {
   m_retry.set(kRetryMs, &DeviceEventReader::OnRetry, this);
 }
 
+void DeviceEventReader::settle_later() {
+  if (m_settle.is_set() || m_inSettle) return;
+  m_settleMs = kSettleMs;
+  m_settle.set(m_settleMs, &DeviceEventReader::OnSettle, this);
+}
+
+void DeviceEventReader::OnSettle() {
+  // A device that went away is left to the retry timer: its return carries out what is owed.
+  m_inSettle = true;
+  const bool done = m_retry.is_set() || (reopen(true) && settle());
+  m_inSettle = false;
+  if (done) return;
+  m_settleMs = m_settleMs * 2 < kRetryMs ? m_settleMs * 2 : kRetryMs;
+  m_settle.set(m_settleMs, &DeviceEventReader::OnSettle, this);
+}
+
 template <typename Issue>
 int DeviceEventReader::issue(Issue call) {
   // While the retry timer has said the device stays away, the requests' own lines say enough.

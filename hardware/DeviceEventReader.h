@@ -2,7 +2,8 @@
 // A driver device watched by the event loop that delivers fixed-size event records: reads them
 // without holding the loop, gives the device up when it stops delivering and opens it again at
 // the owner's next request or on a slow retry timer (putting back what its clients hold on),
-// and numbers the requests whose ids the records carry back.
+// retries on a backing-off timer the work the device refused while it stays present, and
+// numbers the requests whose ids the records carry back.
 #include <cstddef>
 #include <cstdint>
 
@@ -19,6 +20,9 @@ class DeviceEventReader : public Event {
   // How long a device that went away is left before it is tried again, unless a request
   // tries it first.
   static constexpr unsigned kRetryMs = 1000;
+  // Work the present device refused is tried again after this, then at twice the last
+  // interval, up to kRetryMs: soon when the device was only busy, without flooding it.
+  static constexpr unsigned kSettleMs = 10;
 
   // Opens the device and watches it; nothing when it is open already. Opened again after a
   // loss, the owner puts back what its clients hold on (OnReopened).
@@ -66,11 +70,18 @@ class DeviceEventReader : public Event {
   // One whole record, as the device laid it out.
   virtual void OnRecord(const uint8_t* record) = 0;
 
+  // The owner holds work the device has not taken yet: settle() is called on the backing-off
+  // timer until it answers that nothing is left (the interval starts again at kSettleMs).
+  void settle_later();
+  // Carries out the owed work, quietly; true when nothing is left.
+  virtual bool settle() { return true; }
+
  private:
   // The device stopped delivering (end of file, error or hang-up): closed, to be reopened at
   // the next request or by the retry timer.
   void lost();
   void OnRetry();
+  void OnSettle();
   // Opens the device; false (errno kept in m_openError) when it does not open.
   bool reopen(bool quiet);
   template <typename Issue>
@@ -82,6 +93,9 @@ class DeviceEventReader : public Event {
   int m_fd = -1;
   uint32_t m_counter = 0;
   Timer m_retry;
+  Timer m_settle;
+  unsigned m_settleMs = kSettleMs;  // the wait before the next settle()
+  bool m_inSettle = false;          // settle() runs from the timer, which it re-arms itself
   int m_openError = 0;
   bool m_lost = false;       // given up after it was open: reopening puts the features back
   bool m_restoring = false;  // OnReopened runs

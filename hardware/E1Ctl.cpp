@@ -53,24 +53,33 @@ void E1Ctl::PutHeader(std::ostream& os) const { os << "E1: "; }
 void E1Ctl::OnConnect() {
   SendStatus();
   timer_.set(kStatusPeriodMs, &E1Ctl::OnCheckStatus, this);
+  // The new controller starts from an empty mask; a refused write is made on the status tick.
   tclk_ = 0;
   UpdateTclk(0);
+  // Nothing a controller that left had open is handed to this one.
   CheckOpenCas();
+  ReconcileCas();
 }
 
 void E1Ctl::OnDisconnect() {
-  CheckOpenCas();  // a device that went away still has the trunks to close
+  // What the controller had is nobody's now: its trunks are to be closed, and its clock mask
+  // cleared, now or, when the board refuses, on the status tick.
   for (int trunk = 0; trunk < kTrunks; ++trunk) {
     const auto t = static_cast<size_t>(trunk);
     if (!casOpen_[t]) continue;
-    HandleCasClose(trunk, 0);
-    if (!casOpen_[t]) continue;
-    // The trunk is nobody's now: the close is carried out when the device takes it.
-    std::cerr << ext::header(this) << "close cas signalling on trunk(" << trunk << ") - put off" << std::endl;
     casOpen_[t] = false;
-    casEnabled_[t] = 0;
-    casCloseOwed_[t] = true;
+    casEnabled_[t] = casChannelsConfirmed_[t] = casChannelTrouble_[t] = 0;
+    casConfirmed_[t] = casTrouble_[t] = false;
   }
+  ReconcileCas();
+  for (int trunk = 0; trunk < kTrunks; ++trunk) {
+    const auto t = static_cast<size_t>(trunk);
+    if (casConfirmed_[t] || casTrouble_[t]) continue;
+    std::cerr << ext::header(this) << "close cas signalling on trunk(" << trunk << ") - put off" << std::endl;
+    casTrouble_[t] = true;
+  }
+  tclk_ = 0;
+  UpdateTclk(0);
 }
 
 bool E1Ctl::OnCommand(LGCP::Command const& command) {
@@ -101,10 +110,8 @@ bool E1Ctl::OnCommand(LGCP::Command const& command) {
 
 void E1Ctl::OnCheckStatus(Timer*) {
   SendStatus();
-  // A device back at this tick has tried the owed closes already; a close the open device
-  // refused is tried again, without a line each second.
-  const bool wasOpen = static_cast<bool>(cas_);
-  if (CheckOpenCas() && wasOpen) CloseOwedTrunks(true);
+  ReconcileTclk();
+  ReconcileCas();
   timer_.set(kStatusPeriodMs, &E1Ctl::OnCheckStatus, this);
 }
 
@@ -120,6 +127,8 @@ void E1Ctl::CheckMaintenanceError(int error) {
   if (!board::descriptor_gone(error)) return;
   board::close(maintenance_);
   maintenance_ = -1;
+  // The driver may have been restarted with its default mask: the next descriptor is given ours.
+  tclkConfirmed_ = false;
 }
 
 E1Ctl::ModeResult E1Ctl::SetMode(LGCP::TrunkCfg const& cfg) {
@@ -133,16 +142,38 @@ E1Ctl::ModeResult E1Ctl::SetMode(LGCP::TrunkCfg const& cfg) {
 }
 
 bool E1Ctl::UpdateTclk(uint32_t mask) {
+  // Whatever the board holds now, it is not known to be the kept mask until a write succeeds.
+  tclkConfirmed_ = false;
   if (!IsOpen()) return false;
   if (board::ioctl_value(maintenance_, maint::SET_TCLK, mask) < 0) {
     const int error = errno;
     std::cerr << ext::header(this) << "fail to set TCLK [cause=" << std::strerror(error) << "]" << std::endl;
+    tclkTrouble_ = true;
     CheckMaintenanceError(error);
     return false;
   }
   tclk_ = mask;
+  tclkConfirmed_ = true;
+  tclkTrouble_ = false;
   std::clog << ext::header(this) << "TCLT = " << ext::OutUnsignedInHex(tclk_) << std::endl;
   return true;
+}
+
+// The status round has opened the device when it can be; a descriptor it gave up in this round
+// is opened again at the next.
+void E1Ctl::ReconcileTclk() {
+  if (tclkConfirmed_ || maintenance_ < 0) return;
+  if (board::ioctl_value(maintenance_, maint::SET_TCLK, tclk_) < 0) {
+    const int error = errno;
+    if (!tclkTrouble_)
+      std::cerr << ext::header(this) << "fail to set TCLK [cause=" << std::strerror(error) << "]" << std::endl;
+    tclkTrouble_ = true;
+    CheckMaintenanceError(error);
+    return;
+  }
+  tclkConfirmed_ = true;
+  tclkTrouble_ = false;
+  std::clog << ext::header(this) << "TCLT = " << ext::OutUnsignedInHex(tclk_) << std::endl;
 }
 
 void E1Ctl::SendStatus() {
@@ -185,10 +216,15 @@ bool E1Ctl::CheckOpenCas() {
   casEvent_.Bind<E1Ctl>("E1/Cas", &E1Ctl::OnUpdateCas, this);
   casEvent_.Schedule(cas_, POLLIN);
   if (casLost_) {
+    // What the old descriptor held may be gone with it: the open trunks and their channels are
+    // opened again, and their bits reported, since changes while the device was away were not.
     casLost_ = false;
-    casRestoring_ = true;
-    RestoreCas();
-    casRestoring_ = false;
+    for (size_t t = 0; t < kTrunks; ++t) {
+      if (!casOpen_[t]) continue;
+      casConfirmed_[t] = false;
+      casChannelsConfirmed_[t] = 0;
+    }
+    ReconcileCas();
   }
   return true;
 }
@@ -201,52 +237,76 @@ void E1Ctl::ReleaseCas(const char* why) {
   casLost_ = true;
 }
 
-// What the controller opened is opened again; a trunk that does not come back is reported with
-// the driver's result and counted closed, a channel likewise; the bits of every channel that
-// comes back are reported, since changes while the device was away were not.
-void E1Ctl::RestoreCas() {
-  CloseOwedTrunks();
-  for (int trunk = 0; trunk < kTrunks && cas_; ++trunk) {
-    const auto t = static_cast<size_t>(trunk);
-    if (!casOpen_[t]) continue;
-    const int r = CasRequestValue(cas::CAS_OPEN_TRUNK, static_cast<unsigned long>(trunk));
-    if (r < 0) {
-      std::cerr << ext::header(this) << "open cas signalling on trunk(" << trunk << ") - fail(" << r << ")"
-                << std::endl;
-      casOpen_[t] = false;
-      casEnabled_[t] = 0;
-      SendCASTrunkStatus(trunk, r);
-      continue;
-    }
-    std::clog << ext::header(this) << "open cas signalling on trunk(" << trunk << ") - ok" << std::endl;
-    for (int timeslot = 1; timeslot < 32; ++timeslot) {
-      const uint32_t bit = uint32_t{1} << timeslot;
-      if (!(casEnabled_[t] & bit)) continue;
-      const int e = CasChannelRequest(trunk, timeslot, casTx_[t][static_cast<size_t>(timeslot)], false);
-      if (e < 0) {
-        casEnabled_[t] &= ~bit;
-        SendCASSignal(trunk, timeslot, e, 0);
-      } else {
-        ReportChannelBits(trunk, timeslot);
-      }
-    }
+void E1Ctl::ReconcileCas() {
+  if (casReconciling_) return;
+  casReconciling_ = true;
+  if (CheckOpenCas()) {
+    for (int trunk = 0; trunk < kTrunks && cas_; ++trunk) ReconcileTrunk(trunk);
   }
+  casReconciling_ = false;
 }
 
-void E1Ctl::CloseOwedTrunks(bool quiet) {
-  for (int trunk = 0; trunk < kTrunks && cas_; ++trunk) {
-    const auto t = static_cast<size_t>(trunk);
-    if (!casCloseOwed_[t]) continue;
+int E1Ctl::SettleTrunk(int trunk) {
+  if (casReconciling_ || !CheckOpenCas()) return -1;
+  casReconciling_ = true;
+  const int r = ReconcileTrunk(trunk);
+  casReconciling_ = false;
+  return r;
+}
+
+// Nothing is counted done without the board's word for it: a refused open or close leaves the
+// trunk as wanted and unconfirmed, to be tried again; so does a refused channel.
+int E1Ctl::ReconcileTrunk(int trunk) {
+  const auto t = static_cast<size_t>(trunk);
+  if (!casOpen_[t]) {
+    if (casConfirmed_[t]) return 0;
     const int r = CasRequestValue(cas::CAS_CLOSE_TRUNK, static_cast<unsigned long>(trunk));
     if (r < 0) {
-      if (!quiet)
+      if (!casTrouble_[t])
         std::cerr << ext::header(this) << "close cas signalling on trunk(" << trunk << ") - fail(" << r << ")"
                   << std::endl;
-      continue;
+      casTrouble_[t] = true;
+      return r;
     }
     std::clog << ext::header(this) << "close cas signalling on trunk(" << trunk << ") - ok" << std::endl;
-    casCloseOwed_[t] = false;
+    casConfirmed_[t] = true;
+    casTrouble_[t] = false;
+    return 0;
   }
+  if (!casConfirmed_[t]) {
+    const int r = CasRequestValue(cas::CAS_OPEN_TRUNK, static_cast<unsigned long>(trunk));
+    if (r < 0) {
+      if (!casTrouble_[t]) {
+        std::cerr << ext::header(this) << "open cas signalling on trunk(" << trunk << ") - fail(" << r << ")"
+                  << std::endl;
+        SendCASTrunkStatus(trunk, r);
+      }
+      casTrouble_[t] = true;
+      return r;
+    }
+    std::clog << ext::header(this) << "open cas signalling on trunk(" << trunk << ") - ok" << std::endl;
+    // A trunk that was reported failing is reported back.
+    if (casTrouble_[t]) SendCASTrunkStatus(trunk, kCasTrunkOpen);
+    casConfirmed_[t] = true;
+    casTrouble_[t] = false;
+    casChannelsConfirmed_[t] = 0;
+  }
+  int result = 0;
+  for (int timeslot = 1; timeslot < 32 && cas_; ++timeslot) {
+    const uint32_t bit = uint32_t{1} << timeslot;
+    if (!(casEnabled_[t] & bit) || (casChannelsConfirmed_[t] & bit)) continue;
+    const int e = CasChannelRequest(trunk, timeslot, casTx_[t][static_cast<size_t>(timeslot)], false);
+    if (e < 0) {
+      if (!(casChannelTrouble_[t] & bit)) SendCASSignal(trunk, timeslot, e, 0);
+      casChannelTrouble_[t] |= bit;
+      result = e;
+      continue;
+    }
+    casChannelsConfirmed_[t] |= bit;
+    casChannelTrouble_[t] &= ~bit;
+    ReportChannelBits(trunk, timeslot);
+  }
+  return result;
 }
 
 void E1Ctl::OnUpdateCas(int fd, short revents) {
@@ -300,9 +360,11 @@ template <typename Call>
 int E1Ctl::CasRetry(Call call) {
   if (!CheckOpenCas()) return -1;
   const int r = call(cas_.get());
-  if (r >= 0 || casRestoring_ || !board::descriptor_gone(errno)) return r;
-  // The driver gave this descriptor up before the loop saw it go: one more try on a new one.
+  if (r >= 0 || !board::descriptor_gone(errno)) return r;
+  // The driver gave this descriptor up before the loop saw it go. While reconciling, it is
+  // given up and the next tick opens a new one; otherwise one more try on a new one.
   ReleaseCas(std::strerror(errno));
+  if (casReconciling_) return r;
   if (!CheckOpenCas()) return -1;
   return call(cas_.get());
 }
@@ -338,10 +400,19 @@ void E1Ctl::ReportChannelBits(int trunk, int timeslot) {
 E1Ctl::CasResult E1Ctl::HandleCasOpen(int trunk, int timeslot, int bits) {
   if (!ValidTrunk(trunk)) return CasResult::invalid;
   const auto t = static_cast<size_t>(trunk);
+  // A close owed by a controller that left is carried out first (what it kept enabled is not
+  // handed to this one), and an open trunk the board has not confirmed is opened again; the
+  // open fails while that is refused.
+  if (!cas_confirmed(trunk)) {
+    const int r = SettleTrunk(trunk);
+    if (!casConfirmed_[t]) {
+      SendCASTrunkStatus(trunk, r < 0 ? r : -1);
+      std::cerr << ext::header(this) << "open cas signalling on trunk(" << trunk << ") - fail(" << (r < 0 ? r : -1)
+                << ")" << std::endl;
+      return CasResult::done;
+    }
+  }
   if (!casOpen_[t]) {
-    // What a controller that left kept enabled on the trunk is not handed to this one.
-    if (casCloseOwed_[t]) CloseOwedTrunks();
-    casCloseOwed_[t] = false;
     const int r = CasRequestValue(cas::CAS_OPEN_TRUNK, static_cast<unsigned long>(trunk));
     SendCASTrunkStatus(trunk, r);
     if (r < 0) {
@@ -351,7 +422,9 @@ E1Ctl::CasResult E1Ctl::HandleCasOpen(int trunk, int timeslot, int bits) {
     }
     std::clog << ext::header(this) << "open cas signalling on trunk(" << trunk << ") - ok" << std::endl;
     casOpen_[t] = true;
-    casEnabled_[t] = 0;
+    casConfirmed_[t] = true;
+    casTrouble_[t] = false;
+    casEnabled_[t] = casChannelsConfirmed_[t] = casChannelTrouble_[t] = 0;
   } else {
     SendCASTrunkStatus(trunk, kCasTrunkOpen);
   }
@@ -363,6 +436,8 @@ E1Ctl::CasResult E1Ctl::HandleCasOpen(int trunk, int timeslot, int bits) {
   }
   if (const uint32_t bit = ChannelBit(timeslot)) {
     casEnabled_[t] |= bit;
+    casChannelsConfirmed_[t] |= bit;
+    casChannelTrouble_[t] &= ~bit;
     casTx_[t][static_cast<size_t>(timeslot)] = static_cast<uint8_t>(bits & 0x0F);
   }
   ReportChannelBits(trunk, timeslot);
@@ -378,7 +453,9 @@ E1Ctl::CasResult E1Ctl::HandleCasClose(int trunk, int timeslot) {
     SendCASTrunkStatus(trunk, r);
     if (r >= 0) {
       casOpen_[t] = false;
-      casEnabled_[t] = 0;
+      casConfirmed_[t] = true;
+      casTrouble_[t] = false;
+      casEnabled_[t] = casChannelsConfirmed_[t] = casChannelTrouble_[t] = 0;
     }
     return CasResult::done;
   }
@@ -389,6 +466,8 @@ E1Ctl::CasResult E1Ctl::HandleCasClose(int trunk, int timeslot) {
     return CasResult::done;
   }
   casEnabled_[t] &= ~ChannelBit(timeslot);
+  casChannelsConfirmed_[t] &= ~ChannelBit(timeslot);
+  casChannelTrouble_[t] &= ~ChannelBit(timeslot);
   SendCASSignal(trunk, timeslot, -1, 1);
   return CasResult::done;
 }

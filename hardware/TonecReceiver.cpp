@@ -25,6 +25,8 @@ Containers::CyclicList& TonecReceiver::all() {
 }
 
 TonecReceiver::TonecReceiver() {
+  // Whatever a departed receiver left on is switched off before a new one takes a timeslot.
+  TonecReceiverService::instance()->receiver_coming();
   m_node.owner = this;
   all().add_tail(&m_node);
 }

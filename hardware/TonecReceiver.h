@@ -74,7 +74,8 @@ class TonecReceiver {
   void cancelAudibleCall();
   // Switches off what this receiver switched on, its tone generator and sequences included; the
   // owner calls it before destruction or when it lets the timeslot go. What the device cannot
-  // take now is done when it returns; the receiver holds nothing on afterwards.
+  // take now is owed to the timeslot and retried; the receiver holds nothing on afterwards and
+  // takes no events.
   void CleanBeforeDestroy();
 
   // A DTMF dialling sequence runs.

@@ -39,6 +39,7 @@ TonecReceiverService::TonecReceiverService()
                          "TonecReceiverService::OnEvent"}) {}
 
 bool TonecReceiverService::configureDTMF(unsigned timeslot, const LGCP::DTMFParams& params) {
+  before_request(timeslot);
   if (!opened("configure DTMF", timeslot)) return false;
   dtmf::DetectorConfig r;
   r.timeslot = timeslot;
@@ -56,10 +57,11 @@ bool TonecReceiverService::configureDTMF(unsigned timeslot, const LGCP::DTMFPara
   return true;
 }
 
-bool TonecReceiverService::switch_request(unsigned timeslot, uint32_t request, const char* name, const char* suffix) {
+bool TonecReceiverService::switch_request(unsigned timeslot, uint32_t request, const char* name, const char* suffix,
+                                          bool quiet) {
   if (request_value(request, timeslot) < 0) {
     int error = errno;
-    put_errno(std::cerr << name << suffix << " fail:" << " timeslot=" << timeslot, error) << std::endl;
+    if (!quiet) put_errno(std::cerr << name << suffix << " fail:" << " timeslot=" << timeslot, error) << std::endl;
     return false;
   }
   std::clog << name << suffix << "[" << timeslot << "] ok" << std::endl;
@@ -67,13 +69,17 @@ bool TonecReceiverService::switch_request(unsigned timeslot, uint32_t request, c
 }
 
 bool TonecReceiverService::echoCancel(unsigned timeslot, bool on) {
+  before_request(timeslot);
   return on ? switch_request(timeslot, dtmf::CHANNEL_LMS_ON, "CHANNEL_LMS", "_ON")
             : switch_request(timeslot, dtmf::CHANNEL_LMS_OFF, "CHANNEL_LMS", "_OFF");
 }
 
 bool TonecReceiverService::enableDTMFReject(unsigned timeslot, bool on) {
-  return on ? switch_request(timeslot, dtmf::DTMF_REJECTION_ENABLE, "DTMF_REJECTION", "_ENABLE")
-            : switch_request(timeslot, dtmf::DTMF_REJECTION_DISABLE, "DTMF_REJECTION", "_DISABLE");
+  before_request(timeslot);
+  bool done = on ? switch_request(timeslot, dtmf::DTMF_REJECTION_ENABLE, "DTMF_REJECTION", "_ENABLE")
+                 : switch_request(timeslot, dtmf::DTMF_REJECTION_DISABLE, "DTMF_REJECTION", "_DISABLE");
+  if (done) taken(timeslot, kOwedReject);
+  return done;
 }
 
 bool TonecReceiverService::enable_detector(unsigned timeslot, uint32_t id) {
@@ -93,34 +99,49 @@ bool TonecReceiverService::enable_detector(unsigned timeslot, uint32_t id) {
 bool TonecReceiverService::enableDTMF(TonecReceiver& receiver, bool on) {
   if (receiver.m_dtmfEnabled == on) return true;
   unsigned timeslot = receiver.tonec_timeslot();
+  before_request(timeslot);
   if (on) {
     uint32_t id = next_id();  // spent even when the request fails
     if (!enable_detector(timeslot, id)) return false;
     receiver.m_requestId = id;
     receiver.m_dtmfEnabled = true;
+    taken(timeslot, kOwedDetector);
     return true;
   }
+  if (!disable_detector(timeslot, false)) return false;
+  receiver.m_dtmfEnabled = false;
+  taken(timeslot, kOwedDetector);
+  return true;
+}
+
+bool TonecReceiverService::disable_detector(unsigned timeslot, bool quiet) {
   if (request_value(dtmf::DTMF_DISABLE_DETECTOR, timeslot) < 0) {
     int error = errno;
-    put_errno(std::cerr << "DTMF_DISABLE_DETECTOR fail:" << " timeslot=" << timeslot, error) << std::endl;
+    if (!quiet) put_errno(std::cerr << "DTMF_DISABLE_DETECTOR fail:" << " timeslot=" << timeslot, error) << std::endl;
     return false;
   }
-  receiver.m_dtmfEnabled = false;
   std::cerr << "DTMF_DISABLE_DETECTOR done:" << " timeslot=" << timeslot << std::endl;
   return true;
 }
 
 bool TonecReceiverService::enableToneGenerator(unsigned timeslot, unsigned short f1, unsigned short f2,
                                                unsigned short a1, unsigned short a2) {
+  before_request(timeslot);
+  if (!dial(timeslot, {f1, f2, a1, a2})) return false;
+  taken(timeslot, kOwedGenerator);
+  return true;
+}
+
+bool TonecReceiverService::dial(unsigned timeslot, const unsigned short (&setting)[4], bool quiet) {
   dtmf::ToneGenerator r;
   r.timeslot = timeslot;
-  r.frequency1 = f1;
-  r.frequency2 = f2;
-  r.amplitude1 = a1;
-  r.amplitude2 = a2;
+  r.frequency1 = setting[0];
+  r.frequency2 = setting[1];
+  r.amplitude1 = setting[2];
+  r.amplitude2 = setting[3];
   if (request(dtmf::DTMF_DIAL, &r) < 0) {
     int error = errno;
-    put_errno(std::cerr << "DTMF_DIAL" << " fail:" << " timeslot=" << timeslot, error) << std::endl;
+    if (!quiet) put_errno(std::cerr << "DTMF_DIAL" << " fail:" << " timeslot=" << timeslot, error) << std::endl;
     return false;
   }
   return true;
@@ -128,6 +149,7 @@ bool TonecReceiverService::enableToneGenerator(unsigned timeslot, unsigned short
 
 bool TonecReceiverService::configureIVA(TonecReceiver& receiver, const LGCP::IVAParams& params) {
   unsigned timeslot = receiver.tonec_timeslot();
+  before_request(timeslot);
   if (!opened("configure IVA", timeslot)) return false;
   dtmf::IvaConfig r;
   r.timeslot = timeslot;
@@ -143,10 +165,13 @@ bool TonecReceiverService::configureIVA(TonecReceiver& receiver, const LGCP::IVA
 
 bool TonecReceiverService::enableIVA(TonecReceiver& receiver, bool on) {
   unsigned timeslot = receiver.tonec_timeslot();
+  before_request(timeslot);
   bool done = on ? switch_request(timeslot, dtmf::IVA_DETECTOR_ENABLE, "IVA_DETECTOR", "_ENABLE")
                  : switch_request(timeslot, dtmf::IVA_DETECTOR_DISABLE, "IVA_DETECTOR", "_DISABLE");
-  if (done) receiver.m_ivaEnabled = on;
-  return done;
+  if (!done) return false;
+  receiver.m_ivaEnabled = on;
+  taken(timeslot, kOwedIva);
+  return true;
 }
 
 int TonecReceiverService::translateSelcal(TonecReceiver& receiver, const TERM::SelcalCommand& cmd) {
@@ -156,6 +181,7 @@ int TonecReceiverService::translateSelcal(TonecReceiver& receiver, const TERM::S
     std::cerr << "SELCAL_DIAL fail:" << " timeslot=" << timeslot << " incorect signs:" << signs << std::endl;
     return -1;
   }
+  before_request(timeslot);
   dtmf::SelcalDial r;
   r.timeslot = timeslot;
   r.amplitude = cmd.has_amp() ? static_cast<uint16_t>(static_cast<int>(cmd.get_amp())) : kSelcalAmplitude;
@@ -208,25 +234,68 @@ void TonecReceiverService::deliver(uint32_t code, uint32_t timeslot, uint32_t ti
 void TonecReceiverService::owe(TonecReceiver& r) {
   unsigned what = (r.m_generatorOn ? kOwedGenerator : 0u) | (r.m_dtmfEnabled ? kOwedDetector : 0u) |
                   (r.m_ivaEnabled ? kOwedIva : 0u) | (r.m_rejectEnabled ? kOwedReject : 0u);
-  // Nothing of the timeslot is put back for this receiver, the echo canceller included.
+  // Nothing of the timeslot is put back for this receiver, the echo canceller included, and
+  // none of its events are for it: a later receiver of the timeslot takes them.
   r.m_generatorOn = r.m_dtmfEnabled = r.m_ivaEnabled = r.m_rejectEnabled = r.m_echoCancel = false;
+  r.m_node.unlink();
   if (what == 0) return;
   const unsigned timeslot = r.tonec_timeslot();
-  std::cerr << "tonec: switch-off of timeslot " << timeslot << " put off until the device returns" << std::endl;
+  std::cerr << "tonec: switch-off of timeslot " << timeslot << " put off until the device takes it" << std::endl;
   m_owed[timeslot] |= what;
+  settle_later();
+}
+
+void TonecReceiverService::receiver_coming() {
+  if (!m_owed.empty()) carry_out_owed();
+}
+
+void TonecReceiverService::before_request(unsigned timeslot) {
+  if (!m_owed.empty()) carry_out(timeslot);
+}
+
+void TonecReceiverService::taken(unsigned timeslot, unsigned what) {
+  if (m_settling) return;  // the owed switch-offs walk the book
+  auto it = m_owed.find(timeslot);
+  if (it == m_owed.end()) return;
+  it->second &= ~what;
+  if (it->second == 0) m_owed.erase(it);
+}
+
+bool TonecReceiverService::settle() {
+  carry_out_owed();
+  return m_owed.empty();
+}
+
+bool TonecReceiverService::carry_out_one(unsigned timeslot, unsigned& what) {
+  static const unsigned short kOff[4] = {};
+  if ((what & kOwedGenerator) && dial(timeslot, kOff, true)) what &= ~kOwedGenerator;
+  if ((what & kOwedDetector) && disable_detector(timeslot, true)) what &= ~kOwedDetector;
+  if ((what & kOwedIva) && switch_request(timeslot, dtmf::IVA_DETECTOR_DISABLE, "IVA_DETECTOR", "_DISABLE", true))
+    what &= ~kOwedIva;
+  if ((what & kOwedReject) &&
+      switch_request(timeslot, dtmf::DTMF_REJECTION_DISABLE, "DTMF_REJECTION", "_DISABLE", true))
+    what &= ~kOwedReject;
+  if (what != 0) return false;
+  std::clog << "tonec: switch-off of timeslot " << timeslot << " done" << std::endl;
+  return true;
+}
+
+void TonecReceiverService::carry_out(unsigned timeslot) {
+  if (m_settling) return;
+  auto it = m_owed.find(timeslot);
+  if (it == m_owed.end()) return;
+  m_settling = true;
+  if (carry_out_one(it->first, it->second)) m_owed.erase(it);
+  m_settling = false;
 }
 
 void TonecReceiverService::carry_out_owed() {
-  for (auto it = m_owed.begin(); it != m_owed.end();) {
-    const unsigned timeslot = it->first;
-    unsigned& what = it->second;
-    if ((what & kOwedGenerator) && enableToneGenerator(timeslot, 0, 0, 0, 0)) what &= ~kOwedGenerator;
-    if ((what & kOwedDetector) && request_value(dtmf::DTMF_DISABLE_DETECTOR, timeslot) >= 0) what &= ~kOwedDetector;
-    if ((what & kOwedIva) && switch_request(timeslot, dtmf::IVA_DETECTOR_DISABLE, "IVA_DETECTOR", "_DISABLE"))
-      what &= ~kOwedIva;
-    if ((what & kOwedReject) && enableDTMFReject(timeslot, false)) what &= ~kOwedReject;
-    it = what == 0 ? m_owed.erase(it) : std::next(it);
-  }
+  if (m_settling) return;
+  m_settling = true;
+  for (auto it = m_owed.begin(); it != m_owed.end();)
+    it = carry_out_one(it->first, it->second) ? m_owed.erase(it) : std::next(it);
+  m_settling = false;
+  if (!m_owed.empty()) settle_later();
 }
 
 // The device lost what it held: every live receiver's detectors, switches and generator setting
@@ -234,7 +303,9 @@ void TonecReceiverService::carry_out_owed() {
 // marked off, so that the controller's next enable asks for it again.
 void TonecReceiverService::OnReopened() {
   // A departed receiver's tone or detector must not outlast the return into the next call.
+  const bool outer = !m_settling;
   carry_out_owed();
+  m_settling = true;
   Containers::CyclicList& list = TonecReceiver::all();
   for (Containers::CyclicList* n = list.next; n != &list; n = n->next) {
     TonecReceiver& r = *TonecReceiver::owner(n);
@@ -242,14 +313,17 @@ void TonecReceiverService::OnReopened() {
     if (r.m_dtmfEnabled && !enable_detector(timeslot, r.m_requestId)) r.m_dtmfEnabled = false;
     if (r.m_ivaEnabled && !switch_request(timeslot, dtmf::IVA_DETECTOR_ENABLE, "IVA_DETECTOR", "_ENABLE"))
       r.m_ivaEnabled = false;
-    if (r.m_rejectEnabled && !enableDTMFReject(timeslot, true)) r.m_rejectEnabled = false;
-    if (r.m_echoCancel && !echoCancel(timeslot, true)) r.m_echoCancel = false;
+    if (r.m_rejectEnabled && !switch_request(timeslot, dtmf::DTMF_REJECTION_ENABLE, "DTMF_REJECTION", "_ENABLE"))
+      r.m_rejectEnabled = false;
+    if (r.m_echoCancel && !switch_request(timeslot, dtmf::CHANNEL_LMS_ON, "CHANNEL_LMS", "_ON"))
+      r.m_echoCancel = false;
     if (r.m_generatorOn) {
       const unsigned short* g = r.m_generator;
       bool off = g[0] == 0 && g[1] == 0 && g[2] == 0 && g[3] == 0;
-      if (enableToneGenerator(timeslot, g[0], g[1], g[2], g[3]) && off) r.m_generatorOn = false;
+      if (dial(timeslot, {g[0], g[1], g[2], g[3]}) && off) r.m_generatorOn = false;
     }
   }
+  m_settling = !outer;
 }
 
 }  // namespace Hardware

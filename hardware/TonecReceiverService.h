@@ -2,7 +2,9 @@
 // The process-wide owner of the tone-control device "/dev/dtmf": issues every request of the
 // tone receivers and reads the device's event records, handing each to the receiver of its
 // timeslot whose detector enable's id it carries. A device that went away is opened again and
-// given back what the receivers hold on.
+// given back what the receivers hold on. Per timeslot that no receiver holds any more, it keeps
+// what the device may still have on there that the daemon wants off, and switches it off: on a
+// backing-off timer, before a new receiver comes, and before any request on the timeslot.
 #include <cstddef>
 #include <cstdint>
 #include <map>
@@ -42,26 +44,43 @@ class TonecReceiverService : public DeviceEventReader {
   // The request's result; -1 when the signs are too few or the request failed.
   int translateSelcal(TonecReceiver& receiver, const TERM::SelcalCommand& cmd);
   // A receiver lets its timeslot go: what it still has on there (a switch-off the device could
-  // not take) is owed to the timeslot and carried out when the device returns, before the live
-  // receivers are restored; the receiver itself holds nothing on from then on.
+  // not take) is owed to the timeslot, retried until the device takes it, and carried out
+  // before a new receiver comes and before any request on the timeslot; the receiver holds
+  // nothing on from then on and takes no events.
   void owe(TonecReceiver& receiver);
   // Timeslots with switch-offs still owed.
   size_t owed() const { return m_owed.size(); }
+  // A new receiver is made: what is owed is tried first (its timeslot is not known yet).
+  void receiver_coming();
 
  private:
   // Issues an on/off request that takes the timeslot by value, with its log lines.
-  bool switch_request(unsigned timeslot, uint32_t request, const char* name, const char* suffix);
+  bool switch_request(unsigned timeslot, uint32_t request, const char* name, const char* suffix, bool quiet = false);
   // "DTMF_ENABLE_DETECTOR" with the id its events will carry, with its log lines.
   bool enable_detector(unsigned timeslot, uint32_t id);
+  // "DTMF_DISABLE_DETECTOR" with its log lines (quiet: no failure line).
+  bool disable_detector(unsigned timeslot, bool quiet);
+  // "DTMF_DIAL" with its failure line (quiet: without it).
+  bool dial(unsigned timeslot, const unsigned short (&setting)[4], bool quiet = false);
   void OnRecord(const uint8_t* record) override;
   void OnReopened() override;
-  // The owed switch-offs; those the device refuses stay owed.
+  bool settle() override;
+  // The owed switch-offs, of every timeslot or of one; those the device refuses stay owed,
+  // retried on the settle timer. Quiet: a failure writes no line (it was logged when owed).
   void carry_out_owed();
+  void carry_out(unsigned timeslot);
+  // One timeslot's owed switch-offs; true when none is left (logged once then).
+  bool carry_out_one(unsigned timeslot, unsigned& what);
+  // Before a request on a timeslot: its owed switch-offs first.
+  void before_request(unsigned timeslot);
+  // A receiver of the timeslot set these features itself: what was owed for them is moot.
+  void taken(unsigned timeslot, unsigned what);
   void deliver(uint32_t code, uint32_t timeslot, uint32_t timestamp, uint32_t id);
 
   // What each owed timeslot still needs switched off.
   enum Owed : unsigned { kOwedGenerator = 1, kOwedDetector = 2, kOwedIva = 4, kOwedReject = 8 };
   std::map<unsigned, unsigned> m_owed;
+  bool m_settling = false;  // the owed switch-offs or a restore run: no second pass inside
 };
 
 }  // namespace Hardware

@@ -222,6 +222,81 @@ TEST_F(DeviceLoss, SwitchOffsTheDevicesCouldNotTakeAreMadeWhenTheyReturnBeforeTh
   EXPECT_EQ(sim().state().dsp[50].enabled, dsp::kSd);
 }
 
+// A present device that refuses the switch-offs: they are retried on a backing-off timer,
+// quietly, carried out once and logged once; a new receiver and a request on the timeslot try
+// them first, and a new receiver's own setting of a feature makes its owed switch-off moot.
+TEST_F(DeviceLoss, SwitchOffsAPresentDeviceRefusedAreRetriedUntilTakenAndLoggedOnce) {
+  {
+    Tones gone(60);
+    Dsp dgone(60);
+    ASSERT_TRUE(gone.activateAudibleCall());
+    ASSERT_TRUE(gone.enableDTMF(true));
+    ASSERT_TRUE(dgone.enableVAD(true));
+    sim().fail_next(Device::dtmf, EIO, 1000);
+    sim().fail_next(Device::dsp, EIO, 1000);
+    gone.CleanBeforeDestroy();
+    dgone.CleanBeforeDestroy();
+  }
+  ASSERT_EQ(tonec().owed(), 1u);
+  ASSERT_EQ(dsproc().owed(), 1u);
+  sim().clear_requests();
+  clear_output();
+  for (unsigned ms = 0; ms < 3000; ms += 10) advance(10);
+  // 10, 20, 40 ... 640 ms, then once a second: about ten tries in 3 s, and no line for them.
+  const size_t tries = requests(Device::dtmf, dtmf::DTMF_DIAL).size();
+  EXPECT_GE(tries, 7u);
+  EXPECT_LE(tries, 11u);
+  EXPECT_EQ(requests(Device::dsp, dsp::DSPROC_DISABLE).size(), tries);
+  EXPECT_EQ(err(), "");
+  EXPECT_TRUE(tonec().is_open()) << "a refusal is not a loss";
+  EXPECT_NE(generator(60), kOff);
+
+  // The device takes requests again: the next try carries the switch-offs out, once.
+  sim().fail_next(Device::dtmf, 0, 0);
+  sim().fail_next(Device::dsp, 0, 0);
+  advance(TonecReceiverService::kRetryMs);
+  EXPECT_EQ(generator(60), kOff);
+  EXPECT_FALSE(sim().state().tones[60].detector);
+  EXPECT_EQ(sim().state().dsp[60].enabled & dsp::kVad, 0u);
+  EXPECT_EQ(tonec().owed(), 0u);
+  EXPECT_EQ(dsproc().owed(), 0u);
+  EXPECT_LINE(log(), "tonec: switch-off of timeslot 60 done");
+  EXPECT_LINE(log(), "dsproc: switch-off of timeslot 60 done");
+  sim().clear_requests();
+  advance(5000);
+  EXPECT_TRUE(requests(Device::dtmf, dtmf::DTMF_DIAL).empty()) << "carried out once";
+
+  // Refused again at destruction: a new receiver tries the owed work before it comes, even
+  // with the timer far off.
+  {
+    Tones gone(61);
+    ASSERT_TRUE(gone.enableIVA(true));
+    sim().fail_next(Device::dtmf, EIO, 1);
+    gone.CleanBeforeDestroy();
+  }
+  EXPECT_TRUE(sim().state().tones[61].iva);
+  Tones next(61);
+  EXPECT_FALSE(sim().state().tones[61].iva);
+  EXPECT_EQ(tonec().owed(), 0u);
+
+  // A new receiver's own tone on the timeslot replaces the owed switch-off of the old one.
+  {
+    Tones gone(62);
+    ASSERT_TRUE(gone.enableToneGenerator(425, 0, 2048, 0));
+    sim().fail_next(Device::dtmf, EIO, 1);
+    gone.CleanBeforeDestroy();
+  }
+  sim().fail_next(Device::dtmf, EIO, 1);  // the try before the request
+  Tones taker(62);
+  EXPECT_EQ(tonec().owed(), 1u);
+  EXPECT_TRUE(taker.enableToneGenerator(1000, 0, 100, 0));
+  EXPECT_EQ(tonec().owed(), 0u);
+  advance(5000);
+  EXPECT_EQ(generator(62), (Generator{1000, 0, 100, 0})) << "not switched off under the new receiver";
+  taker.CleanBeforeDestroy();
+  next.CleanBeforeDestroy();
+}
+
 TEST_F(DeviceLoss, EventsOnASharedTimeslotReachTheReceiverThatEnabledTheFeature) {
   Tones out(40), in(40);
   Dsp dout(40), din(40);

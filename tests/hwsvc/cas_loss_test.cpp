@@ -7,6 +7,7 @@
 
 #include "Harness.h"
 #include "board/e1cas.h"
+#include "board/maintenance.h"
 #include "hardware/E1Ctl.h"
 
 namespace {
@@ -141,6 +142,86 @@ TEST_F(CasLoss, ClosesThatFailedWhenTheControllerLeftAreMadeLaterAndNothingIsReo
   clock.advance(E1Ctl::kStatusPeriodMs);
   pump();
   EXPECT_EQ(args(Device::e1cas, cas::CAS_CLOSE_TRUNK, "trunk").size(), 3u) << "each close made once";
+}
+
+// The board refuses the re-open of a trunk on the new descriptor: the trunk stays open for the
+// controller, unconfirmed, and the status tick opens it again; meanwhile the controller can
+// close it, and its departure closes it.
+TEST_F(CasLoss, ARefusedReopenKeepsTheTrunkTheControllersAndIsRetried) {
+  sim().hangup(Device::e1cas);
+  pump();
+  sim().fail_next(Device::e1cas, EIO, 1, cas::CAS_OPEN_TRUNK);
+  clock.advance(E1Ctl::kStatusPeriodMs);
+  pump();
+  ASSERT_GE(e1.cas_fd(), 0);
+  EXPECT_TRUE(e1.cas_open(1));
+  EXPECT_FALSE(e1.cas_confirmed(1));
+  EXPECT_TRUE(e1.cas_confirmed(2));
+  EXPECT_EQ(cas_signals(ctl.signals()), (std::vector<Cas>{{1, 0, -1, 0}})) << "the failure, once";
+  driver_forgets();
+  clock.advance(E1Ctl::kStatusPeriodMs);
+  pump();
+  EXPECT_TRUE(e1.cas_confirmed(1));
+  EXPECT_TRUE(sim().state().cas_trunk_open[1]);
+  EXPECT_TRUE(sim().state().cas[1][5].enabled);
+  EXPECT_EQ(cas_signals(ctl.signals()), (std::vector<Cas>{{1, 0, 0, 0}, {1, 5, 0, 0x3}})) << "back, with the bits";
+
+  // Refused again, then closed by the controller: the board closes it, and nothing reopens it.
+  sim().hangup(Device::e1cas);
+  pump();
+  sim().fail_next(Device::e1cas, EIO, 1, cas::CAS_OPEN_TRUNK);
+  clock.advance(E1Ctl::kStatusPeriodMs);
+  pump();
+  ASSERT_FALSE(e1.cas_confirmed(1));
+  EXPECT_EQ(run(cas_cmd(1, 0, false)).first, kSuccess);
+  EXPECT_FALSE(sim().state().cas_trunk_open[1]);
+  EXPECT_FALSE(sim().state().cas[1][5].enabled);
+  sim().clear_requests();
+  clock.advance(E1Ctl::kStatusPeriodMs);
+  EXPECT_TRUE(args(Device::e1cas, cas::CAS_OPEN_TRUNK, "trunk").empty());
+
+  // A descriptor the driver gives up inside the restore leaves the trunk unconfirmed too: the
+  // next tick opens a new descriptor and the trunk on it.
+  sim().hangup(Device::e1cas);
+  pump();
+  sim().fail_next(Device::e1cas, ENODEV, 1, cas::CAS_OPEN_TRUNK);
+  clock.advance(E1Ctl::kStatusPeriodMs);
+  pump();
+  EXPECT_TRUE(e1.cas_open(2));
+  EXPECT_FALSE(e1.cas_confirmed(2));
+  clock.advance(E1Ctl::kStatusPeriodMs);
+  pump();
+  EXPECT_TRUE(e1.cas_confirmed(2));
+  EXPECT_TRUE(sim().state().cas_trunk_open[2]);
+}
+
+// The clock mask is kept as wanted: a refused write is made on the status tick, its failure
+// logged once, and a descriptor the driver gave up gets the mask again.
+TEST_F(CasLoss, TheClockMaskIsWrittenUntilTheBoardHasIt) {
+  namespace maint = board::maintenance;
+  LGCP::Command slave;
+  LGCP::TrunkCfg& cfg = slave.select_trunkCfg();
+  cfg.set_trunk(2);
+  cfg.set_mode(LGCP::TrunkMode::slave);
+  // Refused at the connect and on the ticks after it: logged once, written when it can be.
+  ASSERT_EQ(run(slave).first, kSuccess);
+  sim().fail_next(Device::maintenance, EIO, 3, maint::SET_TCLK);
+  capture.clear();
+  ctl.connect();
+  clock.advance(E1Ctl::kStatusPeriodMs);
+  clock.advance(E1Ctl::kStatusPeriodMs);
+  EXPECT_EQ(sim().state().tclk_mask, 0x4u);
+  clock.advance(E1Ctl::kStatusPeriodMs);
+  EXPECT_EQ(sim().state().tclk_mask, 0u);
+  EXPECT_EQ(capture.err.str(), "E1: fail to set TCLK [cause=Input/output error]\n");
+
+  // The driver restarts with its default mask: the next descriptor is given the kept one.
+  ASSERT_EQ(run(slave).first, kSuccess);
+  sim().hangup(Device::maintenance);
+  sim().state().tclk_mask = 0;
+  clock.advance(E1Ctl::kStatusPeriodMs);
+  clock.advance(E1Ctl::kStatusPeriodMs);
+  EXPECT_EQ(sim().state().tclk_mask, 0x4u);
 }
 
 }  // namespace

@@ -184,11 +184,12 @@ TEST_F(E1Control, TrunkModeSetsTheTransmitClockMask) {
   EXPECT_TRUE(args(Device::maintenance, maint::SET_TCLK, "mask").empty());
   EXPECT_EQ(e1.tclk_mask(), 0x80000001u);
 
-  // A new controller starts from an empty mask.
+  // The controller's departure clears the mask, and a new controller starts from an empty one.
   ctl.disconnect();
+  EXPECT_EQ(sim().state().tclk_mask, 0u);
   e1.OnConnect();
   EXPECT_EQ(e1.tclk_mask(), 0u);
-  EXPECT_EQ(args(Device::maintenance, maint::SET_TCLK, "mask"), std::vector<int64_t>{0});
+  EXPECT_EQ(args(Device::maintenance, maint::SET_TCLK, "mask"), (std::vector<int64_t>{0, 0}));
 
   // A mask that does not reach the driver is an internal error.
   sim().fail_next(Device::maintenance, EIO, 1);

@@ -1,0 +1,177 @@
+"""What a refusing, absent or reset device leaves behind is put right before the next call or the
+next controller meets it: tone and DSP switch-offs of a destroyed slot, events of a mixer port
+that lost its channel, CAS trunks of a controller that left or that did not come back after a
+hang-up, and the trunk clock mask."""
+
+import vxharness as vx
+from test_rtp import CodecSessionTest, udp_port
+
+RTP = ('rtp : { codecRTP { payload ptG711-Ulaw, dhost { iaddr "127.0.0.1", port %d } }, '
+       "txPayload ptG711-Ulaw, rxPayload ptG711-Ulaw }")
+MIXER_TIMESLOT = 3072  # channel 0 of mixer unit 0
+VAD_RX = 1 << 29  # the receive-direction VAD bit of a DSP flags event
+VAD = 1  # the VAD bit of the DSP features
+
+
+def fields(line):
+    """The name=value fields of a board answer as a dict."""
+    return dict(f.split("=", 1) for f in line.split() if "=" in f)
+
+
+class DeviceStateTest(CodecSessionTest):
+    def command(self, text):
+        """A command without a slot number (trunk control, query)."""
+        self.seq += 1
+        return self.answer(self.codec.encode("{ seq %d, pdu command : %s }" % (self.seq, text)))
+
+    def new_controller(self):
+        """The controller leaves and the next one is taken."""
+        self.c.close()
+        self.c = self.daemon.connect()
+        self.pending = []
+
+    def rtp(self, slot):
+        """An RTP slot; its channel."""
+        before = set(self.board.sessions())
+        self.assertEqual(self.send_to(slot, "create : " + RTP % (udp_port() - 1)), "success")
+        (channel,) = set(self.board.sessions()) - before
+        return channel
+
+    def tone(self, ts):
+        return fields(self.board.ask("tone %d" % ts))
+
+    def dsp(self, ts):
+        return int(fields(self.board.ask("dsp %d" % ts))["enabled"])
+
+    def generator_off(self, ts):
+        t = self.tone(ts)
+        return all(t[k] == "0" for k in ("f1", "f2", "a1", "a2"))
+
+    def cas(self, trunk, ts, cmd):
+        return self.command("ioctl : cas : { channel { path %d, timeslot %d }, cmd %s }" % (trunk, ts, cmd))
+
+    def cas_state(self, trunk, ts):
+        return fields(self.board.ask("cas-state %d %d" % (trunk, ts)))
+
+    def tclk(self):
+        return int(self.board.ask("tclk"))
+
+
+class SwitchOffs(DeviceStateTest):
+    def test_switch_offs_a_present_device_refused_are_made_before_the_next_call(self):
+        # Ring-back, detection and VAD on; each device refuses one request of the destroy.
+        ch = self.rtp(9)
+        for request in ("activateWaitTone : NULL", "dtmf-enable : TRUE", "vad-enable : TRUE"):
+            self.assertEqual(self.send_to(9, "ioctl : " + request), "success")
+        self.board.ask("fail dtmf EIO 1")
+        self.board.ask("fail dsp EIO 1")
+        seen = len(self.daemon.output())
+        self.assertEqual(self.send_to(9, "destroy : NULL"), "success")
+        self.assertEqual(self.rtp(10), ch)
+        self.assertTrue(vx.wait_for(lambda: self.generator_off(ch), 2.0), self.tone(ch))
+        self.assertTrue(vx.wait_for(lambda: self.dsp(ch) & VAD == 0, 2.0), self.board.ask("dsp %d" % ch))
+        self.assertEqual(self.tone(ch)["detector"], "0")
+        self.assertTrue(vx.wait_for(
+            lambda: self.daemon.output()[seen:].count("switch-off of timeslot %d done" % ch) == 2, 2.0))
+        self.assertEqual(self.send_to(10, "destroy : NULL"), "success")
+
+        # The detector's switch-off refused: the next call's slot has no detector of the old one.
+        ch = self.rtp(11)
+        self.assertEqual(self.send_to(11, "ioctl : dtmf-enable : TRUE"), "success")
+        self.board.ask("fail dtmf EIO 1")
+        self.assertEqual(self.send_to(11, "destroy : NULL"), "success")
+        self.assertEqual(self.rtp(12), ch)
+        self.assertTrue(vx.wait_for(lambda: self.tone(ch)["detector"] == "0", 2.0), self.tone(ch))
+        # Its own detection works, and the old switch-off is not made under it.
+        self.assertEqual(self.send_to(12, "ioctl : dtmf-enable : TRUE"), "success")
+        self.assertEqual(self.board.ask("dtmf %d 4 80" % ch), "1")
+        self.assertEqual(self.signal("tonec", timeout=2.0), (12, "{ timestamp 80, event dtmf : 4 }"))
+        self.assertEqual(self.tone(ch)["detector"], "1")
+        self.assertGreater(int(self.board.ask("open dtmf")), 0)
+
+    def test_a_mixer_port_that_lost_its_channel_takes_no_events(self):
+        ts = MIXER_TIMESLOT + 5
+        self.board.ask("mixer-unit 0 16 8")
+        self.command("query : NULL")
+        self.assertEqual(self.send_to(10, "create : mixerIn : { unit 0, channel tdm : 5 }"), "success")
+        self.assertEqual(self.send_to(10, "ioctl : vad-enable : TRUE"), "success")
+        # The unit is not found by a query: the port is aborted, the controller keeps it.
+        self.board.ask("mixer-remove 0")
+        self.command("query : NULL")
+        self.assertIsNotNone(vx.wait_signal(self.c, self.pending, self.parse,
+                                            lambda p: p[0] == 10 and p[1] == "abort", 2.0))
+        self.board.ask("mixer-unit 0 16 8")
+        self.command("query : NULL")
+        self.assertEqual(self.send_to(11, "create : mixerIn : { unit 0, channel tdm : 5 }"), "success")
+        self.assertEqual(self.send_to(11, "ioctl : vad-enable : TRUE"), "success")
+        self.assertEqual(self.board.ask("dsp-flags %d %d %d" % (ts, VAD_RX, VAD_RX)), "1")
+        found = vx.wait_signal(self.c, self.pending, self.parse, lambda p: p[1] == "vad", 2.0)
+        self.assertIsNotNone(found)
+        self.assertEqual(found[0], 11)
+        for slot in (11, 10):
+            self.assertEqual(self.send_to(slot, "destroy : NULL"), "success")
+
+
+class Trunks(DeviceStateTest):
+    def tearDown(self):
+        for device in ("e1-cas", "maintenance"):
+            self.board.ask("fail %s none" % device)
+            self.board.ask("fail-open %s none" % device)
+        super().tearDown()
+
+    def test_a_cas_close_owed_by_a_controller_that_left_is_never_inherited(self):
+        self.assertEqual(self.cas(0, 1, "open : 9"), "success")
+        self.board.ask("fail e1-cas EIO 100000")
+        self.new_controller()
+        self.assertEqual(self.cas_state(0, 1)["open"], "1")
+        # The next controller opens the trunk while the owed close is refused once more: the
+        # open fails, and the close stays owed.
+        self.board.ask("fail e1-cas EIO 1")
+        self.assertEqual(self.cas(0, 2, "open : 5"), "success")
+        self.assertTrue(vx.wait_for(lambda: self.cas_state(0, 1)["open"] == "0", 3.0), self.cas_state(0, 1))
+        self.assertEqual(self.cas(0, 2, "open : 5"), "success")
+        self.assertEqual(self.cas_state(0, 1), {"open": "1", "enabled": "0", "rx": "0", "tx": "9"})
+        self.assertEqual(self.cas_state(0, 2)["enabled"], "1")
+        self.assertEqual(self.cas(0, 0, "close : NULL"), "success")
+
+    def test_a_trunk_whose_reopen_was_refused_is_still_the_controllers(self):
+        for error in ("EIO", "ENODEV"):
+            with self.subTest(error=error):
+                self.assertEqual(self.cas(0, 1, "open : 9"), "success")
+                # The device comes back and refuses the first request on the new descriptor.
+                self.board.ask("fail e1-cas %s 1" % error)
+                self.board.ask("hangup e1-cas")
+                self.assertTrue(vx.wait_for(lambda: int(self.board.ask("open e1-cas")) > 0, 3.0))
+                self.board.ask("fail e1-cas none")
+                # The controller still closes it; a second time, its departure does.
+                if error == "EIO":
+                    self.assertEqual(self.cas(0, 0, "close : NULL"), "success")
+                    self.assertEqual(self.cas_state(0, 1)["open"], "0")
+                else:
+                    self.new_controller()
+                    self.assertTrue(vx.wait_for(lambda: self.cas_state(0, 1)["open"] == "0", 3.0))
+                self.assertEqual(self.cas_state(0, 1)["enabled"], "0")
+
+    def test_the_clock_mask_of_a_controller_that_left_is_cleared_once_the_board_takes_it(self):
+        for away in ("fail maintenance EIO 100000", "fail-open maintenance ENOENT"):
+            with self.subTest(away=away):
+                self.assertEqual(self.command("trunkCfg : { trunk 2, mode slave }"), "success")
+                self.assertEqual(self.tclk(), 4)
+                self.board.ask(away)
+                if away.startswith("fail-open"):
+                    self.board.ask("hangup maintenance")
+                self.new_controller()
+                self.board.ask("fail maintenance none")
+                self.board.ask("fail-open maintenance none")
+                self.assertTrue(vx.wait_for(lambda: self.tclk() == 0, 3.0), self.tclk())
+
+    def test_the_clock_mask_is_written_again_after_a_reset(self):
+        self.assertEqual(self.command("trunkCfg : { trunk 2, mode slave }"), "success")
+        self.assertEqual(self.tclk(), 4)
+        self.board.ask("reset")
+        self.assertEqual(self.tclk(), 0)
+        self.assertTrue(vx.wait_for(lambda: self.tclk() == 4, 3.0))
+
+
+if __name__ == "__main__":
+    vx.main()
