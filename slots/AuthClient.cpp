@@ -40,7 +40,7 @@ void AuthClient::WatchStall() {
 
 void AuthClient::OnStalled() {
   std::cerr << factory << "auth connection from " << peer.GetString()
-            << (named ? " left a record unfinished" : " named no session") << ", closed." << std::endl;
+            << (readPos != buffer ? " left a record unfinished" : " named no session") << ", closed." << std::endl;
   ++busy;
   OnDisconnect();
   if (--busy == 0) CheckDisconnect();
