@@ -164,6 +164,27 @@ TEST_F(ModemAuthTest, AModemTheBoardGaveToAnotherSlotServesOnlyTheNewCallsConnec
   EXPECT_EQ(got(), Strings{});
 }
 
+TEST_F(ModemAuthTest, ADestroyAfterTheModemIsLostKeepsTheKillTimeOfTheLoss) {
+  sim().modem().configure(4, 1024);
+  send(create_modem(3, 7, {}));
+  modem(7)->IOnOutputStream();  // takes modem 0 from slot 5
+  got();
+  clock.advance(2000);
+  pump_idle();
+  send(simple(6, 5, C::e_destroy));
+  EXPECT_EQ(got(), Strings{});  // answered once the pppd is gone
+  clock.advance(ModemSlot::kTerminateTimeoutMs - 2000 - 1);
+  pump_idle();
+  EXPECT_EQ(launcher.signals, (std::vector<std::pair<int, int>>{{4000, SIGHUP}, {4000, SIGHUP}}));
+  clock.advance(1);
+  pump_idle();
+  EXPECT_EQ(launcher.signals.back(), (std::pair<int, int>{4000, SIGKILL}));
+  EXPECT_EQ(slots.Find(5), nullptr);
+  const auto late = answers();
+  ASSERT_EQ(late.size(), 1u);
+  EXPECT_TRUE(late[0].success() && late[0].seq == 6);
+}
+
 TEST_F(ModemAuthTest, ASlotWithoutAModemHoldsNoSession) {
   // Slot 7, a DSP modem slot not started, comes before slot 8, an HDLC slot (session -1).
   send(simple(3, 6, C::e_destroy));
