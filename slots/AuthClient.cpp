@@ -24,7 +24,27 @@ AuthClient::AuthClient(Fd f, INet4::Addr const& p, ModemFactory& owner)
   event.Bind("AuthClient::OnSocketEvent", &AuthClient::OnSocketEvent, this);
 }
 
-bool AuthClient::Activate() { return event.Schedule(fd, POLLIN); }
+bool AuthClient::Activate() {
+  if (!event.Schedule(fd, POLLIN)) return false;
+  WatchStall();
+  return true;
+}
+
+void AuthClient::WatchStall() {
+  if (!fd || (named && readPos == buffer)) {
+    stallTimer.reset();
+    return;
+  }
+  if (!stallTimer.is_set()) stallTimer.set(kStallTimeoutMs, &AuthClient::OnStalled, this);
+}
+
+void AuthClient::OnStalled() {
+  std::cerr << factory << "auth connection from " << peer.GetString()
+            << (readPos != buffer ? " left a record unfinished" : " named no session") << ", closed." << std::endl;
+  ++busy;
+  OnDisconnect();
+  if (--busy == 0) CheckDisconnect();
+}
 
 void AuthClient::OnDisconnect() {
   fd.close();
@@ -41,6 +61,7 @@ void AuthClient::OnSocketEvent(int, short revents) {
     OnDisconnect();
   } else if (revents & POLLIN) {
     ReadRecords();
+    WatchStall();
   }
   if (--busy == 0) CheckDisconnect();
 }
@@ -73,6 +94,9 @@ void AuthClient::ReadRecords() {
     readPos = buffer;
     readEnd = buffer + 4;
     OnRecord(length);
+    // The next record's time starts with its first byte; a peer yet to name its session keeps
+    // the time it had from its connection.
+    if (named) stallTimer.reset();
   }
 }
 
@@ -84,6 +108,12 @@ void AuthClient::OnRecord(uint32_t length) {
   }
   const auto* record = reinterpret_cast<const attr*>(buffer);
   session = record->session;
+  named = true;
+  if (retired) {
+    std::cerr << factory << "auth record from retired connection " << peer.GetString() << " (session "
+              << record->session << ", kind " << record->kind << "), dropped." << std::endl;
+    return;
+  }
   factory.OnAuth(record);
 }
 

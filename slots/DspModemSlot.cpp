@@ -172,10 +172,13 @@ void DspModemSlot::ModemGone(const char* why) {
   deviceEvent.Release();
   device.close();
   LoseChannel();
+  // The PPP side's connections on this session speak for the lost call: none serves the next
+  // holder of the modem.
+  if (!handedOver && owner) owner->RetireSession(modem);
   // A destroy in progress has hung pppd up already and answers for the slot.
   if (handedOver || destroying) return;
   // pppd runs on a tty that is now another call's.
-  if (pid != -1 && !killed) ChildLauncher::current->Kill(pid, SIGHUP);
+  HangUp();
   lossReported = true;
   OnAbort(ENODEV);
 }

@@ -22,9 +22,10 @@ class DspModemSlot : public ModemSlot {
   int IGetReceiveChannel() override { return held(timeslot); }
   const char* GetName() const override { return "dsp-modem"; }
   int modem_id() const override { return modem; }
-  // A modem handed to a fax program, or taken back by the board, is no longer this slot's:
-  // its records go elsewhere.
-  bool holds_session() const override { return !handedOver && !channelLost; }
+  // A slot holds its modem's session from the allocation until the modem is handed to a fax
+  // program or taken back by the board. Before and after, its session number is no call's or
+  // another call's: no record reaches it and it sends none.
+  bool holds_session() const override { return modem >= 0 && !handedOver && !channelLost; }
   void unbind() override;
 
   // Allocates and starts the modem, once.

@@ -81,6 +81,8 @@ void ModemFactory::ReleaseModemSlot(DspModemSlot* slot) {
 }
 
 void ModemFactory::ModemTaken(DspModemSlot& holder) {
+  // Connections that named the session before now belong to an earlier call on the modem.
+  RetireSession(holder.modem);
   // Losing a modem leaves the lists as they are; the copy keeps the walk safe whatever the
   // abort signals set off.
   const std::vector<DspModemSlot*> slots = dspModems;
@@ -94,9 +96,18 @@ void ModemFactory::ReleaseModemSlot(HdlcModemSlot* slot) {
   freeInterfaces.push_back(slot->ifname);
 }
 
+void ModemFactory::RetireSession(int session) {
+  for (AuthClient* c : clients) {
+    if (c->retired || !c->named || c->session != session) continue;
+    c->retired = true;
+    std::cerr << *this << "auth connection from " << c->peer.GetString() << " retired: the call on session " << session
+              << " lost its modem." << std::endl;
+  }
+}
+
 void ModemFactory::SendAuth(const attr* record) {
   for (AuthClient* c : clients) {
-    if (c->session == record->session) {
+    if (!c->retired && c->session == record->session) {
       c->Send(record);
       return;
     }

@@ -25,7 +25,9 @@ class ModemFactory : public SlotFactory {
  public:
   static constexpr uint16_t kAuthPort = 52000;
   static constexpr int kBacklog = 64;
-  // Local clients served at once; further connections are closed at once.
+  // Local clients served at once; further connections are closed at once. A client that does
+  // not name its session, or leaves a record unfinished, is closed after a while
+  // (AuthClient::kStallTimeoutMs), so stalled peers cannot hold every place.
   static constexpr size_t kMaxClients = 16;
   static constexpr int kMaxInterfaces = 256;
 
@@ -48,7 +50,10 @@ class ModemFactory : public SlotFactory {
   // paths are made.
   void ModemTaken(DspModemSlot& holder);
   void ReleaseModemSlot(HdlcModemSlot* slot);
-  // A record to the client that last named the record's session.
+  // The connections that named this session so far speak for a call that lost its modem:
+  // their later records are dropped and nothing is sent to them.
+  void RetireSession(int session);
+  // A record to the first connection, not retired, that last named the record's session.
   void SendAuth(const attr* record);
   // A record from a client, to the slot of its session.
   void OnAuth(const attr* record);

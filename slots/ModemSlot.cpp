@@ -36,9 +36,10 @@ uint32_t address_word(const std::string& text) { return static_cast<uint32_t>(::
 // An IA5String field's text, taken from a fixed field up to its NUL and never past its end.
 std::string text_field(const char* field) { return std::string(field, strnlen(field, auth::kTextSize)); }
 
+// The halves are unsigned words: a count of 2^31 or more in either half travels positive.
 void set64(BASE::INTEGER64Bits& v, uint32_t high, uint32_t low) {
-  v.set_low(static_cast<int64_t>(low));
-  v.set_high(static_cast<int64_t>(high));
+  v.get_low().setUnsigned(low);
+  v.get_high().setUnsigned(high);
 }
 
 }  // namespace
@@ -49,9 +50,10 @@ bool ModemSlot::IActivate(TERM::TermActivateParams const& p) {
     return false;
   }
   if (!holds_session()) {
-    // The session's number may be another call's now: nothing goes to the PPP side.
+    // No modem, or the session's number is another call's now: nothing goes to the PPP side,
+    // so the activation is not done.
     std::cerr << *this << "modem session not held, nothing sent to portslave." << std::endl;
-    return true;
+    return false;
   }
   const TERM::ModemUserParameters& user = p.get_modem();
   const int session = modem_id();
@@ -157,6 +159,8 @@ void ModemSlot::pppd_exec(const char* device, const char* options) {
 void ModemSlot::on_terminate(int status) {
   std::clog << *this << "pppd terminated with code " << status << std::endl;
   pid = -1;
+  // A kill timer set when the slot lost its modem has nothing left to kill.
+  terminateTimer.reset();
   if (!FinishDestroy() && !lossReported) OnAbort(status);
 }
 
@@ -167,8 +171,15 @@ bool ModemSlot::IBeforeDestroy() {
   }
   std::cerr << *this << "sent HUP to pppd." << std::endl;
   if (!killed) ChildLauncher::current->Kill(pid, SIGHUP);
-  terminateTimer.set(kTerminateTimeoutMs, &ModemSlot::on_terminate_timeout, this);
+  // One hung up when the slot lost its modem keeps the time it was given then.
+  if (!terminateTimer.is_set()) terminateTimer.set(kTerminateTimeoutMs, &ModemSlot::on_terminate_timeout, this);
   return false;
+}
+
+void ModemSlot::HangUp() {
+  if (pid == -1 || killed) return;
+  ChildLauncher::current->Kill(pid, SIGHUP);
+  if (!terminateTimer.is_set()) terminateTimer.set(kTerminateTimeoutMs, &ModemSlot::on_terminate_timeout, this);
 }
 
 void ModemSlot::on_terminate_timeout() {

@@ -48,6 +48,10 @@ class ModemSlot : public Slot {
   void on_terminate_timeout();
   // SIGKILL to the child, once.
   void pppd_kill();
+  // SIGHUP to a running child that was not killed, and SIGKILL if it is still there after
+  // kTerminateTimeoutMs, as at a destroy: a pppd on a modem that is another call's now must
+  // not run beside that call's own.
+  void HangUp();
 
   TERM::ModemParams params;
   int pid = -1;

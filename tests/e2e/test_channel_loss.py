@@ -298,8 +298,8 @@ class FaxHandover(ModemTest):
     def test_the_handed_over_slots_activation_reaches_not_the_new_holders_call(self):
         self.options("aoptions", "auth bob pw\nwait-ip\n")
         self.hold_fax()
-        # Answered success as before, but nothing goes to the PPP side under session 0.
-        self.assertIn("success", self.answer(self.command(11, activation("10.5.5.5"))))
+        # Nothing goes to the PPP side under session 0, so the activation is not done.
+        self.assertIn("unsupported", self.answer(self.command(11, activation("10.5.5.5"))))
         self.assertIn("success", self.answer(self.command(12, activation("10.7.7.7"))))
         self.assertTrue(vx.wait_for(lambda: any(f[0] == "ip" for f in self.log() if f)))
         ips = [f for f in self.log() if f and f[0] == "ip"]
@@ -334,7 +334,7 @@ class ModemReset(ModemTest):
         got = self.messages(lambda t: "modemProceeding : auth" in t)
         self.assertIn("transmitter : active : 1024", "\n".join(got))
         self.assertRegex(got[-1], r"slot 7, .*auth : \{ username \"bob\"")
-        self.assertIn("success", self.answer(self.command(5, activation("10.5.5.5"))))
+        self.assertIn("unsupported", self.answer(self.command(5, activation("10.5.5.5"))))
         self.assertIn("success", self.answer(self.command(7, activation("10.7.7.7"))))
         self.assertTrue(vx.wait_for(lambda: any(f[0] == "ip" for f in self.log() if f)))
         self.assertEqual([f[4] for f in self.log() if f and f[0] == "ip"], ["10.7.7.7"])

@@ -7,6 +7,9 @@ with its own sequence number."""
 
 import os
 import shutil
+import signal
+import socket
+import struct
 import subprocess
 import time
 import unittest
@@ -316,6 +319,195 @@ class ControllerLoss(ModemTest):
                       "octetsOut { low 1000, high 1 }, octetsIn { low 2000, high 0 },", out)
         self.assertIn("slot 07:dsp-modem: controller lost, signal not sent: modemProceeding : acct : { "
                       "octetsOut { low 0, high 0 }, octetsIn { low 3, high 0 },", out)
+
+
+def activation(remote):
+    return ('activate : modem : { remoteAddr "%s", netmask "255.255.255.0", gateway "10.0.0.1", '
+            'dns "10.0.0.53", mtu 1500 }' % remote)
+
+
+def alive(pid):
+    try:
+        with open("/proc/%d/stat" % pid) as f:
+            return f.read().split()[2] != "Z"
+    except OSError:
+        return False
+
+
+class AuthChannel(ModemTest):
+    """The authentication channel across calls: records and activations reach only their own
+    call, and peers that stall do not lock the PPP side out."""
+
+    ENODEV = 19
+
+    def setUp(self):
+        super().setUp()
+        self.clear_log()
+
+    def board_setting(self, command, undo):
+        """A change of the simulated board that the test undoes when it ends."""
+        self.board.ask(command)
+
+        def restore():
+            board = Board(self.daemon)
+            board.ask(undo)
+            board.close()
+        self.addCleanup(restore)
+
+    def lines_of(self, pid):
+        """The log lines of one stand-in, as lists of fields (without the pid)."""
+        return [line.split("\t")[1:] for line in self.log_text().splitlines() if line.split("\t")[0] == str(pid)]
+
+    def pid_of(self, cid):
+        for line in self.log_text().splitlines():
+            fields = line.split("\t")
+            if fields[1] == "exec" and fields[-1] == cid:
+                return int(fields[0])
+        return None
+
+    def test_after_a_modem_reset_the_next_call_alone_is_served_and_the_old_pppd_is_killed(self):
+        # Call 111 on modem 0; its pppd ignores its hang-up and keeps its connection open, and
+        # sends its closing accounting when the test says.
+        self.options("aoptions", "auth u111 p111\nignore-hup\nacct-on-usr1 0 0 0 111111\n")
+        self.create(5, modem_params(cid="111"))
+        self.start(5, 6)
+        self.messages(lambda t: "slot 5," in t and 'username "u111"' in t)
+        old = self.pid_of("111")
+        self.board.ask("hangup mctl")
+        self.messages(lambda t: "slot 5," in t and "abort : %d" % self.ENODEV in t)
+
+        # Call 222 gets modem 0: its authentication, accept and address are its own.
+        self.options("aoptions", "auth u222 p222\nwait-ip\n")
+        self.create(7, modem_params(cid="222"))
+        self.start(7, 8)
+        got = self.messages(lambda t: "modemProceeding : auth" in t)
+        self.assertRegex(got[-1], r'slot 7, .*username "u222"')
+        self.assertIn("success", self.answer(self.command(7, activation("10.0.0.7"))))
+        new = self.pid_of("222")
+        self.assertTrue(vx.wait_for(lambda: any(f[0] == "ip" for f in self.lines_of(new) if f)),
+                        self.log_text())
+        self.assertEqual([f[4] for f in self.lines_of(new) if f and f[0] == "ip"], ["10.0.0.7"])
+        self.assertEqual([f for f in self.lines_of(old) if f and f[0] == "got"], [])
+
+        # The old pppd's closing accounting is not the new call's.
+        os.kill(old, signal.SIGUSR1)
+        self.assertTrue(vx.wait_for(lambda: "auth record from retired connection" in self.daemon.output()),
+                        self.daemon.output()[-3000:])
+        late = []
+        deadline = time.monotonic() + 0.3
+        while time.monotonic() < deadline:
+            try:
+                f = self.c.raw_frame(max(0.05, deadline - time.monotonic()))
+            except TimeoutError:
+                break
+            if f is None:
+                break
+            late.append(self.codec.decode(f))
+        self.assertEqual([t for t in late if "acct" in t], [])
+
+        # It ignored its hang-up: it is killed as at a destroy, though slot 5 is not destroyed.
+        self.assertTrue(vx.wait_for(lambda: not alive(old), 15), self.daemon.output()[-3000:])
+        self.assertIn("05:dsp-modem: pppd isn't terminated, killing", self.daemon.output())
+        # Slot 5 holds no session: its activation is not done.
+        self.assertIn("unsupported", self.answer(self.command(5, activation("10.0.0.5"))))
+        self.assertIn("success", self.answer(self.command(5, "destroy : NULL")))
+        self.assertIn("success", self.answer(self.command(7, "destroy : NULL")))
+
+    def test_a_slot_without_a_modem_takes_no_digital_calls_authentication(self):
+        # One DSP modem, busy with slot 5; one synchronous interface for digital calls.
+        self.board_setting("modems 1", "modems 4")
+        self.board_setting("netif-sync hdlc0 200", "netif-remove hdlc0")
+        self.assertIn("success", self.answer(self.command(None, "query : NULL")))
+        self.options("aoptions", "auth u5 p5\n")
+        self.create(5, modem_params(cid="555"))
+        self.start(5, 6)
+        self.messages(lambda t: "slot 5," in t and 'username "u5"' in t)
+        self.create(7, modem_params(cid="777"))
+        self.assertIn("connectFail", self.answer(self.start(7, 8)))
+
+        # The digital call's pppd asks under session -1: its own slot hears it.
+        self.options("ioptions", "auth digital pw\nwait-ip\n")
+        self.create(9, modem_params(cid="999", ddm=["ddm8BIT"]))
+        self.start(9, 10)
+        got = self.messages(lambda t: "modemProceeding : auth" in t)
+        self.assertRegex(got[-1], r'slot 9, .*username "digital"')
+        self.assertIn("unsupported", self.answer(self.command(7, activation("10.0.0.5"))))
+        self.assertIn("success", self.answer(self.command(9, activation("10.0.0.9"))))
+        digital = self.pid_of("999")
+        self.assertTrue(vx.wait_for(lambda: any(f[0] == "ip" for f in self.lines_of(digital) if f)),
+                        self.log_text())
+        self.assertEqual([f[4] for f in self.lines_of(digital) if f and f[0] == "ip"], ["10.0.0.9"])
+        for slot in (9, 7, 5):
+            self.assertIn("success", self.answer(self.command(slot, "destroy : NULL")))
+
+    def test_accounting_halves_at_two_to_the_31_and_32_arrive_unsigned(self):
+        self.options("aoptions", "auth u p\nacct 4294967295 2147483648 2147483648 4294967295 0 2147483647 "
+                                 "1 0 4294967295\n")
+        self.create(5, modem_params())
+        self.start(5, 6)
+        self.messages(lambda t: "slot 5," in t and "modemProceeding : auth" in t)
+        # The daemon's own decoder takes 32-bit numbers only: the signal is read here, from its
+        # octets (an unconstrained INTEGER is a length octet and two's complement octets).
+        frame = self.raw_signal_with(b"\x04\x7f\xff\xff\xff")
+        words = []
+        at = frame.find(b"\x05\x00")
+        while at >= 0 and len(words) < 10:
+            n = frame[at]
+            words.append(int.from_bytes(frame[at + 1:at + 1 + n], "big", signed=True))
+            at += 1 + n
+        # { low, high } each: octetsOut, octetsIn, packetsOut, packetsIn, time.
+        self.assertEqual(words, [2147483648, 4294967295, 4294967295, 2147483648, 2147483647, 0,
+                                 0, 1, 4294967295, 0])
+        self.assertIn("success", self.answer(self.command(5, "destroy : NULL")))
+
+    def raw_signal_with(self, marker, timeout=8.0):
+        """The first frame's octets that hold marker."""
+        deadline = time.monotonic() + timeout
+        while time.monotonic() < deadline:
+            f = self.c.raw_frame(max(0.05, deadline - time.monotonic()))
+            if f is None:
+                break
+            if marker in f:
+                return f
+        self.fail("no frame with %r\ndaemon:\n%s" % (marker, self.daemon.output()[-3000:]))
+
+    def test_sixteen_stalled_peers_are_closed_and_the_ppp_side_gets_through(self):
+        port = int(self.daemon.env["VOXRELAY_AUTH_PORT"])
+        seen = self.daemon.output()
+        counts = {line: seen.count(line) for line in ("incoming auth connection from", "named no session, closed.",
+                                                      "left a record unfinished, closed.")}
+        half = struct.pack("=III", 140, 1, 0) + b"stalled\0"
+        peers = []
+        for n in range(16):
+            s = socket.create_connection(("127.0.0.1", port))
+            self.addCleanup(s.close)
+            if n % 2:
+                s.sendall(half)  # half a record
+            peers.append(s)  # or nothing at all
+        accepted = counts["incoming auth connection from"] + 16
+        self.assertTrue(vx.wait_for(lambda: self.daemon.output().count("incoming auth connection from") >= accepted))
+
+        # A few seconds on, every stalled peer is closed by the daemon.
+        deadline = time.monotonic() + 20
+        for s in peers:
+            s.settimeout(max(0.1, deadline - time.monotonic()))
+            try:
+                self.assertEqual(s.recv(1), b"")
+            except socket.timeout:
+                self.fail("a stalled peer is still served\ndaemon:\n%s" % self.daemon.output()[-3000:])
+            except ConnectionResetError:
+                pass
+        out = self.daemon.output()
+        for line in ("named no session, closed.", "left a record unfinished, closed."):
+            self.assertEqual(out.count(line) - counts[line], 8, out[-3000:])
+
+        # The PPP side's own client is served.
+        self.options("aoptions", "auth alice secret\n")
+        self.create(5, modem_params())
+        self.start(5, 6)
+        got = self.messages(lambda t: "modemProceeding : auth" in t)
+        self.assertRegex(got[-1], r'slot 5, .*username "alice"')
+        self.assertIn("success", self.answer(self.command(5, "destroy : NULL")))
 
 
 if __name__ == "__main__":

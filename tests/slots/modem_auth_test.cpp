@@ -6,6 +6,7 @@
 namespace {
 
 using namespace modemtest;
+using C = LGCP::Command;
 
 class ModemAuthTest : public ModemTest {
  protected:
@@ -115,9 +116,10 @@ TEST_F(ModemAuthTest, ActivationSendsAcceptAndIpToTheClientOfTheSession) {
   EXPECT_EQ(got(), Strings{"error " + std::to_string(LGCP::ErrorCause::unsupported)});
 }
 
-TEST_F(ModemAuthTest, AModemTheBoardGaveToAnotherSlotTakesItsSessionAlong) {
+TEST_F(ModemAuthTest, AModemTheBoardGaveToAnotherSlotServesOnlyTheNewCallsConnection) {
   exchange(bytes_of(auth_request(0, "alice", "secret")), 1);
-  // The board frees its modems without hanging the device up: the next slot is given modem 0.
+  // The board frees its modems without hanging the device up: the next slot is given modem 0
+  // while the old pppd, hung up, keeps its connection.
   sim().modem().configure(4, 1024);
   send(create_modem(3, 7, {}));
   got();
@@ -125,8 +127,14 @@ TEST_F(ModemAuthTest, AModemTheBoardGaveToAnotherSlotTakesItsSessionAlong) {
   EXPECT_EQ(got(), (Strings{"abort 19", "transmitter active 1024", "receiver active 1024"}));
   EXPECT_EQ(launcher.signals, (std::vector<std::pair<int, int>>{{4000, SIGHUP}}));
   EXPECT_EQ(modem(5)->IGetTransmitChannel(), -1);
-  // The session's records reach the new holder; the old one sends none on activation.
-  write_to(client, bytes_of(auth_request(0, "bob", "pw")));
+  EXPECT_TRUE(factory->clients.front()->retired);
+
+  // The old connection's records are dropped, its closing accounting included.
+  EXPECT_EQ(exchange(bytes_of(auth_request(0, "old", "call")) + bytes_of(accounting(0)), 0), Strings{});
+  EXPECT_NE(streams.err.str().find("auth record from retired connection"), std::string::npos);
+  // The new call's own connection serves slot 7.
+  const int fresh = dial();
+  write_to(fresh, bytes_of(auth_request(0, "bob", "pw")));
   std::vector<srvtest::Answer> a;
   pump([&] {
     for (auto& x : answers()) a.push_back(x);
@@ -135,16 +143,141 @@ TEST_F(ModemAuthTest, AModemTheBoardGaveToAnotherSlotTakesItsSessionAlong) {
   ASSERT_EQ(a.size(), 1u);
   EXPECT_EQ(a[0].slot, 7u);
   EXPECT_EQ(modem_text(a[0]), "auth bob/pw");
+  // Slot 5 holds no session: its activation is not done. Slot 7's goes to the new connection.
   send(activate_modem(4, 5));
   send(activate_modem(5, 7));
-  EXPECT_EQ(got(), (Strings{"success", "success"}));
-  EXPECT_EQ(take(client, sizeof(voaccept) + sizeof(voip)).size(), sizeof(voaccept) + sizeof(voip));
+  EXPECT_EQ(got(), (Strings{"error " + std::to_string(LGCP::ErrorCause::unsupported), "success"}));
+  EXPECT_EQ(take(fresh, sizeof(voaccept) + sizeof(voip)).size(), sizeof(voaccept) + sizeof(voip));
   pump_idle();
   char c;
   EXPECT_EQ(::recv(client, &c, 1, MSG_DONTWAIT), -1);
-  // The hung-up pppd's end is not reported a second time.
-  modem(5)->childWait.handler->Invoke(modem(5)->childWait, 0);
+  ::close(fresh);
+
+  // The hung-up pppd is killed as at a destroy, and its end is not reported a second time.
+  clock.advance(ModemSlot::kTerminateTimeoutMs - 1);
+  pump_idle();
+  EXPECT_EQ(launcher.signals.size(), 1u);
+  clock.advance(1);
+  pump_idle();
+  EXPECT_EQ(launcher.signals, (std::vector<std::pair<int, int>>{{4000, SIGHUP}, {4000, SIGKILL}}));
+  modem(5)->childWait.handler->Invoke(modem(5)->childWait, 9);
   EXPECT_EQ(got(), Strings{});
+}
+
+TEST_F(ModemAuthTest, ADestroyAfterTheModemIsLostKeepsTheKillTimeOfTheLoss) {
+  sim().modem().configure(4, 1024);
+  send(create_modem(3, 7, {}));
+  modem(7)->IOnOutputStream();  // takes modem 0 from slot 5
+  got();
+  clock.advance(2000);
+  pump_idle();
+  send(simple(6, 5, C::e_destroy));
+  EXPECT_EQ(got(), Strings{});  // answered once the pppd is gone
+  clock.advance(ModemSlot::kTerminateTimeoutMs - 2000 - 1);
+  pump_idle();
+  EXPECT_EQ(launcher.signals, (std::vector<std::pair<int, int>>{{4000, SIGHUP}, {4000, SIGHUP}}));
+  clock.advance(1);
+  pump_idle();
+  EXPECT_EQ(launcher.signals.back(), (std::pair<int, int>{4000, SIGKILL}));
+  EXPECT_EQ(slots.Find(5), nullptr);
+  const auto late = answers();
+  ASSERT_EQ(late.size(), 1u);
+  EXPECT_TRUE(late[0].success() && late[0].seq == 6);
+}
+
+TEST_F(ModemAuthTest, ASlotWithoutAModemHoldsNoSession) {
+  // Slot 7, a DSP modem slot not started, comes before slot 8, an HDLC slot (session -1).
+  send(simple(3, 6, C::e_destroy));
+  send(create_modem(4, 7, {}));
+  send(create_modem(5, 8, {.ddm = {1}}));
+  got();
+  write_to(client, bytes_of(auth_request(-1, "digital", "caller")));
+  std::vector<srvtest::Answer> a;
+  pump([&] {
+    for (auto& x : answers()) a.push_back(x);
+    return !a.empty();
+  });
+  ASSERT_EQ(a.size(), 1u);
+  EXPECT_EQ(a[0].slot, 8u);
+  send(activate_modem(6, 7));
+  EXPECT_EQ(got(), Strings{"error " + std::to_string(LGCP::ErrorCause::unsupported)});
+  pump_idle();
+  char c;
+  EXPECT_EQ(::recv(client, &c, 1, MSG_DONTWAIT), -1);
+}
+
+TEST_F(ModemAuthTest, AccountingHalvesTravelAsUnsignedWords) {
+  voacct r = accounting(0);
+  r.octetsOutHigh = 0xFFFFFFFFu, r.octetsOutLow = 0x80000000u;
+  r.octetsInHigh = 0, r.octetsInLow = 0x7FFFFFFFu;
+  write_to(client, bytes_of(r));
+  std::string frame;
+  pump([&] {
+    for (auto b : vxtest::drain(fd[1])) frame += static_cast<char>(b);
+    return !frame.empty();
+  });
+  // An unconstrained INTEGER is a length octet and the two's complement octets: a word of 2^31
+  // or more takes five octets to stay positive (-1 and -2^31 would take one and four).
+  const std::string max = std::string("\x05\x00\xff\xff\xff\xff", 6);
+  const std::string half = std::string("\x05\x00\x80\x00\x00\x00", 6);
+  const std::string below = std::string("\x04\x7f\xff\xff\xff", 5);
+  const size_t high = frame.find(max), low = frame.find(half), in = frame.find(below);
+  ASSERT_NE(high, std::string::npos);
+  ASSERT_NE(low, std::string::npos);
+  EXPECT_NE(in, std::string::npos);
+  // octetsOut is { low, high }: low first.
+  EXPECT_LT(low, high);
+  EXPECT_LT(high, in);
+}
+
+TEST_F(ModemAuthTest, PeersThatNameNoSessionOrStallInARecordAreClosed) {
+  // The fixture's client has named no session: it and a peer stuck half-way through its first
+  // record go after the stall time, a peer that sent a whole record stays however long it idles.
+  const int half = dial();
+  write_to(half, bytes_of(auth_request(0, "a", "b")).substr(0, 70));
+  const int whole = dial();
+  write_to(whole, bytes_of(accounting(9)));
+  // A peer that begins its second record later and trickles it has the time from the
+  // record's first byte.
+  const int trickle = dial();
+  const std::string second = bytes_of(auth_request(0, "c", "d"));
+  write_to(trickle, bytes_of(accounting(9)));
+  pump_idle();
+  clock.advance(1000);
+  pump_idle();
+  write_to(trickle, second.substr(0, 10));
+  pump_idle();
+  clock.advance(AuthClient::kStallTimeoutMs - 1000 - 1);
+  pump_idle();
+  EXPECT_EQ(factory->clients.size(), 4u);
+  clock.advance(1);
+  pump_idle();
+  EXPECT_TRUE(closed_by_daemon(client));
+  EXPECT_TRUE(closed_by_daemon(half));
+  EXPECT_EQ(factory->clients.size(), 2u);
+  // Ten bytes every 200 ms do not stretch the time of the record begun at 1000 ms.
+  for (size_t n = 10; n < 60; n += 10) {
+    write_to(trickle, second.substr(n, 10));
+    pump_idle();
+    clock.advance(n < 50 ? 200 : 199);
+    pump_idle();
+  }
+  EXPECT_EQ(factory->clients.size(), 2u);
+  clock.advance(1);
+  pump_idle();
+  EXPECT_TRUE(closed_by_daemon(trickle));
+  EXPECT_EQ(factory->clients.size(), 1u);
+  EXPECT_NE(streams.err.str().find("named no session, closed."), std::string::npos);
+  EXPECT_NE(streams.err.str().find("left a record unfinished, closed."), std::string::npos);
+  clock.advance(10 * AuthClient::kStallTimeoutMs);
+  pump_idle();
+  char c;
+  EXPECT_EQ(::recv(whole, &c, 1, MSG_DONTWAIT), -1);
+  ASSERT_EQ(factory->clients.size(), 1u);
+  // The place freed serves the next peer.
+  const int next = dial();
+  EXPECT_EQ(factory->clients.size(), 2u);
+  for (int s : {half, whole, trickle, next}) ::close(s);
 }
 
 TEST_F(ModemAuthTest, LocalClientsAreCapped) {

@@ -6,20 +6,27 @@
 //   file under the root and talks to the daemon's local authentication channel
 //   (127.0.0.1:52000, or the port in VOXRELAY_AUTH_PORT as the daemon has it), on the session named by the tty ("/dev/mdm<n>": n; anything else: -1):
 //     auth <user> <password>   an authentication request
-//     acct                     an accounting record (fixed counters)
+//     acct [<n>...]            an accounting record: fixed counters, or up to nine words in
+//                              their order (octets out high and low, octets in high and low,
+//                              packets out high and low, packets in high and low, time)
+//     acct-on-usr1 [<n>...]    such a record is sent on the open connection at each SIGUSR1
+//                              (an old pppd's closing accounting, when the test says)
 //     raw <hex>                these bytes as they are (malformed records)
 //     wait-ip                  waits for the accept and ip records and logs them
 //     ignore-hup               SIGHUP is ignored (the daemon has to kill it)
 //     acct-at-hup              when hung up: 100 ms, an accounting record, 200 ms, the end
 //                              (a real pppd takes a while to account its session and end)
 //     exit <code>              ends at once with that code
-//   then waits for SIGHUP, logs "hup" and ends with 0.
+//   then waits for SIGHUP, logs "hup" and ends with 0. While it waits, every record the daemon
+//   sends on its open connection is logged ("got", kind, session, word 3, and for an ip record
+//   the remote address), and the daemon closing the connection is logged ("channel-closed").
 // - as a fax program ("-m" <modem> ...): ends with the code in
 //   "$VOXRELAY_ROOT/usr/local/etc/fax.exit" (0 when absent); when the code is followed by
 //   "hup", only 100 ms after it is hung up (logging "hup").
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -50,6 +57,8 @@ void log_line(const std::string& line) {
 
 volatile sig_atomic_t hangup = 0;
 void on_hup(int) { hangup = 1; }
+volatile sig_atomic_t usr1 = 0;
+void on_usr1(int) { usr1 = 1; }
 
 // Waits for the hang-up. SIGHUP is blocked between the test and the wait, so that one that
 // comes just before the wait is not lost (a plain pause() would then wait for ever).
@@ -85,11 +94,26 @@ std::string text_field(const std::string& s) {
   return f;
 }
 
-// An accounting record with fixed counters.
-std::string accounting(int session) {
+using Counters = std::vector<uint32_t>;
+
+// The counters of "acct" without numbers.
+const Counters kFixedCounters{1u, 1000u, 0u, 2000u, 0u, 10u, 0u, 20u, 300u};
+
+// The counters given after a directive; the fixed ones fill what is not given.
+Counters counters_from(std::istream& words) {
+  Counters c = kFixedCounters;
+  std::string w;
+  for (size_t i = 0; i < c.size() && words >> w; ++i) c[i] = static_cast<uint32_t>(std::stoul(w, nullptr, 0));
+  return c;
+}
+
+// An accounting record: three unread words, the nine counters, one unread word.
+std::string accounting(int session, const Counters& c = kFixedCounters) {
   std::string out;
   put_word(out, 64), put_word(out, 4), put_word(out, static_cast<uint32_t>(session));
-  for (uint32_t w : {0u, 0u, 0u, 1u, 1000u, 0u, 2000u, 0u, 10u, 0u, 20u, 300u, 0u}) put_word(out, w);
+  for (int i = 0; i < 3; ++i) put_word(out, 0);
+  for (uint32_t w : c) put_word(out, w);
+  put_word(out, 0);
   return out;
 }
 
@@ -109,11 +133,58 @@ std::string addr(uint32_t network) {
   return inet_ntoa(a);
 }
 
+// Logs one record the daemon sent; false when the connection ended.
+bool log_record(int s) {
+  uint32_t head[3];
+  if (!read_all(s, head, sizeof head) || head[0] < sizeof head || head[0] > 512) return false;
+  uint32_t body[125] = {};
+  if (!read_all(s, body, head[0] - sizeof head)) return false;
+  std::string line = "got\t" + std::to_string(head[1]) + "\t" + std::to_string(static_cast<int32_t>(head[2])) + "\t" +
+                     std::to_string(body[0]);
+  if (head[1] == 3 && head[0] >= 36) line += "\t" + addr(body[2]);
+  log_line(line);
+  return true;
+}
+
+// Waits for the hang-up, logging what the daemon sends meanwhile and sending the accounting
+// asked for at each SIGUSR1. The signals are blocked but while waiting, so none is lost.
+void wait_and_listen(int& s, int session, const Counters* atUsr1) {
+  sigset_t caught, none;
+  ::sigemptyset(&caught);
+  ::sigaddset(&caught, SIGHUP);
+  ::sigaddset(&caught, SIGUSR1);
+  ::sigemptyset(&none);
+  ::sigprocmask(SIG_BLOCK, &caught, nullptr);
+  while (!hangup) {
+    if (usr1) {
+      usr1 = 0;
+      if (atUsr1 && s >= 0) {
+        const std::string out = accounting(session, *atUsr1);
+        (void)!::write(s, out.data(), out.size());
+        log_line("sent\tacct");
+      }
+      continue;
+    }
+    if (s < 0) {
+      ::sigsuspend(&none);
+      continue;
+    }
+    pollfd p{s, POLLIN, 0};
+    if (::ppoll(&p, 1, nullptr, &none) > 0 && !log_record(s)) {
+      log_line("channel-closed");
+      ::close(s);
+      s = -1;
+    }
+  }
+}
+
 int run_pppd(const std::string& options, const std::string& device) {
   int session = -1;
   if (device.rfind("/dev/mdm", 0) == 0) session = std::atoi(device.c_str() + 8);
   std::ifstream in(root() + options);
   bool ignoreHup = false, acctAtHup = false;
+  bool acctAtUsr1 = false;
+  Counters usr1Counters;
   int s = -1;
   auto channel = [&] {
     if (s < 0) s = dial();
@@ -131,7 +202,11 @@ int run_pppd(const std::string& options, const std::string& device) {
       put_word(out, 140), put_word(out, 1), put_word(out, static_cast<uint32_t>(session));
       out += text_field(user) + text_field(password);
     } else if (what == "acct") {
-      out = accounting(session);
+      out = accounting(session, counters_from(words));
+    } else if (what == "acct-on-usr1") {
+      acctAtUsr1 = true;
+      usr1Counters = counters_from(words);
+      channel();
     } else if (what == "acct-at-hup") {
       acctAtHup = true;
     } else if (what == "raw") {
@@ -163,7 +238,7 @@ int run_pppd(const std::string& options, const std::string& device) {
     }
   }
   if (ignoreHup) ::signal(SIGHUP, SIG_IGN);
-  wait_for_hangup();
+  wait_and_listen(s, session, acctAtUsr1 ? &usr1Counters : nullptr);
   log_line("hup");
   if (acctAtHup && channel() >= 0) {
     ::usleep(100000);
@@ -181,6 +256,8 @@ int main(int argc, char** argv) {
   struct sigaction sa{};
   sa.sa_handler = on_hup;
   ::sigaction(SIGHUP, &sa, nullptr);
+  sa.sa_handler = on_usr1;
+  ::sigaction(SIGUSR1, &sa, nullptr);
   std::string line;
   for (int i = 0; i < argc; ++i) line += (i ? "\t" : "") + std::string(argv[i]);
   log_line("exec\t" + line);
