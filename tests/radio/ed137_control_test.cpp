@@ -212,6 +212,30 @@ TEST_F(ED137ControlTest, PeriodicReceiveReportGoesOnAfterATransmitCommand) {
   EXPECT_FALSE(gw.filter_set());
 }
 
+TEST_F(ED137ControlTest, TransmitCommandWithoutSessionIsKeptForTheNextSession) {
+  Gateway gw;
+  sim().fail_open(board::sim::Device::rtp_ext, ENOENT);
+  sim().hangup(board::sim::Device::rtp_ext);
+  pump();
+  ASSERT_LT(gw.ext_fd(), 0);
+  // Not on the board: the answer says so; the later command takes the earlier one's place.
+  EXPECT_FALSE(gw.SendASNToChan(tx_modifier(TERM::ED137RadioPTT::coupling_ptt_on, 3)));
+  EXPECT_FALSE(gw.SendASNToChan(tx_modifier(TERM::ED137RadioPTT::normal_ptt_on, 5)));
+  EXPECT_FALSE(gw.SendASNToChan(tx_modifier(TERM::ED137RadioPTT::normal_ptt_on, 5)));
+  EXPECT_TRUE(gw.SendASNToChan(rx_status(TERM::ED137RadioPTT::ptt_off, true, 2)));  // carried by the report
+  sim().fail_open(board::sim::Device::rtp_ext, 0);
+  advance(1000);
+  ASSERT_GE(gw.ext_fd(), 0);
+  // The board takes in what the daemon wrote when it is asked.
+  auto newest = [] { return std::prev(sim().rtp_ext().sessions().end())->second; };
+  ASSERT_TRUE(newest().open);
+  ASSERT_FALSE(newest().sent.empty());
+  EXPECT_EQ(newest().sent.front(), (Bytes{0x21, 0x40, 0, 0}));
+  EXPECT_FALSE(gw.has_kept_packet());
+  EXPECT_TRUE(gw.SendASNToChan(tx_modifier(TERM::ED137RadioPTT::ptt_off, 5)));
+  EXPECT_EQ(newest().sent.back(), (Bytes{0x01, 0x40, 0, 0}));
+}
+
 TEST_F(ED137ControlTest, TickWaitsForTheNextReport) {
   Gateway gw;
   const uint32_t t0 = Mux::milliseconds();
