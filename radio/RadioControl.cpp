@@ -202,7 +202,9 @@ void RadioControl::FollowSquelch() {
 
 void RadioControl::Keep(const uint8_t* buf, size_t size) {
   kept_size_ = std::min(size, sizeof kept_);
-  if (kept_size_) std::memcpy(kept_, buf, kept_size_);
+  if (!kept_size_) return;
+  std::memcpy(kept_, buf, kept_size_);
+  ArmReconcile();  // a session that is there but did not take it is asked again
 }
 
 bool RadioControl::WriteKept() {

@@ -1,5 +1,7 @@
 // The ED-137 gateway controller on the simulated extension device and the loop's clock: the
 // keep-alive watch, received extensions as reports, the controller's values as extensions.
+#include <csignal>
+
 #include "radio/ED137RadioGWControl.h"
 #include "tests/radio/RadioControllerFixture.h"
 
@@ -234,6 +236,15 @@ TEST_F(ED137ControlTest, TransmitCommandWithoutSessionIsKeptForTheNextSession) {
   EXPECT_FALSE(gw.has_kept_packet());
   EXPECT_TRUE(gw.SendASNToChan(tx_modifier(TERM::ED137RadioPTT::ptt_off, 5)));
   EXPECT_EQ(newest().sent.back(), (Bytes{0x01, 0x40, 0, 0}));
+
+  // A write the device refuses (hung up, not yet seen by the loop) is kept the same way.
+  std::signal(SIGPIPE, SIG_IGN);  // as the daemon does
+  sim().hangup(board::sim::Device::rtp_ext);
+  EXPECT_FALSE(gw.SendASNToChan(tx_modifier(TERM::ED137RadioPTT::priority_ptt_on, 5)));
+  EXPECT_TRUE(gw.has_kept_packet());
+  advance(1000);
+  EXPECT_FALSE(gw.has_kept_packet());
+  EXPECT_EQ(newest().sent.front(), (Bytes{0x61, 0x40, 0, 0}));
 }
 
 TEST_F(ED137ControlTest, TickWaitsForTheNextReport) {
