@@ -153,25 +153,6 @@ TEST_F(RadioSlotTest, RefusedSquelchGateIsAskedForAgainUntilTheDeviceConfirms) {
   EXPECT_EQ(count(board::rtp::RTP_STOP_RX), 2u);
 }
 
-TEST_F(RadioSlotTest, CodecChangeAnswersByTheChangeWhileTheExtensionSessionWaitsForTheDevice) {
-  ASSERT_EQ(send(ed137_create(false)), kSuccess);
-  RtpExtSlot* s = slot();
-  ASSERT_NE(s, nullptr);
-  sim().fail_open(Device::rtp_ext, EIO);
-  LGCP::Command mode;
-  mode.select_ioctl().set_encoder_mode(LGCP::CodecMode::ulaw);
-  ASSERT_EQ(send(mode), kSuccess);
-  EXPECT_EQ(s->params.tx_pt, 0);
-  EXPECT_LT(s->controller()->ext_fd(), 0);
-  sim().fail_open(Device::rtp_ext, 0);
-  clock.advance(1000);
-  ASSERT_GE(s->controller()->ext_fd(), 0);
-  int attached = 0;
-  for (const auto& [id, session] : sim().rtp_ext().sessions())
-    attached += session.open && session.attached && session.fd_rtp == s->device.get();
-  EXPECT_EQ(attached, 1);
-}
-
 TEST_F(RadioSlotTest, EachFactoryTakesItsOwnDialect) {
   LGCP::Command c = ed137_create(false);
   c.select_create().select_rtp().get_codecRTP().get_dhost().set_port(free_port());
