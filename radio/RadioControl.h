@@ -165,6 +165,7 @@ class RadioControl : public IRadioController, private IRadioIntController {
     for (int n = 0; n < kPacketsPerEvent; ++n) {
       const ssize_t got = ReadExtPacket(buf, sizeof buf);
       if (got <= 0) break;
+      if (!Accepts(rx_info_.src_addr)) continue;  // as the device's filter would have
       current = Record{};
       const int r = unpack(&current, buf, static_cast<size_t>(got));
       if (r != 0) {
@@ -174,7 +175,6 @@ class RadioControl : public IRadioController, private IRadioIntController {
       ++stats_.packets_decoded;
       current.src_addr = rx_info_.src_addr;
       current.src_ssrc = rx_info_.ssrc;
-      if (!Accepts(current.src_addr)) continue;
       if (run > 0 && differ(&previous, &current) != 0) process(previous);
       previous = current;
       ++run;
@@ -203,7 +203,9 @@ class RadioControl : public IRadioController, private IRadioIntController {
   bool WriteKept();
   // Packets from a source other than the holder are dropped here too: until the driver takes
   // the filter asked for, nothing else keeps a foreign sender from taking the radio.
-  bool Accepts(uint32_t src_addr) const { return !access_ || src_addr == access_source_.s_addr; }
+  bool Accepts(uint32_t src_addr) const {
+    return !access_ || src_addr == access_source_.s_addr || (filter_set_ && filter_.src_addr == access_source_.s_addr);
+  }
   // A new session starts without a filter: it gets the one last asked for, so that a sender
   // other than the holder is not taken for the holder after a restart.
   void RestoreFilter();
