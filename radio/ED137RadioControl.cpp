@@ -43,7 +43,7 @@ bool ED137RadioControl::SendASNToChan(TERM::RadioModifier const& modifier) {
   ED137RadioState state = radioState;
   state.DecodeASN(modifier.get_ed_137());
   SendRadioStateToChan(state);
-  return true;
+  return !state.IsTx() || !has_kept_packet();
 }
 
 void ED137RadioControl::EncodeASN(ED137RadioState const& old, ED137RadioState const& now,
@@ -55,8 +55,9 @@ void ED137RadioControl::EncodeASN(ED137RadioState const& old, ED137RadioState co
   if (!now.EncodeASN(m.get_params())) request.omit_request();
 }
 
-int ED137RadioControl::SendProtoToChan(r2s_proto const& record) {
-  return SendRecord(record, [](const r2s_proto* r, uint8_t* buf, size_t size) { return r2s_proto_pack(r, buf, size); });
+int ED137RadioControl::SendProtoToChan(r2s_proto const& record, bool keep) {
+  return SendRecord(
+      record, [](const r2s_proto* r, uint8_t* buf, size_t size) { return r2s_proto_pack(r, buf, size); }, keep);
 }
 
 bool ED137RadioControl::NeedSendProto(ED137RadioState const& state) const {
@@ -70,7 +71,8 @@ void ED137RadioControl::SendRadioStateToChan(ED137RadioState const& state) {
   PutProtoFromRadioToChan(state);
   r2s_proto record;
   if (EncodeProto(state, record) == 0) {
-    SendProtoToChan(record);
+    // Nothing else carries a transmit state: the periodic report is a receive state.
+    SendProtoToChan(record, state.IsTx());
     time_stamp_ = Mux::milliseconds();
     if (state.IsRx()) last_tx_ = time_stamp_;
   }

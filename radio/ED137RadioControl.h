@@ -25,7 +25,9 @@ class ED137RadioControl : public RadioControl {
   void SetParams(ED137RadioParams const& params) { params_ = params; }
   const ED137RadioParams& params() const { return params_; }
 
-  // Take only the "ed-137" alternative (false otherwise: the slot reports it).
+  // Take only the "ed-137" alternative (false otherwise: the slot reports it). A transmit
+  // command also answers false while its extension has not reached the device: it is kept and
+  // written once a session takes it. A receive state is carried by the periodic report.
   bool SendASNToChan(TERM::RadioStatus const& status) override;
   bool SendASNToChan(TERM::RadioModifier const& modifier) override;
   bool GetSQU() override { return radioState.squ > 0; }
@@ -42,7 +44,8 @@ class ED137RadioControl : public RadioControl {
   bool NeedSendProto(ED137RadioState const& state) const;
   // One received extension, the last of its run.
   void OnRtpProtoRXEvent(r2s_proto const& record);
-  int SendProtoToChan(r2s_proto const& record);
+  // With `keep`, an extension that does not reach the device is kept for the next session.
+  int SendProtoToChan(r2s_proto const& record, bool keep = false);
 
   const ED137RadioState& chan_state() const { return chanState; }
   const ED137RadioState& radio_state() const { return radioState; }

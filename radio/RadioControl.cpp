@@ -4,6 +4,7 @@
 #include <poll.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -30,7 +31,7 @@ RadioControl::RadioControl(int id, Fd rtp, rtp_attach_session_params const& atta
 
 RadioControl::~RadioControl() {
   status_timer_.reset();
-  reopen_timer_.reset();
+  reconcile_timer_.reset();
   watch_.Release();
   watch_.UnBind();
   if (ext_fd_) board::close(ext_fd_.release());
@@ -50,7 +51,8 @@ void RadioControl::Init(RadioControlType type) {
   if (type == AttachExtSession || type == ExtSessionOnly) {
     watch_.Bind<RadioControl>("RadioControl::OnRtpExtEvent", &RadioControl::OnRtpExtEvent, this);
   }
-  RtpExtStart(true);  // a failure leaves the slot working without radio signalling
+  // A failure leaves the slot working without radio signalling until the session is made.
+  RtpExtStart(true);
   std::list<INet4::Addr> addresses;
   Net::ifconfig(addresses, Net::ifconfig_private);
   local_addr_ = PickLocalAddress(addresses);
@@ -87,45 +89,128 @@ int RadioControl::OpenSession(bool attach, bool quiet) {
 bool RadioControl::RtpExtStart(bool reopen) {
   switch (type_) {
     case AttachRtpSession:
-      if (board::ioctl(rtp_fd_.get(), board::rtp_ext::RTP_ATTACH_EXT_SESSION, &rtp_attach_) < 0) {
-        std::cerr << GetPrefix() << "attach rtp session fail !!!" << std::endl;
-        return false;
-      }
-      return true;
+      want_session_ = true;
+      return JoinRtpSession(false);
     case ExtSessionOnly:
       if (!reopen) return true;
       [[fallthrough]];
-    case AttachExtSession: {
-      reopen_timer_.reset();  // the session made here takes the hung-up one's place
-      int fd = OpenSession(type_ == AttachExtSession);
-      if (fd < 0) return false;
-      if (ext_fd_) board::close(ext_fd_.release());
-      ext_fd_.reset(fd);
-      // A session whose events nobody hears is not kept.
-      if (!watch_.Schedule(ext_fd_, POLLIN)) {
-        std::cerr << GetPrefix() << "watch rtp_ext session fail !!!" << std::endl;
-        board::close(ext_fd_.release());
-        return false;
-      }
-      RestoreFilter();
-      return true;
-    }
+    case AttachExtSession:
+      want_session_ = true;
+      return StartSession(false);
   }
+  return true;
+}
+
+bool RadioControl::JoinRtpSession(bool quiet) {
+  joined_ = false;
+  if (!rtp_fd_) return false;  // the slot lost its session: nothing to join through
+  if (board::ioctl(rtp_fd_.get(), board::rtp_ext::RTP_ATTACH_EXT_SESSION, &rtp_attach_) < 0) {
+    if (!quiet) std::cerr << GetPrefix() << "attach rtp session fail !!!" << std::endl;
+    ArmReconcile();
+    return false;
+  }
+  joined_ = true;
+  return true;
+}
+
+bool RadioControl::StartSession(bool quiet) {
+  const int fd = OpenSession(type_ == AttachExtSession, quiet);
+  if (fd < 0) {
+    ArmReconcile();
+    return false;
+  }
+  watch_.Release();
+  if (ext_fd_) board::close(ext_fd_.release());
+  ext_fd_.reset(fd);
+  filter_ = {};
+  filter_set_ = false;
+  // A session whose events nobody hears is not kept: its packets would never be read.
+  if (!watch_.Schedule(ext_fd_, POLLIN)) {
+    if (!watch_logged_) std::cerr << GetPrefix() << "watch rtp_ext session fail !!!" << std::endl;
+    watch_logged_ = true;
+    board::close(ext_fd_.release());
+    ArmReconcile();
+    return false;
+  }
+  watch_logged_ = false;
+  filter_logged_ = false;
+  RestoreFilter();
+  WriteKept();
+  if (!Settled()) ArmReconcile();
   return true;
 }
 
 bool RadioControl::RtpExtStop() {
   if (type_ != AttachExtSession) return true;
+  want_session_ = false;
   // The driver copies nothing for a detach; the block is passed all the same.
-  if (board::ioctl(ext_fd_.get(), board::rtp_ext::RTP_EXT_DETACH, &ext_attach_) < 0) {
+  if (ext_fd_ && board::ioctl(ext_fd_.get(), board::rtp_ext::RTP_EXT_DETACH, &ext_attach_) < 0) {
     std::cerr << GetPrefix() << "detach rtp_ext session fail !!!" << std::endl;
   }
   if (ext_fd_) board::close(ext_fd_.release());
   watch_.Release();
-  reopen_timer_.reset();
   // The filter went with the session.
   filter_ = {};
   filter_set_ = false;
+  return true;
+}
+
+bool RadioControl::has_session() const {
+  if (type_ == AttachRtpSession) return joined_;
+  return static_cast<bool>(ext_fd_);
+}
+
+bool RadioControl::filter_holds() const {
+  if (!ext_fd_) return true;  // a session made later gets the filter
+  return access_ ? filter_set_ && filter_.src_addr == access_source_.s_addr : !filter_set_;
+}
+
+bool RadioControl::Settled() const {
+  if (want_session_ && !has_session() && (type_ != AttachRtpSession || rtp_fd_)) return false;
+  return filter_holds() && (!ext_fd_ || !has_kept_packet()) && gate_confirmed_;
+}
+
+void RadioControl::ArmReconcile() {
+  if (!reconcile_timer_.is_set()) reconcile_timer_.set(kReopenMs, &RadioControl::Reconcile, this);
+}
+
+void RadioControl::Reconcile() {
+  if (want_session_ && !has_session()) {
+    if (type_ == AttachRtpSession) {
+      JoinRtpSession(true);
+    } else {
+      StartSession(true);
+    }
+  }
+  ApplyFilter();
+  WriteKept();
+  if (!gate_confirmed_) FollowSquelch();
+  if (Settled()) {
+    reconcile_timer_.reset();
+  } else {
+    ArmReconcile();
+  }
+}
+
+void RadioControl::FollowSquelch() {
+  if (!notify_) return;
+  const bool confirmed = notify_->RadioControlGate(GetSQU());
+  if (!confirmed && gate_confirmed_) std::cerr << GetPrefix() << "squelch gate rtp session fail !!!" << std::endl;
+  gate_confirmed_ = confirmed;
+  if (!confirmed) ArmReconcile();
+}
+
+void RadioControl::Keep(const uint8_t* buf, size_t size) {
+  kept_size_ = std::min(size, sizeof kept_);
+  if (!kept_size_) return;
+  std::memcpy(kept_, buf, kept_size_);
+  ArmReconcile();  // a session that is there but did not take it is asked again
+}
+
+bool RadioControl::WriteKept() {
+  if (!kept_size_) return true;
+  if (!ext_fd_ || WriteExtPacket(kept_, kept_size_) < 0) return false;
+  kept_size_ = 0;
   return true;
 }
 
@@ -152,33 +237,40 @@ void RadioControl::OnProcessStatus(Timer*) {
 void RadioControl::RestoreFilter() {
   filter_ = {};
   filter_set_ = false;
-  if (access_) UpdateAccess(true, access_source_);
+  ApplyFilter();
 }
 
 int RadioControl::UpdateAccess(bool access, in_addr const& source) {
+  if (access != access_ || source.s_addr != access_source_.s_addr) filter_logged_ = false;
   access_ = access;
   access_source_ = source;
-  if (access) {
-    if (filter_set_ && filter_.src_addr == source.s_addr) return 0;
-    rtp_ext_filter filter{};
-    filter.src_addr = source.s_addr;
+  if (!ApplyFilter()) ArmReconcile();
+  return 0;
+}
+
+bool RadioControl::ApplyFilter() {
+  if (filter_holds()) return true;
+  rtp_ext_filter filter{};
+  if (access_) {
+    filter.src_addr = access_source_.s_addr;
     if (board::ioctl(ext_fd_.get(), board::rtp_ext::RTP_EXT_SET_FILTER, &filter) < 0) {
-      std::cerr << GetPrefix() << "set filer rtp_ext session fail !!!" << std::endl;
-      return 0;  // the driver keeps its old filter, and so does the state
+      // The driver keeps its old filter, and so does the state.
+      if (!filter_logged_) std::cerr << GetPrefix() << "set filer rtp_ext session fail !!!" << std::endl;
+      filter_logged_ = true;
+      return false;
     }
     filter_ = filter;
     filter_set_ = true;
-    return 0;
+    return true;
   }
-  if (!filter_set_) return 0;
-  rtp_ext_filter filter{};
   if (board::ioctl(ext_fd_.get(), board::rtp_ext::RTP_EXT_RESET_FILTER, &filter) < 0) {
-    std::cerr << GetPrefix() << "reset filer rtp_ext session fail !!!" << std::endl;
-    return 0;
+    if (!filter_logged_) std::cerr << GetPrefix() << "reset filer rtp_ext session fail !!!" << std::endl;
+    filter_logged_ = true;
+    return false;
   }
   filter_ = filter;
   filter_set_ = false;
-  return 0;
+  return true;
 }
 
 std::string& RadioControl::GetPrefix() {
@@ -207,19 +299,9 @@ void RadioControl::DropHungUpSession(short revents) {
   // The filter went with the session; the new one gets the one last asked for.
   filter_ = {};
   filter_set_ = false;
-  // Without a session the radio's PTT and squelch would never reach the controller again.
-  ReopenSession();
-}
-
-void RadioControl::ReopenSession() {
-  const int fd = OpenSession(type_ == AttachExtSession, true);
-  if (fd < 0) {
-    reopen_timer_.set(kReopenMs, &RadioControl::ReopenSession, this);
-    return;
-  }
-  ext_fd_.reset(fd);
-  watch_.Schedule(ext_fd_, POLLIN);
-  RestoreFilter();
+  // Without a session the radio's PTT and squelch would never reach the controller again. The
+  // line above stands for the whole loss: the tries while the device stays away are quiet.
+  StartSession(true);
 }
 
 ssize_t RadioControl::ReadExtPacket(uint8_t* buf, size_t size) {

@@ -66,11 +66,20 @@ class RadioControl : public IRadioController, private IRadioIntController {
   RadioControl& operator=(const RadioControl&) = delete;
 
   void Init(RadioControlType type);
-  // (Re)opens and binds the session by the type; false (logged) when a driver step failed.
-  // Type 2 opens only with `reopen`; type 0 always.
+  // (Re)opens and binds the session by the type; false (logged) when a driver step failed, and
+  // then the session is made again on the reconcile timer. Type 2 opens only with `reopen`;
+  // type 0 always.
   bool RtpExtStart(bool reopen);
-  // Type 0: detach and close the session. Always true.
+  // Type 0: detach and close the session, which is no longer wanted. Always true.
   bool RtpExtStop();
+
+  // Brings the session, its filter, the kept transmit packet and the squelch gate in line with
+  // what the controller wants. Runs on the reconcile timer while something is not confirmed,
+  // and at each command of the slot.
+  void Reconcile();
+  // The slot's receive path follows the squelch (GetSQU) through the notify target; a gate the
+  // device refused is tried again by Reconcile.
+  void FollowSquelch();
 
   void SetTimerEnable(bool on);
   // Takes effect at the next arming.
@@ -79,8 +88,9 @@ class RadioControl : public IRadioController, private IRadioIntController {
   void OnProcessStatus(Timer*);
 
   // Accepts extension packets from `source` only while `access` holds; the filter state
-  // follows only the driver's successful answers. The request outlives the session: a session
-  // opened later gets the same filter. Always 0.
+  // follows only the driver's successful answers, and a refused change is tried again until the
+  // driver takes it. The request outlives the session: a session opened later gets the same
+  // filter. Always 0.
   int UpdateAccess(bool access, in_addr const& source);
 
   // "rtp_ext[<id>] <time>:" ("rtp_ext <time>:" for the init-only form); every message starts with it.
@@ -122,6 +132,13 @@ class RadioControl : public IRadioController, private IRadioIntController {
   IRadioControlNotify* notify() const { return notify_; }
   const INet4::Addr& local_addr() const { return local_addr_; }
   const Event& watch() const { return watch_; }
+  // What is wanted and not yet confirmed: a session, the filter, a kept packet, the gate.
+  bool session_wanted() const { return want_session_; }
+  bool has_session() const;
+  bool filter_holds() const;
+  bool has_kept_packet() const { return kept_size_ > 0; }
+  bool gate_confirmed() const { return gate_confirmed_; }
+  bool reconcile_pending() const { return reconcile_timer_.is_set(); }
 
   // This gateway's own address: the first private-range address, else 127.0.0.1.
   static INet4::Addr PickLocalAddress(const std::list<INet4::Addr>& private_addresses);
@@ -148,6 +165,7 @@ class RadioControl : public IRadioController, private IRadioIntController {
     for (int n = 0; n < kPacketsPerEvent; ++n) {
       const ssize_t got = ReadExtPacket(buf, sizeof buf);
       if (got <= 0) break;
+      if (!Accepts(rx_info_.src_addr)) continue;  // as the device's filter would have
       current = Record{};
       const int r = unpack(&current, buf, static_cast<size_t>(got));
       if (r != 0) {
@@ -165,26 +183,47 @@ class RadioControl : public IRadioController, private IRadioIntController {
   }
   // Packs one record with `pack` and writes it: the bytes written, or the pack result (kept
   // as the last pack error) below 1, or -1 when the write failed.
+  // With `keep`, a packet that does not reach the device (no session, a failed write) is kept
+  // in place of the one kept before and written once a session takes it; one that does reach
+  // it makes the kept one stale.
   template <class Record, class Pack>
-  int SendRecord(const Record& record, Pack pack) {
+  int SendRecord(const Record& record, Pack pack, bool keep = false) {
     uint8_t buf[board::rtp_ext::kMaxPacket];
     const int n = pack(&record, buf, sizeof buf);
     if (n < 1) {
       stats_.last_pack_error = static_cast<uint32_t>(n);
       return n;
     }
-    return WriteExtPacket(buf, static_cast<size_t>(n)) < 0 ? -1 : n;
+    const bool written = ext_fd_ && WriteExtPacket(buf, static_cast<size_t>(n)) >= 0;
+    if (keep) Keep(written ? nullptr : buf, written ? 0 : static_cast<size_t>(n));
+    return written ? n : -1;
+  }
+  void Keep(const uint8_t* buf, size_t size);
+  // Writes the kept packet when a session is there; true when none is left.
+  bool WriteKept();
+  // Packets from a source other than the holder are dropped here too: until the driver takes
+  // the filter asked for, nothing else keeps a foreign sender from taking the radio.
+  bool Accepts(uint32_t src_addr) const {
+    return !access_ || src_addr == access_source_.s_addr || (filter_set_ && filter_.src_addr == access_source_.s_addr);
   }
   // A new session starts without a filter: it gets the one last asked for, so that a sender
   // other than the holder is not taken for the holder after a restart.
   void RestoreFilter();
+  // Asks the driver for the filter last asked for; true when the session has it (or there is
+  // no session to filter). A refusal is logged once per change.
+  bool ApplyFilter();
   // A session that hung up reports itself on every pass: its watch and descriptor go, and a new
-  // session is made in its place (ReopenSession).
+  // session is made in its place.
   void DropHungUpSession(short revents);
-  // Opens, initialises and attaches a session as the type asks, with the filter the radio state
-  // last asked for; tried again every kReopenMs, silently, while the device stays away.
-  void ReopenSession();
-  // How long a session that could not be made again waits for the next try.
+  // Opens, initialises, attaches (as the type asks) and watches a session, with the filter and
+  // the kept packet. A failure arms the reconcile timer; a driver step's failure is logged
+  // unless `quiet`, a watch that cannot be made once per loss.
+  bool StartSession(bool quiet);
+  // Type 1: joins the slot's RTP session to the other process's extension session.
+  bool JoinRtpSession(bool quiet);
+  void ArmReconcile();
+  bool Settled() const;
+  // How long an unconfirmed session, filter, packet or gate waits for the next try.
   static constexpr unsigned kReopenMs = 1000;
 
   RadioControlType type_ = AttachExtSession;
@@ -192,7 +231,7 @@ class RadioControl : public IRadioController, private IRadioIntController {
   Fd ext_fd_;
   Event watch_;
   Timer status_timer_;
-  Timer reopen_timer_;  // armed while a hung-up session waits to be made again
+  Timer reconcile_timer_;  // armed while something wanted is not confirmed
   rtp_attach_session_params rtp_attach_{};
   rtp_ext_attach_session_params ext_attach_{};
   rtp_ext_init_params init_params_{};
@@ -208,6 +247,13 @@ class RadioControl : public IRadioController, private IRadioIntController {
   rtp_ext_filter filter_{};
   bool access_ = false;  // what the radio state last asked for
   in_addr access_source_{};
+  bool filter_logged_ = false;  // a refusal of the filter asked for was logged
+  bool want_session_ = false;   // a session attached and watched (type 1: the RTP session joined)
+  bool joined_ = false;         // type 1: the driver took the join
+  bool watch_logged_ = false;   // a session that could not be watched was logged
+  bool gate_confirmed_ = true;  // the slot's receive path follows the squelch
+  uint8_t kept_[board::rtp_ext::kMaxPacket] = {};
+  size_t kept_size_ = 0;
   IRadioControlNotify* notify_ = nullptr;
   std::string prefix_;
   INet4::Addr local_addr_;

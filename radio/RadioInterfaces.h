@@ -28,12 +28,16 @@ class IRadioIntController {
 };
 
 // What the controller reports to its slot: a radio request for the call controller (false when
-// it did not reach the controller), or a failure code (a lost keep-alive) that aborts the slot.
+// it did not reach the controller), a failure code (a lost keep-alive) that aborts the slot, or
+// the squelch for the slot's receive path.
 class IRadioControlNotify {
  public:
   virtual ~IRadioControlNotify() = default;
   virtual bool RadioControlNotify(TERM::RtpRadioRequest const&) { return false; }
   virtual void RadioControlNotify(int /*code*/) {}
+  // The radio's squelch as the controller holds it: a slot whose receive path follows the
+  // squelch opens or closes it. False while the device refuses, so that it is asked again.
+  virtual bool RadioControlGate(bool /*squelch_open*/) { return true; }
 };
 
 }  // namespace RTPSignalling

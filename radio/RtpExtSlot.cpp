@@ -32,6 +32,8 @@ bool RtpExtSlot::IBeforeDestroy() {
 
 bool RtpExtSlot::Ioctl(LGCP::IoctlParams const& p) {
   if (!controller_ || channelLost) return RtpSlot::Ioctl(p);
+  // What the device refused or lost since is made first, so that the command meets a session.
+  controller_->Reconcile();
   bool result;
   switch (p.getID()) {
     case LGCP::IoctlParams::e_rtpExt: result = controller_->SendASNToChan(p.get_rtpExt()); break;
@@ -47,23 +49,26 @@ bool RtpExtSlot::Ioctl(LGCP::IoctlParams const& p) {
       if (joined) controller_->SetRtpDevice(DeviceCopy());
       // An own extension session attaches to the session's new descriptor.
       if (controller_->type() == RTPSignalling::AttachExtSession) controller_->SetAttachDevice(device.get());
-      if (stopped && result) result = controller_->RtpExtStart(false);
+      // The answer is the codec change's: a session the device does not serve now is made on
+      // the controller's reconcile timer.
+      if (stopped && result) controller_->RtpExtStart(false);
       break;
     }
     default: result = RtpSlot::Ioctl(p); break;
   }
-  FollowSquelch();
+  controller_->FollowSquelch();
   return result;
 }
 
-void RtpExtSlot::FollowSquelch() {
-  if (!radioInput || channelLost) return;
-  const bool open = controller_->GetSQU();
+bool RtpExtSlot::RadioControlGate(bool open) {
+  if (!radioInput || channelLost) return true;
+  // The receive path is what the device confirmed: a refused start or stop leaves it as it was.
   if (open && !inputStarted) {
-    board::ioctl(device.get(), board::rtp::RTP_START_RX, nullptr);
+    if (board::ioctl(device.get(), board::rtp::RTP_START_RX, nullptr) < 0) return false;
     inputStarted = true;
   } else if (!open && inputStarted) {
-    board::ioctl(device.get(), board::rtp::RTP_STOP_RX, nullptr);
+    if (board::ioctl(device.get(), board::rtp::RTP_STOP_RX, nullptr) < 0) return false;
     inputStarted = false;
   }
+  return true;
 }

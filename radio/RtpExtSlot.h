@@ -26,6 +26,9 @@ class RtpExtSlot : public RtpSlot, public RTPSignalling::IRadioControlNotify {
 
   bool RadioControlNotify(TERM::RtpRadioRequest const& request) override { return OnRtpRadioEvent(request); }
   void RadioControlNotify(int code) override { OnAbort(code); }
+  // With radioInput set, starts or stops the receive path as the squelch says; false while the
+  // device refused, so that the controller asks again.
+  bool RadioControlGate(bool squelch_open) override;
 
   RTPSignalling::RadioControl* controller() const { return controller_.get(); }
   // The status the create command gave, sent to the controller once the create is answered.
@@ -45,8 +48,5 @@ class RtpExtSlot : public RtpSlot, public RTPSignalling::IRadioControlNotify {
   }
 
  private:
-  // Starts or stops the receive path as the squelch says.
-  void FollowSquelch();
-
   std::unique_ptr<RTPSignalling::RadioControl> controller_;
 };

@@ -1,5 +1,7 @@
 // The ED-137 gateway controller on the simulated extension device and the loop's clock: the
 // keep-alive watch, received extensions as reports, the controller's values as extensions.
+#include <csignal>
+
 #include "radio/ED137RadioGWControl.h"
 #include "tests/radio/RadioControllerFixture.h"
 
@@ -210,6 +212,39 @@ TEST_F(ED137ControlTest, PeriodicReceiveReportGoesOnAfterATransmitCommand) {
   gw.SendASNToChan(rx_status(TERM::ED137RadioPTT::ptt_off, false, 2));
   EXPECT_EQ(sent(), (std::vector<Bytes>{{0x00, 0x80, 0, 0}}));
   EXPECT_FALSE(gw.filter_set());
+}
+
+TEST_F(ED137ControlTest, TransmitCommandWithoutSessionIsKeptForTheNextSession) {
+  Gateway gw;
+  sim().fail_open(board::sim::Device::rtp_ext, ENOENT);
+  sim().hangup(board::sim::Device::rtp_ext);
+  pump();
+  ASSERT_LT(gw.ext_fd(), 0);
+  // Not on the board: the answer says so; the later command takes the earlier one's place.
+  EXPECT_FALSE(gw.SendASNToChan(tx_modifier(TERM::ED137RadioPTT::coupling_ptt_on, 3)));
+  EXPECT_FALSE(gw.SendASNToChan(tx_modifier(TERM::ED137RadioPTT::normal_ptt_on, 5)));
+  EXPECT_FALSE(gw.SendASNToChan(tx_modifier(TERM::ED137RadioPTT::normal_ptt_on, 5)));
+  EXPECT_TRUE(gw.SendASNToChan(rx_status(TERM::ED137RadioPTT::ptt_off, true, 2)));  // carried by the report
+  sim().fail_open(board::sim::Device::rtp_ext, 0);
+  advance(1000);
+  ASSERT_GE(gw.ext_fd(), 0);
+  // The board takes in what the daemon wrote when it is asked.
+  auto newest = [] { return std::prev(sim().rtp_ext().sessions().end())->second; };
+  ASSERT_TRUE(newest().open);
+  ASSERT_FALSE(newest().sent.empty());
+  EXPECT_EQ(newest().sent.front(), (Bytes{0x21, 0x40, 0, 0}));
+  EXPECT_FALSE(gw.has_kept_packet());
+  EXPECT_TRUE(gw.SendASNToChan(tx_modifier(TERM::ED137RadioPTT::ptt_off, 5)));
+  EXPECT_EQ(newest().sent.back(), (Bytes{0x01, 0x40, 0, 0}));
+
+  // A write the device refuses (hung up, not yet seen by the loop) is kept the same way.
+  std::signal(SIGPIPE, SIG_IGN);  // as the daemon does
+  sim().hangup(board::sim::Device::rtp_ext);
+  EXPECT_FALSE(gw.SendASNToChan(tx_modifier(TERM::ED137RadioPTT::priority_ptt_on, 5)));
+  EXPECT_TRUE(gw.has_kept_packet());
+  advance(1000);
+  EXPECT_FALSE(gw.has_kept_packet());
+  EXPECT_EQ(newest().sent.front(), (Bytes{0x61, 0x40, 0, 0}));
 }
 
 TEST_F(ED137ControlTest, TickWaitsForTheNextReport) {

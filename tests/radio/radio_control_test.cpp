@@ -88,6 +88,43 @@ TEST_F(RadioControlTest, StopDetachesAndRestartReopens) {
   EXPECT_LT(c.ext_fd(), 0);
 }
 
+TEST_F(RadioControlTest, SessionTheDeviceDoesNotServeIsMadeOnTheReconcileTimerQuietly) {
+  auto count = [&](const char* text) {
+    size_t n = 0;
+    for (size_t at = capture.err.str().find(text); at != std::string::npos; at = capture.err.str().find(text, at + 1))
+      ++n;
+    return n;
+  };
+  sim().fail_open(Device::rtp_ext, EIO);
+  Probe c(5);
+  EXPECT_LT(c.ext_fd(), 0);
+  EXPECT_TRUE(c.reconcile_pending());
+  advance(1000);
+  advance(1000);
+  EXPECT_LT(c.ext_fd(), 0);
+  EXPECT_EQ(count("create rtp_ext session fail !!!"), 1u);  // the tries are quiet
+  sim().fail_next(Device::rtp_ext, EIO, 1, rx::RTP_EXT_ATTACH);
+  sim().fail_open(Device::rtp_ext, 0);
+  advance(1000);
+  EXPECT_LT(c.ext_fd(), 0);
+  EXPECT_EQ(sim().open_count(Device::rtp_ext), 0);
+  advance(1000);
+  ASSERT_GE(c.ext_fd(), 0);
+  EXPECT_GE(c.watch().fd(), 0);
+  EXPECT_EQ(requests(rx::RTP_EXT_ATTACH).size(), 2u);
+  EXPECT_FALSE(c.reconcile_pending());
+
+  // A stopped session is not wanted: a pending retry makes none.
+  EXPECT_TRUE(c.RtpExtStop());
+  sim().fail_open(Device::rtp_ext, EIO);
+  EXPECT_FALSE(c.RtpExtStart(false));
+  EXPECT_TRUE(c.RtpExtStop());
+  sim().fail_open(Device::rtp_ext, 0);
+  advance(2000);
+  EXPECT_EQ(sim().open_count(Device::rtp_ext), 0);
+  EXPECT_EQ(count("create rtp_ext session fail !!!"), 2u);  // once per start
+}
+
 TEST_F(RadioControlTest, InitOnlyAndRtpAttachForms) {
   Probe only(lemz_init());
   ASSERT_GE(only.ext_fd(), 0);

@@ -2,6 +2,7 @@
 // session: the new session gets the filter last asked for, and the stored state says what the
 // open session has.
 #include "board/board.h"
+#include "radio/ED137RadioGWControl.h"
 #include "tests/radio/RadioControllerFixture.h"
 
 namespace {
@@ -83,6 +84,49 @@ TEST_F(RadioFilterTest, RefusedOrMissedFilterIsLoggedAndTriedAgain) {
   ASSERT_TRUE(c.RtpExtStart(false));
   EXPECT_EQ(open_filter(), addr("10.2.0.9").s_addr);
   EXPECT_TRUE(c.filter_set());
+}
+
+TEST_F(RadioFilterTest, RefusedFilterIsAskedForAgainAndForeignSendersAreDroppedMeanwhile) {
+  ED137RadioGWControl gw(3, rtp_ext_attach_session_params{}, ED137RadioGWControl::ExtInit(10, 1));
+  gw.SetNotify(&notify);
+  TERM::RadioStatus released;
+  released.select_ed_137().get_header().set_ptt(TERM::ED137RadioPTT::ptt_off);
+  TERM::RadioModifier give;
+  TERM::ED137RadioModifier& m = give.select_ed_137();
+  m.get_addr().set_session_addr("10.2.0.9");
+  m.get_params().select_rx().get_header().set_ptt(TERM::ED137RadioPTT::normal_ptt_on);
+  sim().fail_next(Device::rtp_ext, EIO, 3, rx::RTP_EXT_SET_FILTER);
+  ASSERT_TRUE(gw.SendASNToChan(give));
+  EXPECT_EQ(open_filter(), 0u);
+  EXPECT_TRUE(gw.reconcile_pending());
+  // Until the driver filters, the controller does: a foreign PTT is not reported.
+  const board::sim::Bytes ptt_on = {0x20, 0x41, 0x21, 0x05};
+  inject("10.9.9.9", 66, ptt_on);
+  pump();
+  EXPECT_TRUE(notify.requests.empty());
+  inject("10.2.0.9", 9, ptt_on);
+  pump();
+  EXPECT_EQ(notify.requests.size(), 1u);
+  advance(1000);
+  advance(1000);
+  EXPECT_EQ(open_filter(), 0u);
+  advance(1000);
+  EXPECT_EQ(open_filter(), addr("10.2.0.9").s_addr);
+  EXPECT_FALSE(gw.reconcile_pending());
+  EXPECT_EQ(set_requests(), 4u);
+
+  // Access withdrawn: a refused reset is asked for again, and every sender is heard after it.
+  sim().fail_next(Device::rtp_ext, EIO, 1, rx::RTP_EXT_RESET_FILTER);
+  gw.SendASNToChan(released);
+  EXPECT_EQ(open_filter(), addr("10.2.0.9").s_addr);
+  advance(1000);
+  EXPECT_EQ(open_filter(), 0u);
+  inject("10.9.9.9", 66, ptt_on);
+  pump();
+  EXPECT_EQ(notify.requests.size(), 2u);
+  const std::string err = capture.err.str();
+  EXPECT_EQ(err.find(":set filer rtp_ext session fail !!!"), err.rfind(":set filer rtp_ext session fail !!!"));
+  EXPECT_NE(err.find(":reset filer rtp_ext session fail !!!"), std::string::npos);
 }
 
 }  // namespace

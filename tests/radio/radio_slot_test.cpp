@@ -125,6 +125,34 @@ TEST_F(RadioSlotTest, SquelchGateStartsTheReceivePathOnce) {
   EXPECT_FALSE(s->inputStarted);
 }
 
+TEST_F(RadioSlotTest, RefusedSquelchGateIsAskedForAgainUntilTheDeviceConfirms) {
+  ASSERT_EQ(send(ed137_create(true)), kSuccess);
+  RtpExtSlot* s = slot();
+  ASSERT_NE(s, nullptr);
+  sim().clear_requests();
+  sim().fail_next(Device::rtp, EIO, 2, board::rtp::RTP_START_RX);
+  ASSERT_EQ(send(squelch(true)), kSuccess);
+  EXPECT_FALSE(s->inputStarted);
+  clock.advance(1000);
+  EXPECT_FALSE(s->inputStarted);
+  EXPECT_EQ(count(board::rtp::RTP_START_RX), 2u);
+  clock.advance(1000);
+  EXPECT_TRUE(s->inputStarted);
+  EXPECT_TRUE(s->controller()->gate_confirmed());
+  clock.advance(1000);
+  EXPECT_EQ(count(board::rtp::RTP_START_RX), 3u);
+
+  // A refused stop is asked for again at the next command.
+  sim().fail_next(Device::rtp, EIO, 1, board::rtp::RTP_STOP_RX);
+  ASSERT_EQ(send(squelch(false)), kSuccess);
+  EXPECT_TRUE(s->inputStarted);
+  LGCP::Command other;
+  other.select_ioctl().select_vad_disable();
+  send(other);
+  EXPECT_FALSE(s->inputStarted);
+  EXPECT_EQ(count(board::rtp::RTP_STOP_RX), 2u);
+}
+
 TEST_F(RadioSlotTest, EachFactoryTakesItsOwnDialect) {
   LGCP::Command c = ed137_create(false);
   c.select_create().select_rtp().get_codecRTP().get_dhost().set_port(free_port());
