@@ -386,7 +386,17 @@ void MonitoringCtl::doControllerCheck() {
   if (CheckServerConnection(connected) && connected) {
     info.get_status() = data.ownControllerStatus;
   } else {
-    data.controllerPid = find_proc_by_name("controller", data.controllerPid);
+    const int pid = look_for_proc_by_name("controller", data.controllerPid);
+    if (pid == kProcUnreadable) {
+      // Could not look (a shortage of descriptors): not a sign that the controller is down.
+      // The held status stays until the next check can tell.
+      if (!procUnreadableLogged_)
+        std::cerr << ext::header(this) << "can't look for the controller process: /proc unreadable" << std::endl;
+      procUnreadableLogged_ = true;
+      return;
+    }
+    procUnreadableLogged_ = false;
+    data.controllerPid = pid;
     info.set_status(data.controllerPid > 0 ? HSP::ControllerStatus::notconnection : HSP::ControllerStatus::notrun);
   }
   if (data.setControllerStatus(info)) sendSnmpControllerStatus();

@@ -111,4 +111,5 @@ class MonitoringCtl : public CtrlSrv::Service, public ISnmpAgentNotify {
   Dpc sendDpc;
   bool ledsOwed_ = false;
   bool ledsFailLogged_ = false;
+  bool procUnreadableLogged_ = false;
 };
