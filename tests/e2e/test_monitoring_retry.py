@@ -3,6 +3,7 @@ controllers' folder is made once its name is free again, a check that cannot rea
 want of descriptors keeps the controller's status, and the SNMP agent link comes back after a
 shortage of descriptors at its reconnect."""
 
+import glob
 import os
 import shutil
 import socket
@@ -118,8 +119,15 @@ class MonitoringRetry(unittest.TestCase):
 
     def test_b_controller_status_kept_while_proc_cannot_be_read(self):
         d = self.daemon
-        self.assertTrue(vx.wait_for(lambda: os.path.islink(self.own_folder()), 10), d.output()[-2000:])
-        status = os.path.join(self.own_folder(), "status")
+        # The own controller's folder, the one folder of the controllers' (no controller reported
+        # another).
+        folders = d.path("/var/monitoring/controller")
+        if os.path.isfile(self.taken):
+            os.remove(self.taken)
+        def statuses():
+            return [p for p in glob.glob(folders + "/*/status") if not p.startswith(folders + "/self/")]
+        self.assertTrue(vx.wait_for(lambda: len(statuses()) == 1, 10), d.output()[-2000:])
+        status = statuses()[0]
         program = d.path("/controller")
         shutil.copy("/bin/sleep", program)
         type(self).controller = subprocess.Popen([program, "120"])
@@ -129,6 +137,8 @@ class MonitoringRetry(unittest.TestCase):
         self.assertTrue(vx.wait_for(lambda: line in d.output(), 8), d.output()[-2000:])
         self.assertEqual(vx.read(status), NOTCONNECTION)
         self.tearDown()
+        # No "not running" was held meanwhile, to be written by the retry of the poll (2 s).
+        self.assertFalse(vx.wait_for(lambda: vx.read(status) != NOTCONNECTION, 4), vx.read(status))
         # Once it can look again the process is found where it was.
         self.controller.kill()
         self.controller.wait()
