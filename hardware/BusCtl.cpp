@@ -4,7 +4,6 @@
 #include <poll.h>
 
 #include <algorithm>
-
 #include <iostream>
 #include <iterator>
 #include <string>
@@ -95,6 +94,7 @@ void BusCtl::SetDefaultClock() {
   // board on its source.
   if (wanted_ != kFreeRun) logged_ = Failure::none;
   wanted_ = kFreeRun;
+  retry_.reset();
   retry_ms_ = 0;
   SetClockSrc(cfg);
   Reconcile();
