@@ -29,6 +29,7 @@ class DroppingAgent:
         self.lock = threading.Lock()
         self.conns = []
         self.accepted = 0
+        self.fed = 0  # connections on which the gateway sent something
         threading.Thread(target=self._run, daemon=True).start()
 
     def _run(self):
@@ -42,9 +43,11 @@ class DroppingAgent:
                 self.accepted += 1
             threading.Thread(target=self._drain, args=(conn,), daemon=True).start()
 
-    @staticmethod
-    def _drain(conn):
+    def _drain(self, conn):
         try:
+            if conn.recv(65536):
+                with self.lock:
+                    self.fed += 1
             while conn.recv(65536):
                 pass
         except OSError:
@@ -95,13 +98,15 @@ class MonitoringRetry(unittest.TestCase):
     def tearDown(self):
         resource.prlimit(self.pid, resource.RLIMIT_NOFILE, (self.soft, self.hard))
 
-    def starve(self):
-        """Lowers the daemon's soft descriptor limit so that none is free."""
+    def starve(self, free=0):
+        """Lowers the daemon's soft descriptor limit so that only `free` are free."""
         if sanitized(vx.DAEMON):
             self.skipTest("the sanitizer's own checks need descriptors")
         used = open_descriptors(self.pid)
-        limit = 0
-        while limit in used:
+        limit, left = 0, 0
+        while limit in used or left < free:
+            if limit not in used:
+                left += 1
             limit += 1
         resource.prlimit(self.pid, resource.RLIMIT_NOFILE, (limit, self.hard))
 
@@ -161,6 +166,24 @@ class MonitoringRetry(unittest.TestCase):
         self.tearDown()
         self.assertTrue(vx.wait_for(lambda: self.agent.accepted == 2, 25), d.output()[-2000:])
         self.assertEqual(d.output().count("can't create socket:"), 1, "logged once, not at every retry")
+
+    def test_d_agent_link_whose_attempt_cannot_be_watched_is_tried_again(self):
+        d = self.daemon
+        self.assertTrue(vx.wait_for(lambda: len(self.agent.conns) == 1 and self.agent.fed >= 1, 15))
+        fed = self.agent.fed
+        before = len(open_descriptors(self.pid))
+        self.agent.drop()
+        self.assertTrue(vx.wait_for(lambda: len(open_descriptors(self.pid)) < before))
+        # One descriptor free at the reconnect: the socket is made, its watch cannot be.
+        self.starve(free=1)
+        lines = ("can't watch socket: Too many open files", "can't create socket:Too many open files")
+        count = [d.output().count(line) for line in lines]
+        self.assertTrue(vx.wait_for(lambda: [d.output().count(line) for line in lines] != count, 15),
+                        d.output()[-2000:])
+        time.sleep(0.5)
+        self.tearDown()
+        # A connection the gateway uses, not one held and never watched.
+        self.assertTrue(vx.wait_for(lambda: self.agent.fed > fed, 25), d.output()[-2000:])
 
 
 if __name__ == "__main__":
