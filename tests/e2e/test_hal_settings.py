@@ -39,6 +39,7 @@ class HalSettings(CodecSessionTest):
             with self.subTest(away):
                 self.assertEqual(self.send_to(0, SOURCE_2), "success")
                 self.assertEqual(self.clock(), 2)
+                start = len(self.daemon.output())
                 if away == "fail-open":
                     self.board.ask("fail-open hal ENOENT")
                     self.board.ask("hangup hal")
@@ -50,7 +51,7 @@ class HalSettings(CodecSessionTest):
                 if away == "fail":
                     # Tried again and again, logged once.
                     self.assertTrue(vx.wait_for(lambda: self.failed_clock_writes() >= 3, 8))
-                    self.assertEqual(self.daemon.output().count("clkctl: HW_CLOCK_SELECT fail."), 1)
+                    self.assertEqual(self.daemon.output()[start:].count("clkctl: HW_CLOCK_SELECT fail."), 1)
                 self.board.ask("%s hal none" % away)
                 self.assertTrue(vx.wait_for(lambda: self.clock() == FREE_RUN, 12), self.daemon.output()[-2000:])
 
