@@ -43,22 +43,46 @@ void ConnectorBase<Derived, ServiceBase>::OnTimeout(Timer*) {
 }
 
 template <class Derived, class ServiceBase>
+bool ConnectorBase<Derived, ServiceBase>::FirstFailure(int code) {
+  if (code == logged_failure_) return false;
+  logged_failure_ = code;
+  return true;
+}
+
+template <class Derived, class ServiceBase>
 bool ConnectorBase<Derived, ServiceBase>::OpenSocket(int domain, int protocol, const char* kind) {
+  enum { kCreate = 1, kNonBlock = 2 };
   connect_event_.Release();
   connect_socket_.reset(::socket(domain, SOCK_STREAM, protocol));
   if (!connect_socket_) {
-    std::cerr << "can't create " << kind << ":" << std::strerror(errno) << std::endl;
-    this->Deactivate();
+    const int error = errno;
+    if (FirstFailure(kCreate + 4 * error))
+      std::cerr << "can't create " << kind << ":" << std::strerror(error) << std::endl;
+    Retry(retry_after_refusal_ms);
     return false;
   }
   SetCloexec(connect_socket_.get(), true);
   if (!connect_socket_.NonBlock()) {
-    std::cerr << "can't set " << kind << " to non block mode: " << std::strerror(errno)
-              << std::endl;
-    this->Deactivate();
+    const int error = errno;
+    if (FirstFailure(kNonBlock + 4 * error))
+      std::cerr << "can't set " << kind << " to non block mode: " << std::strerror(error) << std::endl;
+    Retry(retry_after_refusal_ms);
     return false;
   }
   return true;
+}
+
+template <class Derived, class ServiceBase>
+bool ConnectorBase<Derived, ServiceBase>::WatchSocket(short events) {
+  enum { kWatch = 3 };
+  if (connect_event_.Schedule(connect_socket_, events)) {
+    logged_failure_ = 0;
+    return true;
+  }
+  const int error = errno;
+  if (FirstFailure(kWatch + 4 * error)) std::cerr << "can't watch socket: " << std::strerror(error) << std::endl;
+  Retry(retry_after_refusal_ms);
+  return false;
 }
 
 template <class Derived, class ServiceBase>

@@ -30,17 +30,24 @@ class ConnectorBase : public ServiceBase {
 
   void OnTimeout(Timer*);
   // Stops watching the previous attempt and opens a non-blocking socket for the next; on
-  // failure logs (kind names the socket in the lines: "socket", "domain socket") and
-  // deactivates, with no retry.
+  // failure (a shortage of descriptors, say) logs (kind names the socket in the lines:
+  // "socket", "domain socket") and retries as after a refused connect.
   bool OpenSocket(int domain, int protocol, const char* kind);
+  // Watches the connecting socket for events; a watch that cannot be made (no descriptor for
+  // its duplicate) is logged and the attempt retried, or the connection would never be seen.
+  bool WatchSocket(short events);
   // Drops the failed attempt and times the next: fast while the countdown lasts, after
   // long_interval_ms from then on.
   void Retry(unsigned long_interval_ms);
+  // Whether a failure to make or watch the socket is to be logged: once per kind of failure
+  // until an attempt gets further, not at every retry.
+  bool FirstFailure(int code);
 
   Fd connect_socket_;
   Timer retry_timer_;
   Event connect_event_;
   int countdown_ = 0;
+  int logged_failure_ = 0;  // the failure logged last (kind and errno); 0: none
 
  private:
   Derived& self() { return static_cast<Derived&>(*this); }

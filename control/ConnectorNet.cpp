@@ -39,13 +39,14 @@ void ConnectorNet::TryConnect() {
   if (!OpenSocket(AF_INET, IPPROTO_TCP, "socket")) return;
   const INet4::Addr address = Address();
   if (::connect(connect_socket_.get(), address.sa(), address.sa_len()) == 0) {
+    logged_failure_ = 0;
     std::clog << "already connected to " << address.GetString() << std::endl;
     Connected(connect_socket_, address);
     connect_socket_.close();
     return;
   }
   if (errno == EINPROGRESS) {
-    connect_event_.Schedule(connect_socket_, POLLOUT);
+    WatchSocket(POLLOUT);
     return;
   }
   std::cerr << "can't connect to " << address.GetString() << " : " << std::strerror(errno)
@@ -66,7 +67,7 @@ void ConnectorNet::OnSocketEvent(int, short revents) {
   socklen_t len = sizeof err;
   if (getsockopt(connect_socket_.get(), SOL_SOCKET, SO_ERROR, &err, &len) != 0) {
     std::cerr << "getsockopt(SOL_SOCKET,SO_ERROR) fail: " << std::strerror(errno) << std::endl;
-    Deactivate();
+    Retry(retry_after_error_ms);
     return;
   }
   if (err == 0) {

@@ -38,6 +38,9 @@ void ConnectorUnix::TryConnect() {
     return;
   }
   std::clog << "connected to " << remote_ << std::endl;
+  // Connected already: the watch only lets go of the attempt, and the stream layer finds a
+  // connection it cannot watch itself.
+  logged_failure_ = 0;
   connect_event_.Schedule(connect_socket_, POLLOUT);
   Connected(connect_socket_, remote_);
   connect_socket_.close();

@@ -119,11 +119,16 @@ namespace {
 
 // The real /proc of this machine, not the path root: the process looked for is a real
 // process beside this one, and nothing is written there.
-bool proc_is(int pid, const char* name) {
+// A stat file that could not be opened for want of descriptors or memory sets unreadable:
+// the process may well be there.
+bool proc_is(int pid, const char* name, bool& unreadable) {
   char path[64];
   std::snprintf(path, sizeof path, "/proc/%d/stat", pid);
   int fd = ::open(path, O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return false;
+  if (fd < 0) {
+    if (errno == EMFILE || errno == ENFILE || errno == ENOMEM) unreadable = true;
+    return false;
+  }
   char buf[255];
   ssize_t n;
   do n = ::read(fd, buf, sizeof buf);
@@ -148,19 +153,25 @@ int entry_pid(const char* s) {
 }  // namespace
 
 int find_proc_by_name(const char* name, int pid) {
-  if (pid > 0 && proc_is(pid, name)) return pid;
+  const int found = look_for_proc_by_name(name, pid);
+  return found > 0 ? found : -1;
+}
+
+int look_for_proc_by_name(const char* name, int pid) {
+  bool unreadable = false;
+  if (pid > 0 && proc_is(pid, name, unreadable)) return pid;
   DIR* dir = ::opendir("/proc");
-  if (!dir) return -1;
+  if (!dir) return kProcUnreadable;
   int found = -1;
   while (dirent* e = ::readdir(dir)) {
     int p = entry_pid(e->d_name);
-    if (p > 0 && proc_is(p, name)) {
+    if (p > 0 && proc_is(p, name, unreadable)) {
       found = p;
       break;
     }
   }
   ::closedir(dir);
-  return found;
+  return found < 0 && unreadable ? kProcUnreadable : found;
 }
 
 namespace Console {

@@ -51,6 +51,12 @@ bool stat_command_is(const char* stat, std::size_t len, const char* name);
 // is tried first.
 int find_proc_by_name(const char* name, int pid);
 
+// The result of look_for_proc_by_name when it could not look: /proc, or a process's entry in
+// it, could not be read (as in a shortage of descriptors), so no process is known to be gone.
+constexpr int kProcUnreadable = -2;
+// As find_proc_by_name, but kProcUnreadable rather than -1 when the answer is not known.
+int look_for_proc_by_name(const char* name, int pid);
+
 namespace Console {
 // Standard input without line editing and echo (signals still work).
 void SwitchToBinaryMode();

@@ -1,7 +1,9 @@
 #include "hardware/BusCtl.h"
 
 #include <fcntl.h>
+#include <poll.h>
 
+#include <algorithm>
 #include <iostream>
 #include <iterator>
 #include <string>
@@ -31,7 +33,11 @@ BusCtl* BusCtl::instance() {
   return &service;
 }
 
+BusCtl::BusCtl() { watch_.Bind("BusCtl::OnDeviceEvent", &BusCtl::OnDeviceEvent, this); }
+
 BusCtl::~BusCtl() {
+  retry_.reset();
+  watch_.Release();
   if (fd_ >= 0) board::close(fd_);
 }
 
@@ -54,18 +60,29 @@ void BusCtl::OnDisconnect() {
 
 bool BusCtl::OnCommand(LGCP::Command const& command) {
   if (!command.is_clockCfg()) return false;
-  if (!enabled_)
+  if (!enabled_) {
     Error(LGCP::ErrorCause::unsupported);
-  else if (SetClockSrc(command.get_clockCfg()))
+    return true;
+  }
+  // Every command's outcome is logged, whatever the retries logged before it.
+  logged_ = Failure::none;
+  const LGCP::ClockCfg& cfg = command.get_clockCfg();
+  if (SetClockSrc(cfg)) {
+    if (SourceOf(cfg) >= 0) wanted_ = SourceOf(cfg);
     Success();
-  else
+  } else {
     Error(LGCP::ErrorCause::internal);
+  }
+  // A refusal leaves the source wanted before, which a reopen on the way may have left owed.
+  Reconcile();
   return true;
 }
 
 void BusCtl::DisableControl() {
   std::clog << "clock control disabled." << std::endl;
   enabled_ = false;
+  wanted_ = -1;
+  retry_.reset();
 }
 
 void BusCtl::SetDefaultClock() {
@@ -73,30 +90,47 @@ void BusCtl::SetDefaultClock() {
   cfg.set_clkSel0(LGCP::ClkSel0::internal);
   cfg.set_bextEn(LGCP::BExtEn::disabled);
   cfg.set_source(-1);
+  // Wanted whether or not the device takes it now: a controller's leaving must not leave the
+  // board on its source.
+  if (wanted_ != kFreeRun) logged_ = Failure::none;
+  wanted_ = kFreeRun;
+  retry_.reset();
+  retry_ms_ = 0;
   SetClockSrc(cfg);
+  Reconcile();
 }
 
 bool BusCtl::IsOpen() {
   if (fd_ >= 0) return true;
   if (!enabled_) return false;
   fd_ = board::open(board::hal::kPath, O_RDWR | O_CLOEXEC);
-  return fd_ >= 0;
+  if (fd_ < 0) return false;
+  // A new descriptor: what the device holds is unknown until it takes a source on it.
+  confirmed_ = -1;
+  // Only hang-up and errors are asked for: a driver without poll reports neither.
+  Fd device(fd_);
+  watch_.Schedule(device, 0);
+  device.release();
+  return true;
+}
+
+int BusCtl::SourceOf(LGCP::ClockCfg const& cfg) {
+  if (cfg.get_clkSel0().getValue() == LGCP::ClkSel0::internal) return kFreeRun;
+  if (cfg.get_bextEn().getValue() == LGCP::BExtEn::enabled) {
+    const int source = cfg.get_source().getValue();
+    return source < 0 ? -1 : source;
+  }
+  return kX3;
 }
 
 bool BusCtl::SetClockSrc(LGCP::ClockCfg const& cfg) {
   if (!IsOpen()) {
-    // Without the bus clock no line interface may drive the clock either.
-    spiCtrl::instance()->clock(-1);
-    std::cerr << ext::header(this) << "set clock source fail: code 1." << std::endl;
+    Failed(Failure::open);
     return false;
   }
   std::cerr << ext::header(this) << "set clock source cmd: " << Notation(cfg) << std::endl;
-  if (cfg.get_clkSel0().getValue() == LGCP::ClkSel0::internal) return DrvSetClkSrc(kFreeRun);
-  if (cfg.get_bextEn().getValue() == LGCP::BExtEn::enabled) {
-    const int source = cfg.get_source().getValue();
-    return source < 0 || DrvSetClkSrc(source);
-  }
-  return DrvSetClkSrc(kX3);
+  const int source = SourceOf(cfg);
+  return source < 0 || DrvSetClkSrc(source);
 }
 
 bool BusCtl::DrvSetClkSrc(int source) {
@@ -108,11 +142,64 @@ bool BusCtl::DrvSetClkSrc(int source) {
   r.source = source;
   // A descriptor the driver gave up (the device was reset): once more on a new one.
   if (board::ioctl_reopening(fd_, board::hal::HW_CLOCK_SELECT, &r, [this] { return IsOpen(); }) < 0) {
-    std::cerr << ext::header(this) << "HW_CLOCK_SELECT fail." << std::endl;
+    if (fd_ < 0) watch_.Release();
+    Failed(Failure::request);
     return false;
   }
+  confirmed_ = source;
+  logged_ = Failure::none;
   std::cerr << ext::header(this) << "clock source = ";
   PutSourceName(std::cerr, source);
   std::cerr << std::endl;
   return true;
+}
+
+void BusCtl::Failed(Failure failure) {
+  if (logged_ == failure) return;
+  logged_ = failure;
+  if (failure == Failure::request) {
+    std::cerr << ext::header(this) << "HW_CLOCK_SELECT fail." << std::endl;
+    return;
+  }
+  // Without the bus clock no line interface may drive the clock either.
+  spiCtrl::instance()->clock(-1);
+  std::cerr << ext::header(this) << "set clock source fail: code 1." << std::endl;
+}
+
+void BusCtl::Reconcile() {
+  if (!owed()) {
+    retry_.reset();
+    retry_ms_ = 0;
+    return;
+  }
+  if (retry_.is_set()) return;
+  retry_ms_ = retry_ms_ == 0 ? kRetryFirstMs : std::min(2 * retry_ms_, kRetryLastMs);
+  retry_.set(retry_ms_, &BusCtl::OnRetry, this);
+}
+
+void BusCtl::OnRetry() {
+  if (owed()) {
+    if (IsOpen())
+      DrvSetClkSrc(wanted_);
+    else
+      Failed(Failure::open);
+  }
+  Reconcile();
+}
+
+void BusCtl::Drop() {
+  watch_.Release();
+  if (fd_ >= 0) board::close(fd_);
+  fd_ = -1;
+  confirmed_ = -1;
+}
+
+void BusCtl::OnDeviceEvent(int, short revents) {
+  if (!(revents & (POLLHUP | POLLERR | POLLNVAL))) return;
+  Drop();
+  if (!owed()) return;
+  // The device is back at once after a reset: no wait for the retry.
+  retry_.reset();
+  retry_ms_ = 0;
+  OnRetry();
 }

@@ -69,13 +69,16 @@ void spiCtrl::OnDisconnect() { timer_.reset(); }
 
 void spiCtrl::init_device_and_channels() {
   if (fd_ >= 0 || !spi_present_) return;
-  std::clog << "spi: try init" << std::endl;
+  // Tried again at every use while the device stays away: logged once until it opens.
+  if (!open_failed_) std::clog << "spi: try init" << std::endl;
   // Unlike every other device descriptor, this one is left open across exec.
   fd_ = board::open(board::hal::kPath, O_RDWR);
   if (fd_ < 0) {
-    std::clog << "spi: /dev/hal open fail" << std::endl;
+    if (!open_failed_) std::clog << "spi: /dev/hal open fail" << std::endl;
+    open_failed_ = true;
     return;
   }
+  open_failed_ = false;
   for (int channel = 0; channel < kChannelsAtStart; ++channel) {
     init_channel(channel);
     enable_channel(channel);
@@ -132,9 +135,28 @@ void spiCtrl::clock(int channel) {
 }
 
 void spiCtrl::lose_spi() {
+  if (!spi_present_) return;
   spi_present_ = false;
   timer_.reset();
   std::clog << "spi: hal without spi" << std::endl;
+}
+
+int spiCtrl::request(uint32_t number, board::hal::SpiRegister& r) {
+  const int result = board::ioctl(fd_, number, &r);
+  if (result >= 0 || errno != ENODEV || reopening_) return result;
+  const board::hal::SpiRegister asked = r;
+  board::close(fd_);
+  fd_ = -1;
+  reopening_ = true;
+  init_device_and_channels();
+  reopening_ = false;
+  if (!usable()) {
+    // No SPI on the new descriptor either; or no new descriptor, which the next use retries.
+    errno = spi_present_ ? EIO : ENODEV;
+    return -1;
+  }
+  r = asked;
+  return board::ioctl(fd_, number, &r);
 }
 
 bool spiCtrl::write(int channel, int address, int data) {
@@ -143,7 +165,7 @@ bool spiCtrl::write(int channel, int address, int data) {
   r.channel = static_cast<uint8_t>(channel);
   r.address = static_cast<uint8_t>(address);
   r.data = static_cast<uint8_t>(data);
-  if (board::ioctl(fd_, board::hal::SPI_WRITE, &r) >= 0) return true;
+  if (request(board::hal::SPI_WRITE, r) >= 0) return true;
   if (errno == ENODEV)
     lose_spi();
   else
@@ -157,7 +179,7 @@ bool spiCtrl::read(int channel, int address, uint8_t& value) {
   r.channel = static_cast<uint8_t>(channel);
   r.address = static_cast<uint8_t>(address);
   r.data = 0xFF;
-  const int result = board::ioctl(fd_, board::hal::SPI_READ, &r);
+  const int result = request(board::hal::SPI_READ, r);
   if (result >= 0) {
     value = static_cast<uint8_t>(result & 0xFF);
     return true;
@@ -176,12 +198,15 @@ uint8_t spiCtrl::read(int channel, int address) {
 
 void spiCtrl::status() {
   if (!spi_present_) return;
+  // A descriptor lost to a reset that could not be opened again at once.
+  init_device_and_channels();
   for (int channel = 0; channel < kChannels; ++channel) {
     uint8_t r = 0;
     // A register that cannot be read says nothing about the line: no report rather than a
     // false loss of carrier.
     if (!read(channel, kRegStatus, r)) {
       if (!spi_present_) return;
+      if (fd_ < 0) break;
       continue;
     }
     int slips = 0;

@@ -6,6 +6,7 @@
 #include <array>
 #include <cstdint>
 
+#include "board/hal.h"
 #include "control/CtrlSrvService.h"
 #include "foundation/TimerEvent.h"
 
@@ -52,10 +53,16 @@ class spiCtrl : public CtrlSrv::Service {
   bool usable() const { return fd_ >= 0 && spi_present_; }
   // The driver has no SPI bus: every SPI operation stops for good.
   void lose_spi();
+  // One register request. ENODEV comes from a driver without SPI and from a descriptor the
+  // driver gave up (the device was reset): the request is made once more on a new descriptor,
+  // whose channels are brought up again, and only ENODEV there means no SPI.
+  int request(uint32_t number, board::hal::SpiRegister& r);
 
   int fd_ = -1;
   Timer timer_;
   bool spi_present_ = true;
+  bool reopening_ = false;  // a new descriptor's channels are being brought up
+  bool open_failed_ = false;  // the last open failed, and was logged
   // Whether the channel's slip bit was already reported: a slip counts once per rising edge.
   std::array<bool, kChannels> slip_seen_{};
 };

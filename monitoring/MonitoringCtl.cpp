@@ -16,6 +16,7 @@
 
 #include "board/board.h"
 #include "board/hal.h"
+#include "foundation/Hex.h"
 #include "foundation/Version.h"
 #include "foundation/IniFile.h"
 #include "foundation/Paths.h"
@@ -181,7 +182,7 @@ bool MonitoringCtl::IsOpen() {
   halFd = board::open("/dev/hal", O_RDWR | O_CLOEXEC);
   if (halFd < 0) return false;
   uint8_t leds = framerLeds;
-  board::ioctl(halFd, kLedWrite, &leds);
+  LedsWritten(board::ioctl(halFd, kLedWrite, &leds));
   return true;
 }
 
@@ -191,11 +192,26 @@ int MonitoringCtl::halRequest(uint32_t number, void* arg) {
 
 void MonitoringCtl::WriteLeds() {
   uint8_t leds = framerLeds;
-  halRequest(kLedWrite, &leds);
+  LedsWritten(halRequest(kLedWrite, &leds));
 }
 
+void MonitoringCtl::LedsWritten(int result) {
+  if (result >= 0) {
+    ledsOwed_ = false;
+    ledsFailLogged_ = false;
+    return;
+  }
+  const int error = errno;
+  ledsOwed_ = true;
+  // Once until the driver takes the byte, not at every retry of the poll.
+  if (ledsFailLogged_) return;
+  ledsFailLogged_ = true;
+  std::cerr << ext::header(this) << "framer LED write fail: " << std::strerror(error) << std::endl;
+}
+
+// The report is kept whether or not the driver can be reached now: the next descriptor, or
+// the poll's retry, writes it.
 void MonitoringCtl::setFramerLed(LGCP::FramerInfo const& info) {
-  if (!IsOpen()) return;
   const unsigned e = info.get_e1().getValue() & 3;
   const uint8_t line = static_cast<uint8_t>(1u << (2 * e + 1));
   const uint8_t link = static_cast<uint8_t>(1u << (2 * e));
@@ -211,7 +227,8 @@ void MonitoringCtl::setFramerLed(LGCP::FramerInfo const& info) {
       framerLeds &= static_cast<uint8_t>(~(line | link));
     }
   }
-  WriteLeds();
+  ledsOwed_ = true;
+  if (IsOpen() && ledsOwed_) WriteLeds();
 }
 
 // ---------------------------------------------------------------- timers and checks
@@ -227,6 +244,8 @@ void MonitoringCtl::onBkgCheckTimer(Timer*) {
 void MonitoringCtl::onPowerCheckTimer(Timer*) {
   doPowerCheck();
   doDipCheck();
+  // A LED byte the driver refused, or that waited for the device, is written again.
+  if (ledsOwed_ && IsOpen() && ledsOwed_) WriteLeds();
   doNetIfCheck();
   data.RetryFailedWrites();
   powerCheckTimer.set(kPowerMs, &MonitoringCtl::onPowerCheckTimer, this);
@@ -367,7 +386,17 @@ void MonitoringCtl::doControllerCheck() {
   if (CheckServerConnection(connected) && connected) {
     info.get_status() = data.ownControllerStatus;
   } else {
-    data.controllerPid = find_proc_by_name("controller", data.controllerPid);
+    const int pid = look_for_proc_by_name("controller", data.controllerPid);
+    if (pid == kProcUnreadable) {
+      // Could not look (a shortage of descriptors): not a sign that the controller is down.
+      // The held status stays until the next check can tell.
+      if (!procUnreadableLogged_)
+        std::cerr << ext::header(this) << "can't look for the controller process: /proc unreadable" << std::endl;
+      procUnreadableLogged_ = true;
+      return;
+    }
+    procUnreadableLogged_ = false;
+    data.controllerPid = pid;
     info.set_status(data.controllerPid > 0 ? HSP::ControllerStatus::notconnection : HSP::ControllerStatus::notrun);
   }
   if (data.setControllerStatus(info)) sendSnmpControllerStatus();

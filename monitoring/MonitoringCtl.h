@@ -44,6 +44,8 @@ class MonitoringCtl : public CtrlSrv::Service, public ISnmpAgentNotify {
   MonitoringDataHolder& holder() { return data; }
   SnmpAgentCtrl& agents() { return snmp; }
   uint8_t leds() const { return framerLeds; }
+  // Whether the driver has yet to confirm the LED byte on the present descriptor.
+  bool ledsOwed() const { return ledsOwed_; }
 
   // The checks, one poll each (the timers run them; tests call them directly).
   void doVersionsCheck();
@@ -66,7 +68,9 @@ class MonitoringCtl : public CtrlSrv::Service, public ISnmpAgentNotify {
   void onPowerCheckTimer(Timer*);
   void onControllerCheckTimer(Timer*);
   void setFramerLed(LGCP::FramerInfo const& info);
+  // Writes the wanted LED byte; it stays owed until the driver confirms it.
   void WriteLeds();
+  void LedsWritten(int result);
   void sendPowerStatus();
 
   void sendSnmpDriverBuild();
@@ -105,4 +109,7 @@ class MonitoringCtl : public CtrlSrv::Service, public ISnmpAgentNotify {
   Timer controllerCheckTimer;
   uint8_t framerLeds = 0;
   Dpc sendDpc;
+  bool ledsOwed_ = false;
+  bool ledsFailLogged_ = false;
+  bool procUnreadableLogged_ = false;
 };

@@ -295,8 +295,12 @@ bool MonitoringDataHolder::SaveStatusToFile(std::string const& path, std::string
 }
 
 void MonitoringDataHolder::RetryFailedWrites() {
-  if (failed_.empty()) return;
+  if (failed_.empty() && !selfLinkOwed_) return;
   CheckForMonDir(kDir);
+  if (selfLinkOwed_) {
+    const std::string own = Paths::rooted(kControllerDir + dotted(ownAddr));
+    if (CheckForMonDir(kControllerDir) && MakeMonDir(own)) MakeSelfLink(own);
+  }
   auto pending = failed_;
   for (auto const& [path, content] : pending) {
     // The folders may have gone missing since (or never have been made).
@@ -327,16 +331,34 @@ void MonitoringDataHolder::CheckForMonControllerDir(INet4::Addr const& addr) {
   const std::string dir = Paths::rooted(kControllerDir + dotted(addr));
   struct stat st;
   if (::lstat(dir.c_str(), &st) == 0) return;  // made before: never linked again
-  if (!MakeMonDir(dir)) return;
-  if (!addr.IsEqual(ownAddr)) return;
-  if (::symlink(dir.c_str(), Paths::rooted(std::string(kControllerDir) + "self").c_str()) != 0)
-    std::clog << "FAIL create symlink to monitoring catalog <" << dir << "> with code=" << errno << std::endl;
+  const bool own = addr.IsEqual(ownAddr);
+  if (!MakeMonDir(dir)) {
+    // The folder comes with the retry of its status file; the link is owed with it.
+    if (own) selfLinkOwed_ = true;
+    return;
+  }
+  if (own) MakeSelfLink(dir);
+}
+
+void MonitoringDataHolder::MakeSelfLink(std::string const& dir) {
+  if (::symlink(dir.c_str(), Paths::rooted(std::string(kControllerDir) + "self").c_str()) == 0) {
+    selfLinkOwed_ = false;
+    return;
+  }
+  const int error = errno;
+  // A name that is there already is left as it is; anything else is tried again by the poll,
+  // logged once.
+  if (error != EEXIST && selfLinkOwed_) return;
+  std::clog << "FAIL create symlink to monitoring catalog <" << ext::escaped(dir) << "> with code=" << error
+            << std::endl;
+  selfLinkOwed_ = error != EEXIST;
 }
 
 void MonitoringDataHolder::ClearMonitorFiles() {
   StatusFiles::ClearDir(Paths::rooted(kDir));
   failed_.clear();
   failedDirs_.clear();
+  selfLinkOwed_ = false;
 }
 
 bool MonitoringDataHolder::IsControllerFile(std::string_view name) { return name.substr(0, 5) == "board"; }

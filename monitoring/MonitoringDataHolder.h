@@ -59,6 +59,7 @@ class MonitoringDataHolder {
   // Writes again the status files whose last write failed; the service calls it on its poll.
   void RetryFailedWrites();
   size_t failedWrites() const { return failed_.size(); }
+  bool selfLinkOwed() const { return selfLinkOwed_; }
 
   INet4::Addr ownAddr;
   HSP::ControllerStatus ownControllerStatus;
@@ -103,8 +104,12 @@ class MonitoringDataHolder {
   bool CheckForMonDir(std::string const& path);
   bool MakeMonDir(std::string const& rooted);
   void CheckForMonControllerDir(INet4::Addr const& addr);
+  // The "self" link to the own controller's folder; owed (and logged once) when it cannot be
+  // made but for a name that is there already.
+  void MakeSelfLink(std::string const& dir);
   void FindReaders();
 
   std::map<std::string, std::string> failed_;  // path -> content of a write that failed
   std::set<std::string> failedDirs_;           // rooted folders that could not be made, logged
+  bool selfLinkOwed_ = false;                  // the "self" link waits for the retry
 };

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "Harness.h"
@@ -273,6 +274,65 @@ TEST_F(BusClock, DeviceFailuresAreAnsweredAsInternal) {
   other.send(clock_cfg(LGCP::ClkSel0::internal, LGCP::BExtEn::enabled, 0));
   EXPECT_EQ(other.answer(), kSuccess);
   EXPECT_GE(fresh.fd(), 0);
+}
+
+size_t count(const std::string& text, const std::string& line) {
+  size_t n = 0;
+  for (size_t at = text.find(line); at != std::string::npos; at = text.find(line, at + 1)) ++n;
+  return n;
+}
+
+// A departure while the device is away, and the next controller's connect: the free-running
+// default is owed and written once the device opens again; one failure line, not one a try.
+TEST_F(BusClock, DefaultRefusedWhileTheDeviceIsAwayIsWrittenWhenItComesBack) {
+  TestClock clock;
+  ctl.send(clock_cfg(LGCP::ClkSel0::external, LGCP::BExtEn::enabled, 2));
+  ASSERT_EQ(ctl.answer(), kSuccess);
+  sim().fail_open(Device::hal, ENOENT);
+  sim().hangup(Device::hal);
+  clock.advance(0);
+  capture.clear();
+  ctl.disconnect();
+  service.OnConnect();
+  for (int i = 0; i < 5; ++i) clock.advance(BusCtl::kRetryLastMs);
+  EXPECT_EQ(sim().state().clock_source, 2);
+  EXPECT_TRUE(service.owed());
+  EXPECT_EQ(count(capture.err.str(), "clkctl: set clock source fail: code 1.\n"), 1u) << capture.err.str();
+
+  sim().fail_open(Device::hal, 0);
+  clock.advance(BusCtl::kRetryLastMs);
+  EXPECT_EQ(sim().state().clock_source, BusCtl::kFreeRun);
+  EXPECT_FALSE(service.owed());
+}
+
+// A reset device (its descriptor hangs up) is told the source again at once; a default it
+// refuses is retried until it takes it; a refused command leaves the source wanted before.
+TEST_F(BusClock, ResetAndRefusalsLeaveTheWantedSourceOwed) {
+  TestClock clock;
+  ctl.send(clock_cfg(LGCP::ClkSel0::external, LGCP::BExtEn::enabled, 2));
+  ASSERT_EQ(ctl.answer(), kSuccess);
+  sim().state().clock_source = -1;
+  sim().hangup(Device::hal);
+  clock.advance(0);
+  EXPECT_EQ(sim().state().clock_source, 2);
+  EXPECT_FALSE(service.owed());
+
+  sim().fail_next(Device::hal, EIO, 1);
+  ctl.send(clock_cfg(LGCP::ClkSel0::internal, LGCP::BExtEn::enabled, 0));
+  EXPECT_EQ(ctl.answer(), LGCP::ErrorCause::internal);
+  EXPECT_EQ(service.wanted(), 2);
+  EXPECT_FALSE(service.owed());
+
+  capture.clear();
+  sim().fail_next(Device::hal, EIO, 1000000);
+  ctl.disconnect();
+  for (int i = 0; i < 5; ++i) clock.advance(BusCtl::kRetryLastMs);
+  EXPECT_EQ(sim().state().clock_source, 2);
+  EXPECT_EQ(count(capture.err.str(), "clkctl: HW_CLOCK_SELECT fail.\n"), 1u) << capture.err.str();
+  sim().fail_next(Device::hal, 0, 0);
+  clock.advance(BusCtl::kRetryLastMs);
+  EXPECT_EQ(sim().state().clock_source, BusCtl::kFreeRun);
+  EXPECT_FALSE(service.owed());
 }
 
 }  // namespace

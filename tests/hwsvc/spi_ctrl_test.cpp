@@ -200,4 +200,30 @@ TEST_F(SpiStatus, DeviceThatCannotBeOpenedIsRetriedAtTheNextUse) {
   EXPECT_EQ(spi_writes(), expected);
 }
 
+// A reset device gives its descriptors up (ENODEV, as a driver without SPI answers): the
+// status round opens it anew, brings the channels up again and goes on reporting; only ENODEV
+// on the new descriptor means no SPI.
+TEST_F(SpiStatus, ResetDeviceIsOpenedAgainNotTakenForOneWithoutSpi) {
+  start();
+  for (auto& channel : sim().state().spi) channel.fill(0);
+  set_status(0, 0xC5);
+  sim().hangup(Device::hal);
+  sim().clear_requests();
+  clock.advance(1000);
+  EXPECT_TRUE(spi->spi_present());
+  EXPECT_TRUE(spi->timer_armed());
+  EXPECT_GE(spi->fd(), 0);
+  EXPECT_EQ(spi_writes(), start_writes());
+  std::vector<Line> got = lines(ctl->signals());
+  ASSERT_EQ(got.size(), 8u);
+  EXPECT_EQ(got[0], (Line{0, ACP::TrunkState::normal, 0}));
+
+  sim().state().spi_present = false;
+  clock.advance(1000);
+  EXPECT_FALSE(spi->spi_present());
+  const std::string log = capture.log.str();
+  EXPECT_NE(log.find("spi: hal without spi"), std::string::npos);
+  EXPECT_EQ(log.find("spi: hal without spi"), log.rfind("spi: hal without spi"));
+}
+
 }  // namespace

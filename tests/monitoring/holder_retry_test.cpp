@@ -2,6 +2,8 @@
 // the loss clears go with it, the others go on.
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+
 #include <filesystem>
 
 #include "monitoring/MonitoringDataHolder.h"
@@ -77,6 +79,34 @@ TEST(MonitoringDataHolder, ControllersLossDropsTheRetriesOfWhatItClears) {
   EXPECT_EQ(h.failedWrites(), 0u);
   h.RetryFailedWrites();
   EXPECT_FALSE(root.exists("/var/monitoring/board4"));
+}
+
+// The name of the controllers' folder taken by a file at the first report: once it is free,
+// the retry makes the folders, the status file and the own controller's "self" link.
+TEST(MonitoringDataHolder, SelfLinkIsOwedLikeTheFolders) {
+  Root root;
+  vxtest::CaptureStreams cap;
+  MonitoringDataHolder h;
+  const std::string own = inet_ntoa(h.ownAddr.sin_addr);
+  root.write("/var/monitoring/controller", "taken");
+  LGCP::ControllerInfo info;
+  info.get_host().set_iaddr(own);
+  info.get_host().get_port() = 0u;
+  info.set_status(HSP::ControllerStatus::notrun);
+  EXPECT_TRUE(h.setControllerStatus(info));
+  EXPECT_TRUE(h.selfLinkOwed());
+  h.RetryFailedWrites();
+  h.RetryFailedWrites();
+  EXPECT_TRUE(h.selfLinkOwed());
+
+  fs::remove(root.path("/var/monitoring/controller"));
+  h.RetryFailedWrites();
+  EXPECT_EQ(root.read("/var/monitoring/controller/" + own + "/status"), "5");
+  const fs::path self = root.path("/var/monitoring/controller/self");
+  ASSERT_TRUE(fs::is_symlink(self));
+  EXPECT_EQ(fs::read_symlink(self), root.path("/var/monitoring/controller/" + own));
+  EXPECT_FALSE(h.selfLinkOwed());
+  EXPECT_EQ(h.failedWrites(), 0u);
 }
 
 }  // namespace

@@ -109,6 +109,51 @@ TEST_F(Monitoring, FramerLedsFollowLineAndLinkReports) {
   EXPECT_EQ(ctl.leds(), 0x03);
 }
 
+LGCP::Command line_report(int e1, bool up) {
+  LGCP::Command c;
+  auto& f = c.select_display().select_framer();
+  f.set_e1(e1);
+  f.get_info().select_line() = up;
+  return c;
+}
+
+// A LED byte the driver refused, or reported while the device was away, is kept and written
+// by the next polls until the driver takes it; the failure is logged once.
+TEST_F(Monitoring, RefusedOrUnreachableLedWritesAreWrittenByThePoll) {
+  vxtest::TestClock clock;
+  auto& sim = board::sim::SimBoard::instance();
+  MonitoringCtl timed;
+  auto step = [&](uint32_t ms) {
+    clock.advance(ms);
+    vxtest::pump(2);
+  };
+  ASSERT_TRUE(timed.OnCommand(line_report(0, true)));
+  ASSERT_EQ(hal().leds, 0x03);
+
+  sim.fail_next(board::sim::Device::hal, EIO, 1);
+  ASSERT_TRUE(timed.OnCommand(line_report(1, true)));
+  EXPECT_EQ(hal().leds, 0x03);
+  EXPECT_TRUE(timed.ledsOwed());
+  step(2000);
+  EXPECT_EQ(hal().leds, 0x0F);
+  EXPECT_FALSE(timed.ledsOwed());
+
+  sim.fail_open(board::sim::Device::hal, ENOENT);
+  sim.hangup(board::sim::Device::hal);
+  step(2000);
+  ASSERT_TRUE(timed.OnCommand(line_report(1, false)));
+  EXPECT_EQ(timed.leds(), 0x03);
+  step(2000);
+  EXPECT_EQ(hal().leds, 0x0F);
+  sim.fail_open(board::sim::Device::hal, 0);
+  step(2000);
+  EXPECT_EQ(hal().leds, 0x03);
+  EXPECT_FALSE(timed.ledsOwed());
+  const std::string err = cap.err.str();
+  EXPECT_EQ(err.find("monitoring: framer LED write fail: "), err.rfind("monitoring: framer LED write fail: ")) << err;
+  EXPECT_NE(err.find("monitoring: framer LED write fail: "), std::string::npos) << err;
+}
+
 TEST_F(Monitoring, BackgroundReadingsOfVersionsConfigurationAndTemperature) {
   root.write("/var/version", "T1.2\n");
   root.write("/var/board-version", "B7");
