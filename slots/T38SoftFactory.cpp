@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
+#include <utility>
 
 #include "asn1/schemas/LGCP.h"
 #include "board/board.h"
@@ -76,12 +77,12 @@ Slot* T38SoftFactory::INewSlot(LGCP::CreateParams const& params) {
   prelude.input = channel.get();
   prelude.failure = kExecFailed;
   const pid_t pid = ChildLauncher::current->Start(args, prelude);
-  // The channel stays allocated through the engine's standard input.
-  channel.close();
   if (pid < 0) return nullptr;
   PutHeader(std::clog);
   std::clog << "t38 daemon[" << pid << "] successfully started" << std::endl;
-  return new T38SoftSlot(pid, ts);
+  // The channel stays allocated through the engine's standard input, and through the slot's
+  // descriptor until no route of it stands.
+  return new T38SoftSlot(pid, ts, std::move(channel));
 }
 
 void T38SoftFactory::Query(LGCP::Resources& r) { r.set_t38_instances(QueryNumOfInstances()); }

@@ -55,16 +55,66 @@ void VoiceSlot::RunDeferred() {
   for (auto& what : now) what();
 }
 
+void VoiceSlot::WatchChannel(Fd const& channel) {
+  if (!channel) return;
+  // Only a hang-up or an error is asked for: the samples are the copies' business.
+  watch_.Bind("VoiceSlot::OnChannelEvent", &VoiceSlot::OnChannelEvent, this);
+  if (!watch_.Schedule(channel, 0)) {
+    PutHeader(std::cerr);
+    std::cerr << "fail to watch the channel: " << std::strerror(errno) << std::endl;
+  }
+}
+
+void VoiceSlot::OnChannelEvent(int, short revents) {
+  if (!(revents & (POLLHUP | POLLERR | POLLNVAL)) || channelLost) return;
+  watch_.Release();
+  PutHeader(std::cerr);
+  std::cerr << "channel taken back by the board" << std::endl;
+  ChannelTakenBack();
+}
+
+void VoiceSlot::GiveUpChannel(int timeslot, Fd& channel) {
+  watch_.Release();
+  if (channelLost)
+    channel.close();
+  else
+    HandOverChannel(timeslot, channel);
+}
+
 // ---------------------------------------------------------------- players
 
 PlaySlotGeneric::PlaySlotGeneric(int ch)
-    : timeslot(board::ioctl_value(ch, board::mcc::MCC_TIMESLOT, 0)), channel(::fcntl(ch, F_DUPFD_CLOEXEC, 0)) {}
+    : timeslot(board::ioctl_value(ch, board::mcc::MCC_TIMESLOT, 0)), channel(::fcntl(ch, F_DUPFD_CLOEXEC, 0)) {
+  WatchChannel(channel);
+}
 
-PlaySlotGeneric::~PlaySlotGeneric() = default;
+// The kind's copy and connection are gone by now (their descriptors with them).
+PlaySlotGeneric::~PlaySlotGeneric() { GiveUpChannel(timeslot, channel); }
 
 bool PlaySlotGeneric::IBeforeDestroy() {
   if (VoiceFactory* f = VoiceFactory::instance()) f->OnDestroy(this);
   return true;
+}
+
+void PlaySlotGeneric::OutputAsked() {
+  outputAsked_ = true;
+  Defer([this] { outputAsked_ = false; });
+}
+
+void PlaySlotGeneric::IOnOutputRelease() {
+  // Only the connect that asked for the output, failing before it made a path; a player whose
+  // last sink goes plays on, as it always has.
+  if (!std::exchange(outputAsked_, false)) return;
+  PutHeader(std::clog);
+  std::clog << "no path made, play stopped." << std::endl;
+  Undo();
+  OnChangeOutputStream(false);
+}
+
+void PlaySlotGeneric::ChannelTakenBack() {
+  LoseChannel();
+  if (Playing()) Release();
+  channel.close();
 }
 
 PlaySlotNetwork::PlaySlotNetwork(int ch, LGCP::PlayerParams_network const& p)
@@ -73,16 +123,27 @@ PlaySlotNetwork::PlaySlotNetwork(int ch, LGCP::PlayerParams_network const& p)
 bool PlaySlotNetwork::IOnOutputStream() {
   if (state == fresh) {
     state = connecting;
+    ++attempt_;
+    OutputAsked();
     connector = std::make_unique<ASync::Connect>();
     connector->Bind(&PlaySlotNetwork::OnConnect, this);
     connector->Start(address, kConnectTimeoutMs);
   }
   OnChangeOutputStream(true);
-  return timeslot >= 0;
+  return held(timeslot) >= 0;
 }
 
 void PlaySlotNetwork::OnConnect(ASync::Connect::Status::Type status, Fd socket) {
-  Defer([this, status, socket] { Connected(status, socket); });
+  Defer([this, attempt = attempt_, status, socket] {
+    if (attempt == attempt_) Connected(status, socket);
+  });
+}
+
+void PlaySlotNetwork::Undo() {
+  ++attempt_;
+  state = fresh;
+  copy.reset();
+  connector.reset();
 }
 
 void PlaySlotNetwork::Connected(ASync::Connect::Status::Type status, Fd socket) {
@@ -153,9 +214,16 @@ bool PlaySlotFile::IOnOutputStream() {
       return false;
     }
     started = true;
+    OutputAsked();
   }
   OnChangeOutputStream(true);
-  return timeslot >= 0;
+  return held(timeslot) >= 0;
+}
+
+void PlaySlotFile::Undo() {
+  copy.reset();
+  file.close();
+  started = false;
 }
 
 void PlaySlotFile::delayed_abort() {
@@ -244,9 +312,15 @@ void PlaySlotFile::Release() {
 // ---------------------------------------------------------------- recorder
 
 RecordSlot::RecordSlot(std::string addr, int ts, int ch)
-    : timeslot(ts), channel(::fcntl(ch, F_DUPFD_CLOEXEC, 0)), address(std::move(addr)) {}
+    : timeslot(ts), channel(::fcntl(ch, F_DUPFD_CLOEXEC, 0)), address(std::move(addr)) {
+  WatchChannel(channel);
+}
 
-RecordSlot::~RecordSlot() = default;
+RecordSlot::~RecordSlot() {
+  copy.reset();
+  connector.reset();
+  GiveUpChannel(timeslot, channel);
+}
 
 bool RecordSlot::IBeforeDestroy() {
   if (VoiceFactory* f = VoiceFactory::instance()) f->OnDestroy(this);
@@ -254,17 +328,47 @@ bool RecordSlot::IBeforeDestroy() {
 }
 
 bool RecordSlot::IOnInputStream() {
+  // The new input's session holds nothing of the old one's.
+  EndSession();
+  ++attempt_;
   connector = std::make_unique<ASync::Connect>();
   connector->Bind(&RecordSlot::OnConnect, this);
   connector->Start(address, kConnectTimeoutMs);
   return true;
 }
 
+void RecordSlot::IOnInputRelease() { EndSession(); }
+
+void RecordSlot::EndSession() {
+  if (copy) {
+    PutHeader(std::clog);
+    std::clog << "input ended, recording stopped." << std::endl;
+    StopRecording(LGCP::StopRecordingCause::userRequest);
+  }
+  ++attempt_;
+  connector.reset();
+  if (!channel || channelLost) return;
+  // Samples of the old input still queued on the channel: bounded, the channel may keep
+  // filling.
+  char drop[VoiceFactory::kPacketSize];
+  for (int i = 0; i < 64; ++i) {
+    const ssize_t n = ::read(channel.get(), drop, sizeof drop);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+  }
+}
+
+void RecordSlot::ChannelTakenBack() {
+  LoseChannel();
+  // As when the channel's end reaches the copy.
+  if (copy || connector) StopRecording(LGCP::StopRecordingCause::userRequest);
+  channel.close();
+}
+
 void RecordSlot::OnConnect(ASync::Connect::Status::Type status, Fd socket) {
-  // Only the attempt still held reports: one replaced by a new input has nothing to say.
-  ASync::Connect* attempt = connector.get();
-  Defer([this, attempt, status, socket] {
-    if (attempt == connector.get()) Connected(status, socket);
+  // Only the attempt still held reports: one given up since has nothing to say.
+  Defer([this, attempt = attempt_, status, socket] {
+    if (attempt == attempt_) Connected(status, socket);
   });
 }
 

@@ -17,6 +17,7 @@
 #include "control/ASyncConnect.h"
 #include "control/ASyncCopy.h"
 #include "foundation/Dpc.h"
+#include "foundation/Event.h"
 #include "foundation/Fd.h"
 #include "slots/Slot.h"
 
@@ -44,12 +45,22 @@ class VoiceSlot : public Slot {
   // Runs `what` on the next pass of the event loop (in the order deferred).
   void Defer(std::function<void()> what);
   virtual int Timeslot() const = 0;
+  // Watches the controller channel for its hang-up: the board took it back and may give the
+  // number to the next slot that asks.
+  void WatchChannel(Fd const& channel);
+  // The board took the channel back: the kind ends what runs on it and loses the channel.
+  virtual void ChannelTakenBack() = 0;
+  // At the slot's end: the channel goes to the route book until no route of it stands (a lost
+  // one is closed at once), after the watch's own descriptor.
+  void GiveUpChannel(int timeslot, Fd& channel);
 
  private:
   void RunDeferred();
+  void OnChannelEvent(int fd, short revents);
 
   Dpc deferred_;
   std::vector<std::function<void()>> pending_;
+  Event watch_;
 };
 
 class PlaySlotGeneric : public VoiceSlot {
@@ -59,14 +70,30 @@ class PlaySlotGeneric : public VoiceSlot {
   ~PlaySlotGeneric() override;
 
   bool IBeforeDestroy() override;
-  int IGetTransmitChannel() override { return timeslot; }
+  int IGetTransmitChannel() override { return held(timeslot); }
   const char* GetName() const override { return "player"; }
+  // The output asked for by a connect that then failed: what it started stops, so that the
+  // next connect starts the play afresh.
+  void IOnOutputRelease() override;
 
   int timeslot;
   Fd channel;
 
  protected:
   int Timeslot() const override { return timeslot; }
+  void ChannelTakenBack() override;
+  // Called when the output stream is asked for: until the next loop pass, a release of the
+  // output is the failure of the connect that asked.
+  void OutputAsked();
+  // Ends the play at once, without a signal, back to the state before it started.
+  virtual void Undo() = 0;
+  // Ends the play, as its end does: "transmitter" inactive and "abort".
+  virtual void Release() = 0;
+  // Something plays or is about to.
+  virtual bool Playing() const = 0;
+
+ private:
+  bool outputAsked_ = false;
 };
 
 class PlaySlotNetwork : public PlaySlotGeneric {
@@ -80,7 +107,7 @@ class PlaySlotNetwork : public PlaySlotGeneric {
 
   void OnConnect(ASync::Connect::Status::Type status, Fd socket);
   void OnPlayComplete(ASync::Copy::Status::Type status);
-  void Release();
+  void Release() override;
 
   std::string address;
   int32_t id;
@@ -88,9 +115,15 @@ class PlaySlotNetwork : public PlaySlotGeneric {
   std::unique_ptr<ASync::Copy> copy;
   std::unique_ptr<ASync::Connect> connector;
 
+ protected:
+  void Undo() override;
+  bool Playing() const override { return state == connecting || state == playing; }
+
  private:
   void Connected(ASync::Connect::Status::Type status, Fd socket);
   void Played(ASync::Copy::Status::Type status);
+  // Numbers the attempts: a result deferred from one given up since is not this one's.
+  unsigned attempt_ = 0;
 };
 
 class PlaySlotFile : public PlaySlotGeneric {
@@ -110,7 +143,7 @@ class PlaySlotFile : public PlaySlotGeneric {
   // Starts the next phrase that opens; false at the end of the list.
   bool next_phrase();
   void OnPlayComplete(ASync::Copy::Status::Type status);
-  void Release();
+  void Release() override;
   void delayed_abort();
 
   // Whether a phrase name stays inside the prompt folder: not empty, not absolute, no ".."
@@ -127,6 +160,10 @@ class PlaySlotFile : public PlaySlotGeneric {
   // Octets played since the list was last started from its first phrase.
   uint64_t passPlayed = 0;
 
+ protected:
+  void Undo() override;
+  bool Playing() const override { return copy != nullptr; }
+
  private:
   void Played(ASync::Copy::Status::Type status);
 };
@@ -138,9 +175,12 @@ class RecordSlot : public VoiceSlot {
 
   void IAfterCreate() override { OnChangeInputStream(true); }
   bool IBeforeDestroy() override;
-  // A new connection for every new input.
+  // A new connection for every new input; a session still running ends first.
   bool IOnInputStream() override;
-  int IGetReceiveChannel() override { return timeslot; }
+  // The input ended (a disconnect, or the connect that asked for it failed): so does its
+  // session, which records nothing of a later input.
+  void IOnInputRelease() override;
+  int IGetReceiveChannel() override { return held(timeslot); }
   const char* GetName() const override { return "recorder"; }
 
   void OnConnect(ASync::Connect::Status::Type status, Fd socket);
@@ -156,8 +196,13 @@ class RecordSlot : public VoiceSlot {
 
  protected:
   int Timeslot() const override { return timeslot; }
+  void ChannelTakenBack() override;
 
  private:
   void Connected(ASync::Connect::Status::Type status, Fd socket);
   void Recorded(ASync::Copy::Status::Type status);
+  // Ends the session: a running copy with "stopRecording", an attempt still connecting
+  // without a word (no session began). What the channel still holds of the old input goes.
+  void EndSession();
+  unsigned attempt_ = 0;
 };
