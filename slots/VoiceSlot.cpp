@@ -125,9 +125,13 @@ bool PlaySlotNetwork::IOnOutputStream() {
     state = connecting;
     ++attempt_;
     OutputAsked();
-    connector = std::make_unique<ASync::Connect>();
-    connector->Bind(&PlaySlotNetwork::OnConnect, this);
-    connector->Start(address, kConnectTimeoutMs);
+    // From the next pass: a connect that fails now opens no stream on the server.
+    Defer([this, attempt = attempt_] {
+      if (attempt != attempt_ || state != connecting) return;
+      connector = std::make_unique<ASync::Connect>();
+      connector->Bind(&PlaySlotNetwork::OnConnect, this);
+      connector->Start(address, kConnectTimeoutMs);
+    });
   }
   OnChangeOutputStream(true);
   return held(timeslot) >= 0;
@@ -331,9 +335,14 @@ bool RecordSlot::IOnInputStream() {
   // The new input's session holds nothing of the old one's.
   EndSession();
   ++attempt_;
-  connector = std::make_unique<ASync::Connect>();
-  connector->Bind(&RecordSlot::OnConnect, this);
-  connector->Start(address, kConnectTimeoutMs);
+  active_ = true;
+  // From the next pass: a connect that fails now opens no session on the server.
+  Defer([this, attempt = attempt_] {
+    if (attempt != attempt_) return;
+    connector = std::make_unique<ASync::Connect>();
+    connector->Bind(&RecordSlot::OnConnect, this);
+    connector->Start(address, kConnectTimeoutMs);
+  });
   return true;
 }
 
@@ -346,6 +355,7 @@ void RecordSlot::EndSession() {
     StopRecording(LGCP::StopRecordingCause::userRequest);
   }
   ++attempt_;
+  active_ = false;
   connector.reset();
   if (!channel || channelLost) return;
   // Samples of the old input still queued on the channel: bounded, the channel may keep
@@ -359,9 +369,9 @@ void RecordSlot::EndSession() {
 }
 
 void RecordSlot::ChannelTakenBack() {
+  // As when the channel's end reaches the copy; a session about to start ends too.
+  if (active_) StopRecording(LGCP::StopRecordingCause::userRequest);
   LoseChannel();
-  // As when the channel's end reaches the copy.
-  if (copy || connector) StopRecording(LGCP::StopRecordingCause::userRequest);
   channel.close();
 }
 
@@ -407,6 +417,8 @@ void RecordSlot::Recorded(ASync::Copy::Status::Type status) {
 }
 
 void RecordSlot::StopRecording(int cause) {
+  ++attempt_;
+  active_ = false;
   copy.reset();
   connector.reset();
   LGCP::IoctlResponse stopped;

@@ -205,4 +205,6 @@ class RecordSlot : public VoiceSlot {
   // without a word (no session began). What the channel still holds of the old input goes.
   void EndSession();
   unsigned attempt_ = 0;
+  // An input's session is wanted: about to connect, connecting or recording.
+  bool active_ = false;
 };
