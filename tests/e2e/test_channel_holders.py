@@ -161,32 +161,41 @@ class Holders(CodecSessionTest):
         cases = (("recorder", recorder(9), (1, None)),
                  ("player", player("prompt.raw", 0), (None, 1)),
                  ("t38", t38(udp_port()), (1, 1)))
-        for n, (kind, command, (feed, sink)) in enumerate(cases):
-            old, new = 20 + 2 * n, 21 + 2 * n
+        for n, (kind, command, routes) in enumerate(cases):
             with self.subTest(kind):
-                channel = self.create_holding(old, command)
-                if feed:
-                    self.assertEqual(self.connect(feed, old), "success")
-                    self.assertEqual(self.switch(channel), "connected %d" % feed)
-                if sink:
-                    self.assertEqual(self.connect(old, sink), "success")
-                    self.assertEqual(self.switch(sink), "connected %d" % channel)
-                self.board.ask("fail hal EBUSY 1000000")
-                self.assertEqual(self.send_to(old, "destroy : NULL"), "success")
-                # The routes stand, and so does the channel: the next slot gets another one.
-                self.assertEqual(self.send_to(new, MCC), "success")
-                self.assertIn(channel, self.open_channels())
-                if feed:
-                    self.assertEqual(self.switch(channel), "connected %d" % feed)
-                if sink:
-                    self.assertEqual(self.switch(sink), "connected %d" % channel)
-                self.board.ask("fail hal none")
-                if feed:
-                    self.assertTrue(vx.wait_for(lambda: self.switch(channel) != "connected %d" % feed, 3))
-                if sink:
-                    self.assertTrue(vx.wait_for(lambda: self.switch(sink) == IDLE, 3), self.switch(sink))
-                self.assertTrue(vx.wait_for(lambda: channel not in self.open_channels(), 3))
-                self.assertEqual(self.send_to(new, "destroy : NULL"), "success")
+                try:
+                    self.refused_destroy_case(20 + 2 * n, 21 + 2 * n, command, *routes)
+                finally:
+                    self.board.ask("fail hal none")
+
+    def refused_destroy_case(self, old, new, command, feed, sink):
+        """Slot old, made by command, fed by trunk slot feed and feeding trunk slot sink (None:
+        not), destroyed while the switch refuses; new is the next slot."""
+        channel = self.create_holding(old, command)
+        if feed:
+            self.assertEqual(self.connect(feed, old), "success")
+            self.assertEqual(self.switch(channel), "connected %d" % feed)
+        if sink:
+            self.assertEqual(self.connect(old, sink), "success")
+            self.assertEqual(self.switch(sink), "connected %d" % channel)
+        self.board.ask("fail hal EBUSY 1000000")
+        self.assertEqual(self.send_to(old, "destroy : NULL"), "success")
+        # Even once the engine that had the channel too is gone.
+        self.assertTrue(vx.wait_for(lambda: not self.engines()), self.engines())
+        # The routes stand, and so does the channel: the next slot gets another one.
+        self.assertNotEqual(self.create_holding(new, MCC), channel)
+        self.assertIn(channel, self.open_channels())
+        if feed:
+            self.assertEqual(self.switch(channel), "connected %d" % feed)
+        if sink:
+            self.assertEqual(self.switch(sink), "connected %d" % channel)
+        self.board.ask("fail hal none")
+        if feed:
+            self.assertTrue(vx.wait_for(lambda: self.switch(channel) != "connected %d" % feed, 3))
+        if sink:
+            self.assertTrue(vx.wait_for(lambda: self.switch(sink) == IDLE, 3), self.switch(sink))
+        self.assertTrue(vx.wait_for(lambda: channel not in self.open_channels(), 3))
+        self.assertEqual(self.send_to(new, "destroy : NULL"), "success")
 
     # -- a channel the board took back, an engine that ended
 
@@ -287,6 +296,9 @@ class Holders(CodecSessionTest):
         self.create_holding(80, recorder(server.port))
         self.board.ask("fail hal EIO 1")
         self.assertEqual(self.connect(1, 80), CONNECT_FAIL)
+        server.listener.settimeout(0.5)
+        with self.assertRaises(socket.timeout, msg="a session for a connect that failed"):
+            server.listener.accept()
         self.assertEqual(self.connect(1, 80), "success")
         session = server.take()
         self.assertEqual(self.board.ask("tdm-frame 1 %s" % ("cc" * 50)), "1")
