@@ -13,6 +13,7 @@ import stat
 
 import vxharness as vx
 from test_input_bounds import FarEnd
+from test_modem import ModemTest, modem_params
 from test_rtp import CodecSessionTest, udp_port
 
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -325,6 +326,26 @@ class Holders(CodecSessionTest):
         self.assertNotIn("watch fail", self.daemon.output())
         for slot in (93, 94):
             self.assertEqual(self.send_to(slot, "destroy : NULL"), "success")
+
+
+class ModemHolder(ModemTest):
+    def test_a_refused_destroy_keeps_the_modem_from_the_next_slot(self):
+        map_rx = 8192 + 128 + 6  # map slot 6's receiver: bus 1, channel 6
+        self.create(5, modem_params())
+        self.assertIn("success", self.answer(self.start(5, 6)))
+        self.assertEqual(self.board.ask("switch %d" % map_rx), "connected 1024")
+        self.board.ask("fail hal EBUSY 1000000")
+        try:
+            self.assertIn("success", self.answer(self.command(5, "destroy : NULL")))
+            self.assertEqual(self.board.ask("switch %d" % map_rx), "connected 1024")
+            # The next modem slot's call starts on another modem while the old route stands.
+            self.create(7, modem_params())
+            self.start(7, 8)
+            got = self.messages(lambda t: "slot 7" in t and "transmitter : active" in t)
+            self.assertNotIn("transmitter : active : 1024", got[-1])
+        finally:
+            self.board.ask("fail hal none")
+        self.assertTrue(vx.wait_for(lambda: self.board.ask("switch %d" % map_rx) != "connected 1024", 3))
 
 
 if __name__ == "__main__":
