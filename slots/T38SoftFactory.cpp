@@ -21,6 +21,7 @@
 #include "foundation/Escaped.h"
 #include "foundation/Fd.h"
 #include "foundation/Paths.h"
+#include "hardware/SwitchRoutes.h"
 #include "slots/ChildLauncher.h"
 #include "slots/T38SoftSlot.h"
 
@@ -54,7 +55,8 @@ Slot* T38SoftFactory::INewSlot(LGCP::CreateParams const& params) {
   block.reserved = 0;
   block.rx_threshold = static_cast<uint32_t>(p.get_rx_threshold().getValue());
   block.tx_threshold = static_cast<uint32_t>(p.get_tx_threshold().getValue());
-  if (board::ioctl(channel.get(), board::mcc::MCC_ALLOCATE, &block) < 0) {
+  // Channels kept only for a released owner's last frames go back early when none is free.
+  if (SwitchRoutes::allocate(channel.get(), block) < 0) {
     PutHeader(std::cerr);
     std::cerr << "T38SoftFactory::INewSlot - FAIL to ioctl MCC_ALLOCATE [" << errno << "]" << std::endl;
     return nullptr;

@@ -334,6 +334,11 @@ bool RecordSlot::IBeforeDestroy() {
 bool RecordSlot::IOnInputStream() {
   // The new input's session holds nothing of the old one's.
   EndSession();
+  StartSession();
+  return true;
+}
+
+void RecordSlot::StartSession() {
   ++attempt_;
   active_ = true;
   // From the next pass: a connect that fails now opens no session on the server.
@@ -343,10 +348,23 @@ bool RecordSlot::IOnInputStream() {
     connector->Bind(&RecordSlot::OnConnect, this);
     connector->Start(address, kConnectTimeoutMs);
   });
-  return true;
 }
 
 void RecordSlot::IOnInputRelease() { EndSession(); }
+
+bool RecordSlot::IHwConnectReceiver(Slot& src) {
+  // The path from the old source is down already; a failed path leaves the old source's
+  // session as it is (the old path is made again).
+  const bool moved = source && source != &src;
+  if (!Slot::IHwConnectReceiver(src)) return false;
+  if (moved) {
+    PutHeader(std::clog);
+    std::clog << "input moved to " << src << "." << std::endl;
+    EndSession();
+    StartSession();
+  }
+  return true;
+}
 
 void RecordSlot::EndSession() {
   if (copy) {

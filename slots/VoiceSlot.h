@@ -180,6 +180,8 @@ class RecordSlot : public VoiceSlot {
   // The input ended (a disconnect, or the connect that asked for it failed): so does its
   // session, which records nothing of a later input.
   void IOnInputRelease() override;
+  // A path from a source other than the one recorded: the new call gets a session of its own.
+  bool IHwConnectReceiver(Slot& source) override;
   int IGetReceiveChannel() override { return held(timeslot); }
   const char* GetName() const override { return "recorder"; }
 
@@ -204,6 +206,8 @@ class RecordSlot : public VoiceSlot {
   // Ends the session: a running copy with "stopRecording", an attempt still connecting
   // without a word (no session began). What the channel still holds of the old input goes.
   void EndSession();
+  // A session for the input from the next loop pass on.
+  void StartSession();
   unsigned attempt_ = 0;
   // An input's session is wanted: about to connect, connecting or recording.
   bool active_ = false;

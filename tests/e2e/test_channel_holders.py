@@ -271,9 +271,17 @@ class Holders(CodecSessionTest):
             filler.close()
         second = server.take()
         self.assertEqual(received(second, until_end=False), b"\xbb" * 100)
-        self.assertEqual(self.send_to(60, "destroy : NULL"), "success")
+        # Moved without a disconnect: the same.
+        self.assertEqual(self.connect(3, 60), "success")
+        self.assertEqual(self.slot_signal(60, "ioctl", 0.1), "stopRecording : userRequest")
+        self.assertEqual(self.board.ask("tdm-frame 3 %s" % ("dd" * 100)), "1")
         self.assertEqual(received(second), b"")
         second.close()
+        third = server.take()
+        self.assertEqual(received(third, until_end=False), b"\xdd" * 100)
+        self.assertEqual(self.send_to(60, "destroy : NULL"), "success")
+        self.assertEqual(received(third), b"")
+        third.close()
 
     # -- a connect refused before its path was made
 
