@@ -213,18 +213,26 @@ PlaySlotFile::PlaySlotFile(int ch, LGCP::PlayerParams_file const& p) : PlaySlotG
 
 bool PlaySlotFile::IOnOutputStream() {
   if (!started) {
-    if (!restart()) {
+    current = 0;
+    passPlayed = 0;
+    if (!open_phrase()) {
       abortDpc.Activate();
       return false;
     }
     started = true;
     OutputAsked();
+    // From the next pass: what a connect that fails now would write into a channel leading
+    // nowhere could still be going out on its timeslot when the retry's path is made.
+    Defer([this, attempt = ++attempt_] {
+      if (attempt == attempt_ && file && !copy) play();
+    });
   }
   OnChangeOutputStream(true);
   return held(timeslot) >= 0;
 }
 
 void PlaySlotFile::Undo() {
+  ++attempt_;
   copy.reset();
   file.close();
   started = false;
@@ -254,6 +262,12 @@ bool PlaySlotFile::restart() {
 }
 
 bool PlaySlotFile::next_phrase() {
+  if (!open_phrase()) return false;
+  play();
+  return true;
+}
+
+bool PlaySlotFile::open_phrase() {
   while (current < names.size()) {
     const std::string& name = names[current++];
     if (!SafeName(name)) {
@@ -270,14 +284,17 @@ bool PlaySlotFile::next_phrase() {
       continue;
     }
     ::lseek(file.get(), 0, SEEK_SET);
-    copy = std::make_unique<ASync::Copy>();
-    copy->set_bufsize(kBufferSize);
-    copy->set_events(events(POLLWRNORM));
-    copy->Bind(&PlaySlotFile::OnPlayComplete, this);
-    copy->Start(file, channel);
     return true;
   }
   return false;
+}
+
+void PlaySlotFile::play() {
+  copy = std::make_unique<ASync::Copy>();
+  copy->set_bufsize(kBufferSize);
+  copy->set_events(events(POLLWRNORM));
+  copy->Bind(&PlaySlotFile::OnPlayComplete, this);
+  copy->Start(file, channel);
 }
 
 void PlaySlotFile::OnPlayComplete(ASync::Copy::Status::Type status) {

@@ -142,6 +142,10 @@ class PlaySlotFile : public PlaySlotGeneric {
   bool restart();
   // Starts the next phrase that opens; false at the end of the list.
   bool next_phrase();
+  // Opens the next phrase that opens, into `file`; false at the end of the list.
+  bool open_phrase();
+  // Plays the open phrase.
+  void play();
   void OnPlayComplete(ASync::Copy::Status::Type status);
   void Release() override;
   void delayed_abort();
@@ -162,10 +166,12 @@ class PlaySlotFile : public PlaySlotGeneric {
 
  protected:
   void Undo() override;
-  bool Playing() const override { return copy != nullptr; }
+  // A phrase is open from the start of the play to its end.
+  bool Playing() const override { return file || copy; }
 
  private:
   void Played(ASync::Copy::Status::Type status);
+  unsigned attempt_ = 0;
 };
 
 class RecordSlot : public VoiceSlot {
