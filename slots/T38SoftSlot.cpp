@@ -7,7 +7,8 @@
 
 #include "slots/ChildLauncher.h"
 
-T38SoftSlot::T38SoftSlot(int pid, int timeslot, Fd channel) : pid(pid), timeslot(timeslot), channel(std::move(channel)) {
+T38SoftSlot::T38SoftSlot(int pid, int timeslot, Fd channel)
+    : pid(pid), timeslot(timeslot), channel(std::move(channel)) {
   childWait.Bind(this, &T38SoftSlot::OnT38Terminate);
   childWait.Attach(pid);
 }
