@@ -98,13 +98,19 @@ bool PlaySlotGeneric::IBeforeDestroy() {
 
 void PlaySlotGeneric::OutputAsked() {
   outputAsked_ = true;
-  Defer([this] { outputAsked_ = false; });
+  // Ahead of the kind's own start: a connect that refused its sink's input tells no release.
+  Defer([this] {
+    if (std::exchange(outputAsked_, false) && sinks.empty()) NoPath();
+  });
 }
 
 void PlaySlotGeneric::IOnOutputRelease() {
   // Only the connect that asked for the output, failing before it made a path; a player whose
   // last sink goes plays on, as it always has.
-  if (!std::exchange(outputAsked_, false)) return;
+  if (std::exchange(outputAsked_, false)) NoPath();
+}
+
+void PlaySlotGeneric::NoPath() {
   PutHeader(std::clog);
   std::clog << "no path made, play stopped." << std::endl;
   Undo();

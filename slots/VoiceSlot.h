@@ -83,8 +83,10 @@ class PlaySlotGeneric : public VoiceSlot {
   int Timeslot() const override { return timeslot; }
   void ChannelTakenBack() override;
   // Called when the output stream is asked for: until the next loop pass, a release of the
-  // output is the failure of the connect that asked.
+  // output is the failure of the connect that asked, and so is a pass that ends without a sink.
   void OutputAsked();
+  // The connect that asked for the output made no path: the play goes back to its start.
+  void NoPath();
   // Ends the play at once, without a signal, back to the state before it started.
   virtual void Undo() = 0;
   // Ends the play, as its end does: "transmitter" inactive and "abort".

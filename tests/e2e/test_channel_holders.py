@@ -22,6 +22,8 @@ CONNECT_FAIL = 9
 IDLE = "constant 213"
 MCC = "create : mcc : { type data, mode standard }"
 PROMPT = bytes(range(256)) * 12
+ACTIVATE = ('activate : modem : { remoteAddr "10.0.0.2", netmask "255.0.0.0", gateway "10.0.0.1", '
+            'dns "10.0.0.1", mtu 1500 }')
 
 
 def recorder(port):
@@ -291,12 +293,26 @@ class Holders(CodecSessionTest):
         self.board.ask("fail hal EIO 1")
         self.assertEqual(self.connect_twice(70, 1), [CONNECT_FAIL, "success"])
         self.assertEqual(self.slot_signal(70, "abort"), "0")
+        self.assertEqual(self.heard(far), PROMPT)
+        self.assertEqual(self.send_to(70, "destroy : NULL"), "success")
+        # Refused by a sink that takes no input yet (an ext slot not activated).
+        self.create_holding(71, player("prompt.raw"))
+        self.assertEqual(self.send_to(72, "create : ext : { transmitter 40, receiver 1 }"), "success")
+        self.assertEqual(self.connect(71, 72), CONNECT_FAIL)
+        self.assertEqual(self.send_to(72, ACTIVATE), "success")
+        self.assertEqual(self.connect(71, 72), "success")
+        self.assertEqual(self.slot_signal(71, "abort"), "0")
+        self.assertEqual(self.heard(far), PROMPT)
+        for slot in (71, 72):
+            self.assertEqual(self.send_to(slot, "destroy : NULL"), "success")
+
+    @staticmethod
+    def heard(far):
+        """One prompt's worth of what reached the far end, and whatever came with it."""
         got = b""
         while len(got) < len(PROMPT):
             got += far.recv()
-        got += b"".join(far.frames(0.3))
-        self.assertEqual(got, PROMPT)
-        self.assertEqual(self.send_to(70, "destroy : NULL"), "success")
+        return got + b"".join(far.frames(0.3))
 
     def test_a_recorder_whose_connect_failed_records_the_retry_in_one_session(self):
         server = MediaServer()
