@@ -6,7 +6,9 @@
 //
 // The ends of connection attempts and copies are acted on from the event loop's next pass,
 // never inside the call that reported them: such an end can come from inside a create or a
-// connect command, and acting on it may drop the very object that reported it.
+// connect command, and acting on it may drop the very object that reported it. Plays and
+// server connections start from the next pass too, so that a connect that fails after asking
+// for the stream has written nothing and opened nothing.
 #include <cstdint>
 #include <functional>
 #include <iosfwd>
