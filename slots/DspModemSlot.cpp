@@ -20,7 +20,10 @@ namespace mctl = board::mctl;
 DspModemSlot::~DspModemSlot() {
   // A slot deleted without the destroy protocol (controller lost) still leaves the lists.
   unbind();
-  device.close();
+  // The modem, and with it its timeslot, stays allocated until no route of the timeslot
+  // stands; a modem the board took back was closed already.
+  deviceEvent.Release();
+  HandOverChannel(timeslot, device);
 }
 
 void DspModemSlot::unbind() {

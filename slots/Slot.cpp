@@ -6,6 +6,8 @@
 #include <iostream>
 
 #include "board/rtp.h"
+#include "foundation/Fd.h"
+#include "hardware/SwitchRoutes.h"
 #include "slots/Connection.h"
 #include "slots/SlotFactory.h"
 #include "slots/Slots.h"
@@ -140,6 +142,11 @@ void Slot::LoseChannel() {
   }
   IReleaseChannel();
   channelLost = true;
+}
+
+void Slot::HandOverChannel(int channel, Fd& holder) {
+  if (!holder) return;
+  SwitchRoutes::release(channel, holder.release(), false);
 }
 
 bool Slot::BeforeDestroy() {

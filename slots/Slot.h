@@ -18,6 +18,7 @@ struct rtp_event;
 }
 using rtp_event = board::rtp::rtp_event;
 
+class Fd;
 class SlotFactory;
 
 class Slot {
@@ -140,6 +141,11 @@ class Slot {
   // What a kind answers for a channel or timeslot it was given: the number while it holds it,
   // -1 once it is lost.
   int held(int channel) const { return channelLost ? -1 : channel; }
+  // The slot gives up `channel`, which `holder` (a descriptor of the device that allocated it)
+  // keeps allocated: the route book takes the descriptor and closes it once no route into or
+  // out of the channel stands, so that the board gives the channel to no later slot while a
+  // route of this one may still feed it or be fed by it. holder is closed (empty) afterwards.
+  static void HandOverChannel(int channel, Fd& holder);
 };
 
 std::ostream& operator<<(std::ostream& os, Slot const& slot);

@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
+#include <utility>
 
 #include "asn1/schemas/LGCP.h"
 #include "board/board.h"
@@ -20,6 +21,7 @@
 #include "foundation/Escaped.h"
 #include "foundation/Fd.h"
 #include "foundation/Paths.h"
+#include "hardware/SwitchRoutes.h"
 #include "slots/ChildLauncher.h"
 #include "slots/T38SoftSlot.h"
 
@@ -53,7 +55,8 @@ Slot* T38SoftFactory::INewSlot(LGCP::CreateParams const& params) {
   block.reserved = 0;
   block.rx_threshold = static_cast<uint32_t>(p.get_rx_threshold().getValue());
   block.tx_threshold = static_cast<uint32_t>(p.get_tx_threshold().getValue());
-  if (board::ioctl(channel.get(), board::mcc::MCC_ALLOCATE, &block) < 0) {
+  // Channels kept only for a released owner's last frames go back early when none is free.
+  if (SwitchRoutes::allocate(channel.get(), block) < 0) {
     PutHeader(std::cerr);
     std::cerr << "T38SoftFactory::INewSlot - FAIL to ioctl MCC_ALLOCATE [" << errno << "]" << std::endl;
     return nullptr;
@@ -76,12 +79,12 @@ Slot* T38SoftFactory::INewSlot(LGCP::CreateParams const& params) {
   prelude.input = channel.get();
   prelude.failure = kExecFailed;
   const pid_t pid = ChildLauncher::current->Start(args, prelude);
-  // The channel stays allocated through the engine's standard input.
-  channel.close();
   if (pid < 0) return nullptr;
   PutHeader(std::clog);
   std::clog << "t38 daemon[" << pid << "] successfully started" << std::endl;
-  return new T38SoftSlot(pid, ts);
+  // The channel stays allocated through the engine's standard input, and through the slot's
+  // descriptor until no route of it stands.
+  return new T38SoftSlot(pid, ts, std::move(channel));
 }
 
 void T38SoftFactory::Query(LGCP::Resources& r) { r.set_t38_instances(QueryNumOfInstances()); }

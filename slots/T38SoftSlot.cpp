@@ -3,13 +3,19 @@
 #include <signal.h>
 
 #include <iostream>
+#include <utility>
 
 #include "slots/ChildLauncher.h"
 
-T38SoftSlot::T38SoftSlot(int pid, int timeslot) : pid(pid), timeslot(timeslot) {
+T38SoftSlot::T38SoftSlot(int pid, int timeslot, Fd channel)
+    : pid(pid), timeslot(timeslot), channel(std::move(channel)) {
   childWait.Bind(this, &T38SoftSlot::OnT38Terminate);
   childWait.Attach(pid);
 }
+
+// A route of the channel that the switch has not taken down yet keeps it from the next slot,
+// however long the engine takes to end.
+T38SoftSlot::~T38SoftSlot() { HandOverChannel(timeslot, channel); }
 
 void T38SoftSlot::PutHeader(std::ostream& os) const {
   Put(os);
@@ -35,5 +41,9 @@ void T38SoftSlot::OnT38Terminate(int status) {
     std::clog << "t38 daemon terminated by signal=" << (status & 0x7F) << std::endl;
   }
   pid = -1;
+  // The engine's channel would go back to the board with it: its paths go now, and the slot's
+  // descriptor keeps the channel only until none of them stands.
+  LoseChannel();
+  HandOverChannel(timeslot, channel);
   OnAbort(status);
 }

@@ -1,28 +1,33 @@
 #pragma once
 // A software T.38 slot: an external T.38 engine relays fax between the slot's transparent
 // controller channel (its standard input) and a T.38 peer on the network. The slot watches the
-// engine's end and stops it when destroyed.
+// engine's end and stops it when destroyed. The slot keeps a descriptor of the channel too, so
+// that the channel outlives the engine until no route of it stands.
 #include "foundation/ChildWait.h"
+#include "foundation/Fd.h"
 #include "slots/Slot.h"
 
 class T38SoftSlot : public Slot {
  public:
-  T38SoftSlot(int pid, int timeslot);
+  // channel: the slot's own descriptor of the engine's channel.
+  T38SoftSlot(int pid, int timeslot, Fd channel);
+  ~T38SoftSlot() override;
 
   void IAfterCreate() override;
   bool IBeforeDestroy() override;
   bool IOnOutputStream() override { return true; }
   bool IOnInputStream() override { return true; }
-  int IGetTransmitChannel() override { return timeslot; }
-  int IGetReceiveChannel() override { return timeslot; }
+  int IGetTransmitChannel() override { return held(timeslot); }
+  int IGetReceiveChannel() override { return held(timeslot); }
   const char* GetName() const override { return "t38 soft"; }
   // "<slot>: ".
   void PutHeader(std::ostream& os) const;
 
-  // The engine ended with the raw wait status.
+  // The engine ended with the raw wait status: the channel is lost with it.
   void OnT38Terminate(int status);
 
   int pid;  // -1 once the engine has ended
   int timeslot;
+  Fd channel;
   ChildWait childWait;
 };

@@ -12,6 +12,7 @@
 #include "board/mcc.h"
 #include "foundation/Escaped.h"
 #include "foundation/Fd.h"
+#include "hardware/SwitchRoutes.h"
 #include "foundation/INet4.h"
 #include "slots/VoiceSlot.h"
 
@@ -52,7 +53,8 @@ int VoiceFactory::OpenChannel(int flags, const char* direction, unsigned rxThres
   block.reserved = 0;
   block.rx_threshold = rxThreshold;
   block.tx_threshold = txThreshold;
-  if (board::ioctl(channel.get(), board::mcc::MCC_ALLOCATE, &block) < 0) {
+  // Channels kept only for a released owner's last frames go back early when none is free.
+  if (SwitchRoutes::allocate(channel.get(), block) < 0) {
     PutHeader(std::cerr);
     std::cerr << "MCC_ALLOCATE fail: " << std::strerror(errno) << std::endl;
     return -1;

@@ -55,16 +55,72 @@ void VoiceSlot::RunDeferred() {
   for (auto& what : now) what();
 }
 
+void VoiceSlot::WatchChannel(Fd const& channel) {
+  if (!channel) return;
+  // Only a hang-up or an error is asked for: the samples are the copies' business.
+  watch_.Bind("VoiceSlot::OnChannelEvent", &VoiceSlot::OnChannelEvent, this);
+  if (!watch_.Schedule(channel, 0)) {
+    PutHeader(std::cerr);
+    std::cerr << "fail to watch the channel: " << std::strerror(errno) << std::endl;
+  }
+}
+
+void VoiceSlot::OnChannelEvent(int, short revents) {
+  if (!(revents & (POLLHUP | POLLERR | POLLNVAL)) || channelLost) return;
+  watch_.Release();
+  PutHeader(std::cerr);
+  std::cerr << "channel taken back by the board" << std::endl;
+  ChannelTakenBack();
+}
+
+void VoiceSlot::GiveUpChannel(int timeslot, Fd& channel) {
+  watch_.Release();
+  if (channelLost)
+    channel.close();
+  else
+    HandOverChannel(timeslot, channel);
+}
+
 // ---------------------------------------------------------------- players
 
 PlaySlotGeneric::PlaySlotGeneric(int ch)
-    : timeslot(board::ioctl_value(ch, board::mcc::MCC_TIMESLOT, 0)), channel(::fcntl(ch, F_DUPFD_CLOEXEC, 0)) {}
+    : timeslot(board::ioctl_value(ch, board::mcc::MCC_TIMESLOT, 0)), channel(::fcntl(ch, F_DUPFD_CLOEXEC, 0)) {
+  WatchChannel(channel);
+}
 
-PlaySlotGeneric::~PlaySlotGeneric() = default;
+// The kind's copy and connection are gone by now (their descriptors with them).
+PlaySlotGeneric::~PlaySlotGeneric() { GiveUpChannel(timeslot, channel); }
 
 bool PlaySlotGeneric::IBeforeDestroy() {
   if (VoiceFactory* f = VoiceFactory::instance()) f->OnDestroy(this);
   return true;
+}
+
+void PlaySlotGeneric::OutputAsked() {
+  outputAsked_ = true;
+  // Ahead of the kind's own start: a connect that refused its sink's input tells no release.
+  Defer([this] {
+    if (std::exchange(outputAsked_, false) && sinks.empty()) NoPath();
+  });
+}
+
+void PlaySlotGeneric::IOnOutputRelease() {
+  // Only the connect that asked for the output, failing before it made a path; a player whose
+  // last sink goes plays on, as it always has.
+  if (std::exchange(outputAsked_, false)) NoPath();
+}
+
+void PlaySlotGeneric::NoPath() {
+  PutHeader(std::clog);
+  std::clog << "no path made, play stopped." << std::endl;
+  Undo();
+  OnChangeOutputStream(false);
+}
+
+void PlaySlotGeneric::ChannelTakenBack() {
+  LoseChannel();
+  if (Playing()) Release();
+  channel.close();
 }
 
 PlaySlotNetwork::PlaySlotNetwork(int ch, LGCP::PlayerParams_network const& p)
@@ -73,16 +129,31 @@ PlaySlotNetwork::PlaySlotNetwork(int ch, LGCP::PlayerParams_network const& p)
 bool PlaySlotNetwork::IOnOutputStream() {
   if (state == fresh) {
     state = connecting;
-    connector = std::make_unique<ASync::Connect>();
-    connector->Bind(&PlaySlotNetwork::OnConnect, this);
-    connector->Start(address, kConnectTimeoutMs);
+    ++attempt_;
+    OutputAsked();
+    // From the next pass: a connect that fails now opens no stream on the server.
+    Defer([this, attempt = attempt_] {
+      if (attempt != attempt_ || state != connecting) return;
+      connector = std::make_unique<ASync::Connect>();
+      connector->Bind(&PlaySlotNetwork::OnConnect, this);
+      connector->Start(address, kConnectTimeoutMs);
+    });
   }
   OnChangeOutputStream(true);
-  return timeslot >= 0;
+  return held(timeslot) >= 0;
 }
 
 void PlaySlotNetwork::OnConnect(ASync::Connect::Status::Type status, Fd socket) {
-  Defer([this, status, socket] { Connected(status, socket); });
+  Defer([this, attempt = attempt_, status, socket] {
+    if (attempt == attempt_) Connected(status, socket);
+  });
+}
+
+void PlaySlotNetwork::Undo() {
+  ++attempt_;
+  state = fresh;
+  copy.reset();
+  connector.reset();
 }
 
 void PlaySlotNetwork::Connected(ASync::Connect::Status::Type status, Fd socket) {
@@ -148,14 +219,29 @@ PlaySlotFile::PlaySlotFile(int ch, LGCP::PlayerParams_file const& p) : PlaySlotG
 
 bool PlaySlotFile::IOnOutputStream() {
   if (!started) {
-    if (!restart()) {
+    current = 0;
+    passPlayed = 0;
+    if (!open_phrase()) {
       abortDpc.Activate();
       return false;
     }
     started = true;
+    OutputAsked();
+    // From the next pass: what a connect that fails now would write into a channel leading
+    // nowhere could still be going out on its timeslot when the retry's path is made.
+    Defer([this, attempt = ++attempt_] {
+      if (attempt == attempt_ && file && !copy) play();
+    });
   }
   OnChangeOutputStream(true);
-  return timeslot >= 0;
+  return held(timeslot) >= 0;
+}
+
+void PlaySlotFile::Undo() {
+  ++attempt_;
+  copy.reset();
+  file.close();
+  started = false;
 }
 
 void PlaySlotFile::delayed_abort() {
@@ -182,6 +268,12 @@ bool PlaySlotFile::restart() {
 }
 
 bool PlaySlotFile::next_phrase() {
+  if (!open_phrase()) return false;
+  play();
+  return true;
+}
+
+bool PlaySlotFile::open_phrase() {
   while (current < names.size()) {
     const std::string& name = names[current++];
     if (!SafeName(name)) {
@@ -198,14 +290,17 @@ bool PlaySlotFile::next_phrase() {
       continue;
     }
     ::lseek(file.get(), 0, SEEK_SET);
-    copy = std::make_unique<ASync::Copy>();
-    copy->set_bufsize(kBufferSize);
-    copy->set_events(events(POLLWRNORM));
-    copy->Bind(&PlaySlotFile::OnPlayComplete, this);
-    copy->Start(file, channel);
     return true;
   }
   return false;
+}
+
+void PlaySlotFile::play() {
+  copy = std::make_unique<ASync::Copy>();
+  copy->set_bufsize(kBufferSize);
+  copy->set_events(events(POLLWRNORM));
+  copy->Bind(&PlaySlotFile::OnPlayComplete, this);
+  copy->Start(file, channel);
 }
 
 void PlaySlotFile::OnPlayComplete(ASync::Copy::Status::Type status) {
@@ -244,9 +339,15 @@ void PlaySlotFile::Release() {
 // ---------------------------------------------------------------- recorder
 
 RecordSlot::RecordSlot(std::string addr, int ts, int ch)
-    : timeslot(ts), channel(::fcntl(ch, F_DUPFD_CLOEXEC, 0)), address(std::move(addr)) {}
+    : timeslot(ts), channel(::fcntl(ch, F_DUPFD_CLOEXEC, 0)), address(std::move(addr)) {
+  WatchChannel(channel);
+}
 
-RecordSlot::~RecordSlot() = default;
+RecordSlot::~RecordSlot() {
+  copy.reset();
+  connector.reset();
+  GiveUpChannel(timeslot, channel);
+}
 
 bool RecordSlot::IBeforeDestroy() {
   if (VoiceFactory* f = VoiceFactory::instance()) f->OnDestroy(this);
@@ -254,17 +355,71 @@ bool RecordSlot::IBeforeDestroy() {
 }
 
 bool RecordSlot::IOnInputStream() {
-  connector = std::make_unique<ASync::Connect>();
-  connector->Bind(&RecordSlot::OnConnect, this);
-  connector->Start(address, kConnectTimeoutMs);
+  // The new input's session holds nothing of the old one's.
+  EndSession();
+  StartSession();
   return true;
 }
 
+void RecordSlot::StartSession() {
+  ++attempt_;
+  active_ = true;
+  // From the next pass: a connect that fails now opens no session on the server.
+  Defer([this, attempt = attempt_] {
+    if (attempt != attempt_) return;
+    connector = std::make_unique<ASync::Connect>();
+    connector->Bind(&RecordSlot::OnConnect, this);
+    connector->Start(address, kConnectTimeoutMs);
+  });
+}
+
+void RecordSlot::IOnInputRelease() { EndSession(); }
+
+bool RecordSlot::IHwConnectReceiver(Slot& src) {
+  // The path from the old source is down already; a failed path leaves the old source's
+  // session as it is (the old path is made again).
+  const bool moved = source && source != &src;
+  if (!Slot::IHwConnectReceiver(src)) return false;
+  if (moved) {
+    PutHeader(std::clog);
+    std::clog << "input moved to " << src << "." << std::endl;
+    EndSession();
+    StartSession();
+  }
+  return true;
+}
+
+void RecordSlot::EndSession() {
+  if (copy) {
+    PutHeader(std::clog);
+    std::clog << "input ended, recording stopped." << std::endl;
+    StopRecording(LGCP::StopRecordingCause::userRequest);
+  }
+  ++attempt_;
+  active_ = false;
+  connector.reset();
+  if (!channel || channelLost) return;
+  // Samples of the old input still queued on the channel: bounded, the channel may keep
+  // filling.
+  char drop[VoiceFactory::kPacketSize];
+  for (int i = 0; i < 64; ++i) {
+    const ssize_t n = ::read(channel.get(), drop, sizeof drop);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+  }
+}
+
+void RecordSlot::ChannelTakenBack() {
+  // As when the channel's end reaches the copy; a session about to start ends too.
+  if (active_) StopRecording(LGCP::StopRecordingCause::userRequest);
+  LoseChannel();
+  channel.close();
+}
+
 void RecordSlot::OnConnect(ASync::Connect::Status::Type status, Fd socket) {
-  // Only the attempt still held reports: one replaced by a new input has nothing to say.
-  ASync::Connect* attempt = connector.get();
-  Defer([this, attempt, status, socket] {
-    if (attempt == connector.get()) Connected(status, socket);
+  // Only the attempt still held reports: one given up since has nothing to say.
+  Defer([this, attempt = attempt_, status, socket] {
+    if (attempt == attempt_) Connected(status, socket);
   });
 }
 
@@ -303,6 +458,8 @@ void RecordSlot::Recorded(ASync::Copy::Status::Type status) {
 }
 
 void RecordSlot::StopRecording(int cause) {
+  ++attempt_;
+  active_ = false;
   copy.reset();
   connector.reset();
   LGCP::IoctlResponse stopped;

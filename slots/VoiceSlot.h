@@ -6,7 +6,9 @@
 //
 // The ends of connection attempts and copies are acted on from the event loop's next pass,
 // never inside the call that reported them: such an end can come from inside a create or a
-// connect command, and acting on it may drop the very object that reported it.
+// connect command, and acting on it may drop the very object that reported it. Plays and
+// server connections start from the next pass too, so that a connect that fails after asking
+// for the stream has written nothing and opened nothing.
 #include <cstdint>
 #include <functional>
 #include <iosfwd>
@@ -17,6 +19,7 @@
 #include "control/ASyncConnect.h"
 #include "control/ASyncCopy.h"
 #include "foundation/Dpc.h"
+#include "foundation/Event.h"
 #include "foundation/Fd.h"
 #include "slots/Slot.h"
 
@@ -44,12 +47,22 @@ class VoiceSlot : public Slot {
   // Runs `what` on the next pass of the event loop (in the order deferred).
   void Defer(std::function<void()> what);
   virtual int Timeslot() const = 0;
+  // Watches the controller channel for its hang-up: the board took it back and may give the
+  // number to the next slot that asks.
+  void WatchChannel(Fd const& channel);
+  // The board took the channel back: the kind ends what runs on it and loses the channel.
+  virtual void ChannelTakenBack() = 0;
+  // At the slot's end: the channel goes to the route book until no route of it stands (a lost
+  // one is closed at once), after the watch's own descriptor.
+  void GiveUpChannel(int timeslot, Fd& channel);
 
  private:
   void RunDeferred();
+  void OnChannelEvent(int fd, short revents);
 
   Dpc deferred_;
   std::vector<std::function<void()>> pending_;
+  Event watch_;
 };
 
 class PlaySlotGeneric : public VoiceSlot {
@@ -59,14 +72,32 @@ class PlaySlotGeneric : public VoiceSlot {
   ~PlaySlotGeneric() override;
 
   bool IBeforeDestroy() override;
-  int IGetTransmitChannel() override { return timeslot; }
+  int IGetTransmitChannel() override { return held(timeslot); }
   const char* GetName() const override { return "player"; }
+  // The output asked for by a connect that then failed: what it started stops, so that the
+  // next connect starts the play afresh.
+  void IOnOutputRelease() override;
 
   int timeslot;
   Fd channel;
 
  protected:
   int Timeslot() const override { return timeslot; }
+  void ChannelTakenBack() override;
+  // Called when the output stream is asked for: until the next loop pass, a release of the
+  // output is the failure of the connect that asked, and so is a pass that ends without a sink.
+  void OutputAsked();
+  // The connect that asked for the output made no path: the play goes back to its start.
+  void NoPath();
+  // Ends the play at once, without a signal, back to the state before it started.
+  virtual void Undo() = 0;
+  // Ends the play, as its end does: "transmitter" inactive and "abort".
+  virtual void Release() = 0;
+  // Something plays or is about to.
+  virtual bool Playing() const = 0;
+
+ private:
+  bool outputAsked_ = false;
 };
 
 class PlaySlotNetwork : public PlaySlotGeneric {
@@ -80,7 +111,7 @@ class PlaySlotNetwork : public PlaySlotGeneric {
 
   void OnConnect(ASync::Connect::Status::Type status, Fd socket);
   void OnPlayComplete(ASync::Copy::Status::Type status);
-  void Release();
+  void Release() override;
 
   std::string address;
   int32_t id;
@@ -88,9 +119,15 @@ class PlaySlotNetwork : public PlaySlotGeneric {
   std::unique_ptr<ASync::Copy> copy;
   std::unique_ptr<ASync::Connect> connector;
 
+ protected:
+  void Undo() override;
+  bool Playing() const override { return state == connecting || state == playing; }
+
  private:
   void Connected(ASync::Connect::Status::Type status, Fd socket);
   void Played(ASync::Copy::Status::Type status);
+  // Numbers the attempts: a result deferred from one given up since is not this one's.
+  unsigned attempt_ = 0;
 };
 
 class PlaySlotFile : public PlaySlotGeneric {
@@ -109,8 +146,12 @@ class PlaySlotFile : public PlaySlotGeneric {
   bool restart();
   // Starts the next phrase that opens; false at the end of the list.
   bool next_phrase();
+  // Opens the next phrase that opens, into `file`; false at the end of the list.
+  bool open_phrase();
+  // Plays the open phrase.
+  void play();
   void OnPlayComplete(ASync::Copy::Status::Type status);
-  void Release();
+  void Release() override;
   void delayed_abort();
 
   // Whether a phrase name stays inside the prompt folder: not empty, not absolute, no ".."
@@ -127,8 +168,14 @@ class PlaySlotFile : public PlaySlotGeneric {
   // Octets played since the list was last started from its first phrase.
   uint64_t passPlayed = 0;
 
+ protected:
+  void Undo() override;
+  // A phrase is open from the start of the play to its end.
+  bool Playing() const override { return file || copy; }
+
  private:
   void Played(ASync::Copy::Status::Type status);
+  unsigned attempt_ = 0;
 };
 
 class RecordSlot : public VoiceSlot {
@@ -138,9 +185,14 @@ class RecordSlot : public VoiceSlot {
 
   void IAfterCreate() override { OnChangeInputStream(true); }
   bool IBeforeDestroy() override;
-  // A new connection for every new input.
+  // A new connection for every new input; a session still running ends first.
   bool IOnInputStream() override;
-  int IGetReceiveChannel() override { return timeslot; }
+  // The input ended (a disconnect, or the connect that asked for it failed): so does its
+  // session, which records nothing of a later input.
+  void IOnInputRelease() override;
+  // A path from a source other than the one recorded: the new call gets a session of its own.
+  bool IHwConnectReceiver(Slot& source) override;
+  int IGetReceiveChannel() override { return held(timeslot); }
   const char* GetName() const override { return "recorder"; }
 
   void OnConnect(ASync::Connect::Status::Type status, Fd socket);
@@ -156,8 +208,17 @@ class RecordSlot : public VoiceSlot {
 
  protected:
   int Timeslot() const override { return timeslot; }
+  void ChannelTakenBack() override;
 
  private:
   void Connected(ASync::Connect::Status::Type status, Fd socket);
   void Recorded(ASync::Copy::Status::Type status);
+  // Ends the session: a running copy with "stopRecording", an attempt still connecting
+  // without a word (no session began). What the channel still holds of the old input goes.
+  void EndSession();
+  // A session for the input from the next loop pass on.
+  void StartSession();
+  unsigned attempt_ = 0;
+  // An input's session is wanted: about to connect, connecting or recording.
+  bool active_ = false;
 };

@@ -169,15 +169,32 @@ int SimBoard::ioctl_value(int fd, uint32_t request, unsigned long value) {
   return this->request(fd, request, nullptr, true, value);
 }
 
+namespace {
+
+// Devices whose every descriptor holds something of its own (a channel, a session, a modem).
+// The daemon duplicates such descriptors and closes them with a plain close(), which the table
+// of numbers does not see: a number may be another device's duplicate by now. They are found by
+// the device their descriptor is, at the cost of one fstat(); the devices of one process-wide
+// descriptor (the switch, the detectors: the requests of every loop pass) by number.
+bool found_by_device(Device device) {
+  switch (device) {
+    case Device::mcc:
+    case Device::rtp:
+    case Device::rtp_ext:
+    case Device::mctl:
+    case Device::dspdata: return true;
+    default: return false;
+  }
+}
+
+}  // namespace
+
 SimBoard::Handle* SimBoard::find(int fd, int& error) {
   if (fd >= 0 && static_cast<size_t>(fd) < by_fd_.size()) {
     const FdEntry& e = by_fd_[static_cast<size_t>(fd)];
-    if (e.handle) return e.handle;
-    if (e.hung_up) {
-      error = ENODEV;
-      return nullptr;
-    }
+    if (e.handle && !found_by_device(e.handle->device)) return e.handle;
   }
+  // A hung-up descriptor's number may have been reused too; its inode still says it hung up.
   return find_by_inode(fd, error);
 }
 
@@ -204,6 +221,12 @@ int SimBoard::request(int fd, uint32_t number, void* argp, bool by_value, unsign
   if (!h) {
     errno = error;
     return -1;
+  }
+  // A request its device does not know may come on a number that a duplicate of another
+  // device took over: that device answers it.
+  if (!find_request(h->device, number)) {
+    int again = 0;
+    if (Handle* other = find_by_inode(fd, again)) h = other;
   }
   Request r;
   r.device = h->device;

@@ -184,8 +184,10 @@ class SimBoard {
   static bool open_anywhere(uint64_t key);  // some descriptor of the process is that end
   std::map<int, HdlcChannel> channels_;
   std::vector<uint8_t> buffer_;
-  // The daemon's descriptors by number: a request finds its device here without a system
-  // call. A descriptor not in the table (a duplicate, say) is looked up by its inode.
+  // The daemon's descriptors by number: a request on a device of one process-wide descriptor
+  // (the switch, the detectors) finds it here without a system call. A descriptor not in the
+  // table (a duplicate, say), and every descriptor of a device that allocates per descriptor
+  // (whose numbers the daemon duplicates and closes plainly), is looked up by its inode.
   struct FdEntry {
     Handle* handle = nullptr;
     bool hung_up = false;  // its device was hung up: requests fail with ENODEV

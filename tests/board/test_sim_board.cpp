@@ -1,4 +1,5 @@
 // The simulated board as the device code sees it: descriptors, records, request logs, failures.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 
 #include <cerrno>
@@ -7,6 +8,7 @@
 #include "board/dtmf.h"
 #include "board/e1cas.h"
 #include "board/maintenance.h"
+#include "board/rtp.h"
 #include "tests/board/SimFixture.h"
 
 namespace {
@@ -125,6 +127,28 @@ TEST_F(SimBoardTest, ControllerChannelLivesAsLongAsAnyDuplicate) {
   ASSERT_EQ(board::ioctl(probe, board::mcc::MCC_RESOURCES, &r), 0);
   EXPECT_EQ(r.bri, sim().state().mcc_bri_capacity);
   EXPECT_FALSE(sim().hdlc_channel(ch)->open);
+}
+
+// The daemon duplicates channel descriptors and closes them with a plain close(), which the
+// board does not see: a number reused by a duplicate of another channel (or device) is that
+// one's.
+TEST_F(SimBoardTest, ADuplicateOnAPlainlyClosedNumberReachesItsOwnDevice) {
+  int a, b;
+  const int ch_a = hdlc(a);
+  const int ch_b = hdlc(b);
+  const int rtp = open("/dev/rtp");
+  const int keep = ::dup(a);
+  forget(a);
+  ::close(a);
+  const int reused = ::fcntl(b, F_DUPFD_CLOEXEC, a);
+  ASSERT_EQ(reused, a);
+  EXPECT_EQ(board::ioctl(reused, board::mcc::MCC_TIMESLOT, nullptr), ch_b);
+  EXPECT_EQ(board::ioctl(keep, board::mcc::MCC_TIMESLOT, nullptr), ch_a);
+  ::close(reused);
+  ASSERT_EQ(::fcntl(rtp, F_DUPFD_CLOEXEC, a), a);
+  EXPECT_EQ(board::ioctl(a, board::rtp::RTP_STOP, nullptr), 0) << "an RTP request on an RTP descriptor";
+  ::close(a);
+  board::close(keep);
 }
 
 // A driver sends what it was handed before the close, even when the closing side left frames
