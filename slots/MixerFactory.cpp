@@ -1,8 +1,6 @@
 #include "slots/MixerFactory.h"
 
 #include <fcntl.h>
-#include <poll.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -21,7 +19,10 @@ namespace Mixer {
 
 MixerFactory* MixerFactory::instance_ = nullptr;
 
-MixerFactory::MixerFactory() { instance_ = this; }
+MixerFactory::MixerFactory() {
+  instance_ = this;
+  watch_.Bind("MixerFactory::OnWatch", &MixerFactory::OnWatch, this);
+}
 
 MixerFactory::~MixerFactory() {
   if (instance_ == this) instance_ = nullptr;
@@ -135,7 +136,6 @@ bool MixerFactory::Watch(bool quiet) {
   }
   // No poll events asked: a driver without a poll method reports itself always ready, while a
   // hang-up and an error are reported whatever is asked.
-  watch_.Bind("MixerFactory::OnWatch", &MixerFactory::OnWatch, this);
   if (!watch_.Schedule(fd, 0)) return false;
   reopen_.reset();
   if (lost_) {
@@ -147,12 +147,8 @@ bool MixerFactory::Watch(bool quiet) {
   return true;
 }
 
-void MixerFactory::OnWatch(int fd, short revents) {
-  if (!(revents & (POLLHUP | POLLERR | POLLNVAL))) {
-    // Nothing is read from the device: whatever it offers is dropped.
-    char scrap[64];
-    if (fd >= 0 && ::read(fd, scrap, sizeof scrap) != 0) return;
-  }
+void MixerFactory::OnWatch(int, short) {
+  // No events are asked for: anything reported is a hang-up, an error or a descriptor gone.
   PutHeader(std::cerr);
   std::cerr << "device hung up" << std::endl;
   watch_.Release();
