@@ -147,8 +147,9 @@ bool MixerFactory::Watch(bool quiet) {
   return true;
 }
 
-void MixerFactory::OnWatch(int, short) {
+void MixerFactory::OnWatch(int, short revents) {
   // No events are asked for: anything reported is a hang-up, an error or a descriptor gone.
+  if (revents == 0) return;
   PutHeader(std::cerr);
   std::cerr << "device hung up" << std::endl;
   watch_.Release();

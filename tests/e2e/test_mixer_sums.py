@@ -162,6 +162,8 @@ class MixerReset(MixerCase):
         for channel, expected in wanted.items():
             self.assertTrue(self.settles(channel, expected), (channel, self.sum(channel)))
 
+        self.assertEqual(self.daemon.output().count("mixer: device hung up"), 1)
+
         # The unit loses its sums again and refuses the first requests of the restore.
         self.board.ask("mixer-unit 0 32 32")
         self.assertEqual((self.sum(3), self.sum(10)), ([], []))
@@ -169,6 +171,7 @@ class MixerReset(MixerCase):
         self.board.ask("hangup mixer")
         for channel, expected in wanted.items():
             self.assertTrue(self.settles(channel, expected), (channel, self.sum(channel)))
+        self.assertEqual(self.daemon.output().count("mixer: device opened again"), 2)
         # The ports' releases still hold on the restored sums.
         self.assertEqual(self.destroy(11), "success")
         self.assertEqual(self.sum(10), ["0/1 gain=100", "0/2 gain=200"])
