@@ -18,14 +18,46 @@ namespace Mixer {
 using board::mixer::MixRx;
 using board::mixer::MixSlot;
 
-int mixer_ctl(uint32_t request, void* arg) {
+namespace {
+
+// mixer_ctl, telling whether the request reached the unit (the device opened).
+int issue(uint32_t request, void* arg, bool& reached) {
+  reached = false;
   const int fd = board::open(GetMixerDevName(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return -1;
+  reached = true;
   const int result = board::ioctl(fd, request, arg);
   const int error = errno;
   board::close(fd);
   errno = error;
   return result;
+}
+
+}  // namespace
+
+int mixer_ctl(uint32_t request, void* arg) {
+  bool reached;
+  return issue(request, arg, reached);
+}
+
+bool Mixer::request(uint32_t number, void* arg) {
+  bool reached;
+  if (issue(number, arg, reached) >= 0) return true;
+  const int error = errno;
+  // The device away, or a unit that no longer has a channel it had when it was found: when it
+  // answers again, whatever it sums is not known. A shortage of descriptors says nothing of it.
+  const bool away = reached ? error == EINVAL || error == ENODEV || error == ENXIO
+                            : error != EMFILE && error != ENFILE && error != ENOMEM;
+  if (away && !absent_) {
+    absent_ = true;
+    PutHeader(std::cerr);
+    std::cerr << "unit not answering (" << std::strerror(error) << "): its sums are sent again once it does"
+              << std::endl;
+    forget_ = true;
+  }
+  lastReached_ = reached;
+  errno = error;
+  return false;
 }
 
 void Mixer::PutHeader(std::ostream& os) const { os << "mixer [" << unit << "]: "; }
@@ -63,7 +95,7 @@ bool Mixer::add(MixSlot const& rx, MixSlot const& tx, int gain, bool quiet) {
   r.rx = rx;
   r.tx = tx;
   r.gain = gain;
-  if (mixer_ctl(board::mixer::MIX_RX_ADD, &r) >= 0) return true;
+  if (request(board::mixer::MIX_RX_ADD, &r)) return true;
   if (!quiet) std::cerr << "MIX_RX_ADD" << " fail : " << std::strerror(errno) << std::endl;
   return false;
 }
@@ -73,10 +105,10 @@ bool Mixer::remove(int output, int input, bool quiet) {
   r.rx = tdm(output);
   r.tx = tdm(input);
   r.gain = 0;
-  if (mixer_ctl(board::mixer::MIX_RX_REMOVE, &r) >= 0) return true;
+  if (request(board::mixer::MIX_RX_REMOVE, &r)) return true;
   const int error = errno;
   // The unit does not sum that input: what the removal was for holds.
-  if (error == ENOENT) return true;
+  if (error == ENOENT && lastReached_) return true;
   if (!quiet) {
     PutHeader(std::cerr);
     std::cerr << "MIX_RX_REMOVE" << " rx.number=" << output << " tx.number=" << input << " fail : " << std::strerror(error)
@@ -87,7 +119,7 @@ bool Mixer::remove(int output, int input, bool quiet) {
 
 bool Mixer::clear(int output, bool quiet) {
   MixSlot s = tdm(output);
-  if (mixer_ctl(board::mixer::MIX_RX_CLEAR, &s) >= 0) return true;
+  if (request(board::mixer::MIX_RX_CLEAR, &s)) return true;
   const int error = errno;
   if (!quiet) {
     PutHeader(std::cerr);
@@ -128,12 +160,25 @@ bool Mixer::settle(int output, Try how) {
     }
   }
   if (!done) {
+    if (forget_) {
+      forget_ = false;
+      // The unit's absence was logged: each channel logs only when it is confirmed again.
+      for (auto& entry : outputs_) {
+        entry.second.held.reset();
+        entry.second.owed = true;
+      }
+    }
     if (how != Try::attempt && !o.owed) {
       PutHeader(std::cerr);
       std::cerr << "sum of output " << output << " not confirmed, tried again later" << std::endl;
       o.owed = true;
     }
     return false;
+  }
+  if (absent_) {
+    absent_ = false;
+    PutHeader(std::clog);
+    std::clog << "unit answers again" << std::endl;
   }
   if (o.owed) {
     PutHeader(std::clog);
@@ -327,9 +372,10 @@ bool Mixer::SetTX(LGCP::MixerOutParams const& p) {
   // The output's sum is replaced: it is cleared first, whatever else it held.
   o.held.reset();
   if (settle(output, Try::attempt)) return true;
-  // Refused: the output goes back to what it summed. A refused clear changed nothing.
+  // Refused: the output goes back to what it summed. A refused clear changed nothing, unless
+  // the unit was found away.
   o.wanted = std::move(wantedBefore);
-  if (!o.held) o.held = heldBefore;
+  if (!o.held && !absent_) o.held = heldBefore;
   settle(output);
   arm();
   return false;
@@ -415,6 +461,7 @@ void Mixer::Reset() {
     // Not known to be empty: cleared again by the timer, and before a port sums the channel.
     outputs_[channel].owed = true;
   }
+  forget_ = false;  // nothing is known of any channel yet
   if (failed) {
     PutHeader(std::cerr);
     std::cerr << "reset fail: " << failed << " errors." << std::endl;

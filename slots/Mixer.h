@@ -105,6 +105,10 @@ class Mixer {
     bool owed = false;  // the gap was logged: retries stay quiet until it closes
   };
 
+  // A sum request; false (errno set) when refused. A unit found away (the device does not
+  // open, or the unit no longer knows a channel it reported) loses what it confirmed (at the end
+  // of the settle that met it): every sum is cleared and sent again once it answers.
+  bool request(uint32_t number, void* arg);
   // "MIX_RX_ADD" of input `tx` to output `rx`; false when the device refuses it (logged unless
   // quiet).
   bool add(board::mixer::MixSlot const& rx, board::mixer::MixSlot const& tx, int gain, bool quiet = false);
@@ -145,6 +149,9 @@ class Mixer {
   Timer retry_;
   unsigned retryMs_ = kRetryMs;
   int cursor_ = 0;  // the retry pass starts after this channel, so that none is left behind
+  bool absent_ = false;       // found away and not yet answering again (logged once)
+  bool forget_ = false;       // found away just now: what every channel confirmed is forgotten
+  bool lastReached_ = false;  // the last refused request reached the unit
 };
 
 }  // namespace Mixer

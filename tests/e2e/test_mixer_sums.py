@@ -93,6 +93,19 @@ class MixerSums(MixerCase):
         self.assertEqual(output.count("sum of output 10 not confirmed"), 2, output[-3000:])
         self.assertEqual(output.count("sum of output 10 confirmed"), 2)
 
+    def test_sums_come_back_when_a_unit_away_answers_again(self):
+        self.conference()
+        # The unit goes and comes back empty before any query notices.
+        self.board.ask("mixer-remove 0")
+        self.assertEqual(self.destroy(11), "success")
+        self.board.ask("mixer-unit 0 16 8")
+        self.assertTrue(self.settles(10, ["0/1 gain=100", "0/2 gain=200"]), self.sum(10))
+        # The next call on channel 5 is heard nowhere, the conference's own calls still are.
+        self.assertEqual(self.create(12, inp(5)), "success")
+        self.assertEqual(self.sum(10), ["0/1 gain=100", "0/2 gain=200"])
+        self.assertEqual(self.create(13, inp(6, 10)), "success")
+        self.assertEqual(self.sum(10), ["0/1 gain=100", "0/2 gain=200", "0/6 gain=32767"])
+
     def test_a_refused_clear_of_a_destroyed_output_is_made_good(self):
         self.assertEqual(self.create(20, out(3)), "success")
         self.assertEqual(self.create(21, out(4, (1, 7), (2, 8))), "success")
