@@ -297,6 +297,31 @@ TEST_F(MixerTest, ARefusedRemovalIsTriedAgainBackingOffAndLoggedOncePerGap) {
   EXPECT_EQ(create(input(0, 3), 5), hwtest::kSuccess);
 }
 
+TEST_F(MixerTest, ADeviceThatDoesNotOpenOwesItsRemovalAndGetsEverySumBack) {
+  hwtest::TestClock clock;
+  query();
+  ASSERT_EQ(create(output(0, 1, {{2, 10}})), hwtest::kSuccess);
+  ASSERT_EQ(create(input(0, 3, 1), 4), hwtest::kSuccess);
+  ASSERT_EQ(create(output(0, 4, {{5, 20}}), 5), hwtest::kSuccess);
+  // "No such file" from the open is no answer of the unit that the input is gone.
+  sim().fail_open(Device::mixer, ENOENT);
+  ASSERT_EQ(simple(&LGCP::Command::set_destroy, 4), hwtest::kSuccess);
+  Mixer::Mixer* unit = factory.findMixer(0);
+  ASSERT_NE(unit, nullptr);
+  EXPECT_EQ(unit->owed(), 2u) << "what every output holds is not known any more";
+  clock.advance(Mixer::Mixer::kRetryMs);
+  EXPECT_EQ(occurrences(log.all(), "unit not answering"), 1u) << log.all();
+
+  // The unit lost its sums while away; once it answers they are all sent again.
+  sim().state().mixer.units[0].sums.clear();
+  sim().fail_open(Device::mixer, 0);
+  clock.advance(Mixer::Mixer::kMaxRetryMs);
+  EXPECT_EQ(sum(0, 1), (Sum{{{0, 2}, 10}}));
+  EXPECT_EQ(sum(0, 4), (Sum{{{0, 5}, 20}}));
+  EXPECT_EQ(unit->owed(), 0u);
+  EXPECT_EQ(occurrences(log.all(), "unit answers again"), 1u);
+}
+
 TEST_F(MixerTest, AChannelANewUnitCouldNotClearIsClearedBeforeAPortSumsIt) {
   hwtest::TestClock clock;
   sim().state().mixer.units[0].sums[4][{0, 3}] = 5;  // left over from before the start
