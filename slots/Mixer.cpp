@@ -264,8 +264,6 @@ int Mixer::channelOf(LGCP::MixerChannel const& ch) const {
 Slot* Mixer::New(LGCP::MixerInParams const& p) {
   const int v = channelOf(p.get_channel());
   if (v < 0) return nullptr;
-  // The channel may still be heard in a sum of the port it had before.
-  if (!unsummed(v)) return nullptr;
   int summator = -1;
   if (p.has_summator()) {
     const LGCP::MixerChannel& sum = p.get_summator();
@@ -288,6 +286,8 @@ Slot* Mixer::New(LGCP::MixerInParams const& p) {
       std::cerr << "wrong summator coding !" << std::endl;
     }
   }
+  // The channel may still be heard in a sum of the port it had before.
+  if (!unsummed(v)) return nullptr;
   const int ts = channel2timeslot(v);
   if (ts < 0) return nullptr;
   if (summator >= 0) {
