@@ -18,14 +18,46 @@ namespace Mixer {
 using board::mixer::MixRx;
 using board::mixer::MixSlot;
 
-int mixer_ctl(uint32_t request, void* arg) {
+namespace {
+
+// mixer_ctl, telling whether the request reached the unit (the device opened).
+int issue(uint32_t request, void* arg, bool& reached) {
+  reached = false;
   const int fd = board::open(GetMixerDevName(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return -1;
+  reached = true;
   const int result = board::ioctl(fd, request, arg);
   const int error = errno;
   board::close(fd);
   errno = error;
   return result;
+}
+
+}  // namespace
+
+int mixer_ctl(uint32_t request, void* arg) {
+  bool reached;
+  return issue(request, arg, reached);
+}
+
+bool Mixer::request(uint32_t number, void* arg) {
+  bool reached;
+  if (issue(number, arg, reached) >= 0) return true;
+  const int error = errno;
+  // The device away, or a unit that no longer has a channel it had when it was found: when it
+  // answers again, whatever it sums is not known. A shortage of descriptors says nothing of it.
+  const bool away = reached ? error == EINVAL || error == ENODEV || error == ENXIO
+                            : error != EMFILE && error != ENFILE && error != ENOMEM;
+  if (away && !absent_) {
+    absent_ = true;
+    PutHeader(std::cerr);
+    std::cerr << "unit not answering (" << std::strerror(error) << "): its sums are sent again once it does"
+              << std::endl;
+    forget_ = true;
+  }
+  lastReached_ = reached;
+  errno = error;
+  return false;
 }
 
 void Mixer::PutHeader(std::ostream& os) const { os << "mixer [" << unit << "]: "; }
@@ -58,40 +90,227 @@ int Mixer::channel2timeslot(int channel) {
   return -1;
 }
 
-bool Mixer::add(MixSlot const& rx, MixSlot const& tx, int gain) {
+bool Mixer::add(MixSlot const& rx, MixSlot const& tx, int gain, bool quiet) {
   MixRx r;
   r.rx = rx;
   r.tx = tx;
   r.gain = gain;
-  if (mixer_ctl(board::mixer::MIX_RX_ADD, &r) >= 0) return true;
-  std::cerr << "MIX_RX_ADD" << " fail : " << std::strerror(errno) << std::endl;
+  if (request(board::mixer::MIX_RX_ADD, &r)) return true;
+  if (!quiet) std::cerr << "MIX_RX_ADD" << " fail : " << std::strerror(errno) << std::endl;
   return false;
 }
 
-template <class Port>
-Port* Mixer::NewPort(LGCP::MixerChannel const& ch) {
-  if (!ch.is_tdm()) return nullptr;
+bool Mixer::remove(int output, int input, bool quiet) {
+  MixRx r;
+  r.rx = tdm(output);
+  r.tx = tdm(input);
+  r.gain = 0;
+  if (request(board::mixer::MIX_RX_REMOVE, &r)) return true;
+  const int error = errno;
+  // The unit does not sum that input: what the removal was for holds.
+  if (error == ENOENT && lastReached_) return true;
+  if (!quiet) {
+    PutHeader(std::cerr);
+    std::cerr << "MIX_RX_REMOVE" << " rx.number=" << output << " tx.number=" << input << " fail : " << std::strerror(error)
+              << std::endl;
+  }
+  return false;
+}
+
+bool Mixer::clear(int output, bool quiet) {
+  MixSlot s = tdm(output);
+  if (request(board::mixer::MIX_RX_CLEAR, &s)) return true;
+  const int error = errno;
+  if (!quiet) {
+    PutHeader(std::cerr);
+    std::cerr << "MIX_RX_CLEAR" << " dev_no=" << unit << " type=" << board::mixer::kTypeTdm << " number=" << output
+              << " fail : " << std::strerror(error) << std::endl;
+  }
+  return false;
+}
+
+bool Mixer::settle(int output, Try how) {
+  auto it = outputs_.find(output);
+  if (it == outputs_.end()) return true;
+  OutputSum& o = it->second;
+  const bool quiet = how == Try::retry && o.owed;
+  bool done = true;
+  // One clear is the whole job when nothing is wanted, and the start when the sum is unknown.
+  if (!o.held || (o.wanted.empty() && !o.held->empty())) {
+    if (clear(output, quiet)) o.held.emplace();
+    else done = false;
+  }
+  if (done) {
+    Sum& held = *o.held;
+    // Removals first: the unit sums a limited number of inputs.
+    for (auto h = held.begin(); done && h != held.end();) {
+      if (o.wanted.count(h->first)) {
+        ++h;
+      } else if (remove(output, h->first, quiet)) {
+        h = held.erase(h);
+      } else {
+        done = false;
+      }
+    }
+    for (auto w = o.wanted.begin(); done && w != o.wanted.end(); ++w) {
+      auto h = held.find(w->first);
+      if (h != held.end() && h->second == w->second) continue;
+      if (add(tdm(output), tdm(w->first), w->second, quiet)) held[w->first] = w->second;
+      else done = false;
+    }
+  }
+  if (!done) {
+    if (forget_) {
+      forget_ = false;
+      // The unit's absence was logged: each channel logs only when it is confirmed again.
+      for (auto& entry : outputs_) {
+        entry.second.held.reset();
+        entry.second.owed = true;
+      }
+    }
+    if (how != Try::attempt && !o.owed) {
+      PutHeader(std::cerr);
+      std::cerr << "sum of output " << output << " not confirmed, tried again later" << std::endl;
+      o.owed = true;
+    }
+    return false;
+  }
+  if (absent_) {
+    absent_ = false;
+    PutHeader(std::clog);
+    std::clog << "unit answers again" << std::endl;
+  }
+  if (o.owed) {
+    PutHeader(std::clog);
+    std::clog << "sum of output " << output << " confirmed" << std::endl;
+  }
+  if (o.wanted.empty()) outputs_.erase(it);
+  else o.owed = false;
+  return true;
+}
+
+std::size_t Mixer::owed() const {
+  return static_cast<std::size_t>(std::count_if(outputs_.begin(), outputs_.end(), [](const auto& entry) {
+    const OutputSum& o = entry.second;
+    return !o.held || *o.held != o.wanted;
+  }));
+}
+
+Mixer::Sum Mixer::wanted(int output) const {
+  auto it = outputs_.find(output);
+  return it == outputs_.end() ? Sum{} : it->second.wanted;
+}
+
+std::optional<Mixer::Sum> Mixer::held(int output) const {
+  auto it = outputs_.find(output);
+  if (it == outputs_.end()) return Sum{};
+  return it->second.held;
+}
+
+void Mixer::arm() {
+  if (retry_.is_set() || owed() == 0) return;
+  retry_.set(retryMs_, &Mixer::OnRetry, this);
+}
+
+void Mixer::OnRetry() {
+  std::vector<int> gaps;
+  for (const auto& [output, o] : outputs_)
+    if (!o.held || *o.held != o.wanted) gaps.push_back(output);
+  if (gaps.empty()) {
+    retryMs_ = kRetryMs;
+    return;
+  }
+  // Round the channels from the one after the last pass's end: a channel the unit keeps
+  // refusing does not hold the others back.
+  auto first = std::upper_bound(gaps.begin(), gaps.end(), cursor_);
+  std::rotate(gaps.begin(), first, gaps.end());
+  if (gaps.size() > kOutputsPerPass) gaps.resize(kOutputsPerPass);
+  bool refused = false;
+  for (int output : gaps) {
+    if (!settle(output, Try::retry)) refused = true;
+    cursor_ = output;
+  }
+  if (owed() == 0) {
+    retryMs_ = kRetryMs;
+    return;
+  }
+  // The unit refused: wait longer each time. Otherwise only the pass's bound stopped it.
+  if (refused) retryMs_ = std::min(retryMs_ * 2, kMaxRetryMs);
+  retry_.set(refused ? retryMs_ : kRetryMs, &Mixer::OnRetry, this);
+}
+
+bool Mixer::unsummed(int channel) {
+  std::vector<int> suspects;
+  for (const auto& [output, o] : outputs_) {
+    if (o.wanted.count(channel)) continue;  // summed there as a live port asked
+    if (!o.held || o.held->count(channel)) suspects.push_back(output);
+  }
+  for (int output : suspects) {
+    if (settle(output)) continue;
+    arm();
+    PutHeader(std::cerr);
+    std::cerr << "channel " << channel << " still summed into output " << output << std::endl;
+    return false;
+  }
+  return true;
+}
+
+int Mixer::channelOf(LGCP::MixerChannel const& ch) const {
+  if (!ch.is_tdm()) return -1;
   const int v = ch.get_tdm().getValue();
-  if (v < 0 || v >= factory.minChannels) return nullptr;
-  const int ts = channel2timeslot(v);
-  if (ts < 0) return nullptr;
-  return new Port(*this, v, ts);
+  return v >= 0 && v < factory.minChannels ? v : -1;
 }
 
 Slot* Mixer::New(LGCP::MixerInParams const& p) {
-  auto* in = NewPort<TdmInput>(p.get_channel());
-  if (!in) return nullptr;
-  const int v = in->channel;
+  const int v = channelOf(p.get_channel());
+  if (v < 0) return nullptr;
+  int summator = -1;
   if (p.has_summator()) {
     const LGCP::MixerChannel& sum = p.get_summator();
     if (sum.is_tdm()) {
-      in->summed = true;
-      in->summator = sum.get_tdm().getValue();
-      add(tdm(in->summator), tdm(v), board::mixer::kFullGain);
+      summator = channelOf(sum);
+      if (summator < 0) {
+        PutHeader(std::cerr);
+        std::cerr << "summator " << sum.get_tdm().getValue() << " is not a channel of the unit" << std::endl;
+        return nullptr;
+      }
+      Sum inputs = wanted(summator);
+      inputs.erase(v);
+      if (static_cast<int>(inputs.size()) >= factory.minInputs) {
+        PutHeader(std::cerr);
+        std::cerr << "summator " << summator << " sums " << inputs.size() << " inputs already" << std::endl;
+        return nullptr;
+      }
     } else {
       // No add with a made-up channel: the input is made without a summing point.
       std::cerr << "wrong summator coding !" << std::endl;
     }
+  }
+  // The channel may still be heard in a sum of the port it had before.
+  if (!unsummed(v)) return nullptr;
+  const int ts = channel2timeslot(v);
+  if (ts < 0) return nullptr;
+  if (summator >= 0) {
+    OutputSum& o = outputs_[summator];
+    const bool had = o.wanted.count(v) != 0;
+    const int gain = had ? o.wanted[v] : 0;
+    o.wanted[v] = board::mixer::kFullGain;
+    settle(summator, Try::attempt);
+    const bool taken = o.held && o.held->count(v) && o.held->at(v) == board::mixer::kFullGain;
+    if (!taken) {
+      // Refused: the output goes back to what it was.
+      if (had) o.wanted[v] = gain;
+      else o.wanted.erase(v);
+      settle(summator);
+      arm();
+      return nullptr;
+    }
+    arm();  // anything else of that output still owed
+  }
+  auto* in = new TdmInput(*this, v, ts);
+  if (summator >= 0) {
+    in->summed = true;
+    in->summator = summator;
   }
   if (p.has_ecm()) in->echoCancel(p.get_ecm().get_ec() || p.get_ecm().get_es());
   Register(in);
@@ -99,51 +318,79 @@ Slot* Mixer::New(LGCP::MixerInParams const& p) {
 }
 
 Slot* Mixer::New(LGCP::MixerOutParams const& p) {
+  // Everything the unit can be asked about is checked before any sum changes.
+  const int v = channelOf(p.get_channel());
+  if (v < 0 || !CheckInputs(p, v) || !unsummed(v)) return nullptr;
+  const int ts = channel2timeslot(v);
+  if (ts < 0) return nullptr;
   if (!SetTX(p)) return nullptr;
-  auto* out = NewPort<TdmOutput>(p.get_channel());
-  if (!out) return nullptr;
+  auto* out = new TdmOutput(*this, v, ts);
   Register(out);
   return out;
 }
 
-bool Mixer::SetTX(LGCP::MixerOutParams const& p) {
-  if (!ClearTX(p.get_channel())) return false;
+std::optional<Mixer::Sum> Mixer::CheckInputs(LGCP::MixerOutParams const& p, int output) {
   const auto& inputs = p.get_inputs();
-  MixSlot rx, tx;
-  if (inputs.size() == 0) {
-    // An output without inputs carries its own channel at full gain.
-    if (!Channel2Slot(p.get_channel(), rx)) {
-      std::cerr << "SetTX error: mixer translation fail" << std::endl;
-      return false;
-    }
-    return add(rx, rx, board::mixer::kFullGain);
-  }
+  Sum sum;
+  // An output without inputs carries its own channel at full gain.
+  if (inputs.size() == 0) sum[output] = board::mixer::kFullGain;
   for (unsigned i = 0; i < inputs.size(); ++i) {
-    if (!Channel2Slot(p.get_channel(), rx)) {
-      std::cerr << "SetTX error: translation fail [1]" << std::endl;
-      return false;
-    }
-    if (!Channel2Slot(inputs[i].get_channel(), tx)) {
+    const LGCP::MixerChannel& ch = inputs[i].get_channel();
+    if (!ch.is_tdm()) {
       std::cerr << "SetTX error: translation fail [2]" << std::endl;
-      return false;
+      return std::nullopt;
     }
-    if (!add(rx, tx, inputs[i].get_gain().getValue())) return false;
+    const int input = channelOf(ch);
+    if (input < 0) {
+      PutHeader(std::cerr);
+      std::cerr << "input " << ch.get_tdm().getValue() << " is not a channel of the unit" << std::endl;
+      return std::nullopt;
+    }
+    sum[input] = inputs[i].get_gain().getValue();  // a channel listed again: the unit keeps the last gain
   }
-  return true;
+  if (static_cast<int>(sum.size()) > factory.minInputs) {
+    PutHeader(std::cerr);
+    std::cerr << "output " << output << " sums at most " << std::max(factory.minInputs, 0) << " inputs, not "
+              << sum.size() << std::endl;
+    return std::nullopt;
+  }
+  return sum;
+}
+
+bool Mixer::SetTX(LGCP::MixerOutParams const& p) {
+  const int output = channelOf(p.get_channel());
+  if (output < 0) {
+    std::cerr << "SetTX error: mixer translation fail" << std::endl;
+    return false;
+  }
+  auto sum = CheckInputs(p, output);
+  if (!sum) return false;
+  OutputSum& o = outputs_[output];
+  Sum wantedBefore = std::move(o.wanted);
+  const std::optional<Sum> heldBefore = o.held;
+  o.wanted = std::move(*sum);
+  // The output's sum is replaced: it is cleared first, whatever else it held.
+  o.held.reset();
+  if (settle(output, Try::attempt)) return true;
+  // Refused: the output goes back to what it summed. A refused clear changed nothing, unless
+  // the unit was found away.
+  o.wanted = std::move(wantedBefore);
+  if (!o.held && !absent_) o.held = heldBefore;
+  settle(output);
+  arm();
+  return false;
 }
 
 bool Mixer::ClearTX(LGCP::MixerChannel const& channel) {
-  MixSlot s;
-  if (!Channel2Slot(channel, s)) {
+  const int output = channelOf(channel);
+  if (output < 0) {
     std::clog << "ClearTX error: translation fail" << std::endl;
     return false;
   }
-  if (mixer_ctl(board::mixer::MIX_RX_CLEAR, &s) >= 0) return true;
-  const int error = errno;
-  PutHeader(std::cerr);
-  std::cerr << "MIX_RX_CLEAR" << " dev_no=" << static_cast<int32_t>(s.dev_no) << " type=" << static_cast<int32_t>(s.type)
-            << " number=" << static_cast<int32_t>(s.number) << " fail : " << std::strerror(error) << std::endl;
-  return false;
+  outputs_[output].wanted.clear();
+  const bool done = settle(output);
+  arm();
+  return done;
 }
 
 template <class Port>
@@ -157,17 +404,17 @@ void Mixer::Release(TdmInput& in) {
   // A port of a dropped unit holds nothing of the unit found again.
   if (in.channelLost) return UnRegister(&in);
   silence(in);
-  if (in.summator >= 0) {
-    MixRx r;
-    r.rx = tdm(in.summator);
-    r.tx = tdm(in.channel);
-    r.gain = 0;
-    if (mixer_ctl(board::mixer::MIX_RX_REMOVE, &r) < 0) {
-      const int error = errno;
-      PutHeader(std::cerr);
-      std::cerr << "MIX_RX_REMOVE" << " rx.number=" << in.summator << " tx.number=" << in.channel
-                << " fail : " << std::strerror(error) << std::endl;
-    }
+  auto it = in.summator >= 0 ? outputs_.find(in.summator) : outputs_.end();
+  // Another live input on the same channel and summator keeps the channel summed.
+  const bool shared = std::any_of(slots.begin(), slots.end(), [&in](const MixerSlot* s) {
+    const auto* other = dynamic_cast<const TdmInput*>(s);
+    return other && other != &in && other->channel == in.channel && other->summator == in.summator;
+  });
+  if (it != outputs_.end() && !shared && it->second.wanted.erase(in.channel)) {
+    // A refused removal stays owed: the timer tries it again, and no port takes the channel
+    // while it is still summed.
+    settle(in.summator);
+    arm();
   }
   UnRegister(&in);
 }
@@ -177,8 +424,12 @@ void Mixer::Release(TdmOutput& out) {
   silence(out);
   PutHeader(std::clog);
   std::clog << "clear tdm output " << out.channel << std::endl;
-  MixSlot s = tdm(out.channel);
-  mixer_ctl(board::mixer::MIX_RX_CLEAR, &s);
+  OutputSum& o = outputs_[out.channel];
+  o.wanted.clear();
+  // Cleared whatever the daemon believes the output holds.
+  o.held.reset();
+  settle(out.channel);
+  arm();
   UnRegister(&out);
 }
 
@@ -202,18 +453,38 @@ void Mixer::CheckForDestroy() {
 void Mixer::Reset() {
   PutHeader(std::clog);
   std::clog << "clear all inputs" << std::endl;
+  outputs_.clear();
   int failed = 0;
   for (int channel = 0; channel < factory.minChannels; ++channel) {
-    MixSlot s = tdm(channel);
-    if (mixer_ctl(board::mixer::MIX_RX_CLEAR, &s) < 0) ++failed;
+    if (clear(channel, true)) continue;
+    ++failed;
+    // Not known to be empty: cleared again by the timer, and before a port sums the channel.
+    outputs_[channel].owed = true;
   }
+  forget_ = false;  // nothing is known of any channel yet
   if (failed) {
     PutHeader(std::cerr);
     std::cerr << "reset fail: " << failed << " errors." << std::endl;
+    arm();
   }
 }
 
+void Mixer::OnDeviceReset() {
+  if (outputs_.empty()) return;
+  PutHeader(std::clog);
+  std::clog << "sums sent again" << std::endl;
+  for (auto& [output, o] : outputs_) o.held.reset();
+  retry_.reset();
+  retryMs_ = kRetryMs;
+  std::vector<int> all;
+  for (const auto& entry : outputs_) all.push_back(entry.first);
+  for (std::size_t i = 0; i < all.size() && i < kOutputsPerPass; ++i) settle(all[i]);
+  arm();
+}
+
 void Mixer::Clear() {
+  outputs_.clear();
+  retry_.reset();
   // A copy: the ports stay listed until the controller destroys them. Their channels go now:
   // the unit may be found again, with other ports on the same channels and timeslots.
   const std::vector<MixerSlot*> ports = slots;

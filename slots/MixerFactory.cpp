@@ -19,7 +19,10 @@ namespace Mixer {
 
 MixerFactory* MixerFactory::instance_ = nullptr;
 
-MixerFactory::MixerFactory() { instance_ = this; }
+MixerFactory::MixerFactory() {
+  instance_ = this;
+  watch_.Bind("MixerFactory::OnWatch", &MixerFactory::OnWatch, this);
+}
 
 MixerFactory::~MixerFactory() {
   if (instance_ == this) instance_ = nullptr;
@@ -106,6 +109,8 @@ void MixerFactory::RefreshResources() {
     it = mixers.erase(it);
     m->Clear();  // may delete m
   }
+  if (!mixers.empty() && !watching() && !reopen_.is_set() && !Watch(false))
+    reopen_.set(kReopenMs, &MixerFactory::OnReopen, this);
 
   Fd voice(board::open(GetVoiceDevName(), O_RDONLY | O_CLOEXEC));
   if (!voice) {
@@ -116,6 +121,45 @@ void MixerFactory::RefreshResources() {
   board::voice::VersionInfo version{};
   versionValid = board::ioctl(voice.get(), board::voice::VOICE_VERSION, &version) >= 0;
   if (versionValid) std::memcpy(driverVersion, version.text, sizeof driverVersion);
+}
+
+bool MixerFactory::Watch(bool quiet) {
+  Fd fd(board::open(GetMixerDevName(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+  if (!fd) {
+    if (!quiet) {
+      const int error = errno;
+      PutHeader(std::cerr);
+      std::cerr << "device " << ext::quoted(std::string(GetMixerDevName())) << " open fail: " << std::strerror(error)
+                << std::endl;
+    }
+    return false;
+  }
+  // No poll events asked: a driver without a poll method reports itself always ready, while a
+  // hang-up and an error are reported whatever is asked.
+  if (!watch_.Schedule(fd, 0)) return false;
+  reopen_.reset();
+  if (lost_) {
+    lost_ = false;
+    PutHeader(std::clog);
+    std::clog << "device opened again" << std::endl;
+    for (Mixer* m : mixers) m->OnDeviceReset();
+  }
+  return true;
+}
+
+void MixerFactory::OnWatch(int, short revents) {
+  // No events are asked for: anything reported is a hang-up, an error or a descriptor gone.
+  if (revents == 0) return;
+  PutHeader(std::cerr);
+  std::cerr << "device hung up" << std::endl;
+  watch_.Release();
+  lost_ = true;
+  if (!Watch(false)) reopen_.set(kReopenMs, &MixerFactory::OnReopen, this);
+}
+
+void MixerFactory::OnReopen() {
+  // One open a period while the device stays away; its failure was logged at the hang-up.
+  if (!Watch(true)) reopen_.set(kReopenMs, &MixerFactory::OnReopen, this);
 }
 
 }  // namespace Mixer

@@ -132,6 +132,15 @@ std::optional<std::string> mixer_command(SimBoard& board, const std::vector<std:
     mixer.set_unit(static_cast<int32_t>(*unit), static_cast<int32_t>(*channels), static_cast<int32_t>(*inputs));
     return "ok\n";
   }
+  if (cmd == "mixer-inputs") {
+    // A unit that sums fewer inputs than it reported, its sums kept: the adds beyond are refused.
+    auto unit = n == 2 ? parse(t[1], 0, SimMixer::kMaxUnits - 1) : std::nullopt;
+    auto inputs = n == 2 ? parse(t[2], 0, SimMixer::kMaxInputs) : std::nullopt;
+    auto it = unit ? mixer.units.find(static_cast<int32_t>(*unit)) : mixer.units.end();
+    if (!inputs || it == mixer.units.end()) return "error usage: mixer-inputs <unit> <inputs 0-1024>\n";
+    it->second.inputs = static_cast<int32_t>(*inputs);
+    return "ok\n";
+  }
   if (cmd == "mixer-remove") {
     auto unit = n == 1 ? parse(t[1], 0, SimMixer::kMaxUnits - 1) : std::nullopt;
     if (!unit) return "error usage: mixer-remove <unit>\n";

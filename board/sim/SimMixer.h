@@ -49,8 +49,8 @@ class SimMixer {
   MixerUnit* channel_unit(int32_t unit, int32_t type, int32_t channel);
 };
 
-// The text-protocol lines of this device ("mixer-unit", "mixer-remove", "mixer-units",
-// "mixer-sum"); nullopt for a line that is not one of them.
+// The text-protocol lines of this device ("mixer-unit", "mixer-inputs", "mixer-remove",
+// "mixer-units", "mixer-sum"); nullopt for a line that is not one of them.
 std::optional<std::string> mixer_command(SimBoard& board, const std::vector<std::string_view>& words);
 
 }  // namespace board::sim

@@ -12,6 +12,7 @@
 #include "slots/MixerFactory.h"
 #include "slots/MixerSlot.h"
 #include "tests/slots/MediaFixture.h"
+#include "tests/hwsvc/Harness.h"
 #include "tests/support/RecordBytes.h"
 
 namespace {
@@ -145,10 +146,10 @@ TEST_F(MixerTest, OutputsSumTheirInputsAndInputsJoinTheirSummator) {
   ASSERT_EQ(simple(&LGCP::Command::set_destroy, 4), hwtest::kSuccess);
   EXPECT_TRUE(sum(0, 2).empty());
 
-  // An input the device refuses leaves no slot.
+  // An input the device refuses leaves no slot, and the output as it was.
   sim().state().mixer.units[0].inputs = 1;
   EXPECT_EQ(create(output(0, 2, {{3, 1}, {4, 1}}), 4), LGCP::ErrorCause::insufficientResources);
-  EXPECT_EQ(sum(0, 2), (Sum{{{0, 3}, 1}})) << "the inputs added before the failure stay";
+  EXPECT_TRUE(sum(0, 2).empty()) << "the inputs added before the refusal are taken back";
 }
 
 TEST_F(MixerTest, IoctlsReachTheToneAndDspDevicesOfThePortTimeslot) {
@@ -245,6 +246,97 @@ TEST_F(MixerTest, AUnitThatDisappearsAbortsItsPortsAndGoesWithTheLast) {
   sim().state().mixer.set_unit(2, 6, 6);
   EXPECT_EQ(query().get_mixer().size(), 2u);
   EXPECT_EQ(create(output(2, 3), 5), hwtest::kSuccess);
+}
+
+size_t occurrences(const std::string& text, const std::string& what) {
+  size_t n = 0;
+  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+  return n;
+}
+
+TEST_F(MixerTest, ARefusedRemovalIsTriedAgainBackingOffAndLoggedOncePerGap) {
+  hwtest::TestClock clock;
+  query();
+  ASSERT_EQ(create(output(0, 1, {{2, 10}})), hwtest::kSuccess);
+  ASSERT_EQ(create(input(0, 3, 1), 4), hwtest::kSuccess);
+  sim().fail_next(Device::mixer, EIO, 1000);
+  ASSERT_EQ(simple(&LGCP::Command::set_destroy, 4), hwtest::kSuccess);
+  EXPECT_EQ(sum(0, 1), (Sum{{{0, 2}, 10}, {{0, 3}, 32767}}));
+  Mixer::Mixer* unit = factory.findMixer(0);
+  ASSERT_NE(unit, nullptr);
+  EXPECT_EQ(unit->owed(), 1u);
+
+  // Each try comes after twice the wait of the last, up to the longest wait.
+  std::vector<unsigned> waits;
+  sim().clear_requests();
+  unsigned waited = 0;
+  for (unsigned ms = 0; ms < 10000; ++ms) {
+    clock.advance(1);
+    ++waited;
+    if (requests(Device::mixer, board::mixer::MIX_RX_REMOVE).size() > waits.size()) {
+      waits.push_back(waited);
+      waited = 0;
+    }
+  }
+  EXPECT_EQ(waits, (std::vector<unsigned>{50, 100, 200, 400, 800, 1600, 2000, 2000, 2000}));
+  EXPECT_EQ(occurrences(log.all(), "MIX_RX_REMOVE"), 1u) << log.all();
+  EXPECT_EQ(occurrences(log.all(), "sum of output 1 not confirmed"), 1u);
+
+  // The channel is not handed to a new port while the unit still sums it.
+  EXPECT_EQ(create(input(0, 3), 5), LGCP::ErrorCause::insufficientResources);
+  EXPECT_TRUE(logged("channel 3 still summed into output 1"));
+
+  sim().fail_next(Device::mixer, 0, 0);
+  clock.advance(2000);
+  EXPECT_EQ(sum(0, 1), (Sum{{{0, 2}, 10}}));
+  EXPECT_EQ(unit->owed(), 0u);
+  EXPECT_EQ(occurrences(log.all(), "sum of output 1 confirmed"), 1u);
+  sim().clear_requests();
+  clock.advance(5000);
+  EXPECT_TRUE(sim().requests(Device::mixer).empty()) << "nothing is owed: the timer stops";
+  EXPECT_EQ(create(input(0, 3), 5), hwtest::kSuccess);
+}
+
+TEST_F(MixerTest, ADeviceThatDoesNotOpenOwesItsRemovalAndGetsEverySumBack) {
+  hwtest::TestClock clock;
+  query();
+  ASSERT_EQ(create(output(0, 1, {{2, 10}})), hwtest::kSuccess);
+  ASSERT_EQ(create(input(0, 3, 1), 4), hwtest::kSuccess);
+  ASSERT_EQ(create(output(0, 4, {{5, 20}}), 5), hwtest::kSuccess);
+  // "No such file" from the open is no answer of the unit that the input is gone.
+  sim().fail_open(Device::mixer, ENOENT);
+  ASSERT_EQ(simple(&LGCP::Command::set_destroy, 4), hwtest::kSuccess);
+  Mixer::Mixer* unit = factory.findMixer(0);
+  ASSERT_NE(unit, nullptr);
+  EXPECT_EQ(unit->owed(), 2u) << "what every output holds is not known any more";
+  clock.advance(Mixer::Mixer::kRetryMs);
+  EXPECT_EQ(occurrences(log.all(), "unit not answering"), 1u) << log.all();
+
+  // The unit lost its sums while away; once it answers they are all sent again.
+  sim().state().mixer.units[0].sums.clear();
+  sim().fail_open(Device::mixer, 0);
+  clock.advance(Mixer::Mixer::kMaxRetryMs);
+  EXPECT_EQ(sum(0, 1), (Sum{{{0, 2}, 10}}));
+  EXPECT_EQ(sum(0, 4), (Sum{{{0, 5}, 20}}));
+  EXPECT_EQ(unit->owed(), 0u);
+  EXPECT_EQ(occurrences(log.all(), "unit answers again"), 1u);
+}
+
+TEST_F(MixerTest, AChannelANewUnitCouldNotClearIsClearedBeforeAPortSumsIt) {
+  hwtest::TestClock clock;
+  sim().state().mixer.units[0].sums[4][{0, 3}] = 5;  // left over from before the start
+  sim().fail_next(Device::mixer, EIO, 6, board::mixer::MIX_RX_CLEAR);
+  query();
+  EXPECT_TRUE(logged("reset fail: 6 errors."));
+  EXPECT_FALSE(sum(0, 4).empty());
+  Mixer::Mixer* unit = factory.findMixer(0);
+  ASSERT_NE(unit, nullptr);
+  EXPECT_EQ(unit->held(4), std::nullopt);
+  // Channel 3 may still be heard on output 4: the clear goes first.
+  ASSERT_EQ(create(input(0, 3)), hwtest::kSuccess);
+  EXPECT_TRUE(sum(0, 4).empty());
+  clock.advance(Mixer::Mixer::kRetryMs);
+  EXPECT_EQ(unit->owed(), 0u);
 }
 
 TEST_F(MixerTest, CountsADriverReportsAreBounded) {
