@@ -56,7 +56,7 @@ const char* kHelp =
     "dsp-vad dsp-sd dsp-bss dsp-flags dsp-event hdlc-frame tdm-frame stall unstall cable loopback uncable "
     "switch connections read channels frames clock tclk cas-state spi spi-present dip power leds vad-version "
     "tone dsp mcc-capacity rtp-ext-packet rtp-ext-sessions rtp-ext-sent tie untie far-ends records rtp-event "
-    "rtp-sessions rtp-capacity voice-codec modems modem-state mixer-unit mixer-remove "
+    "rtp-sessions rtp-capacity voice-codec modems modem-state mixer-unit mixer-inputs mixer-remove "
     "mixer-units mixer-sum voice-version hdlc-hangup";
 
 std::string dotted(uint32_t a) {
