@@ -27,11 +27,13 @@ class HDLC : public GenericHDLC {
   class Notify {
    public:
     struct Cause {
-      enum Type { read_error = 0 };
+      // read_error: the channel read an error or its end and is closed. no_channel: an owner's
+      // re-activation could not get a new channel; the one before is closed.
+      enum Type { read_error = 0, no_channel = 1 };
     };
     virtual ~Notify() = default;
     virtual void on_hdlc_receive(Packet& frame) = 0;
-    // The channel failed and is already deactivated.
+    // The channel failed and is already deactivated: nothing sent reaches the far end.
     virtual void on_hdlc_error(Cause::Type cause) = 0;
     // The channel takes frames again after refusing one.
     virtual void on_hdlc_ready() = 0;

@@ -496,7 +496,26 @@ void LAPD::on_UI(Packet& info) {
 // ---------------------------------------------------------------- receiving
 
 void LAPD::on_hdlc_receive(Packet& frame) { receive(frame); }
-void LAPD::on_hdlc_error(HDLC::Notify::Cause::Type) {}
+// Without a channel nothing sent reaches the peer, and the link would otherwise find out only
+// from T203 and N200 unanswered polls and SABMEs (18 s), taking messages meanwhile. A link
+// that keeps its TEI stays assigned; one still waiting for a TEI has none to keep. Queued
+// messages go: they belong to the call state that layer 3 rebuilds after the release.
+void LAPD::on_hdlc_error(HDLC::Notify::Cause::Type cause) {
+  log() << (cause == HDLC::Notify::Cause::no_channel ? "no channel" : "channel failed") << std::endl;
+  const bool up = state != 0 && state != 3;
+  discard_queues();
+  change_flowstatus(FlowStatus::flowing);
+  t200run = t202run = t203run = false;
+  timer_.reset();
+  clear_exceptions();
+  rc = 0;
+  queuedUpRQ = retrRQ = false;
+  change_state(state == 1 || state == 2 ? 0 : 3);
+  if (up)
+    deactivated(Protocol_status(new Status(this, cause == HDLC::Notify::Cause::no_channel
+                                                     ? "link error (no channel)"
+                                                     : "link error (channel failed)")));
+}
 void LAPD::on_hdlc_ready() { local_events(); }
 
 void LAPD::receive(Packet& p) {

@@ -110,6 +110,8 @@ class LAPD : public Protocol, private LAPDFullState, public HDLC::Notify {
 
   virtual void PutHeader(std::ostream& os) const;
   void on_hdlc_receive(Packet& frame) override;
+  // The channel is gone: the link is released at once (queues discarded, timers stopped),
+  // reported to layer 3 when it was up or coming up.
   void on_hdlc_error(HDLC::Notify::Cause::Type cause) override;
   void on_hdlc_ready() override;
   virtual void mdl_assign(unsigned char tei);  // MDL-ASSIGN request

@@ -40,20 +40,24 @@ void HdlcSlot::new_batch() {
   batchOctets = 0;
 }
 
+// Success only when the slot holds a channel afterwards.
 bool HdlcSlot::IActivate(TERM::TermActivateParams const&) {
   if (auto* t = trace()) *t << ext::header(this) << "IActivate" << std::endl;
-  iactivate();
-  return true;
+  return iactivate();
 }
 
-void HdlcSlot::iactivate() {
+// A re-activation gives up the working channel before it asks for a new one: when none
+// comes, packages are refused as after a failed channel instead of waiting for nothing.
+bool HdlcSlot::iactivate() {
   if (auto* t = trace()) *t << ext::header(this) << "Try to activate HDCL, params.tdm = " << hdlc->params.tdm << std::endl;
   if (!hdlc->activate()) {
+    channelGone = true;
     OnDeactivated();
-    return;
+    return false;
   }
   channelGone = false;
   if (auto* t = trace()) *t << ext::header(this) << "HDLC activated successfully" << std::endl;
+  return true;
 }
 
 bool HdlcSlot::IDeactivate() {

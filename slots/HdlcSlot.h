@@ -91,7 +91,8 @@ class HdlcSlot : public Slot, public HDLC::Notify {
   bool channelGone = false;
 
  private:
-  void iactivate();
+  // Activates the channel: false (and "deactivated") when it could not.
+  bool iactivate();
   void bind_channel(int tdm);
   // Takes the address and sequence octet off a frame of this slot's address and adds the rest
   // to the batch.

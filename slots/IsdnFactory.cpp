@@ -49,19 +49,24 @@ Slot* IsdnFactory::FindSlot(unsigned number) const {
 }
 
 Slot* IsdnFactory::NewIsdnSlot(LGCP::IsdnParams const& params) {
-  DeviceFd dev{board::open(board::mcc::kPath, O_RDWR | O_NONBLOCK | O_CLOEXEC)};
-  if (dev.fd < 0) {
-    int error = errno;
-    std::cerr << ext::header(this) << "fail to open MCC device: " << std::strerror(error) << std::endl;
-    return nullptr;
-  }
   bool bri = params.get_type().asNamedNumber() == LGCP::IsdnType::bri;
   auto lapd = std::make_unique<ISDN::LAPD>(ISDN::Side::user, 0);
   if (bri) lapd->change_to_bri();
   lapd->id = static_cast<uint32_t>(params.get_trunk().getValue());
   lapd->traceLevel = static_cast<uint32_t>(params.get_log().getValue());
   lapd->side = side_of(params.get_side());
+  Fd fd = OpenMccChannel(bri);
+  if (!fd) return nullptr;
+  return Held(new IsdnSlot(std::move(fd), lapd.release()));
+}
 
+Fd IsdnFactory::OpenMccChannel(bool bri) {
+  DeviceFd dev{board::open(board::mcc::kPath, O_RDWR | O_NONBLOCK | O_CLOEXEC)};
+  if (dev.fd < 0) {
+    int error = errno;
+    std::cerr << ext::header(this) << "fail to open MCC device: " << std::strerror(error) << std::endl;
+    return Fd();
+  }
   board::mcc::Allocate a;
   a.type = bri ? board::mcc::kTypeBri : board::mcc::kTypeData;
   a.rx_packet_size = 512;
@@ -71,11 +76,31 @@ Slot* IsdnFactory::NewIsdnSlot(LGCP::IsdnParams const& params) {
   if (SwitchRoutes::allocate(dev.fd, a) < 0) {
     int error = errno;
     std::cerr << ext::header(this) << "MCC_ALLOCATE fail: " << std::strerror(error) << std::endl;
-    return nullptr;
+    return Fd();
   }
   Fd fd(::dup(dev.fd));
-  if (!fd) return Refused("dup", errno);
-  return Held(new IsdnSlot(std::move(fd), lapd.release()));
+  if (!fd) Refused("dup", errno);
+  return fd;
+}
+
+Fd IsdnFactory::OpenDspDataChannel(int& channel) {
+  DeviceFd dev{board::open(board::dspdata::kPath, O_RDWR | O_NONBLOCK | O_CLOEXEC)};
+  if (dev.fd < 0) {
+    int error = errno;
+    std::cerr << ext::header(this) << "fail to open dsp-data device: " << std::strerror(error) << std::endl;
+    return Fd();
+  }
+  // The descriptor's first request takes its signalling channel from the controller's; when
+  // none is free, channels kept only for a release grace are given back first, as for the
+  // channels that other creates allocate.
+  channel = SwitchRoutes::allocate([&] { return board::ioctl_value(dev.fd, board::dspdata::DSPDATA_TIMESLOT, 0); });
+  if (channel < 0) {
+    Refused("DSPDATA_TIMESLOT", errno);
+    return Fd();
+  }
+  Fd fd(::dup(dev.fd));
+  if (!fd) Refused("dup", errno);
+  return fd;
 }
 
 Slot* IsdnFactory::Refused(const char* what, int error) {
@@ -91,24 +116,13 @@ Slot* IsdnFactory::Held(IsdnSlot* slot) {
 }
 
 Slot* IsdnFactory::NewAtsQsigSlot(LGCP::AtsQsigParams const& params) {
-  DeviceFd dev{board::open(board::dspdata::kPath, O_RDWR | O_NONBLOCK | O_CLOEXEC)};
-  if (dev.fd < 0) {
-    int error = errno;
-    std::cerr << ext::header(this) << "fail to open dsp-data device: " << std::strerror(error) << std::endl;
-    return nullptr;
-  }
-  // The descriptor's first request takes its signalling channel from the controller's; when
-  // none is free, channels kept only for a release grace are given back first, as for the
-  // channels that other creates allocate.
-  const int channel =
-      SwitchRoutes::allocate([&] { return board::ioctl_value(dev.fd, board::dspdata::DSPDATA_TIMESLOT, 0); });
-  if (channel < 0) return Refused("DSPDATA_TIMESLOT", errno);
+  int channel = -1;
+  Fd fd = OpenDspDataChannel(channel);
+  if (!fd) return nullptr;
   auto lapd = std::make_unique<ISDN::LAPD>(ISDN::Side::user, 0);
   lapd->traceLevel = static_cast<uint32_t>(params.get_log().getValue());
   lapd->side = side_of(params.get_side());
   lapd->id = static_cast<uint32_t>(channel);
-  Fd fd(::dup(dev.fd));
-  if (!fd) return Refused("dup", errno);
   return Held(new AtsQsigSlot(std::move(fd), channel, lapd.release()));
 }
 

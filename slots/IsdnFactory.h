@@ -4,6 +4,7 @@
 // ("ats-qsig-b").
 #include <iosfwd>
 
+#include "foundation/Fd.h"
 #include "slots/SlotFactory.h"
 
 namespace LGCP {
@@ -25,6 +26,12 @@ class IsdnFactory : public SlotFactory {
   Slot* FindSlot(unsigned number) const;
   // "mcc/isdn: "
   void PutHeader(std::ostream& os) const;
+
+  // A new channel of the HDLC controller for a D channel (basic rate or primary rate), or no
+  // descriptor (reason logged).
+  Fd OpenMccChannel(bool bri);
+  // A new signalling channel of the DSP data device and its number, or no descriptor.
+  Fd OpenDspDataChannel(int& channel);
 
  private:
   Slot* NewIsdnSlot(LGCP::IsdnParams const& params);

@@ -54,10 +54,48 @@ void IsdnSlot::watch(Fd const& fd, const char* name) {
 
 void IsdnSlot::PutHeader(std::ostream& os) const { os << "isdn-slot[" << channel << "]: "; }
 
+// Success only when the link has a channel to run on: a slot that lost its channel asks for
+// a new one first.
 bool IsdnSlot::IActivate(TERM::TermActivateParams const&) {
+  if (!HoldChannel()) return false;
   activate();
   return true;
 }
+
+// The loss took the slot's paths down with its channel: the controller connects the new one
+// anew, and the B channels of an ATS-QSIG slot are opened anew beside it.
+bool IsdnSlot::HoldChannel() {
+  if (!channelLost) return is_open();
+  int next = -1;
+  Fd fd = OpenChannel(next);
+  if (!fd) return false;
+  event.Release();
+  Rewatch(fd);
+  if (!is_open()) {
+    std::cerr << ext::header(this) << "watch fail: " << std::strerror(errno) << std::endl;
+    return false;
+  }
+  channel = next;
+  channelLost = false;
+  routes_released = false;
+  std::clog << ext::header(this) << "new channel" << std::endl;
+  return true;
+}
+
+Fd IsdnSlot::OpenChannel(int& next) {
+  auto* isdn = dynamic_cast<IsdnFactory*>(factory);
+  if (!isdn) return Fd();
+  Fd fd = isdn->OpenMccChannel(lapd->is_bri());
+  if (!fd) return fd;
+  next = board::ioctl(fd.get(), board::mcc::MCC_TIMESLOT, nullptr);
+  if (next < 0) {
+    std::cerr << ext::header(this) << "MCC_TIMESLOT fail: " << std::strerror(errno) << std::endl;
+    return Fd();
+  }
+  return fd;
+}
+
+void IsdnSlot::Rewatch(Fd const& fd) { watch(fd, "IsdnSlot::OnEvent"); }
 
 bool IsdnSlot::IDeactivate() {
   deactivate();
@@ -132,6 +170,9 @@ void IsdnSlot::lost_channel(const char* why) {
   event.Release();
   release_routes();
   ready = false;
+  // The link goes out of service now rather than after its timers, and the controller hears
+  // it go.
+  lapd->on_hdlc_error(HDLC::Notify::Cause::read_error);
 }
 
 // ---------------------------------------------------------------- ATS-QSIG
@@ -144,6 +185,24 @@ AtsQsigSlot::AtsQsigSlot(Fd fd, int signalling, ISDN::LAPD* link) : IsdnSlot(lin
 }
 
 AtsQsigSlot::~AtsQsigSlot() = default;
+
+Fd AtsQsigSlot::OpenChannel(int& next) {
+  auto* isdn = dynamic_cast<IsdnFactory*>(factory);
+  if (!isdn) return Fd();
+  Fd fd = isdn->OpenDspDataChannel(next);
+  if (!fd) return fd;
+  // The closes owed on the lost descriptor went with it.
+  unclosed.clear();
+  closeRetry.reset();
+  lapd->id = static_cast<uint32_t>(next);
+  return fd;
+}
+
+void AtsQsigSlot::Rewatch(Fd const& fd) {
+  event.Bind("AtsQsigSlot::OnEvent", &AtsQsigSlot::OnAtsEvent, this);
+  event.Schedule(fd, POLLIN | POLLOUT);
+  ready = false;
+}
 
 bool AtsQsigSlot::IBeforeDestroy() {
   OrphanBChannels();

@@ -64,6 +64,11 @@ class IsdnSlot : public Slot, public ProtocolsFamily, public ISDN::LAPD::Notify,
   explicit IsdnSlot(ISDN::LAPD* lapd);
   // Watches the descriptor for frames and for room to send.
   void watch(Fd const& fd, const char* name);
+  // A new channel of the slot's kind for a slot that lost its own: its descriptor and number,
+  // or no descriptor (reason logged).
+  virtual Fd OpenChannel(int& next);
+  // Watches a new channel's descriptor.
+  virtual void Rewatch(Fd const& fd);
 
  private:
   // Stops reading a descriptor that reports its end, so that the loop is not woken for it
@@ -74,6 +79,8 @@ class IsdnSlot : public Slot, public ProtocolsFamily, public ISDN::LAPD::Notify,
   // serve another owner when this slot goes. held, a descriptor that still holds the channel
   // (closed here or by the route book), keeps it while a route the switch refused stands.
   void release_routes(int held = -1);
+  // True when the slot holds a channel, after taking a new one if it had lost its own.
+  bool HoldChannel();
 
   bool routes_released = false;
 };
@@ -89,6 +96,12 @@ class AtsQsigSlot : public IsdnSlot {
   // The B channels go with the signalling channel's descriptor.
   void IReleaseChannel() override { OrphanBChannels(); }
   void OnAtsEvent(int fd, short revents) { OnEvent(fd, revents); }
+
+ protected:
+  Fd OpenChannel(int& next) override;
+  void Rewatch(Fd const& fd) override;
+
+ public:
   // Opens B channel b (0 to 2) beside this signalling channel: a new slot, or null.
   Slot* NewBChannel(unsigned b);
   // Closes B channel b (its TDM channel `channel`). A close the device refuses is logged and

@@ -71,14 +71,24 @@ void PstnSlot::NtReceiver::on_hdlc_receive(Packet& frame) { nt->receive(frame); 
 void PstnSlot::on_hdlc_receive(Packet& frame) {
   if (link) link->on_hdlc_receive(frame);
 }
-void PstnSlot::on_hdlc_error(HDLC::Notify::Cause::Type cause) {
+void PstnSlot::on_hdlc_error(HDLC::Notify::Cause::Type cause) { out_of_service(cause); }
+
+// The link layer stops at once, as the far end finds it stopping, instead of learning from its
+// own timers many seconds later while it takes messages that go nowhere. The controller hears
+// "deactivated" once: from the link layer when it was up or coming up, else from here when
+// an activation found no channel.
+void PstnSlot::out_of_service(HDLC::Notify::Cause::Type cause) {
+  const unsigned reported = deactivations;
+  if (kind == bri_network) {
+    // The network side reports no status of its own, and its terminals' links would go on
+    // taking messages that the closed channel drops: they are let go, and the controller hears
+    // the link go down as from any other link layer.
+    deactivate();
+    on_deactivated(lapdNt, Protocol_status(new Protocol_status_error(lapdNt, "channel failed")));
+    return;
+  }
   if (link) link->on_hdlc_error(cause);
-  if (kind != bri_network) return;
-  // The network side reports no status of its own, and its terminals' links would go on
-  // taking messages that the closed channel drops: they are let go, and the controller hears
-  // the link go down as from any other link layer.
-  deactivate();
-  on_deactivated(lapdNt, Protocol_status(new Protocol_status_error(lapdNt, "channel failed")));
+  if (deactivations == reported && cause == HDLC::Notify::Cause::no_channel) OnDeactivated();
 }
 void PstnSlot::on_hdlc_ready() {
   if (link) link->on_hdlc_ready();
@@ -88,15 +98,19 @@ void PstnSlot::transmit(Packet& p) {
   if (kind == bri_network) hdlc->hdlc_transmit(p);
 }
 
-void PstnSlot::iactivate() {
-  if (hdlc->activate()) activate();
-  else OnDeactivated();
-}
-
-bool PstnSlot::IActivate(TERM::TermActivateParams const&) {
-  iactivate();
+// A re-activation gives up the working channel before it asks for a new one, as a first one
+// is asked for; when none comes, the link has no channel and goes out of service.
+bool PstnSlot::iactivate() {
+  if (!hdlc->activate()) {
+    out_of_service(HDLC::Notify::Cause::no_channel);
+    return false;
+  }
+  activate();
   return true;
 }
+
+// Success only when the link has a channel to run on.
+bool PstnSlot::IActivate(TERM::TermActivateParams const&) { return iactivate(); }
 
 bool PstnSlot::IDeactivate() {
   deactivate();
@@ -185,6 +199,7 @@ void PstnSlot::on_activated(Protocol*) {
 }
 
 void PstnSlot::on_deactivated(Protocol*, Protocol_status) {
+  ++deactivations;
   SendIsdnStatistics();
   SendSS7Statistics();
   OnUpdateTimer();

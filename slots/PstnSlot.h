@@ -69,9 +69,13 @@ class PstnSlot : public Slot, public ProtocolsFamily, public ISDN::LAPD::Notify,
   ACP::TrunkState::NamedNumber trunkState = ACP::TrunkState::unknown;
   Timer updateTimer;
   Protocol_name_str familyName{"PSTN"};
+  unsigned deactivations = 0;  // "deactivated" reports of the link layer
 
  private:
-  void iactivate();
+  // Activates the channel, then the link: false when no channel could be had.
+  bool iactivate();
+  // The channel failed, or an activation got none: the link layer goes out of service.
+  void out_of_service(HDLC::Notify::Cause::Type cause);
   void SendIsdnStatistics();
   void SendSS7Statistics();
   // The network side of a basic-rate port hears the channel through this.

@@ -51,7 +51,7 @@ class LapdTest : public LoopTest {
   LAPD* link = nullptr;
 };
 
-enum Ev { Frame, Establish, Release, Remove, T200, T203 };
+enum Ev { Frame, Establish, Release, Remove, T200, T203, ChannelLost };
 // From a state, an event given `times` times: the state reached, the frames sent, the release
 // and error reports, the activations reported.
 struct Row { unsigned from; Ev ev; Bytes frame; int times; unsigned to; Frames sent; std::string released, errors; int activated; };
@@ -69,6 +69,7 @@ TEST_P(LapdStates, Transition) {
       case Remove: link->mdl_remove(); break;
       case T200: advance(LAPD::kT200); break;
       case T203: advance(LAPD::kT203); break;
+      case ChannelLost: link->on_hdlc_error(HDLC::Notify::Cause::read_error); break;
     }
   }
   EXPECT_EQ(st().state, r.to);
@@ -81,7 +82,8 @@ TEST_P(LapdStates, Transition) {
 const std::string kReinit = "Peer initiated re-establishment - SABME|", kUnknown = "Other - Unknown|",
                   kDmRx = "error (DM received)|", kDisc = "remote error (DISC received)|",
                   kLocal = "success (deactivated locally)|", kRemoved = "error (MDL-REMOVE received)|",
-                  kFrmr = "Other - Receipt of FRMR response|", kN200 = "link error (T200 expired N200 times)|";
+                  kFrmr = "Other - Receipt of FRMR response|", kN200 = "link error (T200 expired N200 times)|",
+                  kLost = "link error (channel failed)|";
 
 INSTANTIATE_TEST_SUITE_P(
     Table, LapdStates,
@@ -145,6 +147,12 @@ INSTANTIATE_TEST_SUITE_P(
         Row{5, Remove, {}, 1, 0, {}, kRemoved, "", 0},
         Row{6, Remove, {}, 1, 0, {}, kRemoved, "", 0},
         Row{7, Remove, {}, 1, 0, {}, kRemoved, "", 0},
+        // A failed channel releases the link at once, reported unless it was released already.
+        Row{3, ChannelLost, {}, 1, 3, {}, "", "", 0},
+        Row{4, ChannelLost, {}, 1, 3, {}, kLost, "", 0},
+        Row{5, ChannelLost, {}, 1, 3, {}, kLost, "", 0},
+        Row{6, ChannelLost, {}, 1, 3, {}, kLost, "", 0},
+        Row{7, ChannelLost, {}, 1, 3, {}, kLost, "", 0},
         // Timers: N200 repetitions, then the link gives up.
         Row{4, T200, {}, 3, 4, {SABME, SABME, SABME}, "", "", 0},
         Row{4, T200, {}, 4, 3, {SABME, SABME, SABME}, kN200, "Unsuccessful retransmission (N200 times) - SABME|", 0},
@@ -189,6 +197,39 @@ TEST_F(LapdTest, ExchangeWindowAndRetransmission) {
 
 // The link's timers run on the loop's clock: steps of the time of day neither fire T203 early
 // nor hold it back, and the link stays established.
+// Once its channel fails, an established link keeps nothing to send, runs no timer (no poll,
+// no SABME), lets layer 3 send again and says so once; an activation on a new channel
+// establishes it from scratch.
+TEST_F(LapdTest, AFailedChannelTakesTheLinkOutOfServiceAtOnce) {
+  reach(6);
+  for (uint8_t i = 1; i <= 100; ++i) send({0x08, 0x01, i, 0x05});
+  ASSERT_EQ(link->flowStatus, LAPD::FlowStatus::stopped);
+  ch.take();
+  link->on_hdlc_error(HDLC::Notify::Cause::read_error);
+  EXPECT_EQ(owner.released, kLost);
+  EXPECT_EQ(owner.statuses, "") << "no timer misuse reported";
+  EXPECT_EQ(st().state, 3u);
+  EXPECT_EQ(link->out_queued(), 0u);
+  EXPECT_EQ(link->ack_queued(), 0u);
+  EXPECT_FALSE(st().t200run || st().t202run || st().t203run);
+  EXPECT_EQ(link->flowStatus, LAPD::FlowStatus::flowing);
+  advance(LAPD::kT203 * 3);
+  EXPECT_EQ(ch.take(), Frames{});
+  EXPECT_EQ(owner.releases(), 1);
+  link->on_hdlc_error(HDLC::Notify::Cause::no_channel);
+  EXPECT_EQ(owner.releases(), 1) << "released already";
+
+  link->activate();
+  EXPECT_EQ(ch.take(), Frames{SABME});
+  rx(net_U(kUA, true));
+  EXPECT_EQ(st().state, 6u);
+  send(kMsg);
+  EXPECT_EQ(sent_ns(), std::vector<int>{0}) << "numbering starts again";
+
+  link->on_hdlc_error(HDLC::Notify::Cause::no_channel);
+  EXPECT_EQ(owner.released, kLost + "link error (no channel)|");
+}
+
 TEST_F(LapdTest, StepsOfTheTimeOfDayLeaveT203ItsPeriod) {
   reach(6);
   for (int64_t step : {3LL * 3600 * 1000, 400LL * 86400 * 1000, -20LL * 1000, -60LL * 1000}) {
@@ -339,6 +380,22 @@ TEST_F(BriUserTest, EstablishThroughAssignmentAndTeiFiltering) {
 
 // Data handed down without a TEI asks for one; a denial is reported and the request repeated
 // on T202; after four repeats the link gives up.
+// A terminal waiting for its TEI when the channel fails stops asking (T202 stopped) and has
+// no TEI to keep; the next activation asks again.
+TEST_F(BriUserTest, AChannelLostWhileWaitingForATeiStopsTheRequests) {
+  link->activate();
+  link->activate();
+  ASSERT_EQ(st().state, 2u);
+  ch.take();
+  link->on_hdlc_error(HDLC::Notify::Cause::read_error);
+  EXPECT_EQ(st().state, 0u);
+  EXPECT_EQ(owner.released, "link error (channel failed)|");
+  advance(LAPD::kT202 * 6);
+  EXPECT_EQ(ch.take(), Frames{});
+  link->activate();
+  EXPECT_EQ(ch.take(), Frames{request()});
+}
+
 TEST_F(BriUserTest, DeniedAndUnansweredAssignment) {
   send(kMsg);
   EXPECT_EQ(st().state, 1u);

@@ -26,17 +26,23 @@ struct Peer : vxtest::ChildLines {
 class LibpriInterop : public ::testing::Test {
  protected:
   void TearDown() override {
-    if (HasFailure() && peer_) ADD_FAILURE() << "peer said: " << ::testing::PrintToString(peer_->lines);
+    if (HasFailure() && peer_) {
+      std::string said;
+      for (const auto& l : peer_->lines) said += l + "\n";
+      ADD_FAILURE() << "peer said:\n" << said;
+    }
     peer_.reset();
     sim().untie_far_end(kLine);
     for (int i = 0; i < 2; ++i) sim().service(), multiplexer.run_once(0);
   }
-  Peer& start(const char* role, const char* mode, int instances = 1) {
+  // The peer, tied to the line unless `tie` is false (tie() then does it).
+  Peer& start(const char* role, const char* mode, int instances = 1, bool tie_now = true) {
     peer_ = std::make_unique<Peer>(dir_.path() + "/peer", role, mode, instances);
     EXPECT_TRUE(peer_->wait_line("listening"));
-    EXPECT_EQ(sim().tie_far_end(kLine, dir_.path() + "/peer"), 0);
+    if (tie_now) tie();
     return *peer_;
   }
+  void tie() { EXPECT_EQ(sim().tie_far_end(kLine, dir_.path() + "/peer"), 0); }
   vxtest::TempDir dir_{"vx_libpri"};
   std::unique_ptr<Peer> peer_;
   vxtest::CaptureStreams capture_;
@@ -135,17 +141,23 @@ struct NtPort : Owner, HDLC::Notify {
   void on_hdlc_ready() override {}
 };
 
+// The terminals ask for their TEIs as soon as the line is tied to them: only then, once the
+// network side listens, so that none of the first requests is lost and they are served in the
+// terminals' order. Which terminal is refused depends on that order alone, and the one that
+// calls must have its link up first.
 TEST_F(LibpriInterop, BasicRateNetworkSideServesEightTerminalsAndRefusesTheNinth) {
-  auto& peer = start("cpe", "bri", 9);
+  auto& peer = start("cpe", "bri", 9, false);
   NtPort port;
   port.nt->set_log(1);
   port.nt->activate();
+  tie();
   ASSERT_TRUE(peer.run_until([&] { return port.nt->user(7).linkState != 0; }, 8000));
   ASSERT_TRUE(peer.run_until([&] {
     return capture_.log.str().find("recieved identity request, but all TEI values is ussigned") != std::string::npos;
   }, 8000));
   EXPECT_GT(peer.count("rx FEFF030F"), 0) << "identity messages reached the terminals";
   // A call from a terminal: its SETUP comes up; our answer goes back to that terminal only.
+  ASSERT_TRUE(peer.wait_line("event 0 PRI_EVENT_DCHAN_UP", 8000)) << "the first terminal has its TEI and link";
   peer.command("call");
   ASSERT_TRUE(peer.run_until([&] { return !port.messages.empty(); }));
   Bytes setup = port.messages[0];

@@ -159,7 +159,8 @@ TEST_F(HdlcSlotTest, AChannelThatCannotBeActivatedOrHasNoPeerChannelIsReportedDe
   EXPECT_EQ(got.answers, (Strings{"success", "success"}));
   EXPECT_EQ(std::count(got.other.begin(), got.other.end(), LGCP::Signal::e_deactivated), 2);
 
-  // A peer without channel leaves the channel closed, and an activate says deactivated.
+  // A peer without channel leaves the channel closed: an activate is refused and says
+  // deactivated, and packages are refused rather than queued for no channel.
   send(create_probe(7, 22, -1, -1));
   send(create_hdlc(8, 23, 1, 7));
   auto before = open_channels();
@@ -168,9 +169,11 @@ TEST_F(HdlcSlotTest, AChannelThatCannotBeActivatedOrHasNoPeerChannelIsReportedDe
   seen();
   send(slot_command(10, 23, [](LGCP::Command& c) { c.select_activate().select_empty(); }));
   got = seen();
-  EXPECT_EQ(got.answers, Strings{"success"});
+  EXPECT_EQ(got.answers, Strings{"error 6"});
   EXPECT_EQ(got.other, std::vector<int>{LGCP::Signal::e_deactivated});
   EXPECT_EQ(open_channels(), before);
+  send(hdlc_packages(11, 23, {"x"}));
+  EXPECT_EQ(seen().answers, Strings{"error 6"});
 }
 
 // The output a disconnect took from the slot stays idle, as any disconnected output: the
