@@ -72,12 +72,7 @@ bool Disconnect(Slot& dst) {
   return result;
 }
 
-bool DisconnectOrKeep(Slot& dst) {
-  if (!dst.source) return true;
-  if (!llDisconnect(dst)) return false;
-  Part(dst);
-  return true;
-}
+bool DisconnectOrKeep(Slot& dst) { return Disconnect(dst); }
 
 bool llConnect(Slot& src, Slot& dst) {
   if (src.GetConnectionPriority() > dst.GetConnectionPriority()) return src.IHwConnectTransmitter(dst);
@@ -95,13 +90,16 @@ bool MuxConnect(Slot& src, Slot& dst) {
   const int tx = src.IGetTransmitChannel();
   const int rx = dst.IGetReceiveChannel();
   if (!HwMux::instance()->Connect(tx, rx)) return false;
-  SwitchRoutes::made(tx, rx);
+  SwitchRoutes::made(tx, rx, &dst);
   std::clog << "mux: slot " << src << " [" << tx << "] -> " << dst << " [" << rx << "]" << std::endl;
   return true;
 }
 
 bool MuxDisconnect(Slot& dst) {
   const int rx = dst.IGetReceiveChannel();
+  // A slot that lost its channel takes down only the route it made itself: the number may
+  // have gone to a new owner already, whose routes are not this slot's to touch.
+  if (dst.losingChannel && !SwitchRoutes::notes(rx, &dst)) return true;
   // A link's controller channel is released before its sink is disconnected: what the link
   // wrote going down still leaves through this output, which goes at the end of the grace.
   if (SwitchRoutes::idle_after_grace(rx)) return true;

@@ -182,6 +182,7 @@ TEST_F(SwitchReleaseTest, ARouteWhoseSlotWentLeavesTheBookOnlyOnceTheSwitchTookI
   // A channel given up by its owner: its output disabled whether or not a route was noted,
   // the descriptor kept until that holds.
   const int d = other_owner(fd);
+  ASSERT_TRUE(mux.Connect(300, d));
   sim().fail_next(Device::hal, EBUSY, 1, board::hal::MUX_DISABLE);
   EXPECT_FALSE(SwitchRoutes::give_up(d, fd));
   EXPECT_TRUE(open(d));
