@@ -52,7 +52,7 @@ bool HwMux::open_device() {
   model_.forget_confirmed();
   refusing_ = false;
   retry_ms_ = kRetryMs;
-  SendOwed();
+  if (!SendOwed() && fd_ >= 0) owe_retry();
   cursor_ = 0;
   // Gives the switch time to settle before the first connection.
   ::usleep(500);
@@ -276,13 +276,20 @@ unsigned char HwMux::Read(int channel) {
   return static_cast<unsigned char>(static_cast<int32_t>(r.value) & 0xFF);
 }
 
+// The sweep: a disabled output is disabled again (whatever else might drive it), another one
+// sent when the switch does not carry it as wanted yet.
 void HwMux::RefreshChannel(int index) {
   if (index < 0 || index >= kOutputs || fd_ < 0) return;
   SwitchModel::Output& o = model_.bus(index);
-  if (o.want.kind != State::disabled) return;
+  if (o.want.kind != State::disabled && o.want == o.confirmed) return;
   const int channel = kFirstOutput + index;
   if (send(channel, o.want, false) >= 0) {
     if (o.confirmed != o.want) model_.confirm(channel, o.want);
+    // A switch that takes requests again soon takes what it still owes.
+    if (retry_.is_set() && retry_ms_ > kRetryMs) {
+      retry_ms_ = kRetryMs;
+      retry_.set(retry_ms_, &HwMux::OnRetryTimer, this);
+    }
     return;
   }
   if (!board::descriptor_gone(errno)) return;
@@ -296,12 +303,7 @@ void HwMux::OnRefreshTimer() {
     if (Mux::milliseconds() - last_open_ms_ >= kReopenMs) open_device();
     return;
   }
-  // While owed requests wait out a refusal the sweep would only be refused too.
-  if (retry_.is_set()) return;
-  if (!model_.owed().empty() && !SendOwed()) {
-    owe_retry();
-    return;
-  }
+  if (!retry_.is_set() && !model_.owed().empty() && !SendOwed() && fd_ >= 0) owe_retry();
   RefreshStep();
 }
 

@@ -11,7 +11,8 @@
 //
 // The background refresh re-disables the disabled bus outputs, a step of 128 outputs every
 // kRefreshPeriodMs on the loop's timer: a full sweep about once a second, whatever the loop's
-// traffic. It pauses while owed requests wait for a refusing switch.
+// traffic. It also sends any bus output that the switch does not carry as wanted yet, and a
+// request it gets through brings the retry of the owed ones forward.
 //
 // A descriptor that the driver gave up (the device was reset) is dropped and the device opened
 // again at once; while it stays away requests fail at once and only the refresh timer tries
@@ -63,7 +64,8 @@ class HwMux {
   // The byte the channel carries; 255 on any failure.
   unsigned char Read(int channel);
 
-  // Re-disables output kFirstOutput + index when it is wanted disabled.
+  // Re-disables output kFirstOutput + index when it is wanted disabled; sends what else is
+  // wanted of it when the switch has not confirmed that.
   void RefreshChannel(int index);
   // The refresh timer: one step, or an open of a device that is away when kReopenMs passed.
   void OnRefreshTimer();

@@ -1,6 +1,7 @@
 // The TDM switch: its requests, the shadow table, the background refresh, driver failures.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <memory>
@@ -271,3 +272,112 @@ TEST_F(HwMuxTest, AResetDeviceIsOpenedAgainWithTheTableAndLiveRoutesKept) {
 }
 
 }  // namespace
+
+namespace {
+
+// The loop run for ms of its clock, a pass every 10 ms.
+void run_for(unsigned ms) {
+  for (unsigned t = 0; t < ms; t += 10) {
+    Mux::test_clock_advance_ms(10);
+    multiplexer.run_once(0);
+  }
+}
+
+size_t lines(const std::string& text) { return static_cast<size_t>(std::count(text.begin(), text.end(), '\n')); }
+
+size_t count_of(const std::string& text, const std::string& what) {
+  size_t n = 0;
+  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+  return n;
+}
+
+}  // namespace
+
+// The board's drivers are reset (every device hung up, the switch emptied) and the switch then
+// refuses requests for a while: everything the daemon wants is on the switch again once it
+// takes requests, the routes outside the bus outputs included, with one open and a few lines.
+TEST_F(HwMuxTest, AResetSwitchGetsEverythingWantedAgainThroughRefusals) {
+  using Entry = board::sim::SimSwitch::Entry;
+  Mux::test_clock_set(1'000'000'000ull * 1000);
+  HwMux& mux = open();
+  ASSERT_TRUE(mux.Connect(1, 2));        // a trunk timeslot's output
+  ASSERT_TRUE(mux.Connect(1, 8576));     // a bus output
+  ASSERT_TRUE(mux.Connect(5, 2048));     // an RTP channel
+  ASSERT_TRUE(mux.Connect(33, 4096));    // a controller channel
+  ASSERT_TRUE(mux.Write(8201, 0x7E));
+  ASSERT_TRUE(mux.Disconnect(3));
+  sim().reset();
+  sim().fail_next(Device::hal, EBUSY, 2500);
+  capture_.clear();
+  run_for(5000);
+  const auto& sw = sim().state().mux;
+  EXPECT_EQ(sw.entry(2).source, 1);
+  EXPECT_EQ(sw.entry(8576).source, 1);
+  EXPECT_EQ(sw.entry(2048).source, 5);
+  EXPECT_EQ(sw.entry(4096).source, 33);
+  EXPECT_EQ(sw.entry(8201).kind, Entry::constant);
+  EXPECT_EQ(sw.entry(8201).byte, 0x7E);
+  EXPECT_EQ(sw.entry(3).kind, Entry::constant);
+  EXPECT_EQ(mux.owed(), 0u);
+  EXPECT_EQ(count_of(log(), "hwMux: device opened"), 1u) << log();
+  EXPECT_LE(lines(log()), 4u) << log();
+  EXPECT_LE(sim().request_count(Device::hal), 5 * 2100u + 2048u);
+  Mux::test_clock_clear();
+}
+
+// Takedowns asked for while the device is away are carried out when it returns, and what is
+// asked later for an output replaces what was owed for it. While it is away nothing opens it
+// but the paced reopen.
+TEST_F(HwMuxTest, WishesMadeWhileTheDeviceIsAwayAreCarriedOutOnItsReturn) {
+  using Entry = board::sim::SimSwitch::Entry;
+  Mux::test_clock_set(1'000'000'000ull * 1000);
+  HwMux& mux = open();
+  for (int out : {8326, 8327, 8328, 8329}) ASSERT_TRUE(mux.Connect(1, out));
+  sim().hangup(Device::hal);
+  sim().fail_open(Device::hal, ENODEV);
+  capture_.clear();
+  mux.Disable(8326);  // finds the device gone, cannot open it again
+  EXPECT_FALSE(mux.Disconnect(8327));
+  EXPECT_FALSE(mux.Write(8328, 0x55));
+  EXPECT_FALSE(mux.Disconnect(8329));
+  EXPECT_FALSE(mux.Disable(8329));
+  for (int n = 0; n < 100; ++n) mux.Disable(8192 + n);
+  run_for(3500);
+  EXPECT_EQ(count_of(log(), "hwMux: can't open device"), 1u) << log();
+  EXPECT_LE(lines(log()), 3u) << log();
+  sim().fail_open(Device::hal, 0);
+  run_for(1100);
+  const auto& sw = sim().state().mux;
+  EXPECT_EQ(sw.entry(8326).kind, Entry::disabled);
+  EXPECT_EQ(sw.entry(8327).kind, Entry::constant);
+  EXPECT_EQ(sw.entry(8327).byte, 0xD5);
+  EXPECT_EQ(sw.entry(8328).byte, 0x55);
+  EXPECT_EQ(sw.entry(8329).kind, Entry::disabled) << "the later disable replaced the owed disconnect";
+  EXPECT_EQ(count_of(log(), "hwMux: device opened"), 1u);
+  Mux::test_clock_clear();
+}
+
+// A full board's 120 takedowns refused for three seconds: one line each when first refused, one
+// when the switch takes them; the retries back off and stay within the refresh's pacing.
+TEST_F(HwMuxTest, RefusedTakedownsAreRetriedQuietlyWithBackOff) {
+  using Entry = board::sim::SimSwitch::Entry;
+  Mux::test_clock_set(1'000'000'000ull * 1000);
+  HwMux& mux = open();
+  for (int n = 0; n < 120; ++n) ASSERT_TRUE(mux.Connect(n, 8192 + 256 + n));
+  sim().fail_next(Device::hal, EBUSY, 1000000, board::hal::MUX_DISABLE);
+  capture_.clear();
+  sim().clear_requests();
+  for (int n = 0; n < 120; ++n) EXPECT_FALSE(mux.Disable(8192 + 256 + n));
+  run_for(3000);
+  EXPECT_EQ(lines(log()), 120u) << log();
+  EXPECT_LE(sim().request_count(Device::hal), 120u + 3 * 2100u);
+  EXPECT_EQ(mux.owed(), 120u);
+  sim().fail_next(Device::hal, 0, 0);
+  run_for(700);
+  for (int n = 0; n < 120; ++n) ASSERT_EQ(sim().state().mux.entry(8192 + 256 + n).kind, Entry::disabled) << n;
+  EXPECT_EQ(mux.owed(), 0u);
+  EXPECT_EQ(lines(log()), 121u);
+  EXPECT_NE(log().find("hwMux: owed requests taken\n"), std::string::npos);
+  EXPECT_EQ(sim().open_count(Device::hal), 1);
+  Mux::test_clock_clear();
+}
