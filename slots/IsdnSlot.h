@@ -64,6 +64,9 @@ class IsdnSlot : public Slot, public ProtocolsFamily, public ISDN::LAPD::Notify,
   explicit IsdnSlot(ISDN::LAPD* lapd);
   // Watches the descriptor for frames and for room to send.
   void watch(Fd const& fd, const char* name);
+  // Closes the descriptor and hands a duplicate of it, with the channel, to the route book,
+  // which keeps the channel from a later owner until no route into or out of it stands.
+  void close_holding_routes();
 
  private:
   // Stops reading a descriptor that reports its end, so that the loop is not woken for it
