@@ -6,6 +6,22 @@
 #include "hardware/SwitchRoutes.h"
 #include "slots/Slot.h"
 
+namespace {
+
+// The switch refused to make a path again that the sink keeps as its link: on the default path
+// it is wanted all the same, and the switch model makes it as soon as the switch takes requests,
+// so that the link the daemon holds is the one the switch carries.
+void KeepPath(Slot& src, Slot& dst) {
+  if (src.GetConnectionPriority() != 0 || dst.GetConnectionPriority() != 0) return;
+  const int tx = src.IGetTransmitChannel();
+  const int rx = dst.IGetReceiveChannel();
+  if (tx < 0 || rx < 0) return;
+  HwMux::instance()->Want(rx, SwitchModel::State::Routed(tx));
+  SwitchRoutes::made(tx, rx, &dst);
+}
+
+}  // namespace
+
 bool Connect(Slot& src, Slot& dst) {
   if (dst.source == &src) return true;
   // A slot that lost its channel has nothing to switch: its number may serve another call.
@@ -36,8 +52,10 @@ bool Connect(Slot& src, Slot& dst) {
   }
   if (!llConnect(src, dst)) {
     // A sink that had a source gets its old path back, so that the link it keeps is real.
-    if (old && !llConnect(*old, dst))
+    if (old && !llConnect(*old, dst)) {
       std::cerr << "slot " << dst << " lost its path from " << *old << std::endl;
+      KeepPath(*old, dst);
+    }
     if (!dst.source) dst.IOnInputRelease();
     if (src.sinks.empty()) src.IOnOutputRelease();
     return false;

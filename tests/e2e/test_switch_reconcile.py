@@ -9,6 +9,7 @@ import vxharness as vx
 from test_rtp import CodecSessionTest
 
 IDLE = "constant 213"
+CONNECT_FAIL = 9
 
 
 def bus_output(bus, channel):
@@ -110,6 +111,16 @@ class SwitchReconcile(CodecSessionTest):
         # destroy's own refused requests (disconnect, "map: disable", disable), none per retry.
         self.assertLess(requests, 2 * 2200 + 4 * count, requests)
         self.assertLessEqual(lines, 3 * count + 2, self.daemon.output()[-3000:])
+
+    def test_a_connect_refused_with_its_way_back_keeps_the_old_path(self):
+        self.assertEqual(self.connect(1, 2), "success")
+        # The old path's takedown, the new path and the old one made again: all refused.
+        self.board.ask("fail hal EBUSY 3")
+        self.assertEqual(self.connect(3, 2), CONNECT_FAIL)
+        time.sleep(0.3)
+        self.assertEqual(self.switch(2), "connected 1", "the sink keeps its source, the switch its path")
+        self.assertEqual(self.send_to(2, "disconnect : NULL"), "success")
+        self.assertEqual(self.switch(2), IDLE)
 
 
 if __name__ == "__main__":
