@@ -11,26 +11,31 @@ int uses_of(const std::unordered_map<int, int>& uses, int channel) {
 }
 }  // namespace
 
-SwitchModel::SwitchModel() {
+SwitchModel::SwitchModel() : previous_(g_current) {
   for (Output& o : bus_) o.want = o.confirmed = State::Disabled();
   g_current = this;
 }
 
+// (A model made beside the process-wide one, as unit tests do, hands the answers back to it.)
 SwitchModel::~SwitchModel() {
-  if (g_current == this) g_current = nullptr;
+  if (g_current == this) g_current = previous_;
 }
 
 SwitchModel* SwitchModel::current() { return g_current; }
 
-bool SwitchModel::confirmed_route_uses(int channel) {
-  return g_current && channel >= 0 && uses_of(g_current->confirmedUses_, channel) > 0;
+bool SwitchModel::confirmed_route_uses(int channel) { return g_current && g_current->confirmed_uses(channel); }
+
+bool SwitchModel::route_uses(int channel) { return g_current && g_current->uses(channel); }
+
+bool SwitchModel::confirmed_uses(int channel) const {
+  return channel >= 0 && uses_of(confirmedUses_, channel) > 0;
 }
 
-bool SwitchModel::route_uses(int channel) {
-  if (!g_current || channel < 0) return false;
-  if (uses_of(g_current->confirmedUses_, channel) > 0 || uses_of(g_current->wantedUses_, channel) > 0) return true;
+bool SwitchModel::uses(int channel) const {
+  if (channel < 0) return false;
+  if (uses_of(confirmedUses_, channel) > 0 || uses_of(wantedUses_, channel) > 0) return true;
   // Its own output not yet as wanted: what the switch still drives there is not known.
-  const Output* o = g_current->find(channel);
+  const Output* o = find(channel);
   return o && o->want.kind != State::none && o->want != o->confirmed;
 }
 

@@ -56,6 +56,10 @@ class SwitchModel {
   // output is still owed.
   static bool route_uses(int channel);
 
+  // The same questions of this model.
+  bool confirmed_uses(int channel) const;
+  bool uses(int channel) const;
+
   // The output's record, made on first use; null for a negative channel.
   Output* at(int channel);
   // The output's record if the model knows it.
@@ -109,4 +113,5 @@ class SwitchModel {
   // own output's states that is a route into it.
   std::unordered_map<int, int> wantedUses_;
   std::unordered_map<int, int> confirmedUses_;
+  SwitchModel* previous_;  // the model in use before this one was made
 };

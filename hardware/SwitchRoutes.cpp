@@ -60,7 +60,7 @@ void arm() {
 void give_back(int channel) {
   Book& b = book();
   const auto hold = b.holds.find(channel);
-  if (hold == b.holds.end() || SwitchModel::route_uses(channel)) return;
+  if (hold == b.holds.end() || model().uses(channel)) return;
   board::close(hold->second);
   b.holds.erase(hold);
 }
@@ -162,7 +162,7 @@ bool SwitchRoutes::give_up(int channel, int held) {
   // The channel's output goes disabled, whatever fed it (or nothing did).
   mux().Disable(channel);
   release(channel, held, false);
-  return !SwitchModel::route_uses(channel);
+  return !model().uses(channel);
 }
 
 void SwitchRoutes::unwanted(int output) {

@@ -10,6 +10,7 @@
 #include "foundation/Multiplexer.h"
 #include "foundation/Mux.h"
 #include "hardware/HwMux.h"
+#include "hardware/SwitchModel.h"
 #include "tests/support/CaptureStreams.h"
 
 namespace {
@@ -380,4 +381,43 @@ TEST_F(HwMuxTest, RefusedTakedownsAreRetriedQuietlyWithBackOff) {
   EXPECT_NE(log().find("hwMux: owed requests taken\n"), std::string::npos);
   EXPECT_EQ(sim().open_count(Device::hal), 1);
   Mux::test_clock_clear();
+}
+
+// What a channel's holder asks before giving the channel back: whether a route into or out of
+// it stands on the switch (confirmed), or stands or is still wanted.
+TEST(SwitchModelTest, AnswersWhetherARouteStillUsesAChannel) {
+  using State = SwitchModel::State;
+  SwitchModel m;
+  m.want(8200, State::Routed(4096));
+  EXPECT_TRUE(SwitchModel::route_uses(4096));
+  EXPECT_FALSE(SwitchModel::confirmed_route_uses(4096)) << "wanted, not yet made";
+  m.confirm(8200, State::Routed(4096));
+  EXPECT_TRUE(SwitchModel::confirmed_route_uses(4096));
+  EXPECT_TRUE(SwitchModel::confirmed_route_uses(8200)) << "a route into the output uses it too";
+  m.want(8200, State::Disabled());
+  EXPECT_TRUE(SwitchModel::confirmed_route_uses(4096)) << "the takedown is owed";
+  EXPECT_TRUE(SwitchModel::route_uses(4096));
+  m.confirm(8200, State::Disabled());
+  EXPECT_FALSE(SwitchModel::route_uses(4096));
+  EXPECT_FALSE(SwitchModel::route_uses(8200));
+
+  // A grace is a wanted state with a deadline; a later wish replaces it.
+  m.want(2, State::Routed(4097));
+  m.confirm(2, State::Routed(4097));
+  m.schedule(2, State::Disabled(), 500, 4097);
+  EXPECT_EQ(m.scheduled().size(), 1u);
+  m.want(2, State::Routed(5));
+  EXPECT_TRUE(m.scheduled().empty());
+  EXPECT_EQ(m.find(2)->graceOf, -1);
+  EXPECT_TRUE(SwitchModel::confirmed_route_uses(4097)) << "until the switch takes the new route";
+  m.confirm(2, State::Routed(5));
+  EXPECT_FALSE(SwitchModel::route_uses(4097));
+
+  // After a reopen nothing is confirmed and everything wanted is owed, the bus outputs first.
+  m.forget_confirmed();
+  EXPECT_FALSE(SwitchModel::confirmed_route_uses(5));
+  EXPECT_TRUE(SwitchModel::route_uses(5));
+  ASSERT_EQ(m.owed().size(), 2049u);
+  EXPECT_EQ(m.owed().front(), 8192);
+  EXPECT_EQ(m.owed().back(), 2);
 }
