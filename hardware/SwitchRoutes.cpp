@@ -5,12 +5,15 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
+#include <memory>
+#include <string>
 #include <unordered_map>
 #include <vector>
 
 #include "board/board.h"
 #include "board/hal.h"
 #include "board/mcc.h"
+#include "foundation/Event.h"
 #include "foundation/Mux.h"
 #include "foundation/TimerEvent.h"
 #include "hardware/HwMux.h"
@@ -20,9 +23,35 @@ namespace {
 
 using State = SwitchModel::State;
 
+void taken_back(int channel);
+
+// A descriptor kept for a released channel, watched for the board's hang-up: the board took the
+// channel back and may hand the number to a new owner at once.
+class Hold : public EventHandler {
+ public:
+  Hold(int channel, int fd) : channel_(channel), fd_(fd) { mux_attach(); }
+  ~Hold() override {
+    mux_detach();
+    board::close(fd_);
+  }
+  int fd() const { return fd_; }
+  void shedule_event(pollfd& p) override {
+    p.fd = fd_;
+    p.events = 0;  // only the hang-up and errors, which poll always reports
+  }
+  void svc_event(short revents) override {
+    if (revents & (POLLHUP | POLLERR | POLLNVAL)) taken_back(channel_);
+  }
+  std::string event_name() const override { return "SwitchRoutes::Hold"; }
+
+ private:
+  int channel_;
+  int fd_;
+};
+
 struct Book {
-  std::unordered_map<int, int> holds;  // released channel -> the descriptor that keeps it
-  Timer timer;                         // armed on the earliest deadline of a grace
+  std::unordered_map<int, std::unique_ptr<Hold>> holds;  // released channel -> what keeps it
+  Timer timer;  // armed on the earliest deadline of a grace
 };
 
 // Never destroyed: channels released while the program exits still find it.
@@ -61,8 +90,13 @@ void give_back(int channel) {
   Book& b = book();
   const auto hold = b.holds.find(channel);
   if (hold == b.holds.end() || model().uses(channel)) return;
-  board::close(hold->second);
   b.holds.erase(hold);
+}
+
+// The board took a kept channel back: its graces end now and the descriptor goes.
+void taken_back(int channel) {
+  SwitchRoutes::claimed(channel);
+  book().holds.erase(channel);
 }
 
 // Carries out the state that follows an output's deadline, now.
@@ -148,7 +182,10 @@ void SwitchRoutes::release(int source, int held, bool grace_wanted) {
   }
   if (held >= 0) {
     // A channel kept already needs no second descriptor.
-    if (!b.holds.emplace(source, held).second) board::close(held);
+    if (b.holds.count(source))
+      board::close(held);
+    else
+      b.holds.emplace(source, std::make_unique<Hold>(source, held));
   }
   arm();
   give_back(source);
@@ -197,24 +234,19 @@ bool SwitchRoutes::end_grace() {
 void SwitchRoutes::settle() {
   if (book().holds.empty()) return;
   std::vector<int> channels;
-  for (const auto& [channel, fd] : book().holds) channels.push_back(channel);
+  for (const auto& [channel, hold] : book().holds) channels.push_back(channel);
   for (int channel : channels) give_back(channel);
 }
 
+// The loop notices a hang-up on its next pass; a request for a channel made before that pass
+// must not get the number while its old routes stand.
 void SwitchRoutes::notice_hangups() {
-  Book& b = book();
   std::vector<int> gone;
-  for (const auto& [channel, fd] : b.holds) {
-    pollfd p{fd, 0, 0};
+  for (const auto& [channel, hold] : book().holds) {
+    pollfd p{hold->fd(), 0, 0};
     if (::poll(&p, 1, 0) > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL))) gone.push_back(channel);
   }
-  for (int channel : gone) {
-    claimed(channel);
-    const auto hold = b.holds.find(channel);
-    if (hold == b.holds.end()) continue;
-    board::close(hold->second);
-    b.holds.erase(hold);
-  }
+  for (int channel : gone) taken_back(channel);
 }
 
 int SwitchRoutes::allocate(int fd, board::mcc::Allocate& block) {

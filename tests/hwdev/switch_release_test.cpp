@@ -221,6 +221,15 @@ TEST_F(SwitchReleaseTest, AChannelTakenBackOrHandedOutEndsItsGraceAtOnce) {
   EXPECT_EQ(SwitchRoutes::releasing(), 0u);
   board::close(fd);
 
+  // Without a request for a channel: the loop notices the hang-up on its next pass.
+  const int e = activate();
+  hdlc.deactivate();
+  ASSERT_EQ(sw(kOut), "from " + std::to_string(e));
+  ASSERT_TRUE(sim().hangup_channel(e));
+  pass(2);
+  EXPECT_EQ(sw(kOut), "off");
+  EXPECT_EQ(SwitchRoutes::holding(), 0u);
+
   HwMux& mux = *HwMux::instance();
   const int d = other_owner(fd);
   ASSERT_TRUE(mux.Connect(d, kOut));
