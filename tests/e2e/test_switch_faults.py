@@ -23,6 +23,7 @@ STEPS = 45
 CONNECT_FAIL = 9
 TRUNKS = (1, 2, 3, 4, 5, 6)     # trunk slots on trunk 0, timeslot = slot = switch channel
 MAPS = tuple(range(20, 26))     # map slots, each on bus 2, channel slot - 20 (both ways)
+OTHERS = ("mcc", "maintenance", "e1-cas", "dtmf", "dsp", "rtp-ext", "rtp", "voice", "mctl", "dsp-data", "mixer")
 SETTLE = 6.0                    # how long the switch may take to catch up after a fault
 VERBOSE = False
 
@@ -137,7 +138,7 @@ class SwitchFaults(CodecSessionTest):
             run.source.pop(dst, None)
         else:
             fault = rnd.choice(["fail EBUSY few", "fail EIO few", "fail EBUSY many", "hangup hal",
-                                "fail-open", "reset", "hangup other", "controller"])
+                                "fail-open", "reset", "hangup other", "fail other", "controller"])
             log.append(fault)
             if fault.startswith("fail E"):
                 count = rnd.randint(1, 3) if fault.endswith("few") else 1000000
@@ -152,7 +153,11 @@ class SwitchFaults(CodecSessionTest):
             elif fault == "reset":
                 self.board.ask("reset")
             elif fault == "hangup other":
-                self.board.ask("hangup %s" % rnd.choice(["mcc", "rtp", "dsp-data"]))
+                self.board.ask("hangup %s" % rnd.choice(OTHERS))
+            elif fault == "fail other":
+                other = rnd.choice(OTHERS)
+                log[-1] += " " + other
+                self.board.ask("fail %s EIO %d" % (other, rnd.randint(1, 5)))
             else:
                 self.new_controller(run)
         return False

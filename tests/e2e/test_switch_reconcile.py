@@ -118,6 +118,7 @@ class SwitchReconcile(CodecSessionTest):
         self.assertLessEqual(lines, 2 * count + 2, self.daemon.output()[-3000:])
 
     def test_a_connect_refused_with_its_way_back_keeps_the_old_path(self):
+        # Found by the board-fault tester (test_switch_faults.py --seed 2 --steps 150).
         self.assertEqual(self.connect(1, 2), "success")
         # The old path's takedown, the new path and the old one made again: all refused.
         self.board.ask("fail hal EBUSY 3")
