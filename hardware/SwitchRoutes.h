@@ -54,8 +54,9 @@ class SwitchRoutes {
   // or out of it goes now, as by release(channel, held, false). True when all went at once.
   static bool give_up(int channel, int held);
   // output's route is no longer wanted (its slot went) but the switch refused to set it idle:
-  // it is tried again as a released route is, and neither its source nor output is given
-  // back to a later owner until it is down.
+  // idle is what the output wants now (unless a later wish replaced it), and the switch model
+  // sends it until it holds; neither its source nor output is given back to a later owner
+  // until it is down.
   static void unwanted(int output);
   // For held: the channel stays with a holder outside the daemon (a network interface) that
   // hands it to no one else by itself. Its outputs keep the grace; claimed() ends it as soon as
@@ -63,8 +64,8 @@ class SwitchRoutes {
   static constexpr int kHeldElsewhere = -2;
   // source has a new owner: every route it fed before its release goes now, grace or not.
   static void claimed(int source);
-  // Routes of released sources not yet down: waiting for their grace period to end, or for
-  // another try after the switch refused them.
+  // Routes not yet down: waiting for a grace period to end, or takedowns owed to a switch that
+  // refused them.
   static std::size_t releasing();
   // Channels kept for routes of theirs that are not yet down.
   static std::size_t holding();
