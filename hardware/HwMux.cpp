@@ -180,11 +180,11 @@ bool HwMux::SendOwed() {
     error = errno;
     o->owed = true;
     if (board::descriptor_gone(error)) {
-      // Gone again: the reopen starts over with everything wanted.
+      // Gone again: the paced reopen starts over with everything wanted (not at once, which
+      // could go round for as long as the device hands out descriptors it gives up).
       drop(error);
-      open_device();
       if (took) SwitchRoutes::settle();
-      return model_.settle_owed() == 0;
+      return false;
     }
     refused = true;
     break;
