@@ -116,6 +116,8 @@ int HwMux::send(int channel, State state, bool direct) {
 }
 
 int HwMux::wish(int channel, State state) {
+  const SwitchModel::Output* known = model_.find(channel);
+  const State before = known ? known->want : State{};
   model_.want(channel, state);
   if (fd_ < 0) {
     errno = ENODEV;
@@ -133,7 +135,11 @@ int HwMux::wish(int channel, State state) {
     return r;
   }
   const int error = errno;
-  if (fd_ >= 0) {
+  if (error == EINVAL) {
+    // The driver finds the request itself wrong (a channel it does not have): sent again it
+    // would be refused for ever, so what was wanted before stands.
+    model_.want(channel, before);
+  } else if (fd_ >= 0) {
     refusing_ = true;
     owe_retry();
   }
@@ -186,10 +192,19 @@ bool HwMux::SendOwed() {
       if (took) SwitchRoutes::settle();
       return false;
     }
+    if (error == EINVAL) {
+      // Never to be taken (see wish()): nothing is owed for it any more.
+      o->owed = false;
+      model_.want(channel, o->confirmed);
+      continue;
+    }
     refused = true;
     break;
   }
   owed.erase(owed.begin(), owed.begin() + static_cast<std::ptrdiff_t>(done));
+  // The refused one goes last: one output the switch refuses for good does not hold up the
+  // others at the next try.
+  if (refused && owed.size() > 1) std::rotate(owed.begin(), owed.begin() + 1, owed.end());
   if (refused) {
     if (!refusing_)
       std::clog << "hwMux: owed requests refused: " << std::strerror(error) << ", " << owed.size() << " left"

@@ -421,3 +421,30 @@ TEST(SwitchModelTest, AnswersWhetherARouteStillUsesAChannel) {
   EXPECT_EQ(m.owed().front(), 8192);
   EXPECT_EQ(m.owed().back(), 2);
 }
+
+// A request the driver finds wrong is not owed (it would be refused for ever), and one output
+// the switch keeps refusing does not hold up the others.
+TEST_F(HwMuxTest, AnOutputRefusedForGoodHoldsUpNoOther) {
+  using Entry = board::sim::SimSwitch::Entry;
+  Mux::test_clock_set(1'000'000'000ull * 1000);
+  HwMux& mux = open();
+  ASSERT_TRUE(mux.Connect(1, 8300));
+  ASSERT_TRUE(mux.Connect(1, 33));  // outside the sweep: only the retries send it
+  EXPECT_FALSE(mux.Disable(20000)) << "no such channel";
+  EXPECT_EQ(mux.owed(), 0u);
+  sim().fail_next(Device::hal, EBUSY, 1000000, board::hal::MUX_WRITE);
+  EXPECT_FALSE(mux.Disconnect(8300));
+  sim().fail_next(Device::hal, EBUSY, 1, board::hal::MUX_DISABLE);
+  EXPECT_FALSE(mux.Disable(33));
+  // Only writes are refused now: the disable goes at a retry, behind or before the write.
+  sim().fail_next(Device::hal, EBUSY, 1000000, board::hal::MUX_WRITE);
+  run_for(1500);
+  EXPECT_EQ(sim().state().mux.entry(33).kind, Entry::disabled);
+  EXPECT_EQ(sim().state().mux.entry(8300).source, 1);
+  EXPECT_EQ(mux.owed(), 1u);
+  sim().fail_next(Device::hal, 0, 0);
+  run_for(1000);
+  EXPECT_EQ(sim().state().mux.entry(8300).kind, Entry::constant);
+  EXPECT_EQ(mux.owed(), 0u);
+  Mux::test_clock_clear();
+}
