@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <iostream>
@@ -10,6 +11,9 @@
 #include "board/board.h"
 #include "board/hal.h"
 #include "foundation/Mux.h"
+#include "hardware/SwitchRoutes.h"
+
+using State = SwitchModel::State;
 
 HwMux* HwMux::instance() {
   static HwMux mux;
@@ -17,7 +21,6 @@ HwMux* HwMux::instance() {
 }
 
 HwMux::HwMux() {
-  table_.fill(kDisabled);
   std::clog << "hwMux: init" << std::endl;
   IsOpened();
   refresh_.set(kRefreshPeriodMs, &HwMux::OnRefreshTimer, this);
@@ -25,154 +28,256 @@ HwMux::HwMux() {
 
 HwMux::~HwMux() {
   refresh_.reset();
+  retry_.reset();
   if (fd_ >= 0) board::close(fd_);
   fd_ = -1;
 }
 
-bool HwMux::IsOpened() { return fd_ >= 0 || open_device(false); }
+bool HwMux::IsOpened() { return fd_ >= 0 || open_device(); }
 
-bool HwMux::open_device(bool quiet) {
+bool HwMux::open_device() {
   int fd = board::open(board::hal::kPath, O_RDWR | O_CLOEXEC);
   if (fd < 0) {
     int error = errno;
     last_open_ms_ = Mux::milliseconds();
-    if (!quiet) std::clog << "hwMux: can't open device: " << std::strerror(error) << std::endl;
+    if (!away_logged_) std::clog << "hwMux: can't open device: " << std::strerror(error) << std::endl;
+    away_logged_ = true;
     errno = error;
     return false;
   }
   fd_ = fd;
+  away_logged_ = false;
   std::clog << "hwMux: device opened" << std::endl;
-  send_table();
+  // Nothing the switch carries is known now: everything wanted goes again.
+  model_.forget_confirmed();
+  refusing_ = false;
+  retry_ms_ = kRetryMs;
+  if (!SendOwed() && fd_ >= 0) owe_retry();
   cursor_ = 0;
   // Gives the switch time to settle before the first connection.
   ::usleep(500);
   return fd_ >= 0;
 }
 
-void HwMux::send_table() {
-  for (int i = 0; i < kOutputs && fd_ >= 0; ++i) {
-    const int channel = kFirstOutput + i;
-    const uint16_t e = table_[static_cast<size_t>(i)];
-    int r;
-    if (e == kDisabled) {
-      r = disable_request(channel) ? 0 : -1;
-    } else if (e == kConstant) {
-      board::hal::MuxValue v;
-      v.channel = channel;
-      v.value = bytes_[static_cast<size_t>(i)];
-      r = board::ioctl(fd_, board::hal::MUX_WRITE, &v);
-    } else {
-      board::hal::MuxConnect c;
-      c.output = channel;
-      c.source = e;
-      r = board::ioctl(fd_, board::hal::MUX_CONNECT, &c);
-    }
-    // Gone again at once: the next request or the retry opens it anew and starts over.
-    if (r < 0 && board::descriptor_gone(errno)) drop(errno);
-  }
-}
-
 void HwMux::drop(int error) {
   std::clog << "hwMux: device gone: " << std::strerror(error) << std::endl;
   board::close(fd_);
   fd_ = -1;
+  retry_.reset();
   last_open_ms_ = Mux::milliseconds();
 }
 
 int HwMux::request(uint32_t number, void* arg) {
-  if (!IsOpened()) return -1;
+  if (fd_ < 0) {
+    errno = ENODEV;
+    return -1;
+  }
   const int r = board::ioctl(fd_, number, arg);
   if (r >= 0 || !board::descriptor_gone(errno)) return r;
   const int error = errno;
   drop(error);
-  if (!open_device(false)) {
+  if (!open_device()) {
     errno = error;
     return -1;
   }
   return board::ioctl(fd_, number, arg);
 }
 
-void HwMux::set_constant(int channel, uint8_t byte) {
-  if (uint16_t* e = shadow(channel)) {
-    *e = kConstant;
-    bytes_[static_cast<size_t>(channel - kFirstOutput)] = byte;
+int HwMux::send(int channel, State state, bool direct) {
+  if (!direct && fd_ < 0) {
+    errno = ENODEV;
+    return -1;
   }
+  board::hal::MuxConnect c;
+  board::hal::MuxValue v;
+  board::hal::MuxChannel d;
+  uint32_t number;
+  void* arg;
+  switch (state.kind) {
+    case State::routed:
+      c.output = channel;
+      c.source = state.value;
+      number = board::hal::MUX_CONNECT;
+      arg = &c;
+      break;
+    case State::constant:
+      v.channel = channel;
+      v.value = static_cast<uint8_t>(state.value);
+      number = board::hal::MUX_WRITE;
+      arg = &v;
+      break;
+    default:
+      d.channel = channel;
+      number = board::hal::MUX_DISABLE;
+      arg = &d;
+      break;
+  }
+  return direct ? request(number, arg) : board::ioctl(fd_, number, arg);
 }
 
-// Only the bus outputs are shadowed; a request for a channel past the last output still goes
-// to the driver but leaves the table alone.
-uint16_t* HwMux::shadow(int channel) {
-  if (channel < kFirstOutput || channel >= kFirstOutput + kOutputs) return nullptr;
-  return &table_[static_cast<size_t>(channel - kFirstOutput)];
+int HwMux::wish(int channel, State state) {
+  const SwitchModel::Output* known = model_.find(channel);
+  const State before = known ? known->want : State{};
+  model_.want(channel, state);
+  if (fd_ < 0) {
+    errno = ENODEV;
+    return -1;
+  }
+  const int r = send(channel, state, true);
+  if (r >= 0) {
+    model_.confirm(channel, state);
+    SwitchRoutes::settle();
+    // A switch that takes requests again takes what it still owes soon.
+    if (retry_.is_set() && retry_ms_ > kRetryMs) {
+      retry_ms_ = kRetryMs;
+      retry_.set(retry_ms_, &HwMux::OnRetryTimer, this);
+    }
+    return r;
+  }
+  const int error = errno;
+  if (error == EINVAL) {
+    // The driver finds the request itself wrong (a channel it does not have): sent again it
+    // would be refused for ever, so what was wanted before stands.
+    model_.want(channel, before);
+  } else if (fd_ >= 0) {
+    refusing_ = true;
+    owe_retry();
+  }
+  errno = error;
+  return r;
 }
 
-bool HwMux::disable_request(int channel) {
-  board::hal::MuxChannel r;
-  r.channel = channel;
-  return board::ioctl(fd_, board::hal::MUX_DISABLE, &r) >= 0;
+void HwMux::Want(int channel, State state) {
+  model_.want(channel, state);
+  if (fd_ >= 0 && model_.settle_owed() > 0) owe_retry();
+}
+
+void HwMux::owe_retry() {
+  if (!retry_.is_set()) retry_.set(retry_ms_, &HwMux::OnRetryTimer, this);
+}
+
+void HwMux::OnRetryTimer() {
+  if (fd_ < 0) return;
+  if (SendOwed()) {
+    retry_ms_ = kRetryMs;
+    return;
+  }
+  if (fd_ < 0) return;
+  retry_ms_ = std::min(retry_ms_ * 2, kRetryMaxMs);
+  retry_.set(retry_ms_, &HwMux::OnRetryTimer, this);
+}
+
+bool HwMux::SendOwed() {
+  std::vector<int>& owed = model_.owed();
+  std::size_t done = 0;
+  bool refused = false;
+  int error = 0;
+  bool took = false;
+  for (; done < owed.size() && fd_ >= 0; ++done) {
+    const int channel = owed[done];
+    SwitchModel::Output* o = model_.find(channel);
+    o->owed = false;
+    if (o->want == o->confirmed || o->want.kind == State::none) continue;
+    if (send(channel, o->want, false) >= 0) {
+      model_.confirm(channel, o->want);
+      took = true;
+      continue;
+    }
+    error = errno;
+    o->owed = true;
+    if (board::descriptor_gone(error)) {
+      // Gone again: the paced reopen starts over with everything wanted (not at once, which
+      // could go round for as long as the device hands out descriptors it gives up).
+      drop(error);
+      if (took) SwitchRoutes::settle();
+      return false;
+    }
+    if (error == EINVAL) {
+      // Never to be taken (see wish()): nothing is owed for it any more.
+      o->owed = false;
+      model_.want(channel, o->confirmed);
+      continue;
+    }
+    refused = true;
+    break;
+  }
+  owed.erase(owed.begin(), owed.begin() + static_cast<std::ptrdiff_t>(done));
+  // The refused one goes last: one output the switch refuses for good does not hold up the
+  // others at the next try.
+  if (refused && owed.size() > 1) std::rotate(owed.begin(), owed.begin() + 1, owed.end());
+  if (refused) {
+    if (!refusing_)
+      std::clog << "hwMux: owed requests refused: " << std::strerror(error) << ", " << owed.size() << " left"
+                << std::endl;
+    refusing_ = true;
+  } else if (refusing_ && owed.empty()) {
+    std::clog << "hwMux: owed requests taken" << std::endl;
+    refusing_ = false;
+  }
+  if (took) SwitchRoutes::settle();
+  if (!refused && fd_ >= 0) retry_.reset();
+  return !refused && owed.empty();
+}
+
+uint16_t HwMux::entry(int index) const {
+  const State& s = model_.bus(index).want;
+  if (s.kind == State::routed) return static_cast<uint16_t>(s.value);
+  return s.kind == State::constant ? kConstant : kDisabled;
 }
 
 bool HwMux::Connect(int source, int output) {
-  if (!IsOpened() || source < 0 || output < 0) {
+  if (fd_ < 0 || source < 0 || output < 0) {
     std::clog << "hwMux: ERROR not opened" << std::endl;
     return false;
   }
-  board::hal::MuxConnect r;
-  r.output = output;
-  r.source = source;
-  if (request(board::hal::MUX_CONNECT, &r) < 0) {
+  // A refused connect leaves the output as it was wanted: the caller keeps or restores its
+  // old path itself.
+  const State state = State::Routed(source);
+  if (send(output, state, true) < 0) {
     int error = errno;
     std::clog << "hwMux: connect " << source << " -> " << output << " failed: " << std::strerror(error) << std::endl;
     return false;
   }
-  if (uint16_t* e = shadow(output)) *e = static_cast<uint16_t>(source);
+  model_.want(output, state);
+  model_.confirm(output, state);
+  // A released channel's output taken over by a new route: the channel may be free now.
+  SwitchRoutes::settle();
   return true;
 }
 
 bool HwMux::Disconnect(int channel) {
-  if (!IsOpened() || channel < 0) return false;
-  board::hal::MuxValue r;
-  r.channel = channel;
-  r.value = board::hal::kIdleByte;
-  if (request(board::hal::MUX_WRITE, &r) < 0) {
+  if (channel < 0) return false;
+  if (wish(channel, State::Constant(board::hal::kIdleByte)) >= 0) return true;
+  if (fd_ >= 0 || errno != ENODEV) {
     int error = errno;
     std::clog << "hwMux: disconnect failed " << channel << " : " << std::strerror(error) << std::endl;
-    return false;
   }
-  set_constant(channel, board::hal::kIdleByte);
-  return true;
+  return false;
 }
 
 bool HwMux::Disable(int channel) {
-  if (!IsOpened() || channel < 0) return false;
-  if (uint16_t* e = shadow(channel)) *e = kDisabled;
-  board::hal::MuxChannel r;
-  r.channel = channel;
-  if (request(board::hal::MUX_DISABLE, &r) < 0) {
+  if (channel < 0) return false;
+  if (wish(channel, State::Disabled()) >= 0) return true;
+  if (fd_ >= 0 || errno != ENODEV) {
     int error = errno;
     std::clog << "hwMux: disable failed " << channel << " : " << std::strerror(error) << std::endl;
-    return false;
   }
-  return true;
+  return false;
 }
 
 bool HwMux::Write(int channel, unsigned char byte) {
-  if (!IsOpened() || channel < 0) return false;
-  board::hal::MuxValue r;
-  r.channel = channel;
-  r.value = byte;
-  if (request(board::hal::MUX_WRITE, &r) < 0) {
+  if (channel < 0) return false;
+  if (wish(channel, State::Constant(byte)) >= 0) return true;
+  if (fd_ >= 0 || errno != ENODEV) {
     int error = errno;
     std::clog << "hwMux: write failed " << channel << " <- " << "0x" << std::hex << static_cast<unsigned>(byte)
               << std::dec << " : " << std::strerror(error) << std::endl;
-    return false;
   }
-  set_constant(channel, byte);
-  return true;
+  return false;
 }
 
 unsigned char HwMux::Read(int channel) {
-  if (!IsOpened() || channel < 0) return 255;
+  if (fd_ < 0 || channel < 0) return 255;
   board::hal::MuxValue r;
   r.channel = channel;
   r.value = 255;
@@ -186,23 +291,40 @@ unsigned char HwMux::Read(int channel) {
   return static_cast<unsigned char>(static_cast<int32_t>(r.value) & 0xFF);
 }
 
+// The sweep: a disabled output is disabled again (whatever else might drive it), another one
+// sent when the switch does not carry it as wanted yet.
 void HwMux::RefreshChannel(int index) {
   if (index < 0 || index >= kOutputs || fd_ < 0) return;
-  if (table_[static_cast<size_t>(index)] != kDisabled || disable_request(kFirstOutput + index)) return;
+  SwitchModel::Output& o = model_.bus(index);
+  if (o.want.kind != State::disabled && o.want == o.confirmed) return;
+  const int channel = kFirstOutput + index;
+  if (send(channel, o.want, false) >= 0) {
+    if (o.confirmed != o.want) model_.confirm(channel, o.want);
+    // A switch that takes requests again soon takes what it still owes.
+    if (retry_.is_set() && retry_ms_ > kRetryMs) {
+      retry_ms_ = kRetryMs;
+      retry_.set(retry_ms_, &HwMux::OnRetryTimer, this);
+    }
+    return;
+  }
   if (!board::descriptor_gone(errno)) return;
   drop(errno);
-  open_device(false);
+  open_device();
 }
 
 void HwMux::OnRefreshTimer() {
   refresh_.set(kRefreshPeriodMs, &HwMux::OnRefreshTimer, this);
-  if (fd_ >= 0) return RefreshStep();
-  if (Mux::milliseconds() - last_open_ms_ >= kReopenMs) open_device(true);
+  if (fd_ < 0) {
+    if (Mux::milliseconds() - last_open_ms_ >= kReopenMs) open_device();
+    return;
+  }
+  if (!retry_.is_set() && !model_.owed().empty() && !SendOwed() && fd_ >= 0) owe_retry();
+  RefreshStep();
 }
 
 void HwMux::RefreshStep() {
   if (fd_ < 0) return;
-  for (int step = 0; step < kRefreshPerPass; ++step) {
+  for (int step = 0; step < kRefreshPerPass && fd_ >= 0; ++step) {
     if (++cursor_ > static_cast<unsigned>(kOutputs - 1)) cursor_ = 0;
     RefreshChannel(static_cast<int>(cursor_));
   }

@@ -1,27 +1,36 @@
 #pragma once
 // The board's TDM switch ("/dev/hal"): connects a source channel to an output, drives an
-// output with a constant byte, disables it or reads what it carries. It shadows the 2048 bus
-// outputs and keeps re-disabling the disabled ones in the background, a step of 128 outputs
-// every kRefreshPeriodMs on the loop's timer: a full sweep about once a second, whatever the
-// loop's traffic.
+// output with a constant byte, disables it or reads what it carries.
+//
+// It keeps a model of the switch (SwitchModel): per output what the daemon wants and what the
+// switch last confirmed. Every request records the wish first; what the switch refuses, or
+// what is asked while the device is away, stays owed and is sent again by the reconciler here:
+// after a refusal with back-off (kRetryMs doubling up to kRetryMaxMs), after a reopen all that
+// is wanted. A refused connect is the exception: the caller is told, and the output keeps
+// what was wanted before.
+//
+// The background refresh re-disables the disabled bus outputs, a step of 128 outputs every
+// kRefreshPeriodMs on the loop's timer: a full sweep about once a second, whatever the loop's
+// traffic. It also sends any bus output that the switch does not carry as wanted yet, and a
+// request it gets through brings the retry of the owed ones forward.
 //
 // A descriptor that the driver gave up (the device was reset) is dropped and the device opened
-// again at once, then retried every kReopenMs while it stays away; a new descriptor gets the
-// shadow table sent again, so that the paths of live calls stand and disabled outputs stay
-// quiet. While the device is away every request fails.
-#include <array>
+// again at once; while it stays away requests fail at once and only the refresh timer tries
+// it again, every kReopenMs. The log says when the device's health changes, not per retry.
 #include <cstddef>
 #include <cstdint>
 
 #include "board/hal.h"
 #include "foundation/TimerEvent.h"
+#include "hardware/SwitchModel.h"
 
 class HwMux {
  public:
   // The bus outputs: channel = kFirstOutput + bus * 128 + timeslot, 16 buses.
   static constexpr int kFirstOutput = board::hal::kFirstOutput;
   static constexpr int kOutputs = board::hal::kOutputs;
-  // Shadow entries besides a source channel.
+  static_assert(kFirstOutput == SwitchModel::kFirstOutput && kOutputs == SwitchModel::kOutputs);
+  // Table entries (entry()) besides a source channel.
   static constexpr uint16_t kDisabled = 0xFFFF;
   static constexpr uint16_t kConstant = 0xFFFE;
   static constexpr int kRefreshPerPass = 128;
@@ -29,6 +38,11 @@ class HwMux {
   static constexpr unsigned kRefreshPeriodMs = 62;
   // A device that stays away is tried again this often.
   static constexpr unsigned kReopenMs = 1000;
+  // Owed requests are tried again this long after a refusal, then at twice the last interval
+  // up to kRetryMaxMs: soon when the switch was only busy, one request per interval while it
+  // stays so.
+  static constexpr unsigned kRetryMs = 10;
+  static constexpr unsigned kRetryMaxMs = 500;
 
   // The process-wide switch, constructed (and opened) at the first call.
   static HwMux* instance();
@@ -38,10 +52,10 @@ class HwMux {
   HwMux(const HwMux&) = delete;
   HwMux& operator=(const HwMux&) = delete;
 
-  // True when the device is open; otherwise tries to open it (and then sends the table).
+  // True when the device is open; otherwise tries to open it (and then sends all wanted).
   bool IsOpened();
-  // The table's entry changes only when the switch took the request (a refused disable keeps
-  // the output disabled in the table, for the refresh to send again).
+  // Results as the switch answered now. A refused (or away) disconnect, disable or write stays
+  // wanted and is carried out when the switch takes it.
   bool Connect(int source, int output);
   // Drives the channel with the idle byte 0xD5.
   bool Disconnect(int channel);
@@ -50,39 +64,49 @@ class HwMux {
   // The byte the channel carries; 255 on any failure.
   unsigned char Read(int channel);
 
-  // Re-disables output kFirstOutput + index when its entry says disabled.
+  // Re-disables output kFirstOutput + index when it is wanted disabled; sends what else is
+  // wanted of it when the switch has not confirmed that.
   void RefreshChannel(int index);
   // The refresh timer: one step, or an open of a device that is away when kReopenMs passed.
   void OnRefreshTimer();
   // One background step: the next kRefreshPerPass entries of the table.
   void RefreshStep();
+  // Records a wish for the output without a request now: the reconciler sends it soon.
+  void Want(int channel, SwitchModel::State state);
+  // Sends what is owed, in order, until the switch refuses one; true when nothing is left.
+  bool SendOwed();
 
-  // For inspection.
-  uint16_t entry(int index) const { return table_[static_cast<std::size_t>(index)]; }
+  SwitchModel& model() { return model_; }
+  // For inspection: the wanted state of a bus output as a table entry.
+  uint16_t entry(int index) const;
   unsigned cursor() const { return cursor_; }
   int fd() const { return fd_; }
+  // Owed requests waiting for the switch.
+  std::size_t owed() { return model_.settle_owed(); }
 
  private:
-  // The shadow entry of an output channel, or null for a channel the table does not cover.
-  uint16_t* shadow(int channel);
-  // The request on the device, opened first when it is closed. A descriptor the driver gave
-  // up is dropped and the request made once more on a new one; -1 (errno set) on failure.
+  // The request on the open device. A descriptor the driver gave up is dropped and the
+  // request made once more on a new one; -1 (errno set) on failure, ENODEV while away.
   int request(uint32_t number, void* arg);
-  bool disable_request(int channel);
-  void set_constant(int channel, uint8_t byte);
-  // Opens the device and sends the table; a failure is logged unless quiet.
-  bool open_device(bool quiet);
+  // Sends state for channel, by request() (direct) or on the descriptor only (reconciler).
+  int send(int channel, SwitchModel::State state, bool direct);
+  // Records a wish and sends it; the request's result.
+  int wish(int channel, SwitchModel::State state);
+  // Opens the device and sends everything wanted; an open failure is logged once per outage.
+  bool open_device();
   // Closes a descriptor the driver gave up.
   void drop(int error);
-  // Sends every entry of the table: connected and constant outputs as they are, the others
-  // disabled.
-  void send_table();
+  // A refusal leaves work owed: the retry is armed, its interval kept.
+  void owe_retry();
+  void OnRetryTimer();
 
+  SwitchModel model_;
   int fd_ = -1;
-  std::array<uint16_t, kOutputs> table_{};
-  // The byte of each constant entry.
-  std::array<uint8_t, kOutputs> bytes_{};
   unsigned cursor_ = 0;
   uint32_t last_open_ms_ = 0;  // loop clock of the last failed open
+  bool away_logged_ = false;   // the device's absence was logged
+  bool refusing_ = false;      // owed requests meet refusals (logged once)
+  unsigned retry_ms_ = kRetryMs;
   Timer refresh_;
+  Timer retry_;
 };

@@ -1,35 +1,57 @@
 #include "hardware/SwitchRoutes.h"
 
+#include <poll.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
+#include <memory>
+#include <string>
 #include <unordered_map>
 #include <vector>
 
 #include "board/board.h"
+#include "board/hal.h"
 #include "board/mcc.h"
+#include "foundation/Event.h"
 #include "foundation/Mux.h"
 #include "foundation/TimerEvent.h"
 #include "hardware/HwMux.h"
+#include "hardware/SwitchModel.h"
 
 namespace {
 
-struct Route {
-  int source = -1;
-  int released = -1;     // the released channel whose route this is; -1 while it is wanted
-  bool grace = false;    // waits out the grace period (else a refused takedown waits to retry)
-  bool idle = false;     // its owner disconnected it: idle, not disabled, when it goes
-  uint32_t due = 0;      // loop clock (ms) of the next takedown
-  unsigned retry = SwitchRoutes::kRetryMs;  // the wait after a refused takedown
+using State = SwitchModel::State;
+
+void taken_back(int channel);
+
+// A descriptor kept for a released channel, watched for the board's hang-up: the board took the
+// channel back and may hand the number to a new owner at once.
+class Hold : public EventHandler {
+ public:
+  Hold(int channel, int fd) : channel_(channel), fd_(fd) { mux_attach(); }
+  ~Hold() override {
+    mux_detach();
+    board::close(fd_);
+  }
+  int fd() const { return fd_; }
+  void shedule_event(pollfd& p) override {
+    p.fd = fd_;
+    p.events = 0;  // only the hang-up and errors, which poll always reports
+  }
+  void svc_event(short revents) override {
+    if (revents & (POLLHUP | POLLERR | POLLNVAL)) taken_back(channel_);
+  }
+  std::string event_name() const override { return "SwitchRoutes::Hold"; }
+
+ private:
+  int channel_;
+  int fd_;
 };
 
-using Routes = std::unordered_map<int, Route>;
-
 struct Book {
-  Routes routes;                        // output -> what feeds it
-  std::size_t releasing = 0;            // routes with `released` set
-  std::unordered_map<int, int> holds;   // released channel -> the descriptor that keeps it
-  Timer timer;                          // armed while any route is released
+  std::unordered_map<int, std::unique_ptr<Hold>> holds;  // released channel -> what keeps it
+  Timer timer;  // armed on the earliest deadline of a grace
 };
 
 // Never destroyed: channels released while the program exits still find it.
@@ -38,123 +60,98 @@ Book& book() {
   return *b;
 }
 
-bool due_now(const Route& r, uint32_t now) { return static_cast<int32_t>(r.due - now) <= 0; }
+HwMux& mux() { return *HwMux::instance(); }
+SwitchModel& model() { return mux().model(); }
+
+bool due_now(uint32_t due, uint32_t now) { return static_cast<int32_t>(due - now) <= 0; }
 
 void expire();
 
-// Keeps the timer on the earliest takedown (a clock set back, as tests do, could leave it on a
+// Keeps the timer on the earliest deadline (a clock set back, as tests do, could leave it on a
 // later one).
 void arm() {
   Book& b = book();
-  if (b.releasing == 0) return b.timer.reset();
+  SwitchModel& m = model();
+  if (m.scheduled().empty()) return b.timer.reset();
   const uint32_t now = Mux::milliseconds();
-  bool found = false;
-  uint32_t first = 0;
-  for (const auto& [output, r] : b.routes) {
-    if (r.released < 0) continue;
-    if (!found || static_cast<int32_t>(r.due - first) < 0) first = r.due;
-    found = true;
+  uint32_t first = m.find(m.scheduled().front())->due;
+  for (int channel : m.scheduled()) {
+    const uint32_t due = m.find(channel)->due;
+    if (static_cast<int32_t>(due - first) < 0) first = due;
   }
   const int32_t left = std::max<int32_t>(static_cast<int32_t>(first - now), 0);
   const TimerEvent* armed = b.timer.get();
   if (!armed || static_cast<int32_t>(armed->due - first) > 0) b.timer.set(static_cast<unsigned>(left), &expire);
 }
 
-// Is a route into or out of channel still to be taken down?
-bool stands(int channel) {
-  for (const auto& [output, r] : book().routes) {
-    if (r.released >= 0 && (r.released == channel || r.source == channel || output == channel)) return true;
-  }
-  return false;
-}
-
-// The descriptor kept for channel goes once no route into or out of the channel is left to
-// take down.
+// The descriptor kept for channel goes once no route into or out of the channel stands or is
+// still wanted.
 void give_back(int channel) {
   Book& b = book();
   const auto hold = b.holds.find(channel);
-  if (hold == b.holds.end() || stands(channel)) return;
-  board::close(hold->second);
+  if (hold == b.holds.end() || model().uses(channel)) return;
   b.holds.erase(hold);
 }
 
-// After a route went: the channels it kept may be given back.
-void give_back(int released, int source, int output) {
-  for (int channel : {released, source, output}) {
-    if (channel >= 0) give_back(channel);
-  }
+// The board took a kept channel back: its graces end now and the descriptor goes.
+void taken_back(int channel) {
+  SwitchRoutes::claimed(channel);
+  book().holds.erase(channel);
 }
 
-void forget(Routes::iterator it) {
-  Book& b = book();
-  const auto [output, r] = *it;
-  if (r.released >= 0) --b.releasing;
-  b.routes.erase(it);
-  if (r.released >= 0) give_back(r.released, r.source, output);
+// Carries out the state that follows an output's deadline, now.
+void take_down(int output) {
+  SwitchModel::Output* o = model().find(output);
+  if (!o || o->then.kind == State::none) return;
+  const State then = o->then;
+  const int released = o->graceOf;
+  if (then.kind == State::constant)
+    mux().Write(output, static_cast<unsigned char>(then.value));
+  else
+    mux().Disable(output);
+  if (released >= 0) give_back(released);
 }
 
-// Takes down every released route that pick accepts. One the switch refuses stays, to be
-// tried again after its retry interval.
+// Takes down every scheduled output that pick accepts.
 template <class Pick>
-void take_down(Pick pick) {
-  Book& b = book();
-  const uint32_t now = Mux::milliseconds();
-  std::vector<int> channels;
-  auto note = [&channels](int channel) {
-    if (channel >= 0 && std::find(channels.begin(), channels.end(), channel) == channels.end()) channels.push_back(channel);
-  };
-  for (auto it = b.routes.begin(); it != b.routes.end() && b.releasing > 0;) {
-    Route& r = it->second;
-    if (r.released < 0 || !pick(r)) {
-      ++it;
-      continue;
-    }
-    HwMux& mux = *HwMux::instance();
-    if (!(r.idle ? mux.Disconnect(it->first) : mux.Disable(it->first))) {
-      r.grace = false;
-      r.due = now + r.retry;
-      r.retry = std::min(r.retry * 2, SwitchRoutes::kGraceMs);
-      ++it;
-      continue;
-    }
-    note(r.released);
-    note(r.source);
-    note(it->first);
-    --b.releasing;
-    it = b.routes.erase(it);
-  }
-  for (int channel : channels) give_back(channel);
+void take_down_all(Pick pick) {
+  SwitchModel& m = model();
+  std::vector<int> picked;
+  for (int channel : m.scheduled())
+    if (pick(*m.find(channel))) picked.push_back(channel);
+  for (int channel : picked) take_down(channel);
   arm();
 }
 
 void expire() {
+  SwitchRoutes::notice_hangups();
   const uint32_t now = Mux::milliseconds();
-  take_down([now](const Route& r) { return due_now(r, now); });
-}
-
-// Marks the route as one of the released channel's, to be taken down at due.
-void mark(Route& r, int channel, bool grace, uint32_t due) {
-  if (r.released < 0) ++book().releasing;
-  r.released = channel;
-  r.grace = grace;
-  r.due = due;
+  take_down_all([now](const SwitchModel::Output& o) { return due_now(o.due, now); });
 }
 
 }  // namespace
 
-void SwitchRoutes::made(int source, int output) {
+void SwitchRoutes::made(int source, int output, const void* owner) {
   if (source < 0 || output < 0) return;
-  taken(output);
-  Book& b = book();
-  b.routes[output] = Route{source};
-  // A released channel patched again has a new owner: old outputs of its that the switch
-  // refused to take down are tried again before that owner sends anything.
-  if (b.releasing > 0) take_down([source](const Route& r) { return r.released == source && r.source == source; });
+  SwitchModel& m = model();
+  SwitchModel::Output* o = m.at(output);
+  if (o->want != State::Routed(source)) {
+    m.want(output, State::Routed(source));
+    m.confirm(output, State::Routed(source));
+  }
+  o->owner = owner;
+  // A released channel patched again has a new owner: what its old routes still carry goes
+  // before that owner sends anything.
+  claimed(source);
 }
 
 void SwitchRoutes::taken(int output) {
-  Book& b = book();
-  if (auto it = b.routes.find(output); it != b.routes.end()) forget(it);
+  if (SwitchModel::Output* o = model().find(output)) o->owner = nullptr;
+}
+
+bool SwitchRoutes::notes(int output, const void* owner) {
+  const SwitchModel::Output* o = model().find(output);
+  return o && o->want.kind == State::routed && o->owner == owner;
 }
 
 void SwitchRoutes::release(int source, int held, bool grace_wanted) {
@@ -163,21 +160,35 @@ void SwitchRoutes::release(int source, int held, bool grace_wanted) {
     if (held >= 0) board::close(held);
     return;
   }
+  SwitchModel& m = model();
   const uint32_t now = Mux::milliseconds();
-  // Nothing that reaches the released source's input is wanted by anyone any more.
-  if (auto in = b.routes.find(source); in != b.routes.end() && in->second.released < 0) mark(in->second, source, false, now);
+  // Nothing that reaches the released source's input is wanted by anyone any more, whatever
+  // grace it was in: a later owner of the channel must not hear it.
+  if (const SwitchModel::Output* in = m.find(source); in && in->want.kind == State::routed) mux().Disable(source);
   const bool grace = grace_wanted && (held >= 0 || held == kHeldElsewhere);
-  for (auto& [output, r] : b.routes) {
-    if (r.source != source || r.released >= 0) continue;
-    if (grace) mark(r, source, true, now + kGraceMs);
-    else mark(r, source, false, now);
+  std::vector<int> fed;
+  m.each([&](int output, const SwitchModel::Output& o) {
+    if (output != source && o.want.feeds_from(source)) fed.push_back(output);
+  });
+  for (int output : fed) {
+    if (grace) {
+      // Unless the output was disconnected during an earlier grace of this channel.
+      const SwitchModel::Output* o = m.find(output);
+      const State then = o->then.kind == State::constant ? o->then : State::Disabled();
+      m.schedule(output, then, now + kGraceMs, source);
+    } else {
+      mux().Disable(output);
+    }
   }
   if (held >= 0) {
     // A channel kept already needs no second descriptor.
-    if (!b.holds.emplace(source, held).second) board::close(held);
+    if (b.holds.count(source))
+      board::close(held);
+    else
+      b.holds.emplace(source, std::make_unique<Hold>(source, held));
   }
-  take_down([source, now](const Route& r) { return r.released == source && due_now(r, now); });
-  if (held >= 0) give_back(source);
+  arm();
+  give_back(source);
 }
 
 bool SwitchRoutes::give_up(int channel, int held) {
@@ -186,47 +197,69 @@ bool SwitchRoutes::give_up(int channel, int held) {
     return true;
   }
   // The channel's output goes disabled, whatever fed it (or nothing did).
-  Route& in = book().routes.try_emplace(channel).first->second;
-  in.idle = false;
+  mux().Disable(channel);
   release(channel, held, false);
-  return !stands(channel);
+  return !model().uses(channel);
 }
 
 void SwitchRoutes::unwanted(int output) {
-  Book& b = book();
-  const auto it = b.routes.find(output);
-  if (it == b.routes.end() || it->second.released >= 0) return;
-  Route& r = it->second;
-  r.idle = true;
-  mark(r, r.source, false, Mux::milliseconds() + r.retry);
-  r.retry = std::min(r.retry * 2, kGraceMs);
-  arm();
+  const SwitchModel::Output* o = model().find(output);
+  if (o && o->want.kind == State::routed) mux().Want(output, State::Constant(board::hal::kIdleByte));
 }
 
 void SwitchRoutes::claimed(int source) {
-  if (source < 0 || book().releasing == 0) return;
-  take_down([source](const Route& r) { return r.released == source; });
+  if (source < 0 || model().scheduled().empty()) return;
+  take_down_all([source](const SwitchModel::Output& o) { return o.graceOf == source; });
 }
 
-std::size_t SwitchRoutes::releasing() { return book().releasing; }
+std::size_t SwitchRoutes::releasing() { return model().scheduled().size() + model().owed_takedowns(); }
 
 std::size_t SwitchRoutes::holding() { return book().holds.size(); }
 
 bool SwitchRoutes::idle_after_grace(int output) {
-  Book& b = book();
-  const auto it = b.routes.find(output);
-  if (it == b.routes.end() || !it->second.grace) return false;
-  it->second.idle = true;
+  SwitchModel::Output* o = model().find(output);
+  if (!o || o->then.kind == State::none) return false;
+  o->then = State::Constant(board::hal::kIdleByte);
   return true;
 }
 
 bool SwitchRoutes::end_grace() {
   const std::size_t held = holding();
   if (held == 0) return false;
-  take_down([](const Route& r) { return r.grace; });
+  take_down_all([](const SwitchModel::Output&) { return true; });
+  settle();
   return holding() < held;
 }
 
+void SwitchRoutes::settle() {
+  if (book().holds.empty()) return;
+  std::vector<int> channels;
+  for (const auto& [channel, hold] : book().holds) channels.push_back(channel);
+  for (int channel : channels) give_back(channel);
+}
+
+// The loop notices a hang-up on its next pass; a request for a channel made before that pass
+// must not get the number while its old routes stand.
+void SwitchRoutes::notice_hangups() {
+  std::vector<int> gone;
+  for (const auto& [channel, hold] : book().holds) {
+    pollfd p{hold->fd(), 0, 0};
+    if (::poll(&p, 1, 0) > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL))) gone.push_back(channel);
+  }
+  for (int channel : gone) taken_back(channel);
+}
+
 int SwitchRoutes::allocate(int fd, board::mcc::Allocate& block) {
-  return allocate([&] { return board::ioctl(fd, board::mcc::MCC_ALLOCATE, &block); });
+  notice_hangups();
+  int r = board::ioctl(fd, board::mcc::MCC_ALLOCATE, &block);
+  if (r < 0 && errno == ENOSPC && end_grace()) r = board::ioctl(fd, board::mcc::MCC_ALLOCATE, &block);
+  // The number may be one whose old routes still wait out a grace: they go before the new
+  // owner sends anything. (Only asked when some grace stands: each request is a system call.)
+  if (r >= 0 && !model().scheduled().empty()) {
+    const int error = errno;
+    const int channel = board::ioctl(fd, board::mcc::MCC_TIMESLOT, nullptr);
+    if (channel >= 0) claimed(channel);
+    errno = error;
+  }
+  return r;
 }

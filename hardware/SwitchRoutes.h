@@ -1,20 +1,22 @@
 #pragma once
 // The switch routes whose source can go away (a controller channel released, a slot
-// destroyed), so that a released source leaves no route behind. An output is noted with its
-// source when patched and forgotten when patched again or disconnected: releasing a source
-// never touches an output that another slot took over since.
+// destroyed), so that a released source leaves no route behind. The routes themselves are the
+// switch model's wanted states (SwitchModel, kept by HwMux); this book adds what a release
+// needs: the grace of a released channel's outputs, and the descriptors that keep released
+// channels from a later owner.
 //
-// Releasing a source disables its own input at once. The outputs it feeds stay patched for a
-// short grace period only while the channel is still held: what an owner writes while going
-// down (a DISC, out-of-service units) leaves the controller over the next milliseconds,
-// through the switch. The owner hands the descriptor that holds the channel over with the
-// release, and the book keeps it until every route of the channel is down, so that the channel
-// cannot be given to a later owner whose frames would reach the old timeslot. A channel that
-// was given back already may have a new owner at any moment: its outputs go at once.
-// An output that its owner disconnects during the grace is set idle at its end instead, as a
-// disconnected output is. A route that the switch refuses to take down stays in the book and
-// is taken down again until it holds; a kept channel stays kept until no route into or out of
-// it stands.
+// Releasing a source disables its own input at once, whoever's grace fed it. The outputs it
+// feeds stay patched for a short grace period only while the channel is still held: what an
+// owner writes while going down (a DISC, out-of-service units) leaves the controller over the
+// next milliseconds, through the switch. The grace is a wanted state with a deadline, so a
+// later wish for the output (a new owner's) replaces it. The owner hands the descriptor that
+// holds the channel over with the release, and the book keeps it until no route into or out
+// of the channel stands or is still wanted, so that the channel cannot be given to a later
+// owner whose frames would reach the old timeslot. A channel that was given back already may
+// have a new owner at any moment: its outputs go at once. A takedown the switch refuses stays
+// owed in the model, and HwMux sends it again until it holds; the kept channel stays kept
+// meanwhile. A kept descriptor that the board hung up (the channel was taken back) ends its
+// grace at once, and a channel handed out by allocate() is claimed.
 #include <cerrno>
 #include <cstddef>
 
@@ -27,14 +29,20 @@ class SwitchRoutes {
   // At 64 kbit/s a 260-octet frame leaves in 33 ms: the few frames a link writes while going
   // down, and what the controller still queued before them, are out well within this.
   static constexpr unsigned kGraceMs = 500;
-  // A refused takedown is tried again after this, then at twice the last interval, up to
-  // kGraceMs: soon when the switch was only busy, without flooding the log when it stays so.
+  // A refused takedown is tried again after this (the switch's own retry, HwMux::kRetryMs),
+  // then at twice the last interval: soon when the switch was only busy, without flooding the
+  // log when it stays so.
   static constexpr unsigned kRetryMs = 10;
 
-  // source now feeds output (both switch numbers; negative ones are ignored).
-  static void made(int source, int output);
+  // source now feeds output (both switch numbers; negative ones are ignored), made for owner
+  // (a slot, or null). A released source patched again has a new owner: its old routes go.
+  static void made(int source, int output, const void* owner = nullptr);
   // output no longer carries what was noted for it.
   static void taken(int output);
+  // True while output's wanted route is the one made for owner (no later wish replaced it).
+  static bool notes(int output, const void* owner);
+  // The switch took owed requests: kept channels whose routes are all down are given back.
+  static void settle();
   // source is gone: its input is disabled now. held is a descriptor that still holds the
   // channel (the book owns it from now on and closes it once every route of the channel is
   // down): the outputs the channel feeds go after the grace period. Without one (-1) the
@@ -46,8 +54,9 @@ class SwitchRoutes {
   // or out of it goes now, as by release(channel, held, false). True when all went at once.
   static bool give_up(int channel, int held);
   // output's route is no longer wanted (its slot went) but the switch refused to set it idle:
-  // it is tried again as a released route is, and neither its source nor output is given
-  // back to a later owner until it is down.
+  // idle is what the output wants now (unless a later wish replaced it), and the switch model
+  // sends it until it holds; neither its source nor output is given back to a later owner
+  // until it is down.
   static void unwanted(int output);
   // For held: the channel stays with a holder outside the daemon (a network interface) that
   // hands it to no one else by itself. Its outputs keep the grace; claimed() ends it as soon as
@@ -55,8 +64,8 @@ class SwitchRoutes {
   static constexpr int kHeldElsewhere = -2;
   // source has a new owner: every route it fed before its release goes now, grace or not.
   static void claimed(int source);
-  // Routes of released sources not yet down: waiting for their grace period to end, or for
-  // another try after the switch refused them.
+  // Routes not yet down: waiting for a grace period to end, or takedowns owed to a switch that
+  // refused them.
   static std::size_t releasing();
   // Channels kept for routes of theirs that are not yet down.
   static std::size_t holding();
@@ -68,14 +77,19 @@ class SwitchRoutes {
   static bool end_grace();
   // MCC_ALLOCATE of block on fd, for every owner of a controller channel: when no channel is
   // free, the ones kept for the grace are given back early and the request is made once more.
-  // The ioctl's result, errno set on failure.
+  // The channel handed out is claimed. The ioctl's result, errno set on failure.
   static int allocate(int fd, board::mcc::Allocate& block);
-  // The same for any request that takes a controller channel: request() returns the driver's
-  // result, negative with errno ENOSPC when no channel is free.
+  // The same for any request that takes a controller channel: request() returns the channel
+  // handed out, negative with errno ENOSPC when no channel is free.
   template <class Request>
   static int allocate(Request request) {
+    notice_hangups();
     int r = request();
     if (r < 0 && errno == ENOSPC && end_grace()) r = request();
+    if (r >= 0) claimed(r);
     return r;
   }
+  // Kept descriptors that the board hung up: their channels were taken back and may go to a
+  // new owner, so their graces end now and the descriptors are closed.
+  static void notice_hangups();
 };

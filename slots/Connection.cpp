@@ -6,6 +6,22 @@
 #include "hardware/SwitchRoutes.h"
 #include "slots/Slot.h"
 
+namespace {
+
+// The switch refused to make a path again that the sink keeps as its link: on the default path
+// it is wanted all the same, and the switch model makes it as soon as the switch takes requests,
+// so that the link the daemon holds is the one the switch carries.
+void KeepPath(Slot& src, Slot& dst) {
+  if (src.GetConnectionPriority() != 0 || dst.GetConnectionPriority() != 0) return;
+  const int tx = src.IGetTransmitChannel();
+  const int rx = dst.IGetReceiveChannel();
+  if (tx < 0 || rx < 0) return;
+  HwMux::instance()->Want(rx, SwitchModel::State::Routed(tx));
+  SwitchRoutes::made(tx, rx, &dst);
+}
+
+}  // namespace
+
 bool Connect(Slot& src, Slot& dst) {
   if (dst.source == &src) return true;
   // A slot that lost its channel has nothing to switch: its number may serve another call.
@@ -36,8 +52,10 @@ bool Connect(Slot& src, Slot& dst) {
   }
   if (!llConnect(src, dst)) {
     // A sink that had a source gets its old path back, so that the link it keeps is real.
-    if (old && !llConnect(*old, dst))
+    if (old && !llConnect(*old, dst)) {
       std::cerr << "slot " << dst << " lost its path from " << *old << std::endl;
+      KeepPath(*old, dst);
+    }
     if (!dst.source) dst.IOnInputRelease();
     if (src.sinks.empty()) src.IOnOutputRelease();
     return false;
@@ -72,12 +90,7 @@ bool Disconnect(Slot& dst) {
   return result;
 }
 
-bool DisconnectOrKeep(Slot& dst) {
-  if (!dst.source) return true;
-  if (!llDisconnect(dst)) return false;
-  Part(dst);
-  return true;
-}
+bool DisconnectOrKeep(Slot& dst) { return Disconnect(dst); }
 
 bool llConnect(Slot& src, Slot& dst) {
   if (src.GetConnectionPriority() > dst.GetConnectionPriority()) return src.IHwConnectTransmitter(dst);
@@ -95,13 +108,16 @@ bool MuxConnect(Slot& src, Slot& dst) {
   const int tx = src.IGetTransmitChannel();
   const int rx = dst.IGetReceiveChannel();
   if (!HwMux::instance()->Connect(tx, rx)) return false;
-  SwitchRoutes::made(tx, rx);
+  SwitchRoutes::made(tx, rx, &dst);
   std::clog << "mux: slot " << src << " [" << tx << "] -> " << dst << " [" << rx << "]" << std::endl;
   return true;
 }
 
 bool MuxDisconnect(Slot& dst) {
   const int rx = dst.IGetReceiveChannel();
+  // A slot that lost its channel takes down only the route it made itself: the number may
+  // have gone to a new owner already, whose routes are not this slot's to touch.
+  if (dst.losingChannel && !SwitchRoutes::notes(rx, &dst)) return true;
   // A link's controller channel is released before its sink is disconnected: what the link
   // wrote going down still leaves through this output, which goes at the end of the grace.
   if (SwitchRoutes::idle_after_grace(rx)) return true;

@@ -10,8 +10,8 @@ bool Connect(Slot& src, Slot& dst);
 // Takes dst off its source; true also when it had none. The slots part even when the hardware
 // refused: a switch route that stands is taken down later by the route book.
 bool Disconnect(Slot& dst);
-// The controller's disconnect: as Disconnect, but a refusal of the hardware leaves the
-// connection as it was (false), so that asking again does the work.
+// The controller's disconnect: as Disconnect. On a refusal the slots part all the same and the
+// answer is false; the switch model keeps the takedown owed and carries it out by itself.
 bool DisconnectOrKeep(Slot& dst);
 
 // The hardware halves, each made by the side with the higher priority (the sink on a tie).

@@ -12,6 +12,7 @@
 #include "board/board.h"
 #include "board/dspdata.h"
 #include "board/mcc.h"
+#include "hardware/SwitchModel.h"
 #include "hardware/SwitchRoutes.h"
 #include "foundation/Hex.h"
 #include "foundation/Traces.h"
@@ -32,6 +33,10 @@ IsdnSlot::IsdnSlot(Fd fd, ISDN::LAPD* link) : IsdnSlot(link) {
 IsdnSlot::~IsdnSlot() {
   // The link may still try to send while the family deletes it; the descriptor goes first,
   // but a duplicate keeps the channel from the next slot while a route of it stands.
+  close_holding_routes();
+}
+
+void IsdnSlot::close_holding_routes() {
   const int held = !routes_released && is_open() ? ::fcntl(event.fd(), F_DUPFD_CLOEXEC, 0) : -1;
   event.Release();
   release_routes(held);
@@ -167,8 +172,8 @@ void IsdnSlot::OnEvent(int, short revents) {
 void IsdnSlot::lost_channel(const char* why) {
   std::cerr << ext::header(this) << "channel lost: " << why << std::endl;
   LoseChannel();
-  event.Release();
-  release_routes();
+  // A descriptor the board hung up keeps nothing; the book lets it go at once.
+  close_holding_routes();
   ready = false;
   // The link goes out of service now rather than after its timers, and the controller hears
   // it go.
@@ -206,7 +211,7 @@ void AtsQsigSlot::Rewatch(Fd const& fd) {
 
 bool AtsQsigSlot::IBeforeDestroy() {
   OrphanBChannels();
-  event.Release();
+  close_holding_routes();
   return true;
 }
 
@@ -235,6 +240,17 @@ Slot* AtsQsigSlot::NewBChannel(unsigned b) {
 }
 
 void AtsQsigSlot::CloseBChannel(uint32_t b, int bchannel) {
+  // Every route into or out of the B channel goes now, another's grace included; one the
+  // switch refused keeps the channel open until it is down, so that the next B slot given the
+  // number hears nothing of the old call.
+  if (!SwitchRoutes::give_up(bchannel, -1)) {
+    unclosed.push_back({b, bchannel});
+    if (!closeRetry.is_set()) {
+      closeRetryMs = kCloseRetryMs;
+      closeRetry.set(closeRetryMs, &AtsQsigSlot::OnCloseRetry, this);
+    }
+    return;
+  }
   board::dspdata::BChannel r;
   r.index = b;
   r.channel = bchannel;
@@ -253,6 +269,7 @@ bool AtsQsigSlot::RetryCloses() {
   // Once the signalling channel is gone, so are its B channels.
   if (!is_open()) unclosed.clear();
   std::erase_if(unclosed, [this](const Unclosed& u) {
+    if (SwitchModel::route_uses(u.channel)) return false;
     board::dspdata::BChannel r;
     r.index = u.b;
     r.channel = u.channel;

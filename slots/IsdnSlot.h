@@ -69,6 +69,9 @@ class IsdnSlot : public Slot, public ProtocolsFamily, public ISDN::LAPD::Notify,
   virtual Fd OpenChannel(int& next);
   // Watches a new channel's descriptor.
   virtual void Rewatch(Fd const& fd);
+  // Closes the descriptor and hands a duplicate of it, with the channel, to the route book,
+  // which keeps the channel from a later owner until no route into or out of it stands.
+  void close_holding_routes();
 
  private:
   // Stops reading a descriptor that reports its end, so that the loop is not woken for it

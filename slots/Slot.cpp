@@ -137,8 +137,10 @@ void Slot::LoseChannel() {
   // its own way (an error answer, "deactivated", "abort"). A destroy in progress has taken the
   // links down already.
   if (!destroying) {
+    losingChannel = true;
     DisconnectSinks(*this);
     Disconnect(*this);
+    losingChannel = false;
   }
   IReleaseChannel();
   channelLost = true;

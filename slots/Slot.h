@@ -136,6 +136,8 @@ class Slot {
   bool destroyDelayed = false;
   // The slot lost or gave up its channel (LoseChannel).
   bool channelLost = false;
+  // LoseChannel is taking the slot's paths down: only the routes it made itself are touched.
+  bool losingChannel = false;
 
  protected:
   // What a kind answers for a channel or timeslot it was given: the number while it holds it,

@@ -146,6 +146,23 @@ class SwitchRelease(vx.DaemonTest):
         self.assertEqual(self.switch(33), "disabled" if old == "hdlc" else "constant 213")
         self.assertNotIn(channel, self.open_channels())
 
+    def test_a_channel_the_board_takes_back_during_its_grace_feeds_no_new_owner(self):
+        far = self.far_end(33)
+        try:
+            before = self.open_channels()
+            self.ok(lambda s: create_trunk(1, 1, 1, seq=s))
+            self.ok(lambda s: sig.create_hdlc(2, trunk=2, address=1, seq=s))
+            self.ok(lambda s: connect(1, 2, seq=s))
+            channel = self.new_channel(before)
+            self.ok(lambda s: sig.destroy(2, s))
+            # Within the grace for its last frames (unless the machine is slow).
+            self.board.ask("hangup mcc")
+            self.ok(lambda s: sig.create_isdn(3, bri=False, trunk=2, network=False, seq=s))
+            self.assertIn(channel, self.open_channels(), "the number went to the new slot")
+            self.assertNotEqual(self.switch(33), "connected %d" % channel, "the new slot drives the old timeslot")
+        finally:
+            self.leave(far, 3, 1)
+
     def test_a_route_the_switch_refused_to_take_down_is_taken_down_when_it_can(self):
         before = self.open_channels()
         self.ok(lambda s: create_trunk(4, 0, 3, seq=s))

@@ -1,6 +1,7 @@
 // The TDM switch: its requests, the shadow table, the background refresh, driver failures.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <memory>
@@ -9,6 +10,7 @@
 #include "foundation/Multiplexer.h"
 #include "foundation/Mux.h"
 #include "hardware/HwMux.h"
+#include "hardware/SwitchModel.h"
 #include "tests/support/CaptureStreams.h"
 
 namespace {
@@ -43,25 +45,37 @@ class HwMuxTest : public ::testing::Test {
   std::unique_ptr<HwMux> mux_;
 };
 
-TEST_F(HwMuxTest, OpeningDisablesEveryOutputAndAnUnopenableDeviceIsRetriedAtEachUse) {
+// A device that cannot be opened is not opened by each request (on the board that is a system
+// call and a log line per request): requests fail at once, and the refresh timer tries it
+// again once a kReopenMs, logging only the first failure.
+TEST_F(HwMuxTest, OpeningDisablesEveryOutputAndAnUnopenableDeviceIsRetriedOnceASecond) {
+  Mux::test_clock_set(1'000'000'000ull * 1000);
   sim().fail_open(Device::hal, EACCES);
   mux_ = std::make_unique<HwMux>();
   EXPECT_EQ(mux_->Read(8192), 255);
-  EXPECT_FALSE(mux_->Disable(8192));
+  EXPECT_FALSE(mux_->Disable(8193));
   EXPECT_FALSE(mux_->Connect(1, 8192));
-  mux_->OnRefreshTimer();
+  for (int step = 0; step < 15; ++step) {
+    Mux::test_clock_advance_ms(HwMux::kRefreshPeriodMs);
+    multiplexer.run_once(0);
+  }
+  EXPECT_EQ(sim().open_count(Device::hal), 0);
   EXPECT_EQ(sim().request_count(Device::hal), 0u);
+  EXPECT_EQ(log(), "hwMux: init\nhwMux: can't open device: Permission denied\nhwMux: ERROR not opened\n");
 
   sim().fail_open(Device::hal, 0);
-  EXPECT_TRUE(mux_->Connect(1, 8192));
+  Mux::test_clock_advance_ms(HwMux::kRefreshPeriodMs);
+  multiplexer.run_once(0);
   EXPECT_TRUE(mux_->IsOpened());
   auto r = requests();
-  ASSERT_EQ(r.size(), 2049u);
+  ASSERT_EQ(r.size(), 2048u);
   for (int i = 0; i < 2048; ++i)
     ASSERT_EQ(r[static_cast<size_t>(i)].text(), "MUX_DISABLE channel=" + std::to_string(8192 + i) + " -> 0");
+  EXPECT_TRUE(mux_->Connect(1, 8192));
   EXPECT_EQ(mux_->entry(0), 1);
   for (int i = 1; i < 2048; ++i) ASSERT_EQ(mux_->entry(i), HwMux::kDisabled);
   EXPECT_EQ(mux_->cursor(), 0u);
+  Mux::test_clock_clear();
 }
 
 TEST_F(HwMuxTest, RequestsCarryTheirChannelsAndUpdateTheTable) {
@@ -196,9 +210,11 @@ TEST_F(HwMuxTest, FailedRequestsAreLoggedAndLeaveTheTableAsTheSwitchHasIt) {
             "hwMux: write failed 8202 <- 0xab : Input/output error\n"
             "hwMux: read failed 8202 -> 0xff : Input/output error\n"
             "hwMux: disable failed 8203 : Input/output error\n");
-  // A refused connect is not sent again at a reopen; a refused disable is, by the refresh.
+  // A refused connect leaves the output as it was wanted; a refused disconnect, write or
+  // disable stays wanted, owed to the switch.
   EXPECT_EQ((std::array{mux.entry(8), mux.entry(9), mux.entry(10), mux.entry(11)}),
-            (std::array<uint16_t, 4>{HwMux::kDisabled, HwMux::kDisabled, HwMux::kDisabled, HwMux::kDisabled}));
+            (std::array<uint16_t, 4>{HwMux::kDisabled, HwMux::kConstant, HwMux::kConstant, HwMux::kDisabled}));
+  EXPECT_EQ(mux.owed(), 2u) << "the disable asked for what the switch confirmed already";
   EXPECT_TRUE(mux.Connect(5, 8200));
   sim().fail_next(Device::hal, EBUSY, 1);
   EXPECT_FALSE(mux.Connect(6, 8200));
@@ -213,7 +229,7 @@ TEST_F(HwMuxTest, AResetDeviceIsOpenedAgainWithTheTableAndLiveRoutesKept) {
   const int old_fd = mux.fd();
   ASSERT_TRUE(mux.Connect(33, 8200));
   ASSERT_TRUE(mux.Write(8201, 0x7E));
-  ASSERT_TRUE(mux.Connect(4096, 33));  // outside the table: the switch keeps it as it is
+  ASSERT_TRUE(mux.Connect(4096, 33));  // below the bus outputs: made again all the same
   sim().hangup(Device::hal);
   sim().clear_requests();
   capture_.clear();
@@ -223,12 +239,12 @@ TEST_F(HwMuxTest, AResetDeviceIsOpenedAgainWithTheTableAndLiveRoutesKept) {
   EXPECT_GE(mux.fd(), 0);
   EXPECT_EQ(sim().open_count(Device::hal), 1) << "the old descriptor is closed (was " << old_fd << ")";
   auto r = requests();
-  ASSERT_EQ(r.size(), 2048u + 1u) << "the table, then the request";
+  ASSERT_EQ(r.size(), 2048u + 2u) << "the bus outputs, the route below them, then the request";
   EXPECT_EQ(r[8].text(), "MUX_CONNECT output=8200 source=33 -> 0");
   EXPECT_EQ(r[9].text(), "MUX_WRITE channel=8201 value=126 -> 0");
   EXPECT_EQ(r[10].text(), "MUX_DISABLE channel=8202 -> 0");
+  EXPECT_EQ(r[2048].text(), "MUX_CONNECT output=33 source=4096 -> 0");
   EXPECT_EQ(r.back().text(), "MUX_CONNECT output=8202 source=34 -> 0");
-  for (const Request& q : r) ASSERT_NE(q.arg("channel"), 33) << "nothing cuts a path outside the table";
   using Entry = board::sim::SimSwitch::Entry;
   EXPECT_EQ(sim().state().mux.entry(8200).source, 33);
   EXPECT_EQ(sim().state().mux.entry(33).source, 4096);
@@ -257,3 +273,178 @@ TEST_F(HwMuxTest, AResetDeviceIsOpenedAgainWithTheTableAndLiveRoutesKept) {
 }
 
 }  // namespace
+
+namespace {
+
+// The loop run for ms of its clock, a pass every 10 ms.
+void run_for(unsigned ms) {
+  for (unsigned t = 0; t < ms; t += 10) {
+    Mux::test_clock_advance_ms(10);
+    multiplexer.run_once(0);
+  }
+}
+
+size_t lines(const std::string& text) { return static_cast<size_t>(std::count(text.begin(), text.end(), '\n')); }
+
+size_t count_of(const std::string& text, const std::string& what) {
+  size_t n = 0;
+  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+  return n;
+}
+
+}  // namespace
+
+// The board's drivers are reset (every device hung up, the switch emptied) and the switch then
+// refuses requests for a while: everything the daemon wants is on the switch again once it
+// takes requests, the routes outside the bus outputs included, with one open and a few lines.
+TEST_F(HwMuxTest, AResetSwitchGetsEverythingWantedAgainThroughRefusals) {
+  using Entry = board::sim::SimSwitch::Entry;
+  Mux::test_clock_set(1'000'000'000ull * 1000);
+  HwMux& mux = open();
+  ASSERT_TRUE(mux.Connect(1, 2));        // a trunk timeslot's output
+  ASSERT_TRUE(mux.Connect(1, 8576));     // a bus output
+  ASSERT_TRUE(mux.Connect(5, 2048));     // an RTP channel
+  ASSERT_TRUE(mux.Connect(33, 4096));    // a controller channel
+  ASSERT_TRUE(mux.Write(8201, 0x7E));
+  ASSERT_TRUE(mux.Disconnect(3));
+  sim().reset();
+  sim().fail_next(Device::hal, EBUSY, 2500);
+  capture_.clear();
+  run_for(5000);
+  const auto& sw = sim().state().mux;
+  EXPECT_EQ(sw.entry(2).source, 1);
+  EXPECT_EQ(sw.entry(8576).source, 1);
+  EXPECT_EQ(sw.entry(2048).source, 5);
+  EXPECT_EQ(sw.entry(4096).source, 33);
+  EXPECT_EQ(sw.entry(8201).kind, Entry::constant);
+  EXPECT_EQ(sw.entry(8201).byte, 0x7E);
+  EXPECT_EQ(sw.entry(3).kind, Entry::constant);
+  EXPECT_EQ(mux.owed(), 0u);
+  EXPECT_EQ(count_of(log(), "hwMux: device opened"), 1u) << log();
+  EXPECT_LE(lines(log()), 4u) << log();
+  EXPECT_LE(sim().request_count(Device::hal), 5 * 2100u + 2048u);
+  Mux::test_clock_clear();
+}
+
+// Takedowns asked for while the device is away are carried out when it returns, and what is
+// asked later for an output replaces what was owed for it. While it is away nothing opens it
+// but the paced reopen.
+TEST_F(HwMuxTest, WishesMadeWhileTheDeviceIsAwayAreCarriedOutOnItsReturn) {
+  using Entry = board::sim::SimSwitch::Entry;
+  Mux::test_clock_set(1'000'000'000ull * 1000);
+  HwMux& mux = open();
+  for (int out : {8326, 8327, 8328, 8329}) ASSERT_TRUE(mux.Connect(1, out));
+  sim().hangup(Device::hal);
+  sim().fail_open(Device::hal, ENODEV);
+  capture_.clear();
+  mux.Disable(8326);  // finds the device gone, cannot open it again
+  EXPECT_FALSE(mux.Disconnect(8327));
+  EXPECT_FALSE(mux.Write(8328, 0x55));
+  EXPECT_FALSE(mux.Disconnect(8329));
+  EXPECT_FALSE(mux.Disable(8329));
+  for (int n = 0; n < 100; ++n) mux.Disable(8192 + n);
+  run_for(3500);
+  EXPECT_EQ(count_of(log(), "hwMux: can't open device"), 1u) << log();
+  EXPECT_LE(lines(log()), 3u) << log();
+  sim().fail_open(Device::hal, 0);
+  run_for(1100);
+  const auto& sw = sim().state().mux;
+  EXPECT_EQ(sw.entry(8326).kind, Entry::disabled);
+  EXPECT_EQ(sw.entry(8327).kind, Entry::constant);
+  EXPECT_EQ(sw.entry(8327).byte, 0xD5);
+  EXPECT_EQ(sw.entry(8328).byte, 0x55);
+  EXPECT_EQ(sw.entry(8329).kind, Entry::disabled) << "the later disable replaced the owed disconnect";
+  EXPECT_EQ(count_of(log(), "hwMux: device opened"), 1u);
+  Mux::test_clock_clear();
+}
+
+// A full board's 120 takedowns refused for three seconds: one line each when first refused, one
+// when the switch takes them; the retries back off and stay within the refresh's pacing.
+TEST_F(HwMuxTest, RefusedTakedownsAreRetriedQuietlyWithBackOff) {
+  using Entry = board::sim::SimSwitch::Entry;
+  Mux::test_clock_set(1'000'000'000ull * 1000);
+  HwMux& mux = open();
+  for (int n = 0; n < 120; ++n) ASSERT_TRUE(mux.Connect(n, 8192 + 256 + n));
+  sim().fail_next(Device::hal, EBUSY, 1000000, board::hal::MUX_DISABLE);
+  capture_.clear();
+  sim().clear_requests();
+  for (int n = 0; n < 120; ++n) EXPECT_FALSE(mux.Disable(8192 + 256 + n));
+  run_for(3000);
+  EXPECT_EQ(lines(log()), 120u) << log();
+  EXPECT_LE(sim().request_count(Device::hal), 120u + 3 * 2100u);
+  EXPECT_EQ(mux.owed(), 120u);
+  sim().fail_next(Device::hal, 0, 0);
+  run_for(700);
+  for (int n = 0; n < 120; ++n) ASSERT_EQ(sim().state().mux.entry(8192 + 256 + n).kind, Entry::disabled) << n;
+  EXPECT_EQ(mux.owed(), 0u);
+  EXPECT_EQ(lines(log()), 121u);
+  EXPECT_NE(log().find("hwMux: owed requests taken\n"), std::string::npos);
+  EXPECT_EQ(sim().open_count(Device::hal), 1);
+  Mux::test_clock_clear();
+}
+
+// What a channel's holder asks before giving the channel back: whether a route into or out of
+// it stands on the switch (confirmed), or stands or is still wanted.
+TEST(SwitchModelTest, AnswersWhetherARouteStillUsesAChannel) {
+  using State = SwitchModel::State;
+  SwitchModel m;
+  m.want(8200, State::Routed(4096));
+  EXPECT_TRUE(SwitchModel::route_uses(4096));
+  EXPECT_FALSE(SwitchModel::confirmed_route_uses(4096)) << "wanted, not yet made";
+  m.confirm(8200, State::Routed(4096));
+  EXPECT_TRUE(SwitchModel::confirmed_route_uses(4096));
+  EXPECT_TRUE(SwitchModel::confirmed_route_uses(8200)) << "a route into the output uses it too";
+  m.want(8200, State::Disabled());
+  EXPECT_TRUE(SwitchModel::confirmed_route_uses(4096)) << "the takedown is owed";
+  EXPECT_TRUE(SwitchModel::route_uses(4096));
+  m.confirm(8200, State::Disabled());
+  EXPECT_FALSE(SwitchModel::route_uses(4096));
+  EXPECT_FALSE(SwitchModel::route_uses(8200));
+
+  // A grace is a wanted state with a deadline; a later wish replaces it.
+  m.want(2, State::Routed(4097));
+  m.confirm(2, State::Routed(4097));
+  m.schedule(2, State::Disabled(), 500, 4097);
+  EXPECT_EQ(m.scheduled().size(), 1u);
+  m.want(2, State::Routed(5));
+  EXPECT_TRUE(m.scheduled().empty());
+  EXPECT_EQ(m.find(2)->graceOf, -1);
+  EXPECT_TRUE(SwitchModel::confirmed_route_uses(4097)) << "until the switch takes the new route";
+  m.confirm(2, State::Routed(5));
+  EXPECT_FALSE(SwitchModel::route_uses(4097));
+
+  // After a reopen nothing is confirmed and everything wanted is owed, the bus outputs first.
+  m.forget_confirmed();
+  EXPECT_FALSE(SwitchModel::confirmed_route_uses(5));
+  EXPECT_TRUE(SwitchModel::route_uses(5));
+  ASSERT_EQ(m.owed().size(), 2049u);
+  EXPECT_EQ(m.owed().front(), 8192);
+  EXPECT_EQ(m.owed().back(), 2);
+}
+
+// A request the driver finds wrong is not owed (it would be refused for ever), and one output
+// the switch keeps refusing does not hold up the others.
+TEST_F(HwMuxTest, AnOutputRefusedForGoodHoldsUpNoOther) {
+  using Entry = board::sim::SimSwitch::Entry;
+  Mux::test_clock_set(1'000'000'000ull * 1000);
+  HwMux& mux = open();
+  ASSERT_TRUE(mux.Connect(1, 8300));
+  ASSERT_TRUE(mux.Connect(1, 33));  // outside the sweep: only the retries send it
+  EXPECT_FALSE(mux.Disable(20000)) << "no such channel";
+  EXPECT_EQ(mux.owed(), 0u);
+  sim().fail_next(Device::hal, EBUSY, 1000000, board::hal::MUX_WRITE);
+  EXPECT_FALSE(mux.Disconnect(8300));
+  sim().fail_next(Device::hal, EBUSY, 1, board::hal::MUX_DISABLE);
+  EXPECT_FALSE(mux.Disable(33));
+  // Only writes are refused now: the disable goes at a retry, behind or before the write.
+  sim().fail_next(Device::hal, EBUSY, 1000000, board::hal::MUX_WRITE);
+  run_for(1500);
+  EXPECT_EQ(sim().state().mux.entry(33).kind, Entry::disabled);
+  EXPECT_EQ(sim().state().mux.entry(8300).source, 1);
+  EXPECT_EQ(mux.owed(), 1u);
+  sim().fail_next(Device::hal, 0, 0);
+  run_for(1000);
+  EXPECT_EQ(sim().state().mux.entry(8300).kind, Entry::constant);
+  EXPECT_EQ(mux.owed(), 0u);
+  Mux::test_clock_clear();
+}

@@ -182,6 +182,7 @@ TEST_F(SwitchReleaseTest, ARouteWhoseSlotWentLeavesTheBookOnlyOnceTheSwitchTookI
   // A channel given up by its owner: its output disabled whether or not a route was noted,
   // the descriptor kept until that holds.
   const int d = other_owner(fd);
+  ASSERT_TRUE(mux.Connect(300, d));
   sim().fail_next(Device::hal, EBUSY, 1, board::hal::MUX_DISABLE);
   EXPECT_FALSE(SwitchRoutes::give_up(d, fd));
   EXPECT_TRUE(open(d));
@@ -189,6 +190,58 @@ TEST_F(SwitchReleaseTest, ARouteWhoseSlotWentLeavesTheBookOnlyOnceTheSwitchTookI
   EXPECT_EQ(sim().state().mux.entry(d).kind, SimSwitch::Entry::disabled);
   EXPECT_FALSE(open(d));
   EXPECT_TRUE(SwitchRoutes::give_up(d, -1)) << "nothing refused: done at once";
+}
+
+// The board takes a kept channel back during its grace (the descriptor hung up): the number may
+// go to the next owner at once, so its grace ends at once. And a channel that allocate hands
+// out is claimed: what its old routes carried for a holder outside the daemon goes before the
+// new owner sends anything.
+TEST_F(SwitchReleaseTest, AChannelTakenBackOrHandedOutEndsItsGraceAtOnce) {
+  auto allocate = [](int& fd) {
+    fd = board::open(HDLC::kPath, O_RDWR | O_NONBLOCK | O_CLOEXEC);
+    board::mcc::Allocate a;
+    a.type = board::mcc::kTypeData;
+    a.rx_packet_size = 512;
+    a.reserved = 0;
+    a.rx_threshold = 1;
+    a.tx_threshold = 1;
+    if (SwitchRoutes::allocate(fd, a) < 0) return -1;
+    return board::ioctl(fd, board::mcc::MCC_TIMESLOT, nullptr);
+  };
+  const int c = activate();
+  hdlc.deactivate();
+  ASSERT_EQ(SwitchRoutes::holding(), 1u);
+  ASSERT_EQ(sw(kOut), "from " + std::to_string(c));
+  ASSERT_TRUE(sim().hangup_channel(c));
+  int fd = -1;
+  const int next = allocate(fd);
+  ASSERT_GE(next, 0);
+  EXPECT_EQ(sw(kOut), "off") << "channel " << c << " taken back, " << next << " handed out";
+  EXPECT_EQ(SwitchRoutes::holding(), 0u);
+  EXPECT_EQ(SwitchRoutes::releasing(), 0u);
+  board::close(fd);
+
+  // Without a request for a channel: the loop notices the hang-up on its next pass.
+  const int e = activate();
+  hdlc.deactivate();
+  ASSERT_EQ(sw(kOut), "from " + std::to_string(e));
+  ASSERT_TRUE(sim().hangup_channel(e));
+  pass(2);
+  EXPECT_EQ(sw(kOut), "off");
+  EXPECT_EQ(SwitchRoutes::holding(), 0u);
+
+  HwMux& mux = *HwMux::instance();
+  const int d = other_owner(fd);
+  ASSERT_TRUE(mux.Connect(d, kOut));
+  SwitchRoutes::made(d, kOut);
+  SwitchRoutes::release(d, SwitchRoutes::kHeldElsewhere);
+  EXPECT_EQ(sw(kOut), "from " + std::to_string(d)) << "the grace, while its holder keeps it";
+  board::close(fd);
+  pass(2);
+  ASSERT_EQ(allocate(fd), d);
+  EXPECT_EQ(sw(kOut), "off");
+  EXPECT_EQ(SwitchRoutes::releasing(), 0u);
+  board::close(fd);
 }
 
 }  // namespace

@@ -1,0 +1,133 @@
+"""The switch reconciled to what the daemon holds, end to end on voxrelay-sim: after a reset of
+the board's drivers every route the daemon holds is on the switch again, through refusals too;
+takedowns asked while the switch is away are made on its return; a later disable of an output
+is not overwritten by an owed takedown; retries are quiet and cheap."""
+
+import time
+
+import vxharness as vx
+from test_rtp import CodecSessionTest
+
+IDLE = "constant 213"
+CONNECT_FAIL = 9
+
+
+def bus_output(bus, channel):
+    return 8192 + bus * 128 + channel
+
+
+def map_rx(bus, channel):
+    return "create : map : { receiver { bus %d, channel %d } }" % (bus, channel)
+
+
+class SwitchReconcile(CodecSessionTest):
+    def setUp(self):
+        super().setUp()
+        for slot in (1, 2, 3):
+            self.assertEqual(self.send_to(slot, "create : trunk : { trunk 0, timeslot %d }" % slot), "success")
+
+    def tearDown(self):
+        self.board.ask("fail hal none")
+        self.board.ask("fail-open hal none")
+        super().tearDown()
+
+    def switch(self, channel):
+        return self.board.ask("switch %d" % channel)
+
+    def connect(self, src, dst):
+        return self.send_to(src, "connect : %d" % dst)
+
+    def mux_lines(self):
+        return sum(1 for line in self.daemon.output().splitlines() if line.startswith("hwMux:"))
+
+    def bpc(self, bus, mode, start, length, seed=7):
+        return self.send_to(0, "testBpc : { bus %d, seed %d, mode %s : NULL, timeslot-start %d, timeslot-length %d }"
+                            % (bus, seed, mode, start, length))
+
+    def wait_switch(self, channel, want, timeout=5):
+        self.assertTrue(vx.wait_for(lambda: self.switch(channel) == want, timeout),
+                        "%d: %s, not %s" % (channel, self.switch(channel), want))
+
+    def test_a_reset_leaves_every_held_route_on_the_switch(self):
+        for refusing in (False, True):
+            with self.subTest(refusing=refusing):
+                self.assertEqual(self.send_to(10, map_rx(3, 0)), "success")
+                self.assertEqual(self.connect(1, 2), "success")
+                self.assertEqual(self.connect(1, 10), "success")
+                self.assertEqual(self.switch(bus_output(3, 0)), "connected 1")
+                self.board.ask("reset")
+                if refusing:
+                    self.board.ask("fail hal EBUSY 2500")
+                self.wait_switch(2, "connected 1")
+                self.wait_switch(bus_output(3, 0), "connected 1")
+                # The daemon holds the call: a second connect answers success, the path stands.
+                self.assertEqual(self.connect(1, 2), "success")
+                self.assertEqual(self.switch(2), "connected 1")
+                self.assertEqual(self.send_to(2, "disconnect : NULL"), "success")
+                self.assertEqual(self.send_to(10, "destroy : NULL"), "success")
+                self.wait_switch(2, IDLE)
+                self.wait_switch(bus_output(3, 0), "disabled")
+
+    def test_takedowns_asked_while_the_switch_is_away_are_made_on_its_return(self):
+        out = bus_output(3, 0)
+        tested = bus_output(2, 6)
+        self.assertEqual(self.send_to(10, map_rx(3, 0)), "success")
+        self.assertEqual(self.connect(1, 10), "success")
+        self.assertEqual(self.bpc(2, "write", 6, 1), "success")
+        self.assertTrue(self.switch(tested).startswith("constant"))
+        self.board.ask("fail-open hal ENODEV")
+        self.board.ask("hangup hal")
+        self.assertEqual(self.send_to(10, "destroy : NULL"), "success")
+        self.assertEqual(self.bpc(2, "disconnect", 6, 1), "success")
+        # Away: nothing opens the device but the paced reopen, once a second, logged once.
+        self.board.ask("clear-requests")
+        time.sleep(1.5)
+        self.assertEqual(self.daemon.output().count("hwMux: can't open device"), 1)
+        self.board.ask("fail-open hal none")
+        self.wait_switch(out, "disabled")
+        self.wait_switch(tested, "disabled")
+
+    def test_an_owed_takedown_does_not_overwrite_a_later_disable(self):
+        first, count = 6, 40
+        for i in range(count):
+            self.assertEqual(self.send_to(20 + i, map_rx(1, first + i)), "success")
+            self.assertEqual(self.connect(1, 20 + i), "success")
+        # One refusal at the first destroy; then the whole lot while the switch refuses.
+        self.board.ask("fail hal EIO 1")
+        self.assertEqual(self.send_to(20, "destroy : NULL"), "success")
+        self.board.ask("fail hal EBUSY 1000000")
+        before = self.mux_lines()
+        self.board.ask("clear-requests")
+        start = time.monotonic()
+        for i in range(1, count):
+            self.assertEqual(self.send_to(20 + i, "destroy : NULL"), "success")
+        time.sleep(2)
+        requests = int(self.board.ask("count hal"))
+        elapsed = time.monotonic() - start
+        lines = self.mux_lines() - before
+        self.board.ask("fail hal none")
+        for i in range(count):
+            self.wait_switch(bus_output(1, first + i), "disabled")
+        # Still disabled a while later: no retry writes the idle byte over them.
+        time.sleep(1.2)
+        for i in range(count):
+            self.assertEqual(self.switch(bus_output(1, first + i)), "disabled")
+        # The refresh's own cost (about 2,100 a second) and a few retries; the lines of each
+        # destroy's own refused requests (disconnect, disable), none per retry.
+        self.assertLess(requests, 2200 * elapsed + 4 * count, (requests, elapsed))
+        self.assertLessEqual(lines, 2 * count + 2, self.daemon.output()[-3000:])
+
+    def test_a_connect_refused_with_its_way_back_keeps_the_old_path(self):
+        # Found by the board-fault tester (test_switch_faults.py --seed 2 --steps 150).
+        self.assertEqual(self.connect(1, 2), "success")
+        # The old path's takedown, the new path and the old one made again: all refused.
+        self.board.ask("fail hal EBUSY 3")
+        self.assertEqual(self.connect(3, 2), CONNECT_FAIL)
+        time.sleep(0.3)
+        self.assertEqual(self.switch(2), "connected 1", "the sink keeps its source, the switch its path")
+        self.assertEqual(self.send_to(2, "disconnect : NULL"), "success")
+        self.assertEqual(self.switch(2), IDLE)
+
+
+if __name__ == "__main__":
+    vx.main()
