@@ -4,8 +4,6 @@ says it is down, "activate" answers success only when the link got a channel, an
 fault clears an activation brings the link back and a call or a link test gets through."""
 
 import resource
-import socket
-import time
 
 import vxharness as vx
 from test_hardware import Reader
@@ -38,41 +36,12 @@ def event(payload):
 
 
 class Events(sig.Events):
-    def wait(self, pred, timeout=10.0, keep_earlier=False):
-        deadline = time.monotonic() + timeout
-        while True:
-            for i, e in enumerate(self.seen):
-                if pred(e):
-                    del self.seen[i if keep_earlier else 0:i + 1]
-                    return e
-            remaining = deadline - time.monotonic()
-            if remaining <= 0:
-                raise AssertionError("no such event; seen: %r" % self.seen[-20:])
-            try:
-                payload = self.c.raw_frame(remaining)
-            except socket.timeout:
-                continue
-            if payload is None:
-                raise AssertionError("controller connection closed")
-            self.seen.append(event(payload))
+    decode = staticmethod(event)
 
 
-class LinkFaults(vx.DaemonTest):
-    # The signalling test's helpers, without its tests.
-    tearDown = sig.Signalling.tearDown
-    command = sig.Signalling.command
-    ok = sig.Signalling.ok
-    lapd_peer = sig.Signalling.lapd_peer
-    ss7_peer = sig.Signalling.ss7_peer
-    ss7_up = sig.Signalling.ss7_up
-    ss7_link = sig.Signalling.ss7_link
-    channels = sig.Signalling.channels
-    open_channels = sig.Signalling.open_channels
-    user_data_from = sig.Signalling.user_data_from
-    destroy_frees = sig.Signalling.destroy_frees
-
+class LinkFaults(sig.SignallingCase):
     def setUp(self):
-        sig.Signalling.setUp(self)
+        super().setUp()
         self.ev = Events(self.c)
 
     # -- helpers
