@@ -3,7 +3,6 @@
 #include <cerrno>
 #include <cstring>
 #include <iostream>
-#include <iterator>
 
 #include "asn1/schemas/LGCP.h"
 #include "asn1/schemas/TERM.h"
@@ -43,7 +42,9 @@ DSProcReceiverService* DSProcReceiverService::instance() {
 
 DSProcReceiverService::DSProcReceiverService()
     : DeviceEventReader({GetDSPDevName, kRecordSize, "dsproc", "open dsproc fail, VAD proceeding disabled: ",
-                         "DSProcReceiverService::OnEvent"}) {}
+                         "DSProcReceiverService::OnEvent"}),
+      m_owed([this](unsigned timeslot, Owed& what) { return carry_out_one(timeslot, what); },
+             [this] { settle_later(); }) {}
 
 bool DSProcReceiverService::configure(unsigned timeslot, uint32_t what, const uint8_t (&payload)[12],
                                       const char* fail_text, bool quiet) {
@@ -373,30 +374,23 @@ void DSProcReceiverService::owe(DSProcReceiver& r) {
   if (what.disable == 0 && !what.delays && !what.rxGain) return;
   const unsigned timeslot = r.dsproc_timeslot();
   std::cerr << "dsproc: switch-off of timeslot " << timeslot << " put off until the device takes it" << std::endl;
-  Owed& owed = m_owed[timeslot];
-  owed.disable |= what.disable;
-  owed.delays = owed.delays || what.delays;
-  owed.rxGain = owed.rxGain || what.rxGain;
-  settle_later();
+  m_owed.owe(timeslot, what);
 }
 
 void DSProcReceiverService::receiver_coming() {
-  if (!m_owed.empty()) carry_out_owed();
+  if (!m_owed.empty()) m_owed.carry_out_all();
 }
 
 void DSProcReceiverService::taken(unsigned timeslot, uint32_t disable, bool delays, bool rxGain) {
-  if (m_settling || m_owed.empty()) return;  // the owed switch-offs walk the book
-  auto it = m_owed.find(timeslot);
-  if (it == m_owed.end()) return;
-  Owed& owed = it->second;
-  owed.disable &= ~disable;
-  owed.delays = owed.delays && !delays;
-  owed.rxGain = owed.rxGain && !rxGain;
-  if (owed.disable == 0 && !owed.delays && !owed.rxGain) m_owed.erase(it);
+  m_owed.taken(timeslot, [&](Owed& owed) {
+    owed.disable &= ~disable;
+    owed.delays = owed.delays && !delays;
+    owed.rxGain = owed.rxGain && !rxGain;
+  });
 }
 
 bool DSProcReceiverService::settle() {
-  carry_out_owed();
+  m_owed.carry_out_all();
   return m_owed.empty();
 }
 
@@ -422,32 +416,13 @@ bool DSProcReceiverService::carry_out_one(unsigned timeslot, Owed& what) {
   return true;
 }
 
-void DSProcReceiverService::carry_out(unsigned timeslot) {
-  if (m_settling) return;
-  auto it = m_owed.find(timeslot);
-  if (it == m_owed.end()) return;
-  m_settling = true;
-  if (carry_out_one(it->first, it->second)) m_owed.erase(it);
-  m_settling = false;
-}
-
-void DSProcReceiverService::carry_out_owed() {
-  if (m_settling) return;
-  m_settling = true;
-  for (auto it = m_owed.begin(); it != m_owed.end();)
-    it = carry_out_one(it->first, it->second) ? m_owed.erase(it) : std::next(it);
-  m_settling = false;
-  if (!m_owed.empty()) settle_later();
-}
-
 // The device lost what it held: every live receiver's features are switched on again with the
 // ids their events are matched by, and its delays and gain put back. A feature that does not
 // come back is marked unset, so that the controller's next enable or disable asks again.
 void DSProcReceiverService::OnReopened() {
   // A departed receiver's features must not outlast the return into the next call.
-  const bool outer = !m_settling;
-  carry_out_owed();
-  m_settling = true;
+  m_owed.carry_out_all();
+  const auto hold = m_owed.hold();
   Containers::CyclicList& list = DSProcReceiver::all();
   for (Containers::CyclicList* n = list.next; n != &list; n = n->next) {
     DSProcReceiver& r = *DSProcReceiver::owner(n);
@@ -464,7 +439,6 @@ void DSProcReceiverService::OnReopened() {
     if (r.m_delaysSet && !configureDelays(r, r.m_delays[0], r.m_delays[1], r.m_delays[2])) r.m_delaysSet = false;
     if (r.m_rxGainSet && !configureRxGain(r, r.m_rxGain)) r.m_rxGainSet = false;
   }
-  m_settling = !outer;
 }
 
 void DSProcReceiverService::restore(DSProcReceiver& receiver, DSProcReceiver::Feature& feature, uint32_t mask,

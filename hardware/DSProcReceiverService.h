@@ -8,10 +8,10 @@
 // request on the timeslot.
 #include <cstddef>
 #include <cstdint>
-#include <map>
 
 #include "hardware/DSProcReceiver.h"
 #include "hardware/DeviceEventReader.h"
+#include "hardware/OwedSwitchOffs.h"
 
 namespace LGCP {
 class VADParams;
@@ -64,14 +64,8 @@ class DSProcReceiverService : public DeviceEventReader {
   void OnRecord(const uint8_t* record) override;
   void OnReopened() override;
   bool settle() override;
-  // The owed switch-offs, of every timeslot or of one; those the device refuses stay owed,
-  // retried on the settle timer. Quiet: a failure writes no line (it was logged when owed).
-  void carry_out_owed();
-  void carry_out(unsigned timeslot);
   // Before a request on a timeslot: its owed switch-offs first.
-  void before_request(unsigned timeslot) {
-    if (!m_owed.empty()) carry_out(timeslot);
-  }
+  void before_request(unsigned timeslot) { m_owed.before_request(timeslot); }
 
   // What each owed timeslot still needs: the features to disable (device mask bits) and
   // whether its delays and gain are to be set back to 0.
@@ -79,10 +73,16 @@ class DSProcReceiverService : public DeviceEventReader {
     uint32_t disable = 0;
     bool delays = false;
     bool rxGain = false;
+    Owed& operator|=(const Owed& more) {
+      disable |= more.disable;
+      delays = delays || more.delays;
+      rxGain = rxGain || more.rxGain;
+      return *this;
+    }
+    bool operator==(const Owed&) const = default;
   };
-  std::map<unsigned, Owed> m_owed;
-  bool m_settling = false;  // the owed switch-offs or a restore run: no second pass inside
-  // One timeslot's owed work; true when none is left (logged once then).
+  OwedSwitchOffs<Owed> m_owed;
+  // One timeslot's owed work, quiet; true when none is left (logged once then).
   bool carry_out_one(unsigned timeslot, Owed& what);
   // A receiver of the timeslot set these itself: what was owed for them is moot.
   void taken(unsigned timeslot, uint32_t disable, bool delays = false, bool rxGain = false);

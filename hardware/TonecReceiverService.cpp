@@ -4,7 +4,6 @@
 #include <cerrno>
 #include <cstring>
 #include <iostream>
-#include <iterator>
 
 #include "asn1/schemas/LGCP.h"
 #include "asn1/schemas/TERM.h"
@@ -36,7 +35,9 @@ TonecReceiverService* TonecReceiverService::instance() {
 
 TonecReceiverService::TonecReceiverService()
     : DeviceEventReader({GetDTMFDevName, kRecordSize, "tonec", "open tonec fail, DTMF proceeding disabled: ",
-                         "TonecReceiverService::OnEvent"}) {}
+                         "TonecReceiverService::OnEvent"}),
+      m_owed([this](unsigned timeslot, unsigned& what) { return carry_out_one(timeslot, what); },
+             [this] { settle_later(); }) {}
 
 bool TonecReceiverService::configureDTMF(unsigned timeslot, const LGCP::DTMFParams& params) {
   before_request(timeslot);
@@ -241,28 +242,19 @@ void TonecReceiverService::owe(TonecReceiver& r) {
   if (what == 0) return;
   const unsigned timeslot = r.tonec_timeslot();
   std::cerr << "tonec: switch-off of timeslot " << timeslot << " put off until the device takes it" << std::endl;
-  m_owed[timeslot] |= what;
-  settle_later();
+  m_owed.owe(timeslot, what);
 }
 
 void TonecReceiverService::receiver_coming() {
-  if (!m_owed.empty()) carry_out_owed();
-}
-
-void TonecReceiverService::before_request(unsigned timeslot) {
-  if (!m_owed.empty()) carry_out(timeslot);
+  if (!m_owed.empty()) m_owed.carry_out_all();
 }
 
 void TonecReceiverService::taken(unsigned timeslot, unsigned what) {
-  if (m_settling) return;  // the owed switch-offs walk the book
-  auto it = m_owed.find(timeslot);
-  if (it == m_owed.end()) return;
-  it->second &= ~what;
-  if (it->second == 0) m_owed.erase(it);
+  m_owed.taken(timeslot, [what](unsigned& owed) { owed &= ~what; });
 }
 
 bool TonecReceiverService::settle() {
-  carry_out_owed();
+  m_owed.carry_out_all();
   return m_owed.empty();
 }
 
@@ -280,32 +272,13 @@ bool TonecReceiverService::carry_out_one(unsigned timeslot, unsigned& what) {
   return true;
 }
 
-void TonecReceiverService::carry_out(unsigned timeslot) {
-  if (m_settling) return;
-  auto it = m_owed.find(timeslot);
-  if (it == m_owed.end()) return;
-  m_settling = true;
-  if (carry_out_one(it->first, it->second)) m_owed.erase(it);
-  m_settling = false;
-}
-
-void TonecReceiverService::carry_out_owed() {
-  if (m_settling) return;
-  m_settling = true;
-  for (auto it = m_owed.begin(); it != m_owed.end();)
-    it = carry_out_one(it->first, it->second) ? m_owed.erase(it) : std::next(it);
-  m_settling = false;
-  if (!m_owed.empty()) settle_later();
-}
-
 // The device lost what it held: every live receiver's detectors, switches and generator setting
 // are put back, with the ids its events are matched by. A feature that does not come back is
 // marked off, so that the controller's next enable asks for it again.
 void TonecReceiverService::OnReopened() {
   // A departed receiver's tone or detector must not outlast the return into the next call.
-  const bool outer = !m_settling;
-  carry_out_owed();
-  m_settling = true;
+  m_owed.carry_out_all();
+  const auto hold = m_owed.hold();
   Containers::CyclicList& list = TonecReceiver::all();
   for (Containers::CyclicList* n = list.next; n != &list; n = n->next) {
     TonecReceiver& r = *TonecReceiver::owner(n);
@@ -323,7 +296,6 @@ void TonecReceiverService::OnReopened() {
       if (dial(timeslot, {g[0], g[1], g[2], g[3]}) && off) r.m_generatorOn = false;
     }
   }
-  m_settling = !outer;
 }
 
 }  // namespace Hardware

@@ -7,9 +7,9 @@
 // backing-off timer, before a new receiver comes, and before any request on the timeslot.
 #include <cstddef>
 #include <cstdint>
-#include <map>
 
 #include "hardware/DeviceEventReader.h"
+#include "hardware/OwedSwitchOffs.h"
 
 namespace LGCP {
 class DTMFParams;
@@ -65,22 +65,17 @@ class TonecReceiverService : public DeviceEventReader {
   void OnRecord(const uint8_t* record) override;
   void OnReopened() override;
   bool settle() override;
-  // The owed switch-offs, of every timeslot or of one; those the device refuses stay owed,
-  // retried on the settle timer. Quiet: a failure writes no line (it was logged when owed).
-  void carry_out_owed();
-  void carry_out(unsigned timeslot);
-  // One timeslot's owed switch-offs; true when none is left (logged once then).
+  // One timeslot's owed switch-offs, quiet; true when none is left (logged once then).
   bool carry_out_one(unsigned timeslot, unsigned& what);
   // Before a request on a timeslot: its owed switch-offs first.
-  void before_request(unsigned timeslot);
+  void before_request(unsigned timeslot) { m_owed.before_request(timeslot); }
   // A receiver of the timeslot set these features itself: what was owed for them is moot.
   void taken(unsigned timeslot, unsigned what);
   void deliver(uint32_t code, uint32_t timeslot, uint32_t timestamp, uint32_t id);
 
   // What each owed timeslot still needs switched off.
   enum Owed : unsigned { kOwedGenerator = 1, kOwedDetector = 2, kOwedIva = 4, kOwedReject = 8 };
-  std::map<unsigned, unsigned> m_owed;
-  bool m_settling = false;  // the owed switch-offs or a restore run: no second pass inside
+  OwedSwitchOffs<unsigned> m_owed;
 };
 
 }  // namespace Hardware

@@ -4,12 +4,10 @@ says it is down, "activate" answers success only when the link got a channel, an
 fault clears an activation brings the link back and a call or a link test gets through."""
 
 import resource
-import socket
-import time
 
 import vxharness as vx
 from test_hardware import Reader
-from test_resources import open_descriptors, sanitized
+from test_resources import leave_free_descriptors
 import test_signalling as sig
 from test_signalling import (SIG_ACTIVATED, SIG_DEACTIVATED, SS7_LINK_INFO, SS7_WORKED, STATUS_ENQUIRY_PRI,
                              ANSWERS, SETUP, create_ats_qsig, create_isdn, create_pstn_isdn, destroy, user_data)
@@ -38,41 +36,12 @@ def event(payload):
 
 
 class Events(sig.Events):
-    def wait(self, pred, timeout=10.0, keep_earlier=False):
-        deadline = time.monotonic() + timeout
-        while True:
-            for i, e in enumerate(self.seen):
-                if pred(e):
-                    del self.seen[i if keep_earlier else 0:i + 1]
-                    return e
-            remaining = deadline - time.monotonic()
-            if remaining <= 0:
-                raise AssertionError("no such event; seen: %r" % self.seen[-20:])
-            try:
-                payload = self.c.raw_frame(remaining)
-            except socket.timeout:
-                continue
-            if payload is None:
-                raise AssertionError("controller connection closed")
-            self.seen.append(event(payload))
+    decode = staticmethod(event)
 
 
-class LinkFaults(vx.DaemonTest):
-    # The signalling test's helpers, without its tests.
-    tearDown = sig.Signalling.tearDown
-    command = sig.Signalling.command
-    ok = sig.Signalling.ok
-    lapd_peer = sig.Signalling.lapd_peer
-    ss7_peer = sig.Signalling.ss7_peer
-    ss7_up = sig.Signalling.ss7_up
-    ss7_link = sig.Signalling.ss7_link
-    channels = sig.Signalling.channels
-    open_channels = sig.Signalling.open_channels
-    user_data_from = sig.Signalling.user_data_from
-    destroy_frees = sig.Signalling.destroy_frees
-
+class LinkFaults(sig.SignallingCase):
     def setUp(self):
-        sig.Signalling.setUp(self)
+        super().setUp()
         self.ev = Events(self.c)
 
     # -- helpers
@@ -108,14 +77,9 @@ class LinkFaults(vx.DaemonTest):
     def short_of_descriptors(self):
         """The daemon's soft limit lowered so that no descriptor is free; a function that
         raises it again."""
-        if sanitized(vx.DAEMON):
-            self.skipTest("the sanitizer's own checks need descriptors")
         pid = self.daemon.pid()
         soft, hard = resource.prlimit(pid, resource.RLIMIT_NOFILE)
-        used, limit = open_descriptors(pid), 0
-        while limit in used:
-            limit += 1
-        resource.prlimit(pid, resource.RLIMIT_NOFILE, (limit, hard))
+        leave_free_descriptors(self, pid)
         return lambda: resource.prlimit(pid, resource.RLIMIT_NOFILE, (soft, hard))
 
     # -- tests

@@ -145,8 +145,9 @@ class ModemTest(vx.DaemonTest):
         self.c.send(self.codec.encode("{ seq %d, %spdu command : %s }" % (seq, where, text)))
         return seq
 
-    def messages(self, until, timeout=8.0):
-        """Decoded frames (value notation) until one satisfies until(text)."""
+    def gather(self, timeout, until=lambda text: False):
+        """Decoded frames (value notation) that come within timeout, up to the first that
+        satisfies until(text)."""
         got = []
         deadline = time.monotonic() + timeout
         while time.monotonic() < deadline:
@@ -158,7 +159,14 @@ class ModemTest(vx.DaemonTest):
                 break
             got.append(self.codec.decode(f))
             if until(got[-1]):
-                return got
+                break
+        return got
+
+    def messages(self, until, timeout=8.0):
+        """Decoded frames (value notation) until one satisfies until(text)."""
+        got = self.gather(timeout, until)
+        if got and until(got[-1]):
+            return got
         self.fail("not seen; got %s\ndaemon:\n%s" % (got, self.daemon.output()[-3000:]))
 
     def answer(self, seq, timeout=8.0):
@@ -393,17 +401,7 @@ class AuthChannel(ModemTest):
         os.kill(old, signal.SIGUSR1)
         self.assertTrue(vx.wait_for(lambda: "auth record from retired connection" in self.daemon.output()),
                         self.daemon.output()[-3000:])
-        late = []
-        deadline = time.monotonic() + 0.3
-        while time.monotonic() < deadline:
-            try:
-                f = self.c.raw_frame(max(0.05, deadline - time.monotonic()))
-            except TimeoutError:
-                break
-            if f is None:
-                break
-            late.append(self.codec.decode(f))
-        self.assertEqual([t for t in late if "acct" in t], [])
+        self.assertEqual([t for t in self.gather(0.3) if "acct" in t], [])
 
         # It ignored its hang-up: it is killed as at a destroy, though slot 5 is not destroyed.
         self.assertTrue(vx.wait_for(lambda: not alive(old), 15), self.daemon.output()[-3000:])

@@ -13,7 +13,7 @@ import time
 import unittest
 
 import vxharness as vx
-from test_resources import open_descriptors, sanitized
+from test_resources import leave_free_descriptors, open_descriptors
 
 import resource
 
@@ -98,18 +98,6 @@ class MonitoringRetry(unittest.TestCase):
     def tearDown(self):
         resource.prlimit(self.pid, resource.RLIMIT_NOFILE, (self.soft, self.hard))
 
-    def starve(self, free=0):
-        """Lowers the daemon's soft descriptor limit so that only `free` are free."""
-        if sanitized(vx.DAEMON):
-            self.skipTest("the sanitizer's own checks need descriptors")
-        used = open_descriptors(self.pid)
-        limit, left = 0, 0
-        while limit in used or left < free:
-            if limit not in used:
-                left += 1
-            limit += 1
-        resource.prlimit(self.pid, resource.RLIMIT_NOFILE, (limit, self.hard))
-
     def own_folder(self):
         return self.daemon.path("/var/monitoring/controller/self")
 
@@ -138,7 +126,7 @@ class MonitoringRetry(unittest.TestCase):
         type(self).controller = subprocess.Popen([program, "120"])
         self.assertTrue(vx.wait_for(lambda: vx.read(status) == NOTCONNECTION, 8), vx.read(status))
         line = "monitoring: can't look for the controller process"
-        self.starve()
+        leave_free_descriptors(self, self.pid)
         self.assertTrue(vx.wait_for(lambda: line in d.output(), 8), d.output()[-2000:])
         self.assertEqual(vx.read(status), NOTCONNECTION)
         self.tearDown()
@@ -158,7 +146,7 @@ class MonitoringRetry(unittest.TestCase):
         self.agent.drop()
         # The link's descriptor must be gone before the limit is counted, or its close frees one.
         self.assertTrue(vx.wait_for(lambda: len(open_descriptors(self.pid)) < before))
-        self.starve()
+        leave_free_descriptors(self, self.pid)
         # The reconnect comes 10 s after the loss and cannot make its socket.
         self.assertTrue(vx.wait_for(lambda: "can't create socket:Too many open files" in d.output(), 15),
                         d.output()[-2000:])
@@ -175,7 +163,7 @@ class MonitoringRetry(unittest.TestCase):
         self.agent.drop()
         self.assertTrue(vx.wait_for(lambda: len(open_descriptors(self.pid)) < before))
         # One descriptor free at the reconnect: the socket is made, its watch cannot be.
-        self.starve(free=1)
+        leave_free_descriptors(self, self.pid, 1)
         # The reconnect 10 s after the loss: the agent takes the connection (the kernel completes
         # it), or the daemon could not even make the socket.
         accepted = self.agent.accepted

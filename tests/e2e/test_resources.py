@@ -39,6 +39,21 @@ def sanitized(daemon):
         return b"UndefinedBehaviorSanitizer" in f.read()
 
 
+def leave_free_descriptors(test, pid, count=0):
+    """Lowers the soft descriptor limit of the daemon at pid so that exactly count descriptor
+    numbers are free (the test is skipped on the sanitizer build)."""
+    if sanitized(vx.DAEMON):
+        test.skipTest("the sanitizer's own checks need descriptors")
+    used = open_descriptors(pid)
+    limit, free = 0, 0
+    while limit in used or free < count:
+        if limit not in used:
+            free += 1
+        limit += 1
+    hard = resource.prlimit(pid, resource.RLIMIT_NOFILE)[1]
+    resource.prlimit(pid, resource.RLIMIT_NOFILE, (limit, hard))
+
+
 class Resources(CodecSessionTest):
     auth_port = vx.free_port()
     daemon_env = {"VOXRELAY_AUTH_PORT": str(auth_port)}
@@ -54,16 +69,7 @@ class Resources(CodecSessionTest):
         super().tearDown()
 
     def leave_free(self, count):
-        """Lowers the daemon's soft limit so that exactly count descriptor numbers are free."""
-        if sanitized(vx.DAEMON):
-            self.skipTest("the sanitizer's own checks need descriptors")
-        used = open_descriptors(self.pid)
-        limit, free = 0, 0
-        while limit in used or free < count:
-            if limit not in used:
-                free += 1
-            limit += 1
-        resource.prlimit(self.pid, resource.RLIMIT_NOFILE, (limit, self.hard))
+        leave_free_descriptors(self, self.pid, count)
 
     def restore(self):
         resource.prlimit(self.pid, resource.RLIMIT_NOFILE, (self.soft, self.hard))

@@ -119,6 +119,9 @@ def event(payload):
 class Events:
     """The controller's answers and signals, decoded; looked for by predicate, in order."""
 
+    # How a frame is decoded into an event (a test that reads more of a record puts its own).
+    decode = staticmethod(event)
+
     def __init__(self, controller):
         self.c = controller
         self.seen = []
@@ -141,7 +144,7 @@ class Events:
                 continue
             if payload is None:
                 raise AssertionError("controller connection closed")
-            self.seen.append(event(payload))
+            self.seen.append(self.decode(payload))
 
     def answer(self, seq, timeout=10.0):
         """The answer to seq; what the far end sent meanwhile stays to be looked for."""
@@ -257,7 +260,10 @@ def ss7_level3_answer(m):
     return None
 
 
-class Signalling(vx.DaemonTest):
+class SignallingCase(vx.DaemonTest):
+    """The set-up and helpers of the signalling-link tests: a board with far ends on its
+    controller channels."""
+
     def setUp(self):
         self.board = SignallingBoard(self.daemon)
         self.c = self.daemon.connect()
@@ -365,7 +371,20 @@ class Signalling(vx.DaemonTest):
         self.ok(lambda s: destroy(slot, s))
         self.assertTrue(vx.wait_for(lambda: channel not in self.open_channels()), self.channels())
 
-    # -- tests
+    def ss7_link(self, trunk_slot, slot, timeslot):
+        """An SS7 link on trunk 1 at that timeslot, in service against libss7: its peer, the
+        controller channels open before it, and its channel."""
+        peer = self.ss7_peer(32 + timeslot)
+        before = self.open_channels()
+        self.ok(lambda s: create_trunk(trunk_slot, 1, timeslot, seq=s))
+        self.ok(lambda s: create_pstn_ss7(slot, trunk=2, seq=s))
+        self.ok(lambda s: connect(trunk_slot, slot, seq=s))
+        self.ss7_up(peer, slot)
+        (channel,) = self.open_channels() - before
+        return peer, before, channel
+
+
+class Signalling(SignallingCase):
 
     def test_pstn_primary_rate_user_side_against_libpri(self):
         peer = self.lapd_peer(16, "network", "pri")
@@ -405,18 +424,6 @@ class Signalling(vx.DaemonTest):
         (channel,) = self.open_channels() - before
         self.destroy_frees(4, channel)
         self.ok(lambda s: destroy(3, s))
-
-    def ss7_link(self, trunk_slot, slot, timeslot):
-        """An SS7 link on trunk 1 at that timeslot, in service against libss7: its peer, the
-        controller channels open before it, and its channel."""
-        peer = self.ss7_peer(32 + timeslot)
-        before = self.open_channels()
-        self.ok(lambda s: create_trunk(trunk_slot, 1, timeslot, seq=s))
-        self.ok(lambda s: create_pstn_ss7(slot, trunk=2, seq=s))
-        self.ok(lambda s: connect(trunk_slot, slot, seq=s))
-        self.ss7_up(peer, slot)
-        (channel,) = self.open_channels() - before
-        return peer, before, channel
 
     def test_pstn_ss7_link_comes_into_service_against_libss7(self):
         peer, before, channel = self.ss7_link(5, 6, 16)

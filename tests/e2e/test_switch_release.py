@@ -77,14 +77,7 @@ class FarEnd(sig.SocketPeer):
         self.conn = None
 
 
-class SwitchRelease(vx.DaemonTest):
-    setUp = sig.Signalling.setUp
-    tearDown = sig.Signalling.tearDown
-    command = sig.Signalling.command
-    ok = sig.Signalling.ok
-    channels = sig.Signalling.channels
-    open_channels = sig.Signalling.open_channels
-
+class SwitchRelease(sig.SignallingCase):
     def far_end(self, channel):
         return FarEnd(self.board, channel, os.path.join(self.dir, "far%d-%d" % (channel, self.seq)))
 
