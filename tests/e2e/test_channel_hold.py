@@ -8,7 +8,7 @@ import time
 
 import vxharness as vx
 from test_channel_loss import LossBoard, rtp
-from test_rtp import CodecSessionTest
+from test_switch_refusal import TrunkSwitchCase
 
 RTP_CHANNEL = 2048
 IDLE = "constant 213"
@@ -17,23 +17,8 @@ ISDN = "create : isdn : { type pri, trunk 0, log 0, side user : NULL }"
 HDLC = "create : hdlcParams : { trunk 1, log 0, address 4660 }"
 
 
-class ChannelHold(CodecSessionTest):
+class ChannelHold(TrunkSwitchCase):
     board_class = LossBoard
-
-    def setUp(self):
-        super().setUp()
-        for slot in (1, 2, 3):
-            self.assertEqual(self.send_to(slot, "create : trunk : { trunk 0, timeslot %d }" % slot), "success")
-
-    def tearDown(self):
-        self.board.ask("fail hal none")
-        super().tearDown()
-
-    def switch(self, channel):
-        return self.board.ask("switch %d" % channel)
-
-    def connect(self, src, dst):
-        return self.send_to(src, "connect : %d" % dst)
 
     def slot_signal(self, slot, alternative):
         found = vx.wait_signal(self.c, self.pending, self.parse, lambda p: p[:2] == (slot, alternative), 5.0)

@@ -6,7 +6,7 @@ is not overwritten by an owed takedown; retries are quiet and cheap."""
 import time
 
 import vxharness as vx
-from test_rtp import CodecSessionTest
+from test_switch_refusal import TrunkSwitchCase
 
 IDLE = "constant 213"
 CONNECT_FAIL = 9
@@ -20,23 +20,7 @@ def map_rx(bus, channel):
     return "create : map : { receiver { bus %d, channel %d } }" % (bus, channel)
 
 
-class SwitchReconcile(CodecSessionTest):
-    def setUp(self):
-        super().setUp()
-        for slot in (1, 2, 3):
-            self.assertEqual(self.send_to(slot, "create : trunk : { trunk 0, timeslot %d }" % slot), "success")
-
-    def tearDown(self):
-        self.board.ask("fail hal none")
-        self.board.ask("fail-open hal none")
-        super().tearDown()
-
-    def switch(self, channel):
-        return self.board.ask("switch %d" % channel)
-
-    def connect(self, src, dst):
-        return self.send_to(src, "connect : %d" % dst)
-
+class SwitchReconcile(TrunkSwitchCase):
     def mux_lines(self):
         return sum(1 for line in self.daemon.output().splitlines() if line.startswith("hwMux:"))
 

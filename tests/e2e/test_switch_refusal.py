@@ -17,15 +17,18 @@ ISDN = "create : isdn : { type pri, trunk 0, log 0, side user : NULL }"
 MCC = "create : mcc : { type data, mode standard }"
 
 
-class SwitchRefusal(CodecSessionTest):
+class TrunkSwitchCase(CodecSessionTest):
+    """Trunk slots 1 to 3 on trunk 0 (switch numbers 1 to 3) and the switch's faults cleared
+    after each test; no tests of its own."""
+
     def setUp(self):
         super().setUp()
-        # Trunk slots 1 to 3 on trunk 0: switch numbers 1 to 3.
         for slot in (1, 2, 3):
             self.assertEqual(self.send_to(slot, "create : trunk : { trunk 0, timeslot %d }" % slot), "success")
 
     def tearDown(self):
         self.board.ask("fail hal none")
+        self.board.ask("fail-open hal none")
         super().tearDown()
 
     def switch(self, channel):
@@ -33,6 +36,9 @@ class SwitchRefusal(CodecSessionTest):
 
     def connect(self, src, dst):
         return self.send_to(src, "connect : %d" % dst)
+
+
+class SwitchRefusal(TrunkSwitchCase):
 
     def open_channels(self):
         return {int(line.split()[0]) for line in self.board.ask("channels") if "open=1" in line}

@@ -44,8 +44,9 @@ class SwitchReleaseTest : public HwDevTest {
     EXPECT_TRUE(hdlc.activate());
     return requests(Device::mcc, board::mcc::MCC_TIMESLOT).back().result;
   }
-  // Another owner's channel, as a slot that allocates one and only writes on it would take it.
-  static int other_owner(int& fd) {
+  // Another owner's channel, as a slot that allocates one and only writes on it would take it;
+  // through_book: allocated as the daemon's owners do, through the route book.
+  static int other_owner(int& fd, bool through_book = false) {
     fd = board::open(HDLC::kPath, O_RDWR | O_NONBLOCK | O_CLOEXEC);
     board::mcc::Allocate a;
     a.type = board::mcc::kTypeData;
@@ -53,7 +54,8 @@ class SwitchReleaseTest : public HwDevTest {
     a.reserved = 0;
     a.rx_threshold = 1;
     a.tx_threshold = 1;
-    if (board::ioctl(fd, board::mcc::MCC_ALLOCATE, &a) < 0) return -1;
+    const int r = through_book ? SwitchRoutes::allocate(fd, a) : board::ioctl(fd, board::mcc::MCC_ALLOCATE, &a);
+    if (r < 0) return -1;
     return board::ioctl(fd, board::mcc::MCC_TIMESLOT, nullptr);
   }
 
@@ -197,17 +199,7 @@ TEST_F(SwitchReleaseTest, ARouteWhoseSlotWentLeavesTheBookOnlyOnceTheSwitchTookI
 // out is claimed: what its old routes carried for a holder outside the daemon goes before the
 // new owner sends anything.
 TEST_F(SwitchReleaseTest, AChannelTakenBackOrHandedOutEndsItsGraceAtOnce) {
-  auto allocate = [](int& fd) {
-    fd = board::open(HDLC::kPath, O_RDWR | O_NONBLOCK | O_CLOEXEC);
-    board::mcc::Allocate a;
-    a.type = board::mcc::kTypeData;
-    a.rx_packet_size = 512;
-    a.reserved = 0;
-    a.rx_threshold = 1;
-    a.tx_threshold = 1;
-    if (SwitchRoutes::allocate(fd, a) < 0) return -1;
-    return board::ioctl(fd, board::mcc::MCC_TIMESLOT, nullptr);
-  };
+  auto allocate = [](int& fd) { return other_owner(fd, true); };
   const int c = activate();
   hdlc.deactivate();
   ASSERT_EQ(SwitchRoutes::holding(), 1u);
