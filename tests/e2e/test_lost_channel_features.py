@@ -58,7 +58,7 @@ class LostChannelFeatures(CodecSessionTest):
         `features` and fed from trunk slot 2; back once slot 9's loss was handled."""
         commands = [rtp()] + ["ioctl : " + f for f in features] + ["connect : 10"]
         frames = b""
-        for number, command in enumerate(commands):
+        for command in commands:
             self.seq += 1
             slot = 2 if command.startswith("connect") else 10
             frames += vx.tpkt(self.codec.encode("{ seq %d, slot %d, pdu command : %s }" % (self.seq, slot, command)))
