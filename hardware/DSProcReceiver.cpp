@@ -69,13 +69,51 @@ bool DSProcReceiver::disableToneAll() {
   return true;
 }
 
+DSProcReceiver::OnElsewhere DSProcReceiver::others_on() const {
+  OnElsewhere on;
+  const unsigned timeslot = dsproc_timeslot();
+  Containers::CyclicList& list = all();
+  for (Containers::CyclicList* n = list.next; n != &list; n = n->next) {
+    const DSProcReceiver* r = owner(n);
+    if (r == this || r->dsproc_timeslot() != timeslot) continue;
+    on.vad = on.vad || r->m_vad.state > 0;
+    on.bss = on.bss || r->m_bss.state > 0;
+    on.ng = on.ng || r->m_ng.state > 0;
+    on.delays = on.delays || r->m_delaysSet;
+    on.rxGain = on.rxGain || r->m_rxGainSet;
+    on.toneFilters = on.toneFilters || r->m_toneFilters;
+  }
+  return on;
+}
+
+// Another live receiver of the timeslot (the other port of a mixer channel, or the slot the
+// board gave a lost channel's number to before the loss was handled here) keeps what it has set:
+// a switch-off by the timeslot's number would be a switch-off of that receiver's setting.
 void DSProcReceiver::CleanBeforeDestroy() {
-  if (m_vad.state > 0) disableVAD();
-  if (m_bss.state > 0) disableBSS();
-  if (m_ng.state > 0) disableNG();
-  if (m_delaysSet) configureDelays(0, 0, 0);
-  if (m_rxGainSet) configureRxGain(0);
-  disableToneAll();
+  const OnElsewhere others = others_on();
+  if (m_vad.state > 0) {
+    if (others.vad) m_vad.state = 0;
+    else disableVAD();
+  }
+  if (m_bss.state > 0) {
+    if (others.bss) m_bss.state = 0;
+    else disableBSS();
+  }
+  if (m_ng.state > 0) {
+    if (others.ng) m_ng.state = 0;
+    else disableNG();
+  }
+  if (m_delaysSet) {
+    if (others.delays) m_delaysSet = false;
+    else configureDelays(0, 0, 0);
+  }
+  if (m_rxGainSet) {
+    if (others.rxGain) m_rxGainSet = false;
+    else configureRxGain(0);
+  }
+  // Switched off whether or not this receiver switched one on, unless another receiver has one.
+  if (others.toneFilters) m_toneFilters = false;
+  else disableToneAll();
   service().owe(*this);
 }
 

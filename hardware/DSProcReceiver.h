@@ -75,8 +75,10 @@ class DSProcReceiver {
   bool configureToneFilter(unsigned freq, unsigned enable, int duration, int level);
   bool disableToneAll();
   // Switches off what this receiver switched on (SD and mute stay); the owner calls it before
-  // destruction or when it lets the timeslot go. What the device cannot take now is owed to the
-  // timeslot and retried; the receiver holds nothing on afterwards and takes no events.
+  // destruction or when it lets the timeslot go. A feature, delay, gain or tone filter that
+  // another live receiver of the timeslot has set stays: that receiver's setting stands. What
+  // the device cannot take now is owed to the timeslot and retried; the receiver holds nothing
+  // on afterwards and takes no events.
   void CleanBeforeDestroy();
 
   // A feature's state: -1 never set, 0 off, 1 on; and the id of its last enable.
@@ -106,6 +108,17 @@ class DSProcReceiver {
   // Every live receiver, in creation order.
   static Containers::CyclicList& all();
   static DSProcReceiver* owner(Containers::CyclicList* n) { return static_cast<Node*>(n)->owner; }
+
+  // What the other live receivers of this one's timeslot have set.
+  struct OnElsewhere {
+    bool vad = false;
+    bool bss = false;
+    bool ng = false;
+    bool delays = false;
+    bool rxGain = false;
+    bool toneFilters = false;
+  };
+  OnElsewhere others_on() const;
 
   Feature m_vad{-1, 0};
   Feature m_bss{0, 0};

@@ -153,13 +153,51 @@ void TonecReceiver::cancelAudibleCall() {
   disableToneGenerator(true);
 }
 
+TonecReceiver::OnElsewhere TonecReceiver::others_on() const {
+  OnElsewhere on;
+  const unsigned timeslot = tonec_timeslot();
+  Containers::CyclicList& list = all();
+  for (Containers::CyclicList* n = list.next; n != &list; n = n->next) {
+    const TonecReceiver* r = owner(n);
+    if (r == this || r->tonec_timeslot() != timeslot) continue;
+    on.generator = on.generator || r->m_generatorOn || r->m_timer.is_set();
+    on.detector = on.detector || r->m_dtmfEnabled;
+    on.iva = on.iva || r->m_ivaEnabled;
+    on.reject = on.reject || r->m_rejectEnabled;
+  }
+  return on;
+}
+
 // A generator left on would sound into the next call on the timeslot; a sequence left armed
-// would switch it on again.
+// would switch it on again. Another live receiver of the timeslot (the other port of a mixer
+// channel, or the slot the board gave a lost channel's number to before the loss was handled
+// here) keeps what it has on: a switch-off by the timeslot's number would be a switch-off of
+// that receiver's feature.
 void TonecReceiver::CleanBeforeDestroy() {
-  if (m_generatorOn || m_timer.is_set()) disableToneGenerator(true);
-  if (m_dtmfEnabled) enableDTMF(false);
-  if (m_ivaEnabled) enableIVA(false);
-  if (m_rejectEnabled) enableDTMFReject(false);
+  const OnElsewhere others = others_on();
+  if (m_generatorOn || m_timer.is_set()) {
+    if (others.generator) {
+      // This receiver's sequence ends; the generator is the other receiver's now.
+      m_timer.reset();
+      m_busy = false;
+      m_dial.reset();
+      m_generatorOn = false;
+    } else {
+      disableToneGenerator(true);
+    }
+  }
+  if (m_dtmfEnabled) {
+    if (others.detector) m_dtmfEnabled = false;
+    else enableDTMF(false);
+  }
+  if (m_ivaEnabled) {
+    if (others.iva) m_ivaEnabled = false;
+    else enableIVA(false);
+  }
+  if (m_rejectEnabled) {
+    if (others.reject) m_rejectEnabled = false;
+    else enableDTMFReject(false);
+  }
   TonecReceiverService::instance()->owe(*this);
 }
 

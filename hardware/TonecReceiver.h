@@ -73,9 +73,10 @@ class TonecReceiver {
   // Stops the ring-back; does nothing while a dialling runs.
   void cancelAudibleCall();
   // Switches off what this receiver switched on, its tone generator and sequences included; the
-  // owner calls it before destruction or when it lets the timeslot go. What the device cannot
-  // take now is owed to the timeslot and retried; the receiver holds nothing on afterwards and
-  // takes no events.
+  // owner calls it before destruction or when it lets the timeslot go. A feature that another
+  // live receiver of the timeslot has on stays on: that receiver's setting stands. What the
+  // device cannot take now is owed to the timeslot and retried; the receiver holds nothing on
+  // afterwards and takes no events.
   void CleanBeforeDestroy();
 
   // A DTMF dialling sequence runs.
@@ -102,6 +103,15 @@ class TonecReceiver {
   // Every live receiver, in creation order.
   static Containers::CyclicList& all();
   static TonecReceiver* owner(Containers::CyclicList* n) { return static_cast<Node*>(n)->owner; }
+
+  // What the other live receivers of this one's timeslot have on.
+  struct OnElsewhere {
+    bool generator = false;
+    bool detector = false;
+    bool iva = false;
+    bool reject = false;
+  };
+  OnElsewhere others_on() const;
 
   void OnDialTone();
   void OnDialPause();

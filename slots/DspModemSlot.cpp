@@ -176,7 +176,8 @@ void DspModemSlot::ModemGone(const char* why) {
   device.close();
   LoseChannel();
   // The PPP side's connections on this session speak for the lost call: none serves the next
-  // holder of the modem.
+  // holder of the modem. That holder has none yet: a slot given the modem calls ModemTaken,
+  // which runs this for the old holder before the new one starts anything on the session.
   if (!handedOver && owner) owner->RetireSession(modem);
   // A destroy in progress has hung pppd up already and answers for the slot.
   if (handedOver || destroying) return;

@@ -483,6 +483,10 @@ void Mixer::OnDeviceReset() {
 }
 
 void Mixer::Clear() {
+  // Forgotten, not cleared: nothing is asked of a unit that is gone. No later port can hold one
+  // of its channels yet, since a unit found again is a new mixer, made only after this one is
+  // dropped; the ports' tone and DSP clean-ups leave what another live receiver of their
+  // timeslots has on.
   outputs_.clear();
   retry_.reset();
   // A copy: the ports stay listed until the controller destroys them. Their channels go now:

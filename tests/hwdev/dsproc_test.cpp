@@ -237,6 +237,42 @@ TEST_F(DspTest, CleanBeforeDestroyUndoesWhatWasSwitchedOn) {
   EXPECT_EQ(all()[0].arg("mask"), 256);
 }
 
+// The timeslot's number went to a new receiver before the old one let it go, or two ports share
+// it: the old one's clean-up leaves what the other has set and switches off only the rest.
+TEST_F(DspTest, CleanUpLeavesWhatAnotherReceiverOfTheTimeslotHasSet) {
+  auto old = std::make_unique<DspSlot>(13);
+  ASSERT_TRUE(old->enableVAD(true));
+  ASSERT_TRUE(old->enableBSS(true));
+  ASSERT_TRUE(old->configureDelays(0, 5, 0));
+  ASSERT_TRUE(old->configureRxGain(3));
+  DspSlot fresh(13);
+  ASSERT_TRUE(fresh.enableVAD(true));
+  ASSERT_TRUE(fresh.configureRxGain(-6));
+  ASSERT_TRUE(fresh.configureToneFilter(2100, 1, 300, -20));
+  sim().clear_requests();
+  sim().fail_next(Device::dsp, EIO);
+  old->CleanBeforeDestroy();
+  old.reset();
+  std::vector<std::string> seen;
+  for (const auto& q : all()) seen.push_back(q.text());
+  EXPECT_EQ(seen, (std::vector<std::string>{
+                      "DSPROC_DISABLE timeslot=13 id=0 mask=16 -> -1 EIO",
+                      "DSPROC_CONFIGURE timeslot=13 what=32 word2=0 word3=0 word4=0 -> 0",
+                  }));
+  // The refused switch-off is owed and made later; the new receiver's settings stay.
+  EXPECT_EQ(svc().owed(), 1u);
+  advance(DSProcReceiverService::kSettleMs);
+  EXPECT_EQ(svc().owed(), 0u);
+  EXPECT_EQ(sim().state().dsp[13].enabled, dsp::kVad);
+  EXPECT_EQ(sim().state().dsp[13].configured[dsp::kConfigureRxGain][0], 0xFA);
+  sim().dsp_vad(13, 3, 1, 0, fresh.vad().id);
+  uint8_t tone[12] = {0, 0, 0x08, 0x34, 0, 0, 0, 1};
+  sim().dsp_event(13, dsp::kEventToneFilter, tone);
+  pass();
+  EXPECT_EQ(fresh.vads.size(), 1u);
+  EXPECT_EQ(fresh.tones.size(), 1u);
+}
+
 TEST_F(DspTest, RecordsAreTakenWholeAndAHungUpDeviceIsReopenedByTheNextConfigure) {
   DspSlot r(3);
   ASSERT_TRUE(r.enableBSS(true));

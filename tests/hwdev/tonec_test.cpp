@@ -250,6 +250,49 @@ struct Step {
     EXPECT_EQ(generator(5), step.expected) << "after " << step.ms;      \
   }
 
+// The timeslot's number went to a new receiver before the old one let it go (a lost channel
+// handled a pass late), or two ports share it: the old one's clean-up leaves what the other has
+// on, owes only what nobody has on, and still switches that off.
+TEST_F(ToneTest, CleanUpLeavesWhatAnotherReceiverOfTheTimeslotHasOn) {
+  auto old = std::make_unique<ToneSlot>(5);
+  ASSERT_TRUE(old->activateAudibleCall());
+  ASSERT_TRUE(old->enableDTMF(true));
+  ASSERT_TRUE(old->enableIVA(true));
+  ASSERT_TRUE(old->enableDTMFReject(true));
+  ToneSlot fresh(5);
+  ASSERT_TRUE(fresh.activateAudibleCall());
+  ASSERT_TRUE(fresh.enableDTMF(true));
+  sim().clear_requests();
+  // The device refuses the first switch-off: it is owed, and only it.
+  sim().fail_next(Device::dtmf, EIO);
+  old->CleanBeforeDestroy();
+  old.reset();
+  EXPECT_EQ(svc().owed(), 1u);
+  std::vector<std::string> names;
+  for (const auto& q : sim().requests(Device::dtmf)) names.push_back(q.def ? q.def->name : "?");
+  EXPECT_EQ(names, (std::vector<std::string>{"IVA_DETECTOR_DISABLE", "DTMF_REJECTION_DISABLE"}));
+  advance(TonecReceiverService::kSettleMs);
+  EXPECT_EQ(svc().owed(), 0u);
+  EXPECT_FALSE(sim().state().tones[5].iva);
+  EXPECT_FALSE(sim().state().tones[5].rejection);
+  EXPECT_EQ(count(dtmf::DTMF_DISABLE_DETECTOR), 0u);
+
+  // The new receiver's ring-back and detection carry on; the old one's sequence is over.
+  EXPECT_EQ(generator(5), kRing);
+  EXPECT_TRUE(sim().state().tones[5].detector);
+  sim().dtmf_event(5, 9, 500, fresh.requestId());
+  pass();
+  EXPECT_EQ(fresh.events.size(), 1u);
+  sim().clear_requests();
+  EXPECT_STEPS({TonecReceiver::kRingOn - TonecReceiverService::kSettleMs, kSilence}, {TonecReceiver::kRingOff, kRing});
+  EXPECT_EQ(count(dtmf::DTMF_DIAL), 2u);
+
+  // Alone on the timeslot, the new one switches everything off.
+  fresh.CleanBeforeDestroy();
+  EXPECT_EQ(generator(5), kOff);
+  EXPECT_FALSE(sim().state().tones[5].detector);
+}
+
 TEST_F(ToneTest, DiallingPlaysEachToneAndPauseInTimeOrder) {
   ToneSlot r(5);
   auto p = digits({{697, 1209}, {941, 1336}});
