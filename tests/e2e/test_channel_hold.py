@@ -3,7 +3,6 @@ voxrelay-sim: an ATS-QSIG slot destroyed while the switch refuses keeps its chan
 slot given back under another's grace is not fed by the old call; a lost channel's clean-up
 leaves the routes of the number's next owner alone."""
 
-import signal
 import time
 
 import vxharness as vx
@@ -31,19 +30,6 @@ class ChannelHold(TrunkSwitchCase):
     def open_channels(self):
         return {int(line.split()[0]) for line in self.board.ask("channels") if "open=1" in line}
 
-    def answers(self, count):
-        """The next count answers, signals kept."""
-        out = []
-        while len(out) < count:
-            frame = self.c.raw_frame()
-            self.assertIsNotNone(frame)
-            m = vx.parse_message(frame)
-            if m[2] == "signal":
-                self.pending.append(frame)
-            else:
-                out.append(m[2] if m[2] == "success" else m[3])
-        return out
-
     def test_a_lost_channels_clean_up_leaves_the_next_owners_route(self):
         self.assertEqual(self.send_to(9, rtp()), "success")
         self.assertEqual(self.connect(1, 9), "success")
@@ -53,13 +39,7 @@ class ChannelHold(TrunkSwitchCase):
         self.seq += 2
         commands = (vx.tpkt(self.codec.encode("{ seq %d, slot 10, pdu command : %s }" % (self.seq - 1, rtp())))
                     + vx.tpkt(self.codec.encode("{ seq %d, slot 2, pdu command : connect : 10 }" % self.seq)))
-        self.daemon.signal(signal.SIGSTOP)
-        try:
-            self.board.sock.sendall(b"hangup rtp\n")
-            self.c.send_raw(commands)
-        finally:
-            self.daemon.signal(signal.SIGCONT)
-        self.board._line()
+        self.sent_in_one_pass(b"hangup rtp\n", commands)
         self.assertEqual(self.answers(2), ["success", "success"])
         self.assertIn(RTP_CHANNEL, self.board.sessions())
         time.sleep(0.3)

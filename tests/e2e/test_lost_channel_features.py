@@ -4,7 +4,6 @@ session on the freed channel with its own ring-back, DTMF detection and VAD and 
 the old slot's loss is handled, the new slot's features stand; what only the old slot had goes
 off."""
 
-import signal
 
 import vxharness as vx
 from test_channel_loss import LossBoard, rtp
@@ -41,18 +40,6 @@ class LostChannelFeatures(CodecSessionTest):
         return [line for line in self.board.ask("requests dtmf 1000 DTMF_DIAL")
                 if line.startswith("DTMF_DIAL timeslot=%d %s ->" % (RTP_CHANNEL, OFF))]
 
-    def answers(self, count):
-        out = []
-        while len(out) < count:
-            frame = self.c.raw_frame()
-            self.assertIsNotNone(frame)
-            m = vx.parse_message(frame)
-            if m[2] == "signal":
-                self.pending.append(frame)
-            else:
-                out.append(m[2] if m[2] == "success" else m[3])
-        return out
-
     def lose_and_reissue(self, features):
         """Slot 9 loses channel 2048 while, in the same loop pass, slot 10 is made on it, given
         `features` and fed from trunk slot 2; back once slot 9's loss was handled."""
@@ -64,13 +51,7 @@ class LostChannelFeatures(CodecSessionTest):
             frames += vx.tpkt(self.codec.encode("{ seq %d, slot %d, pdu command : %s }" % (self.seq, slot, command)))
         seen = len(self.daemon.output())
         # All read in one pass: the daemon is held still while they are sent.
-        self.daemon.signal(signal.SIGSTOP)
-        try:
-            self.board.sock.sendall(b"hangup rtp\n")
-            self.c.send_raw(frames)
-        finally:
-            self.daemon.signal(signal.SIGCONT)
-        self.board._line()
+        self.sent_in_one_pass(b"hangup rtp\n", frames)
         self.assertEqual(self.answers(len(commands)), ["success"] * len(commands))
         self.assertIn(RTP_CHANNEL, self.board.sessions())
         self.assertTrue(vx.wait_for(lambda: "slot 09:rtp lost its channel" in self.daemon.output()[seen:]))

@@ -5,6 +5,7 @@ tests too."""
 
 import os
 import re
+import signal
 import socket
 import unittest
 
@@ -99,6 +100,30 @@ class CodecSessionTest(SessionTest):
     def send_to(self, slot, command):
         self.seq += 1
         return self.answer(self.codec.encode("{ seq %d, slot %d, pdu command : %s }" % (self.seq, slot, command)))
+
+    def answers(self, count):
+        """The next count answers ("success" or the error's cause), signals kept."""
+        out = []
+        while len(out) < count:
+            frame = self.c.raw_frame()
+            self.assertIsNotNone(frame)
+            m = vx.parse_message(frame)
+            if m[2] == "signal":
+                self.pending.append(frame)
+            else:
+                out.append(m[2] if m[2] == "success" else m[3])
+        return out
+
+    def sent_in_one_pass(self, board_line, frames):
+        """board_line to the simulator and frames to the daemon, read in one loop pass: the
+        daemon is held still while they are sent. The simulator's reply is read after."""
+        self.daemon.signal(signal.SIGSTOP)
+        try:
+            self.board.sock.sendall(board_line)
+            self.c.send_raw(frames)
+        finally:
+            self.daemon.signal(signal.SIGCONT)
+        self.board._line()
 
 
 class Rtp(CodecSessionTest):
