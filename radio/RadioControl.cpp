@@ -122,6 +122,8 @@ bool RadioControl::StartSession(bool quiet) {
   watch_.Release();
   if (ext_fd_) board::close(ext_fd_.release());
   ext_fd_.reset(fd);
+  // A new session starts without a filter: it gets the one last asked for (below), so that a
+  // sender other than the holder is not taken for the holder after a restart.
   filter_ = {};
   filter_set_ = false;
   // A session whose events nobody hears is not kept: its packets would never be read.
@@ -134,7 +136,7 @@ bool RadioControl::StartSession(bool quiet) {
   }
   watch_logged_ = false;
   filter_logged_ = false;
-  RestoreFilter();
+  ApplyFilter();
   WriteKept();
   if (!Settled()) ArmReconcile();
   return true;
@@ -232,12 +234,6 @@ void RadioControl::OnProcessStatus(Timer*) {
   uint32_t now = Mux::milliseconds();
   time_stamp_ = now;
   SetTimer(ProcessRadioStatus(now, interval));
-}
-
-void RadioControl::RestoreFilter() {
-  filter_ = {};
-  filter_set_ = false;
-  ApplyFilter();
 }
 
 int RadioControl::UpdateAccess(bool access, in_addr const& source) {

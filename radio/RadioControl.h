@@ -206,9 +206,6 @@ class RadioControl : public IRadioController, private IRadioIntController {
   bool Accepts(uint32_t src_addr) const {
     return !access_ || src_addr == access_source_.s_addr || (filter_set_ && filter_.src_addr == access_source_.s_addr);
   }
-  // A new session starts without a filter: it gets the one last asked for, so that a sender
-  // other than the holder is not taken for the holder after a restart.
-  void RestoreFilter();
   // Asks the driver for the filter last asked for; true when the session has it (or there is
   // no session to filter). A refusal is logged once per change.
   bool ApplyFilter();
