@@ -228,7 +228,12 @@ void MonitoringCtl::setFramerLed(LGCP::FramerInfo const& info) {
     }
   }
   ledsOwed_ = true;
-  if (IsOpen() && ledsOwed_) WriteLeds();
+  WriteOwedLeds();
+}
+
+void MonitoringCtl::WriteOwedLeds() {
+  // A descriptor opened here has been given the byte already (IsOpen), which may settle it.
+  if (ledsOwed_ && IsOpen() && ledsOwed_) WriteLeds();
 }
 
 // ---------------------------------------------------------------- timers and checks
@@ -245,7 +250,7 @@ void MonitoringCtl::onPowerCheckTimer(Timer*) {
   doPowerCheck();
   doDipCheck();
   // A LED byte the driver refused, or that waited for the device, is written again.
-  if (ledsOwed_ && IsOpen() && ledsOwed_) WriteLeds();
+  WriteOwedLeds();
   doNetIfCheck();
   data.RetryFailedWrites();
   powerCheckTimer.set(kPowerMs, &MonitoringCtl::onPowerCheckTimer, this);

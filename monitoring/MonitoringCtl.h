@@ -70,6 +70,8 @@ class MonitoringCtl : public CtrlSrv::Service, public ISnmpAgentNotify {
   void setFramerLed(LGCP::FramerInfo const& info);
   // Writes the wanted LED byte; it stays owed until the driver confirms it.
   void WriteLeds();
+  // Writes the LED byte when it is owed and the device can be reached.
+  void WriteOwedLeds();
   void LedsWritten(int result);
   void sendPowerStatus();
 
