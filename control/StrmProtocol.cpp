@@ -53,7 +53,8 @@ StrmProtocol::~StrmProtocol() {
 void StrmProtocol::attach(const Fd& fd) {
   release();
   socket_.reset(fd.dup());
-  outq_flag_ = outq_space() > 0;
+  // Without a copy errno still says why, for whoever reports it.
+  outq_flag_ = socket_ && outq_space() > 0;
 }
 
 void StrmProtocol::release() {

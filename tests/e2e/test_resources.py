@@ -131,6 +131,9 @@ class Resources(CodecSessionTest):
                 text = lambda: self.daemon.output()[before:]
                 self.assertTrue(vx.wait_for(lambda: "refuse connection from " + peer + ": " in text()), text())
                 self.assertNotIn("controller connect.", text())
+                # The reason is the shortage's, whichever copy could not be made.
+                self.assertIn("refuse connection from " + peer + ": ", text())
+                self.assertNotIn("Bad file descriptor", text())
             else:
                 outcomes.add("served")
                 self.assertEqual(first, (1, None, "success", None))
