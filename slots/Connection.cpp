@@ -90,8 +90,6 @@ bool Disconnect(Slot& dst) {
   return result;
 }
 
-bool DisconnectOrKeep(Slot& dst) { return Disconnect(dst); }
-
 bool llConnect(Slot& src, Slot& dst) {
   if (src.GetConnectionPriority() > dst.GetConnectionPriority()) return src.IHwConnectTransmitter(dst);
   return dst.IHwConnectReceiver(src);

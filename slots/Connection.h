@@ -8,11 +8,9 @@ class Slot;
 // Connects the output of src to the input of dst (dst leaves an earlier source).
 bool Connect(Slot& src, Slot& dst);
 // Takes dst off its source; true also when it had none. The slots part even when the hardware
-// refused: a switch route that stands is taken down later by the route book.
+// refused (the answer is then false): a switch route that stands is taken down later by the
+// route book, the switch model keeping the takedown owed. The controller's disconnect too.
 bool Disconnect(Slot& dst);
-// The controller's disconnect: as Disconnect. On a refusal the slots part all the same and the
-// answer is false; the switch model keeps the takedown owed and carries it out by itself.
-bool DisconnectOrKeep(Slot& dst);
 
 // The hardware halves, each made by the side with the higher priority (the sink on a tie).
 bool llConnect(Slot& src, Slot& dst);

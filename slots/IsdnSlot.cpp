@@ -243,14 +243,7 @@ void AtsQsigSlot::CloseBChannel(uint32_t b, int bchannel) {
   // Every route into or out of the B channel goes now, another's grace included; one the
   // switch refused keeps the channel open until it is down, so that the next B slot given the
   // number hears nothing of the old call.
-  if (!SwitchRoutes::give_up(bchannel, -1)) {
-    unclosed.push_back({b, bchannel});
-    if (!closeRetry.is_set()) {
-      closeRetryMs = kCloseRetryMs;
-      closeRetry.set(closeRetryMs, &AtsQsigSlot::OnCloseRetry, this);
-    }
-    return;
-  }
+  if (!SwitchRoutes::give_up(bchannel, -1)) return OweClose(b, bchannel);
   board::dspdata::BChannel r;
   r.index = b;
   r.channel = bchannel;
@@ -258,11 +251,14 @@ void AtsQsigSlot::CloseBChannel(uint32_t b, int bchannel) {
   const int error = errno;
   std::cerr << "ats-qsig: " << "close B channel " << b << " (" << bchannel << ") fail: " << std::strerror(error)
             << ", closing again" << std::endl;
+  OweClose(b, bchannel);
+}
+
+void AtsQsigSlot::OweClose(uint32_t b, int bchannel) {
   unclosed.push_back({b, bchannel});
-  if (!closeRetry.is_set()) {
-    closeRetryMs = kCloseRetryMs;
-    closeRetry.set(closeRetryMs, &AtsQsigSlot::OnCloseRetry, this);
-  }
+  if (closeRetry.is_set()) return;
+  closeRetryMs = kCloseRetryMs;
+  closeRetry.set(closeRetryMs, &AtsQsigSlot::OnCloseRetry, this);
 }
 
 bool AtsQsigSlot::RetryCloses() {

@@ -122,6 +122,9 @@ class AtsQsigSlot : public IsdnSlot {
     uint32_t b;
     int channel;
   };
+  // Keeps the close of B channel b (TDM channel `channel`) owed, and starts the retry timer
+  // unless it runs.
+  void OweClose(uint32_t b, int channel);
   // Tries every refused close once more; true when none is left.
   bool RetryCloses();
   void OnCloseRetry();

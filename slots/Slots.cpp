@@ -54,7 +54,7 @@ bool Slots::OnSlotCommand(LGCP::Command const& command) {
   bool done = false;
   switch (id) {
     case LGCP::Command::e_disconnect:
-      if (!DisconnectOrKeep(*slot)) {
+      if (!Disconnect(*slot)) {
         Error(LGCP::ErrorCause::disconnectFail);
         return true;
       }

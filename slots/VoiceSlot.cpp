@@ -48,6 +48,12 @@ void VoiceSlot::Defer(std::function<void()> what) {
   deferred_.Activate();
 }
 
+void VoiceSlot::DeferForAttempt(std::function<void()> what) {
+  Defer([this, attempt = attempt_, what = std::move(what)] {
+    if (attempt == attempt_) what();
+  });
+}
+
 void VoiceSlot::RunDeferred() {
   deferred_.Deactivate();
   std::vector<std::function<void()>> now;
@@ -129,11 +135,11 @@ PlaySlotNetwork::PlaySlotNetwork(int ch, LGCP::PlayerParams_network const& p)
 bool PlaySlotNetwork::IOnOutputStream() {
   if (state == fresh) {
     state = connecting;
-    ++attempt_;
+    NextAttempt();
     OutputAsked();
     // From the next pass: a connect that fails now opens no stream on the server.
-    Defer([this, attempt = attempt_] {
-      if (attempt != attempt_ || state != connecting) return;
+    DeferForAttempt([this] {
+      if (state != connecting) return;
       connector = std::make_unique<ASync::Connect>();
       connector->Bind(&PlaySlotNetwork::OnConnect, this);
       connector->Start(address, kConnectTimeoutMs);
@@ -144,13 +150,11 @@ bool PlaySlotNetwork::IOnOutputStream() {
 }
 
 void PlaySlotNetwork::OnConnect(ASync::Connect::Status::Type status, Fd socket) {
-  Defer([this, attempt = attempt_, status, socket] {
-    if (attempt == attempt_) Connected(status, socket);
-  });
+  DeferForAttempt([this, status, socket] { Connected(status, socket); });
 }
 
 void PlaySlotNetwork::Undo() {
-  ++attempt_;
+  NextAttempt();
   state = fresh;
   copy.reset();
   connector.reset();
@@ -229,8 +233,9 @@ bool PlaySlotFile::IOnOutputStream() {
     OutputAsked();
     // From the next pass: what a connect that fails now would write into a channel leading
     // nowhere could still be going out on its timeslot when the retry's path is made.
-    Defer([this, attempt = ++attempt_] {
-      if (attempt == attempt_ && file && !copy) play();
+    NextAttempt();
+    DeferForAttempt([this] {
+      if (file && !copy) play();
     });
   }
   OnChangeOutputStream(true);
@@ -238,7 +243,7 @@ bool PlaySlotFile::IOnOutputStream() {
 }
 
 void PlaySlotFile::Undo() {
-  ++attempt_;
+  NextAttempt();
   copy.reset();
   file.close();
   started = false;
@@ -362,11 +367,10 @@ bool RecordSlot::IOnInputStream() {
 }
 
 void RecordSlot::StartSession() {
-  ++attempt_;
+  NextAttempt();
   active_ = true;
   // From the next pass: a connect that fails now opens no session on the server.
-  Defer([this, attempt = attempt_] {
-    if (attempt != attempt_) return;
+  DeferForAttempt([this] {
     connector = std::make_unique<ASync::Connect>();
     connector->Bind(&RecordSlot::OnConnect, this);
     connector->Start(address, kConnectTimeoutMs);
@@ -395,7 +399,7 @@ void RecordSlot::EndSession() {
     std::clog << "input ended, recording stopped." << std::endl;
     StopRecording(LGCP::StopRecordingCause::userRequest);
   }
-  ++attempt_;
+  NextAttempt();
   active_ = false;
   connector.reset();
   if (!channel || channelLost) return;
@@ -418,9 +422,7 @@ void RecordSlot::ChannelTakenBack() {
 
 void RecordSlot::OnConnect(ASync::Connect::Status::Type status, Fd socket) {
   // Only the attempt still held reports: one given up since has nothing to say.
-  Defer([this, attempt = attempt_, status, socket] {
-    if (attempt == attempt_) Connected(status, socket);
-  });
+  DeferForAttempt([this, status, socket] { Connected(status, socket); });
 }
 
 void RecordSlot::Connected(ASync::Connect::Status::Type status, Fd socket) {
@@ -458,7 +460,7 @@ void RecordSlot::Recorded(ASync::Copy::Status::Type status) {
 }
 
 void RecordSlot::StopRecording(int cause) {
-  ++attempt_;
+  NextAttempt();
   active_ = false;
   copy.reset();
   connector.reset();

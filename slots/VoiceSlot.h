@@ -46,6 +46,11 @@ class VoiceSlot : public Slot {
  protected:
   // Runs `what` on the next pass of the event loop (in the order deferred).
   void Defer(std::function<void()> what);
+  // As Defer, for the slot's current attempt (a connection, a play, a session): dropped when
+  // NextAttempt gave it up before the pass, so that no result of it reaches a later one.
+  void DeferForAttempt(std::function<void()> what);
+  // Gives up the current attempt: what was deferred for it does not run.
+  void NextAttempt() { ++attempt_; }
   virtual int Timeslot() const = 0;
   // Watches the controller channel for its hang-up: the board took it back and may give the
   // number to the next slot that asks.
@@ -63,6 +68,8 @@ class VoiceSlot : public Slot {
   Dpc deferred_;
   std::vector<std::function<void()>> pending_;
   Event watch_;
+  // Numbers the attempts: a result deferred from one given up since is not this one's.
+  unsigned attempt_ = 0;
 };
 
 class PlaySlotGeneric : public VoiceSlot {
@@ -126,8 +133,6 @@ class PlaySlotNetwork : public PlaySlotGeneric {
  private:
   void Connected(ASync::Connect::Status::Type status, Fd socket);
   void Played(ASync::Copy::Status::Type status);
-  // Numbers the attempts: a result deferred from one given up since is not this one's.
-  unsigned attempt_ = 0;
 };
 
 class PlaySlotFile : public PlaySlotGeneric {
@@ -175,7 +180,6 @@ class PlaySlotFile : public PlaySlotGeneric {
 
  private:
   void Played(ASync::Copy::Status::Type status);
-  unsigned attempt_ = 0;
 };
 
 class RecordSlot : public VoiceSlot {
@@ -218,7 +222,6 @@ class RecordSlot : public VoiceSlot {
   void EndSession();
   // A session for the input from the next loop pass on.
   void StartSession();
-  unsigned attempt_ = 0;
   // An input's session is wanted: about to connect, connecting or recording.
   bool active_ = false;
 };
