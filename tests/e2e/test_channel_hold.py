@@ -23,13 +23,6 @@ class ChannelHold(TrunkSwitchCase):
         found = vx.wait_signal(self.c, self.pending, self.parse, lambda p: p[:2] == (slot, alternative), 5.0)
         return None if found is None else found[2]
 
-    def controller_channel(self):
-        """The highest controller channel open on the board."""
-        return max(self.open_channels())
-
-    def open_channels(self):
-        return {int(line.split()[0]) for line in self.board.ask("channels") if "open=1" in line}
-
     def test_a_lost_channels_clean_up_leaves_the_next_owners_route(self):
         self.assertEqual(self.send_to(9, rtp()), "success")
         self.assertEqual(self.connect(1, 9), "success")

@@ -15,7 +15,8 @@ import vxharness as vx
 from test_input_bounds import FarEnd
 import test_media
 from test_modem import ModemTest, modem_params
-from test_rtp import CodecSessionTest, udp_port
+from test_rtp import udp_port
+from test_switch_refusal import TrunkSwitchCase
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 CONNECT_FAIL = 9
@@ -91,11 +92,9 @@ def received(conn, size=None, timeout=5.0):
     return out
 
 
-class Holders(CodecSessionTest):
+class Holders(TrunkSwitchCase):
     def setUp(self):
         super().setUp()
-        for slot in (1, 2, 3):
-            self.assertEqual(self.send_to(slot, "create : trunk : { trunk 0, timeslot %d }" % slot), "success")
         voice = self.daemon.path("/usr/local/voice")
         os.makedirs(voice, exist_ok=True)
         with open(os.path.join(voice, "prompt.raw"), "wb") as f:
@@ -110,12 +109,6 @@ class Holders(CodecSessionTest):
         self.c.close()
         vx.wait_for(lambda: not self.open_channels())
         super().tearDown()
-
-    def switch(self, channel):
-        return self.board.ask("switch %d" % channel)
-
-    def connect(self, src, dst):
-        return self.send_to(src, "connect : %d" % dst)
 
     def connect_twice(self, src, dst):
         """The answers to two connects sent in one write."""
@@ -135,9 +128,6 @@ class Holders(CodecSessionTest):
                     break
                 self.pending.append(frame)
         return answers
-
-    def open_channels(self):
-        return {int(line.split()[0]) for line in self.board.ask("channels") if "open=1" in line}
 
     def create_holding(self, slot, command):
         """Creates the slot; the controller channel it opened."""

@@ -37,11 +37,11 @@ class TrunkSwitchCase(CodecSessionTest):
     def connect(self, src, dst):
         return self.send_to(src, "connect : %d" % dst)
 
-
-class SwitchRefusal(TrunkSwitchCase):
-
     def open_channels(self):
         return {int(line.split()[0]) for line in self.board.ask("channels") if "open=1" in line}
+
+
+class SwitchRefusal(TrunkSwitchCase):
 
     def stream_channel(self, slot, alternative):
         found = vx.wait_signal(self.c, self.pending, self.parse,
