@@ -19,10 +19,6 @@ HDLC = "create : hdlcParams : { trunk 1, log 0, address 4660 }"
 class ChannelHold(TrunkSwitchCase):
     board_class = LossBoard
 
-    def slot_signal(self, slot, alternative):
-        found = vx.wait_signal(self.c, self.pending, self.parse, lambda p: p[:2] == (slot, alternative), 5.0)
-        return None if found is None else found[2]
-
     def test_a_lost_channels_clean_up_leaves_the_next_owners_route(self):
         self.assertEqual(self.send_to(9, rtp()), "success")
         self.assertEqual(self.connect(1, 9), "success")

@@ -117,17 +117,7 @@ class Holders(TrunkSwitchCase):
             self.seq += 1
             payloads.append(self.codec.encode("{ seq %d, slot %d, pdu command : connect : %d }" % (self.seq, src, dst)))
         self.c.send_raw(b"".join(vx.tpkt(p) for p in payloads))
-        answers = []
-        for _ in payloads:
-            while True:
-                frame = self.c.raw_frame()
-                self.assertIsNotNone(frame)
-                m = vx.parse_message(frame)
-                if m[2] != "signal":
-                    answers.append(m[2] if m[2] == "success" else m[3])
-                    break
-                self.pending.append(frame)
-        return answers
+        return self.answers(len(payloads))
 
     def create_holding(self, slot, command):
         """Creates the slot; the controller channel it opened."""
@@ -135,10 +125,6 @@ class Holders(TrunkSwitchCase):
         self.assertEqual(self.send_to(slot, command), "success")
         (channel,) = self.open_channels() - before
         return channel
-
-    def slot_signal(self, slot, alternative, timeout=5.0):
-        found = vx.wait_signal(self.c, self.pending, self.parse, lambda p: p[:2] == (slot, alternative), timeout)
-        return None if found is None else found[2]
 
     # Stand-in engines of this daemon still running.
     engines = test_media.Media.engines
@@ -247,7 +233,7 @@ class Holders(TrunkSwitchCase):
         # The server is slow to take the next session.
         server.fill()
         self.assertEqual(self.send_to(60, "disconnect : NULL"), "success")
-        self.assertEqual(self.slot_signal(60, "ioctl", 0.1), "stopRecording : userRequest")
+        self.assertEqual(self.slot_signal(60, "ioctl", timeout=0.1), "stopRecording : userRequest")
         self.assertEqual(self.connect(2, 60), "success")
         self.assertEqual(self.switch(channel), "connected 2")
         self.assertEqual(self.board.ask("tdm-frame 2 %s" % ("bb" * 100)), "1")
@@ -260,7 +246,7 @@ class Holders(TrunkSwitchCase):
         self.assertEqual(received(second, 100), b"\xbb" * 100)
         # Moved without a disconnect: the same.
         self.assertEqual(self.connect(3, 60), "success")
-        self.assertEqual(self.slot_signal(60, "ioctl", 0.1), "stopRecording : userRequest")
+        self.assertEqual(self.slot_signal(60, "ioctl", timeout=0.1), "stopRecording : userRequest")
         self.assertEqual(self.board.ask("tdm-frame 3 %s" % ("dd" * 100)), "1")
         self.assertEqual(received(second), b"")
         second.close()

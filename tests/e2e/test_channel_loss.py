@@ -46,12 +46,6 @@ class Loss(CodecSessionTest):
     def detector(self, timeslot):
         return dict(f.split("=", 1) for f in self.board.ask("tone %d" % timeslot).split())["detector"]
 
-    def slot_signal(self, slot, alternative, start=""):
-        """The value of the slot's next signal of that alternative (whose value starts so)."""
-        found = vx.wait_signal(self.c, self.pending, self.parse,
-                               lambda p: p[:2] == (slot, alternative) and p[2].startswith(start), 5.0)
-        return None if found is None else found[2]
-
     def connect(self, src, dst):
         return self.send_to(src, "connect : %d" % dst)
 

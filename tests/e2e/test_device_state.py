@@ -98,8 +98,7 @@ class SwitchOffs(DeviceStateTest):
         # The unit is not found by a query: the port is aborted, the controller keeps it.
         self.board.ask("mixer-remove 0")
         self.command("query : NULL")
-        self.assertIsNotNone(vx.wait_signal(self.c, self.pending, self.parse,
-                                            lambda p: p[0] == 10 and p[1] == "abort", 2.0))
+        self.assertIsNotNone(self.slot_signal(10, "abort", timeout=2.0))
         self.board.ask("mixer-unit 0 16 8")
         self.command("query : NULL")
         self.assertEqual(self.send_to(11, "create : mixerIn : { unit 0, channel tdm : 5 }"), "success")

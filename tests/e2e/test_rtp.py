@@ -97,6 +97,13 @@ class CodecSessionTest(SessionTest):
         m = re.match(r"\{ (?:seq \d+, )?(?:slot (\d+), )?pdu signal : ([\w-]+) : (.*) \}$", text)
         return (int(m.group(1)) if m.group(1) else None, m.group(2), m.group(3)) if m else (None, None, text)
 
+    def slot_signal(self, slot, alternative, start="", timeout=5.0):
+        """The value of the slot's next signal of that alternative (whose value starts so);
+        None on timeout."""
+        found = vx.wait_signal(self.c, self.pending, self.parse,
+                               lambda p: p[:2] == (slot, alternative) and p[2].startswith(start), timeout)
+        return None if found is None else found[2]
+
     def send_to(self, slot, command):
         self.seq += 1
         return self.answer(self.codec.encode("{ seq %d, slot %d, pdu command : %s }" % (self.seq, slot, command)))

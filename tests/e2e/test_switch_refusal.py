@@ -44,10 +44,9 @@ class TrunkSwitchCase(CodecSessionTest):
 class SwitchRefusal(TrunkSwitchCase):
 
     def stream_channel(self, slot, alternative):
-        found = vx.wait_signal(self.c, self.pending, self.parse,
-                               lambda p: p[:2] == (slot, alternative) and p[2].startswith("active"), 5.0)
+        found = self.slot_signal(slot, alternative, "active")
         self.assertIsNotNone(found)
-        return int(found[2].split(" : ")[1])
+        return int(found.split(" : ")[1])
 
     def refusing(self):
         """The switch refuses every request until the test ends it."""
