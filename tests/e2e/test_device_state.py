@@ -24,12 +24,6 @@ class DeviceStateTest(CodecSessionTest):
         self.seq += 1
         return self.answer(self.codec.encode("{ seq %d, pdu command : %s }" % (self.seq, text)))
 
-    def new_controller(self):
-        """The controller leaves and the next one is taken."""
-        self.c.close()
-        self.c = self.daemon.connect()
-        self.pending = []
-
     def rtp(self, slot):
         """An RTP slot; its channel."""
         before = set(self.board.sessions())

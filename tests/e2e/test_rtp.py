@@ -62,6 +62,12 @@ class SessionTest(vx.DaemonTest):
         self.board.ask("rtp-capacity 128")
         self.board.close()
 
+    def new_controller(self):
+        """The controller leaves and the next one is taken."""
+        self.c.close()
+        self.c = self.daemon.connect()
+        self.pending = []
+
     def answer(self, payload):
         """The answer to one command: "success" or the error cause; signals are kept."""
         m = vx.answer_keeping_signals(self.c, payload, self.pending)

@@ -92,9 +92,7 @@ class SwitchFaults(CodecSessionTest):
                       % (self.routes(), want, sorted(run.maps), "\n  ".join(log)))
 
     def new_controller(self, run):
-        self.c.close()
-        self.c = self.daemon.connect()
-        self.pending = []
+        super().new_controller()
         run.maps.clear()
         run.source.clear()
         for slot in TRUNKS:
