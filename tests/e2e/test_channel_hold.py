@@ -6,7 +6,7 @@ leaves the routes of the number's next owner alone."""
 import time
 
 import vxharness as vx
-from test_channel_loss import LossBoard, rtp
+from test_channel_loss import rtp
 from test_switch_refusal import TrunkSwitchCase
 
 RTP_CHANNEL = 2048
@@ -17,8 +17,6 @@ HDLC = "create : hdlcParams : { trunk 1, log 0, address 4660 }"
 
 
 class ChannelHold(TrunkSwitchCase):
-    board_class = LossBoard
-
     def test_a_lost_channels_clean_up_leaves_the_next_owners_route(self):
         self.assertEqual(self.send_to(9, rtp()), "success")
         self.assertEqual(self.connect(1, 9), "success")

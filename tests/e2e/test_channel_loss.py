@@ -11,7 +11,7 @@ import stat
 
 import vxharness as vx
 from test_modem import ModemTest, modem_params
-from test_rtp import Board, CodecSessionTest, udp_port
+from test_rtp import CodecSessionTest, udp_port
 
 RTP_CHANNEL = 2048
 # Error causes as the answers carry them.
@@ -28,13 +28,7 @@ def trunk(timeslot):
     return "create : trunk : { trunk 0, timeslot %d }" % timeslot
 
 
-class LossBoard(Board):
-    listings = Board.listings + ("mixer-sum",)
-
-
 class Loss(CodecSessionTest):
-    board_class = LossBoard
-
     def setUp(self):
         super().setUp()
         for slot in (1, 2, 3):

@@ -6,7 +6,7 @@ off."""
 
 
 import vxharness as vx
-from test_channel_loss import LossBoard, rtp
+from test_channel_loss import rtp
 from test_rtp import CodecSessionTest
 
 RTP_CHANNEL = 2048
@@ -21,8 +21,6 @@ def fields(text):
 
 
 class LostChannelFeatures(CodecSessionTest):
-    board_class = LossBoard
-
     def setUp(self):
         super().setUp()
         for slot in (1, 2):

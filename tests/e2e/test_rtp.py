@@ -26,7 +26,7 @@ def numbered(lines):
 
 
 class Board(HardwareBoard):
-    listings = HardwareBoard.listings + ("records",)
+    listings = HardwareBoard.listings + ("records", "mixer-sum", "connections")
 
     def records(self, name, max_count=100):
         return [line.split(" -> ")[0] for line in self.ask("records rtp %s %d" % (name, max_count))]
