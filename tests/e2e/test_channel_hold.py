@@ -6,7 +6,7 @@ leaves the routes of the number's next owner alone."""
 import time
 
 import vxharness as vx
-from test_channel_loss import rtp
+from test_rtp import rtp
 from test_switch_refusal import TrunkSwitchCase
 
 RTP_CHANNEL = 2048

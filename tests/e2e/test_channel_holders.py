@@ -15,7 +15,7 @@ import vxharness as vx
 from test_input_bounds import FarEnd
 import test_media
 from test_modem import ModemTest, modem_params
-from test_rtp import udp_port
+from test_rtp import rtp, udp_port
 from test_switch_refusal import TrunkSwitchCase
 
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -314,11 +314,9 @@ class Holders(TrunkSwitchCase):
     # -- the simulator's descriptors
 
     def test_a_duplicate_on_a_reused_number_reaches_its_own_device(self):
-        rtp = ('create : rtp : { codecRTP { payload ptG711-Alaw, dhost { iaddr "127.0.0.1", port %d } }, '
-               "txPayload ptG711-Alaw, rxPayload ptG711-Alaw }")
         self.assertEqual(self.send_to(90, "create : ats-qsig : { side user : NULL, log 0 }"), "success")
-        self.assertEqual(self.send_to(94, rtp % (udp_port() - 1)), "success")
-        self.assertEqual(self.send_to(94, rtp % (udp_port() - 1)), "success")
+        self.assertEqual(self.send_to(94, rtp()), "success")
+        self.assertEqual(self.send_to(94, rtp()), "success")
         self.assertEqual(self.send_to(90, "destroy : NULL"), "success")
         self.assertEqual(self.send_to(93, "create : isdn : { type pri, trunk 0, log 0, side user : NULL }"),
                          "success")

@@ -11,17 +11,12 @@ import stat
 
 import vxharness as vx
 from test_modem import ModemTest, modem_params
-from test_rtp import CodecSessionTest, udp_port
+from test_rtp import CodecSessionTest, rtp
 
 RTP_CHANNEL = 2048
 # Error causes as the answers carry them.
 UNSUPPORTED = 6
 CONNECT_FAIL = 9
-
-
-def rtp(payload="ptG711-Alaw"):
-    return ('create : rtp : { codecRTP { payload %s, dhost { iaddr "127.0.0.1", port %d } }, '
-            "txPayload %s, rxPayload %s }" % (payload, udp_port() - 1, payload, payload))
 
 
 def trunk(timeslot):

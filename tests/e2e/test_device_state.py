@@ -4,10 +4,8 @@ that lost its channel, CAS trunks of a controller that left or that did not come
 hang-up, and the trunk clock mask."""
 
 import vxharness as vx
-from test_rtp import CodecSessionTest, udp_port
+from test_rtp import CodecSessionTest, rtp
 
-RTP = ('rtp : { codecRTP { payload ptG711-Ulaw, dhost { iaddr "127.0.0.1", port %d } }, '
-       "txPayload ptG711-Ulaw, rxPayload ptG711-Ulaw }")
 MIXER_TIMESLOT = 3072  # channel 0 of mixer unit 0
 VAD_RX = 1 << 29  # the receive-direction VAD bit of a DSP flags event
 VAD = 1  # the VAD bit of the DSP features
@@ -27,7 +25,7 @@ class DeviceStateTest(CodecSessionTest):
     def rtp(self, slot):
         """An RTP slot; its channel."""
         before = set(self.board.sessions())
-        self.assertEqual(self.send_to(slot, "create : " + RTP % (udp_port() - 1)), "success")
+        self.assertEqual(self.send_to(slot, rtp("ptG711-Ulaw")), "success")
         (channel,) = set(self.board.sessions()) - before
         return channel
 

@@ -6,8 +6,7 @@ off."""
 
 
 import vxharness as vx
-from test_channel_loss import rtp
-from test_rtp import CodecSessionTest
+from test_rtp import CodecSessionTest, rtp
 
 RTP_CHANNEL = 2048
 VAD = 1

@@ -11,7 +11,7 @@ import socket
 import time
 
 import vxharness as vx
-from test_rtp import CodecSessionTest, udp_port
+from test_rtp import CodecSessionTest, rtp
 
 INSUFFICIENT = 1
 
@@ -23,11 +23,6 @@ def open_descriptors(pid):
 def cpu_seconds(pid):
     fields = vx.read("/proc/%d/stat" % pid).rsplit(")", 1)[1].split()
     return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
-
-
-def rtp():
-    return ('create : rtp : { codecRTP { payload ptG711-Alaw, dhost { iaddr "127.0.0.1", port %d } }, '
-            "txPayload ptG711-Alaw, rxPayload ptG711-Alaw }" % (udp_port() - 1))
 
 
 def sanitized(daemon):

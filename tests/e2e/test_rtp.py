@@ -43,6 +43,12 @@ def udp_port():
         return s.getsockname()[1]
 
 
+def rtp(payload="ptG711-Alaw"):
+    """The create of an RTP slot whose far end is on loopback."""
+    return ('create : rtp : { codecRTP { payload %s, dhost { iaddr "127.0.0.1", port %d } }, '
+            "txPayload %s, rxPayload %s }" % (payload, udp_port() - 1, payload, payload))
+
+
 class SessionTest(vx.DaemonTest):
     """A controller and the simulated board for each test; signals that come before an answer are
     kept for signal(). `parse` gives (slot, alternative, value) of a kept frame."""
