@@ -23,9 +23,7 @@ class ChannelHold(TrunkSwitchCase):
         self.assertEqual(self.switch(RTP_CHANNEL), "connected 1")
         # The hang-up, and the create and connect in one write, all read in one loop pass: the
         # daemon is held still while they are sent.
-        self.seq += 2
-        commands = (vx.tpkt(self.codec.encode("{ seq %d, slot 10, pdu command : %s }" % (self.seq - 1, rtp())))
-                    + vx.tpkt(self.codec.encode("{ seq %d, slot 2, pdu command : connect : 10 }" % self.seq)))
+        commands = vx.tpkt(self.encoded(10, rtp())) + vx.tpkt(self.encoded(2, "connect : 10"))
         self.sent_in_one_pass(b"hangup rtp\n", commands)
         self.assertEqual(self.answers(2), ["success", "success"])
         self.assertIn(RTP_CHANNEL, self.board.sessions())

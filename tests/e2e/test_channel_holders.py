@@ -112,12 +112,8 @@ class Holders(TrunkSwitchCase):
 
     def connect_twice(self, src, dst):
         """The answers to two connects sent in one write."""
-        payloads = []
-        for _ in range(2):
-            self.seq += 1
-            payloads.append(self.codec.encode("{ seq %d, slot %d, pdu command : connect : %d }" % (self.seq, src, dst)))
-        self.c.send_raw(b"".join(vx.tpkt(p) for p in payloads))
-        return self.answers(len(payloads))
+        self.c.send_raw(b"".join(vx.tpkt(self.encoded(src, "connect : %d" % dst)) for _ in range(2)))
+        return self.answers(2)
 
     def create_holding(self, slot, command):
         """Creates the slot; the controller channel it opened."""

@@ -19,8 +19,7 @@ def fields(line):
 class DeviceStateTest(CodecSessionTest):
     def command(self, text):
         """A command without a slot number (trunk control, query)."""
-        self.seq += 1
-        return self.answer(self.codec.encode("{ seq %d, pdu command : %s }" % (self.seq, text)))
+        return self.send_to(None, text)
 
     def rtp(self, slot):
         """An RTP slot; its channel."""

@@ -41,11 +41,8 @@ class LostChannelFeatures(CodecSessionTest):
         """Slot 9 loses channel 2048 while, in the same loop pass, slot 10 is made on it, given
         `features` and fed from trunk slot 2; back once slot 9's loss was handled."""
         commands = [rtp()] + ["ioctl : " + f for f in features] + ["connect : 10"]
-        frames = b""
-        for command in commands:
-            self.seq += 1
-            slot = 2 if command.startswith("connect") else 10
-            frames += vx.tpkt(self.codec.encode("{ seq %d, slot %d, pdu command : %s }" % (self.seq, slot, command)))
+        frames = b"".join(vx.tpkt(self.encoded(2 if command.startswith("connect") else 10, command))
+                          for command in commands)
         seen = len(self.daemon.output())
         # All read in one pass: the daemon is held still while they are sent.
         self.sent_in_one_pass(b"hangup rtp\n", frames)

@@ -116,9 +116,14 @@ class CodecSessionTest(SessionTest):
                                lambda p: p[:2] == (slot, alternative) and p[2].startswith(start), timeout)
         return None if found is None else found[2]
 
-    def send_to(self, slot, command):
+    def encoded(self, slot, command):
+        """The command to the slot (None: to no slot) in PER, under the next sequence number."""
         self.seq += 1
-        return self.answer(self.codec.encode("{ seq %d, slot %d, pdu command : %s }" % (self.seq, slot, command)))
+        where = "" if slot is None else "slot %d, " % slot
+        return self.codec.encode("{ seq %d, %spdu command : %s }" % (self.seq, where, command))
+
+    def send_to(self, slot, command):
+        return self.answer(self.encoded(slot, command))
 
     def answers(self, count):
         """The next count answers ("success" or the error's cause), signals kept."""
