@@ -14,7 +14,7 @@ import stat
 import vxharness as vx
 from test_input_bounds import FarEnd
 import test_media
-from test_modem import ModemTest, modem_params
+from test_modem import ModemTest, map_rx, modem_params
 from test_rtp import rtp, udp_port
 from test_switch_refusal import TrunkSwitchCase
 
@@ -323,14 +323,13 @@ class Holders(TrunkSwitchCase):
 
 class ModemHolder(ModemTest):
     def test_a_refused_destroy_keeps_the_modem_from_the_next_slot(self):
-        map_rx = 8192 + 128 + 6  # map slot 6's receiver: bus 1, channel 6
         self.create(5, modem_params())
         self.assertIn("success", self.answer(self.start(5, 6)))
-        self.assertEqual(self.board.ask("switch %d" % map_rx), "connected 1024")
+        self.assertEqual(self.board.ask("switch %d" % map_rx(6)), "connected 1024")
         self.board.ask("fail hal EBUSY 1000000")
         try:
             self.assertIn("success", self.answer(self.command(5, "destroy : NULL")))
-            self.assertEqual(self.board.ask("switch %d" % map_rx), "connected 1024")
+            self.assertEqual(self.board.ask("switch %d" % map_rx(6)), "connected 1024")
             # The next modem slot's call starts on another modem while the old route stands.
             self.create(7, modem_params())
             self.start(7, 8)
@@ -338,7 +337,7 @@ class ModemHolder(ModemTest):
             self.assertNotIn("transmitter : active : 1024", got[-1])
         finally:
             self.board.ask("fail hal none")
-        self.assertTrue(vx.wait_for(lambda: self.board.ask("switch %d" % map_rx) != "connected 1024", 3))
+        self.assertTrue(vx.wait_for(lambda: self.board.ask("switch %d" % map_rx(6)) != "connected 1024", 3))
 
 
 if __name__ == "__main__":

@@ -10,7 +10,7 @@ import re
 import stat
 
 import vxharness as vx
-from test_modem import ModemTest, modem_params
+from test_modem import ModemTest, activation, map_rx, modem_params
 from test_rtp import CodecSessionTest, rtp
 
 RTP_CHANNEL = 2048
@@ -233,11 +233,6 @@ class Loss(CodecSessionTest):
 FAX_HOLD = "/tmp/fax.hold"
 
 
-def map_rx(map_slot):
-    """The switch output of a map slot's receiver (bus 1, the slot's number as its channel)."""
-    return 8192 + 128 + map_slot
-
-
 ENODEV = 19
 
 
@@ -287,11 +282,6 @@ class FaxHandover(ModemTest):
         self.assertTrue(vx.wait_for(lambda: any(f[0] == "ip" for f in self.log() if f)))
         ips = [f for f in self.log() if f and f[0] == "ip"]
         self.assertEqual([f[4] for f in ips], ["10.7.7.7"], ips)
-
-
-def activation(remote):
-    return ('activate : modem : { remoteAddr "%s", netmask "255.255.255.0", gateway "10.0.0.1", '
-            'dns "10.0.0.53", mtu 1500 }' % remote)
 
 
 class ModemReset(ModemTest):
