@@ -6,7 +6,7 @@ leaves the routes of the number's next owner alone."""
 import time
 
 import vxharness as vx
-from test_channel_loss import LossBoard, rtp
+from test_rtp import rtp
 from test_switch_refusal import TrunkSwitchCase
 
 RTP_CHANNEL = 2048
@@ -17,28 +17,13 @@ HDLC = "create : hdlcParams : { trunk 1, log 0, address 4660 }"
 
 
 class ChannelHold(TrunkSwitchCase):
-    board_class = LossBoard
-
-    def slot_signal(self, slot, alternative):
-        found = vx.wait_signal(self.c, self.pending, self.parse, lambda p: p[:2] == (slot, alternative), 5.0)
-        return None if found is None else found[2]
-
-    def controller_channel(self):
-        """The highest controller channel open on the board."""
-        return max(self.open_channels())
-
-    def open_channels(self):
-        return {int(line.split()[0]) for line in self.board.ask("channels") if "open=1" in line}
-
     def test_a_lost_channels_clean_up_leaves_the_next_owners_route(self):
         self.assertEqual(self.send_to(9, rtp()), "success")
         self.assertEqual(self.connect(1, 9), "success")
         self.assertEqual(self.switch(RTP_CHANNEL), "connected 1")
         # The hang-up, and the create and connect in one write, all read in one loop pass: the
         # daemon is held still while they are sent.
-        self.seq += 2
-        commands = (vx.tpkt(self.codec.encode("{ seq %d, slot 10, pdu command : %s }" % (self.seq - 1, rtp())))
-                    + vx.tpkt(self.codec.encode("{ seq %d, slot 2, pdu command : connect : 10 }" % self.seq)))
+        commands = vx.tpkt(self.encoded(10, rtp())) + vx.tpkt(self.encoded(2, "connect : 10"))
         self.sent_in_one_pass(b"hangup rtp\n", commands)
         self.assertEqual(self.answers(2), ["success", "success"])
         self.assertIn(RTP_CHANNEL, self.board.sessions())

@@ -14,8 +14,9 @@ import stat
 import vxharness as vx
 from test_input_bounds import FarEnd
 import test_media
-from test_modem import ModemTest, modem_params
-from test_rtp import CodecSessionTest, udp_port
+from test_modem import ModemTest, map_rx, modem_params
+from test_rtp import rtp, udp_port
+from test_switch_refusal import TrunkSwitchCase
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 CONNECT_FAIL = 9
@@ -91,11 +92,9 @@ def received(conn, size=None, timeout=5.0):
     return out
 
 
-class Holders(CodecSessionTest):
+class Holders(TrunkSwitchCase):
     def setUp(self):
         super().setUp()
-        for slot in (1, 2, 3):
-            self.assertEqual(self.send_to(slot, "create : trunk : { trunk 0, timeslot %d }" % slot), "success")
         voice = self.daemon.path("/usr/local/voice")
         os.makedirs(voice, exist_ok=True)
         with open(os.path.join(voice, "prompt.raw"), "wb") as f:
@@ -111,33 +110,10 @@ class Holders(CodecSessionTest):
         vx.wait_for(lambda: not self.open_channels())
         super().tearDown()
 
-    def switch(self, channel):
-        return self.board.ask("switch %d" % channel)
-
-    def connect(self, src, dst):
-        return self.send_to(src, "connect : %d" % dst)
-
     def connect_twice(self, src, dst):
         """The answers to two connects sent in one write."""
-        payloads = []
-        for _ in range(2):
-            self.seq += 1
-            payloads.append(self.codec.encode("{ seq %d, slot %d, pdu command : connect : %d }" % (self.seq, src, dst)))
-        self.c.send_raw(b"".join(vx.tpkt(p) for p in payloads))
-        answers = []
-        for _ in payloads:
-            while True:
-                frame = self.c.raw_frame()
-                self.assertIsNotNone(frame)
-                m = vx.parse_message(frame)
-                if m[2] != "signal":
-                    answers.append(m[2] if m[2] == "success" else m[3])
-                    break
-                self.pending.append(frame)
-        return answers
-
-    def open_channels(self):
-        return {int(line.split()[0]) for line in self.board.ask("channels") if "open=1" in line}
+        self.c.send_raw(b"".join(vx.tpkt(self.encoded(src, "connect : %d" % dst)) for _ in range(2)))
+        return self.answers(2)
 
     def create_holding(self, slot, command):
         """Creates the slot; the controller channel it opened."""
@@ -145,10 +121,6 @@ class Holders(CodecSessionTest):
         self.assertEqual(self.send_to(slot, command), "success")
         (channel,) = self.open_channels() - before
         return channel
-
-    def slot_signal(self, slot, alternative, timeout=5.0):
-        found = vx.wait_signal(self.c, self.pending, self.parse, lambda p: p[:2] == (slot, alternative), timeout)
-        return None if found is None else found[2]
 
     # Stand-in engines of this daemon still running.
     engines = test_media.Media.engines
@@ -257,7 +229,7 @@ class Holders(CodecSessionTest):
         # The server is slow to take the next session.
         server.fill()
         self.assertEqual(self.send_to(60, "disconnect : NULL"), "success")
-        self.assertEqual(self.slot_signal(60, "ioctl", 0.1), "stopRecording : userRequest")
+        self.assertEqual(self.slot_signal(60, "ioctl", timeout=0.1), "stopRecording : userRequest")
         self.assertEqual(self.connect(2, 60), "success")
         self.assertEqual(self.switch(channel), "connected 2")
         self.assertEqual(self.board.ask("tdm-frame 2 %s" % ("bb" * 100)), "1")
@@ -270,7 +242,7 @@ class Holders(CodecSessionTest):
         self.assertEqual(received(second, 100), b"\xbb" * 100)
         # Moved without a disconnect: the same.
         self.assertEqual(self.connect(3, 60), "success")
-        self.assertEqual(self.slot_signal(60, "ioctl", 0.1), "stopRecording : userRequest")
+        self.assertEqual(self.slot_signal(60, "ioctl", timeout=0.1), "stopRecording : userRequest")
         self.assertEqual(self.board.ask("tdm-frame 3 %s" % ("dd" * 100)), "1")
         self.assertEqual(received(second), b"")
         second.close()
@@ -338,11 +310,9 @@ class Holders(CodecSessionTest):
     # -- the simulator's descriptors
 
     def test_a_duplicate_on_a_reused_number_reaches_its_own_device(self):
-        rtp = ('create : rtp : { codecRTP { payload ptG711-Alaw, dhost { iaddr "127.0.0.1", port %d } }, '
-               "txPayload ptG711-Alaw, rxPayload ptG711-Alaw }")
         self.assertEqual(self.send_to(90, "create : ats-qsig : { side user : NULL, log 0 }"), "success")
-        self.assertEqual(self.send_to(94, rtp % (udp_port() - 1)), "success")
-        self.assertEqual(self.send_to(94, rtp % (udp_port() - 1)), "success")
+        self.assertEqual(self.send_to(94, rtp()), "success")
+        self.assertEqual(self.send_to(94, rtp()), "success")
         self.assertEqual(self.send_to(90, "destroy : NULL"), "success")
         self.assertEqual(self.send_to(93, "create : isdn : { type pri, trunk 0, log 0, side user : NULL }"),
                          "success")
@@ -353,14 +323,13 @@ class Holders(CodecSessionTest):
 
 class ModemHolder(ModemTest):
     def test_a_refused_destroy_keeps_the_modem_from_the_next_slot(self):
-        map_rx = 8192 + 128 + 6  # map slot 6's receiver: bus 1, channel 6
         self.create(5, modem_params())
         self.assertIn("success", self.answer(self.start(5, 6)))
-        self.assertEqual(self.board.ask("switch %d" % map_rx), "connected 1024")
+        self.assertEqual(self.board.ask("switch %d" % map_rx(6)), "connected 1024")
         self.board.ask("fail hal EBUSY 1000000")
         try:
             self.assertIn("success", self.answer(self.command(5, "destroy : NULL")))
-            self.assertEqual(self.board.ask("switch %d" % map_rx), "connected 1024")
+            self.assertEqual(self.board.ask("switch %d" % map_rx(6)), "connected 1024")
             # The next modem slot's call starts on another modem while the old route stands.
             self.create(7, modem_params())
             self.start(7, 8)
@@ -368,7 +337,7 @@ class ModemHolder(ModemTest):
             self.assertNotIn("transmitter : active : 1024", got[-1])
         finally:
             self.board.ask("fail hal none")
-        self.assertTrue(vx.wait_for(lambda: self.board.ask("switch %d" % map_rx) != "connected 1024", 3))
+        self.assertTrue(vx.wait_for(lambda: self.board.ask("switch %d" % map_rx(6)) != "connected 1024", 3))
 
 
 if __name__ == "__main__":

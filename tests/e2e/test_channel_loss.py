@@ -10,8 +10,8 @@ import re
 import stat
 
 import vxharness as vx
-from test_modem import ModemTest, modem_params
-from test_rtp import Board, CodecSessionTest, udp_port
+from test_modem import ModemTest, activation, map_rx, modem_params
+from test_rtp import CodecSessionTest, rtp
 
 RTP_CHANNEL = 2048
 # Error causes as the answers carry them.
@@ -19,22 +19,11 @@ UNSUPPORTED = 6
 CONNECT_FAIL = 9
 
 
-def rtp(payload="ptG711-Alaw"):
-    return ('create : rtp : { codecRTP { payload %s, dhost { iaddr "127.0.0.1", port %d } }, '
-            "txPayload %s, rxPayload %s }" % (payload, udp_port() - 1, payload, payload))
-
-
 def trunk(timeslot):
     return "create : trunk : { trunk 0, timeslot %d }" % timeslot
 
 
-class LossBoard(Board):
-    listings = Board.listings + ("mixer-sum",)
-
-
 class Loss(CodecSessionTest):
-    board_class = LossBoard
-
     def setUp(self):
         super().setUp()
         for slot in (1, 2, 3):
@@ -45,12 +34,6 @@ class Loss(CodecSessionTest):
 
     def detector(self, timeslot):
         return dict(f.split("=", 1) for f in self.board.ask("tone %d" % timeslot).split())["detector"]
-
-    def slot_signal(self, slot, alternative, start=""):
-        """The value of the slot's next signal of that alternative (whose value starts so)."""
-        found = vx.wait_signal(self.c, self.pending, self.parse,
-                               lambda p: p[:2] == (slot, alternative) and p[2].startswith(start), 5.0)
-        return None if found is None else found[2]
 
     def connect(self, src, dst):
         return self.send_to(src, "connect : %d" % dst)
@@ -250,11 +233,6 @@ class Loss(CodecSessionTest):
 FAX_HOLD = "/tmp/fax.hold"
 
 
-def map_rx(map_slot):
-    """The switch output of a map slot's receiver (bus 1, the slot's number as its channel)."""
-    return 8192 + 128 + map_slot
-
-
 ENODEV = 19
 
 
@@ -304,11 +282,6 @@ class FaxHandover(ModemTest):
         self.assertTrue(vx.wait_for(lambda: any(f[0] == "ip" for f in self.log() if f)))
         ips = [f for f in self.log() if f and f[0] == "ip"]
         self.assertEqual([f[4] for f in ips], ["10.7.7.7"], ips)
-
-
-def activation(remote):
-    return ('activate : modem : { remoteAddr "%s", netmask "255.255.255.0", gateway "10.0.0.1", '
-            'dns "10.0.0.53", mtu 1500 }' % remote)
 
 
 class ModemReset(ModemTest):

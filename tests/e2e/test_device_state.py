@@ -4,10 +4,8 @@ that lost its channel, CAS trunks of a controller that left or that did not come
 hang-up, and the trunk clock mask."""
 
 import vxharness as vx
-from test_rtp import CodecSessionTest, udp_port
+from test_rtp import CodecSessionTest, rtp
 
-RTP = ('rtp : { codecRTP { payload ptG711-Ulaw, dhost { iaddr "127.0.0.1", port %d } }, '
-       "txPayload ptG711-Ulaw, rxPayload ptG711-Ulaw }")
 MIXER_TIMESLOT = 3072  # channel 0 of mixer unit 0
 VAD_RX = 1 << 29  # the receive-direction VAD bit of a DSP flags event
 VAD = 1  # the VAD bit of the DSP features
@@ -21,19 +19,12 @@ def fields(line):
 class DeviceStateTest(CodecSessionTest):
     def command(self, text):
         """A command without a slot number (trunk control, query)."""
-        self.seq += 1
-        return self.answer(self.codec.encode("{ seq %d, pdu command : %s }" % (self.seq, text)))
-
-    def new_controller(self):
-        """The controller leaves and the next one is taken."""
-        self.c.close()
-        self.c = self.daemon.connect()
-        self.pending = []
+        return self.send_to(None, text)
 
     def rtp(self, slot):
         """An RTP slot; its channel."""
         before = set(self.board.sessions())
-        self.assertEqual(self.send_to(slot, "create : " + RTP % (udp_port() - 1)), "success")
+        self.assertEqual(self.send_to(slot, rtp("ptG711-Ulaw")), "success")
         (channel,) = set(self.board.sessions()) - before
         return channel
 
@@ -98,8 +89,7 @@ class SwitchOffs(DeviceStateTest):
         # The unit is not found by a query: the port is aborted, the controller keeps it.
         self.board.ask("mixer-remove 0")
         self.command("query : NULL")
-        self.assertIsNotNone(vx.wait_signal(self.c, self.pending, self.parse,
-                                            lambda p: p[0] == 10 and p[1] == "abort", 2.0))
+        self.assertIsNotNone(self.slot_signal(10, "abort", timeout=2.0))
         self.board.ask("mixer-unit 0 16 8")
         self.command("query : NULL")
         self.assertEqual(self.send_to(11, "create : mixerIn : { unit 0, channel tdm : 5 }"), "success")

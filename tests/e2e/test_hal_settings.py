@@ -25,12 +25,6 @@ class HalSettings(CodecSessionTest):
     def leds(self):
         return int(self.board.ask("leds"))
 
-    def reconnect(self):
-        """The controller leaves and the next one connects."""
-        self.c.close()
-        self.c = self.daemon.connect()
-        self.pending = []
-
     def failed_clock_writes(self):
         return sum("HW_CLOCK_SELECT" in r and "EIO" in r for r in self.board.ask("requests hal 4096 HW_CLOCK_SELECT"))
 
@@ -46,7 +40,7 @@ class HalSettings(CodecSessionTest):
                 else:
                     self.board.ask("fail hal EIO 1000000")
                 # A leaves, B connects: the free-running default cannot be written now.
-                self.reconnect()
+                self.new_controller()
                 self.assertEqual(self.clock(), 2)
                 if away == "fail":
                     # Tried again and again, logged once.
@@ -60,7 +54,7 @@ class HalSettings(CodecSessionTest):
         self.board.ask("reset")
         self.assertTrue(vx.wait_for(lambda: self.clock() == 2, 5), self.daemon.output()[-2000:])
         # The next departure's default, too, reaches the new descriptor.
-        self.reconnect()
+        self.new_controller()
         self.assertTrue(vx.wait_for(lambda: self.clock() == FREE_RUN, 5))
 
     def test_framer_leds_owed_after_a_refusal_and_an_absence(self):

@@ -6,8 +6,7 @@ off."""
 
 
 import vxharness as vx
-from test_channel_loss import LossBoard, rtp
-from test_rtp import CodecSessionTest
+from test_rtp import CodecSessionTest, rtp
 
 RTP_CHANNEL = 2048
 VAD = 1
@@ -21,8 +20,6 @@ def fields(text):
 
 
 class LostChannelFeatures(CodecSessionTest):
-    board_class = LossBoard
-
     def setUp(self):
         super().setUp()
         for slot in (1, 2):
@@ -44,11 +41,8 @@ class LostChannelFeatures(CodecSessionTest):
         """Slot 9 loses channel 2048 while, in the same loop pass, slot 10 is made on it, given
         `features` and fed from trunk slot 2; back once slot 9's loss was handled."""
         commands = [rtp()] + ["ioctl : " + f for f in features] + ["connect : 10"]
-        frames = b""
-        for command in commands:
-            self.seq += 1
-            slot = 2 if command.startswith("connect") else 10
-            frames += vx.tpkt(self.codec.encode("{ seq %d, slot %d, pdu command : %s }" % (self.seq, slot, command)))
+        frames = b"".join(vx.tpkt(self.encoded(2 if command.startswith("connect") else 10, command))
+                          for command in commands)
         seen = len(self.daemon.output())
         # All read in one pass: the daemon is held still while they are sent.
         self.sent_in_one_pass(b"hangup rtp\n", frames)

@@ -12,7 +12,7 @@ import vxharness as vx
 import test_radio
 import test_rtp
 from test_radio import ed137_header
-from test_resources import open_descriptors, sanitized
+from test_resources import leave_free_descriptors, open_descriptors, sanitized
 
 HOLDER = "10.2.0.9"
 FOREIGN = "10.9.9.9"
@@ -157,11 +157,7 @@ class RadioSessionTest(test_rtp.CodecSessionTest):
             for _ in range(5):
                 time.sleep(0.02)
                 used &= open_descriptors(pid)
-            limit, free = 0, 0
-            while limit in used or free < 2:
-                free += limit not in used
-                limit += 1
-            resource.prlimit(pid, resource.RLIMIT_NOFILE, (limit, hard))
+            leave_free_descriptors(self, pid, 2, used)
             self.board.ask("fail-open rtp-ext none")
             # Each try makes a session it cannot watch and closes it; the loss is logged once.
             self.assertTrue(vx.wait_for(lambda: len(unwatched()) >= 2, 10.0), self.board.ext_sessions())

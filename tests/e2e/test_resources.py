@@ -5,13 +5,14 @@ slot holds what it needs. After the limit is raised everything is served as befo
 descriptor is left behind. Also: a B channel whose close the device refused is closed again,
 so that its subslot can be opened anew."""
 
+import functools
 import os
 import resource
 import socket
 import time
 
 import vxharness as vx
-from test_rtp import CodecSessionTest, udp_port
+from test_rtp import CodecSessionTest, rtp
 
 INSUFFICIENT = 1
 
@@ -25,11 +26,7 @@ def cpu_seconds(pid):
     return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
 
 
-def rtp():
-    return ('create : rtp : { codecRTP { payload ptG711-Alaw, dhost { iaddr "127.0.0.1", port %d } }, '
-            "txPayload ptG711-Alaw, rxPayload ptG711-Alaw }" % (udp_port() - 1))
-
-
+@functools.lru_cache
 def sanitized(daemon):
     """Whether the daemon is the sanitizer build. Its runtime checks an object's dynamic type the
     first time a call site meets it by reading the object through a pipe: with no descriptor
@@ -39,12 +36,14 @@ def sanitized(daemon):
         return b"UndefinedBehaviorSanitizer" in f.read()
 
 
-def leave_free_descriptors(test, pid, count=0):
+def leave_free_descriptors(test, pid, count=0, used=None):
     """Lowers the soft descriptor limit of the daemon at pid so that exactly count descriptor
-    numbers are free (the test is skipped on the sanitizer build)."""
+    numbers are free (the test is skipped on the sanitizer build); used: the numbers taken, by
+    default those open now."""
     if sanitized(vx.DAEMON):
         test.skipTest("the sanitizer's own checks need descriptors")
-    used = open_descriptors(pid)
+    if used is None:
+        used = open_descriptors(pid)
     limit, free = 0, 0
     while limit in used or free < count:
         if limit not in used:

@@ -26,7 +26,7 @@ def numbered(lines):
 
 
 class Board(HardwareBoard):
-    listings = HardwareBoard.listings + ("records",)
+    listings = HardwareBoard.listings + ("records", "mixer-sum", "connections")
 
     def records(self, name, max_count=100):
         return [line.split(" -> ")[0] for line in self.ask("records rtp %s %d" % (name, max_count))]
@@ -41,6 +41,12 @@ def udp_port():
     with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as s:
         s.bind(("127.0.0.1", 0))
         return s.getsockname()[1]
+
+
+def rtp(payload="ptG711-Alaw"):
+    """The create of an RTP slot whose far end is on loopback."""
+    return ('create : rtp : { codecRTP { payload %s, dhost { iaddr "127.0.0.1", port %d } }, '
+            "txPayload %s, rxPayload %s }" % (payload, udp_port() - 1, payload, payload))
 
 
 class SessionTest(vx.DaemonTest):
@@ -61,6 +67,12 @@ class SessionTest(vx.DaemonTest):
         vx.wait_for(lambda: not self.board.sessions())
         self.board.ask("rtp-capacity 128")
         self.board.close()
+
+    def new_controller(self):
+        """The controller leaves and the next one is taken."""
+        self.c.close()
+        self.c = self.daemon.connect()
+        self.pending = []
 
     def answer(self, payload):
         """The answer to one command: "success" or the error cause; signals are kept."""
@@ -97,9 +109,21 @@ class CodecSessionTest(SessionTest):
         m = re.match(r"\{ (?:seq \d+, )?(?:slot (\d+), )?pdu signal : ([\w-]+) : (.*) \}$", text)
         return (int(m.group(1)) if m.group(1) else None, m.group(2), m.group(3)) if m else (None, None, text)
 
-    def send_to(self, slot, command):
+    def slot_signal(self, slot, alternative, start="", timeout=5.0):
+        """The value of the slot's next signal of that alternative (whose value starts so);
+        None on timeout."""
+        found = vx.wait_signal(self.c, self.pending, self.parse,
+                               lambda p: p[:2] == (slot, alternative) and p[2].startswith(start), timeout)
+        return None if found is None else found[2]
+
+    def encoded(self, slot, command):
+        """The command to the slot (None: to no slot) in PER, under the next sequence number."""
         self.seq += 1
-        return self.answer(self.codec.encode("{ seq %d, slot %d, pdu command : %s }" % (self.seq, slot, command)))
+        where = "" if slot is None else "slot %d, " % slot
+        return self.codec.encode("{ seq %d, %spdu command : %s }" % (self.seq, where, command))
+
+    def send_to(self, slot, command):
+        return self.answer(self.encoded(slot, command))
 
     def answers(self, count):
         """The next count answers ("success" or the error's cause), signals kept."""

@@ -16,7 +16,7 @@ import sys
 import time
 
 import vxharness as vx
-from test_rtp import Board, CodecSessionTest
+from test_rtp import CodecSessionTest
 
 SEEDS = [1, 2, 3]
 STEPS = 45
@@ -44,12 +44,7 @@ class Run:
         self.source = {}        # dst slot -> src slot
 
 
-class FaultBoard(Board):
-    listings = Board.listings + ("connections",)
-
-
 class SwitchFaults(CodecSessionTest):
-    board_class = FaultBoard
     seeds = SEEDS
     steps = STEPS
 
@@ -92,9 +87,7 @@ class SwitchFaults(CodecSessionTest):
                       % (self.routes(), want, sorted(run.maps), "\n  ".join(log)))
 
     def new_controller(self, run):
-        self.c.close()
-        self.c = self.daemon.connect()
-        self.pending = []
+        super().new_controller()
         run.maps.clear()
         run.source.clear()
         for slot in TRUNKS:

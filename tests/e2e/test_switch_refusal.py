@@ -37,17 +37,16 @@ class TrunkSwitchCase(CodecSessionTest):
     def connect(self, src, dst):
         return self.send_to(src, "connect : %d" % dst)
 
-
-class SwitchRefusal(TrunkSwitchCase):
-
     def open_channels(self):
         return {int(line.split()[0]) for line in self.board.ask("channels") if "open=1" in line}
 
+
+class SwitchRefusal(TrunkSwitchCase):
+
     def stream_channel(self, slot, alternative):
-        found = vx.wait_signal(self.c, self.pending, self.parse,
-                               lambda p: p[:2] == (slot, alternative) and p[2].startswith("active"), 5.0)
+        found = self.slot_signal(slot, alternative, "active")
         self.assertIsNotNone(found)
-        return int(found[2].split(" : ")[1])
+        return int(found.split(" : ")[1])
 
     def refusing(self):
         """The switch refuses every request until the test ends it."""
