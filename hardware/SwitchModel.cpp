@@ -125,13 +125,6 @@ void SwitchModel::schedule(int channel, State then, uint32_t due, int released) 
   o->graceOf = released;
 }
 
-void SwitchModel::apply_deadline(int channel) {
-  Output* o = at(channel);
-  if (!o || o->then.kind == State::none) return;
-  const State then = o->then;
-  want(channel, then);
-}
-
 std::size_t SwitchModel::settle_owed() {
   std::erase_if(owed_, [this](int channel) {
     Output* o = at(channel);
