@@ -145,9 +145,21 @@ bool E1Ctl::UpdateTclk(uint32_t mask) {
   // Whatever the board holds now, it is not known to be the kept mask until a write succeeds.
   tclkConfirmed_ = false;
   if (!IsOpen()) return false;
+  return WriteTclk(mask, false);
+}
+
+// The status round has opened the device when it can be; a descriptor it gave up in this round
+// is opened again at the next.
+void E1Ctl::ReconcileTclk() {
+  if (tclkConfirmed_ || maintenance_ < 0) return;
+  WriteTclk(tclk_, true);
+}
+
+bool E1Ctl::WriteTclk(uint32_t mask, bool once) {
   if (board::ioctl_value(maintenance_, maint::SET_TCLK, mask) < 0) {
     const int error = errno;
-    std::cerr << ext::header(this) << "fail to set TCLK [cause=" << std::strerror(error) << "]" << std::endl;
+    if (!once || !tclkTrouble_)
+      std::cerr << ext::header(this) << "fail to set TCLK [cause=" << std::strerror(error) << "]" << std::endl;
     tclkTrouble_ = true;
     CheckMaintenanceError(error);
     return false;
@@ -157,23 +169,6 @@ bool E1Ctl::UpdateTclk(uint32_t mask) {
   tclkTrouble_ = false;
   std::clog << ext::header(this) << "TCLT = " << ext::OutUnsignedInHex(tclk_) << std::endl;
   return true;
-}
-
-// The status round has opened the device when it can be; a descriptor it gave up in this round
-// is opened again at the next.
-void E1Ctl::ReconcileTclk() {
-  if (tclkConfirmed_ || maintenance_ < 0) return;
-  if (board::ioctl_value(maintenance_, maint::SET_TCLK, tclk_) < 0) {
-    const int error = errno;
-    if (!tclkTrouble_)
-      std::cerr << ext::header(this) << "fail to set TCLK [cause=" << std::strerror(error) << "]" << std::endl;
-    tclkTrouble_ = true;
-    CheckMaintenanceError(error);
-    return;
-  }
-  tclkConfirmed_ = true;
-  tclkTrouble_ = false;
-  std::clog << ext::header(this) << "TCLT = " << ext::OutUnsignedInHex(tclk_) << std::endl;
 }
 
 void E1Ctl::SendStatus() {

@@ -92,6 +92,9 @@ class E1Ctl : public CtrlSrv::Service {
   void ReleaseCas(const char* why);
   // Writes the kept mask when the driver has not confirmed it; a failure is logged once.
   void ReconcileTclk();
+  // One write of mask on the open maintenance descriptor; taken, it is the kept mask. A failure
+  // is logged (once: only when none was logged since the last success).
+  bool WriteTclk(uint32_t mask, bool once);
   // One trunk brought to what is wanted of it; 0, or the driver's result of the request that
   // failed.
   int ReconcileTrunk(int trunk);

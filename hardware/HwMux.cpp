@@ -127,11 +127,7 @@ int HwMux::wish(int channel, State state) {
   if (r >= 0) {
     model_.confirm(channel, state);
     SwitchRoutes::settle();
-    // A switch that takes requests again takes what it still owes soon.
-    if (retry_.is_set() && retry_ms_ > kRetryMs) {
-      retry_ms_ = kRetryMs;
-      retry_.set(retry_ms_, &HwMux::OnRetryTimer, this);
-    }
+    hasten_retry();
     return r;
   }
   const int error = errno;
@@ -154,6 +150,13 @@ void HwMux::Want(int channel, State state) {
 
 void HwMux::owe_retry() {
   if (!retry_.is_set()) retry_.set(retry_ms_, &HwMux::OnRetryTimer, this);
+}
+
+void HwMux::hasten_retry() {
+  // A switch that takes requests again takes what it still owes soon.
+  if (!retry_.is_set() || retry_ms_ <= kRetryMs) return;
+  retry_ms_ = kRetryMs;
+  retry_.set(retry_ms_, &HwMux::OnRetryTimer, this);
 }
 
 void HwMux::OnRetryTimer() {
@@ -300,11 +303,7 @@ void HwMux::RefreshChannel(int index) {
   const int channel = kFirstOutput + index;
   if (send(channel, o.want, false) >= 0) {
     if (o.confirmed != o.want) model_.confirm(channel, o.want);
-    // A switch that takes requests again soon takes what it still owes.
-    if (retry_.is_set() && retry_ms_ > kRetryMs) {
-      retry_ms_ = kRetryMs;
-      retry_.set(retry_ms_, &HwMux::OnRetryTimer, this);
-    }
+    hasten_retry();
     return;
   }
   if (!board::descriptor_gone(errno)) return;

@@ -98,6 +98,8 @@ class HwMux {
   void drop(int error);
   // A refusal leaves work owed: the retry is armed, its interval kept.
   void owe_retry();
+  // A request got through: an owed retry backed off beyond kRetryMs is brought forward to it.
+  void hasten_retry();
   void OnRetryTimer();
 
   SwitchModel model_;

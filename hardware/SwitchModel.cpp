@@ -9,6 +9,13 @@ int uses_of(const std::unordered_map<int, int>& uses, int channel) {
   const auto it = uses.find(channel);
   return it == uses.end() ? 0 : it->second;
 }
+
+// A route counts as a use of its source and of the output it reaches.
+void count_route(std::unordered_map<int, int>& uses, int channel, SwitchModel::State s, int delta) {
+  if (s.kind != SwitchModel::State::routed) return;
+  uses[s.value] += delta;
+  uses[channel] += delta;
+}
 }  // namespace
 
 SwitchModel::SwitchModel() : previous_(g_current) {
@@ -57,15 +64,9 @@ SwitchModel::Output* SwitchModel::find(int channel) {
 }
 
 void SwitchModel::set_want(int channel, Output& o, State s) {
-  if (o.want.kind == State::routed) {
-    wantedUses_[o.want.value]--;
-    wantedUses_[channel]--;
-  }
+  count_route(wantedUses_, channel, o.want, -1);
   o.want = s;
-  if (s.kind == State::routed) {
-    wantedUses_[s.value]++;
-    wantedUses_[channel]++;
-  }
+  count_route(wantedUses_, channel, s, 1);
   if (o.want != o.confirmed) mark_owed(channel, o);
 }
 
@@ -93,15 +94,9 @@ void SwitchModel::want(int channel, State state) {
 void SwitchModel::confirm(int channel, State state) {
   Output* o = at(channel);
   if (!o) return;
-  if (o->confirmed.kind == State::routed) {
-    confirmedUses_[o->confirmed.value]--;
-    confirmedUses_[channel]--;
-  }
+  count_route(confirmedUses_, channel, o->confirmed, -1);
   o->confirmed = state;
-  if (state.kind == State::routed) {
-    confirmedUses_[state.value]++;
-    confirmedUses_[channel]++;
-  }
+  count_route(confirmedUses_, channel, state, 1);
   if (o->want != o->confirmed) mark_owed(channel, *o);
 }
 
@@ -128,13 +123,6 @@ void SwitchModel::schedule(int channel, State then, uint32_t due, int released) 
   o->then = then;
   o->due = due;
   o->graceOf = released;
-}
-
-void SwitchModel::apply_deadline(int channel) {
-  Output* o = at(channel);
-  if (!o || o->then.kind == State::none) return;
-  const State then = o->then;
-  want(channel, then);
 }
 
 std::size_t SwitchModel::settle_owed() {

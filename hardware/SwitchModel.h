@@ -75,8 +75,6 @@ class SwitchModel {
   void forget_confirmed();
   // Keeps the output's route until due, then wants `then`; the released channel is noted.
   void schedule(int channel, State then, uint32_t due, int released);
-  // The deadline of channel applies now.
-  void apply_deadline(int channel);
 
   // Outputs whose wanted state differs from the confirmed one, oldest first (entries that
   // caught up are skipped by whoever walks it; see settle_owed).

@@ -23,6 +23,9 @@ namespace {
 
 using State = SwitchModel::State;
 
+// The takedowns a switch refuses are retried by HwMux's reconciler, on its timer.
+static_assert(SwitchRoutes::kRetryMs == HwMux::kRetryMs);
+
 void taken_back(int channel);
 
 // A descriptor kept for a released channel, watched for the board's hang-up: the board took the
