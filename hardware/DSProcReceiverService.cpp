@@ -513,15 +513,7 @@ bool DSProcReceiverService::put_back(DSProcReceiver& r, bool quiet) {
     const uint32_t mask = (r.m_muteFirst > 0 ? dsp::kMuteFirst : 0u) | (r.m_muteSecond > 0 ? dsp::kMuteSecond : 0u);
     return enable_request(timeslot, r.m_muteId, mask, "MUTE", quiet);
   });
-  if (r.m_unconfirmed != 0) {
-    if (!r.m_putBackLogged)
-      std::cerr << "dsproc: settings of timeslot " << timeslot << " put off until the device takes them" << std::endl;
-    r.m_putBackLogged = true;
-    return false;
-  }
-  if (r.m_putBackLogged) std::clog << "dsproc: settings of timeslot " << timeslot << " put back" << std::endl;
-  r.m_putBackLogged = false;
-  return true;
+  return note_put_back(timeslot, r.m_unconfirmed != 0, r.m_putBackLogged);
 }
 
 }  // namespace Hardware

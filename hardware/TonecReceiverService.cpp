@@ -345,15 +345,7 @@ bool TonecReceiverService::put_back(TonecReceiver& r, bool quiet) {
     if (g[0] == 0 && g[1] == 0 && g[2] == 0 && g[3] == 0) r.m_generatorOn = false;
     return true;
   });
-  if (r.m_unconfirmed != 0) {
-    if (!r.m_putBackLogged)
-      std::cerr << "tonec: settings of timeslot " << timeslot << " put off until the device takes them" << std::endl;
-    r.m_putBackLogged = true;
-    return false;
-  }
-  if (r.m_putBackLogged) std::clog << "tonec: settings of timeslot " << timeslot << " put back" << std::endl;
-  r.m_putBackLogged = false;
-  return true;
+  return note_put_back(timeslot, r.m_unconfirmed != 0, r.m_putBackLogged);
 }
 
 }  // namespace Hardware
