@@ -2,10 +2,11 @@
 // The process-wide owner of the DSP-processing device "/dev/dsp": issues every request of the
 // DSP receivers and reads the device's event records, handing each to the receiver of its
 // timeslot that has the event's feature on (and, for VAD and SD, its id). A device that went
-// away is opened again and given back what the receivers hold on. Per timeslot that no receiver
-// holds any more, it keeps what the device may still have on there that the daemon wants off,
-// and switches it off: on a backing-off timer, before a new receiver comes, and before any
-// request on the timeslot.
+// away is opened again and given back each receiver's configuration records and what it holds
+// on; what it refuses stays wanted, counts as on, and is put back on a backing-off timer. Per
+// timeslot that no receiver holds any more, it keeps what the device may still have on there
+// that the daemon wants off, and switches it off: on a backing-off timer, before a new receiver
+// comes, and before any request on the timeslot.
 #include <cstddef>
 #include <cstdint>
 

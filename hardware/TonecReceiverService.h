@@ -2,9 +2,11 @@
 // The process-wide owner of the tone-control device "/dev/dtmf": issues every request of the
 // tone receivers and reads the device's event records, handing each to the receiver of its
 // timeslot whose detector enable's id it carries. A device that went away is opened again and
-// given back what the receivers hold on. Per timeslot that no receiver holds any more, it keeps
-// what the device may still have on there that the daemon wants off, and switches it off: on a
-// backing-off timer, before a new receiver comes, and before any request on the timeslot.
+// given back each receiver's configuration records and what it holds on; what it refuses stays
+// wanted, counts as on, and is put back on a backing-off timer. Per timeslot that no receiver
+// holds any more, it keeps what the device may still have on there that the daemon wants off,
+// and switches it off: on a backing-off timer, before a new receiver comes, and before any
+// request on the timeslot.
 #include <cstddef>
 #include <cstdint>
 
