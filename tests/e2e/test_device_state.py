@@ -124,11 +124,6 @@ class Receivers(DeviceStateTest):
         self.assertEqual(self.board.ask("dsp-vad %d 1 1 0" % ch), "1")
         found = vx.wait_signal(self.c, self.pending, self.parse, lambda p: p[1] == "vad", 2.0)
         self.assertEqual(found and found[0], 9)
-        # Each put-back is made again, its refusal and its return logged once.
-        for tag in ("tonec", "dsproc"):
-            self.assertTrue(self.logged("%s: settings of timeslot %d put back" % (tag, ch), seen))
-            self.assertEqual(self.daemon.output()[seen:].count(
-                "%s: settings of timeslot %d put off until the device takes them" % (tag, ch)), 1)
         # The destroy switches both off: the next call's slot has neither.
         self.assertEqual(self.send_to(9, "destroy : NULL"), "success")
         self.assertEqual(self.rtp(10), ch)
