@@ -4,6 +4,7 @@
 // receives what the DSP detects.
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 #include "board/BigEndian.h"
 #include "foundation/CyclicList.h"
@@ -95,6 +96,14 @@ class DSProcReceiver {
   uint32_t muteId() const { return m_muteId; }
   bool delaysSet() const { return m_delaysSet; }
   bool rxGainSet() const { return m_rxGainSet; }
+  // Settings the device lost (a reset, a reopen) and has not taken back yet: the service puts
+  // them back on its settle timer. Until then each counts as on, for events and for the
+  // switch-off at destruction.
+  uint32_t unconfirmed() const { return m_unconfirmed; }
+  // The tone filters set and not switched off since, kept to be put back; at most this many
+  // frequencies (the oldest makes room).
+  static constexpr size_t kMaxToneFilters = 16;
+  size_t toneFilterRecords() const { return m_toneFilterRecords.size(); }
 
   // The first live receiver of the timeslot, in creation order; null when none.
   static DSProcReceiver* find(unsigned timeslot);
@@ -134,6 +143,20 @@ class DSProcReceiver {
   unsigned m_delays[3] = {};  // rx, tx, selcal
   char m_rxGain = 0;
   bool m_toneFilters = false;  // a tone filter switched on and not all switched off since
+  // The configuration records the device took last, put back (before the switches) when it
+  // lost them.
+  bool m_vadConfigured = false;
+  uint8_t m_vadConfig[12] = {};
+  bool m_sdConfigured = false;
+  struct ToneFilter {
+    unsigned frequency;
+    uint8_t payload[12];
+  };
+  std::vector<ToneFilter> m_toneFilterRecords;
+  // Bits of the settings (DSProcReceiverService::Setting) wanted and not confirmed since the
+  // device lost them; whether their put-back was refused and logged.
+  uint32_t m_unconfirmed = 0;
+  bool m_putBackLogged = false;
 };
 
 }  // namespace Hardware

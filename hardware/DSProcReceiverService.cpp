@@ -26,6 +26,20 @@ std::ostream& put_errno(std::ostream& os, int error) {
   return os << " errno=" << ext::quoted(std::strerror(error));
 }
 
+void delays_payload(uint8_t (&payload)[12], unsigned rx, unsigned tx, unsigned selcal) {
+  dsp::DelaysPayload p;
+  p.rx = rx;
+  p.tx = tx;
+  p.selcal = selcal;
+  dsp::set_payload(payload, p);
+}
+
+void rx_gain_payload(uint8_t (&payload)[12], char gain) {
+  dsp::RxGainPayload p;
+  p.gain_db = static_cast<int8_t>(gain);
+  dsp::set_payload(payload, p);
+}
+
 template <typename P>
 P from_payload(const uint8_t* payload) {
   P p;
@@ -85,6 +99,9 @@ bool DSProcReceiverService::configureVAD(DSProcReceiver& receiver, const LGCP::V
     dsp::set_payload(payload, p);
   }
   if (!configure(timeslot, dsp::kConfigureVad, payload, "DSPROC_CONFIGURE VAD fail:")) return false;
+  std::memcpy(receiver.m_vadConfig, payload, sizeof payload);
+  receiver.m_vadConfigured = true;
+  receiver.m_unconfirmed &= ~kVadConfig;
   std::clog << "DSPROC_CONFIGURE VAD" << " ts=" << timeslot << std::endl;
   return true;
 }
@@ -95,6 +112,8 @@ bool DSProcReceiverService::configureSD(DSProcReceiver& receiver) {
   if (!opened("configure SD", timeslot)) return false;
   uint8_t payload[12] = {};
   if (!configure(timeslot, dsp::kConfigureSd, payload, "DSPROC_CONFIGURE SD fail:")) return false;
+  receiver.m_sdConfigured = true;
+  receiver.m_unconfirmed &= ~kSdConfig;
   std::clog << "DSPROC_CONFIGURE SD" << " ts=" << timeslot << std::endl;
   return true;
 }
@@ -104,12 +123,9 @@ bool DSProcReceiverService::configureDelays(DSProcReceiver& receiver, unsigned r
   before_request(timeslot);
   if (!opened("configure Delays", timeslot)) return false;
   uint8_t payload[12] = {};
-  dsp::DelaysPayload p;
-  p.rx = rx;
-  p.tx = tx;
-  p.selcal = selcal;
-  dsp::set_payload(payload, p);
+  delays_payload(payload, rx, tx, selcal);
   if (!configure(timeslot, dsp::kConfigureDelays, payload, "DSPROC_CONFIGURE DELAYS fail:")) return false;
+  receiver.m_unconfirmed &= ~kDelaysConfig;
   taken(timeslot, 0, true);
   std::clog << "DSPROC_CONFIGURE DELAYS" << " ts=" << timeslot << " rx=" << rx << " tx=" << tx << " selcal=" << selcal
             << std::endl;
@@ -121,13 +137,12 @@ bool DSProcReceiverService::configureRxGain(DSProcReceiver& receiver, char gain)
   before_request(timeslot);
   if (!opened("Configure Rx gain", timeslot)) return false;
   uint8_t payload[12] = {};
-  dsp::RxGainPayload p;
-  p.gain_db = static_cast<int8_t>(gain);
-  dsp::set_payload(payload, p);
+  rx_gain_payload(payload, gain);
   if (!configure(timeslot, dsp::kConfigureRxGain, payload, "DSPROC_CONFIGURE Rx Gain fail:")) return false;
+  receiver.m_unconfirmed &= ~kRxGainConfig;
   taken(timeslot, 0, false, true);
   // The gain is a number of dB, not a character.
-  std::clog << "DSPROC_CONFIGURE RX GAIN" << " ts=" << timeslot << " gain_dB=" << static_cast<int>(p.gain_db)
+  std::clog << "DSPROC_CONFIGURE RX GAIN" << " ts=" << timeslot << " gain_dB=" << static_cast<int>(static_cast<int8_t>(gain))
             << std::endl;
   return true;
 }
@@ -145,19 +160,29 @@ bool DSProcReceiverService::configureToneFilter(DSProcReceiver& receiver, unsign
   p.level_db = static_cast<int8_t>(level);
   dsp::set_payload(payload, p);
   if (!configure(timeslot, dsp::kConfigureToneFilter, payload, "DSPROC_CONFIGURE Tone Filter fail:")) return false;
+  // The record of a frequency replaces the one before; a filter switched off needs no put-back.
+  auto& records = receiver.m_toneFilterRecords;
+  std::erase_if(records, [freq](const DSProcReceiver::ToneFilter& f) { return f.frequency == freq; });
+  if (enable) {
+    if (records.size() >= DSProcReceiver::kMaxToneFilters) records.erase(records.begin());
+    DSProcReceiver::ToneFilter& f = records.emplace_back();
+    f.frequency = freq;
+    std::memcpy(f.payload, payload, sizeof payload);
+  }
   std::clog << "DSPROC_CONFIGURE TONE FILTER" << " ts=" << timeslot << " freq=" << freq << ", en=" << enable
             << ", dur_th_msec=" << duration << ", det_lvl_dB=" << level << std::endl;
   return true;
 }
 
-bool DSProcReceiverService::enable_request(unsigned timeslot, uint32_t id, uint32_t mask, const char* name) {
+bool DSProcReceiverService::enable_request(unsigned timeslot, uint32_t id, uint32_t mask, const char* name,
+                                           bool quiet) {
   dsp::FeatureMask r;
   r.timeslot = timeslot;
   r.id = id;
   r.mask = mask;
   if (request(dsp::DSPROC_ENABLE, &r) < 0) {
     int error = errno;
-    put_errno(std::cerr << "DSPROC_ENABLE " << name << " fail:" << " timeslot=" << timeslot << " id=" << id, error)
+    if (!quiet) put_errno(std::cerr << "DSPROC_ENABLE " << name << " fail:" << " timeslot=" << timeslot << " id=" << id, error)
         << std::endl;
     return false;
   }
@@ -166,8 +191,9 @@ bool DSProcReceiverService::enable_request(unsigned timeslot, uint32_t id, uint3
 }
 
 bool DSProcReceiverService::enable(DSProcReceiver& receiver, DSProcReceiver::Feature& feature, uint32_t mask,
-                                   const char* name, bool on) {
-  if (feature.state >= 0 && (feature.state != 0) == on) return true;
+                                   uint32_t setting, const char* name, bool on) {
+  // A feature whose put-back the device has not taken is asked for now.
+  if (feature.state >= 0 && (feature.state != 0) == on && !(receiver.m_unconfirmed & setting)) return true;
   unsigned timeslot = receiver.dsproc_timeslot();
   before_request(timeslot);
   dsp::FeatureMask r;
@@ -178,6 +204,7 @@ bool DSProcReceiverService::enable(DSProcReceiver& receiver, DSProcReceiver::Fea
     if (!enable_request(timeslot, id, mask, name)) return false;
     feature.id = id;
     feature.state = 1;
+    receiver.m_unconfirmed &= ~setting;
     taken(timeslot, mask);
     return true;
   }
@@ -188,27 +215,28 @@ bool DSProcReceiverService::enable(DSProcReceiver& receiver, DSProcReceiver::Fea
     return false;
   }
   feature.state = 0;
+  receiver.m_unconfirmed &= ~setting;
   taken(timeslot, mask);
   std::cerr << "DSPROC_DISABLE " << name << " done:" << " timeslot=" << timeslot << std::endl;
   return true;
 }
 
 bool DSProcReceiverService::enableVAD(DSProcReceiver& receiver, bool on) {
-  return enable(receiver, receiver.m_vad, dsp::kVad, "VAD", on);
+  return enable(receiver, receiver.m_vad, dsp::kVad, kVadOn, "VAD", on);
 }
 bool DSProcReceiverService::enableSD(DSProcReceiver& receiver, bool on) {
-  return enable(receiver, receiver.m_sd, dsp::kSd, "SD", on);
+  return enable(receiver, receiver.m_sd, dsp::kSd, kSdOn, "SD", on);
 }
 bool DSProcReceiverService::enableBSS(DSProcReceiver& receiver, bool on) {
-  return enable(receiver, receiver.m_bss, dsp::kBss, "BSS", on);
+  return enable(receiver, receiver.m_bss, dsp::kBss, kBssOn, "BSS", on);
 }
 bool DSProcReceiverService::enableNG(DSProcReceiver& receiver, bool on) {
-  return enable(receiver, receiver.m_ng, dsp::kNg, "NG", on);
+  return enable(receiver, receiver.m_ng, dsp::kNg, kNgOn, "NG", on);
 }
 
 bool DSProcReceiverService::enableMute(DSProcReceiver& receiver, bool first, bool second) {
   if (receiver.m_muteFirst >= 0 && receiver.m_muteSecond >= 0 && (receiver.m_muteFirst != 0) == first &&
-      (receiver.m_muteSecond != 0) == second)
+      (receiver.m_muteSecond != 0) == second && !(receiver.m_unconfirmed & kMuteOn))
     return true;
   unsigned timeslot = receiver.dsproc_timeslot();
   before_request(timeslot);
@@ -223,6 +251,7 @@ bool DSProcReceiverService::enableMute(DSProcReceiver& receiver, bool first, boo
       return false;
     }
     receiver.m_muteFirst = receiver.m_muteSecond = 0;
+    receiver.m_unconfirmed &= ~kMuteOn;
     std::cerr << "DSPROC_DISABLE MUTE done:" << " timeslot=" << timeslot << std::endl;
     return true;
   }
@@ -232,6 +261,7 @@ bool DSProcReceiverService::enableMute(DSProcReceiver& receiver, bool first, boo
   receiver.m_muteId = id;
   receiver.m_muteFirst = first ? 1 : 0;
   receiver.m_muteSecond = second ? 1 : 0;
+  receiver.m_unconfirmed &= ~kMuteOn;
   return true;
 }
 
@@ -248,6 +278,8 @@ bool DSProcReceiverService::disableToneAll(DSProcReceiver& receiver) {
     put_errno(std::cerr << "Disable All Tone fail:" << " timeslot=" << timeslot, error) << std::endl;
     return false;
   }
+  receiver.m_toneFilterRecords.clear();
+  receiver.m_unconfirmed &= ~kToneFilterConfig;
   taken(timeslot, dsp::kToneFilters);
   std::clog << "DISABLE ALL TONE done: " << " ts=" << timeslot << std::endl;
   return true;
@@ -370,6 +402,7 @@ void DSProcReceiverService::owe(DSProcReceiver& r) {
   r.m_bss.state = r.m_ng.state = 0;
   r.m_muteFirst = r.m_muteSecond = -1;
   r.m_toneFilters = r.m_delaysSet = r.m_rxGainSet = false;
+  r.m_unconfirmed = 0;
   r.m_node.unlink();
   if (what.disable == 0 && !what.delays && !what.rxGain) return;
   const unsigned timeslot = r.dsproc_timeslot();
@@ -391,7 +424,13 @@ void DSProcReceiverService::taken(unsigned timeslot, uint32_t disable, bool dela
 
 bool DSProcReceiverService::settle() {
   m_owed.carry_out_all();
-  return m_owed.empty();
+  bool left = false;
+  Containers::CyclicList& list = DSProcReceiver::all();
+  for (Containers::CyclicList* n = list.next; n != &list; n = n->next) {
+    DSProcReceiver& r = *DSProcReceiver::owner(n);
+    if (r.m_unconfirmed && !put_back(r, true)) left = true;
+  }
+  return m_owed.empty() && !left;
 }
 
 bool DSProcReceiverService::carry_out_one(unsigned timeslot, Owed& what) {
@@ -416,35 +455,65 @@ bool DSProcReceiverService::carry_out_one(unsigned timeslot, Owed& what) {
   return true;
 }
 
-// The device lost what it held: every live receiver's features are switched on again with the
-// ids their events are matched by, and its delays and gain put back. A feature that does not
-// come back is marked unset, so that the controller's next enable or disable asks again.
+// The device lost what it held: every live receiver's configuration records, delays and gain are
+// put back, then its features switched on again with the ids their events are matched by. What
+// the device refuses stays wanted, counts as on meanwhile, and is put back on the settle timer.
 void DSProcReceiverService::OnReopened() {
   // A departed receiver's features must not outlast the return into the next call.
   m_owed.carry_out_all();
   const auto hold = m_owed.hold();
+  bool left = false;
   Containers::CyclicList& list = DSProcReceiver::all();
   for (Containers::CyclicList* n = list.next; n != &list; n = n->next) {
     DSProcReceiver& r = *DSProcReceiver::owner(n);
-    restore(r, r.m_vad, dsp::kVad, "VAD");
-    restore(r, r.m_sd, dsp::kSd, "SD");
-    restore(r, r.m_bss, dsp::kBss, "BSS");
-    restore(r, r.m_ng, dsp::kNg, "NG");
-    if (r.m_muteFirst > 0 || r.m_muteSecond > 0) {
-      DSProcReceiver::Feature mute{1, r.m_muteId};
-      restore(r, mute, (r.m_muteFirst > 0 ? dsp::kMuteFirst : 0u) | (r.m_muteSecond > 0 ? dsp::kMuteSecond : 0u),
-              "MUTE");
-      if (mute.state < 0) r.m_muteFirst = r.m_muteSecond = -1;
-    }
-    if (r.m_delaysSet && !configureDelays(r, r.m_delays[0], r.m_delays[1], r.m_delays[2])) r.m_delaysSet = false;
-    if (r.m_rxGainSet && !configureRxGain(r, r.m_rxGain)) r.m_rxGainSet = false;
+    r.m_unconfirmed = (r.m_vadConfigured ? kVadConfig : 0u) | (r.m_sdConfigured ? kSdConfig : 0u) |
+                      (r.m_toneFilterRecords.empty() ? 0u : kToneFilterConfig) |
+                      (r.m_delaysSet ? kDelaysConfig : 0u) | (r.m_rxGainSet ? kRxGainConfig : 0u) |
+                      (r.m_vad.state > 0 ? kVadOn : 0u) | (r.m_sd.state > 0 ? kSdOn : 0u) |
+                      (r.m_bss.state > 0 ? kBssOn : 0u) | (r.m_ng.state > 0 ? kNgOn : 0u) |
+                      (r.m_muteFirst > 0 || r.m_muteSecond > 0 ? kMuteOn : 0u);
+    if (!put_back(r, false)) left = true;
   }
+  if (left) settle_later();
 }
 
-void DSProcReceiverService::restore(DSProcReceiver& receiver, DSProcReceiver::Feature& feature, uint32_t mask,
-                                    const char* name) {
-  if (feature.state <= 0) return;
-  if (!enable_request(receiver.dsproc_timeslot(), feature.id, mask, name)) feature.state = -1;
+bool DSProcReceiverService::put_back(DSProcReceiver& r, bool quiet) {
+  const unsigned timeslot = r.dsproc_timeslot();
+  auto step = [&](uint32_t setting, auto&& issue) {
+    if ((r.m_unconfirmed & setting) && issue()) r.m_unconfirmed &= ~setting;
+  };
+  step(kVadConfig,
+       [&] { return configure(timeslot, dsp::kConfigureVad, r.m_vadConfig, "DSPROC_CONFIGURE VAD fail:", quiet); });
+  step(kSdConfig, [&] {
+    static const uint8_t kNone[12] = {};
+    return configure(timeslot, dsp::kConfigureSd, kNone, "DSPROC_CONFIGURE SD fail:", quiet);
+  });
+  step(kToneFilterConfig, [&] {
+    for (const DSProcReceiver::ToneFilter& f : r.m_toneFilterRecords) {
+      if (!configure(timeslot, dsp::kConfigureToneFilter, f.payload, "DSPROC_CONFIGURE Tone Filter fail:", quiet))
+        return false;
+    }
+    return true;
+  });
+  step(kDelaysConfig, [&] {
+    uint8_t payload[12] = {};
+    delays_payload(payload, r.m_delays[0], r.m_delays[1], r.m_delays[2]);
+    return configure(timeslot, dsp::kConfigureDelays, payload, "DSPROC_CONFIGURE DELAYS fail:", quiet);
+  });
+  step(kRxGainConfig, [&] {
+    uint8_t payload[12] = {};
+    rx_gain_payload(payload, r.m_rxGain);
+    return configure(timeslot, dsp::kConfigureRxGain, payload, "DSPROC_CONFIGURE Rx Gain fail:", quiet);
+  });
+  step(kVadOn, [&] { return enable_request(timeslot, r.m_vad.id, dsp::kVad, "VAD", quiet); });
+  step(kSdOn, [&] { return enable_request(timeslot, r.m_sd.id, dsp::kSd, "SD", quiet); });
+  step(kBssOn, [&] { return enable_request(timeslot, r.m_bss.id, dsp::kBss, "BSS", quiet); });
+  step(kNgOn, [&] { return enable_request(timeslot, r.m_ng.id, dsp::kNg, "NG", quiet); });
+  step(kMuteOn, [&] {
+    const uint32_t mask = (r.m_muteFirst > 0 ? dsp::kMuteFirst : 0u) | (r.m_muteSecond > 0 ? dsp::kMuteSecond : 0u);
+    return enable_request(timeslot, r.m_muteId, mask, "MUTE", quiet);
+  });
+  return note_put_back(timeslot, r.m_unconfirmed != 0, r.m_putBackLogged);
 }
 
 }  // namespace Hardware

@@ -2,10 +2,11 @@
 // The process-wide owner of the DSP-processing device "/dev/dsp": issues every request of the
 // DSP receivers and reads the device's event records, handing each to the receiver of its
 // timeslot that has the event's feature on (and, for VAD and SD, its id). A device that went
-// away is opened again and given back what the receivers hold on. Per timeslot that no receiver
-// holds any more, it keeps what the device may still have on there that the daemon wants off,
-// and switches it off: on a backing-off timer, before a new receiver comes, and before any
-// request on the timeslot.
+// away is opened again and given back each receiver's configuration records and what it holds
+// on; what it refuses stays wanted, counts as on, and is put back on a backing-off timer. Per
+// timeslot that no receiver holds any more, it keeps what the device may still have on there
+// that the daemon wants off, and switches it off: on a backing-off timer, before a new receiver
+// comes, and before any request on the timeslot.
 #include <cstddef>
 #include <cstdint>
 
@@ -27,6 +28,21 @@ class DSProcReceiverService : public DeviceEventReader {
   static DSProcReceiverService* instance();
 
   DSProcReceiverService();
+
+  // The settings of a receiver that a device which lost its state is given back, in the order
+  // they are put back: configuration records before the switches.
+  enum Setting : uint32_t {
+    kVadConfig = 1,
+    kSdConfig = 2,
+    kToneFilterConfig = 4,
+    kDelaysConfig = 8,
+    kRxGainConfig = 16,
+    kVadOn = 32,
+    kSdOn = 64,
+    kBssOn = 128,
+    kNgOn = 256,
+    kMuteOn = 512,
+  };
 
   bool configureVAD(DSProcReceiver& receiver, const LGCP::VADParams& params);
   bool configureSD(DSProcReceiver& receiver);
@@ -53,12 +69,14 @@ class DSProcReceiverService : public DeviceEventReader {
   // Issues DSPROC_CONFIGURE with its failure line (quiet: without it).
   bool configure(unsigned timeslot, uint32_t what, const uint8_t (&payload)[12], const char* fail_text,
                  bool quiet = false);
-  // The enable/disable rule of VAD, SD, BSS and NG.
-  bool enable(DSProcReceiver& receiver, DSProcReceiver::Feature& feature, uint32_t mask, const char* name, bool on);
-  // Issues DSPROC_ENABLE with its log lines.
-  bool enable_request(unsigned timeslot, uint32_t id, uint32_t mask, const char* name);
-  // Switches a feature that is on again with its id; unset when that fails.
-  void restore(DSProcReceiver& receiver, DSProcReceiver::Feature& feature, uint32_t mask, const char* name);
+  // The enable/disable rule of VAD, SD, BSS and NG (setting: the feature's Setting bit).
+  bool enable(DSProcReceiver& receiver, DSProcReceiver::Feature& feature, uint32_t mask, uint32_t setting,
+              const char* name, bool on);
+  // Issues DSPROC_ENABLE with its log lines (quiet: no failure line).
+  bool enable_request(unsigned timeslot, uint32_t id, uint32_t mask, const char* name, bool quiet = false);
+  // Puts back what the receiver has unconfirmed, as far as the device takes it; true when
+  // nothing is left. A refusal is logged once, until all is back (quiet: the retries).
+  bool put_back(DSProcReceiver& receiver, bool quiet);
   // Does the receiver take an event of this type and id (its feature on, the id its enable's)?
   static bool takes(const DSProcReceiver& receiver, uint32_t type, uint32_t id);
   void OnRecord(const uint8_t* record) override;

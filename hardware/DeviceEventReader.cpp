@@ -111,6 +111,17 @@ int DeviceEventReader::request_value(uint32_t number, unsigned long value) {
   return issue([&](int fd) { return board::ioctl_value(fd, number, value); });
 }
 
+bool DeviceEventReader::note_put_back(unsigned timeslot, bool left, bool& logged) const {
+  if (left && !logged) {
+    std::cerr << m_device.tag << ": settings of timeslot " << timeslot << " put off until the device takes them"
+              << std::endl;
+  } else if (!left && logged) {
+    std::clog << m_device.tag << ": settings of timeslot " << timeslot << " put back" << std::endl;
+  }
+  logged = left;
+  return !left;
+}
+
 uint32_t DeviceEventReader::next_id() {
   if (++m_counter == 0) m_counter = 1;
   return m_counter;

@@ -75,6 +75,9 @@ class DeviceEventReader : public Event {
   void settle_later();
   // Carries out the owed work, quietly; true when nothing is left.
   virtual bool settle() { return true; }
+  // The log of a client's put-back after a reopen, once per change: its refusal while settings
+  // are left (logged: whether that was logged), its return once none is. Answers !left.
+  bool note_put_back(unsigned timeslot, bool left, bool& logged) const;
 
  private:
   // The device stopped delivering (end of file, error or hang-up): closed, to be reopened at

@@ -455,14 +455,21 @@ E1Ctl::CasResult E1Ctl::HandleCasClose(int trunk, int timeslot) {
     return CasResult::done;
   }
   if (SignallingTimeslot(timeslot)) return CasResult::invalid;
-  const int r = CasChannelRequest(trunk, timeslot, 0, true);
-  if (r < 0) {
+  // The trunk is brought up to date first, so that the close meets the board's channel; one
+  // the board does not hold (the trunk not back yet, or the channel not enabled since it came
+  // back) is closed as far as the board goes, and no reconcile enables it again.
+  const uint32_t bit = ChannelBit(timeslot);
+  if (!cas_confirmed(trunk)) SettleTrunk(trunk);
+  // A timeslot outside the channels the daemon keeps is the driver's to judge.
+  const bool held = bit == 0 || (casConfirmed_[t] && (casChannelsConfirmed_[t] & bit));
+  const int r = casConfirmed_[t] || bit == 0 ? CasChannelRequest(trunk, timeslot, 0, true) : 0;
+  if (r < 0 && held) {
     SendCASSignal(trunk, timeslot, r, 0);
     return CasResult::done;
   }
-  casEnabled_[t] &= ~ChannelBit(timeslot);
-  casChannelsConfirmed_[t] &= ~ChannelBit(timeslot);
-  casChannelTrouble_[t] &= ~ChannelBit(timeslot);
+  casEnabled_[t] &= ~bit;
+  casChannelsConfirmed_[t] &= ~bit;
+  casChannelTrouble_[t] &= ~bit;
   SendCASSignal(trunk, timeslot, -1, 1);
   return CasResult::done;
 }

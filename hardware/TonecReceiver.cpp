@@ -45,12 +45,13 @@ TonecReceiver* TonecReceiver::find(unsigned timeslot) {
 }
 
 bool TonecReceiver::configureDTMF(const LGCP::DTMFParams& params) {
-  return TonecReceiverService::instance()->configureDTMF(tonec_timeslot(), params);
+  return TonecReceiverService::instance()->configureDTMF(*this, params);
 }
 
 bool TonecReceiver::echoCancel(bool on) {
   if (!TonecReceiverService::instance()->echoCancel(tonec_timeslot(), on)) return false;
   m_echoCancel = on;
+  m_unconfirmed &= ~TonecReceiverService::kLms;
   return true;
 }
 
@@ -61,6 +62,7 @@ bool TonecReceiver::enableToneGenerator(unsigned short f1, unsigned short f2, un
   const unsigned short setting[4] = {f1, f2, a1, a2};
   for (int i = 0; i < 4; ++i) m_generator[i] = done ? setting[i] : 0;
   m_generatorOn = !done || f1 != 0 || f2 != 0 || a1 != 0 || a2 != 0;
+  if (done) m_unconfirmed &= ~TonecReceiverService::kGenerator;
   return done;
 }
 
@@ -80,6 +82,7 @@ bool TonecReceiver::enableIVA(bool on) { return TonecReceiverService::instance()
 bool TonecReceiver::enableDTMFReject(bool on) {
   if (!TonecReceiverService::instance()->enableDTMFReject(tonec_timeslot(), on)) return false;
   m_rejectEnabled = on;
+  m_unconfirmed &= ~TonecReceiverService::kReject;
   return true;
 }
 

@@ -90,6 +90,10 @@ class TonecReceiver {
   // setting whose request failed).
   bool generatorOn() const { return m_generatorOn; }
   uint32_t requestId() const { return m_requestId; }
+  // Settings the device lost (a reset, a reopen) and has not taken back yet: the service puts
+  // them back on its settle timer. Until then each counts as on, for events and for the
+  // switch-off at destruction.
+  unsigned unconfirmed() const { return m_unconfirmed; }
 
   // The first live receiver of the timeslot, in creation order; null when none.
   static TonecReceiver* find(unsigned timeslot);
@@ -136,6 +140,16 @@ class TonecReceiver {
   // device is opened again.
   bool m_generatorOn = false;
   unsigned short m_generator[4] = {};  // f1, f2, a1, a2
+  // The configuration records the device took last, put back (before the switches) when it
+  // lost them.
+  bool m_dtmfConfigured = false;
+  uint32_t m_dtmfConfig[4] = {};  // twist, ratio, noise, silence
+  bool m_ivaConfigured = false;
+  int m_ivaLevel = 0;
+  // Bits of the settings (TonecReceiverService::Setting) wanted and not confirmed since the
+  // device lost them; whether their put-back was refused and logged.
+  unsigned m_unconfirmed = 0;
+  bool m_putBackLogged = false;
 };
 
 }  // namespace Hardware

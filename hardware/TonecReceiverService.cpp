@@ -1,6 +1,7 @@
 #include "hardware/TonecReceiverService.h"
 
 #include <algorithm>
+#include <iterator>
 #include <cerrno>
 #include <cstring>
 #include <iostream>
@@ -39,18 +40,31 @@ TonecReceiverService::TonecReceiverService()
       m_owed([this](unsigned timeslot, unsigned& what) { return carry_out_one(timeslot, what); },
              [this] { settle_later(); }) {}
 
-bool TonecReceiverService::configureDTMF(unsigned timeslot, const LGCP::DTMFParams& params) {
+bool TonecReceiverService::configureDTMF(TonecReceiver& receiver, const LGCP::DTMFParams& params) {
+  const unsigned timeslot = receiver.tonec_timeslot();
   before_request(timeslot);
   if (!opened("configure DTMF", timeslot)) return false;
+  const uint32_t config[4] = {static_cast<uint32_t>(static_cast<int>(params.get_threshold().get_twist())),
+                              static_cast<uint32_t>(static_cast<int>(params.get_threshold().get_ratio())),
+                              static_cast<uint32_t>(static_cast<int>(params.get_threshold().get_noise())),
+                              static_cast<uint32_t>(static_cast<int>(params.get_level().get_silence()))};
+  if (!configure_detector(timeslot, config, false)) return false;
+  std::copy(std::begin(config), std::end(config), receiver.m_dtmfConfig);
+  receiver.m_dtmfConfigured = true;
+  receiver.m_unconfirmed &= ~kDtmfConfig;
+  return true;
+}
+
+bool TonecReceiverService::configure_detector(unsigned timeslot, const uint32_t (&config)[4], bool quiet) {
   dtmf::DetectorConfig r;
   r.timeslot = timeslot;
-  r.twist = static_cast<uint32_t>(static_cast<int>(params.get_threshold().get_twist()));
-  r.ratio = static_cast<uint32_t>(static_cast<int>(params.get_threshold().get_ratio()));
-  r.noise = static_cast<uint32_t>(static_cast<int>(params.get_threshold().get_noise()));
-  r.silence = static_cast<uint32_t>(static_cast<int>(params.get_level().get_silence()));
+  r.twist = config[0];
+  r.ratio = config[1];
+  r.noise = config[2];
+  r.silence = config[3];
   if (request(dtmf::DTMF_CONFIGURE_DETECTOR, &r) < 0) {
     int error = errno;
-    put_errno(std::cerr << "DTMF_CONFIGURE_DETECTOR" << " fail:" << " timeslot=" << timeslot, error) << std::endl;
+    if (!quiet) put_errno(std::cerr << "DTMF_CONFIGURE_DETECTOR" << " fail:" << " timeslot=" << timeslot, error) << std::endl;
     return false;
   }
   std::clog << "DTMF_CONFIGURE_DETECTOR" << " ts=" << timeslot << " twist=" << r.twist << " ratio=" << r.ratio
@@ -83,13 +97,13 @@ bool TonecReceiverService::enableDTMFReject(unsigned timeslot, bool on) {
   return done;
 }
 
-bool TonecReceiverService::enable_detector(unsigned timeslot, uint32_t id) {
+bool TonecReceiverService::enable_detector(unsigned timeslot, uint32_t id, bool quiet) {
   dtmf::DetectorEnable r;
   r.timeslot = timeslot;
   r.id = id;
   if (request(dtmf::DTMF_ENABLE_DETECTOR, &r) < 0) {
     int error = errno;
-    put_errno(std::cerr << "DTMF_ENABLE_DETECTOR fail:" << " timeslot=" << timeslot << " id=" << id, error)
+    if (!quiet) put_errno(std::cerr << "DTMF_ENABLE_DETECTOR fail:" << " timeslot=" << timeslot << " id=" << id, error)
         << std::endl;
     return false;
   }
@@ -98,7 +112,8 @@ bool TonecReceiverService::enable_detector(unsigned timeslot, uint32_t id) {
 }
 
 bool TonecReceiverService::enableDTMF(TonecReceiver& receiver, bool on) {
-  if (receiver.m_dtmfEnabled == on) return true;
+  // A detector whose put-back the device has not taken is asked for now.
+  if (receiver.m_dtmfEnabled == on && !(receiver.m_unconfirmed & kDetector)) return true;
   unsigned timeslot = receiver.tonec_timeslot();
   before_request(timeslot);
   if (on) {
@@ -106,11 +121,13 @@ bool TonecReceiverService::enableDTMF(TonecReceiver& receiver, bool on) {
     if (!enable_detector(timeslot, id)) return false;
     receiver.m_requestId = id;
     receiver.m_dtmfEnabled = true;
+    receiver.m_unconfirmed &= ~kDetector;
     taken(timeslot, kOwedDetector);
     return true;
   }
   if (!disable_detector(timeslot, false)) return false;
   receiver.m_dtmfEnabled = false;
+  receiver.m_unconfirmed &= ~kDetector;
   taken(timeslot, kOwedDetector);
   return true;
 }
@@ -152,15 +169,24 @@ bool TonecReceiverService::configureIVA(TonecReceiver& receiver, const LGCP::IVA
   unsigned timeslot = receiver.tonec_timeslot();
   before_request(timeslot);
   if (!opened("configure IVA", timeslot)) return false;
+  const int level = static_cast<int>(params.get_det_lvl_dB());
+  if (!configure_iva(timeslot, level, false)) return false;
+  receiver.m_ivaLevel = level;
+  receiver.m_ivaConfigured = true;
+  receiver.m_unconfirmed &= ~kIvaConfig;
+  return true;
+}
+
+bool TonecReceiverService::configure_iva(unsigned timeslot, int level_db, bool quiet) {
   dtmf::IvaConfig r;
   r.timeslot = timeslot;
-  r.level_db = static_cast<int>(params.get_det_lvl_dB());
+  r.level_db = level_db;
   if (request(dtmf::IVA_CONFIGURE_DETECTOR, &r) < 0) {
     int error = errno;
-    put_errno(std::cerr << "IVA_CONFIGURE_DETECTOR" << " fail:" << " timeslot=" << timeslot, error) << std::endl;
+    if (!quiet) put_errno(std::cerr << "IVA_CONFIGURE_DETECTOR" << " fail:" << " timeslot=" << timeslot, error) << std::endl;
     return false;
   }
-  std::clog << "IVA_CONFIGURE_DETECTOR" << " ts=" << timeslot << " det_lvl_dB=" << r.level_db << std::endl;
+  std::clog << "IVA_CONFIGURE_DETECTOR" << " ts=" << timeslot << " det_lvl_dB=" << level_db << std::endl;
   return true;
 }
 
@@ -171,6 +197,7 @@ bool TonecReceiverService::enableIVA(TonecReceiver& receiver, bool on) {
                  : switch_request(timeslot, dtmf::IVA_DETECTOR_DISABLE, "IVA_DETECTOR", "_DISABLE");
   if (!done) return false;
   receiver.m_ivaEnabled = on;
+  receiver.m_unconfirmed &= ~kIva;
   taken(timeslot, kOwedIva);
   return true;
 }
@@ -238,6 +265,7 @@ void TonecReceiverService::owe(TonecReceiver& r) {
   // Nothing of the timeslot is put back for this receiver, the echo canceller included, and
   // none of its events are for it: a later receiver of the timeslot takes them.
   r.m_generatorOn = r.m_dtmfEnabled = r.m_ivaEnabled = r.m_rejectEnabled = r.m_echoCancel = false;
+  r.m_unconfirmed = 0;
   r.m_node.unlink();
   if (what == 0) return;
   const unsigned timeslot = r.tonec_timeslot();
@@ -255,7 +283,13 @@ void TonecReceiverService::taken(unsigned timeslot, unsigned what) {
 
 bool TonecReceiverService::settle() {
   m_owed.carry_out_all();
-  return m_owed.empty();
+  bool left = false;
+  Containers::CyclicList& list = TonecReceiver::all();
+  for (Containers::CyclicList* n = list.next; n != &list; n = n->next) {
+    TonecReceiver& r = *TonecReceiver::owner(n);
+    if (r.m_unconfirmed && !put_back(r, true)) left = true;
+  }
+  return m_owed.empty() && !left;
 }
 
 bool TonecReceiverService::carry_out_one(unsigned timeslot, unsigned& what) {
@@ -272,30 +306,46 @@ bool TonecReceiverService::carry_out_one(unsigned timeslot, unsigned& what) {
   return true;
 }
 
-// The device lost what it held: every live receiver's detectors, switches and generator setting
-// are put back, with the ids its events are matched by. A feature that does not come back is
-// marked off, so that the controller's next enable asks for it again.
+// The device lost what it held: every live receiver's configuration records, detectors, switches
+// and generator setting are put back, with the ids its events are matched by. What the device
+// refuses stays wanted, counts as on meanwhile, and is put back on the settle timer.
 void TonecReceiverService::OnReopened() {
   // A departed receiver's tone or detector must not outlast the return into the next call.
   m_owed.carry_out_all();
   const auto hold = m_owed.hold();
+  bool left = false;
   Containers::CyclicList& list = TonecReceiver::all();
   for (Containers::CyclicList* n = list.next; n != &list; n = n->next) {
     TonecReceiver& r = *TonecReceiver::owner(n);
-    const unsigned timeslot = r.tonec_timeslot();
-    if (r.m_dtmfEnabled && !enable_detector(timeslot, r.m_requestId)) r.m_dtmfEnabled = false;
-    if (r.m_ivaEnabled && !switch_request(timeslot, dtmf::IVA_DETECTOR_ENABLE, "IVA_DETECTOR", "_ENABLE"))
-      r.m_ivaEnabled = false;
-    if (r.m_rejectEnabled && !switch_request(timeslot, dtmf::DTMF_REJECTION_ENABLE, "DTMF_REJECTION", "_ENABLE"))
-      r.m_rejectEnabled = false;
-    if (r.m_echoCancel && !switch_request(timeslot, dtmf::CHANNEL_LMS_ON, "CHANNEL_LMS", "_ON"))
-      r.m_echoCancel = false;
-    if (r.m_generatorOn) {
-      const unsigned short* g = r.m_generator;
-      bool off = g[0] == 0 && g[1] == 0 && g[2] == 0 && g[3] == 0;
-      if (dial(timeslot, {g[0], g[1], g[2], g[3]}) && off) r.m_generatorOn = false;
-    }
+    r.m_unconfirmed = (r.m_dtmfConfigured ? kDtmfConfig : 0u) | (r.m_ivaConfigured ? kIvaConfig : 0u) |
+                      (r.m_dtmfEnabled ? kDetector : 0u) | (r.m_ivaEnabled ? kIva : 0u) |
+                      (r.m_rejectEnabled ? kReject : 0u) | (r.m_echoCancel ? kLms : 0u) |
+                      (r.m_generatorOn ? kGenerator : 0u);
+    if (!put_back(r, false)) left = true;
   }
+  if (left) settle_later();
+}
+
+bool TonecReceiverService::put_back(TonecReceiver& r, bool quiet) {
+  const unsigned timeslot = r.tonec_timeslot();
+  auto step = [&](unsigned setting, auto&& issue) {
+    if ((r.m_unconfirmed & setting) && issue()) r.m_unconfirmed &= ~setting;
+  };
+  step(kDtmfConfig, [&] { return configure_detector(timeslot, r.m_dtmfConfig, quiet); });
+  step(kIvaConfig, [&] { return configure_iva(timeslot, r.m_ivaLevel, quiet); });
+  step(kDetector, [&] { return enable_detector(timeslot, r.m_requestId, quiet); });
+  step(kIva, [&] { return switch_request(timeslot, dtmf::IVA_DETECTOR_ENABLE, "IVA_DETECTOR", "_ENABLE", quiet); });
+  step(kReject,
+       [&] { return switch_request(timeslot, dtmf::DTMF_REJECTION_ENABLE, "DTMF_REJECTION", "_ENABLE", quiet); });
+  step(kLms, [&] { return switch_request(timeslot, dtmf::CHANNEL_LMS_ON, "CHANNEL_LMS", "_ON", quiet); });
+  step(kGenerator, [&] {
+    const unsigned short* g = r.m_generator;
+    if (!dial(timeslot, {g[0], g[1], g[2], g[3]}, quiet)) return false;
+    // A setting of off (after a failed request) is off now.
+    if (g[0] == 0 && g[1] == 0 && g[2] == 0 && g[3] == 0) r.m_generatorOn = false;
+    return true;
+  });
+  return note_put_back(timeslot, r.m_unconfirmed != 0, r.m_putBackLogged);
 }
 
 }  // namespace Hardware

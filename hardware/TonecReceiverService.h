@@ -2,9 +2,11 @@
 // The process-wide owner of the tone-control device "/dev/dtmf": issues every request of the
 // tone receivers and reads the device's event records, handing each to the receiver of its
 // timeslot whose detector enable's id it carries. A device that went away is opened again and
-// given back what the receivers hold on. Per timeslot that no receiver holds any more, it keeps
-// what the device may still have on there that the daemon wants off, and switches it off: on a
-// backing-off timer, before a new receiver comes, and before any request on the timeslot.
+// given back each receiver's configuration records and what it holds on; what it refuses stays
+// wanted, counts as on, and is put back on a backing-off timer. Per timeslot that no receiver
+// holds any more, it keeps what the device may still have on there that the daemon wants off,
+// and switches it off: on a backing-off timer, before a new receiver comes, and before any
+// request on the timeslot.
 #include <cstddef>
 #include <cstdint>
 
@@ -33,7 +35,19 @@ class TonecReceiverService : public DeviceEventReader {
 
   TonecReceiverService();
 
-  bool configureDTMF(unsigned timeslot, const LGCP::DTMFParams& params);
+  // The settings of a receiver that a device which lost its state is given back, in the order
+  // they are put back: configuration records before the switches they govern.
+  enum Setting : unsigned {
+    kDtmfConfig = 1,
+    kIvaConfig = 2,
+    kDetector = 4,
+    kIva = 8,
+    kReject = 16,
+    kLms = 32,
+    kGenerator = 64,
+  };
+
+  bool configureDTMF(TonecReceiver& receiver, const LGCP::DTMFParams& params);
   bool echoCancel(unsigned timeslot, bool on);
   bool enableDTMFReject(unsigned timeslot, bool on);
   bool enableDTMF(TonecReceiver& receiver, bool on);
@@ -56,8 +70,12 @@ class TonecReceiverService : public DeviceEventReader {
  private:
   // Issues an on/off request that takes the timeslot by value, with its log lines.
   bool switch_request(unsigned timeslot, uint32_t request, const char* name, const char* suffix, bool quiet = false);
+  // "DTMF_CONFIGURE_DETECTOR" (twist, ratio, noise, silence) and "IVA_CONFIGURE_DETECTOR", with
+  // their log lines (quiet: no failure line).
+  bool configure_detector(unsigned timeslot, const uint32_t (&config)[4], bool quiet);
+  bool configure_iva(unsigned timeslot, int level_db, bool quiet);
   // "DTMF_ENABLE_DETECTOR" with the id its events will carry, with its log lines.
-  bool enable_detector(unsigned timeslot, uint32_t id);
+  bool enable_detector(unsigned timeslot, uint32_t id, bool quiet = false);
   // "DTMF_DISABLE_DETECTOR" with its log lines (quiet: no failure line).
   bool disable_detector(unsigned timeslot, bool quiet);
   // "DTMF_DIAL" with its failure line (quiet: without it).
@@ -65,6 +83,9 @@ class TonecReceiverService : public DeviceEventReader {
   void OnRecord(const uint8_t* record) override;
   void OnReopened() override;
   bool settle() override;
+  // Puts back what the receiver has unconfirmed, as far as the device takes it; true when
+  // nothing is left. A refusal is logged once, until all is back (quiet: the retries).
+  bool put_back(TonecReceiver& receiver, bool quiet);
   // One timeslot's owed switch-offs, quiet; true when none is left (logged once then).
   bool carry_out_one(unsigned timeslot, unsigned& what);
   // Before a request on a timeslot: its owed switch-offs first.

@@ -50,9 +50,13 @@ spiCtrl* spiCtrl::instance() {
   return &service;
 }
 
-spiCtrl::spiCtrl() { init_device_and_channels(); }
+spiCtrl::spiCtrl() {
+  init_device_and_channels();
+  watch_.set(kWatchMs, &spiCtrl::OnWatch, this);
+}
 
 spiCtrl::~spiCtrl() {
+  watch_.reset();
   if (fd_ < 0) return;
   timer_.reset();
   for (int channel = 0; channel < kChannels; ++channel) disable_channel(channel);
@@ -61,8 +65,20 @@ spiCtrl::~spiCtrl() {
   fd_ = -1;
 }
 
+// A device away for now is opened by the status round (or the watch) once it can be.
 void spiCtrl::OnConnect() {
-  if (usable()) timer_.set(kStatusPeriodMs, &spiCtrl::status, this);
+  if (spi_present_) timer_.set(kStatusPeriodMs, &spiCtrl::status, this);
+}
+
+void spiCtrl::OnWatch() {
+  if (!spi_present_) return;
+  if (fd_ < 0) {
+    init_device_and_channels();
+  } else if (!timer_.is_set()) {
+    uint8_t control = 0;
+    read(0, kRegControl, control);
+  }
+  if (spi_present_) watch_.set(kWatchMs, &spiCtrl::OnWatch, this);
 }
 
 void spiCtrl::OnDisconnect() { timer_.reset(); }
@@ -83,6 +99,8 @@ void spiCtrl::init_device_and_channels() {
     init_channel(channel);
     enable_channel(channel);
   }
+  if (clock_master_ >= 0 && write(clock_master_, kRegClock, kClockMaster))
+    std::clog << "spi: set clock master on channel " << clock_master_ << std::endl;
 }
 
 bool spiCtrl::valid_channel(int channel, const char* operation) const {
@@ -120,6 +138,8 @@ void spiCtrl::disable_channel(int channel) {
 
 void spiCtrl::clock(int channel) {
   init_device_and_channels();
+  // Kept for a device not open now: its next descriptor gets it.
+  if (channel >= -1 && channel < kChannels) clock_master_ = channel;
   if (!usable()) return;
   if (channel < -1 || channel >= kChannels) {
     std::clog << "spi: bad channel for set clock master " << channel << std::endl;
@@ -138,6 +158,7 @@ void spiCtrl::lose_spi() {
   if (!spi_present_) return;
   spi_present_ = false;
   timer_.reset();
+  watch_.reset();
   std::clog << "spi: hal without spi" << std::endl;
 }
 

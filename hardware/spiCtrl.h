@@ -2,7 +2,9 @@
 // SPI status of the eight line-interface channels behind the SPI bus of "/dev/hal": they are
 // set up and enabled at start, one of them can be made the clock master, and while a
 // controller is connected each channel's line status goes to it every second as a
-// "trunkStatus" signal of type "bri". It answers no command.
+// "trunkStatus" signal of type "bri". A device lost to a reset is opened again by the service
+// itself, with or without a controller, and its channels and clock master brought back. It
+// answers no command.
 #include <array>
 #include <cstdint>
 
@@ -18,6 +20,8 @@ class spiCtrl : public CtrlSrv::Service {
   static constexpr int kRegStatus = 51;
   static constexpr int kRegClock = 87;
   static constexpr unsigned kStatusPeriodMs = 1000;
+  // How often a lost device is tried again, and an idle one checked for a loss.
+  static constexpr unsigned kWatchMs = 1000;
 
   static spiCtrl* instance();
 
@@ -46,6 +50,7 @@ class spiCtrl : public CtrlSrv::Service {
   bool spi_present() const { return spi_present_; }
   int fd() const { return fd_; }
   bool timer_armed() const { return timer_.is_set(); }
+  bool watch_armed() const { return watch_.is_set(); }
 
  private:
   // A channel number that names one of the line interfaces; logs the refused operation.
@@ -57,9 +62,13 @@ class spiCtrl : public CtrlSrv::Service {
   // driver gave up (the device was reset): the request is made once more on a new descriptor,
   // whose channels are brought up again, and only ENODEV there means no SPI.
   int request(uint32_t number, board::hal::SpiRegister& r);
+  // Opens a lost device again; while no status round runs, one harmless read finds a loss.
+  void OnWatch();
 
   int fd_ = -1;
   Timer timer_;
+  Timer watch_;
+  int clock_master_ = -1;  // the channel made clock master, put back on a new descriptor
   bool spi_present_ = true;
   bool reopening_ = false;  // a new descriptor's channels are being brought up
   bool open_failed_ = false;  // the last open failed, and was logged

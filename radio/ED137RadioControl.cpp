@@ -42,8 +42,7 @@ bool ED137RadioControl::SendASNToChan(TERM::RadioModifier const& modifier) {
   if (!modifier.is_ed_137()) return false;
   ED137RadioState state = radioState;
   state.DecodeASN(modifier.get_ed_137());
-  SendRadioStateToChan(state);
-  return !state.IsTx() || !has_kept_packet();
+  return SendRadioStateToChan(state);
 }
 
 void ED137RadioControl::EncodeASN(ED137RadioState const& old, ED137RadioState const& now,
@@ -55,9 +54,8 @@ void ED137RadioControl::EncodeASN(ED137RadioState const& old, ED137RadioState co
   if (!now.EncodeASN(m.get_params())) request.omit_request();
 }
 
-int ED137RadioControl::SendProtoToChan(r2s_proto const& record, bool keep) {
-  return SendRecord(
-      record, [](const r2s_proto* r, uint8_t* buf, size_t size) { return r2s_proto_pack(r, buf, size); }, keep);
+int ED137RadioControl::SendProtoToChan(r2s_proto const& record) {
+  return SendRecord(record, [](const r2s_proto* r, uint8_t* buf, size_t size) { return r2s_proto_pack(r, buf, size); });
 }
 
 bool ED137RadioControl::NeedSendProto(ED137RadioState const& state) const {
@@ -66,13 +64,19 @@ bool ED137RadioControl::NeedSendProto(ED137RadioState const& state) const {
   return !state.IsEqual(radioState);
 }
 
-void ED137RadioControl::SendRadioStateToChan(ED137RadioState const& state) {
-  if (!NeedSendProto(state)) return;
+bool ED137RadioControl::SendRadioStateToChan(ED137RadioState const& state) {
+  if (!NeedSendProto(state)) return true;
+  r2s_proto record{};
+  const bool encoded = EncodeProto(state, record) == 0;
+  // Nothing else carries a transmit state (the periodic report is a receive state): one that
+  // does not reach the device now is refused, and not taken for the radio's.
+  const int sent = encoded ? SendProtoToChan(record) : 0;
+  if (state.IsTx() && encoded && sent < 1) {
+    std::cerr << GetPrefix() << "send tx extension fail !!!" << std::endl;
+    return false;
+  }
   PutProtoFromRadioToChan(state);
-  r2s_proto record;
-  if (EncodeProto(state, record) == 0) {
-    // Nothing else carries a transmit state: the periodic report is a receive state.
-    SendProtoToChan(record, state.IsTx());
+  if (encoded) {
     time_stamp_ = Mux::milliseconds();
     if (state.IsRx()) last_tx_ = time_stamp_;
   }
@@ -84,6 +88,7 @@ void ED137RadioControl::SendRadioStateToChan(ED137RadioState const& state) {
   }
   in_addr holder{radioState.session_addr};
   UpdateAccess(radioState.ptt != 0, holder);
+  return true;
 }
 
 void ED137RadioControl::OnRtpProtoRXEvent(r2s_proto const& record) {

@@ -26,8 +26,9 @@ class ED137RadioControl : public RadioControl {
   const ED137RadioParams& params() const { return params_; }
 
   // Take only the "ed-137" alternative (false otherwise: the slot reports it). A transmit
-  // command also answers false while its extension has not reached the device: it is kept and
-  // written once a session takes it. A receive state is carried by the periodic report.
+  // command whose extension does not reach the device now also answers false, and changes
+  // nothing: keyed at some later time, the radio would transmit after the controller was told
+  // it does not. A receive state is carried by the periodic report.
   bool SendASNToChan(TERM::RadioStatus const& status) override;
   bool SendASNToChan(TERM::RadioModifier const& modifier) override;
   bool GetSQU() override { return radioState.squ > 0; }
@@ -39,13 +40,14 @@ class ED137RadioControl : public RadioControl {
 
   // The request for the controller: the radio's status from `old`, the command from `now`.
   static void EncodeASN(ED137RadioState const& old, ED137RadioState const& now, TERM::RtpRadioRequest& request);
-  // Sends a state from the controller when it is new (or the device sends no keep-alives).
-  void SendRadioStateToChan(ED137RadioState const& state);
+  // Sends a state from the controller when it is new (or the device sends no keep-alives) and
+  // makes it the radio's; false, with the radio's state and filter as they were, when a
+  // transmit state did not reach the device.
+  bool SendRadioStateToChan(ED137RadioState const& state);
   bool NeedSendProto(ED137RadioState const& state) const;
   // One received extension, the last of its run.
   void OnRtpProtoRXEvent(r2s_proto const& record);
-  // With `keep`, an extension that does not reach the device is kept for the next session.
-  int SendProtoToChan(r2s_proto const& record, bool keep = false);
+  int SendProtoToChan(r2s_proto const& record);
 
   const ED137RadioState& chan_state() const { return chanState; }
   const ED137RadioState& radio_state() const { return radioState; }

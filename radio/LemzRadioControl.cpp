@@ -42,8 +42,7 @@ bool LemzRadioControl::SendASNToChan(TERM::RadioModifier const& modifier) {
   if (!modifier.is_lemz()) return false;
   LemzRadioState state = radioState;
   state.DecodeASN(modifier.get_lemz());
-  SendRadioStateToChan(state);
-  return true;
+  return SendRadioStateToChan(state, true);
 }
 
 void LemzRadioControl::EncodeASN(LemzRadioState const& old, LemzRadioState const& now, TERM::RtpRadioRequest& request) {
@@ -76,12 +75,19 @@ void LemzRadioControl::Trace(const char* what, int32_t command, TERM::RtpRadioRe
             << std::endl;
 }
 
-void LemzRadioControl::SendRadioStateToChan(LemzRadioState const& state) {
+bool LemzRadioControl::SendRadioStateToChan(LemzRadioState const& state, bool command) {
+  const LemzRadioState before = radioState;
   if (PutProtoFromRadioToChan(state) != -1) {
     sig_proto packet;
     sig_proto_init(&packet);
     if (EncodeProto(state, packet) == 0) {
-      SendProtoToChan(packet);
+      if (SendProtoToChan(packet) < 1 && command) {
+        // Taken later, a refused command (a PTT among them) would key the radio at a time the
+        // controller does not know.
+        radioState = before;
+        std::cerr << GetPrefix() << "send command fail !!!" << std::endl;
+        return false;
+      }
       time_stamp_ = Mux::milliseconds();
       if (int g = GroupOf(packet.type); g >= 0) groupStamp[g] = time_stamp_;
     }
@@ -93,6 +99,7 @@ void LemzRadioControl::SendRadioStateToChan(LemzRadioState const& state) {
   }
   in_addr holder{radioState.session_addr};
   UpdateAccess(radioState.ptt != 0, holder);
+  return true;
 }
 
 void LemzRadioControl::OnRtpProtoRXEvent(sig_proto const& packet) {

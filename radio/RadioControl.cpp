@@ -137,7 +137,6 @@ bool RadioControl::StartSession(bool quiet) {
   watch_logged_ = false;
   filter_logged_ = false;
   ApplyFilter();
-  WriteKept();
   if (!Settled()) ArmReconcile();
   return true;
 }
@@ -169,7 +168,7 @@ bool RadioControl::filter_holds() const {
 
 bool RadioControl::Settled() const {
   if (want_session_ && !has_session() && (type_ != AttachRtpSession || rtp_fd_)) return false;
-  return filter_holds() && (!ext_fd_ || !has_kept_packet()) && gate_confirmed_;
+  return filter_holds() && gate_confirmed_;
 }
 
 void RadioControl::ArmReconcile() {
@@ -185,7 +184,6 @@ void RadioControl::Reconcile() {
     }
   }
   ApplyFilter();
-  WriteKept();
   if (!gate_confirmed_) FollowSquelch();
   if (Settled()) {
     reconcile_timer_.reset();
@@ -200,20 +198,6 @@ void RadioControl::FollowSquelch() {
   if (!confirmed && gate_confirmed_) std::cerr << GetPrefix() << "squelch gate rtp session fail !!!" << std::endl;
   gate_confirmed_ = confirmed;
   if (!confirmed) ArmReconcile();
-}
-
-void RadioControl::Keep(const uint8_t* buf, size_t size) {
-  kept_size_ = std::min(size, sizeof kept_);
-  if (!kept_size_) return;
-  std::memcpy(kept_, buf, kept_size_);
-  ArmReconcile();  // a session that is there but did not take it is asked again
-}
-
-bool RadioControl::WriteKept() {
-  if (!kept_size_) return true;
-  if (!ext_fd_ || WriteExtPacket(kept_, kept_size_) < 0) return false;
-  kept_size_ = 0;
-  return true;
 }
 
 void RadioControl::SetTimerEnable(bool on) {

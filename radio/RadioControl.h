@@ -73,7 +73,7 @@ class RadioControl : public IRadioController, private IRadioIntController {
   // Type 0: detach and close the session, which is no longer wanted. Always true.
   bool RtpExtStop();
 
-  // Brings the session, its filter, the kept transmit packet and the squelch gate in line with
+  // Brings the session, its filter and the squelch gate in line with
   // what the controller wants. Runs on the reconcile timer while something is not confirmed,
   // and at each command of the slot.
   void Reconcile();
@@ -132,11 +132,10 @@ class RadioControl : public IRadioController, private IRadioIntController {
   IRadioControlNotify* notify() const { return notify_; }
   const INet4::Addr& local_addr() const { return local_addr_; }
   const Event& watch() const { return watch_; }
-  // What is wanted and not yet confirmed: a session, the filter, a kept packet, the gate.
+  // What is wanted and not yet confirmed: a session, the filter, the gate.
   bool session_wanted() const { return want_session_; }
   bool has_session() const;
   bool filter_holds() const;
-  bool has_kept_packet() const { return kept_size_ > 0; }
   bool gate_confirmed() const { return gate_confirmed_; }
   bool reconcile_pending() const { return reconcile_timer_.is_set(); }
 
@@ -182,12 +181,9 @@ class RadioControl : public IRadioController, private IRadioIntController {
     if (run > 0) process(previous);
   }
   // Packs one record with `pack` and writes it: the bytes written, or the pack result (kept
-  // as the last pack error) below 1, or -1 when the write failed.
-  // With `keep`, a packet that does not reach the device (no session, a failed write) is kept
-  // in place of the one kept before and written once a session takes it; one that does reach
-  // it makes the kept one stale.
+  // as the last pack error) below 1, or -1 when there is no session or the write failed.
   template <class Record, class Pack>
-  int SendRecord(const Record& record, Pack pack, bool keep = false) {
+  int SendRecord(const Record& record, Pack pack) {
     uint8_t buf[board::rtp_ext::kMaxPacket];
     const int n = pack(&record, buf, sizeof buf);
     if (n < 1) {
@@ -195,12 +191,8 @@ class RadioControl : public IRadioController, private IRadioIntController {
       return n;
     }
     const bool written = ext_fd_ && WriteExtPacket(buf, static_cast<size_t>(n)) >= 0;
-    if (keep) Keep(written ? nullptr : buf, written ? 0 : static_cast<size_t>(n));
     return written ? n : -1;
   }
-  void Keep(const uint8_t* buf, size_t size);
-  // Writes the kept packet when a session is there; true when none is left.
-  bool WriteKept();
   // Packets from a source other than the holder are dropped here too: until the driver takes
   // the filter asked for, nothing else keeps a foreign sender from taking the radio.
   bool Accepts(uint32_t src_addr) const {
@@ -212,15 +204,14 @@ class RadioControl : public IRadioController, private IRadioIntController {
   // A session that hung up reports itself on every pass: its watch and descriptor go, and a new
   // session is made in its place.
   void DropHungUpSession(short revents);
-  // Opens, initialises, attaches (as the type asks) and watches a session, with the filter and
-  // the kept packet. A failure arms the reconcile timer; a driver step's failure is logged
+  // Opens, initialises, attaches (as the type asks) and watches a session, with the filter. A failure arms the reconcile timer; a driver step's failure is logged
   // unless `quiet`, a watch that cannot be made once per loss.
   bool StartSession(bool quiet);
   // Type 1: joins the slot's RTP session to the other process's extension session.
   bool JoinRtpSession(bool quiet);
   void ArmReconcile();
   bool Settled() const;
-  // How long an unconfirmed session, filter, packet or gate waits for the next try.
+  // How long an unconfirmed session, filter or gate waits for the next try.
   static constexpr unsigned kReopenMs = 1000;
 
   RadioControlType type_ = AttachExtSession;
@@ -249,8 +240,6 @@ class RadioControl : public IRadioController, private IRadioIntController {
   bool joined_ = false;         // type 1: the driver took the join
   bool watch_logged_ = false;   // a session that could not be watched was logged
   bool gate_confirmed_ = true;  // the slot's receive path follows the squelch
-  uint8_t kept_[board::rtp_ext::kMaxPacket] = {};
-  size_t kept_size_ = 0;
   IRadioControlNotify* notify_ = nullptr;
   std::string prefix_;
   INet4::Addr local_addr_;

@@ -49,9 +49,9 @@ bool RtpExtSlot::Ioctl(LGCP::IoctlParams const& p) {
       if (joined) controller_->SetRtpDevice(DeviceCopy());
       // An own extension session attaches to the session's new descriptor.
       if (controller_->type() == RTPSignalling::AttachExtSession) controller_->SetAttachDevice(device.get());
-      // The answer is the codec change's: a session the device does not serve now is made on
-      // the controller's reconcile timer.
-      if (stopped && result) controller_->RtpExtStart(false);
+      // A made change answers with the new session's start; one the device does not serve now
+      // is still made, quietly, on the controller's reconcile timer.
+      if (stopped && result) result = controller_->RtpExtStart(false);
       break;
     }
     default: result = RtpSlot::Ioctl(p); break;

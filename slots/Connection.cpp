@@ -42,6 +42,8 @@ bool Connect(Slot& src, Slot& dst) {
   if (!old) {
     if (!dst.IOnInputStream()) {
       std::cerr << "slot " << dst << " don't have input stream from " << src << std::endl;
+      // The failed connect leaves nothing behind: an output started for it goes too.
+      if (src.sinks.empty()) src.IOnOutputRelease();
       return false;
     }
     dst.OnChangeInputStream(true);

@@ -73,9 +73,11 @@ void RtpSlot::IReleaseChannel() {
   DSProcReceiver::CleanBeforeDestroy();
 }
 
+// The receive path is what the device confirmed: a refused start fails the connect, which then
+// changes nothing, and the controller's next connect asks again.
 bool RtpSlot::IOnInputStream() {
   if (radioInput) return true;
-  request(board::rtp::RTP_START_RX);
+  if (!inputStarted && !request(board::rtp::RTP_START_RX)) return false;
   inputStarted = true;
   return true;
 }

@@ -355,6 +355,8 @@ std::string SimProtocol::execute(std::string_view line) {
               " a1=" + std::to_string(tone.amplitude1) + " a2=" + std::to_string(tone.amplitude2) +
               " lms=" + std::to_string(tone.echo_canceller) + " rejection=" + std::to_string(tone.rejection) +
               " iva=" + std::to_string(tone.iva) + " iva_level=" + std::to_string(tone.iva_level_db) +
+              " twist=" + std::to_string(tone.twist) + " ratio=" + std::to_string(tone.ratio) +
+              " noise=" + std::to_string(tone.noise) + " silence=" + std::to_string(tone.silence) +
               " selcal=" + (selcal.empty() ? "-" : selcal));
   }
   if (cmd == "dsp") {

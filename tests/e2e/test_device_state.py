@@ -1,7 +1,8 @@
 """What a refusing, absent or reset device leaves behind is put right before the next call or the
 next controller meets it: tone and DSP switch-offs of a destroyed slot, events of a mixer port
-that lost its channel, CAS trunks of a controller that left or that did not come back after a
-hang-up, and the trunk clock mask."""
+that lost its channel, receivers' settings after a refused put-back or a reset, an RTP connect
+whose receive start was refused, CAS trunks of a controller that left, that did not come back
+after a hang-up or whose channel was closed before it came back, and the trunk clock mask."""
 
 import vxharness as vx
 from test_rtp import CodecSessionTest, rtp
@@ -33,6 +34,10 @@ class DeviceStateTest(CodecSessionTest):
 
     def dsp(self, ts):
         return int(fields(self.board.ask("dsp %d" % ts))["enabled"])
+
+    def logged(self, text, seen, count=1, timeout=3.0):
+        """The daemon logged the text this many times since `seen` lines, within the timeout."""
+        return vx.wait_for(lambda: self.daemon.output()[seen:].count(text) == count, timeout)
 
     def generator_off(self, ts):
         t = self.tone(ts)
@@ -102,6 +107,71 @@ class SwitchOffs(DeviceStateTest):
             self.assertEqual(self.send_to(slot, "destroy : NULL"), "success")
 
 
+class Receivers(DeviceStateTest):
+    def test_a_refused_put_back_keeps_the_call_detected_and_is_switched_off_at_destroy(self):
+        ch = self.rtp(9)
+        for request in ("dtmf-enable : TRUE", "vad-enable : TRUE"):
+            self.assertEqual(self.send_to(9, "ioctl : " + request), "success")
+        seen = len(self.daemon.output())
+        # Both devices come back with the board's state kept, and refuse the put-back once.
+        for device, tag in (("dtmf", "tonec"), ("dsp", "dsproc")):
+            self.board.ask("fail %s EIO 1" % device)
+            self.board.ask("hangup " + device)
+            self.assertTrue(self.logged(tag + ": device opened again", seen))
+        # The call's digits and voice activity still reach the controller.
+        self.assertEqual(self.board.ask("dtmf %d 4 80" % ch), "1")
+        self.assertEqual(self.signal("tonec", timeout=2.0), (9, "{ timestamp 80, event dtmf : 4 }"))
+        self.assertEqual(self.board.ask("dsp-vad %d 1 1 0" % ch), "1")
+        found = vx.wait_signal(self.c, self.pending, self.parse, lambda p: p[1] == "vad", 2.0)
+        self.assertEqual(found and found[0], 9)
+        # The destroy switches both off: the next call's slot has neither.
+        self.assertEqual(self.send_to(9, "destroy : NULL"), "success")
+        self.assertEqual(self.rtp(10), ch)
+        self.assertEqual(self.tone(ch)["detector"], "0")
+        self.assertEqual(self.dsp(ch) & VAD, 0)
+        self.assertEqual(self.send_to(10, "destroy : NULL"), "success")
+
+    def test_a_reset_gives_a_receiver_back_its_configuration_before_its_switches(self):
+        ts = MIXER_TIMESLOT + 5
+        self.command("query : NULL")
+        self.assertEqual(self.send_to(12, "create : mixerIn : { unit 0, channel tdm : 5 }"), "success")
+        for request in ("dtmf-params : { threshold { twist 8, ratio 6, noise 30 }, level { silence 40 } }",
+                        "iva-params : { det_lvl_dB -30 }", "iva-enable : TRUE", "dtmf-enable : TRUE",
+                        "vad-params : v2 : { voice-th-msec 40, silence-th-msec 200, e-th-dB 30 }",
+                        "vad-enable : TRUE",
+                        "tone-filter : { freq 2100, enable TRUE, duration-th-msec 300, det-level-dB -20 }"):
+            self.assertEqual(self.send_to(12, "ioctl : " + request), "success", request)
+        tone, dsp = self.tone(ts), self.board.ask("dsp %d" % ts)
+        self.assertEqual((tone["iva_level"], tone["twist"]), ("-30", "8"))
+        self.assertIn("config256=", dsp)
+        self.board.ask("reset")
+        self.assertTrue(vx.wait_for(lambda: self.board.ask("dsp %d" % ts) == dsp and self.tone(ts) == tone, 3.0),
+                        (self.tone(ts), self.board.ask("dsp %d" % ts)))
+        # Configured before switched on.
+        for device, config, switch in (("dtmf", "IVA_CONFIGURE_DETECTOR", "IVA_DETECTOR_ENABLE"),
+                                       ("dtmf", "DTMF_CONFIGURE_DETECTOR", "DTMF_ENABLE_DETECTOR"),
+                                       ("dsp", "DSPROC_CONFIGURE", "DSPROC_ENABLE")):
+            names = [line.split()[0] for line in self.board.ask("requests %s 1000" % device)]
+            self.assertLess(names.index(config), names.index(switch), names)
+        self.assertEqual(self.send_to(12, "destroy : NULL"), "success")
+
+
+class Connects(DeviceStateTest):
+    def test_a_refused_receive_start_fails_the_connect_and_the_next_one_makes_it(self):
+        self.assertEqual(self.send_to(1, "create : trunk : { trunk 0, timeslot 1 }"), "success")
+        ch = self.rtp(9)
+        receiving = lambda: self.board.sessions()[ch]["receiving"]
+        self.board.ask("fail rtp EIO 1")
+        self.assertNotEqual(self.send_to(1, "connect : 9"), "success")
+        self.assertEqual(receiving(), "0")
+        self.assertNotEqual(self.board.ask("switch %d" % ch), "connected 1")
+        self.assertEqual(self.send_to(1, "connect : 9"), "success")
+        self.assertEqual(receiving(), "1")
+        self.assertEqual(self.board.ask("switch %d" % ch), "connected 1")
+        for slot in (9, 1):
+            self.assertEqual(self.send_to(slot, "destroy : NULL"), "success")
+
+
 class Trunks(DeviceStateTest):
     def tearDown(self):
         for device in ("e1-cas", "maintenance"):
@@ -141,6 +211,23 @@ class Trunks(DeviceStateTest):
                     self.new_controller()
                     self.assertTrue(vx.wait_for(lambda: self.cas_state(0, 1)["open"] == "0", 3.0))
                 self.assertEqual(self.cas_state(0, 1)["enabled"], "0")
+
+    def test_a_channel_closed_before_its_trunk_came_back_stays_closed(self):
+        for refusals in (1, 2):
+            with self.subTest(refusals=refusals):
+                self.assertEqual(self.cas(0, 1, "open : 9"), "success")
+                self.assertEqual(self.cas(0, 2, "open : 5"), "success")
+                self.board.ask("reset")
+                # The trunk's reopen is refused once (the close brings the trunk back first), or
+                # also at the close (the trunk comes back at the next tick): either way the closed
+                # channel is never enabled again.
+                self.board.ask("fail e1-cas EIO %d" % refusals)
+                self.assertEqual(self.cas(0, 1, "close : NULL"), "success")
+                self.board.ask("fail e1-cas none")
+                self.assertTrue(vx.wait_for(lambda: self.cas_state(0, 2)["enabled"] == "1", 3.0),
+                                self.cas_state(0, 2))
+                self.assertEqual(self.cas_state(0, 1)["enabled"], "0")
+                self.assertEqual(self.cas(0, 0, "close : NULL"), "success")
 
     def test_the_clock_mask_of_a_controller_that_left_is_cleared_once_the_board_takes_it(self):
         for away in ("fail maintenance EIO 100000", "fail-open maintenance ENOENT"):

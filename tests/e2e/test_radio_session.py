@@ -1,9 +1,9 @@
 """A radio slot's extension session, source filter and squelch gate hold what the device
 confirmed: a session the device does not serve at a create, at a codec change or while the
 daemon is short of descriptors is made again once it can be; a refused filter or gate is asked
-for again; a transmit command given while the session is away reaches the next session. Each
-case ends with packets from the holder and from a foreign voice system after the device serves
-again: only the holder's reach the controller."""
+for again; a transmit command given while the session is away is refused and changes nothing,
+then or later. Each case ends with packets from the holder and from a foreign voice system after
+the device serves again: only the holder's reach the controller."""
 
 import resource
 import time
@@ -78,10 +78,11 @@ class RadioSessionTest(test_rtp.CodecSessionTest):
         session = self.served_again(0)
         self.only_holder_reported(6, session)
 
-        # A codec change: made, so it answers success, while the extension session waits.
+        # A codec change: made, but it answers with the extension session's start; the session
+        # is made later all the same.
         try:
             self.board.ask("fail-open rtp-ext EIO")
-            self.assertEqual(self.send(6, "ioctl : encoder-mode : ulaw"), "success")
+            self.assertEqual(self.send(6, "ioctl : encoder-mode : ulaw"), UNSUPPORTED)
             self.assertEqual(self.open_sessions(), [])
             self.assertEqual([s["tx_pt"] for s in self.board.sessions().values()], ["0"])
         finally:
@@ -116,7 +117,7 @@ class RadioSessionTest(test_rtp.CodecSessionTest):
             self.assertTrue(vx.wait_for(lambda: receiving() == [expected]), receiving())
         self.assertEqual(self.send(8, "destroy : NULL"), "success")
 
-    def test_transmit_command_while_the_session_is_away_reaches_the_next_session(self):
+    def test_transmit_command_while_the_session_is_away_is_refused_and_dropped(self):
         self.assertEqual(self.ed137(9), "success")
         old = self.board.open_ext_session()
         seen = len(self.daemon.output())
@@ -124,15 +125,23 @@ class RadioSessionTest(test_rtp.CodecSessionTest):
             self.board.ask("fail-open rtp-ext ENOENT")
             self.board.ask("hangup rtp-ext")
             self.assertTrue(vx.wait_for(lambda: "session hung up" in self.daemon.output()[seen:]))
-            # Not on the board: the answer says so, and the command is kept.
+            # Not on the board: the answer says so, and nothing of the command is kept.
             self.assertEqual(self.radio_state(9, "tx : { header %s }" % ed137_header("normal-ptt-on", ptt_id=5)),
                              UNSUPPORTED)
         finally:
             self.board.ask("fail-open rtp-ext none")
         session = self.served_again(old)
-        # The kept tx extension (normal PTT, id 5) is the new session's first packet.
-        self.assertTrue(vx.wait_for(lambda: self.board.ext_sent(session)), self.board.ext_sent(session))
-        self.assertEqual(self.board.ext_sent(session)[0], "21400000")
+        # The new session keys nothing, and hears every voice system: the radio is nobody's.
+        time.sleep(0.3)
+        self.assertEqual(self.board.ext_sent(session), [])
+        self.assertEqual(self.board.ext_sessions()[session]["filter"], "-")
+        self.assertEqual(self.board.ext_packet(FOREIGN, 66, PTT_ON), 1)
+        reported, request = self.signal("rtpExt")
+        self.assertIn('addr { session-addr "%s", session-ssrc 66 }' % FOREIGN, request)
+        # The command given again is taken.
+        self.assertEqual(self.radio_state(9, "tx : { header %s }" % ed137_header("normal-ptt-on", ptt_id=5)),
+                         "success")
+        self.assertEqual(self.board.ext_sent(session), ["21400000"])
         self.only_holder_reported(9, session)
         self.assertEqual(self.send(9, "destroy : NULL"), "success")
 

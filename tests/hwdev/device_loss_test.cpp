@@ -297,6 +297,53 @@ TEST_F(DeviceLoss, SwitchOffsAPresentDeviceRefusedAreRetriedUntilTakenAndLoggedO
   next.CleanBeforeDestroy();
 }
 
+// What the returned device refuses to take back stays wanted: it counts as on (events, the
+// switch-off at destruction) and is put back quietly with back-off, configuration before switches.
+TEST_F(DeviceLoss, PutBacksTheDeviceRefusesAreRetriedAndCountAsOnMeanwhile) {
+  Tones t(70);
+  Dsp d(70);
+  ASSERT_TRUE(t.enableDTMF(true));
+  ASSERT_TRUE(d.enableVAD(true));
+  for (unsigned f = 1000; f <= 1000 + DSProcReceiver::kMaxToneFilters; ++f)
+    ASSERT_TRUE(d.configureToneFilter(f, 1, 50, -20));
+  ASSERT_TRUE(d.configureToneFilter(1005, 0, 50, -20));
+  EXPECT_EQ(d.toneFilterRecords(), DSProcReceiver::kMaxToneFilters - 1) << "the oldest made room; one is off";
+  for (bool destroyed : {false, true}) {
+    lose(Device::dtmf);
+    lose(Device::dsp);
+    sim().fail_next(Device::dtmf, EIO, 1000);
+    sim().fail_next(Device::dsp, EIO, 1000);
+    advance(TonecReceiverService::kRetryMs);
+    ASSERT_TRUE(tonec().is_open() && dsproc().is_open());
+    EXPECT_EQ(t.unconfirmed(), TonecReceiverService::kDetector);
+    EXPECT_EQ(d.unconfirmed(), DSProcReceiverService::kToneFilterConfig | DSProcReceiverService::kVadOn);
+    EXPECT_TRUE(t.dtmfEnabled());
+    EXPECT_EQ(d.vad().state, 1);
+    clear_output();
+    for (unsigned ms = 0; ms < 3000; ms += 10) advance(10);
+    EXPECT_EQ(err(), "") << "the retries are quiet";
+    sim().clear_requests();
+    if (destroyed) {
+      t.CleanBeforeDestroy();
+      d.CleanBeforeDestroy();
+      EXPECT_EQ(t.unconfirmed() | d.unconfirmed(), 0u);
+      EXPECT_EQ(tonec().owed() + dsproc().owed(), 2u) << "the switch-offs are owed";
+    }
+    sim().fail_next(Device::dtmf, 0, 0);
+    sim().fail_next(Device::dsp, 0, 0);
+    advance(1000);
+    EXPECT_EQ(t.unconfirmed() | d.unconfirmed(), 0u);
+    EXPECT_EQ(sim().state().tones[70].detector, !destroyed);
+    EXPECT_EQ((sim().state().dsp[70].enabled & dsp::kVad) != 0, !destroyed);
+    const auto configures = requests(Device::dsp, dsp::DSPROC_CONFIGURE);
+    EXPECT_EQ(configures.size(), destroyed ? 0u : DSProcReceiver::kMaxToneFilters - 1);
+    if (!destroyed) {
+      EXPECT_LINE(log(), "tonec: settings of timeslot 70 put back");
+      EXPECT_LINE(log(), "dsproc: settings of timeslot 70 put back");
+    }
+  }
+}
+
 TEST_F(DeviceLoss, EventsOnASharedTimeslotReachTheReceiverThatEnabledTheFeature) {
   Tones out(40), in(40);
   Dsp dout(40), din(40);

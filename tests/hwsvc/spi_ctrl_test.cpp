@@ -192,7 +192,7 @@ TEST_F(SpiStatus, DeviceThatCannotBeOpenedIsRetriedAtTheNextUse) {
   sim().fail_open(Device::hal, ENOENT);
   start();
   EXPECT_LT(spi->fd(), 0);
-  EXPECT_FALSE(spi->timer_armed());
+  EXPECT_TRUE(spi->timer_armed());  // the status round opens it once it can
   sim().fail_open(Device::hal, 0);
   spi->enable_channel(7);
   std::vector<Reg> expected = start_writes();
@@ -224,6 +224,40 @@ TEST_F(SpiStatus, ResetDeviceIsOpenedAgainNotTakenForOneWithoutSpi) {
   const std::string log = capture.log.str();
   EXPECT_NE(log.find("spi: hal without spi"), std::string::npos);
   EXPECT_EQ(log.find("spi: hal without spi"), log.rfind("spi: hal without spi"));
+}
+
+// The device is reset and cannot be opened for a moment, while the controller leaves: the service
+// opens it again by itself, brings the channels and the clock master back, and the next
+// controller gets the line status. Without any controller, a reset is found all the same.
+TEST_F(SpiStatus, ResetDeviceIsBroughtBackWithoutAController) {
+  start();
+  spi->clock(2);
+  set_status(0, 0xC5);
+  std::vector<Reg> expected = start_writes();
+  expected.emplace_back(2, 87, 56);
+  for (bool connected : {true, false}) {
+    for (auto& channel : sim().state().spi) channel.fill(0);
+    sim().fail_open(Device::hal, ENOENT);
+    sim().hangup(Device::hal);
+    if (connected) {
+      clock.advance(1000);  // the status round finds it gone
+      EXPECT_LT(spi->fd(), 0);
+      ctl->disconnect();
+    }
+    sim().fail_open(Device::hal, 0);
+    sim().clear_requests();
+    ctl->signals();
+    clock.advance(1000);
+    EXPECT_GE(spi->fd(), 0);
+    EXPECT_EQ(spi_writes(), expected) << "connected first: " << connected;
+    EXPECT_TRUE(ctl->signals().empty());
+  }
+  set_status(0, 0xC5);
+  ctl->connect();
+  clock.advance(1000);
+  std::vector<Line> got = lines(ctl->signals());
+  ASSERT_EQ(got.size(), 8u);
+  EXPECT_EQ(got[0], (Line{0, ACP::TrunkState::normal, 0}));
 }
 
 }  // namespace

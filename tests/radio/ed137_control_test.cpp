@@ -214,37 +214,38 @@ TEST_F(ED137ControlTest, PeriodicReceiveReportGoesOnAfterATransmitCommand) {
   EXPECT_FALSE(gw.filter_set());
 }
 
-TEST_F(ED137ControlTest, TransmitCommandWithoutSessionIsKeptForTheNextSession) {
+// A transmit command that does not reach the device is refused and leaves nothing behind: not
+// the radio's state, not the holder's filter, and nothing written to a later session.
+TEST_F(ED137ControlTest, TransmitCommandWithoutSessionIsRefusedAndDropped) {
   Gateway gw;
   sim().fail_open(board::sim::Device::rtp_ext, ENOENT);
   sim().hangup(board::sim::Device::rtp_ext);
   pump();
   ASSERT_LT(gw.ext_fd(), 0);
-  // Not on the board: the answer says so; the later command takes the earlier one's place.
   EXPECT_FALSE(gw.SendASNToChan(tx_modifier(TERM::ED137RadioPTT::coupling_ptt_on, 3)));
   EXPECT_FALSE(gw.SendASNToChan(tx_modifier(TERM::ED137RadioPTT::normal_ptt_on, 5)));
-  EXPECT_FALSE(gw.SendASNToChan(tx_modifier(TERM::ED137RadioPTT::normal_ptt_on, 5)));
+  EXPECT_EQ(gw.radio_state().ptt, 0u);
   EXPECT_TRUE(gw.SendASNToChan(rx_status(TERM::ED137RadioPTT::ptt_off, true, 2)));  // carried by the report
   sim().fail_open(board::sim::Device::rtp_ext, 0);
   advance(1000);
   ASSERT_GE(gw.ext_fd(), 0);
-  // The board takes in what the daemon wrote when it is asked.
   auto newest = [] { return std::prev(sim().rtp_ext().sessions().end())->second; };
   ASSERT_TRUE(newest().open);
-  ASSERT_FALSE(newest().sent.empty());
-  EXPECT_EQ(newest().sent.front(), (Bytes{0x21, 0x40, 0, 0}));
-  EXPECT_FALSE(gw.has_kept_packet());
-  EXPECT_TRUE(gw.SendASNToChan(tx_modifier(TERM::ED137RadioPTT::ptt_off, 5)));
-  EXPECT_EQ(newest().sent.back(), (Bytes{0x01, 0x40, 0, 0}));
+  EXPECT_TRUE(newest().sent.empty());
+  EXPECT_FALSE(gw.filter_set());
+  EXPECT_TRUE(gw.SendASNToChan(tx_modifier(TERM::ED137RadioPTT::normal_ptt_on, 5)));
+  EXPECT_EQ(newest().sent.back(), (Bytes{0x21, 0x40, 0, 0}));
+  EXPECT_TRUE(gw.filter_set());
 
-  // A write the device refuses (hung up, not yet seen by the loop) is kept the same way.
+  // A write the device refuses (hung up, not yet seen by the loop): the PTT-off is refused, the
+  // radio still transmits for its holder, and the next session gets the holder's filter only.
   std::signal(SIGPIPE, SIG_IGN);  // as the daemon does
   sim().hangup(board::sim::Device::rtp_ext);
-  EXPECT_FALSE(gw.SendASNToChan(tx_modifier(TERM::ED137RadioPTT::priority_ptt_on, 5)));
-  EXPECT_TRUE(gw.has_kept_packet());
+  EXPECT_FALSE(gw.SendASNToChan(tx_modifier(TERM::ED137RadioPTT::ptt_off, 5)));
+  EXPECT_NE(gw.radio_state().ptt, 0u);
   advance(1000);
-  EXPECT_FALSE(gw.has_kept_packet());
-  EXPECT_EQ(newest().sent.front(), (Bytes{0x61, 0x40, 0, 0}));
+  EXPECT_TRUE(newest().sent.empty());
+  EXPECT_TRUE(gw.filter_set());
 }
 
 TEST_F(ED137ControlTest, TickWaitsForTheNextReport) {

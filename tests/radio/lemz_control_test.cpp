@@ -113,6 +113,25 @@ TEST_F(LemzControlTest, GatewayAccessFollowsTheHolderAndHigherPriority) {
   const auto& status = notify.requests[1].get_status().get_lemz();
   EXPECT_EQ(status.get_flags().get_prio().getValue(), 5);
   EXPECT_TRUE(status.get_flags().get_ptt());
+
+  // A command the device does not take (no session) is refused and changes nothing: the radio
+  // stays A's, and no later announcement carries C.
+  sim().fail_open(board::sim::Device::rtp_ext, ENOENT);
+  sim().hangup(board::sim::Device::rtp_ext);
+  pump();
+  ASSERT_LT(gw.ext_fd(), 0);
+  auto other = modifier("10.0.0.3", 12);
+  auto& take = params_of(other).select_wm_trans();
+  set_flags(take.get_flags(), 2, true);
+  take.set_ip("10.0.0.3");
+  take.set_ssrc(12);
+  EXPECT_FALSE(gw.SendASNToChan(other));
+  EXPECT_EQ(gw.radio_state().session_addr, addr("10.0.0.1"));
+  EXPECT_EQ(gw.radio_state().priority, 5);
+  sim().fail_open(board::sim::Device::rtp_ext, 0);
+  advance(1000);
+  ASSERT_GE(gw.ext_fd(), 0);
+  EXPECT_EQ(gw.filter_addr(), addr("10.0.0.1"));
 }
 
 TEST_F(LemzControlTest, FullStatusIsAnnouncedByTheTicks) {
