@@ -62,8 +62,9 @@ void E1Ctl::OnConnect() {
 }
 
 void E1Ctl::OnDisconnect() {
-  // What the controller had is nobody's now: its trunks are to be closed, and its clock mask
-  // cleared, now or, when the board refuses, on the status tick.
+  // What the controller had is nobody's now: its trunks are to be closed, now or, when the
+  // board refuses, on the status tick. The clock mask stays as it is: slave trunks keep their
+  // line clock between controllers, and the next controller starts from an empty mask.
   for (int trunk = 0; trunk < kTrunks; ++trunk) {
     const auto t = static_cast<size_t>(trunk);
     if (!casOpen_[t]) continue;
@@ -78,8 +79,6 @@ void E1Ctl::OnDisconnect() {
     std::cerr << ext::header(this) << "close cas signalling on trunk(" << trunk << ") - put off" << std::endl;
     casTrouble_[t] = true;
   }
-  tclk_ = 0;
-  UpdateTclk(0);
 }
 
 bool E1Ctl::OnCommand(LGCP::Command const& command) {

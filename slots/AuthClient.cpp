@@ -4,6 +4,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <iostream>
@@ -31,19 +32,26 @@ bool AuthClient::Activate() {
 }
 
 void AuthClient::WatchStall() {
-  if (!fd || (named && readPos == buffer)) {
+  if (!fd || readPos == buffer) {
     stallTimer.reset();
     return;
   }
   if (!stallTimer.is_set()) stallTimer.set(kStallTimeoutMs, &AuthClient::OnStalled, this);
 }
 
-void AuthClient::OnStalled() {
-  std::cerr << factory << "auth connection from " << peer.GetString()
-            << (readPos != buffer ? " left a record unfinished" : " named no session") << ", closed." << std::endl;
+void AuthClient::OnStalled() { Close("left a record unfinished, closed."); }
+
+void AuthClient::Close(const char* why) {
+  std::cerr << factory << "auth connection from " << peer.GetString() << " " << why << std::endl;
   ++busy;
   OnDisconnect();
   if (--busy == 0) CheckDisconnect();
+}
+
+bool AuthClient::Retired(int id) const { return std::find(retired.begin(), retired.end(), id) != retired.end(); }
+
+void AuthClient::Retire(int id) {
+  if (!Retired(id)) retired.push_back(id);
 }
 
 void AuthClient::OnDisconnect() {
@@ -94,9 +102,8 @@ void AuthClient::ReadRecords() {
     readPos = buffer;
     readEnd = buffer + 4;
     OnRecord(length);
-    // The next record's time starts with its first byte; a peer yet to name its session keeps
-    // the time it had from its connection.
-    if (named) stallTimer.reset();
+    // The next record's time starts with its first byte.
+    stallTimer.reset();
   }
 }
 
@@ -109,7 +116,7 @@ void AuthClient::OnRecord(uint32_t length) {
   const auto* record = reinterpret_cast<const attr*>(buffer);
   session = record->session;
   named = true;
-  if (retired) {
+  if (Retired(session)) {
     std::cerr << factory << "auth record from retired connection " << peer.GetString() << " (session "
               << record->session << ", kind " << record->kind << "), dropped." << std::endl;
     return;

@@ -2,9 +2,12 @@
 // One connection of the local authentication channel: it cuts the byte stream into records
 // (length first, at most 512 bytes) and hands each to the factory, and sends the daemon's
 // records back. The factory deletes it once its connection ended, never while one of its
-// own calls is still on the stack (`busy`). A peer that names no session, or leaves a record
-// unfinished, for kStallTimeoutMs is closed: the factory serves only a few clients at once.
+// own calls is still on the stack (`busy`). The factory serves only a few clients at once: a
+// peer that leaves a record unfinished for kStallTimeoutMs is closed, and one that has named
+// no session yet gives its place up to a new connection when none is free. A peer is never
+// closed for being slow to send its first record: the PPP side connects before its link is up.
 #include <cstdint>
+#include <vector>
 
 #include "foundation/Event.h"
 #include "foundation/Fd.h"
@@ -16,9 +19,8 @@ class ModemFactory;
 
 class AuthClient {
  public:
-  // Time a peer has to name its session after connecting, and to finish a record it began.
-  // Counted from the connection or the record's first byte, not from the last byte, so a
-  // peer that trickles cannot stretch it.
+  // Time a peer has to finish a record it began. Counted from the record's first byte, not
+  // from the last byte, so a peer that trickles cannot stretch it.
   static constexpr unsigned kStallTimeoutMs = 5000;
 
   // Takes the accepted connection's descriptor.
@@ -33,6 +35,14 @@ class AuthClient {
   void OnSocketEvent(int, short revents);
   void OnDisconnect();
   void CheckDisconnect();
+  // Closes the connection for the reason given (logged) and has the factory delete the client.
+  void Close(const char* why);
+  // Has named no session and is not sending a record: its place may go to a new connection.
+  bool Quiet() const { return !named && readPos == buffer; }
+  // The records of that session speak for a call that lost its modem.
+  bool Retired(int id) const;
+  // From now on, records of that session are dropped and none is sent for it.
+  void Retire(int id);
 
   Event event;
   Fd fd;
@@ -45,16 +55,17 @@ class AuthClient {
   int session = -1;
   // A record named a session (`session` is -1 at first, and -1 is also a session).
   bool named = false;
-  // The connection speaks for a call that lost its modem: what it sends is dropped and
-  // nothing is sent to it.
-  bool retired = false;
+  // Sessions this connection named for a call that then lost its modem: what it sends for them
+  // is dropped and nothing is sent to it for them. Other sessions it names are served. At most
+  // one entry per modem: only the session named at a retirement is added.
+  std::vector<int> retired;
   Timer stallTimer;
 
  private:
   // A whole record of `length` bytes is in `buffer`.
   void OnRecord(uint32_t length);
   void ReadRecords();
-  // Sets the stall timer when the peer owes a session or the rest of a record, unless it runs.
+  // Sets the stall timer while the peer owes the rest of a record, unless it runs.
   void WatchStall();
   void OnStalled();
 };

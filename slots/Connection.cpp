@@ -67,6 +67,8 @@ bool Connect(Slot& src, Slot& dst) {
     if (old->sinks.empty()) old->IOnOutputRelease();
   }
   dst.LogicalConnect(src);
+  src.IOnOutputMade();
+  dst.IOnInputMade();
   return true;
 }
 

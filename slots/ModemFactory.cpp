@@ -98,8 +98,8 @@ void ModemFactory::ReleaseModemSlot(HdlcModemSlot* slot) {
 
 void ModemFactory::RetireSession(int session) {
   for (AuthClient* c : clients) {
-    if (c->retired || !c->named || c->session != session) continue;
-    c->retired = true;
+    if (!c->named || c->session != session || c->Retired(session)) continue;
+    c->Retire(session);
     std::cerr << *this << "auth connection from " << c->peer.GetString() << " retired: the call on session " << session
               << " lost its modem." << std::endl;
   }
@@ -107,7 +107,7 @@ void ModemFactory::RetireSession(int session) {
 
 void ModemFactory::SendAuth(const attr* record) {
   for (AuthClient* c : clients) {
-    if (!c->retired && c->session == record->session) {
+    if (c->session == record->session && !c->Retired(c->session)) {
       c->Send(record);
       return;
     }
@@ -199,8 +199,14 @@ void ModemFactory::OnSocketEvent(int, short revents) {
     return;
   }
   if (clients.size() >= kMaxClients) {
-    std::cerr << *this << "too many auth connections, refused " << peer.GetString() << std::endl;
-    return;
+    // The oldest peer that has not named its session yet gives its place up; peers that did
+    // are PPP sides waiting for their call's activation, and keep theirs.
+    const auto quiet = std::find_if(clients.begin(), clients.end(), [](const AuthClient* c) { return c->Quiet(); });
+    if (quiet == clients.end()) {
+      std::cerr << *this << "too many auth connections, refused " << peer.GetString() << std::endl;
+      return;
+    }
+    (*quiet)->Close(("named no session, closed for " + peer.GetString() + ".").c_str());
   }
   auto* client = new AuthClient(std::move(conn), peer, *this);
   // A client that cannot be watched would never be heard, nor noticed when it goes: it is

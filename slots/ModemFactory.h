@@ -25,9 +25,10 @@ class ModemFactory : public SlotFactory {
  public:
   static constexpr uint16_t kAuthPort = 52000;
   static constexpr int kBacklog = 64;
-  // Local clients served at once; further connections are closed at once. A client that does
-  // not name its session, or leaves a record unfinished, is closed after a while
-  // (AuthClient::kStallTimeoutMs), so stalled peers cannot hold every place.
+  // Local clients served at once. A client that leaves a record unfinished is closed after a
+  // while (AuthClient::kStallTimeoutMs); when every place is taken, a new connection takes the
+  // place of the oldest client that has named no session yet, or is closed at once when all
+  // have. So stalled peers cannot hold every place, and a slow PPP side is not cut.
   static constexpr size_t kMaxClients = 16;
   static constexpr int kMaxInterfaces = 256;
 
@@ -51,9 +52,11 @@ class ModemFactory : public SlotFactory {
   void ModemTaken(DspModemSlot& holder);
   void ReleaseModemSlot(HdlcModemSlot* slot);
   // The connections that named this session so far speak for a call that lost its modem:
-  // their later records are dropped and nothing is sent to them.
+  // their later records of this session are dropped and nothing of it is sent to them. Other
+  // sessions they name are served as from any connection.
   void RetireSession(int session);
-  // A record to the first connection, not retired, that last named the record's session.
+  // A record to the first connection that last named the record's session, unless it was
+  // retired from that session.
   void SendAuth(const attr* record);
   // A record from a client, to the slot of its session.
   void OnAuth(const attr* record);

@@ -41,6 +41,8 @@ bool Slot::IOnOutputStream() { return false; }
 bool Slot::IOnInputStream() { return false; }
 void Slot::IOnOutputRelease() {}
 void Slot::IOnInputRelease() {}
+void Slot::IOnOutputMade() {}
+void Slot::IOnInputMade() {}
 int Slot::IGetTransmitChannel() { return -1; }
 int Slot::IGetReceiveChannel() { return -1; }
 void Slot::IReleaseChannel() {}

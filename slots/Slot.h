@@ -56,6 +56,10 @@ class Slot {
   virtual bool IOnInputStream();
   virtual void IOnOutputRelease();
   virtual void IOnInputRelease();
+  // A connect from (to) this slot made its path: a release of the stream from now on is a
+  // disconnect's, not the failure of the connect that asked for it.
+  virtual void IOnOutputMade();
+  virtual void IOnInputMade();
   // The slot's TDM channels; -1 when it has none.
   virtual int IGetTransmitChannel();
   virtual int IGetReceiveChannel();

@@ -104,7 +104,7 @@ bool PlaySlotGeneric::IBeforeDestroy() {
 
 void PlaySlotGeneric::OutputAsked() {
   outputAsked_ = true;
-  // Ahead of the kind's own start: a connect that refused its sink's input tells no release.
+  // Ahead of the kind's own start: a sink that refused its input tells no release.
   Defer([this] {
     if (std::exchange(outputAsked_, false) && sinks.empty()) NoPath();
   });
@@ -363,6 +363,7 @@ bool RecordSlot::IOnInputStream() {
   // The new input's session holds nothing of the old one's.
   EndSession();
   StartSession();
+  inputAsked_ = true;
   return true;
 }
 
@@ -377,7 +378,14 @@ void RecordSlot::StartSession() {
   });
 }
 
-void RecordSlot::IOnInputRelease() { EndSession(); }
+void RecordSlot::IOnInputRelease() {
+  if (std::exchange(inputAsked_, false)) EndSession();
+}
+
+void RecordSlot::IOnInputMade() {
+  inputAsked_ = false;
+  DropQueued();
+}
 
 bool RecordSlot::IHwConnectReceiver(Slot& src) {
   // The path from the old source is down already; a failed path leaves the old source's
@@ -402,11 +410,15 @@ void RecordSlot::EndSession() {
   NextAttempt();
   active_ = false;
   connector.reset();
+}
+
+void RecordSlot::DropQueued() {
   if (!channel || channelLost) return;
-  // Samples of the old input still queued on the channel: bounded, the channel may keep
-  // filling.
+  // A channel queues far fewer frames than this; the bound only keeps one that never empties
+  // from holding the loop.
+  constexpr int kMaxReads = 4096;
   char drop[VoiceFactory::kPacketSize];
-  for (int i = 0; i < 64; ++i) {
+  for (int i = 0; i < kMaxReads; ++i) {
     const ssize_t n = ::read(channel.get(), drop, sizeof drop);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) break;

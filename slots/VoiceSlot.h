@@ -82,8 +82,10 @@ class PlaySlotGeneric : public VoiceSlot {
   int IGetTransmitChannel() override { return held(timeslot); }
   const char* GetName() const override { return "player"; }
   // The output asked for by a connect that then failed: what it started stops, so that the
-  // next connect starts the play afresh.
+  // next connect starts the play afresh. A disconnect leaves the play going.
   void IOnOutputRelease() override;
+  // The connect that asked for the output made its path: the play stands, whatever follows.
+  void IOnOutputMade() override { outputAsked_ = false; }
 
   int timeslot;
   Fd channel;
@@ -91,8 +93,9 @@ class PlaySlotGeneric : public VoiceSlot {
  protected:
   int Timeslot() const override { return timeslot; }
   void ChannelTakenBack() override;
-  // Called when the output stream is asked for: until the next loop pass, a release of the
-  // output is the failure of the connect that asked, and so is a pass that ends without a sink.
+  // Called when the output stream is asked for: until the connect made its path, a release of
+  // the output is the failure of the connect that asked, and so is a pass that ends without
+  // the path made (a sink that refused its input releases nothing).
   void OutputAsked();
   // The connect that asked for the output made no path: the play goes back to its start.
   void NoPath();
@@ -191,9 +194,12 @@ class RecordSlot : public VoiceSlot {
   bool IBeforeDestroy() override;
   // A new connection for every new input; a session still running ends first.
   bool IOnInputStream() override;
-  // The input ended (a disconnect, or the connect that asked for it failed): so does its
-  // session, which records nothing of a later input.
+  // The connect that asked for the input failed: the session it was about to open is not
+  // opened. A disconnect leaves the session recording until its copy or its connection ends.
   void IOnInputRelease() override;
+  // The new input's path stands, so the old input's route is down: what the channel queued
+  // before is the old input's and is dropped.
+  void IOnInputMade() override;
   // A path from a source other than the one recorded: the new call gets a session of its own.
   bool IHwConnectReceiver(Slot& source) override;
   int IGetReceiveChannel() override { return held(timeslot); }
@@ -218,10 +224,14 @@ class RecordSlot : public VoiceSlot {
   void Connected(ASync::Connect::Status::Type status, Fd socket);
   void Recorded(ASync::Copy::Status::Type status);
   // Ends the session: a running copy with "stopRecording", an attempt still connecting
-  // without a word (no session began). What the channel still holds of the old input goes.
+  // without a word (no session began).
   void EndSession();
+  // Reads the channel to its end and drops what it held.
+  void DropQueued();
   // A session for the input from the next loop pass on.
   void StartSession();
   // An input's session is wanted: about to connect, connecting or recording.
   bool active_ = false;
+  // The input was asked for by a connect that has not made its path yet.
+  bool inputAsked_ = false;
 };

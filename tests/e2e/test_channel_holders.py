@@ -1,9 +1,10 @@
 """Slots that hold a controller channel (players, recorders, T.38 slots) keep it until no route
 into or out of it stands: a destroy the switch refused, a channel the board took back and an
 engine that ended leave no route of the old call to the next slot given the number. A recorder
-moved to another call records only that call, in a session of its own; a player or recorder
-whose connect failed before its path was made starts afresh on the retry. The simulator tells
-duplicated descriptors apart by their device."""
+moved to another call records only that call, in a session of its own, and none of what the old
+route left on its channel; a player or recorder whose connect failed before its path was made
+starts afresh on the retry, while a disconnect, even in the connect's own pass, leaves the play
+or the recording going. The simulator tells duplicated descriptors apart by their device."""
 
 import os
 import shutil
@@ -19,6 +20,7 @@ from test_rtp import rtp, udp_port
 from test_switch_refusal import TrunkSwitchCase
 
 HERE = os.path.dirname(os.path.abspath(__file__))
+DISCONNECT_FAIL = 8
 CONNECT_FAIL = 9
 IDLE = "constant 213"
 MCC = "create : mcc : { type data, mode standard }"
@@ -228,9 +230,13 @@ class Holders(TrunkSwitchCase):
         self.assertEqual(received(first, 100), b"\xaa" * 100)
         # The server is slow to take the next session.
         server.fill()
+        # A disconnect leaves the session recording; the next input ends it.
         self.assertEqual(self.send_to(60, "disconnect : NULL"), "success")
-        self.assertEqual(self.slot_signal(60, "ioctl", timeout=0.1), "stopRecording : userRequest")
+        self.assertEqual(self.board.ask("hdlc-frame %d %s" % (channel, "ab" * 100)), "1")
+        self.assertEqual(received(first, 100), b"\xab" * 100)
+        self.assertIsNone(self.slot_signal(60, "ioctl", timeout=0.1))
         self.assertEqual(self.connect(2, 60), "success")
+        self.assertEqual(self.slot_signal(60, "ioctl", timeout=0.1), "stopRecording : userRequest")
         self.assertEqual(self.switch(channel), "connected 2")
         self.assertEqual(self.board.ask("tdm-frame 2 %s" % ("bb" * 100)), "1")
         # The first session ended with its own call's samples only.
@@ -251,6 +257,47 @@ class Holders(TrunkSwitchCase):
         self.assertEqual(self.send_to(60, "destroy : NULL"), "success")
         self.assertEqual(received(third), b"")
         third.close()
+
+    def test_a_recorders_next_input_hears_nothing_the_old_route_left_on_the_channel(self):
+        # The server takes no session yet: the recorder's first one fails at once.
+        server = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+        self.addCleanup(server.close)
+        server.bind(("127.0.0.1", 0))
+        channel = self.create_holding(61, recorder(server.getsockname()[1]))
+        self.assertEqual(self.connect(1, 61), "success")
+        self.assertEqual(self.slot_signal(61, "ioctl"), "stopRecording : connectionFail")
+        # The disconnect is refused: the old call's route stands and fills the channel.
+        self.board.ask("fail hal EBUSY 1000000")
+        self.assertEqual(self.send_to(61, "disconnect : NULL"), DISCONNECT_FAIL)
+        for _ in range(100):
+            self.assertEqual(self.board.ask("tdm-frame 1 %s" % ("aa" * 100)), "1")
+        self.board.ask("fail hal none")
+        self.assertTrue(vx.wait_for(lambda: self.switch(channel) != "connected 1", 3))
+        # The next call's session holds its own samples only.
+        server.listen(1)
+        server.settimeout(5)
+        self.assertEqual(self.connect(2, 61), "success")
+        session, _ = server.accept()
+        self.addCleanup(session.close)
+        self.assertEqual(self.board.ask("tdm-frame 2 %s" % ("bb" * 100)), "1")
+        self.assertEqual(received(session, 100), b"\xbb" * 100)
+        self.assertEqual(self.send_to(61, "destroy : NULL"), "success")
+
+    # -- a disconnect in the pass of the connect
+
+    def test_a_player_plays_on_after_a_disconnect_in_its_connects_pass(self):
+        self.assertEqual(self.send_to(4, "create : trunk : { trunk 0, timeslot 4 }"), "success")
+        for slot, last in ((74, (1, "disconnect : NULL")), (75, (4, "destroy : NULL"))):
+            with self.subTest(last[1]):
+                self.create_holding(slot, player("prompt.raw"))
+                self.c.send_raw(vx.tpkt(self.encoded(slot, "connect : %d" % last[0])) +
+                                vx.tpkt(self.encoded(last[0], last[1])))
+                self.assertEqual(self.answers(2), ["success", "success"])
+                # The prompt plays to its end, which alone ends the transmitter.
+                self.assertIsNotNone(self.slot_signal(slot, "transmitter", "active"))
+                self.assertIsNotNone(self.slot_signal(slot, "transmitter", "inactive"))
+                self.assertEqual(self.slot_signal(slot, "abort"), "0")
+                self.assertEqual(self.send_to(slot, "destroy : NULL"), "success")
 
     # -- a connect refused before its path was made
 

@@ -467,44 +467,100 @@ class AuthChannel(ModemTest):
                 return f
         self.fail("no frame with %r\ndaemon:\n%s" % (marker, self.daemon.output()[-3000:]))
 
-    def test_sixteen_stalled_peers_are_closed_and_the_ppp_side_gets_through(self):
-        port = int(self.daemon.env["VOXRELAY_AUTH_PORT"])
-        seen = self.daemon.output()
-        counts = {line: seen.count(line) for line in ("incoming auth connection from", "named no session, closed.",
-                                                      "left a record unfinished, closed.")}
-        half = struct.pack("=III", 140, 1, 0) + b"stalled\0"
-        peers = []
-        for n in range(16):
-            s = socket.create_connection(("127.0.0.1", port))
-            self.addCleanup(s.close)
-            if n % 2:
-                s.sendall(half)  # half a record
-            peers.append(s)  # or nothing at all
-        accepted = counts["incoming auth connection from"] + 16
-        self.assertTrue(vx.wait_for(lambda: self.daemon.output().count("incoming auth connection from") >= accepted))
+    def auth_port(self):
+        return int(self.daemon.env["VOXRELAY_AUTH_PORT"])
 
-        # A few seconds on, every stalled peer is closed by the daemon.
-        deadline = time.monotonic() + 20
-        for s in peers:
-            s.settimeout(max(0.1, deadline - time.monotonic()))
-            try:
-                self.assertEqual(s.recv(1), b"")
-            except socket.timeout:
-                self.fail("a stalled peer is still served\ndaemon:\n%s" % self.daemon.output()[-3000:])
-            except ConnectionResetError:
-                pass
-        out = self.daemon.output()
-        for line in ("named no session, closed.", "left a record unfinished, closed."):
-            self.assertEqual(out.count(line) - counts[line], 8, out[-3000:])
+    def accepted(self, count):
+        """Waits until the daemon took count auth connections in all."""
+        self.assertTrue(vx.wait_for(lambda: self.daemon.output().count("incoming auth connection from") >= count),
+                        self.daemon.output()[-3000:])
 
-        # The PPP side's own client is served.
-        self.options("aoptions", "auth alice secret\n")
+    def closed_by_daemon(self, s, timeout):
+        s.settimeout(timeout)
+        try:
+            return s.recv(1) == b""
+        except socket.timeout:
+            return False
+        except ConnectionResetError:
+            return True
+
+    def test_a_slow_ppp_side_authenticates_and_stalled_peers_hold_no_place(self):
+        incoming = self.daemon.output().count("incoming auth connection from")
+        # Slot 5's pppd connects at once and names its session ten seconds later, once its link
+        # is up.
+        self.options("aoptions", "connect\nsleep 10000\nauth alice secret\nwait-ip\n")
         self.create(5, modem_params())
         self.start(5, 6)
-        got = self.messages(lambda t: "modemProceeding : auth" in t)
+        self.accepted(incoming + 1)
+
+        def peer():
+            s = socket.create_connection(("127.0.0.1", self.auth_port()))
+            self.addCleanup(s.close)
+            return s
+
+        # Fifteen peers, the other places, each begin a record and stall: a few seconds on, the
+        # daemon closes them.
+        stalled = [peer() for _ in range(15)]
+        for s in stalled:
+            s.sendall(struct.pack("=III", 140, 1, 0) + b"stalled\0")
+        self.accepted(incoming + 16)
+        deadline = time.monotonic() + 20
+        for s in stalled:
+            self.assertTrue(self.closed_by_daemon(s, max(0.1, deadline - time.monotonic())),
+                            "a stalled peer is still served\ndaemon:\n%s" % self.daemon.output()[-3000:])
+        # Fifteen quiet peers take the free places, and the pppd is served when it speaks.
+        quiet = [peer() for _ in range(15)]
+        self.accepted(incoming + 31)
+        got = self.messages(lambda t: "modemProceeding : auth" in t, timeout=15)
         self.assertRegex(got[-1], r'slot 5, .*username "alice"')
+        # A new peer takes the oldest quiet place, never the pppd's.
+        quiet.append(peer())
+        self.assertTrue(self.closed_by_daemon(quiet[0], 5))
+        self.assertFalse(self.closed_by_daemon(quiet[1], 0.2))
+        self.assertIn("success", self.answer(self.command(5, activation("10.0.0.5"))))
+        pppd = self.pid_of("5551234")
+        self.assertTrue(vx.wait_for(lambda: any(f[0] == "ip" for f in self.lines_of(pppd) if f)), self.log_text())
         self.assertIn("success", self.answer(self.command(5, "destroy : NULL")))
 
+    def test_a_connection_retired_from_one_session_serves_the_others(self):
+        # One connection speaks for the PPP side of two calls: slot 5's on modem 0, slot 7's on
+        # modem 1.
+        self.create(5, modem_params(cid="555"))
+        self.start(5, 6)
+        self.create(7, modem_params(cid="777"))
+        self.start(7, 8)
+        self.messages(lambda t: "slot 7," in t and "transmitter : active : 1025" in t)
+        s = socket.create_connection(("127.0.0.1", self.auth_port()))
+        self.addCleanup(s.close)
+
+        def request(session, user):
+            s.sendall(struct.pack("=III", 140, 1, session) + user.encode().ljust(64, b"\0") + bytes(64))
+
+        request(0, "u5")
+        self.assertRegex(self.messages(lambda t: "modemProceeding : auth" in t)[-1], r'slot 5, .*username "u5"')
+        # Slot 5's call ends and a new call, slot 9, takes modem 0: the connection is retired
+        # from session 0.
+        self.assertIn("success", self.answer(self.command(5, "destroy : NULL")))
+        self.create(9, modem_params(cid="999"))
+        self.start(9, 10)
+        self.messages(lambda t: "slot 9," in t and "transmitter : active : 1024" in t)
+        self.assertTrue(vx.wait_for(lambda: "retired: the call on session 0" in self.daemon.output()))
+        # Slot 7's caller reaches the controller, and its activation reaches the connection.
+        request(1, "u7")
+        self.assertRegex(self.messages(lambda t: "modemProceeding : auth" in t)[-1], r'slot 7, .*username "u7"')
+        self.assertIn("success", self.answer(self.command(7, activation("10.0.0.7"))))
+        s.settimeout(5)
+        got = b""
+        while len(got) < 16 + 36:
+            got += s.recv(64)
+        self.assertEqual(struct.unpack("=IIiI", got[:16]), (16, 2, 1, 1))
+        self.assertEqual(struct.unpack("=IIi", got[16:28]), (36, 3, 1))
+        # What it still sends for session 0 is the old call's: it does not reach slot 9.
+        request(0, "old")
+        self.assertTrue(vx.wait_for(lambda: "auth record from retired connection" in self.daemon.output()))
+        self.assertEqual([t for t in self.gather(0.3) if "modemProceeding" in t], [])
+        for slot in (7, 9):
+            self.assertIn("success", self.answer(self.command(slot, "destroy : NULL")))
 
 if __name__ == "__main__":
     vx.main()

@@ -127,7 +127,7 @@ TEST_F(ModemAuthTest, AModemTheBoardGaveToAnotherSlotServesOnlyTheNewCallsConnec
   EXPECT_EQ(got(), (Strings{"abort 19", "transmitter active 1024", "receiver active 1024"}));
   EXPECT_EQ(launcher.signals, (std::vector<std::pair<int, int>>{{4000, SIGHUP}}));
   EXPECT_EQ(modem(5)->IGetTransmitChannel(), -1);
-  EXPECT_TRUE(factory->clients.front()->retired);
+  EXPECT_TRUE(factory->clients.front()->Retired(0));
 
   // The old connection's records are dropped, its closing accounting included.
   EXPECT_EQ(exchange(bytes_of(auth_request(0, "old", "call")) + bytes_of(accounting(0)), 0), Strings{});
@@ -230,9 +230,9 @@ TEST_F(ModemAuthTest, AccountingHalvesTravelAsUnsignedWords) {
   EXPECT_LT(high, in);
 }
 
-TEST_F(ModemAuthTest, PeersThatNameNoSessionOrStallInARecordAreClosed) {
-  // The fixture's client has named no session: it and a peer stuck half-way through its first
-  // record go after the stall time, a peer that sent a whole record stays however long it idles.
+TEST_F(ModemAuthTest, PeersStalledInARecordAreClosedAndQuietOnesStay) {
+  // A peer stuck half-way through its first record goes after the stall time; the fixture's
+  // client, which sent nothing, and a peer that sent a whole record stay however long they idle.
   const int half = dial();
   write_to(half, bytes_of(auth_request(0, "a", "b")).substr(0, 70));
   const int whole = dial();
@@ -252,9 +252,8 @@ TEST_F(ModemAuthTest, PeersThatNameNoSessionOrStallInARecordAreClosed) {
   EXPECT_EQ(factory->clients.size(), 4u);
   clock.advance(1);
   pump_idle();
-  EXPECT_TRUE(closed_by_daemon(client));
   EXPECT_TRUE(closed_by_daemon(half));
-  EXPECT_EQ(factory->clients.size(), 2u);
+  EXPECT_EQ(factory->clients.size(), 3u);
   // Ten bytes every 200 ms do not stretch the time of the record begun at 1000 ms.
   for (size_t n = 10; n < 60; n += 10) {
     write_to(trickle, second.substr(n, 10));
@@ -262,34 +261,40 @@ TEST_F(ModemAuthTest, PeersThatNameNoSessionOrStallInARecordAreClosed) {
     clock.advance(n < 50 ? 200 : 199);
     pump_idle();
   }
-  EXPECT_EQ(factory->clients.size(), 2u);
+  EXPECT_EQ(factory->clients.size(), 3u);
   clock.advance(1);
   pump_idle();
   EXPECT_TRUE(closed_by_daemon(trickle));
-  EXPECT_EQ(factory->clients.size(), 1u);
-  EXPECT_NE(streams.err.str().find("named no session, closed."), std::string::npos);
   EXPECT_NE(streams.err.str().find("left a record unfinished, closed."), std::string::npos);
   clock.advance(10 * AuthClient::kStallTimeoutMs);
   pump_idle();
-  char c;
-  EXPECT_EQ(::recv(whole, &c, 1, MSG_DONTWAIT), -1);
-  ASSERT_EQ(factory->clients.size(), 1u);
-  // The place freed serves the next peer.
-  const int next = dial();
-  EXPECT_EQ(factory->clients.size(), 2u);
-  for (int s : {half, whole, trickle, next}) ::close(s);
+  ASSERT_EQ(factory->clients.size(), 2u);
+  for (int s : {client, whole}) {
+    char c;
+    EXPECT_EQ(::recv(s, &c, 1, MSG_DONTWAIT), -1);
+  }
+  // A PPP side that sends its first record once its link is up is served.
+  EXPECT_EQ(exchange(bytes_of(auth_request(0, "late", "pppd")), 1), Strings{"auth late/pppd"});
+  for (int s : {half, whole, trickle}) ::close(s);
 }
 
-TEST_F(ModemAuthTest, LocalClientsAreCapped) {
-  std::vector<int> more;
-  while (factory->clients.size() < ModemFactory::kMaxClients) more.push_back(dial());
-  const int extra = dial();
-  EXPECT_TRUE(closed_by_daemon(extra));
+TEST_F(ModemAuthTest, ANewPeerTakesTheOldestQuietPlaceAndIsRefusedWhenNoneIsQuiet) {
+  // The fixture's client, the oldest, names its session: the first quiet peer gives its place up.
+  exchange(bytes_of(auth_request(0, "a", "b")), 1);
+  std::vector<int> peers;
+  while (factory->clients.size() < ModemFactory::kMaxClients) peers.push_back(dial());
+  peers.push_back(dial());
+  EXPECT_TRUE(closed_by_daemon(peers[0]));
   EXPECT_EQ(factory->clients.size(), ModemFactory::kMaxClients);
-  ::close(extra);
-  for (int s : more) ::close(s);
-  pump([&] { return factory->clients.size() == 1; });
+  // Peers that each begin a record and stall hold their places for the stall time only.
+  for (size_t n = 1; n < peers.size(); ++n) write_to(peers[n], bytes_of(auth_request(0, "c", "d")).substr(0, 10));
+  pump_idle();
+  peers.push_back(dial());
+  EXPECT_TRUE(closed_by_daemon(peers.back()));
+  clock.advance(AuthClient::kStallTimeoutMs);
+  pump_idle();
   EXPECT_EQ(factory->clients.size(), 1u);
+  for (int s : peers) ::close(s);
 }
 
 TEST_F(ModemAuthTest, TheListenerReusesItsAddress) {

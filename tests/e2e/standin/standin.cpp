@@ -5,6 +5,8 @@
 // - as pppd ("file" <options> <tty or interface> ...): reads its directives from the option
 //   file under the root and talks to the daemon's local authentication channel
 //   (127.0.0.1:52000, or the port in VOXRELAY_AUTH_PORT as the daemon has it), on the session named by the tty ("/dev/mdm<n>": n; anything else: -1):
+//     connect                  opens the connection now, before any record
+//     sleep <ms>               waits that long (a pppd negotiating its link)
 //     auth <user> <password>   an authentication request
 //     acct [<n>...]            an accounting record: fixed counters, or up to nine words in
 //                              their order (octets out high and low, octets in high and low,
@@ -224,6 +226,12 @@ int run_pppd(const std::string& options, const std::string& device) {
       } else {
         log_line("no-ip");
       }
+    } else if (what == "connect") {
+      channel();
+    } else if (what == "sleep") {
+      unsigned ms = 0;
+      words >> ms;
+      ::usleep(ms * 1000);
     } else if (what == "ignore-hup") {
       ignoreHup = true;
     } else if (what == "exit") {
