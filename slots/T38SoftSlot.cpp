@@ -50,6 +50,7 @@ void T38SoftSlot::OnT38Terminate(int status) {
     std::clog << "t38 daemon terminated by signal=" << (status & 0x7F) << std::endl;
   }
   pid = -1;
+  engineEnd.reset();
   watch.Release();
   // The engine's channel would go back to the board with it: its paths go now, and the slot's
   // descriptor keeps the channel only until none of them stands.
@@ -66,5 +67,13 @@ void T38SoftSlot::OnChannelEvent(int, short revents) {
   // Its paths go now; the number may be another's already, so the descriptor keeps nothing.
   LoseChannel();
   channel.close();
-  // The engine reads the same channel's end and stops; its end reports the abort.
+  // The engine reads the same channel's end and stops, or is stopped; its end reports the abort.
+  if (pid >= 1) engineEnd.set(kEngineEndMs, &T38SoftSlot::StopEngine, this);
+}
+
+void T38SoftSlot::StopEngine() {
+  if (pid < 1) return;
+  PutHeader(std::cerr);
+  std::cerr << "t38 daemon still runs on a lost channel, terminated" << std::endl;
+  ChildLauncher::current->Kill(pid, SIGTERM);
 }

@@ -339,6 +339,7 @@ class Holders(TrunkSwitchCase):
         self.assertTrue(self.fed(2, channel))
         self.board.ask("hangup mcc")
         self.assertTrue(vx.wait_for(lambda: not self.fed(2, channel) and not self.fed(channel, 2), 3))
+        self.assertEqual(self.slot_signal(42, "abort"), str(signal.SIGTERM))  # the engine stopped
         self.check_alone(42, channel)
 
     def test_a_link_slot_that_lost_its_channel_signals_its_streams(self):
