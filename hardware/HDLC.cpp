@@ -64,18 +64,27 @@ bool HDLC::activate() {
   deactivate();
   txSU = txDiscard = txError = txOverflow = rxSU = 0;
 
-  int fd = board::open(kPath, O_RDWR | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) {
-    int error = errno;
-    std::cerr << ext::header(this) << "fail to open MCC device: " << std::strerror(error) << std::endl;
-    return false;
-  }
-  int controller = allocate(fd);
-  if (controller < 0 || !connect_switch(controller)) {
+  bool refused = false;
+  int controller = -1;
+  Fd held = SwitchRoutes::for_new_owner(
+      [&](int& number) {
+        Fd opened(board::open(kPath, O_RDWR | O_NONBLOCK | O_CLOEXEC));
+        if (!opened) {
+          int error = errno;
+          std::cerr << ext::header(this) << "fail to open MCC device: " << std::strerror(error) << std::endl;
+        } else if ((number = allocate(opened.get())) >= 0) {
+          return opened;
+        }
+        refused = true;
+        return Fd();
+      },
+      controller);
+  if (!held && !refused) std::cerr << ext::header(this) << "MCC_ALLOCATE fail: " << std::strerror(errno) << std::endl;
+  if (!held || !connect_switch(controller)) {
     release_routes(false);  // nothing was sent on it
-    board::close(fd);
     return false;
   }
+  const int fd = held.release();
 
   m_event.Bind("HDLC::OnEvent", &HDLC::on_event, this);
   Fd opened(fd);

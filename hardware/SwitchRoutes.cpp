@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
+#include <iostream>
 #include <memory>
 #include <string>
 #include <unordered_map>
@@ -32,12 +33,21 @@ void taken_back(int channel);
 // channel back and may hand the number to a new owner at once.
 class Hold : public EventHandler {
  public:
-  Hold(int channel, int fd) : channel_(channel), fd_(fd) { mux_attach(); }
+  Hold(int channel, int fd, std::vector<int> with = {}) : channel_(channel), fd_(fd), with_(std::move(with)) {
+    mux_attach();
+  }
   ~Hold() override {
     mux_detach();
     board::close(fd_);
   }
   int fd() const { return fd_; }
+  // Some route of the channel, or of a channel that goes with the descriptor, still stands.
+  bool routed() const {
+    if (SwitchModel::route_uses(channel_)) return true;
+    for (int c : with_)
+      if (SwitchModel::route_uses(c)) return true;
+    return false;
+  }
   void shedule_event(pollfd& p) override {
     p.fd = fd_;
     p.events = 0;  // only the hang-up and errors, which poll always reports
@@ -50,6 +60,7 @@ class Hold : public EventHandler {
  private:
   int channel_;
   int fd_;
+  std::vector<int> with_;
 };
 
 struct Book {
@@ -92,11 +103,13 @@ void arm() {
 void give_back(int channel) {
   Book& b = book();
   const auto hold = b.holds.find(channel);
-  if (hold == b.holds.end() || model().uses(channel)) return;
+  if (hold == b.holds.end() || hold->second->routed()) return;
   b.holds.erase(hold);
 }
 
-// The board took a kept channel back: its graces end now and the descriptor goes.
+// The board took a kept channel back: its graces end now and the descriptor goes. The board may
+// hand the number out again at once; while a takedown of it is owed, for_new_owner() keeps it
+// from the owner it goes to.
 void taken_back(int channel) {
   SwitchRoutes::claimed(channel);
   book().holds.erase(channel);
@@ -157,7 +170,7 @@ bool SwitchRoutes::notes(int output, const void* owner) {
   return o && o->want.kind == State::routed && o->owner == owner;
 }
 
-void SwitchRoutes::release(int source, int held, bool grace_wanted) {
+void SwitchRoutes::release(int source, int held, bool grace_wanted, std::vector<int> with) {
   Book& b = book();
   if (source < 0) {
     if (held >= 0) board::close(held);
@@ -188,10 +201,43 @@ void SwitchRoutes::release(int source, int held, bool grace_wanted) {
     if (b.holds.count(source))
       board::close(held);
     else
-      b.holds.emplace(source, std::make_unique<Hold>(source, held));
+      b.holds.emplace(source, std::make_unique<Hold>(source, held, std::move(with)));
   }
   arm();
   give_back(source);
+}
+
+bool SwitchRoutes::free_for_new_owner(int channel) { return !SwitchModel::route_uses(channel); }
+
+bool SwitchRoutes::claim_named(int channel) {
+  SwitchModel* m = SwitchModel::current();
+  if (!m || channel < 0) return true;
+  std::vector<int> graces;
+  for (int output : m->scheduled())
+    if (output == channel || m->find(output)->want.feeds_from(channel)) graces.push_back(output);
+  for (int output : graces) take_down(output);
+  if (!graces.empty()) arm();
+  bool old = false;
+  m->each([&](int output, const SwitchModel::Output& o) {
+    if (old || (output != channel && !o.want.feeds_from(channel) && !o.confirmed.feeds_from(channel))) return;
+    // A route wanted by its owner, made or still to be made, is a live one.
+    old = o.then.kind != State::none || (o.confirmed.kind == State::routed && o.want != o.confirmed) ||
+          (o.want.kind != State::none && o.want.kind != State::routed && o.want != o.confirmed);
+  });
+  return !old;
+}
+
+void SwitchRoutes::keep_aside(int channel, int held) {
+  if (held < 0) return;
+  if (channel < 0) {
+    board::close(held);
+    return;
+  }
+  std::cerr << "switch: channel " << channel << " is still routed, kept from a new owner" << std::endl;
+  // A descriptor kept for the number before was hung up: the board gave the channel out again.
+  book().holds.erase(channel);
+  book().holds.emplace(channel, std::make_unique<Hold>(channel, held));
+  give_back(channel);
 }
 
 bool SwitchRoutes::give_up(int channel, int held) {
@@ -265,4 +311,27 @@ int SwitchRoutes::allocate(int fd, board::mcc::Allocate& block) {
     errno = error;
   }
   return r;
+}
+
+Fd SwitchRoutes::controller_channel(int flags, board::mcc::Allocate& block, int& channel, Step& failed) {
+  failed = Step::allocate;  // unless a step below says otherwise: every channel was still routed
+  return for_new_owner(
+      [&](int& number) {
+        Fd fd(board::open(board::mcc::kPath, flags));
+        Step step = Step::open;
+        if (fd) {
+          step = Step::allocate;
+          if (allocate(fd.get(), block) >= 0) {
+            step = Step::timeslot;
+            number = board::ioctl_value(fd.get(), board::mcc::MCC_TIMESLOT, 0);
+            if (number >= 0) return fd;
+          }
+        }
+        const int error = errno;
+        failed = step;
+        fd.close();
+        errno = error;
+        return Fd();
+      },
+      channel);
 }

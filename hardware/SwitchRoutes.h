@@ -17,8 +17,15 @@
 // owed in the model, and HwMux sends it again until it holds; the kept channel stays kept
 // meanwhile. A kept descriptor that the board hung up (the channel was taken back) ends its
 // grace at once, and a channel handed out by allocate() is claimed.
+//
+// The board knows nothing of routes: it hands out any channel that no descriptor holds, one it
+// took back from an owner included. So every owner that gets a channel from the board asks
+// for_new_owner(), which hands it only a channel that no route touches.
 #include <cerrno>
 #include <cstddef>
+#include <vector>
+
+#include "foundation/Fd.h"
 
 namespace board::mcc {
 struct Allocate;
@@ -49,7 +56,8 @@ class SwitchRoutes {
   // channel may already be another's, and they go at once.
   // grace false: the owner wrote nothing that must still leave, and its routes go at once;
   // held then only keeps the channel while a takedown the switch refused stands.
-  static void release(int source, int held = -1, bool grace = true);
+  // with: channels that go with held (B channels of a signalling descriptor), kept alike.
+  static void release(int source, int held = -1, bool grace = true, std::vector<int> with = {});
   // channel's owner gives it up: its output is disabled, whatever fed it, and every route into
   // or out of it goes now, as by release(channel, held, false). True when all went at once.
   static bool give_up(int channel, int held);
@@ -89,6 +97,43 @@ class SwitchRoutes {
     if (r >= 0) claimed(r);
     return r;
   }
+  // The one rule for a channel that goes to a new owner (a slot, a controller-named timeslot):
+  // no route into or out of it stands on the switch or is still wanted (a takedown owed, a
+  // grace running, a route to be made again after a reset).
+  static bool free_for_new_owner(int channel);
+  // The rule for a channel the controller names (a trunk timeslot, a mixer channel) for a new
+  // slot, which a live slot's routes may touch by design: a released channel's last frames
+  // through it end now (the new slot has it), and it is free unless a route of an earlier owner
+  // still touches it — a takedown the switch has not taken (or may not have, after it was
+  // reopened). False: it is not free.
+  static bool claim_named(int channel);
+  // held, a descriptor just given `channel` for a new owner, is kept aside while a route of an
+  // earlier owner still touches the channel, and closed once none does; the board gives the new
+  // owner another channel meanwhile.
+  static void keep_aside(int channel, int held);
+  // Channels asked for per create before it is refused: each one still routed is kept aside.
+  static constexpr int kAsideTries = 8;
+  // A channel for a new owner. take(channel) opens a descriptor, has the board allocate a
+  // channel on it and returns the descriptor (empty on failure, errno set), the number in
+  // channel. A channel that fails free_for_new_owner() is kept aside and take() asked again;
+  // after kAsideTries such channels, an empty descriptor with errno ENOSPC.
+  template <class Take>
+  static Fd for_new_owner(Take take, int& channel) {
+    for (int tries = 0; tries < kAsideTries; ++tries) {
+      Fd fd = take(channel);
+      if (!fd || free_for_new_owner(channel)) return fd;
+      keep_aside(channel, fd.release());
+    }
+    channel = -1;
+    errno = ENOSPC;
+    return Fd();
+  }
+  // The step of controller_channel() that failed.
+  enum class Step { open, allocate, timeslot };
+  // A controller channel for a new owner, by for_new_owner(): the controller device opened with
+  // flags, block allocated on it by allocate(), its number in channel. Empty on failure, errno
+  // set and the step that failed in failed.
+  static Fd controller_channel(int flags, board::mcc::Allocate& block, int& channel, Step& failed);
   // Kept descriptors that the board hung up: their channels were taken back and may go to a
   // new owner, so their graces end now and the descriptors are closed.
   static void notice_hangups();

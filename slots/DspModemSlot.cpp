@@ -12,6 +12,7 @@
 
 #include "board/board.h"
 #include "board/mctl.h"
+#include "hardware/SwitchRoutes.h"
 #include "slots/ChildLauncher.h"
 #include "slots/ModemFactory.h"
 
@@ -59,13 +60,36 @@ uint32_t ddm_flags(const ASN1::SEQUENCE_OF<TERM::DigitalDataModeEnum>& modes) {
 
 void DspModemSlot::InitModem() {
   if (modem >= 0) return;
-  const int fd = board::open(mctl::kPath, O_RDONLY | O_CLOEXEC);
-  if (fd < 0) {
+  // The modem's timeslot goes to this slot only when no route of an earlier owner touches it:
+  // such a modem is kept aside on its descriptor and another one allocated.
+  const char* refused = "insufficient resources : ";
+  int n = -1, ts = -1;
+  Fd held = SwitchRoutes::for_new_owner(
+      [&](int& channel) {
+        Fd dev(board::open(mctl::kPath, O_RDONLY | O_CLOEXEC));
+        if (!dev) {
+          refused = "fail to open device: ";
+          return dev;
+        }
+        n = board::ioctl(dev.get(), mctl::MDM_ALLOCATE, nullptr);
+        if (n >= 0) {
+          channel = board::ioctl(dev.get(), mctl::MDM_GET_TIMESLOT, nullptr);
+          if (channel >= 0) return dev;
+          refused = "get timeslot fail : ";
+        }
+        const int e = errno;
+        dev.close();
+        errno = e;
+        return Fd();
+      },
+      ts);
+  if (!held) {
     const int e = errno;
-    std::cerr << *this << "fail to open device: " << std::strerror(e) << std::endl;
+    std::cerr << *this << refused << std::strerror(e) << std::endl;
     OnAbort(e);
     return;
   }
+  const int fd = held.release();
   // Ends a start step that failed: abort with the errno, the descriptor closed.
   auto fail = [&](const char* what) {
     const int e = errno;
@@ -73,10 +97,6 @@ void DspModemSlot::InitModem() {
     board::close(fd);
     OnAbort(e);
   };
-  const int n = board::ioctl(fd, mctl::MDM_ALLOCATE, nullptr);
-  if (n < 0) return fail("insufficient resources : ");
-  const int ts = board::ioctl(fd, mctl::MDM_GET_TIMESLOT, nullptr);
-  if (ts < 0) return fail("get timeslot fail : ");
   if (params.has_ddm()) {
     mctl::ModemFlags block{n, ddm_flags(params.get_ddm())};
     if (board::ioctl(fd, mctl::MDM_SET_DDM, &block) < 0) return fail("set DDM failed : ");

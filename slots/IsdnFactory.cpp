@@ -17,14 +17,6 @@
 
 namespace {
 
-// Owns a descriptor of the device seam until it is handed on.
-struct DeviceFd {
-  int fd;
-  ~DeviceFd() {
-    if (fd >= 0) board::close(fd);
-  }
-};
-
 ISDN::Side::type side_of(LGCP::IsdnSide const& side) {
   return side.is_network() ? ISDN::Side::network : ISDN::Side::user;
 }
@@ -61,45 +53,52 @@ Slot* IsdnFactory::NewIsdnSlot(LGCP::IsdnParams const& params) {
 }
 
 Fd IsdnFactory::OpenMccChannel(bool bri) {
-  DeviceFd dev{board::open(board::mcc::kPath, O_RDWR | O_NONBLOCK | O_CLOEXEC)};
-  if (dev.fd < 0) {
-    int error = errno;
-    std::cerr << ext::header(this) << "fail to open MCC device: " << std::strerror(error) << std::endl;
-    return Fd();
-  }
   board::mcc::Allocate a;
   a.type = bri ? board::mcc::kTypeBri : board::mcc::kTypeData;
   a.rx_packet_size = 512;
   a.reserved = 0;
   a.rx_threshold = 1;
   a.tx_threshold = 1;
-  if (SwitchRoutes::allocate(dev.fd, a) < 0) {
+  int channel = -1;
+  SwitchRoutes::Step failed;
+  Fd fd = SwitchRoutes::controller_channel(O_RDWR | O_NONBLOCK | O_CLOEXEC, a, channel, failed);
+  if (!fd) {
     int error = errno;
-    std::cerr << ext::header(this) << "MCC_ALLOCATE fail: " << std::strerror(error) << std::endl;
-    return Fd();
+    if (failed == SwitchRoutes::Step::open)
+      std::cerr << ext::header(this) << "fail to open MCC device: " << std::strerror(error) << std::endl;
+    else
+      Refused(failed == SwitchRoutes::Step::allocate ? "MCC_ALLOCATE" : "MCC_TIMESLOT", error);
   }
-  Fd fd(::dup(dev.fd));
-  if (!fd) Refused("dup", errno);
   return fd;
 }
 
 Fd IsdnFactory::OpenDspDataChannel(int& channel) {
-  DeviceFd dev{board::open(board::dspdata::kPath, O_RDWR | O_NONBLOCK | O_CLOEXEC)};
-  if (dev.fd < 0) {
-    int error = errno;
-    std::cerr << ext::header(this) << "fail to open dsp-data device: " << std::strerror(error) << std::endl;
-    return Fd();
-  }
   // The descriptor's first request takes its signalling channel from the controller's; when
   // none is free, channels kept only for a release grace are given back first, as for the
   // channels that other creates allocate.
-  channel = SwitchRoutes::allocate([&] { return board::ioctl_value(dev.fd, board::dspdata::DSPDATA_TIMESLOT, 0); });
-  if (channel < 0) {
-    Refused("DSPDATA_TIMESLOT", errno);
-    return Fd();
+  bool opened = true;
+  Fd fd = SwitchRoutes::for_new_owner(
+      [&](int& number) {
+        Fd dev(board::open(board::dspdata::kPath, O_RDWR | O_NONBLOCK | O_CLOEXEC));
+        if (!dev) {
+          opened = false;
+          return dev;
+        }
+        number = SwitchRoutes::allocate([&] { return board::ioctl_value(dev.get(), board::dspdata::DSPDATA_TIMESLOT, 0); });
+        if (number >= 0) return dev;
+        const int error = errno;
+        dev.close();
+        errno = error;
+        return Fd();
+      },
+      channel);
+  if (!fd) {
+    int error = errno;
+    if (!opened)
+      std::cerr << ext::header(this) << "fail to open dsp-data device: " << std::strerror(error) << std::endl;
+    else
+      Refused("DSPDATA_TIMESLOT", error);
   }
-  Fd fd(::dup(dev.fd));
-  if (!fd) Refused("dup", errno);
   return fd;
 }
 

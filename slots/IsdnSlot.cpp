@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstring>
 #include <iostream>
+#include <utility>
 
 #include "board/board.h"
 #include "board/dspdata.h"
@@ -42,13 +43,15 @@ void IsdnSlot::close_holding_routes() {
   release_routes(held);
 }
 
+std::vector<int> IsdnSlot::ChannelsWithDescriptor() const { return {}; }
+
 void IsdnSlot::release_routes(int held) {
   if (routes_released) {
     if (held >= 0) board::close(held);
     return;
   }
   routes_released = true;
-  SwitchRoutes::release(channel, held, false);
+  SwitchRoutes::release(channel, held, false, ChannelsWithDescriptor());
 }
 
 void IsdnSlot::watch(Fd const& fd, const char* name) {
@@ -84,6 +87,9 @@ bool IsdnSlot::HoldChannel() {
   channelLost = false;
   routes_released = false;
   std::clog << ext::header(this) << "new channel" << std::endl;
+  // The streams that went with the lost channel are back, on the new one.
+  if (std::exchange(inputLost, false)) OnChangeInputStream(true);
+  if (std::exchange(outputLost, false)) OnChangeOutputStream(true);
   return true;
 }
 
@@ -172,6 +178,12 @@ void IsdnSlot::OnEvent(int, short revents) {
 void IsdnSlot::lost_channel(const char* why) {
   std::cerr << ext::header(this) << "channel lost: " << why << std::endl;
   LoseChannel();
+  // The connections the controller made went with the channel: it hears its streams go, and
+  // come back with the next channel (HoldChannel), so that it connects that one.
+  inputLost = inputActive;
+  outputLost = outputActive;
+  OnChangeInputStream(false);
+  OnChangeOutputStream(false);
   // A descriptor the board hung up keeps nothing; the book lets it go at once.
   close_holding_routes();
   ready = false;
@@ -189,7 +201,8 @@ AtsQsigSlot::AtsQsigSlot(Fd fd, int signalling, ISDN::LAPD* link) : IsdnSlot(lin
   ready = false;
 }
 
-AtsQsigSlot::~AtsQsigSlot() = default;
+// Here, while it still knows its B channels (a slot deleted without the destroy protocol).
+AtsQsigSlot::~AtsQsigSlot() { close_holding_routes(); }
 
 Fd AtsQsigSlot::OpenChannel(int& next) {
   auto* isdn = dynamic_cast<IsdnFactory*>(factory);
@@ -215,6 +228,15 @@ bool AtsQsigSlot::IBeforeDestroy() {
   return true;
 }
 
+std::vector<int> AtsQsigSlot::ChannelsWithDescriptor() const {
+  std::vector<int> open;
+  for (const Unclosed& u : unclosed) open.push_back(u.channel);
+  if (auto* isdn = dynamic_cast<IsdnFactory*>(factory))
+    for (Slot* s : isdn->slots)
+      if (auto* b = dynamic_cast<AtsQsigBSlot*>(s); b && b->signalling == number) open.push_back(b->channel);
+  return open;
+}
+
 void AtsQsigSlot::OrphanBChannels() {
   auto* isdn = dynamic_cast<IsdnFactory*>(factory);
   if (!isdn) return;
@@ -234,6 +256,13 @@ Slot* AtsQsigSlot::NewBChannel(unsigned b) {
   r.channel = -1;
   if (board::ioctl(event.fd(), board::dspdata::DSPDATA_OPEN_B, &r) < 0) {
     std::cerr << "ats-qsig: " << "add B channel fail !!!" << std::endl;
+    return nullptr;
+  }
+  // A route of the channel's earlier owner still stands: the channel stays open, unused, and
+  // is closed once the route is down.
+  if (!SwitchRoutes::free_for_new_owner(r.channel)) {
+    std::cerr << "ats-qsig: " << "B channel " << b << " (" << r.channel << ") still routed" << std::endl;
+    OweClose(b, r.channel);
     return nullptr;
   }
   return new AtsQsigBSlot(number, b, r.channel);
@@ -262,7 +291,8 @@ void AtsQsigSlot::OweClose(uint32_t b, int bchannel) {
 }
 
 bool AtsQsigSlot::RetryCloses() {
-  // Once the signalling channel is gone, so are its B channels.
+  // Once the signalling channel is gone, so are its B channels: a descriptor the slot gave up
+  // went to the route book with them, which keeps it until none of their routes stands.
   if (!is_open()) unclosed.clear();
   std::erase_if(unclosed, [this](const Unclosed& u) {
     if (SwitchModel::route_uses(u.channel)) return false;

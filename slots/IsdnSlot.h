@@ -72,6 +72,9 @@ class IsdnSlot : public Slot, public ProtocolsFamily, public ISDN::LAPD::Notify,
   // Closes the descriptor and hands a duplicate of it, with the channel, to the route book,
   // which keeps the channel from a later owner until no route into or out of it stands.
   void close_holding_routes();
+  // Channels that the board closes with the slot's descriptor, beside its own: the book keeps
+  // the descriptor until none of their routes stands either.
+  virtual std::vector<int> ChannelsWithDescriptor() const;
 
  private:
   // Stops reading a descriptor that reports its end, so that the loop is not woken for it
@@ -86,6 +89,9 @@ class IsdnSlot : public Slot, public ProtocolsFamily, public ISDN::LAPD::Notify,
   bool HoldChannel();
 
   bool routes_released = false;
+  // The streams that were active when the channel was lost, signalled inactive then.
+  bool inputLost = false;
+  bool outputLost = false;
 };
 
 class AtsQsigSlot : public IsdnSlot {
@@ -103,6 +109,8 @@ class AtsQsigSlot : public IsdnSlot {
  protected:
   Fd OpenChannel(int& next) override;
   void Rewatch(Fd const& fd) override;
+  // The B channels still open: closes owed, and those of its B slots.
+  std::vector<int> ChannelsWithDescriptor() const override;
 
  public:
   // Opens B channel b (0 to 2) beside this signalling channel: a new slot, or null.

@@ -18,12 +18,6 @@ void MccFactory::PutHeader(std::ostream& os) const { os << "mcc: "; }
 Slot* MccFactory::INewSlot(LGCP::CreateParams const& params) {
   if (params.getID() != LGCP::CreateParams::e_mcc) return nullptr;
   const LGCP::MccParams& p = params.get_mcc();
-  Fd channel(board::open(board::mcc::kPath, O_RDWR | O_NONBLOCK | O_CLOEXEC));
-  if (!channel) {
-    PutHeader(std::cerr);
-    std::cerr << "fail to open MCC device: " << std::strerror(errno) << std::endl;
-    return nullptr;
-  }
   const int type = p.get_type().getValue();
   if (type < 0 || type > 2) return nullptr;
   board::mcc::Allocate block;
@@ -35,14 +29,16 @@ Slot* MccFactory::INewSlot(LGCP::CreateParams const& params) {
   block.tx_threshold = 1;
   PutHeader(std::clog);
   std::clog << "MCC_ALLOCATE" << " type=" << static_cast<uint32_t>(block.type) << std::endl;
-  if (SwitchRoutes::allocate(channel.get(), block) < 0) {
-    std::cerr << "MCC_ALLOCATE fail: " << std::strerror(errno) << std::endl;
-    return nullptr;
-  }
-  const int timeslot = board::ioctl_value(channel.get(), board::mcc::MCC_TIMESLOT, 0);
-  if (timeslot < 0) {
-    PutHeader(std::cerr);
-    std::cerr << "MCC_TIMESLOT fail: " << std::strerror(errno) << std::endl;
+  int timeslot = -1;
+  SwitchRoutes::Step failed;
+  Fd channel = SwitchRoutes::controller_channel(O_RDWR | O_NONBLOCK | O_CLOEXEC, block, timeslot, failed);
+  if (!channel) {
+    const int error = errno;
+    if (failed != SwitchRoutes::Step::allocate) PutHeader(std::cerr);
+    if (failed == SwitchRoutes::Step::open) std::cerr << "fail to open MCC device: ";
+    else if (failed == SwitchRoutes::Step::allocate) std::cerr << "MCC_ALLOCATE fail: ";
+    else std::cerr << "MCC_TIMESLOT fail: ";
+    std::cerr << std::strerror(error) << std::endl;
     return nullptr;
   }
   auto* slot = new MccSlot(channel.get(), timeslot);

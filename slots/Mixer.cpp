@@ -10,6 +10,7 @@
 #include "asn1/schemas/LGCP.h"
 #include "board/board.h"
 #include "hardware/DevNames.h"
+#include "hardware/SwitchRoutes.h"
 #include "slots/MixerFactory.h"
 #include "slots/MixerSlot.h"
 
@@ -289,7 +290,7 @@ Slot* Mixer::New(LGCP::MixerInParams const& p) {
   // The channel may still be heard in a sum of the port it had before.
   if (!unsummed(v)) return nullptr;
   const int ts = channel2timeslot(v);
-  if (ts < 0) return nullptr;
+  if (ts < 0 || !unrouted(v, ts)) return nullptr;
   if (summator >= 0) {
     OutputSum& o = outputs_[summator];
     const bool had = o.wanted.count(v) != 0;
@@ -322,7 +323,7 @@ Slot* Mixer::New(LGCP::MixerOutParams const& p) {
   const int v = channelOf(p.get_channel());
   if (v < 0 || !CheckInputs(p, v) || !unsummed(v)) return nullptr;
   const int ts = channel2timeslot(v);
-  if (ts < 0) return nullptr;
+  if (ts < 0 || !unrouted(v, ts)) return nullptr;
   if (!SetTX(p)) return nullptr;
   auto* out = new TdmOutput(*this, v, ts);
   Register(out);
@@ -431,6 +432,13 @@ void Mixer::Release(TdmOutput& out) {
   settle(out.channel);
   arm();
   UnRegister(&out);
+}
+
+bool Mixer::unrouted(int channel, int ts) {
+  if (SwitchRoutes::claim_named(ts)) return true;
+  PutHeader(std::cerr);
+  std::cerr << "channel " << channel << " still routed for an earlier port" << std::endl;
+  return false;
 }
 
 bool Mixer::InputOn(int channel) const {

@@ -133,6 +133,10 @@ class Mixer {
   // Channels other than the wanted sums through which input channel `channel` is, or may be,
   // still heard are brought in line; false (logged) when one of them still holds it.
   bool unsummed(int channel);
+  // True unless a route of an earlier port still touches timeslot ts of mixer channel
+  // `channel` (its takedown owed): a new port there would hear that call, or be heard by it.
+  // Logged when false.
+  bool unrouted(int channel, int ts);
   // The output channel and input list of a create, checked against the unit before anything
   // is sent; nullopt (logged) when one is not a channel of the unit or there are more inputs
   // than an output sums.

@@ -16,6 +16,7 @@
 #include "foundation/Escaped.h"
 #include "foundation/Fd.h"
 #include "hardware/DevNames.h"
+#include "hardware/SwitchRoutes.h"
 #include "slots/RtpSlot.h"
 
 namespace {
@@ -136,26 +137,38 @@ bool RtpFactory::BeginSession(LGCP::CreateRtpParams const& create, bool reuse_ad
     return false;
   }
   // Non-blocking: the slot reads its events until the device has no more, on the one thread.
-  s.device = Fd(board::open(GetRtpDevName(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
-  if (!s.device) {
-    std::cerr << "device \"" << GetRtpDevName() << "\" open fail: " << std::strerror(errno) << std::endl;
-    return false;
-  }
-  if (board::ioctl(s.device.get(), board::rtp::RTP_BEGIN_SESSION, &s.block) < 0) {
-    std::cerr << "begin session fail !!! " << std::endl;
-    return false;
-  }
-  board::rtp::rtp_channel_info info;
-  info.tdm = -1;
-  info.dev_no = -1;
-  info.chn = -1;
-  info.flags = flags;
-  if (board::ioctl(s.device.get(), board::rtp::RTP_ADD_CHANNEL, &info) < 0) {
-    std::cerr << "add channel fail !!!" << std::endl;
-    return false;
-  }
-  s.channel = info.tdm;
-  return true;
+  // The board picks the session's channel (tdm -1): one still routed for an earlier owner is
+  // kept aside on its session, and another session asked for.
+  bool failed = false;
+  s.device = SwitchRoutes::for_new_owner(
+      [&](int& channel) {
+        Fd device(board::open(GetRtpDevName(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+        if (!device) {
+          std::cerr << "device \"" << GetRtpDevName() << "\" open fail: " << std::strerror(errno) << std::endl;
+          failed = true;
+          return device;
+        }
+        if (board::ioctl(device.get(), board::rtp::RTP_BEGIN_SESSION, &s.block) < 0) {
+          std::cerr << "begin session fail !!! " << std::endl;
+          failed = true;
+          return Fd();
+        }
+        board::rtp::rtp_channel_info info;
+        info.tdm = -1;
+        info.dev_no = -1;
+        info.chn = -1;
+        info.flags = flags;
+        if (board::ioctl(device.get(), board::rtp::RTP_ADD_CHANNEL, &info) < 0) {
+          std::cerr << "add channel fail !!!" << std::endl;
+          failed = true;
+          return Fd();
+        }
+        channel = info.tdm;
+        return device;
+      },
+      s.channel);
+  if (!s.device && !failed) std::cerr << header << "rtp do not created: every channel offered is still routed" << std::endl;
+  return static_cast<bool>(s.device);
 }
 
 bool RtpFactory::SlotHolds(RtpSlot const& slot, std::string const& header) {

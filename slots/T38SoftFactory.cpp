@@ -43,12 +43,6 @@ std::vector<std::string> T38SoftFactory::Arguments(LGCP::T38Soft const& p) {
 Slot* T38SoftFactory::INewSlot(LGCP::CreateParams const& params) {
   if (params.getID() != LGCP::CreateParams::e_t38soft) return nullptr;
   const LGCP::T38Soft& p = params.get_t38soft();
-  Fd channel(board::open(board::mcc::kPath, O_RDWR | O_CLOEXEC));
-  if (!channel) {
-    PutHeader(std::cerr);
-    std::cerr << "T38SoftFactory::INewSlot - FAIL to open </dev/mcc/ctl> [" << errno << "]" << std::endl;
-    return nullptr;
-  }
   board::mcc::Allocate block;
   block.type = board::mcc::kTypeTransparent;
   block.rx_packet_size = static_cast<uint32_t>(p.get_rx_packet_size().getValue());
@@ -56,15 +50,17 @@ Slot* T38SoftFactory::INewSlot(LGCP::CreateParams const& params) {
   block.rx_threshold = static_cast<uint32_t>(p.get_rx_threshold().getValue());
   block.tx_threshold = static_cast<uint32_t>(p.get_tx_threshold().getValue());
   // Channels kept only for a released owner's last frames go back early when none is free.
-  if (SwitchRoutes::allocate(channel.get(), block) < 0) {
+  int ts = -1;
+  SwitchRoutes::Step failed;
+  Fd channel = SwitchRoutes::controller_channel(O_RDWR | O_CLOEXEC, block, ts, failed);
+  if (!channel) {
+    const int error = errno;
     PutHeader(std::cerr);
-    std::cerr << "T38SoftFactory::INewSlot - FAIL to ioctl MCC_ALLOCATE [" << errno << "]" << std::endl;
-    return nullptr;
-  }
-  const int ts = board::ioctl_value(channel.get(), board::mcc::MCC_TIMESLOT, 0);
-  if (ts < 0) {
-    PutHeader(std::cerr);
-    std::cerr << "T38SoftFactory::INewSlot - FAIL to ioctl MCC_TIMESLOT [" << errno << "]" << std::endl;
+    std::cerr << "T38SoftFactory::INewSlot - FAIL to "
+              << (failed == SwitchRoutes::Step::open       ? "open </dev/mcc/ctl>"
+                  : failed == SwitchRoutes::Step::allocate ? "ioctl MCC_ALLOCATE"
+                                                           : "ioctl MCC_TIMESLOT")
+              << " [" << error << "]" << std::endl;
     return nullptr;
   }
 

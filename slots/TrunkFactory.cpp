@@ -3,6 +3,7 @@
 #include <iostream>
 
 #include "asn1/schemas/LGCP.h"
+#include "hardware/SwitchRoutes.h"
 #include "slots/Slots.h"
 #include "slots/TrunkSlot.h"
 
@@ -30,7 +31,14 @@ Slot* TrunkFactory::NewTrunkSlot(LGCP::TrunkParams const& params, unsigned times
     Slots::instance()->Destroy(old);
     entries[static_cast<unsigned>(ts)] = nullptr;
   }
-  TrunkSlot* slot = MakeSlot(static_cast<int>(base) + ts);
+  // A route of the timeslot's last slot that the switch has not taken down yet would carry the
+  // new call to the old one's peer.
+  const int channel = static_cast<int>(base) + ts;
+  if (!SwitchRoutes::claim_named(channel)) {
+    std::cerr << "trunk-slot: timeslot " << channel << " still routed for an earlier slot" << std::endl;
+    return nullptr;
+  }
+  TrunkSlot* slot = MakeSlot(channel);
   entries[static_cast<unsigned>(ts)] = slot;
   return slot;
 }

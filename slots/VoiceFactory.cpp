@@ -41,12 +41,6 @@ Slot* VoiceFactory::INewSlot(LGCP::CreateParams const& params) {
 }
 
 int VoiceFactory::OpenChannel(int flags, const char* direction, unsigned rxThreshold, unsigned txThreshold) {
-  Fd channel(board::open(board::mcc::kPath, flags | O_NONBLOCK | O_CLOEXEC));
-  if (!channel) {
-    PutHeader(std::cerr);
-    std::cerr << "fail to open /dev/mcc/ctl device for " << direction << ": " << std::strerror(errno) << std::endl;
-    return -1;
-  }
   board::mcc::Allocate block;
   block.type = board::mcc::kTypeTransparent;
   block.rx_packet_size = kPacketSize;
@@ -54,14 +48,18 @@ int VoiceFactory::OpenChannel(int flags, const char* direction, unsigned rxThres
   block.rx_threshold = rxThreshold;
   block.tx_threshold = txThreshold;
   // Channels kept only for a released owner's last frames go back early when none is free.
-  if (SwitchRoutes::allocate(channel.get(), block) < 0) {
+  int timeslot = -1;
+  SwitchRoutes::Step failed;
+  Fd channel = SwitchRoutes::controller_channel(flags | O_NONBLOCK | O_CLOEXEC, block, timeslot, failed);
+  if (!channel) {
+    const int error = errno;
     PutHeader(std::cerr);
-    std::cerr << "MCC_ALLOCATE fail: " << std::strerror(errno) << std::endl;
-    return -1;
-  }
-  if (board::ioctl_value(channel.get(), board::mcc::MCC_TIMESLOT, 0) < 0) {
-    PutHeader(std::cerr);
-    std::cerr << "MCC_TIMESLOT request failed." << std::endl;
+    if (failed == SwitchRoutes::Step::open)
+      std::cerr << "fail to open /dev/mcc/ctl device for " << direction << ": " << std::strerror(error) << std::endl;
+    else if (failed == SwitchRoutes::Step::allocate)
+      std::cerr << "MCC_ALLOCATE fail: " << std::strerror(error) << std::endl;
+    else
+      std::cerr << "MCC_TIMESLOT request failed." << std::endl;
     return -1;
   }
   return channel.release();

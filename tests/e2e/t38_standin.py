@@ -7,11 +7,12 @@
   does not see its argument 0; the daemon's trace shows it);
 - with "--child --remote <host>/<port>/<local port> ...": it says "T38 READY" on its standard
   input (the controller channel, a datagram socket), then relays every frame it reads there to
-  <host>:<port> over UDP; at the channel's end it exits with status 3, and SIGTERM ends it as
-  the signal does."""
+  <host>:<port> over UDP; at the channel's end it exits with status 3 (with "--linger" it
+  waits on, as an engine that does not notice), and SIGTERM ends it as the signal does."""
 
 import json
 import os
+import signal
 import socket
 import sys
 
@@ -32,13 +33,18 @@ def main(argv):
         return 2
     host, port, _local = argv[argv.index("--remote") + 1].split("/")
     channel = socket.socket(fileno=os.dup(0))
-    channel.send(b"T38 READY")
     out = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
-    while True:
+    try:
+        channel.send(b"T38 READY")
         frame = channel.recv(65536)
-        if not frame:
-            return 3
-        out.sendto(frame, (host, int(port)))
+        while frame:
+            out.sendto(frame, (host, int(port)))
+            frame = channel.recv(65536)
+    except OSError:
+        pass
+    if "--linger" in argv:
+        signal.pause()
+    return 3
 
 
 if __name__ == "__main__":

@@ -1,10 +1,14 @@
 """Slots that hold a controller channel (players, recorders, T.38 slots) keep it until no route
 into or out of it stands: a destroy the switch refused, a channel the board took back and an
-engine that ended leave no route of the old call to the next slot given the number. A recorder
-moved to another call records only that call, in a session of its own, and none of what the old
-route left on its channel; a player or recorder whose connect failed before its path was made
-starts afresh on the retry, while a disconnect, even in the connect's own pass, leaves the play
-or the recording going. The simulator tells duplicated descriptors apart by their device."""
+engine that ended leave no route of the old call to the next slot given the number. A channel
+the board hands out again while an old route of it stands goes to no new slot, and a trunk
+timeslot or mixer channel with such a route is refused; once the switch takes the takedowns,
+every channel is free again. A link slot whose channel is lost tells the controller its streams
+went, and came back with the next channel. A recorder moved to another call records only that
+call, in a session of its own, and none of what the old route left on its channel; a player or
+recorder whose connect failed before its path was made starts afresh on the retry, while a
+disconnect, even in the connect's own pass, leaves the play or the recording going. The
+simulator tells duplicated descriptors apart by their device."""
 
 import os
 import shutil
@@ -22,6 +26,10 @@ from test_switch_refusal import TrunkSwitchCase
 HERE = os.path.dirname(os.path.abspath(__file__))
 DISCONNECT_FAIL = 8
 CONNECT_FAIL = 9
+INSUFFICIENT = 1
+RTP_CHANNEL = 2048
+QSIG = "create : ats-qsig : { side user : NULL, log 0 }"
+ISDN = "create : isdn : { type pri, trunk 0, log 0, side user : NULL }"
 IDLE = "constant 213"
 MCC = "create : mcc : { type data, mode standard }"
 PROMPT = bytes(range(256)) * 12
@@ -37,9 +45,9 @@ def player(name, repeat=1):
     return 'create : voice : player : file : { name { "%s" }, repeat %d }' % (name, repeat)
 
 
-def t38(port):
+def t38(port, args=""):
     return ('create : t38soft : { dhost { iaddr "127.0.0.1", port %d }, shost { iaddr "10.0.0.1", port 4002 }, '
-            "rx-packet-size 160, rx-threshold 2, tx-threshold 3, args { } }" % port)
+            "rx-packet-size 160, rx-threshold 2, tx-threshold 3, args { %s } }" % (port, args))
 
 
 class MediaServer:
@@ -218,6 +226,140 @@ class Holders(TrunkSwitchCase):
         self.assertTrue(vx.wait_for(lambda: channel not in self.open_channels()))
         self.check_alone(40, channel)
 
+    # -- a channel an old route still touches goes to no new slot
+
+    def refuse(self):
+        self.board.ask("fail hal EBUSY 1000000")
+
+    def tie(self, slot, trunk, both=True):
+        """The trunk slot feeds slot and, with both, slot feeds it."""
+        self.assertEqual(self.connect(trunk, slot), "success")
+        if both:
+            self.assertEqual(self.connect(slot, trunk), "success")
+
+    def fed(self, channel, trunk):
+        return self.switch(channel) == "connected %d" % trunk
+
+    def faults_clear(self, channel, trunk, gone=None):
+        """The old route from trunk into channel stood until now; once the switch takes requests it
+        goes, and so does what kept the channel (gone(): it is no longer held)."""
+        self.assertTrue(self.fed(channel, trunk))
+        self.board.ask("fail hal none")
+        self.assertTrue(vx.wait_for(lambda: not self.fed(channel, trunk), 3), self.switch(channel))
+        gone = gone or (lambda: channel not in self.open_channels())
+        self.assertTrue(vx.wait_for(gone, 3), "still held after the faults cleared")
+
+    def test_a_channel_the_board_hands_out_again_goes_to_no_new_slot_while_routed(self):
+        # (kind, create, destroyed first, how the board takes the channel back)
+        cases = (("recorder", recorder(9), False, "hdlc-hangup %d"),
+                 ("mcc", MCC, True, "hangup mcc"),
+                 ("isdn", ISDN, True, "hangup mcc"))
+        for n, (kind, command, destroyed, take_back) in enumerate(cases):
+            with self.subTest(kind):
+                old, new = 20 + 2 * n, 21 + 2 * n
+                channel = self.create_holding(old, command)
+                self.tie(old, 1, both=kind != "recorder")
+                self.refuse()
+                if destroyed:
+                    self.assertEqual(self.send_to(old, "destroy : NULL"), "success")
+                self.board.ask(take_back % channel if "%" in take_back else take_back)
+                before = self.open_channels()
+                self.assertEqual(self.send_to(new, MCC), "success")
+                # The old number, if the board offered it, is kept aside: the slot has another.
+                (other,) = self.open_channels() - before - {channel}
+                self.faults_clear(channel, 1)
+                self.assertIn(other, self.open_channels())
+                for slot in (new,) if destroyed else (new, old):
+                    self.assertEqual(self.send_to(slot, "destroy : NULL"), "success")
+
+    def test_an_rtp_channel_the_board_took_back_goes_to_no_new_session_while_routed(self):
+        self.assertEqual(self.send_to(24, rtp()), "success")
+        self.tie(24, 1)
+        self.refuse()
+        self.board.ask("hangup rtp")
+        self.assertEqual(self.send_to(25, rtp()), "success")
+        self.assertEqual(self.slot_signal(25, "receiver", "active"), "active : %d" % (RTP_CHANNEL + 1))
+        self.faults_clear(RTP_CHANNEL, 1, lambda: RTP_CHANNEL not in self.board.sessions())
+        for slot in (24, 25):
+            self.assertEqual(self.send_to(slot, "destroy : NULL"), "success")
+
+    def test_an_ats_qsig_slot_keeps_its_b_channels_while_routed(self):
+        before = self.open_channels()
+        self.assertEqual(self.send_to(30, QSIG), "success")
+        (signalling,) = self.open_channels() - before
+        self.assertEqual(self.send_to(31, "create : ats-qsig-b : { slot 30, subslot 1 }"), "success")
+        self.tie(31, 1)
+        b = int(self.slot_signal(31, "receiver", "active").split(" : ")[1])
+        self.refuse()
+        for slot in (31, 30):
+            self.assertEqual(self.send_to(slot, "destroy : NULL"), "success")
+        # The signalling channel, and with it the B channels, stay with the old slot.
+        self.assertIn(signalling, self.open_channels())
+        self.assertEqual(self.send_to(32, QSIG), "success")
+        self.assertEqual(self.send_to(33, "create : ats-qsig-b : { slot 32, subslot 1 }"), "success")
+        self.faults_clear(b, 1, lambda: signalling not in self.open_channels())
+        self.tie(33, 2, both=False)
+        self.assertNotEqual(self.slot_signal(33, "receiver", "active"), "active : %d" % b)
+        for slot in (33, 32):
+            self.assertEqual(self.send_to(slot, "destroy : NULL"), "success")
+
+    def test_a_named_channel_an_old_route_touches_is_refused(self):
+        self.board.ask("mixer-unit 0 8 8")
+        self.answer(self.encoded(None, "query : NULL"))  # the daemon finds the unit
+        mixer = 3072 + 3
+        # (port, the connect that routes it, the route that then stands)
+        ports = (("create : mixerIn : { unit 0, channel tdm : 3 }", (1, 40), lambda: self.fed(mixer, 1)),
+                 ("create : mixerOut : { unit 0, channel tdm : 3, inputs { } }", (40, 1), lambda: self.fed(1, mixer)))
+        for command, (src, dst), stands in ports:
+            with self.subTest(command):
+                self.assertEqual(self.send_to(40, command), "success")
+                self.assertEqual(self.connect(src, dst), "success")
+                self.refuse()
+                self.assertEqual(self.send_to(40, "destroy : NULL"), "success")
+                self.assertTrue(stands())
+                self.assertEqual(self.send_to(41, command), INSUFFICIENT)
+                self.board.ask("fail hal none")
+                self.assertTrue(vx.wait_for(lambda: not stands(), 3))
+                self.assertEqual(self.send_to(41, command), "success")
+                self.assertEqual(self.send_to(41, "destroy : NULL"), "success")
+        # A trunk timeslot tied both ways to an RTP session.
+        self.assertEqual(self.send_to(24, rtp()), "success")
+        self.tie(24, 3)
+        self.refuse()
+        self.assertEqual(self.send_to(3, "destroy : NULL"), "success")
+        trunk = "create : trunk : { trunk 0, timeslot 3 }"
+        self.assertEqual(self.send_to(3, trunk), INSUFFICIENT)
+        self.board.ask("fail hal none")
+        self.assertTrue(vx.wait_for(lambda: not self.fed(3, RTP_CHANNEL), 3))
+        self.assertEqual(self.send_to(3, trunk), "success")
+        self.assertEqual(self.send_to(24, "destroy : NULL"), "success")
+
+    def test_a_t38_channel_the_board_took_back_is_lost(self):
+        # Lost when the channel's descriptor hangs up, not when (or if) the engine ends.
+        channel = self.create_holding(42, t38(udp_port(), '"--linger"'))
+        self.tie(42, 2)
+        self.assertTrue(self.fed(2, channel))
+        self.board.ask("hangup mcc")
+        self.assertTrue(vx.wait_for(lambda: not self.fed(2, channel) and not self.fed(channel, 2), 3))
+        self.assertEqual(self.slot_signal(42, "abort"), str(signal.SIGTERM))  # the engine stopped
+        self.check_alone(42, channel)
+
+    def test_a_link_slot_that_lost_its_channel_signals_its_streams(self):
+        self.assertEqual(self.send_to(16, "create : trunk : { trunk 0, timeslot 16 }"), "success")
+        for slot, command in ((44, ISDN), (45, QSIG)):
+            with self.subTest(command):
+                channel = self.create_holding(slot, command)
+                self.tie(slot, 16)
+                self.board.ask("hdlc-hangup %d" % channel)
+                for stream in ("receiver", "transmitter"):
+                    self.assertEqual(self.slot_signal(slot, stream, "inactive"), "inactive : NULL")
+                self.assertEqual(self.send_to(slot, "activate : empty : NULL"), "success")
+                for stream in ("receiver", "transmitter"):
+                    got = self.slot_signal(slot, stream, "active")
+                    self.assertIsNotNone(got)
+                    self.assertIn(int(got.split(" : ")[1]), self.open_channels())
+                self.assertEqual(self.send_to(slot, "destroy : NULL"), "success")
+
     # -- a recorder moved to another call
 
     def test_a_recorder_moved_to_another_call_records_it_in_a_new_session(self):
@@ -370,6 +512,13 @@ class Holders(TrunkSwitchCase):
 
 class ModemHolder(ModemTest):
     def test_a_refused_destroy_keeps_the_modem_from_the_next_slot(self):
+        for take_back in (False, True):
+            with self.subTest(take_back=take_back):
+                self.refused_destroy_case(take_back)
+
+    def refused_destroy_case(self, take_back):
+        """Modem slot 5 destroyed while the switch refuses; with take_back, the board then takes
+        back the modem the route book kept."""
         self.create(5, modem_params())
         self.assertIn("success", self.answer(self.start(5, 6)))
         self.assertEqual(self.board.ask("switch %d" % map_rx(6)), "connected 1024")
@@ -377,6 +526,8 @@ class ModemHolder(ModemTest):
         try:
             self.assertIn("success", self.answer(self.command(5, "destroy : NULL")))
             self.assertEqual(self.board.ask("switch %d" % map_rx(6)), "connected 1024")
+            if take_back:
+                self.board.ask("hangup mctl")
             # The next modem slot's call starts on another modem while the old route stands.
             self.create(7, modem_params())
             self.start(7, 8)
@@ -385,6 +536,7 @@ class ModemHolder(ModemTest):
         finally:
             self.board.ask("fail hal none")
         self.assertTrue(vx.wait_for(lambda: self.board.ask("switch %d" % map_rx(6)) != "connected 1024", 3))
+        self.assertIn("success", self.answer(self.command(7, "destroy : NULL")))
 
 
 if __name__ == "__main__":

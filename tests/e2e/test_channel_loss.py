@@ -241,7 +241,7 @@ class FaxHandover(ModemTest):
 
     def hold_fax(self):
         """Slot 11 on modem 0, handed to the fax program, map slot 13 hearing it; slot 12, a PPP
-        dial-in, is then given modem 0 and its caller's authentication is reported on it."""
+        dial-in, is then given a modem and its caller's authentication is reported on it."""
         program = self.daemon.path("/usr/local/sbin/faxhold")
         with open(program, "w") as f:
             f.write('#!/bin/sh\nwhile [ -e "$VOXRELAY_ROOT%s" ]; do sleep 0.02; done\nexit 3\n' % FAX_HOLD)
@@ -254,7 +254,8 @@ class FaxHandover(ModemTest):
         self.create(11, modem_params(fax=True, execfile="/usr/local/sbin/faxhold", execargs=["send", "/tmp/d.g3"]))
         self.assertIn("success", self.answer(self.start(11, 13)))
         self.assertEqual(self.board.ask("switch %d" % map_rx(13)), "connected 1024")
-        # The simulator shows the modem free while the fax runs: slot 12 gets it.
+        # The simulator shows the modem free while the fax runs, but slot 11's paths of its
+        # timeslot stand: slot 12 gets another one.
         self.create(12, modem_params())
         self.assertIn("success", self.answer(self.start(12, 14)))
         got = self.messages(lambda t: "modemProceeding : auth" in t)
@@ -263,14 +264,17 @@ class FaxHandover(ModemTest):
     def test_modem_handed_to_the_fax_program(self):
         self.options("aoptions", "auth bob pw\n")
         self.hold_fax()
-        # Slot 11 let the paths of the modem's timeslot go before slot 12 made its own.
-        self.assertNotEqual(self.board.ask("switch %d" % map_rx(13)), "connected 1024")
+        self.assertEqual(self.board.ask("switch %d" % map_rx(13)), "connected 1024")
+        other = self.board.ask("switch %d" % map_rx(14))
+        self.assertRegex(other, r"^connected \d+$")
+        self.assertNotEqual(other, "connected 1024")
         os.unlink(self.hold)
         self.messages(lambda t: "slot 11" in t and "abort : 768" in t)
-        self.assertEqual(self.board.ask("switch %d" % map_rx(14)), "connected 1024")
+        self.assertEqual(self.board.ask("switch %d" % map_rx(14)), other)
         self.assertIn("connectFail", self.answer(self.command(11, "connect : 14")))
         self.assertIn("success", self.answer(self.command(11, "destroy : NULL")))
-        self.assertEqual(self.board.ask("switch %d" % map_rx(14)), "connected 1024")
+        self.assertNotEqual(self.board.ask("switch %d" % map_rx(13)), "connected 1024")
+        self.assertEqual(self.board.ask("switch %d" % map_rx(14)), other)
         self.assertIn("success", self.answer(self.command(12, "destroy : NULL")))
 
     def test_the_handed_over_slots_activation_reaches_not_the_new_holders_call(self):

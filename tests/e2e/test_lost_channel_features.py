@@ -55,8 +55,8 @@ class LostChannelFeatures(CodecSessionTest):
         return self.board.ask("switch %d" % RTP_CHANNEL)
 
     def test_the_new_owners_features_stand_and_only_the_old_owners_own_go(self):
+        # Unconnected: a channel some route still touches would not be handed out again at once.
         self.assertEqual(self.send_to(9, rtp()), "success")
-        self.assertEqual(self.send_to(9, "connect : 1"), "success")
         for request in ("activateWaitTone : NULL", "dtmf-enable : TRUE", "vad-enable : TRUE",
                         "dtmf-reject-enable : TRUE", "rx-gain : { gainDB -6 }"):
             self.assertEqual(self.send_to(9, "ioctl : " + request), "success")
