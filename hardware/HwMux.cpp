@@ -322,8 +322,9 @@ bool HwMux::RefreshChannel(int index) {
   SwitchModel::Output& o = model_.bus(index);
   const bool owed = o.want != o.confirmed;
   if (o.want.kind != State::disabled && !owed) return false;
+  // An owed output the switch refused waits for its own interval, whatever it wants.
   const uint32_t now = owed ? Mux::milliseconds() : 0;
-  if (o.want.kind != State::disabled && !due(o, now)) return false;
+  if (owed && !due(o, now)) return false;
   const int channel = kFirstOutput + index;
   if (send(channel, o.want, false) >= 0) {
     if (owed) model_.confirm(channel, o.want);

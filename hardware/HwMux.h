@@ -14,9 +14,9 @@
 //
 // The background refresh re-disables the disabled bus outputs, a step of 128 outputs every
 // kRefreshPeriodMs on the loop's timer: a full sweep about once a second, whatever the loop's
-// traffic. It also sends any bus output that the switch does not carry as wanted yet (when its
-// back-off lets it), and a step that sent nothing reads the entry it visited, so that a device
-// reset under a board whose outputs are all driven is noticed within a step too.
+// traffic. An output the switch does not carry as wanted yet it sends only when its back-off
+// lets it (a disabled one too), and a step that sent nothing reads the entry it visited, so
+// that a reset under a board whose outputs are all driven is noticed within a step too.
 //
 // A descriptor that the driver gave up (the device was reset) is dropped and the device opened
 // again at once; while it stays away requests fail at once and only the refresh timer tries
