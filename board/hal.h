@@ -31,6 +31,8 @@ inline constexpr uint32_t LED_WRITE = 0xC0014207;   // ByteRegister in: framer L
 
 inline constexpr int kFirstOutput = 8192;
 inline constexpr int kOutputs = 2048;
+// The switch's channels: 0 up to (not including) kChannels; a request for another is refused.
+inline constexpr int kChannels = 16384;
 inline constexpr uint8_t kIdleByte = 0xD5;
 
 struct MuxConnect {

@@ -52,7 +52,7 @@ bool HwMux::open_device() {
   model_.forget_confirmed();
   refusing_ = false;
   retry_ms_ = kRetryMs;
-  if (!SendOwed() && fd_ >= 0) owe_retry();
+  SendOwed();
   cursor_ = 0;
   // Gives the switch time to settle before the first connection.
   ::usleep(500);
@@ -116,31 +116,35 @@ int HwMux::send(int channel, State state, bool direct) {
 }
 
 int HwMux::wish(int channel, State state) {
-  const SwitchModel::Output* known = model_.find(channel);
-  const State before = known ? known->want : State{};
   model_.want(channel, state);
   if (fd_ < 0) {
     errno = ENODEV;
     return -1;
   }
   const int r = send(channel, state, true);
+  SwitchModel::Output* o = model_.find(channel);
   if (r >= 0) {
     model_.confirm(channel, state);
+    o->retryMs = 0;
     SwitchRoutes::settle();
     hasten_retry();
     return r;
   }
+  // Whatever the errno, the wish stands: the same request may be taken a moment later (a
+  // switch busy, or refusing while it comes back from a reset).
   const int error = errno;
-  if (error == EINVAL) {
-    // The driver finds the request itself wrong (a channel it does not have): sent again it
-    // would be refused for ever, so what was wanted before stands.
-    model_.want(channel, before);
-  } else if (fd_ >= 0) {
+  if (fd_ >= 0 && o->want != o->confirmed) {
+    back_off(*o, Mux::milliseconds());
     refusing_ = true;
     owe_retry();
   }
   errno = error;
   return r;
+}
+
+void HwMux::back_off(SwitchModel::Output& o, uint32_t now) {
+  o.retryMs = static_cast<uint16_t>(o.retryMs == 0 ? kRetryMs : std::min(o.retryMs * 2u, kRetryMaxMs));
+  o.retryAt = now + o.retryMs;
 }
 
 void HwMux::Want(int channel, State state) {
@@ -160,34 +164,46 @@ void HwMux::hasten_retry() {
 }
 
 void HwMux::OnRetryTimer() {
-  if (fd_ < 0) return;
-  if (SendOwed()) {
-    retry_ms_ = kRetryMs;
-    return;
+  if (fd_ >= 0) SendOwed();
+}
+
+namespace {
+bool due(const SwitchModel::Output& o, uint32_t now) {
+  return o.retryMs == 0 || static_cast<int32_t>(o.retryAt - now) <= 0;
+}
+}  // namespace
+
+void HwMux::arm_retry() {
+  const uint32_t now = Mux::milliseconds();
+  int32_t first = -1;  // ms until the first owed wish is due
+  for (int channel : model_.owed()) {
+    const SwitchModel::Output* o = model_.find(channel);
+    if (o->want == o->confirmed || o->want.kind == State::none) continue;
+    const int32_t left = due(*o, now) ? 0 : static_cast<int32_t>(o->retryAt - now);
+    if (first < 0 || left < first) first = left;
+    if (first == 0) break;
   }
-  if (fd_ < 0) return;
-  retry_ms_ = std::min(retry_ms_ * 2, kRetryMaxMs);
-  retry_.set(retry_ms_, &HwMux::OnRetryTimer, this);
+  if (first < 0) return retry_.reset();
+  retry_.set(std::max(retry_ms_, static_cast<unsigned>(first)), &HwMux::OnRetryTimer, this);
 }
 
 bool HwMux::SendOwed() {
   std::vector<int>& owed = model_.owed();
-  std::size_t done = 0;
+  const uint32_t now = Mux::milliseconds();
   bool refused = false;
   int error = 0;
   bool took = false;
-  for (; done < owed.size() && fd_ >= 0; ++done) {
-    const int channel = owed[done];
+  for (std::size_t i = 0; i < owed.size() && fd_ >= 0 && !refused; ++i) {
+    const int channel = owed[i];
     SwitchModel::Output* o = model_.find(channel);
-    o->owed = false;
-    if (o->want == o->confirmed || o->want.kind == State::none) continue;
+    if (o->want == o->confirmed || o->want.kind == State::none || !due(*o, now)) continue;
     if (send(channel, o->want, false) >= 0) {
       model_.confirm(channel, o->want);
+      o->retryMs = 0;
       took = true;
       continue;
     }
     error = errno;
-    o->owed = true;
     if (board::descriptor_gone(error)) {
       // Gone again: the paced reopen starts over with everything wanted (not at once, which
       // could go round for as long as the device hands out descriptors it gives up).
@@ -195,19 +211,12 @@ bool HwMux::SendOwed() {
       if (took) SwitchRoutes::settle();
       return false;
     }
-    if (error == EINVAL) {
-      // Never to be taken (see wish()): nothing is owed for it any more.
-      o->owed = false;
-      model_.want(channel, o->confirmed);
-      continue;
-    }
+    // This one waits for its own interval; the walk stops, as a switch that refuses one
+    // request most often refuses the next too.
+    back_off(*o, now);
     refused = true;
-    break;
   }
-  owed.erase(owed.begin(), owed.begin() + static_cast<std::ptrdiff_t>(done));
-  // The refused one goes last: one output the switch refuses for good does not hold up the
-  // others at the next try.
-  if (refused && owed.size() > 1) std::rotate(owed.begin(), owed.begin() + 1, owed.end());
+  model_.settle_owed();
   if (refused) {
     if (!refusing_)
       std::clog << "hwMux: owed requests refused: " << std::strerror(error) << ", " << owed.size() << " left"
@@ -218,8 +227,11 @@ bool HwMux::SendOwed() {
     refusing_ = false;
   }
   if (took) SwitchRoutes::settle();
-  if (!refused && fd_ >= 0) retry_.reset();
-  return !refused && owed.empty();
+  if (fd_ < 0) return false;
+  // A walk that took nothing waits twice as long for the next.
+  retry_ms_ = took || !refused ? kRetryMs : std::min(retry_ms_ * 2, kRetryMaxMs);
+  arm_retry();
+  return owed.empty();
 }
 
 uint16_t HwMux::entry(int index) const {
@@ -231,6 +243,10 @@ uint16_t HwMux::entry(int index) const {
 bool HwMux::Connect(int source, int output) {
   if (fd_ < 0 || source < 0 || output < 0) {
     std::clog << "hwMux: ERROR not opened" << std::endl;
+    return false;
+  }
+  if (!has(source) || !has(output)) {
+    std::clog << "hwMux: connect " << source << " -> " << output << " failed: " << std::strerror(EINVAL) << std::endl;
     return false;
   }
   // A refused connect leaves the output as it was wanted: the caller keeps or restores its
@@ -270,7 +286,12 @@ bool HwMux::Disable(int channel) {
 
 bool HwMux::Write(int channel, unsigned char byte) {
   if (channel < 0) return false;
-  if (wish(channel, State::Constant(byte)) >= 0) return true;
+  // A byte for a channel the switch does not have is never wanted (a disconnect, a takedown,
+  // is sent whatever the channel).
+  if (!has(channel))
+    errno = EINVAL;
+  else if (wish(channel, State::Constant(byte)) >= 0)
+    return true;
   if (fd_ >= 0 || errno != ENODEV) {
     int error = errno;
     std::clog << "hwMux: write failed " << channel << " <- " << "0x" << std::hex << static_cast<unsigned>(byte)
@@ -295,18 +316,37 @@ unsigned char HwMux::Read(int channel) {
 }
 
 // The sweep: a disabled output is disabled again (whatever else might drive it), another one
-// sent when the switch does not carry it as wanted yet.
-void HwMux::RefreshChannel(int index) {
-  if (index < 0 || index >= kOutputs || fd_ < 0) return;
+// sent when the switch does not carry it as wanted yet and its back-off lets it.
+bool HwMux::RefreshChannel(int index) {
+  if (index < 0 || index >= kOutputs || fd_ < 0) return false;
   SwitchModel::Output& o = model_.bus(index);
-  if (o.want.kind != State::disabled && o.want == o.confirmed) return;
+  const bool owed = o.want != o.confirmed;
+  if (o.want.kind != State::disabled && !owed) return false;
+  // An owed output the switch refused waits for its own interval, whatever it wants.
+  const uint32_t now = owed ? Mux::milliseconds() : 0;
+  if (owed && !due(o, now)) return false;
   const int channel = kFirstOutput + index;
   if (send(channel, o.want, false) >= 0) {
-    if (o.confirmed != o.want) model_.confirm(channel, o.want);
+    if (owed) model_.confirm(channel, o.want);
+    o.retryMs = 0;
     hasten_retry();
-    return;
+    return true;
   }
-  if (!board::descriptor_gone(errno)) return;
+  const int error = errno;
+  if (board::descriptor_gone(error)) {
+    drop(error);
+    open_device();
+  } else if (owed) {
+    back_off(o, now);
+  }
+  return true;
+}
+
+void HwMux::probe(int channel) {
+  board::hal::MuxValue r;
+  r.channel = channel;
+  r.value = 255;
+  if (board::ioctl(fd_, board::hal::MUX_READ, &r) >= 0 || !board::descriptor_gone(errno)) return;
   drop(errno);
   open_device();
 }
@@ -317,14 +357,18 @@ void HwMux::OnRefreshTimer() {
     if (Mux::milliseconds() - last_open_ms_ >= kReopenMs) open_device();
     return;
   }
-  if (!retry_.is_set() && !model_.owed().empty() && !SendOwed() && fd_ >= 0) owe_retry();
+  if (!retry_.is_set() && !model_.owed().empty()) SendOwed();
   RefreshStep();
 }
 
+// A step that sent nothing (every output it visited is driven as wanted) still makes one
+// request, so that a reset is noticed whatever the outputs carry.
 void HwMux::RefreshStep() {
   if (fd_ < 0) return;
+  bool sent = false;
   for (int step = 0; step < kRefreshPerPass && fd_ >= 0; ++step) {
     if (++cursor_ > static_cast<unsigned>(kOutputs - 1)) cursor_ = 0;
-    RefreshChannel(static_cast<int>(cursor_));
+    sent = RefreshChannel(static_cast<int>(cursor_)) || sent;
   }
+  if (!sent && fd_ >= 0) probe(kFirstOutput + static_cast<int>(cursor_));
 }

@@ -3,16 +3,20 @@
 // output with a constant byte, disables it or reads what it carries.
 //
 // It keeps a model of the switch (SwitchModel): per output what the daemon wants and what the
-// switch last confirmed. Every request records the wish first; what the switch refuses, or
-// what is asked while the device is away, stays owed and is sent again by the reconciler here:
-// after a refusal with back-off (kRetryMs doubling up to kRetryMaxMs), after a reopen all that
-// is wanted. A refused connect is the exception: the caller is told, and the output keeps
-// what was wanted before.
+// switch last confirmed. Every request records the wish first; what the switch refuses, with
+// whatever errno, or what is asked while the device is away, stays owed and is sent again by
+// the reconciler here: after a refusal with a back-off of its own (kRetryMs doubling up to
+// kRetryMaxMs, per output, so that another output's success does not hasten it), after a
+// reopen all that is wanted. A refusal never brings back an earlier wish. A refused connect is
+// the exception: the caller is told, and the output keeps what was wanted before. Only a
+// request that would drive or route a channel the switch does not have (kChannels) is refused
+// before it is sent; a takedown is always sent and owed.
 //
 // The background refresh re-disables the disabled bus outputs, a step of 128 outputs every
 // kRefreshPeriodMs on the loop's timer: a full sweep about once a second, whatever the loop's
-// traffic. It also sends any bus output that the switch does not carry as wanted yet, and a
-// request it gets through brings the retry of the owed ones forward.
+// traffic. An output the switch does not carry as wanted yet it sends only when its back-off
+// lets it (a disabled one too), and a step that sent nothing reads the entry it visited, so
+// that a reset under a board whose outputs are all driven is noticed within a step too.
 //
 // A descriptor that the driver gave up (the device was reset) is dropped and the device opened
 // again at once; while it stays away requests fail at once and only the refresh timer tries
@@ -65,16 +69,19 @@ class HwMux {
   unsigned char Read(int channel);
 
   // Re-disables output kFirstOutput + index when it is wanted disabled; sends what else is
-  // wanted of it when the switch has not confirmed that.
-  void RefreshChannel(int index);
+  // wanted of it when the switch has not confirmed that. True when it made a request.
+  bool RefreshChannel(int index);
   // The refresh timer: one step, or an open of a device that is away when kReopenMs passed.
   void OnRefreshTimer();
   // One background step: the next kRefreshPerPass entries of the table.
   void RefreshStep();
   // Records a wish for the output without a request now: the reconciler sends it soon.
   void Want(int channel, SwitchModel::State state);
-  // Sends what is owed, in order, until the switch refuses one; true when nothing is left.
+  // Sends what is owed and due, in order, until the switch refuses one; arms the retry for
+  // what is left. True when nothing is left.
   bool SendOwed();
+  // True when the switch has the channel (a request for another is refused by the driver).
+  static bool has(int channel) { return channel >= 0 && channel < board::hal::kChannels; }
 
   SwitchModel& model() { return model_; }
   // For inspection: the wanted state of a bus output as a table entry.
@@ -98,9 +105,17 @@ class HwMux {
   void drop(int error);
   // A refusal leaves work owed: the retry is armed, its interval kept.
   void owe_retry();
-  // A request got through: an owed retry backed off beyond kRetryMs is brought forward to it.
+  // A request got through: the next walk of the owed list is brought forward to kRetryMs (the
+  // outputs' own back-offs still hold).
   void hasten_retry();
+  // Arms the walk of the owed list: after the walk interval, not before the first owed wish is
+  // due; none when nothing is owed.
+  void arm_retry();
   void OnRetryTimer();
+  // The switch refused the owed wish of o: it is tried again after its next interval.
+  static void back_off(SwitchModel::Output& o, uint32_t now);
+  // A read of the output, a request that notices a descriptor the driver gave up.
+  void probe(int channel);
 
   SwitchModel model_;
   int fd_ = -1;
@@ -108,7 +123,7 @@ class HwMux {
   uint32_t last_open_ms_ = 0;  // loop clock of the last failed open
   bool away_logged_ = false;   // the device's absence was logged
   bool refusing_ = false;      // owed requests meet refusals (logged once)
-  unsigned retry_ms_ = kRetryMs;
+  unsigned retry_ms_ = kRetryMs;  // the walk interval: doubles while walks take nothing
   Timer refresh_;
   Timer retry_;
 };

@@ -64,6 +64,7 @@ SwitchModel::Output* SwitchModel::find(int channel) {
 }
 
 void SwitchModel::set_want(int channel, Output& o, State s) {
+  if (s != o.want) o.retryMs = 0;
   count_route(wantedUses_, channel, o.want, -1);
   o.want = s;
   count_route(wantedUses_, channel, s, 1);
@@ -102,8 +103,8 @@ void SwitchModel::confirm(int channel, State state) {
 
 void SwitchModel::forget_confirmed() {
   confirmedUses_.clear();
-  for (Output& o : bus_) o.confirmed = State{};
-  for (auto& [channel, o] : others_) o.confirmed = State{};
+  for (Output& o : bus_) o.confirmed = State{}, o.retryMs = 0;
+  for (auto& [channel, o] : others_) o.confirmed = State{}, o.retryMs = 0;
   // Everything wanted is owed again: the bus outputs in order, as an open sends them, then
   // the channels outside the bus in channel order.
   for (int channel : owed_) at(channel)->owed = false;

@@ -7,12 +7,14 @@
 #include <utility>
 #include <vector>
 
+#include "board/hal.h"
+
 namespace board::sim {
 
 class SimSwitch {
  public:
   // Channels the driver accepts: 0 up to (not including) kChannels.
-  static constexpr int kChannels = 16384;
+  static constexpr int kChannels = board::hal::kChannels;
 
   struct Entry {
     enum Kind : uint8_t { disabled, constant, connected };

@@ -33,7 +33,8 @@ class SwitchReconcile(TrunkSwitchCase):
                         "%d: %s, not %s" % (channel, self.switch(channel), want))
 
     def test_a_reset_leaves_every_held_route_on_the_switch(self):
-        for refusing in (False, True):
+        # The re-sends after the reset refused, busy or found invalid, for about a second.
+        for refusing in (None, "EBUSY", "EINVAL"):
             with self.subTest(refusing=refusing):
                 self.assertEqual(self.send_to(10, map_rx(3, 0)), "success")
                 self.assertEqual(self.connect(1, 2), "success")
@@ -41,7 +42,7 @@ class SwitchReconcile(TrunkSwitchCase):
                 self.assertEqual(self.switch(bus_output(3, 0)), "connected 1")
                 self.board.ask("reset")
                 if refusing:
-                    self.board.ask("fail hal EBUSY 2500")
+                    self.board.ask("fail hal %s 2500" % refusing)
                 self.wait_switch(2, "connected 1")
                 self.wait_switch(bus_output(3, 0), "connected 1")
                 # The daemon holds the call: a second connect answers success, the path stands.
@@ -51,6 +52,21 @@ class SwitchReconcile(TrunkSwitchCase):
                 self.assertEqual(self.send_to(10, "destroy : NULL"), "success")
                 self.wait_switch(2, IDLE)
                 self.wait_switch(bus_output(3, 0), "disabled")
+
+    def test_a_reset_is_noticed_when_every_bus_output_is_driven(self):
+        # Write tests over every timeslot of the 16 buses: no bus output is left disabled.
+        for bus in range(16):
+            self.assertEqual(self.bpc(bus, "write", 0, 127), "success")
+            self.assertEqual(self.bpc(bus, "write", 127, 1), "success")
+        self.assertEqual(self.connect(1, 2), "success")
+        self.assertEqual(self.connect(2, 1), "success")
+        self.board.ask("reset")
+        self.wait_switch(2, "connected 1", 2.5)
+        self.wait_switch(1, "connected 2", 0.5)
+        self.assertTrue(self.switch(bus_output(15, 127)).startswith("constant"))
+        for bus in range(16):
+            self.assertEqual(self.bpc(bus, "disconnect", 0, 127), "success")
+            self.assertEqual(self.bpc(bus, "disconnect", 127, 1), "success")
 
     def test_takedowns_asked_while_the_switch_is_away_are_made_on_its_return(self):
         out = bus_output(3, 0)

@@ -180,6 +180,33 @@ class SwitchRelease(sig.SignallingCase):
         for slot in (6, 4):
             self.ok(lambda s: sig.destroy(slot, s))
 
+    def test_a_grace_that_ends_while_the_switch_refuses_still_ends(self):
+        # Busy or finding the requests invalid: the takedown at the end of the grace is owed,
+        # never turned back into the released channel's route.
+        for error in ("EINVAL", "EBUSY"):
+            with self.subTest(error):
+                try:
+                    before = self.open_channels()
+                    self.ok(lambda s: create_trunk(1, 0, 4, seq=s))
+                    self.ok(lambda s: sig.create_pstn_isdn(2, bri=False, trunk=2, network=False, seq=s))
+                    self.ok(lambda s: connect(1, 2, seq=s))
+                    self.ok(lambda s: connect(2, 1, seq=s))
+                    channel = self.new_channel(before)
+                    self.assertEqual(self.switch(4), "connected %d" % channel)
+                    # Refusals that outlast the grace; the daemon's own requests use them up.
+                    self.board.ask("fail hal %s 2500" % error)
+                    self.ok(lambda s: sig.destroy(2, s))
+                    self.assertTrue(vx.wait_for(lambda: self.switch(4) != "connected %d" % channel, 5),
+                                    self.switch(4))
+                    self.assertTrue(vx.wait_for(lambda: channel not in self.open_channels(), 3))
+                    time.sleep(0.3)
+                    self.assertNotIn(str(channel), self.switch(4))
+                    self.assertEqual(self.switch(channel), "disabled")
+                finally:
+                    self.board.ask("fail hal none")
+                    for slot in (2, 1):
+                        self.command(lambda s: sig.destroy(slot, s))
+
     def test_a_link_hears_its_trunk_whatever_the_trunk_takes_its_input_from(self):
         for ss7 in (False, True):
             for other_source in (False, True):

@@ -295,34 +295,62 @@ size_t count_of(const std::string& text, const std::string& what) {
 }  // namespace
 
 // The board's drivers are reset (every device hung up, the switch emptied) and the switch then
-// refuses requests for a while: everything the daemon wants is on the switch again once it
-// takes requests, the routes outside the bus outputs included, with one open and a few lines.
+// refuses requests for a while, busy or finding them invalid: everything the daemon wants is on
+// the switch again once it takes requests, the routes outside the bus outputs included, with
+// one open and a few lines.
 TEST_F(HwMuxTest, AResetSwitchGetsEverythingWantedAgainThroughRefusals) {
+  using Entry = board::sim::SimSwitch::Entry;
+  for (int error : {EBUSY, EINVAL}) {
+    SCOPED_TRACE(error);
+    Mux::test_clock_set(1'000'000'000ull * 1000);
+    HwMux& mux = open();
+    ASSERT_TRUE(mux.Connect(1, 2));        // a trunk timeslot's output
+    ASSERT_TRUE(mux.Connect(1, 8576));     // a bus output
+    ASSERT_TRUE(mux.Connect(5, 2048));     // an RTP channel
+    ASSERT_TRUE(mux.Connect(33, 4096));    // a controller channel
+    ASSERT_TRUE(mux.Write(8201, 0x7E));
+    ASSERT_TRUE(mux.Disconnect(3));
+    sim().reset();
+    sim().fail_next(Device::hal, error, 2500);
+    capture_.clear();
+    run_for(5000);
+    const auto& sw = sim().state().mux;
+    EXPECT_EQ(sw.entry(2).source, 1);
+    EXPECT_EQ(sw.entry(8576).source, 1);
+    EXPECT_EQ(sw.entry(2048).source, 5);
+    EXPECT_EQ(sw.entry(4096).source, 33);
+    EXPECT_EQ(sw.entry(8201).kind, Entry::constant);
+    EXPECT_EQ(sw.entry(8201).byte, 0x7E);
+    EXPECT_EQ(sw.entry(3).kind, Entry::constant);
+    EXPECT_EQ(sw.entry(8192).kind, Entry::disabled);
+    EXPECT_EQ(mux.owed(), 0u);
+    EXPECT_EQ(count_of(log(), "hwMux: device opened"), 1u) << log();
+    EXPECT_LE(lines(log()), 4u) << log();
+    EXPECT_LE(sim().request_count(Device::hal), 5 * 2100u + 2048u);
+    Mux::test_clock_clear();
+  }
+}
+
+// A board whose every bus output is driven (a write test on all 16 buses, or calls) has
+// nothing for the refresh to disable: a reset is noticed all the same within a sweep, and
+// everything wanted goes again; the refresh costs a request a step meanwhile.
+TEST_F(HwMuxTest, AResetIsNoticedWhenEveryOutputIsDriven) {
   using Entry = board::sim::SimSwitch::Entry;
   Mux::test_clock_set(1'000'000'000ull * 1000);
   HwMux& mux = open();
-  ASSERT_TRUE(mux.Connect(1, 2));        // a trunk timeslot's output
-  ASSERT_TRUE(mux.Connect(1, 8576));     // a bus output
-  ASSERT_TRUE(mux.Connect(5, 2048));     // an RTP channel
-  ASSERT_TRUE(mux.Connect(33, 4096));    // a controller channel
-  ASSERT_TRUE(mux.Write(8201, 0x7E));
-  ASSERT_TRUE(mux.Disconnect(3));
+  for (int i = 0; i < HwMux::kOutputs; ++i)
+    ASSERT_TRUE(i < 120 ? mux.Connect(i + 1, 8192 + i) : mux.Write(8192 + i, static_cast<unsigned char>(i)));
+  sim().clear_requests();
+  run_for(1000);
+  EXPECT_LE(sim().request_count(Device::hal), 20u);
   sim().reset();
-  sim().fail_next(Device::hal, EBUSY, 2500);
-  capture_.clear();
-  run_for(5000);
+  run_for(1000);
   const auto& sw = sim().state().mux;
-  EXPECT_EQ(sw.entry(2).source, 1);
-  EXPECT_EQ(sw.entry(8576).source, 1);
-  EXPECT_EQ(sw.entry(2048).source, 5);
-  EXPECT_EQ(sw.entry(4096).source, 33);
-  EXPECT_EQ(sw.entry(8201).kind, Entry::constant);
-  EXPECT_EQ(sw.entry(8201).byte, 0x7E);
-  EXPECT_EQ(sw.entry(3).kind, Entry::constant);
+  EXPECT_EQ(sw.entry(8192).source, 1);
+  EXPECT_EQ(sw.entry(8192 + 119).source, 120);
+  EXPECT_EQ(sw.entry(8192 + 2047).kind, Entry::constant);
+  EXPECT_EQ(sw.entry(8192 + 2047).byte, 2047 & 0xFF);
   EXPECT_EQ(mux.owed(), 0u);
-  EXPECT_EQ(count_of(log(), "hwMux: device opened"), 1u) << log();
-  EXPECT_LE(lines(log()), 4u) << log();
-  EXPECT_LE(sim().request_count(Device::hal), 5 * 2100u + 2048u);
   Mux::test_clock_clear();
 }
 
@@ -422,29 +450,45 @@ TEST(SwitchModelTest, AnswersWhetherARouteStillUsesAChannel) {
   EXPECT_EQ(m.owed().back(), 2);
 }
 
-// A request the driver finds wrong is not owed (it would be refused for ever), and one output
-// the switch keeps refusing does not hold up the others.
-TEST_F(HwMuxTest, AnOutputRefusedForGoodHoldsUpNoOther) {
+// A route or byte for a channel the switch does not have is refused before it is sent; a
+// takedown is sent whatever the channel and stays owed while refused. An output the switch
+// refuses for good costs a couple of requests a second and one line, however many requests
+// the others get through, and holds up no other.
+TEST_F(HwMuxTest, AnOutputRefusedForGoodHoldsUpNoOtherAndCostsLittle) {
   using Entry = board::sim::SimSwitch::Entry;
   Mux::test_clock_set(1'000'000'000ull * 1000);
   HwMux& mux = open();
   ASSERT_TRUE(mux.Connect(1, 8300));
   ASSERT_TRUE(mux.Connect(1, 33));  // outside the sweep: only the retries send it
-  EXPECT_FALSE(mux.Disable(20000)) << "no such channel";
+  EXPECT_FALSE(mux.Connect(1, 20000));
+  EXPECT_FALSE(mux.Write(16384, 1));
+  EXPECT_EQ(sim().request_count(Device::hal), 2u) << "decided from the number, not sent";
   EXPECT_EQ(mux.owed(), 0u);
+  capture_.clear();
+  EXPECT_FALSE(mux.Disable(20000)) << "no such channel";
+  EXPECT_EQ(mux.owed(), 1u);
   sim().fail_next(Device::hal, EBUSY, 1000000, board::hal::MUX_WRITE);
   EXPECT_FALSE(mux.Disconnect(8300));
   sim().fail_next(Device::hal, EBUSY, 1, board::hal::MUX_DISABLE);
   EXPECT_FALSE(mux.Disable(33));
   // Only writes are refused now: the disable goes at a retry, behind or before the write.
   sim().fail_next(Device::hal, EBUSY, 1000000, board::hal::MUX_WRITE);
-  run_for(1500);
+  sim().clear_requests();
+  for (unsigned ms = 0; ms < 4000; ms += 10) {
+    run_for(10);
+    if (ms % 100 == 0) ASSERT_TRUE(mux.Connect(static_cast<int>(ms / 100), 8301));
+  }
   EXPECT_EQ(sim().state().mux.entry(33).kind, Entry::disabled);
   EXPECT_EQ(sim().state().mux.entry(8300).source, 1);
-  EXPECT_EQ(mux.owed(), 1u);
+  EXPECT_EQ(mux.owed(), 2u);
+  size_t refused = 0;
+  for (const Request& q : requests()) refused += q.arg("channel") == 20000;
+  EXPECT_LE(refused, 4 * 3u) << "the others' successes do not hasten it";
+  EXPECT_GE(refused, 4u);
   sim().fail_next(Device::hal, 0, 0);
   run_for(1000);
   EXPECT_EQ(sim().state().mux.entry(8300).kind, Entry::constant);
-  EXPECT_EQ(mux.owed(), 0u);
+  EXPECT_EQ(mux.owed(), 1u) << "the disable of a channel the switch does not have stays owed";
+  EXPECT_EQ(count_of(log(), "20000"), 1u) << log();
   Mux::test_clock_clear();
 }
