@@ -155,7 +155,8 @@ TEST_F(LibpriInterop, BasicRateNetworkSideServesEightTerminalsAndRefusesTheNinth
   ASSERT_TRUE(peer.run_until([&] {
     return capture_.log.str().find("recieved identity request, but all TEI values is ussigned") != std::string::npos;
   }, 8000));
-  EXPECT_GT(peer.count("rx FEFF030F"), 0) << "identity messages reached the terminals";
+  // The peer's lines come through a pipe of their own: read on until the refusal shows there too.
+  EXPECT_TRUE(peer.wait_line("rx FEFF030F", 8000)) << "identity messages reached the terminals";
   // A call from a terminal: its SETUP comes up; our answer goes back to that terminal only.
   ASSERT_TRUE(peer.wait_line("event 0 PRI_EVENT_DCHAN_UP", 8000)) << "the first terminal has its TEI and link";
   peer.command("call");
