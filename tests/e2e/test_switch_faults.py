@@ -423,7 +423,10 @@ def take_args():
         parser.add_argument(option, action="store_true")
     args, sys.argv[1:] = parser.parse_known_args()
     global VERBOSE, CHECK_CHANNELS, CHECK_RECEIVERS
-    VERBOSE, CHECK_CHANNELS, CHECK_RECEIVERS = args.print_steps, args.check_channels, args.check_receivers
+    # The checks are on by default; the options, kept for the command lines that name them, cannot
+    # turn them off.
+    VERBOSE = args.print_steps
+    CHECK_CHANNELS, CHECK_RECEIVERS = CHECK_CHANNELS or args.check_channels, CHECK_RECEIVERS or args.check_receivers
     if args.seed:
         SwitchFaults.seeds = args.seed
     if args.steps:
