@@ -132,6 +132,10 @@ class Holders(TrunkSwitchCase):
         (channel,) = self.open_channels() - before
         return channel
 
+    def destroy(self, *slots):
+        for slot in slots:
+            self.assertEqual(self.send_to(slot, "destroy : NULL"), "success")
+
     # Stand-in engines of this daemon still running.
     engines = test_media.Media.engines
 
@@ -187,8 +191,7 @@ class Holders(TrunkSwitchCase):
         self.assertEqual(self.connect(lost, 3), CONNECT_FAIL)
         self.assertNotEqual(self.switch(channel), "connected 3")
         self.assertNotEqual(self.switch(3), "connected %d" % channel)
-        self.assertEqual(self.send_to(lost, "destroy : NULL"), "success")
-        self.assertEqual(self.send_to(50, "destroy : NULL"), "success")
+        self.destroy(lost, 50)
 
     def test_a_voice_channel_the_board_took_back_is_lost(self):
         server = MediaServer()
@@ -230,10 +233,6 @@ class Holders(TrunkSwitchCase):
 
     def refuse(self):
         self.board.ask("fail hal EBUSY 1000000")
-
-    def destroy(self, *slots):
-        for slot in slots:
-            self.assertEqual(self.send_to(slot, "destroy : NULL"), "success")
 
     def tie(self, slot, trunk, both=True):
         """The trunk slot feeds slot and, with both, slot feeds it."""
@@ -460,8 +459,7 @@ class Holders(TrunkSwitchCase):
         self.assertEqual(self.connect(71, 72), "success")
         self.assertEqual(self.slot_signal(71, "abort"), "0")
         self.assertEqual(self.heard(far), PROMPT)
-        for slot in (71, 72):
-            self.assertEqual(self.send_to(slot, "destroy : NULL"), "success")
+        self.destroy(71, 72)
 
     @staticmethod
     def heard(far):
@@ -502,8 +500,7 @@ class Holders(TrunkSwitchCase):
         self.assertEqual(self.send_to(93, "create : isdn : { type pri, trunk 0, log 0, side user : NULL }"),
                          "success")
         self.assertNotIn("watch fail", self.daemon.output())
-        for slot in (93, 94):
-            self.assertEqual(self.send_to(slot, "destroy : NULL"), "success")
+        self.destroy(93, 94)
 
 
 class ModemHolder(ModemTest):
