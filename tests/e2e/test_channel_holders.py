@@ -132,6 +132,10 @@ class Holders(TrunkSwitchCase):
         (channel,) = self.open_channels() - before
         return channel
 
+    def destroy(self, *slots):
+        for slot in slots:
+            self.assertEqual(self.send_to(slot, "destroy : NULL"), "success")
+
     # Stand-in engines of this daemon still running.
     engines = test_media.Media.engines
 
@@ -187,8 +191,7 @@ class Holders(TrunkSwitchCase):
         self.assertEqual(self.connect(lost, 3), CONNECT_FAIL)
         self.assertNotEqual(self.switch(channel), "connected 3")
         self.assertNotEqual(self.switch(3), "connected %d" % channel)
-        self.assertEqual(self.send_to(lost, "destroy : NULL"), "success")
-        self.assertEqual(self.send_to(50, "destroy : NULL"), "success")
+        self.destroy(lost, 50)
 
     def test_a_voice_channel_the_board_took_back_is_lost(self):
         server = MediaServer()
@@ -261,7 +264,7 @@ class Holders(TrunkSwitchCase):
                 self.tie(old, 1, both=kind != "recorder")
                 self.refuse()
                 if destroyed:
-                    self.assertEqual(self.send_to(old, "destroy : NULL"), "success")
+                    self.destroy(old)
                 self.board.ask(take_back % channel if "%" in take_back else take_back)
                 before = self.open_channels()
                 self.assertEqual(self.send_to(new, MCC), "success")
@@ -269,8 +272,7 @@ class Holders(TrunkSwitchCase):
                 (other,) = self.open_channels() - before - {channel}
                 self.faults_clear(channel, 1)
                 self.assertIn(other, self.open_channels())
-                for slot in (new,) if destroyed else (new, old):
-                    self.assertEqual(self.send_to(slot, "destroy : NULL"), "success")
+                self.destroy(new, *(() if destroyed else (old,)))
 
     def test_an_rtp_channel_the_board_took_back_goes_to_no_new_session_while_routed(self):
         self.assertEqual(self.send_to(24, rtp()), "success")
@@ -280,19 +282,15 @@ class Holders(TrunkSwitchCase):
         self.assertEqual(self.send_to(25, rtp()), "success")
         self.assertEqual(self.slot_signal(25, "receiver", "active"), "active : %d" % (RTP_CHANNEL + 1))
         self.faults_clear(RTP_CHANNEL, 1, lambda: RTP_CHANNEL not in self.board.sessions())
-        for slot in (24, 25):
-            self.assertEqual(self.send_to(slot, "destroy : NULL"), "success")
+        self.destroy(24, 25)
 
     def test_an_ats_qsig_slot_keeps_its_b_channels_while_routed(self):
-        before = self.open_channels()
-        self.assertEqual(self.send_to(30, QSIG), "success")
-        (signalling,) = self.open_channels() - before
+        signalling = self.create_holding(30, QSIG)
         self.assertEqual(self.send_to(31, "create : ats-qsig-b : { slot 30, subslot 1 }"), "success")
         self.tie(31, 1)
         b = int(self.slot_signal(31, "receiver", "active").split(" : ")[1])
         self.refuse()
-        for slot in (31, 30):
-            self.assertEqual(self.send_to(slot, "destroy : NULL"), "success")
+        self.destroy(31, 30)
         # The signalling channel, and with it the B channels, stay with the old slot.
         self.assertIn(signalling, self.open_channels())
         self.assertEqual(self.send_to(32, QSIG), "success")
@@ -300,39 +298,36 @@ class Holders(TrunkSwitchCase):
         self.faults_clear(b, 1, lambda: signalling not in self.open_channels())
         self.tie(33, 2, both=False)
         self.assertNotEqual(self.slot_signal(33, "receiver", "active"), "active : %d" % b)
-        for slot in (33, 32):
-            self.assertEqual(self.send_to(slot, "destroy : NULL"), "success")
+        self.destroy(33, 32)
 
     def test_a_named_channel_an_old_route_touches_is_refused(self):
         self.board.ask("mixer-unit 0 8 8")
         self.answer(self.encoded(None, "query : NULL"))  # the daemon finds the unit
         mixer = 3072 + 3
-        # (port, the connect that routes it, the route that then stands)
-        ports = (("create : mixerIn : { unit 0, channel tdm : 3 }", (1, 40), lambda: self.fed(mixer, 1)),
-                 ("create : mixerOut : { unit 0, channel tdm : 3, inputs { } }", (40, 1), lambda: self.fed(1, mixer)))
-        for command, (src, dst), stands in ports:
+        self.assertEqual(self.send_to(24, rtp()), "success")
+        # (the create, the slot it made and the next one, the connects that route it, the route
+        # that then stands); trunk slot 3 is there from the start, tied both ways to an RTP session.
+        cases = (("create : mixerIn : { unit 0, channel tdm : 3 }", (40, 41), ((1, 40),), lambda: self.fed(mixer, 1)),
+                 ("create : mixerOut : { unit 0, channel tdm : 3, inputs { } }", (40, 41), ((40, 1),),
+                  lambda: self.fed(1, mixer)),
+                 ("create : trunk : { trunk 0, timeslot 3 }", (3, 3), ((3, 24), (24, 3)),
+                  lambda: self.fed(3, RTP_CHANNEL)))
+        for command, (old, new), connects, stands in cases:
             with self.subTest(command):
-                self.assertEqual(self.send_to(40, command), "success")
-                self.assertEqual(self.connect(src, dst), "success")
+                if old != new:
+                    self.assertEqual(self.send_to(old, command), "success")
+                for src, dst in connects:
+                    self.assertEqual(self.connect(src, dst), "success")
                 self.refuse()
-                self.assertEqual(self.send_to(40, "destroy : NULL"), "success")
+                self.destroy(old)
                 self.assertTrue(stands())
-                self.assertEqual(self.send_to(41, command), INSUFFICIENT)
+                self.assertEqual(self.send_to(new, command), INSUFFICIENT)
                 self.board.ask("fail hal none")
                 self.assertTrue(vx.wait_for(lambda: not stands(), 3))
-                self.assertEqual(self.send_to(41, command), "success")
-                self.assertEqual(self.send_to(41, "destroy : NULL"), "success")
-        # A trunk timeslot tied both ways to an RTP session.
-        self.assertEqual(self.send_to(24, rtp()), "success")
-        self.tie(24, 3)
-        self.refuse()
-        self.assertEqual(self.send_to(3, "destroy : NULL"), "success")
-        trunk = "create : trunk : { trunk 0, timeslot 3 }"
-        self.assertEqual(self.send_to(3, trunk), INSUFFICIENT)
-        self.board.ask("fail hal none")
-        self.assertTrue(vx.wait_for(lambda: not self.fed(3, RTP_CHANNEL), 3))
-        self.assertEqual(self.send_to(3, trunk), "success")
-        self.assertEqual(self.send_to(24, "destroy : NULL"), "success")
+                self.assertEqual(self.send_to(new, command), "success")
+                if old != new:
+                    self.destroy(new)
+        self.destroy(24)
 
     def test_a_t38_channel_the_board_took_back_is_lost(self):
         # Lost when the channel's descriptor hangs up, not when (or if) the engine ends.
@@ -358,7 +353,7 @@ class Holders(TrunkSwitchCase):
                     got = self.slot_signal(slot, stream, "active")
                     self.assertIsNotNone(got)
                     self.assertIn(int(got.split(" : ")[1]), self.open_channels())
-                self.assertEqual(self.send_to(slot, "destroy : NULL"), "success")
+                self.destroy(slot)
 
     # -- a recorder moved to another call
 
@@ -409,7 +404,7 @@ class Holders(TrunkSwitchCase):
         self.assertEqual(self.connect(1, 61), "success")
         self.assertEqual(self.slot_signal(61, "ioctl"), "stopRecording : connectionFail")
         # The disconnect is refused: the old call's route stands and fills the channel.
-        self.board.ask("fail hal EBUSY 1000000")
+        self.refuse()
         self.assertEqual(self.send_to(61, "disconnect : NULL"), DISCONNECT_FAIL)
         for _ in range(100):
             self.assertEqual(self.board.ask("tdm-frame 1 %s" % ("aa" * 100)), "1")
@@ -423,7 +418,7 @@ class Holders(TrunkSwitchCase):
         self.addCleanup(session.close)
         self.assertEqual(self.board.ask("tdm-frame 2 %s" % ("bb" * 100)), "1")
         self.assertEqual(received(session, 100), b"\xbb" * 100)
-        self.assertEqual(self.send_to(61, "destroy : NULL"), "success")
+        self.destroy(61)
 
     # -- a disconnect in the pass of the connect
 
@@ -439,7 +434,7 @@ class Holders(TrunkSwitchCase):
                 self.assertIsNotNone(self.slot_signal(slot, "transmitter", "active"))
                 self.assertIsNotNone(self.slot_signal(slot, "transmitter", "inactive"))
                 self.assertEqual(self.slot_signal(slot, "abort"), "0")
-                self.assertEqual(self.send_to(slot, "destroy : NULL"), "success")
+                self.destroy(slot)
 
     # -- a connect refused before its path was made
 
@@ -464,8 +459,7 @@ class Holders(TrunkSwitchCase):
         self.assertEqual(self.connect(71, 72), "success")
         self.assertEqual(self.slot_signal(71, "abort"), "0")
         self.assertEqual(self.heard(far), PROMPT)
-        for slot in (71, 72):
-            self.assertEqual(self.send_to(slot, "destroy : NULL"), "success")
+        self.destroy(71, 72)
 
     @staticmethod
     def heard(far):
@@ -506,8 +500,7 @@ class Holders(TrunkSwitchCase):
         self.assertEqual(self.send_to(93, "create : isdn : { type pri, trunk 0, log 0, side user : NULL }"),
                          "success")
         self.assertNotIn("watch fail", self.daemon.output())
-        for slot in (93, 94):
-            self.assertEqual(self.send_to(slot, "destroy : NULL"), "success")
+        self.destroy(93, 94)
 
 
 class ModemHolder(ModemTest):

@@ -35,9 +35,9 @@ class DeviceStateTest(CodecSessionTest):
     def dsp(self, ts):
         return int(fields(self.board.ask("dsp %d" % ts))["enabled"])
 
-    def logged(self, text, seen, count=1, timeout=3.0):
-        """The daemon logged the text this many times since `seen` lines, within the timeout."""
-        return vx.wait_for(lambda: self.daemon.output()[seen:].count(text) == count, timeout)
+    def ioctls(self, slot, *requests):
+        for request in requests:
+            self.assertEqual(self.send_to(slot, "ioctl : " + request), "success", request)
 
     def generator_off(self, ts):
         t = self.tone(ts)
@@ -110,14 +110,14 @@ class SwitchOffs(DeviceStateTest):
 class Receivers(DeviceStateTest):
     def test_a_refused_put_back_keeps_the_call_detected_and_is_switched_off_at_destroy(self):
         ch = self.rtp(9)
-        for request in ("dtmf-enable : TRUE", "vad-enable : TRUE"):
-            self.assertEqual(self.send_to(9, "ioctl : " + request), "success")
+        self.ioctls(9, "dtmf-enable : TRUE", "vad-enable : TRUE")
         seen = len(self.daemon.output())
         # Both devices come back with the board's state kept, and refuse the put-back once.
         for device, tag in (("dtmf", "tonec"), ("dsp", "dsproc")):
             self.board.ask("fail %s EIO 1" % device)
             self.board.ask("hangup " + device)
-            self.assertTrue(self.logged(tag + ": device opened again", seen))
+            opened = tag + ": device opened again"
+            self.assertTrue(vx.wait_for(lambda: self.daemon.output()[seen:].count(opened) == 1))
         # The call's digits and voice activity still reach the controller.
         self.assertEqual(self.board.ask("dtmf %d 4 80" % ch), "1")
         self.assertEqual(self.signal("tonec", timeout=2.0), (9, "{ timestamp 80, event dtmf : 4 }"))
@@ -135,12 +135,10 @@ class Receivers(DeviceStateTest):
         ts = MIXER_TIMESLOT + 5
         self.command("query : NULL")
         self.assertEqual(self.send_to(12, "create : mixerIn : { unit 0, channel tdm : 5 }"), "success")
-        for request in ("dtmf-params : { threshold { twist 8, ratio 6, noise 30 }, level { silence 40 } }",
-                        "iva-params : { det_lvl_dB -30 }", "iva-enable : TRUE", "dtmf-enable : TRUE",
-                        "vad-params : v2 : { voice-th-msec 40, silence-th-msec 200, e-th-dB 30 }",
-                        "vad-enable : TRUE",
-                        "tone-filter : { freq 2100, enable TRUE, duration-th-msec 300, det-level-dB -20 }"):
-            self.assertEqual(self.send_to(12, "ioctl : " + request), "success", request)
+        self.ioctls(12, "dtmf-params : { threshold { twist 8, ratio 6, noise 30 }, level { silence 40 } }",
+                    "iva-params : { det_lvl_dB -30 }", "iva-enable : TRUE", "dtmf-enable : TRUE",
+                    "vad-params : v2 : { voice-th-msec 40, silence-th-msec 200, e-th-dB 30 }", "vad-enable : TRUE",
+                    "tone-filter : { freq 2100, enable TRUE, duration-th-msec 300, det-level-dB -20 }")
         tone, dsp = self.tone(ts), self.board.ask("dsp %d" % ts)
         self.assertEqual((tone["iva_level"], tone["twist"]), ("-30", "8"))
         self.assertIn("config256=", dsp)
@@ -155,19 +153,14 @@ class Receivers(DeviceStateTest):
             self.assertLess(names.index(config), names.index(switch), names)
         self.assertEqual(self.send_to(12, "destroy : NULL"), "success")
 
-
-class Connects(DeviceStateTest):
     def test_a_refused_receive_start_fails_the_connect_and_the_next_one_makes_it(self):
         self.assertEqual(self.send_to(1, "create : trunk : { trunk 0, timeslot 1 }"), "success")
         ch = self.rtp(9)
-        receiving = lambda: self.board.sessions()[ch]["receiving"]
         self.board.ask("fail rtp EIO 1")
-        self.assertNotEqual(self.send_to(1, "connect : 9"), "success")
-        self.assertEqual(receiving(), "0")
-        self.assertNotEqual(self.board.ask("switch %d" % ch), "connected 1")
-        self.assertEqual(self.send_to(1, "connect : 9"), "success")
-        self.assertEqual(receiving(), "1")
-        self.assertEqual(self.board.ask("switch %d" % ch), "connected 1")
+        for made in (False, True):
+            self.assertEqual(self.send_to(1, "connect : 9") == "success", made)
+            self.assertEqual(self.board.sessions()[ch]["receiving"], "01"[made])
+            self.assertEqual(self.board.ask("switch %d" % ch) == "connected 1", made)
         for slot in (9, 1):
             self.assertEqual(self.send_to(slot, "destroy : NULL"), "success")
 
@@ -242,8 +235,7 @@ class Trunks(DeviceStateTest):
                 self.board.ask(away)
                 if away.startswith("fail-open"):
                     self.board.ask("hangup maintenance")
-                self.c = self.daemon.connect()
-                self.pending = []
+                self.new_controller()
                 self.board.ask("fail maintenance none")
                 self.board.ask("fail-open maintenance none")
                 self.assertTrue(vx.wait_for(lambda: self.tclk() == 0, 3.0), self.tclk())

@@ -467,8 +467,15 @@ class AuthChannel(ModemTest):
                 return f
         self.fail("no frame with %r\ndaemon:\n%s" % (marker, self.daemon.output()[-3000:]))
 
-    def auth_port(self):
-        return int(self.daemon.env["VOXRELAY_AUTH_PORT"])
+    def auth_peer(self):
+        s = socket.create_connection(("127.0.0.1", int(self.daemon.env["VOXRELAY_AUTH_PORT"])))
+        self.addCleanup(s.close)
+        return s
+
+    def auth_of(self, slot, user, timeout=8.0):
+        """The next authentication the controller is told of is slot's, for user."""
+        got = self.messages(lambda t: "modemProceeding : auth" in t, timeout)
+        self.assertRegex(got[-1], r'slot %d, .*username "%s"' % (slot, user))
 
     def accepted(self, count):
         """Waits until the daemon took count auth connections in all."""
@@ -492,15 +499,9 @@ class AuthChannel(ModemTest):
         self.create(5, modem_params())
         self.start(5, 6)
         self.accepted(incoming + 1)
-
-        def peer():
-            s = socket.create_connection(("127.0.0.1", self.auth_port()))
-            self.addCleanup(s.close)
-            return s
-
         # Fifteen peers, the other places, each begin a record and stall: a few seconds on, the
         # daemon closes them.
-        stalled = [peer() for _ in range(15)]
+        stalled = [self.auth_peer() for _ in range(15)]
         for s in stalled:
             s.sendall(struct.pack("=III", 140, 1, 0) + b"stalled\0")
         self.accepted(incoming + 16)
@@ -509,12 +510,11 @@ class AuthChannel(ModemTest):
             self.assertTrue(self.closed_by_daemon(s, max(0.1, deadline - time.monotonic())),
                             "a stalled peer is still served\ndaemon:\n%s" % self.daemon.output()[-3000:])
         # Fifteen quiet peers take the free places, and the pppd is served when it speaks.
-        quiet = [peer() for _ in range(15)]
+        quiet = [self.auth_peer() for _ in range(15)]
         self.accepted(incoming + 31)
-        got = self.messages(lambda t: "modemProceeding : auth" in t, timeout=15)
-        self.assertRegex(got[-1], r'slot 5, .*username "alice"')
+        self.auth_of(5, "alice", timeout=15)
         # A new peer takes the oldest quiet place, never the pppd's.
-        quiet.append(peer())
+        quiet.append(self.auth_peer())
         self.assertTrue(self.closed_by_daemon(quiet[0], 5))
         self.assertFalse(self.closed_by_daemon(quiet[1], 0.2))
         self.assertIn("success", self.answer(self.command(5, activation("10.0.0.5"))))
@@ -530,14 +530,13 @@ class AuthChannel(ModemTest):
         self.create(7, modem_params(cid="777"))
         self.start(7, 8)
         self.messages(lambda t: "slot 7," in t and "transmitter : active : 1025" in t)
-        s = socket.create_connection(("127.0.0.1", self.auth_port()))
-        self.addCleanup(s.close)
+        s = self.auth_peer()
 
         def request(session, user):
             s.sendall(struct.pack("=III", 140, 1, session) + user.encode().ljust(64, b"\0") + bytes(64))
 
         request(0, "u5")
-        self.assertRegex(self.messages(lambda t: "modemProceeding : auth" in t)[-1], r'slot 5, .*username "u5"')
+        self.auth_of(5, "u5")
         # Slot 5's call ends and a new call, slot 9, takes modem 0: the connection is retired
         # from session 0.
         self.assertIn("success", self.answer(self.command(5, "destroy : NULL")))
@@ -547,7 +546,7 @@ class AuthChannel(ModemTest):
         self.assertTrue(vx.wait_for(lambda: "retired: the call on session 0" in self.daemon.output()))
         # Slot 7's caller reaches the controller, and its activation reaches the connection.
         request(1, "u7")
-        self.assertRegex(self.messages(lambda t: "modemProceeding : auth" in t)[-1], r'slot 7, .*username "u7"')
+        self.auth_of(7, "u7")
         self.assertIn("success", self.answer(self.command(7, activation("10.0.0.7"))))
         s.settimeout(5)
         got = b""

@@ -51,6 +51,13 @@ VERBOSE = False
 CHECK_CHANNELS = True
 CHECK_RECEIVERS = True
 PROMPT = "prompt.raw"
+CREATE = {"rtp": 'create : rtp : { codecRTP { payload ptG711-Alaw, dhost { iaddr "127.0.0.1", port %(port)d } }, '
+                 "txPayload ptG711-Alaw, rxPayload ptG711-Alaw }",
+          "isdn": "create : isdn : { type pri, trunk 0, log 0, side user : NULL }",
+          "recorder": 'create : voice : record : { iaddr "127.0.0.1", port 9 }',
+          "player": 'create : voice : player : file : { name { "%s" }, repeat 0 }' % PROMPT,
+          "mixerIn": "create : mixerIn : { unit 0, channel tdm : %(n)s }",
+          "mixerOut": "create : mixerOut : { unit 0, channel tdm : %(n)s, inputs { } }"}
 
 
 def map_channel(slot):
@@ -87,6 +94,10 @@ class Run:
 
 def fields(text):
     return dict(f.split("=", 1) for f in text.split())
+
+
+def after(log):
+    return " after:\n  " + "\n  ".join(log)
 
 
 class SwitchFaults(CodecSessionTest):
@@ -148,8 +159,8 @@ class SwitchFaults(CodecSessionTest):
     def check(self, run, log):
         want = self.wanted(run)
         if not vx.wait_for(lambda: self.matches(run), SETTLE):
-            self.fail("the switch carries %s, the daemon holds %s and maps %s after:\n  %s"
-                      % (self.routes(run), want, sorted(run.maps), "\n  ".join(log)))
+            self.fail("the switch carries %s, the daemon holds %s and maps %s" % (self.routes(run), want, sorted(run.maps))
+                      + after(log))
         if run.faulted:
             run.checked += len(want)
             run.faulted = False
@@ -167,7 +178,7 @@ class SwitchFaults(CodecSessionTest):
                 if self.slot_signal(slot, "tonec", "{ timestamp %d," % run.digits, 1.0):
                     break
             else:
-                self.fail("no digit from RTP slot %d on %d after:\n  %s" % (slot, channel, "\n  ".join(log)))
+                self.fail("no digit from RTP slot %d on %d" % (slot, channel) + after(log))
 
     def device_back(self):
         """The switch's device is open: its last word on its health is an open."""
@@ -177,11 +188,8 @@ class SwitchFaults(CodecSessionTest):
 
     def new_controller(self, run):
         super().new_controller()
-        run.maps.clear()
-        run.trunks.clear()
-        run.takers.clear()
-        run.features.clear()
-        run.source.clear()
+        for held in (run.maps, run.trunks, run.takers, run.features, run.source):
+            held.clear()
         self.make_trunks(run)
         # The mixer units, as a controller asks for them.
         self.send_to(None, "query : NULL")
@@ -205,9 +213,6 @@ class SwitchFaults(CodecSessionTest):
         for dst in [d for d, s in run.source.items() if s == slot]:
             del run.source[dst]
 
-    def fail_channels(self, log, why):
-        self.fail("%s after:\n  %s" % (why, "\n  ".join(log)))
-
     def create_taker(self, rnd, run, log, kind=None, n=None):
         """A slot that takes a channel, of a random kind unless told (and for a mixer port, on
         channel n unless told); its channel is checked for what an earlier owner left on it."""
@@ -215,31 +220,17 @@ class SwitchFaults(CodecSessionTest):
         used = {c - 3072 for k, c in run.takers.values() if k.startswith("mixer")}
         kinds = ["rtp", "isdn", "recorder", "player"] + (["mixerIn", "mixerOut"] if len(used) < 4 else [])
         kind = kind or rnd.choice(kinds)
-        if kind == "rtp":
-            command = ('create : rtp : { codecRTP { payload ptG711-Alaw, dhost { iaddr "127.0.0.1", port %d } }, '
-                       "txPayload ptG711-Alaw, rxPayload ptG711-Alaw }" % (udp_port() - 1))
-        elif kind == "isdn":
-            command = "create : isdn : { type pri, trunk 0, log 0, side user : NULL }"
-        elif kind == "recorder":
-            command = 'create : voice : record : { iaddr "127.0.0.1", port 9 }'
-        elif kind == "player":
-            command = 'create : voice : player : file : { name { "%s" }, repeat 0 }' % PROMPT
-        else:
+        if kind.startswith("mixer"):
             n = n or rnd.choice([c for c in MIXER_CHANNELS if c not in used])
-            command = ("create : mixerIn : { unit 0, channel tdm : %d }" % n if kind == "mixerIn" else
-                       "create : mixerOut : { unit 0, channel tdm : %d, inputs { } }" % n)
+        command = CREATE[kind] % {"port": udp_port() - 1, "n": n}
         sessions = set(self.board.sessions())
         channels = self.open_channels()
         answer = self.send_to(slot, command)
         log.append("create %s %d: %s" % (kind, slot, answer))
         if answer != "success":
             return
-        if kind == "rtp":
-            got = set(self.board.sessions()) - sessions
-        elif kind.startswith("mixer"):
-            got = {3072 + n}
-        else:
-            got = self.open_channels() - channels
+        got = ({3072 + n} if kind.startswith("mixer") else
+               set(self.board.sessions()) - sessions if kind == "rtp" else self.open_channels() - channels)
         if len(got) != 1:
             # Not told apart (a channel given back meanwhile): the slot goes again.
             log[-1] += ", channel unknown"
@@ -254,11 +245,11 @@ class SwitchFaults(CodecSessionTest):
             stale = [line for line in self.board.ask("connections")
                      if " connected " in line and str(channel) in (line.split()[0], line.split()[2])]
             if stale:
-                self.fail_channels(log, "channel %d carries an earlier owner's routes %s" % (channel, stale))
+                self.fail("channel %d carries an earlier owner's routes %s" % (channel, stale) + after(log))
         if kind == "rtp":
             tone, dsp = fields(self.board.ask("tone %d" % channel)), fields(self.board.ask("dsp %d" % channel))
             if CHECK_RECEIVERS and (tone["detector"] != "0" or tone["rejection"] != "0" or dsp["enabled"] != "0"):
-                self.fail_channels(log, "channel %d has an earlier owner's receivers: %s %s" % (channel, tone, dsp))
+                self.fail("channel %d has an earlier owner's receivers: %s %s" % (channel, tone, dsp) + after(log))
             on = {f for f in ("dtmf", "vad") if rnd.random() < 0.5}
             for feature in sorted(on):
                 answer = self.send_to(slot, "ioctl : %s-enable : TRUE" % feature)
@@ -284,7 +275,9 @@ class SwitchFaults(CodecSessionTest):
         else:
             self.assertEqual(answer, CONNECT_FAIL)
 
-    def destroy(self, run, slot):
+    def destroy(self, run, slot, log=None, why=""):
+        if log is not None:
+            log.append("destroy %s %d%s" % (run.kind_of(slot), slot, why))
         self.assertEqual(self.send_to(slot, "destroy : NULL"), "success")
         run.maps.discard(slot)
         run.takers.pop(slot, None)
@@ -295,8 +288,7 @@ class SwitchFaults(CodecSessionTest):
         """The board took back the channels of the takers on device: the controller, told so,
         destroys them."""
         for slot in [s for s, (k, _) in run.takers.items() if k in TAKEN_BACK.get(device, ())]:
-            log.append("destroy %s %d, its channel taken back" % (run.kind_of(slot), slot))
-            self.destroy(run, slot)
+            self.destroy(run, slot, log, ", its channel taken back")
 
     def step(self, rnd, run, log):
         """One random step; returns whether it left a lasting fault (cleared a few steps on)."""
@@ -315,13 +307,10 @@ class SwitchFaults(CodecSessionTest):
             # A channel changes hands: the next slot of the kind comes at once.
             slot = rnd.choice(sorted(run.takers))
             kind, channel = run.takers[slot]
-            log.append("destroy %s %d" % (kind, slot))
-            self.destroy(run, slot)
+            self.destroy(run, slot, log)
             self.create_taker(rnd, run, log, kind, channel - 3072 if kind.startswith("mixer") else None)
         elif roll < 0.26 and (run.maps or run.takers):
-            slot = rnd.choice(sorted(run.maps) + sorted(run.takers))
-            log.append("destroy %s %d" % (run.kind_of(slot), slot))
-            self.destroy(run, slot)
+            self.destroy(run, rnd.choice(sorted(run.maps) + sorted(run.takers)), log)
         elif roll < 0.5:
             src = rnd.choice([s for s in slots if run.kind_of(s) in SOURCES + ("trunk", "map")])
             dst = rnd.choice([s for s in slots if run.kind_of(s) in SINKS + ("trunk", "map")])
@@ -352,9 +341,12 @@ class SwitchFaults(CodecSessionTest):
                 self.board.ask("reset")
                 for device in TAKEN_BACK:
                     self.take_back(run, log, device)
-            elif fault == "hangup other":
+            elif fault.endswith(" other"):
                 other = rnd.choice(OTHERS)
                 log[-1] += " " + other
+                if fault == "fail other":
+                    self.board.ask("fail %s EIO %d" % (other, rnd.randint(1, 5)))
+                    return False
                 self.board.ask("hangup %s" % other)
                 if rnd.random() < 0.5:
                     # The first request on the device opened again is refused: what the daemon
@@ -368,10 +360,6 @@ class SwitchFaults(CodecSessionTest):
                 for device in ("dtmf", "dsp"):
                     self.board.ask("hangup %s" % device)
                     self.board.ask("fail %s EIO 1" % device)
-            elif fault == "fail other":
-                other = rnd.choice(OTHERS)
-                log[-1] += " " + other
-                self.board.ask("fail %s EIO %d" % (other, rnd.randint(1, 5)))
             else:
                 self.new_controller(run)
         return False
@@ -382,7 +370,7 @@ class SwitchFaults(CodecSessionTest):
         self.board.ask("fail hal none")
         # A device given back is opened again at its own pace: the run waits for it rather than
         # meeting nothing but refused connects.
-        self.assertTrue(vx.wait_for(self.device_back, BACK), "the switch stays away after:\n  " + "\n  ".join(log))
+        self.assertTrue(vx.wait_for(self.device_back, BACK), "the switch stays away" + after(log))
 
     def run_seed(self, seed, steps):
         rnd = random.Random(seed)
@@ -402,8 +390,7 @@ class SwitchFaults(CodecSessionTest):
             if not away:
                 # Once the switch takes the old takedowns, every timeslot is given again.
                 self.assertTrue(vx.wait_for(lambda: self.make_trunks(run), SETTLE),
-                                "trunk timeslots %s still refused after:\n  %s"
-                                % (sorted(set(TRUNKS) - run.trunks), "\n  ".join(log)))
+                                "trunk timeslots %s still refused" % sorted(set(TRUNKS) - run.trunks) + after(log))
                 self.check(run, log)
             del self.pending[:]
         self.clear_faults(log)
@@ -413,13 +400,13 @@ class SwitchFaults(CodecSessionTest):
         if VERBOSE:
             print("\n  ".join(log))
         self.check(run, log)
-        self.assertTrue(vx.wait_for(self.disabled_bus, SETTLE), "bus outputs left driven after:\n  " + "\n  ".join(log))
+        self.assertTrue(vx.wait_for(self.disabled_bus, SETTLE), "bus outputs left driven" + after(log))
         print("seed %d, %d steps: %d connects answered success, %d held routes checked after faults, "
               "%d slots that took a channel" % (seed, steps, run.connects, run.checked, run.takers_made),
               file=sys.stderr)
         # What a run must have checked, so that it cannot pass on nothing.
-        self.assertGreaterEqual(run.connects, steps // 10, "too few connects taken:\n  " + "\n  ".join(log))
-        self.assertGreaterEqual(run.checked, steps // 15, "too few routes checked after faults:\n  " + "\n  ".join(log))
+        self.assertGreaterEqual(run.connects, steps // 10, "too few connects taken" + after(log))
+        self.assertGreaterEqual(run.checked, steps // 15, "too few routes checked after faults" + after(log))
 
     def test_random_board_faults(self):
         for seed in self.seeds:
@@ -432,13 +419,14 @@ def take_args():
     parser.add_argument("--seed", type=int, action="append")
     parser.add_argument("--steps", type=int)
     parser.add_argument("--print-steps", action="store_true")
-    parser.add_argument("--check-channels", action="store_true")
-    parser.add_argument("--check-receivers", action="store_true")
+    for option in ("--check-channels", "--check-receivers"):
+        parser.add_argument(option, action="store_true")
     args, sys.argv[1:] = parser.parse_known_args()
     global VERBOSE, CHECK_CHANNELS, CHECK_RECEIVERS
+    # The checks are on by default; the options, kept for the command lines that name them, cannot
+    # turn them off.
     VERBOSE = args.print_steps
-    CHECK_CHANNELS = args.check_channels
-    CHECK_RECEIVERS = args.check_receivers
+    CHECK_CHANNELS, CHECK_RECEIVERS = CHECK_CHANNELS or args.check_channels, CHECK_RECEIVERS or args.check_receivers
     if args.seed:
         SwitchFaults.seeds = args.seed
     if args.steps:

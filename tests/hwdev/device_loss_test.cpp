@@ -308,11 +308,10 @@ TEST_F(DeviceLoss, PutBacksTheDeviceRefusesAreRetriedAndCountAsOnMeanwhile) {
     ASSERT_TRUE(d.configureToneFilter(f, 1, 50, -20));
   ASSERT_TRUE(d.configureToneFilter(1005, 0, 50, -20));
   EXPECT_EQ(d.toneFilterRecords(), DSProcReceiver::kMaxToneFilters - 1) << "the oldest made room; one is off";
+  const Device receivers[] = {Device::dtmf, Device::dsp};
   for (bool destroyed : {false, true}) {
-    lose(Device::dtmf);
-    lose(Device::dsp);
-    sim().fail_next(Device::dtmf, EIO, 1000);
-    sim().fail_next(Device::dsp, EIO, 1000);
+    for (Device device : receivers) lose(device);
+    for (Device device : receivers) sim().fail_next(device, EIO, 1000);
     advance(TonecReceiverService::kRetryMs);
     ASSERT_TRUE(tonec().is_open() && dsproc().is_open());
     EXPECT_EQ(t.unconfirmed(), TonecReceiverService::kDetector);
@@ -329,8 +328,7 @@ TEST_F(DeviceLoss, PutBacksTheDeviceRefusesAreRetriedAndCountAsOnMeanwhile) {
       EXPECT_EQ(t.unconfirmed() | d.unconfirmed(), 0u);
       EXPECT_EQ(tonec().owed() + dsproc().owed(), 2u) << "the switch-offs are owed";
     }
-    sim().fail_next(Device::dtmf, 0, 0);
-    sim().fail_next(Device::dsp, 0, 0);
+    for (Device device : receivers) sim().fail_next(device, 0, 0);
     advance(1000);
     EXPECT_EQ(t.unconfirmed() | d.unconfirmed(), 0u);
     EXPECT_EQ(sim().state().tones[70].detector, !destroyed);
