@@ -30,6 +30,13 @@ int Fd::dup() const {
   return d;
 }
 
+Fd Abandoned(Fd& d) {
+  const int error = errno;
+  d.close();
+  errno = error;
+  return Fd();
+}
+
 int Fd::close() {
   if (fd_ < 0) {
     errno = EBADF;

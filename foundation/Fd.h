@@ -39,6 +39,9 @@ class Fd {
   int fd_ = -1;
 };
 
+// Closes d, keeping errno (the failure that ends its use): an empty Fd, returned in d's place.
+Fd Abandoned(Fd& d);
+
 // O_NONBLOCK set or cleared; true on success.
 bool NonBlockMode(int fd);
 bool BlockMode(int fd);

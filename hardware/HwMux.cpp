@@ -346,9 +346,7 @@ void HwMux::probe(int channel) {
   board::hal::MuxValue r;
   r.channel = channel;
   r.value = 255;
-  if (board::ioctl(fd_, board::hal::MUX_READ, &r) >= 0 || !board::descriptor_gone(errno)) return;
-  drop(errno);
-  open_device();
+  request(board::hal::MUX_READ, &r);  // a descriptor the driver gave up is dropped and reopened
 }
 
 void HwMux::OnRefreshTimer() {

@@ -327,11 +327,8 @@ Fd SwitchRoutes::controller_channel(int flags, board::mcc::Allocate& block, int&
             if (number >= 0) return fd;
           }
         }
-        const int error = errno;
         failed = step;
-        fd.close();
-        errno = error;
-        return Fd();
+        return Abandoned(fd);
       },
       channel);
 }

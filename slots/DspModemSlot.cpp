@@ -77,10 +77,7 @@ void DspModemSlot::InitModem() {
           if (channel >= 0) return dev;
           refused = "get timeslot fail : ";
         }
-        const int e = errno;
-        dev.close();
-        errno = e;
-        return Fd();
+        return Abandoned(dev);
       },
       ts);
   if (!held) {

@@ -86,10 +86,7 @@ Fd IsdnFactory::OpenDspDataChannel(int& channel) {
         }
         number = SwitchRoutes::allocate([&] { return board::ioctl_value(dev.get(), board::dspdata::DSPDATA_TIMESLOT, 0); });
         if (number >= 0) return dev;
-        const int error = errno;
-        dev.close();
-        errno = error;
-        return Fd();
+        return Abandoned(dev);
       },
       channel);
   if (!fd) {
