@@ -4,6 +4,7 @@
 
 #include "asn1/schemas/LGCP.h"
 #include "hardware/HwMux.h"
+#include "hardware/SwitchRoutes.h"
 #include "slots/MapSlot.h"
 #include "slots/Slots.h"
 
@@ -25,6 +26,14 @@ Slot* MapFactory::INewSlot(LGCP::CreateParams const& params) {
   if ((p.has_transmitter() && tx < 0) || (p.has_receiver() && rx < 0)) {
     std::cerr << "map-slot: shared channel out of range, refused." << std::endl;
     return nullptr;
+  }
+  // A route of the channel's last map slot that the switch has not taken down yet would carry
+  // the old call onto the bus, or the bus into it.
+  for (const int channel : {tx, rx}) {
+    if (channel >= 0 && !SwitchRoutes::claim_named(channel)) {
+      std::cerr << "map-slot: channel " << channel << " still routed for an earlier slot" << std::endl;
+      return nullptr;
+    }
   }
   auto* slot = new MapSlot(tx, rx);
   AllocateMapSlot(slot);

@@ -311,7 +311,9 @@ class Holders(TrunkSwitchCase):
                  ("create : mixerOut : { unit 0, channel tdm : 3, inputs { } }", (40, 41), ((40, 1),),
                   lambda: self.fed(1, mixer)),
                  ("create : trunk : { trunk 0, timeslot 3 }", (3, 3), ((3, 24), (24, 3)),
-                  lambda: self.fed(3, RTP_CHANNEL)))
+                  lambda: self.fed(3, RTP_CHANNEL)),
+                 ("create : map : { transmitter { bus 2, channel 0 }, receiver { bus 2, channel 0 } }", (40, 41),
+                  ((1, 40),), lambda: self.fed(8192 + 256, 1)))
         for command, (old, new), connects, stands in cases:
             with self.subTest(command):
                 if old != new:

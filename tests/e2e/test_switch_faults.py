@@ -213,6 +213,13 @@ class SwitchFaults(CodecSessionTest):
         for dst in [d for d, s in run.source.items() if s == slot]:
             del run.source[dst]
 
+    def check_unrouted(self, channel, log):
+        """A channel just given to a new slot carries no route of an earlier owner."""
+        stale = [line for line in self.board.ask("connections")
+                 if " connected " in line and str(channel) in (line.split()[0], line.split()[2])]
+        if stale:
+            self.fail("channel %d carries an earlier owner's routes %s" % (channel, stale) + after(log))
+
     def create_taker(self, rnd, run, log, kind=None, n=None):
         """A slot that takes a channel, of a random kind unless told (and for a mixer port, on
         channel n unless told); its channel is checked for what an earlier owner left on it."""
@@ -242,10 +249,7 @@ class SwitchFaults(CodecSessionTest):
         run.handed.add(channel)
         run.takers_made += 1
         if CHECK_CHANNELS:
-            stale = [line for line in self.board.ask("connections")
-                     if " connected " in line and str(channel) in (line.split()[0], line.split()[2])]
-            if stale:
-                self.fail("channel %d carries an earlier owner's routes %s" % (channel, stale) + after(log))
+            self.check_unrouted(channel, log)
         if kind == "rtp":
             tone, dsp = fields(self.board.ask("tone %d" % channel)), fields(self.board.ask("dsp %d" % channel))
             if CHECK_RECEIVERS and (tone["detector"] != "0" or tone["rejection"] != "0" or dsp["enabled"] != "0"):
@@ -293,14 +297,22 @@ class SwitchFaults(CodecSessionTest):
     def step(self, rnd, run, log):
         """One random step; returns whether it left a lasting fault (cleared a few steps on)."""
         slots = sorted(run.trunks) + sorted(run.maps) + sorted(run.takers)
+        # (Every timeslot and bus channel may be refused for now, still routed for earlier slots.)
+        srcs = [s for s in slots if run.kind_of(s) in SOURCES + ("trunk", "map")]
+        dsts = [s for s in slots if run.kind_of(s) in SINKS + ("trunk", "map")]
         roll = rnd.random()
         if roll < 0.1 and len(run.maps) < len(MAPS):
             slot = rnd.choice([m for m in MAPS if m not in run.maps])
-            log.append("create map %d" % slot)
             bus = "{ bus 2, channel %d }" % (slot - 20)
-            self.assertEqual(self.send_to(slot, "create : map : { transmitter %s, receiver %s }" % (bus, bus)),
-                             "success")
-            run.maps.add(slot)
+            answer = self.send_to(slot, "create : map : { transmitter %s, receiver %s }" % (bus, bus))
+            log.append("create map %d: %s" % (slot, answer))
+            # A bus channel still routed for an earlier map slot is refused for now.
+            if answer != "success":
+                self.assertEqual(answer, INSUFFICIENT)
+            else:
+                run.maps.add(slot)
+                if CHECK_CHANNELS:
+                    self.check_unrouted(map_channel(slot), log)
         elif roll < 0.16 and len(run.takers) < len(TAKERS):
             self.create_taker(rnd, run, log)
         elif roll < 0.2 and run.takers:
@@ -311,11 +323,9 @@ class SwitchFaults(CodecSessionTest):
             self.create_taker(rnd, run, log, kind, channel - 3072 if kind.startswith("mixer") else None)
         elif roll < 0.26 and (run.maps or run.takers):
             self.destroy(run, rnd.choice(sorted(run.maps) + sorted(run.takers)), log)
-        elif roll < 0.5:
-            src = rnd.choice([s for s in slots if run.kind_of(s) in SOURCES + ("trunk", "map")])
-            dst = rnd.choice([s for s in slots if run.kind_of(s) in SINKS + ("trunk", "map")])
-            self.connect_logged(run, log, src, dst)
-        elif roll < 0.62:
+        elif roll < 0.5 and srcs and dsts:
+            self.connect_logged(run, log, rnd.choice(srcs), rnd.choice(dsts))
+        elif roll < 0.62 and slots:
             dst = rnd.choice(slots)
             answer = self.send_to(dst, "disconnect : NULL")
             log.append("disconnect %d: %s" % (dst, answer))
