@@ -36,21 +36,39 @@ def sanitized(daemon):
         return b"UndefinedBehaviorSanitizer" in f.read()
 
 
+def settled_descriptors(pid, gap=0.05, tries=100):
+    """The daemon's open descriptors, read twice gap seconds apart until both reads agree: the
+    daemon opens some for a moment now and then (its scans of /proc, its status files), and a
+    limit drawn from a read that caught one would leave a descriptor more or less free than
+    asked once it closes."""
+    seen = open_descriptors(pid)
+    for _ in range(tries):
+        time.sleep(gap)
+        now = open_descriptors(pid)
+        if now == seen:
+            break
+        seen = now
+    return seen
+
+
 def leave_free_descriptors(test, pid, count=0, used=None):
     """Lowers the soft descriptor limit of the daemon at pid so that exactly count descriptor
     numbers are free (the test is skipped on the sanitizer build); used: the numbers taken, by
-    default those open now."""
+    default those open now, once they have settled (and read again should they change while
+    the limit was set)."""
     if sanitized(vx.DAEMON):
         test.skipTest("the sanitizer's own checks need descriptors")
-    if used is None:
-        used = open_descriptors(pid)
-    limit, free = 0, 0
-    while limit in used or free < count:
-        if limit not in used:
-            free += 1
-        limit += 1
     hard = resource.prlimit(pid, resource.RLIMIT_NOFILE)[1]
-    resource.prlimit(pid, resource.RLIMIT_NOFILE, (limit, hard))
+    for _ in range(20):
+        taken = settled_descriptors(pid) if used is None else used
+        limit, free = 0, 0
+        while limit in taken or free < count:
+            if limit not in taken:
+                free += 1
+            limit += 1
+        resource.prlimit(pid, resource.RLIMIT_NOFILE, (limit, hard))
+        if used is not None or open_descriptors(pid) == taken:
+            return
 
 
 class Resources(CodecSessionTest):
