@@ -311,6 +311,17 @@ int SimBoard::execute(Handle& h, const RequestDef& def, uint8_t* record, unsigne
 
 int SimBoard::hal_request(uint32_t number, uint8_t* record, int& error) {
   auto& mux = state_.mux;
+  if (!refused_channels_.empty() && (number == hal::MUX_CONNECT || number == hal::MUX_DISABLE || number == hal::MUX_WRITE)) {
+    // Every one of these records names its output first; a connect names its source second.
+    const auto* connect = reinterpret_cast<const hal::MuxConnect*>(record);
+    for (const int32_t channel : {int32_t(connect->output), number == hal::MUX_CONNECT ? int32_t(connect->source) : -1}) {
+      const auto it = refused_channels_.find(channel);
+      if (it != refused_channels_.end()) {
+        error = it->second;
+        return -1;
+      }
+    }
+  }
   switch (number) {
     case hal::MUX_CONNECT: {
       auto* r = reinterpret_cast<hal::MuxConnect*>(record);
@@ -743,6 +754,13 @@ bool SimBoard::stall(int channel, bool stalled) {
 void SimBoard::fail_next(Device device, int error, unsigned count, uint32_t number) {
   fail_next_[static_cast<int>(device)] = {error, error ? count : 0};
   fail_number_[static_cast<int>(device)] = number;
+}
+
+void SimBoard::refuse_channel(int channel, int error) {
+  if (error)
+    refused_channels_[channel] = error;
+  else
+    refused_channels_.erase(channel);
 }
 
 void SimBoard::fail_open(Device device, int error) { fail_open_[static_cast<int>(device)] = error; }

@@ -88,6 +88,10 @@ class SimBoard {
   // While stalled, the controller channel takes in no frame, so the daemon's writes fill its
   // socket until they fail with EAGAIN; unstalling takes them in again.
   bool stall(int channel, bool stalled);
+  // Every switch request that names `channel` (connect, disable, write; not read) fails with
+  // `error` (0 ends it): an output the switch refuses for good while it takes every other. Kept
+  // across reset(), as a broken output would be.
+  void refuse_channel(int channel, int error);
 
   // --- event injection; each returns the number of descriptors that took the record.
   // One record as given (any length, including short or oversized ones).
@@ -209,6 +213,7 @@ class SimBoard {
   std::array<int, kDevices> fail_open_{};
   std::array<std::pair<int, unsigned>, kDevices> fail_next_{};
   std::array<uint32_t, kDevices> fail_number_{};
+  std::map<int, int> refused_channels_;  // switch channel -> errno
   SimRtpExt rtp_ext_;
   SimModem modem_;
   SimNetif netif_;

@@ -52,7 +52,7 @@ std::string ok(const std::string& text = {}) { return text.empty() ? "ok\n" : "o
 std::string error(const std::string& text) { return "error " + text + "\n"; }
 
 const char* kHelp =
-    "reset service requests clear-requests count fail fail-open hangup open raw dtmf cas trunk "
+    "reset service requests clear-requests count fail fail-open refuse hangup open raw dtmf cas trunk "
     "dsp-vad dsp-sd dsp-bss dsp-flags dsp-event hdlc-frame tdm-frame stall unstall cable loopback uncable "
     "switch connections read channels frames clock tclk cas-state spi spi-present dip power leds vad-version "
     "tone dsp mcc-capacity rtp-ext-packet rtp-ext-sessions rtp-ext-sent tie untie far-ends records rtp-event "
@@ -158,6 +158,13 @@ std::string SimProtocol::execute(std::string_view line) {
     if (bad || !e || n > (cmd == "fail" ? 3u : 2u)) return usage("fail <device> <errno> [<count>] | fail-open <device> <errno>");
     if (cmd == "fail") board_.fail_next(d, *e, times);
     else board_.fail_open(d, *e);
+    return ok();
+  }
+  if (cmd == "refuse") {
+    const int64_t channel = num(1, 0, kCh);
+    auto e = n == 2 ? error_number(t[2]) : std::nullopt;
+    if (bad || !e) return usage("refuse <channel> <errno>");
+    board_.refuse_channel(static_cast<int>(channel), *e);
     return ok();
   }
   if (cmd == "hangup") {
