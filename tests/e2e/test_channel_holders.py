@@ -331,6 +331,51 @@ class Holders(TrunkSwitchCase):
                     self.destroy(new)
         self.destroy(24)
 
+    def test_a_create_takes_a_free_channel_behind_every_routed_one(self):
+        # Ten recorders hear trunk timeslots; the controller channels are taken back while the
+        # switch refuses, so their ten takedowns are owed and the board offers those numbers first.
+        for slot in range(4, 11):
+            self.assertEqual(self.send_to(slot, "create : trunk : { trunk 0, timeslot %d }" % slot), "success")
+        routed = []
+        for n in range(10):
+            routed.append(self.create_holding(20 + n, recorder(9)))
+            self.assertEqual(self.connect(1 + n, 20 + n), "success")
+        self.refuse()
+        self.board.ask("hangup mcc")
+        self.assertTrue(vx.wait_for(lambda: not self.open_channels()), self.open_channels())
+        self.destroy(*range(20, 30))
+        # Six of the sixteen channels are free and unrouted: the create gets one.
+        channel = self.create_holding(30, recorder(9))
+        self.assertNotIn(channel, routed)
+        # With every channel routed or taken, the next is refused.
+        for slot in range(31, 36):
+            self.assertEqual(self.send_to(slot, recorder(9)), "success")
+        self.assertEqual(self.send_to(36, recorder(9)), INSUFFICIENT)
+        self.faults_clear(routed[0], 1, lambda: not self.open_channels() & set(routed))
+        self.assertEqual(self.send_to(36, recorder(9)), "success")
+        self.destroy(*range(30, 37))
+
+    def test_a_replaced_map_slots_routes_keep_its_channel_from_the_new_slot(self):
+        bus = "create : map : { transmitter { bus 1, channel 6 }, receiver { bus 1, channel 6 } }"
+        output = 8192 + 128 + 6
+        self.assertEqual(self.send_to(5, "create : trunk : { trunk 0, timeslot 5 }"), "success")
+        self.assertEqual(self.send_to(40, bus), "success")
+        self.tie(40, 5)
+        self.refuse()
+        # The old slot goes, and its routes stand until the switch takes them down.
+        self.assertEqual(self.send_to(41, bus), INSUFFICIENT)
+        self.assertEqual(self.connect(5, 40), CONNECT_FAIL)
+        self.assertTrue(self.fed(output, 5) and self.fed(5, output))
+        self.board.ask("fail hal none")
+        self.assertTrue(vx.wait_for(lambda: not self.fed(output, 5) and not self.fed(5, output), 3))
+        self.assertEqual(self.send_to(41, bus), "success")
+        # A replacement while the switch takes requests is made at once.
+        self.assertEqual(self.connect(5, 41), "success")
+        self.assertEqual(self.send_to(42, bus), "success")
+        self.assertEqual(self.switch(output), "disabled")
+        self.assertNotEqual(self.switch(5), "connected %d" % output)
+        self.destroy(42)
+
     def test_a_t38_channel_the_board_took_back_is_lost(self):
         # Lost when the channel's descriptor hangs up, not when (or if) the engine ends.
         channel = self.create_holding(42, t38(udp_port(), '"--linger"'))
