@@ -51,6 +51,7 @@ bool HwMux::open_device() {
   // Nothing the switch carries is known now: everything wanted goes again.
   model_.forget_confirmed();
   refusing_ = false;
+  taking_ = true;
   retry_ms_ = kRetryMs;
   SendOwed();
   cursor_ = 0;
@@ -121,8 +122,10 @@ int HwMux::wish(int channel, State state) {
     errno = ENODEV;
     return -1;
   }
-  const int r = send(channel, state, true);
   SwitchModel::Output* o = model_.find(channel);
+  const bool fresh = o->retryMs == 0;
+  const int r = send(channel, state, true);
+  noted(r >= 0, fresh);
   if (r >= 0) {
     model_.confirm(channel, state);
     o->retryMs = 0;
@@ -142,12 +145,20 @@ int HwMux::wish(int channel, State state) {
   return r;
 }
 
+void HwMux::noted(bool taken, bool fresh) {
+  if (taken)
+    taking_ = true;
+  else if (fresh)
+    taking_ = false;
+}
+
 void HwMux::back_off(SwitchModel::Output& o, uint32_t now) {
   o.retryMs = static_cast<uint16_t>(o.retryMs == 0 ? kRetryMs : std::min(o.retryMs * 2u, kRetryMaxMs));
   o.retryAt = now + o.retryMs;
 }
 
 void HwMux::Want(int channel, State state) {
+  if (!has(channel)) return;
   model_.want(channel, state);
   if (fd_ >= 0 && model_.settle_owed() > 0) owe_retry();
 }
@@ -193,11 +204,18 @@ bool HwMux::SendOwed() {
   bool refused = false;
   int error = 0;
   bool took = false;
-  for (std::size_t i = 0; i < owed.size() && fd_ >= 0 && !refused; ++i) {
+  for (std::size_t i = 0; i < owed.size() && fd_ >= 0; ++i) {
     const int channel = owed[i];
     SwitchModel::Output* o = model_.find(channel);
     if (o->want == o->confirmed || o->want.kind == State::none || !due(*o, now)) continue;
-    if (send(channel, o->want, false) >= 0) {
+    // A switch that refuses as a whole (busy) most often refuses the next request too: the
+    // rest wait for the next walk. One that takes other requests refused only this output, and
+    // the walk goes on, so that outputs refused for good hold up none behind them.
+    if (refused && !taking_) break;
+    const bool fresh = o->retryMs == 0;
+    const bool sent = send(channel, o->want, false) >= 0;
+    noted(sent, fresh);
+    if (sent) {
       model_.confirm(channel, o->want);
       o->retryMs = 0;
       took = true;
@@ -211,8 +229,7 @@ bool HwMux::SendOwed() {
       if (took) SwitchRoutes::settle();
       return false;
     }
-    // This one waits for its own interval; the walk stops, as a switch that refuses one
-    // request most often refuses the next too.
+    // This one waits for its own interval.
     back_off(*o, now);
     refused = true;
   }
@@ -252,7 +269,9 @@ bool HwMux::Connect(int source, int output) {
   // A refused connect leaves the output as it was wanted: the caller keeps or restores its
   // old path itself.
   const State state = State::Routed(source);
-  if (send(output, state, true) < 0) {
+  const bool sent = send(output, state, true) >= 0;
+  noted(sent, true);
+  if (!sent) {
     int error = errno;
     std::clog << "hwMux: connect " << source << " -> " << output << " failed: " << std::strerror(error) << std::endl;
     return false;
@@ -266,7 +285,10 @@ bool HwMux::Connect(int source, int output) {
 
 bool HwMux::Disconnect(int channel) {
   if (channel < 0) return false;
-  if (wish(channel, State::Constant(board::hal::kIdleByte)) >= 0) return true;
+  if (!has(channel))
+    errno = EINVAL;
+  else if (wish(channel, State::Constant(board::hal::kIdleByte)) >= 0)
+    return true;
   if (fd_ >= 0 || errno != ENODEV) {
     int error = errno;
     std::clog << "hwMux: disconnect failed " << channel << " : " << std::strerror(error) << std::endl;
@@ -276,7 +298,10 @@ bool HwMux::Disconnect(int channel) {
 
 bool HwMux::Disable(int channel) {
   if (channel < 0) return false;
-  if (wish(channel, State::Disabled()) >= 0) return true;
+  if (!has(channel))
+    errno = EINVAL;
+  else if (wish(channel, State::Disabled()) >= 0)
+    return true;
   if (fd_ >= 0 || errno != ENODEV) {
     int error = errno;
     std::clog << "hwMux: disable failed " << channel << " : " << std::strerror(error) << std::endl;
@@ -286,8 +311,6 @@ bool HwMux::Disable(int channel) {
 
 bool HwMux::Write(int channel, unsigned char byte) {
   if (channel < 0) return false;
-  // A byte for a channel the switch does not have is never wanted (a disconnect, a takedown,
-  // is sent whatever the channel).
   if (!has(channel))
     errno = EINVAL;
   else if (wish(channel, State::Constant(byte)) >= 0)
@@ -305,7 +328,9 @@ unsigned char HwMux::Read(int channel) {
   board::hal::MuxValue r;
   r.channel = channel;
   r.value = 255;
-  if (request(board::hal::MUX_READ, &r) < 0) {
+  const bool read = request(board::hal::MUX_READ, &r) >= 0;
+  noted(read, true);
+  if (!read) {
     int error = errno;
     std::clog << "hwMux: read failed " << channel << " -> " << "0x" << std::hex
               << static_cast<uint32_t>(static_cast<int32_t>(r.value)) << std::dec << " : " << std::strerror(error)
@@ -326,7 +351,10 @@ bool HwMux::RefreshChannel(int index) {
   const uint32_t now = owed ? Mux::milliseconds() : 0;
   if (owed && !due(o, now)) return false;
   const int channel = kFirstOutput + index;
-  if (send(channel, o.want, false) >= 0) {
+  const bool fresh = !owed || o.retryMs == 0;
+  const bool sent = send(channel, o.want, false) >= 0;
+  noted(sent, fresh);
+  if (sent) {
     if (owed) model_.confirm(channel, o.want);
     o.retryMs = 0;
     hasten_retry();
@@ -346,7 +374,8 @@ void HwMux::probe(int channel) {
   board::hal::MuxValue r;
   r.channel = channel;
   r.value = 255;
-  request(board::hal::MUX_READ, &r);  // a descriptor the driver gave up is dropped and reopened
+  // A descriptor the driver gave up is dropped and reopened.
+  noted(request(board::hal::MUX_READ, &r) >= 0, true);
 }
 
 void HwMux::OnRefreshTimer() {

@@ -7,10 +7,13 @@
 // whatever errno, or what is asked while the device is away, stays owed and is sent again by
 // the reconciler here: after a refusal with a back-off of its own (kRetryMs doubling up to
 // kRetryMaxMs, per output, so that another output's success does not hasten it), after a
-// reopen all that is wanted. A refusal never brings back an earlier wish. A refused connect is
-// the exception: the caller is told, and the output keeps what was wanted before. Only a
-// request that would drive or route a channel the switch does not have (kChannels) is refused
-// before it is sent; a takedown is always sent and owed.
+// reopen all that is wanted. Each owed output is tried when its own back-off ends, whatever
+// else the switch refuses, while the switch takes other requests; while it refuses as a whole
+// (its last first try of a request was refused, nothing taken since) a walk of the owed list
+// ends at its first refusal. A refusal never brings back an earlier wish. A refused connect is
+// the exception: the caller is told, and the output keeps what was wanted before. A request
+// for a channel the switch does not have (kChannels) is refused before it is sent, a takedown
+// too: there is nothing there to take down, and it is not owed.
 //
 // The background refresh re-disables the disabled bus outputs, a step of 128 outputs every
 // kRefreshPeriodMs on the loop's timer: a full sweep about once a second, whatever the loop's
@@ -77,8 +80,8 @@ class HwMux {
   void RefreshStep();
   // Records a wish for the output without a request now: the reconciler sends it soon.
   void Want(int channel, SwitchModel::State state);
-  // Sends what is owed and due, in order, until the switch refuses one; arms the retry for
-  // what is left. True when nothing is left.
+  // Sends what is owed and due, in order (past refusals only while the switch takes other
+  // requests); arms the retry for what is left. True when nothing is left.
   bool SendOwed();
   // True when the switch has the channel (a request for another is refused by the driver).
   static bool has(int channel) { return channel >= 0 && channel < board::hal::kChannels; }
@@ -114,6 +117,10 @@ class HwMux {
   void OnRetryTimer();
   // The switch refused the owed wish of o: it is tried again after its next interval.
   static void back_off(SwitchModel::Output& o, uint32_t now);
+  // What a request tells of the switch as a whole: one taken says it takes requests; a first
+  // try refused (not a retry of an output it refused before, which it may refuse for good)
+  // says it may refuse them all.
+  void noted(bool taken, bool fresh);
   // A read of the output, a request that notices a descriptor the driver gave up.
   void probe(int channel);
 
@@ -123,6 +130,7 @@ class HwMux {
   uint32_t last_open_ms_ = 0;  // loop clock of the last failed open
   bool away_logged_ = false;   // the device's absence was logged
   bool refusing_ = false;      // owed requests meet refusals (logged once)
+  bool taking_ = true;         // the switch takes requests (see noted())
   unsigned retry_ms_ = kRetryMs;  // the walk interval: doubles while walks take nothing
   Timer refresh_;
   Timer retry_;

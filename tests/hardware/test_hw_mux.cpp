@@ -96,7 +96,8 @@ TEST_F(HwMuxTest, RequestsCarryTheirChannelsAndUpdateTheTable) {
   EXPECT_EQ(mux.entry(8), HwMux::kDisabled);
   EXPECT_EQ(sim().state().mux.entry(8200).kind, board::sim::SimSwitch::Entry::disabled);
 
-  // Negative channels are refused; those outside the table are sent but never touch it.
+  // Negative channels are refused, and so are those the switch does not have; those outside
+  // the table are sent but never touch it.
   sim().clear_requests();
   EXPECT_FALSE(mux.Connect(-1, 8200));
   EXPECT_FALSE(mux.Connect(3, -1));
@@ -113,13 +114,13 @@ TEST_F(HwMuxTest, RequestsCarryTheirChannelsAndUpdateTheTable) {
   EXPECT_TRUE(mux.Connect(7, 10240));
   EXPECT_TRUE(mux.Write(12000, 1));
   EXPECT_TRUE(mux.Disconnect(16383));
-  EXPECT_FALSE(mux.Disable(20000)) << "the driver refuses it, the request still went out";
-  EXPECT_EQ(requests().size(), 7u);
+  EXPECT_FALSE(mux.Disable(20000)) << "the switch does not have it: nothing is sent";
+  EXPECT_EQ(requests().size(), 6u);
   EXPECT_EQ(requests()[3].text(), "MUX_CONNECT output=10240 source=7 -> 0");
   for (int i = 0; i < 2048; ++i) ASSERT_EQ(mux.entry(i), before[static_cast<size_t>(i)]) << i;
   mux.RefreshChannel(-1);
   mux.RefreshChannel(2048);
-  EXPECT_EQ(requests().size(), 7u);
+  EXPECT_EQ(requests().size(), 6u);
 }
 
 TEST_F(HwMuxTest, RefreshSweepsOnlyDisabledOutputs) {
@@ -450,10 +451,10 @@ TEST(SwitchModelTest, AnswersWhetherARouteStillUsesAChannel) {
   EXPECT_EQ(m.owed().back(), 2);
 }
 
-// A route or byte for a channel the switch does not have is refused before it is sent; a
-// takedown is sent whatever the channel and stays owed while refused. An output the switch
-// refuses for good costs a couple of requests a second and one line, however many requests
-// the others get through, and holds up no other.
+// A route, byte or takedown for a channel the switch does not have is refused before it is
+// sent, and nothing is owed for it. An output the switch refuses for good costs a couple of
+// requests a second and one line, however many requests the others get through, and holds up
+// no other.
 TEST_F(HwMuxTest, AnOutputRefusedForGoodHoldsUpNoOtherAndCostsLittle) {
   using Entry = board::sim::SimSwitch::Entry;
   Mux::test_clock_set(1'000'000'000ull * 1000);
@@ -466,6 +467,10 @@ TEST_F(HwMuxTest, AnOutputRefusedForGoodHoldsUpNoOtherAndCostsLittle) {
   EXPECT_EQ(mux.owed(), 0u);
   capture_.clear();
   EXPECT_FALSE(mux.Disable(20000)) << "no such channel";
+  EXPECT_FALSE(mux.Disconnect(16384));
+  EXPECT_EQ(mux.owed(), 0u) << "nothing there to take down";
+  sim().refuse_channel(40, EIO);
+  EXPECT_FALSE(mux.Disable(40));
   EXPECT_EQ(mux.owed(), 1u);
   sim().fail_next(Device::hal, EBUSY, 1000000, board::hal::MUX_WRITE);
   EXPECT_FALSE(mux.Disconnect(8300));
@@ -476,19 +481,26 @@ TEST_F(HwMuxTest, AnOutputRefusedForGoodHoldsUpNoOtherAndCostsLittle) {
   sim().clear_requests();
   for (unsigned ms = 0; ms < 4000; ms += 10) {
     run_for(10);
-    if (ms % 100 == 0) ASSERT_TRUE(mux.Connect(static_cast<int>(ms / 100), 8301));
+    if (ms % 100 == 0) {
+      ASSERT_TRUE(mux.Connect(static_cast<int>(ms / 100), 8301));
+    }
   }
   EXPECT_EQ(sim().state().mux.entry(33).kind, Entry::disabled);
   EXPECT_EQ(sim().state().mux.entry(8300).source, 1);
   EXPECT_EQ(mux.owed(), 2u);
   size_t refused = 0;
-  for (const Request& q : requests()) refused += q.arg("channel") == 20000;
+  for (const Request& q : requests()) {
+    refused += q.arg("channel") == 40;
+    EXPECT_LT(q.arg("channel"), 16384);
+  }
   EXPECT_LE(refused, 4 * 3u) << "the others' successes do not hasten it";
   EXPECT_GE(refused, 4u);
   sim().fail_next(Device::hal, 0, 0);
   run_for(1000);
   EXPECT_EQ(sim().state().mux.entry(8300).kind, Entry::constant);
-  EXPECT_EQ(mux.owed(), 1u) << "the disable of a channel the switch does not have stays owed";
+  EXPECT_EQ(mux.owed(), 1u) << "the disable refused for good stays owed";
   EXPECT_EQ(count_of(log(), "20000"), 1u) << log();
+  EXPECT_EQ(count_of(log(), "16384"), 1u) << log();
+  sim().refuse_channel(40, 0);
   Mux::test_clock_clear();
 }
