@@ -111,15 +111,19 @@ class SwitchRoutes {
   // earlier owner still touches the channel, and closed once none does; the board gives the new
   // owner another channel meanwhile.
   static void keep_aside(int channel, int held);
-  // Channels asked for per create before it is refused: each one still routed is kept aside.
-  static constexpr int kAsideTries = 8;
+  // At most this many channels kept aside for one create: more than the board has of any kind,
+  // so that only a board that hands back what is kept aside (hanging each up as it goes) meets
+  // it.
+  static constexpr int kAsideMax = 1024;
   // A channel for a new owner. take(channel) opens a descriptor, has the board allocate a
   // channel on it and returns the descriptor (empty on failure, errno set), the number in
-  // channel. A channel that fails free_for_new_owner() is kept aside and take() asked again;
-  // after kAsideTries such channels, an empty descriptor with errno ENOSPC.
+  // channel. A channel that fails free_for_new_owner() is kept aside, which keeps the board
+  // from handing it out again, and take() asked again: the loop ends with a free channel or
+  // with the board's refusal once it has none left (or, past kAsideMax, an empty descriptor
+  // with errno ENOSPC).
   template <class Take>
   static Fd for_new_owner(Take take, int& channel) {
-    for (int tries = 0; tries < kAsideTries; ++tries) {
+    for (int kept = 0; kept < kAsideMax; ++kept) {
       Fd fd = take(channel);
       if (!fd || free_for_new_owner(channel)) return fd;
       keep_aside(channel, fd.release());
