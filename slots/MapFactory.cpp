@@ -1,6 +1,7 @@
 #include "slots/MapFactory.h"
 
 #include <iostream>
+#include <memory>
 
 #include "asn1/schemas/LGCP.h"
 #include "hardware/HwMux.h"
@@ -27,30 +28,37 @@ Slot* MapFactory::INewSlot(LGCP::CreateParams const& params) {
     std::cerr << "map-slot: shared channel out of range, refused." << std::endl;
     return nullptr;
   }
-  // A route of the channel's last map slot that the switch has not taken down yet would carry
-  // the old call onto the bus, or the bus into it.
+  auto slot = std::make_unique<MapSlot>(tx, rx);
+  // The slots it replaces go first, so that their routes count as an earlier owner's: one the
+  // switch has not taken down yet would carry the old call onto the bus, or the bus into it.
+  RemoveReplaced(slot.get());
   for (const int channel : {tx, rx}) {
     if (channel >= 0 && !SwitchRoutes::claim_named(channel)) {
       std::cerr << "map-slot: channel " << channel << " still routed for an earlier slot" << std::endl;
       return nullptr;
     }
   }
-  auto* slot = new MapSlot(tx, rx);
-  AllocateMapSlot(slot);
-  return slot;
+  AllocateMapSlot(slot.get());
+  return slot.release();
 }
 
-void MapFactory::AllocateMapSlot(MapSlot* slot) {
+void MapFactory::RemoveReplaced(MapSlot* slot) {
   for (const int log : {slot->GetRxLogChannel(), slot->GetTxLogChannel()}) {
     if (log < 0) continue;  // no such channel
-    MapSlot*& entry = entries[static_cast<unsigned>(log)];
+    MapSlot* entry = entries[static_cast<unsigned>(log)];
     if (entry && entry != slot) {
       std::cerr << "map-slot: two slots require the same ipc-slot, remove old." << std::endl;
       std::cerr << "new slot " << *slot << " <-> old slot " << *entry << std::endl;
+      // Deleted at once; its release clears the entries it held.
       Slots::instance()->Destroy(entry);
     }
-    entry = slot;
   }
+}
+
+void MapFactory::AllocateMapSlot(MapSlot* slot) {
+  RemoveReplaced(slot);
+  for (const int log : {slot->GetRxLogChannel(), slot->GetTxLogChannel()})
+    if (log >= 0) entries[static_cast<unsigned>(log)] = slot;
 }
 
 void MapFactory::ReleaseMapSlot(MapSlot* slot) {

@@ -21,6 +21,8 @@ class MapFactory : public SlotFactory {
   Slot* INewSlot(LGCP::CreateParams const& params) override;
   void Query(LGCP::Resources&) override {}
 
+  // Destroys the slots that hold the slot's channels (the slot is not entered).
+  void RemoveReplaced(MapSlot* slot);
   // Enters the slot under its channels, destroying the slots that held them.
   void AllocateMapSlot(MapSlot* slot);
   // Disables the slot's receive channel and forgets its entries.
