@@ -2,9 +2,12 @@
 slots, and slots that take a channel of the board: RTP, ISDN, controller-channel recorders and
 players, mixer ports; created, connected, disconnected, destroyed) mixed with random faults of
 the board's devices (refused requests, busy or found invalid, hang-ups, failed opens, resets)
-and controller drops. After each step the switch must carry exactly the routes the daemon
-holds, once the faults let it; after the faults are cleared and everything is destroyed, no
-route is left and every bus output is disabled, as at the start.
+and controller drops. Map slots replace one another on a bus channel; ext slots receive on
+channels off the bus, some of which the switch refuses for good (owed takedowns ahead of every
+other) and some beyond the switch. After each step the switch must carry exactly the routes the
+daemon holds, once the faults let it, and a receiver whose slot went carries nothing; after the
+faults are cleared and everything is destroyed, no route is left, every bus output is disabled,
+as at the start, and no request names a channel beyond the switch.
 
 Each run counts what it checked: the connects answered success and the held routes found on
 the switch after a fault, and fails below a floor, so that a run in which the switch was away
@@ -26,6 +29,7 @@ import argparse
 import os
 import random
 import sys
+import time
 
 import vxharness as vx
 from test_rtp import CodecSessionTest, udp_port
@@ -35,7 +39,11 @@ STEPS = 100
 CONNECT_FAIL = 9
 INSUFFICIENT = 1
 TRUNKS = (1, 2, 3, 4, 5, 6)     # trunk slots on trunk 0, timeslot = slot = switch channel
-MAPS = tuple(range(20, 26))     # map slots, each on bus 2, channel slot - 20 (both ways)
+MAPS = tuple(range(20, 32))     # map slots, each on one of bus 2's channels 0 to 5 (both ways)
+BUS_CHANNELS = 6
+EXTS = tuple(range(50, 54))     # ext slots, receiving on LINES, BROKEN or beyond the switch
+LINES = tuple(range(7000, 7006))
+BROKEN = tuple(range(7100, 7130))  # refused for good by the switch, takedowns owed from the start
 TAKERS = tuple(range(40, 46))   # slots that take a channel of the board
 MIXER_CHANNELS = (1, 2, 3, 4)   # mixer unit 0's channels the controller names (switch 3072 + n)
 OTHERS = ("mcc", "maintenance", "e1-cas", "dtmf", "dsp", "rtp-ext", "rtp", "voice", "mctl", "dsp-data", "mixer")
@@ -44,7 +52,7 @@ TAKEN_BACK = {"mcc": ("isdn", "recorder", "player"), "voice": ("recorder", "play
               "mixer": ("mixerIn", "mixerOut")}
 # Which way a kind carries: a source of routes, a sink, or both.
 SOURCES = ("rtp", "isdn", "player", "mixerOut")
-SINKS = ("rtp", "isdn", "recorder", "mixerIn")
+SINKS = ("rtp", "isdn", "recorder", "mixerIn", "ext")
 SETTLE = 6.0                    # how long the switch may take to catch up after a fault
 BACK = 3.0                      # how long a device given back may take to be opened again
 VERBOSE = False
@@ -60,8 +68,8 @@ CREATE = {"rtp": 'create : rtp : { codecRTP { payload ptG711-Alaw, dhost { iaddr
           "mixerOut": "create : mixerOut : { unit 0, channel tdm : %(n)s, inputs { } }"}
 
 
-def map_channel(slot):
-    return 8192 + 2 * 128 + (slot - 20)
+def bus_output(n):
+    return 8192 + 2 * 128 + n
 
 
 class Run:
@@ -69,7 +77,8 @@ class Run:
     run checked."""
 
     def __init__(self):
-        self.maps = set()
+        self.maps = {}          # map slot -> bus channel
+        self.exts = {}          # ext slot -> receive channel
         self.trunks = set()     # trunk slots made (one still routed for an earlier slot waits)
         self.takers = {}        # slot -> (kind, channel)
         self.features = {}      # RTP taker slot -> receivers it switched on
@@ -86,10 +95,14 @@ class Run:
             return slot
         if slot in self.takers:
             return self.takers[slot][1]
-        return map_channel(slot)
+        if slot in self.exts:
+            return self.exts[slot]
+        return bus_output(self.maps[slot])
 
     def kind_of(self, slot):
-        return self.takers[slot][0] if slot in self.takers else "map" if slot in MAPS else "trunk"
+        if slot in self.takers:
+            return self.takers[slot][0]
+        return "map" if slot in MAPS else "ext" if slot in EXTS else "trunk"
 
 
 def fields(text):
@@ -113,7 +126,7 @@ class SwitchFaults(CodecSessionTest):
         self.board.ask("mixer-unit 0 16 8")
 
     def tearDown(self):
-        for what in ("fail hal none", "fail-open hal none"):
+        for what in ["fail hal none", "fail-open hal none"] + ["refuse %d none" % c for c in BROKEN]:
             self.board.ask(what)
         super().tearDown()
 
@@ -123,7 +136,7 @@ class SwitchFaults(CodecSessionTest):
     def routes(self, run):
         """What the switch drives among the channels the test uses: output -> source, or
         "constant" for a driven byte."""
-        ours = set(TRUNKS) | {map_channel(m) for m in MAPS} | run.handed
+        ours = set(TRUNKS) | {bus_output(n) for n in range(BUS_CHANNELS)} | set(LINES) | run.handed
         out = {}
         for line in self.board.ask("connections"):
             channel, kind, value = line.split()
@@ -132,14 +145,16 @@ class SwitchFaults(CodecSessionTest):
         return out
 
     def matches(self, run):
-        """The routes are the daemon's, and the bus outputs of maps that are gone are disabled."""
+        """The routes are the daemon's, and the bus outputs and ext receivers of slots that are gone
+        are disabled."""
         have = self.routes(run)
         routes = {k: v for k, v in have.items() if v != "constant"}
-        gone = {map_channel(m) for m in MAPS if m not in run.maps}
+        gone = ({bus_output(n) for n in range(BUS_CHANNELS)} | set(LINES)) - {run.channel_of(s) for s in
+                                                                             list(run.maps) + list(run.exts)}
         return routes == self.wanted(run) and not gone & set(have) and self.receivers_on(run)
 
     def disabled_bus(self):
-        return all(self.board.ask("switch %d" % map_channel(m)) == "disabled" for m in MAPS)
+        return all(self.board.ask("switch %d" % c) == "disabled" for c in map(bus_output, range(BUS_CHANNELS)))
 
     def wanted(self, run):
         return {run.channel_of(dst): run.channel_of(src) for dst, src in run.source.items()}
@@ -188,7 +203,7 @@ class SwitchFaults(CodecSessionTest):
 
     def new_controller(self, run):
         super().new_controller()
-        for held in (run.maps, run.trunks, run.takers, run.features, run.source):
+        for held in (run.maps, run.exts, run.trunks, run.takers, run.features, run.source):
             held.clear()
         self.make_trunks(run)
         # The mixer units, as a controller asks for them.
@@ -270,6 +285,34 @@ class SwitchFaults(CodecSessionTest):
         if kind in SINKS:
             self.connect_logged(run, log, trunk, slot)
 
+    def create_ext(self, rnd, run, log):
+        """An activated ext slot receiving on a free line, a channel the switch refuses for good or
+        one beyond the switch, fed by a trunk timeslot where it can be."""
+        slot = rnd.choice([e for e in EXTS if e not in run.exts])
+        free = [c for c in LINES if c not in run.exts.values()]
+        roll = rnd.random()
+        channel = rnd.choice(BROKEN) if roll < 0.2 else rnd.randrange(16384, 70000) if roll < 0.4 else rnd.choice(free)
+        answer = self.send_to(slot, "create : ext : { transmitter %d, receiver %d }" % (channel + 1000, channel))
+        log.append("create ext %d on %d: %s" % (slot, channel, answer))
+        self.assertEqual(answer, "success")
+        self.assertEqual(self.send_to(slot, "activate : empty : NULL"), "success")
+        if channel not in LINES:
+            # Never fed (its connects refused): destroyed at once, its takedown left to the switch.
+            self.assertEqual(self.send_to(slot, "destroy : NULL"), "success")
+            return
+        run.exts[slot] = channel
+        if run.trunks:
+            self.connect_logged(run, log, rnd.choice(sorted(run.trunks)), slot)
+
+    def beyond_untouched(self, log):
+        """No request names a channel beyond the switch: none is sent, none owed."""
+        self.board.ask("clear-requests")
+        time.sleep(1.1)
+        sent = [line for kind in ("MUX_DISABLE", "MUX_WRITE", "MUX_CONNECT")
+                for line in self.board.ask("requests hal 4096 " + kind)
+                if any(int(f.split("=")[1]) >= 16384 for f in line.split(" -> ")[0].split()[1:])]
+        self.assertEqual(sent, [], "requests beyond the switch" + after(log))
+
     def connect_logged(self, run, log, src, dst):
         answer = self.connect(src, dst)
         log.append("connect %d -> %d: %s" % (src, dst, answer))
@@ -283,7 +326,11 @@ class SwitchFaults(CodecSessionTest):
         if log is not None:
             log.append("destroy %s %d%s" % (run.kind_of(slot), slot, why))
         self.assertEqual(self.send_to(slot, "destroy : NULL"), "success")
-        run.maps.discard(slot)
+        self.forget(run, slot)
+
+    def forget(self, run, slot):
+        run.maps.pop(slot, None)
+        run.exts.pop(slot, None)
         run.takers.pop(slot, None)
         run.features.pop(slot, None)
         self.forget_feeds(run, slot)
@@ -296,23 +343,31 @@ class SwitchFaults(CodecSessionTest):
 
     def step(self, rnd, run, log):
         """One random step; returns whether it left a lasting fault (cleared a few steps on)."""
-        slots = sorted(run.trunks) + sorted(run.maps) + sorted(run.takers)
+        slots = sorted(run.trunks) + sorted(run.maps) + sorted(run.takers) + sorted(run.exts)
         # (Every timeslot and bus channel may be refused for now, still routed for earlier slots.)
         srcs = [s for s in slots if run.kind_of(s) in SOURCES + ("trunk", "map")]
         dsts = [s for s in slots if run.kind_of(s) in SINKS + ("trunk", "map")]
         roll = rnd.random()
-        if roll < 0.1 and len(run.maps) < len(MAPS):
+        if roll < 0.1:
+            # On a free bus channel, or replacing the map slot that has it.
             slot = rnd.choice([m for m in MAPS if m not in run.maps])
-            bus = "{ bus 2, channel %d }" % (slot - 20)
+            n = rnd.randrange(BUS_CHANNELS)
+            old = [m for m, c in run.maps.items() if c == n]
+            bus = "{ bus 2, channel %d }" % n
             answer = self.send_to(slot, "create : map : { transmitter %s, receiver %s }" % (bus, bus))
-            log.append("create map %d: %s" % (slot, answer))
-            # A bus channel still routed for an earlier map slot is refused for now.
+            log.append("create map %d on %d%s: %s" % (slot, n, " replacing %d" % old[0] if old else "", answer))
+            # The slot replaced goes whatever the answer; a bus channel still routed for an
+            # earlier map slot is refused for now.
+            for m in old:
+                self.forget(run, m)
             if answer != "success":
                 self.assertEqual(answer, INSUFFICIENT)
             else:
-                run.maps.add(slot)
+                run.maps[slot] = n
                 if CHECK_CHANNELS:
-                    self.check_unrouted(map_channel(slot), log)
+                    self.check_unrouted(bus_output(n), log)
+        elif roll < 0.13 and len(run.exts) < len(EXTS):
+            self.create_ext(rnd, run, log)
         elif roll < 0.16 and len(run.takers) < len(TAKERS):
             self.create_taker(rnd, run, log)
         elif roll < 0.2 and run.takers:
@@ -321,8 +376,8 @@ class SwitchFaults(CodecSessionTest):
             kind, channel = run.takers[slot]
             self.destroy(run, slot, log)
             self.create_taker(rnd, run, log, kind, channel - 3072 if kind.startswith("mixer") else None)
-        elif roll < 0.26 and (run.maps or run.takers):
-            self.destroy(run, rnd.choice(sorted(run.maps) + sorted(run.takers)), log)
+        elif roll < 0.26 and (run.maps or run.takers or run.exts):
+            self.destroy(run, rnd.choice(sorted(run.maps) + sorted(run.takers) + sorted(run.exts)), log)
         elif roll < 0.5 and srcs and dsts:
             self.connect_logged(run, log, rnd.choice(srcs), rnd.choice(dsts))
         elif roll < 0.62 and slots:
@@ -388,6 +443,11 @@ class SwitchFaults(CodecSessionTest):
         # Whatever an earlier run (that failed) left.
         self.clear_faults(log)
         self.new_controller(run)
+        # Takedowns the switch refuses for good, owed ahead of every later one.
+        for channel in BROKEN:
+            self.board.ask("refuse %d EIO" % channel)
+            self.assertEqual(self.send_to(EXTS[0], "create : ext : { transmitter 1, receiver %d }" % channel), "success")
+            self.assertEqual(self.send_to(EXTS[0], "destroy : NULL"), "success")
         self.check(run, log)
         away = 0
         for _ in range(steps):
@@ -404,13 +464,14 @@ class SwitchFaults(CodecSessionTest):
                 self.check(run, log)
             del self.pending[:]
         self.clear_faults(log)
-        for slot in sorted(run.maps) + sorted(run.takers) + sorted(run.trunks):
+        for slot in sorted(run.maps) + sorted(run.takers) + sorted(run.exts) + sorted(run.trunks):
             self.destroy(run, slot)
         log.append("all destroyed")
         if VERBOSE:
             print("\n  ".join(log))
         self.check(run, log)
         self.assertTrue(vx.wait_for(self.disabled_bus, SETTLE), "bus outputs left driven" + after(log))
+        self.beyond_untouched(log)
         print("seed %d, %d steps: %d connects answered success, %d held routes checked after faults, "
               "%d slots that took a channel" % (seed, steps, run.connects, run.checked, run.takers_made),
               file=sys.stderr)
