@@ -1,9 +1,10 @@
 // What the switch costs in driver requests: voxrelay-sim (the whole daemon, in its own process)
 // idle for a few seconds, then under a controller that sends pings one at a time as fast as the
 // daemon answers them; the simulator's request counter ("count hal" on its socket) gives the
-// switch requests of each phase. On the board each is a system call. Three boards: empty; full
-// (120 trunk timeslots each routed to a bus output); and the same with the 120 map slots
-// destroyed while the switch refuses every request, so that 120 takedowns are owed. Each line
+// switch requests of each phase. On the board each is a system call. Four boards: empty; full
+// (120 trunk timeslots each routed to a bus output); and the same with one, then all 120, of
+// the map slots destroyed while the switch refuses every request, so that one and then 120
+// takedowns are owed. Each line
 // also gives the pings' 99th percentile round trip and the log lines the daemon wrote a second.
 //
 // VOXRELAY_SIM_BEFORE names another build of the daemon, run the same way and printed beside
@@ -160,10 +161,11 @@ bool fill_board(int sock, Frames& in, int& seq) {
   return true;
 }
 
-// The 120 bus outputs' takedowns owed: their map slots destroyed while the switch refuses.
-bool owe_takedowns(int sim, int sock, Frames& in, int& seq) {
+// Bus outputs' takedowns owed, those of map slots first to last - 1: their map slots destroyed
+// while the switch refuses.
+bool owe_takedowns(int sim, int sock, Frames& in, int& seq, int first, int last) {
   ask(sim, "fail hal EBUSY 1000000");
-  for (int i = 0; i < kCalls; ++i)
+  for (int i = first; i < last; ++i)
     if (!command(sock, in, ++seq, 300 + i, "destroy : NULL")) return false;
   return true;
 }
@@ -199,7 +201,9 @@ bool phase(int sim, int sock, Frames& in, const std::string& log, double idle_se
 }
 
 // Runs the daemon at path in a private path root and measures it on the three boards.
-bool measure(const char* path, double idle_seconds, int messages, Figures (&f)[3]) {
+constexpr int kBoards = 4;
+
+bool measure(const char* path, double idle_seconds, int messages, Figures (&f)[kBoards]) {
   char tmpl[] = "/tmp/vxrefreshXXXXXX";
   if (!::mkdtemp(tmpl)) return false;
   const std::string root = tmpl;
@@ -227,8 +231,9 @@ bool measure(const char* path, double idle_seconds, int messages, Figures (&f)[3
     // Past the start-up (the first open sends the whole table).
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     ok = phase(sim, sock, in, log, idle_seconds, messages, f[0]) && fill_board(sock, in, seq) &&
-         phase(sim, sock, in, log, idle_seconds, messages, f[1]) && owe_takedowns(sim, sock, in, seq) &&
-         phase(sim, sock, in, log, idle_seconds, messages, f[2]);
+         phase(sim, sock, in, log, idle_seconds, messages, f[1]) && owe_takedowns(sim, sock, in, seq, 0, 1) &&
+         phase(sim, sock, in, log, idle_seconds, messages, f[2]) && owe_takedowns(sim, sock, in, seq, 1, kCalls) &&
+         phase(sim, sock, in, log, idle_seconds, messages, f[3]);
     ask(sim, "fail hal none");
   }
   if (sock >= 0) ::close(sock);
@@ -240,13 +245,13 @@ bool measure(const char* path, double idle_seconds, int messages, Figures (&f)[3
   return ok;
 }
 
-const char* const kBoards[3] = {"empty board", "full board", "120 owed"};
+const char* const kBoardNames[kBoards] = {"empty board", "full board", "1 owed", "120 owed"};
 
-void print(const char* name, const Figures (&f)[3]) {
-  for (int b = 0; b < 3; ++b)
+void print(const char* name, const Figures (&f)[kBoards]) {
+  for (int b = 0; b < kBoards; ++b)
     std::printf("%-7s %-12s idle: %6.0f switch requests/s, %6.1f log lines/s; saturated: %6.2f requests per "
                 "message (%.0f messages/s, %.0f requests/s), ping p99 %.0f us\n",
-                name, kBoards[b], f[b].idle_per_s, f[b].log_lines_per_s, f[b].per_message, f[b].messages_per_s,
+                name, kBoardNames[b], f[b].idle_per_s, f[b].log_lines_per_s, f[b].per_message, f[b].messages_per_s,
                 f[b].per_message * f[b].messages_per_s, f[b].p99_us);
 }
 
@@ -263,7 +268,7 @@ int main(int argc, char** argv) {
     }
   const char* sim = std::getenv("VOXRELAY_SIM");
   if (!sim || !*sim) sim = VOXRELAY_SIM_PATH;
-  Figures now[3];
+  Figures now[kBoards];
   if (!measure(sim, idle, messages, now)) {
     std::fprintf(stderr, "%s: no measurement\n", sim);
     return 1;
@@ -271,15 +276,15 @@ int main(int argc, char** argv) {
   print("this", now);
   const char* before = std::getenv("VOXRELAY_SIM_BEFORE");
   if (before && *before) {
-    Figures then[3];
+    Figures then[kBoards];
     if (!measure(before, idle, messages, then)) {
       std::fprintf(stderr, "%s: no measurement\n", before);
       return 1;
     }
     print("before", then);
-    for (int b = 0; b < 3; ++b)
+    for (int b = 0; b < kBoards; ++b)
       std::printf("ratio this/before, %-12s idle requests %.2f, requests per message %.3f, ping p99 %.2f\n",
-                  kBoards[b], now[b].idle_per_s / then[b].idle_per_s,
+                  kBoardNames[b], now[b].idle_per_s / then[b].idle_per_s,
                   then[b].per_message > 0 ? now[b].per_message / then[b].per_message : 0.0,
                   now[b].p99_us / then[b].p99_us);
   }
