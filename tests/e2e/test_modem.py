@@ -183,6 +183,20 @@ class ModemTest(vx.DaemonTest):
     def execs(self):
         return [fields[1:] for fields in self.log() if fields and fields[0] == "exec"]
 
+    def board_setting(self, command, undo):
+        """A change of the simulated board that the test undoes when it ends."""
+        self.board.ask(command)
+
+        def restore():
+            board = Board(self.daemon)
+            board.ask(undo)
+            board.close()
+        self.addCleanup(restore)
+
+    def until_answer(self, seq):
+        """The decoded frames up to the answer to seq, that answer last."""
+        return self.messages(lambda t: t.startswith("{ seq %d," % seq) and "pdu response" in t)
+
 
 class Modem(ModemTest):
     def test_answering_modem_authenticates_accounts_and_hangs_up_on_destroy(self):
@@ -250,6 +264,33 @@ class Modem(ModemTest):
         self.assertIn("tx_pt=8", sessions[0])
         self.assertTrue(vx.wait_for(lambda: self.execs(), 5))
         self.assertEqual(self.execs()[0][:4], ["/usr/local/bin/fax", "-m", "0", "receive"])
+
+
+    def test_a_slot_that_got_no_modem_signals_no_stream_until_a_start_gives_it_one(self):
+        # One modem, held by slot 5's call.
+        self.board_setting("modems 1", "modems 4")
+        self.create(5, modem_params(cid="555"))
+        self.start(5, 6)
+        self.messages(lambda t: "slot 5," in t and "transmitter : active : 1024" in t)
+        # Slot 7 gets none, as the source and as the sink of a map: both connects fail, and no
+        # stream of slot 7 is signalled.
+        self.create(7, modem_params(cid="777"))
+        got = self.until_answer(self.start(7, 8))
+        self.assertIn("connectFail", got[-1])
+        self.assertIn("{ slot 7, pdu signal : abort : 28 }", got)
+        got += self.until_answer(self.command(8, "connect : 7"))
+        self.assertIn("connectFail", got[-1])
+        streams = [t for t in got if "slot 7," in t and ("transmitter" in t or "receiver" in t)]
+        self.assertEqual(streams, [])
+
+        # Slot 5's call ends: the next start gets the modem, and both streams carry its timeslot.
+        self.assertIn("success", self.answer(self.command(6, "destroy : NULL")))
+        self.assertIn("success", self.answer(self.command(5, "destroy : NULL")))
+        got = self.until_answer(self.command(7, "connect : 8"))
+        self.assertIn("success", got[-1])
+        self.assertIn("{ slot 7, pdu signal : transmitter : active : 1024 }", got)
+        self.assertIn("{ slot 7, pdu signal : receiver : active : 1024 }", got)
+        self.assertIn("success", self.answer(self.command(7, "destroy : NULL")))
 
 
 class ControllerLoss(ModemTest):
@@ -349,16 +390,6 @@ class AuthChannel(ModemTest):
     def setUp(self):
         super().setUp()
         self.clear_log()
-
-    def board_setting(self, command, undo):
-        """A change of the simulated board that the test undoes when it ends."""
-        self.board.ask(command)
-
-        def restore():
-            board = Board(self.daemon)
-            board.ask(undo)
-            board.close()
-        self.addCleanup(restore)
 
     def lines_of(self, pid):
         """The log lines of one stand-in, as lists of fields (without the pid)."""
