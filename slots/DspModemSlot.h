@@ -16,8 +16,10 @@ class DspModemSlot : public ModemSlot {
   DspModemSlot(TERM::ModemParams const& params, ModemFactory* factory) : ModemSlot(params, factory) {}
   ~DspModemSlot() override;
 
-  bool IOnOutputStream() override { return InitModem(), true; }
-  bool IOnInputStream() override { return InitModem(), true; }
+  // A stream only when the start left the slot holding a modem: a slot without one has no
+  // channel to report, and a later start that gets a modem signals its own.
+  bool IOnOutputStream() override { return InitModem(), IGetTransmitChannel() >= 0; }
+  bool IOnInputStream() override { return InitModem(), IGetReceiveChannel() >= 0; }
   int IGetTransmitChannel() override { return held(timeslot); }
   int IGetReceiveChannel() override { return held(timeslot); }
   const char* GetName() const override { return "dsp-modem"; }

@@ -15,8 +15,9 @@ class HdlcModemSlot : public ModemSlot {
       : ModemSlot(params, factory), ifname(std::move(ifname)) {}
   ~HdlcModemSlot() override;
 
-  bool IOnOutputStream() override { return initModem(), true; }
-  bool IOnInputStream() override { return initModem(), true; }
+  // A stream only once the interface's channel is known.
+  bool IOnOutputStream() override { return initModem(), channel >= 0; }
+  bool IOnInputStream() override { return initModem(), channel >= 0; }
   int IGetTransmitChannel() override { return channel; }
   int IGetReceiveChannel() override { return channel; }
   const char* GetName() const override { return "digital-modem"; }

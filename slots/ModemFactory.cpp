@@ -81,8 +81,8 @@ void ModemFactory::ReleaseModemSlot(DspModemSlot* slot) {
 }
 
 void ModemFactory::ModemTaken(DspModemSlot& holder) {
-  // Connections that named the session before now belong to an earlier call on the modem.
-  RetireSession(holder.modem);
+  // A modem given to the next call after its last call ended leaves the connections on its
+  // session as they are: they are retired only when a slot still held it (ModemGone).
   // Losing a modem leaves the lists as they are; the copy keeps the walk safe whatever the
   // abort signals set off.
   const std::vector<DspModemSlot*> slots = dspModems;
@@ -107,7 +107,9 @@ void ModemFactory::RetireSession(int session) {
 
 void ModemFactory::SendAuth(const attr* record) {
   for (AuthClient* c : clients) {
-    if (c->session == record->session && !c->Retired(c->session)) {
+    // A connection that never sent a record has named no session, though its `session` reads
+    // -1 like a digital call's.
+    if (c->named && c->session == record->session && !c->Retired(c->session)) {
       c->Send(record);
       return;
     }

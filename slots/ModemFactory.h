@@ -48,15 +48,16 @@ class ModemFactory : public SlotFactory {
   void ReleaseModemSlot(DspModemSlot* slot);
   // holder was given its modem: any other slot on that modem (one that handed it to a fax
   // program, one whose modem the board took back unnoticed) loses it before the new holder's
-  // paths are made.
+  // paths are made. The modem's earlier call having ended is no loss: its session's
+  // connections serve the new holder.
   void ModemTaken(DspModemSlot& holder);
   void ReleaseModemSlot(HdlcModemSlot* slot);
   // The connections that named this session so far speak for a call that lost its modem:
   // their later records of this session are dropped and nothing of it is sent to them. Other
   // sessions they name are served as from any connection.
   void RetireSession(int session);
-  // A record to the first connection that last named the record's session, unless it was
-  // retired from that session.
+  // A record to the first connection whose last record named the record's session, unless it
+  // was retired from that session. A connection that sent nothing yet is addressed by none.
   void SendAuth(const attr* record);
   // A record from a client, to the slot of its session.
   void OnAuth(const attr* record);
