@@ -215,8 +215,15 @@ class Trunks(DeviceStateTest):
                 # also at the close (the trunk comes back at the next tick): either way the closed
                 # channel is never enabled again.
                 self.board.ask("fail e1-cas EIO %d" % refusals)
+                self.pending = []
                 self.assertEqual(self.cas(0, 1, "close : NULL"), "success")
                 self.board.ask("fail e1-cas none")
+                # The disable reaches the driver all the same; refused, the controller is told.
+                self.assertTrue([r for r in self.board.ask("requests e1-cas 100 CAS_ENABLE")
+                                 if "timeslot=1 " in r and "disable=1" in r])
+                if refusals == 2:
+                    self.assertEqual(self.slot_signal(None, "cas", "{ channel { path 0, timeslot 1 }"),
+                                     "{ channel { path 0, timeslot 1 }, rx -1, tx 0 }")
                 self.assertTrue(vx.wait_for(lambda: self.cas_state(0, 2)["enabled"] == "1", 3.0),
                                 self.cas_state(0, 2))
                 self.assertEqual(self.cas_state(0, 1)["enabled"], "0")
