@@ -304,10 +304,10 @@ TEST_F(DeviceLoss, PutBacksTheDeviceRefusesAreRetriedAndCountAsOnMeanwhile) {
   Dsp d(70);
   ASSERT_TRUE(t.enableDTMF(true));
   ASSERT_TRUE(d.enableVAD(true));
-  for (unsigned f = 1000; f <= 1000 + DSProcReceiver::kMaxToneFilters; ++f)
-    ASSERT_TRUE(d.configureToneFilter(f, 1, 50, -20));
+  constexpr unsigned kFilters = 17;
+  for (unsigned f = 1000; f < 1000 + kFilters; ++f) ASSERT_TRUE(d.configureToneFilter(f, 1, 50, -20));
   ASSERT_TRUE(d.configureToneFilter(1005, 0, 50, -20));
-  EXPECT_EQ(d.toneFilterRecords(), DSProcReceiver::kMaxToneFilters - 1) << "the oldest made room; one is off";
+  EXPECT_EQ(d.toneFilterRecords(), kFilters - 1) << "every filter on is kept; one is off";
   const Device receivers[] = {Device::dtmf, Device::dsp};
   for (bool destroyed : {false, true}) {
     for (Device device : receivers) lose(device);
@@ -334,7 +334,7 @@ TEST_F(DeviceLoss, PutBacksTheDeviceRefusesAreRetriedAndCountAsOnMeanwhile) {
     EXPECT_EQ(sim().state().tones[70].detector, !destroyed);
     EXPECT_EQ((sim().state().dsp[70].enabled & dsp::kVad) != 0, !destroyed);
     const auto configures = requests(Device::dsp, dsp::DSPROC_CONFIGURE);
-    EXPECT_EQ(configures.size(), destroyed ? 0u : DSProcReceiver::kMaxToneFilters - 1);
+    EXPECT_EQ(configures.size(), destroyed ? 0u : kFilters - 1);
     if (!destroyed) {
       EXPECT_LINE(log(), "tonec: settings of timeslot 70 put back");
       EXPECT_LINE(log(), "dsproc: settings of timeslot 70 put back");
@@ -362,6 +362,67 @@ TEST_F(DeviceLoss, EventsOnASharedTimeslotReachTheReceiverThatEnabledTheFeature)
   EXPECT_EQ(din.sds, std::vector<int>{1});
   EXPECT_EQ(din.tones, std::vector<uint32_t>{1000});
   EXPECT_TRUE(dout.tones.empty());
+}
+
+// Two receivers of one timeslot (a mixer channel's ports) set the same settings: the device holds
+// the newest, and a returned device is given only those, whichever receiver set each; a switch
+// one turned off stays off, and one the other turned on is switched by the next request of either.
+TEST_F(DeviceLoss, ASharedTimeslotGetsBackTheNewestOfEachSetting) {
+  Tones tin(44), tout(44);
+  Dsp din(44), dout(44);
+  auto dtmf_params = [](int n) {
+    LGCP::DTMFParams p;
+    p.get_threshold().set_twist(n);
+    p.get_threshold().set_ratio(n);
+    p.get_threshold().set_noise(n);
+    p.get_level().set_silence(n);
+    return p;
+  };
+  ASSERT_TRUE(tout.configureDTMF(dtmf_params(5)));
+  ASSERT_TRUE(tout.enableIVA(true));
+  ASSERT_TRUE(dout.configureDelays(10, 10, 0));
+  ASSERT_TRUE(dout.configureToneFilter(2100, 1, 300, -20));
+  ASSERT_TRUE(dout.configureToneFilter(2600, 1, 300, -20));
+  ASSERT_TRUE(dout.enableVAD(true));
+  ASSERT_TRUE(tin.configureDTMF(dtmf_params(9)));
+  ASSERT_TRUE(tin.enableIVA(false));
+  ASSERT_TRUE(din.configureDelays(20, 20, 0));
+  ASSERT_TRUE(din.configureToneFilter(2100, 0, 300, -20));
+  ASSERT_TRUE(din.disableVAD());
+  EXPECT_EQ(dout.toneFilterRecords(), 1u) << "2600 Hz stays the output's";
+
+  for (Device device : {Device::dtmf, Device::dsp}) lose(device);
+  sim().clear_requests();
+  advance(TonecReceiverService::kRetryMs);
+  ASSERT_TRUE(tonec().is_open() && dsproc().is_open());
+  EXPECT_EQ(sim().state().tones[44].twist, 9u);
+  EXPECT_FALSE(sim().state().tones[44].iva);
+  EXPECT_EQ(sim().state().dsp[44].enabled, 0u);
+  EXPECT_EQ(sim().state().dsp[44].configured[dsp::kConfigureDelays][3], 20);
+  const auto filters = requests(Device::dsp, dsp::DSPROC_CONFIGURE);
+  ASSERT_EQ(filters.size(), 2u);  // the delays and one filter
+  EXPECT_EQ(filters[1].arg("word2"), (2600 << 16) | (1 << 8));
+  EXPECT_EQ(err().find("put off"), std::string::npos) << err();
+
+  // The output switches VAD and the detector on: the input's switch-offs are made, not skipped.
+  ASSERT_TRUE(tin.enableDTMF(true));
+  ASSERT_TRUE(tout.enableDTMF(true));
+  ASSERT_TRUE(dout.enableVAD(true));
+  sim().clear_requests();
+  ASSERT_TRUE(tin.disableDTMF());
+  ASSERT_TRUE(din.disableVAD());
+  EXPECT_EQ(requests(Device::dtmf, dtmf::DTMF_DISABLE_DETECTOR).size(), 1u);
+  EXPECT_EQ(requests(Device::dsp, dsp::DSPROC_DISABLE).size(), 1u);
+  EXPECT_FALSE(sim().state().tones[44].detector);
+  EXPECT_EQ(sim().state().dsp[44].enabled, 0u);
+  // Off for the timeslot is off for the output too: its next enable is made.
+  ASSERT_TRUE(dout.enableVAD(true));
+  EXPECT_EQ(sim().state().dsp[44].enabled, dsp::kVad);
+  for (TonecReceiver* t : {static_cast<TonecReceiver*>(&tin), static_cast<TonecReceiver*>(&tout)})
+    t->CleanBeforeDestroy();
+  for (DSProcReceiver* d : {static_cast<DSProcReceiver*>(&din), static_cast<DSProcReceiver*>(&dout)})
+    d->CleanBeforeDestroy();
+  EXPECT_EQ(sim().state().dsp[44].enabled, 0u);
 }
 
 TEST_F(DeviceLoss, DspRequestsReopenAndPutBackFeaturesWithTheirIds) {
