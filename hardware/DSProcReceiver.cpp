@@ -76,9 +76,11 @@ DSProcReceiver::OnElsewhere DSProcReceiver::others_on() const {
   for (Containers::CyclicList* n = list.next; n != &list; n = n->next) {
     const DSProcReceiver* r = owner(n);
     if (r == this || r->dsproc_timeslot() != timeslot) continue;
-    on.vad = on.vad || r->m_vad.state > 0;
-    on.bss = on.bss || r->m_bss.state > 0;
-    on.ng = on.ng || r->m_ng.state > 0;
+    // What another receiver turned on since is not this one's to keep on.
+    auto held = [r](const Feature& f, uint32_t setting) { return f.state > 0 && !(r->m_elsewhere & setting); };
+    on.vad = on.vad || held(r->m_vad, DSProcReceiverService::kVadOn);
+    on.bss = on.bss || held(r->m_bss, DSProcReceiverService::kBssOn);
+    on.ng = on.ng || held(r->m_ng, DSProcReceiverService::kNgOn);
     on.delays = on.delays || r->m_delaysSet;
     on.rxGain = on.rxGain || r->m_rxGainSet;
     on.toneFilters = on.toneFilters || r->m_toneFilters;

@@ -100,9 +100,8 @@ class DSProcReceiver {
   // them back on its settle timer. Until then each counts as on, for events and for the
   // switch-off at destruction.
   uint32_t unconfirmed() const { return m_unconfirmed; }
-  // The tone filters set and not switched off since, kept to be put back; at most this many
-  // frequencies (the oldest makes room).
-  static constexpr size_t kMaxToneFilters = 16;
+  // The tone filters this receiver switched on and nobody switched off since, kept to be put
+  // back: one per frequency the device knows (16 bits), however many.
   size_t toneFilterRecords() const { return m_toneFilterRecords.size(); }
 
   // The first live receiver of the timeslot, in creation order; null when none.
@@ -149,14 +148,20 @@ class DSProcReceiver {
   uint8_t m_vadConfig[12] = {};
   bool m_sdConfigured = false;
   struct ToneFilter {
-    unsigned frequency;
-    uint8_t payload[12];
+    uint16_t frequency;
+    uint16_t duration_msec;
+    int8_t level_db;
   };
-  std::vector<ToneFilter> m_toneFilterRecords;
+  std::vector<ToneFilter> m_toneFilterRecords;  // by frequency
   // Bits of the settings (DSProcReceiverService::Setting) wanted and not confirmed since the
   // device lost them; whether their put-back was refused and logged.
   uint32_t m_unconfirmed = 0;
   bool m_putBackLogged = false;
+  // Switches (Setting bits) another receiver of the timeslot turned on since this one last set
+  // them: the device holds that receiver's, which neither is put back nor counts as on for this
+  // one, and this one's next request of them is made whatever its own states say. Its states
+  // stay, so that an event already on its way with its id still reaches it.
+  uint32_t m_elsewhere = 0;
 };
 
 }  // namespace Hardware

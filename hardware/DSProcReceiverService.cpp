@@ -1,5 +1,6 @@
 #include "hardware/DSProcReceiverService.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <iostream>
@@ -37,6 +38,17 @@ void delays_payload(uint8_t (&payload)[12], unsigned rx, unsigned tx, unsigned s
 void rx_gain_payload(uint8_t (&payload)[12], char gain) {
   dsp::RxGainPayload p;
   p.gain_db = static_cast<int8_t>(gain);
+  dsp::set_payload(payload, p);
+}
+
+// The enable byte carries the controller's value as given (the request's low byte).
+void tone_filter_payload(uint8_t (&payload)[12], uint16_t frequency, unsigned enable, uint16_t duration_msec,
+                         int8_t level_db) {
+  dsp::ToneFilterPayload p;
+  p.frequency = frequency;
+  p.enable = static_cast<uint8_t>(enable);
+  p.duration_msec = duration_msec;
+  p.level_db = level_db;
   dsp::set_payload(payload, p);
 }
 
@@ -102,6 +114,7 @@ bool DSProcReceiverService::configureVAD(DSProcReceiver& receiver, const LGCP::V
   std::memcpy(receiver.m_vadConfig, payload, sizeof payload);
   receiver.m_vadConfigured = true;
   receiver.m_unconfirmed &= ~kVadConfig;
+  made(receiver, kVadConfig);
   std::clog << "DSPROC_CONFIGURE VAD" << " ts=" << timeslot << std::endl;
   return true;
 }
@@ -114,6 +127,7 @@ bool DSProcReceiverService::configureSD(DSProcReceiver& receiver) {
   if (!configure(timeslot, dsp::kConfigureSd, payload, "DSPROC_CONFIGURE SD fail:")) return false;
   receiver.m_sdConfigured = true;
   receiver.m_unconfirmed &= ~kSdConfig;
+  made(receiver, kSdConfig);
   std::clog << "DSPROC_CONFIGURE SD" << " ts=" << timeslot << std::endl;
   return true;
 }
@@ -127,6 +141,7 @@ bool DSProcReceiverService::configureDelays(DSProcReceiver& receiver, unsigned r
   if (!configure(timeslot, dsp::kConfigureDelays, payload, "DSPROC_CONFIGURE DELAYS fail:")) return false;
   receiver.m_unconfirmed &= ~kDelaysConfig;
   taken(timeslot, 0, true);
+  made(receiver, kDelaysConfig);
   std::clog << "DSPROC_CONFIGURE DELAYS" << " ts=" << timeslot << " rx=" << rx << " tx=" << tx << " selcal=" << selcal
             << std::endl;
   return true;
@@ -141,6 +156,7 @@ bool DSProcReceiverService::configureRxGain(DSProcReceiver& receiver, char gain)
   if (!configure(timeslot, dsp::kConfigureRxGain, payload, "DSPROC_CONFIGURE Rx Gain fail:")) return false;
   receiver.m_unconfirmed &= ~kRxGainConfig;
   taken(timeslot, 0, false, true);
+  made(receiver, kRxGainConfig);
   // The gain is a number of dB, not a character.
   std::clog << "DSPROC_CONFIGURE RX GAIN" << " ts=" << timeslot << " gain_dB=" << static_cast<int>(static_cast<int8_t>(gain))
             << std::endl;
@@ -153,21 +169,22 @@ bool DSProcReceiverService::configureToneFilter(DSProcReceiver& receiver, unsign
   before_request(timeslot);
   if (!opened("Configure Tone Filter", timeslot)) return false;
   uint8_t payload[12] = {};
-  dsp::ToneFilterPayload p;
-  p.frequency = static_cast<uint16_t>(freq);
-  p.enable = static_cast<uint8_t>(enable);
-  p.duration_msec = static_cast<uint16_t>(duration);
-  p.level_db = static_cast<int8_t>(level);
-  dsp::set_payload(payload, p);
+  const auto frequency = static_cast<uint16_t>(freq);
+  tone_filter_payload(payload, frequency, enable, static_cast<uint16_t>(duration), static_cast<int8_t>(level));
   if (!configure(timeslot, dsp::kConfigureToneFilter, payload, "DSPROC_CONFIGURE Tone Filter fail:")) return false;
-  // The record of a frequency replaces the one before; a filter switched off needs no put-back.
+  // The record of a frequency replaces the one before, whichever receiver of the timeslot set
+  // that; a filter switched off needs no put-back. The device knows a frequency by its 16 bits.
+  made_tone_filter(receiver, frequency, false);
   auto& records = receiver.m_toneFilterRecords;
-  std::erase_if(records, [freq](const DSProcReceiver::ToneFilter& f) { return f.frequency == freq; });
-  if (enable) {
-    if (records.size() >= DSProcReceiver::kMaxToneFilters) records.erase(records.begin());
-    DSProcReceiver::ToneFilter& f = records.emplace_back();
-    f.frequency = freq;
-    std::memcpy(f.payload, payload, sizeof payload);
+  auto at = std::lower_bound(records.begin(), records.end(), frequency,
+                             [](const DSProcReceiver::ToneFilter& f, uint16_t v) { return f.frequency < v; });
+  const bool known = at != records.end() && at->frequency == frequency;
+  if (static_cast<uint8_t>(enable) == 0) {
+    if (known) records.erase(at);
+  } else {
+    const DSProcReceiver::ToneFilter f{frequency, static_cast<uint16_t>(duration), static_cast<int8_t>(level)};
+    if (known) *at = f;
+    else records.insert(at, f);
   }
   std::clog << "DSPROC_CONFIGURE TONE FILTER" << " ts=" << timeslot << " freq=" << freq << ", en=" << enable
             << ", dur_th_msec=" << duration << ", det_lvl_dB=" << level << std::endl;
@@ -192,8 +209,10 @@ bool DSProcReceiverService::enable_request(unsigned timeslot, uint32_t id, uint3
 
 bool DSProcReceiverService::enable(DSProcReceiver& receiver, DSProcReceiver::Feature& feature, uint32_t mask,
                                    uint32_t setting, const char* name, bool on) {
-  // A feature whose put-back the device has not taken is asked for now.
-  if (feature.state >= 0 && (feature.state != 0) == on && !(receiver.m_unconfirmed & setting)) return true;
+  // A feature whose put-back the device has not taken, or that another receiver of the timeslot
+  // switched on since, is asked for now.
+  if (feature.state >= 0 && (feature.state != 0) == on && !((receiver.m_unconfirmed | receiver.m_elsewhere) & setting))
+    return true;
   unsigned timeslot = receiver.dsproc_timeslot();
   before_request(timeslot);
   dsp::FeatureMask r;
@@ -206,6 +225,7 @@ bool DSProcReceiverService::enable(DSProcReceiver& receiver, DSProcReceiver::Fea
     feature.state = 1;
     receiver.m_unconfirmed &= ~setting;
     taken(timeslot, mask);
+    made(receiver, setting);
     return true;
   }
   r.id = 0;
@@ -217,6 +237,7 @@ bool DSProcReceiverService::enable(DSProcReceiver& receiver, DSProcReceiver::Fea
   feature.state = 0;
   receiver.m_unconfirmed &= ~setting;
   taken(timeslot, mask);
+  made(receiver, setting);
   std::cerr << "DSPROC_DISABLE " << name << " done:" << " timeslot=" << timeslot << std::endl;
   return true;
 }
@@ -236,7 +257,7 @@ bool DSProcReceiverService::enableNG(DSProcReceiver& receiver, bool on) {
 
 bool DSProcReceiverService::enableMute(DSProcReceiver& receiver, bool first, bool second) {
   if (receiver.m_muteFirst >= 0 && receiver.m_muteSecond >= 0 && (receiver.m_muteFirst != 0) == first &&
-      (receiver.m_muteSecond != 0) == second && !(receiver.m_unconfirmed & kMuteOn))
+      (receiver.m_muteSecond != 0) == second && !((receiver.m_unconfirmed | receiver.m_elsewhere) & kMuteOn))
     return true;
   unsigned timeslot = receiver.dsproc_timeslot();
   before_request(timeslot);
@@ -252,6 +273,7 @@ bool DSProcReceiverService::enableMute(DSProcReceiver& receiver, bool first, boo
     }
     receiver.m_muteFirst = receiver.m_muteSecond = 0;
     receiver.m_unconfirmed &= ~kMuteOn;
+    made(receiver, kMuteOn);
     std::cerr << "DSPROC_DISABLE MUTE done:" << " timeslot=" << timeslot << std::endl;
     return true;
   }
@@ -262,6 +284,7 @@ bool DSProcReceiverService::enableMute(DSProcReceiver& receiver, bool first, boo
   receiver.m_muteFirst = first ? 1 : 0;
   receiver.m_muteSecond = second ? 1 : 0;
   receiver.m_unconfirmed &= ~kMuteOn;
+  made(receiver, kMuteOn);
   return true;
 }
 
@@ -281,6 +304,7 @@ bool DSProcReceiverService::disableToneAll(DSProcReceiver& receiver) {
   receiver.m_toneFilterRecords.clear();
   receiver.m_unconfirmed &= ~kToneFilterConfig;
   taken(timeslot, dsp::kToneFilters);
+  made_tone_filter(receiver, 0, true);
   std::clog << "DISABLE ALL TONE done: " << " ts=" << timeslot << std::endl;
   return true;
 }
@@ -381,7 +405,8 @@ bool DSProcReceiverService::takes(const DSProcReceiver& r, uint32_t type, uint32
   switch (type) {
     case dsp::kEventVad: return r.m_vad.state > 0 && r.m_vad.id == id;
     case dsp::kEventSd: return r.m_sd.state > 0 && r.m_sd.id == id;
-    case dsp::kEventBss: return r.m_bss.state != 0;
+    // Without an id, a BSS event is the one's that holds the switch.
+    case dsp::kEventBss: return r.m_bss.state != 0 && !(r.m_elsewhere & kBssOn);
     case dsp::kEventToneFilter: return r.m_toneFilters;
   }
   return false;
@@ -402,7 +427,7 @@ void DSProcReceiverService::owe(DSProcReceiver& r) {
   r.m_bss.state = r.m_ng.state = 0;
   r.m_muteFirst = r.m_muteSecond = -1;
   r.m_toneFilters = r.m_delaysSet = r.m_rxGainSet = false;
-  r.m_unconfirmed = 0;
+  r.m_unconfirmed = r.m_elsewhere = 0;
   r.m_node.unlink();
   if (what.disable == 0 && !what.delays && !what.rxGain) return;
   const unsigned timeslot = r.dsproc_timeslot();
@@ -412,6 +437,50 @@ void DSProcReceiverService::owe(DSProcReceiver& r) {
 
 void DSProcReceiverService::receiver_coming() {
   if (!m_owed.empty()) m_owed.carry_out_all();
+}
+
+void DSProcReceiverService::made(DSProcReceiver& setter, uint32_t settings) {
+  setter.m_elsewhere &= ~settings;
+  const unsigned timeslot = setter.dsproc_timeslot();
+  // A switch the setter turned on is elsewhere for the others; one it turned off is off for all.
+  const uint32_t on = (setter.m_vad.state > 0 ? kVadOn : 0u) | (setter.m_sd.state > 0 ? kSdOn : 0u) |
+                      (setter.m_bss.state > 0 ? kBssOn : 0u) | (setter.m_ng.state > 0 ? kNgOn : 0u) |
+                      (setter.m_muteFirst > 0 || setter.m_muteSecond > 0 ? kMuteOn : 0u);
+  constexpr uint32_t kSwitches = kVadOn | kSdOn | kBssOn | kNgOn | kMuteOn;
+  Containers::CyclicList& list = DSProcReceiver::all();
+  for (Containers::CyclicList* n = list.next; n != &list; n = n->next) {
+    DSProcReceiver& r = *DSProcReceiver::owner(n);
+    if (&r == &setter || r.dsproc_timeslot() != timeslot) continue;
+    if (settings & kVadConfig) r.m_vadConfigured = false;
+    if (settings & kSdConfig) r.m_sdConfigured = false;
+    if (settings & kDelaysConfig) r.m_delaysSet = false;
+    if (settings & kRxGainConfig) r.m_rxGainSet = false;
+    const uint32_t off = settings & kSwitches & ~on;
+    if (off & kVadOn) r.m_vad.state = 0;
+    if (off & kSdOn) r.m_sd.state = 0;
+    if (off & kBssOn) r.m_bss.state = 0;
+    if (off & kNgOn) r.m_ng.state = 0;
+    if (off & kMuteOn) r.m_muteFirst = r.m_muteSecond = 0;
+    r.m_elsewhere = (r.m_elsewhere & ~off) | (settings & on);
+    r.m_unconfirmed &= ~settings;
+  }
+}
+
+void DSProcReceiverService::made_tone_filter(DSProcReceiver& setter, uint16_t frequency, bool all) {
+  const unsigned timeslot = setter.dsproc_timeslot();
+  Containers::CyclicList& list = DSProcReceiver::all();
+  for (Containers::CyclicList* n = list.next; n != &list; n = n->next) {
+    DSProcReceiver& r = *DSProcReceiver::owner(n);
+    if (&r == &setter || r.dsproc_timeslot() != timeslot) continue;
+    auto& records = r.m_toneFilterRecords;
+    if (all) {
+      records.clear();
+      r.m_toneFilters = false;
+    } else {
+      std::erase_if(records, [frequency](const DSProcReceiver::ToneFilter& f) { return f.frequency == frequency; });
+    }
+    if (records.empty()) r.m_unconfirmed &= ~kToneFilterConfig;
+  }
 }
 
 void DSProcReceiverService::taken(unsigned timeslot, uint32_t disable, bool delays, bool rxGain) {
@@ -424,13 +493,8 @@ void DSProcReceiverService::taken(unsigned timeslot, uint32_t disable, bool dela
 
 bool DSProcReceiverService::settle() {
   m_owed.carry_out_all();
-  bool left = false;
-  Containers::CyclicList& list = DSProcReceiver::all();
-  for (Containers::CyclicList* n = list.next; n != &list; n = n->next) {
-    DSProcReceiver& r = *DSProcReceiver::owner(n);
-    if (r.m_unconfirmed && !put_back(r, true)) left = true;
-  }
-  return m_owed.empty() && !left;
+  const bool done = put_back_all(true);
+  return m_owed.empty() && done;
 }
 
 bool DSProcReceiverService::carry_out_one(unsigned timeslot, Owed& what) {
@@ -462,7 +526,6 @@ void DSProcReceiverService::OnReopened() {
   // A departed receiver's features must not outlast the return into the next call.
   m_owed.carry_out_all();
   const auto hold = m_owed.hold();
-  bool left = false;
   Containers::CyclicList& list = DSProcReceiver::all();
   for (Containers::CyclicList* n = list.next; n != &list; n = n->next) {
     DSProcReceiver& r = *DSProcReceiver::owner(n);
@@ -472,15 +535,34 @@ void DSProcReceiverService::OnReopened() {
                       (r.m_vad.state > 0 ? kVadOn : 0u) | (r.m_sd.state > 0 ? kSdOn : 0u) |
                       (r.m_bss.state > 0 ? kBssOn : 0u) | (r.m_ng.state > 0 ? kNgOn : 0u) |
                       (r.m_muteFirst > 0 || r.m_muteSecond > 0 ? kMuteOn : 0u);
-    if (!put_back(r, false)) left = true;
+    r.m_unconfirmed &= ~r.m_elsewhere;
   }
-  if (left) settle_later();
+  if (!put_back_all(false)) settle_later();
 }
 
-bool DSProcReceiverService::put_back(DSProcReceiver& r, bool quiet) {
+// Each setting is held by one receiver of its timeslot at most, so the order of the receivers
+// does not matter; the order of the records does: one receiver's configuration may govern
+// another's switch.
+bool DSProcReceiverService::put_back_all(bool quiet) {
+  Containers::CyclicList& list = DSProcReceiver::all();
+  for (Containers::CyclicList* n = list.next; n != &list; n = n->next) {
+    DSProcReceiver& r = *DSProcReceiver::owner(n);
+    if (r.m_unconfirmed & kConfigs) put_back(r, quiet, kConfigs);
+  }
+  bool left = false;
+  for (Containers::CyclicList* n = list.next; n != &list; n = n->next) {
+    DSProcReceiver& r = *DSProcReceiver::owner(n);
+    if (!r.m_unconfirmed && !r.m_putBackLogged) continue;
+    put_back(r, quiet, ~kConfigs);
+    if (!note_put_back(r.dsproc_timeslot(), r.m_unconfirmed != 0, r.m_putBackLogged)) left = true;
+  }
+  return !left;
+}
+
+void DSProcReceiverService::put_back(DSProcReceiver& r, bool quiet, uint32_t settings) {
   const unsigned timeslot = r.dsproc_timeslot();
   auto step = [&](uint32_t setting, auto&& issue) {
-    if ((r.m_unconfirmed & setting) && issue()) r.m_unconfirmed &= ~setting;
+    if ((r.m_unconfirmed & settings & setting) && issue()) r.m_unconfirmed &= ~setting;
   };
   step(kVadConfig,
        [&] { return configure(timeslot, dsp::kConfigureVad, r.m_vadConfig, "DSPROC_CONFIGURE VAD fail:", quiet); });
@@ -490,7 +572,9 @@ bool DSProcReceiverService::put_back(DSProcReceiver& r, bool quiet) {
   });
   step(kToneFilterConfig, [&] {
     for (const DSProcReceiver::ToneFilter& f : r.m_toneFilterRecords) {
-      if (!configure(timeslot, dsp::kConfigureToneFilter, f.payload, "DSPROC_CONFIGURE Tone Filter fail:", quiet))
+      uint8_t payload[12] = {};
+      tone_filter_payload(payload, f.frequency, true, f.duration_msec, f.level_db);
+      if (!configure(timeslot, dsp::kConfigureToneFilter, payload, "DSPROC_CONFIGURE Tone Filter fail:", quiet))
         return false;
     }
     return true;
@@ -513,7 +597,6 @@ bool DSProcReceiverService::put_back(DSProcReceiver& r, bool quiet) {
     const uint32_t mask = (r.m_muteFirst > 0 ? dsp::kMuteFirst : 0u) | (r.m_muteSecond > 0 ? dsp::kMuteSecond : 0u);
     return enable_request(timeslot, r.m_muteId, mask, "MUTE", quiet);
   });
-  return note_put_back(timeslot, r.m_unconfirmed != 0, r.m_putBackLogged);
 }
 
 }  // namespace Hardware

@@ -66,6 +66,11 @@ class DSProcReceiverService : public DeviceEventReader {
   void receiver_coming();
 
  private:
+  // The device took these settings (Setting bits) from the receiver. A timeslot holds one value
+  // of each, the newest, whichever receiver of it set it: the others' values are gone, neither
+  // put back nor undone for them; a switch it turned off is off for them, one it turned on is
+  // theirs no more (DSProcReceiver's m_elsewhere).
+  void made(DSProcReceiver& setter, uint32_t settings);
   // Issues DSPROC_CONFIGURE with its failure line (quiet: without it).
   bool configure(unsigned timeslot, uint32_t what, const uint8_t (&payload)[12], const char* fail_text,
                  bool quiet = false);
@@ -74,9 +79,17 @@ class DSProcReceiverService : public DeviceEventReader {
               const char* name, bool on);
   // Issues DSPROC_ENABLE with its log lines (quiet: no failure line).
   bool enable_request(unsigned timeslot, uint32_t id, uint32_t mask, const char* name, bool quiet = false);
-  // Puts back what the receiver has unconfirmed, as far as the device takes it; true when
-  // nothing is left. A refusal is logged once, until all is back (quiet: the retries).
-  bool put_back(DSProcReceiver& receiver, bool quiet);
+  // The configuration records, put back for every receiver before any switch.
+  static constexpr uint32_t kConfigs = kVadConfig | kSdConfig | kToneFilterConfig | kDelaysConfig | kRxGainConfig;
+  // Puts back what the receivers have unconfirmed, as far as the device takes it: first every
+  // configuration record, then the switches; true when nothing is left. A refusal is logged
+  // once per receiver, until all is back (quiet: the retries).
+  bool put_back_all(bool quiet);
+  // Puts back the receiver's unconfirmed settings among these.
+  void put_back(DSProcReceiver& receiver, bool quiet, uint32_t settings);
+  // The tone filter of this frequency, or every one (all), is the setter's now: the other
+  // receivers of the timeslot drop theirs.
+  void made_tone_filter(DSProcReceiver& setter, uint16_t frequency, bool all);
   // Does the receiver take an event of this type and id (its feature on, the id its enable's)?
   static bool takes(const DSProcReceiver& receiver, uint32_t type, uint32_t id);
   void OnRecord(const uint8_t* record) override;

@@ -454,22 +454,23 @@ E1Ctl::CasResult E1Ctl::HandleCasClose(int trunk, int timeslot) {
     return CasResult::done;
   }
   if (SignallingTimeslot(timeslot)) return CasResult::invalid;
-  // The trunk is brought up to date first, so that the close meets the board's channel; one
-  // the board does not hold (the trunk not back yet, or the channel not enabled since it came
-  // back) is closed as far as the board goes, and no reconcile enables it again.
+  // The trunk is brought up to date first, so that the close meets the board's channel. The
+  // disable goes to the driver whatever the daemon holds, and its answer to the controller.
   const uint32_t bit = ChannelBit(timeslot);
   if (!cas_confirmed(trunk)) SettleTrunk(trunk);
+  const int r = CasChannelRequest(trunk, timeslot, 0, true);
+  if (r < 0) SendCASSignal(trunk, timeslot, r, 0);
+  // Judged after the request, which may have met a lost descriptor and opened the device anew.
   // A timeslot outside the channels the daemon keeps is the driver's to judge.
   const bool held = bit == 0 || (casConfirmed_[t] && (casChannelsConfirmed_[t] & bit));
-  const int r = casConfirmed_[t] || bit == 0 ? CasChannelRequest(trunk, timeslot, 0, true) : 0;
-  if (r < 0 && held) {
-    SendCASSignal(trunk, timeslot, r, 0);
-    return CasResult::done;
-  }
+  // A refused close leaves a channel the board holds as it is. One it does not hold (the trunk
+  // not back yet, or the channel not enabled since it came back) is off there already: it is
+  // wanted off too, so that no reconcile enables it again.
+  if (r < 0 && held) return CasResult::done;
   casEnabled_[t] &= ~bit;
   casChannelsConfirmed_[t] &= ~bit;
   casChannelTrouble_[t] &= ~bit;
-  SendCASSignal(trunk, timeslot, -1, 1);
+  if (r >= 0) SendCASSignal(trunk, timeslot, -1, 1);
   return CasResult::done;
 }
 

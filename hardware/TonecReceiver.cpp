@@ -52,6 +52,7 @@ bool TonecReceiver::echoCancel(bool on) {
   if (!TonecReceiverService::instance()->echoCancel(tonec_timeslot(), on)) return false;
   m_echoCancel = on;
   m_unconfirmed &= ~TonecReceiverService::kLms;
+  TonecReceiverService::instance()->made(*this, TonecReceiverService::kLms);
   return true;
 }
 
@@ -62,7 +63,10 @@ bool TonecReceiver::enableToneGenerator(unsigned short f1, unsigned short f2, un
   const unsigned short setting[4] = {f1, f2, a1, a2};
   for (int i = 0; i < 4; ++i) m_generator[i] = done ? setting[i] : 0;
   m_generatorOn = !done || f1 != 0 || f2 != 0 || a1 != 0 || a2 != 0;
-  if (done) m_unconfirmed &= ~TonecReceiverService::kGenerator;
+  if (done) {
+    m_unconfirmed &= ~TonecReceiverService::kGenerator;
+    TonecReceiverService::instance()->made(*this, TonecReceiverService::kGenerator);
+  }
   return done;
 }
 
@@ -83,6 +87,7 @@ bool TonecReceiver::enableDTMFReject(bool on) {
   if (!TonecReceiverService::instance()->enableDTMFReject(tonec_timeslot(), on)) return false;
   m_rejectEnabled = on;
   m_unconfirmed &= ~TonecReceiverService::kReject;
+  TonecReceiverService::instance()->made(*this, TonecReceiverService::kReject);
   return true;
 }
 
@@ -164,9 +169,10 @@ TonecReceiver::OnElsewhere TonecReceiver::others_on() const {
     const TonecReceiver* r = owner(n);
     if (r == this || r->tonec_timeslot() != timeslot) continue;
     on.generator = on.generator || r->m_generatorOn || r->m_timer.is_set();
-    on.detector = on.detector || r->m_dtmfEnabled;
-    on.iva = on.iva || r->m_ivaEnabled;
-    on.reject = on.reject || r->m_rejectEnabled;
+    // What another receiver turned on since is not this one's to keep on.
+    on.detector = on.detector || (r->m_dtmfEnabled && !(r->m_elsewhere & TonecReceiverService::kDetector));
+    on.iva = on.iva || (r->m_ivaEnabled && !(r->m_elsewhere & TonecReceiverService::kIva));
+    on.reject = on.reject || (r->m_rejectEnabled && !(r->m_elsewhere & TonecReceiverService::kReject));
   }
   return on;
 }

@@ -150,6 +150,11 @@ class TonecReceiver {
   // device lost them; whether their put-back was refused and logged.
   unsigned m_unconfirmed = 0;
   bool m_putBackLogged = false;
+  // Switches (Setting bits) another receiver of the timeslot turned on since this one last set
+  // them: the device holds that receiver's, which neither is put back nor counts as on for this
+  // one, and this one's next request of them is made whatever its own flags say. Its flags
+  // stay, so that an event already on its way with its id still reaches it.
+  unsigned m_elsewhere = 0;
 };
 
 }  // namespace Hardware

@@ -52,6 +52,7 @@ bool TonecReceiverService::configureDTMF(TonecReceiver& receiver, const LGCP::DT
   std::copy(std::begin(config), std::end(config), receiver.m_dtmfConfig);
   receiver.m_dtmfConfigured = true;
   receiver.m_unconfirmed &= ~kDtmfConfig;
+  made(receiver, kDtmfConfig);
   return true;
 }
 
@@ -112,8 +113,9 @@ bool TonecReceiverService::enable_detector(unsigned timeslot, uint32_t id, bool 
 }
 
 bool TonecReceiverService::enableDTMF(TonecReceiver& receiver, bool on) {
-  // A detector whose put-back the device has not taken is asked for now.
-  if (receiver.m_dtmfEnabled == on && !(receiver.m_unconfirmed & kDetector)) return true;
+  // A detector whose put-back the device has not taken, or that another receiver of the
+  // timeslot switched on since, is asked for now.
+  if (receiver.m_dtmfEnabled == on && !((receiver.m_unconfirmed | receiver.m_elsewhere) & kDetector)) return true;
   unsigned timeslot = receiver.tonec_timeslot();
   before_request(timeslot);
   if (on) {
@@ -123,12 +125,14 @@ bool TonecReceiverService::enableDTMF(TonecReceiver& receiver, bool on) {
     receiver.m_dtmfEnabled = true;
     receiver.m_unconfirmed &= ~kDetector;
     taken(timeslot, kOwedDetector);
+    made(receiver, kDetector);
     return true;
   }
   if (!disable_detector(timeslot, false)) return false;
   receiver.m_dtmfEnabled = false;
   receiver.m_unconfirmed &= ~kDetector;
   taken(timeslot, kOwedDetector);
+  made(receiver, kDetector);
   return true;
 }
 
@@ -174,6 +178,7 @@ bool TonecReceiverService::configureIVA(TonecReceiver& receiver, const LGCP::IVA
   receiver.m_ivaLevel = level;
   receiver.m_ivaConfigured = true;
   receiver.m_unconfirmed &= ~kIvaConfig;
+  made(receiver, kIvaConfig);
   return true;
 }
 
@@ -199,6 +204,7 @@ bool TonecReceiverService::enableIVA(TonecReceiver& receiver, bool on) {
   receiver.m_ivaEnabled = on;
   receiver.m_unconfirmed &= ~kIva;
   taken(timeslot, kOwedIva);
+  made(receiver, kIva);
   return true;
 }
 
@@ -265,7 +271,7 @@ void TonecReceiverService::owe(TonecReceiver& r) {
   // Nothing of the timeslot is put back for this receiver, the echo canceller included, and
   // none of its events are for it: a later receiver of the timeslot takes them.
   r.m_generatorOn = r.m_dtmfEnabled = r.m_ivaEnabled = r.m_rejectEnabled = r.m_echoCancel = false;
-  r.m_unconfirmed = 0;
+  r.m_unconfirmed = r.m_elsewhere = 0;
   r.m_node.unlink();
   if (what == 0) return;
   const unsigned timeslot = r.tonec_timeslot();
@@ -277,19 +283,39 @@ void TonecReceiverService::receiver_coming() {
   if (!m_owed.empty()) m_owed.carry_out_all();
 }
 
+void TonecReceiverService::made(TonecReceiver& setter, unsigned settings) {
+  setter.m_elsewhere &= ~settings;
+  const unsigned timeslot = setter.tonec_timeslot();
+  // A switch the setter turned on is elsewhere for the others; one it turned off is off for all.
+  const unsigned on = (setter.m_dtmfEnabled ? kDetector : 0u) | (setter.m_ivaEnabled ? kIva : 0u) |
+                      (setter.m_rejectEnabled ? kReject : 0u) | (setter.m_echoCancel ? kLms : 0u);
+  constexpr unsigned kSwitches = kDetector | kIva | kReject | kLms;
+  Containers::CyclicList& list = TonecReceiver::all();
+  for (Containers::CyclicList* n = list.next; n != &list; n = n->next) {
+    TonecReceiver& r = *TonecReceiver::owner(n);
+    if (&r == &setter || r.tonec_timeslot() != timeslot) continue;
+    if (settings & kDtmfConfig) r.m_dtmfConfigured = false;
+    if (settings & kIvaConfig) r.m_ivaConfigured = false;
+    const unsigned off = settings & kSwitches & ~on;
+    if (off & kDetector) r.m_dtmfEnabled = false;
+    if (off & kIva) r.m_ivaEnabled = false;
+    if (off & kReject) r.m_rejectEnabled = false;
+    if (off & kLms) r.m_echoCancel = false;
+    r.m_elsewhere = (r.m_elsewhere & ~off) | (settings & on);
+    // A sequence of the other receiver still running takes the generator back at its next step.
+    if (settings & kGenerator) r.m_generatorOn = false;
+    r.m_unconfirmed &= ~settings;
+  }
+}
+
 void TonecReceiverService::taken(unsigned timeslot, unsigned what) {
   m_owed.taken(timeslot, [what](unsigned& owed) { owed &= ~what; });
 }
 
 bool TonecReceiverService::settle() {
   m_owed.carry_out_all();
-  bool left = false;
-  Containers::CyclicList& list = TonecReceiver::all();
-  for (Containers::CyclicList* n = list.next; n != &list; n = n->next) {
-    TonecReceiver& r = *TonecReceiver::owner(n);
-    if (r.m_unconfirmed && !put_back(r, true)) left = true;
-  }
-  return m_owed.empty() && !left;
+  const bool done = put_back_all(true);
+  return m_owed.empty() && done;
 }
 
 bool TonecReceiverService::carry_out_one(unsigned timeslot, unsigned& what) {
@@ -313,7 +339,6 @@ void TonecReceiverService::OnReopened() {
   // A departed receiver's tone or detector must not outlast the return into the next call.
   m_owed.carry_out_all();
   const auto hold = m_owed.hold();
-  bool left = false;
   Containers::CyclicList& list = TonecReceiver::all();
   for (Containers::CyclicList* n = list.next; n != &list; n = n->next) {
     TonecReceiver& r = *TonecReceiver::owner(n);
@@ -321,15 +346,34 @@ void TonecReceiverService::OnReopened() {
                       (r.m_dtmfEnabled ? kDetector : 0u) | (r.m_ivaEnabled ? kIva : 0u) |
                       (r.m_rejectEnabled ? kReject : 0u) | (r.m_echoCancel ? kLms : 0u) |
                       (r.m_generatorOn ? kGenerator : 0u);
-    if (!put_back(r, false)) left = true;
+    r.m_unconfirmed &= ~r.m_elsewhere;
   }
-  if (left) settle_later();
+  if (!put_back_all(false)) settle_later();
 }
 
-bool TonecReceiverService::put_back(TonecReceiver& r, bool quiet) {
+// Each setting is held by one receiver of its timeslot at most, so the order of the receivers
+// does not matter; the order of the records does: one receiver's configuration may govern
+// another's switch.
+bool TonecReceiverService::put_back_all(bool quiet) {
+  Containers::CyclicList& list = TonecReceiver::all();
+  for (Containers::CyclicList* n = list.next; n != &list; n = n->next) {
+    TonecReceiver& r = *TonecReceiver::owner(n);
+    if (r.m_unconfirmed & kConfigs) put_back(r, quiet, kConfigs);
+  }
+  bool left = false;
+  for (Containers::CyclicList* n = list.next; n != &list; n = n->next) {
+    TonecReceiver& r = *TonecReceiver::owner(n);
+    if (!r.m_unconfirmed && !r.m_putBackLogged) continue;
+    put_back(r, quiet, ~kConfigs);
+    if (!note_put_back(r.tonec_timeslot(), r.m_unconfirmed != 0, r.m_putBackLogged)) left = true;
+  }
+  return !left;
+}
+
+void TonecReceiverService::put_back(TonecReceiver& r, bool quiet, unsigned settings) {
   const unsigned timeslot = r.tonec_timeslot();
   auto step = [&](unsigned setting, auto&& issue) {
-    if ((r.m_unconfirmed & setting) && issue()) r.m_unconfirmed &= ~setting;
+    if ((r.m_unconfirmed & settings & setting) && issue()) r.m_unconfirmed &= ~setting;
   };
   step(kDtmfConfig, [&] { return configure_detector(timeslot, r.m_dtmfConfig, quiet); });
   step(kIvaConfig, [&] { return configure_iva(timeslot, r.m_ivaLevel, quiet); });
@@ -345,7 +389,6 @@ bool TonecReceiverService::put_back(TonecReceiver& r, bool quiet) {
     if (g[0] == 0 && g[1] == 0 && g[2] == 0 && g[3] == 0) r.m_generatorOn = false;
     return true;
   });
-  return note_put_back(timeslot, r.m_unconfirmed != 0, r.m_putBackLogged);
 }
 
 }  // namespace Hardware

@@ -66,6 +66,11 @@ class TonecReceiverService : public DeviceEventReader {
   size_t owed() const { return m_owed.size(); }
   // A new receiver is made: what is owed is tried first (its timeslot is not known yet).
   void receiver_coming();
+  // The device took these settings (Setting bits) from the receiver. A timeslot holds one value
+  // of each, the newest, whichever receiver of it set it: the others' values are gone, neither
+  // put back nor undone for them; a switch it turned off is off for them, one it turned on is
+  // theirs no more (TonecReceiver's m_elsewhere).
+  void made(TonecReceiver& setter, unsigned settings);
 
  private:
   // Issues an on/off request that takes the timeslot by value, with its log lines.
@@ -83,9 +88,14 @@ class TonecReceiverService : public DeviceEventReader {
   void OnRecord(const uint8_t* record) override;
   void OnReopened() override;
   bool settle() override;
-  // Puts back what the receiver has unconfirmed, as far as the device takes it; true when
-  // nothing is left. A refusal is logged once, until all is back (quiet: the retries).
-  bool put_back(TonecReceiver& receiver, bool quiet);
+  // The configuration records, put back for every receiver before any switch.
+  static constexpr unsigned kConfigs = kDtmfConfig | kIvaConfig;
+  // Puts back what the receivers have unconfirmed, as far as the device takes it: first every
+  // configuration record, then the switches; true when nothing is left. A refusal is logged
+  // once per receiver, until all is back (quiet: the retries).
+  bool put_back_all(bool quiet);
+  // Puts back the receiver's unconfirmed settings among these.
+  void put_back(TonecReceiver& receiver, bool quiet, unsigned settings);
   // One timeslot's owed switch-offs, quiet; true when none is left (logged once then).
   bool carry_out_one(unsigned timeslot, unsigned& what);
   // Before a request on a timeslot: its owed switch-offs first.

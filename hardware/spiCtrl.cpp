@@ -1,6 +1,7 @@
 #include "hardware/spiCtrl.h"
 
 #include <fcntl.h>
+#include <poll.h>
 
 #include <cerrno>
 #include <iostream>
@@ -51,12 +52,13 @@ spiCtrl* spiCtrl::instance() {
 }
 
 spiCtrl::spiCtrl() {
+  hangup_.Bind<spiCtrl>("spi/hal", &spiCtrl::OnHangup, this);
   init_device_and_channels();
-  watch_.set(kWatchMs, &spiCtrl::OnWatch, this);
 }
 
 spiCtrl::~spiCtrl() {
   watch_.reset();
+  hangup_.Release();
   if (fd_ < 0) return;
   timer_.reset();
   for (int channel = 0; channel < kChannels; ++channel) disable_channel(channel);
@@ -70,15 +72,19 @@ void spiCtrl::OnConnect() {
   if (spi_present_) timer_.set(kStatusPeriodMs, &spiCtrl::status, this);
 }
 
-void spiCtrl::OnWatch() {
-  if (!spi_present_) return;
-  if (fd_ < 0) {
-    init_device_and_channels();
-  } else if (!timer_.is_set()) {
-    uint8_t control = 0;
-    read(0, kRegControl, control);
-  }
-  if (spi_present_) watch_.set(kWatchMs, &spiCtrl::OnWatch, this);
+void spiCtrl::OnWatch() { init_device_and_channels(); }
+
+void spiCtrl::OnHangup(int, short revents) {
+  if (!(revents & (POLLHUP | POLLERR | POLLNVAL))) return;
+  std::clog << "spi: /dev/hal hung up" << std::endl;
+  drop_descriptor();
+  init_device_and_channels();
+}
+
+void spiCtrl::drop_descriptor() {
+  hangup_.Release();
+  if (fd_ >= 0) board::close(fd_);
+  fd_ = -1;
 }
 
 void spiCtrl::OnDisconnect() { timer_.reset(); }
@@ -92,9 +98,15 @@ void spiCtrl::init_device_and_channels() {
   if (fd_ < 0) {
     if (!open_failed_) std::clog << "spi: /dev/hal open fail" << std::endl;
     open_failed_ = true;
+    if (!watch_.is_set()) watch_.set(kWatchMs, &spiCtrl::OnWatch, this);
     return;
   }
   open_failed_ = false;
+  watch_.reset();
+  // Only a hang-up is watched for: poll reports it whatever the mask.
+  Fd watched(fd_);
+  hangup_.Schedule(watched, 0);
+  watched.release();
   for (int channel = 0; channel < kChannelsAtStart; ++channel) {
     init_channel(channel);
     enable_channel(channel);
@@ -166,8 +178,7 @@ int spiCtrl::request(uint32_t number, board::hal::SpiRegister& r) {
   const int result = board::ioctl(fd_, number, &r);
   if (result >= 0 || errno != ENODEV || reopening_) return result;
   const board::hal::SpiRegister asked = r;
-  board::close(fd_);
-  fd_ = -1;
+  drop_descriptor();
   reopening_ = true;
   init_device_and_channels();
   reopening_ = false;

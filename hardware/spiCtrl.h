@@ -3,13 +3,14 @@
 // set up and enabled at start, one of them can be made the clock master, and while a
 // controller is connected each channel's line status goes to it every second as a
 // "trunkStatus" signal of type "bri". A device lost to a reset is opened again by the service
-// itself, with or without a controller, and its channels and clock master brought back. It
-// answers no command.
+// itself, with or without a controller, and its channels and clock master brought back; the
+// registers are read only for a controller's status rounds. It answers no command.
 #include <array>
 #include <cstdint>
 
 #include "board/hal.h"
 #include "control/CtrlSrvService.h"
+#include "foundation/Event.h"
 #include "foundation/TimerEvent.h"
 
 class spiCtrl : public CtrlSrv::Service {
@@ -20,7 +21,7 @@ class spiCtrl : public CtrlSrv::Service {
   static constexpr int kRegStatus = 51;
   static constexpr int kRegClock = 87;
   static constexpr unsigned kStatusPeriodMs = 1000;
-  // How often a lost device is tried again, and an idle one checked for a loss.
+  // How often a device that could not be opened is tried again.
   static constexpr unsigned kWatchMs = 1000;
 
   static spiCtrl* instance();
@@ -62,12 +63,18 @@ class spiCtrl : public CtrlSrv::Service {
   // driver gave up (the device was reset): the request is made once more on a new descriptor,
   // whose channels are brought up again, and only ENODEV there means no SPI.
   int request(uint32_t number, board::hal::SpiRegister& r);
-  // Opens a lost device again; while no status round runs, one harmless read finds a loss.
+  // Opens a lost device again, once a second until it opens.
   void OnWatch();
+  // The driver hung the descriptor up (the device was reset): it is opened again at once. This
+  // finds a reset without a request, so no register is read while no controller is connected.
+  void OnHangup(int fd, short revents);
+  // Gives the descriptor up; the watch opens the device again.
+  void drop_descriptor();
 
   int fd_ = -1;
   Timer timer_;
   Timer watch_;
+  Event hangup_;  // watches the descriptor for the driver hanging it up; asks for no data
   int clock_master_ = -1;  // the channel made clock master, put back on a new descriptor
   bool spi_present_ = true;
   bool reopening_ = false;  // a new descriptor's channels are being brought up

@@ -1,6 +1,9 @@
 """What the daemon sets on /dev/hal is put back when the device refused it, was away or was
 reset: the bus clock source (the controller's choice, and the free-running default of a
-departure and of the next connect) and the framer LEDs of "display framer"."""
+departure and of the next connect), the framer LEDs of "display framer", and the SPI line
+interfaces, whose registers are read only while a controller is connected."""
+
+import time
 
 import vxharness as vx
 from test_rtp import CodecSessionTest
@@ -74,6 +77,23 @@ class HalSettings(CodecSessionTest):
         self.board.ask("fail-open hal none")
         # The reports made while the device was away are what the new descriptor gets.
         self.assertTrue(vx.wait_for(lambda: self.leds() == 0x3F, 6), self.leds())
+
+    def test_spi_line_interfaces_come_back_after_a_reset_with_no_controller_and_no_register_is_read(self):
+        def spi(request):
+            return self.board.ask("requests hal 4096 " + request)
+
+        self.c.close()
+        time.sleep(0.2)
+        self.board.ask("reset")
+        # Seven line interfaces, each initialised (seven writes) and enabled.
+        self.assertTrue(vx.wait_for(lambda: len(spi("SPI_WRITE")) == 7 * 8, 3), spi("SPI_WRITE"))
+        time.sleep(2.5)
+        self.assertEqual(spi("SPI_READ"), [])
+        # A controller gets the line status once a second again.
+        self.c = self.daemon.connect()
+        self.pending = []
+        self.assertTrue(vx.wait_for(lambda: len(spi("SPI_READ")) >= 8, 3))
+
 
 if __name__ == "__main__":
     vx.main()

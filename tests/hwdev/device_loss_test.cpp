@@ -304,10 +304,10 @@ TEST_F(DeviceLoss, PutBacksTheDeviceRefusesAreRetriedAndCountAsOnMeanwhile) {
   Dsp d(70);
   ASSERT_TRUE(t.enableDTMF(true));
   ASSERT_TRUE(d.enableVAD(true));
-  for (unsigned f = 1000; f <= 1000 + DSProcReceiver::kMaxToneFilters; ++f)
-    ASSERT_TRUE(d.configureToneFilter(f, 1, 50, -20));
+  constexpr unsigned kFilters = 17;
+  for (unsigned f = 1000; f < 1000 + kFilters; ++f) ASSERT_TRUE(d.configureToneFilter(f, 1, 50, -20));
   ASSERT_TRUE(d.configureToneFilter(1005, 0, 50, -20));
-  EXPECT_EQ(d.toneFilterRecords(), DSProcReceiver::kMaxToneFilters - 1) << "the oldest made room; one is off";
+  EXPECT_EQ(d.toneFilterRecords(), kFilters - 1) << "every filter on is kept; one is off";
   const Device receivers[] = {Device::dtmf, Device::dsp};
   for (bool destroyed : {false, true}) {
     for (Device device : receivers) lose(device);
@@ -334,7 +334,7 @@ TEST_F(DeviceLoss, PutBacksTheDeviceRefusesAreRetriedAndCountAsOnMeanwhile) {
     EXPECT_EQ(sim().state().tones[70].detector, !destroyed);
     EXPECT_EQ((sim().state().dsp[70].enabled & dsp::kVad) != 0, !destroyed);
     const auto configures = requests(Device::dsp, dsp::DSPROC_CONFIGURE);
-    EXPECT_EQ(configures.size(), destroyed ? 0u : DSProcReceiver::kMaxToneFilters - 1);
+    EXPECT_EQ(configures.size(), destroyed ? 0u : kFilters - 1);
     if (!destroyed) {
       EXPECT_LINE(log(), "tonec: settings of timeslot 70 put back");
       EXPECT_LINE(log(), "dsproc: settings of timeslot 70 put back");
@@ -362,6 +362,38 @@ TEST_F(DeviceLoss, EventsOnASharedTimeslotReachTheReceiverThatEnabledTheFeature)
   EXPECT_EQ(din.sds, std::vector<int>{1});
   EXPECT_EQ(din.tones, std::vector<uint32_t>{1000});
   EXPECT_TRUE(dout.tones.empty());
+}
+
+// Two receivers of one timeslot (a mixer channel's ports): a switch one turned on is the other's
+// no more. The other's next request of it is made (not skipped on its own flag), and a returned
+// device gets it once, with the id of the receiver that holds it.
+TEST_F(DeviceLoss, ASwitchAnotherReceiverOfTheTimeslotTurnedOnIsItsAlone) {
+  Tones tin(44), tout(44);
+  Dsp din(44), dout(44);
+  ASSERT_TRUE(tin.enableDTMF(true));
+  ASSERT_TRUE(din.enableVAD(true));
+  ASSERT_TRUE(tout.enableDTMF(true));
+  ASSERT_TRUE(dout.enableVAD(true));
+  for (Device device : {Device::dtmf, Device::dsp}) lose(device);
+  sim().clear_requests();
+  advance(TonecReceiverService::kRetryMs);
+  ASSERT_EQ(requests(Device::dtmf, dtmf::DTMF_ENABLE_DETECTOR).size(), 1u);
+  EXPECT_EQ(sim().state().tones[44].detector_id, tout.requestId());
+  ASSERT_EQ(requests(Device::dsp, dsp::DSPROC_ENABLE).size(), 1u);
+  EXPECT_EQ(sim().state().dsp[44].ids.at(dsp::kVad), dout.vad().id);
+
+  ASSERT_TRUE(tin.disableDTMF());
+  ASSERT_TRUE(din.disableVAD());
+  EXPECT_FALSE(sim().state().tones[44].detector);
+  EXPECT_EQ(sim().state().dsp[44].enabled, 0u);
+  // Off for the timeslot is off for the output too: its next enable is made.
+  ASSERT_TRUE(dout.enableVAD(true));
+  EXPECT_EQ(sim().state().dsp[44].enabled, dsp::kVad);
+  for (TonecReceiver* t : {static_cast<TonecReceiver*>(&tin), static_cast<TonecReceiver*>(&tout)})
+    t->CleanBeforeDestroy();
+  for (DSProcReceiver* d : {static_cast<DSProcReceiver*>(&din), static_cast<DSProcReceiver*>(&dout)})
+    d->CleanBeforeDestroy();
+  EXPECT_EQ(sim().state().dsp[44].enabled, 0u);
 }
 
 TEST_F(DeviceLoss, DspRequestsReopenAndPutBackFeaturesWithTheirIds) {
