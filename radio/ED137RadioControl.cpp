@@ -69,9 +69,9 @@ bool ED137RadioControl::SendRadioStateToChan(ED137RadioState const& state) {
   r2s_proto record{};
   const bool encoded = EncodeProto(state, record) == 0;
   // Nothing else carries a transmit state (the periodic report is a receive state): one that
-  // does not reach the device now is refused, and not taken for the radio's.
+  // does not reach the session now is refused, and not taken for the radio's.
   const int sent = encoded ? SendProtoToChan(record) : 0;
-  if (state.IsTx() && encoded && sent < 1) {
+  if (state.IsTx() && encoded && Undelivered(sent)) {
     std::cerr << GetPrefix() << "send tx extension fail !!!" << std::endl;
     return false;
   }

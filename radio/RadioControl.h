@@ -138,6 +138,9 @@ class RadioControl : public IRadioController, private IRadioIntController {
   bool filter_holds() const;
   bool gate_confirmed() const { return gate_confirmed_; }
   bool reconcile_pending() const { return reconcile_timer_.is_set(); }
+  // The session of its own (types 0 and 2) that the controller has or wants. The type-1 form
+  // has none by design: what it sends has nowhere to go here, and that is no failure.
+  bool owns_session() const { return type_ != AttachRtpSession && (want_session_ || ext_fd_); }
 
   // This gateway's own address: the first private-range address, else 127.0.0.1.
   static INet4::Addr PickLocalAddress(const std::list<INet4::Addr>& private_addresses);
@@ -193,6 +196,8 @@ class RadioControl : public IRadioController, private IRadioIntController {
     const bool written = ext_fd_ && WriteExtPacket(buf, static_cast<size_t>(n)) >= 0;
     return written ? n : -1;
   }
+  // A packet that SendRecord did not get onto a session of the controller's own.
+  bool Undelivered(int sent) const { return sent < 1 && owns_session(); }
   // Packets from a source other than the holder are dropped here too: until the driver takes
   // the filter asked for, nothing else keeps a foreign sender from taking the radio.
   bool Accepts(uint32_t src_addr) const {
