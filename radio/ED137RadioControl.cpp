@@ -65,16 +65,21 @@ bool ED137RadioControl::NeedSendProto(ED137RadioState const& state) const {
 }
 
 bool ED137RadioControl::SendRadioStateToChan(ED137RadioState const& state) {
-  if (!NeedSendProto(state)) return true;
+  // A transmit state repeated while no session of ours holds the radio's (none is open, or a
+  // new one has not taken the held PTT yet) is written all the same: the answer must say
+  // whether the session has it.
+  const bool lacking = state.IsTx() && owns_session() && (!ext_fd_ || held_owed_);
+  if (!lacking && !NeedSendProto(state)) return true;
   r2s_proto record{};
   const bool encoded = EncodeProto(state, record) == 0;
   // Nothing else carries a transmit state (the periodic report is a receive state): one that
-  // does not reach the device now is refused, and not taken for the radio's.
+  // does not reach the session now is refused, and not taken for the radio's.
   const int sent = encoded ? SendProtoToChan(record) : 0;
-  if (state.IsTx() && encoded && sent < 1) {
+  if (state.IsTx() && encoded && Undelivered(sent)) {
     std::cerr << GetPrefix() << "send tx extension fail !!!" << std::endl;
     return false;
   }
+  if (state.IsTx() && sent > 0) held_owed_ = false;  // the session has the newest one
   PutProtoFromRadioToChan(state);
   if (encoded) {
     time_stamp_ = Mux::milliseconds();
@@ -88,6 +93,15 @@ bool ED137RadioControl::SendRadioStateToChan(ED137RadioState const& state) {
   }
   in_addr holder{radioState.session_addr};
   UpdateAccess(radioState.ptt != 0, holder);
+  return true;
+}
+
+bool ED137RadioControl::WriteHeldState() {
+  // Only a keyed radio needs telling: a new session starts unkeyed.
+  if (!radioState.IsTx() || radioState.ptt == 0) return true;
+  r2s_proto record{};
+  if (EncodeProto(radioState, record) != 0 || SendProtoToChan(record) < 1) return false;
+  time_stamp_ = Mux::milliseconds();
   return true;
 }
 

@@ -26,9 +26,10 @@ class ED137RadioControl : public RadioControl {
   const ED137RadioParams& params() const { return params_; }
 
   // Take only the "ed-137" alternative (false otherwise: the slot reports it). A transmit
-  // command whose extension does not reach the device now also answers false, and changes
-  // nothing: keyed at some later time, the radio would transmit after the controller was told
-  // it does not. A receive state is carried by the periodic report.
+  // command whose extension does not reach the session of the controller's own now also
+  // answers false, and changes nothing: keyed at some later time, the radio would transmit
+  // after the controller was told it does not. A receive state is carried by the periodic
+  // report. A transmit PTT taken is held: every session made later gets it at its start.
   bool SendASNToChan(TERM::RadioStatus const& status) override;
   bool SendASNToChan(TERM::RadioModifier const& modifier) override;
   bool GetSQU() override { return radioState.squ > 0; }
@@ -57,6 +58,8 @@ class ED137RadioControl : public RadioControl {
 
  protected:
   void OnRtpExtEvent(int fd, short revents) override;
+  // A held transmit PTT, to a new session.
+  bool WriteHeldState() override;
   void Init();
 
   ED137RadioParams params_;

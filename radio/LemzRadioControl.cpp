@@ -81,9 +81,10 @@ bool LemzRadioControl::SendRadioStateToChan(LemzRadioState const& state, bool co
     sig_proto packet;
     sig_proto_init(&packet);
     if (EncodeProto(state, packet) == 0) {
-      if (SendProtoToChan(packet) < 1 && command) {
+      if (Undelivered(SendProtoToChan(packet)) && command) {
         // Taken later, a refused command (a PTT among them) would key the radio at a time the
-        // controller does not know.
+        // controller does not know. The only-rtp form sends through another process's session
+        // and keeps what it is told.
         radioState = before;
         std::cerr << GetPrefix() << "send command fail !!!" << std::endl;
         return false;

@@ -40,10 +40,9 @@ class LemzRadioControl : public RadioControl {
 
   // The request for the controller: the radio's status from `old`, the command from `now`.
   static void EncodeASN(LemzRadioState const& old, LemzRadioState const& now, TERM::RtpRadioRequest& request);
-  // Stores a state from the controller and sends its packet.
   // Makes a state from the controller the radio's and sends its packet; a command (not a
-  // status, which the periodic announcements carry) whose packet does not reach the device
-  // answers false and leaves the radio's state and filter as they were.
+  // status, which the periodic announcements carry) whose packet does not reach the session of
+  // the controller's own answers false and leaves the radio's state and filter as they were.
   bool SendRadioStateToChan(LemzRadioState const& state, bool command = false);
   // One received packet, the last of its run.
   void OnRtpProtoRXEvent(sig_proto const& packet);

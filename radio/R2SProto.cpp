@@ -235,9 +235,9 @@ int r2s_proto_unpack_rx(r2s_proto* p, const uint8_t* data, size_t size) { return
 
 long cmp_r2s_proto_source(const r2s_proto* a, const r2s_proto* b) {
   if (!a || !b) return -1;
-  if (long d = long{b->type} - long{a->type}) return d;
-  if (long d = long{b->src_ssrc} - long{a->src_ssrc}) return d;
-  return long{b->src_addr} - long{a->src_addr};
+  if (long d = radio_codec_word_difference(a->type, b->type)) return d;
+  if (long d = radio_codec_word_difference(a->src_ssrc, b->src_ssrc)) return d;
+  return radio_codec_word_difference(a->src_addr, b->src_addr);
 }
 
 int r2s_proto_set_type(r2s_proto* p, uint32_t type) {

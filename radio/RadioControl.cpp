@@ -137,6 +137,7 @@ bool RadioControl::StartSession(bool quiet) {
   watch_logged_ = false;
   filter_logged_ = false;
   ApplyFilter();
+  held_owed_ = !WriteHeldState();
   if (!Settled()) ArmReconcile();
   return true;
 }
@@ -168,7 +169,7 @@ bool RadioControl::filter_holds() const {
 
 bool RadioControl::Settled() const {
   if (want_session_ && !has_session() && (type_ != AttachRtpSession || rtp_fd_)) return false;
-  return filter_holds() && gate_confirmed_;
+  return filter_holds() && !(ext_fd_ && held_owed_) && gate_confirmed_;
 }
 
 void RadioControl::ArmReconcile() {
@@ -184,6 +185,7 @@ void RadioControl::Reconcile() {
     }
   }
   ApplyFilter();
+  if (held_owed_ && ext_fd_) held_owed_ = !WriteHeldState();
   if (!gate_confirmed_) FollowSquelch();
   if (Settled()) {
     reconcile_timer_.reset();

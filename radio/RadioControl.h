@@ -73,7 +73,7 @@ class RadioControl : public IRadioController, private IRadioIntController {
   // Type 0: detach and close the session, which is no longer wanted. Always true.
   bool RtpExtStop();
 
-  // Brings the session, its filter and the squelch gate in line with
+  // Brings the session, its filter, the dialect's held state and the squelch gate in line with
   // what the controller wants. Runs on the reconcile timer while something is not confirmed,
   // and at each command of the slot.
   void Reconcile();
@@ -138,6 +138,10 @@ class RadioControl : public IRadioController, private IRadioIntController {
   bool filter_holds() const;
   bool gate_confirmed() const { return gate_confirmed_; }
   bool reconcile_pending() const { return reconcile_timer_.is_set(); }
+  // The session of its own (types 0 and 2) that the controller has or wants. The type-1 form
+  // has none by design: what it sends has nowhere to go here, and that is no failure.
+  bool owns_session() const { return type_ != AttachRtpSession && (want_session_ || ext_fd_); }
+  bool held_state_owed() const { return held_owed_; }
 
   // This gateway's own address: the first private-range address, else 127.0.0.1.
   static INet4::Addr PickLocalAddress(const std::list<INet4::Addr>& private_addresses);
@@ -193,6 +197,13 @@ class RadioControl : public IRadioController, private IRadioIntController {
     const bool written = ext_fd_ && WriteExtPacket(buf, static_cast<size_t>(n)) >= 0;
     return written ? n : -1;
   }
+  // A packet that SendRecord did not get onto a session of the controller's own.
+  bool Undelivered(int sent) const { return sent < 1 && owns_session(); }
+  // What a dialect holds for the radio beyond the filter (an ED-137 transmit PTT), written to a
+  // new session at its start and again on the reconcile timer while it is owed: a session made
+  // again must carry on what the controller was told the radio does. True when the session got
+  // it, or nothing is held.
+  virtual bool WriteHeldState() { return true; }
   // Packets from a source other than the holder are dropped here too: until the driver takes
   // the filter asked for, nothing else keeps a foreign sender from taking the radio.
   bool Accepts(uint32_t src_addr) const {
@@ -204,8 +215,9 @@ class RadioControl : public IRadioController, private IRadioIntController {
   // A session that hung up reports itself on every pass: its watch and descriptor go, and a new
   // session is made in its place.
   void DropHungUpSession(short revents);
-  // Opens, initialises, attaches (as the type asks) and watches a session, with the filter. A failure arms the reconcile timer; a driver step's failure is logged
-  // unless `quiet`, a watch that cannot be made once per loss.
+  // Opens, initialises, attaches (as the type asks) and watches a session, with the filter and
+  // the dialect's held state. A failure arms the reconcile timer; a driver step's failure is
+  // logged unless `quiet`, a watch that cannot be made once per loss.
   bool StartSession(bool quiet);
   // Type 1: joins the slot's RTP session to the other process's extension session.
   bool JoinRtpSession(bool quiet);
@@ -240,6 +252,7 @@ class RadioControl : public IRadioController, private IRadioIntController {
   bool joined_ = false;         // type 1: the driver took the join
   bool watch_logged_ = false;   // a session that could not be watched was logged
   bool gate_confirmed_ = true;  // the slot's receive path follows the squelch
+  bool held_owed_ = false;      // the open session lacks the dialect's held state
   IRadioControlNotify* notify_ = nullptr;
   std::string prefix_;
   INet4::Addr local_addr_;

@@ -1,8 +1,10 @@
 #include "radio/SigProto.h"
 
+#include <algorithm>
 #include <bit>
 #include <cstdio>
 #include <cstring>
+#include <limits>
 
 const sig_proto_packet_name sig_proto_packet_const_name[21] = {
     {GW_FLAG, "GW_FLAG"},
@@ -242,11 +244,16 @@ int sig_proto_unpack(sig_proto* p, const uint8_t* data, size_t size) {
   return 0;
 }
 
+long radio_codec_word_difference(uint32_t a, uint32_t b) {
+  const int64_t d = int64_t{b} - int64_t{a};
+  return static_cast<long>(std::clamp<int64_t>(d, std::numeric_limits<long>::min(), std::numeric_limits<long>::max()));
+}
+
 long cmp_sig_proto_header(const sig_proto* a, const sig_proto* b) {
   if (!a || !b) return -1;
-  if (long d = long{b->type} - long{a->type}) return d;
-  if (long d = long{b->src_ssrc} - long{a->src_ssrc}) return d;
-  return long{b->src_addr} - long{a->src_addr};
+  if (long d = radio_codec_word_difference(a->type, b->type)) return d;
+  if (long d = radio_codec_word_difference(a->src_ssrc, b->src_ssrc)) return d;
+  return radio_codec_word_difference(a->src_addr, b->src_addr);
 }
 
 namespace {

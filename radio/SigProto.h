@@ -132,6 +132,10 @@ int sig_proto_pack(const sig_proto* p, uint8_t* buf, size_t size);
 int sig_proto_unpack(sig_proto* p, const uint8_t* data, size_t size);
 // 0 when type, SSRC and address are equal, else the first difference b - a; -1 on null.
 long cmp_sig_proto_header(const sig_proto* a, const sig_proto* b);
+// b - a of two header words for the comparisons of both codecs, held at the bounds of a long
+// where it does not fit (a 32-bit long cannot hold the difference of two SSRCs), so that its
+// sign and whether it is 0 always hold.
+long radio_codec_word_difference(uint32_t a, uint32_t b);
 const char* sig_proto_find_name_by_id(const sig_proto_packet_name* table, long id);
 long sig_proto_find_id_by_name(const sig_proto_packet_name* table, const char* name);
 // Whether a packet type (or a packet's type) is a push-to-talk one: 1, 3, 9, 129, 130, 133.

@@ -2,8 +2,9 @@
 confirmed: a session the device does not serve at a create, at a codec change or while the
 daemon is short of descriptors is made again once it can be; a refused filter or gate is asked
 for again; a transmit command given while the session is away is refused and changes nothing,
-then or later. Each case ends with packets from the holder and from a foreign voice system after
-the device serves again: only the holder's reach the controller."""
+then or later, while a transmit PTT taken is carried to every session made later. Each case
+ends with packets from the holder and from a foreign voice system after the device serves
+again: only the holder's reach the controller."""
 
 import resource
 import time
@@ -144,6 +145,37 @@ class RadioSessionTest(test_rtp.CodecSessionTest):
         self.assertEqual(self.board.ext_sent(session), ["21400000"])
         self.only_holder_reported(9, session)
         self.assertEqual(self.send(9, "destroy : NULL"), "success")
+
+    def test_held_transmit_ptt_is_on_every_new_session(self):
+        key = lambda ptt: self.radio_state(11, "tx : { header %s }" % ed137_header(ptt, ptt_id=5))
+        self.assertEqual(self.ed137(11), "success")
+        self.assertEqual(key("normal-ptt-on"), "success")
+        old = self.board.open_ext_session()
+        self.assertIn("21400000", self.board.ext_sent(old))
+        # A codec change: the new session is keyed before the change is answered.
+        self.assertEqual(self.send(11, "ioctl : encoder-mode : ulaw"), "success")
+        session = self.board.open_ext_session()
+        self.assertNotEqual(session, old)
+        self.assertEqual(self.board.ext_sent(session)[:1], ["21400000"])
+        self.assertEqual(self.board.ext_sessions()[session]["filter"], HOLDER)
+
+        # The device away: no session to carry a transmit command, repeated or not.
+        seen = len(self.daemon.output())
+        try:
+            self.board.ask("fail-open rtp-ext ENOENT")
+            self.board.ask("hangup rtp-ext")
+            self.assertTrue(vx.wait_for(lambda: "session hung up" in self.daemon.output()[seen:]))
+            self.assertEqual([key("normal-ptt-on"), key("ptt-off")], [UNSUPPORTED, UNSUPPORTED])
+        finally:
+            self.board.ask("fail-open rtp-ext none")
+        # The session made again carries the PTT the controller was last told of.
+        again = self.served_again(session)
+        self.assertTrue(vx.wait_for(lambda: self.board.ext_sent(again)), self.board.ext_sessions()[again])
+        self.assertEqual(self.board.ext_sent(again)[0], "21400000")
+        self.only_holder_reported(11, again)
+        self.assertEqual(key("ptt-off"), "success")
+        self.assertEqual(self.board.ext_sent(again)[-1], "01400000")
+        self.assertEqual(self.send(11, "destroy : NULL"), "success")
 
     def test_session_made_while_descriptors_are_short_is_made_again_once_they_are_back(self):
         if sanitized(vx.DAEMON):

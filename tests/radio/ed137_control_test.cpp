@@ -1,6 +1,7 @@
 // The ED-137 gateway controller on the simulated extension device and the loop's clock: the
 // keep-alive watch, received extensions as reports, the controller's values as extensions.
 #include <csignal>
+#include <deque>
 
 #include "radio/ED137RadioGWControl.h"
 #include "tests/radio/RadioControllerFixture.h"
@@ -238,14 +239,24 @@ TEST_F(ED137ControlTest, TransmitCommandWithoutSessionIsRefusedAndDropped) {
   EXPECT_TRUE(gw.filter_set());
 
   // A write the device refuses (hung up, not yet seen by the loop): the PTT-off is refused, the
-  // radio still transmits for its holder, and the next session gets the holder's filter only.
+  // radio still transmits for its holder, and the next session is keyed for it at once.
   std::signal(SIGPIPE, SIG_IGN);  // as the daemon does
   sim().hangup(board::sim::Device::rtp_ext);
   EXPECT_FALSE(gw.SendASNToChan(tx_modifier(TERM::ED137RadioPTT::ptt_off, 5)));
   EXPECT_NE(gw.radio_state().ptt, 0u);
-  advance(1000);
-  EXPECT_TRUE(newest().sent.empty());
+  pump();
+  ASSERT_GE(gw.ext_fd(), 0);
+  EXPECT_EQ(newest().sent, (std::deque<Bytes>{{0x21, 0x40, 0, 0}}));
   EXPECT_TRUE(gw.filter_set());
+  EXPECT_FALSE(gw.held_state_owed());
+  // A session restarted for a codec change is keyed too; one for a radio let go is not.
+  gw.RtpExtStop();
+  ASSERT_TRUE(gw.RtpExtStart(false));
+  EXPECT_EQ(newest().sent, (std::deque<Bytes>{{0x21, 0x40, 0, 0}}));
+  EXPECT_TRUE(gw.SendASNToChan(tx_modifier(TERM::ED137RadioPTT::ptt_off, 5)));
+  gw.RtpExtStop();
+  ASSERT_TRUE(gw.RtpExtStart(false));
+  EXPECT_TRUE(newest().sent.empty());
 }
 
 TEST_F(ED137ControlTest, TickWaitsForTheNextReport) {
