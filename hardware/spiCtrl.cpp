@@ -4,6 +4,7 @@
 #include <poll.h>
 
 #include <cerrno>
+#include <cstring>
 #include <iostream>
 
 #include "asn1/schemas/ACP.h"
@@ -103,9 +104,11 @@ void spiCtrl::init_device_and_channels() {
   }
   open_failed_ = false;
   watch_.reset();
-  // Only a hang-up is watched for: poll reports it whatever the mask.
+  // Only a hang-up is watched for: poll reports it whatever the mask. Without the watch (no
+  // descriptor left for its duplicate) a reset is found at the next controller's status round.
   Fd watched(fd_);
-  hangup_.Schedule(watched, 0);
+  if (!hangup_.Schedule(watched, 0))
+    std::clog << "spi: /dev/hal cannot be watched: " << std::strerror(errno) << std::endl;
   watched.release();
   for (int channel = 0; channel < kChannelsAtStart; ++channel) {
     init_channel(channel);
