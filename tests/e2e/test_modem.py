@@ -548,17 +548,29 @@ class AuthChannel(ModemTest):
         self.assertIn("success", self.answer(self.command(5, "destroy : NULL")))
 
     def test_a_connection_serves_the_next_call_on_its_modem_and_is_retired_only_by_a_loss(self):
-        # One connection speaks for the PPP side of the calls.
-        self.create(5, modem_params(cid="555"))
-        self.start(5, 6)
-        self.messages(lambda t: "slot 5," in t and "transmitter : active : 1024" in t)
+        # One connection speaks for the PPP side of the calls. It names session 0 first while a
+        # fax program holds modem 0, which then goes, program still running, to slot 5's call.
         s = self.auth_peer()
 
         def request(session, user):
             s.sendall(struct.pack("=III", 140, 1, session) + user.encode().ljust(64, b"\0") + bytes(64))
 
+        fax_exit = self.daemon.path("/usr/local/etc/fax.exit")
+        with open(fax_exit, "w") as f:
+            f.write("3 hup\n")
+        self.addCleanup(os.remove, fax_exit)
+        self.create(13, modem_params(fax=True, execargs=["send", "/tmp/doc.g3"]))
+        self.start(13, 14)
+        self.assertTrue(vx.wait_for(lambda: self.execs()))
+        request(0, "early")
+        self.assertTrue(vx.wait_for(lambda: "auth request for unknown session 0" in self.daemon.output()))
+        self.assertIn("success", self.answer(self.command(14, "disconnect : NULL")))
+        self.create(5, modem_params(cid="555"))
+        self.start(5, 6)
+        self.messages(lambda t: "slot 5," in t and "transmitter : active : 1024" in t)
         request(0, "u5")
         self.auth_of(5, "u5")
+        self.assertIn("success", self.answer(self.command(13, "destroy : NULL")))
         # Slot 5's call ends and the next call, slot 9, is given modem 0: the connection's
         # request for it reaches it.
         self.assertIn("success", self.answer(self.command(5, "destroy : NULL")))
