@@ -5,8 +5,7 @@ the board's devices (refused requests, busy or found invalid, hang-ups, failed o
 and controller drops; map slots replace one another, ext slots receive off the bus (also on
 outputs the switch refuses for good, and beyond the switch). After each step the switch must
 carry exactly the routes the daemon holds, once the faults let it; after the faults are cleared
-and everything is destroyed, no route is left, every bus output is disabled, as at the start, and
-no request names a channel beyond the switch.
+and everything is destroyed, no route is left and every bus output is disabled, as at the start.
 
 Each run counts what it checked: the connects answered success and the held routes found on
 the switch after a fault, and fails below a floor, so that a run in which the switch was away
@@ -28,7 +27,6 @@ import argparse
 import os
 import random
 import sys
-import time
 
 import vxharness as vx
 from test_rtp import CodecSessionTest, udp_port
@@ -297,15 +295,6 @@ class SwitchFaults(CodecSessionTest):
             if run.trunks:
                 self.connect_logged(run, log, rnd.choice(sorted(run.trunks)), slot)
 
-    def beyond_untouched(self, log):
-        """No request names a channel beyond the switch: none is sent, none owed."""
-        self.board.ask("clear-requests")
-        time.sleep(1.1)
-        sent = [line for kind in ("MUX_DISABLE", "MUX_WRITE", "MUX_CONNECT")
-                for line in self.board.ask("requests hal 4096 " + kind)
-                if any(int(f.split("=")[1]) >= 16384 for f in line.split(" -> ")[0].split()[1:])]
-        self.assertEqual(sent, [], "requests beyond the switch" + after(log))
-
     def connect_logged(self, run, log, src, dst):
         answer = self.connect(src, dst)
         log.append("connect %d -> %d: %s" % (src, dst, answer))
@@ -464,7 +453,6 @@ class SwitchFaults(CodecSessionTest):
             print("\n  ".join(log))
         self.check(run, log)
         self.assertTrue(vx.wait_for(self.disabled_bus, SETTLE), "bus outputs left driven" + after(log))
-        self.beyond_untouched(log)
         print("seed %d, %d steps: %d connects answered success, %d held routes checked after faults, "
               "%d slots that took a channel" % (seed, steps, run.connects, run.checked, run.takers_made),
               file=sys.stderr)
