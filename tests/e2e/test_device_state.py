@@ -1,9 +1,9 @@
 """What a refusing, absent or reset device leaves behind is put right before the next call or the
 next controller meets it: tone and DSP switch-offs of a destroyed slot, events of a mixer port
-that lost its channel, receivers' settings after a refused put-back or a reset (the newest of each
-on a timeslot that two ports share, every tone filter), an RTP connect whose receive start was
-refused, CAS trunks of a controller that left, that did not come back after a hang-up or whose
-channel was closed before it came back, and the trunk clock mask."""
+that lost its channel, receivers' settings after a refused put-back or a reset (the newest of
+each where two ports share a timeslot), an RTP connect whose receive start was refused, CAS
+trunks of a controller that left, that did not come back after a hang-up or whose channel was
+closed before it came back, and the trunk clock mask."""
 
 import time
 
@@ -21,14 +21,10 @@ def fields(line):
 
 
 def tone_filters(board, ts):
-    """{frequency: enable byte} of the tone filter records the DSP was given for the timeslot, as
-    the request log holds them (the last one of each frequency)."""
-    out = {}
-    for line in board.ask("requests dsp 4096 DSPROC_CONFIGURE"):
-        f = fields(line)
-        if f["timeslot"] == str(ts) and f["what"] == "256":
-            out[int(f["word2"]) >> 16] = (int(f["word2"]) >> 8) & 0xFF
-    return out
+    """{frequency: enable byte} of the last tone filter record of each frequency given for ts."""
+    records = [fields(line) for line in board.ask("requests dsp 4096 DSPROC_CONFIGURE")]
+    return {int(f["word2"]) >> 16: (int(f["word2"]) >> 8) & 0xFF for f in records
+            if f["timeslot"] == str(ts) and f["what"] == "256"}
 
 
 class DeviceStateTest(CodecSessionTest):
@@ -167,63 +163,31 @@ class Receivers(DeviceStateTest):
             self.assertLess(names.index(config), names.index(switch), names)
         self.assertEqual(self.send_to(12, "destroy : NULL"), "success")
 
-    def test_two_ports_of_a_channel_get_back_the_newest_of_each_setting(self):
+    def test_two_ports_of_a_channel_get_back_the_newest_of_each_setting_and_every_tone_filter(self):
         ts = MIXER_TIMESLOT + 3
         self.command("query : NULL")
-
-        def dtmf_params(n):
-            return "dtmf-params : { threshold { twist %d, ratio %d, noise %d }, level { silence %d } }" % (n, n, n, n)
-
-        def filter_2100(on):
-            return "tone-filter : { freq 2100, enable %s, duration-th-msec 300, det-level-dB -20 }" % on
-
-        def board():
-            tone, dsp = self.tone(ts), fields(self.board.ask("dsp %d" % ts))
-            delays = int(dsp.get("config32", "0" * 24)[:8], 16)
-            return (tone["twist"], tone["iva"], int(dsp["enabled"]) & VAD, delays, tone_filters(self.board, ts))
-
-        for lost in ("reset", "hangup"):
-            with self.subTest(lost=lost):
-                self.assertEqual(self.send_to(20, "create : mixerIn : { unit 0, channel tdm : 3 }"), "success")
-                self.assertEqual(self.send_to(21, "create : mixerOut : { unit 0, channel tdm : 3, inputs { } }"),
-                                 "success")
-                self.board.ask("clear-requests")
-                # The output sets, then the input sets newer values and switches off what the output
-                # switched on.
-                self.ioctls(21, "delays : { rx 10, tx 10 }", dtmf_params(5), filter_2100("TRUE"),
-                            "vad-enable : TRUE", "iva-enable : TRUE")
-                self.ioctls(20, "delays : { rx 20, tx 20 }", dtmf_params(9), filter_2100("FALSE"),
-                            "vad-disable : NULL", "iva-enable : FALSE")
-                newest = ("9", "0", 0, 20, {2100: 0})
-                self.assertEqual(board(), newest)
-                seen = len(self.daemon.output())
-                self.board.ask("clear-requests")
-                if lost == "reset":
-                    self.board.ask("reset")
-                else:
-                    for device in ("dtmf", "dsp"):
-                        self.board.ask("hangup " + device)
-                for tag in ("tonec", "dsproc"):
-                    opened = tag + ": device opened again"
-                    self.assertTrue(vx.wait_for(lambda: opened in self.daemon.output()[seen:], 3.0))
-                time.sleep(0.3)
-                # Nothing older comes back, and no filter is switched on again.
-                self.assertEqual(board()[:4], newest[:4])
-                self.assertNotIn(1, board()[4].values())
-                self.assertNotIn("settings of timeslot %d put off" % ts, self.daemon.output()[seen:])
-                for slot in (21, 20):
-                    self.assertEqual(self.send_to(slot, "destroy : NULL"), "success")
-
-    def test_every_tone_filter_switched_on_comes_back_after_a_reset(self):
-        ch = self.rtp(9)
-        frequencies = range(1000, 1017)
-        for f in frequencies:
-            self.ioctls(9, "tone-filter : { freq %d, enable TRUE, duration-th-msec 50, det-level-dB -20 }" % f)
-        self.assertEqual(tone_filters(self.board, ch), {f: 1 for f in frequencies})
+        dtmf = "dtmf-params : { threshold { twist %d, ratio %d, noise %d }, level { silence %d } }"
+        tone_filter = "tone-filter : { freq %d, enable %s, duration-th-msec 300, det-level-dB -20 }"
+        filters_on = {f: 1 for f in range(1000, 1017)}
+        self.assertEqual(self.send_to(20, "create : mixerIn : { unit 0, channel tdm : 3 }"), "success")
+        self.assertEqual(self.send_to(21, "create : mixerOut : { unit 0, channel tdm : 3, inputs { } }"), "success")
+        # The output sets, then the input sets newer values, switches off what the output switched
+        # on, and switches on more tone filters than a receiver used to keep.
+        self.ioctls(21, "delays : { rx 10, tx 10 }", dtmf % (5, 5, 5, 5), tone_filter % (2100, "TRUE"),
+                    "vad-enable : TRUE", "iva-enable : TRUE")
+        self.ioctls(20, "delays : { rx 20, tx 20 }", dtmf % (9, 9, 9, 9), tone_filter % (2100, "FALSE"),
+                    "vad-disable : NULL", "iva-enable : FALSE", *(tone_filter % (f, "TRUE") for f in filters_on))
+        seen = len(self.daemon.output())
+        self.board.ask("clear-requests")
         self.board.ask("reset")
-        self.assertTrue(vx.wait_for(lambda: tone_filters(self.board, ch) == {f: 1 for f in frequencies}, 3.0),
-                        tone_filters(self.board, ch))
-        self.assertEqual(self.send_to(9, "destroy : NULL"), "success")
+        for opened in ("tonec: device opened again", "dsproc: device opened again"):
+            self.assertTrue(vx.wait_for(lambda: opened in self.daemon.output()[seen:], 3.0))
+        time.sleep(0.3)
+        # The newest of each comes back, nothing older.
+        tone, dsp = self.tone(ts), fields(self.board.ask("dsp %d" % ts))
+        self.assertEqual((tone["twist"], tone["iva"], int(dsp["enabled"]) & VAD, int(dsp["config32"][:8], 16),
+                          {f: e for f, e in tone_filters(self.board, ts).items() if e}), ("9", "0", 0, 20, filters_on))
+        self.assertNotIn("settings of timeslot %d put off" % ts, self.daemon.output()[seen:])
 
     def test_a_refused_receive_start_fails_the_connect_and_the_next_one_makes_it(self):
         self.assertEqual(self.send_to(1, "create : trunk : { trunk 0, timeslot 1 }"), "success")
@@ -291,8 +255,8 @@ class Trunks(DeviceStateTest):
                 self.assertEqual(self.cas(0, 1, "close : NULL"), "success")
                 self.board.ask("fail e1-cas none")
                 # The disable reaches the driver all the same; refused, the controller is told.
-                self.assertTrue([r for r in self.board.ask("requests e1-cas 100 CAS_ENABLE")
-                                 if "timeslot=1 " in r and "disable=1" in r])
+                self.assertTrue(any("timeslot=1 " in r and "disable=1" in r
+                                    for r in self.board.ask("requests e1-cas 100 CAS_ENABLE")))
                 if refusals == 2:
                     self.assertEqual(self.slot_signal(None, "cas", "{ channel { path 0, timeslot 1 }"),
                                      "{ channel { path 0, timeslot 1 }, rx -1, tx 0 }")

@@ -365,15 +365,12 @@ TEST_F(DeviceLoss, EventsOnASharedTimeslotReachTheReceiverThatEnabledTheFeature)
 }
 
 // Two receivers of one timeslot (a mixer channel's ports): a switch one turned on is the other's
-// no more. The other's next request of it is made (not skipped on its own flag), and a returned
-// device gets it once, with the id of the receiver that holds it.
+// no more. A returned device gets it once, with the holder's id, and the other's next request of
+// it is made (not skipped on its own flag).
 TEST_F(DeviceLoss, ASwitchAnotherReceiverOfTheTimeslotTurnedOnIsItsAlone) {
   Tones tin(44), tout(44);
   Dsp din(44), dout(44);
-  ASSERT_TRUE(tin.enableDTMF(true));
-  ASSERT_TRUE(din.enableVAD(true));
-  ASSERT_TRUE(tout.enableDTMF(true));
-  ASSERT_TRUE(dout.enableVAD(true));
+  ASSERT_TRUE(tin.enableDTMF(true) && din.enableVAD(true) && tout.enableDTMF(true) && dout.enableVAD(true));
   for (Device device : {Device::dtmf, Device::dsp}) lose(device);
   sim().clear_requests();
   advance(TonecReceiverService::kRetryMs);
@@ -381,18 +378,13 @@ TEST_F(DeviceLoss, ASwitchAnotherReceiverOfTheTimeslotTurnedOnIsItsAlone) {
   EXPECT_EQ(sim().state().tones[44].detector_id, tout.requestId());
   ASSERT_EQ(requests(Device::dsp, dsp::DSPROC_ENABLE).size(), 1u);
   EXPECT_EQ(sim().state().dsp[44].ids.at(dsp::kVad), dout.vad().id);
-
-  ASSERT_TRUE(tin.disableDTMF());
-  ASSERT_TRUE(din.disableVAD());
+  ASSERT_TRUE(tin.disableDTMF() && din.disableVAD());
   EXPECT_FALSE(sim().state().tones[44].detector);
   EXPECT_EQ(sim().state().dsp[44].enabled, 0u);
-  // Off for the timeslot is off for the output too: its next enable is made.
   ASSERT_TRUE(dout.enableVAD(true));
   EXPECT_EQ(sim().state().dsp[44].enabled, dsp::kVad);
-  for (TonecReceiver* t : {static_cast<TonecReceiver*>(&tin), static_cast<TonecReceiver*>(&tout)})
-    t->CleanBeforeDestroy();
-  for (DSProcReceiver* d : {static_cast<DSProcReceiver*>(&din), static_cast<DSProcReceiver*>(&dout)})
-    d->CleanBeforeDestroy();
+  for (Tones* t : {&tin, &tout}) t->CleanBeforeDestroy();
+  for (Dsp* d : {&din, &dout}) d->CleanBeforeDestroy();
   EXPECT_EQ(sim().state().dsp[44].enabled, 0u);
 }
 
