@@ -439,13 +439,16 @@ void DSProcReceiverService::receiver_coming() {
   if (!m_owed.empty()) m_owed.carry_out_all();
 }
 
+uint32_t DSProcReceiverService::switches_on(const DSProcReceiver& r) {
+  return (r.m_vad.state > 0 ? kVadOn : 0u) | (r.m_sd.state > 0 ? kSdOn : 0u) | (r.m_bss.state > 0 ? kBssOn : 0u) |
+         (r.m_ng.state > 0 ? kNgOn : 0u) | (r.m_muteFirst > 0 || r.m_muteSecond > 0 ? kMuteOn : 0u);
+}
+
 void DSProcReceiverService::made(DSProcReceiver& setter, uint32_t settings) {
   setter.m_elsewhere &= ~settings;
   const unsigned timeslot = setter.dsproc_timeslot();
   // A switch the setter turned on is elsewhere for the others; one it turned off is off for all.
-  const uint32_t on = (setter.m_vad.state > 0 ? kVadOn : 0u) | (setter.m_sd.state > 0 ? kSdOn : 0u) |
-                      (setter.m_bss.state > 0 ? kBssOn : 0u) | (setter.m_ng.state > 0 ? kNgOn : 0u) |
-                      (setter.m_muteFirst > 0 || setter.m_muteSecond > 0 ? kMuteOn : 0u);
+  const uint32_t on = switches_on(setter);
   constexpr uint32_t kSwitches = kVadOn | kSdOn | kBssOn | kNgOn | kMuteOn;
   Containers::CyclicList& list = DSProcReceiver::all();
   for (Containers::CyclicList* n = list.next; n != &list; n = n->next) {
@@ -532,9 +535,7 @@ void DSProcReceiverService::OnReopened() {
     r.m_unconfirmed = (r.m_vadConfigured ? kVadConfig : 0u) | (r.m_sdConfigured ? kSdConfig : 0u) |
                       (r.m_toneFilterRecords.empty() ? 0u : kToneFilterConfig) |
                       (r.m_delaysSet ? kDelaysConfig : 0u) | (r.m_rxGainSet ? kRxGainConfig : 0u) |
-                      (r.m_vad.state > 0 ? kVadOn : 0u) | (r.m_sd.state > 0 ? kSdOn : 0u) |
-                      (r.m_bss.state > 0 ? kBssOn : 0u) | (r.m_ng.state > 0 ? kNgOn : 0u) |
-                      (r.m_muteFirst > 0 || r.m_muteSecond > 0 ? kMuteOn : 0u);
+                      switches_on(r);
     r.m_unconfirmed &= ~r.m_elsewhere;
   }
   if (!put_back_all(false)) settle_later();

@@ -71,6 +71,8 @@ class DSProcReceiverService : public DeviceEventReader {
   // put back nor undone for them; a switch it turned off is off for them, one it turned on is
   // theirs no more (DSProcReceiver's m_elsewhere).
   void made(DSProcReceiver& setter, uint32_t settings);
+  // The switches (Setting bits) the receiver holds on.
+  static uint32_t switches_on(const DSProcReceiver& r);
   // Issues DSPROC_CONFIGURE with its failure line (quiet: without it).
   bool configure(unsigned timeslot, uint32_t what, const uint8_t (&payload)[12], const char* fail_text,
                  bool quiet = false);

@@ -283,12 +283,16 @@ void TonecReceiverService::receiver_coming() {
   if (!m_owed.empty()) m_owed.carry_out_all();
 }
 
+unsigned TonecReceiverService::switches_on(const TonecReceiver& r) {
+  return (r.m_dtmfEnabled ? kDetector : 0u) | (r.m_ivaEnabled ? kIva : 0u) | (r.m_rejectEnabled ? kReject : 0u) |
+         (r.m_echoCancel ? kLms : 0u);
+}
+
 void TonecReceiverService::made(TonecReceiver& setter, unsigned settings) {
   setter.m_elsewhere &= ~settings;
   const unsigned timeslot = setter.tonec_timeslot();
   // A switch the setter turned on is elsewhere for the others; one it turned off is off for all.
-  const unsigned on = (setter.m_dtmfEnabled ? kDetector : 0u) | (setter.m_ivaEnabled ? kIva : 0u) |
-                      (setter.m_rejectEnabled ? kReject : 0u) | (setter.m_echoCancel ? kLms : 0u);
+  const unsigned on = switches_on(setter);
   constexpr unsigned kSwitches = kDetector | kIva | kReject | kLms;
   Containers::CyclicList& list = TonecReceiver::all();
   for (Containers::CyclicList* n = list.next; n != &list; n = n->next) {
@@ -343,9 +347,7 @@ void TonecReceiverService::OnReopened() {
   for (Containers::CyclicList* n = list.next; n != &list; n = n->next) {
     TonecReceiver& r = *TonecReceiver::owner(n);
     r.m_unconfirmed = (r.m_dtmfConfigured ? kDtmfConfig : 0u) | (r.m_ivaConfigured ? kIvaConfig : 0u) |
-                      (r.m_dtmfEnabled ? kDetector : 0u) | (r.m_ivaEnabled ? kIva : 0u) |
-                      (r.m_rejectEnabled ? kReject : 0u) | (r.m_echoCancel ? kLms : 0u) |
-                      (r.m_generatorOn ? kGenerator : 0u);
+                      switches_on(r) | (r.m_generatorOn ? kGenerator : 0u);
     r.m_unconfirmed &= ~r.m_elsewhere;
   }
   if (!put_back_all(false)) settle_later();

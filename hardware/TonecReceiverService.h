@@ -73,6 +73,8 @@ class TonecReceiverService : public DeviceEventReader {
   void made(TonecReceiver& setter, unsigned settings);
 
  private:
+  // The switches (Setting bits) the receiver holds on, the generator aside.
+  static unsigned switches_on(const TonecReceiver& r);
   // Issues an on/off request that takes the timeslot by value, with its log lines.
   bool switch_request(unsigned timeslot, uint32_t request, const char* name, const char* suffix, bool quiet = false);
   // "DTMF_CONFIGURE_DETECTOR" (twist, ratio, noise, silence) and "IVA_CONFIGURE_DETECTOR", with
