@@ -147,6 +147,12 @@ bool RtpSlot::changeCodec(LGCP::CodecMode const& mode, bool transmit) {
   }
   if (transmit) std::clog << " - OK";
   std::clog << std::endl;
+  // The new session starts without the detection the controller set on the old one. One the
+  // device refuses now fails the change: the controller must not count on it.
+  if (pdEnabled && !armPD(pdTimeout)) {
+    pdEnabled = false;
+    return false;
+  }
   return true;
 }
 
@@ -203,9 +209,10 @@ void RtpSlot::OnRtpEvent(int, short events) {
   }
 }
 
-bool RtpSlot::enablePD(LGCP::PDParams const& p) {
+bool RtpSlot::enablePD(LGCP::PDParams const& p) { return armPD(static_cast<uint32_t>(p.get_timeout().getValue())); }
+
+bool RtpSlot::armPD(uint32_t timeout) {
   board::rtp::rtp_pd_event_params block;
-  const uint32_t timeout = static_cast<uint32_t>(p.get_timeout().getValue());
   block.type = board::rtp::kEventPacketLoss;
   block.timeout = timeout;
   block.timeout2 = timeout;
@@ -215,6 +222,8 @@ bool RtpSlot::enablePD(LGCP::PDParams const& p) {
     return false;
   }
   put(std::clog) << "RTP SET EVENT PD " << "timeout=" << timeout << std::endl;
+  pdEnabled = true;
+  pdTimeout = timeout;
   return true;
 }
 
@@ -227,6 +236,7 @@ bool RtpSlot::disablePD() {
     return false;
   }
   put(std::clog) << "RTP RESET EVENT PD" << std::endl;
+  pdEnabled = false;
   return true;
 }
 

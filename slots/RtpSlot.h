@@ -77,6 +77,10 @@ class RtpSlot : public Slot, public Hardware::TonecReceiver, public Hardware::DS
   int codecPayload;
   // The device's receive path runs.
   bool inputStarted = false;
+  // The packet-loss detection the device took, with its time-out; a codec restart puts it back
+  // on the new session.
+  bool pdEnabled = false;
+  uint32_t pdTimeout = 0;
   // The receive path follows a radio controller, not the input stream.
   bool radioInput = false;
 
@@ -84,6 +88,7 @@ class RtpSlot : public Slot, public Hardware::TonecReceiver, public Hardware::DS
   // "rtp[<channel>]: ", the start of the slot's device lines.
   std::ostream& put(std::ostream& os) const;
   bool changeCodec(LGCP::CodecMode const& mode, bool transmit);
+  bool armPD(uint32_t timeout);
   // A request on the session that takes no argument.
   bool request(uint32_t number);
 };

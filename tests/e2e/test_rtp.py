@@ -172,6 +172,23 @@ class Rtp(CodecSessionTest):
         self.assertEqual(self.signal("tonec"),
                          (9, "{ timestamp 0, event tone-presence : { freq 2100, presence TRUE } }"))
 
+    def test_a_codec_change_keeps_the_packet_loss_detection_of_the_session(self):
+        self.assertEqual(self.send(rtp()), "success")
+        (channel,) = self.board.sessions()
+        self.assertEqual(self.send("ioctl : pd-enable : { timeout 300 }"), "success")
+        for change, field in (("encoder-mode : ulaw", "tx_pt"), ("decoder-mode : ulaw", "rx_pt")):
+            with self.subTest(change):
+                self.assertEqual(self.send("ioctl : " + change), "success")
+                session = self.board.sessions()[channel]
+                self.assertEqual((session[field], session["pd"]), ("0", "300"))
+        # The new session's losses reach the controller with the time-out it was armed with.
+        self.assertEqual(self.board.ask("rtp-event %d 1 2" % channel), "1")
+        self.assertEqual(self.signal("rtp"), (9, "pd : { value 2, timeout 300 }"))
+        # A detection switched off stays off.
+        self.assertEqual(self.send("ioctl : pd-disable : NULL"), "success")
+        self.assertEqual(self.send("ioctl : encoder-mode : alaw"), "success")
+        self.assertEqual(self.board.sessions()[channel]["pd"], "-")
+
 
 if __name__ == "__main__":
     vx.main()
