@@ -93,7 +93,7 @@ bool RtpFactory::MakeParams(LGCP::CreateRtpParams const& create, board::rtp::rtp
   p.packet_factor = static_cast<uint16_t>(rtp.has_pfactor() ? rtp.get_pfactor().getValue() : 0);
   p.vad = rtp.has_vad() && rtp.get_vad() ? 1 : 0;
   p.rate = rtp.has_crate() && rtp.get_crate().getValue() != 0 ? 1 : 0;
-  p.ssrc = rtp.has_ssrc() ? rtp.get_ssrc().getValue() : static_cast<uint32_t>(std::rand());
+  p.ssrc = rtp.has_ssrc() ? rtp.get_ssrc().getValue() : RtpSlot::NewSsrc();
   p.ttl = rtp.has_ttl() ? rtp.get_ttl().getValue() : 0u;
   p.dscp = rtp.has_qos_dscp() ? (static_cast<uint32_t>(rtp.get_qos_dscp().getValue()) * 4) & 0xFC : 0xFFFFFFFFu;
   peer = sockaddr_in{};

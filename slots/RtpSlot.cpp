@@ -8,8 +8,10 @@
 #include <cerrno>
 #include <cstring>
 #include <iostream>
+#include <unordered_set>
 
 #include "board/board.h"
+#include "foundation/RandomWord.h"
 #include "hardware/DevNames.h"
 #include "hardware/SwitchRoutes.h"
 #include "slots/Rtcp.h"
@@ -26,15 +28,24 @@ constexpr const char* kPhone = "+1 555 0100";
 
 std::ostream& put_errno(std::ostream& os, int error) { return os << " errno=" << '"' << std::strerror(error) << '"'; }
 
+// The source identifiers of the live sessions, the controller's own choices included. Never
+// destroyed: sessions may outlive other statics at exit.
+std::unordered_multiset<uint32_t>& live_ssrcs() {
+  static auto* ssrcs = new std::unordered_multiset<uint32_t>;
+  return *ssrcs;
+}
+
 }  // namespace
 
 RtpSlot::RtpSlot(int channel, int device, rtp_connection_params const& params)
     : channel(channel), device(::fcntl(device, F_DUPFD_CLOEXEC, 0)), params(params), codecPayload(params.rx_pt) {
   rtpEvent.Bind("RtpSlot::OnRtpEvent", &RtpSlot::OnRtpEvent, this);
   rtpEvent.Schedule(this->device, POLLIN);
+  live_ssrcs().insert(params.ssrc);
 }
 
 RtpSlot::~RtpSlot() {
+  if (auto it = live_ssrcs().find(params.ssrc); it != live_ssrcs().end()) live_ssrcs().erase(it);
   send(RTPC::BYE(params.ssrc, "session end"));
   rtcp.close();
   // A lost channel's features were undone when it went; its number is not ours to touch.
@@ -118,6 +129,14 @@ bool RtpSlot::Ioctl(LGCP::IoctlParams const& p) {
     case LGCP::IoctlParams::e_selcal: return translateSelcal(p.get_selcal()) >= 0;
   }
   return false;
+}
+
+uint32_t RtpSlot::NewSsrc() {
+  // A clash among 32 random bits is rare; a few draws make it never happen in practice, and
+  // the table of live sessions is bounded by the board's channels.
+  uint32_t ssrc = Random::word();
+  for (int draw = 0; draw < 8 && live_ssrcs().count(ssrc); ++draw) ssrc = Random::word();
+  return ssrc;
 }
 
 int RtpSlot::translate_payload(LGCP::CodecMode const& mode) const {

@@ -64,6 +64,9 @@ class RtpSlot : public Slot, public Hardware::TonecReceiver, public Hardware::DS
   bool restart();
   // The payload type a codec mode asks for.
   int translate_payload(LGCP::CodecMode const& mode) const;
+  // A source identifier for a new session that no live session uses (they must differ on
+  // the wire), drawn anew on every call so that a restarted daemon picks others.
+  static uint32_t NewSsrc();
 
   // The session's TDM channel: the slot's transmit and receive channel and the timeslot of its
   // tone and DSP features while the slot holds it (a failed restart loses it).
