@@ -15,6 +15,7 @@
 #include "board/voice.h"
 #include "foundation/Escaped.h"
 #include "foundation/Fd.h"
+#include "foundation/INet4.h"
 #include "hardware/DevNames.h"
 #include "hardware/SwitchRoutes.h"
 #include "slots/RtpSlot.h"
@@ -24,9 +25,9 @@ namespace {
 // The address of a "iaddr" text, first octet most significant; false when it does not parse
 // (inet_addr would give 255.255.255.255 for it).
 bool address_of(std::string const& text, uint32_t& address) {
-  in_addr a{};
-  if (inet_aton(text.c_str(), &a) == 0) return false;
-  address = ntohl(a.s_addr);
+  uint32_t network_order = 0;
+  if (!INet4::ParseAddress(text, network_order)) return false;
+  address = ntohl(network_order);
   return true;
 }
 
