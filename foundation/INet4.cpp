@@ -53,9 +53,13 @@ bool Addr::Assign(const char* text, int* port) {
     if (port) *port = -1;
     host = text;
   }
-  in_addr a;
-  if (inet_aton(host.c_str(), &a) == 0) return false;
-  sin_addr = a;
+  return ParseAddress(host, sin_addr.s_addr);
+}
+
+bool ParseAddress(const std::string& text, uint32_t& network_order) {
+  in_addr a{};
+  if (inet_aton(text.c_str(), &a) == 0) return false;
+  network_order = a.s_addr;
   return true;
 }
 

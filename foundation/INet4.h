@@ -5,6 +5,7 @@
 #include <netinet/in.h>
 #include <sys/socket.h>
 
+#include <cstdint>
 #include <iosfwd>
 #include <list>
 #include <string>
@@ -42,6 +43,11 @@ struct Addr : sockaddr_in {
 };
 
 static_assert(sizeof(Addr) == 16, "an Addr is a plain sockaddr_in");
+
+// The address a text names, in network order: a dotted quad or one of its shorter classic forms
+// ("10.2" is 10.0.0.2). False for any other text (a host name, "", "300.1.1.1"), which leaves
+// `network_order` as it was: a made-up address would be sent to or filtered on.
+bool ParseAddress(const std::string& text, uint32_t& network_order);
 
 }  // namespace INet4
 

@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <filesystem>
 #include <iostream>
 
 #include "foundation/Paths.h"
@@ -43,6 +44,10 @@ bool same_file(int fd, const std::string& path) {
 }  // namespace
 
 Run::Run(const char* name, Write when) : path_(Paths::rooted(std::string("/var/run/") + name + ".pid")) {
+  // A fresh path root has no var/run yet: without the folder there is no file to lock, and a
+  // second process on the same root would not see this one.
+  std::error_code ignored;
+  std::filesystem::create_directories(std::filesystem::path(path_).parent_path(), ignored);
   // The file is opened as it is: its contents are the holder's until the lock is ours.
   // A holder that ends removes the file before it lets the lock go; a lock taken on the
   // file it removed is not the claim, so the one now named by the path is tried again.

@@ -12,6 +12,7 @@ namespace Linux {
 // held, so that a second process given the same root sees that a live one holds it and leaves
 // the file as it is; a file that no live process holds (left by one that died) is taken over.
 // The lock belongs to the open file, not to the process: it stays with daemon mode's child.
+// The file's folder is made when it is missing.
 class Run {
  public:
   enum class Write { now, later };

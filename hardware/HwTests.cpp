@@ -12,8 +12,23 @@ namespace {
 
 constexpr int kTimeslotsPerBus = 128;
 
-// The next byte of the pattern: the low byte of the seeded generator's next number.
-unsigned char NextPatternByte() { return static_cast<unsigned char>(random() & 0xFF); }
+// The pattern of a seed: the low bytes of the C library's random() sequence after
+// srandom(seed), which a board that wrote the bytes also followed. The generator state is the
+// test's own, so that a seed given here fixes nothing else the process draws.
+class Pattern {
+ public:
+  explicit Pattern(unsigned seed) { initstate_r(seed, state_, sizeof state_, &data_); }
+  unsigned char next() {
+    int32_t value = 0;
+    random_r(&data_, &value);
+    return static_cast<unsigned char>(value & 0xFF);
+  }
+
+ private:
+  // The default state size of srandom(), which selects the same generator.
+  char state_[128] = {};
+  random_data data_{};
+};
 
 // A byte as the log writes bytes: two hexadecimal digits (and the separating space).
 ext::OutBufInHex Hex(const unsigned char& byte) { return ext::OutBufInHex(&byte, 1); }
@@ -38,7 +53,6 @@ void HwTests::OnTestBpc(LGCP::BpcTestParams const& params) {
   first_ = HwMux::kFirstOutput + bus_ * kTimeslotsPerBus + static_cast<int>(params.get_timeslot_start().getValue());
   end_ = first_ + static_cast<int>(params.get_timeslot_length().getValue());
   seed_ = static_cast<unsigned>(params.get_seed().getValue());
-  srandom(seed_);
   const LGCP::BpcTestMode& mode = params.get_mode();
   if (mode.is_read())
     TestRead();
@@ -50,8 +64,9 @@ void HwTests::OnTestBpc(LGCP::BpcTestParams const& params) {
 
 int HwTests::FirstMismatch(unsigned char& expected, unsigned char& actual) const {
   HwMux* mux = HwMux::instance();
+  Pattern pattern(seed_);
   for (int channel = first_; channel < end_; ++channel) {
-    expected = NextPatternByte();
+    expected = pattern.next();
     actual = mux->Read(channel);
     if (expected != actual) return channel;
   }
@@ -72,10 +87,10 @@ void HwTests::TestRead() {
 
 void HwTests::TestWrite() {
   HwMux* mux = HwMux::instance();
-  for (int channel = first_; channel < end_; ++channel) mux->Write(channel, NextPatternByte());
+  Pattern pattern(seed_);
+  for (int channel = first_; channel < end_; ++channel) mux->Write(channel, pattern.next());
   // Lets the switch put the bytes on the bus before they are read back.
   ::usleep(500);
-  srandom(seed_);
   unsigned char expected = 0, actual = 0;
   const int channel = FirstMismatch(expected, actual);
   if (channel == end_) {

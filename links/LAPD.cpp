@@ -5,6 +5,7 @@
 #include <new>
 
 #include "foundation/Hex.h"
+#include "foundation/RandomWord.h"
 #include "links/Deliverable.h"
 #include "links/HeadRoom.h"
 #include "links/dlogframe.h"
@@ -393,7 +394,7 @@ void LAPD::BeginTeiAssignProcedure() {
   if (!bri_ || side != Side::user) return;
   change_state(1);
   on_mdl_assign();
-  ri_ = static_cast<uint16_t>(std::rand());
+  ri_ = static_cast<uint16_t>(Random::word());
   tx_identity(1, 127);
   rc = 0;
   stop(T200);
@@ -981,7 +982,7 @@ void LAPD::t200_expired() {
 void LAPD::t202_expired() {
   if (state != 1 && state != 2) return;
   if (rc < kN202) {
-    ri_ = static_cast<uint16_t>(std::rand());
+    ri_ = static_cast<uint16_t>(Random::word());
     tx_identity(1, 127);
     start(T202);
     ++rc;

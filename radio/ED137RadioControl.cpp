@@ -41,7 +41,7 @@ bool ED137RadioControl::SendASNToChan(TERM::RadioStatus const& status) {
 bool ED137RadioControl::SendASNToChan(TERM::RadioModifier const& modifier) {
   if (!modifier.is_ed_137()) return false;
   ED137RadioState state = radioState;
-  state.DecodeASN(modifier.get_ed_137());
+  if (const std::string* refused = state.DecodeASN(modifier.get_ed_137())) return RefuseAddress(*refused);
   return SendRadioStateToChan(state);
 }
 

@@ -1,7 +1,7 @@
 #include "radio/ED137RadioState.h"
 
 #include "asn1/schemas/TERM.h"
-#include "radio/RadioText.h"
+#include "foundation/INet4.h"
 
 namespace RTPSignalling {
 
@@ -104,9 +104,9 @@ void ED137RadioState::DecodeASN(TERM::ED137RadioStatus const& status) {
   if (status.has_sqi()) DecodeSqi(status.get_sqi(), *this);
 }
 
-void ED137RadioState::DecodeASN(TERM::ED137RadioModifier const& m) {
+const std::string* ED137RadioState::DecodeASN(TERM::ED137RadioModifier const& m) {
   content = 0;
-  session_addr = ParseDotted(m.get_addr().get_session_addr());
+  if (!INet4::ParseAddress(m.get_addr().get_session_addr(), session_addr)) return &m.get_addr().get_session_addr();
   ssrc = m.get_addr().get_session_ssrc().getValue();
   const TERM::ED137RadioModifierParams& p = m.get_params();
   if (p.is_rx()) {
@@ -117,6 +117,7 @@ void ED137RadioState::DecodeASN(TERM::ED137RadioModifier const& m) {
     content |= kED137TxState;
     DecodeHeader(p.get_tx().get_header(), *this);
   }
+  return nullptr;
 }
 
 void ED137RadioState::EncodeStatusASN(TERM::ED137RadioStatus& status) const {

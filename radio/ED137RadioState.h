@@ -2,6 +2,7 @@
 // One ED-137 radio state in host form and the session parameters of an ED-137 radio, with
 // their translations to and from the R2S extension record and the `TERM` radio values.
 #include <cstdint>
+#include <string>
 
 #include "radio/R2SProto.h"
 
@@ -58,7 +59,8 @@ struct ED137RadioState {
   // -1 for a state of neither direction.
   int EncodeProto(r2s_proto& record) const;
   void DecodeASN(TERM::ED137RadioStatus const& status);
-  void DecodeASN(TERM::ED137RadioModifier const& modifier);
+  // The holder address text ("session-addr") when it names no IPv4 address, else null.
+  const std::string* DecodeASN(TERM::ED137RadioModifier const& modifier);
   // The header and, always, the signal quality.
   void EncodeStatusASN(TERM::ED137RadioStatus& status) const;
   // The "rx" or "tx" alternative; false for a state of neither direction.

@@ -41,7 +41,7 @@ bool LemzRadioControl::SendASNToChan(TERM::RadioStatus const& status) {
 bool LemzRadioControl::SendASNToChan(TERM::RadioModifier const& modifier) {
   if (!modifier.is_lemz()) return false;
   LemzRadioState state = radioState;
-  state.DecodeASN(modifier.get_lemz());
+  if (const std::string* refused = state.DecodeASN(modifier.get_lemz())) return RefuseAddress(*refused);
   return SendRadioStateToChan(state, true);
 }
 

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "asn1/schemas/TERM.h"
+#include "foundation/INet4.h"
 #include "radio/RadioText.h"
 
 namespace RTPSignalling {
@@ -95,11 +96,12 @@ void EncodeSession(const LemzRadioState& s, Command& c) {
   c.set_ssrc(s.ssrc);
 }
 
+// False when the "ip" names no address: the holder is then not known.
 template <class Command>
-void DecodeSession(const Command& c, LemzRadioState& s) {
+bool DecodeSession(const Command& c, LemzRadioState& s) {
   DecodeFlags(c.get_flags(), s);
-  s.session_addr = ParseDotted(c.get_ip());
   s.ssrc = c.get_ssrc().getValue();
+  return INet4::ParseAddress(c.get_ip(), s.session_addr);
 }
 
 }  // namespace
@@ -218,8 +220,10 @@ void LemzRadioState::DecodeASN(TERM::LemzRadioStatus const& s) {
   standby_state_receiver = s.get_standby_state_receiver().getValue();
 }
 
-void LemzRadioState::DecodeASN(TERM::LemzRadioModifier const& m) {
-  src_addr = ParseDotted(m.get_addr().get_session_addr());
+const std::string* LemzRadioState::DecodeASN(TERM::LemzRadioModifier const& m) {
+  // Only addresses the command in the controller's words; nothing sends or filters on it.
+  src_addr = 0;
+  INet4::ParseAddress(m.get_addr().get_session_addr(), src_addr);
   src_ssrc = m.get_addr().get_session_ssrc().getValue();
   using P = TERM::LemzRadioModifierParams;
   const P& p = m.get_params();
@@ -235,7 +239,7 @@ void LemzRadioState::DecodeASN(TERM::LemzRadioModifier const& m) {
     case P::e_gw_set_selcall: {
       const auto& c = p.get_gw_set_selcall();
       command = GW_SEL_CALL;
-      DecodeSession(c, *this);
+      if (!DecodeSession(c, *this)) return &c.get_ip();
       SetCallerID(c.get_cid().data(), c.get_cid().size());
       break;
     }
@@ -250,7 +254,10 @@ void LemzRadioState::DecodeASN(TERM::LemzRadioModifier const& m) {
       standby_state_channel = p.get_gw_set_standby().get_state().getValue();
       break;
     case P::e_wm_flags: command = WM_FLAG; DecodeFlags(p.get_wm_flags().get_flags(), *this); break;
-    case P::e_wm_trans: command = WM_TRANS; DecodeSession(p.get_wm_trans(), *this); break;
+    case P::e_wm_trans:
+      command = WM_TRANS;
+      if (!DecodeSession(p.get_wm_trans(), *this)) return &p.get_wm_trans().get_ip();
+      break;
     case P::e_wm_quality: command = WM_RADIO_QUALITY; quality = ParseDecimal(p.get_wm_quality().get_bss_val()); break;
     case P::e_wm_chan: {
       const auto& c = p.get_wm_chan();
@@ -263,7 +270,7 @@ void LemzRadioState::DecodeASN(TERM::LemzRadioModifier const& m) {
     case P::e_wm_selcall: {
       const auto& c = p.get_wm_selcall();
       command = WM_SEL_CALL_TRANS;
-      DecodeSession(c, *this);
+      if (!DecodeSession(c, *this)) return &c.get_ip();
       SetCallerID(c.get_cid().data(), c.get_cid().size());
       break;
     }
@@ -281,6 +288,7 @@ void LemzRadioState::DecodeASN(TERM::LemzRadioModifier const& m) {
       command = -1;
       break;
   }
+  return nullptr;
 }
 
 void LemzRadioState::EncodeStatusASN(TERM::LemzRadioStatus& s) const {

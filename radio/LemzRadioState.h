@@ -2,6 +2,7 @@
 // One LEMZ radio state in host form, and its translations: to and from the signalling packet
 // record (`sig_proto`) and to and from the `TERM` radio values of the control link.
 #include <cstdint>
+#include <string>
 
 #include "radio/SigProto.h"
 
@@ -58,8 +59,9 @@ struct LemzRadioState {
 
   // A full state from the controller's status (command 0).
   void DecodeASN(TERM::LemzRadioStatus const& status);
-  // One command from the controller: its type, its fields and the addressed session.
-  void DecodeASN(TERM::LemzRadioModifier const& modifier);
+  // One command from the controller: its type, its fields and the addressed session. The
+  // holder address text ("ip") that names no IPv4 address, or null when the command decoded.
+  const std::string* DecodeASN(TERM::LemzRadioModifier const& modifier);
   void EncodeStatusASN(TERM::LemzRadioStatus& status) const;
   // The alternative for `command` with its fields; false when no alternative carries it.
   bool EncodeParamsASN(TERM::LemzRadioModifierParams& params) const;

@@ -11,6 +11,8 @@
 #include <iostream>
 
 #include "board/board.h"
+#include "foundation/Escaped.h"
+#include "foundation/Hex.h"
 #include "foundation/Mux.h"
 
 namespace RTPSignalling {
@@ -253,6 +255,12 @@ bool RadioControl::ApplyFilter() {
   filter_ = filter;
   filter_set_ = false;
   return true;
+}
+
+bool RadioControl::RefuseAddress(const std::string& text) {
+  std::cerr << GetPrefix() << "command refused: holder address " << ext::quoted(ext::escaped(text))
+            << " is not an IPv4 address" << std::endl;
+  return false;
 }
 
 std::string& RadioControl::GetPrefix() {

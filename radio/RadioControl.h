@@ -153,6 +153,10 @@ class RadioControl : public IRadioController, private IRadioIntController {
   }
   // Opens and initialises a new session; the open descriptor or -1 (logged unless quiet).
   int OpenSession(bool attach, bool quiet = false);
+  // A controller's command whose holder address text names no IPv4 address: one line on the
+  // error stream, and false, for the command to change nothing (the holder's reports would
+  // otherwise be filtered out).
+  bool RefuseAddress(const std::string& text);
 
   // The receive loop of the dialects: reads the queued extension packets, unpacks each into
   // `current` (stamped with its sender from the receive information), and hands `process`

@@ -15,11 +15,6 @@ std::string DottedText(uint32_t network_order) {
   return text;
 }
 
-uint32_t ParseDotted(const std::string& text) {
-  in_addr a{};
-  return inet_aton(text.c_str(), &a) ? a.s_addr : 0;
-}
-
 std::string DecimalText(float value) {
   char text[64];  // the largest float takes 39 digits before the point
   std::snprintf(text, sizeof text, "%4.6f", static_cast<double>(value));

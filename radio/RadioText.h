@@ -1,6 +1,7 @@
 #pragma once
 // The text forms the radio controllers exchange with the control link: IPv4 addresses as
-// dotted quads, frequencies and qualities as "%4.6f" decimals, caller identities as IA5 text.
+// dotted quads (read by INet4::ParseAddress), frequencies and qualities as "%4.6f" decimals,
+// caller identities as IA5 text.
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -9,8 +10,6 @@ namespace RTPSignalling {
 
 // An address in network order as "a.b.c.d".
 std::string DottedText(uint32_t network_order);
-// The address of a dotted quad in network order; 0 when the text does not parse.
-uint32_t ParseDotted(const std::string& text);
 std::string DecimalText(float value);
 // 0.0 when the text holds no number.
 float ParseDecimal(const std::string& text);

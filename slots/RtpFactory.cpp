@@ -15,6 +15,7 @@
 #include "board/voice.h"
 #include "foundation/Escaped.h"
 #include "foundation/Fd.h"
+#include "foundation/INet4.h"
 #include "hardware/DevNames.h"
 #include "hardware/SwitchRoutes.h"
 #include "slots/RtpSlot.h"
@@ -24,9 +25,9 @@ namespace {
 // The address of a "iaddr" text, first octet most significant; false when it does not parse
 // (inet_addr would give 255.255.255.255 for it).
 bool address_of(std::string const& text, uint32_t& address) {
-  in_addr a{};
-  if (inet_aton(text.c_str(), &a) == 0) return false;
-  address = ntohl(a.s_addr);
+  uint32_t network_order = 0;
+  if (!INet4::ParseAddress(text, network_order)) return false;
+  address = ntohl(network_order);
   return true;
 }
 
@@ -93,7 +94,7 @@ bool RtpFactory::MakeParams(LGCP::CreateRtpParams const& create, board::rtp::rtp
   p.packet_factor = static_cast<uint16_t>(rtp.has_pfactor() ? rtp.get_pfactor().getValue() : 0);
   p.vad = rtp.has_vad() && rtp.get_vad() ? 1 : 0;
   p.rate = rtp.has_crate() && rtp.get_crate().getValue() != 0 ? 1 : 0;
-  p.ssrc = rtp.has_ssrc() ? rtp.get_ssrc().getValue() : static_cast<uint32_t>(std::rand());
+  p.ssrc = rtp.has_ssrc() ? rtp.get_ssrc().getValue() : RtpSlot::NewSsrc();
   p.ttl = rtp.has_ttl() ? rtp.get_ttl().getValue() : 0u;
   p.dscp = rtp.has_qos_dscp() ? (static_cast<uint32_t>(rtp.get_qos_dscp().getValue()) * 4) & 0xFC : 0xFFFFFFFFu;
   peer = sockaddr_in{};

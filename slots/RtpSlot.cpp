@@ -8,8 +8,10 @@
 #include <cerrno>
 #include <cstring>
 #include <iostream>
+#include <unordered_set>
 
 #include "board/board.h"
+#include "foundation/RandomWord.h"
 #include "hardware/DevNames.h"
 #include "hardware/SwitchRoutes.h"
 #include "slots/Rtcp.h"
@@ -26,15 +28,24 @@ constexpr const char* kPhone = "+1 555 0100";
 
 std::ostream& put_errno(std::ostream& os, int error) { return os << " errno=" << '"' << std::strerror(error) << '"'; }
 
+// The source identifiers of the live sessions, the controller's own choices included. Never
+// destroyed: sessions may outlive other statics at exit.
+std::unordered_multiset<uint32_t>& live_ssrcs() {
+  static auto* ssrcs = new std::unordered_multiset<uint32_t>;
+  return *ssrcs;
+}
+
 }  // namespace
 
 RtpSlot::RtpSlot(int channel, int device, rtp_connection_params const& params)
     : channel(channel), device(::fcntl(device, F_DUPFD_CLOEXEC, 0)), params(params), codecPayload(params.rx_pt) {
   rtpEvent.Bind("RtpSlot::OnRtpEvent", &RtpSlot::OnRtpEvent, this);
   rtpEvent.Schedule(this->device, POLLIN);
+  live_ssrcs().insert(params.ssrc);
 }
 
 RtpSlot::~RtpSlot() {
+  if (auto it = live_ssrcs().find(params.ssrc); it != live_ssrcs().end()) live_ssrcs().erase(it);
   send(RTPC::BYE(params.ssrc, "session end"));
   rtcp.close();
   // A lost channel's features were undone when it went; its number is not ours to touch.
@@ -120,6 +131,14 @@ bool RtpSlot::Ioctl(LGCP::IoctlParams const& p) {
   return false;
 }
 
+uint32_t RtpSlot::NewSsrc() {
+  // A clash among 32 random bits is rare; a few draws make it never happen in practice, and
+  // the table of live sessions is bounded by the board's channels.
+  uint32_t ssrc = Random::word();
+  for (int draw = 0; draw < 8 && live_ssrcs().count(ssrc); ++draw) ssrc = Random::word();
+  return ssrc;
+}
+
 int RtpSlot::translate_payload(LGCP::CodecMode const& mode) const {
   switch (mode.getValue()) {
     case LGCP::CodecMode::alaw: return 8;
@@ -147,6 +166,12 @@ bool RtpSlot::changeCodec(LGCP::CodecMode const& mode, bool transmit) {
   }
   if (transmit) std::clog << " - OK";
   std::clog << std::endl;
+  // The new session starts without the detection the controller set on the old one. One the
+  // device refuses now fails the change: the controller must not count on it.
+  if (pdEnabled && !armPD(pdTimeout)) {
+    pdEnabled = false;
+    return false;
+  }
   return true;
 }
 
@@ -203,9 +228,10 @@ void RtpSlot::OnRtpEvent(int, short events) {
   }
 }
 
-bool RtpSlot::enablePD(LGCP::PDParams const& p) {
+bool RtpSlot::enablePD(LGCP::PDParams const& p) { return armPD(static_cast<uint32_t>(p.get_timeout().getValue())); }
+
+bool RtpSlot::armPD(uint32_t timeout) {
   board::rtp::rtp_pd_event_params block;
-  const uint32_t timeout = static_cast<uint32_t>(p.get_timeout().getValue());
   block.type = board::rtp::kEventPacketLoss;
   block.timeout = timeout;
   block.timeout2 = timeout;
@@ -215,6 +241,8 @@ bool RtpSlot::enablePD(LGCP::PDParams const& p) {
     return false;
   }
   put(std::clog) << "RTP SET EVENT PD " << "timeout=" << timeout << std::endl;
+  pdEnabled = true;
+  pdTimeout = timeout;
   return true;
 }
 
@@ -227,6 +255,7 @@ bool RtpSlot::disablePD() {
     return false;
   }
   put(std::clog) << "RTP RESET EVENT PD" << std::endl;
+  pdEnabled = false;
   return true;
 }
 

@@ -64,6 +64,9 @@ class RtpSlot : public Slot, public Hardware::TonecReceiver, public Hardware::DS
   bool restart();
   // The payload type a codec mode asks for.
   int translate_payload(LGCP::CodecMode const& mode) const;
+  // A source identifier for a new session that no live session uses (they must differ on
+  // the wire), drawn anew on every call so that a restarted daemon picks others.
+  static uint32_t NewSsrc();
 
   // The session's TDM channel: the slot's transmit and receive channel and the timeslot of its
   // tone and DSP features while the slot holds it (a failed restart loses it).
@@ -77,6 +80,10 @@ class RtpSlot : public Slot, public Hardware::TonecReceiver, public Hardware::DS
   int codecPayload;
   // The device's receive path runs.
   bool inputStarted = false;
+  // The packet-loss detection the device took, with its time-out; a codec restart puts it back
+  // on the new session.
+  bool pdEnabled = false;
+  uint32_t pdTimeout = 0;
   // The receive path follows a radio controller, not the input stream.
   bool radioInput = false;
 
@@ -84,6 +91,7 @@ class RtpSlot : public Slot, public Hardware::TonecReceiver, public Hardware::DS
   // "rtp[<channel>]: ", the start of the slot's device lines.
   std::ostream& put(std::ostream& os) const;
   bool changeCodec(LGCP::CodecMode const& mode, bool transmit);
+  bool armPD(uint32_t timeout);
   // A request on the session that takes no argument.
   bool request(uint32_t number);
 };

@@ -113,7 +113,7 @@ std::string SimProtocol::execute(std::string_view line) {
   if (cmd == "help") return ok(std::string(kHelp) + " " + SimNetif::help() + " " + SimMonitoring::help());
   if (auto reply = rtp_ext_command(board_, t)) return *reply;
   if (auto reply = mixer_command(board_, t)) return *reply;
-  if (auto reply = voice_command(board_, t)) return *reply;
+  if (auto reply = voice_command(board_, t, line)) return *reply;
   if (auto reply = board_.netif().execute(t)) return *reply;
   if (auto reply = SimMonitoring::instance().execute(t)) return *reply;
   if (auto reply = modem_command(board_, t)) return *reply;

@@ -33,13 +33,20 @@ int SimVoice::request(uint32_t number, uint8_t* record, int& error) {
   return -1;
 }
 
-std::optional<std::string> voice_command(SimBoard& board, const std::vector<std::string_view>& t) {
+std::optional<std::string> voice_command(SimBoard& board, const std::vector<std::string_view>& t,
+                                         std::string_view line) {
   if (t.empty()) return std::nullopt;
   SimVoice& voice = board.state().voice;
   if (t[0] == "voice-version") {
-    if (t.size() != 2 || t[1].size() > sizeof(board::voice::VersionInfo::text))
-      return "error usage: voice-version <text of at most 20 bytes>\n";
-    voice.version = std::string(t[1]);
+    if (t.size() == 1) return "ok " + voice.version + "\n";
+    // The text is the rest of the line, blanks inside it included ("sim-voice 1.0").
+    constexpr std::string_view kBlanks = " \t\r";
+    std::string_view text = line.substr(static_cast<size_t>(t[0].data() - line.data()) + t[0].size());
+    text.remove_prefix(std::min(text.size(), text.find_first_not_of(kBlanks)));
+    text = text.substr(0, text.find_last_not_of(kBlanks) + 1);
+    if (text.size() > sizeof(board::voice::VersionInfo::text))
+      return "error usage: voice-version [<text of at most 20 bytes>]\n";
+    voice.version = std::string(text);
     return "ok\n";
   }
   return std::nullopt;

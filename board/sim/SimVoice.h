@@ -31,7 +31,9 @@ class SimVoice {
 };
 
 class SimBoard;
-// The text-protocol line of the version ("voice-version"); nullopt for any other line.
-std::optional<std::string> voice_command(SimBoard& board, const std::vector<std::string_view>& words);
+// The text-protocol line of the version ("voice-version", its words and the whole line);
+// nullopt for any other line.
+std::optional<std::string> voice_command(SimBoard& board, const std::vector<std::string_view>& words,
+                                         std::string_view line);
 
 }  // namespace board::sim

@@ -171,6 +171,17 @@ class Hardware(vx.DaemonTest):
         self.assertEqual(self.answer(trunk_cfg(1, SLAVE)), "success")
         self.assertEqual(self.board.ask("tclk"), "2")
 
+    def test_the_simulated_voice_driver_version_is_the_rest_of_the_line(self):
+        self.assertEqual(self.board.ask("voice-version"), "sim-voice 1.0")
+        try:
+            self.assertEqual(self.board.ask("voice-version \t DSP build 7 \r"), "")
+            self.assertEqual(self.board.ask("voice-version"), "DSP build 7")
+            with self.assertRaises(AssertionError):
+                self.board.ask("voice-version " + "x" * 21)  # the driver's field holds 20 bytes
+            self.assertEqual(self.board.ask("voice-version"), "DSP build 7")
+        finally:
+            self.board.ask("voice-version sim-voice 1.0")
+
 
 class DisabledClock(vx.DaemonTest):
     daemon_args = ("--disable-clock",)

@@ -5,6 +5,7 @@ holder only."""
 import vxharness as vx
 import test_radio
 import test_rtp
+from test_hardware import UNSUPPORTED
 from test_radio import LEMZ_STATUS, ed137_header
 
 FOREIGN = "10.9.9.9"
@@ -72,14 +73,44 @@ class RadioFilterTest(test_rtp.CodecSessionTest):
         self.assertIn("rtp_ext session hung up", lines[0])
         self.assertEqual(self.send(6, "destroy : NULL"), "success")
 
-    def test_lemz_holder_keeps_the_filter(self):
-        self.assertEqual(self.create(8, "{ status %s }" % LEMZ_STATUS), "success")
+    def lemz_given(self, slot, holder):
+        """The LEMZ radio is given to holder (WM_TRANS); the answer."""
         flags = ("flags { prio 3, ptt TRUE, bss FALSE, vad-rx FALSE, vad-tx FALSE, sql FALSE, sh FALSE, pwr FALSE, "
                  "rv FALSE, resv FALSE, selcall 0, li 0 }")
-        # The radio is given to 10.1.1.1 (WM_TRANS).
-        self.assertEqual(self.send(8, 'ioctl : rtpExt : lemz : { addr { session-addr "10.1.1.1", session-ssrc 9 }, '
-                                      'params wm-trans : { %s, ip "10.1.1.1", ssrc 9 } }' % flags), "success")
+        return self.send(slot, 'ioctl : rtpExt : lemz : { addr { session-addr "10.1.1.1", session-ssrc 9 }, '
+                               'params wm-trans : { %s, ip "%s", ssrc 9 } }' % (flags, holder))
+
+    def test_lemz_holder_keeps_the_filter(self):
+        self.assertEqual(self.create(8, "{ status %s }" % LEMZ_STATUS), "success")
+        self.assertEqual(self.lemz_given(8, "10.1.1.1"), "success")
         self.check_filter_survives(8, "10.1.1.1", "decoder-mode : ulaw", "03340000")
+
+    def test_a_holder_that_is_no_address_is_refused_and_the_filter_stays(self):
+        def ed137_tx(holder):
+            return self.send(7, 'ioctl : rtpExt : ed-137 : { addr { session-addr "%s", session-ssrc 9 }, '
+                                "params tx : { header %s } }" % (holder, ed137_header("normal-ptt-on", "squ-on", 5)))
+
+        self.ed137_held(7)
+        self.assertEqual(self.create(8, "{ status %s }" % LEMZ_STATUS), "success")
+        self.assertEqual(self.lemz_given(8, "10.1.1.1"), "success")
+        sessions = self.board.ext_sessions()
+        self.assertEqual(sorted(s["filter"] for s in sessions.values()), ["10.1.1.1", "10.2.0.9"])
+        for holder in ("no-such-host", "", "300.1.1.1"):
+            with self.subTest(holder=holder):
+                seen = len(self.daemon.output())
+                self.assertEqual(ed137_tx(holder), UNSUPPORTED)
+                self.assertEqual(self.lemz_given(8, holder), UNSUPPORTED)
+                self.assertEqual(self.board.ext_sessions(), sessions)
+                said = [line for line in self.daemon.output()[seen:].splitlines() if "command refused" in line]
+                self.assertEqual(len(said), 2, said)
+                self.assertTrue(all(line.endswith('command refused: holder address "%s" is not an IPv4 address'
+                                                  % holder) for line in said), said)
+        # The holders' reports still reach the controller.
+        self.assertEqual(self.board.ext_packet("10.2.0.9", 9, "20412105"), 1)
+        self.assertIn('session-addr "10.2.0.9"', self.signal("rtpExt")[1])
+        # The short form an RTP create takes is taken here too.
+        self.assertEqual(ed137_tx("10.2"), "success")
+        self.assertIn("10.0.0.2", [s["filter"] for s in self.board.ext_sessions().values()])
 
 
 if __name__ == "__main__":

@@ -172,6 +172,49 @@ class Rtp(CodecSessionTest):
         self.assertEqual(self.signal("tonec"),
                          (9, "{ timestamp 0, event tone-presence : { freq 2100, presence TRUE } }"))
 
+    def test_a_codec_change_keeps_the_packet_loss_detection_of_the_session(self):
+        self.assertEqual(self.send(rtp()), "success")
+        (channel,) = self.board.sessions()
+        self.assertEqual(self.send("ioctl : pd-enable : { timeout 300 }"), "success")
+        for change, field in (("encoder-mode : ulaw", "tx_pt"), ("decoder-mode : ulaw", "rx_pt")):
+            with self.subTest(change):
+                self.assertEqual(self.send("ioctl : " + change), "success")
+                session = self.board.sessions()[channel]
+                self.assertEqual((session[field], session["pd"]), ("0", "300"))
+        # The new session's losses reach the controller with the time-out it was armed with.
+        self.assertEqual(self.board.ask("rtp-event %d 1 2" % channel), "1")
+        self.assertEqual(self.signal("rtp"), (9, "pd : { value 2, timeout 300 }"))
+        # A detection switched off stays off.
+        self.assertEqual(self.send("ioctl : pd-disable : NULL"), "success")
+        self.assertEqual(self.send("ioctl : encoder-mode : alaw"), "success")
+        self.assertEqual(self.board.sessions()[channel]["pd"], "-")
+
+    def restart_daemon(self):
+        """The daemon ends and starts again; this test's controller and board with it."""
+        self.c.close()
+        self.board.close()
+        self.daemon.stop()
+        self.daemon.start()
+        self.board = self.board_class(self.daemon)
+        self.c = self.daemon.connect()
+        self.pending = []
+
+    def test_every_session_draws_its_own_ssrc_whatever_the_bus_self_test_seeds(self):
+        ssrcs = []
+        for _ in range(2):
+            self.restart_daemon()
+            self.assertEqual(self.send(rtp()), "success")
+            ssrcs += [s["ssrc"] for s in self.board.sessions().values()]
+        self.assertNotEqual(ssrcs[0], ssrcs[1], "the first session of two starts")
+        test = "testBpc : { bus 2, seed 7, mode %s : NULL, timeslot-start 6, timeslot-length 4 }"
+        for slot in (10, 11):
+            self.assertEqual(self.send_to(None, test % "write"), "success")
+            self.assertEqual(self.send_to(slot, rtp()), "success")
+            # The pattern of the seed is the same whatever was drawn in between.
+            self.assertEqual(self.send_to(None, test % "read"), "success")
+        ssrcs = [s["ssrc"] for s in self.board.sessions().values()]
+        self.assertEqual(len(set(ssrcs)), 3, ssrcs)
+
 
 if __name__ == "__main__":
     vx.main()

@@ -151,6 +151,27 @@ class SecondInstance(unittest.TestCase):
         finally:
             d.cleanup()
 
+    def test_a_second_daemon_on_a_fresh_root_is_refused(self):
+        # Nothing under the root but the harness's output file: the first makes var/run itself.
+        d = vx.Daemon(env={"VOXRELAY_AUTH_PORT": str(vx.free_port())}, watchdog=False)
+        try:
+            for entry in os.listdir(d.root):
+                shutil.rmtree(d.path("/" + entry))
+            d.start()
+            pidfile, sock = d.path("/var/run/server.pid"), d.path("/var/run/voxrelay-sim.sock")
+            self.assertEqual(vx.read(pidfile), str(d.proc.pid))
+            inode = os.lstat(sock).st_ino
+            status, err = run_briefly(["--port", str(vx.free_port())], d.env)
+            self.assertEqual(status, 2, err)
+            self.assertIn("not started: server already running on this root, pid=%d" % d.proc.pid, err)
+            self.assertEqual((vx.read(pidfile), os.lstat(sock).st_ino), (str(d.proc.pid), inode))
+            self.assertNotIn("pid file", d.output())
+            b = Board(d)
+            self.assertTrue(b.ask("requests mctl"))
+            b.close()
+        finally:
+            d.cleanup()
+
     @unittest.skipUnless(shutil.which("strace"), "strace is not installed")
     def test_the_root_stays_claimed_until_the_daemon_has_cleared_its_files(self):
         # A daemon started as soon as the pid file is gone must not lose its status files to

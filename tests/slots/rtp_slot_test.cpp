@@ -205,6 +205,20 @@ TEST_F(RtpSlotTest, CodecChangeRestartsTheSessionOnItsChannel) {
   EXPECT_EQ(mode(false, LGCP::CodecMode::lbrc), hwtest::kSuccess);
   EXPECT_EQ(rtp(RTP_BEGIN_SESSION).back().arg("rx_pt"), 18);
 
+  // The packet-loss detection goes over to the new session; put back refused, it fails the
+  // change, which keeps its new session, and is not put back again.
+  ASSERT_EQ(ioctl([](LGCP::IoctlParams& p) { p.select_pd_enable().set_timeout(300); }), hwtest::kSuccess);
+  EXPECT_EQ(mode(true, LGCP::CodecMode::ulaw), hwtest::kSuccess);
+  EXPECT_TRUE(sim().state().rtp.session_of(channel)->pd);
+  EXPECT_EQ(sim().state().rtp.session_of(channel)->pd_timeout, 300u);
+  sim().fail_next(Device::rtp, EIO, 1, RTP_SET_EVENT_PD);
+  EXPECT_EQ(mode(true, LGCP::CodecMode::alaw), LGCP::ErrorCause::unsupported);
+  EXPECT_EQ(sim().state().rtp.session_of(channel)->params.tx_pt, 8);
+  EXPECT_FALSE(sim().state().rtp.session_of(channel)->pd);
+  sim().clear_requests();
+  EXPECT_EQ(mode(false, LGCP::CodecMode::ulaw), hwtest::kSuccess);
+  EXPECT_EQ(names(Device::rtp), (std::vector<std::string>{"RTP_BEGIN_SESSION", "RTP_ADD_CHANNEL", "RTP_START_RX"}));
+
   // A restart that fails answers "unsupported" and leaves the slot without a device.
   sim().fail_open(Device::rtp, ENOMEM);
   EXPECT_EQ(mode(true, LGCP::CodecMode::ulaw), LGCP::ErrorCause::unsupported);
