@@ -30,9 +30,9 @@ import vxharness as vx
 from test_modem import ModemTest, accounting, activation, auth_request, modem_params
 
 SEEDS = [1, 2, 3]
-STEPS = 120
+STEPS = 300
 SLOTS = (10, 11, 12, 13, 14, 15)   # calls; slot + 20 is the map each one feeds
-MAX_PEERS = 12                      # under the daemon's 16, whatever it has not let go yet
+MAX_PEERS = 12                      # under the daemon's 16: none is closed for a new one
 DIGITAL = "digital"                 # the one call identity of session -1
 ENODEV = 19
 
@@ -41,7 +41,7 @@ class Call:
     def __init__(self, slot, kind):
         self.slot, self.kind = slot, kind
         self.session = None     # the modem's number, -1 for a digital call, None when it holds none
-        self.ident = None       # the order in which calls were given a modem
+        self.ident = self.modem = None  # the order in which calls were given a modem, and it
         self.lost = self.over = False
 
     def holds(self):
@@ -144,12 +144,16 @@ class AuthRandom(ModemTest):
             return
         run.idents += 1
         call.ident = run.idents
+        call.modem = channel - 1024
         for other in run.calls.values():
-            if other is not call and other.holds() and other.session == channel - 1024:
+            if other is not call and other.modem == call.modem and other.kind == "fax":
+                run.seen["modems taken from a fax"] += 1
+            elif other is not call and other.holds() and other.session == call.modem:
                 # The board gave its modem on: that call lost it.
+                run.seen["modems given on"] += 1
                 self.lose(run, other)
         if kind != "fax":
-            call.session = channel - 1024
+            call.session = call.modem
 
     def lose(self, run, call):
         call.lost = True
@@ -281,11 +285,11 @@ class AuthRandom(ModemTest):
             self.lose(run, c)
         run.seen["resets"] += 1
 
-    def close_peer(self, rnd, run):
-        peer = rnd.choice(run.peers)
+    def close_peer(self, run, peer):
+        """The peer goes, and the daemon has let it go."""
         run.peers.remove(peer)
-        run.log.append("peer %d closed" % peer.sock.getsockname()[1])
         port = peer.sock.getsockname()[1]
+        run.log.append("peer %d closed" % port)
         peer.sock.close()
         self.assertTrue(vx.wait_for(lambda: not self.daemon_side(port), 5), "peer not let go" + run.after())
 
@@ -303,25 +307,33 @@ class AuthRandom(ModemTest):
             self.end(run, [run.calls[slot]])
         elif r < 0.36:
             if len(run.peers) >= MAX_PEERS:
-                self.close_peer(rnd, run)
+                self.close_peer(run, rnd.choice(run.peers))
             self.open_peer(rnd, run)
             sent = run.peers[-1:]
-        elif r < 0.66:
+        elif r < 0.64:
             sent = self.speak(rnd, run)
-        elif r < 0.78 and live:
+        elif r < 0.76 and live:
             self.activate(rnd, run)
-        elif r < 0.81:
+        elif r < 0.79:
             self.reset(run)
+        elif r < 0.83 and live:
+            # The call's paths go: the board may give its modem to the next call (a fax's while
+            # the program runs), once it frees it.
+            slot = rnd.choice(live)
+            run.log.append("disconnect %d" % (slot + 20))
+            self.assertIn("success", self.answer(self.command(slot + 20, "disconnect : NULL")), run.after())
         elif r < 0.86:
             run.log.append("modems 4: the board frees its modems")
             self.board.ask("modems 4")
+            if len(live) < len(SLOTS):
+                self.create(rnd, run)
         elif r < 0.89:
             run.log.append("controller dropped")
             self.c.close()
             self.c = self.daemon.connect()
             self.end(run, list(run.calls.values()))
         elif r < 0.93 and run.peers:
-            self.close_peer(rnd, run)
+            self.close_peer(run, rnd.choice(run.peers))
         self.settle(run, sent)
 
     def test_random_authentication_channel(self):
@@ -334,8 +346,8 @@ class AuthRandom(ModemTest):
                         self.step(rnd, run)
                 finally:
                     # The calls go with the controller; nothing of this run stays for the next.
-                    for p in run.peers:
-                        p.sock.close()
+                    while run.peers:
+                        self.close_peer(run, run.peers[0])
                     self.c.close()
                     self.c = self.daemon.connect()
                     self.board.ask("modems 4")
