@@ -185,6 +185,12 @@ class ModemTest(vx.DaemonTest):
             % (map_slot, map_slot))))
         return self.command(slot, "connect : %d" % map_slot)
 
+    def modem_call(self, slot, cid, channel=1024):
+        """A PPP call on slot, feeding map slot + 1, once it holds the modem on channel."""
+        self.create(slot, modem_params(cid=cid))
+        self.start(slot, slot + 1)
+        self.messages(lambda t: "slot %d," % slot in t and "transmitter : active : %d" % channel in t)
+
     def execs(self):
         return [fields[1:] for fields in self.log() if fields and fields[0] == "exec"]
 
@@ -270,9 +276,7 @@ class Modem(ModemTest):
         # One modem, held by slot 5's call: slot 7 gets none, as the source and as the sink of a
         # map, and signals no stream; once slot 5's call ends, a start gives it the modem.
         self.board_setting("modems 1", "modems 4")
-        self.create(5, modem_params(cid="555"))
-        self.start(5, 6)
-        self.messages(lambda t: "slot 5," in t and "transmitter : active : 1024" in t)
+        self.modem_call(5, "555")
         self.create(7, modem_params(cid="777"))
         got = self.until_answer(self.start(7, 8)) + self.until_answer(self.command(8, "connect : 7"))
         self.assertEqual([t for t in got if "slot 7," in t and ("transmitter" in t or "receiver" in t)], [])
@@ -451,9 +455,7 @@ class AuthChannel(ModemTest):
         # stays open, having named session 0 or nothing yet. Call B, slot 7, is given modem 0
         # and its own PPP side names the session.
         incoming = self.daemon.output().count("incoming auth connection from")
-        self.create(5, modem_params(cid="555"))
-        self.start(5, 6)
-        self.messages(lambda t: "slot 5," in t and "transmitter : active : 1024" in t)
+        self.modem_call(5, "555")
         a = self.auth_peer()
         self.accepted(incoming + 1)
         if end == "destroy":
@@ -463,9 +465,7 @@ class AuthChannel(ModemTest):
         else:
             self.board.ask(end)
             self.messages(lambda t: "slot 5," in t and "abort : %d" % self.ENODEV in t)
-        self.create(7, modem_params(cid="777"))
-        self.start(7, 8)
-        self.messages(lambda t: "slot 7," in t and "transmitter : active : 1024" in t)
+        self.modem_call(7, "777")
         b = self.auth_peer()
         b.sendall(auth_request(0, "b"))
         self.auth_of(7, "b")
@@ -629,25 +629,19 @@ class AuthChannel(ModemTest):
         s.sendall(auth_request(0, "early"))
         self.assertTrue(vx.wait_for(lambda: "auth request for unknown session 0" in self.daemon.output()))
         self.assertIn("success", self.answer(self.command(14, "disconnect : NULL")))
-        self.create(5, modem_params(cid="555"))
-        self.start(5, 6)
-        self.messages(lambda t: "slot 5," in t and "transmitter : active : 1024" in t)
+        self.modem_call(5, "555")
         s.sendall(auth_request(0, "u5"))
         self.auth_of(5, "u5")
         self.assertIn("success", self.answer(self.command(13, "destroy : NULL")))
         # Slot 5's call ends and the next call, slot 9, is given modem 0: the connection's
         # request for it reaches it.
         self.assertIn("success", self.answer(self.command(5, "destroy : NULL")))
-        self.create(9, modem_params(cid="999"))
-        self.start(9, 10)
-        self.messages(lambda t: "slot 9," in t and "transmitter : active : 1024" in t)
+        self.modem_call(9, "999")
         s.sendall(auth_request(0, "u9"))
         self.auth_of(9, "u9")
         # Slot 11 is given modem 1. A second connection speaks for slot 9's call, then for
         # slot 11's.
-        self.create(11, modem_params(cid="1111"))
-        self.start(11, 12)
-        self.messages(lambda t: "slot 11," in t and "transmitter : active : 1025" in t)
+        self.modem_call(11, "1111", 1025)
         t = self.auth_peer()
         t.sendall(auth_request(0, "t9"))
         self.auth_of(9, "t9")
@@ -658,9 +652,7 @@ class AuthChannel(ModemTest):
         self.assertTrue(vx.wait_for(lambda: self.daemon.output().count("lost: device hung up") == 2))
         self.create(7, modem_params(cid="777"))
         self.start(7, 8)
-        self.create(15, modem_params(cid="1515"))
-        self.start(15, 16)
-        self.messages(lambda t: "slot 15," in t and "transmitter : active : 1025" in t)
+        self.modem_call(15, "1515", 1025)
         # Slot 9's accounting, late, is dropped though the connection named session 1 since;
         # each connection's fresh request is the new call's.
         t.sendall(accounting(0, 99))
