@@ -70,15 +70,15 @@ class AuthRandom(ModemTest):
         self.out = open(self.daemon.path("/stdout"), "rb")
         self.addCleanup(self.out.close)
         self.out.seek(0, 2)
-        self.accepts = 0
+        self.accepts, self.tail = 0, b""
         self.auth_port = int(self.daemon.env["VOXRELAY_AUTH_PORT"])
 
     # ---- the daemon's side
 
     def new_accepts(self):
-        """Connections the daemon took since the last look (the output is read once)."""
-        text = self.out.read()
-        self.accepts += text.count(b"incoming auth connection from")
+        """Connections the daemon took so far (its output is read once, whole lines)."""
+        lines, _, self.tail = (self.tail + self.out.read()).rpartition(b"\n")
+        self.accepts += lines.count(b"incoming auth connection from")
         return self.accepts
 
     def daemon_side(self, port):
