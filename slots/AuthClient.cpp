@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstring>
 #include <iostream>
+#include <utility>
 
 #include "slots/ModemFactory.h"
 
@@ -48,10 +49,13 @@ void AuthClient::Close(const char* why) {
   if (--busy == 0) CheckDisconnect();
 }
 
-bool AuthClient::Retired(int id) const { return std::find(retired.begin(), retired.end(), id) != retired.end(); }
+AuthClient::Speaks* AuthClient::SpeaksOn(int id) {
+  return const_cast<Speaks*>(std::as_const(*this).SpeaksOn(id));
+}
 
-void AuthClient::Retire(int id) {
-  if (!Retired(id)) retired.push_back(id);
+const AuthClient::Speaks* AuthClient::SpeaksOn(int id) const {
+  const auto it = std::find_if(speaks.begin(), speaks.end(), [id](const Speaks& s) { return s.session == id; });
+  return it == speaks.end() ? nullptr : &*it;
 }
 
 void AuthClient::OnDisconnect() {
@@ -115,13 +119,9 @@ void AuthClient::OnRecord(uint32_t length) {
   }
   const auto* record = reinterpret_cast<const attr*>(buffer);
   session = record->session;
+  const bool first = !named;
   named = true;
-  if (Retired(session)) {
-    std::cerr << factory << "auth record from retired connection " << peer.GetString() << " (session "
-              << record->session << ", kind " << record->kind << "), dropped." << std::endl;
-    return;
-  }
-  factory.OnAuth(record);
+  factory.OnAuth(*this, record, first);
 }
 
 bool AuthClient::Send(const attr* record) {

@@ -39,10 +39,18 @@ class AuthClient {
   void Close(const char* why);
   // Has named no session and is not sending a record: its place may go to a new connection.
   bool Quiet() const { return !named && readPos == buffer; }
-  // The records of that session speak for a call that lost its modem.
-  bool Retired(int id) const;
-  // From now on, records of that session are dropped and none is sent for it.
-  void Retire(int id);
+
+  // The call the connection speaks for on one session (see ModemFactory::OnAuth).
+  struct Speaks {
+    int session;
+    // A call that held the session's modem (ModemSlot::call).
+    uint64_t call;
+    // When it last named the session, in the factory's order of records; 0 when it never did
+    // (it opened during that call, which lost its modem before the connection spoke).
+    uint64_t named;
+  };
+  Speaks* SpeaksOn(int session);
+  const Speaks* SpeaksOn(int session) const;
 
   Event event;
   Fd fd;
@@ -55,10 +63,11 @@ class AuthClient {
   int session = -1;
   // A record named a session (`session` is -1 at first, and -1 is also a session).
   bool named = false;
-  // Sessions this connection named for a call that then lost its modem: what it sends for them
-  // is dropped and nothing is sent to it for them. Other sessions it names are served. At most
-  // one entry per modem: only the session named at a retirement is added.
-  std::vector<int> retired;
+  // One entry per session the connection spoke on while a call held it: bounded by the modems
+  // the board has, however many numbers the peer names.
+  std::vector<Speaks> speaks;
+  // The calls given their modem before the connection opened have identities up to this one.
+  uint64_t openedAfter = 0;
   Timer stallTimer;
 
  private:

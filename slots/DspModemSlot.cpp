@@ -114,6 +114,7 @@ void DspModemSlot::InitModem() {
   }
   timeslot = ts;
   modem = n;
+  if (owner) call = owner->NewCall();
   // Any other slot on this modem (handed to a fax program, or taken back by the board) has it
   // no longer.
   if (owner) owner->ModemTaken(*this);
@@ -192,10 +193,9 @@ void DspModemSlot::ModemGone(const char* why) {
   deviceEvent.Release();
   device.close();
   LoseChannel();
-  // The PPP side's connections on this session speak for the lost call: none serves the next
-  // holder of the modem. That holder has none yet: a slot given the modem calls ModemTaken,
-  // which runs this for the old holder before the new one starts anything on the session.
-  if (!handedOver && owner) owner->RetireSession(modem);
+  // The PPP side's connections on this session speak for the lost call, those that have not
+  // spoken yet included: none serves the next holder of the modem unless it asks afresh.
+  if (!handedOver && owner) owner->CallLost(modem, call);
   // A destroy in progress has hung pppd up already and answers for the slot.
   if (handedOver || destroying) return;
   // pppd runs on a tty that is now another call's.

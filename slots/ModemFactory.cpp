@@ -23,6 +23,7 @@
 #include "foundation/Hex.h"
 #include "foundation/INet4.h"
 #include "slots/AuthClient.h"
+#include "slots/AuthRecord.h"
 #include "slots/DspModemSlot.h"
 #include "slots/HdlcModemSlot.h"
 
@@ -81,8 +82,6 @@ void ModemFactory::ReleaseModemSlot(DspModemSlot* slot) {
 }
 
 void ModemFactory::ModemTaken(DspModemSlot& holder) {
-  // A modem given to the next call after its last call ended leaves the connections on its
-  // session as they are: they are retired only when a slot still held it (ModemGone).
   // Losing a modem leaves the lists as they are; the copy keeps the walk safe whatever the
   // abort signals set off.
   const std::vector<DspModemSlot*> slots = dspModems;
@@ -96,35 +95,66 @@ void ModemFactory::ReleaseModemSlot(HdlcModemSlot* slot) {
   freeInterfaces.push_back(slot->ifname);
 }
 
-void ModemFactory::RetireSession(int session) {
+uint64_t ModemFactory::CurrentCall(int session, ModemSlot** holder) const {
+  ModemSlot* s = FindModemByDsp(session);
+  if (holder) *holder = s;
+  if (session == -1) return kDigitalCall;
+  return s ? s->call : 0;
+}
+
+void ModemFactory::CallLost(int session, uint64_t call) {
   for (AuthClient* c : clients) {
-    if (!c->named || c->session != session || c->Retired(session)) continue;
-    c->Retire(session);
+    if (const AuthClient::Speaks* s = c->SpeaksOn(session)) {
+      if (s->call != call) continue;
+    } else {
+      if (c->named || c->openedAfter < call) continue;
+      c->speaks.push_back({session, call, 0});
+    }
     std::cerr << *this << "auth connection from " << c->peer.GetString() << " retired: the call on session " << session
               << " lost its modem." << std::endl;
   }
 }
 
 void ModemFactory::SendAuth(const attr* record) {
+  const uint64_t call = CurrentCall(record->session);
+  AuthClient* to = nullptr;
+  uint64_t last = 0;
   for (AuthClient* c : clients) {
-    // A connection that never sent a record has named no session, though its `session` reads
-    // -1 like a digital call's.
-    if (c->named && c->session == record->session && !c->Retired(c->session)) {
-      c->Send(record);
-      return;
+    const AuthClient::Speaks* s = c->SpeaksOn(record->session);
+    if (s && s->call == call && s->named > last) {
+      to = c;
+      last = s->named;
     }
+  }
+  if (to) {
+    to->Send(record);
+    return;
   }
   std::clog << *this << "send error: unknown auth " << record->session << " session." << std::endl;
 }
 
-void ModemFactory::OnAuth(const attr* record) {
-  for (ModemSlot* s : modems) {
-    if (s->EqAuthId(record->session)) {
-      s->OnAuth(record);
+void ModemFactory::OnAuth(AuthClient& from, const attr* record, bool first) {
+  ModemSlot* holder = nullptr;
+  const uint64_t call = CurrentCall(record->session, &holder);
+  AuthClient::Speaks* s = from.SpeaksOn(record->session);
+  if (s && s->call != call) {
+    // A record of a call that is over. Only a fresh request moves the connection on to the
+    // current call; the first record of a connection that opened during a lost call is that
+    // call's, whatever its kind.
+    if (!call || record->kind != auth::kRequest || first) {
+      std::cerr << *this << "auth record from " << from.peer.GetString() << " (session " << record->session
+                << ", kind " << record->kind << ") speaks for a call that is over, dropped." << std::endl;
       return;
     }
+    s->call = call;
   }
-  std::cerr << *this << "receive auth request for unknown session " << record->session << std::endl;
+  if (!s && call) s = &from.speaks.emplace_back(AuthClient::Speaks{record->session, call, 0});
+  if (s) s->named = ++namings;
+  if (!holder) {
+    std::cerr << *this << "receive auth request for unknown session " << record->session << std::endl;
+    return;
+  }
+  holder->OnAuth(record);
 }
 
 void ModemFactory::OnAuthSocketDisconnect(AuthClient* client) {
@@ -211,6 +241,7 @@ void ModemFactory::OnSocketEvent(int, short revents) {
     (*quiet)->Close(("named no session, closed for " + peer.GetString() + ".").c_str());
   }
   auto* client = new AuthClient(std::move(conn), peer, *this);
+  client->openedAfter = lastCall;
   // A client that cannot be watched would never be heard, nor noticed when it goes: it is
   // closed now rather than kept, and takes no place among the clients.
   if (!client->Activate()) {

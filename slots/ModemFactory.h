@@ -31,6 +31,9 @@ class ModemFactory : public SlotFactory {
   // have. So stalled peers cannot hold every place, and a slow PPP side is not cut.
   static constexpr size_t kMaxClients = 16;
   static constexpr int kMaxInterfaces = 256;
+  // Digital calls all speak on session -1 and the PPP side cannot tell them apart: the session
+  // has one call identity.
+  static constexpr uint64_t kDigitalCall = 1;
 
   // The listener's port: kAuthPort, unless VOXRELAY_AUTH_PORT moves it. Like VOXRELAY_ROOT for
   // the fixed paths, that lets daemons under test run side by side.
@@ -48,21 +51,29 @@ class ModemFactory : public SlotFactory {
   void ReleaseModemSlot(DspModemSlot* slot);
   // holder was given its modem: any other slot on that modem (one that handed it to a fax
   // program, one whose modem the board took back unnoticed) loses it before the new holder's
-  // paths are made. The modem's earlier call having ended is no loss: its session's
-  // connections serve the new holder.
+  // paths are made.
   void ModemTaken(DspModemSlot& holder);
   void ReleaseModemSlot(HdlcModemSlot* slot);
-  // The connections that named this session so far speak for a call that lost its modem:
-  // their later records of this session are dropped and nothing of it is sent to them. Other
-  // sessions they name are served as from any connection.
-  void RetireSession(int session);
-  // A record to the first connection whose last record named the record's session, unless it
-  // was retired from that session. A connection that sent nothing yet is addressed by none.
+
+  // The board gives a modem's number, the session, to the next call; a call's identity it
+  // cannot reuse. A connection speaks, per session, for the call that held the modem when it
+  // named the session. Its records reach the session's current holder only while that is the
+  // same call; a fresh auth request from a connection whose call is over makes it speak for the
+  // current holder, so one connection can serve calls one after another.
+  uint64_t NewCall() { return ++lastCall; }
+  // The call on this session lost its modem while it held it: a connection that opened during
+  // it and has named nothing yet is its PPP side, and its first record is the lost call's.
+  void CallLost(int session, uint64_t call);
+  // The activation's record to the connection that speaks for the session's current call and
+  // named the session last; none: logged, nothing sent.
   void SendAuth(const attr* record);
-  // A record from a client, to the slot of its session.
-  void OnAuth(const attr* record);
+  // A record from a client, to the slot of its session if the client speaks for that slot's
+  // call. first: the client's first record that named a session.
+  void OnAuth(AuthClient& from, const attr* record, bool first);
   void OnAuthSocketDisconnect(AuthClient* client);
   ModemSlot* FindModemByDsp(int id) const;
+  // The call that the session's records speak for now (0: none), and its slot.
+  uint64_t CurrentCall(int session, ModemSlot** holder = nullptr) const;
 
   // The listener: bound, listening and watched; failures are logged and leave it closed.
   void Init(uint16_t port);
@@ -81,6 +92,9 @@ class ModemFactory : public SlotFactory {
   Event event;
   AcceptPause acceptPause;
   std::vector<AuthClient*> clients;
+  // The last call identity given, and the count of records that named a session.
+  uint64_t lastCall = kDigitalCall;
+  uint64_t namings = 0;
   std::list<std::string> freeInterfaces;
 };
 

@@ -4,6 +4,7 @@
 // reports authentication requests, accounting and the program's end to the controller.
 // ModemSlot is the part common to both kinds: the child program, its watch and the
 // destruction protocol (SIGHUP, then SIGKILL after 5 s, with the destroy answered late).
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -61,6 +62,9 @@ class ModemSlot : public Slot {
   bool killed = false;
   // The slot was aborted when it lost its modem: the end of its program is not reported again.
   bool lossReported = false;
+  // The call's identity on its session, given with its modem (ModemFactory::NewCall): the
+  // board gives the next call the modem's number, never this.
+  uint64_t call = 0;
   // The factory whose lists hold this slot; null once the factory is gone.
   ModemFactory* owner;
 

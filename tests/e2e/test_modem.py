@@ -6,6 +6,7 @@ records reach the controller as signals; destroy hangs the program up and is ans
 with its own sequence number."""
 
 import os
+import re
 import shutil
 import signal
 import socket
@@ -184,6 +185,12 @@ class ModemTest(vx.DaemonTest):
             % (map_slot, map_slot))))
         return self.command(slot, "connect : %d" % map_slot)
 
+    def modem_call(self, slot, cid, channel=1024):
+        """A PPP call on slot, feeding map slot + 1, once it holds the modem on channel."""
+        self.create(slot, modem_params(cid=cid))
+        self.start(slot, slot + 1)
+        self.messages(lambda t: "slot %d," % slot in t and "transmitter : active : %d" % channel in t)
+
     def execs(self):
         return [fields[1:] for fields in self.log() if fields and fields[0] == "exec"]
 
@@ -269,9 +276,7 @@ class Modem(ModemTest):
         # One modem, held by slot 5's call: slot 7 gets none, as the source and as the sink of a
         # map, and signals no stream; once slot 5's call ends, a start gives it the modem.
         self.board_setting("modems 1", "modems 4")
-        self.create(5, modem_params(cid="555"))
-        self.start(5, 6)
-        self.messages(lambda t: "slot 5," in t and "transmitter : active : 1024" in t)
+        self.modem_call(5, "555")
         self.create(7, modem_params(cid="777"))
         got = self.until_answer(self.start(7, 8)) + self.until_answer(self.command(8, "connect : 7"))
         self.assertEqual([t for t in got if "slot 7," in t and ("transmitter" in t or "receiver" in t)], [])
@@ -363,6 +368,15 @@ def activation(remote):
             'dns "10.0.0.53", mtu 1500 }' % remote)
 
 
+def auth_request(session, user):
+    """An authentication request as the PPP side writes it."""
+    return struct.pack("=IIi", 140, 1, session) + user.encode().ljust(64, b"\0") + bytes(64)
+
+
+def accounting(session, octets_in=0):
+    return struct.pack("=IIi9I4I", 64, 4, session, 0, 0, 0, 0, 1, 0, octets_in, 0, 1, 0, 1, 60, 0)
+
+
 def alive(pid):
     try:
         with open("/proc/%d/stat" % pid) as f:
@@ -418,7 +432,7 @@ class AuthChannel(ModemTest):
 
         # The old pppd's closing accounting is not the new call's.
         os.kill(old, signal.SIGUSR1)
-        self.assertTrue(vx.wait_for(lambda: "auth record from retired connection" in self.daemon.output()),
+        self.assertTrue(vx.wait_for(lambda: "speaks for a call that is over, dropped" in self.daemon.output()),
                         self.daemon.output()[-3000:])
         self.assertEqual([t for t in self.gather(0.3) if "acct" in t], [])
 
@@ -429,6 +443,40 @@ class AuthChannel(ModemTest):
         self.assertIn("unsupported", self.answer(self.command(5, activation("10.0.0.5"))))
         self.assertIn("success", self.answer(self.command(5, "destroy : NULL")))
         self.assertIn("success", self.answer(self.command(7, "destroy : NULL")))
+
+    def test_a_finished_calls_ppp_side_reaches_nothing_of_the_next_call_after_a_normal_end(self):
+        self.finished_call_then_next("destroy")
+
+    def test_a_finished_calls_ppp_side_reaches_nothing_of_the_next_call_after_a_reset(self):
+        self.finished_call_then_next("hangup mctl")
+
+    def finished_call_then_next(self, end):
+        # Call A, slot 5 on modem 0, ends normally or by a reset, while its PPP side's connection
+        # stays open, having named session 0 or nothing yet. Call B, slot 7, is given modem 0
+        # and its own PPP side names the session.
+        incoming = self.daemon.output().count("incoming auth connection from")
+        self.modem_call(5, "555")
+        a = self.auth_peer()
+        self.accepted(incoming + 1)
+        if end == "destroy":
+            a.sendall(auth_request(0, "a"))
+            self.auth_of(5, "a")
+            self.assertIn("success", self.answer(self.command(5, "destroy : NULL")))
+        else:
+            self.board.ask(end)
+            self.messages(lambda t: "slot 5," in t and "abort : %d" % self.ENODEV in t)
+        self.modem_call(7, "777")
+        b = self.auth_peer()
+        b.sendall(auth_request(0, "b"))
+        self.auth_of(7, "b")
+        # A's late accounting, or its first request, is A's.
+        a.sendall(accounting(0) if end == "destroy" else auth_request(0, "a"))
+        self.assertEqual(self.proceedings(1, 0.5), [])
+        self.assertIn("success", self.answer(self.command(7, activation("10.0.0.7"))))
+        self.assertEqual(self.activated(b), 0)
+        self.assertRaises(BlockingIOError, a.recv, 1, socket.MSG_DONTWAIT)
+        for slot in (7, 8, 6) + ((5,) if end != "destroy" else ()):
+            self.assertIn("success", self.answer(self.command(slot, "destroy : NULL")))
 
     def test_a_slot_without_a_modem_takes_no_digital_calls_authentication(self):
         # One DSP modem, busy with slot 5; one synchronous interface for digital calls.
@@ -502,6 +550,26 @@ class AuthChannel(ModemTest):
         got = self.messages(lambda t: "modemProceeding : auth" in t, timeout)
         self.assertRegex(got[-1], r'slot %d, .*username "%s"' % (slot, user))
 
+    def proceedings(self, count, timeout=8.0):
+        """The next count authentications and accountings the controller is told of (fewer when
+        the time is up), each as its slot and username or "acct", sorted."""
+        got = []
+        deadline = time.monotonic() + timeout
+        while len(got) < count and time.monotonic() < deadline:
+            got += [t for t in self.gather(deadline - time.monotonic(), lambda t: "modemProceeding" in t)
+                    if "modemProceeding" in t]
+        return sorted(re.sub(r'^\{ slot (\d+), .*(username "\w+"|acct).*', r"\1 \2", t) for t in got)
+
+    def activated(self, s):
+        """The session of the accept and ip records that come to the peer s."""
+        s.settimeout(5)
+        got = b""
+        while len(got) < 16 + 36:
+            got += s.recv(64)
+        accept, ip = struct.unpack("=IIiI", got[:16]), struct.unpack("=IIi", got[16:28])
+        self.assertEqual((accept[:2], accept[3], ip[:2], ip[2]), ((16, 2), 1, (36, 3), accept[2]))
+        return accept[2]
+
     def accepted(self, count):
         """Waits until the daemon took count auth connections in all."""
         self.assertTrue(vx.wait_for(lambda: self.daemon.output().count("incoming auth connection from") >= count),
@@ -547,14 +615,10 @@ class AuthChannel(ModemTest):
         self.assertTrue(vx.wait_for(lambda: any(f[0] == "ip" for f in self.lines_of(pppd) if f)), self.log_text())
         self.assertIn("success", self.answer(self.command(5, "destroy : NULL")))
 
-    def test_a_connection_serves_the_next_call_on_its_modem_and_is_retired_only_by_a_loss(self):
+    def test_a_connection_serves_calls_one_after_another_whatever_ended_the_last(self):
         # One connection speaks for the PPP side of the calls. It names session 0 first while a
         # fax program holds modem 0, which then goes, program still running, to slot 5's call.
         s = self.auth_peer()
-
-        def request(session, user):
-            s.sendall(struct.pack("=III", 140, 1, session) + user.encode().ljust(64, b"\0") + bytes(64))
-
         fax_exit = self.daemon.path("/usr/local/etc/fax.exit")
         with open(fax_exit, "w") as f:
             f.write("3 hup\n")
@@ -562,49 +626,45 @@ class AuthChannel(ModemTest):
         self.create(13, modem_params(fax=True, execargs=["send", "/tmp/doc.g3"]))
         self.start(13, 14)
         self.assertTrue(vx.wait_for(lambda: self.execs()))
-        request(0, "early")
+        s.sendall(auth_request(0, "early"))
         self.assertTrue(vx.wait_for(lambda: "auth request for unknown session 0" in self.daemon.output()))
         self.assertIn("success", self.answer(self.command(14, "disconnect : NULL")))
-        self.create(5, modem_params(cid="555"))
-        self.start(5, 6)
-        self.messages(lambda t: "slot 5," in t and "transmitter : active : 1024" in t)
-        request(0, "u5")
+        self.modem_call(5, "555")
+        s.sendall(auth_request(0, "u5"))
         self.auth_of(5, "u5")
         self.assertIn("success", self.answer(self.command(13, "destroy : NULL")))
         # Slot 5's call ends and the next call, slot 9, is given modem 0: the connection's
         # request for it reaches it.
         self.assertIn("success", self.answer(self.command(5, "destroy : NULL")))
-        self.create(9, modem_params(cid="999"))
-        self.start(9, 10)
-        self.messages(lambda t: "slot 9," in t and "transmitter : active : 1024" in t)
-        request(0, "u9")
+        self.modem_call(9, "999")
+        s.sendall(auth_request(0, "u9"))
         self.auth_of(9, "u9")
-        # The board resets its modems: slot 9 loses modem 0 and the connection is retired from
-        # session 0. Slot 7 is given modem 0 and slot 11 modem 1.
+        # Slot 11 is given modem 1. A second connection speaks for slot 9's call, then for
+        # slot 11's.
+        self.modem_call(11, "1111", 1025)
+        t = self.auth_peer()
+        t.sendall(auth_request(0, "t9"))
+        self.auth_of(9, "t9")
+        t.sendall(auth_request(1, "t11"))
+        self.auth_of(11, "t11")
+        # The board resets its modems, and slots 7 and 15 are given modems 0 and 1.
         self.board.ask("hangup mctl")
-        self.assertTrue(vx.wait_for(lambda: "retired: the call on session 0" in self.daemon.output()))
+        self.assertTrue(vx.wait_for(lambda: self.daemon.output().count("lost: device hung up") == 2))
         self.create(7, modem_params(cid="777"))
         self.start(7, 8)
-        self.create(11, modem_params(cid="1111"))
-        self.start(11, 12)
-        self.messages(lambda t: "slot 11," in t and "transmitter : active : 1025" in t)
-        # Slot 11's caller reaches the controller, and its activation reaches the connection.
-        request(1, "u11")
-        self.auth_of(11, "u11")
-        self.assertIn("success", self.answer(self.command(11, activation("10.0.0.11"))))
-        s.settimeout(5)
-        got = b""
-        while len(got) < 16 + 36:
-            got += s.recv(64)
-        self.assertEqual(struct.unpack("=IIiI", got[:16]), (16, 2, 1, 1))
-        self.assertEqual(struct.unpack("=IIi", got[16:28]), (36, 3, 1))
-        # What it still sends for session 0 is the lost call's: it does not reach slot 7.
-        request(0, "old")
-        self.assertTrue(vx.wait_for(lambda: "auth record from retired connection" in self.daemon.output()))
-        self.assertEqual([t for t in self.gather(0.3) if "modemProceeding" in t], [])
-        for slot in (7, 9, 11):
+        self.modem_call(15, "1515", 1025)
+        # Slot 9's accounting, late, is dropped though the connection named session 1 since;
+        # each connection's fresh request is the new call's.
+        t.sendall(accounting(0, 99))
+        s.sendall(auth_request(0, "u7"))
+        t.sendall(auth_request(1, "u15"))
+        self.assertEqual(self.proceedings(2), ['15 username "u15"', '7 username "u7"'])
+        # Each activation goes to the connection that named its session last.
+        for slot, to, session in ((7, s, 0), (15, t, 1)):
+            self.assertIn("success", self.answer(self.command(slot, activation("10.0.0.%d" % slot))))
+            self.assertEqual(self.activated(to), session)
+        for slot in (7, 9, 11, 15):
             self.assertIn("success", self.answer(self.command(slot, "destroy : NULL")))
-
 
 if __name__ == "__main__":
     vx.main()

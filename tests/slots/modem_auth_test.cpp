@@ -22,9 +22,10 @@ class ModemAuthTest : public ModemTest {
     ::close(client);
     ModemTest::TearDown();
   }
-  // Writes the bytes and runs the loop until `signals` answers arrived (or a while passed).
-  Strings exchange(const std::string& bytes, size_t signals) {
-    write_to(client, bytes);
+  // Writes the bytes (to the fixture's client unless another is named) and runs the loop until
+  // `signals` answers arrived (or a while passed).
+  Strings exchange(const std::string& bytes, size_t signals, int to = -1) {
+    write_to(to < 0 ? client : to, bytes);
     Strings out;
     pump([&] {
       for (auto& t : got()) out.push_back(t);
@@ -93,20 +94,21 @@ TEST_F(ModemAuthTest, ALengthOutsideFourTo512EndsTheConnection) {
   ::close(again);
 }
 
-TEST_F(ModemAuthTest, ActivationSendsAcceptAndIpToTheClientOfTheSession) {
-  // A second client that last named session 0 too: the first in connection order gets them.
+TEST_F(ModemAuthTest, ActivationSendsAcceptAndIpToTheClientThatNamedTheSessionLast) {
+  // Both clients speak for slot 5's call: the second named its session last, and keeps it
+  // after it names another session.
+  exchange(bytes_of(auth_request(0, "a", "b")), 1);
   const int second = dial();
-  write_to(second, bytes_of(auth_request(0, "x", "y")));
-  exchange(bytes_of(auth_request(0, "a", "b")), 2);
+  exchange(bytes_of(auth_request(0, "x", "y")) + bytes_of(auth_request(-1, "d", "e")), 2, second);
   send(activate_modem(3, 5));
   EXPECT_EQ(got(), Strings{"success"});
   const voaccept accept{{16, 2, 0}, 1};
   const voip ip{{36, 3, 0}, 0, inet_addr("10.1.2.3"), inet_addr("255.255.255.0"), inet_addr("10.1.2.1"),
                 inet_addr("10.1.2.53"), 1500};
-  EXPECT_EQ(take(client, sizeof accept + sizeof ip), bytes_of(accept) + bytes_of(ip));
+  EXPECT_EQ(take(second, sizeof accept + sizeof ip), bytes_of(accept) + bytes_of(ip));
   pump_idle();
   char c;
-  EXPECT_EQ(::recv(second, &c, 1, MSG_DONTWAIT), -1);  // nothing for the second client
+  EXPECT_EQ(::recv(client, &c, 1, MSG_DONTWAIT), -1);  // nothing for the first client
   ::close(second);
   // No client for session -1: the activation still succeeds.
   send(activate_modem(4, 6));
@@ -127,11 +129,10 @@ TEST_F(ModemAuthTest, AModemTheBoardGaveToAnotherSlotServesOnlyTheNewCallsConnec
   EXPECT_EQ(got(), (Strings{"abort 19", "transmitter active 1024", "receiver active 1024"}));
   EXPECT_EQ(launcher.signals, (std::vector<std::pair<int, int>>{{4000, SIGHUP}}));
   EXPECT_EQ(modem(5)->IGetTransmitChannel(), -1);
-  EXPECT_TRUE(factory->clients.front()->Retired(0));
 
-  // The old connection's records are dropped, its closing accounting included.
-  EXPECT_EQ(exchange(bytes_of(auth_request(0, "old", "call")) + bytes_of(accounting(0)), 0), Strings{});
-  EXPECT_NE(streams.err.str().find("auth record from retired connection"), std::string::npos);
+  // The old connection's closing accounting is the lost call's: dropped.
+  EXPECT_EQ(exchange(bytes_of(accounting(0)), 0), Strings{});
+  EXPECT_NE(streams.err.str().find("speaks for a call that is over, dropped."), std::string::npos);
   // The new call's own connection serves slot 7.
   const int fresh = dial();
   write_to(fresh, bytes_of(auth_request(0, "bob", "pw")));
