@@ -14,8 +14,8 @@
 #include "foundation/Hex.h"
 #include "foundation/Packet.h"
 #include "foundation/Traces.h"
-#include "hardware/HwMux.h"
 #include "hardware/SwitchRoutes.h"
+#include "hardware/SwitchUsers.h"
 
 namespace {
 
@@ -51,6 +51,8 @@ HDLC::HDLC() : notify(stub_notify()) {}
 
 HDLC::~HDLC() {
   release_switch();
+  // (A later channel object at the same address must not inherit a wish of this one.)
+  SwitchUsers::forget(this);
   m_event.Release();
 }
 
@@ -131,15 +133,13 @@ int HDLC::allocate(int fd) {
 // A channel whose patch failed would sit deaf or mute on the bus while its owner believes it
 // up, so a refused connection fails the activation.
 bool HDLC::connect_switch(int controller) {
-  HwMux* mux = HwMux::instance();
-  int output = params.mode == mode_bri ? params.tdm_tx : params.tdm;
+  const int output = params.mode == mode_bri ? params.tdm_tx : params.tdm;
   m_controller = controller;
-  bool fed = mux->Connect(controller, output);
-  if (fed) SwitchRoutes::made(controller, output);
-  if (fed && mux->Connect(params.tdm, controller)) {
-    SwitchRoutes::made(params.tdm, controller);
-    return true;
-  }
+  // Each route is this channel's wish: the output is given back to another channel that
+  // wants it (a link with several addresses) once this one is released.
+  const bool fed = SwitchUsers::route(output, this, controller);
+  if (fed) m_output = output;
+  if (fed && SwitchUsers::route(controller, this, params.tdm)) return true;
   std::cerr << ext::header(this) << "fail to connect controller channel " << controller << " through the switch"
             << std::endl;
   return false;
@@ -157,6 +157,12 @@ void HDLC::close_channel(bool held) {
 
 void HDLC::release_switch() { release_routes(true); }
 
+void HDLC::leave_output(int output) {
+  if (output < 0 || output != m_output) return;
+  SwitchUsers::forget(output, this);
+  m_output = -1;
+}
+
 // The routes keep a duplicate of the descriptor, and with it the channel, for as long as an
 // output may still carry what this channel sent: a later owner of the number must never be
 // heard there.
@@ -164,6 +170,7 @@ void HDLC::release_routes(bool held) {
   if (m_controller < 0) return;
   SwitchRoutes::release(m_controller, held && is_open() ? ::fcntl(m_event.fd(), F_DUPFD_CLOEXEC, 0) : -1);
   m_controller = -1;
+  m_output = -1;
 }
 
 void HDLC::set_write_interest(bool on) {

@@ -70,6 +70,10 @@ class HDLC : public GenericHDLC {
   // outputs it feeds shortly after, so that the frames it was handed last still leave; the
   // channel is kept from any other owner until they are down. The channel stays open.
   void release_switch();
+  // The route from the channel to output (its TDM channel) stops being its wish: the sink's
+  // disconnect that follows takes it down, or gives the output to another channel that wants
+  // it. The channel goes on hearing its input. Nothing for another output.
+  void leave_output(int output);
 
   bool hdlc_transmit(Packet& frame) override;
   bool is_open() const override { return m_event.fd() >= 0; }
@@ -106,6 +110,7 @@ class HDLC : public GenericHDLC {
 
   bool m_ready = false;
   int m_controller = -1;      // the allocated controller channel, while its routes may stand
+  int m_output = -1;          // the TDM channel it feeds, while that route is its wish
   unsigned m_generation = 0;  // advanced by every activation and deactivation
   unsigned m_refused = 0;     // advanced by every write that would block
   Event m_event;

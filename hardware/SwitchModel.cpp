@@ -88,7 +88,6 @@ void SwitchModel::want(int channel, State state) {
   Output* o = at(channel);
   if (!o) return;
   unschedule(*o, channel);
-  o->owner = nullptr;
   set_want(channel, *o, state);
 }
 

@@ -37,7 +37,6 @@ class SwitchModel {
     State then;
     uint32_t due = 0;
     int graceOf = -1;              // the released channel whose last frames it still carries
-    const void* owner = nullptr;   // who asked for the route it wants (a slot), if told
     bool owed = false;             // in the owed list: want differs from confirmed
     // The back-off of the owed wish: 0 until the switch refuses it, then the interval after
     // which it is tried again (retryAt, loop clock, ms). A new wish starts it over.

@@ -19,6 +19,7 @@
 #include "foundation/TimerEvent.h"
 #include "hardware/HwMux.h"
 #include "hardware/SwitchModel.h"
+#include "hardware/SwitchUsers.h"
 
 namespace {
 
@@ -147,27 +148,16 @@ void expire() {
 
 }  // namespace
 
-void SwitchRoutes::made(int source, int output, const void* owner) {
+void SwitchRoutes::made(int source, int output) {
   if (source < 0 || output < 0) return;
   SwitchModel& m = model();
-  SwitchModel::Output* o = m.at(output);
-  if (o->want != State::Routed(source)) {
+  if (m.at(output)->want != State::Routed(source)) {
     m.want(output, State::Routed(source));
     m.confirm(output, State::Routed(source));
   }
-  o->owner = owner;
   // A released channel patched again has a new owner: what its old routes still carry goes
   // before that owner sends anything.
   claimed(source);
-}
-
-void SwitchRoutes::taken(int output) {
-  if (SwitchModel::Output* o = model().find(output)) o->owner = nullptr;
-}
-
-bool SwitchRoutes::notes(int output, const void* owner) {
-  const SwitchModel::Output* o = model().find(output);
-  return o && o->want.kind == State::routed && o->owner == owner;
 }
 
 void SwitchRoutes::release(int source, int held, bool grace_wanted, std::vector<int> with) {
@@ -180,6 +170,7 @@ void SwitchRoutes::release(int source, int held, bool grace_wanted, std::vector<
   const uint32_t now = Mux::milliseconds();
   // Nothing that reaches the released source's input is wanted by anyone any more, whatever
   // grace it was in: a later owner of the channel must not hear it.
+  SwitchUsers::released(source);
   if (const SwitchModel::Output* in = m.find(source); in && in->want.kind == State::routed) mux().Disable(source);
   const bool grace = grace_wanted && (held >= 0 || held == kHeldElsewhere);
   std::vector<int> fed;
@@ -187,7 +178,11 @@ void SwitchRoutes::release(int source, int held, bool grace_wanted, std::vector<
     if (output != source && o.want.feeds_from(source)) fed.push_back(output);
   });
   for (int output : fed) {
-    if (grace) {
+    // Another live user's route goes back on at once: what it sends counts for more than the
+    // last frames of a channel that left.
+    if (SwitchUsers::wished(output).kind == State::routed) {
+      SwitchUsers::apply(output);
+    } else if (grace) {
       // Unless the output was disconnected during an earlier grace of this channel.
       const SwitchModel::Output* o = m.find(output);
       const State then = o->then.kind == State::constant ? o->then : State::Disabled();
@@ -253,7 +248,9 @@ bool SwitchRoutes::give_up(int channel, int held) {
 
 void SwitchRoutes::unwanted(int output) {
   const SwitchModel::Output* o = model().find(output);
-  if (o && o->want.kind == State::routed) mux().Want(output, State::Constant(board::hal::kIdleByte));
+  // A route another live user wants there is owed already.
+  if (o && o->want.kind == State::routed && SwitchUsers::wished(output).kind != State::routed)
+    mux().Want(output, State::Constant(board::hal::kIdleByte));
 }
 
 void SwitchRoutes::claimed(int source) {

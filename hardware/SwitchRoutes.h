@@ -41,19 +41,16 @@ class SwitchRoutes {
   // log when it stays so.
   static constexpr unsigned kRetryMs = 10;
 
-  // source now feeds output (both switch numbers; negative ones are ignored), made for owner
-  // (a slot, or null). A released source patched again has a new owner: its old routes go.
-  static void made(int source, int output, const void* owner = nullptr);
-  // output no longer carries what was noted for it.
-  static void taken(int output);
-  // True while output's wanted route is the one made for owner (no later wish replaced it).
-  static bool notes(int output, const void* owner);
+  // source now feeds output (both switch numbers; negative ones are ignored). A released source
+  // patched again has a new owner: its old routes go.
+  static void made(int source, int output);
   // The switch took owed requests: kept channels whose routes are all down are given back.
   static void settle();
   // source is gone: its input is disabled now. held is a descriptor that still holds the
   // channel (the book owns it from now on and closes it once every route of the channel is
   // down): the outputs the channel feeds go after the grace period. Without one (-1) the
-  // channel may already be another's, and they go at once.
+  // channel may already be another's, and they go at once. An output that another live user
+  // wants a route on (SwitchUsers) goes to that route at once.
   // grace false: the owner wrote nothing that must still leave, and its routes go at once;
   // held then only keeps the channel while a takedown the switch refused stands.
   // with: channels that go with held (B channels of a signalling descriptor), kept alike.
@@ -62,9 +59,9 @@ class SwitchRoutes {
   // or out of it goes now, as by release(channel, held, false). True when all went at once.
   static bool give_up(int channel, int held);
   // output's route is no longer wanted (its slot went) but the switch refused to set it idle:
-  // idle is what the output wants now (unless a later wish replaced it), and the switch model
-  // sends it until it holds; neither its source nor output is given back to a later owner
-  // until it is down.
+  // idle is what the output wants now (unless a later wish replaced it, or a live user still
+  // wants a route there), and the switch model sends it until it holds; neither its source nor
+  // output is given back to a later owner until it is down.
   static void unwanted(int output);
   // For held: the channel stays with a holder outside the daemon (a network interface) that
   // hands it to no one else by itself. Its outputs keep the grace; claimed() ends it as soon as

@@ -2,8 +2,8 @@
 
 #include <iostream>
 
-#include "hardware/HwMux.h"
 #include "hardware/SwitchRoutes.h"
+#include "hardware/SwitchUsers.h"
 #include "slots/Slot.h"
 
 namespace {
@@ -16,14 +16,22 @@ void KeepPath(Slot& src, Slot& dst) {
   const int tx = src.IGetTransmitChannel();
   const int rx = dst.IGetReceiveChannel();
   if (tx < 0 || rx < 0) return;
-  HwMux::instance()->Want(rx, SwitchModel::State::Routed(tx));
-  SwitchRoutes::made(tx, rx, &dst);
+  SwitchUsers::keep(rx, &dst, tx);
+}
+
+// The hardware path of a connection the slots keep is there. The default path is asked of the
+// switch; a kind that makes its paths itself answers for them.
+bool PathStands(Slot& src, Slot& dst) {
+  if (src.GetConnectionPriority() != 0 || dst.GetConnectionPriority() != 0) return true;
+  return SwitchUsers::carries(dst.IGetReceiveChannel(), &dst, src.IGetTransmitChannel());
 }
 
 }  // namespace
 
 bool Connect(Slot& src, Slot& dst) {
-  if (dst.source == &src) return true;
+  // Connected already: a success means the path is there. One the switch lost (or another slot
+  // of the channel took since) is made again, and nothing else changes.
+  if (dst.source == &src) return PathStands(src, dst) || llConnect(src, dst);
   // A slot that lost its channel has nothing to switch: its number may serve another call.
   for (Slot* s : {&src, &dst}) {
     if (s->channelLost) {
@@ -109,8 +117,7 @@ bool llDisconnect(Slot& dst) {
 bool MuxConnect(Slot& src, Slot& dst) {
   const int tx = src.IGetTransmitChannel();
   const int rx = dst.IGetReceiveChannel();
-  if (!HwMux::instance()->Connect(tx, rx)) return false;
-  SwitchRoutes::made(tx, rx, &dst);
+  if (!SwitchUsers::route(rx, &dst, tx)) return false;
   std::clog << "mux: slot " << src << " [" << tx << "] -> " << dst << " [" << rx << "]" << std::endl;
   return true;
 }
@@ -119,14 +126,14 @@ bool MuxDisconnect(Slot& dst) {
   const int rx = dst.IGetReceiveChannel();
   // A slot that lost its channel takes down only the route it made itself: the number may
   // have gone to a new owner already, whose routes are not this slot's to touch.
-  if (dst.losingChannel && !SwitchRoutes::notes(rx, &dst)) return true;
-  // A link's controller channel is released before its sink is disconnected: what the link
-  // wrote going down still leaves through this output, which goes at the end of the grace.
-  if (SwitchRoutes::idle_after_grace(rx)) return true;
-  // The route stays in the book until the switch took it down: a refusal leaves it there for
-  // another disconnect, or for the release of its source.
-  if (!HwMux::instance()->Disconnect(rx)) return false;
-  SwitchRoutes::taken(rx);
+  if (dst.losingChannel && !SwitchUsers::current(rx, &dst)) {
+    SwitchUsers::forget(rx, &dst);
+    return true;
+  }
+  // The output goes to the route another live slot of the channel has, else idle. A link's
+  // controller channel released before its sink is disconnected keeps the output for its
+  // grace, so that what the link wrote going down still leaves; a refusal stays owed.
+  if (!SwitchUsers::unroute(rx, &dst)) return false;
   std::clog << "mux: disconnect slot " << dst << " [" << rx << "]" << std::endl;
   return true;
 }

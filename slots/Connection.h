@@ -5,7 +5,8 @@
 // path (llConnect, llDisconnect); the default path goes through the TDM switch.
 class Slot;
 
-// Connects the output of src to the input of dst (dst leaves an earlier source).
+// Connects the output of src to the input of dst (dst leaves an earlier source). True only
+// when the path is there: a connect of a pair connected already makes a lost path again.
 bool Connect(Slot& src, Slot& dst);
 // Takes dst off its source; true also when it had none. The slots part even when the hardware
 // refused (the answer is then false): a switch route that stands is taken down later by the
@@ -17,7 +18,8 @@ bool llConnect(Slot& src, Slot& dst);
 bool llDisconnect(Slot& dst);
 
 // The default hardware path: src's transmit channel switched onto dst's receive channel; a
-// connection is named by the receiving side's channel.
+// connection is named by the receiving side's channel. The receive channel may be shared with
+// other live slots (SwitchUsers): it carries the newest of their routes.
 bool MuxConnect(Slot& src, Slot& dst);
 bool MuxDisconnect(Slot& dst);
 

@@ -85,6 +85,8 @@ bool HdlcSlot::IHwConnectReceiver(Slot& source) {
 
 bool HdlcSlot::IHwDisconnectTransmitter(Slot& sink) {
   if (auto* t = trace()) *t << ext::header(this) << "IHwDisconnectTransmitter" << std::endl;
+  // The route to the sink is the connection's: the sink's disconnect takes it down now.
+  hdlc->leave_output(sink.IGetReceiveChannel());
   Slot::IHwDisconnectTransmitter(sink);
   hdlc->deactivate();
   return true;

@@ -6,6 +6,7 @@
 #include "asn1/schemas/LGCP.h"
 #include "hardware/HwMux.h"
 #include "hardware/SwitchRoutes.h"
+#include "hardware/SwitchUsers.h"
 #include "slots/MapSlot.h"
 #include "slots/Slots.h"
 
@@ -65,7 +66,7 @@ void MapFactory::ReleaseMapSlot(MapSlot* slot) {
   if (slot->IsRxExists()) {
     const int log = slot->GetRxLogChannel();
     std::clog << "map: disable map channel " << log << std::endl;
-    HwMux::instance()->Disable(slot->rxChannel);
+    SwitchUsers::leave(slot->rxChannel, static_cast<Slot*>(slot));
     if (entries[static_cast<unsigned>(log)] != slot)
       std::cerr << "map-slot: internal error! MapFactory::ReleaseMapSlot() code 1" << std::endl;
     entries[static_cast<unsigned>(log)] = nullptr;

@@ -185,7 +185,7 @@ bool Mixer::settle(int output, Try how) {
     PutHeader(std::clog);
     std::clog << "sum of output " << output << " confirmed" << std::endl;
   }
-  if (o.wanted.empty()) outputs_.erase(it);
+  if (o.wanted.empty() && o.users.empty()) outputs_.erase(it);
   else o.owed = false;
   return true;
 }
@@ -291,17 +291,17 @@ Slot* Mixer::New(LGCP::MixerInParams const& p) {
   if (!unsummed(v)) return nullptr;
   const int ts = channel2timeslot(v);
   if (ts < 0 || !unrouted(v, ts)) return nullptr;
+  const SumWish add{false, {{v, board::mixer::kFullGain}}};
   if (summator >= 0) {
     OutputSum& o = outputs_[summator];
-    const bool had = o.wanted.count(v) != 0;
-    const int gain = had ? o.wanted[v] : 0;
+    const Sum before = o.wanted;
+    // As the newest wish: added on top of what the others make.
     o.wanted[v] = board::mixer::kFullGain;
     settle(summator, Try::attempt);
     const bool taken = o.held && o.held->count(v) && o.held->at(v) == board::mixer::kFullGain;
     if (!taken) {
       // Refused: the output goes back to what it was.
-      if (had) o.wanted[v] = gain;
-      else o.wanted.erase(v);
+      o.wanted = before;
       settle(summator);
       arm();
       return nullptr;
@@ -312,6 +312,7 @@ Slot* Mixer::New(LGCP::MixerInParams const& p) {
   if (summator >= 0) {
     in->summed = true;
     in->summator = summator;
+    outputs_[summator].users.wish(in, add);
   }
   if (p.has_ecm()) in->echoCancel(p.get_ecm().get_ec() || p.get_ecm().get_es());
   Register(in);
@@ -326,6 +327,8 @@ Slot* Mixer::New(LGCP::MixerOutParams const& p) {
   if (ts < 0 || !unrouted(v, ts)) return nullptr;
   if (!SetTX(p)) return nullptr;
   auto* out = new TdmOutput(*this, v, ts);
+  OutputSum& o = outputs_[v];
+  o.users.wish(out, SumWish{true, o.wanted});
   Register(out);
   return out;
 }
@@ -388,7 +391,9 @@ bool Mixer::ClearTX(LGCP::MixerChannel const& channel) {
     std::clog << "ClearTX error: translation fail" << std::endl;
     return false;
   }
-  outputs_[output].wanted.clear();
+  OutputSum& o = outputs_[output];
+  o.users = SumUsers{};
+  o.wanted.clear();
   const bool done = settle(output);
   arm();
   return done;
@@ -405,33 +410,47 @@ void Mixer::Release(TdmInput& in) {
   // A port of a dropped unit holds nothing of the unit found again.
   if (in.channelLost) return UnRegister(&in);
   silence(in);
-  auto it = in.summator >= 0 ? outputs_.find(in.summator) : outputs_.end();
-  // Another live input on the same channel and summator keeps the channel summed.
-  const bool shared = std::any_of(slots.begin(), slots.end(), [&in](const MixerSlot* s) {
-    const auto* other = dynamic_cast<const TdmInput*>(s);
-    return other && other != &in && other->channel == in.channel && other->summator == in.summator;
-  });
-  if (it != outputs_.end() && !shared && it->second.wanted.erase(in.channel)) {
-    // A refused removal stays owed: the timer tries it again, and no port takes the channel
-    // while it is still summed.
-    settle(in.summator);
-    arm();
-  }
+  if (in.summator >= 0) leave(in.summator, in, false);
   UnRegister(&in);
 }
 
 void Mixer::Release(TdmOutput& out) {
   if (out.channelLost) return UnRegister(&out);
   silence(out);
-  PutHeader(std::clog);
-  std::clog << "clear tdm output " << out.channel << std::endl;
-  OutputSum& o = outputs_[out.channel];
-  o.wanted.clear();
-  // Cleared whatever the daemon believes the output holds.
-  o.held.reset();
-  settle(out.channel);
-  arm();
+  leave(out.channel, out, true);
   UnRegister(&out);
+}
+
+Mixer::Sum Mixer::made(const SumUsers& users) {
+  Sum sum;
+  for (const SumUsers::Entry& e : users.entries()) {
+    if (e.value.replaces) sum = e.value.sum;
+    else
+      for (const auto& [input, gain] : e.value.sum) sum[input] = gain;
+  }
+  return sum;
+}
+
+void Mixer::leave(int output, const MixerSlot& port, bool clear) {
+  auto it = outputs_.find(output);
+  if (it == outputs_.end() && !clear) return;
+  OutputSum& o = it == outputs_.end() ? outputs_[output] : it->second;
+  o.users.drop(&port);
+  if (clear && o.users.empty()) {
+    PutHeader(std::clog);
+    std::clog << "clear tdm output " << output << std::endl;
+    o.wanted.clear();
+    // Cleared whatever the daemon believes the output holds.
+    o.held.reset();
+  } else {
+    Sum next = made(o.users);
+    if (next == o.wanted) return;
+    o.wanted = std::move(next);
+  }
+  // A refused request stays owed: the timer tries it again, and no port takes a channel while
+  // it is still summed.
+  settle(output);
+  arm();
 }
 
 bool Mixer::unrouted(int channel, int ts) {
@@ -439,12 +458,6 @@ bool Mixer::unrouted(int channel, int ts) {
   PutHeader(std::cerr);
   std::cerr << "channel " << channel << " still routed for an earlier port" << std::endl;
   return false;
-}
-
-bool Mixer::InputOn(int channel) const {
-  return std::any_of(slots.begin(), slots.end(), [channel](const MixerSlot* s) {
-    return s->channel == channel && dynamic_cast<const TdmInput*>(s) != nullptr;
-  });
 }
 
 void Mixer::Register(MixerSlot* slot) { slots.push_back(slot); }

@@ -6,6 +6,11 @@
 // confirmed. A refused request, a reset of the board's drivers or a device away leaves the two
 // apart; the unit's retry timer closes the gap, backing off while the device keeps refusing, and
 // so does the next port on a channel that is still summed where nobody wants it.
+//
+// The sum wanted is that of the output's live users, in the order they made their wishes: a
+// mixerOut port sets the whole sum, a mixerIn port adds its channel to its summator's. A port
+// that goes takes its wish with it, so that the sum of a port that replaced another on the
+// channel, or the input of another port, stays.
 #include <cstddef>
 #include <iosfwd>
 #include <map>
@@ -14,6 +19,7 @@
 
 #include "board/mixer.h"
 #include "foundation/TimerEvent.h"
+#include "hardware/NewestWish.h"
 
 namespace LGCP {
 class MixerChannel;
@@ -78,8 +84,6 @@ class Mixer {
   bool Channel2Slot(LGCP::MixerChannel const& channel, board::mixer::MixSlot& slot) const;
   // The timeslot of a mixer channel; -1 (logged) when the device refuses it.
   int channel2timeslot(int channel);
-  // A live input port on mixer channel `channel`.
-  bool InputOn(int channel) const;
   void Register(MixerSlot* slot);
   void UnRegister(MixerSlot* slot);
   // Deletes the mixer when it is stale and has no port left.
@@ -99,11 +103,26 @@ class Mixer {
   std::vector<MixerSlot*> slots;
 
  private:
+  // A port's wish for an output's sum: a mixerOut's replaces what older wishes made, a
+  // mixerIn's adds its channel.
+  struct SumWish {
+    bool replaces = false;
+    Sum sum;
+  };
+  using SumUsers = NewestWish<SumWish, const MixerSlot*>;
+
   struct OutputSum {
-    Sum wanted;
+    SumUsers users;
+    Sum wanted;  // what the users' wishes make, oldest first
     std::optional<Sum> held;
     bool owed = false;  // the gap was logged: retries stay quiet until it closes
   };
+
+  // The sum the users' wishes make.
+  static Sum made(const SumUsers& users);
+  // port's wish on output goes and the sum is brought to what the others make: a clear when no
+  // port is left (clear: whatever the daemon believes the output holds).
+  void leave(int output, const MixerSlot& port, bool clear);
 
   // A sum request; false (errno set) when refused. A unit found away (the device does not
   // open, or the unit no longer knows a channel it reported) loses what it confirmed (at the end

@@ -3,7 +3,7 @@
 #include <iostream>
 
 #include "asn1/schemas/LGCP.h"
-#include "hardware/HwMux.h"
+#include "hardware/SwitchUsers.h"
 #include "slots/Mixer.h"
 
 namespace Mixer {
@@ -48,8 +48,10 @@ std::optional<bool> MixerSlot::CommonIoctl(LGCP::IoctlParams const& p) {
   return std::nullopt;
 }
 
+// The switch output of the channel's timeslot feeds the channel's input: every port of the
+// channel holds it, and the last one to go disables it.
 bool TdmInput::IBeforeDestroy() {
-  if (!channelLost) HwMux::instance()->Disable(timeslot);
+  if (!channelLost) SwitchUsers::leave(timeslot, static_cast<Slot*>(this));
   mixer->Release(*this);
   return true;
 }
@@ -68,9 +70,7 @@ bool TdmInput::Ioctl(LGCP::IoctlParams const& p) {
 }
 
 bool TdmOutput::IBeforeDestroy() {
-  // The switch output of the channel's timeslot is what feeds the channel's input port: while
-  // one lives, that path is the input's, not this port's to disable.
-  if (!channelLost && !mixer->InputOn(channel)) HwMux::instance()->Disable(timeslot);
+  if (!channelLost) SwitchUsers::leave(timeslot, static_cast<Slot*>(this));
   mixer->Release(*this);
   return true;
 }

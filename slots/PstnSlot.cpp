@@ -159,6 +159,7 @@ bool PstnSlot::IHwDisconnectTransmitter(Slot& sink) {
   }
   // Only the path out of the link to this sink goes: the channel's input belongs to the
   // connection that feeds the link, which stands, and the link goes on hearing it.
+  hdlc->leave_output(sink.IGetReceiveChannel());
   MuxDisconnect(sink);
   return true;
 }

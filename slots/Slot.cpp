@@ -8,6 +8,7 @@
 #include "board/rtp.h"
 #include "foundation/Fd.h"
 #include "hardware/SwitchRoutes.h"
+#include "hardware/SwitchUsers.h"
 #include "slots/Connection.h"
 #include "slots/SlotFactory.h"
 #include "slots/Slots.h"
@@ -18,6 +19,7 @@ Slot::Slot() = default;
 // slot and no factory keeps a pointer to it afterwards.
 Slot::~Slot() {
   if (factory) factory->Remove(this);
+  SwitchUsers::forget(this);
   LogicalDisconnect();
   for (Slot* sink : sinks)
     if (sink->source == this) sink->source = nullptr;
@@ -145,6 +147,8 @@ void Slot::LoseChannel() {
     losingChannel = false;
   }
   IReleaseChannel();
+  // What it still holds of switch outputs it holds no longer; the others' paths stay.
+  SwitchUsers::forget(this);
   channelLost = true;
 }
 

@@ -1,7 +1,8 @@
 """Conference sums on the board are what the live mixer ports asked for: a refused removal or
 clear is made good while the unit stays, a mixer channel still summed somewhere is not handed
 to a new port, a reset of the board's drivers gets every sum back, and a refused create leaves
-the board as it found it."""
+the board as it found it. Ports of one channel keep what the others still use: the switch path
+into the channel, and the sum of an output a newer port set."""
 
 import vxharness as vx
 from test_rtp import CodecSessionTest
@@ -45,6 +46,13 @@ class MixerCase(CodecSessionTest):
     def destroy(self, slot):
         self.made.remove(slot)
         return self.send_to(slot, "destroy : NULL")
+
+    def switch(self, channel):
+        return self.board.ask("switch %d" % channel)
+
+    def timeslot(self, slot, stream="receiver"):
+        """The switch channel of a mixer port, from its stream signal (those before it go)."""
+        return int(self.slot_signal(slot, stream, "active").split(" : ")[1])
 
     def sum(self, channel):
         return sorted(self.board.ask("mixer-sum 0 %d" % channel))
@@ -142,6 +150,38 @@ class MixerSums(MixerCase):
         self.assertEqual(self.destroy(34), "success")
         self.assertEqual(self.destroy(30), "success")
         self.assertEqual(self.sum(10), [])
+
+    def test_ports_of_one_channel_keep_what_the_others_still_use(self):
+        for trunk in (1, 2, 3):
+            self.assertEqual(self.create(trunk, "create : trunk : { trunk 0, timeslot %d }" % trunk), "success")
+        # Two inputs on channel 5 fed by one trunk timeslot, summed into outputs 6 and 7.
+        self.assertEqual(self.create(20, inp(5, 6)), "success")
+        self.assertEqual(self.create(21, inp(5, 7)), "success")
+        self.assertEqual(self.send_to(1, "connect : 20"), "success")
+        self.assertEqual(self.send_to(1, "connect : 21"), "success")
+        five = self.timeslot(20)
+        self.assertEqual(self.destroy(20), "success")
+        self.assertEqual((self.switch(five), self.sum(7)), ("connected 1", ["0/5 gain=32767"]))
+        # The newest path holds the channel; a connect whose path another port took makes it
+        # again, and a port that goes gives the channel back to the path left.
+        self.assertEqual(self.create(22, inp(5, 6)), "success")
+        self.assertEqual(self.send_to(2, "connect : 22"), "success")
+        self.assertEqual(self.switch(five), "connected 2")
+        self.assertEqual(self.send_to(1, "connect : 21"), "success")
+        self.assertEqual(self.switch(five), "connected 1")
+        self.assertEqual(self.destroy(21), "success")
+        self.assertEqual(self.switch(five), "connected 2")
+
+        # An output replaced before its call leaves: the new port's sum stays.
+        self.assertEqual(self.create(30, out(2, (1, 100))), "success")
+        self.assertEqual(self.send_to(30, "connect : 3"), "success")
+        self.assertEqual(self.create(31, out(2, (3, 50), (4, 60))), "success")
+        self.assertEqual(self.send_to(31, "connect : 3"), "success")
+        two = self.timeslot(31, "transmitter")
+        self.assertEqual(self.destroy(30), "success")
+        self.assertEqual((self.sum(2), self.switch(3)), (["0/3 gain=50", "0/4 gain=60"], "connected %d" % two))
+        self.assertEqual(self.destroy(31), "success")
+        self.assertEqual(self.sum(2), [])
 
     def test_a_mixer_in_is_refused_when_the_output_is_full(self):
         # The daemon knows the unit sums 2: the add is not tried.

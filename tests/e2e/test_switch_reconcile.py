@@ -2,7 +2,9 @@
 the board's drivers every route the daemon holds is on the switch again, through refusals too;
 takedowns asked while the switch is away are made on its return; a later disable of an output
 is not overwritten by an owed takedown; retries are quiet and cheap; a takedown of a channel the
-switch does not have is neither sent nor owed."""
+switch does not have is neither sent nor owed. Slots that hold one output (ext slots naming a
+receiver or a trunk slot's timeslot, HDLC data slots on one timeslot) keep each other's paths,
+and a connect answered success means the path is there."""
 
 import time
 
@@ -11,6 +13,12 @@ from test_switch_refusal import TrunkSwitchCase
 
 IDLE = "constant 213"
 CONNECT_FAIL = 9
+ACTIVATE = "activate : empty : NULL"
+HDLC = "create : hdlcParams : { trunk 1, log 0, address %d }"
+
+
+def ext(receiver):
+    return "create : ext : { transmitter %d, receiver %d }" % (receiver + 1000, receiver)
 
 
 def bus_output(bus, channel):
@@ -139,6 +147,51 @@ class SwitchReconcile(TrunkSwitchCase):
         self.assertEqual(self.switch(2), "connected 1", "the sink keeps its source, the switch its path")
         self.assertEqual(self.send_to(2, "disconnect : NULL"), "success")
         self.assertEqual(self.switch(2), IDLE)
+
+    def test_slots_naming_one_output_keep_each_others_paths(self):
+        self.assertEqual(self.send_to(20, ext(8)), "success")
+        self.assertEqual(self.send_to(20, ACTIVATE), "success")
+        self.assertEqual(self.connect(1, 20), "success")
+        # Activated again, the slot keeps its path.
+        self.assertEqual(self.send_to(20, ACTIVATE), "success")
+        self.assertEqual(self.switch(8), "connected 1")
+        # A slot naming the same receiver that never drove it takes nothing from it; nor does
+        # one naming a live trunk slot's timeslot.
+        self.assertEqual(self.connect(1, 2), "success")
+        for other, receiver in ((21, 8), (22, 2)):
+            for command in (ext(receiver), "deactivate : NULL", ACTIVATE, "destroy : NULL"):
+                self.assertEqual(self.send_to(other, command), "success")
+                self.assertEqual((self.switch(8), self.switch(2)), ("connected 1", "connected 1"), command)
+        # The newest route holds the output; a connect of a pair whose path another slot took
+        # makes it again, and a slot that goes gives the output back to the route left.
+        self.assertEqual(self.send_to(21, ext(8)), "success")
+        self.assertEqual(self.send_to(21, ACTIVATE), "success")
+        self.assertEqual(self.connect(3, 21), "success")
+        self.assertEqual(self.switch(8), "connected 3")
+        self.assertEqual(self.connect(1, 20), "success")
+        self.assertEqual(self.switch(8), "connected 1")
+        self.assertEqual(self.send_to(20, "destroy : NULL"), "success")
+        self.assertEqual(self.switch(8), "connected 3")
+        self.assertEqual(self.send_to(21, "disconnect : NULL"), "success")
+        self.assertEqual(self.switch(8), IDLE)
+        self.assertEqual(self.send_to(21, "destroy : NULL"), "success")
+        self.assertEqual(self.switch(8), "disabled")
+
+    def test_data_slots_on_one_trunk_timeslot_hand_it_back_to_the_one_left(self):
+        # One link, two addresses: each slot's controller channel fed from trunk timeslot 1.
+        links = []
+        for slot in (20, 21):
+            before = self.open_channels()
+            self.assertEqual(self.send_to(slot, HDLC % slot), "success")
+            self.assertEqual(self.connect(1, slot), "success")
+            (channel,) = self.open_channels() - before
+            links.append(channel)
+            self.assertEqual(self.switch(1), "connected %d" % channel)
+        self.assertEqual(self.send_to(21, "destroy : NULL"), "success")
+        self.wait_switch(1, "connected %d" % links[0])
+        self.assertEqual(self.switch(links[0]), "connected 1")
+        self.assertEqual(self.send_to(20, "destroy : NULL"), "success")
+        self.wait_switch(1, "disabled")
 
 
 if __name__ == "__main__":

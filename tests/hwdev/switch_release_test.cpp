@@ -151,6 +151,30 @@ TEST_F(SwitchReleaseTest, ARefusedTakedownIsTriedAgainUntilItHolds) {
   }
 }
 
+// Two channels patched onto one output (one link, two addresses): the newer one's release gives
+// the output back to the other at once, without a grace; a give-back the switch refuses is owed,
+// and the released channel's route is never wanted again.
+TEST_F(SwitchReleaseTest, AnOutputTwoChannelsShareGoesBackToTheOneLeft) {
+  const int a = activate();
+  HDLC other;
+  other.params = hdlc.params;
+  ASSERT_TRUE(other.activate());
+  const int b = requests(Device::mcc, board::mcc::MCC_TIMESLOT).back().result;
+  ASSERT_EQ(sw(kOut), "from " + std::to_string(b));
+  sim().fail_next(Device::hal, EBUSY, 1, board::hal::MUX_CONNECT);
+  other.deactivate();
+  EXPECT_EQ(HwMux::instance()->model().find(kOut)->want, SwitchModel::State::Routed(a));
+  advance(HwMux::kRetryMs);
+  EXPECT_EQ(sw(kOut), "from " + std::to_string(a));
+  EXPECT_EQ(sw(a), "from " + std::to_string(kOut));
+  EXPECT_FALSE(open(b)) << "given back once no route of it stands";
+  advance(SwitchRoutes::kGraceMs);
+  EXPECT_EQ(sw(kOut), "from " + std::to_string(a));
+  hdlc.deactivate();
+  advance(SwitchRoutes::kGraceMs);
+  EXPECT_EQ(sw(kOut), "off");
+}
+
 // A slot goes while the switch refuses to set its output idle: the route stays in the book,
 // is tried again until it holds, and the channel that fed it is no later owner's meanwhile.
 TEST_F(SwitchReleaseTest, ARouteWhoseSlotWentLeavesTheBookOnlyOnceTheSwitchTookItDown) {

@@ -122,7 +122,8 @@ TEST_F(MixerTest, OutputsSumTheirInputsAndInputsJoinTheirSummator) {
   ASSERT_GE(adds.size(), 2u);
   EXPECT_EQ(adds.back().bytes(), vxtest::bytes_of(board::mixer::MixRx{.rx = {0, 0, 2}, .tx = {0, 0, 4}, .gain = -200}));
 
-  // An input joins its summing point at full gain, and leaves it when destroyed.
+  // An input joins its summing point at full gain, and leaves it when destroyed: the output's
+  // own sum of that channel comes back.
   ASSERT_EQ(create(input(0, 3, 2, true), 5), hwtest::kSuccess);
   auto* in = dynamic_cast<Mixer::TdmInput*>(port(5));
   ASSERT_NE(in, nullptr);
@@ -133,7 +134,7 @@ TEST_F(MixerTest, OutputsSumTheirInputsAndInputsJoinTheirSummator) {
   EXPECT_EQ(in->IGetReceiveChannel(), SimMixer::timeslot(0, 3));
 
   ASSERT_EQ(simple(&LGCP::Command::set_destroy, 5), hwtest::kSuccess);
-  EXPECT_EQ(sum(0, 2), (Sum{{{0, 4}, -200}}));
+  EXPECT_EQ(sum(0, 2), (Sum{{{0, 3}, 100}, {{0, 4}, -200}}));
   auto disable = requests(Device::hal, board::hal::MUX_DISABLE);
   ASSERT_FALSE(disable.empty());
   EXPECT_EQ(disable.back().arg("channel"), SimMixer::timeslot(0, 3));
