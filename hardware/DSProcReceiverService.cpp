@@ -59,8 +59,7 @@ DSProcReceiverService::DSProcReceiverService()
 
 template <class Value>
 void DSProcReceiverService::took(DSProcReceiver& receiver, SharedSetting<Value>& setting, const Value& value) {
-  setting.wishes.wish(&receiver, value);
-  setting.confirm(value);
+  m_book.took(receiver.dsproc_timeslot(), setting, &receiver, !receiver.m_node.empty(), value);
 }
 
 bool DSProcReceiverService::configure(unsigned timeslot, uint32_t what, const Payload& payload, const char* fail_text,
@@ -291,8 +290,8 @@ bool DSProcReceiverService::disableToneAll(DSProcReceiver& receiver) {
   if (!disable_tone_filters(timeslot, false)) return false;
   // Every filter of the timeslot is off, by this receiver's wish, the newest.
   for (auto& entry : m_book.at(timeslot).toneFilters) {
-    if (entry.second.live()) entry.second.wishes.wish(&receiver, ToneFilter{});
-    entry.second.confirm(ToneFilter{});
+    if (entry.second.live()) m_book.took(timeslot, entry.second, &receiver, !receiver.m_node.empty(), ToneFilter{});
+    else entry.second.confirm(ToneFilter{});
   }
   return true;
 }
@@ -423,15 +422,13 @@ DSProcReceiver* DSProcReceiverService::receiver_of(unsigned timeslot, uint32_t t
 void DSProcReceiverService::leave(DSProcReceiver& receiver) {
   receiver.m_node.unlink();
   const unsigned timeslot = receiver.dsproc_timeslot();
-  Settings& s = m_book.at(timeslot);
-  Settings::visit(s, [&receiver](auto& setting) { setting.wishes.drop(&receiver); });
+  Settings& s = m_book.leave(timeslot, &receiver);
   bool filter_on = false;
   for (const auto& entry : s.toneFilters) {
     const auto* newest = entry.second.wishes.newest();
     filter_on = filter_on || (newest && newest->value.enable != 0);
   }
   s.sweepToneFilters = !filter_on;
-  m_book.unsettle(timeslot);
   m_book.settle(timeslot, false);
 }
 
@@ -444,22 +441,17 @@ void DSProcReceiverService::receiver_coming() { m_book.settle_all(true); }
 
 uint32_t DSProcReceiverService::unconfirmed(const DSProcReceiver& receiver) const {
   const Settings& s = settings(receiver.dsproc_timeslot());
-  uint32_t bits = 0;
-  auto mark = [&](const auto& setting, uint32_t bit) {
-    const auto* newest = setting.wishes.newest();
-    if (newest && newest->user == &receiver && !setting.settled()) bits |= bit;
-  };
-  mark(s.vadConfig, kVadConfig);
-  mark(s.sdConfig, kSdConfig);
-  for (const auto& entry : s.toneFilters) mark(entry.second, kToneFilterConfig);
-  mark(s.delays, kDelaysConfig);
-  mark(s.rxGain, kRxGainConfig);
-  mark(s.vad, kVadOn);
-  mark(s.sd, kSdOn);
-  mark(s.bss, kBssOn);
-  mark(s.ng, kNgOn);
-  mark(s.mute, kMuteOn);
-  return bits;
+  bool filters = false;
+  for (const auto& entry : s.toneFilters) filters = filters || entry.second.unconfirmed_for(&receiver);
+  const std::pair<bool, uint32_t> bits[] = {
+      {s.vadConfig.unconfirmed_for(&receiver), kVadConfig}, {s.sdConfig.unconfirmed_for(&receiver), kSdConfig},
+      {filters, kToneFilterConfig},                          {s.delays.unconfirmed_for(&receiver), kDelaysConfig},
+      {s.rxGain.unconfirmed_for(&receiver), kRxGainConfig},  {s.vad.unconfirmed_for(&receiver), kVadOn},
+      {s.sd.unconfirmed_for(&receiver), kSdOn},              {s.bss.unconfirmed_for(&receiver), kBssOn},
+      {s.ng.unconfirmed_for(&receiver), kNgOn},              {s.mute.unconfirmed_for(&receiver), kMuteOn}};
+  uint32_t out = 0;
+  for (const auto& [unconfirmed, bit] : bits) out |= unconfirmed ? bit : 0u;
+  return out;
 }
 
 bool DSProcReceiverService::settle() { return m_book.settle_all(true); }

@@ -53,6 +53,12 @@ class SharedSetting {
     return !want || holds(*want);
   }
 
+  // user's wish is the newest and the device has not confirmed it.
+  bool unconfirmed_for(const void* user) const {
+    const auto* newest = wishes.newest();
+    return newest && newest->user == user && !settled();
+  }
+
   void confirm(const Value& value) {
     m_state = State::confirmed;
     m_held = value;

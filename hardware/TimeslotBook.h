@@ -34,6 +34,29 @@ class TimeslotBook {
     return it == m_book.end() ? kAtRest : it->second;
   }
 
+  // The device took value for a setting of the timeslot at user's request: user's wish, the
+  // newest. A user that let its timeslot go (not live) holds no wish: the next pass cleans up
+  // what it set.
+  template <class Setting, class Value>
+  void took(unsigned timeslot, Setting& setting, const void* user, bool live, const Value& value) {
+    setting.confirm(value);
+    if (live) {
+      setting.wishes.wish(user, value);
+      return;
+    }
+    unsettle(timeslot);
+    m_retryLater();
+  }
+
+  // user lets the timeslot go: its wishes drop out, and the next pass brings the device to
+  // what the others want. The timeslot's settings, for the caller to settle.
+  Settings& leave(unsigned timeslot, const void* user) {
+    Settings& settings = m_book[timeslot];
+    Settings::visit(settings, [user](auto& setting) { setting.wishes.drop(user); });
+    m_unsettled.insert(timeslot);
+    return settings;
+  }
+
   // The device may not hold what the timeslot's settings want: the next pass looks.
   void unsettle(unsigned timeslot) { m_unsettled.insert(timeslot); }
   // One timeslot's pass, when it may need one; not inside another pass.

@@ -40,9 +40,8 @@ TonecReceiverService::TonecReceiverService()
 
 template <class Value>
 void TonecReceiverService::took(TonecReceiver& receiver, SharedSetting<Value> Settings::*setting, const Value& value) {
-  SharedSetting<Value>& s = m_book.at(receiver.tonec_timeslot()).*setting;
-  s.wishes.wish(&receiver, value);
-  s.confirm(value);
+  const unsigned timeslot = receiver.tonec_timeslot();
+  m_book.took(timeslot, m_book.at(timeslot).*setting, &receiver, !receiver.m_node.empty(), value);
 }
 
 bool TonecReceiverService::configureDTMF(TonecReceiver& receiver, const LGCP::DTMFParams& params) {
@@ -182,7 +181,7 @@ bool TonecReceiverService::enableToneGenerator(TonecReceiver& receiver, unsigned
   // stands.
   SharedSetting<Generator>& generator = m_book.at(timeslot).generator;
   const auto* newest = generator.wishes.newest();
-  if (!newest || newest->user == &receiver) generator.wishes.wish(&receiver, Generator{});
+  if ((!newest || newest->user == &receiver) && !receiver.m_node.empty()) generator.wishes.wish(&receiver, Generator{});
   else generator.wishes.drop(&receiver);
   generator.unknown();
   m_book.unsettle(timeslot);
@@ -303,8 +302,7 @@ void TonecReceiverService::deliver(uint32_t code, uint32_t timeslot, uint32_t ti
 void TonecReceiverService::leave(TonecReceiver& receiver) {
   receiver.m_node.unlink();
   const unsigned timeslot = receiver.tonec_timeslot();
-  Settings::visit(m_book.at(timeslot), [&receiver](auto& setting) { setting.wishes.drop(&receiver); });
-  m_book.unsettle(timeslot);
+  m_book.leave(timeslot, &receiver);
   m_book.settle(timeslot, false);
 }
 
@@ -317,19 +315,14 @@ void TonecReceiverService::receiver_coming() { m_book.settle_all(true); }
 
 unsigned TonecReceiverService::unconfirmed(const TonecReceiver& receiver) const {
   const Settings& s = settings(receiver.tonec_timeslot());
-  unsigned bits = 0;
-  auto mark = [&](const auto& setting, unsigned bit) {
-    const auto* newest = setting.wishes.newest();
-    if (newest && newest->user == &receiver && !setting.settled()) bits |= bit;
-  };
-  mark(s.dtmfConfig, kDtmfConfig);
-  mark(s.ivaConfig, kIvaConfig);
-  mark(s.detector, kDetector);
-  mark(s.iva, kIva);
-  mark(s.reject, kReject);
-  mark(s.lms, kLms);
-  mark(s.generator, kGenerator);
-  return bits;
+  const std::pair<bool, unsigned> bits[] = {
+      {s.dtmfConfig.unconfirmed_for(&receiver), kDtmfConfig}, {s.ivaConfig.unconfirmed_for(&receiver), kIvaConfig},
+      {s.detector.unconfirmed_for(&receiver), kDetector},     {s.iva.unconfirmed_for(&receiver), kIva},
+      {s.reject.unconfirmed_for(&receiver), kReject},         {s.lms.unconfirmed_for(&receiver), kLms},
+      {s.generator.unconfirmed_for(&receiver), kGenerator}};
+  unsigned out = 0;
+  for (const auto& [unconfirmed, bit] : bits) out |= unconfirmed ? bit : 0u;
+  return out;
 }
 
 bool TonecReceiverService::settle() { return m_book.settle_all(true); }
