@@ -343,12 +343,13 @@ void DSProcReceiverService::OnRecord(const uint8_t* record) {
   switch (type) {
     case dsp::kEventVad: {
       if (!r) {
-        const DSProcReceiver::Feature vad = first->vad();
-        // A feature never switched on (state -1) counts as off, whatever id the record carries.
-        if (vad.state <= 0) {
+        // Off unless the newest wish is on (never switched on counts as off, whatever id the
+        // record carries); else the id is not of a live enable: the current one is named.
+        const auto* vad = settings(timeslot).vad.wishes.newest();
+        if (!vad || !vad->value.on()) {
           if (trace) fields(std::clog << "ignore spurious dsproc vad event (dsproc disabled): ") << std::endl;
         } else if (trace) {
-          fields(std::clog << "ignore spurious dsproc vad event: ") << " rid=" << vad.id << std::endl;
+          fields(std::clog << "ignore spurious dsproc vad event: ") << " rid=" << vad->value.id << std::endl;
         }
         return;
       }
@@ -386,9 +387,13 @@ void DSProcReceiverService::OnRecord(const uint8_t* record) {
 DSProcReceiver* DSProcReceiverService::receiver_of(unsigned timeslot, uint32_t type, uint32_t id,
                                                    const uint8_t* payload) const {
   const Settings& s = settings(timeslot);
-  // The live receiver whose wish the device holds, or held when it sent the record.
+  // The live receiver whose wish the device holds: while a feature is on, the one whose enable
+  // the record's id names (an event already on its way when a newer enable came still reaches
+  // its receiver); none while the newest wish is off.
   const void* wisher = nullptr;
   auto enabled_with = [id](const SharedSetting<Enable>& feature) -> const void* {
+    const auto* newest = feature.wishes.newest();
+    if (!newest || !newest->value.on()) return nullptr;
     for (const auto& w : feature.wishes.entries())
       if (w.value.on() && w.value.id == id) return w.user;
     return nullptr;

@@ -266,10 +266,14 @@ void TonecReceiverService::deliver(uint32_t code, uint32_t timeslot, uint32_t ti
     return os << " timestamp=" << timestamp << " timeslot=" << timeslot << " code=" << code << " id=" << id;
   };
   fields(std::clog << "dtmf event: ") << std::endl;
-  // Several receivers may share a timeslot (the ports of a mixer channel): the event is the one's
-  // whose detector enable it answers (IVA results come as detector events too); the lines for a
-  // dropped event name the first receiver.
+  // Several receivers may share a timeslot (the ports of a mixer channel). While its detector or
+  // IVA is on (the newest wish of each), an event is the one's whose detector enable it answers
+  // (IVA results come as detector events too), even when a newer enable came while it was on its
+  // way; the lines for a dropped event name the first receiver.
   const Settings& s = settings(timeslot);
+  const auto* dtmf_now = s.detector.wishes.newest();
+  const auto* iva_now = s.iva.wishes.newest();
+  const bool detecting = (dtmf_now && dtmf_now->value.on()) || (iva_now && iva_now->value);
   auto detects = [&s](const TonecReceiver* r) {
     const Enable* dtmf = s.detector.wishes.of(r);
     const bool* iva = s.iva.wishes.of(r);
@@ -282,13 +286,13 @@ void TonecReceiverService::deliver(uint32_t code, uint32_t timeslot, uint32_t ti
     TonecReceiver* each = TonecReceiver::owner(n);
     if (each->tonec_timeslot() != timeslot) continue;
     if (!first) first = each;
-    if (each->m_requestId == id && detects(each)) r = each;
+    if (detecting && each->m_requestId == id && detects(each)) r = each;
   }
   if (!first) {
     std::cerr << "receive tonec event from unknown timeslot " << timeslot << std::endl;
     return;
   }
-  if (!r && !detects(first)) {
+  if (!r && !(detecting && detects(first))) {
     fields(std::clog << "ignore spurious dtmf event (DTMF disabled): ") << std::endl;
     return;
   }
