@@ -230,7 +230,21 @@ bool DSProcReceiverService::configureToneFilter(DSProcReceiver& receiver, unsign
   auto& filters = m_book.at(timeslot).toneFilters;
   auto at = filters.try_emplace(static_cast<uint16_t>(freq), ToneFilter{}, Unwished::to_rest, Fresh::at_rest).first;
   took(receiver, at->second, filter);
+  if (!filter_on(at->second) && at->second.settled()) filters.erase(at);
   return true;
+}
+
+bool DSProcReceiverService::held_on(const SharedSetting<ToneFilter>& filter) {
+  const auto* newest = filter.wishes.newest();
+  return newest && newest->value.enable != 0;
+}
+
+// A filter that no wish has on is off whoever asked: its wishes need not be kept (nor can the
+// controller grow them without end with frequencies switched off).
+bool DSProcReceiverService::filter_on(const SharedSetting<ToneFilter>& filter) {
+  for (const auto& w : filter.wishes.entries())
+    if (w.value.enable != 0) return true;
+  return false;
 }
 
 bool DSProcReceiverService::enable(DSProcReceiver& receiver, SharedSetting<Enable> Settings::*feature, uint32_t mask,
@@ -289,10 +303,12 @@ bool DSProcReceiverService::disableToneAll(DSProcReceiver& receiver) {
   before_request(timeslot);
   if (!disable_tone_filters(timeslot, false)) return false;
   // Every filter of the timeslot is off, by this receiver's wish, the newest.
-  for (auto& entry : m_book.at(timeslot).toneFilters) {
+  auto& filters = m_book.at(timeslot).toneFilters;
+  for (auto& entry : filters) {
     if (entry.second.live()) m_book.took(timeslot, entry.second, &receiver, !receiver.m_node.empty(), ToneFilter{});
     else entry.second.confirm(ToneFilter{});
   }
+  std::erase_if(filters, [](const auto& entry) { return !filter_on(entry.second) && entry.second.settled(); });
   return true;
 }
 
@@ -428,12 +444,9 @@ void DSProcReceiverService::leave(DSProcReceiver& receiver) {
   receiver.m_node.unlink();
   const unsigned timeslot = receiver.dsproc_timeslot();
   Settings& s = m_book.leave(timeslot, &receiver);
-  bool filter_on = false;
-  for (const auto& entry : s.toneFilters) {
-    const auto* newest = entry.second.wishes.newest();
-    filter_on = filter_on || (newest && newest->value.enable != 0);
-  }
-  s.sweepToneFilters = !filter_on;
+  bool on = false;
+  for (const auto& entry : s.toneFilters) on = on || held_on(entry.second);
+  s.sweepToneFilters = !on;
   m_book.settle(timeslot, false);
 }
 
@@ -491,7 +504,7 @@ void DSProcReceiverService::settle_one(unsigned timeslot, Settings& s, bool quie
   if (s.bss.live()) s.bss.bring(feature_to(dsp::kBss, "BSS"));
   if (s.ng.live()) s.ng.bring(feature_to(dsp::kNg, "NG"));
   if (s.mute.live()) s.mute.bring(feature_to(kMute, "MUTE"));
-  std::erase_if(s.toneFilters, [](const auto& entry) { return !entry.second.live() && entry.second.settled(); });
+  std::erase_if(s.toneFilters, [](const auto& entry) { return !filter_on(entry.second) && entry.second.settled(); });
   using Book = TimeslotBook<Settings>;
   note_pass(timeslot, Book::owes_clean_up(s), Book::owes_put_back(s), Book::wished(s), s.notes);
 }
@@ -500,8 +513,7 @@ void DSProcReceiverService::settle_unwanted_tone_filters(unsigned timeslot, Sett
   bool on = false;     // a live receiver has a filter on
   bool stale = false;  // a filter no live receiver wants may be on
   for (const auto& [frequency, filter] : s.toneFilters) {
-    const auto want = filter.target();
-    on = on || (filter.live() && want->enable != 0);
+    on = on || held_on(filter);
     stale = stale || (!filter.live() && !filter.settled());
   }
   if (!on) {

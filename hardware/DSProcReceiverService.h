@@ -147,6 +147,9 @@ class DSProcReceiverService : public DeviceEventReader {
   // The tone filters no live receiver wants, switched off: all at once while no live receiver has
   // one on, else one by one.
   void settle_unwanted_tone_filters(unsigned timeslot, Settings& settings, bool quiet);
+  // The newest wish has the filter on; some live receiver wishes it on.
+  static bool held_on(const SharedSetting<ToneFilter>& filter);
+  static bool filter_on(const SharedSetting<ToneFilter>& filter);
   // The receiver of the timeslot that an event of this type and id is for, or null.
   DSProcReceiver* receiver_of(unsigned timeslot, uint32_t type, uint32_t id, const uint8_t* payload) const;
   void OnRecord(const uint8_t* record) override;
