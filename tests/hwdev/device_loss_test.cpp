@@ -470,10 +470,10 @@ TEST_F(DeviceLoss, AnOwedFilterSwitchOffLeavesTheNextReceiversFilter) {
   next.CleanBeforeDestroy();
 }
 
-// Two receivers of one timeslot (a mixer channel's ports): a switch one turned on is the other's
-// no more. A returned device gets it once, with the holder's id, and the other's next request of
-// it is made (not skipped on its own flag).
-TEST_F(DeviceLoss, ASwitchAnotherReceiverOfTheTimeslotTurnedOnIsItsAlone) {
+// Two receivers of one timeslot (a mixer channel's ports) switch the same thing on: a returned
+// device gets it once, with the newest enable's id, and the older receiver's switch-off is made,
+// judged against what the device holds, not against its own earlier wish.
+TEST_F(DeviceLoss, ASwitchTwoReceiversOfTheTimeslotTurnedOnIsPutBackOnceWithTheNewestId) {
   Tones tin(44), tout(44);
   Dsp din(44), dout(44);
   ASSERT_TRUE(tin.enableDTMF(true) && din.enableVAD(true) && tout.enableDTMF(true) && dout.enableVAD(true));
