@@ -3,7 +3,7 @@
 #include <cerrno>
 #include <cstring>
 #include <iostream>
-#include <vector>
+#include <type_traits>
 
 #include "asn1/schemas/LGCP.h"
 #include "asn1/schemas/TERM.h"
