@@ -1,5 +1,6 @@
 #include "hardware/DSProcReceiver.h"
 
+#include "board/dsp.h"
 #include "hardware/DSProcReceiverService.h"
 
 namespace Hardware {
@@ -23,7 +24,10 @@ DSProcReceiver::DSProcReceiver() {
   all().add_tail(&m_node);
 }
 
-DSProcReceiver::~DSProcReceiver() { m_node.unlink(); }
+DSProcReceiver::~DSProcReceiver() {
+  // An owner that skipped CleanBeforeDestroy leaves the device as it is.
+  if (!m_node.empty()) service().forget(*this);
+}
 
 DSProcReceiver* DSProcReceiver::find(unsigned timeslot) {
   Containers::CyclicList& list = all();
@@ -40,83 +44,77 @@ bool DSProcReceiver::enableNG(bool on) { return service().enableNG(*this, on); }
 bool DSProcReceiver::configureSD() { return service().configureSD(*this); }
 bool DSProcReceiver::enableSD(bool on) { return service().enableSD(*this, on); }
 bool DSProcReceiver::enableMute(bool first, bool second) { return service().enableMute(*this, first, second); }
-
 bool DSProcReceiver::configureDelays(unsigned rx, unsigned tx, unsigned selcal) {
-  if (!service().configureDelays(*this, rx, tx, selcal)) return false;
-  m_delaysSet = rx != 0 || tx != 0 || selcal != 0;
-  m_delays[0] = rx;
-  m_delays[1] = tx;
-  m_delays[2] = selcal;
-  return true;
+  return service().configureDelays(*this, rx, tx, selcal);
 }
-
-bool DSProcReceiver::configureRxGain(char gain) {
-  if (!service().configureRxGain(*this, gain)) return false;
-  m_rxGainSet = gain != 0;
-  m_rxGain = gain;
-  return true;
-}
-
+bool DSProcReceiver::configureRxGain(char gain) { return service().configureRxGain(*this, gain); }
 bool DSProcReceiver::configureToneFilter(unsigned freq, unsigned enable, int duration, int level) {
-  if (!service().configureToneFilter(*this, freq, enable, duration, level)) return false;
-  if (enable) m_toneFilters = true;
-  return true;
+  return service().configureToneFilter(*this, freq, enable, duration, level);
 }
-
-bool DSProcReceiver::disableToneAll() {
-  if (!service().disableToneAll(*this)) return false;
-  m_toneFilters = false;
-  return true;
-}
-
-DSProcReceiver::OnElsewhere DSProcReceiver::others_on() const {
-  OnElsewhere on;
-  const unsigned timeslot = dsproc_timeslot();
-  Containers::CyclicList& list = all();
-  for (Containers::CyclicList* n = list.next; n != &list; n = n->next) {
-    const DSProcReceiver* r = owner(n);
-    if (r == this || r->dsproc_timeslot() != timeslot) continue;
-    // What another receiver turned on since is not this one's to keep on.
-    auto held = [r](const Feature& f, uint32_t setting) { return f.state > 0 && !(r->m_elsewhere & setting); };
-    on.vad = on.vad || held(r->m_vad, DSProcReceiverService::kVadOn);
-    on.bss = on.bss || held(r->m_bss, DSProcReceiverService::kBssOn);
-    on.ng = on.ng || held(r->m_ng, DSProcReceiverService::kNgOn);
-    on.delays = on.delays || r->m_delaysSet;
-    on.rxGain = on.rxGain || r->m_rxGainSet;
-    on.toneFilters = on.toneFilters || r->m_toneFilters;
-  }
-  return on;
-}
+bool DSProcReceiver::disableToneAll() { return service().disableToneAll(*this); }
 
 // Another live receiver of the timeslot (the other port of a mixer channel, or the slot the
-// board gave a lost channel's number to before the loss was handled here) keeps what it has set:
-// a switch-off by the timeslot's number would be a switch-off of that receiver's setting.
-void DSProcReceiver::CleanBeforeDestroy() {
-  const OnElsewhere others = others_on();
-  if (m_vad.state > 0) {
-    if (others.vad) m_vad.state = 0;
-    else disableVAD();
+// board gave a lost channel's number to before the loss was handled here) keeps what it wants:
+// the service switches off only what none of them does.
+void DSProcReceiver::CleanBeforeDestroy() { service().leave(*this); }
+
+namespace {
+
+using Settings = DSProcReceiverService::Settings;
+
+// The receiver's wish of a setting of its timeslot, or null.
+template <class Value>
+const Value* wish_of(const DSProcReceiver& r, SharedSetting<Value> Settings::*setting) {
+  return (service().settings(r.dsproc_timeslot()).*setting).wishes.of(&r);
+}
+
+// A feature as the receiver wished it; never_set: its state before any wish.
+DSProcReceiver::Feature feature(const DSProcReceiver& r, SharedSetting<Enable> Settings::*setting, int never_set) {
+  const Enable* e = wish_of(r, setting);
+  return e ? DSProcReceiver::Feature{e->on() ? 1 : 0, e->id} : DSProcReceiver::Feature{never_set, 0};
+}
+
+}  // namespace
+
+DSProcReceiver::Feature DSProcReceiver::vad() const { return feature(*this, &Settings::vad, -1); }
+DSProcReceiver::Feature DSProcReceiver::bss() const { return feature(*this, &Settings::bss, 0); }
+DSProcReceiver::Feature DSProcReceiver::ng() const { return feature(*this, &Settings::ng, 0); }
+DSProcReceiver::Feature DSProcReceiver::sd() const { return feature(*this, &Settings::sd, -1); }
+
+int DSProcReceiver::muteFirst() const {
+  const Enable* e = wish_of(*this, &Settings::mute);
+  return e ? (e->mask & board::dsp::kMuteFirst ? 1 : 0) : -1;
+}
+
+int DSProcReceiver::muteSecond() const {
+  const Enable* e = wish_of(*this, &Settings::mute);
+  return e ? (e->mask & board::dsp::kMuteSecond ? 1 : 0) : -1;
+}
+
+uint32_t DSProcReceiver::muteId() const {
+  const Enable* e = wish_of(*this, &Settings::mute);
+  return e ? e->id : 0;
+}
+
+bool DSProcReceiver::delaysSet() const {
+  const DSProcReceiverService::Delays* d = wish_of(*this, &Settings::delays);
+  return d && *d != DSProcReceiverService::Delays{};
+}
+
+bool DSProcReceiver::rxGainSet() const {
+  const int8_t* gain = wish_of(*this, &Settings::rxGain);
+  return gain && *gain != 0;
+}
+
+uint32_t DSProcReceiver::unconfirmed() const { return service().unconfirmed(*this); }
+
+size_t DSProcReceiver::toneFilterRecords() const {
+  size_t n = 0;
+  for (const auto& entry : service().settings(dsproc_timeslot()).toneFilters) {
+    const DSProcReceiverService::ToneFilter* f = entry.second.wishes.of(this);
+    n += f && f->enable != 0 ? 1 : 0;
   }
-  if (m_bss.state > 0) {
-    if (others.bss) m_bss.state = 0;
-    else disableBSS();
-  }
-  if (m_ng.state > 0) {
-    if (others.ng) m_ng.state = 0;
-    else disableNG();
-  }
-  if (m_delaysSet) {
-    if (others.delays) m_delaysSet = false;
-    else configureDelays(0, 0, 0);
-  }
-  if (m_rxGainSet) {
-    if (others.rxGain) m_rxGainSet = false;
-    else configureRxGain(0);
-  }
-  // Switched off whether or not this receiver switched one on, unless another receiver has one.
-  if (others.toneFilters) m_toneFilters = false;
-  else disableToneAll();
-  service().owe(*this);
+  return n;
 }
 
 }  // namespace Hardware

@@ -4,7 +4,6 @@
 // receives what the DSP detects.
 #include <cstddef>
 #include <cstdint>
-#include <vector>
 
 #include "board/BigEndian.h"
 #include "foundation/CyclicList.h"
@@ -75,34 +74,34 @@ class DSProcReceiver {
   bool configureRxGain(char gain);
   bool configureToneFilter(unsigned freq, unsigned enable, int duration, int level);
   bool disableToneAll();
-  // Switches off what this receiver switched on (SD and mute stay); the owner calls it before
-  // destruction or when it lets the timeslot go. A feature, delay, gain or tone filter that
-  // another live receiver of the timeslot has set stays: that receiver's setting stands. What
-  // the device cannot take now is owed to the timeslot and retried; the receiver holds nothing
-  // on afterwards and takes no events.
+  // The receiver lets its timeslot go (the owner calls it before destruction or when it loses
+  // the timeslot): its wishes drop out. The device is brought to the newest wish left of each
+  // setting; what no live receiver of the timeslot wants is switched off (VAD, BSS, NG, delays,
+  // gain, tone filters; SD and mute stay), and what the device cannot take now is retried. The
+  // receiver takes no events afterwards.
   void CleanBeforeDestroy();
 
-  // A feature's state: -1 never set, 0 off, 1 on; and the id of its last enable.
+  // What this receiver last asked for and was answered success for (its wish), whether or not
+  // the device holds it now. A feature's state: -1 never set, 0 off, 1 on; and the id of its
+  // last enable.
   struct Feature {
     int state;
     uint32_t id;
   };
-  const Feature& vad() const { return m_vad; }
-  const Feature& bss() const { return m_bss; }
-  const Feature& ng() const { return m_ng; }
-  const Feature& sd() const { return m_sd; }
-  int muteFirst() const { return m_muteFirst; }
-  int muteSecond() const { return m_muteSecond; }
-  uint32_t muteId() const { return m_muteId; }
-  bool delaysSet() const { return m_delaysSet; }
-  bool rxGainSet() const { return m_rxGainSet; }
-  // Settings the device lost (a reset, a reopen) and has not taken back yet: the service puts
-  // them back on its settle timer. Until then each counts as on, for events and for the
-  // switch-off at destruction.
-  uint32_t unconfirmed() const { return m_unconfirmed; }
-  // The tone filters this receiver switched on and nobody switched off since, kept to be put
-  // back: one per frequency the device knows (16 bits), however many.
-  size_t toneFilterRecords() const { return m_toneFilterRecords.size(); }
+  Feature vad() const;
+  Feature bss() const;
+  Feature ng() const;
+  Feature sd() const;
+  int muteFirst() const;
+  int muteSecond() const;
+  uint32_t muteId() const;
+  bool delaysSet() const;
+  bool rxGainSet() const;
+  // Settings (DSProcReceiverService::Setting bits) where this receiver's wish is the newest and
+  // the device has not confirmed it (lost by a reset or a reopen, not taken back yet).
+  uint32_t unconfirmed() const;
+  // The tone filters this receiver has on (one per frequency the device knows, 16 bits).
+  size_t toneFilterRecords() const;
 
   // The first live receiver of the timeslot, in creation order; null when none.
   static DSProcReceiver* find(unsigned timeslot);
@@ -117,51 +116,7 @@ class DSProcReceiver {
   static Containers::CyclicList& all();
   static DSProcReceiver* owner(Containers::CyclicList* n) { return static_cast<Node*>(n)->owner; }
 
-  // What the other live receivers of this one's timeslot have set.
-  struct OnElsewhere {
-    bool vad = false;
-    bool bss = false;
-    bool ng = false;
-    bool delays = false;
-    bool rxGain = false;
-    bool toneFilters = false;
-  };
-  OnElsewhere others_on() const;
-
-  Feature m_vad{-1, 0};
-  Feature m_bss{0, 0};
-  Feature m_ng{0, 0};
-  Feature m_sd{-1, 0};
-  int m_muteFirst = -1;
-  int m_muteSecond = -1;
-  uint32_t m_muteId = 0;
-  bool m_delaysSet = false;
-  bool m_rxGainSet = false;
-  Node m_node;
-  // The values behind the two flags above, put back when the device is opened again.
-  unsigned m_delays[3] = {};  // rx, tx, selcal
-  char m_rxGain = 0;
-  bool m_toneFilters = false;  // a tone filter switched on and not all switched off since
-  // The configuration records the device took last, put back (before the switches) when it
-  // lost them.
-  bool m_vadConfigured = false;
-  uint8_t m_vadConfig[12] = {};
-  bool m_sdConfigured = false;
-  struct ToneFilter {
-    uint16_t frequency;
-    uint16_t duration_msec;
-    int8_t level_db;
-  };
-  std::vector<ToneFilter> m_toneFilterRecords;  // by frequency
-  // Bits of the settings (DSProcReceiverService::Setting) wanted and not confirmed since the
-  // device lost them; whether their put-back was refused and logged.
-  uint32_t m_unconfirmed = 0;
-  bool m_putBackLogged = false;
-  // Switches (Setting bits) another receiver of the timeslot turned on since this one last set
-  // them: the device holds that receiver's, which neither is put back nor counts as on for this
-  // one, and this one's next request of them is made whatever its own states say. Its states
-  // stay, so that an event already on its way with its id still reaches it.
-  uint32_t m_elsewhere = 0;
+  Node m_node;  // linked while the receiver holds its timeslot
 };
 
 }  // namespace Hardware

@@ -1,18 +1,22 @@
 #pragma once
 // The process-wide owner of the DSP-processing device "/dev/dsp": issues every request of the
 // DSP receivers and reads the device's event records, handing each to the receiver of its
-// timeslot that has the event's feature on (and, for VAD and SD, its id). A device that went
-// away is opened again and given back each receiver's configuration records and what it holds
-// on; what it refuses stays wanted, counts as on, and is put back on a backing-off timer. Per
-// timeslot that no receiver holds any more, it keeps what the device may still have on there
-// that the daemon wants off, and switches it off: on a backing-off timer, before a new receiver
-// comes, and before any request on the timeslot.
+// timeslot whose wish the event answers (its enable's id; the tone filter of its frequency).
+// Several receivers may share a timeslot (the ports of a mixer channel): per timeslot and setting
+// (each tone filter by its frequency) it keeps each live receiver's wish and what the device
+// confirmed, and brings the device to the newest wish, or, when no live receiver wants the
+// setting, to what the receivers' clean-up leaves. A device that went away is opened again and
+// given back what the live receivers hold; what the device refuses is retried on a backing-off
+// timer, before a new receiver comes and before any request on the timeslot.
+#include <array>
 #include <cstddef>
 #include <cstdint>
+#include <map>
 
 #include "hardware/DSProcReceiver.h"
 #include "hardware/DeviceEventReader.h"
-#include "hardware/OwedSwitchOffs.h"
+#include "hardware/SharedSetting.h"
+#include "hardware/TimeslotBook.h"
 
 namespace LGCP {
 class VADParams;
@@ -29,8 +33,8 @@ class DSProcReceiverService : public DeviceEventReader {
 
   DSProcReceiverService();
 
-  // The settings of a receiver that a device which lost its state is given back, in the order
-  // they are put back: configuration records before the switches.
+  // The settings of a timeslot, in the order a device that lost them is given them back:
+  // configuration records before the switches.
   enum Setting : uint32_t {
     kVadConfig = 1,
     kSdConfig = 2,
@@ -44,6 +48,51 @@ class DSProcReceiverService : public DeviceEventReader {
     kMuteOn = 512,
   };
 
+  using Payload = std::array<uint8_t, 12>;
+  using Delays = std::array<unsigned, 3>;  // rx, tx, selcal
+  // One frequency's tone filter as the device takes it; an enable byte of 0 is no filter.
+  struct ToneFilter {
+    uint8_t enable = 0;
+    uint16_t duration_msec = 0;
+    int8_t level_db = 0;
+    bool operator==(const ToneFilter& o) const {
+      return enable == o.enable && (enable == 0 || (duration_msec == o.duration_msec && level_db == o.level_db));
+    }
+  };
+
+  // What the receivers of one timeslot share on the device.
+  struct Settings {
+    SharedSetting<Payload> vadConfig{std::nullopt, Unwished::as_is, Fresh::unset};
+    SharedSetting<bool> sdConfig{std::nullopt, Unwished::as_is, Fresh::unset};
+    std::map<uint16_t, SharedSetting<ToneFilter>> toneFilters;  // by the frequency the device knows
+    SharedSetting<Delays> delays{Delays{}, Unwished::to_rest, Fresh::at_rest};
+    SharedSetting<int8_t> rxGain{int8_t{0}, Unwished::to_rest, Fresh::at_rest};
+    SharedSetting<Enable> vad{Enable{}, Unwished::to_rest, Fresh::unset};
+    // The Parts leave SD and mute as they are when their receiver goes.
+    SharedSetting<Enable> sd{Enable{}, Unwished::as_is, Fresh::unset};
+    SharedSetting<Enable> bss{Enable{}, Unwished::to_rest, Fresh::at_rest};
+    SharedSetting<Enable> ng{Enable{}, Unwished::to_rest, Fresh::at_rest};
+    SharedSetting<Enable> mute{Enable{}, Unwished::as_is, Fresh::unset};
+    // A receiver left and no live one has a tone filter on: every filter is switched off at once,
+    // as the clean-up does, whether or not one is known to be on.
+    bool sweepToneFilters = false;
+    Notes notes;
+
+    template <class S, class F>
+    static void visit(S& s, F f) {
+      f(s.vadConfig);
+      f(s.sdConfig);
+      for (auto& entry : s.toneFilters) f(entry.second);
+      f(s.delays);
+      f(s.rxGain);
+      f(s.vad);
+      f(s.sd);
+      f(s.bss);
+      f(s.ng);
+      f(s.mute);
+    }
+  };
+
   bool configureVAD(DSProcReceiver& receiver, const LGCP::VADParams& params);
   bool configureSD(DSProcReceiver& receiver);
   bool configureDelays(DSProcReceiver& receiver, unsigned rx, unsigned tx, unsigned selcal);
@@ -55,70 +104,59 @@ class DSProcReceiverService : public DeviceEventReader {
   bool enableNG(DSProcReceiver& receiver, bool on);
   bool enableMute(DSProcReceiver& receiver, bool first, bool second);
   bool disableToneAll(DSProcReceiver& receiver);
-  // A receiver lets its timeslot go: what it still has on there (a switch-off the device could
-  // not take) is owed to the timeslot, retried until the device takes it, and carried out
-  // before a new receiver comes and before any request on the timeslot; the receiver holds
-  // nothing on from then on and takes no events.
-  void owe(DSProcReceiver& receiver);
-  // Timeslots with switch-offs still owed.
-  size_t owed() const { return m_owed.size(); }
+  // The receiver lets its timeslot go: its wishes drop out, the device is brought to what the
+  // others want now, and it takes no events from then on.
+  void leave(DSProcReceiver& receiver);
+  // A receiver destroyed without letting its timeslot go: its wishes drop out, and nothing is
+  // asked of the device for a timeslot left without any.
+  void forget(DSProcReceiver& receiver);
+  // Timeslots with a switch-off still owed.
+  size_t owed() const { return m_book.owed(); }
   // A new receiver is made: what is owed is tried first (its timeslot is not known yet).
   void receiver_coming();
+  // The timeslot's settings as they stand.
+  const Settings& settings(unsigned timeslot) const { return m_book.view(timeslot); }
+  // See DSProcReceiver::unconfirmed.
+  uint32_t unconfirmed(const DSProcReceiver& receiver) const;
 
  private:
-  // The device took these settings (Setting bits) from the receiver. A timeslot holds one value
-  // of each, the newest, whichever receiver of it set it: the others' values are gone, neither
-  // put back nor undone for them; a switch it turned off is off for them, one it turned on is
-  // theirs no more (DSProcReceiver's m_elsewhere).
-  void made(DSProcReceiver& setter, uint32_t settings);
-  // The switches (Setting bits) the receiver holds on.
-  static uint32_t switches_on(const DSProcReceiver& r);
   // Issues DSPROC_CONFIGURE with its failure line (quiet: without it).
-  bool configure(unsigned timeslot, uint32_t what, const uint8_t (&payload)[12], const char* fail_text,
-                 bool quiet = false);
-  // The enable/disable rule of VAD, SD, BSS and NG (setting: the feature's Setting bit).
-  bool enable(DSProcReceiver& receiver, DSProcReceiver::Feature& feature, uint32_t mask, uint32_t setting,
-              const char* name, bool on);
-  // Issues DSPROC_ENABLE with its log lines (quiet: no failure line).
-  bool enable_request(unsigned timeslot, uint32_t id, uint32_t mask, const char* name, bool quiet = false);
-  // The configuration records, put back for every receiver before any switch.
-  static constexpr uint32_t kConfigs = kVadConfig | kSdConfig | kToneFilterConfig | kDelaysConfig | kRxGainConfig;
-  // Puts back what the receivers have unconfirmed, as far as the device takes it: first every
-  // configuration record, then the switches; true when nothing is left. A refusal is logged
-  // once per receiver, until all is back (quiet: the retries).
-  bool put_back_all(bool quiet);
-  // Puts back the receiver's unconfirmed settings among these.
-  void put_back(DSProcReceiver& receiver, bool quiet, uint32_t settings);
-  // The tone filter of this frequency, or every one (all), is the setter's now: the other
-  // receivers of the timeslot drop theirs.
-  void made_tone_filter(DSProcReceiver& setter, uint16_t frequency, bool all);
-  // Does the receiver take an event of this type and id (its feature on, the id its enable's)?
-  static bool takes(const DSProcReceiver& receiver, uint32_t type, uint32_t id);
+  bool configure(unsigned timeslot, uint32_t what, const Payload& payload, const char* fail_text, bool quiet);
+  // The configuration records with their log lines; delays, gain and the filters' switch-off
+  // first open a closed device, or say why not (quiet: neither that nor a failure line).
+  bool configure_vad(unsigned timeslot, const Payload& payload, bool quiet);
+  bool configure_sd(unsigned timeslot, bool quiet);
+  bool configure_delays(unsigned timeslot, const Delays& delays, bool quiet);
+  bool configure_rx_gain(unsigned timeslot, int8_t gain, bool quiet);
+  bool configure_tone_filter(unsigned timeslot, unsigned freq, unsigned enable, int duration, int level, bool quiet);
+  bool disable_tone_filters(unsigned timeslot, bool quiet);
+  // DSPROC_ENABLE with the target's id and bits, or DSPROC_DISABLE of every bit of the feature
+  // (all), with their log lines.
+  bool switch_feature(unsigned timeslot, const Enable& to, uint32_t all, const char* name, bool quiet);
+  // The enable/disable rule of VAD, SD, BSS and NG (mask: the feature's device bit).
+  bool enable(DSProcReceiver& receiver, SharedSetting<Enable> Settings::*feature, uint32_t mask, const char* name,
+              bool on);
+  // The device took value for the receiver's setting: its wish, the newest.
+  template <class Value>
+  void took(DSProcReceiver& receiver, SharedSetting<Value>& setting, const Value& value);
+  // Before a request on a timeslot: the device brought to what its receivers want.
+  void before_request(unsigned timeslot) { m_book.settle(timeslot, true); }
+  // One timeslot's pass: what no live receiver wants is switched off, in the order of the clean-up,
+  // then what the live receivers want is set, configuration records first.
+  void settle_one(unsigned timeslot, Settings& settings, bool quiet);
+  // The tone filters no live receiver wants, switched off: all at once while no live receiver has
+  // one on, else one by one.
+  void settle_unwanted_tone_filters(unsigned timeslot, Settings& settings, bool quiet);
+  // The newest wish has the filter on; some live receiver wishes it on.
+  static bool held_on(const SharedSetting<ToneFilter>& filter);
+  static bool filter_on(const SharedSetting<ToneFilter>& filter);
+  // The receiver of the timeslot that an event of this type and id is for, or null.
+  DSProcReceiver* receiver_of(unsigned timeslot, uint32_t type, uint32_t id, const uint8_t* payload) const;
   void OnRecord(const uint8_t* record) override;
   void OnReopened() override;
   bool settle() override;
-  // Before a request on a timeslot: its owed switch-offs first.
-  void before_request(unsigned timeslot) { m_owed.before_request(timeslot); }
 
-  // What each owed timeslot still needs: the features to disable (device mask bits) and
-  // whether its delays and gain are to be set back to 0.
-  struct Owed {
-    uint32_t disable = 0;
-    bool delays = false;
-    bool rxGain = false;
-    Owed& operator|=(const Owed& more) {
-      disable |= more.disable;
-      delays = delays || more.delays;
-      rxGain = rxGain || more.rxGain;
-      return *this;
-    }
-    bool operator==(const Owed&) const = default;
-  };
-  OwedSwitchOffs<Owed> m_owed;
-  // One timeslot's owed work, quiet; true when none is left (logged once then).
-  bool carry_out_one(unsigned timeslot, Owed& what);
-  // A receiver of the timeslot set these itself: what was owed for them is moot.
-  void taken(unsigned timeslot, uint32_t disable, bool delays = false, bool rxGain = false);
+  TimeslotBook<Settings> m_book;
 };
 
 }  // namespace Hardware

@@ -111,15 +111,21 @@ int DeviceEventReader::request_value(uint32_t number, unsigned long value) {
   return issue([&](int fd) { return board::ioctl_value(fd, number, value); });
 }
 
-bool DeviceEventReader::note_put_back(unsigned timeslot, bool left, bool& logged) const {
-  if (left && !logged) {
+void DeviceEventReader::note_pass(unsigned timeslot, bool owed, bool left, bool live, Notes& notes) const {
+  if (owed && !notes.clean_up) {
+    std::cerr << m_device.tag << ": switch-off of timeslot " << timeslot << " put off until the device takes it"
+              << std::endl;
+  } else if (!owed && notes.clean_up) {
+    std::clog << m_device.tag << ": switch-off of timeslot " << timeslot << " done" << std::endl;
+  }
+  notes.clean_up = owed;
+  if (left && !notes.put_back) {
     std::cerr << m_device.tag << ": settings of timeslot " << timeslot << " put off until the device takes them"
               << std::endl;
-  } else if (!left && logged) {
+  } else if (!left && notes.put_back && live) {
     std::clog << m_device.tag << ": settings of timeslot " << timeslot << " put back" << std::endl;
   }
-  logged = left;
-  return !left;
+  notes.put_back = left;
 }
 
 uint32_t DeviceEventReader::next_id() {

@@ -39,6 +39,12 @@ class DeviceEventReader : public Event {
   uint32_t request_counter() const { return m_counter; }
   void set_request_counter(uint32_t value) { m_counter = value; }
 
+  // What of a timeslot's pass was logged as left undone (note_pass).
+  struct Notes {
+    bool clean_up = false;  // a clean-up still owed
+    bool put_back = false;  // settings of live clients not taken back
+  };
+
  protected:
   struct Device {
     const char* (*path)();   // asked at each open
@@ -75,9 +81,10 @@ class DeviceEventReader : public Event {
   void settle_later();
   // Carries out the owed work, quietly; true when nothing is left.
   virtual bool settle() { return true; }
-  // The log of a client's put-back after a reopen, once per change: its refusal while settings
-  // are left (logged: whether that was logged), its return once none is. Answers !left.
-  bool note_put_back(unsigned timeslot, bool left, bool& logged) const;
+  // What a timeslot's pass left undone, logged once per change: the clean-up of settings no live
+  // client wants (owed) and its completion; the settings of live clients the device has not taken
+  // back (left) and their return, while live clients remain (live) to have them.
+  void note_pass(unsigned timeslot, bool owed, bool left, bool live, Notes& notes) const;
 
  private:
   // The device stopped delivering (end of file, error or hang-up): closed, to be reopened at

@@ -33,7 +33,8 @@ TonecReceiver::TonecReceiver() {
 
 TonecReceiver::~TonecReceiver() {
   m_timer.reset();
-  m_node.unlink();
+  // An owner that skipped CleanBeforeDestroy leaves the device as it is.
+  if (!m_node.empty()) TonecReceiverService::instance()->forget(*this);
 }
 
 TonecReceiver* TonecReceiver::find(unsigned timeslot) {
@@ -48,26 +49,10 @@ bool TonecReceiver::configureDTMF(const LGCP::DTMFParams& params) {
   return TonecReceiverService::instance()->configureDTMF(*this, params);
 }
 
-bool TonecReceiver::echoCancel(bool on) {
-  if (!TonecReceiverService::instance()->echoCancel(tonec_timeslot(), on)) return false;
-  m_echoCancel = on;
-  m_unconfirmed &= ~TonecReceiverService::kLms;
-  TonecReceiverService::instance()->made(*this, TonecReceiverService::kLms);
-  return true;
-}
+bool TonecReceiver::echoCancel(bool on) { return TonecReceiverService::instance()->echoCancel(*this, on); }
 
 bool TonecReceiver::enableToneGenerator(unsigned short f1, unsigned short f2, unsigned short a1, unsigned short a2) {
-  bool done = TonecReceiverService::instance()->enableToneGenerator(tonec_timeslot(), f1, f2, a1, a2);
-  // After a failure the generator's state is not known: it is to be switched off (when the device
-  // comes back, and at destruction), not set as the refused request asked.
-  const unsigned short setting[4] = {f1, f2, a1, a2};
-  for (int i = 0; i < 4; ++i) m_generator[i] = done ? setting[i] : 0;
-  m_generatorOn = !done || f1 != 0 || f2 != 0 || a1 != 0 || a2 != 0;
-  if (done) {
-    m_unconfirmed &= ~TonecReceiverService::kGenerator;
-    TonecReceiverService::instance()->made(*this, TonecReceiverService::kGenerator);
-  }
-  return done;
+  return TonecReceiverService::instance()->enableToneGenerator(*this, f1, f2, a1, a2);
 }
 
 bool TonecReceiver::configureIVA(const LGCP::IVAParams& params) {
@@ -78,18 +63,39 @@ int TonecReceiver::translateSelcal(const TERM::SelcalCommand& cmd) {
   return TonecReceiverService::instance()->translateSelcal(*this, cmd);
 }
 
-// The service keeps the detector flags, which are also what CleanBeforeDestroy undoes.
 bool TonecReceiver::enableDTMF(bool on) { return TonecReceiverService::instance()->enableDTMF(*this, on); }
 
 bool TonecReceiver::enableIVA(bool on) { return TonecReceiverService::instance()->enableIVA(*this, on); }
 
 bool TonecReceiver::enableDTMFReject(bool on) {
-  if (!TonecReceiverService::instance()->enableDTMFReject(tonec_timeslot(), on)) return false;
-  m_rejectEnabled = on;
-  m_unconfirmed &= ~TonecReceiverService::kReject;
-  TonecReceiverService::instance()->made(*this, TonecReceiverService::kReject);
-  return true;
+  return TonecReceiverService::instance()->enableDTMFReject(*this, on);
 }
+
+namespace {
+
+template <class Value>
+const Value* wish_of(const TonecReceiver& r, SharedSetting<Value> TonecReceiverService::Settings::*setting) {
+  return (TonecReceiverService::instance()->settings(r.tonec_timeslot()).*setting).wishes.of(&r);
+}
+
+}  // namespace
+
+bool TonecReceiver::dtmfEnabled() const {
+  const Enable* e = wish_of(*this, &TonecReceiverService::Settings::detector);
+  return e && e->on();
+}
+
+bool TonecReceiver::ivaEnabled() const {
+  const bool* on = wish_of(*this, &TonecReceiverService::Settings::iva);
+  return on && *on;
+}
+
+bool TonecReceiver::rejectEnabled() const {
+  const bool* on = wish_of(*this, &TonecReceiverService::Settings::reject);
+  return on && *on;
+}
+
+unsigned TonecReceiver::unconfirmed() const { return TonecReceiverService::instance()->unconfirmed(*this); }
 
 bool TonecReceiver::disableToneGenerator(bool force) {
   if (!force && !m_busy) return false;
@@ -161,53 +167,15 @@ void TonecReceiver::cancelAudibleCall() {
   disableToneGenerator(true);
 }
 
-TonecReceiver::OnElsewhere TonecReceiver::others_on() const {
-  OnElsewhere on;
-  const unsigned timeslot = tonec_timeslot();
-  Containers::CyclicList& list = all();
-  for (Containers::CyclicList* n = list.next; n != &list; n = n->next) {
-    const TonecReceiver* r = owner(n);
-    if (r == this || r->tonec_timeslot() != timeslot) continue;
-    on.generator = on.generator || r->m_generatorOn || r->m_timer.is_set();
-    // What another receiver turned on since is not this one's to keep on.
-    on.detector = on.detector || (r->m_dtmfEnabled && !(r->m_elsewhere & TonecReceiverService::kDetector));
-    on.iva = on.iva || (r->m_ivaEnabled && !(r->m_elsewhere & TonecReceiverService::kIva));
-    on.reject = on.reject || (r->m_rejectEnabled && !(r->m_elsewhere & TonecReceiverService::kReject));
-  }
-  return on;
-}
-
-// A generator left on would sound into the next call on the timeslot; a sequence left armed
-// would switch it on again. Another live receiver of the timeslot (the other port of a mixer
-// channel, or the slot the board gave a lost channel's number to before the loss was handled
-// here) keeps what it has on: a switch-off by the timeslot's number would be a switch-off of
-// that receiver's feature.
+// A generator left on would sound into the next call on the timeslot, and a sequence left armed
+// would switch it on again: the sequences end here, and the service switches off what no other
+// live receiver of the timeslot (the other port of a mixer channel, or the slot the board gave a
+// lost channel's number to before the loss was handled here) still wants.
 void TonecReceiver::CleanBeforeDestroy() {
-  const OnElsewhere others = others_on();
-  if (m_generatorOn || m_timer.is_set()) {
-    if (others.generator) {
-      // This receiver's sequence ends; the generator is the other receiver's now.
-      m_timer.reset();
-      m_busy = false;
-      m_dial.reset();
-      m_generatorOn = false;
-    } else {
-      disableToneGenerator(true);
-    }
-  }
-  if (m_dtmfEnabled) {
-    if (others.detector) m_dtmfEnabled = false;
-    else enableDTMF(false);
-  }
-  if (m_ivaEnabled) {
-    if (others.iva) m_ivaEnabled = false;
-    else enableIVA(false);
-  }
-  if (m_rejectEnabled) {
-    if (others.reject) m_rejectEnabled = false;
-    else enableDTMFReject(false);
-  }
-  TonecReceiverService::instance()->owe(*this);
+  m_timer.reset();
+  m_busy = false;
+  m_dial.reset();
+  TonecReceiverService::instance()->leave(*this);
 }
 
 }  // namespace Hardware

@@ -72,28 +72,25 @@ class TonecReceiver {
   bool activateAudibleCall();
   // Stops the ring-back; does nothing while a dialling runs.
   void cancelAudibleCall();
-  // Switches off what this receiver switched on, its tone generator and sequences included; the
-  // owner calls it before destruction or when it lets the timeslot go. A feature that another
-  // live receiver of the timeslot has on stays on: that receiver's setting stands. What the
-  // device cannot take now is owed to the timeslot and retried; the receiver holds nothing on
-  // afterwards and takes no events.
+  // The receiver lets its timeslot go (the owner calls it before destruction or when it loses
+  // the timeslot): its sequences end and its wishes drop out. The device is brought to the newest
+  // wish left of each setting; what no live receiver of the timeslot wants is switched off
+  // (generator, DTMF and IVA detectors, DTMF rejection), and what the device cannot take now is
+  // retried. The receiver takes no events afterwards.
   void CleanBeforeDestroy();
 
   // A DTMF dialling sequence runs.
   bool toneGeneratorRunning() const { return m_busy; }
-  // Detector state as the service sees it.
-  bool dtmfEnabled() const { return m_dtmfEnabled; }
-  bool ivaEnabled() const { return m_ivaEnabled; }
-  bool rejectEnabled() const { return m_rejectEnabled; }
-  bool echoCancelOn() const { return m_echoCancel; }
-  // The generator may hold a setting of this receiver other than off (a tone, silence, or a
-  // setting whose request failed).
-  bool generatorOn() const { return m_generatorOn; }
+  // What this receiver last asked for and was answered success for (its wish), whether or not
+  // the device holds it now.
+  bool dtmfEnabled() const;
+  bool ivaEnabled() const;
+  bool rejectEnabled() const;
+  // The id of this receiver's last detector enable.
   uint32_t requestId() const { return m_requestId; }
-  // Settings the device lost (a reset, a reopen) and has not taken back yet: the service puts
-  // them back on its settle timer. Until then each counts as on, for events and for the
-  // switch-off at destruction.
-  unsigned unconfirmed() const { return m_unconfirmed; }
+  // Settings (TonecReceiverService::Setting bits) where this receiver's wish is the newest and
+  // the device has not confirmed it (lost by a reset or a reopen, not taken back yet).
+  unsigned unconfirmed() const;
 
   // The first live receiver of the timeslot, in creation order; null when none.
   static TonecReceiver* find(unsigned timeslot);
@@ -108,15 +105,6 @@ class TonecReceiver {
   static Containers::CyclicList& all();
   static TonecReceiver* owner(Containers::CyclicList* n) { return static_cast<Node*>(n)->owner; }
 
-  // What the other live receivers of this one's timeslot have on.
-  struct OnElsewhere {
-    bool generator = false;
-    bool detector = false;
-    bool iva = false;
-    bool reject = false;
-  };
-  OnElsewhere others_on() const;
-
   void OnDialTone();
   void OnDialPause();
   void OnRingTone();
@@ -125,36 +113,11 @@ class TonecReceiver {
   bool OnRingStep();
   void OnRingSilence();
 
-  // Detector events are taken while DTMF or IVA detection is on; each has its own flag, so
-  // that switching one off does not silence the other.
-  bool m_dtmfEnabled = false;
-  bool m_ivaEnabled = false;
   Timer m_timer;
   bool m_busy = false;       // a DTMF dialling runs
-  uint32_t m_requestId = 0;  // the id of the detector enable that this receiver holds
+  uint32_t m_requestId = 0;  // the id of this receiver's last detector enable; its events carry it
   std::unique_ptr<LGCP::TranslateDtmfParams> m_dial;  // what is left to dial
-  Node m_node;
-  bool m_rejectEnabled = false;
-  bool m_echoCancel = false;
-  // The generator's setting by this receiver (off after a failed request), put back when the
-  // device is opened again.
-  bool m_generatorOn = false;
-  unsigned short m_generator[4] = {};  // f1, f2, a1, a2
-  // The configuration records the device took last, put back (before the switches) when it
-  // lost them.
-  bool m_dtmfConfigured = false;
-  uint32_t m_dtmfConfig[4] = {};  // twist, ratio, noise, silence
-  bool m_ivaConfigured = false;
-  int m_ivaLevel = 0;
-  // Bits of the settings (TonecReceiverService::Setting) wanted and not confirmed since the
-  // device lost them; whether their put-back was refused and logged.
-  unsigned m_unconfirmed = 0;
-  bool m_putBackLogged = false;
-  // Switches (Setting bits) another receiver of the timeslot turned on since this one last set
-  // them: the device holds that receiver's, which neither is put back nor counts as on for this
-  // one, and this one's next request of them is made whatever its own flags say. Its flags
-  // stay, so that an event already on its way with its id still reaches it.
-  unsigned m_elsewhere = 0;
+  Node m_node;               // linked while the receiver holds its timeslot
 };
 
 }  // namespace Hardware

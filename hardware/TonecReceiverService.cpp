@@ -1,7 +1,5 @@
 #include "hardware/TonecReceiverService.h"
 
-#include <algorithm>
-#include <iterator>
 #include <cerrno>
 #include <cstring>
 #include <iostream>
@@ -37,26 +35,29 @@ TonecReceiverService* TonecReceiverService::instance() {
 TonecReceiverService::TonecReceiverService()
     : DeviceEventReader({GetDTMFDevName, kRecordSize, "tonec", "open tonec fail, DTMF proceeding disabled: ",
                          "TonecReceiverService::OnEvent"}),
-      m_owed([this](unsigned timeslot, unsigned& what) { return carry_out_one(timeslot, what); },
+      m_book([this](unsigned timeslot, Settings& s, bool quiet) { settle_one(timeslot, s, quiet); },
              [this] { settle_later(); }) {}
+
+template <class Value>
+void TonecReceiverService::took(TonecReceiver& receiver, SharedSetting<Value> Settings::*setting, const Value& value) {
+  const unsigned timeslot = receiver.tonec_timeslot();
+  m_book.took(timeslot, m_book.at(timeslot).*setting, &receiver, !receiver.m_node.empty(), value);
+}
 
 bool TonecReceiverService::configureDTMF(TonecReceiver& receiver, const LGCP::DTMFParams& params) {
   const unsigned timeslot = receiver.tonec_timeslot();
   before_request(timeslot);
   if (!opened("configure DTMF", timeslot)) return false;
-  const uint32_t config[4] = {static_cast<uint32_t>(static_cast<int>(params.get_threshold().get_twist())),
-                              static_cast<uint32_t>(static_cast<int>(params.get_threshold().get_ratio())),
-                              static_cast<uint32_t>(static_cast<int>(params.get_threshold().get_noise())),
-                              static_cast<uint32_t>(static_cast<int>(params.get_level().get_silence()))};
+  const std::array<uint32_t, 4> config{static_cast<uint32_t>(static_cast<int>(params.get_threshold().get_twist())),
+                                       static_cast<uint32_t>(static_cast<int>(params.get_threshold().get_ratio())),
+                                       static_cast<uint32_t>(static_cast<int>(params.get_threshold().get_noise())),
+                                       static_cast<uint32_t>(static_cast<int>(params.get_level().get_silence()))};
   if (!configure_detector(timeslot, config, false)) return false;
-  std::copy(std::begin(config), std::end(config), receiver.m_dtmfConfig);
-  receiver.m_dtmfConfigured = true;
-  receiver.m_unconfirmed &= ~kDtmfConfig;
-  made(receiver, kDtmfConfig);
+  took(receiver, &Settings::dtmfConfig, config);
   return true;
 }
 
-bool TonecReceiverService::configure_detector(unsigned timeslot, const uint32_t (&config)[4], bool quiet) {
+bool TonecReceiverService::configure_detector(unsigned timeslot, const std::array<uint32_t, 4>& config, bool quiet) {
   dtmf::DetectorConfig r;
   r.timeslot = timeslot;
   r.twist = config[0];
@@ -84,18 +85,35 @@ bool TonecReceiverService::switch_request(unsigned timeslot, uint32_t request, c
   return true;
 }
 
-bool TonecReceiverService::echoCancel(unsigned timeslot, bool on) {
-  before_request(timeslot);
-  return on ? switch_request(timeslot, dtmf::CHANNEL_LMS_ON, "CHANNEL_LMS", "_ON")
-            : switch_request(timeslot, dtmf::CHANNEL_LMS_OFF, "CHANNEL_LMS", "_OFF");
+bool TonecReceiverService::switch_iva(unsigned timeslot, bool on, bool quiet) {
+  return on ? switch_request(timeslot, dtmf::IVA_DETECTOR_ENABLE, "IVA_DETECTOR", "_ENABLE", quiet)
+            : switch_request(timeslot, dtmf::IVA_DETECTOR_DISABLE, "IVA_DETECTOR", "_DISABLE", quiet);
 }
 
-bool TonecReceiverService::enableDTMFReject(unsigned timeslot, bool on) {
+bool TonecReceiverService::switch_reject(unsigned timeslot, bool on, bool quiet) {
+  return on ? switch_request(timeslot, dtmf::DTMF_REJECTION_ENABLE, "DTMF_REJECTION", "_ENABLE", quiet)
+            : switch_request(timeslot, dtmf::DTMF_REJECTION_DISABLE, "DTMF_REJECTION", "_DISABLE", quiet);
+}
+
+bool TonecReceiverService::switch_lms(unsigned timeslot, bool on, bool quiet) {
+  return on ? switch_request(timeslot, dtmf::CHANNEL_LMS_ON, "CHANNEL_LMS", "_ON", quiet)
+            : switch_request(timeslot, dtmf::CHANNEL_LMS_OFF, "CHANNEL_LMS", "_OFF", quiet);
+}
+
+bool TonecReceiverService::echoCancel(TonecReceiver& receiver, bool on) {
+  const unsigned timeslot = receiver.tonec_timeslot();
   before_request(timeslot);
-  bool done = on ? switch_request(timeslot, dtmf::DTMF_REJECTION_ENABLE, "DTMF_REJECTION", "_ENABLE")
-                 : switch_request(timeslot, dtmf::DTMF_REJECTION_DISABLE, "DTMF_REJECTION", "_DISABLE");
-  if (done) taken(timeslot, kOwedReject);
-  return done;
+  if (!switch_lms(timeslot, on, false)) return false;
+  took(receiver, &Settings::lms, on);
+  return true;
+}
+
+bool TonecReceiverService::enableDTMFReject(TonecReceiver& receiver, bool on) {
+  const unsigned timeslot = receiver.tonec_timeslot();
+  before_request(timeslot);
+  if (!switch_reject(timeslot, on, false)) return false;
+  took(receiver, &Settings::reject, on);
+  return true;
 }
 
 bool TonecReceiverService::enable_detector(unsigned timeslot, uint32_t id, bool quiet) {
@@ -112,27 +130,30 @@ bool TonecReceiverService::enable_detector(unsigned timeslot, uint32_t id, bool 
   return true;
 }
 
+bool TonecReceiverService::switch_detector(unsigned timeslot, const Enable& to, bool quiet) {
+  return to.on() ? enable_detector(timeslot, to.id, quiet) : disable_detector(timeslot, quiet);
+}
+
 bool TonecReceiverService::enableDTMF(TonecReceiver& receiver, bool on) {
-  // A detector whose put-back the device has not taken, or that another receiver of the
-  // timeslot switched on since, is asked for now.
-  if (receiver.m_dtmfEnabled == on && !((receiver.m_unconfirmed | receiver.m_elsewhere) & kDetector)) return true;
-  unsigned timeslot = receiver.tonec_timeslot();
-  before_request(timeslot);
-  if (on) {
-    uint32_t id = next_id();  // spent even when the request fails
-    if (!enable_detector(timeslot, id)) return false;
-    receiver.m_requestId = id;
-    receiver.m_dtmfEnabled = true;
-    receiver.m_unconfirmed &= ~kDetector;
-    taken(timeslot, kOwedDetector);
-    made(receiver, kDetector);
+  const unsigned timeslot = receiver.tonec_timeslot();
+  // Nothing to ask when the device holds off, or this receiver's own enable, already.
+  const SharedSetting<Enable>& detector = m_book.view(timeslot).detector;
+  const Enable* mine = detector.wishes.of(&receiver);
+  const Enable asked = on && mine ? *mine : Enable{};
+  if (asked.on() == on && detector.holds(asked)) {
+    took(receiver, &Settings::detector, asked);
     return true;
   }
-  if (!disable_detector(timeslot, false)) return false;
-  receiver.m_dtmfEnabled = false;
-  receiver.m_unconfirmed &= ~kDetector;
-  taken(timeslot, kOwedDetector);
-  made(receiver, kDetector);
+  before_request(timeslot);
+  if (!on) {
+    if (!disable_detector(timeslot, false)) return false;
+    took(receiver, &Settings::detector, Enable{});
+    return true;
+  }
+  const uint32_t id = next_id();  // spent even when the request fails
+  if (!enable_detector(timeslot, id, false)) return false;
+  receiver.m_requestId = id;
+  took(receiver, &Settings::detector, Enable{1, id});
   return true;
 }
 
@@ -146,15 +167,29 @@ bool TonecReceiverService::disable_detector(unsigned timeslot, bool quiet) {
   return true;
 }
 
-bool TonecReceiverService::enableToneGenerator(unsigned timeslot, unsigned short f1, unsigned short f2,
+bool TonecReceiverService::enableToneGenerator(TonecReceiver& receiver, unsigned short f1, unsigned short f2,
                                                unsigned short a1, unsigned short a2) {
+  const unsigned timeslot = receiver.tonec_timeslot();
   before_request(timeslot);
-  if (!dial(timeslot, {f1, f2, a1, a2})) return false;
-  taken(timeslot, kOwedGenerator);
-  return true;
+  const Generator setting{f1, f2, a1, a2};
+  if (dial(timeslot, setting, false)) {
+    took(receiver, &Settings::generator, setting);
+    return true;
+  }
+  // After a refusal the generator's state is not known: it is to be switched off, not set as the
+  // refused request asked nor as this receiver asked before; a newer wish of another receiver
+  // stands.
+  SharedSetting<Generator>& generator = m_book.at(timeslot).generator;
+  const auto* newest = generator.wishes.newest();
+  if ((!newest || newest->user == &receiver) && !receiver.m_node.empty()) generator.wishes.wish(&receiver, Generator{});
+  else generator.wishes.drop(&receiver);
+  generator.unknown();
+  m_book.unsettle(timeslot);
+  settle_later();
+  return false;
 }
 
-bool TonecReceiverService::dial(unsigned timeslot, const unsigned short (&setting)[4], bool quiet) {
+bool TonecReceiverService::dial(unsigned timeslot, const Generator& setting, bool quiet) {
   dtmf::ToneGenerator r;
   r.timeslot = timeslot;
   r.frequency1 = setting[0];
@@ -170,15 +205,12 @@ bool TonecReceiverService::dial(unsigned timeslot, const unsigned short (&settin
 }
 
 bool TonecReceiverService::configureIVA(TonecReceiver& receiver, const LGCP::IVAParams& params) {
-  unsigned timeslot = receiver.tonec_timeslot();
+  const unsigned timeslot = receiver.tonec_timeslot();
   before_request(timeslot);
   if (!opened("configure IVA", timeslot)) return false;
   const int level = static_cast<int>(params.get_det_lvl_dB());
   if (!configure_iva(timeslot, level, false)) return false;
-  receiver.m_ivaLevel = level;
-  receiver.m_ivaConfigured = true;
-  receiver.m_unconfirmed &= ~kIvaConfig;
-  made(receiver, kIvaConfig);
+  took(receiver, &Settings::ivaConfig, level);
   return true;
 }
 
@@ -196,15 +228,10 @@ bool TonecReceiverService::configure_iva(unsigned timeslot, int level_db, bool q
 }
 
 bool TonecReceiverService::enableIVA(TonecReceiver& receiver, bool on) {
-  unsigned timeslot = receiver.tonec_timeslot();
+  const unsigned timeslot = receiver.tonec_timeslot();
   before_request(timeslot);
-  bool done = on ? switch_request(timeslot, dtmf::IVA_DETECTOR_ENABLE, "IVA_DETECTOR", "_ENABLE")
-                 : switch_request(timeslot, dtmf::IVA_DETECTOR_DISABLE, "IVA_DETECTOR", "_DISABLE");
-  if (!done) return false;
-  receiver.m_ivaEnabled = on;
-  receiver.m_unconfirmed &= ~kIva;
-  taken(timeslot, kOwedIva);
-  made(receiver, kIva);
+  if (!switch_iva(timeslot, on, false)) return false;
+  took(receiver, &Settings::iva, on);
   return true;
 }
 
@@ -239,8 +266,19 @@ void TonecReceiverService::deliver(uint32_t code, uint32_t timeslot, uint32_t ti
     return os << " timestamp=" << timestamp << " timeslot=" << timeslot << " code=" << code << " id=" << id;
   };
   fields(std::clog << "dtmf event: ") << std::endl;
-  // Two ports may share a timeslot (a mixer channel's input and output): the event is the
-  // one whose detection it answers; the lines for a dropped event name the first receiver.
+  // Several receivers may share a timeslot (the ports of a mixer channel). While its detector or
+  // IVA is on (the newest wish of each), an event is the one's whose detector enable it answers
+  // (IVA results come as detector events too), even when a newer enable came while it was on its
+  // way; the lines for a dropped event name the first receiver.
+  const Settings& s = settings(timeslot);
+  const auto* dtmf_now = s.detector.wishes.newest();
+  const auto* iva_now = s.iva.wishes.newest();
+  const bool detecting = (dtmf_now && dtmf_now->value.on()) || (iva_now && iva_now->value);
+  auto detects = [&s](const TonecReceiver* r) {
+    const Enable* dtmf = s.detector.wishes.of(r);
+    const bool* iva = s.iva.wishes.of(r);
+    return (dtmf && dtmf->on()) || (iva && *iva);
+  };
   TonecReceiver* first = nullptr;
   TonecReceiver* r = nullptr;
   Containers::CyclicList& list = TonecReceiver::all();
@@ -248,13 +286,13 @@ void TonecReceiverService::deliver(uint32_t code, uint32_t timeslot, uint32_t ti
     TonecReceiver* each = TonecReceiver::owner(n);
     if (each->tonec_timeslot() != timeslot) continue;
     if (!first) first = each;
-    if ((each->m_dtmfEnabled || each->m_ivaEnabled) && each->m_requestId == id) r = each;
+    if (detecting && each->m_requestId == id && detects(each)) r = each;
   }
   if (!first) {
     std::cerr << "receive tonec event from unknown timeslot " << timeslot << std::endl;
     return;
   }
-  if (!r && !first->m_dtmfEnabled && !first->m_ivaEnabled) {
+  if (!r && !(detecting && detects(first))) {
     fields(std::clog << "ignore spurious dtmf event (DTMF disabled): ") << std::endl;
     return;
   }
@@ -265,132 +303,61 @@ void TonecReceiverService::deliver(uint32_t code, uint32_t timeslot, uint32_t ti
   r->tonec_event(TonecReceiver::Params{code, timestamp});
 }
 
-void TonecReceiverService::owe(TonecReceiver& r) {
-  unsigned what = (r.m_generatorOn ? kOwedGenerator : 0u) | (r.m_dtmfEnabled ? kOwedDetector : 0u) |
-                  (r.m_ivaEnabled ? kOwedIva : 0u) | (r.m_rejectEnabled ? kOwedReject : 0u);
-  // Nothing of the timeslot is put back for this receiver, the echo canceller included, and
-  // none of its events are for it: a later receiver of the timeslot takes them.
-  r.m_generatorOn = r.m_dtmfEnabled = r.m_ivaEnabled = r.m_rejectEnabled = r.m_echoCancel = false;
-  r.m_unconfirmed = r.m_elsewhere = 0;
-  r.m_node.unlink();
-  if (what == 0) return;
-  const unsigned timeslot = r.tonec_timeslot();
-  std::cerr << "tonec: switch-off of timeslot " << timeslot << " put off until the device takes it" << std::endl;
-  m_owed.owe(timeslot, what);
+void TonecReceiverService::leave(TonecReceiver& receiver) {
+  receiver.m_node.unlink();
+  const unsigned timeslot = receiver.tonec_timeslot();
+  m_book.leave(timeslot, &receiver);
+  m_book.settle(timeslot, false);
 }
 
-void TonecReceiverService::receiver_coming() {
-  if (!m_owed.empty()) m_owed.carry_out_all();
+void TonecReceiverService::forget(TonecReceiver& receiver) {
+  receiver.m_node.unlink();
+  m_book.forget(&receiver);
 }
 
-unsigned TonecReceiverService::switches_on(const TonecReceiver& r) {
-  return (r.m_dtmfEnabled ? kDetector : 0u) | (r.m_ivaEnabled ? kIva : 0u) | (r.m_rejectEnabled ? kReject : 0u) |
-         (r.m_echoCancel ? kLms : 0u);
+void TonecReceiverService::receiver_coming() { m_book.settle_all(true); }
+
+unsigned TonecReceiverService::unconfirmed(const TonecReceiver& receiver) const {
+  const Settings& s = settings(receiver.tonec_timeslot());
+  const std::pair<bool, unsigned> bits[] = {
+      {s.dtmfConfig.unconfirmed_for(&receiver), kDtmfConfig}, {s.ivaConfig.unconfirmed_for(&receiver), kIvaConfig},
+      {s.detector.unconfirmed_for(&receiver), kDetector},     {s.iva.unconfirmed_for(&receiver), kIva},
+      {s.reject.unconfirmed_for(&receiver), kReject},         {s.lms.unconfirmed_for(&receiver), kLms},
+      {s.generator.unconfirmed_for(&receiver), kGenerator}};
+  unsigned out = 0;
+  for (const auto& [unconfirmed, bit] : bits) out |= unconfirmed ? bit : 0u;
+  return out;
 }
 
-void TonecReceiverService::made(TonecReceiver& setter, unsigned settings) {
-  setter.m_elsewhere &= ~settings;
-  const unsigned timeslot = setter.tonec_timeslot();
-  // A switch the setter turned on is elsewhere for the others; one it turned off is off for all.
-  const unsigned on = switches_on(setter);
-  constexpr unsigned kSwitches = kDetector | kIva | kReject | kLms;
-  Containers::CyclicList& list = TonecReceiver::all();
-  for (Containers::CyclicList* n = list.next; n != &list; n = n->next) {
-    TonecReceiver& r = *TonecReceiver::owner(n);
-    if (&r == &setter || r.tonec_timeslot() != timeslot) continue;
-    if (settings & kDtmfConfig) r.m_dtmfConfigured = false;
-    if (settings & kIvaConfig) r.m_ivaConfigured = false;
-    const unsigned off = settings & kSwitches & ~on;
-    if (off & kDetector) r.m_dtmfEnabled = false;
-    if (off & kIva) r.m_ivaEnabled = false;
-    if (off & kReject) r.m_rejectEnabled = false;
-    if (off & kLms) r.m_echoCancel = false;
-    r.m_elsewhere = (r.m_elsewhere & ~off) | (settings & on);
-    // A sequence of the other receiver still running takes the generator back at its next step.
-    if (settings & kGenerator) r.m_generatorOn = false;
-    r.m_unconfirmed &= ~settings;
-  }
+bool TonecReceiverService::settle() { return m_book.settle_all(true); }
+
+void TonecReceiverService::settle_one(unsigned timeslot, Settings& s, bool quiet) {
+  const auto dial_to = [&](const Generator& g) { return dial(timeslot, g, quiet); };
+  const auto detector_to = [&](const Enable& e) { return switch_detector(timeslot, e, quiet); };
+  const auto iva_to = [&](bool on) { return switch_iva(timeslot, on, quiet); };
+  const auto reject_to = [&](bool on) { return switch_reject(timeslot, on, quiet); };
+  // What no live receiver wants any more, switched off in the order of the receivers' clean-up:
+  // a generator left on would sound into the next call on the timeslot.
+  if (!s.generator.live()) s.generator.bring(dial_to);
+  if (!s.detector.live()) s.detector.bring(detector_to);
+  if (!s.iva.live()) s.iva.bring(iva_to);
+  if (!s.reject.live()) s.reject.bring(reject_to);
+  // What the live receivers want: configuration records first, and a detector switched on only
+  // once the record it runs on was taken (until then it would run on the device's defaults).
+  if (s.dtmfConfig.live()) s.dtmfConfig.bring([&](const auto& c) { return configure_detector(timeslot, c, quiet); });
+  if (s.ivaConfig.live()) s.ivaConfig.bring([&](int level) { return configure_iva(timeslot, level, quiet); });
+  if (s.detector.live() && (!s.detector.target()->on() || s.dtmfConfig.settled())) s.detector.bring(detector_to);
+  if (s.iva.live() && (!*s.iva.target() || s.ivaConfig.settled())) s.iva.bring(iva_to);
+  if (s.reject.live()) s.reject.bring(reject_to);
+  if (s.lms.live()) s.lms.bring([&](bool on) { return switch_lms(timeslot, on, quiet); });
+  if (s.generator.live()) s.generator.bring(dial_to);
+  using Book = TimeslotBook<Settings>;
+  note_pass(timeslot, Book::owes_clean_up(s), Book::owes_put_back(s), Book::wished(s), s.notes);
 }
 
-void TonecReceiverService::taken(unsigned timeslot, unsigned what) {
-  m_owed.taken(timeslot, [what](unsigned& owed) { owed &= ~what; });
-}
-
-bool TonecReceiverService::settle() {
-  m_owed.carry_out_all();
-  const bool done = put_back_all(true);
-  return m_owed.empty() && done;
-}
-
-bool TonecReceiverService::carry_out_one(unsigned timeslot, unsigned& what) {
-  static const unsigned short kOff[4] = {};
-  if ((what & kOwedGenerator) && dial(timeslot, kOff, true)) what &= ~kOwedGenerator;
-  if ((what & kOwedDetector) && disable_detector(timeslot, true)) what &= ~kOwedDetector;
-  if ((what & kOwedIva) && switch_request(timeslot, dtmf::IVA_DETECTOR_DISABLE, "IVA_DETECTOR", "_DISABLE", true))
-    what &= ~kOwedIva;
-  if ((what & kOwedReject) &&
-      switch_request(timeslot, dtmf::DTMF_REJECTION_DISABLE, "DTMF_REJECTION", "_DISABLE", true))
-    what &= ~kOwedReject;
-  if (what != 0) return false;
-  std::clog << "tonec: switch-off of timeslot " << timeslot << " done" << std::endl;
-  return true;
-}
-
-// The device lost what it held: every live receiver's configuration records, detectors, switches
-// and generator setting are put back, with the ids its events are matched by. What the device
-// refuses stays wanted, counts as on meanwhile, and is put back on the settle timer.
-void TonecReceiverService::OnReopened() {
-  // A departed receiver's tone or detector must not outlast the return into the next call.
-  m_owed.carry_out_all();
-  const auto hold = m_owed.hold();
-  Containers::CyclicList& list = TonecReceiver::all();
-  for (Containers::CyclicList* n = list.next; n != &list; n = n->next) {
-    TonecReceiver& r = *TonecReceiver::owner(n);
-    r.m_unconfirmed = (r.m_dtmfConfigured ? kDtmfConfig : 0u) | (r.m_ivaConfigured ? kIvaConfig : 0u) |
-                      switches_on(r) | (r.m_generatorOn ? kGenerator : 0u);
-    r.m_unconfirmed &= ~r.m_elsewhere;
-  }
-  if (!put_back_all(false)) settle_later();
-}
-
-// Each setting is held by one receiver of its timeslot at most, so the order of the receivers
-// does not matter; the order of the records does: one receiver's configuration may govern
-// another's switch.
-bool TonecReceiverService::put_back_all(bool quiet) {
-  Containers::CyclicList& list = TonecReceiver::all();
-  for (Containers::CyclicList* n = list.next; n != &list; n = n->next) {
-    TonecReceiver& r = *TonecReceiver::owner(n);
-    if (r.m_unconfirmed & kConfigs) put_back(r, quiet, kConfigs);
-  }
-  bool left = false;
-  for (Containers::CyclicList* n = list.next; n != &list; n = n->next) {
-    TonecReceiver& r = *TonecReceiver::owner(n);
-    if (!r.m_unconfirmed && !r.m_putBackLogged) continue;
-    put_back(r, quiet, ~kConfigs);
-    if (!note_put_back(r.tonec_timeslot(), r.m_unconfirmed != 0, r.m_putBackLogged)) left = true;
-  }
-  return !left;
-}
-
-void TonecReceiverService::put_back(TonecReceiver& r, bool quiet, unsigned settings) {
-  const unsigned timeslot = r.tonec_timeslot();
-  auto step = [&](unsigned setting, auto&& issue) {
-    if ((r.m_unconfirmed & settings & setting) && issue()) r.m_unconfirmed &= ~setting;
-  };
-  step(kDtmfConfig, [&] { return configure_detector(timeslot, r.m_dtmfConfig, quiet); });
-  step(kIvaConfig, [&] { return configure_iva(timeslot, r.m_ivaLevel, quiet); });
-  step(kDetector, [&] { return enable_detector(timeslot, r.m_requestId, quiet); });
-  step(kIva, [&] { return switch_request(timeslot, dtmf::IVA_DETECTOR_ENABLE, "IVA_DETECTOR", "_ENABLE", quiet); });
-  step(kReject,
-       [&] { return switch_request(timeslot, dtmf::DTMF_REJECTION_ENABLE, "DTMF_REJECTION", "_ENABLE", quiet); });
-  step(kLms, [&] { return switch_request(timeslot, dtmf::CHANNEL_LMS_ON, "CHANNEL_LMS", "_ON", quiet); });
-  step(kGenerator, [&] {
-    const unsigned short* g = r.m_generator;
-    if (!dial(timeslot, {g[0], g[1], g[2], g[3]}, quiet)) return false;
-    // A setting of off (after a failed request) is off now.
-    if (g[0] == 0 && g[1] == 0 && g[2] == 0 && g[3] == 0) r.m_generatorOn = false;
-    return true;
-  });
-}
+// The device lost what it held: every timeslot's settings are given back as the live receivers
+// want them, with the ids their events are matched by, after what departed receivers left on
+// is switched off.
+void TonecReceiverService::OnReopened() { m_book.lost(false); }
 
 }  // namespace Hardware

@@ -1,17 +1,19 @@
 #pragma once
 // The process-wide owner of the tone-control device "/dev/dtmf": issues every request of the
 // tone receivers and reads the device's event records, handing each to the receiver of its
-// timeslot whose detector enable's id it carries. A device that went away is opened again and
-// given back each receiver's configuration records and what it holds on; what it refuses stays
-// wanted, counts as on, and is put back on a backing-off timer. Per timeslot that no receiver
-// holds any more, it keeps what the device may still have on there that the daemon wants off,
-// and switches it off: on a backing-off timer, before a new receiver comes, and before any
-// request on the timeslot.
+// timeslot whose detector enable's id it carries. Several receivers may share a timeslot (the
+// ports of a mixer channel): per timeslot and setting it keeps each live receiver's wish and what
+// the device confirmed, and brings the device to the newest wish, or, when no live receiver wants
+// the setting, to what the receivers' clean-up leaves. A device that went away is opened again
+// and given back what the live receivers hold; what the device refuses is retried on a
+// backing-off timer, before a new receiver comes and before any request on the timeslot.
+#include <array>
 #include <cstddef>
 #include <cstdint>
 
 #include "hardware/DeviceEventReader.h"
-#include "hardware/OwedSwitchOffs.h"
+#include "hardware/SharedSetting.h"
+#include "hardware/TimeslotBook.h"
 
 namespace LGCP {
 class DTMFParams;
@@ -35,8 +37,8 @@ class TonecReceiverService : public DeviceEventReader {
 
   TonecReceiverService();
 
-  // The settings of a receiver that a device which lost its state is given back, in the order
-  // they are put back: configuration records before the switches they govern.
+  // The settings of a timeslot, in the order a device that lost them is given them back:
+  // configuration records before the switches they govern.
   enum Setting : unsigned {
     kDtmfConfig = 1,
     kIvaConfig = 2,
@@ -47,68 +49,88 @@ class TonecReceiverService : public DeviceEventReader {
     kGenerator = 64,
   };
 
+  using Generator = std::array<unsigned short, 4>;  // f1, f2, a1, a2; all 0: off
+
+  // What the receivers of one timeslot share on the device.
+  struct Settings {
+    SharedSetting<std::array<uint32_t, 4>> dtmfConfig{std::nullopt, Unwished::as_is, Fresh::unset};  // twist, ratio, noise, silence
+    SharedSetting<int> ivaConfig{std::nullopt, Unwished::as_is, Fresh::unset};  // dB
+    SharedSetting<Enable> detector{Enable{}, Unwished::to_rest, Fresh::at_rest};
+    SharedSetting<bool> iva{false, Unwished::to_rest, Fresh::at_rest};
+    SharedSetting<bool> reject{false, Unwished::to_rest, Fresh::at_rest};
+    // The Parts leave the echo canceller as it is when its receiver goes.
+    SharedSetting<bool> lms{false, Unwished::as_is, Fresh::unset};
+    SharedSetting<Generator> generator{Generator{}, Unwished::to_rest, Fresh::at_rest};
+    Notes notes;
+
+    template <class S, class F>
+    static void visit(S& s, F f) {
+      f(s.dtmfConfig);
+      f(s.ivaConfig);
+      f(s.detector);
+      f(s.iva);
+      f(s.reject);
+      f(s.lms);
+      f(s.generator);
+    }
+  };
+
   bool configureDTMF(TonecReceiver& receiver, const LGCP::DTMFParams& params);
-  bool echoCancel(unsigned timeslot, bool on);
-  bool enableDTMFReject(unsigned timeslot, bool on);
+  bool echoCancel(TonecReceiver& receiver, bool on);
+  bool enableDTMFReject(TonecReceiver& receiver, bool on);
   bool enableDTMF(TonecReceiver& receiver, bool on);
-  bool enableToneGenerator(unsigned timeslot, unsigned short f1, unsigned short f2, unsigned short a1,
+  bool enableToneGenerator(TonecReceiver& receiver, unsigned short f1, unsigned short f2, unsigned short a1,
                            unsigned short a2);
   bool configureIVA(TonecReceiver& receiver, const LGCP::IVAParams& params);
   bool enableIVA(TonecReceiver& receiver, bool on);
   // The request's result; -1 when the signs are too few or the request failed.
   int translateSelcal(TonecReceiver& receiver, const TERM::SelcalCommand& cmd);
-  // A receiver lets its timeslot go: what it still has on there (a switch-off the device could
-  // not take) is owed to the timeslot, retried until the device takes it, and carried out
-  // before a new receiver comes and before any request on the timeslot; the receiver holds
-  // nothing on from then on and takes no events.
-  void owe(TonecReceiver& receiver);
-  // Timeslots with switch-offs still owed.
-  size_t owed() const { return m_owed.size(); }
+  // The receiver lets its timeslot go: its wishes drop out, the device is brought to what the
+  // others want now, and it takes no events from then on.
+  void leave(TonecReceiver& receiver);
+  // A receiver destroyed without letting its timeslot go: its wishes drop out, and nothing is
+  // asked of the device for a timeslot left without any.
+  void forget(TonecReceiver& receiver);
+  // Timeslots with a switch-off still owed.
+  size_t owed() const { return m_book.owed(); }
   // A new receiver is made: what is owed is tried first (its timeslot is not known yet).
   void receiver_coming();
-  // The device took these settings (Setting bits) from the receiver. A timeslot holds one value
-  // of each, the newest, whichever receiver of it set it: the others' values are gone, neither
-  // put back nor undone for them; a switch it turned off is off for them, one it turned on is
-  // theirs no more (TonecReceiver's m_elsewhere).
-  void made(TonecReceiver& setter, unsigned settings);
+  // The timeslot's settings as they stand.
+  const Settings& settings(unsigned timeslot) const { return m_book.view(timeslot); }
+  // See TonecReceiver::unconfirmed.
+  unsigned unconfirmed(const TonecReceiver& receiver) const;
 
  private:
-  // The switches (Setting bits) the receiver holds on, the generator aside.
-  static unsigned switches_on(const TonecReceiver& r);
   // Issues an on/off request that takes the timeslot by value, with its log lines.
   bool switch_request(unsigned timeslot, uint32_t request, const char* name, const char* suffix, bool quiet = false);
+  bool switch_iva(unsigned timeslot, bool on, bool quiet);
+  bool switch_reject(unsigned timeslot, bool on, bool quiet);
+  bool switch_lms(unsigned timeslot, bool on, bool quiet);
   // "DTMF_CONFIGURE_DETECTOR" (twist, ratio, noise, silence) and "IVA_CONFIGURE_DETECTOR", with
   // their log lines (quiet: no failure line).
-  bool configure_detector(unsigned timeslot, const uint32_t (&config)[4], bool quiet);
+  bool configure_detector(unsigned timeslot, const std::array<uint32_t, 4>& config, bool quiet);
   bool configure_iva(unsigned timeslot, int level_db, bool quiet);
-  // "DTMF_ENABLE_DETECTOR" with the id its events will carry, with its log lines.
-  bool enable_detector(unsigned timeslot, uint32_t id, bool quiet = false);
-  // "DTMF_DISABLE_DETECTOR" with its log lines (quiet: no failure line).
+  // "DTMF_ENABLE_DETECTOR" with the id its events will carry, or "DTMF_DISABLE_DETECTOR", with
+  // their log lines.
+  bool enable_detector(unsigned timeslot, uint32_t id, bool quiet);
   bool disable_detector(unsigned timeslot, bool quiet);
+  bool switch_detector(unsigned timeslot, const Enable& to, bool quiet);
   // "DTMF_DIAL" with its failure line (quiet: without it).
-  bool dial(unsigned timeslot, const unsigned short (&setting)[4], bool quiet = false);
+  bool dial(unsigned timeslot, const Generator& setting, bool quiet);
+  // The device took value for the receiver's setting: its wish, the newest.
+  template <class Value>
+  void took(TonecReceiver& receiver, SharedSetting<Value> Settings::*setting, const Value& value);
+  // Before a request on a timeslot: the device brought to what its receivers want.
+  void before_request(unsigned timeslot) { m_book.settle(timeslot, true); }
+  // One timeslot's pass: what no live receiver wants is switched off, in the order of the clean-up,
+  // then what the live receivers want is set, configuration records first.
+  void settle_one(unsigned timeslot, Settings& settings, bool quiet);
   void OnRecord(const uint8_t* record) override;
   void OnReopened() override;
   bool settle() override;
-  // The configuration records, put back for every receiver before any switch.
-  static constexpr unsigned kConfigs = kDtmfConfig | kIvaConfig;
-  // Puts back what the receivers have unconfirmed, as far as the device takes it: first every
-  // configuration record, then the switches; true when nothing is left. A refusal is logged
-  // once per receiver, until all is back (quiet: the retries).
-  bool put_back_all(bool quiet);
-  // Puts back the receiver's unconfirmed settings among these.
-  void put_back(TonecReceiver& receiver, bool quiet, unsigned settings);
-  // One timeslot's owed switch-offs, quiet; true when none is left (logged once then).
-  bool carry_out_one(unsigned timeslot, unsigned& what);
-  // Before a request on a timeslot: its owed switch-offs first.
-  void before_request(unsigned timeslot) { m_owed.before_request(timeslot); }
-  // A receiver of the timeslot set these features itself: what was owed for them is moot.
-  void taken(unsigned timeslot, unsigned what);
   void deliver(uint32_t code, uint32_t timeslot, uint32_t timestamp, uint32_t id);
 
-  // What each owed timeslot still needs switched off.
-  enum Owed : unsigned { kOwedGenerator = 1, kOwedDetector = 2, kOwedIva = 4, kOwedReject = 8 };
-  OwedSwitchOffs<unsigned> m_owed;
+  TimeslotBook<Settings> m_book;
 };
 
 }  // namespace Hardware

@@ -7,6 +7,7 @@
 #include <optional>
 #include <vector>
 
+#include "board/dsp.h"
 #include "board/sim/SimBoard.h"
 #include "board/sim/SimMixer.h"
 #include "board/sim/SimVoice.h"
@@ -55,7 +56,7 @@ const char* kHelp =
     "reset service requests clear-requests count fail fail-open refuse hangup open raw dtmf cas trunk "
     "dsp-vad dsp-sd dsp-bss dsp-flags dsp-event hdlc-frame tdm-frame stall unstall cable loopback uncable "
     "switch connections read channels frames clock tclk cas-state spi spi-present dip power leds vad-version "
-    "tone dsp mcc-capacity rtp-ext-packet rtp-ext-sessions rtp-ext-sent tie untie far-ends records rtp-event "
+    "tone dsp dsp-filters mcc-capacity rtp-ext-packet rtp-ext-sessions rtp-ext-sent tie untie far-ends records rtp-event "
     "rtp-sessions rtp-capacity voice-codec modems modem-state mixer-unit mixer-inputs mixer-remove "
     "mixer-units mixer-sum voice-version hdlc-hangup";
 
@@ -374,6 +375,21 @@ std::string SimProtocol::execute(std::string_view line) {
     std::string out = "enabled=" + std::to_string(it->second.enabled);
     for (const auto& [bit, id] : it->second.ids) out += " id" + std::to_string(bit) + "=" + std::to_string(id);
     for (const auto& [what, p] : it->second.configured) out += " config" + std::to_string(what) + "=" + to_hex(Bytes(p.begin(), p.end()));
+    return ok(out);
+  }
+  if (cmd == "dsp-filters") {
+    auto ts = num(1, 0, kTs);
+    if (bad || n != 1) return usage("dsp-filters <timeslot>");
+    auto it = st.dsp.find(static_cast<uint32_t>(ts));
+    std::string out;
+    if (it != st.dsp.end()) {
+      for (const auto& [frequency, p] : it->second.tone_filters) {
+        board::dsp::ToneFilterPayload f;
+        std::memcpy(static_cast<void*>(&f), p.data(), sizeof f);
+        out += (out.empty() ? "" : " ") + std::to_string(frequency) + "/" + std::to_string(f.duration_msec.get()) +
+               "/" + std::to_string(f.level_db);
+      }
+    }
     return ok(out);
   }
   if (cmd == "mcc-capacity") {

@@ -1,10 +1,12 @@
 """What a refusing, absent or reset device leaves behind is put right before the next call or the
 next controller meets it: tone and DSP switch-offs of a destroyed slot, events of a mixer port
 that lost its channel, receivers' settings after a refused put-back or a reset (the newest of
-each where two ports share a timeslot), an RTP connect whose receive start was refused, CAS
-trunks of a controller that left, that did not come back after a hang-up or whose channel was
-closed before it came back, and the trunk clock mask."""
+each where two ports share a timeslot, what a port that stays shares with one that went, a
+switch only once its configuration was taken), an RTP connect whose receive start was refused,
+CAS trunks of a controller that left, that did not come back after a hang-up or whose channel
+was closed before it came back, and the trunk clock mask."""
 
+import signal
 import time
 
 import vxharness as vx
@@ -13,6 +15,7 @@ from test_rtp import CodecSessionTest, rtp
 MIXER_TIMESLOT = 3072  # channel 0 of mixer unit 0
 VAD_RX = 1 << 29  # the receive-direction VAD bit of a DSP flags event
 VAD = 1  # the VAD bit of the DSP features
+SD = 2  # the SD bit of the DSP features
 
 
 def fields(line):
@@ -48,6 +51,15 @@ class DeviceStateTest(CodecSessionTest):
     def ioctls(self, slot, *requests):
         for request in requests:
             self.assertEqual(self.send_to(slot, "ioctl : " + request), "success", request)
+
+    def mixer_in(self, slot, channel):
+        """A mixerIn port on a channel of unit 0 (found by a query first); its timeslot."""
+        self.command("query : NULL")
+        self.assertEqual(self.send_to(slot, "create : mixerIn : { unit 0, channel tdm : %d }" % channel), "success")
+        return MIXER_TIMESLOT + channel
+
+    def tone_filters_on(self, ts):
+        return self.board.ask("dsp-filters %d" % ts)
 
     def generator_off(self, ts):
         t = self.tone(ts)
@@ -188,6 +200,75 @@ class Receivers(DeviceStateTest):
         self.assertEqual((tone["twist"], tone["iva"], int(dsp["enabled"]) & VAD, int(dsp["config32"][:8], 16),
                           {f: e for f, e in tone_filters(self.board, ts).items() if e}), ("9", "0", 0, 20, filters_on))
         self.assertNotIn("settings of timeslot %d put off" % ts, self.daemon.output()[seen:])
+
+    def test_the_port_that_stays_gets_back_what_it_shares_with_one_that_went_after_a_reset_too(self):
+        dtmf = "dtmf-params : { threshold { twist %d, ratio 6, noise 30 }, level { silence 40 } }"
+        tone_filter = "tone-filter : { freq 2100, enable TRUE, duration-th-msec %d, det-level-dB -20 }"
+        ts = self.mixer_in(60, 7)
+        self.mixer_in(61, 7)
+        for slot, twist, duration in ((60, 4, 300), (61, 8, 500)):
+            self.ioctls(slot, "echoSuppressor : TRUE", "sd-enable : TRUE", dtmf % twist, tone_filter % duration,
+                        "dtmf-enable : TRUE")
+        self.assertEqual(self.send_to(61, "destroy : NULL"), "success")
+        # The older port's settings hold, each as it set it, and it hears its digits, after a reset too.
+        for reset in (False, True):
+            if reset:
+                self.board.ask("reset")
+            held = lambda: (self.tone(ts)["lms"], self.tone(ts)["twist"], self.tone(ts)["detector"],
+                            self.dsp(ts) & SD, self.tone_filters_on(ts))
+            self.assertTrue(vx.wait_for(lambda: held() == ("1", "4", "1", SD, "2100/300/-20"), 3.0), held())
+            self.assertEqual(self.board.ask("dtmf %d 3 %d" % (ts, 70 + reset)), "1")
+            self.assertEqual(self.signal("tonec", timeout=2.0), (60, "{ timestamp %d, event dtmf : 3 }" % (70 + reset)))
+        self.ioctls(60, "sd-disable : NULL")
+        self.assertEqual(self.send_to(60, "destroy : NULL"), "success")
+
+    def test_a_switch_off_owed_for_a_port_that_went_leaves_the_next_ports_tone_filter(self):
+        tone_filter = "tone-filter : { freq %d, enable TRUE, duration-th-msec 300, det-level-dB -20 }"
+        ts = self.mixer_in(70, 8)
+        self.ioctls(70, tone_filter % 2100)
+        # The device refuses the old port's switch-off, at its destroy, when the next port comes
+        # and before that port's filter, all in one pass; the filter is answered success.
+        self.board.ask("fail dsp EIO 3")
+        commands = ((70, "destroy : NULL"), (71, "create : mixerIn : { unit 0, channel tdm : 8 }"),
+                    (71, "ioctl : " + tone_filter % 1000))
+        frames = b"".join(vx.tpkt(self.encoded(slot, command)) for slot, command in commands)
+        self.daemon.signal(signal.SIGSTOP)
+        try:
+            self.c.send_raw(frames)
+        finally:
+            self.daemon.signal(signal.SIGCONT)
+        self.assertEqual(self.answers(3), ["success"] * 3)
+        # The owed switch-off is made later: the old port's filter goes, the new one's stays.
+        self.assertTrue(vx.wait_for(lambda: self.tone_filters_on(ts) == "1000/300/-20", 3.0), self.tone_filters_on(ts))
+        time.sleep(1.2)
+        self.assertEqual(self.tone_filters_on(ts), "1000/300/-20")
+        self.assertEqual(self.send_to(71, "destroy : NULL"), "success")
+
+    def test_a_switch_is_put_back_only_once_its_configuration_was_taken(self):
+        ts = self.mixer_in(80, 9)
+        self.ioctls(80, "dtmf-params : { threshold { twist 8, ratio 6, noise 30 }, level { silence 40 } }",
+                    "dtmf-enable : TRUE", "vad-params : v2 : { voice-th-msec 40, silence-th-msec 200, e-th-dB 30 }",
+                    "vad-enable : TRUE")
+        seen = len(self.daemon.output())
+        self.board.ask("reset")
+        self.board.ask("clear-requests")
+        # The devices come back and refuse the first record put back: the configuration.
+        for device in ("dtmf", "dsp"):
+            self.board.ask("fail %s EIO 1" % device)
+        for tag in ("tonec", "dsproc"):
+            back = "%s: settings of timeslot %d put back" % (tag, ts)
+            self.assertTrue(vx.wait_for(lambda: back in self.daemon.output()[seen:], 4.0), tag)
+        for device, config, switch in (("dtmf", "DTMF_CONFIGURE_DETECTOR ", "DTMF_ENABLE_DETECTOR "),
+                                       ("dsp", "DSPROC_CONFIGURE timeslot=%d what=1 " % ts,
+                                        "DSPROC_ENABLE timeslot=%d " % ts)):
+            lines = self.board.ask("requests %s 1000" % device)
+            switched = [i for i, line in enumerate(lines) if line.startswith(switch)]
+            self.assertTrue(switched, lines)
+            self.assertTrue(any(line.startswith(config) and line.endswith("-> 0") for line in lines[:switched[0]]),
+                            lines)
+        self.assertEqual(self.tone(ts)["detector"], "1")
+        self.assertEqual(self.dsp(ts) & VAD, VAD)
+        self.assertEqual(self.send_to(80, "destroy : NULL"), "success")
 
     def test_a_refused_receive_start_fails_the_connect_and_the_next_one_makes_it(self):
         self.assertEqual(self.send_to(1, "create : trunk : { trunk 0, timeslot 1 }"), "success")

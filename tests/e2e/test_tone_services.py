@@ -1,6 +1,8 @@
 """Tone, DSP and CAS services end to end: the tone-control, DSP-processing and CAS devices hang up
 and come back with what the slots and trunks held, a destroyed slot leaves no tone on its
-channel, and the events of a mixer channel's input reach the input."""
+channel, the events of a mixer channel's input reach the input, and the ports of one mixer
+channel share its timeslot's settings: the newest wish of the live ports holds, and a detection
+goes to the port whose enable or filter it answers."""
 
 import unittest
 
@@ -9,6 +11,8 @@ from test_rtp import FIRST_CHANNEL, CodecSessionTest, udp_port
 
 MIXER_TIMESLOT = 3072  # channel 0 of mixer unit 0
 INVALID_PARAMS = 0  # the error cause
+VAD = 1  # the VAD bit of the DSP features
+TONE_FILTER = 0x100  # the DSP event type of a tone filter's detection
 RTP = ('rtp : { codecRTP { payload ptG711-Ulaw, dhost { iaddr "127.0.0.1", port %d } }, '
        "txPayload ptG711-Ulaw, rxPayload ptG711-Ulaw }")
 
@@ -38,6 +42,20 @@ class ToneServices(CodecSessionTest):
 
     def tone(self, ts):
         return fields(self.board.ask("tone %d" % ts))
+
+    def ioctls(self, slot, *requests):
+        for request in requests:
+            self.assertEqual(self.send_to(slot, "ioctl : " + request), "success", request)
+
+    def mixer_ports(self, channel, *ports):
+        """(slot, "mixerIn" or "mixerOut") ports made in order on one mixer channel; its timeslot."""
+        for slot, kind in ports:
+            inputs = ", inputs {}" if kind == "mixerOut" else ""
+            self.create(slot, "%s : { unit 0, channel tdm : %d%s }" % (kind, channel, inputs))
+        return MIXER_TIMESLOT + channel
+
+    def dsp_enabled(self, ts):
+        return int(fields(self.board.ask("dsp %d" % ts))["enabled"])
 
     def generator(self, ts):
         t = self.tone(ts)
@@ -166,6 +184,41 @@ class ToneServices(CodecSessionTest):
         found = self.signal("vad", timeout=2.0)
         self.assertIsNotNone(found)
         self.assertEqual(found[0], 31)
+
+    def test_ports_of_a_channel_keep_the_detectors_the_others_switched_on(self):
+        ts = self.mixer_ports(4, (40, "mixerIn"), (41, "mixerIn"))
+        for slot in (40, 41):
+            self.ioctls(slot, "dtmf-enable : TRUE", "iva-enable : TRUE", "vad-enable : TRUE")
+        # The newer port goes: the older one still hears digits and voice, with its own enables.
+        self.assertEqual(self.send_to(41, "destroy : NULL"), "success")
+        self.assertEqual((self.tone(ts)["detector"], self.tone(ts)["iva"]), ("1", "1"))
+        self.assertEqual(self.dsp_enabled(ts) & VAD, VAD)
+        self.assertEqual(self.board.ask("dtmf %d 5 91" % ts), "1")
+        self.assertEqual(self.signal("tonec", timeout=2.0), (40, "{ timestamp 91, event dtmf : 5 }"))
+        self.board.ask("dsp-vad %d 1 1 0" % ts)
+        self.assertEqual((self.signal("vad", timeout=2.0) or (None,))[0], 40)
+        # A port made later switches the detector off: off it goes, and the older port's comes
+        # back when the later one goes.
+        self.mixer_ports(4, (42, "mixerIn"))
+        self.ioctls(42, "dtmf-enable : FALSE")
+        self.assertEqual(self.tone(ts)["detector"], "0")
+        self.assertEqual(self.send_to(42, "destroy : NULL"), "success")
+        self.assertEqual(self.tone(ts)["detector"], "1")
+        self.board.ask("dtmf %d 6 92" % ts)
+        self.assertEqual(self.signal("tonec", timeout=2.0), (40, "{ timestamp 92, event dtmf : 6 }"))
+
+    def test_a_tone_filter_and_its_detections_belong_to_the_port_that_set_it(self):
+        ts = self.mixer_ports(6, (50, "mixerIn"), (51, "mixerOut"))
+        filter_on = "tone-filter : { freq %d, enable TRUE, duration-th-msec 300, det-level-dB -20 }"
+        self.ioctls(50, filter_on % 1000)
+        self.ioctls(51, filter_on % 2000)
+        for slot, frequency in ((51, 2000), (50, 1000)):
+            self.board.ask("dsp-event %d %d %08x00000001" % (ts, TONE_FILTER, frequency))
+            self.assertEqual(self.signal("tonec", timeout=2.0),
+                             (slot, "{ timestamp 0, event tone-presence : { freq %d, presence TRUE } }" % frequency))
+        # The output goes, and its filter with it; the input's stays.
+        self.assertEqual(self.send_to(51, "destroy : NULL"), "success")
+        self.assertEqual(self.board.ask("dsp-filters %d" % ts), "1000/300/-20")
 
     def test_cas_trunks_stay_open_across_a_hangup_of_the_cas_device(self):
         self.assertEqual(self.cas(0, 1, "open : 1"), "success")

@@ -1,6 +1,7 @@
 // The tone-control and DSP-processing services when their device goes away and comes back, a
 // receiver's generator at its destruction, and events on a timeslot that two receivers share.
 #include <cerrno>
+#include <memory>
 #include <vector>
 
 #include "asn1/schemas/LGCP.h"
@@ -349,10 +350,13 @@ TEST_F(DeviceLoss, EventsOnASharedTimeslotReachTheReceiverThatEnabledTheFeature)
   ASSERT_TRUE(din.enableVAD(true));
   ASSERT_TRUE(din.enableSD(true));
   ASSERT_TRUE(din.configureToneFilter(1000, 1, 50, -20));
+  ASSERT_TRUE(dout.configureToneFilter(2000, 1, 50, -20));
   sim().dtmf_event(40, 5, 1);
   sim().dsp_vad(40, 1, 1, 0);
   sim().dsp_sd(40, 1);
-  const uint8_t tone[12] = {0, 0, 3, 0xE8, 0, 0, 0, 1};
+  // A detection names its frequency: it goes to the receiver whose filter that is.
+  const uint8_t tone[12] = {0, 0, 3, 0xE8, 0, 0, 0, 1}, other[12] = {0, 0, 7, 0xD0, 0, 0, 0, 1};
+  sim().dsp_event(40, dsp::kEventToneFilter, other);
   sim().dsp_event(40, dsp::kEventToneFilter, tone);
   pass(2);
   EXPECT_TRUE(out.codes.empty());
@@ -361,13 +365,115 @@ TEST_F(DeviceLoss, EventsOnASharedTimeslotReachTheReceiverThatEnabledTheFeature)
   EXPECT_EQ(din.vads, std::vector<int>{1});
   EXPECT_EQ(din.sds, std::vector<int>{1});
   EXPECT_EQ(din.tones, std::vector<uint32_t>{1000});
-  EXPECT_TRUE(dout.tones.empty());
+  EXPECT_EQ(dout.tones, std::vector<uint32_t>{2000});
 }
 
-// Two receivers of one timeslot (a mixer channel's ports): a switch one turned on is the other's
-// no more. A returned device gets it once, with the holder's id, and the other's next request of
-// it is made (not skipped on its own flag).
-TEST_F(DeviceLoss, ASwitchAnotherReceiverOfTheTimeslotTurnedOnIsItsAlone) {
+// Two receivers of one timeslot set the same things: when the newer goes, each setting goes back
+// to the older one's wish (a detector enabled again with its id, a filter of a shared frequency
+// with its values); a filter only the newer had is taken off alone. The last one takes all off.
+TEST_F(DeviceLoss, AReceiverThatLeavesHandsEachSettingBackToTheNewestWishLeft) {
+  Tones older(45);
+  Dsp dolder(45);
+  auto newer = std::make_unique<Tones>(45);
+  auto dnewer = std::make_unique<Dsp>(45);
+  ASSERT_TRUE(older.enableDTMF(true) && newer->enableDTMF(true));
+  ASSERT_TRUE(dolder.configureDelays(10, 0, 0) && dnewer->configureDelays(20, 0, 0));
+  ASSERT_TRUE(dolder.configureToneFilter(1000, 1, 50, -20) && dnewer->configureToneFilter(1000, 1, 80, -10));
+  ASSERT_TRUE(dnewer->configureToneFilter(2000, 1, 80, -10));
+  sim().clear_requests();
+  newer->CleanBeforeDestroy();
+  dnewer->CleanBeforeDestroy();
+  newer.reset();
+  dnewer.reset();
+  const auto& t = sim().state().tones[45];
+  EXPECT_TRUE(t.detector);
+  EXPECT_EQ(t.detector_id, older.requestId());
+  auto& d = sim().state().dsp[45];
+  EXPECT_EQ(d.configured.at(dsp::kConfigureDelays)[3], 10);
+  ASSERT_EQ(d.tone_filters.size(), 1u);
+  EXPECT_EQ(d.tone_filters.begin()->second[5], 50) << "the older receiver's duration";
+  EXPECT_TRUE(requests(Device::dsp, dsp::DSPROC_DISABLE).empty()) << "the older receiver's filter stays on";
+  sim().dtmf_event(45, 8, 1);
+  pass();
+  EXPECT_EQ(older.codes, std::vector<uint32_t>{8});
+
+  older.CleanBeforeDestroy();
+  dolder.CleanBeforeDestroy();
+  EXPECT_FALSE(t.detector);
+  EXPECT_TRUE(d.tone_filters.empty());
+  EXPECT_EQ(d.configured.at(dsp::kConfigureDelays)[3], 0);
+  EXPECT_EQ(requests(Device::dsp, dsp::DSPROC_DISABLE).size(), 1u) << "all filters off at once";
+}
+
+// A tone generator request refused leaves the generator unknown: it goes to the newest wish left,
+// another receiver's, not to this receiver's older tone.
+TEST_F(DeviceLoss, ARefusedGeneratorRequestLeavesAnotherReceiversNewerTone) {
+  Tones a(46), b(46);
+  ASSERT_TRUE(a.enableToneGenerator(425, 0, 2048, 0));
+  ASSERT_TRUE(b.enableToneGenerator(1000, 0, 100, 0));
+  sim().fail_next(Device::dtmf, EIO);
+  sim().state().tones[46].frequency1 = 999;  // what the refusal left is not known
+  EXPECT_FALSE(a.enableToneGenerator(600, 0, 100, 0));
+  advance(TonecReceiverService::kSettleMs);
+  EXPECT_EQ(generator(46), (Generator{1000, 0, 100, 0}));
+  b.CleanBeforeDestroy();
+  EXPECT_EQ(generator(46), kOff) << "a's refused tone and its older one stay off";
+  a.CleanBeforeDestroy();
+}
+
+// A device that comes back and refuses a configuration record gets the switch it governs only
+// once it took the record: until then the switch would run on the device's defaults.
+TEST_F(DeviceLoss, ASwitchIsPutBackOnlyOnceTheRecordItRunsOnWasTaken) {
+  Tones t(71);
+  Dsp d(71);
+  LGCP::DTMFParams p;
+  p.get_threshold().set_twist(8);
+  ASSERT_TRUE(t.configureDTMF(p) && t.enableDTMF(true));
+  LGCP::VADParams v;
+  v.select_v2().set_voice_th_msec(40);
+  ASSERT_TRUE(d.configureVAD(v) && d.enableVAD(true));
+  for (Device device : {Device::dtmf, Device::dsp}) {
+    lose(device);
+    sim().fail_next(device, EIO, 1);
+  }
+  advance(TonecReceiverService::kRetryMs);
+  EXPECT_FALSE(sim().state().tones[71].detector);
+  EXPECT_EQ(sim().state().dsp[71].enabled, 0u);
+  EXPECT_LINE(err(), "tonec: settings of timeslot 71 put off until the device takes them");
+  advance(TonecReceiverService::kSettleMs);
+  EXPECT_EQ(sim().state().tones[71].twist, 8u);
+  EXPECT_TRUE(sim().state().tones[71].detector);
+  EXPECT_EQ(sim().state().dsp[71].enabled, dsp::kVad);
+  EXPECT_LINE(log(), "dsproc: settings of timeslot 71 put back");
+  t.CleanBeforeDestroy();
+  d.CleanBeforeDestroy();
+}
+
+// A receiver went while the device refused its filters' switch-off; the next receiver of the
+// timeslot sets a filter before the device takes it. The switch-off made later takes only the
+// departed receiver's filter.
+TEST_F(DeviceLoss, AnOwedFilterSwitchOffLeavesTheNextReceiversFilter) {
+  {
+    Dsp gone(72);
+    ASSERT_TRUE(gone.configureToneFilter(2100, 1, 50, -20));
+    sim().fail_next(Device::dsp, EIO, 3);  // the clean-up, the next receiver's coming, its request
+    gone.CleanBeforeDestroy();
+  }
+  Dsp next(72);
+  ASSERT_TRUE(next.configureToneFilter(1000, 1, 50, -20));
+  EXPECT_EQ(dsproc().owed(), 1u);
+  advance(DSProcReceiverService::kSettleMs);
+  EXPECT_EQ(dsproc().owed(), 0u);
+  const auto& filters = sim().state().dsp[72].tone_filters;
+  ASSERT_EQ(filters.size(), 1u);
+  EXPECT_EQ(filters.begin()->first, 1000);
+  next.CleanBeforeDestroy();
+}
+
+// Two receivers of one timeslot (a mixer channel's ports) switch the same thing on: a returned
+// device gets it once, with the newest enable's id, and the older receiver's switch-off is made,
+// judged against what the device holds, not against its own earlier wish.
+TEST_F(DeviceLoss, ASwitchTwoReceiversOfTheTimeslotTurnedOnIsPutBackOnceWithTheNewestId) {
   Tones tin(44), tout(44);
   Dsp din(44), dout(44);
   ASSERT_TRUE(tin.enableDTMF(true) && din.enableVAD(true) && tout.enableDTMF(true) && dout.enableVAD(true));

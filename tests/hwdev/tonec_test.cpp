@@ -131,6 +131,12 @@ TEST_F(ToneTest, EventsReachTheFirstReceiverOfTheirTimeslotWithTheCurrentId) {
   EXPECT_EQ(first.events[0].timestamp, 1000u);
   EXPECT_TRUE(second.events.empty());
   EXPECT_TRUE(other.events.empty());
+  // Once the newest wish has the detector off, the device holds it off for both.
+  ASSERT_TRUE(second.disableDTMF());
+  EXPECT_TRUE(first.dtmfEnabled());
+  sim().dtmf_event(5, 7, 1004, id);
+  pass();
+  EXPECT_EQ(first.events.size(), 1u);
 
   // Receivers may come and go while their events are delivered.
   auto doomed = std::make_unique<ToneSlot>(8);
