@@ -41,7 +41,7 @@ class SwitchReconcile(TrunkSwitchCase):
                         "%d: %s, not %s" % (channel, self.switch(channel), want))
 
     def test_a_reset_leaves_every_held_route_on_the_switch(self):
-        # The re-sends after the reset refused, busy or found invalid, for about a second.
+        # The re-sends after the reset refused, busy or found invalid, for a while.
         for refusing in (None, "EBUSY", "EINVAL"):
             with self.subTest(refusing=refusing):
                 self.assertEqual(self.send_to(10, map_rx(3, 0)), "success")
@@ -50,7 +50,12 @@ class SwitchReconcile(TrunkSwitchCase):
                 self.assertEqual(self.switch(bus_output(3, 0)), "connected 1")
                 self.board.ask("reset")
                 if refusing:
-                    self.board.ask("fail hal %s 2500" % refusing)
+                    self.board.ask("clear-requests")
+                    self.board.ask("fail hal %s 1000000" % refusing)
+                    # Until the sweep's re-send of a held route met a refusal.
+                    self.assertTrue(vx.wait_for(
+                        lambda: vx.refused(self.board, "hal", "MUX_CONNECT", bus_output(3, 0)) >= 1))
+                    self.board.ask("fail hal none")
                 self.wait_switch(2, "connected 1")
                 self.wait_switch(bus_output(3, 0), "connected 1")
                 # The daemon holds the call: a second connect answers success, the path stands.
@@ -101,8 +106,8 @@ class SwitchReconcile(TrunkSwitchCase):
             self.assertEqual(self.send_to(20 + i, map_rx(1, first + i)), "success")
             self.assertEqual(self.connect(1, 20 + i), "success")
         # One refusal at the first destroy; then the whole lot while the switch refuses.
-        self.board.ask("fail hal EIO 1")
-        self.assertEqual(self.send_to(20, "destroy : NULL"), "success")
+        with vx.failing(self.board, "hal", "EIO", "any", first=bus_output(1, first)):
+            self.assertEqual(self.send_to(20, "destroy : NULL"), "success")
         self.board.ask("fail hal EBUSY 1000000")
         before = self.mux_lines()
         self.board.ask("clear-requests")
@@ -186,8 +191,8 @@ class SwitchReconcile(TrunkSwitchCase):
         # Found by the board-fault tester (test_switch_faults.py --seed 2 --steps 150).
         self.assertEqual(self.connect(1, 2), "success")
         # The old path's takedown, the new path and the old one made again: all refused.
-        self.board.ask("fail hal EBUSY 3")
-        self.assertEqual(self.connect(3, 2), CONNECT_FAIL)
+        with vx.failing(self.board, "hal", "EBUSY", "any", first=2, count=3):
+            self.assertEqual(self.connect(3, 2), CONNECT_FAIL)
         time.sleep(0.3)
         self.assertEqual(self.switch(2), "connected 1", "the sink keeps its source, the switch its path")
         self.assertEqual(self.send_to(2, "disconnect : NULL"), "success")

@@ -49,10 +49,9 @@ class SwitchRefusal(TrunkSwitchCase):
         self.assertIsNotNone(found)
         return int(found.split(" : ")[1])
 
-    def refusing(self, error="EBUSY", count=1000000):
-        """The switch refuses the next count requests (by default every one until the test
-        ends it)."""
-        self.board.ask("fail hal %s %d" % (error, count))
+    def refusing(self, error="EBUSY"):
+        """The switch refuses every request until the test ends it."""
+        self.board.ask("fail hal %s 1000000" % error)
 
     def test_a_destroy_the_switch_refused_leaves_nothing_to_the_next_slot(self):
         # Busy or finding the requests invalid, the switch takes the same takedowns later.
@@ -75,9 +74,8 @@ class SwitchRefusal(TrunkSwitchCase):
         self.assertEqual(self.connect(old, 1), "success")
         self.assertEqual(self.connect(1, old), "success")
         self.assertEqual(self.switch(channel), "connected 1")
-        # Refusals that the daemon's own requests use up in about a second: its retries meet
-        # them, not only its first requests.
-        self.refusing(error, 2500)
+        self.board.ask("clear-requests")
+        self.refusing(error)
         self.assertEqual(self.send_to(old, "destroy : NULL"), "success")
         self.assertEqual(self.switch(1), "connected %d" % channel)
         self.assertEqual(self.switch(channel), "connected 1")
@@ -89,6 +87,10 @@ class SwitchRefusal(TrunkSwitchCase):
         else:
             self.assertEqual(self.send_to(new, RTP % (udp_port() - 3)), "success")
             self.assertNotEqual(self.stream_channel(new, "receiver"), channel)
+        # The retries of the takedowns meet refusals too, not only their first requests.
+        self.assertTrue(vx.wait_for(lambda: sum(vx.refused(self.board, "hal", name, c) for c in (1, channel)
+                                                for name in ("MUX_WRITE", "MUX_DISABLE")) >= 4))
+        self.board.ask("fail hal none")
         # Taken down once the switch lets them: the trunk idle, the channel quiet.
         self.assertTrue(vx.wait_for(lambda: self.switch(1) == IDLE, 5), self.switch(1))
         self.assertTrue(vx.wait_for(lambda: self.switch(channel) != "connected 1", 3))
@@ -102,10 +104,15 @@ class SwitchRefusal(TrunkSwitchCase):
 
     def test_a_refused_disconnect_parts_the_slots_and_the_switch_catches_up(self):
         self.assertEqual(self.connect(1, 2), "success")
-        self.board.ask("fail hal EBUSY 3")
-        self.assertEqual(self.send_to(2, "disconnect : NULL"), DISCONNECT_FAIL)
-        # The slots parted: the takedown is the switch's to catch up on, by itself.
+        with vx.failing(self.board, "hal", "EBUSY", "any", first=2):
+            self.assertEqual(self.send_to(2, "disconnect : NULL"), DISCONNECT_FAIL)
+        # The slots parted: the takedown is the switch's to catch up on, by itself; the log says
+        # when the refusals start and when they end.
         self.assertTrue(vx.wait_for(lambda: self.switch(2) == IDLE, 3), self.switch(2))
+        since = self.daemon.output().rindex("hwMux: disconnect failed 2 : ")
+        self.assertRegex(self.daemon.output()[since:],
+                         "hwMux: owed requests refused: Device or resource busy, [0-9]+ left\n")
+        self.assertTrue(vx.wait_for(lambda: "hwMux: owed requests taken" in self.daemon.output()[since:]))
         self.assertEqual(self.send_to(2, "disconnect : NULL"), "success", "nothing left to take down")
         self.board.ask("clear-requests")
         self.assertEqual(self.connect(1, 2), "success")
