@@ -4,7 +4,11 @@ refused disconnect parts the slots and the switch takes the path down by itself;
 the paths of live calls kept, and connections, the bus clock and the power code work on."""
 
 import os
+import subprocess
+import sys
+import tempfile
 import time
+import unittest
 
 import vxharness as vx
 from test_rtp import CodecSessionTest, udp_port
@@ -140,6 +144,19 @@ class SwitchRefusal(TrunkSwitchCase):
                 return False
         self.assertTrue(vx.wait_for(standby, 6), "powerstatus not updated")
         self.assertTrue(os.path.exists(status))
+
+
+class FaultTesterByHand(unittest.TestCase):
+    def test_a_run_against_a_daemon_without_the_codec_tool_fails_naming_it(self):
+        # As the README runs it, against the daemon of a build without the tests' helpers.
+        tester = os.path.join(os.path.dirname(os.path.abspath(__file__)), "test_switch_faults.py")
+        with tempfile.TemporaryDirectory(dir="/tmp") as build:
+            daemon = os.path.join(build, "voxrelay-sim")
+            os.symlink(vx.DAEMON, daemon)
+            run = subprocess.run([sys.executable, tester, "--daemon", daemon, "--seed", "1234", "--steps", "5"],
+                                 capture_output=True, text=True, timeout=120)
+        self.assertNotEqual(run.returncode, 0, run.stderr)
+        self.assertIn("build the target vx_lgcp_text", run.stderr)
 
 
 if __name__ == "__main__":

@@ -34,6 +34,19 @@ def main():
     unittest.main(verbosity=2)
 
 
+def built(name):
+    """The path of a helper program of the test build (a target beside the daemon under test).
+    Missing, the test fails naming the target: a run that skipped it would report success for
+    what it did not check."""
+    build = os.path.dirname(DAEMON)
+    path = os.path.join(build, name)
+    if not os.path.exists(path):
+        raise RuntimeError("%s is not built beside %s: build the target %s (cmake --build %s --target %s, in a "
+                           "build whose tests are on), or name the voxrelay-sim of such a build with --daemon"
+                           % (name, DAEMON, name, build, name))
+    return path
+
+
 def tpkt(payload):
     return struct.pack(">BBH", 3, 0, len(payload) + 4) + payload
 
