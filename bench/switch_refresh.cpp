@@ -1,10 +1,11 @@
 // What the switch costs in driver requests: voxrelay-sim (the whole daemon, in its own process)
 // idle for a few seconds, then under a controller that sends pings one at a time as fast as the
 // daemon answers them; the simulator's request counter ("count hal" on its socket) gives the
-// switch requests of each phase. On the board each is a system call. Four boards: empty; full
+// switch requests of each phase. On the board each is a system call. Seven boards: empty; full
 // (120 trunk timeslots each routed to a bus output); and the same with one, then all 120, of
 // the map slots destroyed while the switch refuses every request, so that one and then 120
-// takedowns are owed. Each line
+// takedowns are owed; then, the switch taking requests again, with 1, 30 and 300 outputs it
+// refuses for good (ext receivers made and destroyed, their takedowns owed for good). Each line
 // also gives the pings' 99th percentile round trip and the log lines the daemon wrote a second.
 //
 // VOXRELAY_SIM_BEFORE names another build of the daemon, run the same way and printed beside
@@ -170,6 +171,21 @@ bool owe_takedowns(int sim, int sock, Frames& in, int& seq, int first, int last)
   return true;
 }
 
+// Outputs the switch refuses for good, from the first to the last - 1 of channels 7100 on: each
+// an ext slot's receiver, made and destroyed, so that its takedown stays owed. Measured once
+// past their back-off.
+bool refuse_for_good(int sim, int sock, Frames& in, int& seq, int first, int last) {
+  for (int i = first; i < last; ++i) {
+    const std::string channel = std::to_string(7100 + i);
+    ask(sim, "refuse " + channel + " EIO");
+    if (!command(sock, in, ++seq, 700, "create : ext : { transmitter 1, receiver " + channel + " }") ||
+        !command(sock, in, ++seq, 700, "destroy : NULL"))
+      return false;
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(2500));
+  return true;
+}
+
 size_t lines_of(const std::string& path) {
   FILE* f = std::fopen(path.c_str(), "r");
   if (!f) return 0;
@@ -200,8 +216,8 @@ bool phase(int sim, int sock, Frames& in, const std::string& log, double idle_se
   return true;
 }
 
-// Runs the daemon at path in a private path root and measures it on the three boards.
-constexpr int kBoards = 4;
+// Runs the daemon at path in a private path root and measures it on each board.
+constexpr int kBoards = 7;
 
 bool measure(const char* path, double idle_seconds, int messages, Figures (&f)[kBoards]) {
   char tmpl[] = "/tmp/vxrefreshXXXXXX";
@@ -235,6 +251,11 @@ bool measure(const char* path, double idle_seconds, int messages, Figures (&f)[k
          phase(sim, sock, in, log, idle_seconds, messages, f[2]) && owe_takedowns(sim, sock, in, seq, 1, kCalls) &&
          phase(sim, sock, in, log, idle_seconds, messages, f[3]);
     ask(sim, "fail hal none");
+    // The owed takedowns taken, then the outputs refused for good.
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    ok = ok && refuse_for_good(sim, sock, in, seq, 0, 1) && phase(sim, sock, in, log, idle_seconds, messages, f[4]) &&
+         refuse_for_good(sim, sock, in, seq, 1, 30) && phase(sim, sock, in, log, idle_seconds, messages, f[5]) &&
+         refuse_for_good(sim, sock, in, seq, 30, 300) && phase(sim, sock, in, log, idle_seconds, messages, f[6]);
   }
   if (sock >= 0) ::close(sock);
   if (sim >= 0) ::close(sim);
@@ -245,7 +266,8 @@ bool measure(const char* path, double idle_seconds, int messages, Figures (&f)[k
   return ok;
 }
 
-const char* const kBoardNames[kBoards] = {"empty board", "full board", "1 owed", "120 owed"};
+const char* const kBoardNames[kBoards] = {"empty board", "full board", "1 owed",     "120 owed",
+                                          "1 refused",   "30 refused", "300 refused"};
 
 void print(const char* name, const Figures (&f)[kBoards]) {
   for (int b = 0; b < kBoards; ++b)

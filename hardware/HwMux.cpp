@@ -15,6 +15,16 @@
 
 using State = SwitchModel::State;
 
+namespace {
+bool due(const SwitchModel::Output& o, uint32_t now) {
+  return o.retryMs == 0 || static_cast<int32_t>(o.retryAt - now) <= 0;
+}
+
+// A request for an output the switch refused before may meet the same refusal whatever the
+// switch does with the others.
+bool first_try(const SwitchModel::Output& o) { return o.retryMs == 0 && !o.refused; }
+}  // namespace
+
 HwMux* HwMux::instance() {
   static HwMux mux;
   return &mux;
@@ -116,33 +126,38 @@ int HwMux::send(int channel, State state, bool direct) {
   return direct ? request(number, arg) : board::ioctl(fd_, number, arg);
 }
 
-int HwMux::wish(int channel, State state) {
-  model_.want(channel, state);
-  if (fd_ < 0) {
-    errno = ENODEV;
-    return -1;
+bool HwMux::wish(int channel, State state, FailureLine failed) {
+  if (channel < 0) return false;
+  int error = EINVAL;
+  bool owing = false;
+  if (has(channel)) {
+    model_.want(channel, state);
+    SwitchModel::Output* o = model_.find(channel);
+    const bool fresh = first_try(*o);
+    const bool sent = send(channel, state, true) >= 0;
+    error = errno;
+    if (sent) {
+      noted(true, fresh);
+      model_.confirm(channel, state);
+      took(*o);
+      SwitchRoutes::settle();
+      hasten_retry();
+      return true;
+    }
+    // (A device away fails at once: the reopen sends what is wanted.)
+    if (fd_ >= 0) noted(false, fresh);
+    // Whatever the errno, the wish stands: the same request may be taken a moment later (a
+    // switch busy, or refusing while it comes back from a reset).
+    owing = fd_ >= 0 && o->want != o->confirmed;
+    if (owing) {
+      refused(channel, *o, Mux::milliseconds());
+      owe_retry();
+    }
   }
-  SwitchModel::Output* o = model_.find(channel);
-  const bool fresh = o->retryMs == 0;
-  const int r = send(channel, state, true);
-  noted(r >= 0, fresh);
-  if (r >= 0) {
-    model_.confirm(channel, state);
-    o->retryMs = 0;
-    SwitchRoutes::settle();
-    hasten_retry();
-    return r;
-  }
-  // Whatever the errno, the wish stands: the same request may be taken a moment later (a
-  // switch busy, or refusing while it comes back from a reset).
-  const int error = errno;
-  if (fd_ >= 0 && o->want != o->confirmed) {
-    back_off(*o, Mux::milliseconds());
-    refusing_ = true;
-    owe_retry();
-  }
+  if (fd_ >= 0 || error != ENODEV) failed(channel, static_cast<unsigned char>(state.value), error);
+  if (owing) refusals_start(error);
   errno = error;
-  return r;
+  return false;
 }
 
 void HwMux::noted(bool taken, bool fresh) {
@@ -153,8 +168,37 @@ void HwMux::noted(bool taken, bool fresh) {
 }
 
 void HwMux::back_off(SwitchModel::Output& o, uint32_t now) {
-  o.retryMs = static_cast<uint16_t>(o.retryMs == 0 ? kRetryMs : std::min(o.retryMs * 2u, kRetryMaxMs));
+  o.retryMs = static_cast<uint16_t>(o.refused ? kRetryMaxMs
+                                    : o.retryMs == 0 ? kRetryMs
+                                                     : std::min(o.retryMs * 2u, kRetryMaxMs));
   o.retryAt = now + o.retryMs;
+}
+
+void HwMux::refused(int channel, SwitchModel::Output& o, uint32_t now) {
+  if (!o.refused && taking_ && o.retryMs >= kRetryMaxMs) {
+    o.refused = true;
+    refused_.push_back(channel);
+  }
+  back_off(o, now);
+}
+
+void HwMux::took(SwitchModel::Output& o) {
+  o.retryMs = 0;
+  // (Its place in the budget's turn goes at the budget's next step.)
+  o.refused = false;
+}
+
+void HwMux::refusals_start(int error) {
+  if (refusing_) return;
+  refusing_ = true;
+  std::clog << "hwMux: owed requests refused: " << std::strerror(error) << ", " << model_.settle_owed() << " left"
+            << std::endl;
+}
+
+void HwMux::owed_taken() {
+  if (!refusing_ || model_.settle_owed() > 0) return;
+  std::clog << "hwMux: owed requests taken" << std::endl;
+  refusing_ = false;
 }
 
 void HwMux::Want(int channel, State state) {
@@ -178,18 +222,12 @@ void HwMux::OnRetryTimer() {
   if (fd_ >= 0) SendOwed();
 }
 
-namespace {
-bool due(const SwitchModel::Output& o, uint32_t now) {
-  return o.retryMs == 0 || static_cast<int32_t>(o.retryAt - now) <= 0;
-}
-}  // namespace
-
 void HwMux::arm_retry() {
   const uint32_t now = Mux::milliseconds();
   int32_t first = -1;  // ms until the first owed wish is due
   for (int channel : model_.owed()) {
     const SwitchModel::Output* o = model_.find(channel);
-    if (o->want == o->confirmed || o->want.kind == State::none) continue;
+    if (o->want == o->confirmed || o->want.kind == State::none || o->refused) continue;
     const int32_t left = due(*o, now) ? 0 : static_cast<int32_t>(o->retryAt - now);
     if (first < 0 || left < first) first = left;
     if (first == 0) break;
@@ -201,24 +239,25 @@ void HwMux::arm_retry() {
 bool HwMux::SendOwed() {
   std::vector<int>& owed = model_.owed();
   const uint32_t now = Mux::milliseconds();
-  bool refused = false;
+  bool met_refusal = false;
   int error = 0;
-  bool took = false;
+  bool taken = false;
   for (std::size_t i = 0; i < owed.size() && fd_ >= 0; ++i) {
     const int channel = owed[i];
     SwitchModel::Output* o = model_.find(channel);
-    if (o->want == o->confirmed || o->want.kind == State::none || !due(*o, now)) continue;
+    // Outputs refused for good wait for their turn in the shared budget, not in this walk.
+    if (o->want == o->confirmed || o->want.kind == State::none || o->refused || !due(*o, now)) continue;
     // A switch that refuses as a whole (busy) most often refuses the next request too: the
     // rest wait for the next walk. One that takes other requests refused only this output, and
-    // the walk goes on, so that outputs refused for good hold up none behind them.
-    if (refused && !taking_) break;
-    const bool fresh = o->retryMs == 0;
+    // the walk goes on.
+    if (met_refusal && !taking_) break;
+    const bool fresh = first_try(*o);
     const bool sent = send(channel, o->want, false) >= 0;
     noted(sent, fresh);
     if (sent) {
       model_.confirm(channel, o->want);
-      o->retryMs = 0;
-      took = true;
+      took(*o);
+      taken = true;
       continue;
     }
     error = errno;
@@ -226,29 +265,23 @@ bool HwMux::SendOwed() {
       // Gone again: the paced reopen starts over with everything wanted (not at once, which
       // could go round for as long as the device hands out descriptors it gives up).
       drop(error);
-      if (took) SwitchRoutes::settle();
+      if (taken) SwitchRoutes::settle();
       return false;
     }
     // This one waits for its own interval.
-    back_off(*o, now);
-    refused = true;
+    refused(channel, *o, now);
+    met_refusal = true;
   }
-  model_.settle_owed();
-  if (refused) {
-    if (!refusing_)
-      std::clog << "hwMux: owed requests refused: " << std::strerror(error) << ", " << owed.size() << " left"
-                << std::endl;
-    refusing_ = true;
-  } else if (refusing_ && owed.empty()) {
-    std::clog << "hwMux: owed requests taken" << std::endl;
-    refusing_ = false;
-  }
-  if (took) SwitchRoutes::settle();
+  if (met_refusal)
+    refusals_start(error);
+  else
+    owed_taken();
+  if (taken) SwitchRoutes::settle();
   if (fd_ < 0) return false;
   // A walk that took nothing waits twice as long for the next.
-  retry_ms_ = took || !refused ? kRetryMs : std::min(retry_ms_ * 2, kRetryMaxMs);
+  retry_ms_ = taken || !met_refusal ? kRetryMs : std::min(retry_ms_ * 2, kRetryMaxMs);
   arm_retry();
-  return owed.empty();
+  return model_.settle_owed() == 0;
 }
 
 uint16_t HwMux::entry(int index) const {
@@ -269,8 +302,9 @@ bool HwMux::Connect(int source, int output) {
   // A refused connect leaves the output as it was wanted: the caller keeps or restores its
   // old path itself.
   const State state = State::Routed(source);
+  const SwitchModel::Output* o = model_.find(output);
   const bool sent = send(output, state, true) >= 0;
-  noted(sent, true);
+  noted(sent, !o || !o->refused);
   if (!sent) {
     int error = errno;
     std::clog << "hwMux: connect " << source << " -> " << output << " failed: " << std::strerror(error) << std::endl;
@@ -278,49 +312,29 @@ bool HwMux::Connect(int source, int output) {
   }
   model_.want(output, state);
   model_.confirm(output, state);
+  took(*model_.find(output));
   // A released channel's output taken over by a new route: the channel may be free now.
   SwitchRoutes::settle();
   return true;
 }
 
 bool HwMux::Disconnect(int channel) {
-  if (channel < 0) return false;
-  if (!has(channel))
-    errno = EINVAL;
-  else if (wish(channel, State::Constant(board::hal::kIdleByte)) >= 0)
-    return true;
-  if (fd_ >= 0 || errno != ENODEV) {
-    int error = errno;
-    std::clog << "hwMux: disconnect failed " << channel << " : " << std::strerror(error) << std::endl;
-  }
-  return false;
+  return wish(channel, State::Constant(board::hal::kIdleByte), [](int c, unsigned char, int error) {
+    std::clog << "hwMux: disconnect failed " << c << " : " << std::strerror(error) << std::endl;
+  });
 }
 
 bool HwMux::Disable(int channel) {
-  if (channel < 0) return false;
-  if (!has(channel))
-    errno = EINVAL;
-  else if (wish(channel, State::Disabled()) >= 0)
-    return true;
-  if (fd_ >= 0 || errno != ENODEV) {
-    int error = errno;
-    std::clog << "hwMux: disable failed " << channel << " : " << std::strerror(error) << std::endl;
-  }
-  return false;
+  return wish(channel, State::Disabled(), [](int c, unsigned char, int error) {
+    std::clog << "hwMux: disable failed " << c << " : " << std::strerror(error) << std::endl;
+  });
 }
 
 bool HwMux::Write(int channel, unsigned char byte) {
-  if (channel < 0) return false;
-  if (!has(channel))
-    errno = EINVAL;
-  else if (wish(channel, State::Constant(byte)) >= 0)
-    return true;
-  if (fd_ >= 0 || errno != ENODEV) {
-    int error = errno;
-    std::clog << "hwMux: write failed " << channel << " <- " << "0x" << std::hex << static_cast<unsigned>(byte)
-              << std::dec << " : " << std::strerror(error) << std::endl;
-  }
-  return false;
+  return wish(channel, State::Constant(byte), [](int c, unsigned char b, int error) {
+    std::clog << "hwMux: write failed " << c << " <- " << "0x" << std::hex << static_cast<unsigned>(b) << std::dec
+              << " : " << std::strerror(error) << std::endl;
+  });
 }
 
 unsigned char HwMux::Read(int channel) {
@@ -346,17 +360,18 @@ bool HwMux::RefreshChannel(int index) {
   if (index < 0 || index >= kOutputs || fd_ < 0) return false;
   SwitchModel::Output& o = model_.bus(index);
   const bool owed = o.want != o.confirmed;
-  if (o.want.kind != State::disabled && !owed) return false;
-  // An owed output the switch refused waits for its own interval, whatever it wants.
-  const uint32_t now = owed ? Mux::milliseconds() : 0;
-  if (owed && !due(o, now)) return false;
+  // One refused for good waits for its turn in the shared budget.
+  if ((o.want.kind != State::disabled && !owed) || o.refused) return false;
+  // An output the switch refused waits for its own interval, whatever it wants.
+  const uint32_t now = o.retryMs ? Mux::milliseconds() : 0;
+  if (!due(o, now)) return false;
   const int channel = kFirstOutput + index;
-  const bool fresh = !owed || o.retryMs == 0;
+  const bool fresh = first_try(o);
   const bool sent = send(channel, o.want, false) >= 0;
   noted(sent, fresh);
   if (sent) {
     if (owed) model_.confirm(channel, o.want);
-    o.retryMs = 0;
+    took(o);
     hasten_retry();
     return true;
   }
@@ -364,8 +379,8 @@ bool HwMux::RefreshChannel(int index) {
   if (board::descriptor_gone(error)) {
     drop(error);
     open_device();
-  } else if (owed) {
-    back_off(o, now);
+  } else {
+    refused(channel, o, now ? now : Mux::milliseconds());
   }
   return true;
 }
@@ -386,6 +401,51 @@ void HwMux::OnRefreshTimer() {
   }
   if (!retry_.is_set() && !model_.owed().empty()) SendOwed();
   RefreshStep();
+  RetryRefused();
+}
+
+void HwMux::RetryRefused() {
+  // Out of the turn: outputs the switch took a request for since, and those with nothing left
+  // to send (neither owed nor a disabled bus output the refresh would send again).
+  std::erase_if(refused_, [this](int channel) {
+    SwitchModel::Output& o = *model_.find(channel);
+    if (o.refused && o.want.kind != State::none &&
+        (o.want != o.confirmed || (SwitchModel::is_bus(channel) && o.want.kind == State::disabled)))
+      return false;
+    o.refused = false;
+    return true;
+  });
+  if (refusedTurn_ >= refused_.size()) refusedTurn_ = 0;
+  const uint32_t now = Mux::milliseconds();
+  unsigned sent = 0;
+  bool taken = false;
+  const std::size_t first = refusedTurn_;
+  for (std::size_t k = 0, n = refused_.size(); k < n && sent < kRefusedPerStep && fd_ >= 0; ++k) {
+    const std::size_t i = (first + k) % n;
+    const int channel = refused_[i];
+    SwitchModel::Output& o = *model_.find(channel);
+    if (!due(o, now)) continue;
+    ++sent;
+    refusedTurn_ = i + 1;
+    const bool owed = o.want != o.confirmed;
+    if (send(channel, o.want, false) >= 0) {
+      if (owed) model_.confirm(channel, o.want);
+      taken = taken || owed;
+      took(o);
+      noted(true, false);
+      continue;
+    }
+    const int error = errno;
+    if (board::descriptor_gone(error)) {
+      drop(error);
+      open_device();
+      break;
+    }
+    back_off(o, now);
+  }
+  if (!taken) return;
+  SwitchRoutes::settle();
+  owed_taken();
 }
 
 // A step that sent nothing (every output it visited is driven as wanted) still makes one

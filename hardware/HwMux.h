@@ -10,22 +10,30 @@
 // reopen all that is wanted. Each owed output is tried when its own back-off ends, whatever
 // else the switch refuses, while the switch takes other requests; while it refuses as a whole
 // (its last first try of a request was refused, nothing taken since) a walk of the owed list
-// ends at its first refusal. A refusal never brings back an earlier wish. A refused connect is
-// the exception: the caller is told, and the output keeps what was wanted before. A request
-// for a channel the switch does not have (kChannels) is refused before it is sent, a takedown
-// too: there is nothing there to take down, and it is not owed.
+// ends at its first refusal. Only a first try counts there: a request for an output the switch
+// refused before says nothing of the others. A refusal never brings back an earlier wish. A
+// refused connect is the exception: the caller is told, and the output keeps what was wanted
+// before. A request for a channel the switch does not have (kChannels) is refused before it is
+// sent, a takedown too: there is nothing there to take down, and it is not owed.
+//
+// An output still refused at the longest back-off while the switch takes other requests is
+// taken as refused for good: the walk and the sweep pass it by, and all such outputs share one
+// budget of retries (kRefusedPerStep a refresh step, in turn), so that however many there are
+// they cost a bounded few requests a second and no other owed output waits behind them. A
+// request the switch takes for it ends that.
 //
 // The background refresh re-disables the disabled bus outputs, a step of 128 outputs every
 // kRefreshPeriodMs on the loop's timer: a full sweep about once a second, whatever the loop's
-// traffic. An output the switch does not carry as wanted yet it sends only when its back-off
-// lets it (a disabled one too), and a step that sent nothing reads the entry it visited, so
-// that a reset under a board whose outputs are all driven is noticed within a step too.
+// traffic. An output the switch refused (what it owes, or its re-disable) it sends only when
+// its back-off lets it, and a step that sent nothing reads the entry it visited, so that a
+// reset under a board whose outputs are all driven is noticed within a step too.
 //
 // A descriptor that the driver gave up (the device was reset) is dropped and the device opened
 // again at once; while it stays away requests fail at once and only the refresh timer tries
 // it again, every kReopenMs. The log says when the device's health changes, not per retry.
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 #include "board/hal.h"
 #include "foundation/TimerEvent.h"
@@ -50,6 +58,9 @@ class HwMux {
   // stays so.
   static constexpr unsigned kRetryMs = 10;
   static constexpr unsigned kRetryMaxMs = 500;
+  // The retries that the outputs refused for good share: this many a refresh step, about 32 a
+  // second in all.
+  static constexpr unsigned kRefusedPerStep = 2;
 
   // The process-wide switch, constructed (and opened) at the first call.
   static HwMux* instance();
@@ -78,6 +89,9 @@ class HwMux {
   void OnRefreshTimer();
   // One background step: the next kRefreshPerPass entries of the table.
   void RefreshStep();
+  // The shared budget: the next outputs refused for good whose back-off ended, in turn, at most
+  // kRefusedPerStep of them.
+  void RetryRefused();
   // Records a wish for the output without a request now: the reconciler sends it soon.
   void Want(int channel, SwitchModel::State state);
   // Sends what is owed and due, in order (past refusals only while the switch takes other
@@ -100,8 +114,11 @@ class HwMux {
   int request(uint32_t number, void* arg);
   // Sends state for channel, by request() (direct) or on the descriptor only (reconciler).
   int send(int channel, SwitchModel::State state, bool direct);
-  // Records a wish and sends it; the request's result.
-  int wish(int channel, SwitchModel::State state);
+  // The line a disconnect, disable or write that failed logs.
+  using FailureLine = void (*)(int channel, unsigned char byte, int error);
+  // Records a wish and sends it: true when the switch took it. A failure is logged with
+  // `failed` (not while the device is away), then the start of refusals when it is owed now.
+  bool wish(int channel, SwitchModel::State state, FailureLine failed);
   // Opens the device and sends everything wanted; an open failure is logged once per outage.
   bool open_device();
   // Closes a descriptor the driver gave up.
@@ -117,10 +134,18 @@ class HwMux {
   void OnRetryTimer();
   // The switch refused the owed wish of o: it is tried again after its next interval.
   static void back_off(SwitchModel::Output& o, uint32_t now);
+  // The switch refused a request for channel's output o: o backs off, and joins the outputs
+  // refused for good when it was refused at the longest interval while the switch took others.
+  void refused(int channel, SwitchModel::Output& o, uint32_t now);
+  // The switch took a request for o: it starts over as any other output.
+  static void took(SwitchModel::Output& o);
   // What a request tells of the switch as a whole: one taken says it takes requests; a first
-  // try refused (not a retry of an output it refused before, which it may refuse for good)
+  // try refused (not a request for an output it refused before, which it may refuse for good)
   // says it may refuse them all.
   void noted(bool taken, bool fresh);
+  // The log line when owed requests start meeting refusals, and the one when none is owed.
+  void refusals_start(int error);
+  void owed_taken();
   // A read of the output, a request that notices a descriptor the driver gave up.
   void probe(int channel);
 
@@ -132,6 +157,8 @@ class HwMux {
   bool refusing_ = false;      // owed requests meet refusals (logged once)
   bool taking_ = true;         // the switch takes requests (see noted())
   unsigned retry_ms_ = kRetryMs;  // the walk interval: doubles while walks take nothing
+  std::vector<int> refused_;      // the outputs refused for good, retried in turn
+  std::size_t refusedTurn_ = 0;   // whose turn is next
   Timer refresh_;
   Timer retry_;
 };

@@ -38,8 +38,10 @@ class SwitchModel {
     uint32_t due = 0;
     int graceOf = -1;              // the released channel whose last frames it still carries
     bool owed = false;             // in the owed list: want differs from confirmed
-    // The back-off of the owed wish: 0 until the switch refuses it, then the interval after
-    // which it is tried again (retryAt, loop clock, ms). A new wish starts it over.
+    bool refused = false;          // refused for good as far as HwMux can tell (its shared budget)
+    // The back-off of the owed wish (or of the refresh's re-disable): 0 until the switch refuses
+    // it, then the interval after which it is tried again (retryAt, loop clock, ms). A new wish
+    // starts it over.
     uint16_t retryMs = 0;
     uint32_t retryAt = 0;
   };

@@ -78,7 +78,6 @@ void SimBoard::reset() {
   clear_requests();
   fail_open_ = {};
   fail_next_ = {};
-  fail_number_ = {};
   on_frame_sent = nullptr;
   far_end_->reset();
 }
@@ -255,11 +254,11 @@ int SimBoard::request(int fd, uint32_t number, void* argp, bool by_value, unsign
     r.arg_count = 1;
     r.args[0] = static_cast<int64_t>(value);
   }
-  auto& fail = fail_next_[static_cast<int>(h->device)];
-  const uint32_t only = fail_number_[static_cast<int>(h->device)];
-  if (!error && fail.second > 0 && (only == 0 || only == number)) {
-    --fail.second;
-    error = fail.first;
+  FailNext& fail = fail_next_[static_cast<int>(h->device)];
+  if (!error && fail.count > 0 && (fail.number == 0 || fail.number == number) &&
+      (!fail.first || (r.arg_count > 0 && r.args[0] == *fail.first))) {
+    --fail.count;
+    error = fail.error;
   }
   if (!error) {
     r.result = h->device == Device::rtp_ext ? rtp_ext_.request(h->key, fd, number, record, error)
@@ -758,10 +757,11 @@ bool SimBoard::stall(int channel, bool stalled) {
   return ::epoll_ctl(epoll_fd_, EPOLL_CTL_MOD, h->sim_fd, &ev) == 0;
 }
 
-void SimBoard::fail_next(Device device, int error, unsigned count, uint32_t number) {
-  fail_next_[static_cast<int>(device)] = {error, error ? count : 0};
-  fail_number_[static_cast<int>(device)] = number;
+void SimBoard::fail_next(Device device, int error, unsigned count, uint32_t number, std::optional<int64_t> first) {
+  fail_next_[static_cast<int>(device)] = {error, error ? count : 0, number, first};
 }
+
+unsigned SimBoard::fail_left(Device device) const { return fail_next_[static_cast<int>(device)].count; }
 
 void SimBoard::refuse_channel(int channel, int error) {
   if (error)

@@ -76,8 +76,12 @@ class SimBoard {
 
   // --- failure injection
   // The next `count` requests on the device fail with `error` (0 cancels); with `number`, only
-  // requests of that number fail and count.
-  void fail_next(Device device, int error, unsigned count = 1, uint32_t number = 0);
+  // requests of that number fail and count, and with `first`, only those whose first argument
+  // (the switch channel or output, the timeslot, the trunk) has that value.
+  void fail_next(Device device, int error, unsigned count = 1, uint32_t number = 0,
+                 std::optional<int64_t> first = std::nullopt);
+  // How many more requests the device's injected failure will fail.
+  unsigned fail_left(Device device) const;
   // Every open of the device fails with `error` until set to 0.
   void fail_open(Device device, int error);
   // The device reports end of file and hang-up to every descriptor open on it.
@@ -211,8 +215,13 @@ class SimBoard {
   uint64_t sequence_ = 0;
   std::array<uint64_t, kDevices> request_totals_{};
   std::array<int, kDevices> fail_open_{};
-  std::array<std::pair<int, unsigned>, kDevices> fail_next_{};
-  std::array<uint32_t, kDevices> fail_number_{};
+  struct FailNext {
+    int error = 0;
+    unsigned count = 0;
+    uint32_t number = 0;             // 0: any request
+    std::optional<int64_t> first;    // the first argument it must have
+  };
+  std::array<FailNext, kDevices> fail_next_{};
   std::map<int, int> refused_channels_;  // switch channel -> errno
   SimRtpExt rtp_ext_;
   SimModem modem_;

@@ -152,12 +152,27 @@ std::string SimProtocol::execute(std::string_view line) {
     if (bad || n != 1) return usage("count <device>");
     return ok(std::to_string(board_.request_count(d)));
   }
+  if (cmd == "fail" && n == 1) {
+    auto d = device(1);
+    if (bad) return usage("fail <device>");
+    return count(board_.fail_left(d));
+  }
   if (cmd == "fail" || cmd == "fail-open") {
     auto d = device(1);
     auto e = n >= 2 ? error_number(t[2]) : std::nullopt;
     unsigned times = n >= 3 ? static_cast<unsigned>(num(3, 0, 1000000)) : 1;
-    if (bad || !e || n > (cmd == "fail" ? 3u : 2u)) return usage("fail <device> <errno> [<count>] | fail-open <device> <errno>");
-    if (cmd == "fail") board_.fail_next(d, *e, times);
+    // Only requests of one name or number ("any": every one), and of one first argument.
+    uint32_t only = 0;
+    if (n >= 4 && t[4] != "any") {
+      for (const RequestDef& def : requests_of(d))
+        if (t[4] == def.name) only = def.number;
+      if (!only) only = static_cast<uint32_t>(num(4, 1, kU32));
+    }
+    std::optional<int64_t> first;
+    if (n >= 5) first = num(5, -kU32, kU32);
+    if (bad || !e || n > (cmd == "fail" ? 5u : 2u))
+      return usage("fail <device> [<errno> [<count> [<request> [<first argument>]]]] | fail-open <device> <errno>");
+    if (cmd == "fail") board_.fail_next(d, *e, times, only, first);
     else board_.fail_open(d, *e);
     return ok();
   }

@@ -9,6 +9,7 @@
 #include "board/e1cas.h"
 #include "board/maintenance.h"
 #include "board/rtp.h"
+#include "board/sim/SimProtocol.h"
 #include "tests/board/SimFixture.h"
 
 namespace {
@@ -74,6 +75,38 @@ TEST_F(SimBoardTest, OpenAndRequestsBehaveLikeADriver) {
   EXPECT_EQ(board::ioctl_value(dup, board::maintenance::SET_TCLK, 1), -1);
   EXPECT_EQ(errno, ENODEV);
   board::close(dup);
+}
+
+// An injected failure meant for one request: by name or number, and by its first argument, so
+// that the periodic requests that share the device (the refresh's disables) pass untouched.
+TEST_F(SimBoardTest, AFailureNamingItsRequestFailsThatOneOnly) {
+  board::sim::SimProtocol text(sim());
+  hal_ = open(board::hal::kPath);
+  auto disable = [&](int channel) {
+    board::hal::MuxChannel d;
+    d.channel = channel;
+    return board::ioctl(hal_, board::hal::MUX_DISABLE, &d);
+  };
+  EXPECT_EQ(text.execute("fail hal EIO 2 MUX_DISABLE 8200"), "ok\n");
+  EXPECT_EQ(text.execute("fail hal"), "ok 2\n");
+  EXPECT_EQ(disable(8199), 0);
+  connect(8200, 5);
+  EXPECT_EQ(disable(8200), -1);
+  EXPECT_EQ(errno, EIO);
+  EXPECT_EQ(text.execute("fail hal"), "ok 1\n");
+  EXPECT_EQ(text.execute("fail hal EBUSY 1 0x80084D02"), "ok\n") << "by number: connects only";
+  EXPECT_EQ(disable(8201), 0);
+  board::hal::MuxConnect c;
+  c.output = 8201;
+  c.source = 3;
+  EXPECT_EQ(board::ioctl(hal_, board::hal::MUX_CONNECT, &c), -1);
+  EXPECT_EQ(errno, EBUSY);
+  EXPECT_EQ(text.execute("fail hal EIO 1 any 8202"), "ok\n");
+  connect(8203, 1);
+  EXPECT_EQ(disable(8202), -1);
+  EXPECT_EQ(text.execute("fail hal"), "ok 0\n");
+  EXPECT_EQ(text.execute("fail hal EIO 1 NO_SUCH_REQUEST").rfind("error usage: fail", 0), 0u);
+  EXPECT_EQ(text.execute("fail hal"), "ok 0\n") << "a malformed line changes nothing";
 }
 
 TEST_F(SimBoardTest, SwitchReadsWhatDrivesTheChannel) {

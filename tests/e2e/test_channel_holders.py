@@ -486,8 +486,8 @@ class Holders(TrunkSwitchCase):
         far.accept()
         # The connect and its retry in one write: the retry plays the whole prompt through its
         # path, once, and then ends.
-        self.board.ask("fail hal EIO 1")
-        self.assertEqual(self.connect_twice(70, 1), [CONNECT_FAIL, "success"])
+        with vx.failing(self.board, "hal", "EIO", "MUX_CONNECT", first=1):
+            self.assertEqual(self.connect_twice(70, 1), [CONNECT_FAIL, "success"])
         self.assertEqual(self.slot_signal(70, "abort"), "0")
         self.assertEqual(self.heard(far), PROMPT)
         self.assertEqual(self.send_to(70, "destroy : NULL"), "success")
@@ -512,9 +512,9 @@ class Holders(TrunkSwitchCase):
     def test_a_recorder_whose_connect_failed_records_the_retry_in_one_session(self):
         server = MediaServer()
         self.addCleanup(server.close)
-        self.create_holding(80, recorder(server.port))
-        self.board.ask("fail hal EIO 1")
-        self.assertEqual(self.connect(1, 80), CONNECT_FAIL)
+        channel = self.create_holding(80, recorder(server.port))
+        with vx.failing(self.board, "hal", "EIO", "MUX_CONNECT", first=channel):
+            self.assertEqual(self.connect(1, 80), CONNECT_FAIL)
         server.listener.settimeout(0.5)
         with self.assertRaises(socket.timeout, msg="a session for a connect that failed"):
             server.listener.accept()

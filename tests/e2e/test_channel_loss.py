@@ -59,8 +59,8 @@ class Loss(CodecSessionTest):
         self.assertEqual(self.connect(9, 2), "success")
         self.assertEqual(self.send_to(9, "ioctl : dtmf-enable : TRUE"), "success")
         self.assertEqual(self.switch(RTP_CHANNEL), "connected 1")
-        self.board.ask("fail rtp EIO 1")
-        self.assertEqual(self.send_to(9, "ioctl : encoder-mode : ulaw"), UNSUPPORTED)
+        with vx.failing(self.board, "rtp", "EIO", "RTP_BEGIN_SESSION"):
+            self.assertEqual(self.send_to(9, "ioctl : encoder-mode : ulaw"), UNSUPPORTED)
         # Its paths and detector went while the channel was still its own.
         self.assertNotEqual(self.switch(RTP_CHANNEL), "connected 1")
         self.assertNotEqual(self.switch(2), "connected %d" % RTP_CHANNEL)
@@ -190,7 +190,7 @@ class Loss(CodecSessionTest):
 
     def test_a_dropped_mixer_units_port_releases_nothing_of_the_unit_found_again(self):
         timeslot = 3072 + 5  # unit 0, channel 5
-        for old, drop in ((10, "mixer-remove 0"), (20, "fail mixer EIO 1")):
+        for old, drop in ((10, "mixer-remove 0"), (20, "fail mixer EIO 1 MIX_ENUMERATE")):
             new_in, new_out = old + 1, old + 2
             with self.subTest(drop=drop):
                 self.board.ask("mixer-unit 0 16 8")

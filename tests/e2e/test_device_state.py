@@ -81,10 +81,10 @@ class SwitchOffs(DeviceStateTest):
         ch = self.rtp(9)
         for request in ("activateWaitTone : NULL", "dtmf-enable : TRUE", "vad-enable : TRUE"):
             self.assertEqual(self.send_to(9, "ioctl : " + request), "success")
-        self.board.ask("fail dtmf EIO 1")
-        self.board.ask("fail dsp EIO 1")
         seen = len(self.daemon.output())
-        self.assertEqual(self.send_to(9, "destroy : NULL"), "success")
+        with vx.failing(self.board, "dtmf", "EIO", "any", first=ch), \
+                vx.failing(self.board, "dsp", "EIO", "any", first=ch):
+            self.assertEqual(self.send_to(9, "destroy : NULL"), "success")
         self.assertEqual(self.rtp(10), ch)
         self.assertTrue(vx.wait_for(lambda: self.generator_off(ch), 2.0), self.tone(ch))
         self.assertTrue(vx.wait_for(lambda: self.dsp(ch) & VAD == 0, 2.0), self.board.ask("dsp %d" % ch))
@@ -96,8 +96,8 @@ class SwitchOffs(DeviceStateTest):
         # The detector's switch-off refused: the next call's slot has no detector of the old one.
         ch = self.rtp(11)
         self.assertEqual(self.send_to(11, "ioctl : dtmf-enable : TRUE"), "success")
-        self.board.ask("fail dtmf EIO 1")
-        self.assertEqual(self.send_to(11, "destroy : NULL"), "success")
+        with vx.failing(self.board, "dtmf", "EIO", "DTMF_DISABLE_DETECTOR", first=ch):
+            self.assertEqual(self.send_to(11, "destroy : NULL"), "success")
         self.assertEqual(self.rtp(12), ch)
         self.assertTrue(vx.wait_for(lambda: self.tone(ch)["detector"] == "0", 2.0), self.tone(ch))
         # Its own detection works, and the old switch-off is not made under it.
@@ -136,7 +136,7 @@ class Receivers(DeviceStateTest):
         seen = len(self.daemon.output())
         # Both devices come back with the board's state kept, and refuse the put-back once.
         for device, tag in (("dtmf", "tonec"), ("dsp", "dsproc")):
-            self.board.ask("fail %s EIO 1" % device)
+            self.board.ask("fail %s EIO 1 any %d" % (device, ch))
             self.board.ask("hangup " + device)
             opened = tag + ": device opened again"
             self.assertTrue(vx.wait_for(lambda: self.daemon.output()[seen:].count(opened) == 1))
@@ -273,7 +273,7 @@ class Receivers(DeviceStateTest):
     def test_a_refused_receive_start_fails_the_connect_and_the_next_one_makes_it(self):
         self.assertEqual(self.send_to(1, "create : trunk : { trunk 0, timeslot 1 }"), "success")
         ch = self.rtp(9)
-        self.board.ask("fail rtp EIO 1")
+        self.board.ask("fail rtp EIO 1 RTP_START_RX")
         for made in (False, True):
             self.assertEqual(self.send_to(1, "connect : 9") == "success", made)
             self.assertEqual(self.board.sessions()[ch]["receiving"], "01"[made])
@@ -296,7 +296,7 @@ class Trunks(DeviceStateTest):
         self.assertEqual(self.cas_state(0, 1)["open"], "1")
         # The next controller opens the trunk while the owed close is refused once more: the
         # open fails, and the close stays owed.
-        self.board.ask("fail e1-cas EIO 1")
+        self.board.ask("fail e1-cas EIO 1 CAS_CLOSE_TRUNK")
         self.assertEqual(self.cas(0, 2, "open : 5"), "success")
         self.assertTrue(vx.wait_for(lambda: self.cas_state(0, 1)["open"] == "0", 3.0), self.cas_state(0, 1))
         self.assertEqual(self.cas(0, 2, "open : 5"), "success")
@@ -309,7 +309,7 @@ class Trunks(DeviceStateTest):
             with self.subTest(error=error):
                 self.assertEqual(self.cas(0, 1, "open : 9"), "success")
                 # The device comes back and refuses the first request on the new descriptor.
-                self.board.ask("fail e1-cas %s 1" % error)
+                self.board.ask("fail e1-cas %s 1 CAS_OPEN_TRUNK" % error)
                 self.board.ask("hangup e1-cas")
                 self.assertTrue(vx.wait_for(lambda: int(self.board.ask("open e1-cas")) > 0, 3.0))
                 self.board.ask("fail e1-cas none")
@@ -331,7 +331,7 @@ class Trunks(DeviceStateTest):
                 # The trunk's reopen is refused once (the close brings the trunk back first), or
                 # also at the close (the trunk comes back at the next tick): either way the closed
                 # channel is never enabled again.
-                self.board.ask("fail e1-cas EIO %d" % refusals)
+                self.board.ask("fail e1-cas EIO %d any 0" % refusals)
                 self.pending = []
                 self.assertEqual(self.cas(0, 1, "close : NULL"), "success")
                 self.board.ask("fail e1-cas none")

@@ -164,7 +164,7 @@ class Hardware(vx.DaemonTest):
         self.assertEqual((s["state"], s["slips"], s["clockMaster"]), (4, 0, 0))  # rai
 
     def test_a_refused_trunk_mode_is_not_written_by_a_later_one(self):
-        self.board.ask("fail maintenance EIO 100")  # a status read in between takes one too
+        self.board.ask("fail maintenance EIO 100 SET_TCLK")
         self.assertEqual(self.answer(trunk_cfg(2, SLAVE)), ("error", vx.INTERNAL))
         self.board.ask("fail maintenance none")
         self.assertEqual(self.board.ask("tclk"), "0")

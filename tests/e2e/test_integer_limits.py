@@ -3,7 +3,6 @@ INTEGER at -2147483648 and then at 2147483647 (commands built by the build's vx_
 leaves the daemon serving. In the sanitizer build an overflow in what the daemon computes from
 them ends it, which this test then sees."""
 
-import os
 import subprocess
 import time
 
@@ -14,10 +13,7 @@ PING_SEQ = 77777
 
 class IntegerLimits(vx.DaemonTest):
     def forms(self, value, first_slot):
-        tool = os.path.join(os.path.dirname(os.path.abspath(vx.DAEMON)), "vx_limit_forms")
-        if not os.path.exists(tool):
-            self.skipTest("build the target vx_limit_forms first")
-        out = subprocess.run([tool, str(value), str(first_slot)], capture_output=True, text=True, check=True)
+        out = subprocess.run([vx.built("vx_limit_forms"), str(value), str(first_slot)], capture_output=True, text=True, check=True)
         return [bytes.fromhex(line.split()[1]) for line in out.stdout.splitlines()]
 
     def test_every_integer_of_the_create_and_display_forms_at_its_limits(self):

@@ -140,8 +140,8 @@ class LinkFaults(sig.SignallingCase):
 
         # Refused: the link is released, not left established on no channel.
         mark = peer.mark()
-        self.board.ask("fail mcc EIO 1")
-        self.assertEqual(self.refused(51), TEI_ASSIGNED)
+        with vx.failing(self.board, "mcc", "EIO", "MCC_ALLOCATE"):
+            self.assertEqual(self.refused(51), TEI_ASSIGNED)
         self.no_more_deactivated(51, 1, ISDN_LINK_INFO, MULTIPLE_FRAME_ESTABLISHED)
         self.assertTrue(vx.wait_for(lambda: channel not in self.open_channels()), self.channels())
         self.ok(lambda s: activate(51, seq=s))
@@ -175,9 +175,8 @@ class LinkFaults(sig.SignallingCase):
         self.ev.seen.clear()
         self.assertEqual(self.board.ask("hdlc-hangup %d" % channel), "1")
         self.assertEqual(self.down(61), TEI_ASSIGNED)
-        self.board.ask("fail mcc EIO 1")
-        self.assertEqual(self.command(lambda s: activate(61, seq=s))[:2], ("error", UNSUPPORTED))
-        self.board.ask("fail mcc none")
+        with vx.failing(self.board, "mcc", "EIO", "MCC_ALLOCATE"):
+            self.assertEqual(self.command(lambda s: activate(61, seq=s))[:2], ("error", UNSUPPORTED))
         mark = peer.mark()
         self.ok(lambda s: activate(61, seq=s))
         (channel,) = self.open_channels() - before
@@ -198,9 +197,8 @@ class LinkFaults(sig.SignallingCase):
         self.ev.seen.clear()
         self.board.ask("hangup dsp-data")
         self.assertEqual(self.down(62), TEI_ASSIGNED)
-        self.board.ask("fail dsp-data EIO 1")
-        self.assertEqual(self.command(lambda s: activate(62, seq=s))[:2], ("error", UNSUPPORTED))
-        self.board.ask("fail dsp-data none")
+        with vx.failing(self.board, "dsp-data", "EIO", "DSPDATA_TIMESLOT"):
+            self.assertEqual(self.command(lambda s: activate(62, seq=s))[:2], ("error", UNSUPPORTED))
         self.assertNotIn(("signal", SIG_DEACTIVATED, 62), self.ev.seen, "said once")
 
         self.ok(lambda s: activate(62, seq=s))

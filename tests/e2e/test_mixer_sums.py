@@ -71,8 +71,8 @@ class MixerCase(CodecSessionTest):
 class MixerSums(MixerCase):
     def test_a_refused_removal_is_made_good_and_holds_the_channel_back_until_then(self):
         self.conference()
-        self.board.ask("fail mixer EIO 1")
-        self.assertEqual(self.destroy(11), "success")
+        with vx.failing(self.board, "mixer", "EIO", "MIX_RX_REMOVE"):
+            self.assertEqual(self.destroy(11), "success")
         self.assertTrue(self.settles(10, ["0/1 gain=100", "0/2 gain=200"]), self.sum(10))
         # The next call on channel 5 is heard nowhere.
         self.assertEqual(self.create(12, inp(5)), "success")
@@ -110,8 +110,8 @@ class MixerSums(MixerCase):
         self.assertEqual(self.create(21, out(4, (1, 7), (2, 8))), "success")
         self.assertEqual((self.sum(3), self.sum(4)), (["0/3 gain=32767"], ["0/1 gain=7", "0/2 gain=8"]))
         for slot, channel in ((20, 3), (21, 4)):
-            self.board.ask("fail mixer EIO 1")
-            self.assertEqual(self.destroy(slot), "success")
+            with vx.failing(self.board, "mixer", "EIO", "MIX_RX_CLEAR"):
+                self.assertEqual(self.destroy(slot), "success")
             self.assertTrue(self.settles(channel, []), self.sum(channel))
         # The channel of the old output's own input is free for the next call.
         self.assertEqual(self.create(22, inp(3, 4)), "success")
@@ -211,7 +211,7 @@ class MixerReset(MixerCase):
         # The unit loses its sums again and refuses the first requests of the restore.
         self.board.ask("mixer-unit 0 32 32")
         self.assertEqual((self.sum(3), self.sum(10)), ([], []))
-        self.board.ask("fail mixer EIO 2")
+        self.board.ask("fail mixer EIO 2 MIX_RX_CLEAR")
         self.board.ask("hangup mixer")
         for channel, expected in wanted.items():
             self.assertTrue(self.settles(channel, expected), (channel, self.sum(channel)))

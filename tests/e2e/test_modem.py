@@ -45,11 +45,8 @@ class Codec:
 
     @classmethod
     def for_test(cls, test):
-        """The codec beside the daemon under test, closed with the test; skips it when not built."""
-        tool = os.path.join(os.path.dirname(os.path.abspath(vx.DAEMON)), "vx_lgcp_text")
-        if not os.path.exists(tool):
-            test.skipTest("build the target vx_lgcp_text first")
-        codec = cls(tool)
+        """The codec beside the daemon under test, closed with the test."""
+        codec = cls(vx.built("vx_lgcp_text"))
         test.addCleanup(codec.close)
         return codec
 
@@ -80,10 +77,7 @@ class ModemTest(vx.DaemonTest):
 
     @classmethod
     def setUpClass(cls):
-        build = os.path.dirname(os.path.abspath(vx.DAEMON))
-        standin = os.path.join(build, "vx_standin")
-        if not os.path.exists(standin) or not os.path.exists(os.path.join(build, "vx_lgcp_text")):
-            raise unittest.SkipTest("build the targets vx_standin and vx_lgcp_text first")
+        standin, codec = vx.built("vx_standin"), vx.built("vx_lgcp_text")
         # A port of its own for the authentication channel: other daemons under test hold 52000.
         cls.daemon = vx.Daemon(env={"VOXRELAY_AUTH_PORT": str(vx.free_port())})
         root = cls.daemon.root
@@ -92,7 +86,7 @@ class ModemTest(vx.DaemonTest):
             shutil.copy(standin, root + path)
         os.makedirs(root + "/usr/local/etc/ppp", exist_ok=True)
         cls.daemon.start()
-        cls.codec = Codec(os.path.join(build, "vx_lgcp_text"))
+        cls.codec = Codec(codec)
 
     @classmethod
     def tearDownClass(cls):

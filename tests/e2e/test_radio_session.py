@@ -105,12 +105,12 @@ class RadioSessionTest(test_rtp.CodecSessionTest):
     def test_refused_filter_set_and_reset_are_asked_for_again(self):
         self.assertEqual(self.ed137(7), "success")
         session = self.board.open_ext_session()
-        self.board.ask("fail rtp-ext EIO 1")
+        self.board.ask("fail rtp-ext EIO 1 RTP_EXT_SET_FILTER")
         self.assertEqual(self.hold(7), "success")
         self.only_holder_reported(7, session)
 
         # PTT off: the refused reset is made again, and every voice system is heard.
-        self.board.ask("fail rtp-ext EIO 1")
+        self.board.ask("fail rtp-ext EIO 1 RTP_EXT_RESET_FILTER")
         self.assertEqual(self.hold(7, "ptt-off"), "success")
         self.assertTrue(vx.wait_for(lambda: self.board.ext_sessions()[session]["filter"] == "-"),
                         self.board.ext_sessions()[session])
@@ -123,8 +123,8 @@ class RadioSessionTest(test_rtp.CodecSessionTest):
         self.assertEqual(self.ed137(8, squelch_gate=True), "success")
         receiving = lambda: [s["receiving"] for s in self.board.sessions().values()]
         self.assertEqual(receiving(), ["0"])
-        for squelch, expected in (("squ-on", "1"), ("squ-off", "0")):
-            self.board.ask("fail rtp EIO 1")
+        for squelch, expected, request in (("squ-on", "1", "RTP_START_RX"), ("squ-off", "0", "RTP_STOP_RX")):
+            self.board.ask("fail rtp EIO 1 " + request)
             self.assertEqual(self.radio_state(8, "rx : { header %s }" % ed137_header(squ=squelch)), "success")
             self.assertTrue(vx.wait_for(lambda: receiving() == [expected]), receiving())
         self.assertEqual(self.send(8, "destroy : NULL"), "success")

@@ -282,16 +282,16 @@ class Resources(CodecSessionTest):
         for slot, subslot in ((11, 1), (12, 2), (13, 3)):
             self.assertEqual(self.send_to(slot, "create : ats-qsig-b : { slot 10, subslot %d }" % subslot), "success")
         self.board.ask("clear-requests")
-        self.board.ask("fail dsp-data EIO 1")
-        self.assertEqual(self.send_to(11, "destroy : NULL"), "success")
+        with vx.failing(self.board, "dsp-data", "EIO", "DSPDATA_CLOSE_B"):
+            self.assertEqual(self.send_to(11, "destroy : NULL"), "success")
         self.assertTrue("close B channel 0" in self.daemon.output(), self.daemon.output()[-1500:])
         # Closed again on its own, soon.
         self.assertTrue(vx.wait_for(
             lambda: any(line.endswith("-> 0") for line in self.board.ask("requests dsp-data 100 DSPDATA_CLOSE_B"))))
         self.assertEqual(self.send_to(14, "create : ats-qsig-b : { slot 10, subslot 1 }"), "success")
         # Refused again, then the subslot opened at once: the close goes first.
-        self.board.ask("fail dsp-data EBUSY 1")
-        self.assertEqual(self.send_to(14, "destroy : NULL"), "success")
+        with vx.failing(self.board, "dsp-data", "EBUSY", "DSPDATA_CLOSE_B"):
+            self.assertEqual(self.send_to(14, "destroy : NULL"), "success")
         self.assertEqual(self.send_to(15, "create : ats-qsig-b : { slot 10, subslot 1 }"), "success")
 
 

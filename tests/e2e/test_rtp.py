@@ -3,11 +3,9 @@ the simulated board driven through its text socket and the commands and signals 
 notation. The helpers (the board's RTP listings, a controller session per test) serve the radio
 tests too."""
 
-import os
 import re
 import signal
 import socket
-import unittest
 
 import vxharness as vx
 from test_hardware import Board as HardwareBoard
@@ -92,9 +90,7 @@ class CodecSessionTest(SessionTest):
 
     @classmethod
     def setUpClass(cls):
-        tool = os.path.join(os.path.dirname(os.path.abspath(vx.DAEMON)), "vx_lgcp_text")
-        if not os.path.exists(tool):
-            raise unittest.SkipTest("build the target vx_lgcp_text first")
+        tool = vx.built("vx_lgcp_text")
         super().setUpClass()
         cls.codec = Codec(tool)
 

@@ -30,6 +30,13 @@ def map_rx(bus, channel):
 
 
 class SwitchReconcile(TrunkSwitchCase):
+    refused = ()
+
+    def tearDown(self):
+        for channel in self.refused:
+            self.board.ask("refuse %d none" % channel)
+        super().tearDown()
+
     def mux_lines(self):
         return sum(1 for line in self.daemon.output().splitlines() if line.startswith("hwMux:"))
 
@@ -42,7 +49,7 @@ class SwitchReconcile(TrunkSwitchCase):
                         "%d: %s, not %s" % (channel, self.switch(channel), want))
 
     def test_a_reset_leaves_every_held_route_on_the_switch(self):
-        # The re-sends after the reset refused, busy or found invalid, for about a second.
+        # The re-sends after the reset refused, busy or found invalid, for a while.
         for refusing in (None, "EBUSY", "EINVAL"):
             with self.subTest(refusing=refusing):
                 self.assertEqual(self.send_to(10, map_rx(3, 0)), "success")
@@ -51,7 +58,12 @@ class SwitchReconcile(TrunkSwitchCase):
                 self.assertEqual(self.switch(bus_output(3, 0)), "connected 1")
                 self.board.ask("reset")
                 if refusing:
-                    self.board.ask("fail hal %s 2500" % refusing)
+                    self.board.ask("clear-requests")
+                    self.board.ask("fail hal %s 1000000" % refusing)
+                    # Until the sweep's re-send of a held route met a refusal.
+                    self.assertTrue(vx.wait_for(
+                        lambda: vx.refused(self.board, "hal", "MUX_CONNECT", bus_output(3, 0)) >= 1))
+                    self.board.ask("fail hal none")
                 self.wait_switch(2, "connected 1")
                 self.wait_switch(bus_output(3, 0), "connected 1")
                 # The daemon holds the call: a second connect answers success, the path stands.
@@ -102,8 +114,8 @@ class SwitchReconcile(TrunkSwitchCase):
             self.assertEqual(self.send_to(20 + i, map_rx(1, first + i)), "success")
             self.assertEqual(self.connect(1, 20 + i), "success")
         # One refusal at the first destroy; then the whole lot while the switch refuses.
-        self.board.ask("fail hal EIO 1")
-        self.assertEqual(self.send_to(20, "destroy : NULL"), "success")
+        with vx.failing(self.board, "hal", "EIO", "any", first=bus_output(1, first)):
+            self.assertEqual(self.send_to(20, "destroy : NULL"), "success")
         self.board.ask("fail hal EBUSY 1000000")
         before = self.mux_lines()
         self.board.ask("clear-requests")
@@ -126,6 +138,52 @@ class SwitchReconcile(TrunkSwitchCase):
         self.assertLess(requests, 2200 * elapsed + 4 * count, (requests, elapsed))
         self.assertLessEqual(lines, 2 * count + 2, self.daemon.output()[-3000:])
 
+    def refused_for_good(self, outputs, owed):
+        """The switch refuses outputs for good from now until the test ends; takedowns of the
+        owed ones (ext receivers) are owed from the start."""
+        self.refused = list(outputs)
+        for channel in outputs:
+            self.board.ask("refuse %d EIO" % channel)
+        for channel in owed:
+            for command in ("create : ext : { transmitter 1, receiver %d }" % channel, "destroy : NULL"):
+                self.assertEqual(self.send_to(40, command), "success")
+
+    def takedown_owed_while_the_switch_refuses(self, timeout):
+        """An ext receiver fed by a trunk timeslot, destroyed while the switch refuses every
+        request: its takedown is owed, and made within timeout once the switch takes requests."""
+        for command in ("create : ext : { transmitter 2, receiver 7000 }", "activate : empty : NULL"):
+            self.assertEqual(self.send_to(41, command), "success")
+        self.assertEqual(self.connect(1, 41), "success")
+        self.assertEqual(self.switch(7000), "connected 1")
+        self.board.ask("fail hal EBUSY 1000000")
+        self.assertEqual(self.send_to(41, "destroy : NULL"), "success")
+        self.assertEqual(self.switch(7000), "connected 1")
+        self.board.ask("fail hal none")
+        self.wait_switch(7000, "disabled", timeout)
+
+    def test_outputs_refused_for_good_do_not_make_the_switch_refuse_as_a_whole(self):
+        # Timeslot 0 of every bus, where each step of the sweep ends, and 60 outputs whose
+        # takedowns are owed ahead of the one that matters.
+        self.refused_for_good([bus_output(bus, 0) for bus in range(16)] + list(range(7100, 7160)),
+                              range(7100, 7160))
+        time.sleep(1.5)
+        self.takedown_owed_while_the_switch_refuses(2)
+
+    def test_outputs_refused_for_good_share_a_bounded_retry_budget(self):
+        self.refused_for_good(range(7100, 7400), range(7100, 7400))
+        # Past each output's own back-off.
+        time.sleep(2)
+        self.board.ask("clear-requests")
+        start = time.monotonic()
+        time.sleep(2)
+        requests = int(self.board.ask("count hal"))
+        elapsed = time.monotonic() - start
+        # The refresh (about 2,050 a second), the status poll and the budget: not 2 a second
+        # for each of the 300.
+        self.assertLess(requests, 2200 * elapsed, (requests, elapsed))
+        # An owed output that the switch does not refuse for good is not behind them.
+        self.takedown_owed_while_the_switch_refuses(1.5)
+
     def test_a_takedown_of_a_channel_beyond_the_switch_is_neither_sent_nor_owed(self):
         beyond = (16384, 20000, 65535)
         for channel in beyond:
@@ -141,8 +199,8 @@ class SwitchReconcile(TrunkSwitchCase):
         # Found by the board-fault tester (test_switch_faults.py --seed 2 --steps 150).
         self.assertEqual(self.connect(1, 2), "success")
         # The old path's takedown, the new path and the old one made again: all refused.
-        self.board.ask("fail hal EBUSY 3")
-        self.assertEqual(self.connect(3, 2), CONNECT_FAIL)
+        with vx.failing(self.board, "hal", "EBUSY", "any", first=2, count=3):
+            self.assertEqual(self.connect(3, 2), CONNECT_FAIL)
         time.sleep(0.3)
         self.assertEqual(self.switch(2), "connected 1", "the sink keeps its source, the switch its path")
         self.assertEqual(self.send_to(2, "disconnect : NULL"), "success")

@@ -4,7 +4,11 @@ refused disconnect parts the slots and the switch takes the path down by itself;
 the paths of live calls kept, and connections, the bus clock and the power code work on."""
 
 import os
+import subprocess
+import sys
+import tempfile
 import time
+import unittest
 
 import vxharness as vx
 from test_rtp import CodecSessionTest, udp_port
@@ -49,10 +53,9 @@ class SwitchRefusal(TrunkSwitchCase):
         self.assertIsNotNone(found)
         return int(found.split(" : ")[1])
 
-    def refusing(self, error="EBUSY", count=1000000):
-        """The switch refuses the next count requests (by default every one until the test
-        ends it)."""
-        self.board.ask("fail hal %s %d" % (error, count))
+    def refusing(self, error="EBUSY"):
+        """The switch refuses every request until the test ends it."""
+        self.board.ask("fail hal %s 1000000" % error)
 
     def test_a_destroy_the_switch_refused_leaves_nothing_to_the_next_slot(self):
         # Busy or finding the requests invalid, the switch takes the same takedowns later.
@@ -75,9 +78,8 @@ class SwitchRefusal(TrunkSwitchCase):
         self.assertEqual(self.connect(old, 1), "success")
         self.assertEqual(self.connect(1, old), "success")
         self.assertEqual(self.switch(channel), "connected 1")
-        # Refusals that the daemon's own requests use up in about a second: its retries meet
-        # them, not only its first requests.
-        self.refusing(error, 2500)
+        self.board.ask("clear-requests")
+        self.refusing(error)
         self.assertEqual(self.send_to(old, "destroy : NULL"), "success")
         self.assertEqual(self.switch(1), "connected %d" % channel)
         self.assertEqual(self.switch(channel), "connected 1")
@@ -89,6 +91,10 @@ class SwitchRefusal(TrunkSwitchCase):
         else:
             self.assertEqual(self.send_to(new, RTP % (udp_port() - 3)), "success")
             self.assertNotEqual(self.stream_channel(new, "receiver"), channel)
+        # The retries of the takedowns meet refusals too, not only their first requests.
+        self.assertTrue(vx.wait_for(lambda: sum(vx.refused(self.board, "hal", name, c) for c in (1, channel)
+                                                for name in ("MUX_WRITE", "MUX_DISABLE")) >= 4))
+        self.board.ask("fail hal none")
         # Taken down once the switch lets them: the trunk idle, the channel quiet.
         self.assertTrue(vx.wait_for(lambda: self.switch(1) == IDLE, 5), self.switch(1))
         self.assertTrue(vx.wait_for(lambda: self.switch(channel) != "connected 1", 3))
@@ -102,10 +108,15 @@ class SwitchRefusal(TrunkSwitchCase):
 
     def test_a_refused_disconnect_parts_the_slots_and_the_switch_catches_up(self):
         self.assertEqual(self.connect(1, 2), "success")
-        self.board.ask("fail hal EBUSY 3")
-        self.assertEqual(self.send_to(2, "disconnect : NULL"), DISCONNECT_FAIL)
-        # The slots parted: the takedown is the switch's to catch up on, by itself.
+        with vx.failing(self.board, "hal", "EBUSY", "any", first=2):
+            self.assertEqual(self.send_to(2, "disconnect : NULL"), DISCONNECT_FAIL)
+        # The slots parted: the takedown is the switch's to catch up on, by itself; the log says
+        # when the refusals start and when they end.
         self.assertTrue(vx.wait_for(lambda: self.switch(2) == IDLE, 3), self.switch(2))
+        since = self.daemon.output().rindex("hwMux: disconnect failed 2 : ")
+        self.assertRegex(self.daemon.output()[since:],
+                         "hwMux: owed requests refused: Device or resource busy, [0-9]+ left\n")
+        self.assertTrue(vx.wait_for(lambda: "hwMux: owed requests taken" in self.daemon.output()[since:]))
         self.assertEqual(self.send_to(2, "disconnect : NULL"), "success", "nothing left to take down")
         self.board.ask("clear-requests")
         self.assertEqual(self.connect(1, 2), "success")
@@ -133,6 +144,19 @@ class SwitchRefusal(TrunkSwitchCase):
                 return False
         self.assertTrue(vx.wait_for(standby, 6), "powerstatus not updated")
         self.assertTrue(os.path.exists(status))
+
+
+class FaultTesterByHand(unittest.TestCase):
+    def test_a_run_against_a_daemon_without_the_codec_tool_fails_naming_it(self):
+        # As the README runs it, against the daemon of a build without the tests' helpers.
+        tester = os.path.join(os.path.dirname(os.path.abspath(__file__)), "test_switch_faults.py")
+        with tempfile.TemporaryDirectory(dir="/tmp") as build:
+            daemon = os.path.join(build, "voxrelay-sim")
+            os.symlink(vx.DAEMON, daemon)
+            run = subprocess.run([sys.executable, tester, "--daemon", daemon, "--seed", "1234", "--steps", "5"],
+                                 capture_output=True, text=True, timeout=120)
+        self.assertNotEqual(run.returncode, 0, run.stderr)
+        self.assertIn("build the target vx_lgcp_text", run.stderr)
 
 
 if __name__ == "__main__":

@@ -193,9 +193,13 @@ class SwitchRelease(sig.SignallingCase):
                     self.ok(lambda s: connect(2, 1, seq=s))
                     channel = self.new_channel(before)
                     self.assertEqual(self.switch(4), "connected %d" % channel)
-                    # Refusals that outlast the grace; the daemon's own requests use them up.
-                    self.board.ask("fail hal %s 2500" % error)
+                    # Refusals that outlast the grace: until the takedown at its end was refused.
+                    self.board.ask("clear-requests")
+                    self.board.ask("fail hal %s 1000000" % error)
                     self.ok(lambda s: sig.destroy(2, s))
+                    self.assertTrue(vx.wait_for(lambda: sum(vx.refused(self.board, "hal", name, 4)
+                                                            for name in ("MUX_WRITE", "MUX_DISABLE")) >= 1))
+                    self.board.ask("fail hal none")
                     self.assertTrue(vx.wait_for(lambda: self.switch(4) != "connected %d" % channel, 5),
                                     self.switch(4))
                     self.assertTrue(vx.wait_for(lambda: channel not in self.open_channels(), 3))

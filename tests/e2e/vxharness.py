@@ -2,6 +2,7 @@
 port, TPKT framing, and the few LGCP envelopes the tests send, aligned PER by hand."""
 
 import argparse
+import contextlib
 import os
 import shutil
 import signal
@@ -31,6 +32,18 @@ def parse_args():
 def main():
     parse_args()
     unittest.main(verbosity=2)
+
+
+def built(name):
+    """The path of a helper program of the test build (a target beside the daemon under test).
+    Missing, the test fails naming the target: a run that skipped it would report success for
+    what it did not check."""
+    build = os.path.dirname(DAEMON)
+    path = os.path.join(build, name)
+    if not os.path.exists(path):
+        raise RuntimeError("%s is not built beside %s: build the target %s (cmake --build %s --target %s), "
+                           "or name with --daemon a voxrelay-sim that has it beside it" % (name, DAEMON, name, build, name))
+    return path
 
 
 def tpkt(payload):
@@ -232,6 +245,32 @@ def wait_for(cond, timeout=5.0):
             return True
         time.sleep(0.02)
     return cond()
+
+
+@contextlib.contextmanager
+def failing(board, device, error, request, first=None, count=1):
+    """Within the block, the next count requests of that name (or number) on the device fail
+    with error; with first, only those whose first field (the switch output or channel, the
+    timeslot, the trunk) is first. The requests a device makes on its own (the switch refresh
+    and the SPI status poll on hal, the trunk status on maintenance) pass, so the fault hits the
+    requests the test means however busy the machine; the block must make them all."""
+    where = "" if first is None else " %d" % first
+    board.ask("fail %s %s %d %s%s" % (device, error, count, request, where))
+    try:
+        yield
+        left = int(board.ask("fail %s" % device))
+        if left:
+            raise AssertionError("%d of %d failures of %s %s%s not met" % (left, count, device, request, where))
+    finally:
+        board.ask("fail %s none" % device)
+
+
+def refused(board, device, request, first=None):
+    """How many requests of that name the device refused (of its last 4096 of that name); with
+    first, only those whose first field is first."""
+    lines = board.ask("requests %s 4096 %s" % (device, request))
+    return sum(1 for line in lines
+               if " -> -1 " in line and (first is None or line.split()[1].partition("=")[2] == str(first)))
 
 
 def free_port():

@@ -4,7 +4,9 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <map>
 #include <memory>
+#include <vector>
 
 #include "board/sim/SimBoard.h"
 #include "foundation/Multiplexer.h"
@@ -208,6 +210,7 @@ TEST_F(HwMuxTest, FailedRequestsAreLoggedAndLeaveTheTableAsTheSwitchHasIt) {
   EXPECT_EQ(log(),
             "hwMux: connect 5 -> 8200 failed: Input/output error\n"
             "hwMux: disconnect failed 8201 : Input/output error\n"
+            "hwMux: owed requests refused: Input/output error, 1 left\n"
             "hwMux: write failed 8202 <- 0xab : Input/output error\n"
             "hwMux: read failed 8202 -> 0xff : Input/output error\n"
             "hwMux: disable failed 8203 : Input/output error\n");
@@ -388,7 +391,8 @@ TEST_F(HwMuxTest, WishesMadeWhileTheDeviceIsAwayAreCarriedOutOnItsReturn) {
 }
 
 // A full board's 120 takedowns refused for three seconds: one line each when first refused, one
-// when the switch takes them; the retries back off and stay within the refresh's pacing.
+// when the refusals start and one when the switch takes them; the retries back off and stay
+// within the refresh's pacing.
 TEST_F(HwMuxTest, RefusedTakedownsAreRetriedQuietlyWithBackOff) {
   using Entry = board::sim::SimSwitch::Entry;
   Mux::test_clock_set(1'000'000'000ull * 1000);
@@ -399,14 +403,17 @@ TEST_F(HwMuxTest, RefusedTakedownsAreRetriedQuietlyWithBackOff) {
   sim().clear_requests();
   for (int n = 0; n < 120; ++n) EXPECT_FALSE(mux.Disable(8192 + 256 + n));
   run_for(3000);
-  EXPECT_EQ(lines(log()), 120u) << log();
+  EXPECT_EQ(lines(log()), 121u) << log();
+  EXPECT_EQ(log().find("hwMux: disable failed 8448 : Device or resource busy\n"
+                       "hwMux: owed requests refused: Device or resource busy, 1 left\n"),
+            0u);
   EXPECT_LE(sim().request_count(Device::hal), 120u + 3 * 2100u);
   EXPECT_EQ(mux.owed(), 120u);
   sim().fail_next(Device::hal, 0, 0);
   run_for(700);
   for (int n = 0; n < 120; ++n) ASSERT_EQ(sim().state().mux.entry(8192 + 256 + n).kind, Entry::disabled) << n;
   EXPECT_EQ(mux.owed(), 0u);
-  EXPECT_EQ(lines(log()), 121u);
+  EXPECT_EQ(lines(log()), 122u);
   EXPECT_NE(log().find("hwMux: owed requests taken\n"), std::string::npos);
   EXPECT_EQ(sim().open_count(Device::hal), 1);
   Mux::test_clock_clear();
@@ -502,5 +509,58 @@ TEST_F(HwMuxTest, AnOutputRefusedForGoodHoldsUpNoOtherAndCostsLittle) {
   EXPECT_EQ(count_of(log(), "20000"), 1u) << log();
   EXPECT_EQ(count_of(log(), "16384"), 1u) << log();
   sim().refuse_channel(40, 0);
+  Mux::test_clock_clear();
+}
+
+// However many outputs the switch refuses for good, their retries share one budget of about 32
+// a second, in turn, so that each is still tried and one the switch takes again is found; an
+// owed output it does not refuse waits behind none of them. The sweep's re-disables of refused
+// outputs (timeslot 0 of every bus, where each step ends) do not make it look as if the switch
+// refused everything.
+TEST_F(HwMuxTest, OutputsRefusedForGoodShareOneBoundedBudget) {
+  using Entry = board::sim::SimSwitch::Entry;
+  Mux::test_clock_set(1'000'000'000ull * 1000);
+  HwMux& mux = open();
+  std::vector<int> outputs;
+  for (int bus = 0; bus < 16; ++bus) outputs.push_back(8192 + 128 * bus);
+  for (int c = 7100; c < 7400; ++c) outputs.push_back(c);
+  // (The simulator keeps refusals across its reset.)
+  struct Refusals {
+    std::vector<int>& outputs;
+    ~Refusals() {
+      for (int c : outputs) sim().refuse_channel(c, 0);
+    }
+  } refusals{outputs};
+  for (int c : outputs) sim().refuse_channel(c, EIO);
+  for (int c = 7100; c < 7400; ++c) EXPECT_FALSE(mux.Disable(c));
+  // Past the back-off (a re-disable is made once a sweep).
+  run_for(9000);
+  // Two halves, each within what the simulator's request log keeps.
+  std::map<int, unsigned> tries;
+  unsigned refused = 0;
+  for (int half = 0; half < 2; ++half) {
+    sim().clear_requests();
+    run_for(6000);
+    EXPECT_LE(sim().request_count(Device::hal), 6 * (2048u + 33u));
+    for (const Request& q : requests()) {
+      if (q.result >= 0) continue;
+      ++tries[static_cast<int>(*q.arg("channel"))];
+      ++refused;
+    }
+  }
+  EXPECT_LE(refused, 12 * 33u);
+  for (int c : outputs) ASSERT_GE(tries[c], 1u) << c << ": every one in turn";
+  sim().refuse_channel(7399, 0);
+  run_for(11000);
+  EXPECT_EQ(sim().state().mux.entry(7399).kind, Entry::disabled);
+  EXPECT_EQ(mux.owed(), 299u);
+
+  ASSERT_TRUE(mux.Connect(1, 7000));
+  sim().fail_next(Device::hal, EBUSY, 1000000);
+  EXPECT_FALSE(mux.Disable(7000));
+  run_for(300);
+  sim().fail_next(Device::hal, 0, 0);
+  run_for(600);
+  EXPECT_EQ(sim().state().mux.entry(7000).kind, Entry::disabled);
   Mux::test_clock_clear();
 }
