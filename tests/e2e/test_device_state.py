@@ -228,7 +228,7 @@ class Receivers(DeviceStateTest):
         self.ioctls(70, tone_filter % 2100)
         # The device refuses the old port's switch-off, at its destroy, when the next port comes
         # and before that port's filter, all in one pass; the filter is answered success.
-        self.board.ask("fail dsp EIO 3")
+        self.board.ask("fail dsp EIO 3 any %d" % ts)
         commands = ((70, "destroy : NULL"), (71, "create : mixerIn : { unit 0, channel tdm : 8 }"),
                     (71, "ioctl : " + tone_filter % 1000))
         frames = b"".join(vx.tpkt(self.encoded(slot, command)) for slot, command in commands)
@@ -250,11 +250,9 @@ class Receivers(DeviceStateTest):
                     "dtmf-enable : TRUE", "vad-params : v2 : { voice-th-msec 40, silence-th-msec 200, e-th-dB 30 }",
                     "vad-enable : TRUE")
         seen = len(self.daemon.output())
-        self.board.ask("reset")
-        self.board.ask("clear-requests")
         # The devices come back and refuse the first record put back: the configuration.
-        for device in ("dtmf", "dsp"):
-            self.board.ask("fail %s EIO 1" % device)
+        self.board.ask_together("reset", "clear-requests", "fail dtmf EIO 1 DTMF_CONFIGURE_DETECTOR %d" % ts,
+                                "fail dsp EIO 1 DSPROC_CONFIGURE %d" % ts)
         for tag in ("tonec", "dsproc"):
             back = "%s: settings of timeslot %d put back" % (tag, ts)
             self.assertTrue(vx.wait_for(lambda: back in self.daemon.output()[seen:], 4.0), tag)
@@ -266,6 +264,7 @@ class Receivers(DeviceStateTest):
             self.assertTrue(switched, lines)
             self.assertTrue(any(line.startswith(config) and line.endswith("-> 0") for line in lines[:switched[0]]),
                             lines)
+        self.assertEqual([self.board.ask("fail %s" % device) for device in ("dtmf", "dsp")], ["0", "0"])
         self.assertEqual(self.tone(ts)["detector"], "1")
         self.assertEqual(self.dsp(ts) & VAD, VAD)
         self.assertEqual(self.send_to(80, "destroy : NULL"), "success")

@@ -110,6 +110,16 @@ class Board:
             return [self._line() for _ in range(int(result))]
         return result
 
+    def ask_together(self, *lines):
+        """Lines the board takes in one go, before the daemon runs again (a reset and the faults
+        meant for what the daemon does right after it); their results."""
+        self.sock.sendall("".join(line + "\n" for line in lines).encode())
+        replies = [self._line() for _ in lines]
+        for line, reply in zip(lines, replies):
+            if not reply.startswith("ok"):
+                raise AssertionError("%s: %s" % (line, reply))
+        return [reply[3:] for reply in replies]
+
     def close(self):
         self.sock.close()
 

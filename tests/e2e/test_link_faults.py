@@ -93,7 +93,7 @@ class LinkFaults(sig.SignallingCase):
             self.addCleanup(restore)
             return restore
 
-        faults = (("fail mcc EIO 1", "fail mcc none"), ("fail hal EIO 2", "fail hal none"), (shortage, None))
+        faults = (("fail mcc EIO 1", "fail mcc none"), ("fail hal EIO 2 MUX_CONNECT", "fail hal none"), (shortage, None))
         for n, (fault, clear) in enumerate(faults):
             trunk_slot, slot, timeslot = 40 + 2 * n, 41 + 2 * n, 16 + n
             peer, before, channel = self.ss7_link(trunk_slot, slot, timeslot)
