@@ -15,7 +15,6 @@ the record's own call (digital calls share session -1: any live digital call is 
 A few fixed seeds run in CI. By hand, any seed and length:
     python3 test_auth_random.py --daemon build/voxrelay-sim --seed 1234 --steps 2000"""
 
-import argparse
 import collections
 import fcntl
 import random
@@ -368,17 +367,6 @@ class Run:
         return " after:\n  " + "\n  ".join(self.log[-40:])
 
 
-def take_args():
-    parser = argparse.ArgumentParser(add_help=False)
-    parser.add_argument("--seed", type=int, action="append")
-    parser.add_argument("--steps", type=int)
-    args, sys.argv[1:] = parser.parse_known_args()
-    if args.seed:
-        AuthRandom.seeds = args.seed
-    if args.steps:
-        AuthRandom.steps = args.steps
-
-
 if __name__ == "__main__":
-    take_args()
+    vx.tester_args(AuthRandom)
     vx.main()

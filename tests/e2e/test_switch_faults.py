@@ -485,21 +485,15 @@ class SwitchFaults(CodecSessionTest):
 
 def take_args():
     parser = argparse.ArgumentParser(add_help=False)
-    parser.add_argument("--seed", type=int, action="append")
-    parser.add_argument("--steps", type=int)
     parser.add_argument("--print-steps", action="store_true")
     for option in ("--check-channels", "--check-receivers"):
         parser.add_argument(option, action="store_true")
-    args, sys.argv[1:] = parser.parse_known_args()
+    args = vx.tester_args(SwitchFaults, parser)
     global VERBOSE, CHECK_CHANNELS, CHECK_RECEIVERS
     # The checks are on by default; the options, kept for the command lines that name them, cannot
     # turn them off.
     VERBOSE = args.print_steps
     CHECK_CHANNELS, CHECK_RECEIVERS = CHECK_CHANNELS or args.check_channels, CHECK_RECEIVERS or args.check_receivers
-    if args.seed:
-        SwitchFaults.seeds = args.seed
-    if args.steps:
-        SwitchFaults.steps = args.steps
 
 
 if __name__ == "__main__":

@@ -29,6 +29,20 @@ def parse_args():
     DAEMON, EMULATOR = os.path.abspath(args.daemon), args.emulator.split()
 
 
+def tester_args(tester, parser=None):
+    """Takes a random tester's --seed (repeatable) and --steps off the command line into its test
+    class, with the options the tester added to parser; the parsed options."""
+    parser = parser or argparse.ArgumentParser(add_help=False)
+    parser.add_argument("--seed", type=int, action="append")
+    parser.add_argument("--steps", type=int)
+    args, sys.argv[1:] = parser.parse_known_args()
+    if args.seed:
+        tester.seeds = args.seed
+    if args.steps:
+        tester.steps = args.steps
+    return args
+
+
 def main():
     parse_args()
     unittest.main(verbosity=2)
