@@ -61,6 +61,9 @@ struct DspTimeslot {
   uint32_t enabled = 0;                   // feature mask bits that are on
   std::map<uint32_t, uint32_t> ids;       // feature bit -> request id of its enable
   std::map<uint32_t, std::array<uint8_t, 12>> configured;  // "what" code -> last payload
+  // The tone filters running, by frequency: the payload of the configure that switched each on
+  // (one with enable 0 switches its frequency off, a disable of the tone filter bit all of them).
+  std::map<uint16_t, std::array<uint8_t, 12>> filters;
 };
 
 // Everything the drivers hold. Tests read and set it directly.

@@ -594,7 +594,13 @@ int SimBoard::dsp_request(uint32_t number, uint8_t* record, unsigned long, int& 
         break;
       std::array<uint8_t, 12> payload;
       std::memcpy(payload.data(), r->payload, payload.size());
-      state_.dsp[ts].configured[what] = payload;
+      DspTimeslot& d = state_.dsp[ts];
+      d.configured[what] = payload;
+      if (what == dsp::kConfigureToneFilter) {
+        const auto frequency = static_cast<uint16_t>(payload[0] << 8 | payload[1]);
+        if (payload[2]) d.filters[frequency] = payload;
+        else d.filters.erase(frequency);
+      }
       return 0;
     }
     case dsp::DSPROC_ENABLE:
@@ -605,6 +611,7 @@ int SimBoard::dsp_request(uint32_t number, uint8_t* record, unsigned long, int& 
       DspTimeslot& d = state_.dsp[ts];
       if (number == dsp::DSPROC_DISABLE) {
         d.enabled &= ~mask;
+        if (mask & dsp::kToneFilters) d.filters.clear();
         return 0;
       }
       d.enabled |= mask;

@@ -55,7 +55,7 @@ const char* kHelp =
     "reset service requests clear-requests count fail fail-open refuse hangup open raw dtmf cas trunk "
     "dsp-vad dsp-sd dsp-bss dsp-flags dsp-event hdlc-frame tdm-frame stall unstall cable loopback uncable "
     "switch connections read channels frames clock tclk cas-state spi spi-present dip power leds vad-version "
-    "tone dsp mcc-capacity rtp-ext-packet rtp-ext-sessions rtp-ext-sent tie untie far-ends records rtp-event "
+    "tone dsp tone-filters mcc-capacity rtp-ext-packet rtp-ext-sessions rtp-ext-sent tie untie far-ends records rtp-event "
     "rtp-sessions rtp-capacity voice-codec modems modem-state mixer-unit mixer-inputs mixer-remove "
     "mixer-units mixer-sum voice-version hdlc-hangup";
 
@@ -375,6 +375,18 @@ std::string SimProtocol::execute(std::string_view line) {
     for (const auto& [bit, id] : it->second.ids) out += " id" + std::to_string(bit) + "=" + std::to_string(id);
     for (const auto& [what, p] : it->second.configured) out += " config" + std::to_string(what) + "=" + to_hex(Bytes(p.begin(), p.end()));
     return ok(out);
+  }
+  if (cmd == "tone-filters") {
+    auto ts = num(1, 0, kTs);
+    if (bad || n != 1) return usage("tone-filters <timeslot>");
+    auto it = st.dsp.find(static_cast<uint32_t>(ts));
+    if (it == st.dsp.end()) return count(0);
+    std::string out = ok(std::to_string(it->second.filters.size()));
+    for (const auto& [frequency, p] : it->second.filters) {
+      out += std::to_string(frequency) + " duration=" + std::to_string(p[4] << 8 | p[5]) +
+             " level=" + std::to_string(static_cast<int8_t>(p[6])) + "\n";
+    }
+    return out;
   }
   if (cmd == "mcc-capacity") {
     auto d = num(1, 0, 256), b = num(2, 0, 256), tr = num(3, 0, 256);

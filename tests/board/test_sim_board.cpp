@@ -185,4 +185,35 @@ TEST_F(SimBoardTest, DspQueuesEveryEvent) {
   for (int i = 0; i < 100; ++i) ASSERT_EQ(read_record(fd).at(15), i);
 }
 
+TEST_F(SimBoardTest, DspKeepsEachToneFilterUntilItsFrequencyOrAllAreSwitchedOff) {
+  int fd = open(board::dsp::kPath, O_RDONLY | O_NONBLOCK);
+  auto filter = [&](uint16_t frequency, uint8_t enable, uint16_t duration) {
+    board::dsp::Configure c;
+    c.timeslot = 30;
+    c.what = board::dsp::kConfigureToneFilter;
+    c.payload[0] = static_cast<uint8_t>(frequency >> 8);
+    c.payload[1] = static_cast<uint8_t>(frequency);
+    c.payload[2] = enable;
+    c.payload[4] = static_cast<uint8_t>(duration >> 8);
+    c.payload[5] = static_cast<uint8_t>(duration);
+    return board::ioctl(fd, board::dsp::DSPROC_CONFIGURE, &c);
+  };
+  auto frequencies = [&] {
+    std::vector<std::pair<uint16_t, int>> out;
+    for (const auto& [f, p] : sim().state().dsp[30].filters) out.emplace_back(f, p[4] << 8 | p[5]);
+    return out;
+  };
+  ASSERT_EQ(filter(1000, 1, 300), 0);
+  ASSERT_EQ(filter(2100, 1, 300), 0);
+  ASSERT_EQ(filter(1000, 1, 500), 0);
+  EXPECT_EQ(frequencies(), (std::vector<std::pair<uint16_t, int>>{{1000, 500}, {2100, 300}}));
+  ASSERT_EQ(filter(1000, 0, 0), 0);
+  EXPECT_EQ(frequencies(), (std::vector<std::pair<uint16_t, int>>{{2100, 300}}));
+  board::dsp::FeatureMask off;
+  off.timeslot = 30;
+  off.mask = board::dsp::kToneFilters;
+  ASSERT_EQ(board::ioctl(fd, board::dsp::DSPROC_DISABLE, &off), 0);
+  EXPECT_TRUE(frequencies().empty());
+}
+
 }  // namespace
