@@ -5,20 +5,21 @@ connect, disconnect, destroy and re-create them, send every receiver ioctl of th
 (and those a kind refuses), and mix in device refusals, hang-ups and resets of the board.
 
 A model keeps each slot's own wish for every setting: the value it last asked for and was
-answered success for, its tone filters, its source. The board must hold, per setting, the
-newest wish of the live slots; a slot leaving drops its wishes and the board comes to the newest
-remaining one, or is cleaned up as for a slot alone. After every step the run compares what the
-tone and DSP devices hold per timeslot, the switch routes, the mixer sums, and which port each
-board event reaches (none a destroyed one). Under a fault the comparison waits for the daemon to
-put things right, within a bound.
+answered success for, its tone filters, its source, its sum. The board must hold, per setting,
+the newest wish of the live slots; a slot leaving drops its wishes and the board comes to the
+newest remaining one, or is cleaned up as for a slot alone. After every step the run compares
+what the tone and DSP devices hold per timeslot, the switch routes, the mixer sums, and which
+port each board event reaches (none a destroyed one). After a fault it waits, within a bound,
+for the daemon to put the board right.
 
 A few fixed seeds run in CI. By hand, any seed and length:
     python3 test_shared_channels.py --daemon build/voxrelay-sim --seed 1234 --steps 3000
-(--seed may be given more than once; --print-steps prints each step as it runs). A failure names
-the seed, the step, what the model expected against what the board shows, and the steps on that
-channel since the board was last reset. The run counts what its steps decided (departures from
-a shared timeslot, requests on one, events owed to a port, shared outputs) and fails below a
-floor, so that it cannot pass on nothing."""
+(--seed may be given more than once; --print-steps prints each step as it runs; --check
+receivers,events compares only the tone and DSP devices and the events, --check routes,sums only
+the switch and the mixer). A failure names the seed and step, what the model expected against
+what the board shows, and the steps on that channel since it was last idle. The run counts what
+its steps decided (departures from a shared timeslot, requests on one, events owed to a port,
+routes onto a shared output) and fails below a floor, so that it cannot pass on nothing."""
 
 import argparse
 import collections
@@ -29,7 +30,7 @@ import time
 import vxharness as vx
 from test_rtp import CodecSessionTest
 
-SEEDS = [1, 2, 3, 4]
+SEEDS = [1, 2, 3]
 STEPS = 150
 TRUNKS = (1, 2, 3, 4)          # trunk slots on trunk 0: slot = timeslot = switch channel
 HDLC_TRUNK = 9                 # the trunk timeslot the HDLC data slots share
@@ -38,23 +39,39 @@ EXTS = (50, 51)
 HDLCS = (60, 61)
 CHANNELS = (5, 6, 7)           # mixer channels with mixerIn and mixerOut ports (2 or 3 per run)
 OUT = 2                        # the output whose mixerOut ports replace one another
-SPARE = 8                      # an output that only mixerIn ports sum into
+SPARE = 8                      # an output only mixerIn ports sum into
 LINE = 7000                    # a receive channel of ext slots alone
 FREQS = (1000, 2000, 2100)
 TONEC, VAD, SD, BSS = 1, 16, 19, 20  # signal alternatives
 INSUFFICIENT = 1               # error cause insufficientResources
 SETTLE = 6.0                   # how long the daemon may take to put the board right after a fault
-QUIET = 2.0                    # ... and after a step on a healthy board (a DTMF string to finish)
-VERBOSE = False
+QUIET = 2.0                    # ... and after a step on a healthy board (a DTMF string to play out)
+DEVICES = ("dtmf", "dsp", "mixer", "hal")
 PARTS = ("receivers", "routes", "sums", "events")
-CHECKS = PARTS                 # what the run compares (--check narrows it to a branch's part)
+CHECKS = PARTS
+VERBOSE = False
 
-# What the board holds for a setting no live port wishes. The cleaned ones are switched off when
+# What a timeslot holds for a setting no live port wishes: the cleaned ones are switched off when
 # their last wisher leaves, as for a port alone; the kept ones (echo canceller, SD, and every
 # configuration record) stay as the last wisher left them.
-CLEANED = {"detector": 0, "iva": 0, "rejection": 0, "vad": 0, "delays": (0, 0), "rxgain": 0, "gen": (0, 0, 0, 0)}
-KEPT = ("lms", "sd", "dtmfcfg", "ivacfg", "vadcfg", "sdcfg")
 OFF = (0, 0, 0, 0)
+CLEANED = {"detector": 0, "iva": 0, "rejection": 0, "vad": 0, "delays": (0, 0), "rxgain": 0, "gen": OFF}
+KEPT = ("lms", "sd", "dtmfcfg", "ivacfg", "vadcfg", "sdcfg")
+
+# The receiver ioctls of the mixer ports: the kinds that take each and the device it drives.
+IN, BOTH = ("mixerIn",), ("mixerIn", "mixerOut")
+IOCTLS = {"translateDTMF": (BOTH, "dtmf"), "dtmf-params": (BOTH, "dtmf"), "iva-enable": (BOTH, "dtmf"),
+          "echoSuppressor": (IN, "dtmf"), "dtmf-enable": (IN, "dtmf"), "dtmf-reject-enable": (IN, "dtmf"),
+          "iva-params": (IN, "dtmf"), "dtmf-disable": (("mixerOut",), "dtmf"),
+          "dtmf-reject-disable": (("mixerOut",), "dtmf"), "tone-gen-enable": (("mixerOut",), "dtmf"),
+          "tone-gen-disable": (("mixerOut",), "dtmf"), "vad-params": (BOTH, "dsp"), "vad-enable": (BOTH, "dsp"),
+          "vad-disable": (BOTH, "dsp"), "sd-params": (BOTH, "dsp"), "sd-enable": (BOTH, "dsp"),
+          "sd-disable": (BOTH, "dsp"), "delays": (BOTH, "dsp"), "tone-filter": (BOTH, "dsp"), "rx-gain": (IN, "dsp")}
+SWITCHES = {"echoSuppressor": "lms", "dtmf-enable": "detector", "dtmf-reject-enable": "rejection", "vad-enable": "vad",
+            "sd-enable": "sd", "iva-enable": "iva"}
+NULLS = {"vad-disable": ("vad", 0), "sd-disable": ("sd", 0), "dtmf-reject-disable": ("rejection", 0),
+         "tone-gen-disable": ("gen", OFF), "sd-params": ("sdcfg", True),
+         "dtmf-disable": None}  # stops a DTMF string: with none playing (each plays out), refused
 
 Wish = collections.namedtuple("Wish", "value time step")
 
@@ -63,55 +80,59 @@ def ts(channel):
     return 3072 + channel
 
 
-def ioctls(rnd, kind):
-    """(text, effects) of a random receiver ioctl the kind takes: effects are the (setting,
-    value) wishes a success makes (value None for a tone filter switched off); None marks one
-    the kind refuses or one that has nothing to do."""
-    f, on = rnd.choice(FREQS), rnd.random() < 0.6
-    b = "TRUE" if on else "FALSE"
-    both = [
-        ("translateDTMF : { digits { %s }, toneDuration 20, pauseDuration 20 }" % ", ".join(
-            rnd.sample(["{ freq1 697, freq2 1209 }", "{ freq1 770, freq2 1336 }", "{ freq1 852, freq2 1477 }"],
-                       rnd.randint(1, 2))), [("gen", OFF)]),
-        lambda: (lambda t: ("dtmf-params : { threshold { twist %d, ratio %d, noise %d }, level { silence %d } }" % t,
-                            [("dtmfcfg", t)]))(tuple(rnd.choice((4, 8, 12, 30)) for _ in range(4))),
-        lambda: (lambda v, s, e: ("vad-params : v2 : { voice-th-msec %d, silence-th-msec %d, e-th-dB %d }" % (v, s, e),
-                                  [("vadcfg", "%04X%04X%02X" % (v, s, e) + "00" * 7)]))(
-            rnd.choice((20, 40, 80)), rnd.choice((100, 200, 400)), rnd.choice((20, 30, 40))),
-        ("vad-params : v1 : NULL", None),  # the board's VAD wants the second layout
-        ("vad-enable : " + b, [("vad", int(on))]), ("vad-disable : NULL", [("vad", 0)]),
-        ("sd-params : NULL", [("sdcfg", True)]),
-        ("sd-enable : " + b, [("sd", int(on))]), ("sd-disable : NULL", [("sd", 0)]),
-        ("iva-enable : " + b, [("iva", int(on))]),
-        lambda: (lambda rx, tx: ("delays : { rx %d, tx %d }" % (rx, tx), [("delays", (rx, tx))]))(
-            rnd.choice((0, 10, 20, 40)), rnd.choice((0, 10, 40))),
-        lambda: (lambda d, lv: ("tone-filter : { freq %d, enable %s, duration-th-msec %d, det-level-dB %d }" % (f, b, d, lv),
-                                [(("filter", f), (d, lv) if on else None)]))(rnd.choice((100, 300)), rnd.choice((-30, -20))),
-    ]
-    only = {
-        "mixerIn": [("echoSuppressor : " + b, [("lms", int(on))]), ("dtmf-enable : " + b, [("detector", int(on))]),
-                    ("dtmf-reject-enable : " + b, [("rejection", int(on))]),
-                    lambda: (lambda lv: ("iva-params : { det_lvl_dB %d }" % lv, [("ivacfg", lv)]))(rnd.choice((-40, -30, -20))),
-                    lambda: (lambda g: ("rx-gain : { gainDB %d }" % g, [("rxgain", g)]))(rnd.choice((-6, -3, 0, 3, 6)))],
-        "mixerOut": [("dtmf-disable : NULL", None),  # stops a DTMF string; with none playing, refused
-                     ("dtmf-reject-disable : NULL", [("rejection", 0)]),
-                     lambda: (lambda fr, a: ("tone-gen-enable : { freq %d, amp %d }" % (fr, a), [("gen", (fr, 0, a, 0))]))(
-                         rnd.choice((425, 1000, 2100)), rnd.choice((1000, 2048, 4096))),
-                     ("tone-gen-disable : NULL", [("gen", OFF)])],
-    }
-    other = "mixerOut" if kind == "mixerIn" else "mixerIn"
-    refused = rnd.random() < 0.08
-    pick = rnd.choice(only[other]) if refused else rnd.choice(both + only[kind] * 2)
-    text, effects = pick() if callable(pick) else pick
-    return text, None if refused else effects
+def request(rnd, name):
+    """The ioctl with random values, and the wishes its success makes: (setting, value) pairs, a
+    tone filter switched off wishing None. No wishes: one refused on any board."""
+    on, pick = rnd.random() < 0.6, rnd.choice
+    if name in SWITCHES:
+        return "%s : %s" % (name, "TRUE" if on else "FALSE"), [(SWITCHES[name], int(on))]
+    if name in NULLS:
+        return name + " : NULL", [NULLS[name]] if NULLS[name] else []
+    if name == "translateDTMF":
+        digits = rnd.sample(("{ freq1 697, freq2 1209 }", "{ freq1 770, freq2 1336 }", "{ freq1 852, freq2 1477 }"),
+                            rnd.randint(1, 2))
+        return ("translateDTMF : { digits { %s }, toneDuration 20, pauseDuration 20 }" % ", ".join(digits),
+                [("gen", OFF)])
+    if name == "dtmf-params":
+        t = tuple(pick((4, 8, 12, 30)) for _ in range(4))
+        return ("dtmf-params : { threshold { twist %d, ratio %d, noise %d }, level { silence %d } }" % t,
+                [("dtmfcfg", t)])
+    if name == "vad-params":
+        if rnd.random() < 0.15:
+            return "vad-params : v1 : NULL", []  # the board's VAD takes the second layout only
+        v = (pick((20, 40, 80)), pick((100, 200, 400)), pick((20, 30, 40)))
+        return ("vad-params : v2 : { voice-th-msec %d, silence-th-msec %d, e-th-dB %d }" % v,
+                [("vadcfg", "%04X%04X%02X" % v + "00" * 7)])
+    if name == "tone-filter":
+        f, d, level = pick(FREQS), pick((100, 300)), pick((-30, -20))
+        return ("tone-filter : { freq %d, enable %s, duration-th-msec %d, det-level-dB %d }"
+                % (f, str(on).upper(), d, level), [(("filter", f), (d, level) if on else None)])
+    if name == "tone-gen-enable":
+        f, a = pick((425, 1000, 2100)), pick((1000, 2048, 4096))
+        return "tone-gen-enable : { freq %d, amp %d }" % (f, a), [("gen", (f, 0, a, 0))]
+    if name == "delays":
+        d = (pick((0, 10, 20, 40)), pick((0, 10, 40)))
+        return "delays : { rx %d, tx %d }" % d, [("delays", d)]
+    value = pick((-40, -30, -20)) if name == "iva-params" else pick((-6, -3, 0, 3, 6))
+    return ("iva-params : { det_lvl_dB %d }" if name == "iva-params" else "rx-gain : { gainDB %d }") % value, \
+        [("ivacfg" if name == "iva-params" else "rxgain", value)]
 
 
 class Port:
-    def __init__(self, kind, channel, summator=None, inputs=None):
-        self.kind, self.channel, self.summator, self.inputs = kind, channel, summator, inputs
-        self.wishes = {}        # setting -> Wish
-        self.source = None      # Wish of the trunk slot feeding a mixerIn
-        self.made = None        # Wish of its sum (a mixerOut's inputs, a mixerIn's summing)
+    """A mixer port: its wishes per setting, its source (a mixerIn's), and made, the Wish of its
+    create: what it sums (a mixerOut its inputs, a mixerIn its channel into its summator)."""
+
+    def __init__(self, kind, channel):
+        self.kind, self.channel, self.summator, self.inputs = kind, channel, None, None
+        self.wishes, self.source, self.made = {}, None, None
+
+
+class Sink:
+    """An ext slot (receiving once activated) or an HDLC data slot on the shared trunk timeslot,
+    whose source is the Wish of its controller channel."""
+
+    def __init__(self, receiver, active):
+        self.receiver, self.active, self.source = receiver, active, None
 
 
 class Model:
@@ -119,13 +140,9 @@ class Model:
     must hold for them together."""
 
     def __init__(self, channels):
-        self.channels = channels
-        self.clock = 0
-        self.step = 0
-        self.ports = {}           # slot -> Port
-        self.trunk_source = {}    # trunk slot -> Wish(mixerOut slot)
-        self.exts = {}            # slot -> [receiver, active, Wish(trunk) or None]
-        self.hdlcs = {}           # slot -> [Wish(controller channel) or None]
+        self.channels, self.clock, self.step = channels, 0, 0
+        self.ports, self.exts, self.hdlcs = {}, {}, {}
+        self.trunk_source = {}    # trunk slot -> Wish(the mixerOut slot feeding it)
         self.handed = set()       # controller channels the HDLC slots got
         self.held = {}            # (timeslot, kept setting) -> what its last wisher left there
 
@@ -142,30 +159,27 @@ class Model:
         return max(wishes, key=lambda w: w.time) if wishes else None
 
     def forget_port(self, slot):
-        port = self.ports[slot]
+        port = self.ports.pop(slot)
+        others = self.on(port.channel)
         for key in KEPT:
-            w = self.newest(p.wishes.get(key) for p in self.on(port.channel))
-            rest = self.newest(p.wishes.get(key) for p in self.on(port.channel) if p is not port)
-            if w is not None and rest is None:
-                self.held[(ts(port.channel), key)] = w.value
-        del self.ports[slot]
+            if key in port.wishes and self.newest(p.wishes.get(key) for p in others) is None:
+                self.held[(ts(port.channel), key)] = port.wishes[key].value
         for trunk in [t for t, w in self.trunk_source.items() if w.value == slot]:
             del self.trunk_source[trunk]
 
     def busy(self, channel):
-        """Whether a live slot or a setting left by one still concerns the switch channel."""
+        """Whether a live slot, or a setting one left, still concerns the switch channel."""
         if channel in TRUNKS:
-            return channel in self.trunk_source or any(
-                w and w.value == channel for w in [p.source for p in self.ports.values()] + [e[2] for e in self.exts.values()])
+            sources = [p.source for p in self.ports.values()] + [e.source for e in self.exts.values()]
+            return channel in self.trunk_source or any(w and w.value == channel for w in sources)
         if channel == HDLC_TRUNK:
             return bool(self.hdlcs)
-        return any(e[0] == channel for e in self.exts.values()) or any(
-            ts(p.channel) == channel or p.summator is not None and ts(p.summator) == channel for p in self.ports.values()) \
-            or any(t == channel for t, _ in self.held)
+        return any(e.receiver == channel for e in self.exts.values()) or any(t == channel for t, _ in self.held) or any(
+            channel in (ts(p.channel), p.summator and ts(p.summator)) for p in self.ports.values())
 
     def receivers(self, channel):
-        """What the tone and DSP devices must hold on the channel's timeslot; a setting whose
-        value is not known (left by a port gone before a board reset) is not named."""
+        """What the tone and DSP devices must hold on the channel's timeslot; a kept setting whose
+        last wisher left before a board reset is not named (unknown)."""
         users, out = self.on(channel), {}
         for key in list(CLEANED) + list(KEPT):
             w = self.newest(p.wishes.get(key) for p in users)
@@ -179,62 +193,49 @@ class Model:
         out["filters"] = {f: w.value for f, w in filters.items() if w is not None and w.value is not None}
         return out
 
-    def owner(self, channel, feature, held):
-        """The port an event of the feature on the channel's timeslot goes to: the newest live
-        port whose own wish is on among those that report such events, while the device has the
-        feature on. A mixerOut takes no DTMF, VAD or SD events; it does take tone filter ones.
-        (Choice: a mixerOut's newer "on" does not take VAD or SD events from a mixerIn that
-        asked for them too: the mixerIn gets them.)"""
-        if isinstance(feature, int):
-            if feature not in held["filters"]:
-                return None
-            wanting = [(p.wishes.get(("filter", feature)), s) for s, p in self.ports.items() if p.channel == channel]
-            wanting = [(w, s) for w, s in wanting if w is not None and w.value is not None]
-        else:
-            if not held.get(feature):
-                return None
-            wanting = [(p.wishes.get(feature), s) for s, p in self.ports.items()
-                       if p.channel == channel and p.kind == "mixerIn"]
-            wanting = [(w, s) for w, s in wanting if w is not None and w.value]
-        return max(wanting, key=lambda ws: ws[0].time)[1] if wanting else None
+    def owner(self, channel, feature):
+        """The port an event of the feature (a frequency: a tone filter's) reaches while the
+        device runs it: the newest live port whose own wish has it on, of those that report such
+        events. A mixerOut reports tone filter events, not DTMF, VAD or SD ones. (Choice: a
+        mixerOut's newer "on" leaves the VAD or SD events to a mixerIn that asked for them too.)"""
+        key = ("filter", feature) if isinstance(feature, int) else feature
+        wanting = [(p.wishes[key].time, s) for s, p in self.ports.items() if p.channel == channel and key in p.wishes
+                   and p.wishes[key].value and (p.kind == "mixerIn" or key != feature)]
+        return max(wanting)[1] if wanting else None
 
     def sum(self, output):
-        """The inputs summed into an output and their gains: per input, the newest wish of the
-        live mixerOut ports on the output (each wishes its whole list, so a newer one takes out
-        what an older one summed) and of the mixerIn ports summed into it. (Choice: a mixerOut
-        made after a mixerIn summed into its output takes that input out, as its create clears
-        the output; the mixerIn's summing comes back when that mixerOut goes.)"""
+        """The inputs summed into an output, as the board lists them: per input the newest wish
+        of the live mixerOut ports on the output and of the mixerIn ports summed into it. (Choice:
+        a mixerOut wishes its whole list, so a newer one takes out what an older one or an older
+        mixerIn summed, as its create clears the output; that comes back when the newer goes.)"""
+        outs = [p for p in self.ports.values() if p.kind == "mixerOut" and p.channel == output]
+        ins = [p for p in self.ports.values() if p.summator == output]
+        named = {c for p in outs for c in p.inputs or {output}} | {p.channel for p in ins}
         wishes = collections.defaultdict(list)
-        outs = [p.inputs or {output: 32767} for p in self.ports.values() if p.kind == "mixerOut" and p.channel == output]
-        named = {c for listed in outs for c in listed} | {p.channel for p in self.ports.values() if p.summator == output}
-        for p in self.ports.values():
-            if p.kind == "mixerOut" and p.channel == output:
-                listed = p.inputs or {output: 32767}
-                wishes.update({c: wishes[c] + [Wish(listed.get(c), p.made.time, p.made.step)] for c in named})
-        for p in self.ports.values():
-            if p.summator == output:
-                wishes[p.channel].append(p.made)
+        for p in outs:
+            for c in named:
+                wishes[c].append(Wish((p.inputs or {output: 32767}).get(c), p.made.time, p.made.step))
+        for p in ins:
+            wishes[p.channel].append(p.made)
         newest = {c: self.newest(w) for c, w in wishes.items()}
         return sorted("0/%d gain=%d" % (c, w.value) for c, w in newest.items() if w.value is not None)
 
+    def sinks(self, output):
+        """The live slots that receive on a switch output (the HDLC data slots: on the trunk
+        timeslot they share, which carries their controller channel)."""
+        return [p for p in self.ports.values() if ts(p.channel) == output and p.kind == "mixerIn"] + [
+            s for s in list(self.exts.values()) + list(self.hdlcs.values()) if s.receiver == output]
+
     def routes(self):
-        """What each switch output of the run must carry: a source channel, or None for no
-        route. A receive channel several slots share carries the newest live source."""
-        out = {}
-        for channel in self.channels + (OUT,):
-            sources = [p.source for p in self.on(channel) if p.kind == "mixerIn"]
-            sources += [e[2] for e in self.exts.values() if e[0] == ts(channel)]
-            out[ts(channel)] = getattr(self.newest(sources), "value", None)
-        out[LINE] = getattr(self.newest(e[2] for e in self.exts.values() if e[0] == LINE), "value", None)
+        """What each switch output of the run carries: a source channel, or None for no route.
+        An output several live slots receive on carries the newest source among them."""
+        out = {k: None for k in self.handed}
+        for output in [ts(c) for c in self.channels + (OUT,)] + [LINE, HDLC_TRUNK]:
+            out[output] = getattr(self.newest(s.source for s in self.sinks(output)), "value", None)
         for trunk in TRUNKS:
             w = self.trunk_source.get(trunk)
             out[trunk] = ts(self.ports[w.value].channel) if w else None
-        fed = [h[0] for h in self.hdlcs.values() if h[0] is not None]
-        for k in self.handed:
-            out[k] = None
-        for w in fed:
-            out[w.value] = HDLC_TRUNK
-        out[HDLC_TRUNK] = getattr(self.newest(fed), "value", None)
+        out.update({h.source.value: HDLC_TRUNK for h in self.hdlcs.values() if h.source})
         return out
 
 
@@ -252,120 +253,97 @@ class SharedChannels(CodecSessionTest):
         self.board.ask("mixer-unit 0 32 32")  # as a board reset leaves it
 
     def tearDown(self):
-        for device in ("dtmf", "dsp", "mixer", "hal"):
-            self.board.ask("fail %s none" % device)
+        for device in DEVICES:
+            self.refuse(device, 0)
         super().tearDown()
 
     # ---------------------------------------------------------------- what the board holds
 
     def read_receivers(self, channel):
         tone, dsp = fields(self.board.ask("tone %d" % ts(channel))), fields(self.board.ask("dsp %d" % ts(channel)))
-        config = lambda what: dsp.get("config%d" % what)
-        delays, gain = config(32), config(64)
-        out = {"detector": int(tone["detector"]), "iva": int(tone["iva"]), "rejection": int(tone["rejection"]),
-               "lms": int(tone["lms"]), "ivacfg": int(tone["iva_level"]),
-               "dtmfcfg": tuple(int(tone[k]) for k in ("twist", "ratio", "noise", "silence")),
-               "gen": tuple(int(tone[k]) for k in ("f1", "f2", "a1", "a2")),
-               "vad": int(dsp["enabled"]) & 1, "sd": (int(dsp["enabled"]) >> 1) & 1,
-               "vadcfg": config(1), "sdcfg": config(2) is not None,
-               "delays": (int(delays[:8], 16), int(delays[8:16], 16)) if delays else (0, 0),
-               "rxgain": (int(gain[:2], 16) ^ 0x80) - 0x80 if gain else 0, "filters": {}}
-        for line in self.board.ask("tone-filters %d" % ts(channel)):
-            f = line.split()
-            out["filters"][int(f[0])] = (int(fields(line)["duration"]), int(fields(line)["level"]))
-        return out
+        delays, gain = dsp.get("config32"), dsp.get("config64")
+        return {"detector": int(tone["detector"]), "iva": int(tone["iva"]), "rejection": int(tone["rejection"]),
+                "lms": int(tone["lms"]), "ivacfg": int(tone["iva_level"]),
+                "dtmfcfg": tuple(int(tone[k]) for k in ("twist", "ratio", "noise", "silence")),
+                "gen": tuple(int(tone[k]) for k in ("f1", "f2", "a1", "a2")),
+                "vad": int(dsp["enabled"]) & 1, "sd": (int(dsp["enabled"]) >> 1) & 1,
+                "vadcfg": dsp.get("config1"), "sdcfg": "config2" in dsp,
+                "delays": (int(delays[:8], 16), int(delays[8:16], 16)) if delays else (0, 0),
+                "rxgain": (int(gain[:2], 16) ^ 0x80) - 0x80 if gain else 0,
+                "filters": {int(line.split()[0]): (int(fields(line)["duration"]), int(fields(line)["level"]))
+                            for line in self.board.ask("tone-filters %d" % ts(channel))}}
 
     def differences(self, model):
         """What the board holds against what the model expects, as (channel, text) pairs."""
         out = []
         for channel in model.channels + (OUT,) if "receivers" in CHECKS else ():
-            want, have = model.receivers(channel), self.read_receivers(channel)
-            for key, value in want.items():
+            have = self.read_receivers(channel)
+            for key, value in model.receivers(channel).items():
                 if have[key] != value:
-                    w = model.newest(p.wishes.get(key) for p in model.on(channel)) if key != "filters" else None
-                    why = " (wish of step %d)" % w.step if w else " (no live port wishes it)" if key != "filters" else ""
+                    w = model.newest(p.wishes.get(key) for p in model.on(channel))
+                    why = "" if key == "filters" else \
+                        " (wish of step %d)" % w.step if w else " (no live port wishes it)"
                     out.append((ts(channel), "timeslot %d %s: expected %s%s, board shows %s" %
                                 (ts(channel), key, value, why, have[key])))
-        board = {}
-        for line in self.board.ask("connections") if "routes" in CHECKS else ():
-            output, kind, value = line.split()
-            board[int(output)] = int(value) if kind == "connected" else None
-        for output, source in model.routes().items() if "routes" in CHECKS else ():
-            if board.get(output) != source:
-                out.append((output, "switch output %d: expected %s, board shows %s" %
-                            (output, "from %d" % source if source is not None else "no route",
-                             self.board.ask("switch %d" % output))))
+        if "routes" in CHECKS:
+            board = {int(line.split()[0]): int(line.split()[2]) for line in self.board.ask("connections")
+                     if " connected " in line}
+            for output, source in model.routes().items():
+                if board.get(output) != source:
+                    want = "no route" if source is None else "from %d" % source
+                    out.append((output, "switch output %d: expected %s, board shows %s" % (
+                        output, want, self.board.ask("switch %d" % output))))
         for output in model.channels + (OUT, SPARE) if "sums" in CHECKS else ():
             want, have = model.sum(output), sorted(self.board.ask("mixer-sum 0 %d" % output))
             if want != have:
                 out.append((ts(output), "sum of output %d: expected %s, board shows %s" % (output, want, have)))
         return out
 
-    # ---------------------------------------------------------------- events
-
     def sync(self):
-        """Two round trips to the daemon: every record the board handed it before is read and
-        its signal sent."""
+        """Two round trips to the daemon: every record the board gave it before is read and its
+        signal sent."""
         for _ in range(2):
             self.seq += 1
             self.assertIsNotNone(vx.answer_keeping_signals(self.c, vx.command(vx.PING, seq=self.seq), self.pending))
 
     def events(self, model, run):
-        """Each kind of board event on each channel's timeslot, and which port it reaches."""
-        self.assertTrue(vx.wait_for(lambda: all(int(self.board.ask("open " + d)) > 0 for d in ("dtmf", "dsp")), SETTLE),
-                        "the tone or DSP device is not opened again" + self.told(model, run, None))
+        """Board events on each channel's timeslot, of what the devices run there (a BSS record
+        always: no port asks for BSS), and which port each reaches."""
+        self.assertTrue(vx.wait_for(lambda: all(int(self.board.ask("open " + d)) > 0 for d in DEVICES[:2]), SETTLE),
+                        "the tone or DSP device is not opened again" + self.told(model, run, []))
         self.sync()
         self.pending.clear()
         want = []
         for channel in model.channels + (OUT,):
             t, held = ts(channel), model.receivers(channel)
-            # Only what the device runs reports (a BSS record always: no port may take one).
             run.stamp += 1
             if held["detector"]:
                 self.board.ask("dtmf %d %d %d" % (t, run.stamp % 10, run.stamp))
-                want.append((model.owner(channel, "detector", held), "tonec",
+                want.append((model.owner(channel, "detector"), "tonec",
                              "{ timestamp %d, event dtmf : %d }" % (run.stamp, run.stamp % 10)))
             if held["vad"]:
                 self.board.ask("dsp-vad %d 1 1 0" % t)
-                want.append((model.owner(channel, "vad", held), "vad", "{ vad-rx TRUE }"))
-            if held.get("sd", int(self.read_receivers(channel)["sd"])):
+                want.append((model.owner(channel, "vad"), "vad", "{ vad-rx TRUE }"))
+            if held["sd"] if "sd" in held else self.read_receivers(channel)["sd"]:
                 self.board.ask("dsp-sd %d 1" % t)
-                want.append((model.owner(channel, "sd", held), "sd", "{ sd-rx TRUE }"))
+                want.append((model.owner(channel, "sd"), "sd", "{ sd-rx TRUE }"))
             self.board.ask("dsp-bss %d %d.5" % (t, run.stamp))
-            want.append((None, "bss", "{ score \"%d.500000\" }" % run.stamp))
             for f in sorted(held["filters"]):
                 self.board.ask("dsp-event %d 256 %08x00000001 0" % (t, f))
-                want.append((model.owner(channel, f, held), "tonec",
+                want.append((model.owner(channel, f), "tonec",
                              "{ timestamp 0, event tone-presence : { freq %d, presence TRUE } }" % f))
         self.sync()
-        got = []
-        for frame in self.pending:
-            if vx.read_signal_start(vx.Reader(frame))[1] in (TONEC, VAD, SD, BSS):
-                slot, alternative, value = self.parse(frame)
-                if "dtmfDone" not in value:
-                    got.append((slot, alternative, value))
+        got = [self.parse(frame) for frame in self.pending
+               if vx.read_signal_start(vx.Reader(frame))[1] in (TONEC, VAD, SD, BSS)]
+        got = sorted(g for g in got if "dtmfDone" not in g[2])
         self.pending.clear()
-        want = [w for w in want if w[0] is not None]
+        want = sorted(w for w in want if w[0] is not None)
         run.delivered += len(want)
-        if sorted(got) != sorted(want):
-            missing = [w for w in want if w not in got]
-            extra = [g for g in got if g not in want]
-            where = {model.ports[w[0]].channel for w in missing if w[0] in model.ports}
-            where |= {model.ports[g[0]].channel for g in extra if g[0] in model.ports}
-            self.fail("events: expected at (slot, signal, value) %s but they did not come; came %s, expected nowhere"
-                      % (missing, extra) + self.told(model, run, [ts(c) for c in sorted(where)] or None))
-
-    # ---------------------------------------------------------------- the check and its report
-
-    def told(self, model, run, channels):
-        prefix = "%d: " % model.step
-        text = "\nseed %d, step %d:\n  " % (run.seed, model.step) + "\n  ".join(
-            line[len(prefix):] for line in run.log if line.startswith(prefix))
-        for channel in channels or sorted(run.history):
-            lines = run.history.get(channel, [])
-            text += "\nsteps on channel %d since it was last idle (%d):\n  " % (channel, len(lines))
-            text += "\n  ".join((["..."] if len(lines) > 60 else []) + lines[-60:])
-        return text
+        if got != want:
+            missing, extra = [w for w in want if w not in got], [g for g in got if g not in want]
+            where = {ts(model.ports[e[0]].channel) for e in missing + extra if e[0] in model.ports}
+            self.fail("events: expected at (slot, signal, value) %s did not come; %s came, expected nowhere"
+                      % (missing, extra) + self.told(model, run, sorted(where)))
 
     def check(self, model, run, bound):
         if not vx.wait_for(lambda: not self.differences(model), bound):
@@ -374,6 +352,17 @@ class SharedChannels(CodecSessionTest):
                       + self.told(model, run, sorted({c for c, _ in found})))
         if "events" in CHECKS:
             self.events(model, run)
+
+    def told(self, model, run, channels):
+        """The report of a failure: the step, and the steps on each channel since it was last idle."""
+        prefix = "%d: " % model.step
+        text = "\nseed %d, step %d:\n  " % (run.seed, model.step) + "\n  ".join(
+            line[len(prefix):] for line in run.log[-40:] if line.startswith(prefix))
+        for channel in channels or sorted(run.history):
+            lines = run.history.get(channel, [])
+            text += "\nsteps on channel %d since it was last idle (%d):\n  " % (channel, len(lines))
+            text += "\n  ".join((["..."] if len(lines) > 60 else []) + lines[-60:])
+        return text
 
     # ---------------------------------------------------------------- steps
 
@@ -386,49 +375,52 @@ class SharedChannels(CodecSessionTest):
             print("seed %d step %s" % (run.seed, line), file=sys.stderr)
 
     def act(self, model, run, slot, command, channels, text, expect="success"):
-        """Sends a command and logs it with its answer; on a healthy board the answer must be
-        the one expected ("success", or None for anything but success)."""
+        """Sends a command and logs it with its answer; with no fault on, the answer must be the
+        one expected ("success", or None for anything but success)."""
         answer = self.send_to(slot, command)
-        if answer == INSUFFICIENT and command.startswith("create") and not run.fault:
-            # A channel whose takedown for an earlier port is still owed (after a fault) is
-            # refused for now.
-            deadline = time.monotonic() + SETTLE
-            while answer == INSUFFICIENT and time.monotonic() < deadline:
-                time.sleep(0.05)
-                answer = self.send_to(slot, command)
+        deadline = time.monotonic() + SETTLE
+        while answer == INSUFFICIENT and command.startswith("create") and not run.fault and time.monotonic() < deadline:
+            # A channel still routed for a slot gone during a fault is refused for now.
+            time.sleep(0.05)
+            answer = self.send_to(slot, command)
         self.note(model, run, channels, "%s: %s" % (text, answer))
         if not run.fault and (answer == "success") != (expect == "success"):
             self.fail("%s answered %s" % (text, answer) + self.told(model, run, channels))
         return answer == "success"
 
+    def shared(self, model, slot):
+        """1 when another live port on the port's timeslot wishes something there."""
+        port = model.ports[slot]
+        return int(any(p is not port and (p.wishes or p.source) for p in model.on(port.channel)))
+
     def create_port(self, rnd, model, run, slot, kind, channel):
         port = Port(kind, channel)
         if kind == "mixerIn":
-            taken = {p.summator for p in model.on(channel) if p.kind == "mixerIn"}
+            taken = {p.summator for p in model.on(channel)}
             free = [s for s in (OUT, SPARE) + model.channels if s != channel and s not in taken]
             port.summator = rnd.choice(free) if free and rnd.random() < 0.85 else None
             params = "" if port.summator is None else ", summator tdm : %d" % port.summator
-            ecm = rnd.random() < 0.3 and run.fault != "dtmf"
-            if ecm:
-                ec, es = rnd.random() < 0.5, rnd.random() < 0.5
-                params += ", ecm { ec %s, es %s }" % (str(ec).upper(), str(es).upper())
+            ecm = (rnd.random() < 0.5, rnd.random() < 0.5) if rnd.random() < 0.3 and run.fault != "dtmf" else None
+            params += ", ecm { ec %s, es %s }" % tuple(str(b).upper() for b in ecm) if ecm else ""
             command = "create : mixerIn : { unit 0, channel tdm : %d%s }" % (channel, params)
         else:
             choices = model.channels if channel == OUT else [c for c in model.channels if c != channel]
-            port.inputs = {c: rnd.choice((100, 1000, 16384, 32767)) for c in rnd.sample(choices, rnd.randint(0, len(choices)))}
+            port.inputs = {c: rnd.choice((100, 1000, 16384, 32767))
+                           for c in rnd.sample(choices, rnd.randint(0, len(choices)))}
             command = "create : mixerOut : { unit 0, channel tdm : %d, inputs { %s } }" % (
                 channel, ", ".join("{ channel tdm : %d, gain %d }" % i for i in sorted(port.inputs.items())))
-        replaced = slot in model.ports
-        channels = [ts(channel)] + [ts(p.summator) for p in (port, model.ports.get(slot)) if p and p.summator]
-        if replaced:
+        old = model.ports.get(slot)
+        channels = [ts(channel)] + [ts(p.summator) for p in (port, old) if p and p.summator]
+        if old:
+            # A create on a live port's number: the port goes whatever the answer.
             run.left += self.shared(model, slot)
             model.forget_port(slot)
-        if not self.act(model, run, slot, command, channels, "%s %d %s" % (
-                "re-create" if replaced else "create", slot, command[9:])):
+        if not self.act(model, run, slot, command, channels, "%s %d %s" % ("re-create" if old else "create", slot,
+                                                                          command[9:])):
             return
         port.made = model.wish(32767)
         if kind == "mixerIn" and ecm:
-            port.wishes["lms"] = model.wish(int(ec or es))
+            port.wishes["lms"] = model.wish(int(any(ecm)))
         model.ports[slot] = port
         # As a call does: the port is patched to a trunk timeslot; a new output takes over a
         # trunk an older one of its channel feeds (make-before-break).
@@ -439,40 +431,29 @@ class SharedChannels(CodecSessionTest):
                 older = [t for t, w in model.trunk_source.items() if model.ports[w.value].channel == channel]
                 self.connect(model, run, slot, rnd.choice(older or list(TRUNKS)))
 
-    def shared(self, model, slot):
-        """Whether another live port shares the port's timeslot and wishes something there."""
-        port = model.ports[slot]
-        return int(any(p is not port and (p.wishes or p.source) for p in model.on(port.channel)))
-
     def connect(self, model, run, src, dst):
-        port = model.ports.get(dst) or model.ports.get(src)
-        channels = [ts(port.channel)] if port else []
-        if dst in model.exts:
-            channels = [model.exts[dst][0]]
-        channels += [c for c in (src, dst) if c in TRUNKS or c == HDLC_TRUNK]
-        expect = "success" if dst not in model.exts or model.exts[dst][1] else None
+        sink = model.ports.get(dst) or model.exts.get(dst) or model.hdlcs.get(dst)
+        receiver = ts(sink.channel) if dst in model.ports else sink.receiver if sink else None
+        channels = list(dict.fromkeys([c for c in (receiver, dst if dst in TRUNKS else None) if c] + (
+            [ts(model.ports[src].channel)] if src in model.ports else [src])))
         before = self.open_channels() if dst in model.hdlcs else set()
-        if not self.act(model, run, src, "connect : %d" % dst, channels, "connect %d -> %d" % (src, dst), expect):
+        if not self.act(model, run, src, "connect : %d" % dst, channels, "connect %d -> %d" % (src, dst),
+                        "success" if dst not in model.exts or sink.active else None):
             return
         run.connects += 1
         w = model.wish(src)
-        if dst in model.ports:
-            run.shared_routes += int(any(p.source for p in model.on(port.channel) if p is not port))
-            port.source = w
-        elif dst in model.exts:
-            run.shared_routes += int(any(e[2] for s, e in model.exts.items() if s != dst and e[0] == model.exts[dst][0]))
-            model.exts[dst][2] = w
-        elif dst in model.hdlcs:
+        if dst in model.hdlcs:
             new = self.open_channels() - before
-            old = model.hdlcs[dst][0]
-            channel = new.pop() if len(new) == 1 else old.value if old else None
-            self.assertIsNotNone(channel, "no controller channel for HDLC slot %d" % dst + self.told(model, run, channels))
-            run.shared_routes += int(any(h[0] for s, h in model.hdlcs.items() if s != dst))
+            channel = new.pop() if len(new) == 1 else sink.source and sink.source.value
+            self.assertTrue(channel, "no controller channel for HDLC slot %d" % dst + self.told(model, run, channels))
             model.handed.add(channel)
-            model.hdlcs[dst][0] = model.wish(channel)
+            w = Wish(channel, w.time, w.step)
             self.note(model, run, channels, "HDLC slot %d on controller channel %d" % (dst, channel))
-        else:
-            model.trunk_source[dst] = Wish(src, w.time, w.step)
+        if sink is None:
+            model.trunk_source[dst] = w
+            return
+        run.shared_routes += any(s is not sink and s.source for s in model.sinks(receiver))
+        sink.source = w
 
     def open_channels(self):
         return {int(line.split()[0]) for line in self.board.ask("channels") if "open=1" in line}
@@ -480,64 +461,60 @@ class SharedChannels(CodecSessionTest):
     def destroy(self, model, run, slot):
         if slot in model.ports:
             port = model.ports[slot]
-            channels = [ts(port.channel)] + ([ts(port.summator)] if port.summator else []) + [
+            channels = [ts(c) for c in (port.channel, port.summator) if c] + [
                 t for t, w in model.trunk_source.items() if w.value == slot]
             run.left += self.shared(model, slot)
             model.forget_port(slot)
         else:
-            channels = [model.exts[slot][0]] if slot in model.exts else [HDLC_TRUNK]
-            model.exts.pop(slot, None)
-            model.hdlcs.pop(slot, None)
+            channels = [(model.exts.pop(slot, None) or model.hdlcs.pop(slot)).receiver]
         self.act(model, run, slot, "destroy : NULL", channels, "destroy %d" % slot)
 
     def disconnect(self, model, run, slot):
         # A refused takedown parts the slots all the same; the switch catches up.
-        if slot in model.ports:
-            channels = [ts(model.ports[slot].channel)]
-            model.ports[slot].source = None
-        elif slot in model.exts:
-            channels = [model.exts[slot][0]]
-            model.exts[slot][2] = None
-        elif slot in model.hdlcs:
-            channels = [HDLC_TRUNK]
-            model.hdlcs[slot][0] = None
+        sink = model.ports.get(slot) or model.exts.get(slot) or model.hdlcs.get(slot)
+        if sink:
+            channels, sink.source = [ts(sink.channel) if slot in model.ports else sink.receiver], None
         else:
             w = model.trunk_source.pop(slot, None)
             channels = [slot] + ([ts(model.ports[w.value].channel)] if w else [])
         self.act(model, run, slot, "disconnect : NULL", channels, "disconnect %d" % slot)
 
-    def ioctl(self, rnd, model, run, slot):
+    def ioctl(self, rnd, model, run, slot, device=None):
+        """A receiver ioctl (on the device given) the port takes, or now and then one it refuses."""
         port = model.ports[slot]
-        text, effects = ioctls(rnd, port.kind)
-        if run.fault == "dtmf" and text.startswith("translateDTMF"):
-            text, effects = "vad-disable : NULL", [("vad", 0)]
+        names = [n for n, (_, d) in IOCTLS.items() if device in (None, d)]
+        takes = [n for n in names if port.kind in IOCTLS[n][0]]
+        refused = rnd.random() < 0.08 and len(takes) < len(names)
+        name = rnd.choice([n for n in names if n not in takes] if refused else takes)
+        if run.fault == "dtmf" and name == "translateDTMF":
+            name = "iva-enable"  # (a string the device refuses stops half played)
+        text, effects = request(rnd, name)
         run.requests += self.shared(model, slot)
         if self.act(model, run, slot, "ioctl : " + text, [ts(port.channel)], "ioctl %d %s" % (slot, text),
-                    "success" if effects else None) and effects:
+                    None if refused or not effects else "success") and not refused:
             for key, value in effects:
                 port.wishes[key] = model.wish(value)
-            if text.startswith("translateDTMF"):
-                # The string plays out before the next step (a stop of it would race its end).
+            if name == "translateDTMF":
+                # The string plays out before the next step.
                 vx.wait_for(lambda: self.read_receivers(port.channel)["gen"] == OFF, QUIET)
 
     def ext_step(self, rnd, model, run):
-        free = [e for e in EXTS if e not in model.exts]
-        roll = rnd.random()
+        free, roll = [e for e in EXTS if e not in model.exts], rnd.random()
         if free and (roll < 0.3 or not model.exts):
             slot, receiver = rnd.choice(free), rnd.choice((ts(model.channels[0]), LINE))
             if self.act(model, run, slot, "create : ext : { transmitter %d, receiver %d }" % (7100 + slot, receiver),
                         [receiver], "create ext %d receiving on %d" % (slot, receiver)):
-                model.exts[slot] = [receiver, False, None]
+                model.exts[slot] = Sink(receiver, False)
             return
         slot = rnd.choice(sorted(model.exts))
         ext = model.exts[slot]
         if roll < 0.6:
             # A second activate leaves the live receive path as it was.
-            if self.act(model, run, slot, "activate : empty : NULL", [ext[0]], "activate ext %d" % slot):
-                ext[1] = True
+            ext.active |= self.act(model, run, slot, "activate : empty : NULL", [ext.receiver],
+                                   "activate ext %d" % slot)
         elif roll < 0.75:
-            ext[1], ext[2] = False, None
-            self.act(model, run, slot, "deactivate : NULL", [ext[0]], "deactivate ext %d" % slot)
+            ext.active, ext.source = False, None
+            self.act(model, run, slot, "deactivate : NULL", [ext.receiver], "deactivate ext %d" % slot)
         else:
             self.connect(model, run, rnd.choice(TRUNKS), slot)
 
@@ -545,79 +522,85 @@ class SharedChannels(CodecSessionTest):
         free = [h for h in HDLCS if h not in model.hdlcs]
         if free and (rnd.random() < 0.5 or not model.hdlcs):
             slot = rnd.choice(free)
-            if self.act(model, run, slot, "create : hdlcParams : { trunk 1, log 0, address %d }" % (4660 + slot),
-                        [HDLC_TRUNK], "create HDLC slot %d" % slot):
-                model.hdlcs[slot] = [None]
-            else:
+            if not self.act(model, run, slot, "create : hdlcParams : { trunk 1, log 0, address %d }" % (4660 + slot),
+                            [HDLC_TRUNK], "create HDLC slot %d" % slot):
                 return
+            model.hdlcs[slot] = Sink(HDLC_TRUNK, True)
         self.connect(model, run, HDLC_TRUNK, rnd.choice(sorted(model.hdlcs)))
+
+    def refuse(self, device, count):
+        """The device refuses its next count requests (0: it takes them again). The one place a
+        refusal is made, to name the request meant once the board can."""
+        self.board.ask("fail %s EIO %d" % (device, count))
+
+    def hang_up(self, what):
+        """Hangs up a device ("reset": every device, the board forgetting what they held) and, for
+        the switch's, waits until the daemon has it open again: a connect before that is
+        refused, an HDLC channel comes up unpatched."""
+        seen = len(self.daemon.output())
+        self.board.ask("reset" if what == "reset" else "hangup " + what)
+        if what in ("reset", "hal"):
+            self.assertTrue(vx.wait_for(lambda: "hwMux: device opened" in self.daemon.output()[seen:], SETTLE),
+                            "the switch's device is not opened again")
 
     def fault(self, rnd, model, run):
         """A device refusing one request, refusing for a while, hung up, or the board reset.
         Returns how many steps a lasting refusal stays."""
-        kind = rnd.choice(["once", "once", "once", "while", "hangup", "hangup", "reset"])
+        kind = rnd.choice(("once", "once", "once", "while", "while", "hangup", "reset"))
         run.unsettled = True
         if kind == "once":
-            # One refused request, meant for the step that follows at once.
-            device = rnd.choice(("dtmf", "dsp", "mixer"))
+            # One refused request, meant for the step made at once.
+            device = rnd.choice(DEVICES[:3])
             self.refuse(device, 1)
-            self.note(model, run, [], "the %s device refuses its next request" % device)
             run.fault = device
-            self.random_step(rnd, model, run, ports_only=True)
+            self.note(model, run, [], "the %s device refuses its next request" % device)
+            slot = rnd.choice(sorted(model.ports))
+            if device == "mixer" or rnd.random() < 0.2:
+                if rnd.random() < 0.5:
+                    self.destroy(model, run, slot)
+                else:
+                    self.create_port(rnd, model, run, slot, model.ports[slot].kind, model.ports[slot].channel)
+            else:
+                self.ioctl(rnd, model, run, slot, device)
             self.refuse(device, 0)
             run.fault = None
+            if rnd.random() < 0.5 and model.ports:
+                # The next request at once: what the refusal left owed is carried out first.
+                self.ioctl(rnd, model, run, rnd.choice(sorted(model.ports)))
             return 0
         if kind == "while":
-            device = rnd.choice(("dtmf", "dsp", "mixer", "hal"))
+            device = rnd.choice(DEVICES)
             self.refuse(device, 1000000)
             run.fault = device
             self.note(model, run, [], "the %s device refuses every request" % device)
             return rnd.randint(1, 3)
         channels = [ts(c) for c in model.channels + (OUT,)]
-        if kind == "hangup":
-            device = rnd.choice(("dtmf", "dsp", "mixer", "hal"))
-            self.board.ask("hangup " + device)
-            # (A counted refusal on the switch's device would hit its periodic requests.)
-            run.refusing = [device] if device != "hal" and rnd.random() < 0.5 else []
-            for d in run.refusing:
-                self.refuse(d, 1)
-            self.note(model, run, channels, "the %s device hung up%s" % (device, ", refusing once" if run.refusing else ""))
-            return 0
-        self.board.ask("reset")
-        model.held.clear()
-        refused = [d for d in ("dtmf", "dsp") if rnd.random() < 0.5]
-        for device in refused:
-            # What the daemon puts back first is refused.
-            self.refuse(device, 1)
-        self.note(model, run, channels, "the board reset" + "".join(", the %s device refusing once" % d for d in refused))
-        # The HDLC data slots lost their controller channels: the controller, told so, destroys them.
-        for slot in sorted(model.hdlcs):
-            self.destroy(model, run, slot)
-        run.refusing = refused
+        device = rnd.choice(DEVICES) if kind == "hangup" else "reset"
+        self.hang_up(device)
+        # What the daemon puts back first is refused (not on the switch: its periodic requests).
+        run.refusing = [d for d in ((device,) if kind == "hangup" else DEVICES[:2])
+                        if d != "hal" and rnd.random() < 0.5]
+        for d in run.refusing:
+            self.refuse(d, 1)
+        self.note(model, run, channels, ("the %s device hung up" % device if kind == "hangup" else "the board reset") +
+                  "".join(", the %s device refusing once" % d for d in run.refusing))
+        if kind == "reset":
+            model.held.clear()
+            # The HDLC data slots lost their channels: the controller, told so, destroys them.
+            for slot in sorted(model.hdlcs):
+                self.destroy(model, run, slot)
         return 0
 
-    def refuse(self, device, count):
-        """The device refuses its next count requests (0: it takes them again)."""
-        self.board.ask("fail %s EIO %d" % (device, count))
-
-    def random_step(self, rnd, model, run, ports_only=False):
-        roll = rnd.random() * (0.82 if ports_only else 1.0)
-        kinds = [p.kind for p in model.ports.values()]
-        free = [s for s in PORTS if s not in model.ports]
-        ins = lambda c: sum(1 for p in model.on(c) if p.kind == "mixerIn")
-        outs = lambda c: sum(1 for p in model.on(c) if p.kind == "mixerOut")
-        if roll < 0.12 and free:
-            open_ins = [c for c in model.channels if ins(c) < 3]
-            if open_ins:
-                self.create_port(rnd, model, run, rnd.choice(free), "mixerIn", rnd.choice(open_ins))
-                return
-        if roll < 0.2 and free:
-            open_outs = [c for c in model.channels if outs(c) < 2] + ([OUT] if outs(OUT) < 3 else [])
-            if open_outs:
-                self.create_port(rnd, model, run, rnd.choice(free), "mixerOut", rnd.choice(open_outs))
-                return
-        if not model.ports:
-            self.create_port(rnd, model, run, rnd.choice(free), "mixerIn", rnd.choice(model.channels))
+    def random_step(self, rnd, model, run):
+        """One random step; returns how many steps a lasting refusal it made stays."""
+        roll, free = rnd.random(), [s for s in PORTS if s not in model.ports]
+        count = lambda kind, c: sum(1 for p in model.on(c) if p.kind == kind)
+        ins = [c for c in model.channels if count("mixerIn", c) < 3]
+        outs = [c for c in model.channels if count("mixerOut", c) < 2] + ([OUT] if count("mixerOut", OUT) < 3 else [])
+        if free and (roll < 0.12 and ins or not model.ports):
+            self.create_port(rnd, model, run, rnd.choice(free), "mixerIn", rnd.choice(ins or model.channels))
+        elif free and roll < 0.2 and outs:
+            self.create_port(rnd, model, run, rnd.choice(free), "mixerOut", rnd.choice(outs))
         elif roll < 0.5:
             self.ioctl(rnd, model, run, rnd.choice(sorted(model.ports)))
         elif roll < 0.6:
@@ -632,17 +615,15 @@ class SharedChannels(CodecSessionTest):
         elif roll < 0.74:
             self.destroy(model, run, rnd.choice(sorted(model.ports) + sorted(model.exts) + sorted(model.hdlcs)))
         elif roll < 0.78:
-            # A create on a live port's number: the port goes and a new one comes in its place.
             slot = rnd.choice(sorted(model.ports))
-            port = model.ports[slot]
-            self.create_port(rnd, model, run, slot, port.kind, port.channel)
+            self.create_port(rnd, model, run, slot, model.ports[slot].kind, model.ports[slot].channel)
         elif roll < 0.82:
             self.ext_step(rnd, model, run)
-        elif roll < 0.86 and run.fault != "hal":
+        elif roll < 0.86 and run.fault != "hal":  # (an HDLC channel the switch refuses is not patched)
             self.hdlc_step(rnd, model, run)
-        elif kinds and not run.fault:
+        elif not run.fault and model.ports:
             return self.fault(rnd, model, run)
-        else:
+        elif model.ports:
             self.ioctl(rnd, model, run, rnd.choice(sorted(model.ports)))
         return 0
 
@@ -650,43 +631,44 @@ class SharedChannels(CodecSessionTest):
         rnd = random.Random(seed)
         model = Model(tuple(sorted(rnd.sample(CHANNELS, rnd.choice((2, 3))))))
         run = argparse.Namespace(seed=seed, log=[], history=collections.defaultdict(list), fault=None, stamp=0,
-                                 refusing=[], unsettled=False, delivered=0, left=0, requests=0, shared_routes=0, connects=0)
+                                 refusing=[], unsettled=False, delivered=0, left=0, requests=0, shared_routes=0,
+                                 connects=0)
         # A fresh board and controller, whatever an earlier run left.
-        for device in ("dtmf", "dsp", "mixer", "hal"):
+        for device in DEVICES:
             self.refuse(device, 0)
         self.new_controller()
-        self.board.ask("reset")
+        self.hang_up("reset")
         self.assertEqual(self.send_to(None, "query : NULL"), "success")
         for trunk in TRUNKS + (HDLC_TRUNK,):
-            self.assertEqual(self.send_to(trunk, "create : trunk : { trunk 0, timeslot %d }" % trunk), "success")
+            # (A timeslot still routed for an earlier run's slot is refused for now.)
+            self.assertTrue(vx.wait_for(lambda: self.send_to(trunk, "create : trunk : { trunk 0, timeslot %d }" % trunk)
+                                        == "success", SETTLE), "trunk timeslot %d refused" % trunk)
         away = 0
         for step in range(1, steps + 1):
             model.step = step
+            # A lasting refusal skips the checks until it ends.
             lasting = self.random_step(rnd, model, run)
-            if lasting:
-                away = lasting
+            if lasting or away > 1:
+                away = lasting or away - 1
                 continue
             if away:
-                away -= 1
-                if away:
-                    continue
+                away = 0
                 self.refuse(run.fault, 0)
                 self.note(model, run, [], "the %s device takes requests again" % run.fault)
                 run.fault = None
-                self.check(model, run, SETTLE)
-            else:
-                self.check(model, run, SETTLE if run.unsettled else QUIET)
+            self.check(model, run, SETTLE if run.unsettled else QUIET)
             for channel in [c for c in run.history if not model.busy(c)]:
                 del run.history[channel]
-            # A refusal left for what the daemon puts back first, if it had nothing to put back.
+            # A refusal left for what the daemon puts back first, when it had nothing to.
             for device in run.refusing:
                 self.refuse(device, 0)
             run.refusing, run.unsettled = [], False
-        for device in ("dtmf", "dsp", "mixer", "hal"):
-            self.refuse(device, 0)
-        run.fault = None
-        self.check(model, run, SETTLE)
+        if run.fault:
+            self.refuse(run.fault, 0)
+            run.fault = None
+            self.check(model, run, SETTLE)
         for slot in sorted(model.ports) + sorted(model.exts) + sorted(model.hdlcs):
+            model.step += 1
             self.destroy(model, run, slot)
             self.check(model, run, QUIET)
         print("seed %d, %d steps on channels %s: %d departures from a shared timeslot, %d requests on one, "
@@ -696,8 +678,8 @@ class SharedChannels(CodecSessionTest):
         # What a run must have checked, so that it cannot pass on nothing.
         self.assertGreaterEqual(run.left, steps // 30, "too few departures from a shared timeslot")
         self.assertGreaterEqual(run.requests, steps // 8, "too few requests on a shared timeslot")
-        self.assertGreaterEqual(run.delivered, steps // 4, "too few events owed to a port")
-        self.assertGreaterEqual(run.shared_routes, steps // 50, "too few routes onto a shared output")
+        self.assertGreaterEqual(run.delivered, steps // 6 if "events" in CHECKS else 0, "too few events owed to a port")
+        self.assertGreaterEqual(run.shared_routes, steps // 100, "too few routes onto a shared output")
 
     def test_random_shared_channels(self):
         for seed in self.seeds:
@@ -713,8 +695,9 @@ def take_args():
     parser.add_argument("--check", default=",".join(PARTS))
     args, sys.argv[1:] = parser.parse_known_args()
     global VERBOSE, CHECKS
-    VERBOSE, CHECKS = args.print_steps, tuple(args.check.split(","))
-    assert set(CHECKS) <= set(PARTS), "--check takes some of " + ",".join(PARTS)
+    VERBOSE, CHECKS = args.print_steps, tuple(filter(None, args.check.split(",")))
+    if not set(CHECKS) <= set(PARTS):
+        parser.error("--check takes some of " + ",".join(PARTS))
     if args.seed:
         SharedChannels.seeds = args.seed
     if args.steps:
