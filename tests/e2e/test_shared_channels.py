@@ -1,25 +1,22 @@
 """Shared channels at random, end to end on voxrelay-sim: several mixerIn and mixerOut ports on
 one mixer channel, mixerOut ports replacing one another make-before-break on one output, ext
-slots naming one receive channel and HDLC data slots on one trunk timeslot. The steps create,
-connect, disconnect, destroy and re-create them, send every receiver ioctl of the mixer ports
-(and those a kind refuses), and mix in device refusals, hang-ups and resets of the board.
+slots naming one receive channel, HDLC data slots on one trunk timeslot; created, connected,
+disconnected, destroyed, re-created, given every receiver ioctl of the mixer ports (and those a
+kind refuses), amid device refusals, hang-ups and board resets.
 
-A model keeps each slot's own wish for every setting: the value it last asked for and was
-answered success for, its tone filters, its source, its sum. The board must hold, per setting,
-the newest wish of the live slots; a slot leaving drops its wishes and the board comes to the
-newest remaining one, or is cleaned up as for a slot alone. After every step the run compares
-what the tone and DSP devices hold per timeslot, the switch routes, the mixer sums, and which
-port each board event reaches (none a destroyed one). After a fault it waits, within a bound,
-for the daemon to put the board right.
+A model keeps each slot's own wishes (the last value of each setting it was answered success
+for, its tone filters, source and sum). The board must hold, per setting, the newest wish of the
+live slots; a slot leaving drops its wishes and the board comes to the newest one left, or is
+cleaned up as for a slot alone. After every step (within a bound after a fault) the run compares
+the tone and DSP settings per timeslot, the switch routes, the mixer sums, and which port each
+board event reaches. A failure names the seed and step, what the model expected against what the
+board shows, and the steps on that channel since it was last idle. The run counts what its steps
+decided and fails below a floor, so that it cannot pass on nothing.
 
-A few fixed seeds run in CI. By hand, any seed and length:
+A few fixed seeds run in CI. By hand, any seed and length (--seed may be repeated):
     python3 test_shared_channels.py --daemon build/voxrelay-sim --seed 1234 --steps 3000
-(--seed may be given more than once; --print-steps prints each step as it runs; --check
-receivers,events compares only the tone and DSP devices and the events, --check routes,sums only
-the switch and the mixer). A failure names the seed and step, what the model expected against
-what the board shows, and the steps on that channel since it was last idle. The run counts what
-its steps decided (departures from a shared timeslot, requests on one, events owed to a port,
-routes onto a shared output) and fails below a floor, so that it cannot pass on nothing."""
+--print-steps prints each step as it runs; --check receivers,events (or routes,sums) compares
+only the tone and DSP devices and the events (or only the switch and the mixer)."""
 
 import argparse
 import collections
@@ -53,7 +50,8 @@ VERBOSE = False
 
 # What a timeslot holds for a setting no live port wishes: the cleaned ones are switched off when
 # their last wisher leaves, as for a port alone; the kept ones (echo canceller, SD, and every
-# configuration record) stay as the last wisher left them.
+# configuration record) stay as the last wisher left them. (Choice: after a board reset a kept
+# setting no live port wishes is not checked: the daemon need not remember it.)
 OFF = (0, 0, 0, 0)
 CLEANED = {"detector": 0, "iva": 0, "rejection": 0, "vad": 0, "delays": (0, 0), "rxgain": 0, "gen": OFF}
 KEPT = ("lms", "sd", "dtmfcfg", "ivacfg", "vadcfg", "sdcfg")
@@ -89,6 +87,8 @@ def request(rnd, name):
     if name in NULLS:
         return name + " : NULL", [NULLS[name]] if NULLS[name] else []
     if name == "translateDTMF":
+        # (Choice: a string, once played, wishes the generator off: it ends an older port's tone,
+        # which comes back only when the string's port leaves.)
         digits = rnd.sample(("{ freq1 697, freq2 1209 }", "{ freq1 770, freq2 1336 }", "{ freq1 852, freq2 1477 }"),
                             rnd.randint(1, 2))
         return ("translateDTMF : { digits { %s }, toneDuration 20, pauseDuration 20 }" % ", ".join(digits),
@@ -228,7 +228,10 @@ class Model:
 
     def routes(self):
         """What each switch output of the run carries: a source channel, or None for no route.
-        An output several live slots receive on carries the newest source among them."""
+        An output several live slots receive on carries the newest source among them. (Choices:
+        a connect answered success is the newest wish even when the sink had that source
+        already; a disconnect, an ext slot's deactivate or a leave drops the slot's source, and
+        the output goes back to the newest one left; an ext slot's activate wishes nothing.)"""
         out = {k: None for k in self.handed}
         for output in [ts(c) for c in self.channels + (OUT,)] + [LINE, HDLC_TRUNK]:
             out[output] = getattr(self.newest(s.source for s in self.sinks(output)), "value", None)
@@ -376,7 +379,8 @@ class SharedChannels(CodecSessionTest):
 
     def act(self, model, run, slot, command, channels, text, expect="success"):
         """Sends a command and logs it with its answer; with no fault on, the answer must be the
-        one expected ("success", or None for anything but success)."""
+        one expected ("success", or None for anything but success). Under a fault the model
+        follows the answer: a success is a wish the board must come to, whatever was refused."""
         answer = self.send_to(slot, command)
         deadline = time.monotonic() + SETTLE
         while answer == INSUFFICIENT and command.startswith("create") and not run.fault and time.monotonic() < deadline:
@@ -425,11 +429,9 @@ class SharedChannels(CodecSessionTest):
         # As a call does: the port is patched to a trunk timeslot; a new output takes over a
         # trunk an older one of its channel feeds (make-before-break).
         if rnd.random() < 0.7:
-            if kind == "mixerIn":
-                self.connect(model, run, rnd.choice(TRUNKS), slot)
-            else:
-                older = [t for t, w in model.trunk_source.items() if model.ports[w.value].channel == channel]
-                self.connect(model, run, slot, rnd.choice(older or list(TRUNKS)))
+            older = [t for t, w in model.trunk_source.items() if model.ports[w.value].channel == channel]
+            self.connect(model, run, *((rnd.choice(TRUNKS), slot) if kind == "mixerIn" else
+                                       (slot, rnd.choice(older or list(TRUNKS)))))
 
     def connect(self, model, run, src, dst):
         sink = model.ports.get(dst) or model.exts.get(dst) or model.hdlcs.get(dst)
@@ -531,9 +533,8 @@ class SharedChannels(CodecSessionTest):
         self.board.ask("fail %s EIO %d" % (device, count))
 
     def hang_up(self, what):
-        """Hangs up a device ("reset": every device, the board forgetting what they held) and, for
-        the switch's, waits until the daemon has it open again: a connect before that is
-        refused, an HDLC channel comes up unpatched."""
+        """Hangs up a device ("reset": all, the board forgetting what they held); for the switch's,
+        waits until the daemon has it open again (a connect before is refused)."""
         seen = len(self.daemon.output())
         self.board.ask("reset" if what == "reset" else "hangup " + what)
         if what in ("reset", "hal"):
@@ -601,11 +602,8 @@ class SharedChannels(CodecSessionTest):
         elif roll < 0.5:
             self.ioctl(rnd, model, run, rnd.choice(sorted(model.ports)))
         elif roll < 0.6:
-            slot = rnd.choice(sorted(model.ports))
-            if model.ports[slot].kind == "mixerIn":
-                self.connect(model, run, rnd.choice(TRUNKS), slot)
-            else:
-                self.connect(model, run, slot, rnd.choice(TRUNKS))
+            slot, trunk = rnd.choice(sorted(model.ports)), rnd.choice(TRUNKS)
+            self.connect(model, run, *((trunk, slot) if model.ports[slot].kind == "mixerIn" else (slot, trunk)))
         elif roll < 0.65:
             self.disconnect(model, run, rnd.choice(sorted(model.ports) + list(TRUNKS) + sorted(model.exts)
                                                    + sorted(model.hdlcs)))
