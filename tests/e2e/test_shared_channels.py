@@ -498,23 +498,29 @@ class SharedChannels(CodecSessionTest):
                 vx.wait_for(lambda: self.read_receivers(port.channel)["gen"] == OFF, QUIET)
 
     def ext_step(self, rnd, model, run):
+        """An ext slot made (activated and fed at once, as a call does, or left idle naming its
+        channel), activated again, deactivated, or fed."""
         free, roll = [e for e in EXTS if e not in model.exts], rnd.random()
         if free and (roll < 0.3 or not model.exts):
             slot, receiver = rnd.choice(free), rnd.choice((ts(model.channels[0]), LINE))
-            if self.act(model, run, slot, "create : ext : { transmitter %d, receiver %d }" % (7100 + slot, receiver),
-                        [receiver], "create ext %d receiving on %d" % (slot, receiver)):
-                model.exts[slot] = Sink(receiver, False)
-            return
-        slot = rnd.choice(sorted(model.exts))
+            if not self.act(model, run, slot, "create : ext : { transmitter %d, receiver %d }" % (7100 + slot, receiver),
+                            [receiver], "create ext %d receiving on %d" % (slot, receiver)):
+                return
+            model.exts[slot] = Sink(receiver, False)
+            roll = 0.0 if rnd.random() < 0.7 else 1.0
+        else:
+            slot = rnd.choice(sorted(model.exts))
         ext = model.exts[slot]
-        if roll < 0.6:
+        if roll < 0.55:
             # A second activate leaves the live receive path as it was.
             ext.active |= self.act(model, run, slot, "activate : empty : NULL", [ext.receiver],
                                    "activate ext %d" % slot)
-        elif roll < 0.75:
+            if roll == 0.0:
+                self.connect(model, run, rnd.choice(TRUNKS), slot)
+        elif roll < 0.7:
             ext.active, ext.source = False, None
             self.act(model, run, slot, "deactivate : NULL", [ext.receiver], "deactivate ext %d" % slot)
-        else:
+        elif roll < 1.0:
             self.connect(model, run, rnd.choice(TRUNKS), slot)
 
     def hdlc_step(self, rnd, model, run):
@@ -612,9 +618,9 @@ class SharedChannels(CodecSessionTest):
         elif roll < 0.78:
             slot = rnd.choice(sorted(model.ports))
             self.create_port(rnd, model, run, slot, model.ports[slot].kind, model.ports[slot].channel)
-        elif roll < 0.82:
+        elif roll < 0.83:
             self.ext_step(rnd, model, run)
-        elif roll < 0.86 and run.fault != "hal":  # (an HDLC channel the switch refuses is not patched)
+        elif roll < 0.87 and run.fault != "hal":  # (an HDLC channel the switch refuses is not patched)
             self.hdlc_step(rnd, model, run)
         elif not run.fault and model.ports:
             return self.fault(rnd, model, run)
