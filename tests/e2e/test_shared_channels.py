@@ -167,6 +167,10 @@ class Model:
         for trunk in [t for t, w in self.trunk_source.items() if w.value == slot]:
             del self.trunk_source[trunk]
 
+    def everywhere(self):
+        """Every switch channel the run checks, for what concerns them all (a device's fault)."""
+        return [ts(c) for c in self.channels + (OUT, SPARE)] + list(TRUNKS) + [LINE, HDLC_TRUNK]
+
     def busy(self, channel):
         """Whether a live slot, or a setting one left, still concerns the switch channel."""
         if channel in TRUNKS:
@@ -557,7 +561,7 @@ class SharedChannels(CodecSessionTest):
             device = rnd.choice(DEVICES[:3])
             self.refuse(device, 1)
             run.fault = device
-            self.note(model, run, [], "the %s device refuses its next request" % device)
+            self.note(model, run, model.everywhere(), "the %s device refuses its next request" % device)
             slot = rnd.choice(sorted(model.ports))
             if device == "mixer" or rnd.random() < 0.2:
                 if rnd.random() < 0.5:
@@ -576,9 +580,8 @@ class SharedChannels(CodecSessionTest):
             device = rnd.choice(DEVICES)
             self.refuse(device, 1000000)
             run.fault = device
-            self.note(model, run, [], "the %s device refuses every request" % device)
+            self.note(model, run, model.everywhere(), "the %s device refuses every request" % device)
             return rnd.randint(1, 3)
-        channels = [ts(c) for c in model.channels + (OUT,)]
         device = rnd.choice(DEVICES) if kind == "hangup" else "reset"
         self.hang_up(device)
         # What the daemon puts back first is refused (not on the switch: its periodic requests).
@@ -586,7 +589,7 @@ class SharedChannels(CodecSessionTest):
                         if d != "hal" and rnd.random() < 0.5]
         for d in run.refusing:
             self.refuse(d, 1)
-        self.note(model, run, channels, ("the %s device hung up" % device if kind == "hangup" else "the board reset") +
+        self.note(model, run, model.everywhere(), ("the %s device hung up" % device if kind == "hangup" else "the board reset") +
                   "".join(", the %s device refusing once" % d for d in run.refusing))
         if kind == "reset":
             model.held.clear()
@@ -654,7 +657,7 @@ class SharedChannels(CodecSessionTest):
             if away:
                 away = 0
                 self.refuse(run.fault, 0)
-                self.note(model, run, [], "the %s device takes requests again" % run.fault)
+                self.note(model, run, model.everywhere(), "the %s device takes requests again" % run.fault)
                 run.fault = None
             self.check(model, run, SETTLE if run.unsettled else QUIET)
             for channel in [c for c in run.history if not model.busy(c)]:
