@@ -119,8 +119,7 @@ def request(rnd, name):
 
 
 class Port:
-    """A mixer port: its wishes per setting, its source (a mixerIn's), and made, the Wish of its
-    create: what it sums (a mixerOut its inputs, a mixerIn its channel into its summator)."""
+    """A mixer port: its wishes per setting, its source, and made: the Wish of what it sums."""
 
     def __init__(self, kind, channel):
         self.kind, self.channel, self.summator, self.inputs = kind, channel, None, None
@@ -258,11 +257,6 @@ class SharedChannels(CodecSessionTest):
         super().setUp()
         self.board.listings += ("tone-filters",)
         self.board.ask("mixer-unit 0 32 32")  # as a board reset leaves it
-
-    def tearDown(self):
-        for device in DEVICES:
-            self.refuse(device, 0)
-        super().tearDown()
 
     # ---------------------------------------------------------------- what the board holds
 
