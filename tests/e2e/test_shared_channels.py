@@ -27,7 +27,7 @@ import time
 import vxharness as vx
 from test_rtp import CodecSessionTest
 
-SEEDS = [1, 5, 6]
+SEEDS = [22, 29, 30]
 STEPS = 150
 TRUNKS = (1, 2, 3, 4)          # trunk slots on trunk 0: slot = timeslot = switch channel
 HDLC_TRUNK = 9                 # the trunk timeslot the HDLC data slots share
