@@ -484,8 +484,9 @@ class SharedChannels(CodecSessionTest):
             channels = [slot] + ([ts(model.ports[w.value].channel)] if w else [])
         self.act(model, run, slot, "disconnect : NULL", channels, "disconnect %d" % slot)
 
-    def ioctl(self, rnd, model, run, slot, device=None):
-        """A receiver ioctl (on the device given) the port takes, or now and then one it refuses."""
+    def ioctl(self, rnd, model, run, slot, device=None, aim=None):
+        """A receiver ioctl (on the device given) the port takes, or now and then one it refuses;
+        with aim, the device refuses the request aimed at (or a VAD configure's version query)."""
         port = model.ports[slot]
         names = [n for n, (_, d) in IOCTLS.items() if device in (None, d)]
         takes = [n for n in names if port.kind in IOCTLS[n][0]]
@@ -493,12 +494,14 @@ class SharedChannels(CodecSessionTest):
         # Often a switch whose events a port gets, one another port of the channel holds if any,
         # so that the rule chooses among them.
         reported = [n for n in takes if n in ("dtmf-enable", "vad-enable", "sd-enable", "tone-filter")]
-        held = [n for n in reported if any(p is not port and SWITCHES.get(n) in p.wishes for p in model.on(port.channel))]
+        held = [n for n in reported if any(SWITCHES.get(n) in p.wishes for p in model.on(port.channel) if p != port)]
         name = rnd.choice([n for n in names if n not in takes] if refused else
                           held or reported if reported and rnd.random() < 0.4 else takes)
         if run.fault == "dtmf" and name == "translateDTMF":
             name = "iva-enable"  # (a string the device refuses stops half played)
         text, effects = request(rnd, name)
+        if aim:
+            self.refuse(device, 1, *(("DSPROC_VAD_VERSION", 0) if name == "vad-params" and rnd.random() < 0.5 else aim))
         shared = self.shared(model, slot)
         if self.act(model, run, slot, "ioctl : " + text, [ts(port.channel)], "ioctl %d %s" % (slot, text),
                     None if refused or not effects else "success") and not refused:
@@ -552,10 +555,10 @@ class SharedChannels(CodecSessionTest):
             model.hdlcs[slot] = Sink(HDLC_TRUNK, True)
         self.connect(model, run, HDLC_TRUNK, rnd.choice(sorted(model.hdlcs)))
 
-    def refuse(self, device, count):
-        """The device refuses its next count requests (0: it takes them again). The one place a
-        refusal is made, to name the request meant once the board can."""
-        self.board.ask("fail %s EIO %d" % (device, count))
+    def refuse(self, device, count, *aim):
+        """The device refuses its next count requests (0: it takes them again); aim: of that
+        request name ("any") and first field only. The one place a refusal is made."""
+        self.board.ask("fail %s EIO %d %s" % (device, count, " ".join(map(str, aim))))
 
     def hang_up(self, what):
         """Hangs up a device ("reset": all, the board forgetting what they held); for the switch's,
@@ -572,19 +575,20 @@ class SharedChannels(CodecSessionTest):
         kind = rnd.choice(("once", "once", "once", "while", "while", "hangup", "reset"))
         run.unsettled = True
         if kind == "once":
-            # One refused request, meant for the step made at once.
-            device = rnd.choice(DEVICES[:3])
-            self.refuse(device, 1)
+            # One refused request, meant for the step made at once: on the tone and DSP devices,
+            # one on the port's timeslot (the mixer's name the unit).
+            device, slot = rnd.choice(DEVICES[:3]), rnd.choice(sorted(model.ports))
+            aim = () if device == "mixer" else ("any", ts(model.ports[slot].channel))
             run.fault = device
-            self.note(model, run, model.everywhere(), "the %s device refuses its next request" % device)
-            slot = rnd.choice(sorted(model.ports))
+            self.note(model, run, model.everywhere(), "the %s device refuses its next request %s" % (device, aim))
             if device == "mixer" or rnd.random() < 0.2:
+                self.refuse(device, 1, *aim)
                 if rnd.random() < 0.5:
                     self.destroy(model, run, slot)
                 else:
                     self.create_port(rnd, model, run, slot, model.ports[slot].kind, model.ports[slot].channel)
             else:
-                self.ioctl(rnd, model, run, slot, device)
+                self.ioctl(rnd, model, run, slot, device, aim)
             self.refuse(device, 0)
             run.fault = None
             if rnd.random() < 0.5 and model.ports:
