@@ -41,6 +41,7 @@ LINE = 7000                    # a receive channel of ext slots alone
 FREQS = (1000, 2000, 2100)
 TONEC, VAD, SD, BSS = 1, 16, 19, 20  # signal alternatives
 INSUFFICIENT = 1               # error cause insufficientResources
+IDLE = "idle"                  # a switch output kept open on the idle byte
 SETTLE = 6.0                   # how long the daemon may take to put the board right after a fault
 QUIET = 2.0                    # ... and after a step on a healthy board (a DTMF string to play out)
 DEVICES = ("dtmf", "dsp", "mixer", "hal")
@@ -142,6 +143,7 @@ class Model:
         self.channels, self.clock, self.step = channels, 0, 0
         self.ports, self.exts, self.hdlcs = {}, {}, {}
         self.trunk_source = {}    # trunk slot -> Wish(the mixerOut slot feeding it)
+        self.opened = set()       # trunk slots that had a source: their output stays open
         self.handed = set()       # controller channels the HDLC slots got
         self.held = {}            # (timeslot, kept setting) -> what its last wisher left there
 
@@ -165,6 +167,7 @@ class Model:
                 self.held[(ts(port.channel), key)] = port.wishes[key].value
         for trunk in [t for t, w in self.trunk_source.items() if w.value == slot]:
             del self.trunk_source[trunk]
+            self.opened.add(trunk)
 
     def everywhere(self):
         """Every switch channel the run checks, for what concerns them all (a device's fault)."""
@@ -232,17 +235,20 @@ class Model:
             s for s in list(self.exts.values()) + list(self.hdlcs.values()) if s.receiver == output]
 
     def routes(self):
-        """What each switch output of the run carries: a source channel, or None for no route.
-        An output several live slots receive on carries the newest source among them. (Choices:
-        a connect answered success is the newest wish even when the sink had that source
-        already; a disconnect, an ext slot's deactivate or a leave drops the slot's source, and
-        the output goes back to the newest one left; an ext slot's activate wishes nothing.)"""
+        """What each switch output of the run carries: a source channel, IDLE, or None when
+        disabled. An output several live slots receive on carries the newest source among them,
+        else the idle byte while one keeps it open (a sink disconnected, an ext slot activated),
+        else nothing. (Choice: a connect answered success is the newest wish even when the sink
+        had that source already.) A disconnect, an ext slot's deactivate or a leave drops the
+        slot's source, and the output goes back to the newest one left."""
         out = {k: None for k in self.handed}
         for output in [ts(c) for c in self.channels + (OUT,)] + [LINE, HDLC_TRUNK]:
-            out[output] = getattr(self.newest(s.source for s in self.sinks(output)), "value", None)
+            wishes = [s.source for s in self.sinks(output) if s.source]
+            w = self.newest(w for w in wishes if w.value != IDLE)
+            out[output] = w.value if w else IDLE if wishes else None
         for trunk in TRUNKS:
             w = self.trunk_source.get(trunk)
-            out[trunk] = ts(self.ports[w.value].channel) if w else None
+            out[trunk] = ts(self.ports[w.value].channel) if w else IDLE if trunk in self.opened else None
         out.update({h.source.value: HDLC_TRUNK for h in self.hdlcs.values() if h.source})
         return out
 
@@ -288,11 +294,11 @@ class SharedChannels(CodecSessionTest):
                     out.append((ts(channel), "timeslot %d %s: expected %s%s, board shows %s" %
                                 (ts(channel), key, value, why, have[key])))
         if "routes" in CHECKS:
-            board = {int(line.split()[0]): int(line.split()[2]) for line in self.board.ask("connections")
-                     if " connected " in line}
+            board = {int(line.split()[0]): int(line.split()[2]) if " connected " in line else IDLE
+                     for line in self.board.ask("connections") if " connected " in line or " constant 213" in line}
             for output, source in model.routes().items():
                 if board.get(output) != source:
-                    want = "no route" if source is None else "from %d" % source
+                    want = "disabled" if source is None else source if source == IDLE else "from %d" % source
                     out.append((output, "switch output %d: expected %s, board shows %s" % (
                         output, want, self.board.ask("switch %d" % output))))
         for output in model.channels + (OUT, SPARE) if "sums" in CHECKS else ():
@@ -478,9 +484,12 @@ class SharedChannels(CodecSessionTest):
         # A refused takedown parts the slots all the same; the switch catches up.
         sink = model.ports.get(slot) or model.exts.get(slot) or model.hdlcs.get(slot)
         if sink:
-            channels, sink.source = [ts(sink.channel) if slot in model.ports else sink.receiver], None
+            # (A data slot's channel goes with its routes.)
+            channels = [ts(sink.channel) if slot in model.ports else sink.receiver]
+            sink.source = model.wish(IDLE) if sink.source and slot not in model.hdlcs else None
         else:
             w = model.trunk_source.pop(slot, None)
+            model.opened |= {slot} if w else set()
             channels = [slot] + ([ts(model.ports[w.value].channel)] if w else [])
         self.act(model, run, slot, "disconnect : NULL", channels, "disconnect %d" % slot)
 
@@ -537,6 +546,7 @@ class SharedChannels(CodecSessionTest):
             # A second activate leaves the live receive path as it was.
             ext.active |= self.act(model, run, slot, "activate : empty : NULL", [ext.receiver],
                                    "activate ext %d" % slot)
+            ext.source = ext.source or (model.wish(IDLE) if ext.active else None)
             if roll == 0.0:
                 self.connect(model, run, rnd.choice(TRUNKS), slot)
         elif roll < 0.7:
@@ -665,6 +675,8 @@ class SharedChannels(CodecSessionTest):
             # (A timeslot still routed for an earlier run's slot is refused for now.)
             self.assertTrue(vx.wait_for(lambda: self.send_to(trunk, "create : trunk : { trunk 0, timeslot %d }" % trunk)
                                         == "success", SETTLE), "trunk timeslot %d refused" % trunk)
+        # (A trunk slot destroyed leaves its output as it was: an earlier run's idle stays.)
+        model.opened = {t for t in TRUNKS if self.board.ask("switch %d" % t) == "constant 213"}
         away = 0
         for step in range(1, steps + 1):
             model.step = step
