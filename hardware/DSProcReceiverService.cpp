@@ -167,7 +167,14 @@ bool DSProcReceiverService::configureVAD(DSProcReceiver& receiver, const LGCP::V
   const unsigned timeslot = receiver.dsproc_timeslot();
   before_request(timeslot);
   if (!opened("configure VAD", timeslot)) return false;
-  int version = request_value(dsp::DSPROC_VAD_VERSION, 0);
+  // Which layout the record takes is the device's answer: without one nothing is written, as a
+  // record of the wrong layout would leave the VAD on thresholds no one asked for.
+  const int version = request_value(dsp::DSPROC_VAD_VERSION, 0);
+  if (version < 0) {
+    const int error = errno;
+    put_errno(std::cerr << "DSPROC_CONFIGURE VAD fail:" << " timeslot=" << timeslot, error) << std::endl;
+    return false;
+  }
   Payload payload;
   if (version == static_cast<int>(kVadVersion2)) {
     if (!params.is_v2()) {

@@ -163,6 +163,16 @@ void HDLC::leave_output(int output) {
   m_output = -1;
 }
 
+bool HDLC::routes_stand() const {
+  return is_open() && m_controller >= 0 && m_output >= 0 && SwitchUsers::current(m_output, this) &&
+         SwitchUsers::current(m_controller, this);
+}
+
+bool HDLC::retake_routes() {
+  if (!is_open() || m_controller < 0) return false;
+  return connect_switch(m_controller);
+}
+
 // The routes keep a duplicate of the descriptor, and with it the channel, for as long as an
 // output may still carry what this channel sent: a later owner of the number must never be
 // heard there.

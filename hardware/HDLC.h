@@ -74,6 +74,12 @@ class HDLC : public GenericHDLC {
   // disconnect that follows takes it down, or gives the output to another channel that wants
   // it. The channel goes on hearing its input. Nothing for another output.
   void leave_output(int output);
+  // The channel is open and its routes stand as the newest wishes of their outputs.
+  bool routes_stand() const;
+  // An open channel's routes made again as the newest wishes of their outputs (another channel
+  // took the TDM channel's output since); false when the channel is not open or the switch
+  // refused.
+  bool retake_routes();
 
   bool hdlc_transmit(Packet& frame) override;
   bool is_open() const override { return m_event.fd() >= 0; }

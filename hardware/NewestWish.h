@@ -21,6 +21,13 @@ class NewestWish {
     erase(user);
     entries_.push_back(Entry{user, std::move(value)});
   }
+  // user's wish is value at place among the others (0: the oldest), as it stood before a change
+  // that failed: a failure does not make a user's older wish the newest.
+  void put_back(User user, Value value, std::size_t place) {
+    erase(user);
+    entries_.insert(entries_.begin() + static_cast<std::ptrdiff_t>(std::min(place, entries_.size())),
+                    Entry{user, std::move(value)});
+  }
   // user leaves: its wish goes. True when that was the newest, so the board may need to change.
   bool drop(User user) {
     const bool was_newest = !entries_.empty() && entries_.back().user == user;
@@ -44,6 +51,12 @@ class NewestWish {
     return nullptr;
   }
   bool holds(User user) const { return of(user) != nullptr; }
+  // Where user's wish stands (0: the oldest); size() when it holds none.
+  std::size_t place_of(User user) const {
+    std::size_t n = 0;
+    while (n < entries_.size() && entries_[n].user != user) ++n;
+    return n;
+  }
   bool empty() const { return entries_.empty(); }
   std::size_t size() const { return entries_.size(); }
   // Oldest first.

@@ -85,11 +85,30 @@ bool SwitchUsers::route(int output, const void* user, int source) {
   return true;
 }
 
-void SwitchUsers::keep(int output, const void* user, int source) {
-  if (output < 0 || source < 0) return;
-  record(output, user, State::Routed(source));
-  mux().Want(output, wished(output));
-  SwitchRoutes::claimed(source);
+SwitchUsers::Saved SwitchUsers::save(int output, const void* user) {
+  Saved saved{output, user, std::nullopt, 0};
+  const Wishes* w = find(output);
+  if (const State* own = w ? w->of(user) : nullptr) {
+    saved.wish = *own;
+    saved.place = w->place_of(user);
+  }
+  return saved;
+}
+
+bool SwitchUsers::restore(const Saved& saved) {
+  if (saved.output < 0) return true;
+  if (!saved.wish) {
+    forget(saved.output, saved.user);
+    return true;
+  }
+  Book& b = book();
+  Wishes& w = b.outputs[saved.output];
+  if (!w.holds(saved.user)) b.users[saved.user].push_back(saved.output);
+  w.put_back(saved.user, *saved.wish, saved.place);
+  const State want = wished(saved.output);
+  if (apply(saved.output)) return true;
+  if (want.kind == State::routed) SwitchRoutes::claimed(want.value);
+  return false;
 }
 
 bool SwitchUsers::open(int output, const void* user) {
@@ -144,8 +163,8 @@ SwitchModel::State SwitchUsers::wished(int output) {
 
 bool SwitchUsers::carries(int output, const void* user, int source) {
   const Wishes* w = find(output);
-  const State* own = w ? w->of(user) : nullptr;
-  return own && *own == State::Routed(source) && carried(output, *own);
+  const auto* route = w ? w->newest_if([](const Wishes::Entry& e) { return e.value.kind == State::routed; }) : nullptr;
+  return route && route->user == user && route->value == State::Routed(source) && carried(output, route->value);
 }
 
 bool SwitchUsers::current(int output, const void* user) {

@@ -11,6 +11,9 @@
 // The requests go through HwMux; a route given back to a user that the switch refuses stays
 // wanted in the switch model, which sends it once the switch takes requests. A released source's
 // routes are no one's wish any more (released()); SwitchRoutes gives their outputs back.
+#include <cstddef>
+#include <optional>
+
 #include "hardware/SwitchModel.h"
 
 class SwitchUsers {
@@ -20,9 +23,20 @@ class SwitchUsers {
   // user's wish is the route from source: made now, unless the output is shared and the switch
   // carries it already. False, with nothing recorded and the output as it was, when refused.
   static bool route(int output, const void* user, int source);
-  // user keeps the route from source that the switch refused to make again: the wish stands, and
-  // the switch model makes it once the switch takes requests.
-  static void keep(int output, const void* user, int source);
+  // user's wish on the output and where it stood among the others', taken before a change that
+  // may fail (a sink given another source).
+  struct Saved {
+    int output = -1;
+    const void* user = nullptr;
+    std::optional<State> wish;
+    std::size_t place = 0;
+  };
+  static Saved save(int output, const void* user);
+  // The change failed: user's wish is back as it was and where it was, so that an older route
+  // does not take the output from a newer one by a failure, and the output goes to what its
+  // users wish. A route the switch refuses stays wanted: the switch model makes it once the
+  // switch takes requests. False when the switch refused.
+  static bool restore(const Saved& saved);
   // user keeps the output open: on the idle byte, unless a route holds it (the user's own
   // included: opening it again does not cut the route it has). False when the switch refused.
   static bool open(int output, const void* user);
@@ -43,7 +57,8 @@ class SwitchUsers {
   // What the output's users wish it to carry: the newest route, else the idle byte; none when no
   // user holds it.
   static State wished(int output);
-  // True when user's wish is the route from source and the switch carries it.
+  // True when user's wish is the route from source, the newest route its output's users wish, and
+  // the switch carries it (an older user's route from the same source is not the current one).
   static bool carries(int output, const void* user, int source);
   // True when the output carries user's route, the newest of its users' wishes.
   static bool current(int output, const void* user);

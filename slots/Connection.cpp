@@ -8,22 +8,23 @@
 
 namespace {
 
-// The switch refused to make a path again that the sink keeps as its link: on the default path
-// it is wanted all the same, and the switch model makes it as soon as the switch takes requests,
-// so that the link the daemon holds is the one the switch carries.
-void KeepPath(Slot& src, Slot& dst) {
-  if (src.GetConnectionPriority() != 0 || dst.GetConnectionPriority() != 0) return;
-  const int tx = src.IGetTransmitChannel();
-  const int rx = dst.IGetReceiveChannel();
-  if (tx < 0 || rx < 0) return;
-  SwitchUsers::keep(rx, &dst, tx);
-}
+bool DefaultPath(Slot& src, Slot& dst) { return src.GetConnectionPriority() == 0 && dst.GetConnectionPriority() == 0; }
 
 // The hardware path of a connection the slots keep is there. The default path is asked of the
 // switch; a kind that makes its paths itself answers for them.
 bool PathStands(Slot& src, Slot& dst) {
-  if (src.GetConnectionPriority() != 0 || dst.GetConnectionPriority() != 0) return true;
+  if (src.GetConnectionPriority() > dst.GetConnectionPriority()) return src.IHwPathStands(dst);
+  if (!DefaultPath(src, dst)) return dst.IHwPathStands(src);
   return SwitchUsers::carries(dst.IGetReceiveChannel(), &dst, src.IGetTransmitChannel());
+}
+
+// A new source failed: dst gets its path from old back. On the default path its wish goes back
+// as it stood among those of the other slots on its channel (a failed connect does not make its
+// older route the newest), and a route the switch refuses stays wanted: the switch model makes
+// it as soon as the switch takes requests, so that the link the daemon holds is the one the
+// switch carries.
+bool PutBack(Slot& old, Slot& dst, const SwitchUsers::Saved& saved) {
+  return DefaultPath(old, dst) ? SwitchUsers::restore(saved) : llConnect(old, dst);
 }
 
 }  // namespace
@@ -47,6 +48,7 @@ bool Connect(Slot& src, Slot& dst) {
     src.OnChangeOutputStream(true);
   }
   Slot* const old = dst.source;
+  const SwitchUsers::Saved saved = SwitchUsers::save(dst.IGetReceiveChannel(), &dst);
   if (!old) {
     if (!dst.IOnInputStream()) {
       std::cerr << "slot " << dst << " don't have input stream from " << src << std::endl;
@@ -62,10 +64,7 @@ bool Connect(Slot& src, Slot& dst) {
   }
   if (!llConnect(src, dst)) {
     // A sink that had a source gets its old path back, so that the link it keeps is real.
-    if (old && !llConnect(*old, dst)) {
-      std::cerr << "slot " << dst << " lost its path from " << *old << std::endl;
-      KeepPath(*old, dst);
-    }
+    if (old && !PutBack(*old, dst, saved)) std::cerr << "slot " << dst << " lost its path from " << *old << std::endl;
     if (!dst.source) dst.IOnInputRelease();
     if (src.sinks.empty()) src.IOnOutputRelease();
     return false;

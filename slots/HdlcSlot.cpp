@@ -66,6 +66,9 @@ bool HdlcSlot::IDeactivate() {
 }
 
 void HdlcSlot::bind_channel(int tdm) {
+  // The channel that serves this timeslot already takes its routes back (another channel of the
+  // link had taken the timeslot's output): the link goes on without a new channel.
+  if (tdm != -1 && tdm == hdlc->params.tdm && hdlc->retake_routes()) return;
   hdlc->params.tdm = tdm;
   hdlc->params.mode = HDLC::mode_isdn;
   if (tdm != -1) iactivate();

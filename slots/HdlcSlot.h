@@ -47,6 +47,8 @@ class HdlcSlot : public Slot, public HDLC::Notify {
   bool IHwConnectReceiver(Slot& source) override;
   bool IHwDisconnectTransmitter(Slot& sink) override;
   bool IHwDisconnectReceiver(Slot& source) override;
+  // The channel is up and the switch carries its routes as the newest of their outputs' wishes.
+  bool IHwPathStands(Slot&) override { return hdlc->routes_stand(); }
   bool IOnOutputStream() override { return true; }
   bool IOnInputStream() override { return true; }
   const char* GetName() const override { return "hdlc-slot"; }

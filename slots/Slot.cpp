@@ -39,6 +39,7 @@ bool Slot::IHwConnectTransmitter(Slot& sink) { return MuxConnect(*this, sink); }
 bool Slot::IHwConnectReceiver(Slot& src) { return MuxConnect(src, *this); }
 bool Slot::IHwDisconnectTransmitter(Slot& sink) { return MuxDisconnect(sink); }
 bool Slot::IHwDisconnectReceiver(Slot&) { return MuxDisconnect(*this); }
+bool Slot::IHwPathStands(Slot&) { return true; }
 bool Slot::IOnOutputStream() { return false; }
 bool Slot::IOnInputStream() { return false; }
 void Slot::IOnOutputRelease() {}

@@ -51,6 +51,8 @@ class Slot {
   virtual bool IHwConnectReceiver(Slot& source);
   virtual bool IHwDisconnectTransmitter(Slot& sink);
   virtual bool IHwDisconnectReceiver(Slot& source);
+  // For a kind that makes its paths itself: its path to (from) peer is there. True by default.
+  virtual bool IHwPathStands(Slot& peer);
   // Asked for the output (input) stream when the first sink (the source) is connected.
   virtual bool IOnOutputStream();
   virtual bool IOnInputStream();

@@ -235,6 +235,23 @@ class SwitchReconcile(TrunkSwitchCase):
         self.assertEqual(self.send_to(21, "destroy : NULL"), "success")
         self.assertEqual(self.switch(8), "disabled")
 
+    def test_a_connect_answered_success_leaves_the_route_newest_and_a_failed_one_as_old_as_it_was(self):
+        # Three ext slots on receiver 8, the middle one fed from trunk 3, the others from trunk 1.
+        for slot, trunk in ((20, 1), (21, 3), (22, 1)):
+            for command in (ext(8), ACTIVATE):
+                self.assertEqual(self.send_to(slot, command), "success")
+            self.assertEqual(self.connect(trunk, slot), "success")
+        # The output carries 20's source for 22: connected again, 20's route is the newest.
+        self.assertEqual(self.connect(1, 20), "success")
+        self.assertEqual(self.send_to(22, "destroy : NULL"), "success")
+        self.assertEqual(self.switch(8), "connected 1")
+        # A new source for 21 that the switch refuses leaves 21's old route behind 20's.
+        with vx.failing(self.board, "hal", "EBUSY", "MUX_CONNECT", first=8):
+            self.assertEqual(self.connect(2, 21), CONNECT_FAIL)
+        self.assertEqual(self.switch(8), "connected 1")
+        self.assertEqual(self.send_to(20, "destroy : NULL"), "success")
+        self.assertEqual(self.switch(8), "connected 3")
+
     def test_data_slots_on_one_trunk_timeslot_hand_it_back_to_the_one_left(self):
         # One link, two addresses: each slot's controller channel fed from trunk timeslot 1.
         links = []
@@ -245,10 +262,14 @@ class SwitchReconcile(TrunkSwitchCase):
             (channel,) = self.open_channels() - before
             links.append(channel)
             self.assertEqual(self.switch(1), "connected %d" % channel)
-        self.assertEqual(self.send_to(21, "destroy : NULL"), "success")
-        self.wait_switch(1, "connected %d" % links[0])
-        self.assertEqual(self.switch(links[0]), "connected 1")
+        # A connect of the older pair takes the timeslot back for its channel, on no new one.
+        opened = self.open_channels()
+        self.assertEqual(self.connect(1, 20), "success")
+        self.assertEqual((self.switch(1), self.open_channels()), ("connected %d" % links[0], opened))
         self.assertEqual(self.send_to(20, "destroy : NULL"), "success")
+        self.wait_switch(1, "connected %d" % links[1])
+        self.assertEqual(self.switch(links[1]), "connected 1")
+        self.assertEqual(self.send_to(21, "destroy : NULL"), "success")
         self.wait_switch(1, "disabled")
 
 

@@ -184,6 +184,10 @@ TEST_F(DspTest, ConfigurationRecords) {
   v2.select_v2().set_silence_th_msec(500);
   v2.select_v2().set_e_th_dB(40);
   ASSERT_TRUE(r.configureVAD(v2));
+  // A refused version query leaves the layout unknown: nothing is written.
+  sim().fail_next(Device::dsp, EIO, 1, dsp::DSPROC_VAD_VERSION);
+  EXPECT_FALSE(r.configureVAD(v2));
+  EXPECT_EQ(requests(Device::dsp, dsp::DSPROC_CONFIGURE).size(), 1u);
   sim().state().vad_version = 1;
   ASSERT_TRUE(r.configureVAD(v2));
   ASSERT_TRUE(r.configureSD());

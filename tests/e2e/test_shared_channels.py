@@ -1,0 +1,744 @@
+"""Shared channels at random, end to end on voxrelay-sim: several mixerIn and mixerOut ports on
+one mixer channel, mixerOut ports replacing one another make-before-break on one output, ext
+slots naming one receive channel, HDLC data slots on one trunk timeslot; created, connected,
+disconnected, destroyed, re-created, given every receiver ioctl of the mixer ports (and those a
+kind refuses), amid device refusals, hang-ups and board resets.
+
+A model keeps each slot's own wishes (the last value of each setting it was answered success
+for, its tone filters, source and sum). The board must hold, per setting, the newest wish of the
+live slots; a slot leaving drops its wishes and the board comes to the newest one left, or is
+cleaned up as for a slot alone. After every step (within a bound after a fault) the run compares
+the tone and DSP settings per timeslot, the switch routes, the mixer sums, and which port each
+board event reaches. A failure names the seed and step, what the model expected against what the
+board shows, and the steps on that channel since it was last idle. The run counts what its steps
+decided and fails below a floor, so that it cannot pass on nothing.
+
+A few fixed seeds run in CI. By hand, any seed and length (--seed may be repeated):
+    python3 test_shared_channels.py --daemon build/voxrelay-sim --seed 1234 --steps 3000
+--print-steps prints each step as it runs; --check receivers,events (or routes,sums) compares
+only the tone and DSP devices and the events (or only the switch and the mixer)."""
+
+import argparse
+import collections
+import random
+import sys
+import time
+
+import vxharness as vx
+from test_rtp import CodecSessionTest
+
+SEEDS = [22, 29, 30]
+STEPS = 150
+TRUNKS = (1, 2, 3, 4)          # trunk slots on trunk 0: slot = timeslot = switch channel
+HDLC_TRUNK = 9                 # the trunk timeslot the HDLC data slots share
+PORTS = tuple(range(20, 38))   # mixer port slots
+EXTS = (50, 51)
+HDLCS = (60, 61)
+CHANNELS = (5, 6, 7)           # mixer channels with mixerIn and mixerOut ports (2 or 3 per run)
+OUT = 2                        # the output whose mixerOut ports replace one another
+SPARE = 8                      # an output only mixerIn ports sum into
+LINE = 7000                    # a receive channel of ext slots alone
+FREQS = (1000, 2000, 2100)
+TONEC, VAD, SD, BSS = 1, 16, 19, 20  # signal alternatives
+INSUFFICIENT = 1               # error cause insufficientResources
+IDLE = "idle"                  # a switch output kept open on the idle byte
+SETTLE = 6.0                   # how long the daemon may take to put the board right after a fault
+QUIET = 2.0                    # ... and after a step on a healthy board (a DTMF string to play out)
+DEVICES = ("dtmf", "dsp", "mixer", "hal")
+PARTS = ("receivers", "routes", "sums", "events")
+CHECKS = PARTS
+VERBOSE = False
+
+# What a timeslot holds for a setting no live port wishes: the cleaned ones are switched off when
+# their last wisher leaves, as for a port alone; the kept ones (echo canceller, SD, and every
+# configuration record) stay as the last wisher left them. (Choice: after a board reset a kept
+# setting no live port wishes is not checked: the daemon need not remember it.)
+OFF = (0, 0, 0, 0)
+CLEANED = {"detector": 0, "iva": 0, "rejection": 0, "vad": 0, "delays": (0, 0), "rxgain": 0, "gen": OFF}
+KEPT = ("lms", "sd", "dtmfcfg", "ivacfg", "vadcfg", "sdcfg")
+
+# The receiver ioctls of the mixer ports: the kinds that take each and the device it drives.
+IN, BOTH = ("mixerIn",), ("mixerIn", "mixerOut")
+IOCTLS = {"translateDTMF": (BOTH, "dtmf"), "dtmf-params": (BOTH, "dtmf"), "iva-enable": (BOTH, "dtmf"),
+          "echoSuppressor": (IN, "dtmf"), "dtmf-enable": (IN, "dtmf"), "dtmf-reject-enable": (IN, "dtmf"),
+          "iva-params": (IN, "dtmf"), "dtmf-disable": (("mixerOut",), "dtmf"),
+          "dtmf-reject-disable": (("mixerOut",), "dtmf"), "tone-gen-enable": (("mixerOut",), "dtmf"),
+          "tone-gen-disable": (("mixerOut",), "dtmf"), "vad-params": (BOTH, "dsp"), "vad-enable": (BOTH, "dsp"),
+          "vad-disable": (BOTH, "dsp"), "sd-params": (BOTH, "dsp"), "sd-enable": (BOTH, "dsp"),
+          "sd-disable": (BOTH, "dsp"), "delays": (BOTH, "dsp"), "tone-filter": (BOTH, "dsp"), "rx-gain": (IN, "dsp")}
+SWITCHES = {"echoSuppressor": "lms", "dtmf-enable": "detector", "dtmf-reject-enable": "rejection", "vad-enable": "vad",
+            "sd-enable": "sd", "iva-enable": "iva"}
+NULLS = {"vad-disable": ("vad", 0), "sd-disable": ("sd", 0), "dtmf-reject-disable": ("rejection", 0),
+         "tone-gen-disable": ("gen", OFF), "sd-params": ("sdcfg", True),
+         "dtmf-disable": None}  # stops a DTMF string: with none playing (each plays out), refused
+
+Wish = collections.namedtuple("Wish", "value time step")
+
+
+def ts(channel):
+    return 3072 + channel
+
+
+def request(rnd, name):
+    """The ioctl with random values, and the wishes its success makes: (setting, value) pairs, a
+    tone filter switched off wishing None. No wishes: one refused on any board."""
+    on, pick = rnd.random() < 0.6, rnd.choice
+    if name in SWITCHES:
+        return "%s : %s" % (name, "TRUE" if on else "FALSE"), [(SWITCHES[name], int(on))]
+    if name in NULLS:
+        return name + " : NULL", [NULLS[name]] if NULLS[name] else []
+    if name == "translateDTMF":
+        # (Choice: a string, once played, wishes the generator off: it ends an older port's tone,
+        # which comes back only when the string's port leaves.)
+        digits = rnd.sample(("{ freq1 697, freq2 1209 }", "{ freq1 770, freq2 1336 }", "{ freq1 852, freq2 1477 }"),
+                            rnd.randint(1, 2))
+        return ("translateDTMF : { digits { %s }, toneDuration 20, pauseDuration 20 }" % ", ".join(digits),
+                [("gen", OFF)])
+    if name == "dtmf-params":
+        t = tuple(pick((4, 8, 12, 30)) for _ in range(4))
+        return ("dtmf-params : { threshold { twist %d, ratio %d, noise %d }, level { silence %d } }" % t,
+                [("dtmfcfg", t)])
+    if name == "vad-params":
+        if rnd.random() < 0.15:
+            return "vad-params : v1 : NULL", []  # the board's VAD takes the second layout only
+        v = (pick((20, 40, 80)), pick((100, 200, 400)), pick((20, 30, 40)))
+        return ("vad-params : v2 : { voice-th-msec %d, silence-th-msec %d, e-th-dB %d }" % v,
+                [("vadcfg", "%04X%04X%02X" % v + "00" * 7)])
+    if name == "tone-filter":
+        f, d, level = pick(FREQS), pick((100, 300)), pick((-30, -20))
+        return ("tone-filter : { freq %d, enable %s, duration-th-msec %d, det-level-dB %d }"
+                % (f, str(on).upper(), d, level), [(("filter", f), (d, level) if on else None)])
+    if name == "tone-gen-enable":
+        f, a = pick((425, 1000, 2100)), pick((1000, 2048, 4096))
+        return "tone-gen-enable : { freq %d, amp %d }" % (f, a), [("gen", (f, 0, a, 0))]
+    if name == "delays":
+        d = (pick((0, 10, 20, 40)), pick((0, 10, 40)))
+        return "delays : { rx %d, tx %d }" % d, [("delays", d)]
+    value = pick((-40, -30, -20)) if name == "iva-params" else pick((-6, -3, 0, 3, 6))
+    return ("iva-params : { det_lvl_dB %d }" if name == "iva-params" else "rx-gain : { gainDB %d }") % value, \
+        [("ivacfg" if name == "iva-params" else "rxgain", value)]
+
+
+class Port:
+    """A mixer port: its wishes per setting, its source, and made: the Wish of what it sums."""
+
+    def __init__(self, kind, channel):
+        self.kind, self.channel, self.summator, self.inputs = kind, channel, None, None
+        self.wishes, self.source, self.made = {}, None, None
+
+
+class Sink:
+    """An ext slot (receiving once activated) or an HDLC data slot on the shared trunk timeslot,
+    whose source is the Wish of its controller channel."""
+
+    def __init__(self, receiver, active):
+        self.receiver, self.active, self.source = receiver, active, None
+
+
+class Model:
+    """The slots as the daemon's answers left them, each with its own wishes, and what the board
+    must hold for them together."""
+
+    def __init__(self, channels):
+        self.channels, self.clock, self.step = channels, 0, 0
+        self.ports, self.exts, self.hdlcs = {}, {}, {}
+        self.trunk_source = {}    # trunk slot -> Wish(the mixerOut slot feeding it)
+        self.opened = set()       # trunk slots that had a source: their output stays open
+        self.handed = set()       # controller channels the HDLC slots got
+        self.held = {}            # (timeslot, kept setting) -> what its last wisher left there
+
+    def wish(self, value):
+        self.clock += 1
+        return Wish(value, self.clock, self.step)
+
+    def on(self, channel):
+        return [p for p in self.ports.values() if p.channel == channel]
+
+    @staticmethod
+    def newest(wishes):
+        wishes = [w for w in wishes if w is not None]
+        return max(wishes, key=lambda w: w.time) if wishes else None
+
+    def forget_port(self, slot):
+        port = self.ports.pop(slot)
+        others = self.on(port.channel)
+        for key in KEPT:
+            if key in port.wishes and self.newest(p.wishes.get(key) for p in others) is None:
+                self.held[(ts(port.channel), key)] = port.wishes[key].value
+        for trunk in [t for t, w in self.trunk_source.items() if w.value == slot]:
+            del self.trunk_source[trunk]
+            self.opened.add(trunk)
+
+    def everywhere(self):
+        """Every switch channel the run checks, for what concerns them all (a device's fault)."""
+        return [ts(c) for c in self.channels + (OUT, SPARE)] + list(TRUNKS) + [LINE, HDLC_TRUNK]
+
+    def busy(self, channel):
+        """Whether a live slot, or a setting one left, still concerns the switch channel."""
+        if channel in TRUNKS:
+            sources = [p.source for p in self.ports.values()] + [e.source for e in self.exts.values()]
+            return channel in self.trunk_source or any(w and w.value == channel for w in sources)
+        if channel == HDLC_TRUNK:
+            return bool(self.hdlcs)
+        return any(e.receiver == channel for e in self.exts.values()) or any(t == channel for t, _ in self.held) or any(
+            channel in (ts(p.channel), p.summator and ts(p.summator)) for p in self.ports.values())
+
+    def receivers(self, channel):
+        """What the tone and DSP devices must hold on the channel's timeslot; a kept setting whose
+        last wisher left before a board reset is not named (unknown)."""
+        users, out = self.on(channel), {}
+        for key in list(CLEANED) + list(KEPT):
+            w = self.newest(p.wishes.get(key) for p in users)
+            if w is not None:
+                out[key] = w.value
+            elif key in CLEANED:
+                out[key] = CLEANED[key]
+            elif (ts(channel), key) in self.held:
+                out[key] = self.held[(ts(channel), key)]
+        filters = {f: self.newest(p.wishes.get(("filter", f)) for p in users) for f in FREQS}
+        out["filters"] = {f: w.value for f, w in filters.items() if w is not None and w.value is not None}
+        return out
+
+    def owner(self, channel, feature):
+        """The port an event of the feature (a frequency: a tone filter's) reaches while the
+        device runs it: the port whose wish the device holds, the newest. A mixerOut drops DTMF,
+        VAD and SD events: while its enable is the newest, none comes (the older mixerIn's is
+        not current). Also, when several live ports wished the feature, the choice made (the
+        newest wish), else None."""
+        key = ("filter", feature) if isinstance(feature, int) else feature
+        wishes = [(p.wishes[key].time, s) for s, p in self.ports.items() if p.channel == channel and key in p.wishes]
+        slot = max(wishes)[1] if wishes else None
+        return (slot if slot and (self.ports[slot].kind == "mixerIn" or key != feature) else None,
+                max(wishes)[0] if len(wishes) > 1 else None)
+
+    def sum(self, output):
+        """The inputs summed into an output, as the board lists them: per input the newest wish
+        of the live mixerOut ports on the output and of the mixerIn ports summed into it. (Choice:
+        a mixerOut wishes its whole list, so a newer one takes out what an older one or an older
+        mixerIn summed, as its create clears the output; that comes back when the newer goes.)"""
+        outs = [p for p in self.ports.values() if p.kind == "mixerOut" and p.channel == output]
+        ins = [p for p in self.ports.values() if p.summator == output]
+        named = {c for p in outs for c in p.inputs or {output}} | {p.channel for p in ins}
+        wishes = collections.defaultdict(list)
+        for p in outs:
+            for c in named:
+                wishes[c].append(Wish((p.inputs or {output: 32767}).get(c), p.made.time, p.made.step))
+        for p in ins:
+            wishes[p.channel].append(p.made)
+        newest = {c: self.newest(w) for c, w in wishes.items()}
+        return sorted("0/%d gain=%d" % (c, w.value) for c, w in newest.items() if w.value is not None)
+
+    def sinks(self, output):
+        """The live slots that receive on a switch output (the HDLC data slots: on the trunk
+        timeslot they share, which carries their controller channel)."""
+        return [p for p in self.ports.values() if ts(p.channel) == output and p.kind == "mixerIn"] + [
+            s for s in list(self.exts.values()) + list(self.hdlcs.values()) if s.receiver == output]
+
+    def routes(self):
+        """What each switch output of the run carries: a source channel, IDLE, or None when
+        disabled. An output several live slots receive on carries the newest source among them,
+        else the idle byte while one keeps it open (a sink disconnected, an ext slot activated),
+        else nothing. (Choice: a connect answered success is the newest wish even when the sink
+        had that source already.) A disconnect, an ext slot's deactivate or a leave drops the
+        slot's source, and the output goes back to the newest one left."""
+        out = {k: None for k in self.handed}
+        for output in [ts(c) for c in self.channels + (OUT,)] + [LINE, HDLC_TRUNK]:
+            wishes = [s.source for s in self.sinks(output) if s.source]
+            w = self.newest(w for w in wishes if w.value != IDLE)
+            out[output] = w.value if w else IDLE if wishes else None
+        for trunk in TRUNKS:
+            w = self.trunk_source.get(trunk)
+            out[trunk] = ts(self.ports[w.value].channel) if w else IDLE if trunk in self.opened else None
+        out.update({h.source.value: HDLC_TRUNK for h in self.hdlcs.values() if h.source})
+        return out
+
+
+def fields(text):
+    return dict(f.split("=", 1) for f in text.split() if "=" in f)
+
+
+class SharedChannels(CodecSessionTest):
+    seeds = SEEDS
+    steps = STEPS
+
+    def setUp(self):
+        super().setUp()
+        self.board.ask("mixer-unit 0 32 32")  # as a board reset leaves it
+
+    # ---------------------------------------------------------------- what the board holds
+
+    def read_receivers(self, channel):
+        tone, dsp = fields(self.board.ask("tone %d" % ts(channel))), fields(self.board.ask("dsp %d" % ts(channel)))
+        delays, gain = dsp.get("config32"), dsp.get("config64")
+        return {"detector": int(tone["detector"]), "iva": int(tone["iva"]), "rejection": int(tone["rejection"]),
+                "lms": int(tone["lms"]), "ivacfg": int(tone["iva_level"]),
+                "dtmfcfg": tuple(int(tone[k]) for k in ("twist", "ratio", "noise", "silence")),
+                "gen": tuple(int(tone[k]) for k in ("f1", "f2", "a1", "a2")),
+                "vad": int(dsp["enabled"]) & 1, "sd": (int(dsp["enabled"]) >> 1) & 1,
+                "vadcfg": dsp.get("config1"), "sdcfg": "config2" in dsp,
+                "delays": (int(delays[:8], 16), int(delays[8:16], 16)) if delays else (0, 0),
+                "rxgain": (int(gain[:2], 16) ^ 0x80) - 0x80 if gain else 0,
+                "filters": {int(f.split("/")[0]): (int(f.split("/")[1]), int(f.split("/")[2]))
+                            for f in self.board.ask("dsp-filters %d" % ts(channel)).split()}}
+
+    def differences(self, model):
+        """What the board holds against what the model expects, as (channel, text) pairs."""
+        out = []
+        for channel in model.channels + (OUT,) if "receivers" in CHECKS else ():
+            have = self.read_receivers(channel)
+            for key, value in model.receivers(channel).items():
+                if have[key] != value:
+                    w = model.newest(p.wishes.get(key) for p in model.on(channel))
+                    why = "" if key == "filters" else \
+                        " (wish of step %d)" % w.step if w else " (no live port wishes it)"
+                    out.append((ts(channel), "timeslot %d %s: expected %s%s, board shows %s" %
+                                (ts(channel), key, value, why, have[key])))
+        if "routes" in CHECKS:
+            board = {int(line.split()[0]): int(line.split()[2]) if " connected " in line else IDLE
+                     for line in self.board.ask("connections") if " connected " in line or " constant 213" in line}
+            for output, source in model.routes().items():
+                if board.get(output) != source:
+                    want = "disabled" if source is None else source if source == IDLE else "from %d" % source
+                    out.append((output, "switch output %d: expected %s, board shows %s" % (
+                        output, want, self.board.ask("switch %d" % output))))
+        for output in model.channels + (OUT, SPARE) if "sums" in CHECKS else ():
+            want, have = model.sum(output), sorted(self.board.ask("mixer-sum 0 %d" % output))
+            if want != have:
+                out.append((ts(output), "sum of output %d: expected %s, board shows %s" % (output, want, have)))
+        return out
+
+    def sync(self):
+        """Two round trips to the daemon: every record the board gave it before is read and its
+        signal sent."""
+        for _ in range(2):
+            self.seq += 1
+            self.assertIsNotNone(vx.answer_keeping_signals(self.c, vx.command(vx.PING, seq=self.seq), self.pending))
+
+    def events(self, model, run):
+        """Board events on each channel's timeslot, of what the devices run there (a BSS record
+        always: no port asks for BSS), and which port each reaches: what went wrong, or None.
+        (Events carry the id of the enable the device holds: until the daemon has put a newer
+        port's enable back after a fault, they go to the older port or nowhere.)"""
+        self.assertTrue(vx.wait_for(lambda: all(int(self.board.ask("open " + d)) > 0 for d in DEVICES[:2]), SETTLE),
+                        "the tone or DSP device is not opened again" + self.told(model, run, []))
+        self.sync()
+        self.pending.clear()
+        want = []
+        for channel in model.channels + (OUT,):
+            t, held = ts(channel), model.receivers(channel)
+            run.stamp += 1
+            if held["detector"]:
+                self.board.ask("dtmf %d %d %d" % (t, run.stamp % 10, run.stamp))
+                want.append((*model.owner(channel, "detector"), "tonec",
+                             "{ timestamp %d, event dtmf : %d }" % (run.stamp, run.stamp % 10)))
+            if held["vad"]:
+                self.board.ask("dsp-vad %d 1 1 0" % t)
+                want.append((*model.owner(channel, "vad"), "vad", "{ vad-rx TRUE }"))
+            if held["sd"] if "sd" in held else self.read_receivers(channel)["sd"]:
+                self.board.ask("dsp-sd %d 1" % t)
+                want.append((*model.owner(channel, "sd"), "sd", "{ sd-rx TRUE }"))
+            self.board.ask("dsp-bss %d %d.5" % (t, run.stamp))
+            for f in sorted(held["filters"]):
+                self.board.ask("dsp-event %d 256 %08x00000001 0" % (t, f))
+                want.append((*model.owner(channel, f), "tonec",
+                             "{ timestamp 0, event tone-presence : { freq %d, presence TRUE } }" % f))
+        self.sync()
+        got = [self.parse(frame) for frame in self.pending
+               if vx.read_signal_start(vx.Reader(frame))[1] in (TONEC, VAD, SD, BSS)]
+        got = sorted(g for g in got if "dtmfDone" not in g[2])
+        self.pending.clear()
+        chosen = {w[1] for w in want if w[1]}
+        want = sorted((w[0],) + w[2:] for w in want if w[0] is not None)
+        if got == want:
+            run.chosen |= chosen
+            return None
+        missing, extra = [w for w in want if w not in got], [g for g in got if g not in want]
+        where = {ts(model.ports[e[0]].channel) for e in missing + extra if e[0] in model.ports}
+        return ("events: expected at (slot, signal, value) %s did not come; %s came, expected nowhere"
+                % (missing, extra) + self.told(model, run, sorted(where)))
+
+    def check(self, model, run, bound):
+        if not vx.wait_for(lambda: not self.differences(model), bound):
+            found = self.differences(model)
+            self.fail("the board does not hold what the live slots wish:\n  " + "\n  ".join(t for _, t in found)
+                      + self.told(model, run, sorted({c for c, _ in found})))
+        deadline = time.monotonic() + (bound if run.unsettled else 0)
+        while "events" in CHECKS and (wrong := self.events(model, run)):
+            if time.monotonic() > deadline:
+                self.fail(wrong)
+            time.sleep(0.1)
+
+    def told(self, model, run, channels):
+        """The report of a failure: the step, and the steps on each channel since it was last idle."""
+        prefix = "%d: " % model.step
+        text = "\nseed %d, step %d:\n  " % (run.seed, model.step) + "\n  ".join(
+            line[len(prefix):] for line in run.log[-40:] if line.startswith(prefix))
+        for channel in channels or sorted(run.history):
+            lines = run.history.get(channel, [])
+            text += "\nsteps on channel %d since it was last idle (%d):\n  " % (channel, len(lines))
+            text += "\n  ".join((["..."] if len(lines) > 60 else []) + lines[-60:])
+        return text
+
+    # ---------------------------------------------------------------- steps
+
+    def note(self, model, run, channels, text):
+        line = "%d: %s" % (model.step, text)
+        run.log.append(line)
+        for channel in channels:
+            run.history[channel].append(line)
+        if VERBOSE:
+            print("seed %d step %s" % (run.seed, line), file=sys.stderr)
+
+    def act(self, model, run, slot, command, channels, text, expect="success"):
+        """Sends a command and logs it with its answer; with no fault on, the answer must be the
+        one expected ("success", or None for anything but success). Under a fault the model
+        follows the answer: a success is a wish the board must come to, whatever was refused."""
+        answer = self.send_to(slot, command)
+        deadline = time.monotonic() + SETTLE
+        while answer == INSUFFICIENT and command.startswith("create") and not run.fault and time.monotonic() < deadline:
+            # A channel still routed for a slot gone during a fault is refused for now.
+            time.sleep(0.05)
+            answer = self.send_to(slot, command)
+        self.note(model, run, channels, "%s: %s" % (text, answer))
+        if not run.fault and (answer == "success") != (expect == "success"):
+            self.fail("%s answered %s" % (text, answer) + self.told(model, run, channels))
+        return answer == "success"
+
+    def shared(self, model, slot):
+        """1 when another live port on the port's timeslot wishes something there."""
+        port = model.ports[slot]
+        return int(any(p is not port and (p.wishes or p.source) for p in model.on(port.channel)))
+
+    def create_port(self, rnd, model, run, slot, kind, channel):
+        port, ecm = Port(kind, channel), None
+        if kind == "mixerIn":
+            taken = {p.summator for p in model.on(channel)}
+            free = [s for s in (OUT, SPARE) + model.channels if s != channel and s not in taken]
+            port.summator = rnd.choice(free) if free and rnd.random() < 0.85 else None
+            params = "" if port.summator is None else ", summator tdm : %d" % port.summator
+            ecm = (rnd.random() < 0.5, rnd.random() < 0.5) if rnd.random() < 0.3 and run.fault != "dtmf" else None
+            params += ", ecm { ec %s, es %s }" % tuple(str(b).upper() for b in ecm) if ecm else ""
+            command = "create : mixerIn : { unit 0, channel tdm : %d%s }" % (channel, params)
+        else:
+            choices = model.channels if channel == OUT else [c for c in model.channels if c != channel]
+            port.inputs = {c: rnd.choice((100, 1000, 16384, 32767))
+                           for c in rnd.sample(choices, rnd.randint(0, len(choices)))}
+            command = "create : mixerOut : { unit 0, channel tdm : %d, inputs { %s } }" % (
+                channel, ", ".join("{ channel tdm : %d, gain %d }" % i for i in sorted(port.inputs.items())))
+        old = model.ports.get(slot)
+        channels = [ts(channel)] + [ts(p.summator) for p in (port, old) if p and p.summator]
+        if old:
+            # A create on a live port's number: the port goes whatever the answer.
+            run.left += self.shared(model, slot)
+            model.forget_port(slot)
+        if not self.act(model, run, slot, command, channels, "%s %d %s" % ("re-create" if old else "create", slot,
+                                                                          command[9:])):
+            return
+        port.made = model.wish(32767)
+        if ecm:
+            port.wishes["lms"] = model.wish(int(any(ecm)))
+        model.ports[slot] = port
+        # As a call does: the port is patched to a trunk timeslot; a new output takes over a
+        # trunk an older one of its channel feeds (make-before-break).
+        if rnd.random() < 0.7:
+            older = [t for t, w in model.trunk_source.items() if model.ports[w.value].channel == channel]
+            self.connect(model, run, *((rnd.choice(TRUNKS), slot) if kind == "mixerIn" else
+                                       (slot, rnd.choice(older or list(TRUNKS)))))
+
+    def connect(self, model, run, src, dst):
+        sink = model.ports.get(dst) or model.exts.get(dst) or model.hdlcs.get(dst)
+        receiver = ts(sink.channel) if dst in model.ports else sink.receiver if sink else None
+        channels = list(dict.fromkeys([c for c in (receiver, dst if dst in TRUNKS else None) if c] + (
+            [ts(model.ports[src].channel)] if src in model.ports else [src])))
+        opened = lambda: {int(line.split()[0]) for line in self.board.ask("channels") if "open=1" in line}
+        before = opened() if dst in model.hdlcs else set()
+        if not self.act(model, run, src, "connect : %d" % dst, channels, "connect %d -> %d" % (src, dst),
+                        "success" if dst not in model.exts or sink.active else None):
+            return
+        w = model.wish(src)
+        if dst in model.hdlcs:
+            new = opened() - before
+            channel = new.pop() if len(new) == 1 else sink.source and sink.source.value
+            self.assertTrue(channel, "no controller channel for HDLC slot %d" % dst + self.told(model, run, channels))
+            model.handed.add(channel)
+            w = Wish(channel, w.time, w.step)
+            self.note(model, run, channels, "HDLC slot %d on controller channel %d" % (dst, channel))
+        if sink is None:
+            model.trunk_source[dst] = w
+            return
+        run.shared_routes += any(s is not sink and s.source for s in model.sinks(receiver))
+        sink.source = w
+
+    def destroy(self, model, run, slot):
+        if slot in model.ports:
+            port = model.ports[slot]
+            channels = [ts(c) for c in (port.channel, port.summator) if c] + [
+                t for t, w in model.trunk_source.items() if w.value == slot]
+            run.left += self.shared(model, slot)
+            model.forget_port(slot)
+        else:
+            channels = [(model.exts.pop(slot, None) or model.hdlcs.pop(slot)).receiver]
+        self.act(model, run, slot, "destroy : NULL", channels, "destroy %d" % slot)
+
+    def disconnect(self, model, run, slot):
+        # A refused takedown parts the slots all the same; the switch catches up.
+        sink = model.ports.get(slot) or model.exts.get(slot) or model.hdlcs.get(slot)
+        if sink:
+            # (A data slot's channel goes with its routes.)
+            channels = [ts(sink.channel) if slot in model.ports else sink.receiver]
+            sink.source = model.wish(IDLE) if sink.source and slot not in model.hdlcs else None
+        else:
+            w = model.trunk_source.pop(slot, None)
+            model.opened |= {slot} if w else set()
+            channels = [slot] + ([ts(model.ports[w.value].channel)] if w else [])
+        self.act(model, run, slot, "disconnect : NULL", channels, "disconnect %d" % slot)
+
+    def ioctl(self, rnd, model, run, slot, device=None, aim=None):
+        """A receiver ioctl (on the device given) the port takes, or now and then one it refuses;
+        with aim, the device refuses the request aimed at (or a VAD configure's version query)."""
+        port = model.ports[slot]
+        names = [n for n, (_, d) in IOCTLS.items() if device in (None, d)]
+        takes = [n for n in names if port.kind in IOCTLS[n][0]]
+        refused = rnd.random() < 0.08 and len(takes) < len(names)
+        # Often a switch whose events a port gets, one another port of the channel holds if any,
+        # so that the rule chooses among them.
+        reported = [n for n in takes if n in ("dtmf-enable", "vad-enable", "sd-enable", "tone-filter")]
+        held = [n for n in reported if any(SWITCHES.get(n) in p.wishes for p in model.on(port.channel) if p != port)]
+        name = rnd.choice([n for n in names if n not in takes] if refused else
+                          held or reported if reported and rnd.random() < 0.4 else takes)
+        if run.fault == "dtmf" and name == "translateDTMF":
+            name = "iva-enable"  # (a string the device refuses stops half played)
+        text, effects = request(rnd, name)
+        if aim:
+            self.refuse(device, 1, *(("DSPROC_VAD_VERSION", 0) if name == "vad-params" and rnd.random() < 0.5 else aim))
+        shared = self.shared(model, slot)
+        if self.act(model, run, slot, "ioctl : " + text, [ts(port.channel)], "ioctl %d %s" % (slot, text),
+                    None if refused or not effects else "success") and not refused:
+            run.requests += shared
+            for key, value in effects:
+                port.wishes[key] = model.wish(value)
+            if name == "translateDTMF":
+                # The string plays out before the next step.
+                vx.wait_for(lambda: self.read_receivers(port.channel)["gen"] == OFF, QUIET)
+        elif name.startswith("tone-gen") and not refused:
+            # A generator the device refused is in no known state: the port's tone goes off,
+            # unless another port's newer one sounds there.
+            if model.newest(p.wishes.get("gen") for p in model.on(port.channel)) in (None, port.wishes.get("gen")):
+                port.wishes["gen"] = model.wish(OFF)
+            else:
+                port.wishes.pop("gen", None)
+
+    def ext_step(self, rnd, model, run):
+        """An ext slot made (activated and fed at once, as a call does, or left idle naming its
+        channel), activated again, deactivated, or fed."""
+        free, roll = [e for e in EXTS if e not in model.exts], rnd.random()
+        if free and (roll < 0.3 or not model.exts):
+            slot, receiver = rnd.choice(free), rnd.choice((ts(model.channels[0]), LINE))
+            if not self.act(model, run, slot, "create : ext : { transmitter %d, receiver %d }" % (7100 + slot, receiver),
+                            [receiver], "create ext %d receiving on %d" % (slot, receiver)):
+                return
+            model.exts[slot] = Sink(receiver, False)
+            roll = 0.0 if rnd.random() < 0.7 else 1.0
+        else:
+            slot = rnd.choice(sorted(model.exts))
+        ext = model.exts[slot]
+        if roll < 0.55:
+            # A second activate leaves the live receive path as it was.
+            ext.active |= self.act(model, run, slot, "activate : empty : NULL", [ext.receiver],
+                                   "activate ext %d" % slot)
+            ext.source = ext.source or (model.wish(IDLE) if ext.active else None)
+            if roll == 0.0:
+                self.connect(model, run, rnd.choice(TRUNKS), slot)
+        elif roll < 0.7:
+            ext.active, ext.source = False, None
+            self.act(model, run, slot, "deactivate : NULL", [ext.receiver], "deactivate ext %d" % slot)
+        elif roll < 1.0:
+            self.connect(model, run, rnd.choice(TRUNKS), slot)
+
+    def hdlc_step(self, rnd, model, run):
+        free = [h for h in HDLCS if h not in model.hdlcs]
+        if free and (rnd.random() < 0.5 or not model.hdlcs):
+            slot = rnd.choice(free)
+            if not self.act(model, run, slot, "create : hdlcParams : { trunk 1, log 0, address %d }" % (4660 + slot),
+                            [HDLC_TRUNK], "create HDLC slot %d" % slot):
+                return
+            model.hdlcs[slot] = Sink(HDLC_TRUNK, True)
+        self.connect(model, run, HDLC_TRUNK, rnd.choice(sorted(model.hdlcs)))
+
+    def refuse(self, device, count, *aim):
+        """The device refuses its next count requests (0: it takes them again); aim: of that
+        request name ("any") and first field only. The one place a refusal is made."""
+        self.board.ask("fail %s EIO %d %s" % (device, count, " ".join(map(str, aim))))
+
+    def hang_up(self, what):
+        """Hangs up a device ("reset": all, the board forgetting what they held); for the switch's,
+        waits until the daemon has it open again (a connect before is refused)."""
+        seen = len(self.daemon.output())
+        self.board.ask("reset" if what == "reset" else "hangup " + what)
+        if what in ("reset", "hal"):
+            self.assertTrue(vx.wait_for(lambda: "hwMux: device opened" in self.daemon.output()[seen:], SETTLE),
+                            "the switch's device is not opened again")
+
+    def fault(self, rnd, model, run):
+        """A device refusing one request, refusing for a while, hung up, or the board reset.
+        Returns how many steps a lasting refusal stays."""
+        kind = rnd.choice(("once", "once", "once", "while", "while", "hangup", "reset"))
+        run.unsettled = True
+        if kind == "once":
+            # One refused request, meant for the step made at once: on the tone and DSP devices,
+            # one on the port's timeslot (the mixer's name the unit).
+            device, slot = rnd.choice(DEVICES[:3]), rnd.choice(sorted(model.ports))
+            aim = () if device == "mixer" else ("any", ts(model.ports[slot].channel))
+            run.fault = device
+            self.note(model, run, model.everywhere(), "the %s device refuses its next request %s" % (device, aim))
+            if device == "mixer" or rnd.random() < 0.2:
+                self.refuse(device, 1, *aim)
+                if rnd.random() < 0.5:
+                    self.destroy(model, run, slot)
+                else:
+                    self.create_port(rnd, model, run, slot, model.ports[slot].kind, model.ports[slot].channel)
+            else:
+                self.ioctl(rnd, model, run, slot, device, aim)
+            self.refuse(device, 0)
+            run.fault = None
+            if rnd.random() < 0.5 and model.ports:
+                # The next request at once: what the refusal left owed is carried out first.
+                self.ioctl(rnd, model, run, rnd.choice(sorted(model.ports)))
+            return 0
+        if kind == "while":
+            device = rnd.choice(DEVICES)
+            self.refuse(device, 1000000)
+            run.fault = device
+            self.note(model, run, model.everywhere(), "the %s device refuses every request" % device)
+            return rnd.randint(1, 3)
+        device = rnd.choice(DEVICES) if kind == "hangup" else "reset"
+        self.hang_up(device)
+        # What the daemon puts back first is refused (not on the switch: its periodic requests).
+        run.refusing = [d for d in ((device,) if kind == "hangup" else DEVICES[:2])
+                        if d != "hal" and rnd.random() < 0.5]
+        for d in run.refusing:
+            self.refuse(d, 1)
+        self.note(model, run, model.everywhere(), ("the %s device hung up" % device if kind == "hangup" else "the board reset") +
+                  "".join(", the %s device refusing once" % d for d in run.refusing))
+        if kind == "reset":
+            model.held.clear()
+            # The HDLC data slots lost their channels: the controller, told so, destroys them.
+            for slot in sorted(model.hdlcs):
+                self.destroy(model, run, slot)
+        return 0
+
+    def random_step(self, rnd, model, run):
+        """One random step; returns how many steps a lasting refusal it made stays."""
+        roll, free = rnd.random(), [s for s in PORTS if s not in model.ports]
+        count = lambda kind, c: sum(1 for p in model.on(c) if p.kind == kind)
+        ins = [c for c in model.channels if count("mixerIn", c) < 3]
+        outs = [c for c in model.channels if count("mixerOut", c) < 2] + ([OUT] if count("mixerOut", OUT) < 3 else [])
+        if free and (roll < 0.12 and ins or not model.ports):
+            self.create_port(rnd, model, run, rnd.choice(free), "mixerIn", rnd.choice(ins or model.channels))
+        elif free and roll < 0.2 and outs:
+            self.create_port(rnd, model, run, rnd.choice(free), "mixerOut", rnd.choice(outs))
+        elif roll < 0.5:
+            self.ioctl(rnd, model, run, rnd.choice(sorted(model.ports)))
+        elif roll < 0.6:
+            slot, trunk = rnd.choice(sorted(model.ports)), rnd.choice(TRUNKS)
+            self.connect(model, run, *((trunk, slot) if model.ports[slot].kind == "mixerIn" else (slot, trunk)))
+        elif roll < 0.65:
+            self.disconnect(model, run, rnd.choice(sorted(model.ports) + list(TRUNKS) + sorted(model.exts)
+                                                   + sorted(model.hdlcs)))
+        elif roll < 0.74:
+            self.destroy(model, run, rnd.choice(sorted(model.ports) + sorted(model.exts) + sorted(model.hdlcs)))
+        elif roll < 0.78:
+            slot = rnd.choice(sorted(model.ports))
+            self.create_port(rnd, model, run, slot, model.ports[slot].kind, model.ports[slot].channel)
+        elif roll < 0.83:
+            self.ext_step(rnd, model, run)
+        elif roll < 0.87 and run.fault != "hal":  # (an HDLC channel the switch refuses is not patched)
+            self.hdlc_step(rnd, model, run)
+        elif not run.fault and model.ports:
+            return self.fault(rnd, model, run)
+        elif model.ports:
+            self.ioctl(rnd, model, run, rnd.choice(sorted(model.ports)))
+        return 0
+
+    def run_seed(self, seed, steps):
+        rnd = random.Random(seed)
+        model = Model(tuple(sorted(rnd.sample(CHANNELS, rnd.choice((2, 3))))))
+        run = argparse.Namespace(seed=seed, log=[], history=collections.defaultdict(list), fault=None, stamp=0,
+                                 refusing=[], unsettled=False, chosen=set(), left=0, requests=0, shared_routes=0)
+        # A fresh board and controller, whatever an earlier run left.
+        for device in DEVICES:
+            self.refuse(device, 0)
+        self.new_controller()
+        self.hang_up("reset")
+        self.assertEqual(self.send_to(None, "query : NULL"), "success")
+        for trunk in TRUNKS + (HDLC_TRUNK,):
+            # (A timeslot still routed for an earlier run's slot is refused for now.)
+            self.assertTrue(vx.wait_for(lambda: self.send_to(trunk, "create : trunk : { trunk 0, timeslot %d }" % trunk)
+                                        == "success", SETTLE), "trunk timeslot %d refused" % trunk)
+        # (A trunk slot destroyed leaves its output as it was: an earlier run's idle stays.)
+        model.opened = {t for t in TRUNKS if self.board.ask("switch %d" % t) == "constant 213"}
+        away = 0
+        for step in range(1, steps + 1):
+            model.step = step
+            # A lasting refusal skips the checks until it ends.
+            lasting = self.random_step(rnd, model, run)
+            if lasting or away > 1:
+                away = lasting or away - 1
+                continue
+            if away:
+                away = 0
+                self.refuse(run.fault, 0)
+                self.note(model, run, model.everywhere(), "the %s device takes requests again" % run.fault)
+                run.fault = None
+            self.check(model, run, SETTLE if run.unsettled else QUIET)
+            for channel in [c for c in run.history if not model.busy(c)]:
+                del run.history[channel]
+            # A refusal left for what the daemon puts back first, when it had nothing to.
+            for device in run.refusing:
+                self.refuse(device, 0)
+            run.refusing, run.unsettled = [], False
+        if run.fault:
+            self.refuse(run.fault, 0)
+            run.fault = None
+            self.check(model, run, SETTLE)
+        for slot in sorted(model.ports) + sorted(model.exts) + sorted(model.hdlcs):
+            model.step += 1
+            self.destroy(model, run, slot)
+            self.check(model, run, QUIET)
+        print("seed %d, %d steps on channels %s: %d departures from a shared timeslot, %d requests on one, "
+              "%d event owners chosen among ports, %d routes onto a shared output" %
+              (seed, steps, model.channels, run.left, run.requests, len(run.chosen), run.shared_routes),
+              file=sys.stderr)
+        # What a run must have checked, so that it cannot pass on nothing.
+        self.assertGreaterEqual(run.left, steps // 30, "too few departures from a shared timeslot")
+        self.assertGreaterEqual(run.requests, steps // 10, "too few requests on a shared timeslot")
+        self.assertGreaterEqual(len(run.chosen), steps // 40 if "events" in CHECKS else 0,
+                                "too few event owners chosen among ports")
+        self.assertGreaterEqual(run.shared_routes, steps // 100, "too few routes onto a shared output")
+
+    def test_random_shared_channels(self):
+        for seed in self.seeds:
+            with self.subTest(seed=seed):
+                self.run_seed(seed, self.steps)
+
+
+def take_args():
+    parser = argparse.ArgumentParser(add_help=False)
+    parser.add_argument("--seed", type=int, action="append")
+    parser.add_argument("--steps", type=int)
+    parser.add_argument("--print-steps", action="store_true")
+    parser.add_argument("--check", default=",".join(PARTS))
+    args, sys.argv[1:] = parser.parse_known_args()
+    global VERBOSE, CHECKS
+    VERBOSE, CHECKS = args.print_steps, tuple(filter(None, args.check.split(",")))
+    if not set(CHECKS) <= set(PARTS):
+        parser.error("--check takes some of " + ",".join(PARTS))
+    if args.seed:
+        SharedChannels.seeds = args.seed
+    if args.steps:
+        SharedChannels.steps = args.steps
+
+
+if __name__ == "__main__":
+    take_args()
+    vx.main()
