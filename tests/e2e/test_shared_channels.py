@@ -724,19 +724,13 @@ class SharedChannels(CodecSessionTest):
 
 def take_args():
     parser = argparse.ArgumentParser(add_help=False)
-    parser.add_argument("--seed", type=int, action="append")
-    parser.add_argument("--steps", type=int)
     parser.add_argument("--print-steps", action="store_true")
     parser.add_argument("--check", default=",".join(PARTS))
-    args, sys.argv[1:] = parser.parse_known_args()
+    args = vx.tester_args(SharedChannels, parser)
     global VERBOSE, CHECKS
     VERBOSE, CHECKS = args.print_steps, tuple(filter(None, args.check.split(",")))
     if not set(CHECKS) <= set(PARTS):
         parser.error("--check takes some of " + ",".join(PARTS))
-    if args.seed:
-        SharedChannels.seeds = args.seed
-    if args.steps:
-        SharedChannels.steps = args.steps
 
 
 if __name__ == "__main__":
