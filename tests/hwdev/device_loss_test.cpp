@@ -421,55 +421,6 @@ TEST_F(DeviceLoss, ARefusedGeneratorRequestLeavesAnotherReceiversNewerTone) {
   a.CleanBeforeDestroy();
 }
 
-// A device that comes back and refuses a configuration record gets the switch it governs only
-// once it took the record: until then the switch would run on the device's defaults.
-TEST_F(DeviceLoss, ASwitchIsPutBackOnlyOnceTheRecordItRunsOnWasTaken) {
-  Tones t(71);
-  Dsp d(71);
-  LGCP::DTMFParams p;
-  p.get_threshold().set_twist(8);
-  ASSERT_TRUE(t.configureDTMF(p) && t.enableDTMF(true));
-  LGCP::VADParams v;
-  v.select_v2().set_voice_th_msec(40);
-  ASSERT_TRUE(d.configureVAD(v) && d.enableVAD(true));
-  for (Device device : {Device::dtmf, Device::dsp}) {
-    lose(device);
-    sim().fail_next(device, EIO, 1);
-  }
-  advance(TonecReceiverService::kRetryMs);
-  EXPECT_FALSE(sim().state().tones[71].detector);
-  EXPECT_EQ(sim().state().dsp[71].enabled, 0u);
-  EXPECT_LINE(err(), "tonec: settings of timeslot 71 put off until the device takes them");
-  advance(TonecReceiverService::kSettleMs);
-  EXPECT_EQ(sim().state().tones[71].twist, 8u);
-  EXPECT_TRUE(sim().state().tones[71].detector);
-  EXPECT_EQ(sim().state().dsp[71].enabled, dsp::kVad);
-  EXPECT_LINE(log(), "dsproc: settings of timeslot 71 put back");
-  t.CleanBeforeDestroy();
-  d.CleanBeforeDestroy();
-}
-
-// A receiver went while the device refused its filters' switch-off; the next receiver of the
-// timeslot sets a filter before the device takes it. The switch-off made later takes only the
-// departed receiver's filter.
-TEST_F(DeviceLoss, AnOwedFilterSwitchOffLeavesTheNextReceiversFilter) {
-  {
-    Dsp gone(72);
-    ASSERT_TRUE(gone.configureToneFilter(2100, 1, 50, -20));
-    sim().fail_next(Device::dsp, EIO, 3);  // the clean-up, the next receiver's coming, its request
-    gone.CleanBeforeDestroy();
-  }
-  Dsp next(72);
-  ASSERT_TRUE(next.configureToneFilter(1000, 1, 50, -20));
-  EXPECT_EQ(dsproc().owed(), 1u);
-  advance(DSProcReceiverService::kSettleMs);
-  EXPECT_EQ(dsproc().owed(), 0u);
-  const auto& filters = sim().state().dsp[72].tone_filters;
-  ASSERT_EQ(filters.size(), 1u);
-  EXPECT_EQ(filters.begin()->first, 1000);
-  next.CleanBeforeDestroy();
-}
-
 // Two receivers of one timeslot (a mixer channel's ports) switch the same thing on: a returned
 // device gets it once, with the newest enable's id, and the older receiver's switch-off is made,
 // judged against what the device holds, not against its own earlier wish.
