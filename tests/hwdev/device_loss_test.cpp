@@ -1,7 +1,6 @@
 // The tone-control and DSP-processing services when their device goes away and comes back, a
 // receiver's generator at its destruction, and events on a timeslot that two receivers share.
 #include <cerrno>
-#include <memory>
 #include <vector>
 
 #include "asn1/schemas/LGCP.h"
@@ -366,43 +365,6 @@ TEST_F(DeviceLoss, EventsOnASharedTimeslotReachTheReceiverThatEnabledTheFeature)
   EXPECT_EQ(din.sds, std::vector<int>{1});
   EXPECT_EQ(din.tones, std::vector<uint32_t>{1000});
   EXPECT_EQ(dout.tones, std::vector<uint32_t>{2000});
-}
-
-// Two receivers of one timeslot set the same things: when the newer goes, each setting goes back
-// to the older one's wish (a detector enabled again with its id, a filter of a shared frequency
-// with its values); a filter only the newer had is taken off alone. The last one takes all off.
-TEST_F(DeviceLoss, AReceiverThatLeavesHandsEachSettingBackToTheNewestWishLeft) {
-  Tones older(45);
-  Dsp dolder(45);
-  auto newer = std::make_unique<Tones>(45);
-  auto dnewer = std::make_unique<Dsp>(45);
-  ASSERT_TRUE(older.enableDTMF(true) && newer->enableDTMF(true));
-  ASSERT_TRUE(dolder.configureDelays(10, 0, 0) && dnewer->configureDelays(20, 0, 0));
-  ASSERT_TRUE(dolder.configureToneFilter(1000, 1, 50, -20) && dnewer->configureToneFilter(1000, 1, 80, -10));
-  ASSERT_TRUE(dnewer->configureToneFilter(2000, 1, 80, -10));
-  sim().clear_requests();
-  newer->CleanBeforeDestroy();
-  dnewer->CleanBeforeDestroy();
-  newer.reset();
-  dnewer.reset();
-  const auto& t = sim().state().tones[45];
-  EXPECT_TRUE(t.detector);
-  EXPECT_EQ(t.detector_id, older.requestId());
-  auto& d = sim().state().dsp[45];
-  EXPECT_EQ(d.configured.at(dsp::kConfigureDelays)[3], 10);
-  ASSERT_EQ(d.tone_filters.size(), 1u);
-  EXPECT_EQ(d.tone_filters.begin()->second[5], 50) << "the older receiver's duration";
-  EXPECT_TRUE(requests(Device::dsp, dsp::DSPROC_DISABLE).empty()) << "the older receiver's filter stays on";
-  sim().dtmf_event(45, 8, 1);
-  pass();
-  EXPECT_EQ(older.codes, std::vector<uint32_t>{8});
-
-  older.CleanBeforeDestroy();
-  dolder.CleanBeforeDestroy();
-  EXPECT_FALSE(t.detector);
-  EXPECT_TRUE(d.tone_filters.empty());
-  EXPECT_EQ(d.configured.at(dsp::kConfigureDelays)[3], 0);
-  EXPECT_EQ(requests(Device::dsp, dsp::DSPROC_DISABLE).size(), 1u) << "all filters off at once";
 }
 
 // A tone generator request refused leaves the generator unknown: it goes to the newest wish left,
