@@ -78,6 +78,8 @@ Wish = collections.namedtuple("Wish", "value time step")
 
 def ts(channel):
     return 3072 + channel
+
+
 def request(rnd, name):
     """The ioctl with random values, and the wishes its success makes: (setting, value) pairs, a
     tone filter switched off wishing None. No wishes: one refused on any board."""
