@@ -158,7 +158,13 @@ class Model:
         wishes = [w for w in wishes if w is not None]
         return max(wishes, key=lambda w: w.time) if wishes else None
 
+    def shared(self, slot):
+        """1 when another live port on the port's timeslot wishes something there."""
+        port = self.ports[slot]
+        return int(any(p is not port and (p.wishes or p.source) for p in self.on(port.channel)))
+
     def forget_port(self, slot):
+        self.left += self.shared(slot)
         port = self.ports.pop(slot)
         others = self.on(port.channel)
         for key in KEPT:
@@ -373,11 +379,6 @@ class SharedChannels(CodecSessionTest):
             self.fail("%d <- %s answered %s" % (slot, command, answer) + self.told())
         return answer == "success"
 
-    def shared(self, slot):
-        """1 when another live port on the port's timeslot wishes something there."""
-        port = self.m.ports[slot]
-        return int(any(p is not port and (p.wishes or p.source) for p in self.m.on(port.channel)))
-
     def create_port(self, slot, kind, channel):
         m, rnd, port, ecm = self.m, self.rnd, Slot(kind=kind, channel=channel), None
         if kind == "mixerIn":
@@ -395,9 +396,7 @@ class SharedChannels(CodecSessionTest):
             command = "create : mixerOut : { unit 0, channel tdm : %d, inputs { %s } }" % (
                 channel, ", ".join("{ channel tdm : %d, gain %d }" % i for i in sorted(port.inputs.items())))
         if slot in m.ports:
-            # A create on a live port's number: the port goes whatever the answer.
-            m.left += self.shared(slot)
-            m.forget_port(slot)
+            m.forget_port(slot)  # a create on a live port's number: the port goes whatever the answer
         if not self.act(slot, command):
             return
         port.made = m.wish(32767)
@@ -436,7 +435,6 @@ class SharedChannels(CodecSessionTest):
     def destroy(self, slot):
         m = self.m
         if slot in m.ports:
-            m.left += self.shared(slot)
             m.forget_port(slot)
         else:
             (m.exts if slot in m.exts else m.hdlcs).pop(slot)
@@ -471,7 +469,7 @@ class SharedChannels(CodecSessionTest):
         text, effects = request(rnd, name)
         if aim:
             self.refuse(device, 1, *(("DSPROC_VAD_VERSION", 0) if name == "vad-params" and rnd.random() < 0.5 else aim))
-        shared = self.shared(slot)
+        shared = m.shared(slot)
         if self.act(slot, "ioctl : " + text, None if refused or not effects else "success") and not refused:
             m.requests += shared
             for key, value in effects:
