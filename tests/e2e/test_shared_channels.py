@@ -12,10 +12,9 @@ mixer sums, and which port each board event reaches; a failure names the seed, t
 the model expected against what the board shows, and the last steps. The run counts what its
 steps decided and fails below a floor, so that it cannot pass on nothing.
 
-A few fixed seeds run in CI. By hand, any seed and length (--seed may be repeated):
-    python3 test_shared_channels.py --daemon build/voxrelay-sim --seed 1234 --steps 3000
---print-steps prints every step as it runs; --check receivers,events (or routes,sums) compares
-only the tone and DSP devices and the events (or only the switch and the mixer)."""
+A few fixed seeds run in CI. By hand, any seed and length (--seed may be repeated; --print-steps
+prints every step as it runs):
+    python3 test_shared_channels.py --daemon build/voxrelay-sim --seed 1234 --steps 3000"""
 
 
 import argparse
@@ -46,8 +45,6 @@ IDLE = "idle"                  # a switch output kept open on the idle byte
 SETTLE = 6.0                   # how long the daemon may take to put the board right after a fault
 QUIET = 2.0                    # ... and after a step on a healthy board (a DTMF string to play out)
 DEVICES = ("dtmf", "dsp", "mixer", "hal")
-PARTS = ("receivers", "routes", "sums", "events")
-CHECKS = PARTS
 VERBOSE = False
 
 # What a timeslot holds for a setting no live port wishes: the cleaned ones are switched off when
@@ -271,7 +268,7 @@ class SharedChannels(CodecSessionTest):
     def differences(self):
         """What the board holds against what the model expects, a line each."""
         m, out = self.m, []
-        for channel in m.channels + (OUT,) if "receivers" in CHECKS else ():
+        for channel in m.channels + (OUT,):
             have = self.read_receivers(channel)
             for key, value in m.receivers(channel).items():
                 if have[key] != value:
@@ -279,15 +276,14 @@ class SharedChannels(CodecSessionTest):
                     why = "" if key == "filters" else " (wish of step %d)" % w.step if w else " (no live wish)"
                     out.append("timeslot %d %s: expected %s%s, board shows %s" % (ts(channel), key, value, why,
                                                                                   have[key]))
-        if "routes" in CHECKS:
-            board = {int(line.split()[0]): int(line.split()[2]) if " connected " in line else IDLE
-                     for line in self.board.ask("connections") if " connected " in line or " constant 213" in line}
-            for output, source in m.routes().items():
-                if board.get(output) != source:
-                    want = "disabled" if source is None else source if source == IDLE else "from %d" % source
-                    out.append("switch output %d: expected %s, board shows %s" % (
-                        output, want, self.board.ask("switch %d" % output)))
-        for output in m.channels + (OUT, SPARE) if "sums" in CHECKS else ():
+        board = {int(line.split()[0]): int(line.split()[2]) if " connected " in line else IDLE
+                 for line in self.board.ask("connections") if " connected " in line or " constant 213" in line}
+        for output, source in m.routes().items():
+            if board.get(output) != source:
+                want = "disabled" if source is None else source if source == IDLE else "from %d" % source
+                out.append("switch output %d: expected %s, board shows %s" % (
+                    output, want, self.board.ask("switch %d" % output)))
+        for output in m.channels + (OUT, SPARE):
             want, have = m.sum(output), sorted(self.board.ask("mixer-sum 0 %d" % output))
             if want != have:
                 out.append("sum of output %d: expected %s, board shows %s" % (output, want, have))
@@ -347,7 +343,7 @@ class SharedChannels(CodecSessionTest):
             self.fail("the board does not hold what the live slots wish:\n  " + "\n  ".join(self.differences())
                       + self.told())
         deadline = time.monotonic() + (bound if self.m.unsettled else 0)
-        while "events" in CHECKS and (wrong := self.events()):
+        while wrong := self.events():
             if time.monotonic() > deadline:
                 self.fail(wrong)
             time.sleep(0.1)
@@ -663,8 +659,7 @@ class SharedChannels(CodecSessionTest):
         # What a run must have checked, so that it cannot pass on nothing.
         self.assertGreaterEqual(m.left, steps // 30, "too few departures from a shared timeslot")
         self.assertGreaterEqual(m.requests, steps // 10, "too few requests on a shared timeslot")
-        self.assertGreaterEqual(len(m.chosen), steps // 40 if "events" in CHECKS else 0,
-                                "too few event owners chosen among ports")
+        self.assertGreaterEqual(len(m.chosen), steps // 40, "too few event owners chosen among ports")
         self.assertGreaterEqual(m.shared_routes, steps // 100, "too few routes onto a shared output")
 
     def test_random_shared_channels(self):
@@ -676,12 +671,8 @@ class SharedChannels(CodecSessionTest):
 def take_args():
     parser = argparse.ArgumentParser(add_help=False)
     parser.add_argument("--print-steps", action="store_true")
-    parser.add_argument("--check", default=",".join(PARTS))
-    args = vx.tester_args(SharedChannels, parser)
-    global VERBOSE, CHECKS
-    VERBOSE, CHECKS = args.print_steps, tuple(filter(None, args.check.split(",")))
-    if not set(CHECKS) <= set(PARTS):
-        parser.error("--check takes some of " + ",".join(PARTS))
+    global VERBOSE
+    VERBOSE = vx.tester_args(SharedChannels, parser).print_steps
 
 
 if __name__ == "__main__":
