@@ -211,36 +211,6 @@ TEST_F(SimBoardTest, ToneEventsCarryTheDetectorsId) {
 
 }
 
-TEST_F(SimBoardTest, DspKeepsEachToneFilterSwitchedOnByFrequency) {
-  int fd = open(board::dsp::kPath, O_RDONLY | O_NONBLOCK);
-  auto filter = [&](uint16_t frequency, uint8_t enable) {
-    board::dsp::Configure c;
-    c.timeslot = 9;
-    c.what = board::dsp::kConfigureToneFilter;
-    board::dsp::ToneFilterPayload p;
-    p.frequency = frequency;
-    p.enable = enable;
-    p.duration_msec = 300;
-    board::dsp::set_payload(c.payload, p);
-    return board::ioctl(fd, board::dsp::DSPROC_CONFIGURE, &c);
-  };
-  auto frequencies = [&] {
-    std::vector<int> out;
-    for (const auto& entry : sim().state().dsp[9].tone_filters) out.push_back(entry.first);
-    return out;
-  };
-  ASSERT_EQ(filter(1000, 1), 0);
-  ASSERT_EQ(filter(2000, 1), 0);
-  ASSERT_EQ(filter(2100, 1), 0);
-  ASSERT_EQ(filter(2000, 0), 0);
-  EXPECT_EQ(frequencies(), (std::vector<int>{1000, 2100}));
-  board::dsp::FeatureMask all;
-  all.timeslot = 9;
-  all.mask = board::dsp::kToneFilters;
-  ASSERT_EQ(board::ioctl(fd, board::dsp::DSPROC_DISABLE, &all), 0);
-  EXPECT_TRUE(frequencies().empty());
-}
-
 TEST_F(SimBoardTest, DspQueuesEveryEvent) {
   int fd = open(board::dsp::kPath, O_RDONLY | O_NONBLOCK);
   // Records queue while the reader is busy; none is lost or merged.

@@ -48,10 +48,6 @@ class DeviceStateTest(CodecSessionTest):
     def dsp(self, ts):
         return int(fields(self.board.ask("dsp %d" % ts))["enabled"])
 
-    def ioctls(self, slot, *requests):
-        for request in requests:
-            self.assertEqual(self.send_to(slot, "ioctl : " + request), "success", request)
-
     def mixer_in(self, slot, channel):
         """A mixerIn port on a channel of unit 0 (found by a query first); its timeslot."""
         self.command("query : NULL")

@@ -185,6 +185,34 @@ class ModemTest(vx.DaemonTest):
         self.start(slot, slot + 1)
         self.messages(lambda t: "slot %d," % slot in t and "transmitter : active : %d" % channel in t)
 
+    def auth_peer(self):
+        """A connection to the authentication channel, as the PPP side makes it."""
+        s = socket.create_connection(("127.0.0.1", int(self.daemon.env["VOXRELAY_AUTH_PORT"])))
+        self.addCleanup(s.close)
+        return s
+
+    def accepted(self, count, msg=""):
+        """Waits until the daemon took count auth connections in all."""
+        self.assertTrue(vx.wait_for(lambda: self.daemon.output().count("incoming auth connection from") >= count),
+                        msg or self.daemon.output()[-3000:])
+
+    def activated(self, s, remote=None, msg=None):
+        """The session of the accept and ip records that come to the peer s (for that remote
+        address)."""
+        s.settimeout(5)
+        got = b""
+        try:
+            while len(got) < 16 + 36 and (chunk := s.recv(64)):
+                got += chunk
+        except socket.timeout:
+            pass
+        self.assertGreaterEqual(len(got), 16 + 36, "got %r; %s" % (got, msg or ""))
+        accept, ip = struct.unpack("=IIiI", got[:16]), struct.unpack("=IIi", got[16:28])
+        self.assertEqual((accept[:2], accept[3], ip[:2], ip[2]), ((16, 2), 1, (36, 3), accept[2]), msg)
+        if remote:
+            self.assertEqual(socket.inet_ntoa(got[32:36]), remote, msg)
+        return accept[2]
+
     def execs(self):
         return [fields[1:] for fields in self.log() if fields and fields[0] == "exec"]
 
@@ -534,11 +562,6 @@ class AuthChannel(ModemTest):
                 return f
         self.fail("no frame with %r\ndaemon:\n%s" % (marker, self.daemon.output()[-3000:]))
 
-    def auth_peer(self):
-        s = socket.create_connection(("127.0.0.1", int(self.daemon.env["VOXRELAY_AUTH_PORT"])))
-        self.addCleanup(s.close)
-        return s
-
     def auth_of(self, slot, user, timeout=8.0):
         """The next authentication the controller is told of is slot's, for user."""
         got = self.messages(lambda t: "modemProceeding : auth" in t, timeout)
@@ -553,21 +576,6 @@ class AuthChannel(ModemTest):
             got += [t for t in self.gather(deadline - time.monotonic(), lambda t: "modemProceeding" in t)
                     if "modemProceeding" in t]
         return sorted(re.sub(r'^\{ slot (\d+), .*(username "\w+"|acct).*', r"\1 \2", t) for t in got)
-
-    def activated(self, s):
-        """The session of the accept and ip records that come to the peer s."""
-        s.settimeout(5)
-        got = b""
-        while len(got) < 16 + 36:
-            got += s.recv(64)
-        accept, ip = struct.unpack("=IIiI", got[:16]), struct.unpack("=IIi", got[16:28])
-        self.assertEqual((accept[:2], accept[3], ip[:2], ip[2]), ((16, 2), 1, (36, 3), accept[2]))
-        return accept[2]
-
-    def accepted(self, count):
-        """Waits until the daemon took count auth connections in all."""
-        self.assertTrue(vx.wait_for(lambda: self.daemon.output().count("incoming auth connection from") >= count),
-                        self.daemon.output()[-3000:])
 
     def closed_by_daemon(self, s, timeout):
         s.settimeout(timeout)

@@ -121,6 +121,11 @@ class CodecSessionTest(SessionTest):
     def send_to(self, slot, command):
         return self.answer(self.encoded(slot, command))
 
+    def ioctls(self, slot, *requests):
+        """Receiver ioctls to the slot, each answered success."""
+        for request in requests:
+            self.assertEqual(self.send_to(slot, "ioctl : " + request), "success", request)
+
     def answers(self, count):
         """The next count answers ("success" or the error's cause), signals kept."""
         out = []

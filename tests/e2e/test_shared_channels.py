@@ -6,17 +6,16 @@ kind refuses), amid device refusals, hang-ups and board resets.
 
 A model keeps each slot's own wishes (the last value of each setting it was answered success
 for, its tone filters, source and sum). The board must hold, per setting, the newest wish of the
-live slots; a slot leaving drops its wishes and the board comes to the newest one left, or is
-cleaned up as for a slot alone. After every step (within a bound after a fault) the run compares
-the tone and DSP settings per timeslot, the switch routes, the mixer sums, and which port each
-board event reaches. A failure names the seed and step, what the model expected against what the
-board shows, and the steps on that channel since it was last idle. The run counts what its steps
-decided and fails below a floor, so that it cannot pass on nothing.
+live slots, or what a slot alone leaves once the last goes. After every step (within a bound
+after a fault) the run compares the tone and DSP settings per timeslot, the switch routes, the
+mixer sums, and which port each board event reaches; a failure names the seed, the step, what
+the model expected against what the board shows, and the last steps. The run counts what its
+steps decided and fails below a floor, so that it cannot pass on nothing.
 
-A few fixed seeds run in CI. By hand, any seed and length (--seed may be repeated):
-    python3 test_shared_channels.py --daemon build/voxrelay-sim --seed 1234 --steps 3000
---print-steps prints each step as it runs; --check receivers,events (or routes,sums) compares
-only the tone and DSP devices and the events (or only the switch and the mixer)."""
+A few fixed seeds run in CI. By hand, any seed and length (--seed may be repeated; --print-steps
+prints every step as it runs):
+    python3 test_shared_channels.py --daemon build/voxrelay-sim --seed 1234 --steps 3000"""
+
 
 import argparse
 import collections
@@ -25,6 +24,7 @@ import sys
 import time
 
 import vxharness as vx
+from test_device_state import fields
 from test_rtp import CodecSessionTest
 
 SEEDS = [22, 29, 30]
@@ -45,8 +45,6 @@ IDLE = "idle"                  # a switch output kept open on the idle byte
 SETTLE = 6.0                   # how long the daemon may take to put the board right after a fault
 QUIET = 2.0                    # ... and after a step on a healthy board (a DTMF string to play out)
 DEVICES = ("dtmf", "dsp", "mixer", "hal")
-PARTS = ("receivers", "routes", "sums", "events")
-CHECKS = PARTS
 VERBOSE = False
 
 # What a timeslot holds for a setting no live port wishes: the cleaned ones are switched off when
@@ -119,33 +117,31 @@ def request(rnd, name):
         [("ivacfg" if name == "iva-params" else "rxgain", value)]
 
 
-class Port:
-    """A mixer port: its wishes per setting, its source, and made: the Wish of what it sums."""
+class Slot:
+    """A mixer port (kind, channel, summator, inputs; its wishes per setting, its source, and made:
+    the Wish of what it sums), or a sink: an ext slot (receiving once active) or an HDLC data slot
+    on the shared trunk timeslot, whose source is the Wish of its controller channel."""
 
-    def __init__(self, kind, channel):
-        self.kind, self.channel, self.summator, self.inputs = kind, channel, None, None
-        self.wishes, self.source, self.made = {}, None, None
-
-
-class Sink:
-    """An ext slot (receiving once activated) or an HDLC data slot on the shared trunk timeslot,
-    whose source is the Wish of its controller channel."""
-
-    def __init__(self, receiver, active):
-        self.receiver, self.active, self.source = receiver, active, None
+    def __init__(self, **fields):
+        self.summator = self.inputs = self.source = self.made = None
+        self.wishes = {}
+        self.__dict__.update(fields)
 
 
 class Model:
     """The slots as the daemon's answers left them, each with its own wishes, and what the board
-    must hold for them together."""
+    must hold for them together; the run's log, its fault, and what its steps decided."""
 
-    def __init__(self, channels):
-        self.channels, self.clock, self.step = channels, 0, 0
+    def __init__(self, seed, channels):
+        self.seed, self.channels, self.clock, self.step = seed, channels, 0, 0
         self.ports, self.exts, self.hdlcs = {}, {}, {}
         self.trunk_source = {}    # trunk slot -> Wish(the mixerOut slot feeding it)
         self.opened = set()       # trunk slots that had a source: their output stays open
         self.handed = set()       # controller channels the HDLC slots got
         self.held = {}            # (timeslot, kept setting) -> what its last wisher left there
+        self.log, self.fault, self.refusing, self.unsettled, self.stamp = [], None, [], False, 0
+        self.left = self.requests = self.shared_routes = 0   # for the floors, with chosen
+        self.chosen = set()
 
     def wish(self, value):
         self.clock += 1
@@ -159,7 +155,13 @@ class Model:
         wishes = [w for w in wishes if w is not None]
         return max(wishes, key=lambda w: w.time) if wishes else None
 
+    def shared(self, slot):
+        """1 when another live port on the port's timeslot wishes something there."""
+        port = self.ports[slot]
+        return int(any(p is not port and (p.wishes or p.source) for p in self.on(port.channel)))
+
     def forget_port(self, slot):
+        self.left += self.shared(slot)
         port = self.ports.pop(slot)
         others = self.on(port.channel)
         for key in KEPT:
@@ -168,20 +170,6 @@ class Model:
         for trunk in [t for t, w in self.trunk_source.items() if w.value == slot]:
             del self.trunk_source[trunk]
             self.opened.add(trunk)
-
-    def everywhere(self):
-        """Every switch channel the run checks, for what concerns them all (a device's fault)."""
-        return [ts(c) for c in self.channels + (OUT, SPARE)] + list(TRUNKS) + [LINE, HDLC_TRUNK]
-
-    def busy(self, channel):
-        """Whether a live slot, or a setting one left, still concerns the switch channel."""
-        if channel in TRUNKS:
-            sources = [p.source for p in self.ports.values()] + [e.source for e in self.exts.values()]
-            return channel in self.trunk_source or any(w and w.value == channel for w in sources)
-        if channel == HDLC_TRUNK:
-            return bool(self.hdlcs)
-        return any(e.receiver == channel for e in self.exts.values()) or any(t == channel for t, _ in self.held) or any(
-            channel in (ts(p.channel), p.summator and ts(p.summator)) for p in self.ports.values())
 
     def receivers(self, channel):
         """What the tone and DSP devices must hold on the channel's timeslot; a kept setting whose
@@ -253,10 +241,6 @@ class Model:
         return out
 
 
-def fields(text):
-    return dict(f.split("=", 1) for f in text.split() if "=" in f)
-
-
 class SharedChannels(CodecSessionTest):
     seeds = SEEDS
     steps = STEPS
@@ -281,30 +265,28 @@ class SharedChannels(CodecSessionTest):
                 "filters": {int(f.split("/")[0]): (int(f.split("/")[1]), int(f.split("/")[2]))
                             for f in self.board.ask("dsp-filters %d" % ts(channel)).split()}}
 
-    def differences(self, model):
-        """What the board holds against what the model expects, as (channel, text) pairs."""
-        out = []
-        for channel in model.channels + (OUT,) if "receivers" in CHECKS else ():
+    def differences(self):
+        """What the board holds against what the model expects, a line each."""
+        m, out = self.m, []
+        for channel in m.channels + (OUT,):
             have = self.read_receivers(channel)
-            for key, value in model.receivers(channel).items():
+            for key, value in m.receivers(channel).items():
                 if have[key] != value:
-                    w = model.newest(p.wishes.get(key) for p in model.on(channel))
-                    why = "" if key == "filters" else \
-                        " (wish of step %d)" % w.step if w else " (no live port wishes it)"
-                    out.append((ts(channel), "timeslot %d %s: expected %s%s, board shows %s" %
-                                (ts(channel), key, value, why, have[key])))
-        if "routes" in CHECKS:
-            board = {int(line.split()[0]): int(line.split()[2]) if " connected " in line else IDLE
-                     for line in self.board.ask("connections") if " connected " in line or " constant 213" in line}
-            for output, source in model.routes().items():
-                if board.get(output) != source:
-                    want = "disabled" if source is None else source if source == IDLE else "from %d" % source
-                    out.append((output, "switch output %d: expected %s, board shows %s" % (
-                        output, want, self.board.ask("switch %d" % output))))
-        for output in model.channels + (OUT, SPARE) if "sums" in CHECKS else ():
-            want, have = model.sum(output), sorted(self.board.ask("mixer-sum 0 %d" % output))
+                    w = m.newest(p.wishes.get(key) for p in m.on(channel))
+                    why = "" if key == "filters" else " (wish of step %d)" % w.step if w else " (no live wish)"
+                    out.append("timeslot %d %s: expected %s%s, board shows %s" % (ts(channel), key, value, why,
+                                                                                  have[key]))
+        board = {int(line.split()[0]): int(line.split()[2]) if " connected " in line else IDLE
+                 for line in self.board.ask("connections") if " connected " in line or " constant 213" in line}
+        for output, source in m.routes().items():
+            if board.get(output) != source:
+                want = "disabled" if source is None else source if source == IDLE else "from %d" % source
+                out.append("switch output %d: expected %s, board shows %s" % (
+                    output, want, self.board.ask("switch %d" % output)))
+        for output in m.channels + (OUT, SPARE):
+            want, have = m.sum(output), sorted(self.board.ask("mixer-sum 0 %d" % output))
             if want != have:
-                out.append((ts(output), "sum of output %d: expected %s, board shows %s" % (output, want, have)))
+                out.append("sum of output %d: expected %s, board shows %s" % (output, want, have))
         return out
 
     def sync(self):
@@ -312,35 +294,36 @@ class SharedChannels(CodecSessionTest):
         signal sent."""
         for _ in range(2):
             self.seq += 1
-            self.assertIsNotNone(vx.answer_keeping_signals(self.c, vx.command(vx.PING, seq=self.seq), self.pending))
+            self.answer(vx.command(vx.PING, seq=self.seq))
 
-    def events(self, model, run):
+    def events(self):
         """Board events on each channel's timeslot, of what the devices run there (a BSS record
         always: no port asks for BSS), and which port each reaches: what went wrong, or None.
         (Events carry the id of the enable the device holds: until the daemon has put a newer
         port's enable back after a fault, they go to the older port or nowhere.)"""
+        m = self.m
         self.assertTrue(vx.wait_for(lambda: all(int(self.board.ask("open " + d)) > 0 for d in DEVICES[:2]), SETTLE),
-                        "the tone or DSP device is not opened again" + self.told(model, run, []))
+                        "the tone or DSP device is not opened again" + self.told())
         self.sync()
         self.pending.clear()
         want = []
-        for channel in model.channels + (OUT,):
-            t, held = ts(channel), model.receivers(channel)
-            run.stamp += 1
+        for channel in m.channels + (OUT,):
+            t, held = ts(channel), m.receivers(channel)
+            m.stamp += 1
             if held["detector"]:
-                self.board.ask("dtmf %d %d %d" % (t, run.stamp % 10, run.stamp))
-                want.append((*model.owner(channel, "detector"), "tonec",
-                             "{ timestamp %d, event dtmf : %d }" % (run.stamp, run.stamp % 10)))
+                self.board.ask("dtmf %d %d %d" % (t, m.stamp % 10, m.stamp))
+                want.append((*m.owner(channel, "detector"), "tonec",
+                             "{ timestamp %d, event dtmf : %d }" % (m.stamp, m.stamp % 10)))
             if held["vad"]:
                 self.board.ask("dsp-vad %d 1 1 0" % t)
-                want.append((*model.owner(channel, "vad"), "vad", "{ vad-rx TRUE }"))
+                want.append((*m.owner(channel, "vad"), "vad", "{ vad-rx TRUE }"))
             if held["sd"] if "sd" in held else self.read_receivers(channel)["sd"]:
                 self.board.ask("dsp-sd %d 1" % t)
-                want.append((*model.owner(channel, "sd"), "sd", "{ sd-rx TRUE }"))
-            self.board.ask("dsp-bss %d %d.5" % (t, run.stamp))
+                want.append((*m.owner(channel, "sd"), "sd", "{ sd-rx TRUE }"))
+            self.board.ask("dsp-bss %d %d.5" % (t, m.stamp))
             for f in sorted(held["filters"]):
                 self.board.ask("dsp-event %d 256 %08x00000001 0" % (t, f))
-                want.append((*model.owner(channel, f), "tonec",
+                want.append((*m.owner(channel, f), "tonec",
                              "{ timestamp 0, event tone-presence : { freq %d, presence TRUE } }" % f))
         self.sync()
         got = [self.parse(frame) for frame in self.pending
@@ -350,220 +333,189 @@ class SharedChannels(CodecSessionTest):
         chosen = {w[1] for w in want if w[1]}
         want = sorted((w[0],) + w[2:] for w in want if w[0] is not None)
         if got == want:
-            run.chosen |= chosen
+            m.chosen |= chosen
             return None
-        missing, extra = [w for w in want if w not in got], [g for g in got if g not in want]
-        where = {ts(model.ports[e[0]].channel) for e in missing + extra if e[0] in model.ports}
-        return ("events: expected at (slot, signal, value) %s did not come; %s came, expected nowhere"
-                % (missing, extra) + self.told(model, run, sorted(where)))
+        return "events: expected at (slot, signal, value) %s did not come; %s came, expected nowhere" % (
+            [w for w in want if w not in got], [g for g in got if g not in want]) + self.told()
 
-    def check(self, model, run, bound):
-        if not vx.wait_for(lambda: not self.differences(model), bound):
-            found = self.differences(model)
-            self.fail("the board does not hold what the live slots wish:\n  " + "\n  ".join(t for _, t in found)
-                      + self.told(model, run, sorted({c for c, _ in found})))
-        deadline = time.monotonic() + (bound if run.unsettled else 0)
-        while "events" in CHECKS and (wrong := self.events(model, run)):
+    def check(self, bound):
+        if not vx.wait_for(lambda: not self.differences(), bound):
+            self.fail("the board does not hold what the live slots wish:\n  " + "\n  ".join(self.differences())
+                      + self.told())
+        deadline = time.monotonic() + (bound if self.m.unsettled else 0)
+        while wrong := self.events():
             if time.monotonic() > deadline:
                 self.fail(wrong)
             time.sleep(0.1)
 
-    def told(self, model, run, channels):
-        """The report of a failure: the step, and the steps on each channel since it was last idle."""
-        prefix = "%d: " % model.step
-        text = "\nseed %d, step %d:\n  " % (run.seed, model.step) + "\n  ".join(
-            line[len(prefix):] for line in run.log[-40:] if line.startswith(prefix))
-        for channel in channels or sorted(run.history):
-            lines = run.history.get(channel, [])
-            text += "\nsteps on channel %d since it was last idle (%d):\n  " % (channel, len(lines))
-            text += "\n  ".join((["..."] if len(lines) > 60 else []) + lines[-60:])
-        return text
+    def told(self):
+        """The report of a failure: the seed, the step and the last 60 steps (--print-steps shows all)."""
+        return "\nseed %d, step %d, after:\n  %s" % (self.m.seed, self.m.step, "\n  ".join(self.m.log[-60:]))
 
     # ---------------------------------------------------------------- steps
 
-    def note(self, model, run, channels, text):
-        line = "%d: %s" % (model.step, text)
-        run.log.append(line)
-        for channel in channels:
-            run.history[channel].append(line)
+    def note(self, text):
+        self.m.log.append("%d: %s" % (self.m.step, text))
         if VERBOSE:
-            print("seed %d step %s" % (run.seed, line), file=sys.stderr)
+            print("seed %d step %s" % (self.m.seed, self.m.log[-1]), file=sys.stderr)
 
-    def act(self, model, run, slot, command, channels, text, expect="success"):
+    def act(self, slot, command, expect="success"):
         """Sends a command and logs it with its answer; with no fault on, the answer must be the
         one expected ("success", or None for anything but success). Under a fault the model
         follows the answer: a success is a wish the board must come to, whatever was refused."""
         answer = self.send_to(slot, command)
         deadline = time.monotonic() + SETTLE
-        while answer == INSUFFICIENT and command.startswith("create") and not run.fault and time.monotonic() < deadline:
+        while answer == INSUFFICIENT and command.startswith("create") and not self.m.fault \
+                and time.monotonic() < deadline:
             # A channel still routed for a slot gone during a fault is refused for now.
             time.sleep(0.05)
             answer = self.send_to(slot, command)
-        self.note(model, run, channels, "%s: %s" % (text, answer))
-        if not run.fault and (answer == "success") != (expect == "success"):
-            self.fail("%s answered %s" % (text, answer) + self.told(model, run, channels))
+        self.note("%d <- %s: %s" % (slot, command, answer))
+        if not self.m.fault and (answer == "success") != (expect == "success"):
+            self.fail("%d <- %s answered %s" % (slot, command, answer) + self.told())
         return answer == "success"
 
-    def shared(self, model, slot):
-        """1 when another live port on the port's timeslot wishes something there."""
-        port = model.ports[slot]
-        return int(any(p is not port and (p.wishes or p.source) for p in model.on(port.channel)))
-
-    def create_port(self, rnd, model, run, slot, kind, channel):
-        port, ecm = Port(kind, channel), None
+    def create_port(self, slot, kind, channel):
+        m, rnd, port, ecm = self.m, self.rnd, Slot(kind=kind, channel=channel), None
         if kind == "mixerIn":
-            taken = {p.summator for p in model.on(channel)}
-            free = [s for s in (OUT, SPARE) + model.channels if s != channel and s not in taken]
+            taken = {p.summator for p in m.on(channel)}
+            free = [s for s in (OUT, SPARE) + m.channels if s != channel and s not in taken]
             port.summator = rnd.choice(free) if free and rnd.random() < 0.85 else None
             params = "" if port.summator is None else ", summator tdm : %d" % port.summator
-            ecm = (rnd.random() < 0.5, rnd.random() < 0.5) if rnd.random() < 0.3 and run.fault != "dtmf" else None
+            ecm = (rnd.random() < 0.5, rnd.random() < 0.5) if rnd.random() < 0.3 and m.fault != "dtmf" else None
             params += ", ecm { ec %s, es %s }" % tuple(str(b).upper() for b in ecm) if ecm else ""
             command = "create : mixerIn : { unit 0, channel tdm : %d%s }" % (channel, params)
         else:
-            choices = model.channels if channel == OUT else [c for c in model.channels if c != channel]
+            choices = m.channels if channel == OUT else [c for c in m.channels if c != channel]
             port.inputs = {c: rnd.choice((100, 1000, 16384, 32767))
                            for c in rnd.sample(choices, rnd.randint(0, len(choices)))}
             command = "create : mixerOut : { unit 0, channel tdm : %d, inputs { %s } }" % (
                 channel, ", ".join("{ channel tdm : %d, gain %d }" % i for i in sorted(port.inputs.items())))
-        old = model.ports.get(slot)
-        channels = [ts(channel)] + [ts(p.summator) for p in (port, old) if p and p.summator]
-        if old:
-            # A create on a live port's number: the port goes whatever the answer.
-            run.left += self.shared(model, slot)
-            model.forget_port(slot)
-        if not self.act(model, run, slot, command, channels, "%s %d %s" % ("re-create" if old else "create", slot,
-                                                                          command[9:])):
+        if slot in m.ports:
+            m.forget_port(slot)  # a create on a live port's number: the port goes whatever the answer
+        if not self.act(slot, command):
             return
-        port.made = model.wish(32767)
+        port.made = m.wish(32767)
         if ecm:
-            port.wishes["lms"] = model.wish(int(any(ecm)))
-        model.ports[slot] = port
+            port.wishes["lms"] = m.wish(int(any(ecm)))
+        m.ports[slot] = port
         # As a call does: the port is patched to a trunk timeslot; a new output takes over a
         # trunk an older one of its channel feeds (make-before-break).
         if rnd.random() < 0.7:
-            older = [t for t, w in model.trunk_source.items() if model.ports[w.value].channel == channel]
-            self.connect(model, run, *((rnd.choice(TRUNKS), slot) if kind == "mixerIn" else
-                                       (slot, rnd.choice(older or list(TRUNKS)))))
+            older = [t for t, w in m.trunk_source.items() if m.ports[w.value].channel == channel]
+            self.connect(*((rnd.choice(TRUNKS), slot) if kind == "mixerIn" else
+                           (slot, rnd.choice(older or list(TRUNKS)))))
 
-    def connect(self, model, run, src, dst):
-        sink = model.ports.get(dst) or model.exts.get(dst) or model.hdlcs.get(dst)
-        receiver = ts(sink.channel) if dst in model.ports else sink.receiver if sink else None
-        channels = list(dict.fromkeys([c for c in (receiver, dst if dst in TRUNKS else None) if c] + (
-            [ts(model.ports[src].channel)] if src in model.ports else [src])))
+    def connect(self, src, dst):
+        m = self.m
+        sink = m.ports.get(dst) or m.exts.get(dst) or m.hdlcs.get(dst)
+        receiver = ts(sink.channel) if dst in m.ports else sink.receiver if sink else None
         opened = lambda: {int(line.split()[0]) for line in self.board.ask("channels") if "open=1" in line}
-        before = opened() if dst in model.hdlcs else set()
-        if not self.act(model, run, src, "connect : %d" % dst, channels, "connect %d -> %d" % (src, dst),
-                        "success" if dst not in model.exts or sink.active else None):
+        before = opened() if dst in m.hdlcs else set()
+        if not self.act(src, "connect : %d" % dst, "success" if dst not in m.exts or sink.active else None):
             return
-        w = model.wish(src)
-        if dst in model.hdlcs:
+        w = m.wish(src)
+        if dst in m.hdlcs:
             new = opened() - before
             channel = new.pop() if len(new) == 1 else sink.source and sink.source.value
-            self.assertTrue(channel, "no controller channel for HDLC slot %d" % dst + self.told(model, run, channels))
-            model.handed.add(channel)
+            self.assertTrue(channel, "no controller channel for HDLC slot %d" % dst + self.told())
+            m.handed.add(channel)
             w = Wish(channel, w.time, w.step)
-            self.note(model, run, channels, "HDLC slot %d on controller channel %d" % (dst, channel))
+            self.note("HDLC slot %d on controller channel %d" % (dst, channel))
         if sink is None:
-            model.trunk_source[dst] = w
+            m.trunk_source[dst] = w
             return
-        run.shared_routes += any(s is not sink and s.source for s in model.sinks(receiver))
+        m.shared_routes += any(s is not sink and s.source for s in m.sinks(receiver))
         sink.source = w
 
-    def destroy(self, model, run, slot):
-        if slot in model.ports:
-            port = model.ports[slot]
-            channels = [ts(c) for c in (port.channel, port.summator) if c] + [
-                t for t, w in model.trunk_source.items() if w.value == slot]
-            run.left += self.shared(model, slot)
-            model.forget_port(slot)
+    def destroy(self, slot):
+        m = self.m
+        if slot in m.ports:
+            m.forget_port(slot)
         else:
-            channels = [(model.exts.pop(slot, None) or model.hdlcs.pop(slot)).receiver]
-        self.act(model, run, slot, "destroy : NULL", channels, "destroy %d" % slot)
+            (m.exts if slot in m.exts else m.hdlcs).pop(slot)
+        self.act(slot, "destroy : NULL")
 
-    def disconnect(self, model, run, slot):
+    def disconnect(self, slot):
         # A refused takedown parts the slots all the same; the switch catches up.
-        sink = model.ports.get(slot) or model.exts.get(slot) or model.hdlcs.get(slot)
+        m = self.m
+        sink = m.ports.get(slot) or m.exts.get(slot) or m.hdlcs.get(slot)
         if sink:
             # (A data slot's channel goes with its routes.)
-            channels = [ts(sink.channel) if slot in model.ports else sink.receiver]
-            sink.source = model.wish(IDLE) if sink.source and slot not in model.hdlcs else None
-        else:
-            w = model.trunk_source.pop(slot, None)
-            model.opened |= {slot} if w else set()
-            channels = [slot] + ([ts(model.ports[w.value].channel)] if w else [])
-        self.act(model, run, slot, "disconnect : NULL", channels, "disconnect %d" % slot)
+            sink.source = m.wish(IDLE) if sink.source and slot not in m.hdlcs else None
+        elif m.trunk_source.pop(slot, None):
+            m.opened.add(slot)
+        self.act(slot, "disconnect : NULL")
 
-    def ioctl(self, rnd, model, run, slot, device=None, aim=None):
+    def ioctl(self, slot, device=None, aim=None):
         """A receiver ioctl (on the device given) the port takes, or now and then one it refuses;
         with aim, the device refuses the request aimed at (or a VAD configure's version query)."""
-        port = model.ports[slot]
+        m, rnd, port = self.m, self.rnd, self.m.ports[slot]
         names = [n for n, (_, d) in IOCTLS.items() if device in (None, d)]
         takes = [n for n in names if port.kind in IOCTLS[n][0]]
         refused = rnd.random() < 0.08 and len(takes) < len(names)
         # Often a switch whose events a port gets, one another port of the channel holds if any,
         # so that the rule chooses among them.
         reported = [n for n in takes if n in ("dtmf-enable", "vad-enable", "sd-enable", "tone-filter")]
-        held = [n for n in reported if any(SWITCHES.get(n) in p.wishes for p in model.on(port.channel) if p != port)]
+        held = [n for n in reported if any(SWITCHES.get(n) in p.wishes for p in m.on(port.channel) if p is not port)]
         name = rnd.choice([n for n in names if n not in takes] if refused else
                           held or reported if reported and rnd.random() < 0.4 else takes)
-        if run.fault == "dtmf" and name == "translateDTMF":
+        if m.fault == "dtmf" and name == "translateDTMF":
             name = "iva-enable"  # (a string the device refuses stops half played)
         text, effects = request(rnd, name)
         if aim:
             self.refuse(device, 1, *(("DSPROC_VAD_VERSION", 0) if name == "vad-params" and rnd.random() < 0.5 else aim))
-        shared = self.shared(model, slot)
-        if self.act(model, run, slot, "ioctl : " + text, [ts(port.channel)], "ioctl %d %s" % (slot, text),
-                    None if refused or not effects else "success") and not refused:
-            run.requests += shared
+        shared = m.shared(slot)
+        if self.act(slot, "ioctl : " + text, None if refused or not effects else "success") and not refused:
+            m.requests += shared
             for key, value in effects:
-                port.wishes[key] = model.wish(value)
+                port.wishes[key] = m.wish(value)
             if name == "translateDTMF":
                 # The string plays out before the next step.
                 vx.wait_for(lambda: self.read_receivers(port.channel)["gen"] == OFF, QUIET)
         elif name.startswith("tone-gen") and not refused:
             # A generator the device refused is in no known state: the port's tone goes off,
             # unless another port's newer one sounds there.
-            if model.newest(p.wishes.get("gen") for p in model.on(port.channel)) in (None, port.wishes.get("gen")):
-                port.wishes["gen"] = model.wish(OFF)
+            if m.newest(p.wishes.get("gen") for p in m.on(port.channel)) in (None, port.wishes.get("gen")):
+                port.wishes["gen"] = m.wish(OFF)
             else:
                 port.wishes.pop("gen", None)
 
-    def ext_step(self, rnd, model, run):
+    def ext_step(self):
         """An ext slot made (activated and fed at once, as a call does, or left idle naming its
         channel), activated again, deactivated, or fed."""
-        free, roll = [e for e in EXTS if e not in model.exts], rnd.random()
-        if free and (roll < 0.3 or not model.exts):
-            slot, receiver = rnd.choice(free), rnd.choice((ts(model.channels[0]), LINE))
-            if not self.act(model, run, slot, "create : ext : { transmitter %d, receiver %d }" % (7100 + slot, receiver),
-                            [receiver], "create ext %d receiving on %d" % (slot, receiver)):
+        m, rnd = self.m, self.rnd
+        free, roll = [e for e in EXTS if e not in m.exts], rnd.random()
+        if free and (roll < 0.3 or not m.exts):
+            slot, receiver = rnd.choice(free), rnd.choice((ts(m.channels[0]), LINE))
+            if not self.act(slot, "create : ext : { transmitter %d, receiver %d }" % (7100 + slot, receiver)):
                 return
-            model.exts[slot] = Sink(receiver, False)
+            m.exts[slot] = Slot(receiver=receiver, active=False)
             roll = 0.0 if rnd.random() < 0.7 else 1.0
         else:
-            slot = rnd.choice(sorted(model.exts))
-        ext = model.exts[slot]
+            slot = rnd.choice(sorted(m.exts))
+        ext = m.exts[slot]
         if roll < 0.55:
             # A second activate leaves the live receive path as it was.
-            ext.active |= self.act(model, run, slot, "activate : empty : NULL", [ext.receiver],
-                                   "activate ext %d" % slot)
-            ext.source = ext.source or (model.wish(IDLE) if ext.active else None)
+            ext.active |= self.act(slot, "activate : empty : NULL")
+            ext.source = ext.source or (m.wish(IDLE) if ext.active else None)
             if roll == 0.0:
-                self.connect(model, run, rnd.choice(TRUNKS), slot)
+                self.connect(rnd.choice(TRUNKS), slot)
         elif roll < 0.7:
             ext.active, ext.source = False, None
-            self.act(model, run, slot, "deactivate : NULL", [ext.receiver], "deactivate ext %d" % slot)
+            self.act(slot, "deactivate : NULL")
         elif roll < 1.0:
-            self.connect(model, run, rnd.choice(TRUNKS), slot)
+            self.connect(rnd.choice(TRUNKS), slot)
 
-    def hdlc_step(self, rnd, model, run):
-        free = [h for h in HDLCS if h not in model.hdlcs]
-        if free and (rnd.random() < 0.5 or not model.hdlcs):
+    def hdlc_step(self):
+        m, rnd = self.m, self.rnd
+        free = [h for h in HDLCS if h not in m.hdlcs]
+        if free and (rnd.random() < 0.5 or not m.hdlcs):
             slot = rnd.choice(free)
-            if not self.act(model, run, slot, "create : hdlcParams : { trunk 1, log 0, address %d }" % (4660 + slot),
-                            [HDLC_TRUNK], "create HDLC slot %d" % slot):
+            if not self.act(slot, "create : hdlcParams : { trunk 1, log 0, address %d }" % (4660 + slot)):
                 return
-            model.hdlcs[slot] = Sink(HDLC_TRUNK, True)
-        self.connect(model, run, HDLC_TRUNK, rnd.choice(sorted(model.hdlcs)))
+            m.hdlcs[slot] = Slot(receiver=HDLC_TRUNK, active=True)
+        self.connect(HDLC_TRUNK, rnd.choice(sorted(m.hdlcs)))
 
     def refuse(self, device, count, *aim):
         """The device refuses its next count requests (0: it takes them again); aim: of that
@@ -579,92 +531,90 @@ class SharedChannels(CodecSessionTest):
             self.assertTrue(vx.wait_for(lambda: "hwMux: device opened" in self.daemon.output()[seen:], SETTLE),
                             "the switch's device is not opened again")
 
-    def fault(self, rnd, model, run):
+    def fault(self):
         """A device refusing one request, refusing for a while, hung up, or the board reset.
         Returns how many steps a lasting refusal stays."""
+        m, rnd = self.m, self.rnd
         kind = rnd.choice(("once", "once", "once", "while", "while", "hangup", "reset"))
-        run.unsettled = True
+        m.unsettled = True
         if kind == "once":
             # One refused request, meant for the step made at once: on the tone and DSP devices,
             # one on the port's timeslot (the mixer's name the unit).
-            device, slot = rnd.choice(DEVICES[:3]), rnd.choice(sorted(model.ports))
-            aim = () if device == "mixer" else ("any", ts(model.ports[slot].channel))
-            run.fault = device
-            self.note(model, run, model.everywhere(), "the %s device refuses its next request %s" % (device, aim))
+            device, slot = rnd.choice(DEVICES[:3]), rnd.choice(sorted(m.ports))
+            aim = () if device == "mixer" else ("any", ts(m.ports[slot].channel))
+            m.fault = device
+            self.note("the %s device refuses its next request %s" % (device, aim))
             if device == "mixer" or rnd.random() < 0.2:
                 self.refuse(device, 1, *aim)
                 if rnd.random() < 0.5:
-                    self.destroy(model, run, slot)
+                    self.destroy(slot)
                 else:
-                    self.create_port(rnd, model, run, slot, model.ports[slot].kind, model.ports[slot].channel)
+                    self.create_port(slot, m.ports[slot].kind, m.ports[slot].channel)
             else:
-                self.ioctl(rnd, model, run, slot, device, aim)
+                self.ioctl(slot, device, aim)
             self.refuse(device, 0)
-            run.fault = None
-            if rnd.random() < 0.5 and model.ports:
+            m.fault = None
+            if rnd.random() < 0.5 and m.ports:
                 # The next request at once: what the refusal left owed is carried out first.
-                self.ioctl(rnd, model, run, rnd.choice(sorted(model.ports)))
+                self.ioctl(rnd.choice(sorted(m.ports)))
             return 0
         if kind == "while":
             device = rnd.choice(DEVICES)
             self.refuse(device, 1000000)
-            run.fault = device
-            self.note(model, run, model.everywhere(), "the %s device refuses every request" % device)
+            m.fault = device
+            self.note("the %s device refuses every request" % device)
             return rnd.randint(1, 3)
         device = rnd.choice(DEVICES) if kind == "hangup" else "reset"
         self.hang_up(device)
         # What the daemon puts back first is refused (not on the switch: its periodic requests).
-        run.refusing = [d for d in ((device,) if kind == "hangup" else DEVICES[:2])
-                        if d != "hal" and rnd.random() < 0.5]
-        for d in run.refusing:
+        m.refusing = [d for d in ((device,) if kind == "hangup" else DEVICES[:2]) if d != "hal" and rnd.random() < 0.5]
+        for d in m.refusing:
             self.refuse(d, 1)
-        self.note(model, run, model.everywhere(), ("the %s device hung up" % device if kind == "hangup" else "the board reset") +
-                  "".join(", the %s device refusing once" % d for d in run.refusing))
+        self.note(("the %s device hung up" % device if kind == "hangup" else "the board reset") +
+                  "".join(", the %s device refusing once" % d for d in m.refusing))
         if kind == "reset":
-            model.held.clear()
+            m.held.clear()
             # The HDLC data slots lost their channels: the controller, told so, destroys them.
-            for slot in sorted(model.hdlcs):
-                self.destroy(model, run, slot)
+            for slot in sorted(m.hdlcs):
+                self.destroy(slot)
         return 0
 
-    def random_step(self, rnd, model, run):
+    def random_step(self):
         """One random step; returns how many steps a lasting refusal it made stays."""
-        roll, free = rnd.random(), [s for s in PORTS if s not in model.ports]
-        count = lambda kind, c: sum(1 for p in model.on(c) if p.kind == kind)
-        ins = [c for c in model.channels if count("mixerIn", c) < 3]
-        outs = [c for c in model.channels if count("mixerOut", c) < 2] + ([OUT] if count("mixerOut", OUT) < 3 else [])
-        if free and (roll < 0.12 and ins or not model.ports):
-            self.create_port(rnd, model, run, rnd.choice(free), "mixerIn", rnd.choice(ins or model.channels))
+        m, rnd = self.m, self.rnd
+        roll, free = rnd.random(), [s for s in PORTS if s not in m.ports]
+        count = lambda kind, c: sum(1 for p in m.on(c) if p.kind == kind)
+        ins = [c for c in m.channels if count("mixerIn", c) < 3]
+        outs = [c for c in m.channels if count("mixerOut", c) < 2] + ([OUT] if count("mixerOut", OUT) < 3 else [])
+        if free and (roll < 0.12 and ins or not m.ports):
+            self.create_port(rnd.choice(free), "mixerIn", rnd.choice(ins or m.channels))
         elif free and roll < 0.2 and outs:
-            self.create_port(rnd, model, run, rnd.choice(free), "mixerOut", rnd.choice(outs))
+            self.create_port(rnd.choice(free), "mixerOut", rnd.choice(outs))
         elif roll < 0.5:
-            self.ioctl(rnd, model, run, rnd.choice(sorted(model.ports)))
+            self.ioctl(rnd.choice(sorted(m.ports)))
         elif roll < 0.6:
-            slot, trunk = rnd.choice(sorted(model.ports)), rnd.choice(TRUNKS)
-            self.connect(model, run, *((trunk, slot) if model.ports[slot].kind == "mixerIn" else (slot, trunk)))
+            slot, trunk = rnd.choice(sorted(m.ports)), rnd.choice(TRUNKS)
+            self.connect(*((trunk, slot) if m.ports[slot].kind == "mixerIn" else (slot, trunk)))
         elif roll < 0.65:
-            self.disconnect(model, run, rnd.choice(sorted(model.ports) + list(TRUNKS) + sorted(model.exts)
-                                                   + sorted(model.hdlcs)))
+            self.disconnect(rnd.choice(sorted(m.ports) + list(TRUNKS) + sorted(m.exts) + sorted(m.hdlcs)))
         elif roll < 0.74:
-            self.destroy(model, run, rnd.choice(sorted(model.ports) + sorted(model.exts) + sorted(model.hdlcs)))
+            self.destroy(rnd.choice(sorted(m.ports) + sorted(m.exts) + sorted(m.hdlcs)))
         elif roll < 0.78:
-            slot = rnd.choice(sorted(model.ports))
-            self.create_port(rnd, model, run, slot, model.ports[slot].kind, model.ports[slot].channel)
+            slot = rnd.choice(sorted(m.ports))
+            self.create_port(slot, m.ports[slot].kind, m.ports[slot].channel)
         elif roll < 0.83:
-            self.ext_step(rnd, model, run)
-        elif roll < 0.87 and run.fault != "hal":  # (an HDLC channel the switch refuses is not patched)
-            self.hdlc_step(rnd, model, run)
-        elif not run.fault and model.ports:
-            return self.fault(rnd, model, run)
-        elif model.ports:
-            self.ioctl(rnd, model, run, rnd.choice(sorted(model.ports)))
+            self.ext_step()
+        elif roll < 0.87 and m.fault != "hal":  # (an HDLC channel the switch refuses is not patched)
+            self.hdlc_step()
+        elif not m.fault and m.ports:
+            return self.fault()
+        elif m.ports:
+            self.ioctl(rnd.choice(sorted(m.ports)))
         return 0
 
     def run_seed(self, seed, steps):
-        rnd = random.Random(seed)
-        model = Model(tuple(sorted(rnd.sample(CHANNELS, rnd.choice((2, 3))))))
-        run = argparse.Namespace(seed=seed, log=[], history=collections.defaultdict(list), fault=None, stamp=0,
-                                 refusing=[], unsettled=False, chosen=set(), left=0, requests=0, shared_routes=0)
+        self.rnd = random.Random(seed)
+        m = self.m = Model(seed, tuple(sorted(self.rnd.sample(CHANNELS, self.rnd.choice((2, 3))))))
         # A fresh board and controller, whatever an earlier run left.
         for device in DEVICES:
             self.refuse(device, 0)
@@ -676,45 +626,41 @@ class SharedChannels(CodecSessionTest):
             self.assertTrue(vx.wait_for(lambda: self.send_to(trunk, "create : trunk : { trunk 0, timeslot %d }" % trunk)
                                         == "success", SETTLE), "trunk timeslot %d refused" % trunk)
         # (A trunk slot destroyed leaves its output as it was: an earlier run's idle stays.)
-        model.opened = {t for t in TRUNKS if self.board.ask("switch %d" % t) == "constant 213"}
+        m.opened = {t for t in TRUNKS if self.board.ask("switch %d" % t) == "constant 213"}
         away = 0
         for step in range(1, steps + 1):
-            model.step = step
+            m.step = step
             # A lasting refusal skips the checks until it ends.
-            lasting = self.random_step(rnd, model, run)
+            lasting = self.random_step()
             if lasting or away > 1:
                 away = lasting or away - 1
                 continue
             if away:
                 away = 0
-                self.refuse(run.fault, 0)
-                self.note(model, run, model.everywhere(), "the %s device takes requests again" % run.fault)
-                run.fault = None
-            self.check(model, run, SETTLE if run.unsettled else QUIET)
-            for channel in [c for c in run.history if not model.busy(c)]:
-                del run.history[channel]
+                self.refuse(m.fault, 0)
+                self.note("the %s device takes requests again" % m.fault)
+                m.fault = None
+            self.check(SETTLE if m.unsettled else QUIET)
             # A refusal left for what the daemon puts back first, when it had nothing to.
-            for device in run.refusing:
+            for device in m.refusing:
                 self.refuse(device, 0)
-            run.refusing, run.unsettled = [], False
-        if run.fault:
-            self.refuse(run.fault, 0)
-            run.fault = None
-            self.check(model, run, SETTLE)
-        for slot in sorted(model.ports) + sorted(model.exts) + sorted(model.hdlcs):
-            model.step += 1
-            self.destroy(model, run, slot)
-            self.check(model, run, QUIET)
+            m.refusing, m.unsettled = [], False
+        if m.fault:
+            self.refuse(m.fault, 0)
+            m.fault = None
+            self.check(SETTLE)
+        for slot in sorted(m.ports) + sorted(m.exts) + sorted(m.hdlcs):
+            m.step += 1
+            self.destroy(slot)
+            self.check(QUIET)
         print("seed %d, %d steps on channels %s: %d departures from a shared timeslot, %d requests on one, "
               "%d event owners chosen among ports, %d routes onto a shared output" %
-              (seed, steps, model.channels, run.left, run.requests, len(run.chosen), run.shared_routes),
-              file=sys.stderr)
+              (seed, steps, m.channels, m.left, m.requests, len(m.chosen), m.shared_routes), file=sys.stderr)
         # What a run must have checked, so that it cannot pass on nothing.
-        self.assertGreaterEqual(run.left, steps // 30, "too few departures from a shared timeslot")
-        self.assertGreaterEqual(run.requests, steps // 10, "too few requests on a shared timeslot")
-        self.assertGreaterEqual(len(run.chosen), steps // 40 if "events" in CHECKS else 0,
-                                "too few event owners chosen among ports")
-        self.assertGreaterEqual(run.shared_routes, steps // 100, "too few routes onto a shared output")
+        self.assertGreaterEqual(m.left, steps // 30, "too few departures from a shared timeslot")
+        self.assertGreaterEqual(m.requests, steps // 10, "too few requests on a shared timeslot")
+        self.assertGreaterEqual(len(m.chosen), steps // 40, "too few event owners chosen among ports")
+        self.assertGreaterEqual(m.shared_routes, steps // 100, "too few routes onto a shared output")
 
     def test_random_shared_channels(self):
         for seed in self.seeds:
@@ -725,12 +671,8 @@ class SharedChannels(CodecSessionTest):
 def take_args():
     parser = argparse.ArgumentParser(add_help=False)
     parser.add_argument("--print-steps", action="store_true")
-    parser.add_argument("--check", default=",".join(PARTS))
-    args = vx.tester_args(SharedChannels, parser)
-    global VERBOSE, CHECKS
-    VERBOSE, CHECKS = args.print_steps, tuple(filter(None, args.check.split(",")))
-    if not set(CHECKS) <= set(PARTS):
-        parser.error("--check takes some of " + ",".join(PARTS))
+    global VERBOSE
+    VERBOSE = vx.tester_args(SharedChannels, parser).print_steps
 
 
 if __name__ == "__main__":

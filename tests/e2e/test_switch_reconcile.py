@@ -138,39 +138,15 @@ class SwitchReconcile(TrunkSwitchCase):
         self.assertLess(requests, 2200 * elapsed + 4 * count, (requests, elapsed))
         self.assertLessEqual(lines, 2 * count + 2, self.daemon.output()[-3000:])
 
-    def refused_for_good(self, outputs, owed):
-        """The switch refuses outputs for good from now until the test ends; takedowns of the
-        owed ones (ext receivers) are owed from the start."""
-        self.refused = list(outputs)
-        for channel in outputs:
+    def test_outputs_refused_for_good_share_a_bounded_budget_and_hold_up_no_other(self):
+        # Timeslot 0 of every bus, where each step of the sweep ends, and 300 outputs whose
+        # takedowns are owed, refused for good from now until the test ends.
+        self.refused = [bus_output(bus, 0) for bus in range(16)] + list(range(7100, 7400))
+        for channel in self.refused:
             self.board.ask("refuse %d EIO" % channel)
-        for channel in owed:
+        for channel in range(7100, 7400):
             for command in ("create : ext : { transmitter 1, receiver %d }" % channel, "destroy : NULL"):
                 self.assertEqual(self.send_to(40, command), "success")
-
-    def takedown_owed_while_the_switch_refuses(self, timeout):
-        """An ext receiver fed by a trunk timeslot, destroyed while the switch refuses every
-        request: its takedown is owed, and made within timeout once the switch takes requests."""
-        for command in ("create : ext : { transmitter 2, receiver 7000 }", "activate : empty : NULL"):
-            self.assertEqual(self.send_to(41, command), "success")
-        self.assertEqual(self.connect(1, 41), "success")
-        self.assertEqual(self.switch(7000), "connected 1")
-        self.board.ask("fail hal EBUSY 1000000")
-        self.assertEqual(self.send_to(41, "destroy : NULL"), "success")
-        self.assertEqual(self.switch(7000), "connected 1")
-        self.board.ask("fail hal none")
-        self.wait_switch(7000, "disabled", timeout)
-
-    def test_outputs_refused_for_good_do_not_make_the_switch_refuse_as_a_whole(self):
-        # Timeslot 0 of every bus, where each step of the sweep ends, and 60 outputs whose
-        # takedowns are owed ahead of the one that matters.
-        self.refused_for_good([bus_output(bus, 0) for bus in range(16)] + list(range(7100, 7160)),
-                              range(7100, 7160))
-        time.sleep(1.5)
-        self.takedown_owed_while_the_switch_refuses(2)
-
-    def test_outputs_refused_for_good_share_a_bounded_retry_budget(self):
-        self.refused_for_good(range(7100, 7400), range(7100, 7400))
         # Past each output's own back-off.
         time.sleep(2)
         self.board.ask("clear-requests")
@@ -181,8 +157,18 @@ class SwitchReconcile(TrunkSwitchCase):
         # The refresh (about 2,050 a second), the status poll and the budget: not 2 a second
         # for each of the 300.
         self.assertLess(requests, 2200 * elapsed, (requests, elapsed))
-        # An owed output that the switch does not refuse for good is not behind them.
-        self.takedown_owed_while_the_switch_refuses(1.5)
+        # An ext receiver fed by a trunk timeslot, destroyed while the switch refuses every
+        # request: its takedown, owed, is not behind them once the switch takes requests, nor
+        # held up by taking the switch to refuse as a whole.
+        for command in ("create : ext : { transmitter 2, receiver 7000 }", "activate : empty : NULL"):
+            self.assertEqual(self.send_to(41, command), "success")
+        self.assertEqual(self.connect(1, 41), "success")
+        self.assertEqual(self.switch(7000), "connected 1")
+        self.board.ask("fail hal EBUSY 1000000")
+        self.assertEqual(self.send_to(41, "destroy : NULL"), "success")
+        self.assertEqual(self.switch(7000), "connected 1")
+        self.board.ask("fail hal none")
+        self.wait_switch(7000, "disabled", 1.5)
 
     def test_a_takedown_of_a_channel_beyond_the_switch_is_neither_sent_nor_owed(self):
         beyond = (16384, 20000, 65535)

@@ -43,19 +43,12 @@ class ToneServices(CodecSessionTest):
     def tone(self, ts):
         return fields(self.board.ask("tone %d" % ts))
 
-    def ioctls(self, slot, *requests):
-        for request in requests:
-            self.assertEqual(self.send_to(slot, "ioctl : " + request), "success", request)
-
     def mixer_ports(self, channel, *ports):
         """(slot, "mixerIn" or "mixerOut") ports made in order on one mixer channel; its timeslot."""
         for slot, kind in ports:
             inputs = ", inputs {}" if kind == "mixerOut" else ""
             self.create(slot, "%s : { unit 0, channel tdm : %d%s }" % (kind, channel, inputs))
         return MIXER_TIMESLOT + channel
-
-    def dsp_enabled(self, ts):
-        return int(fields(self.board.ask("dsp %d" % ts))["enabled"])
 
     def generator(self, ts):
         t = self.tone(ts)
@@ -192,7 +185,7 @@ class ToneServices(CodecSessionTest):
         # The newer port goes: the older one still hears digits and voice, with its own enables.
         self.assertEqual(self.send_to(41, "destroy : NULL"), "success")
         self.assertEqual((self.tone(ts)["detector"], self.tone(ts)["iva"]), ("1", "1"))
-        self.assertEqual(self.dsp_enabled(ts) & VAD, VAD)
+        self.assertEqual(int(fields(self.board.ask("dsp %d" % ts))["enabled"]) & VAD, VAD)
         self.assertEqual(self.board.ask("dtmf %d 5 91" % ts), "1")
         self.assertEqual(self.signal("tonec", timeout=2.0), (40, "{ timestamp 91, event dtmf : 5 }"))
         self.board.ask("dsp-vad %d 1 1 0" % ts)

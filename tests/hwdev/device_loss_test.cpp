@@ -1,7 +1,6 @@
 // The tone-control and DSP-processing services when their device goes away and comes back, a
 // receiver's generator at its destruction, and events on a timeslot that two receivers share.
 #include <cerrno>
-#include <memory>
 #include <vector>
 
 #include "asn1/schemas/LGCP.h"
@@ -368,43 +367,6 @@ TEST_F(DeviceLoss, EventsOnASharedTimeslotReachTheReceiverThatEnabledTheFeature)
   EXPECT_EQ(dout.tones, std::vector<uint32_t>{2000});
 }
 
-// Two receivers of one timeslot set the same things: when the newer goes, each setting goes back
-// to the older one's wish (a detector enabled again with its id, a filter of a shared frequency
-// with its values); a filter only the newer had is taken off alone. The last one takes all off.
-TEST_F(DeviceLoss, AReceiverThatLeavesHandsEachSettingBackToTheNewestWishLeft) {
-  Tones older(45);
-  Dsp dolder(45);
-  auto newer = std::make_unique<Tones>(45);
-  auto dnewer = std::make_unique<Dsp>(45);
-  ASSERT_TRUE(older.enableDTMF(true) && newer->enableDTMF(true));
-  ASSERT_TRUE(dolder.configureDelays(10, 0, 0) && dnewer->configureDelays(20, 0, 0));
-  ASSERT_TRUE(dolder.configureToneFilter(1000, 1, 50, -20) && dnewer->configureToneFilter(1000, 1, 80, -10));
-  ASSERT_TRUE(dnewer->configureToneFilter(2000, 1, 80, -10));
-  sim().clear_requests();
-  newer->CleanBeforeDestroy();
-  dnewer->CleanBeforeDestroy();
-  newer.reset();
-  dnewer.reset();
-  const auto& t = sim().state().tones[45];
-  EXPECT_TRUE(t.detector);
-  EXPECT_EQ(t.detector_id, older.requestId());
-  auto& d = sim().state().dsp[45];
-  EXPECT_EQ(d.configured.at(dsp::kConfigureDelays)[3], 10);
-  ASSERT_EQ(d.tone_filters.size(), 1u);
-  EXPECT_EQ(d.tone_filters.begin()->second[5], 50) << "the older receiver's duration";
-  EXPECT_TRUE(requests(Device::dsp, dsp::DSPROC_DISABLE).empty()) << "the older receiver's filter stays on";
-  sim().dtmf_event(45, 8, 1);
-  pass();
-  EXPECT_EQ(older.codes, std::vector<uint32_t>{8});
-
-  older.CleanBeforeDestroy();
-  dolder.CleanBeforeDestroy();
-  EXPECT_FALSE(t.detector);
-  EXPECT_TRUE(d.tone_filters.empty());
-  EXPECT_EQ(d.configured.at(dsp::kConfigureDelays)[3], 0);
-  EXPECT_EQ(requests(Device::dsp, dsp::DSPROC_DISABLE).size(), 1u) << "all filters off at once";
-}
-
 // A tone generator request refused leaves the generator unknown: it goes to the newest wish left,
 // another receiver's, not to this receiver's older tone.
 TEST_F(DeviceLoss, ARefusedGeneratorRequestLeavesAnotherReceiversNewerTone) {
@@ -419,55 +381,6 @@ TEST_F(DeviceLoss, ARefusedGeneratorRequestLeavesAnotherReceiversNewerTone) {
   b.CleanBeforeDestroy();
   EXPECT_EQ(generator(46), kOff) << "a's refused tone and its older one stay off";
   a.CleanBeforeDestroy();
-}
-
-// A device that comes back and refuses a configuration record gets the switch it governs only
-// once it took the record: until then the switch would run on the device's defaults.
-TEST_F(DeviceLoss, ASwitchIsPutBackOnlyOnceTheRecordItRunsOnWasTaken) {
-  Tones t(71);
-  Dsp d(71);
-  LGCP::DTMFParams p;
-  p.get_threshold().set_twist(8);
-  ASSERT_TRUE(t.configureDTMF(p) && t.enableDTMF(true));
-  LGCP::VADParams v;
-  v.select_v2().set_voice_th_msec(40);
-  ASSERT_TRUE(d.configureVAD(v) && d.enableVAD(true));
-  for (Device device : {Device::dtmf, Device::dsp}) {
-    lose(device);
-    sim().fail_next(device, EIO, 1);
-  }
-  advance(TonecReceiverService::kRetryMs);
-  EXPECT_FALSE(sim().state().tones[71].detector);
-  EXPECT_EQ(sim().state().dsp[71].enabled, 0u);
-  EXPECT_LINE(err(), "tonec: settings of timeslot 71 put off until the device takes them");
-  advance(TonecReceiverService::kSettleMs);
-  EXPECT_EQ(sim().state().tones[71].twist, 8u);
-  EXPECT_TRUE(sim().state().tones[71].detector);
-  EXPECT_EQ(sim().state().dsp[71].enabled, dsp::kVad);
-  EXPECT_LINE(log(), "dsproc: settings of timeslot 71 put back");
-  t.CleanBeforeDestroy();
-  d.CleanBeforeDestroy();
-}
-
-// A receiver went while the device refused its filters' switch-off; the next receiver of the
-// timeslot sets a filter before the device takes it. The switch-off made later takes only the
-// departed receiver's filter.
-TEST_F(DeviceLoss, AnOwedFilterSwitchOffLeavesTheNextReceiversFilter) {
-  {
-    Dsp gone(72);
-    ASSERT_TRUE(gone.configureToneFilter(2100, 1, 50, -20));
-    sim().fail_next(Device::dsp, EIO, 3);  // the clean-up, the next receiver's coming, its request
-    gone.CleanBeforeDestroy();
-  }
-  Dsp next(72);
-  ASSERT_TRUE(next.configureToneFilter(1000, 1, 50, -20));
-  EXPECT_EQ(dsproc().owed(), 1u);
-  advance(DSProcReceiverService::kSettleMs);
-  EXPECT_EQ(dsproc().owed(), 0u);
-  const auto& filters = sim().state().dsp[72].tone_filters;
-  ASSERT_EQ(filters.size(), 1u);
-  EXPECT_EQ(filters.begin()->first, 1000);
-  next.CleanBeforeDestroy();
 }
 
 // Two receivers of one timeslot (a mixer channel's ports) switch the same thing on: a returned
