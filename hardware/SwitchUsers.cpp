@@ -67,6 +67,12 @@ bool in_grace(int output) {
   return o && o->then.kind != State::none;
 }
 
+// The newest route among the output's users' wishes, or null.
+const Wishes::Entry* newest_route(int output) {
+  const Wishes* w = find(output);
+  return w ? w->newest_if([](const Wishes::Entry& e) { return e.value.kind == State::routed; }) : nullptr;
+}
+
 // The switch carries s on the output, and nothing is to replace it.
 bool carried(int output, State s) {
   const SwitchModel::Output* o = mux().model().find(output);
@@ -155,21 +161,18 @@ void SwitchUsers::released(int source) {
 }
 
 SwitchModel::State SwitchUsers::wished(int output) {
-  const Wishes* w = find(output);
-  if (!w) return State{};
-  const auto* route = w->newest_if([](const Wishes::Entry& e) { return e.value.kind == State::routed; });
+  if (!find(output)) return State{};
+  const Wishes::Entry* route = newest_route(output);
   return route ? route->value : idle();
 }
 
 bool SwitchUsers::carries(int output, const void* user, int source) {
-  const Wishes* w = find(output);
-  const auto* route = w ? w->newest_if([](const Wishes::Entry& e) { return e.value.kind == State::routed; }) : nullptr;
+  const Wishes::Entry* route = newest_route(output);
   return route && route->user == user && route->value == State::Routed(source) && carried(output, route->value);
 }
 
 bool SwitchUsers::current(int output, const void* user) {
-  const Wishes* w = find(output);
-  const auto* route = w ? w->newest_if([](const Wishes::Entry& e) { return e.value.kind == State::routed; }) : nullptr;
+  const Wishes::Entry* route = newest_route(output);
   const SwitchModel::Output* o = route && route->user == user ? mux().model().find(output) : nullptr;
   return o && o->want == route->value;
 }
