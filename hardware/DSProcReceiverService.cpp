@@ -254,55 +254,42 @@ bool DSProcReceiverService::filter_on(const SharedSetting<ToneFilter>& filter) {
   return false;
 }
 
-bool DSProcReceiverService::enable(DSProcReceiver& receiver, SharedSetting<Enable> Settings::*feature, uint32_t mask,
-                                   const char* name, bool on) {
+bool DSProcReceiverService::enable(DSProcReceiver& receiver, SharedSetting<Enable> Settings::*feature, uint32_t want,
+                                   uint32_t all, const char* name) {
   const unsigned timeslot = receiver.dsproc_timeslot();
-  // Nothing to ask when the device holds off, or this receiver's own enable, already. An off
-  // keeps the id of the receiver's last enable.
+  // Nothing to ask when the device holds off, or this receiver's own enable of those bits,
+  // already. An off keeps the id of the receiver's last enable.
   const SharedSetting<Enable>& now = m_book.view(timeslot).*feature;
   const Enable* mine = now.wishes.of(&receiver);
   const uint32_t last = mine ? mine->id : 0;
-  const Enable asked = on && mine ? *mine : Enable{0, last};
-  if (asked.on() == on && now.holds(asked)) {
+  const Enable asked = want && mine ? *mine : Enable{0, last};
+  if (asked.mask == want && now.holds(asked)) {
     took(receiver, m_book.at(timeslot).*feature, asked);
     return true;
   }
   before_request(timeslot);
-  const Enable to = on ? Enable{mask, next_id()} : Enable{0, last};
-  if (!switch_feature(timeslot, to, mask, name, false)) return false;
+  const Enable to = want ? Enable{want, next_id()} : Enable{0, last};
+  if (!switch_feature(timeslot, to, all, name, false)) return false;
   took(receiver, m_book.at(timeslot).*feature, to);
   return true;
 }
 
 bool DSProcReceiverService::enableVAD(DSProcReceiver& receiver, bool on) {
-  return enable(receiver, &Settings::vad, dsp::kVad, "VAD", on);
+  return enable(receiver, &Settings::vad, on ? dsp::kVad : 0u, dsp::kVad, "VAD");
 }
 bool DSProcReceiverService::enableSD(DSProcReceiver& receiver, bool on) {
-  return enable(receiver, &Settings::sd, dsp::kSd, "SD", on);
+  return enable(receiver, &Settings::sd, on ? dsp::kSd : 0u, dsp::kSd, "SD");
 }
 bool DSProcReceiverService::enableBSS(DSProcReceiver& receiver, bool on) {
-  return enable(receiver, &Settings::bss, dsp::kBss, "BSS", on);
+  return enable(receiver, &Settings::bss, on ? dsp::kBss : 0u, dsp::kBss, "BSS");
 }
 bool DSProcReceiverService::enableNG(DSProcReceiver& receiver, bool on) {
-  return enable(receiver, &Settings::ng, dsp::kNg, "NG", on);
+  return enable(receiver, &Settings::ng, on ? dsp::kNg : 0u, dsp::kNg, "NG");
 }
 
 bool DSProcReceiverService::enableMute(DSProcReceiver& receiver, bool first, bool second) {
-  const unsigned timeslot = receiver.dsproc_timeslot();
   const uint32_t mask = (first ? dsp::kMuteFirst : 0u) | (second ? dsp::kMuteSecond : 0u);
-  const SharedSetting<Enable>& now = m_book.view(timeslot).mute;
-  const Enable* mine = now.wishes.of(&receiver);
-  const uint32_t last = mine ? mine->id : 0;
-  const Enable asked = mask && mine ? *mine : Enable{0, last};
-  if (asked.mask == mask && now.holds(asked)) {
-    took(receiver, m_book.at(timeslot).mute, asked);
-    return true;
-  }
-  before_request(timeslot);
-  const Enable to = mask ? Enable{mask, next_id()} : Enable{0, last};
-  if (!switch_feature(timeslot, to, kMute, "MUTE", false)) return false;
-  took(receiver, m_book.at(timeslot).mute, to);
-  return true;
+  return enable(receiver, &Settings::mute, mask, kMute, "MUTE");
 }
 
 bool DSProcReceiverService::disableToneAll(DSProcReceiver& receiver) {

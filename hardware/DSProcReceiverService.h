@@ -133,9 +133,10 @@ class DSProcReceiverService : public DeviceEventReader {
   // DSPROC_ENABLE with the target's id and bits, or DSPROC_DISABLE of every bit of the feature
   // (all), with their log lines.
   bool switch_feature(unsigned timeslot, const Enable& to, uint32_t all, const char* name, bool quiet);
-  // The enable/disable rule of VAD, SD, BSS and NG (mask: the feature's device bit).
-  bool enable(DSProcReceiver& receiver, SharedSetting<Enable> Settings::*feature, uint32_t mask, const char* name,
-              bool on);
+  // The enable/disable rule of VAD, SD, BSS, NG and mute: the feature's device bits become want
+  // (0: off; all: every bit of the feature).
+  bool enable(DSProcReceiver& receiver, SharedSetting<Enable> Settings::*feature, uint32_t want, uint32_t all,
+              const char* name);
   // The device took value for the receiver's setting: its wish, the newest.
   template <class Value>
   void took(DSProcReceiver& receiver, SharedSetting<Value>& setting, const Value& value);
