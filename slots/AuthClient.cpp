@@ -58,6 +58,11 @@ const AuthClient::Speaks* AuthClient::SpeaksOn(int id) const {
   return it == speaks.end() ? nullptr : &*it;
 }
 
+uint64_t AuthClient::SpeaksFor(int id) const {
+  const Speaks* s = SpeaksOn(id);
+  return s ? s->call : 0;
+}
+
 void AuthClient::OnDisconnect() {
   fd.close();
   event.Release();
@@ -117,11 +122,7 @@ void AuthClient::OnRecord(uint32_t length) {
     std::cerr << "auth record too short: " << length << " bytes from " << peer.GetString() << ", dropped." << std::endl;
     return;
   }
-  const auto* record = reinterpret_cast<const attr*>(buffer);
-  session = record->session;
-  const bool first = !named;
-  named = true;
-  factory.OnAuth(*this, record, first);
+  factory.OnAuth(*this, reinterpret_cast<const attr*>(buffer));
 }
 
 bool AuthClient::Send(const attr* record) {

@@ -37,20 +37,22 @@ class AuthClient {
   void CheckDisconnect();
   // Closes the connection for the reason given (logged) and has the factory delete the client.
   void Close(const char* why);
-  // Has named no session and is not sending a record: its place may go to a new connection.
+  // Has sent no record the daemon takes and is not sending one: its place may go to a new
+  // connection.
   bool Quiet() const { return !named && readPos == buffer; }
 
   // The call the connection speaks for on one session (see ModemFactory::OnAuth).
   struct Speaks {
     int session;
-    // A call that held the session's modem (ModemSlot::call).
+    // A call that held the session's modem (ModemSlot::call); 0 for none.
     uint64_t call;
-    // When it last named the session, in the factory's order of records; 0 when it never did
-    // (it opened during that call, which lost its modem before the connection spoke).
-    uint64_t named;
+    // The connection sent a record the daemon takes on this session.
+    bool spoke;
   };
   Speaks* SpeaksOn(int session);
   const Speaks* SpeaksOn(int session) const;
+  // The call it speaks for on the session; 0 for none.
+  uint64_t SpeaksFor(int session) const;
 
   Event event;
   Fd fd;
@@ -60,14 +62,14 @@ class AuthClient {
   unsigned char* readPos;
   unsigned char* readEnd;
   ModemFactory& factory;
+  // The session of the last record the daemon took from the connection; `named` once there
+  // was one (-1 is a session too).
   int session = -1;
-  // A record named a session (`session` is -1 at first, and -1 is also a session).
   bool named = false;
-  // One entry per session the connection spoke on while a call held it: bounded by the modems
-  // the board has, however many numbers the peer names.
+  // One entry per session held by a call when the connection opened, or on which a request
+  // bound it to a call: bounded by the modems the board has, however many numbers the peer
+  // names.
   std::vector<Speaks> speaks;
-  // The calls given their modem before the connection opened have identities up to this one.
-  uint64_t openedAfter = 0;
   Timer stallTimer;
 
  private:

@@ -62,3 +62,13 @@ struct voacct {
 };
 static_assert(sizeof(voacct) == 64 && offsetof(voacct, octetsOutHigh) == 24 && offsetof(voacct, packetsInLow) == 52 &&
               offsetof(voacct, sessionTime) == 56);
+
+namespace auth {
+
+// A record the daemon takes from the PPP side: a request or an accounting record of its size.
+// Any other (the daemon's own kinds, an unknown kind, a size the slot refuses) moves nothing.
+inline bool WellFormed(const attr& r) {
+  return (r.kind == kRequest && r.length == sizeof(voauth)) || (r.kind == kAccounting && r.length == sizeof(voacct));
+}
+
+}  // namespace auth

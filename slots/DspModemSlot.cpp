@@ -193,9 +193,6 @@ void DspModemSlot::ModemGone(const char* why) {
   deviceEvent.Release();
   device.close();
   LoseChannel();
-  // The PPP side's connections on this session speak for the lost call, those that have not
-  // spoken yet included: none serves the next holder of the modem unless it asks afresh.
-  if (!handedOver && owner) owner->CallLost(modem, call);
   // A destroy in progress has hung pppd up already and answers for the slot.
   if (handedOver || destroying) return;
   // pppd runs on a tty that is now another call's.

@@ -102,56 +102,41 @@ uint64_t ModemFactory::CurrentCall(int session, ModemSlot** holder) const {
   return s ? s->call : 0;
 }
 
-void ModemFactory::CallLost(int session, uint64_t call) {
-  for (AuthClient* c : clients) {
-    if (const AuthClient::Speaks* s = c->SpeaksOn(session)) {
-      if (s->call != call) continue;
-    } else {
-      if (c->named || c->openedAfter < call) continue;
-      c->speaks.push_back({session, call, 0});
-    }
-    std::cerr << *this << "auth connection from " << c->peer.GetString() << " retired: the call on session " << session
-              << " lost its modem." << std::endl;
-  }
-}
-
 void ModemFactory::SendAuth(const attr* record) {
   const uint64_t call = CurrentCall(record->session);
-  AuthClient* to = nullptr;
-  uint64_t last = 0;
   for (AuthClient* c : clients) {
-    const AuthClient::Speaks* s = c->SpeaksOn(record->session);
-    if (s && s->call == call && s->named > last) {
-      to = c;
-      last = s->named;
+    if (call && c->named && c->session == record->session && c->SpeaksFor(record->session) == call) {
+      c->Send(record);
+      return;
     }
-  }
-  if (to) {
-    to->Send(record);
-    return;
   }
   std::clog << *this << "send error: unknown auth " << record->session << " session." << std::endl;
 }
 
-void ModemFactory::OnAuth(AuthClient& from, const attr* record, bool first) {
+void ModemFactory::OnAuth(AuthClient& from, const attr* record) {
+  const int session = record->session;
   ModemSlot* holder = nullptr;
-  const uint64_t call = CurrentCall(record->session, &holder);
-  AuthClient::Speaks* s = from.SpeaksOn(record->session);
-  if (s && s->call != call) {
-    // A record of a call that is over. Only a fresh request moves the connection on to the
-    // current call; the first record of a connection that opened during a lost call is that
-    // call's, whatever its kind.
-    if (!call || record->kind != auth::kRequest || first) {
-      std::cerr << *this << "auth record from " << from.peer.GetString() << " (session " << record->session
-                << ", kind " << record->kind << ") speaks for a call that is over, dropped." << std::endl;
-      return;
+  const uint64_t call = CurrentCall(session, &holder);
+  AuthClient::Speaks* s = from.SpeaksOn(session);
+  if (auth::WellFormed(*record)) {
+    from.session = session;
+    from.named = true;
+    if (record->kind == auth::kRequest) {
+      // A request binds the connection to the call holding the modem now, unless it is the
+      // first record of a connection whose opening call is over: that one is the ended call's.
+      if (!s && call) s = &from.speaks.emplace_back(AuthClient::Speaks{session, call, false});
+      if (s && (s->spoke || !s->call)) s->call = call;
     }
-    s->call = call;
+    if (s) s->spoke = true;
   }
-  if (!s && call) s = &from.speaks.emplace_back(AuthClient::Speaks{record->session, call, 0});
-  if (s) s->named = ++namings;
   if (!holder) {
-    std::cerr << *this << "receive auth request for unknown session " << record->session << std::endl;
+    std::cerr << *this << "receive auth request for unknown session " << session << std::endl;
+    return;
+  }
+  if (!s || s->call != call) {
+    std::cerr << *this << "auth record from " << from.peer.GetString() << " (session " << session << ", kind "
+              << record->kind << ") speaks for " << (s && s->call ? "a call that is over" : "no call of the session")
+              << ", dropped." << std::endl;
     return;
   }
   holder->OnAuth(record);
@@ -241,7 +226,11 @@ void ModemFactory::OnSocketEvent(int, short revents) {
     (*quiet)->Close(("named no session, closed for " + peer.GetString() + ".").c_str());
   }
   auto* client = new AuthClient(std::move(conn), peer, *this);
-  client->openedAfter = lastCall;
+  // Until a request binds it anew, the connection speaks for the calls holding modems now.
+  // Digital calls share one identity: on session -1 it always speaks for it.
+  client->speaks.push_back({-1, kDigitalCall, false});
+  for (ModemSlot* s : modems)
+    if (s->holds_session() && !client->SpeaksOn(s->modem_id())) client->speaks.push_back({s->modem_id(), s->call, false});
   // A client that cannot be watched would never be heard, nor noticed when it goes: it is
   // closed now rather than kept, and takes no place among the clients.
   if (!client->Activate()) {

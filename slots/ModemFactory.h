@@ -56,20 +56,18 @@ class ModemFactory : public SlotFactory {
   void ReleaseModemSlot(HdlcModemSlot* slot);
 
   // The board gives a modem's number, the session, to the next call; a call's identity it
-  // cannot reuse. A connection speaks, per session, for the call that held the modem when it
-  // named the session. Its records reach the session's current holder only while that is the
-  // same call; a fresh auth request from a connection whose call is over makes it speak for the
-  // current holder, so one connection can serve calls one after another.
+  // never reuses, and a call ends however it ends (destroy, controller loss, reset, hand-over to
+  // fax) when its slot stops holding the session. A connection speaks, per session, for one
+  // call: the one holding the modem when it was accepted, until a request binds it to the one
+  // holding the modem then, except that the first record of a connection whose opening call is
+  // over is that call's. Its records reach a slot only while that call holds the modem; one the
+  // daemon does not take moves nothing.
   uint64_t NewCall() { return ++lastCall; }
-  // The call on this session lost its modem while it held it: a connection that opened during
-  // it and has named nothing yet is its PPP side, and its first record is the lost call's.
-  void CallLost(int session, uint64_t call);
-  // The activation's record to the connection that speaks for the session's current call and
-  // named the session last; none: logged, nothing sent.
+  // The activation's record to the first connection that speaks for the session's current call
+  // and whose last record named the session; none: logged, nothing sent.
   void SendAuth(const attr* record);
-  // A record from a client, to the slot of its session if the client speaks for that slot's
-  // call. first: the client's first record that named a session.
-  void OnAuth(AuthClient& from, const attr* record, bool first);
+  // A complete record from a client, at least a header long.
+  void OnAuth(AuthClient& from, const attr* record);
   void OnAuthSocketDisconnect(AuthClient* client);
   ModemSlot* FindModemByDsp(int id) const;
   // The call that the session's records speak for now (0: none), and its slot.
@@ -92,9 +90,8 @@ class ModemFactory : public SlotFactory {
   Event event;
   AcceptPause acceptPause;
   std::vector<AuthClient*> clients;
-  // The last call identity given, and the count of records that named a session.
+  // The last call identity given.
   uint64_t lastCall = kDigitalCall;
-  uint64_t namings = 0;
   std::list<std::string> freeInterfaces;
 };
 

@@ -213,6 +213,12 @@ class ModemTest(vx.DaemonTest):
             self.assertEqual(socket.inet_ntoa(got[32:36]), remote, msg)
         return accept[2]
 
+    def nothing_for(self, *peers):
+        """None of the peers has anything to read."""
+        for s in peers:
+            s.settimeout(0)
+            self.assertRaises(BlockingIOError, s.recv, 1)
+
     def execs(self):
         return [fields[1:] for fields in self.log() if fields and fields[0] == "exec"]
 
@@ -395,6 +401,17 @@ def auth_request(session, user):
     return struct.pack("=IIi", 140, 1, session) + user.encode().ljust(64, b"\0") + bytes(64)
 
 
+def header(length, kind, session):
+    """A record of `length` bytes that the daemon does not take from the PPP side (its own kinds
+    or an unknown one)."""
+    return struct.pack("=IIi", length, kind, session).ljust(length, b"\0")
+
+
+def malformed_request(session):
+    """An authentication request 40 bytes short."""
+    return struct.pack("=IIi", 100, 1, session) + b"m".ljust(88, b"\0")
+
+
 def accounting(session, octets_in=0):
     return struct.pack("=IIi9I4I", 64, 4, session, 0, 0, 0, 0, 1, 0, octets_in, 0, 1, 0, 1, 60, 0)
 
@@ -467,23 +484,44 @@ class AuthChannel(ModemTest):
         self.assertIn("success", self.answer(self.command(7, "destroy : NULL")))
 
     def test_a_finished_calls_ppp_side_reaches_nothing_of_the_next_call_after_a_normal_end(self):
-        self.finished_call_then_next("destroy")
+        self.finished_call_then_next("destroy", auth_request(0, "a"), accounting(0))
 
     def test_a_finished_calls_ppp_side_reaches_nothing_of_the_next_call_after_a_reset(self):
-        self.finished_call_then_next("hangup mctl")
+        self.finished_call_then_next("hangup mctl", b"", auth_request(0, "a"))
 
-    def finished_call_then_next(self, end):
-        # Call A, slot 5 on modem 0, ends normally or by a reset, while its PPP side's connection
-        # stays open, having named session 0 or nothing yet. Call B, slot 7, is given modem 0
-        # and its own PPP side names the session.
+    def test_an_ended_calls_connection_speaks_for_it_however_it_ended_and_whatever_it_sent(self):
+        # Quiet until its call ended normally or with the controller; its request lingering
+        # after the end is malformed, or follows records the daemon does not take; or it spoke
+        # only for a session nobody held: none of it reaches the next call.
+        for case, end, during, after in (
+                ("quiet, destroyed", "destroy", b"", auth_request(0, "a")),
+                ("quiet, controller lost", "controller", b"", auth_request(0, "a")),
+                ("malformed request after a destroy", "destroy", auth_request(0, "a"),
+                 malformed_request(0) + accounting(0)),
+                ("rejected records before its first request", "hangup mctl", b"",
+                 header(16, 9, 0) + malformed_request(0) + auth_request(0, "a")),
+                ("asked on another session", "destroy", auth_request(3, "a"), auth_request(0, "a")),
+                ("accounted on another session", "hangup mctl", accounting(3), auth_request(0, "a"))):
+            with self.subTest(case):
+                self.finished_call_then_next(end, during, after)
+
+    def finished_call_then_next(self, end, during, after):
+        # Call A, slot 5 on modem 0, ends while its PPP side's connection stays open, having sent
+        # `during`. Call B, slot 7, is given modem 0 and its own PPP side names the session;
+        # then A's side sends `after`: all of it A's.
         incoming = self.daemon.output().count("incoming auth connection from")
         self.modem_call(5, "555")
         a = self.auth_peer()
         self.accepted(incoming + 1)
-        if end == "destroy":
-            a.sendall(auth_request(0, "a"))
+        a.sendall(during)
+        if during[:12] == auth_request(0, "a")[:12]:
             self.auth_of(5, "a")
-            self.assertIn("success", self.answer(self.command(5, "destroy : NULL")))
+        if end == "destroy":
+            for slot in (5, 6):
+                self.assertIn("success", self.answer(self.command(slot, "destroy : NULL")))
+        elif end == "controller":
+            self.c.close()
+            self.c = self.daemon.connect()
         else:
             self.board.ask(end)
             self.messages(lambda t: "slot 5," in t and "abort : %d" % self.ENODEV in t)
@@ -491,13 +529,64 @@ class AuthChannel(ModemTest):
         b = self.auth_peer()
         b.sendall(auth_request(0, "b"))
         self.auth_of(7, "b")
-        # A's late accounting, or its first request, is A's.
-        a.sendall(accounting(0) if end == "destroy" else auth_request(0, "a"))
+        a.sendall(after)
         self.assertEqual(self.proceedings(1, 0.5), [])
         self.assertIn("success", self.answer(self.command(7, activation("10.0.0.7"))))
         self.assertEqual(self.activated(b), 0)
-        self.assertRaises(BlockingIOError, a.recv, 1, socket.MSG_DONTWAIT)
-        for slot in (7, 8, 6) + ((5,) if end != "destroy" else ()):
+        self.nothing_for(a)
+        for slot in (7, 8) + ((5, 6) if end == "hangup mctl" else ()):
+            self.assertIn("success", self.answer(self.command(slot, "destroy : NULL")))
+        a.close()
+        b.close()
+
+    def test_the_activation_goes_to_the_first_connection_whose_last_record_named_the_session(self):
+        # Slot 5's call has two connections: x asks first; y, opened later, sends records the
+        # daemon does not take, then a well-formed accounting record.
+        self.modem_call(5, "555")
+        x, y = self.auth_peer(), self.auth_peer()
+        x.sendall(auth_request(0, "x"))
+        self.auth_of(5, "x")
+        for records, seen in ((header(16, 2, 0) + header(36, 3, 0) + header(12, 9, 0) + malformed_request(0), []),
+                              (accounting(0), ["5 acct"])):
+            y.sendall(records)
+            self.assertEqual(self.proceedings(1, 0.5), seen)
+            self.assertIn("success", self.answer(self.command(5, activation("10.0.0.5"))))
+            self.assertEqual(self.activated(x, "10.0.0.5"), 0)
+            self.nothing_for(y)
+        # x names a session nobody holds last: y is the first whose last record named session 0.
+        x.sendall(accounting(3))
+        self.assertTrue(vx.wait_for(lambda: "unknown session 3" in self.daemon.output()))
+        self.assertIn("success", self.answer(self.command(5, activation("10.0.0.6"))))
+        self.assertEqual(self.activated(y, "10.0.0.6"), 0)
+        self.nothing_for(x)
+        for slot in (5, 6):
+            self.assertIn("success", self.answer(self.command(slot, "destroy : NULL")))
+
+    def test_a_connection_opened_while_no_call_held_the_modem_speaks_for_none_until_it_asks(self):
+        # Modem 0 is free: e connects and stays quiet, g asks for session 0 at once.
+        incoming = self.daemon.output().count("incoming auth connection from")
+        e, g = self.auth_peer(), self.auth_peer()
+        self.accepted(incoming + 2)
+        g.sendall(auth_request(0, "g"))
+        self.assertTrue(vx.wait_for(lambda: "auth request for unknown session 0" in self.daemon.output()))
+        # Slot 5's call is given modem 0 and authenticates over its own side; what e and g
+        # report, never having asked during the call, is not the call's.
+        self.modem_call(5, "555")
+        a = self.auth_peer()
+        a.sendall(auth_request(0, "a"))
+        self.auth_of(5, "a")
+        e.sendall(accounting(0))
+        g.sendall(accounting(0))
+        self.assertEqual(self.proceedings(1, 0.5), [])
+        self.assertIn("success", self.answer(self.command(5, activation("10.0.0.5"))))
+        self.assertEqual(self.activated(a), 0)
+        self.nothing_for(e, g)
+        # Once it asks during the call, a connection opened before it serves it, first in order.
+        e.sendall(auth_request(0, "e"))
+        self.auth_of(5, "e")
+        self.assertIn("success", self.answer(self.command(5, activation("10.0.0.6"))))
+        self.assertEqual(self.activated(e, "10.0.0.6"), 0)
+        for slot in (5, 6):
             self.assertIn("success", self.answer(self.command(slot, "destroy : NULL")))
 
     def test_a_slot_without_a_modem_takes_no_digital_calls_authentication(self):

@@ -94,12 +94,12 @@ TEST_F(ModemAuthTest, ALengthOutsideFourTo512EndsTheConnection) {
   ::close(again);
 }
 
-TEST_F(ModemAuthTest, ActivationSendsAcceptAndIpToTheClientThatNamedTheSessionLast) {
-  // Both clients speak for slot 5's call: the second named its session last, and keeps it
-  // after it names another session.
-  exchange(bytes_of(auth_request(0, "a", "b")), 1);
+TEST_F(ModemAuthTest, ActivationGoesToTheFirstClientWhoseLastRecordNamedTheSession) {
+  // Both clients speak for slot 5's call. The first names session -1 last, so the activation
+  // goes to the second; once the first names session 0 again, it is first in order.
+  exchange(bytes_of(auth_request(0, "a", "b")) + bytes_of(accounting(-1)), 2);
   const int second = dial();
-  exchange(bytes_of(auth_request(0, "x", "y")) + bytes_of(auth_request(-1, "d", "e")), 2, second);
+  exchange(bytes_of(auth_request(0, "x", "y")), 1, second);
   send(activate_modem(3, 5));
   EXPECT_EQ(got(), Strings{"success"});
   const voaccept accept{{16, 2, 0}, 1};
@@ -109,12 +109,19 @@ TEST_F(ModemAuthTest, ActivationSendsAcceptAndIpToTheClientThatNamedTheSessionLa
   pump_idle();
   char c;
   EXPECT_EQ(::recv(client, &c, 1, MSG_DONTWAIT), -1);  // nothing for the first client
+  // A record the slot refuses names nothing; an accounting record does.
+  exchange(header_only(12, 2, 0) + bytes_of(accounting(0)), 1);
+  send(activate_modem(4, 5));
+  EXPECT_EQ(got(), Strings{"success"});
+  EXPECT_EQ(take(client, sizeof accept + sizeof ip), bytes_of(accept) + bytes_of(ip));
+  pump_idle();
+  EXPECT_EQ(::recv(second, &c, 1, MSG_DONTWAIT), -1);
   ::close(second);
   // No client for session -1: the activation still succeeds.
-  send(activate_modem(4, 6));
+  send(activate_modem(5, 6));
   EXPECT_EQ(got(), Strings{"success"});
   // Other alternatives are refused.
-  send(slot_command(5, 5, [](LGCP::Command& c) { c.select_activate().set_empty(); }));
+  send(slot_command(6, 5, [](LGCP::Command& c) { c.select_activate().set_empty(); }));
   EXPECT_EQ(got(), Strings{"error " + std::to_string(LGCP::ErrorCause::unsupported)});
 }
 
