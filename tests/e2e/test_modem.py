@@ -402,9 +402,9 @@ def auth_request(session, user):
 
 
 def header(length, kind, session):
-    """A record of `length` bytes that the daemon does not take from the PPP side (its own kinds
-    or an unknown one)."""
-    return struct.pack("=IIi", length, kind, session).ljust(length, b"\0")
+    """A record of `length` bytes that the daemon does not take from the PPP side (its own kinds,
+    an unknown one, or too short to name a session)."""
+    return struct.pack("=IIi", length, kind, session)[:length].ljust(length, b"\0")
 
 
 def malformed_request(session):
