@@ -191,7 +191,7 @@ bool RtpSlot::restart() {
   info.tdm = channel;
   info.dev_no = -1;
   info.chn = -1;
-  info.flags = 0;
+  info.flags = channelFlags;
   if (board::ioctl(fresh.get(), board::rtp::RTP_ADD_CHANNEL, &info) < 0) return false;
   device = std::move(fresh);
   // A session nobody hears is no better than none.
