@@ -38,15 +38,15 @@ Slot* RtpRadioFactory::INewSlot(LGCP::CreateParams const& create) {
   PutHeader(header);
   // Unlike the plain RTP factory's, the RTCP socket takes no SO_REUSEADDR.
   RtpFactory::Session session;
-  if (!RtpFactory::BeginSession(params, false, radio.has_bss_enable() && radio.get_bss_enable() ? 1 : 0, header.str(),
-                                session))
-    return nullptr;
+  const uint32_t flags = radio.has_bss_enable() && radio.get_bss_enable() ? 1 : 0;
+  if (!RtpFactory::BeginSession(params, false, flags, header.str(), session)) return nullptr;
   RtpExtSlot* slot = MakeSlot(session.channel, session.device.get(), session.block, rtp);
   if (!slot) return nullptr;
   if (!RtpFactory::SlotHolds(*slot, header.str())) {
     delete slot;
     return nullptr;
   }
+  slot->channelFlags = flags;
   slot->radioStatus = radio.get_status();
   slot->startRTPC(std::move(session.rtcp), session.peer);
   if (rtp.has_echo() && rtp.get_echo().get_suppressor()) slot->echoCancel(rtp.get_echo().get_canceller());

@@ -85,7 +85,9 @@ void RtpSlot::IReleaseChannel() {
 }
 
 // The receive path is what the device confirmed: a refused start fails the connect, which then
-// changes nothing, and the controller's next connect asks again.
+// changes nothing, and the controller's next connect asks again. A radio-gated path is the
+// squelch's alone: a connect or a release leaves it as the gate set it, so that the radio's
+// voice runs on whoever feeds the slot.
 bool RtpSlot::IOnInputStream() {
   if (radioInput) return true;
   if (!inputStarted && !request(board::rtp::RTP_START_RX)) return false;
@@ -94,6 +96,7 @@ bool RtpSlot::IOnInputStream() {
 }
 
 void RtpSlot::IOnInputRelease() {
+  if (radioInput) return;
   request(board::rtp::RTP_STOP_RX);
   inputStarted = false;
 }
@@ -188,7 +191,7 @@ bool RtpSlot::restart() {
   info.tdm = channel;
   info.dev_no = -1;
   info.chn = -1;
-  info.flags = 0;
+  info.flags = channelFlags;
   if (board::ioctl(fresh.get(), board::rtp::RTP_ADD_CHANNEL, &info) < 0) return false;
   device = std::move(fresh);
   // A session nobody hears is no better than none.

@@ -80,6 +80,9 @@ class RtpSlot : public Slot, public Hardware::TonecReceiver, public Hardware::DS
   int codecPayload;
   // The device's receive path runs.
   bool inputStarted = false;
+  // The flags the session's channel was added with (best-signal selection of a radio create);
+  // a codec restart adds the new session's channel with them.
+  uint32_t channelFlags = 0;
   // The packet-loss detection the device took, with its time-out; a codec restart puts it back
   // on the new session.
   bool pdEnabled = false;

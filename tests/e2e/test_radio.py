@@ -156,6 +156,20 @@ class RadioTest(test_rtp.CodecSessionTest):
         self.assertEqual(self.send(6, "destroy : NULL"), "success")
         self.assertEqual(self.board.ext_sessions()[session]["open"], "0")
 
+    def test_a_codec_change_adds_the_new_channel_with_the_best_signal_flag_of_the_create(self):
+        # Word 3 of each add-channel block, the create's and both restarts'.
+        flags = lambda: [int(r[24:32], 16) for r in self.board.records("RTP_ADD_CHANNEL")]
+        ed137 = "ed-137 : { header %s }" % ed137_header()
+        for slot, status, bss in ((3, LEMZ_STATUS, True), (4, ed137, True), (5, LEMZ_STATUS, False)):
+            with self.subTest(slot=slot):
+                self.board.ask("clear-requests")
+                radio = "{ status %s, bss-enable %s }" % (status, str(bss).upper())
+                self.assertEqual(self.create(slot, radio), "success")
+                for change in ("encoder-mode : ulaw", "decoder-mode : ulaw"):
+                    self.assertEqual(self.send(slot, "ioctl : " + change), "success")
+                self.assertEqual(flags(), [int(bss)] * 3)
+                self.assertEqual(self.send(slot, "destroy : NULL"), "success")
+
     def test_ed137_values_beyond_a_signed_word_are_dropped_and_reports_go_on(self):
         largest = "2147483647"  # made 2^31 on the wire
         response = ("radio-response { type radio-txrx, txrxmode txrx, sigtime 1, r2s-keepalive-period 200, "

@@ -4,7 +4,8 @@ daemon is short of descriptors is made again once it can be; a refused filter or
 for again; a transmit command given while the session is away is refused and changes nothing,
 then or later, while a transmit PTT taken is carried to every session made later. Each case
 ends with packets from the holder and from a foreign voice system after the device serves
-again: only the holder's reach the controller."""
+again: only the holder's reach the controller. A squelch-gated receive path moves with the
+squelch alone: a connect, a disconnect or the source's destroy leaves it as the gate set it."""
 
 import resource
 import time
@@ -133,6 +134,31 @@ class RadioSessionTest(test_rtp.CodecSessionTest):
             self.assertEqual(self.radio_state(8, "rx : { header %s }" % ed137_header(squ=squelch)), "success")
             self.assertTrue(vx.wait_for(lambda: receiving() == [expected]), receiving())
         self.assertEqual(self.send(8, "destroy : NULL"), "success")
+
+    def test_a_gated_receive_path_follows_the_squelch_alone_across_disconnects(self):
+        channels = lambda: set(self.board.sessions())
+        receiving = lambda channel: self.board.sessions()[channel]["receiving"]
+        self.assertEqual(self.ed137(11, squelch_gate=True), "success")
+        (gated,) = channels()
+        self.assertEqual(self.ed137(14), "success")
+        (plain,) = channels() - {gated}
+        for source in (12, 13):
+            self.assertEqual(self.send(source, test_rtp.rtp()), "success")
+        squelch = lambda squ: self.radio_state(11, "rx : { header %s }" % ed137_header(squ=squ))
+        self.assertEqual(squelch("squ-on"), "success")
+        # Neither a connect, a disconnect nor the source's destroy stops the voice.
+        for slot, command in ((12, "connect : 11"), (11, "disconnect : NULL"), (12, "connect : 11"),
+                              (12, "destroy : NULL")):
+            self.assertEqual((self.send(slot, command), receiving(gated)), ("success", "1"), command)
+        # Nor does a connect start it while the squelch is closed.
+        self.assertEqual((squelch("squ-off"), receiving(gated)), ("success", "0"))
+        self.assertEqual((self.send(13, "connect : 11"), receiving(gated)), ("success", "0"))
+        # Without the gate the source moves it, as on any RTP slot.
+        for slot, command, expected in ((13, "connect : 14", "1"), (14, "disconnect : NULL", "0"),
+                                        (13, "connect : 14", "1")):
+            self.assertEqual((self.send(slot, command), receiving(plain)), ("success", expected), command)
+        for slot in (11, 13, 14):
+            self.assertEqual(self.send(slot, "destroy : NULL"), "success")
 
     def test_transmit_command_while_the_session_is_away_is_refused_and_dropped(self):
         self.assertEqual(self.ed137(9), "success")
