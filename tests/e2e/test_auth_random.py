@@ -134,8 +134,7 @@ class AuthRandom(ModemTest):
 
     def programs_gone(self):
         """Every program the daemon started has ended and been reaped."""
-        pids = {int(line.split("\t")[0]) for line in self.log_text().splitlines()}
-        return not any(os.path.exists("/proc/%d" % pid) for pid in pids)
+        return not any(os.path.exists("/proc/%d" % pid) for pid in self.pids())
 
     def feed(self, frames, run):
         """Signals: records reported (each must be where the model said), aborts, streams."""

@@ -123,9 +123,12 @@ class ModemTest(vx.DaemonTest):
         """The stand-ins' lines as lists of fields (without the pid)."""
         return [line.split("\t")[1:] for line in self.log_text().splitlines()]
 
+    def pids(self):
+        """The stand-ins the daemon started."""
+        return {int(line.split("\t")[0]) for line in self.log_text().splitlines()}
+
     def running(self):
-        pids = {int(line.split("\t")[0]) for line in self.log_text().splitlines()}
-        return any(alive(pid) for pid in pids)
+        return any(alive(pid) for pid in self.pids())
 
     def clear_log(self):
         open(self.daemon.path("/var/log/standin.log"), "w").close()
@@ -514,7 +517,7 @@ class AuthChannel(ModemTest):
         a = self.auth_peer()
         self.accepted(incoming + 1)
         a.sendall(during)
-        if during[:12] == auth_request(0, "a")[:12]:
+        if during == auth_request(0, "a"):
             self.auth_of(5, "a")
         if end == "destroy":
             for slot in (5, 6):
