@@ -139,7 +139,10 @@ bool HDLC::connect_switch(int controller) {
   // wants it (a link with several addresses) once this one is released.
   const bool fed = SwitchUsers::route(output, this, controller);
   if (fed) m_output = output;
-  if (fed && SwitchUsers::route(controller, this, params.tdm)) return true;
+  if (fed && SwitchUsers::route(controller, this, params.tdm)) {
+    m_input = params.tdm;
+    return true;
+  }
   std::cerr << ext::header(this) << "fail to connect controller channel " << controller << " through the switch"
             << std::endl;
   return false;
@@ -163,14 +166,36 @@ void HDLC::leave_output(int output) {
   m_output = -1;
 }
 
-bool HDLC::routes_stand() const {
-  return is_open() && m_controller >= 0 && m_output >= 0 && SwitchUsers::current(m_output, this) &&
-         SwitchUsers::current(m_controller, this);
+// Asked of what the switch confirmed, not of what the daemon wants: a route still owed to a
+// switch that refused it is no path.
+bool HDLC::input_stands() const {
+  return is_open() && m_controller >= 0 && m_input >= 0 && SwitchUsers::carries(m_controller, this, m_input);
+}
+
+bool HDLC::output_stands(int output) const {
+  return is_open() && m_controller >= 0 && output >= 0 && output == m_output &&
+         SwitchUsers::carries(output, this, m_controller);
 }
 
 bool HDLC::retake_routes() {
   if (!is_open() || m_controller < 0) return false;
-  return connect_switch(m_controller);
+  if (m_output >= 0 && !retake_output(m_output)) return false;
+  if (!SwitchUsers::route(m_controller, this, params.tdm)) return false;
+  m_input = params.tdm;
+  return true;
+}
+
+bool HDLC::retake_output(int output) {
+  if (!is_open() || m_controller < 0 || output < 0) return false;
+  if (!SwitchUsers::route(output, this, m_controller)) return false;
+  m_output = output;
+  return true;
+}
+
+void HDLC::leave_input() {
+  if (m_controller < 0 || m_input < 0) return;
+  SwitchUsers::leave(m_controller, this);
+  m_input = -1;
 }
 
 // The routes keep a duplicate of the descriptor, and with it the channel, for as long as an
@@ -178,9 +203,11 @@ bool HDLC::retake_routes() {
 // heard there.
 void HDLC::release_routes(bool held) {
   if (m_controller < 0) return;
-  SwitchRoutes::release(m_controller, held && is_open() ? ::fcntl(m_event.fd(), F_DUPFD_CLOEXEC, 0) : -1);
+  SwitchRoutes::release(m_controller, held && is_open() ? ::fcntl(m_event.fd(), F_DUPFD_CLOEXEC, 0) : -1, true, {},
+                        this);
   m_controller = -1;
   m_output = -1;
+  m_input = -1;
 }
 
 void HDLC::set_write_interest(bool on) {

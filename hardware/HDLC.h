@@ -74,16 +74,28 @@ class HDLC : public GenericHDLC {
   // disconnect that follows takes it down, or gives the output to another channel that wants
   // it. The channel goes on hearing its input. Nothing for another output.
   void leave_output(int output);
-  // The channel is open and its routes stand as the newest wishes of their outputs.
-  bool routes_stand() const;
+  // The channel is open with routes of its own on the switch: its TDM channel is tdm.
+  bool serves(int tdm) const { return is_open() && m_controller >= 0 && params.tdm == tdm; }
+  // The switch carries, as the newest wish of its output, the route into the channel from its
+  // TDM channel (input_stands), or the route from the channel to output (output_stands).
+  bool input_stands() const;
+  bool output_stands(int output) const;
   // An open channel's routes made again as the newest wishes of their outputs (another channel
-  // took the TDM channel's output since); false when the channel is not open or the switch
-  // refused.
+  // took the TDM channel's output since, or the switch lost them): the route in, with the route
+  // out while that is still the channel's wish (retake_routes), or the route out to output
+  // (retake_output). False when the channel holds no routes or the switch refused; a refused
+  // route stays wanted, and the reconciler makes it when the switch takes requests.
   bool retake_routes();
+  bool retake_output(int output);
+  // The route into the channel goes (the connection that fed it went); the channel stays open
+  // and keeps its route out.
+  void leave_input();
 
   bool hdlc_transmit(Packet& frame) override;
   bool is_open() const override { return m_event.fd() >= 0; }
   bool is_ready() const override { return m_ready; }
+  // The TDM channel the channel feeds while that route is its wish, else -1.
+  int output() const { return m_output; }
 
   // The descriptor handler and its receive step.
   void on_event(int fd, short revents);
@@ -117,6 +129,7 @@ class HDLC : public GenericHDLC {
   bool m_ready = false;
   int m_controller = -1;      // the allocated controller channel, while its routes may stand
   int m_output = -1;          // the TDM channel it feeds, while that route is its wish
+  int m_input = -1;           // the TDM channel it hears, while that route is its wish
   unsigned m_generation = 0;  // advanced by every activation and deactivation
   unsigned m_refused = 0;     // advanced by every write that would block
   Event m_event;

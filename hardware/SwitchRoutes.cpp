@@ -160,7 +160,7 @@ void SwitchRoutes::made(int source, int output) {
   claimed(source);
 }
 
-void SwitchRoutes::release(int source, int held, bool grace_wanted, std::vector<int> with) {
+void SwitchRoutes::release(int source, int held, bool grace_wanted, std::vector<int> with, const void* owner) {
   Book& b = book();
   if (source < 0) {
     if (held >= 0) board::close(held);
@@ -170,7 +170,7 @@ void SwitchRoutes::release(int source, int held, bool grace_wanted, std::vector<
   const uint32_t now = Mux::milliseconds();
   // Nothing that reaches the released source's input is wanted by anyone any more, whatever
   // grace it was in: a later owner of the channel must not hear it.
-  SwitchUsers::released(source);
+  SwitchUsers::released(source, owner);
   if (const SwitchModel::Output* in = m.find(source); in && in->want.kind == State::routed) mux().Disable(source);
   const bool grace = grace_wanted && (held >= 0 || held == kHeldElsewhere);
   std::vector<int> fed;
@@ -180,13 +180,19 @@ void SwitchRoutes::release(int source, int held, bool grace_wanted, std::vector<
   for (int output : fed) {
     // Another live user's route goes back on at once: what it sends counts for more than the
     // last frames of a channel that left.
-    if (SwitchUsers::wished(output).kind == State::routed) {
+    const State wished = SwitchUsers::wished(output);
+    if (wished.kind == State::routed) {
       SwitchUsers::apply(output);
     } else if (grace) {
-      // Unless the output was disconnected during an earlier grace of this channel.
+      // The idle byte a live user keeps there, or one the output was disconnected to during an
+      // earlier grace of this channel, follows the grace; else the output goes.
       const SwitchModel::Output* o = m.find(output);
-      const State then = o->then.kind == State::constant ? o->then : State::Disabled();
+      const State then = wished.kind == State::constant ? wished
+                         : o->then.kind == State::constant ? o->then
+                                                            : State::Disabled();
       m.schedule(output, then, now + kGraceMs, source);
+    } else if (wished.kind == State::constant) {
+      SwitchUsers::apply(output);
     } else {
       mux().Disable(output);
     }

@@ -13,9 +13,15 @@ bool DefaultPath(Slot& src, Slot& dst) { return src.GetConnectionPriority() == 0
 // The hardware path of a connection the slots keep is there. The default path is asked of the
 // switch; a kind that makes its paths itself answers for them.
 bool PathStands(Slot& src, Slot& dst) {
-  if (src.GetConnectionPriority() > dst.GetConnectionPriority()) return src.IHwPathStands(dst);
-  if (!DefaultPath(src, dst)) return dst.IHwPathStands(src);
+  if (src.GetConnectionPriority() > dst.GetConnectionPriority()) return src.IHwTransmitterStands(dst);
+  if (!DefaultPath(src, dst)) return dst.IHwReceiverStands(src);
   return SwitchUsers::carries(dst.IGetReceiveChannel(), &dst, src.IGetTransmitChannel());
+}
+
+// The side that would make the path takes src (a kind that makes its paths itself judges it).
+bool Accepted(Slot& src, Slot& dst) {
+  return src.GetConnectionPriority() > dst.GetConnectionPriority() || DefaultPath(src, dst) ||
+         dst.IHwAcceptsSource(src);
 }
 
 // A new source failed: dst gets its path from old back. On the default path its wish goes back
@@ -40,6 +46,8 @@ bool Connect(Slot& src, Slot& dst) {
       return false;
     }
   }
+  // A source the sink will refuse changes nothing: its old path stays as it is.
+  if (!Accepted(src, dst)) return false;
   if (src.sinks.empty()) {
     if (!src.IOnOutputStream()) {
       std::cerr << "slot " << src << " don't have output stream to " << dst << std::endl;

@@ -40,9 +40,11 @@ void HdlcSlot::new_batch() {
   batchOctets = 0;
 }
 
-// Success only when the slot holds a channel afterwards.
+// Success only when the slot holds a channel afterwards. A slot that no connection names a
+// TDM channel for has none to patch its channel to: whatever peer it had is gone.
 bool HdlcSlot::IActivate(TERM::TermActivateParams const&) {
   if (auto* t = trace()) *t << ext::header(this) << "IActivate" << std::endl;
+  if (!still_named(nullptr, nullptr)) hdlc->params.tdm = -1;
   return iactivate();
 }
 
@@ -65,40 +67,62 @@ bool HdlcSlot::IDeactivate() {
   return true;
 }
 
-void HdlcSlot::bind_channel(int tdm) {
-  // The channel that serves this timeslot already takes its routes back (another channel of the
-  // link had taken the timeslot's output): the link goes on without a new channel.
-  if (tdm != -1 && tdm == hdlc->params.tdm && hdlc->retake_routes()) return;
+bool HdlcSlot::bind_channel(int tdm, bool out) {
+  // The channel that serves this timeslot already takes the connection's routes back (another
+  // channel of the link had taken the timeslot's output, or the switch lost them): the link
+  // goes on without a new channel.
+  if (tdm != -1 && hdlc->serves(tdm)) return out ? hdlc->retake_output(tdm) : hdlc->retake_routes();
   hdlc->params.tdm = tdm;
   hdlc->params.mode = HDLC::mode_isdn;
-  if (tdm != -1) iactivate();
+  // (A peer without a channel leaves the channel inactive.)
+  return tdm == -1 || iactivate();
+}
+
+bool HdlcSlot::still_named(const Slot* goingSource, const Slot* goingSink) const {
+  const int tdm = hdlc->params.tdm;
+  if (tdm == -1) return false;
+  if (source && source != goingSource && source->IGetTransmitChannel() == tdm) return true;
+  for (Slot* sink : sinks)
+    if (sink != goingSink && sink->IGetReceiveChannel() == tdm) return true;
+  return false;
+}
+
+bool HdlcSlot::IHwTransmitterStands(Slot& sink) { return hdlc->output_stands(sink.IGetReceiveChannel()); }
+
+bool HdlcSlot::IHwReceiverStands(Slot& source) {
+  const int tdm = source.IGetTransmitChannel();
+  return tdm == -1 || (hdlc->serves(tdm) && hdlc->input_stands() &&
+                       (hdlc->output() < 0 || hdlc->output_stands(hdlc->output())));
 }
 
 bool HdlcSlot::IHwConnectTransmitter(Slot& sink) {
   if (auto* t = trace()) *t << ext::header(this) << "IHwConnectTransmitter" << std::endl;
-  bind_channel(sink.IGetReceiveChannel());
-  return true;
+  return bind_channel(sink.IGetReceiveChannel(), true);
 }
 
 bool HdlcSlot::IHwConnectReceiver(Slot& source) {
   if (auto* t = trace()) *t << ext::header(this) << "IHwConnectReceiver" << std::endl;
-  bind_channel(source.IGetTransmitChannel());
-  return true;
+  return bind_channel(source.IGetTransmitChannel(), false);
 }
 
+// A connection that goes takes down its own direction; the channel stays while another
+// connection names its TDM channel, so that the link hears (or feeds) what still stands.
 bool HdlcSlot::IHwDisconnectTransmitter(Slot& sink) {
   if (auto* t = trace()) *t << ext::header(this) << "IHwDisconnectTransmitter" << std::endl;
   // The route to the sink is the connection's: the sink's disconnect takes it down now.
   hdlc->leave_output(sink.IGetReceiveChannel());
   Slot::IHwDisconnectTransmitter(sink);
-  hdlc->deactivate();
+  if (!still_named(nullptr, &sink)) hdlc->deactivate();
   return true;
 }
 
 bool HdlcSlot::IHwDisconnectReceiver(Slot& source) {
   if (auto* t = trace()) *t << ext::header(this) << "IHwDisconnectReceiver" << std::endl;
   Slot::IHwDisconnectReceiver(source);
-  hdlc->deactivate();
+  if (still_named(&source, nullptr))
+    hdlc->leave_input();
+  else
+    hdlc->deactivate();
   return true;
 }
 

@@ -2,7 +2,10 @@
 // A raw HDLC data channel for the controller: packages from "ioctl" hdlcPackages commands go
 // out framed with a two-octet address and a sequence octet; frames that come back for the
 // slot's address return in batches as "ioctl" signals. The slot makes no switch path of its
-// own: its HDLC channel is patched to the connected slot's TDM channel when it activates.
+// own: its HDLC channel is patched to the connected slot's TDM channel when it activates. The
+// channel stands while a connection names that TDM channel: a connection that goes takes its
+// own direction's route with it, the last one the channel, and a slot left with none is as a
+// fresh one.
 #include <cstdint>
 #include <iosfwd>
 #include <memory>
@@ -47,8 +50,10 @@ class HdlcSlot : public Slot, public HDLC::Notify {
   bool IHwConnectReceiver(Slot& source) override;
   bool IHwDisconnectTransmitter(Slot& sink) override;
   bool IHwDisconnectReceiver(Slot& source) override;
-  // The channel is up and the switch carries its routes as the newest of their outputs' wishes.
-  bool IHwPathStands(Slot&) override { return hdlc->routes_stand(); }
+  // The channel is up on the peer's TDM channel and the switch carries the connection's routes
+  // as the newest of their outputs' wishes.
+  bool IHwTransmitterStands(Slot& sink) override;
+  bool IHwReceiverStands(Slot& source) override;
   bool IOnOutputStream() override { return true; }
   bool IOnInputStream() override { return true; }
   const char* GetName() const override { return "hdlc-slot"; }
@@ -95,7 +100,12 @@ class HdlcSlot : public Slot, public HDLC::Notify {
  private:
   // Activates the channel: false (and "deactivated") when it could not.
   bool iactivate();
-  void bind_channel(int tdm);
+  // Binds the channel to the TDM channel a connection names (out: the connection it feeds) and
+  // activates it; a channel serving that TDM channel already takes the connection's routes
+  // back instead. False when the connection's path is not there.
+  bool bind_channel(int tdm, bool out);
+  // A connection other than the one going (a source, a sink) names the channel's TDM channel.
+  bool still_named(const Slot* goingSource, const Slot* goingSink) const;
   // Takes the address and sequence octet off a frame of this slot's address and adds the rest
   // to the batch.
   void enqResponce(Packet& frame);

@@ -109,8 +109,13 @@ bool PstnSlot::iactivate() {
   return true;
 }
 
-// Success only when the link has a channel to run on.
-bool PstnSlot::IActivate(TERM::TermActivateParams const&) { return iactivate(); }
+// Success only when the link has a channel to run on. A TDM channel that no connection names
+// any more is not the link's: a slot without connections activates as a fresh one.
+bool PstnSlot::IActivate(TERM::TermActivateParams const&) {
+  if (!source) hdlc->params.tdm = -1;
+  if (sinks.empty()) hdlc->params.tdm_tx = -1;
+  return iactivate();
+}
 
 bool PstnSlot::IDeactivate() {
   deactivate();
@@ -120,34 +125,62 @@ bool PstnSlot::IDeactivate() {
 bool PstnSlot::IUserData(std::vector<char> const& data) { return SendDown(*this, data); }
 
 bool PstnSlot::IHwConnectTransmitter(Slot& sink) {
+  const int tdm = sink.IGetReceiveChannel();
   if (kind == bri_user || kind == bri_network) {
-    hdlc->params.tdm_tx = sink.IGetReceiveChannel();
-    if (hdlc->params.tdm != -1) iactivate();
+    // The same sink again: its route is made again on the channel that runs the link.
+    if (tdm != -1 && tdm == hdlc->params.tdm_tx && hdlc->is_open() && hdlc->output() == tdm)
+      return hdlc->retake_output(tdm);
+    hdlc->params.tdm_tx = tdm;
+    if (hdlc->params.tdm != -1) return iactivate();
+    return true;
+  }
+  // A primary-rate or SS7 channel feeds the timeslot it hears: connected to that trunk slot
+  // (again, after a disconnect or another slot took its output), the link's path out is made
+  // there again. To any other sink there is nothing to make.
+  return !hdlc->serves(tdm) || hdlc->retake_output(tdm);
+}
+
+bool PstnSlot::IHwAcceptsSource(Slot& source) {
+  if (!e1()) return true;
+  // A source with no trunk (-1) is as invalid as one above the last.
+  const int t = source.GetTrunk();
+  if (static_cast<unsigned>(t) > 3) {
+    std::cerr << "pstn-slot: invalid trunk number: " << t << std::endl;
+    return false;
+  }
+  const int ts = source.GetTrunkTimeSlot();
+  if (ts > 31) {
+    std::cerr << "pstn-slot: invalid timeslot: " << ts << std::endl;
+    return false;
   }
   return true;
 }
 
 bool PstnSlot::IHwConnectReceiver(Slot& source) {
-  if (kind == ss7 || kind == isdn_pri) {
-    // A source with no trunk (-1) is as invalid as one above the last.
-    int t = source.GetTrunk();
-    if (static_cast<unsigned>(t) > 3) {
-      std::cerr << "pstn-slot: invalid trunk number: " << t << std::endl;
-      return false;
-    }
-    int ts = source.GetTrunkTimeSlot();
-    if (ts > 31) {
-      std::cerr << "pstn-slot: invalid timeslot: " << ts << std::endl;
-      return false;
-    }
-    hdlc->params.line = t;
-    hdlc->params.timeslot = ts;
+  if (!IHwAcceptsSource(source)) return false;
+  const int tdm = source.IGetTransmitChannel();
+  // The same source again on a running link: its routes are made again, the link goes on.
+  if (tdm != -1 && hdlc->serves(tdm)) return hdlc->retake_routes();
+  if (e1()) {
+    hdlc->params.line = source.GetTrunk();
+    hdlc->params.timeslot = source.GetTrunkTimeSlot();
   }
-  hdlc->params.tdm = source.IGetTransmitChannel();
+  hdlc->params.tdm = tdm;
   hdlc->params.mode = kind == ss7 ? HDLC::mode_ss7 : kind == isdn_pri ? HDLC::mode_isdn : HDLC::mode_bri;
   if ((kind == bri_user || kind == bri_network) && hdlc->params.tdm_tx == -1) return true;
-  iactivate();
-  return true;
+  return iactivate();
+}
+
+bool PstnSlot::IHwTransmitterStands(Slot& sink) {
+  const int tdm = sink.IGetReceiveChannel();
+  if (!e1()) return hdlc->params.tdm == -1 || hdlc->output_stands(tdm);
+  return !hdlc->serves(tdm) || hdlc->output_stands(tdm);
+}
+
+bool PstnSlot::IHwReceiverStands(Slot& source) {
+  const int tdm = source.IGetTransmitChannel();
+  if (!e1() && hdlc->params.tdm_tx == -1) return true;  // waits for the other direction
+  return hdlc->serves(tdm) && hdlc->input_stands() && (hdlc->output() < 0 || hdlc->output_stands(hdlc->output()));
 }
 
 bool PstnSlot::IHwDisconnectTransmitter(Slot& sink) {

@@ -39,6 +39,13 @@ class PstnSlot : public Slot, public ProtocolsFamily, public ISDN::LAPD::Notify,
   bool IHwConnectReceiver(Slot& source) override;
   bool IHwDisconnectTransmitter(Slot& sink) override;
   bool IHwDisconnectReceiver(Slot& source) override;
+  // The link's channel serves the connection's TDM channel and the switch carries the routes the
+  // connection made as the newest of their outputs' wishes; a connection whose hook makes
+  // nothing stands as it is.
+  bool IHwTransmitterStands(Slot& sink) override;
+  bool IHwReceiverStands(Slot& source) override;
+  // A primary-rate or SS7 link takes a source on trunks 0 to 3, timeslots 0 to 31 only.
+  bool IHwAcceptsSource(Slot& source) override;
   bool IOnOutputStream() override { return true; }
   bool IOnInputStream() override { return true; }
   const char* GetName() const override { return "pstn"; }
@@ -74,6 +81,7 @@ class PstnSlot : public Slot, public ProtocolsFamily, public ISDN::LAPD::Notify,
  private:
   // Activates the channel, then the link: false when no channel could be had.
   bool iactivate();
+  bool e1() const { return kind == ss7 || kind == isdn_pri; }
   // The channel failed, or an activation got none: the link layer goes out of service.
   void out_of_service(HDLC::Notify::Cause::Type cause);
   void SendIsdnStatistics();

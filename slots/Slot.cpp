@@ -39,7 +39,9 @@ bool Slot::IHwConnectTransmitter(Slot& sink) { return MuxConnect(*this, sink); }
 bool Slot::IHwConnectReceiver(Slot& src) { return MuxConnect(src, *this); }
 bool Slot::IHwDisconnectTransmitter(Slot& sink) { return MuxDisconnect(sink); }
 bool Slot::IHwDisconnectReceiver(Slot&) { return MuxDisconnect(*this); }
-bool Slot::IHwPathStands(Slot&) { return true; }
+bool Slot::IHwTransmitterStands(Slot&) { return true; }
+bool Slot::IHwReceiverStands(Slot&) { return true; }
+bool Slot::IHwAcceptsSource(Slot&) { return true; }
 bool Slot::IOnOutputStream() { return false; }
 bool Slot::IOnInputStream() { return false; }
 void Slot::IOnOutputRelease() {}

@@ -51,8 +51,13 @@ class Slot {
   virtual bool IHwConnectReceiver(Slot& source);
   virtual bool IHwDisconnectTransmitter(Slot& sink);
   virtual bool IHwDisconnectReceiver(Slot& source);
-  // For a kind that makes its paths itself: its path to (from) peer is there. True by default.
-  virtual bool IHwPathStands(Slot& peer);
+  // For a kind that makes its paths itself: its path to sink (from source) is there, as the
+  // newest route the switch carries. True by default.
+  virtual bool IHwTransmitterStands(Slot& sink);
+  virtual bool IHwReceiverStands(Slot& source);
+  // For a kind that makes its paths itself: whether it would take source, asked before a connect
+  // touches any path, so that a connect it refuses changes nothing. True by default.
+  virtual bool IHwAcceptsSource(Slot& source);
   // Asked for the output (input) stream when the first sink (the source) is connected.
   virtual bool IOnOutputStream();
   virtual bool IOnInputStream();

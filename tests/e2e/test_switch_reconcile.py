@@ -15,6 +15,8 @@ IDLE = "constant 213"
 CONNECT_FAIL = 9
 ACTIVATE = "activate : empty : NULL"
 HDLC = "create : hdlcParams : { trunk 1, log 0, address %d }"
+PRI = "create : pstn : isdn : { type pri, trunk 1, log 0, side user : NULL }"
+UNSUPPORTED = 6
 
 
 def ext(receiver):
@@ -257,6 +259,93 @@ class SwitchReconcile(TrunkSwitchCase):
         self.assertEqual(self.switch(links[1]), "connected 1")
         self.assertEqual(self.send_to(21, "destroy : NULL"), "success")
         self.wait_switch(1, "disabled")
+
+    def hdlc_on(self, slot, connect):
+        """An HDLC data slot made and connected as connect() says; its controller channel."""
+        before = self.open_channels()
+        self.assertEqual(self.send_to(slot, HDLC % slot), "success")
+        connect()
+        (channel,) = self.open_channels() - before
+        return channel
+
+    def test_a_repeated_connect_of_a_data_slot_answers_what_the_switch_carries(self):
+        links = [self.hdlc_on(slot, lambda: self.assertEqual(self.connect(1, slot), "success")) for slot in (20, 21)]
+        # The hand-back to the older slot is owed while the switch refuses output 1.
+        self.board.ask("refuse 1 EBUSY")
+        self.refused = (1,)
+        self.assertEqual(self.send_to(21, "destroy : NULL"), "success")
+        self.assertEqual(self.connect(1, 20), CONNECT_FAIL)
+        self.assertEqual(self.switch(1), "connected %d" % links[1])
+        self.board.ask("refuse 1 none")
+        self.wait_switch(1, "connected %d" % links[0])
+        self.assertEqual(self.connect(1, 20), "success")
+        self.assertIn(links[0], self.open_channels(), "the link kept its channel")
+
+    def test_a_live_trunk_slots_idle_byte_outlives_a_data_slot_on_its_output(self):
+        # The trunk slot's hold on its output: left by a disconnect, or by a source that went
+        # before or after the data slot took the output.
+        qsig = "create : ats-qsig : { side user : NULL, log 0 }"
+        for case in ("disconnected", "trunk source", "B channel source", "source after"):
+            with self.subTest(case=case):
+                source = 2
+                if case == "B channel source":
+                    self.assertEqual(self.send_to(30, qsig), "success")
+                    self.assertEqual(self.send_to(31, "create : ats-qsig-b : { slot 30, subslot 1 }"), "success")
+                    source = 31
+                if case != "source after":
+                    self.assertEqual(self.connect(source, 1), "success")
+                self.hdlc_on(20, lambda: self.assertEqual(self.connect(1, 20), "success"))
+                if case == "source after":
+                    self.assertEqual(self.connect(source, 1), "success")
+                gone = {"disconnected": (1, "disconnect : NULL"), "B channel source": (30, "destroy : NULL")}
+                slot, command = gone.get(case, (2, "destroy : NULL"))
+                self.assertEqual(self.send_to(slot, command), "success")
+                self.assertEqual(self.send_to(20, "destroy : NULL"), "success")
+                time.sleep(0.7)  # past the grace of the data slot's channel
+                self.assertEqual(self.switch(1), IDLE)
+                for slot in (31, 30):
+                    self.send_to(slot, "destroy : NULL")
+                self.assertEqual(self.send_to(2, "create : trunk : { trunk 0, timeslot 2 }"), "success")
+
+    def test_a_data_slot_left_without_connections_activates_as_a_fresh_one(self):
+        self.hdlc_on(20, lambda: self.assertEqual(self.connect(1, 20), "success"))
+        self.assertEqual(self.send_to(20, "disconnect : NULL"), "success")
+        self.assertEqual(self.send_to(1, "destroy : NULL"), "success")
+        self.assertEqual(self.send_to(1, "create : trunk : { trunk 0, timeslot 1 }"), "success")
+        self.assertEqual(self.connect(3, 1), "success")
+        opened = self.open_channels()
+        self.assertEqual(self.send_to(20, ACTIVATE), UNSUPPORTED)
+        self.assertEqual((self.switch(1), self.open_channels()), ("connected 3", opened))
+
+    def test_a_data_slot_connected_both_ways_keeps_hearing_when_its_path_out_goes(self):
+        for take in ("disconnect", "another source"):
+            with self.subTest(take=take):
+                channel = self.hdlc_on(20, lambda: (self.assertEqual(self.connect(1, 20), "success"),
+                                                    self.assertEqual(self.connect(20, 1), "success")))
+                if take == "disconnect":
+                    self.assertEqual(self.send_to(1, "disconnect : NULL"), "success")
+                    self.assertEqual(self.switch(1), IDLE)
+                else:
+                    self.assertEqual(self.connect(2, 1), "success")
+                    self.assertEqual(self.switch(1), "connected 2")
+                self.assertIn(channel, self.open_channels())
+                self.assertEqual(self.switch(channel), "connected 1")
+                # Connected back, the path out is there again on the same channel.
+                self.assertEqual(self.connect(20, 1), "success")
+                self.assertEqual((self.switch(1), self.switch(channel)), ("connected %d" % channel, "connected 1"))
+                self.assertEqual(self.send_to(20, "destroy : NULL"), "success")
+
+    def test_a_link_connected_again_from_its_trunk_takes_its_output_back(self):
+        before = self.open_channels()
+        self.assertEqual(self.send_to(30, PRI), "success")
+        self.assertEqual(self.connect(1, 30), "success")
+        (channel,) = self.open_channels() - before
+        self.assertEqual(self.switch(1), "connected %d" % channel)
+        data = self.hdlc_on(20, lambda: self.assertEqual(self.connect(20, 1), "success"))
+        self.assertEqual(self.switch(1), "connected %d" % data)
+        opened = self.open_channels()
+        self.assertEqual(self.connect(1, 30), "success")
+        self.assertEqual((self.switch(1), self.open_channels()), ("connected %d" % channel, opened))
 
 
 if __name__ == "__main__":

@@ -11,7 +11,7 @@ import time
 
 import vxharness as vx
 import test_signalling as sig
-from test_slots import activate, connect, create_trunk
+from test_slots import activate, connect, create_map, create_trunk
 
 GRACE = 0.5  # the switch's grace for a released channel's last frames
 SIG_ACTIVATED = sig.SIG_ACTIVATED
@@ -86,6 +86,8 @@ class SwitchRelease(sig.SignallingCase):
         for slot in slots:
             self.command(lambda s: sig.destroy(slot, s))
         far.close()
+        # (The next case finds its channel by what opens.)
+        self.assertTrue(vx.wait_for(lambda: not self.open_channels(), 3), "a channel is still kept")
 
     def switch(self, channel):
         return self.board.ask("switch %d" % channel)
@@ -253,6 +255,54 @@ class SwitchRelease(sig.SignallingCase):
         self.ok(lambda s: sig.destroy(2, s))
         self.assertEqual(self.switch(channel), "disabled")
         self.assertTrue(vx.wait_for(lambda: channel not in self.open_channels(), 3))
+
+    def primary_rate_link(self, far):
+        """A primary-rate link on trunk slot 1 (trunk 1, timeslot 16), connected both ways and in
+        service; its controller channel."""
+        before = self.open_channels()
+        self.ok(lambda s: create_trunk(1, 1, 16, seq=s))
+        self.ok(lambda s: sig.create_pstn_isdn(2, bri=False, trunk=2, network=False, seq=s))
+        self.ok(lambda s: connect(1, 2, seq=s))
+        self.ok(lambda s: connect(2, 1, seq=s))
+        channel = self.new_channel(before)
+        self.link_up(far, 2, False)
+        return channel
+
+    def reaches_far_end(self, far, n):
+        payload = bytes([0x08, 0x02, 0x00, n, 0x75])
+        self.ok(lambda s: sig.user_data(2, payload, seq=s))
+        far.wait(lambda f: len(f) > 4 and f[4:] == payload)
+
+    def test_a_link_connected_back_to_its_trunk_slot_sends_there_again(self):
+        for between in ("disconnect", "data slot"):
+            with self.subTest(between=between):
+                far = self.far_end(48)
+                try:
+                    channel = self.primary_rate_link(far)
+                    if between == "disconnect":
+                        self.ok(lambda s: vx.command(vx.DISCONNECT, seq=s, slot=1))
+                    else:
+                        self.ok(lambda s: sig.create_hdlc(3, 2, 4660, seq=s))
+                        self.ok(lambda s: connect(3, 1, seq=s))
+                    self.assertNotEqual(self.switch(48), "connected %d" % channel)
+                    self.ok(lambda s: connect(2, 1, seq=s))
+                    self.assertEqual(self.switch(48), "connected %d" % channel)
+                    self.reaches_far_end(far, 1)
+                finally:
+                    self.leave(far, 3, 2, 1)
+
+    def test_a_source_the_link_refuses_leaves_it_in_service(self):
+        far = self.far_end(48)
+        try:
+            channel = self.primary_rate_link(far)
+            self.ok(lambda s: create_map(4, tx=(1, 3), seq=s))
+            self.assertEqual(self.command(lambda s: connect(4, 2, seq=s))[0], "error")
+            self.assertFalse([f for f in far.gather(GRACE) if is_disc(f)], "the far end got a DISC")
+            self.assertEqual((self.switch(channel), self.switch(48)), ("connected 48", "connected %d" % channel))
+            self.reaches_far_end(far, 2)
+            self.assertFalse([e for e in self.ev.seen if e[:3] == ("signal", sig.SIG_DEACTIVATED, 2)])
+        finally:
+            self.leave(far, 4, 2, 1)
 
 
 if __name__ == "__main__":

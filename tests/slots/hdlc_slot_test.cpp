@@ -155,8 +155,9 @@ TEST_F(HdlcSlotTest, AChannelThatCannotBeActivatedOrHasNoPeerChannelIsReportedDe
   send(connect_cmd(5, 20, 21));
   send(connect_cmd(6, 10, 11));
   sim().fail_open(board::sim::Device::mcc, 0);
+  // The connect made no path: refused, and the link says it is down.
   auto got = seen();
-  EXPECT_EQ(got.answers, (Strings{"success", "success"}));
+  EXPECT_EQ(got.answers, (Strings{"error 9", "error 9"}));
   EXPECT_EQ(std::count(got.other.begin(), got.other.end(), LGCP::Signal::e_deactivated), 2);
 
   // A peer without channel leaves the channel closed: an activate is refused and says
