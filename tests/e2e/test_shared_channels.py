@@ -1,11 +1,15 @@
 """Shared channels at random, end to end on voxrelay-sim: several mixerIn and mixerOut ports on
 one mixer channel, mixerOut ports replacing one another make-before-break on one output, ext
-slots naming one receive channel, HDLC data slots on one trunk timeslot; created, connected,
-disconnected, destroyed, re-created, given every receiver ioctl of the mixer ports (and those a
-kind refuses), amid device refusals, hang-ups and board resets.
+slots naming one receive channel, HDLC data slots and a primary-rate PSTN link on one trunk
+timeslot whose own trunk slot is fed, disconnected (keeping it on the idle byte) and fed again;
+created, connected either way, connected again, disconnected, activated, destroyed, re-created,
+given every receiver ioctl of the mixer ports (and those a kind refuses), amid device refusals,
+hang-ups and board resets.
 
 A model keeps each slot's own wishes (the last value of each setting it was answered success
-for, its tone filters, source and sum). The board must hold, per setting, the newest wish of the
+for, its tone filters, source and sum), and each link's channel with the routes its connections
+made (a connection going takes its own direction; a connect of a pair connected already makes
+its routes the newest). The board must hold, per setting, the newest wish of the
 live slots, or what a slot alone leaves once the last goes. After every step (within a bound
 after a fault) the run compares the tone and DSP settings per timeslot, the switch routes, the
 mixer sums, and which port each board event reaches; a failure names the seed, the step, what
@@ -27,13 +31,15 @@ import vxharness as vx
 from test_device_state import fields
 from test_rtp import CodecSessionTest
 
-SEEDS = [22, 29, 30]
-STEPS = 150
+SEEDS = [501, 504, 507]
+STEPS = 200
 TRUNKS = (1, 2, 3, 4)          # trunk slots on trunk 0: slot = timeslot = switch channel
 HDLC_TRUNK = 9                 # the trunk timeslot the HDLC data slots share
 PORTS = tuple(range(20, 38))   # mixer port slots
 EXTS = (50, 51)
 HDLCS = (60, 61)
+PSTN = 70                      # a primary-rate link on the shared trunk timeslot
+LINKS = HDLCS + (PSTN,)
 CHANNELS = (5, 6, 7)           # mixer channels with mixerIn and mixerOut ports (2 or 3 per run)
 OUT = 2                        # the output whose mixerOut ports replace one another
 SPARE = 8                      # an output only mixerIn ports sum into
@@ -134,13 +140,18 @@ class Model:
 
     def __init__(self, seed, channels):
         self.seed, self.channels, self.clock, self.step = seed, channels, 0, 0
-        self.ports, self.exts, self.hdlcs = {}, {}, {}
+        self.ports, self.exts, self.links = {}, {}, {}
+        # The shared trunk timeslot's own trunk slot: what feeds it (a trunk slot or a link) and
+        # its own wish (a Wish of the source channel or IDLE); what the output showed before any
+        # slot of the run held it.
+        self.t9src = self.t9wish = self.leftover = None
         self.trunk_source = {}    # trunk slot -> Wish(the mixerOut slot feeding it)
         self.opened = set()       # trunk slots that had a source: their output stays open
-        self.handed = set()       # controller channels the HDLC slots got
+        self.handed = set()       # controller channels the links got
         self.held = {}            # (timeslot, kept setting) -> what its last wisher left there
         self.log, self.fault, self.refusing, self.unsettled, self.stamp = [], None, [], False, 0
         self.left = self.requests = self.shared_routes = 0   # for the floors, with chosen
+        self.repeats = self.link_left = 0
         self.chosen = set()
 
     def wish(self, value):
@@ -217,10 +228,17 @@ class Model:
         return sorted("0/%d gain=%d" % (c, w.value) for c, w in newest.items() if w.value is not None)
 
     def sinks(self, output):
-        """The live slots that receive on a switch output (the HDLC data slots: on the trunk
-        timeslot they share, which carries their controller channel)."""
+        """The live slots that receive on a switch output."""
         return [p for p in self.ports.values() if ts(p.channel) == output and p.kind == "mixerIn"] + [
-            s for s in list(self.exts.values()) + list(self.hdlcs.values()) if s.receiver == output]
+            s for s in self.exts.values() if s.receiver == output]
+
+    def shared_output(self):
+        """What the shared trunk timeslot carries: the newest route among its trunk slot's wish and
+        the links' routes out, else the idle byte its trunk slot keeps, else what it showed before
+        the run (until a link first drove it: it is disabled when the last user leaves)."""
+        wishes = [w for w in [self.t9wish] + [l.out_wish for l in self.links.values()] if w]
+        routes = [w for w in wishes if w.value != IDLE]
+        return self.newest(routes).value if routes else IDLE if wishes else self.leftover
 
     def routes(self):
         """What each switch output of the run carries: a source channel, IDLE, or None when
@@ -230,14 +248,15 @@ class Model:
         had that source already.) A disconnect, an ext slot's deactivate or a leave drops the
         slot's source, and the output goes back to the newest one left."""
         out = {k: None for k in self.handed}
-        for output in [ts(c) for c in self.channels + (OUT,)] + [LINE, HDLC_TRUNK]:
+        for output in [ts(c) for c in self.channels + (OUT,)] + [LINE]:
             wishes = [s.source for s in self.sinks(output) if s.source]
             w = self.newest(w for w in wishes if w.value != IDLE)
             out[output] = w.value if w else IDLE if wishes else None
         for trunk in TRUNKS:
             w = self.trunk_source.get(trunk)
             out[trunk] = ts(self.ports[w.value].channel) if w else IDLE if trunk in self.opened else None
-        out.update({h.source.value: HDLC_TRUNK for h in self.hdlcs.values() if h.source})
+        out[HDLC_TRUNK] = self.shared_output()
+        out.update({l.channel: HDLC_TRUNK for l in self.links.values() if l.channel and l.in_route})
         return out
 
 
@@ -408,20 +427,11 @@ class SharedChannels(CodecSessionTest):
 
     def connect(self, src, dst):
         m = self.m
-        sink = m.ports.get(dst) or m.exts.get(dst) or m.hdlcs.get(dst)
+        sink = m.ports.get(dst) or m.exts.get(dst)
         receiver = ts(sink.channel) if dst in m.ports else sink.receiver if sink else None
-        opened = lambda: {int(line.split()[0]) for line in self.board.ask("channels") if "open=1" in line}
-        before = opened() if dst in m.hdlcs else set()
         if not self.act(src, "connect : %d" % dst, "success" if dst not in m.exts or sink.active else None):
             return
         w = m.wish(src)
-        if dst in m.hdlcs:
-            new = opened() - before
-            channel = new.pop() if len(new) == 1 else sink.source and sink.source.value
-            self.assertTrue(channel, "no controller channel for HDLC slot %d" % dst + self.told())
-            m.handed.add(channel)
-            w = Wish(channel, w.time, w.step)
-            self.note("HDLC slot %d on controller channel %d" % (dst, channel))
         if sink is None:
             m.trunk_source[dst] = w
             return
@@ -430,19 +440,22 @@ class SharedChannels(CodecSessionTest):
 
     def destroy(self, slot):
         m = self.m
+        if slot in m.links:
+            return self.link_destroy(slot)
         if slot in m.ports:
             m.forget_port(slot)
         else:
-            (m.exts if slot in m.exts else m.hdlcs).pop(slot)
+            m.exts.pop(slot)
         self.act(slot, "destroy : NULL")
 
     def disconnect(self, slot):
         # A refused takedown parts the slots all the same; the switch catches up.
         m = self.m
-        sink = m.ports.get(slot) or m.exts.get(slot) or m.hdlcs.get(slot)
+        if slot in m.links or slot == HDLC_TRUNK:
+            return self.link_disconnect(slot)
+        sink = m.ports.get(slot) or m.exts.get(slot)
         if sink:
-            # (A data slot's channel goes with its routes.)
-            sink.source = m.wish(IDLE) if sink.source and slot not in m.hdlcs else None
+            sink.source = m.wish(IDLE) if sink.source else None
         elif m.trunk_source.pop(slot, None):
             m.opened.add(slot)
         self.act(slot, "disconnect : NULL")
@@ -507,15 +520,160 @@ class SharedChannels(CodecSessionTest):
         elif roll < 1.0:
             self.connect(rnd.choice(TRUNKS), slot)
 
-    def hdlc_step(self):
+    # ---------------------------------------------------------------- links on the shared timeslot
+
+    def channels_open(self):
+        return {int(line.split()[0]) for line in self.board.ask("channels") if "open=1" in line}
+
+    def activated(self, slot, before):
+        """The link's channel came up (again) with both routes: out to the shared timeslot, the
+        newest wish there, and in from it. Its number: the one that opened, or (the board gave
+        a number back) the one hearing the timeslot that no other link holds."""
+        m, link = self.m, self.m.links[slot]
+        new = self.channels_open() - before
+        if len(new) != 1:
+            others = {l.channel for s, l in m.links.items() if s != slot and l.in_route}
+            new = {c for c in self.channels_open() - others if self.board.ask("switch %d" % c) == "connected 9"}
+        self.assertEqual(len(new), 1, "no channel for link %d: %s" % (slot, new) + self.told())
+        link.channel = new.pop()
+        link.out_wish, link.in_route, m.leftover = m.wish(link.channel), True, None
+        m.handed.add(link.channel)
+        self.note("link %d on controller channel %d" % (slot, link.channel))
+
+    def released(self, link):
+        """The link's channel and its routes went."""
+        if link.out_wish and any(w for w in [self.m.t9wish] + [l.out_wish for l in self.m.links.values()
+                                                               if l is not link]):
+            self.m.link_left += 1
+        link.channel, link.out_wish, link.in_route = None, None, False
+
+    def retake(self, link, out=True):
+        """A connect of the link made its routes the newest again on the channel it has: the route
+        in, and the route out while that is still its wish (out: only the route out)."""
+        if not out:
+            link.in_route = True
+        if link.out_wish or out:
+            link.out_wish = self.m.wish(link.channel)
+
+    def source_of_9_goes(self):
+        """The shared timeslot's trunk slot leaves its source: a link's path out goes (a data slot
+        that nothing feeds loses its channel), and the trunk slot keeps the output on the idle
+        byte."""
+        m = self.m
+        old, m.t9src = m.t9src, None
+        if old in m.links:
+            link = m.links[old]
+            link.dst = False
+            if link.out_wish and any(l.out_wish for l in m.links.values() if l is not link):
+                m.link_left += 1
+            link.out_wish = None
+            if link.kind == "hdlc" and not link.src:
+                self.released(link)
+        m.t9wish = m.wish(IDLE)
+
+    def link_connect(self, src, dst):
+        """A connect that involves the shared timeslot's trunk slot or a link; the model follows the
+        answer, which must be success on a healthy board."""
+        m = self.m
+        before = self.channels_open()
+        repeat = (dst == HDLC_TRUNK and m.t9src == src) or (dst in m.links and m.links[dst].src)
+        if not self.act(src, "connect : %d" % dst):
+            return
+        m.repeats += repeat
+        if dst == HDLC_TRUNK:
+            if not repeat and m.t9src is not None:
+                self.source_of_9_goes()
+            m.t9src = src
+            if src in m.links:
+                link = m.links[src]
+                link.dst = True
+                if link.channel:
+                    self.retake(link)
+                elif link.kind == "hdlc":
+                    self.activated(src, before)
+            else:
+                m.shared_routes += any(l.out_wish for l in m.links.values())
+                m.t9wish = m.wish(src)
+            return
+        link = m.links[dst]
+        link.src = True
+        if link.channel:
+            self.retake(link, out=False)
+        else:
+            self.activated(dst, before)
+        m.shared_routes += bool(m.t9wish and m.t9wish.value != IDLE) + sum(
+            1 for l in m.links.values() if l is not link and l.out_wish)
+
+    def link_disconnect(self, slot):
+        """A disconnect of the shared timeslot's trunk slot or of a link (its source, the timeslot,
+        goes: a data slot still feeding the timeslot keeps its channel, deaf; otherwise the
+        channel goes)."""
+        m = self.m
+        if slot == HDLC_TRUNK:
+            if m.t9src is not None:
+                self.source_of_9_goes()
+        elif m.links[slot].src:
+            link = m.links[slot]
+            link.src = False
+            if link.kind == "hdlc" and link.dst:
+                link.in_route = False
+            else:
+                self.released(link)
+        self.act(slot, "disconnect : NULL")
+
+    def link_destroy(self, slot):
+        m, link = self.m, self.m.links[slot]
+        if link.src:
+            link.src = False
+            if link.kind != "hdlc" or not link.dst:
+                self.released(link)
+        if m.t9src == slot:
+            self.source_of_9_goes()
+        self.released(link)
+        del m.links[slot]
+        self.act(slot, "destroy : NULL")
+
+    def link_step(self):
+        """A link made, connected from or to the shared timeslot (again, too), disconnected,
+        activated or destroyed; the timeslot's trunk slot fed from a trunk or left; a source the
+        primary-rate link refuses (one on no trunk) changing nothing."""
         m, rnd = self.m, self.rnd
-        free = [h for h in HDLCS if h not in m.hdlcs]
-        if free and (rnd.random() < 0.5 or not m.hdlcs):
+        free = [s for s in LINKS if s not in m.links]
+        roll = rnd.random()
+        if free and (roll < 0.15 or not m.links):
             slot = rnd.choice(free)
-            if not self.act(slot, "create : hdlcParams : { trunk 1, log 0, address %d }" % (4660 + slot)):
-                return
-            m.hdlcs[slot] = Slot(receiver=HDLC_TRUNK, active=True)
-        self.connect(HDLC_TRUNK, rnd.choice(sorted(m.hdlcs)))
+            command = ("create : pstn : isdn : { type pri, trunk 1, log 0, side user : NULL }" if slot == PSTN else
+                       "create : hdlcParams : { trunk 1, log 0, address %d }" % (4660 + slot))
+            if self.act(slot, command):
+                m.links[slot] = Slot(kind="pstn" if slot == PSTN else "hdlc", channel=None, out_wish=None,
+                                     in_route=False, src=False, dst=False)
+            return
+        slot = rnd.choice(sorted(m.links))
+        link = m.links[slot]
+        if roll < 0.25 and (m.t9src is not None or link.src):
+            # A pair connected already, connected again: its routes are the newest again.
+            self.link_connect(*((HDLC_TRUNK, slot) if link.src and (m.t9src is None or rnd.random() < 0.5)
+                                else (m.t9src, HDLC_TRUNK)))
+        elif roll < 0.45:
+            self.link_connect(HDLC_TRUNK, slot)
+        elif roll < 0.6:
+            self.link_connect(slot, HDLC_TRUNK)
+        elif roll < 0.7:
+            self.link_connect(rnd.choice(TRUNKS), HDLC_TRUNK)
+        elif roll < 0.8:
+            self.link_disconnect(rnd.choice((slot, HDLC_TRUNK)))
+        elif roll < 0.87:
+            # With no connection left the link has no timeslot to run on: refused.
+            before, connected = self.channels_open(), link.src or (link.dst and link.kind == "hdlc")
+            if link.channel:
+                self.released(link)
+            if self.act(slot, "activate : empty : NULL", "success" if connected else None) and connected:
+                self.activated(slot, before)
+        elif roll < 0.92 and slot == PSTN and any(p.kind == "mixerOut" for p in m.ports.values()):
+            port = rnd.choice(sorted(s for s, p in m.ports.items() if p.kind == "mixerOut"))
+            self.act(port, "connect : %d" % slot, None)
+        else:
+            self.link_destroy(slot)
 
     def refuse(self, device, count, *aim):
         """The device refuses its next count requests (0: it takes them again); aim: of that
@@ -574,8 +732,8 @@ class SharedChannels(CodecSessionTest):
                   "".join(", the %s device refusing once" % d for d in m.refusing))
         if kind == "reset":
             m.held.clear()
-            # The HDLC data slots lost their channels: the controller, told so, destroys them.
-            for slot in sorted(m.hdlcs):
+            # The links lost their channels: the controller, told so, destroys them.
+            for slot in sorted(m.links):
                 self.destroy(slot)
         return 0
 
@@ -590,22 +748,22 @@ class SharedChannels(CodecSessionTest):
             self.create_port(rnd.choice(free), "mixerIn", rnd.choice(ins or m.channels))
         elif free and roll < 0.2 and outs:
             self.create_port(rnd.choice(free), "mixerOut", rnd.choice(outs))
-        elif roll < 0.5:
+        elif roll < 0.4:
             self.ioctl(rnd.choice(sorted(m.ports)))
-        elif roll < 0.6:
+        elif roll < 0.5:
             slot, trunk = rnd.choice(sorted(m.ports)), rnd.choice(TRUNKS)
             self.connect(*((trunk, slot) if m.ports[slot].kind == "mixerIn" else (slot, trunk)))
-        elif roll < 0.65:
-            self.disconnect(rnd.choice(sorted(m.ports) + list(TRUNKS) + sorted(m.exts) + sorted(m.hdlcs)))
-        elif roll < 0.74:
-            self.destroy(rnd.choice(sorted(m.ports) + sorted(m.exts) + sorted(m.hdlcs)))
-        elif roll < 0.78:
+        elif roll < 0.55:
+            self.disconnect(rnd.choice(sorted(m.ports) + list(TRUNKS) + sorted(m.exts) + sorted(m.links)))
+        elif roll < 0.64:
+            self.destroy(rnd.choice(sorted(m.ports) + sorted(m.exts) + sorted(m.links)))
+        elif roll < 0.68:
             slot = rnd.choice(sorted(m.ports))
             self.create_port(slot, m.ports[slot].kind, m.ports[slot].channel)
-        elif roll < 0.83:
+        elif roll < 0.73:
             self.ext_step()
-        elif roll < 0.87 and m.fault != "hal":  # (an HDLC channel the switch refuses is not patched)
-            self.hdlc_step()
+        elif roll < 0.87 and m.fault != "hal":  # (a link's channel the switch refuses is not patched)
+            self.link_step()
         elif not m.fault and m.ports:
             return self.fault()
         elif m.ports:
@@ -627,6 +785,7 @@ class SharedChannels(CodecSessionTest):
                                         == "success", SETTLE), "trunk timeslot %d refused" % trunk)
         # (A trunk slot destroyed leaves its output as it was: an earlier run's idle stays.)
         m.opened = {t for t in TRUNKS if self.board.ask("switch %d" % t) == "constant 213"}
+        m.leftover = IDLE if self.board.ask("switch %d" % HDLC_TRUNK) == "constant 213" else None
         away = 0
         for step in range(1, steps + 1):
             m.step = step
@@ -649,18 +808,22 @@ class SharedChannels(CodecSessionTest):
             self.refuse(m.fault, 0)
             m.fault = None
             self.check(SETTLE)
-        for slot in sorted(m.ports) + sorted(m.exts) + sorted(m.hdlcs):
+        for slot in sorted(m.ports) + sorted(m.exts) + sorted(m.links):
             m.step += 1
             self.destroy(slot)
             self.check(QUIET)
         print("seed %d, %d steps on channels %s: %d departures from a shared timeslot, %d requests on one, "
-              "%d event owners chosen among ports, %d routes onto a shared output" %
-              (seed, steps, m.channels, m.left, m.requests, len(m.chosen), m.shared_routes), file=sys.stderr)
+              "%d event owners chosen among ports, %d routes onto a shared output, %d connects of a connected "
+              "pair, %d routes leaving the shared trunk timeslot to another" %
+              (seed, steps, m.channels, m.left, m.requests, len(m.chosen), m.shared_routes, m.repeats, m.link_left),
+              file=sys.stderr)
         # What a run must have checked, so that it cannot pass on nothing.
         self.assertGreaterEqual(m.left, steps // 30, "too few departures from a shared timeslot")
         self.assertGreaterEqual(m.requests, steps // 10, "too few requests on a shared timeslot")
         self.assertGreaterEqual(len(m.chosen), steps // 40, "too few event owners chosen among ports")
         self.assertGreaterEqual(m.shared_routes, steps // 100, "too few routes onto a shared output")
+        self.assertGreaterEqual(m.repeats, steps // 150, "too few connects of a connected pair")
+        self.assertGreaterEqual(m.link_left, steps // 150, "too few routes leaving the shared trunk timeslot")
 
     def test_random_shared_channels(self):
         for seed in self.seeds:
