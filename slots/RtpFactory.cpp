@@ -84,6 +84,11 @@ bool RtpFactory::MakeParams(LGCP::CreateRtpParams const& create, board::rtp::rtp
     log << "rtp do not created: bad address " << ext::escaped(rtp.get_shost().get_iaddr()) << std::endl;
     return false;
   }
+  // The block's field is 16 bits wide: a larger factor would reach the board cut.
+  if (rtp.has_pfactor() && (rtp.get_pfactor().getValue() < 0 || rtp.get_pfactor().getValue() > 0xFFFF)) {
+    log << "rtp do not created: pfactor " << rtp.get_pfactor().getValue() << " out of range" << std::endl;
+    return false;
+  }
   p = board::rtp::rtp_connection_params{};
   p.remote_addr = remote;
   p.remote_port = static_cast<uint16_t>(dhost.get_port().getValue());

@@ -38,7 +38,8 @@ class RtpFactory : public SlotFactory {
   // Whether the session payload is one the DSP runs.
   static bool KnownPayload(TERM::Payload const& payload);
   // The begin-session block and the RTCP peer of a create; false (with the reason on `log`)
-  // when an address does not parse, so that nothing is sent to a made-up address.
+  // when an address does not parse or a value does not fit its field, so that nothing is sent
+  // to a made-up address and the board gets no value other than the one asked for.
   static bool MakeParams(LGCP::CreateRtpParams const& create, board::rtp::rtp_connection_params& params,
                          sockaddr_in& peer, std::ostream& log);
 

@@ -231,7 +231,15 @@ void RtpSlot::OnRtpEvent(int, short events) {
   }
 }
 
-bool RtpSlot::enablePD(LGCP::PDParams const& p) { return armPD(static_cast<uint32_t>(p.get_timeout().getValue())); }
+bool RtpSlot::enablePD(LGCP::PDParams const& p) {
+  // The device takes the time-out as an unsigned word: a negative one would arm it for weeks.
+  const int timeout = p.get_timeout().getValue();
+  if (timeout < 0) {
+    put(std::cerr) << "RTP SET EVENT PD fail:" << " timeout=" << timeout << " out of range" << std::endl;
+    return false;
+  }
+  return armPD(static_cast<uint32_t>(timeout));
+}
 
 bool RtpSlot::armPD(uint32_t timeout) {
   board::rtp::rtp_pd_event_params block;

@@ -142,6 +142,12 @@ TEST_F(RtpSlotTest, RefusedCreatesLeaveNothingBehind) {
   for (const char* bad : {"10.0.0.300", "gateway", ""}) {
     EXPECT_EQ(send(rtp_create(TERM::Payload::ptG711_Alaw, 4000, bad)), LGCP::ErrorCause::insufficientResources) << bad;
   }
+  // So is a packet factor the block's 16 bits cannot carry.
+  for (int factor : {65536, 65537, -1}) {
+    LGCP::Command c = rtp_create(TERM::Payload::ptG711_Alaw, 4000);
+    c.select_create().select_rtp().get_codecRTP().set_pfactor(factor);
+    EXPECT_EQ(send(c), LGCP::ErrorCause::insufficientResources) << factor;
+  }
   LGCP::Command bad_source = rtp_create(TERM::Payload::ptG711_Alaw, 4000);
   bad_source.select_create().select_rtp().get_codecRTP().include_shost().set_iaddr("1.2.3.4.5");
   EXPECT_EQ(send(bad_source), LGCP::ErrorCause::insufficientResources);
@@ -297,6 +303,9 @@ TEST_F(RtpSlotTest, IoctlsReachTheFeaturesOfTheSessionChannel) {
 
   sim().fail_next(Device::rtp, EIO);
   EXPECT_EQ(ioctl([](LGCP::IoctlParams& p) { p.select_pd_enable().set_timeout(1); }), LGCP::ErrorCause::unsupported);
+  sim().clear_requests();
+  EXPECT_EQ(ioctl([](LGCP::IoctlParams& p) { p.select_pd_enable().set_timeout(-5); }), LGCP::ErrorCause::unsupported);
+  EXPECT_TRUE(sim().requests(Device::rtp).empty()) << "a time-out of 4294967291 ms";
   EXPECT_EQ(ioctl([](LGCP::IoctlParams& p) { p.set_activateWaitTone(); }), hwtest::kSuccess);
   EXPECT_EQ(ioctl([](LGCP::IoctlParams& p) { p.set_deactivateWaitTone(); }), hwtest::kSuccess);
   EXPECT_EQ(ioctl([](LGCP::IoctlParams& p) { p.set_dtmf_disable(); }), LGCP::ErrorCause::unsupported);
