@@ -122,22 +122,27 @@ bool RtpFactory::BeginSession(LGCP::CreateRtpParams const& create, bool reuse_ad
     return false;
   }
 
-  s.rtcp = Fd(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
-  if (!s.rtcp) {
+  // RTCP goes from the local RTP port + 1 to the remote one + 1: past 65535 there is no such
+  // port, and a socket there would be bound anywhere or send to port 0. The media runs without.
+  const unsigned port = (rtp.has_shost() ? rtp.get_shost().get_port().getValue() : rtp.get_dhost().get_port().getValue()) + 1;
+  const unsigned remote = rtp.get_dhost().get_port().getValue() + 1;
+  const bool rtcp = port <= 0xFFFF && remote <= 0xFFFF;
+  if (!rtcp) std::clog << header << "rtp without rtcp: no port after 65535" << std::endl;
+  if (rtcp) s.rtcp = Fd(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+  if (rtcp && !s.rtcp) {
     std::clog << header << "rtp do not created: can not create socket [errno=" << std::strerror(errno) << "]"
               << std::endl;
     return false;
   }
-  if (reuse_address) {
+  if (rtcp && reuse_address) {
     const int on = 1;
     ::setsockopt(s.rtcp.get(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
   }
-  const unsigned port = (rtp.has_shost() ? rtp.get_shost().get_port().getValue() : rtp.get_dhost().get_port().getValue()) + 1;
   sockaddr_in local{};
   local.sin_family = AF_INET;
   local.sin_port = htons(static_cast<uint16_t>(port));
   local.sin_addr.s_addr = htonl(INADDR_ANY);
-  if (::bind(s.rtcp.get(), reinterpret_cast<sockaddr*>(&local), sizeof local) < 0) {
+  if (rtcp && ::bind(s.rtcp.get(), reinterpret_cast<sockaddr*>(&local), sizeof local) < 0) {
     std::clog << header << "rtp do not created: can not bind socket [errno=" << std::strerror(errno)
               << ", port=" << port << "]" << std::endl;
     return false;

@@ -53,7 +53,8 @@ class RtpFactory : public SlotFactory {
     int channel = -1;
   };
   // The set-up every RTP create shares: the payload check, the session block, the RTCP socket
-  // bound to any address and the RTP port + 1 (with SO_REUSEADDR when `reuse_address`), the
+  // bound to any address and the RTP port + 1 (with SO_REUSEADDR when `reuse_address`; none,
+  // logged, when the local or the remote RTP port is 65535), the
   // RTP device opened non-blocking, the session begun and its channel added with `flags`.
   // False when a step fails: refusals on std::clog after `header`, device failures on std::cerr.
   static bool BeginSession(LGCP::CreateRtpParams const& create, bool reuse_address, uint32_t flags,

@@ -133,6 +133,16 @@ TEST_F(RtpSlotTest, WithoutSourceAddressTheDestinationPortServesBothEnds) {
   EXPECT_EQ(ntohs(bound.sin_port), port + 1);
   EXPECT_EQ(ntohs(slot()->peer.sin_port), port + 1);
   EXPECT_EQ(ntohl(slot()->peer.sin_addr.s_addr), 0x7F000002u);
+
+  // RTCP has no port after 65535, at either end: the session runs without it.
+  ASSERT_EQ(send(rtp_create(TERM::Payload::ptG711_Alaw, 65535), 4), hwtest::kSuccess);
+  LGCP::Command c2 = rtp_create(TERM::Payload::ptG711_Alaw, port);
+  c2.select_create().select_rtp().get_codecRTP().include_shost().set_iaddr("127.0.0.1");
+  c2.select_create().select_rtp().get_codecRTP().get_shost().set_port(65535);
+  ASSERT_EQ(send(c2, 5), hwtest::kSuccess);
+  EXPECT_FALSE(slot(4)->rtcp);
+  EXPECT_FALSE(slot(5)->rtcp);
+  EXPECT_TRUE(logged("rtp without rtcp: no port after 65535"));
 }
 
 TEST_F(RtpSlotTest, RefusedCreatesLeaveNothingBehind) {
