@@ -109,6 +109,15 @@ bool RtpFactory::MakeParams(LGCP::CreateRtpParams const& create, board::rtp::rtp
   return true;
 }
 
+int RtpFactory::CodecPayload(LGCP::CreateRtpParams const& create) {
+  const TERM::Payload& payload = create.get_codecRTP().get_payload();
+  switch (payload.getValue()) {
+    case TERM::Payload::ptG711_Alaw:
+    case TERM::Payload::ptG711_Ulaw: return translateCodec(payload, create.get_rxPayload());
+  }
+  return translateCodec(payload);
+}
+
 bool RtpFactory::BeginSession(LGCP::CreateRtpParams const& create, bool reuse_address, uint32_t flags,
                               std::string const& header, Session& s) {
   const TERM::RtpParams& rtp = create.get_codecRTP();
@@ -116,6 +125,7 @@ bool RtpFactory::BeginSession(LGCP::CreateRtpParams const& create, bool reuse_ad
     std::clog << header << "rtp do not created: payload " << rtp.get_payload() << "not found" << std::endl;
     return false;
   }
+  s.codecPayload = CodecPayload(create);
   std::ostringstream refused;
   if (!MakeParams(create, s.block, s.peer, refused)) {
     std::clog << header << refused.str();
@@ -204,6 +214,7 @@ Slot* RtpFactory::INewSlot(LGCP::CreateParams const& create) {
     delete slot;
     return nullptr;
   }
+  slot->codecPayload = session.codecPayload;
   slot->startRTPC(std::move(session.rtcp), session.peer);
   if (rtp.has_echo() && rtp.get_echo().get_suppressor()) slot->echoCancel(rtp.get_echo().get_canceller());
   return slot;

@@ -43,14 +43,21 @@ class RtpFactory : public SlotFactory {
   static bool MakeParams(LGCP::CreateRtpParams const& create, board::rtp::rtp_connection_params& params,
                          sockaddr_in& peer, std::ostream& log);
 
-  // A session begun on the RTP device: the block it was given, the RTCP peer and socket, the
-  // device descriptor and the channel the device added.
+  // The payload type "lbrc" asks for on a session of this create: the session codec's own,
+  // whatever law the receive side started in. A G.711 session has no low bit-rate codec: there
+  // it is the receive side's payload type.
+  static int CodecPayload(LGCP::CreateRtpParams const& create);
+
+  // A session begun on the RTP device: the block it was given, the RTCP peer and socket (none
+  // when a port of RTCP would lie past 65535), the device descriptor, the channel the device
+  // added and the payload type of "lbrc".
   struct Session {
     board::rtp::rtp_connection_params block;
     sockaddr_in peer;
     Fd rtcp;
     Fd device;
     int channel = -1;
+    int codecPayload = 0;
   };
   // The set-up every RTP create shares: the payload check, the session block, the RTCP socket
   // bound to any address and the RTP port + 1 (with SO_REUSEADDR when `reuse_address`; none,

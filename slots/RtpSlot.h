@@ -76,7 +76,8 @@ class RtpSlot : public Slot, public Hardware::TonecReceiver, public Hardware::DS
   rtp_connection_params params;
   sockaddr_in peer{};  // RTCP destination
   Fd rtcp;
-  // The receive payload type the session was created with ("lbrc").
+  // The payload type "lbrc" asks for: the session codec's own, which the factory sets
+  // (RtpFactory::CodecPayload); until then the receive side's.
   int codecPayload;
   // The device's receive path runs.
   bool inputStarted = false;

@@ -189,8 +189,8 @@ TEST_F(RtpSlotTest, CodecChangeRestartsTheSessionOnItsChannel) {
   ASSERT_TRUE(s->inputStarted);
   sim().clear_requests();
 
-  auto mode = [&](bool encoder, LGCP::CodecMode::NamedNumber m) {
-    return ioctl([=](LGCP::IoctlParams& p) { encoder ? p.set_encoder_mode(m) : p.set_decoder_mode(m); });
+  auto mode = [&](bool encoder, LGCP::CodecMode::NamedNumber m, unsigned slot = 3) {
+    return ioctl([=](LGCP::IoctlParams& p) { encoder ? p.set_encoder_mode(m) : p.set_decoder_mode(m); }, slot);
   };
   EXPECT_EQ(mode(true, LGCP::CodecMode::alaw), hwtest::kSuccess);
   EXPECT_EQ(names(Device::rtp), (std::vector<std::string>{"RTP_BEGIN_SESSION", "RTP_ADD_CHANNEL", "RTP_START_RX"}));
@@ -234,6 +234,16 @@ TEST_F(RtpSlotTest, CodecChangeRestartsTheSessionOnItsChannel) {
   sim().clear_requests();
   EXPECT_EQ(mode(false, LGCP::CodecMode::ulaw), hwtest::kSuccess);
   EXPECT_EQ(names(Device::rtp), (std::vector<std::string>{"RTP_BEGIN_SESSION", "RTP_ADD_CHANNEL", "RTP_START_RX"}));
+
+  // "lbrc" is the session codec's own payload, whatever law the create started its sides in.
+  LGCP::Command g729 = rtp_create(TERM::Payload::ptG729, rtp_port());
+  g729.select_create().select_rtp().set_txPayload(TERM::Payload::ptG711_Alaw);
+  g729.select_create().select_rtp().set_rxPayload(TERM::Payload::ptG711_Alaw);
+  ASSERT_EQ(send(g729, 5), hwtest::kSuccess);
+  EXPECT_EQ(mode(true, LGCP::CodecMode::lbrc, 5), hwtest::kSuccess);
+  EXPECT_EQ(mode(false, LGCP::CodecMode::lbrc, 5), hwtest::kSuccess);
+  EXPECT_EQ(sim().state().rtp.session_of(slot(5)->channel)->params.tx_pt, 18);
+  EXPECT_EQ(sim().state().rtp.session_of(slot(5)->channel)->params.rx_pt, 18);
 
   // A restart that fails answers "unsupported" and leaves the slot without a device.
   sim().fail_open(Device::rtp, ENOMEM);
