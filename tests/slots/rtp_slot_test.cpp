@@ -180,6 +180,7 @@ TEST_F(RtpSlotTest, RefusedCreatesLeaveNothingBehind) {
 }
 
 TEST_F(RtpSlotTest, CodecChangeRestartsTheSessionOnItsChannel) {
+  hwtest::TestClock clock;
   ASSERT_EQ(send(rtp_create(TERM::Payload::ptG729, rtp_port())), hwtest::kSuccess) << log.all();
   ASSERT_EQ(send(rtp_create(TERM::Payload::ptG711_Alaw, rtp_port()), 4), hwtest::kSuccess);
   // Slot 4 feeds slot 3, so slot 3's receive path runs.
@@ -221,18 +222,27 @@ TEST_F(RtpSlotTest, CodecChangeRestartsTheSessionOnItsChannel) {
   EXPECT_EQ(mode(false, LGCP::CodecMode::lbrc), hwtest::kSuccess);
   EXPECT_EQ(rtp(RTP_BEGIN_SESSION).back().arg("rx_pt"), 18);
 
-  // The packet-loss detection goes over to the new session; put back refused, it fails the
-  // change, which keeps its new session, and is not put back again.
+  // The packet-loss detection goes over to the new session. Refused there, it does not undo
+  // the change the session runs: the change is answered made, and the detection owed until the
+  // device takes it.
   ASSERT_EQ(ioctl([](LGCP::IoctlParams& p) { p.select_pd_enable().set_timeout(300); }), hwtest::kSuccess);
   EXPECT_EQ(mode(true, LGCP::CodecMode::ulaw), hwtest::kSuccess);
   EXPECT_TRUE(sim().state().rtp.session_of(channel)->pd);
   EXPECT_EQ(sim().state().rtp.session_of(channel)->pd_timeout, 300u);
   sim().fail_next(Device::rtp, EIO, 1, RTP_SET_EVENT_PD);
-  EXPECT_EQ(mode(true, LGCP::CodecMode::alaw), LGCP::ErrorCause::unsupported);
+  EXPECT_EQ(mode(true, LGCP::CodecMode::alaw), hwtest::kSuccess);
   EXPECT_EQ(sim().state().rtp.session_of(channel)->params.tx_pt, 8);
   EXPECT_FALSE(sim().state().rtp.session_of(channel)->pd);
-  sim().clear_requests();
+  clock.advance(RtpSlot::kPdRetryMs);
+  EXPECT_EQ(sim().state().rtp.session_of(channel)->pd_timeout, 300u);
+  // A detection switched off while owed stays off.
+  sim().fail_next(Device::rtp, EIO, 1, RTP_SET_EVENT_PD);
   EXPECT_EQ(mode(false, LGCP::CodecMode::ulaw), hwtest::kSuccess);
+  ASSERT_EQ(ioctl([](LGCP::IoctlParams& p) { p.set_pd_disable(); }), hwtest::kSuccess);
+  sim().clear_requests();
+  clock.advance(RtpSlot::kPdRetryMaxMs);
+  EXPECT_TRUE(sim().requests(Device::rtp).empty()) << "nothing is owed";
+  EXPECT_EQ(mode(false, LGCP::CodecMode::alaw), hwtest::kSuccess);
   EXPECT_EQ(names(Device::rtp), (std::vector<std::string>{"RTP_BEGIN_SESSION", "RTP_ADD_CHANNEL", "RTP_START_RX"}));
 
   // "lbrc" is the session codec's own payload, whatever law the create started its sides in.
