@@ -50,8 +50,7 @@ bool RtpExtSlot::Ioctl(LGCP::IoctlParams const& p) {
       // An own extension session attaches to the session's new descriptor.
       if (controller_->type() == RTPSignalling::AttachExtSession) controller_->SetAttachDevice(device.get());
       // A made change answers with the new session's start; one the device does not serve now
-      // is still made, quietly, on the controller's reconcile timer. A change refused only
-      // for what followed the restart (the packet-loss detection) still has its new session.
+      // is still made, quietly, on the controller's reconcile timer.
       if (stopped && !channelLost) {
         const bool started = controller_->RtpExtStart(false);
         result = result && started;

@@ -47,6 +47,7 @@ Slot* RtpRadioFactory::INewSlot(LGCP::CreateParams const& create) {
     return nullptr;
   }
   slot->channelFlags = flags;
+  slot->codecPayload = session.codecPayload;
   slot->radioStatus = radio.get_status();
   slot->startRTPC(std::move(session.rtcp), session.peer);
   if (rtp.has_echo() && rtp.get_echo().get_suppressor()) slot->echoCancel(rtp.get_echo().get_canceller());

@@ -84,6 +84,11 @@ bool RtpFactory::MakeParams(LGCP::CreateRtpParams const& create, board::rtp::rtp
     log << "rtp do not created: bad address " << ext::escaped(rtp.get_shost().get_iaddr()) << std::endl;
     return false;
   }
+  // The block's field is 16 bits wide: a larger factor would reach the board cut.
+  if (rtp.has_pfactor() && (rtp.get_pfactor().getValue() < 0 || rtp.get_pfactor().getValue() > 0xFFFF)) {
+    log << "rtp do not created: pfactor " << rtp.get_pfactor().getValue() << " out of range" << std::endl;
+    return false;
+  }
   p = board::rtp::rtp_connection_params{};
   p.remote_addr = remote;
   p.remote_port = static_cast<uint16_t>(dhost.get_port().getValue());
@@ -104,6 +109,15 @@ bool RtpFactory::MakeParams(LGCP::CreateRtpParams const& create, board::rtp::rtp
   return true;
 }
 
+int RtpFactory::CodecPayload(LGCP::CreateRtpParams const& create) {
+  const TERM::Payload& payload = create.get_codecRTP().get_payload();
+  switch (payload.getValue()) {
+    case TERM::Payload::ptG711_Alaw:
+    case TERM::Payload::ptG711_Ulaw: return translateCodec(payload, create.get_rxPayload());
+  }
+  return translateCodec(payload);
+}
+
 bool RtpFactory::BeginSession(LGCP::CreateRtpParams const& create, bool reuse_address, uint32_t flags,
                               std::string const& header, Session& s) {
   const TERM::RtpParams& rtp = create.get_codecRTP();
@@ -111,28 +125,34 @@ bool RtpFactory::BeginSession(LGCP::CreateRtpParams const& create, bool reuse_ad
     std::clog << header << "rtp do not created: payload " << rtp.get_payload() << "not found" << std::endl;
     return false;
   }
+  s.codecPayload = CodecPayload(create);
   std::ostringstream refused;
   if (!MakeParams(create, s.block, s.peer, refused)) {
     std::clog << header << refused.str();
     return false;
   }
 
-  s.rtcp = Fd(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
-  if (!s.rtcp) {
+  // RTCP goes from the local RTP port + 1 to the remote one + 1: past 65535 there is no such
+  // port, and a socket there would be bound anywhere or send to port 0. The media runs without.
+  const unsigned port = (rtp.has_shost() ? rtp.get_shost().get_port().getValue() : rtp.get_dhost().get_port().getValue()) + 1;
+  const unsigned remote = rtp.get_dhost().get_port().getValue() + 1;
+  const bool rtcp = port <= 0xFFFF && remote <= 0xFFFF;
+  if (!rtcp) std::clog << header << "rtp without rtcp: no port after 65535" << std::endl;
+  if (rtcp) s.rtcp = Fd(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+  if (rtcp && !s.rtcp) {
     std::clog << header << "rtp do not created: can not create socket [errno=" << std::strerror(errno) << "]"
               << std::endl;
     return false;
   }
-  if (reuse_address) {
+  if (rtcp && reuse_address) {
     const int on = 1;
     ::setsockopt(s.rtcp.get(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
   }
-  const unsigned port = (rtp.has_shost() ? rtp.get_shost().get_port().getValue() : rtp.get_dhost().get_port().getValue()) + 1;
   sockaddr_in local{};
   local.sin_family = AF_INET;
   local.sin_port = htons(static_cast<uint16_t>(port));
   local.sin_addr.s_addr = htonl(INADDR_ANY);
-  if (::bind(s.rtcp.get(), reinterpret_cast<sockaddr*>(&local), sizeof local) < 0) {
+  if (rtcp && ::bind(s.rtcp.get(), reinterpret_cast<sockaddr*>(&local), sizeof local) < 0) {
     std::clog << header << "rtp do not created: can not bind socket [errno=" << std::strerror(errno)
               << ", port=" << port << "]" << std::endl;
     return false;
@@ -194,6 +214,7 @@ Slot* RtpFactory::INewSlot(LGCP::CreateParams const& create) {
     delete slot;
     return nullptr;
   }
+  slot->codecPayload = session.codecPayload;
   slot->startRTPC(std::move(session.rtcp), session.peer);
   if (rtp.has_echo() && rtp.get_echo().get_suppressor()) slot->echoCancel(rtp.get_echo().get_canceller());
   return slot;

@@ -38,21 +38,30 @@ class RtpFactory : public SlotFactory {
   // Whether the session payload is one the DSP runs.
   static bool KnownPayload(TERM::Payload const& payload);
   // The begin-session block and the RTCP peer of a create; false (with the reason on `log`)
-  // when an address does not parse, so that nothing is sent to a made-up address.
+  // when an address does not parse or a value does not fit its field, so that nothing is sent
+  // to a made-up address and the board gets no value other than the one asked for.
   static bool MakeParams(LGCP::CreateRtpParams const& create, board::rtp::rtp_connection_params& params,
                          sockaddr_in& peer, std::ostream& log);
 
-  // A session begun on the RTP device: the block it was given, the RTCP peer and socket, the
-  // device descriptor and the channel the device added.
+  // The payload type "lbrc" asks for on a session of this create: the session codec's own,
+  // whatever law the receive side started in. A G.711 session has no low bit-rate codec: there
+  // it is the receive side's payload type.
+  static int CodecPayload(LGCP::CreateRtpParams const& create);
+
+  // A session begun on the RTP device: the block it was given, the RTCP peer and socket (none
+  // when a port of RTCP would lie past 65535), the device descriptor, the channel the device
+  // added and the payload type of "lbrc".
   struct Session {
     board::rtp::rtp_connection_params block;
     sockaddr_in peer;
     Fd rtcp;
     Fd device;
     int channel = -1;
+    int codecPayload = 0;
   };
   // The set-up every RTP create shares: the payload check, the session block, the RTCP socket
-  // bound to any address and the RTP port + 1 (with SO_REUSEADDR when `reuse_address`), the
+  // bound to any address and the RTP port + 1 (with SO_REUSEADDR when `reuse_address`; none,
+  // logged, when the local or the remote RTP port is 65535), the
   // RTP device opened non-blocking, the session begun and its channel added with `flags`.
   // False when a step fails: refusals on std::clog after `header`, device failures on std::cerr.
   static bool BeginSession(LGCP::CreateRtpParams const& create, bool reuse_address, uint32_t flags,

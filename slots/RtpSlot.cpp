@@ -5,6 +5,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <iostream>
@@ -169,13 +170,21 @@ bool RtpSlot::changeCodec(LGCP::CodecMode const& mode, bool transmit) {
   }
   if (transmit) std::clog << " - OK";
   std::clog << std::endl;
-  // The new session starts without the detection the controller set on the old one. One the
-  // device refuses now fails the change: the controller must not count on it.
-  if (pdEnabled && !armPD(pdTimeout)) {
-    pdEnabled = false;
-    return false;
+  // The new session starts without the detection the controller set on the old one. The
+  // session runs the new codec whatever the device says to the detection, so the change is
+  // made; a detection refused now is owed to it, and armed once the device takes it.
+  if (pdEnabled && !armPD(pdTimeout) && !pdRetry.is_set()) {
+    pdRetryMs = kPdRetryMs;
+    pdRetry.set(pdRetryMs, &RtpSlot::OnPdRetry, this);
   }
   return true;
+}
+
+void RtpSlot::OnPdRetry() {
+  // A lost session, or a detection switched off since, owes nothing.
+  if (channelLost || !device || !pdEnabled || armPD(pdTimeout, true)) return;
+  pdRetryMs = std::min(pdRetryMs * 2, kPdRetryMaxMs);
+  pdRetry.set(pdRetryMs, &RtpSlot::OnPdRetry, this);
 }
 
 bool RtpSlot::restart() {
@@ -231,21 +240,30 @@ void RtpSlot::OnRtpEvent(int, short events) {
   }
 }
 
-bool RtpSlot::enablePD(LGCP::PDParams const& p) { return armPD(static_cast<uint32_t>(p.get_timeout().getValue())); }
+bool RtpSlot::enablePD(LGCP::PDParams const& p) {
+  // The device takes the time-out as an unsigned word: a negative one would arm it for weeks.
+  const int timeout = p.get_timeout().getValue();
+  if (timeout < 0) {
+    put(std::cerr) << "RTP SET EVENT PD fail:" << " timeout=" << timeout << " out of range" << std::endl;
+    return false;
+  }
+  return armPD(static_cast<uint32_t>(timeout));
+}
 
-bool RtpSlot::armPD(uint32_t timeout) {
+bool RtpSlot::armPD(uint32_t timeout, bool quiet) {
   board::rtp::rtp_pd_event_params block;
   block.type = board::rtp::kEventPacketLoss;
   block.timeout = timeout;
   block.timeout2 = timeout;
   if (board::ioctl(device.get(), board::rtp::RTP_SET_EVENT_PD, &block) < 0) {
     const int error = errno;
-    put_errno(put(std::cerr) << "RTP SET EVENT PD fail:", error) << std::endl;
+    if (!quiet) put_errno(put(std::cerr) << "RTP SET EVENT PD fail:", error) << std::endl;
     return false;
   }
   put(std::clog) << "RTP SET EVENT PD " << "timeout=" << timeout << std::endl;
   pdEnabled = true;
   pdTimeout = timeout;
+  pdRetry.reset();
   return true;
 }
 
@@ -259,6 +277,7 @@ bool RtpSlot::disablePD() {
   }
   put(std::clog) << "RTP RESET EVENT PD" << std::endl;
   pdEnabled = false;
+  pdRetry.reset();
   return true;
 }
 

@@ -11,6 +11,7 @@
 #include "board/rtp.h"
 #include "foundation/Event.h"
 #include "foundation/Fd.h"
+#include "foundation/TimerEvent.h"
 #include "slots/Slot.h"
 
 namespace RTPC {
@@ -76,17 +77,24 @@ class RtpSlot : public Slot, public Hardware::TonecReceiver, public Hardware::DS
   rtp_connection_params params;
   sockaddr_in peer{};  // RTCP destination
   Fd rtcp;
-  // The receive payload type the session was created with ("lbrc").
+  // The payload type "lbrc" asks for: the session codec's own, which the factory sets
+  // (RtpFactory::CodecPayload); until then the receive side's.
   int codecPayload;
   // The device's receive path runs.
   bool inputStarted = false;
   // The flags the session's channel was added with (best-signal selection of a radio create);
   // a codec restart adds the new session's channel with them.
   uint32_t channelFlags = 0;
-  // The packet-loss detection the device took, with its time-out; a codec restart puts it back
-  // on the new session.
+  // The packet-loss detection the controller set, with its time-out; a codec restart puts it
+  // back on the new session, and while the device refuses that, the retry timer is set.
   bool pdEnabled = false;
   uint32_t pdTimeout = 0;
+  Timer pdRetry;
+  // A refused re-arm is tried again after this, then at twice the last interval up to
+  // kPdRetryMaxMs: soon when the device was only busy, without flooding it when it stays so.
+  static constexpr unsigned kPdRetryMs = 10;
+  static constexpr unsigned kPdRetryMaxMs = 1000;
+  unsigned pdRetryMs = kPdRetryMs;
   // The receive path follows a radio controller, not the input stream.
   bool radioInput = false;
 
@@ -94,7 +102,9 @@ class RtpSlot : public Slot, public Hardware::TonecReceiver, public Hardware::DS
   // "rtp[<channel>]: ", the start of the slot's device lines.
   std::ostream& put(std::ostream& os) const;
   bool changeCodec(LGCP::CodecMode const& mode, bool transmit);
-  bool armPD(uint32_t timeout);
+  // Asks the device for the detection; a refusal is logged unless `quiet`.
+  bool armPD(uint32_t timeout, bool quiet = false);
+  void OnPdRetry();
   // A request on the session that takes no argument.
   bool request(uint32_t number);
 };

@@ -189,6 +189,12 @@ class Rtp(CodecSessionTest):
         self.assertEqual(self.send("ioctl : pd-disable : NULL"), "success")
         self.assertEqual(self.send("ioctl : encoder-mode : alaw"), "success")
         self.assertEqual(self.board.sessions()[channel]["pd"], "-")
+        # A re-arm the device refuses does not make a change that was made fail: it follows.
+        self.assertEqual(self.send("ioctl : pd-enable : { timeout 300 }"), "success")
+        self.board.ask("fail rtp EIO 1 RTP_SET_EVENT_PD")
+        self.assertEqual(self.send("ioctl : encoder-mode : ulaw"), "success")
+        self.assertEqual(self.board.sessions()[channel]["tx_pt"], "0")
+        self.assertTrue(vx.wait_for(lambda: self.board.sessions()[channel]["pd"] == "300"))
 
     def restart_daemon(self):
         """The daemon ends and starts again; this test's controller and board with it."""

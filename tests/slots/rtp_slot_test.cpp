@@ -133,6 +133,16 @@ TEST_F(RtpSlotTest, WithoutSourceAddressTheDestinationPortServesBothEnds) {
   EXPECT_EQ(ntohs(bound.sin_port), port + 1);
   EXPECT_EQ(ntohs(slot()->peer.sin_port), port + 1);
   EXPECT_EQ(ntohl(slot()->peer.sin_addr.s_addr), 0x7F000002u);
+
+  // RTCP has no port after 65535, at either end: the session runs without it.
+  ASSERT_EQ(send(rtp_create(TERM::Payload::ptG711_Alaw, 65535), 4), hwtest::kSuccess);
+  LGCP::Command c2 = rtp_create(TERM::Payload::ptG711_Alaw, port);
+  c2.select_create().select_rtp().get_codecRTP().include_shost().set_iaddr("127.0.0.1");
+  c2.select_create().select_rtp().get_codecRTP().get_shost().set_port(65535);
+  ASSERT_EQ(send(c2, 5), hwtest::kSuccess);
+  EXPECT_FALSE(slot(4)->rtcp);
+  EXPECT_FALSE(slot(5)->rtcp);
+  EXPECT_TRUE(logged("rtp without rtcp: no port after 65535"));
 }
 
 TEST_F(RtpSlotTest, RefusedCreatesLeaveNothingBehind) {
@@ -141,6 +151,12 @@ TEST_F(RtpSlotTest, RefusedCreatesLeaveNothingBehind) {
   // An address that does not parse is refused: nothing goes to 255.255.255.255 or 0.0.0.0.
   for (const char* bad : {"10.0.0.300", "gateway", ""}) {
     EXPECT_EQ(send(rtp_create(TERM::Payload::ptG711_Alaw, 4000, bad)), LGCP::ErrorCause::insufficientResources) << bad;
+  }
+  // So is a packet factor the block's 16 bits cannot carry.
+  for (int factor : {65536, 65537, -1}) {
+    LGCP::Command c = rtp_create(TERM::Payload::ptG711_Alaw, 4000);
+    c.select_create().select_rtp().get_codecRTP().set_pfactor(factor);
+    EXPECT_EQ(send(c), LGCP::ErrorCause::insufficientResources) << factor;
   }
   LGCP::Command bad_source = rtp_create(TERM::Payload::ptG711_Alaw, 4000);
   bad_source.select_create().select_rtp().get_codecRTP().include_shost().set_iaddr("1.2.3.4.5");
@@ -164,6 +180,7 @@ TEST_F(RtpSlotTest, RefusedCreatesLeaveNothingBehind) {
 }
 
 TEST_F(RtpSlotTest, CodecChangeRestartsTheSessionOnItsChannel) {
+  hwtest::TestClock clock;
   ASSERT_EQ(send(rtp_create(TERM::Payload::ptG729, rtp_port())), hwtest::kSuccess) << log.all();
   ASSERT_EQ(send(rtp_create(TERM::Payload::ptG711_Alaw, rtp_port()), 4), hwtest::kSuccess);
   // Slot 4 feeds slot 3, so slot 3's receive path runs.
@@ -173,8 +190,8 @@ TEST_F(RtpSlotTest, CodecChangeRestartsTheSessionOnItsChannel) {
   ASSERT_TRUE(s->inputStarted);
   sim().clear_requests();
 
-  auto mode = [&](bool encoder, LGCP::CodecMode::NamedNumber m) {
-    return ioctl([=](LGCP::IoctlParams& p) { encoder ? p.set_encoder_mode(m) : p.set_decoder_mode(m); });
+  auto mode = [&](bool encoder, LGCP::CodecMode::NamedNumber m, unsigned slot = 3) {
+    return ioctl([=](LGCP::IoctlParams& p) { encoder ? p.set_encoder_mode(m) : p.set_decoder_mode(m); }, slot);
   };
   EXPECT_EQ(mode(true, LGCP::CodecMode::alaw), hwtest::kSuccess);
   EXPECT_EQ(names(Device::rtp), (std::vector<std::string>{"RTP_BEGIN_SESSION", "RTP_ADD_CHANNEL", "RTP_START_RX"}));
@@ -205,19 +222,38 @@ TEST_F(RtpSlotTest, CodecChangeRestartsTheSessionOnItsChannel) {
   EXPECT_EQ(mode(false, LGCP::CodecMode::lbrc), hwtest::kSuccess);
   EXPECT_EQ(rtp(RTP_BEGIN_SESSION).back().arg("rx_pt"), 18);
 
-  // The packet-loss detection goes over to the new session; put back refused, it fails the
-  // change, which keeps its new session, and is not put back again.
+  // The packet-loss detection goes over to the new session. Refused there, it does not undo
+  // the change the session runs: the change is answered made, and the detection owed until the
+  // device takes it.
   ASSERT_EQ(ioctl([](LGCP::IoctlParams& p) { p.select_pd_enable().set_timeout(300); }), hwtest::kSuccess);
   EXPECT_EQ(mode(true, LGCP::CodecMode::ulaw), hwtest::kSuccess);
   EXPECT_TRUE(sim().state().rtp.session_of(channel)->pd);
   EXPECT_EQ(sim().state().rtp.session_of(channel)->pd_timeout, 300u);
   sim().fail_next(Device::rtp, EIO, 1, RTP_SET_EVENT_PD);
-  EXPECT_EQ(mode(true, LGCP::CodecMode::alaw), LGCP::ErrorCause::unsupported);
+  EXPECT_EQ(mode(true, LGCP::CodecMode::alaw), hwtest::kSuccess);
   EXPECT_EQ(sim().state().rtp.session_of(channel)->params.tx_pt, 8);
   EXPECT_FALSE(sim().state().rtp.session_of(channel)->pd);
-  sim().clear_requests();
+  clock.advance(RtpSlot::kPdRetryMs);
+  EXPECT_EQ(sim().state().rtp.session_of(channel)->pd_timeout, 300u);
+  // A detection switched off while owed stays off.
+  sim().fail_next(Device::rtp, EIO, 1, RTP_SET_EVENT_PD);
   EXPECT_EQ(mode(false, LGCP::CodecMode::ulaw), hwtest::kSuccess);
+  ASSERT_EQ(ioctl([](LGCP::IoctlParams& p) { p.set_pd_disable(); }), hwtest::kSuccess);
+  sim().clear_requests();
+  clock.advance(RtpSlot::kPdRetryMaxMs);
+  EXPECT_TRUE(sim().requests(Device::rtp).empty()) << "nothing is owed";
+  EXPECT_EQ(mode(false, LGCP::CodecMode::alaw), hwtest::kSuccess);
   EXPECT_EQ(names(Device::rtp), (std::vector<std::string>{"RTP_BEGIN_SESSION", "RTP_ADD_CHANNEL", "RTP_START_RX"}));
+
+  // "lbrc" is the session codec's own payload, whatever law the create started its sides in.
+  LGCP::Command g729 = rtp_create(TERM::Payload::ptG729, rtp_port());
+  g729.select_create().select_rtp().set_txPayload(TERM::Payload::ptG711_Alaw);
+  g729.select_create().select_rtp().set_rxPayload(TERM::Payload::ptG711_Alaw);
+  ASSERT_EQ(send(g729, 5), hwtest::kSuccess);
+  EXPECT_EQ(mode(true, LGCP::CodecMode::lbrc, 5), hwtest::kSuccess);
+  EXPECT_EQ(mode(false, LGCP::CodecMode::lbrc, 5), hwtest::kSuccess);
+  EXPECT_EQ(sim().state().rtp.session_of(slot(5)->channel)->params.tx_pt, 18);
+  EXPECT_EQ(sim().state().rtp.session_of(slot(5)->channel)->params.rx_pt, 18);
 
   // A restart that fails answers "unsupported" and leaves the slot without a device.
   sim().fail_open(Device::rtp, ENOMEM);
@@ -297,6 +333,9 @@ TEST_F(RtpSlotTest, IoctlsReachTheFeaturesOfTheSessionChannel) {
 
   sim().fail_next(Device::rtp, EIO);
   EXPECT_EQ(ioctl([](LGCP::IoctlParams& p) { p.select_pd_enable().set_timeout(1); }), LGCP::ErrorCause::unsupported);
+  sim().clear_requests();
+  EXPECT_EQ(ioctl([](LGCP::IoctlParams& p) { p.select_pd_enable().set_timeout(-5); }), LGCP::ErrorCause::unsupported);
+  EXPECT_TRUE(sim().requests(Device::rtp).empty()) << "a time-out of 4294967291 ms";
   EXPECT_EQ(ioctl([](LGCP::IoctlParams& p) { p.set_activateWaitTone(); }), hwtest::kSuccess);
   EXPECT_EQ(ioctl([](LGCP::IoctlParams& p) { p.set_deactivateWaitTone(); }), hwtest::kSuccess);
   EXPECT_EQ(ioctl([](LGCP::IoctlParams& p) { p.set_dtmf_disable(); }), LGCP::ErrorCause::unsupported);
