@@ -96,6 +96,19 @@ class SwitchRelease(sig.SignallingCase):
         (channel,) = self.open_channels() - before
         return channel
 
+    def link_both_ways(self, trunk, timeslot, ss7=False):
+        """Trunk slot 1 on the trunk's timeslot and a link (slot 2) connected to it both ways; the
+        link's controller channel."""
+        before = self.open_channels()
+        self.ok(lambda s: create_trunk(1, trunk, timeslot, seq=s))
+        if ss7:
+            self.ok(lambda s: sig.create_pstn_ss7(2, trunk=2, emergency=True, seq=s))
+        else:
+            self.ok(lambda s: sig.create_pstn_isdn(2, bri=False, trunk=2, network=False, seq=s))
+        self.ok(lambda s: connect(1, 2, seq=s))
+        self.ok(lambda s: connect(2, 1, seq=s))
+        return self.new_channel(before)
+
     def link_up(self, far, slot, ss7):
         """Our link on far's timeslot brought into service by the far end."""
         if ss7:
@@ -188,12 +201,7 @@ class SwitchRelease(sig.SignallingCase):
         for error in ("EINVAL", "EBUSY"):
             with self.subTest(error):
                 try:
-                    before = self.open_channels()
-                    self.ok(lambda s: create_trunk(1, 0, 4, seq=s))
-                    self.ok(lambda s: sig.create_pstn_isdn(2, bri=False, trunk=2, network=False, seq=s))
-                    self.ok(lambda s: connect(1, 2, seq=s))
-                    self.ok(lambda s: connect(2, 1, seq=s))
-                    channel = self.new_channel(before)
+                    channel = self.link_both_ways(0, 4)
                     self.assertEqual(self.switch(4), "connected %d" % channel)
                     # Refusals that outlast the grace: until the takedown at its end was refused.
                     self.board.ask("clear-requests")
@@ -224,15 +232,7 @@ class SwitchRelease(sig.SignallingCase):
                         self.leave(far, 2, 3, 1)
 
     def a_link_hears_its_trunk(self, far, ss7, other_source):
-        before = self.open_channels()
-        self.ok(lambda s: create_trunk(1, 1, 16, seq=s))
-        if ss7:
-            self.ok(lambda s: sig.create_pstn_ss7(2, trunk=2, emergency=True, seq=s))
-        else:
-            self.ok(lambda s: sig.create_pstn_isdn(2, bri=False, trunk=2, network=False, seq=s))
-        self.ok(lambda s: connect(1, 2, seq=s))
-        self.ok(lambda s: connect(2, 1, seq=s))
-        channel = self.new_channel(before)
+        channel = self.link_both_ways(1, 16, ss7)
         self.link_up(far, 2, ss7)
         payloads = [bytes([0x08, 0x02, 0x00, n, 0x75]) for n in (1, 2)]
         frames = [msu(n, p) if ss7 else i_frame(n, p) for n, p in enumerate(payloads)]
@@ -259,12 +259,7 @@ class SwitchRelease(sig.SignallingCase):
     def primary_rate_link(self, far):
         """A primary-rate link on trunk slot 1 (trunk 1, timeslot 16), connected both ways and in
         service; its controller channel."""
-        before = self.open_channels()
-        self.ok(lambda s: create_trunk(1, 1, 16, seq=s))
-        self.ok(lambda s: sig.create_pstn_isdn(2, bri=False, trunk=2, network=False, seq=s))
-        self.ok(lambda s: connect(1, 2, seq=s))
-        self.ok(lambda s: connect(2, 1, seq=s))
-        channel = self.new_channel(before)
+        channel = self.link_both_ways(1, 16)
         self.link_up(far, 2, False)
         return channel
 
