@@ -177,17 +177,19 @@ bool HDLC::output_stands(int output) const {
          SwitchUsers::carries(output, this, m_controller);
 }
 
+// A route the switch carries as its output's newest wish already costs no request.
 bool HDLC::retake_routes() {
   if (!is_open() || m_controller < 0) return false;
   if (m_output >= 0 && !retake_output(m_output)) return false;
-  if (!SwitchUsers::route(m_controller, this, params.tdm)) return false;
+  if (!input_stands() && !SwitchUsers::route(m_controller, this, params.tdm)) return false;
   m_input = params.tdm;
   return true;
 }
 
 bool HDLC::retake_output(int output) {
   if (!is_open() || m_controller < 0 || output < 0) return false;
-  if (!SwitchUsers::route(output, this, m_controller)) return false;
+  if (!SwitchUsers::carries(output, this, m_controller) && !SwitchUsers::route(output, this, m_controller))
+    return false;
   m_output = output;
   return true;
 }
@@ -203,8 +205,7 @@ void HDLC::leave_input() {
 // heard there.
 void HDLC::release_routes(bool held) {
   if (m_controller < 0) return;
-  SwitchRoutes::release(m_controller, held && is_open() ? ::fcntl(m_event.fd(), F_DUPFD_CLOEXEC, 0) : -1, true, {},
-                        this);
+  SwitchRoutes::release(m_controller, held && is_open() ? ::fcntl(m_event.fd(), F_DUPFD_CLOEXEC, 0) : -1);
   m_controller = -1;
   m_output = -1;
   m_input = -1;

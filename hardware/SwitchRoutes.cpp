@@ -116,11 +116,13 @@ void taken_back(int channel) {
   book().holds.erase(channel);
 }
 
-// Carries out the state that follows an output's deadline, now.
+// Carries out the state that follows an output's deadline, now: the idle byte a live user keeps
+// there, else what was scheduled.
 void take_down(int output) {
   SwitchModel::Output* o = model().find(output);
   if (!o || o->then.kind == State::none) return;
-  const State then = o->then;
+  const State kept = SwitchUsers::wished(output);
+  const State then = kept.kind == State::constant ? kept : o->then;
   const int released = o->graceOf;
   if (then.kind == State::constant)
     mux().Write(output, static_cast<unsigned char>(then.value));
@@ -160,7 +162,7 @@ void SwitchRoutes::made(int source, int output) {
   claimed(source);
 }
 
-void SwitchRoutes::release(int source, int held, bool grace_wanted, std::vector<int> with, const void* owner) {
+void SwitchRoutes::release(int source, int held, bool grace_wanted, std::vector<int> with) {
   Book& b = book();
   if (source < 0) {
     if (held >= 0) board::close(held);
@@ -170,7 +172,7 @@ void SwitchRoutes::release(int source, int held, bool grace_wanted, std::vector<
   const uint32_t now = Mux::milliseconds();
   // Nothing that reaches the released source's input is wanted by anyone any more, whatever
   // grace it was in: a later owner of the channel must not hear it.
-  SwitchUsers::released(source, owner);
+  SwitchUsers::released(source);
   if (const SwitchModel::Output* in = m.find(source); in && in->want.kind == State::routed) mux().Disable(source);
   const bool grace = grace_wanted && (held >= 0 || held == kHeldElsewhere);
   std::vector<int> fed;
@@ -184,12 +186,10 @@ void SwitchRoutes::release(int source, int held, bool grace_wanted, std::vector<
     if (wished.kind == State::routed) {
       SwitchUsers::apply(output);
     } else if (grace) {
-      // The idle byte a live user keeps there, or one the output was disconnected to during an
-      // earlier grace of this channel, follows the grace; else the output goes.
+      // Unless the output was disconnected during an earlier grace of this channel. (The idle
+      // byte of a user still live at the end of the grace is taken then: take_down.)
       const SwitchModel::Output* o = m.find(output);
-      const State then = wished.kind == State::constant ? wished
-                         : o->then.kind == State::constant ? o->then
-                                                            : State::Disabled();
+      const State then = o->then.kind == State::constant ? o->then : State::Disabled();
       m.schedule(output, then, now + kGraceMs, source);
     } else if (wished.kind == State::constant) {
       SwitchUsers::apply(output);

@@ -54,10 +54,8 @@ class SwitchRoutes {
   // grace false: the owner wrote nothing that must still leave, and its routes go at once;
   // held then only keeps the channel while a takedown the switch refused stands.
   // with: channels that go with held (B channels of a signalling descriptor), kept alike.
-  // owner: the user whose wishes are the channel's own routes out (SwitchUsers::released); a
-  // live sink's route from the channel leaves it on the idle byte it keeps open.
-  static void release(int source, int held = -1, bool grace = true, std::vector<int> with = {},
-                      const void* owner = nullptr);
+  // An output that a live user keeps on the idle byte ends on it, after the grace or at once.
+  static void release(int source, int held = -1, bool grace = true, std::vector<int> with = {});
   // channel's owner gives it up: its output is disabled, whatever fed it, and every route into
   // or out of it goes now, as by release(channel, held, false). True when all went at once.
   static bool give_up(int channel, int held);

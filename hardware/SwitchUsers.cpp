@@ -152,21 +152,12 @@ void SwitchUsers::forget(int output, const void* user) {
   if (drop(output, user) && find(output)) apply(output);
 }
 
-void SwitchUsers::released(int source, const void* owner) {
-  std::vector<std::pair<int, const void*>> gone, idled;
+void SwitchUsers::released(int source) {
+  std::vector<std::pair<int, const void*>> gone;
   for (const auto& [output, wishes] : book().outputs)
-    for (const Wishes::Entry& e : wishes.entries()) {
-      if (output == source || (e.value.feeds_from(source) && e.user == owner))
-        gone.emplace_back(output, e.user);
-      else if (e.value.feeds_from(source))
-        idled.emplace_back(output, e.user);
-    }
+    for (const Wishes::Entry& e : wishes.entries())
+      if (output == source || e.value.feeds_from(source)) gone.emplace_back(output, e.user);
   for (const auto& [output, user] : gone) drop(output, user);
-  // (In place: the sink's hold keeps its age among the output's wishes.)
-  for (const auto& [output, user] : idled) {
-    Wishes& w = book().outputs[output];
-    w.put_back(user, idle(), w.place_of(user));
-  }
 }
 
 SwitchModel::State SwitchUsers::wished(int output) {

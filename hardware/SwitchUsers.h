@@ -50,11 +50,9 @@ class SwitchUsers {
   // what that one wishes, one that no user holds is left as it is (the user's clean-up was made).
   static void forget(const void* user);
   static void forget(int output, const void* user);
-  // source was released: the wishes of owner (the channel's own routes out) and every wish on
-  // the source's own input are no one's any more. A live sink's route from it becomes the idle
-  // byte: the sink keeps its output open, as after a disconnect, and its hold outlives the
-  // source.
-  static void released(int source, const void* owner = nullptr);
+  // source was released: the wishes routing from it, and every wish on its own input, are no
+  // one's any more.
+  static void released(int source);
 
   // What the output's users wish it to carry: the newest route, else the idle byte; none when no
   // user holds it.
