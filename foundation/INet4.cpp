@@ -56,7 +56,19 @@ bool Addr::Assign(const char* text, int* port) {
   return ParseAddress(host, sin_addr.s_addr);
 }
 
+bool Addr::Assign(const std::string& text, int* port) {
+  // A NUL inside would end the text early, and what follows it would go unseen.
+  if (text.find('\0') != std::string::npos) {
+    if (port) *port = -1;
+    return false;
+  }
+  return Assign(text.c_str(), port);
+}
+
 bool ParseAddress(const std::string& text, uint32_t& network_order) {
+  // inet_aton stops at a blank and ignores the rest, and a NUL ends the text it sees: only a
+  // text made of an address's characters alone, which inet_aton then reads to its end, is one.
+  if (text.find_first_not_of("0123456789abcdefABCDEFxX.") != std::string::npos) return false;
   in_addr a{};
   if (inet_aton(text.c_str(), &a) == 0) return false;
   network_order = a.s_addr;

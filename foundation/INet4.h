@@ -26,7 +26,8 @@ struct Addr : sockaddr_in {
   // *port even when the address is rejected. Without a colon *port becomes -1 and the stored
   // port is kept. A rejected address leaves the stored address as it was.
   bool Assign(const char* text, int* port);
-  bool Assign(const std::string& text, int* port) { return Assign(text.c_str(), port); }
+  // The same; a text holding a NUL byte is refused whole (*port -1, nothing stored).
+  bool Assign(const std::string& text, int* port);
   // Stores a 32-bit address given in network byte order.
   void Assign(unsigned long address);
   // Address and port equal (the family is not compared).
@@ -45,7 +46,8 @@ struct Addr : sockaddr_in {
 static_assert(sizeof(Addr) == 16, "an Addr is a plain sockaddr_in");
 
 // The address a text names, in network order: a dotted quad or one of its shorter classic forms
-// ("10.2" is 10.0.0.2). False for any other text (a host name, "", "300.1.1.1"), which leaves
+// ("10.2" is 10.0.0.2), from its first character to its last. False for any other text (a host
+// name, "", "300.1.1.1", "10.0.0.5 junk", an address followed by a NUL and more), which leaves
 // `network_order` as it was: a made-up address would be sent to or filtered on.
 bool ParseAddress(const std::string& text, uint32_t& network_order);
 

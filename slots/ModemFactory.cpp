@@ -20,6 +20,7 @@
 #include "board/board.h"
 #include "board/mctl.h"
 #include "board/netif.h"
+#include "foundation/Escaped.h"
 #include "foundation/Hex.h"
 #include "foundation/INet4.h"
 #include "slots/AuthClient.h"
@@ -54,9 +55,26 @@ std::ostream& operator<<(std::ostream& os, const ModemFactory& f) {
   return os;
 }
 
+bool ModemFactory::ProgramTexts(TERM::ModemParams const& params) const {
+  // A program argument ends at its first NUL: the program would be given another text than
+  // the one the controller sent and the log shows.
+  const auto clean = [&](const char* field, const std::string& text) {
+    if (text.find('\0') == std::string::npos) return true;
+    std::cerr << *this << "modem refused: NUL byte in " << field << " " << ext::escaped(text) << std::endl;
+    return false;
+  };
+  if (!clean("cid", params.get_cid())) return false;
+  if (params.has_execfile() && !clean("execfile", params.get_execfile())) return false;
+  if (params.has_execargs())
+    for (const auto& arg : params.get_execargs())
+      if (!clean("execargs", arg)) return false;
+  return true;
+}
+
 Slot* ModemFactory::INewSlot(LGCP::CreateParams const& p) {
   if (p.getID() != LGCP::CreateParams::e_modem) return nullptr;
   const TERM::ModemParams& params = p.get_modem();
+  if (!ProgramTexts(params)) return nullptr;
   if (params.has_ddm() && params.get_ddm().size() > 0 && !freeInterfaces.empty()) {
     auto* slot = new HdlcModemSlot(params, freeInterfaces.front(), this);
     freeInterfaces.pop_front();

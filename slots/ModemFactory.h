@@ -16,6 +16,9 @@
 #include "slots/SlotFactory.h"
 
 struct attr;
+namespace TERM {
+class ModemParams;
+}
 class AuthClient;
 class DspModemSlot;
 class HdlcModemSlot;
@@ -47,6 +50,9 @@ class ModemFactory : public SlotFactory {
   Slot* INewSlot(LGCP::CreateParams const& params) override;
   void Query(LGCP::Resources& resources) override;
   void PutHeader(std::ostream& os) const;
+  // Whether the texts that become program arguments (cid, execfile, execargs) hold no NUL
+  // byte; when one does, a line names it and the create is refused.
+  bool ProgramTexts(TERM::ModemParams const& params) const;
 
   void ReleaseModemSlot(DspModemSlot* slot);
   // holder was given its modem: any other slot on that modem (one that handed it to a fax

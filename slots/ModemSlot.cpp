@@ -1,6 +1,5 @@
 #include "slots/ModemSlot.h"
 
-#include <arpa/inet.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -10,6 +9,7 @@
 
 #include "foundation/Escaped.h"
 #include "foundation/Hex.h"
+#include "foundation/INet4.h"
 #include "slots/AuthRecord.h"
 #include "slots/ModemFactory.h"
 
@@ -30,8 +30,6 @@ std::ostream& operator<<(std::ostream& os, const ModemSlot& slot) {
 }
 
 namespace {
-
-uint32_t address_word(const std::string& text) { return static_cast<uint32_t>(::inet_addr(text.c_str())); }
 
 // An IA5String field's text, taken from a fixed field up to its NUL and never past its end.
 std::string text_field(const char* field) { return std::string(field, strnlen(field, auth::kTextSize)); }
@@ -58,13 +56,21 @@ bool ModemSlot::IActivate(TERM::TermActivateParams const& p) {
   const TERM::ModemUserParameters& user = p.get_modem();
   const int session = modem_id();
   voaccept accept{{sizeof(voaccept), auth::kAccept, session}, 1};
-  voip ip{{sizeof(voip), auth::kIp, session},
-          0,
-          address_word(user.get_remoteAddr()),
-          address_word(user.get_netmask()),
-          address_word(user.get_gateway()),
-          address_word(user.get_dns()),
-          static_cast<uint32_t>(user.get_mtu().getValue())};
+  voip ip{{sizeof(voip), auth::kIp, session}, 0, 0, 0, 0, 0, static_cast<uint32_t>(user.get_mtu().getValue())};
+  // A text that names no address would reach the PPP side as 255.255.255.255: the activation
+  // is refused instead, and nothing is sent.
+  bool parsed = true;
+  const auto address = [&](const char* field, const std::string& text, uint32_t& word) {
+    if (INet4::ParseAddress(text, word)) return;
+    std::cerr << *this << "modem's activation refused: " << field << " " << ext::quoted(ext::escaped(text))
+              << " is not an IPv4 address" << std::endl;
+    parsed = false;
+  };
+  address("remoteAddr", user.get_remoteAddr(), ip.remoteAddr);
+  address("netmask", user.get_netmask(), ip.netmask);
+  address("gateway", user.get_gateway(), ip.gateway);
+  address("dns", user.get_dns(), ip.dns);
+  if (!parsed) return false;
   if (owner) {
     owner->SendAuth(&accept.head);
     owner->SendAuth(&ip.head);

@@ -128,7 +128,9 @@ bool RtpFactory::BeginSession(LGCP::CreateRtpParams const& create, bool reuse_ad
   s.codecPayload = CodecPayload(create);
   std::ostringstream refused;
   if (!MakeParams(create, s.block, s.peer, refused)) {
-    std::clog << header << refused.str();
+    // The reason was ended on a string stream: the log stream is flushed here, so that in
+    // daemon mode the line goes out now and not with the next line written.
+    std::clog << header << refused.str() << std::flush;
     return false;
   }
 

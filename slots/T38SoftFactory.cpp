@@ -7,12 +7,14 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
+#include <string_view>
 #include <utility>
 
 #include "asn1/schemas/LGCP.h"
@@ -20,6 +22,7 @@
 #include "board/mcc.h"
 #include "foundation/Escaped.h"
 #include "foundation/Fd.h"
+#include "foundation/INet4.h"
 #include "foundation/Paths.h"
 #include "hardware/SwitchRoutes.h"
 #include "slots/ChildLauncher.h"
@@ -40,9 +43,50 @@ std::vector<std::string> T38SoftFactory::Arguments(LGCP::T38Soft const& p) {
   return args;
 }
 
+bool T38SoftFactory::RemoteHost(std::string const& text) {
+  uint32_t address = 0;
+  if (INet4::ParseAddress(text, address)) return true;
+  // A host name: dot-separated labels of letters, digits and inner hyphens, the last not all
+  // digits (that is a mistyped address). Nothing else can stand before the engine's slashes.
+  if (text.empty() || text.size() > 253) return false;
+  size_t start = 0;
+  bool numeric = false;
+  while (start <= text.size()) {
+    const size_t end = std::min(text.find('.', start), text.size());
+    const std::string_view label(text.data() + start, end - start);
+    if (label.empty() || label.size() > 63 || label.front() == '-' || label.back() == '-') return false;
+    numeric = true;
+    for (const char c : label) {
+      if (!std::isalnum(static_cast<unsigned char>(c)) && c != '-') return false;
+      if (!std::isdigit(static_cast<unsigned char>(c))) numeric = false;
+    }
+    start = end + 1;
+  }
+  return !numeric;
+}
+
+bool T38SoftFactory::Acceptable(LGCP::T38Soft const& p) const {
+  const std::string& host = p.get_dhost().get_iaddr();
+  if (!RemoteHost(host)) {
+    PutHeader(std::cerr);
+    std::cerr << "t38 refused: bad address " << ext::escaped(host) << std::endl;
+    return false;
+  }
+  for (const auto& arg : p.get_args()) {
+    const std::string& text = arg;
+    // The engine would see the argument cut at its NUL, not what the controller sent.
+    if (text.find('\0') == std::string::npos) continue;
+    PutHeader(std::cerr);
+    std::cerr << "t38 refused: NUL byte in argument " << ext::escaped(text) << std::endl;
+    return false;
+  }
+  return true;
+}
+
 Slot* T38SoftFactory::INewSlot(LGCP::CreateParams const& params) {
   if (params.getID() != LGCP::CreateParams::e_t38soft) return nullptr;
   const LGCP::T38Soft& p = params.get_t38soft();
+  if (!Acceptable(p)) return nullptr;
   board::mcc::Allocate block;
   block.type = board::mcc::kTypeTransparent;
   block.rx_packet_size = static_cast<uint32_t>(p.get_rx_packet_size().getValue());

@@ -34,6 +34,12 @@ class T38SoftFactory : public SlotFactory {
   // The engine's arguments for a create: program, "--child", "--remote", "<dhost>/<dport>/<sport>"
   // and as many of the controller's extra arguments as fit.
   static std::vector<std::string> Arguments(LGCP::T38Soft const& params);
+  // Whether a remote host can go into the engine's "<host>/<port>/<port>" form: an IPv4 address
+  // or a host name, never empty and without a slash or any byte a name does not hold.
+  static bool RemoteHost(std::string const& text);
+  // Whether a create can start the engine as the controller asked: a remote host that is one,
+  // and no argument holding a NUL byte. When not, one line says why.
+  bool Acceptable(LGCP::T38Soft const& params) const;
   // The instance count of the engine's reply line: its leading decimal number, within 0 and
   // INT_MAX.
   static int ParseInstances(const char* line);

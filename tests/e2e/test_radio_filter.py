@@ -95,7 +95,7 @@ class RadioFilterTest(test_rtp.CodecSessionTest):
         self.assertEqual(self.lemz_given(8, "10.1.1.1"), "success")
         sessions = self.board.ext_sessions()
         self.assertEqual(sorted(s["filter"] for s in sessions.values()), ["10.1.1.1", "10.2.0.9"])
-        for holder in ("no-such-host", "", "300.1.1.1"):
+        for holder in ("no-such-host", "", "300.1.1.1", "10.1.1.1 junk"):
             with self.subTest(holder=holder):
                 seen = len(self.daemon.output())
                 self.assertEqual(ed137_tx(holder), UNSUPPORTED)

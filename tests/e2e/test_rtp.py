@@ -3,15 +3,18 @@ the simulated board driven through its text socket and the commands and signals 
 notation. The helpers (the board's RTP listings, a controller session per test) serve the radio
 tests too."""
 
+import os
 import re
 import signal
 import socket
+import unittest
 
 import vxharness as vx
 from test_hardware import Board as HardwareBoard
 from test_modem import Codec
 
 FIRST_CHANNEL = 2048
+INSUFFICIENT = 1  # error cause insufficientResources
 
 
 def numbered(lines):
@@ -222,6 +225,31 @@ class Rtp(CodecSessionTest):
         ssrcs = [s["ssrc"] for s in self.board.sessions().values()]
         self.assertEqual(len(set(ssrcs)), 3, ssrcs)
 
+
+class RefusalsInDaemonMode(unittest.TestCase):
+    """In daemon mode the log stream reaches syslog as it is flushed: a refused create's line
+    goes out with its answer, not with whatever line comes next."""
+
+    def test_a_bad_address_line_reaches_syslog_at_once(self):
+        d = vx.Daemon(args=["-D"])
+        log = vx.SyslogSink(d.path("/dev/log"))
+        self.addCleanup(d.cleanup)
+        self.addCleanup(log.close)
+        d.start(wait=False)
+        self.assertEqual(d.proc.wait(10), 0)
+        pidfile = d.path("/var/run/server.pid")
+        self.assertTrue(vx.wait_for(lambda: os.path.exists(pidfile) and vx.read(pidfile).strip()))
+        pid = int(vx.read(pidfile))
+        self.addCleanup(lambda: vx.wait_for(lambda: not os.path.exists(pidfile)))
+        self.addCleanup(os.kill, pid, signal.SIGTERM)
+        d.wait_listening(forked=True)
+        codec = Codec.for_test(self)
+        c = d.connect()
+        self.addCleanup(c.close)
+        c.send(codec.encode("{ seq 1, slot 9, pdu command : %s }" % rtp().replace('"127.0.0.1"', '"10.0.0.300"')))
+        self.assertEqual(c.answer()[2:], ("error", INSUFFICIENT))
+        self.assertTrue(vx.wait_for(lambda: any(b"rtp do not created: bad address 10.0.0.300" in r
+                                                for r in log.texts()), 2), log.texts())
 
 if __name__ == "__main__":
     vx.main()

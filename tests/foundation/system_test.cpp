@@ -442,6 +442,16 @@ TEST(INet4Addr, TextForms) {
     EXPECT_EQ(port, c.port) << c.text;
   }
 
+  // Only a text that is an address from its first character to its last is one: inet_aton
+  // would stop at a blank, and a NUL would end the text it sees.
+  const std::string nul("10.0.0.5\0" "9", 10);
+  for (const std::string& text : {std::string("10.0.0.5 junk"), nul}) {
+    uint32_t address = 7;
+    EXPECT_FALSE(INet4::ParseAddress(text, address) || address != 7) << text;
+    EXPECT_FALSE(a.Assign(text + ":80", &port)) << text;
+  }
+  EXPECT_EQ(port, -1) << "a NUL fails the whole text";
+
   INet4::Addr x, y, z;
   x.Assign("10.1.1.1:5", nullptr), y.Assign("10.1.1.1:5", nullptr), z.Assign("10.1.1.1:6", nullptr);
   EXPECT_FALSE(x.IsEqual(z));

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cstring>
+#include <functional>
 #include <memory>
 
 #include "SlotsFixture.h"
@@ -86,7 +87,9 @@ inline LGCP::Message create_modem(int seq, unsigned slot, const ModemOptions& o)
   });
 }
 
-inline LGCP::Message activate_modem(int seq, unsigned slot) {
+// `change` may alter the addresses before the activation is sent.
+inline LGCP::Message activate_modem(int seq, unsigned slot,
+                                    const std::function<void(TERM::ModemUserParameters&)>& change = {}) {
   return slot_command(seq, slot, [&](LGCP::Command& c) {
     TERM::ModemUserParameters& u = c.select_activate().select_modem();
     u.set_remoteAddr("10.1.2.3");
@@ -94,6 +97,7 @@ inline LGCP::Message activate_modem(int seq, unsigned slot) {
     u.set_gateway("10.1.2.1");
     u.set_dns("10.1.2.53");
     u.set_mtu(1500);
+    if (change) change(u);
   });
 }
 

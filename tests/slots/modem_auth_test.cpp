@@ -125,6 +125,24 @@ TEST_F(ModemAuthTest, ActivationGoesToTheFirstClientWhoseLastRecordNamedTheSessi
   EXPECT_EQ(got(), Strings{"error " + std::to_string(LGCP::ErrorCause::unsupported)});
 }
 
+TEST_F(ModemAuthTest, AnActivationWhoseAddressesDoNotParseIsRefusedAndSendsNothing) {
+  exchange(bytes_of(auth_request(0, "a", "b")), 1);
+  send(activate_modem(3, 5, [](TERM::ModemUserParameters& u) {
+    u.set_remoteAddr("10.0.0.300");
+    u.set_gateway("gw");
+  }));
+  send(activate_modem(4, 5, [](TERM::ModemUserParameters& u) { u.set_dns(std::string("10.1.2.53\0" "9", 11)); }));
+  const std::string refused = "error " + std::to_string(LGCP::ErrorCause::unsupported);
+  EXPECT_EQ(got(), (Strings{refused, refused}));
+  for (const char* line : {"activation refused: remoteAddr \"10.0.0.300\" is not an IPv4 address",
+                           "activation refused: gateway \"gw\" is not an IPv4 address", "dns \"10.1.2.53\\x009\""})
+    EXPECT_NE(streams.err.str().find(line), std::string::npos) << line;
+  // Nothing reached the PPP side; a well-formed activation, all-ones netmask and all, does.
+  send(activate_modem(5, 5, [](TERM::ModemUserParameters& u) { u.set_netmask("255.255.255.255"); }));
+  EXPECT_EQ(got(), Strings{"success"});
+  EXPECT_EQ(take(client, sizeof(voaccept) + sizeof(voip)).substr(sizeof(voaccept) + 20, 4), std::string(4, '\xff'));
+}
+
 TEST_F(ModemAuthTest, AModemTheBoardGaveToAnotherSlotServesOnlyTheNewCallsConnection) {
   exchange(bytes_of(auth_request(0, "alice", "secret")), 1);
   // The board frees its modems without hanging the device up: the next slot is given modem 0

@@ -84,6 +84,20 @@ TEST_F(ModemTest, ExecArgumentsReplaceTheDefaultsAndAreCutToTheListSize) {
   EXPECT_TRUE(modem<DspModemSlot>(5)->device);
 }
 
+TEST_F(ModemTest, ACreateWhoseProgramTextsHoldANulIsRefused) {
+  const std::string nul("12\0x", 4);
+  const std::string refused = "error " + std::to_string(LGCP::ErrorCause::insufficientResources);
+  send(create_modem(1, 5, {.cid = nul}));
+  send(create_modem(2, 6, {.execfile = "/opt/ppp" + nul}));
+  send(create_modem(3, 7, {.fax = true, .execargs = Strings{"ok", nul}}));
+  EXPECT_EQ(got(), (Strings{refused, refused, refused}));
+  EXPECT_TRUE(factory->modems.empty());
+  for (const char* field : {"NUL byte in cid 12\\x00x", "NUL byte in execfile /opt/ppp12\\x00x", "NUL byte in execargs 12\\x00x"})
+    EXPECT_NE(streams.err.str().find(field), std::string::npos) << field;
+  send(create_modem(4, 5, {.cid = "12"}));
+  EXPECT_EQ(got(), Strings{"success"});
+}
+
 TEST_F(ModemTest, StartFailuresAbortWithTheErrno) {
   send(create_modem(1, 5, {}));
   got();

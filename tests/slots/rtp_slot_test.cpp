@@ -27,7 +27,7 @@ using rtptest::Peer;
 // A port whose next port is free: the slot binds its RTCP socket there.
 uint16_t rtp_port() { return static_cast<uint16_t>(free_port() - 1); }
 
-LGCP::Command rtp_create(TERM::Payload::NamedNumber payload, uint16_t dport, const char* daddr = "127.0.0.1") {
+LGCP::Command rtp_create(TERM::Payload::NamedNumber payload, uint16_t dport, const std::string& daddr = "127.0.0.1") {
   LGCP::Command c;
   LGCP::CreateRtpParams& rtp = c.select_create().select_rtp();
   TERM::RtpParams& p = rtp.get_codecRTP();
@@ -149,7 +149,9 @@ TEST_F(RtpSlotTest, RefusedCreatesLeaveNothingBehind) {
   EXPECT_EQ(send(rtp_create(TERM::Payload::ptT38_UDP_TL, 4000)), LGCP::ErrorCause::insufficientResources);
 
   // An address that does not parse is refused: nothing goes to 255.255.255.255 or 0.0.0.0.
-  for (const char* bad : {"10.0.0.300", "gateway", ""}) {
+  // Nor is an address followed by more text, after a blank or a NUL.
+  const std::string nul("10.0.0.5\0" "9", 10);
+  for (const std::string& bad : std::vector<std::string>{"10.0.0.300", "gateway", "", "10.0.0.5 junk", nul}) {
     EXPECT_EQ(send(rtp_create(TERM::Payload::ptG711_Alaw, 4000, bad)), LGCP::ErrorCause::insufficientResources) << bad;
   }
   // So is a packet factor the block's 16 bits cannot carry.
@@ -158,9 +160,11 @@ TEST_F(RtpSlotTest, RefusedCreatesLeaveNothingBehind) {
     c.select_create().select_rtp().get_codecRTP().set_pfactor(factor);
     EXPECT_EQ(send(c), LGCP::ErrorCause::insufficientResources) << factor;
   }
-  LGCP::Command bad_source = rtp_create(TERM::Payload::ptG711_Alaw, 4000);
-  bad_source.select_create().select_rtp().get_codecRTP().include_shost().set_iaddr("1.2.3.4.5");
-  EXPECT_EQ(send(bad_source), LGCP::ErrorCause::insufficientResources);
+  for (const std::string& bad : std::vector<std::string>{"1.2.3.4.5", "10.0.0.5 junk", nul}) {
+    LGCP::Command bad_source = rtp_create(TERM::Payload::ptG711_Alaw, 4000);
+    bad_source.select_create().select_rtp().get_codecRTP().include_shost().set_iaddr(bad);
+    EXPECT_EQ(send(bad_source), LGCP::ErrorCause::insufficientResources) << bad;
+  }
 
   LGCP::Command radio = rtp_create(TERM::Payload::ptG711_Alaw, 4000);
   radio.select_create().select_rtp().get_codecRTP().include_radio().get_status().select_lemz();

@@ -13,6 +13,7 @@
 #include <sstream>
 
 #include "board/mcc.h"
+#include "foundation/Escaped.h"
 #include "foundation/ChildWait.h"
 #include "slots/T38SoftFactory.h"
 #include "slots/T38SoftSlot.h"
@@ -43,10 +44,11 @@ class T38Test : public MediaTest {
     for (std::string l; std::getline(in, l);) lines.push_back(l);
     return lines;
   }
-  int create(uint16_t dport, int extra = 0, unsigned slot = 3) {
+  int create(uint16_t dport, int extra = 0, unsigned slot = 3, const std::string& host = "127.0.0.1",
+             const std::vector<std::string>& args = {}) {
     return MediaTest::create([&](LGCP::CreateParams& p) {
       LGCP::T38Soft& t = p.select_t38soft();
-      t.get_dhost().set_iaddr("127.0.0.1");
+      t.get_dhost().set_iaddr(host);
       t.get_dhost().set_port(dport);
       t.get_shost().set_iaddr("10.0.0.1");
       t.get_shost().set_port(4002);
@@ -54,6 +56,7 @@ class T38Test : public MediaTest {
       t.set_rx_threshold(2);
       t.set_tx_threshold(3);
       for (int i = 0; i < extra; ++i) t.get_args().push_back(ASN1::IA5String("a" + std::to_string(i)));
+      for (const auto& a : args) t.get_args().push_back(ASN1::IA5String(a));
     }, slot);
   }
   T38SoftSlot* slot(unsigned n = 3) { return dynamic_cast<T38SoftSlot*>(Slots::instance()->Find(n)); }
@@ -161,6 +164,26 @@ TEST_F(T38Test, AnEngineThatEndsOnItsOwnIsReported) {
   ASSERT_EQ(create(peer.port, 0, 5), hwtest::kSuccess);
   ASSERT_TRUE(pump([&] { return abort_status().has_value(); }));
   EXPECT_EQ(*abort_status(), 237 << 8) << "1005 as an exit status";
+}
+
+TEST_F(T38Test, ARemoteThatIsNoHostOrAnArgumentWithANulIsRefused) {
+  install();
+  const std::string hosts[] = {"10.0.0.5/9/9", "", "10.0.0.300", "10.0.0.5 junk", std::string("10.0.0.5\0" "9", 10)};
+  for (const std::string& host : hosts) {
+    EXPECT_EQ(create(4000, 0, 3, host), LGCP::ErrorCause::insufficientResources) << ext::escaped(host);
+    EXPECT_TRUE(logged("t38soft: t38 refused: bad address " + ext::escaped(host) + "\n")) << ext::escaped(host);
+  }
+  EXPECT_EQ(create(4000, 0, 3, "127.0.0.1", {"ok", std::string("a\0b", 3), "z"}), LGCP::ErrorCause::insufficientResources);
+  EXPECT_TRUE(logged("t38 refused: NUL byte in argument a\\x00b"));
+  EXPECT_TRUE(requests(Device::mcc, board::mcc::MCC_ALLOCATE).empty()) << "no channel taken, no engine started";
+
+  // Host names stay the engine's to resolve.
+  vxtest::UdpPeer peer;
+  ASSERT_EQ(create(peer.port, 0, 3, "localhost"), hwtest::kSuccess) << log.all();
+  ASSERT_TRUE(pump([&] { return !starts().empty(); }));
+  EXPECT_EQ(starts()[0], "[\"--child\", \"--remote\", \"localhost/" + std::to_string(peer.port) + "/4002\"]");
+  ASSERT_EQ(simple(&LGCP::Command::set_destroy), hwtest::kSuccess);
+  EXPECT_TRUE(pump([&] { return sim().open_count(Device::mcc) == 0; })) << "the engine is gone with its channel";
 }
 
 TEST_F(T38Test, ChannelFailuresRefuseTheCreate) {
