@@ -355,8 +355,10 @@ void message_text(Text& t, unsigned char const* m, unsigned size) {
     t.printf("Unknown protocol %x!", m[0]);
     return;
   }
-  // Call reference: its length octet, then that many octets (one on a basic-rate port, two
-  // on a primary-rate one); the flag is bit 8 of the first, the value the rest.
+  // Call reference: its length octet, then one octet (a basic-rate port) or, for a length of
+  // exactly two, two octets (a primary-rate port); the flag is bit 8 of the first, the value
+  // the rest. Any other length still reads one octet and takes the next as the message type,
+  // so a malformed length never hides the message and its elements.
   unsigned i = 1;
   if (i >= size) {
     t.put("frame too short\n");
@@ -365,14 +367,10 @@ void message_text(Text& t, unsigned char const* m, unsigned size) {
   unsigned crlen = m[i++];
   unsigned callref = 0;
   bool called = false;
-  for (unsigned k = 0; k < crlen; ++k, ++i) {
-    if (i >= size) break;
-    if (k == 0) {
-      called = (m[i] & 0x80) != 0;
-      callref = m[i] & 0x7F;
-    } else if (k < 4) {
-      callref = (callref << 8) | m[i];
-    }
+  if (crlen != 0 && i < size) {
+    called = (m[i] & 0x80) != 0;
+    callref = m[i++] & 0x7F;
+    if (crlen == 2 && i < size) callref = (callref << 8) | m[i++];
   }
   if (i >= size) {
     t.put("frame too short\n");

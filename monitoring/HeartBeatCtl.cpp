@@ -10,9 +10,9 @@ HeartBeatCtl* HeartBeatCtl::instance() {
   return &heartbeat;
 }
 
-// Armed at once: a peer that connects and never sends a command would otherwise hold the
-// single controller place for ever.
-void HeartBeatCtl::OnConnect() { ResetTimeOut(); }
+// Not armed by the connection: a controller that only listens (trunk status, power and the
+// other signals) stays. A dead one is found by the acceptor's probe when the next knocks.
+void HeartBeatCtl::OnConnect() {}
 
 void HeartBeatCtl::OnDisconnect() { watchdog_.reset(); }
 

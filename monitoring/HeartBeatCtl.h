@@ -1,7 +1,7 @@
 #pragma once
-// The heartbeat watchdog service, bound first so that it sees every command: each command
-// restarts a 120-second watchdog, "ping" is answered here, and a controller that stays
-// silent for the whole period is dropped.
+// The heartbeat watchdog service, bound first so that it sees every command: the first
+// command of a connection arms a 120-second watchdog and each one restarts it, "ping" is
+// answered here, and a controller that then stays silent for the whole period is dropped.
 #include <cstdint>
 #include <iosfwd>
 

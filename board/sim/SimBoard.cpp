@@ -967,12 +967,23 @@ bool SimBoard::hdlc_frame(int channel, std::span<const uint8_t> frame) {
   auto it = channels_.find(channel);
   Handle* h = owner_of(channel);
   if (it == channels_.end() || !h || frame.size() > kMaxFrame) return false;
-  if (deliver(*h, frame.data(), frame.size())) {
-    ++it->second.received_count;
-    return true;
-  }
-  ++it->second.dropped_count;
-  return false;
+  HdlcChannel& c = it->second;
+  // A transparent channel carries a byte stream, not frames: the board hands it on in packets
+  // of at most the channel's receive packet size, so a reader sized to that loses nothing.
+  const size_t piece = c.type == mcc::kTypeTransparent && c.rx_packet_size > 0 ? c.rx_packet_size : frame.size();
+  bool whole = true;
+  size_t at = 0;
+  do {
+    const size_t n = std::min(piece, frame.size() - at);
+    if (deliver(*h, frame.data() + at, n)) {
+      ++c.received_count;
+    } else {
+      ++c.dropped_count;
+      whole = false;
+    }
+    at += n;
+  } while (at < frame.size());
+  return whole;
 }
 
 unsigned SimBoard::tdm_frame(int input, std::span<const uint8_t> frame) {

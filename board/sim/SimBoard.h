@@ -116,7 +116,8 @@ class SimBoard {
   unsigned rtp_event(int channel, uint32_t type, uint32_t value, std::optional<uint32_t> timeout = {});
   // The trunk's synchronisation status as the next status request reports it.
   void set_trunk_status(uint32_t trunk, const TrunkState& status);
-  // A frame received by the controller channel `channel` (switch numbering).
+  // A frame received by the controller channel `channel` (switch numbering); a transparent
+  // channel reads it in pieces of at most its receive packet size. False when any is dropped.
   bool hdlc_frame(int channel, std::span<const uint8_t> frame);
   // A frame arriving at switch input `input`: it reaches every controller channel the switch
   // and the cables connect to that input. Returns the number of channels reached.

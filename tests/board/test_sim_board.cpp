@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <vector>
 
 #include "board/dsp.h"
 #include "board/dtmf.h"
@@ -197,6 +198,27 @@ TEST_F(SimBoardTest, FramesWrittenBeforeTheLastCloseAreSentWithReceivedOnesUnrea
   forget(fd);
   EXPECT_EQ(sim().frames_sent(ch), (std::vector<Bytes>{{0x02, 0x01, 0x53}}));
   EXPECT_FALSE(sim().hdlc_channel(ch)->open);
+}
+
+// A transparent channel is a byte stream read in packets of its receive packet size (512 here):
+// a long frame reaches a reader of that size whole, in pieces; an HDLC channel takes it as one.
+TEST_F(SimBoardTest, ATransparentChannelReadsLongFramesInPiecesOfItsPacketSize) {
+  hal_ = open(board::hal::kPath);
+  int player, recorder, hdlc_fd;
+  const int from = hdlc(player, board::mcc::kTypeTransparent);
+  connect(hdlc(recorder, board::mcc::kTypeTransparent), from);
+  connect(hdlc(hdlc_fd), from);
+  Bytes frame(3000);
+  for (size_t i = 0; i < frame.size(); ++i) frame[i] = static_cast<uint8_t>(i * 7);
+  ASSERT_EQ(::write(player, frame.data(), frame.size()), static_cast<ssize_t>(frame.size()));
+  sim().service();
+  Bytes got;
+  std::vector<size_t> pieces;
+  for (Bytes piece; !(piece = read_record(recorder, 512)).empty(); got.insert(got.end(), piece.begin(), piece.end()))
+    pieces.push_back(piece.size());
+  EXPECT_EQ(pieces, (std::vector<size_t>{512, 512, 512, 512, 512, 440}));
+  EXPECT_EQ(got, frame);
+  EXPECT_EQ(read_record(hdlc_fd, 4096), frame);
 }
 
 TEST_F(SimBoardTest, ToneEventsCarryTheDetectorsId) {

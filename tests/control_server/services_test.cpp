@@ -38,8 +38,14 @@ class HeartbeatTest : public ::testing::Test {
   HeartBeatCtl& hb = *HeartBeatCtl::instance();
 };
 
-TEST_F(HeartbeatTest, ASilentControllerIsDroppedAfterTheTimeout) {
-  // Armed by the connection itself: a peer that never sends cannot hold the place.
+TEST_F(HeartbeatTest, AControllerThatOnlyListensStaysAndOneSilentAfterACommandIsDropped) {
+  // Not armed by the connection: a controller that never sends a command is never dropped.
+  EXPECT_FALSE(hb.armed());
+  for (int i = 0; i < 5; ++i) advance(120000);
+  EXPECT_EQ(ctrlServer.connection()->state(), Control::State::Connected);
+  EXPECT_EQ(streams.log.str().find("heartbeat timeout"), std::string::npos);
+  // Its first command arms the watchdog.
+  deliver(LGCP::Command::e_destroy);
   EXPECT_TRUE(hb.armed());
   advance(119999);
   EXPECT_EQ(ctrlServer.connection()->state(), Control::State::Connected);
