@@ -4,7 +4,6 @@ named pipes in the places the daemon polls, a framer file longer than one read, 
 that must stay within one syslog record."""
 
 import os
-import signal
 import struct
 import unittest
 
@@ -160,20 +159,7 @@ def create_recorder(slot, address, port, seq):
 
 class PeerTextInSyslog(unittest.TestCase):
     def test_refused_address_and_phrase_name_stay_within_their_record(self):
-        d = vx.Daemon(args=["-D"])
-        log = vx.SyslogSink(d.path("/dev/log"))
-        self.addCleanup(d.cleanup)
-        self.addCleanup(log.close)
-        d.start(wait=False)
-        self.assertEqual(d.proc.wait(10), 0)
-        pidfile = d.path("/var/run/server.pid")
-        self.assertTrue(vx.wait_for(lambda: os.path.exists(pidfile) and vx.read(pidfile).strip()))
-        pid = int(vx.read(pidfile))
-        self.addCleanup(lambda: vx.wait_for(lambda: not os.path.exists(pidfile)))
-        self.addCleanup(os.kill, pid, signal.SIGTERM)
-        d.wait_listening(forked=True)
-        c = d.connect()
-        self.addCleanup(c.close)
+        _, log, c = vx.daemon_mode(self)
         forged = b"\n<27>Dec  7 10:00:00 voxrelay: FORGED: ctrl [10.9.9.9:1]: controller connect."
         c.send(create_recorder(5, b"10.9.9.9" + forged, 1, 1))
         self.assertEqual(c.answer()[0], 1)

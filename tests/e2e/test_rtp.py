@@ -3,7 +3,6 @@ the simulated board driven through its text socket and the commands and signals 
 notation. The helpers (the board's RTP listings, a controller session per test) serve the radio
 tests too."""
 
-import os
 import re
 import signal
 import socket
@@ -231,21 +230,8 @@ class RefusalsInDaemonMode(unittest.TestCase):
     goes out with its answer, not with whatever line comes next."""
 
     def test_a_bad_address_line_reaches_syslog_at_once(self):
-        d = vx.Daemon(args=["-D"])
-        log = vx.SyslogSink(d.path("/dev/log"))
-        self.addCleanup(d.cleanup)
-        self.addCleanup(log.close)
-        d.start(wait=False)
-        self.assertEqual(d.proc.wait(10), 0)
-        pidfile = d.path("/var/run/server.pid")
-        self.assertTrue(vx.wait_for(lambda: os.path.exists(pidfile) and vx.read(pidfile).strip()))
-        pid = int(vx.read(pidfile))
-        self.addCleanup(lambda: vx.wait_for(lambda: not os.path.exists(pidfile)))
-        self.addCleanup(os.kill, pid, signal.SIGTERM)
-        d.wait_listening(forked=True)
+        _, log, c = vx.daemon_mode(self)
         codec = Codec.for_test(self)
-        c = d.connect()
-        self.addCleanup(c.close)
         c.send(codec.encode("{ seq 1, slot 9, pdu command : %s }" % rtp().replace('"127.0.0.1"', '"10.0.0.300"')))
         self.assertEqual(c.answer()[2:], ("error", INSUFFICIENT))
         self.assertTrue(vx.wait_for(lambda: any(b"rtp do not created: bad address 10.0.0.300" in r

@@ -497,6 +497,26 @@ class SyslogSink:
         self.sock.close()
 
 
+def daemon_mode(test):
+    """A daemon started in daemon mode (-D) with a syslog sink at its /dev/log, listening and
+    stopped when the test ends: (daemon, sink, a controller connection)."""
+    d = Daemon(args=["-D"])
+    log = SyslogSink(d.path("/dev/log"))
+    test.addCleanup(d.cleanup)
+    test.addCleanup(log.close)
+    d.start(wait=False)
+    test.assertEqual(d.proc.wait(10), 0)
+    pidfile = d.path("/var/run/server.pid")
+    test.assertTrue(wait_for(lambda: os.path.exists(pidfile) and read(pidfile).strip()))
+    pid = int(read(pidfile))
+    test.addCleanup(lambda: wait_for(lambda: not os.path.exists(pidfile)))
+    test.addCleanup(os.kill, pid, signal.SIGTERM)
+    d.wait_listening(forked=True)
+    c = d.connect()
+    test.addCleanup(c.close)
+    return d, log, c
+
+
 class DaemonTest(unittest.TestCase):
     """One daemon per test class."""
     daemon_args = ()
