@@ -80,6 +80,11 @@ class HDLC : public GenericHDLC {
   // TDM channel (input_stands), or the route from the channel to output (output_stands).
   bool input_stands() const;
   bool output_stands(int output) const;
+  // The channel serves tdm and the switch carries its route in, and its route out while that is
+  // still its wish: what a connection that bound it there made.
+  bool routes_stand(int tdm) const {
+    return serves(tdm) && input_stands() && (m_output < 0 || output_stands(m_output));
+  }
   // An open channel's routes made again as the newest wishes of their outputs (another channel
   // took the TDM channel's output since, or the switch lost them): the route in, with the route
   // out while that is still the channel's wish (retake_routes), or the route out to output

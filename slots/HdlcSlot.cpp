@@ -91,8 +91,7 @@ bool HdlcSlot::IHwTransmitterStands(Slot& sink) { return hdlc->output_stands(sin
 
 bool HdlcSlot::IHwReceiverStands(Slot& source) {
   const int tdm = source.IGetTransmitChannel();
-  return tdm == -1 || (hdlc->serves(tdm) && hdlc->input_stands() &&
-                       (hdlc->output() < 0 || hdlc->output_stands(hdlc->output())));
+  return tdm == -1 || hdlc->routes_stand(tdm);
 }
 
 bool HdlcSlot::IHwConnectTransmitter(Slot& sink) {

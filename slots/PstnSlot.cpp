@@ -180,7 +180,7 @@ bool PstnSlot::IHwTransmitterStands(Slot& sink) {
 bool PstnSlot::IHwReceiverStands(Slot& source) {
   const int tdm = source.IGetTransmitChannel();
   if (!e1() && hdlc->params.tdm_tx == -1) return true;  // waits for the other direction
-  return hdlc->serves(tdm) && hdlc->input_stands() && (hdlc->output() < 0 || hdlc->output_stands(hdlc->output()));
+  return hdlc->routes_stand(tdm);
 }
 
 bool PstnSlot::IHwDisconnectTransmitter(Slot& sink) {
